@@ -1,0 +1,111 @@
+// The one file layer under the table, memo, index and semaphore files: open, read-at,
+// write-at, size, truncate, sync, byte-range locks, erase and rename, with the engine's error
+// codes. Nothing else in the program calls open/pread/fcntl on those files.
+// Locks are open-file-description locks, so two handles of one process conflict like two
+// stations. Share modes are emulated with a lock on ShareByteOffset held by every open.
+// It is also the seam for fault-injection tests (FaultInjector below).
+// Not thread-safe; one process-wide fault injector.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tz {
+
+// The share-emulation byte lies beyond every engine lock range.
+inline constexpr uint64_t ShareByteOffset = 0x80000000ull;
+
+enum class ShareMode {
+    DenyNone,   // shared open: a read lock on the share byte
+    Exclusive,  // exclusive open: a write lock on the share byte
+};
+
+enum class Access { ReadWrite, ReadOnly };
+
+// Maps errno to the engine's codes (2, 3, 4, 5, 6, 8, 17, 19, 32, 100, 101).
+// `writing` selects 101 over 100 for EIO.
+uint16_t ErrnoToCode(int err, bool writing);
+
+// Case-insensitive name resolution: the exact name when it exists, else the single
+// case-insensitive match in its folder (the folder path itself resolved the same way),
+// else the name unchanged. "\" is accepted as a separator.
+std::string ResolveName(const std::string& name);
+bool Exists(const std::string& name);      // a regular file, after resolution
+bool DirExists(const std::string& name);
+
+class File {
+public:
+    File() = default;
+    ~File();  // closes without reporting
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    // Opens an existing file (name resolved). 0 or an engine code; a held share byte
+    // gives 32.
+    uint16_t Open(const std::string& name, Access access, ShareMode share);
+    // Creates or truncates (name resolved when it exists, else created as spelled). An
+    // existing file that another handle holds open is refused with 32 and left unchanged.
+    uint16_t Create(const std::string& name, ShareMode share);
+
+    // Reads up to n bytes at off; *got is the count read (a short read at the end of the
+    // file is no error here).
+    uint16_t ReadAt(uint64_t off, void* buf, size_t n, size_t* got);
+    // Writes all n bytes at off; a short write or ENOSPC gives 101.
+    uint16_t WriteAt(uint64_t off, const void* buf, size_t n);
+    uint16_t Size(uint64_t* size) const;
+    // Truncates or extends. Takes the share byte exclusively for the duration and gives
+    // 32 when another handle has the file open.
+    uint16_t Truncate(uint64_t size);
+    uint16_t Sync();
+    // Non-blocking exclusive byte-range lock; a conflict gives 33.
+    uint16_t Lock(uint64_t off, uint64_t len);
+    uint16_t Unlock(uint64_t off, uint64_t len);
+    // Tries to hold the share byte exclusively (upgrading a shared open); 32 when another
+    // handle has the file open. RestoreShare returns to the mode given at open.
+    uint16_t TakeExclusive();
+    void RestoreShare();
+    uint16_t Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
+    ShareMode Share() const { return share_; }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    ShareMode share_ = ShareMode::DenyNone;
+};
+
+// Erases a file; refused with 32 while another handle has it open, 2 when absent.
+uint16_t EraseFile(const std::string& name);
+// Renames (atomically replacing the target); refused with 32 when either file is open
+// elsewhere.
+uint16_t RenameFile(const std::string& from, const std::string& to);
+// A new empty file in $TMPDIR (else /tmp) whose name begins with prefix.
+uint16_t MakeTempFile(const std::string& prefix, std::string* name);
+// Free space of the folder holding path in kilobytes, capped at 2,147,483,647.
+int64_t DiskFreeKB(const std::string& path);
+// Modification time of a file (seconds since the epoch) and setting it; 0 on failure.
+int64_t FileTime(const std::string& name);
+uint16_t SetFileTime(const std::string& name, int64_t seconds);
+
+// Fault injection for tests: counts writes (WriteAt, Truncate) and syncs through the
+// layer; when the count reaches failAt the operation fails with 101 (or the process ends
+// at once with _exit(crashExitCode) when crash is set), and every later write fails too
+// while `sticky` is set.
+struct FaultInjector {
+    long writes = 0;
+    long failAt = -1;  // -1: never
+    bool crash = false;
+    bool sticky = true;
+    bool failSync = false;
+    int crashExitCode = 77;
+};
+void SetFaultInjector(FaultInjector* injector);  // nullptr removes it
+FaultInjector* CurrentFaultInjector();
+
+}  // namespace tz

@@ -1,0 +1,66 @@
+// Engine error state and error dispatch, shared by the table engine, the index engine,
+// the expression language and the memo unit.
+// One process-wide state, not thread-safe. Every engine routine sets ErrorWord to 0 before
+// the step that may fail; SetError records a failure and, while checking is on, delivers it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace TzCommon {
+
+// The engine's exception. Its message is the full error text ("Error # n (text)" CR LF
+// message).
+class ETzError : public std::runtime_error {
+public:
+    explicit ETzError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Code of the last failure; 0 = none. Other units read and set it directly.
+extern uint16_t ErrorWord;
+
+void SetError(uint16_t code, const std::string& message);
+void ErrorDispatch();
+std::string ErrorText(uint16_t code);
+std::string ClearError();
+std::string LastErrorMessage();
+uint8_t SetErrorChecking(uint8_t on);
+uint8_t SetUseExceptions(uint8_t on);
+bool ErrorCheckingOn();
+bool UseExceptionsOn();
+[[noreturn]] void RaiseTzError(const std::string& message);
+
+// The pending code (not yet delivered or taken) and the last message, for tests and
+// for the dataset layer.
+uint16_t PendingCode();
+const std::string& LastMessage();
+
+// Error hook: when installed, dispatch calls it instead of showing or raising anything.
+using ErrorHook = std::function<void()>;
+void SetErrorHook(ErrorHook hook);
+
+// The message box of the user interface. The UI installs it at start-up; without one the
+// text goes to standard error and the answer is 1 (OK).
+using ErrorBoxProc = std::function<int(const std::string& text, const std::string& caption,
+                                       unsigned flags)>;
+void SetErrorBoxProc(ErrorBoxProc proc);
+int ErrorBox(const std::string& text, const std::string& caption, unsigned flags);
+
+// How the program ends after the "Program halted." box. Tests replace it to observe the
+// halt; the default runs std::exit with ExitCodeFor(code).
+using HaltProc = std::function<void(int exitCode)>;
+void SetHaltProc(HaltProc proc);
+bool Halted();
+int ExitCodeFor(uint16_t code);  // the code when it is 1..255, else 255
+
+// Resets every flag to its start-up value (tests only).
+void ResetErrorState();
+
+// Memory wrappers of the engine.
+void GetMemChecked(void*& p, uint16_t size);
+void FreeMemChecked(void*& p);
+int32_t MaxAvail();
+
+}  // namespace TzCommon

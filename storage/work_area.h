@@ -1,0 +1,101 @@
+// The work-area record: one open table in one of the engine's numbered slots.
+// Process-wide slot table, not thread-safe; the engine's commands act on the selected slot.
+//
+// Invariants of an open area:
+//  1. 0 <= recNo <= recCount + 1; recNo == 0 only while the table is empty.
+//  2. eof implies recNo == recCount + 1 and a blank record buffer.
+//  3. record holds recordLength bytes in file form, translated to ANSI after reading.
+//  4. native holds nativeSize bytes, the typed form of record (after every scatter).
+//  5. lockState == 3 exactly when locks is non-empty; locks.front() is the newest lock.
+//  6. state: 0 closed, 1 clean, 2 modified in place, 3 appended since the last commit.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/file_layer.h"
+
+namespace Dbf4 {
+
+struct FieldEntry {
+    std::string name;       // upper case, at most 10 characters
+    char type = 'C';        // C D F L M N
+    uint8_t length = 0;     // stored length
+    uint8_t decimals = 0;
+    uint16_t offset = 0;    // within the record, counted from the delete flag
+    uint16_t nativeOffset = 0;  // within the native record
+};
+
+using TranslateProc = void (*)(uint8_t* buf, size_t len);
+using FilterFunc = bool (*)();
+using RelationProc = void (*)();
+
+// Lock states of an area.
+enum : uint8_t { kLockNone = 0, kLockFile = 1, kLockAppend = 2, kLockRecords = 3 };
+// Area states.
+enum : uint8_t { kClosed = 0, kClean = 1, kModified = 2, kAppended = 3 };
+
+struct WorkArea {
+    std::string fileName;        // full path with extension
+    uint8_t header[32] = {};     // the file's first 32 header bytes
+    uint8_t version = 0;
+    bool memo = false;
+    int32_t headerLength = 0;
+    uint16_t recordLength = 0;
+    uint8_t fieldCount = 0;
+    std::vector<FieldEntry> fields;
+    uint8_t state = kClosed;
+    std::string lastUpdate;      // MM/DD/YY
+    std::vector<uint8_t> record;
+    int32_t recCount = 0;
+    int32_t recNo = 0;
+    bool eof = false;
+    bool bof = false;
+    bool oem = true;
+    TranslateProc ansiToOem = nullptr;
+    TranslateProc oemToAnsi = nullptr;
+    tz::File file;
+    bool isVirtual = false;
+    void* virtualData = nullptr;  // owned by the virtual-file unit
+    uint8_t* native = nullptr;
+    uint16_t nativeSize = 0;
+    std::vector<uint8_t> ownNative;  // used when the caller gave no buffer
+    FilterFunc filterFunc = nullptr;
+    void* filterExpr = nullptr;
+    RelationProc relation = nullptr;
+    std::string alias;
+    FilterFunc whileFunc = nullptr;
+    void* whileExpr = nullptr;
+    uint8_t lockState = kLockNone;
+    std::deque<int32_t> locks;   // record numbers, newest first
+    std::vector<uint8_t> swap;   // second native record for Replace
+    bool exclusive = false;
+    bool readOnly = false;
+
+    // Owned by the index engine: its per-area state (null when no index is open).
+    void* indexExt = nullptr;
+    void (*indexExtFree)(void*) = nullptr;
+    // Owned by the memo unit.
+    void* memoExt = nullptr;
+    void (*memoExtFree)(void*) = nullptr;
+
+    // Read-ahead of records in natural order (dropped on every write, lock and Go).
+    std::vector<uint8_t> ahead;
+    int32_t aheadFirst = 0;  // record number of the first record in `ahead`
+    int32_t aheadCount = 0;
+
+    ~WorkArea();
+};
+
+// Slots 1..35; 1..33 for callers, 34 and 35 for the engine's own use.
+inline constexpr int kMaxAreas = 35;
+inline constexpr int kCallerAreas = 33;
+
+// The area in slot n (null when empty or out of range), and the current one.
+WorkArea* AreaAt(int n);
+WorkArea* Current();
+
+}  // namespace Dbf4
