@@ -1,1 +1,346 @@
-// (being written)
+// Work areas: the slot table, Select, Use and closing.
+#include <cstring>
+#include <memory>
+
+#include "storage/dbf4_internal.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace Dbf4 {
+
+using TzCommon::SetError;
+
+IndexHooks indexHooks;
+bool indexHooksInstalled = false;
+bool maintainKeysOnReplace = true;
+ParserHooks parserHooks;
+bool parserPresent = false;
+MemoHooks memoHooks;
+bool memoUnitPresent = false;
+VirtualHooks virtualHooks;
+bool virtualUnitPresent = false;
+
+namespace {
+
+struct Slots {
+    std::unique_ptr<WorkArea> area[kMaxAreas + 1];
+    int current = 1;
+};
+
+Slots& slots() {
+    static Slots s;
+    return s;
+}
+
+void (*g_idle)() = nullptr;
+bool (*g_terminating)() = nullptr;
+
+// Cuts " ALIAS <name>" out of a command text.
+std::string TakeAlias(std::string& text) {
+    int pos = TzUtils::FindNoCase(1, " ALIAS ", text);
+    if (pos == 0) return std::string();
+    std::string rest = TzCommon::TrimLeft(text.substr(size_t(pos - 1) + 7));
+    text.resize(size_t(pos - 1));
+    size_t blank = rest.find(' ');
+    std::string alias = blank == std::string::npos ? rest : rest.substr(0, blank);
+    if (alias.size() > 64) alias.resize(64);
+    return alias;
+}
+
+}  // namespace
+
+WorkArea::~WorkArea() {
+    if (indexExt && indexExtFree) indexExtFree(indexExt);
+    if (memoExt && memoExtFree) memoExtFree(memoExt);
+    if (parserHooks.free) {
+        if (filterExpr) parserHooks.free(filterExpr);
+        if (whileExpr) parserHooks.free(whileExpr);
+    }
+}
+
+Settings& settings() {
+    static Settings s;
+    return s;
+}
+
+void SetIdleProc(void (*proc)()) { g_idle = proc; }
+void ProcessMessages() {
+    if (g_idle) g_idle();
+}
+void SetTerminatingProc(bool (*proc)()) { g_terminating = proc; }
+bool Terminating() { return g_terminating && g_terminating(); }
+
+WorkArea* AreaAt(int n) {
+    if (n < 1 || n > kMaxAreas) return nullptr;
+    return slots().area[n].get();
+}
+
+WorkArea* Current() { return slots().area[slots().current].get(); }
+
+namespace internal {
+
+WorkArea* Guard(const char* routine) {
+    WorkArea* a = Current();
+    if (!a) {
+        SetError(215, std::string("No database in use [") + routine + "]  WorkArea = " +
+                          std::to_string(slots().current));
+    }
+    return a;
+}
+
+bool Shared(const WorkArea& a) { return settings().sharing && !a.exclusive; }
+
+}  // namespace internal
+
+void Select(int n) {
+    TzCommon::ErrorWord = 0;
+    if (n >= 1 && n <= kCallerAreas) {
+        slots().current = n;
+        return;
+    }
+    if (n == 0) {
+        for (int i = 1; i <= kCallerAreas; ++i) {
+            if (!slots().area[i]) {
+                slots().current = i;
+                return;
+            }
+        }
+        SetError(220, "No free workarea available [Select(0)]");
+        return;
+    }
+    SetError(220, "Invalid workarea selected = [Select(" + std::to_string(n) + ")]");
+}
+
+// The engine's own slots 34 and 35.
+void SelectInternal(int n) {
+    if (n >= 1 && n <= kMaxAreas) slots().current = n;
+}
+
+int CurrentWorkArea() { return slots().current; }
+
+bool CheckInUse(const std::string& routine) { return internal::Guard(routine.c_str()) == nullptr; }
+
+int AreaOfAlias(const std::string& alias) {
+    for (int i = 1; i <= kCallerAreas; ++i)
+        if (slots().area[i] && slots().area[i]->alias == alias) return i;
+    return 0;
+}
+
+void Use(const std::string& command, void* buffer, uint16_t size) {
+    UseEx(command, buffer, size, nullptr, nullptr);
+}
+
+void UseEx(const std::string& command, void* buffer, uint16_t size, TranslateProc oemToAnsi,
+           TranslateProc ansiToOem) {
+    TzCommon::ErrorWord = 0;
+    CloseArea();
+    TzCommon::ErrorWord = 0;
+    std::string text = TzCommon::AllTrim(command);
+    std::string upper = TzUtils::AnsiUpper(text);
+    if (upper.find("LINKED LIST") != std::string::npos ||
+        upper.find("VIRTUAL FILE") != std::string::npos) {
+        UseBuffer(text, buffer, size);
+        return;
+    }
+    if ((buffer == nullptr) != (size == 0)) {
+        SetError(220, "Buffer is NIL or size is zero, attempting to open " + text + " [USE]");
+        return;
+    }
+    bool exclusive = TzUtils::ExtractOption(" EXCLUSIVE", text);
+    std::string alias = TakeAlias(text);
+    std::string name = TzCommon::FExpand(TzCommon::AllTrim(text));
+    if (alias.empty()) alias = TzCommon::AllTrim(TzCommon::FSplit(name).name);
+    name = TzCommon::DefaultExtension(name, "DBF");
+
+    Settings& s = settings();
+    auto area = std::make_unique<WorkArea>();
+    area->fileName = name;
+    TzDbfLow::OpenMode mode;
+    if (exclusive || s.exclusiveDefault) mode.share = tz::ShareMode::Exclusive;
+    area->exclusive = mode.share == tz::ShareMode::Exclusive;
+    if (!s.sharing) {
+        mode.share = tz::ShareMode::DenyNone;
+        area->exclusive = true;
+    }
+    if (s.readOnlyOverride) mode.access = tz::Access::ReadOnly;
+    area->oem = !s.ansiTables;
+    if (!TzDbfLow::UseDbf(*area, mode)) return;
+    area->alias = alias;
+
+    const std::string bufText = buffer ? "<@Buffer>" : "Nil";
+    const uint16_t nativeSize = area->nativeSize;
+    if (buffer == nullptr) {
+        area->ownNative.assign(nativeSize, 0);
+        area->native = area->ownNative.data();
+    } else {
+        if (size != nativeSize) {
+            TzDbfLow::CloseDbf(*area);
+            SetError(266, "Database record/buffer size mismatch: " + text + " [USE()]\n\r" +
+                              "Record Size=" + std::to_string(nativeSize) +
+                              ", Buffer Size=" + std::to_string(size));
+            return;
+        }
+        area->native = static_cast<uint8_t*>(buffer);
+    }
+    int self = slots().current;
+    for (int i = 1; i <= kCallerAreas; ++i) {
+        if (i != self && slots().area[i] && slots().area[i]->alias == alias) {
+            TzDbfLow::CloseDbf(*area);
+            SetError(220, "Alias name \"" + alias + "\" already in use. [USE]");
+            return;
+        }
+    }
+    area->oemToAnsi = oemToAnsi;
+    area->ansiToOem = ansiToOem;
+    area->swap.assign(nativeSize, 0);
+    WorkArea& a = *area;
+    slots().area[self] = std::move(area);
+
+    if (a.recCount < 1) {
+        internal::BlankRecord(a);
+        a.bof = a.eof = true;
+    } else {
+        GoTop();
+    }
+    if (a.memo && memoUnitPresent && memoHooks.open) {
+        if (!memoHooks.open(a)) {
+            uint16_t code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1019;
+            SetError(code, "Problem with memo [USE(" + text + "," + bufText + "," +
+                               std::to_string(size) + ")]");
+        }
+    }
+}
+
+void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
+    TzCommon::ErrorWord = 0;
+    if (!virtualUnitPresent || !virtualHooks.request) {
+        SetError(1101, "[USE(" + command + ",<@Buffer>," + std::to_string(size) + ")]");
+        return;
+    }
+    if (buffer == nullptr) {
+        SetError(220, "NIL buffer pointer [USE(" + command + ",Nil," + std::to_string(size) +
+                          ")]");
+        return;
+    }
+    std::string text = command;
+    TzUtils::ExtractOption("LINKED LIST", text);
+    TzUtils::ExtractOption("VIRTUAL FILE", text);
+    std::string alias = TakeAlias(text);
+    if (alias.empty()) alias = TzCommon::AllTrim(TzCommon::FSplit(TzCommon::AllTrim(text)).name);
+    int self = slots().current;
+    for (int i = 1; i <= kCallerAreas; ++i) {
+        if (i != self && slots().area[i] && slots().area[i]->alias == alias) {
+            SetError(220, "Alias name \"" + alias + "\" already in use. [USE]");
+            return;
+        }
+    }
+    auto area = std::make_unique<WorkArea>();
+    area->isVirtual = true;
+    area->alias = alias;
+    area->fileName = TzCommon::AllTrim(text);
+    area->native = static_cast<uint8_t*>(buffer);
+    area->nativeSize = size;
+    area->eof = area->bof = true;
+    area->state = kClean;
+    area->exclusive = true;
+    WorkArea& a = *area;
+    slots().area[self] = std::move(area);
+    // The virtual-file unit reads the storage and order words from the command text.
+    a.fileName = text;
+    if (!virtualHooks.request(a, 0, 0)) {
+        slots().area[self].reset();
+        if (TzCommon::ErrorWord == 0) SetError(1102, "[USE(" + command + ")]");
+    }
+}
+
+namespace {
+
+// Writes the header (and, after appends, the end-of-file mark) of a shared area while
+// holding the append byte, so the mark cannot land on another station's new record; when
+// the byte cannot be had the header is written without the mark.
+void PrepareSharedClose(WorkArea& a) {
+    if (a.isVirtual || !internal::Shared(a) || a.state != kAppended) return;
+    if (a.lockState == kLockFile || a.lockState == kLockAppend) return;
+    const uint64_t appendByte = settings().lockBase + 1;
+    for (int tries = 0; tries < 50; ++tries) {
+        if (a.file.Lock(appendByte, 1) == 0) {
+            Recount(a);
+            TzDbfLow::CommitDbf(a);
+            a.file.Unlock(appendByte, 1);
+            return;
+        }
+        struct timespec ts = {0, 2 * 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+    a.noEofMark = true;
+}
+
+}  // namespace
+
+void CloseArea() {
+    WorkArea* a = Current();
+    if (!a) return;
+    if (!a->isVirtual && indexHooksInstalled && indexHooks.active && indexHooks.close &&
+        indexHooks.active())
+        indexHooks.close();
+    if (!a->isVirtual && internal::Shared(*a)) Recount(*a);
+    PrepareSharedClose(*a);
+    Unlock();
+    a->swap.clear();
+    if (a->memo && memoHooks.close) memoHooks.close(*a);
+    internal::RefreshPeekCache(*a, -1);
+    if (parserHooks.free) {
+        if (a->filterExpr) parserHooks.free(a->filterExpr);
+        if (a->whileExpr) parserHooks.free(a->whileExpr);
+    }
+    a->filterExpr = a->whileExpr = nullptr;
+    a->filterFunc = a->whileFunc = nullptr;
+    TzDbfLow::CloseDbf(*a);
+    slots().area[slots().current].reset();
+}
+
+void CloseAll() {
+    TzCommon::ErrorWord = 0;
+    for (int i = 1; i <= kCallerAreas; ++i) {
+        slots().current = i;
+        CloseArea();
+    }
+    slots().current = 1;
+}
+
+void Shutdown() {
+    for (int i = kMaxAreas; i > kCallerAreas; --i) {
+        slots().current = i;
+        CloseArea();
+    }
+    CloseAll();
+}
+
+std::string DbfName() {
+    WorkArea* a = Current();
+    return a ? a->fileName : std::string();
+}
+
+std::string AliasName() {
+    WorkArea* a = Current();
+    return a ? a->alias : std::string();
+}
+
+void* AreaExtension() {
+    WorkArea* a = Current();
+    return a ? a->indexExt : nullptr;
+}
+
+bool HasProductionIndex() {
+    WorkArea* a = Current();
+    if (!a || a->version == 2 || a->isVirtual) return false;
+    return a->header[TzDbfLow::kHdrProdIndex] == 1;
+}
+
+void SetProductionIndex(bool on) {
+    WorkArea* a = Current();
+    if (!a || a->version == 2 || a->isVirtual) return;
+    a->header[TzDbfLow::kHdrProdIndex] = on ? 1 : 0;
+}
+
+}  // namespace Dbf4

@@ -1,1 +1,192 @@
-// (being written)
+// File, append and record locks of a work area, and the semaphore byte.
+// Lock ranges lie far above the data (base 0x40000000), so they never block reading or
+// writing: semaphore byte at base, append byte at base+1, file lock from base+1 to
+// 0x7FFFFFFF, record n at base + header length + (n-1) x record length.
+#include <time.h>
+
+#include <algorithm>
+
+#include "storage/dbf4_internal.h"
+#include "storage/tz_common.h"
+
+namespace Dbf4 {
+
+using TzCommon::SetError;
+using namespace internal;
+
+bool Terminating();
+
+namespace {
+
+uint64_t RecordLockOffset(const WorkArea& a, int32_t r) {
+    return settings().lockBase + uint64_t(uint32_t(a.headerLength)) +
+           uint64_t(uint32_t(r - 1)) * a.recordLength;
+}
+
+bool UnlockNode(WorkArea& a, std::deque<int32_t>::iterator it) {
+    uint16_t rc = LockRegion(true, a.file, RecordLockOffset(a, *it), a.recordLength);
+    a.locks.erase(it);
+    if (a.locks.empty()) a.lockState = kLockNone;
+    return rc == 0;
+}
+
+uint64_t NowMs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
+}
+
+}  // namespace
+
+uint16_t LockRegion(bool unlock, tz::File& file, uint64_t offset, uint64_t length) {
+    if (!settings().sharing) return 0;
+    uint16_t rc = unlock ? file.Unlock(offset, length) : file.Lock(offset, length);
+    if (rc != 0) settings().lastLockError = rc;
+    return rc;
+}
+
+bool LockWithRetry(tz::File& file, uint64_t offset, uint64_t length) {
+    Settings& s = settings();
+    int tries = 0;
+    do {
+        ProcessMessages();
+        if (LockRegion(false, file, offset, length) == 0) return true;
+        if (tries < s.retryCount) WaitSeconds(s.retryWaitSeconds);
+        ++tries;
+        if (tries > s.retryCount && s.retryCallback && s.retryCallback()) tries = 0;
+    } while (tries <= s.retryCount);
+    return false;
+}
+
+void WaitSeconds(int n) {
+    const uint64_t start = NowMs();
+    const uint64_t until = start + uint64_t(std::max(n, 0)) * 1000;
+    while (NowMs() < until && !Terminating()) {
+        ProcessMessages();
+        struct timespec ts = {0, 10 * 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint64_t length) {
+    WorkArea* a = Guard(name);
+    if (!a) return false;
+    if (a->isVirtual) {
+        SetError(1100, std::string(" [") + name + "]");
+        return false;
+    }
+    if (a->lockState == wanted) return true;
+    if (a->lockState != kLockNone) return false;
+    TzDbfLow::DropReadAhead(*a);
+    if (Shared(*a) && !LockWithRetry(a->file, offset, length)) return false;
+    a->lockState = wanted;
+    return true;
+}
+
+bool FLock() {
+    const Settings& s = settings();
+    return TakeAreaLock("FLock", kLockFile, s.lockBase + 1, s.fileLockLength);
+}
+
+bool ALock() { return TakeAreaLock("ALock", kLockAppend, settings().lockBase + 1, 1); }
+
+bool RLock() {
+    WorkArea* a = Guard("RLock");
+    if (!a) return false;
+    if (a->isVirtual) {
+        SetError(1100, " [RLock]");
+        return false;
+    }
+    const Settings& s = settings();
+    if (s.recordLockLimit != 0 && a->locks.size() >= s.recordLockLimit) {
+        SetError(212, "Record lock limit exceeded [RLock]");
+        return false;
+    }
+    const int32_t r = a->recNo;
+    if (a->lockState == kLockRecords &&
+        std::find(a->locks.begin(), a->locks.end(), r) != a->locks.end())
+        return true;
+    if (a->lockState == kLockFile || a->lockState == kLockAppend) return false;
+    TzDbfLow::DropReadAhead(*a);
+    if (Shared(*a) && !LockWithRetry(a->file, RecordLockOffset(*a, r), a->recordLength))
+        return false;
+    a->locks.push_front(r);
+    a->lockState = kLockRecords;
+    return true;
+}
+
+bool IsLocked(int32_t n) {
+    WorkArea* a = Guard("IsLocked");
+    if (!a) return false;
+    if (a->isVirtual) {
+        SetError(1100, "[IsLocked]");
+        return false;
+    }
+    if (a->lockState == kLockFile) return true;
+    return std::find(a->locks.begin(), a->locks.end(), n) != a->locks.end();
+}
+
+bool UnlockRec(int32_t n) {
+    TzCommon::ErrorWord = 0;
+    WorkArea* a = Guard("UnlockRec");
+    if (!a) return false;
+    auto notLocked = [&](const std::string& message) {
+        // Recorded without dispatch: releasing what is not held is no failure to show.
+        TzCommon::ErrorWord = 220;
+        uint8_t old = TzCommon::SetErrorChecking(0);
+        SetError(220, message);
+        TzCommon::SetErrorChecking(old);
+        return false;
+    };
+    if (n >= 1) {
+        auto it = std::find(a->locks.begin(), a->locks.end(), n);
+        if (it == a->locks.end())
+            return notLocked("Record not locked. [UnlockRec(" + std::to_string(n) + ")]");
+        return UnlockNode(*a, it);
+    }
+    if (n == -1 || n == -2) {
+        if (a->locks.empty())
+            return notLocked("Record not locked. [UnlockRec(" + std::to_string(n) + ")]");
+        return UnlockNode(*a, n == -1 ? a->locks.end() - 1 : a->locks.begin());
+    }
+    if (n == -3) {
+        bool ok = true;
+        while (!a->locks.empty()) ok = UnlockNode(*a, a->locks.begin()) && ok;
+        a->lockState = kLockNone;
+        return ok;
+    }
+    return notLocked("[UnlockRec(" + std::to_string(n) + ")]");
+}
+
+void Unlock() {
+    TzCommon::ErrorWord = 0;
+    WorkArea* a = Guard("Unlock");
+    if (!a || a->isVirtual || a->lockState == kLockNone) return;
+    const Settings& s = settings();
+    if (a->lockState == kLockRecords) {
+        UnlockRec(-3);
+    } else if (Shared(*a)) {
+        uint64_t len = a->lockState == kLockFile ? s.fileLockLength : 1;
+        uint16_t rc = LockRegion(true, a->file, s.lockBase + 1, len);
+        if (rc != 0) TzCommon::ErrorWord = rc;
+    }
+    a->lockState = kLockNone;
+}
+
+bool LockSemaphore() {
+    WorkArea* a = Guard("LockSemaphore");
+    if (!a) return false;
+    if (!settings().sharing) return true;
+    return LockWithRetry(a->file, settings().lockBase, 1);
+}
+
+void UnlockSemaphore() {
+    WorkArea* a = Guard("UnlockSemaphore");
+    if (!a || !settings().sharing) return;
+    uint16_t rc = LockRegion(true, a->file, settings().lockBase, 1);
+    if (rc != 0)
+        SetError(rc, "Error attempting to UNLOCK file " + a->fileName + " in Workarea " +
+                         std::to_string(CurrentWorkArea()));
+}
+
+}  // namespace Dbf4

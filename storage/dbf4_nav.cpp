@@ -1,1 +1,426 @@
-// (being written)
+// Navigation: Go, GoTop, GoBottom, Skip in natural or index order, visibility (hidden
+// deleted records, filters), WHILE conditions and relations.
+#include <cstring>
+
+#include "storage/dbf4_internal.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace Dbf4 {
+
+using TzCommon::SetError;
+using namespace internal;
+
+void SelectInternal(int n);
+
+namespace {
+
+// End state: no current record.
+void SetEnd(WorkArea& a, bool bof) {
+    BlankRecord(a);
+    a.recNo = a.recCount + 1;
+    a.eof = true;
+    if (bof) a.bof = true;
+}
+
+bool EvalExpr(void* expr) {
+    if (!expr || !parserHooks.evaluate) return true;
+    int area = CurrentWorkArea();
+    const uint8_t* r = parserHooks.evaluate(expr);
+    SelectInternal(area);
+    return r && r[0] != 0;
+}
+
+}  // namespace
+
+namespace internal {
+
+bool Indexes() {
+    return indexHooksInstalled && indexHooks.active && indexHooks.active();
+}
+
+bool ReadScatter(WorkArea& a, int32_t n, bool ahead) {
+    bool ok = ahead ? TzDbfLow::GetDbfRecordAhead(a, n) : TzDbfLow::GetDbfRecord(a, n);
+    if (ok) TzDbfLow::UnpackRecord(a, a.native);
+    return ok;
+}
+
+void BlankRecord(WorkArea& a) {
+    if (a.isVirtual && a.fields.empty()) {
+        std::memset(a.native, 0, a.nativeSize);
+        return;
+    }
+    std::fill(a.record.begin(), a.record.end(), uint8_t(' '));
+    if (a.native) TzDbfLow::UnpackRecord(a, a.native);
+}
+
+void FollowRelation(WorkArea& a) {
+    if (!a.relation || a.inRelation) return;
+    const int area = CurrentWorkArea();
+    const uint8_t order =
+        (indexHooksInstalled && indexHooks.currentOrder) ? indexHooks.currentOrder() : 0;
+    const int32_t rec = a.recNo;
+    a.inRelation = true;
+    a.relation();
+    a.inRelation = false;
+    SelectInternal(area);
+    if (indexHooksInstalled && indexHooks.setCurrentOrder) indexHooks.setCurrentOrder(order);
+    if (a.recNo != rec) SetError(224, a.fileName);
+}
+
+}  // namespace internal
+
+void Recount(WorkArea& a) {
+    if (a.isVirtual || !Shared(a)) return;
+    uint64_t size = 0;
+    if (a.file.Size(&size) != 0) return;
+    a.recCount = TzDbfLow::CountFromSize(a, size);
+}
+
+void Go(int32_t n) {
+    WorkArea* ap = Guard("GO");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    TzCommon::ErrorWord = 0;
+    TzDbfLow::DropReadAhead(a);
+    if (n > a.recCount) Recount(a);
+    const std::string bad =
+        "Invalid record number = " + std::to_string(n) + " Database " + Quoted(a.fileName) +
+        " [GO]";
+    if (a.recCount == 0) {
+        a.eof = a.bof = true;
+        BlankRecord(a);
+        SetError(212, bad);
+        return;
+    }
+    if (n >= 1 && n <= a.recCount) {
+        a.eof = a.bof = false;
+        const bool idx = Indexes();
+        {
+            IndexLock lock(idx, indexHooks.readLock);
+            if (!ReadScatter(a, n)) return;
+            if (idx) {
+                if (indexHooks.synchronize) indexHooks.synchronize();
+                if (indexHooks.storeKey) indexHooks.storeKey();
+            }
+        }
+        FollowRelation(a);
+        return;
+    }
+    SetEnd(a, false);
+    SetError(212, bad);
+}
+
+void Dbf4RawGo(int32_t n) {
+    WorkArea* ap = Guard("Dbf4RawGo");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    if (n > a.recCount) {
+        SetEnd(a, false);
+        return;
+    }
+    if (n < 1) {
+        SetError(212, "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
+        return;
+    }
+    TzDbfLow::DropReadAhead(a);
+    ReadScatter(a, n);
+}
+
+void GoAndRelate(int32_t n) {
+    Dbf4RawGo(n);
+    if (WorkArea* a = Current()) FollowRelation(*a);
+}
+
+void GoTop() {
+    WorkArea* ap = Guard("GoTop");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    // A shared table that was empty when opened shows other stations' new records.
+    Recount(a);
+    if (a.recCount == 0) return;
+    const bool idx = Indexes();
+    {
+        IndexLock lock(idx, indexHooks.readLock);
+        int32_t start = idx ? indexHooks.firstKey() : 1;
+        if (start < 1 || start > a.recCount) {
+            SetEnd(a, true);
+        } else if (ReadScatter(a, start)) {
+            while (!RecordVisible() && !a.eof) {
+                int32_t next;
+                if (idx) {
+                    next = indexHooks.nextKey();
+                    if (indexHooks.atEnd && indexHooks.atEnd()) next = a.recCount + 1;
+                } else {
+                    next = a.recNo + 1;
+                }
+                if (next < 1 || next > a.recCount) {
+                    SetEnd(a, true);
+                    if (idx && indexHooks.synchronize) indexHooks.synchronize();
+                    break;
+                }
+                if (!ReadScatter(a, next, !idx)) break;
+            }
+        }
+        if (idx && indexHooks.storeKey) indexHooks.storeKey();
+    }
+    FollowRelation(a);
+}
+
+void GoBottom() {
+    WorkArea* ap = Guard("GoBottom");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    Recount(a);
+    TzDbfLow::DropReadAhead(a);
+    const bool idx = Indexes();
+    {
+        IndexLock lock(idx, indexHooks.readLock);
+        int32_t start = a.recCount == 0 ? 0 : (idx ? indexHooks.lastKey() : a.recCount);
+        auto bottomEnd = [&] {
+            SetEnd(a, true);
+            if (idx) {
+                if (indexHooks.markEnd) indexHooks.markEnd();
+                if (indexHooks.markBeginning) indexHooks.markBeginning();
+            }
+        };
+        if (start < 1 || start > a.recCount) {
+            bottomEnd();
+        } else if (ReadScatter(a, start)) {
+            while (!RecordVisible()) {
+                int32_t prev;
+                if (idx) {
+                    prev = indexHooks.priorKey();
+                    if (indexHooks.atBeginning && indexHooks.atBeginning()) prev = 0;
+                } else {
+                    prev = a.recNo - 1;
+                }
+                if (prev < 1 || prev > a.recCount) {
+                    bottomEnd();
+                    break;
+                }
+                if (!ReadScatter(a, prev)) break;
+            }
+        }
+        if (idx && indexHooks.storeKey) indexHooks.storeKey();
+    }
+    FollowRelation(a);
+}
+
+void Skip(int32_t n) {
+    WorkArea* ap = Guard("SKIP()");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    TzCommon::ErrorWord = 0;
+    if (n == 0) {
+        if (a.recCount >= 1 && !a.eof && a.recNo >= 1 && a.recNo <= a.recCount) {
+            TzDbfLow::DropReadAhead(a);
+            ReadScatter(a, a.recNo);
+        } else {
+            BlankRecord(a);
+        }
+        FollowRelation(a);
+        return;
+    }
+    if (n > 0 && a.eof) {
+        SetError(212, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
+        return;
+    }
+    if (a.recCount == 0) {
+        a.eof = a.bof = true;
+        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [SKIP]");
+        return;
+    }
+    if (n < 0 && a.bof) return;
+
+    a.eof = a.bof = false;
+    const bool idx = Indexes();
+    IndexLock lock(idx, indexHooks.readLock);
+    const bool forward = n > 0;
+    const int32_t want = forward ? n : -n;
+    int32_t steps = 0, lastGood = 0;
+    bool atEnd = false, whileFailed = false, readFailed = false;
+    for (;;) {
+        if (!forward && RecordVisible()) lastGood = a.recNo;
+        int32_t next;
+        if (forward) {
+            if (idx) {
+                next = indexHooks.nextKey();
+                if (next == a.recNo || (indexHooks.atEnd && indexHooks.atEnd())) {
+                    atEnd = true;
+                    break;
+                }
+            } else {
+                next = a.recNo + 1;
+                if (next > a.recCount) Recount(a);
+                if (next > a.recCount) {
+                    atEnd = true;
+                    break;
+                }
+            }
+        } else {
+            if (idx) {
+                next = indexHooks.priorKey();
+                if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning())) {
+                    atEnd = true;
+                    break;
+                }
+            } else {
+                next = a.recNo - 1;
+                if (next < 1) {
+                    atEnd = true;
+                    break;
+                }
+            }
+        }
+        if (next < 1 || next > a.recCount) {
+            atEnd = true;
+            break;
+        }
+        if (!ReadScatter(a, next, forward && !idx)) {
+            readFailed = true;
+            break;
+        }
+        if (RecordVisible()) ++steps;
+        if (!WhileHolds()) {
+            whileFailed = true;
+            break;
+        }
+        if (steps >= want) break;
+    }
+    if (readFailed) return;
+    if (atEnd) {
+        if (forward) {
+            SetEnd(a, false);
+            if (idx && indexHooks.synchronize) indexHooks.synchronize();
+        } else {
+            lock.Release();
+            GoTop();
+            a.bof = true;
+            if (idx && indexHooks.markBeginning) indexHooks.markBeginning();
+            if (a.eof) BlankRecord(a);
+            return;
+        }
+    } else if (whileFailed) {
+        if (forward) {
+            a.eof = true;
+            if (idx && indexHooks.markEnd) indexHooks.markEnd();
+        } else {
+            if (lastGood >= 1) {
+                ReadScatter(a, lastGood);
+            } else {
+                BlankRecord(a);
+                a.recNo = a.recCount + 1;
+            }
+            a.bof = true;
+            if (idx) {
+                if (indexHooks.synchronize) indexHooks.synchronize();
+                if (indexHooks.markBeginning) indexHooks.markBeginning();
+            }
+        }
+    }
+    lock.Release();
+    if (idx && indexHooks.storeKey) indexHooks.storeKey();
+    FollowRelation(a);
+}
+
+bool dEOF() {
+    WorkArea* a = Current();
+    if (!a) return true;
+    Recount(*a);
+    if (a->recNo > a->recCount) a->eof = true;
+    if (Indexes() && indexHooks.atEnd) return indexHooks.atEnd();
+    return a->eof;
+}
+
+bool dBOF() {
+    WorkArea* a = Current();
+    if (!a) return true;
+    if (Indexes() && indexHooks.atBeginning) return indexHooks.atBeginning();
+    return a->bof;
+}
+
+int32_t RecNo() {
+    WorkArea* a = Guard("RecNo");
+    return a ? a->recNo : 0;
+}
+
+int32_t RecCount() {
+    WorkArea* a = Guard("RecCount");
+    if (!a) return 0;
+    Recount(*a);
+    return a->recCount;
+}
+
+bool RecordVisible() {
+    WorkArea* a = Current();
+    if (!a) return false;
+    if (settings().hideDeleted) {
+        bool deleted = a->isVirtual ? a->native[0] != 0 : a->record[0] == '*';
+        if (deleted) return false;
+    }
+    if (a->filterFunc) return a->filterFunc();
+    if (a->filterExpr) return EvalExpr(a->filterExpr);
+    return true;
+}
+
+bool WhileHolds() {
+    WorkArea* a = Current();
+    if (!a) return false;
+    bool ok = true;
+    if (a->whileFunc) ok = a->whileFunc();
+    if (a->whileExpr) ok = EvalExpr(a->whileExpr);
+    return ok;
+}
+
+static void SetCondition(void* WorkArea::*slot, FilterFunc WorkArea::*func, const char* name,
+                         const std::string& text) {
+    WorkArea* a = Guard(name);
+    if (!a) return;
+    if (!parserPresent || !parserHooks.compile) {
+        SetError(220, std::string("TZParser unit not linked in. [") + name + "]");
+        return;
+    }
+    if (a->*slot && parserHooks.free) parserHooks.free(a->*slot);
+    a->*slot = nullptr;
+    std::string t = TzCommon::AllTrim(text);
+    if (!t.empty()) {
+        a->*slot = parserHooks.compile(t);
+        if (a->*slot) a->*func = nullptr;
+    }
+}
+
+void Set_Filter_To(const std::string& text) {
+    SetCondition(&WorkArea::filterExpr, &WorkArea::filterFunc, "Set_Filter_To", text);
+}
+
+void Set_While_To(const std::string& text) {
+    SetCondition(&WorkArea::whileExpr, &WorkArea::whileFunc, "Set_While_To", text);
+}
+
+void SetFilterFunc(FilterFunc f) {
+    if (WorkArea* a = Guard("Set_Filter_To")) a->filterFunc = f;
+}
+
+void SetWhileFunc(FilterFunc f) {
+    if (WorkArea* a = Guard("Set_While_To")) a->whileFunc = f;
+}
+
+bool IsFilterOn() {
+    WorkArea* a = Current();
+    return a && (a->filterFunc || a->filterExpr);
+}
+
+bool IsWhileOn() {
+    WorkArea* a = Current();
+    return a && (a->whileFunc || a->whileExpr);
+}
+
+void Set_Relation_To(RelationProc proc) {
+    WorkArea* a = Guard("Set_Relation_To");
+    if (!a) return;
+    a->relation = proc;
+    if (proc) FollowRelation(*a);
+}
+
+}  // namespace Dbf4

@@ -1,1 +1,223 @@
-// (being written)
+// Field access and record changes: the field table, scatter/gather between the record
+// buffer and the native buffer, Replace, Append, DeleteRec and RecallRec.
+#include <algorithm>
+#include <cstring>
+
+#include "storage/dates.h"
+#include "storage/dbf4_internal.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace Dbf4 {
+
+using TzCommon::SetError;
+using namespace internal;
+
+namespace {
+
+const FieldEntry* FieldOf(WorkArea& a, int n, const std::string& message) {
+    if (n < 1 || n > int(a.fields.size())) {
+        SetError(220, message);
+        return nullptr;
+    }
+    return &a.fields[size_t(n - 1)];
+}
+
+bool KeysOn(const WorkArea& a) {
+    return !a.isVirtual && maintainKeysOnReplace && Indexes();
+}
+
+}  // namespace
+
+int FieldCount() {
+    WorkArea* a = Guard("FieldCount()");
+    return a ? int(a->fields.size()) : 0;
+}
+
+std::string Field(int n) {
+    WorkArea* a = Guard("Field()");
+    if (!a) return std::string();
+    const FieldEntry* f =
+        FieldOf(*a, n, "Invalid field number. [Field(" + std::to_string(n) + ")]");
+    return f ? f->name : std::string();
+}
+
+int FieldNo(const std::string& name) {
+    WorkArea* a = Guard("FieldNo()");
+    if (!a) return 0;
+    std::string key = TzUtils::AnsiUpper(TzUtils::TrimRight(name));
+    if (key.size() > 10) key.resize(10);
+    for (size_t i = 0; i < a->fields.size(); ++i)
+        if (a->fields[i].name == key) return int(i + 1);
+    return 0;
+}
+
+char FieldType(int n) {
+    WorkArea* a = Guard("FieldType()");
+    if (!a) return ' ';
+    const FieldEntry* f =
+        FieldOf(*a, n, "Invalid field number. [FieldType(" + std::to_string(n) + ")]");
+    return f ? f->type : ' ';
+}
+
+int FieldLen(int n) {
+    WorkArea* a = Guard("FieldLen()");
+    if (!a) return 0;
+    const FieldEntry* f =
+        FieldOf(*a, n, " Invalid field number. [FieldLen(" + std::to_string(n) + ")]");
+    if (!f) return 0;
+    if (f->type == 'D') return TzCommon::CenturyFlag() ? 10 : 8;
+    return f->length;
+}
+
+int FieldDec(int n) {
+    WorkArea* a = Guard("FieldDec()");
+    if (!a) return 0;
+    const FieldEntry* f =
+        FieldOf(*a, n, " Invalid field number. [FieldDec(" + std::to_string(n) + ")]");
+    return f ? f->decimals : 0;
+}
+
+uint8_t* FieldAddress(int n) {
+    WorkArea* a = Guard("FieldAddress()");
+    if (!a) return nullptr;
+    if (n == 0) return a->native;
+    const FieldEntry* f =
+        FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
+    return f ? a->native + f->nativeOffset : nullptr;
+}
+
+uint16_t RecSize() {
+    WorkArea* a = Guard("RecSize");
+    return a ? a->recordLength : 0;
+}
+
+uint16_t NativeRecordSize() {
+    WorkArea* a = Guard("NativeRecordSize");
+    return a ? a->nativeSize : 0;
+}
+
+bool Deleted() {
+    WorkArea* a = Guard("Deleted");
+    return a && a->native[0] != 0;
+}
+
+void Scatter() {
+    if (WorkArea* a = Guard("Scatter")) TzDbfLow::UnpackRecord(*a, a->native);
+}
+
+void Gather() {
+    if (WorkArea* a = Guard("Gather")) TzDbfLow::PackRecord(*a, a->native);
+}
+
+void ClearRecord() {
+    if (WorkArea* a = Guard("ClearRecord")) BlankRecord(*a);
+}
+
+bool CallUserHook() { return Current() != nullptr && Indexes(); }
+
+void Replace() {
+    TzCommon::ErrorWord = 0;
+    WorkArea* ap = Guard("Replace");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    const int32_t r = a.recNo;
+    if (r < 1) {
+        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [REPLACE]");
+        return;
+    }
+    if (r > a.recCount) {
+        SetError(212, "Database " + Quoted(a.fileName) + " is at EOF. [REPLACE]");
+        return;
+    }
+    if (Shared(a) && a.lockState != kLockFile &&
+        std::find(a.locks.begin(), a.locks.end(), r) == a.locks.end()) {
+        SetError(1200, "Record #" + std::to_string(r) + " in " + a.fileName + " [REPLACE]");
+        return;
+    }
+    const bool keys = KeysOn(a);
+    if (keys && a.swap.size() != a.nativeSize) {
+        SetError(254, a.fileName + " Swap-buffer NIL. [REPLACE]");
+        return;
+    }
+    IndexLock lock(keys, indexHooks.updateLock);
+    if (keys) {
+        std::memcpy(a.swap.data(), a.native, a.nativeSize);
+        if (!ReadScatter(a, r)) {
+            std::memcpy(a.native, a.swap.data(), a.nativeSize);
+            return;
+        }
+        if (indexHooks.keepOldKeys) indexHooks.keepOldKeys();
+        std::memcpy(a.native, a.swap.data(), a.nativeSize);
+    }
+    TzDbfLow::PackRecord(a, a.native);
+    const bool written = TzDbfLow::PutDbfRecord(a, r);
+    if (written) {
+        TzDbfLow::UnpackRecord(a, a.native);
+        RefreshPeekCache(a, r);
+        // Keys follow only a record that reached the file.
+        if (keys && indexHooks.updateChangedKeys) indexHooks.updateChangedKeys();
+    }
+    lock.Release();
+    if (written) FollowRelation(a);
+}
+
+void Append() {
+    TzCommon::ErrorWord = 0;
+    WorkArea* ap = Guard("Append");
+    if (!ap) return;
+    WorkArea& a = *ap;
+    if (Shared(a) && (a.lockState == kLockNone || a.lockState == kLockRecords)) {
+        SetError(5, "File must be locked to append: " + a.fileName + " [APPEND]");
+        return;
+    }
+    Recount(a);
+    TzDbfLow::PackRecord(a, a.native);
+    const bool keys = !a.isVirtual && Indexes();
+    IndexLock lock(keys, indexHooks.updateLock);
+    if (!TzDbfLow::AppendDbfRecord(a)) return;
+    TzDbfLow::UnpackRecord(a, a.native);
+    if (keys && indexHooks.appendNewKey) indexHooks.appendNewKey();
+    lock.Release();
+    a.bof = a.eof = false;
+    FollowRelation(a);
+}
+
+static void MarkRecord(bool del) {
+    TzCommon::ErrorWord = 0;
+    const char* name = del ? "DeleteRec" : "RecallRec";
+    WorkArea* ap = Guard(name);
+    if (!ap) return;
+    WorkArea& a = *ap;
+    const int32_t r = a.recNo;
+    if (Shared(a) && a.lockState != kLockFile) {
+        bool held = a.lockState != kLockAppend &&
+                    std::find(a.locks.begin(), a.locks.end(), r) != a.locks.end();
+        if (!held) {
+            SetError(1200, del ? a.fileName + " Record not locked [DeleteRec]"
+                               : std::string("Record not locked [RecallRec]"));
+            return;
+        }
+    }
+    if (r < 1 || r > a.recCount) {
+        SetError(1103, a.fileName + " at EOF [" + name + "]");
+        return;
+    }
+    a.native[0] = del ? 1 : 0;
+    a.record[0] = del ? '*' : ' ';
+    if (a.isVirtual) {
+        if (virtualHooks.request) virtualHooks.request(a, del ? 4 : 5, r);
+        return;
+    }
+    if (TzDbfLow::WriteDeleteFlag(a, r)) RefreshPeekCache(a, r);
+}
+
+void DeleteRec() { MarkRecord(true); }
+void RecallRec() { MarkRecord(false); }
+
+namespace internal {
+// The bulk-read cache of Peek keeps no copies yet, so there is nothing to refresh.
+void RefreshPeekCache(WorkArea&, int32_t) {}
+}  // namespace internal
+
+}  // namespace Dbf4

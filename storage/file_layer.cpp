@@ -1,1 +1,540 @@
-// (being written)
+// The file layer: name resolution, opens with emulated share modes, positioned reads and
+// writes, open-file-description locks, erase/rename/truncate guarded like Windows, and the
+// fault injector.
+//
+// Share-byte protocol. Linux has no share modes, so every open of a table, memo, index or
+// semaphore file holds an OFD lock on the single byte at ShareByteOffset (0x80000000),
+// beyond every range the engine itself locks:
+//   1. A shared open (DenyNone) holds a read lock on it; an exclusive open a write lock.
+//      An open whose lock is refused fails with 32 and leaves nothing open.
+//   2. Erase, rename, truncate and create-over-an-existing-file first take the byte with a
+//      write lock (on a fresh open file description, or by upgrading the handle's own read
+//      lock for Truncate) and are refused with 32 while any other handle, of this process or
+//      another, has the file open. Truncate returns its handle to its read lock afterwards.
+//   3. Locks belong to the open file description, so they conflict between two handles of
+//      one process and vanish only when that description is closed. A handle is never
+//      dup()ed and every descriptor is opened O_CLOEXEC.
+//   4. A handle open for reading only is still opened read-write when the file permits, so
+//      it can take write locks; when the file is not writable to us it is opened read-only
+//      and its locks degrade to read locks (they still keep writers out).
+#include "storage/file_layer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace tz {
+
+namespace {
+
+constexpr int64_t kMaxDiskFreeKB = 2147483647;
+constexpr uint16_t kSharingViolation = 32;
+constexpr uint16_t kLockViolation = 33;
+constexpr uint16_t kAccessDenied = 5;
+constexpr uint16_t kInvalidHandle = 6;
+constexpr uint16_t kWriteFault = 101;
+
+FaultInjector* g_injector = nullptr;
+
+// Counts one write or sync through the injector; true when it must fail.
+bool FaultHits() {
+    FaultInjector* fi = g_injector;
+    if (fi == nullptr) return false;
+    ++fi->writes;
+    if (fi->failAt < 0 || fi->writes < fi->failAt) return false;
+    if (fi->writes > fi->failAt && !fi->sticky) return false;
+    if (fi->crash) _exit(fi->crashExitCode);
+    return true;
+}
+
+bool IsLockConflict(int err) {
+    return err == EAGAIN || err == EACCES;
+}
+
+// A non-blocking OFD lock (F_RDLCK, F_WRLCK or F_UNLCK); 0 or the errno.
+int OfdLock(int fd, short type, uint64_t off, uint64_t len) {
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(off);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = 0;
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return 0;
+    return errno;
+}
+
+// True when another open file description holds any lock on the share byte.
+bool ShareByteHeldElsewhere(int fd) {
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(ShareByteOffset);
+    fl.l_len = 1;
+    fl.l_pid = 0;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return true;
+    return fl.l_type != F_UNLCK;
+}
+
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
+}
+
+bool EqualFold(const char* a, const std::string& b) {
+    size_t i = 0;
+    for (; a[i] != 0; ++i) {
+        if (i >= b.size() || FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    }
+    return i == b.size();
+}
+
+bool NameExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The single entry of dir whose name equals comp apart from ASCII case; "" when there is
+// none or more than one. Only ASCII letters fold: names on disk may be in any encoding.
+std::string FindOneMatch(const std::string& dir, const std::string& comp) {
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return std::string();
+    std::string found;
+    int count = 0;
+    while (struct dirent* e = readdir(d)) {
+        if (EqualFold(e->d_name, comp)) {
+            found = e->d_name;
+            ++count;
+        }
+    }
+    closedir(d);
+    return count == 1 ? found : std::string();
+}
+
+std::string Slashes(const std::string& name) {
+    std::string p(name);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+// Splits a resolved path into its folder (with trailing '/', or "") and its last name.
+void SplitPath(const std::string& path, std::string* dir, std::string* base) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir->clear();
+        *base = path;
+    } else {
+        *dir = path.substr(0, slash + 1);
+        *base = path.substr(slash + 1);
+    }
+}
+
+// The code for a failed open: a missing folder gives 3 rather than 2.
+uint16_t OpenError(const std::string& path, int err) {
+    if (err == ENOENT) {
+        std::string dir, base;
+        SplitPath(path, &dir, &base);
+        struct stat st;
+        if (!dir.empty() && (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return 3;
+    }
+    return ErrnoToCode(err, false);
+}
+
+// Opens read-write, or read-only when allowed and the file is not writable to us.
+int OpenFd(const std::string& path, bool mayReadOnly, bool* writable) {
+    *writable = true;
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && mayReadOnly && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        *writable = false;
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    return fd;
+}
+
+// Holds the share byte of an existing file exclusively for an erase or rename, on a fresh
+// open file description. A file we may not open for writing is only checked (F_OFD_GETLK),
+// since a write lock needs a writable descriptor.
+class ExclusiveHold {
+  public:
+    ExclusiveHold() = default;
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+    ~ExclusiveHold() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    uint16_t Take(const std::string& path) {
+        bool writable = false;
+        fd_ = OpenFd(path, true, &writable);
+        if (fd_ < 0) return OpenError(path, errno);
+        struct stat st;
+        if (fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) return kAccessDenied;
+        if (!writable) return ShareByteHeldElsewhere(fd_) ? kSharingViolation : 0;
+        int err = OfdLock(fd_, F_WRLCK, ShareByteOffset, 1);
+        if (err == 0) return 0;
+        return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+uint16_t ErrnoToCode(int err, bool writing) {
+    switch (err) {
+        case 0:
+            return 0;
+        case ENOENT:
+            return 2;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return 3;
+        case EMFILE:
+        case ENFILE:
+            return 4;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return kAccessDenied;
+        case EBADF:
+            return kInvalidHandle;
+        case ENOMEM:
+            return 8;
+        case EXDEV:
+            return 17;
+        case EROFS:
+            return 19;
+        case EBUSY:
+        case ETXTBSY:
+            return kSharingViolation;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return kWriteFault;
+        default:
+            return writing ? kWriteFault : 100;
+    }
+}
+
+std::string ResolveName(const std::string& name) {
+    std::string p = Slashes(name);
+    if (p.empty() || NameExists(p)) return p;
+    std::string out;
+    size_t i = 0;
+    if (p[0] == '/') {
+        out = "/";
+        i = 1;
+    }
+    bool missing = false;  // once a folder is missing, the rest is kept as given
+    while (i <= p.size()) {
+        size_t j = p.find('/', i);
+        if (j == std::string::npos) j = p.size();
+        std::string comp = p.substr(i, j - i);
+        bool last = j == p.size();
+        if (!comp.empty()) {
+            std::string cand = out + comp;
+            if (!missing && comp != "." && comp != ".." && !NameExists(cand)) {
+                std::string match = FindOneMatch(out, comp);
+                if (match.empty()) {
+                    missing = true;
+                } else {
+                    cand = out + match;
+                }
+            }
+            out = cand;
+            if (!last) out += '/';
+        }
+        i = j + 1;
+    }
+    return out;
+}
+
+bool Exists(const std::string& name) {
+    struct stat st;
+    return stat(ResolveName(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirExists(const std::string& name) {
+    struct stat st;
+    return stat(ResolveName(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---- File ----
+
+File::~File() {
+    if (fd_ >= 0) close(fd_);
+}
+
+File::File(File&& other) noexcept {
+    *this = std::move(other);
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = other.fd_;
+        path_ = std::move(other.path_);
+        share_ = other.share_;
+        readOnly_ = other.readOnly_;
+        writable_ = other.writable_;
+        other.fd_ = -1;
+        other.path_.clear();
+    }
+    return *this;
+}
+
+uint16_t File::Open(const std::string& name, Access access, ShareMode share) {
+    Close();
+    std::string path = ResolveName(name);
+    bool writable = false;
+    int fd = OpenFd(path, access == Access::ReadOnly, &writable);
+    if (fd < 0) return OpenError(path, errno);
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        return kAccessDenied;
+    }
+    short type = (share == ShareMode::Exclusive && writable) ? F_WRLCK : F_RDLCK;
+    int err = OfdLock(fd, type, ShareByteOffset, 1);
+    if (err != 0) {
+        close(fd);
+        return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
+    }
+    fd_ = fd;
+    path_ = path;
+    share_ = share;
+    readOnly_ = access == Access::ReadOnly;
+    writable_ = writable;
+    return 0;
+}
+
+uint16_t File::Create(const std::string& name, ShareMode share) {
+    Close();
+    std::string path = ResolveName(name);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool existed = true;
+        int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT) return OpenError(path, errno);
+            existed = false;
+            fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;  // someone created it meanwhile
+                return OpenError(path, errno);
+            }
+        }
+        int err = OfdLock(fd, F_WRLCK, ShareByteOffset, 1);
+        if (err == 0 && existed && ftruncate(fd, 0) != 0) err = errno;
+        if (err != 0) {
+            close(fd);
+            return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, true);
+        }
+        if (share == ShareMode::DenyNone) OfdLock(fd, F_RDLCK, ShareByteOffset, 1);
+        fd_ = fd;
+        path_ = path;
+        share_ = share;
+        readOnly_ = false;
+        writable_ = true;
+        return 0;
+    }
+    return kSharingViolation;
+}
+
+uint16_t File::ReadAt(uint64_t off, void* buf, size_t n, size_t* got) {
+    *got = 0;
+    if (fd_ < 0) return kInvalidHandle;
+    char* p = static_cast<char*>(buf);
+    while (*got < n) {
+        ssize_t r = pread(fd_, p + *got, n - *got, static_cast<off_t>(off + *got));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return ErrnoToCode(errno, false);
+        }
+        if (r == 0) break;  // end of file
+        *got += static_cast<size_t>(r);
+    }
+    return 0;
+}
+
+uint16_t File::WriteAt(uint64_t off, const void* buf, size_t n) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (FaultHits()) return kWriteFault;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    const char* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = pwrite(fd_, p + done, n - done, static_cast<off_t>(off + done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return ErrnoToCode(errno, true);
+        }
+        if (r == 0) return kWriteFault;
+        done += static_cast<size_t>(r);
+    }
+    return 0;
+}
+
+uint16_t File::Size(uint64_t* size) const {
+    *size = 0;
+    if (fd_ < 0) return kInvalidHandle;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return ErrnoToCode(errno, false);
+    *size = static_cast<uint64_t>(st.st_size);
+    return 0;
+}
+
+uint16_t File::Truncate(uint64_t size) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (FaultHits()) return kWriteFault;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    uint16_t rc = TakeExclusive();
+    if (rc != 0) return rc;
+    if (ftruncate(fd_, static_cast<off_t>(size)) != 0) rc = ErrnoToCode(errno, true);
+    RestoreShare();
+    return rc;
+}
+
+uint16_t File::Sync() {
+    if (fd_ < 0) return kInvalidHandle;
+    if (FaultHits()) return kWriteFault;
+    if (g_injector != nullptr && g_injector->failSync) return kWriteFault;
+    if (fsync(fd_) != 0 && errno != EINVAL) return ErrnoToCode(errno, true);
+    return 0;
+}
+
+// A zero-length range locks nothing (fcntl would read it as "to the end of all offsets").
+uint16_t File::Lock(uint64_t off, uint64_t len) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (len == 0) return 0;
+    int err = OfdLock(fd_, writable_ ? F_WRLCK : F_RDLCK, off, len);
+    if (err == 0) return 0;
+    return IsLockConflict(err) ? kLockViolation : ErrnoToCode(err, false);
+}
+
+uint16_t File::Unlock(uint64_t off, uint64_t len) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (len == 0) return 0;
+    int err = OfdLock(fd_, F_UNLCK, off, len);
+    return err == 0 ? 0 : ErrnoToCode(err, false);
+}
+
+uint16_t File::TakeExclusive() {
+    if (fd_ < 0) return kInvalidHandle;
+    if (!writable_) return kAccessDenied;
+    int err = OfdLock(fd_, F_WRLCK, ShareByteOffset, 1);
+    if (err == 0) return 0;
+    return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
+}
+
+void File::RestoreShare() {
+    if (fd_ < 0) return;
+    if (share_ == ShareMode::DenyNone || !writable_) {
+        OfdLock(fd_, F_RDLCK, ShareByteOffset, 1);  // a downgrade never conflicts
+    }
+}
+
+uint16_t File::Close() {
+    if (fd_ < 0) return 0;
+    int r = close(fd_);
+    int err = errno;
+    fd_ = -1;  // Path() keeps naming the file, e.g. for erasing it after a failed copy
+    return r == 0 ? 0 : ErrnoToCode(err, true);
+}
+
+// ---- whole files ----
+
+uint16_t EraseFile(const std::string& name) {
+    std::string path = ResolveName(name);
+    ExclusiveHold hold;
+    uint16_t rc = hold.Take(path);
+    if (rc != 0) return rc;
+    if (unlink(path.c_str()) != 0) return ErrnoToCode(errno, true);
+    return 0;
+}
+
+uint16_t RenameFile(const std::string& from, const std::string& to) {
+    std::string src = ResolveName(from);
+    ExclusiveHold srcHold;
+    uint16_t rc = srcHold.Take(src);
+    if (rc != 0) return rc;
+    std::string dst = ResolveName(to);
+    ExclusiveHold dstHold;
+    struct stat a, b;
+    if (stat(src.c_str(), &a) == 0 && stat(dst.c_str(), &b) == 0) {
+        if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+            // The target is the source under another spelling: only the case changes.
+            std::string dir, base, givenDir, givenBase;
+            SplitPath(dst, &dir, &base);
+            SplitPath(Slashes(to), &givenDir, &givenBase);
+            dst = dir + givenBase;
+        } else {
+            rc = dstHold.Take(dst);
+            if (rc != 0) return rc;
+        }
+    }
+    if (rename(src.c_str(), dst.c_str()) != 0) return ErrnoToCode(errno, true);
+    return 0;
+}
+
+uint16_t MakeTempFile(const std::string& prefix, std::string* name) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = (tmp != nullptr && *tmp != 0) ? tmp : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    std::string templ = dir + prefix + "XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back(0);
+    int fd = mkostemp(buf.data(), O_CLOEXEC);
+    if (fd < 0) return OpenError(templ, errno);
+    close(fd);
+    *name = buf.data();
+    return 0;
+}
+
+int64_t DiskFreeKB(const std::string& path) {
+    std::string p = ResolveName(path);
+    struct stat st;
+    if (p.empty() || stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::string dir, base;
+        SplitPath(p, &dir, &base);
+        p = dir.empty() ? "." : dir;
+    }
+    struct statvfs vfs;
+    if (statvfs(p.c_str(), &vfs) != 0) return -1;
+    unsigned __int128 bytes = static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize;
+    unsigned __int128 kb = bytes / 1024;
+    return kb > static_cast<unsigned __int128>(kMaxDiskFreeKB) ? kMaxDiskFreeKB
+                                                               : static_cast<int64_t>(kb);
+}
+
+int64_t FileTime(const std::string& name) {
+    struct stat st;
+    if (stat(ResolveName(name).c_str(), &st) != 0) return 0;
+    return static_cast<int64_t>(st.st_mtime);
+}
+
+uint16_t SetFileTime(const std::string& name, int64_t seconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = 0;
+    if (utimensat(AT_FDCWD, ResolveName(name).c_str(), times, 0) != 0)
+        return ErrnoToCode(errno, true);
+    return 0;
+}
+
+void SetFaultInjector(FaultInjector* injector) {
+    g_injector = injector;
+}
+FaultInjector* CurrentFaultInjector() {
+    return g_injector;
+}
+
+}  // namespace tz

@@ -78,6 +78,8 @@ private:
     int fd_ = -1;
     std::string path_;
     ShareMode share_ = ShareMode::DenyNone;
+    bool readOnly_ = false;  // opened with Access::ReadOnly: writes are refused with 5
+    bool writable_ = false;  // the descriptor is open for writing (write locks possible)
 };
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.
@@ -87,7 +89,8 @@ uint16_t EraseFile(const std::string& name);
 uint16_t RenameFile(const std::string& from, const std::string& to);
 // A new empty file in $TMPDIR (else /tmp) whose name begins with prefix.
 uint16_t MakeTempFile(const std::string& prefix, std::string* name);
-// Free space of the folder holding path in kilobytes, capped at 2,147,483,647.
+// Free space of the folder holding path in kilobytes, capped at 2,147,483,647; -1 when the
+// folder cannot be examined.
 int64_t DiskFreeKB(const std::string& path);
 // Modification time of a file (seconds since the epoch) and setting it; 0 on failure.
 int64_t FileTime(const std::string& name);
@@ -102,7 +105,7 @@ struct FaultInjector {
     long failAt = -1;  // -1: never
     bool crash = false;
     bool sticky = true;
-    bool failSync = false;
+    bool failSync = false;  // every Sync fails with 101 (counted all the same)
     int crashExitCode = 77;
 };
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it

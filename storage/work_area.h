@@ -66,6 +66,7 @@ struct WorkArea {
     FilterFunc filterFunc = nullptr;
     void* filterExpr = nullptr;
     RelationProc relation = nullptr;
+    bool inRelation = false;  // the relation is running (a relation moving its own area)
     std::string alias;
     FilterFunc whileFunc = nullptr;
     void* whileExpr = nullptr;
@@ -74,6 +75,9 @@ struct WorkArea {
     std::vector<uint8_t> swap;   // second native record for Replace
     bool exclusive = false;
     bool readOnly = false;
+    // Set while closing a shared area whose append byte could not be had: the header is
+    // written but no end-of-file mark, which could land on another station's new record.
+    bool noEofMark = false;
 
     // Owned by the index engine: its per-area state (null when no index is open).
     void* indexExt = nullptr;
@@ -87,7 +91,10 @@ struct WorkArea {
     int32_t aheadFirst = 0;  // record number of the first record in `ahead`
     int32_t aheadCount = 0;
 
-    ~WorkArea();
+    WorkArea() = default;
+    WorkArea(const WorkArea&) = delete;
+    WorkArea& operator=(const WorkArea&) = delete;
+    ~WorkArea();  // frees what the index engine and the memo unit hung on the area
 };
 
 // Slots 1..35; 1..33 for callers, 34 and 35 for the engine's own use.

@@ -1,0 +1,50 @@
+// Shared helpers of the work-area commands (select/use/close, locks, navigation, record
+// changes). Internal to storage/.
+#pragma once
+
+#include <string>
+
+#include "storage/dbf4.h"
+#include "storage/dbf_low.h"
+
+namespace Dbf4::internal {
+
+// The current area, or null after reporting "No database in use [<routine>]".
+WorkArea* Guard(const char* routine);
+
+// The area may be changed by other stations: sharing on and not opened exclusively.
+bool Shared(const WorkArea& a);
+
+// The index engine is installed and has an index open for the current area.
+bool Indexes();
+
+// Reads record n into the record buffer and scatters it into the native buffer.
+bool ReadScatter(WorkArea& a, int32_t n, bool ahead = false);
+// Blank record buffer, scattered.
+void BlankRecord(WorkArea& a);
+// Runs the area's relation procedure and checks the area stayed where it was.
+void FollowRelation(WorkArea& a);
+// Drops the bulk-read cache entry of record n (kept by Peek).
+void RefreshPeekCache(WorkArea& a, int32_t n);
+
+// Holds the index engine's read or update lock for a scope (no-op without indexes).
+class IndexLock {
+public:
+    IndexLock(bool on, void (*proc)(int)) : proc_(on ? proc : nullptr) {
+        if (proc_) proc_(1);
+    }
+    ~IndexLock() { Release(); }
+    void Release() {
+        if (proc_) proc_(0);
+        proc_ = nullptr;
+    }
+    IndexLock(const IndexLock&) = delete;
+    IndexLock& operator=(const IndexLock&) = delete;
+
+private:
+    void (*proc_)(int);
+};
+
+inline std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace Dbf4::internal

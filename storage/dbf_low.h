@@ -1,0 +1,100 @@
+// Table files: reading and checking the header and field descriptors into a work area,
+// reading and writing records and delete flags, header date and count, the end-of-file
+// mark, commit, close, and creating tables and their memo files.
+// Called only by the work-area commands, which pass the work area. Not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "storage/work_area.h"
+
+namespace TzDbfLow {
+
+// File layout of a table (little-endian).
+inline constexpr int kHdrVersion = 0;
+inline constexpr int kHdrYear = 1;         // year - 1900
+inline constexpr int kHdrMonth = 2;
+inline constexpr int kHdrDay = 3;
+inline constexpr int kHdrCount = 4;        // 32-bit record count
+inline constexpr int kHdrLength = 8;       // 16-bit header length
+inline constexpr int kHdrRecLength = 10;   // 16-bit record length
+inline constexpr int kHdrProdIndex = 28;   // production-index flag
+inline constexpr int kDescriptorSize = 32;
+inline constexpr int kDescName = 0;        // 11 bytes, 0-padded
+inline constexpr int kDescType = 11;
+inline constexpr int kDescLength = 16;
+inline constexpr int kDescDecimals = 17;
+inline constexpr uint8_t kTerminator = 0x0D;
+inline constexpr uint8_t kEofMark = 0x1A;
+
+// dBASE II layout.
+inline constexpr int kDb2HeaderLength = 521;
+inline constexpr int kDb2DescriptorSize = 16;
+// dBASE IV (version 4) layout.
+inline constexpr int kV4ExtraHeader = 36;
+inline constexpr int kV4DescriptorSize = 48;
+
+struct Settings {
+    uint8_t memoVersion = 0x8B;
+    uint16_t memoBlockSize = 512;
+    bool flushAfterWrite = false;
+    bool fixCountOnOpen = false;
+    uint8_t extraVersion1 = 0;  // 0 = none
+    uint8_t extraVersion2 = 0;
+};
+Settings& settings();
+
+// How a table file is opened.
+struct OpenMode {
+    tz::Access access = tz::Access::ReadWrite;
+    tz::ShareMode share = tz::ShareMode::DenyNone;
+};
+
+// One field of a table to be created.
+struct FieldDef {
+    std::string name;
+    char type = 'C';
+    int length = 0;
+    int decimals = 0;
+};
+
+bool UseDbf(Dbf4::WorkArea& a, const OpenMode& mode);
+bool OpenDbf(Dbf4::WorkArea& a, uint64_t fileSize);
+bool GetDbfRecord(Dbf4::WorkArea& a, int32_t n);
+// As GetDbfRecord, but served from a block read ahead of the record when it can be; used by
+// forward moves in natural order. The block is dropped by DropReadAhead.
+bool GetDbfRecordAhead(Dbf4::WorkArea& a, int32_t n);
+void DropReadAhead(Dbf4::WorkArea& a);
+bool PutDbfRecord(Dbf4::WorkArea& a, int32_t n);
+bool AppendDbfRecord(Dbf4::WorkArea& a);
+bool WriteDeleteFlag(Dbf4::WorkArea& a, int32_t n);
+bool WriteDbfHeader(Dbf4::WorkArea& a);
+bool WriteEofMark(Dbf4::WorkArea& a);
+bool CommitDbf(Dbf4::WorkArea& a);
+bool CloseDbf(Dbf4::WorkArea& a);
+bool CreateDbf(Dbf4::WorkArea& scratch, const std::string& fileName,
+               const std::vector<FieldDef>& fields);
+std::string MemoExtension(uint8_t version);
+bool CreateMemoFile(const std::string& fileName, uint8_t version, uint16_t blockSize,
+                    const std::string& routine);
+void TranslateRecord(int direction, bool oem, Dbf4::TranslateProc proc, size_t bufLen,
+                     size_t recLen, uint8_t* buf);
+void UnpackRecord(Dbf4::WorkArea& a, uint8_t* native);
+void PackRecord(Dbf4::WorkArea& a, const uint8_t* native);
+bool FlushFile(tz::File& f);
+uint32_t SwapLong(uint32_t v);
+uint16_t SwapWord(uint16_t v);
+
+// Native record helpers.
+uint16_t NativeWidth(const Dbf4::FieldEntry& f);
+void LayoutNative(Dbf4::WorkArea& a);  // sets nativeOffset of each field and nativeSize
+// Offset in the file of record n (64-bit).
+inline uint64_t RecordOffset(const Dbf4::WorkArea& a, int32_t n) {
+    return uint64_t(uint32_t(a.headerLength)) + uint64_t(n - 1) * a.recordLength;
+}
+// Record count derived from a file size.
+int32_t CountFromSize(const Dbf4::WorkArea& a, uint64_t size);
+
+}  // namespace TzDbfLow

@@ -1,0 +1,290 @@
+// Table files to the byte: new headers and descriptors, record encodings, the end-of-file
+// mark, the header date and count, and damaged headers that must be refused cleanly.
+#include <ctime>
+
+#include "tests/storage/table_fixture.h"
+
+namespace kjtest {
+namespace {
+
+using TzDbfLow::FieldDef;
+
+class TableFileTest : public TableTest {};
+
+uint32_t Le32(const std::string& s, size_t at) {
+    return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 |
+           uint32_t(uint8_t(s[at + 2])) << 16 | uint32_t(uint8_t(s[at + 3])) << 24;
+}
+uint16_t Le16(const std::string& s, size_t at) {
+    return uint16_t(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8);
+}
+
+TEST_F(TableFileTest, NewTableHeaderAndDescriptors) {
+    ASSERT_TRUE(Create("t.dbf", {{"name", 'c', 10, 3}, {"amount", 'N', 5, 2}}));
+    std::string b = Bytes("t.dbf");
+    ASSERT_EQ(b.size(), 98u);
+    EXPECT_EQ(uint8_t(b[0]), 3);
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    EXPECT_EQ(uint8_t(b[1]), tm.tm_year);
+    EXPECT_EQ(uint8_t(b[2]), tm.tm_mon + 1);
+    EXPECT_EQ(uint8_t(b[3]), tm.tm_mday);
+    EXPECT_EQ(Le32(b, 4), 0u);
+    EXPECT_EQ(Le16(b, 8), 97);
+    EXPECT_EQ(Le16(b, 10), 16);
+    EXPECT_EQ(b.substr(12, 20), std::string(20, '\0'));
+    EXPECT_EQ(b.substr(32, 11), std::string("NAME\0\0\0\0\0\0\0", 11));
+    EXPECT_EQ(b[43], 'C');
+    EXPECT_EQ(uint8_t(b[48]), 10);
+    EXPECT_EQ(uint8_t(b[49]), 0);  // decimals only for N and F
+    EXPECT_EQ(b.substr(64, 11), std::string("AMOUNT\0\0\0\0\0", 11));
+    EXPECT_EQ(b[75], 'N');
+    EXPECT_EQ(uint8_t(b[80]), 5);
+    EXPECT_EQ(uint8_t(b[81]), 2);
+    EXPECT_EQ(uint8_t(b[96]), 0x0D);
+    EXPECT_EQ(uint8_t(b[97]), 0x1A);
+}
+
+TEST_F(TableFileTest, FieldCorrectionsAtCreate) {
+    ASSERT_TRUE(Create("c.dbf", {{"  abc", 'C', 4, 0},
+                                 {"d", 'D', 10, 0},
+                                 {"l", 'L', 5, 0},
+                                 {"averylongfieldname", 'N', 12, 3}}));
+    std::string b = Bytes("c.dbf");
+    EXPECT_EQ(b.substr(32, 4), std::string("ABC\0", 4));
+    EXPECT_EQ(uint8_t(b[64 + 16]), 8);
+    EXPECT_EQ(uint8_t(b[96 + 16]), 1);
+    EXPECT_EQ(b.substr(128, 11), std::string("AVERYLONGF\0", 11));  // cut to 10
+    EXPECT_EQ(Le16(b, 10), 1 + 4 + 8 + 1 + 12);
+
+    Dbf4::WorkArea scratch;
+    EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"   ", 'C', 4, 0}}));
+    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::LastErrorMessage(),
+              "Error # 220 (Invalid parameter)\r\nEmpty field name [CreateDbf(" + Path("e.dbf") +
+                  ")]");
+    EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'C', 0, 0}}));
+    EXPECT_EQ(TzCommon::ErrorWord, 211);
+    EXPECT_EQ(TzCommon::LastErrorMessage(),
+              "Error # 211 (Invalid database field type encountered)\r\nInvalid dBASE field "
+              "definition [CreateDBF]");
+    EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'X', 3, 0}}));
+    EXPECT_EQ(TzCommon::ErrorWord, 211);
+}
+
+TEST_F(TableFileTest, RecordEncodings) {
+    ASSERT_TRUE(Create("r.dbf", {{"NAME", 'C', 6, 0},
+                                 {"QTY", 'N', 4, 0},
+                                 {"PRICE", 'N', 7, 2},
+                                 {"DAY", 'D', 8, 0},
+                                 {"OK", 'L', 1, 0}}));
+    TzCommon::SetDateStyle(3);
+    TzCommon::SetCenturyFlag(true);
+    Open(1, Path("r.dbf") + " EXCLUSIVE");
+    Dbf4::ClearRecord();
+    SetC(1, "\xC5se");  // engine strings are Windows-1252
+    SetI(2, 42);
+    SetF(3, -3.14159);
+    SetD(4, "07-12-2026");
+    SetL(5, true);
+    Dbf4::Append();
+    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    Dbf4::ClearRecord();
+    SetC(1, "x");
+    SetI(2, 123456);  // too wide for 4 characters
+    SetF(3, 1234.5);
+    Dbf4::Append();
+    Dbf4::CloseArea();
+
+    std::string b = Bytes("r.dbf");
+    const size_t hl = 32 * 5 + 33, rl = 1 + 6 + 4 + 7 + 8 + 1;
+    ASSERT_EQ(b.size(), hl + 2 * rl + 1);
+    EXPECT_EQ(Le32(b, 4), 2u);
+    // OEM bytes on disk: Å is 0x8F in code page 850.
+    EXPECT_EQ(b.substr(hl, rl), std::string(" ") + "\x8Fse   " + "  42" + "  -3.14" + "20261207" + "T");
+    // A number too wide for its field is stars; untouched blank fields stay blank.
+    EXPECT_EQ(b.substr(hl + rl, rl), std::string(" ") + "x     " + "****" + "1234.50" + "        " + " ");
+    EXPECT_EQ(uint8_t(b.back()), 0x1A);
+
+    Open(1, Path("r.dbf"));
+    EXPECT_EQ(GetC(1), "\xC5se   ");
+    EXPECT_EQ(GetI(2), 42);
+    EXPECT_DOUBLE_EQ(GetF(3), -3.14);
+    EXPECT_EQ(GetC(4), "07-12-2026");
+    EXPECT_EQ(*Dbf4::FieldAddress(5), 1);
+    EXPECT_EQ(Dbf4::FieldLen(4), 10);
+    Dbf4::Skip(1);
+    EXPECT_EQ(GetC(4), "  -  -    ");  // blank date: the style's empty template
+    EXPECT_EQ(*Dbf4::FieldAddress(5), 0);
+}
+
+TEST_F(TableFileTest, LogicalValuesRead) {
+    ASSERT_TRUE(Create("l.dbf", {{"F", 'L', 1, 0}}));
+    std::string b = Bytes("l.dbf");
+    b.pop_back();
+    for (char c : std::string("yYtTnN ?")) b += std::string(" ") + c;
+    b[4] = 8;
+    WriteFile(Path("l.dbf"), b);
+    Open(1, Path("l.dbf"));
+    std::string got;
+    for (int i = 0; i < 8; ++i, Dbf4::Skip(1)) got += char('0' + *Dbf4::FieldAddress(1));
+    EXPECT_EQ(got, "11110000");
+}
+
+TEST_F(TableFileTest, RecordNumbersOutOfRange) {
+    ASSERT_TRUE(Create("n.dbf", {{"A", 'C', 3, 0}}));
+    Open(1, Path("n.dbf"));
+    Dbf4::WorkArea& a = *Dbf4::Current();
+    Dbf4::ALock();
+    for (int i = 0; i < 3; ++i) Dbf4::Append();
+    Dbf4::Go(2);
+    EXPECT_FALSE(TzDbfLow::GetDbfRecord(a, 0));
+    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::LastErrorMessage(),
+              "Error # 212 (Request beyond range)\r\nInvalid record number = 0 (" +
+                  Path("n.dbf") + ")  [GetDbfRecord]");
+    EXPECT_FALSE(TzDbfLow::GetDbfRecord(a, 4));
+    EXPECT_EQ(a.recNo, 2);
+    // Writing past the count appends as count + 1.
+    EXPECT_TRUE(TzDbfLow::PutDbfRecord(a, 3 + 5));
+    EXPECT_EQ(a.recCount, 4);
+    EXPECT_EQ(a.recNo, 4);
+}
+
+TEST_F(TableFileTest, HeaderCountOnlyAtClose) {
+    ASSERT_TRUE(Create("h.dbf", {{"A", 'C', 3, 0}}));
+    Open(1, Path("h.dbf"));
+    Dbf4::ALock();
+    Dbf4::Append();
+    Dbf4::Append();
+    std::string mid = Bytes("h.dbf");
+    EXPECT_EQ(Le32(mid, 4), 0u);  // other stations recount from the size meanwhile
+    Dbf4::Unlock();
+    Dbf4::CloseArea();
+    std::string end = Bytes("h.dbf");
+    EXPECT_EQ(Le32(end, 4), 2u);
+    EXPECT_EQ(end.size(), 32u + 33u + 2 * 4u + 1u);
+    EXPECT_EQ(uint8_t(end.back()), 0x1A);
+
+    // A station that only read the table leaves the header alone.
+    WriteFile(Path("h.dbf"), end.substr(0, 1) + std::string("\x01\x01\x01", 3) + end.substr(4));
+    Open(1, Path("h.dbf"));
+    Dbf4::GoBottom();
+    Dbf4::CloseArea();
+    EXPECT_EQ(Bytes("h.dbf").substr(1, 3), std::string("\x01\x01\x01", 3));
+}
+
+// Damaged headers: the right code and message, never a crash or a read out of bounds.
+std::string Db2WithoutTerminator() {
+    std::string s = std::string("\x02\x00\x00\x01\x01\x70\x04\x00", 8);
+    for (int i = 0; i < 40; ++i) s += std::string("ABCDEFGHIJ\0C\x03\0\0\0", 16);
+    return s;
+}
+
+TEST_F(TableFileTest, DamagedHeadersRefused) {
+    ASSERT_TRUE(Create("good.dbf", {{"A", 'C', 3, 0}, {"B", 'N', 4, 1}}));
+    const std::string good = Bytes("good.dbf");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        uint16_t code;
+        std::string messageStart;
+    };
+    auto with = [&](size_t at, uint8_t v) {
+        std::string s = good;
+        s[at] = char(v);
+        return s;
+    };
+    const std::string f = Path("bad.dbf");
+    std::vector<Case> cases = {
+        {"31 bytes", good.substr(0, 31), 210,
+         f + " is not a dBASE database. (Prolog is less than 32 bytes) [USE/OpenDBF]"},
+        {"version 0x30", with(0, 0x30), 210,
+         f + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]"},
+        {"version 0", with(0, 0), 210,
+         f + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]"},
+        {"no fields", with(8, 32), 210,
+         "bad.dbf is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]"},
+        {"record length 0", with(10, 0), 210, f + " is not a dBASE database. (Record length"},
+        {"fields exceed record", with(10, 5), 210,
+         f + " is not a dBASE database. (Fields do not fit"},
+        {"no terminator", with(96, 'X'), 210, f + " is not a dBASE database. (No field"},
+        {"terminator first", with(32, 0x0D), 222, "Error reading " + f + " [Use/OpenDbf]"},
+        {"bad type", with(43, 'Q'), 211, "Error reading " + f + " [Use/OpenDbf]"},
+        {"descriptors cut", good.substr(0, 70), 100, "Error reading " + f + " [Use/OpenDbf]"},
+        {"huge header length", with(9, 0xFF), 210, ""},
+        {"dBASE II short", std::string("\x02") + std::string(100, '\0'), 210,
+         f + " is not a dBASE database.(Header is less than 521 bytes) [Use/OpenDBF]"},
+        {"dBASE II no terminator", Db2WithoutTerminator(), 210,
+         "bad.dbf is not a dBASE database. (Number of fields is out of range)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(f, c.bytes);
+        TzCommon::ClearError();
+        Dbf4::Select(1);
+        Dbf4::Use(f);
+        EXPECT_EQ(TzCommon::ErrorWord, c.code);
+        std::string m = TzCommon::LastMessage();
+        EXPECT_EQ(m.substr(0, c.messageStart.size()), c.messageStart);
+        EXPECT_EQ(Dbf4::Current(), nullptr);  // the slot stays empty
+    }
+    // A record length larger than the fields need stays accepted.
+    WriteFile(f, with(10, 20));
+    Dbf4::Use(f);
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+}
+
+TEST_F(TableFileTest, MemoFilesOfEachFlavour) {
+    TzDbfLow::settings().memoVersion = 0x8B;
+    ASSERT_TRUE(Create("m4.dbf", {{"NOTE", 'M', 0, 0}}));
+    std::string dbt = Bytes("m4.DBT");
+    ASSERT_EQ(dbt.size(), 24u);
+    EXPECT_EQ(Le32(dbt, 0), 1u);
+    EXPECT_EQ(dbt.substr(8, 3), std::string("m4\0", 3));
+    EXPECT_EQ(uint8_t(dbt[18]), 2);
+    EXPECT_EQ(uint8_t(dbt[19]), 1);
+    EXPECT_EQ(Le16(dbt, 20), 512);
+    EXPECT_EQ(uint8_t(Bytes("m4.dbf")[0]), 0x8B);
+
+    TzDbfLow::settings().memoVersion = 0xF5;
+    TzDbfLow::settings().memoBlockSize = 64;
+    ASSERT_TRUE(Create("fx.dbf", {{"NOTE", 'M', 0, 0}}));
+    std::string fpt = Bytes("fx.FPT");
+    ASSERT_EQ(fpt.size(), 512u);
+    EXPECT_EQ(fpt.substr(0, 4), std::string("\0\0\0\x08", 4));  // 511 div 64 + 1, big-endian
+    EXPECT_EQ(fpt.substr(6, 2), std::string("\0\x40", 2));
+
+    TzDbfLow::settings().memoVersion = 0x83;
+    ASSERT_TRUE(Create("m3.dbf", {{"NOTE", 'M', 0, 0}}));
+    std::string d3 = Bytes("m3.DBT");
+    ASSERT_EQ(d3.size(), 513u);
+    EXPECT_EQ(uint8_t(d3[0]), 1);
+    EXPECT_EQ(uint8_t(d3[512]), 0x1A);
+    EXPECT_EQ(TzDbfLow::MemoExtension(0x30), "FPT");
+    EXPECT_EQ(TzDbfLow::MemoExtension(0x83), "DBT");
+}
+
+// Editing one field never re-encodes another: stored bytes that the native form cannot
+// reproduce (a date outside the two-digit window, a number beyond 32 bits) survive.
+TEST_F(TableFileTest, ReplaceKeepsUntouchedFieldBytes) {
+    ASSERT_TRUE(Create("k.dbf", {{"A", 'C', 3, 0}, {"D", 'D', 8, 0}, {"BIG", 'N', 12, 0}}));
+    std::string b = Bytes("k.dbf");
+    b.pop_back();
+    b += " abc18991231 12345678901";
+    b[4] = 1;
+    b += '\x1A';
+    WriteFile(Path("k.dbf"), b);
+    TzCommon::SetCenturyFlag(false);
+    Open(1, Path("k.dbf"));
+    ASSERT_TRUE(Dbf4::RLock());
+    SetC(1, "xyz");
+    Dbf4::Replace();
+    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    Dbf4::CloseArea();
+    EXPECT_EQ(Bytes("k.dbf").substr(32 * 3 + 33, 24), " xyz18991231 12345678901");
+}
+
+}  // namespace
+}  // namespace kjtest
