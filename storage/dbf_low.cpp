@@ -112,6 +112,7 @@ void DateToNative(const uint8_t* raw, uint8_t* out) {
     if (text.size() > 10) text.resize(10);
     out[0] = uint8_t(text.size());
     std::memcpy(out + 1, text.data(), text.size());
+    std::memset(out + 1 + text.size(), 0, 10 - text.size());
 }
 
 // Native date text back to YYYYMMDD; false when it is blank (8 blanks are stored).
@@ -264,6 +265,12 @@ void PackField(const FieldEntry& f, const uint8_t* in, uint8_t* raw) {
         default:
             break;
     }
+}
+
+// Two native values of a field are the same value (short strings compare by their text).
+bool SameNative(const FieldEntry& f, const uint8_t* a, const uint8_t* b) {
+    if (f.type == 'C' || f.type == 'D') return a[0] == b[0] && std::memcmp(a + 1, b + 1, a[0]) == 0;
+    return std::memcmp(a, b, NativeWidth(f)) == 0;
 }
 
 }  // namespace
@@ -767,9 +774,8 @@ void PackRecord(WorkArea& a, const uint8_t* native) {
         const uint8_t* in = native + f.nativeOffset;
         // A field whose value still equals what its stored bytes decode to keeps those
         // bytes: editing one field never re-encodes another.
-        uint16_t w = NativeWidth(f);
         UnpackField(f, raw, cur);
-        if (std::memcmp(cur, in, w) == 0) continue;
+        if (SameNative(f, cur, in)) continue;
         PackField(f, in, raw);
     }
 }
