@@ -94,6 +94,10 @@ char FieldType(int n);
 int FieldLen(int n);
 int FieldDec(int n);
 uint8_t* FieldAddress(int n);
+// Complete a lazily read record (translation; scatter) and return the record buffer or the
+// native buffer. Code that reads an area's buffers directly calls these first.
+uint8_t* RecordOf(WorkArea& a);
+uint8_t* NativeOf(WorkArea& a);
 uint16_t RecSize();
 uint16_t NativeRecordSize();
 bool Deleted();

@@ -40,6 +40,9 @@ bool Indexes() {
 }
 
 bool ReadScatter(WorkArea& a, int32_t n, bool ahead) {
+    // A read ahead is completed lazily only when the area owns its native buffer: a
+    // caller's buffer is read directly and must always be current.
+    if (ahead && a.native == a.ownNative.data()) return TzDbfLow::GetDbfRecordAhead(a, n);
     bool ok = ahead ? TzDbfLow::GetDbfRecordAhead(a, n) : TzDbfLow::GetDbfRecord(a, n);
     if (ok) TzDbfLow::UnpackRecord(a, a.native);
     return ok;
@@ -51,6 +54,8 @@ void BlankRecord(WorkArea& a) {
         return;
     }
     std::fill(a.record.begin(), a.record.end(), uint8_t(' '));
+    a.pending = false;
+    a.nativeStale = false;
     if (a.native) TzDbfLow::UnpackRecord(a, a.native);
 }
 

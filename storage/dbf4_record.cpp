@@ -78,9 +78,20 @@ int FieldDec(int n) {
     return f ? f->decimals : 0;
 }
 
+uint8_t* RecordOf(WorkArea& a) {
+    TzDbfLow::CompleteRecord(a);
+    return a.record.data();
+}
+
+uint8_t* NativeOf(WorkArea& a) {
+    if (a.nativeStale || a.pending) TzDbfLow::UnpackRecord(a, a.native);
+    return a.native;
+}
+
 uint8_t* FieldAddress(int n) {
     WorkArea* a = Guard("FieldAddress()");
     if (!a) return nullptr;
+    NativeOf(*a);
     if (n == 0) return a->native;
     const FieldEntry* f =
         FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
@@ -99,7 +110,7 @@ uint16_t NativeRecordSize() {
 
 bool Deleted() {
     WorkArea* a = Guard("Deleted");
-    return a && a->native[0] != 0;
+    return a && NativeOf(*a)[0] != 0;
 }
 
 void Scatter() {
@@ -107,7 +118,7 @@ void Scatter() {
 }
 
 void Gather() {
-    if (WorkArea* a = Guard("Gather")) TzDbfLow::PackRecord(*a, a->native);
+    if (WorkArea* a = Guard("Gather")) TzDbfLow::PackRecord(*a, NativeOf(*a));
 }
 
 void ClearRecord() {
@@ -121,6 +132,7 @@ void Replace() {
     WorkArea* ap = Guard("Replace");
     if (!ap) return;
     WorkArea& a = *ap;
+    NativeOf(a);
     const int32_t r = a.recNo;
     if (r < 1) {
         SetError(212, "Database " + Quoted(a.fileName) + " is empty. [REPLACE]");
@@ -172,7 +184,7 @@ void Append() {
         return;
     }
     Recount(a);
-    TzDbfLow::PackRecord(a, a.native);
+    TzDbfLow::PackRecord(a, NativeOf(a));
     const bool keys = !a.isVirtual && Indexes();
     IndexLock lock(keys, indexHooks.updateLock);
     if (!TzDbfLow::AppendDbfRecord(a)) return;
@@ -189,6 +201,7 @@ static void MarkRecord(bool del) {
     WorkArea* ap = Guard(name);
     if (!ap) return;
     WorkArea& a = *ap;
+    if (!a.isVirtual) NativeOf(a);
     const int32_t r = a.recNo;
     if (Shared(a) && a.lockState != kLockFile) {
         bool held = a.lockState != kLockAppend &&
@@ -203,12 +216,12 @@ static void MarkRecord(bool del) {
         SetError(1103, a.fileName + " at EOF [" + name + "]");
         return;
     }
-    a.native[0] = del ? 1 : 0;
-    a.record[0] = del ? '*' : ' ';
-    if (a.isVirtual) {
+    if (a.isVirtual) {  // the virtual-file unit keeps the flag where its records hold it
         if (virtualHooks.request) virtualHooks.request(a, del ? 4 : 5, r);
         return;
     }
+    a.native[0] = del ? 1 : 0;
+    a.record[0] = del ? '*' : ' ';
     if (TzDbfLow::WriteDeleteFlag(a, r)) RefreshPeekCache(a, r);
 }
 

@@ -88,31 +88,65 @@ bool ReadExact(WorkArea& a, uint64_t off, uint8_t* buf, size_t n, uint16_t* code
 
 // ---- Native forms ----
 
+// Stored YYYYMMDD (or blanks) to the native short string in the current date style.
 void DateToNative(const uint8_t* raw, uint8_t* out) {
-    // raw: YYYYMMDD (or blanks); out: short string in the current date style.
-    bool blank = true;
-    for (int i = 0; i < 8; ++i)
+    std::memset(out, 0, 11);
+    bool blank = true, digits = true;
+    for (int i = 0; i < 8; ++i) {
         if (raw[i] != ' ' && raw[i] != 0) blank = false;
+        if (raw[i] < '0' || raw[i] > '9') digits = false;
+    }
+    const int style = TzCommon::DateStyle();
+    const bool century = TzCommon::CenturyFlag();
     std::string text;
     if (blank) {
-        text = TzCommon::EmptyDateString(TzCommon::DateStyle());
+        // The blank template of the style, kept between calls.
+        static int cachedStyle = -1;
+        static bool cachedCentury = false;
+        static uint8_t cached[11];
+        if (style != cachedStyle || century != cachedCentury) {
+            std::string t = TzCommon::EmptyDateString(style);
+            if (t.size() > 10) t.resize(10);
+            std::memset(cached, 0, sizeof cached);
+            cached[0] = uint8_t(t.size());
+            std::memcpy(cached + 1, t.data(), t.size());
+            cachedStyle = style;
+            cachedCentury = century;
+        }
+        std::memcpy(out, cached, sizeof cached);
+        return;
+    } else if (digits) {
+        // The common case, without building intermediate texts.
+        const char* r = reinterpret_cast<const char*>(raw);
+        const char* year = century ? r : r + 2;
+        const int yl = century ? 4 : 2;
+        const char sep = style == 1 ? '.' : style == 3 ? '-' : (style == 0 || style == 2) ? '/' : '.';
+        char* o = reinterpret_cast<char*>(out) + 1;
+        auto put = [&](const char* p, int n) {
+            std::memcpy(o, p, size_t(n));
+            o += n;
+        };
+        if (style == 0) {
+            put(r + 4, 2), *o++ = sep, put(r + 6, 2), *o++ = sep, put(year, yl);
+        } else if (style == 1) {
+            put(year, yl), *o++ = sep, put(r + 4, 2), *o++ = sep, put(r + 6, 2);
+        } else {
+            put(r + 6, 2), *o++ = sep, put(r + 4, 2), *o++ = sep, put(year, yl);
+        }
+        out[0] = uint8_t(o - reinterpret_cast<char*>(out) - 1);
+        return;
     } else {
         std::string internal;
-        internal.reserve(10);
         internal.append(reinterpret_cast<const char*>(raw) + 4, 2);
         internal.push_back('/');
         internal.append(reinterpret_cast<const char*>(raw) + 6, 2);
         internal.push_back('/');
-        if (TzCommon::CenturyFlag())
-            internal.append(reinterpret_cast<const char*>(raw), 4);
-        else
-            internal.append(reinterpret_cast<const char*>(raw) + 2, 2);
+        internal.append(reinterpret_cast<const char*>(raw) + (century ? 0 : 2), century ? 4 : 2);
         text = TzCommon::DateToStyle(internal);
     }
     if (text.size() > 10) text.resize(10);
     out[0] = uint8_t(text.size());
     std::memcpy(out + 1, text.data(), text.size());
-    std::memset(out + 1 + text.size(), 0, 10 - text.size());
 }
 
 // Native date text back to YYYYMMDD; false when it is blank (8 blanks are stored).
@@ -512,6 +546,7 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
         return false;
     }
     a.recNo = n;
+    a.pending = false;
     TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
     return true;
 }
@@ -535,7 +570,8 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
     std::memcpy(a.record.data(), a.ahead.data() + size_t(n - a.aheadFirst) * a.recordLength,
                 a.recordLength);
     a.recNo = n;
-    TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
+    a.pending = true;  // translated and scattered when someone looks at the fields
+    a.nativeStale = true;
     return true;
 }
 
@@ -760,7 +796,15 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
     return true;
 }
 
+void CompleteRecord(WorkArea& a) {
+    if (!a.pending) return;
+    TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
+    a.pending = false;
+}
+
 void UnpackRecord(WorkArea& a, uint8_t* native) {
+    CompleteRecord(a);
+    if (native == a.native) a.nativeStale = false;
     native[0] = a.record[0] == '*' ? 1 : 0;
     for (const FieldEntry& f : a.fields)
         UnpackField(f, a.record.data() + f.offset, native + f.nativeOffset);

@@ -82,6 +82,8 @@ bool CreateMemoFile(const std::string& fileName, uint8_t version, uint16_t block
 void TranslateRecord(int direction, bool oem, Dbf4::TranslateProc proc, size_t bufLen,
                      size_t recLen, uint8_t* buf);
 void UnpackRecord(Dbf4::WorkArea& a, uint8_t* native);
+// Translates a record read ahead (see WorkArea::pending).
+void CompleteRecord(Dbf4::WorkArea& a);
 void PackRecord(Dbf4::WorkArea& a, const uint8_t* native);
 bool FlushFile(tz::File& f);
 uint32_t SwapLong(uint32_t v);

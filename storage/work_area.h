@@ -3,9 +3,10 @@
 //
 // Invariants of an open area:
 //  1. 0 <= recNo <= recCount + 1; recNo == 0 only while the table is empty.
-//  2. eof implies recNo == recCount + 1 and a blank record buffer.
+//  2. eof after a move past the end: recNo == recCount + 1 and a blank record buffer (a
+//     failed WHILE condition sets eof on the record that failed it).
 //  3. record holds recordLength bytes in file form, translated to ANSI after reading.
-//  4. native holds nativeSize bytes, the typed form of record (after every scatter).
+//  4. native holds nativeSize bytes, the typed form of record, unless `nativeStale` is set.
 //  5. lockState == 3 exactly when locks is non-empty; locks.front() is the newest lock.
 //  6. state: 0 closed, 1 clean, 2 modified in place, 3 appended since the last commit.
 #pragma once
@@ -85,6 +86,13 @@ struct WorkArea {
     // Owned by the memo unit.
     void* memoExt = nullptr;
     void (*memoExtFree)(void*) = nullptr;
+
+    // After a forward move in natural order the record is completed lazily: `pending` says
+    // `record` still holds the file's bytes, untranslated; `nativeStale` says `native` was
+    // not yet scattered. Dbf4::RecordOf and Dbf4::NativeOf complete them; every reader of
+    // the record or native buffer goes through those.
+    bool pending = false;
+    bool nativeStale = false;
 
     // Read-ahead of records in natural order (dropped on every write, lock and Go).
     std::vector<uint8_t> ahead;

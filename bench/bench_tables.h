@@ -1,0 +1,33 @@
+// Tables for the benchmarks: the postings layout (187-byte records) and quick ways to fill
+// a table with many records.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "storage/dbf_low.h"
+
+namespace kjbench {
+
+// The postings table's fields (record length 187).
+std::vector<TzDbfLow::FieldDef> PostingsLayout();
+
+// A fresh folder under $TMPDIR (else /tmp) for one benchmark run; removed by the destructor.
+class BenchDir {
+public:
+    BenchDir();
+    ~BenchDir();
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Creates a postings table holding n generated records, written in large blocks (the file
+// is built directly, so even a million records take well under a second).
+void MakePostings(const std::string& path, int n);
+
+// Fills the current area's native record with generated postings values for number i.
+void FillPosting(int i);
+
+}  // namespace kjbench

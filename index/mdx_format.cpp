@@ -1,0 +1,427 @@
+#include "index/mdx_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "storage/tz_common.h"
+
+namespace Mdx {
+
+uint16_t ReportError(uint16_t code, const std::string& message) {
+    TzCommon::SetError(code, message);
+    if (!TzCommon::ErrorCheckingOn()) {
+        throw TzCommon::ETzError(TzCommon::ErrorText(code) + "\r\n" + message);
+    }
+    return code;
+}
+
+int EntryLengthFor(char keyType, int keyLength) {
+    int extra;
+    switch (keyType) {
+        case 'C': case 'D': extra = 4; break;
+        case 'N': case 'F': extra = 8; break;
+        default: return 0;
+    }
+    int len = keyLength + extra;
+    if (keyLength % 4 != 0) len += 4 - keyLength % 4;
+    return len;
+}
+
+namespace {
+
+std::string ZeroText(const uint8_t* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n] != 0) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return s;
+}
+
+}  // namespace
+
+std::string TagHeader::Expression() const { return ZeroText(&raw[Tag::Expression], Tag::TextSize); }
+std::string TagHeader::ForCondition() const {
+    return ZeroText(&raw[Tag::ForCondition], Tag::TextSize);
+}
+
+uint16_t MakeTagHeader(char keyType, int keyLength, const std::string& expression,
+                       const std::string& forCondition, bool unique, bool descending,
+                       TagHeader* out) {
+    int fixed = keyType == 'D' ? 8 : (keyType == 'N' || keyType == 'F') ? 12 : 0;
+    if (keyType != 'C' && fixed == 0) {
+        return ReportError(254, "Wrong parser return type [AddIndexTag()]");
+    }
+    if (keyLength < 1 || keyLength > MaxKeyLength || (fixed != 0 && keyLength != fixed)) {
+        return ReportError(266, "Incorrect key length: Must be 1 to 100. [AddIndexTag()]");
+    }
+    if (expression.size() > Tag::TextSize - 1 || forCondition.size() > Tag::TextSize - 1) {
+        return ReportError(300, "Expression length exceeds 100 bytes [AddIndexTag()]");
+    }
+    TagHeader& t = *out;
+    t.raw.fill(0);
+    t.block = 0;
+    int entry = EntryLengthFor(keyType, keyLength);
+    t.raw[Tag::KeyFlags] = uint8_t(Tag::FlagAlways | (descending ? Tag::FlagDescending : 0) |
+                                   (unique ? Tag::FlagUnique : 0));
+    t.raw[Tag::KeyType] = uint8_t(keyType);
+    Put16(&t.raw[Tag::KeyLength], uint16_t(keyLength));
+    Put16(&t.raw[Tag::KeysPerPage], uint16_t(Pg::Usable / entry));
+    Put16(&t.raw[Tag::NotChar], keyType == 'C' ? 0 : 1);
+    Put16(&t.raw[Tag::EntryLength], uint16_t(entry));
+    t.raw[Tag::Unique] = unique ? 1 : 0;
+    std::memcpy(&t.raw[Tag::Expression], expression.data(), expression.size());
+    if (!forCondition.empty()) {
+        t.raw[Tag::HasFor] = 1;
+        std::memcpy(&t.raw[Tag::ForCondition], forCondition.data(), forCondition.size());
+    }
+    return 0;
+}
+
+// ---- MdxFile -----------------------------------------------------------------------------
+
+MdxFile::~MdxFile() {
+    if (file_.IsOpen()) file_.Close();
+}
+
+uint16_t MdxFile::Create(const std::string& name, const std::string& tableName, int year,
+                         int month, int day, tz::ShareMode share) {
+    Close();
+    name_ = name;
+    failed_ = false;
+    uint16_t rc = file_.Create(name, share);
+    if (rc != 0) return ReportError(rc, "Cannot create index file: " + name + " [MakeIndex]");
+    header_.fill(0);
+    header_[Hdr::Version] = 2;
+    header_[Hdr::CreateYear] = header_[Hdr::UpdateYear] = uint8_t(year % 100);
+    header_[Hdr::CreateMonth] = header_[Hdr::UpdateMonth] = uint8_t(month);
+    header_[Hdr::CreateDay] = header_[Hdr::UpdateDay] = uint8_t(day);
+    // The table's file name without folder and extension.
+    std::string base = tableName;
+    size_t slash = base.find_last_of("/\\:");
+    if (slash != std::string::npos) base = base.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base.resize(dot);
+    if (base.size() > Hdr::TableNameSize - 1) base.resize(Hdr::TableNameSize - 1);
+    std::memcpy(&header_[Hdr::TableName], base.data(), base.size());
+    Put16(&header_[Hdr::BlocksPerPage], 2);
+    Put16(&header_[Hdr::PageLength], uint16_t(PageSize));
+    header_[Hdr::Production] = 1;
+    header_[Hdr::TagSlots] = uint8_t(Ent::Slots);
+    header_[Hdr::TagEntryLength] = uint8_t(Ent::Size);
+    size_ = 0;
+    InvalidateCache();
+    rc = WriteAt(0, header_.data(), header_.size(), "[MakeIndex]");
+    if (rc != 0) return rc;
+    size_ = HeaderAreaSize;
+    headerChanged_ = false;
+    return 0;
+}
+
+uint16_t MdxFile::Open(const std::string& name, tz::Access access, tz::ShareMode share) {
+    Close();
+    name_ = name;
+    failed_ = false;
+    headerChanged_ = false;
+    const std::string failure = "Unable to open index: " + name + " [OpenIndex/Set_Index_To]";
+    uint16_t rc = file_.Open(name, access, share);
+    if (rc != 0) return ReportError(rc, failure);
+    uint64_t size = 0;
+    size_t got = 0;
+    rc = file_.Size(&size);
+    if (rc == 0 && size >= MinFileSize) rc = file_.ReadAt(0, header_.data(), header_.size(), &got);
+    if (rc != 0 || size < MinFileSize || got != header_.size()) {
+        file_.Close();
+        return ReportError(222, failure);
+    }
+    size_ = size;
+    InvalidateCache();
+    return 0;
+}
+
+uint16_t MdxFile::Close() {
+    if (!file_.IsOpen()) return 0;
+    uint16_t rc = 0;
+    if (headerChanged_ && !failed_) rc = FlushHeader();
+    uint16_t closeRc = file_.Close();
+    InvalidateCache();
+    if (rc == 0 && closeRc != 0) {
+        rc = ReportError(closeRc, "Error closing index file:  " + name_);
+    }
+    return rc;
+}
+
+uint32_t MdxFile::TagHeaderBlock(int n) const {
+    if (n < 1 || n > MaxTags) return 0;
+    return Get32(&header_[Ent::TableOffset + n * Ent::Size + Ent::HeaderBlock]);
+}
+
+std::string MdxFile::TagName(int n) const {
+    if (n < 1 || n > MaxTags) return std::string();
+    return ZeroText(&header_[Ent::TableOffset + n * Ent::Size + Ent::Name], Ent::NameSize - 1);
+}
+
+char MdxFile::TagKeyType(int n) const {
+    if (n < 1 || n > MaxTags) return 0;
+    return char(header_[Ent::TableOffset + n * Ent::Size + Ent::KeyType]);
+}
+
+int MdxFile::FindTag(const std::string& name) const {
+    std::string up = Upper(name);
+    int used = std::min(TagsInUse(), MaxTags);
+    for (int n = 1; n <= used; ++n) {
+        if (TagName(n) == up) return n;
+    }
+    return 0;
+}
+
+void MdxFile::SetBlockMark(uint32_t value) {
+    Put32(&header_[Hdr::BlockMark], value);
+    headerChanged_ = true;
+}
+
+uint16_t MdxFile::FlushHeader() {
+    if (!headerChanged_) return 0;
+    uint16_t rc = WriteAt(0, header_.data(), header_.size(), "[SeekAndWrite]");
+    if (rc == 0) headerChanged_ = false;
+    return rc;
+}
+
+uint16_t MdxFile::ReloadHeader() {
+    size_t got = 0;
+    uint16_t rc = file_.ReadAt(0, header_.data(), header_.size(), &got);
+    if (rc != 0 || got != header_.size()) {
+        return ReportError(rc ? rc : 222, "Error reading index file: " + name_ + " [SeekAndRead]");
+    }
+    headerChanged_ = false;
+    return 0;
+}
+
+uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
+    if (n < 1 || n > std::min(TagsInUse(), MaxTags)) {
+        return ReportError(220, "Invalid tag number " + std::to_string(n) + " in " + name_);
+    }
+    uint32_t block = TagHeaderBlock(n);
+    if (block < FirstPageBlock || uint64_t(block) * BlockSize + Tag::Size > size_) {
+        uint64_t now = 0;
+        if (FileSize(&now) == 0) size_ = now;
+        if (block < FirstPageBlock || uint64_t(block) * BlockSize + Tag::Size > size_) {
+            return Corrupt(block, "tag header of tag " + std::to_string(n) + " out of the file");
+        }
+    }
+    out->raw.fill(0);
+    out->block = block;
+    size_t got = 0;
+    uint16_t rc = file_.ReadAt(uint64_t(block) * BlockSize, out->raw.data(), Tag::Size, &got);
+    if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
+    if (got != Tag::Size) return Corrupt(block, "short tag header");
+    char type = out->KeyType();
+    int len = out->KeyLength();
+    int entry = out->EntryLength();
+    int perPage = out->KeysPerPage();
+    int minEntry = EntryLengthFor(type, len);
+    if (minEntry == 0) return Corrupt(block, "key type");
+    if (len < 1 || len > MaxKeyLength) return Corrupt(block, "key length");
+    if (entry < len + 4 || perPage < 2 || perPage * entry > int(Pg::Usable)) {
+        return Corrupt(block, "entry length or keys per page");
+    }
+    return 0;
+}
+
+uint16_t MdxFile::WriteTagHeader(const TagHeader& tag) {
+    if (tag.block < FirstPageBlock) return Corrupt(tag.block, "tag header block");
+    return WriteAt(uint64_t(tag.block) * BlockSize, tag.raw.data(), Tag::Size, "[SeekAndWrite]");
+}
+
+uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
+    uint64_t size = 0;
+    uint16_t rc = FileSize(&size);
+    if (rc != 0) return rc;
+    uint32_t block = uint32_t(size / BlockSize);
+    PageBuf buf{};
+    std::memcpy(buf.data(), tag->raw.data(), Tag::Size);
+    rc = WriteAt(uint64_t(block) * BlockSize, buf.data(), buf.size(), "[MakeIndex]");
+    if (rc != 0) return rc;
+    tag->block = block;
+    size_ = std::max<uint64_t>(size_, uint64_t(block) * BlockSize + PageSize);
+    return 0;
+}
+
+uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* tagNo) {
+    std::string up = Upper(name);
+    if (up.size() > Ent::NameSize - 1) up.resize(Ent::NameSize - 1);
+    // An entry of exactly this name is replaced in place; an entry whose name merely
+    // begins with the new name is a different tag and stays.
+    int n = FindTag(up);
+    if (n == 0) {
+        if (TagsInUse() >= MaxTags) {
+            return ReportError(220, "Too many tags in index file: " + name_ + " [AddIndexTag()]");
+        }
+        n = TagsInUse() + 1;
+        header_[Hdr::TagsInUse] = uint8_t(n);
+    }
+    uint8_t* e = &header_[Ent::TableOffset + n * Ent::Size];
+    std::memset(e, 0, Ent::Size);
+    Put32(e + Ent::HeaderBlock, tag.block);
+    std::memcpy(e + Ent::Name, up.data(), up.size());
+    e[Ent::Two] = 2;
+    e[Ent::KeyType] = uint8_t(tag.KeyType());
+    RebuildNameTree();
+    // The block mark after a build: the tag header's block (the root page's block + 2).
+    SetBlockMark(tag.block);
+    if (tagNo) *tagNo = n;
+    return 0;
+}
+
+void MdxFile::RebuildNameTree() {
+    int used = std::min(TagsInUse(), MaxTags);
+    auto entry = [&](int n) { return &header_[Ent::TableOffset + n * Ent::Size]; };
+    for (int n = 1; n <= used; ++n) {
+        entry(n)[Ent::Left] = entry(n)[Ent::Right] = entry(n)[Ent::Parent] = 0;
+    }
+    for (int n = 2; n <= used; ++n) {
+        int at = 1;
+        for (;;) {
+            bool left = std::memcmp(entry(n) + Ent::Name, entry(at) + Ent::Name, Ent::NameSize) < 0;
+            uint8_t& link = entry(at)[left ? Ent::Left : Ent::Right];
+            if (link == 0) {
+                link = uint8_t(n);
+                entry(n)[Ent::Parent] = uint8_t(at);
+                break;
+            }
+            at = link;
+        }
+    }
+    headerChanged_ = true;
+}
+
+// ---- Pages -------------------------------------------------------------------------------
+
+uint16_t MdxFile::Corrupt(uint32_t block, const std::string& what) {
+    return ReportError(222, "Corrupted index file: " + name_ + ", block " + std::to_string(block) +
+                                ": " + what + " [GetNode]");
+}
+
+uint16_t MdxFile::FileSize(uint64_t* size) {
+    uint16_t rc = file_.Size(size);
+    if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
+    return 0;
+}
+
+uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
+    auto hit = cacheIndex_.find(block);
+    if (hit != cacheIndex_.end()) {
+        *out = cache_[hit->second].page;
+        return 0;
+    }
+    if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
+    uint64_t end = (uint64_t(block) + 2) * BlockSize;
+    if (end > size_) {
+        uint64_t now = 0;
+        uint16_t rc = FileSize(&now);
+        if (rc != 0) return rc;
+        size_ = now;
+        if (end > size_) return Corrupt(block, "page number past the end of the file");
+    }
+    size_t got = 0;
+    uint16_t rc = file_.ReadAt(uint64_t(block) * BlockSize, out->data(), PageSize, &got);
+    if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
+    if (got != PageSize) return Corrupt(block, "short page");
+    CachePut(block, *out);
+    return 0;
+}
+
+uint16_t MdxFile::WritePage(uint32_t block, PageBuf& page) {
+    if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
+    Put16(&page[Pg::Zero], 0);
+    uint16_t rc = WriteAt(uint64_t(block) * BlockSize, page.data(), PageSize, "[SeekAndWrite]");
+    if (rc != 0) return rc;
+    CachePut(block, page);
+    size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2) * BlockSize);
+    return 0;
+}
+
+uint16_t MdxFile::AppendPage(PageBuf& page, uint32_t* block) {
+    uint64_t size = 0;
+    uint16_t rc = FileSize(&size);
+    if (rc != 0) return rc;
+    if (size / BlockSize > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
+    *block = uint32_t(size / BlockSize);
+    return WritePage(*block, page);
+}
+
+uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) {
+    if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
+    uint16_t rc = WriteAt(uint64_t(block) * BlockSize, data, pages * PageSize, "[MakeIndex]");
+    if (rc != 0) return rc;
+    for (size_t i = 0; i < pages; ++i) {
+        // A page pair may overlap cached blocks at either half.
+        for (uint32_t b : {uint32_t(block + 2 * i - 1), uint32_t(block + 2 * i),
+                           uint32_t(block + 2 * i + 1)}) {
+            auto it = cacheIndex_.find(b);
+            if (it != cacheIndex_.end()) {
+                cache_[it->second].block = 0;
+                cacheIndex_.erase(it);
+            }
+        }
+    }
+    size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2 * pages) * BlockSize);
+    return 0;
+}
+
+uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* where) {
+    ++generation_;
+    if (failed_) {
+        return ReportError(101, "Error writing index file: " + name_ + " " + where);
+    }
+    uint16_t rc = file_.WriteAt(off, data, n);
+    if (rc != 0) {
+        failed_ = true;
+        InvalidateCache();
+        return ReportError(rc, "Error writing index file: " + name_ + " " + where);
+    }
+    return 0;
+}
+
+void MdxFile::CachePut(uint32_t block, const PageBuf& page) {
+    auto hit = cacheIndex_.find(block);
+    if (hit != cacheIndex_.end()) {
+        cache_[hit->second].page = page;
+        return;
+    }
+    if (cacheCapacity_ == 0) return;
+    size_t slot;
+    if (cache_.size() < cacheCapacity_) {
+        slot = cache_.size();
+        cache_.push_back(Slot{});
+    } else {
+        slot = cacheHand_;
+        cacheHand_ = (cacheHand_ + 1) % cacheCapacity_;
+        if (cache_[slot].block != 0) cacheIndex_.erase(cache_[slot].block);
+    }
+    cache_[slot].block = block;
+    cache_[slot].page = page;
+    cacheIndex_[block] = slot;
+}
+
+void MdxFile::InvalidateCache() {
+    ++generation_;
+    cache_.clear();
+    cacheIndex_.clear();
+    cacheHand_ = 0;
+    if (file_.IsOpen()) {
+        uint64_t now = 0;
+        if (file_.Size(&now) == 0) size_ = now;
+    }
+}
+
+void MdxFile::SetCacheCapacity(size_t pages) {
+    InvalidateCache();
+    cacheCapacity_ = pages;
+}
+
+}  // namespace Mdx

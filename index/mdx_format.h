@@ -1,0 +1,256 @@
+// Multiple-index (MDX) files: the file header, the tag table with its name tree, the tag
+// headers, and page reads and writes through a small page cache. Used by the tag trees
+// (mdx_tree.h), the bulk page writer (mdx_bulk.h) and the index engine above them.
+// One thread. The caller holds the index semaphore around every call that touches the file
+// (read side for reads, write side for changes) and drops the cache when the semaphore's
+// change counter shows that another station has changed the file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "storage/file_layer.h"
+
+namespace Mdx {
+
+// ---- File layout -------------------------------------------------------------------------
+// The file is read and written in 512-byte blocks; a page is two blocks. All numbers are
+// little-endian. Blocks 0-3 are the header area: the file header (block 0) and the tag
+// table (48 entries of 32 bytes from offset 512). Pages and tag headers follow, each
+// appended at the end of the file when it is made.
+inline constexpr uint32_t BlockSize = 512;
+inline constexpr uint32_t PageSize = 1024;
+inline constexpr uint32_t HeaderAreaSize = 2048;
+inline constexpr uint64_t MinFileSize = 3072;
+inline constexpr uint32_t FirstPageBlock = HeaderAreaSize / BlockSize;  // 4
+inline constexpr int MaxTags = 47;
+inline constexpr int MaxKeyLength = 100;
+
+// File header (block 0).
+namespace Hdr {
+inline constexpr size_t Version = 0;         // 2
+inline constexpr size_t CreateYear = 1;      // year mod 100, month, day
+inline constexpr size_t CreateMonth = 2;
+inline constexpr size_t CreateDay = 3;
+inline constexpr size_t TableName = 4;       // 16 bytes, zero-terminated
+inline constexpr size_t TableNameSize = 16;
+inline constexpr size_t BlocksPerPage = 20;  // 16-bit, 2
+inline constexpr size_t PageLength = 22;     // 16-bit, 1024
+inline constexpr size_t Production = 24;     // 1
+inline constexpr size_t TagSlots = 25;       // 48
+inline constexpr size_t TagEntryLength = 26; // 32
+inline constexpr size_t TagsInUse = 28;
+inline constexpr size_t BlockMark = 32;      // 32-bit, written and never read back
+inline constexpr size_t UpdateYear = 44;
+inline constexpr size_t UpdateMonth = 45;
+inline constexpr size_t UpdateDay = 46;
+}  // namespace Hdr
+
+// Tag table entry n (1..tags in use) at TagTableOffset + n * TagEntrySize.
+namespace Ent {
+inline constexpr size_t TableOffset = 512;
+inline constexpr size_t Size = 32;
+inline constexpr size_t Slots = 48;
+inline constexpr size_t HeaderBlock = 0;  // 32-bit
+inline constexpr size_t Name = 4;         // 11 bytes, upper case, zero-terminated
+inline constexpr size_t NameSize = 11;
+inline constexpr size_t Left = 16;        // name tree: left, right, parent tag numbers
+inline constexpr size_t Right = 17;
+inline constexpr size_t Parent = 18;
+inline constexpr size_t Two = 19;         // 2
+inline constexpr size_t KeyType = 20;
+}  // namespace Ent
+
+// Tag header, 983 bytes at block * 512 (made as a zero-filled 1024-byte block pair).
+namespace Tag {
+inline constexpr size_t Size = 983;
+inline constexpr size_t RootBlock = 0;    // 32-bit
+inline constexpr size_t KeyFlags = 8;     // 0x10 | 0x08 descending | 0x40 unique
+inline constexpr size_t KeyType = 9;      // 'C', 'D', 'N', 'F'
+inline constexpr size_t KeyLength = 12;   // 16-bit
+inline constexpr size_t KeysPerPage = 14; // 16-bit
+inline constexpr size_t NotChar = 16;     // 16-bit: 0 for C keys, 1 otherwise
+inline constexpr size_t EntryLength = 18; // 16-bit
+inline constexpr size_t Unique = 23;
+inline constexpr size_t Expression = 24;  // 221 bytes, zero-terminated
+inline constexpr size_t HasFor = 245;
+inline constexpr size_t KeysPresent = 246;
+inline constexpr size_t ForCondition = 762;  // 221 bytes, zero-terminated
+inline constexpr size_t TextSize = 221;
+inline constexpr uint8_t FlagAlways = 0x10;
+inline constexpr uint8_t FlagDescending = 0x08;
+inline constexpr uint8_t FlagUnique = 0x40;
+}  // namespace Tag
+
+// Page (1024 bytes): entry count, two bytes kept 0, four bytes never interpreted, then the
+// entries (32-bit record or block number + key + padding) and one trailing 32-bit number:
+// 0 in a leaf, in a branch the block of the page holding the keys above the last entry.
+namespace Pg {
+inline constexpr size_t Count = 0;    // 16-bit
+inline constexpr size_t Zero = 2;     // 16-bit, always written 0
+inline constexpr size_t Spare = 4;    // 32-bit, 0 in new pages, else left as read
+inline constexpr size_t Entries = 8;
+inline constexpr size_t Usable = 1012;  // room for entries and the trailing number - 4
+}  // namespace Pg
+
+using PageBuf = std::array<uint8_t, PageSize>;
+
+inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t Get32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+           (uint32_t(p[3]) << 24);
+}
+inline void Put16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+// The index engine's error routine: records code and message in the engine's error word
+// (TzCommon::SetError) and, while error checking is off, raises ETzError with the full
+// text. Returns the code so that callers can write `return ReportError(...)`.
+uint16_t ReportError(uint16_t code, const std::string& message);
+
+// Entry length of a tag: key length + 4 (C, D) or + 8 (N, F), rounded up to a multiple of
+// 4 when the key length is not one. 0 for an unknown key type.
+int EntryLengthFor(char keyType, int keyLength);
+
+// A tag header as stored: the raw bytes (kept as read so that a rewrite changes only what
+// the engine changed) and the block it lies at.
+struct TagHeader {
+    PageBuf raw{};
+    uint32_t block = 0;
+
+    uint32_t RootBlock() const { return Get32(&raw[Tag::RootBlock]); }
+    void SetRootBlock(uint32_t b) { Put32(&raw[Tag::RootBlock], b); }
+    char KeyType() const { return char(raw[Tag::KeyType]); }
+    int KeyLength() const { return Get16(&raw[Tag::KeyLength]); }
+    int KeysPerPage() const { return Get16(&raw[Tag::KeysPerPage]); }
+    int EntryLength() const { return Get16(&raw[Tag::EntryLength]); }
+    bool Descending() const { return (raw[Tag::KeyFlags] & Tag::FlagDescending) != 0; }
+    bool Unique() const { return raw[Tag::Unique] != 0; }
+    bool HasFor() const { return raw[Tag::HasFor] != 0; }
+    bool KeysPresent() const { return raw[Tag::KeysPresent] != 0; }
+    void SetKeysPresent(bool on) { raw[Tag::KeysPresent] = on ? 1 : 0; }
+    std::string Expression() const;
+    std::string ForCondition() const;
+};
+
+// Fills a new tag header from a zero-filled buffer. Fails with 266 "Incorrect key length:
+// Must be 1 to 100." for a key length outside 1..100 (C) or a wrong fixed length (D 8,
+// N/F 12), 254 for an unknown key type, 300 for texts over 220 characters.
+uint16_t MakeTagHeader(char keyType, int keyLength, const std::string& expression,
+                       const std::string& forCondition, bool unique, bool descending,
+                       TagHeader* out);
+
+// One open index file.
+// Invariants:
+//  1. header_ mirrors the file's 2048-byte header area except where headerChanged_ is set;
+//     FlushHeader writes it back whole.
+//  2. A cached page equals the file's bytes at its block while generation_ is unchanged;
+//     every write through this object updates or drops the cached copy and raises
+//     generation_, and so does InvalidateCache.
+//  3. After a failed write the file is marked failed_ and refuses further writes until it
+//     is opened again, so nothing is written from state that may not match the file.
+class MdxFile {
+public:
+    MdxFile() = default;
+    MdxFile(const MdxFile&) = delete;
+    MdxFile& operator=(const MdxFile&) = delete;
+    ~MdxFile();
+
+    // Makes a new file (the name is created as spelled when it does not exist) holding
+    // the header area only: version 2, the table's name without folder and extension,
+    // the date in both date fields. Fails with 32 while another station has it open.
+    uint16_t Create(const std::string& name, const std::string& tableName, int year,
+                    int month, int day, tz::ShareMode share);
+    // Opens an existing file: at least 3072 bytes and a whole header area, else 222
+    // "Unable to open index: " + name + " [OpenIndex/Set_Index_To]".
+    uint16_t Open(const std::string& name, tz::Access access, tz::ShareMode share);
+    // Writes the header when changed and closes. Safe to call when not open.
+    uint16_t Close();
+    bool IsOpen() const { return file_.IsOpen(); }
+    const std::string& Name() const { return name_; }
+    tz::File& Handle() { return file_; }
+
+    // ---- Header and tag table
+    const uint8_t* Header() const { return header_.data(); }
+    int TagsInUse() const { return header_[Hdr::TagsInUse]; }
+    uint32_t TagHeaderBlock(int n) const;       // n = 1..TagsInUse
+    std::string TagName(int n) const;           // up to 10 characters
+    char TagKeyType(int n) const;
+    // Tag number of the tag with this name (case-insensitive, whole name), 0 when none.
+    int FindTag(const std::string& name) const;
+    void SetBlockMark(uint32_t value);
+    bool HeaderChanged() const { return headerChanged_; }
+    uint16_t FlushHeader();  // the 2048 bytes, when changed
+    // Re-reads the header area (after another station changed the file).
+    uint16_t ReloadHeader();
+
+    // Reads tag n's header, checking its block, key type, key length, entry length and
+    // keys per page; a damaged header gives 222 naming the file and block.
+    uint16_t ReadTagHeader(int n, TagHeader* out);
+    // Rewrites the first 983 bytes of a tag header in place.
+    uint16_t WriteTagHeader(const TagHeader& tag);
+    // Appends a tag header as a 1024-byte block pair at the end of the file; sets
+    // tag->block.
+    uint16_t AppendTagHeader(TagHeader* tag);
+    // Enters a tag in the tag table: an entry of the same name is replaced (its pages stay
+    // unreferenced), else the entry is added as the last one; the name tree is rebuilt, the
+    // block mark set to the tag header's block and the header marked changed. More than
+    // 47 tags gives 220. *tagNo receives the tag's number.
+    uint16_t EnterTag(const std::string& name, const TagHeader& tag, int* tagNo);
+    // Rebuilds the left/right/parent links over the names in tag-number order.
+    void RebuildNameTree();
+
+    // ---- Pages
+    // Reads a page; a block inside the header area or past the end of the file gives 222.
+    uint16_t ReadPage(uint32_t block, PageBuf* out);
+    // Writes a page over an existing one (bytes 2-3 are set to 0).
+    uint16_t WritePage(uint32_t block, PageBuf& page);
+    // Appends a new page at the end of the file: its block is the file length / 512.
+    uint16_t AppendPage(PageBuf& page, uint32_t* block);
+    // Writes whole pages at a block (the bulk writer); drops cached copies of them.
+    uint16_t WritePages(uint32_t block, const uint8_t* data, size_t pages);
+    // Length of the file in bytes as it is now.
+    uint16_t FileSize(uint64_t* size);
+
+    // Drops every cached page (another station changed the file).
+    void InvalidateCache();
+    uint64_t Generation() const { return generation_; }
+    bool Failed() const { return failed_; }
+    void SetCacheCapacity(size_t pages);
+
+private:
+    uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
+    uint16_t Corrupt(uint32_t block, const std::string& what);
+    void CachePut(uint32_t block, const PageBuf& page);
+
+    tz::File file_;
+    std::string name_;
+    std::array<uint8_t, HeaderAreaSize> header_{};
+    bool headerChanged_ = false;
+    bool failed_ = false;
+    uint64_t size_ = 0;  // last known length
+    uint64_t generation_ = 1;
+
+    struct Slot {
+        uint32_t block = 0;
+        PageBuf page;
+    };
+    std::vector<Slot> cache_;
+    std::unordered_map<uint32_t, size_t> cacheIndex_;
+    size_t cacheCapacity_ = 256;
+    size_t cacheHand_ = 0;
+};
+
+}  // namespace Mdx

@@ -1,0 +1,124 @@
+// The index semaphore file of a shared table ("<table>.@S@"): stations count themselves in
+// as index users, as readers around index reads and as the one writer around index changes,
+// and a change counter tells a station that another one has changed the index since it last
+// looked. One object per work area with an open index; one thread. The table engine's table
+// file must stay open while the semaphore is logged in (its one-byte semaphore lock
+// serialises LOGIN and LOGOUT between stations).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "storage/file_layer.h"
+
+namespace Mdx {
+
+// The semaphore file for a table: the table's path with its extension replaced by ".@S@",
+// or, with a semaphore folder, that folder + the table's file name with that extension.
+std::string SemaphoreFileName(const std::string& tablePath, const std::string& folder = "");
+
+// Record (4 bytes at offset 0): stations with the index open, active readers and writers
+// (0..127), change counter (16-bit).
+namespace Sem {
+inline constexpr size_t Stations = 0;
+inline constexpr size_t Active = 1;
+inline constexpr size_t Counter = 2;
+inline constexpr size_t RecordSize = 4;
+inline constexpr uint64_t LockOffset = 1;  // the record lock: 4 bytes at offset 1
+inline constexpr uint64_t LockLength = 4;
+inline constexpr uint64_t TableLockOffset = 0x40000000ull;  // the table's semaphore byte
+}  // namespace Sem
+
+enum class SemAction { Login = 0, Logout = 1, IncRead = 2, DecRead = 3, Lock = 4, Unlock = 5 };
+const char* SemActionName(SemAction action);
+
+class IndexSemaphore {
+public:
+    // Invariants:
+    //  1. loggedIn_ holds from a successful LOGIN to LOGOUT; while it holds, file_ is open
+    //     shared and this station is counted once in byte 0.
+    //  2. holdsLock_ is set exactly while this station holds the record lock; outside
+    //     LOCKSEMAPHORE...UNLOCKSEMAPHORE it is held only inside one action.
+    //  3. countedReader_ is set exactly while this station's read is counted in byte 1;
+    //     isWriter_ while its write is counted there.
+    //  4. seenCounter_ is the change counter of the last record this station wrote or
+    //     acknowledged; record_ is the last record read.
+    IndexSemaphore() = default;
+    ~IndexSemaphore();
+    IndexSemaphore(const IndexSemaphore&) = delete;
+    IndexSemaphore& operator=(const IndexSemaphore&) = delete;
+
+    // exclusive: the table is open exclusively (every action does nothing); sharing: the
+    // engine's sharing switch (byte-range locks are taken only while it is on).
+    void Configure(const std::string& semaphoreFile, tz::File* table, bool exclusive,
+                   bool sharing = true);
+
+    // The actions; each answers 0 or the error code it reported.
+    uint16_t Action(SemAction action);
+    uint16_t Login() { return Action(SemAction::Login); }
+    uint16_t Logout() { return Action(SemAction::Logout); }
+    uint16_t IncRead() { return Action(SemAction::IncRead); }
+    uint16_t DecRead() { return Action(SemAction::DecRead); }
+    uint16_t LockSemaphore() { return Action(SemAction::Lock); }
+    uint16_t UnlockSemaphore() { return Action(SemAction::Unlock); }
+
+    // The engine's read-lock and update-lock hooks (1 take, 0 release) with their own
+    // nesting; an unbalanced release gives 254 "Non-symmetrical Lock-Unlock [...]".
+    uint16_t SetReadSemaphoreProc(bool on);
+    uint16_t SetLockSemaphoreProc(bool on);
+
+    // True when the last record read carries a change counter this station has not seen:
+    // another station changed the index. AcknowledgeChange remembers it as seen.
+    bool IndexChanged() const { return loggedIn_ && Counter() != seenCounter_; }
+    void AcknowledgeChange() { seenCounter_ = Counter(); }
+    uint16_t Counter() const;
+    const uint8_t* Record() const { return record_; }
+    bool LoggedIn() const { return loggedIn_; }
+    const std::string& FileName() const { return name_; }
+
+    // Waiting: the record lock is tried up to 1001 times with a pause between tries; the
+    // writer waits for readers until the read time-out (timer ticks, 18.2 per second; 0 =
+    // no time-out).
+    void SetRetryPauseMs(int ms) { pauseMs_ = ms; }
+    void SetReadTimeoutTicks(uint16_t ticks) { timeoutTicks_ = ticks; }
+
+private:
+    bool Passive() const { return exclusive_; }
+    uint16_t Fail(uint16_t code, const std::string& message);
+    void DropRecordLock();
+    uint16_t TakeTableLock(SemAction action);
+    void ReleaseTableLock();
+    uint16_t TakeRecordLock(SemAction action);
+    uint16_t ReleaseRecordLock(SemAction action);
+    uint16_t ReadRecord(SemAction action);
+    uint16_t WriteRecord(SemAction action);
+    void Pause() const;
+    uint16_t DoLogin();
+    uint16_t DoLogout();
+    uint16_t DoIncRead();
+    uint16_t DoDecRead();
+    uint16_t DoLock();
+    uint16_t DoUnlock();
+
+    std::string name_;
+    tz::File* table_ = nullptr;
+    bool exclusive_ = false;
+    bool sharing_ = true;
+    tz::File file_;
+    uint8_t record_[Sem::RecordSize] = {0, 0, 0, 0};
+    bool loggedIn_ = false;
+    bool holdsLock_ = false;
+    bool isWriter_ = false;
+    bool countedReader_ = false;
+    int readerNesting_ = 0;
+    int writerNesting_ = 0;
+    int readProcNesting_ = 0;
+    int lockProcNesting_ = 0;
+    uint16_t seenCounter_ = 0;
+    int pauseMs_ = 10;
+    uint16_t timeoutTicks_ = 1820;
+    uint16_t errCode_ = 0;
+    std::string errMessage_;
+};
+
+}  // namespace Mdx
