@@ -7,6 +7,7 @@
 
 #include "storage/code_page.h"
 #include "storage/hooks.h"
+#include "storage/memo.h"
 #include "storage/dates.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
@@ -826,44 +827,7 @@ void PackRecord(WorkArea& a, const uint8_t* native) {
 
 bool CreateMemoFile(const std::string& fileName, uint8_t version, uint16_t blockSize,
                     const std::string& routine) {
-    std::vector<uint8_t> bytes;
-    if (version == 0x8B) {
-        bytes.assign(24, 0);
-        Put32(bytes.data(), 1);
-        std::string base = BaseName(fileName);
-        size_t dot = base.find_last_of('.');
-        if (dot != std::string::npos) base.resize(dot);
-        if (base.size() > 8) base.resize(8);
-        std::memcpy(bytes.data() + 8, base.data(), base.size());
-        bytes[18] = 2;
-        bytes[19] = 1;
-        Put16(bytes.data() + 20, blockSize);
-    } else if (version == 0xF5 || version == 0x30) {
-        bytes.assign(512, 0);
-        uint32_t next = blockSize ? 511u / blockSize + 1 : 1;
-        uint32_t be = SwapLong(next);
-        std::memcpy(bytes.data(), &be, 4);
-        uint16_t bs = SwapWord(blockSize);
-        std::memcpy(bytes.data() + 6, &bs, 2);
-    } else {
-        bytes.assign(513, 0);
-        bytes[0] = 1;
-        bytes[512] = kEofMark;
-    }
-    tz::File f;
-    uint16_t rc = f.Create(fileName, tz::ShareMode::Exclusive);
-    if (rc == 0) rc = f.WriteAt(0, bytes.data(), bytes.size());
-    if (rc != 0) {
-        f.Close();
-        SetError(rc, "Cannot create memo file " + fileName + " [" + routine + "]");
-        return false;
-    }
-    rc = f.Close();
-    if (rc != 0) {
-        SetError(rc, "Cannot create memo file " + fileName + " [" + routine + "]");
-        return false;
-    }
-    return true;
+    return Memo::CreateMemoFile(fileName, version, blockSize, routine);
 }
 
 uint32_t SwapLong(uint32_t v) { return __builtin_bswap32(v); }

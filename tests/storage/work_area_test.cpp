@@ -12,8 +12,16 @@ protected:
     void SetUp() override {
         TableTest::SetUp();
         ASSERT_TRUE(Create("sager.dbf", {{"SAGS_NR", 'C', 10, 0}, {"SAGS_BEL", 'N', 8, 2}}));
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        oldDir_ = buf;
         ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     }
+    void TearDown() override {
+        TableTest::TearDown();
+        EXPECT_EQ(chdir(oldDir_.c_str()), 0);
+    }
+    std::string oldDir_;
     // Appends n records to the current area under the append lock.
     void AppendRows(int n) {
         ASSERT_TRUE(Dbf4::ALock());
@@ -240,6 +248,32 @@ TEST_F(WorkAreaTest, CloseWritesCountOfOtherStations) {
     std::string b = Bytes("sager.dbf");
     EXPECT_EQ(uint8_t(b[4]), 5);
     EXPECT_EQ(b.size(), 32u * 2 + 33 + 5 * 19 + 1);
+    EXPECT_EQ(uint8_t(b.back()), 0x1A);
+}
+
+// A shared area that appended writes its end-of-file mark at close only while it holds the
+// append byte, so the mark never lands on another station's new record.
+TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {
+    Open(1, "sager ALIAS A");
+    AppendRows(2);
+    Open(2, "sager ALIAS B");
+    ASSERT_TRUE(Dbf4::ALock());  // another station is about to append
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+    std::string b = Bytes("sager.dbf");
+    const size_t hl = 32 * 2 + 33, rl = 19;
+    EXPECT_EQ(uint8_t(b[4]), 2);       // the header got the count
+    EXPECT_EQ(b.size(), hl + 2 * rl);  // but no mark
+    Dbf4::Select(2);
+    Dbf4::ClearRecord();
+    SetC(1, "B1");
+    Dbf4::Append();
+    Dbf4::Unlock();
+    Dbf4::CloseArea();  // free to take the byte: count and mark
+    b = Bytes("sager.dbf");
+    EXPECT_EQ(uint8_t(b[4]), 3);
+    ASSERT_EQ(b.size(), hl + 3 * rl + 1);
+    EXPECT_EQ(b.substr(hl + 2 * rl, 3), " B1");
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
 }
 
