@@ -45,7 +45,7 @@ uint16_t MdxPageWriter::Flush() {
 uint16_t MdxPageWriter::Add(const uint8_t* key, uint32_t recno) {
     if (error_ != 0) return error_;
     if (Count(levels_[0]) >= perPage_) {
-        const PageBuf& leaf = levels_[0];
+        PageBuf& leaf = levels_[0];  // not used once levels_ may grow
         // The full leaf is queued; its block climbs as an entry carrying the leaf's last key,
         // or as the trailing number of a full branch page, which is queued in turn.
         uint8_t lastKey[MaxKeyLength];

@@ -165,6 +165,27 @@ TEST_F(MdxTest, HundredKeyBuild) {
     EXPECT_EQ(t.state(), MdxTag::State::AtEnd);
     EXPECT_EQ(t.Prior(), 0);
     EXPECT_EQ(t.RecNo(), 100u);
+
+    // Enough keys for a third level (64 full leaves fill a branch page and its trailing
+    // number): the last leaf then hangs directly under the root.
+    for (int count : {63 * 64, 63 * 64 + 1, 20000}) {
+        SCOPED_TRACE(count);
+        items.clear();
+        for (int i = 1; i <= count; ++i) items.emplace_back(Key(i), uint32_t(i));
+        std::sort(items.begin(), items.end());  // "K10000" sorts before "K9999"
+        int n2 = AddTag(f, "BIG", 'C', 10, items);
+        MdxTag big;
+        ASSERT_EQ(big.Open(&f, n2, Mdx::CompareCharKeys), 0);
+        TreeCheck check{f, big, {}};
+        check.Visit(big.Header().RootBlock(), 0);
+        EXPECT_EQ(check.entries, items);
+        EXPECT_EQ(check.depth, count == 63 * 64 ? 2 : 3);
+        ASSERT_EQ(big.Seek(U(Key(count)), 10), 0);
+        EXPECT_EQ(big.RecNo(), uint32_t(count));
+        ASSERT_EQ(big.Insert(U(CharKey("Z", 10)), uint32_t(count + 1)), 0);  // above every key
+        ASSERT_EQ(big.Last(), 0);
+        EXPECT_EQ(big.RecNo(), uint32_t(count + 1));
+    }
 }
 
 TEST_F(MdxTest, SplitOfFullLeafAndBranch) {

@@ -68,7 +68,7 @@ TEST(StationChild, Replacer) {
     TellParent("READY");
     HearParent();
     int bumps = 0;
-    for (int i = 0; i < count; ++i) {
+    while (bumps < count) {
         int32_t n = Dbf4::RecCount();
         if (n == 0) {
             sched_yield();
