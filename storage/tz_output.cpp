@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "storage/file_layer.h"
@@ -28,6 +29,7 @@ struct Device {
     tz::File altFile;
     uint64_t altOffset = 0;
     FILE* printerPipe = nullptr;
+    bool printerBroken = false;  // a write failed; the job takes nothing more until it ends
 
     ~Device() {
         if (printerPipe) pclose(printerPipe);
@@ -70,22 +72,23 @@ int WriteAllNoSigpipe(int fd, const char* p, size_t n) {
 bool OnPath(const char* program) {
     const char* path = std::getenv("PATH");
     if (path == nullptr) return false;
-    std::string all(path);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(':', start);
-        if (end == std::string::npos) end = all.size();
-        std::string dir = all.substr(start, end - start);
-        if (dir.empty()) dir = ".";
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    const char* start = path;
+    for (;;) {
+        const char* end = std::strchr(start, ':');
+        size_t len = end ? static_cast<size_t>(end - start) : std::strlen(start);
+        std::string file = len ? std::string(start, len) : std::string(1, '.');
+        file += '/';
+        file += program;
+        if (access(file.c_str(), X_OK) == 0) return true;
+        if (end == nullptr) return false;
         start = end + 1;
     }
-    return false;
 }
 
 // Ends the printer job; the command's status as 0 or an engine code.
 uint16_t EndPrinterJob() {
     Device& d = D();
+    d.printerBroken = false;
     if (d.printerPipe == nullptr) return 0;
     int status = pclose(d.printerPipe);
     d.printerPipe = nullptr;
@@ -96,6 +99,7 @@ uint16_t EndPrinterJob() {
 // Sends bytes to the printer job, starting it on first use. 0 or an engine code.
 uint16_t PrinterWrite(const std::string& bytes) {
     Device& d = D();
+    if (d.printerBroken) return kDeviceWriteFault;
     if (d.printerPipe == nullptr) {
         fflush(nullptr);  // nothing buffered of ours may be written twice by the child
         d.printerPipe = popen(PrinterCommand().c_str(), "we");
@@ -103,7 +107,8 @@ uint16_t PrinterWrite(const std::string& bytes) {
     }
     int err = WriteAllNoSigpipe(fileno(d.printerPipe), bytes.data(), bytes.size());
     if (err == 0) return 0;
-    EndPrinterJob();  // the job is broken; the next printer write starts a new one
+    EndPrinterJob();  // status of a broken job is of no further interest
+    d.printerBroken = true;
     return err == EPIPE ? kDeviceWriteFault : tz::ErrnoToCode(err, true);
 }
 
@@ -146,12 +151,24 @@ void Shutdown() {
     if (uint16_t code = EndPrinterJob()) TzCommon::SetError(code, "");
 }
 
-void SetConsole(bool on) { D().console = on; }
-void SetAlternate(bool on) { D().alternate = on; }
-void SetPrinter(bool on) { D().printer = on; }
-bool ConsoleOn() { return D().console; }
-bool AlternateOn() { return D().alternate; }
-bool PrinterOn() { return D().printer; }
+void SetConsole(bool on) {
+    D().console = on;
+}
+void SetAlternate(bool on) {
+    D().alternate = on;
+}
+void SetPrinter(bool on) {
+    D().printer = on;
+}
+bool ConsoleOn() {
+    return D().console;
+}
+bool AlternateOn() {
+    return D().alternate;
+}
+bool PrinterOn() {
+    return D().printer;
+}
 
 bool SetAlternateTo(const std::string& name, bool additive) {
     Device& d = D();
@@ -176,7 +193,9 @@ bool SetAlternateTo(const std::string& name, bool additive) {
     return true;
 }
 
-const std::string& AlternateName() { return D().altName; }
+const std::string& AlternateName() {
+    return D().altName;
+}
 
 void Write(const std::string& text) {
     Device& d = D();
@@ -191,7 +210,9 @@ void Write(const std::string& text) {
     Flush();
 }
 
-void WriteLn(const std::string& text) { Write(text + "\r\n"); }
+void WriteLn(const std::string& text) {
+    Write(text + "\r\n");
+}
 
 void WriteOutput() {
     Device& d = D();
@@ -209,7 +230,9 @@ void WriteOutput() {
     if (prnCode) TzCommon::SetError(prnCode, "");
 }
 
-void Flush() { WriteOutput(); }
+void Flush() {
+    WriteOutput();
+}
 
 std::string PrinterCommand() {
     const char* cmd = std::getenv("KJ_PRINTER_COMMAND");
@@ -217,7 +240,9 @@ std::string PrinterCommand() {
     return OnPath("lpr") ? "lpr" : "lp";
 }
 
-bool PrinterJobOpen() { return D().printerPipe != nullptr; }
+bool PrinterJobOpen() {
+    return D().printerPipe != nullptr;
+}
 
 void ClosePrinter() {
     Flush();
@@ -237,8 +262,12 @@ MsgWindowProcs& Procs() {
 
 }  // namespace
 
-void SetMsgWindowProcs(const MsgWindowProcs& procs) { Procs() = procs; }
-void ClearMsgWindowProcs() { Procs() = MsgWindowProcs(); }
+void SetMsgWindowProcs(const MsgWindowProcs& procs) {
+    Procs() = procs;
+}
+void ClearMsgWindowProcs() {
+    Procs() = MsgWindowProcs();
+}
 
 TTzMsg::TTzMsg() : procs_(Procs()) {
     if (procs_.create && procs_.show && procs_.destroy) window_ = procs_.create();

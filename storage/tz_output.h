@@ -14,7 +14,8 @@ namespace TzPrint {
 //     fills and again before it returns, so nothing stays buffered between calls.
 //  2. The printer pipe is opened only by the first write that reaches the printer, and a
 //     job ends (the pipe is closed and the command waited for) only in ClosePrinter or
-//     Shutdown.
+//     Shutdown, or at once when a write to it fails; a failed job takes nothing more (every
+//     printer write reports 160) until ClosePrinter, Shutdown or Startup.
 //  3. The alternate file is open exactly while an alternate name is set.
 inline constexpr size_t kBufferSize = 128;
 
@@ -66,8 +67,7 @@ namespace TzMsg {
 struct MsgWindowProcs {
     std::function<void*()> create;  // a new hidden window; its handle
     // Lays the window out for caption and text, shows it and lets waiting messages through.
-    std::function<void(void* window, const std::string& caption, const std::string& text)>
-        show;
+    std::function<void(void* window, const std::string& caption, const std::string& text)> show;
     std::function<void(void* window)> destroy;
 };
 void SetMsgWindowProcs(const MsgWindowProcs& procs);
@@ -76,7 +76,7 @@ void ClearMsgWindowProcs();
 // A borderless, always-on-top window with one line of text, centred over the window that
 // was active when it was made. A caption turns it into a small dialog-framed window.
 class TTzMsg {
-public:
+  public:
     TTzMsg();
     virtual ~TTzMsg();
     TTzMsg(const TTzMsg&) = delete;
@@ -89,7 +89,7 @@ public:
     const std::string& Caption() const { return caption_; }
     const std::string& Text() const { return text_; }
 
-private:
+  private:
     MsgWindowProcs procs_;  // those that made the window; they also free it
     void* window_ = nullptr;
     std::string caption_;

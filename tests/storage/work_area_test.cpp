@@ -251,6 +251,36 @@ TEST_F(WorkAreaTest, CloseWritesCountOfOtherStations) {
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
 }
 
+int g_idleCalls = 0;
+int g_callbackAnswers = 0;
+void CountIdle() { ++g_idleCalls; }
+bool RetryOnce() { return g_callbackAnswers-- > 0; }
+
+// The retry settings: retries + 1 attempts, each after letting messages through; a retry
+// callback that answers true starts the round again.
+TEST_F(WorkAreaTest, LockRetries) {
+    Open(1, "sager ALIAS A");
+    AppendRows(1);
+    Open(2, "sager ALIAS B");
+    ASSERT_TRUE(Dbf4::FLock());
+    Dbf4::Select(1);
+    Dbf4::SetIdleProc(CountIdle);
+    Dbf4::settings().retryCount = 3;
+    g_idleCalls = 0;
+    EXPECT_FALSE(Dbf4::RLock());
+    EXPECT_EQ(g_idleCalls, 4);
+    g_idleCalls = 0;
+    g_callbackAnswers = 1;
+    Dbf4::settings().retryCallback = RetryOnce;
+    EXPECT_FALSE(Dbf4::ALock());
+    EXPECT_EQ(g_idleCalls, 8);
+    Dbf4::settings() = Dbf4::Settings();
+    g_idleCalls = 0;
+    EXPECT_FALSE(Dbf4::FLock());  // the default: one attempt, no wait
+    EXPECT_EQ(g_idleCalls, 1);
+    Dbf4::SetIdleProc(nullptr);
+}
+
 // A shared area that appended writes its end-of-file mark at close only while it holds the
 // append byte, so the mark never lands on another station's new record.
 TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {

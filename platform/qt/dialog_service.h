@@ -1,0 +1,93 @@
+// The one dialog service: every message box, Yes/No question, input box and file or folder
+// dialog of the program goes through DialogService::Instance(). Tests install a
+// ScriptedResponder, which records each question and answers from a queue, so nothing ever
+// waits for a human. GUI thread only.
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <vector>
+
+namespace kjqt {
+
+// Message box flags (button set | icon | default button) and answers, with the values the
+// engine's ErrorBox and the application's calls use.
+namespace mb {
+inline constexpr unsigned kOk = 0x0, kOkCancel = 0x1, kAbortRetryIgnore = 0x2, kYesNoCancel = 0x3,
+                          kYesNo = 0x4, kRetryCancel = 0x5;
+inline constexpr unsigned kIconStop = 0x10, kIconQuestion = 0x20, kIconWarning = 0x30,
+                          kIconInformation = 0x40;
+inline constexpr unsigned kDefButton2 = 0x100, kDefButton3 = 0x200;
+inline constexpr int kIdOk = 1, kIdCancel = 2, kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5,
+                     kIdYes = 6, kIdNo = 7;
+}  // namespace mb
+
+enum class DialogKind { Message, Input, OpenFile, SaveFile, Folder };
+
+struct DialogRequest {
+    DialogKind kind = DialogKind::Message;
+    QString caption;
+    QString text;        // message or prompt; empty for file and folder dialogs
+    unsigned flags = 0;  // message boxes
+    QString value;       // input box: proposed value; file dialogs: starting folder or file
+    QString filter;      // file dialogs, in Qt's "Text (*.txt);;All (*)" form
+};
+
+struct DialogAnswer {
+    int button = 0;  // message boxes: mb::kId...; input box: kIdOk or kIdCancel
+    QString value;   // input text, or the chosen path (empty: cancelled)
+};
+
+class DialogResponder {
+  public:
+    virtual ~DialogResponder() = default;
+    virtual DialogAnswer Respond(const DialogRequest& request) = 0;
+};
+
+// Answers from a queue and records every request. With the queue empty it gives the
+// cancelling answer (No, Cancel, Abort, OK for a box with OK alone, an empty path) and
+// counts the question as unanswered.
+class ScriptedResponder : public DialogResponder {
+  public:
+    void Answer(int button);                // next message box answer
+    void AnswerText(const QString& value);  // next input or path, accepted
+    void AnswerCancel();                    // next input or file dialog cancelled
+    DialogAnswer Respond(const DialogRequest& request) override;
+    const std::vector<DialogRequest>& Asked() const { return asked_; }
+    int Unanswered() const { return unanswered_; }
+    int Pending() const { return static_cast<int>(queue_.size()); }
+    void Clear();
+
+  private:
+    std::deque<DialogAnswer> queue_;
+    std::vector<DialogRequest> asked_;
+    int unanswered_ = 0;
+};
+
+class DialogService {
+  public:
+    static DialogService& Instance();
+
+    // nullptr returns to the real dialogs. The service does not own the responder.
+    void SetResponder(DialogResponder* responder) { responder_ = responder; }
+    DialogResponder* Responder() const { return responder_; }
+
+    int MessageBox(const QString& text, const QString& caption, unsigned flags);
+    // A Yes/No question; true on Yes.
+    bool YesNo(const QString& text, const QString& caption, unsigned flags = mb::kIconQuestion);
+    // Asks for one line of text; value is changed only when the user accepts.
+    bool InputBox(const QString& caption, const QString& prompt, QString& value);
+    // The chosen path, empty when cancelled.
+    QString OpenFile(const QString& caption, const QString& start, const QString& filter);
+    QString SaveFile(const QString& caption, const QString& start, const QString& filter);
+    QString Folder(const QString& caption, const QString& start);
+
+    // Makes the service the engine's error box (text and caption arrive as Windows-1252).
+    void InstallAsErrorBox();
+
+  private:
+    DialogAnswer Ask(const DialogRequest& request);
+    DialogResponder* responder_ = nullptr;
+};
+
+}  // namespace kjqt

@@ -1,0 +1,25 @@
+#include "platform/qt/engine_callbacks.h"
+
+#include <QCoreApplication>
+
+#include "platform/qt/dialog_service.h"
+#include "platform/qt/tz_msg.h"
+#include "storage/dbf4.h"
+
+namespace kjqt {
+
+namespace {
+
+void LetMessagesThrough() {
+    if (QCoreApplication::instance()) QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+void InstallEngineCallbacks() {
+    DialogService::Instance().InstallAsErrorBox();
+    Dbf4::SetIdleProc(&LetMessagesThrough);
+    InstallMsgWindowProcs();
+}
+
+}  // namespace kjqt
