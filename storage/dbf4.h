@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "storage/hooks.h"
 #include "storage/work_area.h"
@@ -111,14 +113,44 @@ void RecallRec();
 bool CallUserHook();
 
 // ---- Bulk operations ----
-void ReopenFile();
+// Pack and zap need the table alone: a shared area is reopened exclusively for the
+// operation (refused while another station, handle or area has the file open) and shared
+// again afterwards. With the confirmation switch on they first ask "PACK <file>" or
+// "ZAP <file>" (OK and Cancel, question icon, empty caption) through the confirm box the UI
+// installs; without one the engine's error box answers (OK when no UI is there).
+using ConfirmProc = int (*)(const std::string& text, const std::string& caption,
+                            unsigned flags);
+inline constexpr unsigned kConfirmFlags = 0x21;  // OK/Cancel, question icon
+inline constexpr int kConfirmOk = 1;
+void SetConfirmProc(ConfirmProc proc);
+void SetConfirm(bool on);
+bool ConfirmOn();
+// 0 or the file system's code; exclusive on an area that is exclusive by its own open: 5.
+uint16_t ReopenFile(bool exclusive);
+bool LastReopened();  // the last ReopenFile reopened the file
 bool Pack();
 bool Zap();
-void AppendFrom(const std::string& source, const std::string& options = "");
-bool Search(int field, const std::string& value);
-bool Locate(const std::string& condition, const std::string& options = "");
+// Appends the visible records of another table (fields matched by name, converted by
+// type) to the current area; test, when given, is called with the source area selected.
+using RecordTest = bool (*)();
+void AppendFrom(const std::string& source, RecordTest test = nullptr);
+// Scans the file's raw records for text (any case). field: in 0 = any field, n = only
+// field n; out the field of the hit, 0 = none. fromFirst: from record 1, else from the
+// record after the current one.
+void Search(const std::string& text, uint8_t& field, bool fromFirst);
+// Called on each counted hit of Search; true stops the search there.
+void SetSearchHitProc(bool (*proc)(uint8_t field));
+// Locate: fields separated by ";" (each may carry " NOCASE", " EXACT", " CONTAINED"), one
+// value per field (dates as texts in the current style or YYYYMMDD).
+enum LocateOption : unsigned { kLocateNoCase = 1, kLocateExact = 2 };
+using LocateValue = std::variant<std::string, double, bool>;
+bool Locate(const std::string& fields, const std::vector<LocateValue>& values,
+            unsigned options = 0);
 bool Continue();
+// Peek and Poke: one field of any record as text, without moving the area. With the cache
+// switch on, Peek reads through a bulk-read cache of consecutive records.
+void SetPeekCache(bool on);
 std::string Peek(int32_t recno, int field);
-bool Poke(int32_t recno, int field, const std::string& value);
+bool Poke(const std::string& value, int field, int32_t recno);
 
 }  // namespace Dbf4

@@ -24,7 +24,8 @@ bool ReadScatter(WorkArea& a, int32_t n, bool ahead = false);
 void BlankRecord(WorkArea& a);
 // Runs the area's relation procedure and checks the area stayed where it was.
 void FollowRelation(WorkArea& a);
-// Drops the bulk-read cache entry of record n (kept by Peek).
+// Refreshes record n in the bulk-read cache of Peek from the file when the cache belongs
+// to the area's alias; n < 0 frees the cache of that alias.
 void RefreshPeekCache(WorkArea& a, int32_t n);
 
 // Holds the index engine's read or update lock for a scope (no-op without indexes).

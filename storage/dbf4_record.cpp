@@ -228,9 +228,4 @@ static void MarkRecord(bool del) {
 void DeleteRec() { MarkRecord(true); }
 void RecallRec() { MarkRecord(false); }
 
-namespace internal {
-// The bulk-read cache of Peek keeps no copies yet, so there is nothing to refresh.
-void RefreshPeekCache(WorkArea&, int32_t) {}
-}  // namespace internal
-
 }  // namespace Dbf4

@@ -284,6 +284,7 @@ File& File::operator=(File&& other) noexcept {
         share_ = other.share_;
         readOnly_ = other.readOnly_;
         writable_ = other.writable_;
+        exclusiveHeld_ = other.exclusiveHeld_;
         other.fd_ = -1;
         other.path_.clear();
     }
@@ -310,6 +311,7 @@ uint16_t File::Open(const std::string& name, Access access, ShareMode share) {
     fd_ = fd;
     path_ = path;
     share_ = share;
+    exclusiveHeld_ = type == F_WRLCK;
     readOnly_ = access == Access::ReadOnly;
     writable_ = writable;
     return 0;
@@ -340,6 +342,7 @@ uint16_t File::Create(const std::string& name, ShareMode share) {
         fd_ = fd;
         path_ = path;
         share_ = share;
+        exclusiveHeld_ = share == ShareMode::Exclusive;
         readOnly_ = false;
         writable_ = true;
         return 0;
@@ -394,10 +397,12 @@ uint16_t File::Truncate(uint64_t size) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
+    // A caller that already holds the share byte exclusively (a pack in progress) keeps it.
+    const bool held = exclusiveHeld_;
     uint16_t rc = TakeExclusive();
     if (rc != 0) return rc;
     if (ftruncate(fd_, static_cast<off_t>(size)) != 0) rc = ErrnoToCode(errno, true);
-    RestoreShare();
+    if (!held) RestoreShare();
     return rc;
 }
 
@@ -429,7 +434,10 @@ uint16_t File::TakeExclusive() {
     if (fd_ < 0) return kInvalidHandle;
     if (!writable_) return kAccessDenied;
     int err = OfdLock(fd_, F_WRLCK, ShareByteOffset, 1);
-    if (err == 0) return 0;
+    if (err == 0) {
+        exclusiveHeld_ = true;
+        return 0;
+    }
     return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
 }
 
@@ -437,6 +445,7 @@ void File::RestoreShare() {
     if (fd_ < 0) return;
     if (share_ == ShareMode::DenyNone || !writable_) {
         OfdLock(fd_, F_RDLCK, ShareByteOffset, 1);  // a downgrade never conflicts
+        exclusiveHeld_ = false;
     }
 }
 

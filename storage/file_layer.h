@@ -78,6 +78,7 @@ private:
     int fd_ = -1;
     std::string path_;
     ShareMode share_ = ShareMode::DenyNone;
+    bool exclusiveHeld_ = false;  // the share byte is write-locked by this handle
     bool readOnly_ = false;  // opened with Access::ReadOnly: writes are refused with 5
     bool writable_ = false;  // the descriptor is open for writing (write locks possible)
 };

@@ -1,0 +1,90 @@
+// Index engine speed on a 1,000,000-record postings table with its five tags: the full
+// build, appends with every tag maintained (one station, shared table, semaphore protocol),
+// and Find of random keys (each search counted in and out as a reader).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <random>
+
+#include "bench/bench_tables.h"
+#include "index/tz_ndx.h"
+#include "index/tz_ndx_build.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+
+namespace {
+
+constexpr int kRecords = 1000000;
+
+const std::vector<TzNdx::TagDescriptor> kPostTags = {
+    {"POSTSAG", "UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
+    {"POSTANS", "UPPER(POST_ANS)+DTOS(POST_DATO)", "", false, false},
+    {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)", "",
+     false, false},
+    {"POSTFNR", "POST_FNR+UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
+    {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)", "",
+     false, false},
+};
+
+// One table and index for all cases, built by the first.
+kjbench::BenchDir& Dir() {
+    static kjbench::BenchDir dir;
+    return dir;
+}
+
+void OpenPostings(bool build) {
+    static bool made = false;
+    TzNdx::Install();
+    TzCommon::SetErrorChecking(0);
+    if (!made) {
+        kjbench::MakePostings(Dir().file("poster.dbf"), kRecords);
+        made = true;
+    }
+    Dbf4::Select(1);
+    Dbf4::Use(Dir().file("poster.dbf"));
+    if (!build) TzNdx::SetIndexTo("poster.mdx");
+}
+
+void BM_BuildFiveTags(benchmark::State& state) {
+    OpenPostings(true);
+    for (auto _ : state) {
+        if (!TzNdx::MakeIndex(kPostTags)) state.SkipWithError("build failed");
+    }
+    state.SetItemsProcessed(state.iterations() * kRecords * 5);
+    Dbf4::CloseAll();
+}
+BENCHMARK(BM_BuildFiveTags)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_AppendFiveTags(benchmark::State& state) {
+    OpenPostings(false);
+    Dbf4::ClearRecord();
+    Dbf4::FLock();
+    int i = 0;
+    for (auto _ : state) {
+        kjbench::FillPosting(++i * 31);
+        Dbf4::Append();
+    }
+    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    Dbf4::Unlock();
+    state.SetItemsProcessed(state.iterations());
+    Dbf4::CloseAll();
+}
+BENCHMARK(BM_AppendFiveTags)->Unit(benchmark::kMicrosecond)->Iterations(100000);
+
+void BM_FindRandomKey(benchmark::State& state) {
+    OpenPostings(false);
+    TzNdx::SetOrderToTag("POSTSAG");
+    std::mt19937 rng(7);
+    int hits = 0;
+    char key[16];
+    for (auto _ : state) {
+        std::snprintf(key, sizeof key, "S%06d", int(rng() % 20000));
+        hits += TzNdx::Find(key) ? 1 : 0;
+    }
+    if (hits == 0) state.SkipWithError("nothing found");
+    state.SetItemsProcessed(state.iterations());
+    Dbf4::CloseAll();
+}
+BENCHMARK(BM_FindRandomKey)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

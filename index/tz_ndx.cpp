@@ -1,0 +1,716 @@
+// Index engine: opening and closing index files, orders, search, ordered navigation, the
+// semaphore hooks and the hook table of the table engine.
+#include "index/tz_ndx.h"
+
+#include <cstring>
+
+#include "index/key_encoding.h"
+#include "index/tz_ndx_build.h"
+#include "index/tz_ndx_internal.h"
+#include "storage/dbf4.h"
+#include "storage/dbf_low.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace TzNdx {
+
+using namespace internal;
+using Dbf4::WorkArea;
+
+namespace {
+
+bool g_found = false;
+bool g_exact = false;
+// Set while the reindex hook runs for a table that pack or zap reopened exclusively for the
+// moment: the index is opened as for the shared table the area goes back to.
+bool g_openShared = false;
+
+// Holds the engine's read lock on an area's index for a scope.
+class ReadGuard {
+public:
+    explicit ReadGuard(bool on) : on_(on) {
+        if (on_) SetReadSemaphoreProc(1);
+    }
+    ~ReadGuard() {
+        if (on_) SetReadSemaphoreProc(0);
+    }
+    ReadGuard(const ReadGuard&) = delete;
+    ReadGuard& operator=(const ReadGuard&) = delete;
+
+private:
+    bool on_;
+};
+
+std::string FolderOf(const std::string& path) { return TzCommon::FSplit(path).dir; }
+
+}  // namespace
+
+uint16_t Error(uint16_t code, const std::string& message) { return Mdx::ReportError(code, message); }
+
+namespace internal {
+
+TagInfo::~TagInfo() {
+    if (key) TzParser::FreeExpr(key);
+    if (forCond) TzParser::FreeExpr(forCond);
+}
+
+AreaIndex* IndexOf(WorkArea* a) {
+    return a ? static_cast<AreaIndex*>(a->indexExt) : nullptr;
+}
+
+WorkArea* AreaFor(const char* routine) {
+    WorkArea* a = Dbf4::Current();
+    if (!a) TzCommon::SetError(220, std::string("No database in use [") + routine + "]");
+    return a;
+}
+
+AreaIndex* RequireIndex(const char* routine) {
+    WorkArea* a = AreaFor(routine);
+    if (!a) return nullptr;
+    AreaIndex* x = IndexOf(a);
+    if (!x) {
+        Error(221, "Index not open. (DBF=" + a->fileName + ") [" + routine + "]");
+        return nullptr;
+    }
+    return x;
+}
+
+TagInfo* Controlling(AreaIndex& x) {
+    if (x.order < 1 || x.order > int(x.tags.size())) return nullptr;
+    return x.tags[size_t(x.order - 1)].get();
+}
+
+namespace {
+int CompareBcdKeys(const uint8_t* a, const uint8_t* b, size_t) { return TzKey::CompareBcd(a, b); }
+}  // namespace
+
+Mdx::KeyCompare CompareFor(char type) {
+    switch (type) {
+        case 'C': return &Mdx::CompareCharKeys;
+        case 'D': return &Mdx::CompareDateKeys;
+        default: return &CompareBcdKeys;
+    }
+}
+
+std::string NormaliseExpr(const std::string& text) {
+    std::string out;
+    char quote = 0;
+    for (char c : text) {
+        if (quote) {
+            if (c == quote) {
+                out += '"';
+                quote = 0;
+            } else {
+                out += c;
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            out += '"';
+        } else if (c != ' ' && c != '\t') {
+            out += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        }
+    }
+    return out;
+}
+
+void FreeAreaIndex(void* p) { delete static_cast<AreaIndex*>(p); }
+
+void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
+    x.sem.AcknowledgeChange();
+    x.file.InvalidateCache();
+    if (x.file.ReloadHeader() != 0) return;
+    for (auto& t : x.tags) {
+        if (t->tree.ReloadHeader() != 0) return;
+    }
+    Dbf4::Recount(a);
+}
+
+}  // namespace internal
+
+// ---- Semaphore hooks ----------------------------------------------------------------------
+
+void SetReadSemaphoreProc(int take) {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!x) return;
+    if (take) {
+        ++x->readNest;
+        x->sem.SetReadSemaphoreProc(true);
+        if (x->readNest == 1 && x->lockNest == 0 && x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        return;
+    }
+    // A release never raises: it runs while a failure may be unwinding.
+    if (x->readNest > 0) --x->readNest;
+    try {
+        x->sem.SetReadSemaphoreProc(false);
+    } catch (const TzCommon::ETzError&) {
+    }
+}
+
+void SetLockSemaphoreProc(int take) {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!x) return;
+    if (take) {
+        ++x->lockNest;
+        x->sem.SetLockSemaphoreProc(true);
+        if (x->lockNest == 1 && x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        // The mark goes to the file before the table engine writes the record, so that a
+        // crash anywhere in between is found at the next open.
+        if (x->lockNest == 1 && !x->markWritten && !x->failed && !x->file.Failed()) {
+            const uint8_t one = 1;
+            uint16_t rc = x->file.Handle().WriteAt(kMaintenanceMark, &one, 1);
+            if (rc == 0) {
+                x->markWritten = true;
+            } else {
+                x->failed = true;  // reported by the key maintenance that follows
+            }
+        }
+        return;
+    }
+    try {
+        if (x->lockNest == 1 && !x->failed && !x->file.Failed()) {
+            if (x->file.FlushHeader() == 0 && x->markWritten) {
+                const uint8_t zero = 0;
+                if (x->file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) x->markWritten = false;
+            }
+        }
+    } catch (const TzCommon::ETzError&) {
+    }
+    if (x->lockNest > 0) --x->lockNest;
+    try {
+        x->sem.SetLockSemaphoreProc(false);
+    } catch (const TzCommon::ETzError&) {
+    }
+}
+
+namespace internal {
+
+uint16_t BeginChange(AreaIndex& x) {
+    if (x.failed || x.file.Failed()) {
+        return Error(254, "Index file corrupted, rebuild required: " + x.file.Name() +
+                              " [AppendIndex]");
+    }
+    if (x.markWritten) return 0;
+    const uint8_t one = 1;
+    uint16_t rc = x.file.Handle().WriteAt(kMaintenanceMark, &one, 1);
+    if (rc != 0) {
+        x.failed = true;
+        return Error(rc, "Error writing index file: " + x.file.Name() + " [SeekAndWrite]");
+    }
+    x.markWritten = true;
+    return 0;
+}
+
+void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine) {
+    x.failed = true;
+    Error(254, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
+}
+
+}  // namespace internal
+
+// ---- Opening and closing ------------------------------------------------------------------
+
+void CloseIndex() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!x) return;
+    try {
+        if (x->file.IsOpen() && x->file.HeaderChanged() && !x->failed && !x->file.Failed()) {
+            SetLockSemaphoreProc(1);
+            SetLockSemaphoreProc(0);
+        }
+    } catch (const TzCommon::ETzError&) {
+    }
+    if (x->failed && x->file.IsOpen()) {
+        // Keys may disagree with the table: leave the mark for the next open (the failed
+        // write may have been a passing one).
+        const uint8_t one = 1;
+        x->file.Handle().WriteAt(kMaintenanceMark, &one, 1);
+    }
+    try {
+        x->sem.Logout();
+    } catch (const TzCommon::ETzError&) {
+    }
+    try {
+        x->file.Close();
+    } catch (const TzCommon::ETzError&) {
+    }
+    a->indexExt = nullptr;
+    a->indexExtFree = nullptr;
+    delete x;
+}
+
+namespace {
+
+// Loads the tags of the open file into x (between read lock on and off).
+uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
+    const std::string bad =
+        "Invalid dBASE key expression or corrupted index file " + name + " [OpenIndex/Set_Index_To]";
+    x.tags.clear();
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    for (int n = 1; n <= count; ++n) {
+        auto t = std::make_unique<TagInfo>();
+        char type = x.file.TagKeyType(n);
+        uint16_t rc = t->tree.Open(&x.file, n, CompareFor(type));
+        if (rc != 0) return rc;
+        t->tree.SetArea(x.areaNo);
+        const Mdx::TagHeader& h = t->tree.Header();
+        t->type = h.KeyType();
+        if (t->type != type) t->tree.Open(&x.file, n, CompareFor(t->type));
+        t->keyLength = h.KeyLength();
+        t->name = x.file.TagName(n);
+        const std::string expr = h.Expression();
+        t->key = TzParser::AssignExpr(NormaliseExpr(expr));
+        if (!t->key) t->key = TzParser::AssignExpr(expr);
+        if (!t->key) return Error(222, bad);
+        char rt = t->key->type;
+        bool fits = (t->type == 'C' && rt == 'C') || (t->type == 'D' && rt == 'D') ||
+                    ((t->type == 'N' || t->type == 'F') && rt == 'N');
+        if (!fits) return Error(222, bad);
+        if (t->type == 'C' && (t->keyLength < 1 || t->keyLength > Mdx::MaxKeyLength)) {
+            return Error(266, "Incorrect key length: Must be 1 to 100. " + name +
+                                  " [OpenIndex/Set_Index_To]");
+        }
+        const std::string cond = TzCommon::AllTrim(h.ForCondition());
+        if (h.HasFor() && !cond.empty()) {
+            t->forCond = TzParser::AssignExpr(NormaliseExpr(cond));
+            if (!t->forCond) t->forCond = TzParser::AssignExpr(cond);
+            if (!t->forCond || t->forCond->type != 'L') return Error(222, bad);
+        }
+        x.tags.push_back(std::move(t));
+    }
+    (void)a;
+    return 0;
+}
+
+}  // namespace
+
+void SetIndexTo(const std::string& fileName) {
+    WorkArea* a = AreaFor("SetIndexTo");
+    if (!a) return;
+    TzCommon::ErrorWord = 0;
+    CloseIndex();
+    std::string name = TzCommon::AllTrim(fileName);
+    if (name.find_first_of("/\\:") == std::string::npos) name = FolderOf(a->fileName) + name;
+    name = TzCommon::DefaultExtension(name, "MDX");
+
+    const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_openShared);
+    auto* x = new AreaIndex;
+    x->areaNo = Dbf4::CurrentWorkArea();
+    x->sem.Configure(Mdx::SemaphoreFileName(a->fileName), &a->file, !shared,
+                     Dbf4::settings().sharing);
+    a->indexExt = x;
+    a->indexExtFree = &FreeAreaIndex;
+    bool ok = false;
+    try {
+        if (x->sem.Login() == 0 &&
+            x->file.Open(name, tz::Access::ReadWrite,
+                         shared ? tz::ShareMode::DenyNone : tz::ShareMode::Exclusive) == 0) {
+            ReadGuard guard(true);
+            x->sem.AcknowledgeChange();
+            const bool alone = !shared || x->sem.Record()[Mdx::Sem::Stations] <= 1;
+            if (alone && x->file.Header()[kMaintenanceMark] != 0) {
+                Error(223, "Index file must be rebuilt (changes were interrupted): " + name +
+                               " [OpenIndex/Set_Index_To]");
+            } else if (LoadTags(*a, *x, name) == 0) {
+                ok = true;
+            }
+        }
+    } catch (...) {
+        CloseIndex();
+        throw;
+    }
+    if (!ok) {
+        uint16_t code = TzCommon::ErrorWord;
+        std::string msg = TzCommon::LastErrorMessage();
+        CloseIndex();
+        if (code != 0) TzCommon::ErrorWord = code;
+        (void)msg;
+        return;
+    }
+    x->order = x->tags.empty() ? 0 : 1;
+    if (a->recCount > 0) {
+        Dbf4::GoTop();
+    } else {
+        x->atEnd = x->atBegin = true;
+    }
+}
+
+void FlushFile() {
+    AreaIndex* x = RequireIndex("FlushFile");
+    if (!x) return;
+    if (x->file.Handle().Sync() != 0) Error(101, "Unable to flush file  [tzndx.FlushFile]");
+}
+
+// ---- Orders and look-ups ------------------------------------------------------------------
+
+void Set_Order_To(int n) {
+    WorkArea* a = AreaFor("Set_Order_To");
+    if (!a) return;
+    AreaIndex* x = RequireIndex("Set_Order_To");
+    if (!x) return;
+    if (n < 0 || n > int(x->tags.size())) {
+        Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" +
+                       std::to_string(n) + ")] (DBF=" + a->fileName + ")");
+        return;
+    }
+    if (n == x->order) return;
+    x->order = n;
+    if (n == 0) return;
+    const bool found = g_found;
+    ReadGuard guard(true);
+    TagInfo* t = Controlling(*x);
+    if (a->recCount == 0 || a->eof || a->recNo < 1 || a->recNo > a->recCount) {
+        x->atEnd = true;
+        x->atBegin = a->recCount == 0;
+    } else {
+        x->atEnd = x->atBegin = false;
+        SyncTag(*a, *x, *t, true, "Set_Order_To");
+    }
+    g_found = found;
+}
+
+bool SetOrderToTag(const std::string& name) {
+    WorkArea* a = AreaFor("SetOrderToTag");
+    if (!a) return false;
+    std::string n = name.substr(0, 10);
+    n = TzCommon::AllTrim(n);
+    if (n.empty()) {
+        if (IndexOf(a)) Set_Order_To(0);
+        return true;
+    }
+    AreaIndex* x = RequireIndex("SetOrderToTag");
+    if (!x) return false;
+    std::string up = TzUtils::AnsiUpper(n);
+    for (size_t i = 0; i < x->tags.size(); ++i) {
+        if (x->tags[i]->name.compare(0, up.size(), up) == 0) {
+            Set_Order_To(int(i + 1));
+            return true;
+        }
+    }
+    Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name + ")]");
+    return false;
+}
+
+int CurrentOrder() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x ? x->order : 0;
+}
+
+std::string CurrentTagName() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    return t ? t->name : std::string();
+}
+
+std::string Mdx() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x ? x->file.Name() : std::string();
+}
+
+int TagCount() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x ? int(x->tags.size()) : 0;
+}
+
+namespace {
+TagInfo* TagAt(int n) {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    if (!x || n < 1 || n > int(x->tags.size())) return nullptr;
+    return x->tags[size_t(n - 1)].get();
+}
+}  // namespace
+
+std::string TagName(int n) {
+    TagInfo* t = TagAt(n);
+    return t ? t->name : std::string();
+}
+std::string TagExpression(int n) {
+    TagInfo* t = TagAt(n);
+    return t ? t->tree.Header().Expression() : std::string();
+}
+std::string TagForCondition(int n) {
+    TagInfo* t = TagAt(n);
+    return t ? t->tree.Header().ForCondition() : std::string();
+}
+bool TagDescending(int n) {
+    TagInfo* t = TagAt(n);
+    return t && t->tree.Header().Descending();
+}
+bool TagUnique(int n) {
+    TagInfo* t = TagAt(n);
+    return t && t->tree.Header().Unique();
+}
+std::string TagText(int n) {
+    TagInfo* t = TagAt(n);
+    return t ? t->tree.TagText() : std::string();
+}
+
+// ---- Search -------------------------------------------------------------------------------
+
+bool Found() { return g_found; }
+
+bool SetExact(bool on) {
+    bool old = g_exact;
+    g_exact = on;
+    return old;
+}
+
+namespace {
+
+// The search key for the controlling tag; *len is the number of bytes that count.
+void SearchKey(WorkArea& a, TagInfo& t, const std::string& text, bool exact, uint8_t* key,
+               size_t* len) {
+    std::memset(key, 0, Mdx::MaxKeyLength);
+    switch (t.type) {
+        case 'C': {
+            size_t n = std::min(text.size(), size_t(t.keyLength));
+            if (exact) {
+                CharKeyBytes(a, text.data(), n, t.keyLength, key);
+                *len = size_t(t.keyLength);
+            } else {
+                CharKeyBytes(a, text.data(), n, int(n), key);
+                *len = n;
+            }
+            break;
+        }
+        case 'D': {
+            std::string s = TzCommon::AllTrim(text);
+            double d;
+            bool digits = s.size() == 8 && s.find_first_not_of("0123456789") == std::string::npos;
+            d = digits ? TzKey::DateFieldToDayNumber(s.c_str()) : TzKey::CtodToDayNumber(s);
+            std::memcpy(key, &d, 8);
+            *len = 8;
+            break;
+        }
+        default: {
+            TzKey::TextToBcd(key, text.c_str(), text.size(), t.key ? t.key->decimals : 0);
+            *len = TzKey::kBcdSize;
+            break;
+        }
+    }
+}
+
+void GoEnd(WorkArea& a, AreaIndex& x) {
+    Dbf4::Dbf4RawGo(a.recCount + 1);
+    a.eof = true;
+    x.atEnd = true;
+}
+
+bool FindImpl(const std::string& text, bool near) {
+    g_found = false;
+    WorkArea* a = AreaFor("Find");
+    if (!a) return false;
+    AreaIndex* x = RequireIndex("Find");
+    if (!x) return false;
+    TagInfo* t = Controlling(*x);
+    if (!t) {
+        Error(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+        return false;
+    }
+    const bool exact = g_exact;
+    Dbf4::RelationProc relation = a->relation;
+    if (near) {
+        g_exact = false;
+        a->relation = nullptr;
+    }
+    bool found = false;
+    try {
+        ReadGuard guard(true);
+        Dbf4::Recount(*a);
+        uint8_t key[Mdx::MaxKeyLength];
+        size_t len = 0;
+        SearchKey(*a, *t, text.substr(0, 100), g_exact, key, &len);
+        if (t->tree.Seek(key, len) == 0) {
+            x->atEnd = x->atBegin = false;
+            while (t->tree.OnEntry()) {
+                uint32_t r = t->tree.RecNo();
+                if (r < 1 || int64_t(r) > a->recCount) break;
+                Dbf4::Go(int32_t(r));
+                if (TzCommon::ErrorWord != 0) break;
+                if (Dbf4::RecordVisible()) break;
+                if (t->tree.Next() != 0) break;
+            }
+            found = t->tree.OnEntry() && t->tree.Compare(t->tree.Key(), key, len) == 0;
+            if (!found && (!near || !t->tree.OnEntry())) GoEnd(*a, *x);
+        }
+    } catch (...) {
+        g_exact = exact;
+        a->relation = relation;
+        throw;
+    }
+    g_exact = exact;
+    a->relation = relation;
+    if (near && relation && !a->eof) Dbf4::GoAndRelate(a->recNo);
+    g_found = found;
+    return found;
+}
+
+}  // namespace
+
+bool Find(const std::string& key) { return FindImpl(key, false); }
+bool FindNear(const std::string& key) { return FindImpl(key, true); }
+
+// ---- Ordered navigation hooks -------------------------------------------------------------
+
+namespace {
+
+bool HookActive() { return IndexOf(Dbf4::Current()) != nullptr; }
+
+int32_t EndNumber(const WorkArea& a) { return a.recCount + 1; }
+
+// Keys of records beyond the table's count (a record another station or an interrupted
+// append wrote without counting it yet) are stepped over.
+void SkipUncounted(WorkArea& a, TagInfo& t, bool forward) {
+    while (t.tree.OnEntry() && int64_t(t.tree.RecNo()) > a.recCount) {
+        if ((forward ? t.tree.Next() : t.tree.Prior()) != 0) return;
+    }
+}
+
+int32_t AnswerEntry(WorkArea& a, AreaIndex& x, TagInfo& t, bool forward) {
+    SkipUncounted(a, t, forward);
+    if (t.tree.OnEntry()) return int32_t(t.tree.RecNo());
+    if (forward) {
+        x.atEnd = true;
+        return EndNumber(a);
+    }
+    x.atBegin = true;
+    return 0;
+}
+
+int32_t HookFirst() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    if (!t) return a && a->recCount > 0 ? 1 : (a ? a->recCount + 1 : 0);
+    x->atEnd = x->atBegin = false;
+    if (t->tree.First() != 0) return EndNumber(*a);
+    SkipUncounted(*a, *t, true);
+    if (!t->tree.OnEntry()) {
+        x->atEnd = x->atBegin = true;
+        return EndNumber(*a);
+    }
+    return int32_t(t->tree.RecNo());
+}
+
+int32_t HookLast() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    if (!t) return a ? a->recCount : 0;
+    x->atEnd = x->atBegin = false;
+    if (t->tree.Last() != 0) return EndNumber(*a);
+    SkipUncounted(*a, *t, false);
+    if (!t->tree.OnEntry()) {
+        x->atEnd = x->atBegin = true;
+        return EndNumber(*a);
+    }
+    return int32_t(t->tree.RecNo());
+}
+
+int32_t HookNext() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    if (!t) return a ? a->recNo + 1 : 0;
+    x->atBegin = false;
+    if (x->atEnd) return EndNumber(*a);
+    if (t->tree.Next() != 0) return EndNumber(*a);
+    return AnswerEntry(*a, *x, *t, true);
+}
+
+int32_t HookPrior() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    if (!t) return a ? a->recNo - 1 : 0;
+    uint16_t rc;
+    if (x->atEnd) {
+        x->atEnd = false;
+        rc = t->tree.Last();
+    } else {
+        rc = t->tree.Prior();
+    }
+    if (rc != 0) return 0;
+    return AnswerEntry(*a, *x, *t, false);
+}
+
+bool HookAtEnd() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!a) return true;
+    if (!x || x->order == 0) return a->eof;
+    return x->atEnd || a->eof;
+}
+
+bool HookAtBeginning() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!a) return true;
+    if (!x || x->order == 0) return a->bof;
+    return x->atBegin || a->bof;
+}
+
+void HookMarkEnd() {
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->atEnd = true;
+}
+
+void HookMarkBeginning() {
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->atBegin = true;
+}
+
+void HookStoreKey() {}
+
+bool HookFound() { return g_found; }
+
+void HookReindex() {
+    g_openShared = Dbf4::LastReopened();
+    try {
+        Reindex();
+    } catch (...) {
+        g_openShared = false;
+        throw;
+    }
+    g_openShared = false;
+}
+
+void HookClose() { CloseIndex(); }
+
+uint8_t HookCurrentOrder() { return uint8_t(CurrentOrder()); }
+
+void HookSetCurrentOrder(uint8_t n) {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    if (x && int(n) != x->order && int(n) <= int(x->tags.size())) Set_Order_To(n);
+}
+
+}  // namespace
+
+void Install() {
+    TzParser::Install();
+    Dbf4::IndexHooks& h = Dbf4::indexHooks;
+    h.active = &HookActive;
+    h.synchronize = &SyncIndex;
+    h.storeKey = &HookStoreKey;
+    h.firstKey = &HookFirst;
+    h.lastKey = &HookLast;
+    h.nextKey = &HookNext;
+    h.priorKey = &HookPrior;
+    h.atEnd = &HookAtEnd;
+    h.atBeginning = &HookAtBeginning;
+    h.markEnd = &HookMarkEnd;
+    h.markBeginning = &HookMarkBeginning;
+    h.appendNewKey = &AppendNewKey;
+    h.keepOldKeys = &KeepOldKeys;
+    h.updateChangedKeys = &UpdateChangedKeys;
+    h.found = &HookFound;
+    h.reindex = &HookReindex;
+    h.close = &HookClose;
+    h.readLock = &SetReadSemaphoreProc;
+    h.updateLock = &SetLockSemaphoreProc;
+    h.currentOrder = &HookCurrentOrder;
+    h.setCurrentOrder = &HookSetCurrentOrder;
+    Dbf4::indexHooksInstalled = true;
+}
+
+}  // namespace TzNdx

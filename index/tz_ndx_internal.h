@@ -1,0 +1,92 @@
+// State the index engine keeps per work area, and helpers shared by its sources (open and
+// navigation, key maintenance, the build). Internal to index/.
+//
+// Invariants of an AreaIndex (hung on WorkArea::indexExt while an index file is open):
+//  1. tags[i] is tag number i + 1 of the file; order is 0 (natural) or 1..tags.size().
+//  2. atEnd / atBegin are the controlling tag's end flags; the tree of the controlling tag
+//     stands on the area's current record whenever the area is on a record that has a key.
+//  3. readNest / lockNest count the engine's read and update locks; the semaphore actions
+//     happen only at the outermost level; the file header is flushed and the maintenance
+//     mark cleared before the outermost update lock is released.
+//  4. markWritten: the maintenance mark is set in the file; failed: a change failed part-way,
+//     so the mark stays set and the index is rebuilt at the next lone open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "index/expr_eval.h"
+#include "index/mdx_format.h"
+#include "index/mdx_semaphore.h"
+#include "index/mdx_tree.h"
+#include "storage/work_area.h"
+
+namespace TzNdx::internal {
+
+struct TagInfo {
+    Mdx::MdxTag tree;
+    TzParser::ExprBlock* key = nullptr;
+    TzParser::ExprBlock* forCond = nullptr;
+    char type = 'C';
+    int keyLength = 0;
+    std::string name;
+    // Keys of the record before a rewrite (keep-old-keys).
+    std::vector<uint8_t> oldKey;
+    bool oldHas = false;
+
+    TagInfo() = default;
+    TagInfo(const TagInfo&) = delete;
+    TagInfo& operator=(const TagInfo&) = delete;
+    ~TagInfo();
+};
+
+struct AreaIndex {
+    Mdx::MdxFile file;
+    Mdx::IndexSemaphore sem;
+    std::vector<std::unique_ptr<TagInfo>> tags;
+    int order = 0;
+    bool atEnd = false;
+    bool atBegin = false;
+    int readNest = 0;
+    int lockNest = 0;
+    bool markWritten = false;
+    bool failed = false;
+    int areaNo = 0;
+};
+
+AreaIndex* IndexOf(Dbf4::WorkArea* a);
+// The current area (null after "No database in use [routine]").
+Dbf4::WorkArea* AreaFor(const char* routine);
+// The current area's index; null after 221 "Index not open..." (or no table).
+AreaIndex* RequireIndex(const char* routine);
+TagInfo* Controlling(AreaIndex& x);
+
+// Key compare for a key type (ascending).
+Mdx::KeyCompare CompareFor(char type);
+// Normalised key expression: outside quotes upper case without blanks and tabs, both quote
+// marks as double quotes.
+std::string NormaliseExpr(const std::string& text);
+
+// Builds the key of the area's current record for the tag into out (keyLength bytes).
+// False when the tag's FOR condition excludes the record.
+bool MakeKey(Dbf4::WorkArea& a, TagInfo& t, uint8_t* out);
+// Converts a character key text the way keys are stored (OEM for OEM tables), padded or
+// cut to len bytes.
+void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, uint8_t* out);
+
+// Reads the file again after another station changed it (header, tag headers, cache).
+void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
+// The maintenance mark is written before the first change of an update lock.
+uint16_t BeginChange(AreaIndex& x);
+// A change failed part-way: report 254 naming the tag and keep the mark.
+void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine);
+
+// Positions tag t on the area's current record (soft: a missing key is not reported).
+uint16_t SyncTag(Dbf4::WorkArea& a, AreaIndex& x, TagInfo& t, bool soft, const char* routine);
+
+// Frees the per-area state (used as WorkArea::indexExtFree).
+void FreeAreaIndex(void* p);
+
+}  // namespace TzNdx::internal

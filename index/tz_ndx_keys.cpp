@@ -1,0 +1,187 @@
+// Index engine: building keys from records, positioning tags on the current record and
+// keeping every tag up to date when a record is appended or rewritten.
+#include <cstring>
+
+#include "index/key_encoding.h"
+#include "index/tz_ndx.h"
+#include "index/tz_ndx_internal.h"
+#include "storage/code_page.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+
+namespace TzNdx {
+
+using namespace internal;
+using Dbf4::WorkArea;
+
+namespace internal {
+
+void CharKeyBytes(const WorkArea& a, const char* text, size_t n, int len, uint8_t* out) {
+    size_t take = std::min(n, size_t(len));
+    std::memcpy(out, text, take);
+    if (a.oem) {
+        for (size_t i = 0; i < take; ++i) out[i] = tz::AnsiToOemChar(out[i]);
+    }
+    if (take < size_t(len)) std::memset(out + take, ' ', size_t(len) - take);
+}
+
+bool MakeKey(WorkArea& a, TagInfo& t, uint8_t* out) {
+    Dbf4::RecordOf(a);
+    if (t.forCond) {
+        const uint8_t* r = TzParser::Evaluate(t.forCond);
+        int32_t v = 0;
+        if (r) std::memcpy(&v, r, sizeof v);
+        if (v == 0) return false;
+    }
+    const uint8_t* r = TzParser::Evaluate(t.key);
+    switch (t.type) {
+        case 'C': {
+            const char* s = r ? reinterpret_cast<const char*>(r) : "";
+            // A text of another length than the key is padded with blanks or cut.
+            CharKeyBytes(a, s, strnlen(s, size_t(t.keyLength)), t.keyLength, out);
+            break;
+        }
+        case 'D': {
+            double d = TzKey::kBlankDate;
+            if (r) std::memcpy(&d, r, sizeof d);
+            std::memcpy(out, &d, sizeof d);
+            break;
+        }
+        default: {
+            double v = 0;
+            if (r) std::memcpy(&v, r, sizeof v);
+            TzKey::DoubleToBcd(out, t.key->decimals, v);
+            break;
+        }
+    }
+    return true;
+}
+
+uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, bool soft, const char* routine) {
+    if (a.recNo < 1 || a.recNo > a.recCount) return 0;
+    uint8_t key[Mdx::MaxKeyLength];
+    if (!MakeKey(a, t, key)) return 0;  // the record has no key in this tag
+    const uint32_t r = uint32_t(a.recNo);
+    // Already there (the usual case after a step or a search).
+    if (t.tree.OnEntry() && t.tree.RecNo() == r &&
+        std::memcmp(t.tree.Key(), key, size_t(t.keyLength)) == 0) {
+        return 0;
+    }
+    bool found = false;
+    uint16_t rc = t.tree.SeekRecord(key, r, &found);
+    if (rc != 0 || found || soft || t.tree.Header().Unique()) return rc;
+    (void)x;
+    std::string shown;
+    if (t.type == 'C') shown.assign(reinterpret_cast<const char*>(key), size_t(t.keyLength));
+    return Error(212, "Record with key: \"" + shown + "\" not in index: " + t.tree.TagText() +
+                          ". [" + routine + "] Record: " + std::to_string(a.recNo));
+}
+
+}  // namespace internal
+
+void SyncIndex() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    TagInfo* t = x ? Controlling(*x) : nullptr;
+    if (!t) return;
+    if (a->recNo < 1 || a->recNo > a->recCount) {
+        x->atEnd = true;
+        return;
+    }
+    x->atEnd = x->atBegin = false;
+    // A record a FOR condition excludes, or another station's change, may legitimately be
+    // missing from the tag; only a plain tag reports a missing key.
+    SyncTag(*a, *x, *t, t->forCond != nullptr, "SyncIndex-2");
+}
+
+void AppendNewKey() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!a || !x) return;
+    if (BeginChange(*x) != 0) return;
+    uint8_t key[Mdx::MaxKeyLength];
+    const uint32_t r = uint32_t(a->recNo);
+    for (auto& tp : x->tags) {
+        TagInfo& t = *tp;
+        if (!MakeKey(*a, t, key)) continue;
+        uint16_t rc;
+        try {
+            if (t.forCond && !t.tree.Header().KeysPresent()) t.tree.SetKeysPresent(true);
+            rc = t.tree.Insert(key, r);
+        } catch (const TzCommon::ETzError&) {
+            ChangeFailed(*x, t, "AppendNewKey");
+            return;
+        }
+        if (rc != 0) {
+            ChangeFailed(*x, t, "AppendNewKey");
+            return;
+        }
+    }
+    if (TagInfo* c = Controlling(*x)) {
+        x->atEnd = x->atBegin = false;
+        SyncTag(*a, *x, *c, true, "AppendNewKey");
+    }
+}
+
+void KeepOldKeys() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!a || !x) return;
+    const bool onRecord = a->recNo >= 1 && a->recNo <= a->recCount && !a->eof;
+    for (auto& tp : x->tags) {
+        TagInfo& t = *tp;
+        t.oldKey.assign(size_t(t.keyLength), t.type == 'C' ? ' ' : 0);
+        t.oldHas = onRecord && MakeKey(*a, t, t.oldKey.data());
+    }
+}
+
+void UpdateChangedKeys() {
+    WorkArea* a = Dbf4::Current();
+    AreaIndex* x = IndexOf(a);
+    if (!a || !x) return;
+    const uint32_t r = uint32_t(a->recNo);
+    uint8_t key[Mdx::MaxKeyLength];
+    bool begun = false;
+    for (auto& tp : x->tags) {
+        TagInfo& t = *tp;
+        const bool has = MakeKey(*a, t, key);
+        if (has == t.oldHas &&
+            (!has || std::memcmp(key, t.oldKey.data(), size_t(t.keyLength)) == 0)) {
+            continue;
+        }
+        if (!begun) {
+            if (BeginChange(*x) != 0) return;
+            begun = true;
+        }
+        uint16_t rc = 0;
+        try {
+            if (t.oldHas) {
+                bool found = false;
+                rc = t.tree.Remove(t.oldKey.data(), r, &found);
+                // A unique tag may hold the old key for another record; a FOR tag may not
+                // have held the record at all.
+                if (rc == 0 && !found && !t.tree.Header().Unique() && !t.forCond) {
+                    TzCommon::ErrorWord = 1;
+                }
+            }
+            if (rc == 0 && has) {
+                if (t.forCond && !t.tree.Header().KeysPresent()) t.tree.SetKeysPresent(true);
+                rc = t.tree.Insert(key, r);
+            }
+        } catch (const TzCommon::ETzError&) {
+            rc = 1;
+        }
+        if (rc != 0) {
+            ChangeFailed(*x, t, "CompareKeys");
+            return;
+        }
+        std::memcpy(t.oldKey.data(), key, size_t(t.keyLength));
+        t.oldHas = has;
+    }
+    if (TagInfo* c = Controlling(*x)) {
+        x->atEnd = x->atBegin = false;
+        SyncTag(*a, *x, *c, true, "CompareKeys");
+    }
+}
+
+}  // namespace TzNdx
