@@ -315,7 +315,9 @@ uint16_t MdxFile::FileSize(uint64_t* size) {
 uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
     auto hit = cacheIndex_.find(block);
     if (hit != cacheIndex_.end()) {
-        *out = cache_[hit->second].page;
+        Slot& s = cache_[hit->second];
+        s.used = true;
+        *out = s.page;
         return 0;
     }
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
@@ -399,11 +401,19 @@ void MdxFile::CachePut(uint32_t block, const PageBuf& page) {
         slot = cache_.size();
         cache_.push_back(Slot{});
     } else {
+        // Clock: pass over pages used since the last round (at most one round).
+        for (size_t spared = 0; spared < cache_.size(); ++spared) {
+            Slot& s = cache_[cacheHand_];
+            if (!s.used || s.block == 0) break;
+            s.used = false;
+            cacheHand_ = (cacheHand_ + 1) % cache_.size();
+        }
         slot = cacheHand_;
-        cacheHand_ = (cacheHand_ + 1) % cacheCapacity_;
+        cacheHand_ = (cacheHand_ + 1) % cache_.size();
         if (cache_[slot].block != 0) cacheIndex_.erase(cache_[slot].block);
     }
     cache_[slot].block = block;
+    cache_[slot].used = false;
     cache_[slot].page = page;
     cacheIndex_[block] = slot;
 }

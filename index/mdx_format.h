@@ -229,6 +229,8 @@ public:
     uint64_t Generation() const { return generation_; }
     bool Failed() const { return failed_; }
     void SetCacheCapacity(size_t pages);
+    // Pages a file keeps at most (filled only as pages are read).
+    static constexpr size_t DefaultCachePages = 4096;
 
 private:
     uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
@@ -243,13 +245,17 @@ private:
     uint64_t size_ = 0;  // last known length
     uint64_t generation_ = 1;
 
+    // The cache keeps pages by the clock rule: a page read again since the hand last
+    // passed it is spared once, so the branch pages near the roots stay while leaves come
+    // and go.
     struct Slot {
         uint32_t block = 0;
+        bool used = false;
         PageBuf page;
     };
     std::vector<Slot> cache_;
     std::unordered_map<uint32_t, size_t> cacheIndex_;
-    size_t cacheCapacity_ = 256;
+    size_t cacheCapacity_ = DefaultCachePages;
     size_t cacheHand_ = 0;
 };
 

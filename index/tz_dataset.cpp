@@ -115,7 +115,7 @@ void TTzDateField::SetTextValue(const std::string& text) {
 
 // Suspends the work area's relation for a scope (not while syncing).
 class TTzDataSet::RelationPause {
-public:
+  public:
     explicit RelationPause(TTzDataSet& ds) {
         if (ds.syncing_) return;
         area_ = ds.Area();
@@ -130,18 +130,22 @@ public:
     RelationPause(const RelationPause&) = delete;
     RelationPause& operator=(const RelationPause&) = delete;
 
-private:
+  private:
     Dbf4::WorkArea* area_ = nullptr;
     Dbf4::RelationProc saved_ = nullptr;
 };
 
 // ---- Construction -------------------------------------------------------------------------
 
-TTzDataSet::TTzDataSet(const std::string& name) : TDataSet(name) { DataSetUnitStartup(); }
+TTzDataSet::TTzDataSet(const std::string& name) : TDataSet(name) {
+    DataSetUnitStartup();
+}
 
 TTzDataSet::~TTzDataSet() = default;
 
-Dbf4::WorkArea* TTzDataSet::Area() const { return area_ ? Dbf4::AreaAt(area_) : nullptr; }
+Dbf4::WorkArea* TTzDataSet::Area() const {
+    return area_ ? Dbf4::AreaAt(area_) : nullptr;
+}
 
 void TTzDataSet::SetDbfFileName(const std::string& name) {
     const bool was = Active();
@@ -154,8 +158,8 @@ void TTzDataSet::SetDbfFileName(const std::string& name) {
 
 void TTzDataSet::SelectArea(const char* operation) {
     if (area_ == 0 || !Area()) {
-        TzCommon::SetError(1103, std::string(kMsgDatabaseNotOpen) + " [" + Name() + "." +
-                                     operation + "]");
+        TzCommon::SetError(
+            1103, std::string(kMsgDatabaseNotOpen) + " [" + Name() + "." + operation + "]");
         Abort();
     }
     if (Dbf4::CurrentWorkArea() != area_) Dbf4::Select(area_);
@@ -247,16 +251,30 @@ void TTzDataSet::InternalInitFieldDefs() {
         TFieldType type = ftUnknown;
         int size = 0;
         switch (f.type) {
-            case 'C': s.size = f.width + 1; type = ftString; size = f.width; break;
-            case 'D': s.size = 8; type = ftDate; break;
+            case 'C':
+                s.size = f.width + 1;
+                type = ftString;
+                size = f.width;
+                break;
+            case 'D':
+                s.size = 8;
+                type = ftDate;
+                break;
             case 'N':
             case 'F':
                 s.size = 8;
                 type = f.decimals > 0 ? ftFloat : (f.width <= 9 ? ftInteger : ftLargeint);
                 break;
-            case 'L': s.size = 2; type = ftBoolean; break;
-            case 'M': s.size = 4; type = ftMemo; break;
-            default: break;
+            case 'L':
+                s.size = 2;
+                type = ftBoolean;
+                break;
+            case 'M':
+                s.size = 4;
+                type = ftMemo;
+                break;
+            default:
+                break;
         }
         if (f.name.empty()) s.size = 0;
         slots_.push_back(s);
@@ -627,8 +645,10 @@ void TTzDataSet::SetFieldData(TField& field, const void* buffer) {
     const int pos = recordSize_ + field.Offset();
     dst[pos] = in ? 0 : 1;
     if (field.DataSize() > 0) {
-        if (in) std::memcpy(dst + pos + 1, in, field.DataSize());
-        else std::memset(dst + pos + 1, 0, field.DataSize());
+        if (in)
+            std::memcpy(dst + pos + 1, in, field.DataSize());
+        else
+            std::memset(dst + pos + 1, 0, field.DataSize());
     }
     if (State() != dsCalcFields) DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field));
 }
@@ -659,8 +679,10 @@ TGetResult TTzDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool) {
             bool first = Bof() && Eof();
             do {
                 if (s_IsEmpty()) return grEOF;
-                if (first) s_GoTopWhile();
-                else if (!s_dEOF()) s_Skip(1);
+                if (first)
+                    s_GoTopWhile();
+                else if (!s_dEOF())
+                    s_Skip(1);
                 first = false;
                 if (s_dEOF()) return grEOF;
                 AreaToBuffer(buffer);
@@ -724,7 +746,9 @@ void TTzDataSet::InternalSetToRecord(TRecordBuffer buffer) {
     InternalGotoBookmark(buffer + bookmarkPos_);
 }
 
-void TTzDataSet::InternalRefresh() { s_Skip(0); }
+void TTzDataSet::InternalRefresh() {
+    s_Skip(0);
+}
 
 void TTzDataSet::InternalPost() {
     if (State() == dsEdit) {
@@ -747,7 +771,9 @@ void TTzDataSet::InternalAddRecord(const void* buffer, bool) {
     s_HandleWhileAfterInsert();
 }
 
-void TTzDataSet::InternalDelete() { DeleteWithLock(); }
+void TTzDataSet::InternalDelete() {
+    DeleteWithLock();
+}
 
 void TTzDataSet::Post() {
     if (State() == dsEdit || State() == dsInsert || State() == dsSetKey) TDataSet::Post();
@@ -766,7 +792,9 @@ void TTzDataSet::SetRecNoValue(int value) {
     GotoBookmark(b);
 }
 
-int TTzDataSet::GetRecordCount() { return s_RecCount(); }
+int TTzDataSet::GetRecordCount() {
+    return s_RecCount();
+}
 
 bool TTzDataSet::BookmarkValid(const TBookmark& bookmark) {
     if (bookmark.size() < 4) return false;
@@ -796,8 +824,7 @@ bool TTzDataSet::IsSequenced() {
 }
 
 void TTzDataSet::DataEvent(TDataEvent event, intptr_t info) {
-    if (event == deDataSetChange && resyncPending_ && !resyncing_ && !ControlsDisabled() &&
-        isOpen_)
+    if (event == deDataSetChange && resyncPending_ && !resyncing_ && !ControlsDisabled() && isOpen_)
         ResyncFromArea();
     TDataSet::DataEvent(event, info);
 }
@@ -814,8 +841,10 @@ void TTzDataSet::DoAfterDelete() {
 
 void TTzDataSet::DoBeforeCancel() {
     TDataSet::DoBeforeCancel();
-    if (State() == dsEdit) s_HandleWhileAfterPost();
-    else if (State() == dsInsert) s_HandleWhileAfterInsert();
+    if (State() == dsEdit)
+        s_HandleWhileAfterPost();
+    else if (State() == dsInsert)
+        s_HandleWhileAfterInsert();
 }
 
 // ---- Navigation routines ------------------------------------------------------------------
@@ -1004,8 +1033,10 @@ void TTzDataSet::ResyncFromArea() {
         Resync(0);
         return;
     }
-    if (!IsEditMode(State())) Resync(0);
-    else Cancel();
+    if (!IsEditMode(State()))
+        Resync(0);
+    else
+        Cancel();
     SelectArea("ResyncFromArea");
     if (Dbf4::dEOF() && Dbf4::dBOF()) {
         s_ClearActive();
@@ -1021,6 +1052,11 @@ void TTzDataSet::ResyncFromArea() {
         throw;
     }
     syncing_ = false;
+}
+
+void TTzDataSet::DirectOpenClose(bool open) {
+    (void)open;
+    if (!Active()) TzCommon::SetError(1103, "DataSet must be active. " + Name());
 }
 
 // ---- State stack --------------------------------------------------------------------------
@@ -1053,6 +1089,8 @@ void TTzDataSet::PopState() {
     if (e.modified && ActiveBuffer()) BufferToArea(ActiveBuffer(), -1);
 }
 
-void TTzDataSet::ClearStateStack() { stack_.clear(); }
+void TTzDataSet::ClearStateStack() {
+    stack_.clear();
+}
 
 }  // namespace TzDs

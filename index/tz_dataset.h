@@ -22,7 +22,7 @@ enum TTzTableLanguage { tlOem = 0, tlAnsi = 1 };
 
 // The field list of the open table, copied from the work area when it opens.
 class TDbfFieldProps {
-public:
+  public:
     struct TDTField {
         std::string name;
         char type = 'C';
@@ -37,7 +37,7 @@ public:
     int FieldNo(const std::string& name) const;  // case-insensitive, 0 when absent
     int RecordLength() const { return recordLength_; }
 
-private:
+  private:
     std::vector<TDTField> fields_;
     int recordLength_ = 0;
 };
@@ -52,7 +52,7 @@ std::string DateTimeToDateText(Db::TDateTime value);
 // Date field whose text is the table's date text: display shows at most the 10 characters
 // of a valid date; the empty template clears the field.
 class TTzDateField : public Db::TDateField {
-protected:
+  protected:
     void GetText(std::string& text, bool displayText) const override;
     void SetTextValue(const std::string& text) override;
 };
@@ -66,7 +66,7 @@ protected:
 // Field types: C ftString(width); D ftDate; N/F with decimals ftFloat; N/F without decimals
 // ftInteger up to width 9, ftLargeint from width 10; L ftBoolean; M ftMemo.
 class TTzDataSet : public Db::TDataSet {
-public:
+  public:
     explicit TTzDataSet(const std::string& name = {});
     ~TTzDataSet() override;
 
@@ -90,6 +90,12 @@ public:
     // Bring the buffers and the controls in line with the work area (after every public
     // table operation).
     void ResyncFromArea();
+
+    // Opens (true) or closes the table file directly for a caller that needs the file while
+    // the component is being designed; the dataset must be active ("DataSet must be active.
+    // " + name, error 1103, otherwise). Components are never designed in this program, so at
+    // run time only the check remains.
+    void DirectOpenClose(bool open);
 
     // Post only in edit, insert or set-key state; otherwise nothing.
     void Post() override;
@@ -125,7 +131,7 @@ public:
     bool GetCurrentRecord(void* buffer) override;
     bool IsSequenced() override;
 
-protected:
+  protected:
     // Selects the dataset's work area and the engine switches that go with it; a closed
     // dataset reports "Database is not open [Name.op]" and aborts silently.
     virtual void SelectArea(const char* operation);
@@ -180,7 +186,7 @@ protected:
     int32_t BufferRecNo(Db::TRecordBuffer buffer) const;
     bool Resyncing() const { return resyncing_; }
 
-private:
+  private:
     class RelationPause;
     struct StateEntry {
         bool modified = false;
@@ -192,8 +198,8 @@ private:
         char type = 'C';
         int width = 0;
         int decimals = 0;
-        int offset = 0;   // in the record buffer
-        int size = 0;     // bytes in the record buffer
+        int offset = 0;  // in the record buffer
+        int size = 0;    // bytes in the record buffer
     };
 
     void ApplyMasks();
@@ -221,6 +227,7 @@ private:
 
     friend class TTzCDataSet;
     friend class TTzFileDataSet;
+    friend class TTzBlobStream;
 };
 
 }  // namespace TzDs

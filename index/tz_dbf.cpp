@@ -12,6 +12,7 @@
 #include "index/tz_ndx_build.h"
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
+#include "storage/memo.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -23,39 +24,52 @@ namespace {
 
 // Restores the engine's error-checking switch at the end of a scope.
 class CheckingOff {
-public:
+  public:
     CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
     ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
     CheckingOff(const CheckingOff&) = delete;
     CheckingOff& operator=(const CheckingOff&) = delete;
 
-private:
+  private:
     uint8_t old_;
 };
 
 std::string KindText(char kind, bool expected, const Dbf4::FieldEntry* f) {
     switch (kind) {
-        case 'C': return expected ? "character" : "Character";
-        case 'D': return expected ? "date" : "Date";
-        case 'L': return expected ? "logical" : "Logical";
-        case 'M': return expected ? "memo" : "Memo";
+        case 'C':
+            return expected ? "character" : "Character";
+        case 'D':
+            return expected ? "date" : "Date";
+        case 'L':
+            return expected ? "logical" : "Logical";
+        case 'M':
+            return expected ? "memo" : "Memo";
         case 'N':
         case 'F':
         case 'R':
-            if (expected) return kind == 'R' ? "numeric, with decimals" : "numeric, without decimals";
+            if (expected)
+                return kind == 'R' ? "numeric, with decimals" : "numeric, without decimals";
             return "Numeric, width: " + std::to_string(f ? f->length : 0) +
                    " decimals: " + std::to_string(f ? f->decimals : 0);
-        default: return std::string(1, kind);
+        default:
+            return std::string(1, kind);
     }
 }
 
 bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
     const bool numeric = f.type == 'N' || f.type == 'F';
     switch (kind) {
-        case 'C': case 'D': case 'L': case 'M': return f.type != kind;
-        case 'N': return !numeric || f.decimals != 0;
-        case 'R': return !numeric || f.decimals == 0;
-        default: return false;
+        case 'C':
+        case 'D':
+        case 'L':
+        case 'M':
+            return f.type != kind;
+        case 'N':
+            return !numeric || f.decimals != 0;
+        case 'R':
+            return !numeric || f.decimals == 0;
+        default:
+            return false;
     }
 }
 
@@ -191,22 +205,25 @@ void TTzCDataSet::Search(const std::string& text, uint8_t& field, bool fromFirst
     if (!Dbf4::dEOF() && !Dbf4::dBOF()) ResyncFromArea();
 }
 
-void TTzCDataSet::SetCondition(const char* operation, const std::string& expression,
-                               bool isWhile) {
+void TTzCDataSet::SetCondition(const char* operation, const std::string& expression, bool isWhile) {
     SelectArea(operation);
     std::string message;
     {
         CheckingOff off;
         TzCommon::ErrorWord = 0;
-        if (isWhile) Dbf4::Set_While_To(expression);
-        else Dbf4::Set_Filter_To(expression);
+        if (isWhile)
+            Dbf4::Set_While_To(expression);
+        else
+            Dbf4::Set_Filter_To(expression);
         const bool on = isWhile ? Dbf4::IsWhileOn() : Dbf4::IsFilterOn();
         if (TzCommon::ErrorWord != 0 || (!TzCommon::AllTrim(expression).empty() && !on)) {
             message = TzCommon::LastErrorMessage();
             if (message.empty()) message = "Invalid expression: " + expression;
             message += " [" + Name() + "." + operation + "]";
-            if (isWhile) Dbf4::Set_While_To("");
-            else Dbf4::Set_Filter_To("");
+            if (isWhile)
+                Dbf4::Set_While_To("");
+            else
+                Dbf4::Set_Filter_To("");
             TzCommon::ClearError();
             TzCommon::ErrorWord = 0;
         }
@@ -246,15 +263,15 @@ int TTzCDataSet::CheckedField(const char* operation, const std::string& nameIn, 
     int n = Dbf4::FieldNo(name);
     Dbf4::WorkArea* a = Area();
     if (n < 1 || !a || n > int(a->fields.size())) {
-        TzCommon::SetError(220, FormatText(kMsgFieldNotIn, {name, Dbf4::DbfName()}) + " [" +
-                                    operation + "]");
+        TzCommon::SetError(
+            220, FormatText(kMsgFieldNotIn, {name, Dbf4::DbfName()}) + " [" + operation + "]");
         return 0;
     }
     const Dbf4::FieldEntry& f = a->fields[n - 1];
     if (Mismatch(kind, f)) {
-        TzCommon::SetError(220, FormatText(kMsgTypeExpected,
-                                           {operation, name, KindText(kind, true, nullptr), name,
-                                            KindText(f.type, false, &f)}));
+        TzCommon::SetError(
+            220, FormatText(kMsgTypeExpected, {operation, name, KindText(kind, true, nullptr), name,
+                                               KindText(f.type, false, &f)}));
         return 0;
     }
     return n;
@@ -283,8 +300,8 @@ bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::st
         size_t from = 0;
         for (size_t i = 0; i < values.size(); ++i) {
             size_t semi = keyFields.find(';', from);
-            std::string name = TzCommon::AllTrim(keyFields.substr(
-                from, semi == std::string::npos ? semi : semi - from));
+            std::string name = TzCommon::AllTrim(
+                keyFields.substr(from, semi == std::string::npos ? semi : semi - from));
             name = name.substr(0, name.find(' '));
             const int n = Dbf4::FieldNo(name);
             Dbf4::WorkArea* a = Area();
@@ -307,9 +324,14 @@ bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::st
 
 // ---- TTzFileDataSet -----------------------------------------------------------------------
 
-TTzFileDataSet::TTzFileDataSet(const std::string& name) : TTzCDataSet(name) { TzNdx::Install(); }
+TTzFileDataSet::TTzFileDataSet(const std::string& name) : TTzCDataSet(name) {
+    TzNdx::Install();
+    Memo::Install();
+}
 
-TTzFileDataSet::~TTzFileDataSet() { Destroying(); }
+TTzFileDataSet::~TTzFileDataSet() {
+    Destroying();
+}
 
 void TTzFileDataSet::SetExclusive(bool on) {
     if (exclusive_ == on) return;
@@ -454,9 +476,8 @@ void TTzFileDataSet::OpenIndexes() {
 }
 
 template <class Command>
-void TTzFileDataSet::WithLock(const char* areaName, LockKind kind,
-                              const TTzLockFailedEvent& event, const char* word,
-                              Command command) {
+void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLockFailedEvent& event,
+                              const char* word, Command command) {
     if (ReadOnly) return;
     for (;;) {
         SelectArea(areaName);
@@ -476,8 +497,10 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind,
         }
         TzCommon::ErrorWord = 0;
         bool retry = false;
-        if (event) event(*this, retry);
-        else ShowText(FormatText(kMsgLockFailed, {word}));
+        if (event)
+            event(*this, retry);
+        else
+            ShowText(FormatText(kMsgLockFailed, {word}));
         // A refused lock that is not retried never counts as written.
         if (!retry) Abort();
     }
@@ -553,14 +576,22 @@ bool TTzFileDataSet::SearchKey(const char* operation, const std::string& keyIn, 
         found = TzNdx::Find(key);
     }
     SelectArea(operation);
-    if (Dbf4::dEOF()) Last();
-    else ResyncFromArea();
+    if (Dbf4::dEOF())
+        Last();
+    else
+        ResyncFromArea();
     return found;
 }
 
-bool TTzFileDataSet::Find(const std::string& key) { return SearchKey("Find", key, 0); }
-bool TTzFileDataSet::FindExact(const std::string& key) { return SearchKey("FindExact", key, 1); }
-bool TTzFileDataSet::FindNear(const std::string& key) { return SearchKey("FindNear", key, 2); }
+bool TTzFileDataSet::Find(const std::string& key) {
+    return SearchKey("Find", key, 0);
+}
+bool TTzFileDataSet::FindExact(const std::string& key) {
+    return SearchKey("FindExact", key, 1);
+}
+bool TTzFileDataSet::FindNear(const std::string& key) {
+    return SearchKey("FindNear", key, 2);
+}
 
 void TTzFileDataSet::Reindex() {
     SelectArea("Reindex");
@@ -586,8 +617,8 @@ bool TTzFileDataSet::SetOrderToTag(const std::string& tag) {
     return r;
 }
 
-bool TTzFileDataSet::Locate(const std::string& keyFields,
-                            const std::vector<std::string>& keyValues, TLocateOptions options) {
+bool TTzFileDataSet::Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
+                            TLocateOptions options) {
     SelectArea("Locate");
     // The controlling tag serves only when its key is exactly the one requested field (or
     // UPPER of it, searched case-insensitively); anything else is searched sequentially.
@@ -614,6 +645,110 @@ bool TTzFileDataSet::Locate(const std::string& keyFields,
         }
     }
     return TTzCDataSet::Locate(keyFields, keyValues, options);
+}
+
+std::unique_ptr<TStream> TTzFileDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+    return std::make_unique<TTzBlobStream>(field, mode);
+}
+
+// ---- TTzBlobStream ------------------------------------------------------------------------
+
+namespace {
+
+TTzFileDataSet& FileDataSetOf(TField& field) {
+    auto* ds = dynamic_cast<TTzFileDataSet*>(field.DataSet());
+    if (!ds) DatabaseError(FormatMessage(SNoBlobSupport, {field.DisplayName()}));
+    return *ds;
+}
+
+}  // namespace
+
+TTzBlobStream::TTzBlobStream(TField& field, TBlobStreamMode mode)
+    : field_(field), dataSet_(FileDataSetOf(field)), mode_(mode) {
+    TTzDataSet& ds = dataSet_;
+    ds.DirectOpenClose(true);
+    ds.SelectArea("CreateBlobStream");
+    uint8_t* slot = Slot();
+    if (!slot) return;
+    std::memcpy(&oldBlock_, slot, 4);
+    Dbf4::WorkArea& area = *ds.Area();
+    const bool translate = ds.TableLanguage == tlOem;
+    if (mode_ == bmRead) {
+        open_ = Memo::OpenBlobStream(area, oldBlock_, Memo::kBlobRead, translate);
+        return;
+    }
+    open_ = Memo::OpenBlobStream(area, oldBlock_, Memo::kBlobWrite, translate);
+    if (!open_) return;
+    const int32_t block = Memo::DescriptorOf(area)->blob.block;
+    std::memcpy(slot, &block, 4);
+}
+
+uint8_t* TTzBlobStream::Slot() const {
+    TTzDataSet& ds = dataSet_;
+    const int no = field_.FieldNo();
+    TRecordBuffer buffer = ds.ActiveBuffer();
+    if (!buffer || no < 1 || no > int(ds.slots_.size()) || ds.slots_[no - 1].type != 'M')
+        return nullptr;
+    return buffer + ds.slots_[no - 1].offset;
+}
+
+size_t TTzBlobStream::Read(void* buffer, size_t count) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("ReadBlobStream");
+    if (!open_ || mode_ != bmRead) return 0;
+    const int64_t n = Memo::ReadBlobStream(*ds.Area(), buffer, int64_t(count));
+    return n > 0 ? size_t(n) : 0;
+}
+
+size_t TTzBlobStream::Write(const void* buffer, size_t count) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("WriteBlobStream");
+    if (!open_ || mode_ == bmRead) return 0;
+    const int64_t n = Memo::WriteBlobStream(*ds.Area(), buffer, int64_t(count));
+    if (n > 0) {
+        modified_ = true;
+        written_ += n;
+    }
+    return n > 0 ? size_t(n) : 0;
+}
+
+int64_t TTzBlobStream::Seek(int64_t offset, int origin) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("SeekBlobStream");
+    if (!open_) return 0;
+    return Memo::SeekBlobStream(*ds.Area(), offset, origin);
+}
+
+TTzBlobStream::~TTzBlobStream() {
+    TTzDataSet& ds = dataSet_;
+    if (!ds.isOpen_ || !ds.Area()) return;  // the table was closed under the stream
+    Dbf4::WorkArea& area = *ds.Area();
+    int32_t block = 0;
+    if (open_ && mode_ != bmRead) {
+        const Memo::MemoDescriptor* d = Memo::DescriptorOf(area);
+        if (written_ > 0 && d)
+            block = d->blob.block;
+        else if (oldBlock_ != 0)
+            modified_ = true;  // an empty write clears the memo
+    }
+    try {
+        ds.SelectArea("DestroyBlobStream");
+        if (open_ && mode_ != bmRead) {
+            ds.Edit();
+            if (uint8_t* slot = Slot()) std::memcpy(slot, &block, 4);
+            ds.BufferToArea(ds.ActiveBuffer(), -1);
+        }
+    } catch (...) {
+        // The field keeps its old memo; the written blocks stay unreferenced.
+        if (uint8_t* slot = Slot()) std::memcpy(slot, &oldBlock_, 4);
+        modified_ = false;
+    }
+    if (open_) Memo::CloseBlobStream(area);
+    try {
+        if (modified_) ds.DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field_));
+        ds.DirectOpenClose(false);
+    } catch (...) {
+    }
 }
 
 }  // namespace TzDs

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@
 namespace TzDs {
 
 class TTzCDataSet : public TTzDataSet {
-public:
+  public:
     explicit TTzCDataSet(const std::string& name = {}) : TTzDataSet(name) {}
 
     bool ReadOnly = false;
@@ -50,7 +51,7 @@ public:
     bool Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
                 Db::TLocateOptions options) override;
 
-protected:
+  protected:
     bool GetCanModify() const override { return !ReadOnly; }
     // Field look-up with the type check of the readers; 0 after reporting the error.
     int CheckedField(const char* operation, const std::string& name, char kind);
@@ -64,7 +65,7 @@ using TBeforeMakeIndexEvent = Db::Event<TTzDataSet&, const std::string&, bool&>;
 using TAfterMakeIndexEvent = Db::Event<TTzDataSet&, const std::string&>;
 
 class TTzFileDataSet : public TTzCDataSet {
-public:
+  public:
     explicit TTzFileDataSet(const std::string& name = {});
     ~TTzFileDataSet() override;
 
@@ -101,14 +102,18 @@ public:
     bool Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
                 Db::TLocateOptions options) override;
 
-protected:
+    // A TTzBlobStream over a memo field of the active record.
+    std::unique_ptr<Db::TStream> CreateBlobStream(Db::TField& field,
+                                                  Db::TBlobStreamMode mode) override;
+
+  protected:
     bool OpenTable(const std::string& fileName) override;
     void AppendWithLock() override;
     void DeleteWithLock() override;
     void RestoreWithLock() override;
     void ReplaceWithLock() override;
 
-private:
+  private:
     enum class LockKind { Append, Record };
     // Takes the lock, runs the command and releases the area's locks; a refused lock is
     // retried while the event asks for it, and otherwise reported ("Lock failed [word]" or
@@ -123,8 +128,40 @@ private:
     std::vector<std::string> indexList_;
 };
 
+// The memo of one field of the active record as a byte stream, through the memo file's BLOB
+// access (one open BLOB per work area, so one stream per component at a time).
+//  1. Read mode reads the memo whose block number the active buffer holds; a blank memo
+//     (block 0) reads as empty.
+//  2. Write mode appends a new memo to the memo file (holding the memo-file lock until the
+//     stream is freed) and puts its block number into the active buffer at once.
+//  3. Freeing a written stream puts the dataset into edit state and copies the active buffer
+//     into the work area; the record reaches the table with the next Post. A write stream
+//     that received no byte leaves the field blank (block 0), never pointing at the unwritten
+//     block; the field counts as changed when it held a memo before.
+//  4. A changed field sends the field-changed event (modified record, OnChange).
+// Texts of tlOem tables are translated between OEM and ANSI unless they hold a zero byte.
+class TTzBlobStream : public Db::TStream {
+  public:
+    TTzBlobStream(Db::TField& field, Db::TBlobStreamMode mode);
+    ~TTzBlobStream() override;
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, int origin) override;
+
+  private:
+    uint8_t* Slot() const;  // the field's block number in the active buffer, or nullptr
+
+    Db::TField& field_;
+    TTzFileDataSet& dataSet_;
+    Db::TBlobStreamMode mode_;
+    bool modified_ = false;
+    bool open_ = false;     // the memo file's BLOB is open for this stream
+    int32_t oldBlock_ = 0;  // the field's block number before the stream
+    int64_t written_ = 0;
+};
+
 class TTzDbf : public TTzFileDataSet {
-public:
+  public:
     explicit TTzDbf(const std::string& name = {}) : TTzFileDataSet(name) {}
     ~TTzDbf() override { Destroying(); }
 };

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <queue>
+
 
 #include "index/mdx_bulk.h"
 #include "index/tz_ndx.h"
@@ -26,8 +26,14 @@ namespace {
 void (*g_progress)() = nullptr;
 int g_steps = 0;
 size_t g_lastRuns = 0;
+int64_t (*g_diskFree)(const std::string& path) = nullptr;
 
-constexpr size_t kReadPiece = 32756;
+// The table file is read in pieces of about this many bytes (whole records).
+constexpr size_t kTableRead = 1 << 20;
+// Spill runs are written through a buffer of about this many bytes (whole items).
+constexpr size_t kSpillWrite = 1 << 18;
+// Items each run's read buffer holds during the merge.
+constexpr size_t kMergeItems = 512;
 
 // Calls the progress callback `steps` times in all over one tag's build.
 class Progress {
@@ -77,25 +83,62 @@ struct SavedRecord {
     bool eof_, bof_;
 };
 
-// Items: key bytes followed by the record number (32-bit, little-endian).
+inline uint64_t BigEndian64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// Items: key bytes followed by the record number (32-bit, little-endian). They are ordered
+// by the tag's key order, then by record number (smaller first, in descending tags too).
+// Character keys are compared through their first sixteen bytes as two numbers first, which
+// settles most comparisons without a call.
 struct ItemOrder {
     Mdx::KeyCompare cmp;
     bool descending;
     int keyLength;
+    bool charKeys;
+    int skip = 0;  // leading bytes that every item holds alike (character keys)
+
+    // The first sixteen key bytes as two numbers (zero bytes past a shorter key).
+    struct Pre {
+        uint64_t hi = 0, lo = 0;
+        bool operator!=(const Pre& o) const { return hi != o.hi || lo != o.lo; }
+        bool operator<(const Pre& o) const { return hi != o.hi ? hi < o.hi : lo < o.lo; }
+    };
+    Pre Prefix(const uint8_t* item) const {
+        if (!charKeys) return Pre{};
+        const uint8_t* p = item + skip;
+        if (keyLength - skip >= 16) return Pre{BigEndian64(p), BigEndian64(p + 8)};
+        uint8_t b[16] = {};
+        std::memcpy(b, p, size_t(keyLength - skip));
+        return Pre{BigEndian64(b), BigEndian64(b + 8)};
+    }
+    // Key order only (negative, 0, positive).
     int Keys(const uint8_t* x, const uint8_t* y) const {
         return descending ? cmp(y, x, size_t(keyLength)) : cmp(x, y, size_t(keyLength));
     }
-    bool operator()(const uint8_t* x, const uint8_t* y) const {
-        int c = Keys(x, y);
-        if (c != 0) return c < 0;
+    [[gnu::always_inline]] bool Less(const Pre& px, const uint8_t* x, const Pre& py,
+                                     const uint8_t* y) const {
+        if (charKeys) {
+            if (px != py) return descending ? py < px : px < py;
+            const int done = skip + 16;
+            if (keyLength > done) {
+                int c = std::memcmp(x + done, y + done, size_t(keyLength - done));
+                if (c != 0) return descending ? c > 0 : c < 0;
+            }
+        } else {
+            int c = Keys(x, y);
+            if (c != 0) return c < 0;
+        }
         return Mdx::Get32(x + keyLength) < Mdx::Get32(y + keyLength);
     }
 };
 
 class KeySorter {
 public:
-    KeySorter(ItemOrder order) : order_(order), item_(size_t(order.keyLength) + 4) {
-        items_.reserve(kSortRunItems * item_);
+    explicit KeySorter(ItemOrder order) : order_(order), item_(size_t(order.keyLength) + 4) {
+        items_.resize(kSortRunItems * item_);
     }
     ~KeySorter() {
         if (!spillName_.empty()) {
@@ -103,15 +146,25 @@ public:
             tz::EraseFile(spillName_);
         }
     }
+    KeySorter(const KeySorter&) = delete;
+    KeySorter& operator=(const KeySorter&) = delete;
 
     uint16_t Add(const uint8_t* key, uint32_t recno) {
         if (held_ == kSortRunItems) {
             if (uint16_t rc = SpillRun()) return rc;
         }
-        size_t at = held_ * item_;
-        items_.resize(at + item_);
-        std::memcpy(&items_[at], key, item_ - 4);
-        Mdx::Put32(&items_[at + item_ - 4], recno);
+        if (!haveFirst_) {
+            first_.assign(key, key + item_ - 4);
+            common_ = order_.charKeys ? int(item_ - 4) : 0;
+            haveFirst_ = true;
+        } else if (common_ > 0 && std::memcmp(key, first_.data(), size_t(common_)) != 0) {
+            int c = 0;
+            while (key[c] == first_[size_t(c)]) ++c;
+            common_ = c;
+        }
+        uint8_t* at = &items_[held_ * item_];
+        std::memcpy(at, key, item_ - 4);
+        Mdx::Put32(at + item_ - 4, recno);
         ++held_;
         return 0;
     }
@@ -120,74 +173,101 @@ public:
     template <class Out>
     uint16_t Drain(bool unique, Out out) {
         const size_t kl = item_ - 4;
-        const uint8_t* last = nullptr;
+        bool haveLast = false;
         std::vector<uint8_t> lastKey(kl);
         auto emit = [&](const uint8_t* it) -> uint16_t {
-            if (unique && last && order_.Keys(lastKey.data(), it) == 0) return 0;
-            std::memcpy(lastKey.data(), it, kl);
-            last = lastKey.data();
+            if (unique) {
+                if (haveLast && order_.Keys(lastKey.data(), it) == 0) return 0;
+                std::memcpy(lastKey.data(), it, kl);
+                haveLast = true;
+            }
             return out(it, Mdx::Get32(it + kl));
         };
         if (runs_ == 0) {
             SortHeld();
-            for (const uint8_t* p : ptrs_) {
-                if (uint16_t rc = emit(p)) return rc;
+            for (const Ref& r : refs_) {
+                if (uint16_t rc = emit(r.p)) return rc;
             }
             return 0;
         }
         if (held_ > 0) {
             if (uint16_t rc = SpillRun()) return rc;
         }
-        items_.clear();
-        items_.shrink_to_fit();
-        ptrs_.clear();
-        // Merge: one read buffer per run, the smallest current item first.
+        std::vector<uint8_t>().swap(items_);
+        std::vector<Ref>().swap(refs_);
+        order_.skip = common_;  // alike in every run
+        // Merge: one read buffer per run; a heap of the runs' current items, smallest on top.
         struct Run {
             uint64_t next = 0, end = 0;
             std::vector<uint8_t> buf;
             size_t pos = 0, len = 0;
         };
         std::vector<Run> runs(runs_);
-        const size_t perBuf = 512;
         for (size_t i = 0; i < runs_; ++i) {
             runs[i].next = uint64_t(i) * kSortRunItems * item_;
             runs[i].end = runs[i].next + uint64_t(runItems_[i]) * item_;
-            runs[i].buf.resize(perBuf * item_);
+            runs[i].buf.resize(kMergeItems * item_);
         }
         auto fill = [&](Run& r) -> uint16_t {
             size_t want = size_t(std::min<uint64_t>(r.buf.size(), r.end - r.next));
             size_t got = 0;
-            if (want == 0) {
-                r.pos = r.len = 0;
-                return 0;
-            }
+            r.pos = r.len = 0;
+            if (want == 0) return 0;
             uint16_t rc = spill_.ReadAt(r.next, r.buf.data(), want, &got);
             if (rc != 0 || got != want) {
                 return Error(rc ? rc : 100, "Error reading spill file " + spillName_ + " [MakeIndex]");
             }
             r.next += want;
-            r.pos = 0;
             r.len = want;
             return 0;
         };
-        auto greater = [&](size_t x, size_t y) {
-            return order_(&runs[y].buf[runs[y].pos], &runs[x].buf[runs[x].pos]);
+        struct Head {
+            ItemOrder::Pre pre;
+            const uint8_t* p;
+            size_t run;
         };
-        std::priority_queue<size_t, std::vector<size_t>, decltype(greater)> heap(greater);
+        auto less = [&](const Head& x, const Head& y) { return order_.Less(x.pre, x.p, y.pre, y.p); };
+        std::vector<Head> heap;
+        heap.reserve(runs_);
         for (size_t i = 0; i < runs_; ++i) {
             if (uint16_t rc = fill(runs[i])) return rc;
-            if (runs[i].len > 0) heap.push(i);
+            if (runs[i].len > 0) {
+                const uint8_t* p = runs[i].buf.data();
+                heap.push_back(Head{order_.Prefix(p), p, i});
+            }
         }
+        // Builds the heap, then replaces its top again and again, sifting the new top down.
+        auto siftDown = [&](size_t at) {
+            const size_t n = heap.size();
+            Head h = heap[at];
+            for (;;) {
+                size_t c = 2 * at + 1;
+                if (c >= n) break;
+                if (c + 1 < n && less(heap[c + 1], heap[c])) ++c;
+                if (!less(heap[c], h)) break;
+                heap[at] = heap[c];
+                at = c;
+            }
+            heap[at] = h;
+        };
+        for (size_t i = heap.size() / 2; i-- > 0;) siftDown(i);
         while (!heap.empty()) {
-            size_t i = heap.top();
-            heap.pop();
-            Run& r = runs[i];
-            if (uint16_t rc = emit(&r.buf[r.pos])) return rc;
+            Head& top = heap.front();
+            if (uint16_t rc = emit(top.p)) return rc;
+            Run& r = runs[top.run];
             r.pos += item_;
             if (r.pos >= r.len) {
                 if (uint16_t rc = fill(r)) return rc;
             }
-            if (r.len > 0) heap.push(i);
+            if (r.len > 0) {
+                top.p = &r.buf[r.pos];
+                top.pre = order_.Prefix(top.p);
+            } else {
+                top = heap.back();
+                heap.pop_back();
+                if (heap.empty()) break;
+            }
+            siftDown(0);
         }
         return 0;
     }
@@ -195,10 +275,21 @@ public:
     size_t Runs() const { return runs_; }
 
 private:
+    struct Ref {
+        ItemOrder::Pre pre;
+        const uint8_t* p;
+    };
+
     void SortHeld() {
-        ptrs_.resize(held_);
-        for (size_t i = 0; i < held_; ++i) ptrs_[i] = &items_[i * item_];
-        std::sort(ptrs_.begin(), ptrs_.end(), order_);
+        order_.skip = common_;
+        refs_.resize(held_);
+        for (size_t i = 0; i < held_; ++i) {
+            const uint8_t* p = &items_[i * item_];
+            refs_[i] = Ref{order_.Prefix(p), p};
+        }
+        const ItemOrder& o = order_;
+        std::sort(refs_.begin(), refs_.end(),
+                  [&o](const Ref& x, const Ref& y) { return o.Less(x.pre, x.p, y.pre, y.p); });
     }
 
     uint16_t SpillRun() {
@@ -210,30 +301,34 @@ private:
             if (rc != 0) return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
         }
         SortHeld();
-        std::vector<uint8_t> out;
-        const size_t per = std::max<size_t>(1, kReadPiece / item_);
-        out.reserve(per * item_);
+        const size_t per = std::max<size_t>(1, kSpillWrite / item_);
+        out_.resize(per * item_);
         uint64_t off = uint64_t(runs_) * kSortRunItems * item_;
+        size_t used = 0;
         for (size_t i = 0; i < held_; ++i) {
-            out.insert(out.end(), ptrs_[i], ptrs_[i] + item_);
-            if (out.size() >= per * item_ || i + 1 == held_) {
-                uint16_t rc = spill_.WriteAt(off, out.data(), out.size());
+            std::memcpy(&out_[used], refs_[i].p, item_);
+            used += item_;
+            if (used == out_.size() || i + 1 == held_) {
+                uint16_t rc = spill_.WriteAt(off, out_.data(), used);
                 if (rc != 0) return Error(rc, "Error writing spill file " + spillName_ + " [MakeIndex]");
-                off += out.size();
-                out.clear();
+                off += used;
+                used = 0;
             }
         }
         runItems_.push_back(held_);
         ++runs_;
         held_ = 0;
-        items_.clear();
         return 0;
     }
 
     ItemOrder order_;
     size_t item_;
-    std::vector<uint8_t> items_;
-    std::vector<const uint8_t*> ptrs_;
+    std::vector<uint8_t> items_;  // room for kSortRunItems items
+    std::vector<Ref> refs_;
+    std::vector<uint8_t> out_;
+    std::vector<uint8_t> first_;  // the first key added
+    bool haveFirst_ = false;
+    int common_ = 0;              // bytes every key added so far shares with it
     size_t held_ = 0;
     size_t runs_ = 0;
     std::vector<size_t> runItems_;
@@ -252,10 +347,30 @@ uint64_t NeededBytes(int64_t records, int itemSize, int perPage, int levels) {
     return need;
 }
 
-// Builds one tag into f from the area's table file and enters it in the tag table.
-uint16_t BuildTag(WorkArea& a, Mdx::MdxFile& f, const TagDescriptor& d) {
+int64_t DiskFree(const std::string& path) {
+    return g_diskFree ? g_diskFree(path) : tz::DiskFreeKB(path);
+}
+
+// One tag in the making: its compiled expressions and header, then its keys.
+struct TagBuild {
+    const TagDescriptor* d = nullptr;
+    TagInfo t;
+    Mdx::TagHeader h;
+    std::string cond;
+    std::unique_ptr<KeySorter> sorter;
+    std::unique_ptr<Progress> progress;
+    bool anyKey = false;
+    bool failed = false;
+};
+
+// Compiles a tag's expressions, fills its header and checks the disk space for it
+// (*neededKB: the space of the tags checked before it, raised by this one's).
+uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededKB) {
+    const TagDescriptor& d = *b.d;
+    TagInfo& t = b.t;
     const std::string where = " [AddIndexTag()]";
-    std::string cond = TzCommon::TrimRight(d.forCondition);
+    b.cond = TzCommon::TrimRight(d.forCondition);
+    const std::string& cond = b.cond;
     if (!cond.empty()) {
         uint16_t rc = TzParser::ValidateForExpr(cond);
         if (rc != 0) return Error(rc, "Invalid FOR expression for " + d.name + where);
@@ -263,7 +378,6 @@ uint16_t BuildTag(WorkArea& a, Mdx::MdxFile& f, const TagDescriptor& d) {
     std::string expr = TzCommon::TrimRight(d.expression);
     if (expr.size() > 220) return Error(300, "Expression length exceeds 100 bytes" + where);
 
-    TagInfo t;
     t.key = TzParser::AssignExpr(NormaliseExpr(expr));
     if (!t.key) t.key = TzParser::AssignExpr(expr);
     if (!t.key) {
@@ -296,78 +410,25 @@ uint16_t BuildTag(WorkArea& a, Mdx::MdxFile& f, const TagDescriptor& d) {
         if (!t.forCond) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 351,
                                      "Invalid FOR expression for " + d.name + where);
     }
-    Mdx::TagHeader h;
-    uint16_t rc = Mdx::MakeTagHeader(t.type, keyLength, expr, cond, d.unique, d.descending, &h);
+    uint16_t rc = Mdx::MakeTagHeader(t.type, keyLength, expr, cond, d.unique, d.descending, &b.h);
     if (rc != 0) return rc;
 
-    Dbf4::Recount(a);
     const int64_t records = a.recCount;
-    const int perPage = h.KeysPerPage();
+    const int perPage = b.h.KeysPerPage();
     int levels = 2;
     for (int64_t q = records / perPage; q > 0; q /= perPage) ++levels;
-    const uint64_t needKB = NeededBytes(records, keyLength + 4, perPage, levels) / 1024;
-    const int64_t freeKB = tz::DiskFreeKB(f.Name());
-    if (freeKB >= 0 && int64_t(needKB) > freeKB) {
+    // The tags of one build are collected together, so their spill files and pages are
+    // needed at the same time.
+    *neededKB += NeededBytes(records, keyLength + 4, perPage, levels) / 1024;
+    const int64_t freeKB = DiskFree(f.Name());
+    if (freeKB >= 0 && int64_t(*neededKB) > freeKB) {
         return Error(227, "Available disk space: " + std::to_string(freeKB) + " KBytes;" +
-                              "needed: " + std::to_string(needKB) + " KBytes [MakeIndex]");
+                              "needed: " + std::to_string(*neededKB) + " KBytes [MakeIndex]");
     }
-
-    KeySorter sorter(ItemOrder{CompareFor(t.type), d.descending, keyLength});
-    Progress progress(records);
-    bool anyKey = false;
-    {
-        SavedRecord saved(a);
-        const size_t rl = a.recordLength;
-        const size_t per = std::max<size_t>(1, kReadPiece / rl);
-        std::vector<uint8_t> buf(per * rl);
-        uint8_t key[Mdx::MaxKeyLength];
-        for (int64_t first = 1; first <= records; first += int64_t(per)) {
-            size_t count = size_t(std::min<int64_t>(int64_t(per), records - first + 1));
-            size_t got = 0;
-            rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, int32_t(first)), buf.data(), count * rl, &got);
-            if (rc != 0 || got != count * rl) {
-                return Error(rc ? rc : 100, "Error reading " + a.fileName + " [MakeIndex]");
-            }
-            TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, count * rl, rl, buf.data());
-            for (size_t i = 0; i < count; ++i) {
-                std::memcpy(a.record.data(), &buf[i * rl], rl);
-                a.recNo = int32_t(first + int64_t(i));
-                a.pending = false;
-                a.nativeStale = true;
-                a.eof = a.bof = false;
-                progress.Tick();
-                if (!MakeKey(a, t, key)) continue;
-                anyKey = true;
-                if ((rc = sorter.Add(key, uint32_t(a.recNo))) != 0) return rc;
-            }
-        }
-    }
-    g_lastRuns = sorter.Runs();
-
-    Mdx::MdxPageWriter writer;
-    if ((rc = writer.Begin(&f, h)) != 0) return rc;
-    rc = sorter.Drain(d.unique, [&](const uint8_t* k, uint32_t recno) -> uint16_t {
-        progress.Tick();
-        return writer.Add(k, recno);
-    });
-    if (rc != 0) return rc;
-    uint32_t root = 0;
-    if ((rc = writer.Finish(&root)) != 0) return rc;
-    progress.Finish();
-    h.SetRootBlock(root);
-    if (!cond.empty()) h.SetKeysPresent(anyKey);
-    if ((rc = f.AppendTagHeader(&h)) != 0) return rc;
-    int tagNo = 0;
-    return f.EnterTag(d.name, h, &tagNo);
-}
-
-std::string IndexFileName(const WorkArea& a, const std::string& fileName) {
-    std::string name = TzCommon::AllTrim(fileName);
-    if (name.empty()) return TzCommon::ForceExtension(a.fileName, "MDX");
-    if (name.find_first_of("/\\:") == std::string::npos) {
-        name = TzCommon::FSplit(a.fileName).dir + name;
-    }
-    return TzCommon::DefaultExtension(name, "MDX");
+    b.sorter = std::make_unique<KeySorter>(
+        ItemOrder{CompareFor(t.type), d.descending, keyLength, t.type == 'C'});
+    b.progress = std::make_unique<Progress>(records);
+    return 0;
 }
 
 // Runs f, turning a raised engine error into its code (the error word keeps it).
@@ -381,6 +442,109 @@ uint16_t Catching(F f, std::unique_ptr<TzCommon::ETzError>* first) {
     }
 }
 
+// Collects the keys of every tag in one sequential pass over the table file: each piece
+// read is translated like the records the table engine reads, and each record in turn
+// (deleted or not, regardless of any filter) becomes the area's current record for the key
+// expressions. A tag whose keys cannot be kept (spill file) fails alone; a read failure
+// fails them all.
+uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
+                     std::unique_ptr<TzCommon::ETzError>* first) {
+    const int64_t records = a.recCount;
+    SavedRecord saved(a);
+    const size_t rl = a.recordLength;
+    const size_t per = std::max<size_t>(1, kTableRead / rl);
+    std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(per), std::max<int64_t>(records, 1))) * rl);
+    uint8_t key[Mdx::MaxKeyLength];
+    for (int64_t firstRec = 1; firstRec <= records; firstRec += int64_t(per)) {
+        size_t count = size_t(std::min<int64_t>(int64_t(per), records - firstRec + 1));
+        size_t got = 0;
+        uint16_t rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, int32_t(firstRec)), buf.data(),
+                                    count * rl, &got);
+        if (rc != 0 || got != count * rl) {
+            return Catching([&] { return Error(rc ? rc : 100, "Error reading " + a.fileName + " [MakeIndex]"); },
+                            first);
+        }
+        TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, count * rl, rl, buf.data());
+        for (size_t i = 0; i < count; ++i) {
+            std::memcpy(a.record.data(), &buf[i * rl], rl);
+            a.recNo = int32_t(firstRec + int64_t(i));
+            a.pending = false;
+            a.nativeStale = true;
+            a.eof = a.bof = false;
+            for (TagBuild* b : tags) {
+                if (b->failed) continue;
+                b->progress->Tick();
+                if (!MakeKey(a, b->t, key)) continue;
+                b->anyKey = true;
+                uint16_t code = Catching([&] { return b->sorter->Add(key, uint32_t(a.recNo)); }, first);
+                if (code != 0) b->failed = true;
+            }
+        }
+    }
+    return 0;
+}
+
+// Writes a tag's pages from its sorted keys, then its header, and enters it in the tag table.
+uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
+    g_lastRuns = b.sorter->Runs();
+    Mdx::MdxPageWriter writer;
+    uint16_t rc;
+    if ((rc = writer.Begin(&f, b.h)) != 0) return rc;
+    Progress& progress = *b.progress;
+    rc = b.sorter->Drain(b.d->unique, [&](const uint8_t* k, uint32_t recno) -> uint16_t {
+        progress.Tick();
+        return writer.Add(k, recno);
+    });
+    if (rc != 0) return rc;
+    uint32_t root = 0;
+    if ((rc = writer.Finish(&root)) != 0) return rc;
+    b.sorter.reset();  // the spill file goes at once
+    progress.Finish();
+    b.h.SetRootBlock(root);
+    if (!b.cond.empty()) b.h.SetKeysPresent(b.anyKey);
+    if ((rc = f.AppendTagHeader(&b.h)) != 0) return rc;
+    int tagNo = 0;
+    return f.EnterTag(b.d->name, b.h, &tagNo);
+}
+
+// Builds the tags into f (in their order, each one's pages followed by its header) from one
+// pass over the area's table file. Answers true when every tag was built.
+bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescriptor*>& descs,
+               std::unique_ptr<TzCommon::ETzError>* first) {
+    Dbf4::Recount(a);
+    bool ok = true;
+    std::vector<std::unique_ptr<TagBuild>> builds;
+    std::vector<TagBuild*> ready;
+    uint64_t neededKB = 0;
+    for (const TagDescriptor* d : descs) {
+        auto b = std::make_unique<TagBuild>();
+        b->d = d;
+        if (Catching([&] { return PrepareTag(a, f, *b, &neededKB); }, first) != 0) {
+            ok = false;
+            continue;
+        }
+        ready.push_back(b.get());
+        builds.push_back(std::move(b));
+    }
+    if (ready.empty()) return ok;
+    if (CollectKeys(a, ready, first) != 0) return false;
+    for (TagBuild* b : ready) {
+        if (b->failed || Catching([&] { return WriteTag(f, *b); }, first) != 0) ok = false;
+        b->sorter.reset();
+    }
+
+    return ok;
+}
+
+std::string IndexFileName(const WorkArea& a, const std::string& fileName) {
+    std::string name = TzCommon::AllTrim(fileName);
+    if (name.empty()) return TzCommon::ForceExtension(a.fileName, "MDX");
+    if (name.find_first_of("/\\:") == std::string::npos) {
+        name = TzCommon::FSplit(a.fileName).dir + name;
+    }
+    return TzCommon::DefaultExtension(name, "MDX");
+}
+
 }  // namespace
 
 void SetProgressProc(void (*proc)(), int steps) {
@@ -389,6 +553,8 @@ void SetProgressProc(void (*proc)(), int steps) {
 }
 
 size_t LastSpillRuns() { return g_lastRuns; }
+
+void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) { g_diskFree = proc; }
 
 bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("MakeIndex");
@@ -417,11 +583,12 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
         &first);
     bool ok = rc == 0;
     if (ok) {
+        std::vector<const TagDescriptor*> descs;
         for (const TagDescriptor& d : tags) {
             if (d.name.empty()) break;
-            uint16_t code = Catching([&] { return BuildTag(*a, f, d); }, &first);
-            if (code != 0) ok = false;
+            descs.push_back(&d);
         }
+        ok = BuildTags(*a, f, descs, &first);
         Catching([&] { return f.FlushHeader(); }, &first);
         Catching([&] { return f.Close(); }, &first);
     }
@@ -448,7 +615,7 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     const std::string name = x->file.Name();
     std::unique_ptr<TzCommon::ETzError> first;
     SetLockSemaphoreProc(1);
-    uint16_t rc = Catching([&] { return BuildTag(*a, x->file, tag); }, &first);
+    const bool built = BuildTags(*a, x->file, {&tag}, &first);
     Catching([&] { return x->file.FlushHeader(); }, &first);
     SetLockSemaphoreProc(0);
     // Other stations see the new tag table through the change counter; here the file is
@@ -465,7 +632,7 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
               "Cannot_Reopen_Database_Sharable " + a->fileName + " [AddIndexTag()]");
     }
     if (first) throw *first;
-    return rc == 0;
+    return built;
 }
 
 void Reindex() {

@@ -1,10 +1,11 @@
 // Index build: making a table's multiple-index file from tag descriptors, adding a tag to
-// the open file and rebuilding every tag of it. Keys are collected in one sequential pass
-// over the table file, sorted in runs of 8189 items (spilled to a temporary "TZP" file when
+// the open file and rebuilding every tag of it. The keys of all tags are collected in one
+// sequential pass over the table file, sorted in runs of 8189 items (spilled to a temporary "TZP" file when
 // there are more) and merged into pages written strictly sequentially at the end of the
 // index file. Acts on the current work area; one process-wide engine state, not thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::strin
 
 // Progress: proc is called steps times in all while a tag is built; (nullptr, 0) clears it.
 void SetProgressProc(void (*proc)(), int steps);
+
+// The free space the build checks before it collects keys, in KB (-1: unknown); nullptr
+// restores the file layer's DiskFreeKB. For tests.
+void SetDiskFreeProc(int64_t (*proc)(const std::string& path));
 
 // Number of spill runs of the last tag built (0: sorted in memory); for tests.
 size_t LastSpillRuns();

@@ -373,6 +373,8 @@ TField& TDataSet::AddField(std::unique_ptr<TField> field) {
 void TDataSet::RemoveField(TField& field) {
     CheckInactive();
     fieldList_.erase(std::remove(fieldList_.begin(), fieldList_.end(), &field), fieldList_.end());
+    defaultMade_.erase(std::remove(defaultMade_.begin(), defaultMade_.end(), &field),
+                       defaultMade_.end());
     ownedFields_.erase(std::remove_if(ownedFields_.begin(), ownedFields_.end(),
                                       [&](const std::unique_ptr<TField>& p) {
                                           return p.get() == &field;
@@ -403,6 +405,7 @@ void TDataSet::CreateFields() {
         field->required_ = def.Required;
         field->dataSet_ = this;
         fieldList_.push_back(field.get());
+        defaultMade_.push_back(field.get());
         ownedFields_.push_back(std::move(field));
     }
 }
@@ -440,8 +443,15 @@ void TDataSet::BindFields(bool binding) {
 }
 
 void TDataSet::DestroyFields() {
-    fieldList_.clear();
-    ownedFields_.clear();
+    auto made = [this](const TField* f) {
+        return std::find(defaultMade_.begin(), defaultMade_.end(), f) != defaultMade_.end();
+    };
+    fieldList_.erase(std::remove_if(fieldList_.begin(), fieldList_.end(), made),
+                     fieldList_.end());
+    ownedFields_.erase(std::remove_if(ownedFields_.begin(), ownedFields_.end(),
+                                      [&](const std::unique_ptr<TField>& f) { return made(f.get()); }),
+                       ownedFields_.end());
+    defaultMade_.clear();
 }
 
 // ---- Defaults of the overridable operations ----------------------------------------------

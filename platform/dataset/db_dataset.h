@@ -286,6 +286,7 @@ private:
     TFieldDefs fieldDefs_;
     std::vector<std::unique_ptr<TField>> ownedFields_;
     std::vector<TField*> fieldList_;
+    std::vector<TField*> defaultMade_;  // the fields CreateFields made (DestroyFields frees)
     std::vector<TDataSource*> dataSources_;
 };
 

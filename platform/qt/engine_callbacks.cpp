@@ -4,6 +4,7 @@
 
 #include "platform/qt/dialog_service.h"
 #include "platform/qt/tz_msg.h"
+#include "platform/qt/tz_progress.h"
 #include "storage/dbf4.h"
 
 namespace kjqt {
@@ -20,6 +21,7 @@ void InstallEngineCallbacks() {
     DialogService::Instance().InstallAsErrorBox();
     Dbf4::SetIdleProc(&LetMessagesThrough);
     InstallMsgWindowProcs();
+    InstallProgressProcs();
 }
 
 }  // namespace kjqt

@@ -18,71 +18,18 @@
 #include "storage/dbf_low.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "tests/index/tzdataset_fixture.h"
 #include "tests/support/test_support.h"
 
 using namespace TzDs;
-
-namespace {
-
-std::vector<std::string> g_messages;
-
-class TzdsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-        Dbf4::settings() = Dbf4::Settings();
-        TzCommon::SetErrorChecking(0);
-        ApplyFormatSettingsToEngine();
-        g_messages.clear();
-        SetMessageProc([](const std::string& t) { g_messages.push_back(t); });
-    }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        SetMessageProc(nullptr);
-        TzCommon::ResetErrorState();
-    }
-    std::string Path(const std::string& n) const { return dir_.file(n); }
-
-    // A table with NAVN C10, BELOB N12.0, PRIS N10.2, DATO D, OK L.
-    void MakeTable(TTzDbf& t, const std::string& file, bool indexed = false) {
-        t.SetDbfFileName(Path(file));
-        t.DbfFields() = {"navn, C, 10, 0", "belob, N, 12, 0", "pris, N, 10, 2",
-                         "dato, D, 10, 0", "ok, L, 1, 0"};
-        if (indexed) t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", ""};
-        t.HideDeletedRecs = true;
-    }
-    void AddRow(TTzDbf& t, const std::string& name, int64_t amount) {
-        t.Append();
-        t.FieldByName("navn").SetAsString(name);
-        t.FieldByName("belob").SetAsLargeInt(amount);
-        t.Post();
-    }
-    std::vector<std::string> Names(TTzDbf& t) {
-        std::vector<std::string> out;
-        t.First();
-        while (!t.Eof()) {
-            out.push_back(t.FieldByName("navn").AsString());
-            t.Next();
-        }
-        return out;
-    }
-    kjtest::TempDir dir_;
-};
-
-std::string Bytes(const std::string& path) { return kjtest::ReadFile(path); }
-uint16_t U16(const std::string& b, size_t off) {
-    return uint16_t(uint8_t(b[off]) | (uint8_t(b[off + 1]) << 8));
-}
-
-}  // namespace
+using namespace tzdstest;
 
 TEST(DbfFieldsTest, CorrectionsAndParsing) {
     g_messages.clear();
     SetMessageProc([](const std::string& t) { g_messages.push_back(t); });
     std::vector<TzDbfLow::FieldDef> defs;
-    std::vector<std::string> lines = {"big, N, 25, 2", "wide, C, 300, 0", "odd, Q, 1, 0",
-                                      "tight, N, 5, 4", "both, N, 25, 24", "drop, X, 1, 0",
+    std::vector<std::string> lines = {"big, N, 25, 2",     "wide, C, 300, 0", "odd, Q, 1, 0",
+                                      "tight, N, 5, 4",    "both, N, 25, 24", "drop, X, 1, 0",
                                       "  ok ,\tC , 8 , 0 "};
     ASSERT_TRUE(BuildFieldDefs("Comp", &lines, defs));
     ASSERT_EQ(defs.size(), 6u);
@@ -142,19 +89,23 @@ TEST(DbfFieldsTest, CorrectionsAndParsing) {
 TEST_F(TzdsTest, CasesTableHasDesignedLayoutAndTags) {
     TTzDbf sags("SagsDbf");
     sags.SetDbfFileName(Path("Sager.dbf"));
-    sags.DbfFields() = {"sags_nr, C, 10, 0",  "sags_bem, C, 100, 0", "sag_opret, D, 10, 0",
+    sags.DbfFields() = {"sags_nr, C, 10, 0",   "sags_bem, C, 100, 0", "sag_opret, D, 10, 0",
                         "sag_ajour, D, 10, 0", "sag_ini, C, 5, 0",    "sag_disk, C, 254, 0",
                         "sag_kunde, C, 10, 0", "sag_ansvar, C, 5, 0", "sag_afslut, D, 10, 0",
                         "sag_matnr, C, 50, 0", "sag_type, C, 16, 0",  "filler, C, 254, 0",
                         "filler2, C, 254, 0",  "filler3, C, 6, 0"};
-    sags.IndexList() = {"SAGSNR,F,F,UPPER(SAGS_NR)", "",
-                        "SAGSANS,F,F,UPPER(SAG_ANSVAR)+UPPER(SAGS_NR)", "",
-                        "SAGSKUND,F,F,UPPER(SAG_KUNDE)+UPPER(SAGS_NR)", "",
-                        "SAGSAFSLUT,F,F,DTOS(SAG_AFSLUT)+UPPER(SAGS_NR)", ""};
+    sags.IndexList() = {"SAGSNR,F,F,UPPER(SAGS_NR)",
+                        "",
+                        "SAGSANS,F,F,UPPER(SAG_ANSVAR)+UPPER(SAGS_NR)",
+                        "",
+                        "SAGSKUND,F,F,UPPER(SAG_KUNDE)+UPPER(SAGS_NR)",
+                        "",
+                        "SAGSAFSLUT,F,F,DTOS(SAG_AFSLUT)+UPPER(SAGS_NR)",
+                        ""};
     sags.ShowProgress = false;
     ASSERT_NO_THROW(sags.Open());
     std::string b = Bytes(Path("Sager.dbf"));
-    EXPECT_EQ(U16(b, 10), 989);          // record length
+    EXPECT_EQ(U16(b, 10), 989);              // record length
     EXPECT_EQ(U16(b, 8), 32 + 14 * 32 + 1);  // header length
     EXPECT_EQ(TzNdx::TagCount(), 4);
     EXPECT_EQ(TzNdx::TagName(4), "SAGSAFSLUT");
@@ -427,71 +378,281 @@ TEST_F(TzdsTest, LocateUsesIndexOnlyForItsOwnField) {
     EXPECT_FALSE(t.Locate("navn", {"bo"}, 0));  // case-sensitive: not through UPPER
 }
 
-// ---- Locks refused by another process ----------------------------------------------------
+// ---- Index files: verify, always, refused builds, the progress window ---------------------
 
-TEST(TzdsLockHelper, HoldLocks) {
-    KJ_CHILD_ONLY();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("FILE"));
-    Dbf4::Go(1);
-    kjtest::TellParent(Dbf4::RLock() ? "locked" : "failed " + TzCommon::LastMessage());
-    kjtest::HearParent();
-    Dbf4::Unlock();
-    kjtest::TellParent(Dbf4::ALock() ? "alocked" : "failed " + TzCommon::LastMessage());
-    kjtest::HearParent();
-    Dbf4::Unlock();
-    kjtest::TellParent("released");
-    kjtest::HearParent();
-    Dbf4::CloseAll();
+namespace {
+
+// Records what a progress window shows.
+struct ProgressLog {
+    std::vector<std::string> captions;
+    std::vector<size_t> bars;  // bar length at each change
+    int open = 0;
+};
+ProgressLog g_progress;
+
+class LoggingView : public ProgressView {
+  public:
+    LoggingView() { ++g_progress.open; }
+    ~LoggingView() override { --g_progress.open; }
+    void Show(const std::string& caption, const std::string& text) override {
+        g_progress.captions.push_back(caption);
+        g_progress.bars.push_back(text.size());
+    }
+    void SetText(const std::string& text) override {
+        EXPECT_EQ(text.find_first_not_of('|'), std::string::npos);
+        g_progress.bars.push_back(text.size());
+    }
+};
+
+}  // namespace
+
+TEST_F(TzdsTest, VerifyHeaderKeepsAMatchingIndexAndRebuildsAnother) {
+    {
+        TTzDbf t("Tab");
+        MakeTable(t, "tab.dbf", true);
+        t.ShowProgress = false;
+        t.Open();
+        AddRow(t, "Bo", 2);
+        AddRow(t, "anne", 1);
+    }
+    const std::string mdx = Path("tab.MDX");
+    const std::string built = Bytes(mdx);
+    int builds = 0, after = 0;
+    auto open = [&](const std::vector<std::string>& list) {
+        auto t = std::make_unique<TTzDbf>("Tab");
+        MakeTable(*t, "tab.dbf");
+        t->IndexList() = list;
+        t->CreateIndex = ciVerifyHeader;
+        t->ShowProgress = false;
+        t->OnBeforeMakeIndex = [&](TTzDataSet&, const std::string& name, bool&) {
+            EXPECT_EQ(name, TzCommon::ForceExtension(Path("tab.dbf"), "MDX"));
+            ++builds;
+        };
+        t->OnAfterMakeIndex = [&](TTzDataSet&, const std::string&) { ++after; };
+        t->Open();
+        return t;
+    };
+    // The same tags, spelled in another case: the file is opened as it is.
+    auto t = open({"navn,f,f,upper(navn)", ""});
+    EXPECT_EQ(builds, 0);
+    EXPECT_EQ(t->Mdx(), TzCommon::ForceExtension(Path("tab.dbf"), "MDX"));
+    EXPECT_TRUE(t->SetOrderToTag("NAVN"));
+    t->First();
+    EXPECT_EQ(t->FieldByName("navn").AsString(), "anne");
+    t.reset();
+    EXPECT_EQ(Bytes(mdx), built);
+
+    // Another expression, another tag count, a FOR condition, a descending flag: rebuilt.
+    const std::vector<std::vector<std::string>> others = {
+        {"NAVN,F,F,NAVN", ""},
+        {"NAVN,F,F,UPPER(NAVN)", "", "BELOB,F,F,BELOB", ""},
+        {"NAVN,F,F,UPPER(NAVN)", "BELOB > 1"},
+        {"NAVN,T,F,UPPER(NAVN)", ""},
+    };
+    for (size_t i = 0; i < others.size(); ++i) {
+        t = open(others[i]);
+        EXPECT_EQ(builds, int(i) + 1) << i;
+        EXPECT_EQ(after, int(i) + 1) << i;
+        EXPECT_EQ(TzNdx::TagCount(), int(others[i].size() / 2)) << i;
+        EXPECT_EQ(TzNdx::TagExpression(1), others[i][0].substr(9)) << i;
+        t.reset();
+    }
+    // A missing index file is built in this mode too.
+    std::remove(mdx.c_str());
+    t = open({"NAVN,F,F,UPPER(NAVN)", ""});
+    EXPECT_EQ(builds, int(others.size()) + 1);
+    EXPECT_TRUE(t->FindExact("BO        "));
 }
 
-TEST_F(TzdsTest, RefusedLocksAbortAndRetry) {
-    TTzDbf t("Tab");
-    MakeTable(t, "tab.dbf");
+TEST_F(TzdsTest, AlwaysRebuildsAndRefusedBuildLeavesNoIndex) {
+    {
+        TTzDbf t("Tab");
+        MakeTable(t, "tab.dbf", true);
+        t.ShowProgress = false;
+        t.Open();
+        for (int i = 0; i < 30; ++i) AddRow(t, "n" + std::to_string(i), i);
+    }
+    // ciAlways with nobody else holding the file: built again, with the progress window.
+    g_progress = ProgressLog();
+    SetProgressViewFactory([] { return std::make_unique<LoggingView>(); });
+    int builds = 0;
+    {
+        TTzDbf t("Tab");
+        MakeTable(t, "tab.dbf", true);
+        t.CreateIndex = ciAlways;
+        t.OnBeforeMakeIndex = [&](TTzDataSet&, const std::string&, bool&) {
+            ++builds;
+            EXPECT_EQ(g_progress.open, 0);  // asked before the window appears
+        };
+        t.OnAfterMakeIndex = [&](TTzDataSet&, const std::string&) {
+            EXPECT_EQ(g_progress.open, 0);  // told after it went
+        };
+        t.Open();
+        EXPECT_EQ(builds, 1);
+        EXPECT_EQ(t.RecordCount(), 30);
+    }
+    SetProgressViewFactory(nullptr);
+    ASSERT_EQ(g_progress.captions.size(), 1u);
+    EXPECT_EQ(g_progress.captions[0],
+              "Indexing " + TzCommon::ForceExtension(Path("tab.dbf"), "MDX") + "...");
+    ASSERT_GE(g_progress.bars.size(), 2u);
+    EXPECT_EQ(g_progress.bars[0], 100u);
+    EXPECT_EQ(g_progress.bars[1], 99u);
+    EXPECT_EQ(g_progress.open, 0);
+
+    // OnBeforeMakeIndex refuses: no index file, the production-index flag cleared in the
+    // file, no OnAfterMakeIndex, and the table still takes new rows.
+    std::remove(Path("tab.MDX").c_str());
+    int told = 0;
+    {
+        TTzDbf t("Tab");
+        MakeTable(t, "tab.dbf", true);
+        t.OnBeforeMakeIndex = [&](TTzDataSet&, const std::string&, bool& canMake) {
+            canMake = false;
+        };
+        t.OnAfterMakeIndex = [&](TTzDataSet&, const std::string&) { ++told; };
+        t.Open();
+        EXPECT_EQ(t.Mdx(), "");
+        EXPECT_TRUE(t.IsSequenced());
+        AddRow(t, "late", 99);
+        EXPECT_EQ(t.RecCount(), 31);
+    }
+    EXPECT_EQ(told, 0);
+    std::string listing;
+    kjtest::RunCommand("ls '" + Path("") + "'", &listing);
+    EXPECT_EQ(TzUtils::AnsiUpper(listing).find("TAB.MDX"), std::string::npos) << listing;
+    EXPECT_EQ(uint8_t(Bytes(Path("tab.dbf"))[28]), 0);
+    // A cursor without its own tag list then opens no index at all.
+    TTzDbf twin("Twin");
+    twin.SetDbfFileName(Path("tab.dbf"));
+    twin.Open();
+    EXPECT_EQ(twin.Mdx(), "");
+    EXPECT_EQ(twin.RecordCount(), 31);
+}
+
+TEST(TzdsProgress, BarEmptiesAndRefills) {
+    g_progress = ProgressLog();
+    SetProgressViewFactory([] { return std::make_unique<LoggingView>(); });
+    {
+        TTzProgress100 p;
+        EXPECT_EQ(p.Caption(), "Progress");
+        for (int i = 0; i < 100; ++i) p.Step();
+        EXPECT_EQ(p.Bar(), "");
+        p.Step();
+        EXPECT_EQ(p.Bar(), std::string(100, '|'));
+        p.Step();
+        EXPECT_EQ(p.Bar().size(), 99u);
+        EXPECT_EQ(g_progress.open, 1);
+    }
+    SetProgressViewFactory(nullptr);
+    EXPECT_EQ(g_progress.open, 0);
+    ASSERT_EQ(g_progress.bars.size(), 103u);
+    EXPECT_EQ(g_progress.bars[100], 0u);
+    EXPECT_EQ(g_progress.bars[101], 100u);
+    // Without a view the window only counts.
+    TTzProgress100 quiet("Indexing x...");
+    quiet.Step();
+    EXPECT_EQ(quiet.Bar().size(), 99u);
+}
+
+// ---- Memo fields as streams -----------------------------------------------------------------
+
+TEST_F(TzdsTest, MemoFieldsThroughBlobStreams) {
+    TTzDbf t("Memo");
+    t.SetDbfFileName(Path("memo.dbf"));
+    t.DbfFields() = {"navn, C, 10, 0", "notat, M, 10, 0"};
     t.Open();
-    AddRow(t, "anne", 1);
-    kjtest::Child child("TzdsLockHelper.HoldLocks", {{"FILE", Path("tab.dbf")}});
-    ASSERT_EQ(child.ReadLine(), "locked");
-
-    // No handler: the message, the silent abort, the row stays in edit with its values.
-    t.Edit();
-    t.FieldByName("navn").SetAsString("edited");
-    EXPECT_THROW(t.Post(), Db::EAbort);
-    EXPECT_EQ(t.State(), Db::dsEdit);
-    EXPECT_EQ(t.FieldByName("navn").AsString(), "edited");
-    ASSERT_EQ(g_messages.size(), 1u);
-    EXPECT_EQ(g_messages[0], "Lock failed [Post]");
-    t.Cancel();
-    EXPECT_THROW(t.Delete(), Db::EAbort);
-    EXPECT_EQ(g_messages.back(), "Lock failed [Delete]");
-    EXPECT_EQ(Names(t), (std::vector<std::string>{"anne"}));
-    child.WriteLine("next");
-    ASSERT_EQ(child.ReadLine(), "alocked");
-
-    // Insert refused by the append lock; the handler declines.
-    int asked = 0;
-    t.OnALockFailedOnInsert = [&](TTzDataSet&, bool& retry) {
-        ++asked;
-        retry = false;
-    };
+    // Written through the field: the text is stored as OEM in the memo file and the block
+    // number reaches the record with the post.
     t.Append();
-    t.FieldByName("navn").SetAsString("new");
-    EXPECT_THROW(t.Post(), Db::EAbort);
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(t.State(), Db::dsInsert);
-
-    // The handler retries after the other process let go.
-    t.OnALockFailedOnInsert = [&](TTzDataSet&, bool& retry) {
-        ++asked;
-        child.WriteLine("go");
-        EXPECT_EQ(child.ReadLine(), "released");
-        retry = true;
-    };
+    t.FieldByName("navn").SetAsString("en");
+    const std::string text = "Sag \xE6\xF8\xE5 \xC6\xD8\xC5 " + std::string(700, 'x');
+    t.FieldByName("notat").SetAsString(text);
+    EXPECT_TRUE(t.Modified());
     t.Post();
-    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(t.FieldByName("notat").AsString(), text);
+    std::string dbf = Bytes(Path("memo.dbf"));
+    const size_t rec1 = U16(dbf, 8);
+    const int block = std::stoi(dbf.substr(rec1 + 1 + 10, 10));
+    ASSERT_GT(block, 0);
+    const std::string dbt = Bytes(Path("memo.DBT"));
+    const size_t at = size_t(block) * 512;
+    ASSERT_GE(dbt.size(), at + 8 + text.size());
+    EXPECT_EQ(dbt.substr(at, 4), std::string("\xFF\xFF\x08\x00", 4));
+    EXPECT_EQ(dbt.substr(at + 8, 11), "Sag \x91\x9B\x86 \x92\x9D\x8F");
+
+    // A second row without a memo reads as empty; a cancelled write keeps the old memo.
+    t.Append();
+    t.FieldByName("navn").SetAsString("to");
+    t.Post();
+    EXPECT_EQ(t.FieldByName("notat").AsString(), "");
+    t.First();
+    t.Edit();
+    t.FieldByName("notat").SetAsString("replaced");
+    t.Cancel();
+    EXPECT_EQ(t.FieldByName("notat").AsString(), text);
+
+    // Streams by hand: seek, partial reads, the field-changed event on a write.
+    int changes = 0;
+    t.FieldByName("notat").OnChange = [&](Db::TField&) { ++changes; };
+    {
+        auto s = t.CreateBlobStream(t.FieldByName("notat"), Db::bmRead);
+        EXPECT_EQ(s->Seek(0, 2), int64_t(text.size()));
+        s->Seek(4, 0);
+        char buf[3];
+        ASSERT_EQ(s->Read(buf, 3), 3u);
+        EXPECT_EQ(std::string(buf, 3), "\xE6\xF8\xE5");
+        EXPECT_EQ(s->Write("no", 2), 0u);  // a read stream writes nothing
+    }
     EXPECT_EQ(t.State(), Db::dsBrowse);
-    EXPECT_EQ(t.RecCount(), 2);
-    child.WriteLine("end");
-    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_EQ(changes, 0);
+    {
+        auto s = t.CreateBlobStream(t.FieldByName("notat"), Db::bmWrite);
+        EXPECT_EQ(s->Write("abc", 3), 3u);
+        EXPECT_EQ(s->Write("def", 3), 3u);
+    }
+    EXPECT_EQ(t.State(), Db::dsEdit);  // freeing a written stream puts the row into edit
+    EXPECT_EQ(changes, 1);
+    t.Post();
+    EXPECT_EQ(t.FieldByName("notat").AsString(), "abcdef");
+
+    // An empty write clears the memo: the field goes blank and never points at a block that
+    // was not written.
+    t.Edit();
+    t.FieldByName("notat").SetAsString("");
+    EXPECT_EQ(changes, 2);
+    t.Post();
+    EXPECT_EQ(t.FieldByName("notat").AsString(), "");
+    dbf = Bytes(Path("memo.dbf"));
+    EXPECT_EQ(dbf.substr(rec1 + 1 + 10, 10), std::string(10, ' '));
+    // An empty write on a field that had no memo changes nothing.
+    t.Last();
+    t.Edit();
+    t.FieldByName("notat").SetAsString("");
+    EXPECT_EQ(changes, 2);
+    t.Cancel();
+
+    // Another cursor on the same file reads what this one wrote.
+    t.First();
+    t.Edit();
+    t.FieldByName("notat").SetAsString("delt");
+    t.Post();
+    TTzDbf other("Other");
+    other.SetDbfFileName(Path("memo.dbf"));
+    other.Open();
+    EXPECT_EQ(other.FieldByName("notat").AsString(), "delt");
+
+    // A closed dataset reports the operation instead of touching the memo file.
+    Db::TMemoField& persistent = [&]() -> Db::TMemoField& {
+        t.Close();
+        t.AddField<Db::TStringField>("navn").SetSize(10);
+        return t.AddField<Db::TMemoField>("notat");
+    }();
+    EXPECT_THROW(persistent.AsString(), Db::EAbort);
+    EXPECT_NE(TzCommon::LastMessage().find("Database is not open [Memo.CreateBlobStream]"),
+              std::string::npos);
+    TzCommon::ClearError();
+    TzCommon::ErrorWord = 0;
+    t.Open();
+    EXPECT_EQ(persistent.AsString(), "delt");
 }

@@ -816,3 +816,47 @@ TEST(DataSetFormat, NumbersAndDates) {
     EXPECT_EQ(FormatDateTime("yyyy/mm/dd hh:mm", EncodeDate(2024, 3, 3) + EncodeTime(9, 5, 0, 0)),
               "2024-03-03 09:05");
 }
+
+namespace {
+// Exposes the field-list operations a descendant uses while opening and closing.
+class TFieldListDataSet : public TMemDataSet {
+public:
+    using TMemDataSet::TMemDataSet;
+    using TMemDataSet::CreateFields;
+    using TMemDataSet::DestroyFields;
+};
+}  // namespace
+
+TEST(DataSetFields, DestroyFieldsKeepsPersistentFields) {
+    auto table = MakeTable(2);
+    TFieldListDataSet ds(table);
+    TFloatField& price = ds.AddField<TFloatField>("price");
+    price.SetDisplayLabel("Pris");
+    ds.Open();
+    ASSERT_EQ(ds.FieldCount(), 1);
+    // Default fields made beside the persistent one go again; the persistent one (and every
+    // reference to it) stays, in its place and with its settings.
+    ds.Close();
+    ds.FieldDefs().Clear();
+    ds.FieldDefs().Add("name", ftString, 10);
+    ds.FieldDefs().Add("qty", ftInteger);
+    ds.FieldDefs().Add("price", ftFloat);
+    ds.CreateFields();
+    ASSERT_EQ(ds.FieldCount(), 3);
+    EXPECT_EQ(ds.Fields()[0], &price);
+    ds.DestroyFields();
+    ASSERT_EQ(ds.FieldCount(), 1);
+    EXPECT_EQ(ds.Fields()[0], &price);
+    EXPECT_EQ(price.DisplayLabel(), "Pris");
+    EXPECT_EQ(ds.FindField("name"), nullptr);
+    // A second call finds nothing more to free; a removed default field is not freed twice.
+    ds.DestroyFields();
+    EXPECT_EQ(ds.FieldCount(), 1);
+    ds.CreateFields();
+    ds.RemoveField(ds.FieldByName("qty"));
+    ds.DestroyFields();
+    EXPECT_EQ(ds.FieldCount(), 1);
+    ds.Open();
+    ds.Last();
+    EXPECT_DOUBLE_EQ(price.AsFloat(), 3.0);
+}
