@@ -898,53 +898,42 @@ void TTzDataSet::s_ClearActive() {
 }
 
 void TTzDataSet::s_GoTopWhile() {
-    SelectArea("s_GoTopWhile");
-    if (Dbf4::RecCount() <= 0) return;
-    RelationPause pause(*this);
-    if (Dbf4::IsWhileOn()) {
-        if (!Dbf4::WhileHolds() && !IsEditMode(State())) {
-            Dbf4::GoBottom();
-            if (!Dbf4::dEOF()) Dbf4::Skip(1);
-            s_ClearActive();
-            return;
-        }
-        int32_t found = 0;
-        for (int guard = 0; guard <= Dbf4::RecCount() + 1; ++guard) {
-            if (!Hidden() && Dbf4::WhileHolds()) found = Dbf4::RecNo();
-            if (Dbf4::dBOF()) break;
-            Dbf4::Skip(-1);
-            if (TzCommon::ErrorWord != 0) break;
-        }
-        if (found > 0) Dbf4::Go(found);
-        return;
-    }
+    if (s_GoEndOfWhile("s_GoTopWhile", -1)) return;
     Dbf4::GoTop();
     if (Dbf4::dBOF() || Dbf4::dEOF()) s_ClearActive();
 }
 
 void TTzDataSet::s_GoBottomWhile() {
-    SelectArea("s_GoBottomWhile");
-    if (Dbf4::RecCount() <= 0) return;
-    RelationPause pause(*this);
-    if (Dbf4::IsWhileOn()) {
-        if (!Dbf4::WhileHolds() && !IsEditMode(State())) {
-            Dbf4::GoBottom();
-            if (!Dbf4::dEOF()) Dbf4::Skip(1);
-            s_ClearActive();
-            return;
-        }
-        int32_t found = 0;
-        for (int guard = 0; guard <= Dbf4::RecCount() + 1; ++guard) {
-            if (Dbf4::dEOF()) break;
-            if (!Hidden() && Dbf4::WhileHolds()) found = Dbf4::RecNo();
-            Dbf4::Skip(1);
-            if (TzCommon::ErrorWord != 0) break;
-        }
-        if (found > 0) Dbf4::Go(found);
-        return;
-    }
+    if (s_GoEndOfWhile("s_GoBottomWhile", 1)) return;
     Dbf4::GoBottom();
     if (Dbf4::dEOF()) s_ClearActive();
+}
+
+// With a WHILE condition set: walks from the current record towards the top (step -1) or
+// the bottom (step 1) of the range and ends on its last visible record; a current record
+// outside the range leaves the dataset empty. False when no condition is set (the caller
+// moves to the table's end itself); true when there is nothing left to do.
+bool TTzDataSet::s_GoEndOfWhile(const char* routine, int step) {
+    SelectArea(routine);
+    if (Dbf4::RecCount() <= 0) return true;
+    RelationPause pause(*this);
+    if (!Dbf4::IsWhileOn()) return false;
+    if (!Dbf4::WhileHolds() && !IsEditMode(State())) {
+        Dbf4::GoBottom();
+        if (!Dbf4::dEOF()) Dbf4::Skip(1);
+        s_ClearActive();
+        return true;
+    }
+    int32_t found = 0;
+    for (int guard = 0; guard <= Dbf4::RecCount() + 1; ++guard) {
+        if (step > 0 && Dbf4::dEOF()) break;
+        if (!Hidden() && Dbf4::WhileHolds()) found = Dbf4::RecNo();
+        if (step < 0 && Dbf4::dBOF()) break;
+        Dbf4::Skip(step);
+        if (TzCommon::ErrorWord != 0) break;
+    }
+    if (found > 0) Dbf4::Go(found);
+    return true;
 }
 
 int32_t TTzDataSet::s_RecNo() {

@@ -109,6 +109,7 @@ class TTzDataSet : public Db::TDataSet {
     void s_ClearActive();
     void s_GoTopWhile();
     void s_GoBottomWhile();
+    bool s_GoEndOfWhile(const char* routine, int step);
     int32_t s_RecNo();
     int32_t s_RecCount();
     void s_UpdateCursorPos(bool move);
