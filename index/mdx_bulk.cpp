@@ -1,5 +1,6 @@
 #include "index/mdx_bulk.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Mdx {
@@ -36,7 +37,14 @@ uint32_t MdxPageWriter::Queue(const PageBuf& page) {
 
 uint16_t MdxPageWriter::Flush() {
     if (buffered_ == 0) return 0;
-    uint16_t rc = file_->WritePages(bufferBlock_, buffer_.data(), buffered_);
+    // The buffer goes out in pieces of a few pages: a file written in large pieces is kept
+    // by the system's cache in large units, and every later one-page rewrite (key
+    // maintenance) then costs as much as a rewrite of the whole unit.
+    uint16_t rc = 0;
+    for (size_t at = 0; at < buffered_ && rc == 0; at += WritePiecePages) {
+        const size_t n = std::min(WritePiecePages, buffered_ - at);
+        rc = file_->WritePages(bufferBlock_ + uint32_t(2 * at), &buffer_[at * PageSize], n);
+    }
     bufferBlock_ += uint32_t(2 * buffered_);
     buffered_ = 0;
     return rc;

@@ -20,6 +20,7 @@ public:
     //     file (2 x (length div 1024)) and rises by 2 per page, so pages lie back to back.
     //  3. buffer_ holds queued pages not yet written; they start at block bufferBlock_.
     static constexpr size_t BufferPages = 63;
+    static constexpr size_t WritePiecePages = 4;
 
     // keysPerPage and entry length come from the tag header.
     uint16_t Begin(MdxFile* file, const TagHeader& tag);

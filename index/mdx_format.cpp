@@ -146,7 +146,9 @@ uint16_t MdxFile::Open(const std::string& name, tz::Access access, tz::ShareMode
 uint16_t MdxFile::Close() {
     if (!file_.IsOpen()) return 0;
     uint16_t rc = 0;
-    if (headerChanged_ && !failed_) rc = FlushHeader();
+    if (!dirty_.empty() && !failed_) rc = FlushDirty();
+    dirty_.clear();
+    if (rc == 0 && headerChanged_ && !failed_) rc = FlushHeader();
     uint16_t closeRc = file_.Close();
     InvalidateCache();
     if (rc == 0 && closeRc != 0) {
@@ -186,6 +188,7 @@ void MdxFile::SetBlockMark(uint32_t value) {
 
 uint16_t MdxFile::FlushHeader() {
     if (!headerChanged_) return 0;
+    if (uint16_t rc = FlushDirty()) return rc;
     uint16_t rc = WriteAt(0, header_.data(), header_.size(), "[SeekAndWrite]");
     if (rc == 0) headerChanged_ = false;
     return rc;
@@ -234,12 +237,14 @@ uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
 
 uint16_t MdxFile::WriteTagHeader(const TagHeader& tag) {
     if (tag.block < FirstPageBlock) return Corrupt(tag.block, "tag header block");
+    if (uint16_t rc = FlushDirty()) return rc;
     return WriteAt(uint64_t(tag.block) * BlockSize, tag.raw.data(), Tag::Size, "[SeekAndWrite]");
 }
 
 uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
     uint64_t size = 0;
-    uint16_t rc = FileSize(&size);
+    uint16_t rc = FlushDirty();
+    if (rc == 0) rc = FileSize(&size);
     if (rc != 0) return rc;
     uint32_t block = uint32_t(size / BlockSize);
     PageBuf buf{};
@@ -313,11 +318,17 @@ uint16_t MdxFile::FileSize(uint64_t* size) {
 }
 
 uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
+    if (!dirty_.empty()) {
+        auto kept = dirty_.find(block);
+        if (kept != dirty_.end()) {
+            *out = kept->second;
+            return 0;
+        }
+    }
     auto hit = cacheIndex_.find(block);
     if (hit != cacheIndex_.end()) {
-        Slot& s = cache_[hit->second];
-        s.used = true;
-        *out = s.page;
+        slotUsed_[hit->second] = 1;
+        *out = slotPage_[hit->second];
         return 0;
     }
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
@@ -340,6 +351,13 @@ uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
 uint16_t MdxFile::WritePage(uint32_t block, PageBuf& page) {
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
     Put16(&page[Pg::Zero], 0);
+    if (writeBack_ && !failed_) {
+        ++generation_;
+        dirty_[block] = page;
+        CachePut(block, page);
+        size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2) * BlockSize);
+        return 0;
+    }
     uint16_t rc = WriteAt(uint64_t(block) * BlockSize, page.data(), PageSize, "[SeekAndWrite]");
     if (rc != 0) return rc;
     CachePut(block, page);
@@ -348,25 +366,36 @@ uint16_t MdxFile::WritePage(uint32_t block, PageBuf& page) {
 }
 
 uint16_t MdxFile::AppendPage(PageBuf& page, uint32_t* block) {
-    uint64_t size = 0;
-    uint16_t rc = FileSize(&size);
-    if (rc != 0) return rc;
-    if (size / BlockSize > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
-    *block = uint32_t(size / BlockSize);
-    return WritePage(*block, page);
+    if (!sizeTrusted_) {
+        uint64_t size = 0;
+        uint16_t rc = FileSize(&size);
+        if (rc != 0) return rc;
+        // Pages kept for writing lie past the end the file shows.
+        size_ = dirty_.empty() ? size : std::max(size_, size);
+        sizeTrusted_ = true;
+    }
+    if (size_ / BlockSize > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
+    *block = uint32_t(size_ / BlockSize);
+    uint16_t rc = WritePage(*block, page);
+    if (rc != 0) sizeTrusted_ = false;
+    return rc;
 }
 
 uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) {
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
+    if (uint16_t rc = FlushDirty()) return rc;
     uint16_t rc = WriteAt(uint64_t(block) * BlockSize, data, pages * PageSize, "[MakeIndex]");
-    if (rc != 0) return rc;
+    if (rc != 0) {
+        sizeTrusted_ = false;
+        return rc;
+    }
     for (size_t i = 0; i < pages; ++i) {
         // A page pair may overlap cached blocks at either half.
         for (uint32_t b : {uint32_t(block + 2 * i - 1), uint32_t(block + 2 * i),
                            uint32_t(block + 2 * i + 1)}) {
             auto it = cacheIndex_.find(b);
             if (it != cacheIndex_.end()) {
-                cache_[it->second].block = 0;
+                slotBlock_[it->second] = 0;
                 cacheIndex_.erase(it);
             }
         }
@@ -383,44 +412,74 @@ uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* 
     uint16_t rc = file_.WriteAt(off, data, n);
     if (rc != 0) {
         failed_ = true;
+        dirty_.clear();
         InvalidateCache();
         return ReportError(rc, "Error writing index file: " + name_ + " " + where);
     }
     return 0;
 }
 
+uint16_t MdxFile::FlushDirty() {
+    if (dirty_.empty()) return 0;
+    std::map<uint32_t, PageBuf> pages;
+    pages.swap(dirty_);
+    std::vector<uint8_t> run;
+    uint32_t first = 0, next = 0;
+    auto write = [&]() -> uint16_t {
+        if (run.empty()) return 0;
+        uint16_t rc = WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(), "[SeekAndWrite]");
+        run.clear();
+        return rc;
+    };
+    for (const auto& [block, page] : pages) {
+        if (run.empty() || block != next) {
+            if (uint16_t rc = write()) return rc;
+            first = block;
+        }
+        run.insert(run.end(), page.begin(), page.end());
+        next = block + 2;
+    }
+    return write();
+}
+
 void MdxFile::CachePut(uint32_t block, const PageBuf& page) {
     auto hit = cacheIndex_.find(block);
     if (hit != cacheIndex_.end()) {
-        cache_[hit->second].page = page;
+        slotPage_[hit->second] = page;
         return;
     }
     if (cacheCapacity_ == 0) return;
     size_t slot;
-    if (cache_.size() < cacheCapacity_) {
-        slot = cache_.size();
-        cache_.push_back(Slot{});
+    const size_t n = slotBlock_.size();
+    if (n < cacheCapacity_) {
+        if (n == 0) cacheIndex_.reserve(std::min<size_t>(cacheCapacity_, DefaultCachePages));
+        slot = n;
+        slotBlock_.push_back(0);
+        slotUsed_.push_back(0);
+        slotPage_.emplace_back();
     } else {
         // Clock: pass over pages used since the last round (at most one round).
-        for (size_t spared = 0; spared < cache_.size(); ++spared) {
-            Slot& s = cache_[cacheHand_];
-            if (!s.used || s.block == 0) break;
-            s.used = false;
-            cacheHand_ = (cacheHand_ + 1) % cache_.size();
+        for (size_t spared = 0; spared < n; ++spared) {
+            if (!slotUsed_[cacheHand_] || slotBlock_[cacheHand_] == 0) break;
+            slotUsed_[cacheHand_] = 0;
+            cacheHand_ = (cacheHand_ + 1) % n;
         }
         slot = cacheHand_;
-        cacheHand_ = (cacheHand_ + 1) % cache_.size();
-        if (cache_[slot].block != 0) cacheIndex_.erase(cache_[slot].block);
+        cacheHand_ = (cacheHand_ + 1) % n;
+        if (slotBlock_[slot] != 0) cacheIndex_.erase(slotBlock_[slot]);
     }
-    cache_[slot].block = block;
-    cache_[slot].used = false;
-    cache_[slot].page = page;
+    slotBlock_[slot] = block;
+    slotUsed_[slot] = 0;
+    slotPage_[slot] = page;
     cacheIndex_[block] = slot;
 }
 
 void MdxFile::InvalidateCache() {
     ++generation_;
-    cache_.clear();
+    sizeTrusted_ = false;
+    slotBlock_.clear();
+    slotUsed_.clear();
+    slotPage_.clear();
     cacheIndex_.clear();
     cacheHand_ = 0;
     if (file_.IsOpen()) {

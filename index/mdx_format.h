@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -223,6 +224,21 @@ public:
     uint16_t WritePages(uint32_t block, const uint8_t* data, size_t pages);
     // Length of the file in bytes as it is now.
     uint16_t FileSize(uint64_t* size);
+    // The writer lock was taken: the next page appended asks the file for its length again,
+    // later ones (only this station writes until the lock is released) count on.
+    void ForgetSize() { sizeTrusted_ = false; }
+    // Changes one byte of the header as held here without marking the header changed (the
+    // next FlushHeader writes it with the rest).
+    void PokeHeader(size_t offset, uint8_t value) { header_[offset] = value; }
+
+    // Write-back: while on, WritePage keeps pages here (read back from here) until
+    // FlushDirty writes them in block order, neighbouring pages in one write. Every other
+    // write (tag headers, the header, bulk pages) and Close write the kept pages first, so
+    // that nothing on disk refers to a page not yet written. The caller flushes before it
+    // gives up the writer lock.
+    void SetWriteBack(bool on) { writeBack_ = on; }
+    uint16_t FlushDirty();
+    bool HasDirty() const { return !dirty_.empty(); }
 
     // Drops every cached page (another station changed the file).
     void InvalidateCache();
@@ -243,17 +259,19 @@ private:
     bool headerChanged_ = false;
     bool failed_ = false;
     uint64_t size_ = 0;  // last known length
+    bool sizeTrusted_ = false;  // size_ is the length now (set by a fresh look)
+    bool writeBack_ = false;
+    std::map<uint32_t, PageBuf> dirty_;  // pages written but kept (write-back)
     uint64_t generation_ = 1;
 
     // The cache keeps pages by the clock rule: a page read again since the hand last
     // passed it is spared once, so the branch pages near the roots stay while leaves come
     // and go.
-    struct Slot {
-        uint32_t block = 0;
-        bool used = false;
-        PageBuf page;
-    };
-    std::vector<Slot> cache_;
+    // Slot i: the block (0: free), whether it was read since the hand passed, the page;
+    // kept apart so that the hand's round touches only the small arrays.
+    std::vector<uint32_t> slotBlock_;
+    std::vector<uint8_t> slotUsed_;
+    std::vector<PageBuf> slotPage_;
     std::unordered_map<uint32_t, size_t> cacheIndex_;
     size_t cacheCapacity_ = DefaultCachePages;
     size_t cacheHand_ = 0;

@@ -154,7 +154,10 @@ void SetLockSemaphoreProc(int take) {
     if (take) {
         ++x->lockNest;
         x->sem.SetLockSemaphoreProc(true);
-        if (x->lockNest == 1 && x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        if (x->lockNest == 1) {
+            if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+            x->file.ForgetSize();
+        }
         // The mark goes to the file before the table engine writes the record, so that a
         // crash anywhere in between is found at the next open.
         if (x->lockNest == 1 && !x->markWritten && !x->failed && !x->file.Failed()) {
@@ -170,12 +173,26 @@ void SetLockSemaphoreProc(int take) {
     }
     try {
         if (x->lockNest == 1 && !x->failed && !x->file.Failed()) {
-            if (x->file.FlushHeader() == 0 && x->markWritten) {
+            if (x->file.HeaderChanged()) {
+                // The header goes out whole, the cleared mark with it: one write after
+                // every page of the change.
+                x->file.PokeHeader(kMaintenanceMark, 0);
+                if (x->file.FlushHeader() == 0) {
+                    x->markWritten = false;
+                } else {
+                    x->failed = true;
+                }
+            } else if (x->markWritten) {
                 const uint8_t zero = 0;
-                if (x->file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) x->markWritten = false;
+                if (x->file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) {
+                    x->markWritten = false;
+                } else {
+                    x->failed = true;
+                }
             }
         }
     } catch (const TzCommon::ETzError&) {
+        x->failed = true;
     }
     if (x->lockNest > 0) --x->lockNest;
     try {
@@ -518,7 +535,6 @@ bool FindImpl(const std::string& text, bool near) {
     bool found = false;
     try {
         ReadGuard guard(true);
-        Dbf4::Recount(*a);
         uint8_t key[Mdx::MaxKeyLength];
         size_t len = 0;
         SearchKey(*a, *t, text.substr(0, 100), g_exact, key, &len);
@@ -526,8 +542,13 @@ bool FindImpl(const std::string& text, bool near) {
             x->atEnd = x->atBegin = false;
             while (t->tree.OnEntry()) {
                 uint32_t r = t->tree.RecNo();
+                // The count is asked again only for a key beyond it (a station that adds
+                // keys changes the counter, and the read lock then counts the records).
+                if (int64_t(r) > a->recCount) Dbf4::Recount(*a);
                 if (r < 1 || int64_t(r) > a->recCount) break;
+                x->placing = true;
                 Dbf4::Go(int32_t(r));
+                x->placing = false;
                 if (TzCommon::ErrorWord != 0) break;
                 if (Dbf4::RecordVisible()) break;
                 if (t->tree.Next() != 0) break;
@@ -536,6 +557,7 @@ bool FindImpl(const std::string& text, bool near) {
             if (!found && (!near || !t->tree.OnEntry())) GoEnd(*a, *x);
         }
     } catch (...) {
+        x->placing = false;
         g_exact = exact;
         a->relation = relation;
         throw;

@@ -486,7 +486,6 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
 
 // Writes a tag's pages from its sorted keys, then its header, and enters it in the tag table.
 uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
-    g_lastRuns = b.sorter->Runs();
     Mdx::MdxPageWriter writer;
     uint16_t rc;
     if ((rc = writer.Begin(&f, b.h)) != 0) return rc;
@@ -495,6 +494,7 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
         progress.Tick();
         return writer.Add(k, recno);
     });
+    g_lastRuns = b.sorter->Runs();  // the last run is spilled when the merge begins
     if (rc != 0) return rc;
     uint32_t root = 0;
     if ((rc = writer.Finish(&root)) != 0) return rc;

@@ -53,6 +53,9 @@ struct AreaIndex {
     int lockNest = 0;
     bool markWritten = false;
     bool failed = false;
+    // Set while the engine moves the area to the record its controlling tag stands on:
+    // positioning the tag again is then not needed.
+    bool placing = false;
     int areaNo = 0;
 };
 

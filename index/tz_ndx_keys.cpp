@@ -14,6 +14,38 @@ namespace TzNdx {
 using namespace internal;
 using Dbf4::WorkArea;
 
+namespace {
+
+// Keeps the pages a change writes until Flush (or the end of the scope, where a failure is
+// left for the next change to find: the file then refuses further writes).
+class WriteBack {
+public:
+    explicit WriteBack(Mdx::MdxFile& f) : f_(f) { f_.SetWriteBack(true); }
+    ~WriteBack() {
+        f_.SetWriteBack(false);
+        try {
+            f_.FlushDirty();
+        } catch (const TzCommon::ETzError&) {
+        }
+    }
+    WriteBack(const WriteBack&) = delete;
+    WriteBack& operator=(const WriteBack&) = delete;
+    // Answers 0 or the failed write's code (a raised failure counts as one).
+    uint16_t Flush() {
+        f_.SetWriteBack(false);
+        try {
+            return f_.FlushDirty();
+        } catch (const TzCommon::ETzError&) {
+            return TzCommon::ErrorWord ? TzCommon::ErrorWord : 101;
+        }
+    }
+
+private:
+    Mdx::MdxFile& f_;
+};
+
+}  // namespace
+
 namespace internal {
 
 void CharKeyBytes(const WorkArea& a, const char* text, size_t n, int len, uint8_t* out) {
@@ -89,6 +121,7 @@ void SyncIndex() {
         return;
     }
     x->atEnd = x->atBegin = false;
+    if (x->placing && t->tree.OnEntry() && t->tree.RecNo() == uint32_t(a->recNo)) return;
     // A record a FOR condition excludes, or another station's change, may legitimately be
     // missing from the tag; only a plain tag reports a missing key.
     SyncTag(*a, *x, *t, t->forCond != nullptr, "SyncIndex-2");
@@ -101,6 +134,8 @@ void AppendNewKey() {
     if (BeginChange(*x) != 0) return;
     uint8_t key[Mdx::MaxKeyLength];
     const uint32_t r = uint32_t(a->recNo);
+    // The pages every tag changes are written together once all keys are in.
+    WriteBack pages(x->file);
     for (auto& tp : x->tags) {
         TagInfo& t = *tp;
         if (!MakeKey(*a, t, key)) continue;
@@ -116,6 +151,10 @@ void AppendNewKey() {
             ChangeFailed(*x, t, "AppendNewKey");
             return;
         }
+    }
+    if (!x->tags.empty() && pages.Flush() != 0) {
+        ChangeFailed(*x, *x->tags.back(), "AppendNewKey");
+        return;
     }
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;
@@ -142,6 +181,7 @@ void UpdateChangedKeys() {
     const uint32_t r = uint32_t(a->recNo);
     uint8_t key[Mdx::MaxKeyLength];
     bool begun = false;
+    WriteBack pages(x->file);
     for (auto& tp : x->tags) {
         TagInfo& t = *tp;
         const bool has = MakeKey(*a, t, key);
@@ -177,6 +217,10 @@ void UpdateChangedKeys() {
         }
         std::memcpy(t.oldKey.data(), key, size_t(t.keyLength));
         t.oldHas = has;
+    }
+    if (!x->tags.empty() && pages.Flush() != 0) {
+        ChangeFailed(*x, *x->tags.back(), "CompareKeys");
+        return;
     }
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;

@@ -1,0 +1,286 @@
+// The index build through the engine: several tags from one pass over the table (spilled
+// runs, descending, unique and FOR tags), the tag table when a tag is added, the disk-space
+// check, the progress callback, and the engine's error texts.
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "tests/index/ndx_fixture.h"
+
+namespace {
+
+using namespace ndxtest;
+
+class NdxBuildTest : public NdxTest {
+protected:
+    // A table of n records: NAME "N" + (i * 7919 mod 1000), AMT i mod 97.
+    void MakeTable(int n) {
+        ASSERT_TRUE(Create("b.dbf", {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}}));
+        Open(1, Path("b.dbf") + " EXCLUSIVE");
+        for (int i = 1; i <= n; ++i) {
+            Dbf4::ClearRecord();
+            SetC(1, "N" + std::to_string((i * 7919) % 1000));
+            SetF(2, double(i % 97));
+            Dbf4::Append();
+        }
+        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    }
+
+    // The keys and record numbers of tag n walked through the table engine.
+    std::vector<std::pair<std::string, int32_t>> Keys(int n) {
+        std::vector<std::pair<std::string, int32_t>> out;
+        TzNdx::Set_Order_To(n);
+        TzParser::ExprBlock* e = TzParser::AssignExpr(TzNdx::TagExpression(n));
+        EXPECT_NE(e, nullptr);
+        if (!e) return out;
+        Dbf4::GoTop();
+        while (!Dbf4::dEOF() && out.size() < 100000) {
+            TzParser::Evaluate(e);
+            out.emplace_back(TzParser::ResultString(e), Dbf4::RecNo());
+            Dbf4::Skip(1);
+        }
+        TzParser::FreeExpr(e);
+        return out;
+    }
+};
+
+// Spill files go to $TMPDIR: pointed at a folder of the test's own while it lives.
+class SpillFolder {
+public:
+    explicit SpillFolder(const std::string& dir) : dir_(dir) {
+        const char* old = std::getenv("TMPDIR");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        std::filesystem::create_directories(dir_);
+        setenv("TMPDIR", dir_.c_str(), 1);
+    }
+    ~SpillFolder() {
+        if (had_) {
+            setenv("TMPDIR", old_.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+    SpillFolder(const SpillFolder&) = delete;
+    SpillFolder& operator=(const SpillFolder&) = delete;
+
+private:
+    std::string dir_, old_;
+    bool had_ = false;
+};
+
+int TempSpillFiles() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::filesystem::path dir = (tmp && *tmp) ? tmp : "/tmp";
+    int n = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.path().filename().string().rfind("TZP", 0) == 0) ++n;
+    }
+    return n;
+}
+
+TEST_F(NdxBuildTest, OnePassBuildOfMixedTagsOverSpilledRuns) {
+    MakeTable(20000);  // three runs of 8189 items per tag
+    SpillFolder spill(Path("spill"));
+    const int spillBefore = TempSpillFiles();
+    ASSERT_TRUE(TzNdx::MakeIndex({
+        {"NAME", "UPPER(NAME)", "", false, false},
+        {"NAMED", "NAME", "", true, false},
+        {"NAMEU", "NAME", "", false, true},
+        {"AMTFOR", "AMT", "AMT > 50", false, false},
+        {"LONG", "NAME+NAME+NAME", "", true, false},
+    })) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(TzNdx::LastSpillRuns(), 3u);
+    EXPECT_EQ(TempSpillFiles(), spillBefore);
+    EXPECT_EQ(spillBefore, 0);
+    TzNdx::SetIndexTo("b.mdx");
+    ASSERT_EQ(TzNdx::TagCount(), 5);
+
+    // Ascending with equal keys in record order.
+    auto asc = Keys(1);
+    ASSERT_EQ(asc.size(), 20000u);
+    for (size_t i = 1; i < asc.size(); ++i) {
+        ASSERT_TRUE(asc[i - 1].first < asc[i].first ||
+                    (asc[i - 1].first == asc[i].first && asc[i - 1].second < asc[i].second))
+            << i;
+    }
+    // Descending (also for keys longer than the sixteen bytes compared as numbers): keys
+    // falling, equal keys still in record order.
+    for (int tag : {2, 5}) {
+        auto desc = Keys(tag);
+        ASSERT_EQ(desc.size(), 20000u);
+        for (size_t i = 1; i < desc.size(); ++i) {
+            ASSERT_TRUE(desc[i - 1].first > desc[i].first ||
+                        (desc[i - 1].first == desc[i].first && desc[i - 1].second < desc[i].second))
+                << "tag " << tag << " at " << i;
+        }
+    }
+    // Unique: one entry per key, the lowest record number.
+    auto uni = Keys(3);
+    ASSERT_EQ(uni.size(), 1000u);
+    for (const auto& [key, rec] : uni) {
+        int v = std::stoi(key.substr(1));
+        int lowest = 0;
+        for (int i = 1; i <= 1000; ++i) {
+            if ((i * 7919) % 1000 == v) {
+                lowest = i;
+                break;
+            }
+        }
+        EXPECT_EQ(rec, lowest) << key;
+    }
+    // FOR: only the records whose amount is over 50.
+    auto amt = Keys(4);
+    size_t expected = 0;
+    for (int i = 1; i <= 20000; ++i) expected += (i % 97) > 50 ? 1 : 0;
+    EXPECT_EQ(amt.size(), expected);
+}
+
+TEST_F(NdxBuildTest, SpillRunsAtTheRunBoundary) {
+    MakeTable(8190);
+    SpillFolder spill(Path("spill"));
+    const int spillBefore = TempSpillFiles();
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}));
+    EXPECT_EQ(TzNdx::LastSpillRuns(), 2u);  // 8189 items and 1
+    EXPECT_EQ(TempSpillFiles(), spillBefore);
+    TzNdx::SetIndexTo("b.mdx");
+    EXPECT_EQ(TagsAgree(), "");
+
+    Dbf4::CloseAll();
+    std::filesystem::remove(Path("b.dbf"));
+    std::filesystem::remove(Path("b.mdx"));
+    MakeTable(8189);
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}));
+    EXPECT_EQ(TzNdx::LastSpillRuns(), 0u);
+}
+
+TEST_F(NdxBuildTest, AddingAShorterNameKeepsTheLongerTag) {
+    MakeTable(50);
+    ASSERT_TRUE(TzNdx::MakeIndex({{"BRUGERNAVN", "NAME", "", false, false}}));
+    TzNdx::SetIndexTo("b.mdx");
+    ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGER", "UPPER(NAME)", "", true, false}));
+    ASSERT_EQ(TzNdx::TagCount(), 2);
+    EXPECT_EQ(TzNdx::TagName(1), "BRUGERNAVN");
+    EXPECT_EQ(TzNdx::TagName(2), "BRUGER");
+    EXPECT_EQ(TagsAgree(), "");
+    // The same name again replaces that tag only.
+    ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGERNAVN", "AMT", "", false, false}));
+    ASSERT_EQ(TzNdx::TagCount(), 2);
+    EXPECT_EQ(TzNdx::TagExpression(1), "AMT");
+    EXPECT_EQ(TzNdx::TagName(2), "BRUGER");
+    // Reopened from the file: both still there.
+    TzNdx::CloseIndex();
+    TzNdx::SetIndexTo("b.mdx");
+    EXPECT_EQ(TzNdx::TagCount(), 2);
+    EXPECT_EQ(TagsAgree(), "");
+}
+
+int64_t FiveKBFree(const std::string&) { return 5; }
+int g_progressCalls = 0;
+void CountProgress() { ++g_progressCalls; }
+
+TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
+    MakeTable(300);
+    TzNdx::SetDiskFreeProc(&FiveKBFree);
+    std::string message;
+    bool ok = true;
+    try {
+        ok = TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}});
+    } catch (const TzCommon::ETzError&) {
+        ok = false;
+    }
+    message = TzCommon::LastErrorMessage();
+    TzNdx::SetDiskFreeProc(nullptr);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(TzCommon::ErrorWord, 227);
+    // 300 items of 14 bytes and three levels of 63 keys a page: 4200 + 5 * 1024 + 1024 +
+    // 1024 bytes, 11 KB.
+    EXPECT_NE(message.find("Available disk space: 5 KBytes;needed: 11 KBytes [MakeIndex]"),
+              std::string::npos)
+        << message;
+    // The file holds the header area only, with no tag in use.
+    {
+        tz::File f;
+        ASSERT_EQ(f.Open(Path("b.mdx"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+        uint64_t size = 0;
+        ASSERT_EQ(f.Size(&size), 0);
+        EXPECT_EQ(size, 2048u);
+        uint8_t used = 99;
+        size_t got = 0;
+        ASSERT_EQ(f.ReadAt(28, &used, 1, &got), 0);
+        EXPECT_EQ(used, 0);
+    }
+
+    g_progressCalls = 0;
+    TzNdx::SetProgressProc(&CountProgress, 10);
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false},
+                                  {"AMT", "AMT", "AMT > 10", false, false}}));
+    EXPECT_EQ(g_progressCalls, 20);  // ten per tag
+    g_progressCalls = 0;
+    TzNdx::SetProgressProc(nullptr, 0);
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}));
+    EXPECT_EQ(g_progressCalls, 0);
+}
+
+// Runs f with error checking off and answers the text of the raised error ("" when none).
+template <class F>
+std::string Raised(F f) {
+    TzCommon::ErrorWord = 0;
+    try {
+        f();
+    } catch (const TzCommon::ETzError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST_F(NdxBuildTest, EngineErrorTexts) {
+    MakeTable(10);
+    const std::string dbf = Dbf4::Current()->fileName;
+    auto ends = [](const std::string& s, const std::string& tail) {
+        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    // No index open.
+    std::string t = Raised([] { TzNdx::Set_Order_To(1); });
+    EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [Set_Order_To]")) << t;
+    EXPECT_EQ(TzCommon::ErrorWord, 221);
+    t = Raised([] { TzNdx::Find("N1"); });
+    EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [Find]")) << t;
+    t = Raised([] { TzNdx::FlushFile(); });
+    EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [FlushFile]")) << t;
+    t = Raised([] { TzNdx::SetOrderToTag("NAME"); });
+    EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [SetOrderToTag]")) << t;
+    EXPECT_EQ(Raised([] { EXPECT_TRUE(TzNdx::SetOrderToTag("")); }), "");
+
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}, {"AMT", "AMT", "", false, false}}));
+    TzNdx::SetIndexTo("b.mdx");
+    t = Raised([] { TzNdx::Set_Order_To(3); });
+    EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(3)] (DBF=" +
+                            dbf + ")"))
+        << t;
+    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    t = Raised([] { TzNdx::SetOrderToTag("nix"); });
+    EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(nix)]")) << t;
+    EXPECT_EQ(TzNdx::CurrentOrder(), 1);  // unchanged
+    t = Raised([] { TzNdx::Set_Order_To(0); TzNdx::Find("N1"); });
+    EXPECT_TRUE(ends(t, "Cannot use Find() with index order 0 (natural order) [Find]")) << t;
+    EXPECT_EQ(TzCommon::ErrorWord, 254);
+    // "am" selects the first tag whose name begins with it.
+    EXPECT_TRUE(TzNdx::SetOrderToTag("am"));
+    EXPECT_EQ(TzNdx::CurrentTagName(), "AMT");
+    // An index file of 2048 bytes is refused.
+    TzNdx::CloseIndex();
+    {
+        tz::File f;
+        ASSERT_EQ(f.Create(Path("short.mdx"), tz::ShareMode::Exclusive), 0);
+        std::vector<uint8_t> zeros(2048, 0);
+        ASSERT_EQ(f.WriteAt(0, zeros.data(), zeros.size()), 0);
+        f.Close();
+    }
+    t = Raised([] { TzNdx::SetIndexTo("short.mdx"); });
+    EXPECT_NE(t.find("Unable to open index: "), std::string::npos) << t;
+    EXPECT_EQ(TzNdx::Mdx(), "");
+}
+
+}  // namespace
