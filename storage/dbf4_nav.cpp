@@ -89,13 +89,14 @@ void Go(int32_t n) {
     TzCommon::ErrorWord = 0;
     TzDbfLow::DropReadAhead(a);
     if (n > a.recCount) Recount(a);
-    const std::string bad =
-        "Invalid record number = " + std::to_string(n) + " Database " + Quoted(a.fileName) +
-        " [GO]";
+    auto bad = [&] {
+        return "Invalid record number = " + std::to_string(n) + " Database " +
+               Quoted(a.fileName) + " [GO]";
+    };
     if (a.recCount == 0) {
         a.eof = a.bof = true;
         BlankRecord(a);
-        SetError(212, bad);
+        SetError(212, bad());
         return;
     }
     if (n >= 1 && n <= a.recCount) {
@@ -113,7 +114,7 @@ void Go(int32_t n) {
         return;
     }
     SetEnd(a, false);
-    SetError(212, bad);
+    SetError(212, bad());
 }
 
 void Dbf4RawGo(int32_t n) {

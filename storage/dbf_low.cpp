@@ -819,8 +819,12 @@ void PackRecord(WorkArea& a, const uint8_t* native) {
         const uint8_t* in = native + f.nativeOffset;
         // A field whose value still equals what its stored bytes decode to keeps those
         // bytes: editing one field never re-encodes another.
-        UnpackField(f, raw, cur);
-        if (SameNative(f, cur, in)) continue;
+        if (f.type == 'C') {  // the common case, compared in place
+            if (in[0] == f.length && std::memcmp(in + 1, raw, f.length) == 0) continue;
+        } else {
+            UnpackField(f, raw, cur);
+            if (SameNative(f, cur, in)) continue;
+        }
         PackField(f, in, raw);
     }
 }
