@@ -208,7 +208,6 @@ void TTzDataSet::CloseArea() {
     }
     area_ = 0;
     props_.reset();
-    wideValues_.clear();
 }
 
 void TTzDataSet::InternalOpen() {
@@ -450,23 +449,19 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
                 } else {
                     int64_t v;
                     std::memcpy(&v, src, 8);
-                    const int field = int(i) + 1;
-                    wideValues_.erase(std::remove_if(wideValues_.begin(), wideValues_.end(),
-                                                     [&](auto& p) { return p.first == field; }),
-                                      wideValues_.end());
                     int32_t n;
                     if (v >= INT32_MIN && v <= INT32_MAX) {
                         n = int32_t(v);
                     } else {
                         // The native form holds 32 bits: keep the clamped value there and the
                         // real digits in the record's own bytes, which the engine keeps when
-                        // the native value equals what those bytes decode to.
+                        // the native value equals what those bytes decode to (also when it
+                        // re-reads the record for the index engine before writing).
                         n = v > 0 ? INT32_MAX : INT32_MIN;
                         std::string text;
                         if (NumberText(v, s.width, text)) {
                             uint8_t* raw = Dbf4::RecordOf(*a) + a->fields[i].offset;
                             std::memcpy(raw, text.data(), s.width);
-                            wideValues_.emplace_back(field, v);
                         }
                     }
                     std::memcpy(dst, &n, 4);
@@ -483,29 +478,6 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
         }
         if (which > 0) break;
     }
-}
-
-// Called after a record was appended or replaced: a wide value that did not reach the file
-// (the engine re-read the record before writing it) is written as text with Poke, then the
-// record is read again.
-void TTzDataSet::WriteLargeNumbers() {
-    if (wideValues_.empty()) return;
-    std::vector<std::pair<int, int64_t>> pending;
-    pending.swap(wideValues_);
-    Dbf4::WorkArea* a = Area();
-    if (!a || TzCommon::ErrorWord != 0) return;
-    const uint8_t* raw = Dbf4::RecordOf(*a);
-    bool poked = false;
-    for (auto& [field, value] : pending) {
-        if (field < 1 || field > int(a->fields.size())) continue;
-        const Dbf4::FieldEntry& f = a->fields[field - 1];
-        if (ParseWide(raw + f.offset, f.length) == value) continue;
-        std::string text;
-        if (!NumberText(value, f.length, text)) continue;
-        Dbf4::Poke(text, field, a->recNo);
-        poked = true;
-    }
-    if (poked) Dbf4::Skip(0);
 }
 
 // ---- Field data ---------------------------------------------------------------------------

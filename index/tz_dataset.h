@@ -205,7 +205,6 @@ class TTzDataSet : public Db::TDataSet {
 
     void ApplyMasks();
     bool Hidden();  // the work area's record is deleted and hidden
-    void WriteLargeNumbers();
 
     int area_ = 0;
     bool isOpen_ = false;
@@ -224,7 +223,6 @@ class TTzDataSet : public Db::TDataSet {
     bool resyncing_ = false;
     // Wide N values that do not fit the engine's 32-bit native form, waiting to be written
     // as text (field number, value).
-    std::vector<std::pair<int, int64_t>> wideValues_;
 
     friend class TTzCDataSet;
     friend class TTzFileDataSet;

@@ -484,7 +484,6 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
         const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
         if (granted) {
             command();
-            WriteLargeNumbers();
             const uint16_t code = TzCommon::ErrorWord;
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
             SelectArea(areaName);

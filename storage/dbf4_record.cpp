@@ -154,13 +154,20 @@ void Replace() {
     }
     IndexLock lock(keys, indexHooks.updateLock);
     if (keys) {
+        // The old record is read again for the index engine; the caller's native values and
+        // record bytes (which may carry digits the native form cannot hold) come back after.
         std::memcpy(a.swap.data(), a.native, a.nativeSize);
-        if (!ReadScatter(a, r)) {
+        a.swapRecord = a.record;
+        auto restore = [&] {
             std::memcpy(a.native, a.swap.data(), a.nativeSize);
+            a.record.swap(a.swapRecord);
+        };
+        if (!ReadScatter(a, r)) {
+            restore();
             return;
         }
         if (indexHooks.keepOldKeys) indexHooks.keepOldKeys();
-        std::memcpy(a.native, a.swap.data(), a.nativeSize);
+        restore();
     }
     TzDbfLow::PackRecord(a, a.native);
     const bool written = TzDbfLow::PutDbfRecord(a, r);

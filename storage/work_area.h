@@ -74,6 +74,7 @@ struct WorkArea {
     uint8_t lockState = kLockNone;
     std::deque<int32_t> locks;   // record numbers, newest first
     std::vector<uint8_t> swap;   // second native record for Replace
+    std::vector<uint8_t> swapRecord;  // the caller's record buffer, kept the same way
     bool exclusive = false;
     bool readOnly = false;
     // Set while closing a shared area whose append byte could not be had: the header is

@@ -185,6 +185,21 @@ TEST_F(TzdsTest, ProtocolEventsAndNavigation) {
     b = Bytes(Path("tab.dbf"));
     EXPECT_EQ(b.substr(rec2 + 1 + 10, 12), " -7000000000");
 
+    // The same through an index: the engine reads the old record again for the index
+    // engine before writing, and the digits must survive that.
+    {
+        TTzDbf x("Wide");
+        MakeTable(x, "wide.dbf", true);
+        x.Open();
+        AddRow(x, "ib", 1);
+        x.Edit();
+        x.FieldByName("belob").SetAsLargeInt(9000000001LL);
+        x.Post();
+        std::string w = Bytes(Path("wide.dbf"));
+        EXPECT_EQ(w.substr(U16(w, 8) + 1 + 10, 12), "  9000000001");
+        x.Close();
+    }
+
     // Edit and cancel restores the stored value; rounding of decimals.
     ev.clear();
     t.Edit();
