@@ -479,6 +479,44 @@ TEST_F(TzdsTest, VerifyHeaderKeepsAMatchingIndexAndRebuildsAnother) {
     EXPECT_TRUE(t->FindExact("BO        "));
 }
 
+// A damaged or truncated index file is rebuilt at open in both checking modes, instead of
+// failing the start.
+TEST_F(TzdsTest, DamagedIndexIsRebuiltAtOpen) {
+    {
+        TTzDbf t("Tab");
+        MakeTable(t, "tab.dbf", true);
+        t.ShowProgress = false;
+        t.Open();
+        AddRow(t, "Bo", 2);
+        AddRow(t, "anne", 1);
+    }
+    const std::string mdx = Path("tab.MDX");
+    const std::string good = Bytes(mdx);
+    std::string damaged = good;
+    for (size_t i = 512; i < 1024 && i < damaged.size(); ++i) damaged[i] = char(0xFF);
+    const std::vector<std::pair<const char*, std::string>> files = {
+        {"truncated", good.substr(0, 700)}, {"overwritten", damaged}};
+    for (TCreateIndexType mode : {ciNotFound, ciVerifyHeader}) {
+        for (const auto& [what, bytes] : files) {
+            SCOPED_TRACE(what);
+            kjtest::WriteFile(mdx, bytes);
+            TTzDbf t("Tab");
+            MakeTable(t, "tab.dbf", true);
+            t.CreateIndex = mode;
+            t.ShowProgress = false;
+            int builds = 0;
+            t.OnBeforeMakeIndex = [&](TTzDataSet&, const std::string&, bool&) { ++builds; };
+            EXPECT_NO_THROW(t.Open());
+            ASSERT_TRUE(t.Active());
+            EXPECT_EQ(builds, 1);
+            EXPECT_TRUE(t.SetOrderToTag("NAVN"));
+            t.First();
+            EXPECT_EQ(t.FieldByName("navn").AsString(), "anne");
+            EXPECT_TRUE(t.FindExact("BO        "));
+        }
+    }
+}
+
 TEST_F(TzdsTest, AlwaysRebuildsAndRefusedBuildLeavesNoIndex) {
     {
         TTzDbf t("Tab");
