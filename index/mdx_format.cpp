@@ -113,7 +113,8 @@ uint16_t MdxFile::Create(const std::string& name, const std::string& tableName, 
     header_[Hdr::Production] = 1;
     header_[Hdr::TagSlots] = uint8_t(Ent::Slots);
     header_[Hdr::TagEntryLength] = uint8_t(Ent::Size);
-    size_ = 0;
+    size_ = fileLen_ = 0;
+    mapFailed_ = false;
     InvalidateCache();
     rc = WriteAt(0, header_.data(), header_.size(), "[MakeIndex]");
     if (rc != 0) return rc;
@@ -138,7 +139,8 @@ uint16_t MdxFile::Open(const std::string& name, tz::Access access, tz::ShareMode
         file_.Close();
         return ReportError(222, failure);
     }
-    size_ = size;
+    size_ = fileLen_ = size;
+    mapFailed_ = false;
     InvalidateCache();
     return 0;
 }
@@ -196,7 +198,7 @@ uint16_t MdxFile::FlushHeader() {
 
 uint16_t MdxFile::ReloadHeader() {
     size_t got = 0;
-    uint16_t rc = file_.ReadAt(0, header_.data(), header_.size(), &got);
+    uint16_t rc = ReadBytes(0, header_.data(), header_.size(), &got);
     if (rc != 0 || got != header_.size()) {
         return ReportError(rc ? rc : 222, "Error reading index file: " + name_ + " [SeekAndRead]");
     }
@@ -209,17 +211,15 @@ uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
         return ReportError(220, "Invalid tag number " + std::to_string(n) + " in " + name_);
     }
     uint32_t block = TagHeaderBlock(n);
-    if (block < FirstPageBlock || uint64_t(block) * BlockSize + Tag::Size > size_) {
-        uint64_t now = 0;
-        if (FileSize(&now) == 0) size_ = now;
-        if (block < FirstPageBlock || uint64_t(block) * BlockSize + Tag::Size > size_) {
-            return Corrupt(block, "tag header of tag " + std::to_string(n) + " out of the file");
-        }
+    const uint64_t end = uint64_t(block) * BlockSize + Tag::Size;
+    if (block >= FirstPageBlock && end > fileLen_) RefreshLength();
+    if (block < FirstPageBlock || end > fileLen_) {
+        return Corrupt(block, "tag header of tag " + std::to_string(n) + " out of the file");
     }
     out->raw.fill(0);
     out->block = block;
     size_t got = 0;
-    uint16_t rc = file_.ReadAt(uint64_t(block) * BlockSize, out->raw.data(), Tag::Size, &got);
+    uint16_t rc = ReadBytes(uint64_t(block) * BlockSize, out->raw.data(), Tag::Size, &got);
     if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
     if (got != Tag::Size) return Corrupt(block, "short tag header");
     char type = out->KeyType();
@@ -317,6 +317,36 @@ uint16_t MdxFile::FileSize(uint64_t* size) {
     return 0;
 }
 
+uint16_t MdxFile::RefreshLength() {
+    uint64_t now = 0;
+    uint16_t rc = FileSize(&now);
+    if (rc != 0) return rc;
+    fileLen_ = now;
+    size_ = std::max(size_, now);
+    return 0;
+}
+
+uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
+    const uint64_t end = off + n;
+    if (end <= fileLen_ && mapWanted_ && !mapFailed_) {
+        if (end > file_.MapLength()) {
+            // Mapped past the end, so that pages appended later (here or by another
+            // station) are reached without mapping again.
+            constexpr uint64_t round = 1ull << 20;
+            uint64_t length = std::max(2 * std::max(fileLen_, end), MapReserve);
+            length = (length + round - 1) / round * round;
+            const uint8_t* view = nullptr;
+            if (file_.Map(length, &view) != 0) mapFailed_ = true;
+        }
+        if (end <= file_.MapLength()) {
+            std::memcpy(out, file_.MapView() + off, n);
+            *got = n;
+            return 0;
+        }
+    }
+    return file_.ReadAt(off, out, n, got);
+}
+
 uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
     if (!dirty_.empty()) {
         auto kept = dirty_.find(block);
@@ -325,26 +355,22 @@ uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
             return 0;
         }
     }
-    auto hit = cacheIndex_.find(block);
-    if (hit != cacheIndex_.end()) {
-        slotUsed_[hit->second] = 1;
-        *out = slotPage_[hit->second];
+    if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
+    const uint64_t off = uint64_t(block) * BlockSize;
+    const uint64_t end = off + PageSize;
+    if (end <= fileLen_ && end <= file_.MapLength()) {
+        std::memcpy(out->data(), file_.MapView() + off, PageSize);
         return 0;
     }
-    if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
-    uint64_t end = (uint64_t(block) + 2) * BlockSize;
-    if (end > size_) {
-        uint64_t now = 0;
-        uint16_t rc = FileSize(&now);
-        if (rc != 0) return rc;
-        size_ = now;
-        if (end > size_) return Corrupt(block, "page number past the end of the file");
+    if (end > fileLen_) {
+        // Perhaps another station's page: look at the length again.
+        if (uint16_t rc = RefreshLength()) return rc;
+        if (end > fileLen_) return Corrupt(block, "page number past the end of the file");
     }
     size_t got = 0;
-    uint16_t rc = file_.ReadAt(uint64_t(block) * BlockSize, out->data(), PageSize, &got);
+    uint16_t rc = ReadBytes(off, out->data(), PageSize, &got);
     if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
     if (got != PageSize) return Corrupt(block, "short page");
-    CachePut(block, *out);
     return 0;
 }
 
@@ -354,13 +380,11 @@ uint16_t MdxFile::WritePage(uint32_t block, PageBuf& page) {
     if (writeBack_ && !failed_) {
         ++generation_;
         dirty_[block] = page;
-        CachePut(block, page);
         size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2) * BlockSize);
         return 0;
     }
     uint16_t rc = WriteAt(uint64_t(block) * BlockSize, page.data(), PageSize, "[SeekAndWrite]");
     if (rc != 0) return rc;
-    CachePut(block, page);
     size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2) * BlockSize);
     return 0;
 }
@@ -389,17 +413,6 @@ uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) 
         sizeTrusted_ = false;
         return rc;
     }
-    for (size_t i = 0; i < pages; ++i) {
-        // A page pair may overlap cached blocks at either half.
-        for (uint32_t b : {uint32_t(block + 2 * i - 1), uint32_t(block + 2 * i),
-                           uint32_t(block + 2 * i + 1)}) {
-            auto it = cacheIndex_.find(b);
-            if (it != cacheIndex_.end()) {
-                slotBlock_[it->second] = 0;
-                cacheIndex_.erase(it);
-            }
-        }
-    }
     size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2 * pages) * BlockSize);
     return 0;
 }
@@ -416,6 +429,7 @@ uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* 
         InvalidateCache();
         return ReportError(rc, "Error writing index file: " + name_ + " " + where);
     }
+    fileLen_ = std::max(fileLen_, off + n);
     return 0;
 }
 
@@ -442,55 +456,20 @@ uint16_t MdxFile::FlushDirty() {
     return write();
 }
 
-void MdxFile::CachePut(uint32_t block, const PageBuf& page) {
-    auto hit = cacheIndex_.find(block);
-    if (hit != cacheIndex_.end()) {
-        slotPage_[hit->second] = page;
-        return;
-    }
-    if (cacheCapacity_ == 0) return;
-    size_t slot;
-    const size_t n = slotBlock_.size();
-    if (n < cacheCapacity_) {
-        if (n == 0) cacheIndex_.reserve(std::min<size_t>(cacheCapacity_, DefaultCachePages));
-        slot = n;
-        slotBlock_.push_back(0);
-        slotUsed_.push_back(0);
-        slotPage_.emplace_back();
-    } else {
-        // Clock: pass over pages used since the last round (at most one round).
-        for (size_t spared = 0; spared < n; ++spared) {
-            if (!slotUsed_[cacheHand_] || slotBlock_[cacheHand_] == 0) break;
-            slotUsed_[cacheHand_] = 0;
-            cacheHand_ = (cacheHand_ + 1) % n;
-        }
-        slot = cacheHand_;
-        cacheHand_ = (cacheHand_ + 1) % n;
-        if (slotBlock_[slot] != 0) cacheIndex_.erase(slotBlock_[slot]);
-    }
-    slotBlock_[slot] = block;
-    slotUsed_[slot] = 0;
-    slotPage_[slot] = page;
-    cacheIndex_[block] = slot;
-}
-
 void MdxFile::InvalidateCache() {
     ++generation_;
     sizeTrusted_ = false;
-    slotBlock_.clear();
-    slotUsed_.clear();
-    slotPage_.clear();
-    cacheIndex_.clear();
-    cacheHand_ = 0;
     if (file_.IsOpen()) {
         uint64_t now = 0;
-        if (file_.Size(&now) == 0) size_ = now;
+        if (file_.Size(&now) == 0) size_ = fileLen_ = now;
+    } else {
+        fileLen_ = 0;
     }
 }
 
-void MdxFile::SetCacheCapacity(size_t pages) {
-    InvalidateCache();
-    cacheCapacity_ = pages;
+void MdxFile::SetMapping(bool on) {
+    mapWanted_ = on;
+    if (!on) file_.Unmap();
 }
 
 }  // namespace Mdx

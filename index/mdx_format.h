@@ -1,9 +1,9 @@
 // Multiple-index (MDX) files: the file header, the tag table with its name tree, the tag
-// headers, and page reads and writes through a small page cache. Used by the tag trees
+// headers, and page reads (through a mapping of the file) and writes. Used by the tag trees
 // (mdx_tree.h), the bulk page writer (mdx_bulk.h) and the index engine above them.
 // One thread. The caller holds the index semaphore around every call that touches the file
-// (read side for reads, write side for changes) and drops the cache when the semaphore's
-// change counter shows that another station has changed the file.
+// (read side for reads, write side for changes) and calls InvalidateCache when the
+// semaphore's change counter shows that another station has changed the file.
 #pragma once
 
 #include <array>
@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/file_layer.h"
@@ -154,13 +153,21 @@ uint16_t MakeTagHeader(char keyType, int keyLength, const std::string& expressio
                        TagHeader* out);
 
 // One open index file.
+// Pages are read from a read-only shared mapping of the file (tz::File::Map), mapped past
+// the file's end so that it can grow without a new mapping; a read that the mapping cannot
+// serve, or any read when the file could not be mapped, goes through ReadAt. The mapping
+// shows every write at once, this station's and others', so no clean page is kept here.
 // Invariants:
 //  1. header_ mirrors the file's 2048-byte header area except where headerChanged_ is set;
 //     FlushHeader writes it back whole.
-//  2. A cached page equals the file's bytes at its block while generation_ is unchanged;
-//     every write through this object updates or drops the cached copy and raises
-//     generation_, and so does InvalidateCache.
-//  3. After a failed write the file is marked failed_ and refuses further writes until it
+//  2. fileLen_ never exceeds the file's length: it is set only from a look at the length
+//     or raised by a completed write, and the file does not shrink while it is open. Only
+//     bytes below fileLen_ are read through the mapping (bytes past the end would end the
+//     process with SIGBUS).
+//  3. generation_ rises with every write through this object, every page kept for
+//     write-back and every InvalidateCache, so that a copy of a page taken at one
+//     generation is known to be current while the generation stays.
+//  4. After a failed write the file is marked failed_ and refuses further writes until it
 //     is opened again, so nothing is written from state that may not match the file.
 class MdxFile {
 public:
@@ -220,7 +227,7 @@ public:
     uint16_t WritePage(uint32_t block, PageBuf& page);
     // Appends a new page at the end of the file: its block is the file length / 512.
     uint16_t AppendPage(PageBuf& page, uint32_t* block);
-    // Writes whole pages at a block (the bulk writer); drops cached copies of them.
+    // Writes whole pages at a block (the bulk writer).
     uint16_t WritePages(uint32_t block, const uint8_t* data, size_t pages);
     // Length of the file in bytes as it is now.
     uint16_t FileSize(uint64_t* size);
@@ -240,41 +247,39 @@ public:
     uint16_t FlushDirty();
     bool HasDirty() const { return !dirty_.empty(); }
 
-    // Drops every cached page (another station changed the file).
+    // Another station changed the file: raises the generation (copies of pages taken
+    // before are stale) and looks at the file's length again.
     void InvalidateCache();
     uint64_t Generation() const { return generation_; }
     bool Failed() const { return failed_; }
-    void SetCacheCapacity(size_t pages);
-    // Pages a file keeps at most (filled only as pages are read).
-    static constexpr size_t DefaultCachePages = 4096;
+    // Reads through the mapping (the default) or through ReadAt alone, as when the file
+    // cannot be mapped. Kept across Open and Close.
+    void SetMapping(bool on);
+    // The least length mapped; a mapping also reaches twice the file's length.
+    static constexpr uint64_t MapReserve = 16ull << 20;
 
 private:
     uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
     uint16_t Corrupt(uint32_t block, const std::string& what);
-    void CachePut(uint32_t block, const PageBuf& page);
+    // Bytes of the file known to be there (end <= fileLen_) from the mapping, made or
+    // widened when needed, else through ReadAt.
+    uint16_t ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got);
+    // Looks at the file's length again (fileLen_, and size_ when it was less).
+    uint16_t RefreshLength();
 
     tz::File file_;
     std::string name_;
     std::array<uint8_t, HeaderAreaSize> header_{};
     bool headerChanged_ = false;
     bool failed_ = false;
-    uint64_t size_ = 0;  // last known length
+    uint64_t size_ = 0;  // length counting pages kept for write-back
+    uint64_t fileLen_ = 0;  // bytes the file is known to hold (see invariant 2)
     bool sizeTrusted_ = false;  // size_ is the length now (set by a fresh look)
     bool writeBack_ = false;
     std::map<uint32_t, PageBuf> dirty_;  // pages written but kept (write-back)
     uint64_t generation_ = 1;
-
-    // The cache keeps pages by the clock rule: a page read again since the hand last
-    // passed it is spared once, so the branch pages near the roots stay while leaves come
-    // and go.
-    // Slot i: the block (0: free), whether it was read since the hand passed, the page;
-    // kept apart so that the hand's round touches only the small arrays.
-    std::vector<uint32_t> slotBlock_;
-    std::vector<uint8_t> slotUsed_;
-    std::vector<PageBuf> slotPage_;
-    std::unordered_map<uint32_t, size_t> cacheIndex_;
-    size_t cacheCapacity_ = DefaultCachePages;
-    size_t cacheHand_ = 0;
+    bool mapWanted_ = true;   // SetMapping
+    bool mapFailed_ = false;  // mmap refused for this open: ReadAt only
 };
 
 }  // namespace Mdx

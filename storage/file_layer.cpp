@@ -21,8 +21,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -269,6 +271,7 @@ bool DirExists(const std::string& name) {
 // ---- File ----
 
 File::~File() {
+    Unmap();
     if (fd_ >= 0) close(fd_);
 }
 
@@ -278,8 +281,13 @@ File::File(File&& other) noexcept {
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
+        Unmap();
         if (fd_ >= 0) close(fd_);
         fd_ = other.fd_;
+        map_ = other.map_;
+        mapLength_ = other.mapLength_;
+        other.map_ = nullptr;
+        other.mapLength_ = 0;
         path_ = std::move(other.path_);
         share_ = other.share_;
         readOnly_ = other.readOnly_;
@@ -397,6 +405,7 @@ uint16_t File::Truncate(uint64_t size) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
+    Unmap();  // a shrunk file would leave mapped bytes that end the process when touched
     // A caller that already holds the share byte exclusively (a pack in progress) keeps it.
     const bool held = exclusiveHeld_;
     uint16_t rc = TakeExclusive();
@@ -449,7 +458,53 @@ void File::RestoreShare() {
     }
 }
 
+namespace {
+
+// A mapping shows other stations' writes only where every station writes through the same
+// page cache: a local file system. On a network share (NFS, SMB, ...) reads must go through
+// ReadAt, which the locks keep coherent.
+bool LocalFileSystem(int fd) {
+    struct statfs fs;
+    if (fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0xEF53:      // ext2/3/4
+        case 0x58465342:  // xfs
+        case 0x9123683E:  // btrfs
+        case 0x01021994:  // tmpfs
+        case 0x794C7630:  // overlayfs
+        case 0x2FC12FC1:  // zfs
+        case 0xF2F52010:  // f2fs
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+uint16_t File::Map(uint64_t length, const uint8_t** view) {
+    Unmap();
+    *view = nullptr;
+    if (fd_ < 0 || length == 0) return kInvalidHandle;
+    if (!LocalFileSystem(fd_)) return kAccessDenied;
+    if (length > static_cast<uint64_t>(SIZE_MAX)) return 8;
+    void* p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) return ErrnoToCode(errno, false);
+    map_ = static_cast<const uint8_t*>(p);
+    mapLength_ = length;
+    *view = map_;
+    return 0;
+}
+
+void File::Unmap() {
+    if (map_ == nullptr) return;
+    munmap(const_cast<uint8_t*>(map_), static_cast<size_t>(mapLength_));
+    map_ = nullptr;
+    mapLength_ = 0;
+}
+
 uint16_t File::Close() {
+    Unmap();
     if (fd_ < 0) return 0;
     int r = close(fd_);
     int err = errno;

@@ -1,6 +1,8 @@
 // The one file layer under the table, memo, index and semaphore files: open, read-at,
 // write-at, size, truncate, sync, byte-range locks, erase and rename, with the engine's error
 // codes. Nothing else in the program calls open/pread/fcntl on those files.
+// Reads may also go through a read-only shared mapping of the file (Map), which sees every
+// write made through any handle since both go through the page cache.
 // Locks are open-file-description locks, so two handles of one process conflict like two
 // stations. Share modes are emulated with a lock on ShareByteOffset held by every open.
 // It is also the seam for fault-injection tests (FaultInjector below).
@@ -57,8 +59,24 @@ public:
     uint16_t WriteAt(uint64_t off, const void* buf, size_t n);
     uint16_t Size(uint64_t* size) const;
     // Truncates or extends. Takes the share byte exclusively for the duration and gives
-    // 32 when another handle has the file open.
+    // 32 when another handle has the file open. Drops this handle's mapping.
     uint16_t Truncate(uint64_t size);
+
+    // Maps the first `length` bytes read-only and shared, replacing any earlier mapping of
+    // this handle; *view receives its start. Writes through any handle, of this process or
+    // another, show through it at once. The length may reach past the file's end so that
+    // the file can grow without a new mapping, but a byte at or past the end the file has
+    // when it is read must not be touched (the process would get SIGBUS): readers check
+    // the length first. Since erase, truncate and recreate are refused while another
+    // handle holds the file, a length once seen stays safe for as long as this handle is
+    // open, apart from this handle's own Truncate, which drops the mapping. Length 0 or a
+    // closed file gives 6; a file on a network share (where other stations' writes need not
+    // show through a mapping) gives 5; a failed mmap its errno's code. The caller then reads
+    // with ReadAt.
+    uint16_t Map(uint64_t length, const uint8_t** view);
+    void Unmap();  // also done by Close, Truncate and the destructor
+    const uint8_t* MapView() const { return map_; }
+    uint64_t MapLength() const { return mapLength_; }
     uint16_t Sync();
     // Non-blocking exclusive byte-range lock; a conflict gives 33.
     uint16_t Lock(uint64_t off, uint64_t len);
@@ -81,6 +99,8 @@ private:
     bool exclusiveHeld_ = false;  // the share byte is write-locked by this handle
     bool readOnly_ = false;  // opened with Access::ReadOnly: writes are refused with 5
     bool writable_ = false;  // the descriptor is open for writing (write locks possible)
+    const uint8_t* map_ = nullptr;  // read-only shared mapping of the first mapLength_ bytes
+    uint64_t mapLength_ = 0;
 };
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.
