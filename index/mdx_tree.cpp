@@ -160,14 +160,8 @@ uint16_t MdxTag::StepLeaf(bool forward, bool* moved) {
     return 0;
 }
 
-// After a descent: settles on an entry, stepping to the neighbouring leaf when the leaf
-// slot lies outside the leaf's entries.
-uint16_t MdxTag::Normalise(bool forward) {
-    const Level& leaf = path_.back();
-    if (leaf.index >= 0 && leaf.index < Count(leaf.page)) {
-        TakeCurrent();
-        return 0;
-    }
+// Moves to the first (or last) entry of the next (or previous) leaf, or to the end.
+uint16_t MdxTag::StepToNeighbour(bool forward) {
     bool moved = false;
     uint16_t rc = StepLeaf(forward, &moved);
     if (rc != 0) {
@@ -180,6 +174,17 @@ uint16_t MdxTag::Normalise(bool forward) {
         state_ = forward ? State::AtEnd : State::AtBegin;
     }
     return 0;
+}
+
+// After a descent: settles on an entry, stepping to the neighbouring leaf when the leaf
+// slot lies outside the leaf's entries.
+uint16_t MdxTag::Normalise(bool forward) {
+    const Level& leaf = path_.back();
+    if (leaf.index >= 0 && leaf.index < Count(leaf.page)) {
+        TakeCurrent();
+        return 0;
+    }
+    return StepToNeighbour(forward);
 }
 
 uint16_t MdxTag::Seek(const uint8_t* key, size_t len) {
@@ -256,18 +261,7 @@ uint16_t MdxTag::Advance(bool forward) {
         TakeCurrent();
         return 0;
     }
-    bool moved = false;
-    uint16_t rc = StepLeaf(forward, &moved);
-    if (rc != 0) {
-        state_ = State::None;
-        return rc;
-    }
-    if (moved) {
-        TakeCurrent();
-    } else {
-        state_ = forward ? State::AtEnd : State::AtBegin;
-    }
-    return 0;
+    return StepToNeighbour(forward);
 }
 
 uint16_t MdxTag::Next() {

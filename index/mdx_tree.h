@@ -114,6 +114,7 @@ private:
     uint16_t Descend(uint32_t from, Mode mode, const uint8_t* key, size_t len);
     uint16_t StepLeaf(bool forward, bool* moved);
     uint16_t Normalise(bool forward);
+    uint16_t StepToNeighbour(bool forward);
     void TakeCurrent();
     uint16_t Refind(bool* exact);
     uint16_t Advance(bool forward);

@@ -15,46 +15,25 @@
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/tz_common.h"
+#include "tests/storage/table_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace ndxtest {
 
 inline void ResetEngine() {
-    Dbf4::CloseAll();
-    TzCommon::ResetErrorState();
-    TzCommon::ResetDateSettings();
-    Dbf4::settings() = Dbf4::Settings();
-    TzDbfLow::settings() = TzDbfLow::Settings();
+    kjtest::ResetEngine();
     TzNdx::Install();
     TzNdx::SetExact(false);
     TzCommon::SetDateStyle(3);  // DD-MM-YYYY
     TzCommon::SetCenturyFlag(true);
 }
 
-class NdxTest : public ::testing::Test {
+class NdxTest : public kjtest::TableTest {
 protected:
     void SetUp() override {
         ResetEngine();
         TzCommon::SetErrorChecking(0);  // index failures raise ETzError
     }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-    }
-    std::string Path(const std::string& name) const { return dir_.file(name); }
-    bool Create(const std::string& name, const std::vector<TzDbfLow::FieldDef>& fields) {
-        Dbf4::WorkArea scratch;
-        bool ok = TzDbfLow::CreateDbf(scratch, Path(name), fields);
-        EXPECT_TRUE(ok) << TzCommon::LastErrorMessage();
-        return ok;
-    }
-    void Open(int n, const std::string& command) {
-        Dbf4::Select(n);
-        Dbf4::Use(command);
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
-    }
-
-    kjtest::TempDir dir_;
 };
 
 inline void SetC(int field, const std::string& v) {
