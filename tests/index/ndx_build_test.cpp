@@ -1,10 +1,12 @@
 // The index build through the engine: several tags from one pass over the table (spilled
 // runs, descending, unique and FOR tags), the tag table when a tag is added, the disk-space
 // check, the progress callback, and the engine's error texts.
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
+#include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
 
 namespace {
@@ -281,6 +283,63 @@ TEST_F(NdxBuildTest, EngineErrorTexts) {
     t = Raised([] { TzNdx::SetIndexTo("short.mdx"); });
     EXPECT_NE(t.find("Unable to open index: "), std::string::npos) << t;
     EXPECT_EQ(TzNdx::Mdx(), "");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace ndxtest;
+
+// The name trees of the case and postings indexes: a binary search tree over the tag names in
+// tag-number order, left when smaller, right when equal or greater.
+TEST_F(NdxTest, NameTreesOfTheCaseAndPostingsIndexes) {
+    struct Case {
+        const char* table;
+        std::vector<TzDbfLow::FieldDef> fields;
+        std::vector<TzNdx::TagDescriptor> tags;
+        std::vector<std::array<int, 3>> links;  // left, right, parent of tags 1..n
+    };
+    const std::vector<Case> cases = {
+        {"sager.dbf",
+         {{"SAGS_NR", 'C', 10, 0}, {"SAG_ANSVAR", 'C', 5, 0}, {"SAG_KUNDE", 'C', 10, 0},
+          {"SAG_AFSLUT", 'D', 8, 0}},
+         {{"SAGSNR", "UPPER(SAGS_NR)", "", false, false},
+          {"SAGSANS", "UPPER(SAG_ANSVAR)+UPPER(SAGS_NR)", "", false, false},
+          {"SAGSKUND", "UPPER(SAG_KUNDE)+UPPER(SAGS_NR)", "", false, false},
+          {"SAGSAFSLUT", "DTOS(SAG_AFSLUT)+UPPER(SAGS_NR)", "", false, false}},
+         {{{2, 0, 0}}, {{4, 3, 1}}, {{0, 0, 2}}, {{0, 0, 2}}}},
+        {"poster.dbf",
+         {{"POST_SAG", 'C', 10, 0}, {"POST_ANS", 'C', 5, 0}, {"POST_TMU", 'C', 10, 0},
+          {"POST_FNR", 'C', 16, 0}, {"POST_DATO", 'D', 8, 0}, {"POST_PRI", 'N', 5, 0}},
+         {{"POSTSAG", "UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
+          {"POSTANS", "UPPER(POST_ANS)+DTOS(POST_DATO)", "", false, false},
+          {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)",
+           "", false, false},
+          {"POSTFNR", "POST_FNR+UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
+          {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)",
+           "", false, false}},
+         {{{2, 3, 0}}, {{0, 4, 1}}, {{5, 0, 1}}, {{0, 0, 2}}, {{0, 0, 3}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        ASSERT_TRUE(Create(c.table, c.fields));
+        Open(1, Path(c.table));
+        ASSERT_TRUE(TzNdx::MakeIndex(c.tags));
+        Dbf4::CloseArea();
+        const std::string mdx = kjtest::ReadFile(TzCommon::ForceExtension(Path(c.table), "MDX"));
+        ASSERT_GE(mdx.size(), 2048u);
+        EXPECT_EQ(uint8_t(mdx[28]), c.tags.size());  // tags in use
+        for (size_t n = 1; n <= c.tags.size(); ++n) {
+            const size_t e = 512 + 32 * n;
+            EXPECT_EQ(std::string(mdx.c_str() + e + 4), c.tags[n - 1].name) << n;
+            EXPECT_EQ(uint8_t(mdx[e + 16]), c.links[n - 1][0]) << n;
+            EXPECT_EQ(uint8_t(mdx[e + 17]), c.links[n - 1][1]) << n;
+            EXPECT_EQ(uint8_t(mdx[e + 18]), c.links[n - 1][2]) << n;
+            EXPECT_EQ(uint8_t(mdx[e + 19]), 2) << n;
+            EXPECT_EQ(mdx[e + 20], 'C') << n;  // every key here is text
+        }
+    }
 }
 
 }  // namespace
