@@ -20,6 +20,17 @@ std::vector<TzDbfLow::FieldDef> PostingsLayout() {
             {"POST_PRI", 'N', 5, 0},   {"FILLER", 'C', 17, 0}};
 }
 
+const std::vector<TagText>& PostingsTags() {
+    static const std::vector<TagText> tags = {
+        {"POSTSAG", "UPPER(POST_SAG)+DTOS(POST_DATO)"},
+        {"POSTANS", "UPPER(POST_ANS)+DTOS(POST_DATO)"},
+        {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)"},
+        {"POSTFNR", "POST_FNR+UPPER(POST_SAG)+DTOS(POST_DATO)"},
+        {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)"},
+    };
+    return tags;
+}
+
 BenchDir::BenchDir() {
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/kj-bench-XXXXXX";

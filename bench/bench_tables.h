@@ -12,6 +12,13 @@ namespace kjbench {
 // The postings table's fields (record length 187).
 std::vector<TzDbfLow::FieldDef> PostingsLayout();
 
+// The postings index's five tags: name and key expression.
+struct TagText {
+    const char* name;
+    const char* expression;
+};
+const std::vector<TagText>& PostingsTags();
+
 // A fresh folder under $TMPDIR (else /tmp) for one benchmark run; removed by the destructor.
 class BenchDir {
 public:

@@ -13,15 +13,12 @@ namespace {
 
 using namespace ndxtest;
 
-const std::vector<TzNdx::TagDescriptor> kPostTags = {
-    {"POSTSAG", "UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
-    {"POSTANS", "UPPER(POST_ANS)+DTOS(POST_DATO)", "", false, false},
-    {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)", "",
-     false, false},
-    {"POSTFNR", "POST_FNR+UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
-    {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)", "",
-     false, false},
-};
+const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
+    std::vector<TzNdx::TagDescriptor> tags;
+    for (const kjbench::TagText& t : kjbench::PostingsTags())
+        tags.push_back({t.name, t.expression, "", false, false});
+    return tags;
+}();
 
 constexpr int kStations = 4;
 constexpr int kAppends = 150;
