@@ -220,23 +220,7 @@ uint16_t MdxTag::StepOverEqual(const uint8_t* key, uint32_t recno, bool* found) 
             *found = true;
             return 0;
         }
-        Level& leaf = path_.back();
-        if (leaf.index + 1 < Count(leaf.page)) {
-            ++leaf.index;
-            TakeCurrent();
-            continue;
-        }
-        bool moved = false;
-        uint16_t rc = StepLeaf(true, &moved);
-        if (rc != 0) {
-            state_ = State::None;
-            return rc;
-        }
-        if (moved) {
-            TakeCurrent();
-        } else {
-            state_ = State::AtEnd;
-        }
+        if (uint16_t rc = Advance(true)) return rc;
     }
     return 0;
 }

@@ -124,8 +124,9 @@ bool UpdateMemoHeader(WorkArea& area, MemoDescriptor& d) {
     return ok;
 }
 
-bool WriteGroupHeader(MemoDescriptor& d, uint8_t type, int64_t block, uint32_t length) {
-    uint8_t h[kGroupHeaderSize];
+// The block header in front of a memo's text: FoxPro's type word and big-endian length, or
+// dBASE IV's FF FF 08 00 mark and little-endian length counting the header itself.
+void MakeGroupHeader(uint8_t type, uint32_t length, uint8_t* h) {
     if (type == kFoxPro) {
         PutBE32(h, 1);
         PutBE32(h + 4, length);
@@ -136,6 +137,11 @@ bool WriteGroupHeader(MemoDescriptor& d, uint8_t type, int64_t block, uint32_t l
         h[3] = 0x00;
         PutLE32(h + 4, length + uint32_t(kGroupHeaderSize));
     }
+}
+
+bool WriteGroupHeader(MemoDescriptor& d, uint8_t type, int64_t block, uint32_t length) {
+    uint8_t h[kGroupHeaderSize];
+    MakeGroupHeader(type, length, h);
     if (d.file.WriteAt(uint64_t(block) * d.blockSize, h, sizeof h) != 0) {
         SetError(29, d.fileName + " [WriteGroupHeader()]");
         return false;
@@ -739,16 +745,7 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
             }
         }
         uint8_t h[kGroupHeaderSize];
-        if (d->type == kFoxPro) {
-            PutBE32(h, 1);
-            PutBE32(h + 4, L);
-        } else {
-            h[0] = 0xFF;
-            h[1] = 0xFF;
-            h[2] = 0x08;
-            h[3] = 0x00;
-            PutLE32(h + 4, L + uint32_t(kGroupHeaderSize));
-        }
+        MakeGroupHeader(d->type, L, h);
         data.assign(reinterpret_cast<const char*>(h), sizeof h);
         data += text;
     }
