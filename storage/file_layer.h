@@ -132,4 +132,9 @@ struct FaultInjector {
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it
 FaultInjector* CurrentFaultInjector();
 
+// Named steps for kill tests. When the environment variable KJ_STOP_AT names this step
+// (read at the first call in the process), the process stops itself with SIGSTOP, so a test
+// that waits for the stop can kill it exactly there. Costs one comparison when unset.
+void StopPoint(const char* name);
+
 }  // namespace tz

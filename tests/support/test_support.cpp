@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,7 +68,11 @@ Child::Child(const std::string& filter, const std::map<std::string, std::string>
         close(fromChild[0]);
         close(fromChild[1]);
         setenv("KJ_CHILD", "1", 1);
-        for (const auto& [k, v] : args) setenv(("KJ_CHILD_" + k).c_str(), v.c_str(), 1);
+        for (const auto& [k, v] : args) {
+            // Keys that are already engine variables (KJ_STOP_AT, ...) are set as given.
+            std::string name = k.rfind("KJ_", 0) == 0 ? k : "KJ_CHILD_" + k;
+            setenv(name.c_str(), v.c_str(), 1);
+        }
         std::string f = "--gtest_filter=" + filter;
         execl(self.c_str(), self.c_str(), f.c_str(), "--gtest_brief=1", (char*)nullptr);
         _exit(127);
@@ -88,7 +93,7 @@ Child::~Child() {
     }
 }
 
-std::string Child::ReadLine() {
+std::string Child::ReadLine(int timeoutMs) {
     for (;;) {
         size_t nl = pending_.find('\n');
         if (nl != std::string::npos) {
@@ -97,6 +102,11 @@ std::string Child::ReadLine() {
             // Lines from gtest itself are not ours: ours start with "@".
             if (!line.empty() && line[0] == '@') return line.substr(1);
             continue;
+        }
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) {
+            ADD_FAILURE() << "helper process said nothing for " << timeoutMs << " ms";
+            return std::string();
         }
         char buf[512];
         ssize_t n = read(out_, buf, sizeof buf);
@@ -127,6 +137,30 @@ int Child::Wait() {
 
 void Child::Kill() {
     if (pid_ > 0 && !waited_) kill(pid_, SIGKILL);
+}
+
+bool Child::WaitStopped(int timeoutMs) {
+    if (pid_ <= 0 || waited_) return false;
+    for (int waitedMs = 0; waitedMs <= timeoutMs; waitedMs += 2) {
+        int status = 0;
+        pid_t r = waitpid(pid_, &status, WNOHANG | WUNTRACED);
+        if (r == pid_) {
+            if (WIFSTOPPED(status)) return true;
+            waited_ = true;
+            status_ = status;
+            return false;
+        }
+        if (r < 0) return false;
+        usleep(2000);
+    }
+    return false;
+}
+
+void Child::KillAndReap() {
+    if (pid_ <= 0 || waited_) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+    waited_ = true;
 }
 
 bool IsChild() { return std::getenv("KJ_CHILD") != nullptr; }

@@ -28,16 +28,22 @@ private:
 // standard input and output, one line at a time.
 class Child {
 public:
-    // filter: the --gtest_filter of the helper case; args become KJ_CHILD_<key> variables.
+    // filter: the --gtest_filter of the helper case; args become KJ_CHILD_<key> variables,
+    // except keys that begin with KJ_ (KJ_STOP_AT), which are set as they are.
     Child(const std::string& filter, const std::map<std::string, std::string>& args);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
-    std::string ReadLine();  // empty at end of output
+    std::string ReadLine(int timeoutMs = 60000);  // empty at end of output or time-out
     void WriteLine(const std::string& line);
     void CloseInput();
     int Wait();              // exit code (128 + signal when killed by one)
     void Kill();
+    // Waits at most timeoutMs for the helper to stop itself at a named step (KJ_STOP_AT,
+    // see tz::StopPoint); false when it ended or ran on instead.
+    bool WaitStopped(int timeoutMs);
+    // Kills the helper and reaps it (bounded).
+    void KillAndReap();
     int pid() const { return pid_; }
 
 private:
