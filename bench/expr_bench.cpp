@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_tables.h"
-#include "index/expr_eval.h"
+#include "expr/expr_eval.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
 

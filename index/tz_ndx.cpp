@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "index/key_encoding.h"
+#include "expr/key_encoding.h"
 #include "index/tz_ndx_build.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "index/expr_eval.h"
+#include "expr/expr_eval.h"
 #include "index/mdx_format.h"
 #include "index/mdx_semaphore.h"
 #include "index/mdx_tree.h"

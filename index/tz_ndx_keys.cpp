@@ -2,7 +2,7 @@
 // keeping every tag up to date when a record is appended or rewritten.
 #include <cstring>
 
-#include "index/key_encoding.h"
+#include "expr/key_encoding.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/code_page.h"

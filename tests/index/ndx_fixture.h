@@ -78,7 +78,7 @@ inline std::vector<int32_t> Walk(bool forward) {
 
 }  // namespace ndxtest
 
-#include "index/expr_eval.h"
+#include "expr/expr_eval.h"
 
 namespace ndxtest {
 

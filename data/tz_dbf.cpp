@@ -1,0 +1,753 @@
+// TTzCDataSet, TTzFileDataSet and TTzDbf: dBASE-style commands, opening by file name,
+// index opening and building, and the lock-with-retry operations.
+#include "data/tz_dbf.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "data/dbf_fields.h"
+#include "index/mdx_semaphore.h"
+#include "data/tz_messages.h"
+#include "index/tz_ndx.h"
+#include "index/tz_ndx_build.h"
+#include "storage/dbf_low.h"
+#include "storage/file_layer.h"
+#include "storage/memo.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace TzDs {
+
+using namespace Db;
+
+namespace {
+
+// Restores the engine's error-checking switch at the end of a scope.
+class CheckingOff {
+  public:
+    CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
+    ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
+    CheckingOff(const CheckingOff&) = delete;
+    CheckingOff& operator=(const CheckingOff&) = delete;
+
+  private:
+    uint8_t old_;
+};
+
+std::string KindText(char kind, bool expected, const Dbf4::FieldEntry* f) {
+    switch (kind) {
+        case 'C':
+            return expected ? "character" : "Character";
+        case 'D':
+            return expected ? "date" : "Date";
+        case 'L':
+            return expected ? "logical" : "Logical";
+        case 'M':
+            return expected ? "memo" : "Memo";
+        case 'N':
+        case 'F':
+        case 'R':
+            if (expected)
+                return kind == 'R' ? "numeric, with decimals" : "numeric, without decimals";
+            return "Numeric, width: " + std::to_string(f ? f->length : 0) +
+                   " decimals: " + std::to_string(f ? f->decimals : 0);
+        default:
+            return std::string(1, kind);
+    }
+}
+
+bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
+    const bool numeric = f.type == 'N' || f.type == 'F';
+    switch (kind) {
+        case 'C':
+        case 'D':
+        case 'L':
+        case 'M':
+            return f.type != kind;
+        case 'N':
+            return !numeric || f.decimals != 0;
+        case 'R':
+            return !numeric || f.decimals == 0;
+        default:
+            return false;
+    }
+}
+
+// The semaphore file shows stations that have the index open (byte 0 of its record).
+bool SemaphoreInUse(const std::string& sem) {
+    if (!TzUtils::FileExists(sem)) return false;
+    tz::File f;
+    if (f.Open(sem, tz::Access::ReadOnly, tz::ShareMode::DenyNone) != 0) return true;
+    uint8_t b = 0;
+    size_t got = 0;
+    f.ReadAt(Mdx::Sem::Stations, &b, 1, &got);
+    return got == 1 && b != 0;
+}
+
+TTzProgress100* g_progress = nullptr;
+void ProgressStep() {
+    if (g_progress) g_progress->Step();
+}
+
+}  // namespace
+
+// ---- TTzCDataSet --------------------------------------------------------------------------
+
+void TTzCDataSet::AppendRec() {
+    SelectArea("AppendRec");
+    Dbf4::Append();
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+void TTzCDataSet::AppendFrom(const std::string& fileName) {
+    SelectArea("AppendFrom");
+    Dbf4::AppendFrom(fileName);
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+void TTzCDataSet::DeleteRec() {
+    SelectArea("DeleteRec");
+    Dbf4::DeleteRec();
+    AfterCommandHook();
+    if (HideDeletedRecs && !ControlsDisabled()) {
+        SelectArea("DeleteRec");
+        Dbf4::Unlock();
+    }
+    ResyncFromArea();
+}
+
+bool TTzCDataSet::Pack() {
+    SelectArea("Pack");
+    bool r = Dbf4::Pack();
+    AfterCommandHook();
+    ResyncFromArea();
+    return r;
+}
+
+void TTzCDataSet::ReplaceRec() {
+    SelectArea("ReplaceRec");
+    Dbf4::Replace();
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+bool TTzCDataSet::Zap() {
+    SelectArea("Zap");
+    bool r = Dbf4::Zap();
+    AfterCommandHook();
+    ResyncFromArea();
+    return r;
+}
+
+bool TTzCDataSet::AssignUserPointer(uint8_t*& pointer, int size) {
+    SelectArea("AssignUserPointer");
+    Dbf4::WorkArea* a = Area();
+    if (size == a->nativeSize) {
+        pointer = Dbf4::NativeOf(*a);
+        return true;
+    }
+    TzCommon::SetError(266, std::string(kMsgUserBuffer) + " [" + Name() +
+                                ".AssignUserPointer()] for " + Dbf4::DbfName());
+    return false;
+}
+
+void TTzCDataSet::ClearRecord() {
+    Edit();
+    BufferToArea(ActiveBuffer(), -1);
+    SelectArea("ClearRecord");
+    Dbf4::ClearRecord();
+    AreaToBuffer(ActiveBuffer());
+    if (!ControlsDisabled()) {
+        DataEvent(deLayoutChange, 0);
+        SetModified(true);
+    }
+}
+
+bool TTzCDataSet::Deleted() {
+    SelectArea("Deleted");
+    return Dbf4::Deleted();
+}
+
+int TTzCDataSet::FieldCountOfTable() {
+    SelectArea("FieldCount");
+    return Dbf4::FieldCount();
+}
+
+void TTzCDataSet::Go(int32_t n) {
+    SelectArea("Go");
+    Dbf4::Go(n);
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+bool TTzCDataSet::IsFilterOn() {
+    SelectArea("IsFilterOn");
+    return Dbf4::IsFilterOn();
+}
+
+bool TTzCDataSet::IsWhileOn() {
+    SelectArea("IsWhileOn");
+    return Dbf4::IsWhileOn();
+}
+
+int32_t TTzCDataSet::RecCount() {
+    SelectArea("RecCount");
+    return Dbf4::RecCount();
+}
+
+void TTzCDataSet::Search(const std::string& text, uint8_t& field, bool fromFirst) {
+    SelectArea("Search");
+    Dbf4::Search(text, field, fromFirst);
+    AfterCommandHook();
+    SelectArea("Search");
+    if (!Dbf4::dEOF() && !Dbf4::dBOF()) ResyncFromArea();
+}
+
+void TTzCDataSet::SetCondition(const char* operation, const std::string& expression, bool isWhile) {
+    SelectArea(operation);
+    std::string message;
+    {
+        CheckingOff off;
+        TzCommon::ErrorWord = 0;
+        if (isWhile)
+            Dbf4::Set_While_To(expression);
+        else
+            Dbf4::Set_Filter_To(expression);
+        const bool on = isWhile ? Dbf4::IsWhileOn() : Dbf4::IsFilterOn();
+        if (TzCommon::ErrorWord != 0 || (!TzCommon::AllTrim(expression).empty() && !on)) {
+            message = TzCommon::LastErrorMessage();
+            if (message.empty()) message = "Invalid expression: " + expression;
+            message += " [" + Name() + "." + operation + "]";
+            if (isWhile)
+                Dbf4::Set_While_To("");
+            else
+                Dbf4::Set_Filter_To("");
+            TzCommon::ClearError();
+            TzCommon::ErrorWord = 0;
+        }
+    }
+    if (!message.empty()) {
+        ResyncFromArea();
+        throw TzCommon::ETzError(message);
+    }
+}
+
+void TTzCDataSet::SetFilterTo(const std::string& expression) {
+    SetCondition("SetFilterTo", expression, false);
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+void TTzCDataSet::SetRelationTo(Dbf4::RelationProc relation) {
+    SelectArea("SetRelationTo");
+    Dbf4::Set_Relation_To(relation);
+}
+
+void TTzCDataSet::SetWhileTo(const std::string& expression) {
+    SetCondition("SetWhileTo", expression, true);
+    SelectArea("SetWhileTo");
+    if (Dbf4::IsWhileOn() && !Dbf4::WhileHolds()) {
+        Dbf4::Set_While_To("");
+        TzCommon::SetError(1103, kMsgNotInWhileRange);
+        return;
+    }
+    AfterCommandHook();
+    ResyncFromArea();
+}
+
+int TTzCDataSet::CheckedField(const char* operation, const std::string& nameIn, char kind) {
+    std::string name = nameIn.substr(0, 10);
+    SelectArea(operation);
+    int n = Dbf4::FieldNo(name);
+    Dbf4::WorkArea* a = Area();
+    if (n < 1 || !a || n > int(a->fields.size())) {
+        TzCommon::SetError(
+            220, FormatText(kMsgFieldNotIn, {name, Dbf4::DbfName()}) + " [" + operation + "]");
+        return 0;
+    }
+    const Dbf4::FieldEntry& f = a->fields[n - 1];
+    if (Mismatch(kind, f)) {
+        TzCommon::SetError(
+            220, FormatText(kMsgTypeExpected, {operation, name, KindText(kind, true, nullptr), name,
+                                               KindText(f.type, false, &f)}));
+        return 0;
+    }
+    return n;
+}
+
+std::string TTzCDataSet::GetCField(const std::string& name) {
+    int n = CheckedField("GetCField", name, 'C');
+    if (n == 0) return std::string();
+    const uint8_t* p = Dbf4::FieldAddress(n);
+    return std::string(reinterpret_cast<const char*>(p) + 1, p[0]);
+}
+
+bool TTzCDataSet::GetLField(const std::string& name) {
+    int n = CheckedField("GetLField", name, 'L');
+    if (n == 0) return false;
+    return *Dbf4::FieldAddress(n) != 0;
+}
+
+bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
+                         TLocateOptions options) {
+    CheckBrowseMode();
+    SelectArea("Locate");
+    std::vector<Dbf4::LocateValue> values(keyValues.begin(), keyValues.end());
+    if (!(options & loPartialKey)) {
+        // An exact match compares the whole field: a C value is padded to the field's width.
+        size_t from = 0;
+        for (size_t i = 0; i < values.size(); ++i) {
+            size_t semi = keyFields.find(';', from);
+            std::string name = TzCommon::AllTrim(
+                keyFields.substr(from, semi == std::string::npos ? semi : semi - from));
+            name = name.substr(0, name.find(' '));
+            const int n = Dbf4::FieldNo(name);
+            Dbf4::WorkArea* a = Area();
+            if (n >= 1 && a && a->fields[n - 1].type == 'C' &&
+                keyValues[i].size() < a->fields[n - 1].length)
+                values[i] = TzUtils::PadRight(keyValues[i], a->fields[n - 1].length);
+            if (semi == std::string::npos) break;
+            from = semi + 1;
+        }
+        TzCommon::ErrorWord = 0;
+    }
+    unsigned opts = 0;
+    if (options & loCaseInsensitive) opts |= Dbf4::kLocateNoCase;
+    if (!(options & loPartialKey)) opts |= Dbf4::kLocateExact;
+    bool r = Dbf4::Locate(keyFields, values, opts);
+    AfterCommandHook();
+    ResyncFromArea();
+    return r;
+}
+
+// ---- TTzFileDataSet -----------------------------------------------------------------------
+
+TTzFileDataSet::TTzFileDataSet(const std::string& name) : TTzCDataSet(name) {
+    TzNdx::Install();
+    Memo::Install();
+}
+
+TTzFileDataSet::~TTzFileDataSet() {
+    Destroying();
+}
+
+void TTzFileDataSet::SetExclusive(bool on) {
+    if (exclusive_ == on) return;
+    const bool was = Active();
+    if (was) Close();
+    exclusive_ = on;
+    if (was) Open();
+}
+
+bool TTzFileDataSet::OpenTable(const std::string& fileName) {
+    if (CreateIfNotFound && !TzUtils::FileExists(fileName)) {
+        if (!CreateTableFromFields(Name(), fileName, &DbfFields()))
+            ShowText(FormatText(kMsgCouldNotCreate, {DbfFileName()}));
+        TzCommon::ErrorWord = 0;
+        TzCommon::ClearError();
+    }
+    std::string command = fileName;
+    if (exclusive_) command += " EXCLUSIVE";
+    std::string alias = TzCommon::AllTrim(Name());
+    if (!alias.empty()) command += " ALIAS " + alias;
+    const bool oldFix = TzDbfLow::settings().fixCountOnOpen;
+    const bool oldReadOnly = Dbf4::settings().readOnlyOverride;
+    TzDbfLow::settings().fixCountOnOpen = AutoFixRecCount;
+    Dbf4::settings().readOnlyOverride = ReadOnly;
+    if (OemToAnsiProc || AnsiToOemProc)
+        Dbf4::UseEx(command, nullptr, 0, OemToAnsiProc, AnsiToOemProc);
+    else
+        Dbf4::Use(command);
+    TzDbfLow::settings().fixCountOnOpen = oldFix;
+    bool ok = TzCommon::ErrorWord == 0 && Dbf4::Current();
+    if (ok) {
+        area_ = Dbf4::CurrentWorkArea();
+        try {
+            OpenIndexes();
+        } catch (...) {
+            Dbf4::settings().readOnlyOverride = oldReadOnly;
+            Dbf4::CloseArea();
+            area_ = 0;
+            throw;
+        }
+    }
+    Dbf4::settings().readOnlyOverride = oldReadOnly;
+    return ok;
+}
+
+void TTzFileDataSet::OpenIndexes() {
+    std::vector<TagDef> tags = ParseIndexList(indexList_);
+    TCreateIndexType mode = CreateIndex;
+    if (!tags.empty()) {
+        Dbf4::SetProductionIndex(true);
+    } else {
+        if (!Dbf4::HasProductionIndex()) return;
+        mode = ciNever;
+    }
+    const std::string table = Dbf4::DbfName();
+    const std::string mdx = TzCommon::ForceExtension(table, "MDX");
+    if (mode == ciNever) {
+        TzNdx::SetIndexTo(mdx);
+        return;
+    }
+    {
+        CheckingOff off;
+        if (TzUtils::FileExists(mdx)) {
+            const std::string sem = Mdx::SemaphoreFileName(table);
+            const bool inUse = SemaphoreInUse(sem);
+            if (!inUse && TzUtils::FileExists(sem)) TzUtils::EraseFiles(sem);
+            if ((mode == ciAlways || mode == ciVerifyHeader) && inUse) mode = ciNotFound;
+            TzCommon::ErrorWord = 0;
+        } else {
+            mode = ciAlways;
+        }
+        auto rebuildable = [] {
+            uint16_t e = TzCommon::ErrorWord;
+            return e == 2 || e == 222 || e == 223;
+        };
+        if (mode == ciVerifyHeader) {
+            mode = ciAlways;
+            try {
+                TzNdx::SetIndexTo(mdx);
+            } catch (const TzCommon::ETzError&) {
+                if (!rebuildable()) throw;
+            }
+            if (TzCommon::ErrorWord == 0) {
+                std::vector<TagDef> found;
+                for (int n = 1; n <= TzNdx::TagCount(); ++n)
+                    found.push_back({TzNdx::TagName(n), TzNdx::TagExpression(n),
+                                     TzNdx::TagForCondition(n), TzNdx::TagDescending(n),
+                                     TzNdx::TagUnique(n)});
+                std::vector<std::string> a = IndexListLines(found);
+                std::vector<std::string> b(indexList_.begin(),
+                                           indexList_.begin() + tags.size() * 2);
+                bool same = a.size() == b.size();
+                for (size_t i = 0; same && i < a.size(); ++i)
+                    same = TzUtils::AnsiUpper(TzCommon::TrimRight(a[i])) ==
+                           TzUtils::AnsiUpper(TzCommon::TrimRight(b[i]));
+                if (same) return;  // open and matching
+                TzNdx::CloseIndex();
+            }
+            TzCommon::ErrorWord = 0;
+            TzCommon::ClearError();
+        }
+        if (mode == ciNotFound) {
+            try {
+                TzNdx::SetIndexTo(mdx);
+            } catch (const TzCommon::ETzError&) {
+                if (!rebuildable()) throw;
+            }
+            if (rebuildable()) {
+                mode = ciAlways;
+                TzCommon::ErrorWord = 0;
+                TzCommon::ClearError();
+            }
+        }
+    }
+    if (mode != ciAlways) return;
+    std::vector<TzNdx::TagDescriptor> descs;
+    for (const TagDef& t : tags)
+        descs.push_back({t.name, t.expr, t.forExpr, t.descending, t.unique});
+    bool canMake = true;
+    OnBeforeMakeIndex(*this, mdx, canMake);
+    if (!canMake) {
+        Dbf4::SetProductionIndex(false);
+        return;
+    }
+    {
+        std::unique_ptr<TTzProgress100> progress;
+        if (ShowProgress) progress = std::make_unique<TTzProgress100>("Indexing " + mdx + "...");
+        g_progress = progress.get();
+        TzNdx::SetProgressProc(progress ? &ProgressStep : nullptr, progress ? 100 : 0);
+        try {
+            TzNdx::MakeIndex(descs, mdx);
+        } catch (...) {
+            TzNdx::SetProgressProc(nullptr, 0);
+            g_progress = nullptr;
+            throw;
+        }
+        TzNdx::SetProgressProc(nullptr, 0);
+        g_progress = nullptr;
+    }
+    OnAfterMakeIndex(*this, mdx);
+    if (TzCommon::ErrorWord == 0) TzNdx::SetIndexTo(mdx);
+}
+
+template <class Command>
+void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLockFailedEvent& event,
+                              const char* word, Command command) {
+    if (ReadOnly) return;
+    for (;;) {
+        SelectArea(areaName);
+        const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
+        if (granted) {
+            command();
+            const uint16_t code = TzCommon::ErrorWord;
+            std::string message = code ? TzCommon::LastErrorMessage() : std::string();
+            SelectArea(areaName);
+            Dbf4::Unlock();
+            if (code != 0) {
+                TzCommon::ErrorWord = 0;
+                throw TzCommon::ETzError(message.empty() ? TzCommon::ErrorText(code) : message);
+            }
+            return;
+        }
+        TzCommon::ErrorWord = 0;
+        bool retry = false;
+        if (event)
+            event(*this, retry);
+        else
+            ShowText(FormatText(kMsgLockFailed, {word}));
+        // A refused lock that is not retried never counts as written.
+        if (!retry) Abort();
+    }
+}
+
+void TTzFileDataSet::AppendWithLock() {
+    WithLock("s_AppendWithLock", LockKind::Append, OnALockFailedOnInsert, "Insert",
+             [] { Dbf4::Append(); });
+}
+
+void TTzFileDataSet::DeleteWithLock() {
+    WithLock("s_DeleteWithLock", LockKind::Record, OnRLockFailedOnDelete, "Delete",
+             [] { Dbf4::DeleteRec(); });
+}
+
+void TTzFileDataSet::RestoreWithLock() {
+    WithLock("s_RestoreWithLock", LockKind::Record, OnRLockFailedOnRestore, "Restore",
+             [] { Dbf4::RecallRec(); });
+}
+
+void TTzFileDataSet::ReplaceWithLock() {
+    WithLock("s_ReplaceWithLock", LockKind::Record, OnRLockFailedOnPost, "Post",
+             [] { Dbf4::Replace(); });
+}
+
+void TTzFileDataSet::Recall() {
+    CheckBrowseMode();
+    DoBeforeRestore();
+    UpdateCursorPos();
+    RestoreWithLock();
+    ResyncFromArea();
+    DoAfterRestore();
+}
+
+bool TTzFileDataSet::ALock() {
+    SelectArea("ALock");
+    return Dbf4::ALock();
+}
+
+bool TTzFileDataSet::FLock() {
+    SelectArea("FLock");
+    return Dbf4::FLock();
+}
+
+bool TTzFileDataSet::RLock() {
+    SelectArea("RLock");
+    return Dbf4::RLock();
+}
+
+bool TTzFileDataSet::UnLock() {
+    SelectArea("UnLock");
+    Dbf4::Unlock();
+    return TzCommon::ErrorWord == 0;
+}
+
+bool TTzFileDataSet::SearchKey(const char* operation, const std::string& keyIn, int how) {
+    CheckBrowseMode();
+    SelectArea(operation);
+    const std::string key = keyIn.substr(0, 100);
+    bool found = false;
+    if (how == 2) {
+        found = TzNdx::FindNear(key);
+    } else if (how == 1) {
+        const bool old = TzNdx::SetExact(true);
+        try {
+            found = TzNdx::Find(key);
+        } catch (...) {
+            if (!old) TzNdx::SetExact(false);
+            throw;
+        }
+        if (!old) TzNdx::SetExact(false);
+    } else {
+        found = TzNdx::Find(key);
+    }
+    SelectArea(operation);
+    if (Dbf4::dEOF())
+        Last();
+    else
+        ResyncFromArea();
+    return found;
+}
+
+bool TTzFileDataSet::Find(const std::string& key) {
+    return SearchKey("Find", key, 0);
+}
+bool TTzFileDataSet::FindExact(const std::string& key) {
+    return SearchKey("FindExact", key, 1);
+}
+bool TTzFileDataSet::FindNear(const std::string& key) {
+    return SearchKey("FindNear", key, 2);
+}
+
+void TTzFileDataSet::Reindex() {
+    SelectArea("Reindex");
+    TzNdx::Reindex();
+    ResyncFromArea();
+}
+
+std::string TTzFileDataSet::CurrentTag() {
+    SelectArea("CurrentTag");
+    return TzNdx::CurrentTagName().substr(0, 10);
+}
+
+std::string TTzFileDataSet::Mdx() {
+    SelectArea("Mdx");
+    return TzNdx::Mdx();
+}
+
+bool TTzFileDataSet::SetOrderToTag(const std::string& tag) {
+    CheckBrowseMode();
+    SelectArea("SetOrderToTag");
+    bool r = TzNdx::SetOrderToTag(tag.substr(0, 10));
+    ResyncFromArea();
+    return r;
+}
+
+bool TTzFileDataSet::Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
+                            TLocateOptions options) {
+    SelectArea("Locate");
+    // The controlling tag serves only when its key is exactly the one requested field (or
+    // UPPER of it, searched case-insensitively); anything else is searched sequentially.
+    const int order = TzNdx::Mdx().empty() ? 0 : TzNdx::CurrentOrder();
+    const std::string field = TzUtils::AnsiUpper(TzCommon::AllTrim(keyFields));
+    if (order > 0 && keyValues.size() == 1 && field.find(';') == std::string::npos &&
+        !field.empty()) {
+        std::string expr = TzUtils::AnsiUpper(TzCommon::AllTrim(TzNdx::TagExpression(order)));
+        expr.erase(std::remove(expr.begin(), expr.end(), ' '), expr.end());
+        std::string key = keyValues[0].substr(0, 255);
+        bool usable = expr == field;
+        if (!usable && (options & loCaseInsensitive) && expr == "UPPER(" + field + ")") {
+            usable = true;
+            key = TzUtils::AnsiUpper(key);
+        }
+        if (usable) {
+            int n = Dbf4::FieldNo(field);
+            Dbf4::WorkArea* a = Area();
+            bool character = n >= 1 && a && a->fields[n - 1].type == 'C';
+            if (character) {
+                if (options & loPartialKey) return Find(key);
+                return FindExact(TzUtils::PadRight(key, a->fields[n - 1].length));
+            }
+        }
+    }
+    return TTzCDataSet::Locate(keyFields, keyValues, options);
+}
+
+std::unique_ptr<TStream> TTzFileDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+    return std::make_unique<TTzBlobStream>(field, mode);
+}
+
+// ---- TTzBlobStream ------------------------------------------------------------------------
+
+namespace {
+
+TTzFileDataSet& FileDataSetOf(TField& field) {
+    auto* ds = dynamic_cast<TTzFileDataSet*>(field.DataSet());
+    if (!ds) DatabaseError(FormatMessage(SNoBlobSupport, {field.DisplayName()}));
+    return *ds;
+}
+
+}  // namespace
+
+TTzBlobStream::TTzBlobStream(TField& field, TBlobStreamMode mode)
+    : field_(field), dataSet_(FileDataSetOf(field)), mode_(mode) {
+    TTzDataSet& ds = dataSet_;
+    ds.DirectOpenClose(true);
+    ds.SelectArea("CreateBlobStream");
+    uint8_t* slot = Slot();
+    if (!slot) return;
+    std::memcpy(&oldBlock_, slot, 4);
+    Dbf4::WorkArea& area = *ds.Area();
+    const bool translate = ds.TableLanguage == tlOem;
+    if (mode_ == bmRead) {
+        open_ = Memo::OpenBlobStream(area, oldBlock_, Memo::kBlobRead, translate);
+        return;
+    }
+    open_ = Memo::OpenBlobStream(area, oldBlock_, Memo::kBlobWrite, translate);
+    if (!open_) return;
+    const int32_t block = Memo::DescriptorOf(area)->blob.block;
+    std::memcpy(slot, &block, 4);
+}
+
+uint8_t* TTzBlobStream::Slot() const {
+    TTzDataSet& ds = dataSet_;
+    const int no = field_.FieldNo();
+    TRecordBuffer buffer = ds.ActiveBuffer();
+    if (!buffer || no < 1 || no > int(ds.slots_.size()) || ds.slots_[no - 1].type != 'M')
+        return nullptr;
+    return buffer + ds.slots_[no - 1].offset;
+}
+
+size_t TTzBlobStream::Read(void* buffer, size_t count) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("ReadBlobStream");
+    if (!open_ || mode_ != bmRead) return 0;
+    const int64_t n = Memo::ReadBlobStream(*ds.Area(), buffer, int64_t(count));
+    return n > 0 ? size_t(n) : 0;
+}
+
+size_t TTzBlobStream::Write(const void* buffer, size_t count) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("WriteBlobStream");
+    if (!open_ || mode_ == bmRead) return 0;
+    const int64_t n = Memo::WriteBlobStream(*ds.Area(), buffer, int64_t(count));
+    if (n > 0) {
+        modified_ = true;
+        written_ += n;
+    }
+    return n > 0 ? size_t(n) : 0;
+}
+
+int64_t TTzBlobStream::Seek(int64_t offset, int origin) {
+    TTzDataSet& ds = dataSet_;
+    ds.SelectArea("SeekBlobStream");
+    if (!open_) return 0;
+    return Memo::SeekBlobStream(*ds.Area(), offset, origin);
+}
+
+TTzBlobStream::~TTzBlobStream() {
+    TTzDataSet& ds = dataSet_;
+    if (!ds.isOpen_ || !ds.Area()) return;  // the table was closed under the stream
+    Dbf4::WorkArea& area = *ds.Area();
+    int32_t block = 0;
+    if (open_ && mode_ != bmRead) {
+        const Memo::MemoDescriptor* d = Memo::DescriptorOf(area);
+        if (written_ > 0 && d)
+            block = d->blob.block;
+        else if (oldBlock_ != 0)
+            modified_ = true;  // an empty write clears the memo
+    }
+    try {
+        ds.SelectArea("DestroyBlobStream");
+        if (open_ && mode_ != bmRead) {
+            ds.Edit();
+            if (uint8_t* slot = Slot()) std::memcpy(slot, &block, 4);
+            ds.BufferToArea(ds.ActiveBuffer(), -1);
+        }
+    } catch (...) {
+        // The field keeps its old memo; the written blocks stay unreferenced.
+        if (uint8_t* slot = Slot()) std::memcpy(slot, &oldBlock_, 4);
+        modified_ = false;
+    }
+    if (open_) Memo::CloseBlobStream(area);
+    try {
+        if (modified_) ds.DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field_));
+        ds.DirectOpenClose(false);
+    } catch (...) {
+    }
+}
+
+}  // namespace TzDs

@@ -1,0 +1,238 @@
+#include "ui/dialog_service.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+#include "ui/text_codec.h"
+#include "storage/tz_common.h"
+
+namespace kjqt {
+
+namespace {
+
+// The answer a box gives when it is cancelled or dismissed.
+int CancelAnswer(unsigned flags) {
+    switch (flags & 0xF) {
+        case mb::kOk:
+            return mb::kIdOk;
+        case mb::kYesNo:
+            return mb::kIdNo;
+        case mb::kAbortRetryIgnore:
+            return mb::kIdAbort;
+        default:
+            return mb::kIdCancel;
+    }
+}
+
+DialogAnswer CancelAnswer(const DialogRequest& r) {
+    DialogAnswer a;
+    a.button = r.kind == DialogKind::Message ? CancelAnswer(r.flags) : mb::kIdCancel;
+    return a;
+}
+
+bool HaveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
+
+QWidget* OwnerWindow() {
+    if (QWidget* w = QWidget::mouseGrabber()) return w->window();
+    return QApplication::activeWindow();
+}
+
+struct ButtonSet {
+    QMessageBox::StandardButton buttons[3];
+    int ids[3];
+    int count;
+};
+
+ButtonSet ButtonsOf(unsigned flags) {
+    using B = QMessageBox;
+    switch (flags & 0xF) {
+        case mb::kOkCancel:
+            return {{B::Ok, B::Cancel}, {mb::kIdOk, mb::kIdCancel}, 2};
+        case mb::kAbortRetryIgnore:
+            return {
+                {B::Abort, B::Retry, B::Ignore}, {mb::kIdAbort, mb::kIdRetry, mb::kIdIgnore}, 3};
+        case mb::kYesNoCancel:
+            return {{B::Yes, B::No, B::Cancel}, {mb::kIdYes, mb::kIdNo, mb::kIdCancel}, 3};
+        case mb::kYesNo:
+            return {{B::Yes, B::No}, {mb::kIdYes, mb::kIdNo}, 2};
+        case mb::kRetryCancel:
+            return {{B::Retry, B::Cancel}, {mb::kIdRetry, mb::kIdCancel}, 2};
+        default:
+            return {{B::Ok}, {mb::kIdOk}, 1};
+    }
+}
+
+QMessageBox::Icon IconOf(unsigned flags) {
+    switch (flags & 0xF0) {
+        case mb::kIconStop:
+            return QMessageBox::Critical;
+        case mb::kIconQuestion:
+            return QMessageBox::Question;
+        case mb::kIconWarning:
+            return QMessageBox::Warning;
+        case mb::kIconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+int ShowMessageBox(const DialogRequest& r) {
+    QMessageBox box(IconOf(r.flags), r.caption, r.text, QMessageBox::NoButton, OwnerWindow());
+    ButtonSet set = ButtonsOf(r.flags);
+    for (int i = 0; i < set.count; ++i) box.addButton(set.buttons[i]);
+    int def = static_cast<int>((r.flags >> 8) & 0xF);
+    if (def < set.count) box.setDefaultButton(set.buttons[def]);
+    box.exec();
+    QMessageBox::StandardButton clicked = box.standardButton(box.clickedButton());
+    for (int i = 0; i < set.count; ++i)
+        if (set.buttons[i] == clicked) return set.ids[i];
+    return CancelAnswer(r.flags);
+}
+
+DialogAnswer ShowReal(const DialogRequest& r) {
+    DialogAnswer a;
+    switch (r.kind) {
+        case DialogKind::Message:
+            a.button = ShowMessageBox(r);
+            break;
+        case DialogKind::Input: {
+            bool ok = false;
+            a.value = QInputDialog::getText(OwnerWindow(), r.caption, r.text, QLineEdit::Normal,
+                                            r.value, &ok);
+            a.button = ok ? mb::kIdOk : mb::kIdCancel;
+            break;
+        }
+        case DialogKind::OpenFile:
+            a.value = QFileDialog::getOpenFileName(OwnerWindow(), r.caption, r.value, r.filter);
+            break;
+        case DialogKind::SaveFile:
+            a.value = QFileDialog::getSaveFileName(OwnerWindow(), r.caption, r.value, r.filter);
+            break;
+        case DialogKind::Folder:
+            a.value = QFileDialog::getExistingDirectory(OwnerWindow(), r.caption, r.value);
+            break;
+    }
+    return a;
+}
+
+}  // namespace
+
+void ScriptedResponder::Answer(int button) {
+    DialogAnswer a;
+    a.button = button;
+    queue_.push_back(a);
+}
+
+void ScriptedResponder::AnswerText(const QString& value) {
+    DialogAnswer a;
+    a.button = mb::kIdOk;
+    a.value = value;
+    queue_.push_back(a);
+}
+
+void ScriptedResponder::AnswerCancel() {
+    DialogAnswer a;
+    a.button = mb::kIdCancel;
+    queue_.push_back(a);
+}
+
+DialogAnswer ScriptedResponder::Respond(const DialogRequest& request) {
+    asked_.push_back(request);
+    if (queue_.empty()) {
+        ++unanswered_;
+        return CancelAnswer(request);
+    }
+    DialogAnswer a = queue_.front();
+    queue_.pop_front();
+    return a;
+}
+
+void ScriptedResponder::Clear() {
+    queue_.clear();
+    asked_.clear();
+    unanswered_ = 0;
+}
+
+DialogService& DialogService::Instance() {
+    static DialogService service;
+    return service;
+}
+
+DialogAnswer DialogService::Ask(const DialogRequest& request) {
+    if (responder_) return responder_->Respond(request);
+    if (!HaveWidgets()) {  // a tool without windows: say it on stderr and cancel
+        std::fprintf(stderr, "%s: %s\n", request.caption.toUtf8().constData(),
+                     request.text.toUtf8().constData());
+        return CancelAnswer(request);
+    }
+    return ShowReal(request);
+}
+
+int DialogService::MessageBox(const QString& text, const QString& caption, unsigned flags) {
+    DialogRequest r;
+    r.kind = DialogKind::Message;
+    r.caption = caption;
+    r.text = text;
+    r.flags = flags;
+    return Ask(r).button;
+}
+
+bool DialogService::YesNo(const QString& text, const QString& caption, unsigned flags) {
+    return MessageBox(text, caption, (flags & ~0xFu) | mb::kYesNo) == mb::kIdYes;
+}
+
+bool DialogService::InputBox(const QString& caption, const QString& prompt, QString& value) {
+    DialogRequest r;
+    r.kind = DialogKind::Input;
+    r.caption = caption;
+    r.text = prompt;
+    r.value = value;
+    DialogAnswer a = Ask(r);
+    if (a.button != mb::kIdOk) return false;
+    value = a.value;
+    return true;
+}
+
+QString DialogService::OpenFile(const QString& caption, const QString& start,
+                                const QString& filter) {
+    DialogRequest r;
+    r.kind = DialogKind::OpenFile;
+    r.caption = caption;
+    r.value = start;
+    r.filter = filter;
+    return Ask(r).value;
+}
+
+QString DialogService::SaveFile(const QString& caption, const QString& start,
+                                const QString& filter) {
+    DialogRequest r;
+    r.kind = DialogKind::SaveFile;
+    r.caption = caption;
+    r.value = start;
+    r.filter = filter;
+    return Ask(r).value;
+}
+
+QString DialogService::Folder(const QString& caption, const QString& start) {
+    DialogRequest r;
+    r.kind = DialogKind::Folder;
+    r.caption = caption;
+    r.value = start;
+    return Ask(r).value;
+}
+
+void DialogService::InstallAsErrorBox() {
+    TzCommon::SetErrorBoxProc(
+        [this](const std::string& text, const std::string& caption, unsigned flags) {
+            return MessageBox(FromAnsi(text), FromAnsi(caption), flags);
+        });
+}
+
+}  // namespace kjqt
