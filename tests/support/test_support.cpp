@@ -125,10 +125,19 @@ void Child::CloseInput() {
     in_ = -1;
 }
 
-int Child::Wait() {
-    if (!waited_) {
-        waitpid(pid_, &status_, 0);
-        waited_ = true;
+int Child::Wait(int timeoutMs) {
+    for (int waitedMs = 0; !waited_; waitedMs += 2) {
+        pid_t r = waitpid(pid_, &status_, WNOHANG);
+        if (r == pid_ || r < 0) {
+            waited_ = true;
+            break;
+        }
+        if (waitedMs >= timeoutMs) {
+            ADD_FAILURE() << "helper process still running after " << timeoutMs << " ms";
+            KillAndReap();
+            return -1;
+        }
+        usleep(2000);
     }
     if (WIFEXITED(status_)) return WEXITSTATUS(status_);
     if (WIFSIGNALED(status_)) return 128 + WTERMSIG(status_);

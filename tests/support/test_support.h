@@ -37,7 +37,9 @@ public:
     std::string ReadLine(int timeoutMs = 60000);  // empty at end of output or time-out
     void WriteLine(const std::string& line);
     void CloseInput();
-    int Wait();              // exit code (128 + signal when killed by one)
+    // Exit code (128 + signal when killed by one); a helper still running after timeoutMs
+    // is a failure: it is killed and -1 returned.
+    int Wait(int timeoutMs = 60000);
     void Kill();
     // Waits at most timeoutMs for the helper to stop itself at a named step (KJ_STOP_AT,
     // see tz::StopPoint); false when it ended or ran on instead.
