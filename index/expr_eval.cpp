@@ -127,6 +127,13 @@ size_t MemoText(const Dbf4::WorkArea* a, int32_t block, char* out, size_t cap) {
     return n;
 }
 
+// The block number in a memo field's text; a number beyond 32 bits names no memo.
+int32_t MemoBlockOf(const char* raw, size_t length) {
+    const double v = TzKey::ParseNumber(raw, length);
+    if (!(std::fabs(v) <= double(INT32_MAX))) return 0;
+    return static_cast<int32_t>(v);
+}
+
 // Pushes the value of field fieldNo (1-based) of area a into cell; kind 0..4 = C N L D M.
 bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
                      Pool& pool) {
@@ -207,8 +214,7 @@ bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
                 if (nat) {
                     std::memcpy(&block, nat, 4);
                 } else {
-                    block = static_cast<int32_t>(
-                        TzKey::ParseNumber(reinterpret_cast<const char*>(raw), f->length));
+                    block = MemoBlockOf(reinterpret_cast<const char*>(raw), f->length);
                 }
             }
             size_t room = static_cast<size_t>(pool.end - pool.next);
