@@ -45,6 +45,25 @@ void EvalError(const char* what) {
     TzCommon::SetError(358, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
 }
 
+// base ^ exponent as e ^ (exponent * ln base); a base of 0 or below is defined for an exponent
+// above 0 (0 ^ 2 = 0), for 0 ^ 0 = 1, and below 0 for whole exponents ((-2) ^ 3 = -8). False
+// where the power is undefined: 0 to a negative power, a negative base to a fractional one.
+bool Power(double base, double exponent, double* out) {
+    if (base > 0) {
+        *out = std::exp(exponent * std::log(base));
+        return true;
+    }
+    if (base == 0) {
+        if (!(exponent >= 0)) return false;
+        *out = exponent == 0 ? 1 : 0;
+        return true;
+    }
+    if (!(base < 0) || !std::isfinite(exponent) || std::trunc(exponent) != exponent) return false;
+    const double magnitude = std::exp(exponent * std::log(-base));
+    *out = std::fmod(exponent, 2) != 0 ? -magnitude : magnitude;
+    return true;
+}
+
 // One evaluation's view of the working pool.
 struct Pool {
     char* start;
@@ -344,11 +363,9 @@ const uint8_t* Evaluate(ExprBlock* block) {
                 }
                 break;
             case kOpPow:
-                if (!(r[0].value.num > 0)) {
-                    EvalError("Base of ** or ^ not above 0");
+                if (!Power(r[0].value.num, r[1].value.num, &r->value.num)) {
+                    EvalError("Power of ** or ^ undefined");
                     r->value.num = kDivideByZero;
-                } else {
-                    r->value.num = std::exp(r[1].value.num * std::log(r[0].value.num));
                 }
                 break;
             case kOpNeg:
