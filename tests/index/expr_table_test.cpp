@@ -274,6 +274,25 @@ TEST_F(ExprTable, FiltersAndWhileConditions) {
     Dbf4::Skip(1);
     EXPECT_EQ(Dbf4::RecNo(), 2);
     EXPECT_FALSE(Dbf4::dEOF());
+
+    // Back from EOF onto a last record that fails the condition: no record to return to,
+    // so the area stays at the end with BOF set and a blank record.
+    Dbf4::GoBottom();
+    Dbf4::Skip(1);
+    ASSERT_TRUE(Dbf4::dEOF());
+    Dbf4::Set_While_To("CITY = 'AARHUS'");
+    Dbf4::Skip(-1);
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(Dbf4::RecNo(), 6);
+    EXPECT_TRUE(Dbf4::dBOF());
+    EXPECT_EQ(Str("CITY"), std::string(10, ' '));
+    // From a record, the area goes back to the record it started from.
+    Dbf4::Go(4);
+    Dbf4::Skip(-1);
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(Dbf4::RecNo(), 4);
+    EXPECT_TRUE(Dbf4::dBOF());
+    Dbf4::Set_While_To("");
 }
 
 // A memo field whose number lies beyond 32 bits names no memo: its value is empty, and no
