@@ -302,7 +302,7 @@ TEST_F(ExprTable, MemoBlockNumbersBeyond32Bits) {
     Memo::Install();
     const std::string path = dir_.file("memo.dbf");
     WriteTable(path, {{"NAME", 'C', 5, 0}, {"NOTES", 'M', 10, 0}},
-               {" A    " + Num("1", 10), " B    " + Num("4294967297", 10),
+               {" B    " + Num("4294967297", 10), " A    " + Num("1", 10),
                 " C    " + Num("2147483648", 10), " D    " + Num("9999999999", 10),
                 " E    " + Pad("1e300", 10)});
     std::string table = kjtest::ReadFile(path);
@@ -316,13 +316,16 @@ TEST_F(ExprTable, MemoBlockNumbersBeyond32Bits) {
     Dbf4::Select(1);
     Dbf4::Use(path);
     ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
-    const std::string expect[] = {"hello", "", "", "", ""};
+    const std::string expect[] = {"", "hello", "", "", ""};
     for (int r = 1; r <= 5; ++r) {
         Dbf4::Go(r);
         EXPECT_EQ(Str("NOTES"), expect[r - 1]) << r;
         EXPECT_EQ(TzCommon::ErrorWord, 0) << r << " " << TzCommon::LastMessage();
         TzCommon::ErrorWord = 0;
     }
+    // Locate reads the memos the same way (4294967297 is not block 1).
+    EXPECT_TRUE(Dbf4::Locate("NOTES", {std::string("hello")}));
+    EXPECT_EQ(Dbf4::RecNo(), 2);
 }
 
 }  // namespace
