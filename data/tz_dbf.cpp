@@ -619,8 +619,9 @@ bool TTzFileDataSet::SetOrderToTag(const std::string& tag) {
 bool TTzFileDataSet::Locate(const std::string& keyFields, const std::vector<std::string>& keyValues,
                             TLocateOptions options) {
     SelectArea("Locate");
-    // The controlling tag serves only when its key is exactly the one requested field (or
-    // UPPER of it, searched case-insensitively); anything else is searched sequentially.
+    // The controlling tag serves only when its key is exactly the one requested field,
+    // searched case-sensitively, or UPPER of it, searched case-insensitively; anything else
+    // is searched sequentially.
     const int order = TzNdx::Mdx().empty() ? 0 : TzNdx::CurrentOrder();
     const std::string field = TzUtils::AnsiUpper(TzCommon::AllTrim(keyFields));
     if (order > 0 && keyValues.size() == 1 && field.find(';') == std::string::npos &&
@@ -628,8 +629,9 @@ bool TTzFileDataSet::Locate(const std::string& keyFields, const std::vector<std:
         std::string expr = TzUtils::AnsiUpper(TzCommon::AllTrim(TzNdx::TagExpression(order)));
         expr.erase(std::remove(expr.begin(), expr.end(), ' '), expr.end());
         std::string key = keyValues[0].substr(0, 255);
-        bool usable = expr == field;
-        if (!usable && (options & loCaseInsensitive) && expr == "UPPER(" + field + ")") {
+        const bool caseless = (options & loCaseInsensitive) != 0;
+        bool usable = !caseless && expr == field;
+        if (caseless && expr == "UPPER(" + field + ")") {
             usable = true;
             key = TzUtils::AnsiUpper(key);
         }

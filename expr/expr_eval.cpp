@@ -45,6 +45,25 @@ void EvalError(const char* what) {
     TzCommon::SetError(358, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
 }
 
+// base ^ exponent as e ^ (exponent * ln base); a base of 0 or below is defined for an exponent
+// above 0 (0 ^ 2 = 0), for 0 ^ 0 = 1, and below 0 for whole exponents ((-2) ^ 3 = -8). False
+// where the power is undefined: 0 to a negative power, a negative base to a fractional one.
+bool Power(double base, double exponent, double* out) {
+    if (base > 0) {
+        *out = std::exp(exponent * std::log(base));
+        return true;
+    }
+    if (base == 0) {
+        if (!(exponent >= 0)) return false;
+        *out = exponent == 0 ? 1 : 0;
+        return true;
+    }
+    if (!(base < 0) || !std::isfinite(exponent) || std::trunc(exponent) != exponent) return false;
+    const double magnitude = std::exp(exponent * std::log(-base));
+    *out = std::fmod(exponent, 2) != 0 ? -magnitude : magnitude;
+    return true;
+}
+
 // One evaluation's view of the working pool.
 struct Pool {
     char* start;
@@ -127,6 +146,13 @@ size_t MemoText(const Dbf4::WorkArea* a, int32_t block, char* out, size_t cap) {
     return n;
 }
 
+// The block number in a memo field's text; a number beyond 32 bits names no memo.
+int32_t MemoBlockOf(const char* raw, size_t length) {
+    const double v = TzKey::ParseNumber(raw, length);
+    if (!(std::fabs(v) <= double(INT32_MAX))) return 0;
+    return static_cast<int32_t>(v);
+}
+
 // Pushes the value of field fieldNo (1-based) of area a into cell; kind 0..4 = C N L D M.
 bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
                      Pool& pool) {
@@ -207,8 +233,7 @@ bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
                 if (nat) {
                     std::memcpy(&block, nat, 4);
                 } else {
-                    block = static_cast<int32_t>(
-                        TzKey::ParseNumber(reinterpret_cast<const char*>(raw), f->length));
+                    block = MemoBlockOf(reinterpret_cast<const char*>(raw), f->length);
                 }
             }
             size_t room = static_cast<size_t>(pool.end - pool.next);
@@ -338,11 +363,9 @@ const uint8_t* Evaluate(ExprBlock* block) {
                 }
                 break;
             case kOpPow:
-                if (!(r[0].value.num > 0)) {
-                    EvalError("Base of ** or ^ not above 0");
+                if (!Power(r[0].value.num, r[1].value.num, &r->value.num)) {
+                    EvalError("Power of ** or ^ undefined");
                     r->value.num = kDivideByZero;
-                } else {
-                    r->value.num = std::exp(r[1].value.num * std::log(r[0].value.num));
                 }
                 break;
             case kOpNeg:

@@ -3,6 +3,7 @@
 #include "expr/expr_parser.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_set>
 
 #include "storage/tz_common.h"
@@ -131,6 +132,8 @@ constexpr int kMaxStates = 150;
 
 std::unordered_set<const ExprBlock*> liveBlocks;
 uint16_t memoWorkSize = 256;
+// Set while TryAssignExpr compiles: a failure is then not reported.
+bool quietCompile = false;
 
 // ---- The parse ----
 class Parser {
@@ -362,6 +365,7 @@ uint16_t MemoWorkSize() { return memoWorkSize; }
 void SetMemoWorkSize(uint16_t size) { memoWorkSize = size; }
 
 void ReportExprError(const std::string& message) {
+    if (quietCompile) return;
     std::string text(lex.text);
     int p = LastReadPosition();
     std::string shown = message + "\r\n";
@@ -383,19 +387,16 @@ void ReportExprError(const std::string& message) {
 
 ExprBlock* AssignExpr(const std::string& text) {
     if (TzCommon::ErrorWord >= 350 && TzCommon::ErrorWord <= 363) TzCommon::ErrorWord = 0;
-    auto* block = new ExprBlock;
+    // Owned until it is live: a reported error may raise the engine's exception.
+    auto block = std::make_unique<ExprBlock>();
     ResetLexer(text, &block->literals);
     if (text.size() >= kTextBuffer) {
         // Longer texts do not fit the expression buffer.
         ReportExprError("Syntax error");
-        delete block;
         return nullptr;
     }
     int type = Parser(*block).Run();
-    if (!type) {
-        delete block;
-        return nullptr;
-    }
+    if (!type) return nullptr;
     block->text = text;
     block->resultToken = type;
     uint16_t workSize = lex.WorkSize;
@@ -436,7 +437,20 @@ ExprBlock* AssignExpr(const std::string& text) {
             block->result = reinterpret_cast<const uint8_t*>(block->pool.data());
             break;
     }
-    liveBlocks.insert(block);
+    liveBlocks.insert(block.get());
+    return block.release();
+}
+
+ExprBlock* TryAssignExpr(const std::string& text) {
+    const bool saved = quietCompile;
+    quietCompile = true;
+    struct Restore {
+        bool value;
+        ~Restore() { quietCompile = value; }
+    } restore{saved};
+    const uint16_t word = TzCommon::ErrorWord;
+    ExprBlock* block = AssignExpr(text);
+    if (!block) TzCommon::ErrorWord = word;
     return block;
 }
 

@@ -79,6 +79,9 @@ struct ExprBlock {
 
 // Compiles text; null on failure (the error has been reported with code 351).
 ExprBlock* AssignExpr(const std::string& text);
+// Compiles text like AssignExpr but reports nothing: null when it does not compile, and the
+// error state is as it was (a first attempt before another form of the text).
+ExprBlock* TryAssignExpr(const std::string& text);
 // Frees a block made by AssignExpr and sets the reference to null; a block that is not
 // live is left alone.
 void FreeExpr(ExprBlock*& block);

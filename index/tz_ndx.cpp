@@ -113,6 +113,11 @@ std::string NormaliseExpr(const std::string& text) {
     return out;
 }
 
+TzParser::ExprBlock* AssignTagExpr(const std::string& text) {
+    if (TzParser::ExprBlock* b = TzParser::TryAssignExpr(NormaliseExpr(text))) return b;
+    return TzParser::AssignExpr(text);
+}
+
 void FreeAreaIndex(void* p) { delete static_cast<AreaIndex*>(p); }
 
 void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
@@ -278,8 +283,7 @@ uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
         t->keyLength = h.KeyLength();
         t->name = x.file.TagName(n);
         const std::string expr = h.Expression();
-        t->key = TzParser::AssignExpr(NormaliseExpr(expr));
-        if (!t->key) t->key = TzParser::AssignExpr(expr);
+        t->key = AssignTagExpr(expr);
         if (!t->key) return Error(222, bad);
         char rt = t->key->type;
         bool fits = (t->type == 'C' && rt == 'C') || (t->type == 'D' && rt == 'D') ||
@@ -291,8 +295,7 @@ uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
         }
         const std::string cond = TzCommon::AllTrim(h.ForCondition());
         if (h.HasFor() && !cond.empty()) {
-            t->forCond = TzParser::AssignExpr(NormaliseExpr(cond));
-            if (!t->forCond) t->forCond = TzParser::AssignExpr(cond);
+            t->forCond = AssignTagExpr(cond);
             if (!t->forCond || t->forCond->type != 'L') return Error(222, bad);
         }
         x.tags.push_back(std::move(t));

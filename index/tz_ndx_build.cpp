@@ -378,8 +378,7 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
     std::string expr = TzCommon::TrimRight(d.expression);
     if (expr.size() > 220) return Error(300, "Expression length exceeds 100 bytes" + where);
 
-    t.key = TzParser::AssignExpr(NormaliseExpr(expr));
-    if (!t.key) t.key = TzParser::AssignExpr(expr);
+    t.key = AssignTagExpr(expr);
     if (!t.key) {
         uint16_t code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 351;
         return Error(code, "Invalid key expression for " + d.name + where);
@@ -405,8 +404,7 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
     }
     t.keyLength = keyLength;
     if (!cond.empty()) {
-        t.forCond = TzParser::AssignExpr(NormaliseExpr(cond));
-        if (!t.forCond) t.forCond = TzParser::AssignExpr(cond);
+        t.forCond = AssignTagExpr(cond);
         if (!t.forCond) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 351,
                                      "Invalid FOR expression for " + d.name + where);
     }

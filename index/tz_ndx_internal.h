@@ -71,6 +71,9 @@ Mdx::KeyCompare CompareFor(char type);
 // Normalised key expression: outside quotes upper case without blanks and tabs, both quote
 // marks as double quotes.
 std::string NormaliseExpr(const std::string& text);
+// Compiles a tag's key or FOR expression: the normalised text when that compiles, else the
+// text as written, whose failure is reported (the same outcome in every error mode).
+TzParser::ExprBlock* AssignTagExpr(const std::string& text);
 
 // Builds the key of the area's current record for the tag into out (keyLength bytes).
 // False when the tag's FOR condition excludes the record.

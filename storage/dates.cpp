@@ -296,6 +296,7 @@ using TzCommon::DateStyle;
 
 constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int32_t kGregorianStart = 2299161;  // 15 October 1582
+constexpr int32_t kLastJulianDay = 5373482;   // 31 December 9999 (JulianDay)
 
 // Languages of the name tables.
 enum Language { kEnglish, kItalian, kFrench, kGerman, kSpanish, kRussian };
@@ -589,9 +590,11 @@ int32_t JulianDay(int year, int month, int day) {
 // Exact for the years 1 to 9999. Days before 15 October 1582 count in the Julian calendar.
 // From the year 4000 on the day numbers drop the one day every 4000 years that JulianDay
 // leaves out; the search at the end lands on a date whose number is the one asked for.
+// A day number after 31 December 9999 gives no date (all parts 0).
 DateParts JulianToDate(int32_t dayNumber) {
     const int64_t jd = dayNumber;
     DateParts p;
+    if (dayNumber > kLastJulianDay) return p;
     int64_t c, d, e, m, b = 0;
     if (jd >= kGregorianStart) {
         const int64_t a = jd + 32044;

@@ -110,7 +110,8 @@ int DayNameWidth();
 int MonthNameWidth();
 
 // Julian day number (4 October 1582 is 2,299,160 and 15 October 1582 2,299,161; earlier dates
-// count in the Julian calendar), and back.
+// count in the Julian calendar), and back; a day number after 31 December 9999 gives a
+// date of all zeros.
 int32_t JulianDay(int year, int month, int day);
 DateParts JulianToDate(int32_t dayNumber);
 

@@ -365,8 +365,10 @@ bool TextMatches(std::string text, const LocateState& st) {
 
 // A memo matches when one of its lines holds the value; blockText is the field's text.
 bool MemoMatches(WorkArea& a, const std::string& blockText, const LocateState& st) {
-    const int32_t block = int32_t(std::strtol(blockText.c_str(), nullptr, 10));
-    if (block == 0) return false;
+    // A number beyond 32 bits names no memo.
+    const long number = std::strtol(blockText.c_str(), nullptr, 10);
+    if (number == 0 || number > INT32_MAX || number < -INT32_MAX) return false;
+    const int32_t block = int32_t(number);
     std::string text;
     if (!Memo::ReadMemoBytes(a, block, &text, "Locate")) return false;
     if (!st.caseSensitive) text = TzUtils::AnsiUpper(text);

@@ -247,7 +247,9 @@ void Skip(int32_t n) {
     int32_t steps = 0, lastGood = 0;
     bool atEnd = false, whileFailed = false, readFailed = false;
     for (;;) {
-        if (!forward && RecordVisible()) lastGood = a.recNo;
+        // At EOF the area stands on no record: there is nothing to go back to.
+        if (!forward && a.recNo >= 1 && a.recNo <= a.recCount && RecordVisible())
+            lastGood = a.recNo;
         int32_t next;
         if (forward) {
             if (idx) {

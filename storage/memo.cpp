@@ -677,8 +677,9 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
         return 0;
     }
     EditBuffer& e = Editor();
-    // The memo's bytes: every line ends in CR LF; pending text in its own line end, or in
-    // two zero bytes when none was recorded.
+    // The memo's bytes: every line ends in CR LF; pending text in its own line end, or,
+    // when none was recorded, in two zero bytes where the memo has a stored length (a
+    // dBASE III memo's 0x1A follows its text directly).
     std::string text;
     for (const EditLine& l : e.lines) text += l.text + "\r\n";
     if (e.hasPending) {
@@ -686,7 +687,7 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
         if (e.pendingEnd != 0) {
             text += char(e.pendingEnd);
             text += '\n';
-        } else {
+        } else if (d->type != kDbase3) {
             text += std::string(2, '\0');
         }
     }

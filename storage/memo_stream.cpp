@@ -150,12 +150,15 @@ int64_t ReadBlobStream(WorkArea& area, void* buf, int64_t count) {
                              std::to_string(area.recNo) + " [ReadBlobStream]");
             return done;
         }
+        // A memo of unknown length ends at its first 0x1A: nothing behind the mark (the
+        // zero padding, the next memo) is delivered, in this call or a later one.
+        bool ended = false;
         if (b.length < 0) {
             uint8_t* stop = static_cast<uint8_t*>(std::memchr(out + done, kEndOfMemo, got));
             if (stop != nullptr) {
                 got = size_t(stop - (out + done));
                 b.length = b.position + int64_t(got);
-                n = int64_t(got);
+                ended = true;
             }
         }
         Decide(b, out + done, got);
@@ -163,7 +166,7 @@ int64_t ReadBlobStream(WorkArea& area, void* buf, int64_t count) {
         if (b.translate == 1) tz::OemToAnsiBuf(out + done, got);
         b.position += int64_t(got);
         done += int64_t(got);
-        if (int64_t(got) < n || got == 0) break;
+        if (ended || int64_t(got) < n || got == 0) break;
     }
     return done;
 }

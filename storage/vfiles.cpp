@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "storage/hooks.h"
 #include "storage/tz_common.h"
@@ -211,11 +212,9 @@ void ParseUseWords(std::string& text, uint8_t* mode, uint8_t* storage) {
 
 bool AddLL(WorkArea& a) {
     VirtualFile& v = StateOf(a);
-    auto* n = new Node;
-    if (!CopyToNode(a, *n)) {
-        delete n;
-        return false;
-    }
+    // Owned until linked: the key maker and a reported error may raise an exception.
+    auto n = std::make_unique<Node>();
+    if (!CopyToNode(a, *n)) return false;
     int32_t place = 0;  // the record number the new one follows
     switch (v.mode) {
         case kAppend:
@@ -230,7 +229,6 @@ bool AddLL(WorkArea& a) {
         case kAscending:
         case kDescending: {
             if (!v.keyMaker) {
-                delete n;
                 SetError(1100, a.alias + " is a \"Sorted\" virtual file with no keymaker "
                                          "function. [Append/InsertRec/PushRec]");
                 return false;
@@ -242,15 +240,15 @@ bool AddLL(WorkArea& a) {
             break;
         }
         default:
-            delete n;
             SetError(1100, "\"" + std::to_string(v.mode) + "\" is an invalid VFile mode set for " +
                                a.alias + "  [(AddLL) VFiles INTERNAL ERROR]");
             return false;
     }
     Node* after = place == 0 ? nullptr : (place == a.recCount ? v.tail : NodeAt(a, v, place));
-    LinkAfter(v, after, n);
+    Node* linked = n.release();
+    LinkAfter(v, after, linked);
     ++a.recCount;
-    v.current = n;
+    v.current = linked;
     a.recNo = place + 1;
     a.bof = a.eof = false;
     return true;

@@ -393,6 +393,28 @@ TEST_F(TzdsTest, LocateUsesIndexOnlyForItsOwnField) {
     EXPECT_FALSE(t.Locate("navn", {"bo"}, 0));  // case-sensitive: not through UPPER
 }
 
+// A tag on the plain field holds the keys as written: a case-insensitive locate searches
+// the records, and finds what the sequential search finds.
+TEST_F(TzdsTest, CaseInsensitiveLocateDoesNotUseAPlainFieldTag) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf");
+    t.IndexList() = {"NAVN,F,F,NAVN", ""};
+    t.ShowProgress = false;
+    t.Open();
+    AddRow(t, "anne", 7);
+    AddRow(t, "Bo", 8);
+    AddRow(t, "BO", 9);
+    t.SetOrderToTag("NAVN");
+    EXPECT_TRUE(t.Locate("navn", {"bo"}, Db::loCaseInsensitive));
+    EXPECT_EQ(t.FieldByName("belob").AsString(), "8");
+    EXPECT_TRUE(t.Locate("navn", {"ANNE"}, Db::loCaseInsensitive | Db::loPartialKey));
+    EXPECT_EQ(t.FieldByName("belob").AsString(), "7");
+    // Case-sensitive, the tag serves.
+    EXPECT_TRUE(t.Locate("navn", {"BO"}, 0));
+    EXPECT_EQ(t.FieldByName("belob").AsString(), "9");
+    EXPECT_FALSE(t.Locate("navn", {"bO"}, 0));
+}
+
 // ---- Index files: verify, always, refused builds, the progress window ---------------------
 
 namespace {

@@ -47,6 +47,12 @@ const Case kCases[] = {
     {"2**3", 'N', "8", -1, -1},
     {"-1+2^2", 'N', "3", -1, -1},
     {"2^3^2", 'N', "64", -1, -1},
+    {"0^2", 'N', "0", -1, -1},
+    {"0^0", 'N', "1", -1, -1},
+    {"-2^2", 'N', "4", -1, -1},
+    {"-2^3", 'N', "-8", -1, -1},
+    {"(-3)**2", 'N', "9", -1, -1},
+    {"-2^-2", 'N', "0.25", -1, -1},
     {"7/2", 'N', "3.5", -1, -1},
     {"10-4-3", 'N', "3", -1, -1},
     {"+5", 'N', "5", -1, -1},
@@ -255,7 +261,7 @@ TEST_F(ExprEval, DateTextsFollowTheStyle) {
 }
 
 TEST_F(ExprEval, ArithmeticFaultsGiveError358) {
-    for (const char* text : {"1/0", "MOD(5,0)", "MOD(5,0.5)", "0^2", "(-8)^(1/3)", "-2^2"}) {
+    for (const char* text : {"1/0", "MOD(5,0)", "MOD(5,0.5)", "0^-1", "(-8)^(1/3)", "-2^0.5"}) {
         SCOPED_TRACE(text);
         TzCommon::ErrorWord = 0;
         ExprBlock* b = AssignExpr(text);

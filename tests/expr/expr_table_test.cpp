@@ -10,6 +10,7 @@
 #include "expr/expr_eval.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
+#include "storage/memo.h"
 #include "storage/tz_common.h"
 #include "tests/support/test_support.h"
 
@@ -273,6 +274,58 @@ TEST_F(ExprTable, FiltersAndWhileConditions) {
     Dbf4::Skip(1);
     EXPECT_EQ(Dbf4::RecNo(), 2);
     EXPECT_FALSE(Dbf4::dEOF());
+
+    // Back from EOF onto a last record that fails the condition: no record to return to,
+    // so the area stays at the end with BOF set and a blank record.
+    Dbf4::GoBottom();
+    Dbf4::Skip(1);
+    ASSERT_TRUE(Dbf4::dEOF());
+    Dbf4::Set_While_To("CITY = 'AARHUS'");
+    Dbf4::Skip(-1);
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(Dbf4::RecNo(), 6);
+    EXPECT_TRUE(Dbf4::dBOF());
+    EXPECT_EQ(Str("CITY"), std::string(10, ' '));
+    // From a record, the area goes back to the record it started from.
+    Dbf4::Go(4);
+    Dbf4::Skip(-1);
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(Dbf4::RecNo(), 4);
+    EXPECT_TRUE(Dbf4::dBOF());
+    Dbf4::Set_While_To("");
+}
+
+// A memo field whose number lies beyond 32 bits names no memo: its value is empty, and no
+// other block is read in its place.
+TEST_F(ExprTable, MemoBlockNumbersBeyond32Bits) {
+    Dbf4::CloseAll();
+    Memo::Install();
+    const std::string path = dir_.file("memo.dbf");
+    WriteTable(path, {{"NAME", 'C', 5, 0}, {"NOTES", 'M', 10, 0}},
+               {" B    " + Num("4294967297", 10), " A    " + Num("1", 10),
+                " C    " + Num("2147483648", 10), " D    " + Num("9999999999", 10),
+                " E    " + Pad("1e300", 10)});
+    std::string table = kjtest::ReadFile(path);
+    table[0] = char(0x83);
+    kjtest::WriteFile(path, table);
+    std::string dbt(512, '\0');
+    dbt[0] = 2;
+    dbt += "hello\x1a";
+    dbt.resize(1024, '\0');
+    kjtest::WriteFile(dir_.file("memo.dbt"), dbt);
+    Dbf4::Select(1);
+    Dbf4::Use(path);
+    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    const std::string expect[] = {"", "hello", "", "", ""};
+    for (int r = 1; r <= 5; ++r) {
+        Dbf4::Go(r);
+        EXPECT_EQ(Str("NOTES"), expect[r - 1]) << r;
+        EXPECT_EQ(TzCommon::ErrorWord, 0) << r << " " << TzCommon::LastMessage();
+        TzCommon::ErrorWord = 0;
+    }
+    // Locate reads the memos the same way (4294967297 is not block 1).
+    EXPECT_TRUE(Dbf4::Locate("NOTES", {std::string("hello")}));
+    EXPECT_EQ(Dbf4::RecNo(), 2);
 }
 
 }  // namespace

@@ -285,6 +285,98 @@ TEST_F(NdxBuildTest, EngineErrorTexts) {
     EXPECT_EQ(TzNdx::Mdx(), "");
 }
 
+// The three ways the engine delivers an error: checking off (error word only), the engine's
+// exception, and the halt box.
+enum class ErrorMode { Off, Exceptions, Halt };
+
+void UseErrorMode(ErrorMode m, int* halts) {
+    TzCommon::SetErrorChecking(m == ErrorMode::Off ? 0 : 1);
+    TzCommon::SetUseExceptions(m == ErrorMode::Exceptions ? 1 : 0);
+    TzCommon::SetErrorBoxProc([](const std::string&, const std::string&, unsigned) { return 1; });
+    TzCommon::SetHaltProc([halts](int) { ++*halts; });
+}
+
+// A dot operator followed by a name reads as one name once the blanks are gone; the tag's
+// text as written compiles, in every error mode, for the open and for the build.
+TEST_F(NdxBuildTest, DotOperatorsBeforeNamesInEveryErrorMode) {
+    const std::vector<TzNdx::TagDescriptor> tags = {
+        {"KEY", "IIF(OK .AND. X, 'Y', 'N') + NAME", ".NOT. DELETED()", false, false},
+        {"NAME", "NAME", "OK .OR. .NOT. X", false, false}};
+    // Y for OK and X (records 1 and 5) after N; record 2 is deleted.
+    auto check = [] {
+        ASSERT_EQ(TzNdx::TagCount(), 2);
+        TzNdx::Set_Order_To(1);
+        EXPECT_EQ(Walk(true), (std::vector<int32_t>{6, 4, 3, 5, 1}));
+        TzNdx::Set_Order_To(2);
+        EXPECT_EQ(Walk(true), (std::vector<int32_t>{6, 5, 3, 1}));
+    };
+    for (ErrorMode mode : {ErrorMode::Off, ErrorMode::Exceptions, ErrorMode::Halt}) {
+        SCOPED_TRACE(int(mode));
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        const std::string base = "d" + std::to_string(int(mode));
+        ASSERT_TRUE(Create(base + ".dbf", {{"NAME", 'C', 10, 0}, {"OK", 'L', 1, 0}, {"X", 'L', 1, 0}}));
+        Open(1, Path(base + ".dbf") + " EXCLUSIVE");
+        for (int i = 1; i <= 6; ++i) {
+            Dbf4::ClearRecord();
+            SetC(1, "N" + std::to_string(7 - i));
+            *Dbf4::FieldAddress(2) = i % 2;
+            *Dbf4::FieldAddress(3) = i % 3 != 0;
+            Dbf4::Append();
+        }
+        Dbf4::Go(2);
+        Dbf4::DeleteRec();
+        ASSERT_TRUE(TzNdx::MakeIndex(tags));
+        TzNdx::CloseIndex();
+        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+
+        int halts = 0;
+        UseErrorMode(mode, &halts);
+        EXPECT_EQ(Raised([&] { TzNdx::SetIndexTo(Path(base + ".mdx")); }), "");
+        EXPECT_EQ(halts, 0);
+        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        check();
+        TzNdx::CloseIndex();
+        EXPECT_EQ(Raised([&] { EXPECT_TRUE(TzNdx::MakeIndex(tags)); }), "");
+        EXPECT_EQ(halts, 0);
+        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        TzNdx::SetIndexTo(Path(base + ".mdx"));
+        check();
+        TzCommon::SetErrorChecking(0);
+        Dbf4::CloseAll();
+    }
+}
+
+// A failed compile with errors raised as exceptions leaves nothing allocated (the sanitizer
+// build reports a leaked block): a filter, a WHILE condition, the key and FOR expressions of
+// a build, and a tag of an index file that does not compile against the table.
+TEST_F(NdxBuildTest, FailedCompilesRaisedAsExceptions) {
+    MakeTable(5);
+    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}));
+    TzNdx::CloseIndex();
+    Dbf4::CloseAll();
+    ASSERT_TRUE(Create("other.dbf", {{"TITLE", 'C', 10, 0}}));
+    kjtest::WriteFile(Path("other.mdx"), kjtest::ReadFile(Path("b.MDX")));
+    Open(1, Path("b.dbf") + " EXCLUSIVE");
+    Open(2, Path("other.dbf") + " EXCLUSIVE");
+    Dbf4::Select(1);
+    int halts = 0;
+    UseErrorMode(ErrorMode::Exceptions, &halts);
+    auto expect351 = [](const std::string& text) {
+        EXPECT_NE(text.find("Error # 351"), std::string::npos) << text;
+    };
+    expect351(Raised([] { Dbf4::Set_Filter_To("AMT >"); }));
+    EXPECT_FALSE(Dbf4::IsFilterOn());
+    expect351(Raised([] { Dbf4::Set_While_To("NAME = "); }));
+    expect351(Raised([] { TzNdx::MakeIndex({{"BAD", "NAME +", "", false, false}}); }));
+    expect351(Raised([] { TzNdx::MakeIndex({{"BADFOR", "NAME", "AMT > ", false, false}}); }));
+    Dbf4::Select(2);
+    expect351(Raised([] { TzNdx::SetIndexTo("other.mdx"); }));
+    EXPECT_EQ(TzNdx::Mdx(), "");
+    EXPECT_EQ(halts, 0);
+    TzCommon::SetErrorChecking(0);
+}
+
 }  // namespace
 
 namespace {

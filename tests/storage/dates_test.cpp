@@ -152,6 +152,14 @@ TEST_F(DatesTest, JulianDayNumbers) {
     EXPECT_EQ(y2k.month, 1);
     EXPECT_EQ(y2k.day, 1);
 
+    // Beyond 31 December 9999 there is no date (the search would leave 32 bits).
+    const DateParts lastDay = JulianToDate(JulianDay(9999, 12, 31));
+    EXPECT_EQ(lastDay.year * 10000 + lastDay.month * 100 + lastDay.day, 99991231);
+    for (int32_t jd : {JulianDay(9999, 12, 31) + 1, 540000000, 600000000, INT32_MAX}) {
+        const DateParts none = JulianToDate(jd);
+        EXPECT_EQ(none.year | none.month | none.day, 0) << jd;
+    }
+
     // Every day number from the year 1 to 9999 comes back through its date.
     const int32_t first = JulianDay(1, 1, 1), last = JulianDay(9999, 12, 31);
     int bad = 0;

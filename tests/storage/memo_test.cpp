@@ -106,6 +106,18 @@ TEST_F(MemoTest, EditMemoWorkedBytes) {
     EXPECT_EQ(Bytes(f, 512, 512), memo + std::string(512 - memo.size(), '\0'));
     EXPECT_EQ(Bytes(f, 1024, 512), memo + std::string(512 - memo.size(), '\0'));
 
+    // Unended text: the 0x1A follows it directly (no zero bytes for a missing line end).
+    Memo::ClearEditor();
+    e.pending = "AB";
+    e.hasPending = true;
+    ASSERT_EQ(Memo::EditMemo(*d3, 0), 3);
+    f = kjtest::ReadFile(MemoPath(*d3));
+    EXPECT_EQ(Bytes(f, 1536, 512), "AB\x1a" + std::string(509, '\0'));
+    Memo::BlobStream s(*d3, 3, Memo::kBlobRead);
+    ASSERT_TRUE(s.ok());
+    EXPECT_EQ(s.ReadAll(), "AB");
+    s.Close();
+
     // An empty buffer stores nothing.
     Memo::ClearEditor();
     EXPECT_EQ(Memo::EditMemo(*d3, 0), 0);
@@ -325,10 +337,20 @@ TEST_F(MemoTest, BlobStreamRoundTripAndSeek) {
         EXPECT_EQ(std::string(tail, 10), data.substr(data.size() - 10));
         r.Seek(0, 0);
         EXPECT_EQ(r.ReadAll(), data);
-        // A memo appended after the BLOB lands behind it.
+        // A memo appended after the BLOB lands behind it; read in one large chunk, each
+        // stream gives its own memo and nothing behind it.
         int32_t next = Memo::AddMemo(*a, "after");
         ASSERT_TRUE(Memo::GetMemo(*a, next));
         EXPECT_EQ(Memo::EditorText(), "after\r\n");
+        r.Close();
+        std::vector<char> big(200000);
+        Memo::BlobStream r1(*a, block, Memo::kBlobRead);
+        EXPECT_EQ(r1.Read(big.data(), int64_t(big.size())), int64_t(data.size()));
+        EXPECT_EQ(r1.Read(big.data(), int64_t(big.size())), 0);
+        r1.Close();
+        Memo::BlobStream r2(*a, next, Memo::kBlobRead);
+        ASSERT_EQ(r2.Read(big.data(), int64_t(big.size())), 5);
+        EXPECT_EQ(std::string(big.data(), 5), "after");
     }
 }
 

@@ -107,6 +107,19 @@ TEST_F(VFilesTest, OrderInEachMode) {
     EXPECT_FALSE(VFiles::AreaHook(nokey, VFiles::kAdd, 0));
     EXPECT_EQ(TzCommon::ErrorWord, 1100);
     EXPECT_EQ(nokey.recCount, 0);
+    // Raised as exceptions, and from a key maker, the refused record is not kept (the
+    // sanitizer build reports a leaked node).
+    TzCommon::SetErrorChecking(1);
+    TzCommon::SetUseExceptions(1);
+    EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
+    VFiles::StateOf(nokey).mode = VFiles::kAscending;
+    EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
+    VFiles::SetKeyMaker(nokey, [](const WorkArea&) -> std::string {
+        TzCommon::RaiseTzError("no key");
+    });
+    EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
+    EXPECT_EQ(nokey.recCount, 0);
+    TzCommon::SetErrorChecking(0);
 }
 
 TEST_F(VFilesTest, PositioningWalksTheShortestWay) {
