@@ -283,17 +283,25 @@ TEST_F(WorkAreaTest, LockRetries) {
 
 // A shared area that appended writes its end-of-file mark at close only while it holds the
 // append byte, so the mark never lands on another station's new record.
-TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {
+uint32_t HeaderCount(const std::string& b) {
+    return uint8_t(b[4]) | uint8_t(b[5]) << 8 | uint8_t(b[6]) << 16 | uint32_t(uint8_t(b[7])) << 24;
+}
+
+// A closing area writes header and end mark only under the append byte: while another area
+// holds it (about to append) the header is left alone and no mark lands on the new record.
+TEST_F(WorkAreaTest, HeaderAndEndMarkOnlyUnderAppendByte) {
     Open(1, "sager ALIAS A");
-    AppendRows(2);
     Open(2, "sager ALIAS B");
+    Dbf4::Select(1);
+    AppendRows(2);
+    Dbf4::Select(2);
     ASSERT_TRUE(Dbf4::ALock());  // another station is about to append
     Dbf4::Select(1);
     Dbf4::CloseArea();
     std::string b = Bytes("sager.dbf");
     const size_t hl = 32 * 2 + 33, rl = 19;
-    EXPECT_EQ(uint8_t(b[4]), 2);       // the header got the count
-    EXPECT_EQ(b.size(), hl + 2 * rl);  // but no mark
+    EXPECT_EQ(HeaderCount(b), 0u);     // left for the appender (and every open) to count
+    EXPECT_EQ(b.size(), hl + 2 * rl);  // and no mark
     Dbf4::Select(2);
     Dbf4::ClearRecord();
     SetC(1, "B1");
@@ -301,10 +309,69 @@ TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {
     Dbf4::Unlock();
     Dbf4::CloseArea();  // free to take the byte: count and mark
     b = Bytes("sager.dbf");
-    EXPECT_EQ(uint8_t(b[4]), 3);
+    EXPECT_EQ(HeaderCount(b), 3u);
     ASSERT_EQ(b.size(), hl + 3 * rl + 1);
     EXPECT_EQ(b.substr(hl + 2 * rl, 3), " B1");
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
+}
+
+// An area that closes while it holds the append or file lock writes header and mark before
+// it lets go of the lock.
+TEST_F(WorkAreaTest, CloseHoldingTheLockWritesBeforeUnlocking) {
+    const size_t hl = 32 * 2 + 33, rl = 19;
+    for (bool fileLock : {false, true}) {
+        SCOPED_TRACE(fileLock ? "file lock" : "append lock");
+        Open(1, "sager ALIAS A");
+        Open(2, "sager ALIAS B");  // a second handle: the lock byte is contended
+        Dbf4::Select(1);
+        const int32_t before = Dbf4::RecCount();
+        ASSERT_TRUE(fileLock ? Dbf4::FLock() : Dbf4::ALock());
+        Dbf4::ClearRecord();
+        SetC(1, "X");
+        Dbf4::Append();
+        tz::FaultInjector inj;  // counts the writes of the close
+        tz::SetFaultInjector(&inj);
+        Dbf4::CloseArea();
+        tz::SetFaultInjector(nullptr);
+        EXPECT_EQ(inj.writes, 2);  // header and mark
+        std::string b = Bytes("sager.dbf");
+        EXPECT_EQ(HeaderCount(b), uint32_t(before + 1));
+        ASSERT_EQ(b.size(), hl + size_t(before + 1) * rl + 1);
+        EXPECT_EQ(uint8_t(b.back()), 0x1A);
+        Dbf4::Select(2);
+        Dbf4::CloseArea();
+    }
+}
+
+// A station that only replaced records writes its header under the append byte with the
+// file's own count: another station's append and close in between is never undone.
+TEST_F(WorkAreaTest, HeaderCountNeverGoesBackAtClose) {
+    Open(1, "sager ALIAS A");
+    AppendRows(3);
+    Dbf4::CloseArea();
+    Open(1, "sager ALIAS R");   // the replacer
+    Dbf4::Go(2);
+    ASSERT_TRUE(Dbf4::RLock());
+    SetC(1, "CHANGED");
+    Dbf4::Replace();
+    Open(2, "sager ALIAS P");   // another station appends and closes meanwhile
+    AppendRows(1);
+    Dbf4::CloseArea();
+    ASSERT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+    EXPECT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
+
+    // The same with the append byte held elsewhere at the close: the header stays.
+    Open(1, "sager ALIAS R");
+    Dbf4::Go(1);
+    ASSERT_TRUE(Dbf4::RLock());
+    Dbf4::Replace();
+    Open(2, "sager ALIAS P");
+    ASSERT_TRUE(Dbf4::ALock());
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+    EXPECT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
 }
 
 }  // namespace
