@@ -2,6 +2,8 @@
 // every command, and the lock matrix between areas of one process.
 #include <unistd.h>
 
+#include "storage/file_layer.h"
+
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -315,63 +317,32 @@ TEST_F(WorkAreaTest, HeaderAndEndMarkOnlyUnderAppendByte) {
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
 }
 
-// An area that closes while it holds the append or file lock writes header and mark before
-// it lets go of the lock.
-TEST_F(WorkAreaTest, CloseHoldingTheLockWritesBeforeUnlocking) {
-    const size_t hl = 32 * 2 + 33, rl = 19;
-    for (bool fileLock : {false, true}) {
-        SCOPED_TRACE(fileLock ? "file lock" : "append lock");
-        Open(1, "sager ALIAS A");
-        Open(2, "sager ALIAS B");  // a second handle: the lock byte is contended
-        Dbf4::Select(1);
-        const int32_t before = Dbf4::RecCount();
-        ASSERT_TRUE(fileLock ? Dbf4::FLock() : Dbf4::ALock());
-        Dbf4::ClearRecord();
-        SetC(1, "X");
-        Dbf4::Append();
-        tz::FaultInjector inj;  // counts the writes of the close
-        tz::SetFaultInjector(&inj);
-        Dbf4::CloseArea();
-        tz::SetFaultInjector(nullptr);
-        EXPECT_EQ(inj.writes, 2);  // header and mark
-        std::string b = Bytes("sager.dbf");
-        EXPECT_EQ(HeaderCount(b), uint32_t(before + 1));
-        ASSERT_EQ(b.size(), hl + size_t(before + 1) * rl + 1);
-        EXPECT_EQ(uint8_t(b.back()), 0x1A);
-        Dbf4::Select(2);
-        Dbf4::CloseArea();
-    }
-}
-
-// A station that only replaced records writes its header under the append byte with the
-// file's own count: another station's append and close in between is never undone.
-TEST_F(WorkAreaTest, HeaderCountNeverGoesBackAtClose) {
-    Open(1, "sager ALIAS A");
-    AppendRows(3);
-    Dbf4::CloseArea();
-    Open(1, "sager ALIAS R");   // the replacer
-    Dbf4::Go(2);
-    ASSERT_TRUE(Dbf4::RLock());
-    SetC(1, "CHANGED");
-    Dbf4::Replace();
-    Open(2, "sager ALIAS P");   // another station appends and closes meanwhile
-    AppendRows(1);
-    Dbf4::CloseArea();
-    ASSERT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
+// A table past 1 GiB (sparse here): record locks there run beyond 0x80000000. Locking such
+// a record works while other handles have the table open, never drops this handle's own
+// share lock, and another area's file lock excludes it.
+TEST_F(WorkAreaTest, RecordLocksOfATablePastOneGiB) {
+    ASSERT_TRUE(Create("big.dbf", {{"T", 'C', 250, 0}}));
+    const uint64_t hl = 32 + 33, rl = 251;
+    const int32_t high = int32_t((0x40000000ull - hl) / rl) + 1;  // its lock covers 2^31
+    ASSERT_EQ(truncate(Path("big.dbf").c_str(), off_t(hl + (uint64_t(high) + 2) * rl)), 0);
+    Open(1, "big ALIAS A");
+    Open(2, "big ALIAS B");
     Dbf4::Select(1);
-    Dbf4::CloseArea();
-    EXPECT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
-
-    // The same with the append byte held elsewhere at the close: the header stays.
-    Open(1, "sager ALIAS R");
-    Dbf4::Go(1);
-    ASSERT_TRUE(Dbf4::RLock());
-    Dbf4::Replace();
-    Open(2, "sager ALIAS P");
-    ASSERT_TRUE(Dbf4::ALock());
+    Dbf4::Go(high);
+    EXPECT_TRUE(Dbf4::RLock());  // B merely has the table open
+    Dbf4::Unlock();
+    Dbf4::Select(2);
+    ASSERT_TRUE(Dbf4::FLock());
     Dbf4::Select(1);
+    Dbf4::Go(high + 2);
+    EXPECT_FALSE(Dbf4::RLock());  // beyond 0x7FFFFFFF, still under B's file lock
+    Dbf4::Select(2);
     Dbf4::CloseArea();
-    EXPECT_EQ(HeaderCount(Bytes("sager.dbf")), 4u);
+    Dbf4::Select(1);
+    Dbf4::Go(high);
+    ASSERT_TRUE(Dbf4::RLock());  // alone with the table
+    Dbf4::Unlock();
+    EXPECT_EQ(tz::EraseFile(Path("big.dbf")), 32);  // still open here: never erased
 }
 
 }  // namespace
