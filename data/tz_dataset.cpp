@@ -72,6 +72,12 @@ int64_t ParseWide(const uint8_t* p, int len) {
     return neg ? -v : v;
 }
 
+// What the engine's native form of an N field without decimals holds for these bytes.
+int32_t DecodedInt(const uint8_t* p, int len) {
+    const int64_t v = ParseWide(p, len);
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
+}
+
 }  // namespace
 
 TDateTime DateTextToDateTime(const std::string& text, bool raising) {
@@ -416,7 +422,9 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
         if (which > 0 && int(i) + 1 != which) continue;
         const FieldSlot& s = slots_[i];
         if (s.size == 0) continue;
-        uint8_t* dst = nat + a->fields[i].nativeOffset;
+        // A field assigned by the program is written even when its value equals what the
+        // stored bytes decode to (a 0 over blanks).
+        uint8_t* dst = which > 0 ? Dbf4::AssignField(int(i) + 1) : nat + a->fields[i].nativeOffset;
         const uint8_t* src = buffer + s.offset;
         switch (s.type) {
             case 'C': {
@@ -453,16 +461,17 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
                     if (v >= INT32_MIN && v <= INT32_MAX) {
                         n = int32_t(v);
                     } else {
-                        // The native form holds 32 bits: keep the clamped value there and the
-                        // real digits in the record's own bytes, which the engine keeps when
-                        // the native value equals what those bytes decode to (also when it
-                        // re-reads the record for the index engine before writing).
-                        n = v > 0 ? INT32_MAX : INT32_MIN;
+                        // The native form holds 32 bits: the value goes into the record's own
+                        // bytes (its digits, or asterisks when it does not fit the field) and
+                        // the native form holds what those bytes decode to, so the engine
+                        // keeps them (also when it re-reads the record for the index engine
+                        // before writing).
                         std::string text;
-                        if (NumberText(v, s.width, text)) {
-                            uint8_t* raw = Dbf4::RecordOf(*a) + a->fields[i].offset;
-                            std::memcpy(raw, text.data(), s.width);
-                        }
+                        if (!NumberText(v, s.width, text)) text.assign(size_t(s.width), '*');
+                        uint8_t* raw = Dbf4::RecordOf(*a) + a->fields[i].offset;
+                        std::memcpy(raw, text.data(), s.width);
+                        n = DecodedInt(raw, s.width);
+                        a->assigned[i] = 0;
                     }
                     std::memcpy(dst, &n, 4);
                 }

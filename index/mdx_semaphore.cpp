@@ -4,8 +4,11 @@
 #include <thread>
 
 #include "index/mdx_format.h"
+#include "storage/dbf4.h"
 
 namespace Mdx {
+
+uint64_t Sem::TableLockOffset() { return Dbf4::LockBase(); }
 
 namespace {
 constexpr int LockTries = 1001;        // record lock: 1,001 tries
@@ -88,7 +91,7 @@ uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return 0;
     for (int i = 0; i < TableLockTries; ++i) {
         if (i > 0) Pause();
-        if (table_->Lock(Sem::TableLockOffset, 1) == 0) return 0;
+        if (table_->Lock(Sem::TableLockOffset(), 1) == 0) return 0;
     }
     return Fail(1202, "Cannot lock database for: " + table_->Path() + " Action=" +
                           SemActionName(action) + " [Database Semaphore]");
@@ -96,7 +99,7 @@ uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
 
 void IndexSemaphore::ReleaseTableLock() {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return;
-    table_->Unlock(Sem::TableLockOffset, 1);
+    table_->Unlock(Sem::TableLockOffset(), 1);
 }
 
 uint16_t IndexSemaphore::TakeRecordLock(SemAction action) {

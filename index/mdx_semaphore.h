@@ -26,7 +26,7 @@ inline constexpr size_t Counter = 2;
 inline constexpr size_t RecordSize = 4;
 inline constexpr uint64_t LockOffset = 1;  // the record lock: 4 bytes at offset 1
 inline constexpr uint64_t LockLength = 4;
-inline constexpr uint64_t TableLockOffset = 0x40000000ull;  // the table's semaphore byte
+uint64_t TableLockOffset();  // the table's semaphore byte: the engine's lock base
 }  // namespace Sem
 
 enum class SemAction { Login = 0, Logout = 1, IncRead = 2, DecRead = 3, Lock = 4, Unlock = 5 };

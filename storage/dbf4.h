@@ -29,6 +29,12 @@ struct Settings {
     uint16_t lastLockError = 0;
 };
 Settings& settings();
+// The lock base (the table's semaphore byte); the memo file's and the index semaphore's
+// fixed-offset locks follow it too.
+uint64_t LockBase();
+// Length of the file lock from base + 1: the designed length, extended so that it covers
+// the lock offset of every record a table of this layout can hold.
+uint64_t FileLockLength(const WorkArea& a);
 
 // Lets waiting window messages through; installed by the UI (default: nothing).
 void SetIdleProc(void (*proc)());
@@ -96,6 +102,11 @@ char FieldType(int n);
 int FieldLen(int n);
 int FieldDec(int n);
 uint8_t* FieldAddress(int n);
+// FieldAddress for a value the caller assigns to field n (1..count): the next Replace or
+// Append writes the field even when the value equals what its stored bytes decode to (a 0
+// or false over blanks). Fields read through FieldAddress and left unchanged keep their
+// stored bytes. Scattering a record into the native buffer clears the marks.
+uint8_t* AssignField(int n);
 // Complete a lazily read record (translation; scatter) and return the record buffer or the
 // native buffer. Code that reads an area's buffers directly calls these first.
 uint8_t* RecordOf(WorkArea& a);

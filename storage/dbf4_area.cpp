@@ -1,4 +1,6 @@
 // Work areas: the slot table, Select, Use and closing.
+#include <time.h>
+
 #include <cstring>
 #include <memory>
 
@@ -255,24 +257,33 @@ void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
 
 namespace {
 
-// Writes the header (and, after appends, the end-of-file mark) of a shared area while
-// holding the append byte, so the mark cannot land on another station's new record; when
-// the byte cannot be had the header is written without the mark.
-void PrepareSharedClose(WorkArea& a) {
-    if (a.isVirtual || !internal::Shared(a) || a.state != kAppended) return;
-    if (a.lockState == kLockFile || a.lockState == kLockAppend) return;
-    const uint64_t appendByte = settings().lockBase + 1;
+// Takes the append byte for a close, retrying briefly while another station appends.
+bool TakeAppendByte(WorkArea& a) {
     for (int tries = 0; tries < 50; ++tries) {
-        if (a.file.Lock(appendByte, 1) == 0) {
-            Recount(a);
-            TzDbfLow::CommitDbf(a);
-            a.file.Unlock(appendByte, 1);
-            return;
-        }
+        if (a.file.Lock(LockBase() + 1, 1) == 0) return true;
         struct timespec ts = {0, 2 * 1000 * 1000};
         nanosleep(&ts, nullptr);
     }
-    a.noEofMark = true;
+    return false;
+}
+
+// Brings the header of a changed shared area up to date at close (and, after appends, the
+// end-of-file mark) while this station holds the append byte: the mark cannot land on a
+// record another station is appending, and the count is the file's own, so a station that
+// appends and closes meanwhile is never undone. An area holding the file or append lock
+// writes before it lets go of it. When the byte cannot be had the header is left as it is;
+// every open counts the records the file holds.
+void CommitSharedClose(WorkArea& a) {
+    if (a.isVirtual || a.readOnly || !internal::Shared(a)) return;
+    if (a.state != kModified && a.state != kAppended) return;
+    const bool held = a.lockState == kLockFile || a.lockState == kLockAppend;
+    if (!held && !TakeAppendByte(a)) {
+        a.state = kClean;
+        return;
+    }
+    Recount(a);
+    TzDbfLow::WriteHeaderAndMark(a);
+    if (!held) a.file.Unlock(LockBase() + 1, 1);
 }
 
 }  // namespace
@@ -284,8 +295,9 @@ void CloseArea() {
         indexHooks.active())
         indexHooks.close();
     if (!a->isVirtual && internal::Shared(*a)) Recount(*a);
-    PrepareSharedClose(*a);
+    CommitSharedClose(*a);
     Unlock();
+    tz::StopPoint("CloseArea.unlocked");
     a->swap.clear();
     if (a->memo && memoHooks.close) memoHooks.close(*a);
     internal::RefreshPeekCache(*a, -1);

@@ -1,7 +1,8 @@
 // File, append and record locks of a work area, and the semaphore byte.
 // Lock ranges lie far above the data (base 0x40000000), so they never block reading or
 // writing: semaphore byte at base, append byte at base+1, file lock from base+1 to
-// 0x7FFFFFFF, record n at base + header length + (n-1) x record length.
+// 0x7FFFFFFF, record n at base + header length + (n-1) x record length. Record locks of a
+// table past about 1 GiB lie beyond 0x7FFFFFFF; the file lock reaches over them too.
 #include <time.h>
 
 #include <algorithm>
@@ -37,6 +38,14 @@ uint64_t NowMs() {
 }
 
 }  // namespace
+
+uint64_t LockBase() { return settings().lockBase; }
+
+uint64_t FileLockLength(const WorkArea& a) {
+    const uint64_t lastEnd = uint64_t(uint32_t(a.headerLength)) +
+                             uint64_t(TzDbfLow::kMaxRecords) * a.recordLength;
+    return std::max(settings().fileLockLength, lastEnd - 1);
+}
 
 uint16_t LockRegion(bool unlock, tz::File& file, uint64_t offset, uint64_t length) {
     if (!settings().sharing) return 0;
@@ -84,8 +93,8 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
 }
 
 bool FLock() {
-    const Settings& s = settings();
-    return TakeAreaLock("FLock", kLockFile, s.lockBase + 1, s.fileLockLength);
+    WorkArea* a = Current();
+    return TakeAreaLock("FLock", kLockFile, LockBase() + 1, a ? FileLockLength(*a) : 1);
 }
 
 bool ALock() { return TakeAreaLock("ALock", kLockAppend, settings().lockBase + 1, 1); }
@@ -166,7 +175,7 @@ void Unlock() {
     if (a->lockState == kLockRecords) {
         UnlockRec(-3);
     } else if (Shared(*a)) {
-        uint64_t len = a->lockState == kLockFile ? s.fileLockLength : 1;
+        uint64_t len = a->lockState == kLockFile ? FileLockLength(*a) : 1;
         uint16_t rc = LockRegion(true, a->file, s.lockBase + 1, len);
         if (rc != 0) TzCommon::ErrorWord = rc;
     }

@@ -98,6 +98,17 @@ uint8_t* FieldAddress(int n) {
     return f ? a->native + f->nativeOffset : nullptr;
 }
 
+uint8_t* AssignField(int n) {
+    WorkArea* a = Guard("FieldAddress()");
+    if (!a) return nullptr;
+    NativeOf(*a);
+    const FieldEntry* f =
+        FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
+    if (!f) return nullptr;
+    if (size_t(n) <= a->assigned.size()) a->assigned[size_t(n - 1)] = 1;
+    return a->native + f->nativeOffset;
+}
+
 uint16_t RecSize() {
     WorkArea* a = Guard("RecSize");
     return a ? a->recordLength : 0;
@@ -158,9 +169,11 @@ void Replace() {
         // record bytes (which may carry digits the native form cannot hold) come back after.
         std::memcpy(a.swap.data(), a.native, a.nativeSize);
         a.swapRecord = a.record;
+        const std::vector<uint8_t> assigned = a.assigned;
         auto restore = [&] {
             std::memcpy(a.native, a.swap.data(), a.nativeSize);
             a.record.swap(a.swapRecord);
+            a.assigned = assigned;
         };
         if (!ReadScatter(a, r)) {
             restore();

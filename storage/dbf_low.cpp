@@ -1,11 +1,13 @@
 #include "storage/dbf_low.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "storage/code_page.h"
+#include "storage/dbf4.h"
 #include "storage/hooks.h"
 #include "storage/memo.h"
 #include "storage/dates.h"
@@ -19,6 +21,9 @@ using Dbf4::WorkArea;
 using TzCommon::SetError;
 
 namespace {
+
+// A table holding kMaxRecords refuses another append as a full disk would.
+constexpr uint16_t kTableFull = 101;
 
 // Bytes read ahead of a record for forward moves in natural order.
 constexpr size_t kReadAheadBytes = 64 * 1024;
@@ -308,6 +313,36 @@ bool SameNative(const FieldEntry& f, const uint8_t* a, const uint8_t* b) {
     return std::memcmp(a, b, NativeWidth(f)) == 0;
 }
 
+// Writes the area's count into the header's count bytes (and the header copy).
+bool WriteCount(WorkArea& a) {
+    if (a.version == 2) {
+        Put16(a.header + 1, uint16_t(std::min<int32_t>(a.recCount, 0xFFFF)));
+        return a.file.WriteAt(1, a.header + 1, 2) == 0;
+    }
+    Put32(a.header + kHdrCount, uint32_t(a.recCount));
+    return a.file.WriteAt(kHdrCount, a.header + kHdrCount, 4) == 0;
+}
+
+// The header's count is not to be trusted: a station killed after appending never wrote
+// it, and a damaged header may claim records the file does not hold. Every open counts the
+// whole records in the file and repairs the header when the two differ (with the end mark
+// after records it had not counted), under the append byte so that no station appends
+// meanwhile. A read-only open, or one that cannot have the byte, only counts.
+void ReconcileCount(WorkArea& a, uint64_t size) {
+    int32_t held = CountFromSize(a, size);
+    if (held == a.recCount) return;
+    const bool grew = held > a.recCount;
+    a.recCount = held;
+    const uint64_t appendByte = Dbf4::LockBase() + 1;
+    if (a.readOnly || a.file.Lock(appendByte, 1) != 0) return;
+    if (a.file.Size(&size) == 0) {
+        a.recCount = held = CountFromSize(a, size);
+        const uint8_t mark = kEofMark;
+        if (WriteCount(a) && grew) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
+    }
+    a.file.Unlock(appendByte, 1);
+}
+
 }  // namespace
 
 Settings& settings() {
@@ -334,12 +369,13 @@ void LayoutNative(WorkArea& a) {
         off += NativeWidth(f);
     }
     a.nativeSize = uint16_t(off);
+    a.assigned.assign(a.fields.size(), 0);
 }
 
 int32_t CountFromSize(const WorkArea& a, uint64_t size) {
     if (a.recordLength == 0 || size < uint64_t(uint32_t(a.headerLength))) return 0;
     uint64_t n = (size - uint32_t(a.headerLength)) / a.recordLength;
-    return n > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(n);
+    return n > uint64_t(kMaxRecords) ? kMaxRecords : int32_t(n);
 }
 
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
@@ -355,7 +391,7 @@ bool UseDbf(WorkArea& a, const OpenMode& mode) {
     rc = a.file.Size(&size);
     if (rc != 0) return FailOpen(a, rc, "Failure to open " + a.fileName + " [USE/OpenDbf]");
     if (!OpenDbf(a, size)) return false;
-    if (settings().fixCountOnOpen) a.recCount = CountFromSize(a, size);
+    ReconcileCount(a, size);
     if (a.recCount <= 0) {
         a.recNo = 0;
         a.bof = a.eof = true;
@@ -581,6 +617,10 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
     const int32_t oldCount = a.recCount, oldNo = a.recNo;
     const uint8_t oldState = a.state;
     bool append = n > a.recCount;
+    if (append && a.recCount >= kMaxRecords) {
+        SetError(kTableFull, "File:  " + a.fileName + " [Replace/Append/PutDbfRecord]");
+        return false;
+    }
     if (append) {
         n = a.recCount + 1;
         a.recCount = n;
@@ -663,6 +703,14 @@ bool WriteEofMark(WorkArea& a) {
     return true;
 }
 
+bool WriteHeaderAndMark(WorkArea& a) {
+    if (a.state != Dbf4::kModified && a.state != Dbf4::kAppended) return true;
+    if (!WriteDbfHeader(a)) return false;
+    if (a.state == Dbf4::kAppended && !a.noEofMark && !WriteEofMark(a)) return false;
+    a.state = Dbf4::kClean;
+    return true;
+}
+
 bool CommitDbf(WorkArea& a) {
     if (a.isVirtual) return true;
     if (a.state != Dbf4::kModified && a.state != Dbf4::kAppended) return true;
@@ -680,8 +728,10 @@ bool CloseDbf(WorkArea& a) {
     }
     bool ok = true;
     if (a.file.IsOpen() && !a.readOnly) {
-        if (a.state == Dbf4::kModified || a.state == Dbf4::kAppended) ok = WriteDbfHeader(a);
-        if (ok && a.state == Dbf4::kAppended && !a.noEofMark) ok = WriteEofMark(a);
+        // The count written is never below what the file holds.
+        uint64_t size = 0;
+        if (a.file.Size(&size) == 0) a.recCount = std::max(a.recCount, CountFromSize(a, size));
+        ok = WriteHeaderAndMark(a);
     }
     uint16_t rc = a.file.Close();
     a.state = Dbf4::kClosed;
@@ -803,22 +853,37 @@ void CompleteRecord(WorkArea& a) {
     a.pending = false;
 }
 
+// A virtual area opened on the caller's buffer has no record buffer of its own: that buffer
+// holds the record as the virtual-file unit keeps it, so there is nothing to convert.
+bool NoRecordBuffer(const WorkArea& a) { return a.isVirtual && a.record.empty(); }
+
 void UnpackRecord(WorkArea& a, uint8_t* native) {
     CompleteRecord(a);
-    if (native == a.native) a.nativeStale = false;
+    if (native == a.native) {
+        a.nativeStale = false;
+        std::fill(a.assigned.begin(), a.assigned.end(), uint8_t(0));
+    }
+    if (NoRecordBuffer(a)) return;
     native[0] = a.record[0] == '*' ? 1 : 0;
     for (const FieldEntry& f : a.fields)
         UnpackField(f, a.record.data() + f.offset, native + f.nativeOffset);
 }
 
 void PackRecord(WorkArea& a, const uint8_t* native) {
+    if (NoRecordBuffer(a)) return;
     a.record[0] = native[0] ? '*' : ' ';
     uint8_t cur[256];
-    for (const FieldEntry& f : a.fields) {
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        const FieldEntry& f = a.fields[i];
         uint8_t* raw = a.record.data() + f.offset;
         const uint8_t* in = native + f.nativeOffset;
         // A field whose value still equals what its stored bytes decode to keeps those
-        // bytes: editing one field never re-encodes another.
+        // bytes, unless the caller assigned it: editing one field never re-encodes another,
+        // and a 0 assigned over blanks is written as 0.
+        if (i < a.assigned.size() && a.assigned[i]) {
+            PackField(f, in, raw);
+            continue;
+        }
         if (f.type == 'C') {  // the common case, compared in place
             if (in[0] == f.length && std::memcmp(in + 1, raw, f.length) == 0) continue;
         } else {

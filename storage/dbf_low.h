@@ -28,6 +28,8 @@ inline constexpr int kDescLength = 16;
 inline constexpr int kDescDecimals = 17;
 inline constexpr uint8_t kTerminator = 0x0D;
 inline constexpr uint8_t kEofMark = 0x1A;
+// Most records a table may hold: record numbers up to count + 1 stay within 32 bits.
+inline constexpr int32_t kMaxRecords = 0x7FFFFFFE;
 
 // dBASE II layout.
 inline constexpr int kDb2HeaderLength = 521;
@@ -72,6 +74,9 @@ bool AppendDbfRecord(Dbf4::WorkArea& a);
 bool WriteDeleteFlag(Dbf4::WorkArea& a, int32_t n);
 bool WriteDbfHeader(Dbf4::WorkArea& a);
 bool WriteEofMark(Dbf4::WorkArea& a);
+// Header, and after appends the end-of-file mark, of a changed area; the state becomes
+// clean. No flush.
+bool WriteHeaderAndMark(Dbf4::WorkArea& a);
 bool CommitDbf(Dbf4::WorkArea& a);
 bool CloseDbf(Dbf4::WorkArea& a);
 bool CreateDbf(Dbf4::WorkArea& scratch, const std::string& fileName,

@@ -3,7 +3,7 @@
 // fault injector.
 //
 // Share-byte protocol. Linux has no share modes, so every open of a table, memo, index or
-// semaphore file holds an OFD lock on the single byte at ShareByteOffset (0x80000000),
+// semaphore file holds an OFD lock on the single byte at ShareByteOffset (2^62),
 // beyond every range the engine itself locks:
 //   1. A shared open (DenyNone) holds a read lock on it; an exclusive open a write lock.
 //      An open whose lock is refused fails with 32 and leaves nothing open.

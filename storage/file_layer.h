@@ -15,8 +15,9 @@
 
 namespace tz {
 
-// The share-emulation byte lies beyond every engine lock range.
-inline constexpr uint64_t ShareByteOffset = 0x80000000ull;
+// The share-emulation byte lies beyond every engine lock range (record locks of a large
+// table run past 0x80000000).
+inline constexpr uint64_t ShareByteOffset = 0x4000000000000000ull;
 
 enum class ShareMode {
     DenyNone,   // shared open: a read lock on the share byte

@@ -15,6 +15,9 @@ namespace Memo {
 
 using TzCommon::SetError;
 
+uint64_t MemoLockOffset() { return Dbf4::LockBase() + 1; }
+uint64_t MemoLockLength() { return Dbf4::settings().fileLockLength; }
+
 namespace detail {
 
 uint32_t piecesRead = 0;
@@ -56,7 +59,7 @@ bool LockMemo(WorkArea& area, MemoDescriptor& d, const std::string& routine) {
     for (int attempt = 0; attempt < settings().lockAttempts; ++attempt) {
         if (attempt > 0 && settings().lockWaitMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(settings().lockWaitMs));
-        if (d.file.Lock(kMemoLockOffset, kMemoLockLength) == 0) {
+        if (d.file.Lock(MemoLockOffset(), MemoLockLength()) == 0) {
             d.locked = true;
             return true;
         }
@@ -68,7 +71,7 @@ bool LockMemo(WorkArea& area, MemoDescriptor& d, const std::string& routine) {
 void UnlockMemo(WorkArea&, MemoDescriptor& d) {
     if (!d.locked) return;
     d.locked = false;
-    if (d.file.Unlock(kMemoLockOffset, kMemoLockLength) != 0)
+    if (d.file.Unlock(MemoLockOffset(), MemoLockLength()) != 0)
         SetError(1018, d.fileName + " [UnlockMemo]");
 }
 

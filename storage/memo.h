@@ -50,9 +50,10 @@ inline constexpr uint8_t kEndOfMemo = 0x1A;
 inline constexpr uint8_t kSoftReturn = 0x8D;
 inline constexpr size_t kChunk = 512;  // the shared chunk buffer and the BLOB cache
 
-// The memo lock: the same range as a table's file lock, taken on the memo file.
-inline constexpr uint64_t kMemoLockOffset = 0x40000001ull;
-inline constexpr uint64_t kMemoLockLength = 0x3FFFFFFFull;
+// The memo lock: the designed range of a table's file lock (lock base + 1), taken on the
+// memo file.
+uint64_t MemoLockOffset();
+uint64_t MemoLockLength();
 
 struct MemoSettings {
     uint8_t defaultType = kDbase4;  // memo type for tables of another version byte

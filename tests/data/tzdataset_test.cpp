@@ -242,6 +242,38 @@ TEST_F(TzdsTest, ProtocolEventsAndNavigation) {
     EXPECT_EQ(t.FieldByName("navn").AsString(), "anne");
 }
 
+// A 0 or false the program assigns is written as 0 and "F" (fields it never assigned stay
+// blank), and a value too wide for an N field of width 12 is written as asterisks, with or
+// without an index (whose re-read of the old record must keep them).
+TEST_F(TzdsTest, AssignedZeroFalseAndOverflowReachTheFile) {
+    for (bool indexed : {false, true}) {
+        SCOPED_TRACE(indexed ? "indexed" : "plain");
+        const std::string file = indexed ? "zi.dbf" : "z.dbf";
+        TTzDbf t("Zero");
+        MakeTable(t, file, indexed);
+        t.Open();
+        t.Append();
+        t.FieldByName("navn").SetAsString("z");
+        t.FieldByName("belob").SetAsLargeInt(0);
+        t.FieldByName("ok").SetAsBoolean(false);
+        t.Post();
+        std::string b = Bytes(Path(file));
+        const size_t rec = U16(b, 8);
+        EXPECT_EQ(b.substr(rec + 11, 31), "           0                  F");
+        t.Edit();
+        t.FieldByName("belob").SetAsLargeInt(1234567890123LL);  // 13 digits into 12
+        t.FieldByName("pris").SetAsFloat(0);
+        t.Post();
+        b = Bytes(Path(file));
+        EXPECT_EQ(b.substr(rec + 11, 31), "************      0.00        F");
+        t.Edit();
+        t.FieldByName("belob").SetAsLargeInt(-99999999999LL);  // fits: 12 characters
+        t.Post();
+        EXPECT_EQ(Bytes(Path(file)).substr(rec + 11, 12), "-99999999999");
+        t.Close();
+    }
+}
+
 TEST_F(TzdsTest, HandlersThatCancelWriteNothing) {
     TTzDbf t("Tab");
     MakeTable(t, "tab.dbf");

@@ -214,12 +214,12 @@ TEST_F(MemoTest, FailedEditMemoReleasesTheLock) {
     EXPECT_FALSE(Memo::DescriptorOf(*fp)->locked);
     tz::File other;
     ASSERT_EQ(other.Open(MemoPath(*fp), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
-    EXPECT_EQ(other.Lock(Memo::kMemoLockOffset, Memo::kMemoLockLength), 0);
+    EXPECT_EQ(other.Lock(Memo::MemoLockOffset(), Memo::MemoLockLength()), 0);
     // While another handle holds the lock, appends are refused with 1017.
     ErrorWord = 0;
     EXPECT_EQ(Memo::AddMemo(*fp, "blocked"), 0);
     EXPECT_EQ(ErrorWord, 1017);
-    other.Unlock(Memo::kMemoLockOffset, Memo::kMemoLockLength);
+    other.Unlock(Memo::MemoLockOffset(), Memo::MemoLockLength());
     EXPECT_EQ(Memo::AddMemo(*fp, "free"), 1);
 }
 

@@ -286,5 +286,96 @@ TEST_F(TableFileTest, ReplaceKeepsUntouchedFieldBytes) {
     EXPECT_EQ(Bytes("k.dbf").substr(32 * 3 + 33, 24), " xyz18991231 12345678901");
 }
 
+std::string WithCount(std::string b, uint32_t count) {
+    for (int i = 0; i < 4; ++i) b[size_t(4 + i)] = char(uint8_t(count >> (8 * i)));
+    return b;
+}
+
+// The header's count and the file disagree after a killed station (records beyond the
+// count) or a damaged header (a count beyond the file). Every open, exclusive or shared,
+// counts the whole records in the file and repairs the header.
+TEST_F(TableFileTest, HeaderCountReconciledAtEveryOpen) {
+    ASSERT_TRUE(Create("r.dbf", {{"A", 'C', 3, 0}}));
+    const size_t hl = 32 + 33, rl = 4;
+    std::string b = Bytes("r.dbf");
+    b.pop_back();
+    b += " r1  r2  r3  r4  r"; // four whole records and a torn fifth, no end mark
+    for (const char* mode : {" EXCLUSIVE", ""}) {
+        SCOPED_TRACE(mode);
+        WriteFile(Path("r.dbf"), WithCount(b, 1));
+        Open(1, Path("r.dbf") + mode);
+        EXPECT_EQ(Dbf4::RecCount(), 4);
+        std::string now = Bytes("r.dbf");
+        EXPECT_EQ(Le32(now, 4), 4u);                    // repaired at once
+        EXPECT_EQ(uint8_t(now[hl + 4 * rl]), 0x1A);     // with the mark after them
+        Dbf4::GoBottom();
+        EXPECT_EQ(GetC(1), "r4 ");
+        Dbf4::CloseArea();
+    }
+    // A count beyond the file: an append goes after the records the file holds.
+    WriteFile(Path("r.dbf"), WithCount(b.substr(0, hl + 2 * rl), 10000000));
+    Open(1, Path("r.dbf EXCLUSIVE"));
+    EXPECT_EQ(Dbf4::RecCount(), 2);
+    Dbf4::ClearRecord();
+    SetC(1, "new");
+    Dbf4::Append();
+    Dbf4::CloseArea();
+    std::string now = Bytes("r.dbf");
+    EXPECT_EQ(now.size(), hl + 3 * rl + 1);
+    EXPECT_EQ(Le32(now, 4), 3u);
+    EXPECT_EQ(now.substr(hl + 2 * rl, 4), " new");
+}
+
+// A count of 0x7FFFFFFF over an empty file: moves report 212 and never overflow the record
+// number (checked by UBSan in the sanitizer build).
+TEST_F(TableFileTest, HugeHeaderCountMovesSafely) {
+    ASSERT_TRUE(Create("h.dbf", {{"A", 'C', 3, 0}}));
+    WriteFile(Path("h.dbf"), WithCount(Bytes("h.dbf"), 0x7FFFFFFF));
+    for (const char* mode : {" EXCLUSIVE", ""}) {
+        SCOPED_TRACE(mode);
+        Open(1, Path("h.dbf") + mode);
+        EXPECT_EQ(Dbf4::RecCount(), 0);
+        Dbf4::Go(0);
+        EXPECT_EQ(TzCommon::ErrorWord, 212);
+        Dbf4::Skip(1);
+        EXPECT_EQ(TzCommon::ErrorWord, 212);
+        Dbf4::GoBottom();
+        EXPECT_TRUE(Dbf4::dEOF());
+        Dbf4::CloseArea();
+    }
+}
+
+// A 0 or false the caller assigns to a field of a new record is written as 0 and "F";
+// fields it did not assign stay blank, and a field only read keeps its stored bytes.
+TEST_F(TableFileTest, AssignedZeroAndFalseAreWritten) {
+    ASSERT_TRUE(Create("z.dbf", {{"N", 'N', 5, 0}, {"P", 'N', 8, 2}, {"L", 'L', 1, 0},
+                                 {"U", 'N', 4, 0}, {"M", 'L', 1, 0}}));
+    Open(1, Path("z.dbf"));
+    ASSERT_TRUE(Dbf4::ALock());
+    Dbf4::ClearRecord();
+    int32_t zero = 0;
+    double dzero = 0;
+    std::memcpy(Dbf4::AssignField(1), &zero, 4);
+    std::memcpy(Dbf4::AssignField(2), &dzero, 8);
+    *Dbf4::AssignField(3) = 0;
+    Dbf4::Append();
+    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    Dbf4::Unlock();
+    const size_t at = 32 * 5 + 33;
+    EXPECT_EQ(Bytes("z.dbf").substr(at, 20), "     0    0.00F     ");
+
+    // Replace: a field read and left alone keeps its blanks; an assigned 0 is written.
+    Dbf4::Go(1);
+    ASSERT_TRUE(Dbf4::RLock());
+    EXPECT_EQ(GetI(4), 0);
+    *Dbf4::AssignField(5) = 0;
+    Dbf4::Replace();
+    EXPECT_EQ(Bytes("z.dbf").substr(at, 20), "     0    0.00F    F");
+    std::memcpy(Dbf4::AssignField(4), &zero, 4);
+    Dbf4::Replace();
+    EXPECT_EQ(Bytes("z.dbf").substr(at, 20), "     0    0.00F   0F");
+}
+
+
 }  // namespace
 }  // namespace kjtest

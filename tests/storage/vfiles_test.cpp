@@ -2,9 +2,11 @@
 // pack, pop, remove, zap, and variable-length records that do not fit their buffer.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "storage/dbf4.h"
 #include "storage/tz_common.h"
 #include "storage/vfiles.h"
 #include "storage/work_area.h"
@@ -261,6 +263,43 @@ TEST_F(VFilesTest, VariableLengthRecords) {
     EXPECT_EQ(a.recCount, 5);
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kWrite, 2));
     EXPECT_EQ(TzCommon::ErrorWord, 220);
+}
+
+// A virtual file opened through Use works on the caller's buffer: appends, moves, replace,
+// delete and pack through the table engine's commands.
+TEST_F(VFilesTest, EngineCommandsOnAVirtualFile) {
+    Dbf4::CloseAll();
+    uint8_t buf[16] = {};
+    auto put = [&](const std::string& text) {
+        std::memset(buf, 0, sizeof buf);
+        buf[0] = uint8_t(text.size() + 1);  // length, then the flag byte and the text
+        std::memcpy(buf + 3, text.data(), text.size());
+    };
+    auto text = [&] { return std::string(reinterpret_cast<char*>(buf) + 3, buf[0] - 1); };
+    Dbf4::Select(1);
+    Dbf4::Use("SCRATCH VIRTUAL FILE", buf, sizeof buf);
+    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    for (const char* t : {"one", "two", "three"}) {
+        put(t);
+        Dbf4::Append();
+        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    }
+    EXPECT_EQ(Dbf4::RecCount(), 3);
+    Dbf4::Go(2);
+    EXPECT_EQ(text(), "two");
+    put("TWO");
+    Dbf4::Replace();
+    Dbf4::GoTop();
+    EXPECT_EQ(text(), "one");
+    Dbf4::Skip(1);
+    EXPECT_EQ(text(), "TWO");
+    Dbf4::DeleteRec();
+    Dbf4::Pack();
+    EXPECT_EQ(Dbf4::RecCount(), 2);
+    Dbf4::GoBottom();
+    EXPECT_EQ(text(), "three");
+    Dbf4::CloseArea();
+    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // every command, and the lock matrix between areas of one process.
 #include <unistd.h>
 
+#include "storage/file_layer.h"
+
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -283,17 +285,25 @@ TEST_F(WorkAreaTest, LockRetries) {
 
 // A shared area that appended writes its end-of-file mark at close only while it holds the
 // append byte, so the mark never lands on another station's new record.
-TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {
+uint32_t HeaderCount(const std::string& b) {
+    return uint8_t(b[4]) | uint8_t(b[5]) << 8 | uint8_t(b[6]) << 16 | uint32_t(uint8_t(b[7])) << 24;
+}
+
+// A closing area writes header and end mark only under the append byte: while another area
+// holds it (about to append) the header is left alone and no mark lands on the new record.
+TEST_F(WorkAreaTest, HeaderAndEndMarkOnlyUnderAppendByte) {
     Open(1, "sager ALIAS A");
-    AppendRows(2);
     Open(2, "sager ALIAS B");
+    Dbf4::Select(1);
+    AppendRows(2);
+    Dbf4::Select(2);
     ASSERT_TRUE(Dbf4::ALock());  // another station is about to append
     Dbf4::Select(1);
     Dbf4::CloseArea();
     std::string b = Bytes("sager.dbf");
     const size_t hl = 32 * 2 + 33, rl = 19;
-    EXPECT_EQ(uint8_t(b[4]), 2);       // the header got the count
-    EXPECT_EQ(b.size(), hl + 2 * rl);  // but no mark
+    EXPECT_EQ(HeaderCount(b), 0u);     // left for the appender (and every open) to count
+    EXPECT_EQ(b.size(), hl + 2 * rl);  // and no mark
     Dbf4::Select(2);
     Dbf4::ClearRecord();
     SetC(1, "B1");
@@ -301,10 +311,38 @@ TEST_F(WorkAreaTest, EndMarkOnlyUnderAppendByte) {
     Dbf4::Unlock();
     Dbf4::CloseArea();  // free to take the byte: count and mark
     b = Bytes("sager.dbf");
-    EXPECT_EQ(uint8_t(b[4]), 3);
+    EXPECT_EQ(HeaderCount(b), 3u);
     ASSERT_EQ(b.size(), hl + 3 * rl + 1);
     EXPECT_EQ(b.substr(hl + 2 * rl, 3), " B1");
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
+}
+
+// A table past 1 GiB (sparse here): record locks there run beyond 0x80000000. Locking such
+// a record works while other handles have the table open, never drops this handle's own
+// share lock, and another area's file lock excludes it.
+TEST_F(WorkAreaTest, RecordLocksOfATablePastOneGiB) {
+    ASSERT_TRUE(Create("big.dbf", {{"T", 'C', 250, 0}}));
+    const uint64_t hl = 32 + 33, rl = 251;
+    const int32_t high = int32_t((0x40000000ull - hl) / rl) + 1;  // its lock covers 2^31
+    ASSERT_EQ(truncate(Path("big.dbf").c_str(), off_t(hl + (uint64_t(high) + 2) * rl)), 0);
+    Open(1, "big ALIAS A");
+    Open(2, "big ALIAS B");
+    Dbf4::Select(1);
+    Dbf4::Go(high);
+    EXPECT_TRUE(Dbf4::RLock());  // B merely has the table open
+    Dbf4::Unlock();
+    Dbf4::Select(2);
+    ASSERT_TRUE(Dbf4::FLock());
+    Dbf4::Select(1);
+    Dbf4::Go(high + 2);
+    EXPECT_FALSE(Dbf4::RLock());  // beyond 0x7FFFFFFF, still under B's file lock
+    Dbf4::Select(2);
+    Dbf4::CloseArea();
+    Dbf4::Select(1);
+    Dbf4::Go(high);
+    ASSERT_TRUE(Dbf4::RLock());  // alone with the table
+    Dbf4::Unlock();
+    EXPECT_EQ(tz::EraseFile(Path("big.dbf")), 32);  // still open here: never erased
 }
 
 }  // namespace
