@@ -11,6 +11,7 @@
 #include "platform/dataset/db_format.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
+#include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -375,8 +376,8 @@ void TTzDataSet::AreaToBuffer(TRecordBuffer buffer) {
                     double v;
                     std::memcpy(&v, src, 8);
                     char buf[400];
-                    std::snprintf(buf, sizeof buf, "%.*f", s.decimals, v);
-                    v = std::strtod(buf, nullptr);
+                    const int n = tz::FormatFixed(buf, sizeof buf, 0, s.decimals, v);
+                    if (n > 0) v = tz::ParseDouble(buf, size_t(n));
                     std::memcpy(dst, &v, 8);
                 } else {
                     int64_t v;
