@@ -724,6 +724,8 @@ void TTzDataSet::InternalRefresh() {
 }
 
 void TTzDataSet::InternalPost() {
+    // A retried post after a failed append that wrote its record has nothing left to write.
+    if (!IsEditMode(State())) return;
     if (State() == dsEdit) {
         ReplaceWithLock();
         s_HandleWhileAfterPost();
@@ -731,8 +733,27 @@ void TTzDataSet::InternalPost() {
         TRecordBuffer b = ActiveBuffer();
         b[0] = 0;
         BufferToArea(b, -1);
-        AppendWithLock();
+        appendedRecNo_ = 0;
+        try {
+            AppendWithLock();
+        } catch (...) {
+            if (appendedRecNo_ > 0) LeaveInsertWritten();
+            throw;
+        }
         s_HandleWhileAfterInsert();
+    }
+}
+
+// The appended record is in the table although the append failed afterwards: the dataset
+// leaves Insert and shows that record, so posting again cannot add it a second time.
+void TTzDataSet::LeaveInsertWritten() {
+    FreeFieldBuffers();
+    SetState(dsBrowse);
+    try {
+        s_Go(appendedRecNo_);
+        Resync(0);
+    } catch (...) {
+        resyncPending_ = true;  // the failure being reported goes first
     }
 }
 
