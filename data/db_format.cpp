@@ -1,8 +1,8 @@
 #include "data/db_format.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -324,7 +324,8 @@ Decimal FromDouble(double v, int precision) {
     if (precision < 1) precision = 1;
     if (precision > 18) precision = 18;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, v);
+    *std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::scientific, precision - 1)
+         .ptr = '\0';
     Decimal d;
     const char* p = buf;
     if (*p == '-') {
@@ -429,9 +430,13 @@ std::string FixedText(const Decimal& d, TFloatFormat format, int digits) {
 std::string GeneralText(double value, int precision) {
     if (precision < 1 || precision > 18) precision = 15;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*G", precision, value);
+    *std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, precision).ptr =
+        '\0';
     std::string out;
-    for (const char* p = buf; *p; ++p) out += *p == '.' ? FormatSettings().DecimalSeparator : *p;
+    for (const char* p = buf; *p; ++p) {
+        if (*p == '.') out += FormatSettings().DecimalSeparator;
+        else out += *p >= 'a' && *p <= 'z' ? static_cast<char>(*p - 32) : *p;
+    }
     return out;
 }
 
@@ -552,9 +557,19 @@ bool TryStrToFloat(const std::string& text, double& out) {
                    c == 'E'))
             return false;
     }
-    char* end = nullptr;
-    double v = std::strtod(t.c_str(), &end);
-    if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
+    // Never strtod: it reads the decimal point of the process locale.
+    const char* begin = t.data() + (t[0] == '+' ? 1 : 0);
+    const char* end = t.data() + t.size();
+    if (begin < end && (*begin == '+' || (*begin == '-' && begin != t.data()))) return false;
+    double v = 0;
+    auto r = std::from_chars(begin, end, v);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Too small reads as (nearly) 0, too large fails below, as strtod has it.
+        long double wide = 0;
+        r = std::from_chars(begin, end, wide);
+        v = static_cast<double>(wide);
+    }
+    if (r.ec != std::errc() || r.ptr != end || !std::isfinite(v)) return false;
     out = v;
     return true;
 }

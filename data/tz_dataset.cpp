@@ -11,6 +11,7 @@
 #include "data/db_format.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
+#include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -381,8 +382,8 @@ void TTzDataSet::AreaToBuffer(TRecordBuffer buffer) {
                     double v;
                     std::memcpy(&v, src, 8);
                     char buf[400];
-                    std::snprintf(buf, sizeof buf, "%.*f", s.decimals, v);
-                    v = std::strtod(buf, nullptr);
+                    const int n = tz::FormatFixed(buf, sizeof buf, 0, s.decimals, v);
+                    if (n > 0) v = tz::ParseDouble(buf, size_t(n));
                     std::memcpy(dst, &v, 8);
                 } else {
                     int64_t v;
@@ -732,6 +733,8 @@ void TTzDataSet::InternalRefresh() {
 }
 
 void TTzDataSet::InternalPost() {
+    // A retried post after a failed append that wrote its record has nothing left to write.
+    if (!IsEditMode(State())) return;
     if (State() == dsEdit) {
         ReplaceWithLock();
         s_HandleWhileAfterPost();
@@ -739,8 +742,27 @@ void TTzDataSet::InternalPost() {
         TRecordBuffer b = ActiveBuffer();
         b[0] = 0;
         BufferToArea(b, -1);
-        AppendWithLock();
+        appendedRecNo_ = 0;
+        try {
+            AppendWithLock();
+        } catch (...) {
+            if (appendedRecNo_ > 0) LeaveInsertWritten();
+            throw;
+        }
         s_HandleWhileAfterInsert();
+    }
+}
+
+// The appended record is in the table although the append failed afterwards: the dataset
+// leaves Insert and shows that record, so posting again cannot add it a second time.
+void TTzDataSet::LeaveInsertWritten() {
+    FreeFieldBuffers();
+    SetState(dsBrowse);
+    try {
+        s_Go(appendedRecNo_);
+        Resync(0);
+    } catch (...) {
+        resyncPending_ = true;  // the failure being reported goes first
     }
 }
 

@@ -186,8 +186,13 @@ class TTzDataSet : public Db::TDataSet {
     Dbf4::WorkArea* Area() const;
     int32_t BufferRecNo(Db::TRecordBuffer buffer) const;
     bool Resyncing() const { return resyncing_; }
+    // Set by AppendWithLock: the number of the record the append wrote, also when the
+    // append then reported a failure (a later step such as the header or the keys failed);
+    // 0 when it wrote none.
+    int32_t appendedRecNo_ = 0;
 
   private:
+    void LeaveInsertWritten();
     class RelationPause;
     struct StateEntry {
         bool modified = false;

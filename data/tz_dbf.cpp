@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "data/dbf_fields.h"
 #include "index/mdx_semaphore.h"
@@ -21,6 +22,30 @@ namespace TzDs {
 using namespace Db;
 
 namespace {
+
+// Runs a release step when its scope is left by an exception, which stays the one reported;
+// Now() runs it on the normal path, where a failure of the step is reported as usual.
+class LockRelease {
+  public:
+    explicit LockRelease(std::function<void()> step) : step_(std::move(step)) {}
+    ~LockRelease() {
+        if (!step_) return;
+        try {
+            step_();
+        } catch (...) {
+        }
+    }
+    LockRelease(const LockRelease&) = delete;
+    LockRelease& operator=(const LockRelease&) = delete;
+    void Now() {
+        std::function<void()> step = std::move(step_);
+        step_ = nullptr;
+        step();
+    }
+
+  private:
+    std::function<void()> step_;
+};
 
 // Restores the engine's error-checking switch at the end of a scope.
 class CheckingOff {
@@ -483,11 +508,18 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
         SelectArea(areaName);
         const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
         if (granted) {
+            const int32_t before = kind == LockKind::Append ? Dbf4::RecCount() : 0;
+            // The locks go on every path, a command that raises included.
+            LockRelease release{[this, areaName, kind, before] {
+                if (kind == LockKind::Append && Area() && Area()->recCount > before)
+                    appendedRecNo_ = Area()->recNo;
+                SelectArea(areaName);
+                Dbf4::Unlock();
+            }};
             command();
             const uint16_t code = TzCommon::ErrorWord;
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
-            SelectArea(areaName);
-            Dbf4::Unlock();
+            release.Now();
             if (code != 0) {
                 TzCommon::ErrorWord = 0;
                 throw TzCommon::ETzError(message.empty() ? TzCommon::ErrorText(code) : message);

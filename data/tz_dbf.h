@@ -115,9 +115,11 @@ class TTzFileDataSet : public TTzCDataSet {
 
   private:
     enum class LockKind { Append, Record };
-    // Takes the lock, runs the command and releases the area's locks; a refused lock is
-    // retried while the event asks for it, and otherwise reported ("Lock failed [word]" or
-    // the event's answer) and ends the operation with the silent abort.
+    // Takes the lock, runs the command and releases the area's locks on every path (a
+    // command that raises included); an append that fails after its record reached the
+    // table still sets appendedRecNo_. A refused lock is retried while the event asks for
+    // it, and otherwise reported ("Lock failed [word]" or the event's answer) and ends the
+    // operation with the silent abort.
     template <class Command>
     void WithLock(const char* areaName, LockKind kind, const TTzLockFailedEvent& event,
                   const char* word, Command command);

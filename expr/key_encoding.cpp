@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "storage/dates.h"
+#include "storage/num_text.h"
 
 namespace TzKey {
 
@@ -270,7 +271,7 @@ double ParseNumber(const char* text, size_t length) {
     auto res = std::from_chars(buf, buf + n, v, std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
         // Keep the sign of the magnitude that did not fit.
-        v = std::strtod(buf, nullptr);
+        v = tz::ParseDouble(buf, n);
     } else if (res.ec != std::errc()) {
         v = 0.0;
     }

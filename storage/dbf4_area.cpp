@@ -30,7 +30,11 @@ struct Slots {
 };
 
 Slots& slots() {
-    static Slots s;
+    // The first use registers the engine's shut-down, which a halt runs.
+    static Slots s = [] {
+        TzCommon::AddShutdownProc(&Shutdown);
+        return Slots{};
+    }();
     return s;
 }
 

@@ -12,6 +12,7 @@
 #include "storage/dates.h"
 #include "storage/dbf4_internal.h"
 #include "storage/memo.h"
+#include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -100,14 +101,14 @@ uint16_t RecordText(WorkArea& a, int32_t r, Run& local, std::vector<uint8_t>& ou
 
 std::string FormatNumber(double v, int len, int dec) {
     char buf[384];
-    int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, v);
+    int n = tz::FormatFixed(buf, sizeof buf, len, dec, v);
     if (n < 0 || n > len) return std::string(size_t(len), '*');
     return std::string(buf, size_t(n));
 }
 
 double TextNumber(const std::string& text) {
     std::string t = TzCommon::AllTrim(text);
-    return t.empty() ? 0.0 : std::strtod(t.c_str(), nullptr);
+    return tz::ParseDouble(t.data(), t.size());
 }
 
 bool TrueByte(uint8_t c) {

@@ -10,6 +10,7 @@
 #include "storage/dbf4.h"
 #include "storage/hooks.h"
 #include "storage/memo.h"
+#include "storage/num_text.h"
 #include "storage/dates.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
@@ -213,7 +214,7 @@ double ParseNumber(const uint8_t* p, int len) {
     int n = std::min(len, 63);
     std::memcpy(buf, p, n);
     buf[n] = 0;
-    return std::strtod(buf, nullptr);
+    return tz::ParseDouble(buf, size_t(n));
 }
 
 int32_t ClampInt(double v) {
@@ -225,7 +226,7 @@ int32_t ClampInt(double v) {
 
 void EncodeNumber(double v, int len, int dec, uint8_t* out) {
     char buf[384];
-    int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, v);
+    int n = tz::FormatFixed(buf, sizeof buf, len, dec, v);
     if (n < 0 || n > len) {
         std::memset(out, '*', len);
         return;

@@ -1,7 +1,9 @@
 #include "storage/tz_common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace TzCommon {
 
@@ -18,6 +20,7 @@ struct ErrorState {
     ErrorHook hook;
     ErrorBoxProc box;
     HaltProc halt;
+    std::vector<void (*)()> shutdown;  // not reset: the units register once
 };
 
 ErrorState& S() {
@@ -187,6 +190,7 @@ void ErrorDispatch() {
         s.halt(exitCode);
         return;
     }
+    RunShutdown();
     std::exit(exitCode);
 }
 
@@ -239,6 +243,24 @@ int ErrorBox(const std::string& text, const std::string& caption, unsigned flags
 }
 
 void SetHaltProc(HaltProc proc) { S().halt = std::move(proc); }
+
+void AddShutdownProc(void (*proc)()) {
+    std::vector<void (*)()>& steps = S().shutdown;
+    if (proc && std::find(steps.begin(), steps.end(), proc) == steps.end()) steps.push_back(proc);
+}
+
+void RunShutdown() {
+    std::vector<void (*)()>& steps = S().shutdown;
+    while (!steps.empty()) {
+        void (*step)() = steps.back();
+        steps.pop_back();
+        try {
+            step();
+        } catch (...) {
+            // The program is ending; a failure while closing stops only that step.
+        }
+    }
+}
 bool Halted() { return S().halted != 0; }
 
 int ExitCodeFor(uint16_t code) { return (code >= 1 && code <= 255) ? code : 255; }

@@ -49,9 +49,16 @@ void SetErrorBoxProc(ErrorBoxProc proc);
 int ErrorBox(const std::string& text, const std::string& caption, unsigned flags);
 
 // How the program ends after the "Program halted." box. Tests replace it to observe the
-// halt; the default runs std::exit with ExitCodeFor(code).
+// halt; the default runs the engine's shut-down (RunShutdown) and then std::exit with
+// ExitCodeFor(code). A replacement that ends the program runs RunShutdown itself.
 using HaltProc = std::function<void(int exitCode)>;
 void SetHaltProc(HaltProc proc);
+// The engine's shut-down, as at a normal end: each unit registers its step once (the table
+// engine: close every work area, and with it each index file, so headers, counts and end
+// marks reach the files). RunShutdown runs the steps last registered first, each at most
+// once; failures inside them are not dispatched again once the program is halted.
+void AddShutdownProc(void (*proc)());
+void RunShutdown();
 bool Halted();
 int ExitCodeFor(uint16_t code);  // the code when it is 1..255, else 255
 
