@@ -699,6 +699,18 @@ void HookReindex() {
 
 void HookClose() { CloseIndex(); }
 
+// Pack and zap rewrite the table whole: the mark goes to the file (and to disk) first and
+// stays until the rebuild replaces the file, whatever ends the process in between.
+void HookMarkRebuild() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    if (!x || !x->file.IsOpen()) return;
+    x->failed = true;  // nothing more is written to this file
+    x->file.PokeHeader(kMaintenanceMark, 1);
+    const uint8_t one = 1;
+    if (x->file.Handle().WriteAt(kMaintenanceMark, &one, 1) == 0) x->file.Handle().Sync();
+    x->markWritten = true;
+}
+
 uint8_t HookCurrentOrder() { return uint8_t(CurrentOrder()); }
 
 void HookSetCurrentOrder(uint8_t n) {
@@ -728,6 +740,7 @@ void Install() {
     h.found = &HookFound;
     h.reindex = &HookReindex;
     h.close = &HookClose;
+    h.markRebuild = &HookMarkRebuild;
     h.readLock = &SetReadSemaphoreProc;
     h.updateLock = &SetLockSemaphoreProc;
     h.currentOrder = &HookCurrentOrder;

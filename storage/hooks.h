@@ -28,6 +28,8 @@ struct IndexHooks {
     void (*updateChangedKeys)() = nullptr;
     bool (*found)() = nullptr;
     void (*reindex)() = nullptr;             // rebuild every tag (after pack and zap)
+    void (*markRebuild)() = nullptr;         // the table is about to be rewritten whole:
+                                             // mark the index for rebuilding
     void (*close)() = nullptr;               // close the area's index file
     void (*readLock)(int take) = nullptr;    // 1 take, 0 release
     void (*updateLock)(int take) = nullptr;  // 1 take, 0 release
