@@ -232,6 +232,11 @@ void CloseIndex() {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
     if (!x) return;
+    // Closing never ends the program: its errors are recorded, raised and caught here.
+    struct CheckingOff {
+        uint8_t was = TzCommon::SetErrorChecking(0);
+        ~CheckingOff() { TzCommon::SetErrorChecking(was); }
+    } checkingOff;
     try {
         if (x->file.IsOpen() && x->file.HeaderChanged() && !x->failed && !x->file.Failed()) {
             SetLockSemaphoreProc(1);
@@ -383,7 +388,7 @@ void Set_Order_To(int n) {
         x->atBegin = a->recCount == 0;
     } else {
         x->atEnd = x->atBegin = false;
-        SyncTag(*a, *x, *t, true, "Set_Order_To");
+        SyncTag(*a, *x, *t, SyncReport::kQuiet);
     }
     g_found = found;
 }

@@ -574,6 +574,7 @@ bool HoldOldIndex(WorkArea& a, const std::string& name, tz::File* old, bool* reo
         rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
     }
     if (rc == 0) return true;
+    if (*reopened && Dbf4::ReopenFile(false) == 0) *reopened = false;
     Error(rc == 32 || rc == 5 ? 225 : rc, a.fileName + " MakeIndex(" + name + ")");
     return false;
 }

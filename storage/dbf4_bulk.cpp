@@ -611,6 +611,7 @@ bool Zap() {
         TzDbfLow::DropReadAhead(a);
         RefreshPeekCache(a, -1);
         if (Indexes() && indexHooks.markRebuild) indexHooks.markRebuild();
+        tz::StopPoint("zap-before-cut");
         if (uint16_t rc = CutTable(a, 0)) {
             SetError(rc, "Error zapping " + a.fileName);
         } else {

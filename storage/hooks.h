@@ -42,6 +42,7 @@ struct ParserHooks {
     void (*free)(void* expr) = nullptr;
     // Address of the result; its first byte, non-zero, counts as true for L results.
     const uint8_t* (*evaluate)(void* expr) = nullptr;
+    std::string (*text)(void* expr) = nullptr;  // the text the block was compiled from
 };
 
 struct MemoHooks {

@@ -134,6 +134,50 @@ TEST_F(MdxTest, TagTableAndNameTree) {
     }
 }
 
+// A tag header must fit its key type and the page: a number or date tag with another key
+// length, or keys per page times entry length past the page (also where the product does
+// not fit an int), fails the open instead of sending key writes past their buffers.
+TEST_F(MdxTest, TagHeaderFieldsCheckedAgainstKeyTypeAndPage) {
+    {
+        MdxFile f;
+        NewFile(f, dir.file("t.mdx"), "t.dbf");
+        AddTag(f, "AMT", 'N', 12);
+        AddTag(f, "DAT", 'D', 8);
+        AddTag(f, "K", 'C', 10);
+    }
+    const std::string good = kjtest::ReadFile(dir.file("t.mdx"));
+    MdxFile probe;
+    ASSERT_EQ(probe.Open(dir.file("t.mdx"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+    const uint32_t amt = probe.TagHeaderBlock(1), dat = probe.TagHeaderBlock(2),
+                   k = probe.TagHeaderBlock(3);
+    probe.Close();
+    struct Damage { const char* what; int tag; size_t off; std::string bytes; const char* text; };
+    const std::vector<Damage> damages = {
+        {"N key length 8", 1, amt * 512 + 12, std::string("\x08\x00", 2), "key length"},
+        {"N key length 4", 1, amt * 512 + 12, std::string("\x04\x00", 2), "key length"},
+        {"D key length 12", 2, dat * 512 + 12, std::string("\x0c\x00", 2), "key length"},
+        {"C product past an int", 3, k * 512 + 14, std::string("\xff\xff\x00\x00\xff\xff", 6),
+         "keys per page"},
+        {"N product past an int", 1, amt * 512 + 14, std::string("\xff\xff\x00\x00\xff\xff", 6),
+         "keys per page"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        std::string bad = good;
+        bad.replace(d.off, d.bytes.size(), d.bytes);
+        kjtest::WriteFile(dir.file("bad.mdx"), bad);
+        TzCommon::ResetErrorState();
+        TzCommon::SetErrorHook([] {});
+        MdxFile f;
+        ASSERT_EQ(f.Open(dir.file("bad.mdx"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        MdxTag t;
+        EXPECT_EQ(t.Open(&f, d.tag, Mdx::CompareCharKeys), 222);
+        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos) << TzCommon::LastMessage();
+        TzCommon::SetErrorHook(nullptr);
+    }
+    TzCommon::ResetErrorState();
+}
+
 TEST_F(MdxTest, HundredKeyBuild) {
     MdxFile f;
     NewFile(f, dir.file("b.mdx"), "b.dbf");
