@@ -256,6 +256,9 @@ uint16_t ReplaceByPacked(WorkArea& a) {
     a.file.SetShareMode(packed.Share());
     rc = FinishPacked(a, kept);
     tz::StopPoint("pack-before-cut");
+    // The old table is held alone while the new one takes its name (without sharing, the
+    // open holds it shared until now).
+    if (rc == 0) rc = packed.TakeExclusive();
     if (rc == 0) rc = a.file.RenameTo(a.fileName, &packed);
     if (rc != 0) {
         a.file.Unlink();
@@ -265,6 +268,7 @@ uint16_t ReplaceByPacked(WorkArea& a) {
         return rc;
     }
     packed.Close();  // the old table goes with its last handle
+    if (!settings().sharing) a.file.RestoreShare();
     a.state = kClean;
     return 0;
 }

@@ -135,6 +135,23 @@ TEST_F(NdxKillTest, KilledPackLeavesTheOldTableOrTheNewOne) {
     EXPECT_EQ(VerifyTable(Path("a.dbf"), n), n - n / 3);
 }
 
+// Without sharing the open holds the table shared; the pack takes it alone for the rename
+// and gives it back.
+TEST_F(NdxKillTest, PackWithoutSharing) {
+    const int n = 60;
+    MakeTable(Path("p.dbf"), n);
+    Dbf4::settings().sharing = false;
+    Dbf4::Select(1);
+    Dbf4::Use(Path("p.dbf"));
+    TzNdx::SetIndexTo("p.mdx");
+    EXPECT_TRUE(Dbf4::Pack()) << TzCommon::LastErrorMessage();
+    tz::File other;
+    EXPECT_EQ(other.Open(Path("p.dbf"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+    other.Close();
+    Dbf4::CloseAll();
+    EXPECT_EQ(VerifyTable(Path("p.dbf"), n), n - n / 3);
+}
+
 TEST_F(NdxKillTest, KilledZapLeavesTheIndexMarked) {
     MakeTable(Path("z.dbf"), 90);
     KillAt(Path("z.dbf"), "zap", "zap-before-cut");
