@@ -402,7 +402,15 @@ bool TTzFileDataSet::OpenTable(const std::string& fileName) {
     return ok;
 }
 
+// A table with its own tag list whose index file is open carries the production-index
+// flag in its file, so that every other cursor and station opens the index with it.
 void TTzFileDataSet::OpenIndexes() {
+    OpenOrBuildIndexes();
+    if (!ParseIndexList(indexList_).empty() && !TzNdx::Mdx().empty())
+        Dbf4::StoreProductionIndex(true);
+}
+
+void TTzFileDataSet::OpenOrBuildIndexes() {
     std::vector<TagDef> tags = ParseIndexList(indexList_);
     TCreateIndexType mode = CreateIndex;
     if (!tags.empty()) {
@@ -478,7 +486,7 @@ void TTzFileDataSet::OpenIndexes() {
     bool canMake = true;
     OnBeforeMakeIndex(*this, mdx, canMake);
     if (!canMake) {
-        Dbf4::SetProductionIndex(false);
+        Dbf4::StoreProductionIndex(false);
         return;
     }
     {

@@ -714,6 +714,7 @@ void Install() {
     Dbf4::parserHooks.evaluate = [](void* expr) -> const uint8_t* {
         return Evaluate(static_cast<ExprBlock*>(expr));
     };
+    Dbf4::parserHooks.text = [](void* expr) { return ExprText(expr); };
     Dbf4::parserPresent = true;
 }
 

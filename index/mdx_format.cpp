@@ -222,14 +222,25 @@ uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
     uint16_t rc = ReadBytes(uint64_t(block) * BlockSize, out->raw.data(), Tag::Size, &got);
     if (rc != 0) return ReportError(rc, "Error reading index file: " + name_ + " [SeekAndRead]");
     if (got != Tag::Size) return Corrupt(block, "short tag header");
-    char type = out->KeyType();
-    int len = out->KeyLength();
-    int entry = out->EntryLength();
-    int perPage = out->KeysPerPage();
-    int minEntry = EntryLengthFor(type, len);
-    if (minEntry == 0) return Corrupt(block, "key type");
-    if (len < 1 || len > MaxKeyLength) return Corrupt(block, "key length");
-    if (entry < len + 4 || perPage < 2 || perPage * entry > int(Pg::Usable)) {
+    return CheckTagHeader(*out);
+}
+
+// Every field the tree sizes its buffers and pages by, against its key type and the page:
+// a damaged header must fail here, not send the tree past a buffer. 64-bit arithmetic
+// throughout (two 16-bit fields multiplied overflow an int). The root block is checked
+// against the file where its page is read.
+uint16_t MdxFile::CheckTagHeader(const TagHeader& h) {
+    const uint32_t block = h.block;
+    const char type = h.KeyType();
+    const int64_t len = h.KeyLength();
+    const int64_t entry = h.EntryLength();
+    const int64_t perPage = h.KeysPerPage();
+    if (EntryLengthFor(type, 1) == 0) return Corrupt(block, "key type");
+    const int64_t fixed = type == 'D' ? 8 : (type == 'N' || type == 'F') ? 12 : 0;
+    if (len < 1 || len > MaxKeyLength || (fixed != 0 && len != fixed)) {
+        return Corrupt(block, "key length");
+    }
+    if (entry < len + 4 || perPage < 2 || perPage * entry > int64_t(Pg::Usable)) {
         return Corrupt(block, "entry length or keys per page");
     }
     return 0;
@@ -259,16 +270,13 @@ uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
 uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* tagNo) {
     std::string up = Upper(name);
     if (up.size() > Ent::NameSize - 1) up.resize(Ent::NameSize - 1);
-    // An entry of exactly this name is replaced in place; an entry whose name merely
-    // begins with the new name is a different tag and stays.
-    int n = FindTag(up);
-    if (n == 0) {
-        if (TagsInUse() >= MaxTags) {
-            return ReportError(220, "Too many tags in index file: " + name_ + " [AddIndexTag()]");
-        }
-        n = TagsInUse() + 1;
-        header_[Hdr::TagsInUse] = uint8_t(n);
+    RemoveTagEntry(up);
+    if (TagsInUse() >= MaxTags) {
+        return ReportError(220, "Too many tags in index file: " + name_ + " [AddIndexTag()]");
     }
+    // The new tag always goes last.
+    const int n = TagsInUse() + 1;
+    header_[Hdr::TagsInUse] = uint8_t(n);
     uint8_t* e = &header_[Ent::TableOffset + n * Ent::Size];
     std::memset(e, 0, Ent::Size);
     Put32(e + Ent::HeaderBlock, tag.block);
@@ -280,6 +288,21 @@ uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* t
     SetBlockMark(tag.block);
     if (tagNo) *tagNo = n;
     return 0;
+}
+
+// The first entry whose name begins with `up` (compared over its length) gives way: the
+// last entry takes its place and the tag count falls by one. Its pages stay in the file.
+void MdxFile::RemoveTagEntry(const std::string& up) {
+    const int used = std::min(TagsInUse(), MaxTags);
+    auto entry = [&](int n) { return &header_[Ent::TableOffset + n * Ent::Size]; };
+    for (int n = 1; n <= used; ++n) {
+        if (std::memcmp(entry(n) + Ent::Name, up.data(), up.size()) != 0) continue;
+        if (n != used) std::memcpy(entry(n), entry(used), Ent::Size);
+        std::memset(entry(used), 0, Ent::Size);
+        header_[Hdr::TagsInUse] = uint8_t(used - 1);
+        RebuildNameTree();
+        return;
+    }
 }
 
 void MdxFile::RebuildNameTree() {

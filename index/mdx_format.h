@@ -204,18 +204,19 @@ public:
     // Re-reads the header area (after another station changed the file).
     uint16_t ReloadHeader();
 
-    // Reads tag n's header, checking its block, key type, key length, entry length and
-    // keys per page; a damaged header gives 222 naming the file and block.
+    // Reads tag n's header, checking its block, key type, key length (against the type),
+    // entry length and keys per page; a damaged header gives 222 naming the file and block.
     uint16_t ReadTagHeader(int n, TagHeader* out);
     // Rewrites the first 983 bytes of a tag header in place.
     uint16_t WriteTagHeader(const TagHeader& tag);
     // Appends a tag header as a 1024-byte block pair at the end of the file; sets
     // tag->block.
     uint16_t AppendTagHeader(TagHeader* tag);
-    // Enters a tag in the tag table: an entry of the same name is replaced (its pages stay
-    // unreferenced), else the entry is added as the last one; the name tree is rebuilt, the
-    // block mark set to the tag header's block and the header marked changed. More than
-    // 47 tags gives 220. *tagNo receives the tag's number.
+    // Enters a tag in the tag table: the first entry whose name begins with the new name
+    // is removed (the last entry takes its place; its pages stay unreferenced), then the
+    // tag is added as the last entry; the name tree is rebuilt, the block mark set to the
+    // tag header's block and the header marked changed. More than 47 tags gives 220.
+    // *tagNo receives the tag's number.
     uint16_t EnterTag(const std::string& name, const TagHeader& tag, int* tagNo);
     // Rebuilds the left/right/parent links over the names in tag-number order.
     void RebuildNameTree();
@@ -261,6 +262,8 @@ public:
 private:
     uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
     uint16_t Corrupt(uint32_t block, const std::string& what);
+    uint16_t CheckTagHeader(const TagHeader& h);
+    void RemoveTagEntry(const std::string& up);
     // Bytes of the file known to be there (end <= fileLen_) from the mapping, made or
     // widened when needed, else through ReadAt.
     uint16_t ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got);

@@ -237,6 +237,11 @@ void CloseIndex() {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
     if (!x) return;
+    // Closing never ends the program: its errors are recorded, raised and caught here.
+    struct CheckingOff {
+        uint8_t was = TzCommon::SetErrorChecking(0);
+        ~CheckingOff() { TzCommon::SetErrorChecking(was); }
+    } checkingOff;
     try {
         if (x->file.IsOpen() && x->file.HeaderChanged() && !x->failed && !x->file.Failed()) {
             SetLockSemaphoreProc(1);
@@ -386,7 +391,7 @@ void Set_Order_To(int n) {
         x->atBegin = a->recCount == 0;
     } else {
         x->atEnd = x->atBegin = false;
-        SyncTag(*a, *x, *t, true, "Set_Order_To");
+        SyncTag(*a, *x, *t, SyncReport::kQuiet);
     }
     g_found = found;
 }
@@ -702,6 +707,18 @@ void HookReindex() {
 
 void HookClose() { CloseIndex(); }
 
+// Pack and zap rewrite the table whole: the mark goes to the file (and to disk) first and
+// stays until the rebuild replaces the file, whatever ends the process in between.
+void HookMarkRebuild() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    if (!x || !x->file.IsOpen()) return;
+    x->failed = true;  // nothing more is written to this file
+    x->file.PokeHeader(kMaintenanceMark, 1);
+    const uint8_t one = 1;
+    if (x->file.Handle().WriteAt(kMaintenanceMark, &one, 1) == 0) x->file.Handle().Sync();
+    x->markWritten = true;
+}
+
 uint8_t HookCurrentOrder() { return uint8_t(CurrentOrder()); }
 
 void HookSetCurrentOrder(uint8_t n) {
@@ -731,6 +748,7 @@ void Install() {
     h.found = &HookFound;
     h.reindex = &HookReindex;
     h.close = &HookClose;
+    h.markRebuild = &HookMarkRebuild;
     h.readLock = &SetReadSemaphoreProc;
     h.updateLock = &SetLockSemaphoreProc;
     h.currentOrder = &HookCurrentOrder;

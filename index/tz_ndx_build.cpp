@@ -141,10 +141,8 @@ public:
         items_.resize(kSortRunItems * item_);
     }
     ~KeySorter() {
-        if (!spillName_.empty()) {
-            spill_.Close();
-            tz::EraseFile(spillName_);
-        }
+        spill_.Close();
+        if (!spillUnlinked_ && !spillName_.empty()) tz::EraseFile(spillName_);
     }
     KeySorter(const KeySorter&) = delete;
     KeySorter& operator=(const KeySorter&) = delete;
@@ -299,6 +297,9 @@ private:
                                                  "Cannot create spill file [MakeIndex]");
             uint16_t rc = spill_.Create(spillName_, tz::ShareMode::Exclusive);
             if (rc != 0) return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
+            // Nameless from here on: a killed build leaves nothing in the temporary folder.
+            spillUnlinked_ = spill_.Unlink() == 0;
+            tz::StopPoint("index-spill");
         }
         SortHeld();
         const size_t per = std::max<size_t>(1, kSpillWrite / item_);
@@ -333,6 +334,7 @@ private:
     size_t runs_ = 0;
     std::vector<size_t> runItems_;
     std::string spillName_;
+    bool spillUnlinked_ = false;
     tz::File spill_;
 };
 
@@ -526,6 +528,7 @@ bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescript
     }
     if (ready.empty()) return ok;
     if (CollectKeys(a, ready, first) != 0) return false;
+    tz::StopPoint("index-build");
     for (TagBuild* b : ready) {
         if (b->failed || Catching([&] { return WriteTag(f, *b); }, first) != 0) ok = false;
         b->sorter.reset();
@@ -554,6 +557,60 @@ size_t LastSpillRuns() { return g_lastRuns; }
 
 void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) { g_diskFree = proc; }
 
+namespace {
+
+// Holds the old index file alone, so that no other station opens it while its successor is
+// built beside it. Another program's open is refused with 32 (or 5): a shared table is
+// then reopened exclusively for the build and the file tried again. Error 225 when the
+// file stays held.
+bool HoldOldIndex(WorkArea& a, const std::string& name, tz::File* old, bool* reopened) {
+    if (!tz::Exists(name)) return true;
+    uint16_t rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
+    if ((rc == 32 || rc == 5) && Dbf4::settings().sharing && !a.exclusive &&
+        Dbf4::ReopenFile(true) == 0) {
+        *reopened = true;
+        rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
+    }
+    if (rc == 0) return true;
+    if (*reopened && Dbf4::ReopenFile(false) == 0) *reopened = false;
+    Error(rc == 32 || rc == 5 ? 225 : rc, a.fileName + " MakeIndex(" + name + ")");
+    return false;
+}
+
+// Builds the index file beside its final place and renames it there once it is complete,
+// so that a build that is killed leaves the old file (or none), never a partial one.
+bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const std::string& name,
+                    tz::File& old, std::unique_ptr<TzCommon::ETzError>* first) {
+    const std::string building = name + ".new";
+    Mdx::MdxFile f;
+    TzCommon::LocalDate today = TzCommon::GetDate();
+    uint16_t rc = Catching(
+        [&] {
+            return f.Create(building, a.fileName, today.year, today.month, today.day,
+                            tz::ShareMode::Exclusive);
+        },
+        first);
+    if (rc != 0) return false;
+    std::vector<const TagDescriptor*> descs;
+    for (const TagDescriptor& d : tags) {
+        if (d.name.empty()) break;
+        descs.push_back(&d);
+    }
+    bool ok = BuildTags(a, f, descs, first);
+    rc = Catching([&] { return f.FlushHeader(); }, first);
+    if (rc == 0) rc = f.Handle().Sync();
+    if (rc == 0) rc = f.Handle().RenameTo(name, &old);
+    if (rc != 0) {
+        if (!*first) Catching([&] { return Error(rc, "Cannot create index file: " + name + " [MakeIndex]"); }, first);
+        f.Handle().Unlink();
+        ok = false;
+    }
+    Catching([&] { return f.Close(); }, first);
+    return ok;
+}
+
+}  // namespace
+
 bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("MakeIndex");
     if (!a) return false;
@@ -562,35 +619,20 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
     CloseIndex();
     const int32_t back = (a->recNo >= 1 && a->recNo <= a->recCount && !a->eof) ? a->recNo : 0;
     // Another station that has the old file open keeps it: nothing is erased or replaced.
-    if (tz::Exists(name)) {
-        uint16_t rc = tz::EraseFile(name);
-        if (rc != 0) {
-            Error(rc == 32 ? 225 : rc, a->fileName + " MakeIndex(" + name + ")");
-            return false;
-        }
-    }
+    tz::File old;
+    bool reopened = false;
+    if (!HoldOldIndex(*a, name, &old, &reopened)) return false;
     if (Dbf4::settings().sharing) tz::EraseFile(Mdx::SemaphoreFileName(a->fileName));
-    Mdx::MdxFile f;
     std::unique_ptr<TzCommon::ETzError> first;
-    TzCommon::LocalDate today = TzCommon::GetDate();
-    uint16_t rc = Catching(
-        [&] {
-            return f.Create(name, a->fileName, today.year, today.month, today.day,
-                            tz::ShareMode::Exclusive);
-        },
-        &first);
-    bool ok = rc == 0;
-    if (ok) {
-        std::vector<const TagDescriptor*> descs;
-        for (const TagDescriptor& d : tags) {
-            if (d.name.empty()) break;
-            descs.push_back(&d);
-        }
-        ok = BuildTags(*a, f, descs, &first);
-        Catching([&] { return f.FlushHeader(); }, &first);
-        Catching([&] { return f.Close(); }, &first);
-    }
+    const bool ok = BuildIndexFile(*a, tags, name, old, &first);
+    old.Close();
     if (back > 0) Dbf4::Dbf4RawGo(back);
+    if (reopened) {
+        if (uint16_t rc = Dbf4::ReopenFile(false)) {
+            Catching([&] { return Error(rc, "Cannot_Reopen_Database_Sharable MakeIndex(" + name + ")"); },
+                     &first);
+        }
+    }
     if (first) throw *first;
     return ok;
 }
@@ -621,7 +663,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     Catching(
         [&] {
             SetIndexTo(name);
-            SetOrderToTag(order);
+            // The order goes back to its tag unless the new one took that tag's place.
+            for (int n = 1; n <= TagCount(); ++n) {
+                if (TagName(n) == order) SetOrderToTag(order);
+            }
+            if (order.empty()) SetOrderToTag(order);
             return TzCommon::ErrorWord;
         },
         &first);

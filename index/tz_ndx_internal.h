@@ -89,8 +89,12 @@ uint16_t BeginChange(AreaIndex& x);
 // A change failed part-way: report 254 naming the tag and keep the mark.
 void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine);
 
-// Positions tag t on the area's current record (soft: a missing key is not reported).
-uint16_t SyncTag(Dbf4::WorkArea& a, AreaIndex& x, TagInfo& t, bool soft, const char* routine);
+// How SyncTag answers a record whose entry it cannot find: 212 with the SyncIndex texts
+// ("[SyncIndex-1]" when the key is missing, "[SyncIndex-2]" when the key is there but not
+// for this record), the same texts ending in "[SoftSyncIndex]", or nothing.
+enum class SyncReport { kSync, kSoft, kQuiet };
+// Positions tag t on the area's current record.
+uint16_t SyncTag(Dbf4::WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report);
 
 // Frees the per-area state (used as WorkArea::indexExtFree).
 void FreeAreaIndex(void* p);

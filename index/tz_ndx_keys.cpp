@@ -89,7 +89,7 @@ bool MakeKey(WorkArea& a, TagInfo& t, uint8_t* out) {
     return true;
 }
 
-uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, bool soft, const char* routine) {
+uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report) {
     if (a.recNo < 1 || a.recNo > a.recCount) return 0;
     uint8_t key[Mdx::MaxKeyLength];
     if (!MakeKey(a, t, key)) return 0;  // the record has no key in this tag
@@ -101,12 +101,22 @@ uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, bool soft, const char* r
     }
     bool found = false;
     uint16_t rc = t.tree.SeekRecord(key, r, &found);
-    if (rc != 0 || found || soft || t.tree.Header().Unique()) return rc;
+    if (rc != 0 || found || report == SyncReport::kQuiet || t.tree.Header().Unique()) return rc;
     (void)x;
     std::string shown;
     if (t.type == 'C') shown.assign(reinterpret_cast<const char*>(key), size_t(t.keyLength));
+    // Is the key there at all, for other records?
+    rc = t.tree.Seek(key, size_t(t.keyLength));
+    const bool keyThere = rc == 0 && t.tree.OnEntry() &&
+                          t.tree.Compare(t.tree.Key(), key, size_t(t.keyLength)) == 0;
+    const bool soft = report == SyncReport::kSoft;
+    if (!keyThere) {
+        return Error(212, "Key: \"" + shown + "\" not in index: " + t.tree.TagText() +
+                              (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-1]") +
+                              " Record: " + std::to_string(a.recNo));
+    }
     return Error(212, "Record with key: \"" + shown + "\" not in index: " + t.tree.TagText() +
-                          ". [" + routine + "] Record: " + std::to_string(a.recNo));
+                          (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-2]"));
 }
 
 }  // namespace internal
@@ -124,7 +134,7 @@ void SyncIndex() {
     if (x->placing && t->tree.OnEntry() && t->tree.RecNo() == uint32_t(a->recNo)) return;
     // A record a FOR condition excludes, or another station's change, may legitimately be
     // missing from the tag; only a plain tag reports a missing key.
-    SyncTag(*a, *x, *t, t->forCond != nullptr, "SyncIndex-2");
+    SyncTag(*a, *x, *t, t->forCond ? SyncReport::kQuiet : SyncReport::kSync);
 }
 
 void AppendNewKey() {
@@ -158,7 +168,7 @@ void AppendNewKey() {
     }
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;
-        SyncTag(*a, *x, *c, true, "AppendNewKey");
+        SyncTag(*a, *x, *c, SyncReport::kSoft);
     }
 }
 
@@ -224,7 +234,7 @@ void UpdateChangedKeys() {
     }
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;
-        SyncTag(*a, *x, *c, true, "CompareKeys");
+        SyncTag(*a, *x, *c, SyncReport::kSoft);
     }
 }
 

@@ -57,6 +57,9 @@ std::string AliasName();
 void* AreaExtension();
 bool HasProductionIndex();
 void SetProductionIndex(bool on);
+// Sets the flag and writes it into the table file at once (other cursors and stations open
+// the index by it). False when it could not be written.
+bool StoreProductionIndex(bool on);
 int AreaOfAlias(const std::string& alias);  // 1..33, 0 when none
 
 // ---- Locks ----

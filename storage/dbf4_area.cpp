@@ -168,7 +168,12 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
         mode.share = tz::ShareMode::DenyNone;
         area->exclusive = true;
     }
-    if (s.readOnlyOverride) mode.access = tz::Access::ReadOnly;
+    if (s.readOnlyOverride) {
+        // The override replaces the mode word, EXCLUSIVE or not: read only, deny none.
+        mode.access = tz::Access::ReadOnly;
+        mode.share = tz::ShareMode::DenyNone;
+        area->exclusive = !s.sharing;
+    }
     area->oem = !s.ansiTables;
     if (!TzDbfLow::UseDbf(*area, mode)) return;
     area->alias = alias;
@@ -357,6 +362,20 @@ void SetProductionIndex(bool on) {
     WorkArea* a = Current();
     if (!a || a->version == 2 || a->isVirtual) return;
     a->header[TzDbfLow::kHdrProdIndex] = on ? 1 : 0;
+}
+
+bool StoreProductionIndex(bool on) {
+    WorkArea* a = Current();
+    if (!a || a->version == 2 || a->isVirtual) return false;
+    const uint8_t flag = on ? 1 : 0;
+    a->header[TzDbfLow::kHdrProdIndex] = flag;
+    if (a->readOnly) return false;
+    // One byte: the rest of the header may be another station's to write meanwhile.
+    uint8_t stored = 0;
+    size_t got = 0;
+    if (a->file.ReadAt(TzDbfLow::kHdrProdIndex, &stored, 1, &got) == 0 && got == 1 && stored == flag)
+        return true;
+    return a->file.WriteAt(TzDbfLow::kHdrProdIndex, &flag, 1) == 0;
 }
 
 }  // namespace Dbf4

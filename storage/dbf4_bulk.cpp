@@ -183,7 +183,99 @@ void ShareAgain(WorkArea& a, bool reopened, const char* routine) {
 
 enum class PackEnd { kDone, kStopped, kFailed };
 
-// Slides the live records down over the deleted ones as raw bytes, then cuts the file.
+// Writes the header and the live records of the area's table into `out`, a new file beside
+// it, in record order; *kept receives their number. 0, or the failing code after a report.
+uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, int32_t* kept) {
+    std::vector<uint8_t> head(size_t(uint16_t(a.headerLength)));
+    size_t got = 0;
+    uint16_t rc = a.file.ReadAt(0, head.data(), head.size(), &got);
+    if (rc != 0 || got != head.size()) {
+        rc = rc ? rc : 100;
+        SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
+        return rc;
+    }
+    if ((rc = out.WriteAt(0, head.data(), head.size())) != 0) {
+        SetError(rc, "Error packing " + a.fileName);
+        return rc;
+    }
+    const int32_t count = a.recCount;
+    const size_t len = a.recordLength;
+    Run run;
+    std::vector<uint8_t> live;
+    *kept = 0;
+    for (int32_t r = 1; r <= count; r += run.count) {
+        if ((rc = LoadRun(a, run, r)) != 0) {
+            SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
+            return rc;
+        }
+        live.clear();
+        for (int32_t i = 0; i < run.count; ++i) {
+            const uint8_t* rec = run.bytes.data() + size_t(i) * len;
+            if (rec[0] != '*') live.insert(live.end(), rec, rec + len);
+        }
+        if (live.empty()) continue;
+        rc = out.WriteAt(TzDbfLow::RecordOffset(a, *kept + 1), live.data(), live.size());
+        if (rc != 0) {
+            SetError(rc, "File:  " + a.fileName + " [Replace/Append/PutDbfRecord]");
+            return rc;
+        }
+        *kept += int32_t(live.size() / len);
+    }
+    return 0;
+}
+
+// Count, date, end mark and flush of the packed copy the area now works on.
+uint16_t FinishPacked(WorkArea& a, int32_t kept) {
+    a.recCount = kept;
+    const uint8_t checking = TzCommon::SetErrorChecking(0);
+    const bool headerOk = TzDbfLow::WriteDbfHeader(a);
+    TzCommon::SetErrorChecking(checking);
+    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord ? TzCommon::ErrorWord : 101);
+    const uint8_t mark = TzDbfLow::kEofMark;
+    if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);
+    if (rc == 0) rc = a.file.Sync();
+    return rc;
+}
+
+// Builds the packed table beside the old one and renames it into place, so that a pack
+// that is killed leaves the old table or the new one, never a mixture. The area goes on
+// with the new file. 0, or the failing code after a report (the old table is untouched).
+uint16_t ReplaceByPacked(WorkArea& a) {
+    tz::File packed;
+    uint16_t rc = packed.Create(a.fileName + ".pak", tz::ShareMode::Exclusive);
+    if (rc != 0) {
+        SetError(rc, "Error packing " + a.fileName);
+        return rc;
+    }
+    int32_t kept = 0;
+    if ((rc = CopyLiveRecords(a, packed, &kept)) != 0) {
+        packed.Unlink();
+        return rc;
+    }
+    const int32_t count = a.recCount;
+    std::swap(a.file, packed);  // packed: the old table from here on
+    a.file.SetShareMode(packed.Share());
+    rc = FinishPacked(a, kept);
+    tz::StopPoint("pack-before-cut");
+    // The old table is held alone while the new one takes its name (without sharing, the
+    // open holds it shared until now).
+    if (rc == 0) rc = packed.TakeExclusive();
+    if (rc == 0) rc = a.file.RenameTo(a.fileName, &packed);
+    if (rc != 0) {
+        a.file.Unlink();
+        std::swap(a.file, packed);
+        a.recCount = count;
+        SetError(rc, "Error packing " + a.fileName);
+        return rc;
+    }
+    packed.Close();  // the old table goes with its last handle
+    if (!settings().sharing) a.file.RestoreShare();
+    a.state = kClean;
+    return 0;
+}
+
+// Replaces the table by a copy that holds only its live records; then the memo file is
+// packed and the indexes rebuilt.
 PackEnd SlideRecords(WorkArea& a) {
     // Flush-after-write is off and the relation removed while the records move; both come
     // back on every way out (an error report may raise).
@@ -202,60 +294,28 @@ PackEnd SlideRecords(WorkArea& a) {
         }
     } suspend(a);
     TzDbfLow::DropReadAhead(a);
-    const int32_t count = a.recCount;
-    const size_t len = a.recordLength;
-    Run run;
-    std::vector<uint8_t> out;
-    int32_t hole = 0, kept = 0;
-    for (int32_t r = 1; r <= count; r += run.count) {
-        uint16_t rc = LoadRun(a, run, r);
-        if (rc != 0) {
-            suspend.Restore();
-            SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
-            return PackEnd::kFailed;
-        }
-        out.clear();
-        int32_t outAt = 0;
-        for (int32_t i = 0; i < run.count; ++i) {
-            const uint8_t* rec = run.bytes.data() + size_t(i) * len;
-            if (rec[0] == '*') {
-                if (hole == 0) hole = r + i;
-                continue;
-            }
-            ++kept;
-            if (hole == 0) continue;
-            if (out.empty()) outAt = hole;
-            out.insert(out.end(), rec, rec + len);
-            ++hole;
-        }
-        if (!out.empty()) {
-            if (a.state != kAppended) a.state = kModified;
-            rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, outAt), out.data(), out.size());
-            if (rc != 0) {
-                // Stop at once: records up to the hole are packed, the rest are still
-                // there (some twice), and the header keeps the old count.
-                suspend.Restore();
-                SetError(rc, "File:  " + a.fileName + " [Replace/Append/PutDbfRecord]");
-                return PackEnd::kFailed;
-            }
-        }
-    }
-    TzDbfLow::settings().flushAfterWrite = suspend.flush;
-    uint16_t rc = CutTable(a, kept);
-    suspend.Restore();
-    if (rc != 0) {
-        SetError(rc, "Error packing " + a.fileName);
+    // Record numbers change: no lock of the old table means anything afterwards.
+    if (a.lockState != kLockNone) Unlock();
+    // The keys stop matching the table from here on; a pack that is killed before the
+    // rebuild leaves an index that the next open rebuilds.
+    if (Indexes() && indexHooks.markRebuild) indexHooks.markRebuild();
+    const int32_t before = a.recCount;
+    if (ReplaceByPacked(a) != 0) {
+        suspend.Restore();
         return PackEnd::kFailed;
     }
-    if (kept > 0) {
+    TzDbfLow::DropReadAhead(a);
+    suspend.Restore();
+    if (a.recCount > 0) {
         ReadScatter(a, 1);
     } else {
         EmptyState(a);
     }
-    RefreshPeekCache(a, -1);
+    if (a.recCount != before) RefreshPeekCache(a, -1);
+    tz::StopPoint("pack-before-reindex");
     if (a.memo && memoUnitPresent && memoHooks.pack) {
         if (!memoHooks.pack(a)) return PackEnd::kStopped;
-        if (kept > 0) TzDbfLow::UnpackRecord(a, a.native);
+        if (a.recCount > 0) TzDbfLow::UnpackRecord(a, a.native);
     }
     if (Indexes() && indexHooks.reindex) indexHooks.reindex();
     return PackEnd::kDone;
@@ -557,6 +617,8 @@ bool Zap() {
     } else if (go) {
         TzDbfLow::DropReadAhead(a);
         RefreshPeekCache(a, -1);
+        if (Indexes() && indexHooks.markRebuild) indexHooks.markRebuild();
+        tz::StopPoint("zap-before-cut");
         if (uint16_t rc = CutTable(a, 0)) {
             SetError(rc, "Error zapping " + a.fileName);
         } else {

@@ -514,6 +514,34 @@ uint16_t File::Close() {
     return r == 0 ? 0 : ErrnoToCode(err, true);
 }
 
+uint16_t File::Unlink() {
+    if (fd_ < 0) return kInvalidHandle;
+    if (!exclusiveHeld_) return kSharingViolation;
+    if (unlink(path_.c_str()) != 0) return ErrnoToCode(errno, true);
+    return 0;
+}
+
+uint16_t File::RenameTo(const std::string& to, const File* held) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (!exclusiveHeld_) return kSharingViolation;
+    std::string dst = ResolveName(to);
+    ExclusiveHold dstHold;
+    struct stat target;
+    if (stat(dst.c_str(), &target) == 0) {
+        struct stat mine;
+        const bool heldHere = held != nullptr && held->fd_ >= 0 && held->exclusiveHeld_ &&
+                              fstat(held->fd_, &mine) == 0 && mine.st_dev == target.st_dev &&
+                              mine.st_ino == target.st_ino;
+        if (!heldHere) {
+            uint16_t rc = dstHold.Take(dst);
+            if (rc != 0) return rc;
+        }
+    }
+    if (rename(path_.c_str(), dst.c_str()) != 0) return ErrnoToCode(errno, true);
+    path_ = dst;
+    return 0;
+}
+
 // ---- whole files ----
 
 uint16_t EraseFile(const std::string& name) {

@@ -88,6 +88,17 @@ public:
     void RestoreShare();
     uint16_t Close();
 
+    // Removes the file's name while this handle holds it exclusively; the handle stays
+    // usable and the data goes with its close, however the process ends (scratch files).
+    uint16_t Unlink();
+    // Gives the file this handle holds exclusively the name `to` (resolved), atomically
+    // replacing what is there. An existing target must be held exclusively by `held` (an
+    // open of this process, which stays open on the replaced file) or by no handle at all;
+    // otherwise 32. This handle then names the new path.
+    uint16_t RenameTo(const std::string& to, const File* held = nullptr);
+    // Keeps the mode given at open in step with a handle whose place this one takes.
+    void SetShareMode(ShareMode share) { share_ = share; }
+
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
     const std::string& Path() const { return path_; }

@@ -28,6 +28,8 @@ struct IndexHooks {
     void (*updateChangedKeys)() = nullptr;
     bool (*found)() = nullptr;
     void (*reindex)() = nullptr;             // rebuild every tag (after pack and zap)
+    void (*markRebuild)() = nullptr;         // the table is about to be rewritten whole:
+                                             // mark the index for rebuilding
     void (*close)() = nullptr;               // close the area's index file
     void (*readLock)(int take) = nullptr;    // 1 take, 0 release
     void (*updateLock)(int take) = nullptr;  // 1 take, 0 release
@@ -40,6 +42,7 @@ struct ParserHooks {
     void (*free)(void* expr) = nullptr;
     // Address of the result; its first byte, non-zero, counts as true for L results.
     const uint8_t* (*evaluate)(void* expr) = nullptr;
+    std::string (*text)(void* expr) = nullptr;  // the text the block was compiled from
 };
 
 struct MemoHooks {

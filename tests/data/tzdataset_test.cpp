@@ -637,6 +637,66 @@ TEST_F(TzdsTest, AlwaysRebuildsAndRefusedBuildLeavesNoIndex) {
     EXPECT_EQ(twin.RecordCount(), 31);
 }
 
+// The application's start-up on an empty folder: each table is created with its index,
+// then its twin cursor (no tag list of its own) opens while the first stays open.
+TEST_F(TzdsTest, ProductionFlagReachesTheFileWithTheIndex) {
+    TTzDbf main("Main");
+    MakeTable(main, "tab.dbf", true);
+    main.Open();
+    EXPECT_EQ(uint8_t(Bytes(Path("tab.dbf"))[28]), 1);
+    TTzDbf twin("MainBuf");
+    twin.SetDbfFileName(Path("tab.dbf"));
+    twin.Open();
+    EXPECT_NE(twin.Mdx(), "");
+    AddRow(twin, "berit", 2);
+    EXPECT_TRUE(twin.FindExact("BERIT"));
+    AddRow(main, "anne", 1);
+    EXPECT_TRUE(main.FindExact("BERIT"));
+    EXPECT_TRUE(twin.FindExact("ANNE"));
+    twin.Close();
+    main.Close();
+
+    // A refused build clears the flag in the file at once, not only in the open cursor.
+    std::remove(Path("tab.MDX").c_str());
+    TTzDbf refused("Refused");
+    MakeTable(refused, "tab.dbf", true);
+    refused.OnBeforeMakeIndex = [](TTzDataSet&, const std::string&, bool& canMake) {
+        canMake = false;
+    };
+    refused.Open();
+    EXPECT_EQ(uint8_t(Bytes(Path("tab.dbf"))[28]), 0);
+    TTzDbf other("Other");
+    other.SetDbfFileName(Path("tab.dbf"));
+    other.Open();
+    EXPECT_EQ(other.Mdx(), "");
+    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(other.RecordCount(), 2);
+}
+
+// ReadOnly replaces the open mode, EXCLUSIVE included: the cursor reads the table as a
+// shared one and sees what other cursors add.
+TEST_F(TzdsTest, ReadOnlyOverrideReplacesTheExclusiveMode) {
+    {
+        TTzDbf maker("Maker");
+        MakeTable(maker, "tab.dbf");
+        maker.Open();
+        AddRow(maker, "anne", 1);
+    }
+    TTzDbf reader("Reader");
+    MakeTable(reader, "tab.dbf");
+    reader.ReadOnly = true;
+    reader.SetExclusive(true);
+    reader.Open();
+    ASSERT_TRUE(reader.Active());
+    TTzDbf writer("Writer");
+    MakeTable(writer, "tab.dbf");
+    writer.Open();
+    ASSERT_TRUE(writer.Active());
+    AddRow(writer, "berit", 2);
+    reader.Refresh();
+    EXPECT_EQ(Names(reader), (std::vector<std::string>{"anne", "berit"}));
+}
+
 TEST(TzdsProgress, BarEmptiesAndRefills) {
     g_progress = ProgressLog();
     SetProgressViewFactory([] { return std::make_unique<LoggingView>(); });

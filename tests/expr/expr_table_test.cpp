@@ -247,6 +247,10 @@ TEST_F(ExprTable, FiltersAndWhileConditions) {
     EXPECT_EQ(VisitForward(), (std::vector<int32_t>{2, 3, 4}));
     Dbf4::Set_Filter_To("CITY = 'AARHUS' .AND. .NOT. DELETED()");
     EXPECT_EQ(VisitForward(), (std::vector<int32_t>{1, 4}));
+    // The table engine reads a condition's text back through the parser's hooks.
+    ASSERT_NE(Dbf4::parserHooks.text, nullptr);
+    EXPECT_EQ(Dbf4::parserHooks.text(Dbf4::Current()->filterExpr),
+              "CITY = 'AARHUS' .AND. .NOT. DELETED()");
     // The blank date (record 2) lies after every date.
     Dbf4::Set_Filter_To("DATO >= CTOD('01.01.26')");
     EXPECT_EQ(VisitForward(), (std::vector<int32_t>{1, 2, 5}));

@@ -86,32 +86,42 @@ TEST_F(MdxTest, TagTableAndNameTree) {
     EXPECT_EQ(AddTag(f, "BY", 'D', 8), 2);
     EXPECT_EQ(AddTag(f, "POST", 'N', 12), 3);
     EXPECT_EQ(AddTag(f, "AAA", 'C', 3), 4);
-    EXPECT_EQ(AddTag(f, "NAVN", 'C', 10), 1);  // the same name replaces its entry
+    // The same name again: the old entry gives way to the last one (AAA), and the new tag
+    // goes last.
+    EXPECT_EQ(AddTag(f, "NAVN", 'C', 10), 4);
     const uint8_t* h = f.Header();
     EXPECT_EQ(h[28], 4);
     auto entry = [&](int n) { return h + 512 + 32 * n; };
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry(1) + 4), 11), std::string("NAVN\0\0\0\0\0\0\0", 11));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry(4) + 4), 11), std::string("NAVN\0\0\0\0\0\0\0", 11));
+    EXPECT_EQ(f.TagName(1), "AAA");
     for (int n = 1; n <= 4; ++n) {
         EXPECT_EQ(entry(n)[19], 2);
         EXPECT_EQ(char(entry(n)[20]), f.TagKeyType(n));
     }
     EXPECT_EQ(f.TagKeyType(2), 'D');
-    // NAVN is the root; BY left of it, POST right; AAA left of BY.
-    EXPECT_EQ(entry(1)[16], 2); EXPECT_EQ(entry(1)[17], 3); EXPECT_EQ(entry(1)[18], 0);
-    EXPECT_EQ(entry(2)[16], 4); EXPECT_EQ(entry(2)[17], 0); EXPECT_EQ(entry(2)[18], 1);
-    EXPECT_EQ(entry(3)[18], 1);
-    EXPECT_EQ(entry(4)[18], 2);
+    // AAA is the root; BY right of it, POST right of BY, NAVN left of POST.
+    EXPECT_EQ(entry(1)[16], 0); EXPECT_EQ(entry(1)[17], 2); EXPECT_EQ(entry(1)[18], 0);
+    EXPECT_EQ(entry(2)[16], 0); EXPECT_EQ(entry(2)[17], 3); EXPECT_EQ(entry(2)[18], 1);
+    EXPECT_EQ(entry(3)[16], 4); EXPECT_EQ(entry(3)[17], 0); EXPECT_EQ(entry(3)[18], 2);
+    EXPECT_EQ(entry(4)[18], 3);
+    EXPECT_EQ(entry(5)[4], 0);  // the slot given up is cleared
     // The block mark is the last tag header's block; the entry points at that header.
-    uint32_t last = Mdx::Get32(entry(1));
+    uint32_t last = Mdx::Get32(entry(4));
     EXPECT_EQ(Mdx::Get32(h + 32), last);
-    EXPECT_EQ(f.FindTag("navn"), 1);
+    EXPECT_EQ(f.FindTag("navn"), 4);
 
-    // A tag whose name begins with another's is a different tag: both stay.
+    // A new name removes the first tag whose name begins with it; a longer name after a
+    // shorter one removes nothing.
     AddTag(f, "BRUGERNAVN", 'C', 10);
+    EXPECT_EQ(f.TagsInUse(), 5);
     AddTag(f, "BRUGER", 'C', 5);
+    EXPECT_EQ(f.TagsInUse(), 5);
+    EXPECT_EQ(f.FindTag("BRUGERNAVN"), 0);
+    EXPECT_EQ(f.FindTag("BRUGER"), 5);
+    AddTag(f, "BRUGERNAVN", 'C', 10);
     EXPECT_EQ(f.TagsInUse(), 6);
-    EXPECT_EQ(f.FindTag("BRUGERNAVN"), 5);
-    EXPECT_EQ(f.FindTag("BRUGER"), 6);
+    EXPECT_EQ(f.FindTag("BRUGER"), 5);
+    EXPECT_EQ(f.FindTag("BRUGERNAVN"), 6);
     f.Close();
 
     MdxFile g;
@@ -122,6 +132,50 @@ TEST_F(MdxTest, TagTableAndNameTree) {
         EXPECT_EQ(t.First(), 0);
         EXPECT_EQ(t.state(), MdxTag::State::AtEnd);
     }
+}
+
+// A tag header must fit its key type and the page: a number or date tag with another key
+// length, or keys per page times entry length past the page (also where the product does
+// not fit an int), fails the open instead of sending key writes past their buffers.
+TEST_F(MdxTest, TagHeaderFieldsCheckedAgainstKeyTypeAndPage) {
+    {
+        MdxFile f;
+        NewFile(f, dir.file("t.mdx"), "t.dbf");
+        AddTag(f, "AMT", 'N', 12);
+        AddTag(f, "DAT", 'D', 8);
+        AddTag(f, "K", 'C', 10);
+    }
+    const std::string good = kjtest::ReadFile(dir.file("t.mdx"));
+    MdxFile probe;
+    ASSERT_EQ(probe.Open(dir.file("t.mdx"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+    const uint32_t amt = probe.TagHeaderBlock(1), dat = probe.TagHeaderBlock(2),
+                   k = probe.TagHeaderBlock(3);
+    probe.Close();
+    struct Damage { const char* what; int tag; size_t off; std::string bytes; const char* text; };
+    const std::vector<Damage> damages = {
+        {"N key length 8", 1, amt * 512 + 12, std::string("\x08\x00", 2), "key length"},
+        {"N key length 4", 1, amt * 512 + 12, std::string("\x04\x00", 2), "key length"},
+        {"D key length 12", 2, dat * 512 + 12, std::string("\x0c\x00", 2), "key length"},
+        {"C product past an int", 3, k * 512 + 14, std::string("\xff\xff\x00\x00\xff\xff", 6),
+         "keys per page"},
+        {"N product past an int", 1, amt * 512 + 14, std::string("\xff\xff\x00\x00\xff\xff", 6),
+         "keys per page"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        std::string bad = good;
+        bad.replace(d.off, d.bytes.size(), d.bytes);
+        kjtest::WriteFile(dir.file("bad.mdx"), bad);
+        TzCommon::ResetErrorState();
+        TzCommon::SetErrorHook([] {});
+        MdxFile f;
+        ASSERT_EQ(f.Open(dir.file("bad.mdx"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        MdxTag t;
+        EXPECT_EQ(t.Open(&f, d.tag, Mdx::CompareCharKeys), 222);
+        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos) << TzCommon::LastMessage();
+        TzCommon::SetErrorHook(nullptr);
+    }
+    TzCommon::ResetErrorState();
 }
 
 TEST_F(MdxTest, HundredKeyBuild) {

@@ -157,25 +157,34 @@ TEST_F(NdxBuildTest, SpillRunsAtTheRunBoundary) {
     EXPECT_EQ(TzNdx::LastSpillRuns(), 0u);
 }
 
-TEST_F(NdxBuildTest, AddingAShorterNameKeepsTheLongerTag) {
+TEST_F(NdxBuildTest, AddedTagReplacesTheTagsItsNameBeginsAndGoesLast) {
     MakeTable(50);
-    ASSERT_TRUE(TzNdx::MakeIndex({{"BRUGERNAVN", "NAME", "", false, false}}));
+    ASSERT_TRUE(TzNdx::MakeIndex({{"BRUGERNAVN", "NAME", "", false, false},
+                                  {"AMT", "AMT", "", false, false}}));
     TzNdx::SetIndexTo("b.mdx");
+    // BRUGER removes BRUGERNAVN (the last tag takes its place) and goes last.
     ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGER", "UPPER(NAME)", "", true, false}));
     ASSERT_EQ(TzNdx::TagCount(), 2);
+    EXPECT_EQ(TzNdx::TagName(1), "AMT");
+    EXPECT_EQ(TzNdx::TagName(2), "BRUGER");
+    // A longer name after a shorter one removes nothing.
+    ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGERNAVN", "NAME", "", false, false}));
+    ASSERT_EQ(TzNdx::TagCount(), 3);
+    // The same name again: removed, and the new one appended last.
+    ASSERT_TRUE(TzNdx::AddIndexTag({"AMT", "STR(AMT,8,2)+NAME", "", false, false}));
+    ASSERT_EQ(TzNdx::TagCount(), 3);
     EXPECT_EQ(TzNdx::TagName(1), "BRUGERNAVN");
     EXPECT_EQ(TzNdx::TagName(2), "BRUGER");
-    EXPECT_EQ(TagsAgree(), "");
-    // The same name again replaces that tag only.
-    ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGERNAVN", "AMT", "", false, false}));
-    ASSERT_EQ(TzNdx::TagCount(), 2);
-    EXPECT_EQ(TzNdx::TagExpression(1), "AMT");
-    EXPECT_EQ(TzNdx::TagName(2), "BRUGER");
-    // Reopened from the file: both still there.
+    EXPECT_EQ(TzNdx::TagName(3), "AMT");
+    EXPECT_EQ(TzNdx::TagExpression(3), "STR(AMT,8,2)+NAME");
+    // Reopened from the file: all still there.
     TzNdx::CloseIndex();
     TzNdx::SetIndexTo("b.mdx");
-    EXPECT_EQ(TzNdx::TagCount(), 2);
-    EXPECT_EQ(TagsAgree(), "");
+    EXPECT_EQ(TzNdx::TagCount(), 3);
+    TzNdx::SetOrderToTag("BRUGERNAVN");
+    EXPECT_EQ(Walk(true).size(), 50u);
+    TzNdx::SetOrderToTag("AMT");
+    EXPECT_EQ(Walk(true).size(), 50u);
 }
 
 int64_t FiveKBFree(const std::string&) { return 5; }
