@@ -290,13 +290,15 @@ uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* t
     return 0;
 }
 
-// The first entry whose name begins with `up` (compared over its length) gives way: the
-// last entry takes its place and the tag count falls by one. Its pages stay in the file.
+// The entry named `up` gives way: the last entry takes its place and the tag count falls by
+// one. Its pages stay in the file. Only an equal name counts: a tag whose name merely
+// begins with the new name (BRUGERNAVN for BRUGER) is another tag and stays.
 void MdxFile::RemoveTagEntry(const std::string& up) {
     const int used = std::min(TagsInUse(), MaxTags);
     auto entry = [&](int n) { return &header_[Ent::TableOffset + n * Ent::Size]; };
     for (int n = 1; n <= used; ++n) {
-        if (std::memcmp(entry(n) + Ent::Name, up.data(), up.size()) != 0) continue;
+        const uint8_t* name = entry(n) + Ent::Name;
+        if (std::memcmp(name, up.data(), up.size()) != 0 || name[up.size()] != 0) continue;
         if (n != used) std::memcpy(entry(n), entry(used), Ent::Size);
         std::memset(entry(used), 0, Ent::Size);
         header_[Hdr::TagsInUse] = uint8_t(used - 1);

@@ -212,8 +212,7 @@ public:
     // Appends a tag header as a 1024-byte block pair at the end of the file; sets
     // tag->block.
     uint16_t AppendTagHeader(TagHeader* tag);
-    // Enters a tag in the tag table: the first entry whose name begins with the new name
-    // is removed (the last entry takes its place; its pages stay unreferenced), then the
+    // Enters a tag in the tag table: an entry of the same name is removed (the last entry takes its place; its pages stay unreferenced), then the
     // tag is added as the last entry; the name tree is rebuilt, the block mark set to the
     // tag header's block and the header marked changed. More than 47 tags gives 220.
     // *tagNo receives the tag's number.
