@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "storage/code_page.h"
+#include "storage/dbf4_internal.h"
 #include "storage/hooks.h"
 #include "storage/memo.h"
 #include "storage/dates.h"
@@ -22,6 +23,9 @@ namespace {
 
 // Bytes read ahead of a record for forward moves in natural order.
 constexpr size_t kReadAheadBytes = 64 * 1024;
+// The least length of a table's shared mapping; a mapping also reaches twice the file's
+// length, so that the table can grow without a new mapping.
+constexpr uint64_t kMapReserve = 16ull << 20;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p) {
@@ -552,8 +556,62 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
     return true;
 }
 
+namespace {
+
+// The private read-ahead block may serve records only while no other station can change
+// them: under this area's file lock, or with the table exclusive.
+bool PrivateReadAhead(const WorkArea& a) {
+    return a.lockState == Dbf4::kLockFile || !Dbf4::internal::Shared(a);
+}
+
+// The table's shared mapping reaching at least `end` bytes that the file holds, or null
+// when those bytes must be read with ReadAt (not yet in the file, or no mapping possible).
+const uint8_t* MappedTable(WorkArea& a, uint64_t end) {
+    if (a.mapRefused) return nullptr;
+    const bool remap = end > a.file.MapLength();
+    if (end > a.mapKnown || remap) {
+        // A new mapping looks at the length again: this area's own truncation dropped the
+        // old one, so a length seen before it is not to be trusted.
+        uint64_t size = 0;
+        if (a.file.Size(&size) != 0) return nullptr;
+        a.mapKnown = size;
+        if (end > size) return nullptr;
+    }
+    if (remap) {
+        constexpr uint64_t kRound = 1ull << 20;
+        uint64_t length = std::max(2 * a.mapKnown, kMapReserve);
+        length = (length + kRound - 1) / kRound * kRound;
+        const uint8_t* view = nullptr;
+        if (a.file.Map(length, &view) != 0) {
+            a.mapRefused = true;
+            return nullptr;
+        }
+    }
+    return a.file.MapView();
+}
+
+// Record n of a shared area as the file holds it now, left untranslated (see pending).
+bool GetSharedRecord(WorkArea& a, int32_t n) {
+    const uint64_t off = RecordOffset(a, n);
+    const uint8_t* view = MappedTable(a, off + a.recordLength);
+    if (!view) {
+        if (!GetDbfRecord(a, n)) return false;
+        a.nativeStale = true;
+        return true;
+    }
+    a.bof = a.eof = false;
+    std::memcpy(a.record.data(), view + off, a.recordLength);
+    a.recNo = n;
+    a.pending = true;
+    a.nativeStale = true;
+    return true;
+}
+
+}  // namespace
+
 bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
     if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
+    if (!PrivateReadAhead(a)) return GetSharedRecord(a, n);
     if (n < a.aheadFirst || n >= a.aheadFirst + a.aheadCount || a.aheadCount == 0) {
         size_t per = std::max<size_t>(1, kReadAheadBytes / a.recordLength);
         int32_t want = int32_t(std::min<int64_t>(per, int64_t(a.recCount) - n + 1));
@@ -562,7 +620,9 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
         uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.ahead.data(), a.ahead.size(), &got);
         if (rc != 0 || got < a.recordLength) {
             DropReadAhead(a);
-            return GetDbfRecord(a, n);
+            if (!GetDbfRecord(a, n)) return false;
+            a.nativeStale = true;
+            return true;
         }
         a.aheadFirst = n;
         a.aheadCount = int32_t(got / a.recordLength);

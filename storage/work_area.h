@@ -95,10 +95,19 @@ struct WorkArea {
     bool pending = false;
     bool nativeStale = false;
 
-    // Read-ahead of records in natural order (dropped on every write, lock and Go).
+    // Read-ahead of records in natural order (dropped on every write, lock and Go). It
+    // serves records only while no other station can change them: under this area's file
+    // lock or with the table opened exclusively.
     std::vector<uint8_t> ahead;
     int32_t aheadFirst = 0;  // record number of the first record in `ahead`
     int32_t aheadCount = 0;
+    // A shared area reads forward moves through a read-only shared mapping of the table
+    // (file.MapView()), which shows other stations' writes at once. mapKnown: bytes the
+    // file was seen to hold when the mapping was made or last checked (the file does not
+    // shrink while others have it open; this area's own truncation drops the mapping).
+    // mapRefused: the file cannot be mapped (a network share): plain reads instead.
+    uint64_t mapKnown = 0;
+    bool mapRefused = false;
 
     WorkArea() = default;
     WorkArea(const WorkArea&) = delete;
