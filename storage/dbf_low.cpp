@@ -596,14 +596,14 @@ bool GetSharedRecord(WorkArea& a, int32_t n) {
     const uint8_t* view = MappedTable(a, off + a.recordLength);
     if (!view) {
         if (!GetDbfRecord(a, n)) return false;
-        a.nativeStale = true;
+        MarkNativeStale(a);
         return true;
     }
     a.bof = a.eof = false;
     std::memcpy(a.record.data(), view + off, a.recordLength);
     a.recNo = n;
     a.pending = true;
-    a.nativeStale = true;
+    MarkNativeStale(a);
     return true;
 }
 
@@ -621,7 +621,7 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
         if (rc != 0 || got < a.recordLength) {
             DropReadAhead(a);
             if (!GetDbfRecord(a, n)) return false;
-            a.nativeStale = true;
+            MarkNativeStale(a);
             return true;
         }
         a.aheadFirst = n;
@@ -632,7 +632,7 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
                 a.recordLength);
     a.recNo = n;
     a.pending = true;  // translated and scattered when someone looks at the fields
-    a.nativeStale = true;
+    MarkNativeStale(a);
     return true;
 }
 
@@ -861,6 +861,44 @@ void CompleteRecord(WorkArea& a) {
     if (!a.pending) return;
     TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
     a.pending = false;
+}
+
+void MarkNativeStale(WorkArea& a) {
+    a.nativeStale = true;
+    ++a.staleMark;
+}
+
+void CompleteNativeField(WorkArea& a, size_t i) {
+    if (!a.nativeStale || i >= a.fields.size()) return;
+    if (a.oemToAnsi || a.native != a.ownNative.data()) return CompleteNative(a);
+    a.fieldMark.resize(a.fields.size(), 0);
+    if (a.fieldMark[i] == a.staleMark) return;
+    const FieldEntry& f = a.fields[i];
+    const uint8_t* raw = a.record.data() + f.offset;
+    uint8_t text[256];
+    if (a.pending && a.oem) {
+        std::memcpy(text, raw, f.length);
+        tz::OemToAnsiBuf(text, f.length);
+        raw = text;
+    }
+    UnpackField(f, raw, a.native + f.nativeOffset);
+    a.fieldMark[i] = a.staleMark;
+}
+
+void CompleteNative(WorkArea& a) {
+    if (!a.nativeStale) {
+        if (a.pending) UnpackRecord(a, a.native);
+        return;
+    }
+    CompleteRecord(a);
+    a.fieldMark.resize(a.fields.size(), 0);
+    a.native[0] = a.record[0] == '*' ? 1 : 0;
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        const FieldEntry& f = a.fields[i];
+        if (a.fieldMark[i] != a.staleMark)
+            UnpackField(f, a.record.data() + f.offset, a.native + f.nativeOffset);
+    }
+    a.nativeStale = false;
 }
 
 void UnpackRecord(WorkArea& a, uint8_t* native) {

@@ -94,6 +94,11 @@ struct WorkArea {
     // the record or native buffer goes through those.
     bool pending = false;
     bool nativeStale = false;
+    // While nativeStale is set, field i of `native` is already current when
+    // fieldMark[i] == staleMark (Dbf4::FieldAddress completes one field at a time); every
+    // setter of nativeStale calls TzDbfLow::MarkNativeStale, which moves staleMark on.
+    uint64_t staleMark = 1;
+    std::vector<uint64_t> fieldMark;
 
     // Read-ahead of records in natural order (dropped on every write, lock and Go). It
     // serves records only while no other station can change them: under this area's file
