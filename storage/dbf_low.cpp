@@ -590,15 +590,12 @@ const uint8_t* MappedTable(WorkArea& a, uint64_t end) {
     return a.file.MapView();
 }
 
-// Record n of a shared area as the file holds it now, left untranslated (see pending).
-bool GetSharedRecord(WorkArea& a, int32_t n) {
+// Record n through the table's mapping, as the file holds it now, left untranslated (see
+// pending); false when the mapping cannot serve it.
+bool GetMappedRecord(WorkArea& a, int32_t n) {
     const uint64_t off = RecordOffset(a, n);
     const uint8_t* view = MappedTable(a, off + a.recordLength);
-    if (!view) {
-        if (!GetDbfRecord(a, n)) return false;
-        MarkNativeStale(a);
-        return true;
-    }
+    if (!view) return false;
     a.bof = a.eof = false;
     std::memcpy(a.record.data(), view + off, a.recordLength);
     a.recNo = n;
@@ -607,11 +604,21 @@ bool GetSharedRecord(WorkArea& a, int32_t n) {
     return true;
 }
 
+// Record n read alone, its native form completed lazily like the others.
+bool GetPlainRecord(WorkArea& a, int32_t n) {
+    if (!GetDbfRecord(a, n)) return false;
+    MarkNativeStale(a);
+    return true;
+}
+
 }  // namespace
 
 bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
     if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
-    if (!PrivateReadAhead(a)) return GetSharedRecord(a, n);
+    // The mapping shows the file as it is (local file systems); without one, records are
+    // read ahead only where no other station can change them.
+    if (GetMappedRecord(a, n)) return true;
+    if (!PrivateReadAhead(a)) return GetPlainRecord(a, n);
     if (n < a.aheadFirst || n >= a.aheadFirst + a.aheadCount || a.aheadCount == 0) {
         size_t per = std::max<size_t>(1, kReadAheadBytes / a.recordLength);
         int32_t want = int32_t(std::min<int64_t>(per, int64_t(a.recCount) - n + 1));
@@ -620,9 +627,7 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
         uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.ahead.data(), a.ahead.size(), &got);
         if (rc != 0 || got < a.recordLength) {
             DropReadAhead(a);
-            if (!GetDbfRecord(a, n)) return false;
-            MarkNativeStale(a);
-            return true;
+            return GetPlainRecord(a, n);
         }
         a.aheadFirst = n;
         a.aheadCount = int32_t(got / a.recordLength);

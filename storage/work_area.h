@@ -106,11 +106,12 @@ struct WorkArea {
     std::vector<uint8_t> ahead;
     int32_t aheadFirst = 0;  // record number of the first record in `ahead`
     int32_t aheadCount = 0;
-    // A shared area reads forward moves through a read-only shared mapping of the table
-    // (file.MapView()), which shows other stations' writes at once. mapKnown: bytes the
+    // Forward moves read through a read-only shared mapping of the table (file.MapView()),
+    // which shows other stations' writes at once. mapKnown: bytes the
     // file was seen to hold when the mapping was made or last checked (the file does not
     // shrink while others have it open; this area's own truncation drops the mapping).
-    // mapRefused: the file cannot be mapped (a network share): plain reads instead.
+    // mapRefused: the file cannot be mapped (a network share): plain reads, or the
+    // read-ahead block where it may serve.
     uint64_t mapKnown = 0;
     bool mapRefused = false;
 

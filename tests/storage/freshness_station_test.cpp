@@ -84,11 +84,26 @@ protected:
         return {std::stoi(b.substr(at, 8)), std::stoi(b.substr(at + 8, 8))};
     }
     std::unique_ptr<Child> other_;
+
+public:
+    void SkipShows();
+    void ReadAheadEndsWithTheLock();
 };
 
 // Forward moves in natural order show another station's change made after the scan began,
-// whether or not records were read ahead of it.
-TEST_F(FreshnessTest, SkipShowsOtherStationsChange) {
+// whether or not records were read ahead of it: through the table's mapping, and with plain
+// reads where the file cannot be mapped (a network share).
+void SkipShowsChange(FreshnessTest& t, bool mapped) {
+    Dbf4::Current()->mapRefused = !mapped;
+    t.SkipShows();
+}
+
+TEST_F(FreshnessTest, SkipShowsOtherStationsChange) { SkipShowsChange(*this, true); }
+TEST_F(FreshnessTest, SkipShowsOtherStationsChangeWithoutMapping) {
+    SkipShowsChange(*this, false);
+}
+
+void FreshnessTest::SkipShows() {
     Dbf4::GoTop();
     Dbf4::Skip(1);
     ASSERT_EQ(Dbf4::RecNo(), 2);
@@ -124,7 +139,13 @@ TEST_F(FreshnessTest, SkipShowsOtherStationsChange) {
 }
 
 // Records read ahead under the file lock are not shown once the lock is gone.
-TEST_F(FreshnessTest, NoReadAheadAfterTheFileLock) {
+TEST_F(FreshnessTest, NoReadAheadAfterTheFileLock) { ReadAheadEndsWithTheLock(); }
+TEST_F(FreshnessTest, NoReadAheadAfterTheFileLockWithoutMapping) {
+    Dbf4::Current()->mapRefused = true;
+    ReadAheadEndsWithTheLock();
+}
+
+void FreshnessTest::ReadAheadEndsWithTheLock() {
     ASSERT_TRUE(Dbf4::FLock());
     Dbf4::GoTop();
     Dbf4::Skip(1);
