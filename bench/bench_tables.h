@@ -34,7 +34,12 @@ private:
 // is built directly, so even a million records take well under a second).
 void MakePostings(const std::string& path, int n);
 
-// Fills the current area's native record with generated postings values for number i.
+// Fills the current area's native record with generated postings values for number i:
+// every field varies from row to row as the application's postings do (case, fee code,
+// employee, dates, invoice number, priority, amounts), MakePostings writes the same rows.
 void FillPosting(int i);
+
+// Reads a field of the current area's record (the case number), as every scan does.
+int ReadPostingField();
 
 }  // namespace kjbench

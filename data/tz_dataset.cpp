@@ -490,6 +490,28 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
     }
 }
 
+void TTzDataSet::MarkEdited(int n) {
+    edited_.resize(slots_.size(), 0);
+    if (n == 0)
+        std::fill(edited_.begin(), edited_.end(), uint8_t(1));
+    else if (n >= 1 && n <= int(edited_.size()))
+        edited_[size_t(n - 1)] = 1;
+}
+
+void TTzDataSet::MergeLockedRecord() {
+    TRecordBuffer b = ActiveBuffer();
+    if (!b || !props_ || State() != dsEdit) return;
+    const std::vector<uint8_t> mine(b, b + bufferSize_);
+    AreaToBuffer(b);
+    edited_.resize(slots_.size(), 0);
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        const FieldSlot& s = slots_[i];
+        if (!edited_[i] || s.size == 0) continue;
+        std::memcpy(b + s.offset, mine.data() + s.offset, size_t(s.size));
+        BufferToArea(b, int(i) + 1);
+    }
+}
+
 // ---- Field data ---------------------------------------------------------------------------
 
 bool TTzDataSet::GetFieldData(TField& field, void* buffer) {
@@ -619,6 +641,7 @@ void TTzDataSet::SetFieldData(TField& field, const void* buffer) {
             }
         }
         BufferToArea(dst, no);
+        MarkEdited(no);
         DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field));
         return;
     }
@@ -730,6 +753,10 @@ void TTzDataSet::InternalSetToRecord(TRecordBuffer buffer) {
 
 void TTzDataSet::InternalRefresh() {
     s_Skip(0);
+}
+
+void TTzDataSet::InternalEdit() {
+    edited_.assign(slots_.size(), 0);
 }
 
 void TTzDataSet::InternalPost() {
@@ -1059,6 +1086,7 @@ void TTzDataSet::PushState() {
     e.state = State();
     e.recNo = s_RecNo();
     if (ActiveBuffer()) e.buffer.assign(ActiveBuffer(), ActiveBuffer() + bufferSize_);
+    e.edited = edited_;
     try {
         stack_.push_back(std::move(e));
     } catch (const std::bad_alloc&) {
@@ -1078,6 +1106,7 @@ void TTzDataSet::PopState() {
         std::memcpy(ActiveBuffer(), e.buffer.data(), bufferSize_);
     SetState(e.state);
     SetModified(e.modified);
+    edited_ = std::move(e.edited);
     if (e.modified && ActiveBuffer()) BufferToArea(ActiveBuffer(), -1);
 }
 

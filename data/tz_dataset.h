@@ -122,6 +122,12 @@ class TTzDataSet : public Db::TDataSet {
     // Buffer copies; `which` 0 copies only the flag, -1 every field, n only field n.
     void AreaToBuffer(Db::TRecordBuffer buffer);
     void BufferToArea(Db::TRecordBuffer buffer, int which = -1);
+    // A record lock was just taken for this edit (the engine read the record again): the
+    // active buffer becomes the record as locked, with the fields this edit changed, and
+    // those fields go back to the work area. Nothing read before the lock is written back.
+    void MergeLockedRecord();
+    // Field n (1-based; 0 every field) counts as changed by the current edit.
+    void MarkEdited(int n);
 
     Db::TGetResult FetchForTest(Db::TGetMode mode) { return GetRecord(TempBuffer(), mode, false); }
 
@@ -167,6 +173,7 @@ class TTzDataSet : public Db::TDataSet {
     void InternalGotoBookmark(const void* bookmark) override;
     void InternalSetToRecord(Db::TRecordBuffer buffer) override;
     void InternalRefresh() override;
+    void InternalEdit() override;
     void InternalPost() override;
     void InternalDelete() override;
     void InternalAddRecord(const void* buffer, bool append) override;
@@ -199,6 +206,7 @@ class TTzDataSet : public Db::TDataSet {
         Db::TDataSetState state = Db::dsBrowse;
         int32_t recNo = 0;
         std::vector<uint8_t> buffer;
+        std::vector<uint8_t> edited;
     };
     struct FieldSlot {
         char type = 'C';
@@ -221,6 +229,7 @@ class TTzDataSet : public Db::TDataSet {
     std::vector<std::string> dbfFields_;
     std::unique_ptr<TDbfFieldProps> props_;
     std::vector<FieldSlot> slots_;  // one per table field, in field order
+    std::vector<uint8_t> edited_;   // per field: changed since the edit began
     std::vector<StateEntry> stack_;
     int32_t inRangeRec_ = 0;
     bool resyncPending_ = false;

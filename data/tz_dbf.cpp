@@ -184,6 +184,7 @@ void TTzCDataSet::ClearRecord() {
     SelectArea("ClearRecord");
     Dbf4::ClearRecord();
     AreaToBuffer(ActiveBuffer());
+    MarkEdited(0);
     if (!ControlsDisabled()) {
         DataEvent(deLayoutChange, 0);
         SetModified(true);
@@ -561,8 +562,10 @@ void TTzFileDataSet::RestoreWithLock() {
 }
 
 void TTzFileDataSet::ReplaceWithLock() {
-    WithLock("s_ReplaceWithLock", LockKind::Record, OnRLockFailedOnPost, "Post",
-             [] { Dbf4::Replace(); });
+    WithLock("s_ReplaceWithLock", LockKind::Record, OnRLockFailedOnPost, "Post", [this] {
+        MergeLockedRecord();
+        Dbf4::Replace();
+    });
 }
 
 void TTzFileDataSet::Recall() {
@@ -581,12 +584,16 @@ bool TTzFileDataSet::ALock() {
 
 bool TTzFileDataSet::FLock() {
     SelectArea("FLock");
-    return Dbf4::FLock();
+    if (!Dbf4::FLock()) return false;
+    MergeLockedRecord();
+    return true;
 }
 
 bool TTzFileDataSet::RLock() {
     SelectArea("RLock");
-    return Dbf4::RLock();
+    if (!Dbf4::RLock()) return false;
+    MergeLockedRecord();
+    return true;
 }
 
 bool TTzFileDataSet::UnLock() {
@@ -778,6 +785,7 @@ TTzBlobStream::~TTzBlobStream() {
             ds.Edit();
             if (uint8_t* slot = Slot()) std::memcpy(slot, &block, 4);
             ds.BufferToArea(ds.ActiveBuffer(), -1);
+            ds.MarkEdited(field_.FieldNo());
         }
     } catch (...) {
         // The field keeps its old memo; the written blocks stay unreferenced.

@@ -75,7 +75,7 @@ struct SavedRecord {
         a_.eof = eof_;
         a_.bof = bof_;
         a_.pending = false;
-        a_.nativeStale = true;
+        TzDbfLow::MarkNativeStale(a_);
     }
     WorkArea& a_;
     std::vector<uint8_t> record_;
@@ -469,7 +469,7 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
             std::memcpy(a.record.data(), &buf[i * rl], rl);
             a.recNo = int32_t(firstRec + int64_t(i));
             a.pending = false;
-            a.nativeStale = true;
+            TzDbfLow::MarkNativeStale(a);
             a.eof = a.bof = false;
             for (TagBuild* b : tags) {
                 if (b->failed) continue;

@@ -37,6 +37,16 @@ uint64_t NowMs() {
     return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
 }
 
+// A lock just taken on a shared table: the current record is read again, so that nothing
+// read before the lock (another station may have changed the record since) is written
+// back. A failed read gives the lock up again.
+bool RereadLocked(WorkArea& a, uint64_t offset, uint64_t length) {
+    if (!Shared(a) || a.eof || a.recNo < 1 || a.recNo > a.recCount) return true;
+    if (ReadScatter(a, a.recNo)) return true;
+    LockRegion(true, a.file, offset, length);
+    return false;
+}
+
 }  // namespace
 
 uint64_t LockBase() { return settings().lockBase; }
@@ -88,6 +98,7 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
     if (a->lockState != kLockNone) return false;
     TzDbfLow::DropReadAhead(*a);
     if (Shared(*a) && !LockWithRetry(a->file, offset, length)) return false;
+    if (wanted == kLockFile && !RereadLocked(*a, offset, length)) return false;
     a->lockState = wanted;
     return true;
 }
@@ -117,8 +128,9 @@ bool RLock() {
         return true;
     if (a->lockState == kLockFile || a->lockState == kLockAppend) return false;
     TzDbfLow::DropReadAhead(*a);
-    if (Shared(*a) && !LockWithRetry(a->file, RecordLockOffset(*a, r), a->recordLength))
-        return false;
+    const uint64_t offset = RecordLockOffset(*a, r);
+    if (Shared(*a) && !LockWithRetry(a->file, offset, a->recordLength)) return false;
+    if (!RereadLocked(*a, offset, a->recordLength)) return false;
     a->locks.push_front(r);
     a->lockState = kLockRecords;
     return true;

@@ -31,6 +31,12 @@ bool EvalExpr(void* expr) {
     return r && r[0] != 0;
 }
 
+// Forward moves in natural order read the next records sequentially, so they may be served
+// ahead (also with an index open, when no tag controls the order).
+bool NaturalOrder(bool idx) {
+    return !idx || (indexHooks.currentOrder && indexHooks.currentOrder() == 0);
+}
+
 }  // namespace
 
 namespace internal {
@@ -146,6 +152,7 @@ void GoTop() {
     Recount(a);
     if (a.recCount == 0) return;
     const bool idx = Indexes();
+    const bool natural = NaturalOrder(idx);
     {
         IndexLock lock(idx, indexHooks.readLock);
         int32_t start = idx ? indexHooks.firstKey() : 1;
@@ -165,7 +172,7 @@ void GoTop() {
                     if (idx && indexHooks.synchronize) indexHooks.synchronize();
                     break;
                 }
-                if (!ReadScatter(a, next, !idx)) break;
+                if (!ReadScatter(a, next, natural)) break;
             }
         }
         if (idx && indexHooks.storeKey) indexHooks.storeKey();
@@ -241,6 +248,7 @@ void Skip(int32_t n) {
 
     a.eof = a.bof = false;
     const bool idx = Indexes();
+    const bool ahead = n > 0 && NaturalOrder(idx);
     IndexLock lock(idx, indexHooks.readLock);
     const bool forward = n > 0;
     const int32_t want = forward ? n : -n;
@@ -285,7 +293,7 @@ void Skip(int32_t n) {
             atEnd = true;
             break;
         }
-        if (!ReadScatter(a, next, forward && !idx)) {
+        if (!ReadScatter(a, next, ahead)) {
             readFailed = true;
             break;
         }
@@ -335,8 +343,11 @@ void Skip(int32_t n) {
 bool dEOF() {
     WorkArea* a = Current();
     if (!a) return true;
-    Recount(*a);
-    if (a->recNo > a->recCount) a->eof = true;
+    // Only a position past the count can have become a record another station appended.
+    if (a->recNo > a->recCount) {
+        Recount(*a);
+        if (a->recNo > a->recCount) a->eof = true;
+    }
     if (Indexes() && indexHooks.atEnd) return indexHooks.atEnd();
     return a->eof;
 }

@@ -84,18 +84,23 @@ uint8_t* RecordOf(WorkArea& a) {
 }
 
 uint8_t* NativeOf(WorkArea& a) {
-    if (a.nativeStale || a.pending) TzDbfLow::UnpackRecord(a, a.native);
+    if (a.nativeStale || a.pending) TzDbfLow::CompleteNative(a);
     return a.native;
 }
 
 uint8_t* FieldAddress(int n) {
     WorkArea* a = Guard("FieldAddress()");
     if (!a) return nullptr;
-    NativeOf(*a);
-    if (n == 0) return a->native;
+    if (n == 0) return NativeOf(*a);
     const FieldEntry* f =
         FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
-    return f ? a->native + f->nativeOffset : nullptr;
+    if (!f) return nullptr;
+    // A scan that looks at a few fields of each record completes only those.
+    if (a->nativeStale)
+        TzDbfLow::CompleteNativeField(*a, size_t(n - 1));
+    else
+        NativeOf(*a);
+    return a->native + f->nativeOffset;
 }
 
 uint8_t* AssignField(int n) {

@@ -8,6 +8,7 @@
 
 #include "storage/code_page.h"
 #include "storage/dbf4.h"
+#include "storage/dbf4_internal.h"
 #include "storage/hooks.h"
 #include "storage/memo.h"
 #include "storage/num_text.h"
@@ -28,6 +29,9 @@ constexpr uint16_t kTableFull = 101;
 
 // Bytes read ahead of a record for forward moves in natural order.
 constexpr size_t kReadAheadBytes = 64 * 1024;
+// The least length of a table's shared mapping; a mapping also reaches twice the file's
+// length, so that the table can grow without a new mapping.
+constexpr uint64_t kMapReserve = 16ull << 20;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p) {
@@ -589,8 +593,69 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
     return true;
 }
 
+namespace {
+
+// The private read-ahead block may serve records only while no other station can change
+// them: under this area's file lock, or with the table exclusive.
+bool PrivateReadAhead(const WorkArea& a) {
+    return a.lockState == Dbf4::kLockFile || !Dbf4::internal::Shared(a);
+}
+
+// The table's shared mapping reaching at least `end` bytes that the file holds, or null
+// when those bytes must be read with ReadAt (not yet in the file, or no mapping possible).
+const uint8_t* MappedTable(WorkArea& a, uint64_t end) {
+    if (a.mapRefused) return nullptr;
+    const bool remap = end > a.file.MapLength();
+    if (end > a.mapKnown || remap) {
+        // A new mapping looks at the length again: this area's own truncation dropped the
+        // old one, so a length seen before it is not to be trusted.
+        uint64_t size = 0;
+        if (a.file.Size(&size) != 0) return nullptr;
+        a.mapKnown = size;
+        if (end > size) return nullptr;
+    }
+    if (remap) {
+        constexpr uint64_t kRound = 1ull << 20;
+        uint64_t length = std::max(2 * a.mapKnown, kMapReserve);
+        length = (length + kRound - 1) / kRound * kRound;
+        const uint8_t* view = nullptr;
+        if (a.file.Map(length, &view) != 0) {
+            a.mapRefused = true;
+            return nullptr;
+        }
+    }
+    return a.file.MapView();
+}
+
+// Record n through the table's mapping, as the file holds it now, left untranslated (see
+// pending); false when the mapping cannot serve it.
+bool GetMappedRecord(WorkArea& a, int32_t n) {
+    const uint64_t off = RecordOffset(a, n);
+    const uint8_t* view = MappedTable(a, off + a.recordLength);
+    if (!view) return false;
+    a.bof = a.eof = false;
+    std::memcpy(a.record.data(), view + off, a.recordLength);
+    a.recNo = n;
+    a.pending = true;
+    MarkNativeStale(a);
+    return true;
+}
+
+// Record n read alone, its native form completed lazily like the others.
+bool GetPlainRecord(WorkArea& a, int32_t n) {
+    if (!GetDbfRecord(a, n)) return false;
+    MarkNativeStale(a);
+    return true;
+}
+
+}  // namespace
+
 bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
     if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
+    // The mapping shows the file as it is (local file systems); without one, records are
+    // read ahead only where no other station can change them.
+    if (GetMappedRecord(a, n)) return true;
+    if (!PrivateReadAhead(a)) return GetPlainRecord(a, n);
     if (n < a.aheadFirst || n >= a.aheadFirst + a.aheadCount || a.aheadCount == 0) {
         size_t per = std::max<size_t>(1, kReadAheadBytes / a.recordLength);
         int32_t want = int32_t(std::min<int64_t>(per, int64_t(a.recCount) - n + 1));
@@ -599,7 +664,7 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
         uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.ahead.data(), a.ahead.size(), &got);
         if (rc != 0 || got < a.recordLength) {
             DropReadAhead(a);
-            return GetDbfRecord(a, n);
+            return GetPlainRecord(a, n);
         }
         a.aheadFirst = n;
         a.aheadCount = int32_t(got / a.recordLength);
@@ -609,7 +674,7 @@ bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
                 a.recordLength);
     a.recNo = n;
     a.pending = true;  // translated and scattered when someone looks at the fields
-    a.nativeStale = true;
+    MarkNativeStale(a);
     return true;
 }
 
@@ -857,6 +922,44 @@ void CompleteRecord(WorkArea& a) {
 // A virtual area opened on the caller's buffer has no record buffer of its own: that buffer
 // holds the record as the virtual-file unit keeps it, so there is nothing to convert.
 bool NoRecordBuffer(const WorkArea& a) { return a.isVirtual && a.record.empty(); }
+
+void MarkNativeStale(WorkArea& a) {
+    a.nativeStale = true;
+    ++a.staleMark;
+}
+
+void CompleteNativeField(WorkArea& a, size_t i) {
+    if (!a.nativeStale || i >= a.fields.size()) return;
+    if (a.oemToAnsi || a.native != a.ownNative.data()) return CompleteNative(a);
+    a.fieldMark.resize(a.fields.size(), 0);
+    if (a.fieldMark[i] == a.staleMark) return;
+    const FieldEntry& f = a.fields[i];
+    const uint8_t* raw = a.record.data() + f.offset;
+    uint8_t text[256];
+    if (a.pending && a.oem) {
+        std::memcpy(text, raw, f.length);
+        tz::OemToAnsiBuf(text, f.length);
+        raw = text;
+    }
+    UnpackField(f, raw, a.native + f.nativeOffset);
+    a.fieldMark[i] = a.staleMark;
+}
+
+void CompleteNative(WorkArea& a) {
+    if (!a.nativeStale) {
+        if (a.pending) UnpackRecord(a, a.native);
+        return;
+    }
+    CompleteRecord(a);
+    a.fieldMark.resize(a.fields.size(), 0);
+    a.native[0] = a.record[0] == '*' ? 1 : 0;
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        const FieldEntry& f = a.fields[i];
+        if (a.fieldMark[i] != a.staleMark)
+            UnpackField(f, a.record.data() + f.offset, a.native + f.nativeOffset);
+    }
+    a.nativeStale = false;
+}
 
 void UnpackRecord(WorkArea& a, uint8_t* native) {
     CompleteRecord(a);

@@ -89,6 +89,13 @@ void TranslateRecord(int direction, bool oem, Dbf4::TranslateProc proc, size_t b
 void UnpackRecord(Dbf4::WorkArea& a, uint8_t* native);
 // Translates a record read ahead (see WorkArea::pending).
 void CompleteRecord(Dbf4::WorkArea& a);
+// The area's native buffer no longer holds its record (completed lazily, see
+// WorkArea::nativeStale and fieldMark).
+void MarkNativeStale(Dbf4::WorkArea& a);
+// Completes field i (0-based) of the area's own native buffer alone, or the whole buffer
+// (keeping fields completed one by one, which the caller may have changed since).
+void CompleteNativeField(Dbf4::WorkArea& a, size_t i);
+void CompleteNative(Dbf4::WorkArea& a);
 void PackRecord(Dbf4::WorkArea& a, const uint8_t* native);
 bool FlushFile(tz::File& f);
 uint32_t SwapLong(uint32_t v);

@@ -98,11 +98,26 @@ struct WorkArea {
     // the record or native buffer goes through those.
     bool pending = false;
     bool nativeStale = false;
+    // While nativeStale is set, field i of `native` is already current when
+    // fieldMark[i] == staleMark (Dbf4::FieldAddress completes one field at a time); every
+    // setter of nativeStale calls TzDbfLow::MarkNativeStale, which moves staleMark on.
+    uint64_t staleMark = 1;
+    std::vector<uint64_t> fieldMark;
 
-    // Read-ahead of records in natural order (dropped on every write, lock and Go).
+    // Read-ahead of records in natural order (dropped on every write, lock and Go). It
+    // serves records only while no other station can change them: under this area's file
+    // lock or with the table opened exclusively.
     std::vector<uint8_t> ahead;
     int32_t aheadFirst = 0;  // record number of the first record in `ahead`
     int32_t aheadCount = 0;
+    // Forward moves read through a read-only shared mapping of the table (file.MapView()),
+    // which shows other stations' writes at once. mapKnown: bytes the
+    // file was seen to hold when the mapping was made or last checked (the file does not
+    // shrink while others have it open; this area's own truncation drops the mapping).
+    // mapRefused: the file cannot be mapped (a network share): plain reads, or the
+    // read-ahead block where it may serve.
+    uint64_t mapKnown = 0;
+    bool mapRefused = false;
 
     WorkArea() = default;
     WorkArea(const WorkArea&) = delete;

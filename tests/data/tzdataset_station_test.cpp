@@ -43,7 +43,8 @@ void FillRow(int k) {
 
 // A station that serves commands, one per line: "rlock N", "alock", "unlock", "index"
 // (opens the table's index file), "add N" (appends N rows under the append lock, numbered
-// on from the table's count), "end".
+// on from the table's count), "belob N V" (sets BELOB of record N under a record lock),
+// "end".
 TEST(TzdsStationHelper, Serve) {
     KJ_CHILD_ONLY();
     TzNdx::Install();
@@ -57,6 +58,19 @@ TEST(TzdsStationHelper, Serve) {
         if (cmd.rfind("rlock ", 0) == 0) {
             Dbf4::Go(std::stoi(cmd.substr(6)));
             kjtest::TellParent(Dbf4::RLock() ? "locked" : "failed " + TzCommon::LastMessage());
+        } else if (cmd.rfind("belob ", 0) == 0) {
+            const size_t gap = cmd.find(' ', 6);
+            Dbf4::Go(std::stoi(cmd.substr(6, gap - 6)));
+            const int32_t v = std::stoi(cmd.substr(gap + 1));
+            if (!Dbf4::RLock()) {
+                kjtest::TellParent("failed " + TzCommon::LastMessage());
+                continue;
+            }
+            std::memcpy(Dbf4::FieldAddress(Dbf4::FieldNo("BELOB")), &v, 4);
+            Dbf4::Replace();
+            const uint16_t code = TzCommon::ErrorWord;
+            Dbf4::Unlock();
+            kjtest::TellParent(code == 0 ? "replaced" : "failed " + TzCommon::LastMessage());
         } else if (cmd == "alock") {
             kjtest::TellParent(Dbf4::ALock() ? "locked" : "failed " + TzCommon::LastMessage());
         } else if (cmd == "unlock") {
@@ -317,4 +331,64 @@ TEST_F(TzdsTest, AlwaysBuildOpensAnIndexThatAnotherStationHolds) {
     EXPECT_EQ(builds, 1);
     EXPECT_EQ(TzNdx::TagCount(), 2);
     EXPECT_TRUE(t.SetOrderToTag("BELOB"));
+}
+
+// ---- Another station's change and this station's edit of the same record ------------------
+
+namespace {
+
+// NAVN and BELOB of record r as the file holds them.
+std::pair<std::string, int> StoredRow(const std::string& path, int r) {
+    const std::string b = Bytes(path);
+    const size_t hl = U16(b, 8), rl = U16(b, 10);
+    const size_t at = hl + size_t(r - 1) * rl + 1;
+    return {b.substr(at, 10), std::stoi(b.substr(at + 10, 12))};
+}
+
+}  // namespace
+
+// Station B replaces BELOB of record 3; this station, which had read record 3 before, edits
+// NAVN of it and posts: both changes are kept. Once after skipping onto the record, once
+// on a record shown before B's change.
+TEST_F(TzdsTest, EditKeepsOtherStationsChange) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf");
+    t.Open();
+    for (int k = 1; k <= 5; ++k) AddRow(t, RowName(k), k);
+    EXPECT_EQ(Names(t).size(), 5u);
+    kjtest::Child other("TzdsStationHelper.Serve", {{"FILE", Path("tab.dbf")}});
+    ASSERT_EQ(other.ReadLine(), "ready");
+
+    t.First();
+    t.Next();
+    other.WriteLine("belob 3 300");
+    ASSERT_EQ(other.ReadLine(), "replaced");
+    t.Next();
+    ASSERT_EQ(t.RecNo(), 3);
+    EXPECT_EQ(t.FieldByName("belob").AsLargeInt(), 300);
+    t.Edit();
+    t.FieldByName("navn").SetAsString("carla");
+    t.Post();
+    EXPECT_EQ(StoredRow(Path("tab.dbf"), 3), std::make_pair(std::string("carla     "), 300));
+
+    // Shown before the change: the post merges this edit into the record as locked.
+    t.Next();
+    ASSERT_EQ(t.RecNo(), 4);
+    other.WriteLine("belob 4 400");
+    ASSERT_EQ(other.ReadLine(), "replaced");
+    t.Edit();
+    t.FieldByName("navn").SetAsString("dora");
+    t.Post();
+    EXPECT_EQ(StoredRow(Path("tab.dbf"), 4), std::make_pair(std::string("dora      "), 400));
+    EXPECT_EQ(t.FieldByName("belob").AsLargeInt(), 400);
+
+    // A field this edit did change wins over the other station's value.
+    other.WriteLine("belob 4 401");
+    ASSERT_EQ(other.ReadLine(), "replaced");
+    t.Edit();
+    t.FieldByName("belob").SetAsLargeInt(402);
+    t.Post();
+    EXPECT_EQ(StoredRow(Path("tab.dbf"), 4), std::make_pair(std::string("dora      "), 402));
+    other.WriteLine("end");
+    EXPECT_EQ(other.Wait(), 0);
 }
