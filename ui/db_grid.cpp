@@ -250,42 +250,53 @@ class TEllipsisEditor : public QWidget {
 }  // namespace
 
 class TDBGridDelegate : public QStyledItemDelegate {
+    static constexpr const char* kDirty = "kjUserChanged";
+
   public:
     explicit TDBGridDelegate(TDBGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
                           const QModelIndex& index) const override {
         TColumn& c = *grid_.Model().Columns()[index.column()];
-        int col = index.column();
-        auto begin = [this, col] { grid_.Model().BeginEdit(col); };
+        const int col = index.column();
         QWidget* editor = nullptr;
+        // The user's change marks the editor, so that the model's refreshes (the dataset
+        // entering edit state repaints every row) leave its text alone.
+        auto begin = [this, col, &editor] {
+            QWidget* e = editor;
+            return [this, col, e] {
+                e->setProperty(kDirty, true);
+                grid_.Model().BeginEdit(col);
+            };
+        };
         if (!c.PickList.isEmpty()) {
             auto* combo = new QComboBox(parent);
+            editor = combo;
             combo->setEditable(true);
             combo->addItems(c.PickList);
-            QObject::connect(combo, &QComboBox::activated, combo, begin);
-            QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, begin);
-            editor = combo;
+            QObject::connect(combo, &QComboBox::activated, combo, begin());
+            QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, begin());
         } else if (c.ButtonStyle == cbsEllipsis) {
             auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
-            QObject::connect(e->edit, &QLineEdit::textEdited, e, begin);
             editor = e;
+            QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
         } else {
             auto* line = new QLineEdit(parent);
+            editor = line;
             if (c.Field) {
                 TQtMask mask = TranslateEditMask(c.Field->EditMask());
                 if (!mask.inputMask.isEmpty()) line->setInputMask(mask.inputMask);
                 else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
                     line->setMaxLength(c.Field->Size());
             }
-            QObject::connect(line, &QLineEdit::textEdited, line, begin);
-            editor = line;
+            QObject::connect(line, &QLineEdit::textEdited, line, begin());
         }
         current_ = editor;
         return editor;
     }
 
     void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (editor->property(kDirty).toBool()) return;
         QString text = index.data(Qt::EditRole).toString();
         if (auto* combo = qobject_cast<QComboBox*>(editor)) combo->setEditText(text);
         else if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) e->edit->setText(text);
@@ -504,7 +515,8 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
 
 void TDBGrid::ShowEditor() {
     QModelIndex i = currentIndex();
-    if (i.isValid() && hasFocus() && (model_->flags(i) & Qt::ItemIsEditable) && !delegate_->Current())
+    if (i.isValid() && hasFocus() && state() != QAbstractItemView::EditingState &&
+        (model_->flags(i) & Qt::ItemIsEditable) && !delegate_->Current())
         edit(i);
 }
 
@@ -615,6 +627,14 @@ void TDBGrid::TabTo(bool forward) {
     if (AlwaysShowEditor) ShowEditor();
 }
 
+void TDBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // Tab in an editor goes through the grid's own cell and row steps.
+    const bool next = hint == QAbstractItemDelegate::EditNextItem;
+    const bool prior = hint == QAbstractItemDelegate::EditPreviousItem;
+    QTableView::closeEditor(editor, next || prior ? QAbstractItemDelegate::NoHint : hint);
+    if (next || prior) focusNextPrevChild(next);
+}
+
 bool TDBGrid::focusNextPrevChild(bool next) {
     if (TabsBetweenCells && DataSet()) {
         TabTo(next);
@@ -673,6 +693,7 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
 
 void TDBGrid::updateGeometries() {
     QTableView::updateGeometries();
+    if (!recordBar_) return;  // still being built
     // The record scroll bar stands right of the cells; the view's own one stays off.
     const int bar = recordBar_->sizeHint().width();
     QMargins m = viewportMargins();

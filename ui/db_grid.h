@@ -39,6 +39,10 @@ class TDBGrid;
 enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
 
 struct TColumn {
+    TColumn() = default;
+    TColumn(std::string fieldName) : FieldName(std::move(fieldName)) {}  // NOLINT: implicit
+    TColumn(const char* fieldName) : FieldName(fieldName) {}              // NOLINT: implicit
+
     std::string FieldName;
     QString Title;    // empty: the field's display label
     int Width = -1;   // pixels; -1: from the field's display width
@@ -153,6 +157,7 @@ class TDBGrid : public QTableView {
     void wheelEvent(QWheelEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool focusNextPrevChild(bool next) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
   private:
     friend class TDBGridDelegate;
