@@ -107,10 +107,14 @@ void PageSteps(benchmark::State& state, bool down) {
     state.counters["rss_growth_kb"] = double(RssKb() - rssBefore);
 }
 
-void BM_GridPageDown(benchmark::State& state) { PageSteps(state, true); }
+void BM_GridPageDown(benchmark::State& state) {
+    PageSteps(state, true);
+}
 BENCHMARK(BM_GridPageDown)->Unit(benchmark::kMillisecond)->Iterations(2000);
 
-void BM_GridPageUp(benchmark::State& state) { PageSteps(state, false); }
+void BM_GridPageUp(benchmark::State& state) {
+    PageSteps(state, false);
+}
 BENCHMARK(BM_GridPageUp)->Unit(benchmark::kMillisecond)->Iterations(2000);
 
 // Ctrl+End (timed) from the top, then back with Ctrl+Home (timed separately).
@@ -128,10 +132,14 @@ void Jumps(benchmark::State& state, bool toEnd) {
     state.counters["rows_in_model"] = grid->Model().rowCount();
 }
 
-void BM_GridJumpToEnd(benchmark::State& state) { Jumps(state, true); }
+void BM_GridJumpToEnd(benchmark::State& state) {
+    Jumps(state, true);
+}
 BENCHMARK(BM_GridJumpToEnd)->Unit(benchmark::kMillisecond)->Iterations(200);
 
-void BM_GridJumpToStart(benchmark::State& state) { Jumps(state, false); }
+void BM_GridJumpToStart(benchmark::State& state) {
+    Jumps(state, false);
+}
 BENCHMARK(BM_GridJumpToStart)->Unit(benchmark::kMillisecond)->Iterations(200);
 
 }  // namespace

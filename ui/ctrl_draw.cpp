@@ -94,8 +94,10 @@ void InstallControlDrawers() {
     registry().installed = true;
     // Oldest first; a widget that has children is drawn with them.
     RegisterControlDraw(QWidget::staticMetaObject, [](QWidget& w, QPainter& p, intptr_t d) {
-        if (w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty()) DrawSelf(w, p, d);
-        else DrawWithChildren(w, p, d);
+        if (w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty())
+            DrawSelf(w, p, d);
+        else
+            DrawWithChildren(w, p, d);
     });
     RegisterControlDraw(QLabel::staticMetaObject, &DrawLabel);
     RegisterControlDraw(TSplitPanel::staticMetaObject, &DrawWithChildren);

@@ -45,9 +45,13 @@ void TFieldDataLink::UpdateField() {
     if (OnDataChange) OnDataChange();
 }
 
-void TFieldDataLink::ActiveChanged() { UpdateField(); }
+void TFieldDataLink::ActiveChanged() {
+    UpdateField();
+}
 
-void TFieldDataLink::LayoutChanged() { UpdateField(); }
+void TFieldDataLink::LayoutChanged() {
+    UpdateField();
+}
 
 void TFieldDataLink::EditingChanged() {
     if (OnEditingChange) OnEditingChange();
@@ -208,7 +212,9 @@ void TDBMemo::focusOutEvent(QFocusEvent* event) {
 
 // ---- TDBText -------------------------------------------------------------------------------
 
-TDBText::TDBText(QWidget* parent) : QLabel(parent) { Wire(this); }
+TDBText::TDBText(QWidget* parent) : QLabel(parent) {
+    Wire(this);
+}
 
 void TDBText::ShowValue(Db::TField* field) {
     setText(field ? FromAnsi(field->DisplayText()) : QString());
@@ -216,7 +222,9 @@ void TDBText::ShowValue(Db::TField* field) {
 
 // ---- TDBCheckBox ---------------------------------------------------------------------------
 
-TDBCheckBox::TDBCheckBox(QWidget* parent) : QCheckBox(parent) { Wire(this); }
+TDBCheckBox::TDBCheckBox(QWidget* parent) : QCheckBox(parent) {
+    Wire(this);
+}
 
 void TDBCheckBox::ShowValue(Db::TField* field) {
     bool checked = false;
@@ -231,8 +239,10 @@ void TDBCheckBox::ShowValue(Db::TField* field) {
 }
 
 void TDBCheckBox::StoreValue(Db::TField& field) {
-    if (field.DataType() == Db::ftBoolean) field.SetAsBoolean(isChecked());
-    else field.SetText(isChecked() ? ValueChecked : ValueUnchecked);
+    if (field.DataType() == Db::ftBoolean)
+        field.SetAsBoolean(isChecked());
+    else
+        field.SetText(isChecked() ? ValueChecked : ValueUnchecked);
 }
 
 void TDBCheckBox::nextCheckState() {
@@ -275,7 +285,9 @@ void TDBComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-void TDBComboBox::StoreValue(Db::TField& field) { field.SetText(ToAnsi(currentText())); }
+void TDBComboBox::StoreValue(Db::TField& field) {
+    field.SetText(ToAnsi(currentText()));
+}
 
 void TDBComboBox::focusOutEvent(QFocusEvent* event) {
     Commit(this);
@@ -367,7 +379,9 @@ void TDBLookupComboBox::Choose(int index) {
     setCurrentIndex(index);
 }
 
-void TDBLookupComboBox::StoreValue(Db::TField& field) { field.SetAsString(ToAnsi(key_)); }
+void TDBLookupComboBox::StoreValue(Db::TField& field) {
+    field.SetAsString(ToAnsi(key_));
+}
 
 void TDBLookupComboBox::focusOutEvent(QFocusEvent* event) {
     Commit(this);

@@ -109,9 +109,13 @@ void TDBCtrlGrid::SetDataSource(Db::TDataSource* source) {
     Sync();
 }
 
-Db::TDataSource* TDBCtrlGrid::DataSource() const { return link_->DataSource(); }
+Db::TDataSource* TDBCtrlGrid::DataSource() const {
+    return link_->DataSource();
+}
 
-Db::TDataSet* TDBCtrlGrid::DataSet() const { return link_->Active() ? link_->DataSet() : nullptr; }
+Db::TDataSet* TDBCtrlGrid::DataSet() const {
+    return link_->Active() ? link_->DataSet() : nullptr;
+}
 
 void TDBCtrlGrid::SetRowCount(int rows) {
     rows = std::max(rows, 1);
@@ -126,9 +130,13 @@ void TDBCtrlGrid::SetPanelHeight(int height) {
     PlaceCards();
 }
 
-QWidget* TDBCtrlGrid::LivePanel() const { return live_; }
+QWidget* TDBCtrlGrid::LivePanel() const {
+    return live_;
+}
 
-int TDBCtrlGrid::PanelIndex() const { return link_->Active() ? link_->ActiveRecord() : 0; }
+int TDBCtrlGrid::PanelIndex() const {
+    return link_->Active() ? link_->ActiveRecord() : 0;
+}
 
 QWidget* TDBCtrlGrid::Panel(int row) const {
     if (row == PanelIndex()) return live_;
@@ -191,17 +199,38 @@ void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
     if (!ds) return;
     try {
         switch (key) {
-            case gkPrior: ds->Prior(); break;
-            case gkNext: ds->Next(); break;
-            case gkPageUp: ds->MoveBy(-rowCount_); break;
-            case gkPageDown: ds->MoveBy(rowCount_); break;
-            case gkFirst: ds->First(); break;
-            case gkLast: ds->Last(); break;
-            case gkAppend: if (AllowInsert) ds->Append(); break;
-            case gkInsert: if (AllowInsert) ds->Insert(); break;
-            case gkDelete: if (AllowDelete && !ds->IsEmpty()) ds->Delete(); break;
-            case gkCancel: ds->Cancel(); break;
-            case gkNull: break;
+            case gkPrior:
+                ds->Prior();
+                break;
+            case gkNext:
+                ds->Next();
+                break;
+            case gkPageUp:
+                ds->MoveBy(-rowCount_);
+                break;
+            case gkPageDown:
+                ds->MoveBy(rowCount_);
+                break;
+            case gkFirst:
+                ds->First();
+                break;
+            case gkLast:
+                ds->Last();
+                break;
+            case gkAppend:
+                if (AllowInsert) ds->Append();
+                break;
+            case gkInsert:
+                if (AllowInsert) ds->Insert();
+                break;
+            case gkDelete:
+                if (AllowDelete && !ds->IsEmpty()) ds->Delete();
+                break;
+            case gkCancel:
+                ds->Cancel();
+                break;
+            case gkNull:
+                break;
         }
     } catch (...) {
         ShowException(std::current_exception());
@@ -216,16 +245,35 @@ bool TDBCtrlGrid::HandleKey(QKeyEvent& event) {
     const bool ctrl = mods == Qt::ControlModifier;
     TDBCtrlGridKey key = gkNull;
     switch (event.key()) {
-        case Qt::Key_Up: key = mods ? gkNull : gkPrior; break;
-        case Qt::Key_Down: key = mods ? gkNull : gkNext; break;
-        case Qt::Key_PageUp: key = ctrl ? gkFirst : mods ? gkNull : gkPageUp; break;
-        case Qt::Key_PageDown: key = ctrl ? gkLast : mods ? gkNull : gkPageDown; break;
-        case Qt::Key_Home: key = ctrl ? gkFirst : gkNull; break;
-        case Qt::Key_End: key = ctrl ? gkLast : gkNull; break;
-        case Qt::Key_Insert: key = mods ? gkNull : gkAppend; break;
-        case Qt::Key_Delete: key = ctrl ? gkDelete : gkNull; break;
-        case Qt::Key_Escape: key = mods ? gkNull : gkCancel; break;
-        default: break;
+        case Qt::Key_Up:
+            key = mods ? gkNull : gkPrior;
+            break;
+        case Qt::Key_Down:
+            key = mods ? gkNull : gkNext;
+            break;
+        case Qt::Key_PageUp:
+            key = ctrl ? gkFirst : mods ? gkNull : gkPageUp;
+            break;
+        case Qt::Key_PageDown:
+            key = ctrl ? gkLast : mods ? gkNull : gkPageDown;
+            break;
+        case Qt::Key_Home:
+            key = ctrl ? gkFirst : gkNull;
+            break;
+        case Qt::Key_End:
+            key = ctrl ? gkLast : gkNull;
+            break;
+        case Qt::Key_Insert:
+            key = mods ? gkNull : gkAppend;
+            break;
+        case Qt::Key_Delete:
+            key = ctrl ? gkDelete : gkNull;
+            break;
+        case Qt::Key_Escape:
+            key = mods ? gkNull : gkCancel;
+            break;
+        default:
+            break;
     }
     if (key == gkNull) return false;
     // A change typed into the live card reaches its field before the dataset moves.

@@ -23,8 +23,19 @@ class QKeyEvent;
 
 namespace kjqt {
 
-enum TDBCtrlGridKey { gkNull, gkPrior, gkNext, gkPageUp, gkPageDown, gkFirst, gkLast, gkAppend,
-                      gkInsert, gkDelete, gkCancel };
+enum TDBCtrlGridKey {
+    gkNull,
+    gkPrior,
+    gkNext,
+    gkPageUp,
+    gkPageDown,
+    gkFirst,
+    gkLast,
+    gkAppend,
+    gkInsert,
+    gkDelete,
+    gkCancel
+};
 
 class TDBCtrlGrid : public QFrame {
   public:

@@ -48,13 +48,21 @@ class TGridDataLink : public Db::TDataLink {
 TDBGridModel::TDBGridModel(TDBGrid& grid)
     : grid_(grid), link_(std::make_unique<TGridDataLink>(*this)) {}
 
-TDBGridModel::~TDBGridModel() { link_->SetDataSource(nullptr); }
+TDBGridModel::~TDBGridModel() {
+    link_->SetDataSource(nullptr);
+}
 
-Db::TDataLink& TDBGridModel::Link() { return *link_; }
+Db::TDataLink& TDBGridModel::Link() {
+    return *link_;
+}
 
-Db::TDataSet* TDBGridModel::DataSet() const { return link_->Active() ? link_->DataSet() : nullptr; }
+Db::TDataSet* TDBGridModel::DataSet() const {
+    return link_->Active() ? link_->DataSet() : nullptr;
+}
 
-int TDBGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TDBGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
 
 int TDBGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(columns_.size());
@@ -86,8 +94,9 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
     const TColumn& c = *columns_[index.column()];
     switch (role) {
         case Qt::DisplayRole:
-            return index.row() < static_cast<int>(texts_.size()) ? texts_[index.row()].value(index.column())
-                                                                  : QVariant();
+            return index.row() < static_cast<int>(texts_.size())
+                       ? texts_[index.row()].value(index.column())
+                       : QVariant();
         case Qt::EditRole: {
             QString text;
             const_cast<TDBGridModel*>(this)->WithRow(index.row(), [&] {
@@ -151,7 +160,8 @@ bool TDBGridModel::BeginEdit(int column) {
 }
 
 bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord()) return false;
+    if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord())
+        return false;
     TColumn& c = *columns_[index.column()];
     try {
         if (value.toString() == data(index, Qt::EditRole).toString()) return true;
@@ -285,7 +295,8 @@ class TDBGridDelegate : public QStyledItemDelegate {
             editor = line;
             if (c.Field) {
                 TQtMask mask = TranslateEditMask(c.Field->EditMask());
-                if (!mask.inputMask.isEmpty()) line->setInputMask(mask.inputMask);
+                if (!mask.inputMask.isEmpty())
+                    line->setInputMask(mask.inputMask);
                 else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
                     line->setMaxLength(c.Field->Size());
             }
@@ -298,9 +309,12 @@ class TDBGridDelegate : public QStyledItemDelegate {
     void setEditorData(QWidget* editor, const QModelIndex& index) const override {
         if (editor->property(kDirty).toBool()) return;
         QString text = index.data(Qt::EditRole).toString();
-        if (auto* combo = qobject_cast<QComboBox*>(editor)) combo->setEditText(text);
-        else if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) e->edit->setText(text);
-        else if (auto* line = qobject_cast<QLineEdit*>(editor)) line->setText(text);
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            combo->setEditText(text);
+        else if (auto* e = dynamic_cast<TEllipsisEditor*>(editor))
+            e->edit->setText(text);
+        else if (auto* line = qobject_cast<QLineEdit*>(editor))
+            line->setText(text);
     }
 
     void setModelData(QWidget* editor, QAbstractItemModel* model,
@@ -359,7 +373,8 @@ class TDBGridHeader : public QHeaderView {
             moved_ = logical;
             grid_.OnColumnMoved(grid_, from, to);
         });
-        connect(this, &QHeaderView::sectionClicked, this, [this](int logical) { Clicked(logical); });
+        connect(this, &QHeaderView::sectionClicked, this,
+                [this](int logical) { Clicked(logical); });
     }
 
   protected:
@@ -425,7 +440,9 @@ void TDBGrid::SetDataSource(Db::TDataSource* source) {
     UpdateBufferCount();
 }
 
-Db::TDataSource* TDBGrid::DataSource() const { return model_->Link().DataSource(); }
+Db::TDataSource* TDBGrid::DataSource() const {
+    return model_->Link().DataSource();
+}
 
 std::vector<TColumn*> TDBGrid::Columns() const {
     auto& all = model_->Columns();
@@ -451,13 +468,14 @@ int TDBGrid::SelectedIndex() const {
     return currentIndex().isValid() ? horizontalHeader()->visualIndex(currentIndex().column()) : 0;
 }
 
-TColumn* TDBGrid::SelectedColumn() const { return Column(SelectedIndex()); }
+TColumn* TDBGrid::SelectedColumn() const {
+    return Column(SelectedIndex());
+}
 
 void TDBGrid::SetSelectedIndex(int visualIndex) {
     int logical = horizontalHeader()->logicalIndex(visualIndex);
     int row = model_->Link().ActiveRecord();
-    if (logical >= 0 && row < model_->rowCount())
-        setCurrentIndex(model_->index(row, logical));
+    if (logical >= 0 && row < model_->rowCount()) setCurrentIndex(model_->index(row, logical));
 }
 
 void TDBGrid::SetReadOnly(bool on) {
@@ -489,14 +507,14 @@ void TDBGrid::SyncCurrent() {
     if (syncing_ || !selectionModel()) return;
     int row = model_->Link().ActiveRecord();
     if (row >= model_->rowCount() || model_->columnCount() == 0) return;
-    int col = currentIndex().isValid() ? currentIndex().column()
-                                       : horizontalHeader()->logicalIndex(0);
+    int col =
+        currentIndex().isValid() ? currentIndex().column() : horizontalHeader()->logicalIndex(0);
     syncing_ = true;
     QModelIndex target = model_->index(row, std::max(col, 0));
     if (target != currentIndex())
-        selectionModel()->setCurrentIndex(target, RowSelect ? QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows
-                                                            : QItemSelectionModel::ClearAndSelect);
+        selectionModel()->setCurrentIndex(
+            target, RowSelect ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                              : QItemSelectionModel::ClearAndSelect);
     syncing_ = false;
     UpdateRecordBar();
 }
@@ -552,8 +570,10 @@ void TDBGrid::PriorRow() {
     if (!ds) return;
     CommitEditor();
     Guarded([&] {
-        if (ds->State() == Db::dsInsert && !ds->Modified() && ds->Eof()) ds->Cancel();
-        else ds->Prior();
+        if (ds->State() == Db::dsInsert && !ds->Modified() && ds->Eof())
+            ds->Cancel();
+        else
+            ds->Prior();
     });
 }
 
@@ -596,9 +616,9 @@ void TDBGrid::DeleteRow() {
         }
         if (ds->IsEmpty()) return;
         if (ConfirmDelete &&
-            DialogService::Instance().MessageBox(QStringLiteral("Delete record?"),
-                                                 QCoreApplication::applicationName(),
-                                                 mb::kOkCancel | mb::kIconQuestion) == mb::kIdCancel)
+            DialogService::Instance().MessageBox(
+                QStringLiteral("Delete record?"), QCoreApplication::applicationName(),
+                mb::kOkCancel | mb::kIconQuestion) == mb::kIdCancel)
             return;
         ds->Delete();
     });
@@ -607,7 +627,8 @@ void TDBGrid::DeleteRow() {
 void TDBGrid::CancelRow() {
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
-    if (QWidget* editor = delegate_->Current()) closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    if (QWidget* editor = delegate_->Current())
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
     Guarded([&] { ds->Cancel(); });
 }
 
@@ -682,7 +703,8 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
             break;
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
-            if (TabsBetweenCells) return TabTo(event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
+            if (TabsBetweenCells)
+                return TabTo(event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
             break;
         default:
             break;
@@ -752,8 +774,10 @@ void TDBGrid::RecordBarAction(int action) {
             LastRow();
             break;
         case QAbstractSlider::SliderMove:
-            if (recordBar_->sliderPosition() == 0) FirstRow();
-            else if (recordBar_->sliderPosition() == 4) LastRow();
+            if (recordBar_->sliderPosition() == 0)
+                FirstRow();
+            else if (recordBar_->sliderPosition() == 4)
+                LastRow();
             break;
         default:
             break;

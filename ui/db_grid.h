@@ -30,7 +30,7 @@ class QScrollBar;
 namespace Db {
 class TField;
 class TDataSet;
-}
+}  // namespace Db
 
 namespace kjqt {
 
@@ -41,11 +41,11 @@ enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
 struct TColumn {
     TColumn() = default;
     TColumn(std::string fieldName) : FieldName(std::move(fieldName)) {}  // NOLINT: implicit
-    TColumn(const char* fieldName) : FieldName(fieldName) {}              // NOLINT: implicit
+    TColumn(const char* fieldName) : FieldName(fieldName) {}             // NOLINT: implicit
 
     std::string FieldName;
-    QString Title;    // empty: the field's display label
-    int Width = -1;   // pixels; -1: from the field's display width
+    QString Title;   // empty: the field's display label
+    int Width = -1;  // pixels; -1: from the field's display width
     bool ReadOnly = false;
     QStringList PickList;
     TColumnButtonStyle ButtonStyle = cbsAuto;
@@ -79,9 +79,9 @@ class TDBGridModel : public QAbstractTableModel {
   private:
     friend class TGridDataLink;
     friend class TDBGrid;
-    void Sync();             // rows, texts and indicator after the dataset moved or changed
-    void BindColumns();      // fields of the columns; default columns for an empty list
-    void ReadRow(int row);   // caches the display texts of one row
+    void Sync();            // rows, texts and indicator after the dataset moved or changed
+    void BindColumns();     // fields of the columns; default columns for an empty list
+    void ReadRow(int row);  // caches the display texts of one row
     QString Indicator(int row) const;
 
     TDBGrid& grid_;

@@ -158,7 +158,7 @@ QStringList ScriptedResponder::Texts() const {
     QStringList texts;
     for (const DialogRequest& r : asked_)
         texts << (r.kind == DialogKind::Message || r.kind == DialogKind::Input ? r.text
-                                                                                : r.caption);
+                                                                               : r.caption);
     return texts;
 }
 

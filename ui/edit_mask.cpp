@@ -44,14 +44,19 @@ void SplitFields(const QString& all, QString& mask, bool& save, QChar& blank) {
             continue;
         }
         if (all[i] == u';') {
-            if (n < 2) semis[n] = i;
-            else { semis[0] = semis[1]; semis[1] = i; }
+            if (n < 2)
+                semis[n] = i;
+            else {
+                semis[0] = semis[1];
+                semis[1] = i;
+            }
             n = std::min(n + 1, 2);
         }
     }
     if (n == 0) return;
     mask = all.left(semis[0]);
-    QString second = n == 2 ? all.mid(semis[0] + 1, semis[1] - semis[0] - 1) : all.mid(semis[0] + 1);
+    QString second =
+        n == 2 ? all.mid(semis[0] + 1, semis[1] - semis[0] - 1) : all.mid(semis[0] + 1);
     save = second.trimmed() != QStringLiteral("0");
     if (n == 2 && semis[1] + 1 < all.size()) blank = all[semis[1] + 1];
 }
@@ -83,10 +88,14 @@ QString TranslateBody(const QString& mask) {
                 break;
             }
         if (mapped) continue;
-        if (c == u'/') AppendLiteral(out, QLatin1Char(fs.DateSeparator));
-        else if (c == u':') AppendLiteral(out, QLatin1Char(fs.TimeSeparator));
-        else if (c == u'_') out += u' ';
-        else AppendLiteral(out, c);
+        if (c == u'/')
+            AppendLiteral(out, QLatin1Char(fs.DateSeparator));
+        else if (c == u':')
+            AppendLiteral(out, QLatin1Char(fs.TimeSeparator));
+        else if (c == u'_')
+            out += u' ';
+        else
+            AppendLiteral(out, c);
     }
     return out;
 }

@@ -70,7 +70,9 @@ class InputHold : public QObject {
 
 }  // namespace
 
-bool InEngineWait() { return g_waitDepth > 0; }
+bool InEngineWait() {
+    return g_waitDepth > 0;
+}
 
 void LetMessagesThrough() {
     if (!QCoreApplication::instance() || g_waitDepth > 0) return;

@@ -28,8 +28,7 @@ class TMemIniFile {
                            const std::string& def) const;
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 

@@ -15,10 +15,22 @@ TSplitPanFrame& TSplitPanFrame::operator=(const TSplitPanFrame& other) {
     Changed();
     return *this;
 }
-void TSplitPanFrame::SetStyle(int style) { style_ = style; Changed(); }
-void TSplitPanFrame::SetSpacing(int spacing) { spacing_ = spacing; Changed(); }
-void TSplitPanFrame::SetPen(const QPen& pen) { pen_ = pen; Changed(); }
-void TSplitPanFrame::SetSides(int sides) { sides_ = sides; Changed(); }
+void TSplitPanFrame::SetStyle(int style) {
+    style_ = style;
+    Changed();
+}
+void TSplitPanFrame::SetSpacing(int spacing) {
+    spacing_ = spacing;
+    Changed();
+}
+void TSplitPanFrame::SetPen(const QPen& pen) {
+    pen_ = pen;
+    Changed();
+}
+void TSplitPanFrame::SetSides(int sides) {
+    sides_ = sides;
+    Changed();
+}
 void TSplitPanFrame::Changed() {
     if (owner_) owner_->Arrange();
 }
@@ -30,9 +42,18 @@ TSplitPanSeparator& TSplitPanSeparator::operator=(const TSplitPanSeparator& othe
     Changed();
     return *this;
 }
-void TSplitPanSeparator::SetStyle(int style) { style_ = style; Changed(); }
-void TSplitPanSeparator::SetWidth(int width) { width_ = width; Changed(); }
-void TSplitPanSeparator::SetPen(const QPen& pen) { pen_ = pen; Changed(); }
+void TSplitPanSeparator::SetStyle(int style) {
+    style_ = style;
+    Changed();
+}
+void TSplitPanSeparator::SetWidth(int width) {
+    width_ = width;
+    Changed();
+}
+void TSplitPanSeparator::SetPen(const QPen& pen) {
+    pen_ = pen;
+    Changed();
+}
 void TSplitPanSeparator::Changed() {
     if (owner_) owner_->Arrange();
 }
@@ -42,10 +63,22 @@ TSplitPanel::TSplitPanel(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(false);
 }
 
-void TSplitPanel::SetAutoSize(int bits) { autoSize_ = bits; Arrange(); }
-void TSplitPanel::SetOrientation(TSplitOrientation o) { orientation_ = o; Arrange(); }
-void TSplitPanel::SetHideEmptyLabels(bool on) { hideEmptyLabels_ = on; Arrange(); }
-void TSplitPanel::SetCheckLabels(bool on) { checkLabels_ = on; Arrange(); }
+void TSplitPanel::SetAutoSize(int bits) {
+    autoSize_ = bits;
+    Arrange();
+}
+void TSplitPanel::SetOrientation(TSplitOrientation o) {
+    orientation_ = o;
+    Arrange();
+}
+void TSplitPanel::SetHideEmptyLabels(bool on) {
+    hideEmptyLabels_ = on;
+    Arrange();
+}
+void TSplitPanel::SetCheckLabels(bool on) {
+    checkLabels_ = on;
+    Arrange();
+}
 
 void TSplitPanel::SetTransparent(bool on) {
     if (transparent_ == on) return;
@@ -61,7 +94,9 @@ void TSplitPanel::SetChildAlign(QWidget* child, TAlign align) {
     Arrange();
 }
 
-TAlign TSplitPanel::ChildAlign(QWidget* child) const { return align_.value(child, alNone); }
+TAlign TSplitPanel::ChildAlign(QWidget* child) const {
+    return align_.value(child, alNone);
+}
 
 QList<QWidget*> TSplitPanel::VisibleChildren() const {
     QList<QWidget*> out;
@@ -127,8 +162,10 @@ void TSplitPanel::Arrange() {
                 extent = inner;
                 break;
         }
-        if (row) w->setGeometry(pos, at, size, extent);
-        else w->setGeometry(at, pos, extent, size);
+        if (row)
+            w->setGeometry(pos, at, size, extent);
+        else
+            w->setGeometry(at, pos, extent, size);
         pos += size + sep;
     }
     arranging_ = false;
@@ -171,15 +208,21 @@ void TSplitPanel::paintEvent(QPaintEvent*) {
         if (!w) continue;
         int mid = (row ? w->x() : w->y()) - (sep + 1) / 2;
         if (mid <= 0 || mid >= (row ? width() : height())) continue;
-        if (row) DrawLine(p, separator_.Style(), separator_.Pen(), {mid, spacing}, {mid, height() - spacing - 1});
-        else DrawLine(p, separator_.Style(), separator_.Pen(), {spacing, mid}, {width() - spacing - 1, mid});
+        if (row)
+            DrawLine(p, separator_.Style(), separator_.Pen(), {mid, spacing},
+                     {mid, height() - spacing - 1});
+        else
+            DrawLine(p, separator_.Style(), separator_.Pen(), {spacing, mid},
+                     {width() - spacing - 1, mid});
     }
     const int s = frame_.Style(), r = width() - 1, b = height() - 1;
     const QPen& pen = frame_.Pen();
     if (frame_.Sides() & kSideLeft) DrawLine(p, s, pen, {0, 0}, {0, b});
     if (frame_.Sides() & kSideTop) DrawLine(p, s, pen, {0, 0}, {r, 0});
-    if (frame_.Sides() & kSideRight) DrawLine(p, s, pen, {r - (s >= 2 ? 1 : 0), 0}, {r - (s >= 2 ? 1 : 0), b});
-    if (frame_.Sides() & kSideBottom) DrawLine(p, s, pen, {0, b - (s >= 2 ? 1 : 0)}, {r, b - (s >= 2 ? 1 : 0)});
+    if (frame_.Sides() & kSideRight)
+        DrawLine(p, s, pen, {r - (s >= 2 ? 1 : 0), 0}, {r - (s >= 2 ? 1 : 0), b});
+    if (frame_.Sides() & kSideBottom)
+        DrawLine(p, s, pen, {0, b - (s >= 2 ? 1 : 0)}, {r, b - (s >= 2 ? 1 : 0)});
 }
 
 void TSplitPanel::resizeEvent(QResizeEvent* event) {

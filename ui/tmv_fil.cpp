@@ -14,7 +14,9 @@ std::string Trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-void Show(const std::string& ansi) { DialogService::Instance().ShowMessage(FromAnsi(ansi)); }
+void Show(const std::string& ansi) {
+    DialogService::Instance().ShowMessage(FromAnsi(ansi));
+}
 
 }  // namespace
 
@@ -39,9 +41,13 @@ bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
     return open_;
 }
 
-bool TMVFil::Reset(const std::string& fileName) { return OpenAs(fileName, Mode::Read); }
+bool TMVFil::Reset(const std::string& fileName) {
+    return OpenAs(fileName, Mode::Read);
+}
 
-bool TMVFil::Rewrite(const std::string& fileName) { return OpenAs(fileName, Mode::Write); }
+bool TMVFil::Rewrite(const std::string& fileName) {
+    return OpenAs(fileName, Mode::Write);
+}
 
 bool TMVFil::ReadLine(std::string& line) {
     line.clear();

@@ -1,11 +1,12 @@
 // Data-aware controls and the card grid over real tables: the first change enters edit
 // state, leaving or Enter writes the field, controls follow the record and can be detached
 // and attached again; the card grid's cards, keys and clicks.
+#include "ui/db_controls.h"
+
 #include <QComboBox>
 #include <QtTest>
 
 #include "data/db_datasource.h"
-#include "ui/db_controls.h"
 #include "ui/db_ctrl_grid.h"
 #include "ui_tables.h"
 
@@ -157,7 +158,8 @@ class DbControlsTest : public QObject {
     }
 
     void comboFillsOnDropDownAndLookupShowsTheListRow() {
-        auto list = tables_->Staff("typer.dbf", {{"D", "Debet", 0, false}, {"K", "Kredit", 0, false}});
+        auto list =
+            tables_->Staff("typer.dbf", {{"D", "Debet", 0, false}, {"K", "Kredit", 0, false}});
         Db::TDataSource listSource;
         listSource.SetDataSet(list.get());
         auto* combo = Add<TDBComboBox>("navn");

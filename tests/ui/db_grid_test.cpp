@@ -2,6 +2,8 @@
 // editing by keys with the dataset's append/post/cancel rules, pick lists and ellipsis
 // buttons, title clicks after a column drag, owner-drawn check marks, confirm-delete, Tab
 // between cells and leaving the grid.
+#include "ui/db_grid.h"
+
 #include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QHeaderView>
@@ -11,7 +13,6 @@
 #include <QtTest>
 
 #include "data/db_datasource.h"
-#include "ui/db_grid.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 #include "ui_tables.h"

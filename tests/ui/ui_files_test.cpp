@@ -28,7 +28,9 @@ void Write(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-std::string Ansi(const char* utf8) { return ToAnsi(QString::fromUtf8(utf8)); }
+std::string Ansi(const char* utf8) {
+    return ToAnsi(QString::fromUtf8(utf8));
+}
 
 }  // namespace
 
@@ -38,7 +40,9 @@ class UiFilesTest : public QObject {
     QTemporaryDir dir_;
     ScriptedResponder responder_;
 
-    std::string Path(const char* name) { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
+    std::string Path(const char* name) {
+        return dir_.filePath(QString::fromLatin1(name)).toStdString();
+    }
 
   private slots:
     void init() {
@@ -51,18 +55,30 @@ class UiFilesTest : public QObject {
         QTest::addColumn<QString>("design");
         QTest::addColumn<QString>("qt");
         QTest::addColumn<bool>("save");
-        QTest::newRow("initials") << ">ccccc;0;_" << ">xxxxx;_" << false;
-        QTest::newRow("item id") << ">cccccccccc;0;_" << ">xxxxxxxxxx;_" << false;
-        QTest::newRow("time of day") << "!90:00;1;_" << "09:99;_" << true;
-        QTest::newRow("date") << "99/99/9999;1; " << "00-00-0000; " << true;
-        QTest::newRow("closing date") << "99/99/9999;1;_" << "00-00-0000;_" << true;
-        QTest::newRow("debit credit") << ">L;0;_" << ">A;_" << false;
-        QTest::newRow("type letter") << ">l" << ">a;_" << true;
-        QTest::newRow("amount") << "########0.00;1; " << "########9.99; " << true;
-        QTest::newRow("alnum and casing off") << "Aa<>C;1;*" << "Nn!X;*" << true;
-        QTest::newRow("escaped and meta literals") << "\\A0H-9;0;_" << "\\A9\\H-0;_" << false;
-        QTest::newRow("blank as underscore") << "00_00" << "99 99;_" << true;
-        QTest::newRow("none") << "" << "" << true;
+        QTest::newRow("initials") << ">ccccc;0;_"
+                                  << ">xxxxx;_" << false;
+        QTest::newRow("item id") << ">cccccccccc;0;_"
+                                 << ">xxxxxxxxxx;_" << false;
+        QTest::newRow("time of day") << "!90:00;1;_"
+                                     << "09:99;_" << true;
+        QTest::newRow("date") << "99/99/9999;1; "
+                              << "00-00-0000; " << true;
+        QTest::newRow("closing date") << "99/99/9999;1;_"
+                                      << "00-00-0000;_" << true;
+        QTest::newRow("debit credit") << ">L;0;_"
+                                      << ">A;_" << false;
+        QTest::newRow("type letter") << ">l"
+                                     << ">a;_" << true;
+        QTest::newRow("amount") << "########0.00;1; "
+                                << "########9.99; " << true;
+        QTest::newRow("alnum and casing off") << "Aa<>C;1;*"
+                                              << "Nn!X;*" << true;
+        QTest::newRow("escaped and meta literals") << "\\A0H-9;0;_"
+                                                   << "\\A9\\H-0;_" << false;
+        QTest::newRow("blank as underscore") << "00_00"
+                                             << "99 99;_" << true;
+        QTest::newRow("none") << ""
+                              << "" << true;
     }
     void maskTranslation() {
         QFETCH(QString, design);
@@ -129,17 +145,21 @@ class UiFilesTest : public QObject {
         ini.WriteString("A", "Three", "3");
         ini.WriteInteger("New", "Key", 5);
         ini.WriteString("b", Ansi("Æble"), Ansi("ø"));
-        QCOMPARE(Bytes(file), QByteArray("; top\r\n[A]\r\nOne=1\r\n; note\r\nTwo = 2\r\n\r\n[B]\r\nX=x\r\n"));
+        QCOMPARE(Bytes(file),
+                 QByteArray("; top\r\n[A]\r\nOne=1\r\n; note\r\nTwo = 2\r\n\r\n[B]\r\nX=x\r\n"));
         QVERIFY(ini.UpdateFile());
-        QCOMPARE(Bytes(file), QByteArray("; top\r\n[A]\r\nOne=1\r\n; note\r\nTwo =22\r\nThree=3\r\n\r\n"
-                                         "[B]\r\nX=x\r\n\xC6" "ble=\xF8\r\n\r\n[New]\r\nKey=5\r\n"));
+        QCOMPARE(Bytes(file),
+                 QByteArray("; top\r\n[A]\r\nOne=1\r\n; note\r\nTwo =22\r\nThree=3\r\n\r\n"
+                            "[B]\r\nX=x\r\n\xC6"
+                            "ble=\xF8\r\n\r\n[New]\r\nKey=5\r\n"));
         ini.EraseSection("a");
         ini.DeleteKey("B", "x");
         QVERIFY(!ini.SectionExists("A"));
         QVERIFY(!ini.ValueExists("B", "X"));
         QVERIFY(ini.ValueExists("b", Ansi("ÆBLE")));
         QVERIFY(ini.UpdateFile());
-        QCOMPARE(Bytes(file), QByteArray("; top\r\n[B]\r\n\xC6" "ble=\xF8\r\n\r\n[New]\r\nKey=5\r\n"));
+        QCOMPARE(Bytes(file), QByteArray("; top\r\n[B]\r\n\xC6"
+                                         "ble=\xF8\r\n\r\n[New]\r\nKey=5\r\n"));
     }
 
     void iniFileWritesAtOnceMemIniOnUpdate() {
@@ -236,11 +256,13 @@ class UiFilesTest : public QObject {
         responder_.AnswerCancel();
         responder_.AnswerText(QStringLiteral("skel"));
         QCOMPARE(svc.YesNoCancel(QStringLiteral("Gem?"), QStringLiteral("Ret")), mb::kIdNo);
-        QCOMPARE(svc.YesNoCancel(QStringLiteral("Gem igen?"), QStringLiteral("Ret")), mb::kIdCancel);
+        QCOMPARE(svc.YesNoCancel(QStringLiteral("Gem igen?"), QStringLiteral("Ret")),
+                 mb::kIdCancel);
         QCOMPARE(svc.InputText(QStringLiteral("Søg"), QStringLiteral("Ord"), QStringLiteral("std")),
                  QStringLiteral("std"));
-        QCOMPARE(svc.InputText(QStringLiteral("Søg"), QStringLiteral("Ord 2"), QStringLiteral("std")),
-                 QStringLiteral("skel"));
+        QCOMPARE(
+            svc.InputText(QStringLiteral("Søg"), QStringLiteral("Ord 2"), QStringLiteral("std")),
+            QStringLiteral("skel"));
         // Unanswered: a Yes/No/Cancel question is cancelled, an input box keeps its default.
         QCOMPARE(svc.YesNoCancel(QStringLiteral("Slut?"), QStringLiteral("Ret")), mb::kIdCancel);
         QCOMPARE(svc.InputText(QStringLiteral("Søg"), QStringLiteral("Ord 3"), QStringLiteral("d")),

@@ -84,7 +84,8 @@ class UiPlatformTest : public QObject {
         QCOMPARE(responder_.Asked()[0].flags, mb::kOk | mb::kIconStop);
         // The dataset model's handler is the same routine.
         Db::ApplicationHandleException(std::make_exception_ptr(Db::EAbort()));
-        Db::ApplicationHandleException(std::make_exception_ptr(Db::EConvertError("'x' is not a valid date")));
+        Db::ApplicationHandleException(
+            std::make_exception_ptr(Db::EConvertError("'x' is not a valid date")));
         QCOMPARE(responder_.Texts().last(), QStringLiteral("'x' is not a valid date"));
         QCOMPARE(responder_.Asked().size(), size_t(4));
     }
@@ -208,8 +209,9 @@ class UiPlatformTest : public QObject {
         QCOMPARE(FindControlDraw(button), &QWidget::staticMetaObject);
         QCOMPARE(FindControlDraw(panel), &TSplitPanel::staticMetaObject);
         int drawn = 0;
-        RegisterControlDraw(QAbstractButton::staticMetaObject,
-                            [&](QWidget&, QPainter&, intptr_t data) { drawn += int(data); }, 7);
+        RegisterControlDraw(
+            QAbstractButton::staticMetaObject,
+            [&](QWidget&, QPainter&, intptr_t data) { drawn += int(data); }, 7);
         QCOMPARE(FindControlDraw(button), &QAbstractButton::staticMetaObject);
         QImage image(80, 30, QImage::Format_RGB32);
         image.fill(Qt::white);
@@ -230,7 +232,8 @@ class UiPlatformTest : public QObject {
         bool inkRight = false, inkLeft = false;
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 80; ++x)
-                if (QColor(image.pixel(x, y)).lightness() < 128) (x >= 40 ? inkRight : inkLeft) = true;
+                if (QColor(image.pixel(x, y)).lightness() < 128)
+                    (x >= 40 ? inkRight : inkLeft) = true;
         QVERIFY(inkRight);
         QVERIFY(!inkLeft);
         ClearControlDrawers();

@@ -41,8 +41,8 @@ class Tables {
     std::unique_ptr<TzDs::TTzDbf> Staff(const std::string& file, const std::vector<Row>& rows) {
         auto t = std::make_unique<TzDs::TTzDbf>(file.substr(0, file.find('.')) + "Dbf");
         t->SetDbfFileName(Path(file));
-        t->DbfFields() = {"ini, C, 5, 0", "navn, C, 20, 0", "antal, N, 5, 0", "ok, L, 1, 0",
-                          "dk, C, 1, 0", "ret, C, 5, 0"};
+        t->DbfFields() = {"ini, C, 5, 0", "navn, C, 20, 0", "antal, N, 5, 0",
+                          "ok, L, 1, 0",  "dk, C, 1, 0",    "ret, C, 5, 0"};
         t->IndexList() = {"INI,F,F,UPPER(INI)", ""};
         t->HideDeletedRecs = true;
         t->Open();
@@ -76,8 +76,8 @@ class Tables {
 };
 
 inline const std::vector<Row> kStaff = {
-    {"AB", "Anna Berg", 1, true},   {"CD", "Carl Dahl", 2, false}, {"EF", "Eva Fisker", 3, true},
-    {"GH", "Gert Holm", 4, false},  {"IJ", "Ida Juhl", 5, true},
+    {"AB", "Anna Berg", 1, true},  {"CD", "Carl Dahl", 2, false}, {"EF", "Eva Fisker", 3, true},
+    {"GH", "Gert Holm", 4, false}, {"IJ", "Ida Juhl", 5, true},
 };
 
 }  // namespace kjuitest
