@@ -67,9 +67,12 @@ uint16_t LockRegion(bool unlock, tz::File& file, uint64_t offset, uint64_t lengt
 bool LockWithRetry(tz::File& file, uint64_t offset, uint64_t length) {
     Settings& s = settings();
     int tries = 0;
+    bool refused = false;
     do {
-        ProcessMessages();
+        // Waiting messages go through only once the lock has been refused.
+        if (refused) ProcessMessages();
         if (LockRegion(false, file, offset, length) == 0) return true;
+        refused = true;
         if (tries < s.retryCount) WaitSeconds(s.retryWaitSeconds);
         ++tries;
         if (tries > s.retryCount && s.retryCallback && s.retryCallback()) tries = 0;

@@ -154,6 +154,14 @@ DialogAnswer ScriptedResponder::Respond(const DialogRequest& request) {
     return a;
 }
 
+QStringList ScriptedResponder::Texts() const {
+    QStringList texts;
+    for (const DialogRequest& r : asked_)
+        texts << (r.kind == DialogKind::Message || r.kind == DialogKind::Input ? r.text
+                                                                               : r.caption);
+    return texts;
+}
+
 void ScriptedResponder::Clear() {
     queue_.clear();
     asked_.clear();
@@ -182,6 +190,20 @@ int DialogService::MessageBox(const QString& text, const QString& caption, unsig
     r.text = text;
     r.flags = flags;
     return Ask(r).button;
+}
+
+void DialogService::ShowMessage(const QString& text) {
+    MessageBox(text, QCoreApplication::applicationName(), mb::kOk);
+}
+
+int DialogService::YesNoCancel(const QString& text, const QString& caption, unsigned flags) {
+    return MessageBox(text, caption, (flags & ~0xFu) | mb::kYesNoCancel);
+}
+
+QString DialogService::InputText(const QString& caption, const QString& prompt,
+                                 const QString& def) {
+    QString value = def;
+    return InputBox(caption, prompt, value) ? value : def;
 }
 
 bool DialogService::YesNo(const QString& text, const QString& caption, unsigned flags) {

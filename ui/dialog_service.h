@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <vector>
 
@@ -54,6 +55,9 @@ class ScriptedResponder : public DialogResponder {
     void AnswerCancel();                    // next input or file dialog cancelled
     DialogAnswer Respond(const DialogRequest& request) override;
     const std::vector<DialogRequest>& Asked() const { return asked_; }
+    // The text of every request in order (the prompt of an input box, the caption of a
+    // file or folder dialog).
+    QStringList Texts() const;
     int Unanswered() const { return unanswered_; }
     int Pending() const { return static_cast<int>(queue_.size()); }
     void Clear();
@@ -73,10 +77,17 @@ class DialogService {
     DialogResponder* Responder() const { return responder_; }
 
     int MessageBox(const QString& text, const QString& caption, unsigned flags);
+    // A message with OK alone, captioned with the application's name.
+    void ShowMessage(const QString& text);
     // A Yes/No question; true on Yes.
     bool YesNo(const QString& text, const QString& caption, unsigned flags = mb::kIconQuestion);
+    // A Yes/No/Cancel question: mb::kIdYes, kIdNo or kIdCancel.
+    int YesNoCancel(const QString& text, const QString& caption,
+                    unsigned flags = mb::kIconQuestion);
     // Asks for one line of text; value is changed only when the user accepts.
     bool InputBox(const QString& caption, const QString& prompt, QString& value);
+    // The same as a function: Cancel gives the default.
+    QString InputText(const QString& caption, const QString& prompt, const QString& def);
     // The chosen path, empty when cancelled.
     QString OpenFile(const QString& caption, const QString& start, const QString& filter);
     QString SaveFile(const QString& caption, const QString& start, const QString& filter);

@@ -1,0 +1,251 @@
+// The application object's exception catcher, the engine's "let waiting messages through"
+// during a real lock wait, the split panel's arrangement and the control-drawing registry.
+// Runs under KjApplication, as the program does.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "data/db_types.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "ui/application.h"
+#include "ui/ctrl_draw.h"
+#include "ui/dialog_service.h"
+#include "ui/engine_callbacks.h"
+#include "ui/split_panel.h"
+#include "ui_tables.h"
+
+using namespace kjqt;
+using namespace kjuitest;
+
+namespace {
+
+// Throws from inside its event handler, as a window's handler may.
+class Thrower : public QWidget {
+  public:
+    std::function<void()> toThrow;
+
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) toThrow();
+        return QWidget::event(e);
+    }
+};
+
+QWidget* Box(QWidget* parent, int x, int y, int w, int h) {
+    auto* b = new QWidget(parent);
+    b->setGeometry(x, y, w, h);
+    return b;
+}
+
+}  // namespace
+
+class UiPlatformTest : public QObject {
+    Q_OBJECT
+
+    ScriptedResponder responder_;
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
+        InstallEngineCallbacks();
+    }
+    void init() {
+        responder_.Clear();
+        DialogService::Instance().SetResponder(&responder_);
+    }
+    void cleanup() {
+        DialogService::Instance().SetResponder(nullptr);
+        TzCommon::ResetErrorState();
+    }
+
+    void notifyShowsErrorsAndSwallowsTheSilentAbort() {
+        QVERIFY(dynamic_cast<KjApplication*>(QCoreApplication::instance()));
+        Thrower w;
+        QEvent user(QEvent::User);
+        w.toThrow = [] { throw Db::EAbort(); };
+        QCoreApplication::sendEvent(&w, &user);
+        w.toThrow = [] { Db::DatabaseError("Feltet \xE6 mangler", "SagsDbf"); };
+        QCoreApplication::sendEvent(&w, &user);
+        w.toThrow = [] { throw TzCommon::ETzError("Error # 33 (Lock refused)\r\nLock failed"); };
+        QCoreApplication::sendEvent(&w, &user);
+        // Posted events too: the loop goes on after the error.
+        w.toThrow = [] { throw std::runtime_error("posted"); };
+        QCoreApplication::postEvent(&w, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(responder_.Texts(),
+                 (QStringList{QString::fromUtf8("SagsDbf: Feltet æ mangler"),
+                              QStringLiteral("Error # 33 (Lock refused)\r\nLock failed"),
+                              QStringLiteral("posted")}));
+        QCOMPARE(responder_.Asked()[0].caption, QStringLiteral("Morvane Vaktor"));
+        QCOMPARE(responder_.Asked()[0].flags, mb::kOk | mb::kIconStop);
+        // The dataset model's handler is the same routine.
+        Db::ApplicationHandleException(std::make_exception_ptr(Db::EAbort()));
+        Db::ApplicationHandleException(
+            std::make_exception_ptr(Db::EConvertError("'x' is not a valid date")));
+        QCOMPARE(responder_.Texts().last(), QStringLiteral("'x' is not a valid date"));
+        QCOMPARE(responder_.Asked().size(), size_t(4));
+    }
+
+    void lockWaitLetsMessagesThroughWithoutUserInput() {
+        Tables tables;
+        auto a = tables.Staff("staff.dbf", kStaff);
+        TzDs::TTzDbf b("OtherDbf");
+        b.SetDbfFileName(tables.Path("staff.dbf"));
+        b.Open();
+        Dbf4::settings().retryCount = 1;
+        Dbf4::settings().retryWaitSeconds = 0;
+        a->First();
+        QVERIFY(a->RLock());
+
+        QLineEdit edit;
+        edit.show();
+        edit.setFocus();
+        int timers = 0;
+        bool insideWait = false;
+        auto arm = [&] {
+            QTimer::singleShot(0, [&] {
+                ++timers;
+                insideWait = InEngineWait();
+                Dbf4::Select(a->WorkAreaNo());  // a handler that changes the selected area
+            });
+            QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_Q,
+                                                             Qt::NoModifier, QStringLiteral("q")));
+        };
+        arm();
+        // A lock granted at once lets nothing through.
+        b.First();
+        b.Next();
+        QVERIFY(b.RLock());
+        QCOMPARE(timers, 0);
+        QVERIFY(b.UnLock());
+        // A refused lock lets timers through but no key, and the area stays selected.
+        b.First();
+        QVERIFY(!b.RLock());
+        QCOMPARE(timers, 1);
+        QVERIFY(insideWait);
+        QCOMPARE(Dbf4::CurrentWorkArea(), b.WorkAreaNo());
+        QCOMPARE(edit.text(), QString());
+        QVERIFY(!InEngineWait());
+        QCoreApplication::processEvents();  // after the wait the key arrives
+        QCOMPARE(edit.text(), QStringLiteral("q"));
+        a->UnLock();
+        b.Close();
+    }
+
+    void splitPanelArrangesARow() {
+        TSplitPanel panel;
+        QCOMPARE(panel.size(), QSize(185, 41));
+        QWidget* c = Box(&panel, 100, 5, 50, 20);
+        QWidget* a = Box(&panel, 0, 2, 30, 10);
+        QWidget* b = Box(&panel, 40, 0, 40, 25);
+        auto* blank = new QLabel(QStringLiteral("  "), &panel);
+        blank->setGeometry(60, 0, 10, 10);
+        QWidget* hidden = Box(&panel, 10, 0, 99, 99);
+        hidden->hide();
+        panel.SetAutoSize(3);
+        panel.Arrange();
+        // Sorted by left edge: a, b, blank, c; spacing 4, separators 4.
+        QCOMPARE(a->geometry(), QRect(4, 2, 30, 10));
+        QCOMPARE(b->geometry(), QRect(38, 0, 40, 25));
+        QCOMPARE(blank->x(), 82);
+        QCOMPARE(c->x(), 96);
+        QCOMPARE(panel.width(), 4 + 30 + 4 + 40 + 4 + 10 + 4 + 50 + 4);
+        QCOMPARE(panel.height(), 5 + 20 + 8);  // c's top + height is the largest
+        // Blank labels take no place with both switches on.
+        panel.SetHideEmptyLabels(true);
+        QCOMPARE(c->x(), 96);
+        panel.SetCheckLabels(true);
+        QCOMPARE(c->x(), 82);
+        QCOMPARE(panel.width(), 4 + 30 + 4 + 40 + 4 + 50 + 4);
+        // Alignments across the row.
+        panel.SetAutoSize(0);
+        panel.resize(200, 60);
+        panel.SetChildAlign(a, alClient);
+        panel.SetChildAlign(b, alBottom);
+        panel.SetChildAlign(c, alLeft);
+        QCOMPARE(a->geometry(), QRect(4, 4, 30, 52));
+        QCOMPARE(b->geometry(), QRect(38, 60 - 4 - 25, 40, 25));
+        QCOMPARE(c->geometry(), QRect(82, 4 + (52 - 20) / 2, 50, 20));
+    }
+
+    void splitPanelArrangesAColumnAndPaints() {
+        TSplitPanel panel;
+        panel.SetOrientation(soColumn);
+        panel.Frame().SetSpacing(2);
+        panel.Separator().SetWidth(6);
+        QWidget* low = Box(&panel, 0, 50, 20, 10);
+        QWidget* top = Box(&panel, 3, 0, 30, 15);
+        panel.SetChildAlign(low, alRight);
+        panel.SetAutoSize(1);
+        panel.Arrange();
+        QCOMPARE(top->geometry(), QRect(3, 2, 30, 15));
+        QCOMPARE(low->geometry(), QRect(185 - 2 - 20, 23, 20, 10));
+        QCOMPARE(panel.height(), 2 + 15 + 6 + 10 + 2);
+        // Frame on the left side only, single black line; the separator in between.
+        panel.Frame().SetSides(kSideLeft);
+        panel.Separator().SetStyle(1);
+        QImage image(panel.size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        panel.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        QCOMPARE(QColor(image.pixel(0, 10)), QColor(Qt::black));
+        QVERIFY(QColor(image.pixel(panel.width() - 1, 10)) != QColor(Qt::black));
+        QCOMPARE(QColor(image.pixel(100, 23 - 3)), QColor(Qt::black));
+        TSplitPanFrame copy;
+        copy = panel.Frame();
+        QCOMPARE(copy.Sides(), kSideLeft);
+        QCOMPARE(copy.Spacing(), 2);
+    }
+
+    void drawingRegistryFindsTheNewestFittingEntry() {
+        InstallControlDrawers();
+        QLabel label(QStringLiteral("Skel"));
+        QPushButton button(QStringLiteral("OK"));
+        TSplitPanel panel;
+        QCOMPARE(FindControlDraw(label), &QLabel::staticMetaObject);
+        QCOMPARE(FindControlDraw(button), &QWidget::staticMetaObject);
+        QCOMPARE(FindControlDraw(panel), &TSplitPanel::staticMetaObject);
+        int drawn = 0;
+        RegisterControlDraw(
+            QAbstractButton::staticMetaObject,
+            [&](QWidget&, QPainter&, intptr_t data) { drawn += int(data); }, 7);
+        QCOMPARE(FindControlDraw(button), &QAbstractButton::staticMetaObject);
+        QImage image(80, 30, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter p(&image);
+            QVERIFY(DrawControl(button, p));
+        }
+        QCOMPARE(drawn, 7);
+        UnregisterControlDraw(QAbstractButton::staticMetaObject);
+        QCOMPARE(FindControlDraw(button), &QWidget::staticMetaObject);
+        // A label's text is drawn where its alignment puts it.
+        label.resize(80, 30);
+        label.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        {
+            QPainter p(&image);
+            QVERIFY(DrawControl(label, p));
+        }
+        bool inkRight = false, inkLeft = false;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 80; ++x)
+                if (QColor(image.pixel(x, y)).lightness() < 128)
+                    (x >= 40 ? inkRight : inkLeft) = true;
+        QVERIFY(inkRight);
+        QVERIFY(!inkLeft);
+        ClearControlDrawers();
+        QCOMPARE(FindControlDraw(label), nullptr);
+    }
+};
+
+int main(int argc, char** argv) {
+    KjApplication app(argc, argv);
+    UiPlatformTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "ui_platform_test.moc"

@@ -1,0 +1,38 @@
+#include "ui/application.h"
+
+#include "data/db_types.h"
+#include "storage/tz_common.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kjqt {
+
+void ShowException(std::exception_ptr e) {
+    std::string message;
+    try {
+        std::rethrow_exception(e);
+    } catch (const Db::EAbort&) {
+        return;
+    } catch (const std::exception& error) {
+        message = error.what();
+    } catch (...) {
+        message = "Unknown exception";
+    }
+    DialogService::Instance().MessageBox(FromAnsi(message), QCoreApplication::applicationName(),
+                                         mb::kOk | mb::kIconStop);
+}
+
+KjApplication::KjApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    Db::SetApplicationExceptionHandler(&ShowException);
+}
+
+bool KjApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
+
+}  // namespace kjqt

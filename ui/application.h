@@ -1,0 +1,23 @@
+// The application object: exceptions never cross Qt's event loop. Whatever an event handler
+// throws ends in notify(), which shows engine and database errors in a message box (through
+// the dialog service) and swallows the silent abort. ShowException is also the dataset
+// model's application exception handler. GUI thread.
+#pragma once
+
+#include <QApplication>
+#include <exception>
+
+namespace kjqt {
+
+// Shows an exception the way the application does: the silent abort shows nothing; any
+// other error shows its message (Windows-1252) with a stop icon, captioned with the
+// application's name.
+void ShowException(std::exception_ptr e);
+
+class KjApplication : public QApplication {
+  public:
+    KjApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+}  // namespace kjqt

@@ -1,0 +1,807 @@
+#include "ui/db_grid.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include "data/db_dataset.h"
+#include "data/db_fields.h"
+#include "ui/application.h"
+#include "ui/dialog_service.h"
+#include "ui/edit_mask.h"
+#include "ui/text_codec.h"
+
+namespace kjqt {
+
+// ---- The grid's data link --------------------------------------------------------------------
+
+class TGridDataLink : public Db::TDataLink {
+  public:
+    explicit TGridDataLink(TDBGridModel& model) : model_(model) {}
+
+  protected:
+    void ActiveChanged() override {
+        model_.BindColumns();
+        model_.Sync();
+    }
+    void DataSetChanged() override { model_.Sync(); }
+    void DataSetScrolled(int) override { model_.Sync(); }
+    void LayoutChanged() override {
+        model_.BindColumns();
+        model_.Sync();
+    }
+    void RecordChanged(Db::TField*) override { model_.Sync(); }
+    void EditingChanged() override { model_.Sync(); }
+
+  private:
+    TDBGridModel& model_;
+};
+
+// ---- Model -----------------------------------------------------------------------------------
+
+TDBGridModel::TDBGridModel(TDBGrid& grid)
+    : grid_(grid), link_(std::make_unique<TGridDataLink>(*this)) {}
+
+TDBGridModel::~TDBGridModel() {
+    link_->SetDataSource(nullptr);
+}
+
+Db::TDataLink& TDBGridModel::Link() {
+    return *link_;
+}
+
+Db::TDataSet* TDBGridModel::DataSet() const {
+    return link_->Active() ? link_->DataSet() : nullptr;
+}
+
+int TDBGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+
+int TDBGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+template <class F>
+void TDBGridModel::WithRow(int row, F body) {
+    int saved = link_->ActiveRecord();
+    link_->SetActiveRecord(row);
+    struct Back {
+        Db::TDataLink& link;
+        int row;
+        ~Back() { link.SetActiveRecord(row); }
+    } back{*link_, saved};
+    body();
+}
+
+void TDBGridModel::ReadRow(int row) {
+    QStringList& texts = texts_[row];
+    texts.clear();
+    WithRow(row, [&] {
+        for (const auto& c : columns_)
+            texts << (c->Field ? FromAnsi(c->Field->DisplayText()) : QString());
+    });
+}
+
+QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_ || index.column() >= columnCount()) return {};
+    const TColumn& c = *columns_[index.column()];
+    switch (role) {
+        case Qt::DisplayRole:
+            return index.row() < static_cast<int>(texts_.size())
+                       ? texts_[index.row()].value(index.column())
+                       : QVariant();
+        case Qt::EditRole: {
+            QString text;
+            const_cast<TDBGridModel*>(this)->WithRow(index.row(), [&] {
+                if (c.Field) text = FromAnsi(c.Field->Text());
+            });
+            return text;
+        }
+        case Qt::TextAlignmentRole: {
+            if (c.Alignment) return QVariant::fromValue(c.Alignment | Qt::AlignVCenter);
+            if (!c.Field) return {};
+            switch (c.Field->Alignment()) {
+                case Db::taRightJustify:
+                    return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+                case Db::taCenter:
+                    return QVariant::fromValue(Qt::AlignHCenter | Qt::AlignVCenter);
+                default:
+                    return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+            }
+        }
+        default:
+            return {};
+    }
+}
+
+QString TDBGridModel::Indicator(int row) const {
+    if (row != link_->ActiveRecord()) return QString();
+    Db::TDataSet* ds = DataSet();
+    if (ds && ds->State() == Db::dsInsert) return QStringLiteral("*");
+    if (ds && ds->State() == Db::dsEdit) return QStringLiteral("I");
+    return QStringLiteral("\u25B6");
+}
+
+QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section < rows_ ? Indicator(section) : QVariant();
+    if (section < 0 || section >= columnCount()) return {};
+    const TColumn& c = *columns_[section];
+    if (!c.Title.isEmpty()) return c.Title;
+    return c.Field ? FromAnsi(c.Field->DisplayLabel()) : FromAnsi(c.FieldName);
+}
+
+bool TDBGridModel::CanEdit(int column) const {
+    Db::TDataSet* ds = DataSet();
+    if (!ds || !grid_.AllowEditing || grid_.ReadOnly() || column < 0 || column >= columnCount())
+        return false;
+    const TColumn& c = *columns_[column];
+    return c.Field && !c.ReadOnly && !c.Field->ReadOnly() && !c.Field->Calculated() &&
+           ds->CanModify() && !link_->ReadOnly();
+}
+
+Qt::ItemFlags TDBGridModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (CanEdit(index.column())) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TDBGridModel::BeginEdit(int column) {
+    if (!CanEdit(column)) return false;
+    return link_->Edit();
+}
+
+bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord())
+        return false;
+    TColumn& c = *columns_[index.column()];
+    try {
+        if (value.toString() == data(index, Qt::EditRole).toString()) return true;
+        if (!BeginEdit(index.column())) return false;
+        c.Field->SetText(ToAnsi(value.toString()));
+        return true;
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
+
+void TDBGridModel::BindColumns() {
+    Db::TDataSet* ds = DataSet();
+    if (!ds && defaultColumns_) {
+        beginResetModel();
+        columns_.clear();
+        defaultColumns_ = false;
+        rows_ = 0;
+        texts_.clear();
+        endResetModel();
+        return;
+    }
+    if (ds && columns_.empty()) {
+        beginResetModel();
+        for (Db::TField* f : ds->Fields()) {
+            if (!f->Visible()) continue;
+            auto c = std::make_unique<TColumn>();
+            c->FieldName = f->FieldName();
+            columns_.push_back(std::move(c));
+        }
+        defaultColumns_ = true;
+        rows_ = 0;
+        texts_.clear();
+        endResetModel();
+    }
+    for (auto& c : columns_) c->Field = ds ? ds->FindField(c->FieldName) : nullptr;
+    grid_.ApplyWidths();
+}
+
+void TDBGridModel::ColumnsChanged() {
+    beginResetModel();
+    defaultColumns_ = false;
+    rows_ = 0;
+    texts_.clear();
+    endResetModel();
+    BindColumns();
+    Sync();
+}
+
+void TDBGridModel::Sync() {
+    int n = link_->Active() ? link_->RecordCount() : 0;
+    if (n > rows_) {
+        beginInsertRows({}, rows_, n - 1);
+        rows_ = n;
+        texts_.resize(n);
+        endInsertRows();
+    } else if (n < rows_) {
+        beginRemoveRows({}, n, rows_ - 1);
+        rows_ = n;
+        texts_.resize(n);
+        endRemoveRows();
+    }
+    for (int r = 0; r < rows_; ++r) ReadRow(r);
+    if (rows_ > 0 && columnCount() > 0) {
+        emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1), {Qt::DisplayRole});
+        emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
+    }
+    grid_.SyncCurrent();
+}
+
+// ---- Editors ---------------------------------------------------------------------------------
+
+namespace {
+
+// A line edit with a "..." button that raises the grid's edit-button event.
+class TEllipsisEditor : public QWidget {
+  public:
+    TEllipsisEditor(QWidget* parent, std::function<void()> click) : QWidget(parent) {
+        auto* box = new QHBoxLayout(this);
+        box->setContentsMargins(0, 0, 0, 0);
+        box->setSpacing(0);
+        edit = new QLineEdit(this);
+        button = new QToolButton(this);
+        button->setText(QStringLiteral("..."));
+        button->setFocusPolicy(Qt::NoFocus);
+        box->addWidget(edit, 1);
+        box->addWidget(button);
+        setFocusProxy(edit);
+        QObject::connect(button, &QToolButton::clicked, this, [click] { click(); });
+    }
+    QLineEdit* edit;
+    QToolButton* button;
+};
+
+}  // namespace
+
+class TDBGridDelegate : public QStyledItemDelegate {
+    static constexpr const char* kDirty = "kjUserChanged";
+
+  public:
+    explicit TDBGridDelegate(TDBGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
+        TColumn& c = *grid_.Model().Columns()[index.column()];
+        const int col = index.column();
+        QWidget* editor = nullptr;
+        // The user's change marks the editor, so that the model's refreshes (the dataset
+        // entering edit state repaints every row) leave its text alone.
+        auto begin = [this, col, &editor] {
+            QWidget* e = editor;
+            return [this, col, e] {
+                e->setProperty(kDirty, true);
+                grid_.Model().BeginEdit(col);
+            };
+        };
+        if (!c.PickList.isEmpty()) {
+            auto* combo = new QComboBox(parent);
+            editor = combo;
+            combo->setEditable(true);
+            combo->addItems(c.PickList);
+            QObject::connect(combo, &QComboBox::activated, combo, begin());
+            QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, begin());
+        } else if (c.ButtonStyle == cbsEllipsis) {
+            auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
+            editor = e;
+            QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
+        } else {
+            auto* line = new QLineEdit(parent);
+            editor = line;
+            if (c.Field) {
+                TQtMask mask = TranslateEditMask(c.Field->EditMask());
+                if (!mask.inputMask.isEmpty())
+                    line->setInputMask(mask.inputMask);
+                else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
+                    line->setMaxLength(c.Field->Size());
+            }
+            QObject::connect(line, &QLineEdit::textEdited, line, begin());
+        }
+        current_ = editor;
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (editor->property(kDirty).toBool()) return;
+        QString text = index.data(Qt::EditRole).toString();
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            combo->setEditText(text);
+        else if (auto* e = dynamic_cast<TEllipsisEditor*>(editor))
+            e->edit->setText(text);
+        else if (auto* line = qobject_cast<QLineEdit*>(editor))
+            line->setText(text);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        model->setData(index, TextOf(editor, index), Qt::EditRole);
+    }
+
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
+        if (current_ == editor) current_ = nullptr;
+        QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        bool handled = false;
+        if (grid_.OnDrawColumnCell.Assigned()) {
+            TColumn& c = *grid_.Model().Columns()[index.column()];
+            bool selected = option.state & QStyle::State_Selected;
+            grid_.Model().WithRow(index.row(), [&] {
+                grid_.OnDrawColumnCell(grid_, *painter, option.rect, c, c.Field, selected, handled);
+            });
+        }
+        if (!handled) QStyledItemDelegate::paint(painter, option, index);
+    }
+
+    QWidget* Current() const { return current_; }
+
+  private:
+    QString TextOf(QWidget* editor, const QModelIndex& index) const {
+        QString text;
+        if (auto* combo = qobject_cast<QComboBox*>(editor)) return combo->currentText();
+        if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) return e->edit->text();
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        if (!line) return index.data(Qt::EditRole).toString();
+        TColumn& c = *grid_.Model().Columns()[index.column()];
+        if (line->inputMask().isEmpty() || !c.Field) return line->text();
+        return MaskedTextToStore(TranslateEditMask(c.Field->EditMask()), line->displayText());
+    }
+
+    TDBGrid& grid_;
+    mutable QPointer<QWidget> current_;
+};
+
+// ---- Header ----------------------------------------------------------------------------------
+
+// A click that ends a column drag is a title click as well, after the move is reported, so
+// the window sees the move first; a window that must ignore that click can (it knows a move
+// just happened) and the next click on a title is an ordinary one.
+class TDBGridHeader : public QHeaderView {
+  public:
+    explicit TDBGridHeader(TDBGrid& grid) : QHeaderView(Qt::Horizontal, &grid), grid_(grid) {
+        setSectionsMovable(true);
+        setSectionsClickable(true);
+        setHighlightSections(false);
+        connect(this, &QHeaderView::sectionMoved, this, [this](int logical, int from, int to) {
+            moved_ = logical;
+            grid_.OnColumnMoved(grid_, from, to);
+        });
+        connect(this, &QHeaderView::sectionClicked, this,
+                [this](int logical) { Clicked(logical); });
+    }
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        moved_ = -1;
+        QHeaderView::mouseReleaseEvent(event);
+        if (moved_ >= 0) Clicked(moved_);
+        moved_ = -1;
+    }
+
+  private:
+    void Clicked(int logical) {
+        auto& columns = grid_.Model().Columns();
+        if (logical < 0 || logical >= static_cast<int>(columns.size())) return;
+        grid_.CommitEditor();
+        grid_.OnTitleClick(grid_, *columns[logical]);
+    }
+
+    TDBGrid& grid_;
+    int moved_ = -1;
+};
+
+// ---- Grid ------------------------------------------------------------------------------------
+
+TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
+    model_ = std::make_unique<TDBGridModel>(*this);
+    setModel(model_.get());
+    delegate_ = new TDBGridDelegate(*this);
+    setItemDelegate(delegate_);
+    setHorizontalHeader(new TDBGridHeader(*this));
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(u'W') * 2);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    setTabKeyNavigation(false);
+    recordBar_ = new QScrollBar(Qt::Vertical, this);
+    connect(recordBar_, &QScrollBar::actionTriggered, this, [this](int a) { RecordBarAction(a); });
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { FocusChanged(now); });
+}
+
+TDBGrid::~TDBGrid() {
+    disconnect(qApp, nullptr, this, nullptr);
+    setModel(nullptr);
+}
+
+template <class F>
+void TDBGrid::Guarded(F body) {
+    try {
+        body();
+    } catch (...) {
+        ShowException(std::current_exception());
+        SyncCurrent();
+    }
+}
+
+void TDBGrid::SetDataSource(Db::TDataSource* source) {
+    model_->Link().SetDataSource(source);
+    UpdateBufferCount();
+}
+
+Db::TDataSource* TDBGrid::DataSource() const {
+    return model_->Link().DataSource();
+}
+
+std::vector<TColumn*> TDBGrid::Columns() const {
+    auto& all = model_->Columns();
+    std::vector<TColumn*> out(all.size());
+    for (int i = 0; i < static_cast<int>(all.size()); ++i) out[i] = Column(i);
+    return out;
+}
+
+TColumn* TDBGrid::Column(int visualIndex) const {
+    int logical = horizontalHeader()->logicalIndex(visualIndex);
+    auto& all = model_->Columns();
+    return logical >= 0 && logical < static_cast<int>(all.size()) ? all[logical].get() : nullptr;
+}
+
+void TDBGrid::SetColumns(const std::vector<TColumn>& columns) {
+    auto& all = model_->Columns();
+    all.clear();
+    for (const TColumn& c : columns) all.push_back(std::make_unique<TColumn>(c));
+    model_->ColumnsChanged();
+}
+
+int TDBGrid::SelectedIndex() const {
+    return currentIndex().isValid() ? horizontalHeader()->visualIndex(currentIndex().column()) : 0;
+}
+
+TColumn* TDBGrid::SelectedColumn() const {
+    return Column(SelectedIndex());
+}
+
+void TDBGrid::SetSelectedIndex(int visualIndex) {
+    int logical = horizontalHeader()->logicalIndex(visualIndex);
+    int row = model_->Link().ActiveRecord();
+    if (logical >= 0 && row < model_->rowCount()) setCurrentIndex(model_->index(row, logical));
+}
+
+void TDBGrid::SetReadOnly(bool on) {
+    readOnly_ = on;
+    viewport()->update();
+}
+
+int TDBGrid::VisibleRowCount() const {
+    int h = verticalHeader()->defaultSectionSize();
+    return std::max(1, viewport()->height() / std::max(h, 1));
+}
+
+void TDBGrid::UpdateBufferCount() {
+    model_->Link().SetBufferCount(VisibleRowCount());
+    model_->Sync();
+}
+
+void TDBGrid::ApplyWidths() {
+    auto& all = model_->Columns();
+    const int average = fontMetrics().averageCharWidth();
+    for (int i = 0; i < static_cast<int>(all.size()); ++i) {
+        const TColumn& c = *all[i];
+        int w = c.Width > 0 ? c.Width : (c.Field ? c.Field->DisplayWidth() : 10) * average + 8;
+        horizontalHeader()->resizeSection(i, w);
+    }
+}
+
+void TDBGrid::SyncCurrent() {
+    if (syncing_ || !selectionModel()) return;
+    int row = model_->Link().ActiveRecord();
+    if (row >= model_->rowCount() || model_->columnCount() == 0) return;
+    int col =
+        currentIndex().isValid() ? currentIndex().column() : horizontalHeader()->logicalIndex(0);
+    syncing_ = true;
+    QModelIndex target = model_->index(row, std::max(col, 0));
+    if (target != currentIndex())
+        selectionModel()->setCurrentIndex(
+            target, RowSelect ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                              : QItemSelectionModel::ClearAndSelect);
+    syncing_ = false;
+    UpdateRecordBar();
+}
+
+void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (syncing_ || !current.isValid()) return;
+    int active = model_->Link().ActiveRecord();
+    if (current.row() != active) {
+        Db::TDataSet* ds = DataSet();
+        if (ds) Guarded([&] { ds->MoveBy(current.row() - active); });
+        SyncCurrent();
+    }
+    if (AlwaysShowEditor) ShowEditor();
+}
+
+void TDBGrid::ShowEditor() {
+    QModelIndex i = currentIndex();
+    if (i.isValid() && hasFocus() && state() != QAbstractItemView::EditingState &&
+        (model_->flags(i) & Qt::ItemIsEditable) && !delegate_->Current())
+        edit(i);
+}
+
+void TDBGrid::CommitEditor() {
+    QWidget* editor = delegate_->Current();
+    if (!editor) return;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+void TDBGrid::FocusChanged(QWidget* now) {
+    if (!now || now == this || isAncestorOf(now)) return;
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    CommitEditor();
+    if (CancelOnExit && ds->State() == Db::dsInsert && !ds->Modified())
+        Guarded([&] { ds->Cancel(); });
+}
+
+void TDBGrid::NextRow(bool mayAppend) {
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    CommitEditor();
+    Guarded([&] {
+        if (ds->State() == Db::dsInsert && !ds->Modified()) return;
+        ds->Next();
+        if (ds->Eof() && mayAppend && AllowEditing && !readOnly_ && ds->CanModify()) ds->Append();
+    });
+}
+
+void TDBGrid::PriorRow() {
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    CommitEditor();
+    Guarded([&] {
+        if (ds->State() == Db::dsInsert && !ds->Modified() && ds->Eof())
+            ds->Cancel();
+        else
+            ds->Prior();
+    });
+}
+
+void TDBGrid::Page(int direction) {
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    CommitEditor();
+    Guarded([&] { ds->MoveBy(direction * VisibleRowCount()); });
+}
+
+void TDBGrid::FirstRow() {
+    if (Db::TDataSet* ds = DataSet()) {
+        CommitEditor();
+        Guarded([&] { ds->First(); });
+    }
+}
+
+void TDBGrid::LastRow() {
+    if (Db::TDataSet* ds = DataSet()) {
+        CommitEditor();
+        Guarded([&] { ds->Last(); });
+    }
+}
+
+void TDBGrid::InsertRow() {
+    Db::TDataSet* ds = DataSet();
+    if (!ds || !AllowEditing || readOnly_) return;
+    CommitEditor();
+    Guarded([&] { ds->Insert(); });
+}
+
+void TDBGrid::DeleteRow() {
+    Db::TDataSet* ds = DataSet();
+    if (!ds || !AllowEditing || readOnly_ || !ds->CanModify()) return;
+    CommitEditor();
+    Guarded([&] {
+        if (ds->State() == Db::dsInsert) {
+            ds->Cancel();
+            return;
+        }
+        if (ds->IsEmpty()) return;
+        if (ConfirmDelete &&
+            DialogService::Instance().MessageBox(
+                QStringLiteral("Delete record?"), QCoreApplication::applicationName(),
+                mb::kOkCancel | mb::kIconQuestion) == mb::kIdCancel)
+            return;
+        ds->Delete();
+    });
+}
+
+void TDBGrid::CancelRow() {
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    if (QWidget* editor = delegate_->Current())
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    Guarded([&] { ds->Cancel(); });
+}
+
+void TDBGrid::TabTo(bool forward) {
+    int count = model_->columnCount();
+    if (count == 0) return;
+    int visual = SelectedIndex() + (forward ? 1 : -1);
+    CommitEditor();
+    if (visual >= count) {
+        NextRow(true);
+        visual = 0;
+    } else if (visual < 0) {
+        PriorRow();
+        visual = count - 1;
+    }
+    SetSelectedIndex(visual);
+    if (AlwaysShowEditor) ShowEditor();
+}
+
+void TDBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // Tab in an editor goes through the grid's own cell and row steps.
+    const bool next = hint == QAbstractItemDelegate::EditNextItem;
+    const bool prior = hint == QAbstractItemDelegate::EditPreviousItem;
+    QTableView::closeEditor(editor, next || prior ? QAbstractItemDelegate::NoHint : hint);
+    if (next || prior) focusNextPrevChild(next);
+}
+
+bool TDBGrid::focusNextPrevChild(bool next) {
+    if (TabsBetweenCells && DataSet()) {
+        TabTo(next);
+        return true;
+    }
+    return QTableView::focusNextPrevChild(next);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+    OnKeyDown(*this, *event);
+    if (event->isAccepted()) return;
+    event->accept();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = mods == Qt::ControlModifier;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            if (!mods) return PriorRow();
+            break;
+        case Qt::Key_Down:
+            if (!mods) return NextRow(true);
+            break;
+        case Qt::Key_PageUp:
+            if (ctrl) return FirstRow();
+            if (!mods) return Page(-1);
+            break;
+        case Qt::Key_PageDown:
+            if (ctrl) return LastRow();
+            if (!mods) return Page(1);
+            break;
+        case Qt::Key_Home:
+            if (ctrl) return FirstRow();
+            break;
+        case Qt::Key_End:
+            if (ctrl) return LastRow();
+            break;
+        case Qt::Key_Insert:
+            if (!mods) return InsertRow();
+            break;
+        case Qt::Key_Delete:
+            if (ctrl) return DeleteRow();
+            break;
+        case Qt::Key_Escape:
+            if (!mods) return CancelRow();
+            break;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            if (TabsBetweenCells)
+                return TabTo(event->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
+            break;
+        default:
+            break;
+    }
+    event->ignore();
+    QTableView::keyPressEvent(event);
+}
+
+void TDBGrid::updateGeometries() {
+    QTableView::updateGeometries();
+    if (!recordBar_) return;  // still being built
+    // The record scroll bar stands right of the cells; the view's own one stays off.
+    const int bar = recordBar_->sizeHint().width();
+    QMargins m = viewportMargins();
+    if (m.right() != bar) setViewportMargins(m.left(), m.top(), bar, m.bottom());
+    QRect r = viewport()->geometry();
+    recordBar_->setGeometry(r.right() + 1, r.top(), bar, r.height());
+    if (model_->Link().BufferCount() != VisibleRowCount()) UpdateBufferCount();
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTableView::mouseDoubleClickEvent(event);
+    OnDblClick(*this);
+}
+
+void TDBGrid::wheelEvent(QWheelEvent* event) {
+    int steps = event->angleDelta().y() / 120;
+    if (Db::TDataSet* ds = DataSet(); ds && steps != 0) {
+        CommitEditor();
+        Guarded([&] { ds->MoveBy(-steps); });
+    }
+    event->accept();
+}
+
+void TDBGrid::UpdateRecordBar() {
+    Db::TDataSet* ds = DataSet();
+    QSignalBlocker block(recordBar_);
+    if (!ds || ds->IsEmpty()) {
+        recordBar_->setRange(0, 0);
+        return;
+    }
+    // Positions only: 0 at the first record, 4 at the last, 2 between (an index order has
+    // no cheap record position).
+    recordBar_->setRange(0, 4);
+    recordBar_->setPageStep(1);
+    recordBar_->setValue(ds->Bof() ? 0 : ds->Eof() ? 4 : 2);
+}
+
+void TDBGrid::RecordBarAction(int action) {
+    switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            NextRow(false);
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+            PriorRow();
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            Page(1);
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            Page(-1);
+            break;
+        case QAbstractSlider::SliderToMinimum:
+            FirstRow();
+            break;
+        case QAbstractSlider::SliderToMaximum:
+            LastRow();
+            break;
+        case QAbstractSlider::SliderMove:
+            if (recordBar_->sliderPosition() == 0)
+                FirstRow();
+            else if (recordBar_->sliderPosition() == 4)
+                LastRow();
+            break;
+        default:
+            break;
+    }
+    UpdateRecordBar();
+}
+
+void TDBGrid::DrawCheckMark(QPainter& painter, const QRect& cell, bool checked) {
+    const int side = std::min(cell.height(), cell.width()) - 6;
+    QRect box(0, 0, side, side);
+    box.moveCenter(cell.center());
+    painter.save();
+    painter.fillRect(cell, QApplication::palette().base());
+    painter.setPen(QPen(Qt::black, 1));
+    painter.drawRect(box);
+    if (checked) {
+        painter.setPen(QPen(Qt::black, 2));
+        QPoint a(box.left() + side / 5, box.center().y());
+        QPoint b(box.left() + side * 2 / 5, box.bottom() - side / 5);
+        QPoint c(box.right() - side / 5, box.top() + side / 5);
+        painter.drawLine(a, b);
+        painter.drawLine(b, c);
+    }
+    painter.restore();
+}
+
+}  // namespace kjqt

@@ -1,0 +1,183 @@
+// The data grid: a table view over a data source that reads only the rows it shows. Its
+// model is a window over the dataset's record buffers (one grid data link whose buffer count
+// is the number of visible rows); moving, paging and jumping go through the dataset, so the
+// table's size never matters. One row is the dataset's current record.
+//  1. Model rows = the link's record count, changed only between begin/end notifications;
+//     model columns = the grid's columns, in their original order (a column dragged to
+//     another place moves only in the header's visual order; Columns() follows that order).
+//  2. The view's current row is always the link's active record; a click or key on another
+//     row moves the dataset there, which posts a modified row and cancels an untouched
+//     inserted one (the dataset's browse-mode rule).
+//  3. Leaving the grid writes the open editor into the field and, with CancelOnExit, cancels
+//     an untouched inserted row.
+// GUI thread. Texts are Windows-1252 in the model and QString in the view.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QStringList>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/db_datasource.h"
+#include "data/db_events.h"
+
+class QScrollBar;
+
+namespace Db {
+class TField;
+class TDataSet;
+}  // namespace Db
+
+namespace kjqt {
+
+class TDBGrid;
+
+enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
+
+struct TColumn {
+    TColumn() = default;
+    TColumn(std::string fieldName) : FieldName(std::move(fieldName)) {}  // NOLINT: implicit
+    TColumn(const char* fieldName) : FieldName(fieldName) {}             // NOLINT: implicit
+
+    std::string FieldName;
+    QString Title;   // empty: the field's display label
+    int Width = -1;  // pixels; -1: from the field's display width
+    bool ReadOnly = false;
+    QStringList PickList;
+    TColumnButtonStyle ButtonStyle = cbsAuto;
+    Qt::Alignment Alignment = {};  // none: from the field
+    Db::TField* Field = nullptr;   // bound while the dataset is open
+};
+
+class TDBGridModel : public QAbstractTableModel {
+  public:
+    explicit TDBGridModel(TDBGrid& grid);
+    ~TDBGridModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+    Db::TDataLink& Link();
+    Db::TDataSet* DataSet() const;
+    std::vector<std::unique_ptr<TColumn>>& Columns() { return columns_; }
+    void ColumnsChanged();  // after the column list was changed
+    // Puts the dataset into edit state for a change in a cell; false when it cannot edit.
+    bool BeginEdit(int column);
+    bool CanEdit(int column) const;
+    // Makes row the active record while `body` runs (drawing a row's cells).
+    template <class F>
+    void WithRow(int row, F body);
+
+  private:
+    friend class TGridDataLink;
+    friend class TDBGrid;
+    void Sync();            // rows, texts and indicator after the dataset moved or changed
+    void BindColumns();     // fields of the columns; default columns for an empty list
+    void ReadRow(int row);  // caches the display texts of one row
+    QString Indicator(int row) const;
+
+    TDBGrid& grid_;
+    std::unique_ptr<Db::TDataLink> link_;
+    std::vector<std::unique_ptr<TColumn>> columns_;
+    bool defaultColumns_ = false;
+    int rows_ = 0;
+    std::vector<QStringList> texts_;  // [row][column]
+};
+
+// Draws a cell by hand: painter, cell, column, the row's field (its record is active while
+// the handler runs), selected; set handled to skip the default drawing.
+using TDrawColumnCellEvent =
+    Db::Event<TDBGrid&, QPainter&, const QRect&, TColumn&, Db::TField*, bool, bool&>;
+
+class TDBGrid : public QTableView {
+  public:
+    explicit TDBGrid(QWidget* parent = nullptr);
+    ~TDBGrid() override;
+
+    void SetDataSource(Db::TDataSource* source);
+    Db::TDataSource* DataSource() const;
+    Db::TDataSet* DataSet() const { return model_->DataSet(); }
+
+    // Columns in their current (visual) order. Change the list with SetColumns.
+    std::vector<TColumn*> Columns() const;
+    void SetColumns(const std::vector<TColumn>& columns);
+    TColumn* Column(int visualIndex) const;
+    TColumn* SelectedColumn() const;
+    int SelectedIndex() const;  // visual index of the current column
+    void SetSelectedIndex(int visualIndex);
+    int VisibleRowCount() const;
+    TDBGridModel& Model() { return *model_; }
+
+    // Options.
+    bool AllowEditing = true;
+    bool AlwaysShowEditor = false;
+    bool TabsBetweenCells = false;
+    bool ConfirmDelete = true;
+    bool CancelOnExit = true;
+    bool RowSelect = false;
+    void SetReadOnly(bool on);
+    bool ReadOnly() const { return readOnly_; }
+
+    Db::Event<TDBGrid&, TColumn&> OnTitleClick;
+    Db::Event<TDBGrid&, int, int> OnColumnMoved;  // from, to (visual indexes)
+    Db::Event<TDBGrid&> OnEditButtonClick;
+    Db::Event<TDBGrid&> OnDblClick;
+    Db::Event<TDBGrid&, QKeyEvent&> OnKeyDown;  // accept the event to consume the key
+    TDrawColumnCellEvent OnDrawColumnCell;
+
+    // Draws a check mark box (the owner drawing of Boolean columns).
+    static void DrawCheckMark(QPainter& painter, const QRect& cell, bool checked);
+
+    // The grid's own operations (keys and the record scroll bar use them).
+    void NextRow(bool mayAppend);
+    void PriorRow();
+    void Page(int direction);
+    void FirstRow();
+    void LastRow();
+    void InsertRow();
+    void DeleteRow();
+    void CancelRow();
+    void CommitEditor();  // writes an open editor into its field and closes it
+
+    // Called by the model after the dataset moved or changed.
+    void SyncCurrent();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void updateGeometries() override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    bool focusNextPrevChild(bool next) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+  private:
+    friend class TDBGridDelegate;
+    friend class TDBGridHeader;
+    friend class TDBGridModel;
+    void UpdateBufferCount();
+    void UpdateRecordBar();
+    void RecordBarAction(int action);
+    void ApplyWidths();
+    void FocusChanged(QWidget* now);
+    void TabTo(bool forward);
+    void ShowEditor();
+    template <class F>
+    void Guarded(F body);  // runs a dataset operation; errors go to the application
+
+    std::unique_ptr<TDBGridModel> model_;
+    class TDBGridDelegate* delegate_ = nullptr;
+    QScrollBar* recordBar_ = nullptr;
+    bool readOnly_ = false;
+    bool syncing_ = false;
+};
+
+}  // namespace kjqt

@@ -1,0 +1,108 @@
+#include "ui/tmv_fil.h"
+
+#include "storage/file_layer.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kjqt {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+void Show(const std::string& ansi) {
+    DialogService::Instance().ShowMessage(FromAnsi(ansi));
+}
+
+}  // namespace
+
+bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
+    std::string name = Trim(fileName);
+    if (open_ && name == name_ && mode == mode_) {
+        // The same file again: start it over (reading from the top, or emptied).
+        if (mode == Mode::Read) {
+            std::rewind(file_);
+            return true;
+        }
+        if (std::freopen(nullptr, "wb", file_)) return true;
+        file_ = nullptr;
+        open_ = false;
+    }
+    Close();
+    name_ = name;
+    file_ = std::fopen(tz::ResolveName(name_).c_str(), mode == Mode::Read ? "rb" : "wb");
+    mode_ = mode;
+    open_ = file_ != nullptr;
+    if (!open_) Show("Fil \"" + name_ + "\" kunne ikke \xE6ndre status");
+    return open_;
+}
+
+bool TMVFil::Reset(const std::string& fileName) {
+    return OpenAs(fileName, Mode::Read);
+}
+
+bool TMVFil::Rewrite(const std::string& fileName) {
+    return OpenAs(fileName, Mode::Write);
+}
+
+bool TMVFil::ReadLine(std::string& line) {
+    line.clear();
+    if (!open_) return false;
+    if (mode_ != Mode::Read) {
+        Show("Kan ikke l\xE6se fra fil \"" + name_ + "\"");
+        return false;
+    }
+    // A line ends at CR LF, a lone CR or LF, or the end of the file.
+    int c;
+    while ((c = std::fgetc(file_)) != EOF) {
+        if (c == '\n') break;
+        if (c == '\r') {
+            int next = std::fgetc(file_);
+            if (next != '\n' && next != EOF) std::ungetc(next, file_);
+            break;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    if (std::ferror(file_)) {
+        line.clear();
+        Show("Kan ikke l\xE6se fra fil \"" + name_ + "\"");
+        return false;
+    }
+    return true;
+}
+
+std::string TMVFil::ReadLineTo() {
+    std::string line;
+    ReadLine(line);
+    return line;
+}
+
+bool TMVFil::WriteLine(const std::string& line) {
+    if (!open_) return false;
+    bool ok = mode_ == Mode::Write &&
+              std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+              std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
+    if (!ok) Show("Kan ikke skrive til fil \"" + name_ + "\"");
+    return ok;
+}
+
+bool TMVFil::Eof() {
+    if (!open_) return true;
+    if (mode_ == Mode::Write) return true;
+    int c = std::fgetc(file_);
+    if (c == EOF) return true;
+    std::ungetc(c, file_);
+    return false;
+}
+
+void TMVFil::Close() {
+    if (open_ && file_) std::fclose(file_);
+    file_ = nullptr;
+    open_ = false;
+}
+
+}  // namespace kjqt

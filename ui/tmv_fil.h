@@ -1,0 +1,42 @@
+// TMVFil: a line-oriented reader and writer of text files (the path-setup and user-data
+// files, the list files, the export file). Lines end in CR LF; characters are bytes
+// (Windows-1252). Failures are shown in a message box through the dialog service and never
+// raised to the caller. GUI thread.
+//  1. Open() is true exactly between a successful Reset or Rewrite and Close.
+//  2. Reading or writing on a closed object fails quietly: empty line, False.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace kjqt {
+
+class TMVFil {
+  public:
+    TMVFil() = default;
+    ~TMVFil() { Close(); }  // Destroy closes the file first
+    TMVFil(const TMVFil&) = delete;
+    TMVFil& operator=(const TMVFil&) = delete;
+
+    bool Reset(const std::string& fileName);
+    bool Rewrite(const std::string& fileName);
+    bool ReadLine(std::string& line);
+    std::string ReadLineTo();
+    bool WriteLine(const std::string& line);
+    bool Eof();
+    void Close();
+
+    const std::string& Name() const { return name_; }
+    bool Open() const { return open_; }
+
+  private:
+    enum class Mode { Read, Write };
+    bool OpenAs(const std::string& fileName, Mode mode);
+
+    std::string name_;
+    std::FILE* file_ = nullptr;
+    Mode mode_ = Mode::Read;
+    bool open_ = false;
+};
+
+}  // namespace kjqt
