@@ -65,6 +65,7 @@ class Tables {
         t.SetDbfFileName(Path(file));
         t.HideDeletedRecs = true;
         t.Open();
+        t.SetOrderToTag("");  // natural order: rows as the file holds them
         std::vector<std::string> out;
         for (t.First(); !t.Eof(); t.Next()) out.push_back(t.FieldByName(field).AsString());
         t.Close();
