@@ -571,7 +571,7 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
             return false;
         }
     }
-    if (Dbf4::settings().sharing) tz::EraseFile(Mdx::SemaphoreFileName(a->fileName));
+    if (Dbf4::settings().sharing) Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file);
     Mdx::MdxFile f;
     std::unique_ptr<TzCommon::ETzError> first;
     TzCommon::LocalDate today = TzCommon::GetDate();
@@ -687,7 +687,7 @@ bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::strin
     // Only a station alone with the index may replace it: the semaphore file can be erased
     // only when no other station holds it open.
     const bool shared = Dbf4::settings().sharing && !a->exclusive;
-    if (shared && tz::EraseFile(Mdx::SemaphoreFileName(a->fileName)) == 32) {
+    if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) == 32) {
         TzCommon::ErrorWord = code;
         return false;
     }

@@ -331,7 +331,7 @@ void Skip(int32_t n) {
 }
 
 bool dEOF() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("dEOF");
     if (!a) return true;
     Recount(*a);
     if (a->recNo > a->recCount) a->eof = true;
@@ -340,7 +340,7 @@ bool dEOF() {
 }
 
 bool dBOF() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("dBOF");
     if (!a) return true;
     if (Indexes() && indexHooks.atBeginning) return indexHooks.atBeginning();
     return a->bof;
@@ -359,7 +359,7 @@ int32_t RecCount() {
 }
 
 bool RecordVisible() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("RecordVisible");
     if (!a) return false;
     if (settings().hideDeleted) {
         bool deleted = a->isVirtual ? a->native[0] != 0 : a->record[0] == '*';
@@ -371,7 +371,7 @@ bool RecordVisible() {
 }
 
 bool WhileHolds() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("WhileHolds");
     if (!a) return false;
     bool ok = true;
     if (a->whileFunc) ok = a->whileFunc();
