@@ -116,13 +116,51 @@ std::string NormaliseExpr(const std::string& text) {
 
 void FreeAreaIndex(void* p) { delete static_cast<AreaIndex*>(p); }
 
+uint16_t LoadTag(AreaIndex& x, int n);
+
+namespace {
+
+// True when the file's tag table still begins with the tags this area has loaded.
+bool TagsKept(const AreaIndex& x) {
+    if (x.file.TagsInUse() < int(x.tags.size())) return false;
+    for (size_t i = 0; i < x.tags.size(); ++i) {
+        if (x.file.TagName(int(i + 1)) != x.tags[i]->name) return false;
+    }
+    return true;
+}
+
+// Takes in the tags another station added (appended to the tag table) or, when it replaced
+// or removed some, loads them all again and keeps the controlling tag by name.
+void TakeInNewTags(AreaIndex& x) {
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    if (!TagsKept(x)) {
+        const std::string order = Controlling(x) ? Controlling(x)->name : std::string();
+        x.tags.clear();
+        x.order = 0;
+        for (int n = 1; n <= count; ++n) {
+            if (LoadTag(x, n) != 0) break;
+            if (!order.empty() && x.tags.back()->name == order) x.order = n;
+        }
+        return;
+    }
+    for (int n = int(x.tags.size()) + 1; n <= count; ++n) {
+        if (LoadTag(x, n) != 0) return;
+    }
+}
+
+}  // namespace
+
 void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
     if (x.file.ReloadHeader() != 0) return;
-    for (auto& t : x.tags) {
-        if (t->tree.ReloadHeader() != 0) return;
+    const bool kept = TagsKept(x);
+    if (kept) {
+        for (auto& t : x.tags) {
+            if (t->tree.ReloadHeader() != 0) return;
+        }
     }
+    if (!kept || x.file.TagsInUse() != int(x.tags.size())) TakeInNewTags(x);
     Dbf4::Recount(a);
 }
 
@@ -293,13 +331,16 @@ void CloseIndex() {
 
 namespace {
 
-// Loads the tags of the open file into x (between read lock on and off).
-uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
+}  // namespace
+
+namespace internal {
+
+// Loads tag n of the open file and appends it to x.tags (between read lock on and off).
+uint16_t LoadTag(AreaIndex& x, int n) {
+    const std::string& name = x.file.Name();
     const std::string bad =
         "Invalid dBASE key expression or corrupted index file " + name + " [OpenIndex/Set_Index_To]";
-    x.tags.clear();
-    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
-    for (int n = 1; n <= count; ++n) {
+    {
         auto t = std::make_unique<TagInfo>();
         char type = x.file.TagKeyType(n);
         uint16_t rc = t->tree.Open(&x.file, n, CompareFor(type));
@@ -330,7 +371,20 @@ uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
         }
         x.tags.push_back(std::move(t));
     }
-    (void)a;
+    return 0;
+}
+
+}  // namespace internal
+
+namespace {
+
+// Loads the tags of the open file into x (between read lock on and off).
+uint16_t LoadTags(AreaIndex& x) {
+    x.tags.clear();
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    for (int n = 1; n <= count; ++n) {
+        if (uint16_t rc = LoadTag(x, n); rc != 0) return rc;
+    }
     return 0;
 }
 
@@ -363,7 +417,7 @@ void SetIndexTo(const std::string& fileName) {
             if (alone && x->file.Header()[kMaintenanceMark] != 0) {
                 Error(223, "Index file must be rebuilt (changes were interrupted): " + name +
                                " [OpenIndex/Set_Index_To]");
-            } else if (LoadTags(*a, *x, name) == 0) {
+            } else if (LoadTags(*x) == 0) {
                 ok = true;
             }
         }
@@ -669,6 +723,7 @@ int32_t HookNext() {
     AreaIndex* x = IndexOf(a);
     TagInfo* t = x ? Controlling(*x) : nullptr;
     if (!t) return a ? a->recNo + 1 : 0;
+    tz::StopPoint("ndx-next-key");  // kill tests: a station stopped while it reads a tag
     x->atBegin = false;
     if (x->atEnd) return EndNumber(*a);
     if (t->tree.Next() != 0) return EndNumber(*a);

@@ -3,6 +3,8 @@
 // copies of this binary) or, for simple cases, two handles in this process.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "index/mdx_semaphore.h"
 #include "storage/tz_common.h"
 #include "tests/support/test_support.h"
@@ -102,6 +104,28 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
 }
 
+// Logs in and out again and again; while logged in the file must be there and count this
+// station. Answers the first failure's code (999: the file was gone or did not count it).
+uint16_t Churn(IndexSemaphore& s, int rounds) {
+    const std::string sem = s.FileName();
+    for (int i = 0; i < rounds; ++i) {
+        if (uint16_t rc = s.Login(); rc != 0) return rc;
+        if (!tz::Exists(sem) || s.Record()[0] < 1) return 999;
+        if (uint16_t rc = s.IncRead(); rc != 0) return rc;
+        if (uint16_t rc = s.DecRead(); rc != 0) return rc;
+        if (!tz::Exists(sem)) return 999;
+        if (uint16_t rc = s.Logout(); rc != 0) return rc;
+    }
+    return 0;
+}
+
+// Erases the semaphore file whenever the file layer lets it (no lock of the table taken),
+// as maintenance that finds the file unused does.
+uint16_t EraseLoop(const std::string& sem, int rounds) {
+    for (int i = 0; i < rounds * 4; ++i) tz::EraseFile(sem);
+    return 0;
+}
+
 // Helper station: logs in and obeys one command per line, answering "<code> <changed>
 // <counter>".
 TEST(SemStation, Helper) {
@@ -119,6 +143,8 @@ TEST(SemStation, Helper) {
         if (cmd == "dec") rc = s.DecRead();
         if (cmd == "lock") rc = s.LockSemaphore();
         if (cmd == "unlock") rc = s.UnlockSemaphore();
+        if (cmd == "churn") rc = Churn(s, std::stoi(kjtest::ChildArg("ROUNDS")));
+        if (cmd == "erase") rc = EraseLoop(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")), std::stoi(kjtest::ChildArg("ROUNDS")));
         bool changed = s.IndexChanged();
         if (cmd == "ack") s.AcknowledgeChange();
         kjtest::TellParent(std::to_string(rc) + " " + (changed ? "1" : "0") + " " +
@@ -172,6 +198,110 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
+}
+
+// Stations log in and out while another erases the file whenever nobody has it open:
+// every login succeeds and keeps the file it counts itself in (created and kept open in one
+// step, never closed and opened again; an open that lost the file to an erase before it held
+// its share byte opens afresh).
+TEST_F(SemTest, LoginAndRemovalAreAtomicBetweenStations) {
+    std::vector<std::unique_ptr<kjtest::Child>> kids;
+    for (int i = 0; i < 4; ++i) {
+        kids.push_back(std::make_unique<kjtest::Child>(
+            "SemStation.Helper",
+            std::map<std::string, std::string>{{"TABLE", dir.file("sager.dbf")}, {"ROUNDS", "300"}}));
+    }
+    for (size_t i = 0; i < kids.size(); ++i) kids[i]->WriteLine(i == 0 ? "erase" : "churn");
+    for (auto& k : kids) EXPECT_EQ(k->ReadLine(), "0 0 0");
+    for (auto& k : kids) k->WriteLine("quit");
+    for (auto& k : kids) EXPECT_EQ(k->Wait(), 0);
+}
+
+// A station killed while it reads, or while it writes, leaves its count in the file; its
+// slot locks vanish with it, so the next writer drops the count at once instead of waiting
+// for the time-out, and the last station to leave still removes the file.
+TEST_F(SemTest, KilledStationsCountsDoNotStallOthers) {
+    IndexSemaphore a;
+    a.Configure(sem, &table, false);
+    a.SetReadTimeoutTicks(18);  // a stall fails in about a second
+    ASSERT_EQ(a.Login(), 0);
+    for (const char* step : {"inc", "lock"}) {
+        SCOPED_TRACE(step);
+        kjtest::Child child("SemStation.Helper", {{"TABLE", dir.file("sager.dbf")}});
+        child.WriteLine("login");
+        ASSERT_EQ(child.ReadLine().substr(0, 1), "0");
+        child.WriteLine(step);
+        ASSERT_EQ(child.ReadLine().substr(0, 1), "0");
+        EXPECT_EQ(Record()[0], 2);
+        EXPECT_EQ(Record()[1], 1);
+        child.KillAndReap();
+        const uint16_t before = a.Counter();
+        ASSERT_EQ(a.LockSemaphore(), 0) << TzCommon::LastMessage();
+        EXPECT_EQ(Record()[1], 1);  // only this writer
+        // The dropped count may have been a part-way change: the counter moved on.
+        EXPECT_TRUE(a.IndexChanged());
+        EXPECT_NE(a.Counter(), before);
+        a.AcknowledgeChange();
+        ASSERT_EQ(a.UnlockSemaphore(), 0);
+        EXPECT_EQ(Record()[1], 0);
+    }
+    // The second login counted the living stations again: the first dead one is gone.
+    EXPECT_EQ(Record()[0], 2);
+    ASSERT_EQ(a.Logout(), 0);
+    EXPECT_FALSE(tz::Exists(sem));
+}
+
+// Every write of the protocol fails once in turn (fault injection through the file layer):
+// the failed action reports its error, and afterwards nothing this station set is left in
+// the file: another station writes without waiting, and the last logout removes the file.
+TEST_F(SemTest, FailedWritesLeaveNoCountsBehind) {
+    tz::File table2;
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    using Step = uint16_t (IndexSemaphore::*)();
+    struct Act {
+        int who;
+        Step step;
+    };
+    const std::vector<Act> script = {
+        {0, &IndexSemaphore::Login},  {1, &IndexSemaphore::Login},
+        {0, &IndexSemaphore::IncRead}, {0, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::LockSemaphore}, {1, &IndexSemaphore::UnlockSemaphore},
+        {0, &IndexSemaphore::IncRead}, {0, &IndexSemaphore::LockSemaphore},
+        {0, &IndexSemaphore::UnlockSemaphore}, {0, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::IncRead}, {1, &IndexSemaphore::DecRead},
+        {0, &IndexSemaphore::Logout}, {1, &IndexSemaphore::Logout},
+    };
+    const long writes = long(script.size());  // one write of the record per action
+    for (long n = 1; n <= writes; ++n) {
+        SCOPED_TRACE("failed write " + std::to_string(n));
+        IndexSemaphore s[2];
+        s[0].Configure(sem, &table, false);
+        s[1].Configure(sem, &table2, false);
+        for (auto& x : s) x.SetReadTimeoutTicks(18);
+        tz::FaultInjector inj;
+        inj.failAt = n;
+        inj.sticky = false;
+        tz::SetFaultInjector(&inj);
+        int failures = 0;
+        for (const Act& act : script) {
+            if ((s[act.who].*act.step)() != 0) ++failures;
+        }
+        tz::SetFaultInjector(nullptr);
+        EXPECT_GE(failures, 1);  // later calls may then be unbalanced
+        // Whoever is still in logs out; then a fresh station finds a clean record.
+        s[0].Logout();
+        s[1].Logout();
+        IndexSemaphore c;
+        c.Configure(sem, &table, false);
+        c.SetReadTimeoutTicks(18);
+        ASSERT_EQ(c.Login(), 0);
+        EXPECT_EQ(Record()[0], 1);
+        EXPECT_EQ(Record()[1], 0);
+        ASSERT_EQ(c.LockSemaphore(), 0) << TzCommon::LastMessage();
+        ASSERT_EQ(c.UnlockSemaphore(), 0);
+        ASSERT_EQ(c.Logout(), 0);
+        EXPECT_FALSE(tz::Exists(sem));
+    }
 }
 
 }  // namespace
