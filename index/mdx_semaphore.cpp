@@ -17,27 +17,38 @@ constexpr int TableLockTries = 1001;   // the first try and 1,000 retries
 constexpr double TicksPerSecond = 18.20648193;
 constexpr double FirstPauseUs = 20;    // the first retry follows almost at once
 constexpr double PauseGrowth = 1.25;   // each later pause a quarter longer, up to the steady one
+constexpr int ReaderWaitPauseMs = 1;   // the longest pause of a writer waiting for readers
+constexpr int YieldRetries = 4;        // the first retries only give the processor away
 
 uint16_t g_defaultTimeoutTicks = 1820;
 
-// The pause before retry number `retry` (1 .. 1,000). The early pauses grow from
-// FirstPauseUs until they reach the steady pause, which is chosen so that all 1,000 pauses
-// together last 1,000 x fullMs: the designed total wait, with the first tries much closer.
+// The sleep before sleeping retry number `retry` (1 .. 1,000 - YieldRetries). The early
+// sleeps grow from FirstPauseUs until they reach the steady one, which is chosen so that
+// all of them together last 1,000 x fullMs: the designed total wait, with the first tries
+// much closer.
 std::chrono::microseconds RetryPause(int retry, int fullMs) {
     const double full = fullMs * 1000.0;
-    const int retries = TableLockTries - 1;
+    const int retries = TableLockTries - 1 - YieldRetries;
     double early = 0;
     int k = 0;
     for (double p = FirstPauseUs; p < full && k < retries; p *= PauseGrowth, ++k) {
         if (k + 1 == retry) return std::chrono::microseconds(int64_t(p));
         early += p;
     }
-    const double steady = k < retries ? (retries * full - early) / (retries - k) : full;
+    const double total = (TableLockTries - 1) * full;
+    const double steady = k < retries ? (total - early) / (retries - k) : full;
     return std::chrono::microseconds(int64_t(steady));
 }
 
 void PauseBefore(int retry, int fullMs) {
-    if (fullMs > 0) std::this_thread::sleep_for(RetryPause(retry, fullMs));
+    if (fullMs <= 0) return;
+    // The very first retries only give the processor away: the holder is usually just
+    // finishing, and may be waiting for a processor itself.
+    if (retry <= YieldRetries) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(RetryPause(retry - YieldRetries, fullMs));
 }
 
 // The table's one-byte semaphore lock, tried 1,001 times; 0 or the last refusal's code.
@@ -463,7 +474,10 @@ uint16_t IndexSemaphore::DoLock() {
                                            "network," +
                                   "\r\n" + "then delete " + name_);
         }
-        Pause(std::min(retry, TableLockTries - 1));
+        // Readers come and go quickly: the wait for them keeps its pauses short (the
+        // read time-out bounds it), so that a writer does not sleep long on the table's
+        // append or record lock that its caller holds.
+        PauseBefore(std::min(retry, TableLockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
     }
     record_[Sem::Active] = uint8_t(own + 1);
     isWriter_ = true;

@@ -3,6 +3,7 @@
 // copies of this binary) or, for simple cases, two handles in this process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 #include "index/mdx_semaphore.h"
@@ -198,6 +199,30 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
+}
+
+// A refused record lock is tried 1,001 times: the first tries follow each other closely,
+// but all the pauses together still last the designed 1,000 full pauses before the 1202.
+TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
+    tz::File table2;
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    IndexSemaphore a, b;
+    a.Configure(sem, &table, false);
+    b.Configure(sem, &table2, false);
+    ASSERT_EQ(a.Login(), 0);
+    ASSERT_EQ(b.Login(), 0);
+    ASSERT_EQ(b.LockSemaphore(), 0);  // holds the record lock
+    a.SetRetryPauseMs(1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(a.IncRead(), 1202);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.95);
+    EXPECT_EQ(TzCommon::LastMessage().rfind("10 second timeout: Cannot lock index semaphore file: " + sem + " INCREAD", 0), 0u);
+    ASSERT_EQ(b.UnlockSemaphore(), 0);
+    ASSERT_EQ(a.IncRead(), 0);  // nothing of the failed try is left
+    ASSERT_EQ(a.DecRead(), 0);
+    EXPECT_EQ(Record()[1], 0);
 }
 
 // Stations log in and out while another erases the file whenever nobody has it open:
