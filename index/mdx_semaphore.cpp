@@ -310,9 +310,10 @@ uint16_t IndexSemaphore::DoLogin() {
     // abnormally is thereby reset too) and kept open from then on: between a create and a
     // later open another station could find the file unused and erase it.
     // A file erased between the refused create and the open (by a station that erases
-    // without the table's lock) is made again.
+    // without the table's lock, holding the file for that moment) is made again.
     bool made = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < TableLockTries; ++attempt) {
+        if (attempt > 0) Pause(attempt);
         rc = file_.Create(name_, tz::ShareMode::DenyNone);
         if (rc == 0) {
             made = true;
@@ -321,7 +322,7 @@ uint16_t IndexSemaphore::DoLogin() {
         } else if (rc == 32) {
             rc = file_.Open(name_, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
         }
-        if (rc != 2) break;
+        if (rc != 2 && rc != 32) break;
     }
     if (rc != 0) {
         file_.Close();

@@ -183,7 +183,20 @@ class ExclusiveHold {
         if (fd_ >= 0) close(fd_);
     }
 
+    // The byte is held on the file that path names once it is held: a file erased and made
+    // again by others in between is not the one this erase or rename would then act on.
     uint16_t Take(const std::string& path) {
+        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+            uint16_t rc = TakeOnce(path);
+            if (rc != 0 || StillNamed(fd_, path)) return rc;
+            close(fd_);
+            fd_ = -1;
+        }
+        return kSharingViolation;
+    }
+
+  private:
+    uint16_t TakeOnce(const std::string& path) {
         bool writable = false;
         fd_ = OpenFd(path, true, &writable);
         if (fd_ < 0) return OpenError(path, errno);
@@ -195,7 +208,6 @@ class ExclusiveHold {
         return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
     }
 
-  private:
     int fd_ = -1;
 };
 
