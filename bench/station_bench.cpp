@@ -2,7 +2,6 @@
 // tags, each doing a mix of appends, replaces and deletes (every change under the table's
 // locks and the index semaphore). Reports the aggregate rate of all stations together.
 #include <benchmark/benchmark.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,7 +105,8 @@ void BM_EightStationsMixedWrites(benchmark::State& state) {
         usleep(200000);  // every station has opened the table
         const auto start = std::chrono::steady_clock::now();
         const std::string go(size_t(stations), 'g');
-        if (write(pipeFds[1], go.data(), go.size()) != ssize_t(go.size())) state.SkipWithError("start");
+        if (write(pipeFds[1], go.data(), go.size()) != ssize_t(go.size()))
+            state.SkipWithError("start");
         close(pipeFds[1]);
         int failed = 0;
         for (pid_t pid : kids) {
@@ -122,6 +122,9 @@ void BM_EightStationsMixedWrites(benchmark::State& state) {
     const double ops = double(stations) * kOpsPerStation * double(state.iterations());
     state.SetItemsProcessed(int64_t(ops));
 }
-BENCHMARK(BM_EightStationsMixedWrites)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EightStationsMixedWrites)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -15,10 +15,10 @@ namespace {
 constexpr int LockTries = 1001;        // record lock: 1,001 tries
 constexpr int TableLockTries = 1001;   // the first try and 1,000 retries
 constexpr double TicksPerSecond = 18.20648193;
-constexpr double FirstPauseUs = 20;    // the first retry follows almost at once
-constexpr double PauseGrowth = 1.25;   // each later pause a quarter longer, up to the steady one
-constexpr int ReaderWaitPauseMs = 1;   // the longest pause of a writer waiting for readers
-constexpr int YieldRetries = 4;        // the first retries only give the processor away
+constexpr double FirstPauseUs = 20;   // the first retry follows almost at once
+constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up to the steady one
+constexpr int ReaderWaitPauseMs = 1;  // the longest pause of a writer waiting for readers
+constexpr int YieldRetries = 4;       // the first retries only give the processor away
 
 uint16_t g_defaultTimeoutTicks = 1820;
 
@@ -64,10 +64,11 @@ uint16_t LockTableByte(tz::File* table, int pauseMs) {
 
 }  // namespace
 
-void SetDefaultReadTimeoutTicks(uint16_t ticks) { g_defaultTimeoutTicks = ticks; }
+void SetDefaultReadTimeoutTicks(uint16_t ticks) {
+    g_defaultTimeoutTicks = ticks;
+}
 
-uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table,
-                              bool sharing) {
+uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table, bool sharing) {
     if (!tz::Exists(semaphoreFile)) return 0;
     const bool lockTable = sharing && table != nullptr && table->IsOpen();
     if (lockTable) {
@@ -149,7 +150,9 @@ uint16_t IndexSemaphore::Counter() const {
     return uint16_t(record_[Sem::Counter] | (record_[Sem::Counter + 1] << 8));
 }
 
-void IndexSemaphore::Pause(int retry) const { PauseBefore(retry, pauseMs_); }
+void IndexSemaphore::Pause(int retry) const {
+    PauseBefore(retry, pauseMs_);
+}
 
 uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return 0;
@@ -286,8 +289,8 @@ int IndexSemaphore::OthersHolding(uint64_t base) const {
 // change: every station then reads the tag headers again.
 void IndexSemaphore::RepairActive() {
     if (!sharing_ || slot_ < 0) return;
-    const int backed = OthersHolding(Sem::ReaderSlots) + (countedReader_ ? 1 : 0) +
-                       (isWriter_ ? 1 : 0);
+    const int backed =
+        OthersHolding(Sem::ReaderSlots) + (countedReader_ ? 1 : 0) + (isWriter_ ? 1 : 0);
     if (record_[Sem::Active] <= backed) return;
     record_[Sem::Active] = uint8_t(backed);
     const uint16_t counter = uint16_t(Counter() + 1);
@@ -334,7 +337,8 @@ uint16_t IndexSemaphore::DoLogin() {
         file_.Close();  // drops the slot locks with it
         slot_ = -1;
     });
-    if ((rc = TakeSlot()) != 0) return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
+    if ((rc = TakeSlot()) != 0)
+        return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
     if ((rc = TakeRecordLock(a)) != 0 || (rc = ReadRecord(a)) != 0) return rc;
     if (slot_ >= 0) {
         record_[Sem::Stations] = uint8_t(std::min(OthersHolding(Sem::StationSlots) + 1, 255));
@@ -398,8 +402,8 @@ uint16_t IndexSemaphore::DoIncRead() {
         // The slot is held before the count reaches the file, so a count in the file is
         // always backed while this station lives.
         if ((rc = SetReaderSlot(true)) != 0) {
-            return Fail(rc, "Cannot lock index semaphore file: " + name_ + " " +
-                                SemActionName(a) + " Reason code: " + std::to_string(rc));
+            return Fail(rc, "Cannot lock index semaphore file: " + name_ + " " + SemActionName(a) +
+                                " Reason code: " + std::to_string(rc));
         }
         ++record_[Sem::Active];
         countedReader_ = true;

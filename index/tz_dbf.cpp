@@ -77,8 +77,7 @@ bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
 // one has (the erase is refused).
 bool EraseSemaphoreUnlessInUse(const std::string& sem) {
     Dbf4::WorkArea* a = Dbf4::Current();
-    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) ==
-           32;
+    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) == 32;
 }
 
 TTzProgress100* g_progress = nullptr;

@@ -329,10 +329,6 @@ void CloseIndex() {
     delete x;
 }
 
-namespace {
-
-}  // namespace
-
 namespace internal {
 
 // Loads tag n of the open file and appends it to x.tags (between read lock on and off).

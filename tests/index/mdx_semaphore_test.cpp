@@ -1,12 +1,13 @@
 // The index semaphore file between stations: counts, the writer's wait for readers, the
 // change counter, and removal by the last station. Stations are real processes (helper
 // copies of this binary) or, for simple cases, two handles in this process.
+#include "index/mdx_semaphore.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
 
-#include "index/mdx_semaphore.h"
 #include "storage/tz_common.h"
 #include "tests/support/test_support.h"
 
@@ -145,7 +146,9 @@ TEST(SemStation, Helper) {
         if (cmd == "lock") rc = s.LockSemaphore();
         if (cmd == "unlock") rc = s.UnlockSemaphore();
         if (cmd == "churn") rc = Churn(s, std::stoi(kjtest::ChildArg("ROUNDS")));
-        if (cmd == "erase") rc = EraseLoop(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")), std::stoi(kjtest::ChildArg("ROUNDS")));
+        if (cmd == "erase")
+            rc = EraseLoop(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")),
+                           std::stoi(kjtest::ChildArg("ROUNDS")));
         bool changed = s.IndexChanged();
         if (cmd == "ack") s.AcknowledgeChange();
         kjtest::TellParent(std::to_string(rc) + " " + (changed ? "1" : "0") + " " +
@@ -205,7 +208,8 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
 // but all the pauses together still last the designed 1,000 full pauses before the 1202.
 TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
     tz::File table2;
-    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
     IndexSemaphore a, b;
     a.Configure(sem, &table, false);
     b.Configure(sem, &table2, false);
@@ -218,7 +222,9 @@ TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(seconds, 0.95);
-    EXPECT_EQ(TzCommon::LastMessage().rfind("10 second timeout: Cannot lock index semaphore file: " + sem + " INCREAD", 0), 0u);
+    EXPECT_EQ(TzCommon::LastMessage().rfind(
+                  "10 second timeout: Cannot lock index semaphore file: " + sem + " INCREAD", 0),
+              0u);
     ASSERT_EQ(b.UnlockSemaphore(), 0);
     ASSERT_EQ(a.IncRead(), 0);  // nothing of the failed try is left
     ASSERT_EQ(a.DecRead(), 0);
@@ -233,8 +239,8 @@ TEST_F(SemTest, LoginAndRemovalAreAtomicBetweenStations) {
     std::vector<std::unique_ptr<kjtest::Child>> kids;
     for (int i = 0; i < 4; ++i) {
         kids.push_back(std::make_unique<kjtest::Child>(
-            "SemStation.Helper",
-            std::map<std::string, std::string>{{"TABLE", dir.file("sager.dbf")}, {"ROUNDS", "300"}}));
+            "SemStation.Helper", std::map<std::string, std::string>{
+                                     {"TABLE", dir.file("sager.dbf")}, {"ROUNDS", "300"}}));
     }
     for (size_t i = 0; i < kids.size(); ++i) kids[i]->WriteLine(i == 0 ? "erase" : "churn");
     for (auto& k : kids) EXPECT_EQ(k->ReadLine(), "0 0 0");
@@ -282,19 +288,20 @@ TEST_F(SemTest, KilledStationsCountsDoNotStallOthers) {
 // last logout removes the file (also when a logout's own write failed).
 TEST_F(SemTest, FailedWritesLeaveNoCountsBehind) {
     tz::File table2;
-    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
     using Step = uint16_t (IndexSemaphore::*)();
     struct Act {
         int who;
         Step step;
     };
     const std::vector<Act> script = {
-        {0, &IndexSemaphore::Login},  {1, &IndexSemaphore::Login},
-        {0, &IndexSemaphore::IncRead}, {0, &IndexSemaphore::DecRead},
-        {1, &IndexSemaphore::LockSemaphore}, {1, &IndexSemaphore::UnlockSemaphore},
-        {0, &IndexSemaphore::IncRead}, {0, &IndexSemaphore::LockSemaphore},
+        {0, &IndexSemaphore::Login},           {1, &IndexSemaphore::Login},
+        {0, &IndexSemaphore::IncRead},         {0, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::LockSemaphore},   {1, &IndexSemaphore::UnlockSemaphore},
+        {0, &IndexSemaphore::IncRead},         {0, &IndexSemaphore::LockSemaphore},
         {0, &IndexSemaphore::UnlockSemaphore}, {0, &IndexSemaphore::DecRead},
-        {1, &IndexSemaphore::IncRead}, {1, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::IncRead},         {1, &IndexSemaphore::DecRead},
         {0, &IndexSemaphore::Logout},
     };
     const long writes = long(script.size());  // one write of the record per action

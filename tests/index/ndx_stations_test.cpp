@@ -163,7 +163,8 @@ protected:
 TEST_F(NdxStationsTest, KilledReaderDoesNotStallWriters) {
     for (int kill = 0; kill < 3; ++kill) {
         SCOPED_TRACE("kill " + std::to_string(kill));
-        kjtest::Child child("NdxStationChild.Reader", {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
+        kjtest::Child child("NdxStationChild.Reader",
+                            {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
         ASSERT_EQ(child.ReadLine(20000), "ready");
         child.WriteLine("walk");
         ASSERT_TRUE(child.WaitStopped(20000));
@@ -180,7 +181,8 @@ TEST_F(NdxStationsTest, KilledReaderDoesNotStallWriters) {
 // Another station adds a tag: while it builds, this station's reads go on (only writers
 // wait), and afterwards this station has the new tag without opening the index again.
 TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
-    kjtest::Child child("NdxStationChild.Reader", {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
+    kjtest::Child child("NdxStationChild.Reader",
+                        {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
     ASSERT_EQ(child.ReadLine(20000), "ready");
     child.WriteLine("add");
     ASSERT_TRUE(child.WaitStopped(20000));
