@@ -98,15 +98,11 @@ bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
     }
 }
 
-// The semaphore file shows stations that have the index open (byte 0 of its record).
-bool SemaphoreInUse(const std::string& sem) {
-    if (!TzUtils::FileExists(sem)) return false;
-    tz::File f;
-    if (f.Open(sem, tz::Access::ReadOnly, tz::ShareMode::DenyNone) != 0) return true;
-    uint8_t b = 0;
-    size_t got = 0;
-    f.ReadAt(Mdx::Sem::Stations, &b, 1, &got);
-    return got == 1 && b != 0;
+// Erases the current table's semaphore file when no station has the index open; true when
+// one has (the erase is refused).
+bool EraseSemaphoreUnlessInUse(const std::string& sem) {
+    Dbf4::WorkArea* a = Dbf4::Current();
+    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) == 32;
 }
 
 TTzProgress100* g_progress = nullptr;
@@ -430,8 +426,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         CheckingOff off;
         if (TzUtils::FileExists(mdx)) {
             const std::string sem = Mdx::SemaphoreFileName(table);
-            const bool inUse = SemaphoreInUse(sem);
-            if (!inUse && TzUtils::FileExists(sem)) TzUtils::EraseFiles(sem);
+            const bool inUse = EraseSemaphoreUnlessInUse(sem);
             if ((mode == ciAlways || mode == ciVerifyHeader) && inUse) mode = ciNotFound;
             TzCommon::ErrorWord = 0;
         } else {

@@ -1,21 +1,90 @@
 #include "index/mdx_semaphore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "index/mdx_format.h"
+#include "index/scope_exit.h"
 #include "storage/dbf4.h"
 
 namespace Mdx {
 
 uint64_t Sem::TableLockOffset() { return Dbf4::LockBase(); }
 
+using TzNdx::ScopeExit;
+
 namespace {
 constexpr int LockTries = 1001;        // record lock: 1,001 tries
 constexpr int TableLockTries = 1001;   // the first try and 1,000 retries
 constexpr double TicksPerSecond = 18.20648193;
+constexpr double FirstPauseUs = 20;   // the first retry follows almost at once
+constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up to the steady one
+constexpr int ReaderWaitPauseMs = 1;  // the longest pause of a writer waiting for readers
+constexpr int YieldRetries = 4;       // the first retries only give the processor away
+
+uint16_t g_defaultTimeoutTicks = 1820;
+
+// The sleep before sleeping retry number `retry` (1 .. 1,000 - YieldRetries). The early
+// sleeps grow from FirstPauseUs until they reach the steady one, which is chosen so that
+// all of them together last 1,000 x fullMs: the designed total wait, with the first tries
+// much closer.
+std::chrono::microseconds RetryPause(int retry, int fullMs) {
+    const double full = fullMs * 1000.0;
+    const int retries = TableLockTries - 1 - YieldRetries;
+    double early = 0;
+    int k = 0;
+    for (double p = FirstPauseUs; p < full && k < retries; p *= PauseGrowth, ++k) {
+        if (k + 1 == retry) return std::chrono::microseconds(int64_t(p));
+        early += p;
+    }
+    const double total = (TableLockTries - 1) * full;
+    const double steady = k < retries ? (total - early) / (retries - k) : full;
+    return std::chrono::microseconds(int64_t(steady));
+}
+
+void PauseBefore(int retry, int fullMs) {
+    if (fullMs <= 0) return;
+    // The very first retries only give the processor away: the holder is usually just
+    // finishing, and may be waiting for a processor itself.
+    if (retry <= YieldRetries) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(RetryPause(retry - YieldRetries, fullMs));
+}
+
+// The table's one-byte semaphore lock, tried 1,001 times; 0 or the last refusal's code.
+uint16_t LockTableByte(tz::File* table, int pauseMs) {
+    uint16_t rc = 0;
+    for (int i = 0; i < TableLockTries; ++i) {
+        if (i > 0) PauseBefore(i, pauseMs);
+        rc = table->Lock(Sem::TableLockOffset(), 1);
+        if (rc == 0) return 0;
+    }
+    return rc;
+}
 
 }  // namespace
+
+void SetDefaultReadTimeoutTicks(uint16_t ticks) {
+    g_defaultTimeoutTicks = ticks;
+}
+
+uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table, bool sharing) {
+    if (!tz::Exists(semaphoreFile)) return 0;
+    const bool lockTable = sharing && table != nullptr && table->IsOpen();
+    if (lockTable) {
+        uint16_t rc = LockTableByte(table, 10);
+        if (rc != 0) return rc == 33 ? 32 : rc;
+    }
+    // The file layer refuses while any station has the file open: a logged-in station
+    // always has. Its counts are not asked: a killed station's counts would keep it forever.
+    uint16_t rc = tz::EraseFile(semaphoreFile);
+    if (rc == 2) rc = 0;
+    if (lockTable) table->Unlock(Sem::TableLockOffset(), 1);
+    return rc;
+}
 
 std::string SemaphoreFileName(const std::string& tablePath, const std::string& folder) {
     size_t slash = tablePath.find_last_of("/\\");
@@ -59,6 +128,7 @@ IndexSemaphore::~IndexSemaphore() {
 
 void IndexSemaphore::Configure(const std::string& semaphoreFile, tz::File* table,
                                bool exclusive, bool sharing) {
+    timeoutTicks_ = g_defaultTimeoutTicks;
     name_ = semaphoreFile;
     table_ = table;
     exclusive_ = exclusive;
@@ -83,16 +153,13 @@ uint16_t IndexSemaphore::Counter() const {
     return uint16_t(record_[Sem::Counter] | (record_[Sem::Counter + 1] << 8));
 }
 
-void IndexSemaphore::Pause() const {
-    if (pauseMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
+void IndexSemaphore::Pause(int retry) const {
+    PauseBefore(retry, pauseMs_);
 }
 
 uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return 0;
-    for (int i = 0; i < TableLockTries; ++i) {
-        if (i > 0) Pause();
-        if (table_->Lock(Sem::TableLockOffset(), 1) == 0) return 0;
-    }
+    if (LockTableByte(table_, pauseMs_) == 0) return 0;
     return Fail(1202, "Cannot lock database for: " + table_->Path() + " Action=" +
                           SemActionName(action) + " [Database Semaphore]");
 }
@@ -110,7 +177,7 @@ uint16_t IndexSemaphore::TakeRecordLock(SemAction action) {
     }
     uint16_t rc = 0;
     for (int i = 0; i < LockTries; ++i) {
-        if (i > 0) Pause();
+        if (i > 0) Pause(i);
         rc = file_.Lock(Sem::LockOffset, Sem::LockLength);
         if (rc == 0) {
             holdsLock_ = true;
@@ -170,52 +237,122 @@ uint16_t IndexSemaphore::Action(SemAction action) {
     return rc == 0 ? 0 : ReportError(errCode_, errMessage_);
 }
 
+// ---- Slots: each station's counts tied to locks it holds ----------------------------------
+
+// Takes the first free station slot; a station that finds none (256 stations) goes on
+// without one, its counts then untied like those of a station of the original design.
+uint16_t IndexSemaphore::TakeSlot() {
+    slot_ = -1;
+    if (!sharing_) return 0;
+    for (int i = 0; i < Sem::SlotCount; ++i) {
+        uint16_t rc = file_.Lock(Sem::StationSlots + uint64_t(i), 1);
+        if (rc == 0) {
+            slot_ = i;
+            return 0;
+        }
+        if (rc != 33) return rc;
+    }
+    return 0;
+}
+
+uint16_t IndexSemaphore::SetReaderSlot(bool held) {
+    if (!sharing_ || slot_ < 0) return 0;
+    const uint64_t at = Sem::ReaderSlots + uint64_t(slot_);
+    return held ? file_.Lock(at, 1) : file_.Unlock(at, 1);
+}
+
+// Slot bytes in [base, base + SlotCount) that other handles hold (one byte each).
+int IndexSemaphore::OthersHolding(uint64_t base) const {
+    int count = 0;
+    uint64_t ranges[Sem::SlotCount + 1][2];
+    int n = 0;
+    ranges[n][0] = base;
+    ranges[n][1] = base + Sem::SlotCount;
+    ++n;
+    while (n > 0) {
+        --n;
+        const uint64_t from = ranges[n][0], to = ranges[n][1];
+        uint64_t at = 0, len = 0;
+        if (from >= to || file_.TestLock(from, to - from, &at, &len) != 33) continue;
+        const uint64_t lo = std::max(at, from), hi = std::min(at + len, to);
+        count += int(hi - lo);
+        if (n + 2 > Sem::SlotCount + 1) break;  // cannot happen: ranges shrink
+        ranges[n][0] = from;
+        ranges[n][1] = lo;
+        ranges[n + 1][0] = hi;
+        ranges[n + 1][1] = to;
+        n += 2;
+    }
+    return count;
+}
+
+// Under the record lock: a byte 1 above what living stations back holds the counts of a
+// station that was killed or failed while counted. It is lowered to the backed count, and
+// the change counter moves on, since the lost count may have been a writer's part-way
+// change: every station then reads the tag headers again.
+void IndexSemaphore::RepairActive() {
+    if (!sharing_ || slot_ < 0) return;
+    const int backed =
+        OthersHolding(Sem::ReaderSlots) + (countedReader_ ? 1 : 0) + (isWriter_ ? 1 : 0);
+    if (record_[Sem::Active] <= backed) return;
+    record_[Sem::Active] = uint8_t(backed);
+    const uint16_t counter = uint16_t(Counter() + 1);
+    record_[Sem::Counter] = uint8_t(counter);
+    record_[Sem::Counter + 1] = uint8_t(counter >> 8);
+}
+
+// ---- The actions --------------------------------------------------------------------------
+
 uint16_t IndexSemaphore::DoLogin() {
     if (loggedIn_) return 0;
     const SemAction a = SemAction::Login;
     uint16_t rc = TakeTableLock(a);
     if (rc != 0) return rc;
-    // Made afresh only when no other station has it open; a file left by a station that
-    // ended abnormally is thereby reset too.
-    {
-        tz::File probe;
-        rc = probe.Create(name_, tz::ShareMode::Exclusive);
-        if (rc == 0) {
-            const uint8_t zero[Sem::RecordSize] = {0, 0, 0, 0};
-            rc = probe.WriteAt(0, zero, sizeof zero);
-            probe.Close();
-        } else if (rc == 32) {
-            rc = 0;
-        }
-    }
-    if (rc == 0) rc = file_.Open(name_, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
-    if (rc != 0) {
-        ReleaseTableLock();
-        return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
-    }
+    ScopeExit tableLock([this] { ReleaseTableLock(); });
     holdsLock_ = isWriter_ = countedReader_ = false;
     readerNesting_ = writerNesting_ = readProcNesting_ = lockProcNesting_ = 0;
-    if ((rc = TakeRecordLock(a)) != 0 || (rc = ReadRecord(a)) != 0) {
-        DropRecordLock();
-        file_.Close();
-        ReleaseTableLock();
-        return rc;
+    slot_ = -1;
+    // Made afresh when no other station has it open (a file left by a station that ended
+    // abnormally is thereby reset too) and kept open from then on: between a create and a
+    // later open another station could find the file unused and erase it.
+    // A file erased between the refused create and the open (by a station that erases
+    // without the table's lock, holding the file for that moment) is made again.
+    bool made = false;
+    for (int attempt = 0; attempt < TableLockTries; ++attempt) {
+        if (attempt > 0) Pause(attempt);
+        rc = file_.Create(name_, tz::ShareMode::DenyNone);
+        if (rc == 0) {
+            made = true;
+            const uint8_t zero[Sem::RecordSize] = {0, 0, 0, 0};
+            rc = file_.WriteAt(0, zero, sizeof zero);
+        } else if (rc == 32) {
+            rc = file_.Open(name_, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
+        }
+        if (rc != 2 && rc != 32) break;
     }
-    if (record_[Sem::Stations] < 255) ++record_[Sem::Stations];
-    rc = WriteRecord(a);
     if (rc != 0) {
-        DropRecordLock();
-    } else {
-        rc = ReleaseRecordLock(a);
-    }
-    if (rc != 0) {
         file_.Close();
-        ReleaseTableLock();
-        return rc;
+        if (made) tz::EraseFile(name_);
+        return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
     }
+    ScopeExit closeFile([this] {
+        DropRecordLock();
+        file_.Close();  // drops the slot locks with it
+        slot_ = -1;
+    });
+    if ((rc = TakeSlot()) != 0)
+        return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
+    if ((rc = TakeRecordLock(a)) != 0 || (rc = ReadRecord(a)) != 0) return rc;
+    if (slot_ >= 0) {
+        record_[Sem::Stations] = uint8_t(std::min(OthersHolding(Sem::StationSlots) + 1, 255));
+    } else if (record_[Sem::Stations] < 255) {
+        ++record_[Sem::Stations];
+    }
+    RepairActive();
+    if ((rc = WriteRecord(a)) != 0 || (rc = ReleaseRecordLock(a)) != 0) return rc;
+    closeFile.Dismiss();
     seenCounter_ = Counter();
     loggedIn_ = true;
-    ReleaseTableLock();
     return 0;
 }
 
@@ -223,25 +360,33 @@ uint16_t IndexSemaphore::DoLogout() {
     const SemAction a = SemAction::Logout;
     uint16_t rc = TakeTableLock(a);
     if (rc != 0) return rc;
-    loggedIn_ = false;
+    ScopeExit tableLock([this] { ReleaseTableLock(); });
+    // Whatever happens below, this station is no longer logged in and its locks go with the
+    // closed file: a count it could not take back is then one that no living station backs.
+    ScopeExit closeFile([this] {
+        loggedIn_ = isWriter_ = countedReader_ = false;
+        readerNesting_ = writerNesting_ = readProcNesting_ = lockProcNesting_ = 0;
+        DropRecordLock();
+        file_.Close();
+        slot_ = -1;
+    });
     rc = TakeRecordLock(a);
     if (rc == 0) rc = ReadRecord(a);
-    if (rc == 0) {
-        if ((countedReader_ || isWriter_) && record_[Sem::Active] > 0) --record_[Sem::Active];
-        if (record_[Sem::Stations] > 0) --record_[Sem::Stations];
-        rc = WriteRecord(a);
-    }
+    if (rc != 0) return rc;
+    const int own = (countedReader_ ? 1 : 0) + (isWriter_ ? 1 : 0);
+    record_[Sem::Active] = uint8_t(std::max(int(record_[Sem::Active]) - own, 0));
     isWriter_ = countedReader_ = false;
-    readerNesting_ = writerNesting_ = readProcNesting_ = lockProcNesting_ = 0;
-    if (rc != 0) {
-        DropRecordLock();
-    } else {
-        rc = ReleaseRecordLock(a);
+    if (slot_ >= 0) {
+        record_[Sem::Stations] = uint8_t(std::min(OthersHolding(Sem::StationSlots), 255));
+    } else if (record_[Sem::Stations] > 0) {
+        --record_[Sem::Stations];
     }
-    file_.Close();
+    RepairActive();
+    if ((rc = WriteRecord(a)) != 0) return rc;
+    rc = ReleaseRecordLock(a);
+    closeFile.Run();
     // The last station removes the file; the file layer refuses while anyone has it open.
     if (rc == 0 && record_[Sem::Stations] == 0) tz::EraseFile(name_);
-    ReleaseTableLock();
     return rc;
 }
 
@@ -249,21 +394,29 @@ uint16_t IndexSemaphore::DoIncRead() {
     const SemAction a = SemAction::IncRead;
     if (++readerNesting_ > 1) return 0;
     if (holdsLock_ || countedReader_) return 0;  // a writer's own reads are not counted
-    uint16_t rc = TakeRecordLock(a);
-    if (rc == 0) rc = ReadRecord(a);
-    if (rc == 0) {
-        if (record_[Sem::Active] < 127) {
-            ++record_[Sem::Active];
-            countedReader_ = true;
-        }
-        rc = WriteRecord(a);
-        if (rc != 0) countedReader_ = false;
-    }
-    if (rc != 0) {
+    ScopeExit undo([this] {
         --readerNesting_;
         DropRecordLock();
+    });
+    uint16_t rc = TakeRecordLock(a);
+    if (rc == 0) rc = ReadRecord(a);
+    if (rc != 0) return rc;
+    if (record_[Sem::Active] < 127) {
+        // The slot is held before the count reaches the file, so a count in the file is
+        // always backed while this station lives.
+        if ((rc = SetReaderSlot(true)) != 0) {
+            return Fail(rc, "Cannot lock index semaphore file: " + name_ + " " + SemActionName(a) +
+                                " Reason code: " + std::to_string(rc));
+        }
+        ++record_[Sem::Active];
+        countedReader_ = true;
+    }
+    if ((rc = WriteRecord(a)) != 0) {
+        if (countedReader_) SetReaderSlot(false);
+        countedReader_ = false;
         return rc;
     }
+    undo.Dismiss();
     return ReleaseRecordLock(a);
 }
 
@@ -278,46 +431,49 @@ uint16_t IndexSemaphore::DoDecRead() {
     if (holdsLock_) {
         // Inside this station's own write: its count is settled when the write ends.
         countedReader_ = false;
+        SetReaderSlot(false);
         return 0;
     }
+    // A failure leaves the station counted, its slot held: a later DECREAD or LOGOUT takes
+    // the count back.
+    ScopeExit undo([this] { DropRecordLock(); });
     uint16_t rc = TakeRecordLock(a);
     if (rc == 0) rc = ReadRecord(a);
-    if (rc == 0) {
-        if (record_[Sem::Active] > 0) --record_[Sem::Active];
-        countedReader_ = false;
-        rc = WriteRecord(a);
-    }
-    if (rc != 0) {
-        DropRecordLock();
-        return rc;
-    }
+    if (rc != 0) return rc;
+    if (record_[Sem::Active] > 0) --record_[Sem::Active];
+    if ((rc = WriteRecord(a)) != 0) return rc;
+    countedReader_ = false;
+    SetReaderSlot(false);
+    undo.Dismiss();
     return ReleaseRecordLock(a);
 }
 
 uint16_t IndexSemaphore::DoLock() {
     const SemAction a = SemAction::Lock;
     if (++writerNesting_ > 1 || holdsLock_) return 0;
-    auto start = std::chrono::steady_clock::now();
-    for (;;) {
+    ScopeExit undo([this] {
+        --writerNesting_;
+        isWriter_ = false;
+        DropRecordLock();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    // This station's own counted read does not keep it waiting.
+    const int own = countedReader_ ? 1 : 0;
+    for (int retry = 1;; ++retry) {
         uint16_t rc = TakeRecordLock(a);
         if (rc == 0) rc = ReadRecord(a);
-        if (rc != 0) {
-            --writerNesting_;
-            DropRecordLock();
-            return rc;
-        }
-        // This station's own counted read does not keep it waiting.
-        int own = countedReader_ ? 1 : 0;
+        if (rc != 0) return rc;
         if (record_[Sem::Active] <= own) break;
-        rc = ReleaseRecordLock(a);
-        if (rc != 0) {
-            --writerNesting_;
-            return rc;
+        const uint8_t seen = record_[Sem::Active];
+        RepairActive();
+        if (record_[Sem::Active] != seen) {
+            if ((rc = WriteRecord(a)) != 0) return rc;
+            if (record_[Sem::Active] <= own) break;
         }
+        if ((rc = ReleaseRecordLock(a)) != 0) return rc;
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (timeoutTicks_ != 0 && seconds * TicksPerSecond >= timeoutTicks_) {
-            --writerNesting_;
             return Fail(1202, std::to_string(timeoutTicks_ / 18) +
                                   " second timeout, cannot read: " + name_ + "\r\n" +
                                   "Possible cause: Other user's program has terminated "
@@ -326,17 +482,15 @@ uint16_t IndexSemaphore::DoLock() {
                                            "network," +
                                   "\r\n" + "then delete " + name_);
         }
-        Pause();
+        // Readers come and go quickly: the wait for them keeps its pauses short (the
+        // read time-out bounds it), so that a writer does not sleep long on the table's
+        // append or record lock that its caller holds.
+        PauseBefore(std::min(retry, TableLockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
     }
-    record_[Sem::Active] = uint8_t((countedReader_ ? 1 : 0) + 1);
+    record_[Sem::Active] = uint8_t(own + 1);
     isWriter_ = true;
-    uint16_t rc = WriteRecord(a);
-    if (rc != 0) {
-        isWriter_ = false;
-        --writerNesting_;
-        DropRecordLock();
-        return rc;
-    }
+    if (uint16_t rc = WriteRecord(a); rc != 0) return rc;  // the file does not count it
+    undo.Dismiss();
     return 0;
 }
 
@@ -348,22 +502,24 @@ uint16_t IndexSemaphore::DoUnlock() {
                              SemActionName(a));
     }
     if (writerNesting_ > 0 || !holdsLock_) return 0;
-    uint16_t rc = ReadRecord(a);
-    // A change by another station that this one has not taken in yet stays visible.
-    bool pending = rc == 0 && Counter() != seenCounter_;
-    if (rc == 0) {
-        uint16_t counter = uint16_t(Counter() + 1);
-        record_[Sem::Counter] = uint8_t(counter);
-        record_[Sem::Counter + 1] = uint8_t(counter >> 8);
-        record_[Sem::Active] = countedReader_ ? 1 : 0;
-        rc = WriteRecord(a);
-    }
-    isWriter_ = false;
-    if (rc != 0) {
+    // On failure the writer lets go all the same: its count left in the file is then backed
+    // by no lock and is dropped (with the counter moved on) by the next station that looks.
+    ScopeExit undo([this] {
+        isWriter_ = false;
         DropRecordLock();
-        return rc;
-    }
+    });
+    uint16_t rc = ReadRecord(a);
+    if (rc != 0) return rc;
+    // A change by another station that this one has not taken in yet stays visible.
+    const bool pending = Counter() != seenCounter_;
+    const uint16_t counter = uint16_t(Counter() + 1);
+    record_[Sem::Counter] = uint8_t(counter);
+    record_[Sem::Counter + 1] = uint8_t(counter >> 8);
+    record_[Sem::Active] = countedReader_ ? 1 : 0;
+    if ((rc = WriteRecord(a)) != 0) return rc;
+    isWriter_ = false;
     if (!pending) seenCounter_ = Counter();
+    undo.Dismiss();
     return ReleaseRecordLock(a);
 }
 

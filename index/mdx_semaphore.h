@@ -3,7 +3,11 @@
 // and a change counter tells a station that another one has changed the index since it last
 // looked. One object per work area with an open index; one thread. The table engine's table
 // file must stay open while the semaphore is logged in (its one-byte semaphore lock
-// serialises LOGIN and LOGOUT between stations).
+// serialises LOGIN, LOGOUT and the removal of an unused file between stations).
+// Each station's counts are tied to byte-range locks it holds on the semaphore file (a slot
+// of its own beyond the record): locks vanish with a killed station, counts in the file do
+// not, so a count that no living station's lock backs is dropped by the next station that
+// looks.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +31,23 @@ inline constexpr size_t RecordSize = 4;
 inline constexpr uint64_t LockOffset = 1;  // the record lock: 4 bytes at offset 1
 inline constexpr uint64_t LockLength = 4;
 uint64_t TableLockOffset();  // the table's semaphore byte: the engine's lock base
+// One byte per station slot, held while the station is logged in (backs byte 0), and one
+// while its read is counted (backs its share of byte 1).
+inline constexpr uint64_t StationSlots = 0x1000;
+inline constexpr uint64_t ReaderSlots = 0x1100;
+inline constexpr int SlotCount = 256;
 }  // namespace Sem
+
+// Erases the semaphore file of a table when no station has it open, under the table's
+// semaphore lock (so that no station logs in on it meanwhile). table: the table file, open;
+// sharing: the engine's sharing switch. Answers 0 (erased or absent), 32 (in use) or the
+// failure's code; nothing is reported.
+uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table,
+                              bool sharing = true);
+
+// The read time-out given to every semaphore configured from now on (timer ticks, 18.2 a
+// second; 1820 at start).
+void SetDefaultReadTimeoutTicks(uint16_t ticks);
 
 enum class SemAction { Login = 0, Logout = 1, IncRead = 2, DecRead = 3, Lock = 4, Unlock = 5 };
 const char* SemActionName(SemAction action);
@@ -43,6 +63,11 @@ public:
     //     isWriter_ while its write is counted there.
     //  4. seenCounter_ is the change counter of the last record this station wrote or
     //     acknowledged; record_ is the last record read.
+    //  5. While logged in the station holds its slot byte (StationSlots + slot_) when it
+    //     found a free one; countedReader_ holds exactly while it holds ReaderSlots + slot_.
+    //     Both change only under the record lock, so a station holding the record lock sees
+    //     byte 1 = readers' slots held + its own counts, unless a station died or failed.
+    //  6. Every action leaves these invariants true on every path, a failed one included.
     IndexSemaphore() = default;
     ~IndexSemaphore();
     IndexSemaphore(const IndexSemaphore&) = delete;
@@ -78,7 +103,8 @@ public:
 
     // Waiting: the record lock is tried up to 1001 times with a pause between tries; the
     // writer waits for readers until the read time-out (timer ticks, 18.2 per second; 0 =
-    // no time-out).
+    // no time-out). The pauses start at a few tens of microseconds and grow, so that the
+    // 1,000 pauses together last as long as 1,000 full pauses of ms milliseconds.
     void SetRetryPauseMs(int ms) { pauseMs_ = ms; }
     void SetReadTimeoutTicks(uint16_t ticks) { timeoutTicks_ = ticks; }
 
@@ -92,7 +118,11 @@ private:
     uint16_t ReleaseRecordLock(SemAction action);
     uint16_t ReadRecord(SemAction action);
     uint16_t WriteRecord(SemAction action);
-    void Pause() const;
+    void Pause(int retry) const;
+    uint16_t TakeSlot();
+    uint16_t SetReaderSlot(bool held);
+    int OthersHolding(uint64_t base) const;
+    void RepairActive();
     uint16_t DoLogin();
     uint16_t DoLogout();
     uint16_t DoIncRead();
@@ -114,6 +144,7 @@ private:
     int writerNesting_ = 0;
     int readProcNesting_ = 0;
     int lockProcNesting_ = 0;
+    int slot_ = -1;
     uint16_t seenCounter_ = 0;
     int pauseMs_ = 10;
     uint16_t timeoutTicks_ = 1820;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "expr/key_encoding.h"
+#include "index/scope_exit.h"
 #include "index/tz_ndx_build.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"
@@ -60,7 +61,7 @@ AreaIndex* IndexOf(WorkArea* a) {
 
 WorkArea* AreaFor(const char* routine) {
     WorkArea* a = Dbf4::Current();
-    if (!a) TzCommon::SetError(220, std::string("No database in use [") + routine + "]");
+    if (!a) Dbf4::CheckInUse(routine);  // 215 "No database in use [routine]  WorkArea = n"
     return a;
 }
 
@@ -120,13 +121,51 @@ TzParser::ExprBlock* AssignTagExpr(const std::string& text) {
 
 void FreeAreaIndex(void* p) { delete static_cast<AreaIndex*>(p); }
 
+uint16_t LoadTag(AreaIndex& x, int n);
+
+namespace {
+
+// True when the file's tag table still begins with the tags this area has loaded.
+bool TagsKept(const AreaIndex& x) {
+    if (x.file.TagsInUse() < int(x.tags.size())) return false;
+    for (size_t i = 0; i < x.tags.size(); ++i) {
+        if (x.file.TagName(int(i + 1)) != x.tags[i]->name) return false;
+    }
+    return true;
+}
+
+// Takes in the tags another station added (appended to the tag table) or, when it replaced
+// or removed some, loads them all again and keeps the controlling tag by name.
+void TakeInNewTags(AreaIndex& x) {
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    if (!TagsKept(x)) {
+        const std::string order = Controlling(x) ? Controlling(x)->name : std::string();
+        x.tags.clear();
+        x.order = 0;
+        for (int n = 1; n <= count; ++n) {
+            if (LoadTag(x, n) != 0) break;
+            if (!order.empty() && x.tags.back()->name == order) x.order = n;
+        }
+        return;
+    }
+    for (int n = int(x.tags.size()) + 1; n <= count; ++n) {
+        if (LoadTag(x, n) != 0) return;
+    }
+}
+
+}  // namespace
+
 void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
     if (x.file.ReloadHeader() != 0) return;
-    for (auto& t : x.tags) {
-        if (t->tree.ReloadHeader() != 0) return;
+    const bool kept = TagsKept(x);
+    if (kept) {
+        for (auto& t : x.tags) {
+            if (t->tree.ReloadHeader() != 0) return;
+        }
     }
+    if (!kept || x.file.TagsInUse() != int(x.tags.size())) TakeInNewTags(x);
     Dbf4::Recount(a);
 }
 
@@ -134,76 +173,108 @@ void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
 
 // ---- Semaphore hooks ----------------------------------------------------------------------
 
+namespace {
+
+// Releases one read-lock call; the semaphore's read count goes at the outermost one. A
+// release never raises: it runs while a failure may be unwinding.
+void ReleaseRead(AreaIndex& x) {
+    if (x.readNest == 0 || --x.readNest > 0 || !x.readHeld) return;
+    x.readHeld = false;
+    try {
+        x.sem.SetReadSemaphoreProc(false);
+    } catch (const TzCommon::ETzError&) {
+    }
+}
+
+// The mark goes to the file before the table engine writes the record, so that a crash
+// anywhere in between is found at the next open.
+void WriteMark(AreaIndex& x) {
+    if (x.markWritten || x.failed || x.file.Failed()) return;
+    const uint8_t one = 1;
+    if (x.file.Handle().WriteAt(kMaintenanceMark, &one, 1) == 0) {
+        x.markWritten = true;
+    } else {
+        x.failed = true;  // reported by the key maintenance that follows
+    }
+}
+
+// The header goes out whole, the cleared mark with it: one write after every page of the
+// change.
+void ClearMark(AreaIndex& x) {
+    if (x.failed || x.file.Failed()) return;
+    try {
+        if (x.file.HeaderChanged()) {
+            x.file.PokeHeader(kMaintenanceMark, 0);
+            if (x.file.FlushHeader() == 0) {
+                x.markWritten = false;
+            } else {
+                x.failed = true;
+            }
+        } else if (x.markWritten) {
+            const uint8_t zero = 0;
+            if (x.file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) {
+                x.markWritten = false;
+            } else {
+                x.failed = true;
+            }
+        }
+    } catch (const TzCommon::ETzError&) {
+        x.failed = true;
+    }
+}
+
+// Releases one update-lock call; at the outermost one the change is finished and the
+// semaphore's writer lock goes.
+void ReleaseUpdate(AreaIndex& x) {
+    if (x.lockNest == 0) return;
+    if (x.lockNest == 1 && x.lockHeld) ClearMark(x);
+    if (--x.lockNest > 0 || !x.lockHeld) return;
+    x.lockHeld = false;
+    try {
+        x.sem.SetLockSemaphoreProc(false);
+    } catch (const TzCommon::ETzError&) {
+    }
+}
+
+}  // namespace
+
+// A failure the semaphore raises leaves no count behind (the caller then releases
+// nothing); a failure it only reports still counts the call, so that the caller's release
+// balances it, but holds nothing.
 void SetReadSemaphoreProc(int take) {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
     if (!x) return;
-    if (take) {
-        ++x->readNest;
-        x->sem.SetReadSemaphoreProc(true);
-        if (x->readNest == 1 && x->lockNest == 0 && x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+    if (!take) {
+        ReleaseRead(*x);
         return;
     }
-    // A release never raises: it runs while a failure may be unwinding.
-    if (x->readNest > 0) --x->readNest;
-    try {
-        x->sem.SetReadSemaphoreProc(false);
-    } catch (const TzCommon::ETzError&) {
+    if (x->readNest == 0) x->readHeld = x->sem.SetReadSemaphoreProc(true) == 0;
+    ++x->readNest;
+    ScopeExit undo([x] { ReleaseRead(*x); });
+    if (x->readNest == 1 && x->readHeld && x->lockNest == 0 && x->sem.IndexChanged()) {
+        RefreshAfterChange(*a, *x);
     }
+    undo.Dismiss();
 }
 
 void SetLockSemaphoreProc(int take) {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
     if (!x) return;
-    if (take) {
-        ++x->lockNest;
-        x->sem.SetLockSemaphoreProc(true);
-        if (x->lockNest == 1) {
-            if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
-            x->file.ForgetSize();
-        }
-        // The mark goes to the file before the table engine writes the record, so that a
-        // crash anywhere in between is found at the next open.
-        if (x->lockNest == 1 && !x->markWritten && !x->failed && !x->file.Failed()) {
-            const uint8_t one = 1;
-            uint16_t rc = x->file.Handle().WriteAt(kMaintenanceMark, &one, 1);
-            if (rc == 0) {
-                x->markWritten = true;
-            } else {
-                x->failed = true;  // reported by the key maintenance that follows
-            }
-        }
+    if (!take) {
+        ReleaseUpdate(*x);
         return;
     }
-    try {
-        if (x->lockNest == 1 && !x->failed && !x->file.Failed()) {
-            if (x->file.HeaderChanged()) {
-                // The header goes out whole, the cleared mark with it: one write after
-                // every page of the change.
-                x->file.PokeHeader(kMaintenanceMark, 0);
-                if (x->file.FlushHeader() == 0) {
-                    x->markWritten = false;
-                } else {
-                    x->failed = true;
-                }
-            } else if (x->markWritten) {
-                const uint8_t zero = 0;
-                if (x->file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) {
-                    x->markWritten = false;
-                } else {
-                    x->failed = true;
-                }
-            }
-        }
-    } catch (const TzCommon::ETzError&) {
-        x->failed = true;
+    if (x->lockNest == 0) x->lockHeld = x->sem.SetLockSemaphoreProc(true) == 0;
+    ++x->lockNest;
+    ScopeExit undo([x] { ReleaseUpdate(*x); });
+    if (x->lockNest == 1 && x->lockHeld) {
+        if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        x->file.ForgetSize();
+        WriteMark(*x);
     }
-    if (x->lockNest > 0) --x->lockNest;
-    try {
-        x->sem.SetLockSemaphoreProc(false);
-    } catch (const TzCommon::ETzError&) {
-    }
+    undo.Dismiss();
 }
 
 namespace internal {
@@ -268,15 +339,14 @@ void CloseIndex() {
     delete x;
 }
 
-namespace {
+namespace internal {
 
-// Loads the tags of the open file into x (between read lock on and off).
-uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
+// Loads tag n of the open file and appends it to x.tags (between read lock on and off).
+uint16_t LoadTag(AreaIndex& x, int n) {
+    const std::string& name = x.file.Name();
     const std::string bad =
         "Invalid dBASE key expression or corrupted index file " + name + " [OpenIndex/Set_Index_To]";
-    x.tags.clear();
-    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
-    for (int n = 1; n <= count; ++n) {
+    {
         auto t = std::make_unique<TagInfo>();
         char type = x.file.TagKeyType(n);
         uint16_t rc = t->tree.Open(&x.file, n, CompareFor(type));
@@ -305,7 +375,20 @@ uint16_t LoadTags(WorkArea& a, AreaIndex& x, const std::string& name) {
         }
         x.tags.push_back(std::move(t));
     }
-    (void)a;
+    return 0;
+}
+
+}  // namespace internal
+
+namespace {
+
+// Loads the tags of the open file into x (between read lock on and off).
+uint16_t LoadTags(AreaIndex& x) {
+    x.tags.clear();
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    for (int n = 1; n <= count; ++n) {
+        if (uint16_t rc = LoadTag(x, n); rc != 0) return rc;
+    }
     return 0;
 }
 
@@ -338,7 +421,7 @@ void SetIndexTo(const std::string& fileName) {
             if (alone && x->file.Header()[kMaintenanceMark] != 0) {
                 Error(223, "Index file must be rebuilt (changes were interrupted): " + name +
                                " [OpenIndex/Set_Index_To]");
-            } else if (LoadTags(*a, *x, name) == 0) {
+            } else if (LoadTags(*x) == 0) {
                 ok = true;
             }
         }
@@ -644,6 +727,7 @@ int32_t HookNext() {
     AreaIndex* x = IndexOf(a);
     TagInfo* t = x ? Controlling(*x) : nullptr;
     if (!t) return a ? a->recNo + 1 : 0;
+    tz::StopPoint("ndx-next-key");  // kill tests: a station stopped while it reads a tag
     x->atBegin = false;
     if (x->atEnd) return EndNumber(*a);
     if (t->tree.Next() != 0) return EndNumber(*a);

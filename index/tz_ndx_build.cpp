@@ -9,6 +9,7 @@
 
 #include "index/mdx_bulk.h"
 #include "index/tz_ndx.h"
+#include "index/scope_exit.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
@@ -622,7 +623,8 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
     tz::File old;
     bool reopened = false;
     if (!HoldOldIndex(*a, name, &old, &reopened)) return false;
-    if (Dbf4::settings().sharing) tz::EraseFile(Mdx::SemaphoreFileName(a->fileName));
+    if (Dbf4::settings().sharing)
+        Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file);
     std::unique_ptr<TzCommon::ETzError> first;
     const bool ok = BuildIndexFile(*a, tags, name, old, &first);
     old.Close();
@@ -654,10 +656,17 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     const std::string order = CurrentTagName();
     const std::string name = x->file.Name();
     std::unique_ptr<TzCommon::ETzError> first;
-    SetLockSemaphoreProc(1);
+    // The new tag's pages go to the end of the file, where no other station reads: the
+    // build runs counted as a reader, so that other stations' writers wait while their
+    // readers go on. Only the tag table is written under the writer lock.
+    SetReadSemaphoreProc(1);
+    ScopeExit reading([] { SetReadSemaphoreProc(0); });
     const bool built = BuildTags(*a, x->file, {&tag}, &first);
+    tz::StopPoint("ndx-tag-built");  // kill tests: the pages are written, the tag not entered
+    SetLockSemaphoreProc(1);
     Catching([&] { return x->file.FlushHeader(); }, &first);
     SetLockSemaphoreProc(0);
+    reading.Run();
     // Other stations see the new tag table through the change counter; here the file is
     // opened again so that every tag descriptor is fresh.
     Catching(
@@ -731,7 +740,7 @@ bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::strin
     // Only a station alone with the index may replace it: the semaphore file can be erased
     // only when no other station holds it open.
     const bool shared = Dbf4::settings().sharing && !a->exclusive;
-    if (shared && tz::EraseFile(Mdx::SemaphoreFileName(a->fileName)) == 32) {
+    if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) == 32) {
         TzCommon::ErrorWord = code;
         return false;
     }

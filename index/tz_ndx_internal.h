@@ -5,9 +5,11 @@
 //  1. tags[i] is tag number i + 1 of the file; order is 0 (natural) or 1..tags.size().
 //  2. atEnd / atBegin are the controlling tag's end flags; the tree of the controlling tag
 //     stands on the area's current record whenever the area is on a record that has a key.
-//  3. readNest / lockNest count the engine's read and update locks; the semaphore actions
-//     happen only at the outermost level; the file header is flushed and the maintenance
-//     mark cleared before the outermost update lock is released.
+//  3. readNest / lockNest count the engine's read and update lock calls that the caller
+//     will release (a raised failure counts nothing); the semaphore actions happen only at
+//     the outermost level, and readHeld / lockHeld say whether they succeeded there. The
+//     file header is flushed and the maintenance mark cleared before the outermost update
+//     lock is released. No page changes without lockHeld.
 //  4. markWritten: the maintenance mark is set in the file; failed: a change failed part-way,
 //     so the mark stays set and the index is rebuilt at the next lone open.
 #pragma once
@@ -51,6 +53,8 @@ struct AreaIndex {
     bool atBegin = false;
     int readNest = 0;
     int lockNest = 0;
+    bool readHeld = false;
+    bool lockHeld = false;
     bool markWritten = false;
     bool failed = false;
     // Set while the engine moves the area to the record its controlling tag stands on:

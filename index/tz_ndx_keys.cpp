@@ -137,10 +137,23 @@ void SyncIndex() {
     SyncTag(*a, *x, *t, t->forCond ? SyncReport::kQuiet : SyncReport::kSync);
 }
 
+namespace {
+
+// The table engine writes the record even when the update lock it asked for was refused
+// (with error checking on, the refusal is only reported): the keys then cannot follow, and
+// the index is left marked for rebuilding.
+bool WriterLockMissing(AreaIndex& x) {
+    if (x.lockNest == 0 || x.lockHeld) return false;
+    x.failed = true;
+    return true;
+}
+
+}  // namespace
+
 void AppendNewKey() {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
-    if (!a || !x) return;
+    if (!a || !x || WriterLockMissing(*x)) return;
     if (BeginChange(*x) != 0) return;
     uint8_t key[Mdx::MaxKeyLength];
     const uint32_t r = uint32_t(a->recNo);
@@ -187,7 +200,7 @@ void KeepOldKeys() {
 void UpdateChangedKeys() {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
-    if (!a || !x) return;
+    if (!a || !x || WriterLockMissing(*x)) return;
     const uint32_t r = uint32_t(a->recNo);
     uint8_t key[Mdx::MaxKeyLength];
     bool begun = false;
@@ -204,24 +217,25 @@ void UpdateChangedKeys() {
             begun = true;
         }
         uint16_t rc = 0;
+        bool lost = false;  // the record's old entry is not in the tag
         try {
             if (t.oldHas) {
                 bool found = false;
                 rc = t.tree.Remove(t.oldKey.data(), r, &found);
                 // A unique tag may hold the old key for another record; a FOR tag may not
                 // have held the record at all.
-                if (rc == 0 && !found && !t.tree.Header().Unique() && !t.forCond) {
-                    TzCommon::ErrorWord = 1;
-                }
+                lost = rc == 0 && !found && !t.tree.Header().Unique() && !t.forCond;
             }
-            if (rc == 0 && has) {
+            if (rc == 0 && has && !lost) {
                 if (t.forCond && !t.tree.Header().KeysPresent()) t.tree.SetKeysPresent(true);
                 rc = t.tree.Insert(key, r);
             }
         } catch (const TzCommon::ETzError&) {
             rc = 1;
         }
-        if (rc != 0) {
+        // A tag that lost the record's entry disagrees with the table: the new key would
+        // list the record twice. It stays marked for rebuilding.
+        if (rc != 0 || lost) {
             ChangeFailed(*x, t, "CompareKeys");
             return;
         }

@@ -341,7 +341,7 @@ void Skip(int32_t n) {
 }
 
 bool dEOF() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("dEOF");
     if (!a) return true;
     // Only a position past the count can have become a record another station appended.
     if (a->recNo > a->recCount) {
@@ -353,7 +353,7 @@ bool dEOF() {
 }
 
 bool dBOF() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("dBOF");
     if (!a) return true;
     if (Indexes() && indexHooks.atBeginning) return indexHooks.atBeginning();
     return a->bof;
@@ -372,7 +372,7 @@ int32_t RecCount() {
 }
 
 bool RecordVisible() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("RecordVisible");
     if (!a) return false;
     if (settings().hideDeleted) {
         bool deleted = a->isVirtual ? a->native[0] != 0 : a->record[0] == '*';
@@ -384,7 +384,7 @@ bool RecordVisible() {
 }
 
 bool WhileHolds() {
-    WorkArea* a = Current();
+    WorkArea* a = Guard("WhileHolds");
     if (!a) return false;
     bool ok = true;
     if (a->whileFunc) ok = a->whileFunc();

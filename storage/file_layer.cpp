@@ -149,6 +149,17 @@ uint16_t OpenError(const std::string& path, int err) {
     return ErrnoToCode(err, false);
 }
 
+// True when path still names the file open on fd. An open that takes its share lock only
+// after open() can otherwise hold a file that another station erased or replaced in between
+// (the eraser holds the share byte only until the unlink), and the two no longer coordinate.
+bool StillNamed(int fd, const std::string& path) {
+    struct stat a, b;
+    if (fstat(fd, &a) != 0 || stat(path.c_str(), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+constexpr int kOpenAttempts = 3;
+
 // Opens read-write, or read-only when allowed and the file is not writable to us.
 int OpenFd(const std::string& path, bool mayReadOnly, bool* writable) {
     *writable = true;
@@ -172,7 +183,20 @@ class ExclusiveHold {
         if (fd_ >= 0) close(fd_);
     }
 
+    // The byte is held on the file that path names once it is held: a file erased and made
+    // again by others in between is not the one this erase or rename would then act on.
     uint16_t Take(const std::string& path) {
+        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+            uint16_t rc = TakeOnce(path);
+            if (rc != 0 || StillNamed(fd_, path)) return rc;
+            close(fd_);
+            fd_ = -1;
+        }
+        return kSharingViolation;
+    }
+
+  private:
+    uint16_t TakeOnce(const std::string& path) {
         bool writable = false;
         fd_ = OpenFd(path, true, &writable);
         if (fd_ < 0) return OpenError(path, errno);
@@ -184,7 +208,6 @@ class ExclusiveHold {
         return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
     }
 
-  private:
     int fd_ = -1;
 };
 
@@ -305,18 +328,27 @@ uint16_t File::Open(const std::string& name, Access access, ShareMode share) {
     Close();
     std::string path = ResolveName(name);
     bool writable = false;
-    int fd = OpenFd(path, access == Access::ReadOnly, &writable);
-    if (fd < 0) return OpenError(path, errno);
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        close(fd);
-        return kAccessDenied;
-    }
-    short type = (share == ShareMode::Exclusive && writable) ? F_WRLCK : F_RDLCK;
-    int err = OfdLock(fd, type, ShareByteOffset, 1);
-    if (err != 0) {
-        close(fd);
-        return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
+    short type = F_RDLCK;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        fd = OpenFd(path, access == Access::ReadOnly, &writable);
+        if (fd < 0) return OpenError(path, errno);
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            close(fd);
+            return kAccessDenied;
+        }
+        type = (share == ShareMode::Exclusive && writable) ? F_WRLCK : F_RDLCK;
+        int err = OfdLock(fd, type, ShareByteOffset, 1);
+        if (err != 0) {
+            close(fd);
+            return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, false);
+        }
+        if (!StillNamed(fd, path)) {  // erased or replaced before the share byte was held
+            close(fd);
+            fd = -1;
+            if (attempt + 1 == kOpenAttempts) return 2;
+        }
     }
     fd_ = fd;
     path_ = path;
@@ -330,7 +362,7 @@ uint16_t File::Open(const std::string& name, Access access, ShareMode share) {
 uint16_t File::Create(const std::string& name, ShareMode share) {
     Close();
     std::string path = ResolveName(name);
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         bool existed = true;
         int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
@@ -343,6 +375,10 @@ uint16_t File::Create(const std::string& name, ShareMode share) {
             }
         }
         int err = OfdLock(fd, F_WRLCK, ShareByteOffset, 1);
+        if (err == 0 && !StillNamed(fd, path)) {  // erased or replaced meanwhile
+            close(fd);
+            continue;
+        }
         if (err == 0 && existed && ftruncate(fd, 0) != 0) err = errno;
         if (err != 0) {
             close(fd);
@@ -439,6 +475,23 @@ uint16_t File::Unlock(uint64_t off, uint64_t len) {
     if (len == 0) return 0;
     int err = OfdLock(fd_, F_UNLCK, off, len);
     return err == 0 ? 0 : ErrnoToCode(err, false);
+}
+
+uint16_t File::TestLock(uint64_t off, uint64_t len, uint64_t* at, uint64_t* held) const {
+    *at = *held = 0;
+    if (fd_ < 0) return kInvalidHandle;
+    if (len == 0) return 0;
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(off);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = 0;
+    if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return ErrnoToCode(errno, false);
+    if (fl.l_type == F_UNLCK) return 0;
+    *at = static_cast<uint64_t>(fl.l_start);
+    *held = fl.l_len == 0 ? UINT64_MAX - *at : static_cast<uint64_t>(fl.l_len);
+    return kLockViolation;
 }
 
 uint16_t File::TakeExclusive() {

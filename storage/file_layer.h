@@ -82,6 +82,10 @@ public:
     // Non-blocking exclusive byte-range lock; a conflict gives 33.
     uint16_t Lock(uint64_t off, uint64_t len);
     uint16_t Unlock(uint64_t off, uint64_t len);
+    // Asks whether another handle (of this process or another) holds a lock overlapping
+    // [off, off + len): 0 when none, 33 with *at / *held giving one such lock's range
+    // (clipped to nothing else; not necessarily the lowest), else an engine code.
+    uint16_t TestLock(uint64_t off, uint64_t len, uint64_t* at, uint64_t* held) const;
     // Tries to hold the share byte exclusively (upgrading a shared open); 32 when another
     // handle has the file open. RestoreShare returns to the mode given at open.
     uint16_t TakeExclusive();

@@ -1,9 +1,13 @@
 // The index semaphore file between stations: counts, the writer's wait for readers, the
 // change counter, and removal by the last station. Stations are real processes (helper
 // copies of this binary) or, for simple cases, two handles in this process.
+#include "index/mdx_semaphore.h"
+
 #include <gtest/gtest.h>
 
-#include "index/mdx_semaphore.h"
+#include <chrono>
+#include <memory>
+
 #include "storage/tz_common.h"
 #include "tests/support/test_support.h"
 
@@ -102,6 +106,28 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
 }
 
+// Logs in and out again and again; while logged in the file must be there and count this
+// station. Answers the first failure's code (999: the file was gone or did not count it).
+uint16_t Churn(IndexSemaphore& s, int rounds) {
+    const std::string sem = s.FileName();
+    for (int i = 0; i < rounds; ++i) {
+        if (uint16_t rc = s.Login(); rc != 0) return rc;
+        if (!tz::Exists(sem) || s.Record()[0] < 1) return 999;
+        if (uint16_t rc = s.IncRead(); rc != 0) return rc;
+        if (uint16_t rc = s.DecRead(); rc != 0) return rc;
+        if (!tz::Exists(sem)) return 999;
+        if (uint16_t rc = s.Logout(); rc != 0) return rc;
+    }
+    return 0;
+}
+
+// Erases the semaphore file whenever the file layer lets it (no lock of the table taken),
+// as maintenance that finds the file unused does.
+uint16_t EraseLoop(const std::string& sem, int rounds) {
+    for (int i = 0; i < rounds * 4; ++i) tz::EraseFile(sem);
+    return 0;
+}
+
 // Helper station: logs in and obeys one command per line, answering "<code> <changed>
 // <counter>".
 TEST(SemStation, Helper) {
@@ -119,6 +145,10 @@ TEST(SemStation, Helper) {
         if (cmd == "dec") rc = s.DecRead();
         if (cmd == "lock") rc = s.LockSemaphore();
         if (cmd == "unlock") rc = s.UnlockSemaphore();
+        if (cmd == "churn") rc = Churn(s, std::stoi(kjtest::ChildArg("ROUNDS")));
+        if (cmd == "erase")
+            rc = EraseLoop(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")),
+                           std::stoi(kjtest::ChildArg("ROUNDS")));
         bool changed = s.IndexChanged();
         if (cmd == "ack") s.AcknowledgeChange();
         kjtest::TellParent(std::to_string(rc) + " " + (changed ? "1" : "0") + " " +
@@ -172,6 +202,143 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
+}
+
+// A refused record lock is tried 1,001 times: the first tries follow each other closely,
+// but all the pauses together still last the designed 1,000 full pauses before the 1202.
+TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
+    tz::File table2;
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
+    IndexSemaphore a, b;
+    a.Configure(sem, &table, false);
+    b.Configure(sem, &table2, false);
+    ASSERT_EQ(a.Login(), 0);
+    ASSERT_EQ(b.Login(), 0);
+    ASSERT_EQ(b.LockSemaphore(), 0);  // holds the record lock
+    a.SetRetryPauseMs(1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(a.IncRead(), 1202);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.95);
+    EXPECT_EQ(TzCommon::LastMessage().rfind(
+                  "10 second timeout: Cannot lock index semaphore file: " + sem + " INCREAD", 0),
+              0u);
+    ASSERT_EQ(b.UnlockSemaphore(), 0);
+    ASSERT_EQ(a.IncRead(), 0);  // nothing of the failed try is left
+    ASSERT_EQ(a.DecRead(), 0);
+    EXPECT_EQ(Record()[1], 0);
+}
+
+// Stations log in and out while another erases the file whenever nobody has it open:
+// every login succeeds and keeps the file it counts itself in (created and kept open in one
+// step, never closed and opened again; an open that lost the file to an erase before it held
+// its share byte opens afresh).
+TEST_F(SemTest, LoginAndRemovalAreAtomicBetweenStations) {
+    std::vector<std::unique_ptr<kjtest::Child>> kids;
+    for (int i = 0; i < 4; ++i) {
+        kids.push_back(std::make_unique<kjtest::Child>(
+            "SemStation.Helper", std::map<std::string, std::string>{
+                                     {"TABLE", dir.file("sager.dbf")}, {"ROUNDS", "300"}}));
+    }
+    for (size_t i = 0; i < kids.size(); ++i) kids[i]->WriteLine(i == 0 ? "erase" : "churn");
+    for (auto& k : kids) EXPECT_EQ(k->ReadLine(), "0 0 0");
+    for (auto& k : kids) k->WriteLine("quit");
+    for (auto& k : kids) EXPECT_EQ(k->Wait(), 0);
+}
+
+// A station killed while it reads, or while it writes, leaves its count in the file; its
+// slot locks vanish with it, so the next writer drops the count at once instead of waiting
+// for the time-out, and the last station to leave still removes the file.
+TEST_F(SemTest, KilledStationsCountsDoNotStallOthers) {
+    IndexSemaphore a;
+    a.Configure(sem, &table, false);
+    a.SetReadTimeoutTicks(18);  // a stall fails in about a second
+    ASSERT_EQ(a.Login(), 0);
+    for (const char* step : {"inc", "lock"}) {
+        SCOPED_TRACE(step);
+        kjtest::Child child("SemStation.Helper", {{"TABLE", dir.file("sager.dbf")}});
+        child.WriteLine("login");
+        ASSERT_EQ(child.ReadLine().substr(0, 1), "0");
+        child.WriteLine(step);
+        ASSERT_EQ(child.ReadLine().substr(0, 1), "0");
+        EXPECT_EQ(Record()[0], 2);
+        EXPECT_EQ(Record()[1], 1);
+        child.KillAndReap();
+        const uint16_t before = a.Counter();
+        ASSERT_EQ(a.LockSemaphore(), 0) << TzCommon::LastMessage();
+        EXPECT_EQ(Record()[1], 1);  // only this writer
+        // The dropped count may have been a part-way change: the counter moved on.
+        EXPECT_TRUE(a.IndexChanged());
+        EXPECT_NE(a.Counter(), before);
+        a.AcknowledgeChange();
+        ASSERT_EQ(a.UnlockSemaphore(), 0);
+        EXPECT_EQ(Record()[1], 0);
+    }
+    // The second login counted the living stations again: the first dead one is gone.
+    EXPECT_EQ(Record()[0], 2);
+    ASSERT_EQ(a.Logout(), 0);
+    EXPECT_FALSE(tz::Exists(sem));
+}
+
+// Every write of the protocol fails once in turn (fault injection through the file layer):
+// the failed action reports its error, and afterwards nothing a station set is left in the
+// file: after one more read each station writes without waiting for the other, and the
+// last logout removes the file (also when a logout's own write failed).
+TEST_F(SemTest, FailedWritesLeaveNoCountsBehind) {
+    tz::File table2;
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
+    using Step = uint16_t (IndexSemaphore::*)();
+    struct Act {
+        int who;
+        Step step;
+    };
+    const std::vector<Act> script = {
+        {0, &IndexSemaphore::Login},           {1, &IndexSemaphore::Login},
+        {0, &IndexSemaphore::IncRead},         {0, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::LockSemaphore},   {1, &IndexSemaphore::UnlockSemaphore},
+        {0, &IndexSemaphore::IncRead},         {0, &IndexSemaphore::LockSemaphore},
+        {0, &IndexSemaphore::UnlockSemaphore}, {0, &IndexSemaphore::DecRead},
+        {1, &IndexSemaphore::IncRead},         {1, &IndexSemaphore::DecRead},
+        {0, &IndexSemaphore::Logout},
+    };
+    const long writes = long(script.size());  // one write of the record per action
+    for (long n = 1; n <= writes; ++n) {
+        SCOPED_TRACE("failed write " + std::to_string(n));
+        IndexSemaphore s[2];
+        s[0].Configure(sem, &table, false);
+        s[1].Configure(sem, &table2, false);
+        for (auto& x : s) x.SetReadTimeoutTicks(18);  // a stall fails in about a second
+        tz::FaultInjector inj;
+        inj.failAt = n;
+        inj.sticky = false;
+        tz::SetFaultInjector(&inj);
+        int failures = 0;
+        for (const Act& act : script) {
+            if ((s[act.who].*act.step)() != 0) ++failures;
+        }
+        tz::SetFaultInjector(nullptr);
+        EXPECT_GE(failures, 1);  // later calls may then be unbalanced
+        for (int who : {1, 0}) {
+            IndexSemaphore& x = s[who];
+            if (!x.LoggedIn()) continue;
+            EXPECT_EQ(x.IncRead(), 0);
+            EXPECT_EQ(x.DecRead(), 0);
+            EXPECT_EQ(x.LockSemaphore(), 0) << who << ": " << TzCommon::LastMessage();
+            EXPECT_EQ(x.UnlockSemaphore(), 0);
+        }
+        s[0].Logout();
+        s[1].Logout();
+        EXPECT_FALSE(tz::Exists(sem));
+        IndexSemaphore c;
+        c.Configure(sem, &table, false);
+        ASSERT_EQ(c.Login(), 0);
+        EXPECT_EQ(Record()[0], 1);
+        EXPECT_EQ(Record()[1], 0);
+        ASSERT_EQ(c.Logout(), 0);
+    }
 }
 
 }  // namespace

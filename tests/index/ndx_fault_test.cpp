@@ -1,6 +1,7 @@
 // Faults during key maintenance: a failed write or a crash (helper process) after the N-th
 // write of an append; at reopen the index agrees with the table or is rebuilt, and no record
 // is lost.
+#include "index/mdx_semaphore.h"
 #include "storage/file_layer.h"
 #include "tests/index/ndx_fixture.h"
 
@@ -98,6 +99,110 @@ TEST_F(NdxFaultTest, FailedWriteReports254AndRebuildsAtReopen) {
         Dbf4::CloseAll();
         Verify(path, 150);
     }
+}
+
+// Two areas on one shared table. Every write of an append and a search (semaphore protocol,
+// table, index) fails once in turn, with error checking off; afterwards both areas go on
+// appending without a stall (a failed lock call leaves no count raised and no count in the
+// semaphore file), the semaphore file goes with the last close, and the index agrees with
+// the table at reopen (or was marked and is rebuilt).
+TEST_F(NdxFaultTest, FailedSemaphoreWritesLeaveNoCountBehind) {
+    Mdx::SetDefaultReadTimeoutTicks(18);  // a stall fails in about a second
+    for (long n = 1; n <= 24; ++n) {
+        SCOPED_TRACE("failed write " + std::to_string(n));
+        const std::string path = Path("s" + std::to_string(n) + ".dbf");
+        MakeTable(path, 150);
+        for (int area : {1, 2}) {
+            Dbf4::Select(area);
+            Dbf4::Use(path + (area == 2 ? " ALIAS OTHER" : ""));
+            TzNdx::SetIndexTo(Path("s" + std::to_string(n) + ".mdx"));
+            ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        }
+        auto step = [&](int i) {
+            Dbf4::Select(1 + i % 2);
+            Dbf4::FLock();
+            try {
+                AppendOne(300 + i);
+                TzNdx::Find("N" + std::to_string(i));
+            } catch (const TzCommon::ETzError&) {
+            }
+            Dbf4::Unlock();
+            return TzCommon::ErrorWord;
+        };
+        tz::FaultInjector inj;
+        inj.failAt = n;
+        inj.sticky = false;
+        tz::SetFaultInjector(&inj);
+        for (int i = 0; i < 4; ++i) step(i);
+        tz::SetFaultInjector(nullptr);
+        for (int i = 4; i < 40; ++i) {
+            uint16_t e = step(i);
+            EXPECT_NE(e, 1202) << TzCommon::LastErrorMessage();
+            if (e == 1202) break;
+        }
+        Dbf4::CloseAll();
+        EXPECT_FALSE(tz::Exists(Mdx::SemaphoreFileName(path)));
+        Verify(path, 150 + 36);
+    }
+    Mdx::SetDefaultReadTimeoutTicks(1820);
+}
+
+// A key removal that does not find the record's entry (another program changed the record
+// without its keys) stops the key move: 254 naming the tag, the index marked for rebuilding,
+// and no second entry for the record.
+TEST_F(NdxFaultTest, LostEntryStopsTheKeyMove) {
+    const std::string path = Path("lost.dbf");
+    MakeTable(path, 20);
+    const int32_t headerLen = [&] {
+        std::string bytes = kjtest::ReadFile(path);
+        return int32_t(uint8_t(bytes[8]) | (uint8_t(bytes[9]) << 8));
+    }();
+    const int32_t recLen = 1 + 10 + 8 + 8;
+    {
+        tz::File raw;
+        ASSERT_EQ(raw.Open(path, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        ASSERT_EQ(raw.WriteAt(uint64_t(headerLen + 2 * recLen + 1), "ZZZZZZZZZZ", 10), 0);
+    }
+    Dbf4::Select(1);
+    Dbf4::Use(path + " EXCLUSIVE");
+    TzNdx::SetIndexTo(Path("lost.mdx"));
+    TzNdx::Set_Order_To(0);
+    Dbf4::Go(3);
+    SetC(1, "NEWNAME");
+    EXPECT_THROW(Dbf4::Replace(), TzCommon::ETzError);
+    EXPECT_EQ(TzCommon::ErrorWord, 254);
+    EXPECT_EQ(TzCommon::LastMessage(),
+              "Index file corrupted. " + TzNdx::Mdx() + " [tag: NAME] [CompareKeys]");
+    TzNdx::Set_Order_To(1);
+    EXPECT_FALSE(TzNdx::Find("NEWNAME"));  // not inserted beside the lost entry
+    Dbf4::CloseAll();
+    Dbf4::Select(1);
+    Dbf4::Use(path + " EXCLUSIVE");
+    EXPECT_THROW(TzNdx::SetIndexTo(Path("lost.mdx")), TzCommon::ETzError);
+    EXPECT_EQ(TzCommon::ErrorWord, 223);  // marked: rebuilt at the next open
+    Dbf4::CloseAll();
+    Verify(path, 20);
+}
+
+// Index routines, and the navigation answers, on an empty work area report the table
+// engine's 215 naming the area.
+TEST_F(NdxFaultTest, EmptyAreaReports215) {
+    Dbf4::Select(7);
+    TzNdx::Set_Order_To(1);
+    EXPECT_EQ(TzCommon::ErrorWord, 215);
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [Set_Order_To]  WorkArea = 7");
+    EXPECT_FALSE(TzNdx::Find("X"));
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [Find]  WorkArea = 7");
+    TzCommon::ErrorWord = 0;
+    EXPECT_TRUE(Dbf4::dEOF());
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [dEOF]  WorkArea = 7");
+    EXPECT_TRUE(Dbf4::dBOF());
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [dBOF]  WorkArea = 7");
+    EXPECT_FALSE(Dbf4::RecordVisible());
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [RecordVisible]  WorkArea = 7");
+    EXPECT_FALSE(Dbf4::WhileHolds());
+    EXPECT_EQ(TzCommon::ErrorWord, 215);
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [WhileHolds]  WorkArea = 7");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Several stations on one postings table with its five tags: four processes append and
 // rewrite records at once; afterwards every tag agrees with the table in every process and
 // the semaphore file is gone after the last close.
+#include <signal.h>
+
 #include <memory>
 #include <random>
 
@@ -96,6 +98,112 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
     EXPECT_EQ(TagsAgree(), "");
     Dbf4::CloseAll();
     EXPECT_FALSE(tz::Exists(Mdx::SemaphoreFileName(table)));
+}
+
+// Helper station: opens the postings table and its index and walks the first tag (a test
+// stops it inside a step with KJ_STOP_AT), or adds a tag when the parent says "add".
+TEST(NdxStationChild, Reader) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    try {
+        Dbf4::Select(1);
+        Dbf4::Use(kjtest::ChildArg("TABLE"));
+        TzNdx::SetIndexTo("poster.mdx");
+        kjtest::TellParent("ready");
+        if (kjtest::HearParent() == "add") {
+            bool ok = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
+            kjtest::TellParent(ok ? "added" : "failed");
+        } else {
+            for (Dbf4::GoTop(); !Dbf4::dEOF();) Dbf4::Skip(1);
+            kjtest::TellParent("walked");
+        }
+        kjtest::HearParent();
+        Dbf4::CloseAll();
+    } catch (const std::exception& e) {
+        kjtest::TellParent("error");
+    }
+}
+
+class NdxStationsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        kjbench::MakePostings(table, 300);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+        TzNdx::SetIndexTo("poster.mdx");
+        Mdx::SetDefaultReadTimeoutTicks(18);  // a stalled writer fails in about a second
+    }
+    void TearDown() override {
+        Mdx::SetDefaultReadTimeoutTicks(1820);
+        Dbf4::CloseAll();
+    }
+    void AppendOne(int i) {
+        Dbf4::Select(1);
+        ASSERT_TRUE(Dbf4::FLock());
+        kjbench::FillPosting(i);
+        try {
+            Dbf4::Append();
+        } catch (const TzCommon::ETzError& e) {
+            ADD_FAILURE() << e.what();
+        }
+        Dbf4::Unlock();
+        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    }
+
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+};
+
+// A station killed while it reads through a tag leaves its read count in the semaphore
+// file; the other stations' writes go on at once, and the last close removes the file.
+TEST_F(NdxStationsTest, KilledReaderDoesNotStallWriters) {
+    for (int kill = 0; kill < 3; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        kjtest::Child child("NdxStationChild.Reader",
+                            {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
+        ASSERT_EQ(child.ReadLine(20000), "ready");
+        child.WriteLine("walk");
+        ASSERT_TRUE(child.WaitStopped(20000));
+        EXPECT_GE(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 1);  // its count
+        child.KillAndReap();
+        AppendOne(1000 + kill);
+    }
+    EXPECT_EQ(Dbf4::RecCount(), 303);
+    EXPECT_EQ(TagsAgree(), "");
+    Dbf4::CloseAll();
+    EXPECT_FALSE(tz::Exists(Mdx::SemaphoreFileName(table)));
+}
+
+// Another station adds a tag: while it builds, this station's reads go on (only writers
+// wait), and afterwards this station has the new tag without opening the index again.
+TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
+    kjtest::Child child("NdxStationChild.Reader",
+                        {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
+    ASSERT_EQ(child.ReadLine(20000), "ready");
+    child.WriteLine("add");
+    ASSERT_TRUE(child.WaitStopped(20000));
+    Dbf4::Select(1);
+    // A read no longer waits for the build (it would fail with 1202 after the record lock's
+    // 1,001 tries).
+    ASSERT_NO_THROW(Dbf4::GoTop());
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    EXPECT_EQ(TagsAgree(), "");  // every tag walked while the other station builds
+    EXPECT_EQ(TzNdx::TagCount(), 5);
+    ::kill(child.pid(), SIGCONT);
+    ASSERT_EQ(child.ReadLine(20000), "added");
+    Dbf4::GoTop();  // the next read sees the changed index
+    EXPECT_EQ(TzNdx::TagCount(), 6);
+    EXPECT_TRUE(TzNdx::SetOrderToTag("POSTBEM"));
+    EXPECT_EQ(TzNdx::CurrentTagName(), "POSTBEM");
+    EXPECT_EQ(TagsAgree(), "");
+    AppendOne(2000);  // a write keeps the new tag up to date too
+    EXPECT_EQ(TagsAgree(), "");
+    child.WriteLine("quit");
+    EXPECT_EQ(child.Wait(), 0);
 }
 
 }  // namespace

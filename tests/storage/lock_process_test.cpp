@@ -2,6 +2,7 @@
 // a file open and locked while the test checks what another station is refused, and that
 // the system releases everything when the helper ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -101,3 +102,58 @@ TEST(LockStations, ExclusiveHelperKeepsOthersOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// Helper: erases the file whenever nobody holds it open and makes it again, for a while.
+TEST(LockStationHelper, EraseAndRemake) {
+    KJ_CHILD_ONLY();
+    const std::string name = kjtest::ChildArg("file");
+    kjtest::TellParent("READY");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < until) {
+        if (EraseFile(name) == 0) {
+            File f;
+            f.Create(name, ShareMode::DenyNone);
+        }
+    }
+    kjtest::TellParent("DONE");
+}
+
+bool SameFile(const File& f, const std::string& name) {
+    struct stat a, b;
+    return fstat(f.Fd(), &a) == 0 && stat(name.c_str(), &b) == 0 && a.st_ino == b.st_ino &&
+           a.st_dev == b.st_dev;
+}
+
+}  // namespace
+
+// An open holds the share byte of the file that its name names: one that another station
+// erased (or replaced) between the open and the share byte is not kept, so a station never
+// works on a file the others no longer see. Another handle's lock is seen by TestLock.
+TEST(LockStations, OpenNeverHoldsAnErasedFile) {
+    kjtest::TempDir dir;
+    const std::string name = dir.file("kort.@S@");
+    kjtest::WriteFile(name, "x");
+    kjtest::Child child("LockStationHelper.EraseAndRemake", {{"file", name}});
+    ASSERT_EQ(child.ReadLine(), "READY");
+    int opened = 0, stale = 0;
+    for (int i = 0; i < 200000 && opened < 20000; ++i) {
+        File f;
+        if (f.Open(name, Access::ReadWrite, ShareMode::DenyNone) != 0) continue;
+        ++opened;
+        if (!SameFile(f, name)) ++stale;
+        File g;
+        if (g.Open(name, Access::ReadWrite, ShareMode::DenyNone) == 0 && f.Lock(7, 1) == 0) {
+            uint64_t at = 0, len = 0;
+            EXPECT_EQ(g.TestLock(0, 16, &at, &len), 33);
+            EXPECT_EQ(at, 7u);
+            EXPECT_EQ(len, 1u);
+            EXPECT_EQ(f.TestLock(0, 16, &at, &len), 0);  // its own lock is no conflict
+        }
+    }
+    EXPECT_GT(opened, 0);
+    EXPECT_EQ(stale, 0);
+    EXPECT_EQ(child.ReadLine(), "DONE");
+    EXPECT_EQ(child.Wait(), 0);
+}
