@@ -2,8 +2,10 @@
 #include "expr/expr_eval.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "expr/key_encoding.h"
 #include "storage/code_page.h"
@@ -280,6 +282,498 @@ double RoundDown(double x, long decimals) {
     return TzKey::ParseNumber(text, static_cast<size_t>(n));
 }
 
+// ---- Operations ----
+//
+// Each operation of the postfix code has a handler that replaces its operands (from r on)
+// by its result in r; the handler returns false when the pool overflows. kHandlers maps an
+// operation number to its handler.
+
+// What the handlers share during one evaluation.
+struct Step {
+    int32_t op;
+    int argc;
+    Pool& pool;
+    char* scratch;  // kMaxString + 1 bytes for results built before they are pushed
+};
+
+using OpHandler = bool (*)(WorkCell* r, Step& s);
+
+// ---- arithmetic ----
+
+bool AddNum(WorkCell* r, Step& s) {
+    r->value.num = r[0].value.num + r[1].value.num;
+    r->type = s.op == kOpAddNN ? kTypeN : kTypeD;
+    return true;
+}
+
+bool SubNum(WorkCell* r, Step& s) {
+    r->value.num = r[0].value.num - r[1].value.num;
+    r->type = s.op == kOpSubDN ? kTypeD : kTypeN;
+    return true;
+}
+
+bool Mul(WorkCell* r, Step&) {
+    r->value.num = r[0].value.num * r[1].value.num;
+    return true;
+}
+
+bool Div(WorkCell* r, Step&) {
+    if (r[1].value.num == 0) {
+        EvalError("Divide by 0");
+        r->value.num = kDivideByZero;
+    } else {
+        r->value.num = r[0].value.num / r[1].value.num;
+    }
+    return true;
+}
+
+bool Pow(WorkCell* r, Step&) {
+    if (!Power(r[0].value.num, r[1].value.num, &r->value.num)) {
+        EvalError("Power of ** or ^ undefined");
+        r->value.num = kDivideByZero;
+    }
+    return true;
+}
+
+bool Neg(WorkCell* r, Step&) {
+    r->value.num = -r->value.num;
+    return true;
+}
+
+bool AddText(WorkCell* r, Step& s) {
+    size_t la = r[0].value.str.len, lb = r[1].value.str.len;
+    size_t take = std::min(lb, kMaxString - std::min(la, kMaxString));
+    std::memmove(r[0].value.str.s + la, r[1].value.str.s, take);
+    Shorten(s.pool, r, la + take);
+    return true;
+}
+
+bool SubText(WorkCell* r, Step& st) {
+    size_t la = r[0].value.str.len, lb = r[1].value.str.len;
+    size_t kept = la;
+    while (kept > 0 && r[0].value.str.s[kept - 1] == ' ') --kept;
+    size_t total = std::min(la + lb, kMaxString);
+    char* s = r[0].value.str.s;
+    size_t take = std::min(lb, total > kept ? total - kept : 0);
+    std::memmove(s + kept, r[1].value.str.s, take);
+    std::memset(s + kept + take, ' ', total - kept - take);
+    Shorten(st.pool, r, total);
+    return true;
+}
+
+// ---- comparisons ----
+
+template <class Compare>
+bool CompareNum(WorkCell* r, Step&) {
+    r->value.log = Compare{}(r[0].value.num, r[1].value.num);
+    return true;
+}
+
+template <class Compare>
+bool CompareLog(WorkCell* r, Step&) {
+    r->value.log = Compare{}(r[0].value.log != 0, r[1].value.log != 0);
+    return true;
+}
+
+// = on text: the right side is a prefix of the left one (never an empty one).
+bool EqText(WorkCell* r, Step& s) {
+    size_t lb = r[1].value.str.len;
+    bool v = lb != 0 && r[0].value.str.len >= lb &&
+             std::memcmp(r[0].value.str.s, r[1].value.str.s, lb) == 0;
+    PopString(s.pool, r);
+    r->value.log = v;
+    return true;
+}
+
+// The other comparisons of text: the whole texts, compared as Compare(cmp, 0).
+template <class Compare>
+bool CompareText(WorkCell* r, Step& s) {
+    int cmp = CompareStrings(r[0], r[1]);
+    PopString(s.pool, r);
+    r->value.log = Compare{}(cmp, 0);
+    return true;
+}
+
+bool Contains(WorkCell* r, Step& s) {
+    bool v = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
+                  r[1].value.str.len) >= 0;
+    PopString(s.pool, r);
+    r->value.log = v;
+    return true;
+}
+
+bool Or(WorkCell* r, Step&) {
+    r->value.log = (r[0].value.log != 0) || (r[1].value.log != 0);
+    return true;
+}
+
+bool And(WorkCell* r, Step&) {
+    r->value.log = (r[0].value.log != 0) && (r[1].value.log != 0);
+    return true;
+}
+
+bool Not(WorkCell* r, Step&) {
+    r->value.log = r->value.log == 0;
+    return true;
+}
+
+// ---- numeric functions ----
+
+bool FnAbs(WorkCell* r, Step&) {
+    r->value.num = std::fabs(r->value.num);
+    return true;
+}
+
+bool FnInt(WorkCell* r, Step&) {
+    r->value.num = std::trunc(r->value.num);
+    return true;
+}
+
+bool FnAsc(WorkCell* r, Step& s) {
+    double v = r->value.str.len ? static_cast<uint8_t>(r->value.str.s[0]) : 0;
+    PopString(s.pool, r);
+    r->value.num = v;
+    return true;
+}
+
+bool FnLen(WorkCell* r, Step& s) {
+    double v = r->value.str.len;
+    PopString(s.pool, r);
+    r->value.num = v;
+    return true;
+}
+
+bool FnVal(WorkCell* r, Step& s) {
+    double v = TzKey::ParseNumber(r->value.str.s, r->value.str.len);
+    PopString(s.pool, r);
+    r->value.num = v;
+    return true;
+}
+
+bool FnAt(WorkCell* r, Step& s) {
+    long pos = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
+                    r[1].value.str.len);
+    PopString(s.pool, r);
+    r->value.num = static_cast<double>(pos + 1);
+    return true;
+}
+
+bool FnRound(WorkCell* r, Step&) {
+    r->value.num = RoundDown(r[0].value.num, ToInt(r[1].value.num));
+    return true;
+}
+
+bool FnMod(WorkCell* r, Step&) {
+    double a = std::trunc(r[0].value.num), b = std::trunc(r[1].value.num);
+    if (b == 0 || !(b == b)) {
+        EvalError("Divide by 0");
+        r->value.num = kDivideByZero;
+    } else {
+        r->value.num = std::fmod(a, b);
+    }
+    return true;
+}
+
+bool FnMax(WorkCell* r, Step&) {
+    r->value.num = r[0].value.num > r[1].value.num ? r[0].value.num : r[1].value.num;
+    return true;
+}
+
+bool FnMin(WorkCell* r, Step&) {
+    r->value.num = r[0].value.num >= r[1].value.num ? r[1].value.num : r[0].value.num;
+    return true;
+}
+
+// YEAR, MONTH and DAY.
+bool FnDatePart(WorkCell* r, Step& s) {
+    int y = 0, m = 0, d = 0;
+    TzKey::DayNumberToYmd(r->value.num, &y, &m, &d);
+    r->value.num = s.op == kFnYear ? y : s.op == kFnMonth ? m : d;
+    r->type = kTypeN;
+    return true;
+}
+
+bool FnDow(WorkCell* r, Step&) {
+    r->value.num = TzKey::DayNumberToDow(r->value.num);
+    r->type = kTypeN;
+    return true;
+}
+
+bool FnRecno(WorkCell* r, Step&) {
+    const Dbf4::WorkArea* a = Dbf4::Current();
+    r->type = kTypeN;
+    r->value.num = a ? a->recNo : 0;
+    return true;
+}
+
+// ---- date functions ----
+
+bool FnDate(WorkCell* r, Step&) {
+    r->type = kTypeD;
+    r->value.num = TzKey::TodayDayNumber();
+    return true;
+}
+
+bool FnCtod(WorkCell* r, Step& s) {
+    std::string text(r->value.str.s, std::min<size_t>(r->value.str.len, 10));
+    PopString(s.pool, r);
+    r->type = kTypeD;
+    r->value.num = TzKey::CtodToDayNumber(text);
+    return true;
+}
+
+bool FnDeleted(WorkCell* r, Step&) {
+    const Dbf4::WorkArea* a = Dbf4::Current();
+    bool del = false;
+    if (a && a->state != Dbf4::kClosed) {
+        if (a->isVirtual && a->native) {
+            del = a->native[0] == 1 || a->native[0] == '*';
+        } else if (!a->record.empty()) {
+            del = a->record[0] == '*';
+        }
+    }
+    r->type = kTypeL;
+    r->value.log = del;
+    return true;
+}
+
+// ---- character functions working in place ----
+
+// UPPER and LOWER.
+bool FnCase(WorkCell* r, Step& st) {
+    const uint8_t* table = st.op == kFnUpper ? kCase.upper : kCase.lower;
+    auto* s = reinterpret_cast<uint8_t*>(r->value.str.s);
+    for (uint32_t i = 0; i < r->value.str.len; ++i) s[i] = table[s[i]];
+    return true;
+}
+
+// TRIM and RTRIM.
+bool FnTrim(WorkCell* r, Step& s) {
+    size_t n = r->value.str.len;
+    while (n > 0 && r->value.str.s[n - 1] == ' ') --n;
+    Shorten(s.pool, r, n);
+    return true;
+}
+
+bool FnLtrim(WorkCell* r, Step& s) {
+    size_t n = r->value.str.len, k = 0;
+    while (k < n && r->value.str.s[k] == ' ') ++k;
+    std::memmove(r->value.str.s, r->value.str.s + k, n - k);
+    Shorten(s.pool, r, n - k);
+    return true;
+}
+
+// LEFT and RIGHT.
+bool FnLeftRight(WorkCell* r, Step& s) {
+    long n = std::max(0L, ToInt(r[1].value.num));
+    size_t len = r->value.str.len;
+    if (static_cast<size_t>(n) < len) {
+        if (s.op == kFnRight) std::memmove(r->value.str.s, r->value.str.s + len - n, n);
+        Shorten(s.pool, r, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool FnSubstr(WorkCell* r, Step& s) {
+    long start = ToInt(r[1].value.num), count = ToInt(r[2].value.num);
+    long len = r->value.str.len;
+    if (start < 1) start = 1;
+    if (start > len || count < 1) {
+        Shorten(s.pool, r, 0);
+    } else {
+        count = std::min(count, len - start + 1);
+        std::memmove(r->value.str.s, r->value.str.s + start - 1, count);
+        Shorten(s.pool, r, static_cast<size_t>(count));
+    }
+    return true;
+}
+
+bool FnIif(WorkCell* r, Step& s) {
+    bool cond = r[0].value.log != 0;
+    const WorkCell& pick = cond ? r[1] : r[2];
+    char* dest = r[1].value.str.s;
+    size_t n = pick.value.str.len;
+    std::memmove(dest, pick.value.str.s, n + 1);
+    r->type = kTypeC;
+    r->value.str.s = dest;
+    Shorten(s.pool, r, n);
+    return true;
+}
+
+bool FnStuff(WorkCell* r, Step& st) {
+    const WorkCell& cs = r[0];
+    const WorkCell& rs = r[3];
+    long len = cs.value.str.len;
+    long s = ToInt(r[1].value.num), k = ToInt(r[2].value.num);
+    if (s < 1) s = 1;
+    if (s > len + 1) s = len + 1;
+    if (k < 0) k = 0;
+    if (k > len - (s - 1)) k = len - (s - 1);
+    char* scratch = st.scratch;
+    size_t n = 0;
+    auto put = [&](const char* p, size_t m) {
+        m = std::min(m, kMaxString - n);
+        std::memcpy(scratch + n, p, m);
+        n += m;
+    };
+    put(cs.value.str.s, static_cast<size_t>(s - 1));
+    put(rs.value.str.s, rs.value.str.len);
+    put(cs.value.str.s + s - 1 + k, static_cast<size_t>(len - (s - 1) - k));
+    PopString(st.pool, r);
+    return PushString(st.pool, r, scratch, n);
+}
+
+// ---- character functions making new strings ----
+
+bool FnReplicate(WorkCell* r, Step& s) {
+    long times = ToInt(r[1].value.num);
+    size_t piece = r[0].value.str.len, n = 0;
+    if (piece > 0) {
+        for (long i = 0; i < times && n < kMaxString; ++i) {
+            size_t m = std::min(piece, kMaxString - n);
+            std::memcpy(s.scratch + n, r[0].value.str.s, m);
+            n += m;
+        }
+    }
+    PopString(s.pool, r);
+    return PushString(s.pool, r, s.scratch, n);
+}
+
+bool FnSpace(WorkCell* r, Step& s) {
+    long n = std::clamp(ToInt(r->value.num), 0L, static_cast<long>(kMaxString));
+    std::memset(s.scratch, ' ', static_cast<size_t>(n));
+    return PushString(s.pool, r, s.scratch, static_cast<size_t>(n));
+}
+
+bool FnChr(WorkCell* r, Step& s) {
+    s.scratch[0] = static_cast<char>(ToInt(r->value.num) & 0xFF);
+    return PushString(s.pool, r, s.scratch, s.scratch[0] ? 1 : 0);
+}
+
+bool FnStr(WorkCell* r, Step& s) {
+    long width = s.argc >= 2 ? ToInt(r[1].value.num) : 10;
+    long decimals = s.argc >= 3 ? ToInt(r[2].value.num) : 0;
+    size_t n = FormatStr(r[0].value.num, width, decimals, s.scratch);
+    return PushString(s.pool, r, s.scratch, n);
+}
+
+bool FnDtos(WorkCell* r, Step& s) {
+    TzKey::DayNumberToDtos(r->value.num, s.scratch);
+    return PushString(s.pool, r, s.scratch, 8);
+}
+
+bool FnDtoc(WorkCell* r, Step& s) {
+    size_t n = TzKey::DayNumberToDateText(r->value.num, TzCommon::DateStyle(),
+                                          TzCommon::CenturyFlag(), s.scratch);
+    return PushString(s.pool, r, s.scratch, n);
+}
+
+// CDOW and CMONTH.
+bool FnDayMonthName(WorkCell* r, Step& s) {
+    std::string name(10, ' ');
+    int y, m, d;
+    if (TzKey::DayNumberToYmd(r->value.num, &y, &m, &d)) {
+        name = s.op == kFnCdow ? TimeDate::DayNameOf(TzKey::DayNumberToDow(r->value.num))
+                               : TimeDate::MonthNameOf(m);
+    }
+    return PushString(s.pool, r, name.data(), std::min<size_t>(name.size(), 14));
+}
+
+bool FnSoundex(WorkCell* r, Step& s) {
+    TzKey::SoundexInto(r->value.str.s, r->value.str.len, s.scratch);
+    PopString(s.pool, r);
+    return PushString(s.pool, r, s.scratch, 4);
+}
+
+// ---- The table ----
+
+struct OpEntry {
+    int32_t op;
+    OpHandler run;
+};
+
+constexpr OpEntry kOpEntries[] = {
+    {kOpAddNN, AddNum}, {kOpAddND, AddNum}, {kOpAddDN, AddNum},
+    {kOpSubNN, SubNum}, {kOpSubDN, SubNum}, {kOpSubDD, SubNum},
+    {kOpMul, Mul}, {kOpDiv, Div}, {kOpPow, Pow}, {kOpNeg, Neg},
+    {kOpAddCC, AddText}, {kOpSubCC, SubText},
+
+    {kOpEqN, CompareNum<std::equal_to<>>}, {kOpEqD, CompareNum<std::equal_to<>>},
+    {kOpNeN, CompareNum<std::not_equal_to<>>}, {kOpNeD, CompareNum<std::not_equal_to<>>},
+    {kOpGtN, CompareNum<std::greater<>>}, {kOpGtD, CompareNum<std::greater<>>},
+    {kOpLtN, CompareNum<std::less<>>}, {kOpLtD, CompareNum<std::less<>>},
+    {kOpLeN, CompareNum<std::less_equal<>>}, {kOpLeD, CompareNum<std::less_equal<>>},
+    {kOpGeN, CompareNum<std::greater_equal<>>}, {kOpGeD, CompareNum<std::greater_equal<>>},
+    {kOpEqL, CompareLog<std::equal_to<>>}, {kOpNeL, CompareLog<std::not_equal_to<>>},
+    {kOpEqC, EqText},
+    {kOpExactC, CompareText<std::equal_to<>>}, {kOpNeC, CompareText<std::not_equal_to<>>},
+    {kOpGtC, CompareText<std::greater<>>}, {kOpLtC, CompareText<std::less<>>},
+    {kOpLeC, CompareText<std::less_equal<>>}, {kOpGeC, CompareText<std::greater_equal<>>},
+    {kOpContainsC, Contains},
+    {kOpOr, Or}, {kOpAnd, And}, {kOpNot, Not},
+
+    {kFnAbs, FnAbs}, {kFnInt, FnInt}, {kFnAsc, FnAsc}, {kFnLen, FnLen}, {kFnVal, FnVal},
+    {kFnAt, FnAt}, {kFnRound, FnRound}, {kFnMod, FnMod}, {kFnMax, FnMax}, {kFnMin, FnMin},
+    {kFnYear, FnDatePart}, {kFnMonth, FnDatePart}, {kFnDay, FnDatePart},
+    {kFnDow, FnDow}, {kFnRecno, FnRecno},
+
+    {kFnDate, FnDate}, {kFnCtod, FnCtod}, {kFnDeleted, FnDeleted},
+
+    {kFnUpper, FnCase}, {kFnLower, FnCase}, {kFnTrim, FnTrim}, {kFnRtrim, FnTrim},
+    {kFnLtrim, FnLtrim}, {kFnLeft, FnLeftRight}, {kFnRight, FnLeftRight},
+    {kFnSubstr, FnSubstr}, {kFnIif, FnIif}, {kFnStuff, FnStuff},
+
+    {kFnReplicate, FnReplicate}, {kFnSpace, FnSpace}, {kFnChr, FnChr}, {kFnStr, FnStr},
+    {kFnDtos, FnDtos}, {kFnDtoc, FnDtoc}, {kFnCdow, FnDayMonthName},
+    {kFnCmonth, FnDayMonthName}, {kFnSoundex, FnSoundex},
+};
+
+constexpr int32_t kOpLimit = kOpNeg + 1;  // every operation number is below this
+
+constexpr std::array<OpHandler, kOpLimit> MakeHandlers() {
+    std::array<OpHandler, kOpLimit> table{};
+    for (const OpEntry& e : kOpEntries) table[static_cast<size_t>(e.op)] = e.run;
+    return table;
+}
+constexpr std::array<OpHandler, kOpLimit> kHandlers = MakeHandlers();
+
+// Handler of op; null for a number that is not an operation of this engine.
+inline OpHandler HandlerOf(int32_t op) {
+    return op >= 0 && op < kOpLimit ? kHandlers[static_cast<size_t>(op)] : nullptr;
+}
+
+// ---- Operands ----
+
+// Pushes a constant of the code into cell; false when the pool overflows.
+bool PushConstant(const CodeCell& c, WorkCell* cell, Pool& pool) {
+    switch (c.ctype) {
+        case kTypeC:
+            return PushString(pool, cell, c.value.str->data(), c.value.str->size());
+        case kTypeL:
+            cell->type = kTypeL;
+            cell->value.log = c.value.log;
+            return true;
+        default:
+            cell->type = c.ctype;
+            cell->value.num = c.value.num;
+            return true;
+    }
+}
+
+// Replaces the field number (and the area number of an alias operation) on top of the stack
+// by the field's value; returns the next free cell, *ok false when the pool overflows.
+WorkCell* FetchField(int32_t op, WorkCell* sp, Pool& pool, bool* ok) {
+    int area = 33;
+    if (op >= kTokAliasC) {
+        area = (sp - 1)->value.log;
+        --sp;
+    }
+    int fieldNo = (sp - 1)->value.log;
+    --sp;
+    *ok = FetchFieldValue((op - kTokFieldC) % 5, AreaFor(area), fieldNo, sp, pool);
+    return sp + 1;
+}
+
 }  // namespace
 
 const uint8_t* Evaluate(ExprBlock* block) {
@@ -292,9 +786,6 @@ const uint8_t* Evaluate(ExprBlock* block) {
     char scratch[kMaxString + 1];
     bool ok = true;
 
-#define TOP (sp - 1)
-#define ARG(i) (sp - argc + (i))  // i-th operand from 0
-
     for (const CodeCell* c = block->code.data(); ok; ++c) {
         const int32_t op = c->op;
         const int argc = c->argc;
@@ -304,374 +795,25 @@ const uint8_t* Evaluate(ExprBlock* block) {
                 ok = false;
                 break;
             }
-            switch (c->ctype) {
-                case kTypeC:
-                    ok = PushString(pool, sp, c->value.str->data(), c->value.str->size());
-                    break;
-                case kTypeL:
-                    sp->type = kTypeL;
-                    sp->value.log = c->value.log;
-                    break;
-                default:
-                    sp->type = c->ctype;
-                    sp->value.num = c->value.num;
-                    break;
-            }
+            ok = PushConstant(*c, sp, pool);
             ++sp;
             continue;
         }
         if (op >= kTokFieldC && op <= kTokAliasM) {
-            int area = 33;
-            if (op >= kTokAliasC) {
-                area = TOP->value.log;
-                --sp;
-            }
-            int fieldNo = TOP->value.log;
-            --sp;
-            ok = FetchFieldValue((op - kTokFieldC) % 5, AreaFor(area), fieldNo, sp, pool);
-            ++sp;
+            sp = FetchField(op, sp, pool, &ok);
             continue;
         }
         if (sp - argc < base || (argc == 0 && sp >= limit)) {
             ok = false;
             break;
         }
+        const OpHandler run = HandlerOf(op);
+        if (!run) continue;  // not an operation of this engine: skipped
         WorkCell* r = sp - argc;  // the result replaces the first operand
-        switch (op) {
-            // ---- arithmetic ----
-            case kOpAddNN:
-            case kOpAddND:
-            case kOpAddDN:
-                r->value.num = r[0].value.num + r[1].value.num;
-                r->type = op == kOpAddNN ? kTypeN : kTypeD;
-                break;
-            case kOpSubNN:
-            case kOpSubDN:
-            case kOpSubDD:
-                r->value.num = r[0].value.num - r[1].value.num;
-                r->type = op == kOpSubDN ? kTypeD : kTypeN;
-                break;
-            case kOpMul:
-                r->value.num = r[0].value.num * r[1].value.num;
-                break;
-            case kOpDiv:
-                if (r[1].value.num == 0) {
-                    EvalError("Divide by 0");
-                    r->value.num = kDivideByZero;
-                } else {
-                    r->value.num = r[0].value.num / r[1].value.num;
-                }
-                break;
-            case kOpPow:
-                if (!Power(r[0].value.num, r[1].value.num, &r->value.num)) {
-                    EvalError("Power of ** or ^ undefined");
-                    r->value.num = kDivideByZero;
-                }
-                break;
-            case kOpNeg:
-                r->value.num = -r->value.num;
-                break;
-            case kOpAddCC: {
-                size_t la = r[0].value.str.len, lb = r[1].value.str.len;
-                size_t take = std::min(lb, kMaxString - std::min(la, kMaxString));
-                std::memmove(r[0].value.str.s + la, r[1].value.str.s, take);
-                Shorten(pool, r, la + take);
-                break;
-            }
-            case kOpSubCC: {
-                size_t la = r[0].value.str.len, lb = r[1].value.str.len;
-                size_t kept = la;
-                while (kept > 0 && r[0].value.str.s[kept - 1] == ' ') --kept;
-                size_t total = std::min(la + lb, kMaxString);
-                char* s = r[0].value.str.s;
-                size_t take = std::min(lb, total > kept ? total - kept : 0);
-                std::memmove(s + kept, r[1].value.str.s, take);
-                std::memset(s + kept + take, ' ', total - kept - take);
-                Shorten(pool, r, total);
-                break;
-            }
-            // ---- comparisons ----
-            case kOpEqN: case kOpEqD: r->value.log = r[0].value.num == r[1].value.num; break;
-            case kOpNeN: case kOpNeD: r->value.log = r[0].value.num != r[1].value.num; break;
-            case kOpGtN: case kOpGtD: r->value.log = r[0].value.num > r[1].value.num; break;
-            case kOpLtN: case kOpLtD: r->value.log = r[0].value.num < r[1].value.num; break;
-            case kOpLeN: case kOpLeD: r->value.log = r[0].value.num <= r[1].value.num; break;
-            case kOpGeN: case kOpGeD: r->value.log = r[0].value.num >= r[1].value.num; break;
-            case kOpEqL: r->value.log = (r[0].value.log != 0) == (r[1].value.log != 0); break;
-            case kOpNeL: r->value.log = (r[0].value.log != 0) != (r[1].value.log != 0); break;
-            case kOpEqC: {
-                size_t lb = r[1].value.str.len;
-                bool v = lb != 0 && r[0].value.str.len >= lb &&
-                         std::memcmp(r[0].value.str.s, r[1].value.str.s, lb) == 0;
-                PopString(pool, r);
-                r->value.log = v;
-                break;
-            }
-            case kOpExactC:
-            case kOpGtC:
-            case kOpLtC:
-            case kOpNeC:
-            case kOpLeC:
-            case kOpGeC: {
-                int cmp = CompareStrings(r[0], r[1]);
-                PopString(pool, r);
-                bool v = op == kOpExactC ? cmp == 0
-                       : op == kOpGtC    ? cmp > 0
-                       : op == kOpLtC    ? cmp < 0
-                       : op == kOpNeC    ? cmp != 0
-                       : op == kOpLeC    ? cmp <= 0
-                                         : cmp >= 0;
-                r->value.log = v;
-                break;
-            }
-            case kOpContainsC: {
-                bool v = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
-                              r[1].value.str.len) >= 0;
-                PopString(pool, r);
-                r->value.log = v;
-                break;
-            }
-            case kOpOr: r->value.log = (r[0].value.log != 0) || (r[1].value.log != 0); break;
-            case kOpAnd: r->value.log = (r[0].value.log != 0) && (r[1].value.log != 0); break;
-            case kOpNot: r->value.log = r->value.log == 0; break;
-
-            // ---- numeric functions ----
-            case kFnAbs: r->value.num = std::fabs(r->value.num); break;
-            case kFnInt: r->value.num = std::trunc(r->value.num); break;
-            case kFnAsc: {
-                double v = r->value.str.len ? static_cast<uint8_t>(r->value.str.s[0]) : 0;
-                PopString(pool, r);
-                r->value.num = v;
-                break;
-            }
-            case kFnLen: {
-                double v = r->value.str.len;
-                PopString(pool, r);
-                r->value.num = v;
-                break;
-            }
-            case kFnVal: {
-                double v = TzKey::ParseNumber(r->value.str.s, r->value.str.len);
-                PopString(pool, r);
-                r->value.num = v;
-                break;
-            }
-            case kFnAt: {
-                long pos = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
-                                r[1].value.str.len);
-                PopString(pool, r);
-                r->value.num = static_cast<double>(pos + 1);
-                break;
-            }
-            case kFnRound:
-                r->value.num = RoundDown(r[0].value.num, ToInt(r[1].value.num));
-                break;
-            case kFnMod: {
-                double a = std::trunc(r[0].value.num), b = std::trunc(r[1].value.num);
-                if (b == 0 || !(b == b)) {
-                    EvalError("Divide by 0");
-                    r->value.num = kDivideByZero;
-                } else {
-                    r->value.num = std::fmod(a, b);
-                }
-                break;
-            }
-            case kFnMax: r->value.num = r[0].value.num > r[1].value.num ? r[0].value.num : r[1].value.num; break;
-            case kFnMin: r->value.num = r[0].value.num >= r[1].value.num ? r[1].value.num : r[0].value.num; break;
-            case kFnYear:
-            case kFnMonth:
-            case kFnDay: {
-                int y = 0, m = 0, d = 0;
-                TzKey::DayNumberToYmd(r->value.num, &y, &m, &d);
-                r->value.num = op == kFnYear ? y : op == kFnMonth ? m : d;
-                r->type = kTypeN;
-                break;
-            }
-            case kFnDow:
-                r->value.num = TzKey::DayNumberToDow(r->value.num);
-                r->type = kTypeN;
-                break;
-            case kFnRecno: {
-                const Dbf4::WorkArea* a = Dbf4::Current();
-                r->type = kTypeN;
-                r->value.num = a ? a->recNo : 0;
-                break;
-            }
-
-            // ---- date functions ----
-            case kFnDate:
-                r->type = kTypeD;
-                r->value.num = TzKey::TodayDayNumber();
-                break;
-            case kFnCtod: {
-                std::string text(r->value.str.s, std::min<size_t>(r->value.str.len, 10));
-                PopString(pool, r);
-                r->type = kTypeD;
-                r->value.num = TzKey::CtodToDayNumber(text);
-                break;
-            }
-            case kFnDeleted: {
-                const Dbf4::WorkArea* a = Dbf4::Current();
-                bool del = false;
-                if (a && a->state != Dbf4::kClosed) {
-                    if (a->isVirtual && a->native) {
-                        del = a->native[0] == 1 || a->native[0] == '*';
-                    } else if (!a->record.empty()) {
-                        del = a->record[0] == '*';
-                    }
-                }
-                r->type = kTypeL;
-                r->value.log = del;
-                break;
-            }
-
-            // ---- character functions working in place ----
-            case kFnUpper:
-            case kFnLower: {
-                const uint8_t* table = op == kFnUpper ? kCase.upper : kCase.lower;
-                auto* s = reinterpret_cast<uint8_t*>(r->value.str.s);
-                for (uint32_t i = 0; i < r->value.str.len; ++i) s[i] = table[s[i]];
-                break;
-            }
-            case kFnTrim:
-            case kFnRtrim: {
-                size_t n = r->value.str.len;
-                while (n > 0 && r->value.str.s[n - 1] == ' ') --n;
-                Shorten(pool, r, n);
-                break;
-            }
-            case kFnLtrim: {
-                size_t n = r->value.str.len, k = 0;
-                while (k < n && r->value.str.s[k] == ' ') ++k;
-                std::memmove(r->value.str.s, r->value.str.s + k, n - k);
-                Shorten(pool, r, n - k);
-                break;
-            }
-            case kFnLeft:
-            case kFnRight: {
-                long n = std::max(0L, ToInt(r[1].value.num));
-                size_t len = r->value.str.len;
-                if (static_cast<size_t>(n) < len) {
-                    if (op == kFnRight) std::memmove(r->value.str.s, r->value.str.s + len - n, n);
-                    Shorten(pool, r, static_cast<size_t>(n));
-                }
-                break;
-            }
-            case kFnSubstr: {
-                long start = ToInt(r[1].value.num), count = ToInt(r[2].value.num);
-                long len = r->value.str.len;
-                if (start < 1) start = 1;
-                if (start > len || count < 1) {
-                    Shorten(pool, r, 0);
-                } else {
-                    count = std::min(count, len - start + 1);
-                    std::memmove(r->value.str.s, r->value.str.s + start - 1, count);
-                    Shorten(pool, r, static_cast<size_t>(count));
-                }
-                break;
-            }
-            case kFnIif: {
-                bool cond = r[0].value.log != 0;
-                const WorkCell& pick = cond ? r[1] : r[2];
-                char* dest = r[1].value.str.s;
-                size_t n = pick.value.str.len;
-                std::memmove(dest, pick.value.str.s, n + 1);
-                r->type = kTypeC;
-                r->value.str.s = dest;
-                Shorten(pool, r, n);
-                break;
-            }
-            case kFnStuff: {
-                const WorkCell& cs = r[0];
-                const WorkCell& rs = r[3];
-                long len = cs.value.str.len;
-                long s = ToInt(r[1].value.num), k = ToInt(r[2].value.num);
-                if (s < 1) s = 1;
-                if (s > len + 1) s = len + 1;
-                if (k < 0) k = 0;
-                if (k > len - (s - 1)) k = len - (s - 1);
-                size_t n = 0;
-                auto put = [&](const char* p, size_t m) {
-                    m = std::min(m, kMaxString - n);
-                    std::memcpy(scratch + n, p, m);
-                    n += m;
-                };
-                put(cs.value.str.s, static_cast<size_t>(s - 1));
-                put(rs.value.str.s, rs.value.str.len);
-                put(cs.value.str.s + s - 1 + k, static_cast<size_t>(len - (s - 1) - k));
-                PopString(pool, r);
-                ok = PushString(pool, r, scratch, n);
-                break;
-            }
-
-            // ---- character functions making new strings ----
-            case kFnReplicate: {
-                long times = ToInt(r[1].value.num);
-                size_t piece = r[0].value.str.len, n = 0;
-                if (piece > 0) {
-                    for (long i = 0; i < times && n < kMaxString; ++i) {
-                        size_t m = std::min(piece, kMaxString - n);
-                        std::memcpy(scratch + n, r[0].value.str.s, m);
-                        n += m;
-                    }
-                }
-                PopString(pool, r);
-                ok = PushString(pool, r, scratch, n);
-                break;
-            }
-            case kFnSpace: {
-                long n = std::clamp(ToInt(r->value.num), 0L, static_cast<long>(kMaxString));
-                std::memset(scratch, ' ', static_cast<size_t>(n));
-                ok = PushString(pool, r, scratch, static_cast<size_t>(n));
-                break;
-            }
-            case kFnChr: {
-                scratch[0] = static_cast<char>(ToInt(r->value.num) & 0xFF);
-                ok = PushString(pool, r, scratch, scratch[0] ? 1 : 0);
-                break;
-            }
-            case kFnStr: {
-                long width = argc >= 2 ? ToInt(r[1].value.num) : 10;
-                long decimals = argc >= 3 ? ToInt(r[2].value.num) : 0;
-                size_t n = FormatStr(r[0].value.num, width, decimals, scratch);
-                ok = PushString(pool, r, scratch, n);
-                break;
-            }
-            case kFnDtos:
-                TzKey::DayNumberToDtos(r->value.num, scratch);
-                ok = PushString(pool, r, scratch, 8);
-                break;
-            case kFnDtoc: {
-                size_t n = TzKey::DayNumberToDateText(r->value.num, TzCommon::DateStyle(),
-                                                      TzCommon::CenturyFlag(), scratch);
-                ok = PushString(pool, r, scratch, n);
-                break;
-            }
-            case kFnCdow:
-            case kFnCmonth: {
-                std::string name(10, ' ');
-                int y, m, d;
-                if (TzKey::DayNumberToYmd(r->value.num, &y, &m, &d)) {
-                    name = op == kFnCdow ? TimeDate::DayNameOf(TzKey::DayNumberToDow(r->value.num))
-                                         : TimeDate::MonthNameOf(m);
-                }
-                ok = PushString(pool, r, name.data(), std::min<size_t>(name.size(), 14));
-                break;
-            }
-            case kFnSoundex: {
-                TzKey::SoundexInto(r->value.str.s, r->value.str.len, scratch);
-                PopString(pool, r);
-                ok = PushString(pool, r, scratch, 4);
-                break;
-            }
-            default:
-                // Not an operation of this engine: skipped.
-                continue;
-        }
+        Step step{op, argc, pool, scratch};
+        ok = run(r, step);
         sp = r + 1;
     }
-#undef TOP
-#undef ARG
 
     if (!ok || sp != base + 1) {
         // Pool overflow or a damaged stack: the result is blank.
