@@ -46,7 +46,8 @@ def blank_out(text):
             j = n if end < 0 or not m else end + len(m.group(1)) + 2
             out.append(re.sub(r"[^\n]", " ", text[i:j]))
             i = j
-        elif c in "\"'" and not (c == "'" and i > 0 and text[i - 1].isalnum()):
+        elif c in "\"'" and not (c == "'" and 0 < i < n - 1 and text[i - 1].isdigit()
+                                  and text[i + 1].isalnum()):  # not a digit separator
             j = i + 1
             while j < n and text[j] != c and text[j] != "\n":
                 j += 2 if text[j] == "\\" else 1
@@ -89,24 +90,31 @@ def functions(text):
     """(first line, last line) of every function, counted from 1."""
     clean = blank_out(text)
     stack = []  # per open brace: True when it is a scope that may hold functions
+    inits = []  # per open brace: True when it is a brace initialiser (w_{2}) in a head
     head_start = 0
     found = []
     for i, c in enumerate(clean):
         if c == "{":
+            head = clean[head_start:i]
             in_scope = all(stack)
-            is_fn = in_scope and is_function_head(clean[head_start:i])
+            is_fn = in_scope and is_function_head(head)
             if is_fn:
                 found.append([clean.count("\n", 0, i) + 1, None, len(stack)])
-            stack.append(in_scope and not is_fn and bool(
-                SCOPE.search(clean[head_start:i].split(";")[-1].split("}")[-1])))
-            head_start = i + 1
+            is_scope = bool(SCOPE.search(head.split(";")[-1].split("}")[-1]))
+            stack.append(in_scope and not is_fn and is_scope)
+            inits.append(in_scope and not is_fn and not is_scope
+                         and bool(re.search(r"[\w>]\s*$", head)))
+            if not inits[-1]:
+                head_start = i + 1
         elif c == "}":
+            init = inits.pop() if inits else False
             if stack:
                 stack.pop()
             for entry in found:
                 if entry[1] is None and entry[2] == len(stack):
                     entry[1] = clean.count("\n", 0, i) + 1
-            head_start = i + 1
+            if not init:
+                head_start = i + 1
         elif c == ";" and all(stack):
             head_start = i + 1
     return [(first, last) for first, last, _ in found if last is not None]
