@@ -220,91 +220,102 @@ void GoBottom() {
     FollowRelation(a);
 }
 
+namespace {
+
+// SKIP 0: reads the current record again (a blank one past the end).
+void RereadCurrent(WorkArea& a) {
+    if (a.recCount >= 1 && !a.eof && a.recNo >= 1 && a.recNo <= a.recCount) {
+        TzDbfLow::DropReadAhead(a);
+        ReadScatter(a, a.recNo);
+    } else {
+        BlankRecord(a);
+    }
+    FollowRelation(a);
+}
+
+// False (after a report where one is due) when the area cannot move n records.
+bool CanSkip(WorkArea& a, int32_t n) {
+    if (n > 0 && a.eof) {
+        SetError(212, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
+        return false;
+    }
+    if (a.recCount == 0) {
+        a.eof = a.bof = true;
+        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [SKIP]");
+        return false;
+    }
+    return !(n < 0 && a.bof);
+}
+
+// The record after (or before) the current one in the area's order; 0 at the end.
+int32_t NextRecord(WorkArea& a, bool forward, bool idx) {
+    int32_t next;
+    if (forward) {
+        if (idx) {
+            next = indexHooks.nextKey();
+            if (next == a.recNo || (indexHooks.atEnd && indexHooks.atEnd())) return 0;
+        } else {
+            next = a.recNo + 1;
+            if (next > a.recCount) Recount(a);
+            if (next > a.recCount) return 0;
+        }
+    } else {
+        if (idx) {
+            next = indexHooks.priorKey();
+            if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning()))
+                return 0;
+        } else {
+            next = a.recNo - 1;
+            if (next < 1) return 0;
+        }
+    }
+    return next;
+}
+
+// Why a skip stopped moving.
+enum class SkipStop { kCounted, kAtEnd, kWhileFailed, kReadFailed };
+
+// Moves until n visible records are passed, the order ends, the while condition fails or a
+// read fails; *lastGood is the last visible record passed going backward.
+SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, bool ahead, int32_t* lastGood) {
+    const bool forward = n > 0;
+    const int32_t want = forward ? n : -n;
+    int32_t steps = 0;
+    for (;;) {
+        // At EOF the area stands on no record: there is nothing to go back to.
+        if (!forward && a.recNo >= 1 && a.recNo <= a.recCount && RecordVisible())
+            *lastGood = a.recNo;
+        const int32_t next = NextRecord(a, forward, idx);
+        if (next < 1 || next > a.recCount) return SkipStop::kAtEnd;
+        if (!ReadScatter(a, next, ahead)) return SkipStop::kReadFailed;
+        if (RecordVisible()) ++steps;
+        if (!WhileHolds()) return SkipStop::kWhileFailed;
+        if (steps >= want) return SkipStop::kCounted;
+    }
+}
+
+}  // namespace
+
 void Skip(int32_t n) {
     WorkArea* ap = Guard("SKIP()");
     if (!ap) return;
     WorkArea& a = *ap;
     TzCommon::ErrorWord = 0;
     if (n == 0) {
-        if (a.recCount >= 1 && !a.eof && a.recNo >= 1 && a.recNo <= a.recCount) {
-            TzDbfLow::DropReadAhead(a);
-            ReadScatter(a, a.recNo);
-        } else {
-            BlankRecord(a);
-        }
-        FollowRelation(a);
+        RereadCurrent(a);
         return;
     }
-    if (n > 0 && a.eof) {
-        SetError(212, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
-        return;
-    }
-    if (a.recCount == 0) {
-        a.eof = a.bof = true;
-        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [SKIP]");
-        return;
-    }
-    if (n < 0 && a.bof) return;
+    if (!CanSkip(a, n)) return;
 
     a.eof = a.bof = false;
     const bool idx = Indexes();
     const bool ahead = n > 0 && NaturalOrder(idx);
     IndexLock lock(idx, indexHooks.readLock);
     const bool forward = n > 0;
-    const int32_t want = forward ? n : -n;
-    int32_t steps = 0, lastGood = 0;
-    bool atEnd = false, whileFailed = false, readFailed = false;
-    for (;;) {
-        // At EOF the area stands on no record: there is nothing to go back to.
-        if (!forward && a.recNo >= 1 && a.recNo <= a.recCount && RecordVisible())
-            lastGood = a.recNo;
-        int32_t next;
-        if (forward) {
-            if (idx) {
-                next = indexHooks.nextKey();
-                if (next == a.recNo || (indexHooks.atEnd && indexHooks.atEnd())) {
-                    atEnd = true;
-                    break;
-                }
-            } else {
-                next = a.recNo + 1;
-                if (next > a.recCount) Recount(a);
-                if (next > a.recCount) {
-                    atEnd = true;
-                    break;
-                }
-            }
-        } else {
-            if (idx) {
-                next = indexHooks.priorKey();
-                if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning())) {
-                    atEnd = true;
-                    break;
-                }
-            } else {
-                next = a.recNo - 1;
-                if (next < 1) {
-                    atEnd = true;
-                    break;
-                }
-            }
-        }
-        if (next < 1 || next > a.recCount) {
-            atEnd = true;
-            break;
-        }
-        if (!ReadScatter(a, next, ahead)) {
-            readFailed = true;
-            break;
-        }
-        if (RecordVisible()) ++steps;
-        if (!WhileHolds()) {
-            whileFailed = true;
-            break;
-        }
-        if (steps >= want) break;
-    }
-    if (readFailed) return;
+    int32_t lastGood = 0;
+    const SkipStop stop = StepRecords(a, n, idx, ahead, &lastGood);
+    const bool atEnd = stop == SkipStop::kAtEnd, whileFailed = stop == SkipStop::kWhileFailed;
+    if (stop == SkipStop::kReadFailed) return;
     if (atEnd) {
         if (forward) {
             SetEnd(a, false);

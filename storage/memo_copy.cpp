@@ -162,41 +162,34 @@ bool CopyRecordMemos(WorkArea& source, WorkArea& target) {
     return true;
 }
 
-bool PackMemofile(WorkArea& area) {
-    const std::string routine = "PackMemofile";
-    MemoDescriptor* d = DescriptorOf(area);
-    if (d == nullptr) {
-        ReportNoMemo(&area, routine);
-        return false;
-    }
-    TzCommon::ErrorWord = 0;
-    uint64_t oldSize = FileSize(*d);
-    if (tz::DiskFreeKB(d->fileName) < int64_t(oldSize / 1024)) {
-        SetError(1004, d->fileName + " [" + routine + "]");
-        return false;
-    }
-    const std::string tmpName = d->fileName + ".pak";
-    if (!CreateMemoFile(tmpName, d->type, d->blockSize, routine)) return false;
-    MemoDescriptor nd;
-    nd.type = d->type;
-    nd.blockSize = d->blockSize;
+namespace {
+
+// One memo number of the table to be rewritten by a pack.
+struct Change {
+    uint64_t offset;  // of the field in the table file
+    std::string oldText, newText;
+};
+
+// Creates and opens the packed memo file beside the old one; false after a report.
+bool OpenPackedFile(const MemoDescriptor& d, MemoDescriptor& nd, const std::string& tmpName,
+                    const std::string& routine) {
+    if (!CreateMemoFile(tmpName, d.type, d.blockSize, routine)) return false;
+    nd.type = d.type;
+    nd.blockSize = d.blockSize;
     nd.fileName = tmpName;
     if (uint16_t rc = nd.file.Open(tmpName, tz::Access::ReadWrite, tz::ShareMode::Exclusive)) {
         SetError(rc, "Memo file not found: " + tmpName + " [" + routine + "]");
         tz::EraseFile(tmpName);
         return false;
     }
-    auto abandon = [&]() {
-        nd.file.Close();
-        tz::EraseFile(tmpName);
-        return false;
-    };
+    return true;
+}
 
-    struct Change {
-        uint64_t offset;  // of the field in the table file
-        std::string oldText, newText;
-    };
-    std::vector<Change> changes;
+// Copies the memo of every memo field of every record into the packed file, collecting the
+// new numbers; false after a report.
+bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64_t oldSize,
+                   const std::string& routine, std::vector<Change>& changes) {
+    const std::string& tmpName = nd.fileName;
     std::vector<char> rec(area.recordLength);
     for (int32_t r = 1; r <= area.recCount; ++r) {
         uint64_t recOff = uint64_t(area.headerLength) + uint64_t(r - 1) * area.recordLength;
@@ -205,7 +198,7 @@ bool PackMemofile(WorkArea& area) {
         if (rc != 0 || got != rec.size()) {
             SetError(rc ? rc : 100, area.fileName + " Record # " + std::to_string(r) +
                                         " [" + routine + "]");
-            return abandon();
+            return false;
         }
         for (const Dbf4::FieldEntry& f : area.fields) {
             if (f.type != 'M' || size_t(f.offset) + f.length > rec.size()) continue;
@@ -215,7 +208,7 @@ bool PackMemofile(WorkArea& area) {
             if (uint64_t(abs) * d->blockSize >= oldSize) {
                 SetError(1003, d->fileName + " Memo block # " + std::to_string(block) +
                                    " Record # " + std::to_string(r) + " [PackMemo]");
-                return abandon();
+                return false;
             }
             uint64_t end = FileSize(nd);
             if (nd.type == kDbase3 && end == kDb3HeaderSize) end = kChunk;
@@ -223,36 +216,45 @@ bool PackMemofile(WorkArea& area) {
                 std::vector<uint8_t> zeros(nd.blockSize - end % nd.blockSize, 0);
                 if (nd.file.WriteAt(end, zeros.data(), zeros.size()) != 0) {
                     SetError(1005, tmpName + " [PackMemo]");
-                    return abandon();
+                    return false;
                 }
                 end += zeros.size();
             }
             bool failed = false;
             int32_t nb = CopyOne({d, nullptr}, {&nd, nullptr}, block,
                                  int64_t(end / nd.blockSize), "PackMemo", &failed);
-            if (failed) return abandon();
+            if (failed) return false;
             std::string oldText(rec.data() + f.offset, f.length);
             std::string newText = FieldText(nb, f.length);
             if (oldText != newText)
                 changes.push_back({recOff + f.offset, oldText, newText});
         }
     }
-    {
-        uint64_t size = FileSize(nd);
-        uint8_t b[4];
-        uint32_t next = uint32_t((size + nd.blockSize - 1) / nd.blockSize);
-        if (nd.type == kFoxPro)
-            PutBE32(b, next);
-        else
-            PutLE32(b, next);
-        if (nd.file.WriteAt(0, b, 4) != 0 || nd.file.Sync() != 0) {
-            SetError(29, tmpName + " [PackMemo]");
-            return abandon();
-        }
-        nd.file.Close();
+    return true;
+}
+
+// Writes the packed file's next free block, syncs and closes it; false after a report.
+bool FinishPackedFile(MemoDescriptor& nd) {
+    const std::string& tmpName = nd.fileName;
+    uint64_t size = FileSize(nd);
+    uint8_t b[4];
+    uint32_t next = uint32_t((size + nd.blockSize - 1) / nd.blockSize);
+    if (nd.type == kFoxPro)
+        PutBE32(b, next);
+    else
+        PutLE32(b, next);
+    if (nd.file.WriteAt(0, b, 4) != 0 || nd.file.Sync() != 0) {
+        SetError(29, tmpName + " [PackMemo]");
+        return false;
     }
-    // Renumber the fields, then put the packed file in place by one atomic rename. A failure
-    // puts the old numbers back, so table and memo file always agree.
+    nd.file.Close();
+    return true;
+}
+
+// Renumbers the fields, then puts the packed file in place by one atomic rename. A failure
+// puts the old numbers back, so table and memo file always agree. False after a report.
+bool InstallPackedFile(WorkArea& area, MemoDescriptor* d, const std::string& tmpName,
+                       const std::vector<Change>& changes, const std::string& routine) {
     size_t written = 0;
     auto restore = [&]() {
         for (size_t i = 0; i < written; ++i)
@@ -284,8 +286,11 @@ bool PackMemofile(WorkArea& area) {
         SetError(orc, "Memo file not found: " + name + " [" + routine + "]");
         return false;
     }
-    if (rc != 0) return false;
-    // The record buffer and the read-ahead no longer hold the current numbers.
+    return rc == 0;
+}
+
+// The record buffer and the read-ahead no longer hold the current numbers.
+void RenumberCurrentRecord(WorkArea& area, const std::vector<Change>& changes) {
     area.aheadCount = 0;
     area.ahead.clear();
     if (area.recNo >= 1 && area.recNo <= area.recCount &&
@@ -296,6 +301,34 @@ bool PackMemofile(WorkArea& area) {
                 std::memcpy(area.record.data() + (c.offset - recOff), c.newText.data(),
                             c.newText.size());
     }
+}
+
+}  // namespace
+
+bool PackMemofile(WorkArea& area) {
+    const std::string routine = "PackMemofile";
+    MemoDescriptor* d = DescriptorOf(area);
+    if (d == nullptr) {
+        ReportNoMemo(&area, routine);
+        return false;
+    }
+    TzCommon::ErrorWord = 0;
+    uint64_t oldSize = FileSize(*d);
+    if (tz::DiskFreeKB(d->fileName) < int64_t(oldSize / 1024)) {
+        SetError(1004, d->fileName + " [" + routine + "]");
+        return false;
+    }
+    const std::string tmpName = d->fileName + ".pak";
+    MemoDescriptor nd;
+    if (!OpenPackedFile(*d, nd, tmpName, routine)) return false;
+    std::vector<Change> changes;
+    if (!CopyLiveMemos(area, d, nd, oldSize, routine, changes) || !FinishPackedFile(nd)) {
+        nd.file.Close();
+        tz::EraseFile(tmpName);
+        return false;
+    }
+    if (!InstallPackedFile(area, d, tmpName, changes, routine)) return false;
+    RenumberCurrentRecord(area, changes);
     return true;
 }
 

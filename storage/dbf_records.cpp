@@ -1,0 +1,218 @@
+// Table records: reading and writing records and delete flags, the read-ahead block of
+// forward moves in natural order and the table's shared mapping, and the code-page
+// translation of records.
+#include <algorithm>
+#include <cstring>
+
+#include "storage/code_page.h"
+#include "storage/dbf4.h"
+#include "storage/dbf4_internal.h"
+#include "storage/dbf_low.h"
+#include "storage/hooks.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+
+namespace TzDbfLow {
+
+using Dbf4::WorkArea;
+using TzCommon::SetError;
+
+namespace {
+
+// A table holding kMaxRecords refuses another append as a full disk would.
+constexpr uint16_t kTableFull = 101;
+
+// Bytes read ahead of a record for forward moves in natural order.
+constexpr size_t kReadAheadBytes = 64 * 1024;
+// The least length of a table's shared mapping; a mapping also reaches twice the file's
+// length, so that the table can grow without a new mapping.
+constexpr uint64_t kMapReserve = 16ull << 20;
+
+}  // namespace
+
+void TranslateRecord(int direction, bool oem, Dbf4::TranslateProc proc, size_t bufLen,
+                     size_t recLen, uint8_t* buf) {
+    if (!oem || recLen < 2) return;
+    for (size_t start = 0; start + recLen <= bufLen; start += recLen) {
+        uint8_t* p = buf + start + 1;
+        size_t n = recLen - 1;
+        if (direction == 0) {
+            if (proc) proc(p, n);
+            tz::OemToAnsiBuf(p, n);
+        } else {
+            tz::AnsiToOemBuf(p, n);
+            if (proc) proc(p, n);
+        }
+    }
+}
+
+void DropReadAhead(WorkArea& a) {
+    a.aheadCount = 0;
+    a.aheadFirst = 0;
+}
+
+bool GetDbfRecord(WorkArea& a, int32_t n) {
+    if (n < 1 || n > a.recCount) {
+        SetError(212, "Invalid record number = " + std::to_string(n) + " (" + a.fileName +
+                          ")  [GetDbfRecord]");
+        return false;
+    }
+    a.bof = a.eof = false;
+    if (a.isVirtual) {
+        if (Dbf4::virtualHooks.request) return Dbf4::virtualHooks.request(a, 1, n);
+        return false;
+    }
+    size_t got = 0;
+    uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.record.data(), a.recordLength, &got);
+    if (rc == 0 && got < a.recordLength) rc = 213;
+    if (rc != 0) {
+        SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
+        return false;
+    }
+    a.recNo = n;
+    a.pending = false;
+    TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
+    return true;
+}
+
+namespace {
+
+// The private read-ahead block may serve records only while no other station can change
+// them: under this area's file lock, or with the table exclusive.
+bool PrivateReadAhead(const WorkArea& a) {
+    return a.lockState == Dbf4::kLockFile || !Dbf4::internal::Shared(a);
+}
+
+// The table's shared mapping reaching at least `end` bytes that the file holds, or null
+// when those bytes must be read with ReadAt (not yet in the file, or no mapping possible).
+const uint8_t* MappedTable(WorkArea& a, uint64_t end) {
+    if (a.mapRefused) return nullptr;
+    const bool remap = end > a.file.MapLength();
+    if (end > a.mapKnown || remap) {
+        // A new mapping looks at the length again: this area's own truncation dropped the
+        // old one, so a length seen before it is not to be trusted.
+        uint64_t size = 0;
+        if (a.file.Size(&size) != 0) return nullptr;
+        a.mapKnown = size;
+        if (end > size) return nullptr;
+    }
+    if (remap) {
+        constexpr uint64_t kRound = 1ull << 20;
+        uint64_t length = std::max(2 * a.mapKnown, kMapReserve);
+        length = (length + kRound - 1) / kRound * kRound;
+        const uint8_t* view = nullptr;
+        if (a.file.Map(length, &view) != 0) {
+            a.mapRefused = true;
+            return nullptr;
+        }
+    }
+    return a.file.MapView();
+}
+
+// Record n through the table's mapping, as the file holds it now, left untranslated (see
+// pending); false when the mapping cannot serve it.
+bool GetMappedRecord(WorkArea& a, int32_t n) {
+    const uint64_t off = RecordOffset(a, n);
+    const uint8_t* view = MappedTable(a, off + a.recordLength);
+    if (!view) return false;
+    a.bof = a.eof = false;
+    std::memcpy(a.record.data(), view + off, a.recordLength);
+    a.recNo = n;
+    a.pending = true;
+    MarkNativeStale(a);
+    return true;
+}
+
+// Record n read alone, its native form completed lazily like the others.
+bool GetPlainRecord(WorkArea& a, int32_t n) {
+    if (!GetDbfRecord(a, n)) return false;
+    MarkNativeStale(a);
+    return true;
+}
+
+}  // namespace
+
+bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
+    if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
+    // The mapping shows the file as it is (local file systems); without one, records are
+    // read ahead only where no other station can change them.
+    if (GetMappedRecord(a, n)) return true;
+    if (!PrivateReadAhead(a)) return GetPlainRecord(a, n);
+    if (n < a.aheadFirst || n >= a.aheadFirst + a.aheadCount || a.aheadCount == 0) {
+        size_t per = std::max<size_t>(1, kReadAheadBytes / a.recordLength);
+        int32_t want = int32_t(std::min<int64_t>(per, int64_t(a.recCount) - n + 1));
+        a.ahead.resize(size_t(want) * a.recordLength);
+        size_t got = 0;
+        uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.ahead.data(), a.ahead.size(), &got);
+        if (rc != 0 || got < a.recordLength) {
+            DropReadAhead(a);
+            return GetPlainRecord(a, n);
+        }
+        a.aheadFirst = n;
+        a.aheadCount = int32_t(got / a.recordLength);
+    }
+    a.bof = a.eof = false;
+    std::memcpy(a.record.data(), a.ahead.data() + size_t(n - a.aheadFirst) * a.recordLength,
+                a.recordLength);
+    a.recNo = n;
+    a.pending = true;  // translated and scattered when someone looks at the fields
+    MarkNativeStale(a);
+    return true;
+}
+
+bool PutDbfRecord(WorkArea& a, int32_t n) {
+    DropReadAhead(a);
+    const int32_t oldCount = a.recCount, oldNo = a.recNo;
+    const uint8_t oldState = a.state;
+    bool append = n > a.recCount;
+    if (append && a.recCount >= kMaxRecords) {
+        SetError(kTableFull, "File:  " + a.fileName + " [Replace/Append/PutDbfRecord]");
+        return false;
+    }
+    if (append) {
+        n = a.recCount + 1;
+        a.recCount = n;
+        a.recNo = n;
+    }
+    uint16_t rc = 0;
+    if (a.isVirtual) {
+        if (!Dbf4::virtualHooks.request || !Dbf4::virtualHooks.request(a, append ? 3 : 2, n))
+            rc = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1102;
+    } else {
+        TranslateRecord(1, a.oem, a.ansiToOem, a.recordLength, a.recordLength, a.record.data());
+        rc = a.file.WriteAt(RecordOffset(a, n), a.record.data(), a.recordLength);
+        TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
+    }
+    if (rc != 0) {
+        // Nothing of a failed write may stay counted.
+        a.recCount = oldCount;
+        a.recNo = oldNo;
+        a.state = oldState;
+        SetError(rc, "File:  " + a.fileName + " [Replace/Append/PutDbfRecord]");
+        return false;
+    }
+    if (append) {
+        a.state = Dbf4::kAppended;
+        if (settings().flushAfterWrite) return CommitDbf(a);
+    } else {
+        if (a.state != Dbf4::kAppended) a.state = Dbf4::kModified;
+        if (settings().flushAfterWrite) return FlushFile(a.file);
+    }
+    return true;
+}
+
+bool AppendDbfRecord(WorkArea& a) { return PutDbfRecord(a, a.recCount + 1); }
+
+bool WriteDeleteFlag(WorkArea& a, int32_t n) {
+    DropReadAhead(a);
+    uint16_t rc = a.file.WriteAt(RecordOffset(a, n), a.record.data(), 1);
+    if (rc != 0) {
+        SetError(rc, "File:  " + a.fileName + " [DeleteRec/RecallRec]");
+        return false;
+    }
+    if (a.state != Dbf4::kAppended) a.state = Dbf4::kModified;
+    if (settings().flushAfterWrite) return FlushFile(a.file);
+    return true;
+}
+
+}  // namespace TzDbfLow

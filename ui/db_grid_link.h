@@ -1,0 +1,47 @@
+// The grid's data link and the model's scope that makes a row the link's active record;
+// shared by the grid model (db_grid_model.cpp) and the grid with its editors (db_grid.cpp).
+#pragma once
+
+#include "data/db_dataset.h"
+#include "ui/db_grid.h"
+
+namespace kjqt {
+
+// ---- The grid's data link --------------------------------------------------------------------
+
+class TGridDataLink : public Db::TDataLink {
+  public:
+    explicit TGridDataLink(TDBGridModel& model) : model_(model) {}
+
+  protected:
+    void ActiveChanged() override {
+        model_.BindColumns();
+        model_.Sync();
+    }
+    void DataSetChanged() override { model_.Sync(); }
+    void DataSetScrolled(int) override { model_.Sync(); }
+    void LayoutChanged() override {
+        model_.BindColumns();
+        model_.Sync();
+    }
+    void RecordChanged(Db::TField*) override { model_.Sync(); }
+    void EditingChanged() override { model_.Sync(); }
+
+  private:
+    TDBGridModel& model_;
+};
+
+// Runs body with row as the link's active record, which is restored afterwards.
+template <class F>
+void TDBGridModel::WithRow(int row, F body) {
+    int saved = link_->ActiveRecord();
+    link_->SetActiveRecord(row);
+    struct Back {
+        Db::TDataLink& link;
+        int row;
+        ~Back() { link.SetActiveRecord(row); }
+    } back{*link_, saved};
+    body();
+}
+
+}  // namespace kjqt
