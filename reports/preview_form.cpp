@@ -26,7 +26,9 @@ namespace {
 const int kLargeFont = 18, kNormalFont = 10, kSmallFont = 8;  // screen pixels
 const int32_t kRuleHeadHeight = 300;
 
-int64_t Step(int32_t height) { return static_cast<int64_t>(height) * 110 / 100; }
+int64_t Step(int32_t height) {
+    return static_cast<int64_t>(height) * 110 / 100;
+}
 
 bool Printable(const TSkrivFelt& item) {
     return item.Height != 0 && item.Width != 0 && (!item.Text.empty() || item.Field);
@@ -42,7 +44,9 @@ void SortByPosition(TSkrivListe& list) {
         }
 }
 
-QLabel* Label(const char* text, QWidget* parent) { return new QLabel(QString::fromUtf8(text), parent); }
+QLabel* Label(const char* text, QWidget* parent) {
+    return new QLabel(QString::fromUtf8(text), parent);
+}
 
 }  // namespace
 
@@ -62,8 +66,10 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
     setWindowState(Qt::WindowMaximized);
     auto* top = new QWidget(this);
     auto* bar = new QHBoxLayout(top);
-    bar->addWidget(Label(" &Zoom: ", top));
+    QLabel* zoomLabel = Label(" &Zoom: ", top);
+    bar->addWidget(zoomLabel);
     edtZoom = new QComboBox(top);
+    zoomLabel->setBuddy(edtZoom);
     edtZoom->addItems({"%50", "%100", "%150", "%200", "Sidebredde", "Hele siden"});
     edtZoom->setCurrentIndex(5);
     bar->addWidget(edtZoom);
@@ -120,8 +126,10 @@ TPreviewForm::~TPreviewForm() {
 void TPreviewForm::SetBusy(bool on) {
     if (on == busy_) return;
     busy_ = on;
-    if (on) QApplication::setOverrideCursor(Qt::WaitCursor);
-    else QApplication::restoreOverrideCursor();
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 // ---- Preparing ---------------------------------------------------------------------------
@@ -144,8 +152,10 @@ void TPreviewForm::PrepareReport(bool show) {
     fontSizes_[0] = VisUdskrift->ScreenToUnits(kSmallFont);
     fontSizes_[1] = VisUdskrift->ScreenToUnits(kNormalFont);
     fontSizes_[2] = VisUdskrift->ScreenToUnits(kLargeFont);
-    BlankWidthSmall = QFontMetrics(ItemFont(fontSizes_[0]), VisUdskrift->MeasureDevice()).horizontalAdvance(' ');
-    BlankWidthNormal = QFontMetrics(ItemFont(fontSizes_[1]), VisUdskrift->MeasureDevice()).horizontalAdvance(' ');
+    BlankWidthSmall =
+        QFontMetrics(ItemFont(fontSizes_[0]), VisUdskrift->MeasureDevice()).horizontalAdvance(' ');
+    BlankWidthNormal =
+        QFontMetrics(ItemFont(fontSizes_[1]), VisUdskrift->MeasureDevice()).horizontalAdvance(' ');
     SetFontSize(1);
     UpdatePrintable();
     if (show) {
@@ -211,11 +221,15 @@ void TPreviewForm::StartReport() {
     suppressNewPage_ = true;
     VisUdskrift->StartDocument();
     suppressNewPage_ = false;
-    if (OnNewReportPage) RunPageHead();
-    else NewReportPage(false);
+    if (OnNewReportPage)
+        RunPageHead();
+    else
+        NewReportPage(false);
 }
 
-void TPreviewForm::FinishReport() { VisUdskrift->FinishDocument(); }
+void TPreviewForm::FinishReport() {
+    VisUdskrift->FinishDocument();
+}
 
 void TPreviewForm::NewReportPage(bool newSheet) {
     if (newSheet) {
@@ -283,7 +297,8 @@ std::string TPreviewForm::ItemText(const TSkrivFelt& item) const {
     }
 }
 
-std::vector<QString> TPreviewForm::WrapText(const QString& text, int32_t width, const QFontMetrics& fm) {
+std::vector<QString> TPreviewForm::WrapText(const QString& text, int32_t width,
+                                            const QFontMetrics& fm) {
     std::vector<QString> lines;
     QString rest = text;
     while (!rest.isEmpty()) {
@@ -323,8 +338,10 @@ TPreviewForm::Layout TPreviewForm::Measure(TSkrivListe& list) {
         QFontMetrics fm(ItemFont(item.Height), VisUdskrift->MeasureDevice());
         QString text = kjqt::FromAnsi(ItemText(item));
         std::vector<QString> lines;
-        if (fm.horizontalAdvance(text) > item.Width) lines = WrapText(text, item.Width, fm);
-        else lines.push_back(text);
+        if (fm.horizontalAdvance(text) > item.Width)
+            lines = WrapText(text, item.Width, fm);
+        else
+            lines.push_back(text);
         if (lines.empty()) lines.push_back(QString());
         const int64_t step = Step(item.Height);
         const int64_t extra = static_cast<int64_t>(lines.size() - 1) * step;
@@ -348,8 +365,10 @@ void TPreviewForm::Draw(const Layout& layout) {
         for (size_t k = 0; k < p.lines.size(); ++k) {
             const int64_t tw = fm.horizontalAdvance(p.lines[k]);
             int64_t x = PrintLeft + item.Left;
-            if (item.Alignment == 0) x += (item.Width - tw) / 2;
-            else if (item.Alignment == 1) x += item.Width - tw;
+            if (item.Alignment == 0)
+                x += (item.Width - tw) / 2;
+            else if (item.Alignment == 1)
+                x += item.Width - tw;
             const int64_t y = CurrentY + p.y + static_cast<int64_t>(k) * Step(item.Height);
             canvas->drawText(QPointF(x, y + fm.ascent()), p.lines[k]);
         }
@@ -362,8 +381,10 @@ void TPreviewForm::PrintFields(TSkrivListe& list) {
     if (layout.items.empty()) return;
     const bool atTop = CurrentY <= PrintTop;
     if (CurrentY + layout.height > PrintBottom && !atTop && !inPageHead_) {
-        if (OnNewReportPage) VisUdskrift->NextPage();  // the report's head routine runs
-        else NewReportPage(true);
+        if (OnNewReportPage)
+            VisUdskrift->NextPage();  // the report's head routine runs
+        else
+            NewReportPage(true);
         layout = Measure(list);  // "&SIDE" and friends now name the new page
     }
     Draw(layout);
@@ -395,7 +416,8 @@ void TPreviewForm::ShowReport() {
 }
 
 bool TPreviewForm::PrintPagesWithProgress(int from, int to) {
-    QProgressDialog progress(QString::fromUtf8("Udskriver ..."), QString::fromUtf8("Afbryd"), 0, 100, this);
+    QProgressDialog progress(QString::fromUtf8("Udskriver ..."), QString::fromUtf8("Afbryd"), 0,
+                             100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
     VisUdskrift->OnPrintProgress = [&progress](int page, int percent, bool& abortIt) {
@@ -426,9 +448,12 @@ void TPreviewForm::btnUdskrivClick() {
 
 void TPreviewForm::edtZoomChange(int index) {
     static const int kZooms[] = {50, 100, 150, 200};
-    if (index >= 0 && index < 4) VisUdskrift->SetZoom(kZooms[index]);
-    else if (index == 4) VisUdskrift->SetZoomState(zsZoomToWidth);
-    else if (index == 5) VisUdskrift->SetZoomState(zsZoomToFit);
+    if (index >= 0 && index < 4)
+        VisUdskrift->SetZoom(kZooms[index]);
+    else if (index == 4)
+        VisUdskrift->SetZoomState(zsZoomToWidth);
+    else if (index == 5)
+        VisUdskrift->SetZoomState(zsZoomToFit);
 }
 
 void TPreviewForm::PreviewChanged() {

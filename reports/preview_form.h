@@ -80,7 +80,8 @@ class TPreviewForm : public QDialog {
     std::string ItemText(const TSkrivFelt& item) const;
     std::string SubstituteCaption(const std::string& caption) const;
     // Lines of text as word wrap breaks it for a box of width (in the metrics' units).
-    static std::vector<QString> WrapText(const QString& text, int32_t width, const QFontMetrics& fm);
+    static std::vector<QString> WrapText(const QString& text, int32_t width,
+                                         const QFontMetrics& fm);
 
     void btnUdskrivClick();
     void edtZoomChange(int index);

@@ -22,7 +22,7 @@ namespace kjrep {
 
 namespace {
 
-const int kSheetMargin = 8;     // pixels around the sheet inside the box
+const int kSheetMargin = 8;       // pixels around the sheet inside the box
 const int kMaxSheetSide = 32000;  // a larger sheet cannot be shown; the zoom reverts
 const char kNoPageMemory[] = "Not enough memory to create a new page";
 
@@ -202,13 +202,20 @@ void TPrintPreview::SetOrientation(TPrinterOrientation o) {
 namespace {
 int64_t UnitsPerInch(TUnits u, int dpi) {
     switch (u) {
-        case mmPixel: return dpi;
-        case mmLoMetric: return 254;
-        case mmHiMetric: return 2540;
-        case mmLoEnglish: return 100;
-        case mmHiEnglish: return 1000;
-        case mmTWIPS: return 1440;
-        case mmPoints: return 72;
+        case mmPixel:
+            return dpi;
+        case mmLoMetric:
+            return 254;
+        case mmHiMetric:
+            return 2540;
+        case mmLoEnglish:
+            return 100;
+        case mmHiEnglish:
+            return 1000;
+        case mmTWIPS:
+            return 1440;
+        case mmPoints:
+            return 72;
     }
     return 1;
 }
@@ -231,7 +238,9 @@ int TPrintPreview::ScreenDpi() const {
     return dpi > 0 ? dpi : 96;
 }
 
-int TPrintPreview::ScreenToUnits(int value) const { return PixelsToUnits(value, ScreenDpi()); }
+int TPrintPreview::ScreenToUnits(int value) const {
+    return PixelsToUnits(value, ScreenDpi());
+}
 
 void TPrintPreview::UpdatePixelSize() {
     pixelWidth_ = std::max(1, ConvertUnits(paperWidth_, ScreenDpi(), units_, mmPixel));
@@ -311,7 +320,9 @@ QPainter* TPrintPreview::Canvas() const {
 
 // ---- Pages and display -----------------------------------------------------------------
 
-void TPrintPreview::ClearPages() { pages_.Clear(); }
+void TPrintPreview::ClearPages() {
+    pages_.Clear();
+}
 
 void TPrintPreview::SetCurrentPage(int page) {
     int n = PageCount();
@@ -354,13 +365,15 @@ void TPrintPreview::PaintPage(QPainter& painter, const QRect& pageRect) {
 // ---- Zoom and layout -------------------------------------------------------------------
 
 bool TPrintPreview::SheetSize(QSize& size) {
-    QSize avail = viewport()->size() - QSize(2 * kSheetMargin + sheet_->BorderSize * 2 + sheet_->ShadowSize,
-                                             2 * kSheetMargin + sheet_->BorderSize * 2 + sheet_->ShadowSize);
+    QSize avail =
+        viewport()->size() - QSize(2 * kSheetMargin + sheet_->BorderSize * 2 + sheet_->ShadowSize,
+                                   2 * kSheetMargin + sheet_->BorderSize * 2 + sheet_->ShadowSize);
     avail = avail.expandedTo(QSize(1, 1));
     int64_t pw = pixelWidth_, ph = pixelHeight_;
     int64_t w = pw * zoom_ / 100, h = ph * zoom_ / 100;
     TZoomState s = zoomState_;
-    if (s == zsZoomToFit) s = avail.height() * pw <= ph * avail.width() ? zsZoomToHeight : zsZoomToWidth;
+    if (s == zsZoomToFit)
+        s = avail.height() * pw <= ph * avail.width() ? zsZoomToHeight : zsZoomToWidth;
     if (s == zsZoomToWidth) {
         w = avail.width();
         h = w * ph / pw;
@@ -379,7 +392,8 @@ void TPrintPreview::Relayout() {
     QSize paper;
     if (!SheetSize(paper)) return;
     sheet_->SetPaperSize(paper.width(), paper.height());
-    QSize box = (sheet_->size() + QSize(2 * kSheetMargin, 2 * kSheetMargin)).expandedTo(viewport()->size());
+    QSize box =
+        (sheet_->size() + QSize(2 * kSheetMargin, 2 * kSheetMargin)).expandedTo(viewport()->size());
     box_->resize(box);
     sheet_->move((box.width() - sheet_->width()) / 2, (box.height() - sheet_->height()) / 2);
     sheet_->update();
@@ -419,7 +433,8 @@ void TPrintPreview::ScrollBy(int dx, int dy) {
 }
 
 void TPrintPreview::keyPressEvent(QKeyEvent* e) {
-    const Qt::KeyboardModifiers m = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const Qt::KeyboardModifiers m =
+        e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     const bool none = m == Qt::NoModifier, shift = m == Qt::ShiftModifier;
     const bool ctrl = m == Qt::ControlModifier, alt = m == Qt::AltModifier;
     QScrollBar* hb = horizontalScrollBar();
@@ -429,32 +444,58 @@ void TPrintPreview::keyPressEvent(QKeyEvent* e) {
     const bool keypad = e->modifiers() & Qt::KeypadModifier;
     switch (e->key()) {
         case Qt::Key_Home:
-            if (none) hb->setValue(hb->minimum());
-            else if (ctrl) vb->setValue(vb->minimum());
-            else if (alt) SetZoomState(zsZoomToFit);
+            if (none)
+                hb->setValue(hb->minimum());
+            else if (ctrl)
+                vb->setValue(vb->minimum());
+            else if (alt)
+                SetZoomState(zsZoomToFit);
             break;
         case Qt::Key_End:
-            if (none) hb->setValue(hb->maximum());
-            else if (ctrl) vb->setValue(vb->maximum());
-            else if (alt) SetZoomState(zsZoomToWidth);
+            if (none)
+                hb->setValue(hb->maximum());
+            else if (ctrl)
+                vb->setValue(vb->maximum());
+            else if (alt)
+                SetZoomState(zsZoomToWidth);
             break;
-        case Qt::Key_Left: if (!alt) ScrollBy(-hStep, 0); break;
-        case Qt::Key_Right: if (!alt) ScrollBy(hStep, 0); break;
-        case Qt::Key_Up: if (!alt) ScrollBy(0, -vStep); break;
-        case Qt::Key_Down: if (!alt) ScrollBy(0, vStep); break;
+        case Qt::Key_Left:
+            if (!alt) ScrollBy(-hStep, 0);
+            break;
+        case Qt::Key_Right:
+            if (!alt) ScrollBy(hStep, 0);
+            break;
+        case Qt::Key_Up:
+            if (!alt) ScrollBy(0, -vStep);
+            break;
+        case Qt::Key_Down:
+            if (!alt) ScrollBy(0, vStep);
+            break;
         case Qt::Key_PageDown:
-            if (none) SetCurrentPage(currentPage_ + 1);
-            else if (ctrl) SetCurrentPage(PageCount());
-            else if (alt) ZoomBy(ZoomStep);
+            if (none)
+                SetCurrentPage(currentPage_ + 1);
+            else if (ctrl)
+                SetCurrentPage(PageCount());
+            else if (alt)
+                ZoomBy(ZoomStep);
             break;
         case Qt::Key_PageUp:
-            if (none) SetCurrentPage(currentPage_ - 1);
-            else if (ctrl) SetCurrentPage(1);
-            else if (alt) ZoomBy(-ZoomStep);
+            if (none)
+                SetCurrentPage(currentPage_ - 1);
+            else if (ctrl)
+                SetCurrentPage(1);
+            else if (alt)
+                ZoomBy(-ZoomStep);
             break;
-        case Qt::Key_Plus: if (keypad) ZoomBy(ZoomStep); break;
-        case Qt::Key_Minus: if (keypad) ZoomBy(-ZoomStep); break;
-        default: QScrollArea::keyPressEvent(e); return;
+        case Qt::Key_Plus:
+            if (keypad) ZoomBy(ZoomStep);
+            break;
+        case Qt::Key_Minus:
+            if (keypad) ZoomBy(-ZoomStep);
+            break;
+        default:
+            QScrollArea::keyPressEvent(e);
+            return;
     }
     e->accept();
 }
@@ -466,9 +507,12 @@ void TPrintPreview::wheelEvent(QWheelEvent* e) {
     while (wheelDelta_ >= 120 || wheelDelta_ <= -120) {
         int dir = wheelDelta_ > 0 ? 1 : -1;  // 1: up
         wheelDelta_ -= dir * 120;
-        if (ctrl) ZoomBy(dir * ZoomStep);
-        else if (pages) SetCurrentPage(currentPage_ - dir);
-        else ScrollBy(0, -dir * verticalScrollBar()->singleStep());
+        if (ctrl)
+            ZoomBy(dir * ZoomStep);
+        else if (pages)
+            SetCurrentPage(currentPage_ - dir);
+        else
+            ScrollBy(0, -dir * verticalScrollBar()->singleStep());
     }
     e->accept();
 }
@@ -494,7 +538,8 @@ bool TPrintPreview::eventFilter(QObject* watched, QEvent* e) {
             grabbing_ = false;
             sheet_->setCursor(Qt::OpenHandCursor);
             return true;
-        default: break;
+        default:
+            break;
     }
     return QScrollArea::eventFilter(watched, e);
 }
@@ -522,14 +567,15 @@ void TPrintPreview::ConfigurePrinter(QPrinter& printer) const {
                          : QPageSize(QSizeF(ConvertUnits(w, 0, units_, mmLoMetric) / 10.0,
                                             ConvertUnits(h, 0, units_, mmLoMetric) / 10.0),
                                      QPageSize::Millimeter, QString(), QPageSize::ExactMatch);
-    printer.setPageLayout(QPageLayout(size, sideways ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                      QMarginsF(0, 0, 0, 0)));
+    printer.setPageLayout(QPageLayout(
+        size, sideways ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
     printer.setCopyCount(copies_);
     printer.setPaperSource(static_cast<QPrinter::PaperSource>(std::clamp(PrintJobBin - 1, 0, 14)));
 }
 
 bool TPrintPreview::PrintPages(QPrinter& printer, QPainter& painter, int from, int to) {
-    const bool ownCopies = printer.outputFormat() == QPrinter::PdfFormat || !printer.supportsMultipleCopies();
+    const bool ownCopies =
+        printer.outputFormat() == QPrinter::PdfFormat || !printer.supportsMultipleCopies();
     const int rounds = (ownCopies && !UsePrinterOptions) ? copies_ : 1;
     const int dpiX = printer.logicalDpiX(), dpiY = printer.logicalDpiY();
     QRect rect(0, 0, ConvertUnits(paperWidth_, dpiX, units_, mmPixel),

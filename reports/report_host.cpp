@@ -13,7 +13,9 @@ HostState& State() {
 }
 }  // namespace
 
-ReportHost& Host() { return State().host; }
+ReportHost& Host() {
+    return State().host;
+}
 
 TPageSetup& PageSetup() {
     HostState& s = State();
@@ -26,7 +28,11 @@ std::string ReportFolder() {
     return folder;
 }
 
-std::string FirmName() { return Host().FirmName ? Host().FirmName() : std::string(); }
-std::string FirmAddress() { return Host().FirmAddress ? Host().FirmAddress() : std::string(); }
+std::string FirmName() {
+    return Host().FirmName ? Host().FirmName() : std::string();
+}
+std::string FirmAddress() {
+    return Host().FirmAddress ? Host().FirmAddress() : std::string();
+}
 
 }  // namespace kjrep

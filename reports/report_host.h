@@ -30,11 +30,11 @@ struct TPageSetup {
 };
 
 struct ReportHost {
-    TPageSetup* PageSetup = nullptr;       // the data module's members
-    std::function<std::string()> Folder;   // system folder, ends with a separator
+    TPageSetup* PageSetup = nullptr;           // the data module's members
+    std::function<std::string()> Folder;       // system folder, ends with a separator
     std::function<std::string()> FirmName;     // Windows-1252
     std::function<std::string()> FirmAddress;  // Windows-1252
-    TPreviewForm* Preview = nullptr;       // the one preview window
+    TPreviewForm* Preview = nullptr;           // the one preview window
     std::function<bool()> ExecutePrintDialog;  // the data module's print dialog
 };
 

@@ -227,7 +227,8 @@ std::string UdeHead(const char* variant, const char* extra, const char* side) {
            "Titel1       = &BR ;0;0;1900;35;V;;;;;;\n"
            "Titel2       = &BA ;0;44;1900;35;V;;;;;;\n"
            "Dato         =Dato &DATO;0;0;1900;35;H;;;;;;\n"
-           "Side         =Side &SIDE;" + side + ";1900;35;H;;;;;;\n";
+           "Side         =Side &SIDE;" +
+           side + ";1900;35;H;;;;;;\n";
 }
 
 std::string UdeSager() {
@@ -242,7 +243,9 @@ Nr=1
 ;5=Udestående pr vare på A3/A4 liggende
 ;6=Udestående pr varegruppe på A3/A4 liggende
 )";
-    s += UdeHead("1", "Visning=0\nKunAktive=0\nPapir=9\nPapirStørrelse=2100;2970\nMargin=60;60;60;120\n", "0;44");
+    s += UdeHead("1",
+                 "Visning=0\nKunAktive=0\nPapir=9\nPapirStørrelse=2100;2970\nMargin=60;60;60;120\n",
+                 "0;44");
     s += R"(;Sagen
 SagsNr       =Nr        ;  00;0; 140;25;V;  00;0; 140;25;V;
 SagsBem      =Bemærkning; 150;0; 890;25;V; 150;0; 890;25;V;
@@ -280,7 +283,9 @@ PostIAltTotal=;;;;;;1150;0;240;25;H;
 PostIAltMoms =;;;;;;1400;0;240;25;H;
 PostIaltIAlt =;;;;;;1650;0;250;25;H;
 )";
-    s += UdeHead("2", "Visning=1\nKunAktive=1\nPapir=9\nPapirStørrelse=2100;2970;\nMargin= 60; 60; 60;120\n", "0;70");
+    s += UdeHead(
+        "2", "Visning=1\nKunAktive=1\nPapir=9\nPapirStørrelse=2100;2970;\nMargin= 60; 60; 60;120\n",
+        "0;70");
     s += caseLines;
     s += R"(;vare/varegruppe
 VareID       =Vare;0;0;140;25;V;0;0;140;25;V;
@@ -291,7 +296,9 @@ VareGruppeBem=;;;;;;;;;;;
 PostSubAntal =Antal; 900;0;240;25;H; 900;0;240;25;H;
 )";
     s += sums;
-    s += UdeHead("3", "Visning=2\nKunAktive=0\nPapir=9\nPapirStørrelse=2100;2970;\nMargin= 60; 60; 60;120\n", "0;44");
+    s += UdeHead(
+        "3", "Visning=2\nKunAktive=0\nPapir=9\nPapirStørrelse=2100;2970;\nMargin= 60; 60; 60;120\n",
+        "0;44");
     s += caseLines;
     s += R"(;vare/varegruppe
 VareID       =;;;;;;;;;;;
@@ -307,11 +314,14 @@ PostSubAntal =;;;;;;;;;;;
 
 // ---- Register lists ----
 std::string ListHead(const char* title, bool a3, bool employees) {
-    std::string titleBox = !a3 ? ";0;100;1900; 88;V;;;;;;" : employees ? ";0;0;2770; 88;V;;;;;;" : ";0;100;2970; 88;V;;;;;;";
+    std::string titleBox = !a3         ? ";0;100;1900; 88;V;;;;;;"
+                           : employees ? ";0;0;2770; 88;V;;;;;;"
+                                       : ";0;100;2970; 88;V;;;;;;";
     const char* width = a3 ? "2770" : "1900";
     return std::string(";Hoved\nTitel=") + title + titleBox +
            "\nTitel1= &BR ;0;0;1900;35;V;;;;;;\nTitel2= &BA ;0;44;1900;35;V;;;;;;\n"
-           "Dato =Dato &DATO;0;0;" + width + ";35;H;;;;;;\nSide =Side &SIDE;0;44;" + width + ";35;H;;;;;;\n";
+           "Dato =Dato &DATO;0;0;" +
+           width + ";35;H;;;;;;\nSide =Side &SIDE;0;44;" + width + ";35;H;;;;;;\n";
 }
 
 std::string PersonBody(const char* who) {
@@ -319,14 +329,16 @@ std::string PersonBody(const char* who) {
     return ";Medarbejder\n" + w + "ID=ID;0;0;140;42;V;0;0;140;42;V;\n" + w +
            "Navn=Navn / Adresse / Postnr./By / eMail;150;0;1050;42;V;150;0;1490;42;V;\n" + w +
            "Adresse=;;;;;;150; 60;1490;42;V;\n" + w + "PostBy=;;;;;;150;120;1490;42;V;\n" + w +
-           "Mail=;;;;;;150;180;1040;42;V;\n" + w + "Tlf=Telefon / Fax;1200;0;450;42;V;1200;180;220;42;V;\n" +
-           w + "Fax=;;;;;;1430;180;220;42;V;\n"
+           "Mail=;;;;;;150;180;1040;42;V;\n" + w +
+           "Tlf=Telefon / Fax;1200;0;450;42;V;1200;180;220;42;V;\n" + w +
+           "Fax=;;;;;;1430;180;220;42;V;\n"
            "Ajour=Ajourført d. af;1650;0;300;25;V;1650;0;180;25;V;\nIni=;;;;;;1850;0;50;25;V;\n";
 }
 
-std::string PersonList(const char* who, const char* plural, const char* title, const char* a4Paper) {
-    std::string s = std::string("[SidstValgt]\nNr=1\n\n[Rapporter]\n1=") + plural + " på A4\n2=" + plural +
-                    " på A3\n\n[1]\nPapir=" + a4Paper +
+std::string PersonList(const char* who, const char* plural, const char* title,
+                       const char* a4Paper) {
+    std::string s = std::string("[SidstValgt]\nNr=1\n\n[Rapporter]\n1=") + plural +
+                    " på A4\n2=" + plural + " på A3\n\n[1]\nPapir=" + a4Paper +
                     "\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120;\n";
     s += ListHead(title, false, std::string(who) == "Bruger") + PersonBody(who);
     s += "\n[2]\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
@@ -335,11 +347,13 @@ std::string PersonList(const char* who, const char* plural, const char* title, c
 }
 
 std::string PostByListe() {
-    const char* body = ";Postnr/by\nPostByNr=Postnr;0;0;240;42;V;0;0;240;42;V;\n"
-                       "PostByBy=Bynavn;260;0;1380;42;V;260;0;1380;42;V;\n"
-                       "Ajour=Ajourført d. af;1650;0;300;25;V;1650;0;180;25;V;\nIni=;;;;;;1850;0;50;25;V;\n";
-    std::string s = "[SidstValgt]\nNr=1\n\n[Rapporter]\n1=Postnr. / By på A4\n2=Postnr. / By på A3\n\n"
-                    "[1]\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120\n";
+    const char* body =
+        ";Postnr/by\nPostByNr=Postnr;0;0;240;42;V;0;0;240;42;V;\n"
+        "PostByBy=Bynavn;260;0;1380;42;V;260;0;1380;42;V;\n"
+        "Ajour=Ajourført d. af;1650;0;300;25;V;1650;0;180;25;V;\nIni=;;;;;;1850;0;50;25;V;\n";
+    std::string s =
+        "[SidstValgt]\nNr=1\n\n[Rapporter]\n1=Postnr. / By på A4\n2=Postnr. / By på A3\n\n"
+        "[1]\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120\n";
     s += ListHead("Liste over postnr. / by", false, false) + body;
     s += "\n[2]\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
     s += ListHead("Liste over postnr. / by", true, false) + body;
@@ -347,9 +361,11 @@ std::string PostByListe() {
 }
 
 std::string VarerListe() {
-    std::string s = "[SidstValgt]\nNr=1\n\n[Rapporter]\n1=Varer/Varegrupper på A4\n"
-                    "2=Varer/Varegrupper på A3\n3=Kun Varegrupper på A4\n\n"
-                    "[1]\nKunGrupper=0\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120;\n";
+    std::string s =
+        "[SidstValgt]\nNr=1\n\n[Rapporter]\n1=Varer/Varegrupper på A4\n"
+        "2=Varer/Varegrupper på A3\n3=Kun Varegrupper på A4\n\n"
+        "[1]\nKunGrupper=0\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;"
+        "120;\n";
     s += ListHead("Liste over varer", false, false);
     s += R"(;VareGruppe
 VareGruppeID=Gruppe;0;0;140;42;V;150;0;240;42;V;
@@ -364,9 +380,11 @@ VareKonto=Konto;1450;0;190;25;V;1450;0;190;25;V;
 Ajour=Ajourført d. af;1650;0;250;25;V;1650;0;180;25;V;
 Ini=;;;;;;1840;0;60;25;V;
 )";
-    s += "\n[2]\nKunGrupper=0\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
+    s += "\n[2]\nKunGrupper=0\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; "
+         "60; 60;120\n";
     s += ListHead("Liste over varer", true, false);
-    s += "\n[3]\nKunGrupper=1\nPapir=9\nPapirStørrelse=2100;2970;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
+    s += "\n[3]\nKunGrupper=1\nPapir=9\nPapirStørrelse=2100;2970;\nPapirOrientering=1\nMargin= 60; "
+         "60; 60;120\n";
     s += ListHead("Liste over varegrupper", false, false);
     s += R"(;VareGruppe
 VareGruppeID=Gruppe;0;0;140;42;V;0;0;140;42;V;
@@ -402,8 +420,11 @@ std::string LayoutResource(const std::string& fileName) {
     if (name == "aktivesager.kjr") return ToResourceBytes(AktiveSager());
     if (name == "udesager.kjr") return ToResourceBytes(UdeSager());
     if (name == "brugerposter.kjr") return ToResourceBytes(BrugerPoster());
-    if (name == "brugerliste.kjr") return ToResourceBytes(PersonList("Bruger", "Medarbejdere", "Liste over medarbejdere", "1"));
-    if (name == "kundeliste.kjr") return ToResourceBytes(PersonList("Kunde", "Kunder", "Liste over kunder", "1"));
+    if (name == "brugerliste.kjr")
+        return ToResourceBytes(
+            PersonList("Bruger", "Medarbejdere", "Liste over medarbejdere", "1"));
+    if (name == "kundeliste.kjr")
+        return ToResourceBytes(PersonList("Kunde", "Kunder", "Liste over kunder", "1"));
     if (name == "varerliste.kjr") return ToResourceBytes(VarerListe());
     if (name == "postbyliste.kjr") return ToResourceBytes(PostByListe());
     return std::string();
@@ -413,7 +434,8 @@ void SaveResourceToFile(const std::string& fileName, const std::string& path) {
     std::string bytes = LayoutResource(fileName);
     QFile file(kjqt::FromAnsi(path));
     if (bytes.empty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
         !file.flush())
         throw std::runtime_error("Kan ikke oprette filen " + path);
 }

@@ -35,7 +35,9 @@ std::string Trim(const std::string& s) {
     return t.substr(b);
 }
 
-std::string KeyOf(const std::string& line) { return Trim(line.substr(0, line.find('='))); }
+std::string KeyOf(const std::string& line) {
+    return Trim(line.substr(0, line.find('=')));
+}
 
 }  // namespace
 
@@ -78,7 +80,8 @@ void TReportVariants::ReadVariant() {
     setup.PaperCode = static_cast<int16_t>(paperCodeRead_);
     bool known = code == paperCodeRead_;
     if (code == kPaperUser)
-        ParsePaperSize(ini.ReadString(v, kPaperSize, "210;297"), setup.PaperWidth, setup.PaperHeight);
+        ParsePaperSize(ini.ReadString(v, kPaperSize, "210;297"), setup.PaperWidth,
+                       setup.PaperHeight);
     else
         known = known && PaperSizeOf(paperCodeRead_, setup.PaperWidth, setup.PaperHeight);
     if (!known || setup.PaperWidth <= 0 || setup.PaperHeight <= 0) {
@@ -88,7 +91,8 @@ void TReportVariants::ReadVariant() {
             QString::fromUtf8("Papirformatet %1 kendes ikke; der udskrives på A4")
                 .arg(kjqt::FromAnsi(Trim(paperText_))));
     }
-    setup.SetOrientation(static_cast<int>(LayoutNumber(ini.ReadString(v, "PapirOrientering", "1"), 1) == 2 ? 2 : 1));
+    setup.SetOrientation(
+        static_cast<int>(LayoutNumber(ini.ReadString(v, "PapirOrientering", "1"), 1) == 2 ? 2 : 1));
 }
 
 bool TReportVariants::Close() {
@@ -99,8 +103,9 @@ bool TReportVariants::Close() {
     if (WriteOptions) WriteOptions(ini, v);
     TMargins m{setup.Margins[0], setup.Margins[1], setup.Margins[2], setup.Margins[3]};
     ini.WriteString(v, "Margin", MarginsToText(m));
-    ini.WriteString(v, "Papir", setup.PaperCode == paperCodeRead_ ? Trim(paperText_)
-                                                                  : std::to_string(setup.PaperCode));
+    ini.WriteString(
+        v, "Papir",
+        setup.PaperCode == paperCodeRead_ ? Trim(paperText_) : std::to_string(setup.PaperCode));
     ini.WriteString(v, kPaperSize, PaperSizeToText(setup.PaperWidth, setup.PaperHeight));
     ini.WriteInteger(v, "PapirOrientering", setup.OrientationCode());
     if (ini.UpdateFile()) return true;
@@ -139,14 +144,20 @@ TReportFrame::TReportFrame(TReportVariants& variants, QWidget* parent)
     box->addLayout(buttons);
     FillVariants();
     connect(edtRapport, &QComboBox::activated, this, [this] { edtRapportClick(); });
-    connect(btnVis, &QPushButton::clicked, this, [this] { if (OnRun) OnRun(true); });
-    connect(btnUdskriv, &QPushButton::clicked, this, [this] { if (OnRun) OnRun(false); });
+    connect(btnVis, &QPushButton::clicked, this, [this] {
+        if (OnRun) OnRun(true);
+    });
+    connect(btnUdskriv, &QPushButton::clicked, this, [this] {
+        if (OnRun) OnRun(false);
+    });
     connect(btnPrinter, &QPushButton::clicked, this, [] {
         if (Host().ExecutePrintDialog) Host().ExecutePrintDialog();
     });
     connect(btnSlut, &QPushButton::clicked, this, [this] {
-        if (auto* dialog = qobject_cast<QDialog*>(window())) dialog->reject();
-        else window()->close();
+        if (auto* dialog = qobject_cast<QDialog*>(window()))
+            dialog->reject();
+        else
+            window()->close();
     });
 }
 

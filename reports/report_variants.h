@@ -31,7 +31,7 @@ class TReportVariants {
     std::string RapportNr;  // the current variant's section name
 
     // The report's own option keys, read with every variant and written on closing.
-    std::function<void(kjqt::TMemIniFile&, const std::string& section)> ReadOptions, WriteOptions;
+    std::function<void(kjqt::TMemIniFile&, const std::string&section)> ReadOptions, WriteOptions;
 
     // Reads the variant list, "Nr" of "SidstValgt" (default "1") and that variant.
     void Open();

@@ -10,7 +10,9 @@ namespace {
 const char kCaptionHalfEmpty[] = ";;;;;;";
 const char kDataHalfEmpty[] = ";;;;;";
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -19,11 +21,13 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Upper(x) == Upper(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
 // The first n characters of line, padded with blanks to n.
@@ -123,8 +127,7 @@ void AddCaptionItem(const std::string& key, std::string& line, TSkrivListe& list
         line.erase(0, 6);
 }
 
-void AddDataItem(const std::string& name, std::string& line, Db::TField* field,
-                 TSkrivListe& list) {
+void AddDataItem(const std::string& name, std::string& line, Db::TField* field, TSkrivListe& list) {
     if (Head(line, 5) != kDataHalfEmpty && field)
         list.Add(name, ReadItem(line, field, false));
     else if (Head(line, 5) == kDataHalfEmpty)
@@ -145,9 +148,7 @@ void ParseLayoutLine(const std::string& key, std::string line, Db::TField* field
 
 TMargins ParseMargins(const std::string& text) {
     std::string line = text;
-    auto next = [&line] {
-        return Clamp32(LayoutNumber(NextLayoutToken(line), 10) * 10);
-    };
+    auto next = [&line] { return Clamp32(LayoutNumber(NextLayoutToken(line), 10) * 10); };
     TMargins m;
     m.Left = next();
     m.Top = next();

@@ -65,8 +65,7 @@ TLayoutRect ScaleLayoutRect(TLayoutRect rect, int factor);
 int32_t ParseAlignment(std::string& line);
 
 void AddCaptionItem(const std::string& key, std::string& line, TSkrivListe& list);
-void AddDataItem(const std::string& name, std::string& line, Db::TField* field,
-                 TSkrivListe& list);
+void AddDataItem(const std::string& name, std::string& line, Db::TField* field, TSkrivListe& list);
 // The routine every report calls. A report that passes one list twice gets Key and
 // "Data" + Key; a heading list and a band list get the caption and the value apart;
 // without a field only the caption is taken.

@@ -32,7 +32,9 @@ void Write(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-std::string Ansi(const char* utf8) { return kjqt::ToAnsi(QString::fromUtf8(utf8)); }
+std::string Ansi(const char* utf8) {
+    return kjqt::ToAnsi(QString::fromUtf8(utf8));
+}
 
 void CheckBox(const TSkrivFelt* item, int l, int t, int w, int h, int align) {
     QVERIFY(item);
@@ -85,7 +87,8 @@ class LayoutTest : public QObject {
         QCOMPARE(heads[0].item->Text, std::string("&BR"));
         CheckBox(heads.Find("Titel1"), 0, 0, 19000, 350, -1);
 
-        ParseLayoutLine("SagsNr", "Sagsnr.:  ;  10;  0;250; 42;V; 280;  0; 400;42;V", nr, &one, &one);
+        ParseLayoutLine("SagsNr", "Sagsnr.:  ;  10;  0;250; 42;V; 280;  0; 400;42;V", nr, &one,
+                        &one);
         QCOMPARE(one.Count(), 2);
         QCOMPARE(one[0].name, std::string("SagsNr"));
         QCOMPARE(one[0].item->Text, std::string("Sagsnr.:"));
@@ -148,7 +151,8 @@ class LayoutTest : public QObject {
         QCOMPARE(LayoutNumber("99999999999999999999999999", 0), kMaxLayoutNumber);
         QCOMPARE(LayoutNumber("-4294967296", 0), -kMaxLayoutNumber);
         TSkrivListe list;
-        ParseLayoutLine("Big", "X;4294967296;-99999999999999999999;2147483647;1;V;;;;;", nullptr, &list, nullptr);
+        ParseLayoutLine("Big", "X;4294967296;-99999999999999999999;2147483647;1;V;;;;;", nullptr,
+                        &list, nullptr);
         CheckBox(list.Find("Big"), 1'000'000'000, -1'000'000'000, 1'000'000'000, 10, -1);
     }
 
@@ -174,10 +178,12 @@ class LayoutTest : public QObject {
 
     void paperCodes() {
         int32_t w = 0, h = 0;
-        const struct { int code, w, h; } rows[] = {
-            {1, 21590, 27940}, {5, 21590, 35560}, {8, 29700, 42000}, {9, 21000, 29700},
-            {11, 14800, 21000}, {12, 25000, 35400}, {13, 18200, 25700}, {27, 11000, 22000},
-            {54, 21590, 27940}, {66, 42000, 59400}, {67, 29700, 42000}, {70, 10500, 14800},
+        const struct {
+            int code, w, h;
+        } rows[] = {
+            {1, 21590, 27940},  {5, 21590, 35560},  {8, 29700, 42000},   {9, 21000, 29700},
+            {11, 14800, 21000}, {12, 25000, 35400}, {13, 18200, 25700},  {27, 11000, 22000},
+            {54, 21590, 27940}, {66, 42000, 59400}, {67, 29700, 42000},  {70, 10500, 14800},
             {76, 42000, 29700}, {77, 29700, 21000}, {100, 11000, 22000}, {118, 45800, 32400}};
         for (const auto& r : rows) {
             QVERIFY2(PaperSizeOf(r.code, w, h), qPrintable(QString::number(r.code)));
@@ -205,8 +211,9 @@ class LayoutTest : public QObject {
     // Every built-in file is written when missing, never over an existing one, and every
     // item line in it parses into items.
     void builtInFiles() {
-        const char* names[] = {"AktiveSager.kjr", "UdeSager.kjr", "BrugerPoster.kjr", "BrugerListe.kjr",
-                               "VarerListe.kjr", "KundeListe.kjr", "PostByListe.kjr"};
+        const char* names[] = {"AktiveSager.kjr", "UdeSager.kjr",   "BrugerPoster.kjr",
+                               "BrugerListe.kjr", "VarerListe.kjr", "KundeListe.kjr",
+                               "PostByListe.kjr"};
         for (const char* name : names) {
             QString path = dir_.filePath(name);
             QFile::remove(path);
@@ -223,9 +230,10 @@ class LayoutTest : public QObject {
                 QCOMPARE(ini.ReadString(section, Ansi("PapirStørrelse"), "").empty(), false);
                 TSkrivListe items;
                 for (const std::string& key : ini.ReadSection(section))
-                    if (ini.ReadString(section, key, "").find(';') != std::string::npos && key != "Margin" &&
-                        key != Ansi("PapirStørrelse"))
-                        ParseLayoutLine(key, ini.ReadString(section, key, ""), nullptr, &items, nullptr);
+                    if (ini.ReadString(section, key, "").find(';') != std::string::npos &&
+                        key != "Margin" && key != Ansi("PapirStørrelse"))
+                        ParseLayoutLine(key, ini.ReadString(section, key, ""), nullptr, &items,
+                                        nullptr);
                 QVERIFY2(items.Find("Titel"), name);
             }
             Write(path, "[SidstValgt]\r\nNr=2\r\n");
@@ -236,25 +244,29 @@ class LayoutTest : public QObject {
         kjqt::TMemIniFile ude((dir_.filePath("x.kjr")).toStdString());
         QFile::remove(dir_.filePath("UdeSager.kjr"));
         kjqt::TMemIniFile udeIni(EnsureLayoutFile("UdeSager.kjr"));
-        QCOMPARE(udeIni.ReadString("2", "Side", ""), std::string("Side &SIDE;0;70;1900;35;H;;;;;;"));
+        QCOMPARE(udeIni.ReadString("2", "Side", ""),
+                 std::string("Side &SIDE;0;70;1900;35;H;;;;;;"));
         QCOMPARE(udeIni.ReadString("1", "Titel1", ""), std::string("&BR ;0;0;1900;35;V;;;;;;"));
         QCOMPARE(udeIni.ReadSection("Rapporter").size(), size_t(3));
     }
 
     void resourceThatCannotBeWritten() {
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                                 SaveResourceToFile("UdeSager.kjr", dir_.filePath("no/such/UdeSager.kjr").toStdString()));
+        QVERIFY_THROWS_EXCEPTION(
+            std::runtime_error,
+            SaveResourceToFile("UdeSager.kjr",
+                               dir_.filePath("no/such/UdeSager.kjr").toStdString()));
     }
 
     // A variant is read into the page set-up and written back; the file keeps its comments,
     // its order and its item keys.
     void variantsReadAndWrittenBack() {
         QString path = dir_.filePath("PostByListe.kjr");
-        QByteArray file = "[SidstValgt]\r\nNr= 2 \r\n\r\n[Rapporter]\r\n1=Lille\r\n;3=Ude\r\n2=Stor\r\n\r\n"
-                          "[1]\r\n;Hoved\r\nPapir=256\r\nPapirSt\xF8rrelse=1000;1500;\r\nMargin=60;60;60;120\r\n"
-                          "Titel=Liste;0;0;100;20;V;;;;;;\r\n"
-                          "[2]\r\nPapir=9\r\nPapirSt\xF8rrelse=1000;1500\r\nPapirOrientering=2\r\n"
-                          "Margin= 60; 60; 60;120;\r\n;Vare\r\nTitel=Stor;0;0;100;20;V;;;;;;\r\n";
+        QByteArray file =
+            "[SidstValgt]\r\nNr= 2 \r\n\r\n[Rapporter]\r\n1=Lille\r\n;3=Ude\r\n2=Stor\r\n\r\n"
+            "[1]\r\n;Hoved\r\nPapir=256\r\nPapirSt\xF8rrelse=1000;1500;\r\nMargin=60;60;60;120\r\n"
+            "Titel=Liste;0;0;100;20;V;;;;;;\r\n"
+            "[2]\r\nPapir=9\r\nPapirSt\xF8rrelse=1000;1500\r\nPapirOrientering=2\r\n"
+            "Margin= 60; 60; 60;120;\r\n;Vare\r\nTitel=Stor;0;0;100;20;V;;;;;;\r\n";
         Write(path, file);
         TReportVariants v("PostByListe.kjr");
         v.Open();
@@ -269,9 +281,11 @@ class LayoutTest : public QObject {
         QCOMPARE(v.RapportNr, std::string("2"));
         QVERIFY(v.Close());
         QByteArray back = Bytes(path);
-        QVERIFY(back.contains("[2]\r\nPapir=9\r\nPapirSt\xF8rrelse=2100;2970\r\nPapirOrientering=2\r\n"
-                              "Margin=60;60;60;120\r\n;Vare\r\nTitel=Stor;0;0;100;20;V;;;;;;\r\n"));
-        QVERIFY(back.startsWith("[SidstValgt]\r\nNr=2\r\n\r\n[Rapporter]\r\n1=Lille\r\n;3=Ude\r\n2=Stor\r\n"));
+        QVERIFY(
+            back.contains("[2]\r\nPapir=9\r\nPapirSt\xF8rrelse=2100;2970\r\nPapirOrientering=2\r\n"
+                          "Margin=60;60;60;120\r\n;Vare\r\nTitel=Stor;0;0;100;20;V;;;;;;\r\n"));
+        QVERIFY(back.startsWith(
+            "[SidstValgt]\r\nNr=2\r\n\r\n[Rapporter]\r\n1=Lille\r\n;3=Ude\r\n2=Stor\r\n"));
 
         QVERIFY(v.Pick("1=Lille"));
         QCOMPARE(setup_.PaperCode, int16_t(256));
@@ -285,15 +299,17 @@ class LayoutTest : public QObject {
         v.ParseItem("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &deflt, nullptr);
         CheckBox(deflt.Find("Side"), 0, 0, 2100, 80, 1);
         QVERIFY(v.Close());
-        QVERIFY(Bytes(path).contains("[1]\r\n;Hoved\r\nPapir=256\r\nPapirSt\xF8rrelse=1000;1500\r\n"));
+        QVERIFY(
+            Bytes(path).contains("[1]\r\n;Hoved\r\nPapir=256\r\nPapirSt\xF8rrelse=1000;1500\r\n"));
         QCOMPARE(responder_.Asked().size(), size_t(0));
     }
 
     void orientationCodes() {
         QString path = dir_.filePath("BrugerListe.kjr");
-        for (const auto& [text, sideways] :
-             std::initializer_list<std::pair<const char*, int>>{{"2", 1}, {"0", 0}, {"1", 0}, {"3", 0}, {"xy", 0}}) {
-            Write(path, QByteArray("[Rapporter]\r\n1=A\r\n[1]\r\nPapirOrientering=") + text + "\r\n");
+        for (const auto& [text, sideways] : std::initializer_list<std::pair<const char*, int>>{
+                 {"2", 1}, {"0", 0}, {"1", 0}, {"3", 0}, {"xy", 0}}) {
+            Write(path,
+                  QByteArray("[Rapporter]\r\n1=A\r\n[1]\r\nPapirOrientering=") + text + "\r\n");
             TReportVariants v("BrugerListe.kjr");
             v.Open();
             QCOMPARE(int(setup_.Orientation), sideways);
@@ -304,11 +320,15 @@ class LayoutTest : public QObject {
     // An unlisted paper code prints on A4 and says so; the code stays in the file.
     void unlistedPaperCode() {
         QString path = dir_.filePath("KundeListe.kjr");
-        Write(path, "[Rapporter]\r\n1=A\r\n[1]\r\nPapir=49\r\n[2]\r\nPapir=256\r\nPapirSt\xF8rrelse=0;0\r\n"
-                    "[3]\r\nPapir=99999999999\r\n");
+        Write(
+            path,
+            "[Rapporter]\r\n1=A\r\n[1]\r\nPapir=49\r\n[2]\r\nPapir=256\r\nPapirSt\xF8rrelse=0;0\r\n"
+            "[3]\r\nPapir=99999999999\r\n");
         TReportVariants v("KundeListe.kjr");
         v.Open();
-        QCOMPARE(responder_.Texts(), QStringList{QString::fromUtf8("Papirformatet 49 kendes ikke; der udskrives på A4")});
+        QCOMPARE(
+            responder_.Texts(),
+            QStringList{QString::fromUtf8("Papirformatet 49 kendes ikke; der udskrives på A4")});
         QCOMPARE(setup_.PaperCode, int16_t(49));
         QCOMPARE(setup_.PaperWidth, 21000);
         QCOMPARE(setup_.PaperHeight, 29700);
