@@ -1,0 +1,192 @@
+// The print-preview component: records report pages as pictures while a report draws them,
+// shows one page at a time on a sheet with border and shadow inside a scrolling box (zoom
+// and scroll with keys, wheel and grab), and prints any range of the recorded pages with
+// progress and abort. With KJ_PRINT_PDF naming a file, or with no printer on the system,
+// printing writes a PDF. GUI thread only.
+//
+// Pages are QPicture recordings in the component's Units (default hundredths of a
+// millimetre); replaying one scales by the target's resolution and undoes the resolution
+// correction that QPicture applies itself (pictures are recorded at the screen's logical
+// resolution).
+//
+// States (1-3 are the invariants the tests check):
+//  1. Idle -> recording by StartDocument; recording -> idle by FinishDocument/AbortDocument;
+//     idle -> printing -> idle inside PrintRange. Nothing else changes the state.
+//  2. Paper kind, size, orientation and units are frozen while recording.
+//  3. CurrentPage is 0 exactly when there are no pages, else within 1..PageCount.
+#pragma once
+
+#include <QPicture>
+#include <QPointer>
+#include <QScrollArea>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "reports/paper_sizes.h"
+
+class QIODevice;
+class QPainter;
+class QPrinter;
+
+namespace kjrep {
+
+// The recorded pages, kept as serialised pictures in one stream (memory or a temporary
+// file with the prefix "TMP").
+class TMetafileList {
+  public:
+    TMetafileList();
+    ~TMetafileList();
+    void Add(const QPicture& page);
+    // Page i (0-based) loaded into the shared picture; an empty picture when out of range.
+    const QPicture& GetPage(int i);
+    int Count() const { return static_cast<int>(positions_.size()); }
+    void Clear();
+    bool UseTempFile() const { return useTempFile_; }
+    void SetUseTempFile(bool on);
+    QString TempFileName() const;  // empty unless pages live in a temporary file
+    std::function<void()> OnChange;
+
+  private:
+    std::unique_ptr<QIODevice> NewStream(bool tempFile) const;
+    std::vector<qint64> positions_;
+    std::unique_ptr<QIODevice> stream_;
+    QPicture shared_;
+    bool useTempFile_ = false;
+};
+
+// One sheet on screen: paper, border and shadow; OnPaint draws the page into PageRect.
+class TPaperPreview : public QWidget {
+  public:
+    explicit TPaperPreview(QWidget* parent);
+    QColor PaperColor = Qt::white, BorderColor = Qt::black, ShadowColor = Qt::darkGray;
+    int BorderSize = 1, ShadowSize = 3;
+    void SetPaperSize(int width, int height);  // pixels; the control adds border and shadow
+    QRect PageRect() const;
+    std::function<void(QPainter&, const QRect&)> OnPaint;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    int paperWidth_ = 105, paperHeight_ = 148;
+};
+
+enum TZoomState { zsZoomOther, zsZoomToWidth, zsZoomToHeight, zsZoomToFit };
+enum TPrinterOrientation { poPortrait, poLandscape };
+enum class TPreviewState { Idle, Recording, Printing };
+
+class TPrintPreview : public QScrollArea {
+  public:
+    explicit TPrintPreview(QWidget* parent = nullptr);
+    ~TPrintPreview() override;
+
+    // Settings
+    bool FastPrint = true;
+    QString PrintJobTitle;
+    int PrintJobBin = 7;
+    int ZoomMin = 10, ZoomMax = 500, ZoomStep = 10;
+    bool ZoomSavePos = true;
+    bool UsePrinterOptions = false;
+    int PrintJobCopies() const { return copies_; }
+    void SetPrintJobCopies(int n) { copies_ = n < 1 ? 1 : n; }
+    TUnits Units() const { return units_; }
+    void SetUnits(TUnits u);
+    TPrinterOrientation Orientation() const { return orientation_; }
+    void SetOrientation(TPrinterOrientation o);
+    TPaperType PaperType() const { return paperType_; }
+    void SetPaperType(TPaperType t);
+    int PaperWidth() const { return paperWidth_; }
+    int PaperHeight() const { return paperHeight_; }
+    void SetPaperWidth(int w);
+    void SetPaperHeight(int h);
+    TZoomState ZoomState() const { return zoomState_; }
+    void SetZoomState(TZoomState s);
+    int Zoom() const { return zoom_; }
+    void SetZoom(int z);
+    bool UseTempFile() const { return pages_.UseTempFile(); }
+    void SetUseTempFile(bool on) { pages_.SetUseTempFile(on); }
+
+    // Events
+    std::function<void()> OnBeginDoc, OnEndDoc, OnNewPage, OnAbort, OnChange;
+    std::function<void()> OnBeforePrint, OnAfterPrint, OnZoomChange;
+    std::function<void(int page, int progress, bool& abortIt)> OnPrintProgress;
+
+    // Recording
+    void StartDocument();
+    void NextPage();
+    void FinishDocument();
+    void AbortDocument();
+    // The painter of the page being recorded, the printer's while printing, else none.
+    QPainter* Canvas() const;
+    // A device with the recording's resolution, for measuring text outside a page.
+    QPaintDevice* MeasureDevice() { return &measure_; }
+    TPreviewState State() const { return state_; }
+    bool Aborted() const { return aborted_; }
+
+    // Pages
+    void ClearPages();
+    int PageCount() const { return pages_.Count(); }
+    TMetafileList& Pages() { return pages_; }
+    int CurrentPage() const { return currentPage_; }
+    void SetCurrentPage(int page);
+    TPaperPreview* Sheet() const { return sheet_; }
+
+    // Printing: false when nothing was printed (not idle, no pages, from > to, no target,
+    // a job that could not start, was cancelled or failed; the last three say so).
+    bool PrintRange(int from, int to);
+    bool PrintAll() { return PrintRange(1, PageCount()); }
+
+    // Unit conversion (integer multiply-divide)
+    static int ConvertUnits(int value, int dpi, TUnits from, TUnits to);
+    int PixelsToUnits(int value, int dpi) const;
+    int ScreenToUnits(int value) const;
+    int ScreenDpi() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+    virtual bool DoProgress(int page, int done, int total);
+    virtual void PaintPage(QPainter& painter, const QRect& pageRect);
+    virtual void UpdatePixelSize();
+    virtual void CreatePage();
+    virtual void ClosePage();
+
+  private:
+    void PagesChanged();
+    void Relayout();
+    bool SheetSize(QSize& size);  // the paper area in pixels for the zoom state
+    void ScrollBy(int dx, int dy);
+    void ZoomBy(int delta) { SetZoom(zoom_ + delta); }
+    void DrawPage(QPainter& painter, int page, const QRect& rect, int dpiX, int dpiY);
+    bool PrintPages(QPrinter& printer, QPainter& painter, int from, int to);
+    void ConfigurePrinter(QPrinter& printer) const;
+
+    TMetafileList pages_;
+    QPicture measure_;
+    std::unique_ptr<QPicture> page_;
+    std::unique_ptr<QPainter> pagePainter_;
+    QPainter* printPainter_ = nullptr;
+    QPrinter* printer_ = nullptr;
+    QWidget* box_ = nullptr;  // holds the sheet inside the scroll area
+    TPaperPreview* sheet_ = nullptr;
+    TPreviewState state_ = TPreviewState::Idle;
+    bool aborted_ = false;
+    int copies_ = 1;
+    TUnits units_ = mmHiMetric;
+    TPrinterOrientation orientation_ = poPortrait;
+    TPaperType paperType_ = pA4;
+    int paperWidth_ = 21000, paperHeight_ = 29700;
+    int pixelWidth_ = 1, pixelHeight_ = 1;
+    TZoomState zoomState_ = zsZoomToFit;
+    int zoom_ = 100;
+    int currentPage_ = 0;
+    int wheelDelta_ = 0;
+    bool grabbing_ = false;
+    QPoint grabPos_;
+};
+
+}  // namespace kjrep

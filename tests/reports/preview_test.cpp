@@ -1,0 +1,207 @@
+// The print-preview component: the page list (memory and temporary file), states, copies,
+// zoom limits, paper kinds, keys and wheel, printing ranges and copies to PDF, abort from
+// the progress event, and a look at the preview window on screen.
+#include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+#include <QtTest>
+
+#include "pdf_tools.h"
+#include "reports/preview_form.h"
+#include "reports/print_preview.h"
+#include "ui/dialog_service.h"
+
+using namespace kjrep;
+using namespace kjreptest;
+
+class PreviewTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    kjqt::ScriptedResponder responder_;
+    QString pdf_;
+
+    // n pages, each with "Side <i>" at 20 mm, 20 mm.
+    static void Record(TPrintPreview& p, int n) {
+        p.StartDocument();
+        for (int i = 1; i <= n; ++i) {
+            if (i > 1) p.NextPage();
+            QFont f("Arial");
+            f.setPixelSize(500);
+            p.Canvas()->setFont(f);
+            p.Canvas()->drawText(2000, 2500, QString("Side %1").arg(i));
+        }
+        p.FinishDocument();
+    }
+
+  private slots:
+    void initTestCase() {
+        pdf_ = dir_.filePath("p.pdf");
+        qputenv("KJ_PRINT_PDF", pdf_.toLocal8Bit());
+    }
+    void init() {
+        responder_.Clear();
+        kjqt::DialogService::Instance().SetResponder(&responder_);
+        QFile::remove(pdf_);
+    }
+    void cleanup() {
+        if (QTest::currentTestFailed()) dir_.setAutoRemove(false);
+        kjqt::DialogService::Instance().SetResponder(nullptr);
+    }
+
+    void pageListAndStates() {
+        TPrintPreview p;
+        QCOMPARE(p.CurrentPage(), 0);
+        QVERIFY(!p.Canvas());
+        Record(p, 3);
+        QCOMPARE(p.PageCount(), 3);
+        QCOMPARE(p.CurrentPage(), 1);
+        QVERIFY(p.Pages().GetPage(-1).isNull());
+        QVERIFY(p.Pages().GetPage(3).isNull());
+        QVERIFY(!p.Pages().GetPage(2).isNull());
+        p.SetCurrentPage(9);
+        QCOMPARE(p.CurrentPage(), 3);
+        // Pages move into a temporary file and back; the file goes with the pages.
+        p.SetUseTempFile(true);
+        QString temp = p.Pages().TempFileName();
+        QVERIFY(QFileInfo(temp).fileName().startsWith("TMP"));
+        QVERIFY(QFileInfo::exists(temp));
+        QVERIFY(!p.Pages().GetPage(1).isNull());
+        p.ClearPages();
+        QVERIFY(!QFileInfo::exists(temp));
+        QCOMPARE(p.CurrentPage(), 0);
+        // Paper is frozen while recording; an abort discards every page.
+        p.StartDocument();
+        p.SetPaperType(pA3);
+        QCOMPARE(p.PaperType(), pA4);
+        QCOMPARE(p.State(), TPreviewState::Recording);
+        p.AbortDocument();
+        QCOMPARE(p.State(), TPreviewState::Idle);
+        QCOMPARE(p.PageCount(), 0);
+    }
+
+    void settings() {
+        TPrintPreview p;
+        p.SetPrintJobCopies(0);
+        QCOMPARE(p.PrintJobCopies(), 1);
+        p.SetZoom(5);
+        QCOMPARE(p.Zoom(), 10);
+        QCOMPARE(p.ZoomState(), zsZoomOther);
+        p.SetZoom(900);
+        QCOMPARE(p.Zoom(), 500);
+        p.SetPaperType(pA3);
+        QCOMPARE(p.PaperWidth(), 29700);
+        p.SetPaperWidth(29700);
+        QCOMPARE(p.PaperType(), pA3);
+        p.SetOrientation(poLandscape);
+        QCOMPARE(p.PaperWidth(), 42000);
+        p.SetPaperType(pLetter);  // inch-based kinds convert
+        QCOMPARE(p.PaperWidth(), 27940);
+        p.SetPaperHeight(1000);
+        QCOMPARE(p.PaperType(), pCustom);
+        p.SetUnits(mmLoMetric);
+        QCOMPARE(p.PaperWidth(), 2794);
+        QCOMPARE(TPrintPreview::ConvertUnits(1440, 96, mmTWIPS, mmPoints), 72);
+        QCOMPARE(TPrintPreview::ConvertUnits(96, 96, mmPixel, mmHiMetric), 2540);
+        QCOMPARE(TPrintPreview::ConvertUnits(5, 0, mmHiMetric, mmPixel), 0);
+    }
+
+    void keysAndWheel() {
+        TPrintPreview p;
+        p.resize(400, 300);
+        Record(p, 4);
+        QTest::keyClick(&p, Qt::Key_PageDown);
+        QCOMPARE(p.CurrentPage(), 2);
+        QTest::keyClick(&p, Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(p.CurrentPage(), 4);
+        QTest::keyClick(&p, Qt::Key_PageUp);
+        QCOMPARE(p.CurrentPage(), 3);
+        QTest::keyClick(&p, Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(p.CurrentPage(), 1);
+        p.SetZoom(100);
+        QTest::keyClick(&p, Qt::Key_PageDown, Qt::AltModifier);
+        QCOMPARE(p.Zoom(), 110);
+        QTest::keyClick(&p, Qt::Key_Plus, Qt::KeypadModifier);
+        QCOMPARE(p.Zoom(), 120);
+        QTest::keyClick(&p, Qt::Key_Home, Qt::AltModifier);
+        QCOMPARE(p.ZoomState(), zsZoomToFit);
+        QWheelEvent down(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton,
+                         Qt::ShiftModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(p.viewport(), &down);
+        QCOMPARE(p.CurrentPage(), 2);
+        QWheelEvent half(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 60), Qt::NoButton,
+                         Qt::ControlModifier, Qt::NoScrollPhase, false);
+        const int zoom = p.Zoom();
+        QApplication::sendEvent(p.viewport(), &half);
+        QCOMPARE(p.Zoom(), zoom);  // half a notch does nothing yet
+        QApplication::sendEvent(p.viewport(), &half);
+        QCOMPARE(p.Zoom(), std::min(zoom + 10, 500));
+    }
+
+    void printRangesAndCopies() {
+        TPrintPreview p;
+        Record(p, 4);
+        QVERIFY(!p.PrintRange(3, 2));
+        QVERIFY(!QFileInfo::exists(pdf_));
+        QVERIFY(p.PrintRange(2, 3));
+        QCOMPARE(PdfPages(pdf_), 2);
+        QStringList pages = PdfText(pdf_).split('\f');
+        QVERIFY(pages[0].contains("Side 2"));
+        QVERIFY(pages[1].contains("Side 3"));
+        PdfWord w = FindWord(PdfWords(pdf_), "Side");
+        QVERIFY(qAbs(Mm(w.xMin) - 20) < 0.5);
+        p.SetPrintJobCopies(2);
+        p.FastPrint = false;  // through a bitmap: pages, no text
+        QVERIFY(p.PrintRange(1, 4));
+        QCOMPARE(PdfPages(pdf_), 8);
+        QCOMPARE(responder_.Asked().size(), size_t(0));
+    }
+
+    void abortFromProgress() {
+        TPrintPreview p;
+        Record(p, 5);
+        std::vector<int> seen;
+        p.OnPrintProgress = [&seen](int page, int, bool& abortIt) {
+            seen.push_back(page);
+            abortIt = page == 2;
+        };
+        QVERIFY(!p.PrintAll());
+        QVERIFY(p.Aborted());
+        QCOMPARE(p.State(), TPreviewState::Idle);
+        QCOMPARE(seen, (std::vector<int>{1, 1, 2}));
+        QCOMPARE(responder_.Asked().size(), size_t(0));  // the user's abort needs no message
+    }
+
+    // The preview window with a page on it, as a user sees it.
+    void windowScreenshot() {
+        TPreviewForm form;
+        form.PrepareReport(false);
+        form.SetPaper(9, 21000, 29700, 0, TMargins{600, 600, 600, 1200});
+        TSkrivListe head;
+        ParseLayoutLine("Titel", "Udsnit af en liste;0;100;1900;88;V;;;;;;", nullptr, &head,
+                        nullptr);
+        ParseLayoutLine("Side", "Side &SIDE;0;0;1900;35;H;;;;;;", nullptr, &head, nullptr);
+        form.HeadList = &head;
+        form.StartReport();
+        TSkrivListe line;
+        ParseLayoutLine("L", "En linje med tekst;0;0;1900;42;V;;;;;", nullptr, &line, nullptr);
+        for (int i = 0; i < 30; ++i) form.PrintFields(line);
+        form.FinishReport();
+        form.resize(900, 700);
+        form.show();
+        form.VisUdskrift->SetCurrentPage(1);
+        QCoreApplication::processEvents();
+        QCOMPARE(form.SideNrCaption->text(), QString(" Side 1"));
+        QImage shot = form.grab().toImage();
+        QVERIFY(shot.save(dir_.filePath("preview.png")));
+        if (qEnvironmentVariableIsSet("KJ_KEEP_SHOTS"))
+            shot.save(qEnvironmentVariable("KJ_KEEP_SHOTS"));
+        form.ClearReport();
+    }
+};
+
+QTEST_MAIN(PreviewTest)
+#include "preview_test.moc"
