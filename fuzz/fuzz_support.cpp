@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,8 +24,10 @@ namespace {
 // sync on a disk costs more than the rest of an input.
 std::string MakeFolder() {
     const char* tmp = std::getenv("TMPDIR");
+    const char* own = std::getenv("KJFUZZ_TMP");  // fuzz/run.sh: a folder it removes
     std::string base = tmp && *tmp ? tmp : "/tmp";
     if (access("/dev/shm", W_OK | X_OK) == 0) base = "/dev/shm";
+    if (own && *own) base = own;
     std::string pattern = base + "/kjfuzz-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
@@ -98,6 +101,11 @@ void ResetEngine(ErrorMode mode) {
 }
 
 Session::~Session() {
+    // KJFUZZ_TRACE=1 names the last engine error of each input (when looking at one input).
+    static const bool trace = std::getenv("KJFUZZ_TRACE") != nullptr;
+    if (trace && TzCommon::ErrorWord != 0)
+        std::fprintf(stderr, "last error %u: %s\n", unsigned(TzCommon::ErrorWord),
+                     TzCommon::LastMessage().c_str());
     CloseEverything();
     TzCommon::ResetErrorState();
 }

@@ -9,7 +9,10 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(table memo index expr fields)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kjfuzz-run-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The targets' own files (in memory where there is a tmpfs), also after a crash.
+shm=/dev/shm; [ -w "$shm" ] || shm=$work
+export KJFUZZ_TMP=$(mktemp -d "$shm/kjfuzz-files-XXXXXX")
+trap 'rm -rf "$work" "$KJFUZZ_TMP"' EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 if [ -s fuzz/known-leaks.supp ]; then
@@ -19,9 +22,14 @@ for t in "${targets[@]}"; do
   bin=build-fuzz/fuzz/fuzz_$t
   mkdir -p "$work/$t"
   cp fuzz/corpus/$t/* "$work/$t/"
-  if compgen -G "fuzz/regressions/$t/*" >/dev/null; then
-    echo "fuzz_$t: replaying fuzz/regressions/$t"
-    "$bin" -rss_limit_mb=2048 -timeout=20 fuzz/regressions/$t/* >"$work/$t.replay.log" 2>&1 ||
+  replay=()
+  for f in fuzz/regressions/$t/*; do
+    [ -f "$f" ] || continue
+    grep -qxF "${f#fuzz/regressions/}" fuzz/regressions/known.txt 2>/dev/null || replay+=("$f")
+  done
+  if [ ${#replay[@]} -gt 0 ]; then
+    echo "fuzz_$t: replaying ${#replay[@]} saved regressions"
+    "$bin" -rss_limit_mb=2048 -timeout=20 "${replay[@]}" >"$work/$t.replay.log" 2>&1 ||
       { tail -n 60 "$work/$t.replay.log"; echo "fuzz_$t: a saved regression fails"; exit 1; }
   fi
   echo "fuzz_$t: ${seconds}s"
