@@ -1,8 +1,10 @@
 // libFuzzer target: a table file. The input is the .dbf file; it is opened shared and read
-// (every field of a bounded number of records, both ways, jumps), then opened exclusively and
-// changed (replace, append, delete, recall, Poke).
+// (every field of a bounded number of records, both ways, jumps, Search and Locate), then
+// opened exclusively and changed (replace, append, delete, recall, Poke).
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "storage/dbf4.h"
@@ -35,6 +37,12 @@ void Read() {
         kjfuzz::ReadRecord();
     }
     for (int f = 1; f <= Dbf4::FieldCount(); ++f) (void)Dbf4::Peek(count, f);
+    uint8_t field = 0;
+    Dbf4::Search("e", field, true);
+    if (Dbf4::FieldCount() > 0) {
+        std::vector<Dbf4::LocateValue> values = {std::string("A")};
+        if (Dbf4::Locate(Dbf4::Field(1) + " NOCASE", values)) (void)Dbf4::Continue();
+    }
 }
 
 // Stores a value of its own type into each field of the native record.
