@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need, when missing.
 set -euo pipefail
+# clang with libFuzzer's runtime (libclang-rt-dev) and llvm-symbolizer (llvm) for the fuzz build.
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev python3 python3-dbfread python3-dbf libdbd-xbase-perl
-          locales poppler-utils)
+          locales poppler-utils clang libclang-rt-dev llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

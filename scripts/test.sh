@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, then runs the engine
-# and index tests again in an AddressSanitizer + UBSan build.
+# Installs what is missing, checks the layering and function lengths, runs each fuzz target
+# (clang, libFuzzer) for a few seconds over its corpus, runs the tests of the layers below
+# Qt in an AddressSanitizer + UBSan build, then builds everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,10 +11,14 @@ export QT_QPA_PLATFORM=offscreen
 python3 scripts/check_layers.py
 python3 scripts/check_function_length.py
 
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$jobs"
-ctest --preset default -j "$jobs"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+bash fuzz/run.sh 5
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j "$jobs"
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs"

@@ -168,7 +168,14 @@ void UnpackField(const FieldEntry& f, const uint8_t* raw, uint8_t* out) {
             std::memcpy(out + 1, raw, f.length);
             break;
         case 'D':
-            DateToNative(raw, out);
+            if (f.length >= 8) {
+                DateToNative(raw, out);
+            } else {  // a damaged descriptor: the short field read as blanks after it
+                uint8_t date[8];
+                std::memset(date, ' ', sizeof date);
+                std::memcpy(date, raw, f.length);
+                DateToNative(date, out);
+            }
             break;
         case 'N':
         case 'F':
@@ -204,7 +211,13 @@ void PackField(const FieldEntry& f, const uint8_t* in, uint8_t* raw) {
             break;
         }
         case 'D':
-            NativeToDate(in, raw);
+            if (f.length >= 8) {
+                NativeToDate(in, raw);
+            } else {  // a damaged descriptor: only the field's own bytes are written
+                uint8_t date[8];
+                NativeToDate(in, date);
+                std::memcpy(raw, date, f.length);
+            }
             break;
         case 'N':
         case 'F':

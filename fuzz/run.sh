@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs each fuzz target of build-fuzz/ for a few seconds over a copy of its corpus (the tree
+# is not changed), after replaying its saved regressions. A crash, leak or time-out fails.
+# Usage: fuzz/run.sh [seconds per target] [targets...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-5}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(table memo index expr fields)
+work=$(mktemp -d "${TMPDIR:-/tmp}/kjfuzz-run-XXXXXX")
+# The targets' own files (in memory where there is a tmpfs), also after a crash.
+shm=/dev/shm; [ -w "$shm" ] || shm=$work
+export KJFUZZ_TMP=$(mktemp -d "$shm/kjfuzz-files-XXXXXX")
+trap 'rm -rf "$work" "$KJFUZZ_TMP"' EXIT
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+if [ -s fuzz/known-leaks.supp ]; then
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/known-leaks.supp:print_suppressions=0}
+fi
+for t in "${targets[@]}"; do
+  bin=build-fuzz/fuzz/fuzz_$t
+  mkdir -p "$work/$t"
+  cp fuzz/corpus/$t/* "$work/$t/"
+  replay=()
+  for f in fuzz/regressions/$t/*; do
+    [ -f "$f" ] || continue
+    grep -qxF "${f#fuzz/regressions/}" fuzz/regressions/known.txt 2>/dev/null || replay+=("$f")
+  done
+  if [ ${#replay[@]} -gt 0 ]; then
+    echo "fuzz_$t: replaying ${#replay[@]} saved regressions"
+    "$bin" -rss_limit_mb=2048 -timeout=20 "${replay[@]}" >"$work/$t.replay.log" 2>&1 ||
+      { tail -n 60 "$work/$t.replay.log"; echo "fuzz_$t: a saved regression fails"; exit 1; }
+  fi
+  echo "fuzz_$t: ${seconds}s"
+  "$bin" "$work/$t" -max_total_time="$seconds" -seed=1 -rss_limit_mb=2048 -timeout=20 \
+      -max_len=131072 -print_final_stats=1 -artifact_prefix="$work/$t-" >"$work/$t.log" 2>&1 ||
+    { tail -n 60 "$work/$t.log"; echo "fuzz_$t failed; input kept in a copy:";
+      for f in "$work/$t"-*; do cp "$f" "${TMPDIR:-/tmp}/" && echo "  ${TMPDIR:-/tmp}/$(basename "$f")"; done; exit 1; }
+  grep -E "stat::number_of_executed_units" "$work/$t.log" | sed "s/^/fuzz_$t: /"
+done
