@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <stdexcept>
+#include <vector>
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
@@ -45,22 +46,25 @@ bool Exists(const std::string& file) {
     return tz::Exists(file);
 }
 
-// Whole records a table file holds, from its header and size; -1 when unreadable.
-int64_t RecordsInFile(const std::string& file) {
-    const std::string bytes = [&] {
-        std::FILE* f = std::fopen(tz::ResolveName(file).c_str(), "rb");
-        std::string b(12, '\0');
-        if (!f) return std::string();
-        const size_t n = std::fread(b.data(), 1, b.size(), f);
-        std::fclose(f);
-        return n == b.size() ? b : std::string();
-    }();
-    struct stat st {};
-    if (bytes.empty() || ::stat(tz::ResolveName(file).c_str(), &st) != 0) return -1;
-    const int header = uint8_t(bytes[8]) | (uint8_t(bytes[9]) << 8);
-    const int record = uint8_t(bytes[10]) | (uint8_t(bytes[11]) << 8);
-    if (record <= 0 || st.st_size < header) return -1;
-    return (st.st_size - header) / record;
+// Records of a table file that are not marked deleted, counted from its bytes (the whole
+// records the file holds); -1 when unreadable.
+int64_t LiveRecordsInFile(const std::string& file) {
+    std::FILE* f = std::fopen(tz::ResolveName(file).c_str(), "rb");
+    if (!f) return -1;
+    unsigned char head[12];
+    int64_t live = -1;
+    if (std::fread(head, 1, sizeof head, f) == sizeof head) {
+        const int header = head[8] | (head[9] << 8);
+        const int record = head[10] | (head[11] << 8);
+        std::vector<char> row(static_cast<size_t>(record > 0 ? record : 1));
+        if (record > 0 && std::fseek(f, header, SEEK_SET) == 0) {
+            live = 0;
+            while (std::fread(row.data(), 1, row.size(), f) == row.size())
+                if (row[0] != '*') ++live;
+        }
+    }
+    std::fclose(f);
+    return live;
 }
 
 bool SameSize(const std::string& a, const std::string& b) {
@@ -156,7 +160,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: kunne ikke kopiere til ") + b);
     if (hadMdx && !CopyChecked(tMdx, bMdx))
         throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: kunne ikke kopiere til ") + bMdx);
-    const int64_t rows = RecordsInFile(b);
+    const int64_t rows = LiveRecordsInFile(b);
     if (!Erase(t)) restore(Ansi("kunne ikke slette ") + t);
     if (hadMdx && !Erase(tMdx)) restore(Ansi("kunne ikke slette ") + tMdx);
     table.SetDbfFileName(t);
@@ -178,6 +182,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         if (appendError != 0 || reindexError != 0)
             restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) +
                     " " + TzCommon::LastMessage());
+        // Deleted rows are not carried over (they are hidden while appending).
         if (table.RecCount() != rows)
             restore(Ansi("antal poster ") + std::to_string(table.RecCount()) + Ansi(" efter kopiering, ") +
                     std::to_string(rows) + Ansi(" før"));

@@ -124,7 +124,9 @@ void TQelCom::ReadLineForm(const std::string& fileName) {
                               &KodetabelSti, &MakroSti, &IndexSti,  &DataBaseSti};
     std::string line;
     for (int n = 0; n < 9 && !file.Eof() && file.ReadLine(line); ++n) {
-        line = TzUtils::AnsiUpper(Trim(line));
+        // Kept as written: names are case-sensitive here, and the file layer resolves the
+        // case of existing files by itself.
+        line = Trim(line);
         if ((line.size() == 2 || line.size() == 3) && line[1] == ':')
             line = TzUtils::AnsiUpper(DriveOf(fileName)) + "/";
         *members[n] = line;
