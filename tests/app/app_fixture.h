@@ -111,7 +111,9 @@ class LoginAnswerer : public QObject {
         }
         Entry e = queue_.front();
         queue_.pop_front();
+        d->EdtAjourIni->selectAll();  // the initials stay in the edit between two tries
         QTest::keyClicks(d->EdtAjourIni, e.ini);
+        if (e.ini.isEmpty()) QTest::keyClick(d->EdtAjourIni, Qt::Key_Delete);
         if (d->EdtKodeOrd->isEnabled()) QTest::keyClicks(d->EdtKodeOrd, e.pass);
         QTest::mouseClick(e.accept ? d->OKBtn : d->CancelBtn, Qt::LeftButton);
     }
