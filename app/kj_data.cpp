@@ -14,19 +14,29 @@ struct SourceName {
     const char* source;
     const char* table;
 };
-constexpr SourceName kSources[] = {
-    {"SagsData", "SagsDbf"},         {"SagsBufData", "SagsBufDbf"},
-    {"StatusData", "StatusDbf"},     {"statusBufData", "statusBufDbf"},
-    {"BrugerData", "BrugerDbf"},     {"BrugerBufData", "BrugerBufDbf"},
-    {"VareData", "VareDbf"},         {"VareBufData", "VareBufDbf"},
-    {"VareGData", "vareGDbf"},       {"VareGBufData", "vareGBufDbf"},
-    {"PostData", "PostDbf"},         {"PostBufData", "PostBufDbf"},
-    {"PostnrData", "PostnrDbf"},     {"PostnrBufData", "PostnrBufDbf"},
-    {"KundeData", "KundeDbf"},       {"KundeBufData", "KundeBufDbf"},
-    {"InteressentData", "InteressentDbf"}, {"TimerData", "TimerDbf"},
-    {"tmpPostData", "tmpPost"},      {"tmpStatData", "tmpStat"},
-    {"sagSlut", "SagAfslut"},        {"postSlut", "posterAfslut"},
-    {"statusSlut", "statusAfslut"}};
+constexpr SourceName kSources[] = {{"SagsData", "SagsDbf"},
+                                   {"SagsBufData", "SagsBufDbf"},
+                                   {"StatusData", "StatusDbf"},
+                                   {"statusBufData", "statusBufDbf"},
+                                   {"BrugerData", "BrugerDbf"},
+                                   {"BrugerBufData", "BrugerBufDbf"},
+                                   {"VareData", "VareDbf"},
+                                   {"VareBufData", "VareBufDbf"},
+                                   {"VareGData", "vareGDbf"},
+                                   {"VareGBufData", "vareGBufDbf"},
+                                   {"PostData", "PostDbf"},
+                                   {"PostBufData", "PostBufDbf"},
+                                   {"PostnrData", "PostnrDbf"},
+                                   {"PostnrBufData", "PostnrBufDbf"},
+                                   {"KundeData", "KundeDbf"},
+                                   {"KundeBufData", "KundeBufDbf"},
+                                   {"InteressentData", "InteressentDbf"},
+                                   {"TimerData", "TimerDbf"},
+                                   {"tmpPostData", "tmpPost"},
+                                   {"tmpStatData", "tmpStat"},
+                                   {"sagSlut", "SagAfslut"},
+                                   {"postSlut", "posterAfslut"},
+                                   {"statusSlut", "statusAfslut"}};
 
 // Parses "name, T, len, dec".
 struct Column {
@@ -111,12 +121,11 @@ void SetKJData(TKJData* data) {
 }
 
 TKJData::TKJData() {
-    TzDs::TTzDbf* all[] = {&SagsDbf,      &SagsBufDbf,   &StatusDbf,      &statusBufDbf,
-                           &BrugerDbf,    &BrugerBufDbf, &VareDbf,        &VareBufDbf,
-                           &vareGDbf,     &vareGBufDbf,  &PostnrDbf,      &PostnrBufDbf,
-                           &PostDbf,      &PostBufDbf,   &KundeDbf,       &KundeBufDbf,
-                           &InteressentDbf, &TimerDbf,   &tmpPost,        &tmpStat,
-                           &SagAfslut,    &posterAfslut, &statusAfslut,   &TzDbf1};
+    TzDs::TTzDbf* all[] = {
+        &SagsDbf, &SagsBufDbf, &StatusDbf, &statusBufDbf, &BrugerDbf,      &BrugerBufDbf,
+        &VareDbf, &VareBufDbf, &vareGDbf,  &vareGBufDbf,  &PostnrDbf,      &PostnrBufDbf,
+        &PostDbf, &PostBufDbf, &KundeDbf,  &KundeBufDbf,  &InteressentDbf, &TimerDbf,
+        &tmpPost, &tmpStat,    &SagAfslut, &posterAfslut, &statusAfslut,   &TzDbf1};
     for (TzDs::TTzDbf* t : all) tables_[t->Name()] = t;
     BuildComponents();
     AttachHandlers();
@@ -144,9 +153,9 @@ Db::TDataSource* TKJData::DataSource(const std::string& name) {
 }
 
 std::vector<TzDs::TTzDbf*> TKJData::MainCursors() {
-    return {&SagsDbf,   &SagsBufDbf,   &StatusDbf, &statusBufDbf, &BrugerDbf,
-            &BrugerBufDbf, &VareDbf,   &VareBufDbf, &PostDbf,      &PostBufDbf,
-            &PostnrDbf, &PostnrBufDbf, &KundeDbf,  &KundeBufDbf};
+    return {&SagsDbf,      &SagsBufDbf,   &StatusDbf,  &statusBufDbf, &BrugerDbf,
+            &BrugerBufDbf, &VareDbf,      &VareBufDbf, &PostDbf,      &PostBufDbf,
+            &PostnrDbf,    &PostnrBufDbf, &KundeDbf,   &KundeBufDbf};
 }
 
 std::vector<TzDs::TTzDbf*> TKJData::MainTables() {
@@ -154,7 +163,8 @@ std::vector<TzDs::TTzDbf*> TKJData::MainTables() {
 }
 
 void TKJData::BuildFields(TzDs::TTzDbf& table, const TableSpec& spec, bool labelled) {
-    for (const FieldSpec& fs : spec.fields) table.AddField(MakeField(ParseColumn(fs.line), fs, labelled));
+    for (const FieldSpec& fs : spec.fields)
+        table.AddField(MakeField(ParseColumn(fs.line), fs, labelled));
 }
 
 void TKJData::BuildComponents() {

@@ -50,8 +50,7 @@ class TKJData {
     TzDs::TTzDbf KundeDbf{"KundeDbf"}, KundeBufDbf{"KundeBufDbf"};
     TzDs::TTzDbf InteressentDbf{"InteressentDbf"};
     TzDs::TTzDbf TimerDbf{"TimerDbf"}, tmpPost{"tmpPost"}, tmpStat{"tmpStat"};
-    TzDs::TTzDbf SagAfslut{"SagAfslut"}, posterAfslut{"posterAfslut"},
-        statusAfslut{"statusAfslut"};
+    TzDs::TTzDbf SagAfslut{"SagAfslut"}, posterAfslut{"posterAfslut"}, statusAfslut{"statusAfslut"};
     TzDs::TTzDbf TzDbf1{"TzDbf1"};
 
     // Every component by name (nullptr when unknown), and the data source of one.

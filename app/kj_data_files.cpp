@@ -26,7 +26,7 @@ namespace {
 
 constexpr uint16_t kFirstIndexError = 212;  // index errors: the index file is rebuilt
 constexpr uint16_t kSharingViolation = 32;
-constexpr int kScratchStations = 100;       // per-station scratch names TPost1 .. TPost99
+constexpr int kScratchStations = 100;  // per-station scratch names TPost1 .. TPost99
 
 // Error checking off for a scope; the previous setting is restored on every path.
 class CheckingOff {
@@ -68,7 +68,8 @@ int64_t LiveRecordsInFile(const std::string& file) {
 }
 
 bool SameSize(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(tz::ResolveName(a).c_str(), &sa) == 0 &&
            ::stat(tz::ResolveName(b).c_str(), &sb) == 0 && sa.st_size == sb.st_size;
 }
@@ -141,8 +142,8 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         CheckingOff off;
         TzCommon::ErrorWord = 0;
         TzDbf1.SetActive(true);
-        const bool current = TzDbf1.Active() && TzDbf1.FieldProps() &&
-                             TzDbf1.FieldProps()->FieldNo(newField) > 0;
+        const bool current =
+            TzDbf1.Active() && TzDbf1.FieldProps() && TzDbf1.FieldProps()->FieldNo(newField) > 0;
         TzDbf1.SetActive(false);
         if (current && Exists(tMdx)) return;
     }
@@ -157,9 +158,11 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
                                   : Ansi("\r\nDen gamle tabel ligger i ") + b));
     };
     if (!CopyChecked(t, b))
-        throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: kunne ikke kopiere til ") + b);
+        throw UpgradeFailed(Ansi("Opgradering af ") + t +
+                            Ansi(" mislykkedes: kunne ikke kopiere til ") + b);
     if (hadMdx && !CopyChecked(tMdx, bMdx))
-        throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: kunne ikke kopiere til ") + bMdx);
+        throw UpgradeFailed(Ansi("Opgradering af ") + t +
+                            Ansi(" mislykkedes: kunne ikke kopiere til ") + bMdx);
     const int64_t rows = LiveRecordsInFile(b);
     if (!Erase(t)) restore(Ansi("kunne ikke slette ") + t);
     if (hadMdx && !Erase(tMdx)) restore(Ansi("kunne ikke slette ") + tMdx);
@@ -171,7 +174,8 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
     try {
         TzCommon::ErrorWord = 0;
         table.SetActive(true);
-        if (TzCommon::ErrorWord != 0 || !table.Active()) restore(Ansi("kunne ikke oprette tabellen"));
+        if (TzCommon::ErrorWord != 0 || !table.Active())
+            restore(Ansi("kunne ikke oprette tabellen"));
         while (!table.FLock()) Wait(0);
         TzCommon::ErrorWord = 0;
         table.AppendFrom(b);
@@ -180,12 +184,12 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         const uint16_t reindexError = TzCommon::ErrorWord;
         table.UnLock();
         if (appendError != 0 || reindexError != 0)
-            restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) +
-                    " " + TzCommon::LastMessage());
+            restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) + " " +
+                    TzCommon::LastMessage());
         // Deleted rows are not carried over (they are hidden while appending).
         if (table.RecCount() != rows)
-            restore(Ansi("antal poster ") + std::to_string(table.RecCount()) + Ansi(" efter kopiering, ") +
-                    std::to_string(rows) + Ansi(" før"));
+            restore(Ansi("antal poster ") + std::to_string(table.RecCount()) +
+                    Ansi(" efter kopiering, ") + std::to_string(rows) + Ansi(" før"));
         table.SetActive(false);
     } catch (const UpgradeFailed&) {
         throw;
@@ -220,9 +224,9 @@ void TKJData::WriteDefaultLists() {
     };
     const std::string d = DataFolderOf(*QelCom());
     write(d + "StdHand.dbs", {"Standard hændelse, automatisk oprettet"});
-    write(d + "StdInteressent.dbs", {"Ejer:", "Sælger:", "Køber:", "Advokat sælger:",
-                                     "Advokat køber:", "Ejendomsmægler:", "Bank:",
-                                     "Kreditforening:", "Øvrige:"});
+    write(d + "StdInteressent.dbs",
+          {"Ejer:", "Sælger:", "Køber:", "Advokat sælger:", "Advokat køber:", "Ejendomsmægler:",
+           "Bank:", "Kreditforening:", "Øvrige:"});
     write(StdSagsTypeFileName(),
           {"Administration", "Udstykning", "ArealoverførselS", "ArealoverførselU", "Sammenlægning",
            "Inddragelse", "Ejendomsberigtig", "Udskillelse", "Teknisk ændring", "Andet"});
@@ -268,7 +272,8 @@ void TKJData::OpenDataFiles() {
         }
     }
     if (Splash) Splash->show();
-    if (TzUtils::TrimRight(q->SagsDataSti).empty()) q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
+    if (TzUtils::TrimRight(q->SagsDataSti).empty())
+        q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
     const std::string d = DataFolderOf(*q), s = WithDelim(TzUtils::TrimRight(q->Zorbo1Sti));
     if (!tz::DirExists(d)) QDir().mkdir(QString::fromLocal8Bit(NativePath(d).c_str()));
 

@@ -45,8 +45,10 @@ const std::vector<StampRule>& TKJData::StampRules() {
         {"SagsDbf", "sag_opret", "sag_ajour", "sag_ini", nullptr, nullptr},
         {"StatusDbf", "stat_opret", "stat_ajour", "stat_ini", nullptr,
          "Skal den rettede hændelse gemmes ?"},
-        {"BrugerDbf", "ini_opret", "ini_ajour", "ini_ini", "ini", "Skal den rettede bruger gemmes ?"},
-        {"VareDbf", "tmu_opret", "tmu_ajour", "tmu_ini", "tmu_id", "Skal den rettede vare gemmes ?"},
+        {"BrugerDbf", "ini_opret", "ini_ajour", "ini_ini", "ini",
+         "Skal den rettede bruger gemmes ?"},
+        {"VareDbf", "tmu_opret", "tmu_ajour", "tmu_ini", "tmu_id",
+         "Skal den rettede vare gemmes ?"},
         {"vareGDbf", "opret", "ajour", "ini", "id", "Skal den rettede varegruppe gemmes ?"},
         {"PostnrDbf", "pst_opret", "pst_ajour", "pst_ini", nullptr,
          "Skal det rettede postnr. gemmes ?"},
@@ -54,7 +56,8 @@ const std::vector<StampRule>& TKJData::StampRules() {
          "Skal den rettede postering gemmes ?"},
         {"TimerDbf", "post_opret", "post_ajour", "post_ini", nullptr,
          "Skal den rettede postering gemmes ?"},
-        {"KundeDbf", "mak_opret", "mak_ajour", "mak_ini", "mak_id", "Skal den rettede kunde gemmes ?"},
+        {"KundeDbf", "mak_opret", "mak_ajour", "mak_ini", "mak_id",
+         "Skal den rettede kunde gemmes ?"},
         {"InteressentDbf", "int_opret", "int_ajour", "int_ini", nullptr,
          "Skal den rettede postering gemmes ?"},
     };
@@ -135,7 +138,8 @@ void TKJData::CalcPostingFields(Db::TDataSet& ds) {
 void TKJData::SagsDbfCalcFields(Db::TDataSet& ds) {
     const Db::TField& closed = ds.FieldByName("sag_afslut");
     const Db::TDateTime day = closed.IsNull() ? 0 : closed.AsDateTime();
-    ds.FieldByName("SagenErLukket").SetAsBoolean(day != 0 && std::floor(Db::Today()) >= std::floor(day));
+    ds.FieldByName("SagenErLukket")
+        .SetAsBoolean(day != 0 && std::floor(Db::Today()) >= std::floor(day));
     ds.FieldByName("SagBeskriv")
         .SetAsString(TzUtils::AnsiUpper(Pad(ds.FieldByName("sags_nr").AsString(), 10)) +
                      ds.FieldByName("sags_bem").AsString());
@@ -172,9 +176,10 @@ void TKJData::BrugerDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("BrugerAdresse").SetAsString(s("ini_adr1") + " " + s("ini_adr2"));
     bool found = false;
     // The POSTNR tag holds the code as typed (no upper-casing).
-    const std::string town = LookUp(PostnrDbf, "POSTNR", Pad(ds.FieldByName("ini_postnr").AsString(), 10),
-                                    "pst_by", found);
-    ds.FieldByName("BrugerPostBy").SetAsString(found ? s("ini_postnr") + " " + TrimR(town) : s("ini_postnr"));
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", Pad(ds.FieldByName("ini_postnr").AsString(), 10), "pst_by", found);
+    ds.FieldByName("BrugerPostBy")
+        .SetAsString(found ? s("ini_postnr") + " " + TrimR(town) : s("ini_postnr"));
 }
 
 void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
@@ -182,9 +187,10 @@ void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("KundeNavn").SetAsString(s("mak_fnavn") + " " + s("mak_enavn"));
     ds.FieldByName("KundeAdresse").SetAsString(s("mak_adr1") + " " + s("mak_adr2"));
     bool found = false;
-    const std::string town = LookUp(PostnrDbf, "POSTNR", Pad(ds.FieldByName("mak_postnr").AsString(), 10),
-                                    "pst_by", found);
-    ds.FieldByName("KundePostBy").SetAsString(found ? s("mak_postnr") + " " + TrimR(town) : s("mak_postnr"));
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", Pad(ds.FieldByName("mak_postnr").AsString(), 10), "pst_by", found);
+    ds.FieldByName("KundePostBy")
+        .SetAsString(found ? s("mak_postnr") + " " + TrimR(town) : s("mak_postnr"));
 }
 
 void TKJData::InteressentDbfCalcFields(Db::TDataSet& ds) {

@@ -82,9 +82,10 @@ bool ReadPathsFile(const std::string& argument, std::string& f, TOpstartForm* sp
     }
     bool ok = true;
     if (!tz::Exists(f)) {
-        const QString chosen = dialogs.OpenFile(
-            QStringLiteral("Find ZORBO3.ASD eller ZORBO397.ASD!!!"),
-            kjqt::FromAnsi(DefaultStartFolder()), QStringLiteral("Opstartsfiler (*.asd *.ASD);;Alle (*)"));
+        const QString chosen =
+            dialogs.OpenFile(QStringLiteral("Find ZORBO3.ASD eller ZORBO397.ASD!!!"),
+                             kjqt::FromAnsi(DefaultStartFolder()),
+                             QStringLiteral("Opstartsfiler (*.asd *.ASD);;Alle (*)"));
         if (chosen.isEmpty())
             ok = false;
         else

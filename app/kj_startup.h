@@ -33,8 +33,8 @@ bool OpenStartupData(TKJData& data, const std::string& argument, TOpstartForm* s
 
 // The main window's factory: given the data module (opened), makes the main window or
 // returns nullptr after showing why (the program then ends).
-using MainWindowFactory = std::function<QWidget*(TKJData& data, const std::string& argument,
-                                                 TOpstartForm* splash)>;
+using MainWindowFactory =
+    std::function<QWidget*(TKJData& data, const std::string& argument, TOpstartForm* splash)>;
 void SetMainWindowFactory(MainWindowFactory factory);
 
 // The whole program; the exit code.

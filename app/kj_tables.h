@@ -13,11 +13,11 @@ enum class Folder { Data, System };
 
 // One field: its DbfFields line and the field object's display settings.
 struct FieldSpec {
-    std::string line;          // "name, T, len, dec"
-    std::string label;         // display label; empty: the field name
-    std::string mask;          // edit mask; empty: the field type's default
-    bool currency = false;     // float shown as currency
-    bool jaNej = false;        // logical shown "Ja"/"Nej"
+    std::string line;       // "name, T, len, dec"
+    std::string label;      // display label; empty: the field name
+    std::string mask;       // edit mask; empty: the field type's default
+    bool currency = false;  // float shown as currency
+    bool jaNej = false;     // logical shown "Ja"/"Nej"
 };
 
 struct TableSpec {

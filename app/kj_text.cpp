@@ -10,7 +10,8 @@ std::string Ansi(std::string_view utf8) {
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
-            const unsigned code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+            const unsigned code =
+                ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
             out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
         } else {
             // Three- and four-byte sequences: skip their continuation bytes.

@@ -73,11 +73,10 @@ std::string HexLine(const std::string& bytes) {
 
 const char* const* PathKeys() {
     static const std::string raadata = Ansi("RådataSti"), faelles = Ansi("Fællesfil");
-    static const char* const keys[] = {"MorvaneSti",      "MorvSti",     "Zorbo1Sti",
-                                       "IGSSti",          raadata.c_str(), "KodetabelSti",
-                                       "MakroSti",        "IndexSti",    "DataBaseSti",
-                                       "RammefilSti",     faelles.c_str(), "SagsDataSti",
-                                       "UndoRedoSti"};
+    static const char* const keys[] = {
+        "MorvaneSti",    "MorvSti",     "Zorbo1Sti",  "IGSSti",      raadata.c_str(),
+        "KodetabelSti",  "MakroSti",    "IndexSti",   "DataBaseSti", "RammefilSti",
+        faelles.c_str(), "SagsDataSti", "UndoRedoSti"};
     return keys;
 }
 
@@ -108,9 +107,9 @@ TQelCom::TQelCom() {
 
 void TQelCom::ReadIniForm(const std::string& fileName) {
     kjqt::TMemIniFile ini(fileName);
-    std::string* members[] = {&MorvaneSti, &MorvSti,     &Zorbo1Sti,  &IGSSti,   &RådataSti,
-                              &KodetabelSti, &MakroSti,  &IndexSti,   &DataBaseSti,
-                              &RammefilSti, &Fællesfil,  &SagsDataSti, &UndoRedoSti};
+    std::string* members[] = {&MorvaneSti,   &MorvSti,     &Zorbo1Sti,  &IGSSti,      &RådataSti,
+                              &KodetabelSti, &MakroSti,    &IndexSti,   &DataBaseSti, &RammefilSti,
+                              &Fællesfil,    &SagsDataSti, &UndoRedoSti};
     const char* const* keys = PathKeys();
     for (int i = 0; i < 13; ++i) *members[i] = ini.ReadString(kSection, keys[i], "");
     MorvaneCopies[0] = MorvaneSti;
@@ -120,7 +119,7 @@ void TQelCom::ReadIniForm(const std::string& fileName) {
 void TQelCom::ReadLineForm(const std::string& fileName) {
     kjqt::TMVFil file;
     file.Reset(fileName);
-    std::string* members[] = {&MorvaneSti, &MorvSti,  &Zorbo1Sti, &IGSSti,     &RådataSti,
+    std::string* members[] = {&MorvaneSti,   &MorvSti,  &Zorbo1Sti, &IGSSti,     &RådataSti,
                               &KodetabelSti, &MakroSti, &IndexSti,  &DataBaseSti};
     std::string line;
     for (int n = 0; n < 9 && !file.Eof() && file.ReadLine(line); ++n) {
@@ -158,10 +157,11 @@ bool TQelCom::WritePaths(const std::string& fileName, TOpstartForm* panel) {
     kjqt::TMemIniFile ini(fileName);
     ini.EraseSection(kSection);
     const size_t cut = MorvaneSti.find_last_of("\\/:");
-    const std::string morvane = cut == std::string::npos ? std::string() : MorvaneSti.substr(0, cut + 1);
-    const std::string values[] = {morvane,     MorvSti,  Zorbo1Sti,   IGSSti,   RådataSti,
-                                  KodetabelSti, MakroSti, IndexSti,    DataBaseSti,
-                                  RammefilSti, Fællesfil, SagsDataSti, UndoRedoSti};
+    const std::string morvane =
+        cut == std::string::npos ? std::string() : MorvaneSti.substr(0, cut + 1);
+    const std::string values[] = {morvane,      MorvSti,     Zorbo1Sti,  IGSSti,      RådataSti,
+                                  KodetabelSti, MakroSti,    IndexSti,   DataBaseSti, RammefilSti,
+                                  Fællesfil,    SagsDataSti, UndoRedoSti};
     const char* const* keys = PathKeys();
     for (int i = 0; i < 13; ++i) ini.WriteString(kSection, keys[i], values[i]);
     ini.UpdateFile();

@@ -26,8 +26,8 @@ class TQelCom {
     // False when the file cannot be read (the caller ends the program).
     bool ReadUserData(const std::string& fileName, TOpstartForm* panel = nullptr);
 
-    std::string MorvaneSti, MorvSti, Zorbo1Sti, IGSSti, RådataSti, KodetabelSti, MakroSti,
-        IndexSti, DataBaseSti, RammefilSti, Fællesfil, SagsDataSti, UndoRedoSti;
+    std::string MorvaneSti, MorvSti, Zorbo1Sti, IGSSti, RådataSti, KodetabelSti, MakroSti, IndexSti,
+        DataBaseSti, RammefilSti, Fællesfil, SagsDataSti, UndoRedoSti;
     std::string SearchPath;
     std::string FirmName;     // 60 characters
     std::string FirmAddress;  // 60 characters

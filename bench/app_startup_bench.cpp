@@ -35,7 +35,8 @@ void BM_FirstStartInEmptyFolder(benchmark::State& state) {
         const std::string data = start + "SagsData/";
         QFile ini(QString::fromStdString(start + "ZORBO397.ASD"));
         ini.open(QIODevice::WriteOnly);
-        ini.write(("[Morvane Stier]\r\nZorbo1Sti=" + start + "\r\nSagsDataSti=" + data + "\r\n").c_str());
+        ini.write(
+            ("[Morvane Stier]\r\nZorbo1Sti=" + start + "\r\nSagsDataSti=" + data + "\r\n").c_str());
         ini.close();
         QFile user(QString::fromStdString(start + "ZORBO195.ASD"));
         user.open(QIODevice::WriteOnly);
@@ -48,7 +49,8 @@ void BM_FirstStartInEmptyFolder(benchmark::State& state) {
         kj::CreateQelCom();
         auto module = std::make_unique<kj::TKJData>();
         kj::SetKJData(module.get());
-        if (!kj::OpenStartupData(*module, "T3=" + start, nullptr)) state.SkipWithError("start-up failed");
+        if (!kj::OpenStartupData(*module, "T3=" + start, nullptr))
+            state.SkipWithError("start-up failed");
         state.PauseTiming();
         module.reset();
         Stop();
@@ -66,7 +68,8 @@ void BM_OpenGeneratedFolder(benchmark::State& state) {
         kj::CreateQelCom();
         auto module = std::make_unique<kj::TKJData>();
         kj::SetKJData(module.get());
-        if (!kj::OpenStartupData(*module, "T3=" + start, nullptr)) state.SkipWithError("start-up failed");
+        if (!kj::OpenStartupData(*module, "T3=" + start, nullptr))
+            state.SkipWithError("start-up failed");
         if (module->SagsDbf.RecCount() != size.cases) state.SkipWithError("wrong case count");
         state.PauseTiming();
         module.reset();
@@ -74,7 +77,10 @@ void BM_OpenGeneratedFolder(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_OpenGeneratedFolder)->Args({100000, 1000000})->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_OpenGeneratedFolder)
+    ->Args({100000, 1000000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 }  // namespace
 

@@ -53,8 +53,9 @@ struct StartFolder {
         QDir().mkpath(QString::fromStdString(start));
     }
     void WriteIniPaths(const std::string& dataFolder) {
-        std::string ini = "[Morvane Stier]\r\nMorvaneSti=" + start + "\r\nMorvSti=\r\nZorbo1Sti=" +
-                          start + "\r\nSagsDataSti=" + dataFolder + "\r\n";
+        std::string ini = "[Morvane Stier]\r\nMorvaneSti=" + start +
+                          "\r\nMorvSti=\r\nZorbo1Sti=" + start + "\r\nSagsDataSti=" + dataFolder +
+                          "\r\n";
         Write(start + "ZORBO397.ASD", ini);
     }
     void WriteUserData(const std::string& name, const std::string& address) {

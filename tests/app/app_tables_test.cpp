@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/kj_tables.h"
 #include "data/dbf_fields.h"
 #include "data/tz_dbf.h"
 #include "index/tz_ndx.h"
 #include "storage/tz_utils.h"
-#include "app/kj_tables.h"
 #include "tests/data/tzdataset_fixture.h"
 
 using namespace TzDs;
@@ -31,15 +31,14 @@ struct Lengths {
     const char* file;
     int record, header;
 };
-constexpr Lengths kLengths[] = {
-    {"Sager.dbf", 989, 481},          {"AfsluttedeSager.dbf", 989, 481},
-    {"Status.dbf", 193, 385},         {"AfsluttedeStatus.dbf", 193, 385},
-    {"TStat.dbf", 198, 417},          {"Bruger.dbf", 487, 545},
-    {"Varer.dbf", 266, 353},          {"VarerG.dbf", 97, 257},
-    {"PostBy.dbf", 96, 193},          {"Poster.dbf", 187, 577},
-    {"Timer.dbf", 187, 577},          {"AfsluttedePoster.dbf", 187, 577},
-    {"TPost.dbf", 200, 609},          {"Kunde.dbf", 586, 545},
-    {"Interessent.dbf", 79, 225}};
+constexpr Lengths kLengths[] = {{"Sager.dbf", 989, 481},     {"AfsluttedeSager.dbf", 989, 481},
+                                {"Status.dbf", 193, 385},    {"AfsluttedeStatus.dbf", 193, 385},
+                                {"TStat.dbf", 198, 417},     {"Bruger.dbf", 487, 545},
+                                {"Varer.dbf", 266, 353},     {"VarerG.dbf", 97, 257},
+                                {"PostBy.dbf", 96, 193},     {"Poster.dbf", 187, 577},
+                                {"Timer.dbf", 187, 577},     {"AfsluttedePoster.dbf", 187, 577},
+                                {"TPost.dbf", 200, 609},     {"Kunde.dbf", 586, 545},
+                                {"Interessent.dbf", 79, 225}};
 
 const Lengths& LengthsOf(const std::string& file) {
     for (const Lengths& l : kLengths)
@@ -58,7 +57,7 @@ TEST_F(TzdsTest, ApplicationTablesFromTheirLists) {
             const char* file;
             std::vector<std::string> fields, tags;
             int recordLength, headerLength;
-        } def{spec.component.c_str(), spec.file.c_str(), spec.DbfFields(), spec.tags,
+        } def{spec.component.c_str(),      spec.file.c_str(),          spec.DbfFields(), spec.tags,
               LengthsOf(spec.file).record, LengthsOf(spec.file).header};
         g_messages.clear();
         {

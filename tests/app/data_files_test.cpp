@@ -6,14 +6,13 @@
 #include <QProcess>
 #include <cstdio>
 
-#include "ui/application.h"
-
 #include "app/kj_tables.h"
 #include "app/kj_text.h"
 #include "app_fixture.h"
 #include "index/tz_ndx.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
+#include "ui/application.h"
 
 using namespace kjapptest;
 using kj::Ansi;
@@ -32,21 +31,22 @@ std::string FolderOf(const kj::TableSpec& t, const StartFolder& sf) {
 // python3-dbfread's view of a table: "<field names>|<rows>" (deleted rows left out).
 std::string DbfRead(const std::string& file) {
     QProcess p;
-    p.start("/usr/bin/python3", {"-c",
-                        "import sys,dbfread\n"
-                        "t=dbfread.DBF(sys.argv[1],encoding='cp850',char_decode_errors='replace')\n"
-                        "print(','.join(t.field_names)+'|'+str(len(list(t))))",
-                        QString::fromStdString(file)});
+    p.start("/usr/bin/python3",
+            {"-c",
+             "import sys,dbfread\n"
+             "t=dbfread.DBF(sys.argv[1],encoding='cp850',char_decode_errors='replace')\n"
+             "print(','.join(t.field_names)+'|'+str(len(list(t))))",
+             QString::fromStdString(file)});
     if (!p.waitForFinished(30000)) return "timeout";
-    return p.readAllStandardOutput().trimmed().toStdString() + p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput().trimmed().toStdString() +
+           p.readAllStandardError().toStdString();
 }
 
 std::string FieldNames(const kj::TableSpec& t) {
     std::string names;
     for (const std::string& line : t.DbfFields())
-        names += (names.empty() ? "" : ",") + QString::fromStdString(line.substr(0, line.find(',')))
-                                                   .toUpper()
-                                                   .toStdString();
+        names += (names.empty() ? "" : ",") +
+                 QString::fromStdString(line.substr(0, line.find(','))).toUpper().toStdString();
     return names;
 }
 
@@ -108,13 +108,16 @@ class DataFilesTest : public QObject {
     }
     // An old-layout table: the spec's lists without `field` and the tags that use it, with
     // three rows (one of them deleted).
-    void MakeOldTable(const std::string& path, const kj::TableSpec& spec, const std::string& field) {
+    void MakeOldTable(const std::string& path, const kj::TableSpec& spec,
+                      const std::string& field) {
         TzDs::TTzDbf t("Old");
         t.SetDbfFileName(path);
         for (const std::string& l : spec.DbfFields())
             if (l.rfind(field + ",", 0) != 0) t.DbfFields().push_back(l);
         for (size_t i = 0; i < spec.tags.size(); i += 2)
-            if (QString::fromStdString(spec.tags[i]).toUpper().indexOf(QString::fromStdString(field).toUpper()) < 0) {
+            if (QString::fromStdString(spec.tags[i])
+                    .toUpper()
+                    .indexOf(QString::fromStdString(field).toUpper()) < 0) {
                 t.IndexList().push_back(spec.tags[i]);
                 t.IndexList().push_back("");
             }
@@ -157,7 +160,8 @@ class DataFilesTest : public QObject {
         for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
         QVERIFY(data_->tmpPost.Active() && data_->tmpStat.Active());
         QCOMPARE(data_->tmpPost.RecCount(), 0);
-        for (TzDs::TTzDbf* t : {&data_->TimerDbf, &data_->SagAfslut, &data_->posterAfslut, &data_->statusAfslut})
+        for (TzDs::TTzDbf* t :
+             {&data_->TimerDbf, &data_->SagAfslut, &data_->posterAfslut, &data_->statusAfslut})
             QVERIFY(!t->Active());
         QVERIFY(!data_->IniRet);
         // Tags of a table as its index file holds them.
@@ -179,7 +183,8 @@ class DataFilesTest : public QObject {
                       "Sammenlægning\r\nInddragelse\r\nEjendomsberigtig\r\nUdskillelse\r\n"
                       "Teknisk ændring\r\nAndet\r\n"));
         QCOMPARE(Read(sf.data + "HandForSagsType.dbs"), std::string());
-        QVERIFY(Read(sf.start + "ZORBO397.ASD").find("SagsDataSti=" + sf.data + "\r\n") != std::string::npos);
+        QVERIFY(Read(sf.start + "ZORBO397.ASD").find("SagsDataSti=" + sf.data + "\r\n") !=
+                std::string::npos);
 
         // The second start asks nothing and finds every table.
         ResetEngine();
@@ -198,7 +203,8 @@ class DataFilesTest : public QObject {
         responder_.Answer(kIdYes);
         QVERIFY(Start(sf, sf.start));  // the whole argument names the folder
         QCOMPARE(responder_.Texts().first(),
-                 Q(Ansi("Ved 1. opstart: Kan ikke finde ZORBO397.ASD læser ") + sf.start + "ZORBO3.ASD istedet"));
+                 Q(Ansi("Ved 1. opstart: Kan ikke finde ZORBO397.ASD læser ") + sf.start +
+                   "ZORBO3.ASD istedet"));
         QCOMPARE(kj::QelCom()->SagsDataSti, sf.start + "SagsData/");
         QCOMPARE(kj::QelCom()->UndoRedoSti, sf.start + "Undo/");
         QCOMPARE(kj::QelCom()->DataBaseSti, std::string());
@@ -217,7 +223,8 @@ class DataFilesTest : public QObject {
         q.ReadPaths(sf.start + "ZORBO3.ASD");
         QCOMPARE(q.MorvaneSti, std::string("/"));  // no drive letters here: the root
         QCOMPARE(q.SagsDataSti, std::string("/SagsData/"));
-        Write(sf.start + "ZORBO397.ASD", "[Morvane Stier]\r\nZorbo1Sti=/x/\r\nDataBaseSti=/db/\r\nMorvaneSti=/a/b\r\n");
+        Write(sf.start + "ZORBO397.ASD",
+              "[Morvane Stier]\r\nZorbo1Sti=/x/\r\nDataBaseSti=/db/\r\nMorvaneSti=/a/b\r\n");
         kj::TQelCom ini;
         ini.ReadPaths(sf.start + "ZORBO397.ASD");
         QCOMPARE(ini.UndoRedoSti, std::string("/x/Undo/"));
@@ -243,7 +250,8 @@ class DataFilesTest : public QObject {
         ResetEngine();
         for (const Case& c : cases) {
             QFile::remove(QString::fromStdString(sf.data + c.file));
-            QFile::remove(QString::fromStdString(TzCommon::ForceExtension(sf.data + c.file, "mdx")));
+            QFile::remove(
+                QString::fromStdString(TzCommon::ForceExtension(sf.data + c.file, "mdx")));
             MakeOldTable(sf.data + c.file, *kj::FindTable(c.component), c.field);
         }
         ResetEngine();
@@ -254,7 +262,8 @@ class DataFilesTest : public QObject {
             QVERIFY(t.FieldProps()->FieldNo(c.field) > 0);
             QCOMPARE(t.RecCount(), 2);
             std::vector<std::string> keys;
-            for (t.First(); !t.Eof(); t.Next()) keys.push_back(TzCommon::TrimRight(t.Fields()[0]->AsString()));
+            for (t.First(); !t.Eof(); t.Next())
+                keys.push_back(TzCommon::TrimRight(t.Fields()[0]->AsString()));
             QCOMPARE(keys, (std::vector<std::string>{"a1", "c3"}));  // not the deleted row
             QCOMPARE(t.FieldByName(c.field).AsString().find_first_not_of(" 0"), std::string::npos);
         }
@@ -262,7 +271,8 @@ class DataFilesTest : public QObject {
         for (const Case& c : cases) {
             QVERIFY(DbfRead(sf.data + c.backup).find(std::string("|2")) != std::string::npos);
             QVERIFY(tz::Exists(TzCommon::ForceExtension(sf.data + c.backup, "Mdx")));
-            QVERIFY(DbfRead(sf.data + c.file).find(QString::fromStdString(c.field).toUpper().toStdString()) !=
+            QVERIFY(DbfRead(sf.data + c.file)
+                        .find(QString::fromStdString(c.field).toUpper().toStdString()) !=
                     std::string::npos);
         }
     }
@@ -322,7 +332,8 @@ class DataFilesTest : public QObject {
         Stop();
         // The program itself, a third station, starts and ends cleanly.
         QProcess program;
-        program.start(qEnvironmentVariable("KJ_SAGER_BINARY"), {QString::fromStdString("T3=" + sf.start)});
+        program.start(qEnvironmentVariable("KJ_SAGER_BINARY"),
+                      {QString::fromStdString("T3=" + sf.start)});
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 0);
     }
@@ -345,13 +356,15 @@ class DataFilesTest : public QObject {
             responder_.Clear();
             QVERIFY(!data_->RebuildIndexes());
             QCOMPARE(responder_.Texts().size(), 1);
-            QVERIFY(responder_.Texts()[0].startsWith(Q("Kunne ikke genskabe indeks for " + sf.data + "Kunde.dbf:")));
+            QVERIFY(responder_.Texts()[0].startsWith(
+                Q("Kunne ikke genskabe indeks for " + sf.data + "Kunde.dbf:")));
             for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
             QVERIFY(!data_->KundeDbf.Exclusive());
             QVERIFY(data_->KundeDbf.HideDeletedRecs);
             responder_.Clear();
             QVERIFY(!data_->PackTables());
-            QVERIFY(responder_.Texts()[0].startsWith(Q("Kunne ikke pakke " + sf.data + "Kunde.dbf:")));
+            QVERIFY(
+                responder_.Texts()[0].startsWith(Q("Kunne ikke pakke " + sf.data + "Kunde.dbf:")));
             for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
         }
         data_->PostnrDbf.First();

@@ -105,8 +105,9 @@ class RulesLoginTest : public QObject {
         QCOMPARE(kj::TKJData::CalcPosting("D", 1, 15000, 0, 0).total, int64_t(2));
         QCOMPARE(kj::TKJData::CalcPosting("D", 10000, 10, 0, 50 * 10000).moms, int64_t(5));
         // Amounts far beyond a double's exact range stay exact.
-        QCOMPARE(kj::TKJData::CalcPosting("D", 1000000LL * 10000 + 1, 9000000LL * 10000, 0, 0).total,
-                 int64_t(9000000000000LL) * 10000 + 9000000LL);
+        QCOMPARE(
+            kj::TKJData::CalcPosting("D", 1000000LL * 10000 + 1, 9000000LL * 10000, 0, 0).total,
+            int64_t(9000000000000LL) * 10000 + 9000000LL);
     }
 
     void stampsQuestionsAndUpperCasedKeys() {
@@ -117,7 +118,8 @@ class RulesLoginTest : public QObject {
         v.FieldByName("tmu_id").SetAsString(Ansi("æble"));
         responder_.Answer(kIdYes);
         v.Post();
-        QCOMPARE(responder_.Texts(), QStringList({QStringLiteral("Skal den rettede vare gemmes ?")}));
+        QCOMPARE(responder_.Texts(),
+                 QStringList({QStringLiteral("Skal den rettede vare gemmes ?")}));
         QCOMPARE(v.FieldByName("tmu_id").AsString(), Ansi("ÆBLE"));
         v.Edit();
         v.FieldByName("tmu_bem").SetAsString("ny tekst");
@@ -183,8 +185,10 @@ class RulesLoginTest : public QObject {
         const int postnrRow = data_->PostnrDbf.RecNo();
         QVERIFY(data_->KundeDbf.SetOrderToTag("KUNDENAVN"));
         AddUser("ab", false, "", "8000");
-        QCOMPARE(data_->BrugerDbf.FieldByName("BrugerPostBy").AsString(), std::string("8000 Aarhus C"));
-        QCOMPARE(data_->BrugerDbf.FieldByName("IdOgNavn").AsString(), std::string("AB         Anne Berg"));
+        QCOMPARE(data_->BrugerDbf.FieldByName("BrugerPostBy").AsString(),
+                 std::string("8000 Aarhus C"));
+        QCOMPARE(data_->BrugerDbf.FieldByName("IdOgNavn").AsString(),
+                 std::string("AB         Anne Berg"));
         AddUser("cd", false, "", "9999");
         QCOMPARE(data_->BrugerDbf.FieldByName("BrugerPostBy").AsString(), std::string("9999"));
         QCOMPARE(TzCommon::TrimRight(data_->PostnrDbf.CurrentTag()), std::string("BYNAVN"));
@@ -193,7 +197,8 @@ class RulesLoginTest : public QObject {
         data_->InteressentDbf.FieldByName("int_id").SetAsString("K1");
         responder_.Answer(kIdYes);
         data_->InteressentDbf.Post();
-        QCOMPARE(data_->InteressentDbf.FieldByName("INT_NAVN").AsString(), std::string("Ole Hansen"));
+        QCOMPARE(data_->InteressentDbf.FieldByName("INT_NAVN").AsString(),
+                 std::string("Ole Hansen"));
         QCOMPARE(TzCommon::TrimRight(data_->KundeDbf.CurrentTag()), std::string("KUNDENAVN"));
     }
 
@@ -205,7 +210,10 @@ class RulesLoginTest : public QObject {
         QCOMPARE(data_->GetAjourInitials(), std::string("ZQ"));  // cached
         QCOMPARE(login.Shown(), 1);
         QVERIFY(!login.LastPasswordEnabled);
-        QCOMPARE(login.LastText, kjqt::FromAnsi(Ansi("Eftersom der ikke er oprettet en bruger\r\nhvor feltet \"Kan rette\" er sat, vil alle\r\ninitialer, der indtastes, blive accepteret")));
+        QCOMPARE(login.LastText,
+                 kjqt::FromAnsi(
+                     Ansi("Eftersom der ikke er oprettet en bruger\r\nhvor feltet \"Kan rette\" er "
+                          "sat, vil alle\r\ninitialer, der indtastes, blive accepteret")));
         data_->AjourInitials.clear();
         login.Add("");
         QCOMPARE(data_->GetAjourInitials(), std::string());
@@ -226,11 +234,16 @@ class RulesLoginTest : public QObject {
         QCOMPARE(data_->AskAjourInitials(), std::string("AB"));
         QCOMPARE(responder_.Texts(), QStringList({QStringLiteral("Forkert kodeord !!!")}));
         QVERIFY(login.LastPasswordEnabled);
-        QCOMPARE(login.LastText, kjqt::FromAnsi(Ansi("Der er oprettet bruger(e) med feltet \"Kan rette\"\r\nsat, derfor vil kun initialer for disse brugere\r\nhave rettighed til at rette data")));
+        QCOMPARE(login.LastText,
+                 kjqt::FromAnsi(
+                     Ansi("Der er oprettet bruger(e) med feltet \"Kan rette\"\r\nsat, derfor vil "
+                          "kun initialer for disse brugere\r\nhave rettighed til at rette data")));
         responder_.Clear();
         login.Add("cd", "x");
         QCOMPARE(data_->AskAjourInitials(), std::string());
-        QCOMPARE(responder_.Texts(), QStringList({kjqt::FromAnsi(Ansi("Du har ikke rettigheder til at ændre indholdet !!!"))}));
+        QCOMPARE(responder_.Texts(),
+                 QStringList(
+                     {kjqt::FromAnsi(Ansi("Du har ikke rettigheder til at ændre indholdet !!!"))}));
         responder_.Clear();
         login.Add("xx", "");  // unknown: asked again, then cancelled
         QCOMPARE(data_->AskAjourInitials(), std::string());
