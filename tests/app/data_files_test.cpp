@@ -106,7 +106,7 @@ class DataFilesTest : public QObject {
         kj::FreeQelCom();
         Dbf4::CloseAll();
     }
-    // An old-layout table: the spec's lists without `field` and the tags that use it, with
+    // An old-layout table: the table's lists without `field` and the tags that use it, with
     // three rows (one of them deleted).
     void MakeOldTable(const std::string& path, const kj::TableSpec& spec,
                       const std::string& field) {
