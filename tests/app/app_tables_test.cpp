@@ -1,16 +1,18 @@
-// The application's tables created by the table component from their field and tag lists:
+// The application's tables created by the table component from the data module's field and
+// tag lists:
 // header and record lengths worked out by hand, every field descriptor, the production-index
 // flag, every tag's name and key, and a second cursor that finds the tags without a list.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/kj_tables.h"
 #include "data/dbf_fields.h"
 #include "data/tz_dbf.h"
 #include "index/tz_ndx.h"
 #include "storage/tz_utils.h"
-#include "tests/data/app_tables.h"
 #include "tests/data/tzdataset_fixture.h"
 
 using namespace TzDs;
@@ -23,11 +25,40 @@ constexpr size_t kDescriptorSize = 32;
 constexpr size_t kDescName = 0, kDescType = 11, kDescLength = 16, kDescDecimals = 17;
 constexpr size_t kProductionIndex = 28;
 
+// Record and header lengths worked out by hand from the field lists (a D field takes 8
+// bytes in the file, whatever its declared width).
+struct Lengths {
+    const char* file;
+    int record, header;
+};
+constexpr Lengths kLengths[] = {{"Sager.dbf", 989, 481},     {"AfsluttedeSager.dbf", 989, 481},
+                                {"Status.dbf", 193, 385},    {"AfsluttedeStatus.dbf", 193, 385},
+                                {"TStat.dbf", 198, 417},     {"Bruger.dbf", 487, 545},
+                                {"Varer.dbf", 266, 353},     {"VarerG.dbf", 97, 257},
+                                {"PostBy.dbf", 96, 193},     {"Poster.dbf", 187, 577},
+                                {"Timer.dbf", 187, 577},     {"AfsluttedePoster.dbf", 187, 577},
+                                {"TPost.dbf", 200, 609},     {"Kunde.dbf", 586, 545},
+                                {"Interessent.dbf", 79, 225}};
+
+const Lengths& LengthsOf(const std::string& file) {
+    for (const Lengths& l : kLengths)
+        if (file == l.file) return l;
+    throw std::runtime_error("no lengths for " + file);
+}
+
 }  // namespace
 
 TEST_F(TzdsTest, ApplicationTablesFromTheirLists) {
-    for (const AppTable& def : AppTables()) {
-        SCOPED_TRACE(def.file);
+    ASSERT_EQ(kj::Tables().size(), std::size(kLengths));
+    for (const kj::TableSpec& spec : kj::Tables()) {
+        SCOPED_TRACE(spec.file);
+        struct {
+            const char* component;
+            const char* file;
+            std::vector<std::string> fields, tags;
+            int recordLength, headerLength;
+        } def{spec.component.c_str(),      spec.file.c_str(),          spec.DbfFields(), spec.tags,
+              LengthsOf(spec.file).record, LengthsOf(spec.file).header};
         g_messages.clear();
         {
             TTzDbf t(def.component);
@@ -95,13 +126,11 @@ TEST_F(TzdsTest, ApplicationTablesFromTheirLists) {
 }
 
 TEST_F(TzdsTest, PostingsSortByItemGroupPriority) {
-    const AppTable* def = nullptr;
-    for (const AppTable& t : AppTables())
-        if (std::string(t.file) == "Poster.dbf") def = &t;
+    const kj::TableSpec* def = kj::FindTable("PostDbf");
     ASSERT_NE(def, nullptr);
     TTzDbf post("PostDbf");
     post.SetDbfFileName(Path("Poster.dbf"));
-    post.DbfFields() = def->fields;
+    post.DbfFields() = def->DbfFields();
     post.IndexList() = def->tags;
     post.ShowProgress = false;
     post.Open();

@@ -1,0 +1,454 @@
+// The data module's file services: finding the data folder, opening every table (creating
+// missing tables and index files), the three upgrades with their backups, the default list
+// files, rebuilding indexes, packing, resetting cursors and going to a record number.
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <stdexcept>
+#include <vector>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "app/kj_util.h"
+#include "app/prog_dlg.h"
+#include "app/qel_com.h"
+#include "storage/file_layer.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+#include "ui/tmv_fil.h"
+
+namespace kj {
+
+namespace {
+
+constexpr uint16_t kFirstIndexError = 212;  // index errors: the index file is rebuilt
+constexpr uint16_t kSharingViolation = 32;
+constexpr int kScratchStations = 100;  // per-station scratch names TPost1 .. TPost99
+
+// Error checking off for a scope; the previous setting is restored on every path.
+class CheckingOff {
+  public:
+    CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
+    ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
+
+  private:
+    uint8_t old_;
+};
+
+std::string MdxOf(const std::string& file) {
+    return TzCommon::ForceExtension(file, "mdx");
+}
+
+bool Exists(const std::string& file) {
+    return tz::Exists(file);
+}
+
+// Records of a table file that are not marked deleted, counted from its bytes (the whole
+// records the file holds); -1 when unreadable.
+int64_t LiveRecordsInFile(const std::string& file) {
+    std::FILE* f = std::fopen(tz::ResolveName(file).c_str(), "rb");
+    if (!f) return -1;
+    unsigned char head[12];
+    int64_t live = -1;
+    if (std::fread(head, 1, sizeof head, f) == sizeof head) {
+        const int header = head[8] | (head[9] << 8);
+        const int record = head[10] | (head[11] << 8);
+        std::vector<char> row(static_cast<size_t>(record > 0 ? record : 1));
+        if (record > 0 && std::fseek(f, header, SEEK_SET) == 0) {
+            live = 0;
+            while (std::fread(row.data(), 1, row.size(), f) == row.size())
+                if (row[0] != '*') ++live;
+        }
+    }
+    std::fclose(f);
+    return live;
+}
+
+bool SameSize(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(tz::ResolveName(a).c_str(), &sa) == 0 &&
+           ::stat(tz::ResolveName(b).c_str(), &sb) == 0 && sa.st_size == sb.st_size;
+}
+
+// Erases a file and checks it is gone.
+bool Erase(const std::string& file) {
+    if (!Exists(file)) return true;
+    tz::EraseFile(file);
+    return !Exists(file);
+}
+
+// Copies and checks the copy is complete.
+bool CopyChecked(const std::string& from, const std::string& to) {
+    return TzUtils::CopyFile(from, to) && SameSize(from, to);
+}
+
+class UpgradeFailed : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string DataFolderOf(const TQelCom& q) {
+    const std::string d = TzUtils::TrimRight(q.SagsDataSti);
+    return d.empty() ? d : WithDelim(d);
+}
+
+}  // namespace
+
+void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
+    table.CreateIfNotFound = true;
+    table.CreateIndex = TzDs::ciNotFound;
+    table.SetDbfFileName(fileName);
+    table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
+    CheckingOff off;
+    for (;;) {
+        TzCommon::ErrorWord = 0;
+        table.SetActive(true);
+        if (TzCommon::ErrorWord == 0) return;
+        if (Splash) Splash->hide();
+        const int answer = kjqt::DialogService::Instance().MessageBox(
+            kjqt::FromAnsi(Ansi("Fejl under åbning af datafil\r\nprøver igen ?")),
+            QStringLiteral("Morvane Vaktor"), kjqt::mb::kYesNo | kjqt::mb::kIconInformation);
+        if (Splash) Splash->show();
+        if (answer == kjqt::mb::kIdNo) return;
+        table.SetActive(false);
+        tz::EraseFile(MdxOf(fileName));
+        table.CreateIndex = TzDs::ciNotFound;
+    }
+}
+
+void TKJData::CloseAllTables() {
+    for (TzDs::TTzDbf* t : MainCursors()) t->SetActive(false);
+}
+
+void TKJData::OpenAllTables() {
+    for (TzDs::TTzDbf* t : MainCursors()) t->SetActive(true);
+}
+
+// Upgrade of a table of an older layout: the old file goes to the backup, the table is
+// created afresh from its lists and the old rows appended. Every step is checked; on a
+// mismatch the backup is put back and the start-up ends with the reason.
+void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char* file,
+                           const char* backup, const char* newField) {
+    const std::string t = d + file, b = d + backup, tMdx = MdxOf(t), bMdx = MdxOf(b);
+    if (Exists(tMdx)) {
+        TzDbf1.SetDbfFileName(t);
+        TzDbf1.CreateIfNotFound = true;
+        TzDbf1.CreateIndex = TzDs::ciVerifyHeader;
+        TzDbf1.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
+        CheckingOff off;
+        TzCommon::ErrorWord = 0;
+        TzDbf1.SetActive(true);
+        const bool current =
+            TzDbf1.Active() && TzDbf1.FieldProps() && TzDbf1.FieldProps()->FieldNo(newField) > 0;
+        TzDbf1.SetActive(false);
+        if (current && Exists(tMdx)) return;
+    }
+    const bool hadMdx = Exists(tMdx);
+    auto restore = [&](const std::string& why) {
+        table.SetActive(false);
+        Erase(t);
+        Erase(tMdx);
+        const bool back = CopyChecked(b, t) && (!hadMdx || CopyChecked(bMdx, tMdx));
+        throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: ") + why +
+                            (back ? Ansi("\r\nDen gamle tabel er lagt tilbage fra ") + b
+                                  : Ansi("\r\nDen gamle tabel ligger i ") + b));
+    };
+    if (!CopyChecked(t, b))
+        throw UpgradeFailed(Ansi("Opgradering af ") + t +
+                            Ansi(" mislykkedes: kunne ikke kopiere til ") + b);
+    if (hadMdx && !CopyChecked(tMdx, bMdx))
+        throw UpgradeFailed(Ansi("Opgradering af ") + t +
+                            Ansi(" mislykkedes: kunne ikke kopiere til ") + bMdx);
+    const int64_t rows = LiveRecordsInFile(b);
+    if (!Erase(t)) restore(Ansi("kunne ikke slette ") + t);
+    if (hadMdx && !Erase(tMdx)) restore(Ansi("kunne ikke slette ") + tMdx);
+    table.SetDbfFileName(t);
+    table.CreateIfNotFound = true;
+    table.CreateIndex = TzDs::ciVerifyHeader;
+    table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
+    CheckingOff off;
+    try {
+        TzCommon::ErrorWord = 0;
+        table.SetActive(true);
+        if (TzCommon::ErrorWord != 0 || !table.Active())
+            restore(Ansi("kunne ikke oprette tabellen"));
+        while (!table.FLock()) Wait(0);
+        TzCommon::ErrorWord = 0;
+        table.AppendFrom(b);
+        const uint16_t appendError = TzCommon::ErrorWord;
+        table.Reindex();
+        const uint16_t reindexError = TzCommon::ErrorWord;
+        table.UnLock();
+        if (appendError != 0 || reindexError != 0)
+            restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) + " " +
+                    TzCommon::LastMessage());
+        // Deleted rows are not carried over (they are hidden while appending).
+        if (table.RecCount() != rows)
+            restore(Ansi("antal poster ") + std::to_string(table.RecCount()) +
+                    Ansi(" efter kopiering, ") + std::to_string(rows) + Ansi(" før"));
+        table.SetActive(false);
+    } catch (const UpgradeFailed&) {
+        throw;
+    } catch (const std::exception& e) {
+        restore(e.what());
+    }
+}
+
+// The scratch table of this station: the designed name unless another station that shares
+// the system folder holds it open; then the first free numbered name.
+std::string TKJData::ScratchFile(const std::string& folder, const std::string& base) {
+    for (int n = 0; n < kScratchStations; ++n) {
+        const std::string stem = folder + base + (n == 0 ? std::string() : std::to_string(n));
+        const std::string dbf = stem + ".dbf", mdx = stem + ".MDX";
+        const uint16_t a = Exists(dbf) ? tz::EraseFile(dbf) : 0;
+        if (a == kSharingViolation) continue;
+        const uint16_t m = Exists(mdx) ? tz::EraseFile(mdx) : 0;
+        if (m == kSharingViolation) continue;
+        if (!Exists(dbf)) return dbf;
+    }
+    throw std::runtime_error(Ansi("Kunne ikke oprette arbejdsfilen ") + folder + base +
+                             ".dbf: den er i brug af andre");
+}
+
+void TKJData::WriteDefaultLists() {
+    auto write = [](const std::string& file, std::vector<const char*> lines) {
+        if (Exists(file)) return;
+        kjqt::TMVFil f;
+        if (!f.Rewrite(file)) return;
+        for (const char* l : lines) f.WriteLine(Ansi(l));
+        f.Close();
+    };
+    const std::string d = DataFolderOf(*QelCom());
+    write(d + "StdHand.dbs", {"Standard hændelse, automatisk oprettet"});
+    write(d + "StdInteressent.dbs",
+          {"Ejer:", "Sælger:", "Køber:", "Advokat sælger:", "Advokat køber:", "Ejendomsmægler:",
+           "Bank:", "Kreditforening:", "Øvrige:"});
+    write(StdSagsTypeFileName(),
+          {"Administration", "Udstykning", "ArealoverførselS", "ArealoverførselU", "Sammenlægning",
+           "Inddragelse", "Ejendomsberigtig", "Udskillelse", "Teknisk ændring", "Andet"});
+    write(HandForSagsTypeFileName(), {});
+}
+
+void TKJData::FindIniRet() {
+    IniRet = false;
+    if (!BrugerDbf.Active()) return;
+    BrugerDbf.First();
+    while (!BrugerDbf.Eof()) {
+        if (BrugerDbf.FieldByName("ini_ret").AsBoolean()) {
+            IniRet = true;
+            break;
+        }
+        BrugerDbf.Next();
+    }
+    BrugerDbf.First();
+}
+
+void TKJData::OpenDataFiles() {
+    TQelCom* q = QelCom();
+    if (!q) throw std::runtime_error("qelcom ikke tildelt");
+    auto& dialogs = kjqt::DialogService::Instance();
+    if (!Exists(DataFolderOf(*q) + "Sager.dbf")) {
+        const std::string start = TzUtils::TrimRight(q->SagsDataSti).empty()
+                                      ? WithDelim(q->MorvaneSti) + "SagsData/"
+                                      : q->SagsDataSti;
+        if (Splash) Splash->hide();
+        const std::string chosen = kjqt::ToAnsi(dialogs.Folder(
+            kjqt::FromAnsi(Ansi("Vælg mappe til datafiler")), kjqt::FromAnsi(NativePath(start))));
+        if (!TzUtils::TrimRight(chosen).empty()) {
+            q->SagsDataSti = WithDelim(TzUtils::TrimRight(chosen));
+            q->WritePaths(PathSetupFileName);
+        }
+    }
+    if (!Exists(DataFolderOf(*q) + "Sager.dbf")) {
+        if (Splash) Splash->hide();
+        if (!dialogs.YesNo(kjqt::FromAnsi("Skal datafiler oprettes i mappen " + q->SagsDataSti),
+                           QStringLiteral("Morvane Vaktor"))) {
+            QCoreApplication::exit(0);
+            Db::Abort();
+        }
+    }
+    if (Splash) Splash->show();
+    if (TzUtils::TrimRight(q->SagsDataSti).empty())
+        q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
+    const std::string d = DataFolderOf(*q), s = WithDelim(TzUtils::TrimRight(q->Zorbo1Sti));
+    if (!tz::DirExists(d)) QDir().mkdir(QString::fromLocal8Bit(NativePath(d).c_str()));
+
+    OpenTable(InteressentDbf, d + "Interessent.dbf");
+    OpenTable(KundeDbf, d + "Kunde.dbf");
+    OpenTable(KundeBufDbf, d + "Kunde.dbf");
+    if (Exists(d + "Poster.dbf")) UpgradeTable(PostDbf, d, "Poster.dbf", "PostBak.Dbf", "post_pri");
+    OpenTable(PostDbf, d + "Poster.dbf");
+    OpenTable(TimerDbf, s + "Timer.dbf");
+    TimerDbf.SetActive(false);
+    tpostFile_ = ScratchFile(s, "TPost");
+    OpenTable(tmpPost, tpostFile_);
+    OpenTable(PostBufDbf, d + "Poster.dbf");
+    OpenTable(posterAfslut, d + "AfsluttedePoster.dbf");
+    posterAfslut.SetActive(false);
+    OpenTable(PostnrDbf, d + "PostBy.dbf");
+    OpenTable(PostnrBufDbf, d + "PostBy.dbf");
+    OpenTable(vareGDbf, d + "VarerG.dbf");
+    OpenTable(vareGBufDbf, d + "VarerG.dbf");
+    if (Exists(d + "Varer.dbf")) UpgradeTable(VareDbf, d, "Varer.dbf", "VareBak.Dbf", "tmu_gr");
+    OpenTable(VareDbf, d + "Varer.dbf");
+    OpenTable(VareBufDbf, d + "Varer.dbf");
+    OpenTable(BrugerDbf, d + "Bruger.dbf");
+    OpenTable(BrugerBufDbf, d + "Bruger.dbf");
+    OpenTable(StatusDbf, d + "Status.dbf");
+    tstatFile_ = ScratchFile(s, "TStat");
+    OpenTable(tmpStat, tstatFile_);
+    OpenTable(statusBufDbf, d + "Status.dbf");
+    OpenTable(statusAfslut, d + "AfsluttedeStatus.dbf");
+    statusAfslut.SetActive(false);
+    if (Exists(d + "Sager.dbf")) UpgradeTable(SagsDbf, d, "Sager.dbf", "SagsBak.Dbf", "sag_matnr");
+    OpenTable(SagsDbf, d + "Sager.dbf");
+    OpenTable(SagsBufDbf, d + "Sager.dbf");
+    OpenTable(SagAfslut, d + "AfsluttedeSager.dbf");
+    SagAfslut.SetActive(false);
+
+    WriteDefaultLists();
+    FindIniRet();
+    for (int i = 0; i < 4; ++i) {
+        Margins[i] = 1000;
+        MinMargins[i] = 600;
+    }
+    Orientation = 0;
+}
+
+// One reindex (or reindex and pack) of a table opened exclusively, tried twice: a failure
+// with an index error deletes the index file before the second try. The table is left
+// closed, shared, with deleted rows hidden and its index checked at the next open, and
+// error checking as it was, whatever happened.
+bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
+    struct Restore {
+        TzDs::TTzDbf& t;
+        ~Restore() {
+            try {
+                t.SetActive(false);
+            } catch (...) {
+            }
+            t.SetExclusive(false);
+            t.CreateIndex = TzDs::ciVerifyHeader;
+            t.HideDeletedRecs = true;
+        }
+    } restore{table};
+    CheckingOff off;
+    std::string message;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        uint16_t code = 0;
+        try {
+            TzCommon::ErrorWord = 0;
+            if (pack) table.HideDeletedRecs = false;
+            table.SetExclusive(true);
+            table.SetActive(true);
+            if (TzCommon::ErrorWord == 0 && table.Active()) table.Reindex();
+            if (pack && TzCommon::ErrorWord == 0 && table.Active()) table.Pack();
+            code = TzCommon::ErrorWord;
+            if (code == 0 && table.Active()) return true;
+            message = TzCommon::LastMessage();
+        } catch (const std::exception& e) {
+            code = TzCommon::ErrorWord;
+            message = e.what();
+        }
+        try {
+            table.SetActive(false);
+        } catch (...) {
+        }
+        if (code >= kFirstIndexError) tz::EraseFile(MdxOf(table.DbfFileName()));
+    }
+    ShowMsg((pack ? Ansi("Kunne ikke pakke ") : Ansi("Kunne ikke genskabe indeks for ")) +
+            table.DbfFileName() + ":\r\n" + message);
+    return false;
+}
+
+bool TKJData::ReindexTable(TzDs::TTzDbf& table) {
+    return RepeatWithIndexRetry(table, false);
+}
+
+bool TKJData::PackTable(TzDs::TTzDbf& table) {
+    return RepeatWithIndexRetry(table, true);
+}
+
+namespace {
+// Opens the tables again and closes the progress window on every path.
+struct ReopenAll {
+    TKJData& data;
+    bool progress;
+    ~ReopenAll() {
+        try {
+            data.OpenAllTables();
+        } catch (const std::exception& e) {
+            ShowMsg(Ansi("Kunne ikke åbne datafilerne igen: ") + e.what());
+        }
+        if (progress) ProgressClose();
+    }
+};
+}  // namespace
+
+bool TKJData::RebuildIndexes() {
+    std::vector<std::string> lines;
+    for (TzDs::TTzDbf* t : MainTables()) lines.push_back(t->DbfFileName());
+    ProgressOpen("GenSkaber Indeks for datafilerne", lines, 10);
+    ReopenAll reopen{*this, true};
+    CloseAllTables();
+    bool ok = true;
+    int position = 2;
+    for (TzDs::TTzDbf* t : MainTables()) {
+        ProgressStep(position++);
+        ok = ReindexTable(*t) && ok;
+    }
+    ProgressStep(8);
+    return ok;
+}
+
+bool TKJData::PackTables() {
+    ResetTables();
+    ReopenAll reopen{*this, false};
+    CloseAllTables();
+    bool ok = true;
+    for (TzDs::TTzDbf* t : MainTables()) ok = PackTable(*t) && ok;
+    return ok;
+}
+
+void TKJData::ResetTable(TzDs::TTzDbf& table) {
+    if (!table.Active()) return;
+    CheckingOff off;
+    table.SetRelationTo(nullptr);
+    table.SetFilterTo("");
+    table.SetWhileTo("");
+}
+
+void TKJData::ResetTables() {
+    for (TzDs::TTzDbf* t : MainCursors()) ResetTable(*t);
+}
+
+void TKJData::GotoRecNo(TzDs::TTzDbf& table, int32_t n) {
+    if (n >= 1 && n <= table.RecCount()) table.Go(n);
+}
+
+std::string TKJData::StdInteressentFileName() const {
+    return DataFolderOf(*QelCom()) + "StdInteressent.dbs";
+}
+std::string TKJData::HandForSagsTypeFileName() const {
+    return DataFolderOf(*QelCom()) + "HandForSagsType.dbs";
+}
+std::string TKJData::StdSagsTypeFileName() const {
+    return DataFolderOf(*QelCom()) + "StdSagsType.dbs";
+}
+std::string TKJData::StdHandFileName() const {
+    return DataFolderOf(*QelCom()) + "StdHand.dbs";
+}
+
+void TKJData::SagsDbfBeforeMakeIndex(TzDs::TTzDataSet&, const std::string& name, bool&) {
+    ShowIndexing(name);
+}
+
+void TKJData::SagsDbfAfterMakeIndex(TzDs::TTzDataSet&, const std::string&) {
+    HideIndexing();
+}
+
+}  // namespace kj

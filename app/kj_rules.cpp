@@ -1,0 +1,203 @@
+// The data module's record rules (stamps, questions, upper-cased keys) and calculated
+// fields. Money is computed in ten-thousandths (int64), products exactly in 128 bits.
+#include <cmath>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "data/db_format.h"
+#include "storage/tz_utils.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+namespace {
+
+std::string TrimR(const std::string& s) {
+    return TzUtils::TrimRight(s);
+}
+
+std::string Pad(const std::string& s, size_t n) {
+    std::string r = s.substr(0, n);
+    r.resize(n, ' ');
+    return r;
+}
+
+// num / den rounded to the nearest integer, ties to even (den > 0).
+int64_t DivRoundEven(__int128 num, __int128 den) {
+    __int128 q = num / den, r = num % den;
+    if (r < 0) {
+        r = -r;
+    }
+    const __int128 twice = 2 * r;
+    if (twice > den || (twice == den && (q % 2 != 0))) q += num < 0 ? -1 : 1;
+    return static_cast<int64_t>(q);
+}
+
+int64_t Currency(const Db::TField& f) {
+    return f.IsNull() ? 0 : Db::FloatToCurr(f.AsFloat());
+}
+
+}  // namespace
+
+const std::vector<StampRule>& TKJData::StampRules() {
+    static const std::vector<StampRule> rules = {
+        {"SagsDbf", "sag_opret", "sag_ajour", "sag_ini", nullptr, nullptr},
+        {"StatusDbf", "stat_opret", "stat_ajour", "stat_ini", nullptr,
+         "Skal den rettede hændelse gemmes ?"},
+        {"BrugerDbf", "ini_opret", "ini_ajour", "ini_ini", "ini",
+         "Skal den rettede bruger gemmes ?"},
+        {"VareDbf", "tmu_opret", "tmu_ajour", "tmu_ini", "tmu_id",
+         "Skal den rettede vare gemmes ?"},
+        {"vareGDbf", "opret", "ajour", "ini", "id", "Skal den rettede varegruppe gemmes ?"},
+        {"PostnrDbf", "pst_opret", "pst_ajour", "pst_ini", nullptr,
+         "Skal det rettede postnr. gemmes ?"},
+        {"PostDbf", "post_opret", "post_ajour", "post_ini", nullptr,
+         "Skal den rettede postering gemmes ?"},
+        {"TimerDbf", "post_opret", "post_ajour", "post_ini", nullptr,
+         "Skal den rettede postering gemmes ?"},
+        {"KundeDbf", "mak_opret", "mak_ajour", "mak_ini", "mak_id",
+         "Skal den rettede kunde gemmes ?"},
+        {"InteressentDbf", "int_opret", "int_ajour", "int_ini", nullptr,
+         "Skal den rettede postering gemmes ?"},
+    };
+    return rules;
+}
+
+bool TKJData::Confirm(const std::string& text) {
+    return kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(text), QStringLiteral("Bekræft"),
+                                                 kjqt::mb::kIconQuestion);
+}
+
+void TKJData::AttachStampRule(const StampRule& rule) {
+    TzDs::TTzDbf& t = *Table(rule.component);
+    const bool group = std::string(rule.component) == "vareGDbf";
+    t.OnNewRecord = [this, rule, group](Db::TDataSet& ds) {
+        const std::string ini = GetAjourInitials();
+        if (TrimR(ini).empty()) {
+            ds.Cancel();
+            return;
+        }
+        const Db::TDateTime today = Db::Today();
+        ds.FieldByName(rule.created).SetAsDateTime(today);
+        ds.FieldByName(rule.changed).SetAsDateTime(today);
+        ds.FieldByName(rule.initials).SetAsString(ini);
+        if (group) ds.FieldByName("priori").SetAsInteger(100);
+    };
+    t.BeforePost = [this, rule](Db::TDataSet& ds) {
+        const std::string ini = GetAjourInitials();
+        if (TrimR(ini).empty() || (rule.question && !Confirm(Ansi(rule.question)))) {
+            ds.Cancel();
+            return;
+        }
+        ds.FieldByName(rule.changed).SetAsDateTime(Db::Today());
+        ds.FieldByName(rule.initials).SetAsString(ini);
+        if (rule.key) {
+            Db::TField& key = ds.FieldByName(rule.key);
+            key.SetAsString(TzUtils::AnsiUpper(key.AsString()));
+        }
+    };
+}
+
+void TKJData::AttachHandlers() {
+    for (const StampRule& rule : StampRules()) AttachStampRule(rule);
+    auto bind = [this](void (TKJData::*m)(Db::TDataSet&)) {
+        return Db::TDataSetNotifyEvent::Bind(this, m);
+    };
+    SagsDbf.OnCalcFields = bind(&TKJData::SagsDbfCalcFields);
+    BrugerDbf.OnCalcFields = bind(&TKJData::BrugerDbfCalcFields);
+    KundeDbf.OnCalcFields = bind(&TKJData::KundeDbfCalcFields);
+    InteressentDbf.OnCalcFields = bind(&TKJData::InteressentDbfCalcFields);
+    for (TzDs::TTzDbf* t : {&PostDbf, &TimerDbf, &tmpPost})
+        t->OnCalcFields = bind(&TKJData::CalcPostingFields);
+}
+
+TKJData::PostingAmounts TKJData::CalcPosting(const std::string& dk, int64_t antal, int64_t pris,
+                                             int64_t rabat, int64_t momsRate) {
+    PostingAmounts r;
+    const int s = dk == "K" ? -1 : 1;
+    // antal × (pris − rabat): two counts of ten-thousandths, so the product is in 10^-8.
+    const __int128 product = static_cast<__int128>(antal) * (static_cast<__int128>(pris) - rabat);
+    r.total = s * DivRoundEven(product, 10000);
+    // Total × rate / 100, the rate in ten-thousandths of a percent.
+    r.moms = DivRoundEven(static_cast<__int128>(r.total) * momsRate, 100 * 10000);
+    r.ialt = r.total + r.moms;
+    return r;
+}
+
+void TKJData::CalcPostingFields(Db::TDataSet& ds) {
+    const PostingAmounts a =
+        CalcPosting(ds.FieldByName("post_dk").AsString(), Currency(ds.FieldByName("post_antal")),
+                    Currency(ds.FieldByName("post_pris")), Currency(ds.FieldByName("post_rabat")),
+                    Currency(ds.FieldByName("post_moms")));
+    ds.FieldByName("Total").SetAsCurrency(a.total);
+    ds.FieldByName("Moms").SetAsCurrency(a.moms);
+    ds.FieldByName("IAlt").SetAsFloat(Db::CurrToFloat(a.ialt));
+}
+
+void TKJData::SagsDbfCalcFields(Db::TDataSet& ds) {
+    const Db::TField& closed = ds.FieldByName("sag_afslut");
+    const Db::TDateTime day = closed.IsNull() ? 0 : closed.AsDateTime();
+    ds.FieldByName("SagenErLukket")
+        .SetAsBoolean(day != 0 && std::floor(Db::Today()) >= std::floor(day));
+    ds.FieldByName("SagBeskriv")
+        .SetAsString(TzUtils::AnsiUpper(Pad(ds.FieldByName("sags_nr").AsString(), 10)) +
+                     ds.FieldByName("sags_bem").AsString());
+}
+
+bool TKJData::LookUpRow(TzDs::TTzDbf& table, const std::string& tag, const std::string& key,
+                        const std::function<void()>& read) {
+    if (!table.Active() || table.State() != Db::dsBrowse) return false;
+    const std::string oldTag = TrimR(table.CurrentTag());
+    const bool switchTag = TzUtils::AnsiUpper(oldTag) != tag;
+    const int32_t recNo = table.s_RecNo();
+    if (switchTag && !table.SetOrderToTag(tag)) return false;
+    const bool found = table.Find(key);
+    if (found) read();
+    if (switchTag) {
+        table.SetOrderToTag(oldTag);
+        GotoRecNo(table, recNo);
+    }
+    return found;
+}
+
+std::string TKJData::LookUp(TzDs::TTzDbf& table, const std::string& tag, const std::string& key,
+                            const std::string& field, bool& found) {
+    std::string value;
+    found = LookUpRow(table, tag, key, [&] { value = table.FieldByName(field).AsString(); });
+    return value;
+}
+
+void TKJData::BrugerDbfCalcFields(Db::TDataSet& ds) {
+    auto s = [&](const char* n) { return TrimR(ds.FieldByName(n).AsString()); };
+    const std::string navn = s("ini_fnavn") + " " + s("ini_enavn");
+    ds.FieldByName("BrugerNavn").SetAsString(navn);
+    ds.FieldByName("IdOgNavn").SetAsString(Pad(ds.FieldByName("ini").AsString(), 10) + " " + navn);
+    ds.FieldByName("BrugerAdresse").SetAsString(s("ini_adr1") + " " + s("ini_adr2"));
+    bool found = false;
+    // The POSTNR tag holds the code as typed (no upper-casing).
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", Pad(ds.FieldByName("ini_postnr").AsString(), 10), "pst_by", found);
+    ds.FieldByName("BrugerPostBy")
+        .SetAsString(found ? s("ini_postnr") + " " + TrimR(town) : s("ini_postnr"));
+}
+
+void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
+    auto s = [&](const char* n) { return TrimR(ds.FieldByName(n).AsString()); };
+    ds.FieldByName("KundeNavn").SetAsString(s("mak_fnavn") + " " + s("mak_enavn"));
+    ds.FieldByName("KundeAdresse").SetAsString(s("mak_adr1") + " " + s("mak_adr2"));
+    bool found = false;
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", Pad(ds.FieldByName("mak_postnr").AsString(), 10), "pst_by", found);
+    ds.FieldByName("KundePostBy")
+        .SetAsString(found ? s("mak_postnr") + " " + TrimR(town) : s("mak_postnr"));
+}
+
+void TKJData::InteressentDbfCalcFields(Db::TDataSet& ds) {
+    bool found = false;
+    const std::string key = TzUtils::AnsiUpper(Pad(ds.FieldByName("int_id").AsString(), 10));
+    const std::string navn = LookUp(KundeDbf, "KUNDE", key, "KundeNavn", found);
+    ds.FieldByName("INT_NAVN").SetAsString(found ? TrimR(navn) : std::string());
+}
+
+}  // namespace kj

@@ -1,0 +1,49 @@
+// KJUtil: the application's small helper routines: texts (1-based positions, as the
+// windows count them), numbers, the two Danish character-set repairs, message boxes above
+// stay-on-top windows, the progress-window wrapper, a wait and the signal beeps.
+// GUI thread (the window routines); the text and number routines are pure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace kj {
+
+int Sign(double x);
+int PosFrom(int start, const std::string& text, const std::string& pattern);
+std::string IIf(bool flag, const std::string& a, const std::string& b);
+char CharAt(const std::string& text, int i);
+char CharAtOrBlank(const std::string& text, int i);
+char FirstChar(const std::string& text);
+std::string PadRight(const std::string& text, int n);
+std::string PadLeft(const std::string& text, int n);
+std::string CopyFrom(const std::string& text, int i);
+std::string RemoveChar(const std::string& text, char c);
+std::string ReplaceChar(const std::string& text, char from, char to);
+// The Danish letters and ², ü, Ü from OEM-850 codes to Windows-1252; others unchanged.
+std::string OemToAnsi(const std::string& text);
+// The 7-bit Danish forms ({|}[\]) and the OEM codes of the Danish letters to Windows-1252.
+void DosToAnsi(std::string& text);
+void PutField(std::string& text, const std::string& value, int position, int width);
+int SafeStrToInt(const std::string& text, int def);
+double SafeStrToFloat(const std::string& text, double def);
+int32_t RoundToInt(double x);
+std::string FloatToText(double x, int format, int precision, int digits);
+std::string FloatToFixed(int precision, int digits, double x);
+
+// Windows.
+void ShowMsg(const std::string& text);
+void ProgressOpen(const std::string& caption, const std::vector<std::string>& lines, int maximum);
+void ProgressStep(int position);
+void ProgressClose();
+void Wait(double seconds);
+void Signal(int kind);
+
+// The main window, owner of the progress window (nullptr until it exists).
+void SetMainWindow(QWidget* window);
+QWidget* MainWindow();
+
+}  // namespace kj

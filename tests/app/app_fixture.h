@@ -1,0 +1,126 @@
+// Shared pieces of the application tests: a fresh engine per test, a start-up folder with
+// the path-setup and user-data files, a data module whose questions are answered by the
+// scripted responder, and an answerer for the login dialog that types into it.
+#pragma once
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "app/kj_ajour.h"
+#include "app/kj_data.h"
+#include "app/kj_startup.h"
+#include "app/qel_com.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kjapptest {
+
+inline std::string Read(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll().toStdString();
+}
+
+inline void Write(const std::string& path, const std::string& bytes) {
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes.data(), qint64(bytes.size()));
+}
+
+inline bool Exists(const std::string& path) {
+    return QFileInfo::exists(QString::fromStdString(path));
+}
+
+// A start-up folder <tmp>/QELN/ with the system folder in it and the data folder
+// <tmp>/QELN/SagsData/ (not created).
+struct StartFolder {
+    QTemporaryDir tmp;
+    std::string start, data;
+    StartFolder() {
+        tmp.setAutoRemove(true);
+        start = tmp.path().toStdString() + "/QELN/";
+        data = start + "SagsData/";
+        QDir().mkpath(QString::fromStdString(start));
+    }
+    void WriteIniPaths(const std::string& dataFolder) {
+        std::string ini = "[Morvane Stier]\r\nMorvaneSti=" + start +
+                          "\r\nMorvSti=\r\nZorbo1Sti=" + start + "\r\nSagsDataSti=" + dataFolder +
+                          "\r\n";
+        Write(start + "ZORBO397.ASD", ini);
+    }
+    void WriteUserData(const std::string& name, const std::string& address) {
+        Write(start + "ZORBO195.ASD", "; settings\r\n1\r\n" + kj::EncodeFirmBlock(name, address));
+    }
+};
+
+inline void ResetEngine() {
+    Dbf4::CloseAll();
+    TzCommon::ResetErrorState();
+    Dbf4::settings() = Dbf4::Settings();
+    TzCommon::SetErrorChecking(0);
+    kj::EngineStartup();
+}
+
+// Types initials and a password into each login dialog as it is shown, in order; an entry
+// with accept false presses Cancel, and with the queue empty Cancel is pressed too.
+class LoginAnswerer : public QObject {
+  public:
+    struct Entry {
+        QString ini, pass;
+        bool accept = true;
+    };
+    LoginAnswerer() { qApp->installEventFilter(this); }
+    ~LoginAnswerer() override { qApp->removeEventFilter(this); }
+    void Add(const QString& ini, const QString& pass = {}, bool accept = true) {
+        queue_.push_back({ini, pass, accept});
+    }
+    int Shown() const { return shown_; }
+    int Pending() const { return int(queue_.size()); }
+    QString LastText;
+    bool LastPasswordEnabled = false;
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* d = dynamic_cast<kj::TKodeOrdsDialog*>(o);
+        if (d && e->type() == QEvent::Show) {
+            QPointer<kj::TKodeOrdsDialog> p(d);
+            QTimer::singleShot(0, this, [this, p] {
+                if (p) Answer(p);
+            });
+        }
+        return false;
+    }
+
+  private:
+    void Answer(kj::TKodeOrdsDialog* d) {
+        ++shown_;
+        LastText = d->TextAjour->text();
+        LastPasswordEnabled = d->EdtKodeOrd->isEnabled();
+        if (queue_.empty()) {
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+            return;
+        }
+        Entry e = queue_.front();
+        queue_.pop_front();
+        d->EdtAjourIni->selectAll();  // the initials stay in the edit between two tries
+        QTest::keyClicks(d->EdtAjourIni, e.ini);
+        if (e.ini.isEmpty()) QTest::keyClick(d->EdtAjourIni, Qt::Key_Delete);
+        if (d->EdtKodeOrd->isEnabled()) QTest::keyClicks(d->EdtKodeOrd, e.pass);
+        QTest::mouseClick(e.accept ? d->OKBtn : d->CancelBtn, Qt::LeftButton);
+    }
+
+    std::deque<Entry> queue_;
+    int shown_ = 0;
+};
+
+}  // namespace kjapptest

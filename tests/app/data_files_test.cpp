@@ -1,0 +1,418 @@
+// The data folder through the program's own start-up: a first start in an empty folder
+// (every table, its tags and the list files, read back by python3-dbfread), a start from the
+// older line-form path file, the three upgrades with their backups (and a failure at every
+// write of an upgrade, which never loses a row), two stations on one system folder, and
+// rebuilding indexes and packing while another process holds a table.
+#include <QProcess>
+#include <cstdio>
+
+#include "app/kj_tables.h"
+#include "app/kj_text.h"
+#include "app_fixture.h"
+#include "index/tz_ndx.h"
+#include "storage/file_layer.h"
+#include "storage/tz_utils.h"
+#include "ui/application.h"
+
+using namespace kjapptest;
+using kj::Ansi;
+using kjqt::mb::kIdYes;
+
+namespace {
+
+QString Q(const std::string& s) {
+    return kjqt::FromAnsi(s);
+}
+
+std::string FolderOf(const kj::TableSpec& t, const StartFolder& sf) {
+    return t.folder == kj::Folder::Data ? sf.data : sf.start;
+}
+
+// python3-dbfread's view of a table: "<field names>|<rows>" (deleted rows left out).
+std::string DbfRead(const std::string& file) {
+    QProcess p;
+    p.start("/usr/bin/python3",
+            {"-c",
+             "import sys,dbfread\n"
+             "t=dbfread.DBF(sys.argv[1],encoding='cp850',char_decode_errors='replace')\n"
+             "print(','.join(t.field_names)+'|'+str(len(list(t))))",
+             QString::fromStdString(file)});
+    if (!p.waitForFinished(30000)) return "timeout";
+    return p.readAllStandardOutput().trimmed().toStdString() +
+           p.readAllStandardError().toStdString();
+}
+
+std::string FieldNames(const kj::TableSpec& t) {
+    std::string names;
+    for (const std::string& line : t.DbfFields())
+        names += (names.empty() ? "" : ",") +
+                 QString::fromStdString(line.substr(0, line.find(','))).toUpper().toStdString();
+    return names;
+}
+
+// A helper station: this binary started with "--hold <table>" (holds the table open
+// shared) or "--station <start folder>" (a whole start-up), "READY" when it holds.
+class Station {
+  public:
+    Station(const QString& mode, const std::string& arg) {
+        p_.start(QCoreApplication::applicationFilePath(), {mode, QString::fromStdString(arg)});
+        bool ready = false;
+        for (int i = 0; i < 300 && !ready; ++i) {
+            p_.waitForReadyRead(100);
+            ready = p_.readAllStandardOutput().contains("READY");
+        }
+        ready_ = ready;
+    }
+    ~Station() {
+        p_.closeWriteChannel();
+        if (!p_.waitForFinished(10000)) p_.kill();
+    }
+    bool Ready() const { return ready_; }
+
+  private:
+    QProcess p_;
+    bool ready_ = false;
+};
+
+}  // namespace
+
+class DataFilesTest : public QObject {
+    Q_OBJECT
+
+    kjqt::ScriptedResponder responder_;
+    std::unique_ptr<kj::TKJData> data_;
+
+    bool Start(StartFolder&, const std::string& argument) {
+        kj::CreateQelCom();
+        data_ = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data_.get());
+        const bool ok = kj::OpenStartupData(*data_, argument, nullptr);
+        if (!ok) qWarning() << "start-up failed:" << responder_.Texts();
+        return ok;
+    }
+    // A complete data folder made by a first start, then closed.
+    void MakeFolder(StartFolder& sf) {
+        sf.WriteIniPaths(sf.data);
+        sf.WriteUserData("Firma", "Vej");
+        QDir().mkpath(QString::fromStdString(sf.data));
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        Stop();
+        responder_.Clear();
+    }
+    void Stop() {
+        data_.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+    }
+    // An old-layout table: the table's lists without `field` and the tags that use it, with
+    // three rows (one of them deleted).
+    void MakeOldTable(const std::string& path, const kj::TableSpec& spec,
+                      const std::string& field) {
+        TzDs::TTzDbf t("Old");
+        t.SetDbfFileName(path);
+        for (const std::string& l : spec.DbfFields())
+            if (l.rfind(field + ",", 0) != 0) t.DbfFields().push_back(l);
+        for (size_t i = 0; i < spec.tags.size(); i += 2)
+            if (QString::fromStdString(spec.tags[i])
+                    .toUpper()
+                    .indexOf(QString::fromStdString(field).toUpper()) < 0) {
+                t.IndexList().push_back(spec.tags[i]);
+                t.IndexList().push_back("");
+            }
+        t.ShowProgress = false;
+        t.Open();
+        for (const char* key : {"a1", "b2", "c3"}) {
+            t.Append();
+            t.Fields()[0]->SetAsString(key);
+            t.Post();
+        }
+        t.First();
+        t.Next();
+        t.Delete();
+        t.Close();
+    }
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
+        kjqt::DialogService::Instance().SetResponder(&responder_);
+    }
+    void init() {
+        responder_.Clear();
+        ResetEngine();
+    }
+    void cleanup() { Stop(); }
+
+    void firstStartCreatesEveryTableIndexAndList() {
+        StartFolder sf;
+        sf.WriteIniPaths(sf.data);
+        sf.WriteUserData(Ansi("Landinspektørerne Ærø"), Ansi("Åvej 1"));
+        responder_.AnswerText(Q(sf.data));
+        responder_.Answer(kIdYes);
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(),
+                 QStringList({Q(Ansi("Vælg mappe til datafiler")),
+                              Q("Skal datafiler oprettes i mappen " + sf.data)}));
+        QCOMPARE(kj::QelCom()->FirmName, kj::Ansi("Landinspektørerne Ærø") + std::string(39, ' '));
+        QCOMPARE(kj::QelCom()->FirmAddress.substr(0, 6), Ansi("Åvej 1"));
+        for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
+        QVERIFY(data_->tmpPost.Active() && data_->tmpStat.Active());
+        QCOMPARE(data_->tmpPost.RecCount(), 0);
+        for (TzDs::TTzDbf* t :
+             {&data_->TimerDbf, &data_->SagAfslut, &data_->posterAfslut, &data_->statusAfslut})
+            QVERIFY(!t->Active());
+        QVERIFY(!data_->IniRet);
+        // Tags of a table as its index file holds them.
+        QVERIFY(data_->PostDbf.SetOrderToTag("POSTTMU"));
+        QCOMPARE(TzNdx::TagCount(), 5);
+        Stop();
+        for (const kj::TableSpec& t : kj::Tables()) {
+            const std::string file = FolderOf(t, sf) + t.file;
+            QVERIFY2(Exists(file), file.c_str());
+            QCOMPARE(tz::Exists(TzCommon::ForceExtension(file, "MDX")), !t.tags.empty());
+            QCOMPARE(DbfRead(file), FieldNames(t) + "|0");
+        }
+        QCOMPARE(Read(sf.data + "StdHand.dbs"), Ansi("Standard hændelse, automatisk oprettet\r\n"));
+        QCOMPARE(Read(sf.data + "StdInteressent.dbs"),
+                 Ansi("Ejer:\r\nSælger:\r\nKøber:\r\nAdvokat sælger:\r\nAdvokat køber:\r\n"
+                      "Ejendomsmægler:\r\nBank:\r\nKreditforening:\r\nØvrige:\r\n"));
+        QCOMPARE(Read(sf.data + "StdSagsType.dbs"),
+                 Ansi("Administration\r\nUdstykning\r\nArealoverførselS\r\nArealoverførselU\r\n"
+                      "Sammenlægning\r\nInddragelse\r\nEjendomsberigtig\r\nUdskillelse\r\n"
+                      "Teknisk ændring\r\nAndet\r\n"));
+        QCOMPARE(Read(sf.data + "HandForSagsType.dbs"), std::string());
+        QVERIFY(Read(sf.start + "ZORBO397.ASD").find("SagsDataSti=" + sf.data + "\r\n") !=
+                std::string::npos);
+
+        // The second start asks nothing and finds every table.
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts().size(), 2);
+    }
+
+    void startFromTheOlderLineFormPathFile() {
+        StartFolder sf;
+        std::string lines = sf.start + "\r\n\r\n" + sf.start + "\r\n";
+        for (int i = 0; i < 6; ++i) lines += "C:\\IGNORED" + std::to_string(i) + "\\\r\n";
+        Write(sf.start + "ZORBO3.ASD", lines);
+        sf.WriteUserData("Firma", "Vej");
+        responder_.Answer(kjqt::mb::kIdOk);
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        QVERIFY(Start(sf, sf.start));  // the whole argument names the folder
+        QCOMPARE(responder_.Texts().first(),
+                 Q(Ansi("Ved 1. opstart: Kan ikke finde ZORBO397.ASD læser ") + sf.start +
+                   "ZORBO3.ASD istedet"));
+        QCOMPARE(kj::QelCom()->SagsDataSti, sf.start + "SagsData/");
+        QCOMPARE(kj::QelCom()->UndoRedoSti, sf.start + "Undo/");
+        QCOMPARE(kj::QelCom()->DataBaseSti, std::string());
+        QVERIFY(Exists(sf.data + "Sager.dbf"));
+        // The paths were written back in the INI form beside the old file.
+        const std::string ini = Read(sf.start + "ZORBO397.ASD");
+        QVERIFY(ini.find("[Morvane Stier]\r\nMorvaneSti=" + sf.start + "\r\n") == 0);
+        QVERIFY(ini.find("DataBaseSti=\r\n") != std::string::npos);
+        QVERIFY(ini.find("SagsDataSti=" + sf.start + "SagsData/\r\n") != std::string::npos);
+    }
+
+    void bareDriveLineAndMissingIniKeys() {
+        StartFolder sf;
+        Write(sf.start + "ZORBO3.ASD", "C:\r\n");
+        kj::TQelCom q;
+        q.ReadPaths(sf.start + "ZORBO3.ASD");
+        QCOMPARE(q.MorvaneSti, std::string("/"));  // no drive letters here: the root
+        QCOMPARE(q.SagsDataSti, std::string("/SagsData/"));
+        Write(sf.start + "ZORBO397.ASD",
+              "[Morvane Stier]\r\nZorbo1Sti=/x/\r\nDataBaseSti=/db/\r\nMorvaneSti=/a/b\r\n");
+        kj::TQelCom ini;
+        ini.ReadPaths(sf.start + "ZORBO397.ASD");
+        QCOMPARE(ini.UndoRedoSti, std::string("/x/Undo/"));
+        QCOMPARE(ini.Fællesfil, std::string("/x/ZorboF.asd"));
+        QCOMPARE(ini.DataBaseSti, std::string());
+        ini.WritePaths(sf.start + "ZORBO397.ASD");
+        const std::string back = Read(sf.start + "ZORBO397.ASD");
+        QVERIFY(back.find("MorvaneSti=/a/\r\n") != std::string::npos);
+        QVERIFY(back.find("DataBaseSti=\r\n") != std::string::npos);
+    }
+
+    void upgradesKeepEveryRowAndABackup() {
+        StartFolder sf;
+        MakeFolder(sf);
+        struct Case {
+            const char* component;
+            const char* file;
+            const char* backup;
+            const char* field;
+        } cases[] = {{"VareDbf", "Varer.dbf", "VareBak.Dbf", "tmu_gr"},
+                     {"SagsDbf", "Sager.dbf", "SagsBak.Dbf", "sag_matnr"},
+                     {"PostDbf", "Poster.dbf", "PostBak.Dbf", "post_pri"}};
+        ResetEngine();
+        for (const Case& c : cases) {
+            QFile::remove(QString::fromStdString(sf.data + c.file));
+            QFile::remove(
+                QString::fromStdString(TzCommon::ForceExtension(sf.data + c.file, "mdx")));
+            MakeOldTable(sf.data + c.file, *kj::FindTable(c.component), c.field);
+        }
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        for (const Case& c : cases) {
+            TzDs::TTzDbf& t = *data_->Table(c.component);
+            QVERIFY(t.FieldProps()->FieldNo(c.field) > 0);
+            QCOMPARE(t.RecCount(), 2);
+            std::vector<std::string> keys;
+            for (t.First(); !t.Eof(); t.Next())
+                keys.push_back(TzCommon::TrimRight(t.Fields()[0]->AsString()));
+            QCOMPARE(keys, (std::vector<std::string>{"a1", "c3"}));  // not the deleted row
+            QCOMPARE(t.FieldByName(c.field).AsString().find_first_not_of(" 0"), std::string::npos);
+        }
+        Stop();
+        for (const Case& c : cases) {
+            QVERIFY(DbfRead(sf.data + c.backup).find(std::string("|2")) != std::string::npos);
+            QVERIFY(tz::Exists(TzCommon::ForceExtension(sf.data + c.backup, "Mdx")));
+            QVERIFY(DbfRead(sf.data + c.file)
+                        .find(QString::fromStdString(c.field).toUpper().toStdString()) !=
+                    std::string::npos);
+        }
+    }
+
+    // A failed write at every step of an upgrade: the start-up reports it or completes,
+    // and afterwards the table holds every row in the old or the new layout.
+    void upgradeFailingAtAnyWriteLosesNothing() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        const std::string varer = sf.data + "Varer.dbf";
+        QFile::remove(QString::fromStdString(varer));
+        QFile::remove(QString::fromStdString(TzCommon::ForceExtension(varer, "mdx")));
+        MakeOldTable(varer, *kj::FindTable("VareDbf"), "tmu_gr");
+        const QString pristine = QString::fromStdString(sf.tmp.path().toStdString() + "/pristine");
+        QDir().mkpath(pristine);
+        for (const QString& n : QDir(QString::fromStdString(sf.data)).entryList(QDir::Files))
+            QFile::copy(QString::fromStdString(sf.data) + n, pristine + "/" + n);
+        bool completed = false;
+        for (long failAt = 1; failAt < 400 && !completed; ++failAt) {
+            for (const QString& n : QDir(QString::fromStdString(sf.data)).entryList(QDir::Files))
+                QFile::remove(QString::fromStdString(sf.data) + n);
+            for (const QString& n : QDir(pristine).entryList(QDir::Files))
+                QFile::copy(pristine + "/" + n, QString::fromStdString(sf.data) + n);
+            ResetEngine();
+            responder_.Clear();
+            tz::FaultInjector fault;
+            fault.failAt = failAt;
+            fault.sticky = false;  // one failed write; the restore that follows can write
+            tz::SetFaultInjector(&fault);
+            bool ok = false;
+            try {
+                ok = Start(sf, "T3=" + sf.start);
+            } catch (...) {
+            }
+            tz::SetFaultInjector(nullptr);
+            completed = ok && fault.writes < failAt;
+            Stop();
+            ResetEngine();
+            const std::string view = DbfRead(varer);
+            QVERIFY2(view.find("|2") != std::string::npos,
+                     (std::to_string(failAt) + ": " + view).c_str());
+        }
+        QVERIFY(completed);
+    }
+
+    void twoStationsShareOneSystemFolder() {
+        StartFolder sf;
+        MakeFolder(sf);
+        Station other("--station", sf.start);
+        QVERIFY(other.Ready());
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(data_->TPostFile(), sf.start + "TPost1.dbf");
+        QCOMPARE(data_->TStatFile(), sf.start + "TStat1.dbf");
+        Stop();
+        // The program itself, a third station, starts and ends cleanly.
+        QProcess program;
+        program.start(qEnvironmentVariable("KJ_SAGER_BINARY"),
+                      {QString::fromStdString("T3=" + sf.start)});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+    void reindexAndPackWithAnotherStationHoldingATable() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        for (const char* n : {"A", "B", "C"}) {
+            data_->AjourInitials = "TST";
+            data_->PostnrDbf.Append();
+            data_->PostnrDbf.FieldByName("pst_nr").SetAsString(n);
+            responder_.Answer(kIdYes);
+            data_->PostnrDbf.Post();
+        }
+        {
+            Station holder("--hold", sf.data + "Kunde.dbf");
+            QVERIFY(holder.Ready());
+            responder_.Clear();
+            QVERIFY(!data_->RebuildIndexes());
+            QCOMPARE(responder_.Texts().size(), 1);
+            QVERIFY(responder_.Texts()[0].startsWith(
+                Q("Kunne ikke genskabe indeks for " + sf.data + "Kunde.dbf:")));
+            for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
+            QVERIFY(!data_->KundeDbf.Exclusive());
+            QVERIFY(data_->KundeDbf.HideDeletedRecs);
+            responder_.Clear();
+            QVERIFY(!data_->PackTables());
+            QVERIFY(
+                responder_.Texts()[0].startsWith(Q("Kunne ikke pakke " + sf.data + "Kunde.dbf:")));
+            for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
+        }
+        data_->PostnrDbf.First();
+        data_->PostnrDbf.Delete();
+        responder_.Clear();
+        QVERIFY(data_->RebuildIndexes());
+        QVERIFY(data_->PackTables());
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(data_->PostnrDbf.RecCount(), 2);
+        QVERIFY(data_->PostnrDbf.HideDeletedRecs);
+        QVERIFY(data_->PostnrDbf.SetOrderToTag("POSTNR"));
+        QVERIFY(data_->PostnrDbf.Find("C         "));
+    }
+};
+
+// Helper stations started by the tests.
+static int RunHelper(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    kjapptest::ResetEngine();
+    kjqt::ScriptedResponder responder;
+    kjqt::DialogService::Instance().SetResponder(&responder);
+    std::unique_ptr<kj::TKJData> data;
+    TzDs::TTzDbf holder("Holder");
+    if (QString(argv[1]) == "--station") {
+        kj::CreateQelCom();
+        data = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data.get());
+        if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+    } else {
+        holder.SetDbfFileName(argv[2]);
+        holder.CreateIfNotFound = false;
+        holder.CreateIndex = TzDs::ciNever;
+        holder.Open();
+    }
+    std::fputs("READY\n", stdout);
+    std::fflush(stdout);
+    char buffer[16];
+    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold"))
+        return RunHelper(argc, argv);
+    kjqt::KjApplication app(argc, argv);
+    DataFilesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "data_files_test.moc"
