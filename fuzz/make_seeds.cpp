@@ -15,7 +15,7 @@
 #include "storage/dbf_low.h"
 #include "storage/memo.h"
 #include "storage/tz_common.h"
-#include "tests/data/app_tables.h"
+#include "app/kj_tables.h"
 
 namespace {
 
@@ -201,9 +201,9 @@ void ExprSeeds() {
 
 void FieldSeeds() {
     int i = 0;
-    for (const tzdstest::AppTable& t : tzdstest::AppTables()) {
+    for (const kj::TableSpec& t : kj::Tables()) {
         std::string text;
-        for (const std::string& f : t.fields) text += f + "\n";
+        for (const std::string& f : t.DbfFields()) text += f + "\n";
         text += "%%\n";
         for (const std::string& l : t.tags) text += l + "\n";
         Seed("fields", "app" + std::to_string(++i), text);
