@@ -3,6 +3,7 @@
 // FOR condition, and set as a filter and a WHILE condition over the table; once with error
 // codes, once with exceptions and once with the halt routine.
 #include <cstring>
+#include <memory>
 
 #include "fuzz/fuzz_support.h"
 #include "expr/expr_eval.h"
@@ -71,7 +72,10 @@ const std::string& Table() {
 }
 
 void Evaluate(const std::string& text) {
-    TzParser::ExprBlock* e = TzParser::AssignExpr(text);
+    // Owned here: an evaluation error raised as an exception leaves through this frame.
+    std::unique_ptr<TzParser::ExprBlock, void (*)(TzParser::ExprBlock*)> owned(
+        TzParser::AssignExpr(text), [](TzParser::ExprBlock* b) { TzParser::FreeExpr(b); });
+    TzParser::ExprBlock* e = owned.get();
     if (!e) return;
     for (int32_t n = 1; n <= 3 && !TzCommon::Halted(); ++n) {
         Dbf4::Go(n);
@@ -89,7 +93,6 @@ void Evaluate(const std::string& text) {
                 break;
         }
     }
-    TzParser::FreeExpr(e);
 }
 
 void Conditions(const std::string& text) {
