@@ -508,10 +508,18 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
     return f.EnterTag(b.d->name, b.h, &tagNo);
 }
 
+// A tag entered in the tag table held in memory, not yet written.
+struct EnteredTag {
+    std::string name;
+    Mdx::TagHeader h;
+};
+
 // Builds the tags into f (in their order, each one's pages followed by its header) from one
-// pass over the area's table file. Answers true when every tag was built.
+// pass over the area's table file; *entered (when given) receives the tags entered. Answers
+// true when every tag was built.
 bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescriptor*>& descs,
-               std::unique_ptr<TzCommon::ETzError>* first) {
+               std::unique_ptr<TzCommon::ETzError>* first,
+               std::vector<EnteredTag>* entered = nullptr) {
     Dbf4::Recount(a);
     bool ok = true;
     std::vector<std::unique_ptr<TagBuild>> builds;
@@ -531,7 +539,11 @@ bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescript
     if (CollectKeys(a, ready, first) != 0) return false;
     tz::StopPoint("index-build");
     for (TagBuild* b : ready) {
-        if (b->failed || Catching([&] { return WriteTag(f, *b); }, first) != 0) ok = false;
+        if (b->failed || Catching([&] { return WriteTag(f, *b); }, first) != 0) {
+            ok = false;
+        } else if (entered) {
+            entered->push_back({b->d->name, b->h});
+        }
         b->sorter.reset();
     }
 
@@ -639,6 +651,19 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
     return ok;
 }
 
+// Enters again each tag that the tag table held here no longer lists with its header's
+// block: taking the writer lock reads the header again when the file changed meanwhile (or
+// a dead station's count was cleared). 0 or EnterTag's reported code.
+uint16_t EnterAgain(Mdx::MdxFile& f, const std::vector<EnteredTag>& entered) {
+    for (const EnteredTag& e : entered) {
+        const int n = f.FindTag(e.name);
+        if (n != 0 && f.TagHeaderBlock(n) == e.h.block) continue;
+        int tagNo = 0;
+        if (uint16_t rc = f.EnterTag(e.name, e.h, &tagNo)) return rc;
+    }
+    return 0;
+}
+
 bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     WorkArea* a = AreaFor("AddIndexTag");
     if (!a) return false;
@@ -661,9 +686,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     // readers go on. Only the tag table is written under the writer lock.
     SetReadSemaphoreProc(1);
     ScopeExit reading([] { SetReadSemaphoreProc(0); });
-    const bool built = BuildTags(*a, x->file, {&tag}, &first);
+    std::vector<EnteredTag> entered;
+    bool built = BuildTags(*a, x->file, {&tag}, &first, &entered);
     tz::StopPoint("ndx-tag-built");  // kill tests: the pages are written, the tag not entered
     SetLockSemaphoreProc(1);
+    if (Catching([&] { return EnterAgain(x->file, entered); }, &first) != 0) built = false;
     Catching([&] { return x->file.FlushHeader(); }, &first);
     SetLockSemaphoreProc(0);
     reading.Run();

@@ -14,6 +14,7 @@
 #include "storage/dbf4_internal.h"
 #include "storage/memo.h"
 #include "storage/num_text.h"
+#include "storage/pack_marker.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -119,9 +120,10 @@ void ShareAgain(WorkArea& a, bool reopened, const char* routine) {
 
 enum class PackEnd { kDone, kStopped, kFailed };
 
-// Writes the header and the live records of the area's table into `out`, a new file beside
-// it, in record order; *kept receives their number. 0, or the failing code after a report.
-uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, int32_t* kept) {
+// Writes the header and the records of the area's table into `out`, a new file beside it,
+// in record order (without the deleted ones unless keepDeleted); *kept receives their
+// number. 0, or the failing code after a report.
+uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, bool keepDeleted, int32_t* kept) {
     std::vector<uint8_t> head(size_t(uint16_t(a.headerLength)));
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(0, head.data(), head.size(), &got);
@@ -147,7 +149,7 @@ uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, int32_t* kept) {
         live.clear();
         for (int32_t i = 0; i < run.count; ++i) {
             const uint8_t* rec = run.bytes.data() + size_t(i) * len;
-            if (rec[0] != '*') live.insert(live.end(), rec, rec + len);
+            if (keepDeleted || rec[0] != '*') live.insert(live.end(), rec, rec + len);
         }
         if (live.empty()) continue;
         rc = out.WriteAt(TzDbfLow::RecordOffset(a, *kept + 1), live.data(), live.size());
@@ -173,42 +175,106 @@ uint16_t FinishPacked(WorkArea& a, int32_t kept) {
     return rc;
 }
 
-// Builds the packed table beside the old one and renames it into place, so that a pack
-// that is killed leaves the old table or the new one, never a mixture. The area goes on
-// with the new file. 0, or the failing code after a report (the old table is untouched).
-uint16_t ReplaceByPacked(WorkArea& a) {
-    tz::File packed;
+// The renames that put a packed table (and its packed memo file) in place.
+std::vector<pair::Rename> PackRenames(const WorkArea& a, bool withMemo) {
+    std::vector<pair::Rename> renames = {{a.fileName + ".pak", a.fileName}};
+    std::string memo, packedMemo;
+    if (withMemo && Memo::PackedMemoName(a, &memo, &packedMemo))
+        renames.push_back({packedMemo, memo});
+    return renames;
+}
+
+// Back to the old table (held in `packed`) and count; the packed files go.
+void UndoPacked(WorkArea& a, tz::File& packed, int32_t count, bool withMemo) {
+    std::swap(a.file, packed);
+    packed.Unlink();
+    packed.Close();
+    if (withMemo) Memo::DiscardPackedMemo(a);
+    a.recCount = count;
+}
+
+// Writes the packed table (and memo file) beside the old ones, the area working on the
+// packed table from here on; `packed` receives the old table, held alone. 0, or the failing
+// code after a report; then the area is back on the old table and the new files are gone.
+uint16_t BuildPacked(WorkArea& a, tz::File& packed, bool keepDeleted, bool withMemo) {
     uint16_t rc = packed.Create(a.fileName + ".pak", tz::ShareMode::Exclusive);
     if (rc != 0) {
         SetError(rc, "Error packing " + a.fileName);
         return rc;
     }
     int32_t kept = 0;
-    if ((rc = CopyLiveRecords(a, packed, &kept)) != 0) {
+    if ((rc = CopyLiveRecords(a, packed, keepDeleted, &kept)) != 0) {
         packed.Unlink();
         return rc;
     }
     const int32_t count = a.recCount;
     std::swap(a.file, packed);  // packed: the old table from here on
     a.file.SetShareMode(packed.Share());
-    rc = FinishPacked(a, kept);
+    if ((rc = FinishPacked(a, kept)) != 0) {
+        SetError(rc, "Error packing " + a.fileName);
+    } else if (withMemo && !Memo::BuildPackedMemo(a)) {
+        rc = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1005;
+    } else if ((rc = packed.TakeExclusive()) != 0) {
+        // The old table is held alone while the new one takes its name (without sharing,
+        // the open holds it shared until now).
+        SetError(rc, "Error packing " + a.fileName);
+    }
+    if (rc != 0) UndoPacked(a, packed, count, withMemo);
+    return rc;
+}
+
+// Builds the packed table (and memo file, whose numbers the packed table then holds)
+// beside the old ones and puts them in place by renames that a marker makes one step (see
+// pack_marker.h), so that a process killed at any point leaves the old pair or the new one,
+// never a mixture. The area goes on with the new files. 0, or the failing code after a
+// report (the old files untouched, unless the memo file's rename failed: the next open of
+// the table finishes it).
+uint16_t ReplaceByPacked(WorkArea& a, bool keepDeleted, bool withMemo) {
+    const std::vector<pair::Rename> renames = PackRenames(a, withMemo);
+    const std::string marker = pair::MarkerName(a.fileName);
+    uint16_t rc = pair::WriteMarker(a.fileName, renames, false);
+    const int32_t count = a.recCount;
+    tz::File packed;
+    if (rc != 0 || (rc = BuildPacked(a, packed, keepDeleted, withMemo)) != 0) {
+        if (TzCommon::ErrorWord == 0) SetError(rc, "Error packing " + a.fileName);
+        tz::EraseFile(marker);
+        return rc;
+    }
     tz::StopPoint("pack-before-cut");
-    // The old table is held alone while the new one takes its name (without sharing, the
-    // open holds it shared until now).
-    if (rc == 0) rc = packed.TakeExclusive();
+    rc = pair::WriteMarker(a.fileName, renames, true);
+    tz::StopPoint("pack-before-rename");
     if (rc == 0) rc = a.file.RenameTo(a.fileName, &packed);
     if (rc != 0) {
-        a.file.Unlink();
-        std::swap(a.file, packed);
-        a.recCount = count;
+        // The marker goes first: a complete one must never outlive the new files' removal.
+        if (tz::EraseFile(marker) != 0) pair::WriteMarker(a.fileName, renames, false);
+        UndoPacked(a, packed, count, withMemo);
         SetError(rc, "Error packing " + a.fileName);
         return rc;
     }
     packed.Close();  // the old table goes with its last handle
+    tz::StopPoint("pack-between-renames");
+    if (withMemo && !Memo::InstallPackedMemo(a)) return TzCommon::ErrorWord;
+    tz::StopPoint("pack-before-marker-removal");
+    tz::EraseFile(marker);
     if (!settings().sharing) a.file.RestoreShare();
     a.state = kClean;
     return 0;
 }
+
+}  // namespace
+
+// The memo unit's pack: the table is rewritten with its deleted records, so record numbers
+// stay; the area's locks go with the old file.
+bool RewriteWithMemo(WorkArea& a) {
+    TzDbfLow::DropReadAhead(a);
+    a.lockState = kLockNone;
+    a.locks.clear();
+    if (ReplaceByPacked(a, true, Memo::DescriptorOf(a) != nullptr) != 0) return false;
+    RefreshPeekCache(a, -1);
+    return true;
+}
+
+namespace {
 
 // Replaces the table by a copy that holds only its live records; then the memo file is
 // packed and the indexes rebuilt.
@@ -236,7 +302,8 @@ PackEnd SlideRecords(WorkArea& a) {
     // rebuild leaves an index that the next open rebuilds.
     if (Indexes() && indexHooks.markRebuild) indexHooks.markRebuild();
     const int32_t before = a.recCount;
-    if (ReplaceByPacked(a) != 0) {
+    const bool withMemo = a.memo && memoUnitPresent && Memo::DescriptorOf(a) != nullptr;
+    if (ReplaceByPacked(a, false, withMemo) != 0) {
         suspend.Restore();
         return PackEnd::kFailed;
     }
@@ -249,10 +316,6 @@ PackEnd SlideRecords(WorkArea& a) {
     }
     if (a.recCount != before) RefreshPeekCache(a, -1);
     tz::StopPoint("pack-before-reindex");
-    if (a.memo && memoUnitPresent && memoHooks.pack) {
-        if (!memoHooks.pack(a)) return PackEnd::kStopped;
-        if (a.recCount > 0) TzDbfLow::UnpackRecord(a, a.native);
-    }
     if (Indexes() && indexHooks.reindex) indexHooks.reindex();
     return PackEnd::kDone;
 }

@@ -12,6 +12,7 @@
 #include "storage/hooks.h"
 #include "storage/memo.h"
 #include "storage/num_text.h"
+#include "storage/pack_marker.h"
 #include "storage/dates.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
@@ -134,6 +135,8 @@ int32_t CountFromSize(const WorkArea& a, uint64_t size) {
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
     TzCommon::ErrorWord = 0;
     a.fileName = TzCommon::DefaultExtension(a.fileName, "DBF");
+    // A pack killed between its renames is finished (or undone) before anything is read.
+    Dbf4::pair::FinishInterrupted(a.fileName);
     uint16_t rc = a.file.Open(a.fileName, mode.access, mode.share);
     if (rc != 0) {
         SetError(rc, "Failure to open " + a.fileName + " [USE/OpenDbf]");

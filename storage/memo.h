@@ -149,7 +149,18 @@ int32_t CopyMemo(WorkArea& target, WorkArea& source, int32_t block, bool keepNum
 // new block numbers into the target's record buffer (M fields matched by name).
 bool CopyRecordMemos(WorkArea& source, WorkArea& target);
 // Rewrites the memo file with only the memos the records refer to, renumbering the fields.
+// Table and memo file are rewritten beside themselves and put in place together (the
+// table must not be open elsewhere).
 bool PackMemofile(WorkArea& area);
+// The steps of a pack of a table with its memo file (Dbf4's pack). BuildPackedMemo writes
+// <memo>.pak with the memos the records of the area's table file refer to, writes their new
+// numbers into that table file (during a pack, the packed copy not yet in place), syncs
+// both and holds the old memo file alone. DiscardPackedMemo undoes it; InstallPackedMemo
+// renames the packed file over the old one and goes on with it. False after a report.
+bool PackedMemoName(const WorkArea& area, std::string* name, std::string* packed);
+bool BuildPackedMemo(WorkArea& area);
+void DiscardPackedMemo(WorkArea& area);
+bool InstallPackedMemo(WorkArea& area);
 
 // ---- Memo field text in a record buffer ----
 int32_t BlockOfField(const WorkArea& area, int field);  // field 1-based; 0 when blank

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "storage/memo.h"
+#include "storage/pack_marker.h"
 #include "storage/tz_common.h"
 
 namespace Memo {
@@ -251,84 +252,117 @@ bool FinishPackedFile(MemoDescriptor& nd) {
     return true;
 }
 
-// Renumbers the fields, then puts the packed file in place by one atomic rename. A failure
-// puts the old numbers back, so table and memo file always agree. False after a report.
-bool InstallPackedFile(WorkArea& area, MemoDescriptor* d, const std::string& tmpName,
-                       const std::vector<Change>& changes, const std::string& routine) {
-    size_t written = 0;
-    auto restore = [&]() {
-        for (size_t i = 0; i < written; ++i)
-            area.file.WriteAt(changes[i].offset, changes[i].oldText.data(),
-                              changes[i].oldText.size());
-    };
-    for (; written < changes.size(); ++written) {
-        const Change& c = changes[written];
+// Writes the new numbers into the area's table file (during a pack, the packed copy that
+// is not yet in place) and syncs it; false after a report.
+bool Renumber(WorkArea& area, const std::vector<Change>& changes, const std::string& routine) {
+    for (const Change& c : changes) {
         if (uint16_t rc = area.file.WriteAt(c.offset, c.newText.data(), c.newText.size())) {
             SetError(rc, area.fileName + " [" + routine + "]");
-            restore();
-            tz::EraseFile(tmpName);
             return false;
         }
     }
-    area.file.Sync();
-    std::string name = d->fileName;
-    tz::Access access = area.readOnly ? tz::Access::ReadOnly : tz::Access::ReadWrite;
-    tz::ShareMode share = d->file.Share();
-    UnlockMemo(area, *d);
-    d->file.Close();
-    uint16_t rc = tz::RenameFile(tmpName, name);
-    if (rc != 0) {
-        SetError(rc, name + " [" + routine + "]");
-        restore();
-        tz::EraseFile(tmpName);
-    }
-    if (uint16_t orc = d->file.Open(name, access, share)) {
-        SetError(orc, "Memo file not found: " + name + " [" + routine + "]");
+    if (uint16_t rc = area.file.Sync()) {
+        SetError(rc, area.fileName + " [" + routine + "]");
         return false;
     }
-    return rc == 0;
+    return true;
 }
 
-// The record buffer and the read-ahead no longer hold the current numbers.
-void RenumberCurrentRecord(WorkArea& area, const std::vector<Change>& changes) {
-    area.aheadCount = 0;
-    area.ahead.clear();
-    if (area.recNo >= 1 && area.recNo <= area.recCount &&
-        area.record.size() >= area.recordLength) {
-        uint64_t recOff = uint64_t(area.headerLength) + uint64_t(area.recNo - 1) * area.recordLength;
-        for (const Change& c : changes)
-            if (c.offset >= recOff && c.offset < recOff + area.recordLength)
-                std::memcpy(area.record.data() + (c.offset - recOff), c.newText.data(),
-                            c.newText.size());
+std::string PackedName(const MemoDescriptor& d) {
+    return d.fileName + ".pak";
+}
+
+// The memo fields of the current record as the table file now holds them.
+void RefreshMemoFields(WorkArea& area) {
+    if (area.recNo < 1 || area.recNo > area.recCount || area.record.size() < area.recordLength)
+        return;
+    const uint64_t recOff =
+        uint64_t(area.headerLength) + uint64_t(area.recNo - 1) * area.recordLength;
+    for (const Dbf4::FieldEntry& f : area.fields) {
+        if (f.type != 'M' || size_t(f.offset) + f.length > area.recordLength) continue;
+        size_t got = 0;
+        area.file.ReadAt(recOff + f.offset, area.record.data() + f.offset, f.length, &got);
     }
 }
 
 }  // namespace
 
-bool PackMemofile(WorkArea& area) {
+bool PackedMemoName(const WorkArea& area, std::string* name, std::string* packed) {
+    const MemoDescriptor* d = DescriptorOf(area);
+    if (d == nullptr) return false;
+    *name = d->fileName;
+    *packed = PackedName(*d);
+    return true;
+}
+
+bool BuildPackedMemo(WorkArea& area) {
     const std::string routine = "PackMemofile";
     MemoDescriptor* d = DescriptorOf(area);
     if (d == nullptr) {
         ReportNoMemo(&area, routine);
         return false;
     }
-    TzCommon::ErrorWord = 0;
-    uint64_t oldSize = FileSize(*d);
+    const uint64_t oldSize = FileSize(*d);
     if (tz::DiskFreeKB(d->fileName) < int64_t(oldSize / 1024)) {
         SetError(1004, d->fileName + " [" + routine + "]");
         return false;
     }
-    const std::string tmpName = d->fileName + ".pak";
+    const std::string tmpName = PackedName(*d);
     MemoDescriptor nd;
     if (!OpenPackedFile(*d, nd, tmpName, routine)) return false;
     std::vector<Change> changes;
-    if (!CopyLiveMemos(area, d, nd, oldSize, routine, changes) || !FinishPackedFile(nd)) {
+    if (!CopyLiveMemos(area, d, nd, oldSize, routine, changes) || !FinishPackedFile(nd) ||
+        !Renumber(area, changes, routine)) {
         nd.file.Close();
         tz::EraseFile(tmpName);
         return false;
     }
-    if (!InstallPackedFile(area, d, tmpName, changes, routine)) return false;
-    RenumberCurrentRecord(area, changes);
+    tz::StopPoint("pack-memo-built");
+    // The old memo file is held alone until the packed one takes its name.
+    if (uint16_t rc = d->file.TakeExclusive()) {
+        SetError(rc, d->fileName + " [" + routine + "]");
+        tz::EraseFile(tmpName);
+        return false;
+    }
+    return true;
+}
+
+void DiscardPackedMemo(WorkArea& area) {
+    MemoDescriptor* d = DescriptorOf(area);
+    if (d == nullptr) return;
+    tz::EraseFile(PackedName(*d));
+    d->file.RestoreShare();
+}
+
+bool InstallPackedMemo(WorkArea& area) {
+    MemoDescriptor* d = DescriptorOf(area);
+    if (d == nullptr) return false;
+    const std::string name = d->fileName;
+    tz::File packed;
+    uint16_t rc = packed.Open(PackedName(*d), tz::Access::ReadWrite, tz::ShareMode::Exclusive);
+    if (rc == 0) rc = packed.RenameTo(name, &d->file);
+    if (rc != 0) {
+        SetError(rc, name + " [PackMemofile]");
+        return false;
+    }
+    UnlockMemo(area, *d);
+    const tz::ShareMode share = d->file.Share();
+    d->file = std::move(packed);  // the old memo file goes with its last handle
+    d->file.SetShareMode(share);
+    d->file.RestoreShare();
+    return true;
+}
+
+bool PackMemofile(WorkArea& area) {
+    if (DescriptorOf(area) == nullptr) {
+        ReportNoMemo(&area, "PackMemofile");
+        return false;
+    }
+    TzCommon::ErrorWord = 0;
+    // The table is rewritten beside itself with the new numbers (its deleted records kept)
+    // and put in place together with the packed memo file.
+    if (!Dbf4::RewriteWithMemo(area)) return false;
+    RefreshMemoFields(area);
     return true;
 }
 

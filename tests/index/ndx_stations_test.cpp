@@ -206,4 +206,34 @@ TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
     EXPECT_EQ(child.Wait(), 0);
 }
 
+// A station that adds a tag finds, when it takes the writer lock to enter the tag, the
+// count of a station killed while it read; clearing that count makes it read the index
+// header again, and the new tag is entered all the same.
+TEST_F(NdxStationsTest, TagAddedWhileADeadStationsCountIsClearedIsKept) {
+    kjtest::Child adder("NdxStationChild.Reader",
+                        {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
+    ASSERT_EQ(adder.ReadLine(20000), "ready");
+    adder.WriteLine("add");
+    ASSERT_TRUE(adder.WaitStopped(20000));
+    {
+        kjtest::Child reader("NdxStationChild.Reader",
+                             {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
+        ASSERT_EQ(reader.ReadLine(20000), "ready");
+        reader.WriteLine("walk");
+        ASSERT_TRUE(reader.WaitStopped(20000));
+        EXPECT_GE(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 2);  // both counts
+        reader.KillAndReap();
+    }
+    ::kill(adder.pid(), SIGCONT);
+    ASSERT_EQ(adder.ReadLine(20000), "added");
+    Dbf4::Select(1);
+    Dbf4::GoTop();
+    EXPECT_EQ(TzNdx::TagCount(), 6);
+    EXPECT_TRUE(TzNdx::SetOrderToTag("POSTBEM"));
+    EXPECT_EQ(TzNdx::CurrentTagName(), "POSTBEM");
+    EXPECT_EQ(TagsAgree(), "");
+    adder.WriteLine("quit");
+    EXPECT_EQ(adder.Wait(), 0);
+}
+
 }  // namespace
