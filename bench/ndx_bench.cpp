@@ -65,7 +65,7 @@ void BM_AppendFiveTags(benchmark::State& state) {
         kjbench::FillPosting(++i * 31);
         Dbf4::Append();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     Dbf4::Unlock();
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
@@ -84,7 +84,7 @@ void BM_AppendFiveTagsLockPerRecord(benchmark::State& state) {
         Dbf4::Append();
         Dbf4::Unlock();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
 }
@@ -123,7 +123,7 @@ void NaturalScanIndexOpen(benchmark::State& state, bool fileLock) {
         }
     }
     benchmark::DoNotOptimize(sum);
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     if (fileLock) Dbf4::Unlock();
     state.SetItemsProcessed(records);
     Dbf4::CloseAll();

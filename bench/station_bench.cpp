@@ -71,7 +71,7 @@ int Station(const std::string& table, int id, int startFd) {
     } catch (const std::exception&) {
         return 1;
     }
-    return TzCommon::ErrorWord == 0 ? 0 : 1;
+    return TzCommon::ErrorWord() == 0 ? 0 : 1;
 }
 
 void BM_EightStationsMixedWrites(benchmark::State& state) {

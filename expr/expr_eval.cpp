@@ -42,7 +42,8 @@ inline long ToInt(double v) {
 }
 
 void EvalError(const char* what) {
-    TzCommon::SetError(358, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
+    TzCommon::SetError(TzErr::EvaluationError,
+                       std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
 }
 
 // base ^ exponent as e ^ (exponent * ln base); a base of 0 or below is defined for an exponent
@@ -75,7 +76,9 @@ struct Pool {
     // when the pool is exhausted.
     char* Alloc(size_t len) {
         if (static_cast<size_t>(end - next) < len + 1) {
-            if (!overflow) TzCommon::SetError(354, "Working pool overflow [PARSER/Allocate]");
+            if (!overflow)
+                TzCommon::SetError(TzErr::ExprPoolOverflow,
+                                   "Working pool overflow [PARSER/Allocate]");
             overflow = true;
             return nullptr;
         }

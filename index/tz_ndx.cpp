@@ -70,7 +70,7 @@ AreaIndex* RequireIndex(const char* routine) {
     if (!a) return nullptr;
     AreaIndex* x = IndexOf(a);
     if (!x) {
-        Error(221, "Index not open. (DBF=" + a->fileName + ") [" + routine + "]");
+        Error(TzErr::IndexNotOpen, "Index not open. (DBF=" + a->fileName + ") [" + routine + "]");
         return nullptr;
     }
     return x;
@@ -281,8 +281,8 @@ namespace internal {
 
 uint16_t BeginChange(AreaIndex& x) {
     if (x.failed || x.file.Failed()) {
-        return Error(254, "Index file corrupted, rebuild required: " + x.file.Name() +
-                              " [AppendIndex]");
+        return Error(TzErr::InternalError,
+                     "Index file corrupted, rebuild required: " + x.file.Name() + " [AppendIndex]");
     }
     if (x.markWritten) return 0;
     const uint8_t one = 1;
@@ -297,7 +297,7 @@ uint16_t BeginChange(AreaIndex& x) {
 
 void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine) {
     x.failed = true;
-    Error(254, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
+    Error(TzErr::InternalError, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
 }
 
 }  // namespace internal
@@ -359,19 +359,19 @@ uint16_t LoadTag(AreaIndex& x, int n) {
         t->name = x.file.TagName(n);
         const std::string expr = h.Expression();
         t->key = AssignTagExpr(expr);
-        if (!t->key) return Error(222, bad);
+        if (!t->key) return Error(TzErr::CorruptedIndex, bad);
         char rt = t->key->type;
         bool fits = (t->type == 'C' && rt == 'C') || (t->type == 'D' && rt == 'D') ||
                     ((t->type == 'N' || t->type == 'F') && rt == 'N');
-        if (!fits) return Error(222, bad);
+        if (!fits) return Error(TzErr::CorruptedIndex, bad);
         if (t->type == 'C' && (t->keyLength < 1 || t->keyLength > Mdx::MaxKeyLength)) {
-            return Error(266, "Incorrect key length: Must be 1 to 100. " + name +
-                                  " [OpenIndex/Set_Index_To]");
+            return Error(TzErr::InvalidSize, "Incorrect key length: Must be 1 to 100. " + name +
+                                                 " [OpenIndex/Set_Index_To]");
         }
         const std::string cond = TzCommon::AllTrim(h.ForCondition());
         if (h.HasFor() && !cond.empty()) {
             t->forCond = AssignTagExpr(cond);
-            if (!t->forCond || t->forCond->type != 'L') return Error(222, bad);
+            if (!t->forCond || t->forCond->type != 'L') return Error(TzErr::CorruptedIndex, bad);
         }
         x.tags.push_back(std::move(t));
     }
@@ -397,7 +397,7 @@ uint16_t LoadTags(AreaIndex& x) {
 void SetIndexTo(const std::string& fileName) {
     WorkArea* a = AreaFor("SetIndexTo");
     if (!a) return;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     CloseIndex();
     std::string name = TzCommon::AllTrim(fileName);
     if (name.find_first_of("/\\:") == std::string::npos) name = FolderOf(a->fileName) + name;
@@ -419,8 +419,9 @@ void SetIndexTo(const std::string& fileName) {
             x->sem.AcknowledgeChange();
             const bool alone = !shared || x->sem.Record()[Mdx::Sem::Stations] <= 1;
             if (alone && x->file.Header()[kMaintenanceMark] != 0) {
-                Error(223, "Index file must be rebuilt (changes were interrupted): " + name +
-                               " [OpenIndex/Set_Index_To]");
+                Error(TzErr::IndexVersionMismatch,
+                      "Index file must be rebuilt (changes were interrupted): " + name +
+                          " [OpenIndex/Set_Index_To]");
             } else if (LoadTags(*x) == 0) {
                 ok = true;
             }
@@ -430,10 +431,10 @@ void SetIndexTo(const std::string& fileName) {
         throw;
     }
     if (!ok) {
-        uint16_t code = TzCommon::ErrorWord;
+        uint16_t code = TzCommon::ErrorWord();
         std::string msg = TzCommon::LastErrorMessage();
         CloseIndex();
-        if (code != 0) TzCommon::ErrorWord = code;
+        if (code != 0) TzCommon::SetErrorWord(code);
         (void)msg;
         return;
     }
@@ -448,7 +449,8 @@ void SetIndexTo(const std::string& fileName) {
 void FlushFile() {
     AreaIndex* x = RequireIndex("FlushFile");
     if (!x) return;
-    if (x->file.Handle().Sync() != 0) Error(101, "Unable to flush file  [tzndx.FlushFile]");
+    if (x->file.Handle().Sync() != 0)
+        Error(TzErr::DiskWriteError, "Unable to flush file  [tzndx.FlushFile]");
 }
 
 // ---- Orders and look-ups ------------------------------------------------------------------
@@ -459,8 +461,9 @@ void Set_Order_To(int n) {
     AreaIndex* x = RequireIndex("Set_Order_To");
     if (!x) return;
     if (n < 0 || n > int(x->tags.size())) {
-        Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" +
-                       std::to_string(n) + ")] (DBF=" + a->fileName + ")");
+        Error(TzErr::InvalidParameter,
+              "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" + std::to_string(n) +
+                  ")] (DBF=" + a->fileName + ")");
         return;
     }
     if (n == x->order) return;
@@ -497,7 +500,8 @@ bool SetOrderToTag(const std::string& name) {
             return true;
         }
     }
-    Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name + ")]");
+    Error(TzErr::InvalidParameter,
+          "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name + ")]");
     return false;
 }
 
@@ -614,7 +618,7 @@ bool FindImpl(const std::string& text, bool near) {
     if (!x) return false;
     TagInfo* t = Controlling(*x);
     if (!t) {
-        Error(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+        Error(TzErr::InternalError, "Cannot use Find() with index order 0 (natural order) [Find]");
         return false;
     }
     const bool exact = g_exact;
@@ -640,7 +644,7 @@ bool FindImpl(const std::string& text, bool near) {
                 x->placing = true;
                 Dbf4::Go(int32_t(r));
                 x->placing = false;
-                if (TzCommon::ErrorWord != 0) break;
+                if (TzCommon::ErrorWord() != 0) break;
                 if (Dbf4::RecordVisible()) break;
                 if (t->tree.Next() != 0) break;
             }

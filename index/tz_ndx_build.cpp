@@ -214,7 +214,8 @@ public:
             if (want == 0) return 0;
             uint16_t rc = spill_.ReadAt(r.next, r.buf.data(), want, &got);
             if (rc != 0 || got != want) {
-                return Error(rc ? rc : 100, "Error reading spill file " + spillName_ + " [MakeIndex]");
+                return Error(rc ? rc : TzErr::DiskReadError,
+                             "Error reading spill file " + spillName_ + " [MakeIndex]");
             }
             r.next += want;
             r.len = want;
@@ -294,8 +295,9 @@ private:
     uint16_t SpillRun() {
         if (spillName_.empty()) {
             spillName_ = TzUtils::UniqueFilename();
-            if (spillName_.empty()) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 5,
-                                                 "Cannot create spill file [MakeIndex]");
+            if (spillName_.empty())
+                return Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::AccessDenied,
+                             "Cannot create spill file [MakeIndex]");
             uint16_t rc = spill_.Create(spillName_, tz::ShareMode::Exclusive);
             if (rc != 0) return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
             // Nameless from here on: a killed build leaves nothing in the temporary folder.
@@ -379,18 +381,20 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
         if (rc != 0) return Error(rc, "Invalid FOR expression for " + d.name + where);
     }
     std::string expr = TzCommon::TrimRight(d.expression);
-    if (expr.size() > 220) return Error(300, "Expression length exceeds 100 bytes" + where);
+    if (expr.size() > 220)
+        return Error(TzErr::ExpressionTooLong, "Expression length exceeds 100 bytes" + where);
 
     t.key = AssignTagExpr(expr);
     if (!t.key) {
-        uint16_t code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 351;
+        uint16_t code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExpressionError;
         return Error(code, "Invalid key expression for " + d.name + where);
     }
     switch (t.key->type) {
         case 'C': t.type = 'C'; break;
         case 'D': t.type = 'D'; break;
         case 'N': t.type = 'N'; break;
-        default: return Error(254, "Wrong parser return type" + where);
+        default:
+            return Error(TzErr::InternalError, "Wrong parser return type" + where);
     }
     int keyLength = t.type == 'C' ? 0 : (t.type == 'D' ? 8 : 12);
     if (t.type == 'C') {
@@ -402,14 +406,15 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
             keyLength = t.key->length;
         }
         if (keyLength < 1 || keyLength > Mdx::MaxKeyLength) {
-            return Error(266, "Incorrect key length: Must be 1 to 100." + where);
+            return Error(TzErr::InvalidSize, "Incorrect key length: Must be 1 to 100." + where);
         }
     }
     t.keyLength = keyLength;
     if (!cond.empty()) {
         t.forCond = AssignTagExpr(cond);
-        if (!t.forCond) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 351,
-                                     "Invalid FOR expression for " + d.name + where);
+        if (!t.forCond)
+            return Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExpressionError,
+                         "Invalid FOR expression for " + d.name + where);
     }
     uint16_t rc = Mdx::MakeTagHeader(t.type, keyLength, expr, cond, d.unique, d.descending, &b.h);
     if (rc != 0) return rc;
@@ -423,8 +428,9 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
     *neededKB += NeededBytes(records, keyLength + 4, perPage, levels) / 1024;
     const int64_t freeKB = DiskFree(f.Name());
     if (freeKB >= 0 && int64_t(*neededKB) > freeKB) {
-        return Error(227, "Available disk space: " + std::to_string(freeKB) + " KBytes;" +
-                              "needed: " + std::to_string(*neededKB) + " KBytes [MakeIndex]");
+        return Error(TzErr::InsufficientDiskSpace,
+                     "Available disk space: " + std::to_string(freeKB) + " KBytes;" +
+                         "needed: " + std::to_string(*neededKB) + " KBytes [MakeIndex]");
     }
     b.sorter = std::make_unique<KeySorter>(
         ItemOrder{CompareFor(t.type), d.descending, keyLength, t.type == 'C'});
@@ -439,7 +445,7 @@ uint16_t Catching(F f, std::unique_ptr<TzCommon::ETzError>* first) {
         return f();
     } catch (const TzCommon::ETzError& e) {
         if (!*first) *first = std::make_unique<TzCommon::ETzError>(e);
-        return TzCommon::ErrorWord ? TzCommon::ErrorWord : 254;
+        return TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::InternalError;
     }
 }
 
@@ -462,8 +468,12 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
         uint16_t rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, int32_t(firstRec)), buf.data(),
                                     count * rl, &got);
         if (rc != 0 || got != count * rl) {
-            return Catching([&] { return Error(rc ? rc : 100, "Error reading " + a.fileName + " [MakeIndex]"); },
-                            first);
+            return Catching(
+                [&] {
+                    return Error(rc ? rc : TzErr::DiskReadError,
+                                 "Error reading " + a.fileName + " [MakeIndex]");
+                },
+                first);
         }
         TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, count * rl, rl, buf.data());
         for (size_t i = 0; i < count; ++i) {
@@ -567,14 +577,16 @@ namespace {
 bool HoldOldIndex(WorkArea& a, const std::string& name, tz::File* old, bool* reopened) {
     if (!tz::Exists(name)) return true;
     uint16_t rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
-    if ((rc == 32 || rc == 5) && Dbf4::settings().sharing && !a.exclusive &&
-        Dbf4::ReopenFile(true) == 0) {
+    if ((rc == TzErr::SharingViolation || rc == TzErr::AccessDenied) && Dbf4::settings().sharing &&
+        !a.exclusive && Dbf4::ReopenFile(true) == 0) {
         *reopened = true;
         rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
     }
     if (rc == 0) return true;
     if (*reopened && Dbf4::ReopenFile(false) == 0) *reopened = false;
-    Error(rc == 32 || rc == 5 ? 225 : rc, a.fileName + " MakeIndex(" + name + ")");
+    Error(rc == TzErr::SharingViolation || rc == TzErr::AccessDenied ? TzErr::ExclusiveUseRequired
+                                                                     : rc,
+          a.fileName + " MakeIndex(" + name + ")");
     return false;
 }
 
@@ -615,7 +627,7 @@ bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const s
 bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("MakeIndex");
     if (!a) return false;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     const std::string name = IndexFileName(*a, fileName);
     CloseIndex();
     const int32_t back = (a->recNo >= 1 && a->recNo <= a->recCount && !a->eof) ? a->recNo : 0;
@@ -644,11 +656,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     if (!a) return false;
     AreaIndex* x = RequireIndex("AddIndexTag");
     if (!x) return false;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     bool reopened = false;
     if (exclusive && Dbf4::settings().sharing && !a->exclusive) {
         if (Dbf4::ReopenFile(true) != 0) {
-            Error(225, a->fileName + " [AddIndexTag()]");
+            Error(TzErr::ExclusiveUseRequired, a->fileName + " [AddIndexTag()]");
             return false;
         }
         reopened = true;
@@ -677,11 +689,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
                 if (TagName(n) == order) SetOrderToTag(order);
             }
             if (order.empty()) SetOrderToTag(order);
-            return TzCommon::ErrorWord;
+            return TzCommon::ErrorWord();
         },
         &first);
     if (reopened && Dbf4::ReopenFile(false) != 0) {
-        Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 225,
+        Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExclusiveUseRequired,
               "Cannot_Reopen_Database_Sharable " + a->fileName + " [AddIndexTag()]");
     }
     if (first) throw *first;
@@ -713,41 +725,43 @@ void Reindex() {
         throw;
     }
     // A refused build leaves the old file; it is opened again either way.
-    uint16_t code = TzCommon::ErrorWord;
+    uint16_t code = TzCommon::ErrorWord();
     if (tz::Exists(name)) {
         SetIndexTo(name);
         if (IndexOf(a)) SetOrderToTag(order);
     }
-    if (!ok && code != 0) TzCommon::ErrorWord = code;
+    if (!ok && code != 0) TzCommon::SetErrorWord(code);
 }
 
 bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("OpenIndexOrRebuild");
     if (!a) return false;
     const std::string name = IndexFileName(*a, fileName);
-    uint16_t code = 2;
+    uint16_t code = TzErr::FileNotFound;
     if (tz::Exists(name)) {
         try {
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
             SetIndexTo(name);
-            code = TzCommon::ErrorWord;
+            code = TzCommon::ErrorWord();
         } catch (const TzCommon::ETzError&) {
-            code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 222;
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex;
         }
         if (code == 0 && IndexOf(a)) return true;
     }
-    if (code != 2 && code != 222 && code != 223) return false;
+    if (code != TzErr::FileNotFound && code != TzErr::CorruptedIndex &&
+        code != TzErr::IndexVersionMismatch)
+        return false;
     // Only a station alone with the index may replace it: the semaphore file can be erased
     // only when no other station holds it open.
     const bool shared = Dbf4::settings().sharing && !a->exclusive;
     if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) == 32) {
-        TzCommon::ErrorWord = code;
+        TzCommon::SetErrorWord(code);
         return false;
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (!MakeIndex(tags, name)) return false;
     SetIndexTo(name);
-    return TzCommon::ErrorWord == 0 && IndexOf(a) != nullptr;
+    return TzCommon::ErrorWord() == 0 && IndexOf(a) != nullptr;
 }
 
 }  // namespace TzNdx

@@ -69,13 +69,13 @@ uint16_t LoadRun(WorkArea& a, Run& run, int32_t r) {
     const int64_t fit = std::max<int64_t>(1, int64_t(kBlockBytes / len));
     const int32_t n = int32_t(std::min<int64_t>(fit, int64_t(a.recCount) - r + 1));
     run.count = 0;
-    if (n < 1) return 213;
+    if (n < 1) return TzErr::UnexpectedEndOfFile;
     run.bytes.resize(size_t(n) * len);
     size_t got = 0;
     uint16_t rc =
         a.file.ReadAt(TzDbfLow::RecordOffset(a, r), run.bytes.data(), run.bytes.size(), &got);
     if (rc != 0) return rc;
-    if (got < len) return 213;
+    if (got < len) return TzErr::UnexpectedEndOfFile;
     run.first = r;
     run.count = int32_t(got / len);
     return 0;
@@ -149,7 +149,8 @@ uint16_t CutTable(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord ? TzCommon::ErrorWord : 101);
+    uint16_t rc =
+        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint64_t end = TzDbfLow::RecordOffset(a, kept + 1);
     if (rc == 0) rc = a.file.Truncate(end);  // keeps the exclusive hold of a pack
     const uint8_t mark = TzDbfLow::kEofMark;
@@ -190,7 +191,7 @@ uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, int32_t* kept) {
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(0, head.data(), head.size(), &got);
     if (rc != 0 || got != head.size()) {
-        rc = rc ? rc : 100;
+        rc = rc ? rc : TzErr::DiskReadError;
         SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
         return rc;
     }
@@ -230,7 +231,8 @@ uint16_t FinishPacked(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord ? TzCommon::ErrorWord : 101);
+    uint16_t rc =
+        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint8_t mark = TzDbfLow::kEofMark;
     if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);
     if (rc == 0) rc = a.file.Sync();
@@ -377,7 +379,7 @@ bool ConvertField(WorkArea& src, const FieldEntry& sf, int sfNo, WorkArea& tgt,
         std::string d = TzCommon::AllTrim(stext);
         if (TimeDate::IsValidDate(d)) PutText(t, tf, TimeDate::DTOS(d));
     } else if (to == 'M' && memoUnitPresent && (from == 'C' || from == 'M')) {
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         int32_t block = 0;
         if (from == 'C') {
             std::string text = TzUtils::TrimRight(stext);
@@ -385,7 +387,7 @@ bool ConvertField(WorkArea& src, const FieldEntry& sf, int sfNo, WorkArea& tgt,
         } else if (int32_t b = Memo::BlockOfField(src, sfNo)) {
             block = Memo::CopyMemo(tgt, src, b, false);
         }
-        if (TzCommon::ErrorWord != 0) return false;
+        if (TzCommon::ErrorWord() != 0) return false;
         Memo::SetBlockOfField(tgt, tfNo, block);
     }
     return true;
@@ -454,7 +456,7 @@ void LocateEnd(WorkArea& a) {
 bool LocateFrom(WorkArea& a, int32_t s) {
     const FieldEntry& f = a.fields[size_t(g_locate.field - 1)];
     if (f.type == 'M' && !memoUnitPresent) {
-        SetError(220, "MEMO unit not linked in [Count/Sum/Continue]");
+        SetError(TzErr::InvalidParameter, "MEMO unit not linked in [Count/Sum/Continue]");
         return false;
     }
     Recount(a);
@@ -483,7 +485,7 @@ bool ParseSpec(WorkArea& a, std::string spec) {
     g_locate.contained = TzUtils::ExtractOption(" CONTAINED", spec);
     spec = TzCommon::AllTrim(spec);
     if (spec.empty()) {
-        SetError(220, "No field name specified [Locate/Count/Sum]");
+        SetError(TzErr::InvalidParameter, "No field name specified [Locate/Count/Sum]");
         return false;
     }
     std::string key = TzUtils::AnsiUpper(spec);
@@ -493,7 +495,7 @@ bool ParseSpec(WorkArea& a, std::string spec) {
             return true;
         }
     }
-    SetError(220, "Unrecognized field name [Locate/Count/Sum(" + spec + ")]");
+    SetError(TzErr::InvalidParameter, "Unrecognized field name [Locate/Count/Sum(" + spec + ")]");
     return false;
 }
 
@@ -540,11 +542,11 @@ void SetPeekCache(bool on) {
 uint16_t ReopenFile(bool exclusive) {
     g_reopened = false;
     WorkArea* ap = Guard("ReopenFile");
-    if (!ap) return 215;
+    if (!ap) return TzErr::NoDatabaseInUse;
     WorkArea& a = *ap;
     if (a.isVirtual) return 0;
     if (exclusive) {
-        if (a.exclusive) return 5;
+        if (a.exclusive) return TzErr::AccessDenied;
         // The share byte of the open is upgraded in place: no other handle, area or
         // process may have the file open, and this area's own locks stay held.
         uint16_t rc = a.file.TakeExclusive();
@@ -581,7 +583,7 @@ uint16_t ReopenFile(bool exclusive) {
 }
 
 bool Pack() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Pack");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -604,7 +606,7 @@ bool Pack() {
 }
 
 bool Zap() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Zap");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -625,7 +627,7 @@ bool Zap() {
             EmptyState(a);
             result = true;
             if (a.memo && !memoUnitPresent) {
-                SetError(220,
+                SetError(TzErr::InvalidParameter,
                          "Memo unit MEMO.TPU not linked into program. [ZAP " + a.fileName + "]");
                 result = false;
             } else if (a.memo) {
@@ -641,14 +643,14 @@ bool Zap() {
             if (result && Indexes() && indexHooks.reindex) indexHooks.reindex();
         }
     }
-    const uint16_t code = TzCommon::ErrorWord;
+    const uint16_t code = TzCommon::ErrorWord();
     ShareAgain(a, reopened, "Zap");
-    if (code != 0 && TzCommon::ErrorWord == 0) TzCommon::ErrorWord = code;
+    if (code != 0 && TzCommon::ErrorWord() == 0) TzCommon::SetErrorWord(code);
     return result;
 }
 
 void AppendFrom(const std::string& source, RecordTest test) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* tp = Guard("AppendFrom");
     if (!tp) return;
     WorkArea& tgt = *tp;
@@ -661,26 +663,26 @@ void AppendFrom(const std::string& source, RecordTest test) {
         // A virtual source is one of the open areas, found by its alias.
         srcArea = AreaOfAlias(TzCommon::AllTrim(text));
         if (srcArea == 0 || !AreaAt(srcArea)->isVirtual) {
-            SetError(220, "Virtual file must be open. " + where);
+            SetError(TzErr::InvalidParameter, "Virtual file must be open. " + where);
             return;
         }
     } else {
         std::string name =
             TzCommon::DefaultExtension(TzCommon::FExpand(TzCommon::AllTrim(text)), "DBF");
         if (tz::ResolveName(name) == tz::ResolveName(tgt.fileName)) {
-            SetError(220, "Attempting to append file to itself. " + where);
+            SetError(TzErr::InvalidParameter, "Attempting to append file to itself. " + where);
             return;
         }
         if (!tz::Exists(name)) {
-            SetError(2, name + " " + where);
+            SetError(TzErr::FileNotFound, name + " " + where);
             return;
         }
         Select(0);
-        if (TzCommon::ErrorWord != 0) return;
+        if (TzCommon::ErrorWord() != 0) return;
         srcArea = CurrentWorkArea();
         Use(name + " ALIAS *FROMFILE");
         SelectInternal(target);
-        if (TzCommon::ErrorWord != 0 || !AreaAt(srcArea)) return;
+        if (TzCommon::ErrorWord() != 0 || !AreaAt(srcArea)) return;
     }
     WorkArea& src = *AreaAt(srcArea);
     const bool ownSource = !src.isVirtual;
@@ -695,7 +697,7 @@ void AppendFrom(const std::string& source, RecordTest test) {
                                      [](const FieldEntry& f) { return f.type == 'M'; });
     if (srcMemo && !memoUnitPresent) {
         closeSource();
-        SetError(220, "Memo unit MEMO.TPU not linked into program. " + where);
+        SetError(TzErr::InvalidParameter, "Memo unit MEMO.TPU not linked into program. " + where);
         return;
     }
     // Field map: target field i from the source field of the same name (-1: none).
@@ -733,16 +735,16 @@ void AppendFrom(const std::string& source, RecordTest test) {
             if (!failed) {
                 TzDbfLow::UnpackRecord(tgt, tgt.native);
                 Append();
-                failed = TzCommon::ErrorWord != 0;
+                failed = TzCommon::ErrorWord() != 0;
             }
             SelectInternal(srcArea);
         }
         if (!failed) Skip(1);
-        if (TzCommon::ErrorWord != 0) failed = true;
+        if (TzCommon::ErrorWord() != 0) failed = true;
     }
-    const uint16_t code = TzCommon::ErrorWord;
+    const uint16_t code = TzCommon::ErrorWord();
     closeSource();
-    if (TzCommon::ErrorWord == 0) TzCommon::ErrorWord = code;
+    if (TzCommon::ErrorWord() == 0) TzCommon::SetErrorWord(code);
 }
 
 void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
@@ -750,7 +752,8 @@ void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
     if (!ap) return;
     WorkArea& a = *ap;
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files. [Search]");
+        SetError(TzErr::InvalidListOperation,
+                 "Operation cannot be used on virtual files. [Search]");
         return;
     }
     const std::string text = TzUtils::AnsiUpper(TzUtils::TrimRight(textIn));
@@ -806,7 +809,7 @@ void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
 }
 
 bool Locate(const std::string& fields, const std::vector<LocateValue>& values, unsigned options) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Locate");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -829,17 +832,18 @@ bool Locate(const std::string& fields, const std::vector<LocateValue>& values, u
         if (!g_locate.caseSensitive) v = TzUtils::AnsiUpper(v);
         g_locate.value = v;
         found = LocateFrom(a, 1);
-        if (found || TzCommon::ErrorWord != 0) break;
+        if (found || TzCommon::ErrorWord() != 0) break;
     }
     return found;
 }
 
 bool Continue() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Continue");
     if (!ap) return false;
     if (g_locate.field == 0 || g_locate.field > int(ap->fields.size())) {
-        SetError(220, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+        SetError(TzErr::InvalidParameter,
+                 "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
         return false;
     }
     return LocateFrom(*ap, ap->recNo + 1);
@@ -850,7 +854,7 @@ std::string Peek(int32_t recno, int field) {
     if (!ap) return std::string();
     WorkArea& a = *ap;
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files. [Peek]");
+        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files. [Peek]");
         return std::string();
     }
     if (recno > a.recCount) Recount(a);
@@ -865,7 +869,7 @@ std::string Peek(int32_t recno, int field) {
         rec.resize(a.recordLength);
         size_t got = 0;
         rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, recno), rec.data(), rec.size(), &got);
-        if (rc == 0 && got < rec.size()) rc = 213;
+        if (rc == 0 && got < rec.size()) rc = TzErr::UnexpectedEndOfFile;
         TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, rec.size(), rec.size(), rec.data());
     }
     if (rc != 0) {
@@ -878,7 +882,7 @@ std::string Peek(int32_t recno, int field) {
 }
 
 bool Poke(const std::string& value, int field, int32_t recno) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Poke");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -886,13 +890,14 @@ bool Poke(const std::string& value, int field, int32_t recno) {
         "[Poke(" + value + "," + std::to_string(field) + "," + std::to_string(recno) + ")]";
     if (suffix.size() > 100) suffix.resize(100);
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files." + suffix);
+        SetError(TzErr::InvalidListOperation,
+                 "Operation cannot be used on virtual files." + suffix);
         return false;
     }
     if (Shared(a) && a.lockState != kLockFile &&
         (a.lockState != kLockRecords ||
          std::find(a.locks.begin(), a.locks.end(), recno) == a.locks.end())) {
-        SetError(1200, "Record not locked " + suffix);
+        SetError(TzErr::RecordNotLocked, "Record not locked " + suffix);
         return false;
     }
     if (recno > a.recCount) Recount(a);
@@ -907,7 +912,7 @@ bool Poke(const std::string& value, int field, int32_t recno) {
     if (n == 0) return false;
     TzDbfLow::DropReadAhead(a);
     if (a.file.WriteAt(at, value.data(), n) != 0) {
-        SetError(101, suffix);
+        SetError(TzErr::DiskWriteError, suffix);
         return false;
     }
     if (a.state != kAppended) a.state = kModified;

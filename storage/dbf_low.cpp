@@ -25,7 +25,7 @@ using TzCommon::SetError;
 namespace {
 
 // A table holding kMaxRecords refuses another append as a full disk would.
-constexpr uint16_t kTableFull = 101;
+constexpr uint16_t kTableFull = TzErr::DiskWriteError;
 
 // Bytes read ahead of a record for forward moves in natural order.
 constexpr size_t kReadAheadBytes = 64 * 1024;
@@ -384,7 +384,7 @@ int32_t CountFromSize(const WorkArea& a, uint64_t size) {
 }
 
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     a.fileName = TzCommon::DefaultExtension(a.fileName, "DBF");
     uint16_t rc = a.file.Open(a.fileName, mode.access, mode.share);
     if (rc != 0) {
@@ -415,12 +415,13 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
     code = a.file.ReadAt(0, a.header, 32, &got);
     if (code != 0) return FailOpen(a, code, "Error reading " + file + " [Use/OpenDbf]");
     if (got < 32)
-        return FailOpen(a, 210,
-                        file + " is not a dBASE database. (Prolog is less than 32 bytes) "
-                               "[USE/OpenDBF]");
+        return FailOpen(a, TzErr::NotADbaseFile,
+                        file +
+                            " is not a dBASE database. (Prolog is less than 32 bytes) "
+                            "[USE/OpenDBF]");
     uint8_t v = a.header[kHdrVersion];
     if (!AcceptedVersion(v))
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
     a.version = v;
     a.fields.clear();
@@ -430,12 +431,14 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
 
     if (v == 2) {
         if (fileSize < uint64_t(kDb2HeaderLength))
-            return FailOpen(a, 210,
-                            file + " is not a dBASE database.(Header is less than 521 bytes) "
-                                   "[Use/OpenDBF]");
+            return FailOpen(a, TzErr::NotADbaseFile,
+                            file +
+                                " is not a dBASE database.(Header is less than 521 bytes) "
+                                "[Use/OpenDBF]");
         uint8_t block[512];
         if (!ReadExact(a, 8, block, sizeof block, &code))
-            return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, code ? code : TzErr::DiskReadError,
+                            "Error reading " + file + " [Use/OpenDbf]");
         a.memo = false;
         a.headerLength = kDb2HeaderLength;
         a.recCount = Get16(a.header + 1);
@@ -456,15 +459,16 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
             f.type = NormalType(d[11]);
             if (f.type == 0) {
                 std::string t(1, char(d[11]));
-                SetError(211, "Field: " + f.name + " [" + t + "] in " + file +
-                                  " is not a valid field type");
-                return FailOpen(a, 211, "Error reading " + file + " [Use/OpenDbf]");
+                SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
+                                                      " is not a valid field type");
+                return FailOpen(a, TzErr::InvalidFieldType,
+                                "Error reading " + file + " [Use/OpenDbf]");
             }
             f.length = d[12];
             f.decimals = (f.type == 'N' || f.type == 'F') ? d[15] : 0;
             a.fields.push_back(f);
         }
-        if (!terminated || a.fields.empty()) return FailOpen(a, 210, outOfRange);
+        if (!terminated || a.fields.empty()) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     } else {
         a.memo = (v & 0x80) != 0;
         if (v == 0x30) a.memo = (a.header[kHdrProdIndex] & 0x02) != 0;
@@ -473,11 +477,13 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
         a.recordLength = Get16(a.header + kHdrRecLength);
         a.recCount = int32_t(Get32(a.header + kHdrCount) & 0x7FFFFFFF);
         int fieldCount = a.headerLength >= 32 ? (a.headerLength - 32) / descSize : 0;
-        if (fieldCount <= 0 || fieldCount > 255) return FailOpen(a, 210, outOfRange);
+        if (fieldCount <= 0 || fieldCount > 255)
+            return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
         if (a.recordLength == 0)
-            return FailOpen(a, 210,
-                            file + " is not a dBASE database. (Record length is 0) "
-                                   "[USE/OpenDBF]");
+            return FailOpen(a, TzErr::NotADbaseFile,
+                            file +
+                                " is not a dBASE database. (Record length is 0) "
+                                "[USE/OpenDBF]");
         char upd[16];
         std::snprintf(upd, sizeof upd, "%02d/%02d/%02d", a.header[2] % 100, a.header[3] % 100,
                       a.header[1] % 100);
@@ -486,15 +492,17 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
         if (v == 4) {
             uint8_t extra[kV4ExtraHeader];
             if (!ReadExact(a, 32, extra, sizeof extra, &code))
-                return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+                return FailOpen(a, code ? code : TzErr::DiskReadError,
+                                "Error reading " + file + " [Use/OpenDbf]");
             blockStart = 32 + kV4ExtraHeader;
         }
         if (uint64_t(a.headerLength) < blockStart + 1)
-            return FailOpen(a, 210, outOfRange);
+            return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
         size_t blockLen = size_t(a.headerLength - blockStart);
         std::vector<uint8_t> block(blockLen);
         if (!ReadExact(a, blockStart, block.data(), blockLen, &code))
-            return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, code ? code : TzErr::DiskReadError,
+                            "Error reading " + file + " [Use/OpenDbf]");
         bool terminated = false;
         for (size_t off = 0; off < blockLen; off += descSize) {
             const uint8_t* d = block.data() + off;
@@ -509,9 +517,10 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
             f.type = NormalType(d[typeAt]);
             if (f.type == 0) {
                 std::string t(1, char(d[typeAt]));
-                SetError(211, "Field: " + f.name + " [" + t + "] in " + file +
-                                  " is not a valid field type");
-                return FailOpen(a, 211, "Error reading " + file + " [Use/OpenDbf]");
+                SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
+                                                      " is not a valid field type");
+                return FailOpen(a, TzErr::InvalidFieldType,
+                                "Error reading " + file + " [Use/OpenDbf]");
             }
             f.length = v == 4 ? d[33] : d[kDescLength];
             uint8_t dec = v == 4 ? d[34] : d[kDescDecimals];
@@ -519,12 +528,13 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
             a.fields.push_back(f);
         }
         if (a.fields.empty() && terminated)
-            return FailOpen(a, 222, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, TzErr::CorruptedIndex, "Error reading " + file + " [Use/OpenDbf]");
         if (!terminated)
-            return FailOpen(a, 210,
-                            file + " is not a dBASE database. (No field terminator) "
-                                   "[USE/OpenDBF]");
-        if (a.fields.size() > 255) return FailOpen(a, 210, outOfRange);
+            return FailOpen(a, TzErr::NotADbaseFile,
+                            file +
+                                " is not a dBASE database. (No field terminator) "
+                                "[USE/OpenDBF]");
+        if (a.fields.size() > 255) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     }
 
     // Offsets; the fields must fit the record.
@@ -538,9 +548,10 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
     for (const FieldEntry& f : a.fields)
         if (f.length == 0) zeroLength = true;
     if (zeroLength || off > a.recordLength)
-        return FailOpen(a, 210,
-                        file + " is not a dBASE database. (Fields do not fit the record "
-                               "length) [USE/OpenDBF]");
+        return FailOpen(a, TzErr::NotADbaseFile,
+                        file +
+                            " is not a dBASE database. (Fields do not fit the record "
+                            "length) [USE/OpenDBF]");
     a.fieldCount = uint8_t(a.fields.size());
     a.record.assign(a.recordLength, ' ');
     LayoutNative(a);
@@ -571,8 +582,8 @@ void DropReadAhead(WorkArea& a) {
 
 bool GetDbfRecord(WorkArea& a, int32_t n) {
     if (n < 1 || n > a.recCount) {
-        SetError(212, "Invalid record number = " + std::to_string(n) + " (" + a.fileName +
-                          ")  [GetDbfRecord]");
+        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " (" +
+                                                a.fileName + ")  [GetDbfRecord]");
         return false;
     }
     a.bof = a.eof = false;
@@ -582,7 +593,7 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
     }
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.record.data(), a.recordLength, &got);
-    if (rc == 0 && got < a.recordLength) rc = 213;
+    if (rc == 0 && got < a.recordLength) rc = TzErr::UnexpectedEndOfFile;
     if (rc != 0) {
         SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
         return false;
@@ -695,7 +706,7 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
     uint16_t rc = 0;
     if (a.isVirtual) {
         if (!Dbf4::virtualHooks.request || !Dbf4::virtualHooks.request(a, append ? 3 : 2, n))
-            rc = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1102;
+            rc = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::VirtualMemoryError;
     } else {
         TranslateRecord(1, a.oem, a.ansiToOem, a.recordLength, a.recordLength, a.record.data());
         rc = a.file.WriteAt(RecordOffset(a, n), a.record.data(), a.recordLength);
@@ -827,7 +838,7 @@ std::string MemoExtension(uint8_t version) {
 
 bool CreateDbf(WorkArea& scratch, const std::string& fileName,
                const std::vector<FieldDef>& defs) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     scratch.file.Close();
     scratch.fields.clear();
     scratch.record.clear();
@@ -836,7 +847,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
     scratch.noEofMark = false;
     std::string name = TzCommon::AllTrim(TzCommon::DefaultExtension(fileName, "DBF"));
     if (defs.empty() || defs.size() > 255) {
-        SetError(211, "Invalid dBASE field definition [CreateDBF]");
+        SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
         return false;
     }
     const int count = int(defs.size());
@@ -848,7 +859,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         const FieldDef& def = defs[size_t(i)];
         std::string fname = TzCommon::TrimLeft(def.name);
         if (TzCommon::TrimRight(fname).empty()) {
-            SetError(220, "Empty field name [CreateDbf(" + name + ")]");
+            SetError(TzErr::InvalidParameter, "Empty field name [CreateDbf(" + name + ")]");
             return false;
         }
         fname = tz::AnsiUpperStr(TzCommon::TrimRight(fname));
@@ -868,7 +879,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         if (type != 'N' && type != 'F') dec = 0;
         if (dec < 0 || dec > 255) valid = false;
         if (!valid) {
-            SetError(211, "Invalid dBASE field definition [CreateDBF]");
+            SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
             return false;
         }
         uint8_t* d = header.data() + 32 + 32 * i;
@@ -879,7 +890,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         recLen += uint32_t(len);
     }
     if (recLen > 0xFFFF) {
-        SetError(211, "Invalid dBASE field definition [CreateDBF]");
+        SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
         return false;
     }
     header[size_t(headerLength - 1)] = kTerminator;

@@ -156,7 +156,7 @@ bool CopyRecordMemos(WorkArea& source, WorkArea& target) {
         if (from == 0) continue;
         int32_t block = BlockOfField(source, from);
         int32_t copied = block == 0 ? 0 : CopyMemo(target, source, block, false);
-        if (block != 0 && copied == 0 && TzCommon::ErrorWord != 0) return false;
+        if (block != 0 && copied == 0 && TzCommon::ErrorWord() != 0) return false;
         SetBlockOfField(target, int(i) + 1, copied);
     }
     return true;
@@ -169,10 +169,10 @@ bool PackMemofile(WorkArea& area) {
         ReportNoMemo(&area, routine);
         return false;
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     uint64_t oldSize = FileSize(*d);
     if (tz::DiskFreeKB(d->fileName) < int64_t(oldSize / 1024)) {
-        SetError(1004, d->fileName + " [" + routine + "]");
+        SetError(TzErr::DiskFull, d->fileName + " [" + routine + "]");
         return false;
     }
     const std::string tmpName = d->fileName + ".pak";
@@ -203,8 +203,8 @@ bool PackMemofile(WorkArea& area) {
         size_t got = 0;
         uint16_t rc = area.file.ReadAt(recOff, rec.data(), rec.size(), &got);
         if (rc != 0 || got != rec.size()) {
-            SetError(rc ? rc : 100, area.fileName + " Record # " + std::to_string(r) +
-                                        " [" + routine + "]");
+            SetError(rc ? rc : TzErr::DiskReadError,
+                     area.fileName + " Record # " + std::to_string(r) + " [" + routine + "]");
             return abandon();
         }
         for (const Dbf4::FieldEntry& f : area.fields) {
@@ -213,8 +213,9 @@ bool PackMemofile(WorkArea& area) {
             if (block == 0) continue;
             int64_t abs = block < 0 ? -int64_t(block) : block;
             if (uint64_t(abs) * d->blockSize >= oldSize) {
-                SetError(1003, d->fileName + " Memo block # " + std::to_string(block) +
-                                   " Record # " + std::to_string(r) + " [PackMemo]");
+                SetError(TzErr::InvalidMemoAddress, d->fileName + " Memo block # " +
+                                                        std::to_string(block) + " Record # " +
+                                                        std::to_string(r) + " [PackMemo]");
                 return abandon();
             }
             uint64_t end = FileSize(nd);
@@ -222,7 +223,7 @@ bool PackMemofile(WorkArea& area) {
             if (end % nd.blockSize != 0) {
                 std::vector<uint8_t> zeros(nd.blockSize - end % nd.blockSize, 0);
                 if (nd.file.WriteAt(end, zeros.data(), zeros.size()) != 0) {
-                    SetError(1005, tmpName + " [PackMemo]");
+                    SetError(TzErr::MemoWriteError, tmpName + " [PackMemo]");
                     return abandon();
                 }
                 end += zeros.size();
@@ -246,7 +247,7 @@ bool PackMemofile(WorkArea& area) {
         else
             PutLE32(b, next);
         if (nd.file.WriteAt(0, b, 4) != 0 || nd.file.Sync() != 0) {
-            SetError(29, tmpName + " [PackMemo]");
+            SetError(TzErr::WriteFault, tmpName + " [PackMemo]");
             return abandon();
         }
         nd.file.Close();

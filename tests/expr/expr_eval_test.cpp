@@ -218,7 +218,7 @@ TEST_F(ExprEval, EveryOperatorAndFunction) {
         if (c.decimals >= 0) {
             EXPECT_EQ(b->decimals, c.decimals);
         }
-        EXPECT_EQ(TzCommon::ErrorWord, 0);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);
         FreeExpr(b);
         EXPECT_EQ(b, nullptr);
     }
@@ -263,15 +263,15 @@ TEST_F(ExprEval, DateTextsFollowTheStyle) {
 TEST_F(ExprEval, ArithmeticFaultsGiveError358) {
     for (const char* text : {"1/0", "MOD(5,0)", "MOD(5,0.5)", "0^-1", "(-8)^(1/3)", "-2^0.5"}) {
         SCOPED_TRACE(text);
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         ExprBlock* b = AssignExpr(text);
         ASSERT_NE(b, nullptr);
         Evaluate(b);
-        EXPECT_EQ(TzCommon::ErrorWord, 358);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::EvaluationError);
         EXPECT_EQ(ResultNumber(b), 1e250);
         FreeExpr(b);
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     ExprBlock* b = AssignExpr("1/0");
     Evaluate(b);
     EXPECT_EQ(TzCommon::LastMessage(), "Error during evaluation: Divide by 0 [Evaluate/Engine]");
@@ -304,7 +304,7 @@ TEST_F(ExprEval, CharacterResultsStopAt255) {
         std::string r = ResultString(b);
         EXPECT_EQ(r.size(), 255u);
         EXPECT_LT(r.size(), b->pool.size());
-        EXPECT_EQ(TzCommon::ErrorWord, 0);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);
         FreeExpr(b);
     }
     ExprBlock* b = AssignExpr("STR(1,300)");

@@ -50,7 +50,7 @@ protected:
     void Open(int n, const std::string& command) {
         Dbf4::Select(n);
         Dbf4::Use(command);
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
 
     // Native field helpers on the current area.

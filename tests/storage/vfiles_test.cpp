@@ -107,7 +107,7 @@ TEST_F(VFilesTest, OrderInEachMode) {
               "[Append/InsertRec/PushRec]");
     VFiles::StateOf(nokey).mode = 9;
     EXPECT_FALSE(VFiles::AreaHook(nokey, VFiles::kAdd, 0));
-    EXPECT_EQ(TzCommon::ErrorWord, 1100);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidListOperation);
     EXPECT_EQ(nokey.recCount, 0);
     // Raised as exceptions, and from a key maker, the refused record is not kept (the
     // sanitizer build reports a leaked node).
@@ -137,7 +137,7 @@ TEST_F(VFilesTest, PositioningWalksTheShortestWay) {
     EXPECT_EQ(VFiles::StateOf(a).lastWalk, 2);  // two steps back from the tail
     EXPECT_EQ(std::string(a.record.begin() + 1, a.record.begin() + 2), "8");
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kGo, 11));
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(TzCommon::LastMessage(), "Attempted to position to record number 11 [VFiles]");
     EXPECT_EQ(a.recNo, 8);
 }
@@ -259,10 +259,10 @@ TEST_F(VFilesTest, VariableLengthRecords) {
     buffer[0] = 0xFF;
     buffer[1] = 0x7F;
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kAdd, 0));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(a.recCount, 5);
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kWrite, 2));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
 }
 
 // A virtual file opened through Use works on the caller's buffer: appends, moves, replace,
@@ -278,11 +278,11 @@ TEST_F(VFilesTest, EngineCommandsOnAVirtualFile) {
     auto text = [&] { return std::string(reinterpret_cast<char*>(buf) + 3, buf[0] - 1); };
     Dbf4::Select(1);
     Dbf4::Use("SCRATCH VIRTUAL FILE", buf, sizeof buf);
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     for (const char* t : {"one", "two", "three"}) {
         put(t);
         Dbf4::Append();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     }
     EXPECT_EQ(Dbf4::RecCount(), 3);
     Dbf4::Go(2);
@@ -299,7 +299,7 @@ TEST_F(VFilesTest, EngineCommandsOnAVirtualFile) {
     Dbf4::GoBottom();
     EXPECT_EQ(text(), "three");
     Dbf4::CloseArea();
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
 }
 
 }  // namespace
