@@ -8,6 +8,7 @@
 #include <random>
 
 #include "bench/bench_tables.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf4.h"
@@ -33,7 +34,7 @@ kjbench::BenchDir& Dir() {
 
 void OpenPostings(bool build) {
     static bool made = false;
-    TzNdx::Install();
+    TzEngine::Startup();
     TzCommon::SetErrorChecking(0);
     if (!made) {
         kjbench::MakePostings(Dir().file("poster.dbf"), kRecords);

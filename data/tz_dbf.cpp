@@ -7,8 +7,9 @@
 #include <functional>
 
 #include "data/dbf_fields.h"
-#include "index/mdx_semaphore.h"
 #include "data/tz_messages.h"
+#include "index/mdx_semaphore.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf_low.h"
@@ -347,8 +348,7 @@ bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::st
 // ---- TTzFileDataSet -----------------------------------------------------------------------
 
 TTzFileDataSet::TTzFileDataSet(const std::string& name) : TTzCDataSet(name) {
-    TzNdx::Install();
-    Memo::Install();
+    TzEngine::Startup();
 }
 
 TTzFileDataSet::~TTzFileDataSet() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "expr/expr_eval.h"
 #include "storage/tz_common.h"
 
 namespace TzParser {
@@ -360,6 +361,12 @@ size_t StackDepth(const std::vector<CodeCell>& code) {
 }
 
 }  // namespace
+
+void ResetState() {
+    memoWorkSize = 256;
+    quietCompile = false;
+    CurrentKeyExpr = nullptr;
+}
 
 uint16_t MemoWorkSize() { return memoWorkSize; }
 void SetMemoWorkSize(uint16_t size) { memoWorkSize = size; }

@@ -24,7 +24,7 @@ constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up t
 constexpr int ReaderWaitPauseMs = 1;  // the longest pause of a writer waiting for readers
 constexpr int YieldRetries = 4;       // the first retries only give the processor away
 
-uint16_t g_defaultTimeoutTicks = 1820;
+uint16_t g_defaultTimeoutTicks = kDefaultReadTimeoutTicks;
 
 // The sleep before sleeping retry number `retry` (1 .. 1,000 - YieldRetries). The early
 // sleeps grow from FirstPauseUs until they reach the steady one, which is chosen so that

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "expr/key_encoding.h"
+#include "index/mdx_semaphore.h"
 #include "index/scope_exit.h"
 #include "index/tz_ndx_build.h"
 #include "index/tz_ndx_internal.h"
@@ -20,11 +21,15 @@ using Dbf4::WorkArea;
 
 namespace {
 
-bool g_found = false;
-bool g_exact = false;
-// Set while the reindex hook runs for a table that pack or zap reopened exclusively for the
-// moment: the index is opened as for the shared table the area goes back to.
-bool g_openShared = false;
+// The index engine's process-wide state.
+struct NdxState {
+    bool found = false;  // the last search found its key
+    bool exact = false;  // searches need the whole key
+    // Set while the reindex hook runs for a table that pack or zap reopened exclusively for
+    // the moment: the index is opened as for the shared table the area goes back to.
+    bool openShared = false;
+};
+NdxState g_ndx;
 
 // Holds the engine's read lock on an area's index for a scope.
 class ReadGuard {
@@ -403,7 +408,7 @@ void SetIndexTo(const std::string& fileName) {
     if (name.find_first_of("/\\:") == std::string::npos) name = FolderOf(a->fileName) + name;
     name = TzCommon::DefaultExtension(name, "MDX");
 
-    const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_openShared);
+    const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
     x->sem.Configure(Mdx::SemaphoreFileName(a->fileName), &a->file, !shared,
@@ -469,7 +474,7 @@ void Set_Order_To(int n) {
     if (n == x->order) return;
     x->order = n;
     if (n == 0) return;
-    const bool found = g_found;
+    const bool found = g_ndx.found;
     ReadGuard guard(true);
     TagInfo* t = Controlling(*x);
     if (a->recCount == 0 || a->eof || a->recNo < 1 || a->recNo > a->recCount) {
@@ -479,7 +484,7 @@ void Set_Order_To(int n) {
         x->atEnd = x->atBegin = false;
         SyncTag(*a, *x, *t, SyncReport::kQuiet);
     }
-    g_found = found;
+    g_ndx.found = found;
 }
 
 bool SetOrderToTag(const std::string& name) {
@@ -561,11 +566,13 @@ std::string TagText(int n) {
 
 // ---- Search -------------------------------------------------------------------------------
 
-bool Found() { return g_found; }
+bool Found() {
+    return g_ndx.found;
+}
 
 bool SetExact(bool on) {
-    bool old = g_exact;
-    g_exact = on;
+    bool old = g_ndx.exact;
+    g_ndx.exact = on;
     return old;
 }
 
@@ -611,7 +618,7 @@ void GoEnd(WorkArea& a, AreaIndex& x) {
 }
 
 bool FindImpl(const std::string& text, bool near) {
-    g_found = false;
+    g_ndx.found = false;
     WorkArea* a = AreaFor("Find");
     if (!a) return false;
     AreaIndex* x = RequireIndex("Find");
@@ -621,10 +628,10 @@ bool FindImpl(const std::string& text, bool near) {
         Error(TzErr::InternalError, "Cannot use Find() with index order 0 (natural order) [Find]");
         return false;
     }
-    const bool exact = g_exact;
+    const bool exact = g_ndx.exact;
     Dbf4::RelationProc relation = a->relation;
     if (near) {
-        g_exact = false;
+        g_ndx.exact = false;
         a->relation = nullptr;
     }
     bool found = false;
@@ -632,7 +639,7 @@ bool FindImpl(const std::string& text, bool near) {
         ReadGuard guard(true);
         uint8_t key[Mdx::MaxKeyLength];
         size_t len = 0;
-        SearchKey(*a, *t, text.substr(0, 100), g_exact, key, &len);
+        SearchKey(*a, *t, text.substr(0, 100), g_ndx.exact, key, &len);
         if (t->tree.Seek(key, len) == 0) {
             x->atEnd = x->atBegin = false;
             while (t->tree.OnEntry()) {
@@ -653,14 +660,14 @@ bool FindImpl(const std::string& text, bool near) {
         }
     } catch (...) {
         x->placing = false;
-        g_exact = exact;
+        g_ndx.exact = exact;
         a->relation = relation;
         throw;
     }
-    g_exact = exact;
+    g_ndx.exact = exact;
     a->relation = relation;
     if (near && relation && !a->eof) Dbf4::GoAndRelate(a->recNo);
-    g_found = found;
+    g_ndx.found = found;
     return found;
 }
 
@@ -780,17 +787,19 @@ void HookMarkBeginning() {
 
 void HookStoreKey() {}
 
-bool HookFound() { return g_found; }
+bool HookFound() {
+    return g_ndx.found;
+}
 
 void HookReindex() {
-    g_openShared = Dbf4::LastReopened();
+    g_ndx.openShared = Dbf4::LastReopened();
     try {
         Reindex();
     } catch (...) {
-        g_openShared = false;
+        g_ndx.openShared = false;
         throw;
     }
-    g_openShared = false;
+    g_ndx.openShared = false;
 }
 
 void HookClose() { CloseIndex(); }
@@ -815,6 +824,12 @@ void HookSetCurrentOrder(uint8_t n) {
 }
 
 }  // namespace
+
+void ResetState() {
+    g_ndx = NdxState();
+    ResetBuildState();
+    Mdx::SetDefaultReadTimeoutTicks(Mdx::kDefaultReadTimeoutTicks);
+}
 
 void Install() {
     TzParser::Install();

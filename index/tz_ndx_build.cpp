@@ -24,10 +24,14 @@ using Dbf4::WorkArea;
 
 namespace {
 
-void (*g_progress)() = nullptr;
-int g_steps = 0;
-size_t g_lastRuns = 0;
-int64_t (*g_diskFree)(const std::string& path) = nullptr;
+// The index build's process-wide state.
+struct BuildState {
+    void (*progress)() = nullptr;  // the progress proc and its number of steps
+    int steps = 0;
+    size_t lastRuns = 0;  // spill runs of the last build
+    int64_t (*diskFree)(const std::string& path) = nullptr;
+};
+BuildState g_build;
 
 // The table file is read in pieces of about this many bytes (whole records).
 constexpr size_t kTableRead = 1 << 20;
@@ -40,21 +44,21 @@ constexpr size_t kMergeItems = 512;
 class Progress {
 public:
     explicit Progress(int64_t records) {
-        if (!g_progress || g_steps <= 0) return;
-        interval_ = (records / g_steps) * 2;
+        if (!g_build.progress || g_build.steps <= 0) return;
+        interval_ = (records / g_build.steps) * 2;
         if (interval_ == 0) interval_ = 2;
     }
     void Tick() {
-        if (!g_progress || g_steps <= 0) return;
-        if (++count_ % interval_ == 0 && called_ < g_steps) {
-            g_progress();
+        if (!g_build.progress || g_build.steps <= 0) return;
+        if (++count_ % interval_ == 0 && called_ < g_build.steps) {
+            g_build.progress();
             ++called_;
         }
     }
     void Finish() {
-        if (!g_progress) return;
-        while (called_ < g_steps) {
-            g_progress();
+        if (!g_build.progress) return;
+        while (called_ < g_build.steps) {
+            g_build.progress();
             ++called_;
         }
     }
@@ -353,7 +357,7 @@ uint64_t NeededBytes(int64_t records, int itemSize, int perPage, int levels) {
 }
 
 int64_t DiskFree(const std::string& path) {
-    return g_diskFree ? g_diskFree(path) : tz::DiskFreeKB(path);
+    return g_build.diskFree ? g_build.diskFree(path) : tz::DiskFreeKB(path);
 }
 
 // One tag in the making: its compiled expressions and header, then its keys.
@@ -505,7 +509,7 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
         progress.Tick();
         return writer.Add(k, recno);
     });
-    g_lastRuns = b.sorter->Runs();  // the last run is spilled when the merge begins
+    g_build.lastRuns = b.sorter->Runs();  // the last run is spilled when the merge begins
     if (rc != 0) return rc;
     uint32_t root = 0;
     if ((rc = writer.Finish(&root)) != 0) return rc;
@@ -560,13 +564,21 @@ std::string IndexFileName(const WorkArea& a, const std::string& fileName) {
 }  // namespace
 
 void SetProgressProc(void (*proc)(), int steps) {
-    g_progress = steps > 0 ? proc : nullptr;
-    g_steps = proc ? steps : 0;
+    g_build.progress = steps > 0 ? proc : nullptr;
+    g_build.steps = proc ? steps : 0;
 }
 
-size_t LastSpillRuns() { return g_lastRuns; }
+void ResetBuildState() {
+    g_build = BuildState();
+}
 
-void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) { g_diskFree = proc; }
+size_t LastSpillRuns() {
+    return g_build.lastRuns;
+}
+
+void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) {
+    g_build.diskFree = proc;
+}
 
 namespace {
 

@@ -8,6 +8,7 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 python3 scripts/check_layers.py
+python3 scripts/check_codes.py
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"

@@ -38,8 +38,12 @@ Slots& slots() {
     return s;
 }
 
-void (*g_idle)() = nullptr;
-bool (*g_terminating)() = nullptr;
+// The procs the user interface installs once (kept by ResetState, like the error box).
+struct UiProcs {
+    void (*idle)() = nullptr;
+    bool (*terminating)() = nullptr;
+};
+UiProcs g_ui;
 
 // Cuts " ALIAS <name>" out of a command text.
 std::string TakeAlias(std::string& text) {
@@ -69,12 +73,18 @@ Settings& settings() {
     return s;
 }
 
-void SetIdleProc(void (*proc)()) { g_idle = proc; }
-void ProcessMessages() {
-    if (g_idle) g_idle();
+void SetIdleProc(void (*proc)()) {
+    g_ui.idle = proc;
 }
-void SetTerminatingProc(bool (*proc)()) { g_terminating = proc; }
-bool Terminating() { return g_terminating && g_terminating(); }
+void ProcessMessages() {
+    if (g_ui.idle) g_ui.idle();
+}
+void SetTerminatingProc(bool (*proc)()) {
+    g_ui.terminating = proc;
+}
+bool Terminating() {
+    return g_ui.terminating && g_ui.terminating();
+}
 
 WorkArea* AreaAt(int n) {
     if (n < 1 || n > kMaxAreas) return nullptr;
@@ -341,6 +351,28 @@ void Shutdown() {
         CloseArea();
     }
     CloseAll();
+}
+
+void ResetState() {
+    CloseAll();
+    settings() = Settings();
+    TzDbfLow::settings() = TzDbfLow::Settings();
+    SetConfirmProc(nullptr);
+    SetConfirm(false);
+    SetSearchHitProc(nullptr);
+    SetPeekCache(false);
+    maintainKeysOnReplace = true;
+}
+
+void RemoveHooks() {
+    indexHooks = IndexHooks();
+    indexHooksInstalled = false;
+    parserHooks = ParserHooks();
+    parserPresent = false;
+    memoHooks = MemoHooks();
+    memoUnitPresent = false;
+    virtualHooks = VirtualHooks();
+    virtualUnitPresent = false;
 }
 
 std::string DbfName() {

@@ -282,6 +282,10 @@ void ReportNoMemo(const WorkArea* area, const std::string& routine) {
 
 using namespace detail;
 
+void ResetState() {
+    settings() = MemoSettings();
+}
+
 MemoSettings& settings() {
     static MemoSettings s;
     return s;

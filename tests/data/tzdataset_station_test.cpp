@@ -10,6 +10,7 @@
 
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
@@ -47,7 +48,7 @@ void FillRow(int k) {
 // "end".
 TEST(TzdsStationHelper, Serve) {
     KJ_CHILD_ONLY();
-    TzNdx::Install();
+    TzEngine::Startup();
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(kjtest::ChildArg("FILE"));

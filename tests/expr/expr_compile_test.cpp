@@ -9,6 +9,7 @@
 
 #include "expr/expr_eval.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 
 namespace {
 
@@ -17,7 +18,8 @@ using namespace TzParser;
 class ExprCompile : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
     }
     void TearDown() override { TzCommon::ResetErrorState(); }

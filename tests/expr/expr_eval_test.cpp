@@ -1,16 +1,18 @@
 // Results of expressions without fields: value, type, length and decimals of every
 // operator and built-in function, evaluation errors and the capped character results.
+#include "expr/expr_eval.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <ctime>
 #include <string>
 
-#include "expr/expr_eval.h"
 #include "expr/key_encoding.h"
 #include "storage/dates.h"
 #include "storage/hooks.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 
 namespace {
 
@@ -19,16 +21,13 @@ using namespace TzParser;
 class ExprEval : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
         TzCommon::SetEpochYear(1956);
         TzCommon::SetDateStyle(7);
     }
-    void TearDown() override {
-        TzCommon::ResetErrorState();
-        TzCommon::ResetDateSettings();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 };
 
 struct Case {

@@ -12,6 +12,7 @@
 #include "storage/dbf4.h"
 #include "storage/memo.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -82,9 +83,9 @@ std::string Record(bool deleted, const std::string& name, const std::string& cit
 class ExprTable : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
         TzCommon::SetEpochYear(1956);
         TzCommon::SetDateStyle(7);
         Install();
@@ -99,11 +100,7 @@ protected:
         Dbf4::Use(path_);
         ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-        TzCommon::ResetDateSettings();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 
     std::string Str(const std::string& text) {
         ExprBlock* b = AssignExpr(text);

@@ -8,6 +8,7 @@
 #include "storage/dates.h"
 #include "storage/file_layer.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "storage/tz_utils.h"
 #include "tests/support/test_support.h"
 
@@ -18,14 +19,10 @@ namespace {
 class UtilsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
     }
-    void TearDown() override {
-        TzCommon::ResetDateSettings();
-        TzCommon::ResetErrorState();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 };
 
 TEST_F(UtilsTest, TextHelpers) {

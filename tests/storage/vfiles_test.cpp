@@ -1,5 +1,7 @@
 // Virtual files: order and contents in every mode, positioning walks, write back, delete,
 // pack, pop, remove, zap, and variable-length records that do not fit their buffer.
+#include "storage/vfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,7 @@
 
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
-#include "storage/vfiles.h"
+#include "storage/tz_storage.h"
 #include "storage/work_area.h"
 
 namespace {
@@ -25,11 +27,11 @@ struct VArea : WorkArea {
 class VFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzStorage::Startup();
         TzCommon::SetErrorChecking(0);
-        VFiles::Install();
     }
-    void TearDown() override { TzCommon::ResetErrorState(); }
+    void TearDown() override { TzStorage::Reset(); }
     // A fixed-length virtual area: flag byte + 4 key characters.
     void Open(WorkArea& a, uint8_t mode, uint8_t storage = VFiles::kHeap) {
         a.alias = "VF";
