@@ -25,7 +25,7 @@ namespace kj {
 namespace {
 
 constexpr uint16_t kFirstIndexError = 212;  // index errors: the index file is rebuilt
-constexpr uint16_t kSharingViolation = 32;
+constexpr uint16_t kSharingViolation = TzErr::SharingViolation;
 constexpr int kScratchStations = 100;  // per-station scratch names TPost1 .. TPost99
 
 // Error checking off for a scope; the previous setting is restored on every path.
@@ -105,9 +105,9 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
     table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
     CheckingOff off;
     for (;;) {
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         table.SetActive(true);
-        if (TzCommon::ErrorWord == 0) return;
+        if (TzCommon::ErrorWord() == 0) return;
         if (Splash) Splash->hide();
         const int answer = kjqt::DialogService::Instance().MessageBox(
             kjqt::FromAnsi(Ansi("Fejl under åbning af datafil\r\nprøver igen ?")),
@@ -140,7 +140,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         TzDbf1.CreateIndex = TzDs::ciVerifyHeader;
         TzDbf1.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
         CheckingOff off;
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         TzDbf1.SetActive(true);
         const bool current =
             TzDbf1.Active() && TzDbf1.FieldProps() && TzDbf1.FieldProps()->FieldNo(newField) > 0;
@@ -172,16 +172,16 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
     table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
     CheckingOff off;
     try {
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         table.SetActive(true);
-        if (TzCommon::ErrorWord != 0 || !table.Active())
+        if (TzCommon::ErrorWord() != 0 || !table.Active())
             restore(Ansi("kunne ikke oprette tabellen"));
         while (!table.FLock()) Wait(0);
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         table.AppendFrom(b);
-        const uint16_t appendError = TzCommon::ErrorWord;
+        const uint16_t appendError = TzCommon::ErrorWord();
         table.Reindex();
-        const uint16_t reindexError = TzCommon::ErrorWord;
+        const uint16_t reindexError = TzCommon::ErrorWord();
         table.UnLock();
         if (appendError != 0 || reindexError != 0)
             restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) + " " +
@@ -341,17 +341,17 @@ bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         uint16_t code = 0;
         try {
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
             if (pack) table.HideDeletedRecs = false;
             table.SetExclusive(true);
             table.SetActive(true);
-            if (TzCommon::ErrorWord == 0 && table.Active()) table.Reindex();
-            if (pack && TzCommon::ErrorWord == 0 && table.Active()) table.Pack();
-            code = TzCommon::ErrorWord;
+            if (TzCommon::ErrorWord() == 0 && table.Active()) table.Reindex();
+            if (pack && TzCommon::ErrorWord() == 0 && table.Active()) table.Pack();
+            code = TzCommon::ErrorWord();
             if (code == 0 && table.Active()) return true;
             message = TzCommon::LastMessage();
         } catch (const std::exception& e) {
-            code = TzCommon::ErrorWord;
+            code = TzCommon::ErrorWord();
             message = e.what();
         }
         try {

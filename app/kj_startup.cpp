@@ -14,6 +14,7 @@
 #include "app/qel_com.h"
 #include "data/db_format.h"
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "storage/dates.h"
 #include "storage/file_layer.h"
@@ -50,9 +51,7 @@ void ApplyFormatSettings() {
 }
 
 void EngineStartup() {
-    TzNdx::Install();
-    Memo::Install();
-    VFiles::Install();
+    TzEngine::Startup();
     TzDs::DataSetUnitStartup();
     ApplyFormatSettings();
 }

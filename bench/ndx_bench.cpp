@@ -8,6 +8,7 @@
 #include <random>
 
 #include "bench/bench_tables.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf4.h"
@@ -33,7 +34,7 @@ kjbench::BenchDir& Dir() {
 
 void OpenPostings(bool build) {
     static bool made = false;
-    TzNdx::Install();
+    TzEngine::Startup();
     TzCommon::SetErrorChecking(0);
     if (!made) {
         kjbench::MakePostings(Dir().file("poster.dbf"), kRecords);
@@ -65,7 +66,7 @@ void BM_AppendFiveTags(benchmark::State& state) {
         kjbench::FillPosting(++i * 31);
         Dbf4::Append();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     Dbf4::Unlock();
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
@@ -84,7 +85,7 @@ void BM_AppendFiveTagsLockPerRecord(benchmark::State& state) {
         Dbf4::Append();
         Dbf4::Unlock();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
 }
@@ -123,7 +124,7 @@ void NaturalScanIndexOpen(benchmark::State& state, bool fileLock) {
         }
     }
     benchmark::DoNotOptimize(sum);
-    if (TzCommon::ErrorWord != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
     if (fileLock) Dbf4::Unlock();
     state.SetItemsProcessed(records);
     Dbf4::CloseAll();

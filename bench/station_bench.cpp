@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_tables.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf4.h"
@@ -71,13 +72,13 @@ int Station(const std::string& table, int id, int startFd) {
     } catch (const std::exception&) {
         return 1;
     }
-    return TzCommon::ErrorWord == 0 ? 0 : 1;
+    return TzCommon::ErrorWord() == 0 ? 0 : 1;
 }
 
 void BM_EightStationsMixedWrites(benchmark::State& state) {
     kjbench::BenchDir dir;
     const std::string table = dir.file("poster.dbf");
-    TzNdx::Install();
+    TzEngine::Startup();
     TzCommon::SetErrorChecking(0);
     kjbench::MakePostings(table, kStartRecords);
     Dbf4::Select(1);

@@ -22,7 +22,7 @@ void BM_AppendWithLock(benchmark::State& state) {
         Dbf4::Append();
         Dbf4::Unlock();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError("append failed");
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError("append failed");
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
 }
@@ -42,7 +42,7 @@ void BM_ReplaceUnderRecordLock(benchmark::State& state) {
         Dbf4::Replace();
         Dbf4::Unlock();
     }
-    if (TzCommon::ErrorWord != 0) state.SkipWithError("replace failed");
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError("replace failed");
     state.SetItemsProcessed(state.iterations());
     Dbf4::CloseAll();
 }

@@ -152,10 +152,10 @@ bool CreateTableFromFields(const std::string& component, const std::string& file
     if (!BuildFieldDefs(component, lines, defs)) return false;
     uint8_t old = TzCommon::SetErrorChecking(0);
     Dbf4::WorkArea scratch;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     TzDbfLow::CreateDbf(scratch, fileName, defs);
     TzCommon::SetErrorChecking(old);
-    return TzCommon::ErrorWord == 0;
+    return TzCommon::ErrorWord() == 0;
 }
 
 }  // namespace TzDs

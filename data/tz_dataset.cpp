@@ -76,11 +76,11 @@ bool TTzDataSet::OpenArea(const std::string& fileName) {
     props_.reset();
     const int remembered = Dbf4::CurrentWorkArea();
     Dbf4::Select(area_);
-    if (TzCommon::ErrorWord != 0) {
+    if (TzCommon::ErrorWord() != 0) {
         if (remembered >= 1 && remembered <= Dbf4::kCallerAreas) {
-            uint16_t code = TzCommon::ErrorWord;
+            uint16_t code = TzCommon::ErrorWord();
             Dbf4::Select(remembered);
-            TzCommon::ErrorWord = code;
+            TzCommon::SetErrorWord(code);
         }
         return false;
     }
@@ -89,9 +89,9 @@ bool TTzDataSet::OpenArea(const std::string& fileName) {
     area_ = Dbf4::CurrentWorkArea();
     if (!OpenTable(fileName) || !Dbf4::Current()) {
         if (Dbf4::Current() && Dbf4::CurrentWorkArea() == area_) {
-            uint16_t code = TzCommon::ErrorWord;
+            uint16_t code = TzCommon::ErrorWord();
             Dbf4::CloseArea();
-            TzCommon::ErrorWord = code;
+            TzCommon::SetErrorWord(code);
         }
         area_ = 0;
         return false;
@@ -116,12 +116,12 @@ void TTzDataSet::CloseArea() {
 void TTzDataSet::InternalOpen() {
     isOpen_ = false;
     if (dbfFileName_.empty())
-        TzCommon::SetError(1103, "DBF file name has not been specified for " + Name());
+        TzCommon::SetError(TzErr::InvalidOperation, "DBF file name has not been specified for " + Name());
     else
         isOpen_ = OpenArea(dbfFileName_);
-    if (TzCommon::ErrorWord != 0) {
+    if (TzCommon::ErrorWord() != 0) {
         std::string m = TzCommon::LastErrorMessage();
-        if (m.empty()) m = TzCommon::ErrorText(TzCommon::ErrorWord);
+        if (m.empty()) m = TzCommon::ErrorText(TzCommon::ErrorWord());
         throw TzCommon::ETzError(m);
     }
     if (!isOpen_) throw TzCommon::ETzError("Could not open " + dbfFileName_);
@@ -431,13 +431,13 @@ void TTzDataSet::PushState() {
     try {
         stack_.push_back(std::move(e));
     } catch (const std::bad_alloc&) {
-        TzCommon::SetError(217, std::string(kMsgNoMemoryPush) + " [PushState]\r\n" + Name());
+        TzCommon::SetError(TzErr::InsufficientMemory, std::string(kMsgNoMemoryPush) + " [PushState]\r\n" + Name());
     }
 }
 
 void TTzDataSet::PopState() {
     if (stack_.empty()) {
-        TzCommon::SetError(1103, std::string(kMsgStackEmpty) + " [PopState]\r\n" + Name());
+        TzCommon::SetError(TzErr::InvalidOperation, std::string(kMsgStackEmpty) + " [PopState]\r\n" + Name());
         return;
     }
     StateEntry e = std::move(stack_.back());

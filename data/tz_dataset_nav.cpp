@@ -126,7 +126,7 @@ bool TTzDataSet::s_GoEndOfWhile(const char* routine, int step) {
         if (!Hidden() && Dbf4::WhileHolds()) found = Dbf4::RecNo();
         if (step < 0 && Dbf4::dBOF()) break;
         Dbf4::Skip(step);
-        if (TzCommon::ErrorWord != 0) break;
+        if (TzCommon::ErrorWord() != 0) break;
     }
     if (found > 0) Dbf4::Go(found);
     return true;
@@ -200,7 +200,7 @@ void TTzDataSet::s_ClearRecord() {
 
 void TTzDataSet::ResyncFromArea() {
     if (!isOpen_) return;
-    if (ControlsDisabled() || TzCommon::ErrorWord != 0) {
+    if (ControlsDisabled() || TzCommon::ErrorWord() != 0) {
         if (ActiveBuffer()) AreaToBuffer(ActiveBuffer());
         resyncPending_ = true;
         return;
@@ -241,7 +241,7 @@ void TTzDataSet::ResyncFromArea() {
 
 void TTzDataSet::DirectOpenClose(bool open) {
     (void)open;
-    if (!Active()) TzCommon::SetError(1103, "DataSet must be active. " + Name());
+    if (!Active()) TzCommon::SetError(TzErr::InvalidOperation, "DataSet must be active. " + Name());
 }
 
 }  // namespace TzDs

@@ -7,8 +7,9 @@
 #include <functional>
 
 #include "data/dbf_fields.h"
-#include "index/mdx_semaphore.h"
 #include "data/tz_messages.h"
+#include "index/mdx_semaphore.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf_low.h"
@@ -169,8 +170,8 @@ bool TTzCDataSet::AssignUserPointer(uint8_t*& pointer, int size) {
         pointer = Dbf4::NativeOf(*a);
         return true;
     }
-    TzCommon::SetError(266, std::string(kMsgUserBuffer) + " [" + Name() +
-                                ".AssignUserPointer()] for " + Dbf4::DbfName());
+    TzCommon::SetError(TzErr::InvalidSize, std::string(kMsgUserBuffer) + " [" + Name() +
+                                               ".AssignUserPointer()] for " + Dbf4::DbfName());
     return false;
 }
 
@@ -232,13 +233,13 @@ void TTzCDataSet::SetCondition(const char* operation, const std::string& express
     std::string message;
     {
         CheckingOff off;
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         if (isWhile)
             Dbf4::Set_While_To(expression);
         else
             Dbf4::Set_Filter_To(expression);
         const bool on = isWhile ? Dbf4::IsWhileOn() : Dbf4::IsFilterOn();
-        if (TzCommon::ErrorWord != 0 || (!TzCommon::AllTrim(expression).empty() && !on)) {
+        if (TzCommon::ErrorWord() != 0 || (!TzCommon::AllTrim(expression).empty() && !on)) {
             message = TzCommon::LastErrorMessage();
             if (message.empty()) message = "Invalid expression: " + expression;
             message += " [" + Name() + "." + operation + "]";
@@ -247,7 +248,7 @@ void TTzCDataSet::SetCondition(const char* operation, const std::string& express
             else
                 Dbf4::Set_Filter_To("");
             TzCommon::ClearError();
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
         }
     }
     if (!message.empty()) {
@@ -272,7 +273,7 @@ void TTzCDataSet::SetWhileTo(const std::string& expression) {
     SelectArea("SetWhileTo");
     if (Dbf4::IsWhileOn() && !Dbf4::WhileHolds()) {
         Dbf4::Set_While_To("");
-        TzCommon::SetError(1103, kMsgNotInWhileRange);
+        TzCommon::SetError(TzErr::InvalidOperation, kMsgNotInWhileRange);
         return;
     }
     AfterCommandHook();
@@ -333,7 +334,7 @@ bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::st
             if (semi == std::string::npos) break;
             from = semi + 1;
         }
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
     }
     unsigned opts = 0;
     if (options & loCaseInsensitive) opts |= Dbf4::kLocateNoCase;
@@ -347,8 +348,7 @@ bool TTzCDataSet::Locate(const std::string& keyFields, const std::vector<std::st
 // ---- TTzFileDataSet -----------------------------------------------------------------------
 
 TTzFileDataSet::TTzFileDataSet(const std::string& name) : TTzCDataSet(name) {
-    TzNdx::Install();
-    Memo::Install();
+    TzEngine::Startup();
 }
 
 TTzFileDataSet::~TTzFileDataSet() {
@@ -367,7 +367,7 @@ bool TTzFileDataSet::OpenTable(const std::string& fileName) {
     if (CreateIfNotFound && !TzUtils::FileExists(fileName)) {
         if (!CreateTableFromFields(Name(), fileName, &DbfFields()))
             ShowText(FormatText(kMsgCouldNotCreate, {DbfFileName()}));
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         TzCommon::ClearError();
     }
     std::string command = fileName;
@@ -383,7 +383,7 @@ bool TTzFileDataSet::OpenTable(const std::string& fileName) {
     else
         Dbf4::Use(command);
     TzDbfLow::settings().fixCountOnOpen = oldFix;
-    bool ok = TzCommon::ErrorWord == 0 && Dbf4::Current();
+    bool ok = TzCommon::ErrorWord() == 0 && Dbf4::Current();
     if (ok) {
         area_ = Dbf4::CurrentWorkArea();
         try {
@@ -428,13 +428,14 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
             const std::string sem = Mdx::SemaphoreFileName(table);
             const bool inUse = EraseSemaphoreUnlessInUse(sem);
             if ((mode == ciAlways || mode == ciVerifyHeader) && inUse) mode = ciNotFound;
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
         } else {
             mode = ciAlways;
         }
         auto rebuildable = [] {
-            uint16_t e = TzCommon::ErrorWord;
-            return e == 2 || e == 222 || e == 223;
+            uint16_t e = TzCommon::ErrorWord();
+            return e == TzErr::FileNotFound || e == TzErr::CorruptedIndex ||
+                   e == TzErr::IndexVersionMismatch;
         };
         if (mode == ciVerifyHeader) {
             mode = ciAlways;
@@ -443,7 +444,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
             } catch (const TzCommon::ETzError&) {
                 if (!rebuildable()) throw;
             }
-            if (TzCommon::ErrorWord == 0) {
+            if (TzCommon::ErrorWord() == 0) {
                 std::vector<TagDef> found;
                 for (int n = 1; n <= TzNdx::TagCount(); ++n)
                     found.push_back({TzNdx::TagName(n), TzNdx::TagExpression(n),
@@ -459,7 +460,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
                 if (same) return;  // open and matching
                 TzNdx::CloseIndex();
             }
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
             TzCommon::ClearError();
         }
         if (mode == ciNotFound) {
@@ -470,7 +471,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
             }
             if (rebuildable()) {
                 mode = ciAlways;
-                TzCommon::ErrorWord = 0;
+                TzCommon::ClearErrorWord();
                 TzCommon::ClearError();
             }
         }
@@ -501,7 +502,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         g_progress = nullptr;
     }
     OnAfterMakeIndex(*this, mdx);
-    if (TzCommon::ErrorWord == 0) TzNdx::SetIndexTo(mdx);
+    if (TzCommon::ErrorWord() == 0) TzNdx::SetIndexTo(mdx);
 }
 
 template <class Command>
@@ -521,16 +522,16 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
                 Dbf4::Unlock();
             }};
             command();
-            const uint16_t code = TzCommon::ErrorWord;
+            const uint16_t code = TzCommon::ErrorWord();
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
             release.Now();
             if (code != 0) {
-                TzCommon::ErrorWord = 0;
+                TzCommon::ClearErrorWord();
                 throw TzCommon::ETzError(message.empty() ? TzCommon::ErrorText(code) : message);
             }
             return;
         }
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         bool retry = false;
         if (event)
             event(*this, retry);
@@ -594,7 +595,7 @@ bool TTzFileDataSet::RLock() {
 bool TTzFileDataSet::UnLock() {
     SelectArea("UnLock");
     Dbf4::Unlock();
-    return TzCommon::ErrorWord == 0;
+    return TzCommon::ErrorWord() == 0;
 }
 
 bool TTzFileDataSet::SearchKey(const char* operation, const std::string& keyIn, int how) {

@@ -6,40 +6,54 @@
 
 #include "data/db_format.h"
 #include "data/db_types.h"
+#include "index/tz_engine.h"
 #include "storage/dates.h"
 #include "storage/tz_common.h"
 
 namespace TzDs {
 
 namespace {
-uint8_t g_level = 2;
-MessageProc g_messageProc;
-ProgressViewFactory g_progressFactory;
+// The unit's process-wide settings.
+struct MessageSettings {
+    uint8_t level = 2;
+    MessageProc messageProc;
+    ProgressViewFactory progressFactory;
+};
+MessageSettings g_msg;
 }  // namespace
 
 std::string FormatText(const std::string& pattern, const std::vector<std::string>& args) {
     return Db::FormatMessage(pattern, args);
 }
 
-uint8_t MessageLevel() { return g_level; }
-void SetMessageLevel(uint8_t level) { g_level = level; }
+uint8_t MessageLevel() {
+    return g_msg.level;
+}
+void SetMessageLevel(uint8_t level) {
+    g_msg.level = level;
+}
 
-void SetMessageProc(MessageProc proc) { g_messageProc = std::move(proc); }
+void SetMessageProc(MessageProc proc) {
+    g_msg.messageProc = std::move(proc);
+}
 
 void ShowText(const std::string& text) {
-    if (g_level != 2) return;
-    if (g_messageProc) g_messageProc(text);
+    if (g_msg.level != 2) return;
+    if (g_msg.messageProc)
+        g_msg.messageProc(text);
     else TzCommon::ErrorBox(text, "", 0);
 }
 
 bool DisableErrorRaise() { return TzCommon::SetErrorChecking(0) != 0; }
 bool EnableErrorRaise() { return TzCommon::SetErrorChecking(1) != 0; }
 
-void SetProgressViewFactory(ProgressViewFactory factory) { g_progressFactory = std::move(factory); }
+void SetProgressViewFactory(ProgressViewFactory factory) {
+    g_msg.progressFactory = std::move(factory);
+}
 
 TTzProgress100::TTzProgress100(const std::string& caption)
     : caption_(caption), bar_(100, '|') {
-    if (g_progressFactory) view_ = g_progressFactory();
+    if (g_msg.progressFactory) view_ = g_msg.progressFactory();
     if (view_) view_->Show(caption_, bar_);
 }
 
@@ -64,6 +78,12 @@ void ApplyFormatSettingsToEngine() {
     else if (first == 'D') style = fs.DateSeparator == '-' ? 3 : (fs.DateSeparator == '.' ? 5 : 2);
     TzCommon::SetDateStyle(style);
     TzCommon::SetCenturyFlag(century);
+}
+
+void ResetState() {
+    TzEngine::Reset();
+    g_msg = MessageSettings();
+    ApplyFormatSettingsToEngine();
 }
 
 void DataSetUnitStartup() {

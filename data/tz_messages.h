@@ -86,4 +86,10 @@ void DataSetUnitStartup();
 // Applies the start-up rules again (tests).
 void ApplyFormatSettingsToEngine();
 
+// The engine and the dataset layer back at start-up: TzEngine::Reset (every unit of the
+// engine, hooks installed), then this unit's settings (message level 2, no message route,
+// no progress views) and the program's format settings applied to the engine again. The
+// one reset the tests of the dataset components and of the layers above call.
+void ResetState();
+
 }  // namespace TzDs

@@ -40,7 +40,7 @@ inline long ToInt(double v) {
 }
 
 void EvalError(const char* what) {
-    TzCommon::SetError(358, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
+    TzCommon::SetError(TzErr::EvaluationError, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
 }
 
 // base ^ exponent as e ^ (exponent * ln base); a base of 0 or below is defined for an exponent

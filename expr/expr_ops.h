@@ -27,7 +27,7 @@ struct Pool {
     // when the pool is exhausted.
     char* Alloc(size_t len) {
         if (static_cast<size_t>(end - next) < len + 1) {
-            if (!overflow) TzCommon::SetError(354, "Working pool overflow [PARSER/Allocate]");
+            if (!overflow) TzCommon::SetError(TzErr::ExprPoolOverflow, "Working pool overflow [PARSER/Allocate]");
             overflow = true;
             return nullptr;
         }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "expr/expr_eval.h"
 #include "storage/tz_common.h"
 
 namespace TzParser {
@@ -361,6 +362,12 @@ size_t StackDepth(const std::vector<CodeCell>& code) {
 
 }  // namespace
 
+void ResetState() {
+    memoWorkSize = 256;
+    quietCompile = false;
+    CurrentKeyExpr = nullptr;
+}
+
 uint16_t MemoWorkSize() { return memoWorkSize; }
 void SetMemoWorkSize(uint16_t size) { memoWorkSize = size; }
 
@@ -382,11 +389,13 @@ void ReportExprError(const std::string& message) {
     } else {
         shown += text.substr(start, 51) + "...]\r\n";
     }
-    TzCommon::SetError(351, "Error in expression : " + shown + " [AssignExpr]");
+    TzCommon::SetError(TzErr::ExpressionError, "Error in expression : " + shown + " [AssignExpr]");
 }
 
 ExprBlock* AssignExpr(const std::string& text) {
-    if (TzCommon::ErrorWord >= 350 && TzCommon::ErrorWord <= 363) TzCommon::ErrorWord = 0;
+    if (TzCommon::ErrorWord() >= TzErr::ExprCodesFirst &&
+        TzCommon::ErrorWord() <= TzErr::ExprCodesLast)
+        TzCommon::ClearErrorWord();
     // Owned until it is live: a reported error may raise the engine's exception.
     auto block = std::make_unique<ExprBlock>();
     ResetLexer(text, &block->literals);
@@ -448,9 +457,9 @@ ExprBlock* TryAssignExpr(const std::string& text) {
         bool value;
         ~Restore() { quietCompile = value; }
     } restore{saved};
-    const uint16_t word = TzCommon::ErrorWord;
+    const uint16_t word = TzCommon::ErrorWord();
     ExprBlock* block = AssignExpr(text);
-    if (!block) TzCommon::ErrorWord = word;
+    if (!block) TzCommon::SetErrorWord(word);
     return block;
 }
 
@@ -467,8 +476,8 @@ bool IsLiveExpr(const ExprBlock* block) { return block && liveBlocks.count(block
 
 uint16_t ValidateExpr(std::string& text, bool forKey) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    if (text.empty()) return 359;
-    if (forKey && text.size() > 220) return 360;
+    if (text.empty()) return TzErr::ExprEmpty;
+    if (forKey && text.size() > 220) return TzErr::KeyExprTooLong;
     uint16_t savedMemo = memoWorkSize;
     memoWorkSize = 0;
     uint8_t savedChecking = TzCommon::SetErrorChecking(0);
@@ -484,9 +493,9 @@ uint16_t ValidateExpr(std::string& text, bool forKey) {
             code = type != 'L' ? 362 : 0;
         }
     } else {
-        code = TzCommon::ErrorWord;
+        code = TzCommon::ErrorWord();
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     memoWorkSize = savedMemo;
     return code;
 }

@@ -98,6 +98,11 @@ uint16_t ValidateForExpr(const std::string& text);
 uint16_t MemoWorkSize();
 void SetMemoWorkSize(uint16_t size);
 
+// The language's process-wide state back at start-up: the memo working size at its default,
+// no current key expression, compile failures reported. Live blocks stay live: their owners
+// free them. Part of TzEngine::Reset.
+void ResetState();
+
 // Reports a compile error with code 351, showing the text around the last character read.
 void ReportExprError(const std::string& message);
 

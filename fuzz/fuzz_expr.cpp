@@ -109,7 +109,7 @@ void Conditions(const std::string& text) {
 void Run(const std::string& text) {
     Dbf4::Select(1);
     Dbf4::Use(Table());
-    if (TzCommon::ErrorWord != 0 || TzCommon::Halted()) return;
+    if (TzCommon::ErrorWord() != 0 || TzCommon::Halted()) return;
     Evaluate(text);
     if (TzCommon::Halted()) return;
     std::string key = text;

@@ -53,7 +53,7 @@ void Build(const std::vector<std::string>& fields, const std::vector<TzNdx::TagD
     if (!TzDs::CreateTableFromFields("Fuzz", path, &fields)) return;
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
-    if (TzCommon::ErrorWord != 0 || !Dbf4::Current()) return;
+    if (TzCommon::ErrorWord() != 0 || !Dbf4::Current()) return;
     for (int i = 0; i < 2; ++i) {
         Dbf4::ClearRecord();
         Dbf4::Append();

@@ -69,15 +69,15 @@ void Change() {
 void Run(const std::string& table, const std::string& index) {
     Dbf4::Select(1);
     Dbf4::Use(table);
-    if (TzCommon::ErrorWord != 0 || !Dbf4::Current()) return;
+    if (TzCommon::ErrorWord() != 0 || !Dbf4::Current()) return;
     TzNdx::SetIndexTo(index);
-    if (TzCommon::ErrorWord != 0) return;
+    if (TzCommon::ErrorWord() != 0) return;
     WalkTags();
     Dbf4::CloseArea();
     Dbf4::Use(table + " EXCLUSIVE");
-    if (TzCommon::ErrorWord != 0 || !Dbf4::Current()) return;
+    if (TzCommon::ErrorWord() != 0 || !Dbf4::Current()) return;
     TzNdx::SetIndexTo(index);
-    if (TzCommon::ErrorWord != 0) return;
+    if (TzCommon::ErrorWord() != 0) return;
     Change();
     Dbf4::CloseArea();
 }

@@ -45,7 +45,7 @@ int32_t ReadAll() {
     Dbf4::WorkArea* a = Dbf4::Current();
     int32_t last = 0;
     Dbf4::GoTop();
-    for (int i = 0; i < kRecords && !Dbf4::dEOF() && TzCommon::ErrorWord == 0; ++i) {
+    for (int i = 0; i < kRecords && !Dbf4::dEOF() && TzCommon::ErrorWord() == 0; ++i) {
         Dbf4::RecordOf(*a);
         int32_t b = ReadMemos(*a, i);
         if (b != 0) last = b;
@@ -74,13 +74,13 @@ void Change(int32_t last) {
 void Run(const std::string& path) {
     Dbf4::Select(1);
     Dbf4::Use(path);
-    if (TzCommon::ErrorWord != 0 || !Dbf4::Current() || !Memo::DescriptorOf(*Dbf4::Current()))
+    if (TzCommon::ErrorWord() != 0 || !Dbf4::Current() || !Memo::DescriptorOf(*Dbf4::Current()))
         return;
     (void)Memo::GetMemoType(*Dbf4::Current());
     ReadAll();
     Dbf4::CloseArea();
     Dbf4::Use(path + " EXCLUSIVE");
-    if (TzCommon::ErrorWord != 0 || !Dbf4::Current() || !Memo::DescriptorOf(*Dbf4::Current()))
+    if (TzCommon::ErrorWord() != 0 || !Dbf4::Current() || !Memo::DescriptorOf(*Dbf4::Current()))
         return;
     Change(ReadAll());
     Dbf4::CloseArea();

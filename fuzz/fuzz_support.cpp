@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_support.h"
 
+#include "index/tz_engine.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -71,18 +73,10 @@ std::string PathOf(const std::string& name) {
 
 void ResetEngine(ErrorMode mode) {
     CloseEverything();
-    TzCommon::ResetErrorState();
-    TzCommon::ResetDateSettings();
+    TzEngine::Reset();  // every unit's state, then every hook installed again
     TzCommon::SetDateStyle(3);
     TzCommon::SetCenturyFlag(true);
-    Dbf4::settings() = Dbf4::Settings();
-    TzDbfLow::settings() = TzDbfLow::Settings();
-    Memo::settings() = Memo::MemoSettings();
     Memo::settings().lockAttempts = 1;
-    Memo::ClearEditor();
-    TzNdx::Install();
-    TzNdx::SetExact(false);
-    Memo::Install();
     TzCommon::SetErrorBoxProc([](const std::string&, const std::string&, unsigned) { return 1; });
     TzDs::SetMessageProc([](const std::string&) {});
     switch (mode) {
@@ -103,8 +97,8 @@ void ResetEngine(ErrorMode mode) {
 Session::~Session() {
     // KJFUZZ_TRACE=1 names the last engine error of each input (when looking at one input).
     static const bool trace = std::getenv("KJFUZZ_TRACE") != nullptr;
-    if (trace && TzCommon::ErrorWord != 0)
-        std::fprintf(stderr, "last error %u: %s\n", unsigned(TzCommon::ErrorWord),
+    if (trace && TzCommon::ErrorWord() != 0)
+        std::fprintf(stderr, "last error %u: %s\n", unsigned(TzCommon::ErrorWord()),
                      TzCommon::LastMessage().c_str());
     CloseEverything();
     TzCommon::ResetErrorState();
@@ -160,12 +154,12 @@ void ReadRecord() {
 
 void WalkOrder(int steps) {
     Dbf4::GoTop();
-    for (int i = 0; i < steps && !Dbf4::dEOF() && TzCommon::ErrorWord == 0; ++i) {
+    for (int i = 0; i < steps && !Dbf4::dEOF() && TzCommon::ErrorWord() == 0; ++i) {
         ReadRecord();
         Dbf4::Skip(1);
     }
     Dbf4::GoBottom();
-    for (int i = 0; i < steps && !Dbf4::dBOF() && TzCommon::ErrorWord == 0; ++i) {
+    for (int i = 0; i < steps && !Dbf4::dBOF() && TzCommon::ErrorWord() == 0; ++i) {
         ReadRecord();
         Dbf4::Skip(-1);
     }

@@ -18,7 +18,7 @@ constexpr int kSteps = 48;
 bool Open(const std::string& path, const char* mode) {
     Dbf4::Select(1);
     Dbf4::Use(path + mode);
-    return TzCommon::ErrorWord == 0 && Dbf4::Current() != nullptr;
+    return TzCommon::ErrorWord() == 0 && Dbf4::Current() != nullptr;
 }
 
 void Read() {

@@ -98,7 +98,7 @@ std::string MakeTable(const std::string& name, uint8_t memoVersion, int rows) {
         Dbf4::Append();
         if (i % 3 == 0) Dbf4::DeleteRec();
     }
-    if (TzCommon::ErrorWord != 0) std::abort();
+    if (TzCommon::ErrorWord() != 0) std::abort();
     return path;
 }
 

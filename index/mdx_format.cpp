@@ -54,13 +54,15 @@ uint16_t MakeTagHeader(char keyType, int keyLength, const std::string& expressio
                        TagHeader* out) {
     int fixed = keyType == 'D' ? 8 : (keyType == 'N' || keyType == 'F') ? 12 : 0;
     if (keyType != 'C' && fixed == 0) {
-        return ReportError(254, "Wrong parser return type [AddIndexTag()]");
+        return ReportError(TzErr::InternalError, "Wrong parser return type [AddIndexTag()]");
     }
     if (keyLength < 1 || keyLength > MaxKeyLength || (fixed != 0 && keyLength != fixed)) {
-        return ReportError(266, "Incorrect key length: Must be 1 to 100. [AddIndexTag()]");
+        return ReportError(TzErr::InvalidSize,
+                           "Incorrect key length: Must be 1 to 100. [AddIndexTag()]");
     }
     if (expression.size() > Tag::TextSize - 1 || forCondition.size() > Tag::TextSize - 1) {
-        return ReportError(300, "Expression length exceeds 100 bytes [AddIndexTag()]");
+        return ReportError(TzErr::ExpressionTooLong,
+                           "Expression length exceeds 100 bytes [AddIndexTag()]");
     }
     TagHeader& t = *out;
     t.raw.fill(0);
@@ -137,7 +139,7 @@ uint16_t MdxFile::Open(const std::string& name, tz::Access access, tz::ShareMode
     if (rc == 0 && size >= MinFileSize) rc = file_.ReadAt(0, header_.data(), header_.size(), &got);
     if (rc != 0 || size < MinFileSize || got != header_.size()) {
         file_.Close();
-        return ReportError(222, failure);
+        return ReportError(TzErr::CorruptedIndex, failure);
     }
     size_ = fileLen_ = size;
     mapFailed_ = false;
@@ -200,7 +202,8 @@ uint16_t MdxFile::ReloadHeader() {
     size_t got = 0;
     uint16_t rc = ReadBytes(0, header_.data(), header_.size(), &got);
     if (rc != 0 || got != header_.size()) {
-        return ReportError(rc ? rc : 222, "Error reading index file: " + name_ + " [SeekAndRead]");
+        return ReportError(rc ? rc : TzErr::CorruptedIndex,
+                           "Error reading index file: " + name_ + " [SeekAndRead]");
     }
     headerChanged_ = false;
     return 0;
@@ -208,7 +211,8 @@ uint16_t MdxFile::ReloadHeader() {
 
 uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
     if (n < 1 || n > std::min(TagsInUse(), MaxTags)) {
-        return ReportError(220, "Invalid tag number " + std::to_string(n) + " in " + name_);
+        return ReportError(TzErr::InvalidParameter,
+                           "Invalid tag number " + std::to_string(n) + " in " + name_);
     }
     uint32_t block = TagHeaderBlock(n);
     const uint64_t end = uint64_t(block) * BlockSize + Tag::Size;
@@ -272,7 +276,8 @@ uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* t
     if (up.size() > Ent::NameSize - 1) up.resize(Ent::NameSize - 1);
     RemoveTagEntry(up);
     if (TagsInUse() >= MaxTags) {
-        return ReportError(220, "Too many tags in index file: " + name_ + " [AddIndexTag()]");
+        return ReportError(TzErr::InvalidParameter,
+                           "Too many tags in index file: " + name_ + " [AddIndexTag()]");
     }
     // The new tag always goes last.
     const int n = TagsInUse() + 1;
@@ -332,8 +337,9 @@ void MdxFile::RebuildNameTree() {
 // ---- Pages -------------------------------------------------------------------------------
 
 uint16_t MdxFile::Corrupt(uint32_t block, const std::string& what) {
-    return ReportError(222, "Corrupted index file: " + name_ + ", block " + std::to_string(block) +
-                                ": " + what + " [GetNode]");
+    return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + name_ + ", block " +
+                                                  std::to_string(block) + ": " + what +
+                                                  " [GetNode]");
 }
 
 uint16_t MdxFile::FileSize(uint64_t* size) {
@@ -445,7 +451,8 @@ uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) 
 uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* where) {
     ++generation_;
     if (failed_) {
-        return ReportError(101, "Error writing index file: " + name_ + " " + where);
+        return ReportError(TzErr::DiskWriteError,
+                           "Error writing index file: " + name_ + " " + where);
     }
     uint16_t rc = file_.WriteAt(off, data, n);
     if (rc != 0) {

@@ -7,6 +7,7 @@
 #include "index/mdx_format.h"
 #include "index/scope_exit.h"
 #include "storage/dbf4.h"
+#include "storage/tz_errors.h"
 
 namespace Mdx {
 
@@ -23,7 +24,7 @@ constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up t
 constexpr int ReaderWaitPauseMs = 1;  // the longest pause of a writer waiting for readers
 constexpr int YieldRetries = 4;       // the first retries only give the processor away
 
-uint16_t g_defaultTimeoutTicks = 1820;
+uint16_t g_defaultTimeoutTicks = kDefaultReadTimeoutTicks;
 
 // The sleep before sleeping retry number `retry` (1 .. 1,000 - YieldRetries). The early
 // sleeps grow from FirstPauseUs until they reach the steady one, which is chosen so that
@@ -76,12 +77,12 @@ uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table,
     const bool lockTable = sharing && table != nullptr && table->IsOpen();
     if (lockTable) {
         uint16_t rc = LockTableByte(table, 10);
-        if (rc != 0) return rc == 33 ? 32 : rc;
+        if (rc != 0) return rc == TzErr::LockViolation ? TzErr::SharingViolation : rc;
     }
     // The file layer refuses while any station has the file open: a logged-in station
     // always has. Its counts are not asked: a killed station's counts would keep it forever.
     uint16_t rc = tz::EraseFile(semaphoreFile);
-    if (rc == 2) rc = 0;
+    if (rc == TzErr::FileNotFound) rc = 0;
     if (lockTable) table->Unlock(Sem::TableLockOffset(), 1);
     return rc;
 }
@@ -160,8 +161,8 @@ void IndexSemaphore::Pause(int retry) const {
 uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return 0;
     if (LockTableByte(table_, pauseMs_) == 0) return 0;
-    return Fail(1202, "Cannot lock database for: " + table_->Path() + " Action=" +
-                          SemActionName(action) + " [Database Semaphore]");
+    return Fail(TzErr::SemaphoreError, "Cannot lock database for: " + table_->Path() + " Action=" +
+                                           SemActionName(action) + " [Database Semaphore]");
 }
 
 void IndexSemaphore::ReleaseTableLock() {
@@ -184,10 +185,10 @@ uint16_t IndexSemaphore::TakeRecordLock(SemAction action) {
             return 0;
         }
     }
-    return Fail(1202, "10 second timeout: Cannot lock index semaphore file: " + name_ + " " +
-                          SemActionName(action) +
-                          "\r\nPossible cause: Network lock limit exceeded\r\n" +
-                          " Lock result code: " + std::to_string(rc));
+    return Fail(TzErr::SemaphoreError,
+                "10 second timeout: Cannot lock index semaphore file: " + name_ + " " +
+                    SemActionName(action) + "\r\nPossible cause: Network lock limit exceeded\r\n" +
+                    " Lock result code: " + std::to_string(rc));
 }
 
 uint16_t IndexSemaphore::ReleaseRecordLock(SemAction action) {
@@ -250,7 +251,7 @@ uint16_t IndexSemaphore::TakeSlot() {
             slot_ = i;
             return 0;
         }
-        if (rc != 33) return rc;
+        if (rc != TzErr::LockViolation) return rc;
     }
     return 0;
 }
@@ -325,10 +326,10 @@ uint16_t IndexSemaphore::DoLogin() {
             made = true;
             const uint8_t zero[Sem::RecordSize] = {0, 0, 0, 0};
             rc = file_.WriteAt(0, zero, sizeof zero);
-        } else if (rc == 32) {
+        } else if (rc == TzErr::SharingViolation) {
             rc = file_.Open(name_, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
         }
-        if (rc != 2 && rc != 32) break;
+        if (rc != TzErr::FileNotFound && rc != TzErr::SharingViolation) break;
     }
     if (rc != 0) {
         file_.Close();
@@ -424,8 +425,8 @@ uint16_t IndexSemaphore::DoDecRead() {
     const SemAction a = SemAction::DecRead;
     if (--readerNesting_ < 0) {
         readerNesting_ = 0;
-        return Fail(254, "Unbalanced IncRead/DecRead for semaphore file: " + name_ + " " +
-                             SemActionName(a));
+        return Fail(TzErr::InternalError, "Unbalanced IncRead/DecRead for semaphore file: " +
+                                              name_ + " " + SemActionName(a));
     }
     if (readerNesting_ > 0 || !countedReader_) return 0;
     if (holdsLock_) {
@@ -474,13 +475,15 @@ uint16_t IndexSemaphore::DoLock() {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (timeoutTicks_ != 0 && seconds * TicksPerSecond >= timeoutTicks_) {
-            return Fail(1202, std::to_string(timeoutTicks_ / 18) +
-                                  " second timeout, cannot read: " + name_ + "\r\n" +
-                                  "Possible cause: Other user's program has terminated "
-                                  "abnormally." +
-                                  "\r\n" + "Cure: Log all users of this application off the "
-                                           "network," +
-                                  "\r\n" + "then delete " + name_);
+            return Fail(TzErr::SemaphoreError,
+                        std::to_string(timeoutTicks_ / 18) +
+                            " second timeout, cannot read: " + name_ + "\r\n" +
+                            "Possible cause: Other user's program has terminated "
+                            "abnormally." +
+                            "\r\n" +
+                            "Cure: Log all users of this application off the "
+                            "network," +
+                            "\r\n" + "then delete " + name_);
         }
         // Readers come and go quickly: the wait for them keeps its pauses short (the
         // read time-out bounds it), so that a writer does not sleep long on the table's
@@ -498,8 +501,8 @@ uint16_t IndexSemaphore::DoUnlock() {
     const SemAction a = SemAction::Unlock;
     if (--writerNesting_ < 0) {
         writerNesting_ = 0;
-        return Fail(254, "Unbalanced Lock/Unlock for semaphore file: " + name_ + " " +
-                             SemActionName(a));
+        return Fail(TzErr::InternalError,
+                    "Unbalanced Lock/Unlock for semaphore file: " + name_ + " " + SemActionName(a));
     }
     if (writerNesting_ > 0 || !holdsLock_) return 0;
     // On failure the writer lets go all the same: its count left in the file is then backed
@@ -534,7 +537,8 @@ uint16_t IndexSemaphore::SetReadSemaphoreProc(bool on) {
     }
     if (--readProcNesting_ < 0) {
         readProcNesting_ = 0;
-        return ReportError(254, "Non-symmetrical Lock-Unlock [SetReadSemaphoreProc]");
+        return ReportError(TzErr::InternalError,
+                           "Non-symmetrical Lock-Unlock [SetReadSemaphoreProc]");
     }
     return readProcNesting_ == 0 ? DecRead() : 0;
 }
@@ -550,7 +554,8 @@ uint16_t IndexSemaphore::SetLockSemaphoreProc(bool on) {
     }
     if (--lockProcNesting_ < 0) {
         lockProcNesting_ = 0;
-        return ReportError(254, "Non-symmetrical Lock-Unlock [SetLockSemaphoreProc]");
+        return ReportError(TzErr::InternalError,
+                           "Non-symmetrical Lock-Unlock [SetLockSemaphoreProc]");
     }
     return lockProcNesting_ == 0 ? UnlockSemaphore() : 0;
 }

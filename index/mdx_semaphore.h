@@ -46,7 +46,8 @@ uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table,
                               bool sharing = true);
 
 // The read time-out given to every semaphore configured from now on (timer ticks, 18.2 a
-// second; 1820 at start).
+// second; kDefaultReadTimeoutTicks at start).
+inline constexpr uint16_t kDefaultReadTimeoutTicks = 1820;
 void SetDefaultReadTimeoutTicks(uint16_t ticks);
 
 enum class SemAction { Login = 0, Logout = 1, IncRead = 2, DecRead = 3, Lock = 4, Unlock = 5 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "storage/tz_errors.h"
+
 namespace Mdx {
 
 namespace {
@@ -23,7 +25,7 @@ int CompareDateKeys(const uint8_t* a, const uint8_t* b, size_t) {
 
 uint16_t FitCharKey(const std::string& text, int keyLength, std::string* key) {
     if (keyLength < 1 || keyLength > MaxKeyLength) {
-        return ReportError(266, "Incorrect key length: Must be 1 to 100.");
+        return ReportError(TzErr::InvalidSize, "Incorrect key length: Must be 1 to 100.");
     }
     *key = text.substr(0, size_t(keyLength));
     key->resize(size_t(keyLength), ' ');
@@ -64,12 +66,13 @@ uint16_t MdxTag::SetKeysPresent(bool on) {
 
 uint16_t MdxTag::BadNode(uint32_t block, const std::string& what) {
     if (block == 0) {
-        return ReportError(254, "Invalid Node Number (0) in DBF Area " + std::to_string(area_) +
-                                    ", Order " + std::to_string(tagNo_) + " " + tagText_ +
-                                    " [GetNode]");
+        return ReportError(TzErr::InternalError,
+                           "Invalid Node Number (0) in DBF Area " + std::to_string(area_) +
+                               ", Order " + std::to_string(tagNo_) + " " + tagText_ + " [GetNode]");
     }
-    return ReportError(222, "Corrupted index file: " + file_->Name() + ", block " +
-                                std::to_string(block) + ": " + what + " [GetNode]");
+    return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + file_->Name() +
+                                                  ", block " + std::to_string(block) + ": " + what +
+                                                  " [GetNode]");
 }
 
 uint16_t MdxTag::Load(uint32_t block, Level* level) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "expr/key_encoding.h"
+#include "index/mdx_semaphore.h"
 #include "index/scope_exit.h"
 #include "index/tz_ndx_build.h"
 #include "index/tz_ndx_internal.h"
@@ -20,11 +21,15 @@ using Dbf4::WorkArea;
 
 namespace {
 
-bool g_found = false;
-bool g_exact = false;
-// Set while the reindex hook runs for a table that pack or zap reopened exclusively for the
-// moment: the index is opened as for the shared table the area goes back to.
-bool g_openShared = false;
+// The index engine's process-wide state.
+struct NdxState {
+    bool found = false;  // the last search found its key
+    bool exact = false;  // searches need the whole key
+    // Set while the reindex hook runs for a table that pack or zap reopened exclusively for
+    // the moment: the index is opened as for the shared table the area goes back to.
+    bool openShared = false;
+};
+NdxState g_ndx;
 
 // Holds the engine's read lock on an area's index for a scope.
 class ReadGuard {
@@ -70,7 +75,7 @@ AreaIndex* RequireIndex(const char* routine) {
     if (!a) return nullptr;
     AreaIndex* x = IndexOf(a);
     if (!x) {
-        Error(221, "Index not open. (DBF=" + a->fileName + ") [" + routine + "]");
+        Error(TzErr::IndexNotOpen, "Index not open. (DBF=" + a->fileName + ") [" + routine + "]");
         return nullptr;
     }
     return x;
@@ -281,8 +286,8 @@ namespace internal {
 
 uint16_t BeginChange(AreaIndex& x) {
     if (x.failed || x.file.Failed()) {
-        return Error(254, "Index file corrupted, rebuild required: " + x.file.Name() +
-                              " [AppendIndex]");
+        return Error(TzErr::InternalError,
+                     "Index file corrupted, rebuild required: " + x.file.Name() + " [AppendIndex]");
     }
     if (x.markWritten) return 0;
     const uint8_t one = 1;
@@ -297,7 +302,7 @@ uint16_t BeginChange(AreaIndex& x) {
 
 void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine) {
     x.failed = true;
-    Error(254, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
+    Error(TzErr::InternalError, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
 }
 
 }  // namespace internal
@@ -359,19 +364,19 @@ uint16_t LoadTag(AreaIndex& x, int n) {
         t->name = x.file.TagName(n);
         const std::string expr = h.Expression();
         t->key = AssignTagExpr(expr);
-        if (!t->key) return Error(222, bad);
+        if (!t->key) return Error(TzErr::CorruptedIndex, bad);
         char rt = t->key->type;
         bool fits = (t->type == 'C' && rt == 'C') || (t->type == 'D' && rt == 'D') ||
                     ((t->type == 'N' || t->type == 'F') && rt == 'N');
-        if (!fits) return Error(222, bad);
+        if (!fits) return Error(TzErr::CorruptedIndex, bad);
         if (t->type == 'C' && (t->keyLength < 1 || t->keyLength > Mdx::MaxKeyLength)) {
-            return Error(266, "Incorrect key length: Must be 1 to 100. " + name +
-                                  " [OpenIndex/Set_Index_To]");
+            return Error(TzErr::InvalidSize, "Incorrect key length: Must be 1 to 100. " + name +
+                                                 " [OpenIndex/Set_Index_To]");
         }
         const std::string cond = TzCommon::AllTrim(h.ForCondition());
         if (h.HasFor() && !cond.empty()) {
             t->forCond = AssignTagExpr(cond);
-            if (!t->forCond || t->forCond->type != 'L') return Error(222, bad);
+            if (!t->forCond || t->forCond->type != 'L') return Error(TzErr::CorruptedIndex, bad);
         }
         x.tags.push_back(std::move(t));
     }
@@ -397,13 +402,13 @@ uint16_t LoadTags(AreaIndex& x) {
 void SetIndexTo(const std::string& fileName) {
     WorkArea* a = AreaFor("SetIndexTo");
     if (!a) return;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     CloseIndex();
     std::string name = TzCommon::AllTrim(fileName);
     if (name.find_first_of("/\\:") == std::string::npos) name = FolderOf(a->fileName) + name;
     name = TzCommon::DefaultExtension(name, "MDX");
 
-    const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_openShared);
+    const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
     x->sem.Configure(Mdx::SemaphoreFileName(a->fileName), &a->file, !shared,
@@ -419,8 +424,9 @@ void SetIndexTo(const std::string& fileName) {
             x->sem.AcknowledgeChange();
             const bool alone = !shared || x->sem.Record()[Mdx::Sem::Stations] <= 1;
             if (alone && x->file.Header()[kMaintenanceMark] != 0) {
-                Error(223, "Index file must be rebuilt (changes were interrupted): " + name +
-                               " [OpenIndex/Set_Index_To]");
+                Error(TzErr::IndexVersionMismatch,
+                      "Index file must be rebuilt (changes were interrupted): " + name +
+                          " [OpenIndex/Set_Index_To]");
             } else if (LoadTags(*x) == 0) {
                 ok = true;
             }
@@ -430,10 +436,10 @@ void SetIndexTo(const std::string& fileName) {
         throw;
     }
     if (!ok) {
-        uint16_t code = TzCommon::ErrorWord;
+        uint16_t code = TzCommon::ErrorWord();
         std::string msg = TzCommon::LastErrorMessage();
         CloseIndex();
-        if (code != 0) TzCommon::ErrorWord = code;
+        if (code != 0) TzCommon::SetErrorWord(code);
         (void)msg;
         return;
     }
@@ -448,7 +454,8 @@ void SetIndexTo(const std::string& fileName) {
 void FlushFile() {
     AreaIndex* x = RequireIndex("FlushFile");
     if (!x) return;
-    if (x->file.Handle().Sync() != 0) Error(101, "Unable to flush file  [tzndx.FlushFile]");
+    if (x->file.Handle().Sync() != 0)
+        Error(TzErr::DiskWriteError, "Unable to flush file  [tzndx.FlushFile]");
 }
 
 // ---- Orders and look-ups ------------------------------------------------------------------
@@ -459,14 +466,15 @@ void Set_Order_To(int n) {
     AreaIndex* x = RequireIndex("Set_Order_To");
     if (!x) return;
     if (n < 0 || n > int(x->tags.size())) {
-        Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" +
-                       std::to_string(n) + ")] (DBF=" + a->fileName + ")");
+        Error(TzErr::InvalidParameter,
+              "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" + std::to_string(n) +
+                  ")] (DBF=" + a->fileName + ")");
         return;
     }
     if (n == x->order) return;
     x->order = n;
     if (n == 0) return;
-    const bool found = g_found;
+    const bool found = g_ndx.found;
     ReadGuard guard(true);
     TagInfo* t = Controlling(*x);
     if (a->recCount == 0 || a->eof || a->recNo < 1 || a->recNo > a->recCount) {
@@ -476,7 +484,7 @@ void Set_Order_To(int n) {
         x->atEnd = x->atBegin = false;
         SyncTag(*a, *x, *t, SyncReport::kQuiet);
     }
-    g_found = found;
+    g_ndx.found = found;
 }
 
 bool SetOrderToTag(const std::string& name) {
@@ -497,7 +505,8 @@ bool SetOrderToTag(const std::string& name) {
             return true;
         }
     }
-    Error(220, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name + ")]");
+    Error(TzErr::InvalidParameter,
+          "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name + ")]");
     return false;
 }
 
@@ -557,11 +566,13 @@ std::string TagText(int n) {
 
 // ---- Search -------------------------------------------------------------------------------
 
-bool Found() { return g_found; }
+bool Found() {
+    return g_ndx.found;
+}
 
 bool SetExact(bool on) {
-    bool old = g_exact;
-    g_exact = on;
+    bool old = g_ndx.exact;
+    g_ndx.exact = on;
     return old;
 }
 
@@ -607,20 +618,20 @@ void GoEnd(WorkArea& a, AreaIndex& x) {
 }
 
 bool FindImpl(const std::string& text, bool near) {
-    g_found = false;
+    g_ndx.found = false;
     WorkArea* a = AreaFor("Find");
     if (!a) return false;
     AreaIndex* x = RequireIndex("Find");
     if (!x) return false;
     TagInfo* t = Controlling(*x);
     if (!t) {
-        Error(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+        Error(TzErr::InternalError, "Cannot use Find() with index order 0 (natural order) [Find]");
         return false;
     }
-    const bool exact = g_exact;
+    const bool exact = g_ndx.exact;
     Dbf4::RelationProc relation = a->relation;
     if (near) {
-        g_exact = false;
+        g_ndx.exact = false;
         a->relation = nullptr;
     }
     bool found = false;
@@ -628,7 +639,7 @@ bool FindImpl(const std::string& text, bool near) {
         ReadGuard guard(true);
         uint8_t key[Mdx::MaxKeyLength];
         size_t len = 0;
-        SearchKey(*a, *t, text.substr(0, 100), g_exact, key, &len);
+        SearchKey(*a, *t, text.substr(0, 100), g_ndx.exact, key, &len);
         if (t->tree.Seek(key, len) == 0) {
             x->atEnd = x->atBegin = false;
             while (t->tree.OnEntry()) {
@@ -640,7 +651,7 @@ bool FindImpl(const std::string& text, bool near) {
                 x->placing = true;
                 Dbf4::Go(int32_t(r));
                 x->placing = false;
-                if (TzCommon::ErrorWord != 0) break;
+                if (TzCommon::ErrorWord() != 0) break;
                 if (Dbf4::RecordVisible()) break;
                 if (t->tree.Next() != 0) break;
             }
@@ -649,14 +660,14 @@ bool FindImpl(const std::string& text, bool near) {
         }
     } catch (...) {
         x->placing = false;
-        g_exact = exact;
+        g_ndx.exact = exact;
         a->relation = relation;
         throw;
     }
-    g_exact = exact;
+    g_ndx.exact = exact;
     a->relation = relation;
     if (near && relation && !a->eof) Dbf4::GoAndRelate(a->recNo);
-    g_found = found;
+    g_ndx.found = found;
     return found;
 }
 
@@ -776,17 +787,19 @@ void HookMarkBeginning() {
 
 void HookStoreKey() {}
 
-bool HookFound() { return g_found; }
+bool HookFound() {
+    return g_ndx.found;
+}
 
 void HookReindex() {
-    g_openShared = Dbf4::LastReopened();
+    g_ndx.openShared = Dbf4::LastReopened();
     try {
         Reindex();
     } catch (...) {
-        g_openShared = false;
+        g_ndx.openShared = false;
         throw;
     }
-    g_openShared = false;
+    g_ndx.openShared = false;
 }
 
 void HookClose() { CloseIndex(); }
@@ -811,6 +824,12 @@ void HookSetCurrentOrder(uint8_t n) {
 }
 
 }  // namespace
+
+void ResetState() {
+    g_ndx = NdxState();
+    ResetBuildState();
+    Mdx::SetDefaultReadTimeoutTicks(Mdx::kDefaultReadTimeoutTicks);
+}
 
 void Install() {
     TzParser::Install();

@@ -13,6 +13,11 @@ namespace TzNdx {
 // Fills Dbf4::indexHooks (and installs the expression language). Called once at start-up;
 // calling it again does no harm.
 void Install();
+// The index engine's process-wide state back at start-up: no search result, searches on
+// partial keys, no progress or disk-space proc, the default semaphore read time-out.
+// Open index files belong to their areas (Dbf4::ResetState closes them). Part of
+// TzEngine::Reset.
+void ResetState();
 
 // ---- Opening, closing, orders
 // Opens an index file for the current area (a name without folder lies in the table's

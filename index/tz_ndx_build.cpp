@@ -24,10 +24,14 @@ using Dbf4::WorkArea;
 
 namespace {
 
-void (*g_progress)() = nullptr;
-int g_steps = 0;
-size_t g_lastRuns = 0;
-int64_t (*g_diskFree)(const std::string& path) = nullptr;
+// The index build's process-wide state.
+struct BuildState {
+    void (*progress)() = nullptr;  // the progress proc and its number of steps
+    int steps = 0;
+    size_t lastRuns = 0;  // spill runs of the last build
+    int64_t (*diskFree)(const std::string& path) = nullptr;
+};
+BuildState g_build;
 
 // The table file is read in pieces of about this many bytes (whole records).
 constexpr size_t kTableRead = 1 << 20;
@@ -40,21 +44,21 @@ constexpr size_t kMergeItems = 512;
 class Progress {
 public:
     explicit Progress(int64_t records) {
-        if (!g_progress || g_steps <= 0) return;
-        interval_ = (records / g_steps) * 2;
+        if (!g_build.progress || g_build.steps <= 0) return;
+        interval_ = (records / g_build.steps) * 2;
         if (interval_ == 0) interval_ = 2;
     }
     void Tick() {
-        if (!g_progress || g_steps <= 0) return;
-        if (++count_ % interval_ == 0 && called_ < g_steps) {
-            g_progress();
+        if (!g_build.progress || g_build.steps <= 0) return;
+        if (++count_ % interval_ == 0 && called_ < g_build.steps) {
+            g_build.progress();
             ++called_;
         }
     }
     void Finish() {
-        if (!g_progress) return;
-        while (called_ < g_steps) {
-            g_progress();
+        if (!g_build.progress) return;
+        while (called_ < g_build.steps) {
+            g_build.progress();
             ++called_;
         }
     }
@@ -214,7 +218,8 @@ public:
             if (want == 0) return 0;
             uint16_t rc = spill_.ReadAt(r.next, r.buf.data(), want, &got);
             if (rc != 0 || got != want) {
-                return Error(rc ? rc : 100, "Error reading spill file " + spillName_ + " [MakeIndex]");
+                return Error(rc ? rc : TzErr::DiskReadError,
+                             "Error reading spill file " + spillName_ + " [MakeIndex]");
             }
             r.next += want;
             r.len = want;
@@ -294,8 +299,9 @@ private:
     uint16_t SpillRun() {
         if (spillName_.empty()) {
             spillName_ = TzUtils::UniqueFilename();
-            if (spillName_.empty()) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 5,
-                                                 "Cannot create spill file [MakeIndex]");
+            if (spillName_.empty())
+                return Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::AccessDenied,
+                             "Cannot create spill file [MakeIndex]");
             uint16_t rc = spill_.Create(spillName_, tz::ShareMode::Exclusive);
             if (rc != 0) return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
             // Nameless from here on: a killed build leaves nothing in the temporary folder.
@@ -351,7 +357,7 @@ uint64_t NeededBytes(int64_t records, int itemSize, int perPage, int levels) {
 }
 
 int64_t DiskFree(const std::string& path) {
-    return g_diskFree ? g_diskFree(path) : tz::DiskFreeKB(path);
+    return g_build.diskFree ? g_build.diskFree(path) : tz::DiskFreeKB(path);
 }
 
 // One tag in the making: its compiled expressions and header, then its keys.
@@ -379,18 +385,20 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
         if (rc != 0) return Error(rc, "Invalid FOR expression for " + d.name + where);
     }
     std::string expr = TzCommon::TrimRight(d.expression);
-    if (expr.size() > 220) return Error(300, "Expression length exceeds 100 bytes" + where);
+    if (expr.size() > 220)
+        return Error(TzErr::ExpressionTooLong, "Expression length exceeds 100 bytes" + where);
 
     t.key = AssignTagExpr(expr);
     if (!t.key) {
-        uint16_t code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 351;
+        uint16_t code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExpressionError;
         return Error(code, "Invalid key expression for " + d.name + where);
     }
     switch (t.key->type) {
         case 'C': t.type = 'C'; break;
         case 'D': t.type = 'D'; break;
         case 'N': t.type = 'N'; break;
-        default: return Error(254, "Wrong parser return type" + where);
+        default:
+            return Error(TzErr::InternalError, "Wrong parser return type" + where);
     }
     int keyLength = t.type == 'C' ? 0 : (t.type == 'D' ? 8 : 12);
     if (t.type == 'C') {
@@ -402,14 +410,15 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
             keyLength = t.key->length;
         }
         if (keyLength < 1 || keyLength > Mdx::MaxKeyLength) {
-            return Error(266, "Incorrect key length: Must be 1 to 100." + where);
+            return Error(TzErr::InvalidSize, "Incorrect key length: Must be 1 to 100." + where);
         }
     }
     t.keyLength = keyLength;
     if (!cond.empty()) {
         t.forCond = AssignTagExpr(cond);
-        if (!t.forCond) return Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 351,
-                                     "Invalid FOR expression for " + d.name + where);
+        if (!t.forCond)
+            return Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExpressionError,
+                         "Invalid FOR expression for " + d.name + where);
     }
     uint16_t rc = Mdx::MakeTagHeader(t.type, keyLength, expr, cond, d.unique, d.descending, &b.h);
     if (rc != 0) return rc;
@@ -423,8 +432,9 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
     *neededKB += NeededBytes(records, keyLength + 4, perPage, levels) / 1024;
     const int64_t freeKB = DiskFree(f.Name());
     if (freeKB >= 0 && int64_t(*neededKB) > freeKB) {
-        return Error(227, "Available disk space: " + std::to_string(freeKB) + " KBytes;" +
-                              "needed: " + std::to_string(*neededKB) + " KBytes [MakeIndex]");
+        return Error(TzErr::InsufficientDiskSpace,
+                     "Available disk space: " + std::to_string(freeKB) + " KBytes;" +
+                         "needed: " + std::to_string(*neededKB) + " KBytes [MakeIndex]");
     }
     b.sorter = std::make_unique<KeySorter>(
         ItemOrder{CompareFor(t.type), d.descending, keyLength, t.type == 'C'});
@@ -439,7 +449,7 @@ uint16_t Catching(F f, std::unique_ptr<TzCommon::ETzError>* first) {
         return f();
     } catch (const TzCommon::ETzError& e) {
         if (!*first) *first = std::make_unique<TzCommon::ETzError>(e);
-        return TzCommon::ErrorWord ? TzCommon::ErrorWord : 254;
+        return TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::InternalError;
     }
 }
 
@@ -462,8 +472,12 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
         uint16_t rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, int32_t(firstRec)), buf.data(),
                                     count * rl, &got);
         if (rc != 0 || got != count * rl) {
-            return Catching([&] { return Error(rc ? rc : 100, "Error reading " + a.fileName + " [MakeIndex]"); },
-                            first);
+            return Catching(
+                [&] {
+                    return Error(rc ? rc : TzErr::DiskReadError,
+                                 "Error reading " + a.fileName + " [MakeIndex]");
+                },
+                first);
         }
         TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, count * rl, rl, buf.data());
         for (size_t i = 0; i < count; ++i) {
@@ -495,7 +509,7 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
         progress.Tick();
         return writer.Add(k, recno);
     });
-    g_lastRuns = b.sorter->Runs();  // the last run is spilled when the merge begins
+    g_build.lastRuns = b.sorter->Runs();  // the last run is spilled when the merge begins
     if (rc != 0) return rc;
     uint32_t root = 0;
     if ((rc = writer.Finish(&root)) != 0) return rc;
@@ -562,13 +576,21 @@ std::string IndexFileName(const WorkArea& a, const std::string& fileName) {
 }  // namespace
 
 void SetProgressProc(void (*proc)(), int steps) {
-    g_progress = steps > 0 ? proc : nullptr;
-    g_steps = proc ? steps : 0;
+    g_build.progress = steps > 0 ? proc : nullptr;
+    g_build.steps = proc ? steps : 0;
 }
 
-size_t LastSpillRuns() { return g_lastRuns; }
+void ResetBuildState() {
+    g_build = BuildState();
+}
 
-void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) { g_diskFree = proc; }
+size_t LastSpillRuns() {
+    return g_build.lastRuns;
+}
+
+void SetDiskFreeProc(int64_t (*proc)(const std::string& path)) {
+    g_build.diskFree = proc;
+}
 
 namespace {
 
@@ -579,14 +601,16 @@ namespace {
 bool HoldOldIndex(WorkArea& a, const std::string& name, tz::File* old, bool* reopened) {
     if (!tz::Exists(name)) return true;
     uint16_t rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
-    if ((rc == 32 || rc == 5) && Dbf4::settings().sharing && !a.exclusive &&
-        Dbf4::ReopenFile(true) == 0) {
+    if ((rc == TzErr::SharingViolation || rc == TzErr::AccessDenied) && Dbf4::settings().sharing &&
+        !a.exclusive && Dbf4::ReopenFile(true) == 0) {
         *reopened = true;
         rc = old->Open(name, tz::Access::ReadWrite, tz::ShareMode::Exclusive);
     }
     if (rc == 0) return true;
     if (*reopened && Dbf4::ReopenFile(false) == 0) *reopened = false;
-    Error(rc == 32 || rc == 5 ? 225 : rc, a.fileName + " MakeIndex(" + name + ")");
+    Error(rc == TzErr::SharingViolation || rc == TzErr::AccessDenied ? TzErr::ExclusiveUseRequired
+                                                                     : rc,
+          a.fileName + " MakeIndex(" + name + ")");
     return false;
 }
 
@@ -627,7 +651,7 @@ bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const s
 bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("MakeIndex");
     if (!a) return false;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     const std::string name = IndexFileName(*a, fileName);
     CloseIndex();
     const int32_t back = (a->recNo >= 1 && a->recNo <= a->recCount && !a->eof) ? a->recNo : 0;
@@ -669,11 +693,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     if (!a) return false;
     AreaIndex* x = RequireIndex("AddIndexTag");
     if (!x) return false;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     bool reopened = false;
     if (exclusive && Dbf4::settings().sharing && !a->exclusive) {
         if (Dbf4::ReopenFile(true) != 0) {
-            Error(225, a->fileName + " [AddIndexTag()]");
+            Error(TzErr::ExclusiveUseRequired, a->fileName + " [AddIndexTag()]");
             return false;
         }
         reopened = true;
@@ -704,11 +728,11 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
                 if (TagName(n) == order) SetOrderToTag(order);
             }
             if (order.empty()) SetOrderToTag(order);
-            return TzCommon::ErrorWord;
+            return TzCommon::ErrorWord();
         },
         &first);
     if (reopened && Dbf4::ReopenFile(false) != 0) {
-        Error(TzCommon::ErrorWord ? TzCommon::ErrorWord : 225,
+        Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::ExclusiveUseRequired,
               "Cannot_Reopen_Database_Sharable " + a->fileName + " [AddIndexTag()]");
     }
     if (first) throw *first;
@@ -740,41 +764,43 @@ void Reindex() {
         throw;
     }
     // A refused build leaves the old file; it is opened again either way.
-    uint16_t code = TzCommon::ErrorWord;
+    uint16_t code = TzCommon::ErrorWord();
     if (tz::Exists(name)) {
         SetIndexTo(name);
         if (IndexOf(a)) SetOrderToTag(order);
     }
-    if (!ok && code != 0) TzCommon::ErrorWord = code;
+    if (!ok && code != 0) TzCommon::SetErrorWord(code);
 }
 
 bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("OpenIndexOrRebuild");
     if (!a) return false;
     const std::string name = IndexFileName(*a, fileName);
-    uint16_t code = 2;
+    uint16_t code = TzErr::FileNotFound;
     if (tz::Exists(name)) {
         try {
-            TzCommon::ErrorWord = 0;
+            TzCommon::ClearErrorWord();
             SetIndexTo(name);
-            code = TzCommon::ErrorWord;
+            code = TzCommon::ErrorWord();
         } catch (const TzCommon::ETzError&) {
-            code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 222;
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex;
         }
         if (code == 0 && IndexOf(a)) return true;
     }
-    if (code != 2 && code != 222 && code != 223) return false;
+    if (code != TzErr::FileNotFound && code != TzErr::CorruptedIndex &&
+        code != TzErr::IndexVersionMismatch)
+        return false;
     // Only a station alone with the index may replace it: the semaphore file can be erased
     // only when no other station holds it open.
     const bool shared = Dbf4::settings().sharing && !a->exclusive;
     if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) == 32) {
-        TzCommon::ErrorWord = code;
+        TzCommon::SetErrorWord(code);
         return false;
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (!MakeIndex(tags, name)) return false;
     SetIndexTo(name);
-    return TzCommon::ErrorWord == 0 && IndexOf(a) != nullptr;
+    return TzCommon::ErrorWord() == 0 && IndexOf(a) != nullptr;
 }
 
 }  // namespace TzNdx

@@ -45,4 +45,7 @@ void SetDiskFreeProc(int64_t (*proc)(const std::string& path));
 // Number of spill runs of the last tag built (0: sorted in memory); for tests.
 size_t LastSpillRuns();
 
+// The build's process-wide state back at start-up (part of ResetState).
+void ResetBuildState();
+
 }  // namespace TzNdx

@@ -36,7 +36,7 @@ public:
         try {
             return f_.FlushDirty();
         } catch (const TzCommon::ETzError&) {
-            return TzCommon::ErrorWord ? TzCommon::ErrorWord : 101;
+            return TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError;
         }
     }
 
@@ -111,12 +111,14 @@ uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report) {
                           t.tree.Compare(t.tree.Key(), key, size_t(t.keyLength)) == 0;
     const bool soft = report == SyncReport::kSoft;
     if (!keyThere) {
-        return Error(212, "Key: \"" + shown + "\" not in index: " + t.tree.TagText() +
-                              (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-1]") +
-                              " Record: " + std::to_string(a.recNo));
+        return Error(TzErr::RequestBeyondRange,
+                     "Key: \"" + shown + "\" not in index: " + t.tree.TagText() +
+                         (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-1]") +
+                         " Record: " + std::to_string(a.recNo));
     }
-    return Error(212, "Record with key: \"" + shown + "\" not in index: " + t.tree.TagText() +
-                          (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-2]"));
+    return Error(TzErr::RequestBeyondRange, "Record with key: \"" + shown +
+                                                "\" not in index: " + t.tree.TagText() +
+                                                (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-2]"));
 }
 
 }  // namespace internal

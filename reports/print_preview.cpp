@@ -17,6 +17,7 @@
 
 #include "reports/print_target.h"
 #include "ui/dialog_service.h"
+#include "storage/tz_errors.h"
 
 namespace kjrep {
 
@@ -205,11 +206,11 @@ int64_t UnitsPerInch(TUnits u, int dpi) {
         case mmPixel:
             return dpi;
         case mmLoMetric:
-            return 254;
+            return TzErr::InternalError;
         case mmHiMetric:
             return 2540;
         case mmLoEnglish:
-            return 100;
+            return TzErr::DiskReadError;
         case mmHiEnglish:
             return 1000;
         case mmTWIPS:

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "storage/tz_errors.h"
 #include <functional>
 #include <string>
 
@@ -25,7 +27,7 @@ struct TPageSetup {
     uint8_t Orientation = 0;
 
     // Code 2 turns the sheet sideways; any other code gives portrait.
-    void SetOrientation(int code) { Orientation = code == 2 ? 1 : 0; }
+    void SetOrientation(int code) { Orientation = code == TzErr::FileNotFound ? 1 : 0; }
     int OrientationCode() const { return Orientation ? 2 : 1; }
 };
 

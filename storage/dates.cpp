@@ -451,9 +451,9 @@ bool IsValidDate(const std::string& text) {
 }
 
 int32_t DateDiff(const std::string& a, const std::string& b) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (!IsValidDate(a) || !IsValidDate(b)) {
-        TzCommon::SetError(220, "[DateDiff(" + a + "," + b + ")]");
+        TzCommon::SetError(TzErr::InvalidParameter, "[DateDiff(" + a + "," + b + ")]");
         return 0;
     }
     const DateParts pa = ParseDate(TzCommon::DateFromStyle(a));
@@ -478,10 +478,10 @@ std::string DateFrom(int year, int month, int day) {
     if (year < 0 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > MonthLength(month, full)) {
         std::snprintf(buf, sizeof buf, ",%2d,%2d)]", month, day);
-        TzCommon::SetError(220, "[DateFrom(" + yearText + buf);
+        TzCommon::SetError(TzErr::InvalidParameter, "[DateFrom(" + yearText + buf);
         return TzCommon::EmptyDateString(DateStyle());
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     return TzCommon::DateToStyle(TwoDigits(month) + "/" + TwoDigits(day) + "/" + yearText);
 }
 

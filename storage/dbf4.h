@@ -52,6 +52,11 @@ void UseBuffer(const std::string& command, void* buffer, uint16_t size);
 void CloseArea();
 void CloseAll();
 void Shutdown();  // closes 34, 35, then 1..33
+// The table engine back at its start-up state: every work area closed, Settings and the
+// table-file settings (TzDbfLow::settings) at their defaults, no confirm or search-hit
+// proc, the bulk-read cache off. The hooks stay as installed, and so do the idle and
+// terminating procs the user interface installs once. Part of TzStorage::Reset.
+void ResetState();
 std::string DbfName();
 std::string AliasName();
 void* AreaExtension();

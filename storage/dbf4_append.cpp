@@ -82,7 +82,7 @@ bool ConvertField(WorkArea& src, const FieldEntry& sf, int sfNo, WorkArea& tgt,
         std::string d = TzCommon::AllTrim(stext);
         if (TimeDate::IsValidDate(d)) PutText(t, tf, TimeDate::DTOS(d));
     } else if (to == 'M' && memoUnitPresent && (from == 'C' || from == 'M')) {
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         int32_t block = 0;
         if (from == 'C') {
             std::string text = TzUtils::TrimRight(stext);
@@ -90,7 +90,7 @@ bool ConvertField(WorkArea& src, const FieldEntry& sf, int sfNo, WorkArea& tgt,
         } else if (int32_t b = Memo::BlockOfField(src, sfNo)) {
             block = Memo::CopyMemo(tgt, src, b, false);
         }
-        if (TzCommon::ErrorWord != 0) return false;
+        if (TzCommon::ErrorWord() != 0) return false;
         Memo::SetBlockOfField(tgt, tfNo, block);
     }
     return true;
@@ -99,7 +99,7 @@ bool ConvertField(WorkArea& src, const FieldEntry& sf, int sfNo, WorkArea& tgt,
 }  // namespace
 
 void AppendFrom(const std::string& source, RecordTest test) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* tp = Guard("AppendFrom");
     if (!tp) return;
     WorkArea& tgt = *tp;
@@ -112,26 +112,26 @@ void AppendFrom(const std::string& source, RecordTest test) {
         // A virtual source is one of the open areas, found by its alias.
         srcArea = AreaOfAlias(TzCommon::AllTrim(text));
         if (srcArea == 0 || !AreaAt(srcArea)->isVirtual) {
-            SetError(220, "Virtual file must be open. " + where);
+            SetError(TzErr::InvalidParameter, "Virtual file must be open. " + where);
             return;
         }
     } else {
         std::string name =
             TzCommon::DefaultExtension(TzCommon::FExpand(TzCommon::AllTrim(text)), "DBF");
         if (tz::ResolveName(name) == tz::ResolveName(tgt.fileName)) {
-            SetError(220, "Attempting to append file to itself. " + where);
+            SetError(TzErr::InvalidParameter, "Attempting to append file to itself. " + where);
             return;
         }
         if (!tz::Exists(name)) {
-            SetError(2, name + " " + where);
+            SetError(TzErr::FileNotFound, name + " " + where);
             return;
         }
         Select(0);
-        if (TzCommon::ErrorWord != 0) return;
+        if (TzCommon::ErrorWord() != 0) return;
         srcArea = CurrentWorkArea();
         Use(name + " ALIAS *FROMFILE");
         SelectInternal(target);
-        if (TzCommon::ErrorWord != 0 || !AreaAt(srcArea)) return;
+        if (TzCommon::ErrorWord() != 0 || !AreaAt(srcArea)) return;
     }
     WorkArea& src = *AreaAt(srcArea);
     const bool ownSource = !src.isVirtual;
@@ -146,7 +146,7 @@ void AppendFrom(const std::string& source, RecordTest test) {
                                      [](const FieldEntry& f) { return f.type == 'M'; });
     if (srcMemo && !memoUnitPresent) {
         closeSource();
-        SetError(220, "Memo unit MEMO.TPU not linked into program. " + where);
+        SetError(TzErr::InvalidParameter, "Memo unit MEMO.TPU not linked into program. " + where);
         return;
     }
     // Field map: target field i from the source field of the same name (-1: none).
@@ -184,16 +184,16 @@ void AppendFrom(const std::string& source, RecordTest test) {
             if (!failed) {
                 TzDbfLow::UnpackRecord(tgt, tgt.native);
                 Append();
-                failed = TzCommon::ErrorWord != 0;
+                failed = TzCommon::ErrorWord() != 0;
             }
             SelectInternal(srcArea);
         }
         if (!failed) Skip(1);
-        if (TzCommon::ErrorWord != 0) failed = true;
+        if (TzCommon::ErrorWord() != 0) failed = true;
     }
-    const uint16_t code = TzCommon::ErrorWord;
+    const uint16_t code = TzCommon::ErrorWord();
     closeSource();
-    if (TzCommon::ErrorWord == 0) TzCommon::ErrorWord = code;
+    if (TzCommon::ErrorWord() == 0) TzCommon::SetErrorWord(code);
 }
 
 }  // namespace Dbf4

@@ -38,8 +38,12 @@ Slots& slots() {
     return s;
 }
 
-void (*g_idle)() = nullptr;
-bool (*g_terminating)() = nullptr;
+// The procs the user interface installs once (kept by ResetState, like the error box).
+struct UiProcs {
+    void (*idle)() = nullptr;
+    bool (*terminating)() = nullptr;
+};
+UiProcs g_ui;
 
 // Cuts " ALIAS <name>" out of a command text.
 std::string TakeAlias(std::string& text) {
@@ -69,12 +73,18 @@ Settings& settings() {
     return s;
 }
 
-void SetIdleProc(void (*proc)()) { g_idle = proc; }
-void ProcessMessages() {
-    if (g_idle) g_idle();
+void SetIdleProc(void (*proc)()) {
+    g_ui.idle = proc;
 }
-void SetTerminatingProc(bool (*proc)()) { g_terminating = proc; }
-bool Terminating() { return g_terminating && g_terminating(); }
+void ProcessMessages() {
+    if (g_ui.idle) g_ui.idle();
+}
+void SetTerminatingProc(bool (*proc)()) {
+    g_ui.terminating = proc;
+}
+bool Terminating() {
+    return g_ui.terminating && g_ui.terminating();
+}
 
 WorkArea* AreaAt(int n) {
     if (n < 1 || n > kMaxAreas) return nullptr;
@@ -88,8 +98,8 @@ namespace internal {
 WorkArea* Guard(const char* routine) {
     WorkArea* a = Current();
     if (!a) {
-        SetError(215, std::string("No database in use [") + routine + "]  WorkArea = " +
-                          std::to_string(slots().current));
+        SetError(TzErr::NoDatabaseInUse, std::string("No database in use [") + routine +
+                                             "]  WorkArea = " + std::to_string(slots().current));
     }
     return a;
 }
@@ -99,7 +109,7 @@ bool Shared(const WorkArea& a) { return settings().sharing && !a.exclusive; }
 }  // namespace internal
 
 void Select(int n) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (n >= 1 && n <= kCallerAreas) {
         slots().current = n;
         return;
@@ -111,10 +121,11 @@ void Select(int n) {
                 return;
             }
         }
-        SetError(220, "No free workarea available [Select(0)]");
+        SetError(TzErr::InvalidParameter, "No free workarea available [Select(0)]");
         return;
     }
-    SetError(220, "Invalid workarea selected = [Select(" + std::to_string(n) + ")]");
+    SetError(TzErr::InvalidParameter,
+             "Invalid workarea selected = [Select(" + std::to_string(n) + ")]");
 }
 
 // The engine's own slots 34 and 35.
@@ -138,9 +149,9 @@ void Use(const std::string& command, void* buffer, uint16_t size) {
 
 void UseEx(const std::string& command, void* buffer, uint16_t size, TranslateProc oemToAnsi,
            TranslateProc ansiToOem) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     CloseArea();
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     std::string text = TzCommon::AllTrim(command);
     std::string upper = TzUtils::AnsiUpper(text);
     if (upper.find("LINKED LIST") != std::string::npos ||
@@ -149,7 +160,8 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
         return;
     }
     if ((buffer == nullptr) != (size == 0)) {
-        SetError(220, "Buffer is NIL or size is zero, attempting to open " + text + " [USE]");
+        SetError(TzErr::InvalidParameter,
+                 "Buffer is NIL or size is zero, attempting to open " + text + " [USE]");
         return;
     }
     bool exclusive = TzUtils::ExtractOption(" EXCLUSIVE", text);
@@ -186,9 +198,10 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
     } else {
         if (size != nativeSize) {
             TzDbfLow::CloseDbf(*area);
-            SetError(266, "Database record/buffer size mismatch: " + text + " [USE()]\n\r" +
-                              "Record Size=" + std::to_string(nativeSize) +
-                              ", Buffer Size=" + std::to_string(size));
+            SetError(TzErr::InvalidSize, "Database record/buffer size mismatch: " + text +
+                                             " [USE()]\n\r" +
+                                             "Record Size=" + std::to_string(nativeSize) +
+                                             ", Buffer Size=" + std::to_string(size));
             return;
         }
         area->native = static_cast<uint8_t*>(buffer);
@@ -197,7 +210,7 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
     for (int i = 1; i <= kCallerAreas; ++i) {
         if (i != self && slots().area[i] && slots().area[i]->alias == alias) {
             TzDbfLow::CloseDbf(*area);
-            SetError(220, "Alias name \"" + alias + "\" already in use. [USE]");
+            SetError(TzErr::InvalidParameter, "Alias name \"" + alias + "\" already in use. [USE]");
             return;
         }
     }
@@ -215,7 +228,8 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
     }
     if (a.memo && memoUnitPresent && memoHooks.open) {
         if (!memoHooks.open(a)) {
-            uint16_t code = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1019;
+            uint16_t code =
+                TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::InvalidMemoOperation;
             SetError(code, "Problem with memo [USE(" + text + "," + bufText + "," +
                                std::to_string(size) + ")]");
         }
@@ -223,14 +237,15 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
 }
 
 void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (!virtualUnitPresent || !virtualHooks.request) {
-        SetError(1101, "[USE(" + command + ",<@Buffer>," + std::to_string(size) + ")]");
+        SetError(TzErr::VirtualUnitMissing,
+                 "[USE(" + command + ",<@Buffer>," + std::to_string(size) + ")]");
         return;
     }
     if (buffer == nullptr) {
-        SetError(220, "NIL buffer pointer [USE(" + command + ",Nil," + std::to_string(size) +
-                          ")]");
+        SetError(TzErr::InvalidParameter,
+                 "NIL buffer pointer [USE(" + command + ",Nil," + std::to_string(size) + ")]");
         return;
     }
     std::string text = command;
@@ -241,7 +256,7 @@ void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
     int self = slots().current;
     for (int i = 1; i <= kCallerAreas; ++i) {
         if (i != self && slots().area[i] && slots().area[i]->alias == alias) {
-            SetError(220, "Alias name \"" + alias + "\" already in use. [USE]");
+            SetError(TzErr::InvalidParameter, "Alias name \"" + alias + "\" already in use. [USE]");
             return;
         }
     }
@@ -260,7 +275,8 @@ void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
     a.fileName = text;
     if (!virtualHooks.request(a, 0, 0)) {
         slots().area[self].reset();
-        if (TzCommon::ErrorWord == 0) SetError(1102, "[USE(" + command + ")]");
+        if (TzCommon::ErrorWord() == 0)
+            SetError(TzErr::VirtualMemoryError, "[USE(" + command + ")]");
     }
 }
 
@@ -321,7 +337,7 @@ void CloseArea() {
 }
 
 void CloseAll() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     for (int i = 1; i <= kCallerAreas; ++i) {
         slots().current = i;
         CloseArea();
@@ -335,6 +351,28 @@ void Shutdown() {
         CloseArea();
     }
     CloseAll();
+}
+
+void ResetState() {
+    CloseAll();
+    settings() = Settings();
+    TzDbfLow::settings() = TzDbfLow::Settings();
+    SetConfirmProc(nullptr);
+    SetConfirm(false);
+    SetSearchHitProc(nullptr);
+    SetPeekCache(false);
+    maintainKeysOnReplace = true;
+}
+
+void RemoveHooks() {
+    indexHooks = IndexHooks();
+    indexHooksInstalled = false;
+    parserHooks = ParserHooks();
+    parserPresent = false;
+    memoHooks = MemoHooks();
+    memoUnitPresent = false;
+    virtualHooks = VirtualHooks();
+    virtualUnitPresent = false;
 }
 
 std::string DbfName() {

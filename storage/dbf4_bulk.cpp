@@ -33,13 +33,13 @@ uint16_t LoadRun(WorkArea& a, Run& run, int32_t r) {
     const int64_t fit = std::max<int64_t>(1, int64_t(kBlockBytes / len));
     const int32_t n = int32_t(std::min<int64_t>(fit, int64_t(a.recCount) - r + 1));
     run.count = 0;
-    if (n < 1) return 213;
+    if (n < 1) return TzErr::UnexpectedEndOfFile;
     run.bytes.resize(size_t(n) * len);
     size_t got = 0;
     uint16_t rc =
         a.file.ReadAt(TzDbfLow::RecordOffset(a, r), run.bytes.data(), run.bytes.size(), &got);
     if (rc != 0) return rc;
-    if (got < len) return 213;
+    if (got < len) return TzErr::UnexpectedEndOfFile;
     run.first = r;
     run.count = int32_t(got / len);
     return 0;
@@ -86,7 +86,7 @@ uint16_t CutTable(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord ? TzCommon::ErrorWord : 101);
+    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint64_t end = TzDbfLow::RecordOffset(a, kept + 1);
     if (rc == 0) rc = a.file.Truncate(end);  // keeps the exclusive hold of a pack
     const uint8_t mark = TzDbfLow::kEofMark;
@@ -128,7 +128,7 @@ uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, bool keepDeleted, int32_t* 
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(0, head.data(), head.size(), &got);
     if (rc != 0 || got != head.size()) {
-        rc = rc ? rc : 100;
+        rc = rc ? rc : TzErr::DiskReadError;
         SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
         return rc;
     }
@@ -168,7 +168,7 @@ uint16_t FinishPacked(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord ? TzCommon::ErrorWord : 101);
+    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint8_t mark = TzDbfLow::kEofMark;
     if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);
     if (rc == 0) rc = a.file.Sync();
@@ -213,7 +213,7 @@ uint16_t BuildPacked(WorkArea& a, tz::File& packed, bool keepDeleted, bool withM
     if ((rc = FinishPacked(a, kept)) != 0) {
         SetError(rc, "Error packing " + a.fileName);
     } else if (withMemo && !Memo::BuildPackedMemo(a)) {
-        rc = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1005;
+        rc = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::MemoWriteError;
     } else if ((rc = packed.TakeExclusive()) != 0) {
         // The old table is held alone while the new one takes its name (without sharing,
         // the open holds it shared until now).
@@ -236,7 +236,7 @@ uint16_t ReplaceByPacked(WorkArea& a, bool keepDeleted, bool withMemo) {
     const int32_t count = a.recCount;
     tz::File packed;
     if (rc != 0 || (rc = BuildPacked(a, packed, keepDeleted, withMemo)) != 0) {
-        if (TzCommon::ErrorWord == 0) SetError(rc, "Error packing " + a.fileName);
+        if (TzCommon::ErrorWord() == 0) SetError(rc, "Error packing " + a.fileName);
         tz::EraseFile(marker);
         return rc;
     }
@@ -253,7 +253,7 @@ uint16_t ReplaceByPacked(WorkArea& a, bool keepDeleted, bool withMemo) {
     }
     packed.Close();  // the old table goes with its last handle
     tz::StopPoint("pack-between-renames");
-    if (withMemo && !Memo::InstallPackedMemo(a)) return TzCommon::ErrorWord;
+    if (withMemo && !Memo::InstallPackedMemo(a)) return TzCommon::ErrorWord();
     tz::StopPoint("pack-before-marker-removal");
     tz::EraseFile(marker);
     if (!settings().sharing) a.file.RestoreShare();
@@ -338,11 +338,11 @@ bool LastReopened() {
 uint16_t ReopenFile(bool exclusive) {
     g_reopened = false;
     WorkArea* ap = Guard("ReopenFile");
-    if (!ap) return 215;
+    if (!ap) return TzErr::NoDatabaseInUse;
     WorkArea& a = *ap;
     if (a.isVirtual) return 0;
     if (exclusive) {
-        if (a.exclusive) return 5;
+        if (a.exclusive) return TzErr::AccessDenied;
         // The share byte of the open is upgraded in place: no other handle, area or
         // process may have the file open, and this area's own locks stay held.
         uint16_t rc = a.file.TakeExclusive();
@@ -379,7 +379,7 @@ uint16_t ReopenFile(bool exclusive) {
 }
 
 bool Pack() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Pack");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -402,7 +402,7 @@ bool Pack() {
 }
 
 bool Zap() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Zap");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -423,7 +423,7 @@ bool Zap() {
             EmptyState(a);
             result = true;
             if (a.memo && !memoUnitPresent) {
-                SetError(220,
+                SetError(TzErr::InvalidParameter,
                          "Memo unit MEMO.TPU not linked into program. [ZAP " + a.fileName + "]");
                 result = false;
             } else if (a.memo) {
@@ -439,9 +439,9 @@ bool Zap() {
             if (result && Indexes() && indexHooks.reindex) indexHooks.reindex();
         }
     }
-    const uint16_t code = TzCommon::ErrorWord;
+    const uint16_t code = TzCommon::ErrorWord();
     ShareAgain(a, reopened, "Zap");
-    if (code != 0 && TzCommon::ErrorWord == 0) TzCommon::ErrorWord = code;
+    if (code != 0 && TzCommon::ErrorWord() == 0) TzCommon::SetErrorWord(code);
     return result;
 }
 

@@ -94,7 +94,7 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
     WorkArea* a = Guard(name);
     if (!a) return false;
     if (a->isVirtual) {
-        SetError(1100, std::string(" [") + name + "]");
+        SetError(TzErr::InvalidListOperation, std::string(" [") + name + "]");
         return false;
     }
     if (a->lockState == wanted) return true;
@@ -117,12 +117,12 @@ bool RLock() {
     WorkArea* a = Guard("RLock");
     if (!a) return false;
     if (a->isVirtual) {
-        SetError(1100, " [RLock]");
+        SetError(TzErr::InvalidListOperation, " [RLock]");
         return false;
     }
     const Settings& s = settings();
     if (s.recordLockLimit != 0 && a->locks.size() >= s.recordLockLimit) {
-        SetError(212, "Record lock limit exceeded [RLock]");
+        SetError(TzErr::RequestBeyondRange, "Record lock limit exceeded [RLock]");
         return false;
     }
     const int32_t r = a->recNo;
@@ -143,7 +143,7 @@ bool IsLocked(int32_t n) {
     WorkArea* a = Guard("IsLocked");
     if (!a) return false;
     if (a->isVirtual) {
-        SetError(1100, "[IsLocked]");
+        SetError(TzErr::InvalidListOperation, "[IsLocked]");
         return false;
     }
     if (a->lockState == kLockFile) return true;
@@ -151,14 +151,14 @@ bool IsLocked(int32_t n) {
 }
 
 bool UnlockRec(int32_t n) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* a = Guard("UnlockRec");
     if (!a) return false;
     auto notLocked = [&](const std::string& message) {
         // Recorded without dispatch: releasing what is not held is no failure to show.
-        TzCommon::ErrorWord = 220;
+        TzCommon::SetErrorWord(TzErr::InvalidParameter);
         uint8_t old = TzCommon::SetErrorChecking(0);
-        SetError(220, message);
+        SetError(TzErr::InvalidParameter, message);
         TzCommon::SetErrorChecking(old);
         return false;
     };
@@ -183,7 +183,7 @@ bool UnlockRec(int32_t n) {
 }
 
 void Unlock() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* a = Guard("Unlock");
     if (!a || a->isVirtual || a->lockState == kLockNone) return;
     const Settings& s = settings();
@@ -192,7 +192,7 @@ void Unlock() {
     } else if (Shared(*a)) {
         uint64_t len = a->lockState == kLockFile ? FileLockLength(*a) : 1;
         uint16_t rc = LockRegion(true, a->file, s.lockBase + 1, len);
-        if (rc != 0) TzCommon::ErrorWord = rc;
+        if (rc != 0) TzCommon::SetErrorWord(rc);
     }
     a->lockState = kLockNone;
 }

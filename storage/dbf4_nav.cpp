@@ -76,7 +76,7 @@ void FollowRelation(WorkArea& a) {
     a.inRelation = false;
     SelectInternal(area);
     if (indexHooksInstalled && indexHooks.setCurrentOrder) indexHooks.setCurrentOrder(order);
-    if (a.recNo != rec) SetError(224, a.fileName);
+    if (a.recNo != rec) SetError(TzErr::CyclicalRelation, a.fileName);
 }
 
 }  // namespace internal
@@ -92,7 +92,7 @@ void Go(int32_t n) {
     WorkArea* ap = Guard("GO");
     if (!ap) return;
     WorkArea& a = *ap;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     TzDbfLow::DropReadAhead(a);
     if (n > a.recCount) Recount(a);
     auto bad = [&] {
@@ -102,7 +102,7 @@ void Go(int32_t n) {
     if (a.recCount == 0) {
         a.eof = a.bof = true;
         BlankRecord(a);
-        SetError(212, bad());
+        SetError(TzErr::RequestBeyondRange, bad());
         return;
     }
     if (n >= 1 && n <= a.recCount) {
@@ -120,7 +120,7 @@ void Go(int32_t n) {
         return;
     }
     SetEnd(a, false);
-    SetError(212, bad());
+    SetError(TzErr::RequestBeyondRange, bad());
 }
 
 void Dbf4RawGo(int32_t n) {
@@ -132,7 +132,7 @@ void Dbf4RawGo(int32_t n) {
         return;
     }
     if (n < 1) {
-        SetError(212, "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
+        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
         return;
     }
     TzDbfLow::DropReadAhead(a);
@@ -236,12 +236,12 @@ void RereadCurrent(WorkArea& a) {
 // False (after a report where one is due) when the area cannot move n records.
 bool CanSkip(WorkArea& a, int32_t n) {
     if (n > 0 && a.eof) {
-        SetError(212, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
+        SetError(TzErr::RequestBeyondRange, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
         return false;
     }
     if (a.recCount == 0) {
         a.eof = a.bof = true;
-        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [SKIP]");
+        SetError(TzErr::RequestBeyondRange, "Database " + Quoted(a.fileName) + " is empty. [SKIP]");
         return false;
     }
     return !(n < 0 && a.bof);
@@ -300,7 +300,7 @@ void Skip(int32_t n) {
     WorkArea* ap = Guard("SKIP()");
     if (!ap) return;
     WorkArea& a = *ap;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     if (n == 0) {
         RereadCurrent(a);
         return;
@@ -408,7 +408,7 @@ static void SetCondition(void* WorkArea::*slot, FilterFunc WorkArea::*func, cons
     WorkArea* a = Guard(name);
     if (!a) return;
     if (!parserPresent || !parserHooks.compile) {
-        SetError(220, std::string("TZParser unit not linked in. [") + name + "]");
+        SetError(TzErr::InvalidParameter, std::string("TZParser unit not linked in. [") + name + "]");
         return;
     }
     if (a->*slot && parserHooks.free) parserHooks.free(a->*slot);

@@ -17,7 +17,7 @@ namespace {
 
 const FieldEntry* FieldOf(WorkArea& a, int n, const std::string& message) {
     if (n < 1 || n > int(a.fields.size())) {
-        SetError(220, message);
+        SetError(TzErr::InvalidParameter, message);
         return nullptr;
     }
     return &a.fields[size_t(n - 1)];
@@ -144,28 +144,31 @@ void ClearRecord() {
 bool CallUserHook() { return Current() != nullptr && Indexes(); }
 
 void Replace() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Replace");
     if (!ap) return;
     WorkArea& a = *ap;
     NativeOf(a);
     const int32_t r = a.recNo;
     if (r < 1) {
-        SetError(212, "Database " + Quoted(a.fileName) + " is empty. [REPLACE]");
+        SetError(TzErr::RequestBeyondRange,
+                 "Database " + Quoted(a.fileName) + " is empty. [REPLACE]");
         return;
     }
     if (r > a.recCount) {
-        SetError(212, "Database " + Quoted(a.fileName) + " is at EOF. [REPLACE]");
+        SetError(TzErr::RequestBeyondRange,
+                 "Database " + Quoted(a.fileName) + " is at EOF. [REPLACE]");
         return;
     }
     if (Shared(a) && a.lockState != kLockFile &&
         std::find(a.locks.begin(), a.locks.end(), r) == a.locks.end()) {
-        SetError(1200, "Record #" + std::to_string(r) + " in " + a.fileName + " [REPLACE]");
+        SetError(TzErr::RecordNotLocked,
+                 "Record #" + std::to_string(r) + " in " + a.fileName + " [REPLACE]");
         return;
     }
     const bool keys = KeysOn(a);
     if (keys && a.swap.size() != a.nativeSize) {
-        SetError(254, a.fileName + " Swap-buffer NIL. [REPLACE]");
+        SetError(TzErr::InternalError, a.fileName + " Swap-buffer NIL. [REPLACE]");
         return;
     }
     IndexLock lock(keys, indexHooks.updateLock);
@@ -200,12 +203,12 @@ void Replace() {
 }
 
 void Append() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Append");
     if (!ap) return;
     WorkArea& a = *ap;
     if (Shared(a) && (a.lockState == kLockNone || a.lockState == kLockRecords)) {
-        SetError(5, "File must be locked to append: " + a.fileName + " [APPEND]");
+        SetError(TzErr::AccessDenied, "File must be locked to append: " + a.fileName + " [APPEND]");
         return;
     }
     Recount(a);
@@ -221,7 +224,7 @@ void Append() {
 }
 
 static void MarkRecord(bool del) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     const char* name = del ? "DeleteRec" : "RecallRec";
     WorkArea* ap = Guard(name);
     if (!ap) return;
@@ -232,13 +235,13 @@ static void MarkRecord(bool del) {
         bool held = a.lockState != kLockAppend &&
                     std::find(a.locks.begin(), a.locks.end(), r) != a.locks.end();
         if (!held) {
-            SetError(1200, del ? a.fileName + " Record not locked [DeleteRec]"
-                               : std::string("Record not locked [RecallRec]"));
+            SetError(TzErr::RecordNotLocked, del ? a.fileName + " Record not locked [DeleteRec]"
+                                                 : std::string("Record not locked [RecallRec]"));
             return;
         }
     }
     if (r < 1 || r > a.recCount) {
-        SetError(1103, a.fileName + " at EOF [" + name + "]");
+        SetError(TzErr::InvalidOperation, a.fileName + " at EOF [" + name + "]");
         return;
     }
     if (a.isVirtual) {  // the virtual-file unit keeps the flag where its records hold it

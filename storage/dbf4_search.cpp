@@ -137,7 +137,7 @@ void LocateEnd(WorkArea& a) {
 bool LocateFrom(WorkArea& a, int32_t s) {
     const FieldEntry& f = a.fields[size_t(g_locate.field - 1)];
     if (f.type == 'M' && !memoUnitPresent) {
-        SetError(220, "MEMO unit not linked in [Count/Sum/Continue]");
+        SetError(TzErr::InvalidParameter, "MEMO unit not linked in [Count/Sum/Continue]");
         return false;
     }
     Recount(a);
@@ -166,7 +166,7 @@ bool ParseSpec(WorkArea& a, std::string spec) {
     g_locate.contained = TzUtils::ExtractOption(" CONTAINED", spec);
     spec = TzCommon::AllTrim(spec);
     if (spec.empty()) {
-        SetError(220, "No field name specified [Locate/Count/Sum]");
+        SetError(TzErr::InvalidParameter, "No field name specified [Locate/Count/Sum]");
         return false;
     }
     std::string key = TzUtils::AnsiUpper(spec);
@@ -176,7 +176,7 @@ bool ParseSpec(WorkArea& a, std::string spec) {
             return true;
         }
     }
-    SetError(220, "Unrecognized field name [Locate/Count/Sum(" + spec + ")]");
+    SetError(TzErr::InvalidParameter, "Unrecognized field name [Locate/Count/Sum(" + spec + ")]");
     return false;
 }
 
@@ -213,7 +213,7 @@ void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
     if (!ap) return;
     WorkArea& a = *ap;
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files. [Search]");
+        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files. [Search]");
         return;
     }
     const std::string text = TzUtils::AnsiUpper(TzUtils::TrimRight(textIn));
@@ -269,7 +269,7 @@ void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
 }
 
 bool Locate(const std::string& fields, const std::vector<LocateValue>& values, unsigned options) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Locate");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -292,17 +292,17 @@ bool Locate(const std::string& fields, const std::vector<LocateValue>& values, u
         if (!g_locate.caseSensitive) v = TzUtils::AnsiUpper(v);
         g_locate.value = v;
         found = LocateFrom(a, 1);
-        if (found || TzCommon::ErrorWord != 0) break;
+        if (found || TzCommon::ErrorWord() != 0) break;
     }
     return found;
 }
 
 bool Continue() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Continue");
     if (!ap) return false;
     if (g_locate.field == 0 || g_locate.field > int(ap->fields.size())) {
-        SetError(220, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+        SetError(TzErr::InvalidParameter, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
         return false;
     }
     return LocateFrom(*ap, ap->recNo + 1);
@@ -313,7 +313,7 @@ std::string Peek(int32_t recno, int field) {
     if (!ap) return std::string();
     WorkArea& a = *ap;
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files. [Peek]");
+        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files. [Peek]");
         return std::string();
     }
     if (recno > a.recCount) Recount(a);
@@ -328,7 +328,7 @@ std::string Peek(int32_t recno, int field) {
         rec.resize(a.recordLength);
         size_t got = 0;
         rc = a.file.ReadAt(TzDbfLow::RecordOffset(a, recno), rec.data(), rec.size(), &got);
-        if (rc == 0 && got < rec.size()) rc = 213;
+        if (rc == 0 && got < rec.size()) rc = TzErr::UnexpectedEndOfFile;
         TzDbfLow::TranslateRecord(0, a.oem, a.oemToAnsi, rec.size(), rec.size(), rec.data());
     }
     if (rc != 0) {
@@ -341,7 +341,7 @@ std::string Peek(int32_t recno, int field) {
 }
 
 bool Poke(const std::string& value, int field, int32_t recno) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     WorkArea* ap = Guard("Poke");
     if (!ap) return false;
     WorkArea& a = *ap;
@@ -349,13 +349,13 @@ bool Poke(const std::string& value, int field, int32_t recno) {
         "[Poke(" + value + "," + std::to_string(field) + "," + std::to_string(recno) + ")]";
     if (suffix.size() > 100) suffix.resize(100);
     if (a.isVirtual) {
-        SetError(1100, "Operation cannot be used on virtual files." + suffix);
+        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files." + suffix);
         return false;
     }
     if (Shared(a) && a.lockState != kLockFile &&
         (a.lockState != kLockRecords ||
          std::find(a.locks.begin(), a.locks.end(), recno) == a.locks.end())) {
-        SetError(1200, "Record not locked " + suffix);
+        SetError(TzErr::RecordNotLocked, "Record not locked " + suffix);
         return false;
     }
     if (recno > a.recCount) Recount(a);
@@ -370,7 +370,7 @@ bool Poke(const std::string& value, int field, int32_t recno) {
     if (n == 0) return false;
     TzDbfLow::DropReadAhead(a);
     if (a.file.WriteAt(at, value.data(), n) != 0) {
-        SetError(101, suffix);
+        SetError(TzErr::DiskWriteError, suffix);
         return false;
     }
     if (a.state != kAppended) a.state = kModified;

@@ -133,7 +133,7 @@ int32_t CountFromSize(const WorkArea& a, uint64_t size) {
 }
 
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     a.fileName = TzCommon::DefaultExtension(a.fileName, "DBF");
     // A pack killed between its renames is finished (or undone) before anything is read.
     Dbf4::pair::FinishInterrupted(a.fileName);
@@ -165,12 +165,12 @@ bool ReadDb2Header(WorkArea& a, uint64_t fileSize, const std::string& outOfRange
     const std::string& file = a.fileName;
     uint16_t code = 0;
     if (fileSize < uint64_t(kDb2HeaderLength))
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database.(Header is less than 521 bytes) "
                                "[Use/OpenDBF]");
     uint8_t block[512];
     if (!ReadExact(a, 8, block, sizeof block, &code))
-        return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+        return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
     a.memo = false;
     a.headerLength = kDb2HeaderLength;
     a.recCount = Get16(a.header + 1);
@@ -191,15 +191,15 @@ bool ReadDb2Header(WorkArea& a, uint64_t fileSize, const std::string& outOfRange
         f.type = NormalType(d[11]);
         if (f.type == 0) {
             std::string t(1, char(d[11]));
-            SetError(211, "Field: " + f.name + " [" + t + "] in " + file +
+            SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
                               " is not a valid field type");
-            return FailOpen(a, 211, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, TzErr::InvalidFieldType, "Error reading " + file + " [Use/OpenDbf]");
         }
         f.length = d[12];
         f.decimals = (f.type == 'N' || f.type == 'F') ? d[15] : 0;
         a.fields.push_back(f);
     }
-    if (!terminated || a.fields.empty()) return FailOpen(a, 210, outOfRange);
+    if (!terminated || a.fields.empty()) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     return true;
 }
 
@@ -216,9 +216,9 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     a.recordLength = Get16(a.header + kHdrRecLength);
     a.recCount = int32_t(Get32(a.header + kHdrCount) & 0x7FFFFFFF);
     int fieldCount = a.headerLength >= 32 ? (a.headerLength - 32) / descSize : 0;
-    if (fieldCount <= 0 || fieldCount > 255) return FailOpen(a, 210, outOfRange);
+    if (fieldCount <= 0 || fieldCount > 255) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     if (a.recordLength == 0)
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database. (Record length is 0) "
                                "[USE/OpenDBF]");
     char upd[16];
@@ -229,15 +229,15 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     if (v == 4) {
         uint8_t extra[kV4ExtraHeader];
         if (!ReadExact(a, 32, extra, sizeof extra, &code))
-            return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
         blockStart = 32 + kV4ExtraHeader;
     }
     if (uint64_t(a.headerLength) < blockStart + 1)
-        return FailOpen(a, 210, outOfRange);
+        return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     size_t blockLen = size_t(a.headerLength - blockStart);
     std::vector<uint8_t> block(blockLen);
     if (!ReadExact(a, blockStart, block.data(), blockLen, &code))
-        return FailOpen(a, code ? code : 100, "Error reading " + file + " [Use/OpenDbf]");
+        return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
     bool terminated = false;
     for (size_t off = 0; off < blockLen; off += descSize) {
         const uint8_t* d = block.data() + off;
@@ -252,9 +252,9 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
         f.type = NormalType(d[typeAt]);
         if (f.type == 0) {
             std::string t(1, char(d[typeAt]));
-            SetError(211, "Field: " + f.name + " [" + t + "] in " + file +
+            SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
                               " is not a valid field type");
-            return FailOpen(a, 211, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, TzErr::InvalidFieldType, "Error reading " + file + " [Use/OpenDbf]");
         }
         f.length = v == 4 ? d[33] : d[kDescLength];
         uint8_t dec = v == 4 ? d[34] : d[kDescDecimals];
@@ -262,12 +262,12 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
         a.fields.push_back(f);
     }
     if (a.fields.empty() && terminated)
-        return FailOpen(a, 222, "Error reading " + file + " [Use/OpenDbf]");
+        return FailOpen(a, TzErr::CorruptedIndex, "Error reading " + file + " [Use/OpenDbf]");
     if (!terminated)
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database. (No field terminator) "
                                "[USE/OpenDBF]");
-    if (a.fields.size() > 255) return FailOpen(a, 210, outOfRange);
+    if (a.fields.size() > 255) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     return true;
 }
 
@@ -284,7 +284,7 @@ bool PlaceFields(WorkArea& a) {
     for (const FieldEntry& f : a.fields)
         if (f.length == 0) zeroLength = true;
     if (zeroLength || off > a.recordLength)
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database. (Fields do not fit the record "
                                "length) [USE/OpenDBF]");
     return true;
@@ -300,12 +300,12 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
     code = a.file.ReadAt(0, a.header, 32, &got);
     if (code != 0) return FailOpen(a, code, "Error reading " + file + " [Use/OpenDbf]");
     if (got < 32)
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database. (Prolog is less than 32 bytes) "
                                "[USE/OpenDBF]");
     uint8_t v = a.header[kHdrVersion];
     if (!AcceptedVersion(v))
-        return FailOpen(a, 210,
+        return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
     a.version = v;
     a.fields.clear();
@@ -420,7 +420,7 @@ std::string MemoExtension(uint8_t version) {
 
 bool CreateDbf(WorkArea& scratch, const std::string& fileName,
                const std::vector<FieldDef>& defs) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     scratch.file.Close();
     scratch.fields.clear();
     scratch.record.clear();
@@ -429,7 +429,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
     scratch.noEofMark = false;
     std::string name = TzCommon::AllTrim(TzCommon::DefaultExtension(fileName, "DBF"));
     if (defs.empty() || defs.size() > 255) {
-        SetError(211, "Invalid dBASE field definition [CreateDBF]");
+        SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
         return false;
     }
     const int count = int(defs.size());
@@ -441,7 +441,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         const FieldDef& def = defs[size_t(i)];
         std::string fname = TzCommon::TrimLeft(def.name);
         if (TzCommon::TrimRight(fname).empty()) {
-            SetError(220, "Empty field name [CreateDbf(" + name + ")]");
+            SetError(TzErr::InvalidParameter, "Empty field name [CreateDbf(" + name + ")]");
             return false;
         }
         fname = tz::AnsiUpperStr(TzCommon::TrimRight(fname));
@@ -461,7 +461,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         if (type != 'N' && type != 'F') dec = 0;
         if (dec < 0 || dec > 255) valid = false;
         if (!valid) {
-            SetError(211, "Invalid dBASE field definition [CreateDBF]");
+            SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
             return false;
         }
         uint8_t* d = header.data() + 32 + 32 * i;
@@ -472,7 +472,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         recLen += uint32_t(len);
     }
     if (recLen > 0xFFFF) {
-        SetError(211, "Invalid dBASE field definition [CreateDBF]");
+        SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
         return false;
     }
     header[size_t(headerLength - 1)] = kTerminator;

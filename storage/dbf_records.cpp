@@ -20,7 +20,7 @@ using TzCommon::SetError;
 namespace {
 
 // A table holding kMaxRecords refuses another append as a full disk would.
-constexpr uint16_t kTableFull = 101;
+constexpr uint16_t kTableFull = TzErr::DiskWriteError;
 
 // Bytes read ahead of a record for forward moves in natural order.
 constexpr size_t kReadAheadBytes = 64 * 1024;
@@ -53,7 +53,7 @@ void DropReadAhead(WorkArea& a) {
 
 bool GetDbfRecord(WorkArea& a, int32_t n) {
     if (n < 1 || n > a.recCount) {
-        SetError(212, "Invalid record number = " + std::to_string(n) + " (" + a.fileName +
+        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + a.fileName +
                           ")  [GetDbfRecord]");
         return false;
     }
@@ -64,7 +64,7 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
     }
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.record.data(), a.recordLength, &got);
-    if (rc == 0 && got < a.recordLength) rc = 213;
+    if (rc == 0 && got < a.recordLength) rc = TzErr::UnexpectedEndOfFile;
     if (rc != 0) {
         SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
         return false;
@@ -177,7 +177,7 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
     uint16_t rc = 0;
     if (a.isVirtual) {
         if (!Dbf4::virtualHooks.request || !Dbf4::virtualHooks.request(a, append ? 3 : 2, n))
-            rc = TzCommon::ErrorWord ? TzCommon::ErrorWord : 1102;
+            rc = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::VirtualMemoryError;
     } else {
         TranslateRecord(1, a.oem, a.ansiToOem, a.recordLength, a.recordLength, a.record.data());
         rc = a.file.WriteAt(RecordOffset(a, n), a.record.data(), a.recordLength);

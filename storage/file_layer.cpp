@@ -29,20 +29,22 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#include "storage/tz_errors.h"
 
 namespace tz {
 
 namespace {
 
 constexpr int64_t kMaxDiskFreeKB = 2147483647;
-constexpr uint16_t kSharingViolation = 32;
-constexpr uint16_t kLockViolation = 33;
-constexpr uint16_t kAccessDenied = 5;
-constexpr uint16_t kInvalidHandle = 6;
-constexpr uint16_t kWriteFault = 101;
+constexpr uint16_t kSharingViolation = TzErr::SharingViolation;
+constexpr uint16_t kLockViolation = TzErr::LockViolation;
+constexpr uint16_t kAccessDenied = TzErr::AccessDenied;
+constexpr uint16_t kInvalidHandle = TzErr::InvalidHandle;
+constexpr uint16_t kWriteFault = TzErr::DiskWriteError;
 
 FaultInjector* g_injector = nullptr;
 
@@ -144,7 +146,8 @@ uint16_t OpenError(const std::string& path, int err) {
         std::string dir, base;
         SplitPath(path, &dir, &base);
         struct stat st;
-        if (!dir.empty() && (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return 3;
+        if (!dir.empty() && (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+            return TzErr::PathNotFound;
     }
     return ErrnoToCode(err, false);
 }
@@ -218,14 +221,14 @@ uint16_t ErrnoToCode(int err, bool writing) {
         case 0:
             return 0;
         case ENOENT:
-            return 2;
+            return TzErr::FileNotFound;
         case ENOTDIR:
         case ENAMETOOLONG:
         case ELOOP:
-            return 3;
+            return TzErr::PathNotFound;
         case EMFILE:
         case ENFILE:
-            return 4;
+            return TzErr::TooManyOpenFiles;
         case EACCES:
         case EPERM:
         case EISDIR:
@@ -233,11 +236,11 @@ uint16_t ErrnoToCode(int err, bool writing) {
         case EBADF:
             return kInvalidHandle;
         case ENOMEM:
-            return 8;
+            return TzErr::NotEnoughMemory;
         case EXDEV:
-            return 17;
+            return TzErr::NotSameDevice;
         case EROFS:
-            return 19;
+            return TzErr::WriteProtected;
         case EBUSY:
         case ETXTBSY:
             return kSharingViolation;
@@ -246,7 +249,7 @@ uint16_t ErrnoToCode(int err, bool writing) {
         case EFBIG:
             return kWriteFault;
         default:
-            return writing ? kWriteFault : 100;
+            return writing ? kWriteFault : TzErr::DiskReadError;
     }
 }
 
@@ -347,7 +350,7 @@ uint16_t File::Open(const std::string& name, Access access, ShareMode share) {
         if (!StillNamed(fd, path)) {  // erased or replaced before the share byte was held
             close(fd);
             fd = -1;
-            if (attempt + 1 == kOpenAttempts) return 2;
+            if (attempt + 1 == kOpenAttempts) return TzErr::FileNotFound;
         }
     }
     fd_ = fd;
@@ -542,7 +545,7 @@ uint16_t File::Map(uint64_t length, const uint8_t** view) {
     *view = nullptr;
     if (fd_ < 0 || length == 0) return kInvalidHandle;
     if (!LocalFileSystem(fd_)) return kAccessDenied;
-    if (length > static_cast<uint64_t>(SIZE_MAX)) return 8;
+    if (length > static_cast<uint64_t>(SIZE_MAX)) return TzErr::NotEnoughMemory;
     void* p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fd_, 0);
     if (p == MAP_FAILED) return ErrnoToCode(errno, false);
     map_ = static_cast<const uint8_t*>(p);

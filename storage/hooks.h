@@ -67,4 +67,7 @@ extern bool memoUnitPresent;
 extern VirtualHooks virtualHooks;
 extern bool virtualUnitPresent;
 
+// Removes every installed hook: the engine as it is before any unit is installed.
+void RemoveHooks();
+
 }  // namespace Dbf4

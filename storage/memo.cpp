@@ -64,7 +64,7 @@ bool LockMemo(WorkArea& area, MemoDescriptor& d, const std::string& routine) {
             return true;
         }
     }
-    SetError(1017, d.fileName + " [" + routine + "]");
+    SetError(TzErr::MemoLockFailed, d.fileName + " [" + routine + "]");
     return false;
 }
 
@@ -72,7 +72,7 @@ void UnlockMemo(WorkArea&, MemoDescriptor& d) {
     if (!d.locked) return;
     d.locked = false;
     if (d.file.Unlock(MemoLockOffset(), MemoLockLength()) != 0)
-        SetError(1018, d.fileName + " [UnlockMemo]");
+        SetError(TzErr::MemoUnlockFailed, d.fileName + " [UnlockMemo]");
 }
 
 int64_t LockMemoPadAndSeekEOF(WorkArea& area, MemoDescriptor& d, const std::string& routine) {
@@ -103,7 +103,7 @@ bool UpdateMemoHeader(WorkArea& area, MemoDescriptor& d) {
         PutLE32(b, next);
     bool ok = true;
     if (d.file.WriteAt(0, b, 4) != 0) {
-        SetError(29, d.fileName + " [UpdateMemoHeader()]");
+        SetError(TzErr::WriteFault, d.fileName + " [UpdateMemoHeader()]");
         ok = false;
     }
     // The use counter lives in block 0; a block size too small to hold it leaves it out.
@@ -113,12 +113,12 @@ bool UpdateMemoHeader(WorkArea& area, MemoDescriptor& d) {
         uint8_t c[4];
         size_t got = 0;
         if (d.file.ReadAt(kDb4UseCounterOffset, c, 4, &got) != 0 || got != 4) {
-            SetError(30, d.fileName + " [UpdateMemoHeader()]");
+            SetError(TzErr::ReadFault, d.fileName + " [UpdateMemoHeader()]");
             ok = false;
         } else {
             PutLE32(c, GetLE32(c) + add);
             if (d.file.WriteAt(kDb4UseCounterOffset, c, 4) != 0) {
-                SetError(29, d.fileName + " [UpdateMemoHeader()]");
+                SetError(TzErr::WriteFault, d.fileName + " [UpdateMemoHeader()]");
                 ok = false;
             }
         }
@@ -146,7 +146,7 @@ bool WriteGroupHeader(MemoDescriptor& d, uint8_t type, int64_t block, uint32_t l
     uint8_t h[kGroupHeaderSize];
     MakeGroupHeader(type, length, h);
     if (d.file.WriteAt(uint64_t(block) * d.blockSize, h, sizeof h) != 0) {
-        SetError(29, d.fileName + " [WriteGroupHeader()]");
+        SetError(TzErr::WriteFault, d.fileName + " [WriteGroupHeader()]");
         return false;
     }
     return true;
@@ -158,7 +158,7 @@ namespace {
 bool Read8(MemoDescriptor& d, int64_t block, uint8_t* out, const std::string& routine) {
     size_t got = 0;
     if (d.file.ReadAt(uint64_t(block) * d.blockSize, out, 8, &got) != 0 || got != 8) {
-        SetError(30, d.fileName + " " + routine);
+        SetError(TzErr::ReadFault, d.fileName + " " + routine);
         return false;
     }
     return true;
@@ -168,7 +168,7 @@ bool Write4(MemoDescriptor& d, uint64_t off, uint32_t v, const std::string& rout
     uint8_t b[4];
     PutLE32(b, v);
     if (d.file.WriteAt(off, b, 4) != 0) {
-        SetError(29, d.fileName + " " + routine);
+        SetError(TzErr::WriteFault, d.fileName + " " + routine);
         return false;
     }
     return true;
@@ -180,7 +180,7 @@ bool WriteRun(MemoDescriptor& d, int64_t block, uint32_t next, uint32_t count,
     PutLE32(b, next);
     PutLE32(b + 4, count);
     if (d.file.WriteAt(uint64_t(block) * d.blockSize, b, 8) != 0) {
-        SetError(29, d.fileName + " " + routine);
+        SetError(TzErr::WriteFault, d.fileName + " " + routine);
         return false;
     }
     return true;
@@ -197,7 +197,7 @@ bool ReleaseBlocks(MemoDescriptor& d, int32_t block, uint32_t count, const std::
     uint8_t h[kDb4HeaderSize];
     size_t got = 0;
     if (d.file.ReadAt(0, h, sizeof h, &got) != 0 || got != sizeof h) {
-        SetError(30, d.fileName + " [EditMemo/CloseMemo]");
+        SetError(TzErr::ReadFault, d.fileName + " [EditMemo/CloseMemo]");
         return false;
     }
     uint32_t blocks = uint32_t(FileSize(d) / d.blockSize);
@@ -273,14 +273,18 @@ int32_t AllocateBlocks(WorkArea&, MemoDescriptor& d, int32_t n, int32_t oldBlock
 
 void ReportNoMemo(const WorkArea* area, const std::string& routine) {
     if (area == nullptr || area->state == Dbf4::kClosed)
-        SetError(215, " [" + routine + "]");
+        SetError(TzErr::NoDatabaseInUse, " [" + routine + "]");
     else
-        SetError(1019, " No Memo Field [" + routine + "]");
+        SetError(TzErr::InvalidMemoOperation, " No Memo Field [" + routine + "]");
 }
 
 }  // namespace detail
 
 using namespace detail;
+
+void ResetState() {
+    settings() = MemoSettings();
+}
 
 MemoSettings& settings() {
     static MemoSettings s;
@@ -382,7 +386,7 @@ void FreeDescriptor(void* p) { delete static_cast<MemoDescriptor*>(p); }
 
 bool Use(WorkArea& area) {
     if (area.memoExt != nullptr) {
-        SetError(1007, area.fileName + " [USE]");
+        SetError(TzErr::MemoAlreadyOpen, area.fileName + " [USE]");
         return false;
     }
     auto* d = new MemoDescriptor;
@@ -502,7 +506,7 @@ bool ReadMemoBytes(WorkArea& area, int32_t block, std::string* out, const char* 
     std::string where = d->fileName + " Record # " + std::to_string(area.recNo) + " [" +
                         routine + "]";
     if (size == 0 || off >= size - 1) {
-        SetError(1003, where);
+        SetError(TzErr::InvalidMemoAddress, where);
         return false;
     }
     size_t chunk = kChunk;
@@ -511,7 +515,7 @@ bool ReadMemoBytes(WorkArea& area, int32_t block, std::string* out, const char* 
         size_t got = 0;
         uint16_t rc = d->file.ReadAt(off, h, sizeof h, &got);
         if (rc != 0 || got != sizeof h) {
-            SetError(rc ? rc : 30, where);
+            SetError(rc ? rc : TzErr::ReadFault, where);
             return false;
         }
         uint64_t length = 0;
@@ -521,12 +525,12 @@ bool ReadMemoBytes(WorkArea& area, int32_t block, std::string* out, const char* 
                    GetLE32(h + 4) >= kGroupHeaderSize) {
             length = GetLE32(h + 4) - kGroupHeaderSize;
         } else {
-            SetError(1003, "Bad memo block header in " + where);
+            SetError(TzErr::InvalidMemoAddress, "Bad memo block header in " + where);
             return false;
         }
         // The stored length is not trusted beyond the end of the file.
         if (length > size - off - kGroupHeaderSize) {
-            SetError(1003, "Memo length beyond the end of " + where);
+            SetError(TzErr::InvalidMemoAddress, "Memo length beyond the end of " + where);
             return false;
         }
         out->resize(length);
@@ -536,7 +540,7 @@ bool ReadMemoBytes(WorkArea& area, int32_t block, std::string* out, const char* 
             rc = d->file.ReadAt(off + kGroupHeaderSize + done, out->data() + done, n, &got);
             ++piecesRead;
             if (rc != 0 || got != n) {
-                SetError(rc ? rc : 30, where);
+                SetError(rc ? rc : TzErr::ReadFault, where);
                 out->clear();
                 return false;
             }
@@ -697,7 +701,7 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
     if (text.empty()) return 0;
     uint64_t length = text.size() + (d->type == kDbase3 ? 1 : 0);
     if (tz::DiskFreeKB(d->fileName) <= int64_t(length / 1024)) {
-        SetError(1004, d->fileName + " [" + routine + "]");
+        SetError(TzErr::DiskFull, d->fileName + " [" + routine + "]");
         return 0;
     }
     int64_t end = LockMemoPadAndSeekEOF(area, *d, routine);
@@ -756,7 +760,7 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
     uint16_t rc = d->file.WriteAt(uint64_t(block) * d->blockSize, data.data(), data.size());
     uint16_t rcSync = d->file.Sync();
     if (rc != 0 || rcSync != 0) {
-        SetError(29, d->fileName + " [" + routine + "]");
+        SetError(TzErr::WriteFault, d->fileName + " [" + routine + "]");
         UnlockMemo(area, *d);
         return 0;
     }

@@ -64,6 +64,8 @@ struct MemoSettings {
     int lockWaitMs = 20;            // pause between two lock attempts
 };
 MemoSettings& settings();
+// The memo unit's settings back at their defaults (part of TzStorage::Reset).
+void ResetState();
 
 // ---- BLOB state (one open BLOB per area) ----
 inline constexpr uint8_t kBlobRead = 1;

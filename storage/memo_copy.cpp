@@ -157,7 +157,7 @@ bool CopyRecordMemos(WorkArea& source, WorkArea& target) {
         if (from == 0) continue;
         int32_t block = BlockOfField(source, from);
         int32_t copied = block == 0 ? 0 : CopyMemo(target, source, block, false);
-        if (block != 0 && copied == 0 && TzCommon::ErrorWord != 0) return false;
+        if (block != 0 && copied == 0 && TzCommon::ErrorWord() != 0) return false;
         SetBlockOfField(target, int(i) + 1, copied);
     }
     return true;
@@ -197,7 +197,7 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
         size_t got = 0;
         uint16_t rc = area.file.ReadAt(recOff, rec.data(), rec.size(), &got);
         if (rc != 0 || got != rec.size()) {
-            SetError(rc ? rc : 100, area.fileName + " Record # " + std::to_string(r) +
+            SetError(rc ? rc : TzErr::DiskReadError, area.fileName + " Record # " + std::to_string(r) +
                                         " [" + routine + "]");
             return false;
         }
@@ -207,7 +207,7 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
             if (block == 0) continue;
             int64_t abs = block < 0 ? -int64_t(block) : block;
             if (uint64_t(abs) * d->blockSize >= oldSize) {
-                SetError(1003, d->fileName + " Memo block # " + std::to_string(block) +
+                SetError(TzErr::InvalidMemoAddress, d->fileName + " Memo block # " + std::to_string(block) +
                                    " Record # " + std::to_string(r) + " [PackMemo]");
                 return false;
             }
@@ -216,7 +216,7 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
             if (end % nd.blockSize != 0) {
                 std::vector<uint8_t> zeros(nd.blockSize - end % nd.blockSize, 0);
                 if (nd.file.WriteAt(end, zeros.data(), zeros.size()) != 0) {
-                    SetError(1005, tmpName + " [PackMemo]");
+                    SetError(TzErr::MemoWriteError, tmpName + " [PackMemo]");
                     return false;
                 }
                 end += zeros.size();
@@ -245,7 +245,7 @@ bool FinishPackedFile(MemoDescriptor& nd) {
     else
         PutLE32(b, next);
     if (nd.file.WriteAt(0, b, 4) != 0 || nd.file.Sync() != 0) {
-        SetError(29, tmpName + " [PackMemo]");
+        SetError(TzErr::WriteFault, tmpName + " [PackMemo]");
         return false;
     }
     nd.file.Close();
@@ -304,7 +304,7 @@ bool BuildPackedMemo(WorkArea& area) {
     }
     const uint64_t oldSize = FileSize(*d);
     if (tz::DiskFreeKB(d->fileName) < int64_t(oldSize / 1024)) {
-        SetError(1004, d->fileName + " [" + routine + "]");
+        SetError(TzErr::DiskFull, d->fileName + " [" + routine + "]");
         return false;
     }
     const std::string tmpName = PackedName(*d);
@@ -358,7 +358,7 @@ bool PackMemofile(WorkArea& area) {
         ReportNoMemo(&area, "PackMemofile");
         return false;
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     // The table is rewritten beside itself with the new numbers (its deleted records kept)
     // and put in place together with the packed memo file.
     if (!Dbf4::RewriteWithMemo(area)) return false;

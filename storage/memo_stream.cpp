@@ -53,8 +53,9 @@ bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTransl
         int64_t blk = block < 0 ? -int64_t(block) : block;
         uint64_t off = uint64_t(blk) * d->blockSize;
         if (fileSize == 0 || off >= fileSize - 1) {
-            SetError(1003, d->fileName + " Record # " + std::to_string(area.recNo) +
-                               " [CreateBlobDescriptor]");
+            SetError(TzErr::InvalidMemoAddress, d->fileName + " Record # " +
+                                                    std::to_string(area.recNo) +
+                                                    " [CreateBlobDescriptor]");
             return false;
         }
         uint8_t h[kGroupHeaderSize] = {};
@@ -63,7 +64,7 @@ bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTransl
         b.dataStart = off;
         if (d->type == kFoxPro && block > 0) {
             if (got != sizeof h) {
-                SetError(30, d->fileName + " [CreateBlobDescriptor]");
+                SetError(TzErr::ReadFault, d->fileName + " [CreateBlobDescriptor]");
                 return false;
             }
             b.length = GetBE32(h + 4);
@@ -76,9 +77,9 @@ bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTransl
         }
         // A stored length is never trusted beyond the end of the file.
         if (b.length > 0 && uint64_t(b.length) > fileSize - b.dataStart) {
-            SetError(1003, d->fileName + " Memo block # " + std::to_string(block) +
-                               " Record # " + std::to_string(area.recNo) +
-                               " [CreateBlobDescriptor]");
+            SetError(TzErr::InvalidMemoAddress,
+                     d->fileName + " Memo block # " + std::to_string(block) + " Record # " +
+                         std::to_string(area.recNo) + " [CreateBlobDescriptor]");
             ResetBlob(b);
             return false;
         }
@@ -87,7 +88,7 @@ bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTransl
     }
     if (mode != kBlobWrite) return false;
     if (size >= 0 && tz::DiskFreeKB(d->fileName) <= size / 1024) {
-        SetError(1004, d->fileName + " [CreateBlobDescriptor]");
+        SetError(TzErr::DiskFull, d->fileName + " [CreateBlobDescriptor]");
         return false;
     }
     int64_t end = LockMemoPadAndSeekEOF(area, *d, "CreateBlobDescriptor");
@@ -244,7 +245,7 @@ int32_t CloseBlobStream(WorkArea& area) {
             if (d->type == kDbase3) {
                 uint8_t mark = kEndOfMemo;
                 if (d->file.WriteAt(b.dataStart + uint64_t(b.written), &mark, 1) != 0) {
-                    SetError(29, d->fileName + " [CloseBlobStream]");
+                    SetError(TzErr::WriteFault, d->fileName + " [CloseBlobStream]");
                     ok = false;
                 }
             } else {
@@ -303,16 +304,16 @@ void MemoTextFile::AssignMemo(WorkArea& area, int32_t* blockVar) {
 }
 
 int MemoTextFile::Reset() {
-    if (area_ == nullptr || blockVar_ == nullptr) return 102;
+    if (area_ == nullptr || blockVar_ == nullptr) return TzErr::FileNotAssigned;
     Editor().exists = true;
-    if (!GetMemo(*area_, *blockVar_)) return 100;
+    if (!GetMemo(*area_, *blockVar_)) return TzErr::DiskReadError;
     mode_ = 1;
     next_ = 0;
     return 0;
 }
 
 int MemoTextFile::Rewrite() {
-    if (area_ == nullptr || blockVar_ == nullptr) return 102;
+    if (area_ == nullptr || blockVar_ == nullptr) return TzErr::FileNotAssigned;
     ClearEditor();
     Editor().exists = true;
     oldBlock_ = *blockVar_;
@@ -325,9 +326,9 @@ int MemoTextFile::Rewrite() {
 }
 
 int MemoTextFile::Append() {
-    if (area_ == nullptr || blockVar_ == nullptr) return 102;
+    if (area_ == nullptr || blockVar_ == nullptr) return TzErr::FileNotAssigned;
     Editor().exists = true;
-    if (!GetMemo(*area_, *blockVar_)) return 100;
+    if (!GetMemo(*area_, *blockVar_)) return TzErr::DiskReadError;
     oldBlock_ = *blockVar_;
     mode_ = 2;
     written_ = false;
@@ -338,8 +339,8 @@ int MemoTextFile::Append() {
 
 int MemoTextFile::ReadLn(std::string* line, uint8_t* lineEnd) {
     line->clear();
-    if (mode_ != 1) return 102;
-    if (!Editor().exists) return 104;
+    if (mode_ != 1) return TzErr::FileNotAssigned;
+    if (!Editor().exists) return TzErr::FileNotOpenForInput;
     const auto& lines = Editor().lines;
     if (next_ >= lines.size()) return 0;
     *line = lines[next_].text.substr(0, kReadWidth);
@@ -381,11 +382,11 @@ void MemoTextFile::PutChar(uint8_t c) {
 }
 
 int MemoTextFile::Write(std::string_view text) {
-    if (mode_ != 2) return 102;
-    if (!Editor().exists) return 104;
+    if (mode_ != 2) return TzErr::FileNotAssigned;
+    if (!Editor().exists) return TzErr::FileNotOpenForInput;
     written_ = true;
     for (char c : text) PutChar(uint8_t(c));
-    return overflow_ ? 101 : 0;
+    return overflow_ ? TzErr::DiskWriteError : 0;
 }
 
 int MemoTextFile::WriteLn(std::string_view text) {
@@ -398,7 +399,7 @@ int MemoTextFile::Flush() {
     if (mode_ != 2) return 0;
     if (Editor().hasPending) CloseLine(13);
     closedByCr_ = false;
-    return overflow_ ? 101 : 0;
+    return overflow_ ? TzErr::DiskWriteError : 0;
 }
 
 int MemoTextFile::Close() {
@@ -407,9 +408,9 @@ int MemoTextFile::Close() {
         bool hasText = !Editor().lines.empty() || Editor().hasPending;
         int32_t block = EditMemo(*area_, oldBlock_);
         *blockVar_ = block;
-        if (block == 0 && hasText) rc = 101;
+        if (block == 0 && hasText) rc = TzErr::DiskWriteError;
     }
-    if (overflow_ && rc == 0) rc = 101;
+    if (overflow_ && rc == 0) rc = TzErr::DiskWriteError;
     mode_ = 0;
     ClearEditor();
     Editor().exists = false;

@@ -1,6 +1,6 @@
 // Engine error state and error dispatch, shared by the table engine, the index engine,
 // the expression language and the memo unit.
-// One process-wide state, not thread-safe. Every engine routine sets ErrorWord to 0 before
+// One process-wide state, not thread-safe. Every engine routine clears the error word before
 // the step that may fail; SetError records a failure and, while checking is on, delivers it.
 #pragma once
 
@@ -8,6 +8,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+
+#include "storage/tz_errors.h"
 
 namespace TzCommon {
 
@@ -18,8 +20,30 @@ public:
     explicit ETzError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Code of the last failure; 0 = none. Other units read and set it directly.
-extern uint16_t ErrorWord;
+// The error word: code of the last failure, 0 = none (TzErr in storage/tz_errors.h).
+// Read it with ErrorWord(). It is written only here: ClearErrorWord() before the step that
+// may fail, SetError() to report a failure (recorded and, while checking is on, delivered),
+// SetErrorWord() to record or put back a code without delivering it.
+uint16_t ErrorWord() noexcept;
+void ClearErrorWord() noexcept;
+
+class ErrorWordCell {
+    friend uint16_t ErrorWord() noexcept;
+    friend void ClearErrorWord() noexcept;
+    friend class ErrorUnit;  // tz_common.cpp
+    static inline uint16_t word_ = 0;
+};
+
+inline uint16_t ErrorWord() noexcept {
+    return ErrorWordCell::word_;
+}
+inline void ClearErrorWord() noexcept {
+    ErrorWordCell::word_ = 0;
+}
+
+// Records code as the last failure without a message and without delivering it: for a
+// failure that is not to be shown, or to put back a code saved across a clean-up step.
+void SetErrorWord(uint16_t code) noexcept;
 
 void SetError(uint16_t code, const std::string& message);
 void ErrorDispatch();

@@ -18,7 +18,7 @@ namespace TzPrint {
 
 namespace {
 
-constexpr uint16_t kDeviceWriteFault = 160;
+constexpr uint16_t kDeviceWriteFault = TzErr::DeviceWriteFault;
 
 struct Device {
     std::string buffer;
@@ -114,7 +114,7 @@ uint16_t PrinterWrite(const std::string& bytes) {
 
 uint16_t AlternateWrite(const std::string& bytes) {
     Device& d = D();
-    if (!d.altFile.IsOpen()) return 103;  // switch on without a named file
+    if (!d.altFile.IsOpen()) return TzErr::FileNotOpen;  // switch on without a named file
     uint16_t code = d.altFile.WriteAt(d.altOffset, bytes.data(), bytes.size());
     if (code == 0) {
         d.altOffset += bytes.size();
@@ -175,7 +175,7 @@ bool SetAlternateTo(const std::string& name, bool additive) {
     Flush();
     CloseAlternate();
     if (name.empty()) return true;
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     uint16_t code = 0;
     if (additive && tz::Exists(name)) {
         code = d.altFile.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone);

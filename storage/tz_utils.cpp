@@ -263,11 +263,11 @@ bool FileExists(const std::string& name) {
 }
 
 bool CopyFile(const std::string& source, const std::string& target) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     const std::string where = " [CopyFile(" + source + "," + target + ")]";
     const std::string src = tz::ResolveName(source);
     if (TzCommon::FExpand(src) == TzCommon::FExpand(tz::ResolveName(target))) {
-        TzCommon::SetError(220, "File cannot be copied onto itself." + where);
+        TzCommon::SetError(TzErr::InvalidParameter, "File cannot be copied onto itself." + where);
         return false;
     }
     tz::File in;
@@ -319,7 +319,7 @@ bool CopyFile(const std::string& source, const std::string& target) {
 }
 
 bool EraseFiles(const std::string& mask) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     const TzCommon::SplitPath parts = TzCommon::FSplit(mask);
     std::string folder = parts.dir.empty() ? "." : parts.dir;
     if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -371,7 +371,7 @@ int64_t DiskFree(int /*drive*/) {
 }
 
 std::string UniqueFilename() {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     std::string name;
     const uint16_t code = tz::MakeTempFile("TZP", &name);
     if (code != 0) {

@@ -32,14 +32,16 @@ size_t CopySize(WorkArea& a) {
     if (!Variable(a)) return a.recordLength;
     const uint8_t* p = BufData(a);
     if (BufSize(a) < 2) {
-        SetError(220, "Record buffer too small for a variable-length record of " + a.alias +
-                          " [VFiles]");
+        SetError(
+            TzErr::InvalidParameter,
+            "Record buffer too small for a variable-length record of " + a.alias + " [VFiles]");
         return 0;
     }
     size_t len = size_t(p[0]) | size_t(p[1]) << 8;
     if (len + 2 > BufSize(a)) {
-        SetError(220, "Variable record length " + std::to_string(len) +
-                          " exceeds the record buffer of " + a.alias + " [VFiles]");
+        SetError(TzErr::InvalidParameter, "Variable record length " + std::to_string(len) +
+                                              " exceeds the record buffer of " + a.alias +
+                                              " [VFiles]");
         return 0;
     }
     return len + 2;
@@ -60,8 +62,8 @@ bool CopyToBuffer(WorkArea& a, const Node& n) {
         if (a.native == nullptr) {
             a.record.resize(size);
         } else {
-            SetError(220, "Virtual record larger than the record buffer of " + a.alias +
-                              " [VFiles]");
+            SetError(TzErr::InvalidParameter,
+                     "Virtual record larger than the record buffer of " + a.alias + " [VFiles]");
             return false;
         }
     }
@@ -102,8 +104,8 @@ void FreeAll(VirtualFile& v) {
 bool Position(WorkArea& a, VirtualFile& v, int32_t n) {
     int32_t N = a.recCount;
     if (n < 1 || n > N) {
-        SetError(212, "Attempted to position to record number " + std::to_string(n) +
-                          " [VFiles]");
+        SetError(TzErr::RequestBeyondRange,
+                 "Attempted to position to record number " + std::to_string(n) + " [VFiles]");
         return false;
     }
     v.lastWalk = 0;
@@ -229,8 +231,10 @@ bool AddLL(WorkArea& a) {
         case kAscending:
         case kDescending: {
             if (!v.keyMaker) {
-                SetError(1100, a.alias + " is a \"Sorted\" virtual file with no keymaker "
-                                         "function. [Append/InsertRec/PushRec]");
+                SetError(TzErr::InvalidListOperation,
+                         a.alias +
+                             " is a \"Sorted\" virtual file with no keymaker "
+                             "function. [Append/InsertRec/PushRec]");
                 return false;
             }
             std::string K = v.keyMaker(a);
@@ -240,8 +244,9 @@ bool AddLL(WorkArea& a) {
             break;
         }
         default:
-            SetError(1100, "\"" + std::to_string(v.mode) + "\" is an invalid VFile mode set for " +
-                               a.alias + "  [(AddLL) VFiles INTERNAL ERROR]");
+            SetError(TzErr::InvalidListOperation,
+                     "\"" + std::to_string(v.mode) + "\" is an invalid VFile mode set for " +
+                         a.alias + "  [(AddLL) VFiles INTERNAL ERROR]");
             return false;
     }
     Node* after = place == 0 ? nullptr : (place == a.recCount ? v.tail : NodeAt(a, v, place));
@@ -257,13 +262,13 @@ bool AddLL(WorkArea& a) {
 bool PopRec(WorkArea& a) {
     VirtualFile& v = StateOf(a);
     if (a.recCount == 0 || v.head == nullptr) {
-        SetError(1100, "Virtual file empty - no more records to POP from " + a.alias +
-                           " [(PopRec) VFiles]");
+        SetError(TzErr::InvalidListOperation, "Virtual file empty - no more records to POP from " +
+                                                  a.alias + " [(PopRec) VFiles]");
         return false;
     }
     if (v.mode == kInsert) {
-        SetError(1100, "Cannot POP a record in INSERTION mode from " + a.alias +
-                           " [(PopRec) VFiles]");
+        SetError(TzErr::InvalidListOperation,
+                 "Cannot POP a record in INSERTION mode from " + a.alias + " [(PopRec) VFiles]");
         return false;
     }
     Node* n = v.head;

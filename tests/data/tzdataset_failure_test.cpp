@@ -59,7 +59,7 @@ TEST_F(TzdsTest, AppendFailingAfterItsWriteIsPostedOnceAndUnlocks) {
             TzCommon::SetErrorChecking(0);
             TzCommon::SetUseExceptions(0);
         }
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         TzCommon::ClearError();
         EXPECT_NO_THROW(AddRow(other, "third", 3));
         EXPECT_TRUE(g_messages.empty()) << g_messages.front();

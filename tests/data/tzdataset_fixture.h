@@ -23,19 +23,12 @@ inline std::vector<std::string> g_messages;
 class TzdsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-        Dbf4::settings() = Dbf4::Settings();
+        TzDs::ResetState();
         TzCommon::SetErrorChecking(0);
-        ApplyFormatSettingsToEngine();
         g_messages.clear();
         SetMessageProc([](const std::string& t) { g_messages.push_back(t); });
     }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        SetMessageProc(nullptr);
-        TzCommon::ResetErrorState();
-    }
+    void TearDown() override { TzDs::ResetState(); }
     std::string Path(const std::string& n) const { return dir_.file(n); }
 
     // A table with NAVN C10, BELOB N12.0, PRIS N10.2, DATO D, OK L.

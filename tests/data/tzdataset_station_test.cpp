@@ -10,6 +10,7 @@
 
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
@@ -47,11 +48,11 @@ void FillRow(int k) {
 // "end".
 TEST(TzdsStationHelper, Serve) {
     KJ_CHILD_ONLY();
-    TzNdx::Install();
+    TzEngine::Startup();
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(kjtest::ChildArg("FILE"));
-    kjtest::TellParent(TzCommon::ErrorWord == 0 ? "ready" : "failed " + TzCommon::LastMessage());
+    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed " + TzCommon::LastMessage());
     for (;;) {
         const std::string cmd = kjtest::HearParent();
         if (cmd.empty() || cmd == "end") break;
@@ -68,7 +69,7 @@ TEST(TzdsStationHelper, Serve) {
             }
             std::memcpy(Dbf4::FieldAddress(Dbf4::FieldNo("BELOB")), &v, 4);
             Dbf4::Replace();
-            const uint16_t code = TzCommon::ErrorWord;
+            const uint16_t code = TzCommon::ErrorWord();
             Dbf4::Unlock();
             kjtest::TellParent(code == 0 ? "replaced" : "failed " + TzCommon::LastMessage());
         } else if (cmd == "alock") {
@@ -78,16 +79,16 @@ TEST(TzdsStationHelper, Serve) {
             kjtest::TellParent("released");
         } else if (cmd == "index") {
             TzNdx::SetIndexTo(TzCommon::ForceExtension(kjtest::ChildArg("FILE"), "MDX"));
-            kjtest::TellParent(TzCommon::ErrorWord == 0 ? "indexed"
-                                                        : "failed " + TzCommon::LastMessage());
+            kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "indexed"
+                                                          : "failed " + TzCommon::LastMessage());
         } else if (cmd.rfind("add ", 0) == 0) {
             const int n = std::stoi(cmd.substr(4));
             std::string problem;
             for (int i = 0; i < n && problem.empty(); ++i) {
-                while (!Dbf4::ALock()) TzCommon::ErrorWord = 0;
+                while (!Dbf4::ALock()) TzCommon::ClearErrorWord();
                 FillRow(Dbf4::RecCount() + 1);
                 Dbf4::Append();
-                if (TzCommon::ErrorWord != 0) problem = TzCommon::LastMessage();
+                if (TzCommon::ErrorWord() != 0) problem = TzCommon::LastMessage();
                 Dbf4::Unlock();
             }
             kjtest::TellParent(problem.empty() ? "added " + std::to_string(Dbf4::RecCount())
@@ -268,7 +269,7 @@ TEST_F(TzdsTest, ComponentReadsWhileAnotherStationAppends) {
         t.MoveBy(round % 7);
         ASSERT_EQ(t.FieldByName("navn").AsString(),
                   RowName(int(t.FieldByName("belob").AsLargeInt())));
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     }
     ASSERT_EQ(other.ReadLine(), "added " + std::to_string(3 + kAdded));
 

@@ -319,13 +319,13 @@ TEST_F(TzdsTest, WhileRangeStateStackAndCalculatedLookups) {
     EXPECT_EQ(t.FieldByName("navn").AsString(), "n4");
     t.SetWhileTo("");
     t.Go(6);
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     t.SetWhileTo("BELOB <= 4");  // current record outside: refused and cleared
     EXPECT_FALSE(t.IsWhileOn());
-    EXPECT_EQ(TzCommon::ErrorWord, 1103);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidOperation);
     EXPECT_NE(TzCommon::LastMessage().find(kMsgNotInWhileRange), std::string::npos);
     TzCommon::ClearError();
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
 
     // Conditions that do not compile are reported and leave nothing set.
     EXPECT_THROW(t.SetFilterTo("NAVN = \"O'Hara"), TzCommon::ETzError);
@@ -346,7 +346,7 @@ TEST_F(TzdsTest, WhileRangeStateStackAndCalculatedLookups) {
     EXPECT_NE(TzCommon::LastMessage().find("Push/Pop stack is empty [PopState]"),
               std::string::npos);
     TzCommon::ClearError();
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
 
     // A calculated field searching another table.
     t.Close();
@@ -405,7 +405,7 @@ TEST_F(TzdsTest, TwoCursorsOnOneFileAndClosedDataset) {
     a.GetCField("missing");
     EXPECT_NE(TzCommon::LastMessage().find("Field 'missing' not in '"), std::string::npos);
     TzCommon::ClearError();
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
 }
 
 TEST_F(TzdsTest, LocateUsesIndexOnlyForItsOwnField) {
@@ -669,7 +669,7 @@ TEST_F(TzdsTest, ProductionFlagReachesTheFileWithTheIndex) {
     other.SetDbfFileName(Path("tab.dbf"));
     other.Open();
     EXPECT_EQ(other.Mdx(), "");
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_EQ(other.RecordCount(), 2);
 }
 
@@ -819,7 +819,7 @@ TEST_F(TzdsTest, MemoFieldsThroughBlobStreams) {
     EXPECT_NE(TzCommon::LastMessage().find("Database is not open [Memo.CreateBlobStream]"),
               std::string::npos);
     TzCommon::ClearError();
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     t.Open();
     EXPECT_EQ(persistent.AsString(), "delt");
 }

@@ -9,6 +9,7 @@
 
 #include "expr/expr_eval.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 
 namespace {
 
@@ -17,20 +18,21 @@ using namespace TzParser;
 class ExprCompile : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
     }
     void TearDown() override { TzCommon::ResetErrorState(); }
 
     // The message of a failed compile ("" when it compiled).
     static std::string Fails(const std::string& text) {
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         ExprBlock* b = AssignExpr(text);
         if (b) {
             FreeExpr(b);
             return "";
         }
-        EXPECT_EQ(TzCommon::ErrorWord, 351) << text;
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::ExpressionError) << text;
         return TzCommon::LastMessage();
     }
     static std::string Framed(const std::string& what, const std::string& window) {
@@ -156,13 +158,13 @@ TEST_F(ExprCompile, StackOverflowAndErrorWordReset) {
     EXPECT_EQ(Fails(ok), "");
 
     // A compile clears an earlier expression error from the error word.
-    TzCommon::ErrorWord = 358;
+    TzCommon::SetErrorWord(TzErr::EvaluationError);
     ExprBlock* b = AssignExpr("1");
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     FreeExpr(b);
-    TzCommon::ErrorWord = 5;
+    TzCommon::SetErrorWord(TzErr::AccessDenied);
     b = AssignExpr("1");
-    EXPECT_EQ(TzCommon::ErrorWord, 5);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::AccessDenied);
     FreeExpr(b);
 }
 
@@ -182,7 +184,7 @@ TEST_F(ExprCompile, ValidateKeyAndForExpressions) {
     EXPECT_EQ(ValidateForExpr("1"), 362);
     EXPECT_EQ(ValidateForExpr("1 = 1"), 0);
     EXPECT_EQ(ValidateForExpr("1 +"), 351);
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     // Checking is restored and nothing was dispatched.
     TzCommon::SetErrorChecking(1);
     TzCommon::SetUseExceptions(1);
@@ -215,10 +217,10 @@ TEST_F(ExprCompile, RandomTokenStringsNeverCrash) {
             text += vocabulary[pick(rng)];
             if (rng() % 3 == 0) text += " ";
         }
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         ExprBlock* b = AssignExpr(text);
         if (!b) {
-            ASSERT_NE(TzCommon::ErrorWord, 0) << text;
+            ASSERT_NE(TzCommon::ErrorWord(), 0) << text;
             continue;
         }
         ++compiled;
@@ -229,7 +231,7 @@ TEST_F(ExprCompile, RandomTokenStringsNeverCrash) {
             ASSERT_LE(s.size(), 255u) << text;
             ASSERT_LT(s.size(), b->pool.size()) << text;
         }
-        ASSERT_NE(TzCommon::ErrorWord, 354) << text;
+        ASSERT_NE(TzCommon::ErrorWord(), TzErr::ExprPoolOverflow) << text;
         FreeExpr(b);
     }
     std::printf("%d of 30000 random texts compiled\n", compiled);
@@ -326,7 +328,7 @@ TEST_F(ExprCompile, RandomTypedExpressionsStayInBounds) {
     for (int i = 0; i < 20000; ++i) {
         std::string text = Gen(rng, "NCDL"[i % 4], 0);
         if (text.size() > 255) continue;
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         ExprBlock* b = AssignExpr(text);
         ASSERT_NE(b, nullptr) << text << TzCommon::LastMessage();
         ++compiled;
@@ -336,7 +338,7 @@ TEST_F(ExprCompile, RandomTypedExpressionsStayInBounds) {
             ASSERT_LE(s.size(), 255u) << text;
             ASSERT_LT(s.size(), b->pool.size()) << text;
         }
-        ASSERT_NE(TzCommon::ErrorWord, 354) << text;
+        ASSERT_NE(TzCommon::ErrorWord(), TzErr::ExprPoolOverflow) << text;
         FreeExpr(b);
     }
     EXPECT_GT(compiled, 10000);

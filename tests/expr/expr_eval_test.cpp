@@ -1,16 +1,18 @@
 // Results of expressions without fields: value, type, length and decimals of every
 // operator and built-in function, evaluation errors and the capped character results.
+#include "expr/expr_eval.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <ctime>
 #include <string>
 
-#include "expr/expr_eval.h"
 #include "expr/key_encoding.h"
 #include "storage/dates.h"
 #include "storage/hooks.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 
 namespace {
 
@@ -19,16 +21,13 @@ using namespace TzParser;
 class ExprEval : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
         TzCommon::SetEpochYear(1956);
         TzCommon::SetDateStyle(7);
     }
-    void TearDown() override {
-        TzCommon::ResetErrorState();
-        TzCommon::ResetDateSettings();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 };
 
 struct Case {
@@ -218,7 +217,7 @@ TEST_F(ExprEval, EveryOperatorAndFunction) {
         if (c.decimals >= 0) {
             EXPECT_EQ(b->decimals, c.decimals);
         }
-        EXPECT_EQ(TzCommon::ErrorWord, 0);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);
         FreeExpr(b);
         EXPECT_EQ(b, nullptr);
     }
@@ -263,15 +262,15 @@ TEST_F(ExprEval, DateTextsFollowTheStyle) {
 TEST_F(ExprEval, ArithmeticFaultsGiveError358) {
     for (const char* text : {"1/0", "MOD(5,0)", "MOD(5,0.5)", "0^-1", "(-8)^(1/3)", "-2^0.5"}) {
         SCOPED_TRACE(text);
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         ExprBlock* b = AssignExpr(text);
         ASSERT_NE(b, nullptr);
         Evaluate(b);
-        EXPECT_EQ(TzCommon::ErrorWord, 358);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::EvaluationError);
         EXPECT_EQ(ResultNumber(b), 1e250);
         FreeExpr(b);
     }
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     ExprBlock* b = AssignExpr("1/0");
     Evaluate(b);
     EXPECT_EQ(TzCommon::LastMessage(), "Error during evaluation: Divide by 0 [Evaluate/Engine]");
@@ -304,7 +303,7 @@ TEST_F(ExprEval, CharacterResultsStopAt255) {
         std::string r = ResultString(b);
         EXPECT_EQ(r.size(), 255u);
         EXPECT_LT(r.size(), b->pool.size());
-        EXPECT_EQ(TzCommon::ErrorWord, 0);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);
         FreeExpr(b);
     }
     ExprBlock* b = AssignExpr("STR(1,300)");

@@ -12,6 +12,7 @@
 #include "storage/dbf4.h"
 #include "storage/memo.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -82,9 +83,9 @@ std::string Record(bool deleted, const std::string& name, const std::string& cit
 class ExprTable : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzParser::ResetState();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
         TzCommon::SetEpochYear(1956);
         TzCommon::SetDateStyle(7);
         Install();
@@ -97,13 +98,9 @@ protected:
                     Record(false, "LMN", "VEJLE", "0.5", "1", "20260302", 'n')});
         Dbf4::Select(1);
         Dbf4::Use(path_);
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-        TzCommon::ResetDateSettings();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 
     std::string Str(const std::string& text) {
         ExprBlock* b = AssignExpr(text);
@@ -203,7 +200,7 @@ TEST_F(ExprTable, NamesResolveToFieldsBeforeFunctions) {
     EXPECT_EQ(Str("LEFT (NAME,2)"), "AB");
     // A field name that is no function, followed by "(", is refused.
     EXPECT_EQ(AssignExpr("NAME (1)"), nullptr);
-    EXPECT_EQ(TzCommon::ErrorWord, 351);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::ExpressionError);
     EXPECT_EQ(Str("name"), Pad("ABC", 20));
 
     // Aliases: B->NAME from area 1 reads area 2; B.NAME is no field.
@@ -211,7 +208,7 @@ TEST_F(ExprTable, NamesResolveToFieldsBeforeFunctions) {
     WriteTable(second, {{"NAME", 'C', 8, 0}}, {" SECOND  "});
     Dbf4::Select(2);
     Dbf4::Use(second + " ALIAS b");
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     Dbf4::Go(1);
     Dbf4::Select(1);
     EXPECT_EQ(Str("B->NAME+'|'+TRIM(NAME)"), "SECOND  |ABC");
@@ -229,7 +226,7 @@ TEST_F(ExprTable, EmptyTableGivesBlankValues) {
     WriteTable(empty, kFields, {});
     Dbf4::Select(3);
     Dbf4::Use(empty);
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     EXPECT_EQ(Str("NAME+'|'"), std::string(20, ' ') + "|");
     EXPECT_EQ(Str("DTOS(DATO)"), "        ");
     EXPECT_EQ(Number("PRICE+QTY"), 0);
@@ -242,7 +239,7 @@ TEST_F(ExprTable, EmptyTableGivesBlankValues) {
 TEST_F(ExprTable, FiltersAndWhileConditions) {
     EXPECT_EQ(VisitForward(), (std::vector<int32_t>{1, 2, 3, 4, 5}));
     Dbf4::Set_Filter_To("QTY > 5");
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     EXPECT_TRUE(Dbf4::IsFilterOn());
     EXPECT_EQ(VisitForward(), (std::vector<int32_t>{2, 3, 4}));
     Dbf4::Set_Filter_To("CITY = 'AARHUS' .AND. .NOT. DELETED()");
@@ -262,14 +259,14 @@ TEST_F(ExprTable, FiltersAndWhileConditions) {
 
     // A bad filter text is refused and leaves no filter.
     Dbf4::Set_Filter_To("QTY >");
-    EXPECT_EQ(TzCommon::ErrorWord, 351);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::ExpressionError);
     EXPECT_FALSE(Dbf4::IsFilterOn());
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
 
     // While: the skip stops on the first record that fails it, with EOF set.
     Dbf4::Go(1);
     Dbf4::Set_While_To("CITY = 'AARHUS'");
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     Dbf4::Skip(5);
     EXPECT_EQ(Dbf4::RecNo(), 3);
     EXPECT_TRUE(Dbf4::dEOF());
@@ -286,14 +283,14 @@ TEST_F(ExprTable, FiltersAndWhileConditions) {
     ASSERT_TRUE(Dbf4::dEOF());
     Dbf4::Set_While_To("CITY = 'AARHUS'");
     Dbf4::Skip(-1);
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     EXPECT_EQ(Dbf4::RecNo(), 6);
     EXPECT_TRUE(Dbf4::dBOF());
     EXPECT_EQ(Str("CITY"), std::string(10, ' '));
     // From a record, the area goes back to the record it started from.
     Dbf4::Go(4);
     Dbf4::Skip(-1);
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     EXPECT_EQ(Dbf4::RecNo(), 4);
     EXPECT_TRUE(Dbf4::dBOF());
     Dbf4::Set_While_To("");
@@ -319,13 +316,13 @@ TEST_F(ExprTable, MemoBlockNumbersBeyond32Bits) {
     kjtest::WriteFile(dir_.file("memo.dbt"), dbt);
     Dbf4::Select(1);
     Dbf4::Use(path);
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     const std::string expect[] = {"", "hello", "", "", ""};
     for (int r = 1; r <= 5; ++r) {
         Dbf4::Go(r);
         EXPECT_EQ(Str("NOTES"), expect[r - 1]) << r;
-        EXPECT_EQ(TzCommon::ErrorWord, 0) << r << " " << TzCommon::LastMessage();
-        TzCommon::ErrorWord = 0;
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << r << " " << TzCommon::LastMessage();
+        TzCommon::ClearErrorWord();
     }
     // Locate reads the memos the same way (4294967297 is not block 1).
     EXPECT_TRUE(Dbf4::Locate("NOTES", {std::string("hello")}));

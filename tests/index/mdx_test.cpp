@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 
+#include "storage/tz_errors.h"
 #include "tests/index/mdx_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -488,7 +489,7 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
         TzCommon::SetErrorHook([] {});
         EXPECT_EQ(walk("bad.mdx"), d.code);
         EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos) << TzCommon::LastMessage();
-        if (d.code == 222 && d.off != 512 + 32 && d.off != tagBlock * 512 + 9 &&
+        if (d.code == TzErr::CorruptedIndex && d.off != 512 + 32 && d.off != tagBlock * 512 + 9 &&
             d.off != tagBlock * 512 + 12 && d.off != tagBlock * 512 + 14) {
             EXPECT_NE(TzCommon::LastMessage().find("bad.mdx"), std::string::npos);
         }
@@ -507,7 +508,7 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
         TzCommon::ResetErrorState();
         TzCommon::SetErrorHook([] {});
         uint16_t rc = walk("bad.mdx");
-        EXPECT_TRUE(rc == 0 || rc == 222 || rc == 254) << rc;
+        EXPECT_TRUE(rc == 0 || rc == TzErr::CorruptedIndex || rc == TzErr::InternalError) << rc;
     }
 }
 
@@ -531,7 +532,7 @@ TEST_F(MdxTest, CharKeysAreFittedAndErrorsRaiseWithCheckingOff) {
         EXPECT_EQ(std::string(e.what()), "Error # 222 (Corrupted index file)\r\nUnable to open index: " +
                                              dir.file("short.mdx") + " [OpenIndex/Set_Index_To]");
     }
-    EXPECT_EQ(TzCommon::ErrorWord, 222);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::CorruptedIndex);
 }
 
 TEST_F(MdxTest, FailedWriteStopsFurtherWrites) {

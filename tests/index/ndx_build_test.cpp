@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "storage/tz_errors.h"
 #include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
 
@@ -25,7 +26,7 @@ protected:
             SetF(2, double(i % 97));
             Dbf4::Append();
         }
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
 
     // The keys and record numbers of tag n walked through the table engine.
@@ -201,7 +202,7 @@ TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
     message = TzCommon::LastErrorMessage();
     TzNdx::SetDiskFreeProc(nullptr);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(TzCommon::ErrorWord, 227);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InsufficientDiskSpace);
     // 300 items of 14 bytes and three levels of 63 keys a page: 4200 + 5 * 1024 + 1024 +
     // 1024 bytes, 11 KB.
     EXPECT_NE(message.find("Available disk space: 5 KBytes;needed: 11 KBytes [MakeIndex]"),
@@ -234,7 +235,7 @@ TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
 // Runs f with error checking off and answers the text of the raised error ("" when none).
 template <class F>
 std::string Raised(F f) {
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     try {
         f();
     } catch (const TzCommon::ETzError& e) {
@@ -252,7 +253,7 @@ TEST_F(NdxBuildTest, EngineErrorTexts) {
     // No index open.
     std::string t = Raised([] { TzNdx::Set_Order_To(1); });
     EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [Set_Order_To]")) << t;
-    EXPECT_EQ(TzCommon::ErrorWord, 221);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::IndexNotOpen);
     t = Raised([] { TzNdx::Find("N1"); });
     EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [Find]")) << t;
     t = Raised([] { TzNdx::FlushFile(); });
@@ -267,13 +268,13 @@ TEST_F(NdxBuildTest, EngineErrorTexts) {
     EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(3)] (DBF=" +
                             dbf + ")"))
         << t;
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     t = Raised([] { TzNdx::SetOrderToTag("nix"); });
     EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(nix)]")) << t;
     EXPECT_EQ(TzNdx::CurrentOrder(), 1);  // unchanged
     t = Raised([] { TzNdx::Set_Order_To(0); TzNdx::Find("N1"); });
     EXPECT_TRUE(ends(t, "Cannot use Find() with index order 0 (natural order) [Find]")) << t;
-    EXPECT_EQ(TzCommon::ErrorWord, 254);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InternalError);
     // "am" selects the first tag whose name begins with it.
     EXPECT_TRUE(TzNdx::SetOrderToTag("am"));
     EXPECT_EQ(TzNdx::CurrentTagName(), "AMT");
@@ -334,18 +335,18 @@ TEST_F(NdxBuildTest, DotOperatorsBeforeNamesInEveryErrorMode) {
         Dbf4::DeleteRec();
         ASSERT_TRUE(TzNdx::MakeIndex(tags));
         TzNdx::CloseIndex();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
 
         int halts = 0;
         UseErrorMode(mode, &halts);
         EXPECT_EQ(Raised([&] { TzNdx::SetIndexTo(Path(base + ".mdx")); }), "");
         EXPECT_EQ(halts, 0);
-        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
         check();
         TzNdx::CloseIndex();
         EXPECT_EQ(Raised([&] { EXPECT_TRUE(TzNdx::MakeIndex(tags)); }), "");
         EXPECT_EQ(halts, 0);
-        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
         TzNdx::SetIndexTo(Path(base + ".mdx"));
         check();
         TzCommon::SetErrorChecking(0);

@@ -3,6 +3,7 @@
 // is lost.
 #include "index/mdx_semaphore.h"
 #include "storage/file_layer.h"
+#include "storage/tz_errors.h"
 #include "tests/index/ndx_fixture.h"
 
 namespace {
@@ -37,7 +38,7 @@ void MakeTable(const std::string& path, int n) {
 void Verify(const std::string& path, int minRecords) {
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     EXPECT_GE(Dbf4::RecCount(), minRecords);
     ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(kTags)) << TzCommon::LastErrorMessage();
     EXPECT_EQ(TagsAgree(), "");
@@ -95,7 +96,7 @@ TEST_F(NdxFaultTest, FailedWriteReports254AndRebuildsAtReopen) {
             }
         }
         tz::SetFaultInjector(nullptr);
-        EXPECT_TRUE(raised || TzCommon::ErrorWord != 0);
+        EXPECT_TRUE(raised || TzCommon::ErrorWord() != 0);
         Dbf4::CloseAll();
         Verify(path, 150);
     }
@@ -116,7 +117,7 @@ TEST_F(NdxFaultTest, FailedSemaphoreWritesLeaveNoCountBehind) {
             Dbf4::Select(area);
             Dbf4::Use(path + (area == 2 ? " ALIAS OTHER" : ""));
             TzNdx::SetIndexTo(Path("s" + std::to_string(n) + ".mdx"));
-            ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
         }
         auto step = [&](int i) {
             Dbf4::Select(1 + i % 2);
@@ -127,7 +128,7 @@ TEST_F(NdxFaultTest, FailedSemaphoreWritesLeaveNoCountBehind) {
             } catch (const TzCommon::ETzError&) {
             }
             Dbf4::Unlock();
-            return TzCommon::ErrorWord;
+            return TzCommon::ErrorWord();
         };
         tz::FaultInjector inj;
         inj.failAt = n;
@@ -137,8 +138,8 @@ TEST_F(NdxFaultTest, FailedSemaphoreWritesLeaveNoCountBehind) {
         tz::SetFaultInjector(nullptr);
         for (int i = 4; i < 40; ++i) {
             uint16_t e = step(i);
-            EXPECT_NE(e, 1202) << TzCommon::LastErrorMessage();
-            if (e == 1202) break;
+            EXPECT_NE(e, TzErr::SemaphoreError) << TzCommon::LastErrorMessage();
+            if (e == TzErr::SemaphoreError) break;
         }
         Dbf4::CloseAll();
         EXPECT_FALSE(tz::Exists(Mdx::SemaphoreFileName(path)));
@@ -170,7 +171,7 @@ TEST_F(NdxFaultTest, LostEntryStopsTheKeyMove) {
     Dbf4::Go(3);
     SetC(1, "NEWNAME");
     EXPECT_THROW(Dbf4::Replace(), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord, 254);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InternalError);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Index file corrupted. " + TzNdx::Mdx() + " [tag: NAME] [CompareKeys]");
     TzNdx::Set_Order_To(1);
@@ -179,7 +180,8 @@ TEST_F(NdxFaultTest, LostEntryStopsTheKeyMove) {
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
     EXPECT_THROW(TzNdx::SetIndexTo(Path("lost.mdx")), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord, 223);  // marked: rebuilt at the next open
+    EXPECT_EQ(TzCommon::ErrorWord(),
+              TzErr::IndexVersionMismatch);  // marked: rebuilt at the next open
     Dbf4::CloseAll();
     Verify(path, 20);
 }
@@ -189,11 +191,11 @@ TEST_F(NdxFaultTest, LostEntryStopsTheKeyMove) {
 TEST_F(NdxFaultTest, EmptyAreaReports215) {
     Dbf4::Select(7);
     TzNdx::Set_Order_To(1);
-    EXPECT_EQ(TzCommon::ErrorWord, 215);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
     EXPECT_EQ(TzCommon::LastMessage(), "No database in use [Set_Order_To]  WorkArea = 7");
     EXPECT_FALSE(TzNdx::Find("X"));
     EXPECT_EQ(TzCommon::LastMessage(), "No database in use [Find]  WorkArea = 7");
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_TRUE(Dbf4::dEOF());
     EXPECT_EQ(TzCommon::LastMessage(), "No database in use [dEOF]  WorkArea = 7");
     EXPECT_TRUE(Dbf4::dBOF());
@@ -201,7 +203,7 @@ TEST_F(NdxFaultTest, EmptyAreaReports215) {
     EXPECT_FALSE(Dbf4::RecordVisible());
     EXPECT_EQ(TzCommon::LastMessage(), "No database in use [RecordVisible]  WorkArea = 7");
     EXPECT_FALSE(Dbf4::WhileHolds());
-    EXPECT_EQ(TzCommon::ErrorWord, 215);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
     EXPECT_EQ(TzCommon::LastMessage(), "No database in use [WhileHolds]  WorkArea = 7");
 }
 

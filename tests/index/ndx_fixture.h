@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dates.h"
@@ -21,18 +22,17 @@
 namespace ndxtest {
 
 inline void ResetEngine() {
-    kjtest::ResetEngine();
-    TzNdx::Install();
-    TzNdx::SetExact(false);
+    TzEngine::Reset();
     TzCommon::SetDateStyle(3);  // DD-MM-YYYY
     TzCommon::SetCenturyFlag(true);
 }
 
 class NdxTest : public kjtest::TableTest {
 protected:
-    void SetUp() override {
-        ResetEngine();
-        TzCommon::SetErrorChecking(0);  // index failures raise ETzError
+  void TearDown() override { TzEngine::Reset(); }
+  void SetUp() override {
+      ResetEngine();
+      TzCommon::SetErrorChecking(0);  // index failures raise ETzError
     }
 };
 

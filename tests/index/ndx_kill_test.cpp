@@ -8,6 +8,7 @@
 #include <set>
 
 #include "storage/file_layer.h"
+#include "storage/tz_errors.h"
 #include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
 
@@ -44,7 +45,7 @@ void MakeTable(const std::string& path, int n) {
         if (i % 3 == 0) Dbf4::DeleteRec();
     }
     ASSERT_TRUE(TzNdx::MakeIndex(kTags));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::CloseAll();
 }
 
@@ -54,8 +55,8 @@ void MakeTable(const std::string& path, int n) {
 int32_t VerifyTable(const std::string& path, int n) {
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
-    if (TzCommon::ErrorWord != 0) return -1;
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    if (TzCommon::ErrorWord() != 0) return -1;
     const int32_t count = Dbf4::RecCount();
     std::multiset<std::string> live;
     for (int32_t r = 1; r <= count; ++r) {
@@ -73,7 +74,7 @@ int32_t VerifyTable(const std::string& path, int n) {
         TzNdx::Set_Order_To(t);
         for (int32_t r = 1; r <= count; ++r) {
             EXPECT_NO_THROW(Dbf4::Go(r)) << "tag " << t << " record " << r;
-            if (TzCommon::ErrorWord != 0) return -1;
+            if (TzCommon::ErrorWord() != 0) return -1;
         }
     }
     Dbf4::CloseAll();
@@ -158,8 +159,8 @@ TEST_F(NdxKillTest, KilledZapLeavesTheIndexMarked) {
     Dbf4::Select(1);
     Dbf4::Use(Path("z.dbf") + " EXCLUSIVE");
     EXPECT_THROW(TzNdx::SetIndexTo("z.mdx"), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord, 223);
-    TzCommon::ErrorWord = 0;
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::IndexVersionMismatch);
+    TzCommon::ClearErrorWord();
     ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(kTags)) << TzCommon::LastErrorMessage();
     EXPECT_EQ(TagsAgree(), "");
 }
@@ -197,12 +198,12 @@ TEST_F(NdxKillTest, KilledBuildLeavesTheOldIndexAndNoSpillFile) {
         Dbf4::Select(1);
         Dbf4::Use(Path("r.dbf") + " EXCLUSIVE");
         TzNdx::SetIndexTo("r.mdx");
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         EXPECT_EQ(TzNdx::TagCount(), 3);
         EXPECT_EQ(TagsAgree(), "");
         // A build afterwards goes over what the killed one left beside it.
         TzNdx::Reindex();
-        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         EXPECT_EQ(TzNdx::TagCount(), 3);
         EXPECT_EQ(TagsAgree(), "");
         Dbf4::CloseAll();
@@ -217,11 +218,11 @@ TEST_F(NdxKillTest, RefusedBuildLeavesTheTableShared) {
     Dbf4::Select(1);
     Dbf4::Use(Path("h.dbf"));
     EXPECT_THROW(TzNdx::MakeIndex(kTags), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord, 225);
-    TzCommon::ErrorWord = 0;
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::ExclusiveUseRequired);
+    TzCommon::ClearErrorWord();
     Dbf4::Select(2);
     Dbf4::Use(Path("h.dbf") + " ALIAS SECOND");
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
 }
 
 // A record whose key is missing from its tag, and one whose key is there only for other
@@ -235,7 +236,7 @@ TEST_F(NdxKillTest, SyncTextsTellAMissingKeyFromAMissingRecord) {
     ASSERT_TRUE(Dbf4::Poke("ZZZZZZZZZZ", 1, 4));  // a key no entry has
     ASSERT_TRUE(Dbf4::Poke(NameOf(7), 1, 5));     // the key of record 7
     EXPECT_THROW(Dbf4::Go(4), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_NE(TzCommon::LastMessage().find("Key: \"ZZZZZZZZZZ\" not in index: "), std::string::npos)
         << TzCommon::LastMessage();
     EXPECT_NE(TzCommon::LastMessage().find(". [SyncIndex-1] Record: 4"), std::string::npos);

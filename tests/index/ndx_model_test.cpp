@@ -157,7 +157,7 @@ TEST_F(NdxModelTest, RandomChangesAgreeWithModel) {
                 Dbf4::ClearRecord();
                 Fill(r);
                 Dbf4::Append();
-                ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+                ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
                 m.recs.push_back(r);
                 m.unique.emplace(Padded(r.name), int32_t(m.recs.size()));
                 ASSERT_EQ(Dbf4::RecNo(), int32_t(m.recs.size()));
@@ -172,7 +172,7 @@ TEST_F(NdxModelTest, RandomChangesAgreeWithModel) {
                 y.deleted = x.deleted;
                 Fill(y);
                 Dbf4::Replace();
-                ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+                ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
                 std::string ok = Padded(x.name), nk = Padded(y.name);
                 if (ok != nk) {
                     auto it = m.unique.find(ok);

@@ -42,7 +42,7 @@ TEST_F(NdxReaderTest, IndexDumpListsMaintainedCharacterTag) {
             SetC(1, name());
             Dbf4::Replace();
         }
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
     TzNdx::Set_Order_To(1);
     std::vector<std::string> ours;

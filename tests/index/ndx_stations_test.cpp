@@ -43,14 +43,15 @@ TEST(NdxStationChild, Work) {
             kjbench::FillPosting(id * 100000 + i * 13);
             Dbf4::Append();
             Dbf4::Unlock();
-            if (TzCommon::ErrorWord != 0) throw TzCommon::ETzError(TzCommon::LastErrorMessage());
+            if (TzCommon::ErrorWord() != 0) throw TzCommon::ETzError(TzCommon::LastErrorMessage());
             if (i % 3 == 0) {
                 Dbf4::Go(1 + int32_t(rng() % uint32_t(Dbf4::RecCount())));
                 if (Dbf4::RLock()) {
                     kjbench::FillPosting(int(rng() % 20000));
                     Dbf4::Replace();
                     Dbf4::Unlock();
-                    if (TzCommon::ErrorWord != 0) throw TzCommon::ETzError(TzCommon::LastErrorMessage());
+                    if (TzCommon::ErrorWord() != 0)
+                        throw TzCommon::ETzError(TzCommon::LastErrorMessage());
                 }
             }
         }
@@ -151,7 +152,7 @@ protected:
             ADD_FAILURE() << e.what();
         }
         Dbf4::Unlock();
-        EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
 
     kjtest::TempDir dir;

@@ -13,7 +13,7 @@ TEST(BulkStationChild, Holder) {
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     TellParent("OPEN " + std::to_string(Dbf4::RecCount()));
     HearParent();
     Dbf4::CloseArea();
@@ -26,11 +26,11 @@ TEST(BulkStationChild, Packer) {
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     const bool packed = Dbf4::Pack();
     const bool zapped = Dbf4::Zap();
     TellParent(std::string(packed ? "PACKED" : "REFUSED") + (zapped ? " ZAPPED" : " REFUSED") +
-               " " + std::to_string(TzCommon::ErrorWord));
+               " " + std::to_string(TzCommon::ErrorWord()));
     Dbf4::CloseArea();
 }
 
@@ -61,7 +61,7 @@ TEST_F(BulkStationTest, PackAndZapOnlyWhenNoOtherStationHasTheTable) {
         ASSERT_EQ(holder.ReadLine(), "OPEN 10");
         Open(1, table);
         EXPECT_FALSE(Dbf4::Pack());
-        EXPECT_EQ(TzCommon::ErrorWord, 0);  // refused without a message
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);  // refused without a message
         EXPECT_FALSE(Dbf4::Zap());
         EXPECT_EQ(Bytes("poster.dbf"), before);
         // The area is still shared and in use.

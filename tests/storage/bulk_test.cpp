@@ -6,6 +6,7 @@
 
 #include "storage/dbf4_internal.h"
 #include "storage/memo.h"
+#include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -64,7 +65,7 @@ class BulkTest : public TableTest {
             Dbf4::DeleteRec();
         }
         Dbf4::Unlock();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         Dbf4::CloseArea();  // header written
         Open(1, Path(name));
     }
@@ -87,7 +88,7 @@ TEST_F(BulkTest, PackSlidesLiveRecordsAsRawBytesAndCutsTheFile) {
                 if (p[i] == 'x') p[i] = 'y';
         },
         nullptr);
-    ASSERT_EQ(TzCommon::ErrorWord, 0);
+    ASSERT_EQ(TzCommon::ErrorWord(), 0);
     ASSERT_TRUE(Dbf4::FLock());
     for (int i = 1; i <= 5; ++i) {
         Dbf4::ClearRecord();
@@ -341,7 +342,7 @@ TEST_F(BulkTest, AppendFromConvertsEveryClassByName) {
         SetD(14, "02-02-2002");
         SetC(15, "gone");
         Dbf4::Append();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
     Dbf4::Go(3);
     Dbf4::DeleteRec();
@@ -350,7 +351,7 @@ TEST_F(BulkTest, AppendFromConvertsEveryClassByName) {
     Open(2, Path("dst.dbf"));
     ASSERT_TRUE(Dbf4::FLock());
     Dbf4::AppendFrom(Path("src"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     EXPECT_EQ(Dbf4::CurrentWorkArea(), 2);
     ASSERT_EQ(Dbf4::RecCount(), 3);
     Dbf4::Go(1);
@@ -392,14 +393,14 @@ TEST_F(BulkTest, AppendFromSameLayoutTestsAndRefusals) {
     Open(3, Path("b.dbf"));
     // Without the file or append lock the first append fails and the run stops.
     Dbf4::AppendFrom(Path("a.dbf"));
-    EXPECT_EQ(TzCommon::ErrorWord, 5);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::AccessDenied);
     EXPECT_EQ(Dbf4::RecCount(), 0);
     EXPECT_EQ(Dbf4::CurrentWorkArea(), 3);
 
     ASSERT_TRUE(Dbf4::FLock());
     Dbf4::settings().hideDeleted = true;  // only visible records come
     Dbf4::AppendFrom(Path("a.dbf"), [] { return CurrentId() != 4; });
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::settings().hideDeleted = false;
     const RawTable a(Bytes("a.dbf"));
     const RawTable b(Bytes("b.dbf"));
@@ -498,7 +499,7 @@ TEST_F(BulkTest, LocateAndContinueWithTheirOptions) {
     ASSERT_TRUE(Dbf4::FLock());
     // Empty table: nothing found, EOF without an error.
     EXPECT_FALSE(Dbf4::Locate("NAME", {std::string("x")}));
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_TRUE(Dbf4::dEOF());
     const char* names[] = {"Hansen", "hansen", "Jensen", "Hans", "Olsen", "Hansen"};
     for (int i = 0; i < 6; ++i) {
@@ -517,9 +518,9 @@ TEST_F(BulkTest, LocateAndContinueWithTheirOptions) {
     EXPECT_EQ(Dbf4::RecNo(), 6);
     EXPECT_FALSE(Dbf4::Continue());
     EXPECT_TRUE(Dbf4::dEOF());
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     Dbf4::Continue();  // the last located field is forgotten after a miss
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
 
     EXPECT_TRUE(Dbf4::Locate("NAME", {std::string("HANSEN")}, Dbf4::kLocateNoCase));
     EXPECT_EQ(Dbf4::RecNo(), 1);
@@ -553,7 +554,7 @@ TEST_F(BulkTest, LocateAndContinueWithTheirOptions) {
         Dbf4::DeleteRec();
     }
     EXPECT_FALSE(Dbf4::Locate("NAME", {std::string("Hansen")}));
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_TRUE(Dbf4::dEOF());
     Dbf4::settings().hideDeleted = false;
 
@@ -573,7 +574,7 @@ TEST_F(BulkTest, PeekAndPokeKeepTheCacheCoherent) {
 
     // Poke needs the file lock or the record's lock; an append lock is not enough.
     EXPECT_FALSE(Dbf4::Poke("AB", 2, 7));
-    EXPECT_EQ(TzCommon::ErrorWord, 1200);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RecordNotLocked);
     EXPECT_EQ(TzCommon::LastMessage(), "Record not locked [Poke(AB,2,7)]");
     ASSERT_TRUE(Dbf4::ALock());
     EXPECT_FALSE(Dbf4::Poke("AB", 2, 7));

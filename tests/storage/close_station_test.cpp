@@ -25,7 +25,7 @@ protected:
             SetC(1, who);
             SetI(2, i);
             Dbf4::Append();
-            ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         }
         Dbf4::Unlock();
     }
@@ -45,7 +45,7 @@ TEST(CloseStationChild, Closer) {
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     const int count = std::stoi(ChildArg("COUNT"));
     if (count > 0) {
         ASSERT_TRUE(Dbf4::ALock());
@@ -60,7 +60,7 @@ TEST(CloseStationChild, Closer) {
         ASSERT_TRUE(Dbf4::RLock());
         Dbf4::Replace();
     }
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     tz::StopPoint("appended");  // a kill here: the header was never written
     Dbf4::CloseArea();
 }

@@ -31,12 +31,12 @@ TEST_F(DamagedTableTest, DateFieldShorterThanADateStaysInItsBytes) {
     WriteFile(Path("d.dbf"), TableWithShortDate(4, " ABCDEFGHIJ2024"));
     Open(1, Path("d.dbf") + " EXCLUSIVE");
     Dbf4::GoTop();
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     EXPECT_EQ(Dbf4::Peek(1, 2), "2024");
     Dbf4::Scatter();
     SetD(2, "01-02-2025");
     Dbf4::Replace();
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::CloseArea();
     std::string b = Bytes("d.dbf");
     ASSERT_EQ(b.size(), 97u + 15u + 1u);

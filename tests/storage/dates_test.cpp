@@ -241,7 +241,7 @@ TEST_F(DatesTest, DateFromRefusesImpossibleDates) {
     SetCenturyFlag(true);
     SetDateStyle(3);
     EXPECT_EQ(DateFrom(2026, 2, 29), "  -  -    ");
-    EXPECT_EQ(ErrorWord, 220);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(LastMessage(), "[DateFrom(2026, 2,29)]");
     // Days beyond the month are refused too, also in a leap year.
     EXPECT_EQ(DateFrom(2028, 2, 30), "  -  -    ");
@@ -255,10 +255,10 @@ TEST_F(DatesTest, DateFromRefusesImpossibleDates) {
     SetCenturyFlag(false);
     DateFrom(26, 2, 29);
     EXPECT_EQ(LastMessage(), "[DateFrom(26, 2,29)]");
-    EXPECT_EQ(ErrorWord, 220);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidParameter);
 
     EXPECT_EQ(DateFrom(2028, 2, 29), "29-02-2028");  // a larger year keeps 4 digits
-    EXPECT_EQ(ErrorWord, 0);
+    EXPECT_EQ(ErrorWord(), 0);
     EXPECT_EQ(DateFrom(28, 2, 29), "29-02-28");
     SetCenturyFlag(true);
     EXPECT_EQ(DateFrom(28, 2, 29), "29-02-2028");
@@ -283,9 +283,9 @@ TEST_F(DatesTest, DateDiff) {
     EXPECT_EQ(DateDiff("01-01-2000", "31-12-1999"), 1);
     EXPECT_EQ(DateDiff("15-10-1582", "04-10-1582"), 1);
     EXPECT_EQ(DateDiff("01-01-1956", "01-01-56"), 0);
-    EXPECT_EQ(ErrorWord, 0);
+    EXPECT_EQ(ErrorWord(), 0);
     EXPECT_EQ(DateDiff("30-02-2026", "01-03-2026"), 0);
-    EXPECT_EQ(ErrorWord, 220);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(LastMessage(), "[DateDiff(30-02-2026,01-03-2026)]");
     DateDiff("01-03-2026", "  -  -    ");
     EXPECT_EQ(LastMessage(), "[DateDiff(01-03-2026,  -  -    )]");

@@ -33,25 +33,25 @@ TEST_F(ErrorsTest, CodeTexts) {
 
 TEST_F(ErrorsTest, CheckingOffOnlyRecords) {
     SetErrorChecking(0);
-    SetError(215, "No database in use [GO]  WorkArea = 3");
-    EXPECT_EQ(ErrorWord, 215);
+    SetError(TzErr::NoDatabaseInUse, "No database in use [GO]  WorkArea = 3");
+    EXPECT_EQ(ErrorWord(), TzErr::NoDatabaseInUse);
     EXPECT_EQ(LastErrorMessage(),
               "Error # 215 (No database in use)\r\nNo database in use [GO]  WorkArea = 3");
     EXPECT_EQ(LastErrorMessage(), "");  // taken once
-    EXPECT_EQ(ErrorWord, 215);          // the error word stays
+    EXPECT_EQ(ErrorWord(), TzErr::NoDatabaseInUse);  // the error word stays
 }
 
 TEST_F(ErrorsTest, ExceptionsCarryFullTextAndKeepErrorWord) {
     SetUseExceptions(1);
     try {
-        SetError(212, "Invalid record number = 0 (x.dbf)  [GetDbfRecord]");
+        SetError(TzErr::RequestBeyondRange, "Invalid record number = 0 (x.dbf)  [GetDbfRecord]");
         FAIL() << "no exception";
     } catch (const ETzError& e) {
         EXPECT_STREQ(e.what(),
                      "Error # 212 (Request beyond range)\r\nInvalid record number = 0 (x.dbf)  "
                      "[GetDbfRecord]");
     }
-    EXPECT_EQ(ErrorWord, 212);
+    EXPECT_EQ(ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(PendingCode(), 0);
 }
 
@@ -63,14 +63,14 @@ TEST_F(ErrorsTest, HaltShowsOneBoxAndExitCode) {
         return 1;
     });
     SetHaltProc([&](int code) { exitCode = code; });
-    SetError(0, "");  // code 0 shows nothing
+    SetError(TzErr::None, "");  // code 0 shows nothing
     EXPECT_TRUE(boxes.empty());
-    SetError(1017, "Cannot lock memo file [x]");
+    SetError(TzErr::MemoLockFailed, "Cannot lock memo file [x]");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Program halted.|Error # 1017 (Cannot lock memo file)\r\nCannot lock memo "
                         "file [x]|16");
     EXPECT_EQ(exitCode, 255);
-    SetError(33, "again");  // during shut-down: no second box
+    SetError(TzErr::LockViolation, "again");  // during shut-down: no second box
     EXPECT_EQ(boxes.size(), 1u);
     SetErrorBoxProc(nullptr);
 }
@@ -83,7 +83,7 @@ TEST_F(ErrorsTest, HaltTextCutTo255) {
     });
     int exitCode = -1;
     SetHaltProc([&](int code) { exitCode = code; });
-    SetError(33, std::string(400, 'x'));
+    SetError(TzErr::LockViolation, std::string(400, 'x'));
     EXPECT_EQ(shown.size(), 255u);
     EXPECT_EQ(exitCode, 33);
     SetErrorBoxProc(nullptr);
@@ -93,9 +93,9 @@ TEST_F(ErrorsTest, HookReplacesDelivery) {
     int calls = 0;
     SetErrorHook([&] {
         ++calls;
-        EXPECT_EQ(ErrorWord, 220);
+        EXPECT_EQ(ErrorWord(), TzErr::InvalidParameter);
     });
-    SetError(220, "Invalid parameter [x]");
+    SetError(TzErr::InvalidParameter, "Invalid parameter [x]");
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(LastErrorMessage(), "Error # 220 (Invalid parameter)\r\nInvalid parameter [x]");
 }
@@ -104,7 +104,7 @@ TEST_F(ErrorsTest, FreeNilPointer) {
     SetErrorChecking(0);
     void* p = nullptr;
     FreeMemChecked(p);
-    EXPECT_EQ(ErrorWord, 9);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidBlockAddress);
     EXPECT_EQ(LastErrorMessage(),
               "Error # 9 (Memory block address invalid)\r\nAttempt to free NIL pointer [FreeMem()]");
     GetMemChecked(p, 100);

@@ -1,6 +1,7 @@
 // Fault injection through the file layer: a write that fails, or a process that dies, after
 // the N-th write during appends and replaces. Afterwards the table's recount matches its
 // records and an independent reader still reads every record written before the failure.
+#include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -24,7 +25,7 @@ protected:
             SetI(1, i);
             SetC(2, "rec " + std::to_string(i));
             Dbf4::Append();
-            failure_ = TzCommon::ErrorWord;
+            failure_ = TzCommon::ErrorWord();
             if (failure_ != 0) break;
             last = i;
         }
@@ -59,7 +60,7 @@ TEST_F(FaultTest, FailedAppendLeavesNothingCounted) {
         tz::SetFaultInjector(&inj);
         int last = AppendUntilFailure(1, 10);
         EXPECT_EQ(last, int(failAt - 1));
-        EXPECT_EQ(failure_, 101);
+        EXPECT_EQ(failure_, TzErr::DiskWriteError);
         // Neither the count nor the record number moved for the failed record.
         EXPECT_EQ(Dbf4::Current()->recCount, last);
         EXPECT_EQ(Dbf4::Current()->lockState, Dbf4::kLockNone);
@@ -86,7 +87,7 @@ TEST_F(FaultTest, FailedReplaceKeepsRecord) {
     tz::SetFaultInjector(&inj);
     SetI(1, 99);
     Dbf4::Replace();
-    EXPECT_EQ(TzCommon::ErrorWord, 101);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DiskWriteError);
     EXPECT_EQ(Dbf4::RecNo(), 2);
     tz::SetFaultInjector(nullptr);
     Dbf4::Skip(0);

@@ -22,7 +22,7 @@ TEST(FreshChild, Writer) {
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    TellParent(TzCommon::ErrorWord == 0 ? "ready" : "failed " + TzCommon::LastMessage());
+    TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed " + TzCommon::LastMessage());
     for (;;) {
         const std::string cmd = HearParent();
         if (cmd.empty() || cmd == "end") break;
@@ -36,7 +36,7 @@ TEST(FreshChild, Writer) {
         }
         std::memcpy(Dbf4::FieldAddress(kA), &v, 4);
         Dbf4::Replace();
-        const uint16_t code = TzCommon::ErrorWord;
+        const uint16_t code = TzCommon::ErrorWord();
         Dbf4::Unlock();
         TellParent(code == 0 ? "set" : "failed " + TzCommon::LastMessage());
     }
@@ -58,7 +58,7 @@ protected:
             Dbf4::Append();
         }
         Dbf4::Unlock();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         other_ = std::make_unique<Child>("FreshChild.Writer",
                                          std::map<std::string, std::string>{
                                              {"TABLE", Path("rows.dbf")}});

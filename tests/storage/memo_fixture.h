@@ -11,6 +11,7 @@
 
 #include "storage/memo.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "storage/work_area.h"
 #include "tests/support/test_support.h"
 
@@ -110,12 +111,12 @@ inline std::string JoinedLines() {
 class MemoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzStorage::Startup();
         TzCommon::SetErrorChecking(0);
-        Memo::settings() = Memo::MemoSettings();
         Memo::ClearEditor();
     }
-    void TearDown() override { TzCommon::ResetErrorState(); }
+    void TearDown() override { TzStorage::Reset(); }
     // A new table of a flavour with an empty memo file; rows have no memos yet.
     std::unique_ptr<Dbf4::WorkArea> NewTable(const std::string& base, uint8_t version,
                                              int rows = 0, uint16_t blockSize = 512,

@@ -1,10 +1,10 @@
 // Memo files: byte layouts of the three flavours, AddMemo/EditMemo/GetMemo, the dBASE IV
 // block reuse, CopyMemo across flavours, packing, BLOB streams, the text-file view and bad
 // files that must give error codes.
-#include "tests/storage/memo_fixture.h"
-
 #include "storage/code_page.h"
 #include "storage/file_layer.h"
+#include "storage/tz_errors.h"
+#include "tests/storage/memo_fixture.h"
 
 using namespace memotest;
 using TzCommon::ErrorWord;
@@ -155,23 +155,23 @@ TEST_F(MemoTest, BadMemoFilesGiveCodes) {
     std::string path = MemoPath(*d4);
     // Block past the end of the file.
     EXPECT_FALSE(Memo::GetMemo(*d4, 99));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     EXPECT_NE(TzCommon::LastMessage().find("[GetMemo]"), std::string::npos);
     EXPECT_FALSE(Memo::GetMemo(*d4, -2147483647));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     // Wrong block header and a huge length.
     tz::File f;
     ASSERT_EQ(f.Open(path, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
     const uint8_t junk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(f.WriteAt(512, junk, 8), 0);
-    ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_FALSE(Memo::GetMemo(*d4, 1));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     const uint8_t huge[8] = {0xFF, 0xFF, 8, 0, 0xFF, 0xFF, 0xFF, 0x7F};
     ASSERT_EQ(f.WriteAt(512, huge, 8), 0);
-    ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_FALSE(Memo::GetMemo(*d4, 1));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     Memo::BlobStream s(*d4, 1, Memo::kBlobRead);
     EXPECT_FALSE(s.ok());
     // Rewriting a memo whose old header is garbage never releases or reuses its blocks.
@@ -185,13 +185,13 @@ TEST_F(MemoTest, BadMemoFilesGiveCodes) {
     ASSERT_EQ(g.Open(MemoPath(*fp), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
     const uint8_t foxHuge[8] = {0, 0, 0, 1, 0x7F, 0xFF, 0xFF, 0xFF};
     ASSERT_EQ(g.WriteAt(512, foxHuge, 8), 0);
-    ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_FALSE(Memo::GetMemo(*fp, 1));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     auto target = NewTable("t3", 0x83);
-    ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_EQ(Memo::CopyMemo(*target, *fp, 1, false), 0);
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
 
     // A short dBASE III file without an end mark reads to the end of the file.
     auto d3 = NewTable("d3", 0x83, 0, 512, false);
@@ -210,15 +210,15 @@ TEST_F(MemoTest, FailedEditMemoReleasesTheLock) {
     tz::SetFaultInjector(&inj);
     EXPECT_EQ(Memo::EditMemo(*fp, 0), 0);
     tz::SetFaultInjector(nullptr);
-    EXPECT_NE(ErrorWord, 0);
+    EXPECT_NE(ErrorWord(), 0);
     EXPECT_FALSE(Memo::DescriptorOf(*fp)->locked);
     tz::File other;
     ASSERT_EQ(other.Open(MemoPath(*fp), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
     EXPECT_EQ(other.Lock(Memo::MemoLockOffset(), Memo::MemoLockLength()), 0);
     // While another handle holds the lock, appends are refused with 1017.
-    ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     EXPECT_EQ(Memo::AddMemo(*fp, "blocked"), 0);
-    EXPECT_EQ(ErrorWord, 1017);
+    EXPECT_EQ(ErrorWord(), TzErr::MemoLockFailed);
     other.Unlock(Memo::MemoLockOffset(), Memo::MemoLockLength());
     EXPECT_EQ(Memo::AddMemo(*fp, "free"), 1);
 }
@@ -306,7 +306,7 @@ TEST_F(MemoTest, PackKeepsReferencedMemos) {
     std::string memoBefore = kjtest::ReadFile(MemoPath(*a));
     std::string dbfBefore = kjtest::ReadFile(dbf);
     EXPECT_FALSE(Memo::PackMemofile(*a));
-    EXPECT_EQ(ErrorWord, 1003);
+    EXPECT_EQ(ErrorWord(), TzErr::InvalidMemoAddress);
     EXPECT_NE(TzCommon::LastMessage().find(" Memo block # 4000 Record # 2 [PackMemo]"),
               std::string::npos);
     EXPECT_EQ(kjtest::ReadFile(MemoPath(*a)), memoBefore);

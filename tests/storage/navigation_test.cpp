@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -76,7 +77,7 @@ TEST_F(NavigationTest, HiddenDeletedAndFilter) {
 
 TEST_F(NavigationTest, AllDeletedAndEmpty) {
     Dbf4::Skip(1);
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(TzCommon::LastMessage(), "Database \"" + Path("t.dbf") + "\" is past EOF. [SKIP]");
     Dbf4::GoTop();
     EXPECT_TRUE(Dbf4::dEOF());
@@ -104,7 +105,7 @@ TEST_F(NavigationTest, EndsAndSkipZero) {
     EXPECT_TRUE(Dbf4::dEOF());
     EXPECT_EQ(Dbf4::RecNo(), 4);
     Dbf4::Skip(1);
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     Dbf4::Skip(0);  // at EOF: the blank record
     EXPECT_EQ(GetI(1), 0);
     Dbf4::Go(0);
@@ -134,7 +135,7 @@ TEST_F(NavigationTest, GoReachesOtherStationsAppends) {
     EXPECT_EQ(Dbf4::RecNo(), 1);
     EXPECT_FALSE(Dbf4::dEOF());
     Dbf4::Go(5);
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_EQ(GetI(1), 5);
     Dbf4::Select(1);
     Fill(2);
@@ -191,13 +192,13 @@ TEST_F(NavigationTest, Relations) {
     Dbf4::Select(1);
     Dbf4::Set_Relation_To(BadRelation);
     Dbf4::Go(3);
-    EXPECT_EQ(TzCommon::ErrorWord, 224);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::CyclicalRelation);
     EXPECT_EQ(TzCommon::LastMessage(), Path("t.dbf"));
 }
 
 TEST_F(NavigationTest, FiltersNeedTheParser) {
     Dbf4::Set_Filter_To("N > 1");
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(TzCommon::LastMessage(), "TZParser unit not linked in. [Set_Filter_To]");
     Dbf4::Set_While_To("N > 1");
     EXPECT_EQ(TzCommon::LastMessage(), "TZParser unit not linked in. [Set_While_To]");

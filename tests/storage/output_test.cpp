@@ -52,7 +52,7 @@ TEST_F(OutputTest, AllSwitchesOffDiscardsQuietly) {
     TzPrint::Write("nothing to see");
     TzPrint::WriteLn();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_FALSE(TzPrint::PrinterJobOpen());
     TzPrint::Shutdown();
     EXPECT_FALSE(FileExists(prn));
@@ -71,7 +71,7 @@ TEST_F(OutputTest, SameBytesReachConsoleAlternateAndPrinter) {
     TzPrint::WriteLn("slut");
     std::string console = testing::internal::GetCapturedStdout();
     TzPrint::ClosePrinter();
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     std::string expected = Sample() + "slut\r\n";
     EXPECT_EQ(console, expected);
     EXPECT_EQ(kjtest::ReadFile(alt), expected);
@@ -103,7 +103,7 @@ TEST_F(OutputTest, PrinterJobStartsOnFirstUseAndEndsOnClose) {
     TzPrint::Shutdown();
     EXPECT_FALSE(TzPrint::PrinterJobOpen());
     EXPECT_EQ(kjtest::ReadFile(prn), "onetwothree");
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
 }
 
 TEST_F(OutputTest, AlternateFileCreateOrAppend) {
@@ -118,13 +118,13 @@ TEST_F(OutputTest, AlternateFileCreateOrAppend) {
     EXPECT_EQ(kjtest::ReadFile(alt), "again");
     ASSERT_TRUE(TzPrint::SetAlternateTo(""));  // closes; the switch alone finds no file
     TzPrint::Write("lost");
-    EXPECT_EQ(TzCommon::ErrorWord, 103);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::FileNotOpen);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 103 (File not open)\r\nOutput error, alternate file: ");
 
     std::string bad = dir_.file("no/such/alt.txt");
     EXPECT_FALSE(TzPrint::SetAlternateTo(bad));
-    EXPECT_EQ(TzCommon::ErrorWord, 3);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::PathNotFound);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 3 (Path not found)\r\nOutput error, alternate file: " + bad);
     EXPECT_EQ(TzPrint::AlternateName(), "");
@@ -142,7 +142,7 @@ TEST_F(OutputTest, FailedAlternateWriteIsReportedAndOthersStillWritten) {
     fault.sticky = false;
     tz::SetFaultInjector(&fault);
     TzPrint::Write("abc");
-    EXPECT_EQ(TzCommon::ErrorWord, 101);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DiskWriteError);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 101 (Disk write error (probable cause: Disk Full).)\r\n"
               "Output error, alternate file: " +
@@ -171,23 +171,23 @@ TEST_F(OutputTest, PrinterFailuresReportDeviceWriteFault) {
     setenv("KJ_PRINTER_COMMAND", "head -c 1 >/dev/null", 1);
     TzPrint::SetPrinter(true);
     std::string chunk(4096, 'p');
-    for (int i = 0; i < 1000 && TzCommon::ErrorWord == 0; ++i) TzPrint::Write(chunk);
-    EXPECT_EQ(TzCommon::ErrorWord, 160);
+    for (int i = 0; i < 1000 && TzCommon::ErrorWord() == 0; ++i) TzPrint::Write(chunk);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DeviceWriteFault);
     EXPECT_EQ(TzCommon::LastErrorMessage(), "Error # 160 (Device write fault)\r\n");
     EXPECT_FALSE(TzPrint::PrinterJobOpen());
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     TzPrint::Write("more");  // the failed job takes nothing more until it is ended
-    EXPECT_EQ(TzCommon::ErrorWord, 160);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DeviceWriteFault);
     EXPECT_FALSE(TzPrint::PrinterJobOpen());
     TzPrint::ClosePrinter();
 
     // A command that ends badly is reported when the job ends.
-    TzCommon::ErrorWord = 0;
+    TzCommon::ClearErrorWord();
     setenv("KJ_PRINTER_COMMAND", "cat >/dev/null; exit 3", 1);
     TzPrint::Write("x");
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     TzPrint::ClosePrinter();
-    EXPECT_EQ(TzCommon::ErrorWord, 160);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DeviceWriteFault);
 }
 
 TEST_F(OutputTest, PrinterCommandChoice) {

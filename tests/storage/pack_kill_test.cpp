@@ -31,7 +31,7 @@ TEST(PackKillChild, Pack) {
     TzCommon::SetErrorChecking(0);
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     static tz::FaultInjector inj;
     if (!ChildArg("CRASH_AT").empty()) {
         inj.failAt = std::stol(ChildArg("CRASH_AT"));

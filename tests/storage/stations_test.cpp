@@ -39,7 +39,7 @@ TEST(StationChild, Appender) {
     const int count = std::stoi(ChildArg("COUNT"));
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     TellParent("READY");
     HearParent();
     for (int i = 1; i <= count; ++i) {
@@ -49,7 +49,7 @@ TEST(StationChild, Appender) {
         SetNum(2, i);
         SetNum(3, 0);
         Dbf4::Append();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         Dbf4::Unlock();
     }
     Dbf4::CloseArea();
@@ -64,7 +64,7 @@ TEST(StationChild, Replacer) {
     std::mt19937 rng(std::stoi(ChildArg("SEED")));
     Dbf4::Select(1);
     Dbf4::Use(ChildArg("TABLE"));
-    ASSERT_EQ(TzCommon::ErrorWord, 0);
+    ASSERT_EQ(TzCommon::ErrorWord(), 0);
     TellParent("READY");
     HearParent();
     int bumps = 0;
@@ -79,7 +79,7 @@ TEST(StationChild, Replacer) {
         Dbf4::Skip(0);  // the record as it is now, under the lock
         SetNum(3, NumField(3) + 1);
         Dbf4::Replace();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         Dbf4::Unlock();
         ++bumps;
     }

@@ -2,6 +2,7 @@
 // mark, the header date and count, and damaged headers that must be refused cleanly.
 #include <ctime>
 
+#include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -60,17 +61,17 @@ TEST_F(TableFileTest, FieldCorrectionsAtCreate) {
 
     Dbf4::WorkArea scratch;
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"   ", 'C', 4, 0}}));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 220 (Invalid parameter)\r\nEmpty field name [CreateDbf(" + Path("e.dbf") +
                   ")]");
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'C', 0, 0}}));
-    EXPECT_EQ(TzCommon::ErrorWord, 211);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidFieldType);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 211 (Invalid database field type encountered)\r\nInvalid dBASE field "
               "definition [CreateDBF]");
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'X', 3, 0}}));
-    EXPECT_EQ(TzCommon::ErrorWord, 211);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidFieldType);
 }
 
 TEST_F(TableFileTest, RecordEncodings) {
@@ -89,7 +90,7 @@ TEST_F(TableFileTest, RecordEncodings) {
     SetD(4, "07-12-2026");
     SetL(5, true);
     Dbf4::Append();
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::ClearRecord();
     SetC(1, "x");
     SetI(2, 123456);  // too wide for 4 characters
@@ -140,7 +141,7 @@ TEST_F(TableFileTest, RecordNumbersOutOfRange) {
     for (int i = 0; i < 3; ++i) Dbf4::Append();
     Dbf4::Go(2);
     EXPECT_FALSE(TzDbfLow::GetDbfRecord(a, 0));
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 212 (Request beyond range)\r\nInvalid record number = 0 (" +
                   Path("n.dbf") + ")  [GetDbfRecord]");
@@ -225,7 +226,7 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         TzCommon::ClearError();
         Dbf4::Select(1);
         Dbf4::Use(f);
-        EXPECT_EQ(TzCommon::ErrorWord, c.code);
+        EXPECT_EQ(TzCommon::ErrorWord(), c.code);
         std::string m = TzCommon::LastMessage();
         EXPECT_EQ(m.substr(0, c.messageStart.size()), c.messageStart);
         EXPECT_EQ(Dbf4::Current(), nullptr);  // the slot stays empty
@@ -233,7 +234,7 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
     // A record length larger than the fields need stays accepted.
     WriteFile(f, with(10, 20));
     Dbf4::Use(f);
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
 }
 
 TEST_F(TableFileTest, MemoFilesOfEachFlavour) {
@@ -281,7 +282,7 @@ TEST_F(TableFileTest, ReplaceKeepsUntouchedFieldBytes) {
     ASSERT_TRUE(Dbf4::RLock());
     SetC(1, "xyz");
     Dbf4::Replace();
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::CloseArea();
     EXPECT_EQ(Bytes("k.dbf").substr(32 * 3 + 33, 24), " xyz18991231 12345678901");
 }
@@ -336,9 +337,9 @@ TEST_F(TableFileTest, HugeHeaderCountMovesSafely) {
         Open(1, Path("h.dbf") + mode);
         EXPECT_EQ(Dbf4::RecCount(), 0);
         Dbf4::Go(0);
-        EXPECT_EQ(TzCommon::ErrorWord, 212);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
         Dbf4::Skip(1);
-        EXPECT_EQ(TzCommon::ErrorWord, 212);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
         Dbf4::GoBottom();
         EXPECT_TRUE(Dbf4::dEOF());
         Dbf4::CloseArea();
@@ -359,7 +360,7 @@ TEST_F(TableFileTest, AssignedZeroAndFalseAreWritten) {
     std::memcpy(Dbf4::AssignField(2), &dzero, 8);
     *Dbf4::AssignField(3) = 0;
     Dbf4::Append();
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     Dbf4::Unlock();
     const size_t at = 32 * 5 + 33;
     EXPECT_EQ(Bytes("z.dbf").substr(at, 20), "     0    0.00F     ");

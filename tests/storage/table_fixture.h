@@ -1,5 +1,5 @@
-// A test fixture for the table engine: engine state reset around each test, error checking
-// off (failures are read from the error word), a temporary folder, and small helpers to
+// A test fixture for the table engine: engine state reset around each test (TzStorage), error
+// checking off (failures are read from the error word), a temporary folder, and small helpers to
 // create tables and read their bytes.
 #pragma once
 
@@ -13,16 +13,15 @@
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "tests/support/test_support.h"
 
 namespace kjtest {
 
+// The table engine at its start-up state with no unit installed: each test installs the
+// units it uses (the index engine and the parser are above this layer).
 inline void ResetEngine() {
-    Dbf4::CloseAll();
-    TzCommon::ResetErrorState();
-    TzCommon::ResetDateSettings();
-    Dbf4::settings() = Dbf4::Settings();
-    TzDbfLow::settings() = TzDbfLow::Settings();
+    TzStorage::Reset();
 }
 
 class TableTest : public ::testing::Test {
@@ -31,10 +30,7 @@ protected:
         ResetEngine();
         TzCommon::SetErrorChecking(0);
     }
-    void TearDown() override {
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 
     std::string Path(const std::string& name) const { return dir_.file(name); }
 
@@ -50,7 +46,7 @@ protected:
     void Open(int n, const std::string& command) {
         Dbf4::Select(n);
         Dbf4::Use(command);
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
 
     // Native field helpers on the current area.

@@ -66,7 +66,7 @@ TEST_F(TableReaderTest, EngineTablesReadByDebianReaders) {
         SetD(4, r.date);
         SetL(5, r.paid);
         Dbf4::Append();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
     Dbf4::Unlock();
     Dbf4::Go(2);

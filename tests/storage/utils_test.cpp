@@ -8,6 +8,7 @@
 #include "storage/dates.h"
 #include "storage/file_layer.h"
 #include "storage/tz_common.h"
+#include "storage/tz_storage.h"
 #include "storage/tz_utils.h"
 #include "tests/support/test_support.h"
 
@@ -18,14 +19,10 @@ namespace {
 class UtilsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
         TzCommon::SetErrorChecking(0);
-        TzCommon::ResetDateSettings();
     }
-    void TearDown() override {
-        TzCommon::ResetDateSettings();
-        TzCommon::ResetErrorState();
-    }
+    void TearDown() override { TzStorage::Reset(); }
 };
 
 TEST_F(UtilsTest, TextHelpers) {
@@ -188,7 +185,7 @@ TEST_F(UtilsTest, CopyFile) {
 
     const std::string dst = dir.file("copy.txt");
     ASSERT_TRUE(CopyFile(src, dst));
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_EQ(kjtest::ReadFile(dst), content);
     EXPECT_EQ(tz::FileTime(dst), 1000000000);
     // An existing target is replaced.
@@ -202,7 +199,7 @@ TEST_F(UtilsTest, CopyFile) {
     for (const std::string& other : others) {
         SCOPED_TRACE(other);
         EXPECT_FALSE(CopyFile(src, other));
-        EXPECT_EQ(TzCommon::ErrorWord, 220);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
         EXPECT_EQ(TzCommon::LastMessage(),
                   "File cannot be copied onto itself. [CopyFile(" + src + "," + other + ")]");
         EXPECT_EQ(kjtest::ReadFile(src), content);
@@ -210,7 +207,7 @@ TEST_F(UtilsTest, CopyFile) {
 
     const std::string missing = dir.file("missing.txt");
     EXPECT_FALSE(CopyFile(missing, dst));
-    EXPECT_EQ(TzCommon::ErrorWord, 2);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::FileNotFound);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Error reading " + missing + " [CopyFile(" + missing + "," + dst + ")]");
 
@@ -218,7 +215,7 @@ TEST_F(UtilsTest, CopyFile) {
     tz::File held;
     ASSERT_EQ(held.Open(dst, tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
     EXPECT_FALSE(CopyFile(src, dst));
-    EXPECT_EQ(TzCommon::ErrorWord, 32);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::SharingViolation);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Error writing " + dst + " [CopyFile(" + src + "," + dst + ")]");
     held.Close();
@@ -231,7 +228,7 @@ TEST_F(UtilsTest, CopyFile) {
     const bool ok = CopyFile(src, third);
     tz::SetFaultInjector(nullptr);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(TzCommon::ErrorWord, 101);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DiskWriteError);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Error writing " + third + " [CopyFile(" + src + "," + third + ")]");
     EXPECT_FALSE(FileExists(third));
@@ -253,7 +250,7 @@ TEST_F(UtilsTest, EraseFilesByMask) {
     EXPECT_TRUE(EraseFiles(dir.path() + "\\?.dbf"));
     EXPECT_FALSE(FileExists(dir.file("c.dbf")));
     EXPECT_TRUE(EraseFiles(dir.path() + "/nothing*.xyz"));
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
 
     // Files held open elsewhere cannot be erased (as on Windows).
     kjtest::WriteFile(dir.file("k1.dat"), "1");
@@ -262,7 +259,7 @@ TEST_F(UtilsTest, EraseFilesByMask) {
     tz::File h1, h2;
     ASSERT_EQ(h1.Open(dir.file("k1.dat"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
     EXPECT_FALSE(EraseFiles(dir.path() + "/k*.dat"));
-    EXPECT_EQ(TzCommon::ErrorWord, 32);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::SharingViolation);
     EXPECT_EQ(TzCommon::LastMessage(), "Error erasing " + dir.file("k1.dat"));
     EXPECT_FALSE(FileExists(dir.file("k2.dat")));  // the others went
     kjtest::WriteFile(dir.file("k2.dat"), "2");

@@ -1,5 +1,7 @@
 // Virtual files: order and contents in every mode, positioning walks, write back, delete,
 // pack, pop, remove, zap, and variable-length records that do not fit their buffer.
+#include "storage/vfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,7 @@
 
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
-#include "storage/vfiles.h"
+#include "storage/tz_storage.h"
 #include "storage/work_area.h"
 
 namespace {
@@ -25,11 +27,11 @@ struct VArea : WorkArea {
 class VFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TzCommon::ResetErrorState();
+        TzStorage::Reset();
+        TzStorage::Startup();
         TzCommon::SetErrorChecking(0);
-        VFiles::Install();
     }
-    void TearDown() override { TzCommon::ResetErrorState(); }
+    void TearDown() override { TzStorage::Reset(); }
     // A fixed-length virtual area: flag byte + 4 key characters.
     void Open(WorkArea& a, uint8_t mode, uint8_t storage = VFiles::kHeap) {
         a.alias = "VF";
@@ -107,7 +109,7 @@ TEST_F(VFilesTest, OrderInEachMode) {
               "[Append/InsertRec/PushRec]");
     VFiles::StateOf(nokey).mode = 9;
     EXPECT_FALSE(VFiles::AreaHook(nokey, VFiles::kAdd, 0));
-    EXPECT_EQ(TzCommon::ErrorWord, 1100);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidListOperation);
     EXPECT_EQ(nokey.recCount, 0);
     // Raised as exceptions, and from a key maker, the refused record is not kept (the
     // sanitizer build reports a leaked node).
@@ -137,7 +139,7 @@ TEST_F(VFilesTest, PositioningWalksTheShortestWay) {
     EXPECT_EQ(VFiles::StateOf(a).lastWalk, 2);  // two steps back from the tail
     EXPECT_EQ(std::string(a.record.begin() + 1, a.record.begin() + 2), "8");
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kGo, 11));
-    EXPECT_EQ(TzCommon::ErrorWord, 212);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(TzCommon::LastMessage(), "Attempted to position to record number 11 [VFiles]");
     EXPECT_EQ(a.recNo, 8);
 }
@@ -259,10 +261,10 @@ TEST_F(VFilesTest, VariableLengthRecords) {
     buffer[0] = 0xFF;
     buffer[1] = 0x7F;
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kAdd, 0));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(a.recCount, 5);
     EXPECT_FALSE(VFiles::AreaHook(a, VFiles::kWrite, 2));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
 }
 
 // A virtual file opened through Use works on the caller's buffer: appends, moves, replace,
@@ -278,11 +280,11 @@ TEST_F(VFilesTest, EngineCommandsOnAVirtualFile) {
     auto text = [&] { return std::string(reinterpret_cast<char*>(buf) + 3, buf[0] - 1); };
     Dbf4::Select(1);
     Dbf4::Use("SCRATCH VIRTUAL FILE", buf, sizeof buf);
-    ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     for (const char* t : {"one", "two", "three"}) {
         put(t);
         Dbf4::Append();
-        ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     }
     EXPECT_EQ(Dbf4::RecCount(), 3);
     Dbf4::Go(2);
@@ -299,7 +301,7 @@ TEST_F(VFilesTest, EngineCommandsOnAVirtualFile) {
     Dbf4::GoBottom();
     EXPECT_EQ(text(), "three");
     Dbf4::CloseArea();
-    EXPECT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastMessage();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
 }
 
 }  // namespace

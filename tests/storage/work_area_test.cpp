@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "storage/file_layer.h"
-
+#include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -31,7 +31,7 @@ protected:
             Dbf4::ClearRecord();
             SetC(1, "S" + std::to_string(Dbf4::RecCount() + 1));
             Dbf4::Append();
-            ASSERT_EQ(TzCommon::ErrorWord, 0) << TzCommon::LastErrorMessage();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         }
         Dbf4::Unlock();
     }
@@ -44,7 +44,7 @@ TEST_F(WorkAreaTest, SelectSlots) {
     Open(33, "sager ALIAS A33");
     Dbf4::Select(5);
     Dbf4::Select(0);
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(TzCommon::LastMessage(), "No free workarea available [Select(0)]");
     EXPECT_EQ(Dbf4::CurrentWorkArea(), 5);
     Dbf4::Select(34);
@@ -67,12 +67,12 @@ TEST_F(WorkAreaTest, UseCommandText) {
     // " EXCLUSIVE" must stand alone as a word.
     Dbf4::Select(2);
     Dbf4::Use("sager exclusive2");
-    EXPECT_EQ(TzCommon::ErrorWord, 2);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::FileNotFound);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Failure to open " + dir_.path() + "/sager exclusive2.DBF [USE/OpenDbf]");
     // The default alias may not be used twice; another alias may.
     Dbf4::Use(dir_.path() + "/SAGER");
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(TzCommon::LastMessage(), "Alias name \"SAGER\" already in use. [USE]");
     EXPECT_EQ(Dbf4::Current(), nullptr);
     Open(2, "sager alias other");
@@ -80,7 +80,7 @@ TEST_F(WorkAreaTest, UseCommandText) {
     // An exclusive open is refused while another area has the file open.
     Dbf4::Select(3);
     Dbf4::Use("sager alias third exclusive");
-    EXPECT_EQ(TzCommon::ErrorWord, 32);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::SharingViolation);
 }
 
 TEST_F(WorkAreaTest, BufferChecks) {
@@ -89,19 +89,19 @@ TEST_F(WorkAreaTest, BufferChecks) {
     Dbf4::Use("sager", buf, 0);
     EXPECT_EQ(TzCommon::LastMessage(), "Buffer is NIL or size is zero, attempting to open sager [USE]");
     Dbf4::Use("sager", buf, 7);
-    EXPECT_EQ(TzCommon::ErrorWord, 266);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidSize);
     EXPECT_EQ(TzCommon::LastMessage(),
               "Database record/buffer size mismatch: sager [USE()]\n\rRecord Size=20, Buffer "
               "Size=7");
     Dbf4::Use("sager", buf, 20);  // 1 + 11 + 8
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_EQ(Dbf4::FieldAddress(0), buf);
 }
 
 TEST_F(WorkAreaTest, GuardOnEmptySlot) {
     Dbf4::Select(5);
     Dbf4::Go(1);
-    EXPECT_EQ(TzCommon::ErrorWord, 215);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
               "Error # 215 (No database in use)\r\nNo database in use [GO]  WorkArea = 5");
     EXPECT_TRUE(Dbf4::dEOF());
@@ -115,7 +115,7 @@ TEST_F(WorkAreaTest, FieldAccess) {
     EXPECT_EQ(Dbf4::FieldCount(), 2);
     EXPECT_EQ(Dbf4::FieldNo("sags_nr  "), 1);
     EXPECT_EQ(Dbf4::FieldNo("nothing"), 0);
-    EXPECT_EQ(TzCommon::ErrorWord, 0);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
     EXPECT_EQ(Dbf4::Field(2), "SAGS_BEL");
     EXPECT_EQ(Dbf4::FieldType(3), ' ');
     EXPECT_EQ(TzCommon::LastMessage(), "Invalid field number. [FieldType(3)]");
@@ -143,7 +143,7 @@ TEST_F(WorkAreaTest, LockMatrix) {
 
     Dbf4::Select(2);
     Dbf4::Go(5);
-    EXPECT_EQ(TzCommon::ErrorWord, 0);  // reading a locked record is allowed
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);  // reading a locked record is allowed
     EXPECT_FALSE(Dbf4::RLock());
     EXPECT_EQ(Dbf4::settings().lastLockError, 33);
     Dbf4::Go(6);
@@ -181,7 +181,7 @@ TEST_F(WorkAreaTest, RecordLockList) {
     EXPECT_FALSE(Dbf4::IsLocked(9));
     EXPECT_TRUE(Dbf4::IsLocked(7));
     EXPECT_FALSE(Dbf4::UnlockRec(3));
-    EXPECT_EQ(TzCommon::ErrorWord, 220);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     EXPECT_EQ(TzCommon::LastMessage(), "Record not locked. [UnlockRec(3)]");
     EXPECT_TRUE(Dbf4::UnlockRec(7));
     EXPECT_EQ(Dbf4::Current()->lockState, Dbf4::kLockNone);
@@ -199,18 +199,18 @@ TEST_F(WorkAreaTest, RecordLockList) {
 TEST_F(WorkAreaTest, RecordChangesNeedLocks) {
     Open(1, "sager ALIAS A");
     Dbf4::Append();
-    EXPECT_EQ(TzCommon::ErrorWord, 5);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::AccessDenied);
     EXPECT_EQ(TzCommon::LastMessage(),
               "File must be locked to append: " + dir_.path() + "/sager.DBF [APPEND]");
     AppendRows(3);
     Dbf4::Go(2);
     ASSERT_TRUE(Dbf4::RLock());
     Dbf4::Append();  // record locks are not enough
-    EXPECT_EQ(TzCommon::ErrorWord, 5);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::AccessDenied);
     Dbf4::Unlock();
     ASSERT_TRUE(Dbf4::ALock());
     Dbf4::Replace();
-    EXPECT_EQ(TzCommon::ErrorWord, 1200);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RecordNotLocked);
     EXPECT_EQ(TzCommon::LastMessage(), "Record #2 in " + dir_.path() + "/sager.DBF [REPLACE]");
     Dbf4::DeleteRec();
     EXPECT_EQ(TzCommon::LastMessage(), dir_.path() + "/sager.DBF Record not locked [DeleteRec]");
@@ -229,7 +229,7 @@ TEST_F(WorkAreaTest, RecordChangesNeedLocks) {
     Dbf4::Skip(1);
     ASSERT_TRUE(Dbf4::FLock());
     Dbf4::DeleteRec();
-    EXPECT_EQ(TzCommon::ErrorWord, 1103);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidOperation);
     EXPECT_EQ(TzCommon::LastMessage(), dir_.path() + "/sager.DBF at EOF [DeleteRec]");
     Dbf4::Go(3);
     Dbf4::DeleteRec();

@@ -143,7 +143,8 @@ class PlatformQtTest : public QObject {
         int exitCode = -1;
         TzCommon::SetHaltProc([&](int code) { exitCode = code; });
         r.Answer(mb::kIdOk);
-        TzCommon::SetError(215, "No database in use [GO]  WorkArea = 3 \xE6\xF8\xE5");
+        TzCommon::SetError(TzErr::NoDatabaseInUse,
+                           "No database in use [GO]  WorkArea = 3 \xE6\xF8\xE5");
         QCOMPARE(exitCode, 215);
         QCOMPARE(r.Asked().size(), size_t(1));
         QCOMPARE(r.Asked()[0].caption, QStringLiteral("Program halted."));

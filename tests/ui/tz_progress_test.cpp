@@ -12,14 +12,15 @@
 
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/engine_callbacks.h"
 #include "ui/text_codec.h"
 #include "ui/tz_msg.h"
-#include "storage/dbf4.h"
-#include "storage/tz_common.h"
-#include "storage/tz_utils.h"
 
 using namespace kjqt;
 
@@ -74,8 +75,7 @@ class TzProgressTest : public QObject {
     void cleanup() {
         DialogService::Instance().SetResponder(nullptr);
         InstallEngineCallbacks();
-        Dbf4::CloseAll();
-        TzCommon::ResetErrorState();
+        TzEngine::Reset();
         TzCommon::SetErrorChecking(0);
     }
 

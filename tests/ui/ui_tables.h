@@ -9,15 +9,15 @@
 
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
 
 namespace kjuitest {
 
+// The engine at start-up; the message and progress routes stay as the test installed them.
 inline void ResetEngine() {
-    Dbf4::CloseAll();
-    TzCommon::ResetErrorState();
-    Dbf4::settings() = Dbf4::Settings();
+    TzEngine::Reset();
     TzCommon::SetErrorChecking(0);
     TzDs::ApplyFormatSettingsToEngine();
 }
