@@ -134,15 +134,21 @@ void TFakKopiForm::QRBSagenBeforePrint(TQRBand& band) {
     TzDs::TTzDbf& postnr = data_.PostnrDbf;
     std::string nr = FieldText(kunde, "mak_postnr");
     if (nr.size() < 4) nr = Pad(nr, 4);
+    // The postal-code cursor is given back as it was (other windows show it).
+    const std::string oldTag = TrimR(postnr.CurrentTag());
+    const int32_t oldRec = postnr.s_RecNo();
     postnr.SetOrderToTag("postnr");
     // The tag holds the code padded to the field's width.
     const bool found = postnr.Find(Pad(nr, 10));
-    auto pst = [&](const char* f) { return found ? FieldText(postnr, f) : std::string(); };
+    const std::string pstNr = found ? FieldText(postnr, "pst_nr") : std::string();
+    const std::string pstBy = found ? FieldText(postnr, "pst_by") : std::string();
+    postnr.SetOrderToTag(oldTag);
+    data_.GotoRecNo(postnr, oldRec);
     band.Label("QRLKundeNavn").Caption =
         FieldText(kunde, "mak_enavn") + " " + FieldText(kunde, "mak_fnavn");
     for (const char* f : {"mak_adr1", "mak_adr2", "mak_att"})
         band.Label(f).Caption = FieldText(kunde, f);
-    band.Label("QRLPostnrBy").Caption = pst("pst_nr") + "  " + pst("pst_by");
+    band.Label("QRLPostnrBy").Caption = pstNr + "  " + pstBy;
     band.Label("sags_bem").Caption = FieldText(data_.SagsDbf, "sags_bem");
 }
 

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/kj_data.h"
 #include "app/kj_util.h"
@@ -239,8 +240,14 @@ bool TOverFak::ReadPosting(TExportPosting& p) {
     TzDs::TTzDbf& vare = data_.VareDbf;
     if (post.FieldByName("post_over").AsBoolean() || FieldText(post, "post_fnr").empty())
         return false;
-    if (!vare.FindExact(Pad(post.FieldByName("post_tmu").AsString(), 10))) return false;
-    p.account = FieldText(vare, "tmu_konto");
+    // Each item is searched once per export; its account is remembered ("" when none).
+    const std::string key = Pad(post.FieldByName("post_tmu").AsString(), 10);
+    auto known = accounts_.find(key);
+    if (known == accounts_.end()) {
+        const std::string account = vare.FindExact(key) ? FieldText(vare, "tmu_konto") : "";
+        known = accounts_.emplace(key, account).first;
+    }
+    p.account = known->second;
     if (p.account.empty()) return false;
     auto cur = [&](const char* f) { return Db::FloatToCurr(post.FieldByName(f).AsFloat()); };
     const ExportAmounts a = ExportLine(cur("post_antal"), cur("post_pris"), cur("post_rabat"),
@@ -273,10 +280,12 @@ bool TOverFak::WritePostings(TExportWriter& out, std::vector<int32_t>& written) 
 void TOverFak::Mark(const std::vector<int32_t>& written) {
     TzDs::TTzDbf& post = data_.PostDbf;
     TBeforePostPause pause(post);
+    // In record order: no index work for a field that is in no key.
+    post.SetOrderToTag("");
     int row = 0;
     for (int32_t recNo : written) {
         kj::ProgressStep(++row);
-        data_.GotoRecNo(post, recNo);
+        post.Go(recNo);  // a row of this run's walk
         EditLocked(post);
         // Read as locked: another station may have marked it meanwhile.
         if (post.FieldByName("post_over").AsBoolean()) {
@@ -312,13 +321,16 @@ void TOverFak::btnVisClick() {
         ~Closer() { kj::ProgressClose(); }
     } closer;
     std::vector<int32_t> written;
+    accounts_.clear();
     bool ok =
         fileType_ != etHtml || (out.Line("<HTML>") && out.Line("<TABLE BORDER=1 WIDTH=100%>"));
     ok = ok && WritePostings(out, written);
     ok = ok && (fileType_ != etHtml || (out.Line("</TABLE>") && out.Line("</HTML>")));
     ok = out.Close() && ok;
     if (!ok) return Message(kNotMarked);
+    std::sort(written.begin(), written.end());
     Mark(written);
+    post.SetOrderToTag("postsag");
     post.First();
     busy.Set(false);
     Message(kDone);

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ class TOverFak : public QDialog {
     void Mark(const std::vector<int32_t>& written);
 
     kj::TKJData& data_;
+    std::map<std::string, std::string> accounts_;  // item key -> account, for one export
     int fileType_ = etFixed;  // 3 to 5 come from the file dialog only and are refused
 };
 

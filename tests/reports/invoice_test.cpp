@@ -147,6 +147,15 @@ class InvoiceTest : public QObject {
         }
     }
 
+    void assignWithNothingLeftToNumber() {
+        Run(0, "F5", "S2");
+        f_.responder.Clear();
+        QCOMPARE(Run(0, "F6", "S2"), QString());
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList{QString::fromUtf8("Fakturanr. findes ikke på posteringerne!")});
+        QCOMPARE(Fnr(), QStringList({"", "", "", "F0", "F5"}));
+    }
+
     void quotesStayInsideTheLiterals() {
         f_.Add(f_.data->SagsDbf, {{"sags_nr", "S\"5'"}, {"sag_kunde", "K1"}});
         f_.AddPosting({"S\"5'", "V1", "Citat", "D", 1, 2, 0, 0});
