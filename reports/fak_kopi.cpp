@@ -50,6 +50,7 @@ void TSagCombo::showPopup() {
 
 TFakKopiForm::TFakKopiForm(kj::TKJData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setWindowTitle(QStringLiteral("Faktura kopi"));
+    setMinimumWidth(360);
     auto* all = new QVBoxLayout(this);
     auto* modes = new QGroupBox(QStringLiteral("  Behandler  "), this);
     auto* ml = new QVBoxLayout(modes);

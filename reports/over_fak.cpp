@@ -156,11 +156,13 @@ std::string ExtensionForType(int type) {
 
 TOverFak::TOverFak(kj::TKJData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setWindowTitle(QString::fromUtf8("Overfør posteringer"));
+    setMinimumWidth(520);
     auto* all = new QVBoxLayout(this);
     auto* fileBox = new QGroupBox(QStringLiteral(" Filnavn "), this);
     auto* fl = new QHBoxLayout(fileBox);
     EdtFilnavn = new QLineEdit(fileBox);
     EdtFilnavnBtn = new QPushButton(QStringLiteral(".."), fileBox);
+    EdtFilnavnBtn->setFixedWidth(EdtFilnavnBtn->fontMetrics().horizontalAdvance("....") + 16);
     fl->addWidget(EdtFilnavn, 1);
     fl->addWidget(EdtFilnavnBtn);
     all->addWidget(fileBox);

@@ -227,6 +227,30 @@ class InvoiceTest : public QObject {
         QVERIFY(text.contains("F7"));
         QCOMPARE(Fnr(), QStringList({"F7", "F7", "F7", "F0", ""}));
     }
+
+    // Another station takes the numbers off while the preview is shown: its print finds
+    // nothing, says so and prints nothing (never the whole table).
+    void previewPrintAfterTheNumbersWent() {
+        TFakKopiForm form(*f_.data);
+        form.edtFaknr->setText("F8");
+        form.edtSagnr->setEditText("S1");
+        QTimer::singleShot(0, &form, [&] {
+            TzDs::TTzDbf& other = f_.data->PostBufDbf;
+            for (other.First(); !other.Eof(); other.Next()) {
+                other.Edit();
+                other.FieldByName("post_fnr").SetAsString("");
+                other.Post();
+            }
+            QDialog* w = form.FakKopiRap().PreviewWindow();
+            QTest::mouseClick(w->findChildren<QPushButton*>().at(0), Qt::LeftButton);
+            w->accept();
+        });
+        QTest::mouseClick(form.btnVis, Qt::LeftButton);
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList{QString::fromUtf8("De opdaterede poster kunne ikke findes igen")});
+        QVERIFY(!QFile::exists(pdf_));
+        QVERIFY(!f_.data->PostDbf.IsWhileOn());
+    }
 };
 
 int main(int argc, char** argv) {
