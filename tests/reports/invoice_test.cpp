@@ -156,6 +156,22 @@ class InvoiceTest : public QObject {
         QCOMPARE(Fnr(), QStringList({"", "", "", "F0", "F5"}));
     }
 
+    void caseListOnFirstDropDown() {
+        f_.Add(f_.data->SagsDbf, {{"sags_nr", "s3"}, {"sag_kunde", "K1"}});
+        f_.data->SagsDbf.First();
+        TFakKopiForm form(*f_.data);
+        QCOMPARE(form.edtSagnr->currentText(), QString("S1"));  // the current case
+        QCOMPARE(form.edtSagnr->count(), 0);
+        form.edtSagnr->setEditText("S2");
+        form.edtSagnr->showPopup();
+        form.edtSagnr->hidePopup();
+        QStringList items;
+        for (int i = 0; i < form.edtSagnr->count(); ++i) items << form.edtSagnr->itemText(i);
+        QCOMPARE(items, QStringList({"S1", "S2", "S3"}));
+        QCOMPARE(form.edtSagnr->currentText(), QString("S2"));
+        QCOMPARE(f_.data->SagsDbf.s_RecNo(), 1);  // the case cursor given back
+    }
+
     void quotesStayInsideTheLiterals() {
         f_.Add(f_.data->SagsDbf, {{"sags_nr", "S\"5'"}, {"sag_kunde", "K1"}});
         f_.AddPosting({"S\"5'", "V1", "Citat", "D", 1, 2, 0, 0});
@@ -258,6 +274,7 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         return StationMain(argv[2], std::atoi(argv[3]), argv[4]);
     }
+    qputenv("LC_NUMERIC", "da_DK.UTF-8");  // a Danish user's decimal comma in the process
     QApplication app(argc, argv);
     InvoiceTest test;
     return QTest::qExec(&test, argc, argv);
