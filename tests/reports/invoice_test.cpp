@@ -274,7 +274,6 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         return StationMain(argv[2], std::atoi(argv[3]), argv[4]);
     }
-    qputenv("LC_NUMERIC", "da_DK.UTF-8");  // a Danish user's decimal comma in the process
     QApplication app(argc, argv);
     InvoiceTest test;
     return QTest::qExec(&test, argc, argv);
