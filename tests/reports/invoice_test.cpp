@@ -156,6 +156,15 @@ class InvoiceTest : public QObject {
         QCOMPARE(Fnr(), QStringList({"", "", "", "F0", "F5"}));
     }
 
+    void negativeQuantityKeepsItsSign() {
+        f_.AddPosting({"S2", "V1", "Retur", "D", -2, 5, 0, 0});
+        f_.responder.Clear();
+        const QString text = Run(2, "", "S2");
+        QVERIFY(text.contains("-2,00"));
+        QVERIFY(text.contains("-10,00"));
+        QVERIFY(text.contains("-1,25"));  // 8.75 gross of the other posting less 10.00
+    }
+
     void caseListOnFirstDropDown() {
         f_.Add(f_.data->SagsDbf, {{"sags_nr", "s3"}, {"sag_kunde", "K1"}});
         f_.data->SagsDbf.First();
