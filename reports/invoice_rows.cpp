@@ -1,0 +1,63 @@
+#include "reports/invoice_rows.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include "data/tz_dbf.h"
+#include "storage/tz_utils.h"
+#include "ui/dialog_service.h"
+
+namespace kjrep {
+
+std::string TrimR(const std::string& s) {
+    return TzUtils::TrimRight(s);
+}
+
+std::string Upper(const std::string& s) {
+    return TzUtils::AnsiUpper(s);
+}
+
+std::string Pad(const std::string& s, size_t n) {
+    std::string r = s.substr(0, n);
+    r.resize(n, ' ');
+    return r;
+}
+
+std::string FieldText(Db::TDataSet& ds, const char* field) {
+    return TrimR(ds.FieldByName(field).AsString());
+}
+
+void EditLocked(TzDs::TTzDbf& table) {
+    table.Edit();
+    // Waiting messages go through only after a refused try, never user input.
+    while (!table.RLock()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CancelLocked(TzDs::TTzDbf& table) {
+    table.Cancel();
+    table.UnLock();
+}
+
+TBeforePostPause::TBeforePostPause(Db::TDataSet& ds) : ds_(ds), saved_(ds.BeforePost) {
+    ds_.BeforePost = nullptr;
+}
+
+TBeforePostPause::~TBeforePostPause() {
+    ds_.BeforePost = saved_;
+}
+
+void TBusyCursor::Set(bool on) {
+    if (on == on_) return;
+    on_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void Message(const char* utf8, QWidget* focus) {
+    kjqt::DialogService::Instance().ShowMessage(QString::fromUtf8(utf8));
+    if (focus) focus->setFocus();
+}
+
+}  // namespace kjrep

@@ -1,0 +1,57 @@
+// Shared pieces of the invoice copy and the export of invoiced postings: key texts, the
+// record lock of a posting taken for an edit (retried until granted, letting waiting
+// messages through between tries), a pause of a table's BeforePost rule while the window
+// writes fields of its own, the hourglass cursor and the windows' messages.
+// GUI thread.
+#pragma once
+
+#include <string>
+
+#include "data/db_dataset.h"
+
+namespace TzDs {
+class TTzDbf;
+}
+class QWidget;
+
+namespace kjrep {
+
+std::string TrimR(const std::string& s);
+std::string Upper(const std::string& s);
+std::string Pad(const std::string& s, size_t n);
+// The field's text without trailing blanks.
+std::string FieldText(Db::TDataSet& ds, const char* field);
+
+// Puts the table into edit state on its current row and takes the row's record lock,
+// trying again until it is granted; the row then holds the record as locked (nothing read
+// before the lock survives). The lock goes with the next Post, or with CancelLocked.
+void EditLocked(TzDs::TTzDbf& table);
+void CancelLocked(TzDs::TTzDbf& table);
+
+// Takes BeforePost of a table away while it lives and gives it back afterwards.
+class TBeforePostPause {
+  public:
+    explicit TBeforePostPause(Db::TDataSet& ds);
+    ~TBeforePostPause();
+    TBeforePostPause(const TBeforePostPause&) = delete;
+    TBeforePostPause& operator=(const TBeforePostPause&) = delete;
+
+  private:
+    Db::TDataSet& ds_;
+    Db::TDataSetNotifyEvent saved_;
+};
+
+// The hourglass while on; balanced however often it is switched.
+class TBusyCursor {
+  public:
+    ~TBusyCursor() { Set(false); }
+    void Set(bool on);
+
+  private:
+    bool on_ = false;
+};
+
+// A message (UTF-8 text) through the dialog service; the focus then goes to `focus`.
+void Message(const char* utf8, QWidget* focus = nullptr);
+
+}  // namespace kjrep
