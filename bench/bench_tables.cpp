@@ -13,12 +13,12 @@
 namespace kjbench {
 
 std::vector<TzDbfLow::FieldDef> PostingsLayout() {
-    return {{"POST_SAG", 'C', 10, 0},  {"POST_TMU", 'C', 10, 0},   {"POST_ANTAL", 'N', 10, 2},
-            {"POST_PRIS", 'F', 20, 2}, {"POST_MOMS", 'F', 10, 2},  {"POST_RABAT", 'F', 20, 2},
-            {"POST_BEM", 'C', 32, 0},  {"POST_ANS", 'C', 5, 0},    {"POST_OPRET", 'D', 10, 0},
+    return {{"POST_SAG", 'C', 10, 0},   {"POST_TMU", 'C', 10, 0},  {"POST_ANTAL", 'N', 10, 2},
+            {"POST_PRIS", 'F', 20, 2},  {"POST_MOMS", 'F', 10, 2}, {"POST_RABAT", 'F', 20, 2},
+            {"POST_BEM", 'C', 32, 0},   {"POST_ANS", 'C', 5, 0},   {"POST_OPRET", 'D', 10, 0},
             {"POST_AJOUR", 'D', 10, 0}, {"POST_INI", 'C', 5, 0},   {"POST_FNR", 'C', 16, 0},
-            {"POST_DK", 'C', 1, 0},    {"POST_OVER", 'L', 1, 0},   {"POST_DATO", 'D', 10, 0},
-            {"POST_PRI", 'N', 5, 0},   {"FILLER", 'C', 17, 0}};
+            {"POST_DK", 'C', 1, 0},     {"POST_OVER", 'L', 1, 0},  {"POST_DATO", 'D', 10, 0},
+            {"POST_PRI", 'N', 5, 0},    {"FILLER", 'C', 17, 0}};
 }
 
 const std::vector<TagText>& PostingsTags() {
@@ -114,9 +114,12 @@ Posting MakePosting(int i) {
     p.opret = DayToDate(day + int((h >> 3) % 3u));
     if (int((h >> 21) % 5u) != 0)
         std::snprintf(p.fnr, sizeof p.fnr, "%08d", 10000000 + sag * 144 + day / 30);
-    static const char* const kTexts[] = {"Opmaaling og skelfastsaettelse", "Udstykning",
-                                         "Kortudarbejdelse", "Afsaetning af hus",
-                                         "Tinglysning", "Koersel"};
+    static const char* const kTexts[] = {"Opmaaling og skelfastsaettelse",
+                                         "Udstykning",
+                                         "Kortudarbejdelse",
+                                         "Afsaetning af hus",
+                                         "Tinglysning",
+                                         "Koersel"};
     std::snprintf(p.bem, sizeof p.bem, "%s", kTexts[(h >> 11) % 6u]);
     p.pri = int((h >> 9) % 9u);
     p.antal = 0.25 * (1 + int((h >> 5) % 32u));

@@ -21,12 +21,12 @@ const std::vector<TagText>& PostingsTags();
 
 // A fresh folder under $TMPDIR (else /tmp) for one benchmark run; removed by the destructor.
 class BenchDir {
-public:
+  public:
     BenchDir();
     ~BenchDir();
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -130,7 +130,9 @@ void NaturalScanIndexOpen(benchmark::State& state, bool fileLock) {
     Dbf4::CloseAll();
 }
 
-void BM_NaturalScanIndexOpenShared(benchmark::State& state) { NaturalScanIndexOpen(state, false); }
+void BM_NaturalScanIndexOpenShared(benchmark::State& state) {
+    NaturalScanIndexOpen(state, false);
+}
 BENCHMARK(BM_NaturalScanIndexOpenShared)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_NaturalScanIndexOpenFileLock(benchmark::State& state) {

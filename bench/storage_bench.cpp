@@ -75,13 +75,19 @@ void SkipForward(benchmark::State& state, ScanMode mode) {
     Dbf4::CloseAll();
 }
 
-void BM_SkipForwardShared(benchmark::State& state) { SkipForward(state, ScanMode::Shared); }
+void BM_SkipForwardShared(benchmark::State& state) {
+    SkipForward(state, ScanMode::Shared);
+}
 BENCHMARK(BM_SkipForwardShared)->Unit(benchmark::kMillisecond);
 
-void BM_SkipForwardFileLock(benchmark::State& state) { SkipForward(state, ScanMode::FileLock); }
+void BM_SkipForwardFileLock(benchmark::State& state) {
+    SkipForward(state, ScanMode::FileLock);
+}
 BENCHMARK(BM_SkipForwardFileLock)->Unit(benchmark::kMillisecond);
 
-void BM_SkipForwardExclusive(benchmark::State& state) { SkipForward(state, ScanMode::Exclusive); }
+void BM_SkipForwardExclusive(benchmark::State& state) {
+    SkipForward(state, ScanMode::Exclusive);
+}
 BENCHMARK(BM_SkipForwardExclusive)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -150,8 +150,10 @@ void TDataSet::CheckBrowseMode() {
         case dsEdit:
         case dsInsert:
             UpdateRecord();
-            if (modified_) Post();
-            else Cancel();
+            if (modified_)
+                Post();
+            else
+                Cancel();
             break;
         case dsSetKey:
             Post();
@@ -224,8 +226,10 @@ void TDataSet::Insert() {
     MoveBuffer(recordCount_, activeRecord_);
     TRecordBuffer buffer = ActiveBuffer();
     InitRecord(buffer);
-    if (recordCount_ == 0) SetBookmarkFlag(buffer, bfBOF);
-    else if (!oldCurrent.empty()) SetBookmarkData(buffer, oldCurrent.data());
+    if (recordCount_ == 0)
+        SetBookmarkFlag(buffer, bfBOF);
+    else if (!oldCurrent.empty())
+        SetBookmarkData(buffer, oldCurrent.data());
     if (recordCount_ < bufferCount_) ++recordCount_;
     InternalInsert();
     EndInsertAppend();
@@ -323,8 +327,7 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
     bool notify = !(ControlsDisabled() || state_ == dsBlockRead);
     if (event == deFieldChange) {
         TField* field = reinterpret_cast<TField*>(info);
-        if (field->FieldKind() == fkData || field->FieldKind() == fkInternalCalc)
-            SetModified(true);
+        if (field->FieldKind() == fkData || field->FieldKind() == fkInternalCalc) SetModified(true);
         UpdateCalcFields();
         field->Change();
     }
@@ -375,11 +378,10 @@ void TDataSet::RemoveField(TField& field) {
     fieldList_.erase(std::remove(fieldList_.begin(), fieldList_.end(), &field), fieldList_.end());
     defaultMade_.erase(std::remove(defaultMade_.begin(), defaultMade_.end(), &field),
                        defaultMade_.end());
-    ownedFields_.erase(std::remove_if(ownedFields_.begin(), ownedFields_.end(),
-                                      [&](const std::unique_ptr<TField>& p) {
-                                          return p.get() == &field;
-                                      }),
-                       ownedFields_.end());
+    ownedFields_.erase(
+        std::remove_if(ownedFields_.begin(), ownedFields_.end(),
+                       [&](const std::unique_ptr<TField>& p) { return p.get() == &field; }),
+        ownedFields_.end());
 }
 
 TField* TDataSet::FindField(const std::string& name) const {
@@ -429,10 +431,10 @@ void TDataSet::BindFields(bool binding) {
         bool sameType = def->DataType == f->DataType() ||
                         (def->DataType == ftWord && f->DataType() == ftInteger);
         if (!sameType)
-            DatabaseError(FormatMessage(SFieldTypeMismatch, {f->DisplayName(),
-                                                              FieldTypeName(f->DataType()),
-                                                              FieldTypeName(def->DataType)}),
-                          name_);
+            DatabaseError(
+                FormatMessage(SFieldTypeMismatch, {f->DisplayName(), FieldTypeName(f->DataType()),
+                                                   FieldTypeName(def->DataType)}),
+                name_);
         // A string field of another width would read or write past the record's slot.
         if (f->DataType() == ftString && f->Size() != def->Size)
             DatabaseError("Size mismatch for field '" + f->DisplayName() + "', expecting: " +
@@ -446,11 +448,11 @@ void TDataSet::DestroyFields() {
     auto made = [this](const TField* f) {
         return std::find(defaultMade_.begin(), defaultMade_.end(), f) != defaultMade_.end();
     };
-    fieldList_.erase(std::remove_if(fieldList_.begin(), fieldList_.end(), made),
-                     fieldList_.end());
-    ownedFields_.erase(std::remove_if(ownedFields_.begin(), ownedFields_.end(),
-                                      [&](const std::unique_ptr<TField>& f) { return made(f.get()); }),
-                       ownedFields_.end());
+    fieldList_.erase(std::remove_if(fieldList_.begin(), fieldList_.end(), made), fieldList_.end());
+    ownedFields_.erase(
+        std::remove_if(ownedFields_.begin(), ownedFields_.end(),
+                       [&](const std::unique_ptr<TField>& f) { return made(f.get()); }),
+        ownedFields_.end());
     defaultMade_.clear();
 }
 
@@ -466,21 +468,31 @@ void TDataSet::FreeRecordBuffer(TRecordBuffer& buffer) {
     buffer = nullptr;
 }
 
-void TDataSet::InternalHandleException() { ApplicationHandleException(std::current_exception()); }
+void TDataSet::InternalHandleException() {
+    ApplicationHandleException(std::current_exception());
+}
 
-bool TDataSet::GetFieldData(TField&, void*) { return false; }
+bool TDataSet::GetFieldData(TField&, void*) {
+    return false;
+}
 
 void TDataSet::SetFieldData(TField&, const void*) {}
 
-std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField&, TBlobStreamMode) { return nullptr; }
+std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField&, TBlobStreamMode) {
+    return nullptr;
+}
 
 bool TDataSet::Locate(const std::string&, const std::vector<std::string>&, TLocateOptions) {
     return false;
 }
 
-bool TDataSet::GetCurrentRecord(void*) { return false; }
+bool TDataSet::GetCurrentRecord(void*) {
+    return false;
+}
 
-bool TDataSet::BookmarkValid(const TBookmark& bookmark) { return !bookmark.empty(); }
+bool TDataSet::BookmarkValid(const TBookmark& bookmark) {
+    return !bookmark.empty();
+}
 
 int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
     if (a.empty() && b.empty()) return 0;

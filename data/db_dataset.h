@@ -39,7 +39,7 @@ using TDataSetErrorEvent = Event<TDataSet&, EDatabaseError&, TDataAction&>;
 // Edit/Insert/Append and Post/Cancel; temporary states (dsCalcFields) are entered with
 // SetTempState, which also counts as disabled controls, and left with RestoreState.
 class TDataSet {
-public:
+  public:
     explicit TDataSet(const std::string& name = {});
     virtual ~TDataSet();
     TDataSet(const TDataSet&) = delete;
@@ -137,7 +137,7 @@ public:
     TDataSetNotifyEvent OnNewRecord, OnCalcFields;
     TDataSetErrorEvent OnPostError, OnEditError, OnDeleteError;
 
-protected:
+  protected:
     // ---- Record buffers (override all together) ----
     virtual TRecordBuffer AllocRecordBuffer();  // default: record + calc size, zeroed
     virtual void FreeRecordBuffer(TRecordBuffer& buffer);
@@ -186,9 +186,9 @@ protected:
     virtual std::unique_ptr<TField> CreateFieldInstance(TFieldType type, int size) {
         return DefaultFieldForType(type, size);
     }
-    void CreateFields();        // one default field per field definition
+    void CreateFields();  // one default field per field definition
     void BindFields(bool binding);
-    void DestroyFields();       // the default fields only; persistent ones stay
+    void DestroyFields();  // the default fields only; persistent ones stay
     int CalcFieldsSize() const { return calcFieldsSize_; }
     int BookmarkSize() const { return bookmarkSize_; }
     void SetBookmarkSize(int size) { bookmarkSize_ = size; }
@@ -217,7 +217,9 @@ protected:
     virtual void DoOnCalcFields() { OnCalcFields(*this); }
 
     // ---- Helpers for descendants ----
-    TRecordBuffer ActiveBuffer() const { return buffers_.empty() ? nullptr : buffers_[activeRecord_]; }
+    TRecordBuffer ActiveBuffer() const {
+        return buffers_.empty() ? nullptr : buffers_[activeRecord_];
+    }
     TRecordBuffer CalcBuffer() const { return calcBuffer_; }
     TRecordBuffer TempBuffer() const { return buffers_.empty() ? nullptr : buffers_[recordCount_]; }
     const std::vector<TRecordBuffer>& Buffers() const { return buffers_; }
@@ -244,7 +246,7 @@ protected:
     void Destroying();
     bool IsDestroying() const { return destroying_; }
 
-private:
+  private:
     friend class TField;
     friend class TDataSource;
     friend class TDataLink;

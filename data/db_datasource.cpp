@@ -109,7 +109,9 @@ void TDataLink::SetDataSource(TDataSource* source) {
     UpdateState();
 }
 
-TDataSet* TDataLink::DataSet() const { return dataSource_ ? dataSource_->DataSet() : nullptr; }
+TDataSet* TDataLink::DataSet() const {
+    return dataSource_ ? dataSource_->DataSet() : nullptr;
+}
 
 void TDataLink::SetReadOnly(bool on) {
     readOnly_ = on;
@@ -170,8 +172,10 @@ void TDataLink::UpdateState() {
 void TDataLink::SetActive(bool value) {
     if (active_ == value) return;
     active_ = value;
-    if (value) UpdateRange();
-    else firstRecord_ = 0;
+    if (value)
+        UpdateRange();
+    else
+        firstRecord_ = 0;
     ActiveChanged();
 }
 
@@ -213,14 +217,19 @@ void TDataLink::DataEvent(TDataEvent event, intptr_t info) {
                 int active = ds->activeRecord_;
                 int first = firstRecord_ + static_cast<int>(info);
                 int last = first + bufferCount_ - 1;
-                if (active > last) count = active - last;
-                else if (active < first) count = active - first;
+                if (active > last)
+                    count = active - last;
+                else if (active < first)
+                    count = active - first;
                 firstRecord_ = first + count;
                 UpdateRange();
             }
-            if (event == deDataSetChange) DataSetChanged();
-            else if (event == deDataSetScroll) DataSetScrolled(count);
-            else LayoutChanged();
+            if (event == deDataSetChange)
+                DataSetChanged();
+            else if (event == deDataSetScroll)
+                DataSetScrolled(count);
+            else
+                LayoutChanged();
             break;
         }
         case deUpdateRecord:

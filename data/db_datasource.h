@@ -19,7 +19,7 @@ class TDataLink;
 class TField;
 
 class TDataSource {
-public:
+  public:
     explicit TDataSource(const std::string& name = {});
     ~TDataSource();
     TDataSource(const TDataSource&) = delete;
@@ -40,7 +40,7 @@ public:
     Event<TDataSource&, TField*> OnDataChange;  // field nullptr: the whole record
     Event<TDataSource&> OnUpdateData;
 
-private:
+  private:
     friend class TDataSet;
     friend class TDataLink;
     void DataEvent(TDataEvent event, intptr_t info);
@@ -59,7 +59,7 @@ private:
 };
 
 class TDataLink {
-public:
+  public:
     TDataLink() = default;
     virtual ~TDataLink();
     TDataLink(const TDataLink&) = delete;
@@ -86,7 +86,7 @@ public:
     bool Edit();          // through the data source's AutoEdit; answers Editing()
     void UpdateRecord();  // UpdateData, guarded against the field changes it causes
 
-protected:
+  protected:
     virtual void ActiveChanged() {}
     virtual void CheckBrowseMode() {}
     virtual void DataSetChanged() { RecordChanged(nullptr); }
@@ -100,7 +100,7 @@ protected:
     virtual void RecordChanged(TField* field) { (void)field; }
     virtual void UpdateData() {}
 
-private:
+  private:
     friend class TDataSource;
     friend class TDataSet;
     void DataEvent(TDataEvent event, intptr_t info);

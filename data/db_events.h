@@ -22,15 +22,15 @@ namespace Db {
 //     replace or clear the very event that is calling it.
 template <class... Args>
 class Event {
-public:
+  public:
     using Function = std::function<void(Args...)>;
 
     Event() = default;
     Event(std::nullptr_t) {}
 
     template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, Event> &&
-                                                 !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
-                                                 std::is_invocable_v<F&, Args...>>>
+                                                !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
+                                                std::is_invocable_v<F&, Args...>>>
     Event(F&& f) : fn_(std::make_shared<const Function>(std::forward<F>(f))) {
         const Function* p = fn_.get();
         key_.assign("f", 1);
@@ -62,7 +62,7 @@ public:
     friend bool operator==(const Event& a, const Event& b) { return a.key_ == b.key_; }
     friend bool operator==(const Event& a, std::nullptr_t) { return !a.fn_; }
 
-private:
+  private:
     std::shared_ptr<const Function> fn_;
     std::string key_;  // identity; empty for no handler
 };

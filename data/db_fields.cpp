@@ -109,21 +109,27 @@ bool TField::IsNull() const {
 
 std::string TField::Text() const {
     std::string text;
-    if (OnGetText) OnGetText(const_cast<TField&>(*this), text, false);
-    else GetText(text, false);
+    if (OnGetText)
+        OnGetText(const_cast<TField&>(*this), text, false);
+    else
+        GetText(text, false);
     return text;
 }
 
 std::string TField::DisplayText() const {
     std::string text;
-    if (OnGetText) OnGetText(const_cast<TField&>(*this), text, true);
-    else GetText(text, true);
+    if (OnGetText)
+        OnGetText(const_cast<TField&>(*this), text, true);
+    else
+        GetText(text, true);
     return text;
 }
 
 void TField::SetText(const std::string& text) {
-    if (OnSetText) OnSetText(*this, text);
-    else SetTextValue(text);
+    if (OnSetText)
+        OnSetText(*this, text);
+    else
+        SetTextValue(text);
 }
 
 void TField::FocusControl() {
@@ -131,7 +137,9 @@ void TField::FocusControl() {
         dataSet_->DataEvent(deFocusControl, reinterpret_cast<intptr_t>(this));
 }
 
-void TField::GetText(std::string& text, bool) const { text = GetAsString(); }
+void TField::GetText(std::string& text, bool) const {
+    text = GetAsString();
+}
 
 void TField::AccessError(const char* typeName) const {
     DatabaseError(FormatMessage(SFieldAccessError, {DisplayName(), typeName}));
@@ -142,20 +150,48 @@ void TField::RangeError(const std::string& value, const std::string& min,
     DatabaseError(FormatMessage(SFieldRangeError, {value, DisplayName(), min, max}));
 }
 
-std::string TField::GetAsString() const { AccessError("String"); }
-void TField::SetAsStringValue(const std::string&) { AccessError("String"); }
-int32_t TField::GetAsInteger() const { AccessError("Integer"); }
-void TField::SetAsIntegerValue(int32_t) { AccessError("Integer"); }
-int64_t TField::GetAsLargeInt() const { AccessError("LargeInt"); }
-void TField::SetAsLargeIntValue(int64_t) { AccessError("LargeInt"); }
-double TField::GetAsFloat() const { AccessError("Float"); }
-void TField::SetAsFloatValue(double) { AccessError("Float"); }
-bool TField::GetAsBoolean() const { AccessError("Boolean"); }
-void TField::SetAsBooleanValue(bool) { AccessError("Boolean"); }
-TDateTime TField::GetAsDateTime() const { AccessError("DateTime"); }
-void TField::SetAsDateTimeValue(TDateTime) { AccessError("DateTime"); }
-int64_t TField::GetAsCurrency() const { AccessError("Currency"); }
-void TField::SetAsCurrencyValue(int64_t) { AccessError("Currency"); }
+std::string TField::GetAsString() const {
+    AccessError("String");
+}
+void TField::SetAsStringValue(const std::string&) {
+    AccessError("String");
+}
+int32_t TField::GetAsInteger() const {
+    AccessError("Integer");
+}
+void TField::SetAsIntegerValue(int32_t) {
+    AccessError("Integer");
+}
+int64_t TField::GetAsLargeInt() const {
+    AccessError("LargeInt");
+}
+void TField::SetAsLargeIntValue(int64_t) {
+    AccessError("LargeInt");
+}
+double TField::GetAsFloat() const {
+    AccessError("Float");
+}
+void TField::SetAsFloatValue(double) {
+    AccessError("Float");
+}
+bool TField::GetAsBoolean() const {
+    AccessError("Boolean");
+}
+void TField::SetAsBooleanValue(bool) {
+    AccessError("Boolean");
+}
+TDateTime TField::GetAsDateTime() const {
+    AccessError("DateTime");
+}
+void TField::SetAsDateTimeValue(TDateTime) {
+    AccessError("DateTime");
+}
+int64_t TField::GetAsCurrency() const {
+    AccessError("Currency");
+}
+void TField::SetAsCurrencyValue(int64_t) {
+    AccessError("Currency");
+}
 
 // ---- TStringField ------------------------------------------------------------------------
 
@@ -189,12 +225,13 @@ int64_t TStringField::GetAsLargeInt() const {
 double TStringField::GetAsFloat() const {
     std::string s = GetAsString();
     double v = 0;
-    if (!TryStrToFloat(s, v))
-        DatabaseError(FormatMessage(SInvalidFloatValue, {s, DisplayName()}));
+    if (!TryStrToFloat(s, v)) DatabaseError(FormatMessage(SInvalidFloatValue, {s, DisplayName()}));
     return v;
 }
 
-void TStringField::SetAsFloatValue(double v) { SetAsStringValue(FloatToStr(v)); }
+void TStringField::SetAsFloatValue(double v) {
+    SetAsStringValue(FloatToStr(v));
+}
 
 bool TStringField::GetAsBoolean() const {
     std::string s = GetAsString();
@@ -205,13 +242,21 @@ bool TStringField::GetAsBoolean() const {
     DatabaseError(FormatMessage(SInvalidBoolValue, {s, DisplayName()}));
 }
 
-TDateTime TStringField::GetAsDateTime() const { return StrToDateTime(GetAsString()); }
+TDateTime TStringField::GetAsDateTime() const {
+    return StrToDateTime(GetAsString());
+}
 
-void TStringField::SetAsDateTimeValue(TDateTime v) { SetAsStringValue(DateTimeToStr(v)); }
+void TStringField::SetAsDateTimeValue(TDateTime v) {
+    SetAsStringValue(DateTimeToStr(v));
+}
 
-int64_t TStringField::GetAsCurrency() const { return FloatToCurr(GetAsFloat()); }
+int64_t TStringField::GetAsCurrency() const {
+    return FloatToCurr(GetAsFloat());
+}
 
-void TStringField::SetAsCurrencyValue(int64_t v) { SetAsStringValue(CurrToStrF(v, ffGeneral, 0)); }
+void TStringField::SetAsCurrencyValue(int64_t v) {
+    SetAsStringValue(CurrToStrF(v, ffGeneral, 0));
+}
 
 // ---- Whole numbers -----------------------------------------------------------------------
 
@@ -281,7 +326,8 @@ void TIntegralField::SetAsStringValue(const std::string& v) {
         return;
     }
     int64_t x;
-    if (!TryStrToInt64(t, x)) DatabaseError(FormatMessage(SInvalidIntegerValue, {v, DisplayName()}));
+    if (!TryStrToInt64(t, x))
+        DatabaseError(FormatMessage(SInvalidIntegerValue, {v, DisplayName()}));
     SetAsLargeIntValue(x);
 }
 
@@ -298,7 +344,9 @@ int64_t TIntegralField::GetAsLargeInt() const {
     return GetValue(v) ? v : 0;
 }
 
-double TIntegralField::GetAsFloat() const { return static_cast<double>(GetAsLargeInt()); }
+double TIntegralField::GetAsFloat() const {
+    return static_cast<double>(GetAsLargeInt());
+}
 
 void TIntegralField::SetAsFloatValue(double v) {
     double r = std::nearbyint(v);
@@ -318,8 +366,10 @@ int64_t TIntegralField::GetAsCurrency() const {
 void TIntegralField::SetAsCurrencyValue(int64_t v) {
     // Whole units, rounded half to even like the currency-to-integer conversion.
     int64_t q = v / 10000, r = v % 10000;
-    if (r > 5000 || (r == 5000 && (q & 1))) ++q;
-    else if (r < -5000 || (r == -5000 && (q & 1))) --q;
+    if (r > 5000 || (r == 5000 && (q & 1)))
+        ++q;
+    else if (r < -5000 || (r == -5000 && (q & 1)))
+        --q;
     SetAsLargeIntValue(q);
 }
 
@@ -384,7 +434,9 @@ void TFloatField::SetAsFloatValue(double v) {
     SetData(&v);
 }
 
-int64_t TFloatField::GetAsCurrency() const { return FloatToCurr(GetAsFloat()); }
+int64_t TFloatField::GetAsCurrency() const {
+    return FloatToCurr(GetAsFloat());
+}
 
 void TFloatField::GetText(std::string& text, bool displayText) const {
     double v;
@@ -437,8 +489,10 @@ int32_t TCurrencyField::GetAsInteger() const {
 int64_t TCurrencyField::GetAsLargeInt() const {
     int64_t v = GetAsCurrency();
     int64_t q = v / 10000, r = v % 10000;
-    if (r > 5000 || (r == 5000 && (q & 1))) ++q;
-    else if (r < -5000 || (r == -5000 && (q & 1))) --q;
+    if (r > 5000 || (r == 5000 && (q & 1)))
+        ++q;
+    else if (r < -5000 || (r == -5000 && (q & 1)))
+        --q;
     return q;
 }
 
@@ -449,7 +503,9 @@ void TCurrencyField::SetAsLargeIntValue(int64_t v) {
     SetAsCurrencyValue(v * 10000);
 }
 
-double TCurrencyField::GetAsFloat() const { return CurrToFloat(GetAsCurrency()); }
+double TCurrencyField::GetAsFloat() const {
+    return CurrToFloat(GetAsCurrency());
+}
 
 void TCurrencyField::SetAsFloatValue(double v) {
     int64_t c;
@@ -466,7 +522,9 @@ int64_t TCurrencyField::GetAsCurrency() const {
     return GetValue(v) ? v : 0;
 }
 
-void TCurrencyField::SetAsCurrencyValue(int64_t v) { SetData(&v); }
+void TCurrencyField::SetAsCurrencyValue(int64_t v) {
+    SetData(&v);
+}
 
 void TCurrencyField::GetText(std::string& text, bool displayText) const {
     int64_t v;
@@ -475,9 +533,12 @@ void TCurrencyField::GetText(std::string& text, bool displayText) const {
         return;
     }
     const std::string& fmt = FormatFor(displayText);
-    if (!fmt.empty()) text = FormatCurr(fmt, v);
-    else if (displayText) text = CurrToStrF(v, ffCurrency, FormatSettings().CurrencyDecimals);
-    else text = CurrToStrF(v, ffGeneral, 0);  // editing shows every decimal kept
+    if (!fmt.empty())
+        text = FormatCurr(fmt, v);
+    else if (displayText)
+        text = CurrToStrF(v, ffCurrency, FormatSettings().CurrencyDecimals);
+    else
+        text = CurrToStrF(v, ffGeneral, 0);  // editing shows every decimal kept
 }
 
 // ---- TBooleanField -----------------------------------------------------------------------
@@ -514,9 +575,12 @@ void TBooleanField::SetAsStringValue(const std::string& v) {
         if (whole.size() < t.size()) return false;
         return SameName(whole.substr(0, t.size()), t);
     };
-    if (prefixOf(falseText_)) SetAsBooleanValue(false);
-    else if (prefixOf(trueText_)) SetAsBooleanValue(true);
-    else DatabaseError(FormatMessage(SInvalidBoolValue, {v, DisplayName()}));
+    if (prefixOf(falseText_))
+        SetAsBooleanValue(false);
+    else if (prefixOf(trueText_))
+        SetAsBooleanValue(true);
+    else
+        DatabaseError(FormatMessage(SInvalidBoolValue, {v, DisplayName()}));
 }
 
 bool TBooleanField::GetAsBoolean() const {
@@ -553,7 +617,9 @@ TDateTime TDateTimeField::FromNative(const uint8_t* native) const {
     return days - DateDelta + ms / MSecsPerDay;
 }
 
-std::string TDateTimeField::DefaultFormat() const { return {}; }
+std::string TDateTimeField::DefaultFormat() const {
+    return {};
+}
 
 TDateTime TDateTimeField::StrToDateTimeText(const std::string& text) {
     return StrToDateTime(text);
@@ -579,7 +645,9 @@ void TDateTimeField::SetAsStringValue(const std::string& v) {
     SetAsDateTimeValue(value);
 }
 
-double TDateTimeField::GetAsFloat() const { return GetAsDateTime(); }
+double TDateTimeField::GetAsFloat() const {
+    return GetAsDateTime();
+}
 
 TDateTime TDateTimeField::GetAsDateTime() const {
     TDateTime v;
@@ -615,9 +683,13 @@ TDateTime TDateField::FromNative(const uint8_t* native) const {
     return static_cast<double>(day - DateDelta);
 }
 
-std::string TDateField::DefaultFormat() const { return FormatSettings().ShortDateFormat; }
+std::string TDateField::DefaultFormat() const {
+    return FormatSettings().ShortDateFormat;
+}
 
-TDateTime TDateField::ParseText(const std::string& text) const { return StrToDate(text); }
+TDateTime TDateField::ParseText(const std::string& text) const {
+    return StrToDate(text);
+}
 
 void TTimeField::ToNative(TDateTime value, uint8_t* native) const {
     double days = std::floor(value);
@@ -632,7 +704,9 @@ TDateTime TTimeField::FromNative(const uint8_t* native) const {
     return ms / MSecsPerDay;
 }
 
-std::string TTimeField::DefaultFormat() const { return FormatSettings().LongTimeFormat; }
+std::string TTimeField::DefaultFormat() const {
+    return FormatSettings().LongTimeFormat;
+}
 
 TDateTime TTimeField::ParseText(const std::string& text) const {
     // A time alone is read as a time on day 0.
@@ -676,20 +750,33 @@ void TMemoField::GetText(std::string& text, bool displayText) const {
 
 std::unique_ptr<TField> DefaultFieldForType(TFieldType type, int size) {
     switch (type) {
-        case ftString: return std::make_unique<TStringField>(size);
-        case ftSmallint: return std::make_unique<TSmallintField>();
+        case ftString:
+            return std::make_unique<TStringField>(size);
+        case ftSmallint:
+            return std::make_unique<TSmallintField>();
         case ftInteger:
-        case ftWord: return std::make_unique<TIntegerField>();
-        case ftLargeint: return std::make_unique<TLargeintField>();
-        case ftBoolean: return std::make_unique<TBooleanField>();
-        case ftFloat: return std::make_unique<TFloatField>();
-        case ftCurrency: return std::make_unique<TCurrencyField>();
-        case ftDate: return std::make_unique<TDateField>();
-        case ftTime: return std::make_unique<TTimeField>();
-        case ftDateTime: return std::make_unique<TDateTimeField>();
-        case ftBlob: return std::make_unique<TBlobField>();
-        case ftMemo: return std::make_unique<TMemoField>();
-        default: return nullptr;
+        case ftWord:
+            return std::make_unique<TIntegerField>();
+        case ftLargeint:
+            return std::make_unique<TLargeintField>();
+        case ftBoolean:
+            return std::make_unique<TBooleanField>();
+        case ftFloat:
+            return std::make_unique<TFloatField>();
+        case ftCurrency:
+            return std::make_unique<TCurrencyField>();
+        case ftDate:
+            return std::make_unique<TDateField>();
+        case ftTime:
+            return std::make_unique<TTimeField>();
+        case ftDateTime:
+            return std::make_unique<TDateTimeField>();
+        case ftBlob:
+            return std::make_unique<TBlobField>();
+        case ftMemo:
+            return std::make_unique<TMemoField>();
+        default:
+            return nullptr;
     }
 }
 

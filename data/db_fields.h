@@ -34,7 +34,7 @@ enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 // A byte stream over a blob field, made by TDataSet::CreateBlobStream.
 class TStream {
-public:
+  public:
     virtual ~TStream() = default;
     virtual size_t Read(void* buffer, size_t count) = 0;
     virtual size_t Write(const void* buffer, size_t count) = 0;
@@ -52,7 +52,7 @@ struct TFieldDef {
 };
 
 class TFieldDefs {
-public:
+  public:
     void Clear() { defs_.clear(); }
     TFieldDef& Add(const std::string& name, TFieldType type, int size = 0, bool required = false);
     int Count() const { return static_cast<int>(defs_.size()); }
@@ -61,7 +61,7 @@ public:
     TFieldDef* Find(const std::string& name);  // case-insensitive; nullptr when absent
     int IndexOf(const std::string& name) const;
 
-private:
+  private:
     std::vector<TFieldDef> defs_;
 };
 
@@ -70,7 +70,7 @@ using TFieldGetTextEvent = Event<TField&, std::string&, bool>;  // text, display
 using TFieldSetTextEvent = Event<TField&, const std::string&>;
 
 class TField {
-public:
+  public:
     virtual ~TField();
     TField(const TField&) = delete;
     TField& operator=(const TField&) = delete;
@@ -141,7 +141,7 @@ public:
     TFieldGetTextEvent OnGetText;
     TFieldSetTextEvent OnSetText;
 
-protected:
+  protected:
     TField(TFieldType type, int size);
 
     virtual std::string GetAsString() const;
@@ -166,7 +166,7 @@ protected:
     [[noreturn]] void RangeError(const std::string& value, const std::string& min,
                                  const std::string& max) const;
 
-private:
+  private:
     friend class TDataSet;
     TDataSet* dataSet_ = nullptr;
     std::string fieldName_, displayLabel_, editMask_;
@@ -183,11 +183,11 @@ private:
 };
 
 class TStringField : public TField {
-public:
+  public:
     explicit TStringField(int size = 20) : TField(ftString, size) {}
     int DataSize() const override { return Size() + 1; }
 
-protected:
+  protected:
     std::string GetAsString() const override;
     void SetAsStringValue(const std::string& v) override;
     int32_t GetAsInteger() const override;
@@ -206,33 +206,33 @@ protected:
 };
 
 class TNumericField : public TField {
-public:
+  public:
     const std::string& DisplayFormat() const { return displayFormat_; }
     void SetDisplayFormat(const std::string& f) { displayFormat_ = f; }
     const std::string& EditFormat() const { return editFormat_; }
     void SetEditFormat(const std::string& f) { editFormat_ = f; }
 
-protected:
+  protected:
     TNumericField(TFieldType type, int size) : TField(type, size) { SetAlignment(taRightJustify); }
     // The format for the text asked for; empty = the field's own.
     const std::string& FormatFor(bool displayText) const {
         return displayText || editFormat_.empty() ? displayFormat_ : editFormat_;
     }
 
-private:
+  private:
     std::string displayFormat_, editFormat_;
 };
 
 // Whole numbers of 2, 4 or 8 bytes.
 class TIntegralField : public TNumericField {
-public:
+  public:
     int DataSize() const override { return width_; }
     int64_t MinValue() const { return min_; }
     int64_t MaxValue() const { return max_; }
     void SetMinValue(int64_t v) { min_ = v; }
     void SetMaxValue(int64_t v) { max_ = v; }
 
-protected:
+  protected:
     TIntegralField(TFieldType type, int width);
     bool GetValue(int64_t& value) const;
     std::string GetAsString() const override;
@@ -247,28 +247,28 @@ protected:
     void SetAsCurrencyValue(int64_t v) override;
     void GetText(std::string& text, bool displayText) const override;
 
-private:
+  private:
     int width_;
     int64_t min_, max_, limitMin_, limitMax_;
 };
 
 class TSmallintField : public TIntegralField {
-public:
+  public:
     TSmallintField() : TIntegralField(ftSmallint, 2) {}
 };
 
 class TIntegerField : public TIntegralField {
-public:
+  public:
     TIntegerField() : TIntegralField(ftInteger, 4) {}
 };
 
 class TLargeintField : public TIntegralField {
-public:
+  public:
     TLargeintField() : TIntegralField(ftLargeint, 8) {}
 };
 
 class TFloatField : public TNumericField {
-public:
+  public:
     TFloatField() : TNumericField(ftFloat, 0) {}
     int DataSize() const override { return 8; }
     int Precision() const { return precision_; }
@@ -280,7 +280,7 @@ public:
     void SetMinValue(double v) { min_ = v; }
     void SetMaxValue(double v) { max_ = v; }  // both 0 = no range check
 
-protected:
+  protected:
     bool GetValue(double& value) const;
     std::string GetAsString() const override;
     void SetAsStringValue(const std::string& v) override;
@@ -294,7 +294,7 @@ protected:
     void SetAsCurrencyValue(int64_t v) override { SetAsFloatValue(CurrToFloatValue(v)); }
     void GetText(std::string& text, bool displayText) const override;
 
-private:
+  private:
     static double CurrToFloatValue(int64_t v) { return static_cast<double>(v) / 10000.0; }
     int precision_ = 15;
     bool currency_ = false;
@@ -302,11 +302,11 @@ private:
 };
 
 class TCurrencyField : public TNumericField {
-public:
+  public:
     TCurrencyField() : TNumericField(ftCurrency, 0) {}
     int DataSize() const override { return 8; }
 
-protected:
+  protected:
     bool GetValue(int64_t& value) const;
     std::string GetAsString() const override;
     void SetAsStringValue(const std::string& v) override;
@@ -322,34 +322,34 @@ protected:
 };
 
 class TBooleanField : public TField {
-public:
+  public:
     TBooleanField();
     int DataSize() const override { return 2; }
     // "true text;false text", e.g. "Ja;Nej"; empty gives "True;False".
     const std::string& DisplayValues() const { return displayValues_; }
     void SetDisplayValues(const std::string& values);
 
-protected:
+  protected:
     std::string GetAsString() const override;
     void SetAsStringValue(const std::string& v) override;
     bool GetAsBoolean() const override;
     void SetAsBooleanValue(bool v) override;
     int DefaultWidth() const override { return 5; }
 
-private:
+  private:
     std::string displayValues_, trueText_ = "True", falseText_ = "False";
 };
 
 // Date, time and date-time fields; the value in TDateTime form is converted to and from the
 // native form by the subclass.
 class TDateTimeField : public TField {
-public:
+  public:
     TDateTimeField() : TDateTimeField(ftDateTime) {}
     int DataSize() const override { return 8; }
     const std::string& DisplayFormat() const { return displayFormat_; }
     void SetDisplayFormat(const std::string& f) { displayFormat_ = f; }
 
-protected:
+  protected:
     explicit TDateTimeField(TFieldType type) : TField(type, 0) {}
     bool GetValue(TDateTime& value) const;
     virtual void ToNative(TDateTime value, uint8_t* native) const;
@@ -366,16 +366,16 @@ protected:
     void GetText(std::string& text, bool displayText) const override;
     int DefaultWidth() const override { return 18; }
 
-private:
+  private:
     std::string displayFormat_;
 };
 
 class TDateField : public TDateTimeField {
-public:
+  public:
     TDateField() : TDateTimeField(ftDate) {}
     int DataSize() const override { return 4; }
 
-protected:
+  protected:
     void ToNative(TDateTime value, uint8_t* native) const override;
     TDateTime FromNative(const uint8_t* native) const override;
     std::string DefaultFormat() const override;
@@ -384,11 +384,11 @@ protected:
 };
 
 class TTimeField : public TDateTimeField {
-public:
+  public:
     TTimeField() : TDateTimeField(ftTime) {}
     int DataSize() const override { return 4; }
 
-protected:
+  protected:
     void ToNative(TDateTime value, uint8_t* native) const override;
     TDateTime FromNative(const uint8_t* native) const override;
     std::string DefaultFormat() const override;
@@ -397,10 +397,10 @@ protected:
 };
 
 class TBlobField : public TField {
-public:
+  public:
     TBlobField() : TBlobField(ftBlob) {}
 
-protected:
+  protected:
     explicit TBlobField(TFieldType type) : TField(type, 0) {}
     std::string GetAsString() const override;
     void SetAsStringValue(const std::string& v) override;
@@ -408,10 +408,10 @@ protected:
 };
 
 class TMemoField : public TBlobField {
-public:
+  public:
     TMemoField() : TBlobField(ftMemo) {}
 
-protected:
+  protected:
     void GetText(std::string& text, bool displayText) const override;
 };
 

@@ -43,14 +43,18 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 
 constexpr int64_t kUnixToDelphi = 25569;  // days from 1899-12-30 to 1970-01-01
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && IsLeap(y) ? 29 : days[m - 1];
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 std::string Pad(int value, int width) {
     std::string s = std::to_string(value);
@@ -83,7 +87,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
 
 TDateTime EncodeDate(int year, int month, int day) {
     TDateTime out;
-    if (!TryEncodeDate(year, month, day, out)) throw EConvertError("Invalid argument to date encode");
+    if (!TryEncodeDate(year, month, day, out))
+        throw EConvertError("Invalid argument to date encode");
     return out;
 }
 
@@ -114,7 +119,9 @@ TDateTime Now() {
            EncodeTime(local.tm_hour, local.tm_min, local.tm_sec, 0);
 }
 
-TDateTime Today() { return std::floor(Now()); }
+TDateTime Today() {
+    return std::floor(Now());
+}
 
 std::string FormatDateTime(const std::string& format, TDateTime value) {
     int y, mo, d, h, mi, s, ms;
@@ -141,8 +148,10 @@ std::string FormatDateTime(const std::string& format, TDateTime value) {
                 out += run >= 3 ? Pad(y, 4) : Pad(y % 100, 2);
                 break;
             case 'm':
-                if (afterHour) out += run >= 2 ? Pad(mi, 2) : std::to_string(mi);
-                else out += run >= 2 ? Pad(mo, 2) : std::to_string(mo);
+                if (afterHour)
+                    out += run >= 2 ? Pad(mi, 2) : std::to_string(mi);
+                else
+                    out += run >= 2 ? Pad(mo, 2) : std::to_string(mo);
                 afterHour = false;
                 break;
             case 'd':
@@ -261,8 +270,10 @@ bool ParseDate(const std::string& text, TDateTime& out) {
         year = CurrentYear();
     } else {
         for (int k = 0; k < 3; ++k) {
-            if (order[k] == 'd') day = values[k];
-            else if (order[k] == 'm') month = values[k];
+            if (order[k] == 'd')
+                day = values[k];
+            else if (order[k] == 'm')
+                month = values[k];
             else {
                 year = values[k];
                 yearDigits = digitsTyped[k];
@@ -272,8 +283,10 @@ bool ParseDate(const std::string& text, TDateTime& out) {
             int current = CurrentYear();
             year += current / 100 * 100;
             int window = fs.TwoDigitYearCenturyWindow;
-            if (window > 0 && year < current - window) year += 100;
-            else if (window > 0 && year > current - window + 99) year -= 100;
+            if (window > 0 && year < current - window)
+                year += 100;
+            else if (window > 0 && year > current - window + 99)
+                year -= 100;
         }
     }
     return TryEncodeDate(year, month, day, out);
@@ -324,8 +337,8 @@ Decimal FromDouble(double v, int precision) {
     if (precision < 1) precision = 1;
     if (precision > 18) precision = 18;
     char buf[64];
-    *std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::scientific, precision - 1)
-         .ptr = '\0';
+    *std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::scientific, precision - 1).ptr =
+        '\0';
     Decimal d;
     const char* p = buf;
     if (*p == '-') {
@@ -413,16 +426,19 @@ std::string FixedText(const Decimal& d, TFloatFormat format, int digits) {
     if (digits > 0) body += FormatSettings().DecimalSeparator + frac;
     if (format != ffCurrency) return neg ? "-" + body : body;
     static const char* const positive[] = {"$1", "1$", "$ 1", "1 $"};
-    static const char* const negative[] = {"($1)", "-$1",  "$-1",  "$1-",  "(1$)", "-1$",
-                                           "1-$",  "1$-",  "-1 $", "-$ 1", "1 $-", "$ 1-",
+    static const char* const negative[] = {"($1)", "-$1",  "$-1",   "$1-",  "(1$)", "-1$",
+                                           "1-$",  "1$-",  "-1 $",  "-$ 1", "1 $-", "$ 1-",
                                            "$ -1", "1- $", "($ 1)", "(1 $)"};
     const TFormatSettings& fs = FormatSettings();
     const char* pattern = neg ? negative[fs.NegCurrFormat & 15] : positive[fs.CurrencyFormat & 3];
     std::string out;
     for (const char* p = pattern; *p; ++p) {
-        if (*p == '$') out += fs.CurrencyString;
-        else if (*p == '1') out += body;
-        else out += *p;
+        if (*p == '$')
+            out += fs.CurrencyString;
+        else if (*p == '1')
+            out += body;
+        else
+            out += *p;
     }
     return out;
 }
@@ -434,8 +450,10 @@ std::string GeneralText(double value, int precision) {
         '\0';
     std::string out;
     for (const char* p = buf; *p; ++p) {
-        if (*p == '.') out += FormatSettings().DecimalSeparator;
-        else out += *p >= 'a' && *p <= 'z' ? static_cast<char>(*p - 32) : *p;
+        if (*p == '.')
+            out += FormatSettings().DecimalSeparator;
+        else
+            out += *p >= 'a' && *p <= 'z' ? static_cast<char>(*p - 32) : *p;
     }
     return out;
 }
@@ -524,7 +542,9 @@ std::string FloatToStrF(double value, TFloatFormat format, int precision, int di
     return FixedText(FromDouble(value, precision), format, digits);
 }
 
-std::string FloatToStr(double value) { return FloatToStrF(value, ffGeneral, 15, 0); }
+std::string FloatToStr(double value) {
+    return FloatToStrF(value, ffGeneral, 15, 0);
+}
 
 std::string CurrToStrF(int64_t value, TFloatFormat format, int digits) {
     if (format == ffGeneral || format == ffExponent) {
@@ -552,7 +572,8 @@ bool TryStrToFloat(const std::string& text, double& out) {
     std::string t = Trim(text);
     if (t.empty()) return false;
     for (char& c : t) {
-        if (c == FormatSettings().DecimalSeparator) c = '.';
+        if (c == FormatSettings().DecimalSeparator)
+            c = '.';
         else if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
                    c == 'E'))
             return false;
@@ -604,6 +625,8 @@ int64_t FloatToCurr(double value) {
     return static_cast<int64_t>(scaled);
 }
 
-double CurrToFloat(int64_t value) { return static_cast<double>(value) / 10000.0; }
+double CurrToFloat(int64_t value) {
+    return static_cast<double>(value) / 10000.0;
+}
 
 }  // namespace Db

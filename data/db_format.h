@@ -19,8 +19,8 @@ struct TFormatSettings {
     std::string ShortDateFormat = "dd-MM-yyyy";  // codes are case-insensitive
     std::string LongTimeFormat = "hh:nn:ss";
     std::string CurrencyString = "kr.";
-    int CurrencyFormat = 2;   // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
-    int NegCurrFormat = 12;   // the sixteen Windows patterns; 12 is "$ -1"
+    int CurrencyFormat = 2;  // 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
+    int NegCurrFormat = 12;  // the sixteen Windows patterns; 12 is "$ -1"
     int CurrencyDecimals = 2;
     int TwoDigitYearCenturyWindow = 50;
 };

@@ -43,24 +43,40 @@ bool IsEditMode(TDataSetState state) {
 
 const char* FieldTypeName(TFieldType type) {
     switch (type) {
-        case ftString: return "String";
-        case ftSmallint: return "Smallint";
-        case ftInteger: return "Integer";
-        case ftWord: return "Word";
-        case ftBoolean: return "Boolean";
-        case ftFloat: return "Float";
-        case ftCurrency: return "Currency";
-        case ftDate: return "Date";
-        case ftTime: return "Time";
-        case ftDateTime: return "DateTime";
-        case ftBlob: return "Blob";
-        case ftMemo: return "Memo";
-        case ftLargeint: return "Largeint";
-        default: return "Unknown";
+        case ftString:
+            return "String";
+        case ftSmallint:
+            return "Smallint";
+        case ftInteger:
+            return "Integer";
+        case ftWord:
+            return "Word";
+        case ftBoolean:
+            return "Boolean";
+        case ftFloat:
+            return "Float";
+        case ftCurrency:
+            return "Currency";
+        case ftDate:
+            return "Date";
+        case ftTime:
+            return "Time";
+        case ftDateTime:
+            return "DateTime";
+        case ftBlob:
+            return "Blob";
+        case ftMemo:
+            return "Memo";
+        case ftLargeint:
+            return "Largeint";
+        default:
+            return "Unknown";
     }
 }
 
-void Abort() { throw EAbort(); }
+void Abort() {
+    throw EAbort();
+}
 
 void DatabaseError(const std::string& message, const std::string& component) {
     if (component.empty()) throw EDatabaseError(message);
@@ -90,7 +106,9 @@ ExceptionHandler& Handler() {
 }
 }  // namespace
 
-void SetApplicationExceptionHandler(ExceptionHandler handler) { Handler() = std::move(handler); }
+void SetApplicationExceptionHandler(ExceptionHandler handler) {
+    Handler() = std::move(handler);
+}
 
 void ApplicationHandleException(std::exception_ptr e) {
     try {

@@ -94,19 +94,19 @@ using TDateTime = double;                // days since 30 December 1899, time as
 
 // The database error.
 class EDatabaseError : public std::runtime_error {
-public:
+  public:
     explicit EDatabaseError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // A text that does not convert to a number or date.
 class EConvertError : public std::runtime_error {
-public:
+  public:
     explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // The silent abort: ends the current operation without any message.
 class EAbort : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "Operation aborted"; }
 };
 

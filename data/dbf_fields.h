@@ -33,9 +33,9 @@ std::string CorrectionWarning(const std::string& component, const TzDbfLow::Fiel
 
 // One tag of an IndexList.
 struct TagDef {
-    std::string name;       // up to 10 characters
-    std::string expr;       // up to 220 characters
-    std::string forExpr;    // up to 220 characters; empty = none
+    std::string name;     // up to 10 characters
+    std::string expr;     // up to 220 characters
+    std::string forExpr;  // up to 220 characters; empty = none
     bool descending = false;
     bool unique = false;
 };

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "data/tz_messages.h"
 #include "data/db_format.h"
+#include "data/tz_messages.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/num_text.h"
@@ -116,7 +116,8 @@ void TTzDataSet::CloseArea() {
 void TTzDataSet::InternalOpen() {
     isOpen_ = false;
     if (dbfFileName_.empty())
-        TzCommon::SetError(TzErr::InvalidOperation, "DBF file name has not been specified for " + Name());
+        TzCommon::SetError(TzErr::InvalidOperation,
+                           "DBF file name has not been specified for " + Name());
     else
         isOpen_ = OpenArea(dbfFileName_);
     if (TzCommon::ErrorWord() != 0) {
@@ -431,13 +432,15 @@ void TTzDataSet::PushState() {
     try {
         stack_.push_back(std::move(e));
     } catch (const std::bad_alloc&) {
-        TzCommon::SetError(TzErr::InsufficientMemory, std::string(kMsgNoMemoryPush) + " [PushState]\r\n" + Name());
+        TzCommon::SetError(TzErr::InsufficientMemory,
+                           std::string(kMsgNoMemoryPush) + " [PushState]\r\n" + Name());
     }
 }
 
 void TTzDataSet::PopState() {
     if (stack_.empty()) {
-        TzCommon::SetError(TzErr::InvalidOperation, std::string(kMsgStackEmpty) + " [PopState]\r\n" + Name());
+        TzCommon::SetError(TzErr::InvalidOperation,
+                           std::string(kMsgStackEmpty) + " [PopState]\r\n" + Name());
         return;
     }
     StateEntry e = std::move(stack_.back());

@@ -1,14 +1,13 @@
 // TTzDataSet: record buffers, the copies between the work area and the buffers, and the
 // field data in and out of the buffers, with the date conversions they use.
-#include "data/tz_dataset.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "data/tz_messages.h"
 #include "data/db_format.h"
+#include "data/tz_dataset.h"
+#include "data/tz_messages.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/num_text.h"

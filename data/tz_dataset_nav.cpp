@@ -1,14 +1,13 @@
 // TTzDataSet: the navigation routines over the work area (with its relation paused) and the
 // resync of the dataset from the work area.
-#include "data/tz_dataset.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "data/tz_messages.h"
 #include "data/db_format.h"
+#include "data/tz_dataset.h"
+#include "data/tz_messages.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/num_text.h"

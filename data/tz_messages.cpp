@@ -41,18 +41,22 @@ void ShowText(const std::string& text) {
     if (g_msg.level != 2) return;
     if (g_msg.messageProc)
         g_msg.messageProc(text);
-    else TzCommon::ErrorBox(text, "", 0);
+    else
+        TzCommon::ErrorBox(text, "", 0);
 }
 
-bool DisableErrorRaise() { return TzCommon::SetErrorChecking(0) != 0; }
-bool EnableErrorRaise() { return TzCommon::SetErrorChecking(1) != 0; }
+bool DisableErrorRaise() {
+    return TzCommon::SetErrorChecking(0) != 0;
+}
+bool EnableErrorRaise() {
+    return TzCommon::SetErrorChecking(1) != 0;
+}
 
 void SetProgressViewFactory(ProgressViewFactory factory) {
     g_msg.progressFactory = std::move(factory);
 }
 
-TTzProgress100::TTzProgress100(const std::string& caption)
-    : caption_(caption), bar_(100, '|') {
+TTzProgress100::TTzProgress100(const std::string& caption) : caption_(caption), bar_(100, '|') {
     if (g_msg.progressFactory) view_ = g_msg.progressFactory();
     if (view_) view_->Show(caption_, bar_);
 }
@@ -60,8 +64,10 @@ TTzProgress100::TTzProgress100(const std::string& caption)
 TTzProgress100::~TTzProgress100() = default;
 
 void TTzProgress100::Step() {
-    if (bar_.empty()) bar_.assign(100, '|');
-    else bar_.pop_back();
+    if (bar_.empty())
+        bar_.assign(100, '|');
+    else
+        bar_.pop_back();
     if (view_) view_->SetText(bar_);
 }
 
@@ -74,8 +80,10 @@ void ApplyFormatSettingsToEngine() {
     const bool century = upper.find("YYYY") != std::string::npos;
     int style = 0;
     char first = upper.empty() ? ' ' : upper[0];
-    if (first == 'Y') style = 1;
-    else if (first == 'D') style = fs.DateSeparator == '-' ? 3 : (fs.DateSeparator == '.' ? 5 : 2);
+    if (first == 'Y')
+        style = 1;
+    else if (first == 'D')
+        style = fs.DateSeparator == '-' ? 3 : (fs.DateSeparator == '.' ? 5 : 2);
     TzCommon::SetDateStyle(style);
     TzCommon::SetCenturyFlag(century);
 }

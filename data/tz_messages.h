@@ -54,7 +54,7 @@ bool EnableErrorRaise();
 
 // The view of a progress window: the UI installs a factory that makes one per window.
 class ProgressView {
-public:
+  public:
     virtual ~ProgressView() = default;
     virtual void Show(const std::string& caption, const std::string& text) = 0;
     virtual void SetText(const std::string& text) = 0;
@@ -65,7 +65,7 @@ void SetProgressViewFactory(ProgressViewFactory factory);
 // Progress window with a bar of 100 "|" characters; each step removes one, an empty bar is
 // refilled to 100 on the next step.
 class TTzProgress100 {
-public:
+  public:
     explicit TTzProgress100(const std::string& caption = "Progress");
     ~TTzProgress100();
     TTzProgress100(const TTzProgress100&) = delete;
@@ -74,7 +74,7 @@ public:
     const std::string& Bar() const { return bar_; }
     const std::string& Caption() const { return caption_; }
 
-private:
+  private:
     std::string caption_;
     std::string bar_;
     std::unique_ptr<ProgressView> view_;

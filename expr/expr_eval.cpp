@@ -33,8 +33,7 @@ Dbf4::WorkArea* AreaFor(int area) {
 size_t MemoText(const Dbf4::WorkArea* a, int32_t block, char* out, size_t cap) {
     if (!a || block == 0 || !Memo::DescriptorOf(*a)) return 0;
     std::string bytes;
-    if (!Memo::ReadMemoBytes(const_cast<Dbf4::WorkArea&>(*a), block, &bytes, "Evaluate"))
-        return 0;
+    if (!Memo::ReadMemoBytes(const_cast<Dbf4::WorkArea&>(*a), block, &bytes, "Evaluate")) return 0;
     size_t n = 0;
     for (char c : bytes) {
         if (n >= cap) break;
@@ -54,8 +53,7 @@ int32_t MemoBlockOf(const char* raw, size_t length) {
 }
 
 // Pushes the value of field fieldNo (1-based) of area a into cell; kind 0..4 = C N L D M.
-bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
-                     Pool& pool) {
+bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell, Pool& pool) {
     static const int kTypes[5] = {kTypeC, kTypeN, kTypeL, kTypeD, kTypeM};
     const Dbf4::FieldEntry* f = nullptr;
     if (a && a->state != Dbf4::kClosed && fieldNo >= 1 &&
@@ -111,7 +109,8 @@ bool FetchFieldValue(int kind, Dbf4::WorkArea* a, int fieldNo, WorkCell* cell,
             return true;
         case 2: {  // L
             uint8_t c = blank ? ' ' : (nat ? nat[0] : raw[0]);
-            cell->value.log = (c == 'Y' || c == 'y' || c == 'T' || c == 't' || (nat && c == 1)) ? 1 : 0;
+            cell->value.log =
+                (c == 'Y' || c == 'y' || c == 'T' || c == 't' || (nat && c == 1)) ? 1 : 0;
             return true;
         }
         case 3:  // D
@@ -218,7 +217,7 @@ const uint8_t* Evaluate(ExprBlock* block) {
             break;
         }
         const OpHandler run = HandlerOf(op);
-        if (!run) continue;  // not an operation of this engine: skipped
+        if (!run) continue;       // not an operation of this engine: skipped
         WorkCell* r = sp - argc;  // the result replaces the first operand
         Step step{op, argc, pool, scratch};
         ok = run(r, step);
@@ -255,7 +254,9 @@ std::string ExprText(const void* block) {
     return IsLiveExpr(b) ? b->text : std::string();
 }
 
-const uint8_t* KeyEvalHook() { return Evaluate(CurrentKeyExpr); }
+const uint8_t* KeyEvalHook() {
+    return Evaluate(CurrentKeyExpr);
+}
 
 void Install() {
     Dbf4::parserHooks.compile = [](const std::string& text) -> void* { return AssignExpr(text); };
@@ -271,4 +272,3 @@ void Install() {
 }
 
 }  // namespace TzParser
-

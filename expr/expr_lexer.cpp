@@ -13,29 +13,74 @@ LexState lex;
 // Searched from the first record; every prefix of four or more letters of a longer function
 // name has its own record, and no other abbreviation is accepted.
 const KeywordRecord KeywordTable[kKeywordCount] = {
-    {"ABS", kFnAbs, 0},          {"ASC", kFnAsc, 0},          {"AT", kFnAt, 0},
-    {"CDOW", kFnCdow, 15},       {"CHR", kFnChr, 2},          {"CMON", kFnCmonth, 15},
-    {"CMONT", kFnCmonth, 15},    {"CMONTH", kFnCmonth, 15},   {"CTOD", kFnCtod, 0},
-    {"DATE", kFnDate, 0},        {"DAY", kFnDay, 0},          {"DELE", kFnDeleted, 0},
-    {"DELET", kFnDeleted, 0},    {"DELETE", kFnDeleted, 0},   {"DELETED", kFnDeleted, 0},
-    {"DOW", kFnDow, 0},          {"DTOC", kFnDtoc, 11},       {"DTOS", kFnDtos, 9},
-    {"IIF", kFnIif, 256},        {"INT", kFnInt, 0},          {"LEFT", kFnLeft, 0},
-    {"LEN", kFnLen, 0},          {"LOWE", kFnLower, 0},       {"LOWER", kFnLower, 0},
-    {"LTRI", kFnLtrim, 0},       {"LTRIM", kFnLtrim, 0},      {"MAX", kFnMax, 0},
-    {"MIN", kFnMin, 0},          {"MOD", kFnMod, 0},          {"MONT", kFnMonth, 0},
-    {"MONTH", kFnMonth, 0},      {"RECN", kFnRecno, 0},       {"RECNO", kFnRecno, 0},
-    {"REPL", kFnReplicate, 256}, {"REPLI", kFnReplicate, 256}, {"REPLIC", kFnReplicate, 256},
-    {"REPLICA", kFnReplicate, 256}, {"REPLICAT", kFnReplicate, 256},
-    {"REPLICATE", kFnReplicate, 256}, {"RIGH", kFnRight, 0},  {"RIGHT", kFnRight, 0},
-    {"ROUN", kFnRound, 0},       {"ROUND", kFnRound, 0},      {"RTRI", kFnRtrim, 0},
-    {"RTRIM", kFnRtrim, 0},      {"SOUN", kFnSoundex, 15},    {"SOUND", kFnSoundex, 15},
-    {"SOUNDE", kFnSoundex, 15},  {"SOUNDEX", kFnSoundex, 15}, {"SPAC", kFnSpace, 256},
-    {"SPACE", kFnSpace, 256},    {"STR", kFnStr, 256},        {"STUF", kFnStuff, 0},
-    {"STUFF", kFnStuff, 0},      {"SUBS", kFnSubstr, 0},      {"SUBST", kFnSubstr, 0},
-    {"SUBSTR", kFnSubstr, 0},    {"TRIM", kFnTrim, 0},        {"UPPE", kFnUpper, 0},
-    {"UPPER", kFnUpper, 0},      {"VAL", kFnVal, 0},          {"YEAR", kFnYear, 0},
-    {".F.", kTokFalse, 0},       {".T.", kTokTrue, 0},        {".NOT.", kTokNot, 0},
-    {".OR.", kTokOr, 0},         {".AND.", kTokAnd, 0},       {"$EOT$", kTokUnknown, 0},
+    {"ABS", kFnAbs, 0},
+    {"ASC", kFnAsc, 0},
+    {"AT", kFnAt, 0},
+    {"CDOW", kFnCdow, 15},
+    {"CHR", kFnChr, 2},
+    {"CMON", kFnCmonth, 15},
+    {"CMONT", kFnCmonth, 15},
+    {"CMONTH", kFnCmonth, 15},
+    {"CTOD", kFnCtod, 0},
+    {"DATE", kFnDate, 0},
+    {"DAY", kFnDay, 0},
+    {"DELE", kFnDeleted, 0},
+    {"DELET", kFnDeleted, 0},
+    {"DELETE", kFnDeleted, 0},
+    {"DELETED", kFnDeleted, 0},
+    {"DOW", kFnDow, 0},
+    {"DTOC", kFnDtoc, 11},
+    {"DTOS", kFnDtos, 9},
+    {"IIF", kFnIif, 256},
+    {"INT", kFnInt, 0},
+    {"LEFT", kFnLeft, 0},
+    {"LEN", kFnLen, 0},
+    {"LOWE", kFnLower, 0},
+    {"LOWER", kFnLower, 0},
+    {"LTRI", kFnLtrim, 0},
+    {"LTRIM", kFnLtrim, 0},
+    {"MAX", kFnMax, 0},
+    {"MIN", kFnMin, 0},
+    {"MOD", kFnMod, 0},
+    {"MONT", kFnMonth, 0},
+    {"MONTH", kFnMonth, 0},
+    {"RECN", kFnRecno, 0},
+    {"RECNO", kFnRecno, 0},
+    {"REPL", kFnReplicate, 256},
+    {"REPLI", kFnReplicate, 256},
+    {"REPLIC", kFnReplicate, 256},
+    {"REPLICA", kFnReplicate, 256},
+    {"REPLICAT", kFnReplicate, 256},
+    {"REPLICATE", kFnReplicate, 256},
+    {"RIGH", kFnRight, 0},
+    {"RIGHT", kFnRight, 0},
+    {"ROUN", kFnRound, 0},
+    {"ROUND", kFnRound, 0},
+    {"RTRI", kFnRtrim, 0},
+    {"RTRIM", kFnRtrim, 0},
+    {"SOUN", kFnSoundex, 15},
+    {"SOUND", kFnSoundex, 15},
+    {"SOUNDE", kFnSoundex, 15},
+    {"SOUNDEX", kFnSoundex, 15},
+    {"SPAC", kFnSpace, 256},
+    {"SPACE", kFnSpace, 256},
+    {"STR", kFnStr, 256},
+    {"STUF", kFnStuff, 0},
+    {"STUFF", kFnStuff, 0},
+    {"SUBS", kFnSubstr, 0},
+    {"SUBST", kFnSubstr, 0},
+    {"SUBSTR", kFnSubstr, 0},
+    {"TRIM", kFnTrim, 0},
+    {"UPPE", kFnUpper, 0},
+    {"UPPER", kFnUpper, 0},
+    {"VAL", kFnVal, 0},
+    {"YEAR", kFnYear, 0},
+    {".F.", kTokFalse, 0},
+    {".T.", kTokTrue, 0},
+    {".NOT.", kTokNot, 0},
+    {".OR.", kTokOr, 0},
+    {".AND.", kTokAnd, 0},
+    {"$EOT$", kTokUnknown, 0},
 };
 
 namespace {
@@ -56,8 +101,12 @@ void Unread() {
     if (lex.pos > 0) --lex.pos;
 }
 
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
-bool IsLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool IsLetter(int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Aliases match whatever case they were given in (names arrive upper-cased).
 std::string UpperAlias(const std::string& alias) {
@@ -138,7 +187,9 @@ void ResetLexer(const std::string& text, std::deque<std::string>* literals) {
     lex.literals = literals;
 }
 
-int LastReadPosition() { return lex.pos - 1; }
+int LastReadPosition() {
+    return lex.pos - 1;
+}
 
 int LookupKeyword(const std::string& name) {
     for (const KeywordRecord& k : KeywordTable) {

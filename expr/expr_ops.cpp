@@ -40,7 +40,8 @@ inline long ToInt(double v) {
 }
 
 void EvalError(const char* what) {
-    TzCommon::SetError(TzErr::EvaluationError, std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
+    TzCommon::SetError(TzErr::EvaluationError,
+                       std::string("Error during evaluation: ") + what + " [Evaluate/Engine]");
 }
 
 // base ^ exponent as e ^ (exponent * ln base); a base of 0 or below is defined for an exponent
@@ -202,8 +203,7 @@ bool CompareText(WorkCell* r, Step& s) {
 }
 
 bool Contains(WorkCell* r, Step& s) {
-    bool v = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
-                  r[1].value.str.len) >= 0;
+    bool v = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s, r[1].value.str.len) >= 0;
     PopString(s.pool, r);
     r->value.log = v;
     return true;
@@ -258,8 +258,7 @@ bool FnVal(WorkCell* r, Step& s) {
 }
 
 bool FnAt(WorkCell* r, Step& s) {
-    long pos = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s,
-                    r[1].value.str.len);
+    long pos = Find(r[0].value.str.s, r[0].value.str.len, r[1].value.str.s, r[1].value.str.len);
     PopString(s.pool, r);
     r->value.num = static_cast<double>(pos + 1);
     return true;
@@ -500,39 +499,85 @@ struct OpEntry {
 };
 
 constexpr OpEntry kOpEntries[] = {
-    {kOpAddNN, AddNum}, {kOpAddND, AddNum}, {kOpAddDN, AddNum},
-    {kOpSubNN, SubNum}, {kOpSubDN, SubNum}, {kOpSubDD, SubNum},
-    {kOpMul, Mul}, {kOpDiv, Div}, {kOpPow, Pow}, {kOpNeg, Neg},
-    {kOpAddCC, AddText}, {kOpSubCC, SubText},
+    {kOpAddNN, AddNum},
+    {kOpAddND, AddNum},
+    {kOpAddDN, AddNum},
+    {kOpSubNN, SubNum},
+    {kOpSubDN, SubNum},
+    {kOpSubDD, SubNum},
+    {kOpMul, Mul},
+    {kOpDiv, Div},
+    {kOpPow, Pow},
+    {kOpNeg, Neg},
+    {kOpAddCC, AddText},
+    {kOpSubCC, SubText},
 
-    {kOpEqN, CompareNum<std::equal_to<>>}, {kOpEqD, CompareNum<std::equal_to<>>},
-    {kOpNeN, CompareNum<std::not_equal_to<>>}, {kOpNeD, CompareNum<std::not_equal_to<>>},
-    {kOpGtN, CompareNum<std::greater<>>}, {kOpGtD, CompareNum<std::greater<>>},
-    {kOpLtN, CompareNum<std::less<>>}, {kOpLtD, CompareNum<std::less<>>},
-    {kOpLeN, CompareNum<std::less_equal<>>}, {kOpLeD, CompareNum<std::less_equal<>>},
-    {kOpGeN, CompareNum<std::greater_equal<>>}, {kOpGeD, CompareNum<std::greater_equal<>>},
-    {kOpEqL, CompareLog<std::equal_to<>>}, {kOpNeL, CompareLog<std::not_equal_to<>>},
+    {kOpEqN, CompareNum<std::equal_to<>>},
+    {kOpEqD, CompareNum<std::equal_to<>>},
+    {kOpNeN, CompareNum<std::not_equal_to<>>},
+    {kOpNeD, CompareNum<std::not_equal_to<>>},
+    {kOpGtN, CompareNum<std::greater<>>},
+    {kOpGtD, CompareNum<std::greater<>>},
+    {kOpLtN, CompareNum<std::less<>>},
+    {kOpLtD, CompareNum<std::less<>>},
+    {kOpLeN, CompareNum<std::less_equal<>>},
+    {kOpLeD, CompareNum<std::less_equal<>>},
+    {kOpGeN, CompareNum<std::greater_equal<>>},
+    {kOpGeD, CompareNum<std::greater_equal<>>},
+    {kOpEqL, CompareLog<std::equal_to<>>},
+    {kOpNeL, CompareLog<std::not_equal_to<>>},
     {kOpEqC, EqText},
-    {kOpExactC, CompareText<std::equal_to<>>}, {kOpNeC, CompareText<std::not_equal_to<>>},
-    {kOpGtC, CompareText<std::greater<>>}, {kOpLtC, CompareText<std::less<>>},
-    {kOpLeC, CompareText<std::less_equal<>>}, {kOpGeC, CompareText<std::greater_equal<>>},
+    {kOpExactC, CompareText<std::equal_to<>>},
+    {kOpNeC, CompareText<std::not_equal_to<>>},
+    {kOpGtC, CompareText<std::greater<>>},
+    {kOpLtC, CompareText<std::less<>>},
+    {kOpLeC, CompareText<std::less_equal<>>},
+    {kOpGeC, CompareText<std::greater_equal<>>},
     {kOpContainsC, Contains},
-    {kOpOr, Or}, {kOpAnd, And}, {kOpNot, Not},
+    {kOpOr, Or},
+    {kOpAnd, And},
+    {kOpNot, Not},
 
-    {kFnAbs, FnAbs}, {kFnInt, FnInt}, {kFnAsc, FnAsc}, {kFnLen, FnLen}, {kFnVal, FnVal},
-    {kFnAt, FnAt}, {kFnRound, FnRound}, {kFnMod, FnMod}, {kFnMax, FnMax}, {kFnMin, FnMin},
-    {kFnYear, FnDatePart}, {kFnMonth, FnDatePart}, {kFnDay, FnDatePart},
-    {kFnDow, FnDow}, {kFnRecno, FnRecno},
+    {kFnAbs, FnAbs},
+    {kFnInt, FnInt},
+    {kFnAsc, FnAsc},
+    {kFnLen, FnLen},
+    {kFnVal, FnVal},
+    {kFnAt, FnAt},
+    {kFnRound, FnRound},
+    {kFnMod, FnMod},
+    {kFnMax, FnMax},
+    {kFnMin, FnMin},
+    {kFnYear, FnDatePart},
+    {kFnMonth, FnDatePart},
+    {kFnDay, FnDatePart},
+    {kFnDow, FnDow},
+    {kFnRecno, FnRecno},
 
-    {kFnDate, FnDate}, {kFnCtod, FnCtod}, {kFnDeleted, FnDeleted},
+    {kFnDate, FnDate},
+    {kFnCtod, FnCtod},
+    {kFnDeleted, FnDeleted},
 
-    {kFnUpper, FnCase}, {kFnLower, FnCase}, {kFnTrim, FnTrim}, {kFnRtrim, FnTrim},
-    {kFnLtrim, FnLtrim}, {kFnLeft, FnLeftRight}, {kFnRight, FnLeftRight},
-    {kFnSubstr, FnSubstr}, {kFnIif, FnIif}, {kFnStuff, FnStuff},
+    {kFnUpper, FnCase},
+    {kFnLower, FnCase},
+    {kFnTrim, FnTrim},
+    {kFnRtrim, FnTrim},
+    {kFnLtrim, FnLtrim},
+    {kFnLeft, FnLeftRight},
+    {kFnRight, FnLeftRight},
+    {kFnSubstr, FnSubstr},
+    {kFnIif, FnIif},
+    {kFnStuff, FnStuff},
 
-    {kFnReplicate, FnReplicate}, {kFnSpace, FnSpace}, {kFnChr, FnChr}, {kFnStr, FnStr},
-    {kFnDtos, FnDtos}, {kFnDtoc, FnDtoc}, {kFnCdow, FnDayMonthName},
-    {kFnCmonth, FnDayMonthName}, {kFnSoundex, FnSoundex},
+    {kFnReplicate, FnReplicate},
+    {kFnSpace, FnSpace},
+    {kFnChr, FnChr},
+    {kFnStr, FnStr},
+    {kFnDtos, FnDtos},
+    {kFnDtoc, FnDtoc},
+    {kFnCdow, FnDayMonthName},
+    {kFnCmonth, FnDayMonthName},
+    {kFnSoundex, FnSoundex},
 };
 
 constexpr std::array<OpHandler, kOpLimit> MakeHandlers() {

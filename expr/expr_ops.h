@@ -27,7 +27,9 @@ struct Pool {
     // when the pool is exhausted.
     char* Alloc(size_t len) {
         if (static_cast<size_t>(end - next) < len + 1) {
-            if (!overflow) TzCommon::SetError(TzErr::ExprPoolOverflow, "Working pool overflow [PARSER/Allocate]");
+            if (!overflow)
+                TzCommon::SetError(TzErr::ExprPoolOverflow,
+                                   "Working pool overflow [PARSER/Allocate]");
             overflow = true;
             return nullptr;
         }
@@ -57,7 +59,9 @@ inline void Shorten(Pool& pool, WorkCell* cell, size_t len) {
 }
 
 // Pops a C value: its bytes stay readable until the next allocation.
-inline void PopString(Pool& pool, const WorkCell* cell) { pool.next = cell->value.str.s; }
+inline void PopString(Pool& pool, const WorkCell* cell) {
+    pool.next = cell->value.str.s;
+}
 
 // ---- Operations ----
 //

@@ -31,32 +31,68 @@ struct BinaryOperator {
 const BinaryOperator kBinaryOperators[] = {
     {kTokOr, 1, ".OR.", {{kTypeL, kTypeL, kTypeL, kOpOr}}, 1},
     {kTokAnd, 2, ".AND.", {{kTypeL, kTypeL, kTypeL, kOpAnd}}, 1},
-    {'=', 3, "=",
-     {{kTypeN, kTypeN, kTypeL, kOpEqN}, {kTypeD, kTypeD, kTypeL, kOpEqD},
-      {kTypeC, kTypeC, kTypeL, kOpEqC}, {kTypeL, kTypeL, kTypeL, kOpEqL}}, 4},
-    {kTokNotEqual, 3, "<>",
-     {{kTypeN, kTypeN, kTypeL, kOpNeN}, {kTypeD, kTypeD, kTypeL, kOpNeD},
-      {kTypeC, kTypeC, kTypeL, kOpNeC}, {kTypeL, kTypeL, kTypeL, kOpNeL}}, 4},
+    {'=',
+     3,
+     "=",
+     {{kTypeN, kTypeN, kTypeL, kOpEqN},
+      {kTypeD, kTypeD, kTypeL, kOpEqD},
+      {kTypeC, kTypeC, kTypeL, kOpEqC},
+      {kTypeL, kTypeL, kTypeL, kOpEqL}},
+     4},
+    {kTokNotEqual,
+     3,
+     "<>",
+     {{kTypeN, kTypeN, kTypeL, kOpNeN},
+      {kTypeD, kTypeD, kTypeL, kOpNeD},
+      {kTypeC, kTypeC, kTypeL, kOpNeC},
+      {kTypeL, kTypeL, kTypeL, kOpNeL}},
+     4},
     {kTokContains, 4, "$", {{kTypeC, kTypeC, kTypeL, kOpContainsC}}, 1},
     {kTokExactEq, 4, "==", {{kTypeC, kTypeC, kTypeL, kOpExactC}}, 1},
-    {'>', 5, ">",
-     {{kTypeN, kTypeN, kTypeL, kOpGtN}, {kTypeD, kTypeD, kTypeL, kOpGtD},
-      {kTypeC, kTypeC, kTypeL, kOpGtC}}, 3},
-    {'<', 5, "<",
-     {{kTypeN, kTypeN, kTypeL, kOpLtN}, {kTypeD, kTypeD, kTypeL, kOpLtD},
-      {kTypeC, kTypeC, kTypeL, kOpLtC}}, 3},
-    {kTokLessEq, 5, "<=",
-     {{kTypeN, kTypeN, kTypeL, kOpLeN}, {kTypeD, kTypeD, kTypeL, kOpLeD},
-      {kTypeC, kTypeC, kTypeL, kOpLeC}}, 3},
-    {kTokGreaterEq, 5, ">=",
-     {{kTypeN, kTypeN, kTypeL, kOpGeN}, {kTypeD, kTypeD, kTypeL, kOpGeD},
-      {kTypeC, kTypeC, kTypeL, kOpGeC}}, 3},
-    {'+', 6, "+",
-     {{kTypeN, kTypeN, kTypeN, kOpAddNN}, {kTypeN, kTypeD, kTypeD, kOpAddND},
-      {kTypeD, kTypeN, kTypeD, kOpAddDN}, {kTypeC, kTypeC, kTypeC, kOpAddCC}}, 4},
-    {'-', 6, "-",
-     {{kTypeN, kTypeN, kTypeN, kOpSubNN}, {kTypeD, kTypeN, kTypeD, kOpSubDN},
-      {kTypeD, kTypeD, kTypeN, kOpSubDD}, {kTypeC, kTypeC, kTypeC, kOpSubCC}}, 4},
+    {'>',
+     5,
+     ">",
+     {{kTypeN, kTypeN, kTypeL, kOpGtN},
+      {kTypeD, kTypeD, kTypeL, kOpGtD},
+      {kTypeC, kTypeC, kTypeL, kOpGtC}},
+     3},
+    {'<',
+     5,
+     "<",
+     {{kTypeN, kTypeN, kTypeL, kOpLtN},
+      {kTypeD, kTypeD, kTypeL, kOpLtD},
+      {kTypeC, kTypeC, kTypeL, kOpLtC}},
+     3},
+    {kTokLessEq,
+     5,
+     "<=",
+     {{kTypeN, kTypeN, kTypeL, kOpLeN},
+      {kTypeD, kTypeD, kTypeL, kOpLeD},
+      {kTypeC, kTypeC, kTypeL, kOpLeC}},
+     3},
+    {kTokGreaterEq,
+     5,
+     ">=",
+     {{kTypeN, kTypeN, kTypeL, kOpGeN},
+      {kTypeD, kTypeD, kTypeL, kOpGeD},
+      {kTypeC, kTypeC, kTypeL, kOpGeC}},
+     3},
+    {'+',
+     6,
+     "+",
+     {{kTypeN, kTypeN, kTypeN, kOpAddNN},
+      {kTypeN, kTypeD, kTypeD, kOpAddND},
+      {kTypeD, kTypeN, kTypeD, kOpAddDN},
+      {kTypeC, kTypeC, kTypeC, kOpAddCC}},
+     4},
+    {'-',
+     6,
+     "-",
+     {{kTypeN, kTypeN, kTypeN, kOpSubNN},
+      {kTypeD, kTypeN, kTypeD, kOpSubDN},
+      {kTypeD, kTypeD, kTypeN, kOpSubDD},
+      {kTypeC, kTypeC, kTypeC, kOpSubCC}},
+     4},
     {'*', 7, "*", {{kTypeN, kTypeN, kTypeN, kOpMul}}, 1},
     {'/', 7, "/", {{kTypeN, kTypeN, kTypeN, kOpDiv}}, 1},
     {'^', 8, "** or ^", {{kTypeN, kTypeN, kTypeN, kOpPow}}, 1},
@@ -138,7 +174,7 @@ bool quietCompile = false;
 
 // ---- The parse ----
 class Parser {
-public:
+  public:
     explicit Parser(ExprBlock& block) : block_(block) {}
 
     // Result type of the whole text, 0 after a reported error.
@@ -150,7 +186,7 @@ public:
         return type;
     }
 
-private:
+  private:
     int Peek() {
         if (!haveLook_) {
             look_ = NextToken();
@@ -286,11 +322,16 @@ private:
             if (alias) EmitPushLogical(lex.areaNo);
             Emit(token, alias ? 2 : 1);
             switch ((token - kTokFieldC) % 5) {
-                case 0: return kTypeC;
-                case 1: return kTypeN;
-                case 2: return kTypeL;
-                case 3: return kTypeD;
-                default: return kTypeM;
+                case 0:
+                    return kTypeC;
+                case 1:
+                    return kTypeN;
+                case 2:
+                    return kTypeL;
+                case 3:
+                    return kTypeD;
+                default:
+                    return kTypeM;
             }
         }
         const FunctionForm* fn = FindFunction(token);
@@ -368,8 +409,12 @@ void ResetState() {
     CurrentKeyExpr = nullptr;
 }
 
-uint16_t MemoWorkSize() { return memoWorkSize; }
-void SetMemoWorkSize(uint16_t size) { memoWorkSize = size; }
+uint16_t MemoWorkSize() {
+    return memoWorkSize;
+}
+void SetMemoWorkSize(uint16_t size) {
+    memoWorkSize = size;
+}
 
 void ReportExprError(const std::string& message) {
     if (quietCompile) return;
@@ -472,7 +517,9 @@ void FreeExpr(ExprBlock*& block) {
     block = nullptr;
 }
 
-bool IsLiveExpr(const ExprBlock* block) { return block && liveBlocks.count(block) != 0; }
+bool IsLiveExpr(const ExprBlock* block) {
+    return block && liveBlocks.count(block) != 0;
+}
 
 uint16_t ValidateExpr(std::string& text, bool forKey) {
     while (!text.empty() && text.back() == ' ') text.pop_back();

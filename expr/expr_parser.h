@@ -27,17 +27,43 @@ inline constexpr int32_t kOpEnd = -1;
 
 // Operator operation codes (functions and fields use their token numbers).
 enum : int32_t {
-    kOpAddNN = 347, kOpAddND = 348, kOpAddDN = 349, kOpAddCC = 350,
-    kOpSubNN = 351, kOpSubDN = 352, kOpSubDD = 353, kOpSubCC = 354,
-    kOpMul = 355, kOpDiv = 356, kOpPow = 357,
-    kOpEqN = 358, kOpEqD = 359, kOpEqC = 360, kOpEqL = 361,
-    kOpExactC = 362, kOpContainsC = 363,
-    kOpGtN = 364, kOpGtD = 365, kOpGtC = 366,
-    kOpLtN = 367, kOpLtD = 368, kOpLtC = 369,
-    kOpNeN = 370, kOpNeD = 371, kOpNeC = 372, kOpNeL = 373,
-    kOpLeN = 374, kOpLeD = 375, kOpLeC = 376,
-    kOpGeN = 377, kOpGeD = 378, kOpGeC = 379,
-    kOpOr = 380, kOpAnd = 381, kOpNot = 382, kOpNeg = 383,
+    kOpAddNN = 347,
+    kOpAddND = 348,
+    kOpAddDN = 349,
+    kOpAddCC = 350,
+    kOpSubNN = 351,
+    kOpSubDN = 352,
+    kOpSubDD = 353,
+    kOpSubCC = 354,
+    kOpMul = 355,
+    kOpDiv = 356,
+    kOpPow = 357,
+    kOpEqN = 358,
+    kOpEqD = 359,
+    kOpEqC = 360,
+    kOpEqL = 361,
+    kOpExactC = 362,
+    kOpContainsC = 363,
+    kOpGtN = 364,
+    kOpGtD = 365,
+    kOpGtC = 366,
+    kOpLtN = 367,
+    kOpLtD = 368,
+    kOpLtC = 369,
+    kOpNeN = 370,
+    kOpNeD = 371,
+    kOpNeC = 372,
+    kOpNeL = 373,
+    kOpLeN = 374,
+    kOpLeD = 375,
+    kOpLeC = 376,
+    kOpGeN = 377,
+    kOpGeD = 378,
+    kOpGeC = 379,
+    kOpOr = 380,
+    kOpAnd = 381,
+    kOpNot = 382,
+    kOpNeg = 383,
 };
 
 struct CodeCell {
@@ -54,10 +80,10 @@ struct CodeCell {
 struct WorkCell {
     int32_t type = 0;
     union {
-        double num;      // N and D
-        int32_t log;     // L: 0 false, 1 true
+        double num;   // N and D
+        int32_t log;  // L: 0 false, 1 true
         struct {
-            char* s;     // C and M: the string in the pool
+            char* s;  // C and M: the string in the pool
             uint32_t len;
         } str;
     } value{};
@@ -65,7 +91,7 @@ struct WorkCell {
 
 struct ExprBlock {
     std::string text;
-    char type = 'N';          // C, N, L, D or M
+    char type = 'N';  // C, N, L, D or M
     uint16_t length = 0;
     uint8_t decimals = 0;
     const uint8_t* result = nullptr;
@@ -74,7 +100,7 @@ struct ExprBlock {
     std::vector<WorkCell> work;
     uint16_t poolSize = 0;
     std::vector<char> pool;
-    int resultToken = 0;      // kTypeC .. kTypeM
+    int resultToken = 0;  // kTypeC .. kTypeM
 };
 
 // Compiles text; null on failure (the error has been reported with code 351).

@@ -139,8 +139,8 @@ int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t ca
         // Whole numbers: digits straight from the integer.
         long long v = static_cast<long long>(x);
         bool neg = v < 0;
-        unsigned long long u = neg ? 0ull - static_cast<unsigned long long>(v)
-                                   : static_cast<unsigned long long>(v);
+        unsigned long long u =
+            neg ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
         char digits[24];
         int nd = 0;
         do {
@@ -281,23 +281,31 @@ double ParseNumber(const char* text, size_t length) {
 // ---------------------------------------------------------------------------------------
 // String helpers
 
-size_t StrLen(const char* s) { return std::strlen(s); }
+size_t StrLen(const char* s) {
+    return std::strlen(s);
+}
 
 char* StrCopy(char* dest, const char* src) {
     std::memmove(dest, src, std::strlen(src) + 1);
     return dest;
 }
 
-std::string PCharToStr(const char* s, size_t n) { return std::string(s, ::strnlen(s, n)); }
+std::string PCharToStr(const char* s, size_t n) {
+    return std::string(s, ::strnlen(s, n));
+}
 
 void StrToPChar(const std::string& s, char* dest) {
     std::memcpy(dest, s.data(), s.size());
     dest[s.size()] = '\0';
 }
 
-uint8_t UpperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
+uint8_t UpperAscii(uint8_t c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c;
+}
 
-bool IsUpperLetter(uint8_t c) { return c >= 'A' && c <= 'Z'; }
+bool IsUpperLetter(uint8_t c) {
+    return c >= 'A' && c <= 'Z';
+}
 
 std::string ZeroPadInt(long value, int width) {
     std::string s = std::to_string(value);
@@ -365,7 +373,9 @@ void UnlinkNode(ListNode*& list, ListNode* node) {
     node->next = node->prev = node;
 }
 
-ListNode* NextNode(ListNode* node) { return node ? node->next : nullptr; }
+ListNode* NextNode(ListNode* node) {
+    return node ? node->next : nullptr;
+}
 
 void FreeNode(ListNode*& list, void* payload) {
     ListNode* node = NodeOf(payload);
@@ -401,7 +411,9 @@ inline void Put4(char* o, int v) {
 }
 }  // namespace
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DayOfYear(int y, int m, int d) {
     if (y < 0 || m < 1 || m > 12 || d < 1) return -1;

@@ -31,7 +31,9 @@ struct BcdKey {
     uint8_t b[kBcdSize] = {};
 };
 
-inline int BcdDigitCount(const uint8_t* key) { return (key[kBcdFlags] >> 2) & 0x1F; }
+inline int BcdDigitCount(const uint8_t* key) {
+    return (key[kBcdFlags] >> 2) & 0x1F;
+}
 
 // Encodes the number text text[0..length) (stops early at a zero byte) with the given
 // decimals of the key.
@@ -84,7 +86,7 @@ void* PayloadOf(ListNode* node);
 void LinkNode(ListNode*& list, ListNode* node);
 void UnlinkNode(ListNode*& list, ListNode* node);  // does not free it
 ListNode* NextNode(ListNode* node);
-void FreeNode(ListNode*& list, void* payload);     // unlinks and frees
+void FreeNode(ListNode*& list, void* payload);  // unlinks and frees
 void FreeList(ListNode*& list);
 
 // ---- Calendar on day numbers ----

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "fuzz/fuzz_support.h"
 #include "expr/expr_eval.h"
 #include "expr/expr_parser.h"
+#include "fuzz/fuzz_support.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/memo.h"

@@ -2,8 +2,8 @@
 // field lines ("name, type, width, decimals"), a line "%%", then the pairs of index-list
 // lines. The lines are parsed and corrected, the table is created from them and, when that
 // succeeds, the index is built from the tags over a couple of records.
-#include "fuzz/fuzz_support.h"
 #include "data/dbf_fields.h"
+#include "fuzz/fuzz_support.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
 #include "storage/dbf4.h"

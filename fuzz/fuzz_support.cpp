@@ -1,7 +1,5 @@
 #include "fuzz/fuzz_support.h"
 
-#include "index/tz_engine.h"
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <fstream>
 
 #include "data/tz_messages.h"
+#include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"

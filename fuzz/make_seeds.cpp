@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/kj_tables.h"
 #include "fuzz/fuzz_support.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
@@ -15,7 +16,6 @@
 #include "storage/dbf_low.h"
 #include "storage/memo.h"
 #include "storage/tz_common.h"
-#include "app/kj_tables.h"
 
 namespace {
 

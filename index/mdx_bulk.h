@@ -12,7 +12,7 @@
 namespace Mdx {
 
 class MdxPageWriter {
-public:
+  public:
     // Invariants:
     //  1. levels_[0] is the leaf being filled, levels_[i] the branch page being filled at
     //     level i; every page in levels_ is unwritten.
@@ -31,7 +31,7 @@ public:
     uint16_t Finish(uint32_t* root);
     uint64_t Items() const { return items_; }
 
-private:
+  private:
     uint32_t Queue(const PageBuf& page);
     uint16_t Flush();
     int Count(const PageBuf& p) const { return Get16(&p[Pg::Count]); }

@@ -18,9 +18,16 @@ uint16_t ReportError(uint16_t code, const std::string& message) {
 int EntryLengthFor(char keyType, int keyLength) {
     int extra;
     switch (keyType) {
-        case 'C': case 'D': extra = 4; break;
-        case 'N': case 'F': extra = 8; break;
-        default: return 0;
+        case 'C':
+        case 'D':
+            extra = 4;
+            break;
+        case 'N':
+        case 'F':
+            extra = 8;
+            break;
+        default:
+            return 0;
     }
     int len = keyLength + extra;
     if (keyLength % 4 != 0) len += 4 - keyLength % 4;
@@ -44,7 +51,9 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-std::string TagHeader::Expression() const { return ZeroText(&raw[Tag::Expression], Tag::TextSize); }
+std::string TagHeader::Expression() const {
+    return ZeroText(&raw[Tag::Expression], Tag::TextSize);
+}
 std::string TagHeader::ForCondition() const {
     return ZeroText(&raw[Tag::ForCondition], Tag::TextSize);
 }
@@ -90,8 +99,8 @@ MdxFile::~MdxFile() {
     if (file_.IsOpen()) file_.Close();
 }
 
-uint16_t MdxFile::Create(const std::string& name, const std::string& tableName, int year,
-                         int month, int day, tz::ShareMode share) {
+uint16_t MdxFile::Create(const std::string& name, const std::string& tableName, int year, int month,
+                         int day, tz::ShareMode share) {
     Close();
     name_ = name;
     failed_ = false;
@@ -473,7 +482,8 @@ uint16_t MdxFile::FlushDirty() {
     uint32_t first = 0, next = 0;
     auto write = [&]() -> uint16_t {
         if (run.empty()) return 0;
-        uint16_t rc = WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(), "[SeekAndWrite]");
+        uint16_t rc =
+            WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(), "[SeekAndWrite]");
         run.clear();
         return rc;
     };

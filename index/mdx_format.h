@@ -32,19 +32,19 @@ inline constexpr int MaxKeyLength = 100;
 
 // File header (block 0).
 namespace Hdr {
-inline constexpr size_t Version = 0;         // 2
-inline constexpr size_t CreateYear = 1;      // year mod 100, month, day
+inline constexpr size_t Version = 0;     // 2
+inline constexpr size_t CreateYear = 1;  // year mod 100, month, day
 inline constexpr size_t CreateMonth = 2;
 inline constexpr size_t CreateDay = 3;
-inline constexpr size_t TableName = 4;       // 16 bytes, zero-terminated
+inline constexpr size_t TableName = 4;  // 16 bytes, zero-terminated
 inline constexpr size_t TableNameSize = 16;
-inline constexpr size_t BlocksPerPage = 20;  // 16-bit, 2
-inline constexpr size_t PageLength = 22;     // 16-bit, 1024
-inline constexpr size_t Production = 24;     // 1
-inline constexpr size_t TagSlots = 25;       // 48
-inline constexpr size_t TagEntryLength = 26; // 32
+inline constexpr size_t BlocksPerPage = 20;   // 16-bit, 2
+inline constexpr size_t PageLength = 22;      // 16-bit, 1024
+inline constexpr size_t Production = 24;      // 1
+inline constexpr size_t TagSlots = 25;        // 48
+inline constexpr size_t TagEntryLength = 26;  // 32
 inline constexpr size_t TagsInUse = 28;
-inline constexpr size_t BlockMark = 32;      // 32-bit, written and never read back
+inline constexpr size_t BlockMark = 32;  // 32-bit, written and never read back
 inline constexpr size_t UpdateYear = 44;
 inline constexpr size_t UpdateMonth = 45;
 inline constexpr size_t UpdateDay = 46;
@@ -58,23 +58,23 @@ inline constexpr size_t Slots = 48;
 inline constexpr size_t HeaderBlock = 0;  // 32-bit
 inline constexpr size_t Name = 4;         // 11 bytes, upper case, zero-terminated
 inline constexpr size_t NameSize = 11;
-inline constexpr size_t Left = 16;        // name tree: left, right, parent tag numbers
+inline constexpr size_t Left = 16;  // name tree: left, right, parent tag numbers
 inline constexpr size_t Right = 17;
 inline constexpr size_t Parent = 18;
-inline constexpr size_t Two = 19;         // 2
+inline constexpr size_t Two = 19;  // 2
 inline constexpr size_t KeyType = 20;
 }  // namespace Ent
 
 // Tag header, 983 bytes at block * 512 (made as a zero-filled 1024-byte block pair).
 namespace Tag {
 inline constexpr size_t Size = 983;
-inline constexpr size_t RootBlock = 0;    // 32-bit
-inline constexpr size_t KeyFlags = 8;     // 0x10 | 0x08 descending | 0x40 unique
-inline constexpr size_t KeyType = 9;      // 'C', 'D', 'N', 'F'
-inline constexpr size_t KeyLength = 12;   // 16-bit
-inline constexpr size_t KeysPerPage = 14; // 16-bit
-inline constexpr size_t NotChar = 16;     // 16-bit: 0 for C keys, 1 otherwise
-inline constexpr size_t EntryLength = 18; // 16-bit
+inline constexpr size_t RootBlock = 0;     // 32-bit
+inline constexpr size_t KeyFlags = 8;      // 0x10 | 0x08 descending | 0x40 unique
+inline constexpr size_t KeyType = 9;       // 'C', 'D', 'N', 'F'
+inline constexpr size_t KeyLength = 12;    // 16-bit
+inline constexpr size_t KeysPerPage = 14;  // 16-bit
+inline constexpr size_t NotChar = 16;      // 16-bit: 0 for C keys, 1 otherwise
+inline constexpr size_t EntryLength = 18;  // 16-bit
 inline constexpr size_t Unique = 23;
 inline constexpr size_t Expression = 24;  // 221 bytes, zero-terminated
 inline constexpr size_t HasFor = 245;
@@ -90,19 +90,20 @@ inline constexpr uint8_t FlagUnique = 0x40;
 // entries (32-bit record or block number + key + padding) and one trailing 32-bit number:
 // 0 in a leaf, in a branch the block of the page holding the keys above the last entry.
 namespace Pg {
-inline constexpr size_t Count = 0;    // 16-bit
-inline constexpr size_t Zero = 2;     // 16-bit, always written 0
-inline constexpr size_t Spare = 4;    // 32-bit, 0 in new pages, else left as read
+inline constexpr size_t Count = 0;  // 16-bit
+inline constexpr size_t Zero = 2;   // 16-bit, always written 0
+inline constexpr size_t Spare = 4;  // 32-bit, 0 in new pages, else left as read
 inline constexpr size_t Entries = 8;
 inline constexpr size_t Usable = 1012;  // room for entries and the trailing number - 4
 }  // namespace Pg
 
 using PageBuf = std::array<uint8_t, PageSize>;
 
-inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t Get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 inline uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 inline void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -170,7 +171,7 @@ uint16_t MakeTagHeader(char keyType, int keyLength, const std::string& expressio
 //  4. After a failed write the file is marked failed_ and refuses further writes until it
 //     is opened again, so nothing is written from state that may not match the file.
 class MdxFile {
-public:
+  public:
     MdxFile() = default;
     MdxFile(const MdxFile&) = delete;
     MdxFile& operator=(const MdxFile&) = delete;
@@ -179,8 +180,8 @@ public:
     // Makes a new file (the name is created as spelled when it does not exist) holding
     // the header area only: version 2, the table's name without folder and extension,
     // the date in both date fields. Fails with 32 while another station has it open.
-    uint16_t Create(const std::string& name, const std::string& tableName, int year,
-                    int month, int day, tz::ShareMode share);
+    uint16_t Create(const std::string& name, const std::string& tableName, int year, int month,
+                    int day, tz::ShareMode share);
     // Opens an existing file: at least 3072 bytes and a whole header area, else 222
     // "Unable to open index: " + name + " [OpenIndex/Set_Index_To]".
     uint16_t Open(const std::string& name, tz::Access access, tz::ShareMode share);
@@ -193,8 +194,8 @@ public:
     // ---- Header and tag table
     const uint8_t* Header() const { return header_.data(); }
     int TagsInUse() const { return header_[Hdr::TagsInUse]; }
-    uint32_t TagHeaderBlock(int n) const;       // n = 1..TagsInUse
-    std::string TagName(int n) const;           // up to 10 characters
+    uint32_t TagHeaderBlock(int n) const;  // n = 1..TagsInUse
+    std::string TagName(int n) const;      // up to 10 characters
     char TagKeyType(int n) const;
     // Tag number of the tag with this name (case-insensitive, whole name), 0 when none.
     int FindTag(const std::string& name) const;
@@ -212,10 +213,10 @@ public:
     // Appends a tag header as a 1024-byte block pair at the end of the file; sets
     // tag->block.
     uint16_t AppendTagHeader(TagHeader* tag);
-    // Enters a tag in the tag table: an entry of the same name is removed (the last entry takes its place; its pages stay unreferenced), then the
-    // tag is added as the last entry; the name tree is rebuilt, the block mark set to the
-    // tag header's block and the header marked changed. More than 47 tags gives 220.
-    // *tagNo receives the tag's number.
+    // Enters a tag in the tag table: an entry of the same name is removed (the last entry takes its
+    // place; its pages stay unreferenced), then the tag is added as the last entry; the name tree
+    // is rebuilt, the block mark set to the tag header's block and the header marked changed. More
+    // than 47 tags gives 220. *tagNo receives the tag's number.
     uint16_t EnterTag(const std::string& name, const TagHeader& tag, int* tagNo);
     // Rebuilds the left/right/parent links over the names in tag-number order.
     void RebuildNameTree();
@@ -258,7 +259,7 @@ public:
     // The least length mapped; a mapping also reaches twice the file's length.
     static constexpr uint64_t MapReserve = 16ull << 20;
 
-private:
+  private:
     uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
     uint16_t Corrupt(uint32_t block, const std::string& what);
     uint16_t CheckTagHeader(const TagHeader& h);
@@ -274,8 +275,8 @@ private:
     std::array<uint8_t, HeaderAreaSize> header_{};
     bool headerChanged_ = false;
     bool failed_ = false;
-    uint64_t size_ = 0;  // length counting pages kept for write-back
-    uint64_t fileLen_ = 0;  // bytes the file is known to hold (see invariant 2)
+    uint64_t size_ = 0;         // length counting pages kept for write-back
+    uint64_t fileLen_ = 0;      // bytes the file is known to hold (see invariant 2)
     bool sizeTrusted_ = false;  // size_ is the length now (set by a fresh look)
     bool writeBack_ = false;
     std::map<uint32_t, PageBuf> dirty_;  // pages written but kept (write-back)

@@ -11,13 +11,15 @@
 
 namespace Mdx {
 
-uint64_t Sem::TableLockOffset() { return Dbf4::LockBase(); }
+uint64_t Sem::TableLockOffset() {
+    return Dbf4::LockBase();
+}
 
 using TzNdx::ScopeExit;
 
 namespace {
-constexpr int LockTries = 1001;        // record lock: 1,001 tries
-constexpr int TableLockTries = 1001;   // the first try and 1,000 retries
+constexpr int LockTries = 1001;       // record lock: 1,001 tries
+constexpr int TableLockTries = 1001;  // the first try and 1,000 retries
 constexpr double TicksPerSecond = 18.20648193;
 constexpr double FirstPauseUs = 20;   // the first retry follows almost at once
 constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up to the steady one
@@ -102,12 +104,18 @@ std::string SemaphoreFileName(const std::string& tablePath, const std::string& f
 
 const char* SemActionName(SemAction action) {
     switch (action) {
-        case SemAction::Login: return "LOGIN";
-        case SemAction::Logout: return "LOGOUT";
-        case SemAction::IncRead: return "INCREAD";
-        case SemAction::DecRead: return "DECREAD";
-        case SemAction::Lock: return "LOCKSEMAPHORE";
-        case SemAction::Unlock: return "UNLOCKSEMAPHORE";
+        case SemAction::Login:
+            return "LOGIN";
+        case SemAction::Logout:
+            return "LOGOUT";
+        case SemAction::IncRead:
+            return "INCREAD";
+        case SemAction::DecRead:
+            return "DECREAD";
+        case SemAction::Lock:
+            return "LOCKSEMAPHORE";
+        case SemAction::Unlock:
+            return "UNLOCKSEMAPHORE";
     }
     return "";
 }
@@ -127,8 +135,8 @@ IndexSemaphore::~IndexSemaphore() {
     if (file_.IsOpen()) file_.Close();
 }
 
-void IndexSemaphore::Configure(const std::string& semaphoreFile, tz::File* table,
-                               bool exclusive, bool sharing) {
+void IndexSemaphore::Configure(const std::string& semaphoreFile, tz::File* table, bool exclusive,
+                               bool sharing) {
     timeoutTicks_ = g_defaultTimeoutTicks;
     name_ = semaphoreFile;
     table_ = table;
@@ -228,12 +236,24 @@ uint16_t IndexSemaphore::Action(SemAction action) {
     if (!loggedIn_ && action != SemAction::Login) return 0;
     uint16_t rc = 0;
     switch (action) {
-        case SemAction::Login: rc = DoLogin(); break;
-        case SemAction::Logout: rc = DoLogout(); break;
-        case SemAction::IncRead: rc = DoIncRead(); break;
-        case SemAction::DecRead: rc = DoDecRead(); break;
-        case SemAction::Lock: rc = DoLock(); break;
-        case SemAction::Unlock: rc = DoUnlock(); break;
+        case SemAction::Login:
+            rc = DoLogin();
+            break;
+        case SemAction::Logout:
+            rc = DoLogout();
+            break;
+        case SemAction::IncRead:
+            rc = DoIncRead();
+            break;
+        case SemAction::DecRead:
+            rc = DoDecRead();
+            break;
+        case SemAction::Lock:
+            rc = DoLock();
+            break;
+        case SemAction::Unlock:
+            rc = DoUnlock();
+            break;
     }
     return rc == 0 ? 0 : ReportError(errCode_, errMessage_);
 }

@@ -54,7 +54,7 @@ enum class SemAction { Login = 0, Logout = 1, IncRead = 2, DecRead = 3, Lock = 4
 const char* SemActionName(SemAction action);
 
 class IndexSemaphore {
-public:
+  public:
     // Invariants:
     //  1. loggedIn_ holds from a successful LOGIN to LOGOUT; while it holds, file_ is open
     //     shared and this station is counted once in byte 0.
@@ -109,7 +109,7 @@ public:
     void SetRetryPauseMs(int ms) { pauseMs_ = ms; }
     void SetReadTimeoutTicks(uint16_t ticks) { timeoutTicks_ = ticks; }
 
-private:
+  private:
     bool Passive() const { return exclusive_; }
     uint16_t Fail(uint16_t code, const std::string& message);
     void DropRecordLock();

@@ -117,9 +117,15 @@ uint16_t MdxTag::Descend(uint32_t from, Mode mode, const uint8_t* key, size_t le
         int n = Count(lv.page);
         bool leaf = IsLeaf(lv.page);
         switch (mode) {
-            case Mode::LowerBound: lv.index = LowerBound(lv.page, key, len); break;
-            case Mode::Leftmost: lv.index = 0; break;
-            case Mode::Rightmost: lv.index = leaf ? n - 1 : n; break;
+            case Mode::LowerBound:
+                lv.index = LowerBound(lv.page, key, len);
+                break;
+            case Mode::Leftmost:
+                lv.index = 0;
+                break;
+            case Mode::Rightmost:
+                lv.index = leaf ? n - 1 : n;
+                break;
         }
         if (leaf) return 0;
         block = Child(lv.page, lv.index);
@@ -298,7 +304,8 @@ uint16_t MdxTag::GreatestKey(const PageBuf& page, std::vector<uint8_t>* key) {
     const PageBuf* p = &page;
     Level tmp;
     for (size_t depth = 0; !IsLeaf(*p); ++depth) {
-        if (Count(*p) > 0) key->assign(KeyAt(*p, Count(*p) - 1), KeyAt(*p, Count(*p) - 1) + keyLength_);
+        if (Count(*p) > 0)
+            key->assign(KeyAt(*p, Count(*p) - 1), KeyAt(*p, Count(*p) - 1) + keyLength_);
         if (depth >= MaxDepth) return BadNode(Trailing(*p), "page tree deeper than 32 levels");
         uint16_t rc = Load(Trailing(*p), &tmp);
         if (rc != 0) return rc;
@@ -425,7 +432,8 @@ uint16_t MdxTag::Insert(const uint8_t* key, uint32_t recno, bool* inserted) {
     if (unique_) {
         rc = Seek(k.data(), size_t(keyLength_));
         if (rc != 0) return rc;
-        if (state_ == State::OnEntry && Compare(curKey_.data(), k.data(), size_t(keyLength_)) == 0) {
+        if (state_ == State::OnEntry &&
+            Compare(curKey_.data(), k.data(), size_t(keyLength_)) == 0) {
             return 0;  // a unique tag keeps the first record of each key
         }
     }
@@ -474,7 +482,8 @@ uint16_t MdxTag::RemoveChild(size_t level) {
         return RemoveChild(level - 1);
     }
     if (s < n) {
-        std::memmove(EntryAt(lv.page, s), EntryAt(lv.page, s + 1), size_t(n - s - 1) * entryLen_ + 4);
+        std::memmove(EntryAt(lv.page, s), EntryAt(lv.page, s + 1),
+                     size_t(n - s - 1) * entryLen_ + 4);
     }
     // Removing the trailing page: the last entry's block becomes the trailing number.
     Put16(&lv.page[Pg::Count], uint16_t(n - 1));
@@ -530,7 +539,8 @@ uint16_t MdxTag::RemoveHere() {
     const int i = leaf.index;
     const int n = Count(leaf.page);
     if (n > 1) {
-        std::memmove(EntryAt(leaf.page, i), EntryAt(leaf.page, i + 1), size_t(n - 1 - i) * entryLen_ + 4);
+        std::memmove(EntryAt(leaf.page, i), EntryAt(leaf.page, i + 1),
+                     size_t(n - 1 - i) * entryLen_ + 4);
         Put16(&leaf.page[Pg::Count], uint16_t(n - 1));
         rc = WriteLevel(L);
         if (rc == 0 && i == n - 1 && L > 0) rc = PropagateMax(L, KeyAt(leaf.page, n - 2));

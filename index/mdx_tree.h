@@ -27,7 +27,7 @@ int CompareDateKeys(const uint8_t* a, const uint8_t* b, size_t n);  // 8-byte do
 uint16_t FitCharKey(const std::string& text, int keyLength, std::string* key);
 
 class MdxTag {
-public:
+  public:
     // Invariants:
     //  1. While state_ is OnEntry and pathGeneration_ equals the file's generation, path_
     //     holds copies of the pages from the root (path_[0]) down to a leaf (path_.back()),
@@ -87,7 +87,7 @@ public:
     // Depth of the path after the last positioning (1 = the root is a leaf).
     size_t Depth() const { return path_.size(); }
 
-private:
+  private:
     struct Level {
         uint32_t block = 0;
         int index = 0;

@@ -8,7 +8,7 @@ namespace TzNdx {
 
 template <class F>
 class ScopeExit {
-public:
+  public:
     explicit ScopeExit(F f) : f_(std::move(f)) {}
     ~ScopeExit() {
         if (armed_) f_();
@@ -22,7 +22,7 @@ public:
         armed_ = false;
     }
 
-private:
+  private:
     F f_;
     bool armed_ = true;
 };

@@ -33,7 +33,7 @@ NdxState g_ndx;
 
 // Holds the engine's read lock on an area's index for a scope.
 class ReadGuard {
-public:
+  public:
     explicit ReadGuard(bool on) : on_(on) {
         if (on_) SetReadSemaphoreProc(1);
     }
@@ -43,15 +43,19 @@ public:
     ReadGuard(const ReadGuard&) = delete;
     ReadGuard& operator=(const ReadGuard&) = delete;
 
-private:
+  private:
     bool on_;
 };
 
-std::string FolderOf(const std::string& path) { return TzCommon::FSplit(path).dir; }
+std::string FolderOf(const std::string& path) {
+    return TzCommon::FSplit(path).dir;
+}
 
 }  // namespace
 
-uint16_t Error(uint16_t code, const std::string& message) { return Mdx::ReportError(code, message); }
+uint16_t Error(uint16_t code, const std::string& message) {
+    return Mdx::ReportError(code, message);
+}
 
 namespace internal {
 
@@ -87,14 +91,19 @@ TagInfo* Controlling(AreaIndex& x) {
 }
 
 namespace {
-int CompareBcdKeys(const uint8_t* a, const uint8_t* b, size_t) { return TzKey::CompareBcd(a, b); }
+int CompareBcdKeys(const uint8_t* a, const uint8_t* b, size_t) {
+    return TzKey::CompareBcd(a, b);
+}
 }  // namespace
 
 Mdx::KeyCompare CompareFor(char type) {
     switch (type) {
-        case 'C': return &Mdx::CompareCharKeys;
-        case 'D': return &Mdx::CompareDateKeys;
-        default: return &CompareBcdKeys;
+        case 'C':
+            return &Mdx::CompareCharKeys;
+        case 'D':
+            return &Mdx::CompareDateKeys;
+        default:
+            return &CompareBcdKeys;
     }
 }
 
@@ -124,7 +133,9 @@ TzParser::ExprBlock* AssignTagExpr(const std::string& text) {
     return TzParser::AssignExpr(text);
 }
 
-void FreeAreaIndex(void* p) { delete static_cast<AreaIndex*>(p); }
+void FreeAreaIndex(void* p) {
+    delete static_cast<AreaIndex*>(p);
+}
 
 uint16_t LoadTag(AreaIndex& x, int n);
 
@@ -349,8 +360,8 @@ namespace internal {
 // Loads tag n of the open file and appends it to x.tags (between read lock on and off).
 uint16_t LoadTag(AreaIndex& x, int n) {
     const std::string& name = x.file.Name();
-    const std::string bad =
-        "Invalid dBASE key expression or corrupted index file " + name + " [OpenIndex/Set_Index_To]";
+    const std::string bad = "Invalid dBASE key expression or corrupted index file " + name +
+                            " [OpenIndex/Set_Index_To]";
     {
         auto t = std::make_unique<TagInfo>();
         char type = x.file.TagKeyType(n);
@@ -673,16 +684,24 @@ bool FindImpl(const std::string& text, bool near) {
 
 }  // namespace
 
-bool Find(const std::string& key) { return FindImpl(key, false); }
-bool FindNear(const std::string& key) { return FindImpl(key, true); }
+bool Find(const std::string& key) {
+    return FindImpl(key, false);
+}
+bool FindNear(const std::string& key) {
+    return FindImpl(key, true);
+}
 
 // ---- Ordered navigation hooks -------------------------------------------------------------
 
 namespace {
 
-bool HookActive() { return IndexOf(Dbf4::Current()) != nullptr; }
+bool HookActive() {
+    return IndexOf(Dbf4::Current()) != nullptr;
+}
 
-int32_t EndNumber(const WorkArea& a) { return a.recCount + 1; }
+int32_t EndNumber(const WorkArea& a) {
+    return a.recCount + 1;
+}
 
 // Keys of records beyond the table's count (a record another station or an interrupted
 // append wrote without counting it yet) are stepped over.
@@ -802,7 +821,9 @@ void HookReindex() {
     g_ndx.openShared = false;
 }
 
-void HookClose() { CloseIndex(); }
+void HookClose() {
+    CloseIndex();
+}
 
 // Pack and zap rewrite the table whole: the mark goes to the file (and to disk) first and
 // stays until the rebuild replaces the file, whatever ends the process in between.
@@ -816,7 +837,9 @@ void HookMarkRebuild() {
     x->markWritten = true;
 }
 
-uint8_t HookCurrentOrder() { return uint8_t(CurrentOrder()); }
+uint8_t HookCurrentOrder() {
+    return uint8_t(CurrentOrder());
+}
 
 void HookSetCurrentOrder(uint8_t n) {
     AreaIndex* x = IndexOf(Dbf4::Current());

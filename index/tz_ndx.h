@@ -33,7 +33,7 @@ int CurrentOrder();
 std::string CurrentTagName();
 std::string Mdx();
 int TagCount();
-std::string TagName(int n);        // 1..TagCount
+std::string TagName(int n);  // 1..TagCount
 std::string TagExpression(int n);
 std::string TagForCondition(int n);
 bool TagDescending(int n);

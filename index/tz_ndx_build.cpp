@@ -6,10 +6,9 @@
 #include <cstring>
 #include <memory>
 
-
 #include "index/mdx_bulk.h"
-#include "index/tz_ndx.h"
 #include "index/scope_exit.h"
+#include "index/tz_ndx.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
@@ -42,7 +41,7 @@ constexpr size_t kMergeItems = 512;
 
 // Calls the progress callback `steps` times in all over one tag's build.
 class Progress {
-public:
+  public:
     explicit Progress(int64_t records) {
         if (!g_build.progress || g_build.steps <= 0) return;
         interval_ = (records / g_build.steps) * 2;
@@ -63,7 +62,7 @@ public:
         }
     }
 
-private:
+  private:
     int64_t interval_ = 1;
     int64_t count_ = 0;
     int called_ = 0;
@@ -72,8 +71,11 @@ private:
 // The area's record state, put back after the build walked the table file.
 struct SavedRecord {
     explicit SavedRecord(WorkArea& a)
-        : a_(a), record_(Dbf4::RecordOf(a), Dbf4::RecordOf(a) + a.record.size()), recNo_(a.recNo),
-          eof_(a.eof), bof_(a.bof) {}
+        : a_(a),
+          record_(Dbf4::RecordOf(a), Dbf4::RecordOf(a) + a.record.size()),
+          recNo_(a.recNo),
+          eof_(a.eof),
+          bof_(a.bof) {}
     ~SavedRecord() {
         std::memcpy(a_.record.data(), record_.data(), record_.size());
         a_.recNo = recNo_;
@@ -141,7 +143,7 @@ struct ItemOrder {
 };
 
 class KeySorter {
-public:
+  public:
     explicit KeySorter(ItemOrder order) : order_(order), item_(size_t(order.keyLength) + 4) {
         items_.resize(kSortRunItems * item_);
     }
@@ -230,7 +232,9 @@ public:
             const uint8_t* p;
             size_t run;
         };
-        auto less = [&](const Head& x, const Head& y) { return order_.Less(x.pre, x.p, y.pre, y.p); };
+        auto less = [&](const Head& x, const Head& y) {
+            return order_.Less(x.pre, x.p, y.pre, y.p);
+        };
         std::vector<Head> heap;
         heap.reserve(runs_);
         for (size_t i = 0; i < runs_; ++i) {
@@ -278,7 +282,7 @@ public:
 
     size_t Runs() const { return runs_; }
 
-private:
+  private:
     struct Ref {
         ItemOrder::Pre pre;
         const uint8_t* p;
@@ -303,7 +307,8 @@ private:
                 return Error(TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::AccessDenied,
                              "Cannot create spill file [MakeIndex]");
             uint16_t rc = spill_.Create(spillName_, tz::ShareMode::Exclusive);
-            if (rc != 0) return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
+            if (rc != 0)
+                return Error(rc, "Cannot create spill file " + spillName_ + " [MakeIndex]");
             // Nameless from here on: a killed build leaves nothing in the temporary folder.
             spillUnlinked_ = spill_.Unlink() == 0;
             tz::StopPoint("index-spill");
@@ -318,7 +323,8 @@ private:
             used += item_;
             if (used == out_.size() || i + 1 == held_) {
                 uint16_t rc = spill_.WriteAt(off, out_.data(), used);
-                if (rc != 0) return Error(rc, "Error writing spill file " + spillName_ + " [MakeIndex]");
+                if (rc != 0)
+                    return Error(rc, "Error writing spill file " + spillName_ + " [MakeIndex]");
                 off += used;
                 used = 0;
             }
@@ -336,7 +342,7 @@ private:
     std::vector<uint8_t> out_;
     std::vector<uint8_t> first_;  // the first key added
     bool haveFirst_ = false;
-    int common_ = 0;              // bytes every key added so far shares with it
+    int common_ = 0;  // bytes every key added so far shares with it
     size_t held_ = 0;
     size_t runs_ = 0;
     std::vector<size_t> runItems_;
@@ -394,9 +400,15 @@ uint16_t PrepareTag(WorkArea& a, Mdx::MdxFile& f, TagBuild& b, uint64_t* neededK
         return Error(code, "Invalid key expression for " + d.name + where);
     }
     switch (t.key->type) {
-        case 'C': t.type = 'C'; break;
-        case 'D': t.type = 'D'; break;
-        case 'N': t.type = 'N'; break;
+        case 'C':
+            t.type = 'C';
+            break;
+        case 'D':
+            t.type = 'D';
+            break;
+        case 'N':
+            t.type = 'N';
+            break;
         default:
             return Error(TzErr::InternalError, "Wrong parser return type" + where);
     }
@@ -464,7 +476,8 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
     SavedRecord saved(a);
     const size_t rl = a.recordLength;
     const size_t per = std::max<size_t>(1, kTableRead / rl);
-    std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(per), std::max<int64_t>(records, 1))) * rl);
+    std::vector<uint8_t> buf(
+        size_t(std::min<int64_t>(int64_t(per), std::max<int64_t>(records, 1))) * rl);
     uint8_t key[Mdx::MaxKeyLength];
     for (int64_t firstRec = 1; firstRec <= records; firstRec += int64_t(per)) {
         size_t count = size_t(std::min<int64_t>(int64_t(per), records - firstRec + 1));
@@ -491,7 +504,8 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
                 b->progress->Tick();
                 if (!MakeKey(a, b->t, key)) continue;
                 b->anyKey = true;
-                uint16_t code = Catching([&] { return b->sorter->Add(key, uint32_t(a.recNo)); }, first);
+                uint16_t code =
+                    Catching([&] { return b->sorter->Add(key, uint32_t(a.recNo)); }, first);
                 if (code != 0) b->failed = true;
             }
         }
@@ -638,7 +652,10 @@ bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const s
     if (rc == 0) rc = f.Handle().Sync();
     if (rc == 0) rc = f.Handle().RenameTo(name, &old);
     if (rc != 0) {
-        if (!*first) Catching([&] { return Error(rc, "Cannot create index file: " + name + " [MakeIndex]"); }, first);
+        if (!*first)
+            Catching(
+                [&] { return Error(rc, "Cannot create index file: " + name + " [MakeIndex]"); },
+                first);
         f.Handle().Unlink();
         ok = false;
     }
@@ -667,8 +684,11 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
     if (back > 0) Dbf4::Dbf4RawGo(back);
     if (reopened) {
         if (uint16_t rc = Dbf4::ReopenFile(false)) {
-            Catching([&] { return Error(rc, "Cannot_Reopen_Database_Sharable MakeIndex(" + name + ")"); },
-                     &first);
+            Catching(
+                [&] {
+                    return Error(rc, "Cannot_Reopen_Database_Sharable MakeIndex(" + name + ")");
+                },
+                &first);
         }
     }
     if (first) throw *first;

@@ -1,7 +1,7 @@
 // Index build: making a table's multiple-index file from tag descriptors, adding a tag to
 // the open file and rebuilding every tag of it. The keys of all tags are collected in one
-// sequential pass over the table file, sorted in runs of 8189 items (spilled to a temporary "TZP" file when
-// there are more) and merged into pages written strictly sequentially at the end of the
+// sequential pass over the table file, sorted in runs of 8189 items (spilled to a temporary "TZP"
+// file when there are more) and merged into pages written strictly sequentially at the end of the
 // index file. Acts on the current work area; one process-wide engine state, not thread-safe.
 #pragma once
 
@@ -12,9 +12,9 @@
 namespace TzNdx {
 
 struct TagDescriptor {
-    std::string name;           // up to 10 characters
-    std::string expression;     // key expression, at most 220 characters
-    std::string forCondition;   // empty for none
+    std::string name;          // up to 10 characters
+    std::string expression;    // key expression, at most 220 characters
+    std::string forCondition;  // empty for none
     bool descending = false;
     bool unique = false;
 };

@@ -19,7 +19,7 @@ namespace {
 // Keeps the pages a change writes until Flush (or the end of the scope, where a failure is
 // left for the next change to find: the file then refuses further writes).
 class WriteBack {
-public:
+  public:
     explicit WriteBack(Mdx::MdxFile& f) : f_(f) { f_.SetWriteBack(true); }
     ~WriteBack() {
         f_.SetWriteBack(false);
@@ -40,7 +40,7 @@ public:
         }
     }
 
-private:
+  private:
     Mdx::MdxFile& f_;
 };
 
@@ -107,8 +107,8 @@ uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report) {
     if (t.type == 'C') shown.assign(reinterpret_cast<const char*>(key), size_t(t.keyLength));
     // Is the key there at all, for other records?
     rc = t.tree.Seek(key, size_t(t.keyLength));
-    const bool keyThere = rc == 0 && t.tree.OnEntry() &&
-                          t.tree.Compare(t.tree.Key(), key, size_t(t.keyLength)) == 0;
+    const bool keyThere =
+        rc == 0 && t.tree.OnEntry() && t.tree.Compare(t.tree.Key(), key, size_t(t.keyLength)) == 0;
     const bool soft = report == SyncReport::kSoft;
     if (!keyThere) {
         return Error(TzErr::RequestBeyondRange,

@@ -16,8 +16,8 @@
 #include <stdexcept>
 
 #include "reports/print_target.h"
-#include "ui/dialog_service.h"
 #include "storage/tz_errors.h"
+#include "ui/dialog_service.h"
 
 namespace kjrep {
 

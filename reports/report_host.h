@@ -6,10 +6,10 @@
 #pragma once
 
 #include <cstdint>
-
-#include "storage/tz_errors.h"
 #include <functional>
 #include <string>
+
+#include "storage/tz_errors.h"
 
 namespace kjrep {
 

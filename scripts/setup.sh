@@ -4,7 +4,7 @@ set -euo pipefail
 # clang with libFuzzer's runtime (libclang-rt-dev) and llvm-symbolizer (llvm) for the fuzz build.
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev python3 python3-dbfread python3-dbf libdbd-xbase-perl
-          locales poppler-utils clang libclang-rt-dev llvm)
+          locales poppler-utils clang libclang-rt-dev llvm clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -11,6 +11,7 @@ export QT_QPA_PLATFORM=offscreen
 python3 scripts/check_layers.py
 python3 scripts/check_function_length.py
 python3 scripts/check_codes.py
+bash scripts/check_format.sh
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"

@@ -12,8 +12,12 @@ namespace tz {
 extern const uint8_t kOemToAnsi[256];
 extern const uint8_t kAnsiToOem[256];
 
-inline uint8_t OemToAnsiChar(uint8_t c) { return kOemToAnsi[c]; }
-inline uint8_t AnsiToOemChar(uint8_t c) { return kAnsiToOem[c]; }
+inline uint8_t OemToAnsiChar(uint8_t c) {
+    return kOemToAnsi[c];
+}
+inline uint8_t AnsiToOemChar(uint8_t c) {
+    return kAnsiToOem[c];
+}
 void OemToAnsiBuf(uint8_t* buf, size_t len);
 void AnsiToOemBuf(uint8_t* buf, size_t len);
 std::string OemToAnsi(const std::string& s);

@@ -15,14 +15,14 @@ namespace Dbf4 {
 
 // ---- Settings ----
 struct Settings {
-    bool sharing = true;             // off: every lock succeeds, every table is exclusive
-    bool hideDeleted = false;        // navigation skips records marked deleted
-    bool ansiTables = false;         // tables hold ANSI text (no OEM translation)
-    bool exclusiveDefault = false;   // the shared open-mode word is the exclusive mode
-    bool readOnlyOverride = false;   // open tables read-only (the open-mode override)
+    bool sharing = true;            // off: every lock succeeds, every table is exclusive
+    bool hideDeleted = false;       // navigation skips records marked deleted
+    bool ansiTables = false;        // tables hold ANSI text (no OEM translation)
+    bool exclusiveDefault = false;  // the shared open-mode word is the exclusive mode
+    bool readOnlyOverride = false;  // open tables read-only (the open-mode override)
     uint64_t lockBase = 0x40000000ull;
     uint64_t fileLockLength = 0x3FFFFFFFull;
-    uint16_t recordLockLimit = 0;    // 0 = no limit
+    uint16_t recordLockLimit = 0;  // 0 = no limit
     uint8_t retryCount = 0;
     uint8_t retryWaitSeconds = 0;
     bool (*retryCallback)() = nullptr;
@@ -137,8 +137,7 @@ bool CallUserHook();
 // again afterwards. With the confirmation switch on they first ask "PACK <file>" or
 // "ZAP <file>" (OK and Cancel, question icon, empty caption) through the confirm box the UI
 // installs; without one the engine's error box answers (OK when no UI is there).
-using ConfirmProc = int (*)(const std::string& text, const std::string& caption,
-                            unsigned flags);
+using ConfirmProc = int (*)(const std::string& text, const std::string& caption, unsigned flags);
 inline constexpr unsigned kConfirmFlags = 0x21;  // OK/Cancel, question icon
 inline constexpr int kConfirmOk = 1;
 void SetConfirmProc(ConfirmProc proc);

@@ -197,4 +197,3 @@ void AppendFrom(const std::string& source, RecordTest test) {
 }
 
 }  // namespace Dbf4
-

@@ -91,7 +91,9 @@ WorkArea* AreaAt(int n) {
     return slots().area[n].get();
 }
 
-WorkArea* Current() { return slots().area[slots().current].get(); }
+WorkArea* Current() {
+    return slots().area[slots().current].get();
+}
 
 namespace internal {
 
@@ -104,7 +106,9 @@ WorkArea* Guard(const char* routine) {
     return a;
 }
 
-bool Shared(const WorkArea& a) { return settings().sharing && !a.exclusive; }
+bool Shared(const WorkArea& a) {
+    return settings().sharing && !a.exclusive;
+}
 
 }  // namespace internal
 
@@ -133,9 +137,13 @@ void SelectInternal(int n) {
     if (n >= 1 && n <= kMaxAreas) slots().current = n;
 }
 
-int CurrentWorkArea() { return slots().current; }
+int CurrentWorkArea() {
+    return slots().current;
+}
 
-bool CheckInUse(const std::string& routine) { return internal::Guard(routine.c_str()) == nullptr; }
+bool CheckInUse(const std::string& routine) {
+    return internal::Guard(routine.c_str()) == nullptr;
+}
 
 int AreaOfAlias(const std::string& alias) {
     for (int i = 1; i <= kCallerAreas; ++i)
@@ -411,7 +419,8 @@ bool StoreProductionIndex(bool on) {
     // One byte: the rest of the header may be another station's to write meanwhile.
     uint8_t stored = 0;
     size_t got = 0;
-    if (a->file.ReadAt(TzDbfLow::kHdrProdIndex, &stored, 1, &got) == 0 && got == 1 && stored == flag)
+    if (a->file.ReadAt(TzDbfLow::kHdrProdIndex, &stored, 1, &got) == 0 && got == 1 &&
+        stored == flag)
         return true;
     return a->file.WriteAt(TzDbfLow::kHdrProdIndex, &flag, 1) == 0;
 }

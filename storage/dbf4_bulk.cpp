@@ -86,7 +86,8 @@ uint16_t CutTable(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
+    uint16_t rc =
+        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint64_t end = TzDbfLow::RecordOffset(a, kept + 1);
     if (rc == 0) rc = a.file.Truncate(end);  // keeps the exclusive hold of a pack
     const uint8_t mark = TzDbfLow::kEofMark;
@@ -168,7 +169,8 @@ uint16_t FinishPacked(WorkArea& a, int32_t kept) {
     const uint8_t checking = TzCommon::SetErrorChecking(0);
     const bool headerOk = TzDbfLow::WriteDbfHeader(a);
     TzCommon::SetErrorChecking(checking);
-    uint16_t rc = headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
+    uint16_t rc =
+        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     const uint8_t mark = TzDbfLow::kEofMark;
     if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);
     if (rc == 0) rc = a.file.Sync();
@@ -446,4 +448,3 @@ bool Zap() {
 }
 
 }  // namespace Dbf4
-

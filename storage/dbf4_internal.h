@@ -30,7 +30,7 @@ void RefreshPeekCache(WorkArea& a, int32_t n);
 
 // Holds the index engine's read or update lock for a scope (no-op without indexes).
 class IndexLock {
-public:
+  public:
     IndexLock(bool on, void (*proc)(int)) : proc_(on ? proc : nullptr) {
         if (proc_) proc_(1);
     }
@@ -42,10 +42,12 @@ public:
     IndexLock(const IndexLock&) = delete;
     IndexLock& operator=(const IndexLock&) = delete;
 
-private:
+  private:
     void (*proc_)(int);
 };
 
-inline std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+inline std::string Quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 }  // namespace Dbf4::internal

@@ -49,11 +49,13 @@ bool RereadLocked(WorkArea& a, uint64_t offset, uint64_t length) {
 
 }  // namespace
 
-uint64_t LockBase() { return settings().lockBase; }
+uint64_t LockBase() {
+    return settings().lockBase;
+}
 
 uint64_t FileLockLength(const WorkArea& a) {
-    const uint64_t lastEnd = uint64_t(uint32_t(a.headerLength)) +
-                             uint64_t(TzDbfLow::kMaxRecords) * a.recordLength;
+    const uint64_t lastEnd =
+        uint64_t(uint32_t(a.headerLength)) + uint64_t(TzDbfLow::kMaxRecords) * a.recordLength;
     return std::max(settings().fileLockLength, lastEnd - 1);
 }
 
@@ -111,7 +113,9 @@ bool FLock() {
     return TakeAreaLock("FLock", kLockFile, LockBase() + 1, a ? FileLockLength(*a) : 1);
 }
 
-bool ALock() { return TakeAreaLock("ALock", kLockAppend, settings().lockBase + 1, 1); }
+bool ALock() {
+    return TakeAreaLock("ALock", kLockAppend, settings().lockBase + 1, 1);
+}
 
 bool RLock() {
     WorkArea* a = Guard("RLock");

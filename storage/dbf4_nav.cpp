@@ -96,8 +96,8 @@ void Go(int32_t n) {
     TzDbfLow::DropReadAhead(a);
     if (n > a.recCount) Recount(a);
     auto bad = [&] {
-        return "Invalid record number = " + std::to_string(n) + " Database " +
-               Quoted(a.fileName) + " [GO]";
+        return "Invalid record number = " + std::to_string(n) + " Database " + Quoted(a.fileName) +
+               " [GO]";
     };
     if (a.recCount == 0) {
         a.eof = a.bof = true;
@@ -132,7 +132,8 @@ void Dbf4RawGo(int32_t n) {
         return;
     }
     if (n < 1) {
-        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
+        SetError(TzErr::RequestBeyondRange,
+                 "Invalid record number = " + std::to_string(n) + " [Dbf4RawGo]");
         return;
     }
     TzDbfLow::DropReadAhead(a);
@@ -236,7 +237,8 @@ void RereadCurrent(WorkArea& a) {
 // False (after a report where one is due) when the area cannot move n records.
 bool CanSkip(WorkArea& a, int32_t n) {
     if (n > 0 && a.eof) {
-        SetError(TzErr::RequestBeyondRange, "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
+        SetError(TzErr::RequestBeyondRange,
+                 "Database " + Quoted(a.fileName) + " is past EOF. [SKIP]");
         return false;
     }
     if (a.recCount == 0) {
@@ -262,8 +264,7 @@ int32_t NextRecord(WorkArea& a, bool forward, bool idx) {
     } else {
         if (idx) {
             next = indexHooks.priorKey();
-            if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning()))
-                return 0;
+            if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning())) return 0;
         } else {
             next = a.recNo - 1;
             if (next < 1) return 0;
@@ -408,7 +409,8 @@ static void SetCondition(void* WorkArea::*slot, FilterFunc WorkArea::*func, cons
     WorkArea* a = Guard(name);
     if (!a) return;
     if (!parserPresent || !parserHooks.compile) {
-        SetError(TzErr::InvalidParameter, std::string("TZParser unit not linked in. [") + name + "]");
+        SetError(TzErr::InvalidParameter,
+                 std::string("TZParser unit not linked in. [") + name + "]");
         return;
     }
     if (a->*slot && parserHooks.free) parserHooks.free(a->*slot);

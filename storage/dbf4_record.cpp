@@ -141,7 +141,9 @@ void ClearRecord() {
     if (WorkArea* a = Guard("ClearRecord")) BlankRecord(*a);
 }
 
-bool CallUserHook() { return Current() != nullptr && Indexes(); }
+bool CallUserHook() {
+    return Current() != nullptr && Indexes();
+}
 
 void Replace() {
     TzCommon::ClearErrorWord();
@@ -253,7 +255,11 @@ static void MarkRecord(bool del) {
     if (TzDbfLow::WriteDeleteFlag(a, r)) RefreshPeekCache(a, r);
 }
 
-void DeleteRec() { MarkRecord(true); }
-void RecallRec() { MarkRecord(false); }
+void DeleteRec() {
+    MarkRecord(true);
+}
+void RecallRec() {
+    MarkRecord(false);
+}
 
 }  // namespace Dbf4

@@ -213,7 +213,8 @@ void Search(const std::string& textIn, uint8_t& field, bool fromFirst) {
     if (!ap) return;
     WorkArea& a = *ap;
     if (a.isVirtual) {
-        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files. [Search]");
+        SetError(TzErr::InvalidListOperation,
+                 "Operation cannot be used on virtual files. [Search]");
         return;
     }
     const std::string text = TzUtils::AnsiUpper(TzUtils::TrimRight(textIn));
@@ -302,7 +303,8 @@ bool Continue() {
     WorkArea* ap = Guard("Continue");
     if (!ap) return false;
     if (g_locate.field == 0 || g_locate.field > int(ap->fields.size())) {
-        SetError(TzErr::InvalidParameter, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+        SetError(TzErr::InvalidParameter,
+                 "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
         return false;
     }
     return LocateFrom(*ap, ap->recNo + 1);
@@ -349,7 +351,8 @@ bool Poke(const std::string& value, int field, int32_t recno) {
         "[Poke(" + value + "," + std::to_string(field) + "," + std::to_string(recno) + ")]";
     if (suffix.size() > 100) suffix.resize(100);
     if (a.isVirtual) {
-        SetError(TzErr::InvalidListOperation, "Operation cannot be used on virtual files." + suffix);
+        SetError(TzErr::InvalidListOperation,
+                 "Operation cannot be used on virtual files." + suffix);
         return false;
     }
     if (Shared(a) && a.lockState != kLockFile &&
@@ -383,4 +386,3 @@ bool Poke(const std::string& value, int field, int32_t recno) {
 }
 
 }  // namespace Dbf4
-

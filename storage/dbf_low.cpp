@@ -7,13 +7,13 @@
 #include <ctime>
 
 #include "storage/code_page.h"
+#include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/dbf4_internal.h"
 #include "storage/hooks.h"
 #include "storage/memo.h"
 #include "storage/num_text.h"
 #include "storage/pack_marker.h"
-#include "storage/dates.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -25,10 +25,11 @@ using TzCommon::SetError;
 
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -62,9 +63,22 @@ bool FailOpen(WorkArea& a, uint16_t code, const std::string& message) {
 
 char NormalType(uint8_t t) {
     switch (t) {
-        case 'B': case 'G': case 'P': case 'b': case 'g': case 'p': return 'M';
-        case 'C': case 'D': case 'F': case 'L': case 'M': case 'N': return char(t);
-        default: return 0;
+        case 'B':
+        case 'G':
+        case 'P':
+        case 'b':
+        case 'g':
+        case 'p':
+            return 'M';
+        case 'C':
+        case 'D':
+        case 'F':
+        case 'L':
+        case 'M':
+        case 'N':
+            return char(t);
+        default:
+            return 0;
     }
 }
 
@@ -166,11 +180,13 @@ bool ReadDb2Header(WorkArea& a, uint64_t fileSize, const std::string& outOfRange
     uint16_t code = 0;
     if (fileSize < uint64_t(kDb2HeaderLength))
         return FailOpen(a, TzErr::NotADbaseFile,
-                        file + " is not a dBASE database.(Header is less than 521 bytes) "
-                               "[Use/OpenDBF]");
+                        file +
+                            " is not a dBASE database.(Header is less than 521 bytes) "
+                            "[Use/OpenDBF]");
     uint8_t block[512];
     if (!ReadExact(a, 8, block, sizeof block, &code))
-        return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
+        return FailOpen(a, code ? code : TzErr::DiskReadError,
+                        "Error reading " + file + " [Use/OpenDbf]");
     a.memo = false;
     a.headerLength = kDb2HeaderLength;
     a.recCount = Get16(a.header + 1);
@@ -191,8 +207,8 @@ bool ReadDb2Header(WorkArea& a, uint64_t fileSize, const std::string& outOfRange
         f.type = NormalType(d[11]);
         if (f.type == 0) {
             std::string t(1, char(d[11]));
-            SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
-                              " is not a valid field type");
+            SetError(TzErr::InvalidFieldType,
+                     "Field: " + f.name + " [" + t + "] in " + file + " is not a valid field type");
             return FailOpen(a, TzErr::InvalidFieldType, "Error reading " + file + " [Use/OpenDbf]");
         }
         f.length = d[12];
@@ -219,8 +235,9 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     if (fieldCount <= 0 || fieldCount > 255) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     if (a.recordLength == 0)
         return FailOpen(a, TzErr::NotADbaseFile,
-                        file + " is not a dBASE database. (Record length is 0) "
-                               "[USE/OpenDBF]");
+                        file +
+                            " is not a dBASE database. (Record length is 0) "
+                            "[USE/OpenDBF]");
     char upd[16];
     std::snprintf(upd, sizeof upd, "%02d/%02d/%02d", a.header[2] % 100, a.header[3] % 100,
                   a.header[1] % 100);
@@ -229,7 +246,8 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     if (v == 4) {
         uint8_t extra[kV4ExtraHeader];
         if (!ReadExact(a, 32, extra, sizeof extra, &code))
-            return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
+            return FailOpen(a, code ? code : TzErr::DiskReadError,
+                            "Error reading " + file + " [Use/OpenDbf]");
         blockStart = 32 + kV4ExtraHeader;
     }
     if (uint64_t(a.headerLength) < blockStart + 1)
@@ -237,7 +255,8 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     size_t blockLen = size_t(a.headerLength - blockStart);
     std::vector<uint8_t> block(blockLen);
     if (!ReadExact(a, blockStart, block.data(), blockLen, &code))
-        return FailOpen(a, code ? code : TzErr::DiskReadError, "Error reading " + file + " [Use/OpenDbf]");
+        return FailOpen(a, code ? code : TzErr::DiskReadError,
+                        "Error reading " + file + " [Use/OpenDbf]");
     bool terminated = false;
     for (size_t off = 0; off < blockLen; off += descSize) {
         const uint8_t* d = block.data() + off;
@@ -252,8 +271,8 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
         f.type = NormalType(d[typeAt]);
         if (f.type == 0) {
             std::string t(1, char(d[typeAt]));
-            SetError(TzErr::InvalidFieldType, "Field: " + f.name + " [" + t + "] in " + file +
-                              " is not a valid field type");
+            SetError(TzErr::InvalidFieldType,
+                     "Field: " + f.name + " [" + t + "] in " + file + " is not a valid field type");
             return FailOpen(a, TzErr::InvalidFieldType, "Error reading " + file + " [Use/OpenDbf]");
         }
         f.length = v == 4 ? d[33] : d[kDescLength];
@@ -265,8 +284,9 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
         return FailOpen(a, TzErr::CorruptedIndex, "Error reading " + file + " [Use/OpenDbf]");
     if (!terminated)
         return FailOpen(a, TzErr::NotADbaseFile,
-                        file + " is not a dBASE database. (No field terminator) "
-                               "[USE/OpenDBF]");
+                        file +
+                            " is not a dBASE database. (No field terminator) "
+                            "[USE/OpenDBF]");
     if (a.fields.size() > 255) return FailOpen(a, TzErr::NotADbaseFile, outOfRange);
     return true;
 }
@@ -285,8 +305,9 @@ bool PlaceFields(WorkArea& a) {
         if (f.length == 0) zeroLength = true;
     if (zeroLength || off > a.recordLength)
         return FailOpen(a, TzErr::NotADbaseFile,
-                        file + " is not a dBASE database. (Fields do not fit the record "
-                               "length) [USE/OpenDBF]");
+                        file +
+                            " is not a dBASE database. (Fields do not fit the record "
+                            "length) [USE/OpenDBF]");
     return true;
 }
 
@@ -301,17 +322,18 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
     if (code != 0) return FailOpen(a, code, "Error reading " + file + " [Use/OpenDbf]");
     if (got < 32)
         return FailOpen(a, TzErr::NotADbaseFile,
-                        file + " is not a dBASE database. (Prolog is less than 32 bytes) "
-                               "[USE/OpenDBF]");
+                        file +
+                            " is not a dBASE database. (Prolog is less than 32 bytes) "
+                            "[USE/OpenDBF]");
     uint8_t v = a.header[kHdrVersion];
     if (!AcceptedVersion(v))
         return FailOpen(a, TzErr::NotADbaseFile,
                         file + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
     a.version = v;
     a.fields.clear();
-    const std::string outOfRange =
-        BaseName(file) + " is not a dBASE database. (Number of fields is out of range) "
-                         "[Use/OpenDbf]";
+    const std::string outOfRange = BaseName(file) +
+                                   " is not a dBASE database. (Number of fields is out of range) "
+                                   "[Use/OpenDbf]";
 
     if (v == 2) {
         if (!ReadDb2Header(a, fileSize, outOfRange)) return false;
@@ -418,8 +440,7 @@ std::string MemoExtension(uint8_t version) {
     return (version == 0xF5 || version == 0x30) ? "FPT" : "DBT";
 }
 
-bool CreateDbf(WorkArea& scratch, const std::string& fileName,
-               const std::vector<FieldDef>& defs) {
+bool CreateDbf(WorkArea& scratch, const std::string& fileName, const std::vector<FieldDef>& defs) {
     TzCommon::ClearErrorWord();
     scratch.file.Close();
     scratch.fields.clear();
@@ -450,13 +471,23 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName,
         int len = def.length, dec = def.decimals;
         bool valid = true;
         switch (type) {
-            case 'D': len = 8; break;
-            case 'L': len = 1; break;
-            case 'M': len = 10; memo = true; break;
-            case 'C': case 'F': case 'N':
+            case 'D':
+                len = 8;
+                break;
+            case 'L':
+                len = 1;
+                break;
+            case 'M':
+                len = 10;
+                memo = true;
+                break;
+            case 'C':
+            case 'F':
+            case 'N':
                 if (len <= 0 || len > 255) valid = false;
                 break;
-            default: valid = false;
+            default:
+                valid = false;
         }
         if (type != 'N' && type != 'F') dec = 0;
         if (dec < 0 || dec > 255) valid = false;
@@ -511,7 +542,11 @@ bool CreateMemoFile(const std::string& fileName, uint8_t version, uint16_t block
     return Memo::CreateMemoFile(fileName, version, blockSize, routine);
 }
 
-uint32_t SwapLong(uint32_t v) { return __builtin_bswap32(v); }
-uint16_t SwapWord(uint16_t v) { return uint16_t((v << 8) | (v >> 8)); }
+uint32_t SwapLong(uint32_t v) {
+    return __builtin_bswap32(v);
+}
+uint16_t SwapWord(uint16_t v) {
+    return uint16_t((v << 8) | (v >> 8));
+}
 
 }  // namespace TzDbfLow

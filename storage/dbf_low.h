@@ -14,15 +14,15 @@ namespace TzDbfLow {
 
 // File layout of a table (little-endian).
 inline constexpr int kHdrVersion = 0;
-inline constexpr int kHdrYear = 1;         // year - 1900
+inline constexpr int kHdrYear = 1;  // year - 1900
 inline constexpr int kHdrMonth = 2;
 inline constexpr int kHdrDay = 3;
-inline constexpr int kHdrCount = 4;        // 32-bit record count
-inline constexpr int kHdrLength = 8;       // 16-bit header length
-inline constexpr int kHdrRecLength = 10;   // 16-bit record length
-inline constexpr int kHdrProdIndex = 28;   // production-index flag
+inline constexpr int kHdrCount = 4;       // 32-bit record count
+inline constexpr int kHdrLength = 8;      // 16-bit header length
+inline constexpr int kHdrRecLength = 10;  // 16-bit record length
+inline constexpr int kHdrProdIndex = 28;  // production-index flag
 inline constexpr int kDescriptorSize = 32;
-inline constexpr int kDescName = 0;        // 11 bytes, 0-padded
+inline constexpr int kDescName = 0;  // 11 bytes, 0-padded
 inline constexpr int kDescType = 11;
 inline constexpr int kDescLength = 16;
 inline constexpr int kDescDecimals = 17;

@@ -54,7 +54,10 @@ void DateToNative(const uint8_t* raw, uint8_t* out) {
         const char* r = reinterpret_cast<const char*>(raw);
         const char* year = century ? r : r + 2;
         const int yl = century ? 4 : 2;
-        const char sep = style == 1 ? '.' : style == 3 ? '-' : (style == 0 || style == 2) ? '/' : '.';
+        const char sep = style == 1                   ? '.'
+                         : style == 3                 ? '-'
+                         : (style == 0 || style == 2) ? '/'
+                                                      : '.';
         char* o = reinterpret_cast<char*>(out) + 1;
         auto put = [&](const char* p, int n) {
             std::memcpy(o, p, size_t(n));
@@ -257,13 +260,19 @@ bool SameNative(const FieldEntry& f, const uint8_t* a, const uint8_t* b) {
 
 uint16_t NativeWidth(const FieldEntry& f) {
     switch (f.type) {
-        case 'C': return uint16_t(f.length + 1);
-        case 'D': return 11;
+        case 'C':
+            return uint16_t(f.length + 1);
+        case 'D':
+            return 11;
         case 'N':
-        case 'F': return f.decimals > 0 ? 8 : 4;
-        case 'L': return 1;
-        case 'M': return 4;
-        default: return 0;
+        case 'F':
+            return f.decimals > 0 ? 8 : 4;
+        case 'L':
+            return 1;
+        case 'M':
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -285,7 +294,9 @@ void CompleteRecord(WorkArea& a) {
 
 // A virtual area opened on the caller's buffer has no record buffer of its own: that buffer
 // holds the record as the virtual-file unit keeps it, so there is nothing to convert.
-bool NoRecordBuffer(const WorkArea& a) { return a.isVirtual && a.record.empty(); }
+bool NoRecordBuffer(const WorkArea& a) {
+    return a.isVirtual && a.record.empty();
+}
 
 void MarkNativeStale(WorkArea& a) {
     a.nativeStale = true;

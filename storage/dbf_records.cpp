@@ -53,8 +53,8 @@ void DropReadAhead(WorkArea& a) {
 
 bool GetDbfRecord(WorkArea& a, int32_t n) {
     if (n < 1 || n > a.recCount) {
-        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " (" + a.fileName +
-                          ")  [GetDbfRecord]");
+        SetError(TzErr::RequestBeyondRange, "Invalid record number = " + std::to_string(n) + " (" +
+                                                a.fileName + ")  [GetDbfRecord]");
         return false;
     }
     a.bof = a.eof = false;
@@ -201,7 +201,9 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
     return true;
 }
 
-bool AppendDbfRecord(WorkArea& a) { return PutDbfRecord(a, a.recCount + 1); }
+bool AppendDbfRecord(WorkArea& a) {
+    return PutDbfRecord(a, a.recCount + 1);
+}
 
 bool WriteDeleteFlag(WorkArea& a, int32_t n) {
     DropReadAhead(a);

@@ -34,11 +34,11 @@ uint16_t ErrnoToCode(int err, bool writing);
 // case-insensitive match in its folder (the folder path itself resolved the same way),
 // else the name unchanged. "\" is accepted as a separator.
 std::string ResolveName(const std::string& name);
-bool Exists(const std::string& name);      // a regular file, after resolution
+bool Exists(const std::string& name);  // a regular file, after resolution
 bool DirExists(const std::string& name);
 
 class File {
-public:
+  public:
     File() = default;
     ~File();  // closes without reporting
     File(const File&) = delete;
@@ -108,13 +108,13 @@ public:
     const std::string& Path() const { return path_; }
     ShareMode Share() const { return share_; }
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
     ShareMode share_ = ShareMode::DenyNone;
-    bool exclusiveHeld_ = false;  // the share byte is write-locked by this handle
-    bool readOnly_ = false;  // opened with Access::ReadOnly: writes are refused with 5
-    bool writable_ = false;  // the descriptor is open for writing (write locks possible)
+    bool exclusiveHeld_ = false;    // the share byte is write-locked by this handle
+    bool readOnly_ = false;         // opened with Access::ReadOnly: writes are refused with 5
+    bool writable_ = false;         // the descriptor is open for writing (write locks possible)
     const uint8_t* map_ = nullptr;  // read-only shared mapping of the first mapLength_ bytes
     uint64_t mapLength_ = 0;
 };

@@ -12,10 +12,10 @@ namespace Dbf4 {
 struct WorkArea;
 
 struct IndexHooks {
-    bool (*active)() = nullptr;              // the area has an open index file
-    void (*synchronize)() = nullptr;         // find the current record in the controlling tag
-    void (*storeKey)() = nullptr;            // remember the controlling tag's current key
-    int32_t (*firstKey)() = nullptr;         // record numbers in key order
+    bool (*active)() = nullptr;       // the area has an open index file
+    void (*synchronize)() = nullptr;  // find the current record in the controlling tag
+    void (*storeKey)() = nullptr;     // remember the controlling tag's current key
+    int32_t (*firstKey)() = nullptr;  // record numbers in key order
     int32_t (*lastKey)() = nullptr;
     int32_t (*nextKey)() = nullptr;
     int32_t (*priorKey)() = nullptr;

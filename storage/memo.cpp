@@ -15,8 +15,12 @@ namespace Memo {
 
 using TzCommon::SetError;
 
-uint64_t MemoLockOffset() { return Dbf4::LockBase() + 1; }
-uint64_t MemoLockLength() { return Dbf4::settings().fileLockLength; }
+uint64_t MemoLockOffset() {
+    return Dbf4::LockBase() + 1;
+}
+uint64_t MemoLockLength() {
+    return Dbf4::settings().fileLockLength;
+}
 
 namespace detail {
 
@@ -29,8 +33,12 @@ uint32_t GetLE32(const uint8_t* p) {
 uint32_t GetBE32(const uint8_t* p) {
     return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
 }
-uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint16_t GetBE16(const uint8_t* p) { return uint16_t(p[1] | p[0] << 8); }
+uint16_t GetLE16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint16_t GetBE16(const uint8_t* p) {
+    return uint16_t(p[1] | p[0] << 8);
+}
 void PutLE32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -52,7 +60,9 @@ uint64_t FileSize(MemoDescriptor& d) {
     return size;
 }
 
-bool Shared(const WorkArea& area) { return Dbf4::settings().sharing && !area.exclusive; }
+bool Shared(const WorkArea& area) {
+    return Dbf4::settings().sharing && !area.exclusive;
+}
 
 bool LockMemo(WorkArea& area, MemoDescriptor& d, const std::string& routine) {
     if (d.locked || !Shared(area)) return true;
@@ -233,7 +243,8 @@ int32_t AllocateBlocks(WorkArea&, MemoDescriptor& d, int32_t n, int32_t oldBlock
             uint32_t total = GetLE32(b + 4);
             int64_t oldCount = total >= 8 ? (total - 8) / d.blockSize + 1 : 1;
             if (oldCount >= n) {
-                if (oldCount > n && !ReleaseBlocks(d, oldBlock + n, uint32_t(oldCount - n), routine))
+                if (oldCount > n &&
+                    !ReleaseBlocks(d, oldBlock + n, uint32_t(oldCount - n), routine))
                     return 0;
                 return oldBlock;
             }
@@ -308,10 +319,9 @@ std::string MemoExtension(uint8_t version) {
 std::string MemoFileName(const std::string& tableName, uint8_t version) {
     size_t slash = tableName.find_last_of("/\\");
     size_t dot = tableName.rfind('.');
-    std::string base =
-        (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-            ? tableName.substr(0, dot)
-            : tableName;
+    std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+                           ? tableName.substr(0, dot)
+                           : tableName;
     return base + "." + MemoExtension(FlavourOf(version));
 }
 
@@ -326,8 +336,7 @@ bool CreateMemoFile(const std::string& name, uint8_t version, uint16_t blockSize
         std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
         size_t dot = base.rfind('.');
         if (dot != std::string::npos) base.resize(dot);
-        std::memcpy(h.data() + kDb4NameOffset, base.data(),
-                    std::min(base.size(), kDb4NameLength));
+        std::memcpy(h.data() + kDb4NameOffset, base.data(), std::min(base.size(), kDb4NameLength));
         h[kDb4MarkOffset] = 2;
         h[kDb4MarkOffset + 1] = 1;
         PutLE16(h.data() + kDb4BlockSizeOffset, blockSize);
@@ -380,7 +389,9 @@ uint16_t HeaderBlockSize(MemoDescriptor& d) {
     return 512;
 }
 
-void FreeDescriptor(void* p) { delete static_cast<MemoDescriptor*>(p); }
+void FreeDescriptor(void* p) {
+    delete static_cast<MemoDescriptor*>(p);
+}
 
 }  // namespace
 
@@ -394,9 +405,9 @@ bool Use(WorkArea& area) {
     d->blockSize = settings().blockSize;
     d->fileName = tz::ResolveName(MemoFileName(area.fileName, area.version));
     bool exclusive = area.exclusive || !Dbf4::settings().sharing;
-    uint16_t rc = d->file.Open(d->fileName,
-                               area.readOnly ? tz::Access::ReadOnly : tz::Access::ReadWrite,
-                               exclusive ? tz::ShareMode::Exclusive : tz::ShareMode::DenyNone);
+    uint16_t rc =
+        d->file.Open(d->fileName, area.readOnly ? tz::Access::ReadOnly : tz::Access::ReadWrite,
+                     exclusive ? tz::ShareMode::Exclusive : tz::ShareMode::DenyNone);
     if (rc != 0) {
         std::string name = d->fileName;
         delete d;
@@ -503,8 +514,8 @@ bool ReadMemoBytes(WorkArea& area, int32_t block, std::string* out, const char* 
     int64_t blk = block < 0 ? -int64_t(block) : block;
     uint64_t size = FileSize(*d);
     uint64_t off = uint64_t(blk) * d->blockSize;
-    std::string where = d->fileName + " Record # " + std::to_string(area.recNo) + " [" +
-                        routine + "]";
+    std::string where =
+        d->fileName + " Record # " + std::to_string(area.recNo) + " [" + routine + "]";
     if (size == 0 || off >= size - 1) {
         SetError(TzErr::InvalidMemoAddress, where);
         return false;
@@ -728,8 +739,7 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
                 uint64_t off = uint64_t(old) * d->blockSize;
                 bool valid = d->file.ReadAt(off, h, sizeof h, &got) == 0 && got == sizeof h &&
                              h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00 &&
-                             GetLE32(h + 4) >= kGroupHeaderSize &&
-                             off + GetLE32(h + 4) <= size;
+                             GetLE32(h + 4) >= kGroupHeaderSize && off + GetLE32(h + 4) <= size;
                 if (!valid) {
                     old = 0;
                 } else {
@@ -771,10 +781,18 @@ int32_t EditMemo(WorkArea& area, int32_t oldBlock) {
 // ---- Hooks ----
 
 namespace {
-bool HookOpen(WorkArea& a) { return Use(a); }
-void HookClose(WorkArea& a) { CloseMemofile(a); }
-bool HookPack(WorkArea& a) { return PackMemofile(a); }
-bool HookCopy(WorkArea& from, WorkArea& to) { return CopyRecordMemos(from, to); }
+bool HookOpen(WorkArea& a) {
+    return Use(a);
+}
+void HookClose(WorkArea& a) {
+    CloseMemofile(a);
+}
+bool HookPack(WorkArea& a) {
+    return PackMemofile(a);
+}
+bool HookCopy(WorkArea& from, WorkArea& to) {
+    return CopyRecordMemos(from, to);
+}
 }  // namespace
 
 void Install() {

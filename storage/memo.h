@@ -61,7 +61,7 @@ struct MemoSettings {
     uint16_t maxLines = 1024;       // edit buffer size in lines
     uint16_t memoWidth = 0;         // 0: lines of 254 characters, else width + 1
     int lockAttempts = 11;
-    int lockWaitMs = 20;            // pause between two lock attempts
+    int lockWaitMs = 20;  // pause between two lock attempts
 };
 MemoSettings& settings();
 // The memo unit's settings back at their defaults (part of TzStorage::Reset).
@@ -79,11 +79,11 @@ struct BlobState {
     uint32_t headerSize = 0;  // 8 when the memo has a block header, else 0
     int64_t position = 0;     // relative to dataStart
     int32_t block = 0;
-    int translate = 0;        // 0 off, 1 on, 2 undecided (decided by the first piece)
-    bool useCache = false;    // the area has a translation procedure
+    int translate = 0;      // 0 off, 1 on, 2 undecided (decided by the first piece)
+    bool useCache = false;  // the area has a translation procedure
     std::vector<uint8_t> cache;
-    int64_t cacheChunk = -1;  // read: chunk number held; write: unused
-    int64_t written = 0;      // bytes written in write mode
+    int64_t cacheChunk = -1;            // read: chunk number held; write: unused
+    int64_t written = 0;                // bytes written in write mode
     std::vector<uint8_t> pendingWrite;  // write cache (translated on flush)
     uint64_t pendingAt = 0;
 };
@@ -125,9 +125,9 @@ struct EditLine {
 };
 struct EditBuffer {
     std::vector<EditLine> lines;
-    std::string pending;       // text written after the last line end
+    std::string pending;  // text written after the last line end
     bool hasPending = false;
-    uint8_t pendingEnd = 0;    // line end recorded for the pending text (0: none)
+    uint8_t pendingEnd = 0;  // line end recorded for the pending text (0: none)
     bool exists = false;
 };
 EditBuffer& Editor();
@@ -180,7 +180,7 @@ int32_t CloseBlobStream(WorkArea& area);
 
 // A small stream over one memo's bytes.
 class BlobStream {
-public:
+  public:
     BlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTranslate = false,
                int64_t size = -1);
     ~BlobStream();
@@ -193,7 +193,7 @@ public:
     std::string ReadAll();
     int32_t Close();  // block number of a written memo
 
-private:
+  private:
     WorkArea* area_;
     bool ok_ = false;
     bool closed_ = false;
@@ -203,7 +203,7 @@ private:
 // Result codes: 0 done, 8 no memory, 100 read failed, 101 write failed / too many lines,
 // 102 not open for that direction, 104 no edit buffer.
 class MemoTextFile {
-public:
+  public:
     void AssignMemo(WorkArea& area, int32_t* blockVar);
     int Reset();    // open for reading
     int Rewrite();  // open for writing (empty buffer, block variable 0)
@@ -218,7 +218,7 @@ public:
     // Stores a written buffer through EditMemo into the block variable.
     int Close();
 
-private:
+  private:
     void PutChar(uint8_t c);
     void CloseLine(uint8_t end);
     WorkArea* area_ = nullptr;
@@ -255,8 +255,7 @@ bool UpdateMemoHeader(WorkArea& area, MemoDescriptor& d);
 bool WriteGroupHeader(MemoDescriptor& d, uint8_t type, int64_t block, uint32_t length);
 int32_t AllocateBlocks(WorkArea& area, MemoDescriptor& d, int32_t n, int32_t oldBlock,
                        const std::string& routine);
-bool ReleaseBlocks(MemoDescriptor& d, int32_t block, uint32_t count,
-                   const std::string& routine);
+bool ReleaseBlocks(MemoDescriptor& d, int32_t block, uint32_t count, const std::string& routine);
 void ReportNoMemo(const WorkArea* area, const std::string& routine);
 // The pieces counter of the latest GetMemo (added to the use counter).
 extern uint32_t piecesRead;

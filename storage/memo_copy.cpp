@@ -22,8 +22,8 @@ struct Side {
 // Copies the memo at srcBlock of src into tgt at tgtBlock. The result is the target block
 // (negated for a header memo in a dBASE III file), 0 when nothing was copied; *failed is
 // set when an error was reported (with tgt's name and the routine).
-int32_t CopyOne(Side src, Side tgt, int32_t srcBlock, int64_t tgtBlock,
-                const std::string& routine, bool* failed) {
+int32_t CopyOne(Side src, Side tgt, int32_t srcBlock, int64_t tgtBlock, const std::string& routine,
+                bool* failed) {
     *failed = false;
     if (srcBlock == 0) return 0;
     MemoDescriptor& s = *src.d;
@@ -55,9 +55,8 @@ int32_t CopyOne(Side src, Side tgt, int32_t srcBlock, int64_t tgtBlock,
         if (length > srcSize - off - kGroupHeaderSize)
             return fail(1003, s.fileName + " Memo block # " + std::to_string(srcBlock));
         data.resize(length);
-        if (length > 0 &&
-            (s.file.ReadAt(off + kGroupHeaderSize, data.data(), length, &got) != 0 ||
-             got != length))
+        if (length > 0 && (s.file.ReadAt(off + kGroupHeaderSize, data.data(), length, &got) != 0 ||
+                           got != length))
             return fail(30, t.fileName);
         binary = data.find('\0') != std::string::npos;
     } else {
@@ -197,8 +196,8 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
         size_t got = 0;
         uint16_t rc = area.file.ReadAt(recOff, rec.data(), rec.size(), &got);
         if (rc != 0 || got != rec.size()) {
-            SetError(rc ? rc : TzErr::DiskReadError, area.fileName + " Record # " + std::to_string(r) +
-                                        " [" + routine + "]");
+            SetError(rc ? rc : TzErr::DiskReadError,
+                     area.fileName + " Record # " + std::to_string(r) + " [" + routine + "]");
             return false;
         }
         for (const Dbf4::FieldEntry& f : area.fields) {
@@ -207,8 +206,9 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
             if (block == 0) continue;
             int64_t abs = block < 0 ? -int64_t(block) : block;
             if (uint64_t(abs) * d->blockSize >= oldSize) {
-                SetError(TzErr::InvalidMemoAddress, d->fileName + " Memo block # " + std::to_string(block) +
-                                   " Record # " + std::to_string(r) + " [PackMemo]");
+                SetError(TzErr::InvalidMemoAddress, d->fileName + " Memo block # " +
+                                                        std::to_string(block) + " Record # " +
+                                                        std::to_string(r) + " [PackMemo]");
                 return false;
             }
             uint64_t end = FileSize(nd);
@@ -222,13 +222,12 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
                 end += zeros.size();
             }
             bool failed = false;
-            int32_t nb = CopyOne({d, nullptr}, {&nd, nullptr}, block,
-                                 int64_t(end / nd.blockSize), "PackMemo", &failed);
+            int32_t nb = CopyOne({d, nullptr}, {&nd, nullptr}, block, int64_t(end / nd.blockSize),
+                                 "PackMemo", &failed);
             if (failed) return false;
             std::string oldText(rec.data() + f.offset, f.length);
             std::string newText = FieldText(nb, f.length);
-            if (oldText != newText)
-                changes.push_back({recOff + f.offset, oldText, newText});
+            if (oldText != newText) changes.push_back({recOff + f.offset, oldText, newText});
         }
     }
     return true;

@@ -21,7 +21,9 @@ bool IsDb4Header(const uint8_t* h) {
            GetLE32(h + 4) >= kGroupHeaderSize;
 }
 
-void ResetBlob(BlobState& b) { b = BlobState(); }
+void ResetBlob(BlobState& b) {
+    b = BlobState();
+}
 
 void Decide(BlobState& b, const uint8_t* p, size_t n) {
     if (b.translate == 2) b.translate = std::memchr(p, 0, n) == nullptr ? 1 : 0;
@@ -29,8 +31,7 @@ void Decide(BlobState& b, const uint8_t* p, size_t n) {
 
 }  // namespace
 
-bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTranslate,
-                    int64_t size) {
+bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTranslate, int64_t size) {
     MemoDescriptor* d = DescriptorOf(area);
     if (d == nullptr) {
         ReportNoMemo(&area, "OpenBlobStream");
@@ -101,8 +102,8 @@ bool OpenBlobStream(WorkArea& area, int32_t block, uint8_t mode, bool autoTransl
             uint8_t h[kGroupHeaderSize];
             size_t got = 0;
             uint64_t off = uint64_t(old) * d->blockSize;
-            if (d->file.ReadAt(off, h, sizeof h, &got) != 0 || got != sizeof h ||
-                !IsDb4Header(h) || off + GetLE32(h + 4) > FileSize(*d)) {
+            if (d->file.ReadAt(off, h, sizeof h, &got) != 0 || got != sizeof h || !IsDb4Header(h) ||
+                off + GetLE32(h + 4) > FileSize(*d)) {
                 old = 0;
             } else {
                 uint32_t total = GetLE32(h + 4);
@@ -132,9 +133,8 @@ int64_t ReadBlobStream(WorkArea& area, void* buf, int64_t count) {
     if (d == nullptr || !d->blob.open || d->blob.mode != kBlobRead || count < 1) return 0;
     BlobState& b = d->blob;
     uint64_t fileSize = FileSize(*d);
-    int64_t avail = b.dataStart + b.position < fileSize
-                        ? int64_t(fileSize - b.dataStart - b.position)
-                        : 0;
+    int64_t avail =
+        b.dataStart + b.position < fileSize ? int64_t(fileSize - b.dataStart - b.position) : 0;
     count = std::min(count, avail);
     if (b.length >= 0) count = std::min(count, std::max<int64_t>(0, b.length - b.position));
     uint8_t* out = static_cast<uint8_t*>(buf);
@@ -349,7 +349,9 @@ int MemoTextFile::ReadLn(std::string* line, uint8_t* lineEnd) {
     return 0;
 }
 
-bool MemoTextFile::Eof() const { return mode_ != 1 || next_ >= Editor().lines.size(); }
+bool MemoTextFile::Eof() const {
+    return mode_ != 1 || next_ >= Editor().lines.size();
+}
 
 void MemoTextFile::CloseLine(uint8_t end) {
     EditBuffer& e = Editor();

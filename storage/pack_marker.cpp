@@ -36,8 +36,7 @@ std::string ReadAll(const std::string& name) {
 
 // The renames a marker names (paths in the table's folder); *complete when it ends with
 // the end line.
-std::vector<Rename> ParseMarker(const std::string& table, const std::string& text,
-                                bool* complete) {
+std::vector<Rename> ParseMarker(const std::string& table, const std::string& text, bool* complete) {
     std::vector<Rename> renames;
     *complete = false;
     const std::string folder = FolderOf(table);
@@ -78,8 +77,7 @@ std::string MarkerName(const std::string& table) {
     return table + ".pkm";
 }
 
-uint16_t WriteMarker(const std::string& table, const std::vector<Rename>& renames,
-                     bool complete) {
+uint16_t WriteMarker(const std::string& table, const std::vector<Rename>& renames, bool complete) {
     std::string text;
     for (const Rename& r : renames) text += LeafOf(r.from) + "\t" + LeafOf(r.to) + "\n";
     const std::string end = std::string(kEndLine) + "\n";

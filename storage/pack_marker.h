@@ -28,8 +28,7 @@ std::string MarkerName(const std::string& table);
 // Writes the marker listing the renames (replacing an older one) and syncs it; complete
 // adds the end line to the marker written before with the same list. 0 or the failing
 // code.
-uint16_t WriteMarker(const std::string& table, const std::vector<Rename>& renames,
-                     bool complete);
+uint16_t WriteMarker(const std::string& table, const std::vector<Rename>& renames, bool complete);
 // Finishes or undoes a rewrite that a killed process left behind (see above). Quiet: a
 // table another handle has open, or a step that fails, leaves everything for a later open.
 void FinishInterrupted(const std::string& table);

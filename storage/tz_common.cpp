@@ -108,17 +108,31 @@ uint8_t SetUseExceptions(uint8_t on) {
     return old;
 }
 
-bool ErrorCheckingOn() { return S().checking != 0; }
-bool UseExceptionsOn() { return S().useExceptions != 0; }
+bool ErrorCheckingOn() {
+    return S().checking != 0;
+}
+bool UseExceptionsOn() {
+    return S().useExceptions != 0;
+}
 
-void RaiseTzError(const std::string& message) { throw ETzError(message); }
+void RaiseTzError(const std::string& message) {
+    throw ETzError(message);
+}
 
-uint16_t PendingCode() { return S().pending; }
-const std::string& LastMessage() { return S().lastMessage; }
+uint16_t PendingCode() {
+    return S().pending;
+}
+const std::string& LastMessage() {
+    return S().lastMessage;
+}
 
-void SetErrorHook(ErrorHook hook) { S().hook = std::move(hook); }
+void SetErrorHook(ErrorHook hook) {
+    S().hook = std::move(hook);
+}
 
-void SetErrorBoxProc(ErrorBoxProc proc) { S().box = std::move(proc); }
+void SetErrorBoxProc(ErrorBoxProc proc) {
+    S().box = std::move(proc);
+}
 
 int ErrorBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (S().box) return S().box(text, caption, flags);
@@ -126,7 +140,9 @@ int ErrorBox(const std::string& text, const std::string& caption, unsigned flags
     return 1;
 }
 
-void SetHaltProc(HaltProc proc) { S().halt = std::move(proc); }
+void SetHaltProc(HaltProc proc) {
+    S().halt = std::move(proc);
+}
 
 void AddShutdownProc(void (*proc)()) {
     std::vector<void (*)()>& steps = S().shutdown;
@@ -145,9 +161,13 @@ void RunShutdown() {
         }
     }
 }
-bool Halted() { return S().halted != 0; }
+bool Halted() {
+    return S().halted != 0;
+}
 
-int ExitCodeFor(uint16_t code) { return (code >= 1 && code <= 255) ? code : 255; }
+int ExitCodeFor(uint16_t code) {
+    return (code >= 1 && code <= 255) ? code : 255;
+}
 
 void ResetErrorState() {
     ErrorState& s = S();
@@ -175,6 +195,8 @@ void FreeMemChecked(void*& p) {
     p = nullptr;
 }
 
-int32_t MaxAvail() { return 2147483647; }
+int32_t MaxAvail() {
+    return 2147483647;
+}
 
 }  // namespace TzCommon

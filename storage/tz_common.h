@@ -16,7 +16,7 @@ namespace TzCommon {
 // The engine's exception. Its message is the full error text ("Error # n (text)" CR LF
 // message).
 class ETzError : public std::runtime_error {
-public:
+  public:
     explicit ETzError(const std::string& message) : std::runtime_error(message) {}
 };
 
@@ -67,8 +67,8 @@ void SetErrorHook(ErrorHook hook);
 
 // The message box of the user interface. The UI installs it at start-up; without one the
 // text goes to standard error and the answer is 1 (OK).
-using ErrorBoxProc = std::function<int(const std::string& text, const std::string& caption,
-                                       unsigned flags)>;
+using ErrorBoxProc =
+    std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
 void SetErrorBoxProc(ErrorBoxProc proc);
 int ErrorBox(const std::string& text, const std::string& caption, unsigned flags);
 

@@ -17,11 +17,17 @@ namespace {
 
 bool shutDown = false;
 
-bool Variable(const WorkArea& a) { return a.recordLength == 0; }
-size_t FlagOffset(const WorkArea& a) { return Variable(a) ? 2 : 0; }
+bool Variable(const WorkArea& a) {
+    return a.recordLength == 0;
+}
+size_t FlagOffset(const WorkArea& a) {
+    return Variable(a) ? 2 : 0;
+}
 
 // The area's record buffer: the caller's buffer of a virtual open, else the record.
-uint8_t* BufData(WorkArea& a) { return a.native != nullptr ? a.native : a.record.data(); }
+uint8_t* BufData(WorkArea& a) {
+    return a.native != nullptr ? a.native : a.record.data();
+}
 size_t BufSize(const WorkArea& a) {
     return a.native != nullptr ? a.nativeSize : a.record.size();
 }
@@ -72,8 +78,14 @@ bool CopyToBuffer(WorkArea& a, const Node& n) {
 }
 
 void Unlink(VirtualFile& v, Node* n) {
-    if (n->prev) n->prev->next = n->next; else v.head = n->next;
-    if (n->next) n->next->prev = n->prev; else v.tail = n->prev;
+    if (n->prev)
+        n->prev->next = n->next;
+    else
+        v.head = n->next;
+    if (n->next)
+        n->next->prev = n->prev;
+    else
+        v.tail = n->prev;
     n->prev = n->next = nullptr;
 }
 
@@ -81,13 +93,19 @@ void LinkAfter(VirtualFile& v, Node* after, Node* n) {
     if (after == nullptr) {  // at the head
         n->next = v.head;
         n->prev = nullptr;
-        if (v.head) v.head->prev = n; else v.tail = n;
+        if (v.head)
+            v.head->prev = n;
+        else
+            v.tail = n;
         v.head = n;
         return;
     }
     n->prev = after;
     n->next = after->next;
-    if (after->next) after->next->prev = n; else v.tail = n;
+    if (after->next)
+        after->next->prev = n;
+    else
+        v.tail = n;
     after->next = n;
 }
 
@@ -188,7 +206,9 @@ void Configure(WorkArea& area, uint8_t mode, uint8_t storage, KeyMaker keyMaker)
     v.keyMaker = std::move(keyMaker);
 }
 
-void SetKeyMaker(WorkArea& area, KeyMaker keyMaker) { StateOf(area).keyMaker = std::move(keyMaker); }
+void SetKeyMaker(WorkArea& area, KeyMaker keyMaker) {
+    StateOf(area).keyMaker = std::move(keyMaker);
+}
 
 void ParseUseWords(std::string& text, uint8_t* mode, uint8_t* storage) {
     auto take = [&](const char* word) {
@@ -423,6 +443,8 @@ void Install() {
     Dbf4::virtualUnitPresent = true;
 }
 
-void Shutdown() { shutDown = true; }
+void Shutdown() {
+    shutDown = true;
+}
 
 }  // namespace VFiles

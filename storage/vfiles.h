@@ -28,8 +28,17 @@ enum Mode : uint8_t { kAppend = 0, kPush = 1, kInsert = 2, kAscending = 3, kDesc
 // Storage kinds as chosen by the USE text; every kind keeps its records on the heap.
 enum Storage : uint8_t { kHeap = 1, kEms = 2, kXms = 3, kBiggest = 4 };
 enum Command : int {
-    kClose = 1, kDelete = 2, kGo = 3, kOpen = 4, kPack = 5, kPop = 6, kAdd = 7,
-    kWrite = 8, kRecall = 9, kRemove = 10, kZap = 12
+    kClose = 1,
+    kDelete = 2,
+    kGo = 3,
+    kOpen = 4,
+    kPack = 5,
+    kPop = 6,
+    kAdd = 7,
+    kWrite = 8,
+    kRecall = 9,
+    kRemove = 10,
+    kZap = 12
 };
 
 // Requests of the table engine through Dbf4::virtualHooks.request (operation, record).

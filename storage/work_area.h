@@ -22,11 +22,11 @@
 namespace Dbf4 {
 
 struct FieldEntry {
-    std::string name;       // upper case, at most 10 characters
-    char type = 'C';        // C D F L M N
-    uint8_t length = 0;     // stored length
+    std::string name;    // upper case, at most 10 characters
+    char type = 'C';     // C D F L M N
+    uint8_t length = 0;  // stored length
     uint8_t decimals = 0;
-    uint16_t offset = 0;    // within the record, counted from the delete flag
+    uint16_t offset = 0;        // within the record, counted from the delete flag
     uint16_t nativeOffset = 0;  // within the native record
 };
 
@@ -40,8 +40,8 @@ enum : uint8_t { kLockNone = 0, kLockFile = 1, kLockAppend = 2, kLockRecords = 3
 enum : uint8_t { kClosed = 0, kClean = 1, kModified = 2, kAppended = 3 };
 
 struct WorkArea {
-    std::string fileName;        // full path with extension
-    uint8_t header[32] = {};     // the file's first 32 header bytes
+    std::string fileName;     // full path with extension
+    uint8_t header[32] = {};  // the file's first 32 header bytes
     uint8_t version = 0;
     bool memo = false;
     int32_t headerLength = 0;
@@ -49,7 +49,7 @@ struct WorkArea {
     uint8_t fieldCount = 0;
     std::vector<FieldEntry> fields;
     uint8_t state = kClosed;
-    std::string lastUpdate;      // MM/DD/YY
+    std::string lastUpdate;  // MM/DD/YY
     std::vector<uint8_t> record;
     int32_t recCount = 0;
     int32_t recNo = 0;
@@ -72,8 +72,8 @@ struct WorkArea {
     FilterFunc whileFunc = nullptr;
     void* whileExpr = nullptr;
     uint8_t lockState = kLockNone;
-    std::deque<int32_t> locks;   // record numbers, newest first
-    std::vector<uint8_t> swap;   // second native record for Replace
+    std::deque<int32_t> locks;        // record numbers, newest first
+    std::vector<uint8_t> swap;        // second native record for Replace
     std::vector<uint8_t> swapRecord;  // the caller's record buffer, kept the same way
     // Per field: the caller assigned a value (Dbf4::AssignField) since the native buffer was
     // last scattered; Replace and Append write such a field even when its value equals

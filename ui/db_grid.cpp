@@ -13,8 +13,8 @@
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
 #include "ui/application.h"
-#include "ui/dialog_service.h"
 #include "ui/db_grid_link.h"
+#include "ui/dialog_service.h"
 #include "ui/edit_mask.h"
 #include "ui/text_codec.h"
 

@@ -1,9 +1,8 @@
 // TDBGridModel: the rows of the grid's data link as a table model, its columns bound to the
 // dataset's fields.
-#include "ui/db_grid.h"
-
 #include "data/db_dataset.h"
 #include "ui/application.h"
+#include "ui/db_grid.h"
 #include "ui/db_grid_link.h"
 #include "ui/text_codec.h"
 

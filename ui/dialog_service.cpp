@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "ui/text_codec.h"
 #include "storage/tz_common.h"
+#include "ui/text_codec.h"
 
 namespace kjqt {
 

@@ -7,8 +7,8 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "ui/text_codec.h"
 #include "storage/tz_output.h"
+#include "ui/text_codec.h"
 
 namespace kjqt {
 

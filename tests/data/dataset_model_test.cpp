@@ -37,7 +37,9 @@ std::shared_ptr<MemTable> MakeTable(int n) {
     return table;
 }
 
-std::string Name(TDataSet& ds) { return ds.FieldByName("name").AsString(); }
+std::string Name(TDataSet& ds) {
+    return ds.FieldByName("name").AsString();
+}
 
 // Records the events of a dataset by name.
 void LogEvents(TDataSet& ds, std::vector<std::string>& log) {
@@ -67,11 +69,11 @@ using Log = std::vector<std::string>;
 
 // A data link that records its notifications.
 class LogLink : public TDataLink {
-public:
+  public:
     Log log;
     std::string editorText;  // written into "name" by UpdateData when not empty
 
-protected:
+  protected:
     void ActiveChanged() override { log.push_back(Active() ? "Active" : "Inactive"); }
     void DataSetChanged() override { log.push_back("DataSetChanged"); }
     void DataSetScrolled(int distance) override {
@@ -163,7 +165,7 @@ TEST(DataSetModel, MoveByAcrossTheBufferWindow) {
     EXPECT_EQ(link.ActiveRecord(), 2);
     EXPECT_EQ(LinkRows(link), (std::vector<std::string>{"R4", "R5", "R6"}));
     EXPECT_EQ(link.log, (Log{"Scrolled 3"}));  // the link's rows moved by three
-    EXPECT_EQ(Name(ds), "R6");  // reading the link's rows put the active record back
+    EXPECT_EQ(Name(ds), "R6");                 // reading the link's rows put the active record back
 
     EXPECT_EQ(ds.MoveBy(-4), -4);
     EXPECT_EQ(Name(ds), "R2");
@@ -202,8 +204,7 @@ TEST(DataSetModel, EditInsertPostCancelDeleteEventOrder) {
     ds.FieldByName("name").SetAsString("New");
     ds.Post();
     EXPECT_EQ(log, (Log{"BeforeScroll", "AfterScroll", "BeforeInsert", "BeforeScroll",
-                        "OnNewRecord", "AfterInsert", "AfterScroll", "BeforePost",
-                        "AfterPost"}));
+                        "OnNewRecord", "AfterInsert", "AfterScroll", "BeforePost", "AfterPost"}));
     EXPECT_EQ(ds.State(), dsBrowse);
     EXPECT_EQ(Name(ds), "New");
     ASSERT_EQ(table->rows.size(), 4u);
@@ -233,9 +234,8 @@ TEST(DataSetModel, EditInsertPostCancelDeleteEventOrder) {
     ds.Append();
     ds.FieldByName("name").SetAsString("Gone");
     ds.Cancel();
-    EXPECT_EQ(log, (Log{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",
-                        "AfterScroll", "BeforeCancel", "BeforeScroll", "AfterCancel",
-                        "AfterScroll"}));
+    EXPECT_EQ(log, (Log{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll",
+                        "BeforeCancel", "BeforeScroll", "AfterCancel", "AfterScroll"}));
     EXPECT_EQ(table->rows.size(), 4u);
     EXPECT_EQ(Name(ds), "R3");  // a cancelled append leaves the dataset on the last record
 
@@ -352,8 +352,8 @@ TEST(DataSetModel, EditOnEmptyDataSetInsertsAndNewRecordDefaults) {
     log.clear();
     ds.Edit();
     EXPECT_EQ(ds.State(), dsInsert);
-    EXPECT_EQ(log, (Log{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",
-                        "AfterScroll"}));
+    EXPECT_EQ(log,
+              (Log{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll"}));
     EXPECT_FALSE(ds.Modified());  // the defaults alone do not count as a change
     ds.FieldByName("name").SetAsString("First");
     ds.Post();
@@ -495,8 +495,7 @@ TEST(DataSetModel, DisableControlsAndLinkNotifications) {
     ds.FieldByName("qty").SetAsInteger(3);
     ds.Post();
     EXPECT_EQ(link.log, (Log{"DataSetChanged", "Scrolled 1", "Editing", "RecordChanged",
-                             "RecordChanged qty", "UpdateData", "NotEditing",
-                             "DataSetChanged"}));
+                             "RecordChanged qty", "UpdateData", "NotEditing", "DataSetChanged"}));
     EXPECT_EQ(Name(ds), "Typed");  // the link's editor text reached the record on post
     EXPECT_GT(dataChanges, 0);
     link.editorText.clear();
@@ -637,10 +636,9 @@ TEST(DataSetModel, TwoCursorsOverOneTable) {
 
 TEST(DataSetFields, ConversionsAndChecks) {
     auto table = std::make_shared<MemTable>();
-    table->columns = {{"text", ftString, 5},   {"small", ftSmallint, 0},
-                      {"big", ftLargeint, 0},  {"amount", ftFloat, 0},
-                      {"money", ftCurrency, 0}, {"done", ftBoolean, 0},
-                      {"day", ftDate, 0},      {"stamp", ftDateTime, 0}};
+    table->columns = {{"text", ftString, 5},  {"small", ftSmallint, 0}, {"big", ftLargeint, 0},
+                      {"amount", ftFloat, 0}, {"money", ftCurrency, 0}, {"done", ftBoolean, 0},
+                      {"day", ftDate, 0},     {"stamp", ftDateTime, 0}};
     TMemDataSet ds(table);
     ds.Open();
     EXPECT_TRUE(ds.DefaultFields());
@@ -820,10 +818,10 @@ TEST(DataSetFormat, NumbersAndDates) {
 namespace {
 // Exposes the field-list operations a descendant uses while opening and closing.
 class TFieldListDataSet : public TMemDataSet {
-public:
-    using TMemDataSet::TMemDataSet;
+  public:
     using TMemDataSet::CreateFields;
     using TMemDataSet::DestroyFields;
+    using TMemDataSet::TMemDataSet;
 };
 }  // namespace
 

@@ -11,11 +11,11 @@
 #include <map>
 #include <string>
 
-#include "expr/expr_eval.h"
-#include "expr/expr_parser.h"
+#include "data/db_format.h"
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
-#include "data/db_format.h"
+#include "expr/expr_eval.h"
+#include "expr/expr_parser.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"

@@ -35,30 +35,34 @@ struct MemTable {
 
 inline int NativeSize(const Column& c) {
     switch (c.type) {
-        case ftString: return c.size + 1;
+        case ftString:
+            return c.size + 1;
         case ftSmallint:
-        case ftBoolean: return 2;
+        case ftBoolean:
+            return 2;
         case ftInteger:
         case ftDate:
-        case ftTime: return 4;
-        default: return 8;
+        case ftTime:
+            return 4;
+        default:
+            return 8;
     }
 }
 
 class TMemDataSet : public TDataSet {
-public:
+  public:
     TMemDataSet(std::shared_ptr<MemTable> table, const std::string& name = "Mem")
         : TDataSet(name), table_(std::move(table)) {}
     ~TMemDataSet() override { Destroying(); }
 
     int failPosts = 0;  // the next n InternalPost calls raise EDatabaseError
     bool readOnly = false;
-    int fetches = 0;    // GetRecord calls that returned grOK
+    int fetches = 0;  // GetRecord calls that returned grOK
 
     static constexpr int32_t kBof = -1;
     static constexpr int32_t kEof = -2;
 
-protected:
+  protected:
     bool IsCursorOpen() override { return open_; }
 
     void InternalInitFieldDefs() override {
@@ -171,9 +175,7 @@ protected:
 
     void InternalFirst() override { cursor_ = kBof; }
     void InternalLast() override { cursor_ = kEof; }
-    void InternalGotoBookmark(const void* bookmark) override {
-        std::memcpy(&cursor_, bookmark, 4);
-    }
+    void InternalGotoBookmark(const void* bookmark) override { std::memcpy(&cursor_, bookmark, 4); }
     void InternalSetToRecord(TRecordBuffer buffer) override {
         std::memcpy(&cursor_, buffer + infoPos_, 4);
     }
@@ -220,9 +222,7 @@ protected:
     int GetRecordCount() override { return static_cast<int>(table_->rows.size()); }
 
     // Source buffer of a field read or write.
-    TRecordBuffer FieldBuffer() {
-        return State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
-    }
+    TRecordBuffer FieldBuffer() { return State() == dsCalcFields ? CalcBuffer() : ActiveBuffer(); }
 
     uint8_t* Slot(TField& field, TRecordBuffer buffer) {
         if (field.FieldNo() > 0) return buffer + offsets_[field.FieldNo() - 1];
@@ -241,12 +241,14 @@ protected:
     void SetFieldData(TField& field, const void* data) override {
         uint8_t* slot = Slot(field, FieldBuffer());
         slot[0] = data ? 1 : 0;
-        if (data) std::memcpy(slot + 1, data, field.DataSize());
-        else std::memset(slot + 1, 0, field.DataSize());
+        if (data)
+            std::memcpy(slot + 1, data, field.DataSize());
+        else
+            std::memset(slot + 1, 0, field.DataSize());
         if (State() != dsCalcFields) DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&field));
     }
 
-public:
+  public:
     // Window contents for the tests: the ids of the buffered records, in order.
     std::vector<int32_t> WindowIds() {
         std::vector<int32_t> ids;
@@ -260,7 +262,7 @@ public:
     int ActiveIndex() const { return ActiveRecord(); }
     int Window() const { return BufferCount(); }
 
-private:
+  private:
     std::shared_ptr<MemTable> table_;
     bool open_ = false;
     std::vector<int> offsets_;

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "data/db_format.h"
 #include "data/dbf_fields.h"
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
 #include "index/tz_ndx.h"
-#include "data/db_format.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"

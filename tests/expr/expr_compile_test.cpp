@@ -16,7 +16,7 @@ namespace {
 using namespace TzParser;
 
 class ExprCompile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzStorage::Reset();
         TzParser::ResetState();
@@ -42,10 +42,30 @@ protected:
 
 TEST_F(ExprCompile, SyntaxErrorsShowTheText) {
     EXPECT_EQ(Fails("SUBSTR('ABC',2)"), Framed("Syntax error", "[SUBSTR('ABC',2)]"));
-    for (const char* text :
-         {"SUB('ABC',1,3)", "CMO(DATE())", "DATE", "DATE(1)", "X=1.AND.Y=2", "1 +", "(1",
-          "1)", "UPPER('A'", "'abc", "1 'abc", "STR()", "STR(1,2,3,4)", "IIF(.T.,'A')", "",
-          "   ", "A.NAME", "A->NAME", "1 2", "@", ".5", "1 ? 2", "MAX(1,2,3)", "UPPER 'A'"}) {
+    for (const char* text : {"SUB('ABC',1,3)",
+                             "CMO(DATE())",
+                             "DATE",
+                             "DATE(1)",
+                             "X=1.AND.Y=2",
+                             "1 +",
+                             "(1",
+                             "1)",
+                             "UPPER('A'",
+                             "'abc",
+                             "1 'abc",
+                             "STR()",
+                             "STR(1,2,3,4)",
+                             "IIF(.T.,'A')",
+                             "",
+                             "   ",
+                             "A.NAME",
+                             "A->NAME",
+                             "1 2",
+                             "@",
+                             ".5",
+                             "1 ? 2",
+                             "MAX(1,2,3)",
+                             "UPPER 'A'"}) {
         SCOPED_TRACE(text);
         std::string m = Fails(text);
         EXPECT_EQ(m.rfind("Error in expression : Syntax error\r\n[", 0), 0u) << m;
@@ -195,15 +215,88 @@ TEST_F(ExprCompile, ValidateKeyAndForExpressions) {
 // Random token strings: every compile either fails cleanly or gives a block whose evaluation
 // stays inside its pool (the sanitizer build checks the reads and writes).
 TEST_F(ExprCompile, RandomTokenStringsNeverCrash) {
-    const std::vector<std::string> vocabulary = {
-        "(", ")", ",", "+", "-", "*", "/", "^", "**", "=", "==", "<>", "#", "<", ">", "<=",
-        ">=", "$", ".AND.", ".OR.", ".NOT.", ".T.", ".F.", "1", "0", "2.5", "-3", "1E3",
-        "255", "300", "'AB'", "''", "'  X  '", "\"Q\"", "'", "ABS", "ASC", "AT", "CDOW",
-        "CHR", "CMONTH", "CTOD", "DATE", "DAY", "DELETED", "DOW", "DTOC", "DTOS", "IIF",
-        "INT", "LEFT", "LEN", "LOWER", "LTRIM", "MAX", "MIN", "MOD", "MONTH", "RECNO",
-        "REPLICATE", "RIGHT", "ROUND", "RTRIM", "SOUNDEX", "SPACE", "STR", "STUFF",
-        "SUBSTR", "TRIM", "UPPER", "VAL", "YEAR", "()", "X", "->", "@", "\t", " ",
-        "CTOD('01.03.26')", "SPACE(200)", "REPLICATE('Z',99)", "STR(1E300,255,200)"};
+    const std::vector<std::string> vocabulary = {"(",
+                                                 ")",
+                                                 ",",
+                                                 "+",
+                                                 "-",
+                                                 "*",
+                                                 "/",
+                                                 "^",
+                                                 "**",
+                                                 "=",
+                                                 "==",
+                                                 "<>",
+                                                 "#",
+                                                 "<",
+                                                 ">",
+                                                 "<=",
+                                                 ">=",
+                                                 "$",
+                                                 ".AND.",
+                                                 ".OR.",
+                                                 ".NOT.",
+                                                 ".T.",
+                                                 ".F.",
+                                                 "1",
+                                                 "0",
+                                                 "2.5",
+                                                 "-3",
+                                                 "1E3",
+                                                 "255",
+                                                 "300",
+                                                 "'AB'",
+                                                 "''",
+                                                 "'  X  '",
+                                                 "\"Q\"",
+                                                 "'",
+                                                 "ABS",
+                                                 "ASC",
+                                                 "AT",
+                                                 "CDOW",
+                                                 "CHR",
+                                                 "CMONTH",
+                                                 "CTOD",
+                                                 "DATE",
+                                                 "DAY",
+                                                 "DELETED",
+                                                 "DOW",
+                                                 "DTOC",
+                                                 "DTOS",
+                                                 "IIF",
+                                                 "INT",
+                                                 "LEFT",
+                                                 "LEN",
+                                                 "LOWER",
+                                                 "LTRIM",
+                                                 "MAX",
+                                                 "MIN",
+                                                 "MOD",
+                                                 "MONTH",
+                                                 "RECNO",
+                                                 "REPLICATE",
+                                                 "RIGHT",
+                                                 "ROUND",
+                                                 "RTRIM",
+                                                 "SOUNDEX",
+                                                 "SPACE",
+                                                 "STR",
+                                                 "STUFF",
+                                                 "SUBSTR",
+                                                 "TRIM",
+                                                 "UPPER",
+                                                 "VAL",
+                                                 "YEAR",
+                                                 "()",
+                                                 "X",
+                                                 "->",
+                                                 "@",
+                                                 "\t",
+                                                 " ",
+                                                 "CTOD('01.03.26')",
+                                                 "SPACE(200)",
+                                                 "REPLICATE('Z',99)",
+                                                 "STR(1E300,255,200)"};
     unsigned seed = 8675309;
     std::printf("random expression seed %u\n", seed);
     std::mt19937 rng(seed);
@@ -253,68 +346,114 @@ std::string Gen(std::mt19937& rng, char type, int depth) {
             static const char* leaves[] = {"0", "1", "-1", "2.5", "255", "1000", "1E300", "-7"};
             if (leaf) return leaves[pick(8)];
             switch (pick(16)) {
-                case 0: return "(" + N() + "+" + N() + ")";
-                case 1: return "(" + N() + "/" + N() + ")";
-                case 2: return "(" + N() + "^" + N() + ")";
-                case 3: return "MOD(" + N() + "," + N() + ")";
-                case 4: return "ROUND(" + N() + "," + N() + ")";
-                case 5: return "YEAR(" + D() + ")";
-                case 6: return "DOW(" + D() + ")";
-                case 7: return "AT(" + C() + "," + C() + ")";
-                case 8: return "VAL(" + C() + ")";
-                case 9: return "LEN(" + C() + ")";
-                case 10: return "ASC(" + C() + ")";
-                case 11: return "(" + D() + "-" + D() + ")";
-                case 12: return "MAX(" + N() + "," + N() + ")";
-                case 13: return "-" + N();
-                case 14: return "INT(" + N() + ")";
-                default: return "ABS(" + N() + ")";
+                case 0:
+                    return "(" + N() + "+" + N() + ")";
+                case 1:
+                    return "(" + N() + "/" + N() + ")";
+                case 2:
+                    return "(" + N() + "^" + N() + ")";
+                case 3:
+                    return "MOD(" + N() + "," + N() + ")";
+                case 4:
+                    return "ROUND(" + N() + "," + N() + ")";
+                case 5:
+                    return "YEAR(" + D() + ")";
+                case 6:
+                    return "DOW(" + D() + ")";
+                case 7:
+                    return "AT(" + C() + "," + C() + ")";
+                case 8:
+                    return "VAL(" + C() + ")";
+                case 9:
+                    return "LEN(" + C() + ")";
+                case 10:
+                    return "ASC(" + C() + ")";
+                case 11:
+                    return "(" + D() + "-" + D() + ")";
+                case 12:
+                    return "MAX(" + N() + "," + N() + ")";
+                case 13:
+                    return "-" + N();
+                case 14:
+                    return "INT(" + N() + ")";
+                default:
+                    return "ABS(" + N() + ")";
             }
         }
         case 'C': {
             static const char* leaves[] = {"''", "'AB '", "' x y '", "'ABCDEFGHIJ'"};
             if (leaf) return leaves[pick(4)];
             switch (pick(20)) {
-                case 0: return C() + "+" + C();
-                case 1: return C() + "-" + C();
-                case 2: return "STUFF(" + C() + "," + N() + "," + N() + "," + C() + ")";
-                case 3: return "IIF(" + L() + "," + C() + "," + C() + ")";
-                case 4: return "STR(" + N() + "," + N() + "," + N() + ")";
-                case 5: return "STR(" + N() + ")";
-                case 6: return "SUBSTR(" + C() + "," + N() + "," + N() + ")";
-                case 7: return "RIGHT(" + C() + "," + N() + ")";
-                case 8: return "LEFT(" + C() + "," + N() + ")";
-                case 9: return "REPLICATE(" + C() + "," + N() + ")";
-                case 10: return "DTOS(" + D() + ")";
-                case 11: return "DTOC(" + D() + ")";
-                case 12: return "CMONTH(" + D() + ")";
-                case 13: return "CDOW(" + D() + ")";
-                case 14: return "UPPER(" + C() + ")";
-                case 15: return "SOUNDEX(" + C() + ")";
-                case 16: return "LTRIM(" + C() + ")";
-                case 17: return "TRIM(" + C() + ")";
-                case 18: return "SPACE(" + N() + ")";
-                default: return "CHR(" + N() + ")";
+                case 0:
+                    return C() + "+" + C();
+                case 1:
+                    return C() + "-" + C();
+                case 2:
+                    return "STUFF(" + C() + "," + N() + "," + N() + "," + C() + ")";
+                case 3:
+                    return "IIF(" + L() + "," + C() + "," + C() + ")";
+                case 4:
+                    return "STR(" + N() + "," + N() + "," + N() + ")";
+                case 5:
+                    return "STR(" + N() + ")";
+                case 6:
+                    return "SUBSTR(" + C() + "," + N() + "," + N() + ")";
+                case 7:
+                    return "RIGHT(" + C() + "," + N() + ")";
+                case 8:
+                    return "LEFT(" + C() + "," + N() + ")";
+                case 9:
+                    return "REPLICATE(" + C() + "," + N() + ")";
+                case 10:
+                    return "DTOS(" + D() + ")";
+                case 11:
+                    return "DTOC(" + D() + ")";
+                case 12:
+                    return "CMONTH(" + D() + ")";
+                case 13:
+                    return "CDOW(" + D() + ")";
+                case 14:
+                    return "UPPER(" + C() + ")";
+                case 15:
+                    return "SOUNDEX(" + C() + ")";
+                case 16:
+                    return "LTRIM(" + C() + ")";
+                case 17:
+                    return "TRIM(" + C() + ")";
+                case 18:
+                    return "SPACE(" + N() + ")";
+                default:
+                    return "CHR(" + N() + ")";
             }
         }
         case 'D': {
             if (leaf) return pick(2) ? "CTOD('')" : "DATE()";
             switch (pick(4)) {
-                case 0: return "(" + D() + "+" + N() + ")";
-                case 1: return "(" + D() + "-" + N() + ")";
-                case 2: return "CTOD(" + C() + ")";
-                default: return "MIN(" + D() + "," + D() + ")";
+                case 0:
+                    return "(" + D() + "+" + N() + ")";
+                case 1:
+                    return "(" + D() + "-" + N() + ")";
+                case 2:
+                    return "CTOD(" + C() + ")";
+                default:
+                    return "MIN(" + D() + "," + D() + ")";
             }
         }
         default: {
             if (leaf) return pick(2) ? ".T." : "DELETED()";
             switch (pick(6)) {
-                case 0: return "(" + C() + "=" + C() + ")";
-                case 1: return "(" + C() + "$" + C() + ")";
-                case 2: return "(" + N() + ">=" + N() + ")";
-                case 3: return "(" + D() + "<>" + D() + ")";
-                case 4: return ".NOT. " + L();
-                default: return "(" + L() + " .AND. " + L() + ")";
+                case 0:
+                    return "(" + C() + "=" + C() + ")";
+                case 1:
+                    return "(" + C() + "$" + C() + ")";
+                case 2:
+                    return "(" + N() + ">=" + N() + ")";
+                case 3:
+                    return "(" + D() + "<>" + D() + ")";
+                case 4:
+                    return ".NOT. " + L();
+                default:
+                    return "(" + L() + " .AND. " + L() + ")";
             }
         }
     }

@@ -19,7 +19,7 @@ namespace {
 using namespace TzParser;
 
 class ExprEval : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzStorage::Reset();
         TzParser::ResetState();
@@ -241,8 +241,8 @@ TEST_F(ExprEval, DateTextsFollowTheStyle) {
     b = AssignExpr("CDOW(CTOD('01/01/00'))+CMONTH(CTOD('01/01/00'))+'|'+CDOW(CTOD(''))+'|'");
     ASSERT_NE(b, nullptr);
     Evaluate(b);
-    EXPECT_EQ(ResultString(b), TimeDate::DayNameOf(7) + TimeDate::MonthNameOf(1) + "|" +
-                                   std::string(10, ' ') + "|");
+    EXPECT_EQ(ResultString(b),
+              TimeDate::DayNameOf(7) + TimeDate::MonthNameOf(1) + "|" + std::string(10, ' ') + "|");
     FreeExpr(b);
 
     // DATE() is today; DTOS(DATE()+1) is tomorrow.
@@ -321,8 +321,8 @@ TEST_F(ExprEval, ResultLengthAndDecimalsRules) {
         const char* text;
         int length, decimals;
     } rules[] = {
-        {"1", 13, 2}, {"LEN('A')", 13, 2}, {".T.", 1, 0}, {"'ABC'", 0, 0},
-        {"CTOD('')", 8, 0}, {"STR(1)", 0, 0},
+        {"1", 13, 2},    {"LEN('A')", 13, 2}, {".T.", 1, 0},
+        {"'ABC'", 0, 0}, {"CTOD('')", 8, 0},  {"STR(1)", 0, 0},
     };
     for (const auto& r : rules) {
         SCOPED_TRACE(r.text);

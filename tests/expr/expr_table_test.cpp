@@ -65,23 +65,24 @@ std::string Pad(const std::string& s, size_t n) {
     r.resize(n, ' ');
     return r;
 }
-std::string Num(const std::string& s, size_t n) { return std::string(n - s.size(), ' ') + s; }
+std::string Num(const std::string& s, size_t n) {
+    return std::string(n - s.size(), ' ') + s;
+}
 
 // NAME C20, CITY C10, PRICE N10.2, QTY N3, DATO D, OK L, LEFT C5
-const std::vector<Field> kFields = {{"NAME", 'C', 20, 0}, {"CITY", 'C', 10, 0},
-                                    {"PRICE", 'N', 10, 2}, {"QTY", 'N', 3, 0},
-                                    {"DATO", 'D', 8, 0},  {"OK", 'L', 1, 0},
-                                    {"LEFT", 'C', 5, 0}};
+const std::vector<Field> kFields = {
+    {"NAME", 'C', 20, 0}, {"CITY", 'C', 10, 0}, {"PRICE", 'N', 10, 2}, {"QTY", 'N', 3, 0},
+    {"DATO", 'D', 8, 0},  {"OK", 'L', 1, 0},    {"LEFT", 'C', 5, 0}};
 
 std::string Record(bool deleted, const std::string& name, const std::string& city,
                    const std::string& price, const std::string& qty, const std::string& date,
                    char ok) {
-    return std::string(1, deleted ? '*' : ' ') + Pad(name, 20) + Pad(city, 10) +
-           Num(price, 10) + Num(qty, 3) + Pad(date, 8) + std::string(1, ok) + "lf   ";
+    return std::string(1, deleted ? '*' : ' ') + Pad(name, 20) + Pad(city, 10) + Num(price, 10) +
+           Num(qty, 3) + Pad(date, 8) + std::string(1, ok) + "lf   ";
 }
 
 class ExprTable : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzStorage::Reset();
         TzParser::ResetState();
@@ -162,10 +163,10 @@ TEST_F(ExprTable, FieldValuesLengthsAndDecimals) {
         char type;
         int length, decimals;
     } shapes[] = {
-        {"NAME", 'C', 20, 0},       {"UPPER(NAME)", 'C', 20, 0}, {"TRIM(NAME)", 'C', 20, 0},
-        {"NAME+CITY", 'C', 0, 0},   {"DTOS(DATO)", 'C', 8, 0},   {"DTOC(DATO)", 'C', 0, 0},
-        {"PRICE", 'N', 10, 2},      {"PRICE*2", 'N', 13, 2},     {"QTY", 'N', 3, 0},
-        {"OK", 'L', 1, 0},          {"DATO", 'D', 8, 0},         {"LEFT", 'C', 5, 0},
+        {"NAME", 'C', 20, 0},     {"UPPER(NAME)", 'C', 20, 0}, {"TRIM(NAME)", 'C', 20, 0},
+        {"NAME+CITY", 'C', 0, 0}, {"DTOS(DATO)", 'C', 8, 0},   {"DTOC(DATO)", 'C', 0, 0},
+        {"PRICE", 'N', 10, 2},    {"PRICE*2", 'N', 13, 2},     {"QTY", 'N', 3, 0},
+        {"OK", 'L', 1, 0},        {"DATO", 'D', 8, 0},         {"LEFT", 'C', 5, 0},
     };
     for (const auto& s : shapes) {
         SCOPED_TRACE(s.text);

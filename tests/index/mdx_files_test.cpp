@@ -24,7 +24,8 @@ std::string Hex(const std::string& s) {
 }
 
 // A dBASE table with the fields NAVN C(10) and DATO D(8).
-void WriteDbf(const std::string& path, const std::vector<std::pair<std::string, std::string>>& rows) {
+void WriteDbf(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& rows) {
     std::string h(32, '\0');
     h[0] = 0x03;
     h[1] = 124, h[2] = 3, h[3] = 15;
@@ -51,7 +52,8 @@ std::vector<std::string> PerlList(const std::string& mdx, const std::string& tag
         " while (my ($k, $v) = $i->fetch) { print unpack(\"H*\", $k), \" \", $v, \"\\n\" }"
         " die $i->errstr if $i->errstr;";
     std::string out;
-    int rc = kjtest::RunCommand("perl -MXBase::Index -e '" + script + "' '" + mdx + "' " + tag, &out);
+    int rc =
+        kjtest::RunCommand("perl -MXBase::Index -e '" + script + "' '" + mdx + "' " + tag, &out);
     EXPECT_EQ(rc, 0) << out;
     std::vector<std::string> lines;
     std::istringstream in(out);

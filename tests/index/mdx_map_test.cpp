@@ -17,7 +17,7 @@ using Mdx::MdxTag;
 namespace {
 
 class MdxMapTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Quiet(); }
     // Failures are only recorded.
     static void Quiet() {

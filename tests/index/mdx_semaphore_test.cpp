@@ -16,12 +16,13 @@ using Mdx::IndexSemaphore;
 namespace {
 
 class SemTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzCommon::ResetErrorState();
         TzCommon::SetErrorHook([] {});
         kjtest::WriteFile(dir.file("sager.dbf"), std::string(64, ' '));
-        ASSERT_EQ(table.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        ASSERT_EQ(table.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+                  0);
         sem = Mdx::SemaphoreFileName(dir.file("sager.dbf"));
     }
     void TearDown() override { TzCommon::ResetErrorState(); }
@@ -58,9 +59,11 @@ TEST_F(SemTest, NamesNestingAndExclusiveTables) {
     EXPECT_EQ(s.SetLockSemaphoreProc(false), 254);
     EXPECT_EQ(TzCommon::LastMessage(), "Non-symmetrical Lock-Unlock [SetLockSemaphoreProc]");
     EXPECT_EQ(s.DecRead(), 254);
-    EXPECT_EQ(TzCommon::LastMessage(), "Unbalanced IncRead/DecRead for semaphore file: " + sem + " DECREAD");
+    EXPECT_EQ(TzCommon::LastMessage(),
+              "Unbalanced IncRead/DecRead for semaphore file: " + sem + " DECREAD");
     EXPECT_EQ(s.UnlockSemaphore(), 254);
-    EXPECT_EQ(TzCommon::LastMessage(), "Unbalanced Lock/Unlock for semaphore file: " + sem + " UNLOCKSEMAPHORE");
+    EXPECT_EQ(TzCommon::LastMessage(),
+              "Unbalanced Lock/Unlock for semaphore file: " + sem + " UNLOCKSEMAPHORE");
 
     // A station's own counted read does not keep its write waiting.
     ASSERT_EQ(s.IncRead(), 0);
@@ -77,7 +80,8 @@ TEST_F(SemTest, NamesNestingAndExclusiveTables) {
 
 TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     tz::File table2;
-    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
     IndexSemaphore a, b;
     a.Configure(sem, &table, false);
     b.Configure(sem, &table2, false);
@@ -91,7 +95,8 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     EXPECT_EQ(TzCommon::LastMessage(),
               "1 second timeout, cannot read: " + sem +
                   "\r\nPossible cause: Other user's program has terminated abnormally.\r\n"
-                  "Cure: Log all users of this application off the network,\r\nthen delete " + sem);
+                  "Cure: Log all users of this application off the network,\r\nthen delete " +
+                  sem);
     ASSERT_EQ(b.DecRead(), 0);
     ASSERT_EQ(a.LockSemaphore(), 0);
     ASSERT_EQ(a.UnlockSemaphore(), 0);
@@ -134,10 +139,12 @@ TEST(SemStation, Helper) {
     KJ_CHILD_ONLY();
     TzCommon::SetErrorHook([] {});
     tz::File table;
-    ASSERT_EQ(table.Open(kjtest::ChildArg("TABLE"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    ASSERT_EQ(table.Open(kjtest::ChildArg("TABLE"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+              0);
     IndexSemaphore s;
     s.Configure(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")), &table, false);
-    for (std::string cmd = kjtest::HearParent(); !cmd.empty() && cmd != "quit"; cmd = kjtest::HearParent()) {
+    for (std::string cmd = kjtest::HearParent(); !cmd.empty() && cmd != "quit";
+         cmd = kjtest::HearParent()) {
         uint16_t rc = 0;
         if (cmd == "login") rc = s.Login();
         if (cmd == "logout") rc = s.Logout();
@@ -173,7 +180,8 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_EQ(ask("inc"), "0 0 0");
     a.SetReadTimeoutTicks(9);
     EXPECT_EQ(a.LockSemaphore(), 1202);
-    EXPECT_NE(TzCommon::LastMessage().find("0 second timeout, cannot read: " + sem), std::string::npos);
+    EXPECT_NE(TzCommon::LastMessage().find("0 second timeout, cannot read: " + sem),
+              std::string::npos);
     EXPECT_EQ(ask("dec"), "0 0 0");
     a.SetReadTimeoutTicks(1820);
     ASSERT_EQ(a.LockSemaphore(), 0);

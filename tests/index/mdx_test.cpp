@@ -16,7 +16,7 @@ using Mdx::MdxTag;
 namespace {
 
 class MdxTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzCommon::ResetErrorState();
         TzCommon::SetErrorHook([] {});  // failures are only recorded
@@ -46,7 +46,12 @@ TEST_F(MdxTest, NewFileAndTagHeaderLayout) {
     EXPECT_EQ(bytes, expect);
 
     // Tag headers for C, N and D keys.
-    struct Case { char type; int len; int entry; int perPage; };
+    struct Case {
+        char type;
+        int len;
+        int entry;
+        int perPage;
+    };
     for (Case c : {Case{'C', 10, 16, 63}, Case{'N', 12, 20, 50}, Case{'F', 12, 20, 50},
                    Case{'D', 8, 12, 84}, Case{'C', 100, 104, 9}, Case{'C', 1, 8, 126}}) {
         Mdx::TagHeader h;
@@ -57,7 +62,8 @@ TEST_F(MdxTest, NewFileAndTagHeaderLayout) {
         EXPECT_EQ(Mdx::Get16(&h.raw[14]), c.perPage) << c.type << c.len;
         EXPECT_EQ(Mdx::Get16(&h.raw[16]), c.type == 'C' ? 0 : 1);
         EXPECT_EQ(Mdx::Get16(&h.raw[18]), c.entry) << c.type << c.len;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.raw[24]), 5), std::string("EXPR\0", 5));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.raw[24]), 5),
+                  std::string("EXPR\0", 5));
         EXPECT_EQ(h.raw[245], 0);
     }
     Mdx::TagHeader h;
@@ -65,7 +71,8 @@ TEST_F(MdxTest, NewFileAndTagHeaderLayout) {
     EXPECT_EQ(h.raw[8], 0x10 | 0x08 | 0x40);
     EXPECT_EQ(h.raw[23], 1);
     EXPECT_EQ(h.raw[245], 1);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.raw[762]), 6), std::string("AKTIV\0", 6));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.raw[762]), 6),
+              std::string("AKTIV\0", 6));
     EXPECT_EQ(Mdx::MakeTagHeader('C', 101, "X", "", false, false, &h), 266);
     EXPECT_EQ(Mdx::MakeTagHeader('C', 0, "X", "", false, false, &h), 266);
     EXPECT_EQ(Mdx::MakeTagHeader('N', 10, "X", "", false, false, &h), 266);
@@ -93,7 +100,8 @@ TEST_F(MdxTest, TagTableAndNameTree) {
     const uint8_t* h = f.Header();
     EXPECT_EQ(h[28], 4);
     auto entry = [&](int n) { return h + 512 + 32 * n; };
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry(4) + 4), 11), std::string("NAVN\0\0\0\0\0\0\0", 11));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry(4) + 4), 11),
+              std::string("NAVN\0\0\0\0\0\0\0", 11));
     EXPECT_EQ(f.TagName(1), "AAA");
     for (int n = 1; n <= 4; ++n) {
         EXPECT_EQ(entry(n)[19], 2);
@@ -101,9 +109,15 @@ TEST_F(MdxTest, TagTableAndNameTree) {
     }
     EXPECT_EQ(f.TagKeyType(2), 'D');
     // AAA is the root; BY right of it, POST right of BY, NAVN left of POST.
-    EXPECT_EQ(entry(1)[16], 0); EXPECT_EQ(entry(1)[17], 2); EXPECT_EQ(entry(1)[18], 0);
-    EXPECT_EQ(entry(2)[16], 0); EXPECT_EQ(entry(2)[17], 3); EXPECT_EQ(entry(2)[18], 1);
-    EXPECT_EQ(entry(3)[16], 4); EXPECT_EQ(entry(3)[17], 0); EXPECT_EQ(entry(3)[18], 2);
+    EXPECT_EQ(entry(1)[16], 0);
+    EXPECT_EQ(entry(1)[17], 2);
+    EXPECT_EQ(entry(1)[18], 0);
+    EXPECT_EQ(entry(2)[16], 0);
+    EXPECT_EQ(entry(2)[17], 3);
+    EXPECT_EQ(entry(2)[18], 1);
+    EXPECT_EQ(entry(3)[16], 4);
+    EXPECT_EQ(entry(3)[17], 0);
+    EXPECT_EQ(entry(3)[18], 2);
     EXPECT_EQ(entry(4)[18], 3);
     EXPECT_EQ(entry(5)[4], 0);  // the slot given up is cleared
     // The block mark is the last tag header's block; the entry points at that header.
@@ -147,7 +161,13 @@ TEST_F(MdxTest, TagHeaderFieldsCheckedAgainstKeyTypeAndPage) {
     const uint32_t amt = probe.TagHeaderBlock(1), dat = probe.TagHeaderBlock(2),
                    k = probe.TagHeaderBlock(3);
     probe.Close();
-    struct Damage { const char* what; int tag; size_t off; std::string bytes; const char* text; };
+    struct Damage {
+        const char* what;
+        int tag;
+        size_t off;
+        std::string bytes;
+        const char* text;
+    };
     const std::vector<Damage> damages = {
         {"N key length 8", 1, amt * 512 + 12, std::string("\x08\x00", 2), "key length"},
         {"N key length 4", 1, amt * 512 + 12, std::string("\x04\x00", 2), "key length"},
@@ -168,7 +188,8 @@ TEST_F(MdxTest, TagHeaderFieldsCheckedAgainstKeyTypeAndPage) {
         ASSERT_EQ(f.Open(dir.file("bad.mdx"), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
         MdxTag t;
         EXPECT_EQ(t.Open(&f, d.tag, Mdx::CompareCharKeys), 222);
-        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos) << TzCommon::LastMessage();
+        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos)
+            << TzCommon::LastMessage();
         TzCommon::SetErrorHook(nullptr);
     }
     TzCommon::ResetErrorState();
@@ -288,7 +309,7 @@ TEST_F(MdxTest, SplitOfFullLeafAndBranch) {
     EXPECT_EQ(Count(newRoot), 1);
     EXPECT_EQ(Mdx::Get32(&newRoot[8]), oldRoot);
     Mdx::PageBuf left = ReadPage(g, oldRoot), right = ReadPage(g, Mdx::Get32(&newRoot[8 + 16]));
-    EXPECT_EQ(Count(left), 32);   // 31 kept + the entry for the new leaf
+    EXPECT_EQ(Count(left), 32);  // 31 kept + the entry for the new leaf
     EXPECT_EQ(Count(right), 31);
     TreeCheck check{g, b, {}};
     check.Visit(b.Header().RootBlock(), 0);
@@ -324,10 +345,12 @@ void RunModel(MdxFile& f, MdxTag& t, uint32_t seed, int ops, int keyRange, bool 
         check.Visit(t.Header().RootBlock(), 0);
         ASSERT_EQ(check.entries, want);
         std::vector<std::pair<std::string, uint32_t>> got;
-        for (t.First(); t.OnEntry(); t.Next()) got.emplace_back(std::string(reinterpret_cast<const char*>(t.Key()), kl), t.RecNo());
+        for (t.First(); t.OnEntry(); t.Next())
+            got.emplace_back(std::string(reinterpret_cast<const char*>(t.Key()), kl), t.RecNo());
         ASSERT_EQ(got, want);
         got.clear();
-        for (t.Last(); t.OnEntry(); t.Prior()) got.emplace_back(std::string(reinterpret_cast<const char*>(t.Key()), kl), t.RecNo());
+        for (t.Last(); t.OnEntry(); t.Prior())
+            got.emplace_back(std::string(reinterpret_cast<const char*>(t.Key()), kl), t.RecNo());
         std::reverse(got.begin(), got.end());
         ASSERT_EQ(got, want);
         for (int i = 0; i < 50; ++i) {
@@ -447,9 +470,11 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
         if (rc) return rc;
         MdxTag t;
         if ((rc = t.Open(&f, 1, Mdx::CompareCharKeys))) return rc;
-        for (rc = t.First(); rc == 0 && t.OnEntry(); rc = t.Next()) {}
+        for (rc = t.First(); rc == 0 && t.OnEntry(); rc = t.Next()) {
+        }
         if (rc) return rc;
-        for (rc = t.Last(); rc == 0 && t.OnEntry(); rc = t.Prior()) {}
+        for (rc = t.Last(); rc == 0 && t.OnEntry(); rc = t.Prior()) {
+        }
         if (rc) return rc;
         if ((rc = t.Seek(U(Key(250)), 10))) return rc;
         bool found = false;
@@ -467,11 +492,18 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
     uint32_t root = pt.Header().RootBlock();
     probe.Close();
 
-    struct Damage { const char* what; size_t off; std::string bytes; uint16_t code; std::string text; };
+    struct Damage {
+        const char* what;
+        size_t off;
+        std::string bytes;
+        uint16_t code;
+        std::string text;
+    };
     std::vector<Damage> damages = {
         {"root past the end", tagBlock * 512, le32(9999), 222, "block 9999"},
         {"root in the header area", tagBlock * 512, le32(2), 222, "block 2"},
-        {"root zero", tagBlock * 512, le32(0), 254, "Invalid Node Number (0) in DBF Area 0, Order 1 "},
+        {"root zero", tagBlock * 512, le32(0), 254,
+         "Invalid Node Number (0) in DBF Area 0, Order 1 "},
         {"tag header past the end", 512 + 32, le32(70000), 222, "block 70000"},
         {"key type", tagBlock * 512 + 9, "X", 222, "key type"},
         {"key length", tagBlock * 512 + 12, le32(0), 222, "key length"},
@@ -488,7 +520,8 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
         TzCommon::ResetErrorState();
         TzCommon::SetErrorHook([] {});
         EXPECT_EQ(walk("bad.mdx"), d.code);
-        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos) << TzCommon::LastMessage();
+        EXPECT_NE(TzCommon::LastMessage().find(d.text), std::string::npos)
+            << TzCommon::LastMessage();
         if (d.code == TzErr::CorruptedIndex && d.off != 512 + 32 && d.off != tagBlock * 512 + 9 &&
             d.off != tagBlock * 512 + 12 && d.off != tagBlock * 512 + 14) {
             EXPECT_NE(TzCommon::LastMessage().find("bad.mdx"), std::string::npos);
@@ -529,8 +562,9 @@ TEST_F(MdxTest, CharKeysAreFittedAndErrorsRaiseWithCheckingOff) {
         f.Open(dir.file("short.mdx"), tz::Access::ReadWrite, tz::ShareMode::DenyNone);
         FAIL() << "no exception";
     } catch (const TzCommon::ETzError& e) {
-        EXPECT_EQ(std::string(e.what()), "Error # 222 (Corrupted index file)\r\nUnable to open index: " +
-                                             dir.file("short.mdx") + " [OpenIndex/Set_Index_To]");
+        EXPECT_EQ(std::string(e.what()),
+                  "Error # 222 (Corrupted index file)\r\nUnable to open index: " +
+                      dir.file("short.mdx") + " [OpenIndex/Set_Index_To]");
     }
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::CorruptedIndex);
 }

@@ -22,7 +22,9 @@ inline std::string CharKey(const std::string& text, int len) {
     return k;
 }
 
-inline const uint8_t* U(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+inline const uint8_t* U(const std::string& s) {
+    return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 // A new index file with the creation date 15-03-2024.
 inline void NewFile(Mdx::MdxFile& f, const std::string& path, const std::string& table) {
@@ -55,7 +57,9 @@ inline Mdx::PageBuf ReadPage(Mdx::MdxFile& f, uint32_t block) {
     return p;
 }
 
-inline uint16_t Count(const Mdx::PageBuf& p) { return Mdx::Get16(&p[0]); }
+inline uint16_t Count(const Mdx::PageBuf& p) {
+    return Mdx::Get16(&p[0]);
+}
 
 // Walks the tag's page tree and checks: every page within keys per page, bytes 2-3 zero,
 // entries in order, every branch entry carrying the greatest key of its lower page's
@@ -74,7 +78,9 @@ struct TreeCheck {
         int n = Count(p);
         EXPECT_LE(n, tag.Header().KeysPerPage()) << "block " << block;
         EXPECT_EQ(Mdx::Get16(&p[2]), 0) << "block " << block;
-        auto key = [&](int i) { return std::string(reinterpret_cast<const char*>(&p[8 + i * el + 4]), kl); };
+        auto key = [&](int i) {
+            return std::string(reinterpret_cast<const char*>(&p[8 + i * el + 4]), kl);
+        };
         auto num = [&](int i) { return Mdx::Get32(&p[8 + i * el]); };
         for (int i = 1; i < n; ++i) {
             EXPECT_LE(tag.Compare(U(key(i - 1)), U(key(i)), kl), 0) << "block " << block;

@@ -15,7 +15,7 @@ namespace {
 using namespace ndxtest;
 
 class NdxBuildTest : public NdxTest {
-protected:
+  protected:
     // A table of n records: NAME "N" + (i * 7919 mod 1000), AMT i mod 97.
     void MakeTable(int n) {
         ASSERT_TRUE(Create("b.dbf", {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}}));
@@ -49,7 +49,7 @@ protected:
 
 // Spill files go to $TMPDIR: pointed at a folder of the test's own while it lives.
 class SpillFolder {
-public:
+  public:
     explicit SpillFolder(const std::string& dir) : dir_(dir) {
         const char* old = std::getenv("TMPDIR");
         had_ = old != nullptr;
@@ -67,7 +67,7 @@ public:
     SpillFolder(const SpillFolder&) = delete;
     SpillFolder& operator=(const SpillFolder&) = delete;
 
-private:
+  private:
     std::string dir_, old_;
     bool had_ = false;
 };
@@ -160,8 +160,8 @@ TEST_F(NdxBuildTest, SpillRunsAtTheRunBoundary) {
 
 TEST_F(NdxBuildTest, AddedTagReplacesOnlyTheSameNameAndGoesLast) {
     MakeTable(50);
-    ASSERT_TRUE(TzNdx::MakeIndex({{"BRUGERNAVN", "NAME", "", false, false},
-                                  {"AMT", "AMT", "", false, false}}));
+    ASSERT_TRUE(TzNdx::MakeIndex(
+        {{"BRUGERNAVN", "NAME", "", false, false}, {"AMT", "AMT", "", false, false}}));
     TzNdx::SetIndexTo("b.mdx");
     // A name that only begins another tag's name is a tag of its own.
     ASSERT_TRUE(TzNdx::AddIndexTag({"BRUGER", "UPPER(NAME)", "", true, false}));
@@ -185,9 +185,13 @@ TEST_F(NdxBuildTest, AddedTagReplacesOnlyTheSameNameAndGoesLast) {
     }
 }
 
-int64_t FiveKBFree(const std::string&) { return 5; }
+int64_t FiveKBFree(const std::string&) {
+    return 5;
+}
 int g_progressCalls = 0;
-void CountProgress() { ++g_progressCalls; }
+void CountProgress() {
+    ++g_progressCalls;
+}
 
 TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
     MakeTable(300);
@@ -223,8 +227,8 @@ TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
 
     g_progressCalls = 0;
     TzNdx::SetProgressProc(&CountProgress, 10);
-    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false},
-                                  {"AMT", "AMT", "AMT > 10", false, false}}));
+    ASSERT_TRUE(TzNdx::MakeIndex(
+        {{"NAME", "NAME", "", false, false}, {"AMT", "AMT", "AMT > 10", false, false}}));
     EXPECT_EQ(g_progressCalls, 20);  // ten per tag
     g_progressCalls = 0;
     TzNdx::SetProgressProc(nullptr, 0);
@@ -262,17 +266,21 @@ TEST_F(NdxBuildTest, EngineErrorTexts) {
     EXPECT_TRUE(ends(t, "Index not open. (DBF=" + dbf + ") [SetOrderToTag]")) << t;
     EXPECT_EQ(Raised([] { EXPECT_TRUE(TzNdx::SetOrderToTag("")); }), "");
 
-    ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}, {"AMT", "AMT", "", false, false}}));
+    ASSERT_TRUE(
+        TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}, {"AMT", "AMT", "", false, false}}));
     TzNdx::SetIndexTo("b.mdx");
     t = Raised([] { TzNdx::Set_Order_To(3); });
-    EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(3)] (DBF=" +
-                            dbf + ")"))
+    EXPECT_TRUE(
+        ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(3)] (DBF=" + dbf + ")"))
         << t;
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
     t = Raised([] { TzNdx::SetOrderToTag("nix"); });
     EXPECT_TRUE(ends(t, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(nix)]")) << t;
     EXPECT_EQ(TzNdx::CurrentOrder(), 1);  // unchanged
-    t = Raised([] { TzNdx::Set_Order_To(0); TzNdx::Find("N1"); });
+    t = Raised([] {
+        TzNdx::Set_Order_To(0);
+        TzNdx::Find("N1");
+    });
     EXPECT_TRUE(ends(t, "Cannot use Find() with index order 0 (natural order) [Find]")) << t;
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InternalError);
     // "am" selects the first tag whose name begins with it.
@@ -322,7 +330,8 @@ TEST_F(NdxBuildTest, DotOperatorsBeforeNamesInEveryErrorMode) {
         ResetEngine();
         TzCommon::SetErrorChecking(0);
         const std::string base = "d" + std::to_string(int(mode));
-        ASSERT_TRUE(Create(base + ".dbf", {{"NAME", 'C', 10, 0}, {"OK", 'L', 1, 0}, {"X", 'L', 1, 0}}));
+        ASSERT_TRUE(
+            Create(base + ".dbf", {{"NAME", 'C', 10, 0}, {"OK", 'L', 1, 0}, {"X", 'L', 1, 0}}));
         Open(1, Path(base + ".dbf") + " EXCLUSIVE");
         for (int i = 1; i <= 6; ++i) {
             Dbf4::ClearRecord();
@@ -401,7 +410,9 @@ TEST_F(NdxTest, NameTreesOfTheCaseAndPostingsIndexes) {
     };
     const std::vector<Case> cases = {
         {"sager.dbf",
-         {{"SAGS_NR", 'C', 10, 0}, {"SAG_ANSVAR", 'C', 5, 0}, {"SAG_KUNDE", 'C', 10, 0},
+         {{"SAGS_NR", 'C', 10, 0},
+          {"SAG_ANSVAR", 'C', 5, 0},
+          {"SAG_KUNDE", 'C', 10, 0},
           {"SAG_AFSLUT", 'D', 8, 0}},
          {{"SAGSNR", "UPPER(SAGS_NR)", "", false, false},
           {"SAGSANS", "UPPER(SAG_ANSVAR)+UPPER(SAGS_NR)", "", false, false},
@@ -409,15 +420,19 @@ TEST_F(NdxTest, NameTreesOfTheCaseAndPostingsIndexes) {
           {"SAGSAFSLUT", "DTOS(SAG_AFSLUT)+UPPER(SAGS_NR)", "", false, false}},
          {{{2, 0, 0}}, {{4, 3, 1}}, {{0, 0, 2}}, {{0, 0, 2}}}},
         {"poster.dbf",
-         {{"POST_SAG", 'C', 10, 0}, {"POST_ANS", 'C', 5, 0}, {"POST_TMU", 'C', 10, 0},
-          {"POST_FNR", 'C', 16, 0}, {"POST_DATO", 'D', 8, 0}, {"POST_PRI", 'N', 5, 0}},
+         {{"POST_SAG", 'C', 10, 0},
+          {"POST_ANS", 'C', 5, 0},
+          {"POST_TMU", 'C', 10, 0},
+          {"POST_FNR", 'C', 16, 0},
+          {"POST_DATO", 'D', 8, 0},
+          {"POST_PRI", 'N', 5, 0}},
          {{"POSTSAG", "UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
           {"POSTANS", "UPPER(POST_ANS)+DTOS(POST_DATO)", "", false, false},
-          {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)",
-           "", false, false},
+          {"POSTTMU", "UPPER(POST_SAG)+STR(100000+POST_PRI,6)+UPPER(POST_TMU)+DTOS(POST_DATO)", "",
+           false, false},
           {"POSTFNR", "POST_FNR+UPPER(POST_SAG)+DTOS(POST_DATO)", "", false, false},
-          {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)",
-           "", false, false}},
+          {"POSTSANS", "UPPER(POST_SAG)+UPPER(POST_ANS)+STR(100000+POST_PRI,6)+DTOS(POST_DATO)", "",
+           false, false}},
          {{{2, 3, 0}}, {{0, 4, 1}}, {{5, 0, 1}}, {{0, 0, 2}}, {{0, 0, 3}}}},
     };
     for (const Case& c : cases) {

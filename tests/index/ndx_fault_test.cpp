@@ -26,7 +26,8 @@ void AppendOne(int i) {
 
 void MakeTable(const std::string& path, int n) {
     Dbf4::WorkArea scratch;
-    ASSERT_TRUE(TzDbfLow::CreateDbf(scratch, path, {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}, {"DAT", 'D', 8, 0}}));
+    ASSERT_TRUE(TzDbfLow::CreateDbf(
+        scratch, path, {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}, {"DAT", 'D', 8, 0}}));
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
     for (int i = 1; i <= n; ++i) AppendOne(i);
@@ -69,7 +70,9 @@ TEST_F(NdxFaultTest, CrashAfterNthWriteIsRepairedAtReopen) {
         const std::string path = Path("t" + std::to_string(n) + ".dbf");
         MakeTable(path, 150);
         kjtest::Child child("NdxFaultChild.CrashWhileAppending",
-                            {{"TABLE", path}, {"N", std::to_string(n)}, {"MDX", Path("t" + std::to_string(n) + ".mdx")}});
+                            {{"TABLE", path},
+                             {"N", std::to_string(n)},
+                             {"MDX", Path("t" + std::to_string(n) + ".mdx")}});
         int rc = child.Wait();
         EXPECT_TRUE(rc == 77 || rc == 0) << rc;
         Verify(path, 150);

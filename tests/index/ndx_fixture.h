@@ -28,11 +28,11 @@ inline void ResetEngine() {
 }
 
 class NdxTest : public kjtest::TableTest {
-protected:
-  void TearDown() override { TzEngine::Reset(); }
-  void SetUp() override {
-      ResetEngine();
-      TzCommon::SetErrorChecking(0);  // index failures raise ETzError
+  protected:
+    void TearDown() override { TzEngine::Reset(); }
+    void SetUp() override {
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);  // index failures raise ETzError
     }
 };
 
@@ -47,7 +47,9 @@ inline std::string GetC(int field) {
     uint8_t* p = Dbf4::FieldAddress(field);
     return std::string(reinterpret_cast<char*>(p) + 1, p[0]);
 }
-inline void SetF(int field, double v) { std::memcpy(Dbf4::FieldAddress(field), &v, 8); }
+inline void SetF(int field, double v) {
+    std::memcpy(Dbf4::FieldAddress(field), &v, 8);
+}
 inline void SetD(int field, const std::string& styleText) {
     uint8_t* p = Dbf4::FieldAddress(field);
     p[0] = uint8_t(styleText.size());
@@ -111,7 +113,8 @@ inline std::string TagsAgree() {
                    " keys for " + std::to_string(count) + " records";
         }
         for (int32_t i = 0; i < count; ++i)
-            if (seen[size_t(i)] != i + 1) return "tag " + TzNdx::TagName(t) + " misses record " + std::to_string(i + 1);
+            if (seen[size_t(i)] != i + 1)
+                return "tag " + TzNdx::TagName(t) + " misses record " + std::to_string(i + 1);
     }
     return "";
 }

@@ -33,7 +33,8 @@ std::string NameOf(int i) {
 // n records named R000001.. with every third one deleted, and the index built.
 void MakeTable(const std::string& path, int n) {
     Dbf4::WorkArea scratch;
-    ASSERT_TRUE(TzDbfLow::CreateDbf(scratch, path, {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}, {"DAT", 'D', 8, 0}}));
+    ASSERT_TRUE(TzDbfLow::CreateDbf(
+        scratch, path, {{"NAME", 'C', 10, 0}, {"AMT", 'N', 8, 2}, {"DAT", 'D', 8, 0}}));
     Dbf4::Select(1);
     Dbf4::Use(path + " EXCLUSIVE");
     for (int i = 1; i <= n; ++i) {
@@ -101,7 +102,7 @@ TEST(NdxKillChild, RewriteTable) {
 }
 
 class NdxKillTest : public NdxTest {
-protected:
+  protected:
     // Runs the helper until it stops at `step`, then kills it there.
     void KillAt(const std::string& table, const std::string& op, const std::string& step,
                 const std::map<std::string, std::string>& more = {}) {
@@ -184,9 +185,11 @@ TEST_F(NdxKillTest, KilledBuildLeavesTheOldIndexAndNoSpillFile) {
     for (const char* op : {"reindex", "make"}) {
         SCOPED_TRACE(op);
         {
-            std::map<std::string, std::string> args = {
-                {"TABLE", Path("r.dbf")}, {"MDX", Path("r.mdx")}, {"OP", op},
-                {"KJ_STOP_AT", "index-spill"}, {"TMPDIR", spill}};
+            std::map<std::string, std::string> args = {{"TABLE", Path("r.dbf")},
+                                                       {"MDX", Path("r.mdx")},
+                                                       {"OP", op},
+                                                       {"KJ_STOP_AT", "index-spill"},
+                                                       {"TMPDIR", spill}};
             kjtest::Child child("NdxKillChild.RewriteTable", args);
             ASSERT_TRUE(child.WaitStopped(kStopMs));
             EXPECT_EQ(SpillFiles(spill), 0);  // nameless while the build runs
@@ -241,8 +244,9 @@ TEST_F(NdxKillTest, SyncTextsTellAMissingKeyFromAMissingRecord) {
         << TzCommon::LastMessage();
     EXPECT_NE(TzCommon::LastMessage().find(". [SyncIndex-1] Record: 4"), std::string::npos);
     EXPECT_THROW(Dbf4::Go(5), TzCommon::ETzError);
-    EXPECT_NE(TzCommon::LastMessage().find("Record with key: \"" + NameOf(7) + "   \" not in index: "),
-              std::string::npos)
+    EXPECT_NE(
+        TzCommon::LastMessage().find("Record with key: \"" + NameOf(7) + "   \" not in index: "),
+        std::string::npos)
         << TzCommon::LastMessage();
     EXPECT_NE(TzCommon::LastMessage().find(". [SyncIndex-2]"), std::string::npos);
     Dbf4::CloseAll();

@@ -2,9 +2,9 @@
 // pack and a zap on a table with character, numeric and date tags (ascending, descending,
 // unique, with a FOR condition); after every batch each tag, walked both ways and searched,
 // agrees with the model.
-#include <cstdlib>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
@@ -25,18 +25,18 @@ struct Rec {
 // Tags: 1 NAME "UPPER(NAME)"; 2 AMT descending; 3 DAT "DAT"; 4 UNQ unique "NAME";
 // 5 BIG "NAME" FOR AMT > 50.
 const std::vector<TzNdx::TagDescriptor> kTags = {
-    {"NAME", "UPPER(NAME)", "", false, false},
-    {"AMT", "AMT", "", true, false},
-    {"DAT", "DAT", "", false, false},
-    {"UNQ", "NAME", "", false, true},
+    {"NAME", "UPPER(NAME)", "", false, false}, {"AMT", "AMT", "", true, false},
+    {"DAT", "DAT", "", false, false},          {"UNQ", "NAME", "", false, true},
     {"BIG", "NAME", "AMT > 50", false, false},
 };
 
-std::string Padded(const std::string& s) { return s + std::string(10 - s.size(), ' '); }
+std::string Padded(const std::string& s) {
+    return s + std::string(10 - s.size(), ' ');
+}
 
 class Model {
-public:
-    std::vector<Rec> recs;  // index = recno - 1
+  public:
+    std::vector<Rec> recs;                  // index = recno - 1
     std::map<std::string, int32_t> unique;  // key -> record holding it in the unique tag
 
     // Key of record r (1-based) in tag t as a string that sorts in the tag's order
@@ -45,10 +45,20 @@ public:
         const Rec& x = recs[size_t(r - 1)];
         char buf[32];
         switch (t) {
-            case 1: *out = Padded(x.name); return true;
-            case 2: std::snprintf(buf, sizeof buf, "%012d", 100000000 - x.cents); *out = buf; return true;
-            case 3: std::snprintf(buf, sizeof buf, "%02d", x.day); *out = buf; return true;
-            case 4: *out = Padded(x.name); return true;
+            case 1:
+                *out = Padded(x.name);
+                return true;
+            case 2:
+                std::snprintf(buf, sizeof buf, "%012d", 100000000 - x.cents);
+                *out = buf;
+                return true;
+            case 3:
+                std::snprintf(buf, sizeof buf, "%02d", x.day);
+                *out = buf;
+                return true;
+            case 4:
+                *out = Padded(x.name);
+                return true;
             case 5:
                 if (x.cents <= 5000) return false;
                 *out = Padded(x.name);
@@ -70,12 +80,13 @@ public:
     }
     void Rebuilt() {
         unique.clear();
-        for (int32_t r = 1; r <= int32_t(recs.size()); ++r) unique.emplace(Padded(recs[size_t(r - 1)].name), r);
+        for (int32_t r = 1; r <= int32_t(recs.size()); ++r)
+            unique.emplace(Padded(recs[size_t(r - 1)].name), r);
     }
 };
 
 class NdxModelTest : public NdxTest {
-protected:
+  protected:
     void Fill(const Rec& r) {
         SetC(1, r.name);
         SetF(2, r.cents / 100.0);

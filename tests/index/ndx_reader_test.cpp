@@ -28,8 +28,8 @@ TEST_F(NdxReaderTest, IndexDumpListsMaintainedCharacterTag) {
         SetC(2, "ODENSE");
         Dbf4::Append();
     }
-    ASSERT_TRUE(TzNdx::MakeIndex({{"NAVN", "UPPER(NAVN)", "", false, false},
-                                  {"BY", "BY+NAVN", "", true, false}}));
+    ASSERT_TRUE(TzNdx::MakeIndex(
+        {{"NAVN", "UPPER(NAVN)", "", false, false}, {"BY", "BY+NAVN", "", true, false}}));
     TzNdx::SetIndexTo("kunde.mdx");
     for (int i = 0; i < 400; ++i) {
         if (i % 2 == 0) {

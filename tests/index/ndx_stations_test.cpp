@@ -82,7 +82,8 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
     std::vector<std::unique_ptr<kjtest::Child>> kids;
     for (int i = 0; i < kStations; ++i) {
         kids.push_back(std::make_unique<kjtest::Child>(
-            "NdxStationChild.Work", std::map<std::string, std::string>{{"ID", std::to_string(i + 1)}, {"TABLE", table}}));
+            "NdxStationChild.Work",
+            std::map<std::string, std::string>{{"ID", std::to_string(i + 1)}, {"TABLE", table}}));
     }
     for (auto& k : kids) ASSERT_EQ(k->ReadLine(), "ready");
     for (auto& k : kids) k->WriteLine("go");
@@ -127,7 +128,7 @@ TEST(NdxStationChild, Reader) {
 }
 
 class NdxStationsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetEngine();
         TzCommon::SetErrorChecking(0);

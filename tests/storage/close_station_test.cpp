@@ -12,12 +12,11 @@ const std::vector<TzDbfLow::FieldDef> kLayout = {{"WHO", 'C', 8, 0}, {"SEQ", 'N'
 constexpr size_t kHl = 32 * 2 + 33, kRl = 1 + 8 + 6;
 
 uint32_t HeaderCount(const std::string& b) {
-    return uint8_t(b[4]) | uint8_t(b[5]) << 8 | uint8_t(b[6]) << 16 |
-           uint32_t(uint8_t(b[7])) << 24;
+    return uint8_t(b[4]) | uint8_t(b[5]) << 8 | uint8_t(b[6]) << 16 | uint32_t(uint8_t(b[7])) << 24;
 }
 
 class CloseStationTest : public TableTest {
-protected:
+  protected:
     void AppendRows(const std::string& who, int n) {
         ASSERT_TRUE(Dbf4::ALock());
         for (int i = 1; i <= n; ++i) {
@@ -70,8 +69,9 @@ TEST(CloseStationChild, Closer) {
 TEST_F(CloseStationTest, EndMarkNeverOnAnotherStationsRecord) {
     ASSERT_TRUE(Create("t.dbf", kLayout));
     const std::string table = Path("t.dbf");
-    Child closer("CloseStationChild.Closer", {{"TABLE", table}, {"COUNT", "3"}, {"KEEP", "1"},
-                                              {"KJ_STOP_AT", "CloseArea.unlocked"}});
+    Child closer(
+        "CloseStationChild.Closer",
+        {{"TABLE", table}, {"COUNT", "3"}, {"KEEP", "1"}, {"KJ_STOP_AT", "CloseArea.unlocked"}});
     ASSERT_TRUE(closer.WaitStopped(20000));
     Open(1, table);
     AppendRows("OTHER", 1);  // the append lock is free now
@@ -81,8 +81,9 @@ TEST_F(CloseStationTest, EndMarkNeverOnAnotherStationsRecord) {
     EXPECT_EQ(HeaderCount(b), 4u);
     ASSERT_EQ(b.size(), kHl + 4 * kRl + 1);
     EXPECT_EQ(b[kHl + 3 * kRl], ' ');  // the delete flag of the other station's record
-    WriteFile(Path("n.py"), "import sys, dbfread\n"
-                            "print(len(list(dbfread.DBF(sys.argv[1], encoding='cp850'))))\n");
+    WriteFile(Path("n.py"),
+              "import sys, dbfread\n"
+              "print(len(list(dbfread.DBF(sys.argv[1], encoding='cp850'))))\n");
     std::string out;
     EXPECT_EQ(RunCommand("/usr/bin/python3 " + Path("n.py") + " " + table + " 2>&1", &out), 0);
     EXPECT_EQ(out, "4\n");

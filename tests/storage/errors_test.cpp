@@ -8,7 +8,7 @@ using namespace TzCommon;
 namespace {
 
 class ErrorsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetErrorState(); }
     void TearDown() override { ResetErrorState(); }
 };
@@ -37,7 +37,7 @@ TEST_F(ErrorsTest, CheckingOffOnlyRecords) {
     EXPECT_EQ(ErrorWord(), TzErr::NoDatabaseInUse);
     EXPECT_EQ(LastErrorMessage(),
               "Error # 215 (No database in use)\r\nNo database in use [GO]  WorkArea = 3");
-    EXPECT_EQ(LastErrorMessage(), "");  // taken once
+    EXPECT_EQ(LastErrorMessage(), "");               // taken once
     EXPECT_EQ(ErrorWord(), TzErr::NoDatabaseInUse);  // the error word stays
 }
 
@@ -67,8 +67,9 @@ TEST_F(ErrorsTest, HaltShowsOneBoxAndExitCode) {
     EXPECT_TRUE(boxes.empty());
     SetError(TzErr::MemoLockFailed, "Cannot lock memo file [x]");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Program halted.|Error # 1017 (Cannot lock memo file)\r\nCannot lock memo "
-                        "file [x]|16");
+    EXPECT_EQ(boxes[0],
+              "Program halted.|Error # 1017 (Cannot lock memo file)\r\nCannot lock memo "
+              "file [x]|16");
     EXPECT_EQ(exitCode, 255);
     SetError(TzErr::LockViolation, "again");  // during shut-down: no second box
     EXPECT_EQ(boxes.size(), 1u);
@@ -105,8 +106,9 @@ TEST_F(ErrorsTest, FreeNilPointer) {
     void* p = nullptr;
     FreeMemChecked(p);
     EXPECT_EQ(ErrorWord(), TzErr::InvalidBlockAddress);
-    EXPECT_EQ(LastErrorMessage(),
-              "Error # 9 (Memory block address invalid)\r\nAttempt to free NIL pointer [FreeMem()]");
+    EXPECT_EQ(
+        LastErrorMessage(),
+        "Error # 9 (Memory block address invalid)\r\nAttempt to free NIL pointer [FreeMem()]");
     GetMemChecked(p, 100);
     ASSERT_NE(p, nullptr);
     FreeMemChecked(p);

@@ -10,7 +10,7 @@ namespace {
 const std::vector<TzDbfLow::FieldDef> kLayout = {{"NR", 'N', 8, 0}, {"TEKST", 'C', 20, 0}};
 
 class FaultTest : public TableTest {
-protected:
+  protected:
     void TearDown() override {
         tz::SetFaultInjector(nullptr);
         TableTest::TearDown();
@@ -35,10 +35,11 @@ protected:
     // Record numbers as python3-dbfread reads them.
     std::string ReadByDbfread(const std::string& table) {
         std::string out;
-        RunCommand("/usr/bin/python3 -c \"import dbfread,sys; print(','.join(str(r['NR']) for r in "
-                   "dbfread.DBF(sys.argv[1])))\" " +
-                       table + " 2>&1",
-                   &out);
+        RunCommand(
+            "/usr/bin/python3 -c \"import dbfread,sys; print(','.join(str(r['NR']) for r in "
+            "dbfread.DBF(sys.argv[1])))\" " +
+                table + " 2>&1",
+            &out);
         return out;
     }
     uint16_t failure_ = 0;  // error word of the last append

@@ -23,7 +23,8 @@ bool MappedInProcess(const std::string& name) {
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line)) {
-        if (line.size() >= real.size() && line.compare(line.size() - real.size(), real.size(), real) == 0) {
+        if (line.size() >= real.size() &&
+            line.compare(line.size() - real.size(), real.size(), real) == 0) {
             return true;
         }
     }

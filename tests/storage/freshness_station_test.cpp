@@ -44,7 +44,7 @@ TEST(FreshChild, Writer) {
 }
 
 class FreshnessTest : public TableTest {
-protected:
+  protected:
     void SetUp() override {
         TableTest::SetUp();
         ASSERT_TRUE(Create("rows.dbf", kLayout));
@@ -59,9 +59,8 @@ protected:
         }
         Dbf4::Unlock();
         ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
-        other_ = std::make_unique<Child>("FreshChild.Writer",
-                                         std::map<std::string, std::string>{
-                                             {"TABLE", Path("rows.dbf")}});
+        other_ = std::make_unique<Child>(
+            "FreshChild.Writer", std::map<std::string, std::string>{{"TABLE", Path("rows.dbf")}});
         ASSERT_EQ(other_->ReadLine(), "ready");
     }
     void TearDown() override {
@@ -85,7 +84,7 @@ protected:
     }
     std::unique_ptr<Child> other_;
 
-public:
+  public:
     void SkipShows();
     void ReadAheadEndsWithTheLock();
 };
@@ -98,7 +97,9 @@ void SkipShowsChange(FreshnessTest& t, bool mapped) {
     t.SkipShows();
 }
 
-TEST_F(FreshnessTest, SkipShowsOtherStationsChange) { SkipShowsChange(*this, true); }
+TEST_F(FreshnessTest, SkipShowsOtherStationsChange) {
+    SkipShowsChange(*this, true);
+}
 TEST_F(FreshnessTest, SkipShowsOtherStationsChangeWithoutMapping) {
     SkipShowsChange(*this, false);
 }
@@ -139,7 +140,9 @@ void FreshnessTest::SkipShows() {
 }
 
 // Records read ahead under the file lock are not shown once the lock is gone.
-TEST_F(FreshnessTest, NoReadAheadAfterTheFileLock) { ReadAheadEndsWithTheLock(); }
+TEST_F(FreshnessTest, NoReadAheadAfterTheFileLock) {
+    ReadAheadEndsWithTheLock();
+}
 TEST_F(FreshnessTest, NoReadAheadAfterTheFileLockWithoutMapping) {
     Dbf4::Current()->mapRefused = true;
     ReadAheadEndsWithTheLock();

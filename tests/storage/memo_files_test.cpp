@@ -1,10 +1,9 @@
 // Memo files against independent readers and writers: files of each flavour written here are
 // read back by python3-dbfread, and memo files written by python3-dbf are read by GetMemo.
-#include "tests/storage/memo_fixture.h"
-
 #include <sstream>
 
 #include "storage/code_page.h"
+#include "tests/storage/memo_fixture.h"
 
 using namespace memotest;
 
@@ -49,7 +48,8 @@ TEST_F(MemoTest, DbfreadReadsOurMemoFiles) {
             "/usr/bin/python3 -c \"import dbfread,sys\n"
             "for r in dbfread.DBF(sys.argv[1], encoding='cp850'):\n"
             "  m = r['NOTES']\n"
-            "  print(r['NAME'], (m or '').encode('cp850').hex())\" " + dbf;
+            "  print(r['NAME'], (m or '').encode('cp850').hex())\" " +
+            dbf;
         std::string out;
         ASSERT_EQ(kjtest::RunCommand(script, &out), 0) << out;
         std::vector<std::string> lines = Lines(out);
@@ -83,7 +83,8 @@ TEST_F(MemoTest, GetMemoReadsMemoFilesOfPythonDbf) {
             "t.append(('b', ''))\n"
             "t.append(('c', 'x' * 700))\n"
             "t.append(('d', 'S\\u00f8ren \\u00c6bler'))\n"
-            "t.close()\" " + path + " " + type;
+            "t.close()\" " +
+            path + " " + type;
         std::string out;
         ASSERT_EQ(kjtest::RunCommand(script, &out), 0) << out;
         auto a = OpenTable(path);
@@ -102,11 +103,13 @@ TEST_F(MemoTest, GetMemoReadsMemoFilesOfPythonDbf) {
         EXPECT_EQ(got[0], "hello worldline two");
         EXPECT_EQ(got[1], "");
         EXPECT_EQ(got[2], std::string(700, 'x'));
-        EXPECT_EQ(got[3], "S\xf8ren \xc6" "bler");
+        EXPECT_EQ(got[3],
+                  "S\xf8ren \xc6"
+                  "bler");
 
         // A memo added here is read by python-dbf's own reader... via dbfread.
-        std::copy(bytes.begin() + a->headerLength, bytes.begin() + a->headerLength + a->recordLength,
-                  a->record.begin());
+        std::copy(bytes.begin() + a->headerLength,
+                  bytes.begin() + a->headerLength + a->recordLength, a->record.begin());
         a->ansiToOem = &tz::AnsiToOemBuf;
         int32_t nb = Memo::AddMemo(*a, "added by us");
         ASSERT_GT(nb, 0);
@@ -115,7 +118,8 @@ TEST_F(MemoTest, GetMemoReadsMemoFilesOfPythonDbf) {
         a.reset();
         std::string check =
             "/usr/bin/python3 -c \"import dbfread,sys\n"
-            "print(next(iter(dbfread.DBF(sys.argv[1], encoding='cp850')))['NOTES'])\" " + path;
+            "print(next(iter(dbfread.DBF(sys.argv[1], encoding='cp850')))['NOTES'])\" " +
+            path;
         ASSERT_EQ(kjtest::RunCommand(check, &out), 0) << out;
         EXPECT_EQ(out, "added by us\n");
     }
@@ -162,7 +166,8 @@ TEST_F(MemoTest, BlobStreamReadsDbase3MemosOfOtherWriters) {
                 ASSERT_TRUE(s.ok()) << TzCommon::LastMessage();
                 std::string got;
                 std::vector<char> buf(static_cast<size_t>(chunk));
-                for (int64_t k; (k = s.Read(buf.data(), chunk)) > 0;) got.append(buf.data(), size_t(k));
+                for (int64_t k; (k = s.Read(buf.data(), chunk)) > 0;)
+                    got.append(buf.data(), size_t(k));
                 EXPECT_EQ(got, expect[r - 1]);
                 EXPECT_EQ(s.Seek(0, 2), int64_t(expect[r - 1].size()));
             }

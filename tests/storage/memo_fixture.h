@@ -109,7 +109,7 @@ inline std::string JoinedLines() {
 }
 
 class MemoTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzStorage::Reset();
         TzStorage::Startup();
@@ -118,15 +118,14 @@ protected:
     }
     void TearDown() override { TzStorage::Reset(); }
     // A new table of a flavour with an empty memo file; rows have no memos yet.
-    std::unique_ptr<Dbf4::WorkArea> NewTable(const std::string& base, uint8_t version,
-                                             int rows = 0, uint16_t blockSize = 512,
-                                             bool exclusive = true) {
+    std::unique_ptr<Dbf4::WorkArea> NewTable(const std::string& base, uint8_t version, int rows = 0,
+                                             uint16_t blockSize = 512, bool exclusive = true) {
         std::string path = dir.file(base + ".dbf");
         std::vector<Row> r;
         for (int i = 0; i < rows; ++i) r.push_back({"row" + std::to_string(i + 1), 0});
         kjtest::WriteFile(path, DbfBytes(version, r));
-        EXPECT_TRUE(Memo::CreateMemoFile(Memo::MemoFileName(path, version), version, blockSize,
-                                         "test"));
+        EXPECT_TRUE(
+            Memo::CreateMemoFile(Memo::MemoFileName(path, version), version, blockSize, "test"));
         return OpenTable(path, true, exclusive);
     }
     std::string MemoPath(const Dbf4::WorkArea& a) { return Memo::DescriptorOf(a)->fileName; }

@@ -11,7 +11,9 @@ using TzCommon::ErrorWord;
 
 namespace {
 
-std::string Bytes(const std::string& s, size_t off, size_t n) { return s.substr(off, n); }
+std::string Bytes(const std::string& s, size_t off, size_t n) {
+    return s.substr(off, n);
+}
 std::string Hex(std::initializer_list<int> v) {
     std::string s;
     for (int c : v) s += char(c);
@@ -29,8 +31,7 @@ TEST_F(MemoTest, CreatedHeadersOfEachFlavour) {
     EXPECT_EQ(a.find_first_not_of('\0', 4), 512u);
     EXPECT_EQ(a[512], '\x1a');
     ASSERT_EQ(b.size(), 24u);
-    EXPECT_EQ(b, Hex({1, 0, 0, 0, 0, 0, 0, 0}) + "LONGNAME" +
-                     Hex({0, 0, 2, 1, 0x00, 0x04, 0, 0}));
+    EXPECT_EQ(b, Hex({1, 0, 0, 0, 0, 0, 0, 0}) + "LONGNAME" + Hex({0, 0, 2, 1, 0x00, 0x04, 0, 0}));
     ASSERT_EQ(c.size(), 512u);
     EXPECT_EQ(Bytes(c, 0, 8), Hex({0, 0, 0, 8, 0, 0, 0, 64}));  // 511 div 64 + 1 = 8
     EXPECT_EQ(c.find_first_not_of('\0', 8), std::string::npos);
@@ -71,8 +72,9 @@ TEST_F(MemoTest, AddMemoLayouts) {
 
     for (auto* a : {d3.get(), d4.get(), fp.get()}) {
         ASSERT_TRUE(Memo::GetMemo(*a, a == fp.get() ? 8 : 1));
-        EXPECT_EQ(Memo::EditorText(), std::string(a == d3.get() ? "Hello" : a == d4.get() ? "abc"
-                                                                                      : "0123456789") +
+        EXPECT_EQ(Memo::EditorText(), std::string(a == d3.get()   ? "Hello"
+                                                  : a == d4.get() ? "abc"
+                                                                  : "0123456789") +
                                           "\r\n");
     }
 }
@@ -137,8 +139,10 @@ TEST_F(MemoTest, Dbase4RewriteInPlaceOrElsewhere) {
     EXPECT_EQ(Memo::EditorText(), "second\r\n");
 
     Memo::ClearEditor();
-    Memo::Editor().lines = {{std::string(250, 'c'), 13}, {std::string(250, 'd'), 13},
-                            {std::string(250, 'e'), 13}, {std::string(250, 'f'), 13},
+    Memo::Editor().lines = {{std::string(250, 'c'), 13},
+                            {std::string(250, 'd'), 13},
+                            {std::string(250, 'e'), 13},
+                            {std::string(250, 'f'), 13},
                             {std::string(250, 'g'), 13}};
     int32_t moved = Memo::EditMemo(*d4, first);
     EXPECT_GT(moved, second);  // needs more blocks: not in place, not over the second memo
@@ -273,12 +277,13 @@ TEST_F(MemoTest, PackKeepsReferencedMemos) {
         auto a = NewTable(base, v);
         std::vector<int32_t> blocks;
         for (int i = 0; i < 6; ++i)
-            blocks.push_back(Memo::AddMemo(*a, "memo " + std::to_string(i) + std::string(600, 'x')));
+            blocks.push_back(
+                Memo::AddMemo(*a, "memo " + std::to_string(i) + std::string(600, 'x')));
         std::string dbf = a->fileName;
         a.reset();
         // Records refer to memos 1, 3 and 5 (and one record has none).
-        kjtest::WriteFile(dbf, DbfBytes(v, {{"a", blocks[1]}, {"b", 0}, {"c", blocks[3]},
-                                            {"d", blocks[5]}}));
+        kjtest::WriteFile(
+            dbf, DbfBytes(v, {{"a", blocks[1]}, {"b", 0}, {"c", blocks[3]}, {"d", blocks[5]}}));
         a = OpenTable(dbf);
         std::string memo = MemoPath(*a);
         size_t before = kjtest::ReadFile(memo).size();
@@ -400,7 +405,9 @@ TEST_F(MemoTest, TranslationThroughTheAreaProcedures) {
     auto a = NewTable("x", 0xF5);
     a->ansiToOem = &tz::AnsiToOemBuf;
     a->oemToAnsi = &tz::OemToAnsiBuf;
-    std::string ansi = "S\xf8ren \xc6" "bler";  // Søren Æbler in Windows-1252
+    std::string ansi =
+        "S\xf8ren \xc6"
+        "bler";  // Søren Æbler in Windows-1252
     int32_t b = Memo::AddMemo(*a, ansi);
     std::string f = kjtest::ReadFile(MemoPath(*a));
     EXPECT_EQ(Bytes(f, 512 + 8, ansi.size()), tz::AnsiToOem(ansi));

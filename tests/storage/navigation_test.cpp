@@ -13,11 +13,15 @@ namespace {
 std::set<int32_t> g_rejected;  // records the filter function rejects
 int32_t g_whileLimitLow = 0, g_whileLimitHigh = 1 << 30;
 
-bool FilterFn() { return g_rejected.count(Dbf4::RecNo()) == 0; }
-bool WhileFn() { return Dbf4::RecNo() >= g_whileLimitLow && Dbf4::RecNo() <= g_whileLimitHigh; }
+bool FilterFn() {
+    return g_rejected.count(Dbf4::RecNo()) == 0;
+}
+bool WhileFn() {
+    return Dbf4::RecNo() >= g_whileLimitLow && Dbf4::RecNo() <= g_whileLimitHigh;
+}
 
 class NavigationTest : public TableTest {
-protected:
+  protected:
     void SetUp() override {
         TableTest::SetUp();
         g_rejected.clear();
@@ -172,7 +176,9 @@ void Relation() {
     Dbf4::Select(2);
     Dbf4::Go(n);
 }
-void BadRelation() { Dbf4::Go(1); }
+void BadRelation() {
+    Dbf4::Go(1);
+}
 
 TEST_F(NavigationTest, Relations) {
     Fill(4);

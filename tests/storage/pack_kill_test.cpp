@@ -15,7 +15,9 @@ namespace {
 constexpr int kRecords = 30;
 constexpr int kStopMs = 30000;
 
-bool Deleted(int id) { return id % 3 == 0; }
+bool Deleted(int id) {
+    return id % 3 == 0;
+}
 
 // Record id's memo; some records have none.
 std::string MemoOf(int id) {
@@ -45,7 +47,7 @@ TEST(PackKillChild, Pack) {
 }
 
 class PackKillTest : public TableTest {
-protected:
+  protected:
     void SetUp() override {
         TableTest::SetUp();
         Memo::Install();
@@ -122,8 +124,7 @@ protected:
             ASSERT_EQ(line.substr(0, head.size()), head);
             const std::string text = line.substr(head.size());
             const std::string want = MemoOf(id);
-            EXPECT_TRUE(want.compare(0, text.size(), text) == 0 &&
-                        text.size() + 8 >= want.size())
+            EXPECT_TRUE(want.compare(0, text.size(), text) == 0 && text.size() + 8 >= want.size())
                 << "id " << id << ": dbfread reads " << text.size() << " characters";
         }
         EXPECT_FALSE(std::getline(lines, line)) << line;
@@ -138,8 +139,8 @@ protected:
 
 TEST_F(PackKillTest, KilledAtEachStepLeavesTheOldPairOrTheNewOne) {
     const std::pair<const char*, bool> steps[] = {
-        {"pack-memo-built", false},      {"pack-before-cut", false},
-        {"pack-before-rename", true},    {"pack-between-renames", true},
+        {"pack-memo-built", false},           {"pack-before-cut", false},
+        {"pack-before-rename", true},         {"pack-between-renames", true},
         {"pack-before-marker-removal", true}, {"pack-before-reindex", true},
     };
     for (const auto& [step, packed] : steps) {

@@ -27,7 +27,9 @@ int32_t NumField(int n) {
     return v;
 }
 
-void SetNum(int n, int32_t v) { std::memcpy(Dbf4::FieldAddress(n), &v, 4); }
+void SetNum(int n, int32_t v) {
+    std::memcpy(Dbf4::FieldAddress(n), &v, 4);
+}
 
 class StationsTest : public TableTest {};
 
@@ -95,15 +97,15 @@ TEST_F(StationsTest, AppendersAndReplacersAtOnce) {
     for (int s = 1; s <= kAppenders; ++s)
         kids.push_back(std::make_unique<Child>(
             "StationChild.Appender",
-            std::map<std::string, std::string>{
-                {"TABLE", table}, {"STATION", std::to_string(s)},
-                {"COUNT", std::to_string(kPerAppender)}}));
+            std::map<std::string, std::string>{{"TABLE", table},
+                                               {"STATION", std::to_string(s)},
+                                               {"COUNT", std::to_string(kPerAppender)}}));
     for (int r = 0; r < kReplacers; ++r)
         kids.push_back(std::make_unique<Child>(
             "StationChild.Replacer",
-            std::map<std::string, std::string>{
-                {"TABLE", table}, {"SEED", std::to_string(1234 + r)},
-                {"COUNT", std::to_string(kPerReplacer)}}));
+            std::map<std::string, std::string>{{"TABLE", table},
+                                               {"SEED", std::to_string(1234 + r)},
+                                               {"COUNT", std::to_string(kPerReplacer)}}));
     for (auto& k : kids) ASSERT_EQ(k->ReadLine(), "READY");
     for (auto& k : kids) k->WriteLine("GO");
     long bumps = 0;
@@ -165,8 +167,7 @@ TEST_F(StationsTest, LocksBetweenProcesses) {
     for (Expect e : {Expect{"R", false, true, true, false}, Expect{"A", true, true, false, false},
                      Expect{"F", false, false, false, false}}) {
         SCOPED_TRACE(e.kind);
-        Child holder("StationChild.LockHolder",
-                     {{"TABLE", Path("t.dbf")}, {"KIND", e.kind}});
+        Child holder("StationChild.LockHolder", {{"TABLE", Path("t.dbf")}, {"KIND", e.kind}});
         ASSERT_EQ(holder.ReadLine(), "LOCKED");
         Dbf4::Go(3);
         EXPECT_EQ(Dbf4::RLock(), e.rlock3);  // answered at once, never waiting

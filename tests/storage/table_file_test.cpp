@@ -62,9 +62,9 @@ TEST_F(TableFileTest, FieldCorrectionsAtCreate) {
     Dbf4::WorkArea scratch;
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"   ", 'C', 4, 0}}));
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidParameter);
-    EXPECT_EQ(TzCommon::LastErrorMessage(),
-              "Error # 220 (Invalid parameter)\r\nEmpty field name [CreateDbf(" + Path("e.dbf") +
-                  ")]");
+    EXPECT_EQ(
+        TzCommon::LastErrorMessage(),
+        "Error # 220 (Invalid parameter)\r\nEmpty field name [CreateDbf(" + Path("e.dbf") + ")]");
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'C', 0, 0}}));
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidFieldType);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
@@ -103,9 +103,11 @@ TEST_F(TableFileTest, RecordEncodings) {
     ASSERT_EQ(b.size(), hl + 2 * rl + 1);
     EXPECT_EQ(Le32(b, 4), 2u);
     // OEM bytes on disk: Å is 0x8F in code page 850.
-    EXPECT_EQ(b.substr(hl, rl), std::string(" ") + "\x8Fse   " + "  42" + "  -3.14" + "20261207" + "T");
+    EXPECT_EQ(b.substr(hl, rl),
+              std::string(" ") + "\x8Fse   " + "  42" + "  -3.14" + "20261207" + "T");
     // A number too wide for its field is stars; untouched blank fields stay blank.
-    EXPECT_EQ(b.substr(hl + rl, rl), std::string(" ") + "x     " + "****" + "1234.50" + "        " + " ");
+    EXPECT_EQ(b.substr(hl + rl, rl),
+              std::string(" ") + "x     " + "****" + "1234.50" + "        " + " ");
     EXPECT_EQ(uint8_t(b.back()), 0x1A);
 
     Open(1, Path("r.dbf"));
@@ -143,8 +145,8 @@ TEST_F(TableFileTest, RecordNumbersOutOfRange) {
     EXPECT_FALSE(TzDbfLow::GetDbfRecord(a, 0));
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::RequestBeyondRange);
     EXPECT_EQ(TzCommon::LastErrorMessage(),
-              "Error # 212 (Request beyond range)\r\nInvalid record number = 0 (" +
-                  Path("n.dbf") + ")  [GetDbfRecord]");
+              "Error # 212 (Request beyond range)\r\nInvalid record number = 0 (" + Path("n.dbf") +
+                  ")  [GetDbfRecord]");
     EXPECT_FALSE(TzDbfLow::GetDbfRecord(a, 4));
     EXPECT_EQ(a.recNo, 2);
     // Writing past the count appends as count + 1.
@@ -300,15 +302,15 @@ TEST_F(TableFileTest, HeaderCountReconciledAtEveryOpen) {
     const size_t hl = 32 + 33, rl = 4;
     std::string b = Bytes("r.dbf");
     b.pop_back();
-    b += " r1  r2  r3  r4  r"; // four whole records and a torn fifth, no end mark
+    b += " r1  r2  r3  r4  r";  // four whole records and a torn fifth, no end mark
     for (const char* mode : {" EXCLUSIVE", ""}) {
         SCOPED_TRACE(mode);
         WriteFile(Path("r.dbf"), WithCount(b, 1));
         Open(1, Path("r.dbf") + mode);
         EXPECT_EQ(Dbf4::RecCount(), 4);
         std::string now = Bytes("r.dbf");
-        EXPECT_EQ(Le32(now, 4), 4u);                    // repaired at once
-        EXPECT_EQ(uint8_t(now[hl + 4 * rl]), 0x1A);     // with the mark after them
+        EXPECT_EQ(Le32(now, 4), 4u);                 // repaired at once
+        EXPECT_EQ(uint8_t(now[hl + 4 * rl]), 0x1A);  // with the mark after them
         Dbf4::GoBottom();
         EXPECT_EQ(GetC(1), "r4 ");
         Dbf4::CloseArea();
@@ -349,8 +351,11 @@ TEST_F(TableFileTest, HugeHeaderCountMovesSafely) {
 // A 0 or false the caller assigns to a field of a new record is written as 0 and "F";
 // fields it did not assign stay blank, and a field only read keeps its stored bytes.
 TEST_F(TableFileTest, AssignedZeroAndFalseAreWritten) {
-    ASSERT_TRUE(Create("z.dbf", {{"N", 'N', 5, 0}, {"P", 'N', 8, 2}, {"L", 'L', 1, 0},
-                                 {"U", 'N', 4, 0}, {"M", 'L', 1, 0}}));
+    ASSERT_TRUE(Create("z.dbf", {{"N", 'N', 5, 0},
+                                 {"P", 'N', 8, 2},
+                                 {"L", 'L', 1, 0},
+                                 {"U", 'N', 4, 0},
+                                 {"M", 'L', 1, 0}}));
     Open(1, Path("z.dbf"));
     ASSERT_TRUE(Dbf4::ALock());
     Dbf4::ClearRecord();
@@ -376,7 +381,6 @@ TEST_F(TableFileTest, AssignedZeroAndFalseAreWritten) {
     Dbf4::Replace();
     EXPECT_EQ(Bytes("z.dbf").substr(at, 20), "     0    0.00F   0F");
 }
-
 
 }  // namespace
 }  // namespace kjtest

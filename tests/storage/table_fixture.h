@@ -25,7 +25,7 @@ inline void ResetEngine() {
 }
 
 class TableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetEngine();
         TzCommon::SetErrorChecking(0);

@@ -6,7 +6,7 @@ namespace kjtest {
 namespace {
 
 class TableReaderTest : public TableTest {
-protected:
+  protected:
     // Runs a python3 script with the table path as its argument; returns its output.
     std::string Python(const std::string& script, const std::string& table) {
         std::string scriptPath = Path("check.py");
@@ -54,7 +54,7 @@ TEST_F(TableReaderTest, EngineTablesReadByDebianReaders) {
         bool paid;
     };
     const std::vector<Row> rows = {
-        {"\xC6r\xF8 \xC5se", 5, 1250.75, "07-12-2026", true},  // Ærø Åse
+        {"\xC6r\xF8 \xC5se", 5, 1250.75, "07-12-2026", true},       // Ærø Åse
         {"S\xF8ren \xE6\xF8\xE5", -12, -0.5, "29-02-2000", false},  // Søren æøå
         {"blank", 0, 0, "  -  -    ", false},
     };
@@ -83,11 +83,9 @@ TEST_F(TableReaderTest, EngineTablesReadByDebianReaders) {
     EXPECT_EQ(Python(kDbfreadDump, Path("out.dbf")), expected);
     std::string viaDbf = Python(kDbfDump, Path("out.dbf"));
     EXPECT_EQ(viaDbf.substr(0, 2), "3\n");  // python3-dbf counts deleted records too
-    EXPECT_NE(viaDbf.find("'Ærø Åse'|5|1250.75|datetime.date(2026, 12, 7)|True"),
-              std::string::npos)
+    EXPECT_NE(viaDbf.find("'Ærø Åse'|5|1250.75|datetime.date(2026, 12, 7)|True"), std::string::npos)
         << viaDbf;
-    EXPECT_NE(viaDbf.find("'Søren æøå'|-12|-0.5|datetime.date(2000, 2, 29)|"),
-              std::string::npos)
+    EXPECT_NE(viaDbf.find("'Søren æøå'|-12|-0.5|datetime.date(2000, 2, 29)|"), std::string::npos)
         << viaDbf;
 }
 
@@ -122,7 +120,9 @@ t.close()
 
     // Our change to their table reads back in their reader.
     ASSERT_TRUE(Dbf4::RLock());
-    SetC(1, "\xE6" "ble");  // æble
+    SetC(1,
+         "\xE6"
+         "ble");  // æble
     Dbf4::Replace();
     Dbf4::CloseArea();
     EXPECT_NE(Python(kDbfreadDump, table).find("'æble'|-12|-0.5|None|False"), std::string::npos);

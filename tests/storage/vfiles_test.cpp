@@ -25,7 +25,7 @@ struct VArea : WorkArea {
 };
 
 class VFilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         TzStorage::Reset();
         TzStorage::Startup();
@@ -118,9 +118,8 @@ TEST_F(VFilesTest, OrderInEachMode) {
     EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
     VFiles::StateOf(nokey).mode = VFiles::kAscending;
     EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
-    VFiles::SetKeyMaker(nokey, [](const WorkArea&) -> std::string {
-        TzCommon::RaiseTzError("no key");
-    });
+    VFiles::SetKeyMaker(nokey,
+                        [](const WorkArea&) -> std::string { TzCommon::RaiseTzError("no key"); });
     EXPECT_THROW(VFiles::AreaHook(nokey, VFiles::kAdd, 0), TzCommon::ETzError);
     EXPECT_EQ(nokey.recCount, 0);
     TzCommon::SetErrorChecking(0);

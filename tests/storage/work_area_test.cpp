@@ -10,7 +10,7 @@ namespace kjtest {
 namespace {
 
 class WorkAreaTest : public TableTest {
-protected:
+  protected:
     void SetUp() override {
         TableTest::SetUp();
         ASSERT_TRUE(Create("sager.dbf", {{"SAGS_NR", 'C', 10, 0}, {"SAGS_BEL", 'N', 8, 2}}));
@@ -87,7 +87,8 @@ TEST_F(WorkAreaTest, BufferChecks) {
     uint8_t buf[64];
     Dbf4::Select(1);
     Dbf4::Use("sager", buf, 0);
-    EXPECT_EQ(TzCommon::LastMessage(), "Buffer is NIL or size is zero, attempting to open sager [USE]");
+    EXPECT_EQ(TzCommon::LastMessage(),
+              "Buffer is NIL or size is zero, attempting to open sager [USE]");
     Dbf4::Use("sager", buf, 7);
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidSize);
     EXPECT_EQ(TzCommon::LastMessage(),
@@ -255,8 +256,12 @@ TEST_F(WorkAreaTest, CloseWritesCountOfOtherStations) {
 
 int g_idleCalls = 0;
 int g_callbackAnswers = 0;
-void CountIdle() { ++g_idleCalls; }
-bool RetryOnce() { return g_callbackAnswers-- > 0; }
+void CountIdle() {
+    ++g_idleCalls;
+}
+bool RetryOnce() {
+    return g_callbackAnswers-- > 0;
+}
 
 // The retry settings: retries + 1 attempts, each after letting messages through; a retry
 // callback that answers true starts the round again.

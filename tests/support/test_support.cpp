@@ -1,8 +1,8 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,7 +172,9 @@ void Child::KillAndReap() {
     waited_ = true;
 }
 
-bool IsChild() { return std::getenv("KJ_CHILD") != nullptr; }
+bool IsChild() {
+    return std::getenv("KJ_CHILD") != nullptr;
+}
 
 std::string ChildArg(const std::string& key) {
     const char* v = std::getenv(("KJ_CHILD_" + key).c_str());

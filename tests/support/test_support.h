@@ -11,7 +11,7 @@ namespace kjtest {
 // A fresh folder under $TMPDIR (else /tmp); removed when the test passed, kept (and named
 // on stderr) when it failed.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -27,7 +27,7 @@ private:
 // The helper test reads its arguments with ChildArg and talks to the parent through
 // standard input and output, one line at a time.
 class Child {
-public:
+  public:
     // filter: the --gtest_filter of the helper case; args become KJ_CHILD_<key> variables,
     // except keys that begin with KJ_ (KJ_STOP_AT), which are set as they are.
     Child(const std::string& filter, const std::map<std::string, std::string>& args);
@@ -48,7 +48,7 @@ public:
     void KillAndReap();
     int pid() const { return pid_; }
 
-private:
+  private:
     int pid_ = -1;
     int in_ = -1;   // parent writes here
     int out_ = -1;  // parent reads here
@@ -73,7 +73,7 @@ std::string ReadFile(const std::string& path);
 }  // namespace kjtest
 
 // Helper-process cases are skipped unless the binary was started as a helper.
-#define KJ_CHILD_ONLY()                              \
-    do {                                             \
-        if (!::kjtest::IsChild()) GTEST_SKIP();      \
+#define KJ_CHILD_ONLY()                         \
+    do {                                        \
+        if (!::kjtest::IsChild()) GTEST_SKIP(); \
     } while (0)

@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "storage/tz_output.h"
 #include "ui/dialog_service.h"
 #include "ui/engine_callbacks.h"
 #include "ui/text_codec.h"
 #include "ui/tz_msg.h"
-#include "storage/dbf4.h"
-#include "storage/tz_common.h"
-#include "storage/tz_output.h"
 
 using namespace kjqt;
 
