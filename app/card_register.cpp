@@ -68,6 +68,8 @@ kjqt::TDBEdit* TCardRegisterForm::AddEdit(QGridLayout* g, const char* caption, c
     e->setObjectName(QString::fromLatin1(name));
     e->SetDataField(field);
     e->installEventFilter(this);
+    if (std::string_view(name) == "edtKey")
+        connect(e, &QLineEdit::textEdited, this, [this] { keyModified_ = true; });
     g->addWidget(e, row, col + 1, 1, span);
     return e;
 }
@@ -166,10 +168,7 @@ bool TCardRegisterForm::eventFilter(QObject* watched, QEvent* event) {
     QWidget* w = qobject_cast<QWidget*>(watched);
     const bool live = w && Grid->LivePanel() && Grid->LivePanel()->isAncestorOf(w);
     if (live && w->objectName() == QLatin1String("edtKey")) {
-        if (event->type() == QEvent::FocusIn)
-            keyOnEntry_ = table_.Active() ? table_.FieldByName(spec_.keyField).AsString() : "";
-        else if (event->type() == QEvent::FocusOut)
-            Guarded([this] { KeyExit(); });
+        if (event->type() == QEvent::FocusOut) Guarded([this] { KeyExit(); });
     } else if (live && w->objectName() == QLatin1String("edtPostnr") &&
                event->type() == QEvent::FocusOut) {
         auto* box = static_cast<kjqt::TDBComboBox*>(w);
@@ -189,8 +188,8 @@ void TCardRegisterForm::KeyExit() {
     if (!edit || !table_.Active()) return;
     if (edit->Link().IsModified()) edit->Link().UpdateRecord();
     const std::string key = table_.FieldByName(spec_.keyField).AsString();
-    if (key == keyOnEntry_) return;
-    keyOnEntry_ = key;
+    if (!keyModified_) return;
+    keyModified_ = false;
     TzDs::TTzDbf& buf = *KJData()->Table(spec_.buf);
     const int32_t own = table_.State() == Db::dsInsert ? 0 : table_.s_RecNo();
     const int32_t found = KeyRecNo(buf, spec_.tag, TzUtils::AnsiUpper(key), spec_.keyWidth);
@@ -198,7 +197,6 @@ void TCardRegisterForm::KeyExit() {
         Message(spec_.who + TzUtils::TrimRight(key) + " findes allerede !!!");
         table_.Cancel();
         KJData()->GotoRecNo(table_, found);
-        keyOnEntry_ = table_.FieldByName(spec_.keyField).AsString();
         FocusKey();
     }
     Grid->update();

@@ -98,7 +98,7 @@ class TCardRegisterForm : public QDialog {
     void PostnrDropDown(kjqt::TDBComboBox& box);
     QBoxLayout* buttons_;
     QStringList postnrList_;
-    std::string keyOnEntry_;
+    bool keyModified_ = false;  // the user typed into the key field since it was checked
 };
 
 }  // namespace kj

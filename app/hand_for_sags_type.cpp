@@ -131,6 +131,7 @@ THandForSagsType::THandForSagsType() : QDialog(nullptr) {
     edtHandForSagsType->verticalHeader()->setDefaultSectionSize(kRowHeight);
     edtHandForSagsType->horizontalHeader()->setStretchLastSection(true);
     edtHandForSagsType->setItemDelegateForColumn(1, new EventDelegate(*this));
+    // Selecting a cell of the event column opens its combo box.
     edtHandForSagsType->setEditTriggers(QAbstractItemView::AllEditTriggers);
     edtHandForSagsType->installEventFilter(this);
     row->addWidget(edtHandForSagsType, 1);
@@ -153,9 +154,6 @@ THandForSagsType::THandForSagsType() : QDialog(nullptr) {
     });
     connect(edtSagsTyper, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
         if (!loading_) Guarded([this, item] { edtSagsTyperEdited(item); });
-    });
-    connect(edtHandForSagsType, &QTableWidget::currentCellChanged, this, [this](int r, int c) {
-        if (r >= 0 && c == 1) edtHandForSagsType->editItem(edtHandForSagsType->item(r, c));
     });
     resize(688, 453);
 }
@@ -254,6 +252,7 @@ void THandForSagsType::ShowTypeEvents() {
 
 void THandForSagsType::edtSagsTyperClick() {
     StoreTypeEvents();
+    edtHandForSagsType->setCurrentIndex(QModelIndex());  // closes the cell's combo box
     edtHandForSagsType->setRowCount(0);
     InitGrid();
     if (QTreeWidgetItem* item = edtSagsTyper->currentItem()) {
