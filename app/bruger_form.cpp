@@ -54,7 +54,7 @@ void TbrugerForm::BuildPanel(QWidget& panel) {
     AddPostnr(g, 1, 5);
     AddEdit(g, " Telefon ", "ini_tlf", "edtTlf", 2, 0);
     AddEdit(g, " Telefax ", "ini_fax", "edtFax", 2, 2);
-    AddEdit(g, " EMail ", "ini_email", "edtEmail", 2, 4, 3);
+    AddEdit(g, " EMail ", "ini_email", "edtEmail", 2, 4, 2);
     kjqt::TDBEdit* pass = AddEdit(g, " Kodeord ", "ini_pass", "edtPass", 3, 0);
     pass->setEchoMode(QLineEdit::Password);
     pass->setReadOnly(true);

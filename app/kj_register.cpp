@@ -127,6 +127,8 @@ void PostOnClose(TzDs::TTzDbf& table) {
     for (;;) {
         const Db::TDataSetState state = table.State();
         if (state != Db::dsEdit && state != Db::dsInsert) return;
+        // A new row nobody typed into is no row to keep.
+        if (state == Db::dsInsert && !table.Modified()) return table.Cancel();
         const bool locked =
             TryLockBriefly([&] { return state == Db::dsInsert ? table.ALock() : table.RLock(); });
         if (locked) {

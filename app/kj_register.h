@@ -72,7 +72,7 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
 // Posts a register's pending edit when the window closes: an inserted row under the
 // append lock, an edited one under its record lock. A lock held elsewhere is tried again
 // for a short while; then the user is asked whether to keep trying, and only a No drops
-// the row.
+// the row. A new row nobody typed into is dropped without a question.
 void PostOnClose(TzDs::TTzDbf& table);
 
 // Starts a new row carrying key in field (show routines with a non-blank key): the append

@@ -209,6 +209,7 @@ class CardsTest : public QObject {
         fx_.Add(fx_.data->PostnrDbf, {{"pst_nr", "8000"}, {"pst_by", "Aarhus C"}});
         fx_.Add(fx_.data->KundeDbf,
                 {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}, {"mak_postnr", "8000"}});
+        const auto postnrRule = fx_.data->PostnrDbf.BeforePost;
         fx_.responder.Clear();
         WindowScripts ws;
         QStringList seen;
@@ -249,6 +250,7 @@ class CardsTest : public QObject {
                               U("postnr :9999findes ikke\r\nskal denne oprettes ?"),
                               U("Skal det rettede postnr gemmes ?"),
                               U("Skal den rettede kunde gemmes ?")}));
+        QVERIFY(fx_.data->PostnrDbf.BeforePost == postnrRule);  // the nested swap given back
         auto k1 = RowsWith(fx_.Rows("Kunde.dbf"), "mak_id", "K1");
         QCOMPARE(S(k1[0]["mak_type"]), U("O"));
         QCOMPARE(S(k1[0]["mak_postnr"]), U("9999"));

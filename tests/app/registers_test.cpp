@@ -5,6 +5,7 @@
 // order, and the print-priority update under the postings' file lock with its bar.
 #include <QHeaderView>
 #include <QProgressBar>
+#include <QToolButton>
 
 #include "app/kj_text.h"
 #include "app/pluk_forms.h"
@@ -277,6 +278,34 @@ class RegistersTest : public QObject {
         QVERIFY(!v.IsFilterOn());  // the items register clears the filters on closing
     }
 
+    void itemsGroupChosenThroughTheEllipsis() {
+        fx_.Add(fx_.data->vareGDbf, {{"id", "G1"}});
+        fx_.Add(fx_.data->vareGDbf, {{"id", "G2"}});
+        fx_.Add(fx_.data->VareDbf, {{"tmu_id", "TIME"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        ws.On<kj::TVareIForm>([](kj::TVareIForm& f) {
+            f.Grid->setFocus();
+            f.Grid->SetSelectedIndex(5);
+            QToolButton* button = nullptr;
+            for (QToolButton* b : f.Grid->findChildren<QToolButton*>())
+                if (b->isVisible()) button = b;
+            QVERIFY(button);
+            QTest::mouseClick(button, Qt::LeftButton);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        ws.On<kj::TPlukVareGForm>([](kj::TPlukVareGForm& p) {
+            p.List->setFocus();
+            QTest::keyClick(p.List, Qt::Key_Down);
+            QTest::keyClick(p.List, Qt::Key_Return);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareIForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList{U("Skal den rettede vare gemmes ?")});
+        QCOMPARE(RowsWith(fx_.Rows("Varer.dbf"), "tmu_id", "TIME")[0]["tmu_gr"], std::string("G2"));
+    }
+
     void printPriorityUpdateSkipsDeletedAndUnknown() {
         TzDs::TTzDbf& p = fx_.data->PostDbf;
         fx_.Add(fx_.data->vareGDbf, {{"id", "G2"}, {"priori", "2"}});
@@ -394,6 +423,20 @@ class RegistersTest : public QObject {
         QCOMPARE(fx_.responder.Texts(),
                  QStringList{U("Ønsker du at slette dette postnr. ?\r\n8000 Aarhus C")});
         QVERIFY(RowsWith(fx_.Rows("PostBy.dbf"), "pst_nr", "8000")[0].deleted);
+    }
+
+    void untouchedNewRowIsDroppedOnClosing() {
+        WindowScripts ws;
+        ws.On<kj::TVareGForm>([](kj::TVareGForm& f) {
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            QCOMPARE(kj::KJData()->vareGDbf.State(), Db::dsInsert);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        kj::ShowVareGForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList());
+        QCOMPARE(fx_.Rows("VarerG.dbf").size(), size_t(0));
     }
 
     void closeWithLockHeldElsewhereAsksInsteadOfDropping() {
