@@ -1,5 +1,6 @@
 #include "app/hand_for_sags_type.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
@@ -269,6 +270,8 @@ void THandForSagsType::edtSagsTyperEdited(QTreeWidgetItem* item) {
 }
 
 bool THandForSagsType::edtSagsTyperKeyDown(QKeyEvent& e) {
+    // Keys an open name editor lets through (its Enter) reach the list too: not ours.
+    if (QApplication::focusWidget() != edtSagsTyper) return false;
     QTreeWidgetItem* item = edtSagsTyper->currentItem();
     const int count = edtSagsTyper->topLevelItemCount();
     switch (e.key()) {
