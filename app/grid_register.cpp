@@ -1,0 +1,111 @@
+#include "app/grid_register.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "app/kj_data.h"
+#include "storage/tz_utils.h"
+
+namespace kj {
+
+TGridRegisterForm::TGridRegisterForm(TzDs::TTzDbf& table, const char* source,
+                                     const QString& caption, const QString& help,
+                                     const std::vector<kjqt::TColumn>& columns)
+    : QDialog(nullptr), table_(table) {
+    setWindowTitle(caption);
+    auto* box = new QVBoxLayout(this);
+    Help = new QLabel(help, this);
+    Help->setObjectName(QStringLiteral("Help"));
+    Help->setWordWrap(true);
+    Help->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    box->addWidget(Help);
+    Grid = new kjqt::TDBGrid(this);
+    Grid->setObjectName(QStringLiteral("Grid"));
+    Grid->AllowEditing = true;
+    Grid->AlwaysShowEditor = true;
+    Grid->TabsBetweenCells = true;
+    Grid->ConfirmDelete = true;
+    Grid->CancelOnExit = true;
+    Grid->SetColumns(columns);
+    Grid->SetDataSource(KJData()->DataSource(source));
+    box->addWidget(Grid, 1);
+    buttons_ = new QHBoxLayout;
+    box->addLayout(buttons_);
+    Status = new QStatusBar(this);
+    Status->setSizeGripEnabled(false);
+    box->addWidget(Status);
+    SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
+    Grid->OnColumnMoved = [this](kjqt::TDBGrid&, int, int) { titleSwitch_ = false; };
+    Grid->OnTitleClick = [this](kjqt::TDBGrid&, kjqt::TColumn& c) { TitleClick(c); };
+    new TRegisterKeyFilter(Grid, [this](RegKey k) {
+        switch (k) {
+            case RegKey::New:
+                return NewRow();
+            case RegKey::Delete:
+                return DeleteRow();
+            case RegKey::Undo:
+                return UndoRow();
+            case RegKey::Close:
+                return done(QDialog::Accepted);
+            case RegKey::None:
+                return;
+        }
+    });
+    resize(760, 460);
+}
+
+QPushButton* TGridRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
+    auto* b = new QPushButton(Q(text), this);
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, [action] { Guarded(action); });
+    buttons_->addWidget(b);
+    return b;
+}
+
+void TGridRegisterForm::ArmTitleClicks(const std::vector<int>& searchable) {
+    titleSwitch_ = true;
+    searchable_.clear();
+    std::vector<kjqt::TColumn*> all = Grid->Columns();
+    for (int i : searchable) searchable_.push_back(all.at(size_t(i)));
+}
+
+void TGridRegisterForm::TitleClick(kjqt::TColumn& column) {
+    // The click that ends a column drag is not a search.
+    if (!titleSwitch_) {
+        titleSwitch_ = true;
+        return;
+    }
+    for (size_t n = 0; n < searchable_.size(); ++n)
+        if (searchable_[n] == &column) {
+            Guarded([&] { SearchColumn(int(n)); });
+            RepaintAndFocus();
+            return;
+        }
+}
+
+void TGridRegisterForm::RepaintAndFocus() {
+    Grid->viewport()->update();
+    Grid->setFocus();
+}
+
+void TGridRegisterForm::done(int result) {
+    Grid->CommitEditor();
+    PostOnClose(table_);
+    QDialog::done(result);
+}
+
+bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
+                     const std::string& key, const std::string& what) {
+    // The inserted row has no record number yet: any row found is another one.
+    const int32_t own = table.State() == Db::dsInsert ? 0 : table.s_RecNo();
+    const int32_t found = KeyRecNo(buf, tag, TzUtils::AnsiUpper(key), 10);
+    if (found == 0 || found == own) return false;
+    Message(what + TzUtils::TrimRight(key) + " findes allerede !!!");
+    table.Cancel();
+    return true;
+}
+
+}  // namespace kj

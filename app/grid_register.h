@@ -1,0 +1,60 @@
+// The frame of the three grid registers (item groups, items, postal codes): help text,
+// data grid, a row of buttons and a status line; the register keys; the title-click switch
+// and the searchable columns noted by identity; one post attempt of a pending edit on
+// closing. The windows derive from it and add their rows' rules. GUI thread, modal.
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "app/kj_register.h"
+#include "ui/db_grid.h"
+
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QStatusBar;
+
+namespace kj {
+
+class TGridRegisterForm : public QDialog {
+  public:
+    TGridRegisterForm(TzDs::TTzDbf& table, const char* source, const QString& caption,
+                      const QString& help, const std::vector<kjqt::TColumn>& columns);
+
+    kjqt::TDBGrid* Grid;
+    QLabel* Help;
+    QStatusBar* Status;
+    QPushButton* SlutBtn;
+
+    // Arms the title-click switch and notes the identities of the searchable columns
+    // (indexes into the grid's columns as built).
+    void ArmTitleClicks(const std::vector<int>& searchable);
+    // The row actions of the register keys and buttons.
+    virtual void NewRow() = 0;
+    virtual void DeleteRow() = 0;
+    virtual void UndoRow() = 0;
+    void done(int result) override;
+
+  protected:
+    // A title click on searchable column n (its place in the noted list).
+    virtual void SearchColumn(int n) = 0;
+    QPushButton* AddButton(const char* text, const std::function<void()>& action);
+    void RepaintAndFocus();
+    TzDs::TTzDbf& table_;
+
+  private:
+    void TitleClick(kjqt::TColumn& column);
+    QHBoxLayout* buttons_;
+    bool titleSwitch_ = false;
+    std::vector<kjqt::TColumn*> searchable_;
+};
+
+// Pieces of the grid registers' BeforePost: the key looked up on the second cursor `buf`
+// (tag, width), found at a record other than the row's own shows "<what><key> findes
+// allerede !!!" and cancels the edit; true when refused.
+bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
+                     const std::string& key, const std::string& what);
+
+}  // namespace kj

@@ -1,0 +1,181 @@
+#include "app/kj_register.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QThread>
+#include <QWidget>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+#include "ui/application.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+namespace {
+
+// A refused lock on closing is tried this many times, kPauseMs apart, before the user is
+// asked (about a second in all).
+constexpr int kCloseLockTries = 40;
+constexpr int kPauseMs = 25;
+
+void LetMessagesThrough() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Tries lock up to kCloseLockTries times; the pauses let waiting messages through.
+bool TryLockBriefly(const std::function<bool()>& lock) {
+    for (int i = 0; i < kCloseLockTries; ++i) {
+        if (lock()) return true;
+        TzCommon::ErrorWord = 0;
+        QThread::msleep(kPauseMs);
+        LetMessagesThrough();
+    }
+    return false;
+}
+
+}  // namespace
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+RegKey RegisterKeyOf(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    if (mods != Qt::ControlModifier) return RegKey::None;
+    switch (event.key()) {
+        case Qt::Key_Insert:
+            return RegKey::New;
+        case Qt::Key_Delete:
+            return RegKey::Delete;
+        case Qt::Key_Backspace:
+            return RegKey::Undo;
+        case Qt::Key_X:
+            return RegKey::Close;
+        default:
+            return RegKey::None;
+    }
+}
+
+TRegisterKeyFilter::TRegisterKeyFilter(QWidget* area, std::function<void(RegKey)> act)
+    : QObject(area), area_(area), act_(std::move(act)) {
+    qApp->installEventFilter(this);
+}
+
+TRegisterKeyFilter::~TRegisterKeyFilter() {
+    qApp->removeEventFilter(this);
+}
+
+bool TRegisterKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || (w != area_ && !area_->isAncestorOf(w))) return false;
+    const RegKey key = RegisterKeyOf(*static_cast<QKeyEvent*>(event));
+    if (key == RegKey::None) return false;
+    if (type == QEvent::ShortcutOverride) {
+        event->accept();  // the key comes as a key press, not as the editor's shortcut
+        return true;
+    }
+    Guarded([&] { act_(key); });
+    return true;
+}
+
+THandlerSwap::THandlerSwap(TzDs::TTzDbf& table, Db::TDataSetNotifyEvent newRecord,
+                           Db::TDataSetNotifyEvent beforePost, bool swapNew)
+    : table_(table), savedNew_(table.OnNewRecord), savedPost_(table.BeforePost), swapNew_(swapNew) {
+    if (swapNew_) table_.OnNewRecord = std::move(newRecord);
+    table_.BeforePost = std::move(beforePost);
+}
+
+void THandlerSwap::Restore() {
+    if (restored_) return;
+    restored_ = true;
+    if (swapNew_) table_.OnNewRecord = savedNew_;
+    table_.BeforePost = savedPost_;
+}
+
+bool Guarded(const std::function<void()>& body) {
+    try {
+        body();
+        return true;
+    } catch (...) {
+        kjqt::ShowException(std::current_exception());
+        return false;
+    }
+}
+
+std::string Initials() {
+    return TzUtils::TrimRight(KJData()->GetAjourInitials());
+}
+
+int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string& key, int width) {
+    if (!cursor.Active()) return 0;
+    if (TzUtils::AnsiUpper(TzUtils::TrimRight(cursor.CurrentTag())) != tag)
+        cursor.SetOrderToTag(tag);
+    std::string padded = key.substr(0, size_t(width));
+    padded.resize(size_t(width), ' ');
+    if (!cursor.FindExact(padded)) return 0;
+    return cursor.s_RecNo();
+}
+
+void PostOnClose(TzDs::TTzDbf& table) {
+    if (!table.Active()) return;
+    for (;;) {
+        const Db::TDataSetState state = table.State();
+        if (state != Db::dsEdit && state != Db::dsInsert) return;
+        // A new row nobody typed into is no row to keep.
+        if (state == Db::dsInsert && !table.Modified()) return table.Cancel();
+        const bool locked =
+            TryLockBriefly([&] { return state == Db::dsInsert ? table.ALock() : table.RLock(); });
+        if (locked) {
+            Guarded([&] { table.Post(); });
+            table.UnLock();
+            if (table.State() == Db::dsEdit || table.State() == Db::dsInsert) table.Cancel();
+            return;
+        }
+        if (!Ask(Ansi("Rækken er låst af en anden bruger og kan ikke gemmes nu.\r\n"
+                      "Prøv igen ?"))) {
+            table.Cancel();
+            return;
+        }
+    }
+}
+
+void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key) {
+    if (TzUtils::TrimRight(key).empty()) return;
+    Guarded([&] {
+        if (table.ALock()) table.Append();
+        table.UnLock();
+        table.Edit();
+        if (table.State() == Db::dsInsert) table.FieldByName(field).SetAsString(key);
+    });
+}
+
+void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression) {
+    Guarded([&] { table.SetFilterTo(expression); });
+    Guarded([&] { table.GoTop(); });
+}
+
+void TitleFind(TzDs::TTzDbf& table, const std::string& text) {
+    if (!table.Find(TzUtils::AnsiUpper(text))) table.GoTop();
+}
+
+std::string AskText(const char* caption, const char* prompt) {
+    return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
+}
+
+void Message(const std::string& ansi) {
+    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
+}
+
+bool Ask(const std::string& ansi) {
+    return kjqt::DialogService::Instance().MessageBox(
+               kjqt::FromAnsi(ansi), QCoreApplication::applicationName(),
+               kjqt::mb::kYesNo | kjqt::mb::kIconInformation) == kjqt::mb::kIdYes;
+}
+
+}  // namespace kj

@@ -1,0 +1,97 @@
+// What the register windows share: the Ctrl keys of the register pattern caught before the
+// focused editor sees them, the swap of a table's record handlers while a window is shown,
+// the post of a pending edit when a register closes, key look-ups on a second cursor and
+// the guard that shows a handler's error instead of letting it cross the event loop.
+// GUI thread; the data module (KJData()) exists while any of these run.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "data/tz_dbf.h"
+
+class QKeyEvent;
+class QWidget;
+
+namespace kj {
+
+// Text of the sources (UTF-8) for Qt, and for the engine (Windows-1252).
+QString Q(const char* utf8);
+
+// The register keys: exactly Ctrl held (Shift or Alt with it: none).
+enum class RegKey { None, New, Delete, Undo, Close };
+RegKey RegisterKeyOf(const QKeyEvent& event);
+
+// Catches the register keys typed into `area` or any widget inside it (the grid and its
+// cell editors, which would otherwise take Ctrl+X and Ctrl+Backspace as editing keys) and
+// hands them to `act`; each caught key is consumed.
+class TRegisterKeyFilter : public QObject {
+  public:
+    TRegisterKeyFilter(QWidget* area, std::function<void(RegKey)> act);
+    ~TRegisterKeyFilter() override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QWidget* area_;
+    std::function<void(RegKey)> act_;
+};
+
+// Saves a table's OnNewRecord (when swapNew) and BeforePost and installs the window's;
+// Restore() (or the destructor) puts the saved ones back. Windows nest, so swaps are
+// restored in the reverse order of their installing.
+class THandlerSwap {
+  public:
+    THandlerSwap(TzDs::TTzDbf& table, Db::TDataSetNotifyEvent newRecord,
+                 Db::TDataSetNotifyEvent beforePost, bool swapNew);
+    ~THandlerSwap() { Restore(); }
+    THandlerSwap(const THandlerSwap&) = delete;
+    THandlerSwap& operator=(const THandlerSwap&) = delete;
+    void Restore();
+
+  private:
+    TzDs::TTzDbf& table_;
+    Db::TDataSetNotifyEvent savedNew_, savedPost_;
+    bool swapNew_, restored_ = false;
+};
+
+// Runs body; an exception is shown the way the application shows it (the silent abort
+// shows nothing). False when body raised.
+bool Guarded(const std::function<void()>& body);
+
+// The update initials, right-trimmed (empty: none, the user cancelled the login).
+std::string Initials();
+
+// The record number of the row of `cursor` whose key on `tag` equals key (padded with
+// blanks to width); 0 when there is none. The cursor keeps the tag afterwards.
+int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string& key, int width);
+
+// Posts a register's pending edit when the window closes: an inserted row under the
+// append lock, an edited one under its record lock. A lock held elsewhere is tried again
+// for a short while; then the user is asked whether to keep trying, and only a No drops
+// the row. A new row nobody typed into is dropped without a question.
+void PostOnClose(TzDs::TTzDbf& table);
+
+// Starts a new row carrying key in field (show routines with a non-blank key): the append
+// under the append lock; the key is written only into a row that is really new.
+void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key);
+
+// Filter of a title click: the expression, or none for an empty one; the table then goes
+// to its first row. A filter the expression language refuses shows its message.
+void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression);
+
+// Search of a title click in the current order (the text upper-cased): found, the table
+// stays there; not found, it goes to its first row.
+void TitleFind(TzDs::TTzDbf& table, const std::string& text);
+
+// Asks for a text with the input box; "" on cancel.
+std::string AskText(const char* caption, const char* prompt);
+
+// Messages with the text-sources' spelling.
+void Message(const std::string& ansi);
+bool Ask(const std::string& ansi);  // information box with Yes/No; true on Yes
+
+}  // namespace kj

@@ -1,0 +1,298 @@
+// The card registers (employees, customers) and the password change driven through their
+// keys, edits and buttons over a real data folder, the tables read back from the files:
+// new rows through the key, the duplicate refused on leaving the key field, confirmed
+// deletes naming the person, the search with " Næste ", the customer type letters, a
+// missing postal code created on the spot, and the password dialog's checks.
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/bruger_form.h"
+#include "app/kunde_form.h"
+#include "app/post_by_form.h"
+#include "register_fixture.h"
+#include "ui/db_controls.h"
+#include "ui/db_grid.h"
+
+using namespace kjapptest;
+using kjqt::mb::kIdNo;
+using kjqt::mb::kIdYes;
+
+namespace {
+
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+QString S(const std::string& ansi) {
+    return kjqt::FromAnsi(ansi);
+}
+
+// Focuses a live card control and types into it.
+template <class Form>
+void TypeInto(Form& f, const char* name, const QString& text, bool replace = true) {
+    QWidget* w = f.template Live<QWidget>(name);
+    QVERIFY(w);
+    w->setFocus();
+    if (replace) QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+    TypeText(f, text);
+}
+
+}  // namespace
+
+class CardsTest : public QObject {
+    Q_OBJECT
+    DataFixture fx_;
+
+    void AddUsers() {
+        fx_.Add(
+            fx_.data->BrugerDbf,
+            {{"ini", "AB"}, {"ini_fnavn", "Anne"}, {"ini_enavn", "Berg"}, {"ini_pass", "hemm"}});
+        fx_.Add(fx_.data->BrugerDbf, {{"ini", "CD"}, {"ini_fnavn", "Carl"}, {"ini_enavn", "Dahl"}});
+        fx_.responder.Clear();
+    }
+
+  private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(U("Morvane Vaktor")); }
+    void init() { fx_.Start(); }
+    void cleanup() { fx_.Stop(); }
+
+    void usersNewWithKeyDuplicateAndDelete() {
+        AddUsers();
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            TypeInto(f, "edtFnavn", "Erik");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(0, "EF");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList{U("Skal den rettede bruger gemmes ?")});
+        auto ef = RowsWith(fx_.Rows("Bruger.dbf"), "ini", "EF");
+        QCOMPARE(ef.size(), size_t(1));
+        QCOMPARE(S(ef[0]["ini_fnavn"]), U("Erik"));
+        QCOMPARE(S(ef[0]["ini_ini"]), U("AB"));
+
+        // AB's initials changed to CD's: refused on leaving the field, CD shown.
+        fx_.responder.Clear();
+        QString shown;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            TypeInto(f, "edtKey", "cd");
+            f.Live<QWidget>("edtTitel")->setFocus();
+            shown = S(fx_.data->BrugerDbf.FieldByName("ini").AsString());
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        kj::ShowBrugerForm(1, "");
+        QCOMPARE(fx_.responder.Texts(), QStringList{U("brugeren CD findes allerede !!!")});
+        QCOMPARE(shown, U("CD"));
+        QCOMPARE(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "AB").size(), size_t(1));
+
+        // Delete asks with the name; after Ctrl+Delete the Delete key stays off in the edits.
+        fx_.responder.Clear();
+        QString titleAfterDelete;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            QWidget* key = f.Live<QWidget>("edtKey");
+            key->setFocus();
+            QTest::keyClick(key, Qt::Key_Home);
+            QTest::keyClick(key, Qt::Key_Delete);
+            titleAfterDelete = static_cast<QLineEdit*>(key)->text();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdNo);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(3, "");
+        const QString q = U("Skal denne bruger slettes ?\r\nErik ");
+        QCOMPARE(fx_.responder.Texts(), QStringList({q, q}));
+        QVERIFY(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "EF")[0].deleted);
+        QVERIFY(!titleAfterDelete.isEmpty());
+    }
+
+    void usersBackspaceEditsAndCtrlBackspaceUndoes() {
+        AddUsers();
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            TypeInto(f, "edtFnavn", "Annie");
+            QTest::keyClick(FocusIn(f), Qt::Key_Backspace);
+            QTest::keyClick(FocusIn(f), Qt::Key_Backspace);
+            TypeText(f, "a");  // "Anna"
+            f.Live<QWidget>("edtEnavn")->setFocus();
+            QCOMPARE(fx_.data->BrugerDbf.State(), Db::dsEdit);
+            TypeInto(f, "edtEnavn", "Xxx");
+            CtrlKey(FocusIn(f), Qt::Key_Backspace);  // drops the whole change
+            QCOMPARE(fx_.data->BrugerDbf.State(), Db::dsBrowse);
+            TypeInto(f, "edtFnavn", "Anna");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        auto ab = RowsWith(fx_.Rows("Bruger.dbf"), "ini", "AB");
+        QCOMPARE(S(ab[0]["ini_fnavn"]), U("Anna"));
+        QCOMPARE(S(ab[0]["ini_enavn"]), U("Berg"));
+    }
+
+    void passwordChange() {
+        AddUsers();
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SkiftKodeordBtn, Qt::LeftButton);
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        bool stayedOpen = false;
+        ws.On<kj::TSkiftKodeordForm>([&](kj::TSkiftKodeordForm& d) {
+            QTest::keyClicks(d.EdtGammel, "forkert");
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+            stayedOpen = d.isVisible();
+            d.EdtGammel->clear();
+            QTest::keyClicks(d.EdtGammel, "hemm");
+            QTest::keyClicks(d.EdtNy, "nyt1");
+            QTest::keyClicks(d.EdtGentag, "nyt2");
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+            stayedOpen = stayedOpen && d.isVisible();
+            d.EdtNy->clear();
+            d.EdtGentag->clear();
+            QTest::keyClicks(d.EdtNy, " nyt ");
+            QTest::keyClicks(d.EdtGentag, "nyt");
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+        });
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QVERIFY(stayedOpen);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("Forkert kodeord !!!"), U("Forkert kodeord !!!"),
+                              U("Skal den rettede bruger gemmes ?")}));
+        QCOMPARE(S(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "AB")[0]["ini_pass"]), U("nyt"));
+
+        // Slut leaves the password as it was.
+        QCOMPARE(kj::SkiftKodeord("nyt", *std::make_unique<std::string>()), false);
+    }
+
+    void usersSearchWithNext() {
+        AddUsers();
+        fx_.Add(fx_.data->BrugerDbf, {{"ini", "EB"}, {"ini_fnavn", "Eva"}, {"ini_enavn", "Berg"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList found;
+        auto ini = [&] { return S(fx_.data->BrugerDbf.FieldByName("ini").AsString()); };
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SoegBtn, Qt::LeftButton);
+            found << ini() << QString::number(f.NaesteBtn->isEnabled());
+            QTest::mouseClick(f.NaesteBtn, Qt::LeftButton);
+            found << ini();
+            QTest::mouseClick(f.NaesteBtn, Qt::LeftButton);  // none left: start again
+            found << ini();
+            QTest::mouseClick(f.SoegBtn, Qt::LeftButton);  // an absent word
+            found << QString::number(f.NaesteBtn->isEnabled());
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.AnswerText("berg");
+        fx_.responder.Answer(kIdYes);
+        fx_.responder.AnswerText("zzz");
+        kj::ShowBrugerForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(found, QStringList({"AB", "1", "EB", "AB", "0"}));
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("\"søgeordet\" søges i alle felter i brugerdata"),
+                              U("Der er ikke flere brugere med \"søgeordet\" berg, start forfra ?"),
+                              U("\"søgeordet\" søges i alle felter i brugerdata"),
+                              U("\"søgeordet\" zzz findes ikke i brugerdata !!!")}));
+        QCOMPARE(fx_.responder.Asked()[0].caption, U("Indtast søgeord"));
+    }
+
+    void customersTypeAndMissingPostalCodeCreated() {
+        fx_.Add(fx_.data->PostnrDbf, {{"pst_nr", "8000"}, {"pst_by", "Aarhus C"}});
+        fx_.Add(fx_.data->KundeDbf,
+                {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}, {"mak_postnr", "8000"}});
+        const auto postnrRule = fx_.data->PostnrDbf.BeforePost;
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList seen;
+        auto town = [](kj::TkundeForm& f) { return f.Live<QLabel>("lblBy")->text(); };
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) {
+            seen << town(f);
+            QWidget* type = f.Live<QWidget>("edtType");
+            type->setFocus();
+            QTest::keyClicks(type, "o");
+            seen << f.Live<QLabel>("lblType")->text();
+            QTest::keyClicks(type, "x");
+            seen << f.Live<QLabel>("lblType")->text()
+                 << S(fx_.data->KundeDbf.FieldByName("mak_type").AsString());
+            TypeInto(f, "edtPostnr", "1234");
+            f.Live<QWidget>("edtAtt")->setFocus();  // declined
+            seen << town(f);
+            TypeInto(f, "edtPostnr", "9999");
+            f.Live<QWidget>("edtAtt")->setFocus();  // created in the postal register
+            seen << town(f) << QString::number(FocusIn(f) == f.Live<QWidget>("edtTlf"));
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        ws.On<kj::TPostnrForm>([](kj::TPostnrForm& p) {
+            p.Grid->setFocus();
+            p.Grid->SetSelectedIndex(1);
+            TypeText(p, "Fjernby");
+            CtrlKey(FocusIn(p), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdNo);   // 1234: not created
+        fx_.responder.Answer(kIdYes);  // 9999: create
+        fx_.responder.Answer(kIdYes);  // save the postal code
+        fx_.responder.Answer(kIdYes);  // save the customer
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(seen,
+                 QStringList({"Aarhus C", "Offentlig", "", "O", " Ikke fundet ", "Fjernby", "1"}));
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("postnr :1234findes ikke\r\nskal denne oprettes ?"),
+                              U("postnr :9999findes ikke\r\nskal denne oprettes ?"),
+                              U("Skal det rettede postnr gemmes ?"),
+                              U("Skal den rettede kunde gemmes ?")}));
+        QVERIFY(fx_.data->PostnrDbf.BeforePost == postnrRule);  // the nested swap given back
+        auto k1 = RowsWith(fx_.Rows("Kunde.dbf"), "mak_id", "K1");
+        QCOMPARE(S(k1[0]["mak_type"]), U("O"));
+        QCOMPARE(S(k1[0]["mak_postnr"]), U("9999"));
+        QCOMPARE(S(RowsWith(fx_.Rows("PostBy.dbf"), "pst_nr", "9999")[0]["pst_by"]), U("Fjernby"));
+    }
+
+    void customersNewDuplicateAndDelete() {
+        fx_.Add(fx_.data->KundeDbf,
+                {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}, {"mak_enavn", "Hansen"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        ws.On<kj::TkundeForm>([](kj::TkundeForm& f) {
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeInto(f, "edtKey", "k1");
+            f.Live<QWidget>("edtFnavn")->setFocus();  // refused: K1 exists
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeInto(f, "edtKey", "k2");
+            TypeInto(f, "edtFnavn", "Ole");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList({U("kunden K1 findes allerede !!!"),
+                                                     U("Skal den rettede kunde gemmes ?")}));
+        auto rows = fx_.Rows("Kunde.dbf");
+        QCOMPARE(rows.size(), size_t(2));
+        QCOMPARE(S(RowsWith(rows, "mak_id", "K2")[0]["mak_fnavn"]), U("Ole"));
+
+        fx_.responder.Clear();
+        ws.On<kj::TkundeForm>([](kj::TkundeForm& f) {
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList{U("Skal denne kunde slettes ?\r\nJens Hansen")});
+        QVERIFY(RowsWith(fx_.Rows("Kunde.dbf"), "mak_id", "K1")[0].deleted);
+    }
+};
+
+QTEST_MAIN(CardsTest)
+#include "cards_test.moc"
