@@ -30,7 +30,7 @@ void LetMessagesThrough() {
 bool TryLockBriefly(const std::function<bool()>& lock) {
     for (int i = 0; i < kCloseLockTries; ++i) {
         if (lock()) return true;
-        TzCommon::ErrorWord = 0;
+        TzCommon::ClearErrorWord();
         QThread::msleep(kPauseMs);
         LetMessagesThrough();
     }
