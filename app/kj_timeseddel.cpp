@@ -71,6 +71,15 @@ struct HandlerSwap {
     }
 };
 
+// The window's status line, shown while the rows are carried (the window is hidden before
+// and after its modal part), so that a wait for the postings' lock is seen.
+std::function<void(const std::string&)> StatusOf(TTimeSedlerForm& form) {
+    return [&form](const std::string& s) {
+        if (!form.isVisible()) form.show();
+        form.SetStatus(s);
+    };
+}
+
 // Empties the scratch table (exclusive), first carrying over the rows an interrupted run
 // left; leaves it open shared.
 void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
@@ -83,9 +92,9 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
     t.SetExclusive(true);
     t.SetActive(true);
     if (PendingTimeSheetRows(t) > 0) {
-        form.SetStatus("Opdaterer posteringer, vent venligst");
+        StatusOf(form)("Opdaterer posteringer, vent venligst");
         SweepTimeSheet(t);
-        CarryTimeSheet(t, d.PostDbf, [&form](const std::string& s) { form.SetStatus(s); });
+        CarryTimeSheet(t, d.PostDbf, StatusOf(form));
     }
     t.Zap();
     t.SetActive(false);
@@ -97,13 +106,13 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
 void FinishRun(TKJData& d, TTimeSedlerForm& form) {
     TzDs::TTzDbf& t = d.TimerDbf;
     t.GoTop();
-    form.SetStatus("Opdaterer posteringer, vent venligst");
+    StatusOf(form)("Opdaterer posteringer, vent venligst");
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct Cursor {
         ~Cursor() { QApplication::restoreOverrideCursor(); }
     } cursor;
     SweepTimeSheet(t);
-    CarryTimeSheet(t, d.PostDbf, [&form](const std::string& s) { form.SetStatus(s); });
+    CarryTimeSheet(t, d.PostDbf, StatusOf(form));
     t.SetActive(false);
     form.SetStatus(Ansi("Opdatering overstået"));
 }
