@@ -464,7 +464,15 @@ void TTimeSedlerForm::done(int result) {
 
 void TBrugerBox::focusOutEvent(QFocusEvent* event) {
     QComboBox::focusOutEvent(event);
-    if (OnExit && event->reason() != Qt::PopupFocusReason) OnExit();
+    // Leaving for the list, another window or a question box is not leaving the box.
+    const Qt::FocusReason r = event->reason();
+    if (!OnExit || inExit_ || r == Qt::PopupFocusReason || r == Qt::ActiveWindowFocusReason) return;
+    inExit_ = true;
+    struct Done {
+        bool& f;
+        ~Done() { f = false; }
+    } done{inExit_};
+    OnExit();
 }
 
 void TTimeSedlerForm::closeEvent(QCloseEvent* event) {

@@ -49,6 +49,9 @@ class TBrugerBox : public QComboBox {
 
   protected:
     void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    bool inExit_ = false;
 };
 
 // The window. Members follow the design's names; the run itself is in RunTimeSheets.

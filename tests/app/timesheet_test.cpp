@@ -12,6 +12,7 @@
 #include "app/kj_text.h"
 #include "app/kj_timer_transfer.h"
 #include "app/kj_timeseddel.h"
+#include "data/tz_dataset.h"
 #include "storage/dbf4.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
@@ -137,6 +138,7 @@ class TimeSheetTest : public QObject {
     // Chooses employee AB and types three rows; the third on the closed case S2.
     void TypeRows(kj::TTimeSedlerForm* w) {
         w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w, 5000));
         w->edtBruger->setFocus();
         w->edtBruger->lineEdit()->clear();
         QTest::keyClicks(w->edtBruger->lineEdit(), "AB");
@@ -166,6 +168,38 @@ class TimeSheetTest : public QObject {
         QCOMPARE(Text(f_.data->TimerDbf, "post_sag"), std::string());
         if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))
             w->grab().save(qEnvironmentVariable("KJ_SCREENSHOT"));
+    }
+
+    void DriveUnknownCodes(kj::TTimeSedlerForm* w) {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w, 5000));
+        w->edtBruger->setFocus();
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "ZZ");
+        f_.responder.Answer(kjqt::mb::kIdYes);  // create: the register adds none
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QCOMPARE(w->Employee, std::string("AB"));  // kept; the focus went back to the box
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->edtBruger));
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "AB");
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(0);
+        w->postGrid->setFocus();
+        Cell(w, "s1");
+        Cell(w, {});
+        f_.responder.Answer(kjqt::mb::kIdYes);  // create the item
+        Cell(w, "ny");
+        QCOMPARE(Text(f_.data->TimerDbf, "post_bem"), std::string("Ny vare"));
+        QCOMPARE(f_.data->TimerDbf.FieldByName("post_pris").AsFloat(), 7.0);
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(4);
+        Cell(w, "3");
+        QTest::keyClick(w->postGrid, Qt::Key_Up);  // posts row 2, back on row 1
+        f_.responder.Answer(kjqt::mb::kIdYes);     // delete row 1
+        QTest::keyClick(w->postGrid, Qt::Key_Delete, Qt::ControlModifier);
     }
 
   private slots:
@@ -240,6 +274,47 @@ class TimeSheetTest : public QObject {
         QCOMPARE(f_.data->PostDbf.RecCount(), 0);
     }
 
+    // An unknown employee or item is offered to the registers (through the window's links),
+    // and a row deleted with Ctrl+Del after its question is not carried.
+    void unknownCodesGoToTheRegistersAndDeletedRowsStay() {
+        std::vector<std::string> opened;
+        kj::TimeSheetLinksState().ShowVareIForm = [&](int32_t rec, const std::string& key) {
+            opened.push_back(std::to_string(rec) + ":" + key);
+            TzDs::TTzDbf& v = f_.data->VareDbf;
+            v.Append();
+            v.FieldByName("tmu_id").SetAsString("NY");
+            v.FieldByName("tmu_bem").SetAsString("Ny vare");
+            v.FieldByName("tmu_pris").SetAsString("7");
+            f_.responder.Answer(kjqt::mb::kIdYes);
+            v.Post();
+        };
+        kj::TimeSheetLinksState().ShowBrugerForm = [&](int32_t rec, const std::string& key) {
+            opened.push_back(std::to_string(rec) + ":" + key);
+        };
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [this] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      DriveUnknownCodes(w);
+                      w->accept();
+                  });
+        kj::RunTimeSheets();
+        kj::TimeSheetLinksState() = {};
+        const QString today = QString::fromStdString(TzDs::DateTimeToDateText(Db::Today()));
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList({QStringLiteral(
+                                  "medarbejderen :ZZ        findes ikke\r\nskal denne oprettes ?"),
+                              QStringLiteral("varen :NY        findes ikke\r\nskal den oprettes ?"),
+                              QStringLiteral("Skal den rettede vare gemmes ?"),  // the register's
+                              QString::fromUtf8("Ønsker du at slette denne postering ?\r\n") +
+                                  today + QStringLiteral(" Ny vare")}));
+        QCOMPARE(opened, (std::vector<std::string>{"0:ZZ        ", "0:NY        "}));
+        QCOMPARE(f_.data->PostDbf.RecCount(), 1);
+        f_.data->PostDbf.First();
+        QCOMPARE(Text(f_.data->PostDbf, "post_tmu"), std::string("NY"));
+        QCOMPARE(f_.data->PostDbf.FieldByName("post_antal").AsFloat(), 3.0);
+        QCOMPARE(f_.data->PostDbf.FieldByName("post_pri").AsInteger(), 0);  // item without group
+    }
+
     // Another station holds the postings' file lock when the window closes: the run waits,
     // letting messages through and saying so, and carries every row once the lock is free,
     // while that station appends postings of its own.
@@ -251,6 +326,7 @@ class TimeSheetTest : public QObject {
         bool painted = false;
         kj::TransferHooksState().lockRefused = [&] {
             if (++refused == 20) other.Say("go");
+            if (refused == 200000) other.Kill();  // a helper that hangs frees its lock by dying
         };
         QTimer::singleShot(0, [&] { painted = true; });  // runs only if messages get through
         std::string waiting;
