@@ -177,9 +177,12 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
 
 bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
     const std::string key = TzUtils::AnsiUpper(PadRight(nr, 10));
-    TzDs::TTzDbf& probe = d.SagsBufDbf;
-    if (TzCommon::TrimRight(probe.CurrentTag()) != "SAGSNR") probe.SetOrderToTag("SAGSNR");
-    if (probe.FindExact(key)) {
+    TzDs::TTzDbf& probe = d.SagsBufDbf;  // the second cursor: its order is given back
+    const std::string tag = TzCommon::TrimRight(probe.CurrentTag());
+    if (tag != "SAGSNR") probe.SetOrderToTag("SAGSNR");
+    const bool exists = probe.FindExact(key);
+    if (tag != "SAGSNR" && !tag.empty()) probe.SetOrderToTag(tag);
+    if (exists) {
         ShowMsg("Sagen " + TzCommon::TrimRight(nr) + " findes allerede !!!");
         return false;
     }

@@ -124,6 +124,8 @@ class ArchiveTest : public QObject {
                       QCOMPARE(d.SagAfslut.RecNo(), rec);
                       f_.responder.AnswerText("a1");
                       QTest::mouseClick(w->btnFind, Qt::LeftButton);
+                      if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))
+                          w->grab().save(qEnvironmentVariable("KJ_SCREENSHOT"));
                       QTest::mouseClick(w->btnGendan, Qt::LeftButton);
                       QTest::mouseClick(w->btnGendan, Qt::LeftButton);
                       driven = true;

@@ -173,6 +173,12 @@ class EditorMenuTest : public QObject {
             QCOMPARE(f_.responder.Texts(),
                      QStringList({QStringLiteral("Indtast linie-/postnummer"),
                                   QStringLiteral("Indtast linie-/postnummer")}));
+            // The 7-bit Danish letters become Windows letters, line by line.
+            PutText(w, "s|ster\n]rhus", 0);
+            w->Modified = false;
+            w->mpKonverterClick();
+            QCOMPARE(w->Rediger->toPlainText(), QString::fromUtf8("søster\nÅrhus"));
+            QVERIFY(w->Modified);
             f_.responder.Clear();
             f_.responder.Answer(kIdNo);
         });
@@ -197,6 +203,8 @@ class EditorMenuTest : public QObject {
             readOnly = w->Rediger->isReadOnly();
             save = w->MPGemFil->isEnabled();
             wraps = w->Rediger->lineWrapMode() != QTextEdit::NoWrap;
+            if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))
+                w->grab().save(qEnvironmentVariable("KJ_SCREENSHOT"));
             w->MPUdskrivFilClick();
         });
         kj::MainMenu().SidenSidstClick();
