@@ -1,0 +1,139 @@
+// The main menu's dispatch table and maintenance commands (see kj_menu.h).
+#include "app/kj_menu.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QWidget>
+
+#include "app/kj_arkiv.h"
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "app/kj_timeseddel.h"
+#include "app/kj_util.h"
+#include "app/qel_com.h"
+#include "app/rediger.h"
+#include "storage/tz_common.h"
+#include "storage/tz_utils.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+namespace {
+
+const char* const kRebuildQuestion =
+    "Ønsker du at genskabe alle index\r\ndet kan tage lidt tid\r\nAlle andre brugere skal "
+    "afslutte\r\nMorvane Vaktor !!";
+const char* const kPackQuestion =
+    "Ønsker du at fjerne slettede data\r\ndet kan tage lidt tid\r\nAlle andre brugere skal "
+    "afslutte\r\nMorvane Vaktor !!";
+
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+void EditStdHand() {
+    Rediger::EditFile("", Ansi("Indtastning af standard hændelser"), KJData()->StdHandFileName());
+}
+
+bool Ask(const char* question) {
+    return kjqt::DialogService::Instance().YesNo(QString::fromUtf8(question),
+                                                 QCoreApplication::applicationName(),
+                                                 kjqt::mb::kIconInformation);
+}
+
+}  // namespace
+
+TMenuDispatch::TMenuDispatch() {
+    using M = MenuItem;
+    entries_ = {{M::MPBruger, "MPBruger", "&Medarbejdere", {}},
+                {M::MPVareG, "MPVareG", "Varegrupper", {}},
+                {M::MPForbrug, "MPForbrug", "&Varer (Tid, Materialer && Udlæg)", {}},
+                {M::MPHandel, "MPHandel", "&Hændelser (Standard)", EditStdHand},
+                {M::MPKunder, "MPKunder", "&Kunder / Modtagere / Afsendere", {}},
+                {M::MPPostnr, "MPPostnr", "&Postnr. - bynavne", {}},
+                {M::MPHandForSagsType, "MPHandForSagsType", "Standard hændelser for Sager ", {}},
+                {M::MPPostTime, "MPPostTime", "&Timeseddel (Bruger)", RunTimeSheets},
+                {M::MPASag, "MPASag", "Igangværende sager", {}},
+                {M::MPUdeRap, "MPUdeRap", "Udestående på sager", {}},
+                {M::MPFakKopi, "MPFakKopi", "Faktura kopi", {}},
+                {M::MPOverFak, "MPOverFak", "Overfør fakturerede posteringer", {}},
+                {M::MPListPost, "MPListPost", "Liste over posteringer (medarbejder)", {}},
+                {M::MPListBruger, "MPListBruger", "Liste over medarbejdere", {}},
+                {M::MPListVarer, "MPListVarer", "Liste over varer", {}},
+                {M::MPListKunde, "MPListKunde", "Liste over kunder", {}},
+                {M::MPListPostnr, "MPListPostnr", "Liste over postnr. / bynavne", {}},
+                {M::MPArkiver, "MPArkiver", " Arkiver afsluttede sager ", KJArkiverSager::Execute},
+                {M::MPGendan, "MPGendan", " Gendan en arkiveret sag ", KJGendanSag::Execute}};
+    Terminate = [] {
+        if (QWidget* w = MainWindow())
+            w->close();
+        else
+            QCoreApplication::quit();
+    };
+}
+
+MenuEntry* TMenuDispatch::Find(MenuItem item) {
+    for (MenuEntry& e : entries_)
+        if (e.item == item) return &e;
+    return nullptr;
+}
+
+MenuEntry* TMenuDispatch::Find(const std::string& name) {
+    for (MenuEntry& e : entries_)
+        if (name == e.name) return &e;
+    return nullptr;
+}
+
+void TMenuDispatch::Suspended(const std::function<void()>& body) {
+    if (SuspendData) SuspendData();
+    struct Resume {
+        TMenuDispatch& m;
+        ~Resume() {
+            if (m.ResumeData) m.ResumeData();
+        }
+    } resume{*this};
+    body();
+}
+
+void TMenuDispatch::MenuPunktClick(MenuItem item) {
+    MenuEntry* e = Find(item);
+    if (!e || !e->open) return;
+    Suspended(e->open);
+}
+
+void TMenuDispatch::GenskabIndeksClick() {
+    if (!Ask(kRebuildQuestion)) return;
+    Suspended([] {
+        WaitCursor wait;
+        KJData()->RebuildIndexes();
+    });
+}
+
+void TMenuDispatch::FjernSlettedePosterClick() {
+    if (!Ask(kPackQuestion)) return;
+    Suspended([] {
+        WaitCursor wait;
+        KJData()->PackTables();
+    });
+}
+
+void TMenuDispatch::SidenSidstClick() {
+    std::string folder = TzCommon::TrimRight(QelCom()->Zorbo1Sti);
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+    const std::string file = folder + "KJSidenS.rtf";
+    if (!QFileInfo::exists(QString::fromLocal8Bit(file.c_str()))) return;
+    Rediger::ViewFile("  Siden sidst  ", file);
+}
+
+void TMenuDispatch::AfslutClick() {
+    if (Terminate) Terminate();
+}
+
+TMenuDispatch& MainMenu() {
+    static TMenuDispatch menu;
+    return menu;
+}
+
+}  // namespace kj

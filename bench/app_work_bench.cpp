@@ -1,0 +1,155 @@
+// The time sheet's transfer and the archiving of closed cases over a generated folder of
+// 100,000 cases and 1,000,000 postings (copied afresh for each run, so every run starts
+// from the same folder): 1,000 scratch rows carried into the postings table with its five
+// tags, and 1,000 closed cases archived with their events and postings, packing included.
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/kj_arkiv.h"
+#include "app/kj_data.h"
+#include "app/kj_startup.h"
+#include "app/kj_timer_transfer.h"
+#include "app/qel_com.h"
+#include "bench/app_folder.h"
+#include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "ui/application.h"
+#include "ui/dialog_service.h"
+
+namespace {
+
+constexpr kjbench::FolderSize kSize{100000, 1000000};
+
+kjqt::ScriptedResponder g_responder;
+
+// A copy of the cached folder with the path-setup file pointing into the copy.
+struct FolderCopy {
+    QTemporaryDir tmp;
+    std::string start;
+    explicit FolderCopy(const std::string& from) {
+        start = tmp.path().toStdString() + "/";
+        std::filesystem::copy(from, start, std::filesystem::copy_options::recursive);
+        const std::string ini =
+            "[Morvane Stier]\r\nZorbo1Sti=" + start + "\r\nSagsDataSti=" + start + "SagsData/\r\n";
+        std::FILE* f = std::fopen((start + "ZORBO397.ASD").c_str(), "wb");
+        std::fwrite(ini.data(), 1, ini.size(), f);
+        std::fclose(f);
+    }
+};
+
+std::unique_ptr<kj::TKJData> Open(const std::string& start) {
+    g_responder.Clear();
+    kj::CreateQelCom();
+    auto d = std::make_unique<kj::TKJData>();
+    kj::SetKJData(d.get());
+    if (!kj::OpenStartupData(*d, "T3=" + start, nullptr)) return nullptr;
+    d->AjourInitials = "AA";
+    return d;
+}
+
+void Close(std::unique_ptr<kj::TKJData>& d) {
+    d.reset();
+    kj::SetKJData(nullptr);
+    kj::FreeQelCom();
+    Dbf4::CloseAll();
+}
+
+// 1,000 complete rows in the scratch table, written through the engine.
+void FillScratch(kj::TKJData& d, int rows) {
+    d.TimerDbf.SetActive(true);
+    Dbf4::Select(d.TimerDbf.WorkAreaNo());
+    const int sag = Dbf4::FieldNo("POST_SAG"), tmu = Dbf4::FieldNo("POST_TMU"),
+              ans = Dbf4::FieldNo("POST_ANS"), bem = Dbf4::FieldNo("POST_BEM");
+    Dbf4::FLock();
+    for (int i = 0; i < rows; ++i) {
+        Dbf4::ClearRecord();
+        for (auto [f, v] : {std::pair{sag, "S" + std::to_string(i % 300)},
+                            std::pair{tmu, std::string("V101")}, std::pair{ans, std::string("AA")},
+                            std::pair{bem, "Timeseddel " + std::to_string(i)}}) {
+            uint8_t* p = Dbf4::AssignField(f);
+            p[0] = uint8_t(v.size());
+            std::memcpy(p + 1, v.data(), v.size());
+        }
+        Dbf4::Append();
+    }
+    Dbf4::Unlock();
+    d.TimerDbf.ResyncFromArea();
+}
+
+void BM_CarryTimeSheet(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kSize);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FolderCopy copy(cached);
+        auto d = Open(copy.start);
+        if (!d) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        FillScratch(*d, int(state.range(0)));
+        state.ResumeTiming();
+        const int carried = kj::CarryTimeSheet(d->TimerDbf, d->PostDbf, nullptr);
+        state.PauseTiming();
+        if (carried != state.range(0) || d->PostDbf.RecCount() != kSize.postings + carried)
+            state.SkipWithError("rows missing");
+        Close(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_CarryTimeSheet)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Leaves closed only the cases whose number is a multiple of 100 (about 1,000).
+void KeepThousandClosed(kj::TKJData& d) {
+    TzDs::TTzDbf& s = d.SagsDbf;
+    s.FLock();
+    Dbf4::Select(s.WorkAreaNo());
+    const int field = Dbf4::FieldNo("SAG_AFSLUT");
+    const int32_t n = Dbf4::RecCount();
+    for (int32_t r = 1; r <= n; ++r)
+        if ((r - 1) % 100 != 0) Dbf4::Poke("        ", field, r);
+    s.UnLock();
+    s.ResyncFromArea();
+}
+
+void BM_ArchiveClosedCases(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kSize);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FolderCopy copy(cached);
+        auto d = Open(copy.start);
+        if (!d) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        KeepThousandClosed(*d);
+        state.ResumeTiming();
+        const kj::ArchiveCounts c = kj::ArchiveClosedCases(*d, nullptr, nullptr);
+        state.PauseTiming();
+        state.counters["cases"] = c.cases;
+        state.counters["postings"] = c.postings;
+        state.counters["events"] = c.events;
+        if (c.cases < 900 || d->SagsDbf.RecCount() != kSize.cases - c.cases)
+            state.SkipWithError("wrong counts");
+        Close(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ArchiveClosedCases)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    kjqt::KjApplication app(argc, argv);
+    TzCommon::SetErrorChecking(0);
+    kj::EngineStartup();
+    kjqt::DialogService::Instance().SetResponder(&g_responder);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,176 @@
+// Archiving closed cases and restoring one over a real data folder: the counters and the
+// summary lines, what leaves the live tables and what the archives hold (never a row
+// marked deleted), the archives back to shared use, and the restore with its refusal of a
+// case that exists, its search and the stakeholders that stay with the live case.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/kj_arkiv.h"
+#include "app/kj_text.h"
+#include "ui/application.h"
+#include "work_fixture.h"
+
+using namespace kjapptest;
+using kj::Ansi;
+
+namespace {
+
+// Rows of an open table (the component's own view: deleted rows hidden).
+int Rows(TzDs::TTzDbf& t) {
+    int n = 0;
+    for (t.First(); !t.Eof(); t.Next()) ++n;
+    return n;
+}
+
+int RowsOf(TzDs::TTzDbf& t, const char* field, const std::string& value) {
+    int n = 0;
+    for (t.First(); !t.Eof(); t.Next())
+        n += TzCommon::TrimRight(t.FieldByName(field).AsString()) == value;
+    return n;
+}
+
+}  // namespace
+
+class ArchiveTest : public QObject {
+    Q_OBJECT
+
+    DataFolder f_;
+
+    void AddPosting(const std::string& sag, const std::string& text) {
+        f_.Add(f_.data->PostDbf, {{"post_sag", sag}, {"post_bem", text}, {"post_antal", "1"}});
+    }
+    void AddEvent(const std::string& sag, const std::string& text) {
+        f_.Add(f_.data->StatusDbf, {{"stat_sag", sag}, {"stat_bem", text}});
+    }
+    // A1 closed yesterday: 3 postings (and one marked deleted), 2 events, a stakeholder;
+    // B2 closes tomorrow; C3 is open.
+    void Seed() {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        f_.AddCase("A1", -1);
+        f_.AddCase("B2", 1);
+        f_.AddCase("C3");
+        for (const char* t : {"a1 one", "a1 two", "a1 three"}) AddPosting("A1", t);
+        AddPosting("A1", "a1 deleted");
+        TzDs::TTzDbf& p = f_.data->PostDbf;
+        QCOMPARE(TzCommon::TrimRight(p.FieldByName("post_bem").AsString()),
+                 std::string("a1 deleted"));
+        p.Delete();
+        AddPosting("B2", "b2 one");
+        AddPosting("C3", "c3 one");
+        AddPosting("C3", "c3 two");
+        AddEvent("A1", "e1");
+        AddEvent("A1", "e2");
+        AddEvent("C3", "e3");
+        f_.Add(f_.data->InteressentDbf, {{"int_sag", "A1"}, {"int_tekst", "Ejer:"}});
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+    }
+
+    kj::ArchiveCounts Archive(QStringList& summary) {
+        kj::TArkiverSager w(*f_.data);
+        w.show();
+        QTest::mouseClick(w.btnOK, Qt::LeftButton);
+        kj::ArchiveCounts c{w.edtSager->text().toInt(), w.edtPoster->text().toInt(),
+                            w.edtStatus->text().toInt()};
+        summary = w.Memo1->toPlainText().split('\n').mid(3);
+        return c;
+    }
+
+  private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
+    void init() {
+        f_.Open();
+        Seed();
+    }
+    void cleanup() { f_.Close(); }
+
+    void archiveMovesTheClosedCaseAndRestoreBringsItBack() {
+        kj::TKJData& d = *f_.data;
+        QStringList summary;
+        const kj::ArchiveCounts c = Archive(summary);
+        QCOMPARE(c.cases, 1);
+        QCOMPARE(c.postings, 3);
+        QCOMPARE(c.events, 2);
+        QCOMPARE(summary, QStringList({QString::fromUtf8("Antal overførte sager:       1"),
+                                       QString::fromUtf8("Antal overførte posteringer: 3"),
+                                       QString::fromUtf8("Anatl overførte hændelser:   2")}));
+        // Live tables packed: A1 is gone with its rows, the others stay.
+        QCOMPARE(Rows(d.SagsDbf), 2);
+        QCOMPARE(RowsOf(d.SagsDbf, "sags_nr", "A1"), 0);
+        QCOMPARE(d.PostDbf.RecCount(), 3);
+        QCOMPARE(RowsOf(d.PostDbf, "post_sag", "A1"), 0);
+        QCOMPARE(d.StatusDbf.RecCount(), 1);
+        QCOMPARE(RowsOf(d.InteressentDbf, "int_sag", "A1"), 1);
+        // The archives are closed, shared and writable again.
+        for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) {
+            QVERIFY(!t->Active());
+            QVERIFY(!t->Exclusive());
+            QVERIFY(!t->ReadOnly);
+        }
+        // Restore through the window: search, restore, and a second restore refused.
+        bool driven = false;
+        WhenReady([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); },
+                  [&] {
+                      auto* w = dynamic_cast<kj::TArkivForm*>(QApplication::activeModalWidget());
+                      QVERIFY(w);
+                      QCOMPARE(Rows(d.SagAfslut), 1);
+                      QCOMPARE(d.posterAfslut.RecCount(), 3);  // the deleted row not copied
+                      QCOMPARE(Rows(d.statusAfslut), 2);
+                      d.SagAfslut.First();
+                      const int rec = d.SagAfslut.RecNo();
+                      f_.responder.AnswerText("ZZ");
+                      QTest::mouseClick(w->btnFind, Qt::LeftButton);
+                      QCOMPARE(d.SagAfslut.RecNo(), rec);
+                      f_.responder.AnswerText("a1");
+                      QTest::mouseClick(w->btnFind, Qt::LeftButton);
+                      if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))
+                          w->grab().save(qEnvironmentVariable("KJ_SCREENSHOT"));
+                      QTest::mouseClick(w->btnGendan, Qt::LeftButton);
+                      QTest::mouseClick(w->btnGendan, Qt::LeftButton);
+                      driven = true;
+                      w->reject();
+                  });
+        kj::KJGendanSag::Execute();
+        QVERIFY(driven);
+        QCOMPARE(
+            f_.responder.Texts(),
+            QStringList({QStringLiteral(" Indtast sagsnr. "), QStringLiteral(" Indtast sagsnr. "),
+                         QStringLiteral("Sagen A1 findes allerede !!!")}));
+        QCOMPARE(RowsOf(d.SagsDbf, "sags_nr", "A1"), 1);
+        QCOMPARE(RowsOf(d.PostDbf, "post_sag", "A1"), 3);
+        QCOMPARE(RowsOf(d.StatusDbf, "stat_sag", "A1"), 2);
+        QCOMPARE(RowsOf(d.InteressentDbf, "int_sag", "A1"), 1);
+        QVERIFY(!d.SagAfslut.Active());
+        // Restored rows are found through the live index; the case is still closed.
+        QVERIFY(d.PostDbf.SetOrderToTag("POSTSAG"));
+        QVERIFY(d.PostDbf.FindNear("A1"));
+        QCOMPARE(TzCommon::TrimRight(d.PostDbf.FieldByName("post_sag").AsString()),
+                 std::string("A1"));
+        QVERIFY(d.SagsDbf.SetOrderToTag("SAGSNR"));
+        QVERIFY(d.SagsDbf.FindExact("A1        "));
+        QVERIFY(d.SagsDbf.FieldByName("SagenErLukket").AsBoolean());
+    }
+
+    void anEmptyRunShowsThreeZeros() {
+        f_.data->SagsDbf.First();
+        f_.data->SagsDbf.Edit();
+        f_.data->SagsDbf.FieldByName("sag_afslut").SetAsString("");
+        f_.data->SagsDbf.Post();
+        QStringList summary;
+        const kj::ArchiveCounts c = Archive(summary);
+        QCOMPARE(c.cases + c.postings + c.events, 0);
+        QCOMPARE(summary, QStringList({QString::fromUtf8("Antal overførte sager:       0"),
+                                       QString::fromUtf8("Antal overførte posteringer: 0"),
+                                       QString::fromUtf8("Anatl overførte hændelser:   0")}));
+        QCOMPARE(f_.data->PostDbf.RecCount(), 6);  // nothing archived; the deleted row packed
+    }
+};
+
+int main(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    ArchiveTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "archive_test.moc"

@@ -1,0 +1,390 @@
+// The time sheet over a real data folder: rows typed through the grid's keys and carried
+// into poster.dbf (fields, stamps, index keys), the wait for another station's file lock,
+// another station appending at the same time, and a transfer killed half-way followed by a
+// new run, with every row present exactly once.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QThread>
+#include <csignal>
+#include <iostream>
+#include <set>
+
+#include "app/kj_text.h"
+#include "app/kj_timer_transfer.h"
+#include "app/kj_timeseddel.h"
+#include "data/tz_dataset.h"
+#include "storage/dbf4.h"
+#include "ui/application.h"
+#include "ui/db_grid.h"
+#include "work_fixture.h"
+
+using namespace kjapptest;
+using kj::Ansi;
+
+namespace {
+
+constexpr int kSheetRows = 20;
+
+std::string Text(Db::TDataSet& t, const char* field) {
+    return TzCommon::TrimRight(t.FieldByName(field).AsString());
+}
+
+// Every posting's text in poster.dbf with the number of times it occurs.
+std::map<std::string, int> PostingTexts(kj::TKJData& d) {
+    std::map<std::string, int> texts;
+    TzDs::TTzDbf& p = d.PostBufDbf;
+    for (p.First(); !p.Eof(); p.Next()) ++texts[Text(p, "post_bem")];
+    return texts;
+}
+
+// Scratch rows "row 1" .. "row n" for employee AB on case S1, item TIME.
+void FillScratch(DataFolder& f, int n) {
+    TzDs::TTzDbf& t = f.data->TimerDbf;
+    t.SetActive(true);
+    for (int i = 1; i <= n; ++i)
+        f.Add(t, {{"post_ans", "AB"},
+                  {"post_sag", "S1"},
+                  {"post_tmu", "TIME"},
+                  {"post_bem", "row " + std::to_string(i)},
+                  {"post_antal", "1"}});
+}
+
+// Helper station: "--hold-append <start>": holds poster.dbf's file lock until told "go",
+// then appends 200 postings "other 1..200" one by one under the append lock.
+int HoldAndAppend(const std::string& start) {
+    DataFolder f;
+    f.sf = std::make_unique<StartFolder>();
+    f.sf->start = start;
+    f.Open(false);
+    YesResponder yes;
+    kjqt::DialogService::Instance().SetResponder(&yes);
+    TzDs::TTzDbf& p = f.data->PostBufDbf;
+    if (!p.FLock()) return 2;
+    std::cout << "LOCKED" << std::endl;
+    std::string line;
+    std::getline(std::cin, line);
+    p.UnLock();
+    p.OnALockFailedOnInsert = [](TzDs::TTzDataSet&, bool& retry) { retry = true; };
+    for (int i = 1; i <= 200; ++i)
+        f.Add(p, {{"post_sag", "X1"}, {"post_bem", "other " + std::to_string(i)}});
+    std::cout << "DONE" << std::endl;
+    f.Close();
+    return 0;
+}
+
+// Helper station: "--carry <start> landed|done <k>": fills the scratch table and carries it,
+// stopping for good after the k-th posting landed (before its row is marked) or after the
+// k-th row was marked done; the test kills it there.
+int CarryAndStop(const std::string& start, const std::string& where, int k) {
+    DataFolder f;
+    f.sf = std::make_unique<StartFolder>();
+    f.sf->start = start;
+    f.Open(false);
+    YesResponder yes;
+    kjqt::DialogService::Instance().SetResponder(&yes);
+    FillScratch(f, kSheetRows);
+    auto stop = [k](int n) {
+        if (n != k) return;
+        std::cout << "STOPPED" << std::endl;
+        for (;;) QThread::sleep(1);
+    };
+    if (where == "landed")
+        kj::TransferHooksState().landed = stop;
+    else
+        kj::TransferHooksState().done = stop;
+    kj::CarryTimeSheet(f.data->TimerDbf, f.data->PostDbf, nullptr);
+    return 3;  // never reached when k <= rows
+}
+
+}  // namespace
+
+class TimeSheetTest : public QObject {
+    Q_OBJECT
+
+    DataFolder f_;
+
+    void Seed() {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        kj::TKJData& d = *f_.data;
+        f_.Add(d.BrugerDbf, {{"ini", "AB"}, {"ini_fnavn", "Anne"}, {"ini_enavn", "Berg"}});
+        f_.Add(d.vareGDbf, {{"id", "G1"}, {"priori", "3"}});
+        f_.Add(d.VareDbf, {{"tmu_id", "TIME"},
+                           {"tmu_bem", "Timer"},
+                           {"tmu_gr", "G1"},
+                           {"tmu_pris", "500"},
+                           {"tmu_moms", "25"}});
+        f_.Add(d.VareDbf, {{"tmu_id", "KM"}, {"tmu_bem", "Kilometer"}, {"tmu_pris", "3.5"}});
+        f_.AddCase("S1");
+        f_.AddCase("S2", -1);
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        f_.responder.Clear();
+    }
+
+    // Types into the grid's open editor (or the grid) and moves on with Tab.
+    static void Cell(kj::TTimeSedlerForm* w, const QString& text) {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus || (focus != w->postGrid && !w->postGrid->isAncestorOf(focus)))
+            focus = w->postGrid;
+        if (auto* e = qobject_cast<QLineEdit*>(focus)) e->selectAll();
+        for (QChar c : text) {  // the first key may open the editor: each to the focus
+            QWidget* now = QApplication::focusWidget();
+            QTest::keyClicks(now && w->isAncestorOf(now) ? now : focus, QString(c));
+        }
+        QWidget* now = QApplication::focusWidget();
+        QTest::keyClick(now && w->isAncestorOf(now) ? now : focus, Qt::Key_Tab);
+    }
+
+    // Chooses employee AB and types three rows; the third on the closed case S2.
+    void TypeRows(kj::TTimeSedlerForm* w) {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w, 5000));
+        w->edtBruger->setFocus();
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "AB");
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QCOMPARE(w->Employee, std::string("AB"));
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(f_.data->TimerDbf.State(), Db::dsInsert);
+        w->postGrid->SetSelectedIndex(0);
+        w->postGrid->setFocus();
+        Cell(w, "s1");
+        Cell(w, {});
+        Cell(w, "time");
+        Cell(w, {});
+        Cell(w, "2");
+        Cell(w, "x");
+        QCOMPARE(Text(f_.data->TimerDbf, "post_dk"), std::string("D"));
+        QCOMPARE(Text(f_.data->TimerDbf, "post_bem"), std::string("Timer"));
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(Text(f_.data->TimerDbf, "post_sag"), std::string("S1"));  // inherited
+        QCOMPARE(Text(f_.data->TimerDbf, "post_tmu"), std::string("TIME"));
+        w->postGrid->SetSelectedIndex(4);
+        Cell(w, "1");
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(0);
+        Cell(w, "s2");
+        QCOMPARE(Text(f_.data->TimerDbf, "post_sag"), std::string());
+        if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))
+            w->grab().save(qEnvironmentVariable("KJ_SCREENSHOT"));
+    }
+
+    void DriveUnknownCodes(kj::TTimeSedlerForm* w) {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w, 5000));
+        w->edtBruger->setFocus();
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "ZZ");
+        f_.responder.Answer(kjqt::mb::kIdYes);  // create: the register adds none
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QCOMPARE(w->Employee, std::string("AB"));  // kept; the focus went back to the box
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->edtBruger));
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "AB");
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(0);
+        w->postGrid->setFocus();
+        Cell(w, "s1");
+        Cell(w, {});
+        f_.responder.Answer(kjqt::mb::kIdYes);  // create the item
+        Cell(w, "ny");
+        QCOMPARE(Text(f_.data->TimerDbf, "post_bem"), std::string("Ny vare"));
+        QCOMPARE(f_.data->TimerDbf.FieldByName("post_pris").AsFloat(), 7.0);
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(4);
+        Cell(w, "3");
+        QTest::keyClick(w->postGrid, Qt::Key_Up);  // posts row 2, back on row 1
+        f_.responder.Answer(kjqt::mb::kIdYes);     // delete row 1
+        QTest::keyClick(w->postGrid, Qt::Key_Delete, Qt::ControlModifier);
+    }
+
+  private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
+    void init() {
+        kj::TransferHooksState() = {};
+        f_.Open();
+        Seed();
+    }
+    void cleanup() {
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        f_.Close();
+    }
+
+    void rowsTypedByKeysAreCarriedIntoThePostings() {
+        bool typed = false;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      TypeRows(w);
+                      typed = true;
+                      QTest::keyClick(w->postGrid, Qt::Key_X, Qt::ControlModifier);
+                  });
+        kj::RunTimeSheets();
+        QVERIFY(typed);
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList({QStringLiteral("Sagen er afsluttet, indtast en ny !")}));
+        kj::TKJData& d = *f_.data;
+        QCOMPARE(d.PostDbf.RecCount(), 2);
+        QVERIFY(!d.TimerDbf.Active());
+        // Fields of the two postings, found through two of the index's tags.
+        QVERIFY(d.PostDbf.SetOrderToTag("POSTTMU"));
+        d.PostDbf.First();
+        QVERIFY(d.PostDbf.FindNear("S1        100003TIME"));
+        // The second row inherits case, item, text, date and D/K, but no price.
+        std::set<double> quantities;
+        for (int row = 0; row < 2; ++row) {
+            Db::TDataSet& p = d.PostDbf;
+            const double antal = p.FieldByName("post_antal").AsFloat();
+            quantities.insert(antal);
+            QCOMPARE(p.FieldByName("post_pris").AsFloat(), antal == 2.0 ? 500.0 : 0.0);
+            QCOMPARE(Text(p, "post_sag"), std::string("S1"));
+            QCOMPARE(Text(p, "post_ans"), std::string("AB"));
+            QCOMPARE(Text(p, "post_ini"), std::string("AB"));
+            QCOMPARE(Text(p, "post_bem"), std::string("Timer"));
+            QCOMPARE(Text(p, "post_dk"), std::string("D"));
+            QCOMPARE(p.FieldByName("post_pri").AsInteger(), 3);
+            QCOMPARE(p.FieldByName("post_opret").AsDateTime(), Db::Today());
+            QCOMPARE(p.FieldByName("post_dato").AsDateTime(), Db::Today());
+            QCOMPARE(Text(p, "post_fnr"), std::string());
+            QCOMPARE(Text(p, "filler"), std::string());
+            p.Next();
+        }
+        QCOMPARE(quantities, std::set<double>({1.0, 2.0}));
+        QVERIFY(d.PostDbf.SetOrderToTag("POSTANS"));
+        QVERIFY(d.PostDbf.FindNear("AB"));
+        QCOMPARE(Text(d.PostDbf, "post_ans"), std::string("AB"));
+    }
+
+    void newRowsNeedAnEmployee() {
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      w->Employee.clear();
+                      QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+                      QCOMPARE(f_.data->TimerDbf.State(), Db::dsBrowse);
+                      w->accept();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList({QString::fromUtf8("Vælg en medarbejder først")}));
+        QCOMPARE(f_.data->PostDbf.RecCount(), 0);
+    }
+
+    // An unknown employee or item is offered to the registers (through the window's links),
+    // and a row deleted with Ctrl+Del after its question is not carried.
+    void unknownCodesGoToTheRegistersAndDeletedRowsStay() {
+        std::vector<std::string> opened;
+        kj::TimeSheetLinksState().ShowVareIForm = [&](int32_t rec, const std::string& key) {
+            opened.push_back(std::to_string(rec) + ":" + key);
+            TzDs::TTzDbf& v = f_.data->VareDbf;
+            v.Append();
+            v.FieldByName("tmu_id").SetAsString("NY");
+            v.FieldByName("tmu_bem").SetAsString("Ny vare");
+            v.FieldByName("tmu_pris").SetAsString("7");
+            f_.responder.Answer(kjqt::mb::kIdYes);
+            v.Post();
+        };
+        kj::TimeSheetLinksState().ShowBrugerForm = [&](int32_t rec, const std::string& key) {
+            opened.push_back(std::to_string(rec) + ":" + key);
+        };
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [this] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      DriveUnknownCodes(w);
+                      w->accept();
+                  });
+        kj::RunTimeSheets();
+        kj::TimeSheetLinksState() = {};
+        const QString today = QString::fromStdString(TzDs::DateTimeToDateText(Db::Today()));
+        QCOMPARE(f_.responder.Texts(),
+                 QStringList({QStringLiteral(
+                                  "medarbejderen :ZZ        findes ikke\r\nskal denne oprettes ?"),
+                              QStringLiteral("varen :NY        findes ikke\r\nskal den oprettes ?"),
+                              QStringLiteral("Skal den rettede vare gemmes ?"),  // the register's
+                              QString::fromUtf8("Ønsker du at slette denne postering ?\r\n") +
+                                  today + QStringLiteral(" Ny vare")}));
+        QCOMPARE(opened, (std::vector<std::string>{"0:ZZ        ", "0:NY        "}));
+        QCOMPARE(f_.data->PostDbf.RecCount(), 1);
+        f_.data->PostDbf.First();
+        QCOMPARE(Text(f_.data->PostDbf, "post_tmu"), std::string("NY"));
+        QCOMPARE(f_.data->PostDbf.FieldByName("post_antal").AsFloat(), 3.0);
+        QCOMPARE(f_.data->PostDbf.FieldByName("post_pri").AsInteger(), 0);  // item without group
+    }
+
+    // Another station holds the postings' file lock when the window closes: the run waits,
+    // letting messages through and saying so, and carries every row once the lock is free,
+    // while that station appends postings of its own.
+    void waitsForTheLockWhileAnotherStationAppends() {
+        FillScratch(f_, kSheetRows);
+        Helper other({"--hold-append", QString::fromStdString(f_.sf->start)});
+        QVERIFY(other.Wait("LOCKED"));
+        int refused = 0;
+        bool painted = false;
+        kj::TransferHooksState().lockRefused = [&] {
+            if (++refused == 20) other.Say("go");
+            if (refused == 200000) other.Kill();  // a helper that hangs frees its lock by dying
+        };
+        QTimer::singleShot(0, [&] { painted = true; });  // runs only if messages get through
+        std::string waiting;
+        kj::FLockWaiting(
+            f_.data->PostDbf, [&](const std::string& s) { waiting = s; }, "venter");
+        f_.data->PostDbf.UnLock();
+        QCOMPARE(waiting, std::string("venter"));
+        QVERIFY(refused >= 20);
+        QVERIFY(painted);
+        kj::TransferHooksState().lockRefused = nullptr;
+        QCOMPARE(kj::CarryTimeSheet(f_.data->TimerDbf, f_.data->PostDbf, nullptr), kSheetRows);
+        QVERIFY(other.Wait("DONE", 60000));
+        QVERIFY(other.Finish());
+        const auto texts = PostingTexts(*f_.data);
+        QCOMPARE(int(texts.size()), kSheetRows + 200);
+        for (const auto& [text, n] : texts) QCOMPARE(n, 1);
+        QCOMPARE(f_.data->PostDbf.RecCount(), kSheetRows + 200);
+        QCOMPARE(kj::PendingTimeSheetRows(f_.data->TimerDbf), 0);
+    }
+
+    void interruptedTransferIsFinishedByTheNextRun_data() {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("k");
+        QTest::newRow("after a posting landed") << "landed" << 7;
+        QTest::newRow("between two rows") << "done" << 12;
+    }
+    void interruptedTransferIsFinishedByTheNextRun() {
+        QFETCH(QString, where);
+        QFETCH(int, k);
+        f_.Close();
+        {
+            Helper carrier(
+                {"--carry", QString::fromStdString(f_.sf->start), where, QString::number(k)});
+            QVERIFY(carrier.Wait("STOPPED"));
+            carrier.Kill();
+        }
+        f_.Open(false);
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [] { kj::CurrentTimeSheet()->accept(); });
+        kj::RunTimeSheets();
+        const auto texts = PostingTexts(*f_.data);
+        QCOMPARE(int(texts.size()), kSheetRows);
+        for (int i = 1; i <= kSheetRows; ++i)
+            QCOMPARE(
+                texts.count("row " + std::to_string(i)) ? texts.at("row " + std::to_string(i)) : 0,
+                1);
+        QCOMPARE(f_.data->PostDbf.RecCount(), kSheetRows);
+    }
+};
+
+int main(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    if (argc >= 3 && QString(argv[1]) == "--hold-append") return HoldAndAppend(argv[2]);
+    if (argc >= 5 && QString(argv[1]) == "--carry")
+        return CarryAndStop(argv[2], argv[3], atoi(argv[4]));
+    TimeSheetTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "timesheet_test.moc"

@@ -1,0 +1,123 @@
+// Pieces shared by the tests of the time sheet, archive, editor and menu: a data folder
+// opened through the data module, rows added through its components, a responder that
+// says Yes to everything and records what was asked, helper stations started from the test
+// binary, and bounded waits for a modal window.
+#pragma once
+
+#include <QProcess>
+#include <functional>
+
+#include "app_fixture.h"
+#include "data/db_format.h"
+#include "storage/tz_utils.h"
+
+namespace kjapptest {
+
+// Answers Yes (OK, accepted input with the proposed value) and records every request.
+class YesResponder : public kjqt::DialogResponder {
+  public:
+    kjqt::DialogAnswer Respond(const kjqt::DialogRequest& r) override {
+        texts.push_back(r.text);
+        return {kjqt::mb::kIdYes, r.value};
+    }
+    QStringList texts;
+};
+
+// A fresh start-up folder with its data folder, opened by a data module with initials "AB".
+struct DataFolder {
+    kjqt::ScriptedResponder responder;
+    std::unique_ptr<StartFolder> sf;
+    std::unique_ptr<kj::TKJData> data;
+
+    // With `fresh` false the folder of an earlier run is opened again.
+    void Open(bool fresh = true) {
+        if (fresh) {
+            sf = std::make_unique<StartFolder>();
+            sf->WriteIniPaths(sf->data);
+            sf->WriteUserData("Firma", "Vej");
+            QDir().mkpath(QString::fromStdString(sf->data));
+        }
+        ResetEngine();
+        kjqt::DialogService::Instance().SetResponder(&responder);
+        responder.Clear();
+        responder.AnswerCancel();
+        responder.Answer(kjqt::mb::kIdYes);
+        kj::CreateQelCom();
+        data = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data.get());
+        QVERIFY(kj::OpenStartupData(*data, "T3=" + sf->start, nullptr));
+        responder.Clear();
+        data->AjourInitials = "AB";
+    }
+    void Close() {
+        data.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+    }
+    // Appends a row with the given field texts, answering the save question with Yes.
+    void Add(TzDs::TTzDbf& t, const std::vector<std::pair<const char*, std::string>>& values) {
+        t.Append();
+        for (const auto& [name, value] : values) t.FieldByName(name).SetAsString(value);
+        responder.Answer(kjqt::mb::kIdYes);
+        t.Post();
+        responder.Clear();
+    }
+    void AddCase(const std::string& nr, double closedOffset = 1e9) {
+        TzDs::TTzDbf& s = data->SagsDbf;
+        Add(s, {{"sags_nr", nr}, {"sags_bem", "Sag " + nr}});
+        if (closedOffset < 1e8) {
+            s.Edit();
+            s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() + closedOffset);
+            s.Post();
+        }
+    }
+};
+
+// Runs `body` as soon as `ready` holds (checked every 10 ms, at most 10 s), from inside
+// whatever modal loop runs then.
+inline void WhenReady(std::function<bool()> ready, std::function<void()> body, int tries = 1000) {
+    QTimer::singleShot(10, [ready, body, tries] {
+        if (ready())
+            body();
+        else if (tries > 0)
+            WhenReady(ready, body, tries - 1);
+    });
+}
+
+// A helper process: this binary started with arguments; it writes its progress on
+// stdout. Wait() looks for a word, bounded.
+class Helper {
+  public:
+    explicit Helper(const QStringList& args) {
+        p_.start(QCoreApplication::applicationFilePath(), args);
+    }
+    ~Helper() {
+        if (p_.state() != QProcess::NotRunning) {
+            p_.kill();
+            p_.waitForFinished(5000);
+        }
+    }
+    bool Wait(const QByteArray& word, int ms = 20000) {
+        for (int i = 0; i < ms / 50 && !out_.contains(word); ++i) {
+            p_.waitForReadyRead(50);
+            out_ += p_.readAllStandardOutput();
+        }
+        return out_.contains(word);
+    }
+    void Say(const QByteArray& line) {
+        p_.write(line + "\n");
+        p_.waitForBytesWritten(1000);
+    }
+    void Kill() {
+        p_.kill();
+        p_.waitForFinished(5000);
+    }
+    bool Finish(int ms = 30000) { return p_.waitForFinished(ms) && p_.exitCode() == 0; }
+    QByteArray Output() { return out_ + p_.readAllStandardOutput(); }
+
+  private:
+    QProcess p_;
+    QByteArray out_;
+};
+
+}  // namespace kjapptest
