@@ -10,6 +10,7 @@
 #include "app/kj_data.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
+#include "app/kj_wiring.h"
 #include "app/prog_dlg.h"
 #include "app/qel_com.h"
 #include "data/db_format.h"
@@ -162,6 +163,7 @@ int RunProgram(int argc, char** argv) {
     kjqt::KjApplication app(argc, argv);
     EngineStartup();
     kjqt::InstallEngineCallbacks();
+    InstallAppEntries();
     CreateQelCom();
     auto splash = std::make_unique<TOpstartForm>();
     splash->show();
