@@ -41,7 +41,7 @@ std::string ShortDate(Db::TDateTime day);
 // "YYYYMMDD" of a day (an index key's date part).
 std::string DateKey(Db::TDateTime day);
 
-// Repaints and keeps the program alive without running user actions.
+// Repaints and keeps the program alive without running user actions (at most every 20 ms).
 void LetMessagesThrough();
 
 // While alive: the hourglass, and every given widget disabled (enabled again afterwards

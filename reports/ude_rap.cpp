@@ -98,6 +98,7 @@ struct TUdeRapForm::Run {
     // Sums in ten-thousandths: group, case, grand; the group's quantity.
     int64_t group[3] = {0, 0, 0}, sag[3] = {0, 0, 0}, grand[3] = {0, 0, 0}, antal = 0;
     std::string groupKey, lastKey;
+    bool positioned = false;  // the postings cursor was placed by a search in this run
 
     kj::TKJData& d = Data();
     Db::TField& postSag = d.PostDbf.FieldByName("post_sag");
@@ -247,8 +248,13 @@ void TUdeRapForm::Run::VisNySideUdeRap() {
 void TUdeRapForm::Run::PrintCase() {
     TzDs::TTzDbf& post = d.PostDbf;
     const std::string sagKey = KeyOf(d.SagsDbf.FieldByName("sags_nr").AsString(), 10);
-    post.First();
-    post.FindNear(sagKey);
+    // The postings are in case order like the cases: once searched, a cursor already on this
+    // case, past it or at the end needs no search (past it: the case has no postings).
+    if (!positioned || (!post.Eof() && KeyOf(postSag.AsString(), 10) < sagKey)) {
+        post.First();
+        post.FindNear(sagKey);
+        positioned = true;
+    }
     auto onCase = [&] { return !post.Eof() && KeyOf(postSag.AsString(), 10) == sagKey; };
     if (!onCase()) return;
     if (mode == 1 || mode == 2) {
