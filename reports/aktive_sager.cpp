@@ -94,26 +94,6 @@ const TKey kTotalKeys[] = {
     {"PostIaltIAlt", nullptr, ";160;0; 24;3;H;;;;;"},
 };
 
-// While alive, the items of list bound to a field of table print blank.
-class BlankItems {
-  public:
-    BlankItems(TSkrivListe& list, Db::TDataSet& table, bool on) {
-        for (int i = 0; on && i < list.Count(); ++i) {
-            TSkrivFelt& item = list.Item(i);
-            if (item.Field && item.Field->DataSet() == &table && item.Text.empty()) {
-                saved_.push_back({&item, item.Field});
-                item.Field = nullptr;
-            }
-        }
-    }
-    ~BlankItems() {
-        for (auto& [item, field] : saved_) item->Field = field;
-    }
-
-  private:
-    std::vector<std::pair<TSkrivFelt*, Db::TField*>> saved_;
-};
-
 }  // namespace
 
 // ---- One run ------------------------------------------------------------------------------
@@ -222,8 +202,8 @@ bool TAktiveSagerForm::Run::NextCase() {
 void TAktiveSagerForm::Run::CaseHead() {
     const bool user = d.BrugerDbf.FindExact(KeyOf(F(cases, "sag_ansvar").AsString(), kIniWidth));
     const bool customer = d.KundeDbf.FindExact(KeyOf(F(cases, "sag_kunde").AsString(), kCaseWidth));
-    BlankItems noUser(sag, d.BrugerDbf, !user);
-    BlankItems noCustomer(sag, d.KundeDbf, !customer);
+    TBlankItems noUser(sag, &d.BrugerDbf, !user);
+    TBlankItems noCustomer(sag, &d.KundeDbf, !customer);
     form.PrintFields(sag);
 }
 

@@ -77,6 +77,7 @@ struct TListPostForm::Run {
     std::string currentEmployee;
     Db::TDateTime currentDay = 0;
     bool any = false;
+    bool bandFound = false;  // the band's employee is in the employee table
 
     kj::TKJData& d = *kj::KJData();
     TzDs::TTzDbf& post = d.PostDbf;
@@ -177,13 +178,16 @@ void TListPostForm::Run::VisNySidePoster() {
     form.PrintFields(head);
     Rule(0);
     if (form.PageNumber < 2) return;
-    form.PrintFields(band);
+    {
+        TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
+        form.PrintFields(band);
+    }
     Rule(0);
     form.PrintFields(heading);
 }
 
 void TListPostForm::Run::EmployeeBand() {
-    d.BrugerDbf.FindExact(IniKey(postAns.AsString()));
+    bandFound = d.BrugerDbf.FindExact(IniKey(postAns.AsString()));
     auto setDate = [this](const char* k, Db::TDateTime day) {
         TSkrivFelt* item = band.Find(std::string(k) + "Felt");
         if (!item) item = band.Find(k);
@@ -191,6 +195,7 @@ void TListPostForm::Run::EmployeeBand() {
     };
     setDate("FraDato", from);
     setDate("TilDato", to);
+    TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
     form.PrintFields(band);
     Rule(0);
 }

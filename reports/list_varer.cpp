@@ -31,26 +31,6 @@ const TListKey kItemKeys[] = {
     {"Ini", "tmu_ini", ";;;;;;185;0;5;3;V;"},
 };
 
-// While alive, the value items of list print blank.
-class BlankValues {
-  public:
-    BlankValues(TSkrivListe& list, bool on) {
-        for (int i = 0; on && i < list.Count(); ++i) {
-            TSkrivFelt& item = list.Item(i);
-            if (item.Field && item.Text.empty()) {
-                saved_.push_back({&item, item.Field});
-                item.Field = nullptr;
-            }
-        }
-    }
-    ~BlankValues() {
-        for (auto& [item, field] : saved_) item->Field = field;
-    }
-
-  private:
-    std::vector<std::pair<TSkrivFelt*, Db::TField*>> saved_;
-};
-
 }  // namespace
 
 TListVarerForm::TListVarerForm(QWidget* parent)
@@ -122,7 +102,7 @@ void TListVarerForm::UdskrivVarer(TPreviewForm& form, bool onlyGroups) {
         TSkrivFelt* bem = gruppeLinje.Find("DataVareGruppeBem");
         if (bem) bem->Text = found ? std::string() : "Varegruppen findes ikke";
         {
-            BlankValues blank(gruppeLinje, !found);
+            TBlankItems blank(gruppeLinje, nullptr, !found);
             form.PrintFields(gruppeLinje);
         }
         rule(form.UsableWidth / 4);

@@ -4,6 +4,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "data/db_fields.h"
 #include "reports/preview_form.h"
 #include "reports/report_host.h"
 #include "reports/report_util.h"
@@ -57,6 +58,20 @@ void SetPaperFromSetup(TPreviewForm& form) {
     const TPageSetup& s = PageSetup();
     form.SetPaper(s.PaperCode, s.PaperWidth, s.PaperHeight, s.Orientation,
                   TMargins{s.Margins[0], s.Margins[1], s.Margins[2], s.Margins[3]});
+}
+
+TBlankItems::TBlankItems(TSkrivListe& list, const Db::TDataSet* table, bool on) {
+    for (int i = 0; on && i < list.Count(); ++i) {
+        TSkrivFelt& item = list.Item(i);
+        if (item.Field && item.Text.empty() && (!table || item.Field->DataSet() == table)) {
+            saved_.emplace_back(&item, item.Field);
+            item.Field = nullptr;
+        }
+    }
+}
+
+TBlankItems::~TBlankItems() {
+    for (auto& [item, field] : saved_) item->Field = field;
 }
 
 void SetItemText(TSkrivListe& list, const std::string& key, const std::string& text) {

@@ -8,8 +8,15 @@
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "reports/report_variants.h"
+
+namespace Db {
+class TDataSet;
+class TField;
+}  // namespace Db
 
 class QStatusBar;
 class QVBoxLayout;
@@ -52,6 +59,20 @@ class TReportWindow : public QDialog {
 
   private:
     bool written_ = false;
+};
+
+// While alive, the value items of list print blank: those bound to a field of table (every
+// value item when table is none), unless the report set a text of its own. A band whose row
+// was not found prints blanks rather than the values of whatever row the table is on.
+class TBlankItems {
+  public:
+    TBlankItems(TSkrivListe& list, const Db::TDataSet* table, bool on);
+    ~TBlankItems();
+    TBlankItems(const TBlankItems&) = delete;
+    TBlankItems& operator=(const TBlankItems&) = delete;
+
+  private:
+    std::vector<std::pair<TSkrivFelt*, Db::TField*>> saved_;
 };
 
 // SetPaper with the page set-up's paper code, size, orientation and margins.

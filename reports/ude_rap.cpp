@@ -186,29 +186,6 @@ std::string TUdeRapForm::Run::GroupOfPosting() {
     return lastKey;
 }
 
-namespace {
-// While alive, the items of list bound to a field of table print blank.
-class BlankItems {
-  public:
-    BlankItems(TSkrivListe& list, Db::TDataSet& table, bool on) {
-        if (!on) return;
-        for (int i = 0; i < list.Count(); ++i) {
-            TSkrivFelt& item = list.Item(i);
-            if (item.Field && item.Field->DataSet() == &table && item.Text.empty()) {
-                saved_.push_back({&item, item.Field});
-                item.Field = nullptr;
-            }
-        }
-    }
-    ~BlankItems() {
-        for (auto& [item, field] : saved_) item->Field = field;
-    }
-
-  private:
-    std::vector<std::pair<TSkrivFelt*, Db::TField*>> saved_;
-};
-}  // namespace
-
 void TUdeRapForm::Run::SkrivSubTotal() {
     TzDs::TTzDbf& table = mode == 1 ? d.VareDbf : d.vareGDbf;
     const bool found = table.FindExact(KeyOf(groupKey, 10));
@@ -216,7 +193,7 @@ void TUdeRapForm::Run::SkrivSubTotal() {
     static const char* const keys[3] = {"PostSubTotal", "PostSubMoms", "PostSubIalt"};
     SetSums(VareLinje, keys, group);
     {
-        BlankItems blank(VareLinje, table, !found);
+        TBlankItems blank(VareLinje, &table, !found);
         form.PrintFields(VareLinje);
     }
     group[0] = group[1] = group[2] = antal = 0;

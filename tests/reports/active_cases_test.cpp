@@ -27,6 +27,7 @@ class ActiveCasesTest : public QObject {
         f.AddItem("OPM", "Opmåling timer", "G1");
         f.AddItem("TING", "Tinglysning", "G2");
         f.AddCase("S-100", "Udstykning Vej 1", "AB", "K1");
+        f.AddCase("S-150", "Ansvarlig ukendt", "QQ", "K9");
         f.AddCase("S-200", "Skel", "KLM");
         f.AddCase("S-300", "Lukket sag", "AB", "", "01-01-2020");
         f.AddCase("S-500", "Aktiv sag", "KLM");
@@ -67,7 +68,7 @@ class ActiveCasesTest : public QObject {
         const QString text = f.Print(w->Frame->btnUdskriv);
         QVERIFY(f.responder.Asked().empty());
         const QStringList pages = Pages(text);
-        QCOMPARE(pages.size(), 3);  // S-100, S-200, S-500: one case per page
+        QCOMPARE(pages.size(), 4);  // S-100, S-150, S-200, S-500: one case per page
         for (int i = 0; i < pages.size(); ++i)
             QCOMPARE(Count(pages[i], QString("Side %1").arg(i + 1)), 1);
         const QString& p1 = pages[0];
@@ -91,8 +92,11 @@ class ActiveCasesTest : public QObject {
                  1);
         QCOMPARE(LinesWith(p1, {"2 329,50 kr", "582,38 kr", "2 911,88 kr"}).size(), 1);
         QVERIFY(p1.indexOf("Opm2") < p1.indexOf("Ting"));
+        // An employee or customer that is not registered prints blank, not the last one found.
+        QVERIFY(pages[1].contains("S-150"));
+        QVERIFY(!pages[1].contains("Anne Berg") && !pages[1].contains("Jens Hansen"));
         // A case without events or postings prints its head alone.
-        QVERIFY(pages[1].contains("S-200") && Kroner(pages[1]) == 0);
+        QVERIFY(pages[2].contains("S-200") && Kroner(pages[2]) == 0);
         QVERIFY(!text.contains("S-300") && !text.contains("S-900"));
     }
 
@@ -116,7 +120,7 @@ class ActiveCasesTest : public QObject {
         auto w = Window(4);
         QVERIFY(!w->EdtMedtagHand->isChecked() && !w->EdtMedtagPost->isChecked());
         const QString text = f.Print(w->Frame->btnUdskriv);
-        QCOMPARE(Pages(text).size(), 3);
+        QCOMPARE(Pages(text).size(), 4);
         QVERIFY(text.contains("Sagsomslag") && !text.contains("Opm1") && !text.contains("Skitse"));
         const QSizeF size = PdfPageSize(f.pdf, 1);  // A5
         QVERIFY(qAbs(Mm(size.width()) - 148) < 1 && qAbs(Mm(size.height()) - 210) < 1);

@@ -24,6 +24,7 @@ class EmployeePostingsTest : public QObject {
         f.AddPosting("S-100", "OPM", "AB", "05-02-2024", "1", "50", "25", "0", "", "Opm3");
         f.AddPosting("S-100", "OPM", "AB", "01-05-2024", "1", "7", "25", "0", "", "Senere");
         f.AddPosting("S-100", "TING", "KLM", "03-02-2024", "1", "1234.50", "25", "5", "", "Ting");
+        f.AddPosting("S-100", "OPM", "ZZ", "04-02-2024", "1", "1", "25", "0", "", "Ukendt");
     }
     std::unique_ptr<TListPostForm> Window(const char* who, QDate from = QDate(2024, 2, 1),
                                           QDate to = QDate(2024, 2, 29)) {
@@ -61,7 +62,7 @@ class EmployeePostingsTest : public QObject {
         const QString text = f.Print(w->Frame->btnUdskriv);
         QCOMPARE(LinesWith(text, {"Medarbejder", "AB", "Anne Berg"}).size(), 1);
         QCOMPARE(LinesWith(text, {"Medarbejder", "KLM", "Karl Madsen"}).size(), 1);
-        QCOMPARE(LinesWith(text, {"Fra:", "01-02-2024", "Til:", "29-02-2024"}).size(), 2);
+        QCOMPARE(LinesWith(text, {"Fra:", "01-02-2024", "Til:", "29-02-2024"}).size(), 3);
         QCOMPARE(LinesWith(text, {"01-02-2024", "1 100,00 kr", "275,00 kr", "1 375,00 kr"}).size(),
                  1);
         QCOMPARE(LinesWith(text, {"05-02-2024", "50,00 kr", "12,50 kr", "62,50 kr"}).size(), 1);
@@ -71,6 +72,10 @@ class EmployeePostingsTest : public QObject {
         QCOMPARE(LinesWith(text, {"I Alt", "1 229,50 kr"}).size(), 1);
         QVERIFY(text.indexOf("Anne Berg") < text.indexOf("Karl Madsen"));
         QCOMPARE(LinesWith(text, {"Ting", "*"}).size(), 1);  // discount mark
+        // An employee that is not registered: his initials, no one else's name.
+        const QStringList zz = LinesWith(text, {"Medarbejder", "ZZ"});
+        QCOMPARE(zz.size(), 1);
+        QVERIFY(!zz[0].contains("Karl Madsen") && !zz[0].contains("Anne Berg"));
     }
 
     void bandAndHeadingOnEveryPage() {

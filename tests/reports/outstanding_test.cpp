@@ -128,7 +128,16 @@ class OutstandingTest : public QObject {
         const QString text = f.Print(w->Frame->btnUdskriv);
         QVERIFY(text.contains("S-300"));
         QVERIFY(!text.contains("S-100") && !text.contains("S-500"));
-        QCOMPARE(f.Preview(w->Frame->btnVis), 1);
+        bool enabledDuringRun = true;
+        QCOMPARE(f.Preview(w->Frame->btnVis,
+                           [&] {
+                               enabledDuringRun = w->Frame->btnVis->isEnabled() ||
+                                                  w->Frame->btnUdskriv->isEnabled() ||
+                                                  w->Frame->btnSlut->isEnabled();
+                           }),
+                 1);
+        QVERIFY(!enabledDuringRun);
+        QVERIFY(w->Frame->btnVis->isEnabled() && w->Frame->btnSlut->isEnabled());
     }
 
     void optionsWrittenBackOnClose() {

@@ -137,14 +137,16 @@ class ReportFixture {
         if (!keep.isEmpty()) QFile::copy(pdf, QString("%1/%2.pdf").arg(keep).arg(++kept));
         return PdfText(pdf);
     }
-    // Presses "Vis"; the preview is closed as soon as it shows; the pages it showed.
-    int Preview(QAbstractButton* button) {
+    // Presses "Vis"; the preview is closed as soon as it shows (after onShown); the pages
+    // it showed.
+    int Preview(QAbstractButton* button, const std::function<void()>& onShown = {}) {
         int pages = -1;
         kjrep::TPreviewForm& form = kjrep::PreviewForm();
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (form.isModal() && form.isVisible()) {
                 pages = form.VisUdskrift->PageCount();
+                if (onShown) onShown();
                 form.accept();
             }
         });

@@ -47,6 +47,11 @@ class ReportWiringTest : public QObject {
                 auto* w = dynamic_cast<kjrep::TReportWindow*>(QApplication::activeModalWidget());
                 if (!w) return;
                 caption = w->windowTitle();
+                // KJ_REPORT_TEST_KEEP names a folder for a picture of every window.
+                const QString keep = qEnvironmentVariable("KJ_REPORT_TEST_KEEP");
+                if (!keep.isEmpty())
+                    w->grab().save(QString("%1/w").arg(keep) + QString::number(qHash(caption)) +
+                                   ".png");
                 w->Frame->btnSlut->click();
             });
             poll.start(10);
