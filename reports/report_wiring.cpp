@@ -56,7 +56,10 @@ bool ExecutePrintDialog() {
     printer.setPageOrientation(setup.Orientation ? QPageLayout::Landscape : QPageLayout::Portrait);
     QPrintDialog dialog(&printer, kj::MainWindow());
     if (dialog.exec() != QDialog::Accepted) return false;
-    QSizeF mm = printer.pageLayout().pageSize().size(QPageSize::Millimeter);
+    const QPageSize size = printer.pageLayout().pageSize();
+    const int code = size.windowsId();  // the DMPAPER numbering; 256 for a size of its own
+    setup.PaperCode = static_cast<int16_t>(code > 0 && code < 32768 ? code : kPaperUser);
+    QSizeF mm = size.size(QPageSize::Millimeter);
     setup.PaperWidth = static_cast<int32_t>(mm.width() * 100);
     setup.PaperHeight = static_cast<int32_t>(mm.height() * 100);
     setup.Orientation = printer.pageLayout().orientation() == QPageLayout::Landscape ? 1 : 0;

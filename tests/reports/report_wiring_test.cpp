@@ -6,6 +6,7 @@
 
 #include "report_fixture.h"
 #include "reports/list_kunde.h"
+#include "reports/report_util.h"
 #include "ui/ini_file.h"
 
 using namespace kjreptest;
@@ -17,6 +18,21 @@ class ReportWiringTest : public QObject {
   private slots:
     void init() { f.Start(); }
     void cleanup() { f.Stop(); }
+
+    // "###,##0.00": half away from zero to hundredths, a blank between thousands.
+    void amountTexts() {
+        using kjrep::FormatAmount;
+        QCOMPARE(FormatAmount(0), std::string("0,00"));
+        QCOMPARE(FormatAmount(49), std::string("0,00"));
+        QCOMPARE(FormatAmount(50), std::string("0,01"));
+        QCOMPARE(FormatAmount(-50), std::string("-0,01"));
+        QCOMPARE(FormatAmount(-49), std::string("0,00"));  // no "-0,00"
+        QCOMPARE(FormatAmount(12345000), std::string("1 234,50"));
+        QCOMPARE(FormatAmount(-9999999950), std::string("-1 000 000,00"));
+        QCOMPARE(FormatAmount(INT64_MAX), std::string("922 337 203 685 477,58"));
+        QCOMPARE(FormatAmount(INT64_MIN), std::string("-922 337 203 685 477,58"));
+        QCOMPARE(kjrep::FormatKroner(10000), std::string("1,00 kr"));
+    }
 
     void hostFromSetupObjectAndDataModule() {
         QCOMPARE(kjrep::ReportFolder(), f.folder->start);
