@@ -275,7 +275,7 @@ std::string CachedAppFolder(FolderSize size) {
     const std::string start = std::string(tmp && *tmp ? tmp : "/tmp") + "/kj_app_folder_" +
                               std::to_string(size.cases) + "_" + std::to_string(size.postings) +
                               "/";
-    if (!std::filesystem::exists(start + "SagsData/Poster.mdx")) {
+    if (!std::filesystem::exists(start + "SagsData/Poster.MDX")) {
         std::filesystem::remove_all(start);
         GenerateAppFolder(start, size);
     }

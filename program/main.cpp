@@ -2,7 +2,9 @@
 // The one place that sees both the application and the reports: the report windows are
 // wired into the application here, before it starts.
 #include "app/kj_startup.h"
+#include "reports/report_wiring.h"
 
 int main(int argc, char** argv) {
+    kjrep::InstallReportEntries();
     return kj::RunProgram(argc, argv);
 }

@@ -54,6 +54,7 @@ struct TPreviewForm::Placed {
     const TSkrivFelt* item;
     int64_t y;  // from the print line
     std::vector<QString> lines;
+    std::vector<int64_t> widths;  // of each line, measured once
 };
 
 struct TPreviewForm::Layout {
@@ -113,6 +114,7 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
             [this](int v) { VisUdskrift->SetCurrentPage(v); });
     VisUdskrift->OnChange = [this] { PreviewChanged(); };
     VisUdskrift->OnNewPage = [this] {
+        canvasFontHeight_ = kNoFont;  // a new page starts with the painter's own font
         if (!suppressNewPage_ && OnNewReportPage) RunPageHead();
     };
 }
@@ -149,6 +151,7 @@ void TPreviewForm::PrepareReport(bool show) {
     MarginLeft = MarginRight = offX;
     MarginTop = MarginBottom = offY;
     VisUdskrift->SetUnits(mmHiMetric);
+    metrics_.clear();
     fontSizes_[0] = VisUdskrift->ScreenToUnits(kSmallFont);
     fontSizes_[1] = VisUdskrift->ScreenToUnits(kNormalFont);
     fontSizes_[2] = VisUdskrift->ScreenToUnits(kLargeFont);
@@ -196,9 +199,18 @@ QFont TPreviewForm::ItemFont(int32_t height) const {
     return f;
 }
 
+const QFontMetrics& TPreviewForm::Metrics(int32_t height) {
+    auto it = metrics_.find(height);
+    if (it == metrics_.end())
+        it = metrics_.emplace(height, QFontMetrics(ItemFont(height), VisUdskrift->MeasureDevice()))
+                 .first;
+    return it->second;
+}
+
 void TPreviewForm::SetFontSize(int n) {
     FontSize = fontSizes_[std::clamp(n, 0, 2)];
     LineHeight = static_cast<int32_t>(std::lround(1.2 * std::abs(FontSize)));
+    canvasFontHeight_ = kNoFont;
     if (QPainter* canvas = VisUdskrift->Canvas()) canvas->setFont(ItemFont(FontSize));
 }
 
@@ -218,6 +230,7 @@ void TPreviewForm::RunPageHead() {
 
 void TPreviewForm::StartReport() {
     PageNumber = 0;
+    canvasFontHeight_ = kNoFont;
     suppressNewPage_ = true;
     VisUdskrift->StartDocument();
     suppressNewPage_ = false;
@@ -250,6 +263,7 @@ void TPreviewForm::NewReportPage(bool newSheet) {
 }
 
 void TPreviewForm::PrintRule(int32_t x1, int32_t x2, int32_t height, const std::string& text) {
+    canvasFontHeight_ = kNoFont;
     if (QPainter* canvas = VisUdskrift->Canvas()) {
         canvas->setPen(QPen(Qt::black, 2));
         canvas->drawLine(PrintLeft + x1, CurrentY, PrintLeft + x2, CurrentY);
@@ -335,20 +349,28 @@ TPreviewForm::Layout TPreviewForm::Measure(TSkrivListe& list) {
             G = 0;
         }
         T = std::max<int64_t>(T, item.Top);
-        QFontMetrics fm(ItemFont(item.Height), VisUdskrift->MeasureDevice());
+        const QFontMetrics& fm = Metrics(item.Height);
         QString text = kjqt::FromAnsi(ItemText(item));
         std::vector<QString> lines;
-        if (fm.horizontalAdvance(text) > item.Width)
+        std::vector<int64_t> widths;
+        const int64_t width = fm.horizontalAdvance(text);
+        if (width > item.Width) {
             lines = WrapText(text, item.Width, fm);
-        else
+            for (const QString& line : lines) widths.push_back(fm.horizontalAdvance(line));
+        } else {
             lines.push_back(text);
-        if (lines.empty()) lines.push_back(QString());
+            widths.push_back(width);
+        }
+        if (lines.empty()) {
+            lines.push_back(QString());
+            widths.push_back(0);
+        }
         const int64_t step = Step(item.Height);
         const int64_t extra = static_cast<int64_t>(lines.size() - 1) * step;
         // The line's height counts every wrapped line, also of an item in the last row.
         out.height = std::max(out.height, item.Top + A + step + extra);
         G = std::max(G, extra);
-        out.items.push_back({&item, item.Top + A, std::move(lines)});
+        out.items.push_back({&item, item.Top + A, std::move(lines), std::move(widths)});
     }
     return out;
 }
@@ -359,11 +381,13 @@ void TPreviewForm::Draw(const Layout& layout) {
     canvas->setPen(Qt::black);
     for (const Placed& p : layout.items) {
         const TSkrivFelt& item = *p.item;
-        QFont font = ItemFont(item.Height);
-        canvas->setFont(font);
-        QFontMetrics fm(font, VisUdskrift->MeasureDevice());
+        const QFontMetrics& fm = Metrics(item.Height);
+        if (item.Height != canvasFontHeight_) {  // each font change is one more record
+            canvas->setFont(ItemFont(item.Height));
+            canvasFontHeight_ = item.Height;
+        }
         for (size_t k = 0; k < p.lines.size(); ++k) {
-            const int64_t tw = fm.horizontalAdvance(p.lines[k]);
+            const int64_t tw = p.widths[k];
             int64_t x = PrintLeft + item.Left;
             if (item.Alignment == 0)
                 x += (item.Width - tw) / 2;

@@ -18,7 +18,9 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QFontMetrics>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
-class QFontMetrics;
 
 namespace kjrep {
 
@@ -97,8 +98,14 @@ class TPreviewForm : public QDialog {
     void SetBusy(bool on);
     bool PrintPagesWithProgress(int from, int to);
     QFont ItemFont(int32_t height) const;
+    // The metrics of an item font on the recording's device, made once per height and run.
+    const QFontMetrics& Metrics(int32_t height);
 
     int32_t fontSizes_[3] = {0, 0, 0};
+    std::map<int32_t, QFontMetrics> metrics_;
+    // The item font height last set on the page's painter (kNoFont: unknown).
+    static constexpr int32_t kNoFont = INT32_MIN;
+    int32_t canvasFontHeight_ = kNoFont;
     bool suppressNewPage_ = false;
     bool inPageHead_ = false;
     bool busy_ = false;

@@ -1,0 +1,358 @@
+#include "reports/list_post.h"
+
+#include <QCheckBox>
+#include <QDate>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <algorithm>
+
+#include "app/kj_data.h"
+#include "app/kj_util.h"
+#include "data/db_format.h"
+#include "reports/preview_form.h"
+#include "reports/report_util.h"
+#include "storage/tz_utils.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kjrep {
+
+namespace {
+
+const int32_t kRuleHeight = 300;
+const size_t kIniWidth = 5;
+
+std::string Ansi(const char* utf8) {
+    return kjqt::ToAnsi(QString::fromUtf8(utf8));
+}
+
+// Initials as the index holds them, and as two initials compare (trimmed, upper case).
+std::string IniKey(const std::string& ini) {
+    return KeyOf(TrimRight(ini), kIniWidth);
+}
+std::string SameIni(const std::string& ini) {
+    return TzUtils::AnsiUpper(TrimRight(ini));
+}
+
+struct TPostKey {
+    const char* key;
+    const char* field;
+    const char* def;
+};
+const TPostKey kPostKeys[] = {
+    {"PostDato", "post_dato", "Dato;0;0;14;6;V;0;0;14;6;V"},
+    {"PostVare", "post_tmu", "Vare;15;0;14;6;V;15;0;14;6;V"},
+    {"PostBem", "post_bem", "Tekst;30;0;29;6;V;30;0;29;6;V"},
+    {"PostDK", "post_dk", "DK;60;0;4;6;V;60;0;4;6;V"},
+    {"PostAntal", "post_antal", "Antal;65;0;19;6;H;65;0;19;6;H"},
+    {"PostPris", "post_pris", "Pris;85;0;19;6;H;85;0;19;6;H"},
+    {"PostRabat", "post_rabat", "R;105;0;4;6;V;105;0;4;6;V"},
+    {"PostTotal", "Total", "Total;110;0;24;6;H;110;0;24;6;H"},
+    {"PostMoms", "Moms", "Moms;135;0;24;6;H;135;0;24;6;H"},
+    {"PostIAlt", "IAlt", "IAlt;160;0;24;6;V;160;0;24;6;V"},
+    {"PostSag", "post_sag", "Sag;185;0;3;6;V;185;0;3;6;V"},
+};
+
+}  // namespace
+
+Db::TDateTime DayOf(const QDate& date) {
+    Db::TDateTime out = 0;
+    if (!date.isValid() || !Db::TryEncodeDate(date.year(), date.month(), date.day(), out)) return 0;
+    return out;
+}
+
+// ---- One run ------------------------------------------------------------------------------
+
+struct TListPostForm::Run {
+    TPreviewForm& form;
+    const TReportVariants& variants;
+    std::string key;  // one employee's initials padded to 5; empty: all employees
+    bool perDay = false;
+    Db::TDateTime from = 0, to = 0;
+    TSkrivListe head, band, heading, line, daySub, total;
+    int64_t day[3] = {0, 0, 0}, employee[3] = {0, 0, 0};
+    std::string currentEmployee;
+    Db::TDateTime currentDay = 0;
+    bool any = false;
+    bool bandFound = false;  // the band's employee is in the employee table
+
+    kj::TKJData& d = *kj::KJData();
+    TzDs::TTzDbf& post = d.PostDbf;
+    Db::TField& postAns = post.FieldByName("post_ans");
+    Db::TField& postDato = post.FieldByName("post_dato");
+    Db::TField& postRabat = post.FieldByName("post_rabat");
+    Db::TField& postTotal = post.FieldByName("Total");
+    Db::TField& postMoms = post.FieldByName("Moms");
+
+    Run(TPreviewForm& f, const TReportVariants& v) : form(f), variants(v) {}
+
+    void Item(const char* k, const char* def, Db::TField* field, TSkrivListe* caption,
+              TSkrivListe* data) {
+        variants.ParseItem(Ansi(k), Ansi(def), field, caption, data);
+    }
+    void DateItem(const char* k, const char* def) {
+        std::string text = variants.ReadLine(k, Ansi(def));
+        std::string rest = text;
+        for (int i = 0; i < 6; ++i) NextLayoutToken(rest);
+        ParseLayoutLine(k, text, nullptr, &band, nullptr);
+        ParseLayoutLine(std::string(k) + "Felt", ";" + rest, nullptr, &band, nullptr);
+    }
+    void ReadLayout();
+    bool InRange() {
+        const Db::TDateTime day = FieldDay(postDato);
+        return !(from != 0 && day < from) && !(to != 0 && day > to);
+    }
+    bool Belongs() { return !post.Eof() && SameIni(postAns.AsString()) == SameIni(key); }
+    bool SkipOutside();
+    bool FirstPosting();
+    bool NextPosting() {
+        post.Next();
+        return SkipOutside();
+    }
+    void Rule(int32_t x1) { form.PrintRule(x1, form.UsableWidth, kRuleHeight, {}); }
+    void SetSums(TSkrivListe& list, const char* const keys[3], int64_t sums[3]) {
+        for (int i = 0; i < 3; ++i) {
+            SetItemText(list, keys[i], FormatKroner(sums[i]));
+            sums[i] = 0;
+        }
+    }
+    void VisNySidePoster();
+    void EmployeeBand();
+    void DaySubtotal();
+    void EmployeeTotal();
+    void PrintPosting();
+    void Body();
+};
+
+void TListPostForm::Run::ReadLayout() {
+    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &head, nullptr);
+    Item("Titel1", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Titel2", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &head, nullptr);
+    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &head, nullptr);
+    Item("BrugerID", "Medarbejder;0;0;28;5;V;30;0;14;5;V", &postAns, &band, &band);
+    Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band, &band);
+    DateItem("FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
+    DateItem("TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
+    for (const TPostKey& k : kPostKeys)
+        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+    Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
+    Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    Item("PostSubMoms", ";135;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    Item("PostSubIalt", ";160;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, &total, nullptr);
+    Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+}
+
+// Skips postings outside the date range (for one employee: only while they are his);
+// true on a posting to print.
+bool TListPostForm::Run::SkipOutside() {
+    if (key.empty()) {
+        while (!post.Eof() && !InRange()) {
+            post.Next();
+            LetMessagesThrough();
+        }
+        return !post.Eof();
+    }
+    while (Belongs() && !InRange()) {
+        post.Next();
+        LetMessagesThrough();
+    }
+    return Belongs() && InRange();
+}
+
+bool TListPostForm::Run::FirstPosting() {
+    post.First();
+    if (key.empty()) return SkipOutside();
+    post.FindNear(IniKey(key) + DateKey(from));
+    return SkipOutside();
+}
+
+void TListPostForm::Run::VisNySidePoster() {
+    form.NewReportPage(false);
+    form.PrintFields(head);
+    Rule(0);
+    if (form.PageNumber < 2) return;
+    {
+        TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
+        form.PrintFields(band);
+    }
+    Rule(0);
+    form.PrintFields(heading);
+}
+
+void TListPostForm::Run::EmployeeBand() {
+    bandFound = d.BrugerDbf.FindExact(IniKey(postAns.AsString()));
+    auto setDate = [this](const char* k, Db::TDateTime day) {
+        TSkrivFelt* item = band.Find(std::string(k) + "Felt");
+        if (!item) item = band.Find(k);
+        if (item) item->Text = ShortDate(day);
+    };
+    setDate("FraDato", from);
+    setDate("TilDato", to);
+    TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
+    form.PrintFields(band);
+    Rule(0);
+}
+
+void TListPostForm::Run::DaySubtotal() {
+    if (currentDay == 0) return;
+    Rule(form.UsableWidth / 4);
+    SetItemText(daySub, "PostSubDato", ShortDate(currentDay));
+    static const char* const keys[3] = {"PostSubTotal", "PostSubMoms", "PostSubIalt"};
+    SetSums(daySub, keys, day);
+    form.PrintFields(daySub);
+    Rule(form.UsableWidth / 4);
+}
+
+void TListPostForm::Run::EmployeeTotal() {
+    Rule(form.UsableWidth / 4);
+    static const char* const keys[3] = {"PostIAltTotal", "PostIAltMoms", "PostIaltIAlt"};
+    SetSums(total, keys, employee);
+    form.PrintFields(total);
+    Rule(form.UsableWidth / 4);
+}
+
+void TListPostForm::Run::PrintPosting() {
+    if (TSkrivFelt* r = line.Find("PostRabat")) r->Text = FieldMoney(postRabat) > 10 ? "*" : "-";
+    const int64_t t = FieldMoney(postTotal), m = FieldMoney(postMoms);
+    const int64_t sums[3] = {t, m, t + m};
+    for (int i = 0; i < 3; ++i) {
+        day[i] += sums[i];
+        employee[i] += sums[i];
+    }
+    form.PrintFields(line);
+}
+
+void TListPostForm::Run::Body() {
+    do {
+        const std::string ans = TrimRight(postAns.AsString());
+        if (!any || ans != currentEmployee) {
+            if (any) {
+                if (perDay) {
+                    DaySubtotal();
+                    currentDay = FieldDay(postDato);
+                }
+                EmployeeTotal();
+            }
+            EmployeeBand();
+            currentEmployee = ans;
+            any = true;
+            form.PrintFields(heading);
+        }
+        if (perDay && FieldDay(postDato) != currentDay) {
+            DaySubtotal();
+            currentDay = FieldDay(postDato);
+        }
+        PrintPosting();
+        LetMessagesThrough();
+    } while (NextPosting());
+    if (perDay) DaySubtotal();
+    EmployeeTotal();
+}
+
+void TListPostForm::RunPostings(TPreviewForm& form, const std::string& key, bool perDay,
+                                Db::TDateTime from, Db::TDateTime to) {
+    Run run(form, Variants);
+    run.key = key;
+    run.perDay = perDay;
+    run.from = from;
+    run.to = to;
+    run.ReadLayout();
+    run.post.SetOrderToTag("POSTANS");
+    run.d.BrugerDbf.SetOrderToTag("BRUGER");
+    if (!run.FirstPosting()) return;
+    SetPaperFromSetup(form);
+    form.HeadList = nullptr;
+    form.OnNewReportPage = [&run] { run.VisNySidePoster(); };
+    form.StartReport();
+    run.Body();
+    form.FinishReport();
+    form.OnNewReportPage = nullptr;
+}
+
+// ---- The window ---------------------------------------------------------------------------
+
+TListPostForm::TListPostForm(QWidget* parent)
+    : TReportWindow("BrugerPoster.kjr", QString::fromUtf8("Liste over posteringer"), parent) {
+    TRunGuard busy({});
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QString::fromUtf8(" Medarbejder "), this), 0, 0);
+    auto* box = new TDropCombo(this);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->OnDropDown = [this] { EdtBruger1DropDown(); };
+    EdtBruger1 = box;
+    grid->addWidget(EdtBruger1, 0, 1);
+    grid->addWidget(new QLabel(QString::fromUtf8(" Fra dato. "), this), 1, 0);
+    grid->addWidget(new QLabel(QString::fromUtf8(" Til dato. "), this), 2, 0);
+    const QDate today = QDate::currentDate();
+    const QDate first(today.year(), today.month(), 1);
+    DateTimePicker1 = new QDateEdit(first, this);
+    DateTimePicker2 = new QDateEdit(first.addMonths(1).addDays(-1), this);
+    for (QDateEdit* e : {DateTimePicker1, DateTimePicker2}) {
+        e->setDisplayFormat("dd-MM-yyyy");
+        e->setCalendarPopup(true);
+    }
+    grid->addWidget(DateTimePicker1, 1, 1);
+    grid->addWidget(DateTimePicker2, 2, 1);
+    Body->addLayout(grid);
+    cbPrDag = new QCheckBox(QString::fromUtf8("Optælling pr.dag"), this);
+    Body->addWidget(cbPrDag);
+    kj::KJData()->PostDbf.SetOrderToTag("POSTANS");
+    Frame->OnRun = [this](bool preview) { btnVisClick(preview); };
+    OpenVariants();
+}
+
+TListPostForm::~TListPostForm() {
+    TzDs::TTzDbf& users = kj::KJData()->BrugerDbf;
+    if (users.Active() && users.State() != Db::dsBrowse) users.Cancel();
+}
+
+void TListPostForm::EdtBruger1DropDown() {
+    if (EdtBruger1->count() > 0) return;
+    TRunGuard busy({});
+    TzDs::TTzDbf& users = kj::KJData()->BrugerDbf;
+    const QString text = EdtBruger1->currentText();
+    for (users.First(); !users.Eof(); users.Next()) {
+        if (users.Deleted()) continue;
+        EdtBruger1->addItem(kjqt::FromAnsi(PadTo(users.FieldByName("ini").AsString(), kIniWidth) +
+                                           users.FieldByName("BrugerNavn").AsString()));
+    }
+    EdtBruger1->setEditText(text);
+}
+
+void TListPostForm::btnVisClick(bool preview) {
+    std::string key;
+    const std::string typed = kjqt::ToAnsi(EdtBruger1->currentText());
+    if (!TrimRight(typed).empty()) {
+        key = IniKey(TrimRight(typed.substr(0, kIniWidth)));
+        TzDs::TTzDbf& post = kj::KJData()->PostDbf;
+        post.SetFilterTo("");
+        post.SetWhileTo("");
+        post.SetOrderToTag("POSTANS");
+        post.FindNear(key);
+        if (post.Eof() || SameIni(post.FieldByName("post_ans").AsString()) != SameIni(key)) {
+            kjqt::DialogService::Instance().ShowMessage(
+                QString::fromUtf8("Der er ingen posteringer for denne medarbejder!"));
+            return;
+        }
+    }
+    Db::TDateTime from = DayOf(DateTimePicker1->date()), to = DayOf(DateTimePicker2->date());
+    if (to < from) std::swap(from, to);
+    const bool perDay = cbPrDag->isChecked();
+    RunReport(preview, [&](TPreviewForm& form) { RunPostings(form, key, perDay, from, to); });
+    kj::KJData()->PostDbf.SetFilterTo("");
+}
+
+void RunEmployeePostingsReport() {
+    TListPostForm form(kj::MainWindow());
+    form.exec();
+}
+
+}  // namespace kjrep

@@ -1,0 +1,99 @@
+#include "reports/report_util.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cmath>
+
+#include "data/db_fields.h"
+#include "data/db_format.h"
+#include "storage/tz_utils.h"
+
+namespace kjrep {
+
+std::string FormatAmount(int64_t v) {
+    const bool negative = v < 0;
+    // Magnitude in hundredths, half away from zero; unsigned so INT64_MIN stays exact.
+    uint64_t m = negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    m = (m + 50) / 100;
+    std::string digits = std::to_string(m / 100);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ' ';
+        out += digits[i];
+    }
+    const unsigned cents = static_cast<unsigned>(m % 100);
+    out += ',';
+    out += static_cast<char>('0' + cents / 10);
+    out += static_cast<char>('0' + cents % 10);
+    return negative && m != 0 ? "-" + out : out;
+}
+
+std::string FormatKroner(int64_t v) {
+    return FormatAmount(v) + " kr";
+}
+
+int64_t FieldMoney(const Db::TField& field) {
+    try {
+        return field.IsNull() ? 0 : field.AsCurrency();
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::string TrimRight(const std::string& s) {
+    size_t e = s.size();
+    while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return s.substr(0, e);
+}
+
+std::string PadTo(const std::string& s, size_t n) {
+    std::string r = s.substr(0, n);
+    r.resize(n, ' ');
+    return r;
+}
+
+std::string KeyOf(const std::string& s, size_t n) {
+    return TzUtils::AnsiUpper(PadTo(s, n));
+}
+
+Db::TDateTime FieldDay(const Db::TField& field) {
+    try {
+        return field.IsNull() ? 0 : std::floor(field.AsDateTime());
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::string ShortDate(Db::TDateTime day) {
+    return day == 0 ? std::string() : Db::FormatDateTime("dd-mm-yyyy", day);
+}
+
+std::string DateKey(Db::TDateTime day) {
+    return day == 0 ? std::string() : Db::FormatDateTime("yyyymmdd", day);
+}
+
+// Every call lets what is waiting through, but not more often than every 20 ms: a loop over
+// a million rows would otherwise spend its time asking an empty queue.
+void LetMessagesThrough() {
+    static QElapsedTimer last;
+    if (last.isValid() && last.elapsed() < 20) return;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    last.start();
+}
+
+TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (QWidget* w : widgets)
+        if (w && w->isEnabled()) {
+            w->setEnabled(false);
+            disabled_.emplace_back(w);
+        }
+}
+
+TRunGuard::~TRunGuard() {
+    for (const QPointer<QWidget>& w : disabled_)
+        if (w) w->setEnabled(true);
+    QApplication::restoreOverrideCursor();
+}
+
+}  // namespace kjrep

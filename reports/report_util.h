@@ -1,0 +1,60 @@
+// Small pieces the report windows share: amounts as "###,##0.00" (decimal ",", a blank
+// between thousands), key texts padded and upper-cased as the indexes hold them, short
+// dates, letting waiting window messages through during a run, and the guard that keeps a
+// window's buttons disabled while its report runs. GUI thread.
+#pragma once
+
+#include <QCursor>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/db_types.h"
+
+namespace Db {
+class TField;
+class TDataSet;
+}  // namespace Db
+
+namespace kjrep {
+
+// An amount in ten-thousandths as "###,##0.00": rounded half away from zero to hundredths,
+// "," before the decimals, a blank between thousands, "-" in front of a negative amount.
+std::string FormatAmount(int64_t tenThousandths);
+// The same followed by " kr".
+std::string FormatKroner(int64_t tenThousandths);
+
+// A field's value in ten-thousandths (0 for a field that is null or cannot be read).
+int64_t FieldMoney(const Db::TField& field);
+
+std::string TrimRight(const std::string& s);
+// s cut or padded with blanks to n characters.
+std::string PadTo(const std::string& s, size_t n);
+// s padded to n and upper-cased as Windows-1252 (the form of the index keys).
+std::string KeyOf(const std::string& s, size_t n);
+
+// A date field's day (0 when blank) and the short date text "dd-MM-yyyy" of a day.
+Db::TDateTime FieldDay(const Db::TField& field);
+std::string ShortDate(Db::TDateTime day);
+// "YYYYMMDD" of a day (an index key's date part).
+std::string DateKey(Db::TDateTime day);
+
+// Repaints and keeps the program alive without running user actions (at most every 20 ms).
+void LetMessagesThrough();
+
+// While alive: the hourglass, and every given widget disabled (enabled again afterwards
+// unless it was disabled before).
+class TRunGuard {
+  public:
+    explicit TRunGuard(std::vector<QWidget*> widgets);
+    ~TRunGuard();
+    TRunGuard(const TRunGuard&) = delete;
+    TRunGuard& operator=(const TRunGuard&) = delete;
+
+  private:
+    std::vector<QPointer<QWidget>> disabled_;
+};
+
+}  // namespace kjrep

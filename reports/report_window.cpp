@@ -1,0 +1,83 @@
+#include "reports/report_window.h"
+
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "data/db_fields.h"
+#include "reports/preview_form.h"
+#include "reports/report_host.h"
+#include "reports/report_util.h"
+#include "reports/report_wiring.h"
+
+namespace kjrep {
+
+TReportWindow::TReportWindow(const std::string& fileName, const QString& caption, QWidget* parent)
+    : QDialog(parent), Variants(fileName) {
+    setWindowTitle(caption);
+    auto* all = new QVBoxLayout(this);
+    Body = new QVBoxLayout;
+    all->addLayout(Body);
+    Frame = new TReportFrame(Variants, this);
+    all->addWidget(Frame);
+    Status = new QStatusBar(this);
+    Status->setSizeGripEnabled(false);
+    all->addWidget(Status);
+    Frame->btnSlut->setAutoDefault(false);
+}
+
+void TReportWindow::OpenVariants() {
+    LoadPageSetup();
+    Variants.Open();
+    Frame->FillVariants();
+}
+
+void TReportWindow::done(int result) {
+    if (!written_) {
+        written_ = true;
+        Variants.Close();
+        StorePageSetup();
+    }
+    QDialog::done(result);
+}
+
+void TReportWindow::RunReport(bool preview, const std::function<void(TPreviewForm&)>& build) {
+    TRunGuard guard(
+        {Frame->btnVis, Frame->btnUdskriv, Frame->btnPrinter, Frame->btnSlut, Frame->edtRapport});
+    TPreviewForm& form = PreviewForm();
+    ReportRun run(form);
+    form.PrepareReport(preview);
+    build(form);
+    if (preview)
+        form.ShowReport();
+    else
+        form.PrintReport();
+}
+
+void SetPaperFromSetup(TPreviewForm& form) {
+    const TPageSetup& s = PageSetup();
+    form.SetPaper(s.PaperCode, s.PaperWidth, s.PaperHeight, s.Orientation,
+                  TMargins{s.Margins[0], s.Margins[1], s.Margins[2], s.Margins[3]});
+}
+
+TBlankItems::TBlankItems(TSkrivListe& list, const Db::TDataSet* table, bool on) {
+    for (int i = 0; on && i < list.Count(); ++i) {
+        TSkrivFelt& item = list.Item(i);
+        if (item.Field && item.Text.empty() && (!table || item.Field->DataSet() == table)) {
+            saved_.emplace_back(&item, item.Field);
+            item.Field = nullptr;
+        }
+    }
+}
+
+TBlankItems::~TBlankItems() {
+    for (auto& [item, field] : saved_) item->Field = field;
+}
+
+void SetItemText(TSkrivListe& list, const std::string& key, const std::string& text) {
+    TSkrivFelt* item = list.Find("Data" + key);
+    if (!item) item = list.Find(key);
+    if (item) item->Text = text;
+}
+
+}  // namespace kjrep
