@@ -249,8 +249,11 @@ bool CanSkip(WorkArea& a, int32_t n) {
     return !(n < 0 && a.bof);
 }
 
-// The record after (or before) the current one in the area's order; 0 at the end.
-int32_t NextRecord(WorkArea& a, bool forward, bool idx) {
+// The record after (or before) the current one in the area's order; 0 at the end. An order
+// that answers the record the area stands on has ended; past the end (only a backward move
+// starts there) the area stands on no record, and its number may since have become another
+// station's new last record.
+int32_t NextRecord(WorkArea& a, bool forward, bool idx, bool onRecord) {
     int32_t next;
     if (forward) {
         if (idx) {
@@ -264,7 +267,9 @@ int32_t NextRecord(WorkArea& a, bool forward, bool idx) {
     } else {
         if (idx) {
             next = indexHooks.priorKey();
-            if (next == a.recNo || (indexHooks.atBeginning && indexHooks.atBeginning())) return 0;
+            if ((onRecord && next == a.recNo) ||
+                (indexHooks.atBeginning && indexHooks.atBeginning()))
+                return 0;
         } else {
             next = a.recNo - 1;
             if (next < 1) return 0;
@@ -277,17 +282,21 @@ int32_t NextRecord(WorkArea& a, bool forward, bool idx) {
 enum class SkipStop { kCounted, kAtEnd, kWhileFailed, kReadFailed };
 
 // Moves until n visible records are passed, the order ends, the while condition fails or a
-// read fails; *lastGood is the last visible record passed going backward.
-SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, bool ahead, int32_t* lastGood) {
+// read fails; *lastGood is the last visible record passed going backward. fromEnd: the move
+// starts at the end (whatever the count has grown to since).
+SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, bool ahead, bool fromEnd,
+                     int32_t* lastGood) {
     const bool forward = n > 0;
     const int32_t want = forward ? n : -n;
     int32_t steps = 0;
+    bool onRecord = !fromEnd;
     for (;;) {
         // At EOF the area stands on no record: there is nothing to go back to.
         if (!forward && a.recNo >= 1 && a.recNo <= a.recCount && RecordVisible())
             *lastGood = a.recNo;
-        const int32_t next = NextRecord(a, forward, idx);
+        const int32_t next = NextRecord(a, forward, idx, onRecord);
         if (next < 1 || next > a.recCount) return SkipStop::kAtEnd;
+        onRecord = true;
         if (!ReadScatter(a, next, ahead)) return SkipStop::kReadFailed;
         if (RecordVisible()) ++steps;
         if (!WhileHolds()) return SkipStop::kWhileFailed;
@@ -308,13 +317,14 @@ void Skip(int32_t n) {
     }
     if (!CanSkip(a, n)) return;
 
+    const bool fromEnd = a.eof;
     a.eof = a.bof = false;
     const bool idx = Indexes();
     const bool ahead = n > 0 && NaturalOrder(idx);
     IndexLock lock(idx, indexHooks.readLock);
     const bool forward = n > 0;
     int32_t lastGood = 0;
-    const SkipStop stop = StepRecords(a, n, idx, ahead, &lastGood);
+    const SkipStop stop = StepRecords(a, n, idx, ahead, fromEnd, &lastGood);
     const bool atEnd = stop == SkipStop::kAtEnd, whileFailed = stop == SkipStop::kWhileFailed;
     if (stop == SkipStop::kReadFailed) return;
     if (atEnd) {

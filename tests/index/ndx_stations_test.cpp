@@ -127,6 +127,32 @@ TEST(NdxStationChild, Reader) {
     }
 }
 
+// Helper station: opens the postings table and its index and, at each "append", appends one
+// posting whose case number sorts after every other in POSTSAG.
+TEST(NdxStationChild, Appender) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    try {
+        Dbf4::Select(1);
+        Dbf4::Use(kjtest::ChildArg("TABLE"));
+        TzNdx::SetIndexTo("poster.mdx");
+        kjtest::TellParent("ready");
+        for (int i = 0; kjtest::HearParent() == "append"; ++i) {
+            while (!Dbf4::FLock()) {
+            }
+            kjbench::FillPosting(3000 + i);
+            SetC(1, "ZZZZ" + std::to_string(i));
+            Dbf4::Append();
+            Dbf4::Unlock();
+            kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "appended" : "failed");
+        }
+        Dbf4::CloseAll();
+    } catch (const std::exception& e) {
+        kjtest::TellParent("error");
+    }
+}
+
 class NdxStationsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -236,6 +262,59 @@ TEST_F(NdxStationsTest, TagAddedWhileADeadStationsCountIsClearedIsKept) {
     EXPECT_EQ(TagsAgree(), "");
     adder.WriteLine("quit");
     EXPECT_EQ(adder.Wait(), 0);
+}
+
+// This station stands past the end of an order when another station appends a record
+// that sorts last: stepping back from the end lands on that record (its number is the old
+// end's), never on an empty view; the bottom, the top and a search see it as well.
+TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
+    kjtest::Child other("NdxStationChild.Appender", {{"TABLE", table}});
+    ASSERT_EQ(other.ReadLine(20000), "ready");
+    Dbf4::Select(1);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoBottom();
+    Dbf4::Skip(1);
+    ASSERT_TRUE(Dbf4::dEOF());
+    ASSERT_EQ(Dbf4::RecNo(), 301);
+
+    other.WriteLine("append");
+    ASSERT_EQ(other.ReadLine(20000), "appended");
+    Dbf4::Skip(-1);
+    EXPECT_FALSE(Dbf4::dBOF());
+    EXPECT_FALSE(Dbf4::dEOF());
+    EXPECT_EQ(Dbf4::RecNo(), 301);
+    EXPECT_EQ(GetC(1), "ZZZZ0     ");
+    Dbf4::Skip(-1);
+    EXPECT_FALSE(Dbf4::dBOF());
+    EXPECT_LT(GetC(1), "ZZZZ0");
+
+    // The same step back when the count was taken again at the end (a grid asks for it).
+    Dbf4::GoBottom();
+    Dbf4::Skip(1);
+    ASSERT_EQ(Dbf4::RecNo(), 302);
+    other.WriteLine("append");
+    ASSERT_EQ(other.ReadLine(20000), "appended");
+    EXPECT_EQ(Dbf4::RecCount(), 302);
+    EXPECT_TRUE(Dbf4::dEOF());
+    Dbf4::Skip(-1);
+    EXPECT_FALSE(Dbf4::dBOF());
+    EXPECT_EQ(Dbf4::RecNo(), 302);
+    EXPECT_EQ(GetC(1), "ZZZZ1     ");
+
+    other.WriteLine("append");
+    ASSERT_EQ(other.ReadLine(20000), "appended");
+    Dbf4::GoBottom();
+    EXPECT_EQ(Dbf4::RecNo(), 303);
+    Dbf4::GoTop();
+    EXPECT_FALSE(Dbf4::dEOF());
+    Dbf4::Skip(-1);
+    EXPECT_TRUE(Dbf4::dBOF());
+    EXPECT_FALSE(Dbf4::dEOF());
+    EXPECT_TRUE(TzNdx::Find("ZZZZ2"));
+    EXPECT_EQ(Dbf4::RecNo(), 303);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+    other.WriteLine("quit");
+    EXPECT_EQ(other.Wait(), 0);
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ class EngineTest : public QObject {
             rows_->Post();
         }
         rows_->First();
+        MakeLists();  // the band's name field belonged to the rows just replaced
     }
 
     void Prepare(int code, int32_t w, int32_t h, int orientation, const TMargins& m = kMargins) {
@@ -96,7 +97,6 @@ class EngineTest : public QObject {
         form_ = std::make_unique<TPreviewForm>();
         form_->Clock = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
         LoadRows(120, 0);
-        MakeLists();
     }
     void cleanup() {
         if (QTest::currentTestFailed()) {
