@@ -19,6 +19,10 @@ struct TMainEntries {
     std::function<void(int32_t recNo, const std::string& key)> ShowKundeForm;
     // The password dialog: true when OK was pressed and the typed text equals expected.
     std::function<bool(QWidget* owner, const std::string& expected)> AskPassword;
+    // The pickers: a date from a start date; initials, a standard event line or an item
+    // number from the current text (empty on cancel).
+    std::function<double(double start)> PlukDato;
+    std::function<std::string(const std::string&)> PlukBruger, PlukStatus, PlukVare;
     // Menu commands by the menu item's object name (e.g. "MenuMedarbejdere"); the main
     // window runs them between SuspendData and ResumeData.
     std::map<std::string, std::function<void()>> MenuCommands;

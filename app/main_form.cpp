@@ -341,17 +341,16 @@ void TKJSagerForm::BuildTabs() {
         c.Width = w;
         return c;
     };
-    HaendGrid =
-        grid(page("Hændelser",
-                  "Viser en oversigt over de hændelser, der er registreret på sagen, vælg en "
-                  "hændelse ved at trykke på indikatoren yderst til venstre ud for "
-                  "hændelsen, du vil så få mulighed for at redigere hændelsen"),
-             "HaendGrid", "tmpStatData");
-    PostGrid = grid(page("Posteringer",
-                         "Viser en oversigt over de posteringer der er registreret på sagen. Vælg "
-                         "en postering ved at trykke på indikatoren yderst til venstre ud for "
-                         "posteringen, du vil så få mulighed for at redigere posteringen"),
-                    "PostGrid", "tmpPostData");
+    QVBoxLayout* events = page("Hændelser",
+                               "Viser en oversigt over de hændelser, der er registreret på sagen, "
+                               "vælg en hændelse ved at trykke på indikatoren yderst til venstre "
+                               "ud for hændelsen, du vil så få mulighed for at redigere hændelsen");
+    QVBoxLayout* postings = page("Posteringer",
+                                 "Viser en oversigt over de posteringer der er registreret på "
+                                 "sagen. Vælg en postering ved at trykke på indikatoren yderst til "
+                                 "venstre ud for posteringen, du vil så få mulighed for at "
+                                 "redigere posteringen");
+    BuildRowTabs(events, postings);
     page("Interessenter", nullptr);
     QVBoxLayout* bl = page("Medarbejder oversigt",
                            "Viser en oversigt over de i Morvane Vaktor registrerede medarbejdere. "
@@ -379,6 +378,7 @@ void TKJSagerForm::BuildTabs() {
     overview(SagsGrid, {"SAG_AFSLUT", "SAGS_NR", wide("SAGS_BEM", 300), "SAG_KUNDE", "SAG_ANSVAR",
                         wide("SAG_MATNR", 200), "SAG_OPRET", "SAG_AJOUR", "SAG_INI"});
     BuildHelpText();
+    WireGrids();
     connect(PageSager, &QTabWidget::currentChanged, this,
             [this] { Guard([this] { RefreshViews(); }); });
 }

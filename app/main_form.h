@@ -24,6 +24,8 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
+class QVBoxLayout;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -31,6 +33,7 @@ class QTabWidget;
 class QToolButton;
 
 namespace kjqt {
+struct TColumn;
 class TDBComboBox;
 class TDBEdit;
 class TDBGrid;
@@ -93,6 +96,21 @@ class TKJSagerForm : public QMainWindow {
         body();
     }
 
+    // ---- The case's events and postings (main_form_rows.cpp) ----
+    struct RowKind;  // what differs between the events and the postings
+    void LoadCaseEvents();
+    void LoadCasePostings();
+    void NewEvent();
+    void DeleteEvent();
+    void UndoEvent();
+    void ToggleEventDone();
+    void NewPosting();
+    void DeletePosting();
+    void UndoPosting();
+    void InvoicePosting();  // " Opret faktura post "
+    // A word filter as a title click sets it; false after refusing the word.
+    bool ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field, const QString& word);
+
     // ---- Commands ----
     void BtnGemClick();
     void BtnGendanClick();
@@ -114,7 +132,11 @@ class TKJSagerForm : public QMainWindow {
     QPushButton *BtnFirst, *btnPrior, *btnNext, *btnLast;
     TStatusPanel* KJStatus;
     QTabWidget* PageSager;
-    kjqt::TDBGrid *HaendGrid, *PostGrid, *brugerGrid, *kundeGrid, *SagsGrid;
+    kjqt::TDBGrid *StatusGrid, *posterGrid, *brugerGrid, *kundeGrid, *SagsGrid;
+    QPushButton *statusNyBtn, *statusSletBtn, *btnGendanStatus, *statusSkiftBtn;
+    QPushButton *posterNyBtn, *posterSletBtn, *btnGendanPost, *btnFakturaPost;
+    QLineEdit* edtPostTotal;
+    int64_t PostTotal = 0;  // ten-thousandths
     QPushButton *btnRetBruger, *btnRetKunde;
     QPlainTextEdit* HelpText;
     QAction *MenuAfslut, *MenuVisTotal, *MenuAabenIgen;
@@ -182,6 +204,30 @@ class TKJSagerForm : public QMainWindow {
     void DetachControls();
     void AttachControls();
 
+    // ---- Events and postings (main_form_rows.cpp) ----
+    const RowKind& Events() const;
+    const RowKind& Postings() const;
+    void BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings);
+    void LoadCaseRows(const RowKind& k);
+    void RecreateScratch(TzDs::TTzDbf& scratch);
+    void HookScratch(const RowKind& k, bool on);
+    void RowNewRecord(const RowKind& k, Db::TDataSet& ds);
+    void RowBeforePost(const RowKind& k, Db::TDataSet& ds);
+    bool OwnSharedRow(const RowKind& k, int32_t recNo);
+    void WriteBack(const RowKind& k, bool isNew);
+    void NewRow(const RowKind& k);
+    void DeleteRow(const RowKind& k);
+    void UndoRow(const RowKind& k);
+    bool RefuseClosed(const RowKind& k, bool edit);
+    void GridKey(const RowKind& k, QKeyEvent& key);
+    void PickButton(const RowKind& k);
+    void ItemColumnExit();
+    void ShowPostTotal();
+    void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
+    void WireGrids();
+    void RegisterDblClick(bool customer);
+    void RetRegister(bool customer);
+
     // ---- Start-up, suspend/resume, views (main_form_life.cpp) ----
     void InitView();
     void FormActivate();
@@ -189,8 +235,6 @@ class TKJSagerForm : public QMainWindow {
     void FormCloseQuery();
     void PostOnClose(TzDs::TTzDbf& table);
     void GiveHandlersBack();
-    void LoadCaseEvents();
-    void LoadCasePostings();
     void LoadCaseInteressenter();
     void RunMenuCommand(const std::string& name);
 
@@ -205,6 +249,8 @@ class TKJSagerForm : public QMainWindow {
     int32_t SavedRecNo = 0;
     std::array<int32_t, 3> SuspendRecNos{};
     bool TitleClickArmed = true;
+    Db::TDateTime LastEventDate = 0, LastPostDate = 0;
+    std::string LastEventNavn, LastPostAns, LastPostTmu, LastPostDk;
 
     struct Handlers {
         Db::TDataSetNotifyEvent statusNew, statusBeforePost;

@@ -205,12 +205,16 @@ void TKJSagerForm::CreateTypedCase(const std::string& number) {
 void TKJSagerForm::DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const char* field,
                                   const std::string& number) {
     if (TrimRight(table.CurrentTag()) != tag) table.SetOrderToTag(tag);
-    if (!table.Find(KeyOf(number, 10))) return;
-    while (!table.Eof() && TzUpper(TrimRight(table.FieldByName(field).AsString())) == number) {
+    // Each search finds the case's first row still live (deleted rows are hidden), so the
+    // loop never depends on where the cursor stands after a delete.
+    const std::string key = KeyOf(number, 10);
+    for (int32_t left = table.RecCount(); left > 0; --left) {
+        if (!table.Find(key) || table.Eof() ||
+            TzUpper(TrimRight(table.FieldByName(field).AsString())) != number)
+            return;
         LockRecord(table);
         table.DeleteRec();
         table.UnLock();
-        table.Skip(1);
     }
 }
 

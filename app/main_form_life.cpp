@@ -136,7 +136,7 @@ void TKJSagerForm::SuspendData() {
     data_.ResetTables();
     SuspendRecNos[0] = data_.SagsDbf.RecNo();
     GiveHandlersBack();
-    for (kjqt::TDBGrid* g : {HaendGrid, PostGrid, brugerGrid, kundeGrid, SagsGrid}) g->hide();
+    for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) g->hide();
     AttachControls();
 }
 
@@ -160,6 +160,8 @@ void TKJSagerForm::ResumeData() {
     data_.SagsDbf.OnNewRecord = Db::TDataSetNotifyEvent::Bind(this, &TKJSagerForm::CaseNewRecord);
     data_.SagsDbf.BeforePost = Db::TDataSetNotifyEvent::Bind(this, &TKJSagerForm::CaseBeforePost);
     data_.SagsDbf.BeforeEdit = Db::TDataSetNotifyEvent::Bind(this, &TKJSagerForm::CaseBeforeEdit);
+    HookScratch(Events(), true);
+    HookScratch(Postings(), true);
     resumed_ = true;
     TzDs::TTzDbf* tables[] = {&data_.SagsDbf, &data_.StatusDbf, &data_.PostDbf};
     for (int i = 0; i < 3; ++i) {
@@ -171,14 +173,6 @@ void TKJSagerForm::ResumeData() {
 }
 
 // ---- The visible tab -----------------------------------------------------------------------
-
-void TKJSagerForm::LoadCaseEvents() {
-    HaendGrid->show();
-}
-
-void TKJSagerForm::LoadCasePostings() {
-    PostGrid->show();
-}
 
 void TKJSagerForm::LoadCaseInteressenter() {}
 
@@ -193,13 +187,13 @@ void TKJSagerForm::RefreshViews() {
     if (tab == 0)
         LoadCaseEvents();
     else
-        HaendGrid->hide();
-    HaendGrid->SetReadOnly(closed);
+        StatusGrid->hide();
+    StatusGrid->SetReadOnly(closed);
     if (tab == 1)
         LoadCasePostings();
     else
-        PostGrid->hide();
-    PostGrid->SetReadOnly(closed);
+        posterGrid->hide();
+    posterGrid->SetReadOnly(closed);
     LoadCaseInteressenter();
     brugerGrid->setVisible(tab == 3);
     LookUpName(false);
