@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -23,6 +24,8 @@ struct TMainEntries {
     // number from the current text (empty on cancel).
     std::function<double(double start)> PlukDato;
     std::function<std::string(const std::string&)> PlukBruger, PlukStatus, PlukVare;
+    // The small modal text window (TVisData) with these lines.
+    std::function<void(QWidget* owner, const std::vector<std::string>& lines)> ShowVisData;
     // Menu commands by the menu item's object name (e.g. "MenuMedarbejdere"); the main
     // window runs them between SuspendData and ResumeData.
     std::map<std::string, std::function<void()>> MenuCommands;

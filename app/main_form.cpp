@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/frame_interessent.h"
 #include "app/kj_data.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
@@ -351,7 +352,9 @@ void TKJSagerForm::BuildTabs() {
                                  "venstre ud for posteringen, du vil så få mulighed for at "
                                  "redigere posteringen");
     BuildRowTabs(events, postings);
-    page("Interessenter", nullptr);
+    QVBoxLayout* il = page("Interessenter", nullptr);
+    frameInteressent = new TframeInteressent(data_, il->parentWidget());
+    il->addWidget(frameInteressent, 1);
     QVBoxLayout* bl = page("Medarbejder oversigt",
                            "Viser en oversigt over de i Morvane Vaktor registrerede medarbejdere. "
                            "Vælg en ved at trykke yderst til venstre på indikatoren, for den "

@@ -49,6 +49,7 @@ namespace kj {
 
 class TKJData;
 class TOpstartForm;
+class TframeInteressent;
 
 // The status bar's one panel: its text drawn one pixel right of and below its corner.
 class TStatusPanel : public QWidget {
@@ -138,6 +139,7 @@ class TKJSagerForm : public QMainWindow {
     QLineEdit* edtPostTotal;
     int64_t PostTotal = 0;  // ten-thousandths
     QPushButton *btnRetBruger, *btnRetKunde;
+    TframeInteressent* frameInteressent;
     QPlainTextEdit* HelpText;
     QAction *MenuAfslut, *MenuVisTotal, *MenuAabenIgen;
 

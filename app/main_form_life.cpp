@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "app/frame_interessent.h"
 #include "app/kj_data.h"
 #include "app/kj_startup.h"
 #include "app/kj_terminate.h"
@@ -126,6 +127,7 @@ void TKJSagerForm::GiveHandlersBack() {
     data_.PostDbf.OnNewRecord = h.postNew;
     data_.PostDbf.BeforePost = h.postBeforePost;
     data_.PostDbf.AfterPost = h.postAfterPost;
+    frameInteressent->UnhookEvents();
     resumed_ = false;
 }
 
@@ -162,6 +164,7 @@ void TKJSagerForm::ResumeData() {
     data_.SagsDbf.BeforeEdit = Db::TDataSetNotifyEvent::Bind(this, &TKJSagerForm::CaseBeforeEdit);
     HookScratch(Events(), true);
     HookScratch(Postings(), true);
+    frameInteressent->HookEvents();
     resumed_ = true;
     TzDs::TTzDbf* tables[] = {&data_.SagsDbf, &data_.StatusDbf, &data_.PostDbf};
     for (int i = 0; i < 3; ++i) {
@@ -174,7 +177,9 @@ void TKJSagerForm::ResumeData() {
 
 // ---- The visible tab -----------------------------------------------------------------------
 
-void TKJSagerForm::LoadCaseInteressenter() {}
+void TKJSagerForm::LoadCaseInteressenter() {
+    frameInteressent->LoadCaseInteressenter();
+}
 
 void TKJSagerForm::RefreshViews() {
     if (!data_.SagsDbf.Active()) return;

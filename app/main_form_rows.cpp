@@ -255,6 +255,14 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
             f->HookScratch(k, true);
         }
     } back{this, k, shared, scratch};
+    // The calculated fields are worked out once the copy is shown, not at every field.
+    const bool autoCalc = scratch.AutoCalcFields();
+    scratch.SetAutoCalcFields(false);
+    struct CalcBack {
+        TzDs::TTzDbf& t;
+        bool on;
+        ~CalcBack() { t.SetAutoCalcFields(on); }
+    } calcBack{scratch, autoCalc};
     while (!scratch.FLock()) kjqt::LetMessagesThrough();
     const bool total = k.postings && MenuVisTotal->isChecked();
     for (; holds(); shared.Skip(1)) {

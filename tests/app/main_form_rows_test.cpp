@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "app/frame_interessent.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/main_entries.h"
@@ -306,6 +307,43 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(responder_.Asked().at(0).caption, U("Søg i hændelser"));
         QCOMPARE(responder_.Texts(), QStringList({U("Indtast ord, der skal indgå i hændelsen")}));
         QCOMPARE(count(), 1);
+    }
+
+    void stakeholdersOfTheCase() {
+        AddCase("S1");
+        Show("S1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        QVERIFY(!f.gridInteressent->isVisibleTo(form_.get()));
+        f.btnNyInteressent->click();
+        QVERIFY(f.gridInteressent->isVisibleTo(form_.get()));
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(Trim(t.FieldByName("int_sag").AsString()), std::string("S1"));
+        QCOMPARE(t.FieldByName("int_opret").AsDateTime(), Db::Today());
+        t.FieldByName("int_tekst").SetAsString("Ejer");
+        t.Post();
+        QCOMPARE(responder_.Texts(), QStringList());  // the frame asks nothing
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>({"Ejer"}));
+        responder_.Answer(kIdYes);
+        f.btnSletInteressent->click();
+        QCOMPARE(responder_.Texts().value(0).left(39),
+                 U("Ønsker du at slette denne Interessent?\r"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>());
+        // A closed case refuses the buttons; the data module's handlers come back on suspend.
+        data_->SagsDbf.Edit();
+        data_->SagsDbf.FieldByName("sag_afslut").SetAsDateTime(Db::Today());
+        data_->SagsDbf.Post();
+        responder_.Clear();
+        f.btnNyInteressent->click();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke slettes Interessenter !!!")}));
+        auto frameHandler = t.BeforePost;
+        form_->SuspendData();
+        QVERIFY(!(t.BeforePost == frameHandler));
+        form_->ResumeData();
+        QVERIFY(t.BeforePost == frameHandler);
     }
 
     void anotherProcessAppendsWhileThisOneEdits() {
