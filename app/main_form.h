@@ -224,6 +224,7 @@ class TKJSagerForm : public QMainWindow {
     void GridKey(const RowKind& k, QKeyEvent& key);
     void PickButton(const RowKind& k);
     void ItemColumnExit();
+    void GridFocus(QWidget* old, QWidget* now);
     void ShowPostTotal();
     void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
     void WireGrids();
@@ -251,6 +252,7 @@ class TKJSagerForm : public QMainWindow {
     int32_t SavedRecNo = 0;
     std::array<int32_t, 3> SuspendRecNos{};
     bool TitleClickArmed = true;
+    int quietItem_ = 0;  // above 0: a changed item fills in nothing
     Db::TDateTime LastEventDate = 0, LastPostDate = 0;
     std::string LastEventNavn, LastPostAns, LastPostTmu, LastPostDk;
 

@@ -2,10 +2,12 @@
 // record number of its source row), the grids that edit them, the write-back of a posted
 // scratch row to the shared table under its locks, the row actions and the automatic
 // invoice posting. Events and postings share every routine through a RowKind.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -188,6 +190,41 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) { Guard([this, k] { PickButton(*k); }); };
     }
     StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { ToggleEventDone(); }); };
+    StatusGrid->OnDrawColumnCell = [](kjqt::TDBGrid&, QPainter& painter, const QRect& cell,
+                                      kjqt::TColumn& column, Db::TField* field, bool,
+                                      bool& handled) {
+        if (TzUpper(column.FieldName) != "STAT_VAL") return;
+        kjqt::TDBGrid::DrawCheckMark(painter, cell.adjusted(2, 2, -2, -2),
+                                     field && field->AsBoolean());
+        handled = true;
+    };
+    // Leaving the item column (the item written into its field) fills in the item's data.
+    data_.tmpPost.FieldByName("POST_TMU").OnChange = [this](Db::TField&) {
+        // Only an item the user typed in the grid; copies and defaults stay as they are.
+        QWidget* focus = QApplication::focusWidget();
+        if (quietItem_ || !focus || !(focus == posterGrid || posterGrid->isAncestorOf(focus)))
+            return;
+        ++quietItem_;
+        Guard([this] { ItemColumnExit(); });
+        --quietItem_;
+    };
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        Guard([this, old, now] { GridFocus(old, now); });
+    });
+}
+
+// Entering a grid without rows starts one; leaving a grid posts its modified row.
+void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
+    if (!now || now->window() != this) return;
+    for (const Kind* k : {&Events(), &Postings()}) {
+        kjqt::TDBGrid* g = this->*(k->grid);
+        TzDs::TTzDbf& t = data_.*(k->scratch);
+        const bool wasIn = old && (old == g || g->isAncestorOf(old));
+        const bool isIn = now == g || g->isAncestorOf(now);
+        if (wasIn && !isIn && Editing(t) && t.Modified()) t.Post();
+        if (!wasIn && isIn && t.IsEmpty() && !Editing(t) && !CaseIsClosed() && !g->ReadOnly())
+            NewRow(*k);
+    }
 }
 
 // ---- Copying the case's rows ---------------------------------------------------------------
@@ -242,6 +279,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
     }
     grid->show();
     HookScratch(k, false);
+    ++quietItem_;
     scratch.DisableControls();
     shared.DisableControls();
     struct Back {
@@ -249,6 +287,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
         const Kind& k;
         TzDs::TTzDbf &shared, &scratch;
         ~Back() {
+            --f->quietItem_;
             scratch.UnLock();
             shared.EnableControls();
             scratch.EnableControls();
@@ -312,6 +351,11 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
     const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
     const Db::TDateTime today = Db::Today();
     auto f = [&](const char* name) -> Db::TField& { return ds.FieldByName(name); };
+    ++quietItem_;
+    struct Quiet {
+        int& n;
+        ~Quiet() { --n; }
+    } quiet{quietItem_};
     if (!k.postings) {
         f("STAT_SAG").SetAsString(number);
         f("STAT_OPRET").SetAsDateTime(today);

@@ -18,6 +18,7 @@
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
+#include "ui/db_controls.h"
 #include "ui/db_grid.h"
 
 using namespace kjapptest;
@@ -344,6 +345,42 @@ class MainFormRowsTest : public QObject {
         QVERIFY(!(t.BeforePost == frameHandler));
         form_->ResumeData();
         QVERIFY(t.BeforePost == frameHandler);
+    }
+
+    void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
+        TzDs::TTzDbf& v = data_->VareDbf;
+        v.Append();
+        v.FieldByName("tmu_id").SetAsString("T1");
+        v.FieldByName("tmu_bem").SetAsString("Timer");
+        v.FieldByName("tmu_pris").SetAsFloat(450);
+        v.FieldByName("tmu_moms").SetAsFloat(25);
+        responder_.Answer(kIdYes);
+        v.Post();
+        responder_.Clear();
+        AddCase("G1");
+        Show("G1", 1);
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        form_->posterGrid->show();
+        form_->posterGrid->setFocus();
+        TzDs::TTzDbf& t = data_->tmpPost;
+        QCOMPARE(t.State(), Db::dsInsert);
+        t.FieldByName("post_tmu").SetAsString("t1");
+        QCOMPARE(Trim(t.FieldByName("post_bem").AsString()), std::string("Timer"));
+        QCOMPARE(t.FieldByName("post_pris").AsCurrency(), int64_t(4500000));
+        t.FieldByName("post_antal").SetAsFloat(2);
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();  // leaving the grid posts the row
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_tmu", "G1"),
+                 std::vector<std::string>({"T1"}));
+        // An unknown item is reported.
+        responder_.Clear();
+        form_->posterGrid->setFocus();
+        form_->posterNyBtn->click();
+        t.FieldByName("post_tmu").SetAsString("zz");
+        QCOMPARE(responder_.Texts(), QStringList({U("Varen kunne ikke findes !!")}));
+        t.Cancel();
     }
 
     void anotherProcessAppendsWhileThisOneEdits() {
