@@ -271,6 +271,8 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(credit[4100].first, int64_t(110000));
         QCOMPARE(credit[4100].second, std::string("F9"));
         QCOMPARE(data_->tmpPost.RecCount(), 15 + 13);  // the copy was rebuilt
+        form_->resize(1200, 700);
+        QVERIFY(form_->grab().save(QDir::temp().filePath("kjsager_postings.png")));
     }
 
     void wordFiltersWithQuotes() {

@@ -490,6 +490,27 @@ class MainFormTest : public QObject {
         QVERIFY(!form_->edtKundeTekst->isVisibleTo(form_.get()));
     }
 
+    void popupsAndOtherWindowsRunNoExit() {
+        AddCase("P1", "x");
+        Goto("P1");
+        Type(form_->edtAnsvar, "qq");
+        form_->edtAnsvar->showPopup();  // the list takes the focus: not an exit
+        QApplication::processEvents();
+        form_->edtAnsvar->hidePopup();
+        QWidget other;  // another window taking the focus and giving it back
+        other.show();
+        other.activateWindow();
+        QApplication::processEvents();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(form_->edtAnsvar->currentText(), U("QQ"));
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Tab);  // now it is left
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Brugeren :QQ   findes ikke\r\nskal denne oprettes ?")}));
+    }
+
     void suspendAndResumeAroundAModalWindow() {
         AddCase("R1", "en");
         AddCase("R2", "to");
