@@ -215,7 +215,7 @@ void TKJSagerForm::RunMenuCommand(const std::string& name) {
     } else if (name == "MenuAabenIgen") {
         ReopenCase();
     } else if (name == "MenuVisTotal") {
-        RefreshViews();
+        // Only the tick flips; the total follows at the next copy of the postings.
     } else {
         auto it = MainEntries().MenuCommands.find(name);
         if (it != MainEntries().MenuCommands.end() && it->second) Modal(it->second);
