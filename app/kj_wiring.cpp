@@ -1,14 +1,19 @@
 #include "app/kj_wiring.h"
 
+#include <map>
+
 #include "app/bruger_form.h"
 #include "app/hand_for_sags_type.h"
 #include "app/kj_menu.h"
 #include "app/kj_timeseddel.h"
 #include "app/kunde_form.h"
+#include "app/main_entries.h"
+#include "app/password.h"
 #include "app/pluk_forms.h"
 #include "app/post_by_form.h"
 #include "app/vare_g_form.h"
 #include "app/vare_i_form.h"
+#include "app/vis_data.h"
 
 namespace kj {
 
@@ -52,11 +57,74 @@ void InstallTimeSheetLinks() {
     links.ShowVareIForm = ShowVareIForm;
 }
 
+// A picker as the main window calls it: the current text in, the choice out ("" on cancel).
+template <void (*Pluk)(const std::string&, std::string&)>
+std::string Picked(const std::string& start) {
+    std::string result;
+    Pluk(start, result);
+    return result;
+}
+
+// The main window's menu items by object name, each run through the dispatch table's entry
+// at the time of the click (the reports fill theirs before the program starts).
+void InstallMainMenuCommands(TMainEntries& e) {
+    static const std::map<std::string, MenuItem> kItems = {
+        {"MenuMedarbejdere", MenuItem::MPBruger},
+        {"MenuVaregrupper", MenuItem::MPVareG},
+        {"MenuVarer", MenuItem::MPForbrug},
+        {"MenuHaendelser", MenuItem::MPHandel},
+        {"MenuKunder", MenuItem::MPKunder},
+        {"MenuPostnr", MenuItem::MPPostnr},
+        {"MenuStdHandSager", MenuItem::MPHandForSagsType},
+        {"MenuTimeseddel", MenuItem::MPPostTime},
+        {"MenuIgangvaerende", MenuItem::MPASag},
+        {"MenuUdestaaende", MenuItem::MPUdeRap},
+        {"MenuFakturaKopi", MenuItem::MPFakKopi},
+        {"MenuOverfoer", MenuItem::MPOverFak},
+        {"MenuListePoster", MenuItem::MPListPost},
+        {"MenuListeBrugere", MenuItem::MPListBruger},
+        {"MenuListeVarer", MenuItem::MPListVarer},
+        {"MenuListeKunder", MenuItem::MPListKunde},
+        {"MenuListePostnr", MenuItem::MPListPostnr},
+        {"MenuArkiver", MenuItem::MPArkiver},
+        {"MenuGendanArkiv", MenuItem::MPGendan}};
+    for (const auto& [name, item] : kItems) {
+        e.MenuCommands[name] = [item = item] {
+            const std::function<void()>& open = MainMenu().Slot(item);
+            if (open) open();
+        };
+    }
+    e.MenuCommands["MenuGenskabIndeks"] = [] { MainMenu().GenskabIndeksClick(); };
+    e.MenuCommands["MenuFjernSlettede"] = [] { MainMenu().FjernSlettedePosterClick(); };
+    e.MenuCommands["MenuSidenSidst"] = [] { MainMenu().SidenSidstClick(); };
+}
+
+void InstallMainEntries() {
+    TMainEntries& e = MainEntries();
+    e.ShowBrugerForm = ShowBrugerForm;
+    e.ShowKundeForm = ShowKundeForm;
+    e.AskPassword = [](QWidget* owner, const std::string& expected) {
+        TPasswordDlg dialog(owner);
+        return dialog.AskPassword(expected);
+    };
+    e.PlukDato = [](double start) { return double(PlukDato(Db::TDateTime(start))); };
+    e.PlukBruger = Picked<PlukBruger>;
+    e.PlukStatus = Picked<PlukStatus>;
+    e.PlukVare = Picked<PlukVare>;
+    e.ShowVisData = [](QWidget* owner, const std::vector<std::string>& lines) {
+        TVisData window(owner);
+        for (const std::string& line : lines) window.AddLine(line);
+        window.exec();
+    };
+    InstallMainMenuCommands(e);
+}
+
 }  // namespace
 
 void InstallAppEntries() {
     InstallMenuEntries();
     InstallTimeSheetLinks();
+    InstallMainEntries();
 }
 
 }  // namespace kj

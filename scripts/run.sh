@@ -34,4 +34,4 @@ user = ["; Tegnesystemets indstillinger", "1", "0,0,0", "[FIRMA]",
 open(d + "ZORBO195.ASD", "wb").write(("\r\n".join(user) + "\r\n").encode("cp1252"))
 PY
 fi
-exec build/app/kjsager "T3=$dir"
+exec build/program/kjsager "T3=$dir"

@@ -4,6 +4,7 @@
 // write of an upgrade, which never loses a row), two stations on one system folder, and
 // rebuilding indexes and packing while another process holds a table.
 #include <QProcess>
+#include <csignal>
 #include <cstdio>
 
 #include "app/kj_tables.h"
@@ -330,11 +331,21 @@ class DataFilesTest : public QObject {
         QCOMPARE(data_->TPostFile(), sf.start + "TPost1.dbf");
         QCOMPARE(data_->TStatFile(), sf.start + "TStat1.dbf");
         Stop();
-        // The program itself, a third station, starts and ends cleanly.
+        // The program itself, a third station, starts, shows its main window and ends
+        // cleanly when asked to (a request during start-up waits for the window).
         QProcess program;
+        program.setChildProcessModifier([] {  // the request must not beat main() to it
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGTERM);
+            sigprocmask(SIG_BLOCK, &set, nullptr);
+        });
         program.start(qEnvironmentVariable("KJ_SAGER_BINARY"),
                       {QString::fromStdString("T3=" + sf.start)});
+        QVERIFY(program.waitForStarted(30000));
+        program.terminate();
         QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
     }
 

@@ -1,0 +1,55 @@
+// TframeInteressent: the stakeholders of the current case on the main window's
+// "Interessenter" tab, edited directly in interessent.dbf through InteressentDbf (no scratch
+// copy). While the main window is resumed the frame's record handlers are on the table
+// (HookEvents) and the data module's are kept; UnhookEvents gives them back. GUI thread.
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+#include "data/db_dataset.h"
+
+class QPushButton;
+class QKeyEvent;
+
+namespace kjqt {
+class TDBGrid;
+struct TColumn;
+}  // namespace kjqt
+
+namespace kj {
+
+class TKJData;
+
+class TframeInteressent : public QWidget {
+  public:
+    TframeInteressent(TKJData& data, QWidget* parent = nullptr);
+
+    void LoadCaseInteressenter();
+    void HookEvents();
+    void UnhookEvents();
+    bool CheckCaseEditable();
+    void NewInteressent();
+    void DeleteInteressent();
+    void UndoInteressent();
+    void ShowInteressent();
+
+    kjqt::TDBGrid* gridInteressent;
+    QPushButton *btnNyInteressent, *btnSletInteressent, *btnGendanInteressent, *btnVisInteressent;
+
+  private:
+    void InteressentNewRecord(Db::TDataSet& ds);
+    void InteressentBeforePost(Db::TDataSet& ds);
+    void Stamp(Db::TDataSet& ds, bool created);
+    void ButtonClick(QPushButton* button);
+    void GridKey(QKeyEvent& key);
+    void FillPickLists();
+    void TitleClick(kjqt::TColumn& column);
+    std::string CaseKey() const;  // the case number padded to 10, upper-cased
+
+    TKJData& data_;
+    bool hooked_ = false;
+    Db::TDataSetNotifyEvent savedNew_, savedBeforePost_;
+};
+
+}  // namespace kj

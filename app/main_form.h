@@ -1,0 +1,267 @@
+// TKJSagerForm: the program's main window. One case at a time in a header of data-aware
+// fields over SagsDbf, the buttons and keys that save, undo, delete, create and search cases,
+// the navigation buttons, the menus and the tabbed area below. While it is resumed it holds
+// its own record handlers on the case, event and posting tables (the data module's are kept
+// in SavedHandlers) and gives them back around every modal window (SuspendData/ResumeData).
+// Invariants:
+//  1. Resumed exactly while `resumed_`; then SagsDbf, StatusDbf and PostDbf carry the
+//     window's handlers (or none) and SavedHandlers holds the data module's.
+//  2. Field enter and exit handlers run only for focus moves between this window's own
+//     controls: a message box, a popup list or another window taking the focus runs none,
+//     and the focus coming back from one runs none either.
+//  3. Gem and Gendan are enabled exactly while SagsDbf is not in browse state.
+// GUI thread; one instance, made by the program through the main window factory.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "data/db_dataset.h"
+#include "data/db_datasource.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QVBoxLayout;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+
+namespace kjqt {
+struct TColumn;
+class TDBComboBox;
+class TDBEdit;
+class TDBGrid;
+class TDBMemo;
+class TDBText;
+}  // namespace kjqt
+
+namespace TzDs {
+class TTzDbf;
+}
+
+namespace kj {
+
+class TKJData;
+class TOpstartForm;
+class TframeInteressent;
+
+// The status bar's one panel: its text drawn one pixel right of and below its corner.
+class TStatusPanel : public QWidget {
+  public:
+    explicit TStatusPanel(QWidget* parent = nullptr);
+    void SetText(const QString& text);
+    QString Text() const { return text_; }
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString text_;
+};
+
+class TKJSagerForm : public QMainWindow {
+  public:
+    TKJSagerForm(TKJData& data, QWidget* parent = nullptr);
+    ~TKJSagerForm() override;
+
+    // The creation: start-up files, data folder, first view. nullptr after showing why.
+    static TKJSagerForm* FormCreate(TKJData& data, const std::string& argument,
+                                    TOpstartForm* splash);
+    // Installs FormCreate as the program's main window factory.
+    static void InstallFactory();
+
+    // ---- Services of the window ----
+    void SetNavCaptions(bool searching);
+    void RefreshViews();
+    bool CaseIsClosed();
+    bool ClosingDatePassed();
+    void AskSavePending();
+    void SuspendData();
+    void ResumeData();
+    bool Resumed() const { return resumed_; }
+    // Runs body as a modal step: SuspendData before, ResumeData after (also on a throw).
+    template <class F>
+    void Modal(F body) {
+        SuspendData();
+        struct Back {
+            TKJSagerForm* f;
+            ~Back() { f->ResumeData(); }
+        } back{this};
+        body();
+    }
+
+    // ---- The case's events and postings (main_form_rows.cpp) ----
+    struct RowKind;  // what differs between the events and the postings
+    void LoadCaseEvents();
+    void LoadCasePostings();
+    void NewEvent();
+    void DeleteEvent();
+    void UndoEvent();
+    void ToggleEventDone();
+    void NewPosting();
+    void DeletePosting();
+    void UndoPosting();
+    void InvoicePosting();  // " Opret faktura post "
+    // A word filter as a title click sets it; false after refusing the word.
+    bool ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field, const QString& word);
+
+    // ---- Commands ----
+    void BtnGemClick();
+    void BtnGendanClick();
+    void BtnNySagClick();
+    void BtnSletClick();
+    void BtnSearchClick();
+    void NavClick(QPushButton* button);
+    void SkiftModeClick();
+    void ReopenCase();  // "Åben sagen igen"
+
+    // ---- Controls (public so that tests drive them as a user does) ----
+    kjqt::TDBComboBox *edtSagsNr, *edtType, *edtAnsvar, *edtKunde;
+    kjqt::TDBEdit *edtTypeGem, *edtMatnr, *edtSagDisk, *edtAfslut;
+    kjqt::TDBEdit *edtOpret, *edtAjour, *edtAjourIni;
+    kjqt::TDBMemo* edtBeskriv;
+    kjqt::TDBText *edtAnsvarTekst, *edtKundeTekst;
+    QPushButton *BtnGem, *BtnGendan, *BtnSlet, *BtnNySag, *BtnSearch;
+    QToolButton* SkiftMode;
+    QPushButton *BtnFirst, *btnPrior, *btnNext, *btnLast;
+    TStatusPanel* KJStatus;
+    QTabWidget* PageSager;
+    kjqt::TDBGrid *StatusGrid, *posterGrid, *brugerGrid, *kundeGrid, *SagsGrid;
+    QPushButton *statusNyBtn, *statusSletBtn, *btnGendanStatus, *statusSkiftBtn;
+    QPushButton *posterNyBtn, *posterSletBtn, *btnGendanPost, *btnFakturaPost;
+    QLineEdit* edtPostTotal;
+    int64_t PostTotal = 0;  // ten-thousandths
+    QPushButton *btnRetBruger, *btnRetKunde;
+    TframeInteressent* frameInteressent;
+    QPlainTextEdit* HelpText;
+    QAction *MenuAfslut, *MenuVisTotal, *MenuAabenIgen;
+
+    std::string SearchWord;
+    std::string CurrentSagsNr;
+    const std::string& StatusText() const;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // ---- Building (main_form.cpp) ----
+    void BuildHeader(QWidget* host);
+    void BuildButtons(QWidget* host);
+    void BuildMenus();
+    void BuildTabs();
+    void BuildHelpText();
+    QAction* AddMenuItem(QMenu* menu, const char* objectName, const char* caption);
+    void SetStatus(const std::string& ansi);
+    void ShowHint(const QString& hint);
+    QWidget* HeaderControlOf(QWidget* w) const;
+    void OnFocusChanged(QWidget* now);
+    void FieldEnter(QWidget* control);
+    void FieldExit(QWidget* control);
+    bool HandleKey(QObject* target, QKeyEvent& key);
+    bool UpperCaseKey(QObject* target, QKeyEvent& key);
+    void EnterKey(QWidget* focused);
+    void Guard(const std::function<void()>& body);
+
+    // ---- Navigation and the header fields (main_form_nav.cpp) ----
+    void AfterMove();
+    void FixEnds();
+    bool SearchFromTop(const std::string& word);
+    bool SearchOn(const std::string& word);
+    void NavSearch(int which, const std::string& word);
+    void SagsNrPage(QKeyEvent& key);
+    void RegisterPage(QKeyEvent& key, bool customer);
+    void SagsNrDropDown();
+    void SagsNrChosen();
+    void SagsNrExit();
+    void RegisterDropDown(bool customer);
+    void RegisterExit(bool customer);
+    void SetCaseOrder(const char* tag);
+    void EnterSkiftField(const char* tag);
+    bool LookUpName(bool customer);
+    void ShowNameLabel(bool customer, bool show);
+
+    // ---- Case lifecycle (main_form_case.cpp) ----
+    void CaseNewRecord(Db::TDataSet& ds);
+    void CaseBeforePost(Db::TDataSet& ds);
+    void CaseBeforeEdit(Db::TDataSet& ds);
+    void SagsDataStateChange(Db::TDataSource& source);
+    void CreateTypedCase(const std::string& number);
+    void AppendCase(const std::string& number, bool stampInitials);
+    void RepaintCaseOverview();
+    void TypeExit();
+    void AddStandardEvents();
+    void LockRecord(TzDs::TTzDbf& table);
+    void LockAppend(TzDs::TTzDbf& table);
+    void DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const char* field,
+                        const std::string& number);
+    void DetachControls();
+    void AttachControls();
+
+    // ---- Events and postings (main_form_rows.cpp) ----
+    const RowKind& Events() const;
+    const RowKind& Postings() const;
+    void BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings);
+    void LoadCaseRows(const RowKind& k);
+    void RecreateScratch(TzDs::TTzDbf& scratch);
+    void HookScratch(const RowKind& k, bool on);
+    void RowNewRecord(const RowKind& k, Db::TDataSet& ds);
+    void RowBeforePost(const RowKind& k, Db::TDataSet& ds);
+    bool OwnSharedRow(const RowKind& k, int32_t recNo);
+    void WriteBack(const RowKind& k, bool isNew);
+    void NewRow(const RowKind& k);
+    void DeleteRow(const RowKind& k);
+    void UndoRow(const RowKind& k);
+    bool RefuseClosed(const RowKind& k, bool edit);
+    void GridKey(const RowKind& k, QKeyEvent& key);
+    void PickButton(const RowKind& k);
+    void ItemColumnExit();
+    void GridFocus(QWidget* old, QWidget* now);
+    void ShowPostTotal();
+    void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
+    void WireGrids();
+    void RegisterDblClick(bool customer);
+    void RetRegister(bool customer);
+
+    // ---- Start-up, suspend/resume, views (main_form_life.cpp) ----
+    void InitView();
+    void FormActivate();
+    void FormDeactivate();
+    void FormCloseQuery();
+    void PostOnClose(TzDs::TTzDbf& table);
+    void GiveHandlersBack();
+    void LoadCaseInteressenter();
+    void RunMenuCommand(const std::string& name);
+
+    TKJData& data_;
+    bool resumed_ = false;
+    bool active_ = false;
+    QPointer<QWidget> lastFocus_;
+    bool inExit_ = false;
+    std::string statusText_;
+
+    std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;
+    int32_t SavedRecNo = 0;
+    std::array<int32_t, 3> SuspendRecNos{};
+    bool TitleClickArmed = true;
+    int quietItem_ = 0;  // above 0: a changed item fills in nothing
+    Db::TDateTime LastEventDate = 0, LastPostDate = 0;
+    std::string LastEventNavn, LastPostAns, LastPostTmu, LastPostDk;
+
+    struct Handlers {
+        Db::TDataSetNotifyEvent statusNew, statusBeforePost;
+        Db::TDataSetNotifyEvent postNew, postBeforePost, postAfterPost;
+        Db::TDataSetNotifyEvent sagsNew, sagsBeforePost, sagsBeforeEdit;
+    } SavedHandlers;
+    Db::Event<Db::TDataSource&> savedStateChange_;
+};
+
+}  // namespace kj

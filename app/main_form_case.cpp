@@ -1,0 +1,298 @@
+// The case lifecycle of the main window: the case record handlers, save, undo, new case (by
+// the button and by typing a number), delete with the case's events and postings, the two
+// closed tests, reopening behind the password, and the standard events of a case type.
+#include <QCoreApplication>
+#include <QPushButton>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "app/kj_util.h"
+#include "app/main_entries.h"
+#include "app/main_form.h"
+#include "app/main_form_util.h"
+#include "data/db_format.h"
+#include "storage/dates.h"
+#include "ui/db_controls.h"
+#include "ui/db_grid.h"
+#include "ui/dialog_service.h"
+#include "ui/engine_callbacks.h"
+#include "ui/ini_file.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+namespace {
+
+void Show(const std::string& ansi) {
+    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
+}
+
+bool Editing(Db::TDataSet& ds) {
+    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
+}
+
+bool AskYesNo(const std::string& ansi, unsigned icon = kjqt::mb::kIconQuestion) {
+    return kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(ansi),
+                                                 QCoreApplication::applicationName(), icon);
+}
+
+}  // namespace
+
+// ---- Locks, retried while waiting messages are let through ---------------------------------
+
+void TKJSagerForm::LockRecord(TzDs::TTzDbf& table) {
+    while (!table.RLock()) kjqt::LetMessagesThrough();
+}
+
+void TKJSagerForm::LockAppend(TzDs::TTzDbf& table) {
+    while (!table.ALock()) kjqt::LetMessagesThrough();
+}
+
+void TKJSagerForm::DetachControls() {
+    for (TzDs::TTzDbf* t :
+         {&data_.SagsDbf, &data_.StatusDbf, &data_.tmpStat, &data_.PostDbf, &data_.tmpPost})
+        t->DisableControls();
+}
+
+void TKJSagerForm::AttachControls() {
+    for (TzDs::TTzDbf* t :
+         {&data_.StatusDbf, &data_.tmpStat, &data_.PostDbf, &data_.tmpPost, &data_.SagsDbf})
+        t->EnableControls();
+}
+
+void TKJSagerForm::RepaintCaseOverview() {
+    data_.SagsBufDbf.GoTop();
+    SagsGrid->viewport()->update();
+    data_.GotoRecNo(data_.SagsBufDbf, data_.SagsDbf.RecNo());
+}
+
+// ---- Record handlers -----------------------------------------------------------------------
+
+void TKJSagerForm::CaseNewRecord(Db::TDataSet& ds) {
+    const std::string ini = data_.GetAjourInitials();
+    if (TrimRight(ini).empty()) {
+        ds.Cancel();
+        return;
+    }
+    ds.FieldByName("SAG_OPRET").SetAsDateTime(Db::Today());
+    ds.FieldByName("SAG_AJOUR").SetAsDateTime(Db::Today());
+    ds.FieldByName("SAG_INI").SetAsString(ini);
+}
+
+void TKJSagerForm::CaseBeforePost(Db::TDataSet& ds) {
+    const std::string ini = data_.GetAjourInitials();
+    if (TrimRight(ini).empty()) {
+        ds.Cancel();
+        return;
+    }
+    ds.FieldByName("SAG_AJOUR").SetAsDateTime(Db::Today());
+    ds.FieldByName("SAG_INI").SetAsString(ini);
+    if (ds.FieldByName("SAG_OPRET").IsNull())
+        ds.FieldByName("SAG_OPRET").SetAsDateTime(Db::Today());
+}
+
+void TKJSagerForm::CaseBeforeEdit(Db::TDataSet& ds) {
+    StoredAfslut = ds.FieldByName("SAG_AFSLUT").AsString().substr(0, 10);
+    StoredSagsNr = ds.FieldByName("SAGS_NR").AsString();
+}
+
+void TKJSagerForm::SagsDataStateChange(Db::TDataSource&) {
+    const bool changing = data_.SagsDbf.State() != Db::dsBrowse && data_.SagsDbf.Active();
+    BtnGem->setEnabled(changing);
+    BtnGendan->setEnabled(changing);
+}
+
+// ---- Closed tests --------------------------------------------------------------------------
+
+bool TKJSagerForm::ClosingDatePassed() {
+    Db::TDateTime d = 0;
+    if (TrimRight(StoredAfslut).empty() || !Db::TryStrToDate(StoredAfslut, d)) return false;
+    return d < Db::Today();
+}
+
+bool TKJSagerForm::CaseIsClosed() {
+    return data_.SagsDbf.Active() && data_.SagsDbf.FieldByName("SagenErLukket").AsBoolean();
+}
+
+// ---- Commands ------------------------------------------------------------------------------
+
+void TKJSagerForm::BtnGemClick() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (Editing(s)) s.UpdateRecord();
+    if (s.State() == Db::dsEdit && !SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr)) {
+        Show(Ansi("Kan ikke ændre sagsnr. på eksisterende sag"));
+        s.Cancel();
+        return;
+    }
+    if (s.State() == Db::dsEdit && ClosingDatePassed()) {
+        Show("Sagen er afsluttet, der kan ikke rettes i data !!!");
+        s.Cancel();
+        return;
+    }
+    if (TrimRight(data_.GetAjourInitials()).empty()) {
+        Show(Ansi("du har ikke rettighed til at lave ændringer"));
+        s.Cancel();
+        return;
+    }
+    if (Editing(s)) {
+        // An insert takes the append lock inside the post; an edit holds its record.
+        if (s.State() == Db::dsEdit) LockRecord(s);
+        s.Post();
+        s.UnLock();
+    }
+    RepaintCaseOverview();
+    edtSagsNr->setFocus();
+}
+
+void TKJSagerForm::BtnGendanClick() {
+    if (Editing(data_.SagsDbf)) data_.SagsDbf.Cancel();
+    data_.SagsDbf.Refresh();
+    edtSagsNr->setFocus();
+}
+
+void TKJSagerForm::AppendCase(const std::string& number, bool stampInitials) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    LockAppend(s);
+    s.Append();
+    s.UnLock();
+    if (s.State() != Db::dsInsert) return;  // no initials: the new record was cancelled
+    s.FieldByName("SAGS_NR").SetAsString(number);
+    s.FieldByName("SAG_OPRET").SetAsDateTime(Db::Today());
+    if (stampInitials) s.FieldByName("SAG_INI").SetAsString(data_.GetAjourInitials());
+    RefreshViews();
+    LockAppend(s);
+    s.Post();
+    s.UnLock();
+    CurrentSagsNr = TzUpper(TrimRight(number));
+    data_.GotoRecNo(data_.SagsBufDbf, s.RecNo());
+}
+
+void TKJSagerForm::BtnNySagClick() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (Editing(s)) {
+        if (AskYesNo("Data er \xE6ndret, skal de gemmes?"))
+            BtnGem->click();
+        else
+            s.Cancel();
+    }
+    const std::string answer = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
+        QStringLiteral("Ny sag"), QStringLiteral("Indtast sagsnr."), QString()));
+    if (TrimRight(answer).empty()) return;
+    // The number is looked up upper-cased on the case-number tag, whatever the order.
+    const std::string order = TrimRight(s.CurrentTag());
+    SetCaseOrder("SAGSNR");
+    const bool found = s.FindExact(KeyOf(answer, 10));
+    if (!order.empty() && order != "SAGSNR") s.SetOrderToTag(order);
+    if (found) {
+        Show("Sagen " + answer + "findes allerede !!!");
+        AfterMove();
+        edtType->setFocus();
+        return;
+    }
+    // Without update initials nothing is appended.
+    if (TrimRight(data_.GetAjourInitials()).empty()) {
+        Show(Ansi("du har ikke rettighed til at lave ændringer"));
+        return;
+    }
+    AppendCase(TzUpper(TrimRight(answer)), false);
+    edtType->setFocus();
+}
+
+void TKJSagerForm::CreateTypedCase(const std::string& number) {
+    AppendCase(number, true);
+}
+
+void TKJSagerForm::DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const char* field,
+                                  const std::string& number) {
+    if (TrimRight(table.CurrentTag()) != tag) table.SetOrderToTag(tag);
+    // Each search finds the case's first row still live (deleted rows are hidden), so the
+    // loop never depends on where the cursor stands after a delete.
+    const std::string key = KeyOf(number, 10);
+    for (int32_t left = table.RecCount(); left > 0; --left) {
+        if (!table.Find(key) || table.Eof() ||
+            TzUpper(TrimRight(table.FieldByName(field).AsString())) != number)
+            return;
+        LockRecord(table);
+        table.DeleteRec();
+        table.UnLock();
+    }
+}
+
+void TKJSagerForm::BtnSletClick() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (Editing(s)) s.Cancel();
+    if (s.IsEmpty()) return;
+    const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));
+    Signal(2);
+    if (!AskYesNo("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
+                      s.FieldByName("SAGS_BEM").AsString(),
+                  kjqt::mb::kIconInformation))
+        return;
+    DetachControls();
+    struct Back {
+        TKJSagerForm* f;
+        ~Back() { f->AttachControls(); }
+    } back{this};
+    LockRecord(s);
+    s.DeleteRec();
+    s.UnLock();
+    DeleteCaseRows(data_.StatusDbf, "STATUS", "STAT_SAG", n);
+    DeleteCaseRows(data_.PostDbf, "POSTSAG", "POST_SAG", n);
+    s.Refresh();
+    RepaintCaseOverview();
+    edtSagsNr->setFocus();
+}
+
+void TKJSagerForm::ReopenCase() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!s.Active() || s.IsEmpty() || TrimRight(s.FieldByName("SAG_AFSLUT").AsString()).empty())
+        return;
+    const auto& ask = MainEntries().AskPassword;
+    if (!ask || !ask(this, "Tulix")) return;
+    s.Edit();
+    if (!s.RLock()) return;  // one attempt; the post takes the record lock itself
+    s.FieldByName("SAG_AFSLUT").Clear();
+    s.Post();
+    s.UnLock();
+}
+
+// ---- Case type -----------------------------------------------------------------------------
+
+void TKJSagerForm::TypeExit() {
+    const std::string now = TzUpper(TrimRight(kjqt::ToAnsi(edtType->currentText())));
+    if (now == TzUpper(TrimRight(SavedType))) return;
+    SavedType = kjqt::ToAnsi(edtType->currentText());
+    if (!data_.Confirm(Ansi("Sagstypen er ændret, skal der oprettes standard hændelser for "
+                            "sagen ?")))
+        return;
+    AddStandardEvents();
+}
+
+void TKJSagerForm::AddStandardEvents() {
+    kjqt::TMemIniFile ini(data_.HandForSagsTypeFileName());
+    const std::string type = data_.SagsDbf.FieldByName("SAG_TYPE").AsString();
+    if (!ini.SectionExists(type)) return;
+    std::vector<std::string> entries;
+    for (const std::string& line : ini.ReadSectionValues(type)) {
+        const size_t eq = line.find('=');
+        entries.push_back(eq == std::string::npos ? line : line.substr(eq + 1));
+    }
+    const std::string ini_ = data_.GetAjourInitials();
+    if (TrimRight(ini_).empty()) return;  // no initials: nothing is written
+    TzDs::TTzDbf& st = data_.StatusDbf;
+    const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        LockAppend(st);
+        st.Append();
+        st.UnLock();
+        st.FieldByName("STAT_SAG").SetAsString(number);
+        st.FieldByName("STAT_BEM").SetAsString(*it);
+        st.FieldByName("STAT_OPRET").SetAsDateTime(Db::Today());
+        st.FieldByName("STAT_AJOUR").SetAsDateTime(Db::Today());
+        st.FieldByName("STAT_INI").SetAsString(ini_);
+        st.Post();
+    }
+    if (!entries.empty()) LoadCaseEvents();
+}
+
+}  // namespace kj

@@ -1,0 +1,381 @@
+// The main window's navigation: the four buttons (with and without a search word), the
+// search, the "Skift" toggle, PgUp/PgDn in the header fields, choosing or typing a case
+// number, and the responsible-employee and customer fields with their look-ups.
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "app/kj_util.h"
+#include "app/main_entries.h"
+#include "app/main_form.h"
+#include "app/main_form_util.h"
+#include "ui/db_controls.h"
+#include "ui/db_grid.h"
+#include "ui/dialog_service.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+namespace {
+
+void Show(const std::string& ansi) {
+    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
+}
+
+bool Editing(Db::TDataSet& ds) {
+    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
+}
+
+std::string Text(QComboBox* c) {
+    return kjqt::ToAnsi(c->currentText());
+}
+
+}  // namespace
+
+void TKJSagerForm::SetNavCaptions(bool searching) {
+    const QString s = searching ? QString::fromUtf8(" (Søg)") : QString();
+    BtnFirst->setText(QString::fromUtf8(" Første") + s + " (Ctrl-PgUp) ");
+    btnLast->setText(" Sidste" + s + " (Ctrl-PgDn) ");
+    btnPrior->setText(" Forrige" + s + " (PgUp) ");
+    btnNext->setText(QString::fromUtf8(" Næste") + s + " (PgDn) ");
+}
+
+void TKJSagerForm::FixEnds() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (s.Eof()) {
+        s.GoBottom();
+        Signal(1);
+        SetStatus(Ansi("Du er på sidste sag i indeks "));
+    }
+    if (s.Bof()) {
+        s.GoTop();
+        Signal(1);
+        SetStatus(Ansi("Du er på første sag i indeks "));
+    }
+}
+
+void TKJSagerForm::AfterMove() {
+    data_.SagsDbf.Refresh();
+    CurrentSagsNr = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    RefreshViews();
+}
+
+bool TKJSagerForm::SearchFromTop(const std::string& word) {
+    uint8_t field = 0;
+    data_.SagsDbf.Search(word, field, true);
+    return field != 0;
+}
+
+bool TKJSagerForm::SearchOn(const std::string& word) {
+    uint8_t field = 0;
+    data_.SagsDbf.Search(word, field, false);
+    return field != 0;
+}
+
+void TKJSagerForm::NavSearch(int which, const std::string& w) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const std::string quoted = Ansi("\"søgeordet\" ") + w;
+    if (which == 0) {
+        if (!SearchFromTop(w)) Show("Kan ikke finde sagen med " + quoted);
+    } else if (which == 1) {
+        const int32_t r = s.RecNo();
+        int32_t l = 0;
+        bool found = SearchFromTop(w);
+        while (found && s.RecNo() < r) {
+            l = s.RecNo();
+            found = SearchOn(w);
+        }
+        // The last match before the current case, also when no match follows it.
+        if (l > 0) {
+            data_.GotoRecNo(s, l);
+        } else {
+            data_.GotoRecNo(s, r);
+            Show(Ansi("Der er ingen sager, før den aktuelle, med ") + quoted);
+        }
+    } else if (which == 2) {
+        if (!SearchOn(w) &&
+            kjqt::DialogService::Instance().YesNo(
+                kjqt::FromAnsi("Der er ikke flere sager med " + quoted + ", start forfra ?"),
+                QCoreApplication::applicationName()))
+            SearchFromTop(w);
+    } else {
+        const int32_t r = s.RecNo();
+        int32_t l = 0;
+        for (bool found = SearchFromTop(w); found; found = SearchOn(w)) l = s.RecNo();
+        if (l < 1) {
+            data_.GotoRecNo(s, r);
+            Show("Kan ikke finde sagen med " + quoted);
+        } else {
+            data_.GotoRecNo(s, l);
+        }
+    }
+}
+
+void TKJSagerForm::NavClick(QPushButton* b) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const int which = b == BtnFirst ? 0 : b == btnPrior ? 1 : b == btnNext ? 2 : 3;
+    const std::string w = TrimRight(SearchWord);
+    if (Editing(s)) s.Cancel();
+    if (!w.empty()) {
+        NavSearch(which, w);
+    } else if (which == 0) {
+        s.GoTop();
+    } else if (which == 1) {
+        s.Skip(-1);
+    } else if (which == 2) {
+        s.Skip(1);
+    } else {
+        s.GoBottom();
+    }
+    FixEnds();
+    AfterMove();
+}
+
+void TKJSagerForm::BtnSearchClick() {
+    auto& dialogs = kjqt::DialogService::Instance();
+    SearchWord = kjqt::ToAnsi(dialogs.InputText(QString::fromUtf8("Indtast søgeord"),
+                                                QString::fromUtf8("\"søgeordet\" søges i alle "
+                                                                  "felter i sagsdata"),
+                                                kjqt::FromAnsi(SearchWord)));
+    const std::string w = TrimRight(SearchWord);
+    if (w.empty()) {
+        SearchWord.clear();
+        SetNavCaptions(false);
+    } else if (!SearchFromTop(w)) {
+        Show(Ansi("\"søgeordet\" ") + w + " findes ikke i data !!!");
+        SearchWord.clear();
+        SetNavCaptions(false);
+    } else {
+        SetNavCaptions(true);
+    }
+    AfterMove();
+}
+
+void TKJSagerForm::SkiftModeClick() {
+    data_.SkiftISager = SkiftMode->isChecked() ? 1 : 0;
+    SkiftMode->setText(
+        QString::fromUtf8(SkiftMode->isChecked() ? "Skift i sager" : "Skift normal"));
+}
+
+void TKJSagerForm::SetCaseOrder(const char* tag) {
+    if (TrimRight(data_.SagsDbf.CurrentTag()) != tag) data_.SagsDbf.SetOrderToTag(tag);
+}
+
+void TKJSagerForm::EnterSkiftField(const char* tag) {
+    if (data_.SkiftISager != 1) return;
+    SetCaseOrder(tag);
+    if (TrimRight(data_.SagsBufDbf.CurrentTag()) != tag) data_.SagsBufDbf.SetOrderToTag(tag);
+    data_.SagsBufDbf.GoTop();
+    SagsGrid->viewport()->update();
+}
+
+// ---- The case-number field -----------------------------------------------------------------
+
+void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
+    SetCaseOrder("SAGSNR");
+    if (Editing(s)) s.Cancel();
+    const bool up = key.key() == Qt::Key_PageUp;
+    const bool blank = TrimRight(t).empty();
+    const bool differs = !SameNumber(t, CurrentSagsNr);
+    if ((key.modifiers() & Qt::ControlModifier) || blank) {
+        // Ctrl: first/last; a blank number: PgUp to the last, PgDn to the first.
+        const bool first = (key.modifiers() & Qt::ControlModifier) ? up : !up;
+        first ? s.GoTop() : s.GoBottom();
+    } else if (up) {
+        if (differs) s.FindNear(KeyOf(t, 10));
+        s.Skip(-1);
+    } else if (differs) {
+        s.FindNear(KeyOf(t, 10));
+    } else {
+        s.Skip(1);
+    }
+    if (s.Eof()) s.GoBottom();
+    if (s.Bof()) s.GoTop();
+    AfterMove();
+    edtSagsNr->setFocus();
+    edtSagsNr->lineEdit()->selectAll();
+}
+
+void TKJSagerForm::SagsNrDropDown() {
+    TzDs::TTzDbf& buf = data_.SagsBufDbf;
+    edtSagsNr->clear();
+    const int32_t at = buf.RecNo();
+    buf.DisableControls();
+    QStringList numbers;
+    for (buf.GoTop(); !buf.Eof(); buf.Skip(1))
+        numbers << kjqt::FromAnsi(TzUpper(buf.FieldByName("SAGS_NR").AsString()));
+    data_.GotoRecNo(buf, at);
+    buf.EnableControls();
+    edtSagsNr->addItems(numbers);
+    const std::string current = TrimRight(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    if (!current.empty())
+        edtSagsNr->setCurrentIndex(edtSagsNr->findText(kjqt::FromAnsi(TzUpper(current))));
+}
+
+void TKJSagerForm::SagsNrChosen() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const std::string text = TzUpper(TrimRight(Text(edtSagsNr)));
+    if (text == TrimRight(CurrentSagsNr)) return;
+    if (Editing(s)) s.Cancel();
+    const int32_t r = s.RecNo();
+    SetCaseOrder("SAGSNR");
+    if (!s.FindExact(KeyOf(text, 10))) data_.GotoRecNo(s, r);
+    AfterMove();
+    edtSagsNr->setFocus();
+}
+
+void TKJSagerForm::SagsNrExit() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const std::string typed = TzUpper(TrimRight(Text(edtSagsNr)));
+    if (typed.empty() || typed == TrimRight(CurrentSagsNr)) return;
+    s.DisableControls();
+    struct End {
+        TKJSagerForm* f;
+        TzDs::TTzDbf& s;
+        ~End() {
+            s.EnableControls();
+            try {
+                f->RefreshViews();
+            } catch (...) {
+            }
+            s.ClearStateStack();
+        }
+    } end{this, s};
+    if (s.State() == Db::dsEdit) s.Cancel();
+    SavedRecNo = s.RecNo();
+    s.PushState();
+    SetCaseOrder("SAGSNR");
+    if (s.FindExact(KeyOf(typed, 10))) {
+        SavedRecNo = s.RecNo();
+        s.Edit();
+        CurrentSagsNr = typed;
+        return;
+    }
+    const bool yes = kjqt::DialogService::Instance().YesNo(
+        kjqt::FromAnsi("Ny sag :\r\n" + typed + " skal den oprettes ?"),
+        QCoreApplication::applicationName());
+    if (yes && !TrimRight(data_.GetAjourInitials()).empty()) {
+        CreateTypedCase(typed);
+        CurrentSagsNr = typed;
+        return;
+    }
+    if (SavedRecNo > 0) data_.GotoRecNo(s, SavedRecNo);
+    s.PopState();
+    edtSagsNr->setFocus();
+}
+
+// ---- The responsible and customer fields ---------------------------------------------------
+
+void TKJSagerForm::RegisterDropDown(bool customer) {
+    TzDs::TTzDbf& buf = customer ? data_.KundeBufDbf : data_.BrugerBufDbf;
+    kjqt::TDBComboBox* c = customer ? edtKunde : edtAnsvar;
+    c->clear();
+    QStringList keys;
+    const int32_t at = buf.RecNo();
+    buf.DisableControls();
+    for (buf.GoTop(); !buf.Eof(); buf.Skip(1))
+        if (!buf.Deleted())
+            keys << kjqt::FromAnsi(buf.FieldByName(customer ? "MAK_ID" : "INI").AsString());
+    data_.GotoRecNo(buf, at);
+    buf.EnableControls();
+    c->addItems(keys);
+}
+
+void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
+    TzDs::TTzDbf& reg = customer ? data_.KundeDbf : data_.BrugerDbf;
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const int width = customer ? 10 : 5;
+    const char* field = customer ? "SAG_KUNDE" : "SAG_ANSVAR";
+    const char* keyField = customer ? "MAK_ID" : "INI";
+    std::string& saved = customer ? SavedKunde : SavedAnsvar;
+    kjqt::TDBComboBox* c = customer ? edtKunde : edtAnsvar;
+    const std::string text = TzUtils::PadRight(Text(c), width);
+    reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
+    const bool onCases = data_.SkiftISager == 1;
+    if (onCases && Editing(s)) s.Cancel();
+    TzDs::TTzDbf& t = onCases ? s : reg;
+    const bool up = key.key() == Qt::Key_PageUp;
+    const bool ctrl = key.modifiers() & Qt::ControlModifier;
+    const bool blank = TrimRight(text).empty();
+    const bool differs = !SameNumber(text, saved);
+    if (ctrl || blank) {
+        (ctrl ? up : !up) ? t.GoTop() : t.GoBottom();
+    } else if (up) {
+        if (differs) t.FindNear(KeyOf(text, width));
+        t.Skip(-1);
+    } else if (differs) {
+        t.FindNear(KeyOf(text, width));
+    } else {
+        t.Skip(1);
+    }
+    if (t.Eof()) t.GoBottom();
+    if (t.Bof()) t.GoTop();
+    if (onCases) {
+        AfterMove();  // the case changed: its views follow it
+    } else {
+        c->Link().Reset();
+        if (!Editing(s)) s.Edit();
+        s.FieldByName(field).SetAsString(reg.FieldByName(keyField).AsString());
+    }
+    const bool found = LookUpName(customer);
+    // The key the next PgUp/PgDn compares with: the row stepped to (the case's key when
+    // stepping cases, also when that employee or customer does not exist).
+    saved =
+        onCases || !found ? s.FieldByName(field).AsString() : reg.FieldByName(keyField).AsString();
+}
+
+bool TKJSagerForm::LookUpName(bool customer) {
+    TzDs::TTzDbf& reg = customer ? data_.KundeDbf : data_.BrugerDbf;
+    const char* tag = customer ? "KUNDE" : "BRUGER";
+    if (TrimRight(reg.CurrentTag()) != tag) reg.SetOrderToTag(tag);
+    const std::string key =
+        data_.SagsDbf.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR").AsString();
+    const bool found = !TrimRight(key).empty() && reg.FindExact(KeyOf(key, customer ? 10 : 5));
+    ShowNameLabel(customer, found);
+    return found;
+}
+
+void TKJSagerForm::ShowNameLabel(bool customer, bool show) {
+    (customer ? edtKundeTekst : edtAnsvarTekst)->setVisible(show);
+}
+
+void TKJSagerForm::RegisterExit(bool customer) {
+    TzDs::TTzDbf& reg = customer ? data_.KundeDbf : data_.BrugerDbf;
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const int width = customer ? 10 : 5;
+    kjqt::TDBComboBox* c = customer ? edtKunde : edtAnsvar;
+    if (TrimRight(Text(c)).empty()) return;
+    const std::string key =
+        KeyOf(s.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR").AsString(), width);
+    if (LookUpName(customer)) return;
+    const std::string question = (customer ? "Kunden :" : "Brugeren :") + key + "findes ikke" +
+                                 "\r\n" + "skal denne oprettes ?";
+    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
+                                               QCoreApplication::applicationName()) ||
+        TrimRight(data_.GetAjourInitials()).empty()) {
+        ShowNameLabel(customer, false);
+        return;
+    }
+    s.PushState();
+    const int32_t at = s.RecNo();
+    const auto& show = customer ? MainEntries().ShowKundeForm : MainEntries().ShowBrugerForm;
+    Modal([&] {
+        if (show) show(0, TrimRight(key));
+        reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
+    });
+    TzDs::TTzDbf& buf = customer ? data_.KundeBufDbf : data_.BrugerBufDbf;
+    buf.GoTop();
+    (customer ? kundeGrid : brugerGrid)->viewport()->update();
+    data_.GotoRecNo(buf, reg.RecNo());
+    data_.GotoRecNo(s, at);
+    s.PopState();
+    ShowNameLabel(customer, reg.FindExact(key));
+}
+
+}  // namespace kj

@@ -1,0 +1,670 @@
+// The current case's events and postings: scratch copies of the case's rows (each with the
+// record number of its source row), the grids that edit them, the write-back of a posted
+// scratch row to the shared table under its locks, the row actions and the automatic
+// invoice posting. Events and postings share every routine through a RowKind.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "app/kj_data.h"
+#include "app/kj_text.h"
+#include "app/main_entries.h"
+#include "app/main_form.h"
+#include "app/main_form_util.h"
+#include "data/db_format.h"
+#include "storage/dbf4.h"
+#include "ui/db_grid.h"
+#include "ui/dialog_service.h"
+#include "ui/engine_callbacks.h"
+#include "ui/text_codec.h"
+
+namespace kj {
+
+// What differs between the events and the postings.
+struct TKJSagerForm::RowKind {
+    TzDs::TTzDbf TKJData::*shared;
+    TzDs::TTzDbf TKJData::*scratch;
+    kjqt::TDBGrid* TKJSagerForm::*grid;
+    const char* tag;         // the shared table's case tag
+    const char* caseField;   // its case-number field
+    const char* recNoField;  // the scratch table's source record number
+    int copied;              // fields copied by position
+    const char* closedEdit;  // refusal of a new row or a post on a closed case
+    const char* closedAct;   // refusal of the buttons
+    const char* question;    // before a write-back
+    bool postings;
+};
+
+namespace {
+
+using Kind = TKJSagerForm::RowKind;
+
+void Show(const std::string& ansi) {
+    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
+}
+
+bool Editing(Db::TDataSet& ds) {
+    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
+}
+
+// Field i of one dataset to field i of the other, for i below count, value by value.
+void CopyFields(Db::TDataSet& from, Db::TDataSet& to, int count) {
+    std::vector<uint8_t> buffer;
+    for (int i = 0; i < count; ++i) {
+        Db::TField& a = *from.Fields()[i];
+        Db::TField& b = *to.Fields()[i];
+        if (a.DataType() == Db::ftString) {
+            b.SetAsString(a.AsString());  // a shorter field cuts the text
+            continue;
+        }
+        buffer.assign(size_t(std::max(a.DataSize(), b.DataSize())) + 16, 0);
+        if (a.GetData(buffer.data()))
+            b.SetData(buffer.data());
+        else
+            b.Clear();
+    }
+}
+
+std::string Money2(int64_t tenThousandths) {
+    // Rounded to hundredths, "," before the decimals and a blank between thousands.
+    const bool negative = tenThousandths < 0;
+    int64_t cents = (negative ? -tenThousandths : tenThousandths);
+    cents = (cents + 50) / 100;
+    std::string whole = std::to_string(cents / 100);
+    for (int i = int(whole.size()) - 3; i > 0; i -= 3) whole.insert(size_t(i), " ");
+    const int c = int(cents % 100);
+    return (negative ? "-" : "") + whole + "," + char('0' + c / 10) + char('0' + c % 10);
+}
+
+}  // namespace
+
+const Kind& TKJSagerForm::Events() const {
+    static const Kind k{&TKJData::StatusDbf,
+                        &TKJData::tmpStat,
+                        &TKJSagerForm::StatusGrid,
+                        "STATUS",
+                        "STAT_SAG",
+                        "STAT_RECNO",
+                        11,
+                        "Sagen er afsluttet, der kan ikke redigeres i hændelser !!!",
+                        "Sagen er afsluttet, der kan ikke rettes i hændelser",
+                        "Skal den rettede hændelse gemmes ?",
+                        false};
+    return k;
+}
+
+const Kind& TKJSagerForm::Postings() const {
+    static const Kind k{&TKJData::PostDbf,
+                        &TKJData::tmpPost,
+                        &TKJSagerForm::posterGrid,
+                        "POSTSAG",
+                        "POST_SAG",
+                        "POST_RECNO",
+                        17,
+                        "Sagen er afsluttet, der kan ikke redigeres i posteringer !!!",
+                        "Sagen er afsluttet, der kan ikke rettes i posteringer",
+                        "Skal den rettede postering gemmes ?",
+                        true};
+    return k;
+}
+
+// ---- Building ------------------------------------------------------------------------------
+
+void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
+    auto grid = [&](QVBoxLayout* l, const char* name, const char* source,
+                    std::vector<kjqt::TColumn> cols) {
+        auto* g = new kjqt::TDBGrid(l->parentWidget());
+        g->setObjectName(QString::fromLatin1(name));
+        g->SetDataSource(data_.DataSource(source));
+        g->SetColumns(cols);
+        g->AlwaysShowEditor = true;
+        g->TabsBetweenCells = true;
+        l->addWidget(g, 1);
+        return g;
+    };
+    auto col = [](const char* f, QStringList pick = {}, bool button = false, bool ro = false) {
+        kjqt::TColumn c(f);
+        c.PickList = pick;
+        c.ButtonStyle = button ? kjqt::cbsEllipsis : kjqt::cbsAuto;
+        c.ReadOnly = ro;
+        return c;
+    };
+    StatusGrid = grid(events, "StatusGrid", "tmpStatData",
+                      {col("STAT_VAL", {"Ja", "Nej"}), col("STAT_DATO", {}, true), col("STAT_TID"),
+                       col("STAT_VAR"), col("STAT_BEM", {}, true), col("STAT_NAVN", {}, true),
+                       col("STAT_OPRET", {}, false, true), col("STAT_AJOUR", {}, false, true),
+                       col("STAT_INI", {}, false, true)});
+    posterGrid = grid(
+        postings, "posterGrid", "tmpPostData",
+        {col("POST_ANS", {}, true), col("POST_DATO", {}, true), col("POST_TMU", {}, true),
+         col("POST_BEM"), col("POST_ANTAL"), col("POST_PRIS"), col("POST_MOMS"), col("POST_RABAT"),
+         col("POST_DK", {"D", "K"}), col("Total"), col("POST_FNR", {}, false, true),
+         col("POST_OVER", {"Ja", "Nej"}, false, true), col("POST_OPRET", {}, false, true),
+         col("POST_AJOUR", {}, false, true), col("POST_INI", {}, false, true)});
+    auto row = [&](QVBoxLayout* l) {
+        auto* r = new QHBoxLayout;
+        l->addLayout(r);
+        return r;
+    };
+    auto button = [&](QHBoxLayout* r, const char* name, const char* caption, auto action) {
+        auto* b = new QPushButton(QString::fromUtf8(caption), r->parentWidget());
+        b->setObjectName(QString::fromLatin1(name));
+        r->addWidget(b);
+        connect(b, &QPushButton::clicked, this,
+                [this, action] { Guard([this, action] { (this->*action)(); }); });
+        return b;
+    };
+    QHBoxLayout* er = row(events);
+    statusNyBtn = button(er, "statusNyBtn", " Ny hændelse (Ctrl-Ins) ", &TKJSagerForm::NewEvent);
+    statusSletBtn =
+        button(er, "statusSletBtn", " Slet hændelse (Ctrl-Del) ", &TKJSagerForm::DeleteEvent);
+    btnGendanStatus =
+        button(er, "btnGendanStatus", " Gendan (Ctrl-Tilbage) ", &TKJSagerForm::UndoEvent);
+    statusSkiftBtn = button(er, "statusSkiftBtn", " Afslut/Åbn ", &TKJSagerForm::ToggleEventDone);
+    QHBoxLayout* pr = row(postings);
+    posterNyBtn = button(pr, "posterNyBtn", " Ny postering (ctrl-Ins) ", &TKJSagerForm::NewPosting);
+    posterSletBtn =
+        button(pr, "posterSletBtn", " Slet postering (Ctrl-Del) ", &TKJSagerForm::DeletePosting);
+    btnGendanPost =
+        button(pr, "btnGendanPost", " Gendan (Ctrl-Tilbage) ", &TKJSagerForm::UndoPosting);
+    btnFakturaPost =
+        button(pr, "btnFakturaPost", " Opret faktura post ", &TKJSagerForm::InvoicePosting);
+    edtPostTotal = new QLineEdit(postings->parentWidget());
+    edtPostTotal->setObjectName(QStringLiteral("edtPostTotal"));
+    edtPostTotal->setReadOnly(true);
+    edtPostTotal->setAlignment(Qt::AlignRight);
+    pr->addStretch(1);
+    pr->addWidget(edtPostTotal);
+    for (const Kind* k : {&Events(), &Postings()}) {
+        kjqt::TDBGrid* g = this->*(k->grid);
+        g->OnKeyDown = [this, k](kjqt::TDBGrid&, QKeyEvent& key) {
+            Guard([&] { GridKey(*k, key); });
+        };
+        g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) { Guard([this, k] { PickButton(*k); }); };
+    }
+    StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { ToggleEventDone(); }); };
+    StatusGrid->OnDrawColumnCell = [](kjqt::TDBGrid&, QPainter& painter, const QRect& cell,
+                                      kjqt::TColumn& column, Db::TField* field, bool,
+                                      bool& handled) {
+        if (TzUpper(column.FieldName) != "STAT_VAL") return;
+        kjqt::TDBGrid::DrawCheckMark(painter, cell.adjusted(2, 2, -2, -2),
+                                     field && field->AsBoolean());
+        handled = true;
+    };
+    // Leaving the item column (the item written into its field) fills in the item's data.
+    data_.tmpPost.FieldByName("POST_TMU").OnChange = [this](Db::TField&) {
+        // Only an item the user typed in the grid; copies and defaults stay as they are.
+        QWidget* focus = QApplication::focusWidget();
+        if (quietItem_ || !focus || !(focus == posterGrid || posterGrid->isAncestorOf(focus)))
+            return;
+        ++quietItem_;
+        Guard([this] { ItemColumnExit(); });
+        --quietItem_;
+    };
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        Guard([this, old, now] { GridFocus(old, now); });
+    });
+}
+
+// Entering a grid without rows starts one; leaving a grid posts its modified row.
+void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
+    if (!now || now->window() != this) return;
+    for (const Kind* k : {&Events(), &Postings()}) {
+        kjqt::TDBGrid* g = this->*(k->grid);
+        TzDs::TTzDbf& t = data_.*(k->scratch);
+        const bool wasIn = old && (old == g || g->isAncestorOf(old));
+        const bool isIn = now == g || g->isAncestorOf(now);
+        if (wasIn && !isIn && Editing(t) && t.Modified()) t.Post();
+        if (!wasIn && isIn && t.IsEmpty() && !Editing(t) && !CaseIsClosed() && !g->ReadOnly())
+            NewRow(*k);
+    }
+}
+
+// ---- Copying the case's rows ---------------------------------------------------------------
+
+void TKJSagerForm::RecreateScratch(TzDs::TTzDbf& scratch) {
+    if (scratch.IsEmpty()) return;
+    scratch.DisableControls();
+    scratch.Close();
+    scratch.SetExclusive(true);
+    scratch.Open();
+    scratch.Zap();
+    scratch.Close();
+    scratch.SetExclusive(false);
+    scratch.Open();
+    scratch.EnableControls();
+    // The grids take their buffer window back now, before a new row fills the buffers.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    scratch.First();
+}
+
+void TKJSagerForm::HookScratch(const Kind& k, bool on) {
+    TzDs::TTzDbf& t = data_.*(k.scratch);
+    const Kind* kp = &k;
+    t.OnNewRecord =
+        on ? Db::TDataSetNotifyEvent([this, kp](Db::TDataSet& ds) { RowNewRecord(*kp, ds); })
+           : nullptr;
+    t.BeforePost =
+        on ? Db::TDataSetNotifyEvent([this, kp](Db::TDataSet& ds) { RowBeforePost(*kp, ds); })
+           : nullptr;
+    t.AfterPost = nullptr;
+}
+
+void TKJSagerForm::LoadCaseRows(const Kind& k) {
+    TzDs::TTzDbf& shared = data_.*(k.shared);
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    kjqt::TDBGrid* grid = this->*(k.grid);
+    if (TrimRight(shared.CurrentTag()) != k.tag) shared.SetOrderToTag(k.tag);
+    if (shared.IsWhileOn()) shared.SetWhileTo("");
+    if (shared.IsFilterOn()) shared.SetFilterTo("");
+    RecreateScratch(scratch);
+    if (k.postings) PostTotal = 0;
+    const std::string key = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
+    const std::string number = TrimRight(key);
+    auto holds = [&] {
+        return !shared.Eof() &&
+               TzUpper(TrimRight(shared.FieldByName(k.caseField).AsString())) == number;
+    };
+    if (number.empty() || (shared.FindNear(key), !holds())) {
+        grid->hide();
+        if (k.postings) edtPostTotal->hide();
+        return;
+    }
+    grid->show();
+    HookScratch(k, false);
+    ++quietItem_;
+    scratch.DisableControls();
+    shared.DisableControls();
+    struct Back {
+        TKJSagerForm* f;
+        const Kind& k;
+        TzDs::TTzDbf &shared, &scratch;
+        ~Back() {
+            --f->quietItem_;
+            scratch.UnLock();
+            shared.EnableControls();
+            scratch.EnableControls();
+            f->HookScratch(k, true);
+        }
+    } back{this, k, shared, scratch};
+    // The calculated fields are worked out once the copy is shown, not at every field.
+    const bool autoCalc = scratch.AutoCalcFields();
+    scratch.SetAutoCalcFields(false);
+    struct CalcBack {
+        TzDs::TTzDbf& t;
+        bool on;
+        ~CalcBack() { t.SetAutoCalcFields(on); }
+    } calcBack{scratch, autoCalc};
+    while (!scratch.FLock()) kjqt::LetMessagesThrough();
+    const bool total = k.postings && MenuVisTotal->isChecked();
+    for (; holds(); shared.Skip(1)) {
+        scratch.ClearRecord();
+        CopyFields(shared, scratch, k.copied);
+        scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
+        scratch.AppendRec();
+        if (total)
+            PostTotal += TKJData::CalcPosting(TrimRight(shared.FieldByName("POST_DK").AsString()),
+                                              shared.FieldByName("POST_ANTAL").AsCurrency(),
+                                              shared.FieldByName("POST_PRIS").AsCurrency(),
+                                              shared.FieldByName("POST_RABAT").AsCurrency(), 0)
+                             .total;
+    }
+    if (Editing(scratch)) scratch.Cancel();  // the rows are in the file; nothing to post
+    scratch.GoTop();
+    if (k.postings) ShowPostTotal();
+}
+
+void TKJSagerForm::ShowPostTotal() {
+    edtPostTotal->setText(QString::fromStdString(Money2(PostTotal)));
+    edtPostTotal->setVisible(MenuVisTotal->isChecked());
+    posterGrid->setVisible(!data_.tmpPost.IsEmpty());
+}
+
+void TKJSagerForm::LoadCaseEvents() {
+    LoadCaseRows(Events());
+}
+
+void TKJSagerForm::LoadCasePostings() {
+    LoadCaseRows(Postings());
+}
+
+// ---- Scratch row handlers ------------------------------------------------------------------
+
+void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
+    if (CaseIsClosed()) {
+        Show(Ansi(k.closedEdit));
+        ds.Cancel();
+        return;
+    }
+    const std::string ini = data_.GetAjourInitials();
+    if (TrimRight(ini).empty()) {
+        ds.Cancel();
+        return;
+    }
+    const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    const Db::TDateTime today = Db::Today();
+    auto f = [&](const char* name) -> Db::TField& { return ds.FieldByName(name); };
+    ++quietItem_;
+    struct Quiet {
+        int& n;
+        ~Quiet() { --n; }
+    } quiet{quietItem_};
+    if (!k.postings) {
+        f("STAT_SAG").SetAsString(number);
+        f("STAT_OPRET").SetAsDateTime(today);
+        f("STAT_AJOUR").SetAsDateTime(today);
+        f("STAT_INI").SetAsString(ini);
+        f("STAT_DATO").SetAsDateTime(LastEventDate != 0 ? LastEventDate : today);
+        if (!LastEventNavn.empty()) f("STAT_NAVN").SetAsString(LastEventNavn);
+        return;
+    }
+    f("POST_SAG").SetAsString(number);
+    f("POST_OPRET").SetAsDateTime(today);
+    f("POST_AJOUR").SetAsDateTime(today);
+    f("POST_INI").SetAsString(ini);
+    f("POST_DATO").SetAsDateTime(LastPostDate != 0 ? LastPostDate : today);
+    if (!LastPostAns.empty()) f("POST_ANS").SetAsString(LastPostAns);
+    if (!LastPostTmu.empty()) f("POST_TMU").SetAsString(LastPostTmu);
+    f("POST_DK").SetAsString(LastPostDk.empty() ? std::string("D") : LastPostDk);
+}
+
+void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
+    if (CaseIsClosed()) {
+        Show(Ansi(k.closedEdit));
+        ds.Cancel();
+        return;
+    }
+    const std::string ini = data_.GetAjourInitials();
+    if (TrimRight(ini).empty() || !data_.Confirm(Ansi(k.question))) {
+        ds.Cancel();
+        return;
+    }
+    const bool isNew = ds.State() == Db::dsInsert;
+    const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    auto f = [&](const char* name) -> Db::TField& { return ds.FieldByName(name); };
+    auto text = [&](const char* name) { return TrimRight(f(name).AsString()); };
+    if (!k.postings) {
+        f("STAT_SAG").SetAsString(number);
+        f("STAT_AJOUR").SetAsDateTime(Db::Today());
+        f("STAT_INI").SetAsString(ini);
+        if (f("STAT_OPRET").IsNull()) f("STAT_OPRET").SetAsDateTime(Db::Today());
+        if (!f("STAT_DATO").IsNull()) LastEventDate = f("STAT_DATO").AsDateTime();
+        if (!text("STAT_NAVN").empty()) LastEventNavn = text("STAT_NAVN");
+    } else {
+        f("POST_SAG").SetAsString(number);
+        f("POST_AJOUR").SetAsDateTime(Db::Today());
+        f("POST_INI").SetAsString(ini);
+        bool found = false;
+        const std::string item = text("POST_TMU");
+        if (!item.empty()) {
+            const std::string group =
+                data_.VareDbf.SetOrderToTag("VARER") && data_.VareDbf.FindExact(KeyOf(item, 10))
+                    ? data_.VareDbf.FieldByName("TMU_GR").AsString()
+                    : std::string();
+            found = !TrimRight(group).empty() && data_.vareGDbf.SetOrderToTag("GRUPPE") &&
+                    data_.vareGDbf.FindExact(KeyOf(group, 10));
+            if (found) f("POST_PRI").SetAsInteger(data_.vareGDbf.FieldByName("PRIORI").AsInteger());
+        }
+        if (!f("POST_DATO").IsNull()) LastPostDate = f("POST_DATO").AsDateTime();
+        if (!text("POST_ANS").empty()) LastPostAns = text("POST_ANS");
+        if (!item.empty()) LastPostTmu = item;
+        if (!text("POST_DK").empty()) LastPostDk = text("POST_DK");
+    }
+    WriteBack(k, isNew);
+}
+
+// The remembered record number still holds this case's row: in range, not deleted, same case.
+bool TKJSagerForm::OwnSharedRow(const Kind& k, int32_t recNo) {
+    TzDs::TTzDbf& shared = data_.*(k.shared);
+    if (recNo < 1 || recNo > shared.RecCount()) return false;
+    shared.Go(recNo);
+    const std::string number = TzUpper(TrimRight(data_.SagsDbf.FieldByName("SAGS_NR").AsString()));
+    return shared.RecNo() == recNo && !shared.Deleted() &&
+           TzUpper(TrimRight(shared.FieldByName(k.caseField).AsString())) == number;
+}
+
+void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
+    TzDs::TTzDbf& shared = data_.*(k.shared);
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    const int32_t recNo = scratch.FieldByName(k.recNoField).AsInteger();
+    shared.DisableControls();
+    struct Back {
+        TzDs::TTzDbf& t;
+        ~Back() {
+            t.UnLock();
+            t.EnableControls();
+        }
+    } back{shared};
+    if (!isNew && OwnSharedRow(k, recNo)) {
+        shared.Edit();
+        CopyFields(scratch, shared, k.copied);
+        while (!shared.FLock()) kjqt::LetMessagesThrough();
+        shared.ReplaceRec();
+        shared.UnLock();
+        if (Editing(shared)) shared.Cancel();  // written: the buffer holds the file's row
+        return;
+    }
+    // A new row, or one whose source is gone or now another's: appended anew.
+    shared.ClearRecord();
+    CopyFields(scratch, shared, k.copied);
+    while (!shared.ALock()) kjqt::LetMessagesThrough();
+    shared.AppendRec();
+    const int32_t appended = Dbf4::RecNo();
+    shared.UnLock();
+    if (Editing(shared)) shared.Cancel();
+    scratch.FieldByName(k.recNoField).SetAsInteger(appended);
+}
+
+// ---- Row actions ---------------------------------------------------------------------------
+
+bool TKJSagerForm::RefuseClosed(const Kind& k, bool edit) {
+    if (!CaseIsClosed()) return false;
+    Show(Ansi(edit ? k.closedEdit : k.closedAct));
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    if (Editing(scratch)) scratch.Cancel();
+    return true;
+}
+
+void TKJSagerForm::NewRow(const Kind& k) {
+    if (RefuseClosed(k, true) || TrimRight(data_.GetAjourInitials()).empty()) return;
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    kjqt::TDBGrid* grid = this->*(k.grid);
+    if (Editing(scratch)) scratch.Cancel();
+    if (scratch.FLock()) {
+        scratch.Append();
+        scratch.UnLock();
+    }
+    grid->show();
+    grid->setFocus();
+}
+
+void TKJSagerForm::DeleteRow(const Kind& k) {
+    if (RefuseClosed(k, true) || TrimRight(data_.GetAjourInitials()).empty()) return;
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    TzDs::TTzDbf& shared = data_.*(k.shared);
+    if (scratch.IsEmpty() && scratch.State() != Db::dsInsert) return;
+    const char* date = k.postings ? "POST_DATO" : "STAT_DATO";
+    const char* text = k.postings ? "POST_BEM" : "STAT_BEM";
+    const std::string question =
+        std::string(k.postings ? "\xD8nsker du at slette denne postering ?"
+                               : "\xD8nsker du at slette denne h\xE6ndelse ?") +
+        "\r\n" + scratch.FieldByName(date).AsString() + " " + scratch.FieldByName(text).AsString();
+    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
+                                               QCoreApplication::applicationName(),
+                                               kjqt::mb::kIconInformation))
+        return;
+    const bool isNew = scratch.State() == Db::dsInsert;
+    scratch.Cancel();
+    const int32_t recNo = scratch.FieldByName(k.recNoField).AsInteger();
+    // Only this case's own row is deleted; a number now holding another row touches nothing.
+    if (!isNew && OwnSharedRow(k, recNo)) {
+        while (!shared.FLock()) kjqt::LetMessagesThrough();
+        shared.DeleteRec();
+        shared.UnLock();
+    }
+    LoadCaseRows(k);
+    (this->*(k.grid))->setFocus();
+}
+
+void TKJSagerForm::UndoRow(const Kind& k) {
+    if (TrimRight(data_.GetAjourInitials()).empty()) return;
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    if (Editing(scratch)) scratch.Cancel();
+    (this->*(k.grid))->viewport()->update();
+    (this->*(k.grid))->setFocus();
+}
+
+void TKJSagerForm::NewEvent() {
+    if (!RefuseClosed(Events(), false)) NewRow(Events());
+}
+void TKJSagerForm::DeleteEvent() {
+    if (!RefuseClosed(Events(), false)) DeleteRow(Events());
+}
+void TKJSagerForm::UndoEvent() {
+    if (!RefuseClosed(Events(), false)) UndoRow(Events());
+}
+void TKJSagerForm::NewPosting() {
+    if (!RefuseClosed(Postings(), false)) NewRow(Postings());
+}
+void TKJSagerForm::DeletePosting() {
+    if (!RefuseClosed(Postings(), false)) DeleteRow(Postings());
+}
+void TKJSagerForm::UndoPosting() {
+    if (!RefuseClosed(Postings(), false)) UndoRow(Postings());
+}
+
+void TKJSagerForm::ToggleEventDone() {
+    TzDs::TTzDbf& t = data_.tmpStat;
+    if (CaseIsClosed() || t.IsEmpty()) return;
+    while (!t.RLock()) kjqt::LetMessagesThrough();
+    if (!Editing(t)) t.Edit();
+    t.FieldByName("STAT_VAL").SetAsBoolean(!t.FieldByName("STAT_VAL").AsBoolean());
+    t.Post();
+    t.UnLock();
+    StatusGrid->viewport()->update();
+    StatusGrid->setFocus();
+}
+
+void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
+    const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = mods == Qt::ControlModifier;
+    if (ctrl && key.key() == Qt::Key_Insert) {
+        NewRow(k);
+    } else if (ctrl && key.key() == Qt::Key_Delete) {
+        DeleteRow(k);
+    } else if (ctrl && key.key() == Qt::Key_Backspace) {
+        UndoRow(k);
+    } else if ((mods & Qt::ControlModifier) &&
+               (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
+        const int n = PageSager->count();
+        const bool back = key.key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
+        PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
+    } else if (!k.postings && mods == Qt::NoModifier && key.key() == Qt::Key_D &&
+               StatusGrid->SelectedColumn() &&
+               StatusGrid->SelectedColumn()->FieldName == "STAT_DATO") {
+        if (!Editing(data_.tmpStat)) data_.tmpStat.Edit();
+        data_.tmpStat.FieldByName("STAT_DATO").SetAsDateTime(Db::Today());
+    } else {
+        return;
+    }
+    key.accept();
+}
+
+void TKJSagerForm::PickButton(const Kind& k) {
+    if (RefuseClosed(k, false)) return;
+    TzDs::TTzDbf& t = data_.*(k.scratch);
+    kjqt::TColumn* c = (this->*(k.grid))->SelectedColumn();
+    if (!c) return;
+    const std::string f = TzUpper(c->FieldName);
+    const TMainEntries& e = MainEntries();
+    if (f == "STAT_DATO" || f == "POST_DATO") {
+        if (!e.PlukDato) return;
+        if (!Editing(t)) t.Edit();
+        Db::TField& d = t.FieldByName(f);
+        d.SetAsDateTime(e.PlukDato(d.IsNull() ? Db::Today() : d.AsDateTime()));
+        return;
+    }
+    const auto& pick = f == "STAT_BEM" ? e.PlukStatus : f == "POST_TMU" ? e.PlukVare : e.PlukBruger;
+    if (!pick) return;
+    const std::string answer = pick(t.FieldByName(f).AsString());
+    if (TrimRight(answer).empty()) return;
+    if (!Editing(t)) t.Edit();
+    t.FieldByName(f).SetAsString(answer);
+    if (f == "POST_TMU") ItemColumnExit();
+}
+
+void TKJSagerForm::ItemColumnExit() {
+    TzDs::TTzDbf& t = data_.tmpPost;
+    const std::string item = TrimRight(t.FieldByName("POST_TMU").AsString());
+    if (item.empty()) return;
+    TzDs::TTzDbf& v = data_.VareDbf;
+    if (!v.SetOrderToTag("VARER") || !v.FindExact(KeyOf(item, 10))) {
+        Show("Varen kunne ikke findes !!");
+        return;
+    }
+    if (!Editing(t)) t.Edit();
+    t.FieldByName("POST_TMU").SetAsString(v.FieldByName("TMU_ID").AsString());
+    t.FieldByName("POST_BEM").SetAsString(v.FieldByName("TMU_BEM").AsString());
+    t.FieldByName("POST_PRIS").SetAsCurrency(v.FieldByName("TMU_PRIS").AsCurrency());
+    t.FieldByName("POST_MOMS").SetAsFloat(v.FieldByName("TMU_MOMS").AsFloat());
+    posterGrid->viewport()->update();
+}
+
+// ---- Automatic invoice posting -------------------------------------------------------------
+
+void TKJSagerForm::InvoicePosting() {
+    struct Group {
+        double rate = 0;
+        int64_t sum = 0;  // ten-thousandths
+        std::string invoice;
+    };
+    std::vector<Group> groups;  // as many as there are rates
+    TzDs::TTzDbf& t = data_.tmpPost;
+    t.DisableControls();
+    for (t.GoTop(); !t.Eof(); t.Skip(1)) {
+        const std::string fnr = TrimRight(t.FieldByName("POST_FNR").AsString());
+        if (fnr.empty()) continue;
+        const double rate = t.FieldByName("POST_MOMS").AsFloat();
+        auto g = std::find_if(groups.begin(), groups.end(),
+                              [rate](const Group& x) { return std::fabs(x.rate - rate) <= 0.01; });
+        if (g == groups.end()) g = groups.insert(groups.end(), Group{});
+        g->rate = rate;
+        g->sum += t.FieldByName("Total").AsCurrency();
+        g->invoice = fnr;
+    }
+    t.EnableControls();
+    const std::string ini = groups.empty() ? std::string() : data_.GetAjourInitials();
+    if (!groups.empty() && !TrimRight(ini).empty()) {
+        TzDs::TTzDbf& p = data_.PostDbf;
+        const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+        for (const Group& g : groups) {
+            p.Append();
+            p.FieldByName("POST_SAG").SetAsString(number);
+            p.FieldByName("POST_DATO").SetAsDateTime(Db::Today());
+            p.FieldByName("POST_BEM").SetAsString("Aut. faktura post");
+            p.FieldByName("POST_DK").SetAsString("K");
+            p.FieldByName("POST_ANTAL").SetAsInteger(1);
+            p.FieldByName("POST_PRIS").SetAsCurrency(g.sum);
+            p.FieldByName("POST_MOMS").SetAsFloat(g.rate);
+            p.FieldByName("POST_FNR").SetAsString(g.invoice);
+            p.FieldByName("POST_ANS").SetAsString(ini);
+            p.FieldByName("POST_INI").SetAsString(ini);
+            p.FieldByName("POST_AJOUR").SetAsDateTime(Db::Today());
+            p.FieldByName("POST_OPRET").SetAsDateTime(Db::Today());
+            while (!p.ALock()) kjqt::LetMessagesThrough();
+            p.Post();
+            p.UnLock();
+        }
+        RefreshViews();
+    }
+    posterGrid->setFocus();
+}
+
+}  // namespace kj

@@ -1,0 +1,471 @@
+// The main window's events and postings tabs over a real data folder: entry through the
+// grids and their buttons with the questions answered by the scripted responder, the
+// write-back to the shared tables (and its guard against a record number that now holds
+// another row), the posting total, the automatic invoice posting with several VAT rates,
+// the word filters with quotes in the word, and a second process appending postings to the
+// same case while this one edits them.
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "app/frame_interessent.h"
+#include "app/kj_text.h"
+#include "app/kj_util.h"
+#include "app/main_entries.h"
+#include "app/main_form.h"
+#include "app_fixture.h"
+#include "data/db_format.h"
+#include "storage/tz_utils.h"
+#include "ui/application.h"
+#include "ui/db_controls.h"
+#include "ui/db_grid.h"
+
+using namespace kjapptest;
+using kj::Ansi;
+using kjqt::mb::kIdNo;
+using kjqt::mb::kIdYes;
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+std::string Trim(const std::string& s) {
+    return TzUtils::TrimRight(s);
+}
+
+}  // namespace
+
+class MainFormRowsTest : public QObject {
+    Q_OBJECT
+
+    kjqt::ScriptedResponder responder_;
+    std::unique_ptr<StartFolder> sf_;
+    std::unique_ptr<kj::TKJData> data_;
+    std::unique_ptr<kj::TKJSagerForm> form_;
+
+    void AddCase(const char* nr) {
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Append();
+        s.FieldByName("sags_nr").SetAsString(nr);
+        s.Post();
+    }
+    void AddPosting(const char* sag, double antal, double pris, const char* dk = "D",
+                    double moms = 25, const char* fnr = "", const char* bem = "",
+                    double rabat = 0) {
+        TzDs::TTzDbf& t = data_->PostDbf;
+        t.Append();
+        t.FieldByName("post_sag").SetAsString(sag);
+        t.FieldByName("post_antal").SetAsFloat(antal);
+        t.FieldByName("post_pris").SetAsFloat(pris);
+        t.FieldByName("post_dk").SetAsString(dk);
+        t.FieldByName("post_moms").SetAsFloat(moms);
+        t.FieldByName("post_fnr").SetAsString(fnr);
+        t.FieldByName("post_bem").SetAsString(bem);
+        t.FieldByName("post_rabat").SetAsFloat(rabat);
+        t.Post();
+    }
+    void Show(const char* nr, int tab) {
+        QVERIFY(data_->SagsDbf.SetOrderToTag("SAGSNR"));
+        QVERIFY(data_->SagsDbf.FindExact(TzUtils::PadRight(nr, 10)));
+        form_->PageSager->setCurrentIndex(tab);
+        form_->RefreshViews();
+    }
+    // Live rows of Poster.dbf for a case, read through a cursor of its own.
+    std::vector<std::string> Texts(const char* file, const char* caseField, const char* field,
+                                   const std::string& sag) {
+        TzDs::TTzDbf& t = data_->TzDbf1;
+        t.HideDeletedRecs = true;
+        t.SetDbfFileName(sf_->data + file);
+        t.Open();
+        std::vector<std::string> out;
+        for (t.First(); !t.Eof(); t.Next())
+            if (Trim(t.FieldByName(caseField).AsString()) == sag)
+                out.push_back(Trim(t.FieldByName(field).AsString()));
+        t.Close();
+        return out;
+    }
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
+        kjqt::DialogService::Instance().SetResponder(&responder_);
+    }
+    void init() {
+        ResetEngine();
+        responder_.Clear();
+        kj::MainEntries() = kj::TMainEntries();
+        sf_ = std::make_unique<StartFolder>();
+        sf_->WriteIniPaths(sf_->data);
+        sf_->WriteUserData("Firma", "Vej");
+        QDir().mkpath(QString::fromStdString(sf_->data));
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        kj::CreateQelCom();
+        data_ = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data_.get());
+        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
+        QVERIFY(form_);
+        form_->show();
+        data_->AjourInitials = "AB";
+        responder_.Clear();
+    }
+    void cleanup() {
+        form_.reset();
+        data_.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
+        sf_.reset();
+    }
+
+    void eventEntryWriteBackAndDefaults() {
+        AddCase("E1");
+        Show("E1", 0);
+        QVERIFY(!form_->StatusGrid->isVisibleTo(form_.get()));  // no events yet
+        form_->statusNyBtn->click();
+        QVERIFY(form_->StatusGrid->isVisibleTo(form_.get()));
+        TzDs::TTzDbf& t = data_->tmpStat;
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(Trim(t.FieldByName("stat_sag").AsString()), std::string("E1"));
+        QCOMPARE(t.FieldByName("stat_dato").AsDateTime(), Db::Today());
+        t.FieldByName("stat_bem").SetAsString("Opmaaling");
+        t.FieldByName("stat_dato").SetAsDateTime(Db::Today() - 3);
+        t.FieldByName("stat_navn").SetAsString("Kaj");
+        responder_.Answer(kIdYes);
+        t.Post();
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede hændelse gemmes ?")}));
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "E1"),
+                 std::vector<std::string>({"Opmaaling"}));
+        const int recNo = t.FieldByName("stat_recno").AsInteger();
+        QVERIFY(recNo > 0);
+        // A second edit of the same row replaces it at its record number.
+        t.Edit();
+        t.FieldByName("stat_bem").SetAsString("Rettet");
+        responder_.Answer(kIdYes);
+        t.Post();
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "E1"),
+                 std::vector<std::string>({"Rettet"}));
+        QCOMPARE(data_->StatusDbf.RecCount(), 1);
+        // No discards the edit; the shared table keeps its row.
+        t.Edit();
+        t.FieldByName("stat_bem").SetAsString("Kasseret");
+        responder_.Answer(kIdNo);
+        t.Post();
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "E1"),
+                 std::vector<std::string>({"Rettet"}));
+        // The next new row, on another case too, takes the last saved date and contact.
+        AddCase("E2");
+        Show("E2", 0);
+        form_->StatusGrid->setFocus();
+        QTest::keyClick(form_->StatusGrid, Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(t.FieldByName("stat_dato").AsDateTime(), Db::Today() - 3);
+        QCOMPARE(Trim(t.FieldByName("stat_navn").AsString()), std::string("Kaj"));
+        QCOMPARE(Trim(t.FieldByName("stat_sag").AsString()), std::string("E2"));
+        t.Cancel();
+        // Deleting: the question names the row; the shared row is marked deleted.
+        Show("E1", 0);
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        form_->statusSletBtn->click();
+        QCOMPARE(responder_.Texts().value(0).left(36), U("Ønsker du at slette denne hændelse ?"));
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "E1"), std::vector<std::string>());
+    }
+
+    void closedCaseRefusesRows() {
+        AddCase("C1");
+        data_->SagsDbf.Edit();
+        data_->SagsDbf.FieldByName("sag_afslut").SetAsDateTime(Db::Today());
+        data_->SagsDbf.Post();
+        Show("C1", 1);
+        form_->posterNyBtn->click();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke rettes i posteringer")}));
+        QCOMPARE(data_->tmpPost.State(), Db::dsBrowse);
+        QVERIFY(form_->posterGrid->ReadOnly());
+    }
+
+    void postingTotalAndWriteBackGuard() {
+        AddCase("P1");
+        AddCase("P2");
+        AddPosting("P1", 2, 100, "D", 25, "", "a", 10);
+        AddPosting("P1", 1, 50, "K", 25, "", "b");
+        Show("P1", 1);
+        QCOMPARE(form_->edtPostTotal->text(), U("130,00"));
+        QCOMPARE(data_->tmpPost.RecCount(), 2);
+        // Another station deletes the source of the first row and the record number is
+        // then taken by a row of another case: the write-back must not overwrite it.
+        TzDs::TTzDbf& t = data_->tmpPost;
+        t.GoTop();
+        const int recNo = t.FieldByName("post_recno").AsInteger();
+        const std::string mine = Trim(t.FieldByName("post_bem").AsString());
+        const std::string rest = mine == "a" ? "b" : "a";
+        TzDs::TTzDbf& other = data_->PostBufDbf;
+        data_->GotoRecNo(other, recNo);
+        QVERIFY(other.RLock());
+        other.Edit();
+        other.FieldByName("post_sag").SetAsString("P2");
+        responder_.Answer(kIdYes);
+        other.Post();
+        responder_.Clear();
+        t.Edit();
+        t.FieldByName("post_bem").SetAsString("rettet");
+        responder_.Answer(kIdYes);
+        t.Post();
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "P2"),
+                 std::vector<std::string>({mine}));
+        auto p1 = Texts("Poster.dbf", "post_sag", "post_bem", "P1");
+        std::sort(p1.begin(), p1.end());
+        QCOMPARE(p1, std::vector<std::string>({rest, "rettet"}));
+        QVERIFY(t.FieldByName("post_recno").AsInteger() != recNo);
+        // A delete of a row whose number holds another case's row touches nothing.
+        responder_.Clear();
+        Show("P1", 1);
+        t.GoTop();
+        const int own = t.FieldByName("post_recno").AsInteger();
+        data_->GotoRecNo(other, own);
+        QVERIFY(other.RLock());
+        other.Edit();
+        other.FieldByName("post_sag").SetAsString("P2");
+        responder_.Answer(kIdYes);
+        other.Post();
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        form_->posterSletBtn->click();
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "P2").size(), size_t(2));
+    }
+
+    void invoicePostingPerRate() {
+        AddCase("F1");
+        AddPosting("F1", 2, 100, "D", 25, "F1");
+        AddPosting("F1", 1, 50, "D", 0, "F1");
+        AddPosting("F1", 1, 10, "D", 25.005, "F1");
+        AddPosting("F1", 1, 999, "D", 12, "");  // not invoiced
+        for (int r = 1; r <= 11; ++r) AddPosting("F1", 1, r, "D", 30 + r, "F9");
+        Show("F1", 1);
+        form_->btnFakturaPost->click();
+        TzDs::TTzDbf& t = data_->TzDbf1;
+        t.HideDeletedRecs = true;
+        t.SetDbfFileName(sf_->data + "Poster.dbf");
+        t.Open();
+        std::map<long, std::pair<int64_t, std::string>> credit;  // rate × 100 → sum, invoice
+        for (t.First(); !t.Eof(); t.Next()) {
+            if (Trim(t.FieldByName("post_bem").AsString()) != "Aut. faktura post") continue;
+            QCOMPARE(Trim(t.FieldByName("post_dk").AsString()), std::string("K"));
+            QCOMPARE(t.FieldByName("post_antal").AsFloat(), 1.0);
+            QCOMPARE(Trim(t.FieldByName("post_ans").AsString()), std::string("AB"));
+            credit[std::lround(t.FieldByName("post_moms").AsFloat() * 100)] = {
+                t.FieldByName("post_pris").AsCurrency(),
+                Trim(t.FieldByName("post_fnr").AsString())};
+        }
+        t.Close();
+        // 25 and 25.005 share a group; each of the eleven further rates has its own.
+        QCOMPARE(credit.size(), size_t(13));
+        const auto near25 = credit.lower_bound(2500);  // 25 or 25.01, the last rate of the group
+        QVERIFY(near25 != credit.end() && near25->first <= 2501);
+        QCOMPARE(near25->second.first, int64_t(2100000));  // 200 + 10
+        QCOMPARE(credit[0].first, int64_t(500000));
+        QCOMPARE(credit[0].second, std::string("F1"));
+        QCOMPARE(credit[4100].first, int64_t(110000));
+        QCOMPARE(credit[4100].second, std::string("F9"));
+        QCOMPARE(data_->tmpPost.RecCount(), 15 + 13);  // the copy was rebuilt
+        form_->resize(1200, 700);
+        QVERIFY(form_->grab().save(QDir::temp().filePath("kjsager_postings.png")));
+    }
+
+    void wordFiltersWithQuotes() {
+        AddCase("W1");
+        for (const char* bem : {"skel \"nord\"", "skel syd", "it's", "andet"}) {
+            data_->StatusDbf.Append();
+            data_->StatusDbf.FieldByName("stat_sag").SetAsString("W1");
+            data_->StatusDbf.FieldByName("stat_bem").SetAsString(bem);
+            data_->StatusDbf.Post();
+        }
+        Show("W1", 0);
+        auto count = [&] {
+            int n = 0;
+            for (data_->tmpStat.GoTop(); !data_->tmpStat.Eof(); data_->tmpStat.Skip(1)) ++n;
+            return n;
+        };
+        QCOMPARE(count(), 4);
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "skel"));
+        QCOMPARE(count(), 2);
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "\"nord\""));
+        QCOMPARE(count(), 1);
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "it's"));
+        QCOMPARE(count(), 1);
+        responder_.Clear();
+        QVERIFY(!form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "\"it's\""));
+        QCOMPARE(responder_.Texts(), QStringList({U("Ordet kan ikke indeholde både \" og ' !!!")}));
+        QVERIFY(!form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", QString(300, 'x')));
+        // Another column's title filters to the case alone; a cancelled word likewise.
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_TID", "x"));
+        QCOMPARE(count(), 4);
+        // The title click asks with the caption and prompt of its column.
+        responder_.Clear();
+        responder_.AnswerText("syd");
+        form_->StatusGrid->OnTitleClick(*form_->StatusGrid, *form_->StatusGrid->Column(4));
+        QCOMPARE(responder_.Asked().at(0).caption, U("Søg i hændelser"));
+        QCOMPARE(responder_.Texts(), QStringList({U("Indtast ord, der skal indgå i hændelsen")}));
+        QCOMPARE(count(), 1);
+    }
+
+    void stakeholdersOfTheCase() {
+        AddCase("S1");
+        Show("S1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        QVERIFY(!f.gridInteressent->isVisibleTo(form_.get()));
+        f.btnNyInteressent->click();
+        QVERIFY(f.gridInteressent->isVisibleTo(form_.get()));
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(Trim(t.FieldByName("int_sag").AsString()), std::string("S1"));
+        QCOMPARE(t.FieldByName("int_opret").AsDateTime(), Db::Today());
+        t.FieldByName("int_tekst").SetAsString("Ejer");
+        t.Post();
+        QCOMPARE(responder_.Texts(), QStringList());  // the frame asks nothing
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>({"Ejer"}));
+        responder_.Answer(kIdYes);
+        f.btnSletInteressent->click();
+        QCOMPARE(responder_.Texts().value(0).left(39),
+                 U("Ønsker du at slette denne Interessent?\r"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>());
+        // A closed case refuses the buttons; the data module's handlers come back on suspend.
+        data_->SagsDbf.Edit();
+        data_->SagsDbf.FieldByName("sag_afslut").SetAsDateTime(Db::Today());
+        data_->SagsDbf.Post();
+        responder_.Clear();
+        f.btnNyInteressent->click();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke slettes Interessenter !!!")}));
+        auto frameHandler = t.BeforePost;
+        form_->SuspendData();
+        QVERIFY(!(t.BeforePost == frameHandler));
+        form_->ResumeData();
+        QVERIFY(t.BeforePost == frameHandler);
+    }
+
+    void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
+        TzDs::TTzDbf& v = data_->VareDbf;
+        v.Append();
+        v.FieldByName("tmu_id").SetAsString("T1");
+        v.FieldByName("tmu_bem").SetAsString("Timer");
+        v.FieldByName("tmu_pris").SetAsFloat(450);
+        v.FieldByName("tmu_moms").SetAsFloat(25);
+        responder_.Answer(kIdYes);
+        v.Post();
+        responder_.Clear();
+        AddCase("G1");
+        Show("G1", 1);
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        form_->posterGrid->show();
+        form_->posterGrid->setFocus();
+        TzDs::TTzDbf& t = data_->tmpPost;
+        QCOMPARE(t.State(), Db::dsInsert);
+        t.FieldByName("post_tmu").SetAsString("t1");
+        QCOMPARE(Trim(t.FieldByName("post_bem").AsString()), std::string("Timer"));
+        QCOMPARE(t.FieldByName("post_pris").AsCurrency(), int64_t(4500000));
+        t.FieldByName("post_antal").SetAsFloat(2);
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();  // leaving the grid posts the row
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_tmu", "G1"),
+                 std::vector<std::string>({"T1"}));
+        // An unknown item is reported.
+        responder_.Clear();
+        form_->posterGrid->setFocus();
+        form_->posterNyBtn->click();
+        t.FieldByName("post_tmu").SetAsString("zz");
+        QCOMPARE(responder_.Texts(), QStringList({U("Varen kunne ikke findes !!")}));
+        t.Cancel();
+    }
+
+    void anotherProcessAppendsWhileThisOneEdits() {
+        AddCase("X1");
+        for (int i = 0; i < 5; ++i) AddPosting("X1", 1, 10 + i, "D", 25, "", "org");
+        data_->PostDbf.Close();  // the header is written; the helper recounts from the file
+        data_->PostDbf.Open();
+        Show("X1", 1);
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::MergedChannels);
+        helper.start(QCoreApplication::applicationFilePath(),
+                     {"--append", QString::fromStdString(sf_->start), "X1", "40"});
+        QVERIFY(helper.waitForStarted(10000));
+        TzDs::TTzDbf& t = data_->tmpPost;
+        bool done = false;
+        for (int round = 0; round < 400 && !done; ++round) {
+            t.GoTop();
+            for (int i = 0; i < 5 && !t.Eof(); ++i, t.Skip(1)) {
+                t.Edit();
+                t.FieldByName("post_bem").SetAsString("rettet " + std::to_string(round));
+                responder_.Answer(kIdYes);
+                t.Post();
+            }
+            done = helper.waitForFinished(5);
+        }
+        QVERIFY(done || helper.waitForFinished(30000));
+        QVERIFY2(helper.exitCode() == 0, helper.readAll().constData());
+        auto texts = Texts("Poster.dbf", "post_sag", "post_bem", "X1");
+        QCOMPARE(texts.size(), size_t(45));
+        QCOMPARE(int(std::count(texts.begin(), texts.end(), "helper")), 40);
+        QCOMPARE(int(std::count_if(texts.begin(), texts.end(),
+                                   [](const std::string& s) { return s.rfind("rettet", 0) == 0; })),
+                 5);
+        // Every tag of the postings index agrees with the table.
+        TzDs::TTzDbf& p = data_->PostDbf;
+        int natural = 0;
+        p.SetOrderToTag("");
+        for (p.GoTop(); !p.Eof(); p.Skip(1)) ++natural;
+        QCOMPARE(natural, 45);
+        for (const char* tag : {"POSTSAG", "POSTANS", "POSTTMU", "POSTFNR", "POSTSANS"}) {
+            QVERIFY(p.SetOrderToTag(tag));
+            int n = 0;
+            for (p.GoTop(); !p.Eof(); p.Skip(1)) ++n;
+            QCOMPARE(n, natural);
+        }
+    }
+};
+
+// The helper process: a second station that appends postings to a case.
+static int RunAppender(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    kjapptest::ResetEngine();
+    kjqt::ScriptedResponder responder;
+    kjqt::DialogService::Instance().SetResponder(&responder);
+    kj::CreateQelCom();
+    auto data = std::make_unique<kj::TKJData>();
+    kj::SetKJData(data.get());
+    if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+    data->AjourInitials = "ZZ";
+    const int n = std::atoi(argv[4]);
+    for (int i = 0; i < n; ++i) {
+        TzDs::TTzDbf& p = data->PostDbf;
+        p.Append();
+        p.FieldByName("post_sag").SetAsString(argv[3]);
+        p.FieldByName("post_bem").SetAsString("helper");
+        p.FieldByName("post_antal").SetAsFloat(1);
+        responder.Answer(kjqt::mb::kIdYes);
+        while (!p.ALock()) {  // retried until granted, as the program's writers do
+        }
+        p.Post();
+        p.UnLock();
+    }
+    data.reset();
+    kj::FreeQelCom();
+    Dbf4::CloseAll();
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 5 && QString(argv[1]) == "--append") return RunAppender(argc, argv);
+    kjqt::KjApplication app(argc, argv);
+    MainFormRowsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_form_rows_test.moc"

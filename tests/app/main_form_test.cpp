@@ -1,0 +1,554 @@
+// The main window over a real data folder made by the program's first start, driven
+// through its keys, buttons and fields, with every question answered by the scripted
+// responder: creating, saving, undoing and deleting cases, typing a case number, moving in
+// each order, the search word, closed cases and reopening, case types adding their standard
+// events, creating a missing employee or customer from the header, suspend/resume around a
+// modal window, and the close query.
+#include "app/main_form.h"
+
+#include <QAbstractItemView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include "app/kj_text.h"
+#include "app/kj_util.h"
+#include "app/main_entries.h"
+#include "app_fixture.h"
+#include "data/db_format.h"
+#include "storage/tz_utils.h"
+#include "ui/application.h"
+#include "ui/db_controls.h"
+#include "ui/db_grid.h"
+
+using namespace kjapptest;
+using kj::Ansi;
+using kjqt::mb::kIdNo;
+using kjqt::mb::kIdYes;
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+std::string Trim(const std::string& s) {
+    return TzUtils::TrimRight(s);
+}
+
+}  // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+    kjqt::ScriptedResponder responder_;
+    std::unique_ptr<StartFolder> sf_;
+    std::unique_ptr<kj::TKJData> data_;
+    std::unique_ptr<kj::TKJSagerForm> form_;
+
+    void Start() {
+        kj::CreateQelCom();
+        data_ = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data_.get());
+        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
+        QVERIFY(form_);
+        kj::SetMainWindow(form_.get());
+        form_->show();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        data_->AjourInitials = "AB";
+        responder_.Clear();
+    }
+
+    // Keys go where a user's keys go: to the focused control.
+    static QWidget* Focused() { return QApplication::focusWidget(); }
+    static void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(Focused(), Qt::Key(key), mods);
+    }
+    static void Type(QWidget* w, const QString& text) {
+        w->setFocus();
+        if (auto* c = qobject_cast<QComboBox*>(w)) c->lineEdit()->selectAll();
+        if (auto* e = qobject_cast<QLineEdit*>(w)) e->selectAll();
+        QTest::keyClicks(Focused(), text);
+    }
+
+    void AddCase(const char* nr, const char* bem, const char* kunde = "", const char* ansvar = "") {
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Append();
+        s.FieldByName("sags_nr").SetAsString(nr);
+        s.FieldByName("sags_bem").SetAsString(bem);
+        s.FieldByName("sag_kunde").SetAsString(kunde);
+        s.FieldByName("sag_ansvar").SetAsString(ansvar);
+        s.Post();
+    }
+    void AddEvent(const char* sag, const char* bem) {
+        TzDs::TTzDbf& t = data_->StatusDbf;
+        t.Append();
+        t.FieldByName("stat_sag").SetAsString(sag);
+        t.FieldByName("stat_bem").SetAsString(bem);
+        t.Post();
+    }
+    void AddPosting(const char* sag, const char* tmu) {
+        TzDs::TTzDbf& t = data_->PostDbf;
+        t.Append();
+        t.FieldByName("post_sag").SetAsString(sag);
+        t.FieldByName("post_tmu").SetAsString(tmu);
+        t.Post();
+    }
+    std::string Nr() { return Trim(data_->SagsDbf.FieldByName("sags_nr").AsString()); }
+    // The live rows of a table whose field equals value (a cursor of its own on the file).
+    int Rows(const char* file, const char* field, const std::string& value) {
+        TzDs::TTzDbf& t = data_->TzDbf1;
+        t.HideDeletedRecs = true;
+        t.SetDbfFileName(sf_->data + file);
+        t.Open();
+        int n = 0;
+        for (t.First(); !t.Eof(); t.Next())
+            if (Trim(t.FieldByName(field).AsString()) == value) ++n;
+        t.Close();
+        return n;
+    }
+    void Goto(const char* nr) {
+        QVERIFY(data_->SagsDbf.SetOrderToTag("SAGSNR"));
+        QVERIFY(data_->SagsDbf.FindExact(TzUtils::PadRight(nr, 10)));
+        form_->RefreshViews();
+        form_->CurrentSagsNr = nr;
+    }
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
+        kjqt::DialogService::Instance().SetResponder(&responder_);
+    }
+    void init() {
+        ResetEngine();
+        responder_.Clear();
+        kj::MainEntries() = kj::TMainEntries();
+        sf_ = std::make_unique<StartFolder>();
+        sf_->WriteIniPaths(sf_->data);
+        sf_->WriteUserData(Ansi("Landinspektørerne"), "Vej 1");
+        QDir().mkpath(QString::fromStdString(sf_->data));
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        Start();
+    }
+    void cleanup() {
+        kj::SetMainWindow(nullptr);
+        form_.reset();
+        data_.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
+        sf_.reset();
+    }
+
+    void startUpCaptionsMenusAndTabs() {
+        QCOMPARE(form_->windowTitle(), U(" Morvane Vaktor > Landinspektørerne 2006.06.01 "));
+        QCOMPARE(form_->KJStatus->Text(), U("Dataområde ") + QString::fromStdString(sf_->data));
+        QCOMPARE(form_->BtnFirst->text(), U(" Første (Ctrl-PgUp) "));
+        QCOMPARE(form_->btnNext->text(), U(" Næste (PgDn) "));
+        QVERIFY(!form_->BtnGem->isEnabled());
+        QVERIFY(!form_->BtnGendan->isEnabled());
+        QCOMPARE(form_->PageSager->count(), 7);
+        QCOMPARE(form_->PageSager->tabText(0), U("Hændelser"));
+        QCOMPARE(form_->PageSager->tabText(6), U(" Hjælp "));
+        QStringList menus;
+        for (QAction* a : form_->menuBar()->actions()) menus << a->text();
+        QCOMPARE(menus,
+                 QStringList({U(" &Register "), U(" &Posteringer "), U(" &Udskrifter "),
+                              U(" &Lister "), U(" &Funktion "), U(" Flag "), U(" &Hjælp ")}));
+        QCOMPARE(form_->MenuAfslut->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
+        QVERIFY(form_->MenuVisTotal->isChecked());
+        QVERIFY(form_->Resumed());
+        // A window later issues bring: present, and quiet.
+        form_->menuBar()->findChild<QAction*>("MenuTimeseddel")->trigger();
+        QCOMPARE(responder_.Texts(), QStringList());
+        QVERIFY(form_->Resumed());
+        // The window's look, kept beside the test's folder.
+        const QImage shot = form_->grab().toImage();
+        QVERIFY(!shot.isNull());
+        QVERIFY(shot.save(QDir::temp().filePath("kjsager_main_window.png")));
+    }
+
+    void newSaveUndoAndDuplicate() {
+        responder_.AnswerText("s-7");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Indtast sagsnr.")}));
+        QCOMPARE(Nr(), std::string("S-7"));
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ini").AsString()), std::string("AB"));
+        QCOMPARE(data_->SagsDbf.FieldByName("sag_opret").AsDateTime(), Db::Today());
+        QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtType));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "S-7"), 1);
+        // The same number again, typed in lower case, in another order: refused.
+        QVERIFY(data_->SagsDbf.SetOrderToTag("SAGSKUND"));
+        responder_.Clear();
+        responder_.AnswerText("s-7");
+        Key(Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Indtast sagsnr."), U("Sagen s-7findes allerede !!!")}));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "S-7"), 1);
+        // Typing starts an edit: Gem and Gendan light up; Ctrl+Backspace takes it back.
+        Type(form_->edtMatnr, "12a");
+        QVERIFY(form_->BtnGem->isEnabled());
+        Key(Qt::Key_Backspace, Qt::ControlModifier);
+        QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
+        QCOMPARE(form_->edtMatnr->text(), QString());
+        QVERIFY(!form_->BtnGem->isEnabled());
+        // F2 saves what is still in the field.
+        Type(form_->edtMatnr, "12a");
+        Key(Qt::Key_F2);
+        QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
+        QCOMPARE(Rows("Sager.dbf", "sag_matnr", "12a"), 1);
+        QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtSagsNr));
+        // Enter in the closing-date field saves too; elsewhere it moves on.
+        form_->edtMatnr->setFocus();
+        Key(Qt::Key_Return);
+        QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtSagDisk));
+    }
+
+    void newCaseWithoutInitialsStops() {
+        data_->AjourInitials.clear();
+        LoginAnswerer login;  // Cancel
+        responder_.AnswerText("x1");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(
+            responder_.Texts(),
+            QStringList({U("Indtast sagsnr."), U("du har ikke rettighed til at lave ændringer")}));
+        QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
+        QCOMPARE(data_->SagsDbf.RecCount(), 0);
+    }
+
+    void typedNumberIsUpperCasedLookedUpAndCreated() {
+        AddCase("K1", "Skel");
+        AddCase("K2", "Udstykning");
+        Goto("K1");
+        Type(form_->edtSagsNr, "ab1");
+        QCOMPARE(form_->edtSagsNr->currentText(), U("AB1"));
+        responder_.Answer(kIdYes);
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(), QStringList({U("Ny sag :\r\nAB1 skal den oprettes ?")}));
+        QCOMPARE(Nr(), std::string("AB1"));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "AB1"), 1);
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "K1"), 1);  // the case left is unchanged
+        // An existing number moves there; No to an unknown one goes back.
+        responder_.Clear();
+        Type(form_->edtSagsNr, "k2");
+        Key(Qt::Key_Tab);
+        QCOMPARE(Nr(), std::string("K2"));
+        QCOMPARE(responder_.Texts(), QStringList());
+        Key(Qt::Key_F2);  // the edit the look-up started is saved unchanged
+        Type(form_->edtSagsNr, "zz");
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Tab);
+        QCOMPARE(Nr(), std::string("K2"));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "ZZ"), 0);
+    }
+
+    void deleteWithEventsAndPostings() {
+        AddCase("D1", "Skel");
+        AddCase("D2", "Anden");
+        for (const char* e : {"e1", "e2", "e3"}) AddEvent("D1", e);
+        AddEvent("D2", "bliver");
+        AddPosting("D1", "T1");
+        AddPosting("D1", "T2");
+        AddPosting("D2", "T3");
+        Goto("D1");
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Ønsker du at slette denne sag ?\r\nD1 Skel")}));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "D1"), 0);
+        QCOMPARE(Rows("Status.dbf", "stat_sag", "D1"), 0);
+        QCOMPARE(Rows("Poster.dbf", "post_sag", "D1"), 0);
+        QCOMPARE(Rows("Status.dbf", "stat_sag", "D2"), 1);
+        QCOMPARE(Rows("Poster.dbf", "post_sag", "D2"), 1);
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "D2"), 1);
+        // Marked, not removed: the files still hold all rows.
+        QCOMPARE(data_->StatusDbf.RecCount(), 4);
+        QCOMPARE(data_->PostDbf.RecCount(), 3);
+        // No keeps the case.
+        responder_.Clear();
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "D2"), 1);
+    }
+
+    void navigationInEachOrder() {
+        AddCase("3", "c", "K9", "AA");
+        AddCase("1", "a", "K5", "CC");
+        AddCase("2", "b", "K1", "BB");
+        Goto("1");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Nr(), std::string("2"));
+        Key(Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(Nr(), std::string("3"));
+        Key(Qt::Key_PageUp);
+        QCOMPARE(Nr(), std::string("2"));
+        Key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(Nr(), std::string("1"));
+        // A changed number goes to the nearest case at or after it, without a step.
+        form_->edtSagsNr->lineEdit()->selectAll();
+        QTest::keyClicks(Focused(), "25");
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Nr(), std::string("3"));
+        QCOMPARE(form_->CurrentSagsNr, std::string("3"));
+        // Næste on the last case stays there and says so.
+        form_->btnNext->click();
+        QCOMPARE(Nr(), std::string("3"));
+        QCOMPARE(form_->StatusText(), Ansi("Du er på sidste sag i indeks "));
+        form_->BtnFirst->click();
+        QCOMPARE(Nr(), std::string("1"));
+        QCOMPARE(form_->StatusText(), Ansi("Du er på første sag i indeks "));
+        // "Skift": the header fields choose the order; PgDn in the customer field steps cases.
+        form_->SkiftMode->click();
+        QCOMPARE(form_->SkiftMode->text(), U("Skift i sager"));
+        QCOMPARE(data_->SkiftISager, uint8_t(1));
+        form_->edtKunde->setFocus();
+        QCOMPARE(Trim(data_->SagsDbf.CurrentTag()), std::string("SAGSKUND"));
+        QCOMPARE(Trim(data_->SagsBufDbf.CurrentTag()), std::string("SAGSKUND"));
+        Key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(Nr(), std::string("2"));  // K1
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Nr(), std::string("1"));  // K5
+        form_->edtAnsvar->setFocus();
+        QCOMPARE(Trim(data_->SagsDbf.CurrentTag()), std::string("SAGSANS"));
+        Key(Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(Nr(), std::string("1"));  // CC
+        form_->btnPrior->click();
+        QCOMPARE(Nr(), std::string("2"));  // BB
+        // Normal mode: PgDn in the customer field steps the customers into the field.
+        form_->SkiftMode->click();
+        QCOMPARE(form_->SkiftMode->text(), U("Skift normal"));
+        for (const char* id : {"K1", "K5"}) {
+            data_->KundeDbf.Append();
+            data_->KundeDbf.FieldByName("mak_id").SetAsString(id);
+            data_->KundeDbf.FieldByName("mak_fnavn").SetAsString(std::string("Navn ") + id);
+            responder_.Answer(kIdYes);
+            data_->KundeDbf.Post();
+        }
+        form_->edtKunde->setFocus();
+        Key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_kunde").AsString()), std::string("K1"));
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_kunde").AsString()), std::string("K5"));
+        QVERIFY(form_->edtKundeTekst->isVisibleTo(form_.get()));
+    }
+
+    void searchWord() {
+        AddCase("1", "skel mod vej");
+        AddCase("2", "udstykning");
+        AddCase("3", "skel ved sø");
+        AddCase("4", "andet");
+        Goto("1");
+        responder_.AnswerText("skel");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_F3);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("\"søgeordet\" søges i alle felter i sagsdata")}));
+        QCOMPARE(form_->btnNext->text(), U(" Næste (Søg) (PgDn) "));
+        QCOMPARE(Nr(), std::string("1"));
+        form_->btnNext->click();
+        QCOMPARE(Nr(), std::string("3"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        form_->btnNext->click();
+        QCOMPARE(
+            responder_.Texts(),
+            QStringList({U("Der er ikke flere sager med \"søgeordet\" skel, start forfra ?")}));
+        QCOMPARE(Nr(), std::string("1"));
+        form_->btnLast->click();
+        QCOMPARE(Nr(), std::string("3"));
+        form_->btnPrior->click();
+        QCOMPARE(Nr(), std::string("1"));
+        responder_.Clear();
+        form_->btnPrior->click();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Der er ingen sager, før den aktuelle, med \"søgeordet\" skel")}));
+        QCOMPARE(Nr(), std::string("1"));
+        // From a case after the last match, Forrige goes to that match.
+        Goto("4");
+        form_->btnPrior->click();
+        QCOMPARE(Nr(), std::string("3"));
+        // A word that matches nothing is cleared with the captions.
+        responder_.Clear();
+        responder_.AnswerText("ingenting");
+        form_->BtnSearch->click();
+        QCOMPARE(responder_.Texts().value(1), U("\"søgeordet\" ingenting findes ikke i data !!!"));
+        QCOMPARE(form_->SearchWord, std::string());
+        QCOMPARE(form_->btnNext->text(), U(" Næste (PgDn) "));
+    }
+
+    void closedCaseAndReopen() {
+        AddCase("L1", "lukket");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        Goto("L1");
+        QVERIFY(form_->CaseIsClosed());
+        Type(form_->edtMatnr, "9");
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
+        QCOMPARE(Rows("Sager.dbf", "sag_matnr", "9"), 0);
+        // Closed today: still saved.
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today());
+        s.Post();
+        responder_.Clear();
+        Type(form_->edtMatnr, "8");
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(Rows("Sager.dbf", "sag_matnr", "8"), 1);
+        // "Åben sagen igen": a wrong password changes nothing, the right one clears the date.
+        std::string asked;
+        bool right = false;
+        kj::MainEntries().AskPassword = [&](QWidget*, const std::string& expected) {
+            asked = expected;
+            return right;
+        };
+        form_->MenuAabenIgen->trigger();
+        QCOMPARE(asked, std::string("Tulix"));
+        QVERIFY(!s.FieldByName("sag_afslut").AsString().empty());
+        right = true;
+        form_->MenuAabenIgen->trigger();
+        QCOMPARE(Trim(s.FieldByName("sag_afslut").AsString()), std::string());
+        QVERIFY(!form_->CaseIsClosed());
+    }
+
+    void caseTypeAddsStandardEvents() {
+        Write(sf_->data + "HandForSagsType.dbs", "[SKEL]\r\n1=A\r\n2=B\r\n[ANDET]\r\n1=C\r\n");
+        AddCase("T1", "typer");
+        Goto("T1");
+        Type(form_->edtType, "SKEL");
+        responder_.Answer(kIdYes);
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(), QStringList({U("Sagstypen er ændret, skal der oprettes "
+                                                    "standard hændelser for sagen ?")}));
+        TzDs::TTzDbf& st = data_->StatusDbf;
+        QCOMPARE(st.RecCount(), 2);
+        st.Go(1);
+        QCOMPARE(Trim(st.FieldByName("stat_bem").AsString()), std::string("B"));
+        QCOMPARE(Trim(st.FieldByName("stat_sag").AsString()), std::string("T1"));
+        QCOMPARE(Trim(st.FieldByName("stat_ini").AsString()), std::string("AB"));
+        QCOMPARE(Trim(st.FieldByName("stat_dato").AsString()), std::string());
+        st.Go(2);
+        QCOMPARE(Trim(st.FieldByName("stat_bem").AsString()), std::string("A"));
+        // Leaving the field unchanged asks nothing; No adds nothing.
+        responder_.Clear();
+        form_->edtType->setFocus();
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(), QStringList());
+        form_->edtType->setFocus();
+        form_->edtType->lineEdit()->selectAll();
+        QTest::keyClicks(Focused(), "ANDET");
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Tab);
+        QCOMPARE(st.RecCount(), 2);
+    }
+
+    void missingEmployeeAndCustomerAreCreatedFromTheHeader() {
+        AddCase("M1", "medarbejder");
+        Goto("M1");
+        bool resumedInside = true;
+        std::string keyAsked;
+        kj::MainEntries().ShowBrugerForm = [&](int32_t, const std::string& key) {
+            resumedInside = form_->Resumed();
+            keyAsked = key;
+            TzDs::TTzDbf& b = data_->BrugerDbf;
+            b.Append();
+            b.FieldByName("ini").SetAsString(key);
+            b.FieldByName("ini_fnavn").SetAsString("Xenia");
+            b.Post();
+        };
+        Type(form_->edtAnsvar, "xy");
+        QCOMPARE(form_->edtAnsvar->currentText(), U("XY"));
+        responder_.Answer(kIdYes);  // create the employee
+        responder_.Answer(kIdYes);  // save the changed case first
+        responder_.Answer(kIdYes);  // the employee register's own question
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts().mid(0, 2),
+                 QStringList({U("Brugeren :XY   findes ikke\r\nskal denne oprettes ?"),
+                              U("Data er ændret, skal de gemmes?")}));
+        QVERIFY(!resumedInside);  // the register ran with the data module's handlers
+        QVERIFY(form_->Resumed());
+        QCOMPARE(keyAsked, std::string("XY"));
+        QVERIFY(form_->edtAnsvarTekst->isVisibleTo(form_.get()));
+        QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 1);
+        // A customer the user declines to create hides the name.
+        responder_.Clear();
+        Type(form_->edtKunde, "k77");
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Kunden :K77       findes ikke\r\nskal denne oprettes ?")}));
+        QVERIFY(!form_->edtKundeTekst->isVisibleTo(form_.get()));
+    }
+
+    void popupsAndOtherWindowsRunNoExit() {
+        AddCase("P1", "x");
+        Goto("P1");
+        Type(form_->edtAnsvar, "qq");
+        form_->edtAnsvar->showPopup();  // the list takes the focus: not an exit
+        QApplication::processEvents();
+        form_->edtAnsvar->hidePopup();
+        QWidget other;  // another window taking the focus and giving it back
+        other.show();
+        other.activateWindow();
+        QApplication::processEvents();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(form_->edtAnsvar->currentText(), U("QQ"));
+        responder_.Answer(kIdNo);
+        Key(Qt::Key_Tab);  // now it is left
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Brugeren :QQ   findes ikke\r\nskal denne oprettes ?")}));
+    }
+
+    void suspendAndResumeAroundAModalWindow() {
+        AddCase("R1", "en");
+        AddCase("R2", "to");
+        Goto("R1");
+        const int at = data_->SagsDbf.RecNo();
+        auto caseBeforePost = data_->SagsDbf.BeforePost;
+        bool inside = false;
+        kj::MainEntries().MenuCommands["MenuMedarbejdere"] = [&] {
+            inside = true;
+            QVERIFY(!form_->Resumed());
+            QVERIFY(!(data_->SagsDbf.BeforePost == caseBeforePost));
+            QVERIFY(data_->StatusDbf.BeforePost.Assigned());  // the data module's own
+            data_->SagsDbf.Last();                            // a window moves the cursor
+        };
+        form_->menuBar()->findChild<QAction*>("MenuMedarbejdere")->trigger();
+        QVERIFY(inside);
+        QVERIFY(form_->Resumed());
+        QVERIFY(data_->SagsDbf.BeforePost == caseBeforePost);
+        QVERIFY(!data_->StatusDbf.BeforePost.Assigned());
+        QCOMPARE(data_->SagsDbf.RecNo(), at);  // put back where it was
+        // A pending change is offered for saving first.
+        Type(form_->edtMatnr, "77");
+        responder_.Answer(kIdYes);
+        form_->menuBar()->findChild<QAction*>("MenuMedarbejdere")->trigger();
+        QCOMPARE(responder_.Texts(), QStringList({U("Data er ændret, skal de gemmes?")}));
+        QCOMPARE(Rows("Sager.dbf", "sag_matnr", "77"), 1);
+    }
+
+    void closeQueryPostsAPendingCase() {
+        AddCase("C1", "en");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Append();
+        s.FieldByName("sags_nr").SetAsString("C2");
+        QVERIFY(form_->close());
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "C2"), 1);
+        QCOMPARE(responder_.Texts(), QStringList());
+    }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "main_form_test.moc"
