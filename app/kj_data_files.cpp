@@ -256,6 +256,9 @@ void TKJData::OpenDataFiles() {
                                       ? WithDelim(q->MorvaneSti) + "SagsData/"
                                       : q->SagsDataSti;
         if (Splash) Splash->hide();
+        // The proposed folder is made first, so that the dialog opens in it and choosing
+        // at once takes it (a missing folder would open the dialog in the current one).
+        QDir().mkpath(QString::fromLocal8Bit(NativePath(start).c_str()));
         const std::string chosen = kjqt::ToAnsi(dialogs.Folder(
             kjqt::FromAnsi(Ansi("Vælg mappe til datafiler")), kjqt::FromAnsi(NativePath(start))));
         if (!TzUtils::TrimRight(chosen).empty()) {

@@ -83,10 +83,28 @@ QMessageBox::Icon IconOf(unsigned flags) {
     }
 }
 
+QString DanishButtonText(QMessageBox::StandardButton button) {
+    switch (button) {
+        case QMessageBox::Yes:
+            return QStringLiteral("&Ja");
+        case QMessageBox::No:
+            return QStringLiteral("&Nej");
+        case QMessageBox::Cancel:
+            return QStringLiteral("Annuller");
+        case QMessageBox::Retry:
+            return QStringLiteral("&Prøv igen");
+        default:
+            return QStringLiteral("OK");
+    }
+}
+
 int ShowMessageBox(const DialogRequest& r) {
     QMessageBox box(IconOf(r.flags), r.caption, r.text, QMessageBox::NoButton, OwnerWindow());
     ButtonSet set = ButtonsOf(r.flags);
-    for (int i = 0; i < set.count; ++i) box.addButton(set.buttons[i]);
+    for (int i = 0; i < set.count; ++i) {
+        // The program speaks Danish, also on its standard buttons.
+        box.addButton(set.buttons[i])->setText(DanishButtonText(set.buttons[i]));
+    }
     int def = static_cast<int>((r.flags >> 8) & 0xF);
     if (def < set.count) box.setDefaultButton(set.buttons[def]);
     box.exec();
@@ -103,9 +121,14 @@ DialogAnswer ShowReal(const DialogRequest& r) {
             a.button = ShowMessageBox(r);
             break;
         case DialogKind::Input: {
-            bool ok = false;
-            a.value = QInputDialog::getText(OwnerWindow(), r.caption, r.text, QLineEdit::Normal,
-                                            r.value, &ok);
+            QInputDialog dialog(OwnerWindow());
+            dialog.setWindowTitle(r.caption);
+            dialog.setLabelText(r.text);
+            dialog.setTextValue(r.value);
+            dialog.setOkButtonText(QStringLiteral("OK"));
+            dialog.setCancelButtonText(QStringLiteral("Annuller"));
+            const bool ok = dialog.exec() == QDialog::Accepted;
+            a.value = ok ? dialog.textValue() : QString();
             a.button = ok ? mb::kIdOk : mb::kIdCancel;
             break;
         }
