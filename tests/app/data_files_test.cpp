@@ -75,12 +75,25 @@ class Station {
     bool ready_ = false;
 };
 
+// Notes whether the folder a folder dialog was to open in existed when it was asked (a
+// missing one makes the real dialog open in the current folder, where choosing at once
+// would put the data files).
+class FolderCheckingResponder : public kjqt::ScriptedResponder {
+  public:
+    bool startFolderMissing = false;
+    kjqt::DialogAnswer Respond(const kjqt::DialogRequest& request) override {
+        if (request.kind == kjqt::DialogKind::Folder && !QDir(request.value).exists())
+            startFolderMissing = true;
+        return ScriptedResponder::Respond(request);
+    }
+};
+
 }  // namespace
 
 class DataFilesTest : public QObject {
     Q_OBJECT
 
-    kjqt::ScriptedResponder responder_;
+    FolderCheckingResponder responder_;
     std::unique_ptr<kj::TKJData> data_;
 
     bool Start(StartFolder&, const std::string& argument) {
@@ -156,6 +169,7 @@ class DataFilesTest : public QObject {
         QCOMPARE(responder_.Texts(),
                  QStringList({Q(Ansi("Vælg mappe til datafiler")),
                               Q("Skal datafiler oprettes i mappen " + sf.data)}));
+        QVERIFY(!responder_.startFolderMissing);
         QCOMPARE(kj::QelCom()->FirmName, kj::Ansi("Landinspektørerne Ærø") + std::string(39, ' '));
         QCOMPARE(kj::QelCom()->FirmAddress.substr(0, 6), Ansi("Åvej 1"));
         for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
