@@ -121,6 +121,7 @@ void TDataSet::DisableControls() {
 void TDataSet::EnableControls() {
     if (disableCount_ == 0) return;
     if (--disableCount_ != 0) return;
+    ControlsEnabled();
     if (disableState_ != state_) DataEvent(deUpdateState, 0);
     if (disableState_ != dsInactive && state_ != dsInactive) DataEvent(enableEvent_, 0);
 }

@@ -160,6 +160,8 @@ class TDataSet {
     virtual void InternalGotoBookmark(const void* bookmark) = 0;
     virtual void InternalSetToRecord(TRecordBuffer buffer) = 0;
     virtual void InternalRefresh() {}
+    // Called when the last DisableControls is undone, before the controls hear of it.
+    virtual void ControlsEnabled() {}
     virtual void InternalHandleException();  // inside a catch: the application's handler
 
     // ---- Changes ----

@@ -397,9 +397,15 @@ bool TTzDataSet::IsSequenced() {
 }
 
 void TTzDataSet::DataEvent(TDataEvent event, intptr_t info) {
-    if (event == deDataSetChange && resyncPending_ && !resyncing_ && !ControlsDisabled() && isOpen_)
+    // A held-back resync never runs inside an edit: it would cancel the row being made.
+    if (event == deDataSetChange && resyncPending_ && !resyncing_ && !ControlsDisabled() &&
+        isOpen_ && !Db::IsEditMode(State()))
         ResyncFromArea();
     TDataSet::DataEvent(event, info);
+}
+
+void TTzDataSet::ControlsEnabled() {
+    if (resyncPending_ && !resyncing_ && isOpen_ && !Db::IsEditMode(State())) ResyncFromArea();
 }
 
 void TTzDataSet::DoAfterScroll() {

@@ -90,6 +90,8 @@ class TTzDataSet : public Db::TDataSet {
     // Bring the buffers and the controls in line with the work area (after every public
     // table operation).
     void ResyncFromArea();
+    // A resync held back while the controls were disabled is done now (in browse state).
+    void ControlsEnabled() override;
 
     // Opens (true) or closes the table file directly for a caller that needs the file while
     // the component is being designed; the dataset must be active ("DataSet must be active.

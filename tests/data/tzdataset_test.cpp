@@ -823,3 +823,25 @@ TEST_F(TzdsTest, MemoFieldsThroughBlobStreams) {
     t.Open();
     EXPECT_EQ(persistent.AsString(), "delt");
 }
+
+// A resync held back while controls were disabled (here: the table reopened and emptied
+// meanwhile, as the main window does with its scratch tables) is done when they are enabled
+// again, never later inside an append, where it would cancel the new row and its defaults.
+TEST_F(TzdsTest, HeldBackResyncNeverCancelsTheNextNewRow) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf");
+    t.OnNewRecord = [](Db::TDataSet& d) { d.FieldByName("navn").SetAsString("standard"); };
+    t.Open();
+    AddRow(t, "anne", 1);
+    t.Close();
+    t.DisableControls();
+    t.Open();
+    t.Zap();
+    t.EnableControls();
+    t.Append();
+    EXPECT_EQ(t.State(), Db::dsInsert);
+    EXPECT_EQ(t.FieldByName("navn").AsString(), "standard");
+    t.FieldByName("belob").SetAsLargeInt(7);
+    t.Post();
+    EXPECT_EQ(Names(t), (std::vector<std::string>{"standard"}));
+}
