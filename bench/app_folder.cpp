@@ -1,5 +1,6 @@
 #include "bench/app_folder.h"
 
+#include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <map>
 #include <vector>
 
+#include "app/kj_startup.h"
 #include "app/kj_tables.h"
 #include "app/kj_text.h"
 #include "app/qel_com.h"
@@ -19,6 +21,8 @@
 #include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "ui/application.h"
+#include "ui/dialog_service.h"
 
 namespace kjbench {
 
@@ -280,6 +284,18 @@ std::string CachedAppFolder(FolderSize size) {
         GenerateAppFolder(start, size);
     }
     return start;
+}
+
+int RunAppBenchmarks(int argc, char** argv, kjqt::DialogResponder* responder) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    kjqt::KjApplication app(argc, argv);
+    TzCommon::SetErrorChecking(0);
+    kj::EngineStartup();
+    kjqt::DialogService::Instance().SetResponder(responder);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace kjbench

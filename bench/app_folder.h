@@ -7,6 +7,10 @@
 
 #include <string>
 
+namespace kjqt {
+class DialogResponder;
+}
+
 namespace kjbench {
 
 struct FolderSize {
@@ -21,5 +25,10 @@ void GenerateAppFolder(const std::string& start, FolderSize size);
 // A generated folder kept under $TMPDIR (else /tmp) between runs, made when missing;
 // returns the start-up folder (ending in "/").
 std::string CachedAppFolder(FolderSize size);
+
+// The main of the application's benchmarks: an offscreen application, the engine started
+// with error checking off, the dialogs answered by `responder`, then every benchmark given
+// on the command line.
+int RunAppBenchmarks(int argc, char** argv, kjqt::DialogResponder* responder);
 
 }  // namespace kjbench

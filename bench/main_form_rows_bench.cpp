@@ -116,13 +116,5 @@ BENCHMARK(BM_InvoicePosting)->Unit(benchmark::kMillisecond)->Iterations(5);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    kjqt::KjApplication app(argc, argv);
-    TzCommon::SetErrorChecking(0);
-    kj::EngineStartup();
-    kjqt::DialogService::Instance().SetResponder(&g_responder);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kjbench::RunAppBenchmarks(argc, argv, &g_responder);
 }

@@ -115,13 +115,5 @@ BENCHMARK(BM_PostingsScanInCaseOrder)
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    kjqt::KjApplication app(argc, argv);
-    TzCommon::SetErrorChecking(0);
-    kj::EngineStartup();
-    kjqt::DialogService::Instance().SetResponder(&g_responder);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kjbench::RunAppBenchmarks(argc, argv, &g_responder);
 }
