@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "data/db_format.h"
 #include "storage/tz_utils.h"
 
 namespace kj {
@@ -105,6 +106,33 @@ bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& 
     if (found == 0 || found == own) return false;
     Message(what + TzUtils::TrimRight(key) + " findes allerede !!!");
     table.Cancel();
+    return true;
+}
+
+void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
+                                            const std::string& rowText) {
+    if (Initials().empty()) return;
+    if (Ask(question + "\r\n" + rowText)) {
+        if (table_.RLock()) table_.Delete();
+        table_.UnLock();
+    }
+    RepaintAndFocus();
+}
+
+bool TGridRegisterForm::StampNewRow(Db::TDataSet& ds, const char* created, const char* changed,
+                                    const char* initials) {
+    if (table_.IsFilterOn()) {
+        ds.Cancel();
+        return false;
+    }
+    const std::string ini = Initials();
+    if (ini.empty()) {
+        ds.Cancel();
+        return false;
+    }
+    ds.FieldByName(created).SetAsDateTime(Db::Today());
+    ds.FieldByName(changed).SetAsDateTime(Db::Today());
+    ds.FieldByName(initials).SetAsString(ini);
     return true;
 }
 

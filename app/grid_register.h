@@ -42,6 +42,13 @@ class TGridRegisterForm : public QDialog {
     virtual void SearchColumn(int n) = 0;
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
     void RepaintAndFocus();
+    // Deletes the current row under its record lock when the user has initials and answers
+    // Yes to `question` (Windows-1252) followed by a line naming the row.
+    void DeleteAfterQuestion(const std::string& question, const std::string& rowText);
+    // A new row's stamps (creation and change date today, the update initials); false, with
+    // the new row cancelled, while a filter is on or without initials.
+    bool StampNewRow(Db::TDataSet& ds, const char* created, const char* changed,
+                     const char* initials);
     TzDs::TTzDbf& table_;
 
   private:

@@ -55,12 +55,7 @@ void TPostnrForm::SletPostnr() {
     table_.Cancel();
     const std::string text =
         table_.FieldByName("pst_nr").AsString() + " " + table_.FieldByName("pst_by").AsString();
-    if (Initials().empty()) return;
-    if (Ask(Ansi("Ønsker du at slette dette postnr. ?\r\n") + text)) {
-        if (table_.RLock()) table_.Delete();
-        table_.UnLock();
-    }
-    RepaintAndFocus();
+    DeleteAfterQuestion(Ansi("Ønsker du at slette dette postnr. ?"), text);
 }
 
 void TPostnrForm::GendanPostnr() {

@@ -55,12 +55,7 @@ void TVareGForm::NyVareGruppe() {
 void TVareGForm::SletVareGruppe() {
     const std::string text = TzUtils::TrimRight(table_.FieldByName("id").AsString()) + " " +
                              TzUtils::TrimRight(table_.FieldByName("tekst").AsString());
-    if (Initials().empty()) return;
-    if (Ask(Ansi("Ønsker du at slette denne varegruppe ?\r\n") + text)) {
-        if (table_.RLock()) table_.Delete();
-        table_.UnLock();
-    }
-    RepaintAndFocus();
+    DeleteAfterQuestion(Ansi("Ønsker du at slette denne varegruppe ?"), text);
 }
 
 void TVareGForm::GendanVareGruppe() {
@@ -69,12 +64,7 @@ void TVareGForm::GendanVareGruppe() {
 }
 
 void TVareGForm::VareGNewRecord(Db::TDataSet& ds) {
-    if (table_.IsFilterOn()) return ds.Cancel();
-    const std::string ini = Initials();
-    if (ini.empty()) return ds.Cancel();
-    ds.FieldByName("opret").SetAsDateTime(Db::Today());
-    ds.FieldByName("ajour").SetAsDateTime(Db::Today());
-    ds.FieldByName("ini").SetAsString(ini);
+    StampNewRow(ds, "opret", "ajour", "ini");
 }
 
 void TVareGForm::VareGBeforePost(Db::TDataSet& ds) {

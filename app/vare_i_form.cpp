@@ -83,12 +83,7 @@ void TVareIForm::NyVare() {
 void TVareIForm::SletVare() {
     const std::string text =
         table_.FieldByName("tmu_id").AsString() + " " + table_.FieldByName("tmu_bem").AsString();
-    if (Initials().empty()) return;
-    if (Ask(Ansi("Ønsker du at slette denne vare ?\r\n") + text)) {
-        if (table_.RLock()) table_.Delete();
-        table_.UnLock();
-    }
-    RepaintAndFocus();
+    DeleteAfterQuestion(Ansi("Ønsker du at slette denne vare ?"), text);
 }
 
 void TVareIForm::GendanVare() {
@@ -97,12 +92,7 @@ void TVareIForm::GendanVare() {
 }
 
 void TVareIForm::VareNewRecord(Db::TDataSet& ds) {
-    if (table_.IsFilterOn()) return ds.Cancel();
-    const std::string ini = Initials();
-    if (ini.empty()) return ds.Cancel();
-    ds.FieldByName("tmu_opret").SetAsDateTime(Db::Today());
-    ds.FieldByName("tmu_ajour").SetAsDateTime(Db::Today());
-    ds.FieldByName("tmu_ini").SetAsString(ini);
+    if (!StampNewRow(ds, "tmu_opret", "tmu_ajour", "tmu_ini")) return;
     if (!TzUtils::TrimRight(GroupFilter).empty())
         ds.FieldByName("tmu_gr").SetAsString(Pad10(GroupFilter));
 }
