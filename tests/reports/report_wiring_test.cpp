@@ -2,8 +2,13 @@
 // object (system folder, firm texts without their padding) and the data module (margins and
 // orientation taken when a report window opens and given back when it closes), and the
 // entry points the menu calls, each opening its window modally.
+#include "reports/report_wiring.h"
+
 #include <QApplication>
 
+#include "app/kj_menu.h"
+#include "app/kj_wiring.h"
+#include "app/main_entries.h"
 #include "report_fixture.h"
 #include "reports/list_kunde.h"
 #include "reports/report_util.h"
@@ -20,6 +25,27 @@ class ReportWiringTest : public QObject {
     void cleanup() { f.Stop(); }
 
     // "###,##0.00": half away from zero to hundredths, a blank between thousands.
+    // Every item of the main menu reaches a window or a command once the application and
+    // the reports have filled in their entry points, as the program's start-up does.
+    void everyMenuItemHasItsEntryPoint() {
+        kj::InstallAppEntries();
+        kjrep::InstallReportEntries();
+        for (const kj::MenuEntry& e : kj::MainMenu().Entries()) QVERIFY2(bool(e.open), e.name);
+        const auto& commands = kj::MainEntries().MenuCommands;
+        for (const char* name :
+             {"MenuMedarbejdere",  "MenuVaregrupper",   "MenuVarer",         "MenuHaendelser",
+              "MenuKunder",        "MenuPostnr",        "MenuStdHandSager",  "MenuTimeseddel",
+              "MenuIgangvaerende", "MenuUdestaaende",   "MenuFakturaKopi",   "MenuOverfoer",
+              "MenuListePoster",   "MenuListeBrugere",  "MenuListeVarer",    "MenuListeKunder",
+              "MenuListePostnr",   "MenuGenskabIndeks", "MenuFjernSlettede", "MenuArkiver",
+              "MenuGendanArkiv",   "MenuSidenSidst"}) {
+            QVERIFY2(commands.count(name) == 1 && bool(commands.at(name)), name);
+        }
+        const kj::TMainEntries& m = kj::MainEntries();
+        QVERIFY(m.ShowBrugerForm && m.ShowKundeForm && m.AskPassword && m.PlukDato &&
+                m.PlukBruger && m.PlukStatus && m.PlukVare && m.ShowVisData);
+    }
+
     void amountTexts() {
         using kjrep::FormatAmount;
         QCOMPARE(FormatAmount(0), std::string("0,00"));
