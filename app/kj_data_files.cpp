@@ -287,7 +287,11 @@ void TKJData::OpenDataFiles() {
     OpenTable(PostDbf, d + "Poster.dbf");
     OpenTable(TimerDbf, s + "Timer.dbf");
     TimerDbf.SetActive(false);
+    // The scratch tables are this station's alone: open exclusively, they need no locks
+    // and no index semaphore, and another station that shares the system folder finds
+    // them in use and takes its own.
     tpostFile_ = ScratchFile(s, "TPost");
+    tmpPost.SetExclusive(true);
     OpenTable(tmpPost, tpostFile_);
     OpenTable(PostBufDbf, d + "Poster.dbf");
     OpenTable(posterAfslut, d + "AfsluttedePoster.dbf");
@@ -303,6 +307,7 @@ void TKJData::OpenDataFiles() {
     OpenTable(BrugerBufDbf, d + "Bruger.dbf");
     OpenTable(StatusDbf, d + "Status.dbf");
     tstatFile_ = ScratchFile(s, "TStat");
+    tmpStat.SetExclusive(true);
     OpenTable(tmpStat, tstatFile_);
     OpenTable(statusBufDbf, d + "Status.dbf");
     OpenTable(statusAfslut, d + "AfsluttedeStatus.dbf");

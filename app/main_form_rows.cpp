@@ -12,6 +12,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
@@ -19,7 +21,10 @@
 #include "app/main_form.h"
 #include "app/main_form_util.h"
 #include "data/db_format.h"
+#include "index/tz_ndx.h"
 #include "storage/dbf4.h"
+#include "storage/tz_common.h"
+#include "storage/work_area.h"
 #include "ui/db_grid.h"
 #include "ui/dialog_service.h"
 #include "ui/engine_callbacks.h"
@@ -69,6 +74,115 @@ void CopyFields(Db::TDataSet& from, Db::TDataSet& to, int count) {
             b.SetData(buffer.data());
         else
             b.Clear();
+    }
+}
+
+// ---- Copying rows in the table engine ------------------------------------------------------
+
+// Selects a dataset's work area with its settings, as the dataset does before its own calls.
+void UseArea(TzDs::TTzDbf& t) {
+    Dbf4::Select(t.WorkAreaNo());
+    Dbf4::settings().hideDeleted = t.HideDeletedRecs;
+    Dbf4::settings().ansiTables = t.TableLanguage == TzDs::tlAnsi;
+}
+
+// How the case's rows go from the shared table to the scratch table as stored bytes: the
+// leading fields both define alike, then the scratch table's source record number.
+struct RawCopy {
+    size_t bytes = 0;  // stored bytes after the delete flag copied as they are
+    uint16_t recNoOffset = 0;
+    int recNoWidth = 0;
+    uint16_t caseOffset = 0;
+    int caseWidth = 0;
+    int dk = 0, antal = 0, pris = 0, rabat = 0;  // the shared fields of the posting total
+};
+
+bool SameField(const Dbf4::FieldEntry& a, const Dbf4::FieldEntry& b) {
+    return a.name == b.name && a.type == b.type && a.length == b.length &&
+           a.decimals == b.decimals && a.offset == b.offset && a.type != 'M';
+}
+
+// None when the layouts differ from that (the rows then go field by field).
+std::optional<RawCopy> PlanRawCopy(TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch, const Kind& k) {
+    const Dbf4::WorkArea* from = Dbf4::AreaAt(shared.WorkAreaNo());
+    const Dbf4::WorkArea* to = Dbf4::AreaAt(scratch.WorkAreaNo());
+    const size_t n = size_t(k.copied);
+    if (!from || !to || from->isVirtual || to->isVirtual || n < 2 || from->fields.size() < n ||
+        to->fields.size() < n)
+        return std::nullopt;
+    for (size_t i = 0; i + 1 < n; ++i)
+        if (!SameField(from->fields[i], to->fields[i])) return std::nullopt;
+    const Dbf4::FieldEntry& recNo = to->fields[n - 1];
+    if (recNo.name != k.recNoField || recNo.type != 'N' || recNo.decimals != 0) return std::nullopt;
+    RawCopy r;
+    r.bytes = size_t(from->fields[n - 2].offset) + from->fields[n - 2].length - 1;
+    r.recNoOffset = recNo.offset;
+    r.recNoWidth = recNo.length;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const Dbf4::FieldEntry& f = from->fields[i];
+        if (f.name == k.caseField) {
+            r.caseOffset = f.offset;
+            r.caseWidth = f.length;
+        }
+    }
+    if (r.caseWidth == 0) return std::nullopt;
+    UseArea(shared);
+    r.dk = Dbf4::FieldNo("POST_DK");
+    r.antal = Dbf4::FieldNo("POST_ANTAL");
+    r.pris = Dbf4::FieldNo("POST_PRIS");
+    r.rabat = Dbf4::FieldNo("POST_RABAT");
+    return r;
+}
+
+// A numeric field with decimals as the dataset reads it: its native value in currency.
+int64_t NativeMoney(int field) {
+    if (field < 1 || Dbf4::FieldDec(field) == 0) return 0;
+    double v = 0;
+    std::memcpy(&v, Dbf4::FieldAddress(field), sizeof v);
+    return Db::FloatToCurr(v);
+}
+
+int64_t RowTotal(const RawCopy& r) {
+    std::string dk;
+    if (r.dk > 0) {
+        const uint8_t* p = Dbf4::FieldAddress(r.dk);
+        dk = TrimRight(std::string(reinterpret_cast<const char*>(p) + 1, p[0]));
+    }
+    return TKJData::CalcPosting(dk, NativeMoney(r.antal), NativeMoney(r.pris), NativeMoney(r.rabat),
+                                0)
+        .total;
+}
+
+// Copies the rows from the shared table's current record while its case number is number
+// (upper case, trimmed); the scratch table holds its file alone. Adds the posting total to
+// *total when given.
+void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
+             const std::string& number, int64_t* total) {
+    Dbf4::WorkArea& from = *Dbf4::AreaAt(shared.WorkAreaNo());
+    Dbf4::WorkArea& to = *Dbf4::AreaAt(scratch.WorkAreaNo());
+    std::vector<uint8_t> row(r.bytes);
+    UseArea(shared);
+    Dbf4::Go(shared.RecNo());
+    while (!Dbf4::dEOF() && TzCommon::ErrorWord() == 0) {
+        const uint8_t* src = Dbf4::RecordOf(from);
+        const std::string caseNo(reinterpret_cast<const char*>(src) + r.caseOffset,
+                                 size_t(r.caseWidth));
+        if (TzUpper(TrimRight(caseNo)) != number) break;
+        std::memcpy(row.data(), src + 1, r.bytes);
+        const std::string recNo = std::to_string(Dbf4::RecNo());
+        if (total) *total += RowTotal(r);
+        UseArea(scratch);
+        Dbf4::ClearRecord();
+        uint8_t* dst = Dbf4::RecordOf(to);
+        std::memcpy(dst + 1, row.data(), r.bytes);
+        if (int(recNo.size()) <= r.recNoWidth)
+            std::memcpy(dst + r.recNoOffset + (size_t(r.recNoWidth) - recNo.size()), recNo.data(),
+                        recNo.size());
+        Dbf4::Scatter();
+        Dbf4::Append();
+        if (TzCommon::ErrorWord() != 0) break;
+        UseArea(shared);
+        Dbf4::Skip(1);
     }
 }
 
@@ -232,13 +346,12 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
 void TKJSagerForm::RecreateScratch(TzDs::TTzDbf& scratch) {
     if (scratch.IsEmpty()) return;
     scratch.DisableControls();
-    scratch.Close();
-    scratch.SetExclusive(true);
-    scratch.Open();
+    if (!scratch.Exclusive()) {  // the scratch tables are opened exclusively; zap needs it
+        scratch.Close();
+        scratch.SetExclusive(true);
+        scratch.Open();
+    }
     scratch.Zap();
-    scratch.Close();
-    scratch.SetExclusive(false);
-    scratch.Open();
     scratch.EnableControls();
     // The grids take their buffer window back now, before a new row fills the buffers.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -304,17 +417,34 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
     } calcBack{scratch, autoCalc};
     while (!scratch.FLock()) kjqt::LetMessagesThrough();
     const bool total = k.postings && MenuVisTotal->isChecked();
-    for (; holds(); shared.Skip(1)) {
-        scratch.ClearRecord();
-        CopyFields(shared, scratch, k.copied);
-        scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
-        scratch.AppendRec();
-        if (total)
-            PostTotal += TKJData::CalcPosting(TrimRight(shared.FieldByName("POST_DK").AsString()),
-                                              shared.FieldByName("POST_ANTAL").AsCurrency(),
-                                              shared.FieldByName("POST_PRIS").AsCurrency(),
-                                              shared.FieldByName("POST_RABAT").AsCurrency(), 0)
-                             .total;
+    // The shared index is read under one read count for the whole copy, not one per row.
+    UseArea(shared);
+    TzNdx::SetReadSemaphoreProc(1);
+    struct ReadBack {
+        TzDs::TTzDbf& t;
+        ~ReadBack() {
+            UseArea(t);
+            TzNdx::SetReadSemaphoreProc(0);
+        }
+    } readBack{shared};
+    if (const std::optional<RawCopy> raw = PlanRawCopy(shared, scratch, k)) {
+        CopyRaw(*raw, shared, scratch, number, total ? &PostTotal : nullptr);
+        shared.ResyncFromArea();
+        scratch.ResyncFromArea();
+    } else {
+        for (; holds(); shared.Skip(1)) {
+            scratch.ClearRecord();
+            CopyFields(shared, scratch, k.copied);
+            scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
+            scratch.AppendRec();
+            if (total)
+                PostTotal +=
+                    TKJData::CalcPosting(TrimRight(shared.FieldByName("POST_DK").AsString()),
+                                         shared.FieldByName("POST_ANTAL").AsCurrency(),
+                                         shared.FieldByName("POST_PRIS").AsCurrency(),
+                                         shared.FieldByName("POST_RABAT").AsCurrency(), 0)
+                        .total;
+        }
     }
     if (Editing(scratch)) scratch.Cancel();  // the rows are in the file; nothing to post
     scratch.GoTop();

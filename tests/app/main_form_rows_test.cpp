@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "app/frame_interessent.h"
 #include "app/kj_text.h"
@@ -185,6 +186,47 @@ class MainFormRowsTest : public QObject {
                  QStringList({U("Sagen er afsluttet, der kan ikke rettes i posteringer")}));
         QCOMPARE(data_->tmpPost.State(), Db::dsBrowse);
         QVERIFY(form_->posterGrid->ReadOnly());
+    }
+
+    // Loading a case copies each of its live rows as stored, with the record number it came
+    // from; rows of the neighbouring cases and deleted rows stay out. Loading again gives
+    // the same rows.
+    void loadCopiesTheCaseRowsAsStored() {
+        for (const char* nr : {"L0", "L1", "L2"}) AddCase(nr);
+        AddPosting("L0", 1, 1);
+        const std::string text = Ansi("Måling æøå");
+        AddPosting("L1", 2, 100.25, "D", 25, "F7", text.c_str(), 10);
+        AddPosting("l1", 0, 0, "K", 0);  // stored zeros and a case number in lower case
+        AddPosting("L1", 3, 5, "D", 25, "", "slettes");
+        AddPosting("L1", 1.5, 40, "K", 12.5, "", "sidste");
+        AddPosting("L2", 9, 9);
+        TzDs::TTzDbf& p = data_->PostDbf;
+        p.Go(5);
+        p.Edit();
+        p.FieldByName("post_dato").SetAsDateTime(Db::Today() - 40);
+        p.FieldByName("post_over").SetAsBoolean(true);
+        p.Post();
+        p.Go(4);
+        QCOMPARE(Trim(p.FieldByName("post_bem").AsString()), std::string("slettes"));
+        responder_.Answer(kIdYes);
+        p.Delete();
+        for (int pass = 0; pass < 2; ++pass) {
+            Show("L1", 1);
+            TzDs::TTzDbf& t = data_->tmpPost;
+            QCOMPARE(t.RecCount(), 3);
+            std::vector<std::string> texts;
+            for (t.First(); !t.Eof(); t.Next()) {
+                const int recNo = t.FieldByName("post_recno").AsInteger();
+                p.Go(recNo);
+                for (int i = 0; i < 16; ++i)
+                    QCOMPARE(t.Fields()[i]->AsString(), p.Fields()[i]->AsString());
+                texts.push_back(Trim(t.FieldByName("post_bem").AsString()));
+            }
+            std::sort(texts.begin(), texts.end());
+            QCOMPARE(texts, std::vector<std::string>({"", text, "sidste"}));
+            // 2 * (100.25 - 10) debited, 1.5 * 40 credited.
+            QCOMPARE(form_->edtPostTotal->text(), U("120,50"));
+        }
     }
 
     void postingTotalAndWriteBackGuard() {
