@@ -250,7 +250,7 @@ TGetResult TTzDataSet::GetRecord(TRecordBuffer buffer, TGetMode mode, bool) {
     }
     if (result != grOK) return result;
     int32_t n = s_RecNo();
-    const int32_t count = s_RecCount();
+    const int32_t count = s_RecCountReaching(n);
     if (n > count) n = count;
     if (n < 1) n = 1;
     GetCalcFields(buffer);

@@ -114,6 +114,7 @@ class TTzDataSet : public Db::TDataSet {
     bool s_GoEndOfWhile(const char* routine, int step);
     int32_t s_RecNo();
     int32_t s_RecCount();
+    int32_t s_RecCountReaching(int32_t n);  // Dbf4::RecCountReaching
     void s_UpdateCursorPos(bool move);
     bool s_dBOF();
     bool s_dEOF();

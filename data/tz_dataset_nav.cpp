@@ -44,16 +44,18 @@ class TTzDataSet::RelationPause {
 
 // ---- Navigation routines ------------------------------------------------------------------
 
+// The emptiness checks ask the file only while the table looked empty (Dbf4::RecCountReaching):
+// a step costs no more than the move itself.
 void TTzDataSet::s_Skip(int32_t n) {
     SelectArea("s_Skip");
-    if (Dbf4::RecCount() == 0) return;
+    if (Dbf4::RecCountReaching(1) == 0) return;
     RelationPause pause(*this);
     Dbf4::Skip(n);
 }
 
 void TTzDataSet::s_Go(int32_t n) {
     SelectArea("s_Go");
-    if (Dbf4::RecCount() <= 0) return;
+    if (Dbf4::RecCountReaching(1) <= 0) return;
     if (!syncing_ && n == Dbf4::RecNo() && !Dbf4::dEOF()) return;
     {
         RelationPause pause(*this);
@@ -76,7 +78,7 @@ void TTzDataSet::s_SafeGo(int32_t n) {
 
 bool TTzDataSet::s_IsEmpty() {
     SelectArea("s_IsEmpty");
-    return Dbf4::RecCount() <= 0;
+    return Dbf4::RecCountReaching(1) <= 0;
 }
 
 bool TTzDataSet::s_InWhileRange() {
@@ -139,6 +141,11 @@ int32_t TTzDataSet::s_RecNo() {
 int32_t TTzDataSet::s_RecCount() {
     SelectArea("s_RecCount");
     return Dbf4::RecCount();
+}
+
+int32_t TTzDataSet::s_RecCountReaching(int32_t n) {
+    SelectArea("s_RecCount");
+    return Dbf4::RecCountReaching(n);
 }
 
 void TTzDataSet::s_UpdateCursorPos(bool move) {

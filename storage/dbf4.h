@@ -91,6 +91,10 @@ bool dEOF();
 bool dBOF();
 int32_t RecNo();
 int32_t RecCount();
+// RecCount without asking the file when the count the area knows already reaches n: a table
+// never shrinks while another handle has it open (pack and zap need it exclusively), so the
+// answer only matters up to n. RecCountReaching(1) == 0 says the table is empty.
+int32_t RecCountReaching(int32_t n);
 bool RecordVisible();
 bool WhileHolds();
 void Set_Filter_To(const std::string& text);

@@ -18,8 +18,13 @@ bool Shared(const WorkArea& a);
 // The index engine is installed and has an index open for the current area.
 bool Indexes();
 
-// Reads record n into the record buffer and scatters it into the native buffer.
-bool ReadScatter(WorkArea& a, int32_t n, bool ahead = false);
+// How a move reads its record: alone; through the table's shared mapping when that serves
+// it (moves in any order); or ahead (forward moves in natural order: the mapping, else the
+// private read-ahead block where that may serve).
+enum class ReadHow { kAlone, kMapped, kAhead };
+// Reads record n into the record buffer and scatters it into the native buffer (records
+// read through the mapping or ahead are completed lazily in the area's own buffer).
+bool ReadScatter(WorkArea& a, int32_t n, ReadHow how = ReadHow::kAlone);
 // Blank record buffer, scattered.
 void BlankRecord(WorkArea& a);
 // Runs the area's relation procedure and checks the area stayed where it was.

@@ -37,6 +37,11 @@ bool NaturalOrder(bool idx) {
     return !idx || (indexHooks.currentOrder && indexHooks.currentOrder() == 0);
 }
 
+// Forward moves in natural order read ahead; every other move reads through the mapping.
+ReadHow MoveRead(bool forward, bool natural) {
+    return forward && natural ? ReadHow::kAhead : ReadHow::kMapped;
+}
+
 }  // namespace
 
 namespace internal {
@@ -45,11 +50,26 @@ bool Indexes() {
     return indexHooksInstalled && indexHooks.active && indexHooks.active();
 }
 
-bool ReadScatter(WorkArea& a, int32_t n, bool ahead) {
-    // A read ahead is completed lazily only when the area owns its native buffer: a
-    // caller's buffer is read directly and must always be current.
-    if (ahead && a.native == a.ownNative.data()) return TzDbfLow::GetDbfRecordAhead(a, n);
-    bool ok = ahead ? TzDbfLow::GetDbfRecordAhead(a, n) : TzDbfLow::GetDbfRecord(a, n);
+namespace {
+bool ReadRecord(WorkArea& a, int32_t n, ReadHow how) {
+    switch (how) {
+        case ReadHow::kAhead:
+            return TzDbfLow::GetDbfRecordAhead(a, n);
+        case ReadHow::kMapped:
+            return TzDbfLow::GetDbfRecordMapped(a, n);
+        case ReadHow::kAlone:
+            break;
+    }
+    return TzDbfLow::GetDbfRecord(a, n);
+}
+}  // namespace
+
+bool ReadScatter(WorkArea& a, int32_t n, ReadHow how) {
+    // A record read through the mapping or ahead is completed lazily only when the area
+    // owns its native buffer: a caller's buffer is read directly and must always be current.
+    const bool lazy = how != ReadHow::kAlone;
+    if (lazy && a.native == a.ownNative.data()) return ReadRecord(a, n, how);
+    bool ok = ReadRecord(a, n, how);
     if (ok) TzDbfLow::UnpackRecord(a, a.native);
     return ok;
 }
@@ -173,7 +193,7 @@ void GoTop() {
                     if (idx && indexHooks.synchronize) indexHooks.synchronize();
                     break;
                 }
-                if (!ReadScatter(a, next, natural)) break;
+                if (!ReadScatter(a, next, MoveRead(true, natural))) break;
             }
         }
         if (idx && indexHooks.storeKey) indexHooks.storeKey();
@@ -284,7 +304,7 @@ enum class SkipStop { kCounted, kAtEnd, kWhileFailed, kReadFailed };
 // Moves until n visible records are passed, the order ends, the while condition fails or a
 // read fails; *lastGood is the last visible record passed going backward. fromEnd: the move
 // starts at the end (whatever the count has grown to since).
-SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, bool ahead, bool fromEnd,
+SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, ReadHow how, bool fromEnd,
                      int32_t* lastGood) {
     const bool forward = n > 0;
     const int32_t want = forward ? n : -n;
@@ -297,7 +317,7 @@ SkipStop StepRecords(WorkArea& a, int32_t n, bool idx, bool ahead, bool fromEnd,
         const int32_t next = NextRecord(a, forward, idx, onRecord);
         if (next < 1 || next > a.recCount) return SkipStop::kAtEnd;
         onRecord = true;
-        if (!ReadScatter(a, next, ahead)) return SkipStop::kReadFailed;
+        if (!ReadScatter(a, next, how)) return SkipStop::kReadFailed;
         if (RecordVisible()) ++steps;
         if (!WhileHolds()) return SkipStop::kWhileFailed;
         if (steps >= want) return SkipStop::kCounted;
@@ -320,11 +340,11 @@ void Skip(int32_t n) {
     const bool fromEnd = a.eof;
     a.eof = a.bof = false;
     const bool idx = Indexes();
-    const bool ahead = n > 0 && NaturalOrder(idx);
-    IndexLock lock(idx, indexHooks.readLock);
     const bool forward = n > 0;
+    const ReadHow how = MoveRead(forward, NaturalOrder(idx));
+    IndexLock lock(idx, indexHooks.readLock);
     int32_t lastGood = 0;
-    const SkipStop stop = StepRecords(a, n, idx, ahead, fromEnd, &lastGood);
+    const SkipStop stop = StepRecords(a, n, idx, how, fromEnd, &lastGood);
     const bool atEnd = stop == SkipStop::kAtEnd, whileFailed = stop == SkipStop::kWhileFailed;
     if (stop == SkipStop::kReadFailed) return;
     if (atEnd) {
@@ -389,6 +409,14 @@ int32_t RecNo() {
 int32_t RecCount() {
     WorkArea* a = Guard("RecCount");
     if (!a) return 0;
+    Recount(*a);
+    return a->recCount;
+}
+
+int32_t RecCountReaching(int32_t n) {
+    WorkArea* a = Guard("RecCount");
+    if (!a) return 0;
+    if (a->recCount >= n && a->recCount > 0) return a->recCount;
     Recount(*a);
     return a->recCount;
 }

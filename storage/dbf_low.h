@@ -69,6 +69,10 @@ bool GetDbfRecord(Dbf4::WorkArea& a, int32_t n);
 // forward moves in natural order. The block is dropped by DropReadAhead.
 bool GetDbfRecordAhead(Dbf4::WorkArea& a, int32_t n);
 void DropReadAhead(Dbf4::WorkArea& a);
+// As GetDbfRecord, but through the table's shared mapping when that serves the record (it
+// shows the file as it is now), left for lazy completion like a record read ahead; used by
+// moves in an index order and backward moves.
+bool GetDbfRecordMapped(Dbf4::WorkArea& a, int32_t n);
 bool PutDbfRecord(Dbf4::WorkArea& a, int32_t n);
 bool AppendDbfRecord(Dbf4::WorkArea& a);
 bool WriteDeleteFlag(Dbf4::WorkArea& a, int32_t n);

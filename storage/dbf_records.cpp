@@ -132,6 +132,11 @@ bool GetPlainRecord(WorkArea& a, int32_t n) {
 
 }  // namespace
 
+bool GetDbfRecordMapped(WorkArea& a, int32_t n) {
+    if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
+    return GetMappedRecord(a, n) || GetPlainRecord(a, n);
+}
+
 bool GetDbfRecordAhead(WorkArea& a, int32_t n) {
     if (a.isVirtual || n < 1 || n > a.recCount) return GetDbfRecord(a, n);
     // The mapping shows the file as it is (local file systems); without one, records are

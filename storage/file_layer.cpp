@@ -47,6 +47,11 @@ constexpr uint16_t kInvalidHandle = TzErr::InvalidHandle;
 constexpr uint16_t kWriteFault = TzErr::DiskWriteError;
 
 FaultInjector* g_injector = nullptr;
+CallCounts* g_calls = nullptr;
+
+void Count(long CallCounts::*kind) {
+    if (g_calls != nullptr) ++(g_calls->*kind);
+}
 
 // Counts one write or sync through the injector; true when it must fail.
 bool FaultHits() {
@@ -402,6 +407,7 @@ uint16_t File::Create(const std::string& name, ShareMode share) {
 uint16_t File::ReadAt(uint64_t off, void* buf, size_t n, size_t* got) {
     *got = 0;
     if (fd_ < 0) return kInvalidHandle;
+    Count(&CallCounts::reads);
     char* p = static_cast<char*>(buf);
     while (*got < n) {
         ssize_t r = pread(fd_, p + *got, n - *got, static_cast<off_t>(off + *got));
@@ -419,6 +425,7 @@ uint16_t File::WriteAt(uint64_t off, const void* buf, size_t n) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
+    Count(&CallCounts::writes);
     const char* p = static_cast<const char*>(buf);
     size_t done = 0;
     while (done < n) {
@@ -436,6 +443,7 @@ uint16_t File::WriteAt(uint64_t off, const void* buf, size_t n) {
 uint16_t File::Size(uint64_t* size) const {
     *size = 0;
     if (fd_ < 0) return kInvalidHandle;
+    Count(&CallCounts::sizes);
     struct stat st;
     if (fstat(fd_, &st) != 0) return ErrnoToCode(errno, false);
     *size = static_cast<uint64_t>(st.st_size);
@@ -468,6 +476,7 @@ uint16_t File::Sync() {
 uint16_t File::Lock(uint64_t off, uint64_t len) {
     if (fd_ < 0) return kInvalidHandle;
     if (len == 0) return 0;
+    Count(&CallCounts::locks);
     int err = OfdLock(fd_, writable_ ? F_WRLCK : F_RDLCK, off, len);
     if (err == 0) return 0;
     return IsLockConflict(err) ? kLockViolation : ErrnoToCode(err, false);
@@ -476,6 +485,7 @@ uint16_t File::Lock(uint64_t off, uint64_t len) {
 uint16_t File::Unlock(uint64_t off, uint64_t len) {
     if (fd_ < 0) return kInvalidHandle;
     if (len == 0) return 0;
+    Count(&CallCounts::locks);
     int err = OfdLock(fd_, F_UNLCK, off, len);
     return err == 0 ? 0 : ErrnoToCode(err, false);
 }
@@ -484,6 +494,7 @@ uint16_t File::TestLock(uint64_t off, uint64_t len, uint64_t* at, uint64_t* held
     *at = *held = 0;
     if (fd_ < 0) return kInvalidHandle;
     if (len == 0) return 0;
+    Count(&CallCounts::locks);
     struct flock fl = {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
@@ -685,6 +696,10 @@ void SetFaultInjector(FaultInjector* injector) {
 }
 FaultInjector* CurrentFaultInjector() {
     return g_injector;
+}
+
+void SetCallCounts(CallCounts* counts) {
+    g_calls = counts;
 }
 
 }  // namespace tz

@@ -148,6 +148,17 @@ struct FaultInjector {
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it
 FaultInjector* CurrentFaultInjector();
 
+// Calls that reach the system through the layer, counted for tests that check what an
+// engine step costs: reads (ReadAt), writes (WriteAt), sizes (Size), locks (Lock, Unlock,
+// TestLock). Reads through a mapping are not calls.
+struct CallCounts {
+    long reads = 0;
+    long writes = 0;
+    long sizes = 0;
+    long locks = 0;
+};
+void SetCallCounts(CallCounts* counts);  // nullptr stops counting
+
 // Named steps for kill tests. When the environment variable KJ_STOP_AT names this step
 // (read at the first call in the process), the process stops itself with SIGSTOP, so a test
 // that waits for the stop can kill it exactly there. Costs one comparison when unset.

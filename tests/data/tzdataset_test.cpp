@@ -16,6 +16,7 @@
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
+#include "storage/file_layer.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "tests/data/tzdataset_fixture.h"
@@ -406,6 +407,41 @@ TEST_F(TzdsTest, TwoCursorsOnOneFileAndClosedDataset) {
     EXPECT_NE(TzCommon::LastMessage().find("Field 'missing' not in '"), std::string::npos);
     TzCommon::ClearError();
     TzCommon::ClearErrorWord();
+}
+
+// A step through a shared table with its index open asks the file for the move alone (the
+// index semaphore's read count, raised and lowered): not for the record count, which the
+// table's emptiness and the bookmark's range need only while the table looked empty. A
+// cursor that saw the table empty still finds another cursor's rows.
+TEST_F(TzdsTest, StepsAskTheFileForTheMoveAlone) {
+    TTzDbf a("CurA"), b("CurB");
+    MakeTable(a, "tab.dbf", true);
+    MakeTable(b, "tab.dbf", true);
+    a.Open();
+    b.Open();
+    b.First();
+    EXPECT_TRUE(b.Eof());
+    for (int k = 0; k < 60; ++k) AddRow(a, "n" + std::to_string(159 - k), k);
+    b.First();
+    ASSERT_FALSE(b.Eof());
+    ASSERT_TRUE(b.SetOrderToTag("NAVN"));
+    b.First();
+    b.Next();
+    constexpr int kSteps = 40;
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
+    std::string names;
+    for (int i = 0; i < kSteps; ++i) {
+        names += b.FieldByName("navn").AsString();
+        b.Next();
+    }
+    tz::SetCallCounts(nullptr);
+    EXPECT_EQ(names.substr(0, 8), "n101n102");
+    EXPECT_EQ(b.FieldByName("navn").AsString(), "n141");
+    EXPECT_EQ(calls.sizes, 0);
+    EXPECT_EQ(calls.reads, 2 * kSteps);
+    EXPECT_EQ(calls.writes, 2 * kSteps);
+    EXPECT_EQ(calls.locks, 6 * kSteps);
 }
 
 TEST_F(TzdsTest, LocateUsesIndexOnlyForItsOwnField) {

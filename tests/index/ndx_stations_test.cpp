@@ -9,6 +9,7 @@
 #include "bench/bench_tables.h"
 #include "index/mdx_semaphore.h"
 #include "storage/file_layer.h"
+#include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
 
 namespace {
@@ -151,6 +152,34 @@ TEST(NdxStationChild, Appender) {
     } catch (const std::exception& e) {
         kjtest::TellParent("error");
     }
+}
+
+// Helper station: "bem R T" sets the remark (a field no tag holds) of record R to T under a
+// record lock and answers "set"; "end" closes.
+TEST(NdxStationChild, Changer) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo("poster.mdx");
+    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
+    for (;;) {
+        const std::string cmd = kjtest::HearParent();
+        if (cmd.rfind("bem ", 0) != 0) break;
+        const size_t gap = cmd.find(' ', 4);
+        Dbf4::Go(std::stoi(cmd.substr(4, gap - 4)));
+        if (!Dbf4::RLock()) {
+            kjtest::TellParent("failed");
+            continue;
+        }
+        SetC(Dbf4::FieldNo("POST_BEM"), cmd.substr(gap + 1));
+        Dbf4::Replace();
+        const uint16_t code = TzCommon::ErrorWord();
+        Dbf4::Unlock();
+        kjtest::TellParent(code == 0 ? "set" : "failed");
+    }
+    Dbf4::CloseAll();
 }
 
 class NdxStationsTest : public ::testing::Test {
@@ -314,6 +343,86 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     EXPECT_EQ(Dbf4::RecNo(), 303);
     EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     other.WriteLine("quit");
+    EXPECT_EQ(other.Wait(), 0);
+}
+
+// A step in an order costs the index semaphore's read count, raised and lowered (the record
+// lock, a read and a write each time, and the station's reader slot), and nothing more: the
+// record and the tag's pages come through the files' mappings, and the count is not asked.
+// In tag order both ways, in natural order with the index open, and under the file lock.
+TEST_F(NdxStationsTest, AStepCostsTheReadCountAlone) {
+    constexpr int kSteps = 40;
+    struct Case {
+        const char* name;
+        const char* tag;
+        int step;
+        bool fileLock;
+    };
+    for (const Case& c :
+         {Case{"tag order", "POSTSAG", 1, false}, Case{"tag order backward", "POSTSAG", -1, false},
+          Case{"natural order", "", 1, false}, Case{"natural order backward", "", -1, false},
+          Case{"tag order, file lock", "POSTANS", 1, true}}) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(TzNdx::SetOrderToTag(c.tag));
+        if (c.fileLock) {
+            ASSERT_TRUE(Dbf4::FLock());
+        }
+        if (c.step > 0) {
+            Dbf4::GoTop();
+        } else {
+            Dbf4::GoBottom();
+        }
+        Dbf4::Skip(c.step);
+        tz::CallCounts calls;
+        tz::SetCallCounts(&calls);
+        int64_t sum = 0;
+        for (int i = 0; i < kSteps; ++i) {
+            sum += kjbench::ReadPostingField();
+            Dbf4::Skip(c.step);
+        }
+        tz::SetCallCounts(nullptr);
+        if (c.fileLock) Dbf4::Unlock();
+        EXPECT_GT(sum, 0);
+        EXPECT_FALSE(Dbf4::dEOF() || Dbf4::dBOF());
+        EXPECT_EQ(calls.sizes, 0);
+        EXPECT_EQ(calls.reads, 2 * kSteps);  // the semaphore record, counted in and out
+        EXPECT_EQ(calls.writes, 2 * kSteps);
+        EXPECT_EQ(calls.locks, 6 * kSteps);  // record lock twice, reader slot once each way
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    }
+}
+
+// Steps in tag order show what another station wrote after the walk began: through the
+// table's mapping, and with plain reads where the file cannot be mapped.
+TEST_F(NdxStationsTest, StepsInTagOrderShowOtherStationsChange) {
+    kjtest::Child other("NdxStationChild.Changer", {{"TABLE", table}});
+    ASSERT_EQ(other.ReadLine(20000), "ready");
+    Dbf4::Select(1);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    const int bem = Dbf4::FieldNo("POST_BEM");
+    for (bool mapped : {true, false}) {
+        SCOPED_TRACE(mapped ? "mapped" : "plain reads");
+        Dbf4::Current()->mapRefused = !mapped;
+        const std::vector<int32_t> order = Walk(true);
+        ASSERT_EQ(order.size(), 300u);
+        const std::string text = mapped ? "seen mapped" : "seen read";
+        Dbf4::GoTop();
+        for (size_t i = 0; i + 3 < 60; i += 3) {  // standing on order[i]
+            other.WriteLine("bem " + std::to_string(order[i + 2]) + " " + text);
+            ASSERT_EQ(other.ReadLine(20000), "set");
+            Dbf4::Skip(1);
+            Dbf4::Skip(1);
+            ASSERT_EQ(Dbf4::RecNo(), order[i + 2]);
+            EXPECT_EQ(TzUtils::TrimRight(GetC(bem)), text);
+            other.WriteLine("bem " + std::to_string(order[i + 1]) + " " + text);
+            ASSERT_EQ(other.ReadLine(20000), "set");
+            Dbf4::Skip(-1);
+            ASSERT_EQ(Dbf4::RecNo(), order[i + 1]);
+            EXPECT_EQ(TzUtils::TrimRight(GetC(bem)), text);
+            Dbf4::Skip(2);
+        }
+    }
+    other.WriteLine("end");
     EXPECT_EQ(other.Wait(), 0);
 }
 
