@@ -109,6 +109,15 @@ bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& 
     return true;
 }
 
+void TGridRegisterForm::AppendNewRow() {
+    if (Initials().empty()) return;
+    table_.Cancel();
+    if (table_.FLock()) table_.Append();
+    table_.UnLock();
+    table_.Edit();
+    RepaintAndFocus();
+}
+
 void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
                                             const std::string& rowText) {
     if (Initials().empty()) return;

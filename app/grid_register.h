@@ -42,6 +42,9 @@ class TGridRegisterForm : public QDialog {
     virtual void SearchColumn(int n) = 0;
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
     void RepaintAndFocus();
+    // Starts a new row (appended under the file lock, then edited) when the user has
+    // initials; a pending edit is cancelled first.
+    void AppendNewRow();
     // Deletes the current row under its record lock when the user has initials and answers
     // Yes to `question` (Windows-1252) followed by a line naming the row.
     void DeleteAfterQuestion(const std::string& question, const std::string& rowText);

@@ -14,6 +14,7 @@
 #include "app/prog_dlg.h"
 #include "app/qel_com.h"
 #include "storage/file_layer.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
@@ -332,18 +333,15 @@ void TKJData::OpenDataFiles() {
 // closed, shared, with deleted rows hidden and its index checked at the next open, and
 // error checking as it was, whatever happened.
 bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
-    struct Restore {
-        TzDs::TTzDbf& t;
-        ~Restore() {
-            try {
-                t.SetActive(false);
-            } catch (...) {
-            }
-            t.SetExclusive(false);
-            t.CreateIndex = TzDs::ciVerifyHeader;
-            t.HideDeletedRecs = true;
+    tz::ScopeExit restore([&table] {
+        try {
+            table.SetActive(false);
+        } catch (...) {
         }
-    } restore{table};
+        table.SetExclusive(false);
+        table.CreateIndex = TzDs::ciVerifyHeader;
+        table.HideDeletedRecs = true;
+    });
     CheckingOff off;
     std::string message;
     for (int attempt = 0; attempt < 2; ++attempt) {

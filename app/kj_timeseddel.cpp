@@ -19,6 +19,7 @@
 #include "app/kj_util.h"
 #include "data/db_fields.h"
 #include "data/db_format.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_utils.h"
 #include "ui/db_controls.h"
 #include "ui/db_grid.h"
@@ -468,10 +469,7 @@ void TBrugerBox::focusOutEvent(QFocusEvent* event) {
     const Qt::FocusReason r = event->reason();
     if (!OnExit || inExit_ || r == Qt::PopupFocusReason || r == Qt::ActiveWindowFocusReason) return;
     inExit_ = true;
-    struct Done {
-        bool& f;
-        ~Done() { f = false; }
-    } done{inExit_};
+    tz::ScopeExit done([this] { inExit_ = false; });
     OnExit();
 }
 

@@ -15,6 +15,7 @@
 #include "app/main_form_util.h"
 #include "app/qel_com.h"
 #include "storage/file_layer.h"
+#include "storage/scope_exit.h"
 #include "ui/db_controls.h"
 #include "ui/db_grid.h"
 #include "ui/dialog_service.h"
@@ -184,9 +185,7 @@ void TKJSagerForm::LoadCaseInteressenter() {
 void TKJSagerForm::RefreshViews() {
     if (!data_.SagsDbf.Active()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Restore {
-        ~Restore() { QApplication::restoreOverrideCursor(); }
-    } restore;
+    tz::ScopeExit restore([] { QApplication::restoreOverrideCursor(); });
     const int tab = PageSager->currentIndex();
     const bool closed = CaseIsClosed();
     if (tab == 0)

@@ -23,6 +23,7 @@
 #include "app/kj_rtf.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
@@ -140,10 +141,7 @@ void TRetForm::BuildMenu() {
 
 bool TRetForm::LoadFile(const std::string& fileName, bool lineFallback) {
     loading_ = true;
-    struct Done {
-        bool& f;
-        ~Done() { f = false; }
-    } done{loading_};
+    tz::ScopeExit done([this] { loading_ = false; });
     Rediger->clear();
     const bool rtf = IsExt(fileName, "RTF");
     if (rtf) {

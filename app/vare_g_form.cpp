@@ -44,12 +44,7 @@ TVareGForm::TVareGForm()
 }
 
 void TVareGForm::NyVareGruppe() {
-    if (Initials().empty()) return;
-    table_.Cancel();
-    if (table_.FLock()) table_.Append();
-    table_.UnLock();
-    table_.Edit();
-    RepaintAndFocus();
+    AppendNewRow();
 }
 
 void TVareGForm::SletVareGruppe() {

@@ -72,12 +72,7 @@ TVareIForm::TVareIForm()
 }
 
 void TVareIForm::NyVare() {
-    if (Initials().empty()) return;
-    table_.Cancel();
-    if (table_.FLock()) table_.Append();
-    table_.UnLock();
-    table_.Edit();
-    RepaintAndFocus();
+    AppendNewRow();
 }
 
 void TVareIForm::SletVare() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "data/db_dataset.h"
+#include "storage/scope_exit.h"
 
 namespace Db {
 
@@ -155,10 +156,7 @@ bool TDataLink::Edit() {
 }
 
 void TDataLink::UpdateRecord() {
-    struct Guard {
-        bool& flag;
-        ~Guard() { flag = false; }
-    } guard{updating_};
+    tz::ScopeExit guard([this] { updating_ = false; });
     updating_ = true;
     UpdateData();
 }

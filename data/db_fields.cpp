@@ -6,6 +6,7 @@
 
 #include "data/db_dataset.h"
 #include "data/db_format.h"
+#include "storage/scope_exit.h"
 
 namespace Db {
 
@@ -88,15 +89,10 @@ void TField::SetData(const void* buffer) {
 
 void TField::Validate(const void* buffer) {
     if (!OnValidate) return;
-    struct Restore {
-        TField* f;
-        bool v;
-        const void* b;
-        ~Restore() {
-            f->validating_ = v;
-            f->valueBuffer_ = b;
-        }
-    } restore{this, validating_, valueBuffer_};
+    tz::ScopeExit restore([this, v = validating_, b = valueBuffer_] {
+        validating_ = v;
+        valueBuffer_ = b;
+    });
     validating_ = true;
     valueBuffer_ = buffer;
     OnValidate(*this);

@@ -11,6 +11,7 @@
 #include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/num_text.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -213,10 +214,7 @@ void TTzDataSet::ResyncFromArea() {
     }
     resyncing_ = true;
     resyncPending_ = false;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{resyncing_};
+    tz::ScopeExit done([this] { resyncing_ = false; });
     SelectArea("ResyncFromArea");
     RelationPause pause(*this);
     if (Dbf4::dEOF() && Dbf4::dBOF()) {

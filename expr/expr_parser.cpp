@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "expr/expr_eval.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 
 namespace TzParser {
@@ -498,10 +499,7 @@ ExprBlock* AssignExpr(const std::string& text) {
 ExprBlock* TryAssignExpr(const std::string& text) {
     const bool saved = quietCompile;
     quietCompile = true;
-    struct Restore {
-        bool value;
-        ~Restore() { quietCompile = value; }
-    } restore{saved};
+    tz::ScopeExit restore([saved] { quietCompile = saved; });
     const uint16_t word = TzCommon::ErrorWord();
     ExprBlock* block = AssignExpr(text);
     if (!block) TzCommon::SetErrorWord(word);

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "index/mdx_format.h"
-#include "index/scope_exit.h"
 #include "storage/dbf4.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_errors.h"
 
 namespace Mdx {
@@ -15,7 +15,7 @@ uint64_t Sem::TableLockOffset() {
     return Dbf4::LockBase();
 }
 
-using TzNdx::ScopeExit;
+using tz::ScopeExit;
 
 namespace {
 constexpr int LockTries = 1001;       // record lock: 1,001 tries

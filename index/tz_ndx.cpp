@@ -6,11 +6,11 @@
 
 #include "expr/key_encoding.h"
 #include "index/mdx_semaphore.h"
-#include "index/scope_exit.h"
 #include "index/tz_ndx_build.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -267,7 +267,7 @@ void SetReadSemaphoreProc(int take) {
     }
     if (x->readNest == 0) x->readHeld = x->sem.SetReadSemaphoreProc(true) == 0;
     ++x->readNest;
-    ScopeExit undo([x] { ReleaseRead(*x); });
+    tz::ScopeExit undo([x] { ReleaseRead(*x); });
     if (x->readNest == 1 && x->readHeld && x->lockNest == 0 && x->sem.IndexChanged()) {
         RefreshAfterChange(*a, *x);
     }
@@ -284,7 +284,7 @@ void SetLockSemaphoreProc(int take) {
     }
     if (x->lockNest == 0) x->lockHeld = x->sem.SetLockSemaphoreProc(true) == 0;
     ++x->lockNest;
-    ScopeExit undo([x] { ReleaseUpdate(*x); });
+    tz::ScopeExit undo([x] { ReleaseUpdate(*x); });
     if (x->lockNest == 1 && x->lockHeld) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         x->file.ForgetSize();

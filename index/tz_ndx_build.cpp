@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "index/mdx_bulk.h"
-#include "index/scope_exit.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_internal.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -729,7 +729,7 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     // build runs counted as a reader, so that other stations' writers wait while their
     // readers go on. Only the tag table is written under the writer lock.
     SetReadSemaphoreProc(1);
-    ScopeExit reading([] { SetReadSemaphoreProc(0); });
+    tz::ScopeExit reading([] { SetReadSemaphoreProc(0); });
     std::vector<EnteredTag> entered;
     bool built = BuildTags(*a, x->file, {&tag}, &first, &entered);
     tz::StopPoint("ndx-tag-built");  // kill tests: the pages are written, the tag not entered

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/dbf4.h"
+#include "storage/scope_exit.h"
 #include "ui/dialog_service.h"
 #include "ui/tz_msg.h"
 #include "ui/tz_progress.h"
@@ -77,13 +78,10 @@ bool InEngineWait() {
 void LetMessagesThrough() {
     if (!QCoreApplication::instance() || g_waitDepth > 0) return;
     const int area = Dbf4::CurrentWorkArea();
-    struct Restore {
-        int area;
-        ~Restore() {
-            --g_waitDepth;
-            if (Dbf4::CurrentWorkArea() != area) Dbf4::SelectInternal(area);
-        }
-    } restore{area};
+    tz::ScopeExit restore([area] {
+        --g_waitDepth;
+        if (Dbf4::CurrentWorkArea() != area) Dbf4::SelectInternal(area);
+    });
     ++g_waitDepth;
     InputHold hold;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

@@ -20,10 +20,19 @@
 #include "app/qel_com.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
 namespace kjapptest {
+
+// A UTF-8 literal as the windows' text, and a field's text without its trailing blanks.
+inline QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+inline std::string Trim(const std::string& s) {
+    return TzUtils::TrimRight(s);
+}
 
 inline std::string Read(const std::string& path) {
     QFile f(QString::fromStdString(path));

@@ -19,10 +19,6 @@ using kjqt::mb::kIdYes;
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 QString S(const std::string& ansi) {
     return kjqt::FromAnsi(ansi);
 }

@@ -27,18 +27,6 @@ using kj::Ansi;
 using kjqt::mb::kIdNo;
 using kjqt::mb::kIdYes;
 
-namespace {
-
-QString U(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-std::string Trim(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
-
-}  // namespace
-
 class MainFormTest : public QObject {
     Q_OBJECT
 

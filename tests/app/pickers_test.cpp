@@ -20,10 +20,6 @@ using kjqt::mb::kIdYes;
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 // The visible editor of the given name inside w (closed editors linger until deleted).
 template <class T>
 T* Editor(QWidget* w, const char* name) {

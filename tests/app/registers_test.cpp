@@ -22,10 +22,6 @@ using kjqt::mb::kIdYes;
 
 namespace {
 
-QString U(const char* s) {
-    return QString::fromUtf8(s);
-}
-
 std::string TodayText() {
     return Db::FormatDateTime("yyyymmdd", Db::Today());
 }

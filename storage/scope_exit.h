@@ -1,10 +1,10 @@
-// Runs a cleanup when a scope ends, unless dismissed: undoes a count, lock or state change
-// on every failure path, the raised error included.
+// Runs a cleanup when a scope ends, unless dismissed: undoes a count, lock, flag or state
+// change on every path out of the scope, a raised error included. Any layer may use it.
 #pragma once
 
 #include <utility>
 
-namespace TzNdx {
+namespace tz {
 
 template <class F>
 class ScopeExit {
@@ -27,4 +27,4 @@ class ScopeExit {
     bool armed_ = true;
 };
 
-}  // namespace TzNdx
+}  // namespace tz
