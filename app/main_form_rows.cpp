@@ -186,17 +186,6 @@ void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
     }
 }
 
-std::string Money2(int64_t tenThousandths) {
-    // Rounded to hundredths, "," before the decimals and a blank between thousands.
-    const bool negative = tenThousandths < 0;
-    int64_t cents = (negative ? -tenThousandths : tenThousandths);
-    cents = (cents + 50) / 100;
-    std::string whole = std::to_string(cents / 100);
-    for (int i = int(whole.size()) - 3; i > 0; i -= 3) whole.insert(size_t(i), " ");
-    const int c = int(cents % 100);
-    return (negative ? "-" : "") + whole + "," + char('0' + c / 10) + char('0' + c % 10);
-}
-
 }  // namespace
 
 const Kind& TKJSagerForm::Events() const {
@@ -452,7 +441,8 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
 }
 
 void TKJSagerForm::ShowPostTotal() {
-    edtPostTotal->setText(QString::fromStdString(Money2(PostTotal)));
+    // Rounded to hundredths in the program's own number format (",", a blank as thousands).
+    edtPostTotal->setText(QString::fromStdString(Db::FormatCurr("###,##0.00", PostTotal)));
     edtPostTotal->setVisible(MenuVisTotal->isChecked());
     posterGrid->setVisible(!data_.tmpPost.IsEmpty());
 }
