@@ -60,9 +60,47 @@ int32_t DecodedInt(const uint8_t* p, int len) {
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
 }
 
+// The engine's own form of a date (the current style with a four-digit year and the style's
+// separator) read straight from its digits: every record read passes through here. False for
+// any other text, which then takes the general way; years before 1600 do too, so that the
+// calendar rules of the general way decide them.
+bool QuickStyleDate(const std::string& t, TDateTime& out) {
+    if (t.size() != 10) return false;
+    const bool yearFirst = TzCommon::DateStyle() == 1;
+    const size_t sep1 = yearFirst ? 4 : 2, sep2 = yearFirst ? 7 : 5;
+    const char sep = TzCommon::DateSeparator();
+    int parts[3] = {0, 0, 0};  // in the order written
+    int part = 0;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (i == sep1 || i == sep2) {
+            if (t[i] != sep) return false;
+            ++part;
+            continue;
+        }
+        if (t[i] < '0' || t[i] > '9') return false;
+        parts[part] = parts[part] * 10 + (t[i] - '0');
+    }
+    int y, m, d;
+    switch (TzCommon::DateStyle()) {
+        case 0:
+            m = parts[0], d = parts[1], y = parts[2];
+            break;
+        case 1:
+            y = parts[0], m = parts[1], d = parts[2];
+            break;
+        default:
+            d = parts[0], m = parts[1], y = parts[2];
+            break;
+    }
+    if (y < 1600) return false;
+    return TryEncodeDate(y, m, d, out);
+}
+
 }  // namespace
 
 TDateTime DateTextToDateTime(const std::string& text, bool raising) {
+    TDateTime quick = 0;
+    if (text.size() == 10 && QuickStyleDate(text, quick)) return quick;
     std::string t = TzCommon::TrimLeft(text).substr(0, 10);
     if (IsEmptyDateText(t)) return 0;
     if (TimeDate::ValidDate(t)) {

@@ -3,8 +3,10 @@
 #include "data/tz_dbf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "data/dbf_fields.h"
 #include "data/tz_messages.h"
@@ -639,6 +641,88 @@ void TTzFileDataSet::Reindex() {
     SelectArea("Reindex");
     TzNdx::Reindex();
     ResyncFromArea();
+}
+
+void TTzFileDataSet::HoldIndexRead(bool on) {
+    SelectArea("HoldIndexRead");
+    TzNdx::SetReadSemaphoreProc(on ? 1 : 0);
+}
+
+bool TTzFileDataSet::IndexWritersWaiting() {
+    SelectArea("IndexWritersWaiting");
+    return TzNdx::IndexWritersWaiting();
+}
+
+// ---- Holding the index read counts across a walk -----------------------------------------
+
+namespace {
+
+// How often a hold looks for waiting writers, and how long it then leaves them the index
+// before it counts itself in again (a writer looks for readers every millisecond or so).
+constexpr int64_t kWriterCheckNs = 1'000'000;
+constexpr auto kWriterTurn = std::chrono::milliseconds(250);
+constexpr auto kWriterPoll = std::chrono::microseconds(100);
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+TIndexReadHold::TIndexReadHold(std::vector<TTzDbf*> tables)
+    : tables_(std::move(tables)), held_(tables_.size(), 0) {
+    try {
+        Take();
+    } catch (...) {
+        Release();
+        throw;
+    }
+    nextCheckNs_ = NowNs() + kWriterCheckNs;
+}
+
+TIndexReadHold::~TIndexReadHold() {
+    Release();
+}
+
+void TIndexReadHold::Take() {
+    for (size_t i = 0; i < tables_.size(); ++i) {
+        if (held_[i] || !tables_[i]->Active()) continue;
+        tables_[i]->HoldIndexRead(true);
+        held_[i] = 1;
+    }
+}
+
+void TIndexReadHold::Release() {
+    for (size_t i = tables_.size(); i-- > 0;) {
+        if (!held_[i]) continue;
+        held_[i] = 0;
+        try {
+            if (tables_[i]->Active()) tables_[i]->HoldIndexRead(false);
+        } catch (...) {
+            // a release that fails leaves the count to the engine's own repair
+        }
+    }
+}
+
+bool TIndexReadHold::WritersWaiting() {
+    for (TTzDbf* t : tables_)
+        if (t->Active() && t->IndexWritersWaiting()) return true;
+    return false;
+}
+
+void TIndexReadHold::GiveWay() {
+    const int64_t now = NowNs();
+    if (now < nextCheckNs_) return;
+    nextCheckNs_ = now + kWriterCheckNs;
+    if (!WritersWaiting()) return;
+    Release();
+    const auto until = std::chrono::steady_clock::now() + kWriterTurn;
+    while (std::chrono::steady_clock::now() < until && WritersWaiting())
+        std::this_thread::sleep_for(kWriterPoll);
+    Take();
+    nextCheckNs_ = NowNs() + kWriterCheckNs;
 }
 
 std::string TTzFileDataSet::CurrentTag() {

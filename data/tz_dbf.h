@@ -93,6 +93,12 @@ class TTzFileDataSet : public TTzCDataSet {
     bool FindExact(const std::string& key);
     bool FindNear(const std::string& key);
     void Reindex();
+    // Holds the index read count of the table (on) or lets it go (off); nests with the
+    // engine's own per-step counting, so a walk inside one hold counts itself in once.
+    // While it is held, another station's index change waits: hold it only for a bounded
+    // run of steps and let go when IndexWritersWaiting says a station waits.
+    void HoldIndexRead(bool on);
+    bool IndexWritersWaiting();
     std::string CurrentTag();
     std::string Mdx();
     bool SetOrderToTag(const std::string& tag);
@@ -167,6 +173,32 @@ class TTzDbf : public TTzFileDataSet {
   public:
     explicit TTzDbf(const std::string& name = {}) : TTzFileDataSet(name) {}
     ~TTzDbf() override { Destroying(); }
+};
+
+// Holds the index read counts of some tables across a long walk, so that a step in index
+// order does not count itself in and out of each shared semaphore file again. Another
+// station's index change waits while the counts are held: the walk calls GiveWay at every
+// step, which looks about every millisecond whether a station waits to change one of the
+// indexes and then lets go until it has had its turn. Release and Take let go and count in
+// again around anything that may run other work (window messages, dialogs). Tables that
+// are closed, unindexed or open exclusively are passed over.
+class TIndexReadHold {
+  public:
+    explicit TIndexReadHold(std::vector<TTzDbf*> tables);
+    ~TIndexReadHold();
+    TIndexReadHold(const TIndexReadHold&) = delete;
+    TIndexReadHold& operator=(const TIndexReadHold&) = delete;
+
+    void GiveWay();
+    void Release();  // never raises
+    void Take();
+
+  private:
+    bool WritersWaiting();
+
+    std::vector<TTzDbf*> tables_;
+    std::vector<char> held_;
+    int64_t nextCheckNs_ = 0;
 };
 
 }  // namespace TzDs

@@ -282,6 +282,23 @@ uint16_t IndexSemaphore::SetReaderSlot(bool held) {
     return held ? file_.Lock(at, 1) : file_.Unlock(at, 1);
 }
 
+void IndexSemaphore::SetWriterWaitSlot(bool held) {
+    if (!sharing_ || slot_ < 0) return;
+    const uint64_t at = Sem::WriterWaitSlots + uint64_t(slot_);
+    // Only a signal to readers: a refusal changes nothing in the counts.
+    if (held) {
+        file_.Lock(at, 1);
+    } else {
+        file_.Unlock(at, 1);
+    }
+}
+
+bool IndexSemaphore::WritersWaiting() const {
+    if (Passive() || !loggedIn_ || !sharing_) return false;
+    uint64_t at = 0, len = 0;
+    return file_.TestLock(Sem::WriterWaitSlots, Sem::SlotCount, &at, &len) == TzErr::LockViolation;
+}
+
 // Slot bytes in [base, base + SlotCount) that other handles hold (one byte each).
 int IndexSemaphore::OthersHolding(uint64_t base) const {
     int count = 0;
@@ -480,6 +497,10 @@ uint16_t IndexSemaphore::DoLock() {
     const auto start = std::chrono::steady_clock::now();
     // This station's own counted read does not keep it waiting.
     const int own = countedReader_ ? 1 : 0;
+    bool signalled = false;  // the wait slot tells long-holding readers to let go
+    ScopeExit waitSlot([this, &signalled] {
+        if (signalled) SetWriterWaitSlot(false);
+    });
     for (int retry = 1;; ++retry) {
         uint16_t rc = TakeRecordLock(a);
         if (rc == 0) rc = ReadRecord(a);
@@ -492,6 +513,10 @@ uint16_t IndexSemaphore::DoLock() {
             if (record_[Sem::Active] <= own) break;
         }
         if ((rc = ReleaseRecordLock(a)) != 0) return rc;
+        if (!signalled) {
+            SetWriterWaitSlot(true);
+            signalled = true;
+        }
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (timeoutTicks_ != 0 && seconds * TicksPerSecond >= timeoutTicks_) {

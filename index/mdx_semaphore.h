@@ -35,6 +35,9 @@ uint64_t TableLockOffset();  // the table's semaphore byte: the engine's lock ba
 // while its read is counted (backs its share of byte 1).
 inline constexpr uint64_t StationSlots = 0x1000;
 inline constexpr uint64_t ReaderSlots = 0x1100;
+// One byte per station slot, held while the station waits to become the writer: a reader
+// that holds its count across many steps lets go when it sees one.
+inline constexpr uint64_t WriterWaitSlots = 0x1200;
 inline constexpr int SlotCount = 256;
 }  // namespace Sem
 
@@ -101,6 +104,9 @@ class IndexSemaphore {
     const uint8_t* Record() const { return record_; }
     bool LoggedIn() const { return loggedIn_; }
     const std::string& FileName() const { return name_; }
+    // True while another station (or another area of this process) waits in LOCKSEMAPHORE
+    // for the readers to go. One lock test; false for exclusive or unshared areas.
+    bool WritersWaiting() const;
 
     // Waiting: the record lock is tried up to 1001 times with a pause between tries; the
     // writer waits for readers until the read time-out (timer ticks, 18.2 per second; 0 =
@@ -122,6 +128,7 @@ class IndexSemaphore {
     void Pause(int retry) const;
     uint16_t TakeSlot();
     uint16_t SetReaderSlot(bool held);
+    void SetWriterWaitSlot(bool held);
     int OthersHolding(uint64_t base) const;
     void RepairActive();
     uint16_t DoLogin();

@@ -274,6 +274,11 @@ void SetReadSemaphoreProc(int take) {
     undo.Dismiss();
 }
 
+bool IndexWritersWaiting() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x && x->sem.WritersWaiting();
+}
+
 void SetLockSemaphoreProc(int take) {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);

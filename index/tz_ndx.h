@@ -56,6 +56,9 @@ void KeepOldKeys();
 void UpdateChangedKeys();
 void SetReadSemaphoreProc(int take);
 void SetLockSemaphoreProc(int take);
+// True while a station waits to change the current area's index (one lock test). A walk
+// that holds the read count across many steps lets go when it sees one.
+bool IndexWritersWaiting();
 void FlushFile();
 
 // The engine's error routine: records the code and message and, while error checking is

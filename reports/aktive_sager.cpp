@@ -319,14 +319,18 @@ void TAktiveSagerForm::PrintCases(TPreviewForm& form, const TActiveCasesOptions&
     SetPaperFromSetup(form);
     form.HeadList = &run.head;
     form.StartReport();
-    for (;;) {
-        run.CaseHead();
-        if (o.events) run.Events();
-        if (o.postings) run.Postings();
-        const bool more = run.NextCase();
-        LetMessagesThrough();
-        if (!more) break;
-        if (o.pagePerCase) form.NewReportPage(true);
+    {
+        TIndexReadRun reading({&d.SagsDbf, &d.PostDbf, &d.StatusDbf, &d.BrugerDbf, &d.KundeDbf,
+                               &d.VareDbf, &d.vareGDbf});
+        for (;;) {
+            run.CaseHead();
+            if (o.events) run.Events();
+            if (o.postings) run.Postings();
+            const bool more = run.NextCase();
+            LetMessagesThrough();
+            if (!more) break;
+            if (o.pagePerCase) form.NewReportPage(true);
+        }
     }
     form.FinishReport();
     form.HeadList = nullptr;

@@ -46,9 +46,12 @@ bool TListForm::PrintTable(TPreviewForm& form, TzDs::TTzDbf& table, TSkrivListe&
     SetPaperFromSetup(form);
     form.OnNewReportPage = pageHead;
     form.StartReport();
-    for (; !table.Eof(); table.Next()) {
-        form.PrintFields(line);
-        LetMessagesThrough();
+    {
+        TIndexReadRun reading({&table});
+        for (; !table.Eof(); table.Next()) {
+            form.PrintFields(line);
+            LetMessagesThrough();
+        }
     }
     form.FinishReport();
     form.OnNewReportPage = nullptr;

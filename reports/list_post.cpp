@@ -271,7 +271,10 @@ void TListPostForm::RunPostings(TPreviewForm& form, const std::string& key, bool
     form.HeadList = nullptr;
     form.OnNewReportPage = [&run] { run.VisNySidePoster(); };
     form.StartReport();
-    run.Body();
+    {
+        TIndexReadRun reading({&run.post, &run.d.BrugerDbf});
+        run.Body();
+    }
     form.FinishReport();
     form.OnNewReportPage = nullptr;
 }

@@ -196,14 +196,14 @@ void TPreviewForm::SetPaper(int code, int32_t width, int32_t height, int orienta
 QFont TPreviewForm::ItemFont(int32_t height) const {
     QFont f("Arial");
     f.setPixelSize(std::max<int32_t>(1, std::abs(height)));
+    f.setKerning(false);  // as the printer's own text output: every character its advance
     return f;
 }
 
-const QFontMetrics& TPreviewForm::Metrics(int32_t height) {
+TTextWidths& TPreviewForm::Metrics(int32_t height) {
     auto it = metrics_.find(height);
     if (it == metrics_.end())
-        it = metrics_.emplace(height, QFontMetrics(ItemFont(height), VisUdskrift->MeasureDevice()))
-                 .first;
+        it = metrics_.try_emplace(height, ItemFont(height), VisUdskrift->MeasureDevice()).first;
     return it->second;
 }
 
@@ -311,18 +311,17 @@ std::string TPreviewForm::ItemText(const TSkrivFelt& item) const {
     }
 }
 
-std::vector<QString> TPreviewForm::WrapText(const QString& text, int32_t width,
-                                            const QFontMetrics& fm) {
+std::vector<QString> TPreviewForm::WrapText(const QString& text, int32_t width, TTextWidths& fm) {
     std::vector<QString> lines;
     QString rest = text;
     while (!rest.isEmpty()) {
-        if (fm.horizontalAdvance(rest) < width) {
+        if (fm.Width(rest) < width) {
             lines.push_back(rest);
             break;
         }
         int cut = -1;  // the longest prefix before a blank that still fits
         for (int i = rest.indexOf(' '); i > 0; i = rest.indexOf(' ', i + 1)) {
-            if (fm.horizontalAdvance(rest.left(i)) > width) break;
+            if (fm.Width(rest.left(i)) > width) break;
             cut = i;
         }
         if (cut < 0) {
@@ -349,14 +348,14 @@ TPreviewForm::Layout TPreviewForm::Measure(TSkrivListe& list) {
             G = 0;
         }
         T = std::max<int64_t>(T, item.Top);
-        const QFontMetrics& fm = Metrics(item.Height);
+        TTextWidths& fm = Metrics(item.Height);
         QString text = kjqt::FromAnsi(ItemText(item));
         std::vector<QString> lines;
         std::vector<int64_t> widths;
-        const int64_t width = fm.horizontalAdvance(text);
+        const int64_t width = fm.Width(text);
         if (width > item.Width) {
             lines = WrapText(text, item.Width, fm);
-            for (const QString& line : lines) widths.push_back(fm.horizontalAdvance(line));
+            for (const QString& line : lines) widths.push_back(fm.Width(line));
         } else {
             lines.push_back(text);
             widths.push_back(width);
@@ -381,7 +380,7 @@ void TPreviewForm::Draw(const Layout& layout) {
     canvas->setPen(Qt::black);
     for (const Placed& p : layout.items) {
         const TSkrivFelt& item = *p.item;
-        const QFontMetrics& fm = Metrics(item.Height);
+        const QFontMetrics& fm = Metrics(item.Height).Metrics();
         if (item.Height != canvasFontHeight_) {  // each font change is one more record
             canvas->setFont(ItemFont(item.Height));
             canvasFontHeight_ = item.Height;

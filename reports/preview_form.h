@@ -26,6 +26,7 @@
 
 #include "reports/print_preview.h"
 #include "reports/skriv_felt.h"
+#include "reports/text_widths.h"
 
 class QComboBox;
 class QLabel;
@@ -81,8 +82,7 @@ class TPreviewForm : public QDialog {
     std::string ItemText(const TSkrivFelt& item) const;
     std::string SubstituteCaption(const std::string& caption) const;
     // Lines of text as word wrap breaks it for a box of width (in the metrics' units).
-    static std::vector<QString> WrapText(const QString& text, int32_t width,
-                                         const QFontMetrics& fm);
+    static std::vector<QString> WrapText(const QString& text, int32_t width, TTextWidths& fm);
 
     void btnUdskrivClick();
     void edtZoomChange(int index);
@@ -99,10 +99,10 @@ class TPreviewForm : public QDialog {
     bool PrintPagesWithProgress(int from, int to);
     QFont ItemFont(int32_t height) const;
     // The metrics of an item font on the recording's device, made once per height and run.
-    const QFontMetrics& Metrics(int32_t height);
+    TTextWidths& Metrics(int32_t height);
 
     int32_t fontSizes_[3] = {0, 0, 0};
-    std::map<int32_t, QFontMetrics> metrics_;
+    std::map<int32_t, TTextWidths> metrics_;
     // The item font height last set on the page's painter (kNoFont: unknown).
     static constexpr int32_t kNoFont = INT32_MIN;
     int32_t canvasFontHeight_ = kNoFont;

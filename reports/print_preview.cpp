@@ -1,7 +1,6 @@
 #include "reports/print_preview.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDataStream>
 #include <QDir>
 #include <QImage>
@@ -34,57 +33,74 @@ const char kNoPageMemory[] = "Not enough memory to create a new page";
 TMetafileList::TMetafileList() = default;
 TMetafileList::~TMetafileList() = default;
 
-std::unique_ptr<QIODevice> TMetafileList::NewStream(bool tempFile) const {
-    if (tempFile) {
+int TMetafileList::Count() const {
+    return static_cast<int>(useTempFile_ ? positions_.size() : inMemory_.size());
+}
+
+void TMetafileList::WritePage(const QPicture& page) {
+    if (!file_) {
         auto file = std::make_unique<QTemporaryFile>(QDir::temp().filePath("TMPXXXXXX"));
         if (!file->open()) throw std::runtime_error(kNoPageMemory);
-        return file;
+        file_ = std::move(file);
     }
-    auto buffer = std::make_unique<QBuffer>();
-    buffer->open(QIODevice::ReadWrite);
-    return buffer;
+    const qint64 pos = file_->size();
+    file_->seek(pos);
+    QDataStream out(file_.get());
+    out << QByteArray(page.data(), page.size());
+    if (out.status() != QDataStream::Ok) throw std::runtime_error(kNoPageMemory);
+    positions_.push_back(pos);
+}
+
+QPicture TMetafileList::ReadPage(int i) {
+    QPicture page;
+    file_->seek(positions_[i]);
+    QDataStream in(file_.get());
+    QByteArray bytes;
+    in >> bytes;
+    page.setData(bytes.constData(), static_cast<uint>(bytes.size()));
+    return page;
 }
 
 void TMetafileList::Add(const QPicture& page) {
-    if (!stream_) stream_ = NewStream(useTempFile_);
-    qint64 pos = stream_->size();
-    stream_->seek(pos);
-    QDataStream out(stream_.get());
-    out << QByteArray(page.data(), page.size());
-    positions_.push_back(pos);
+    if (useTempFile_) {
+        WritePage(page);
+    } else {
+        inMemory_.push_back(page);  // shares the recorded bytes
+    }
     if (OnChange) OnChange();
 }
 
 const QPicture& TMetafileList::GetPage(int i) {
     shared_ = QPicture();
-    if (i < 0 || i >= Count() || !stream_) return shared_;
-    stream_->seek(positions_[i]);
-    QDataStream in(stream_.get());
-    QByteArray bytes;
-    in >> bytes;
-    shared_.setData(bytes.constData(), static_cast<uint>(bytes.size()));
+    if (i < 0 || i >= Count()) return shared_;
+    if (!useTempFile_) return inMemory_[i];
+    shared_ = ReadPage(i);
     return shared_;
 }
 
 void TMetafileList::Clear() {
+    inMemory_.clear();
     positions_.clear();
-    stream_.reset();  // a temporary file is deleted with its object
+    file_.reset();  // a temporary file is deleted with its object
     shared_ = QPicture();
     if (OnChange) OnChange();
 }
 
 void TMetafileList::SetUseTempFile(bool on) {
     if (on == useTempFile_) return;
+    if (on) {
+        for (const QPicture& page : inMemory_) WritePage(page);
+        inMemory_.clear();
+    } else {
+        for (int i = 0; i < int(positions_.size()); ++i) inMemory_.push_back(ReadPage(i));
+        positions_.clear();
+        file_.reset();
+    }
     useTempFile_ = on;
-    if (!stream_) return;
-    std::unique_ptr<QIODevice> copy = NewStream(on);
-    stream_->seek(0);
-    copy->write(stream_->readAll());
-    stream_ = std::move(copy);
 }
 
 QString TMetafileList::TempFileName() const {
-    auto* file = dynamic_cast<QTemporaryFile*>(stream_.get());
+    auto* file = dynamic_cast<QTemporaryFile*>(file_.get());
     return file ? file->fileName() : QString();
 }
 

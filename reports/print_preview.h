@@ -31,16 +31,17 @@ class QPrinter;
 
 namespace kjrep {
 
-// The recorded pages, kept as serialised pictures in one stream (memory or a temporary
-// file with the prefix "TMP").
+// The recorded pages: held as pictures in memory, or written one after another to a
+// temporary file with the prefix "TMP" (UseTempFile) and read back one at a time.
 class TMetafileList {
   public:
     TMetafileList();
     ~TMetafileList();
     void Add(const QPicture& page);
-    // Page i (0-based) loaded into the shared picture; an empty picture when out of range.
+    // Page i (0-based); an empty picture when out of range. From a temporary file the page
+    // is loaded into the shared picture, valid until the next call.
     const QPicture& GetPage(int i);
-    int Count() const { return static_cast<int>(positions_.size()); }
+    int Count() const;
     void Clear();
     bool UseTempFile() const { return useTempFile_; }
     void SetUseTempFile(bool on);
@@ -48,9 +49,12 @@ class TMetafileList {
     std::function<void()> OnChange;
 
   private:
-    std::unique_ptr<QIODevice> NewStream(bool tempFile) const;
-    std::vector<qint64> positions_;
-    std::unique_ptr<QIODevice> stream_;
+    void WritePage(const QPicture& page);
+    QPicture ReadPage(int i);
+
+    std::vector<QPicture> inMemory_;
+    std::vector<qint64> positions_;  // of each page in the temporary file
+    std::unique_ptr<QIODevice> file_;
     QPicture shared_;
     bool useTempFile_ = false;
 };

@@ -72,13 +72,41 @@ std::string DateKey(Db::TDateTime day) {
     return day == 0 ? std::string() : Db::FormatDateTime("yyyymmdd", day);
 }
 
+namespace {
+
+struct State {
+    QElapsedTimer lastPump;
+    TIndexReadRun* run = nullptr;  // the innermost live run
+};
+
+State& S() {
+    static State s;
+    return s;
+}
+
+}  // namespace
+
 // Every call lets what is waiting through, but not more often than every 20 ms: a loop over
 // a million rows would otherwise spend its time asking an empty queue.
 void LetMessagesThrough() {
-    static QElapsedTimer last;
-    if (last.isValid() && last.elapsed() < 20) return;
+    State& s = S();
+    if (s.run) s.run->Hold().GiveWay();
+    if (s.lastPump.isValid() && s.lastPump.elapsed() < 20) return;
+    // Nothing that runs now (a timer, a repaint) may find this station counted in.
+    TIndexReadRun* run = s.run;
+    if (run) run->Hold().Release();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    last.start();
+    if (run && S().run == run) run->Hold().Take();
+    s.lastPump.start();
+}
+
+TIndexReadRun::TIndexReadRun(std::vector<TzDs::TTzDbf*> tables)
+    : hold_(std::move(tables)), outer_(S().run) {
+    S().run = this;
+}
+
+TIndexReadRun::~TIndexReadRun() {
+    S().run = outer_;
 }
 
 TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/db_types.h"
+#include "data/tz_dbf.h"
 
 namespace Db {
 class TField;
@@ -42,7 +43,25 @@ std::string ShortDate(Db::TDateTime day);
 std::string DateKey(Db::TDateTime day);
 
 // Repaints and keeps the program alive without running user actions (at most every 20 ms).
+// Called at every step of a report's walk; it also lets the current TIndexReadRun give way.
 void LetMessagesThrough();
+
+// The index read counts of a report's tables held across its walk (TzDs::TIndexReadHold),
+// let go while window messages run: LetMessagesThrough gives the innermost live run's
+// hold its chance to give way and releases it around the messages. Made after the
+// report's last message before the walk.
+class TIndexReadRun {
+  public:
+    explicit TIndexReadRun(std::vector<TzDs::TTzDbf*> tables);
+    ~TIndexReadRun();
+    TIndexReadRun(const TIndexReadRun&) = delete;
+    TIndexReadRun& operator=(const TIndexReadRun&) = delete;
+    TzDs::TIndexReadHold& Hold() { return hold_; }
+
+  private:
+    TzDs::TIndexReadHold hold_;
+    TIndexReadRun* outer_ = nullptr;
+};
 
 // While alive: the hourglass, and every given widget disabled (enabled again afterwards
 // unless it was disabled before).

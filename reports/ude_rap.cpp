@@ -285,10 +285,13 @@ void TUdeRapForm::UdskrivSager(TPreviewForm& form, const std::string& from, cons
     form.OnNewReportPage = [&run] { run.VisNySideUdeRap(); };
     form.StartReport();
     if (mode == 0) form.PrintFields(run.SagKolonner);
-    do {
-        run.PrintCase();
-        LetMessagesThrough();
-    } while (NaesteSag(d.SagsDbf, to, onlyActive));
+    {
+        TIndexReadRun reading({&d.SagsDbf, &d.PostDbf, &d.VareDbf, &d.vareGDbf});
+        do {
+            run.PrintCase();
+            LetMessagesThrough();
+        } while (NaesteSag(d.SagsDbf, to, onlyActive));
+    }
     run.QuarterRule();
     run.SkrivGrandTotal();
     form.FinishReport();

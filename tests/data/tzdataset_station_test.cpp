@@ -3,13 +3,16 @@
 // process appends to while a component reads it, and index files held open elsewhere.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/tz_dbf.h"
 #include "data/tz_messages.h"
+#include "index/mdx_semaphore.h"
 #include "index/tz_engine.h"
 #include "index/tz_ndx.h"
 #include "storage/dbf4.h"
@@ -332,6 +335,47 @@ TEST_F(TzdsTest, AlwaysBuildOpensAnIndexThatAnotherStationHolds) {
     EXPECT_EQ(builds, 1);
     EXPECT_EQ(TzNdx::TagCount(), 2);
     EXPECT_TRUE(t.SetOrderToTag("BELOB"));
+}
+
+// A walk that holds its index read count across many steps: another station that waits to
+// append is seen waiting, is let in by the next GiveWay, and the hold counts itself in again
+// afterwards; the walk then sees the new row.
+TEST_F(TzdsTest, HeldReadCountGivesWayToAWaitingWriter) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf", true);
+    t.ShowProgress = false;
+    t.Open();
+    for (int k = 1; k <= 3; ++k) AddRow(t, RowName(k), k);
+    ASSERT_TRUE(t.SetOrderToTag("NAVN"));
+    kjtest::Child other("TzdsStationHelper.Serve", {{"FILE", Path("tab.dbf")}});
+    ASSERT_EQ(other.ReadLine(), "ready");
+    other.WriteLine("index");
+    ASSERT_EQ(other.ReadLine(), "indexed");
+    const std::string sem = Mdx::SemaphoreFileName(Path("tab.dbf"));
+    {
+        TIndexReadHold hold({&t});
+        EXPECT_EQ(kjtest::ReadFile(sem)[1], 1);  // counted once, for the whole walk
+        EXPECT_FALSE(t.IndexWritersWaiting());
+        t.First();
+        t.Next();
+        EXPECT_EQ(kjtest::ReadFile(sem)[1], 1);  // the steps add no count of their own
+        other.WriteLine("add 1");
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!t.IndexWritersWaiting() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(t.IndexWritersWaiting());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(t.IndexWritersWaiting());  // still waiting for this station's count
+        hold.GiveWay();
+        EXPECT_EQ(other.ReadLine(20000), "added 4");
+        EXPECT_FALSE(t.IndexWritersWaiting());
+        EXPECT_EQ(kjtest::ReadFile(sem)[1], 1);  // counted in again
+        t.Last();
+        EXPECT_EQ(t.FieldByName("navn").AsString(), RowName(4));
+    }
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
+    other.WriteLine("end");
+    EXPECT_EQ(other.Wait(), 0);
 }
 
 // ---- Another station's change and this station's edit of the same record ------------------

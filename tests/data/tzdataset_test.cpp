@@ -881,3 +881,45 @@ TEST_F(TzdsTest, HeldBackResyncNeverCancelsTheNextNewRow) {
     t.Post();
     EXPECT_EQ(Names(t), (std::vector<std::string>{"standard"}));
 }
+
+// Every record read converts its dates; the direct reading of the engine's own form must give
+// what the general conversion gives, for every style, and leave every other text to it.
+TEST(TzdsDates, DirectReadingAgreesWithTheGeneralConversion) {
+    auto general = [](const std::string& t) -> Db::TDateTime {
+        if (!TimeDate::ValidDate(t)) return 0;
+        const TimeDate::DateParts p = TimeDate::ParseDate(TzCommon::DateFromStyle(t));
+        Db::TDateTime v = 0;
+        return Db::TryEncodeDate(p.year, p.month, p.day, v) ? v : 0;
+    };
+    const char alphabet[] = "0123456789012345678901234567890123-./ ";
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int style = 0; style < TzCommon::kDateStyleCount; ++style) {
+        TzCommon::SetDateStyle(style);
+        TzCommon::SetCenturyFlag(true);
+        // Every day of some years (impossible ones too) in the style's own form.
+        const char sep = TzCommon::DateSeparator();
+        for (int year : {1600, 1700, 1900, 2000, 2024, 2100, 9999})
+            for (int m = 1; m <= 13; ++m)
+                for (int d = 0; d <= 32; ++d) {
+                    char buf[16];
+                    if (style == 1)
+                        std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d", year, sep, m, sep, d);
+                    else
+                        std::snprintf(buf, sizeof buf, "%02d%c%02d%c%04d", style == 0 ? m : d, sep,
+                                      style == 0 ? d : m, sep, year);
+                    EXPECT_EQ(TzDs::DateTextToDateTime(buf, false), general(buf)) << buf;
+                }
+        // Texts of the right length that the direct reading must refuse or read alike.
+        for (int i = 0; i < 20000; ++i) {
+            std::string t;
+            for (int k = 0; k < 10; ++k) t += alphabet[next() % (sizeof alphabet - 1)];
+            if (i % 2 == 0) {  // keep the separators of the style, so that many are dates
+                t[style == 1 ? 4 : 2] = sep;
+                t[style == 1 ? 7 : 5] = sep;
+            }
+            EXPECT_EQ(TzDs::DateTextToDateTime(t, false), general(t)) << style << " '" << t << "'";
+        }
+    }
+    TzCommon::ResetDateSettings();
+}

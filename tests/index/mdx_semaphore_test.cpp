@@ -90,8 +90,10 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     ASSERT_EQ(b.Login(), 0);
     EXPECT_EQ(Record()[0], 2);
     ASSERT_EQ(b.IncRead(), 0);
+    EXPECT_FALSE(b.WritersWaiting());
     a.SetReadTimeoutTicks(18);  // about one second
     EXPECT_EQ(a.LockSemaphore(), 1202);
+    EXPECT_FALSE(b.WritersWaiting());  // the writer that gave up no longer says it waits
     EXPECT_EQ(TzCommon::LastMessage(),
               "1 second timeout, cannot read: " + sem +
                   "\r\nPossible cause: Other user's program has terminated abnormally.\r\n"

@@ -11,6 +11,7 @@
 #include "pdf_tools.h"
 #include "reports/preview_form.h"
 #include "reports/report_host.h"
+#include "reports/text_widths.h"
 #include "tests/data/mem_dataset.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
@@ -108,6 +109,32 @@ class EngineTest : public QObject {
         kjqt::DialogService::Instance().SetResponder(nullptr);
     }
     void cleanupTestCase() { Host() = ReportHost(); }
+
+    // Every item is measured; the short way for plain texts must give the layout's width.
+    void textWidthsAgreeWithTheLayout() {
+        TPrintPreview preview;
+        QString alphabet;
+        for (char16_t c = 0x20; c < 0x100; ++c)
+            if (c < 0x7F || c >= 0xA0) alphabet += QChar(c);
+        alphabet += QString::fromUtf8("0123456789 ,.-0123456789 ,.-€");
+        uint32_t seed = 7;
+        auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+        for (bool kerning : {false, true})
+            for (int height : {25, 30, 42, 80, 250}) {
+                QFont font("Arial");
+                font.setPixelSize(height);
+                font.setKerning(kerning);
+                TTextWidths widths(font, preview.MeasureDevice());
+                const QFontMetrics layout(font, preview.MeasureDevice());
+                for (int i = 0; i < 3000; ++i) {
+                    QString text;
+                    const int n = int(next() % 24);
+                    for (int k = 0; k < n; ++k) text += alphabet[int(next() % alphabet.size())];
+                    if (i % 3 == 0) text = QString::number(next() * 37) + "," + "11 777,00";
+                    QCOMPARE(widths.Width(text), layout.horizontalAdvance(text));
+                }
+            }
+    }
 
     void substitutions() {
         form_->PageNumber = 3;

@@ -70,6 +70,18 @@ class PreviewTest : public QObject {
         QVERIFY(QFileInfo(temp).fileName().startsWith("TMP"));
         QVERIFY(QFileInfo::exists(temp));
         QVERIFY(!p.Pages().GetPage(1).isNull());
+        auto bytes = [&p](int i) {
+            const QPicture& page = p.Pages().GetPage(i);
+            return QByteArray(page.data(), page.size());
+        };
+        const QByteArray second = bytes(1);
+        p.SetUseTempFile(false);
+        QVERIFY(!QFileInfo::exists(temp));
+        QCOMPARE(p.PageCount(), 3);
+        QCOMPARE(bytes(1), second);
+        p.SetUseTempFile(true);
+        temp = p.Pages().TempFileName();
+        QCOMPARE(bytes(1), second);
         p.ClearPages();
         QVERIFY(!QFileInfo::exists(temp));
         QCOMPARE(p.CurrentPage(), 0);
