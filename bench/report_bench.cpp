@@ -1,7 +1,8 @@
 // The reports to PDF over generated data folders: the postings-per-employee report over
 // 10,000 postings (all employees, every date), and the outstanding-amounts report (one
 // line per case and the grand total, closed cases too) over 100,000 cases and 1,000,000
-// postings. Each run builds every page and writes the PDF that KJ_PRINT_PDF names.
+// postings. Each run builds every page and writes the PDF that KJ_PRINT_PDF names (kept in
+// the generated folder when KJ_BENCH_KEEP_PDF is set, to look at).
 #include <benchmark/benchmark.h>
 
 #include <QDate>
@@ -52,7 +53,7 @@ class OpenFolder {
         data_.reset();
         kj::FreeQelCom();
         Dbf4::CloseAll();
-        QFile::remove(pdf_);
+        if (!qEnvironmentVariableIsSet("KJ_BENCH_KEEP_PDF")) QFile::remove(pdf_);
     }
     bool Ok() const { return ok_; }
     qint64 PdfSize() const { return QFile(pdf_).size(); }

@@ -377,12 +377,14 @@ TPreviewForm::Layout TPreviewForm::Measure(TSkrivListe& list) {
 void TPreviewForm::Draw(const Layout& layout) {
     QPainter* canvas = VisUdskrift->Canvas();
     if (!canvas) return;
-    canvas->setPen(Qt::black);
+    // While a page is recorded the texts go beside its picture (laid out once, when drawn).
+    const bool recording = VisUdskrift->State() == TPreviewState::Recording;
+    if (!recording) canvas->setPen(Qt::black);
     for (const Placed& p : layout.items) {
         const TSkrivFelt& item = *p.item;
-        const QFontMetrics& fm = Metrics(item.Height).Metrics();
-        if (item.Height != canvasFontHeight_) {  // each font change is one more record
-            canvas->setFont(ItemFont(item.Height));
+        TTextWidths& m = Metrics(item.Height);
+        if (!recording && item.Height != canvasFontHeight_) {  // each change is one more record
+            canvas->setFont(m.Font());
             canvasFontHeight_ = item.Height;
         }
         for (size_t k = 0; k < p.lines.size(); ++k) {
@@ -393,7 +395,11 @@ void TPreviewForm::Draw(const Layout& layout) {
             else if (item.Alignment == 1)
                 x += item.Width - tw;
             const int64_t y = CurrentY + p.y + static_cast<int64_t>(k) * Step(item.Height);
-            canvas->drawText(QPointF(x, y + fm.ascent()), p.lines[k]);
+            const QPointF at(x, y + m.Ascent());
+            if (recording)
+                VisUdskrift->RecordText(at, p.lines[k], m.Font());
+            else
+                canvas->drawText(at, p.lines[k]);
         }
     }
 }

@@ -37,7 +37,13 @@ int TMetafileList::Count() const {
     return static_cast<int>(useTempFile_ ? positions_.size() : inMemory_.size());
 }
 
-void TMetafileList::WritePage(const QPicture& page) {
+namespace {
+
+constexpr QDataStream::Version kPageStreamVersion = QDataStream::Qt_6_4;
+
+}  // namespace
+
+void TMetafileList::WritePage(const TRecordedPage& page) {
     if (!file_) {
         auto file = std::make_unique<QTemporaryFile>(QDir::temp().filePath("TMPXXXXXX"));
         if (!file->open()) throw std::runtime_error(kNoPageMemory);
@@ -46,32 +52,53 @@ void TMetafileList::WritePage(const QPicture& page) {
     const qint64 pos = file_->size();
     file_->seek(pos);
     QDataStream out(file_.get());
-    out << QByteArray(page.data(), page.size());
+    out.setVersion(kPageStreamVersion);
+    out << QByteArray(page.picture.data(), page.picture.size());
+    out << quint32(page.fonts.size());
+    for (const QFont& f : page.fonts) out << f;
+    out << quint32(page.texts.size());
+    for (const TPageText& t : page.texts) out << t.baseline << t.text << qint32(t.font);
     if (out.status() != QDataStream::Ok) throw std::runtime_error(kNoPageMemory);
     positions_.push_back(pos);
 }
 
-QPicture TMetafileList::ReadPage(int i) {
-    QPicture page;
+TRecordedPage TMetafileList::ReadPage(int i) {
+    TRecordedPage page;
     file_->seek(positions_[i]);
     QDataStream in(file_.get());
+    in.setVersion(kPageStreamVersion);
     QByteArray bytes;
     in >> bytes;
-    page.setData(bytes.constData(), static_cast<uint>(bytes.size()));
+    page.picture.setData(bytes.constData(), static_cast<uint>(bytes.size()));
+    quint32 fonts = 0, texts = 0;
+    in >> fonts;
+    for (quint32 k = 0; k < fonts && in.status() == QDataStream::Ok; ++k) {
+        QFont f;
+        in >> f;
+        page.fonts.push_back(f);
+    }
+    in >> texts;
+    for (quint32 k = 0; k < texts && in.status() == QDataStream::Ok; ++k) {
+        TPageText t;
+        qint32 font = 0;
+        in >> t.baseline >> t.text >> font;
+        t.font = font;
+        if (font >= 0 && size_t(font) < page.fonts.size()) page.texts.push_back(std::move(t));
+    }
     return page;
 }
 
-void TMetafileList::Add(const QPicture& page) {
+void TMetafileList::Add(TRecordedPage page) {
     if (useTempFile_) {
         WritePage(page);
     } else {
-        inMemory_.push_back(page);  // shares the recorded bytes
+        inMemory_.push_back(std::move(page));
     }
     if (OnChange) OnChange();
 }
 
-const QPicture& TMetafileList::GetPage(int i) {
-    shared_ = QPicture();
+const TRecordedPage& TMetafileList::GetPage(int i) {
+    shared_ = TRecordedPage();
     if (i < 0 || i >= Count()) return shared_;
     if (!useTempFile_) return inMemory_[i];
     shared_ = ReadPage(i);
@@ -82,14 +109,14 @@ void TMetafileList::Clear() {
     inMemory_.clear();
     positions_.clear();
     file_.reset();  // a temporary file is deleted with its object
-    shared_ = QPicture();
+    shared_ = TRecordedPage();
     if (OnChange) OnChange();
 }
 
 void TMetafileList::SetUseTempFile(bool on) {
     if (on == useTempFile_) return;
     if (on) {
-        for (const QPicture& page : inMemory_) WritePage(page);
+        for (const TRecordedPage& page : inMemory_) WritePage(page);
         inMemory_.clear();
     } else {
         for (int i = 0; i < int(positions_.size()); ++i) inMemory_.push_back(ReadPage(i));
@@ -267,9 +294,10 @@ void TPrintPreview::UpdatePixelSize() {
 // ---- Recording -------------------------------------------------------------------------
 
 void TPrintPreview::CreatePage() {
-    page_ = std::make_unique<QPicture>();
+    page_ = std::make_unique<TRecordedPage>();
+    pageFont_ = -1;
     pagePainter_ = std::make_unique<QPainter>();
-    if (!pagePainter_->begin(page_.get())) {
+    if (!pagePainter_->begin(&page_->picture)) {
         pagePainter_.reset();
         page_.reset();
         throw std::runtime_error(kNoPageMemory);
@@ -282,7 +310,7 @@ void TPrintPreview::CreatePage() {
 void TPrintPreview::ClosePage() {
     if (pagePainter_) pagePainter_->end();
     pagePainter_.reset();
-    if (page_) page_->setBoundingRect(QRect(0, 0, paperWidth_, paperHeight_));
+    if (page_) page_->picture.setBoundingRect(QRect(0, 0, paperWidth_, paperHeight_));
 }
 
 void TPrintPreview::StartDocument() {
@@ -299,7 +327,7 @@ void TPrintPreview::NextPage() {
     if (state_ != TPreviewState::Recording) return;
     if (pagePainter_) {
         ClosePage();
-        pages_.Add(*page_);
+        pages_.Add(std::move(*page_));
     }
     CreatePage();
     if (OnNewPage) OnNewPage();
@@ -308,7 +336,7 @@ void TPrintPreview::NextPage() {
 void TPrintPreview::FinishDocument() {
     if (state_ != TPreviewState::Recording) return;
     ClosePage();
-    if (page_) pages_.Add(*page_);
+    if (page_) pages_.Add(std::move(*page_));
     page_.reset();
     if (OnEndDoc) OnEndDoc();
     state_ = TPreviewState::Idle;
@@ -328,6 +356,17 @@ void TPrintPreview::AbortDocument() {
         if (OnAbort) OnAbort();
         if (printer_ && printer_->printerState() == QPrinter::Active) printer_->abort();
     }
+}
+
+void TPrintPreview::RecordText(const QPointF& baseline, const QString& text, const QFont& font) {
+    if (state_ != TPreviewState::Recording || !page_ || text.isEmpty()) return;
+    std::vector<QFont>& fonts = page_->fonts;
+    if (pageFont_ < 0 || !(fonts[pageFont_] == font)) {
+        auto it = std::find(fonts.begin(), fonts.end(), font);
+        if (it == fonts.end()) it = fonts.insert(fonts.end(), font);
+        pageFont_ = int(it - fonts.begin());
+    }
+    page_->texts.push_back({baseline, text, pageFont_});
 }
 
 QPainter* TPrintPreview::Canvas() const {
@@ -362,8 +401,9 @@ void TPrintPreview::PagesChanged() {
 }
 
 void TPrintPreview::DrawPage(QPainter& painter, int page, const QRect& rect, int dpiX, int dpiY) {
-    const QPicture& pic = pages_.GetPage(page - 1);
+    const TRecordedPage& recorded = pages_.GetPage(page - 1);
     if (paperWidth_ <= 0 || paperHeight_ <= 0 || dpiX <= 0 || dpiY <= 0) return;
+    const QPicture& pic = recorded.picture;
     // Units -> target pixels, less the picture's own scaling from its resolution to dpi.
     qreal sx = qreal(rect.width()) / paperWidth_ * pic.logicalDpiX() / dpiX;
     qreal sy = qreal(rect.height()) / paperHeight_ * pic.logicalDpiY() / dpiY;
@@ -371,6 +411,24 @@ void TPrintPreview::DrawPage(QPainter& painter, int page, const QRect& rect, int
     painter.translate(rect.topLeft());
     painter.scale(sx, sy);
     painter.drawPicture(0, 0, pic);
+    painter.restore();
+    DrawTexts(painter, recorded, rect);
+}
+
+void TPrintPreview::DrawTexts(QPainter& painter, const TRecordedPage& page, const QRect& rect) {
+    if (page.texts.empty()) return;
+    painter.save();
+    painter.translate(rect.topLeft());
+    painter.scale(qreal(rect.width()) / paperWidth_, qreal(rect.height()) / paperHeight_);
+    painter.setPen(Qt::black);
+    int font = -1;
+    for (const TPageText& t : page.texts) {
+        if (t.font != font) {
+            font = t.font;
+            painter.setFont(page.fonts[size_t(font)]);
+        }
+        painter.drawText(t.baseline, t.text);
+    }
     painter.restore();
 }
 

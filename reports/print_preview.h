@@ -7,7 +7,8 @@
 // Pages are QPicture recordings in the component's Units (default hundredths of a
 // millimetre); replaying one scales by the target's resolution and undoes the resolution
 // correction that QPicture applies itself (pictures are recorded at the screen's logical
-// resolution).
+// resolution). The report engine's item texts are kept beside the picture (RecordText) and
+// drawn over it, each laid out once, on the target.
 //
 // States (1-3 are the invariants the tests check):
 //  1. Idle -> recording by StartDocument; recording -> idle by FinishDocument/AbortDocument;
@@ -16,9 +17,12 @@
 //  3. CurrentPage is 0 exactly when there are no pages, else within 1..PageCount.
 #pragma once
 
+#include <QFont>
 #include <QPicture>
+#include <QPointF>
 #include <QPointer>
 #include <QScrollArea>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -31,16 +35,33 @@ class QPrinter;
 
 namespace kjrep {
 
-// The recorded pages: held as pictures in memory, or written one after another to a
-// temporary file with the prefix "TMP" (UseTempFile) and read back one at a time.
+// An item text recorded beside a page's picture, at its baseline in the page's units.
+struct TPageText {
+    QPointF baseline;
+    QString text;
+    int font = 0;  // in TRecordedPage::fonts
+};
+
+// One recorded page: what was drawn on the page's painter, and the report engine's item
+// texts, which are drawn over the picture in black. The texts are kept apart so that each
+// is laid out once, when it reaches the screen or the printer.
+struct TRecordedPage {
+    QPicture picture;
+    std::vector<QFont> fonts;
+    std::vector<TPageText> texts;
+    bool IsNull() const { return picture.isNull() && texts.empty(); }
+};
+
+// The recorded pages: held in memory, or written one after another to a temporary file
+// with the prefix "TMP" (UseTempFile) and read back one at a time.
 class TMetafileList {
   public:
     TMetafileList();
     ~TMetafileList();
-    void Add(const QPicture& page);
-    // Page i (0-based); an empty picture when out of range. From a temporary file the page
-    // is loaded into the shared picture, valid until the next call.
-    const QPicture& GetPage(int i);
+    void Add(TRecordedPage page);
+    // Page i (0-based); an empty page when out of range. From a temporary file the page is
+    // loaded into the shared page, valid until the next call.
+    const TRecordedPage& GetPage(int i);
     int Count() const;
     void Clear();
     bool UseTempFile() const { return useTempFile_; }
@@ -49,13 +70,13 @@ class TMetafileList {
     std::function<void()> OnChange;
 
   private:
-    void WritePage(const QPicture& page);
-    QPicture ReadPage(int i);
+    void WritePage(const TRecordedPage& page);
+    TRecordedPage ReadPage(int i);
 
-    std::vector<QPicture> inMemory_;
+    std::vector<TRecordedPage> inMemory_;
     std::vector<qint64> positions_;  // of each page in the temporary file
     std::unique_ptr<QIODevice> file_;
-    QPicture shared_;
+    TRecordedPage shared_;
     bool useTempFile_ = false;
 };
 
@@ -123,6 +144,9 @@ class TPrintPreview : public QScrollArea {
     void AbortDocument();
     // The painter of the page being recorded, the printer's while printing, else none.
     QPainter* Canvas() const;
+    // An item text of the page being recorded, in black at its baseline (page units); it
+    // is drawn over everything drawn on the canvas. Nothing happens outside recording.
+    void RecordText(const QPointF& baseline, const QString& text, const QFont& font);
     // A device with the recording's resolution, for measuring text outside a page.
     QPaintDevice* MeasureDevice() { return &measure_; }
     TPreviewState State() const { return state_; }
@@ -166,13 +190,15 @@ class TPrintPreview : public QScrollArea {
     void ScrollBy(int dx, int dy);
     void ZoomBy(int delta) { SetZoom(zoom_ + delta); }
     void DrawPage(QPainter& painter, int page, const QRect& rect, int dpiX, int dpiY);
+    void DrawTexts(QPainter& painter, const TRecordedPage& page, const QRect& rect);
     bool PrintPages(QPrinter& printer, QPainter& painter, int from, int to);
     void ConfigurePrinter(QPrinter& printer) const;
 
     TMetafileList pages_;
     QPicture measure_;
-    std::unique_ptr<QPicture> page_;
+    std::unique_ptr<TRecordedPage> page_;
     std::unique_ptr<QPainter> pagePainter_;
+    int pageFont_ = -1;  // the page font that RecordText used last
     QPainter* printPainter_ = nullptr;
     QPrinter* printer_ = nullptr;
     QWidget* box_ = nullptr;  // holds the sheet inside the scroll area

@@ -5,7 +5,11 @@
 namespace kjrep {
 
 TTextWidths::TTextWidths(const QFont& font, QPaintDevice* device)
-    : fm_(font, device), exact_(font, device), kerning_(font.kerning()) {
+    : font_(font),
+      fm_(font, device),
+      exact_(font, device),
+      kerning_(font.kerning()),
+      ascent_(fm_.ascent()) {
     advances_.fill(-1);
 }
 

@@ -22,13 +22,17 @@ class TTextWidths {
     // What QFontMetrics::horizontalAdvance gives for the text.
     int Width(const QString& text);
     const QFontMetrics& Metrics() const { return fm_; }
+    const QFont& Font() const { return font_; }
+    int Ascent() const { return ascent_; }
 
   private:
     bool ShortWay(const QString& text, double& sum);
 
+    QFont font_;
     QFontMetrics fm_;
     QFontMetricsF exact_;
     bool kerning_;
+    int ascent_;
     std::array<double, 256> advances_;  // < 0: not looked up yet
 };
 

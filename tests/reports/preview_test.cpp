@@ -24,7 +24,8 @@ class PreviewTest : public QObject {
     kjqt::ScriptedResponder responder_;
     QString pdf_;
 
-    // n pages, each with "Side <i>" at 20 mm, 20 mm.
+    // n pages, each with "Side <i>" drawn on the canvas at 20 mm, 20 mm and the item text
+    // "Post <i>" recorded beside the picture 20 mm further down.
     static void Record(TPrintPreview& p, int n) {
         p.StartDocument();
         for (int i = 1; i <= n; ++i) {
@@ -33,8 +34,10 @@ class PreviewTest : public QObject {
             f.setPixelSize(500);
             p.Canvas()->setFont(f);
             p.Canvas()->drawText(2000, 2500, QString("Side %1").arg(i));
+            p.RecordText(QPointF(2000, 4500), QString("Post %1").arg(i), f);
         }
         p.FinishDocument();
+        p.RecordText(QPointF(0, 0), "efter", QFont("Arial"));  // not recording: nothing
     }
 
   private slots:
@@ -59,9 +62,9 @@ class PreviewTest : public QObject {
         Record(p, 3);
         QCOMPARE(p.PageCount(), 3);
         QCOMPARE(p.CurrentPage(), 1);
-        QVERIFY(p.Pages().GetPage(-1).isNull());
-        QVERIFY(p.Pages().GetPage(3).isNull());
-        QVERIFY(!p.Pages().GetPage(2).isNull());
+        QVERIFY(p.Pages().GetPage(-1).IsNull());
+        QVERIFY(p.Pages().GetPage(3).IsNull());
+        QVERIFY(!p.Pages().GetPage(2).IsNull());
         p.SetCurrentPage(9);
         QCOMPARE(p.CurrentPage(), 3);
         // Pages move into a temporary file and back; the file goes with the pages.
@@ -69,19 +72,33 @@ class PreviewTest : public QObject {
         QString temp = p.Pages().TempFileName();
         QVERIFY(QFileInfo(temp).fileName().startsWith("TMP"));
         QVERIFY(QFileInfo::exists(temp));
-        QVERIFY(!p.Pages().GetPage(1).isNull());
+        QVERIFY(!p.Pages().GetPage(1).IsNull());
         auto bytes = [&p](int i) {
-            const QPicture& page = p.Pages().GetPage(i);
+            const QPicture& page = p.Pages().GetPage(i).picture;
             return QByteArray(page.data(), page.size());
         };
+        auto texts = [&p](int i) {
+            const TRecordedPage& page = p.Pages().GetPage(i);
+            QStringList out;
+            for (const TPageText& t : page.texts)
+                out << QString("%1 %2,%3 %4px")
+                           .arg(t.text)
+                           .arg(t.baseline.x())
+                           .arg(t.baseline.y())
+                           .arg(page.fonts.at(size_t(t.font)).pixelSize());
+            return out;
+        };
         const QByteArray second = bytes(1);
+        QCOMPARE(texts(1), QStringList{"Post 2 2000,4500 500px"});
         p.SetUseTempFile(false);
         QVERIFY(!QFileInfo::exists(temp));
         QCOMPARE(p.PageCount(), 3);
         QCOMPARE(bytes(1), second);
+        QCOMPARE(texts(1), QStringList{"Post 2 2000,4500 500px"});
         p.SetUseTempFile(true);
         temp = p.Pages().TempFileName();
         QCOMPARE(bytes(1), second);
+        QCOMPARE(texts(2), QStringList{"Post 3 2000,4500 500px"});
         p.ClearPages();
         QVERIFY(!QFileInfo::exists(temp));
         QCOMPARE(p.CurrentPage(), 0);
@@ -163,8 +180,15 @@ class PreviewTest : public QObject {
         QStringList pages = PdfText(pdf_).split('\f');
         QVERIFY(pages[0].contains("Side 2"));
         QVERIFY(pages[1].contains("Side 3"));
-        PdfWord w = FindWord(PdfWords(pdf_), "Side");
+        const std::vector<PdfWord> words = PdfWords(pdf_);
+        PdfWord w = FindWord(words, "Side");
         QVERIFY(qAbs(Mm(w.xMin) - 20) < 0.5);
+        // The recorded item text lands where the canvas would have put it.
+        QVERIFY(pages[0].contains("Post 2"));
+        PdfWord post = FindWord(words, "Post");
+        QVERIFY(qAbs(Mm(post.xMin) - 20) < 0.5);
+        QVERIFY(qAbs(Mm(post.yMin - w.yMin) - 20) < 0.5);
+        QVERIFY(qAbs((post.yMax - post.yMin) - (w.yMax - w.yMin)) < 0.01);  // the same size
         p.SetPrintJobCopies(2);
         p.FastPrint = false;  // through a bitmap: pages, no text
         QVERIFY(p.PrintRange(1, 4));
@@ -207,6 +231,14 @@ class PreviewTest : public QObject {
         form.VisUdskrift->SetCurrentPage(1);
         QCoreApplication::processEvents();
         QCOMPARE(form.SideNrCaption->text(), QString(" Side 1"));
+        // The item texts reach the sheet on screen too.
+        const QImage sheet = form.VisUdskrift->Sheet()->grab().toImage();
+        const QRect paper = form.VisUdskrift->Sheet()->PageRect().adjusted(2, 2, -2, -2);
+        int dark = 0;  // inside the border
+        for (int y = paper.top(); y <= paper.bottom(); ++y)
+            for (int x = paper.left(); x <= paper.right(); ++x)
+                dark += qGray(sheet.pixel(x, y)) < 100;
+        QVERIFY2(dark > 1500, qPrintable(QString::number(dark)));
         QImage shot = form.grab().toImage();
         QVERIFY(shot.save(dir_.filePath("preview.png")));
         if (qEnvironmentVariableIsSet("KJ_KEEP_SHOTS"))
