@@ -80,18 +80,8 @@ bool QuickStyleDate(const std::string& t, TDateTime& out) {
         if (t[i] < '0' || t[i] > '9') return false;
         parts[part] = parts[part] * 10 + (t[i] - '0');
     }
-    int y, m, d;
-    switch (TzCommon::DateStyle()) {
-        case 0:
-            m = parts[0], d = parts[1], y = parts[2];
-            break;
-        case 1:
-            y = parts[0], m = parts[1], d = parts[2];
-            break;
-        default:
-            d = parts[0], m = parts[1], y = parts[2];
-            break;
-    }
+    int y = 0, m = 0, d = 0;
+    TzCommon::StyleParts(parts, m, d, y);
     if (y < 1600) return false;
     return TryEncodeDate(y, m, d, out);
 }

@@ -272,17 +272,7 @@ std::string DateFromStyle(const std::string& text) {
     std::string parts[3];
     if (!SplitDate(text, parts)) return text;
     std::string month, day, year;
-    switch (DateStyle()) {
-        case 0:
-            month = parts[0], day = parts[1], year = parts[2];
-            break;
-        case 1:
-            year = parts[0], month = parts[1], day = parts[2];
-            break;
-        default:
-            day = parts[0], month = parts[1], year = parts[2];
-            break;
-    }
+    StyleParts(parts, month, day, year);
     return DayMonthPart(month) + "/" + DayMonthPart(day) + "/" + YearPart(year);
 }
 

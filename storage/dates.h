@@ -67,6 +67,23 @@ std::string DateToStyle(const std::string& text);
 // day and month parts are widened with a leading "0".
 std::string DateFromStyle(const std::string& text);
 
+// The three parts of a date written in the current style, as month, day and year (style 0
+// month first, style 1 year first, the others day first).
+template <class T>
+void StyleParts(const T (&parts)[3], T& month, T& day, T& year) {
+    switch (DateStyle()) {
+        case 0:
+            month = parts[0], day = parts[1], year = parts[2];
+            break;
+        case 1:
+            year = parts[0], month = parts[1], day = parts[2];
+            break;
+        default:
+            day = parts[0], month = parts[1], year = parts[2];
+            break;
+    }
+}
+
 }  // namespace TzCommon
 
 namespace TimeDate {
