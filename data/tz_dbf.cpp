@@ -662,6 +662,9 @@ namespace {
 constexpr int64_t kWriterCheckNs = 1'000'000;
 constexpr auto kWriterTurn = std::chrono::milliseconds(250);
 constexpr auto kWriterPoll = std::chrono::microseconds(100);
+// A writer still waiting after its turn waits for another station's read: the hold looks
+// again only after this long, so that the walk goes on meanwhile.
+constexpr int64_t kOthersTurnNs = 100'000'000;
 
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -719,10 +722,11 @@ void TIndexReadHold::GiveWay() {
     if (!WritersWaiting()) return;
     Release();
     const auto until = std::chrono::steady_clock::now() + kWriterTurn;
-    while (std::chrono::steady_clock::now() < until && WritersWaiting())
+    bool waiting = true;
+    while (std::chrono::steady_clock::now() < until && (waiting = WritersWaiting()))
         std::this_thread::sleep_for(kWriterPoll);
     Take();
-    nextCheckNs_ = NowNs() + kWriterCheckNs;
+    nextCheckNs_ = NowNs() + (waiting ? kOthersTurnNs : kWriterCheckNs);
 }
 
 std::string TTzFileDataSet::CurrentTag() {

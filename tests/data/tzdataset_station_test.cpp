@@ -378,6 +378,54 @@ TEST_F(TzdsTest, HeldReadCountGivesWayToAWaitingWriter) {
     EXPECT_EQ(other.Wait(), 0);
 }
 
+// A writer that waits for another reader as well: the hold gives way, sees the writer still
+// waiting once its turn is over, and goes on walking; when the other reader lets go, the
+// writer gets in at the hold's next look.
+TEST_F(TzdsTest, HeldReadCountWalksOnWhileAWriterWaitsForAnotherReader) {
+    TTzDbf t("Tab"), other("Other");
+    MakeTable(t, "tab.dbf", true);
+    t.ShowProgress = false;
+    t.Open();
+    for (int k = 1; k <= 3; ++k) AddRow(t, RowName(k), k);
+    MakeTable(other, "tab.dbf", true);
+    other.ShowProgress = false;
+    other.Open();
+    kjtest::Child writer("TzdsStationHelper.Serve", {{"FILE", Path("tab.dbf")}});
+    ASSERT_EQ(writer.ReadLine(), "ready");
+    writer.WriteLine("index");
+    ASSERT_EQ(writer.ReadLine(), "indexed");
+    const std::string sem = Mdx::SemaphoreFileName(Path("tab.dbf"));
+    other.HoldIndexRead(true);  // a second station reading (its own handle)
+    TIndexReadHold hold({&t});
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 2);
+    writer.WriteLine("add 1");
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!t.IndexWritersWaiting() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(t.IndexWritersWaiting());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    hold.GiveWay();  // the writer's turn passes while the other reader holds on
+    EXPECT_TRUE(t.IndexWritersWaiting());
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 2);
+    for (int k = 0; k < 50; ++k) {  // the walk goes on; the next looks come later
+        hold.GiveWay();
+        t.First();
+        t.Next();
+    }
+    EXPECT_EQ(t.FieldByName("navn").AsString(), RowName(2));
+    other.HoldIndexRead(false);
+    until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string said;
+    while (said.empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        hold.GiveWay();
+        if (!t.IndexWritersWaiting()) said = writer.ReadLine(20000);
+    }
+    EXPECT_EQ(said, "added 4");
+    writer.WriteLine("end");
+    EXPECT_EQ(writer.Wait(), 0);
+}
+
 // ---- Another station's change and this station's edit of the same record ------------------
 
 namespace {
