@@ -41,11 +41,7 @@ std::string Same(const std::string& s) {
     return TzUtils::AnsiUpper(TrimRight(s));
 }
 
-struct TKey {
-    const char* key;
-    const char* field;  // nullptr: none
-    const char* def;
-};
+using TKey = TLayoutKey;
 
 const TKey kCaseKeys[] = {
     {"SagsNr", "sags_nr", "Sagsnr;0;0;18;8;V;20;0;38;8;V"},
@@ -67,17 +63,8 @@ const TKey kEventKeys[] = {
     {"StatusIni", "stat_ini", "af;172;10;13;8;V;172;10;13;8;V"},
     {"StatusAfslut", "stat_val", "*;187;10;3;8;V;187;10;3;8;V"},
 };
+// After the shared posting columns.
 const TKey kPostKeys[] = {
-    {"PostDato", "post_dato", "Dato;0;0;14;6;V;0;0;14;6;V"},
-    {"PostVare", "post_tmu", "Vare;15;0;14;6;V;15;0;14;6;V"},
-    {"PostBem", "post_bem", "Tekst;30;0;29;6;V;30;0;29;6;V"},
-    {"PostDK", "post_dk", "DK;60;0;4;6;V;60;0;4;6;V"},
-    {"PostAntal", "post_antal", "Antal;65;0;19;6;H;65;0;19;6;H"},
-    {"PostPris", "post_pris", "Pris;85;0;19;6;H;85;0;19;6;H"},
-    {"PostRabat", "post_rabat", "R;105;0;4;6;V;105;0;4;6;V"},
-    {"PostTotal", "Total", "Total;110;0;24;6;H;110;0;24;6;H"},
-    {"PostMoms", "Moms", "Moms;135;0;24;6;H;135;0;24;6;H"},
-    {"PostIAlt", "IAlt", "IAlt;160;0;24;6;V;160;0;24;6;V"},
     {"PostAnsvarlig", "post_ans", "Med;185;0;3;6;V;185;0;3;6;V"},
     {"PostFaktura", "post_fnr", "F;189;0;1;6;V;189;0;1;6;V"},
 };
@@ -166,6 +153,7 @@ void TAktiveSagerForm::Run::ReadLayout() {
         variants.ParseItem(Ansi(k.key), Ansi(k.def), field, &sag, &sag);
     }
     for (const TKey& k : kEventKeys) Read(k, &events, &eventHeading, &eventLine);
+    for (const TKey& k : kPostingColumns) Read(k, &post, &postHeading, &postLine);
     for (const TKey& k : kPostKeys) Read(k, &post, &postHeading, &postLine);
     for (const TKey& k : kSubKeys) Read(k, nullptr, &sub, nullptr);
     for (const TKey& k : kTotalKeys) Read(k, nullptr, &total, nullptr);

@@ -37,22 +37,8 @@ std::string SameIni(const std::string& ini) {
     return TzUtils::AnsiUpper(TrimRight(ini));
 }
 
-struct TPostKey {
-    const char* key;
-    const char* field;
-    const char* def;
-};
-const TPostKey kPostKeys[] = {
-    {"PostDato", "post_dato", "Dato;0;0;14;6;V;0;0;14;6;V"},
-    {"PostVare", "post_tmu", "Vare;15;0;14;6;V;15;0;14;6;V"},
-    {"PostBem", "post_bem", "Tekst;30;0;29;6;V;30;0;29;6;V"},
-    {"PostDK", "post_dk", "DK;60;0;4;6;V;60;0;4;6;V"},
-    {"PostAntal", "post_antal", "Antal;65;0;19;6;H;65;0;19;6;H"},
-    {"PostPris", "post_pris", "Pris;85;0;19;6;H;85;0;19;6;H"},
-    {"PostRabat", "post_rabat", "R;105;0;4;6;V;105;0;4;6;V"},
-    {"PostTotal", "Total", "Total;110;0;24;6;H;110;0;24;6;H"},
-    {"PostMoms", "Moms", "Moms;135;0;24;6;H;135;0;24;6;H"},
-    {"PostIAlt", "IAlt", "IAlt;160;0;24;6;V;160;0;24;6;V"},
+// After the shared posting columns.
+const TLayoutKey kPostKeys[] = {
     {"PostSag", "post_sag", "Sag;185;0;3;6;V;185;0;3;6;V"},
 };
 
@@ -137,7 +123,9 @@ void TListPostForm::Run::ReadLayout() {
     Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band, &band);
     DateItem("FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
     DateItem("TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
-    for (const TPostKey& k : kPostKeys)
+    for (const TLayoutKey& k : kPostingColumns)
+        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+    for (const TLayoutKey& k : kPostKeys)
         Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
     Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
     Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);

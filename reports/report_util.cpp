@@ -72,6 +72,19 @@ std::string DateKey(Db::TDateTime day) {
     return day == 0 ? std::string() : Db::FormatDateTime("yyyymmdd", day);
 }
 
+const TLayoutKey kPostingColumns[10] = {
+    {"PostDato", "post_dato", "Dato;0;0;14;6;V;0;0;14;6;V"},
+    {"PostVare", "post_tmu", "Vare;15;0;14;6;V;15;0;14;6;V"},
+    {"PostBem", "post_bem", "Tekst;30;0;29;6;V;30;0;29;6;V"},
+    {"PostDK", "post_dk", "DK;60;0;4;6;V;60;0;4;6;V"},
+    {"PostAntal", "post_antal", "Antal;65;0;19;6;H;65;0;19;6;H"},
+    {"PostPris", "post_pris", "Pris;85;0;19;6;H;85;0;19;6;H"},
+    {"PostRabat", "post_rabat", "R;105;0;4;6;V;105;0;4;6;V"},
+    {"PostTotal", "Total", "Total;110;0;24;6;H;110;0;24;6;H"},
+    {"PostMoms", "Moms", "Moms;135;0;24;6;H;135;0;24;6;H"},
+    {"PostIAlt", "IAlt", "IAlt;160;0;24;6;V;160;0;24;6;V"},
+};
+
 namespace {
 
 struct State {

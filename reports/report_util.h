@@ -42,6 +42,16 @@ std::string ShortDate(Db::TDateTime day);
 // "YYYYMMDD" of a day (an index key's date part).
 std::string DateKey(Db::TDateTime day);
 
+// A layout key of a report, the field it prints (nullptr: none) and its built-in default.
+struct TLayoutKey {
+    const char* key;
+    const char* field;
+    const char* def;
+};
+// The posting columns that the active-cases and postings-per-employee reports share, from
+// the date to the total with VAT.
+extern const TLayoutKey kPostingColumns[10];
+
 // Repaints and keeps the program alive without running user actions (at most every 20 ms).
 // Called at every step of a report's walk; it also lets the current TIndexReadRun give way.
 void LetMessagesThrough();
