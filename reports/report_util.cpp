@@ -103,13 +103,14 @@ State& S() {
 // a million rows would otherwise spend its time asking an empty queue.
 void LetMessagesThrough() {
     State& s = S();
-    if (s.run) s.run->Hold().GiveWay();
+    for (TIndexReadRun* r = s.run; r; r = r->Outer()) r->Hold().GiveWay();
     if (s.lastPump.isValid() && s.lastPump.elapsed() < 20) return;
     // Nothing that runs now (a timer, a repaint) may find this station counted in.
     TIndexReadRun* run = s.run;
-    if (run) run->Hold().Release();
+    for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Release();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (run && S().run == run) run->Hold().Take();
+    if (run && S().run == run)
+        for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Take();
     s.lastPump.start();
 }
 

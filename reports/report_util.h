@@ -57,9 +57,9 @@ extern const TLayoutKey kPostingColumns[10];
 void LetMessagesThrough();
 
 // The index read counts of a report's tables held across its walk (TzDs::TIndexReadHold),
-// let go while window messages run: LetMessagesThrough gives the innermost live run's
-// hold its chance to give way and releases it around the messages. Made after the
-// report's last message before the walk.
+// let go while window messages run: LetMessagesThrough gives every live run's hold its
+// chance to give way and releases them around the messages. Made after the report's last
+// message before the walk.
 class TIndexReadRun {
   public:
     explicit TIndexReadRun(std::vector<TzDs::TTzDbf*> tables);
@@ -67,6 +67,7 @@ class TIndexReadRun {
     TIndexReadRun(const TIndexReadRun&) = delete;
     TIndexReadRun& operator=(const TIndexReadRun&) = delete;
     TzDs::TIndexReadHold& Hold() { return hold_; }
+    TIndexReadRun* Outer() const { return outer_; }  // the run this one is nested in
 
   private:
     TzDs::TIndexReadHold hold_;

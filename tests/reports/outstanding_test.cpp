@@ -3,8 +3,12 @@
 // and case totals, sums made exactly in ten-thousandths, the range messages, "Side N" on
 // every page, the preview, and the options written back when the window closes.
 #include <QCheckBox>
+#include <QFile>
+#include <QThread>
 
+#include "index/mdx_semaphore.h"
 #include "report_fixture.h"
+#include "reports/report_util.h"
 #include "reports/ude_rap.h"
 #include "ui/ini_file.h"
 
@@ -56,6 +60,33 @@ class OutstandingTest : public QObject {
         Fill();
     }
     void cleanup() { f.Stop(); }
+
+    // A report's walk is counted in once as a reader of the postings index, and counted
+    // out while window messages run, so that nothing a timer does finds it counted in.
+    void readCountHeldForTheWalkAndLetGoForMessages() {
+        TzDs::TTzDbf& post = f.data->PostDbf;
+        const QString sem = QString::fromStdString(Mdx::SemaphoreFileName(post.DbfFileName()));
+        auto readers = [&sem] {
+            QFile file(sem);
+            const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(2) : QByteArray();
+            return head.size() == 2 ? int(head[1]) : -1;
+        };
+        QCOMPARE(readers(), 0);
+        {
+            kjrep::TIndexReadRun run({&post});
+            QCOMPARE(readers(), 1);
+            post.First();
+            post.Next();
+            QCOMPARE(readers(), 1);
+            int seen = -1;
+            QTimer::singleShot(0, [&] { seen = readers(); });
+            QThread::msleep(25);  // messages run at most every 20 ms
+            kjrep::LetMessagesThrough();
+            QCOMPARE(seen, 0);
+            QCOMPARE(readers(), 1);
+        }
+        QCOMPARE(readers(), 0);
+    }
 
     void oneLinePerCaseWithGrandTotal() {
         auto w = Window(1);
