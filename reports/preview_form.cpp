@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QPrinterInfo>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -65,6 +67,9 @@ struct TPreviewForm::Layout {
 TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8("Vis udskrift"));
     setWindowState(Qt::WindowMaximized);
+    // Where no window manager maximizes it, the window still takes the whole screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
     auto* top = new QWidget(this);
     auto* bar = new QHBoxLayout(top);
     QLabel* zoomLabel = Label(" &Zoom: ", top);
