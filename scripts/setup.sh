@@ -2,9 +2,12 @@
 # Installs the Debian packages the build, the tests and the program need, when missing.
 set -euo pipefail
 # clang with libFuzzer's runtime (libclang-rt-dev) and llvm-symbolizer (llvm) for the fuzz build.
+# fonts-liberation: the windows and reports ask for Arial; Liberation Sans has its metrics, so
+# pages are laid out alike on every machine (without it fontconfig picks whatever sans font
+# the machine happens to have).
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev python3 python3-dbfread python3-dbf libdbd-xbase-perl
-          locales poppler-utils clang libclang-rt-dev llvm clang-format)
+          locales poppler-utils clang libclang-rt-dev llvm clang-format fonts-liberation)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
