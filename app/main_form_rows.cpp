@@ -407,15 +407,8 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
     while (!scratch.FLock()) kjqt::LetMessagesThrough();
     const bool total = k.postings && MenuVisTotal->isChecked();
     // The shared index is read under one read count for the whole copy, not one per row.
+    TzDs::TIndexReadHold reading({&shared});
     UseArea(shared);
-    TzNdx::SetReadSemaphoreProc(1);
-    struct ReadBack {
-        TzDs::TTzDbf& t;
-        ~ReadBack() {
-            UseArea(t);
-            TzNdx::SetReadSemaphoreProc(0);
-        }
-    } readBack{shared};
     if (const std::optional<RawCopy> raw = PlanRawCopy(shared, scratch, k)) {
         CopyRaw(*raw, shared, scratch, number, total ? &PostTotal : nullptr);
         shared.ResyncFromArea();

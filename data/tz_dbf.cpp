@@ -643,9 +643,12 @@ void TTzFileDataSet::Reindex() {
     ResyncFromArea();
 }
 
-void TTzFileDataSet::HoldIndexRead(bool on) {
+bool TTzFileDataSet::HoldIndexRead(bool on) {
     SelectArea("HoldIndexRead");
     TzNdx::SetReadSemaphoreProc(on ? 1 : 0);
+    if (!on || TzNdx::ReadCounted()) return true;
+    TzNdx::SetReadSemaphoreProc(0);
+    return false;
 }
 
 bool TTzFileDataSet::IndexWritersWaiting() {
@@ -692,8 +695,7 @@ TIndexReadHold::~TIndexReadHold() {
 void TIndexReadHold::Take() {
     for (size_t i = 0; i < tables_.size(); ++i) {
         if (held_[i] || !tables_[i]->Active()) continue;
-        tables_[i]->HoldIndexRead(true);
-        held_[i] = 1;
+        held_[i] = tables_[i]->HoldIndexRead(true) ? 1 : 0;  // else tried again at the next Take
     }
 }
 

@@ -96,8 +96,10 @@ class TTzFileDataSet : public TTzCDataSet {
     // Holds the index read count of the table (on) or lets it go (off); nests with the
     // engine's own per-step counting, so a walk inside one hold counts itself in once.
     // While it is held, another station's index change waits: hold it only for a bounded
-    // run of steps and let go when IndexWritersWaiting says a station waits.
-    void HoldIndexRead(bool on);
+    // run of steps and let go when IndexWritersWaiting says a station waits. Taking it
+    // answers false, holding nothing, when the count could not be taken (a failure reported
+    // with error checking off): the steps then count themselves in as before.
+    bool HoldIndexRead(bool on);
     bool IndexWritersWaiting();
     std::string CurrentTag();
     std::string Mdx();

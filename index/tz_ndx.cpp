@@ -279,6 +279,11 @@ bool IndexWritersWaiting() {
     return x && x->sem.WritersWaiting();
 }
 
+bool ReadCounted() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return !x || x->readNest == 0 || x->readHeld;
+}
+
 void SetLockSemaphoreProc(int take) {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);

@@ -59,6 +59,9 @@ void SetLockSemaphoreProc(int take);
 // True while a station waits to change the current area's index (one lock test). A walk
 // that holds the read count across many steps lets go when it sees one.
 bool IndexWritersWaiting();
+// False while the current area's outermost read-lock call is held but could not count this
+// station in (a failure reported with error checking off); true otherwise.
+bool ReadCounted();
 void FlushFile();
 
 // The engine's error routine: records the code and message and, while error checking is

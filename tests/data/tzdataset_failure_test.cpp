@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "data/tz_dbf.h"
+#include "index/mdx_semaphore.h"
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
 #include "storage/tz_common.h"
 #include "tests/data/tzdataset_fixture.h"
+#include "tests/support/test_support.h"
 
 using namespace TzDs;
 using namespace tzdstest;
@@ -70,4 +72,41 @@ TEST_F(TzdsTest, AppendFailingAfterItsWriteIsPostedOnceAndUnlocks) {
         t.Close();
         other.Close();
     }
+}
+
+// A walk's read hold whose count cannot be written (reported to the program's error hook,
+// which goes on) holds nothing:
+// the index is not left counted-in-but-uncounted for the whole walk, the steps count
+// themselves as before, and the next Take counts the walk in once the file can be written.
+TEST_F(TzdsTest, ReadHoldThatCannotCountInHoldsNothing) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf", true);
+    t.ShowProgress = false;
+    t.Open();
+    for (int k = 1; k <= 3; ++k) AddRow(t, "r" + std::to_string(k), k);
+    const std::string sem = Mdx::SemaphoreFileName(Path("tab.dbf"));
+    int reported = 0;
+    static int* counter = nullptr;
+    counter = &reported;
+    TzCommon::SetErrorHook([] { ++*counter; });  // as the program's error box: it goes on
+    const int checking = TzCommon::SetErrorChecking(1);
+    tz::FaultInjector fault;
+    fault.failAt = 1;  // the count's write
+    fault.sticky = false;
+    tz::SetFaultInjector(&fault);
+    TIndexReadHold hold({&t});
+    tz::SetFaultInjector(nullptr);
+    TzCommon::SetErrorChecking(checking);
+    TzCommon::SetErrorHook(nullptr);
+    EXPECT_EQ(reported, 1);
+    TzCommon::ClearErrorWord();
+    TzCommon::ClearError();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
+    t.First();
+    t.Next();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+    hold.Take();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 1);
+    hold.Release();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
 }
