@@ -115,15 +115,6 @@ std::string UpperAlias(const std::string& alias) {
     return s;
 }
 
-void StoreLiteralChar(char c) {
-    if (lex.storePos + 1 < kLiteralStore) {
-        lex.literalStore[lex.storePos++] = c;
-    } else {
-        lex.literalStore[kLiteralStore - 1] = '\0';
-    }
-    ++lex.WorkSize;
-}
-
 int NumberLiteral(int first) {
     char buf[kMaxNameLength + 2];
     size_t n = 0;
@@ -158,10 +149,9 @@ int StringLiteral(int quote) {
         int c = ReadChar(false);
         if (c == kEndMark) return kTokUnknown;  // unterminated: refused as a syntax error
         if (c == quote) break;
-        StoreLiteralChar(static_cast<char>(c));
         value.push_back(static_cast<char>(c));
     }
-    StoreLiteralChar('\0');
+    lex.WorkSize = uint16_t(lex.WorkSize + value.size() + 1);  // the text and its terminator
     lex.literals->push_back(std::move(value));
     lex.stringValue = &lex.literals->back();
     lex.LastLength = 0;
@@ -176,7 +166,6 @@ void ResetLexer(const std::string& text, std::deque<std::string>* literals) {
     std::memset(lex.text, 0, sizeof lex.text);
     std::memcpy(lex.text, text.data(), n);
     lex.pos = 0;
-    lex.storePos = 0;
     lex.LastLength = 0;
     lex.LastDecimals = kNoDecimals;
     lex.WorkSize = 0;

@@ -38,8 +38,7 @@ inline constexpr int kTypeC = 331, kTypeN = 332, kTypeL = 333, kTypeD = 334, kTy
 
 inline constexpr uint8_t kNoDecimals = 19;  // LastDecimals before any N field
 inline constexpr uint8_t kDefaultDecimals = 2;
-inline constexpr size_t kTextBuffer = 256;  // expression text incl. terminator
-inline constexpr size_t kLiteralStore = 511;
+inline constexpr size_t kTextBuffer = 256;    // expression text incl. terminator
 inline constexpr size_t kMaxNameLength = 80;  // longer names and numbers are refused
 
 // ---- Keyword table ----
@@ -55,8 +54,6 @@ extern const KeywordRecord KeywordTable[kKeywordCount];
 struct LexState {
     char text[kTextBuffer] = {};
     int pos = 0;
-    char literalStore[kLiteralStore] = {};
-    size_t storePos = 0;
     uint8_t LastLength = 0;
     uint8_t LastDecimals = kNoDecimals;
     uint16_t WorkSize = 0;

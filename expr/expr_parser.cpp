@@ -533,9 +533,9 @@ uint16_t ValidateExpr(std::string& text, bool forKey) {
         char type = block->type;
         FreeExpr(block);
         if (forKey) {
-            code = (type == 'M' || type == 'L') ? 361 : 0;
+            code = (type == 'M' || type == 'L') ? TzErr::KeyExprType : 0;
         } else {
-            code = type != 'L' ? 362 : 0;
+            code = type != 'L' ? TzErr::ForExprNotLogical : 0;
         }
     } else {
         code = TzCommon::ErrorWord();

@@ -281,22 +281,8 @@ double ParseNumber(const char* text, size_t length) {
 // ---------------------------------------------------------------------------------------
 // String helpers
 
-size_t StrLen(const char* s) {
-    return std::strlen(s);
-}
-
-char* StrCopy(char* dest, const char* src) {
-    std::memmove(dest, src, std::strlen(src) + 1);
-    return dest;
-}
-
 std::string PCharToStr(const char* s, size_t n) {
     return std::string(s, ::strnlen(s, n));
-}
-
-void StrToPChar(const std::string& s, char* dest) {
-    std::memcpy(dest, s.data(), s.size());
-    dest[s.size()] = '\0';
 }
 
 uint8_t UpperAscii(uint8_t c) {
@@ -411,13 +397,9 @@ inline void Put4(char* o, int v) {
 }
 }  // namespace
 
-bool IsLeapYear(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
 int DayOfYear(int y, int m, int d) {
     if (y < 0 || m < 1 || m > 12 || d < 1) return -1;
-    bool leap = IsLeapYear(y);
+    bool leap = TimeDate::IsLeapYear(y);
     int days = kMonthDays[m - 1] + (m == 2 && leap ? 1 : 0);
     if (d > days) return -1;
     return kDaysBeforeMonth[m - 1] + d + (m > 2 && leap ? 1 : 0);
@@ -471,13 +453,13 @@ bool DayNumberToYmd(double dayNumber, int* y, int* m, int* d) {
     if (year < 1) year = 1;
     long rest = n - DaysBeforeYear(year);
     for (;;) {
-        long len = IsLeapYear(year) ? 366 : 365;
+        long len = TimeDate::IsLeapYear(year) ? 366 : 365;
         if (rest <= len) break;
         rest -= len;
         ++year;
     }
     *y = year;
-    MonthDayOf(static_cast<int>(rest), IsLeapYear(year), m, d);
+    MonthDayOf(static_cast<int>(rest), TimeDate::IsLeapYear(year), m, d);
     return true;
 }
 

@@ -59,10 +59,7 @@ int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t ca
 double ParseNumber(const char* text, size_t length);
 
 // ---- String helpers ----
-size_t StrLen(const char* s);
-char* StrCopy(char* dest, const char* src);  // with the terminator; returns dest
 std::string PCharToStr(const char* s, size_t n);
-void StrToPChar(const std::string& s, char* dest);
 uint8_t UpperAscii(uint8_t c);
 bool IsUpperLetter(uint8_t c);
 std::string ZeroPadInt(long value, int width);
@@ -95,7 +92,6 @@ inline constexpr double kBlankDate = 1e100;
 inline constexpr double kDayNumberBase = 1721425;
 inline constexpr double kLastDayNumber = 5373484;  // 31 December 9999
 
-bool IsLeapYear(int y);
 int DayOfYear(int y, int m, int d);  // -1 for an impossible date
 long DaysBeforeYear(int y);
 void MonthDayOf(int dayOfYear, bool leap, int* month, int* day);

@@ -32,6 +32,10 @@ Settings& settings();
 // The lock base (the table's semaphore byte); the memo file's and the index semaphore's
 // fixed-offset locks follow it too.
 uint64_t LockBase();
+// The append byte (lock base + 1): the append lock, and where the file lock starts.
+inline uint64_t AppendByte() {
+    return LockBase() + 1;
+}
 // Length of the file lock from base + 1: the designed length, extended so that it covers
 // the lock offset of every record a table of this layout can hold.
 uint64_t FileLockLength(const WorkArea& a);

@@ -293,7 +293,7 @@ namespace {
 // Takes the append byte for a close, retrying briefly while another station appends.
 bool TakeAppendByte(WorkArea& a) {
     for (int tries = 0; tries < 50; ++tries) {
-        if (a.file.Lock(LockBase() + 1, 1) == 0) return true;
+        if (a.file.Lock(AppendByte(), 1) == 0) return true;
         struct timespec ts = {0, 2 * 1000 * 1000};
         nanosleep(&ts, nullptr);
     }
@@ -316,7 +316,7 @@ void CommitSharedClose(WorkArea& a) {
     }
     Recount(a);
     TzDbfLow::WriteHeaderAndMark(a);
-    if (!held) a.file.Unlock(LockBase() + 1, 1);
+    if (!held) a.file.Unlock(AppendByte(), 1);
 }
 
 }  // namespace
@@ -327,7 +327,6 @@ void CloseArea() {
     if (!a->isVirtual && indexHooksInstalled && indexHooks.active && indexHooks.close &&
         indexHooks.active())
         indexHooks.close();
-    if (!a->isVirtual && internal::Shared(*a)) Recount(*a);
     CommitSharedClose(*a);
     Unlock();
     tz::StopPoint("CloseArea.unlocked");

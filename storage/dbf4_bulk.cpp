@@ -76,18 +76,23 @@ bool Confirmed(const std::string& text) {
     return answer == kConfirmOk;
 }
 
+// Writes the header without reporting (the caller reports in its own words): 0 or the
+// failing code.
+uint16_t WriteHeaderQuietly(WorkArea& a) {
+    const uint8_t checking = TzCommon::SetErrorChecking(0);
+    const bool headerOk = TzDbfLow::WriteDbfHeader(a);
+    TzCommon::SetErrorChecking(checking);
+    if (headerOk) return 0;
+    return TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError;
+}
+
 // Count, size and end-of-file mark of a table cut to `kept` records. The header goes
 // first, so that a failure at any step leaves a header count no larger than the records
 // in the file. 0 or the failing code.
 uint16_t CutTable(WorkArea& a, int32_t kept) {
     a.recCount = kept;
     a.state = kAppended;
-    // The caller reports the failure in its own words.
-    const uint8_t checking = TzCommon::SetErrorChecking(0);
-    const bool headerOk = TzDbfLow::WriteDbfHeader(a);
-    TzCommon::SetErrorChecking(checking);
-    uint16_t rc =
-        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
+    uint16_t rc = WriteHeaderQuietly(a);
     const uint64_t end = TzDbfLow::RecordOffset(a, kept + 1);
     if (rc == 0) rc = a.file.Truncate(end);  // keeps the exclusive hold of a pack
     const uint8_t mark = TzDbfLow::kEofMark;
@@ -166,11 +171,7 @@ uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, bool keepDeleted, int32_t* 
 // Count, date, end mark and flush of the packed copy the area now works on.
 uint16_t FinishPacked(WorkArea& a, int32_t kept) {
     a.recCount = kept;
-    const uint8_t checking = TzCommon::SetErrorChecking(0);
-    const bool headerOk = TzDbfLow::WriteDbfHeader(a);
-    TzCommon::SetErrorChecking(checking);
-    uint16_t rc =
-        headerOk ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
+    uint16_t rc = WriteHeaderQuietly(a);
     const uint8_t mark = TzDbfLow::kEofMark;
     if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);
     if (rc == 0) rc = a.file.Sync();

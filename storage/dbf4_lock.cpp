@@ -110,11 +110,11 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
 
 bool FLock() {
     WorkArea* a = Current();
-    return TakeAreaLock("FLock", kLockFile, LockBase() + 1, a ? FileLockLength(*a) : 1);
+    return TakeAreaLock("FLock", kLockFile, AppendByte(), a ? FileLockLength(*a) : 1);
 }
 
 bool ALock() {
-    return TakeAreaLock("ALock", kLockAppend, settings().lockBase + 1, 1);
+    return TakeAreaLock("ALock", kLockAppend, AppendByte(), 1);
 }
 
 bool RLock() {
@@ -190,12 +190,11 @@ void Unlock() {
     TzCommon::ClearErrorWord();
     WorkArea* a = Guard("Unlock");
     if (!a || a->isVirtual || a->lockState == kLockNone) return;
-    const Settings& s = settings();
     if (a->lockState == kLockRecords) {
         UnlockRec(-3);
     } else if (Shared(*a)) {
         uint64_t len = a->lockState == kLockFile ? FileLockLength(*a) : 1;
-        uint16_t rc = LockRegion(true, a->file, s.lockBase + 1, len);
+        uint16_t rc = LockRegion(true, a->file, AppendByte(), len);
         if (rc != 0) TzCommon::SetErrorWord(rc);
     }
     a->lockState = kLockNone;
@@ -205,13 +204,13 @@ bool LockSemaphore() {
     WorkArea* a = Guard("LockSemaphore");
     if (!a) return false;
     if (!settings().sharing) return true;
-    return LockWithRetry(a->file, settings().lockBase, 1);
+    return LockWithRetry(a->file, LockBase(), 1);
 }
 
 void UnlockSemaphore() {
     WorkArea* a = Guard("UnlockSemaphore");
     if (!a || !settings().sharing) return;
-    uint16_t rc = LockRegion(true, a->file, settings().lockBase, 1);
+    uint16_t rc = LockRegion(true, a->file, LockBase(), 1);
     if (rc != 0)
         SetError(rc, "Error attempting to UNLOCK file " + a->fileName + " in Workarea " +
                          std::to_string(CurrentWorkArea()));

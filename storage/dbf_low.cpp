@@ -123,7 +123,7 @@ void ReconcileCount(WorkArea& a, uint64_t size) {
     if (held == a.recCount) return;
     const bool grew = held > a.recCount;
     a.recCount = held;
-    const uint64_t appendByte = Dbf4::LockBase() + 1;
+    const uint64_t appendByte = Dbf4::AppendByte();
     if (a.readOnly || a.file.Lock(appendByte, 1) != 0) return;
     if (a.file.Size(&size) == 0) {
         a.recCount = held = CountFromSize(a, size);
@@ -375,7 +375,7 @@ bool WriteDbfHeader(WorkArea& a) {
 
 bool WriteEofMark(WorkArea& a) {
     uint8_t mark = kEofMark;
-    uint64_t at = uint64_t(uint32_t(a.headerLength)) + uint64_t(a.recCount) * a.recordLength;
+    uint64_t at = RecordOffset(a, a.recCount + 1);
     uint16_t rc = a.file.WriteAt(at, &mark, 1);
     if (rc != 0) {
         SetError(rc, "File:  " + a.fileName + " [CloseDbf(" + a.fileName + ")]");
@@ -394,11 +394,8 @@ bool WriteHeaderAndMark(WorkArea& a) {
 
 bool CommitDbf(WorkArea& a) {
     if (a.isVirtual) return true;
-    if (a.state != Dbf4::kModified && a.state != Dbf4::kAppended) return true;
-    if (!WriteDbfHeader(a)) return false;
-    if (a.state == Dbf4::kAppended && !a.noEofMark && !WriteEofMark(a)) return false;
-    a.state = Dbf4::kClean;
-    return FlushFile(a.file);
+    if (a.state != Dbf4::kModified && a.state != Dbf4::kAppended) return true;  // nothing to flush
+    return WriteHeaderAndMark(a) && FlushFile(a.file);
 }
 
 bool CloseDbf(WorkArea& a) {
@@ -408,7 +405,8 @@ bool CloseDbf(WorkArea& a) {
         return true;
     }
     bool ok = true;
-    if (a.file.IsOpen() && !a.readOnly) {
+    if (a.file.IsOpen() && !a.readOnly &&
+        (a.state == Dbf4::kModified || a.state == Dbf4::kAppended)) {
         // The count written is never below what the file holds.
         uint64_t size = 0;
         if (a.file.Size(&size) == 0) a.recCount = std::max(a.recCount, CountFromSize(a, size));

@@ -140,11 +140,7 @@ double ParseNumber(const uint8_t* p, int len) {
         v = double(ip) + frac / scale;
         return neg ? -v : v;
     }
-    char buf[64];
-    int n = std::min(len, 63);
-    std::memcpy(buf, p, n);
-    buf[n] = 0;
-    return tz::ParseDouble(buf, size_t(n));
+    return tz::ParseDouble(reinterpret_cast<const char*>(p), size_t(std::min(len, 63)));
 }
 
 int32_t ClampInt(double v) {

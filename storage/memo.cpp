@@ -16,7 +16,7 @@ namespace Memo {
 using TzCommon::SetError;
 
 uint64_t MemoLockOffset() {
-    return Dbf4::LockBase() + 1;
+    return Dbf4::AppendByte();
 }
 uint64_t MemoLockLength() {
     return Dbf4::settings().fileLockLength;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "storage/dbf_low.h"
 #include "storage/memo.h"
 #include "storage/pack_marker.h"
 #include "storage/tz_common.h"
@@ -192,7 +193,7 @@ bool CopyLiveMemos(WorkArea& area, MemoDescriptor* d, MemoDescriptor& nd, uint64
     const std::string& tmpName = nd.fileName;
     std::vector<char> rec(area.recordLength);
     for (int32_t r = 1; r <= area.recCount; ++r) {
-        uint64_t recOff = uint64_t(area.headerLength) + uint64_t(r - 1) * area.recordLength;
+        const uint64_t recOff = TzDbfLow::RecordOffset(area, r);
         size_t got = 0;
         uint16_t rc = area.file.ReadAt(recOff, rec.data(), rec.size(), &got);
         if (rc != 0 || got != rec.size()) {
@@ -275,8 +276,7 @@ std::string PackedName(const MemoDescriptor& d) {
 void RefreshMemoFields(WorkArea& area) {
     if (area.recNo < 1 || area.recNo > area.recCount || area.record.size() < area.recordLength)
         return;
-    const uint64_t recOff =
-        uint64_t(area.headerLength) + uint64_t(area.recNo - 1) * area.recordLength;
+    const uint64_t recOff = TzDbfLow::RecordOffset(area, area.recNo);
     for (const Dbf4::FieldEntry& f : area.fields) {
         if (f.type != 'M' || size_t(f.offset) + f.length > area.recordLength) continue;
         size_t got = 0;

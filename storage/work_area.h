@@ -81,8 +81,8 @@ struct WorkArea {
     std::vector<uint8_t> assigned;
     bool exclusive = false;
     bool readOnly = false;
-    // Set while closing a shared area whose append byte could not be had: the header is
-    // written but no end-of-file mark, which could land on another station's new record.
+    // Set after a cut (pack or zap) that failed part way: the header is written but no
+    // end-of-file mark, which could land on a record still in the file.
     bool noEofMark = false;
 
     // Owned by the index engine: its per-area state (null when no index is open).
