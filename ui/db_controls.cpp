@@ -104,18 +104,12 @@ void TDBControl::UserChanged() {
 
 void TDBControl::Commit(QWidget* self) {
     if (!link_.IsModified()) return;
-    try {
-        link_.UpdateRecord();
-    } catch (...) {
-        ShowException(std::current_exception());
-        self->setFocus();
-    }
+    if (!Guarded([this] { link_.UpdateRecord(); })) self->setFocus();
 }
 
 // ---- TDBEdit -------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
-    Wire(this);
     connect(this, &QLineEdit::textEdited, this, [this] {
         if (!loading_) UserChanged();
     });

@@ -187,17 +187,13 @@ void TDBCtrlGrid::resizeEvent(QResizeEvent* event) {
 void TDBCtrlGrid::CardClicked(int row) {
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
-    try {
-        ds->MoveBy(row - link_->ActiveRecord());
-    } catch (...) {
-        ShowException(std::current_exception());
-    }
+    Guarded([&] { ds->MoveBy(row - link_->ActiveRecord()); });
 }
 
 void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
-    try {
+    Guarded([&] {
         switch (key) {
             case gkPrior:
                 ds->Prior();
@@ -232,9 +228,7 @@ void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
             case gkNull:
                 break;
         }
-    } catch (...) {
-        ShowException(std::current_exception());
-    }
+    });
 }
 
 bool TDBCtrlGrid::HandleKey(QKeyEvent& event) {

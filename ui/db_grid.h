@@ -172,6 +172,9 @@ class TDBGrid : public QTableView {
     void ShowEditor();
     template <class F>
     void Guarded(F body);  // runs a dataset operation; errors go to the application
+    // A row step: with a dataset, writes the open editor, then runs body(dataset) guarded.
+    template <class F>
+    void RowStep(F body);
 
     std::unique_ptr<TDBGridModel> model_;
     class TDBGridDelegate* delegate_ = nullptr;

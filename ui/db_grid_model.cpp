@@ -116,15 +116,17 @@ bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int 
     if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord())
         return false;
     TColumn& c = *columns_[index.column()];
-    try {
-        if (value.toString() == data(index, Qt::EditRole).toString()) return true;
-        if (!BeginEdit(index.column())) return false;
+    bool stored = false;
+    Guarded([&] {
+        if (value.toString() == data(index, Qt::EditRole).toString()) {
+            stored = true;
+            return;
+        }
+        if (!BeginEdit(index.column())) return;
         c.Field->SetText(ToAnsi(value.toString()));
-        return true;
-    } catch (...) {
-        ShowException(std::current_exception());
-        return false;
-    }
+        stored = true;
+    });
+    return stored;
 }
 
 void TDBGridModel::BindColumns() {
