@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 
 #include "data/db_dataset.h"
+#include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_controls.h"
 
@@ -145,11 +146,11 @@ QWidget* TDBCtrlGrid::Panel(int row) const {
 
 void TDBCtrlGrid::FillCopy(Card& card, int row) {
     Db::TDataSet* ds = DataSet();
-    int saved = link_->ActiveRecord();
-    link_->SetActiveRecord(row);
-    for (TDBControl* c : card.controls) c->ShowValue(ds ? ds->FindField(c->DataField()) : nullptr);
-    OnPaintPanel(*this, card, row);
-    link_->SetActiveRecord(saved);
+    WithActiveRecord(*link_, row, [&] {
+        for (TDBControl* c : card.controls)
+            c->ShowValue(ds ? ds->FindField(c->DataField()) : nullptr);
+        OnPaintPanel(*this, card, row);
+    });
 }
 
 void TDBCtrlGrid::Sync() {

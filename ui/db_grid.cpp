@@ -12,6 +12,7 @@
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
+#include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_grid_link.h"
 #include "ui/dialog_service.h"
@@ -120,7 +121,7 @@ class TDBGridDelegate : public QStyledItemDelegate {
         if (grid_.OnDrawColumnCell.Assigned()) {
             TColumn& c = *grid_.Model().Columns()[index.column()];
             bool selected = option.state & QStyle::State_Selected;
-            grid_.Model().WithRow(index.row(), [&] {
+            WithActiveRecord(grid_.Model().Link(), index.row(), [&] {
                 grid_.OnDrawColumnCell(grid_, *painter, option.rect, c, c.Field, selected, handled);
             });
         }

@@ -72,9 +72,6 @@ class TDBGridModel : public QAbstractTableModel {
     // Puts the dataset into edit state for a change in a cell; false when it cannot edit.
     bool BeginEdit(int column);
     bool CanEdit(int column) const;
-    // Makes row the active record while `body` runs (drawing a row's cells).
-    template <class F>
-    void WithRow(int row, F body);
 
   private:
     friend class TGridDataLink;
