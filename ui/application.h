@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <exception>
+#include <utility>
 
 namespace kjqt {
 
@@ -13,6 +14,18 @@ namespace kjqt {
 // other error shows its message (Windows-1252) with a stop icon, captioned with the
 // application's name.
 void ShowException(std::exception_ptr e);
+
+// Runs body; whatever it throws is shown as above and answers false.
+template <class F>
+bool Guarded(F&& body) {
+    try {
+        std::forward<F>(body)();
+        return true;
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
 
 class KjApplication : public QApplication {
   public:

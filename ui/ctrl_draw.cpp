@@ -34,12 +34,7 @@ const Entry* Find(const QWidget& control) {
     return nullptr;
 }
 
-// The widget alone, as its own paint event draws it.
-void DrawSelf(QWidget& w, QPainter& p, intptr_t) {
-    w.render(&p, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-}
-
-// The widget and its children.
+// The widget and its children (a widget without children: as its own paint event draws it).
 void DrawWithChildren(QWidget& w, QPainter& p, intptr_t) {
     w.render(&p, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
 }
@@ -93,12 +88,7 @@ void InstallControlDrawers() {
     if (registry().installed) return;
     registry().installed = true;
     // Oldest first; a widget that has children is drawn with them.
-    RegisterControlDraw(QWidget::staticMetaObject, [](QWidget& w, QPainter& p, intptr_t d) {
-        if (w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).isEmpty())
-            DrawSelf(w, p, d);
-        else
-            DrawWithChildren(w, p, d);
-    });
+    RegisterControlDraw(QWidget::staticMetaObject, &DrawWithChildren);
     RegisterControlDraw(QLabel::staticMetaObject, &DrawLabel);
     RegisterControlDraw(TSplitPanel::staticMetaObject, &DrawWithChildren);
 }

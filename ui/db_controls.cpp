@@ -53,10 +53,6 @@ void TFieldDataLink::LayoutChanged() {
     UpdateField();
 }
 
-void TFieldDataLink::EditingChanged() {
-    if (OnEditingChange) OnEditingChange();
-}
-
 void TFieldDataLink::RecordChanged(Db::TField* field) {
     if (field && field != field_) return;
     modified_ = false;
@@ -71,8 +67,8 @@ void TFieldDataLink::UpdateData() {
 
 // ---- TDBControl ----------------------------------------------------------------------------
 
-void TDBControl::Wire(QWidget* self) {
-    (void)self;
+// The link calls back only once a data source is set, after the control is built.
+TDBControl::TDBControl() {
     link_.OnDataChange = [this] {
         if (!suppressReload_) ShowValue(link_.Field());
     };
@@ -108,18 +104,12 @@ void TDBControl::UserChanged() {
 
 void TDBControl::Commit(QWidget* self) {
     if (!link_.IsModified()) return;
-    try {
-        link_.UpdateRecord();
-    } catch (...) {
-        ShowException(std::current_exception());
-        self->setFocus();
-    }
+    if (!Guarded([this] { link_.UpdateRecord(); })) self->setFocus();
 }
 
 // ---- TDBEdit -------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
-    Wire(this);
     connect(this, &QLineEdit::textEdited, this, [this] {
         if (!loading_) UserChanged();
     });
@@ -185,7 +175,6 @@ void TDBEdit::keyPressEvent(QKeyEvent* event) {
 // ---- TDBMemo -------------------------------------------------------------------------------
 
 TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
-    Wire(this);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
         if (!loading_) UserChanged();
     });
@@ -212,9 +201,7 @@ void TDBMemo::focusOutEvent(QFocusEvent* event) {
 
 // ---- TDBText -------------------------------------------------------------------------------
 
-TDBText::TDBText(QWidget* parent) : QLabel(parent) {
-    Wire(this);
-}
+TDBText::TDBText(QWidget* parent) : QLabel(parent) {}
 
 void TDBText::ShowValue(Db::TField* field) {
     setText(field ? FromAnsi(field->DisplayText()) : QString());
@@ -222,9 +209,7 @@ void TDBText::ShowValue(Db::TField* field) {
 
 // ---- TDBCheckBox ---------------------------------------------------------------------------
 
-TDBCheckBox::TDBCheckBox(QWidget* parent) : QCheckBox(parent) {
-    Wire(this);
-}
+TDBCheckBox::TDBCheckBox(QWidget* parent) : QCheckBox(parent) {}
 
 void TDBCheckBox::ShowValue(Db::TField* field) {
     bool checked = false;
@@ -261,7 +246,6 @@ void TDBCheckBox::focusOutEvent(QFocusEvent* event) {
 TDBComboBox::TDBComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    Wire(this);
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] {
         if (!loading_) UserChanged();
     });
@@ -302,7 +286,6 @@ void TDBComboBox::keyPressEvent(QKeyEvent* event) {
 // ---- TDBLookupComboBox ---------------------------------------------------------------------
 
 TDBLookupComboBox::TDBLookupComboBox(QWidget* parent) : QComboBox(parent) {
-    Wire(this);
     connect(this, &QComboBox::activated, this, [this](int index) { Choose(index); });
 }
 

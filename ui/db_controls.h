@@ -42,13 +42,11 @@ class TFieldDataLink : public Db::TDataLink {
     // Drops the control's pending change and reloads it.
     void Reset();
 
-    std::function<void()> OnDataChange;     // reload the control from the field
-    std::function<void()> OnEditingChange;  // the dataset entered or left edit state
-    std::function<void()> OnUpdateData;     // write the control's value into the field
+    std::function<void()> OnDataChange;  // reload the control from the field
+    std::function<void()> OnUpdateData;  // write the control's value into the field
 
   protected:
     void ActiveChanged() override;
-    void EditingChanged() override;
     void LayoutChanged() override;
     void RecordChanged(Db::TField* field) override;
     void UpdateData() override;
@@ -65,6 +63,7 @@ class TFieldDataLink : public Db::TDataLink {
 // value without the link (the card grid paints the cards of other records that way).
 class TDBControl {
   public:
+    TDBControl();
     virtual ~TDBControl() = default;
     void SetDataSource(Db::TDataSource* source) { link_.SetDataSource(source); }
     Db::TDataSource* DataSource() const { return link_.DataSource(); }
@@ -76,7 +75,6 @@ class TDBControl {
     virtual void ShowValue(Db::TField* field) = 0;
 
   protected:
-    void Wire(QWidget* self);
     // Writes the control's value into the field; the link has checked it is editing.
     virtual void StoreValue(Db::TField& field) = 0;
     // Starts an edit for a change of the user; false when the dataset cannot be edited.

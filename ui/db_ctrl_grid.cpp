@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 
 #include "data/db_dataset.h"
+#include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_controls.h"
 
@@ -145,11 +146,11 @@ QWidget* TDBCtrlGrid::Panel(int row) const {
 
 void TDBCtrlGrid::FillCopy(Card& card, int row) {
     Db::TDataSet* ds = DataSet();
-    int saved = link_->ActiveRecord();
-    link_->SetActiveRecord(row);
-    for (TDBControl* c : card.controls) c->ShowValue(ds ? ds->FindField(c->DataField()) : nullptr);
-    OnPaintPanel(*this, card, row);
-    link_->SetActiveRecord(saved);
+    WithActiveRecord(*link_, row, [&] {
+        for (TDBControl* c : card.controls)
+            c->ShowValue(ds ? ds->FindField(c->DataField()) : nullptr);
+        OnPaintPanel(*this, card, row);
+    });
 }
 
 void TDBCtrlGrid::Sync() {
@@ -187,17 +188,13 @@ void TDBCtrlGrid::resizeEvent(QResizeEvent* event) {
 void TDBCtrlGrid::CardClicked(int row) {
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
-    try {
-        ds->MoveBy(row - link_->ActiveRecord());
-    } catch (...) {
-        ShowException(std::current_exception());
-    }
+    Guarded([&] { ds->MoveBy(row - link_->ActiveRecord()); });
 }
 
 void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
-    try {
+    Guarded([&] {
         switch (key) {
             case gkPrior:
                 ds->Prior();
@@ -232,9 +229,7 @@ void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
             case gkNull:
                 break;
         }
-    } catch (...) {
-        ShowException(std::current_exception());
-    }
+    });
 }
 
 bool TDBCtrlGrid::HandleKey(QKeyEvent& event) {

@@ -12,6 +12,7 @@
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
+#include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_grid_link.h"
 #include "ui/dialog_service.h"
@@ -120,7 +121,7 @@ class TDBGridDelegate : public QStyledItemDelegate {
         if (grid_.OnDrawColumnCell.Assigned()) {
             TColumn& c = *grid_.Model().Columns()[index.column()];
             bool selected = option.state & QStyle::State_Selected;
-            grid_.Model().WithRow(index.row(), [&] {
+            WithActiveRecord(grid_.Model().Link(), index.row(), [&] {
                 grid_.OnDrawColumnCell(grid_, *painter, option.rect, c, c.Field, selected, handled);
             });
         }
@@ -214,12 +215,15 @@ TDBGrid::~TDBGrid() {
 
 template <class F>
 void TDBGrid::Guarded(F body) {
-    try {
-        body();
-    } catch (...) {
-        ShowException(std::current_exception());
-        SyncCurrent();
-    }
+    if (!kjqt::Guarded(std::move(body))) SyncCurrent();
+}
+
+template <class F>
+void TDBGrid::RowStep(F body) {
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return;
+    CommitEditor();
+    Guarded([&] { body(*ds); });
 }
 
 void TDBGrid::SetDataSource(Db::TDataSource* source) {
@@ -342,54 +346,37 @@ void TDBGrid::FocusChanged(QWidget* now) {
 }
 
 void TDBGrid::NextRow(bool mayAppend) {
-    Db::TDataSet* ds = DataSet();
-    if (!ds) return;
-    CommitEditor();
-    Guarded([&] {
-        if (ds->State() == Db::dsInsert && !ds->Modified()) return;
-        ds->Next();
-        if (ds->Eof() && mayAppend && AllowEditing && !readOnly_ && ds->CanModify()) ds->Append();
+    RowStep([&](Db::TDataSet& ds) {
+        if (ds.State() == Db::dsInsert && !ds.Modified()) return;
+        ds.Next();
+        if (ds.Eof() && mayAppend && AllowEditing && !readOnly_ && ds.CanModify()) ds.Append();
     });
 }
 
 void TDBGrid::PriorRow() {
-    Db::TDataSet* ds = DataSet();
-    if (!ds) return;
-    CommitEditor();
-    Guarded([&] {
-        if (ds->State() == Db::dsInsert && !ds->Modified() && ds->Eof())
-            ds->Cancel();
+    RowStep([](Db::TDataSet& ds) {
+        if (ds.State() == Db::dsInsert && !ds.Modified() && ds.Eof())
+            ds.Cancel();
         else
-            ds->Prior();
+            ds.Prior();
     });
 }
 
 void TDBGrid::Page(int direction) {
-    Db::TDataSet* ds = DataSet();
-    if (!ds) return;
-    CommitEditor();
-    Guarded([&] { ds->MoveBy(direction * VisibleRowCount()); });
+    RowStep([&](Db::TDataSet& ds) { ds.MoveBy(direction * VisibleRowCount()); });
 }
 
 void TDBGrid::FirstRow() {
-    if (Db::TDataSet* ds = DataSet()) {
-        CommitEditor();
-        Guarded([&] { ds->First(); });
-    }
+    RowStep([](Db::TDataSet& ds) { ds.First(); });
 }
 
 void TDBGrid::LastRow() {
-    if (Db::TDataSet* ds = DataSet()) {
-        CommitEditor();
-        Guarded([&] { ds->Last(); });
-    }
+    RowStep([](Db::TDataSet& ds) { ds.Last(); });
 }
 
 void TDBGrid::InsertRow() {
-    Db::TDataSet* ds = DataSet();
-    if (!ds || !AllowEditing || readOnly_) return;
-    CommitEditor();
-    Guarded([&] { ds->Insert(); });
+    if (!AllowEditing || readOnly_) return;
+    RowStep([](Db::TDataSet& ds) { ds.Insert(); });
 }
 
 void TDBGrid::DeleteRow() {
@@ -519,10 +506,7 @@ void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TDBGrid::wheelEvent(QWheelEvent* event) {
     int steps = event->angleDelta().y() / 120;
-    if (Db::TDataSet* ds = DataSet(); ds && steps != 0) {
-        CommitEditor();
-        Guarded([&] { ds->MoveBy(-steps); });
-    }
+    if (steps != 0) RowStep([&](Db::TDataSet& ds) { ds.MoveBy(-steps); });
     event->accept();
 }
 

@@ -72,9 +72,6 @@ class TDBGridModel : public QAbstractTableModel {
     // Puts the dataset into edit state for a change in a cell; false when it cannot edit.
     bool BeginEdit(int column);
     bool CanEdit(int column) const;
-    // Makes row the active record while `body` runs (drawing a row's cells).
-    template <class F>
-    void WithRow(int row, F body);
 
   private:
     friend class TGridDataLink;
@@ -172,6 +169,9 @@ class TDBGrid : public QTableView {
     void ShowEditor();
     template <class F>
     void Guarded(F body);  // runs a dataset operation; errors go to the application
+    // A row step: with a dataset, writes the open editor, then runs body(dataset) guarded.
+    template <class F>
+    void RowStep(F body);
 
     std::unique_ptr<TDBGridModel> model_;
     class TDBGridDelegate* delegate_ = nullptr;

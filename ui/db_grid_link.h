@@ -1,5 +1,5 @@
-// The grid's data link and the model's scope that makes a row the link's active record;
-// shared by the grid model (db_grid_model.cpp) and the grid with its editors (db_grid.cpp).
+// The grid's data link; shared by the grid model (db_grid_model.cpp) and the grid with its editors
+// (db_grid.cpp).
 #pragma once
 
 #include "data/db_dataset.h"
@@ -30,18 +30,5 @@ class TGridDataLink : public Db::TDataLink {
   private:
     TDBGridModel& model_;
 };
-
-// Runs body with row as the link's active record, which is restored afterwards.
-template <class F>
-void TDBGridModel::WithRow(int row, F body) {
-    int saved = link_->ActiveRecord();
-    link_->SetActiveRecord(row);
-    struct Back {
-        Db::TDataLink& link;
-        int row;
-        ~Back() { link.SetActiveRecord(row); }
-    } back{*link_, saved};
-    body();
-}
 
 }  // namespace kjqt

@@ -1,6 +1,7 @@
 // TDBGridModel: the rows of the grid's data link as a table model, its columns bound to the
 // dataset's fields.
 #include "data/db_dataset.h"
+#include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
 #include "ui/db_grid_link.h"
@@ -36,7 +37,7 @@ int TDBGridModel::columnCount(const QModelIndex& parent) const {
 void TDBGridModel::ReadRow(int row) {
     QStringList& texts = texts_[row];
     texts.clear();
-    WithRow(row, [&] {
+    WithActiveRecord(*link_, row, [&] {
         for (const auto& c : columns_)
             texts << (c->Field ? FromAnsi(c->Field->DisplayText()) : QString());
     });
@@ -52,7 +53,7 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
                        : QVariant();
         case Qt::EditRole: {
             QString text;
-            const_cast<TDBGridModel*>(this)->WithRow(index.row(), [&] {
+            WithActiveRecord(*link_, index.row(), [&] {
                 if (c.Field) text = FromAnsi(c.Field->Text());
             });
             return text;
@@ -116,15 +117,17 @@ bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int 
     if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord())
         return false;
     TColumn& c = *columns_[index.column()];
-    try {
-        if (value.toString() == data(index, Qt::EditRole).toString()) return true;
-        if (!BeginEdit(index.column())) return false;
+    bool stored = false;
+    Guarded([&] {
+        if (value.toString() == data(index, Qt::EditRole).toString()) {
+            stored = true;
+            return;
+        }
+        if (!BeginEdit(index.column())) return;
         c.Field->SetText(ToAnsi(value.toString()));
-        return true;
-    } catch (...) {
-        ShowException(std::current_exception());
-        return false;
-    }
+        stored = true;
+    });
+    return stored;
 }
 
 void TDBGridModel::BindColumns() {

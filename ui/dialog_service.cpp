@@ -34,10 +34,6 @@ DialogAnswer CancelAnswer(const DialogRequest& r) {
     return a;
 }
 
-bool HaveWidgets() {
-    return qobject_cast<QApplication*>(QCoreApplication::instance());
-}
-
 QWidget* OwnerWindow() {
     if (QWidget* w = QWidget::mouseGrabber()) return w->window();
     return QApplication::activeWindow();
@@ -146,6 +142,10 @@ DialogAnswer ShowReal(const DialogRequest& r) {
 }
 
 }  // namespace
+
+bool HaveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
 
 void ScriptedResponder::Answer(int button) {
     DialogAnswer a;

@@ -68,6 +68,9 @@ class ScriptedResponder : public DialogResponder {
     int unanswered_ = 0;
 };
 
+// A widget application runs (a tool without windows has only a core application, or none).
+bool HaveWidgets();
+
 class DialogService {
   public:
     static DialogService& Instance();

@@ -22,7 +22,7 @@ void Show(const std::string& ansi) {
 
 bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
     std::string name = Trim(fileName);
-    if (open_ && name == name_ && mode == mode_) {
+    if (Open() && name == name_ && mode == mode_) {
         // The same file again: start it over (reading from the top, or emptied).
         if (mode == Mode::Read) {
             std::rewind(file_);
@@ -30,15 +30,13 @@ bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
         }
         if (std::freopen(nullptr, "wb", file_)) return true;
         file_ = nullptr;
-        open_ = false;
     }
     Close();
     name_ = name;
     file_ = std::fopen(tz::ResolveName(name_).c_str(), mode == Mode::Read ? "rb" : "wb");
     mode_ = mode;
-    open_ = file_ != nullptr;
-    if (!open_) Show("Fil \"" + name_ + "\" kunne ikke \xE6ndre status");
-    return open_;
+    if (!Open()) Show("Fil \"" + name_ + "\" kunne ikke \xE6ndre status");
+    return Open();
 }
 
 bool TMVFil::Reset(const std::string& fileName) {
@@ -51,7 +49,7 @@ bool TMVFil::Rewrite(const std::string& fileName) {
 
 bool TMVFil::ReadLine(std::string& line) {
     line.clear();
-    if (!open_) return false;
+    if (!Open()) return false;
     if (mode_ != Mode::Read) {
         Show("Kan ikke l\xE6se fra fil \"" + name_ + "\"");
         return false;
@@ -82,7 +80,7 @@ std::string TMVFil::ReadLineTo() {
 }
 
 bool TMVFil::WriteLine(const std::string& line) {
-    if (!open_) return false;
+    if (!Open()) return false;
     bool ok = mode_ == Mode::Write &&
               std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
               std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
@@ -91,7 +89,7 @@ bool TMVFil::WriteLine(const std::string& line) {
 }
 
 bool TMVFil::Eof() {
-    if (!open_) return true;
+    if (!Open()) return true;
     if (mode_ == Mode::Write) return true;
     int c = std::fgetc(file_);
     if (c == EOF) return true;
@@ -100,9 +98,8 @@ bool TMVFil::Eof() {
 }
 
 void TMVFil::Close() {
-    if (open_ && file_) std::fclose(file_);
+    if (file_) std::fclose(file_);
     file_ = nullptr;
-    open_ = false;
 }
 
 }  // namespace kjqt

@@ -27,7 +27,7 @@ class TMVFil {
     void Close();
 
     const std::string& Name() const { return name_; }
-    bool Open() const { return open_; }
+    bool Open() const { return file_ != nullptr; }
 
   private:
     enum class Mode { Read, Write };
@@ -36,7 +36,6 @@ class TMVFil {
     std::string name_;
     std::FILE* file_ = nullptr;
     Mode mode_ = Mode::Read;
-    bool open_ = false;
 };
 
 }  // namespace kjqt

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "storage/tz_output.h"
+#include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
 namespace kjqt {
@@ -94,7 +95,7 @@ void TzMsgWindow::ShowText(const QString& caption, const QString& text) {
 void InstallMsgWindowProcs() {
     TzMsg::MsgWindowProcs procs;
     procs.create = []() -> void* {
-        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+        if (!HaveWidgets()) return nullptr;
         return new TzMsgWindow(QApplication::activeWindow());
     };
     procs.show = [](void* w, const std::string& caption, const std::string& text) {

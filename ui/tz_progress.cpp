@@ -32,16 +32,14 @@ void TzProgressView::SetText(const std::string& text) {
 }
 
 std::unique_ptr<TzDs::ProgressView> MakeProgressView() {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+    if (!HaveWidgets()) return nullptr;
     return std::make_unique<TzProgressView>();
 }
 
 void InstallProgressProcs() {
     TzDs::SetProgressViewFactory(&MakeProgressView);
-    TzDs::SetMessageProc([](const std::string& text) {
-        DialogService::Instance().MessageBox(FromAnsi(text), QCoreApplication::applicationName(),
-                                             mb::kOk);
-    });
+    TzDs::SetMessageProc(
+        [](const std::string& text) { DialogService::Instance().ShowMessage(FromAnsi(text)); });
 }
 
 }  // namespace kjqt
