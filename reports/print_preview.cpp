@@ -15,7 +15,6 @@
 #include <stdexcept>
 
 #include "reports/print_target.h"
-#include "storage/tz_errors.h"
 #include "ui/dialog_service.h"
 
 namespace kjrep {
@@ -244,16 +243,19 @@ void TPrintPreview::SetOrientation(TPrinterOrientation o) {
 // ---- Units -----------------------------------------------------------------------------
 
 namespace {
+constexpr int64_t kLoMetricPerInch = 254;   // tenths of a millimetre
+constexpr int64_t kLoEnglishPerInch = 100;  // hundredths of an inch
+
 int64_t UnitsPerInch(TUnits u, int dpi) {
     switch (u) {
         case mmPixel:
             return dpi;
         case mmLoMetric:
-            return TzErr::InternalError;
+            return kLoMetricPerInch;
         case mmHiMetric:
             return 2540;
         case mmLoEnglish:
-            return TzErr::DiskReadError;
+            return kLoEnglishPerInch;
         case mmHiEnglish:
             return 1000;
         case mmTWIPS:
