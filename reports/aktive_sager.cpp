@@ -14,7 +14,6 @@
 
 #include "app/kj_data.h"
 #include "app/kj_util.h"
-#include "reports/list_post.h"
 #include "reports/preview_form.h"
 #include "reports/report_util.h"
 #include "storage/tz_utils.h"
@@ -35,10 +34,6 @@ std::string Ansi(const char* utf8) {
 
 void Say(const std::string& ansi) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-std::string Same(const std::string& s) {
-    return TzUtils::AnsiUpper(TrimRight(s));
 }
 
 using TKey = TLayoutKey;
@@ -122,7 +117,8 @@ struct TAktiveSagerForm::Run {
     }
     // Steps over the rows of table that belong to the case but lie outside the range.
     void SkipOutside(TzDs::TTzDbf& table, Db::TField& caseField, Db::TField& date) {
-        while (!table.Eof() && Same(caseField.AsString()) == Same(CaseNo()) && !InRange(date))
+        while (!table.Eof() && UpperTrimmed(caseField.AsString()) == UpperTrimmed(CaseNo()) &&
+               !InRange(date))
             table.Next();
     }
     bool OnCase(TzDs::TTzDbf& table, Db::TField& caseField) {
@@ -175,7 +171,7 @@ bool TAktiveSagerForm::Run::FirstCase() {
         return false;
     }
     if (!o.last.empty() && KeyOf(CaseNo(), kCaseWidth) > KeyOf(o.last, kCaseWidth)) {
-        Say("F\xF8rste sag " + Same(CaseNo()) + " ligger efter sidste sag " + o.last);
+        Say("F\xF8rste sag " + UpperTrimmed(CaseNo()) + " ligger efter sidste sag " + o.last);
         return false;
     }
     return true;
@@ -331,7 +327,7 @@ bool Yes(const std::string& value) {
     return !value.empty() && (value[0] == 'J' || value[0] == 'j');
 }
 std::string FirstTen(const QComboBox* box) {
-    return TzUtils::AnsiUpper(TrimRight(PadTo(kjqt::ToAnsi(box->currentText()), kCaseWidth)));
+    return UpperTrimmed(PadTo(kjqt::ToAnsi(box->currentText()), kCaseWidth));
 }
 }  // namespace
 

@@ -13,6 +13,8 @@
 #include "app/qel_com.h"
 #include "data/db_format.h"
 #include "reports/invoice_amounts.h"
+#include "reports/report_util.h"
+#include "storage/tz_utils.h"
 #include "ui/text_codec.h"
 
 namespace kjrep {
@@ -100,7 +102,8 @@ void TFakKopiForm::FillCaseList(TSagCombo& box) {
     const int32_t recNo = sager.s_RecNo();
     QStringList list;
     for (sager.First(); !sager.Eof(); sager.Next())
-        if (!sager.Deleted()) list << kjqt::FromAnsi(Upper(FieldText(sager, "sags_nr")));
+        if (!sager.Deleted())
+            list << kjqt::FromAnsi(TzUtils::AnsiUpper(FieldText(sager, "sags_nr")));
     data_.GotoRecNo(sager, recNo);
     box.addItems(list);
     box.setEditText(text);
@@ -134,7 +137,9 @@ bool TFakKopiForm::CheckCase(const std::string& sagnr, const char* message) {
 bool TFakKopiForm::CheckPostings(const std::string& sagnr) {
     TzDs::TTzDbf& post = data_.PostDbf;
     post.SetOrderToTag("postsag");
-    if (post.Find(sagnr) && Upper(FieldText(post, "post_sag")) == TrimR(sagnr)) return true;
+    if (post.Find(sagnr) &&
+        TzUtils::AnsiUpper(FieldText(post, "post_sag")) == TzUtils::TrimRight(sagnr))
+        return true;
     Message(kNoPostings, edtSagnr);
     return false;
 }
@@ -142,15 +147,15 @@ bool TFakKopiForm::CheckPostings(const std::string& sagnr) {
 bool TFakKopiForm::FindInvoice(const std::string& key, const char* message) {
     TzDs::TTzDbf& post = data_.PostDbf;
     post.SetOrderToTag("postfnr");
-    if (post.Find(key) && FieldText(post, "post_fnr") == TrimR(faknr_)) return true;
+    if (post.Find(key) && FieldText(post, "post_fnr") == TzUtils::TrimRight(faknr_)) return true;
     if (message) Message(message, edtFaknr);
     return false;
 }
 
 bool TFakKopiForm::FindCustomer() {
-    kunde_ = Pad(FieldText(data_.SagsDbf, "sag_kunde"), 10);
+    kunde_ = PadTo(FieldText(data_.SagsDbf, "sag_kunde"), 10);
     data_.KundeDbf.SetOrderToTag("kunde");
-    if (data_.KundeDbf.FindExact(Upper(kunde_))) return true;
+    if (data_.KundeDbf.FindExact(TzUtils::AnsiUpper(kunde_))) return true;
     Message(kNoCustomer, edtSagnr);
     return false;
 }
@@ -163,12 +168,12 @@ bool TFakKopiForm::InvoiceRange() {
 
 // Mode 0: checks, stamping (first pass only) and the range of the stamped postings.
 bool TFakKopiForm::SelectAssign(Pass pass) {
-    const std::string f = TrimR(kjqt::ToAnsi(edtFaknr->text()));
-    const std::string s = TrimR(kjqt::ToAnsi(edtSagnr->currentText()));
+    const std::string f = TzUtils::TrimRight(kjqt::ToAnsi(edtFaknr->text()));
+    const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    faknr_ = Pad(f, kFaknrWidth);
-    sagnr_ = Upper(Pad(s, kSagnrWidth));
+    faknr_ = PadTo(f, kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
     if (pass == Pass::First) {
         if (FindInvoice(faknr_, nullptr)) return Message(kFaknrUsed, edtFaknr), false;
         if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_) || !FindCustomer()) return false;
@@ -184,20 +189,20 @@ bool TFakKopiForm::SelectAssign(Pass pass) {
 }
 
 bool TFakKopiForm::SelectCopy() {
-    const std::string f = TrimR(kjqt::ToAnsi(edtFaknr->text()));
+    const std::string f = TzUtils::TrimRight(kjqt::ToAnsi(edtFaknr->text()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
-    faknr_ = Pad(f, kFaknrWidth);
+    faknr_ = PadTo(f, kFaknrWidth);
     if (!FindInvoice(faknr_, kFaknrMissing)) return false;
-    sagnr_ = Upper(Pad(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
+    sagnr_ = TzUtils::AnsiUpper(PadTo(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
     if (!CheckCase(sagnr_, kNoInvoicedCase)) return false;
     return InvoiceRange();
 }
 
 bool TFakKopiForm::SelectCase() {
-    const std::string s = TrimR(kjqt::ToAnsi(edtSagnr->currentText()));
+    const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    sagnr_ = Upper(Pad(s, kSagnrWidth));
-    faknr_ = Pad("", kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
+    faknr_ = PadTo("", kFaknrWidth);
     if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_)) return false;
     return SetRange("Upper(post_sag)==" + ExprLiteral(sagnr_));
 }
@@ -217,13 +222,14 @@ bool TFakKopiForm::Select(Pass pass) {
 void TFakKopiForm::Stamp() {
     TzDs::TTzDbf& post = data_.PostDbf;
     TBeforePostPause pause(post);
-    const std::string caseKey = TrimR(sagnr_);
-    const std::string f = TrimR(faknr_);
+    const std::string caseKey = TzUtils::TrimRight(sagnr_);
+    const std::string f = TzUtils::TrimRight(faknr_);
     for (post.First(); !post.Eof(); post.Next()) {
         if (!FieldText(post, "post_fnr").empty()) continue;
         EditLocked(post);
         // Another station may have numbered or moved the posting before the lock.
-        if (!FieldText(post, "post_fnr").empty() || Upper(FieldText(post, "post_sag")) != caseKey) {
+        if (!FieldText(post, "post_fnr").empty() ||
+            TzUtils::AnsiUpper(FieldText(post, "post_sag")) != caseKey) {
             CancelLocked(post);
             continue;
         }

@@ -9,22 +9,8 @@
 
 namespace kjrep {
 
-std::string TrimR(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
-
-std::string Upper(const std::string& s) {
-    return TzUtils::AnsiUpper(s);
-}
-
-std::string Pad(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
-
 std::string FieldText(Db::TDataSet& ds, const char* field) {
-    return TrimR(ds.FieldByName(field).AsString());
+    return TzUtils::TrimRight(ds.FieldByName(field).AsString());
 }
 
 void EditLocked(TzDs::TTzDbf& table) {

@@ -29,12 +29,9 @@ std::string Ansi(const char* utf8) {
     return kjqt::ToAnsi(QString::fromUtf8(utf8));
 }
 
-// Initials as the index holds them, and as two initials compare (trimmed, upper case).
+// Initials as the index holds them.
 std::string IniKey(const std::string& ini) {
     return KeyOf(TrimRight(ini), kIniWidth);
-}
-std::string SameIni(const std::string& ini) {
-    return TzUtils::AnsiUpper(TrimRight(ini));
 }
 
 // After the shared posting columns.
@@ -43,12 +40,6 @@ const TLayoutKey kPostKeys[] = {
 };
 
 }  // namespace
-
-Db::TDateTime DayOf(const QDate& date) {
-    Db::TDateTime out = 0;
-    if (!date.isValid() || !Db::TryEncodeDate(date.year(), date.month(), date.day(), out)) return 0;
-    return out;
-}
 
 // ---- One run ------------------------------------------------------------------------------
 
@@ -91,7 +82,7 @@ struct TListPostForm::Run {
         const Db::TDateTime day = FieldDay(postDato);
         return !(from != 0 && day < from) && !(to != 0 && day > to);
     }
-    bool Belongs() { return !post.Eof() && SameIni(postAns.AsString()) == SameIni(key); }
+    bool Belongs() { return !post.Eof() && UpperTrimmed(postAns.AsString()) == UpperTrimmed(key); }
     bool SkipOutside();
     bool FirstPosting();
     bool NextPosting() {
@@ -328,7 +319,8 @@ void TListPostForm::btnVisClick(bool preview) {
         post.SetWhileTo("");
         post.SetOrderToTag("POSTANS");
         post.FindNear(key);
-        if (post.Eof() || SameIni(post.FieldByName("post_ans").AsString()) != SameIni(key)) {
+        if (post.Eof() ||
+            UpperTrimmed(post.FieldByName("post_ans").AsString()) != UpperTrimmed(key)) {
             kjqt::DialogService::Instance().ShowMessage(
                 QString::fromUtf8("Der er ingen posteringer for denne medarbejder!"));
             return;
