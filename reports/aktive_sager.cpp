@@ -28,10 +28,6 @@ namespace {
 const int32_t kRuleHeight = 300;
 const size_t kCaseWidth = 10, kIniWidth = 5;
 
-std::string Ansi(const char* utf8) {
-    return kjqt::ToAnsi(QString::fromUtf8(utf8));
-}
-
 void Say(const std::string& ansi) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
 }
@@ -98,10 +94,6 @@ struct TAktiveSagerForm::Run {
         : form(f), variants(v), o(opt) {}
 
     Db::TField& F(TzDs::TTzDbf& t, const char* name) { return t.FieldByName(name); }
-    void Read(const TKey& k, TzDs::TTzDbf* table, TSkrivListe* caption, TSkrivListe* data) {
-        Db::TField* field = k.field && table ? &F(*table, k.field) : nullptr;
-        variants.ParseItem(Ansi(k.key), Ansi(k.def), field, caption, data);
-    }
     void ReadLayout();
     std::string CaseNo() { return F(cases, "sags_nr").AsString(); }
     bool Closed() { return F(cases, "SagenErLukket").AsBoolean(); }
@@ -136,23 +128,23 @@ struct TAktiveSagerForm::Run {
 };
 
 void TAktiveSagerForm::Run::ReadLayout() {
-    const TKey kHead[] = {{"Titel", nullptr, "Liste;0;0;210;20;C;;;;;;"},
-                          {"Titel1", nullptr, ";;;;;;;;;;;"},
-                          {"Titel2", nullptr, ";;;;;;;;;;;"},
-                          {"Side", nullptr, "Side &SIDE;0;0;210;8;H;;;;;;"},
-                          {"Dato", nullptr, "Dato &DATO;10;0;210;8;H;;;;;;"}};
-    for (const TKey& k : kHead) Read(k, nullptr, &head, nullptr);
+    const TLayoutReader layout(variants);
+    auto read = [&](const TKey& k, TzDs::TTzDbf* table, TSkrivListe* caption, TSkrivListe* data) {
+        Db::TField* field = k.field && table ? &F(*table, k.field) : nullptr;
+        layout.Item(k.key, k.def, field, caption, data);
+    };
+    layout.PageHead(head);
     for (const TKey& k : kCaseKeys) {
         Db::TField* field = k.field ? &F(cases, k.field) : nullptr;
         if (std::string(k.key) == "SagsAnsvarlig") field = &F(d.BrugerDbf, "BrugerNavn");
         if (std::string(k.key) == "SagsKunde") field = &F(d.KundeDbf, "KundeNavn");
-        variants.ParseItem(Ansi(k.key), Ansi(k.def), field, &sag, &sag);
+        layout.Item(k.key, k.def, field, &sag, &sag);
     }
-    for (const TKey& k : kEventKeys) Read(k, &events, &eventHeading, &eventLine);
-    for (const TKey& k : kPostingColumns) Read(k, &post, &postHeading, &postLine);
-    for (const TKey& k : kPostKeys) Read(k, &post, &postHeading, &postLine);
-    for (const TKey& k : kSubKeys) Read(k, nullptr, &sub, nullptr);
-    for (const TKey& k : kTotalKeys) Read(k, nullptr, &total, nullptr);
+    for (const TKey& k : kEventKeys) read(k, &events, &eventHeading, &eventLine);
+    for (const TKey& k : kPostingColumns) read(k, &post, &postHeading, &postLine);
+    for (const TKey& k : kPostKeys) read(k, &post, &postHeading, &postLine);
+    for (const TKey& k : kSubKeys) read(k, nullptr, &sub, nullptr);
+    for (const TKey& k : kTotalKeys) read(k, nullptr, &total, nullptr);
 }
 
 bool TAktiveSagerForm::Run::FirstCase() {

@@ -66,12 +66,8 @@ struct TListPostForm::Run {
 
     Run(TPreviewForm& f, const TReportVariants& v) : form(f), variants(v) {}
 
-    void Item(const char* k, const char* def, Db::TField* field, TSkrivListe* caption,
-              TSkrivListe* data) {
-        variants.ParseItem(Ansi(k), Ansi(def), field, caption, data);
-    }
-    void DateItem(const char* k, const char* def) {
-        std::string text = variants.ReadLine(k, Ansi(def));
+    void DateItem(const TLayoutReader& layout, const char* k, const char* def) {
+        std::string text = layout.Line(k, Ansi(def));
         std::string rest = text;
         for (int i = 0; i < 6; ++i) NextLayoutToken(rest);
         ParseLayoutLine(k, text, nullptr, &band, nullptr);
@@ -105,27 +101,25 @@ struct TListPostForm::Run {
 };
 
 void TListPostForm::Run::ReadLayout() {
-    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &head, nullptr);
-    Item("Titel1", ";;;;;;;;;;;", nullptr, &head, nullptr);
-    Item("Titel2", ";;;;;;;;;;;", nullptr, &head, nullptr);
-    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &head, nullptr);
-    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &head, nullptr);
-    Item("BrugerID", "Medarbejder;0;0;28;5;V;30;0;14;5;V", &postAns, &band, &band);
-    Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band, &band);
-    DateItem("FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
-    DateItem("TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
+    const TLayoutReader layout(variants);
+    layout.PageHead(head);
+    layout.Item("BrugerID", "Medarbejder;0;0;28;5;V;30;0;14;5;V", &postAns, &band, &band);
+    layout.Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band,
+                &band);
+    DateItem(layout, "FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
+    DateItem(layout, "TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
     for (const TLayoutKey& k : kPostingColumns)
-        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+        layout.Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
     for (const TLayoutKey& k : kPostKeys)
-        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
-    Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubMoms", ";135;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubIalt", ";160;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, &total, nullptr);
-    Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", nullptr, &total, nullptr);
-    Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", nullptr, &total, nullptr);
-    Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+        layout.Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+    layout.Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubMoms", ";135;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubIalt", ";160;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", nullptr, &total, nullptr);
 }
 
 // Skips postings outside the date range (for one employee: only while they are his);

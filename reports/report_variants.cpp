@@ -104,13 +104,37 @@ bool TReportVariants::Close() {
 }
 
 std::string TReportVariants::ReadLine(const std::string& key, const std::string& def) const {
-    kjqt::TMemIniFile ini(path_);
-    return ini.ReadString(RapportNr, key, def);
+    return TLayoutReader(*this).Line(key, def);
 }
 
 void TReportVariants::ParseItem(const std::string& key, const std::string& def, Db::TField* field,
                                 TSkrivListe* captionList, TSkrivListe* dataList) const {
     ParseLayoutLine(key, ReadLine(key, def), field, captionList, dataList);
+}
+
+// ---- One layout read -----------------------------------------------------------------------
+
+TLayoutReader::TLayoutReader(const TReportVariants& variants)
+    : ini_(std::make_unique<kjqt::TMemIniFile>(variants.Path())), section_(variants.RapportNr) {}
+
+TLayoutReader::~TLayoutReader() = default;
+
+std::string TLayoutReader::Line(const std::string& key, const std::string& def) const {
+    return ini_->ReadString(section_, key, def);
+}
+
+void TLayoutReader::Item(const char* key, const char* def, Db::TField* field,
+                         TSkrivListe* captionList, TSkrivListe* dataList) const {
+    const std::string k = kjqt::ToAnsi(QString::fromUtf8(key));
+    ParseLayoutLine(k, Line(k, kjqt::ToAnsi(QString::fromUtf8(def))), field, captionList, dataList);
+}
+
+void TLayoutReader::PageHead(TSkrivListe& head) const {
+    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &head, nullptr);
+    Item("Titel1", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Titel2", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &head, nullptr);
+    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &head, nullptr);
 }
 
 // ---- The frame -------------------------------------------------------------------------------

@@ -110,11 +110,6 @@ struct TUdeRapForm::Run {
 
     Run(TPreviewForm& f, const TReportVariants& v, int m) : form(f), variants(v), mode(m) {}
 
-    void Item(const char* key, const char* def, Db::TField* field, TSkrivListe* caption,
-              TSkrivListe* data) {
-        variants.ParseItem(kjqt::ToAnsi(QString::fromUtf8(key)),
-                           kjqt::ToAnsi(QString::fromUtf8(def)), field, caption, data);
-    }
     void LaesLayout();
     void SetSums(TSkrivListe& list, const char* const keys[3], const int64_t sums[3]) {
         for (int i = 0; i < 3; ++i) SetItemText(list, keys[i], FormatAmount(sums[i]));
@@ -129,51 +124,48 @@ struct TUdeRapForm::Run {
 };
 
 void TUdeRapForm::Run::LaesLayout() {
-    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Titel1", ";;;;;;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Titel2", ";;;;;;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &Hoved, nullptr);
+    const TLayoutReader layout(variants);
+    layout.PageHead(Hoved);
     Db::TField* sagsNr = &d.SagsDbf.FieldByName("sags_nr");
     Db::TField* sagsBem = &d.SagsDbf.FieldByName("sags_bem");
     Db::TField* iAlt = &d.PostDbf.FieldByName("IAlt");
     if (mode == 0) {
-        Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagKolonner, &SagTotal);
-        Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagKolonner, &SagTotal);
+        layout.Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagKolonner, &SagTotal);
+        layout.Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagKolonner, &SagTotal);
     } else if (mode == 1 || mode == 2) {
-        Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagHoved, &SagHoved);
-        Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagHoved, &SagHoved);
+        layout.Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagHoved, &SagHoved);
+        layout.Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagHoved, &SagHoved);
     }
     if (mode == 1) {
-        Item("VareID", "Vare;0;0;14;3;V;", &d.VareDbf.FieldByName("tmu_id"), &VareKolonner,
-             &VareLinje);
-        Item("VareBem", "Bemærkning;15;0;89;3;V;", &d.VareDbf.FieldByName("tmu_bem"), &VareKolonner,
-             &VareLinje);
+        layout.Item("VareID", "Vare;0;0;14;3;V;", &d.VareDbf.FieldByName("tmu_id"), &VareKolonner,
+                    &VareLinje);
+        layout.Item("VareBem", "Bemærkning;15;0;89;3;V;", &d.VareDbf.FieldByName("tmu_bem"),
+                    &VareKolonner, &VareLinje);
     } else if (mode == 2) {
-        Item("VareGruppeID", "Gruppe;0;0;14;5;V;15;0;24;5;V;", &d.vareGDbf.FieldByName("id"),
-             &VareKolonner, &VareLinje);
-        Item("VareGruppeBem", "Bemærkning;40;0;19;5;V;60;0;99;V;", &d.vareGDbf.FieldByName("tekst"),
-             &VareKolonner, &VareLinje);
+        layout.Item("VareGruppeID", "Gruppe;0;0;14;5;V;15;0;24;5;V;", &d.vareGDbf.FieldByName("id"),
+                    &VareKolonner, &VareLinje);
+        layout.Item("VareGruppeBem", "Bemærkning;40;0;19;5;V;60;0;99;V;",
+                    &d.vareGDbf.FieldByName("tekst"), &VareKolonner, &VareLinje);
     }
     if (mode == 1 || mode == 2) {
-        Item("PostSubAntal", "; 65;0; 19;3;H;;;;;", &postAntal, &VareKolonner, &VareLinje);
-        Item("PostSubTotal", ";110;0; 24;3;H;;;;;", &total, &VareKolonner, &VareLinje);
-        Item("PostSubMoms", ";135;0; 24;3;H;;;;;", &moms, &VareKolonner, &VareLinje);
-        Item("PostSubIalt", ";160;0; 24;3;H;;;;;", iAlt, &VareKolonner, &VareLinje);
+        layout.Item("PostSubAntal", "; 65;0; 19;3;H;;;;;", &postAntal, &VareKolonner, &VareLinje);
+        layout.Item("PostSubTotal", ";110;0; 24;3;H;;;;;", &total, &VareKolonner, &VareLinje);
+        layout.Item("PostSubMoms", ";135;0; 24;3;H;;;;;", &moms, &VareKolonner, &VareLinje);
+        layout.Item("PostSubIalt", ";160;0; 24;3;H;;;;;", iAlt, &VareKolonner, &VareLinje);
     }
     if (mode >= 0 && mode <= 2) {
         TSkrivListe* caption = mode == 0 ? &SagKolonner : &SagTotal;
-        Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, caption, nullptr);
-        Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", &total, caption, &SagTotal);
-        Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", &moms, caption, &SagTotal);
-        Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", iAlt, caption, &SagTotal);
+        layout.Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, caption, nullptr);
+        layout.Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", &total, caption, &SagTotal);
+        layout.Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", &moms, caption, &SagTotal);
+        layout.Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", iAlt, caption, &SagTotal);
     }
     if (mode == 0) {
-        Item("PostGrandTekst", "Udestående ialt;500;0;600;25;V;;;;;;", nullptr, &GrandTotal,
-             nullptr);
-        Item("PostGrandTotal", ";;;;;;1150;0;240;25;H;", &total, &GrandTotal, &GrandTotal);
-        Item("PostGrandMoms", ";;;;;;1400;0;240;25;H;", &moms, &GrandTotal, &GrandTotal);
-        Item("PostGrandIAlt", ";;;;;;1650;0;250;25;H;", iAlt, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandTekst", "Udestående ialt;500;0;600;25;V;;;;;;", nullptr, &GrandTotal,
+                    nullptr);
+        layout.Item("PostGrandTotal", ";;;;;;1150;0;240;25;H;", &total, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandMoms", ";;;;;;1400;0;240;25;H;", &moms, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandIAlt", ";;;;;;1650;0;250;25;H;", iAlt, &GrandTotal, &GrandTotal);
     }
 }
 
