@@ -21,6 +21,7 @@
 
 #include "reports/band_report.h"
 #include "reports/invoice_rows.h"
+#include "reports/report_util.h"
 
 class QButtonGroup;
 class QLineEdit;

@@ -32,15 +32,6 @@ TBeforePostPause::~TBeforePostPause() {
     ds_.BeforePost = saved_;
 }
 
-void TBusyCursor::Set(bool on) {
-    if (on == on_) return;
-    on_ = on;
-    if (on)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
-}
-
 void Message(const char* utf8, QWidget* focus) {
     kjqt::DialogService::Instance().ShowMessage(QString::fromUtf8(utf8));
     if (focus) focus->setFocus();

@@ -132,8 +132,17 @@ TIndexReadRun::~TIndexReadRun() {
     S().run = outer_;
 }
 
+void TBusyCursor::Set(bool on) {
+    if (on == on_) return;
+    on_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
 TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    busy_.Set(true);
     for (QWidget* w : widgets)
         if (w && w->isEnabled()) {
             w->setEnabled(false);
@@ -144,7 +153,7 @@ TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {
 TRunGuard::~TRunGuard() {
     for (const QPointer<QWidget>& w : disabled_)
         if (w) w->setEnabled(true);
-    QApplication::restoreOverrideCursor();
+    busy_.Set(false);
 }
 
 }  // namespace kjrep

@@ -80,6 +80,19 @@ class TIndexReadRun {
     TIndexReadRun* outer_ = nullptr;
 };
 
+// The hourglass while on; balanced however often it is switched, and off when it goes.
+class TBusyCursor {
+  public:
+    TBusyCursor() = default;
+    ~TBusyCursor() { Set(false); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+    void Set(bool on);
+
+  private:
+    bool on_ = false;
+};
+
 // While alive: the hourglass, and every given widget disabled (enabled again afterwards
 // unless it was disabled before).
 class TRunGuard {
@@ -90,6 +103,7 @@ class TRunGuard {
     TRunGuard& operator=(const TRunGuard&) = delete;
 
   private:
+    TBusyCursor busy_;
     std::vector<QPointer<QWidget>> disabled_;
 };
 
