@@ -321,7 +321,6 @@ void TPrintPreview::StartDocument() {
     aborted_ = false;
     state_ = TPreviewState::Recording;
     UpdatePixelSize();
-    if (OnBeginDoc) OnBeginDoc();
     NextPage();
 }
 
@@ -340,7 +339,6 @@ void TPrintPreview::FinishDocument() {
     ClosePage();
     if (page_) pages_.Add(std::move(*page_));
     page_.reset();
-    if (OnEndDoc) OnEndDoc();
     state_ = TPreviewState::Idle;
 }
 
@@ -348,14 +346,12 @@ void TPrintPreview::AbortDocument() {
     if (aborted_) return;
     if (state_ == TPreviewState::Recording) {
         aborted_ = true;
-        if (OnAbort) OnAbort();
         ClosePage();
         page_.reset();
         ClearPages();
         state_ = TPreviewState::Idle;
     } else if (state_ == TPreviewState::Printing) {
         aborted_ = true;
-        if (OnAbort) OnAbort();
         if (printer_ && printer_->printerState() == QPrinter::Active) printer_->abort();
     }
 }
@@ -479,7 +475,6 @@ void TPrintPreview::Relayout() {
 void TPrintPreview::SetZoomState(TZoomState s) {
     zoomState_ = s;
     Relayout();
-    if (OnZoomChange) OnZoomChange();
 }
 
 void TPrintPreview::SetZoom(int z) {
@@ -494,7 +489,6 @@ void TPrintPreview::SetZoom(int z) {
         return;
     }
     Relayout();
-    if (OnZoomChange) OnZoomChange();
 }
 
 void TPrintPreview::resizeEvent(QResizeEvent* e) {
@@ -692,7 +686,6 @@ bool TPrintPreview::PrintRange(int from, int to) {
     if (SelectPrintTarget(printer) == PrintTargetKind::Cancelled) return false;
     aborted_ = false;
     state_ = TPreviewState::Printing;
-    if (OnBeforePrint) OnBeforePrint();
     ConfigurePrinter(printer);
     printer.setDocName(PrintJobTitle);
     QPainter painter;
@@ -714,7 +707,6 @@ bool TPrintPreview::PrintRange(int from, int to) {
         if (!ok) aborted_ = true;
     }
     printer.setDocName(QString());
-    if (OnAfterPrint) OnAfterPrint();
     state_ = TPreviewState::Idle;
     return ok;
 }

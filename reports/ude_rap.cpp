@@ -49,8 +49,7 @@ bool SkipClosed(TzDs::TTzDbf& cases) {
     return !cases.Eof();
 }
 
-}  // namespace
-
+// The first case to print (case table on it) or false after the message; the next one.
 bool FindFoersteSag(TzDs::TTzDbf& cases, const std::string& from, const std::string& to,
                     bool onlyActive) {
     cases.SetOrderToTag("SAGSNR");
@@ -87,6 +86,8 @@ bool NaesteSag(TzDs::TTzDbf& cases, const std::string& to, bool onlyActive) {
     if (onlyActive && !SkipClosed(cases)) return false;
     return TrimRight(to).empty() || CaseKey(cases) <= KeyOf(to, 10);
 }
+
+}  // namespace
 
 // ---- One run ------------------------------------------------------------------------------
 
