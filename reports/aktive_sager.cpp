@@ -107,15 +107,21 @@ struct TAktiveSagerForm::Run {
         const Db::TDateTime day = FieldDay(date);
         return !(o.from != 0 && day < o.from) && !(o.to != 0 && day > o.to);
     }
+    // The current case's number upper-cased, with and without its trailing blanks: what the
+    // events and postings are compared to. Taken once per case.
+    std::string caseUpper, caseTrimmed;
+    void TakeCase() {
+        const std::string no = CaseNo();
+        caseUpper = TzUtils::AnsiUpper(no);
+        caseTrimmed = UpperTrimmed(no);
+    }
     // Steps over the rows of table that belong to the case but lie outside the range.
     void SkipOutside(TzDs::TTzDbf& table, Db::TField& caseField, Db::TField& date) {
-        while (!table.Eof() && UpperTrimmed(caseField.AsString()) == UpperTrimmed(CaseNo()) &&
-               !InRange(date))
+        while (!table.Eof() && UpperTrimmed(caseField.AsString()) == caseTrimmed && !InRange(date))
             table.Next();
     }
     bool OnCase(TzDs::TTzDbf& table, Db::TField& caseField) {
-        return !table.Eof() &&
-               TzUtils::AnsiUpper(caseField.AsString()) == TzUtils::AnsiUpper(CaseNo());
+        return !table.Eof() && TzUtils::AnsiUpper(caseField.AsString()) == caseUpper;
     }
     void CaseHead();
     void Events();
@@ -299,6 +305,7 @@ void TAktiveSagerForm::PrintCases(TPreviewForm& form, const TActiveCasesOptions&
         TIndexReadRun reading({&d.SagsDbf, &d.PostDbf, &d.StatusDbf, &d.BrugerDbf, &d.KundeDbf,
                                &d.VareDbf, &d.vareGDbf});
         for (;;) {
+            run.TakeCase();
             run.CaseHead();
             if (o.events) run.Events();
             if (o.postings) run.Postings();

@@ -378,11 +378,8 @@ void TUdeRapForm::EdtSagnr1DropDown(QComboBox* box) {
 
 void TUdeRapForm::btnVisClick(bool preview) {
     kj::TKJData& d = Data();
-    d.SagsDbf.SetOrderToTag("SAGSNR");
-    d.SagsDbf.SetFilterTo("");
+    // Filters, orders and the first case are set by the run itself (UdskrivSager).
     d.SagsDbf.SetWhileTo("");
-    d.SagsDbf.First();
-    d.PostDbf.SetOrderToTag("POSTTMU");
     const std::string from = FirstTen(EdtSagnr1), to = FirstTen(EdtSagnr2);
     const int mode = Visning();
     const bool onlyActive = edtAktiveSager->isChecked();
