@@ -325,28 +325,18 @@ namespace {
 bool Yes(const std::string& value) {
     return !value.empty() && (value[0] == 'J' || value[0] == 'j');
 }
-std::string FirstTen(const QComboBox* box) {
-    return UpperTrimmed(PadTo(kjqt::ToAnsi(box->currentText()), kCaseWidth));
-}
 }  // namespace
 
 TAktiveSagerForm::TAktiveSagerForm(QWidget* parent)
     : TReportWindow("AktiveSager.kjr", QString::fromUtf8("Udskriv aktive sager"), parent) {
     auto* grid = new QGridLayout;
-    TDropCombo* boxes[2];
     const char* labels[] = {" Fra sag ", " Til sag ", " Fra dato ", " Til dato "};
     for (int i = 0; i < 4; ++i)
         grid->addWidget(new QLabel(QString::fromUtf8(labels[i]), this), i, 0);
-    for (int i = 0; i < 2; ++i) {
-        boxes[i] = new TDropCombo(this);
-        boxes[i]->setEditable(true);
-        boxes[i]->setInsertPolicy(QComboBox::NoInsert);
-        TDropCombo* box = boxes[i];
-        box->OnDropDown = [this, box] { CaseDropDown(box); };
-        grid->addWidget(box, i, 1);
-    }
-    EdtFraSag = boxes[0];
-    EdtTilSag = boxes[1];
+    EdtFraSag = NewCaseBox(this, [this](QComboBox* box) { CaseDropDown(box); });
+    EdtTilSag = NewCaseBox(this, [this](QComboBox* box) { CaseDropDown(box); });
+    grid->addWidget(EdtFraSag, 0, 1);
+    grid->addWidget(EdtTilSag, 1, 1);
     const QDate today = QDate::currentDate();
     const QDate first(today.year(), today.month(), 1);
     edtDato1 = new QDateEdit(first, this);
@@ -382,10 +372,7 @@ TAktiveSagerForm::TAktiveSagerForm(QWidget* parent)
     connect(EdtMedtagPost, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(edtAllePoster, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
 
-    kj::TKJData& d = *kj::KJData();
-    const bool onCase = d.SagsDbf.Active() && d.SagsDbf.s_RecNo() > 0 && !d.SagsDbf.Eof();
-    const QString current =
-        onCase ? kjqt::FromAnsi(d.SagsDbf.FieldByName("SagBeskriv").AsString()) : QString();
+    const QString current = CurrentCaseText();
     EdtFraSag->setEditText(current);
     EdtTilSag->setEditText(current);
     EdtMedtagHand->setChecked(true);
@@ -418,22 +405,13 @@ void TAktiveSagerForm::UpdateEnabled() {
 }
 
 void TAktiveSagerForm::CaseDropDown(QComboBox* box) {
-    if (box->count() > 0) return;
-    Status->showMessage("Finder sager frem");
-    TRunGuard busy({});
-    TzDs::TTzDbf& cases = kj::KJData()->SagsDbf;
-    const QString text = box->currentText();
-    for (cases.First(); !cases.Eof(); cases.Next())
-        if (!cases.Deleted())
-            box->addItem(kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()));
-    box->setEditText(text);
-    Status->clearMessage();
+    FillCaseList(box, Status, false);
 }
 
 void TAktiveSagerForm::btnVisClick(bool preview) {
     TActiveCasesOptions o;
-    o.first = FirstTen(EdtFraSag);
-    o.last = FirstTen(EdtTilSag);
+    o.first = CaseNoOf(EdtFraSag);
+    o.last = CaseNoOf(EdtTilSag);
     o.preview = preview;
     o.sort = std::max(0, EdtPosterSort->checkedId());
     o.useDates = !edtAllePoster->isChecked();

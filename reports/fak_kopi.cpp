@@ -42,14 +42,6 @@ QWidget* Labelled(const char* caption, QWidget* edit, QWidget* parent) {
 
 }  // namespace
 
-void TSagCombo::showPopup() {
-    if (!filled_ && OnFirstDropDown) {
-        filled_ = true;
-        OnFirstDropDown(*this);
-    }
-    QComboBox::showPopup();
-}
-
 TFakKopiForm::TFakKopiForm(kj::TKJData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setWindowTitle(QStringLiteral("Faktura kopi"));
     setMinimumWidth(360);
@@ -69,10 +61,14 @@ TFakKopiForm::TFakKopiForm(kj::TKJData& data, QWidget* parent) : QDialog(parent)
     edtFaknr = new QLineEdit(this);
     edtFaknr->setMaxLength(int(kFaknrWidth));
     all->addWidget(Labelled("  Fakturanummer.  ", edtFaknr, this));
-    edtSagnr = new TSagCombo(this);
+    edtSagnr = new TDropCombo(this);
     edtSagnr->setEditable(true);
     edtSagnr->lineEdit()->setMaxLength(int(kSagnrWidth));
-    edtSagnr->OnFirstDropDown = [this](TSagCombo& box) { FillCaseList(box); };
+    edtSagnr->OnDropDown = [this, filled = false]() mutable {
+        if (filled) return;
+        filled = true;
+        FillCaseList(*edtSagnr);
+    };
     all->addWidget(Labelled("  For sagsnr.  ", edtSagnr, this));
     auto* buttons = new QHBoxLayout;
     btnVis = new QPushButton(QStringLiteral("Vis"), this);
@@ -94,7 +90,7 @@ int TFakKopiForm::Mode() const {
     return rgBehandler->checkedId() < 0 ? 0 : rgBehandler->checkedId();
 }
 
-void TFakKopiForm::FillCaseList(TSagCombo& box) {
+void TFakKopiForm::FillCaseList(QComboBox& box) {
     TBusyCursor busy;
     busy.Set(true);
     const QString text = box.currentText();

@@ -293,27 +293,14 @@ void TUdeRapForm::UdskrivSager(TPreviewForm& form, const std::string& from, cons
 
 // ---- The window ---------------------------------------------------------------------------
 
-namespace {
-std::string FirstTen(const QComboBox* box) {
-    return TzUtils::AnsiUpper(TrimRight(kjqt::ToAnsi(box->currentText()).substr(0, 10)));
-}
-}  // namespace
-
 TUdeRapForm::TUdeRapForm(QWidget* parent)
     : TReportWindow(kFile, QString::fromUtf8("Udestående på sager (ikke fakturerede beløb)"),
                     parent) {
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QString::fromUtf8("  Fra Sagsnr.  "), this), 0, 0);
     grid->addWidget(new QLabel(QString::fromUtf8("  Til Sagsnr.  "), this), 1, 0);
-    auto* box1 = new TDropCombo(this);
-    auto* box2 = new TDropCombo(this);
-    EdtSagnr1 = box1;
-    EdtSagnr2 = box2;
-    for (TDropCombo* box : {box1, box2}) {
-        box->setEditable(true);
-        box->setInsertPolicy(QComboBox::NoInsert);
-        box->OnDropDown = [this, box] { EdtSagnr1DropDown(box); };
-    }
+    EdtSagnr1 = NewCaseBox(this, [this](QComboBox* box) { EdtSagnr1DropDown(box); });
+    EdtSagnr2 = NewCaseBox(this, [this](QComboBox* box) { EdtSagnr1DropDown(box); });
     grid->addWidget(EdtSagnr1, 0, 1);
     grid->addWidget(EdtSagnr2, 1, 1);
     Body->addLayout(grid);
@@ -332,10 +319,7 @@ TUdeRapForm::TUdeRapForm(QWidget* parent)
     }
     Body->addWidget(group);
 
-    kj::TKJData& d = Data();
-    const bool onCase = d.SagsDbf.Active() && d.SagsDbf.s_RecNo() > 0 && !d.SagsDbf.Eof();
-    const QString current =
-        onCase ? kjqt::FromAnsi(d.SagsDbf.FieldByName("SagBeskriv").AsString()) : QString();
+    const QString current = CurrentCaseText();
     EdtSagnr1->setEditText(current);
     EdtSagnr2->setEditText(current);
     SetVisning(0);
@@ -362,25 +346,14 @@ void TUdeRapForm::SetVisning(int mode) {
 }
 
 void TUdeRapForm::EdtSagnr1DropDown(QComboBox* box) {
-    if (box->count() > 0) return;
-    Status->showMessage("Finder sager frem");
-    TRunGuard guard({});
-    TzDs::TTzDbf& cases = Data().SagsDbf;
-    QString text = box->currentText();
-    for (cases.First(); !cases.Eof(); cases.Next()) {
-        if (!cases.Deleted())
-            box->addItem(kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()));
-        LetMessagesThrough();
-    }
-    box->setEditText(text);
-    Status->clearMessage();
+    FillCaseList(box, Status, true);
 }
 
 void TUdeRapForm::btnVisClick(bool preview) {
     kj::TKJData& d = Data();
     // Filters, orders and the first case are set by the run itself (UdskrivSager).
     d.SagsDbf.SetWhileTo("");
-    const std::string from = FirstTen(EdtSagnr1), to = FirstTen(EdtSagnr2);
+    const std::string from = CaseNoOf(EdtSagnr1), to = CaseNoOf(EdtSagnr2);
     const int mode = Visning();
     const bool onlyActive = edtAktiveSager->isChecked();
     RunReport(preview, [&](TPreviewForm& form) { UdskrivSager(form, from, to, mode, onlyActive); });
