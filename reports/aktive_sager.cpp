@@ -14,7 +14,6 @@
 
 #include "app/kj_data.h"
 #include "app/kj_util.h"
-#include "reports/list_post.h"
 #include "reports/preview_form.h"
 #include "reports/report_util.h"
 #include "storage/tz_utils.h"
@@ -29,16 +28,8 @@ namespace {
 const int32_t kRuleHeight = 300;
 const size_t kCaseWidth = 10, kIniWidth = 5;
 
-std::string Ansi(const char* utf8) {
-    return kjqt::ToAnsi(QString::fromUtf8(utf8));
-}
-
 void Say(const std::string& ansi) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-std::string Same(const std::string& s) {
-    return TzUtils::AnsiUpper(TrimRight(s));
 }
 
 using TKey = TLayoutKey;
@@ -103,10 +94,6 @@ struct TAktiveSagerForm::Run {
         : form(f), variants(v), o(opt) {}
 
     Db::TField& F(TzDs::TTzDbf& t, const char* name) { return t.FieldByName(name); }
-    void Read(const TKey& k, TzDs::TTzDbf* table, TSkrivListe* caption, TSkrivListe* data) {
-        Db::TField* field = k.field && table ? &F(*table, k.field) : nullptr;
-        variants.ParseItem(Ansi(k.key), Ansi(k.def), field, caption, data);
-    }
     void ReadLayout();
     std::string CaseNo() { return F(cases, "sags_nr").AsString(); }
     bool Closed() { return F(cases, "SagenErLukket").AsBoolean(); }
@@ -120,14 +107,21 @@ struct TAktiveSagerForm::Run {
         const Db::TDateTime day = FieldDay(date);
         return !(o.from != 0 && day < o.from) && !(o.to != 0 && day > o.to);
     }
+    // The current case's number upper-cased, with and without its trailing blanks: what the
+    // events and postings are compared to. Taken once per case.
+    std::string caseUpper, caseTrimmed;
+    void TakeCase() {
+        const std::string no = CaseNo();
+        caseUpper = TzUtils::AnsiUpper(no);
+        caseTrimmed = UpperTrimmed(no);
+    }
     // Steps over the rows of table that belong to the case but lie outside the range.
     void SkipOutside(TzDs::TTzDbf& table, Db::TField& caseField, Db::TField& date) {
-        while (!table.Eof() && Same(caseField.AsString()) == Same(CaseNo()) && !InRange(date))
+        while (!table.Eof() && UpperTrimmed(caseField.AsString()) == caseTrimmed && !InRange(date))
             table.Next();
     }
     bool OnCase(TzDs::TTzDbf& table, Db::TField& caseField) {
-        return !table.Eof() &&
-               TzUtils::AnsiUpper(caseField.AsString()) == TzUtils::AnsiUpper(CaseNo());
+        return !table.Eof() && TzUtils::AnsiUpper(caseField.AsString()) == caseUpper;
     }
     void CaseHead();
     void Events();
@@ -140,23 +134,23 @@ struct TAktiveSagerForm::Run {
 };
 
 void TAktiveSagerForm::Run::ReadLayout() {
-    const TKey kHead[] = {{"Titel", nullptr, "Liste;0;0;210;20;C;;;;;;"},
-                          {"Titel1", nullptr, ";;;;;;;;;;;"},
-                          {"Titel2", nullptr, ";;;;;;;;;;;"},
-                          {"Side", nullptr, "Side &SIDE;0;0;210;8;H;;;;;;"},
-                          {"Dato", nullptr, "Dato &DATO;10;0;210;8;H;;;;;;"}};
-    for (const TKey& k : kHead) Read(k, nullptr, &head, nullptr);
+    const TLayoutReader layout(variants);
+    auto read = [&](const TKey& k, TzDs::TTzDbf* table, TSkrivListe* caption, TSkrivListe* data) {
+        Db::TField* field = k.field && table ? &F(*table, k.field) : nullptr;
+        layout.Item(k.key, k.def, field, caption, data);
+    };
+    layout.PageHead(head);
     for (const TKey& k : kCaseKeys) {
         Db::TField* field = k.field ? &F(cases, k.field) : nullptr;
         if (std::string(k.key) == "SagsAnsvarlig") field = &F(d.BrugerDbf, "BrugerNavn");
         if (std::string(k.key) == "SagsKunde") field = &F(d.KundeDbf, "KundeNavn");
-        variants.ParseItem(Ansi(k.key), Ansi(k.def), field, &sag, &sag);
+        layout.Item(k.key, k.def, field, &sag, &sag);
     }
-    for (const TKey& k : kEventKeys) Read(k, &events, &eventHeading, &eventLine);
-    for (const TKey& k : kPostingColumns) Read(k, &post, &postHeading, &postLine);
-    for (const TKey& k : kPostKeys) Read(k, &post, &postHeading, &postLine);
-    for (const TKey& k : kSubKeys) Read(k, nullptr, &sub, nullptr);
-    for (const TKey& k : kTotalKeys) Read(k, nullptr, &total, nullptr);
+    for (const TKey& k : kEventKeys) read(k, &events, &eventHeading, &eventLine);
+    for (const TKey& k : kPostingColumns) read(k, &post, &postHeading, &postLine);
+    for (const TKey& k : kPostKeys) read(k, &post, &postHeading, &postLine);
+    for (const TKey& k : kSubKeys) read(k, nullptr, &sub, nullptr);
+    for (const TKey& k : kTotalKeys) read(k, nullptr, &total, nullptr);
 }
 
 bool TAktiveSagerForm::Run::FirstCase() {
@@ -175,7 +169,7 @@ bool TAktiveSagerForm::Run::FirstCase() {
         return false;
     }
     if (!o.last.empty() && KeyOf(CaseNo(), kCaseWidth) > KeyOf(o.last, kCaseWidth)) {
-        Say("F\xF8rste sag " + Same(CaseNo()) + " ligger efter sidste sag " + o.last);
+        Say("F\xF8rste sag " + UpperTrimmed(CaseNo()) + " ligger efter sidste sag " + o.last);
         return false;
     }
     return true;
@@ -311,6 +305,7 @@ void TAktiveSagerForm::PrintCases(TPreviewForm& form, const TActiveCasesOptions&
         TIndexReadRun reading({&d.SagsDbf, &d.PostDbf, &d.StatusDbf, &d.BrugerDbf, &d.KundeDbf,
                                &d.VareDbf, &d.vareGDbf});
         for (;;) {
+            run.TakeCase();
             run.CaseHead();
             if (o.events) run.Events();
             if (o.postings) run.Postings();
@@ -330,28 +325,18 @@ namespace {
 bool Yes(const std::string& value) {
     return !value.empty() && (value[0] == 'J' || value[0] == 'j');
 }
-std::string FirstTen(const QComboBox* box) {
-    return TzUtils::AnsiUpper(TrimRight(PadTo(kjqt::ToAnsi(box->currentText()), kCaseWidth)));
-}
 }  // namespace
 
 TAktiveSagerForm::TAktiveSagerForm(QWidget* parent)
     : TReportWindow("AktiveSager.kjr", QString::fromUtf8("Udskriv aktive sager"), parent) {
     auto* grid = new QGridLayout;
-    TDropCombo* boxes[2];
     const char* labels[] = {" Fra sag ", " Til sag ", " Fra dato ", " Til dato "};
     for (int i = 0; i < 4; ++i)
         grid->addWidget(new QLabel(QString::fromUtf8(labels[i]), this), i, 0);
-    for (int i = 0; i < 2; ++i) {
-        boxes[i] = new TDropCombo(this);
-        boxes[i]->setEditable(true);
-        boxes[i]->setInsertPolicy(QComboBox::NoInsert);
-        TDropCombo* box = boxes[i];
-        box->OnDropDown = [this, box] { CaseDropDown(box); };
-        grid->addWidget(box, i, 1);
-    }
-    EdtFraSag = boxes[0];
-    EdtTilSag = boxes[1];
+    EdtFraSag = NewCaseBox(this, [this](QComboBox* box) { CaseDropDown(box); });
+    EdtTilSag = NewCaseBox(this, [this](QComboBox* box) { CaseDropDown(box); });
+    grid->addWidget(EdtFraSag, 0, 1);
+    grid->addWidget(EdtTilSag, 1, 1);
     const QDate today = QDate::currentDate();
     const QDate first(today.year(), today.month(), 1);
     edtDato1 = new QDateEdit(first, this);
@@ -387,10 +372,7 @@ TAktiveSagerForm::TAktiveSagerForm(QWidget* parent)
     connect(EdtMedtagPost, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(edtAllePoster, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
 
-    kj::TKJData& d = *kj::KJData();
-    const bool onCase = d.SagsDbf.Active() && d.SagsDbf.s_RecNo() > 0 && !d.SagsDbf.Eof();
-    const QString current =
-        onCase ? kjqt::FromAnsi(d.SagsDbf.FieldByName("SagBeskriv").AsString()) : QString();
+    const QString current = CurrentCaseText();
     EdtFraSag->setEditText(current);
     EdtTilSag->setEditText(current);
     EdtMedtagHand->setChecked(true);
@@ -423,22 +405,13 @@ void TAktiveSagerForm::UpdateEnabled() {
 }
 
 void TAktiveSagerForm::CaseDropDown(QComboBox* box) {
-    if (box->count() > 0) return;
-    Status->showMessage("Finder sager frem");
-    TRunGuard busy({});
-    TzDs::TTzDbf& cases = kj::KJData()->SagsDbf;
-    const QString text = box->currentText();
-    for (cases.First(); !cases.Eof(); cases.Next())
-        if (!cases.Deleted())
-            box->addItem(kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()));
-    box->setEditText(text);
-    Status->clearMessage();
+    FillCaseList(box, Status, false);
 }
 
 void TAktiveSagerForm::btnVisClick(bool preview) {
     TActiveCasesOptions o;
-    o.first = FirstTen(EdtFraSag);
-    o.last = FirstTen(EdtTilSag);
+    o.first = CaseNoOf(EdtFraSag);
+    o.last = CaseNoOf(EdtTilSag);
     o.preview = preview;
     o.sort = std::max(0, EdtPosterSort->checkedId());
     o.useDates = !edtAllePoster->isChecked();

@@ -152,11 +152,9 @@ void TQuickRep::BuildPages() {
     for (; !DataSet->Eof(); DataSet->Next()) {
         if (Detail) PrintBand(*Detail, false);
         if (!SubDataSet || !SubDetail) continue;
-        inSubDetail_ = true;
         SubDataSet->First();
         if (!SubDataSet->Eof() && GroupHeader) PrintBand(*GroupHeader, false);
         for (; !SubDataSet->Eof(); SubDataSet->Next()) PrintBand(*SubDetail, true);
-        inSubDetail_ = false;
     }
     EndPage();
 }
@@ -179,7 +177,6 @@ int TQuickRep::Build(TPrintPreview& target) {
         BuildPages();
     } catch (...) {
         target.AbortDocument();
-        inSubDetail_ = false;
         target_ = nullptr;
         throw;
     }

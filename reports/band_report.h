@@ -114,7 +114,6 @@ class TQuickRep {
     QDialog* window_ = nullptr;
     int pageNumber_ = 0;
     int32_t y_ = 0;
-    bool inSubDetail_ = false;
     bool pageHasBody_ = false;
 };
 

@@ -13,6 +13,8 @@
 #include "app/qel_com.h"
 #include "data/db_format.h"
 #include "reports/invoice_amounts.h"
+#include "reports/report_util.h"
+#include "storage/tz_utils.h"
 #include "ui/text_codec.h"
 
 namespace kjrep {
@@ -40,14 +42,6 @@ QWidget* Labelled(const char* caption, QWidget* edit, QWidget* parent) {
 
 }  // namespace
 
-void TSagCombo::showPopup() {
-    if (!filled_ && OnFirstDropDown) {
-        filled_ = true;
-        OnFirstDropDown(*this);
-    }
-    QComboBox::showPopup();
-}
-
 TFakKopiForm::TFakKopiForm(kj::TKJData& data, QWidget* parent) : QDialog(parent), data_(data) {
     setWindowTitle(QStringLiteral("Faktura kopi"));
     setMinimumWidth(360);
@@ -67,10 +61,14 @@ TFakKopiForm::TFakKopiForm(kj::TKJData& data, QWidget* parent) : QDialog(parent)
     edtFaknr = new QLineEdit(this);
     edtFaknr->setMaxLength(int(kFaknrWidth));
     all->addWidget(Labelled("  Fakturanummer.  ", edtFaknr, this));
-    edtSagnr = new TSagCombo(this);
+    edtSagnr = new TDropCombo(this);
     edtSagnr->setEditable(true);
     edtSagnr->lineEdit()->setMaxLength(int(kSagnrWidth));
-    edtSagnr->OnFirstDropDown = [this](TSagCombo& box) { FillCaseList(box); };
+    edtSagnr->OnDropDown = [this, filled = false]() mutable {
+        if (filled) return;
+        filled = true;
+        FillCaseList(*edtSagnr);
+    };
     all->addWidget(Labelled("  For sagsnr.  ", edtSagnr, this));
     auto* buttons = new QHBoxLayout;
     btnVis = new QPushButton(QStringLiteral("Vis"), this);
@@ -92,7 +90,7 @@ int TFakKopiForm::Mode() const {
     return rgBehandler->checkedId() < 0 ? 0 : rgBehandler->checkedId();
 }
 
-void TFakKopiForm::FillCaseList(TSagCombo& box) {
+void TFakKopiForm::FillCaseList(QComboBox& box) {
     TBusyCursor busy;
     busy.Set(true);
     const QString text = box.currentText();
@@ -100,7 +98,8 @@ void TFakKopiForm::FillCaseList(TSagCombo& box) {
     const int32_t recNo = sager.s_RecNo();
     QStringList list;
     for (sager.First(); !sager.Eof(); sager.Next())
-        if (!sager.Deleted()) list << kjqt::FromAnsi(Upper(FieldText(sager, "sags_nr")));
+        if (!sager.Deleted())
+            list << kjqt::FromAnsi(TzUtils::AnsiUpper(FieldText(sager, "sags_nr")));
     data_.GotoRecNo(sager, recNo);
     box.addItems(list);
     box.setEditText(text);
@@ -134,7 +133,9 @@ bool TFakKopiForm::CheckCase(const std::string& sagnr, const char* message) {
 bool TFakKopiForm::CheckPostings(const std::string& sagnr) {
     TzDs::TTzDbf& post = data_.PostDbf;
     post.SetOrderToTag("postsag");
-    if (post.Find(sagnr) && Upper(FieldText(post, "post_sag")) == TrimR(sagnr)) return true;
+    if (post.Find(sagnr) &&
+        TzUtils::AnsiUpper(FieldText(post, "post_sag")) == TzUtils::TrimRight(sagnr))
+        return true;
     Message(kNoPostings, edtSagnr);
     return false;
 }
@@ -142,15 +143,15 @@ bool TFakKopiForm::CheckPostings(const std::string& sagnr) {
 bool TFakKopiForm::FindInvoice(const std::string& key, const char* message) {
     TzDs::TTzDbf& post = data_.PostDbf;
     post.SetOrderToTag("postfnr");
-    if (post.Find(key) && FieldText(post, "post_fnr") == TrimR(faknr_)) return true;
+    if (post.Find(key) && FieldText(post, "post_fnr") == TzUtils::TrimRight(faknr_)) return true;
     if (message) Message(message, edtFaknr);
     return false;
 }
 
 bool TFakKopiForm::FindCustomer() {
-    kunde_ = Pad(FieldText(data_.SagsDbf, "sag_kunde"), 10);
+    kunde_ = PadTo(FieldText(data_.SagsDbf, "sag_kunde"), 10);
     data_.KundeDbf.SetOrderToTag("kunde");
-    if (data_.KundeDbf.FindExact(Upper(kunde_))) return true;
+    if (data_.KundeDbf.FindExact(TzUtils::AnsiUpper(kunde_))) return true;
     Message(kNoCustomer, edtSagnr);
     return false;
 }
@@ -163,12 +164,12 @@ bool TFakKopiForm::InvoiceRange() {
 
 // Mode 0: checks, stamping (first pass only) and the range of the stamped postings.
 bool TFakKopiForm::SelectAssign(Pass pass) {
-    const std::string f = TrimR(kjqt::ToAnsi(edtFaknr->text()));
-    const std::string s = TrimR(kjqt::ToAnsi(edtSagnr->currentText()));
+    const std::string f = TzUtils::TrimRight(kjqt::ToAnsi(edtFaknr->text()));
+    const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    faknr_ = Pad(f, kFaknrWidth);
-    sagnr_ = Upper(Pad(s, kSagnrWidth));
+    faknr_ = PadTo(f, kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
     if (pass == Pass::First) {
         if (FindInvoice(faknr_, nullptr)) return Message(kFaknrUsed, edtFaknr), false;
         if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_) || !FindCustomer()) return false;
@@ -184,20 +185,20 @@ bool TFakKopiForm::SelectAssign(Pass pass) {
 }
 
 bool TFakKopiForm::SelectCopy() {
-    const std::string f = TrimR(kjqt::ToAnsi(edtFaknr->text()));
+    const std::string f = TzUtils::TrimRight(kjqt::ToAnsi(edtFaknr->text()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
-    faknr_ = Pad(f, kFaknrWidth);
+    faknr_ = PadTo(f, kFaknrWidth);
     if (!FindInvoice(faknr_, kFaknrMissing)) return false;
-    sagnr_ = Upper(Pad(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
+    sagnr_ = TzUtils::AnsiUpper(PadTo(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
     if (!CheckCase(sagnr_, kNoInvoicedCase)) return false;
     return InvoiceRange();
 }
 
 bool TFakKopiForm::SelectCase() {
-    const std::string s = TrimR(kjqt::ToAnsi(edtSagnr->currentText()));
+    const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    sagnr_ = Upper(Pad(s, kSagnrWidth));
-    faknr_ = Pad("", kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
+    faknr_ = PadTo("", kFaknrWidth);
     if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_)) return false;
     return SetRange("Upper(post_sag)==" + ExprLiteral(sagnr_));
 }
@@ -217,13 +218,14 @@ bool TFakKopiForm::Select(Pass pass) {
 void TFakKopiForm::Stamp() {
     TzDs::TTzDbf& post = data_.PostDbf;
     TBeforePostPause pause(post);
-    const std::string caseKey = TrimR(sagnr_);
-    const std::string f = TrimR(faknr_);
+    const std::string caseKey = TzUtils::TrimRight(sagnr_);
+    const std::string f = TzUtils::TrimRight(faknr_);
     for (post.First(); !post.Eof(); post.Next()) {
         if (!FieldText(post, "post_fnr").empty()) continue;
         EditLocked(post);
         // Another station may have numbered or moved the posting before the lock.
-        if (!FieldText(post, "post_fnr").empty() || Upper(FieldText(post, "post_sag")) != caseKey) {
+        if (!FieldText(post, "post_fnr").empty() ||
+            TzUtils::AnsiUpper(FieldText(post, "post_sag")) != caseKey) {
             CancelLocked(post);
             continue;
         }

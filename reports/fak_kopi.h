@@ -21,6 +21,8 @@
 
 #include "reports/band_report.h"
 #include "reports/invoice_rows.h"
+#include "reports/report_util.h"
+#include "reports/report_window.h"
 
 class QButtonGroup;
 class QLineEdit;
@@ -33,17 +35,6 @@ class TKJData;
 
 namespace kjrep {
 
-// The case number box: its list is filled on the first drop-down.
-class TSagCombo : public QComboBox {
-  public:
-    explicit TSagCombo(QWidget* parent) : QComboBox(parent) {}
-    std::function<void(TSagCombo&)> OnFirstDropDown;
-    void showPopup() override;
-
-  private:
-    bool filled_ = false;
-};
-
 class TFakKopiForm : public QDialog {
   public:
     explicit TFakKopiForm(kj::TKJData& data, QWidget* parent = nullptr);
@@ -52,7 +43,7 @@ class TFakKopiForm : public QDialog {
     QButtonGroup* rgBehandler = nullptr;
     QRadioButton* rbMode[3] = {};
     QLineEdit* edtFaknr = nullptr;
-    TSagCombo* edtSagnr = nullptr;
+    TDropCombo* edtSagnr = nullptr;  // its list is filled on the first drop-down
     QPushButton* btnVis = nullptr;
     QPushButton* btnUdskriv = nullptr;
     QPushButton* btnSlut = nullptr;
@@ -77,7 +68,7 @@ class TFakKopiForm : public QDialog {
     bool InvoiceRange();
     void Stamp();
     void ClearSelection();
-    void FillCaseList(TSagCombo& box);
+    void FillCaseList(QComboBox& box);
     void FakKopiRapBeforePrint(bool& printReport);
     void QRBHovedBeforePrint(TQRBand& band);
     void QRBSagenBeforePrint(TQRBand& band);

@@ -6,6 +6,8 @@
 #include "reports/fak_kopi.h"
 #include "reports/invoice_amounts.h"
 #include "reports/report_host.h"
+#include "reports/report_util.h"
+#include "storage/tz_utils.h"
 #include "ui/text_codec.h"
 
 namespace kjrep {
@@ -124,22 +126,25 @@ void TFakKopiForm::BuildReport() {
 
 void TFakKopiForm::QRBHovedBeforePrint(TQRBand& band) {
     const kj::TQelCom* q = kj::QelCom();
-    band.Label("QRLBrugerNavn").Caption = q ? TrimR(q->FirmName) : TrimR(FirmName());
-    band.Label("QRLBrugerAdresse").Caption = q ? TrimR(q->FirmAddress) : TrimR(FirmAddress());
-    band.Label("QRLFaknr").Caption = mode_ == 2 ? std::string("  Alle  ") : TrimR(faknr_);
+    band.Label("QRLBrugerNavn").Caption =
+        q ? TzUtils::TrimRight(q->FirmName) : TzUtils::TrimRight(FirmName());
+    band.Label("QRLBrugerAdresse").Caption =
+        q ? TzUtils::TrimRight(q->FirmAddress) : TzUtils::TrimRight(FirmAddress());
+    band.Label("QRLFaknr").Caption =
+        mode_ == 2 ? std::string("  Alle  ") : TzUtils::TrimRight(faknr_);
 }
 
 void TFakKopiForm::QRBSagenBeforePrint(TQRBand& band) {
     Db::TDataSet& kunde = data_.KundeDbf;
     TzDs::TTzDbf& postnr = data_.PostnrDbf;
     std::string nr = FieldText(kunde, "mak_postnr");
-    if (nr.size() < 4) nr = Pad(nr, 4);
+    if (nr.size() < 4) nr = PadTo(nr, 4);
     // The postal-code cursor is given back as it was (other windows show it).
-    const std::string oldTag = TrimR(postnr.CurrentTag());
+    const std::string oldTag = TzUtils::TrimRight(postnr.CurrentTag());
     const int32_t oldRec = postnr.s_RecNo();
     postnr.SetOrderToTag("postnr");
     // The tag holds the code padded to the field's width.
-    const bool found = postnr.Find(Pad(nr, 10));
+    const bool found = postnr.Find(PadTo(nr, 10));
     const std::string pstNr = found ? FieldText(postnr, "pst_nr") : std::string();
     const std::string pstBy = found ? FieldText(postnr, "pst_by") : std::string();
     postnr.SetOrderToTag(oldTag);
@@ -173,7 +178,8 @@ void TFakKopiForm::QRSPosterBeforePrint(TQRBand& band) {
     // Look ahead: the totals follow the case's last posting.
     const int32_t recNo = post.s_RecNo();
     post.Next();
-    const bool same = !post.Eof() && Upper(FieldText(post, "post_sag")) == TrimR(sagnr_);
+    const bool same = !post.Eof() &&
+                      TzUtils::AnsiUpper(FieldText(post, "post_sag")) == TzUtils::TrimRight(sagnr_);
     QRCPoster->Enabled = !same;
     QRCPostTotal->Enabled = !same;
     data_.GotoRecNo(post, recNo);

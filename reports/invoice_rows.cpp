@@ -9,22 +9,8 @@
 
 namespace kjrep {
 
-std::string TrimR(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
-
-std::string Upper(const std::string& s) {
-    return TzUtils::AnsiUpper(s);
-}
-
-std::string Pad(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
-
 std::string FieldText(Db::TDataSet& ds, const char* field) {
-    return TrimR(ds.FieldByName(field).AsString());
+    return TzUtils::TrimRight(ds.FieldByName(field).AsString());
 }
 
 void EditLocked(TzDs::TTzDbf& table) {
@@ -44,15 +30,6 @@ TBeforePostPause::TBeforePostPause(Db::TDataSet& ds) : ds_(ds), saved_(ds.Before
 
 TBeforePostPause::~TBeforePostPause() {
     ds_.BeforePost = saved_;
-}
-
-void TBusyCursor::Set(bool on) {
-    if (on == on_) return;
-    on_ = on;
-    if (on)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
 }
 
 void Message(const char* utf8, QWidget* focus) {

@@ -1,7 +1,7 @@
-// Shared pieces of the invoice copy and the export of invoiced postings: key texts, the
+// Shared pieces of the invoice copy and the export of invoiced postings: field texts, the
 // record lock of a posting taken for an edit (retried until granted, letting waiting
 // messages through between tries), a pause of a table's BeforePost rule while the window
-// writes fields of its own, the hourglass cursor and the windows' messages.
+// writes fields of its own, and the windows' messages.
 // GUI thread.
 #pragma once
 
@@ -16,9 +16,6 @@ class QWidget;
 
 namespace kjrep {
 
-std::string TrimR(const std::string& s);
-std::string Upper(const std::string& s);
-std::string Pad(const std::string& s, size_t n);
 // The field's text without trailing blanks.
 std::string FieldText(Db::TDataSet& ds, const char* field);
 
@@ -39,16 +36,6 @@ class TBeforePostPause {
   private:
     Db::TDataSet& ds_;
     Db::TDataSetNotifyEvent saved_;
-};
-
-// The hourglass while on; balanced however often it is switched.
-class TBusyCursor {
-  public:
-    ~TBusyCursor() { Set(false); }
-    void Set(bool on);
-
-  private:
-    bool on_ = false;
 };
 
 // A message (UTF-8 text) through the dialog service; the focus then goes to `focus`.

@@ -29,11 +29,6 @@ class TListForm : public TReportWindow {
               QWidget* parent);
 
   protected:
-    // The page head keys into Hoved.
-    void ReadHead(TSkrivListe& hoved) const;
-    // One key of the current variant (UTF-8 texts) into the lists.
-    void ReadKey(const char* key, const char* def, Db::TField* field, TSkrivListe* caption,
-                 TSkrivListe* data) const;
     // Prints one line per record of table from its first one, with pageHead at the top of
     // every page; false (no document) when the table is empty.
     bool PrintTable(TPreviewForm& form, TzDs::TTzDbf& table, TSkrivListe& line,

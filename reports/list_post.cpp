@@ -29,12 +29,9 @@ std::string Ansi(const char* utf8) {
     return kjqt::ToAnsi(QString::fromUtf8(utf8));
 }
 
-// Initials as the index holds them, and as two initials compare (trimmed, upper case).
+// Initials as the index holds them.
 std::string IniKey(const std::string& ini) {
     return KeyOf(TrimRight(ini), kIniWidth);
-}
-std::string SameIni(const std::string& ini) {
-    return TzUtils::AnsiUpper(TrimRight(ini));
 }
 
 // After the shared posting columns.
@@ -43,12 +40,6 @@ const TLayoutKey kPostKeys[] = {
 };
 
 }  // namespace
-
-Db::TDateTime DayOf(const QDate& date) {
-    Db::TDateTime out = 0;
-    if (!date.isValid() || !Db::TryEncodeDate(date.year(), date.month(), date.day(), out)) return 0;
-    return out;
-}
 
 // ---- One run ------------------------------------------------------------------------------
 
@@ -75,12 +66,8 @@ struct TListPostForm::Run {
 
     Run(TPreviewForm& f, const TReportVariants& v) : form(f), variants(v) {}
 
-    void Item(const char* k, const char* def, Db::TField* field, TSkrivListe* caption,
-              TSkrivListe* data) {
-        variants.ParseItem(Ansi(k), Ansi(def), field, caption, data);
-    }
-    void DateItem(const char* k, const char* def) {
-        std::string text = variants.ReadLine(k, Ansi(def));
+    void DateItem(const TLayoutReader& layout, const char* k, const char* def) {
+        std::string text = layout.Line(k, Ansi(def));
         std::string rest = text;
         for (int i = 0; i < 6; ++i) NextLayoutToken(rest);
         ParseLayoutLine(k, text, nullptr, &band, nullptr);
@@ -91,7 +78,7 @@ struct TListPostForm::Run {
         const Db::TDateTime day = FieldDay(postDato);
         return !(from != 0 && day < from) && !(to != 0 && day > to);
     }
-    bool Belongs() { return !post.Eof() && SameIni(postAns.AsString()) == SameIni(key); }
+    bool Belongs() { return !post.Eof() && UpperTrimmed(postAns.AsString()) == UpperTrimmed(key); }
     bool SkipOutside();
     bool FirstPosting();
     bool NextPosting() {
@@ -114,27 +101,25 @@ struct TListPostForm::Run {
 };
 
 void TListPostForm::Run::ReadLayout() {
-    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &head, nullptr);
-    Item("Titel1", ";;;;;;;;;;;", nullptr, &head, nullptr);
-    Item("Titel2", ";;;;;;;;;;;", nullptr, &head, nullptr);
-    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &head, nullptr);
-    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &head, nullptr);
-    Item("BrugerID", "Medarbejder;0;0;28;5;V;30;0;14;5;V", &postAns, &band, &band);
-    Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band, &band);
-    DateItem("FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
-    DateItem("TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
+    const TLayoutReader layout(variants);
+    layout.PageHead(head);
+    layout.Item("BrugerID", "Medarbejder;0;0;28;5;V;30;0;14;5;V", &postAns, &band, &band);
+    layout.Item("BrugerNavn", ";;;;;;50;0;140;5;V", &d.BrugerDbf.FieldByName("BrugerNavn"), &band,
+                &band);
+    DateItem(layout, "FraDato", "Fra: ; 45;6; 24;5;H; 70;6; 24;5;V");
+    DateItem(layout, "TilDato", "Til: ; 95;6; 24;5;H;120;6; 24;5;V");
     for (const TLayoutKey& k : kPostingColumns)
-        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+        layout.Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
     for (const TLayoutKey& k : kPostKeys)
-        Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
-    Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubMoms", ";135;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostSubIalt", ";160;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
-    Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, &total, nullptr);
-    Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", nullptr, &total, nullptr);
-    Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", nullptr, &total, nullptr);
-    Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+        layout.Item(k.key, k.def, &post.FieldByName(k.field), &heading, &line);
+    layout.Item("PostSubDato", "; 30;0; 34;3;V;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubTotal", ";110;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubMoms", ";135;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostSubIalt", ";160;0; 24;3;H;;;;;", nullptr, &daySub, nullptr);
+    layout.Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", nullptr, &total, nullptr);
+    layout.Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", nullptr, &total, nullptr);
 }
 
 // Skips postings outside the date range (for one employee: only while they are his);
@@ -328,7 +313,8 @@ void TListPostForm::btnVisClick(bool preview) {
         post.SetWhileTo("");
         post.SetOrderToTag("POSTANS");
         post.FindNear(key);
-        if (post.Eof() || SameIni(post.FieldByName("post_ans").AsString()) != SameIni(key)) {
+        if (post.Eof() ||
+            UpperTrimmed(post.FieldByName("post_ans").AsString()) != UpperTrimmed(key)) {
             kjqt::DialogService::Instance().ShowMessage(
                 QString::fromUtf8("Der er ingen posteringer for denne medarbejder!"));
             return;

@@ -36,7 +36,4 @@ class TListPostForm : public TReportWindow {
 // Opens the window modally, writes the page set-up back and frees it.
 void RunEmployeePostingsReport();
 
-// A calendar day as the data layer's day number, and back (0 for an invalid date).
-Db::TDateTime DayOf(const class QDate& date);
-
 }  // namespace kjrep

@@ -65,12 +65,15 @@ void TListVarerForm::btnVisClick(bool preview) {
 void TListVarerForm::UdskrivVarer(TPreviewForm& form, bool onlyGroups) {
     kj::TKJData& d = *kj::KJData();
     TSkrivListe hoved, vareLinje, vareKolonner, gruppeLinje, gruppeKolonner;
-    ReadHead(hoved);
-    for (const TListKey& k : kGroupKeys)
-        ReadKey(k.key, k.def, &d.vareGDbf.FieldByName(k.field),
-                onlyGroups ? &gruppeKolonner : &gruppeLinje, &gruppeLinje);
-    for (const TListKey& k : kItemKeys)
-        ReadKey(k.key, k.def, &d.VareDbf.FieldByName(k.field), &vareKolonner, &vareLinje);
+    {
+        const TLayoutReader layout(Variants);
+        layout.PageHead(hoved);
+        for (const TListKey& k : kGroupKeys)
+            layout.Item(k.key, k.def, &d.vareGDbf.FieldByName(k.field),
+                        onlyGroups ? &gruppeKolonner : &gruppeLinje, &gruppeLinje);
+        for (const TListKey& k : kItemKeys)
+            layout.Item(k.key, k.def, &d.VareDbf.FieldByName(k.field), &vareKolonner, &vareLinje);
+    }
     d.VareDbf.SetOrderToTag("GRUPPE");
     d.vareGDbf.SetOrderToTag("GRUPPE");
     d.VareDbf.First();

@@ -17,6 +17,8 @@
 #include "data/db_format.h"
 #include "reports/invoice_amounts.h"
 #include "reports/invoice_rows.h"
+#include "reports/report_util.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 #include "ui/tmv_fil.h"
@@ -60,11 +62,11 @@ std::string TextField(int type, const std::string& t, size_t width, bool first, 
         case etFixed:
             return t.size() >= width ? t : t + std::string(width - t.size(), ' ');
         case etComma: {
-            const std::string v = Escaped(TrimR(t), type);
+            const std::string v = Escaped(TzUtils::TrimRight(t), type);
             return (first ? "" : ",") + (quoted ? "\"" + v + "\"" : v);
         }
         default:
-            return "<TD>" + Escaped(TrimR(t), type);
+            return "<TD>" + Escaped(TzUtils::TrimRight(t), type);
     }
 }
 
@@ -122,13 +124,13 @@ std::vector<std::string> ExportLines(int type, const TExportPosting& p, const st
     if (type == etHtml)
         for (size_t i = first ? 1 : 0; i < lines.size(); ++i) lines[i] = "<TR>" + lines[i];
     if (p.vat > -kMinVat && p.vat < kMinVat) lines[2] = lines[3] = "";
-    if (TrimR(vatAccount).empty()) lines[2] = lines[3] = "";
-    if (TrimR(contra).empty()) lines[1] = "";
+    if (TzUtils::TrimRight(vatAccount).empty()) lines[2] = lines[3] = "";
+    if (TzUtils::TrimRight(contra).empty()) lines[1] = "";
     return lines;
 }
 
 int FileTypeOfExtension(const std::string& extension, int current) {
-    const std::string e = Upper(TrimR(extension));
+    const std::string e = TzUtils::AnsiUpper(TzUtils::TrimRight(extension));
     if (e == ".TXT") return current < 0 ? etComma : current;
     if (e == ".XLS") return 3;
     if (e == ".WMF" || e == ".EMF") return 4;
@@ -243,7 +245,7 @@ bool TOverFak::ReadPosting(TExportPosting& p) {
     if (post.FieldByName("post_over").AsBoolean() || FieldText(post, "post_fnr").empty())
         return false;
     // Each item is searched once per export; its account is remembered ("" when none).
-    const std::string key = Pad(post.FieldByName("post_tmu").AsString(), 10);
+    const std::string key = PadTo(post.FieldByName("post_tmu").AsString(), 10);
     auto known = accounts_.find(key);
     if (known == accounts_.end()) {
         const std::string account = vare.FindExact(key) ? FieldText(vare, "tmu_konto") : "";
@@ -273,7 +275,7 @@ bool TOverFak::WritePostings(TExportWriter& out, std::vector<int32_t>& written) 
         if (!ReadPosting(p)) continue;
         for (const std::string& line :
              ExportLines(fileType_, p, contra, vatAccount, written.empty()))
-            if (!TrimR(line).empty() && !out.Line(line)) return false;
+            if (!TzUtils::TrimRight(line).empty() && !out.Line(line)) return false;
         written.push_back(post.s_RecNo());
     }
     return true;
@@ -305,7 +307,7 @@ void TOverFak::Mark(const std::vector<int32_t>& written) {
 }
 
 void TOverFak::btnVisClick() {
-    const std::string file = TrimR(kjqt::ToAnsi(EdtFilnavn->text()));
+    const std::string file = TzUtils::TrimRight(kjqt::ToAnsi(EdtFilnavn->text()));
     if (file.empty()) return Message(kNoFile, EdtFilnavn);
     if (fileType_ < etFixed || fileType_ > etHtml) return Message(kNoType, rbType[0]);
     if (!Confirmed(file)) return;

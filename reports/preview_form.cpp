@@ -125,24 +125,15 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
 }
 
 TPreviewForm::~TPreviewForm() {
-    SetBusy(false);
+    busy_.Set(false);
     VisUdskrift->OnChange = nullptr;
     VisUdskrift->OnNewPage = nullptr;
-}
-
-void TPreviewForm::SetBusy(bool on) {
-    if (on == busy_) return;
-    busy_ = on;
-    if (on)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
 }
 
 // ---- Preparing ---------------------------------------------------------------------------
 
 void TPreviewForm::PrepareReport(bool show) {
-    SetBusy(true);
+    busy_.Set(true);
     VisUdskrift->ClearPages();
     int32_t offX = 0, offY = 0;  // physical offsets of the printer; none for a PDF
     QPrinterInfo info = QPrinterInfo::defaultPrinter();
@@ -434,7 +425,7 @@ void TPreviewForm::ClearReport() {
     OnNewReportPage = nullptr;
     inPageHead_ = false;
     hide();
-    SetBusy(false);
+    busy_.Set(false);
 }
 
 void TPreviewForm::ShowReport() {
@@ -443,7 +434,7 @@ void TPreviewForm::ShowReport() {
     edtTilSide->setText(QString::number(none ? 0 : PageNumber));
     SideScroll->setEnabled(!none);
     if (!none) SideScroll->setRange(1, PageNumber);
-    SetBusy(false);
+    busy_.Set(false);
     VisUdskrift->setFocus();
     hide();  // shown again modally
     exec();
@@ -465,9 +456,9 @@ bool TPreviewForm::PrintPagesWithProgress(int from, int to) {
 }
 
 bool TPreviewForm::PrintReport() {
-    SetBusy(true);
+    busy_.Set(true);
     bool ok = PrintPagesWithProgress(1, VisUdskrift->PageCount());
-    SetBusy(false);
+    busy_.Set(false);
     return ok;
 }
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "reports/print_preview.h"
+#include "reports/report_util.h"
 #include "reports/skriv_felt.h"
 #include "reports/text_widths.h"
 
@@ -95,7 +96,6 @@ class TPreviewForm : public QDialog {
     void UpdatePrintable();
     void RunPageHead();
     void PreviewChanged();
-    void SetBusy(bool on);
     bool PrintPagesWithProgress(int from, int to);
     QFont ItemFont(int32_t height) const;
     // The metrics of an item font on the recording's device, made once per height and run.
@@ -108,7 +108,7 @@ class TPreviewForm : public QDialog {
     int32_t canvasFontHeight_ = kNoFont;
     bool suppressNewPage_ = false;
     bool inPageHead_ = false;
-    bool busy_ = false;
+    TBusyCursor busy_;
 };
 
 // Runs ClearReport when a report run ends, however it ends.

@@ -15,7 +15,6 @@
 #include <stdexcept>
 
 #include "reports/print_target.h"
-#include "storage/tz_errors.h"
 #include "ui/dialog_service.h"
 
 namespace kjrep {
@@ -244,16 +243,19 @@ void TPrintPreview::SetOrientation(TPrinterOrientation o) {
 // ---- Units -----------------------------------------------------------------------------
 
 namespace {
+constexpr int64_t kLoMetricPerInch = 254;   // tenths of a millimetre
+constexpr int64_t kLoEnglishPerInch = 100;  // hundredths of an inch
+
 int64_t UnitsPerInch(TUnits u, int dpi) {
     switch (u) {
         case mmPixel:
             return dpi;
         case mmLoMetric:
-            return TzErr::InternalError;
+            return kLoMetricPerInch;
         case mmHiMetric:
             return 2540;
         case mmLoEnglish:
-            return TzErr::DiskReadError;
+            return kLoEnglishPerInch;
         case mmHiEnglish:
             return 1000;
         case mmTWIPS:
@@ -319,7 +321,6 @@ void TPrintPreview::StartDocument() {
     aborted_ = false;
     state_ = TPreviewState::Recording;
     UpdatePixelSize();
-    if (OnBeginDoc) OnBeginDoc();
     NextPage();
 }
 
@@ -338,7 +339,6 @@ void TPrintPreview::FinishDocument() {
     ClosePage();
     if (page_) pages_.Add(std::move(*page_));
     page_.reset();
-    if (OnEndDoc) OnEndDoc();
     state_ = TPreviewState::Idle;
 }
 
@@ -346,14 +346,12 @@ void TPrintPreview::AbortDocument() {
     if (aborted_) return;
     if (state_ == TPreviewState::Recording) {
         aborted_ = true;
-        if (OnAbort) OnAbort();
         ClosePage();
         page_.reset();
         ClearPages();
         state_ = TPreviewState::Idle;
     } else if (state_ == TPreviewState::Printing) {
         aborted_ = true;
-        if (OnAbort) OnAbort();
         if (printer_ && printer_->printerState() == QPrinter::Active) printer_->abort();
     }
 }
@@ -477,7 +475,6 @@ void TPrintPreview::Relayout() {
 void TPrintPreview::SetZoomState(TZoomState s) {
     zoomState_ = s;
     Relayout();
-    if (OnZoomChange) OnZoomChange();
 }
 
 void TPrintPreview::SetZoom(int z) {
@@ -492,7 +489,6 @@ void TPrintPreview::SetZoom(int z) {
         return;
     }
     Relayout();
-    if (OnZoomChange) OnZoomChange();
 }
 
 void TPrintPreview::resizeEvent(QResizeEvent* e) {
@@ -690,7 +686,6 @@ bool TPrintPreview::PrintRange(int from, int to) {
     if (SelectPrintTarget(printer) == PrintTargetKind::Cancelled) return false;
     aborted_ = false;
     state_ = TPreviewState::Printing;
-    if (OnBeforePrint) OnBeforePrint();
     ConfigurePrinter(printer);
     printer.setDocName(PrintJobTitle);
     QPainter painter;
@@ -712,7 +707,6 @@ bool TPrintPreview::PrintRange(int from, int to) {
         if (!ok) aborted_ = true;
     }
     printer.setDocName(QString());
-    if (OnAfterPrint) OnAfterPrint();
     state_ = TPreviewState::Idle;
     return ok;
 }

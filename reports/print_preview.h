@@ -111,7 +111,6 @@ class TPrintPreview : public QScrollArea {
     QString PrintJobTitle;
     int PrintJobBin = 7;
     int ZoomMin = 10, ZoomMax = 500, ZoomStep = 10;
-    bool ZoomSavePos = true;
     bool UsePrinterOptions = false;
     int PrintJobCopies() const { return copies_; }
     void SetPrintJobCopies(int n) { copies_ = n < 1 ? 1 : n; }
@@ -133,8 +132,7 @@ class TPrintPreview : public QScrollArea {
     void SetUseTempFile(bool on) { pages_.SetUseTempFile(on); }
 
     // Events
-    std::function<void()> OnBeginDoc, OnEndDoc, OnNewPage, OnAbort, OnChange;
-    std::function<void()> OnBeforePrint, OnAfterPrint, OnZoomChange;
+    std::function<void()> OnNewPage, OnChange;
     std::function<void(int page, int progress, bool& abortIt)> OnPrintProgress;
 
     // Recording

@@ -9,8 +9,6 @@
 #include <functional>
 #include <string>
 
-#include "storage/tz_errors.h"
-
 namespace kjrep {
 
 class TPreviewForm;
@@ -26,9 +24,12 @@ struct TPageSetup {
     int32_t PaperHeight = 29700;
     uint8_t Orientation = 0;
 
+    static constexpr int kPortraitCode = 1;
+    static constexpr int kSidewaysCode = 2;
+
     // Code 2 turns the sheet sideways; any other code gives portrait.
-    void SetOrientation(int code) { Orientation = code == TzErr::FileNotFound ? 1 : 0; }
-    int OrientationCode() const { return Orientation ? 2 : 1; }
+    void SetOrientation(int code) { Orientation = code == kSidewaysCode ? 1 : 0; }
+    int OrientationCode() const { return Orientation ? kSidewaysCode : kPortraitCode; }
 };
 
 struct ReportHost {

@@ -1,6 +1,7 @@
 #include "reports/report_util.h"
 
 #include <QApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <cmath>
 
@@ -41,9 +42,11 @@ int64_t FieldMoney(const Db::TField& field) {
 }
 
 std::string TrimRight(const std::string& s) {
-    size_t e = s.size();
-    while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(0, e);
+    return TzUtils::TrimRight(s);
+}
+
+std::string UpperTrimmed(const std::string& s) {
+    return TzUtils::AnsiUpper(TzUtils::TrimRight(s));
 }
 
 std::string PadTo(const std::string& s, size_t n) {
@@ -70,6 +73,12 @@ std::string ShortDate(Db::TDateTime day) {
 
 std::string DateKey(Db::TDateTime day) {
     return day == 0 ? std::string() : Db::FormatDateTime("yyyymmdd", day);
+}
+
+Db::TDateTime DayOf(const QDate& date) {
+    Db::TDateTime out = 0;
+    if (!date.isValid() || !Db::TryEncodeDate(date.year(), date.month(), date.day(), out)) return 0;
+    return out;
 }
 
 const TLayoutKey kPostingColumns[10] = {
@@ -123,8 +132,17 @@ TIndexReadRun::~TIndexReadRun() {
     S().run = outer_;
 }
 
+void TBusyCursor::Set(bool on) {
+    if (on == on_) return;
+    on_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
 TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    busy_.Set(true);
     for (QWidget* w : widgets)
         if (w && w->isEnabled()) {
             w->setEnabled(false);
@@ -135,7 +153,7 @@ TRunGuard::TRunGuard(std::vector<QWidget*> widgets) {
 TRunGuard::~TRunGuard() {
     for (const QPointer<QWidget>& w : disabled_)
         if (w) w->setEnabled(true);
-    QApplication::restoreOverrideCursor();
+    busy_.Set(false);
 }
 
 }  // namespace kjrep

@@ -14,6 +14,8 @@
 #include "data/db_types.h"
 #include "data/tz_dbf.h"
 
+class QDate;
+
 namespace Db {
 class TField;
 class TDataSet;
@@ -31,6 +33,8 @@ std::string FormatKroner(int64_t tenThousandths);
 int64_t FieldMoney(const Db::TField& field);
 
 std::string TrimRight(const std::string& s);
+// s without trailing blanks, upper-cased as Windows-1252: how two key texts are compared.
+std::string UpperTrimmed(const std::string& s);
 // s cut or padded with blanks to n characters.
 std::string PadTo(const std::string& s, size_t n);
 // s padded to n and upper-cased as Windows-1252 (the form of the index keys).
@@ -41,6 +45,8 @@ Db::TDateTime FieldDay(const Db::TField& field);
 std::string ShortDate(Db::TDateTime day);
 // "YYYYMMDD" of a day (an index key's date part).
 std::string DateKey(Db::TDateTime day);
+// A calendar day as the data layer's day number (0 for an invalid date).
+Db::TDateTime DayOf(const QDate& date);
 
 // A layout key of a report, the field it prints (nullptr: none) and its built-in default.
 struct TLayoutKey {
@@ -74,6 +80,19 @@ class TIndexReadRun {
     TIndexReadRun* outer_ = nullptr;
 };
 
+// The hourglass while on; balanced however often it is switched, and off when it goes.
+class TBusyCursor {
+  public:
+    TBusyCursor() = default;
+    ~TBusyCursor() { Set(false); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+    void Set(bool on);
+
+  private:
+    bool on_ = false;
+};
+
 // While alive: the hourglass, and every given widget disabled (enabled again afterwards
 // unless it was disabled before).
 class TRunGuard {
@@ -84,6 +103,7 @@ class TRunGuard {
     TRunGuard& operator=(const TRunGuard&) = delete;
 
   private:
+    TBusyCursor busy_;
     std::vector<QPointer<QWidget>> disabled_;
 };
 

@@ -11,6 +11,7 @@
 #include "reports/paper_sizes.h"
 #include "reports/report_host.h"
 #include "reports/report_resources.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/ini_file.h"
 #include "ui/text_codec.h"
@@ -23,20 +24,8 @@ const char kLastSection[] = "SidstValgt";
 const char kListSection[] = "Rapporter";
 const char kPaperSize[] = "PapirSt\xF8rrelse";  // Windows-1252
 
-std::string TrimRight(std::string s) {
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.pop_back();
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    std::string t = TrimRight(s);
-    size_t b = 0;
-    while (b < t.size() && static_cast<unsigned char>(t[b]) <= ' ') ++b;
-    return t.substr(b);
-}
-
 std::string KeyOf(const std::string& line) {
-    return Trim(line.substr(0, line.find('=')));
+    return TzCommon::AllTrim(line.substr(0, line.find('=')));
 }
 
 }  // namespace
@@ -46,13 +35,13 @@ TReportVariants::TReportVariants(const std::string& fileName) : path_(EnsureLayo
 void TReportVariants::Open() {
     kjqt::TMemIniFile ini(path_);
     lines_ = ini.ReadSectionValues(kListSection);
-    RapportNr = Trim(ini.ReadString(kLastSection, "Nr", "1"));
+    RapportNr = TzCommon::AllTrim(ini.ReadString(kLastSection, "Nr", "1"));
     ReadVariant();
 }
 
 bool TReportVariants::Pick(const std::string& line) {
     std::string key = KeyOf(line);
-    if (TrimRight(key).empty()) return false;
+    if (TzUtils::TrimRight(key).empty()) return false;
     RapportNr = key;
     ReadVariant();
     return true;
@@ -89,7 +78,7 @@ void TReportVariants::ReadVariant() {
         setup.PaperHeight = kA4Height;
         kjqt::DialogService::Instance().ShowMessage(
             QString::fromUtf8("Papirformatet %1 kendes ikke; der udskrives på A4")
-                .arg(kjqt::FromAnsi(Trim(paperText_))));
+                .arg(kjqt::FromAnsi(TzCommon::AllTrim(paperText_))));
     }
     setup.SetOrientation(
         static_cast<int>(LayoutNumber(ini.ReadString(v, "PapirOrientering", "1"), 1) == 2 ? 2 : 1));
@@ -103,9 +92,9 @@ bool TReportVariants::Close() {
     if (WriteOptions) WriteOptions(ini, v);
     TMargins m{setup.Margins[0], setup.Margins[1], setup.Margins[2], setup.Margins[3]};
     ini.WriteString(v, "Margin", MarginsToText(m));
-    ini.WriteString(
-        v, "Papir",
-        setup.PaperCode == paperCodeRead_ ? Trim(paperText_) : std::to_string(setup.PaperCode));
+    ini.WriteString(v, "Papir",
+                    setup.PaperCode == paperCodeRead_ ? TzCommon::AllTrim(paperText_)
+                                                      : std::to_string(setup.PaperCode));
     ini.WriteString(v, kPaperSize, PaperSizeToText(setup.PaperWidth, setup.PaperHeight));
     ini.WriteInteger(v, "PapirOrientering", setup.OrientationCode());
     if (ini.UpdateFile()) return true;
@@ -115,13 +104,37 @@ bool TReportVariants::Close() {
 }
 
 std::string TReportVariants::ReadLine(const std::string& key, const std::string& def) const {
-    kjqt::TMemIniFile ini(path_);
-    return ini.ReadString(RapportNr, key, def);
+    return TLayoutReader(*this).Line(key, def);
 }
 
 void TReportVariants::ParseItem(const std::string& key, const std::string& def, Db::TField* field,
                                 TSkrivListe* captionList, TSkrivListe* dataList) const {
     ParseLayoutLine(key, ReadLine(key, def), field, captionList, dataList);
+}
+
+// ---- One layout read -----------------------------------------------------------------------
+
+TLayoutReader::TLayoutReader(const TReportVariants& variants)
+    : ini_(std::make_unique<kjqt::TMemIniFile>(variants.Path())), section_(variants.RapportNr) {}
+
+TLayoutReader::~TLayoutReader() = default;
+
+std::string TLayoutReader::Line(const std::string& key, const std::string& def) const {
+    return ini_->ReadString(section_, key, def);
+}
+
+void TLayoutReader::Item(const char* key, const char* def, Db::TField* field,
+                         TSkrivListe* captionList, TSkrivListe* dataList) const {
+    const std::string k = kjqt::ToAnsi(QString::fromUtf8(key));
+    ParseLayoutLine(k, Line(k, kjqt::ToAnsi(QString::fromUtf8(def))), field, captionList, dataList);
+}
+
+void TLayoutReader::PageHead(TSkrivListe& head) const {
+    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &head, nullptr);
+    Item("Titel1", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Titel2", ";;;;;;;;;;;", nullptr, &head, nullptr);
+    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &head, nullptr);
+    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &head, nullptr);
 }
 
 // ---- The frame -------------------------------------------------------------------------------

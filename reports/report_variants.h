@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,29 @@ class TReportVariants {
     std::vector<std::string> lines_;
     std::string paperText_;  // "Papir" as read, written back while the code is unchanged
     int paperCodeRead_ = 0;
+};
+
+// The layout keys of a variant, its file read once for one layout read (the keys a report
+// reads before it prints).
+class TLayoutReader {
+  public:
+    // The current variant of variants, as the file holds it now.
+    explicit TLayoutReader(const TReportVariants& variants);
+    ~TLayoutReader();
+    TLayoutReader(const TLayoutReader&) = delete;
+    TLayoutReader& operator=(const TLayoutReader&) = delete;
+
+    // The layout line of an item key, or its built-in default (Windows-1252 texts).
+    std::string Line(const std::string& key, const std::string& def) const;
+    // ParseLayoutLine over Line, key and default given in UTF-8.
+    void Item(const char* key, const char* def, Db::TField* field, TSkrivListe* captionList,
+              TSkrivListe* dataList) const;
+    // The page head keys "Titel", "Titel1", "Titel2", "Side" and "Dato" into head.
+    void PageHead(TSkrivListe& head) const;
+
+  private:
+    std::unique_ptr<kjqt::TMemIniFile> ini_;
+    std::string section_;
 };
 
 class TReportFrame : public QWidget {

@@ -4,11 +4,13 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/kj_data.h"
 #include "data/db_fields.h"
 #include "reports/preview_form.h"
 #include "reports/report_host.h"
 #include "reports/report_util.h"
 #include "reports/report_wiring.h"
+#include "ui/text_codec.h"
 
 namespace kjrep {
 
@@ -52,6 +54,39 @@ void TReportWindow::RunReport(bool preview, const std::function<void(TPreviewFor
         form.ShowReport();
     else
         form.PrintReport();
+}
+
+TDropCombo* NewCaseBox(QWidget* parent, const std::function<void(QComboBox*)>& dropDown) {
+    auto* box = new TDropCombo(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->OnDropDown = [box, dropDown] { dropDown(box); };
+    return box;
+}
+
+QString CurrentCaseText() {
+    TzDs::TTzDbf& cases = kj::KJData()->SagsDbf;
+    const bool onCase = cases.Active() && cases.s_RecNo() > 0 && !cases.Eof();
+    return onCase ? kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()) : QString();
+}
+
+void FillCaseList(QComboBox* box, QStatusBar* status, bool letThrough) {
+    if (box->count() > 0) return;
+    status->showMessage("Finder sager frem");
+    TRunGuard busy({});
+    TzDs::TTzDbf& cases = kj::KJData()->SagsDbf;
+    const QString text = box->currentText();
+    for (cases.First(); !cases.Eof(); cases.Next()) {
+        if (!cases.Deleted())
+            box->addItem(kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()));
+        if (letThrough) LetMessagesThrough();
+    }
+    box->setEditText(text);
+    status->clearMessage();
+}
+
+std::string CaseNoOf(const QComboBox* box) {
+    return UpperTrimmed(kjqt::ToAnsi(box->currentText()).substr(0, 10));
 }
 
 void SetPaperFromSetup(TPreviewForm& form) {

@@ -75,6 +75,17 @@ class TBlankItems {
     std::vector<std::pair<TSkrivFelt*, Db::TField*>> saved_;
 };
 
+// The from-case and to-case boxes of the windows over a range of cases.
+// A box: editable, typing adds nothing to its list, dropDown runs before the list drops down.
+TDropCombo* NewCaseBox(QWidget* parent, const std::function<void(QComboBox*)>& dropDown);
+// The description of the case table's current case; empty when the table is on none.
+QString CurrentCaseText();
+// An empty box gets the descriptions of the undeleted cases, the typed text kept; the status
+// bar says so meanwhile. letThrough: waiting messages run between the cases.
+void FillCaseList(QComboBox* box, QStatusBar* status, bool letThrough);
+// The case number typed in a box: its first ten characters without trailing blanks, upper case.
+std::string CaseNoOf(const QComboBox* box);
+
 // SetPaper with the page set-up's paper code, size, orientation and margins.
 void SetPaperFromSetup(TPreviewForm& form);
 // A sum's text into the item "Data" + key of list, else the item key; none: not shown.

@@ -49,8 +49,7 @@ bool SkipClosed(TzDs::TTzDbf& cases) {
     return !cases.Eof();
 }
 
-}  // namespace
-
+// The first case to print (case table on it) or false after the message; the next one.
 bool FindFoersteSag(TzDs::TTzDbf& cases, const std::string& from, const std::string& to,
                     bool onlyActive) {
     cases.SetOrderToTag("SAGSNR");
@@ -88,6 +87,8 @@ bool NaesteSag(TzDs::TTzDbf& cases, const std::string& to, bool onlyActive) {
     return TrimRight(to).empty() || CaseKey(cases) <= KeyOf(to, 10);
 }
 
+}  // namespace
+
 // ---- One run ------------------------------------------------------------------------------
 
 struct TUdeRapForm::Run {
@@ -110,11 +111,6 @@ struct TUdeRapForm::Run {
 
     Run(TPreviewForm& f, const TReportVariants& v, int m) : form(f), variants(v), mode(m) {}
 
-    void Item(const char* key, const char* def, Db::TField* field, TSkrivListe* caption,
-              TSkrivListe* data) {
-        variants.ParseItem(kjqt::ToAnsi(QString::fromUtf8(key)),
-                           kjqt::ToAnsi(QString::fromUtf8(def)), field, caption, data);
-    }
     void LaesLayout();
     void SetSums(TSkrivListe& list, const char* const keys[3], const int64_t sums[3]) {
         for (int i = 0; i < 3; ++i) SetItemText(list, keys[i], FormatAmount(sums[i]));
@@ -129,51 +125,48 @@ struct TUdeRapForm::Run {
 };
 
 void TUdeRapForm::Run::LaesLayout() {
-    Item("Titel", "Liste;0;0;210;20;C;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Titel1", ";;;;;;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Titel2", ";;;;;;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Side", "Side &SIDE;0;0;210;8;H;;;;;;", nullptr, &Hoved, nullptr);
-    Item("Dato", "Dato &DATO;10;0;210;8;H;;;;;;", nullptr, &Hoved, nullptr);
+    const TLayoutReader layout(variants);
+    layout.PageHead(Hoved);
     Db::TField* sagsNr = &d.SagsDbf.FieldByName("sags_nr");
     Db::TField* sagsBem = &d.SagsDbf.FieldByName("sags_bem");
     Db::TField* iAlt = &d.PostDbf.FieldByName("IAlt");
     if (mode == 0) {
-        Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagKolonner, &SagTotal);
-        Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagKolonner, &SagTotal);
+        layout.Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagKolonner, &SagTotal);
+        layout.Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagKolonner, &SagTotal);
     } else if (mode == 1 || mode == 2) {
-        Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagHoved, &SagHoved);
-        Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagHoved, &SagHoved);
+        layout.Item("SagsNr", "Sagsnr;0;0;18;8;V;20;0;38;8;V", sagsNr, &SagHoved, &SagHoved);
+        layout.Item("SagsBem", "Bem;0;20;18;8;V;20;20;170;8;V", sagsBem, &SagHoved, &SagHoved);
     }
     if (mode == 1) {
-        Item("VareID", "Vare;0;0;14;3;V;", &d.VareDbf.FieldByName("tmu_id"), &VareKolonner,
-             &VareLinje);
-        Item("VareBem", "Bemærkning;15;0;89;3;V;", &d.VareDbf.FieldByName("tmu_bem"), &VareKolonner,
-             &VareLinje);
+        layout.Item("VareID", "Vare;0;0;14;3;V;", &d.VareDbf.FieldByName("tmu_id"), &VareKolonner,
+                    &VareLinje);
+        layout.Item("VareBem", "Bemærkning;15;0;89;3;V;", &d.VareDbf.FieldByName("tmu_bem"),
+                    &VareKolonner, &VareLinje);
     } else if (mode == 2) {
-        Item("VareGruppeID", "Gruppe;0;0;14;5;V;15;0;24;5;V;", &d.vareGDbf.FieldByName("id"),
-             &VareKolonner, &VareLinje);
-        Item("VareGruppeBem", "Bemærkning;40;0;19;5;V;60;0;99;V;", &d.vareGDbf.FieldByName("tekst"),
-             &VareKolonner, &VareLinje);
+        layout.Item("VareGruppeID", "Gruppe;0;0;14;5;V;15;0;24;5;V;", &d.vareGDbf.FieldByName("id"),
+                    &VareKolonner, &VareLinje);
+        layout.Item("VareGruppeBem", "Bemærkning;40;0;19;5;V;60;0;99;V;",
+                    &d.vareGDbf.FieldByName("tekst"), &VareKolonner, &VareLinje);
     }
     if (mode == 1 || mode == 2) {
-        Item("PostSubAntal", "; 65;0; 19;3;H;;;;;", &postAntal, &VareKolonner, &VareLinje);
-        Item("PostSubTotal", ";110;0; 24;3;H;;;;;", &total, &VareKolonner, &VareLinje);
-        Item("PostSubMoms", ";135;0; 24;3;H;;;;;", &moms, &VareKolonner, &VareLinje);
-        Item("PostSubIalt", ";160;0; 24;3;H;;;;;", iAlt, &VareKolonner, &VareLinje);
+        layout.Item("PostSubAntal", "; 65;0; 19;3;H;;;;;", &postAntal, &VareKolonner, &VareLinje);
+        layout.Item("PostSubTotal", ";110;0; 24;3;H;;;;;", &total, &VareKolonner, &VareLinje);
+        layout.Item("PostSubMoms", ";135;0; 24;3;H;;;;;", &moms, &VareKolonner, &VareLinje);
+        layout.Item("PostSubIalt", ";160;0; 24;3;H;;;;;", iAlt, &VareKolonner, &VareLinje);
     }
     if (mode >= 0 && mode <= 2) {
         TSkrivListe* caption = mode == 0 ? &SagKolonner : &SagTotal;
-        Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, caption, nullptr);
-        Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", &total, caption, &SagTotal);
-        Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", &moms, caption, &SagTotal);
-        Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", iAlt, caption, &SagTotal);
+        layout.Item("PostIaltTekst", "I Alt; 30;0; 34;3;V;;;;;", nullptr, caption, nullptr);
+        layout.Item("PostIAltTotal", ";110;0; 24;3;H;;;;;", &total, caption, &SagTotal);
+        layout.Item("PostIAltMoms", ";135;0; 24;3;H;;;;;", &moms, caption, &SagTotal);
+        layout.Item("PostIaltIAlt", ";160;0; 24;3;H;;;;;", iAlt, caption, &SagTotal);
     }
     if (mode == 0) {
-        Item("PostGrandTekst", "Udestående ialt;500;0;600;25;V;;;;;;", nullptr, &GrandTotal,
-             nullptr);
-        Item("PostGrandTotal", ";;;;;;1150;0;240;25;H;", &total, &GrandTotal, &GrandTotal);
-        Item("PostGrandMoms", ";;;;;;1400;0;240;25;H;", &moms, &GrandTotal, &GrandTotal);
-        Item("PostGrandIAlt", ";;;;;;1650;0;250;25;H;", iAlt, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandTekst", "Udestående ialt;500;0;600;25;V;;;;;;", nullptr, &GrandTotal,
+                    nullptr);
+        layout.Item("PostGrandTotal", ";;;;;;1150;0;240;25;H;", &total, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandMoms", ";;;;;;1400;0;240;25;H;", &moms, &GrandTotal, &GrandTotal);
+        layout.Item("PostGrandIAlt", ";;;;;;1650;0;250;25;H;", iAlt, &GrandTotal, &GrandTotal);
     }
 }
 
@@ -300,27 +293,14 @@ void TUdeRapForm::UdskrivSager(TPreviewForm& form, const std::string& from, cons
 
 // ---- The window ---------------------------------------------------------------------------
 
-namespace {
-std::string FirstTen(const QComboBox* box) {
-    return TzUtils::AnsiUpper(TrimRight(kjqt::ToAnsi(box->currentText()).substr(0, 10)));
-}
-}  // namespace
-
 TUdeRapForm::TUdeRapForm(QWidget* parent)
     : TReportWindow(kFile, QString::fromUtf8("Udestående på sager (ikke fakturerede beløb)"),
                     parent) {
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QString::fromUtf8("  Fra Sagsnr.  "), this), 0, 0);
     grid->addWidget(new QLabel(QString::fromUtf8("  Til Sagsnr.  "), this), 1, 0);
-    auto* box1 = new TDropCombo(this);
-    auto* box2 = new TDropCombo(this);
-    EdtSagnr1 = box1;
-    EdtSagnr2 = box2;
-    for (TDropCombo* box : {box1, box2}) {
-        box->setEditable(true);
-        box->setInsertPolicy(QComboBox::NoInsert);
-        box->OnDropDown = [this, box] { EdtSagnr1DropDown(box); };
-    }
+    EdtSagnr1 = NewCaseBox(this, [this](QComboBox* box) { EdtSagnr1DropDown(box); });
+    EdtSagnr2 = NewCaseBox(this, [this](QComboBox* box) { EdtSagnr1DropDown(box); });
     grid->addWidget(EdtSagnr1, 0, 1);
     grid->addWidget(EdtSagnr2, 1, 1);
     Body->addLayout(grid);
@@ -339,10 +319,7 @@ TUdeRapForm::TUdeRapForm(QWidget* parent)
     }
     Body->addWidget(group);
 
-    kj::TKJData& d = Data();
-    const bool onCase = d.SagsDbf.Active() && d.SagsDbf.s_RecNo() > 0 && !d.SagsDbf.Eof();
-    const QString current =
-        onCase ? kjqt::FromAnsi(d.SagsDbf.FieldByName("SagBeskriv").AsString()) : QString();
+    const QString current = CurrentCaseText();
     EdtSagnr1->setEditText(current);
     EdtSagnr2->setEditText(current);
     SetVisning(0);
@@ -369,28 +346,14 @@ void TUdeRapForm::SetVisning(int mode) {
 }
 
 void TUdeRapForm::EdtSagnr1DropDown(QComboBox* box) {
-    if (box->count() > 0) return;
-    Status->showMessage("Finder sager frem");
-    TRunGuard guard({});
-    TzDs::TTzDbf& cases = Data().SagsDbf;
-    QString text = box->currentText();
-    for (cases.First(); !cases.Eof(); cases.Next()) {
-        if (!cases.Deleted())
-            box->addItem(kjqt::FromAnsi(cases.FieldByName("SagBeskriv").AsString()));
-        LetMessagesThrough();
-    }
-    box->setEditText(text);
-    Status->clearMessage();
+    FillCaseList(box, Status, true);
 }
 
 void TUdeRapForm::btnVisClick(bool preview) {
     kj::TKJData& d = Data();
-    d.SagsDbf.SetOrderToTag("SAGSNR");
-    d.SagsDbf.SetFilterTo("");
+    // Filters, orders and the first case are set by the run itself (UdskrivSager).
     d.SagsDbf.SetWhileTo("");
-    d.SagsDbf.First();
-    d.PostDbf.SetOrderToTag("POSTTMU");
-    const std::string from = FirstTen(EdtSagnr1), to = FirstTen(EdtSagnr2);
+    const std::string from = CaseNoOf(EdtSagnr1), to = CaseNoOf(EdtSagnr2);
     const int mode = Visning();
     const bool onlyActive = edtAktiveSager->isChecked();
     RunReport(preview, [&](TPreviewForm& form) { UdskrivSager(form, from, to, mode, onlyActive); });

@@ -14,10 +14,6 @@ class QComboBox;
 class QRadioButton;
 class QButtonGroup;
 
-namespace TzDs {
-class TTzDbf;
-}
-
 namespace kjrep {
 
 class TUdeRapForm : public TReportWindow {
@@ -43,10 +39,5 @@ class TUdeRapForm : public TReportWindow {
 
 // Opens the window modally and frees it.
 void RunOutstandingReport();
-
-// The first case to print (case table on it) or false after the message; the next one.
-bool FindFoersteSag(TzDs::TTzDbf& cases, const std::string& from, const std::string& to,
-                    bool onlyActive);
-bool NaesteSag(TzDs::TTzDbf& cases, const std::string& to, bool onlyActive);
 
 }  // namespace kjrep
