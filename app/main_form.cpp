@@ -20,6 +20,7 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
@@ -31,10 +32,6 @@
 namespace kj {
 
 namespace {
-
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 struct MenuItemSpec {
     const char* name;     // object name, the key of MainEntries().MenuCommands

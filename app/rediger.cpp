@@ -20,6 +20,7 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "app/kj_register.h"
 #include "app/kj_rtf.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
@@ -38,10 +39,6 @@ constexpr int kLimitMargin = 2500, kLimitStep = 5000;
 constexpr int kConvertStep = 100;  // lines between two message pumps while converting
 
 TRetForm* g_current = nullptr;
-
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 bool IsExt(const std::string& file, const char* ext) {
     return QFileInfo(QString::fromLocal8Bit(file.c_str())).suffix().toUpper() == ext;
