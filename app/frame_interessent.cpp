@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
@@ -104,20 +105,15 @@ void TframeInteressent::LoadCaseInteressenter() {
 }
 
 void TframeInteressent::HookEvents() {
-    if (hooked_) return;
-    TzDs::TTzDbf& t = data_.InteressentDbf;
-    savedNew_ = t.OnNewRecord;
-    savedBeforePost_ = t.BeforePost;
-    t.OnNewRecord = Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentNewRecord);
-    t.BeforePost = Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentBeforePost);
-    hooked_ = true;
+    if (hook_) return;
+    hook_.emplace(data_.InteressentDbf,
+                  Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentNewRecord),
+                  Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentBeforePost),
+                  true);
 }
 
 void TframeInteressent::UnhookEvents() {
-    if (!hooked_) return;
-    data_.InteressentDbf.OnNewRecord = savedNew_;
-    data_.InteressentDbf.BeforePost = savedBeforePost_;
-    hooked_ = false;
+    hook_.reset();
 }
 
 bool TframeInteressent::CheckCaseEditable() {

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_timer_transfer.h"
 #include "app/kj_util.h"
@@ -61,16 +62,6 @@ const char* const kHelp[] = {
 void EnsureEdit(Db::TDataSet& ds) {
     if (ds.State() == Db::dsBrowse) ds.Edit();
 }
-
-// Restores a table's record handlers when the run ends, whatever happened.
-struct HandlerSwap {
-    Db::TDataSet& table;
-    Db::TDataSetNotifyEvent savedOnNewRecord, savedBeforePost;
-    ~HandlerSwap() {
-        table.OnNewRecord = savedOnNewRecord;
-        table.BeforePost = savedBeforePost;
-    }
-};
 
 // The window's status line, shown while the rows are carried (the window is hidden before
 // and after its modal part), so that a wait for the postings' lock is seen.
@@ -487,11 +478,9 @@ void RunTimeSheets() {
     } clear;
     EmptyScratch(d, form);
     {
-        HandlerSwap swap{d.TimerDbf, d.TimerDbf.OnNewRecord, d.TimerDbf.BeforePost};
-        d.TimerDbf.OnNewRecord =
-            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord);
-        d.TimerDbf.BeforePost =
-            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostBeforePost);
+        THandlerSwap swap(
+            d.TimerDbf, Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord),
+            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostBeforePost), true);
         form.LastDate = Db::Today();
         form.LastDebitCredit = "D";
         form.LastCaseNo.clear();
