@@ -219,25 +219,18 @@ void TframeInteressent::ShowInteressent() {
 }
 
 void TframeInteressent::GridKey(QKeyEvent& key) {
-    const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
-    if (mods != Qt::ControlModifier) return;
-    switch (key.key()) {
-        case Qt::Key_Backspace:
-            UndoInteressent();
-            break;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            ShowInteressent();
-            break;
-        case Qt::Key_Insert:
-            NewInteressent();
-            break;
-        case Qt::Key_Delete:
-            DeleteInteressent();
-            break;
-        default:
-            return;
-    }
+    const RegKey reg = RegisterKeyOf(key);
+    const bool ctrl = (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+    if (reg == RegKey::Undo)
+        UndoInteressent();
+    else if (reg == RegKey::New)
+        NewInteressent();
+    else if (reg == RegKey::Delete)
+        DeleteInteressent();
+    else if (ctrl && (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter))
+        ShowInteressent();
+    else
+        return;
     key.accept();
     if (gridInteressent->isVisible()) gridInteressent->setFocus();
 }

@@ -409,21 +409,20 @@ bool TTimeSedlerForm::CaseIsClosed() {
 }
 
 void TTimeSedlerForm::postGridKeyDown(QKeyEvent& e) {
-    if ((e.modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier) return;
-    switch (e.key()) {
-        case Qt::Key_Backspace:
+    switch (RegisterKeyOf(e)) {
+        case RegKey::Undo:
             UndoPosting();
             break;
-        case Qt::Key_Insert:
+        case RegKey::New:
             NewPosting();
             break;
-        case Qt::Key_Delete:
+        case RegKey::Delete:
             DeletePosting();
             break;
-        case Qt::Key_X:
+        case RegKey::Close:
             accept();
             break;
-        default:
+        case RegKey::None:
             return;
     }
     e.accept();

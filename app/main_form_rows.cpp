@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
@@ -667,12 +668,12 @@ void TKJSagerForm::ToggleEventDone() {
 
 void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
     const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
-    const bool ctrl = mods == Qt::ControlModifier;
-    if (ctrl && key.key() == Qt::Key_Insert) {
+    const RegKey reg = RegisterKeyOf(key);
+    if (reg == RegKey::New) {
         NewRow(k);
-    } else if (ctrl && key.key() == Qt::Key_Delete) {
+    } else if (reg == RegKey::Delete) {
         DeleteRow(k);
-    } else if (ctrl && key.key() == Qt::Key_Backspace) {
+    } else if (reg == RegKey::Undo) {
         UndoRow(k);
     } else if ((mods & Qt::ControlModifier) &&
                (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
