@@ -9,6 +9,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/post_by_form.h"
 #include "storage/tz_utils.h"
 #include "ui/db_controls.h"
@@ -194,7 +195,7 @@ void TCardRegisterForm::KeyExit() {
     const int32_t own = table_.State() == Db::dsInsert ? 0 : table_.s_RecNo();
     const int32_t found = KeyRecNo(buf, spec_.tag, TzUtils::AnsiUpper(key), spec_.keyWidth);
     if (found != 0 && found != own) {
-        Message(spec_.who + TzUtils::TrimRight(key) + " findes allerede !!!");
+        ShowMsg(spec_.who + TzUtils::TrimRight(key) + " findes allerede !!!");
         table_.Cancel();
         KJData()->GotoRecNo(table_, found);
         FocusKey();
@@ -281,7 +282,7 @@ void TCardRegisterForm::btnSearchClick(bool next) {
         if (field != 0) {
             NaesteBtn->setEnabled(true);
         } else {
-            Message(quote + Ansi("søgeordet") + quote + " " + SearchWord + " findes ikke i " +
+            ShowMsg(quote + Ansi("søgeordet") + quote + " " + SearchWord + " findes ikke i " +
                     spec_.dataName + " !!!");
             SearchWord.clear();
             NaesteBtn->setEnabled(false);

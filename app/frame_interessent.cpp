@@ -9,6 +9,7 @@
 #include "app/kj_data.h"
 #include "app/kj_register.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
 #include "data/db_format.h"
@@ -19,27 +20,6 @@
 #include "ui/text_codec.h"
 
 namespace kj {
-
-namespace {
-
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
-template <class F>
-void Guard(F body) {
-    try {
-        body();
-    } catch (...) {
-        kjqt::ShowException(std::current_exception());
-    }
-}
-
-}  // namespace
 
 TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
     : QWidget(parent), data_(data) {
@@ -64,7 +44,7 @@ TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
         b->setObjectName(QString::fromLatin1(name));
         row->addWidget(b);
         connect(b, &QPushButton::clicked, this,
-                [this, b] { Guard([this, b] { ButtonClick(b); }); });
+                [this, b] { Guarded([this, b] { ButtonClick(b); }); });
         return b;
     };
     btnNyInteressent = button("btnNyInteressent", " Ny Interessent (Ctrl-Ins) ");
@@ -73,14 +53,14 @@ TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
     btnVisInteressent = button("btnVisInteressent", " Vis Interessent (Ctrl-Retur) ");
     row->addStretch(1);
     gridInteressent->OnKeyDown = [this](kjqt::TDBGrid&, QKeyEvent& key) {
-        Guard([&] { GridKey(key); });
+        Guarded([&] { GridKey(key); });
     };
     gridInteressent->OnTitleClick = [this](kjqt::TDBGrid&, kjqt::TColumn& c) {
-        Guard([&] { TitleClick(c); });
+        Guarded([&] { TitleClick(c); });
     };
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (now && (now == gridInteressent || gridInteressent->isAncestorOf(now)))
-            Guard([this] { FillPickLists(); });
+            Guarded([this] { FillPickLists(); });
     });
 }
 
@@ -124,7 +104,7 @@ bool TframeInteressent::CheckCaseEditable() {
     else if (data_.SagsDbf.FieldByName("SagenErLukket").AsBoolean())
         refusal = "Sagen er afsluttet, der kan ikke slettes Interessenter !!!";
     if (!refusal) return true;
-    Show(refusal);
+    ShowMsg(refusal);
     if (Editing(t)) t.Cancel();
     return false;
 }
@@ -180,10 +160,7 @@ void TframeInteressent::DeleteInteressent() {
     const std::string question = "\xD8nsker du at slette denne Interessent?\r\n" +
                                  t.FieldByName("INT_TEKST").AsString() + " " +
                                  t.FieldByName("INT_NAVN").AsString();
-    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
-                                               QCoreApplication::applicationName(),
-                                               kjqt::mb::kIconInformation))
-        return;
+    if (!Ask(question)) return;
     const bool isNew = t.State() == Db::dsInsert;
     t.Cancel();
     if (!isNew && !t.IsEmpty()) {
@@ -271,8 +248,8 @@ void TframeInteressent::TitleClick(kjqt::TColumn& column) {
         const bool dq = w.find('"') != std::string::npos, sq = w.find('\'') != std::string::npos;
         if (!TrimRight(w).empty()) {
             if ((dq && sq) || w.size() > 100) {
-                Show(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
-                              : "Ordet er for langt !!!");
+                ShowMsg(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
+                                 : "Ordet er for langt !!!");
                 return;
             }
             const char q = dq ? '\'' : '"';

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_util.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
 
@@ -104,7 +105,7 @@ bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& 
     const int32_t own = table.State() == Db::dsInsert ? 0 : table.s_RecNo();
     const int32_t found = KeyRecNo(buf, tag, TzUtils::AnsiUpper(key), 10);
     if (found == 0 || found == own) return false;
-    Message(what + TzUtils::TrimRight(key) + " findes allerede !!!");
+    ShowMsg(what + TzUtils::TrimRight(key) + " findes allerede !!!");
     table.Cancel();
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include "app/kj_arkiv.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_timeseddel.h"
 #include "app/kj_util.h"
@@ -35,12 +36,6 @@ struct WaitCursor {
 
 void EditStdHand() {
     Rediger::EditFile("", Ansi("Indtastning af standard hændelser"), KJData()->StdHandFileName());
-}
-
-bool Ask(const char* question) {
-    return kjqt::DialogService::Instance().YesNo(QString::fromUtf8(question),
-                                                 QCoreApplication::applicationName(),
-                                                 kjqt::mb::kIconInformation);
 }
 
 }  // namespace
@@ -104,7 +99,7 @@ void TMenuDispatch::MenuPunktClick(MenuItem item) {
 }
 
 void TMenuDispatch::GenskabIndeksClick() {
-    if (!Ask(kRebuildQuestion)) return;
+    if (!Ask(Ansi(kRebuildQuestion))) return;
     Suspended([] {
         WaitCursor wait;
         KJData()->RebuildIndexes();
@@ -112,7 +107,7 @@ void TMenuDispatch::GenskabIndeksClick() {
 }
 
 void TMenuDispatch::FjernSlettedePosterClick() {
-    if (!Ask(kPackQuestion)) return;
+    if (!Ask(Ansi(kPackQuestion))) return;
     Suspended([] {
         WaitCursor wait;
         KJData()->PackTables();

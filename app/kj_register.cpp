@@ -168,10 +168,6 @@ std::string AskText(const char* caption, const char* prompt) {
     return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
 }
 
-void Message(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
 bool Ask(const std::string& ansi) {
     return kjqt::DialogService::Instance().MessageBox(
                kjqt::FromAnsi(ansi), QCoreApplication::applicationName(),

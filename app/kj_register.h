@@ -90,8 +90,8 @@ void TitleFind(TzDs::TTzDbf& table, const std::string& text);
 // Asks for a text with the input box; "" on cancel.
 std::string AskText(const char* caption, const char* prompt);
 
-// Messages with the text-sources' spelling.
-void Message(const std::string& ansi);
-bool Ask(const std::string& ansi);  // information box with Yes/No; true on Yes
+// An information box with Yes/No (text in the engine's spelling); true on Yes. Plain
+// messages go through ShowMsg (kj_util.h).
+bool Ask(const std::string& ansi);
 
 }  // namespace kj

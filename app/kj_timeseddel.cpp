@@ -389,10 +389,7 @@ void TTimeSedlerForm::DeletePosting() {
     const std::string text =
         t.FieldByName("post_dato").AsString() + " " + t.FieldByName("post_bem").AsString();
     if (TrimR(data_.GetAjourInitials()).empty()) return;
-    if (!kjqt::DialogService::Instance().YesNo(
-            kjqt::FromAnsi(Ansi("Ønsker du at slette denne postering ?\r\n") + text),
-            QCoreApplication::applicationName(), kjqt::mb::kIconInformation))
-        return;
+    if (!Ask(Ansi("Ønsker du at slette denne postering ?\r\n") + text)) return;
     postGrid->CommitEditor();
     if (t.State() == Db::dsInsert) {
         t.Cancel();

@@ -169,7 +169,6 @@ class TKJSagerForm : public QMainWindow {
     bool HandleKey(QObject* target, QKeyEvent& key);
     bool UpperCaseKey(QObject* target, QKeyEvent& key);
     void EnterKey(QWidget* focused);
-    void Guard(const std::function<void()>& body);
 
     // ---- Navigation and the header fields (main_form_nav.cpp) ----
     void AfterMove();

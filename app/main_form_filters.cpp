@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
@@ -137,23 +138,25 @@ namespace kj {
 void TKJSagerForm::WireGrids() {
     for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) {
         g->OnTitleClick = [this](kjqt::TDBGrid& grid, kjqt::TColumn& column) {
-            Guard([&] { TitleClick(grid, column); });
+            Guarded([&] { TitleClick(grid, column); });
         };
         g->OnColumnMoved = [this](kjqt::TDBGrid&, int, int) { TitleClickArmed = false; };
     }
     SagsGrid->OnDblClick = [this](kjqt::TDBGrid&) {
-        Guard([this] {
+        Guarded([this] {
             AskSavePending();
             data_.GotoRecNo(data_.SagsDbf, data_.SagsBufDbf.RecNo());
             AfterMove();
         });
     };
-    brugerGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { RegisterDblClick(false); }); };
-    kundeGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { RegisterDblClick(true); }); };
+    brugerGrid->OnDblClick = [this](kjqt::TDBGrid&) {
+        Guarded([this] { RegisterDblClick(false); });
+    };
+    kundeGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guarded([this] { RegisterDblClick(true); }); };
     connect(btnRetBruger, &QPushButton::clicked, this,
-            [this] { Guard([this] { RetRegister(false); }); });
+            [this] { Guarded([this] { RetRegister(false); }); });
     connect(btnRetKunde, &QPushButton::clicked, this,
-            [this] { Guard([this] { RetRegister(true); }); });
+            [this] { Guarded([this] { RetRegister(true); }); });
 }
 
 void TKJSagerForm::RegisterDblClick(bool customer) {

@@ -7,6 +7,7 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_startup.h"
 #include "app/kj_terminate.h"
 #include "app/kj_text.h"
@@ -28,14 +29,6 @@ TMainEntries& MainEntries() {
     static TMainEntries entries;
     return entries;
 }
-
-namespace {
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
-}  // namespace
 
 // ---- Creation ------------------------------------------------------------------------------
 
@@ -99,9 +92,9 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
 
 void TKJSagerForm::FormCloseQuery() {
     // A change still in a field counts.
-    if (Editing(data_.SagsDbf)) Guard([this] { data_.SagsDbf.UpdateRecord(); });
+    if (Editing(data_.SagsDbf)) Guarded([this] { data_.SagsDbf.UpdateRecord(); });
     for (TzDs::TTzDbf* t : {&data_.SagsDbf, &data_.tmpPost, &data_.tmpStat})
-        Guard([this, t] { PostOnClose(*t); });
+        Guarded([this, t] { PostOnClose(*t); });
 }
 
 // ---- Suspend and resume --------------------------------------------------------------------

@@ -22,14 +22,6 @@ namespace kj {
 
 namespace {
 
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
 std::string Text(QComboBox* c) {
     return kjqt::ToAnsi(c->currentText());
 }
@@ -80,7 +72,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string quoted = Ansi("\"søgeordet\" ") + w;
     if (which == 0) {
-        if (!SearchFromTop(w)) Show("Kan ikke finde sagen med " + quoted);
+        if (!SearchFromTop(w)) ShowMsg("Kan ikke finde sagen med " + quoted);
     } else if (which == 1) {
         const int32_t r = s.RecNo();
         int32_t l = 0;
@@ -94,7 +86,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
             data_.GotoRecNo(s, l);
         } else {
             data_.GotoRecNo(s, r);
-            Show(Ansi("Der er ingen sager, før den aktuelle, med ") + quoted);
+            ShowMsg(Ansi("Der er ingen sager, før den aktuelle, med ") + quoted);
         }
     } else if (which == 2) {
         if (!SearchOn(w) &&
@@ -108,7 +100,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
         for (bool found = SearchFromTop(w); found; found = SearchOn(w)) l = s.RecNo();
         if (l < 1) {
             data_.GotoRecNo(s, r);
-            Show("Kan ikke finde sagen med " + quoted);
+            ShowMsg("Kan ikke finde sagen med " + quoted);
         } else {
             data_.GotoRecNo(s, l);
         }
@@ -146,7 +138,7 @@ void TKJSagerForm::BtnSearchClick() {
         SearchWord.clear();
         SetNavCaptions(false);
     } else if (!SearchFromTop(w)) {
-        Show(Ansi("\"søgeordet\" ") + w + " findes ikke i data !!!");
+        ShowMsg(Ansi("\"søgeordet\" ") + w + " findes ikke i data !!!");
         SearchWord.clear();
         SetNavCaptions(false);
     } else {

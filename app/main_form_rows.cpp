@@ -18,6 +18,7 @@
 #include "app/kj_data.h"
 #include "app/kj_register.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
 #include "app/main_form_util.h"
@@ -51,14 +52,6 @@ struct TKJSagerForm::RowKind {
 namespace {
 
 using Kind = TKJSagerForm::RowKind;
-
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
 
 // Field i of one dataset to field i of the other, for i below count, value by value.
 void CopyFields(Db::TDataSet& from, Db::TDataSet& to, int count) {
@@ -262,7 +255,7 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         b->setObjectName(QString::fromLatin1(name));
         r->addWidget(b);
         connect(b, &QPushButton::clicked, this,
-                [this, action] { Guard([this, action] { (this->*action)(); }); });
+                [this, action] { Guarded([this, action] { (this->*action)(); }); });
         return b;
     };
     QHBoxLayout* er = row(events);
@@ -289,11 +282,13 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         g->OnKeyDown = [this, k](kjqt::TDBGrid&, QKeyEvent& key) {
-            Guard([&] { GridKey(*k, key); });
+            Guarded([&] { GridKey(*k, key); });
         };
-        g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) { Guard([this, k] { PickButton(*k); }); };
+        g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) {
+            Guarded([this, k] { PickButton(*k); });
+        };
     }
-    StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { ToggleEventDone(); }); };
+    StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guarded([this] { ToggleEventDone(); }); };
     StatusGrid->OnDrawColumnCell = [](kjqt::TDBGrid&, QPainter& painter, const QRect& cell,
                                       kjqt::TColumn& column, Db::TField* field, bool,
                                       bool& handled) {
@@ -309,11 +304,11 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         if (quietItem_ || !focus || !(focus == posterGrid || posterGrid->isAncestorOf(focus)))
             return;
         ++quietItem_;
-        Guard([this] { ItemColumnExit(); });
+        Guarded([this] { ItemColumnExit(); });
         --quietItem_;
     };
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        Guard([this, old, now] { GridFocus(old, now); });
+        Guarded([this, old, now] { GridFocus(old, now); });
     });
 }
 
@@ -453,7 +448,7 @@ void TKJSagerForm::LoadCasePostings() {
 
 void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
     if (CaseIsClosed()) {
-        Show(Ansi(k.closedEdit));
+        ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
         return;
     }
@@ -491,7 +486,7 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
 
 void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
     if (CaseIsClosed()) {
-        Show(Ansi(k.closedEdit));
+        ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
         return;
     }
@@ -580,7 +575,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
 
 bool TKJSagerForm::RefuseClosed(const Kind& k, bool edit) {
     if (!CaseIsClosed()) return false;
-    Show(Ansi(edit ? k.closedEdit : k.closedAct));
+    ShowMsg(Ansi(edit ? k.closedEdit : k.closedAct));
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     if (Editing(scratch)) scratch.Cancel();
     return true;
@@ -610,10 +605,7 @@ void TKJSagerForm::DeleteRow(const Kind& k) {
         std::string(k.postings ? "\xD8nsker du at slette denne postering ?"
                                : "\xD8nsker du at slette denne h\xE6ndelse ?") +
         "\r\n" + scratch.FieldByName(date).AsString() + " " + scratch.FieldByName(text).AsString();
-    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
-                                               QCoreApplication::applicationName(),
-                                               kjqt::mb::kIconInformation))
-        return;
+    if (!Ask(question)) return;
     const bool isNew = scratch.State() == Db::dsInsert;
     scratch.Cancel();
     const int32_t recNo = scratch.FieldByName(k.recNoField).AsInteger();
@@ -720,7 +712,7 @@ void TKJSagerForm::ItemColumnExit() {
     if (item.empty()) return;
     TzDs::TTzDbf& v = data_.VareDbf;
     if (!v.SetOrderToTag("VARER") || !v.FindExact(KeyOf(item, 10))) {
-        Show("Varen kunne ikke findes !!");
+        ShowMsg("Varen kunne ikke findes !!");
         return;
     }
     if (!Editing(t)) t.Edit();

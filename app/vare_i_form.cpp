@@ -7,6 +7,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/pluk_forms.h"
 #include "app/vare_g_form.h"
 #include "data/db_format.h"
@@ -145,7 +146,7 @@ void TVareIForm::FillGroupPickList() {
 
 void TVareIForm::btnOpdaterClick() {
     const std::string ini = Initials();
-    if (ini.empty()) return Message(Ansi("Du har ikke rettigheder til at ændre data !!"));
+    if (ini.empty()) return ShowMsg(Ansi("Du har ikke rettigheder til at ændre data !!"));
     if (!Ask(Ansi("Vil du opdatere posteringer med udskriftsprioritet, fra varegrupperne ?")))
         return;
     TKJData& d = *KJData();
