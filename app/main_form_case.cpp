@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/main_entries.h"
@@ -23,9 +24,10 @@ namespace kj {
 
 namespace {
 
-bool AskYesNo(const std::string& ansi, unsigned icon = kjqt::mb::kIconQuestion) {
+// A Yes/No box with the question icon (kj::Ask shows the information icon).
+bool AskYesNo(const std::string& ansi) {
     return kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(ansi),
-                                                 QCoreApplication::applicationName(), icon);
+                                                 QCoreApplication::applicationName());
 }
 
 }  // namespace
@@ -216,9 +218,8 @@ void TKJSagerForm::BtnSletClick() {
     if (s.IsEmpty()) return;
     const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));
     Signal(2);
-    if (!AskYesNo("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
-                      s.FieldByName("SAGS_BEM").AsString(),
-                  kjqt::mb::kIconInformation))
+    if (!Ask("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
+             s.FieldByName("SAGS_BEM").AsString()))
         return;
     DetachControls();
     struct Back {
