@@ -18,16 +18,6 @@
 
 namespace kj {
 
-namespace {
-
-std::string Pad(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
-
-}  // namespace
-
 TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString& caption)
     : QDialog(nullptr), spec_(spec), table_(*KJData()->Table(spec.table)) {
     setWindowTitle(caption);
@@ -205,14 +195,14 @@ void TCardRegisterForm::KeyExit() {
 
 std::string TCardRegisterForm::TownOf(const std::string& code, bool& found) {
     TzDs::TTzDbf& p = KJData()->PostnrBufDbf;
-    found = KeyRecNo(p, "POSTNR", Pad(code, 4), 10) != 0;
+    found = KeyRecNo(p, "POSTNR", PadRight(code, 4), 10) != 0;
     return found ? TzUtils::TrimRight(p.FieldByName("pst_by").AsString()) : std::string();
 }
 
 void TCardRegisterForm::PostnrExit() {
     if (!table_.Active() || table_.IsEmpty()) return;
     const std::string code =
-        Pad(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
+        PadRight(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
     bool found = false;
     std::string town = TownOf(code, found);
     if (!found) {

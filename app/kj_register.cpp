@@ -7,6 +7,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
@@ -116,9 +117,7 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
     if (!cursor.Active()) return 0;
     if (TzUtils::AnsiUpper(TzUtils::TrimRight(cursor.CurrentTag())) != tag)
         cursor.SetOrderToTag(tag);
-    std::string padded = key.substr(0, size_t(width));
-    padded.resize(size_t(width), ' ');
-    if (!cursor.FindExact(padded)) return 0;
+    if (!cursor.FindExact(PadRight(key, width))) return 0;
     return cursor.s_RecNo();
 }
 
