@@ -42,25 +42,25 @@ void EditStdHand() {
 
 TMenuDispatch::TMenuDispatch() {
     using M = MenuItem;
-    entries_ = {{M::MPBruger, "MPBruger", "&Medarbejdere", {}},
-                {M::MPVareG, "MPVareG", "Varegrupper", {}},
-                {M::MPForbrug, "MPForbrug", "&Varer (Tid, Materialer && Udlæg)", {}},
-                {M::MPHandel, "MPHandel", "&Hændelser (Standard)", EditStdHand},
-                {M::MPKunder, "MPKunder", "&Kunder / Modtagere / Afsendere", {}},
-                {M::MPPostnr, "MPPostnr", "&Postnr. - bynavne", {}},
-                {M::MPHandForSagsType, "MPHandForSagsType", "Standard hændelser for Sager ", {}},
-                {M::MPPostTime, "MPPostTime", "&Timeseddel (Bruger)", RunTimeSheets},
-                {M::MPASag, "MPASag", "Igangværende sager", {}},
-                {M::MPUdeRap, "MPUdeRap", "Udestående på sager", {}},
-                {M::MPFakKopi, "MPFakKopi", "Faktura kopi", {}},
-                {M::MPOverFak, "MPOverFak", "Overfør fakturerede posteringer", {}},
-                {M::MPListPost, "MPListPost", "Liste over posteringer (medarbejder)", {}},
-                {M::MPListBruger, "MPListBruger", "Liste over medarbejdere", {}},
-                {M::MPListVarer, "MPListVarer", "Liste over varer", {}},
-                {M::MPListKunde, "MPListKunde", "Liste over kunder", {}},
-                {M::MPListPostnr, "MPListPostnr", "Liste over postnr. / bynavne", {}},
-                {M::MPArkiver, "MPArkiver", " Arkiver afsluttede sager ", KJArkiverSager::Execute},
-                {M::MPGendan, "MPGendan", " Gendan en arkiveret sag ", KJGendanSag::Execute}};
+    entries_ = {{M::MPBruger, "MPBruger", {}},
+                {M::MPVareG, "MPVareG", {}},
+                {M::MPForbrug, "MPForbrug", {}},
+                {M::MPHandel, "MPHandel", EditStdHand},
+                {M::MPKunder, "MPKunder", {}},
+                {M::MPPostnr, "MPPostnr", {}},
+                {M::MPHandForSagsType, "MPHandForSagsType", {}},
+                {M::MPPostTime, "MPPostTime", RunTimeSheets},
+                {M::MPASag, "MPASag", {}},
+                {M::MPUdeRap, "MPUdeRap", {}},
+                {M::MPFakKopi, "MPFakKopi", {}},
+                {M::MPOverFak, "MPOverFak", {}},
+                {M::MPListPost, "MPListPost", {}},
+                {M::MPListBruger, "MPListBruger", {}},
+                {M::MPListVarer, "MPListVarer", {}},
+                {M::MPListKunde, "MPListKunde", {}},
+                {M::MPListPostnr, "MPListPostnr", {}},
+                {M::MPArkiver, "MPArkiver", KJArkiverSager::Execute},
+                {M::MPGendan, "MPGendan", KJGendanSag::Execute}};
     Terminate = [] {
         if (QWidget* w = MainWindow())
             w->close();

@@ -458,10 +458,6 @@ void TBrugerBox::focusOutEvent(QFocusEvent* event) {
     OnExit();
 }
 
-void TTimeSedlerForm::closeEvent(QCloseEvent* event) {
-    QDialog::closeEvent(event);
-}
-
 void RunTimeSheets() {
     TKJData& d = *KJData();
     if (TzUtils::TrimRight(d.GetAjourInitials()).empty()) return;

@@ -130,7 +130,7 @@ void TKJSagerForm::SuspendData() {
     AskSavePending();
     DetachControls();
     data_.ResetTables();
-    SuspendRecNos[0] = data_.SagsDbf.RecNo();
+    SuspendRecNo = data_.SagsDbf.RecNo();
     GiveHandlersBack();
     for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) g->hide();
     AttachControls();
@@ -160,11 +160,8 @@ void TKJSagerForm::ResumeData() {
     HookScratch(Postings(), true);
     frameInteressent->HookEvents();
     resumed_ = true;
-    TzDs::TTzDbf* tables[] = {&data_.SagsDbf, &data_.StatusDbf, &data_.PostDbf};
-    for (int i = 0; i < 3; ++i) {
-        if (SuspendRecNos[i] > 0) data_.GotoRecNo(*tables[i], SuspendRecNos[i]);
-        SuspendRecNos[i] = 0;
-    }
+    if (SuspendRecNo > 0) data_.GotoRecNo(data_.SagsDbf, SuspendRecNo);
+    SuspendRecNo = 0;
     AttachControls();
     RefreshViews();
 }

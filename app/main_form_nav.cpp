@@ -240,11 +240,10 @@ void TKJSagerForm::SagsNrExit() {
         }
     } end{this, s};
     if (s.State() == Db::dsEdit) s.Cancel();
-    SavedRecNo = s.RecNo();
+    const int32_t savedRecNo = s.RecNo();
     s.PushState();
     SetCaseOrder("SAGSNR");
     if (s.FindExact(KeyOf(typed, 10))) {
-        SavedRecNo = s.RecNo();
         s.Edit();
         CurrentSagsNr = typed;
         return;
@@ -257,7 +256,7 @@ void TKJSagerForm::SagsNrExit() {
         CurrentSagsNr = typed;
         return;
     }
-    if (SavedRecNo > 0) data_.GotoRecNo(s, SavedRecNo);
+    if (savedRecNo > 0) data_.GotoRecNo(s, savedRecNo);
     s.PopState();
     edtSagsNr->setFocus();
 }
