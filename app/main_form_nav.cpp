@@ -22,6 +22,30 @@ namespace kj {
 
 namespace {
 
+// One PgUp/PgDn of a key field through table t. Ctrl: PgUp to the first row, PgDn to the
+// last; a blank key: PgUp to the last, PgDn to the first. A key other than the one last
+// shown is looked up (the nearest row) and PgUp steps back from it; the same key steps one
+// row. The table never stays past either end.
+void PageStep(TzDs::TTzDbf& t, const QKeyEvent& key, const std::string& text,
+              const std::string& shown, int width) {
+    const bool up = key.key() == Qt::Key_PageUp;
+    const bool ctrl = key.modifiers() & Qt::ControlModifier;
+    const bool blank = TrimRight(text).empty();
+    const bool differs = !SameNumber(text, shown);
+    if (ctrl || blank) {
+        (ctrl ? up : !up) ? t.GoTop() : t.GoBottom();
+    } else if (up) {
+        if (differs) t.FindNear(KeyOf(text, width));
+        t.Skip(-1);
+    } else if (differs) {
+        t.FindNear(KeyOf(text, width));
+    } else {
+        t.Skip(1);
+    }
+    if (t.Eof()) t.GoBottom();
+    if (t.Bof()) t.GoTop();
+}
+
 std::string Text(QComboBox* c) {
     return kjqt::ToAnsi(c->currentText());
 }
@@ -172,23 +196,7 @@ void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
     SetCaseOrder("SAGSNR");
     if (Editing(s)) s.Cancel();
-    const bool up = key.key() == Qt::Key_PageUp;
-    const bool blank = TrimRight(t).empty();
-    const bool differs = !SameNumber(t, CurrentSagsNr);
-    if ((key.modifiers() & Qt::ControlModifier) || blank) {
-        // Ctrl: first/last; a blank number: PgUp to the last, PgDn to the first.
-        const bool first = (key.modifiers() & Qt::ControlModifier) ? up : !up;
-        first ? s.GoTop() : s.GoBottom();
-    } else if (up) {
-        if (differs) s.FindNear(KeyOf(t, 10));
-        s.Skip(-1);
-    } else if (differs) {
-        s.FindNear(KeyOf(t, 10));
-    } else {
-        s.Skip(1);
-    }
-    if (s.Eof()) s.GoBottom();
-    if (s.Bof()) s.GoTop();
+    PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
     edtSagsNr->setFocus();
     edtSagsNr->lineEdit()->selectAll();
@@ -291,22 +299,7 @@ void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
     const bool onCases = data_.SkiftISager == 1;
     if (onCases && Editing(s)) s.Cancel();
     TzDs::TTzDbf& t = onCases ? s : reg;
-    const bool up = key.key() == Qt::Key_PageUp;
-    const bool ctrl = key.modifiers() & Qt::ControlModifier;
-    const bool blank = TrimRight(text).empty();
-    const bool differs = !SameNumber(text, saved);
-    if (ctrl || blank) {
-        (ctrl ? up : !up) ? t.GoTop() : t.GoBottom();
-    } else if (up) {
-        if (differs) t.FindNear(KeyOf(text, width));
-        t.Skip(-1);
-    } else if (differs) {
-        t.FindNear(KeyOf(text, width));
-    } else {
-        t.Skip(1);
-    }
-    if (t.Eof()) t.GoBottom();
-    if (t.Bof()) t.GoTop();
+    PageStep(t, key, text, saved, width);
     if (onCases) {
         AfterMove();  // the case changed: its views follow it
     } else {
