@@ -245,15 +245,10 @@ void TframeInteressent::TitleClick(kjqt::TColumn& column) {
     if (prompt) {
         const std::string w = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
             QString::fromUtf8("Søg i Interessenter"), QString::fromUtf8(prompt), QString()));
-        const bool dq = w.find('"') != std::string::npos, sq = w.find('\'') != std::string::npos;
         if (!TrimRight(w).empty()) {
-            if ((dq && sq) || w.size() > 100) {
-                ShowMsg(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
-                                 : "Ordet er for langt !!!");
-                return;
-            }
-            const char q = dq ? '\'' : '"';
-            c = ".AND. AT(" + std::string(1, q) + w + q + "," + f + ")>0";
+            std::string quoted;
+            if (!QuoteSearchWord(w, quoted)) return;
+            c = ".AND. AT(" + quoted + "," + f + ")>0";
         }
     }
     data_.InteressentDbf.SetFilterTo("INT_SAG==\"" + CaseKey() + "\"" + c);

@@ -163,6 +163,20 @@ void TitleFind(TzDs::TTzDbf& table, const std::string& text) {
     if (!table.Find(TzUtils::AnsiUpper(text))) table.GoTop();
 }
 
+bool QuoteSearchWord(const std::string& word, std::string& quoted) {
+    constexpr size_t kMaxWord = 100;  // keeps every condition well inside an expression's length
+    const bool dq = word.find('"') != std::string::npos;
+    const bool sq = word.find('\'') != std::string::npos;
+    if ((dq && sq) || word.size() > kMaxWord) {
+        ShowMsg(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
+                         : "Ordet er for langt !!!");
+        return false;
+    }
+    const char q = dq ? '\'' : '"';
+    quoted = q + word + q;
+    return true;
+}
+
 std::string AskText(const char* caption, const char* prompt) {
     return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
 }

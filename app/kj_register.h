@@ -87,6 +87,11 @@ void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression);
 // stays there; not found, it goes to its first row.
 void TitleFind(TzDs::TTzDbf& table, const std::string& text);
 
+// The word of a title search quoted for a condition, with a quote character the word does
+// not contain. A word holding both quote characters, or longer than 100 characters, is
+// refused with its message: false.
+bool QuoteSearchWord(const std::string& word, std::string& quoted);
+
 // Asks for a text with the input box; "" on cancel.
 std::string AskText(const char* caption, const char* prompt);
 

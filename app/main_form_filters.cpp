@@ -53,8 +53,6 @@ const FilterSpec kFilters[] = {
      "At(%s,sag_matnr)>0"},
 };
 
-constexpr size_t kMaxWord = 100;  // keeps every condition well inside an expression's length
-
 std::string Fill(const char* format, const std::string& quoted) {
     std::string out;
     for (const char* p = format; *p; ++p) {
@@ -81,15 +79,9 @@ bool TKJSagerForm::ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field
     const std::string word = kjqt::ToAnsi(answer);
     std::string c;
     if (spec && !TrimRight(word).empty()) {
-        const bool dq = word.find('"') != std::string::npos;
-        const bool sq = word.find('\'') != std::string::npos;
-        if ((dq && sq) || word.size() > kMaxWord) {
-            kjqt::DialogService::Instance().ShowMessage(QString::fromUtf8(
-                dq && sq ? "Ordet kan ikke indeholde både \" og ' !!!" : "Ordet er for langt !!!"));
-            return false;
-        }
-        const char q = dq ? '\'' : '"';
-        c = Fill(spec->format, q + word + q);
+        std::string quoted;
+        if (!QuoteSearchWord(word, quoted)) return false;
+        c = Fill(spec->format, quoted);
     }
     const std::string n = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
     TzDs::TTzDbf* table = nullptr;
