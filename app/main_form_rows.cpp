@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "app/kj_data.h"
+#include "app/kj_record_copy.h"
 #include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
@@ -137,11 +138,7 @@ int64_t NativeMoney(int field) {
 }
 
 int64_t RowTotal(const RawCopy& r) {
-    std::string dk;
-    if (r.dk > 0) {
-        const uint8_t* p = Dbf4::FieldAddress(r.dk);
-        dk = TrimRight(std::string(reinterpret_cast<const char*>(p) + 1, p[0]));
-    }
+    const std::string dk = r.dk > 0 ? NativeText(r.dk) : std::string();
     return TKJData::CalcPosting(dk, NativeMoney(r.antal), NativeMoney(r.pris), NativeMoney(r.rabat),
                                 0)
         .total;
@@ -563,7 +560,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
     // A new row, or one whose source is gone or now another's: appended anew.
     shared.ClearRecord();
     CopyFields(scratch, shared, k.copied);
-    while (!shared.ALock()) kjqt::LetMessagesThrough();
+    LockAppend(shared);
     shared.AppendRec();
     const int32_t appended = Dbf4::RecNo();
     shared.UnLock();
@@ -649,7 +646,7 @@ void TKJSagerForm::UndoPosting() {
 void TKJSagerForm::ToggleEventDone() {
     TzDs::TTzDbf& t = data_.tmpStat;
     if (CaseIsClosed() || t.IsEmpty()) return;
-    while (!t.RLock()) kjqt::LetMessagesThrough();
+    LockRecord(t);
     if (!Editing(t)) t.Edit();
     t.FieldByName("STAT_VAL").SetAsBoolean(!t.FieldByName("STAT_VAL").AsBoolean());
     t.Post();
@@ -764,7 +761,7 @@ void TKJSagerForm::InvoicePosting() {
             p.FieldByName("POST_INI").SetAsString(ini);
             p.FieldByName("POST_AJOUR").SetAsDateTime(Db::Today());
             p.FieldByName("POST_OPRET").SetAsDateTime(Db::Today());
-            while (!p.ALock()) kjqt::LetMessagesThrough();
+            LockAppend(p);
             p.Post();
             p.UnLock();
         }
