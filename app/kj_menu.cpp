@@ -29,11 +29,6 @@ const char* const kPackQuestion =
     "Ønsker du at fjerne slettede data\r\ndet kan tage lidt tid\r\nAlle andre brugere skal "
     "afslutte\r\nMorvane Vaktor !!";
 
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
-
 void EditStdHand() {
     Rediger::EditFile("", Ansi("Indtastning af standard hændelser"), KJData()->StdHandFileName());
 }

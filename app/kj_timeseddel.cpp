@@ -95,10 +95,7 @@ void FinishRun(TKJData& d, TTimeSedlerForm& form) {
     TzDs::TTzDbf& t = d.TimerDbf;
     t.GoTop();
     StatusOf(form)("Opdaterer posteringer, vent venligst");
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Cursor {
-        ~Cursor() { QApplication::restoreOverrideCursor(); }
-    } cursor;
+    WaitCursor wait;
     SweepTimeSheet(t);
     CarryTimeSheet(t, d.PostDbf, StatusOf(form));
     t.SetActive(false);

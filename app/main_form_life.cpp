@@ -11,12 +11,12 @@
 #include "app/kj_startup.h"
 #include "app/kj_terminate.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
 #include "app/main_form_util.h"
 #include "app/qel_com.h"
 #include "storage/file_layer.h"
-#include "storage/scope_exit.h"
 #include "ui/db_controls.h"
 #include "ui/db_grid.h"
 #include "ui/dialog_service.h"
@@ -174,8 +174,7 @@ void TKJSagerForm::LoadCaseInteressenter() {
 
 void TKJSagerForm::RefreshViews() {
     if (!data_.SagsDbf.Active()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    tz::ScopeExit restore([] { QApplication::restoreOverrideCursor(); });
+    WaitCursor wait;
     const int tab = PageSager->currentIndex();
     const bool closed = CaseIsClosed();
     if (tab == 0)

@@ -59,11 +59,6 @@ QString TextOf(const std::string& bytes) {
     return s;
 }
 
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
-
 }  // namespace
 
 TFindDialog::TFindDialog(QWidget* parent, bool replace) : QDialog(parent) {
