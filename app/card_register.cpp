@@ -36,11 +36,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
 }
 
 QPushButton* TCardRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
-    auto* b = new QPushButton(Q(text), this);
-    b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, [action] { Guarded(action); });
-    buttons_->addWidget(b);
-    return b;
+    return AddRegisterButton(*this, *buttons_, text, action);
 }
 
 QGridLayout* TCardRegisterForm::CardLayout(QWidget& panel) {

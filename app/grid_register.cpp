@@ -60,11 +60,7 @@ TGridRegisterForm::TGridRegisterForm(TzDs::TTzDbf& table, const char* source,
 }
 
 QPushButton* TGridRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
-    auto* b = new QPushButton(Q(text), this);
-    b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, [action] { Guarded(action); });
-    buttons_->addWidget(b);
-    return b;
+    return AddRegisterButton(*this, *buttons_, text, action);
 }
 
 void TGridRegisterForm::ArmTitleClicks(const std::vector<int>& searchable) {

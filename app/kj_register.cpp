@@ -1,7 +1,9 @@
 #include "app/kj_register.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QThread>
 #include <QWidget>
 
@@ -97,6 +99,15 @@ void THandlerSwap::Restore() {
     restored_ = true;
     if (swapNew_) table_.OnNewRecord = savedNew_;
     table_.BeforePost = savedPost_;
+}
+
+QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text,
+                               const std::function<void()>& action) {
+    auto* b = new QPushButton(Q(text), &owner);
+    b->setAutoDefault(false);
+    QObject::connect(b, &QPushButton::clicked, &owner, [action] { Guarded(action); });
+    row.addWidget(b);
+    return b;
 }
 
 bool Guarded(const std::function<void()>& body) {

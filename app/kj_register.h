@@ -12,7 +12,9 @@
 
 #include "data/tz_dbf.h"
 
+class QBoxLayout;
 class QKeyEvent;
+class QPushButton;
 class QWidget;
 
 namespace kj {
@@ -57,6 +59,11 @@ class THandlerSwap {
     Db::TDataSetNotifyEvent savedNew_, savedPost_;
     bool swapNew_, restored_ = false;
 };
+
+// A register window's button at the end of its button row: no auto-default, and its action
+// runs guarded.
+QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text,
+                               const std::function<void()>& action);
 
 // Runs body; an exception is shown the way the application shows it (the silent abort
 // shows nothing). False when body raised.
