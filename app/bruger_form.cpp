@@ -10,6 +10,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/db_controls.h"
@@ -175,12 +176,12 @@ TSkiftKodeordForm::TSkiftKodeordForm() : QDialog(nullptr) {
 void TSkiftKodeordForm::accept() {
     auto trim = [](QLineEdit* e) { return TzCommon::AllTrim(kjqt::ToAnsi(e->text())); };
     if (trim(EdtGammel) != TzCommon::AllTrim(OldPassword)) {
-        Message("Forkert kodeord !!!");
+        ShowMsg("Forkert kodeord !!!");
         EdtGammel->setFocus();
         return;
     }
     if (trim(EdtNy) != trim(EdtGentag)) {
-        Message("Forkert kodeord !!!");
+        ShowMsg("Forkert kodeord !!!");
         EdtNy->setFocus();
         return;
     }

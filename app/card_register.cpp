@@ -9,6 +9,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/post_by_form.h"
 #include "storage/tz_utils.h"
 #include "ui/db_controls.h"
@@ -16,16 +17,6 @@
 #include "ui/text_codec.h"
 
 namespace kj {
-
-namespace {
-
-std::string Pad(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
-
-}  // namespace
 
 TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString& caption)
     : QDialog(nullptr), spec_(spec), table_(*KJData()->Table(spec.table)) {
@@ -45,11 +36,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
 }
 
 QPushButton* TCardRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
-    auto* b = new QPushButton(Q(text), this);
-    b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, [action] { Guarded(action); });
-    buttons_->addWidget(b);
-    return b;
+    return AddRegisterButton(*this, *buttons_, text, action);
 }
 
 QGridLayout* TCardRegisterForm::CardLayout(QWidget& panel) {
@@ -194,7 +181,7 @@ void TCardRegisterForm::KeyExit() {
     const int32_t own = table_.State() == Db::dsInsert ? 0 : table_.s_RecNo();
     const int32_t found = KeyRecNo(buf, spec_.tag, TzUtils::AnsiUpper(key), spec_.keyWidth);
     if (found != 0 && found != own) {
-        Message(spec_.who + TzUtils::TrimRight(key) + " findes allerede !!!");
+        ShowMsg(spec_.who + TzUtils::TrimRight(key) + " findes allerede !!!");
         table_.Cancel();
         KJData()->GotoRecNo(table_, found);
         FocusKey();
@@ -204,14 +191,14 @@ void TCardRegisterForm::KeyExit() {
 
 std::string TCardRegisterForm::TownOf(const std::string& code, bool& found) {
     TzDs::TTzDbf& p = KJData()->PostnrBufDbf;
-    found = KeyRecNo(p, "POSTNR", Pad(code, 4), 10) != 0;
+    found = KeyRecNo(p, "POSTNR", PadRight(code, 4), 10) != 0;
     return found ? TzUtils::TrimRight(p.FieldByName("pst_by").AsString()) : std::string();
 }
 
 void TCardRegisterForm::PostnrExit() {
     if (!table_.Active() || table_.IsEmpty()) return;
     const std::string code =
-        Pad(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
+        PadRight(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
     bool found = false;
     std::string town = TownOf(code, found);
     if (!found) {
@@ -281,7 +268,7 @@ void TCardRegisterForm::btnSearchClick(bool next) {
         if (field != 0) {
             NaesteBtn->setEnabled(true);
         } else {
-            Message(quote + Ansi("søgeordet") + quote + " " + SearchWord + " findes ikke i " +
+            ShowMsg(quote + Ansi("søgeordet") + quote + " " + SearchWord + " findes ikke i " +
                     spec_.dataName + " !!!");
             SearchWord.clear();
             NaesteBtn->setEnabled(false);

@@ -7,7 +7,9 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
 #include "data/db_format.h"
@@ -18,27 +20,6 @@
 #include "ui/text_codec.h"
 
 namespace kj {
-
-namespace {
-
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
-template <class F>
-void Guard(F body) {
-    try {
-        body();
-    } catch (...) {
-        kjqt::ShowException(std::current_exception());
-    }
-}
-
-}  // namespace
 
 TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
     : QWidget(parent), data_(data) {
@@ -63,7 +44,7 @@ TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
         b->setObjectName(QString::fromLatin1(name));
         row->addWidget(b);
         connect(b, &QPushButton::clicked, this,
-                [this, b] { Guard([this, b] { ButtonClick(b); }); });
+                [this, b] { Guarded([this, b] { ButtonClick(b); }); });
         return b;
     };
     btnNyInteressent = button("btnNyInteressent", " Ny Interessent (Ctrl-Ins) ");
@@ -72,14 +53,14 @@ TframeInteressent::TframeInteressent(TKJData& data, QWidget* parent)
     btnVisInteressent = button("btnVisInteressent", " Vis Interessent (Ctrl-Retur) ");
     row->addStretch(1);
     gridInteressent->OnKeyDown = [this](kjqt::TDBGrid&, QKeyEvent& key) {
-        Guard([&] { GridKey(key); });
+        Guarded([&] { GridKey(key); });
     };
     gridInteressent->OnTitleClick = [this](kjqt::TDBGrid&, kjqt::TColumn& c) {
-        Guard([&] { TitleClick(c); });
+        Guarded([&] { TitleClick(c); });
     };
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (now && (now == gridInteressent || gridInteressent->isAncestorOf(now)))
-            Guard([this] { FillPickLists(); });
+            Guarded([this] { FillPickLists(); });
     });
 }
 
@@ -104,20 +85,15 @@ void TframeInteressent::LoadCaseInteressenter() {
 }
 
 void TframeInteressent::HookEvents() {
-    if (hooked_) return;
-    TzDs::TTzDbf& t = data_.InteressentDbf;
-    savedNew_ = t.OnNewRecord;
-    savedBeforePost_ = t.BeforePost;
-    t.OnNewRecord = Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentNewRecord);
-    t.BeforePost = Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentBeforePost);
-    hooked_ = true;
+    if (hook_) return;
+    hook_.emplace(data_.InteressentDbf,
+                  Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentNewRecord),
+                  Db::TDataSetNotifyEvent::Bind(this, &TframeInteressent::InteressentBeforePost),
+                  true);
 }
 
 void TframeInteressent::UnhookEvents() {
-    if (!hooked_) return;
-    data_.InteressentDbf.OnNewRecord = savedNew_;
-    data_.InteressentDbf.BeforePost = savedBeforePost_;
-    hooked_ = false;
+    hook_.reset();
 }
 
 bool TframeInteressent::CheckCaseEditable() {
@@ -128,7 +104,7 @@ bool TframeInteressent::CheckCaseEditable() {
     else if (data_.SagsDbf.FieldByName("SagenErLukket").AsBoolean())
         refusal = "Sagen er afsluttet, der kan ikke slettes Interessenter !!!";
     if (!refusal) return true;
-    Show(refusal);
+    ShowMsg(refusal);
     if (Editing(t)) t.Cancel();
     return false;
 }
@@ -184,10 +160,7 @@ void TframeInteressent::DeleteInteressent() {
     const std::string question = "\xD8nsker du at slette denne Interessent?\r\n" +
                                  t.FieldByName("INT_TEKST").AsString() + " " +
                                  t.FieldByName("INT_NAVN").AsString();
-    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
-                                               QCoreApplication::applicationName(),
-                                               kjqt::mb::kIconInformation))
-        return;
+    if (!Ask(question)) return;
     const bool isNew = t.State() == Db::dsInsert;
     t.Cancel();
     if (!isNew && !t.IsEmpty()) {
@@ -223,25 +196,18 @@ void TframeInteressent::ShowInteressent() {
 }
 
 void TframeInteressent::GridKey(QKeyEvent& key) {
-    const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
-    if (mods != Qt::ControlModifier) return;
-    switch (key.key()) {
-        case Qt::Key_Backspace:
-            UndoInteressent();
-            break;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            ShowInteressent();
-            break;
-        case Qt::Key_Insert:
-            NewInteressent();
-            break;
-        case Qt::Key_Delete:
-            DeleteInteressent();
-            break;
-        default:
-            return;
-    }
+    const RegKey reg = RegisterKeyOf(key);
+    const bool ctrl = (key.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+    if (reg == RegKey::Undo)
+        UndoInteressent();
+    else if (reg == RegKey::New)
+        NewInteressent();
+    else if (reg == RegKey::Delete)
+        DeleteInteressent();
+    else if (ctrl && (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter))
+        ShowInteressent();
+    else
+        return;
     key.accept();
     if (gridInteressent->isVisible()) gridInteressent->setFocus();
 }
@@ -279,15 +245,10 @@ void TframeInteressent::TitleClick(kjqt::TColumn& column) {
     if (prompt) {
         const std::string w = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
             QString::fromUtf8("Søg i Interessenter"), QString::fromUtf8(prompt), QString()));
-        const bool dq = w.find('"') != std::string::npos, sq = w.find('\'') != std::string::npos;
         if (!TrimRight(w).empty()) {
-            if ((dq && sq) || w.size() > 100) {
-                Show(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
-                              : "Ordet er for langt !!!");
-                return;
-            }
-            const char q = dq ? '\'' : '"';
-            c = ".AND. AT(" + std::string(1, q) + w + q + "," + f + ")>0";
+            std::string quoted;
+            if (!QuoteSearchWord(w, quoted)) return;
+            c = ".AND. AT(" + quoted + "," + f + ")>0";
         }
     }
     data_.InteressentDbf.SetFilterTo("INT_SAG==\"" + CaseKey() + "\"" + c);

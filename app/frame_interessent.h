@@ -5,8 +5,10 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 #include <string>
 
+#include "app/kj_register.h"
 #include "data/db_dataset.h"
 
 class QPushButton;
@@ -48,8 +50,7 @@ class TframeInteressent : public QWidget {
     std::string CaseKey() const;  // the case number padded to 10, upper-cased
 
     TKJData& data_;
-    bool hooked_ = false;
-    Db::TDataSetNotifyEvent savedNew_, savedBeforePost_;
+    std::optional<THandlerSwap> hook_;  // the frame's handlers on the table while hooked
 };
 
 }  // namespace kj

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_util.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
 
@@ -59,11 +60,7 @@ TGridRegisterForm::TGridRegisterForm(TzDs::TTzDbf& table, const char* source,
 }
 
 QPushButton* TGridRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
-    auto* b = new QPushButton(Q(text), this);
-    b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, [action] { Guarded(action); });
-    buttons_->addWidget(b);
-    return b;
+    return AddRegisterButton(*this, *buttons_, text, action);
 }
 
 void TGridRegisterForm::ArmTitleClicks(const std::vector<int>& searchable) {
@@ -104,7 +101,7 @@ bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& 
     const int32_t own = table.State() == Db::dsInsert ? 0 : table.s_RecNo();
     const int32_t found = KeyRecNo(buf, tag, TzUtils::AnsiUpper(key), 10);
     if (found == 0 || found == own) return false;
-    Message(what + TzUtils::TrimRight(key) + " findes allerede !!!");
+    ShowMsg(what + TzUtils::TrimRight(key) + " findes allerede !!!");
     table.Cancel();
     return true;
 }

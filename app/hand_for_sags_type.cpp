@@ -17,6 +17,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_register.h"
+#include "app/kj_util.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/text_codec.h"
@@ -335,7 +336,7 @@ bool THandForSagsType::eventFilter(QObject* watched, QEvent* event) {
 void THandForSagsType::SaveAll() {
     if (Ini) {
         StoreTypeEvents();
-        if (!Ini->UpdateFile()) Message("Kan ikke skrive til fil \"" + typeEventFile_ + "\"");
+        if (!Ini->UpdateFile()) ShowMsg("Kan ikke skrive til fil \"" + typeEventFile_ + "\"");
         Ini.reset();
         CurrentType.clear();
     }

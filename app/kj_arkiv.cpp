@@ -246,10 +246,7 @@ TArkiverSager::TArkiverSager(TKJData& data, QWidget* parent) : QDialog(parent), 
 }
 
 void TArkiverSager::btnOKClick() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Cursor {
-        ~Cursor() { QApplication::restoreOverrideCursor(); }
-    } cursor;
+    WaitCursor wait;
     auto status = [this](const std::string& s) { Status->setText(kjqt::FromAnsi(s)); };
     auto shown = [this](const ArchiveCounts& c) {
         edtSager->setText(QString::number(c.cases));

@@ -2,6 +2,7 @@
 
 #include "app/kj_tables.h"
 #include "app/kj_text.h"
+#include "data/dbf_fields.h"
 #include "data/tz_dataset.h"
 
 namespace kj {
@@ -38,32 +39,8 @@ constexpr SourceName kSources[] = {{"SagsData", "SagsDbf"},
                                    {"postSlut", "posterAfslut"},
                                    {"statusSlut", "statusAfslut"}};
 
-// Parses "name, T, len, dec".
-struct Column {
-    std::string name;
-    char type = 'C';
-    int length = 0, decimals = 0;
-};
-Column ParseColumn(const std::string& line) {
-    Column c;
-    std::vector<std::string> parts;
-    std::string cur;
-    for (char ch : line + ",") {
-        if (ch == ',') {
-            parts.push_back(cur);
-            cur.clear();
-        } else if (ch != ' ') {
-            cur.push_back(ch);
-        }
-    }
-    c.name = parts[0];
-    c.type = parts[1].empty() ? 'C' : parts[1][0];
-    c.length = std::stoi(parts[2]);
-    c.decimals = std::stoi(parts[3]);
-    return c;
-}
-
-std::unique_ptr<Db::TField> MakeField(const Column& c, const FieldSpec& spec, bool labelled) {
+std::unique_ptr<Db::TField> MakeField(const TzDbfLow::FieldDef& c, const FieldSpec& spec,
+                                      bool labelled) {
     std::unique_ptr<Db::TField> f;
     switch (c.type) {
         case 'D':
@@ -163,8 +140,11 @@ std::vector<TzDs::TTzDbf*> TKJData::MainTables() {
 }
 
 void TKJData::BuildFields(TzDs::TTzDbf& table, const TableSpec& spec, bool labelled) {
-    for (const FieldSpec& fs : spec.fields)
-        table.AddField(MakeField(ParseColumn(fs.line), fs, labelled));
+    for (const FieldSpec& fs : spec.fields) {
+        TzDbfLow::FieldDef def;
+        TzDs::ParseFieldLine(fs.line, def);
+        table.AddField(MakeField(def, fs, labelled));
+    }
 }
 
 void TKJData::BuildComponents() {

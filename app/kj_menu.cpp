@@ -7,6 +7,7 @@
 
 #include "app/kj_arkiv.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_timeseddel.h"
 #include "app/kj_util.h"
@@ -28,44 +29,33 @@ const char* const kPackQuestion =
     "Ønsker du at fjerne slettede data\r\ndet kan tage lidt tid\r\nAlle andre brugere skal "
     "afslutte\r\nMorvane Vaktor !!";
 
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
-
 void EditStdHand() {
     Rediger::EditFile("", Ansi("Indtastning af standard hændelser"), KJData()->StdHandFileName());
-}
-
-bool Ask(const char* question) {
-    return kjqt::DialogService::Instance().YesNo(QString::fromUtf8(question),
-                                                 QCoreApplication::applicationName(),
-                                                 kjqt::mb::kIconInformation);
 }
 
 }  // namespace
 
 TMenuDispatch::TMenuDispatch() {
     using M = MenuItem;
-    entries_ = {{M::MPBruger, "MPBruger", "&Medarbejdere", {}},
-                {M::MPVareG, "MPVareG", "Varegrupper", {}},
-                {M::MPForbrug, "MPForbrug", "&Varer (Tid, Materialer && Udlæg)", {}},
-                {M::MPHandel, "MPHandel", "&Hændelser (Standard)", EditStdHand},
-                {M::MPKunder, "MPKunder", "&Kunder / Modtagere / Afsendere", {}},
-                {M::MPPostnr, "MPPostnr", "&Postnr. - bynavne", {}},
-                {M::MPHandForSagsType, "MPHandForSagsType", "Standard hændelser for Sager ", {}},
-                {M::MPPostTime, "MPPostTime", "&Timeseddel (Bruger)", RunTimeSheets},
-                {M::MPASag, "MPASag", "Igangværende sager", {}},
-                {M::MPUdeRap, "MPUdeRap", "Udestående på sager", {}},
-                {M::MPFakKopi, "MPFakKopi", "Faktura kopi", {}},
-                {M::MPOverFak, "MPOverFak", "Overfør fakturerede posteringer", {}},
-                {M::MPListPost, "MPListPost", "Liste over posteringer (medarbejder)", {}},
-                {M::MPListBruger, "MPListBruger", "Liste over medarbejdere", {}},
-                {M::MPListVarer, "MPListVarer", "Liste over varer", {}},
-                {M::MPListKunde, "MPListKunde", "Liste over kunder", {}},
-                {M::MPListPostnr, "MPListPostnr", "Liste over postnr. / bynavne", {}},
-                {M::MPArkiver, "MPArkiver", " Arkiver afsluttede sager ", KJArkiverSager::Execute},
-                {M::MPGendan, "MPGendan", " Gendan en arkiveret sag ", KJGendanSag::Execute}};
+    entries_ = {{M::MPBruger, "MPBruger", {}},
+                {M::MPVareG, "MPVareG", {}},
+                {M::MPForbrug, "MPForbrug", {}},
+                {M::MPHandel, "MPHandel", EditStdHand},
+                {M::MPKunder, "MPKunder", {}},
+                {M::MPPostnr, "MPPostnr", {}},
+                {M::MPHandForSagsType, "MPHandForSagsType", {}},
+                {M::MPPostTime, "MPPostTime", RunTimeSheets},
+                {M::MPASag, "MPASag", {}},
+                {M::MPUdeRap, "MPUdeRap", {}},
+                {M::MPFakKopi, "MPFakKopi", {}},
+                {M::MPOverFak, "MPOverFak", {}},
+                {M::MPListPost, "MPListPost", {}},
+                {M::MPListBruger, "MPListBruger", {}},
+                {M::MPListVarer, "MPListVarer", {}},
+                {M::MPListKunde, "MPListKunde", {}},
+                {M::MPListPostnr, "MPListPostnr", {}},
+                {M::MPArkiver, "MPArkiver", KJArkiverSager::Execute},
+                {M::MPGendan, "MPGendan", KJGendanSag::Execute}};
     Terminate = [] {
         if (QWidget* w = MainWindow())
             w->close();
@@ -104,7 +94,7 @@ void TMenuDispatch::MenuPunktClick(MenuItem item) {
 }
 
 void TMenuDispatch::GenskabIndeksClick() {
-    if (!Ask(kRebuildQuestion)) return;
+    if (!Ask(Ansi(kRebuildQuestion))) return;
     Suspended([] {
         WaitCursor wait;
         KJData()->RebuildIndexes();
@@ -112,7 +102,7 @@ void TMenuDispatch::GenskabIndeksClick() {
 }
 
 void TMenuDispatch::FjernSlettedePosterClick() {
-    if (!Ask(kPackQuestion)) return;
+    if (!Ask(Ansi(kPackQuestion))) return;
     Suspended([] {
         WaitCursor wait;
         KJData()->PackTables();

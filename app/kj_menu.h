@@ -38,8 +38,7 @@ enum class MenuItem {
 // empty entry point makes the item do nothing.
 struct MenuEntry {
     MenuItem item;
-    const char* name;     // the menu item's component name
-    const char* caption;  // UTF-8
+    const char* name;  // the menu item's component name
     std::function<void()> open;
 };
 

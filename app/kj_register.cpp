@@ -1,12 +1,15 @@
 #include "app/kj_register.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QThread>
 #include <QWidget>
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
@@ -98,6 +101,15 @@ void THandlerSwap::Restore() {
     table_.BeforePost = savedPost_;
 }
 
+QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text,
+                               const std::function<void()>& action) {
+    auto* b = new QPushButton(Q(text), &owner);
+    b->setAutoDefault(false);
+    QObject::connect(b, &QPushButton::clicked, &owner, [action] { Guarded(action); });
+    row.addWidget(b);
+    return b;
+}
+
 bool Guarded(const std::function<void()>& body) {
     try {
         body();
@@ -116,9 +128,7 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
     if (!cursor.Active()) return 0;
     if (TzUtils::AnsiUpper(TzUtils::TrimRight(cursor.CurrentTag())) != tag)
         cursor.SetOrderToTag(tag);
-    std::string padded = key.substr(0, size_t(width));
-    padded.resize(size_t(width), ' ');
-    if (!cursor.FindExact(padded)) return 0;
+    if (!cursor.FindExact(PadRight(key, width))) return 0;
     return cursor.s_RecNo();
 }
 
@@ -164,12 +174,22 @@ void TitleFind(TzDs::TTzDbf& table, const std::string& text) {
     if (!table.Find(TzUtils::AnsiUpper(text))) table.GoTop();
 }
 
-std::string AskText(const char* caption, const char* prompt) {
-    return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
+bool QuoteSearchWord(const std::string& word, std::string& quoted) {
+    constexpr size_t kMaxWord = 100;  // keeps every condition well inside an expression's length
+    const bool dq = word.find('"') != std::string::npos;
+    const bool sq = word.find('\'') != std::string::npos;
+    if ((dq && sq) || word.size() > kMaxWord) {
+        ShowMsg(dq && sq ? Ansi("Ordet kan ikke indeholde både \" og ' !!!")
+                         : "Ordet er for langt !!!");
+        return false;
+    }
+    const char q = dq ? '\'' : '"';
+    quoted = q + word + q;
+    return true;
 }
 
-void Message(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
+std::string AskText(const char* caption, const char* prompt) {
+    return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
 }
 
 bool Ask(const std::string& ansi) {

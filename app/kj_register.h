@@ -12,7 +12,9 @@
 
 #include "data/tz_dbf.h"
 
+class QBoxLayout;
 class QKeyEvent;
+class QPushButton;
 class QWidget;
 
 namespace kj {
@@ -58,6 +60,11 @@ class THandlerSwap {
     bool swapNew_, restored_ = false;
 };
 
+// A register window's button at the end of its button row: no auto-default, and its action
+// runs guarded.
+QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text,
+                               const std::function<void()>& action);
+
 // Runs body; an exception is shown the way the application shows it (the silent abort
 // shows nothing). False when body raised.
 bool Guarded(const std::function<void()>& body);
@@ -87,11 +94,16 @@ void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression);
 // stays there; not found, it goes to its first row.
 void TitleFind(TzDs::TTzDbf& table, const std::string& text);
 
+// The word of a title search quoted for a condition, with a quote character the word does
+// not contain. A word holding both quote characters, or longer than 100 characters, is
+// refused with its message: false.
+bool QuoteSearchWord(const std::string& word, std::string& quoted);
+
 // Asks for a text with the input box; "" on cancel.
 std::string AskText(const char* caption, const char* prompt);
 
-// Messages with the text-sources' spelling.
-void Message(const std::string& ansi);
-bool Ask(const std::string& ansi);  // information box with Yes/No; true on Yes
+// An information box with Yes/No (text in the engine's spelling); true on Yes. Plain
+// messages go through ShowMsg (kj_util.h).
+bool Ask(const std::string& ansi);
 
 }  // namespace kj

@@ -4,6 +4,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
@@ -12,16 +13,6 @@
 namespace kj {
 
 namespace {
-
-std::string TrimR(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
-
-std::string Pad(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
 
 // num / den rounded to the nearest integer, ties to even (den > 0).
 int64_t DivRoundEven(__int128 num, __int128 den) {
@@ -74,7 +65,7 @@ void TKJData::AttachStampRule(const StampRule& rule) {
     const bool group = std::string(rule.component) == "vareGDbf";
     t.OnNewRecord = [this, rule, group](Db::TDataSet& ds) {
         const std::string ini = GetAjourInitials();
-        if (TrimR(ini).empty()) {
+        if (TzUtils::TrimRight(ini).empty()) {
             ds.Cancel();
             return;
         }
@@ -86,7 +77,7 @@ void TKJData::AttachStampRule(const StampRule& rule) {
     };
     t.BeforePost = [this, rule](Db::TDataSet& ds) {
         const std::string ini = GetAjourInitials();
-        if (TrimR(ini).empty() || (rule.question && !Confirm(Ansi(rule.question)))) {
+        if (TzUtils::TrimRight(ini).empty() || (rule.question && !Confirm(Ansi(rule.question)))) {
             ds.Cancel();
             return;
         }
@@ -141,14 +132,14 @@ void TKJData::SagsDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("SagenErLukket")
         .SetAsBoolean(day != 0 && std::floor(Db::Today()) >= std::floor(day));
     ds.FieldByName("SagBeskriv")
-        .SetAsString(TzUtils::AnsiUpper(Pad(ds.FieldByName("sags_nr").AsString(), 10)) +
+        .SetAsString(TzUtils::AnsiUpper(PadRight(ds.FieldByName("sags_nr").AsString(), 10)) +
                      ds.FieldByName("sags_bem").AsString());
 }
 
 bool TKJData::LookUpRow(TzDs::TTzDbf& table, const std::string& tag, const std::string& key,
                         const std::function<void()>& read) {
     if (!table.Active() || table.State() != Db::dsBrowse) return false;
-    const std::string oldTag = TrimR(table.CurrentTag());
+    const std::string oldTag = TzUtils::TrimRight(table.CurrentTag());
     const bool switchTag = TzUtils::AnsiUpper(oldTag) != tag;
     const int32_t recNo = table.s_RecNo();
     if (switchTag && !table.SetOrderToTag(tag)) return false;
@@ -169,35 +160,38 @@ std::string TKJData::LookUp(TzDs::TTzDbf& table, const std::string& tag, const s
 }
 
 void TKJData::BrugerDbfCalcFields(Db::TDataSet& ds) {
-    auto s = [&](const char* n) { return TrimR(ds.FieldByName(n).AsString()); };
+    auto s = [&](const char* n) { return TzUtils::TrimRight(ds.FieldByName(n).AsString()); };
     const std::string navn = s("ini_fnavn") + " " + s("ini_enavn");
     ds.FieldByName("BrugerNavn").SetAsString(navn);
-    ds.FieldByName("IdOgNavn").SetAsString(Pad(ds.FieldByName("ini").AsString(), 10) + " " + navn);
+    ds.FieldByName("IdOgNavn")
+        .SetAsString(PadRight(ds.FieldByName("ini").AsString(), 10) + " " + navn);
     ds.FieldByName("BrugerAdresse").SetAsString(s("ini_adr1") + " " + s("ini_adr2"));
     bool found = false;
     // The POSTNR tag holds the code as typed (no upper-casing).
-    const std::string town = LookUp(
-        PostnrDbf, "POSTNR", Pad(ds.FieldByName("ini_postnr").AsString(), 10), "pst_by", found);
+    const std::string town =
+        LookUp(PostnrDbf, "POSTNR", PadRight(ds.FieldByName("ini_postnr").AsString(), 10), "pst_by",
+               found);
     ds.FieldByName("BrugerPostBy")
-        .SetAsString(found ? s("ini_postnr") + " " + TrimR(town) : s("ini_postnr"));
+        .SetAsString(found ? s("ini_postnr") + " " + TzUtils::TrimRight(town) : s("ini_postnr"));
 }
 
 void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
-    auto s = [&](const char* n) { return TrimR(ds.FieldByName(n).AsString()); };
+    auto s = [&](const char* n) { return TzUtils::TrimRight(ds.FieldByName(n).AsString()); };
     ds.FieldByName("KundeNavn").SetAsString(s("mak_fnavn") + " " + s("mak_enavn"));
     ds.FieldByName("KundeAdresse").SetAsString(s("mak_adr1") + " " + s("mak_adr2"));
     bool found = false;
-    const std::string town = LookUp(
-        PostnrDbf, "POSTNR", Pad(ds.FieldByName("mak_postnr").AsString(), 10), "pst_by", found);
+    const std::string town =
+        LookUp(PostnrDbf, "POSTNR", PadRight(ds.FieldByName("mak_postnr").AsString(), 10), "pst_by",
+               found);
     ds.FieldByName("KundePostBy")
-        .SetAsString(found ? s("mak_postnr") + " " + TrimR(town) : s("mak_postnr"));
+        .SetAsString(found ? s("mak_postnr") + " " + TzUtils::TrimRight(town) : s("mak_postnr"));
 }
 
 void TKJData::InteressentDbfCalcFields(Db::TDataSet& ds) {
     bool found = false;
-    const std::string key = TzUtils::AnsiUpper(Pad(ds.FieldByName("int_id").AsString(), 10));
+    const std::string key = TzUtils::AnsiUpper(PadRight(ds.FieldByName("int_id").AsString(), 10));
     const std::string navn = LookUp(KundeDbf, "KUNDE", key, "KundeNavn", found);
-    ds.FieldByName("INT_NAVN").SetAsString(found ? TrimR(navn) : std::string());
+    ds.FieldByName("INT_NAVN").SetAsString(found ? TzUtils::TrimRight(navn) : std::string());
 }
 
 }  // namespace kj

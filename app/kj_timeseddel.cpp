@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_timer_transfer.h"
 #include "app/kj_util.h"
@@ -36,10 +37,6 @@ struct State {
 };
 State g_state;
 
-std::string TrimR(const std::string& s) {
-    return TzCommon::TrimRight(s);
-}
-
 std::string Upper(const std::string& s) {
     return TzUtils::AnsiUpper(s);
 }
@@ -61,16 +58,6 @@ const char* const kHelp[] = {
 void EnsureEdit(Db::TDataSet& ds) {
     if (ds.State() == Db::dsBrowse) ds.Edit();
 }
-
-// Restores a table's record handlers when the run ends, whatever happened.
-struct HandlerSwap {
-    Db::TDataSet& table;
-    Db::TDataSetNotifyEvent savedOnNewRecord, savedBeforePost;
-    ~HandlerSwap() {
-        table.OnNewRecord = savedOnNewRecord;
-        table.BeforePost = savedBeforePost;
-    }
-};
 
 // The window's status line, shown while the rows are carried (the window is hidden before
 // and after its modal part), so that a wait for the postings' lock is seen.
@@ -108,10 +95,7 @@ void FinishRun(TKJData& d, TTimeSedlerForm& form) {
     TzDs::TTzDbf& t = d.TimerDbf;
     t.GoTop();
     StatusOf(form)("Opdaterer posteringer, vent venligst");
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Cursor {
-        ~Cursor() { QApplication::restoreOverrideCursor(); }
-    } cursor;
+    WaitCursor wait;
     SweepTimeSheet(t);
     CarryTimeSheet(t, d.PostDbf, StatusOf(form));
     t.SetActive(false);
@@ -150,8 +134,10 @@ void TTimeSedlerForm::BuildLayout() {
     panel->addWidget(new QLabel(QStringLiteral(" Medarbejder "), this));
     edtBruger = new TBrugerBox(this);
     for (data_.BrugerBufDbf.First(); !data_.BrugerBufDbf.Eof(); data_.BrugerBufDbf.Next())
-        edtBruger->addItem(kjqt::FromAnsi(TrimR(data_.BrugerBufDbf.FieldByName("ini").AsString())));
-    edtBruger->setCurrentText(kjqt::FromAnsi(TrimR(data_.BrugerDbf.FieldByName("ini").AsString())));
+        edtBruger->addItem(
+            kjqt::FromAnsi(TzUtils::TrimRight(data_.BrugerBufDbf.FieldByName("ini").AsString())));
+    edtBruger->setCurrentText(
+        kjqt::FromAnsi(TzUtils::TrimRight(data_.BrugerDbf.FieldByName("ini").AsString())));
     edtBruger->OnExit = [this] { edtBrugerExit(); };
     panel->addWidget(edtBruger);
     BrugerNavn = new kjqt::TDBText(this);
@@ -213,13 +199,13 @@ void TTimeSedlerForm::SetStatus(const std::string& text) {
 }
 
 void TTimeSedlerForm::PostNewRecord(Db::TDataSet& ds) {
-    if (TrimR(Employee).empty()) {
+    if (TzUtils::TrimRight(Employee).empty()) {
         ds.Cancel();
         ShowMsg(Ansi("Vælg en medarbejder først"));
         return;
     }
     const std::string ini = data_.GetAjourInitials();
-    if (TrimR(ini).empty()) {
+    if (TzUtils::TrimRight(ini).empty()) {
         ds.Cancel();
         return;
     }
@@ -237,18 +223,18 @@ void TTimeSedlerForm::PostNewRecord(Db::TDataSet& ds) {
 
 void TTimeSedlerForm::PostBeforePost(Db::TDataSet& ds) {
     const std::string ini = data_.GetAjourInitials();
-    if (TrimR(ini).empty()) {
+    if (TzUtils::TrimRight(ini).empty()) {
         ds.Cancel();
         return;
     }
     ds.FieldByName("post_ajour").SetAsDateTime(Db::Today());
     ds.FieldByName("post_ini").SetAsString(ini);
     Db::TField& tmu = ds.FieldByName("post_tmu");
-    if (!TrimR(tmu.AsString()).empty()) {
+    if (!TzUtils::TrimRight(tmu.AsString()).empty()) {
         tmu.SetAsString(Upper(tmu.AsString()));
         if (data_.VareDbf.FindExact(tmu.AsString())) {
             const std::string group = data_.VareDbf.FieldByName("tmu_gr").AsString();
-            if (!TrimR(group).empty() && data_.vareGDbf.FindExact(group))
+            if (!TzUtils::TrimRight(group).empty() && data_.vareGDbf.FindExact(group))
                 ds.FieldByName("post_pri")
                     .SetAsInteger(data_.vareGDbf.FieldByName("priori").AsInteger());
         }
@@ -285,13 +271,13 @@ void TTimeSedlerForm::edtBrugerExit() {
     bool found = data_.BrugerDbf.FindExact(padded);
     if (!found) {
         const std::string q = "medarbejderen :" + padded + "findes ikke\r\nskal denne oprettes ?";
-        if (data_.Confirm(q) && !TrimR(data_.GetAjourInitials()).empty()) {
+        if (data_.Confirm(q) && !TzUtils::TrimRight(data_.GetAjourInitials()).empty()) {
             OpenRegister(g_state.links.ShowBrugerForm, padded);
             found = data_.BrugerDbf.FindExact(padded);
         }
     }
     const std::string ini = data_.BrugerDbf.FieldByName("ini").AsString();
-    if (found && !TrimR(ini).empty()) {
+    if (found && !TzUtils::TrimRight(ini).empty()) {
         Employee = ini;
     } else {
         QMetaObject::invokeMethod(
@@ -314,7 +300,7 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
     const std::string name = TzUtils::AnsiUpper(field);
     if (name == "POST_TMU") {
         const std::string code = t.FieldByName("post_tmu").AsString();
-        if (TrimR(code).empty()) return;
+        if (TzUtils::TrimRight(code).empty()) return;
         if (Upper(code) != code) {
             EnsureEdit(t);
             t.FieldByName("post_tmu").SetAsString(Upper(code));
@@ -322,7 +308,7 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
         const std::string padded = PadRight(Upper(code), 10);
         if (data_.VareDbf.FindExact(padded)) return LookUpItem(padded);
         const std::string q = "varen :" + padded + "findes ikke\r\nskal den oprettes ?";
-        if (data_.Confirm(q) && !TrimR(data_.GetAjourInitials()).empty()) {
+        if (data_.Confirm(q) && !TzUtils::TrimRight(data_.GetAjourInitials()).empty()) {
             OpenRegister(g_state.links.ShowVareIForm, padded);
             LookUpItem(padded);
         }
@@ -352,12 +338,12 @@ void TTimeSedlerForm::postGridEditButtonClick() {
     const TimeSheetLinks& l = g_state.links;
     if (name == "POST_SAG") {
         const std::string s = Upper(l.PlukSag ? l.PlukSag() : std::string());
-        if (TrimR(s).empty()) return;
+        if (TzUtils::TrimRight(s).empty()) return;
         EnsureEdit(t);
         t.FieldByName("post_sag").SetAsString(s);
     } else if (name == "POST_TMU") {
         const std::string s = l.PlukVare ? l.PlukVare() : std::string();
-        if (TrimR(s).empty()) return;
+        if (TzUtils::TrimRight(s).empty()) return;
         EnsureEdit(t);
         t.FieldByName("post_tmu").SetAsString(s);
     } else if (name == "POST_DATO") {
@@ -369,7 +355,7 @@ void TTimeSedlerForm::postGridEditButtonClick() {
 }
 
 void TTimeSedlerForm::NewPosting() {
-    if (TrimR(data_.GetAjourInitials()).empty()) return;
+    if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
     TzDs::TTzDbf& t = data_.TimerDbf;
     postGrid->CommitEditor();
     // A typed row is posted, never thrown away; only an untouched new row is cancelled.
@@ -386,7 +372,7 @@ void TTimeSedlerForm::NewPosting() {
 }
 
 void TTimeSedlerForm::UndoPosting() {
-    if (TrimR(data_.GetAjourInitials()).empty()) return;
+    if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
     postGrid->CommitEditor();
     data_.TimerDbf.Cancel();
     postGrid->viewport()->update();
@@ -397,11 +383,8 @@ void TTimeSedlerForm::DeletePosting() {
     TzDs::TTzDbf& t = data_.TimerDbf;
     const std::string text =
         t.FieldByName("post_dato").AsString() + " " + t.FieldByName("post_bem").AsString();
-    if (TrimR(data_.GetAjourInitials()).empty()) return;
-    if (!kjqt::DialogService::Instance().YesNo(
-            kjqt::FromAnsi(Ansi("Ønsker du at slette denne postering ?\r\n") + text),
-            QCoreApplication::applicationName(), kjqt::mb::kIconInformation))
-        return;
+    if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
+    if (!Ask(Ansi("Ønsker du at slette denne postering ?\r\n") + text)) return;
     postGrid->CommitEditor();
     if (t.State() == Db::dsInsert) {
         t.Cancel();
@@ -418,21 +401,20 @@ bool TTimeSedlerForm::CaseIsClosed() {
 }
 
 void TTimeSedlerForm::postGridKeyDown(QKeyEvent& e) {
-    if ((e.modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier) return;
-    switch (e.key()) {
-        case Qt::Key_Backspace:
+    switch (RegisterKeyOf(e)) {
+        case RegKey::Undo:
             UndoPosting();
             break;
-        case Qt::Key_Insert:
+        case RegKey::New:
             NewPosting();
             break;
-        case Qt::Key_Delete:
+        case RegKey::Delete:
             DeletePosting();
             break;
-        case Qt::Key_X:
+        case RegKey::Close:
             accept();
             break;
-        default:
+        case RegKey::None:
             return;
     }
     e.accept();
@@ -473,13 +455,9 @@ void TBrugerBox::focusOutEvent(QFocusEvent* event) {
     OnExit();
 }
 
-void TTimeSedlerForm::closeEvent(QCloseEvent* event) {
-    QDialog::closeEvent(event);
-}
-
 void RunTimeSheets() {
     TKJData& d = *KJData();
-    if (TrimR(d.GetAjourInitials()).empty()) return;
+    if (TzUtils::TrimRight(d.GetAjourInitials()).empty()) return;
     TTimeSedlerForm form(d, MainWindow());
     g_state.form = &form;
     struct Clear {
@@ -487,11 +465,9 @@ void RunTimeSheets() {
     } clear;
     EmptyScratch(d, form);
     {
-        HandlerSwap swap{d.TimerDbf, d.TimerDbf.OnNewRecord, d.TimerDbf.BeforePost};
-        d.TimerDbf.OnNewRecord =
-            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord);
-        d.TimerDbf.BeforePost =
-            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostBeforePost);
+        THandlerSwap swap(
+            d.TimerDbf, Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord),
+            Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostBeforePost), true);
         form.LastDate = Db::Today();
         form.LastDebitCredit = "D";
         form.LastCaseNo.clear();

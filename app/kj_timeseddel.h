@@ -84,7 +84,6 @@ class TTimeSedlerForm : public QDialog {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
 
   private:

@@ -149,6 +149,14 @@ void ShowMsg(const std::string& text) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(text));
 }
 
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
 void SetMainWindow(QWidget* window) {
     g_mainWindow = window;
 }

@@ -42,6 +42,14 @@ void ProgressClose();
 void Wait(double seconds);
 void Signal(int kind);
 
+// The wait cursor while it lives.
+struct WaitCursor {
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // The main window, owner of the progress window (nullptr until it exists).
 void SetMainWindow(QWidget* window);
 QWidget* MainWindow();

@@ -20,6 +20,7 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
@@ -31,10 +32,6 @@
 namespace kj {
 
 namespace {
-
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 struct MenuItemSpec {
     const char* name;     // object name, the key of MainEntries().MenuCommands
@@ -219,21 +216,22 @@ void TKJSagerForm::BuildHeader(QWidget* host) {
     QWidget* order[] = {edtSagsNr, edtType,    edtAnsvar, edtBeskriv,
                         edtMatnr,  edtSagDisk, edtKunde,  edtAfslut};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-    edtSagsNr->OnDropDown = [this](kjqt::TDBComboBox&) { Guard([this] { SagsNrDropDown(); }); };
+    edtSagsNr->OnDropDown = [this](kjqt::TDBComboBox&) { Guarded([this] { SagsNrDropDown(); }); };
     edtAnsvar->OnDropDown = [this](kjqt::TDBComboBox&) {
-        Guard([this] { RegisterDropDown(false); });
+        Guarded([this] { RegisterDropDown(false); });
     };
     edtKunde->OnDropDown = [this](kjqt::TDBComboBox&) {
-        Guard([this] { RegisterDropDown(true); });
+        Guarded([this] { RegisterDropDown(true); });
     };
     edtType->OnDropDown = [this](kjqt::TDBComboBox& c) {
-        Guard([this, &c] {
+        Guarded([this, &c] {
             c.clear();
             for (const std::string& line : ReadListFile(data_.StdSagsTypeFileName()))
                 c.addItem(kjqt::FromAnsi(line));
         });
     };
-    connect(edtSagsNr, &QComboBox::activated, this, [this] { Guard([this] { SagsNrChosen(); }); });
+    connect(edtSagsNr, &QComboBox::activated, this,
+            [this] { Guarded([this] { SagsNrChosen(); }); });
 }
 
 void TKJSagerForm::BuildButtons(QWidget* host) {
@@ -273,7 +271,8 @@ void TKJSagerForm::BuildButtons(QWidget* host) {
     btnLast =
         button("btnLast", "", "Skifter til den sidste sag i den aktuelle sortering af sager.");
     auto click = [this](QPushButton* b, void (TKJSagerForm::*m)()) {
-        connect(b, &QPushButton::clicked, this, [this, m] { Guard([this, m] { (this->*m)(); }); });
+        connect(b, &QPushButton::clicked, this,
+                [this, m] { Guarded([this, m] { (this->*m)(); }); });
     };
     click(BtnGem, &TKJSagerForm::BtnGemClick);
     click(BtnGendan, &TKJSagerForm::BtnGendanClick);
@@ -281,7 +280,7 @@ void TKJSagerForm::BuildButtons(QWidget* host) {
     click(BtnNySag, &TKJSagerForm::BtnNySagClick);
     click(BtnSearch, &TKJSagerForm::BtnSearchClick);
     for (QPushButton* b : {BtnFirst, btnPrior, btnNext, btnLast})
-        connect(b, &QPushButton::clicked, this, [this, b] { Guard([this, b] { NavClick(b); }); });
+        connect(b, &QPushButton::clicked, this, [this, b] { Guarded([this, b] { NavClick(b); }); });
     connect(SkiftMode, &QToolButton::clicked, this, [this] { SkiftModeClick(); });
     SetNavCaptions(false);
 }
@@ -291,7 +290,7 @@ QAction* TKJSagerForm::AddMenuItem(QMenu* menu, const char* name, const char* ca
     a->setObjectName(QString::fromLatin1(name));
     const std::string key = name;
     connect(a, &QAction::triggered, this,
-            [this, key] { Guard([this, key] { RunMenuCommand(key); }); });
+            [this, key] { Guarded([this, key] { RunMenuCommand(key); }); });
     return a;
 }
 
@@ -383,7 +382,7 @@ void TKJSagerForm::BuildTabs() {
     BuildHelpText();
     WireGrids();
     connect(PageSager, &QTabWidget::currentChanged, this,
-            [this] { Guard([this] { RefreshViews(); }); });
+            [this] { Guarded([this] { RefreshViews(); }); });
 }
 
 void TKJSagerForm::BuildHelpText() {
@@ -412,14 +411,6 @@ void TKJSagerForm::ShowHint(const QString& hint) {
     SetStatus(kjqt::ToAnsi(hint));
 }
 
-void TKJSagerForm::Guard(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (...) {
-        kjqt::ShowException(std::current_exception());
-    }
-}
-
 // ---- Focus: the enter and exit handlers of the header fields -------------------------------
 
 QWidget* TKJSagerForm::HeaderControlOf(QWidget* w) const {
@@ -439,15 +430,15 @@ void TKJSagerForm::OnFocusChanged(QWidget* now) {
     QPointer<QWidget> previous = lastFocus_;
     lastFocus_ = control;
     if (inExit_) {  // a handler moved the focus: the new field is entered, nothing left
-        Guard([this, control] { FieldEnter(control); });
+        Guarded([this, control] { FieldEnter(control); });
         return;
     }
     if (previous) {
         inExit_ = true;
-        Guard([this, &previous] { FieldExit(previous); });
+        Guarded([this, &previous] { FieldExit(previous); });
         inExit_ = false;
     }
-    if (lastFocus_ == control) Guard([this, control] { FieldEnter(control); });
+    if (lastFocus_ == control) Guarded([this, control] { FieldEnter(control); });
 }
 
 void TKJSagerForm::FieldEnter(QWidget* c) {
@@ -496,7 +487,7 @@ bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
     if (!w || w->window() != this || w != QApplication::focusWidget()) return false;
     auto& key = *static_cast<QKeyEvent*>(event);
     bool consumed = false;
-    Guard([&] { consumed = HandleKey(watched, key); });
+    Guarded([&] { consumed = HandleKey(watched, key); });
     return consumed;
 }
 
@@ -584,15 +575,15 @@ void TKJSagerForm::changeEvent(QEvent* event) {
     // A dialog of this program on top does not deactivate the main window: only another
     // program taking over does (Qt reports each modal box as a deactivation).
     if (isActiveWindow()) {
-        Guard([this] { FormActivate(); });
+        Guarded([this] { FormActivate(); });
     } else if (!QApplication::activeWindow() && !QApplication::activeModalWidget() &&
                !QApplication::activePopupWidget()) {
-        Guard([this] { FormDeactivate(); });
+        Guarded([this] { FormDeactivate(); });
     }
 }
 
 void TKJSagerForm::closeEvent(QCloseEvent* event) {
-    Guard([this] { FormCloseQuery(); });
+    Guarded([this] { FormCloseQuery(); });
     QMainWindow::closeEvent(event);  // closing is always allowed
 }
 

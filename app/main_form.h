@@ -15,7 +15,6 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <array>
 #include <cstdint>
 #include <string>
 
@@ -169,7 +168,6 @@ class TKJSagerForm : public QMainWindow {
     bool HandleKey(QObject* target, QKeyEvent& key);
     bool UpperCaseKey(QObject* target, QKeyEvent& key);
     void EnterKey(QWidget* focused);
-    void Guard(const std::function<void()>& body);
 
     // ---- Navigation and the header fields (main_form_nav.cpp) ----
     void AfterMove();
@@ -249,8 +247,7 @@ class TKJSagerForm : public QMainWindow {
     std::string statusText_;
 
     std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;
-    int32_t SavedRecNo = 0;
-    std::array<int32_t, 3> SuspendRecNos{};
+    int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
     int quietItem_ = 0;  // above 0: a changed item fills in nothing
     Db::TDateTime LastEventDate = 0, LastPostDate = 0;

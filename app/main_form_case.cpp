@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/main_entries.h"
@@ -23,17 +24,10 @@ namespace kj {
 
 namespace {
 
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
-bool AskYesNo(const std::string& ansi, unsigned icon = kjqt::mb::kIconQuestion) {
+// A Yes/No box with the question icon (kj::Ask shows the information icon).
+bool AskYesNo(const std::string& ansi) {
     return kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(ansi),
-                                                 QCoreApplication::applicationName(), icon);
+                                                 QCoreApplication::applicationName());
 }
 
 }  // namespace
@@ -120,17 +114,17 @@ void TKJSagerForm::BtnGemClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     if (Editing(s)) s.UpdateRecord();
     if (s.State() == Db::dsEdit && !SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr)) {
-        Show(Ansi("Kan ikke ændre sagsnr. på eksisterende sag"));
+        ShowMsg(Ansi("Kan ikke ændre sagsnr. på eksisterende sag"));
         s.Cancel();
         return;
     }
     if (s.State() == Db::dsEdit && ClosingDatePassed()) {
-        Show("Sagen er afsluttet, der kan ikke rettes i data !!!");
+        ShowMsg("Sagen er afsluttet, der kan ikke rettes i data !!!");
         s.Cancel();
         return;
     }
     if (TrimRight(data_.GetAjourInitials()).empty()) {
-        Show(Ansi("du har ikke rettighed til at lave ændringer"));
+        ShowMsg(Ansi("du har ikke rettighed til at lave ændringer"));
         s.Cancel();
         return;
     }
@@ -184,14 +178,14 @@ void TKJSagerForm::BtnNySagClick() {
     const bool found = s.FindExact(KeyOf(answer, 10));
     if (!order.empty() && order != "SAGSNR") s.SetOrderToTag(order);
     if (found) {
-        Show("Sagen " + answer + "findes allerede !!!");
+        ShowMsg("Sagen " + answer + "findes allerede !!!");
         AfterMove();
         edtType->setFocus();
         return;
     }
     // Without update initials nothing is appended.
     if (TrimRight(data_.GetAjourInitials()).empty()) {
-        Show(Ansi("du har ikke rettighed til at lave ændringer"));
+        ShowMsg(Ansi("du har ikke rettighed til at lave ændringer"));
         return;
     }
     AppendCase(TzUpper(TrimRight(answer)), false);
@@ -224,9 +218,8 @@ void TKJSagerForm::BtnSletClick() {
     if (s.IsEmpty()) return;
     const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));
     Signal(2);
-    if (!AskYesNo("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
-                      s.FieldByName("SAGS_BEM").AsString(),
-                  kjqt::mb::kIconInformation))
+    if (!Ask("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
+             s.FieldByName("SAGS_BEM").AsString()))
         return;
     DetachControls();
     struct Back {

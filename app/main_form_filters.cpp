@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
@@ -52,8 +53,6 @@ const FilterSpec kFilters[] = {
      "At(%s,sag_matnr)>0"},
 };
 
-constexpr size_t kMaxWord = 100;  // keeps every condition well inside an expression's length
-
 std::string Fill(const char* format, const std::string& quoted) {
     std::string out;
     for (const char* p = format; *p; ++p) {
@@ -80,15 +79,9 @@ bool TKJSagerForm::ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field
     const std::string word = kjqt::ToAnsi(answer);
     std::string c;
     if (spec && !TrimRight(word).empty()) {
-        const bool dq = word.find('"') != std::string::npos;
-        const bool sq = word.find('\'') != std::string::npos;
-        if ((dq && sq) || word.size() > kMaxWord) {
-            kjqt::DialogService::Instance().ShowMessage(QString::fromUtf8(
-                dq && sq ? "Ordet kan ikke indeholde både \" og ' !!!" : "Ordet er for langt !!!"));
-            return false;
-        }
-        const char q = dq ? '\'' : '"';
-        c = Fill(spec->format, q + word + q);
+        std::string quoted;
+        if (!QuoteSearchWord(word, quoted)) return false;
+        c = Fill(spec->format, quoted);
     }
     const std::string n = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
     TzDs::TTzDbf* table = nullptr;
@@ -137,23 +130,25 @@ namespace kj {
 void TKJSagerForm::WireGrids() {
     for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) {
         g->OnTitleClick = [this](kjqt::TDBGrid& grid, kjqt::TColumn& column) {
-            Guard([&] { TitleClick(grid, column); });
+            Guarded([&] { TitleClick(grid, column); });
         };
         g->OnColumnMoved = [this](kjqt::TDBGrid&, int, int) { TitleClickArmed = false; };
     }
     SagsGrid->OnDblClick = [this](kjqt::TDBGrid&) {
-        Guard([this] {
+        Guarded([this] {
             AskSavePending();
             data_.GotoRecNo(data_.SagsDbf, data_.SagsBufDbf.RecNo());
             AfterMove();
         });
     };
-    brugerGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { RegisterDblClick(false); }); };
-    kundeGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { RegisterDblClick(true); }); };
+    brugerGrid->OnDblClick = [this](kjqt::TDBGrid&) {
+        Guarded([this] { RegisterDblClick(false); });
+    };
+    kundeGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guarded([this] { RegisterDblClick(true); }); };
     connect(btnRetBruger, &QPushButton::clicked, this,
-            [this] { Guard([this] { RetRegister(false); }); });
+            [this] { Guarded([this] { RetRegister(false); }); });
     connect(btnRetKunde, &QPushButton::clicked, this,
-            [this] { Guard([this] { RetRegister(true); }); });
+            [this] { Guarded([this] { RetRegister(true); }); });
 }
 
 void TKJSagerForm::RegisterDblClick(bool customer) {

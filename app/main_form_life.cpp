@@ -7,15 +7,16 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_register.h"
 #include "app/kj_startup.h"
 #include "app/kj_terminate.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
 #include "app/main_form_util.h"
 #include "app/qel_com.h"
 #include "storage/file_layer.h"
-#include "storage/scope_exit.h"
 #include "ui/db_controls.h"
 #include "ui/db_grid.h"
 #include "ui/dialog_service.h"
@@ -28,14 +29,6 @@ TMainEntries& MainEntries() {
     static TMainEntries entries;
     return entries;
 }
-
-namespace {
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
-
-}  // namespace
 
 // ---- Creation ------------------------------------------------------------------------------
 
@@ -99,9 +92,9 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
 
 void TKJSagerForm::FormCloseQuery() {
     // A change still in a field counts.
-    if (Editing(data_.SagsDbf)) Guard([this] { data_.SagsDbf.UpdateRecord(); });
+    if (Editing(data_.SagsDbf)) Guarded([this] { data_.SagsDbf.UpdateRecord(); });
     for (TzDs::TTzDbf* t : {&data_.SagsDbf, &data_.tmpPost, &data_.tmpStat})
-        Guard([this, t] { PostOnClose(*t); });
+        Guarded([this, t] { PostOnClose(*t); });
 }
 
 // ---- Suspend and resume --------------------------------------------------------------------
@@ -137,7 +130,7 @@ void TKJSagerForm::SuspendData() {
     AskSavePending();
     DetachControls();
     data_.ResetTables();
-    SuspendRecNos[0] = data_.SagsDbf.RecNo();
+    SuspendRecNo = data_.SagsDbf.RecNo();
     GiveHandlersBack();
     for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) g->hide();
     AttachControls();
@@ -167,11 +160,8 @@ void TKJSagerForm::ResumeData() {
     HookScratch(Postings(), true);
     frameInteressent->HookEvents();
     resumed_ = true;
-    TzDs::TTzDbf* tables[] = {&data_.SagsDbf, &data_.StatusDbf, &data_.PostDbf};
-    for (int i = 0; i < 3; ++i) {
-        if (SuspendRecNos[i] > 0) data_.GotoRecNo(*tables[i], SuspendRecNos[i]);
-        SuspendRecNos[i] = 0;
-    }
+    if (SuspendRecNo > 0) data_.GotoRecNo(data_.SagsDbf, SuspendRecNo);
+    SuspendRecNo = 0;
     AttachControls();
     RefreshViews();
 }
@@ -184,8 +174,7 @@ void TKJSagerForm::LoadCaseInteressenter() {
 
 void TKJSagerForm::RefreshViews() {
     if (!data_.SagsDbf.Active()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    tz::ScopeExit restore([] { QApplication::restoreOverrideCursor(); });
+    WaitCursor wait;
     const int tab = PageSager->currentIndex();
     const bool closed = CaseIsClosed();
     if (tab == 0)

@@ -22,12 +22,28 @@ namespace kj {
 
 namespace {
 
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
+// One PgUp/PgDn of a key field through table t. Ctrl: PgUp to the first row, PgDn to the
+// last; a blank key: PgUp to the last, PgDn to the first. A key other than the one last
+// shown is looked up (the nearest row) and PgUp steps back from it; the same key steps one
+// row. The table never stays past either end.
+void PageStep(TzDs::TTzDbf& t, const QKeyEvent& key, const std::string& text,
+              const std::string& shown, int width) {
+    const bool up = key.key() == Qt::Key_PageUp;
+    const bool ctrl = key.modifiers() & Qt::ControlModifier;
+    const bool blank = TrimRight(text).empty();
+    const bool differs = !SameNumber(text, shown);
+    if (ctrl || blank) {
+        (ctrl ? up : !up) ? t.GoTop() : t.GoBottom();
+    } else if (up) {
+        if (differs) t.FindNear(KeyOf(text, width));
+        t.Skip(-1);
+    } else if (differs) {
+        t.FindNear(KeyOf(text, width));
+    } else {
+        t.Skip(1);
+    }
+    if (t.Eof()) t.GoBottom();
+    if (t.Bof()) t.GoTop();
 }
 
 std::string Text(QComboBox* c) {
@@ -80,7 +96,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string quoted = Ansi("\"søgeordet\" ") + w;
     if (which == 0) {
-        if (!SearchFromTop(w)) Show("Kan ikke finde sagen med " + quoted);
+        if (!SearchFromTop(w)) ShowMsg("Kan ikke finde sagen med " + quoted);
     } else if (which == 1) {
         const int32_t r = s.RecNo();
         int32_t l = 0;
@@ -94,7 +110,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
             data_.GotoRecNo(s, l);
         } else {
             data_.GotoRecNo(s, r);
-            Show(Ansi("Der er ingen sager, før den aktuelle, med ") + quoted);
+            ShowMsg(Ansi("Der er ingen sager, før den aktuelle, med ") + quoted);
         }
     } else if (which == 2) {
         if (!SearchOn(w) &&
@@ -108,7 +124,7 @@ void TKJSagerForm::NavSearch(int which, const std::string& w) {
         for (bool found = SearchFromTop(w); found; found = SearchOn(w)) l = s.RecNo();
         if (l < 1) {
             data_.GotoRecNo(s, r);
-            Show("Kan ikke finde sagen med " + quoted);
+            ShowMsg("Kan ikke finde sagen med " + quoted);
         } else {
             data_.GotoRecNo(s, l);
         }
@@ -146,7 +162,7 @@ void TKJSagerForm::BtnSearchClick() {
         SearchWord.clear();
         SetNavCaptions(false);
     } else if (!SearchFromTop(w)) {
-        Show(Ansi("\"søgeordet\" ") + w + " findes ikke i data !!!");
+        ShowMsg(Ansi("\"søgeordet\" ") + w + " findes ikke i data !!!");
         SearchWord.clear();
         SetNavCaptions(false);
     } else {
@@ -180,23 +196,7 @@ void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
     SetCaseOrder("SAGSNR");
     if (Editing(s)) s.Cancel();
-    const bool up = key.key() == Qt::Key_PageUp;
-    const bool blank = TrimRight(t).empty();
-    const bool differs = !SameNumber(t, CurrentSagsNr);
-    if ((key.modifiers() & Qt::ControlModifier) || blank) {
-        // Ctrl: first/last; a blank number: PgUp to the last, PgDn to the first.
-        const bool first = (key.modifiers() & Qt::ControlModifier) ? up : !up;
-        first ? s.GoTop() : s.GoBottom();
-    } else if (up) {
-        if (differs) s.FindNear(KeyOf(t, 10));
-        s.Skip(-1);
-    } else if (differs) {
-        s.FindNear(KeyOf(t, 10));
-    } else {
-        s.Skip(1);
-    }
-    if (s.Eof()) s.GoBottom();
-    if (s.Bof()) s.GoTop();
+    PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
     edtSagsNr->setFocus();
     edtSagsNr->lineEdit()->selectAll();
@@ -248,11 +248,10 @@ void TKJSagerForm::SagsNrExit() {
         }
     } end{this, s};
     if (s.State() == Db::dsEdit) s.Cancel();
-    SavedRecNo = s.RecNo();
+    const int32_t savedRecNo = s.RecNo();
     s.PushState();
     SetCaseOrder("SAGSNR");
     if (s.FindExact(KeyOf(typed, 10))) {
-        SavedRecNo = s.RecNo();
         s.Edit();
         CurrentSagsNr = typed;
         return;
@@ -265,7 +264,7 @@ void TKJSagerForm::SagsNrExit() {
         CurrentSagsNr = typed;
         return;
     }
-    if (SavedRecNo > 0) data_.GotoRecNo(s, SavedRecNo);
+    if (savedRecNo > 0) data_.GotoRecNo(s, savedRecNo);
     s.PopState();
     edtSagsNr->setFocus();
 }
@@ -300,22 +299,7 @@ void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
     const bool onCases = data_.SkiftISager == 1;
     if (onCases && Editing(s)) s.Cancel();
     TzDs::TTzDbf& t = onCases ? s : reg;
-    const bool up = key.key() == Qt::Key_PageUp;
-    const bool ctrl = key.modifiers() & Qt::ControlModifier;
-    const bool blank = TrimRight(text).empty();
-    const bool differs = !SameNumber(text, saved);
-    if (ctrl || blank) {
-        (ctrl ? up : !up) ? t.GoTop() : t.GoBottom();
-    } else if (up) {
-        if (differs) t.FindNear(KeyOf(text, width));
-        t.Skip(-1);
-    } else if (differs) {
-        t.FindNear(KeyOf(text, width));
-    } else {
-        t.Skip(1);
-    }
-    if (t.Eof()) t.GoBottom();
-    if (t.Bof()) t.GoTop();
+    PageStep(t, key, text, saved, width);
     if (onCases) {
         AfterMove();  // the case changed: its views follow it
     } else {

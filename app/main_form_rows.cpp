@@ -16,7 +16,10 @@
 #include <optional>
 
 #include "app/kj_data.h"
+#include "app/kj_record_copy.h"
+#include "app/kj_register.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
 #include "app/main_form_util.h"
@@ -50,14 +53,6 @@ struct TKJSagerForm::RowKind {
 namespace {
 
 using Kind = TKJSagerForm::RowKind;
-
-void Show(const std::string& ansi) {
-    kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(ansi));
-}
-
-bool Editing(Db::TDataSet& ds) {
-    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
-}
 
 // Field i of one dataset to field i of the other, for i below count, value by value.
 void CopyFields(Db::TDataSet& from, Db::TDataSet& to, int count) {
@@ -143,11 +138,7 @@ int64_t NativeMoney(int field) {
 }
 
 int64_t RowTotal(const RawCopy& r) {
-    std::string dk;
-    if (r.dk > 0) {
-        const uint8_t* p = Dbf4::FieldAddress(r.dk);
-        dk = TrimRight(std::string(reinterpret_cast<const char*>(p) + 1, p[0]));
-    }
+    const std::string dk = r.dk > 0 ? NativeText(r.dk) : std::string();
     return TKJData::CalcPosting(dk, NativeMoney(r.antal), NativeMoney(r.pris), NativeMoney(r.rabat),
                                 0)
         .total;
@@ -261,7 +252,7 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         b->setObjectName(QString::fromLatin1(name));
         r->addWidget(b);
         connect(b, &QPushButton::clicked, this,
-                [this, action] { Guard([this, action] { (this->*action)(); }); });
+                [this, action] { Guarded([this, action] { (this->*action)(); }); });
         return b;
     };
     QHBoxLayout* er = row(events);
@@ -288,11 +279,13 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         g->OnKeyDown = [this, k](kjqt::TDBGrid&, QKeyEvent& key) {
-            Guard([&] { GridKey(*k, key); });
+            Guarded([&] { GridKey(*k, key); });
         };
-        g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) { Guard([this, k] { PickButton(*k); }); };
+        g->OnEditButtonClick = [this, k](kjqt::TDBGrid&) {
+            Guarded([this, k] { PickButton(*k); });
+        };
     }
-    StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guard([this] { ToggleEventDone(); }); };
+    StatusGrid->OnDblClick = [this](kjqt::TDBGrid&) { Guarded([this] { ToggleEventDone(); }); };
     StatusGrid->OnDrawColumnCell = [](kjqt::TDBGrid&, QPainter& painter, const QRect& cell,
                                       kjqt::TColumn& column, Db::TField* field, bool,
                                       bool& handled) {
@@ -308,11 +301,11 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         if (quietItem_ || !focus || !(focus == posterGrid || posterGrid->isAncestorOf(focus)))
             return;
         ++quietItem_;
-        Guard([this] { ItemColumnExit(); });
+        Guarded([this] { ItemColumnExit(); });
         --quietItem_;
     };
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        Guard([this, old, now] { GridFocus(old, now); });
+        Guarded([this, old, now] { GridFocus(old, now); });
     });
 }
 
@@ -452,7 +445,7 @@ void TKJSagerForm::LoadCasePostings() {
 
 void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
     if (CaseIsClosed()) {
-        Show(Ansi(k.closedEdit));
+        ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
         return;
     }
@@ -490,7 +483,7 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
 
 void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
     if (CaseIsClosed()) {
-        Show(Ansi(k.closedEdit));
+        ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
         return;
     }
@@ -567,7 +560,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
     // A new row, or one whose source is gone or now another's: appended anew.
     shared.ClearRecord();
     CopyFields(scratch, shared, k.copied);
-    while (!shared.ALock()) kjqt::LetMessagesThrough();
+    LockAppend(shared);
     shared.AppendRec();
     const int32_t appended = Dbf4::RecNo();
     shared.UnLock();
@@ -579,7 +572,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
 
 bool TKJSagerForm::RefuseClosed(const Kind& k, bool edit) {
     if (!CaseIsClosed()) return false;
-    Show(Ansi(edit ? k.closedEdit : k.closedAct));
+    ShowMsg(Ansi(edit ? k.closedEdit : k.closedAct));
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     if (Editing(scratch)) scratch.Cancel();
     return true;
@@ -609,10 +602,7 @@ void TKJSagerForm::DeleteRow(const Kind& k) {
         std::string(k.postings ? "\xD8nsker du at slette denne postering ?"
                                : "\xD8nsker du at slette denne h\xE6ndelse ?") +
         "\r\n" + scratch.FieldByName(date).AsString() + " " + scratch.FieldByName(text).AsString();
-    if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
-                                               QCoreApplication::applicationName(),
-                                               kjqt::mb::kIconInformation))
-        return;
+    if (!Ask(question)) return;
     const bool isNew = scratch.State() == Db::dsInsert;
     scratch.Cancel();
     const int32_t recNo = scratch.FieldByName(k.recNoField).AsInteger();
@@ -656,7 +646,7 @@ void TKJSagerForm::UndoPosting() {
 void TKJSagerForm::ToggleEventDone() {
     TzDs::TTzDbf& t = data_.tmpStat;
     if (CaseIsClosed() || t.IsEmpty()) return;
-    while (!t.RLock()) kjqt::LetMessagesThrough();
+    LockRecord(t);
     if (!Editing(t)) t.Edit();
     t.FieldByName("STAT_VAL").SetAsBoolean(!t.FieldByName("STAT_VAL").AsBoolean());
     t.Post();
@@ -667,12 +657,12 @@ void TKJSagerForm::ToggleEventDone() {
 
 void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
     const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
-    const bool ctrl = mods == Qt::ControlModifier;
-    if (ctrl && key.key() == Qt::Key_Insert) {
+    const RegKey reg = RegisterKeyOf(key);
+    if (reg == RegKey::New) {
         NewRow(k);
-    } else if (ctrl && key.key() == Qt::Key_Delete) {
+    } else if (reg == RegKey::Delete) {
         DeleteRow(k);
-    } else if (ctrl && key.key() == Qt::Key_Backspace) {
+    } else if (reg == RegKey::Undo) {
         UndoRow(k);
     } else if ((mods & Qt::ControlModifier) &&
                (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
@@ -719,7 +709,7 @@ void TKJSagerForm::ItemColumnExit() {
     if (item.empty()) return;
     TzDs::TTzDbf& v = data_.VareDbf;
     if (!v.SetOrderToTag("VARER") || !v.FindExact(KeyOf(item, 10))) {
-        Show("Varen kunne ikke findes !!");
+        ShowMsg("Varen kunne ikke findes !!");
         return;
     }
     if (!Editing(t)) t.Edit();
@@ -771,7 +761,7 @@ void TKJSagerForm::InvoicePosting() {
             p.FieldByName("POST_INI").SetAsString(ini);
             p.FieldByName("POST_AJOUR").SetAsDateTime(Db::Today());
             p.FieldByName("POST_OPRET").SetAsDateTime(Db::Today());
-            while (!p.ALock()) kjqt::LetMessagesThrough();
+            LockAppend(p);
             p.Post();
             p.UnLock();
         }

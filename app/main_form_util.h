@@ -1,10 +1,12 @@
 // Small helpers shared by the main window's units: key texts (upper-casing by the engine's
-// rules, trailing blanks, padding to a key width) and reading a list file. No state.
+// rules, trailing blanks, padding to a key width), the edit state of a dataset and reading a
+// list file. No state.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "data/db_dataset.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
 #include "ui/tmv_fil.h"
@@ -24,6 +26,10 @@ inline std::string KeyOf(const std::string& s, int width) {
 // Two case numbers compared as the window compares them: trailing blanks off, upper case.
 inline bool SameNumber(const std::string& a, const std::string& b) {
     return TzUpper(TrimRight(a)) == TzUpper(TrimRight(b));
+}
+// A dataset with a row being edited or inserted.
+inline bool Editing(Db::TDataSet& ds) {
+    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
 }
 // The non-blank lines of a list file (none when it cannot be read).
 inline std::vector<std::string> ReadListFile(const std::string& fileName) {

@@ -20,6 +20,7 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "app/kj_register.h"
 #include "app/kj_rtf.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
@@ -39,10 +40,6 @@ constexpr int kConvertStep = 100;  // lines between two message pumps while conv
 
 TRetForm* g_current = nullptr;
 
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 bool IsExt(const std::string& file, const char* ext) {
     return QFileInfo(QString::fromLocal8Bit(file.c_str())).suffix().toUpper() == ext;
 }
@@ -61,11 +58,6 @@ QString TextOf(const std::string& bytes) {
     if (s.endsWith(QLatin1Char('\n'))) s.chop(1);
     return s;
 }
-
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
+#include "app/kj_util.h"
 #include "app/pluk_forms.h"
 #include "app/vare_g_form.h"
 #include "data/db_format.h"
@@ -32,12 +33,6 @@ std::vector<kjqt::TColumn> Columns() {
     c[5].Width = 86;
     c[6].ReadOnly = c[7].ReadOnly = c[8].ReadOnly = true;
     return c;
-}
-
-std::string Pad10(const std::string& s) {
-    std::string r = s.substr(0, 10);
-    r.resize(10, ' ');
-    return r;
 }
 
 // Disables the controls of the tables while it lives.
@@ -89,7 +84,7 @@ void TVareIForm::GendanVare() {
 void TVareIForm::VareNewRecord(Db::TDataSet& ds) {
     if (!StampNewRow(ds, "tmu_opret", "tmu_ajour", "tmu_ini")) return;
     if (!TzUtils::TrimRight(GroupFilter).empty())
-        ds.FieldByName("tmu_gr").SetAsString(Pad10(GroupFilter));
+        ds.FieldByName("tmu_gr").SetAsString(PadRight(GroupFilter, 10));
 }
 
 void TVareIForm::VareBeforePost(Db::TDataSet& ds) {
@@ -121,8 +116,9 @@ void TVareIForm::SearchColumn(int n) {
         std::string group;
         PlukVareGruppe("", group);
         GroupFilter = group;
-        SetTitleFilter(table_,
-                       TzUtils::TrimRight(group).empty() ? "" : "tmu_gr==\"" + Pad10(group) + "\"");
+        SetTitleFilter(table_, TzUtils::TrimRight(group).empty()
+                                   ? ""
+                                   : "tmu_gr==\"" + PadRight(group, 10) + "\"");
     } else if (n == 1) {
         const std::string s = AskText("Søg en vare", "Indtast vare identifikation");
         if (!TzUtils::TrimRight(s).empty()) TitleFind(table_, s);
@@ -145,7 +141,7 @@ void TVareIForm::FillGroupPickList() {
 
 void TVareIForm::btnOpdaterClick() {
     const std::string ini = Initials();
-    if (ini.empty()) return Message(Ansi("Du har ikke rettigheder til at ændre data !!"));
+    if (ini.empty()) return ShowMsg(Ansi("Du har ikke rettigheder til at ændre data !!"));
     if (!Ask(Ansi("Vil du opdatere posteringer med udskriftsprioritet, fra varegrupperne ?")))
         return;
     TKJData& d = *KJData();
@@ -195,9 +191,9 @@ void TVareIForm::UpdatePriorities(QProgressBar& bar, const std::string& ini) {
         p.Go(n);
         if (p.Deleted()) continue;
         const std::string item = TzUtils::TrimRight(p.FieldByName("post_tmu").AsString());
-        if (!item.empty() && d.VareDbf.FindExact(Pad10(TzUtils::AnsiUpper(item))) &&
+        if (!item.empty() && d.VareDbf.FindExact(PadRight(TzUtils::AnsiUpper(item), 10)) &&
             d.vareGDbf.FindExact(
-                Pad10(TzUtils::AnsiUpper(d.VareDbf.FieldByName("tmu_gr").AsString())))) {
+                PadRight(TzUtils::AnsiUpper(d.VareDbf.FieldByName("tmu_gr").AsString()), 10))) {
             p.Edit();
             p.FieldByName("post_pri").SetAsInteger(d.vareGDbf.FieldByName("priori").AsInteger());
             p.FieldByName("post_ajour").SetAsDateTime(Db::Today());
