@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 #include "data/dbf_fields.h"
@@ -17,6 +16,7 @@
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
 #include "storage/memo.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -25,42 +25,6 @@ namespace TzDs {
 using namespace Db;
 
 namespace {
-
-// Runs a release step when its scope is left by an exception, which stays the one reported;
-// Now() runs it on the normal path, where a failure of the step is reported as usual.
-class LockRelease {
-  public:
-    explicit LockRelease(std::function<void()> step) : step_(std::move(step)) {}
-    ~LockRelease() {
-        if (!step_) return;
-        try {
-            step_();
-        } catch (...) {
-        }
-    }
-    LockRelease(const LockRelease&) = delete;
-    LockRelease& operator=(const LockRelease&) = delete;
-    void Now() {
-        std::function<void()> step = std::move(step_);
-        step_ = nullptr;
-        step();
-    }
-
-  private:
-    std::function<void()> step_;
-};
-
-// Restores the engine's error-checking switch at the end of a scope.
-class CheckingOff {
-  public:
-    CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
-    ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
-    CheckingOff(const CheckingOff&) = delete;
-    CheckingOff& operator=(const CheckingOff&) = delete;
-
-  private:
-    uint8_t old_;
-};
 
 std::string KindText(char kind, bool expected, const Dbf4::FieldEntry* f) {
     switch (kind) {
@@ -234,7 +198,7 @@ void TTzCDataSet::SetCondition(const char* operation, const std::string& express
     SelectArea(operation);
     std::string message;
     {
-        CheckingOff off;
+        TzCommon::ErrorCheckingOff off;
         TzCommon::ClearErrorWord();
         if (isWhile)
             Dbf4::Set_While_To(expression);
@@ -425,7 +389,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         return;
     }
     {
-        CheckingOff off;
+        TzCommon::ErrorCheckingOff off;
         if (TzUtils::FileExists(mdx)) {
             const std::string sem = Mdx::SemaphoreFileName(table);
             const bool inUse = EraseSemaphoreUnlessInUse(sem);
@@ -516,17 +480,25 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
         const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
         if (granted) {
             const int32_t before = kind == LockKind::Append ? Dbf4::RecCount() : 0;
-            // The locks go on every path, a command that raises included.
-            LockRelease release{[this, areaName, kind, before] {
+            auto release = [this, areaName, kind, before] {
                 if (kind == LockKind::Append && Area() && Area()->recCount > before)
                     appendedRecNo_ = Area()->recNo;
                 SelectArea(areaName);
                 Dbf4::Unlock();
+            };
+            // The locks go on every path, a command that raises included; the error raised
+            // then stays the one reported. On the normal path a failing release is reported.
+            tz::ScopeExit unwinding{[&release] {
+                try {
+                    release();
+                } catch (...) {
+                }
             }};
             command();
             const uint16_t code = TzCommon::ErrorWord();
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
-            release.Now();
+            unwinding.Dismiss();
+            release();
             if (code != 0) {
                 TzCommon::ClearErrorWord();
                 throw TzCommon::ETzError(message.empty() ? TzCommon::ErrorText(code) : message);
