@@ -69,7 +69,8 @@ bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
 // one has (the erase is refused).
 bool EraseSemaphoreUnlessInUse(const std::string& sem) {
     Dbf4::WorkArea* a = Dbf4::Current();
-    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) == 32;
+    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) ==
+           TzErr::SharingViolation;
 }
 
 TTzProgress100* g_progress = nullptr;
@@ -398,11 +399,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         } else {
             mode = ciAlways;
         }
-        auto rebuildable = [] {
-            uint16_t e = TzCommon::ErrorWord();
-            return e == TzErr::FileNotFound || e == TzErr::CorruptedIndex ||
-                   e == TzErr::IndexVersionMismatch;
-        };
+        auto rebuildable = [] { return TzNdx::RebuildableError(TzCommon::ErrorWord()); };
         if (mode == ciVerifyHeader) {
             mode = ciAlways;
             try {
