@@ -631,18 +631,12 @@ namespace {
 
 // How often a hold looks for waiting writers, and how long it then leaves them the index
 // before it counts itself in again (a writer looks for readers every millisecond or so).
-constexpr int64_t kWriterCheckNs = 1'000'000;
+constexpr auto kWriterCheck = std::chrono::milliseconds(1);
 constexpr auto kWriterTurn = std::chrono::milliseconds(250);
 constexpr auto kWriterPoll = std::chrono::microseconds(100);
 // A writer still waiting after its turn waits for another station's read: the hold looks
 // again only after this long, so that the walk goes on meanwhile.
-constexpr int64_t kOthersTurnNs = 100'000'000;
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+constexpr auto kOthersTurn = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -654,7 +648,7 @@ TIndexReadHold::TIndexReadHold(std::vector<TTzDbf*> tables)
         Release();
         throw;
     }
-    nextCheckNs_ = NowNs() + kWriterCheckNs;
+    nextCheck_ = std::chrono::steady_clock::now() + kWriterCheck;
 }
 
 TIndexReadHold::~TIndexReadHold() {
@@ -687,9 +681,9 @@ bool TIndexReadHold::WritersWaiting() {
 }
 
 void TIndexReadHold::GiveWay() {
-    const int64_t now = NowNs();
-    if (now < nextCheckNs_) return;
-    nextCheckNs_ = now + kWriterCheckNs;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextCheck_) return;
+    nextCheck_ = now + kWriterCheck;
     if (!WritersWaiting()) return;
     Release();
     const auto until = std::chrono::steady_clock::now() + kWriterTurn;
@@ -697,7 +691,7 @@ void TIndexReadHold::GiveWay() {
     while (std::chrono::steady_clock::now() < until && (waiting = WritersWaiting()))
         std::this_thread::sleep_for(kWriterPoll);
     Take();
-    nextCheckNs_ = NowNs() + (waiting ? kOthersTurnNs : kWriterCheckNs);
+    nextCheck_ = std::chrono::steady_clock::now() + (waiting ? kOthersTurn : kWriterCheck);
 }
 
 std::string TTzFileDataSet::CurrentTag() {
