@@ -29,16 +29,6 @@ constexpr uint16_t kFirstIndexError = 212;  // index errors: the index file is r
 constexpr uint16_t kSharingViolation = TzErr::SharingViolation;
 constexpr int kScratchStations = 100;  // per-station scratch names TPost1 .. TPost99
 
-// Error checking off for a scope; the previous setting is restored on every path.
-class CheckingOff {
-  public:
-    CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
-    ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
-
-  private:
-    uint8_t old_;
-};
-
 std::string MdxOf(const std::string& file) {
     return TzCommon::ForceExtension(file, "mdx");
 }
@@ -104,7 +94,7 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
     table.CreateIndex = TzDs::ciNotFound;
     table.SetDbfFileName(fileName);
     table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
-    CheckingOff off;
+    TzCommon::ErrorCheckingOff off;
     for (;;) {
         TzCommon::ClearErrorWord();
         table.SetActive(true);
@@ -140,7 +130,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         TzDbf1.CreateIfNotFound = true;
         TzDbf1.CreateIndex = TzDs::ciVerifyHeader;
         TzDbf1.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
-        CheckingOff off;
+        TzCommon::ErrorCheckingOff off;
         TzCommon::ClearErrorWord();
         TzDbf1.SetActive(true);
         const bool current =
@@ -171,7 +161,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
     table.CreateIfNotFound = true;
     table.CreateIndex = TzDs::ciVerifyHeader;
     table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
-    CheckingOff off;
+    TzCommon::ErrorCheckingOff off;
     try {
         TzCommon::ClearErrorWord();
         table.SetActive(true);
@@ -342,7 +332,7 @@ bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
         table.CreateIndex = TzDs::ciVerifyHeader;
         table.HideDeletedRecs = true;
     });
-    CheckingOff off;
+    TzCommon::ErrorCheckingOff off;
     std::string message;
     for (int attempt = 0; attempt < 2; ++attempt) {
         uint16_t code = 0;
@@ -422,7 +412,7 @@ bool TKJData::PackTables() {
 
 void TKJData::ResetTable(TzDs::TTzDbf& table) {
     if (!table.Active()) return;
-    CheckingOff off;
+    TzCommon::ErrorCheckingOff off;
     table.SetRelationTo(nullptr);
     table.SetFilterTo("");
     table.SetWhileTo("");

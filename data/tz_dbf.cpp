@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 #include "data/dbf_fields.h"
@@ -17,6 +16,7 @@
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
 #include "storage/memo.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 
@@ -25,42 +25,6 @@ namespace TzDs {
 using namespace Db;
 
 namespace {
-
-// Runs a release step when its scope is left by an exception, which stays the one reported;
-// Now() runs it on the normal path, where a failure of the step is reported as usual.
-class LockRelease {
-  public:
-    explicit LockRelease(std::function<void()> step) : step_(std::move(step)) {}
-    ~LockRelease() {
-        if (!step_) return;
-        try {
-            step_();
-        } catch (...) {
-        }
-    }
-    LockRelease(const LockRelease&) = delete;
-    LockRelease& operator=(const LockRelease&) = delete;
-    void Now() {
-        std::function<void()> step = std::move(step_);
-        step_ = nullptr;
-        step();
-    }
-
-  private:
-    std::function<void()> step_;
-};
-
-// Restores the engine's error-checking switch at the end of a scope.
-class CheckingOff {
-  public:
-    CheckingOff() : old_(TzCommon::SetErrorChecking(0)) {}
-    ~CheckingOff() { TzCommon::SetErrorChecking(old_); }
-    CheckingOff(const CheckingOff&) = delete;
-    CheckingOff& operator=(const CheckingOff&) = delete;
-
-  private:
-    uint8_t old_;
-};
 
 std::string KindText(char kind, bool expected, const Dbf4::FieldEntry* f) {
     switch (kind) {
@@ -105,7 +69,8 @@ bool Mismatch(char kind, const Dbf4::FieldEntry& f) {
 // one has (the erase is refused).
 bool EraseSemaphoreUnlessInUse(const std::string& sem) {
     Dbf4::WorkArea* a = Dbf4::Current();
-    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) == 32;
+    return Mdx::EraseUnusedSemaphore(sem, a ? &a->file : nullptr, Dbf4::settings().sharing) ==
+           TzErr::SharingViolation;
 }
 
 TTzProgress100* g_progress = nullptr;
@@ -234,7 +199,7 @@ void TTzCDataSet::SetCondition(const char* operation, const std::string& express
     SelectArea(operation);
     std::string message;
     {
-        CheckingOff off;
+        TzCommon::ErrorCheckingOff off;
         TzCommon::ClearErrorWord();
         if (isWhile)
             Dbf4::Set_While_To(expression);
@@ -425,7 +390,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         return;
     }
     {
-        CheckingOff off;
+        TzCommon::ErrorCheckingOff off;
         if (TzUtils::FileExists(mdx)) {
             const std::string sem = Mdx::SemaphoreFileName(table);
             const bool inUse = EraseSemaphoreUnlessInUse(sem);
@@ -434,11 +399,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         } else {
             mode = ciAlways;
         }
-        auto rebuildable = [] {
-            uint16_t e = TzCommon::ErrorWord();
-            return e == TzErr::FileNotFound || e == TzErr::CorruptedIndex ||
-                   e == TzErr::IndexVersionMismatch;
-        };
+        auto rebuildable = [] { return TzNdx::RebuildableError(TzCommon::ErrorWord()); };
         if (mode == ciVerifyHeader) {
             mode = ciAlways;
             try {
@@ -516,17 +477,25 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
         const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
         if (granted) {
             const int32_t before = kind == LockKind::Append ? Dbf4::RecCount() : 0;
-            // The locks go on every path, a command that raises included.
-            LockRelease release{[this, areaName, kind, before] {
+            auto release = [this, areaName, kind, before] {
                 if (kind == LockKind::Append && Area() && Area()->recCount > before)
                     appendedRecNo_ = Area()->recNo;
                 SelectArea(areaName);
                 Dbf4::Unlock();
+            };
+            // The locks go on every path, a command that raises included; the error raised
+            // then stays the one reported. On the normal path a failing release is reported.
+            tz::ScopeExit unwinding{[&release] {
+                try {
+                    release();
+                } catch (...) {
+                }
             }};
             command();
             const uint16_t code = TzCommon::ErrorWord();
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
-            release.Now();
+            unwinding.Dismiss();
+            release();
             if (code != 0) {
                 TzCommon::ClearErrorWord();
                 throw TzCommon::ETzError(message.empty() ? TzCommon::ErrorText(code) : message);
@@ -662,18 +631,12 @@ namespace {
 
 // How often a hold looks for waiting writers, and how long it then leaves them the index
 // before it counts itself in again (a writer looks for readers every millisecond or so).
-constexpr int64_t kWriterCheckNs = 1'000'000;
+constexpr auto kWriterCheck = std::chrono::milliseconds(1);
 constexpr auto kWriterTurn = std::chrono::milliseconds(250);
 constexpr auto kWriterPoll = std::chrono::microseconds(100);
 // A writer still waiting after its turn waits for another station's read: the hold looks
 // again only after this long, so that the walk goes on meanwhile.
-constexpr int64_t kOthersTurnNs = 100'000'000;
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+constexpr auto kOthersTurn = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -685,7 +648,7 @@ TIndexReadHold::TIndexReadHold(std::vector<TTzDbf*> tables)
         Release();
         throw;
     }
-    nextCheckNs_ = NowNs() + kWriterCheckNs;
+    nextCheck_ = std::chrono::steady_clock::now() + kWriterCheck;
 }
 
 TIndexReadHold::~TIndexReadHold() {
@@ -718,9 +681,9 @@ bool TIndexReadHold::WritersWaiting() {
 }
 
 void TIndexReadHold::GiveWay() {
-    const int64_t now = NowNs();
-    if (now < nextCheckNs_) return;
-    nextCheckNs_ = now + kWriterCheckNs;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextCheck_) return;
+    nextCheck_ = now + kWriterCheck;
     if (!WritersWaiting()) return;
     Release();
     const auto until = std::chrono::steady_clock::now() + kWriterTurn;
@@ -728,7 +691,7 @@ void TIndexReadHold::GiveWay() {
     while (std::chrono::steady_clock::now() < until && (waiting = WritersWaiting()))
         std::this_thread::sleep_for(kWriterPoll);
     Take();
-    nextCheckNs_ = NowNs() + (waiting ? kOthersTurnNs : kWriterCheckNs);
+    nextCheck_ = std::chrono::steady_clock::now() + (waiting ? kOthersTurn : kWriterCheck);
 }
 
 std::string TTzFileDataSet::CurrentTag() {

@@ -5,6 +5,7 @@
 // Single-threaded; every operation selects the component's own work area first.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -200,7 +201,7 @@ class TIndexReadHold {
 
     std::vector<TTzDbf*> tables_;
     std::vector<char> held_;
-    int64_t nextCheckNs_ = 0;
+    std::chrono::steady_clock::time_point nextCheck_{};
 };
 
 }  // namespace TzDs

@@ -306,7 +306,9 @@ uint16_t MdxFile::EnterTag(const std::string& name, const TagHeader& tag, int* t
 
 // The entry named `up` gives way: the last entry takes its place and the tag count falls by
 // one. Its pages stay in the file. Only an equal name counts: a tag whose name merely
-// begins with the new name (BRUGERNAVN for BRUGER) is another tag and stays.
+// begins with the new name (BRUGERNAVN for BRUGER) is another tag and stays, and so does an
+// entry whose name field has no ending zero (FindTag would take its first ten characters).
+// The name tree is left to the caller, which rebuilds it after entering the new tag.
 void MdxFile::RemoveTagEntry(const std::string& up) {
     const int used = std::min(TagsInUse(), MaxTags);
     auto entry = [&](int n) { return &header_[Ent::TableOffset + n * Ent::Size]; };
@@ -316,7 +318,6 @@ void MdxFile::RemoveTagEntry(const std::string& up) {
         if (n != used) std::memcpy(entry(n), entry(used), Ent::Size);
         std::memset(entry(used), 0, Ent::Size);
         header_[Hdr::TagsInUse] = uint8_t(used - 1);
-        RebuildNameTree();
         return;
     }
 }

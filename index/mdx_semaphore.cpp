@@ -18,8 +18,7 @@ uint64_t Sem::TableLockOffset() {
 using tz::ScopeExit;
 
 namespace {
-constexpr int LockTries = 1001;       // record lock: 1,001 tries
-constexpr int TableLockTries = 1001;  // the first try and 1,000 retries
+constexpr int LockTries = 1001;  // the first try and 1,000 retries
 constexpr double TicksPerSecond = 18.20648193;
 constexpr double FirstPauseUs = 20;   // the first retry follows almost at once
 constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up to the steady one
@@ -34,14 +33,14 @@ uint16_t g_defaultTimeoutTicks = kDefaultReadTimeoutTicks;
 // much closer.
 std::chrono::microseconds RetryPause(int retry, int fullMs) {
     const double full = fullMs * 1000.0;
-    const int retries = TableLockTries - 1 - YieldRetries;
+    const int retries = LockTries - 1 - YieldRetries;
     double early = 0;
     int k = 0;
     for (double p = FirstPauseUs; p < full && k < retries; p *= PauseGrowth, ++k) {
         if (k + 1 == retry) return std::chrono::microseconds(int64_t(p));
         early += p;
     }
-    const double total = (TableLockTries - 1) * full;
+    const double total = (LockTries - 1) * full;
     const double steady = k < retries ? (total - early) / (retries - k) : full;
     return std::chrono::microseconds(int64_t(steady));
 }
@@ -57,12 +56,13 @@ void PauseBefore(int retry, int fullMs) {
     std::this_thread::sleep_for(RetryPause(retry - YieldRetries, fullMs));
 }
 
-// The table's one-byte semaphore lock, tried 1,001 times; 0 or the last refusal's code.
-uint16_t LockTableByte(tz::File* table, int pauseMs) {
+// A byte-range lock tried LockTries times, with PauseBefore between the tries; 0 or the last
+// refusal's code.
+uint16_t LockRetrying(tz::File& file, uint64_t off, uint64_t len, int pauseMs) {
     uint16_t rc = 0;
-    for (int i = 0; i < TableLockTries; ++i) {
+    for (int i = 0; i < LockTries; ++i) {
         if (i > 0) PauseBefore(i, pauseMs);
-        rc = table->Lock(Sem::TableLockOffset(), 1);
+        rc = file.Lock(off, len);
         if (rc == 0) return 0;
     }
     return rc;
@@ -78,7 +78,7 @@ uint16_t EraseUnusedSemaphore(const std::string& semaphoreFile, tz::File* table,
     if (!tz::Exists(semaphoreFile)) return 0;
     const bool lockTable = sharing && table != nullptr && table->IsOpen();
     if (lockTable) {
-        uint16_t rc = LockTableByte(table, 10);
+        uint16_t rc = LockRetrying(*table, Sem::TableLockOffset(), 1, 10);
         if (rc != 0) return rc == TzErr::LockViolation ? TzErr::SharingViolation : rc;
     }
     // The file layer refuses while any station has the file open: a logged-in station
@@ -162,13 +162,21 @@ uint16_t IndexSemaphore::Counter() const {
     return uint16_t(record_[Sem::Counter] | (record_[Sem::Counter + 1] << 8));
 }
 
+// Moves the change counter in the record on by one (wrapping), so that every station reads
+// the tag headers again.
+void IndexSemaphore::BumpCounter() {
+    const uint16_t counter = uint16_t(Counter() + 1);
+    record_[Sem::Counter] = uint8_t(counter);
+    record_[Sem::Counter + 1] = uint8_t(counter >> 8);
+}
+
 void IndexSemaphore::Pause(int retry) const {
     PauseBefore(retry, pauseMs_);
 }
 
 uint16_t IndexSemaphore::TakeTableLock(SemAction action) {
     if (!sharing_ || table_ == nullptr || !table_->IsOpen()) return 0;
-    if (LockTableByte(table_, pauseMs_) == 0) return 0;
+    if (LockRetrying(*table_, Sem::TableLockOffset(), 1, pauseMs_) == 0) return 0;
     return Fail(TzErr::SemaphoreError, "Cannot lock database for: " + table_->Path() + " Action=" +
                                            SemActionName(action) + " [Database Semaphore]");
 }
@@ -184,14 +192,10 @@ uint16_t IndexSemaphore::TakeRecordLock(SemAction action) {
         holdsLock_ = true;
         return 0;
     }
-    uint16_t rc = 0;
-    for (int i = 0; i < LockTries; ++i) {
-        if (i > 0) Pause(i);
-        rc = file_.Lock(Sem::LockOffset, Sem::LockLength);
-        if (rc == 0) {
-            holdsLock_ = true;
-            return 0;
-        }
+    const uint16_t rc = LockRetrying(file_, Sem::LockOffset, Sem::LockLength, pauseMs_);
+    if (rc == 0) {
+        holdsLock_ = true;
+        return 0;
     }
     return Fail(TzErr::SemaphoreError,
                 "10 second timeout: Cannot lock index semaphore file: " + name_ + " " +
@@ -311,7 +315,8 @@ int IndexSemaphore::OthersHolding(uint64_t base) const {
         --n;
         const uint64_t from = ranges[n][0], to = ranges[n][1];
         uint64_t at = 0, len = 0;
-        if (from >= to || file_.TestLock(from, to - from, &at, &len) != 33) continue;
+        if (from >= to || file_.TestLock(from, to - from, &at, &len) != TzErr::LockViolation)
+            continue;
         const uint64_t lo = std::max(at, from), hi = std::min(at + len, to);
         count += int(hi - lo);
         if (n + 2 > Sem::SlotCount + 1) break;  // cannot happen: ranges shrink
@@ -334,9 +339,7 @@ void IndexSemaphore::RepairActive() {
         OthersHolding(Sem::ReaderSlots) + (countedReader_ ? 1 : 0) + (isWriter_ ? 1 : 0);
     if (record_[Sem::Active] <= backed) return;
     record_[Sem::Active] = uint8_t(backed);
-    const uint16_t counter = uint16_t(Counter() + 1);
-    record_[Sem::Counter] = uint8_t(counter);
-    record_[Sem::Counter + 1] = uint8_t(counter >> 8);
+    BumpCounter();
 }
 
 // ---- The actions --------------------------------------------------------------------------
@@ -356,7 +359,7 @@ uint16_t IndexSemaphore::DoLogin() {
     // A file erased between the refused create and the open (by a station that erases
     // without the table's lock, holding the file for that moment) is made again.
     bool made = false;
-    for (int attempt = 0; attempt < TableLockTries; ++attempt) {
+    for (int attempt = 0; attempt < LockTries; ++attempt) {
         if (attempt > 0) Pause(attempt);
         rc = file_.Create(name_, tz::ShareMode::DenyNone);
         if (rc == 0) {
@@ -533,7 +536,7 @@ uint16_t IndexSemaphore::DoLock() {
         // Readers come and go quickly: the wait for them keeps its pauses short (the
         // read time-out bounds it), so that a writer does not sleep long on the table's
         // append or record lock that its caller holds.
-        PauseBefore(std::min(retry, TableLockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
+        PauseBefore(std::min(retry, LockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
     }
     record_[Sem::Active] = uint8_t(own + 1);
     isWriter_ = true;
@@ -560,9 +563,7 @@ uint16_t IndexSemaphore::DoUnlock() {
     if (rc != 0) return rc;
     // A change by another station that this one has not taken in yet stays visible.
     const bool pending = Counter() != seenCounter_;
-    const uint16_t counter = uint16_t(Counter() + 1);
-    record_[Sem::Counter] = uint8_t(counter);
-    record_[Sem::Counter + 1] = uint8_t(counter >> 8);
+    BumpCounter();
     record_[Sem::Active] = countedReader_ ? 1 : 0;
     if ((rc = WriteRecord(a)) != 0) return rc;
     isWriter_ = false;

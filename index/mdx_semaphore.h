@@ -126,6 +126,7 @@ class IndexSemaphore {
     uint16_t ReadRecord(SemAction action);
     uint16_t WriteRecord(SemAction action);
     void Pause(int retry) const;
+    void BumpCounter();
     uint16_t TakeSlot();
     uint16_t SetReaderSlot(bool held);
     void SetWriterWaitSlot(bool held);
@@ -155,7 +156,7 @@ class IndexSemaphore {
     int slot_ = -1;
     uint16_t seenCounter_ = 0;
     int pauseMs_ = 10;
-    uint16_t timeoutTicks_ = 1820;
+    uint16_t timeoutTicks_ = kDefaultReadTimeoutTicks;
     uint16_t errCode_ = 0;
     std::string errMessage_;
 };

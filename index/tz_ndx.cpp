@@ -335,10 +335,7 @@ void CloseIndex() {
     AreaIndex* x = IndexOf(a);
     if (!x) return;
     // Closing never ends the program: its errors are recorded, raised and caught here.
-    struct CheckingOff {
-        uint8_t was = TzCommon::SetErrorChecking(0);
-        ~CheckingOff() { TzCommon::SetErrorChecking(was); }
-    } checkingOff;
+    TzCommon::ErrorCheckingOff checkingOff;
     try {
         if (x->file.IsOpen() && x->file.HeaderChanged() && !x->failed && !x->file.Failed()) {
             SetLockSemaphoreProc(1);

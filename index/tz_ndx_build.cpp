@@ -792,6 +792,11 @@ void Reindex() {
     if (!ok && code != 0) TzCommon::SetErrorWord(code);
 }
 
+bool RebuildableError(uint16_t code) {
+    return code == TzErr::FileNotFound || code == TzErr::CorruptedIndex ||
+           code == TzErr::IndexVersionMismatch;
+}
+
 bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::string& fileName) {
     WorkArea* a = AreaFor("OpenIndexOrRebuild");
     if (!a) return false;
@@ -807,13 +812,12 @@ bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::strin
         }
         if (code == 0 && IndexOf(a)) return true;
     }
-    if (code != TzErr::FileNotFound && code != TzErr::CorruptedIndex &&
-        code != TzErr::IndexVersionMismatch)
-        return false;
+    if (!RebuildableError(code)) return false;
     // Only a station alone with the index may replace it: the semaphore file can be erased
     // only when no other station holds it open.
     const bool shared = Dbf4::settings().sharing && !a->exclusive;
-    if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) == 32) {
+    if (shared && Mdx::EraseUnusedSemaphore(Mdx::SemaphoreFileName(a->fileName), &a->file) ==
+                      TzErr::SharingViolation) {
         TzCommon::SetErrorWord(code);
         return false;
     }

@@ -31,8 +31,12 @@ bool MakeIndex(const std::vector<TagDescriptor>& tags, const std::string& fileNa
 bool AddIndexTag(const TagDescriptor& tag, bool exclusive = false);
 // Rebuilds every tag of the area's open index file; the controlling tag stays selected.
 void Reindex();
-// Opens the index file; when it is missing, damaged (2, 222) or marked for rebuilding (223)
-// and no other station holds it, builds it from tags first. False with the error left set.
+// True for the codes after which an index file is built again from its tags: the file is
+// missing (2), damaged (222) or marked for rebuilding (223).
+bool RebuildableError(uint16_t code);
+// Opens the index file; when it is missing, damaged or marked for rebuilding (a
+// RebuildableError) and no other station holds it, builds it from tags first. False with the
+// error left set.
 bool OpenIndexOrRebuild(const std::vector<TagDescriptor>& tags, const std::string& fileName = "");
 
 // Progress: proc is called steps times in all while a tag is built; (nullptr, 0) clears it.

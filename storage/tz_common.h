@@ -51,6 +51,17 @@ std::string ErrorText(uint16_t code);
 std::string ClearError();
 std::string LastErrorMessage();
 uint8_t SetErrorChecking(uint8_t on);
+// Error checking off for a scope; the previous setting comes back on every path out of it.
+class ErrorCheckingOff {
+  public:
+    ErrorCheckingOff() : old_(SetErrorChecking(0)) {}
+    ~ErrorCheckingOff() { SetErrorChecking(old_); }
+    ErrorCheckingOff(const ErrorCheckingOff&) = delete;
+    ErrorCheckingOff& operator=(const ErrorCheckingOff&) = delete;
+
+  private:
+    uint8_t old_;
+};
 uint8_t SetUseExceptions(uint8_t on);
 bool ErrorCheckingOn();
 bool UseExceptionsOn();
