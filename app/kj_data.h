@@ -15,7 +15,6 @@
 
 #include "data/db_datasource.h"
 #include "data/tz_dbf.h"
-#include "storage/tz_errors.h"
 
 namespace kj {
 
@@ -105,7 +104,8 @@ class TKJData {
     std::string StdSagsTypeFileName() const;
     std::string StdHandFileName() const;
     int OrientationCode() const { return Orientation == 0 ? 1 : 2; }
-    void SetOrientation(int code) { Orientation = code == TzErr::FileNotFound ? 1 : 0; }
+    // Orientation codes: 1 upright, 2 sideways.
+    void SetOrientation(int code) { Orientation = code == 2 ? 1 : 0; }
     void SagsDbfBeforeMakeIndex(TzDs::TTzDataSet&, const std::string& name, bool&);
     void SagsDbfAfterMakeIndex(TzDs::TTzDataSet&, const std::string&);
     // The scratch-table files this station uses (in the system folder).

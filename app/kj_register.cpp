@@ -110,16 +110,6 @@ QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text
     return b;
 }
 
-bool Guarded(const std::function<void()>& body) {
-    try {
-        body();
-        return true;
-    } catch (...) {
-        kjqt::ShowException(std::current_exception());
-        return false;
-    }
-}
-
 std::string Initials() {
     return TzUtils::TrimRight(KJData()->GetAjourInitials());
 }

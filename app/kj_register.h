@@ -11,6 +11,7 @@
 #include <string>
 
 #include "data/tz_dbf.h"
+#include "ui/application.h"
 
 class QBoxLayout;
 class QKeyEvent;
@@ -67,7 +68,7 @@ QPushButton* AddRegisterButton(QWidget& owner, QBoxLayout& row, const char* text
 
 // Runs body; an exception is shown the way the application shows it (the silent abort
 // shows nothing). False when body raised.
-bool Guarded(const std::function<void()>& body);
+using kjqt::Guarded;
 
 // The update initials, right-trimmed (empty: none, the user cancelled the login).
 std::string Initials();
