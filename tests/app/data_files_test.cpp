@@ -13,6 +13,7 @@
 #include "index/tz_ndx.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
+#include "tests/ui/process_wait.h"
 #include "ui/application.h"
 
 using namespace kjapptest;
@@ -38,7 +39,7 @@ std::string DbfRead(const std::string& file) {
              "t=dbfread.DBF(sys.argv[1],encoding='cp850',char_decode_errors='replace')\n"
              "print(','.join(t.field_names)+'|'+str(len(list(t))))",
              QString::fromStdString(file)});
-    if (!p.waitForFinished(30000)) return "timeout";
+    if (!kjtest::WaitFinished(p, 30000)) return "timeout";
     return p.readAllStandardOutput().trimmed().toStdString() +
            p.readAllStandardError().toStdString();
 }
@@ -358,7 +359,7 @@ class DataFilesTest : public QObject {
                       {QString::fromStdString("T3=" + sf.start)});
         QVERIFY(program.waitForStarted(30000));
         program.terminate();
-        QVERIFY(program.waitForFinished(30000));
+        QVERIFY(kjtest::WaitFinished(program, 30000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
     }

@@ -214,7 +214,7 @@ class EditorMenuTest : public QObject {
         QVERIFY(bold && readOnly && !save && wraps);
         QProcess p;
         p.start("pdftotext", {pdf, "-"});
-        QVERIFY(p.waitForFinished(30000));
+        QVERIFY(kjtest::WaitFinished(p, 30000));
         QVERIFY(QString::fromUtf8(p.readAllStandardOutput())
                     .contains(QString::fromUtf8("Bedre søgning")));
         // Without the document "Siden sidst" shows nothing.

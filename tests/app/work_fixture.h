@@ -10,6 +10,7 @@
 #include "app_fixture.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
+#include "tests/ui/process_wait.h"
 
 namespace kjapptest {
 
@@ -112,7 +113,7 @@ class Helper {
         p_.kill();
         p_.waitForFinished(5000);
     }
-    bool Finish(int ms = 30000) { return p_.waitForFinished(ms) && p_.exitCode() == 0; }
+    bool Finish(int ms = 30000) { return kjtest::WaitFinished(p_, ms) && p_.exitCode() == 0; }
     QByteArray Output() { return out_ + p_.readAllStandardOutput(); }
 
   private:

@@ -196,7 +196,7 @@ class ExportTest : public QObject {
         // The station marks the posting itself, then lets go while the export waits.
         QTimer::singleShot(300, &station, [&station] { station.write("go\n"); });
         const std::string bytes = Export(etFixed);
-        QVERIFY(station.waitForFinished(20000));
+        QVERIFY(kjtest::WaitFinished(station, 20000));
         QCOMPARE(station.exitCode(), 0);
         QCOMPARE(f_.responder.Texts(), QStringList{"Posteringer er overført !!!"});
         QCOMPARE(Over(), kMarked);

@@ -12,6 +12,7 @@
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
 #include "tests/app/app_fixture.h"
+#include "tests/ui/process_wait.h"
 
 namespace kjinvtest {
 

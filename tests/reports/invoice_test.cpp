@@ -210,7 +210,7 @@ class InvoiceTest : public QObject {
         // The station lets go a moment after the run began waiting for its lock.
         QTimer::singleShot(300, &station, [&station] { station.write("go\n"); });
         const QString text = Run(0, "F100", "S1");
-        QVERIFY(station.waitForFinished(20000));
+        QVERIFY(kjtest::WaitFinished(station, 20000));
         QCOMPARE(station.exitCode(), 0);
         QCOMPARE(Fnr(), QStringList({"ANDEN", "F100", "F100", "F0", ""}));
         QVERIFY(!text.contains("Opmåling"));
