@@ -147,6 +147,8 @@ void OrderedScan(benchmark::State& state, bool fileLock) {
     OpenPostings(false);
     TzNdx::SetOrderToTag("POSTSAG");
     if (fileLock) Dbf4::FLock();
+    // The appends before may have added rows: every row the table holds is to be met.
+    const int64_t inTable = Dbf4::RecCount();
     int64_t records = 0, sum = 0;
     for (auto _ : state) {
         Dbf4::GoTop();
@@ -158,7 +160,7 @@ void OrderedScan(benchmark::State& state, bool fileLock) {
     }
     benchmark::DoNotOptimize(sum);
     if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
-    if (records != int64_t(state.iterations()) * kRecords) state.SkipWithError("records missed");
+    if (records != int64_t(state.iterations()) * inTable) state.SkipWithError("records missed");
     if (fileLock) Dbf4::Unlock();
     state.SetItemsProcessed(records);
     Dbf4::CloseAll();

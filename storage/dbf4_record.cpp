@@ -15,9 +15,11 @@ using namespace internal;
 
 namespace {
 
-const FieldEntry* FieldOf(WorkArea& a, int n, const std::string& message) {
+// The refusal's text ("<head><n>)]") is built only when the number is refused: field
+// access is on every record's path.
+const FieldEntry* FieldOf(WorkArea& a, int n, const char* head) {
     if (n < 1 || n > int(a.fields.size())) {
-        SetError(TzErr::InvalidParameter, message);
+        SetError(TzErr::InvalidParameter, head + std::to_string(n) + ")]");
         return nullptr;
     }
     return &a.fields[size_t(n - 1)];
@@ -37,8 +39,7 @@ int FieldCount() {
 std::string Field(int n) {
     WorkArea* a = Guard("Field()");
     if (!a) return std::string();
-    const FieldEntry* f =
-        FieldOf(*a, n, "Invalid field number. [Field(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, "Invalid field number. [Field(");
     return f ? f->name : std::string();
 }
 
@@ -55,16 +56,14 @@ int FieldNo(const std::string& name) {
 char FieldType(int n) {
     WorkArea* a = Guard("FieldType()");
     if (!a) return ' ';
-    const FieldEntry* f =
-        FieldOf(*a, n, "Invalid field number. [FieldType(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, "Invalid field number. [FieldType(");
     return f ? f->type : ' ';
 }
 
 int FieldLen(int n) {
     WorkArea* a = Guard("FieldLen()");
     if (!a) return 0;
-    const FieldEntry* f =
-        FieldOf(*a, n, " Invalid field number. [FieldLen(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, " Invalid field number. [FieldLen(");
     if (!f) return 0;
     if (f->type == 'D') return TzCommon::CenturyFlag() ? 10 : 8;
     return f->length;
@@ -73,8 +72,7 @@ int FieldLen(int n) {
 int FieldDec(int n) {
     WorkArea* a = Guard("FieldDec()");
     if (!a) return 0;
-    const FieldEntry* f =
-        FieldOf(*a, n, " Invalid field number. [FieldDec(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, " Invalid field number. [FieldDec(");
     return f ? f->decimals : 0;
 }
 
@@ -92,8 +90,7 @@ uint8_t* FieldAddress(int n) {
     WorkArea* a = Guard("FieldAddress()");
     if (!a) return nullptr;
     if (n == 0) return NativeOf(*a);
-    const FieldEntry* f =
-        FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, "Invalid field number. [FieldAddress(");
     if (!f) return nullptr;
     // A scan that looks at a few fields of each record completes only those.
     if (a->nativeStale)
@@ -107,8 +104,7 @@ uint8_t* AssignField(int n) {
     WorkArea* a = Guard("FieldAddress()");
     if (!a) return nullptr;
     NativeOf(*a);
-    const FieldEntry* f =
-        FieldOf(*a, n, "Invalid field number. [FieldAddress(" + std::to_string(n) + ")]");
+    const FieldEntry* f = FieldOf(*a, n, "Invalid field number. [FieldAddress(");
     if (!f) return nullptr;
     if (size_t(n) <= a->assigned.size()) a->assigned[size_t(n - 1)] = 1;
     return a->native + f->nativeOffset;
