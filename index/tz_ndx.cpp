@@ -481,6 +481,13 @@ uint16_t LoadTags(AreaIndex& x) {
 
 namespace {
 
+// A build killed before it put its file in place leaves "<index>.new" beside the index. The
+// build holds that file alone while it runs, so the erase is refused while one does.
+void RemoveLeftoverBuild(const std::string& index) {
+    const std::string building = index + ".new";
+    if (tz::Exists(building)) tz::EraseFile(building);
+}
+
 // The index opened while other stations have it open carries the maintenance mark: a change
 // under way, or one a station did not finish. Taking the writer lock waits for a change
 // under way and builds the tags again after an unfinished one (or refuses, when that cannot
@@ -512,6 +519,7 @@ void SetIndexTo(const std::string& fileName) {
     name = TzCommon::DefaultExtension(name, "MDX");
 
     const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
+    RemoveLeftoverBuild(name);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
     x->shared = shared;
