@@ -194,6 +194,12 @@ int MdxFile::FindTag(const std::string& name) const {
     return 0;
 }
 
+void MdxFile::SetTagHeaderBlock(int n, uint32_t block) {
+    if (n < 1 || n > MaxTags) return;
+    Put32(&header_[Ent::TableOffset + n * Ent::Size + Ent::HeaderBlock], block);
+    SetBlockMark(block);
+}
+
 void MdxFile::SetBlockMark(uint32_t value) {
     Put32(&header_[Hdr::BlockMark], value);
     headerChanged_ = true;
@@ -488,8 +494,13 @@ uint16_t MdxFile::FlushDirty() {
         run.clear();
         return rc;
     };
+    // Kill tests: a change stopped with part of its pages written (a page split among them
+    // when a page lies past the file's written end).
+    const bool split = pages.rbegin()->first >= fileLen_ / BlockSize;
     for (const auto& [block, page] : pages) {
         if (run.empty() || block != next) {
+            if (!run.empty())
+                tz::StopPoint(split ? "ndx-split-part-written" : "ndx-pages-part-written");
             if (uint16_t rc = write()) return rc;
             first = block;
         }

@@ -218,6 +218,9 @@ class MdxFile {
     // is rebuilt, the block mark set to the tag header's block and the header marked changed. More
     // than 47 tags gives 220. *tagNo receives the tag's number.
     uint16_t EnterTag(const std::string& name, const TagHeader& tag, int* tagNo);
+    // Points tag n's entry at another header of the same tag, keeping its place and name
+    // (a tag built again inside the open file); the header is marked changed.
+    void SetTagHeaderBlock(int n, uint32_t block);
     // Rebuilds the left/right/parent links over the names in tag-number order.
     void RebuildNameTree();
 

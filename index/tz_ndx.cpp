@@ -137,8 +137,6 @@ void FreeAreaIndex(void* p) {
     delete static_cast<AreaIndex*>(p);
 }
 
-uint16_t LoadTag(AreaIndex& x, int n);
-
 namespace {
 
 // True when the file's tag table still begins with the tags this area has loaded.
@@ -239,11 +237,26 @@ void ClearMark(AreaIndex& x) {
     }
 }
 
+// A key change failed after its record was written: while this station is still the
+// writer, the tags are built again from the table, the new record included. When that
+// fails too the mark stays, and the next update lock (here or at another station) tries
+// again.
+void RepairFailedChange(AreaIndex& x) {
+    x.changeFailed = false;
+    WorkArea* a = Dbf4::Current();
+    if (IndexOf(a) != &x || x.file.Failed()) return;
+    if (RebuildInPlace(*a, x) == 0) x.failed = false;
+}
+
 // Releases one update-lock call; at the outermost one the change is finished and the
 // semaphore's writer lock goes.
 void ReleaseUpdate(AreaIndex& x) {
     if (x.lockNest == 0) return;
-    if (x.lockNest == 1 && x.lockHeld) ClearMark(x);
+    if (x.lockNest == 1 && x.lockHeld) {
+        if (x.changeFailed) RepairFailedChange(x);
+        tz::StopPoint("ndx-change-unmarking");  // kill tests: every page written, still marked
+        ClearMark(x);
+    }
     if (--x.lockNest > 0 || !x.lockHeld) return;
     x.lockHeld = false;
     try {
@@ -284,6 +297,53 @@ bool ReadCounted() {
     return !x || x->readNest == 0 || x->readHeld;
 }
 
+namespace {
+
+// Under the writer lock: true when the file carries the maintenance mark of a change that
+// is not this station's own, or this station's last change failed. A living writer clears
+// the mark before it lets the lock go, so the mark found here belongs to a writer that
+// ended part-way (killed) or failed: the tags may disagree with the table.
+bool Interrupted(AreaIndex& x) {
+    if (x.failed) return true;
+    if (x.markWritten) return false;
+    uint8_t mark = 0;
+    size_t got = 0;
+    if (x.file.Handle().ReadAt(kMaintenanceMark, &mark, 1, &got) != 0 || got != 1) return false;
+    x.file.PokeHeader(kMaintenanceMark, mark);
+    return mark != 0;
+}
+
+// After a failed write the file refuses writes until it is opened again.
+uint16_t ReopenIfFailed(AreaIndex& x) {
+    if (!x.file.Failed()) return 0;
+    TzCommon::ErrorCheckingOff quiet;
+    try {
+        const std::string name = x.file.Name();
+        x.file.Close();
+        return x.file.Open(name, tz::Access::ReadWrite,
+                           x.shared ? tz::ShareMode::DenyNone : tz::ShareMode::Exclusive);
+    } catch (const TzCommon::ETzError&) {
+        return TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex;
+    }
+}
+
+// The index was left part-way changed: before this station changes it, every tag is built
+// again from the table (the mark stays until this change is complete). When that cannot
+// be done the change is refused before its record is written, and the mark stays, so that
+// no station trusts the index until it is rebuilt.
+void RepairInterrupted(WorkArea& a, AreaIndex& x) {
+    if (ReopenIfFailed(x) == 0 && RebuildInPlace(a, x) == 0) {
+        x.failed = false;
+        x.markWritten = true;
+        return;
+    }
+    x.failed = true;
+    Error(TzErr::IndexVersionMismatch, "Index file must be rebuilt (changes were interrupted): " +
+                                           x.file.Name() + " [LockSemaphore]");
+}
+
+}  // namespace
+
 void SetLockSemaphoreProc(int take) {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
@@ -298,7 +358,9 @@ void SetLockSemaphoreProc(int take) {
     if (x->lockNest == 1 && x->lockHeld) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         x->file.ForgetSize();
+        if (Interrupted(*x)) RepairInterrupted(*a, *x);
         WriteMark(*x);
+        tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
     undo.Dismiss();
 }
@@ -306,10 +368,8 @@ void SetLockSemaphoreProc(int take) {
 namespace internal {
 
 uint16_t BeginChange(AreaIndex& x) {
-    if (x.failed || x.file.Failed()) {
-        return Error(TzErr::InternalError,
-                     "Index file corrupted, rebuild required: " + x.file.Name() + " [AppendIndex]");
-    }
+    // Marked for rebuilding already (the refusal, if any, was reported at the lock).
+    if (x.failed || x.file.Failed()) return TzErr::InternalError;
     if (x.markWritten) return 0;
     const uint8_t one = 1;
     uint16_t rc = x.file.Handle().WriteAt(kMaintenanceMark, &one, 1);
@@ -321,9 +381,11 @@ uint16_t BeginChange(AreaIndex& x) {
     return 0;
 }
 
-void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine) {
+void ChangeFailed(AreaIndex& x) {
     x.failed = true;
-    Error(TzErr::InternalError, "Index file corrupted. " + t.tree.TagText() + " [" + routine + "]");
+    x.changeFailed = true;
+    // The record is in the table: what failed is the index's part, mended at the release.
+    TzCommon::ClearErrorWord();
 }
 
 }  // namespace internal
@@ -364,7 +426,7 @@ void CloseIndex() {
 
 namespace internal {
 
-// Loads tag n of the open file and appends it to x.tags (between read lock on and off).
+// Between read lock on and off, or under the writer lock.
 uint16_t LoadTag(AreaIndex& x, int n) {
     const std::string& name = x.file.Name();
     const std::string bad = "Invalid dBASE key expression or corrupted index file " + name +
@@ -417,6 +479,36 @@ uint16_t LoadTags(AreaIndex& x) {
 
 }  // namespace
 
+namespace {
+
+// A build killed before it put its file in place leaves "<index>.new" beside the index. The
+// build holds that file alone while it runs, so the erase is refused while one does.
+void RemoveLeftoverBuild(const std::string& index) {
+    const std::string building = index + ".new";
+    if (tz::Exists(building)) tz::EraseFile(building);
+}
+
+// The index opened while other stations have it open carries the maintenance mark: a change
+// under way, or one a station did not finish. Taking the writer lock waits for a change
+// under way and builds the tags again after an unfinished one (or refuses, when that cannot
+// be done, and the index is closed again). False when the index was closed.
+bool CheckMarkOnOpen() {
+    try {
+        SetLockSemaphoreProc(1);
+        SetLockSemaphoreProc(0);
+    } catch (...) {
+        CloseIndex();
+        throw;
+    }
+    const uint16_t code = TzCommon::ErrorWord();
+    if (code == 0) return true;
+    CloseIndex();
+    TzCommon::SetErrorWord(code);
+    return false;
+}
+
+}  // namespace
+
 void SetIndexTo(const std::string& fileName) {
     WorkArea* a = AreaFor("SetIndexTo");
     if (!a) return;
@@ -427,8 +519,10 @@ void SetIndexTo(const std::string& fileName) {
     name = TzCommon::DefaultExtension(name, "MDX");
 
     const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
+    RemoveLeftoverBuild(name);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
+    x->shared = shared;
     x->sem.Configure(Mdx::SemaphoreFileName(a->fileName), &a->file, !shared,
                      Dbf4::settings().sharing);
     a->indexExt = x;
@@ -462,6 +556,7 @@ void SetIndexTo(const std::string& fileName) {
         return;
     }
     x->order = x->tags.empty() ? 0 : 1;
+    if (shared && x->file.Header()[kMaintenanceMark] != 0 && !CheckMarkOnOpen()) return;
     if (a->recCount > 0) {
         Dbf4::GoTop();
     } else {

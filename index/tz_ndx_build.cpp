@@ -513,8 +513,9 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
     return 0;
 }
 
-// Writes a tag's pages from its sorted keys, then its header, and enters it in the tag table.
-uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
+// Writes a tag's pages from its sorted keys, then its header, and enters it in the tag table
+// (inPlace: a tag of that name keeps its entry, pointed at the new header).
+uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b, bool inPlace) {
     Mdx::MdxPageWriter writer;
     uint16_t rc;
     if ((rc = writer.Begin(&f, b.h)) != 0) return rc;
@@ -532,6 +533,10 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b) {
     b.h.SetRootBlock(root);
     if (!b.cond.empty()) b.h.SetKeysPresent(b.anyKey);
     if ((rc = f.AppendTagHeader(&b.h)) != 0) return rc;
+    if (const int n = f.FindTag(b.d->name); inPlace && n != 0) {
+        f.SetTagHeaderBlock(n, b.h.block);
+        return 0;
+    }
     int tagNo = 0;
     return f.EnterTag(b.d->name, b.h, &tagNo);
 }
@@ -547,7 +552,7 @@ struct EnteredTag {
 // true when every tag was built.
 bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescriptor*>& descs,
                std::unique_ptr<TzCommon::ETzError>* first,
-               std::vector<EnteredTag>* entered = nullptr) {
+               std::vector<EnteredTag>* entered = nullptr, bool inPlace = false) {
     Dbf4::Recount(a);
     bool ok = true;
     std::vector<std::unique_ptr<TagBuild>> builds;
@@ -567,7 +572,7 @@ bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescript
     if (CollectKeys(a, ready, first) != 0) return false;
     tz::StopPoint("index-build");
     for (TagBuild* b : ready) {
-        if (b->failed || Catching([&] { return WriteTag(f, *b); }, first) != 0) {
+        if (b->failed || Catching([&] { return WriteTag(f, *b, inPlace); }, first) != 0) {
             ok = false;
         } else if (entered) {
             entered->push_back({b->d->name, b->h});
@@ -791,6 +796,77 @@ void Reindex() {
     }
     if (!ok && code != 0) TzCommon::SetErrorWord(code);
 }
+
+namespace internal {
+
+namespace {
+
+// Builds the tags again into x's file and points each entry at its new header.
+bool BuildInPlace(WorkArea& a, AreaIndex& x) {
+    std::vector<TagDescriptor> tags;
+    for (const auto& t : x.tags) {
+        const Mdx::TagHeader& h = t->tree.Header();
+        tags.push_back({t->name, h.Expression(), h.ForCondition(), h.Descending(), h.Unique()});
+    }
+    std::vector<const TagDescriptor*> descs;
+    for (const TagDescriptor& d : tags) descs.push_back(&d);
+    std::unique_ptr<TzCommon::ETzError> first;
+    if (!BuildTags(a, x.file, descs, &first, nullptr, true) || first) return false;
+    // The mark stays until the change under way is complete.
+    x.file.PokeHeader(kMaintenanceMark, 1);
+    return x.file.FlushHeader() == 0;
+}
+
+// Loads x's tags again from its file, the controlling tag kept by name.
+bool ReloadTags(AreaIndex& x) {
+    const TagInfo* c = Controlling(x);
+    const std::string order = c ? c->name : std::string();
+    x.tags.clear();
+    x.order = 0;
+    const int count = std::min(x.file.TagsInUse(), Mdx::MaxTags);
+    for (int n = 1; n <= count; ++n) {
+        if (LoadTag(x, n) != 0) return false;
+        if (!order.empty() && x.tags.back()->name == order) x.order = n;
+    }
+    return true;
+}
+
+}  // namespace
+
+// The area's record and native buffer are kept: a change may be under way (its record not
+// yet written, or written and not yet keyed). The pages go to the end of the file, where no
+// other station reads; the tags' old pages stay unreferenced until the file is built whole
+// again. Other stations take the new tags in through the change counter.
+uint16_t RebuildInPlace(WorkArea& a, AreaIndex& x) {
+    const std::vector<uint8_t> native(a.native, a.native + a.nativeSize);
+    const bool stale = a.nativeStale;
+    const uint64_t staleMark = a.staleMark;
+    const auto fieldMark = a.fieldMark;
+    const uint16_t before = TzCommon::ErrorWord();
+    bool ok = false;
+    {
+        TzCommon::ErrorCheckingOff quiet;
+        try {
+            ok = BuildInPlace(a, x) && ReloadTags(x);
+        } catch (const TzCommon::ETzError&) {
+            ok = false;
+        }
+    }
+    const uint16_t code =
+        ok ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex);
+    std::memcpy(a.native, native.data(), native.size());
+    a.nativeStale = stale;
+    a.staleMark = staleMark;
+    a.fieldMark = fieldMark;
+    if (before != 0) {
+        TzCommon::SetErrorWord(before);
+    } else {
+        TzCommon::ClearErrorWord();
+    }
+    return code;
+}
+
+}  // namespace internal
 
 bool RebuildableError(uint16_t code) {
     return code == TzErr::FileNotFound || code == TzErr::CorruptedIndex ||

@@ -11,7 +11,8 @@
 //     file header is flushed and the maintenance mark cleared before the outermost update
 //     lock is released. No page changes without lockHeld.
 //  4. markWritten: the maintenance mark is set in the file; failed: a change failed part-way,
-//     so the mark stays set and the index is rebuilt at the next lone open.
+//     so the mark stays set until the tags are built again (at the next update lock, or at
+//     the next lone open).
 #pragma once
 
 #include <cstdint>
@@ -57,6 +58,10 @@ struct AreaIndex {
     bool lockHeld = false;
     bool markWritten = false;
     bool failed = false;
+    // A key change failed after its record was written: the tags are built again before
+    // the update lock goes.
+    bool changeFailed = false;
+    bool shared = false;  // opened for sharing (other stations may have it open)
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.
     bool placing = false;
@@ -90,8 +95,14 @@ void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, 
 void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
 // The maintenance mark is written before the first change of an update lock.
 uint16_t BeginChange(AreaIndex& x);
-// A change failed part-way: report 254 naming the tag and keep the mark.
-void ChangeFailed(AreaIndex& x, TagInfo& t, const char* routine);
+// A change failed part-way after its record was written: the mark stays and the tags are
+// built again before the update lock goes; the record counts as saved, nothing is reported.
+void ChangeFailed(AreaIndex& x);
+// Loads tag n of the open file and appends it to x.tags.
+uint16_t LoadTag(AreaIndex& x, int n);
+// Builds every tag of the open file again inside it, under the writer lock (tz_ndx_build).
+// 0 or the failure's code; nothing is raised or reported.
+uint16_t RebuildInPlace(Dbf4::WorkArea& a, AreaIndex& x);
 
 // How SyncTag answers a record whose entry it cannot find: 212 with the SyncIndex texts
 // ("[SyncIndex-1]" when the key is missing, "[SyncIndex-2]" when the key is there but not

@@ -7,6 +7,7 @@
 #include "index/tz_ndx_internal.h"
 #include "storage/code_page.h"
 #include "storage/dbf4.h"
+#include "storage/file_layer.h"
 #include "storage/tz_common.h"
 
 namespace TzNdx {
@@ -157,6 +158,7 @@ void AppendNewKey() {
     AreaIndex* x = IndexOf(a);
     if (!a || !x || WriterLockMissing(*x)) return;
     if (BeginChange(*x) != 0) return;
+    tz::StopPoint("ndx-append-keys");  // kill tests: the record written, no key yet
     uint8_t key[Mdx::MaxKeyLength];
     const uint32_t r = uint32_t(a->recNo);
     // The pages every tag changes are written together once all keys are in.
@@ -169,16 +171,16 @@ void AppendNewKey() {
             if (t.forCond && !t.tree.Header().KeysPresent()) t.tree.SetKeysPresent(true);
             rc = t.tree.Insert(key, r);
         } catch (const TzCommon::ETzError&) {
-            ChangeFailed(*x, t, "AppendNewKey");
+            ChangeFailed(*x);
             return;
         }
         if (rc != 0) {
-            ChangeFailed(*x, t, "AppendNewKey");
+            ChangeFailed(*x);
             return;
         }
     }
     if (!x->tags.empty() && pages.Flush() != 0) {
-        ChangeFailed(*x, *x->tags.back(), "AppendNewKey");
+        ChangeFailed(*x);
         return;
     }
     if (TagInfo* c = Controlling(*x)) {
@@ -203,6 +205,7 @@ void UpdateChangedKeys() {
     WorkArea* a = Dbf4::Current();
     AreaIndex* x = IndexOf(a);
     if (!a || !x || WriterLockMissing(*x)) return;
+    tz::StopPoint("ndx-replace-keys");  // kill tests: the record rewritten, its old keys kept
     const uint32_t r = uint32_t(a->recNo);
     uint8_t key[Mdx::MaxKeyLength];
     bool begun = false;
@@ -236,16 +239,16 @@ void UpdateChangedKeys() {
             rc = 1;
         }
         // A tag that lost the record's entry disagrees with the table: the new key would
-        // list the record twice. It stays marked for rebuilding.
+        // list the record twice. The tags are built again instead.
         if (rc != 0 || lost) {
-            ChangeFailed(*x, t, "CompareKeys");
+            ChangeFailed(*x);
             return;
         }
         std::memcpy(t.oldKey.data(), key, size_t(t.keyLength));
         t.oldHas = has;
     }
     if (!x->tags.empty() && pages.Flush() != 0) {
-        ChangeFailed(*x, *x->tags.back(), "CompareKeys");
+        ChangeFailed(*x);
         return;
     }
     if (TagInfo* c = Controlling(*x)) {

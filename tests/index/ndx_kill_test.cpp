@@ -177,11 +177,12 @@ int SpillFiles(const std::string& dir) {
     return count;
 }
 
-TEST_F(NdxKillTest, KilledBuildLeavesTheOldIndexAndNoSpillFile) {
+TEST_F(NdxKillTest, KilledBuildLeavesTheOldIndexAndNoFileBehind) {
     const int n = 9000;  // more keys than one sorted run holds
     const std::string spill = Path("spill");
     std::filesystem::create_directories(spill);
     MakeTable(Path("r.dbf"), n);
+    const std::string building = Path("r.mdx") + ".new";
     for (const char* op : {"reindex", "make"}) {
         SCOPED_TRACE(op);
         {
@@ -193,15 +194,25 @@ TEST_F(NdxKillTest, KilledBuildLeavesTheOldIndexAndNoSpillFile) {
             kjtest::Child child("NdxKillChild.RewriteTable", args);
             ASSERT_TRUE(child.WaitStopped(kStopMs));
             EXPECT_EQ(SpillFiles(spill), 0);  // nameless while the build runs
+            // An open meanwhile leaves the file the build is writing.
+            ASSERT_TRUE(tz::Exists(building));
+            Dbf4::Select(1);
+            Dbf4::Use(Path("r.dbf"));
+            EXPECT_ANY_THROW(TzNdx::SetIndexTo("r.mdx"));
+            Dbf4::CloseAll();
+            EXPECT_TRUE(tz::Exists(building));
             child.KillAndReap();
         }
         KillAt(Path("r.dbf"), op, "index-build");
         EXPECT_EQ(SpillFiles(spill), 0);
-        // The old file is still the index, all of it.
+        ASSERT_TRUE(tz::Exists(building));
+        // The old file is still the index, all of it; the killed build's file goes at the
+        // open.
         Dbf4::Select(1);
         Dbf4::Use(Path("r.dbf") + " EXCLUSIVE");
         TzNdx::SetIndexTo("r.mdx");
         ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        EXPECT_FALSE(tz::Exists(building));
         EXPECT_EQ(TzNdx::TagCount(), 3);
         EXPECT_EQ(TagsAgree(), "");
         // A build afterwards goes over what the killed one left beside it.

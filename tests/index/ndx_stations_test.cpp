@@ -1,6 +1,7 @@
 // Several stations on one postings table with its five tags: four processes append and
 // rewrite records at once; afterwards every tag agrees with the table in every process and
-// the semaphore file is gone after the last close.
+// the semaphore file is gone after the last close. A writer killed in the middle of a
+// change while another station goes on working leaves no index that an open trusts wrongly.
 #include <signal.h>
 
 #include <memory>
@@ -180,6 +181,170 @@ TEST(NdxStationChild, Changer) {
         kjtest::TellParent(code == 0 ? "set" : "failed");
     }
     Dbf4::CloseAll();
+}
+
+// Appends (op "append") or rewrites (op "replace") postings one after another until it
+// stops itself at a named step of a change (KJ_STOP_AT); the parent kills it there.
+TEST(NdxStationChild, StoppedWriter) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo("poster.mdx");
+    const bool append = kjtest::ChildArg("OP") == "append";
+    std::mt19937 rng{7};
+    for (int i = 0; i < 3000; ++i) {
+        if (append) {
+            if (!Dbf4::FLock()) continue;
+            kjbench::FillPosting(50000 + i);
+            Dbf4::Append();
+        } else {
+            Dbf4::Go(1 + int32_t(rng() % uint32_t(Dbf4::RecCount())));
+            if (!Dbf4::RLock()) continue;
+            kjbench::FillPosting(int(rng() % 20000));
+            Dbf4::Replace();
+        }
+        Dbf4::Unlock();
+    }
+    kjtest::TellParent("never stopped");
+    kjtest::HearParent();
+}
+
+// A station that goes on working: at "go" it appends and rewrites postings (its own keys
+// far from the writer's), answering "ok" or the first failure; at "end" it closes.
+TEST(NdxStationChild, Survivor) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo("poster.mdx");
+    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
+    kjtest::HearParent();
+    std::string outcome = "ok";
+    std::mt19937 rng{11};
+    try {
+        for (int i = 0; i < 40 && outcome == "ok"; ++i) {
+            int tries = 0;
+            const bool append = i % 2 == 0;
+            if (!append) Dbf4::Go(1 + int32_t(rng() % 300));
+            while (!(append ? Dbf4::FLock() : Dbf4::RLock()) && ++tries < 100) {
+            }
+            if (tries >= 100) outcome = "no lock";
+            kjbench::FillPosting(append ? 70000 + i : int(rng() % 20000));
+            if (append) {
+                Dbf4::Append();
+            } else {
+                Dbf4::Replace();
+            }
+            if (TzCommon::ErrorWord() != 0) outcome = "error " + TzCommon::LastErrorMessage();
+            Dbf4::Unlock();
+        }
+    } catch (const std::exception& e) {
+        outcome = std::string("error ") + e.what();
+    }
+    for (char& c : outcome)
+        if (c == '\n' || c == '\r') c = ' ';
+    kjtest::TellParent(outcome);
+    kjtest::HearParent();
+    Dbf4::CloseAll();
+}
+
+// Every tag of the current area against the table: each walk visits every record once in
+// key order, and each record's own key, searched from its record, leads to it in every tag.
+std::string IndexAgrees() {
+    std::string problem = TagsAgree();
+    if (!problem.empty()) return problem;
+    for (int t = 1; t <= TzNdx::TagCount(); ++t) {
+        TzNdx::Set_Order_To(t);
+        for (int32_t r = 1; r <= Dbf4::RecCount(); ++r) {
+            try {
+                Dbf4::Go(r);
+            } catch (const TzCommon::ETzError& e) {
+                return "tag " + TzNdx::TagName(t) + ": " + e.what();
+            }
+        }
+    }
+    return "";
+}
+
+// Opens the table and its index beside other stations and checks it; "" when it agrees.
+std::string OpenBesideAndCheck(const std::string& table) {
+    std::string problem;
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    try {
+        TzNdx::SetIndexTo("poster.mdx");
+        problem = TzCommon::ErrorWord() == 0 ? IndexAgrees() : TzCommon::LastErrorMessage();
+    } catch (const TzCommon::ETzError& e) {
+        problem = e.what();
+    }
+    Dbf4::CloseAll();
+    return problem;
+}
+
+// A writer stopped at each named step of an append or a rewrite, a page split among them,
+// and killed there while a second station keeps changing the table: an open beside the
+// working station (before its next change, and after it), and one after it has closed,
+// find every record under its own key in every tag. (The first station that changes or
+// opens the index after a dead writer's change builds the tags again.)
+TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
+    struct KillPoint {
+        const char* op;
+        const char* step;
+    };
+    const KillPoint points[] = {
+        {"append", "ndx-change-marked"},      {"append", "ndx-append-keys"},
+        {"append", "ndx-pages-part-written"}, {"append", "ndx-split-part-written"},
+        {"append", "ndx-change-unmarking"},   {"replace", "ndx-change-marked"},
+        {"replace", "ndx-replace-keys"},      {"replace", "ndx-pages-part-written"},
+        {"replace", "ndx-change-unmarking"},
+    };
+    int runs = 0, wrong = 0;
+    for (const KillPoint& p : points) {
+        for (bool openFirst : {false, true}) {
+            SCOPED_TRACE(std::string(p.op) + " at " + p.step +
+                         (openFirst ? ", opened before the next change" : ""));
+            ResetEngine();
+            TzCommon::SetErrorChecking(0);
+            Mdx::SetDefaultReadTimeoutTicks(18 * 20);  // a stalled writer fails within 20 s
+            kjtest::TempDir dir;
+            const std::string table = dir.file("poster.dbf");
+            kjbench::MakePostings(table, 300);
+            Dbf4::Select(1);
+            Dbf4::Use(table);
+            ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+            Dbf4::CloseAll();
+
+            kjtest::Child survivor("NdxStationChild.Survivor", {{"TABLE", table}});
+            ASSERT_EQ(survivor.ReadLine(20000), "ready");
+            {
+                kjtest::Child writer("NdxStationChild.StoppedWriter",
+                                     {{"TABLE", table}, {"OP", p.op}, {"KJ_STOP_AT", p.step}});
+                ASSERT_TRUE(writer.WaitStopped(30000)) << "never reached the step";
+                writer.KillAndReap();
+            }
+            std::string first = openFirst ? OpenBesideAndCheck(table) : "";
+            survivor.WriteLine("go");
+            EXPECT_EQ(survivor.ReadLine(60000), "ok");
+            std::string beside = OpenBesideAndCheck(table), alone;
+            survivor.WriteLine("end");
+            EXPECT_EQ(survivor.Wait(), 0);
+            Dbf4::Select(1);
+            Dbf4::Use(table);
+            alone =
+                TzNdx::OpenIndexOrRebuild(kPostTags) ? IndexAgrees() : TzCommon::LastErrorMessage();
+            Dbf4::CloseAll();
+            EXPECT_EQ(first, "");
+            EXPECT_EQ(beside, "");
+            EXPECT_EQ(alone, "");
+            ++runs;
+            if (!first.empty() || !beside.empty() || !alone.empty()) ++wrong;
+        }
+    }
+    Mdx::SetDefaultReadTimeoutTicks(Mdx::kDefaultReadTimeoutTicks);
+    std::printf("kill points: %d, wrong index afterwards: %d\n", runs, wrong);
 }
 
 class NdxStationsTest : public ::testing::Test {
