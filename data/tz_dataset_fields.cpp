@@ -166,6 +166,7 @@ int32_t TTzDataSet::BufferRecNo(TRecordBuffer buffer) const {
 
 void TTzDataSet::InternalInitRecord(TRecordBuffer buffer) {
     std::memset(buffer, 0, bufferSize_);
+    edited_.assign(slots_.size(), 0);
     s_ClearRecord();
 }
 
@@ -242,8 +243,10 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
         const FieldSlot& s = slots_[i];
         if (s.size == 0) continue;
         // A field assigned by the program is written even when its value equals what the
-        // stored bytes decode to (a 0 over blanks).
-        uint8_t* dst = which > 0 ? Dbf4::AssignField(int(i) + 1) : nat + a->fields[i].nativeOffset;
+        // stored bytes decode to (a 0 over blanks), also when the whole buffer goes over
+        // again at the post, after a move of the area blanked its record.
+        const bool assigned = which > 0 || (i < edited_.size() && edited_[i]);
+        uint8_t* dst = assigned ? Dbf4::AssignField(int(i) + 1) : nat + a->fields[i].nativeOffset;
         const uint8_t* src = buffer + s.offset;
         switch (s.type) {
             case 'C': {

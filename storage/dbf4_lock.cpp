@@ -6,6 +6,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "storage/dbf4_internal.h"
 #include "storage/tz_common.h"
@@ -39,12 +41,26 @@ uint64_t NowMs() {
 
 // A lock just taken on a shared table: the current record is read again, so that nothing
 // read before the lock (another station may have changed the record since) is written
-// back. A failed read gives the lock up again.
+// back. The values the caller assigned (Dbf4::AssignField) were not read: they stay and
+// are still written. A failed read gives the lock up again.
 bool RereadLocked(WorkArea& a, uint64_t offset, uint64_t length) {
     if (!Shared(a) || a.eof || a.recNo < 1 || a.recNo > a.recCount) return true;
-    if (ReadScatter(a, a.recNo)) return true;
-    LockRegion(true, a.file, offset, length);
-    return false;
+    const std::vector<uint8_t> assigned = a.assigned;
+    std::vector<uint8_t> mine;
+    if (std::find(assigned.begin(), assigned.end(), 1) != assigned.end())
+        mine.assign(NativeOf(a), a.native + a.nativeSize);
+    if (!ReadScatter(a, a.recNo)) {
+        LockRegion(true, a.file, offset, length);
+        return false;
+    }
+    if (mine.empty()) return true;
+    for (size_t i = 0; i < assigned.size() && i < a.fields.size(); ++i) {
+        if (!assigned[i]) continue;
+        const uint16_t at = a.fields[i].nativeOffset;
+        std::memcpy(a.native + at, mine.data() + at, TzDbfLow::NativeWidth(a.fields[i]));
+    }
+    a.assigned = assigned;
+    return true;
 }
 
 }  // namespace

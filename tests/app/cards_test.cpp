@@ -3,6 +3,7 @@
 // new rows through the key, the duplicate refused on leaving the key field, confirmed
 // deletes naming the person, the search with " Næste ", the customer type letters, a
 // missing postal code created on the spot, and the password dialog's checks.
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -57,6 +58,11 @@ class CardsTest : public QObject {
         WindowScripts ws;
         ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
             TypeInto(f, "edtFnavn", "Erik");
+            // "Kan rette" ticked and unticked again: stored as "F" in this second new row.
+            auto* ret = f.Live<QCheckBox>("chkRet");
+            ret->setFocus();
+            QTest::keyClick(ret, Qt::Key_Space);
+            QTest::keyClick(ret, Qt::Key_Space);
             CtrlKey(FocusIn(f), Qt::Key_X);
         });
         fx_.responder.Answer(kIdYes);
@@ -67,6 +73,7 @@ class CardsTest : public QObject {
         QCOMPARE(ef.size(), size_t(1));
         QCOMPARE(S(ef[0]["ini_fnavn"]), U("Erik"));
         QCOMPARE(S(ef[0]["ini_ini"]), U("AB"));
+        QCOMPARE(S(ef[0]["ini_ret"]), U("F"));
 
         // AB's initials changed to CD's: refused on leaving the field, CD shown.
         fx_.responder.Clear();

@@ -923,3 +923,37 @@ TEST(TzdsDates, DirectReadingAgreesWithTheGeneralConversion) {
     }
     TzCommon::ResetDateSettings();
 }
+
+// python3-dbfread's rows of a table, one line each, values by repr.
+static std::string DbfReadRows(const std::string& table) {
+    std::string out;
+    const int rc = kjtest::RunCommand(
+        "/usr/bin/python3 -c \"import sys,dbfread\n"
+        "for r in dbfread.DBF(sys.argv[1],encoding='cp850'): print('|'.join(repr(v) for v in "
+        "r.values()))\" " +
+            table + " 2>&1",
+        &out);
+    EXPECT_EQ(rc, 0) << out;
+    return out;
+}
+
+TEST_F(TzdsTest, EveryAppendedRecordKeepsItsAssignedZerosAndFalse) {
+    for (bool indexed : {false, true}) {
+        SCOPED_TRACE(indexed ? "indexed" : "plain");
+        const std::string file = indexed ? "ai.dbf" : "a.dbf";
+        TTzDbf t("Zero");
+        MakeTable(t, file, indexed);
+        t.Open();
+        for (const char* name : {"a", "b", "c"}) {
+            t.Append();
+            t.FieldByName("navn").SetAsString(name);
+            t.FieldByName("belob").SetAsLargeInt(0);
+            t.FieldByName("pris").SetAsFloat(0);
+            t.FieldByName("ok").SetAsBoolean(false);
+            t.Post();
+        }
+        t.Close();
+        EXPECT_EQ(DbfReadRows(Path(file)),
+                  "'a'|0|0.0|None|False\n'b'|0|0.0|None|False\n'c'|0|0.0|None|False\n");
+    }
+}

@@ -89,6 +89,37 @@ TEST_F(TableReaderTest, EngineTablesReadByDebianReaders) {
         << viaDbf;
 }
 
+// A 0, 0.00 and false assigned to new records of a shared table reach the file, whether
+// the caller assigns them before or after taking the record lock; the field it leaves alone
+// stays blank.
+TEST_F(TableReaderTest, AssignedZerosOfNewRecordsReadByDebianReader) {
+    ASSERT_TRUE(
+        Create("z.dbf", {{"N", 'N', 5, 0}, {"P", 'N', 8, 2}, {"L", 'L', 1, 0}, {"U", 'N', 4, 0}}));
+    Open(1, Path("z.dbf"));
+    auto assign = [] {
+        const int32_t zero = 0;
+        const double dzero = 0;
+        std::memcpy(Dbf4::AssignField(1), &zero, 4);
+        std::memcpy(Dbf4::AssignField(2), &dzero, 8);
+        *Dbf4::AssignField(3) = 0;
+    };
+    for (bool beforeLock : {false, true, false, true}) {
+        ASSERT_TRUE(Dbf4::ALock());
+        Dbf4::ClearRecord();
+        Dbf4::Append();
+        Dbf4::Unlock();
+        if (beforeLock) assign();
+        ASSERT_TRUE(Dbf4::RLock());
+        if (!beforeLock) assign();
+        Dbf4::Replace();
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        Dbf4::Unlock();
+    }
+    Dbf4::CloseArea();
+    EXPECT_EQ(Python(kDbfreadDump, Path("z.dbf")),
+              "4\n0|0.0|False|None\n0|0.0|False|None\n0|0.0|False|None\n0|0.0|False|None\n");
+}
+
 TEST_F(TableReaderTest, DebianWrittenTablesReadByEngine) {
     const std::string table = Path("py.dbf");
     Python(R"(
