@@ -130,6 +130,7 @@ class TKJData {
     bool LookUpRow(TzDs::TTzDbf& table, const std::string& tag, const std::string& key,
                    const std::function<void()>& read);
 
+    bool HasCurrentLayout(const std::string& table, const char* newField);
     void UpgradeTable(TzDs::TTzDbf& table, const std::string& dataFolder, const char* file,
                       const char* backup, const char* newField);
     std::string ScratchFile(const std::string& folder, const std::string& base);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/kj_util.h"
 #include "app/prog_dlg.h"
 #include "app/qel_com.h"
+#include "storage/dbf4.h"
 #include "storage/file_layer.h"
 #include "storage/scope_exit.h"
 #include "storage/tz_common.h"
@@ -82,6 +84,26 @@ class UpgradeFailed : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Whether a table file has the named field, read in a work area of its own without its
+// index; nothing when the table itself cannot be opened. Error checking is off; the
+// caller's work area is selected again.
+std::optional<bool> TableFileHasField(const std::string& file, const std::string& field) {
+    const int caller = Dbf4::CurrentWorkArea();
+    Dbf4::Select(0);
+    std::optional<bool> has;
+    if (TzCommon::ErrorWord() == 0) {
+        Dbf4::Use(file + " ALIAS *LAYOUT");
+        if (TzCommon::ErrorWord() == 0 && Dbf4::Current()) has = false;
+        for (int n = 1; has && n <= Dbf4::FieldCount(); ++n)
+            if (TzUtils::AnsiUpper(TzCommon::AllTrim(Dbf4::Field(n))) == TzUtils::AnsiUpper(field))
+                has = true;
+        if (Dbf4::Current()) Dbf4::CloseArea();
+    }
+    Dbf4::Select(caller);
+    TzCommon::ClearErrorWord();
+    return has;
+}
+
 std::string DataFolderOf(const TQelCom& q) {
     const std::string d = TzUtils::TrimRight(q.SagsDataSti);
     return d.empty() ? d : WithDelim(d);
@@ -119,25 +141,39 @@ void TKJData::OpenAllTables() {
     for (TzDs::TTzDbf* t : MainCursors()) t->SetActive(true);
 }
 
+// Whether the table already has the field of its current layout, looked at through the
+// spare component. When that open fails on the table's index (changes interrupted by a
+// station that died, or a damaged file) while the table itself opens, the fields are read
+// without the index: the table's own open that follows rebuilds the index, as it does for
+// every other table.
+bool TKJData::HasCurrentLayout(const std::string& t, const char* newField) {
+    TzDbf1.SetDbfFileName(t);
+    TzDbf1.CreateIfNotFound = true;
+    TzDbf1.CreateIndex = TzDs::ciVerifyHeader;
+    TzDbf1.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
+    TzCommon::ErrorCheckingOff off;
+    TzCommon::ClearErrorWord();
+    try {
+        TzDbf1.SetActive(true);
+    } catch (const TzCommon::ETzError&) {
+        TzDbf1.SetActive(false);
+        const std::optional<bool> has = TableFileHasField(t, newField);
+        if (!has) throw;
+        return *has;
+    }
+    const bool current =
+        TzDbf1.Active() && TzDbf1.FieldProps() && TzDbf1.FieldProps()->FieldNo(newField) > 0;
+    TzDbf1.SetActive(false);
+    return current;
+}
+
 // Upgrade of a table of an older layout: the old file goes to the backup, the table is
 // created afresh from its lists and the old rows appended. Every step is checked; on a
 // mismatch the backup is put back and the start-up ends with the reason.
 void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char* file,
                            const char* backup, const char* newField) {
     const std::string t = d + file, b = d + backup, tMdx = MdxOf(t), bMdx = MdxOf(b);
-    if (Exists(tMdx)) {
-        TzDbf1.SetDbfFileName(t);
-        TzDbf1.CreateIfNotFound = true;
-        TzDbf1.CreateIndex = TzDs::ciVerifyHeader;
-        TzDbf1.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
-        TzCommon::ErrorCheckingOff off;
-        TzCommon::ClearErrorWord();
-        TzDbf1.SetActive(true);
-        const bool current =
-            TzDbf1.Active() && TzDbf1.FieldProps() && TzDbf1.FieldProps()->FieldNo(newField) > 0;
-        TzDbf1.SetActive(false);
-        if (current && Exists(tMdx)) return;
-    }
+    if (Exists(tMdx) && HasCurrentLayout(t, newField) && Exists(tMdx)) return;
     const bool hadMdx = Exists(tMdx);
     auto restore = [&](const std::string& why) {
         table.SetActive(false);

@@ -4,12 +4,15 @@
 // write of an upgrade, which never loses a row), two stations on one system folder, and
 // rebuilding indexes and packing while another process holds a table.
 #include <QProcess>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/kj_tables.h"
 #include "app/kj_text.h"
 #include "app_fixture.h"
+#include "data/db_format.h"
 #include "index/tz_ndx.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
@@ -50,6 +53,46 @@ std::string FieldNames(const kj::TableSpec& t) {
         names += (names.empty() ? "" : ",") +
                  QString::fromStdString(line.substr(0, line.find(','))).toUpper().toStdString();
     return names;
+}
+
+// Sets the mark an index change leaves in the file while it is under way (header byte 30),
+// as a station killed in the middle of a change leaves it.
+void MarkInterrupted(const std::string& mdx) {
+    std::string bytes = Read(mdx);
+    QVERIFY(bytes.size() > 30);
+    bytes[30] = 1;
+    Write(mdx, bytes);
+}
+
+std::vector<std::string> TagNames(const kj::TableSpec& t) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < t.tags.size(); i += 2)
+        names.push_back(t.tags[i].substr(0, t.tags[i].find(',')));
+    return names;
+}
+
+// Empty when every live record of the table is reached exactly once through each of its
+// tags; otherwise what is wrong.
+std::string TagsAgree(const std::string& file, const kj::TableSpec& spec) {
+    TzDs::TTzDbf c("Check");
+    c.SetDbfFileName(file);
+    c.CreateIfNotFound = false;
+    c.CreateIndex = TzDs::ciNever;
+    c.Open();
+    std::vector<int> natural;
+    for (c.First(); !c.Eof(); c.Next()) natural.push_back(c.s_RecNo());
+    std::sort(natural.begin(), natural.end());
+    for (const std::string& tag : TagNames(spec)) {
+        if (!c.SetOrderToTag(tag)) return file + ": no tag " + tag;
+        std::vector<int> seen;
+        for (c.First(); !c.Eof() && seen.size() <= natural.size(); c.Next())
+            seen.push_back(c.s_RecNo());
+        std::sort(seen.begin(), seen.end());
+        if (seen != natural)
+            return file + " " + tag + ": " + std::to_string(seen.size()) + " keys for " +
+                   std::to_string(natural.size()) + " records";
+    }
+    return {};
 }
 
 // A helper station: this binary started with "--hold <table>" (holds the table open
@@ -147,6 +190,56 @@ class DataFilesTest : public QObject {
         t.Next();
         t.Delete();
         t.Close();
+    }
+
+    // Five rows in every table that has tags, through a component of the table's lists.
+    void FillTables(const StartFolder& sf) {
+        for (const kj::TableSpec& t : kj::Tables()) {
+            if (t.tags.empty()) continue;
+            TzDs::TTzDbf f("Fill");
+            f.SetDbfFileName(FolderOf(t, sf) + t.file);
+            f.DbfFields() = t.DbfFields();
+            f.IndexList() = t.tags;
+            f.CreateIfNotFound = false;
+            f.ShowProgress = false;
+            f.Open();
+            for (int i = 1; i <= 5; ++i) {
+                f.Append();
+                f.Fields()[0]->SetAsString("R" + std::to_string(i));
+                f.Post();
+            }
+            f.Close();
+        }
+    }
+    // Every table's records are reached through each of its tags.
+    void CheckEveryTag(const StartFolder& sf) {
+        for (const kj::TableSpec& t : kj::Tables())
+            if (!t.tags.empty()) {
+                const std::string wrong = TagsAgree(FolderOf(t, sf) + t.file, t);
+                QVERIFY2(wrong.empty(), wrong.c_str());
+            }
+    }
+    // The program itself on the start-up folder: true when it reached its main window (it
+    // then ends cleanly when asked to; a start-up that fails ends with 1, one that hangs in
+    // a message box is killed).
+    static bool ProgramReachesMainWindow(const StartFolder& sf) {
+        QProcess program;
+        program.setChildProcessModifier([] {  // the request must not beat main() to it
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGTERM);
+            sigprocmask(SIG_BLOCK, &set, nullptr);
+        });
+        program.start(qEnvironmentVariable("KJ_SAGER_BINARY"),
+                      {QString::fromStdString("T3=" + sf.start)});
+        if (!program.waitForStarted(30000)) return false;
+        program.terminate();
+        if (!program.waitForFinished(60000)) {
+            program.kill();
+            program.waitForFinished(10000);
+            return false;
+        }
+        return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
     }
 
   private slots:
@@ -335,6 +428,72 @@ class DataFilesTest : public QObject {
         QVERIFY(completed);
     }
 
+    // A station killed in the middle of a change leaves its index marked; each index of
+    // the application marked in turn: the start-up rebuilds it without a question, and every
+    // record is found through each tag. The program itself starts with all of them marked.
+    void interruptedIndexesAreRebuiltAtStart() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        FillTables(sf);
+        for (const kj::TableSpec& t : kj::Tables()) {
+            if (t.tags.empty()) continue;
+            const std::string mdx = TzCommon::ForceExtension(FolderOf(t, sf) + t.file, "MDX");
+            MarkInterrupted(mdx);
+            ResetEngine();
+            responder_.Clear();
+            QVERIFY2(Start(sf, "T3=" + sf.start), mdx.c_str());
+            QCOMPARE(responder_.Texts(), QStringList());
+            for (TzDs::TTzDbf* c : data_->MainCursors()) QVERIFY2(c->Active(), c->Name().c_str());
+            Stop();
+            QCOMPARE(int(Read(mdx)[30]), 0);
+            ResetEngine();
+            CheckEveryTag(sf);
+        }
+        for (const kj::TableSpec& t : kj::Tables())
+            if (!t.tags.empty())
+                MarkInterrupted(TzCommon::ForceExtension(FolderOf(t, sf) + t.file, "MDX"));
+        QVERIFY(ProgramReachesMainWindow(sf));
+        ResetEngine();
+        CheckEveryTag(sf);
+    }
+
+    // A station that dies at each write of a posting's save (the process ends there): the
+    // next start comes up without a question, every posting is found through every tag,
+    // and the program reaches its main window.
+    void startAfterAPostingSaveKilledAtEachWrite() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        FillTables(sf);
+        bool completed = false;
+        int kills = 0;
+        for (int failAt = 1; failAt < 200 && !completed; ++failAt) {
+            QProcess saver;
+            saver.start(
+                QCoreApplication::applicationFilePath(),
+                {"--save-posting", QString::fromStdString(sf.start), QString::number(failAt)});
+            QVERIFY(saver.waitForFinished(60000));
+            const int code = saver.exitCode();
+            QVERIFY2(code == 0 || code == 77, saver.readAllStandardError().constData());
+            completed = code == 0;
+            kills += code == 77;
+            ResetEngine();
+            responder_.Clear();
+            QVERIFY2(Start(sf, "T3=" + sf.start), std::to_string(failAt).c_str());
+            QCOMPARE(responder_.Texts(), QStringList());
+            const int postings = data_->PostDbf.RecCount();
+            QVERIFY(postings >= 5 && postings <= 5 + failAt);
+            Stop();
+            ResetEngine();
+            CheckEveryTag(sf);
+        }
+        QVERIFY(completed);
+        QVERIFY(kills > 0);
+        qInfo() << "posting save killed at" << kills << "writes";
+        QVERIFY(ProgramReachesMainWindow(sf));
+    }
+
     void twoStationsShareOneSystemFolder() {
         StartFolder sf;
         MakeFolder(sf);
@@ -414,6 +573,29 @@ static int RunHelper(int argc, char** argv) {
     kjqt::DialogService::Instance().SetResponder(&responder);
     std::unique_ptr<kj::TKJData> data;
     TzDs::TTzDbf holder("Holder");
+    if (QString(argv[1]) == "--save-posting") {
+        kj::CreateQelCom();
+        data = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data.get());
+        if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+        for (int i = 0; i < 4; ++i) responder.Answer(kjqt::mb::kIdYes);
+        data->AjourInitials = "TST";
+        tz::FaultInjector crash;
+        crash.failAt = std::atol(argv[3]);
+        crash.crash = true;
+        tz::SetFaultInjector(&crash);
+        data->PostDbf.Append();
+        data->PostDbf.FieldByName("post_sag").SetAsString("KILL");
+        data->PostDbf.FieldByName("post_tmu").SetAsString("T1");
+        data->PostDbf.FieldByName("post_ans").SetAsString("TST");
+        data->PostDbf.FieldByName("post_dato").SetAsDateTime(Db::Today());
+        data->PostDbf.Post();
+        data.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+        tz::SetFaultInjector(nullptr);
+        return 0;
+    }
     if (QString(argv[1]) == "--station") {
         kj::CreateQelCom();
         data = std::make_unique<kj::TKJData>();
@@ -434,7 +616,8 @@ static int RunHelper(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold"))
+    if ((argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold")) ||
+        (argc == 4 && QString(argv[1]) == "--save-posting"))
         return RunHelper(argc, argv);
     kjqt::KjApplication app(argc, argv);
     DataFilesTest test;
