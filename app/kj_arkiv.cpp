@@ -10,12 +10,16 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <cstring>
+#include <random>
+#include <set>
 
 #include "app/kj_data.h"
 #include "app/kj_record_copy.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "storage/dbf4.h"
+#include "storage/file_layer.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/db_controls.h"
@@ -38,11 +42,13 @@ struct Detail {
     const char* caseField;
 };
 
-// A case copied in pass 1: the record numbers to delete in pass 2.
+// A case moved in pass 1: the record numbers to delete in pass 2.
 struct CopiedCase {
     int32_t caseRec = 0;
     std::vector<int32_t> postRecs, eventRecs;
 };
+
+constexpr char kRestoreMark[] = "@R";  // and 15 hexadecimal digits: 17 wide, every filler
 
 void Pump() {
     kjqt::LetMessagesThrough();
@@ -60,30 +66,83 @@ std::string Text(Db::TDataSet& t, const char* field) {
     return t.FieldByName(field).AsString();
 }
 
-// Copies the current row of `from` to a new row of `to` (whose lock the caller holds); the
-// record number copied, 0 for a row marked deleted.
-int32_t CopyCurrent(TzDs::TTzDbf& from, TzDs::TTzDbf& to) {
-    const int32_t rec = from.RecNo();
-    Dbf4::Select(from.WorkAreaNo());
-    Dbf4::Go(rec);
-    if (Dbf4::Deleted()) return 0;
-    const FieldMap map = MapFieldsByName(to.WorkAreaNo(), from.WorkAreaNo());
-    FillFromSource(map);
-    if (!AppendFilled(map))
-        throw std::runtime_error(to.DbfFileName() + ": " + TzCommon::LastMessage());
-    return rec;
+// Every field's native bytes of record r of an area, the field `blank` (0 for none) left
+// out: two rows with equal keys hold the same values.
+std::string RowKey(int area, int32_t r, int blank) {
+    Dbf4::Select(area);
+    Dbf4::Go(r);
+    const std::vector<std::string> fields = ReadNativeFields(area);
+    std::string key;
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (int(i + 1) != blank) key += fields[i];
+    return key;
 }
 
-// Copies every row of case `nr` from the live detail table into its archive.
-std::vector<int32_t> CopyDetail(const Detail& d, const std::string& nr) {
+int FillerOf(int area) {
+    Dbf4::Select(area);
+    return Dbf4::FieldNo("FILLER");
+}
+
+void PutText(int field, const std::string& text) {
+    uint8_t* p = Dbf4::AssignField(field);
+    const int width = Dbf4::FieldLen(field);
+    const int n = std::min<int>(width, int(text.size()));
+    p[0] = uint8_t(n);
+    std::memcpy(p + 1, text.data(), size_t(n));
+    std::memset(p + 1 + n, ' ', size_t(width - n));
+}
+
+// The record numbers of case `nr`'s rows in a table, through its case tag (rows marked
+// deleted are hidden by the component).
+std::vector<int32_t> RowsOfCase(TzDs::TTzDbf& t, const char* tag, const char* field,
+                                const std::string& nr) {
     std::vector<int32_t> recs;
-    if (TzCommon::TrimRight(d.live.CurrentTag()) != d.tag) d.live.SetOrderToTag(d.tag);
-    if (!d.live.FindNear(nr)) return recs;
-    while (!d.live.Eof() && Text(d.live, d.caseField) == nr) {
-        if (int32_t r = CopyCurrent(d.live, d.archive)) recs.push_back(r);
-        d.live.Next();
+    if (TzCommon::TrimRight(t.CurrentTag()) != tag) t.SetOrderToTag(tag);
+    if (!t.FindNear(nr)) return recs;
+    for (; !t.Eof() && Text(t, field) == nr; t.Next()) recs.push_back(t.RecNo());
+    return recs;
+}
+
+// Appends a copy of record r of the map's source (whose target lock the caller holds).
+void AppendCopy(const FieldMap& map, int32_t r, const std::function<void()>& adjust = {}) {
+    Dbf4::Select(map.source);
+    Dbf4::Go(r);
+    FillFromSource(map);
+    if (adjust) adjust();
+    if (!AppendFilled(map)) {
+        Dbf4::Select(map.target);
+        throw std::runtime_error(Dbf4::DbfName() + ": " + TzCommon::LastMessage());
+    }
+}
+
+// Moves case `nr`'s rows of a live detail table into its archive, except the rows the
+// archive already holds an equal copy of (an interrupted run copied them): every archived
+// row is there once. The live record numbers to delete.
+std::vector<int32_t> CopyDetail(const Detail& d, const std::string& nr) {
+    const int live = d.live.WorkAreaNo(), archive = d.archive.WorkAreaNo();
+    std::multiset<std::string> held;
+    for (int32_t r : RowsOfCase(d.archive, d.tag, d.caseField, nr))
+        held.insert(RowKey(archive, r, 0));
+    const std::vector<int32_t> recs = RowsOfCase(d.live, d.tag, d.caseField, nr);
+    const FieldMap map = MapFieldsByName(archive, live);
+    for (int32_t r : recs) {
+        const auto it = held.empty() ? held.end() : held.find(RowKey(live, r, 0));
+        if (it != held.end())
+            held.erase(it);
+        else
+            AppendCopy(map, r);
+        tz::StopPoint("archive-row-copied");
     }
     return recs;
+}
+
+// Copies the current case into the archive unless an equal copy is there already.
+void CopyCase(TKJData& d, const std::string& nr, int32_t rec) {
+    const int live = d.SagsDbf.WorkAreaNo(), archive = d.SagAfslut.WorkAreaNo();
+    const std::string key = RowKey(live, rec, 0);
+    for (int32_t r : RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr))
+        if (RowKey(archive, r, 0) == key) return;
+    AppendCopy(MapFieldsByName(archive, live), rec);
 }
 
 // Deletes the given records of a live table, each under the table's file lock.
@@ -133,18 +192,141 @@ std::vector<CopiedCase> CopyPass(TKJData& d, ArchiveCounts& c,
         if (!s.FieldByName("SagenErLukket").AsBoolean()) continue;
         const std::string nr = Text(s, "sags_nr");
         CopiedCase cc;
+        cc.caseRec = s.RecNo();
         cc.postRecs = CopyDetail(posts, nr);
         c.postings += int(cc.postRecs.size());
         cc.eventRecs = CopyDetail(events, nr);
         c.events += int(cc.eventRecs.size());
-        cc.caseRec = CopyCurrent(s, d.SagAfslut);
-        if (cc.caseRec == 0) continue;
+        CopyCase(d, nr, cc.caseRec);
+        tz::StopPoint("archive-case-copied");
         ++c.cases;
         copied.push_back(std::move(cc));
         if (shown) shown(c);
         Pump();
     }
     return copied;
+}
+
+// ---- Restore ----
+
+std::string NewRestoreMark() {
+    std::random_device rd;
+    const uint64_t v = (uint64_t(rd()) << 32) ^ uint64_t(rd());
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string mark = kRestoreMark;
+    for (int shift = 56; shift >= 0; shift -= 4) mark += kHex[(v >> shift) & 0xF];
+    return mark;
+}
+
+// The live case row of number `key` (padded, upper case), 0 when none; the second cursor
+// searches, in the case-number tag, and keeps its order.
+int32_t LiveCase(TKJData& d, const std::string& key) {
+    TzDs::TTzDbf& probe = d.SagsBufDbf;
+    const std::string tag = TzCommon::TrimRight(probe.CurrentTag());
+    if (tag != "SAGSNR") probe.SetOrderToTag("SAGSNR");
+    const int32_t rec = probe.FindExact(key) ? probe.RecNo() : 0;
+    if (tag != "SAGSNR") probe.SetOrderToTag(tag);
+    return rec;
+}
+
+// The restore mark a live case row carries ("" for none): its restore was interrupted.
+std::string RestoreMarkOf(TKJData& d, int32_t rec) {
+    const int area = d.SagsDbf.WorkAreaNo(), filler = FillerOf(area);
+    const std::string text = TzCommon::TrimRight(Dbf4::Peek(rec, filler));
+    return text.size() == 17 && text.rfind(kRestoreMark, 0) == 0 ? text : std::string();
+}
+
+// Appends copies of the given archive rows to a live table as rows marked deleted (hidden
+// from every reader), each carrying `mark` in its filler; their record numbers.
+std::vector<int32_t> AppendHidden(const Detail& det, const std::vector<int32_t>& rows,
+                                  const std::string& mark) {
+    const FieldMap map = MapFieldsByName(det.live.WorkAreaNo(), det.archive.WorkAreaNo());
+    const int filler = FillerOf(det.live.WorkAreaNo());
+    std::vector<int32_t> recs;
+    for (int32_t r : rows) {
+        Retry([&det] { return det.live.ALock(); });
+        AppendCopy(map, r, [&] {
+            PutText(filler, mark);
+            Dbf4::FieldAddress(0)[0] = 1;  // the delete flag of the native record
+        });
+        recs.push_back(Dbf4::RecNo());
+        det.live.UnLock();
+        tz::StopPoint("restore-row-hidden");
+    }
+    return recs;
+}
+
+// The records of a live table marked deleted whose filler holds `mark`.
+std::vector<int32_t> HiddenWithMark(TzDs::TTzDbf& t, const std::string& mark) {
+    const int area = t.WorkAreaNo(), filler = FillerOf(area);
+    std::vector<int32_t> recs;
+    for (int32_t r = Dbf4::RecCount(); r >= 1; --r) {
+        if (TzCommon::TrimRight(Dbf4::Peek(r, filler)) != mark) continue;
+        Dbf4::Select(area);
+        Dbf4::Go(r);
+        if (Dbf4::Deleted()) recs.push_back(r);
+    }
+    return recs;
+}
+
+// Makes the hidden rows visible (under the table's file lock).
+void Recall(TzDs::TTzDbf& t, const std::vector<int32_t>& recs) {
+    if (recs.empty()) return;
+    Retry([&t] { return t.FLock(); });
+    for (int32_t r : recs) {
+        Dbf4::Select(t.WorkAreaNo());
+        Dbf4::Go(r);
+        if (Dbf4::Deleted()) Dbf4::RecallRec();
+        tz::StopPoint("restore-row-recalled");
+    }
+    t.UnLock();
+}
+
+// Appends, visible, each archive row of case `nr` that the live table lacks (compared
+// without the filler): rows a pack removed while they were hidden.
+void AddMissing(const Detail& det, const std::vector<int32_t>& rows, const std::string& nr,
+                const std::string& mark) {
+    const int live = det.live.WorkAreaNo(), archive = det.archive.WorkAreaNo();
+    const int liveFiller = FillerOf(live), archiveFiller = FillerOf(archive);
+    std::multiset<std::string> present;
+    for (int32_t r : RowsOfCase(det.live, det.tag, det.caseField, nr))
+        present.insert(RowKey(live, r, liveFiller));
+    const FieldMap map = MapFieldsByName(live, archive);
+    for (int32_t r : rows) {
+        const auto it = present.find(RowKey(archive, r, archiveFiller));
+        if (it != present.end()) {
+            present.erase(it);
+            continue;
+        }
+        Retry([&det] { return det.live.ALock(); });
+        AppendCopy(map, r, [&] { PutText(liveFiller, mark); });
+        det.live.UnLock();
+    }
+}
+
+// Deletes archive records under the archive's file lock.
+void DeleteArchived(TzDs::TTzDbf& a, const std::vector<int32_t>& recs) {
+    if (recs.empty()) return;
+    Retry([&a] { return a.FLock(); });
+    for (int32_t r : recs) {
+        Dbf4::Select(a.WorkAreaNo());
+        Dbf4::Go(r);
+        if (!Dbf4::Deleted()) Dbf4::DeleteRec();
+    }
+    a.UnLock();
+    a.ResyncFromArea();
+}
+
+// Blanks the live case row's filler (its restore is complete).
+void ClearMark(TKJData& d, int32_t rec) {
+    Retry([&d, rec] {
+        Dbf4::Select(d.SagsDbf.WorkAreaNo());
+        Dbf4::Go(rec);
+        return Dbf4::RLock();
+    });
+    PutText(FillerOf(d.SagsDbf.WorkAreaNo()), "");
+    Dbf4::Replace();
+    Dbf4::UnlockRec(rec);
 }
 
 }  // namespace
@@ -167,6 +349,7 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
             DeleteRecords(d.PostDbf, cc.postRecs);
             DeleteRecords(d.StatusDbf, cc.eventRecs);
             DeleteRecords(d.SagsDbf, {cc.caseRec});
+            tz::StopPoint("archive-case-deleted");
         }
         for (TzDs::TTzDbf* t : {&d.PostDbf, &d.StatusDbf, &d.SagsDbf}) t->ResyncFromArea();
     }
@@ -176,33 +359,39 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
 }
 
 bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
-    const std::string key = TzUtils::AnsiUpper(PadRight(nr, 10));
-    TzDs::TTzDbf& probe = d.SagsBufDbf;  // the second cursor: its order is given back
-    const std::string tag = TzCommon::TrimRight(probe.CurrentTag());
-    if (tag != "SAGSNR") probe.SetOrderToTag("SAGSNR");
-    const bool exists = probe.FindExact(key);
-    if (tag != "SAGSNR" && !tag.empty()) probe.SetOrderToTag(tag);
-    if (exists) {
+    const int32_t archivedCase = d.SagAfslut.RecNo();
+    int32_t rec = LiveCase(d, TzUtils::AnsiUpper(PadRight(nr, 10)));
+    const std::string resumed = rec ? RestoreMarkOf(d, rec) : std::string();
+    if (rec && resumed.empty()) {
         ShowMsg("Sagen " + TzCommon::TrimRight(nr) + " findes allerede !!!");
         return false;
     }
+    const std::string mark = rec ? resumed : NewRestoreMark();
     const Detail details[] = {{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"},
                               {d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"}};
-    for (const Detail& det : details) {
-        TzDs::TTzDbf& a = det.archive;
-        if (TzCommon::TrimRight(a.CurrentTag()) != det.tag) a.SetOrderToTag(det.tag);
-        if (!a.FindNear(PadRight(nr, 10))) continue;
-        while (!a.Eof() && Text(a, det.caseField) == nr) {
-            Retry([&det] { return det.live.ALock(); });
-            CopyCurrent(a, det.live);
-            det.live.UnLock();
-            a.Next();
-        }
-        det.live.ResyncFromArea();
+    std::vector<int32_t> archived[2], hidden[2];
+    for (int i = 0; i < 2; ++i) {
+        archived[i] = RowsOfCase(details[i].archive, details[i].tag, details[i].caseField, nr);
+        hidden[i] = rec ? HiddenWithMark(details[i].live, mark)
+                        : AppendHidden(details[i], archived[i], mark);
     }
-    Retry([&d] { return d.SagsDbf.ALock(); });
-    CopyCurrent(d.SagAfslut, d.SagsDbf);
-    d.SagsDbf.UnLock();
+    if (!rec) {  // the case row makes the restore visible; its mark says it is not finished
+        Retry([&d] { return d.SagsDbf.ALock(); });
+        AppendCopy(MapFieldsByName(d.SagsDbf.WorkAreaNo(), d.SagAfslut.WorkAreaNo()), archivedCase,
+                   [&] { PutText(FillerOf(d.SagsDbf.WorkAreaNo()), mark); });
+        rec = Dbf4::RecNo();
+        d.SagsDbf.UnLock();
+        tz::StopPoint("restore-case-added");
+    }
+    for (int i = 0; i < 2; ++i) {
+        Recall(details[i].live, hidden[i]);
+        AddMissing(details[i], archived[i], nr, mark);
+        details[i].live.ResyncFromArea();
+    }
+    DeleteArchived(d.posterAfslut, archived[0]);
+    DeleteArchived(d.statusAfslut, archived[1]);
+    DeleteArchived(d.SagAfslut, {archivedCase});
+    ClearMark(d, rec);
     d.SagsDbf.ResyncFromArea();
     return true;
 }

@@ -30,11 +30,27 @@ struct ArchiveCounts {
 // (each under its table's file lock); then the live tables are packed. Rows marked deleted
 // are never copied. The archive tables end closed, shared and writable. `status` gets each
 // step's text, `shown` the counters as they grow.
+// A case's move is the unit that is done or not, whatever stops a run: a row is copied only
+// when the archive holds no equal row of the case that is not already matched (a run that
+// was stopped copied it), and the case row only when no equal case row is archived; a live
+// row is deleted only after its copy is in. A new run thus carries on where a stopped one
+// ended, and every row is once live or once archived.
 ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std::string&)>& status,
                                  const std::function<void(const ArchiveCounts&)>& shown);
 
-// Copies archived case `nr` (the archive tables open) with its postings and events back
-// into the live tables; refused with "Sagen <N> findes allerede !!!" when the case exists.
+// Moves archived case `nr` (the archive tables open, the case archive on its row) with its
+// postings and events back into the live tables and out of the archives; refused with
+// "Sagen <N> findes allerede !!!" when a live case has that number. Done or not, whatever
+// stops it:
+//  1. The postings and events are appended marked deleted (hidden from every reader), each
+//     with the restore mark ("@R" and 15 random hexadecimal digits) in its filler; a stop
+//     here leaves nothing visible (the hidden rows go at the next pack).
+//  2. The case row is appended with the same mark: the restore is visible and the mark
+//     says it is not finished. Then the hidden rows are recalled (any that a pack removed
+//     meanwhile are copied again), the archive's rows of the case are deleted, and the mark
+//     is cleared.
+//  A restore of a case whose live row still has a mark finishes it from step 2 without
+//  copying anything twice.
 bool RestoreArchivedCase(TKJData& d, const std::string& nr);
 
 class TArkiverSager : public QDialog {

@@ -2,21 +2,24 @@
 #include "app/kj_timer_transfer.h"
 
 #include <QThread>
-#include <charconv>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 
 #include "app/kj_record_copy.h"
 #include "data/tz_dbf.h"
 #include "storage/dbf4.h"
+#include "storage/file_layer.h"
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 #include "ui/engine_callbacks.h"
 
 namespace kj {
 
 namespace {
 
-constexpr char kInFlight = '@';
+constexpr char kLanding = '@';
+constexpr size_t kMarkWidth = 17;
 constexpr unsigned long kLockPauseMs = 2;  // between two refused attempts; keeps a core free
 
 TransferHooks g_hooks;
@@ -46,54 +49,53 @@ void CheckEngine(const char* what) {
         throw std::runtime_error(std::string(what) + ": " + TzCommon::LastMessage());
 }
 
-// The postings count that an in-flight mark holds; -1 for a row without mark.
-int32_t InFlightCount(const std::string& filler) {
-    if (filler.size() < 2 || filler[0] != kInFlight) return -1;
-    int32_t n = -1;
-    std::from_chars(filler.data() + 1, filler.data() + filler.size(), n);
-    return n;
+// A new landing mark: kLanding and 16 hexadecimal digits drawn at random, as wide as the
+// scratch table's and the postings table's filler. Unique for every row ever carried.
+std::string NewLandingMark() {
+    std::random_device rd;
+    const uint64_t v = (uint64_t(rd()) << 32) ^ uint64_t(rd());
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string mark(1, kLanding);
+    for (int shift = 60; shift >= 0; shift -= 4) mark += kHex[(v >> shift) & 0xF];
+    return mark;
 }
 
-// True when a live posting after `after` equals the scratch row in every mapped field but
-// the filler.
-bool AlreadyLanded(const FieldMap& map, int32_t after, int fillerNo) {
-    const std::vector<std::string> row = ReadNativeFields(map.source);
-    Dbf4::Select(map.target);
-    const int32_t count = Dbf4::RecCount();
-    for (int32_t r = after + 1; r <= count; ++r) {
-        Dbf4::Select(map.target);
-        Dbf4::Go(r);
-        if (Dbf4::Deleted()) continue;
-        const std::vector<std::string> post = ReadNativeFields(map.target);
-        bool same = true;
-        for (size_t i = 0; i < map.from.size() && same; ++i)
-            if (map.from[i] != 0 && int(i + 1) != fillerNo)
-                same = post[i] == row[size_t(map.from[i] - 1)];
-        if (same) return true;
-    }
+bool IsLandingMark(const std::string& filler) {
+    return filler.size() == kMarkWidth && filler[0] == kLanding;
+}
+
+// True when a posting (live or marked deleted) carries `mark` in its filler. Searched from
+// the end, where a posting landed by an interrupted run normally is.
+bool AlreadyLanded(int postArea, int fillerNo, const std::string& mark) {
+    Dbf4::Select(postArea);
+    for (int32_t r = Dbf4::RecCount(); r >= 1; --r)
+        if (TzUtils::TrimRight(Dbf4::Peek(r, fillerNo)) == mark) return true;
     return false;
 }
 
-// Carries scratch row r (current, record-locked); true when it is done.
-bool CarryRow(const FieldMap& map, int fillerNo, int timerFiller, int& appended) {
+// Carries the current scratch row (record-locked): marks it, appends its posting with the
+// same mark, then marks the row deleted. A row that already has a mark was being carried
+// by an interrupted run; its posting is appended only when no posting has that mark.
+void CarryRow(const FieldMap& map, int fillerNo, int timerFiller, int& appended) {
     Dbf4::Select(map.source);
-    const int32_t mark = InFlightCount(NativeText(timerFiller));
-    if (mark < 0 || !AlreadyLanded(map, mark, fillerNo)) {
-        Dbf4::Select(map.target);
-        const int32_t before = Dbf4::RecCount();
-        Dbf4::Select(map.source);
-        PutNativeText(timerFiller, std::string(1, kInFlight) + std::to_string(before));
-        Dbf4::Replace();
-        CheckEngine("Timer.dbf");
-        FillFromSource(map, {"FILLER"});
+    std::string mark = NativeText(timerFiller);
+    if (!IsLandingMark(mark) || !AlreadyLanded(map.target, fillerNo, mark)) {
+        if (!IsLandingMark(mark)) {
+            mark = NewLandingMark();
+            Dbf4::Select(map.source);
+            PutNativeText(timerFiller, mark);
+            Dbf4::Replace();
+            CheckEngine("Timer.dbf");
+        }
+        FillFromSource(map);
         if (!AppendFilled(map)) CheckEngine("Poster.dbf");
         ++appended;
+        tz::StopPoint("timesheet-landed");
         if (g_hooks.landed) g_hooks.landed(appended);
     }
     Dbf4::Select(map.source);
     Dbf4::DeleteRec();
     CheckEngine("Timer.dbf");
-    return true;
 }
 
 }  // namespace

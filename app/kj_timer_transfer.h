@@ -3,9 +3,12 @@
 // No row is lost or doubled, whatever stops the program:
 //  1. A scratch row stays visible until its posting has landed; it is marked deleted right
 //     after, so the rows left visible after a run are exactly the ones still to carry.
-//  2. Before its append a row gets the in-flight mark "@" + the postings count of that
-//     moment in `filler`. A run that finds a marked row looks for its posting among the
-//     postings after that count (equal in every field) and appends it only when absent.
+//  2. Before its append a row gets a landing mark in `filler`: "@" and 16 random
+//     hexadecimal digits, never reused. The posting carries the same mark in its own
+//     `filler` (a reserved field nothing else reads), so the mark survives the edits made
+//     to a posting afterwards (an invoice number stamped on it) and packs (record numbers
+//     shift). A run that finds a marked row appends its posting only when no posting, live
+//     or marked deleted, carries that mark.
 // GUI thread; the caller owns the scratch table (open, shared or exclusive).
 #pragma once
 

@@ -82,7 +82,13 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
     if (PendingTimeSheetRows(t) > 0) {
         StatusOf(form)("Opdaterer posteringer, vent venligst");
         SweepTimeSheet(t);
+        const int left = PendingTimeSheetRows(t);
         CarryTimeSheet(t, d.PostDbf, StatusOf(form));
+        form.SetStatus("");
+        form.hide();  // shown for the status line; the run shows it modally
+        if (left > 0)
+            ShowMsg(std::to_string(left) + Ansi(left == 1 ? " postering" : " posteringer") +
+                    Ansi(" fra en afbrudt timeseddel er nu overført til posteringerne"));
     }
     t.Zap();
     t.SetActive(false);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QThread>
 #include <functional>
 
 #include "app_fixture.h"
@@ -89,7 +90,12 @@ inline void WhenReady(std::function<bool()> ready, std::function<void()> body, i
 // stdout. Wait() looks for a word, bounded.
 class Helper {
   public:
-    explicit Helper(const QStringList& args) {
+    explicit Helper(const QStringList& args, const QString& stopAt = QString()) {
+        if (!stopAt.isEmpty()) {  // the helper stops itself there (tz::StopPoint)
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("KJ_STOP_AT"), stopAt);
+            p_.setProcessEnvironment(env);
+        }
         p_.start(QCoreApplication::applicationFilePath(), args);
     }
     ~Helper() {
@@ -112,6 +118,20 @@ class Helper {
     void Kill() {
         p_.kill();
         p_.waitForFinished(5000);
+    }
+    // Waits at most `ms` for the helper to have stopped itself at its named step.
+    bool WaitStopped(int ms = 20000) {
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(p_.processId());
+        for (int i = 0; i < ms / 20; ++i) {
+            QFile f(stat);
+            if (!f.open(QIODevice::ReadOnly)) return false;
+            const QByteArray line = f.readAll();
+            const qsizetype end = line.lastIndexOf(')');
+            if (end > 0 && line.mid(end + 2, 1) == "T") return true;
+            if (p_.state() == QProcess::NotRunning) return false;
+            QThread::msleep(20);
+        }
+        return false;
     }
     bool Finish(int ms = 30000) { return kjtest::WaitFinished(p_, ms) && p_.exitCode() == 0; }
     QByteArray Output() { return out_ + p_.readAllStandardOutput(); }
