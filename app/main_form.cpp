@@ -20,6 +20,7 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_menu.h"
 #include "app/kj_register.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
@@ -146,6 +147,8 @@ TKJSagerForm::TKJSagerForm(TKJData& data, QWidget* parent) : QMainWindow(parent)
 
 TKJSagerForm::~TKJSagerForm() {
     qApp->removeEventFilter(this);
+    MainMenu().SuspendData = nullptr;
+    MainMenu().ResumeData = nullptr;
     if (resumed_) GiveHandlersBack();
     if (auto* src = data_.DataSource("SagsData")) src->OnStateChange = savedStateChange_;
 }
@@ -487,7 +490,7 @@ bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
     if (!w || w->window() != this || w != QApplication::focusWidget()) return false;
     auto& key = *static_cast<QKeyEvent*>(event);
     bool consumed = false;
-    Guarded([&] { consumed = HandleKey(watched, key); });
+    Guarded([&] { consumed = EditorKey(w, key) || HandleKey(watched, key); });
     return consumed;
 }
 
@@ -513,6 +516,7 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
     switch (key.key()) {
         case Qt::Key_F2:
             if (mods != Qt::NoModifier) return false;
+            if (!TakeFieldData(focused)) return true;  // the box said why; the focus stays
             edtType->setFocus(Qt::TabFocusReason);
             edtSagsNr->setFocus(Qt::TabFocusReason);
             BtnGem->click();
@@ -558,6 +562,14 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
     return UpperCaseKey(target, key);
 }
 
+bool TKJSagerForm::TakeFieldData(QWidget* focused) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!s.Active() || !Editing(s)) return true;
+    if (Guarded([&s] { s.UpdateRecord(); })) return true;
+    if (focused) focused->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
 void TKJSagerForm::EnterKey(QWidget* control) {
     if (control == edtAfslut) {
         edtSagsNr->setFocus(Qt::TabFocusReason);
@@ -572,14 +584,19 @@ void TKJSagerForm::EnterKey(QWidget* control) {
 void TKJSagerForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::ActivationChange) return;
-    // A dialog of this program on top does not deactivate the main window: only another
-    // program taking over does (Qt reports each modal box as a deactivation).
     if (isActiveWindow()) {
         Guarded([this] { FormActivate(); });
-    } else if (!QApplication::activeWindow() && !QApplication::activeModalWidget() &&
-               !QApplication::activePopupWidget()) {
-        Guarded([this] { FormDeactivate(); });
+        return;
     }
+    // Another window of this program took over (not a box or a modal window it opened, not
+    // a popup list): the form is deactivated. Turning to another program leaves the form
+    // and its pending edit as they are.
+    QWidget* now = QApplication::activeWindow();
+    if (now && now != this && !QApplication::activeModalWidget() &&
+        !QApplication::activePopupWidget())
+        Guarded([this] { FormDeactivate(); });
+    else if (!now)
+        active_ = false;
 }
 
 void TKJSagerForm::closeEvent(QCloseEvent* event) {

@@ -168,6 +168,8 @@ class TKJSagerForm : public QMainWindow {
     bool HandleKey(QObject* target, QKeyEvent& key);
     bool UpperCaseKey(QObject* target, QKeyEvent& key);
     void EnterKey(QWidget* focused);
+    // Writes the focused field into the case; false (after the box) when its text is refused.
+    bool TakeFieldData(QWidget* focused);
 
     // ---- Navigation and the header fields (main_form_nav.cpp) ----
     void AfterMove();
@@ -192,6 +194,13 @@ class TKJSagerForm : public QMainWindow {
     void CaseBeforePost(Db::TDataSet& ds);
     void CaseBeforeEdit(Db::TDataSet& ds);
     void SagsDataStateChange(Db::TDataSource& source);
+    // Save's rules: false after saying why and cancelling the edit.
+    bool CaseMayBeSaved();
+    void PostCase();
+    // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
+    void PostOrCancelCase();
+    // Whether a case has this number, whatever filter and order the header's cursor has.
+    bool CaseNumberExists(const std::string& number);
     void CreateTypedCase(const std::string& number);
     void AppendCase(const std::string& number, bool stampInitials);
     void RepaintCaseOverview();
@@ -220,6 +229,9 @@ class TKJSagerForm : public QMainWindow {
     void UndoRow(const RowKind& k);
     bool RefuseClosed(const RowKind& k, bool edit);
     void GridKey(const RowKind& k, QKeyEvent& key);
+    bool EditorKey(QWidget* focused, QKeyEvent& key);  // true: the key was the grid's
+    // No current case (none, or a blank number): says so and cancels ds's row.
+    bool RefuseNoCase(Db::TDataSet* ds);
     void PickButton(const RowKind& k);
     void ItemColumnExit();
     void GridFocus(QWidget* old, QWidget* now);

@@ -110,30 +110,50 @@ bool TKJSagerForm::CaseIsClosed() {
 
 // ---- Commands ------------------------------------------------------------------------------
 
-void TKJSagerForm::BtnGemClick() {
+bool TKJSagerForm::CaseMayBeSaved() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (Editing(s)) s.UpdateRecord();
     if (s.State() == Db::dsEdit && !SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr)) {
         ShowMsg(Ansi("Kan ikke ændre sagsnr. på eksisterende sag"));
         s.Cancel();
-        return;
+        return false;
     }
     if (s.State() == Db::dsEdit && ClosingDatePassed()) {
         ShowMsg("Sagen er afsluttet, der kan ikke rettes i data !!!");
         s.Cancel();
-        return;
+        return false;
     }
     if (TrimRight(data_.GetAjourInitials()).empty()) {
         ShowMsg(Ansi("du har ikke rettighed til at lave ændringer"));
         s.Cancel();
-        return;
+        return false;
     }
-    if (Editing(s)) {
-        // An insert takes the append lock inside the post; an edit holds its record.
-        if (s.State() == Db::dsEdit) LockRecord(s);
-        s.Post();
-        s.UnLock();
-    }
+    return true;
+}
+
+void TKJSagerForm::PostCase() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!Editing(s)) return;
+    // An insert takes the append lock inside the post; an edit holds its record.
+    if (s.State() == Db::dsEdit) LockRecord(s);
+    s.Post();
+    s.UnLock();
+}
+
+void TKJSagerForm::PostOrCancelCase() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!Editing(s)) return;
+    s.UpdateRecord();  // a change still in a field counts
+    if (!s.Modified())
+        s.Cancel();
+    else if (CaseMayBeSaved())
+        PostCase();
+}
+
+void TKJSagerForm::BtnGemClick() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (Editing(s)) s.UpdateRecord();
+    if (!CaseMayBeSaved()) return;
+    PostCase();
     RepaintCaseOverview();
     edtSagsNr->setFocus();
 }
@@ -172,12 +192,7 @@ void TKJSagerForm::BtnNySagClick() {
     const std::string answer = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
         QStringLiteral("Ny sag"), QStringLiteral("Indtast sagsnr."), QString()));
     if (TrimRight(answer).empty()) return;
-    // The number is looked up upper-cased on the case-number tag, whatever the order.
-    const std::string order = TrimRight(s.CurrentTag());
-    SetCaseOrder("SAGSNR");
-    const bool found = s.FindExact(KeyOf(answer, 10));
-    if (!order.empty() && order != "SAGSNR") s.SetOrderToTag(order);
-    if (found) {
+    if (CaseNumberExists(answer)) {
         ShowMsg("Sagen " + answer + "findes allerede !!!");
         AfterMove();
         edtType->setFocus();
@@ -190,6 +205,26 @@ void TKJSagerForm::BtnNySagClick() {
     }
     AppendCase(TzUpper(TrimRight(answer)), false);
     edtType->setFocus();
+}
+
+bool TKJSagerForm::CaseNumberExists(const std::string& number) {
+    // The overview's cursor carries no word filter; it is looked up there in case-number
+    // order and put back on the header's case.
+    TzDs::TTzDbf& b = data_.SagsBufDbf;
+    const std::string order = TrimRight(b.CurrentTag());
+    b.DisableControls();
+    struct Back {
+        TKJSagerForm* f;
+        TzDs::TTzDbf& b;
+        std::string order;
+        ~Back() {
+            if (!order.empty() && order != "SAGSNR") b.SetOrderToTag(order);
+            b.EnableControls();
+            f->RepaintCaseOverview();
+        }
+    } back{this, b, order};
+    if (order != "SAGSNR") b.SetOrderToTag("SAGSNR");
+    return b.FindExact(KeyOf(number, 10));
 }
 
 void TKJSagerForm::CreateTypedCase(const std::string& number) {
@@ -221,17 +256,22 @@ void TKJSagerForm::BtnSletClick() {
     if (!Ask("\xD8nsker du at slette denne sag ?\r\n" + n + " " +
              s.FieldByName("SAGS_BEM").AsString()))
         return;
-    DetachControls();
-    struct Back {
-        TKJSagerForm* f;
-        ~Back() { f->AttachControls(); }
-    } back{this};
-    LockRecord(s);
-    s.DeleteRec();
-    s.UnLock();
-    DeleteCaseRows(data_.StatusDbf, "STATUS", "STAT_SAG", n);
-    DeleteCaseRows(data_.PostDbf, "POSTSAG", "POST_SAG", n);
-    s.Refresh();
+    {
+        DetachControls();
+        struct Back {
+            TKJSagerForm* f;
+            ~Back() { f->AttachControls(); }
+        } back{this};
+        LockRecord(s);
+        s.DeleteRec();
+        s.UnLock();
+        DeleteCaseRows(data_.StatusDbf, "STATUS", "STAT_SAG", n);
+        DeleteCaseRows(data_.PostDbf, "POSTSAG", "POST_SAG", n);
+        s.Refresh();
+    }
+    // The copies of the deleted case's rows go; the case now current is shown.
+    CurrentSagsNr = TzUpper(s.FieldByName("SAGS_NR").AsString());
+    RefreshViews();
     RepaintCaseOverview();
     edtSagsNr->setFocus();
 }
@@ -247,6 +287,7 @@ void TKJSagerForm::ReopenCase() {
     s.FieldByName("SAG_AFSLUT").Clear();
     s.Post();
     s.UnLock();
+    RefreshViews();  // the grids are editable again
 }
 
 // ---- Case type -----------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "app/frame_interessent.h"
 #include "app/kj_data.h"
+#include "app/kj_menu.h"
 #include "app/kj_register.h"
 #include "app/kj_startup.h"
 #include "app/kj_terminate.h"
@@ -68,6 +69,9 @@ void TKJSagerForm::InitView() {
     src->OnStateChange = [this](Db::TDataSource& s) { SagsDataStateChange(s); };
     SagsDataStateChange(*src);
     CurrentSagsNr = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+    // The maintenance commands suspend the window themselves, after their question.
+    MainMenu().SuspendData = [this] { SuspendData(); };
+    MainMenu().ResumeData = [this] { ResumeData(); };
 }
 
 // ---- Activation and closing ----------------------------------------------------------------
@@ -91,9 +95,14 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
 }
 
 void TKJSagerForm::FormCloseQuery() {
-    // A change still in a field counts.
-    if (Editing(data_.SagsDbf)) Guarded([this] { data_.SagsDbf.UpdateRecord(); });
-    for (TzDs::TTzDbf* t : {&data_.SagsDbf, &data_.tmpPost, &data_.tmpStat})
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    // A change still in a field counts, and it is saved only as Gem would save it.
+    Guarded([this, &s] {
+        if (!s.Active() || !Editing(s)) return;
+        s.UpdateRecord();
+        if (s.Modified() && CaseMayBeSaved()) PostOnClose(s);
+    });
+    for (TzDs::TTzDbf* t : {&data_.tmpPost, &data_.tmpStat})
         Guarded([this, t] { PostOnClose(*t); });
 }
 
@@ -206,7 +215,12 @@ void TKJSagerForm::RunMenuCommand(const std::string& name) {
         // Only the tick flips; the total follows at the next copy of the postings.
     } else {
         auto it = MainEntries().MenuCommands.find(name);
-        if (it != MainEntries().MenuCommands.end() && it->second) Modal(it->second);
+        if (it == MainEntries().MenuCommands.end() || !it->second) return;
+        // These ask their question first and suspend the window only for what then runs.
+        if (name == "MenuGenskabIndeks" || name == "MenuFjernSlettede" || name == "MenuSidenSidst")
+            it->second();
+        else
+            Modal(it->second);
     }
 }
 

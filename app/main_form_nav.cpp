@@ -135,7 +135,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const int which = b == BtnFirst ? 0 : b == btnPrior ? 1 : b == btnNext ? 2 : 3;
     const std::string w = TrimRight(SearchWord);
-    if (Editing(s)) s.Cancel();
+    PostOrCancelCase();  // the browse-mode check of the move: a changed case is saved
     if (!w.empty()) {
         NavSearch(which, w);
     } else if (which == 0) {
@@ -251,6 +251,11 @@ void TKJSagerForm::SagsNrExit() {
     const int32_t savedRecNo = s.RecNo();
     s.PushState();
     SetCaseOrder("SAGSNR");
+    // A case that the overview's word filter hides is still that number's case.
+    if (!s.FindExact(KeyOf(typed, 10)) && s.IsFilterOn() && CaseNumberExists(typed)) {
+        s.SetFilterTo("");
+        data_.SagsBufDbf.GoTop();
+    }
     if (s.FindExact(KeyOf(typed, 10))) {
         s.Edit();
         CurrentSagsNr = typed;

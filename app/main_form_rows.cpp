@@ -43,7 +43,7 @@ struct TKJSagerForm::RowKind {
     const char* tag;         // the shared table's case tag
     const char* caseField;   // its case-number field
     const char* recNoField;  // the scratch table's source record number
-    int copied;              // fields copied by position
+    int copied;              // the shared fields up to the scratch record number
     const char* closedEdit;  // refusal of a new row or a post on a closed case
     const char* closedAct;   // refusal of the buttons
     const char* question;    // before a write-back
@@ -54,12 +54,17 @@ namespace {
 
 using Kind = TKJSagerForm::RowKind;
 
-// Field i of one dataset to field i of the other, for i below count, value by value.
-void CopyFields(Db::TDataSet& from, Db::TDataSet& to, int count) {
+// Each stored field of `to` from the field of `from` with the same name, value by value;
+// the field named `keep` (upper case) is left as it is. The scratch table's record number
+// has no namesake in the shared table, so it is never copied either way.
+void CopyFields(Db::TDataSet& from, Db::TDataSet& to, const char* keep = "") {
     std::vector<uint8_t> buffer;
-    for (int i = 0; i < count; ++i) {
-        Db::TField& a = *from.Fields()[i];
-        Db::TField& b = *to.Fields()[i];
+    for (Db::TField* bp : to.Fields()) {
+        Db::TField& b = *bp;
+        if (b.FieldNo() < 1 || b.Calculated() || TzUpper(b.FieldName()) == keep) continue;
+        Db::TField* ap = from.FindField(b.FieldName());
+        if (!ap || ap->FieldNo() < 1 || ap->Calculated()) continue;
+        Db::TField& a = *ap;
         if (a.DataType() == Db::ftString) {
             b.SetAsString(a.AsString());  // a shorter field cuts the text
             continue;
@@ -409,7 +414,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
     } else {
         for (; holds(); shared.Skip(1)) {
             scratch.ClearRecord();
-            CopyFields(shared, scratch, k.copied);
+            CopyFields(shared, scratch);
             scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
             scratch.AppendRec();
             if (total)
@@ -443,7 +448,17 @@ void TKJSagerForm::LoadCasePostings() {
 
 // ---- Scratch row handlers ------------------------------------------------------------------
 
+bool TKJSagerForm::RefuseNoCase(Db::TDataSet* ds) {
+    if (data_.SagsDbf.Active() && !data_.SagsDbf.IsEmpty() &&
+        !TrimRight(data_.SagsDbf.FieldByName("SAGS_NR").AsString()).empty())
+        return false;
+    ShowMsg("Der er ingen aktiv sag, eller Sagsnr. er blank !!!");
+    if (ds && Editing(*ds)) ds->Cancel();
+    return true;
+}
+
 void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
+    if (RefuseNoCase(&ds)) return;
     if (CaseIsClosed()) {
         ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
@@ -482,6 +497,7 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
 }
 
 void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
+    if (RefuseNoCase(&ds)) return;
     if (CaseIsClosed()) {
         ShowMsg(Ansi(k.closedEdit));
         ds.Cancel();
@@ -550,7 +566,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
     } back{shared};
     if (!isNew && OwnSharedRow(k, recNo)) {
         shared.Edit();
-        CopyFields(scratch, shared, k.copied);
+        CopyFields(scratch, shared, "FILLER");  // the shared filler stays
         while (!shared.FLock()) kjqt::LetMessagesThrough();
         shared.ReplaceRec();
         shared.UnLock();
@@ -559,7 +575,7 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
     }
     // A new row, or one whose source is gone or now another's: appended anew.
     shared.ClearRecord();
-    CopyFields(scratch, shared, k.copied);
+    CopyFields(scratch, shared, "FILLER");  // the shared filler stays
     LockAppend(shared);
     shared.AppendRec();
     const int32_t appended = Dbf4::RecNo();
@@ -579,7 +595,9 @@ bool TKJSagerForm::RefuseClosed(const Kind& k, bool edit) {
 }
 
 void TKJSagerForm::NewRow(const Kind& k) {
-    if (RefuseClosed(k, true) || TrimRight(data_.GetAjourInitials()).empty()) return;
+    if (RefuseNoCase(nullptr) || RefuseClosed(k, true) ||
+        TrimRight(data_.GetAjourInitials()).empty())
+        return;
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
     if (Editing(scratch)) scratch.Cancel();
@@ -669,15 +687,28 @@ void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
         const int n = PageSager->count();
         const bool back = key.key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
         PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
-    } else if (!k.postings && mods == Qt::NoModifier && key.key() == Qt::Key_D &&
-               StatusGrid->SelectedColumn() &&
-               StatusGrid->SelectedColumn()->FieldName == "STAT_DATO") {
+    } else if (!k.postings && (mods & ~Qt::ShiftModifier) == Qt::NoModifier &&
+               key.key() == Qt::Key_D && StatusGrid->SelectedColumn() &&
+               TzUpper(StatusGrid->SelectedColumn()->FieldName) == "STAT_DATO") {
+        StatusGrid->CommitEditor();  // an open cell editor shows the new date afterwards
         if (!Editing(data_.tmpStat)) data_.tmpStat.Edit();
         data_.tmpStat.FieldByName("STAT_DATO").SetAsDateTime(Db::Today());
     } else {
         return;
     }
     key.accept();
+}
+
+bool TKJSagerForm::EditorKey(QWidget* focused, QKeyEvent& key) {
+    // A grid's open cell editor has the focus: the grid's keys still come first.
+    for (const Kind* k : {&Events(), &Postings()}) {
+        kjqt::TDBGrid* g = this->*(k->grid);
+        if (!focused || focused == g || !g->isAncestorOf(focused)) continue;
+        key.ignore();
+        GridKey(*k, key);
+        return key.isAccepted();
+    }
+    return false;
 }
 
 void TKJSagerForm::PickButton(const Kind& k) {
@@ -747,8 +778,18 @@ void TKJSagerForm::InvoicePosting() {
     if (!groups.empty() && !TrimRight(ini).empty()) {
         TzDs::TTzDbf& p = data_.PostDbf;
         const std::string number = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
+        p.DisableControls();
+        struct Back {
+            TzDs::TTzDbf& p;
+            ~Back() {
+                if (Editing(p)) p.Cancel();  // written: the buffer holds the file's row
+                p.EnableControls();
+            }
+        } back{p};
         for (const Group& g : groups) {
-            p.Append();
+            // Every value is assigned into a blanked record, so a sum or rate of 0 is
+            // written as 0, not left blank.
+            p.ClearRecord();
             p.FieldByName("POST_SAG").SetAsString(number);
             p.FieldByName("POST_DATO").SetAsDateTime(Db::Today());
             p.FieldByName("POST_BEM").SetAsString("Aut. faktura post");
@@ -762,7 +803,7 @@ void TKJSagerForm::InvoicePosting() {
             p.FieldByName("POST_AJOUR").SetAsDateTime(Db::Today());
             p.FieldByName("POST_OPRET").SetAsDateTime(Db::Today());
             LockAppend(p);
-            p.Post();
+            p.AppendRec();
             p.UnLock();
         }
         RefreshViews();

@@ -1,6 +1,7 @@
 #include "ui/db_controls.h"
 
 #include <QKeyEvent>
+#include <QTextBlock>
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
@@ -176,8 +177,27 @@ void TDBEdit::keyPressEvent(QKeyEvent* event) {
 
 TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
-        if (!loading_) UserChanged();
+        if (loading_) return;
+        CutToField();
+        UserChanged();
     });
+}
+
+void TDBMemo::CutToField() {
+    Db::TField* f = link_.Field();
+    if (!f || f->DataType() != Db::ftString || f->Size() <= 0) return;
+    const QString text = toPlainText();
+    int over = int(text.size() + text.count(u'\n')) - f->Size();  // a line end is CR LF
+    if (over <= 0) return;
+    // What was just typed or pasted before the cursor goes, as far as it does not fit.
+    loading_ = true;
+    QTextCursor c = textCursor();
+    while (over > 0 && c.position() > 0) {
+        over -= document()->characterAt(c.position() - 1) == QChar::ParagraphSeparator ? 2 : 1;
+        c.deletePreviousChar();
+    }
+    setTextCursor(c);
+    loading_ = false;
 }
 
 void TDBMemo::ShowValue(Db::TField* field) {
@@ -260,6 +280,8 @@ TDBComboBox::TDBComboBox(QWidget* parent) : QComboBox(parent) {
 
 void TDBComboBox::ShowValue(Db::TField* field) {
     loading_ = true;
+    if (field && field->DataType() == Db::ftString && field->Size() > 0)
+        lineEdit()->setMaxLength(field->Size());
     setEditText(field ? FromAnsi(field->Text()) : QString());
     loading_ = false;
 }

@@ -117,6 +117,7 @@ class TDBMemo : public QPlainTextEdit, public TDBControl {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    void CutToField();  // a text field takes no more characters than it holds
     bool loading_ = false;
 };
 

@@ -47,6 +47,13 @@ class TEllipsisEditor : public QWidget {
 
 }  // namespace
 
+// A cell editor of a text field takes no more characters than the field holds.
+static void LimitToField(QLineEdit* line, Db::TField* field) {
+    if (field && line->inputMask().isEmpty() && field->DataType() == Db::ftString &&
+        field->Size() > 0)
+        line->setMaxLength(field->Size());
+}
+
 class TDBGridDelegate : public QStyledItemDelegate {
     static constexpr const char* kDirty = "kjUserChanged";
 
@@ -74,10 +81,12 @@ class TDBGridDelegate : public QStyledItemDelegate {
             combo->addItems(c.PickList);
             QObject::connect(combo, &QComboBox::activated, combo, begin());
             QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, begin());
+            LimitToField(combo->lineEdit(), c.Field);
         } else if (c.ButtonStyle == cbsEllipsis) {
             auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
             editor = e;
             QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
+            LimitToField(e->edit, c.Field);
         } else {
             auto* line = new QLineEdit(parent);
             editor = line;
@@ -85,8 +94,8 @@ class TDBGridDelegate : public QStyledItemDelegate {
                 TQtMask mask = TranslateEditMask(c.Field->EditMask());
                 if (!mask.inputMask.isEmpty())
                     line->setInputMask(mask.inputMask);
-                else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
-                    line->setMaxLength(c.Field->Size());
+                else
+                    LimitToField(line, c.Field);
             }
             QObject::connect(line, &QLineEdit::textEdited, line, begin());
         }

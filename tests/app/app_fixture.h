@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -48,6 +49,28 @@ inline void Write(const std::string& path, const std::string& bytes) {
 
 inline bool Exists(const std::string& path) {
     return QFileInfo::exists(QString::fromStdString(path));
+}
+
+// python3-dbfread's view of a table's live rows whose field `where` holds `value` (trailing
+// blanks off): per row the named fields as Python writes them (None for a blank number or
+// date), joined by "|".
+inline QStringList DbfRows(const std::string& file, const QString& where, const QString& value,
+                           const QStringList& fields) {
+    QProcess p;
+    p.start("/usr/bin/python3",
+            QStringList({"-c",
+                         "import sys,dbfread\n"
+                         "t=dbfread.DBF(sys.argv[1],encoding='cp850',char_decode_errors="
+                         "'replace',ignore_missing_memofile=True)\n"
+                         "for r in t:\n"
+                         "  if str(r[sys.argv[2]] or '').rstrip()==sys.argv[3]:\n"
+                         "    print('|'.join(repr(r[f]) for f in sys.argv[4:]))\n",
+                         QString::fromStdString(file), where, value}) +
+                fields);
+    if (!p.waitForFinished(30000)) return {QStringLiteral("timeout")};
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    return err.isEmpty() ? out.split(u'\n', Qt::SkipEmptyParts) : QStringList({err});
 }
 
 // A start-up folder <tmp>/QELN/ with the system folder in it and the data folder

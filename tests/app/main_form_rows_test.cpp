@@ -4,9 +4,11 @@
 // another row), the posting total, the automatic invoice posting with several VAT rates,
 // the word filters with quotes in the word, and a second process appending postings to the
 // same case while this one edits them.
+#include <QComboBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <algorithm>
 
@@ -76,6 +78,34 @@ class MainFormRowsTest : public QObject {
         t.Close();
         return out;
     }
+
+    void AddEvent(const char* sag, const char* bem, const char* filler = "") {
+        TzDs::TTzDbf& t = data_->StatusDbf;
+        t.Append();
+        t.FieldByName("stat_sag").SetAsString(sag);
+        t.FieldByName("stat_bem").SetAsString(bem);
+        t.FieldByName("filler").SetAsString(filler);
+        t.Post();
+    }
+    void Activate() {
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    }
+    static QWidget* Focused() { return QApplication::focusWidget(); }
+    // Puts the focus into the cell editor of a grid column, as a click on the cell does.
+    static QLineEdit* CellEditor(kjqt::TDBGrid* grid, int column) {
+        grid->setFocus();
+        grid->SetSelectedIndex(column == 2 ? 3 : 2);
+        grid->SetSelectedIndex(column);
+        QApplication::processEvents();
+        auto* editor = qobject_cast<QLineEdit*>(Focused());
+        if (auto* combo = qobject_cast<QComboBox*>(Focused())) editor = combo->lineEdit();
+        if (!editor || !grid->isAncestorOf(editor)) return nullptr;
+        return editor;
+    }
+    std::string Status() { return sf_->data + "Status.dbf"; }
+
+    static void Key(int key) { QTest::keyClick(Focused(), Qt::Key(key)); }
 
   private slots:
     void initTestCase() {
@@ -414,6 +444,134 @@ class MainFormRowsTest : public QObject {
         t.FieldByName("post_tmu").SetAsString("zz");
         QCOMPARE(responder_.Texts(), QStringList({U("Varen kunne ikke findes !!")}));
         t.Cancel();
+    }
+
+    // ---- Rows land on their own case; the grids obey their keys ----
+
+    void deleteAndReopenRebuildTheGrids() {
+        AddCase("D1");
+        AddCase("D2");
+        AddEvent("D1", "gammel");
+        AddEvent("D2", "ny");
+        Show("D1", 0);
+        Activate();
+        QCOMPARE(data_->tmpStat.RecCount(), 1);
+        form_->edtSagsNr->setFocus();
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(DbfRows(Status(), "STAT_SAG", "D1", {"STAT_BEM"}), QStringList());
+        // The copy holds no row of the deleted case, so none can be saved onto another.
+        TzDs::TTzDbf& t = data_->tmpStat;
+        for (t.First(); !t.Eof(); t.Next())
+            QVERIFY(Trim(t.FieldByName("stat_bem").AsString()) != "gammel");
+        // Reopening a closed case makes its grids editable at once.
+        AddCase("L1");
+        data_->SagsDbf.Edit();
+        data_->SagsDbf.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        data_->SagsDbf.Post();
+        AddEvent("L1", "lukket");
+        Show("L1", 0);
+        QVERIFY(form_->StatusGrid->ReadOnly());
+        kj::MainEntries().AskPassword = [](QWidget*, const std::string&) { return true; };
+        form_->MenuAabenIgen->trigger();
+        QVERIFY(!form_->StatusGrid->ReadOnly());
+        QVERIFY(!form_->posterGrid->ReadOnly());
+    }
+
+    void noCurrentCaseRefusesNewRows() {
+        form_->PageSager->setCurrentIndex(0);
+        form_->RefreshViews();
+        const QStringList refusal({U("Der er ingen aktiv sag, eller Sagsnr. er blank !!!")});
+        form_->statusNyBtn->click();
+        QCOMPARE(responder_.Texts(), refusal);
+        QCOMPARE(data_->tmpStat.State(), Db::dsBrowse);
+        // An overview filter that matches no case: the same.
+        AddCase("Z1");
+        QVERIFY(form_->ApplyWordFilter(*form_->SagsGrid, "SAGS_BEM", U("ingen")));
+        form_->PageSager->setCurrentIndex(1);
+        responder_.Clear();
+        form_->posterNyBtn->click();
+        QCOMPARE(responder_.Texts(), refusal);
+        QCOMPARE(data_->tmpPost.State(), Db::dsBrowse);
+        QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_SAG", "", {"POST_BEM"}), QStringList());
+    }
+
+    void writeBackKeepsTheSharedFiller() {
+        AddCase("R1");
+        AddEvent("R1", "foer", "behold");
+        Show("R1", 0);
+        Activate();
+        QLineEdit* editor = CellEditor(form_->StatusGrid, 4);  // STAT_BEM
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), "efter");
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();  // leaving the grid posts the row
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede hændelse gemmes ?")}));
+        QCOMPARE(DbfRows(Status(), "STAT_SAG", "R1", {"STAT_BEM", "FILLER"}),
+                 QStringList({"'efter'|'behold'"}));
+        // A new row appended from the grid has a blank filler.
+        form_->StatusGrid->setFocus();
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(data_->tmpStat.State(), Db::dsInsert);
+        editor = CellEditor(form_->StatusGrid, 4);
+        QVERIFY(editor);
+        QTest::keyClicks(Focused(), "ny");
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();
+        QCOMPARE(DbfRows(Status(), "STAT_BEM", "ny", {"STAT_SAG", "FILLER"}),
+                 QStringList({"'R1'|''"}));
+    }
+
+    void gridKeysWorkInTheOpenCellEditor() {
+        AddCase("K1");
+        AddEvent("K1", "syn");
+        Show("K1", 0);
+        Activate();
+        QVERIFY(CellEditor(form_->StatusGrid, 1));  // STAT_DATO
+        QTest::keyClick(Focused(), Qt::Key_D);
+        QCOMPARE(data_->tmpStat.FieldByName("stat_dato").AsDateTime(), Db::Today());
+        responder_.Answer(kIdYes);
+        form_->edtSagsNr->setFocus();
+        const QDate today = QDate::currentDate();
+        QCOMPARE(DbfRows(Status(), "STAT_SAG", "K1", {"STAT_DATO"}),
+                 QStringList({QString("datetime.date(%1, %2, %3)")
+                                  .arg(today.year())
+                                  .arg(today.month())
+                                  .arg(today.day())}));
+        // Ctrl+Ins in a cell editor starts a new event; Ctrl+Backspace takes it back.
+        QVERIFY(CellEditor(form_->StatusGrid, 4));
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(data_->tmpStat.State(), Db::dsInsert);
+        QVERIFY(CellEditor(form_->StatusGrid, 4));
+        QTest::keyClick(Focused(), Qt::Key_Backspace, Qt::ControlModifier);
+        QCOMPARE(data_->tmpStat.State(), Db::dsBrowse);
+        // A cell editor takes no more characters than its field holds.
+        QLineEdit* editor = CellEditor(form_->StatusGrid, 4);  // STAT_BEM, with a pick button
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), QString(120, u'x'));
+        QCOMPARE(editor->text().size(), data_->tmpStat.FieldByName("stat_bem").Size());
+        Key(Qt::Key_Escape);
+        AddPosting("K1", 1, 10);
+        Show("K1", 1);
+        editor = CellEditor(form_->posterGrid, 8);  // POST_DK, with a pick list
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), "DKDK");
+        QCOMPARE(editor->text(), U("D"));
+        Key(Qt::Key_Escape);
+    }
+
+    void invoicePostingOfAZeroSumWritesZeros() {
+        AddCase("Z1");
+        AddPosting("Z1", 1, 100, "D", 0, "F1");
+        AddPosting("Z1", 1, 100, "K", 0, "F1");
+        Show("Z1", 1);
+        form_->btnFakturaPost->click();
+        QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_BEM", "Aut. faktura post",
+                         {"POST_PRIS", "POST_MOMS", "POST_ANTAL"}),
+                 QStringList({"0.0|0.0|1.0"}));
     }
 
     void anotherProcessAppendsWhileThisOneEdits() {

@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "app/kj_menu.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/main_entries.h"
@@ -485,12 +486,8 @@ class MainFormTest : public QObject {
         form_->edtAnsvar->showPopup();  // the list takes the focus: not an exit
         QApplication::processEvents();
         form_->edtAnsvar->hidePopup();
-        QWidget other;  // another window taking the focus and giving it back
-        other.show();
-        other.activateWindow();
-        QApplication::processEvents();
-        form_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QApplication::setActiveWindow(nullptr);  // another program takes over and gives back
+        QApplication::setActiveWindow(form_.get());
         QCOMPARE(responder_.Texts(), QStringList());
         QCOMPARE(form_->edtAnsvar->currentText(), U("QQ"));
         responder_.Answer(kIdNo);
@@ -525,6 +522,170 @@ class MainFormTest : public QObject {
         form_->menuBar()->findChild<QAction*>("MenuMedarbejdere")->trigger();
         QCOMPARE(responder_.Texts(), QStringList({U("Data er ændret, skal de gemmes?")}));
         QCOMPARE(Rows("Sager.dbf", "sag_matnr", "77"), 1);
+    }
+
+    // ---- Typed work is kept, and lands on its own case ----
+
+    void switchingProgramsKeepsTheEditAnotherWindowCancelsIt() {
+        AddCase("A1", "en");
+        Goto("A1");
+        Type(form_->edtMatnr, "42");
+        QApplication::setActiveWindow(nullptr);  // the user turns to another program
+        QVERIFY(!form_->isActiveWindow());
+        QCOMPARE(data_->SagsDbf.State(), Db::dsEdit);
+        QCOMPARE(form_->edtMatnr->text(), U("42"));
+        QApplication::setActiveWindow(form_.get());  // and comes back
+        QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtMatnr));
+        QCOMPARE(data_->SagsDbf.State(), Db::dsEdit);
+        Key(Qt::Key_F2);
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "A1", {"SAG_MATNR"}),
+                 QStringList({"'42'"}));
+        // Another window of this program taking over deactivates the form: the pending
+        // edit is cancelled.
+        Type(form_->edtMatnr, "43");
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(!form_->isActiveWindow());
+        QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "A1", {"SAG_MATNR"}),
+                 QStringList({"'42'"}));
+    }
+
+    void movingToAnotherCaseSavesThePendingEdit() {
+        AddCase("N1", "a");
+        AddCase("N2", "b");
+        AddCase("N3", "c");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        Goto("N1");
+        Type(form_->edtMatnr, "77");
+        QTest::mouseClick(form_->btnNext, Qt::LeftButton);
+        QCOMPARE(Nr(), std::string("N2"));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "N1", {"SAG_MATNR"}),
+                 QStringList({"'77'"}));
+        // A closed case is not saved by a move either; the user is told why.
+        Goto("N3");
+        Type(form_->edtMatnr, "88");
+        QTest::mouseClick(form_->btnPrior, Qt::LeftButton);
+        QCOMPARE(Nr(), std::string("N2"));
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "N3", {"SAG_MATNR"}),
+                 QStringList({"''"}));
+    }
+
+    void impossibleDateKeepsTheFocusAndIsReportedOnce() {
+        AddCase("F1", "dato");
+        Goto("F1");
+        Type(form_->edtAfslut, "31022026");
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts().size(), 1);
+        QVERIFY2(responder_.Texts().value(0).contains("is not a valid date"),
+                 qPrintable(responder_.Texts().value(0)));
+        QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtAfslut));
+        // The next keys mend the date where it failed; the case number is untouched.
+        Type(form_->edtAfslut, "28022026");
+        responder_.Clear();
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "F1", {"SAG_AFSLUT"}),
+                 QStringList({"datetime.date(2026, 2, 28)"}));
+    }
+
+    void textControlsTakeNoMoreThanTheirField() {
+        AddCase("M1", "x");
+        Goto("M1");
+        Type(form_->edtSagsNr, "ABCDEFGHIJKLMN");
+        QCOMPARE(form_->edtSagsNr->currentText(), U("ABCDEFGHIJ"));
+        Key(Qt::Key_Backspace, Qt::ControlModifier);  // Gendan
+        QCOMPARE(form_->edtSagsNr->currentText(), U("M1"));
+        form_->edtBeskriv->setFocus();
+        form_->edtBeskriv->selectAll();
+        QTest::keyClicks(Focused(), QString(120, u'b'));
+        QCOMPARE(form_->edtBeskriv->toPlainText(), QString(100, u'b'));
+        Type(form_->edtMatnr, QString(60, u'9'));
+        QCOMPARE(form_->edtMatnr->text().size(), data_->SagsDbf.FieldByName("sag_matnr").Size());
+    }
+
+    void existingNumberUnderAWordFilterIsNotCreatedAgain() {
+        AddCase("K1", "skel");
+        AddCase("K2", "andet");
+        Goto("K1");
+        QVERIFY(form_->ApplyWordFilter(*form_->SagsGrid, "SAGS_BEM", U("skel")));
+        responder_.AnswerText("k2");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Indtast sagsnr."), U("Sagen k2findes allerede !!!")}));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "K2", {"SAGS_BEM"}),
+                 QStringList({"'andet'"}));
+        // Typing the hidden number goes to that case instead of offering to create it.
+        responder_.Clear();
+        Type(form_->edtSagsNr, "k2");
+        responder_.Answer(kIdYes);
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(Nr(), std::string("K2"));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "K2", {"SAGS_BEM"}),
+                 QStringList({"'andet'"}));
+    }
+
+    void closeQueryKeepsTheRulesOfGem() {
+        AddCase("C1", "en");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        Goto("C1");
+        Type(form_->edtMatnr, "5");
+        form_->edtAfslut->setFocus();
+        form_->edtAfslut->selectAll();
+        Key(Qt::Key_Delete);
+        QVERIFY(form_->close());
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
+        const QStringList rows =
+            DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "C1", {"SAG_MATNR", "SAG_AFSLUT"});
+        QCOMPARE(rows.size(), 1);
+        QVERIFY2(rows[0].startsWith("''|datetime.date("), qPrintable(rows[0]));
+    }
+
+    void maintenanceCommandsAskBeforeSuspending() {
+        kj::MainEntries().MenuCommands["MenuGenskabIndeks"] = [] {
+            kj::MainMenu().GenskabIndeksClick();
+        };
+        kj::MainEntries().MenuCommands["MenuFjernSlettede"] = [] {
+            kj::MainMenu().FjernSlettedePosterClick();
+        };
+        AddCase("G1", "x");
+        Goto("G1");
+        for (const char* item : {"MenuGenskabIndeks", "MenuFjernSlettede"}) {
+            Type(form_->edtMatnr, "5");
+            responder_.Clear();
+            responder_.Answer(kIdNo);
+            form_->menuBar()->findChild<QAction*>(item)->trigger();
+            QCOMPARE(responder_.Texts().size(), 1);
+            QVERIFY2(responder_.Texts().value(0).startsWith(U("Ønsker du at ")),
+                     qPrintable(responder_.Texts().value(0)));
+            QCOMPARE(data_->SagsDbf.State(), Db::dsEdit);  // nothing suspended, nothing asked
+            QCOMPARE(form_->edtMatnr->text(), U("5"));
+            QVERIFY(form_->Resumed());
+            Key(Qt::Key_Backspace, Qt::ControlModifier);
+        }
+        // Yes: the window is suspended for the rebuild (the pending edit is offered first).
+        Type(form_->edtMatnr, "6");
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        responder_.Answer(kIdYes);
+        form_->menuBar()->findChild<QAction*>("MenuGenskabIndeks")->trigger();
+        QCOMPARE(responder_.Texts().value(1), U("Data er ændret, skal de gemmes?"));
+        QVERIFY(form_->Resumed());
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "G1", {"SAG_MATNR"}),
+                 QStringList({"'6'"}));
     }
 
     void closeQueryPostsAPendingCase() {
