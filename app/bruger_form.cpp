@@ -82,7 +82,7 @@ void TbrugerForm::NyBruger() {
     table_.UnLock();
     table_.Edit();
     Grid->update();
-    FocusKey();
+    FocusNewCard();
 }
 
 void TbrugerForm::SletBruger() {

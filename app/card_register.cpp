@@ -89,6 +89,11 @@ void TCardRegisterForm::FocusKey() {
     if (auto* e = Live<kjqt::TDBEdit>("edtKey")) e->setFocus();
 }
 
+void TCardRegisterForm::FocusNewCard() {
+    FocusKey();
+    if (auto* e = Live<kjqt::TDBEdit>("edtKey")) e->setCursorPosition(0);
+}
+
 // ---- Keys -----------------------------------------------------------------------------------
 
 void TCardRegisterForm::CardKey(QKeyEvent& e) {
@@ -121,7 +126,7 @@ void TCardRegisterForm::CardKey(QKeyEvent& e) {
             if (ctrl) {
                 e.accept();
                 Grid->DoKey(kjqt::gkAppend);
-                FocusKey();
+                FocusNewCard();
             }
             return;
         case Qt::Key_Delete:

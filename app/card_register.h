@@ -58,6 +58,9 @@ class TCardRegisterForm : public QDialog {
         return p ? p->findChild<T*>(QString::fromLatin1(name)) : nullptr;
     }
     void FocusKey();
+    // A new card: the key edit focused with the caret at its first position (a masked edit
+    // holds its blanks, and typing after them would be dropped).
+    void FocusNewCard();
     // Shows the window (the show routine's part after positioning and the new key).
     int Run();
     void btnSearchClick(bool next);

@@ -170,7 +170,9 @@ void TTimeSedlerForm::BuildLayout() {
     postGrid->SetDataSource(data_.DataSource("TimerData"));
     postGrid->SetColumns(cols);
     postGrid->OnEditButtonClick = [this](kjqt::TDBGrid&) { postGridEditButtonClick(); };
-    postGrid->OnKeyDown = [this](kjqt::TDBGrid&, QKeyEvent& e) { postGridKeyDown(e); };
+    // The Ctrl keys are caught over the grid and its cell editors, which would otherwise
+    // take Ctrl+X, Ctrl+Backspace and Ctrl+Delete as editing keys.
+    new TRegisterKeyFilter(postGrid, [this](RegKey k) { RegisterKey(k); });
     connect(postGrid->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& now, const QModelIndex& before) {
                 if (!before.isValid() || now.column() == before.column()) return;
@@ -406,24 +408,19 @@ bool TTimeSedlerForm::CaseIsClosed() {
     return data_.SagsDbf.FieldByName("SagenErLukket").AsBoolean();
 }
 
-void TTimeSedlerForm::postGridKeyDown(QKeyEvent& e) {
-    switch (RegisterKeyOf(e)) {
+void TTimeSedlerForm::RegisterKey(RegKey key) {
+    switch (key) {
         case RegKey::Undo:
-            UndoPosting();
-            break;
+            return UndoPosting();
         case RegKey::New:
-            NewPosting();
-            break;
+            return NewPosting();
         case RegKey::Delete:
-            DeletePosting();
-            break;
+            return DeletePosting();
         case RegKey::Close:
-            accept();
-            break;
+            return accept();
         case RegKey::None:
             return;
     }
-    e.accept();
 }
 
 void TTimeSedlerForm::keyPressEvent(QKeyEvent* event) {

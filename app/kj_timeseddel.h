@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/kj_register.h"
 #include "data/db_types.h"
 
 class QLabel;
@@ -88,7 +89,7 @@ class TTimeSedlerForm : public QDialog {
 
   private:
     void BuildLayout();
-    void postGridKeyDown(QKeyEvent& event);
+    void RegisterKey(RegKey key);
     void FormCloseQuery();
     void LookUpItem(const std::string& padded);
     void OpenRegister(const std::function<void(int32_t, const std::string&)>& show,

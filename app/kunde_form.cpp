@@ -117,7 +117,7 @@ void TkundeForm::NyKunde() {
     if (Initials().empty()) return;
     Grid->DoKey(kjqt::gkAppend);
     Grid->update();
-    FocusKey();
+    FocusNewCard();
 }
 
 void TkundeForm::SletKunde() {

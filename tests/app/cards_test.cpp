@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/bruger_form.h"
+#include "app/kj_ajour.h"
 #include "app/kunde_form.h"
 #include "app/post_by_form.h"
 #include "register_fixture.h"
@@ -109,6 +110,56 @@ class CardsTest : public QObject {
         QCOMPARE(fx_.responder.Texts(), QStringList({q, q}));
         QVERIFY(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "EF")[0].deleted);
         QVERIFY(!titleAfterDelete.isEmpty());
+    }
+
+    // Both registers' first record in an empty folder through the " Ny ..." button: the
+    // card is enabled, the caret at the key's first position, the typed key stored.
+    void firstRecordThroughTheNewButton() {
+        QCOMPARE(fx_.Rows("Bruger.dbf").size(), size_t(0));
+        fx_.data->AjourInitials.clear();  // the button asks for them first
+        WindowScripts ws;
+        bool enabled = false;
+        int caret = -1;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            enabled = f.Grid->LivePanel()->isEnabled();
+            if (auto* e = qobject_cast<QLineEdit*>(FocusIn(f))) caret = e->cursorPosition();
+            TypeText(f, "gh");
+            TypeInto(f, "edtFnavn", "Gitte");
+            QCOMPARE(fx_.data->AjourInitials, std::string("AB"));
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        ws.On<kj::TKodeOrdsDialog>([](kj::TKodeOrdsDialog& d) {
+            QTest::keyClicks(d.EdtAjourIni, "ab");
+            d.accept();
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QVERIFY(enabled);
+        QCOMPARE(caret, 0);
+        auto users = fx_.Rows("Bruger.dbf");
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(S(users[0]["ini"]), U("GH"));
+        QCOMPARE(S(users[0]["ini_fnavn"]), U("Gitte"));
+
+        fx_.responder.Clear();
+        enabled = false;
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) {
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            enabled = f.Grid->LivePanel()->isEnabled();
+            TypeText(f, "k7");
+            TypeInto(f, "edtFnavn", "Ole");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QVERIFY(enabled);
+        auto rows = fx_.Rows("Kunde.dbf");
+        QCOMPARE(rows.size(), size_t(1));
+        QCOMPARE(S(rows[0]["mak_id"]), U("K7"));
+        QCOMPARE(S(rows[0]["mak_fnavn"]), U("Ole"));
     }
 
     void usersBackspaceEditsAndCtrlBackspaceUndoes() {

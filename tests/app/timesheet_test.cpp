@@ -262,6 +262,32 @@ class TimeSheetTest : public QObject {
         QTest::keyClick(w->postGrid, Qt::Key_Delete, Qt::ControlModifier);
     }
 
+    // The widget a user types into: the focused one inside the window.
+    static QWidget* Focused(kj::TTimeSedlerForm* w) {
+        QWidget* now = QApplication::focusWidget();
+        return now && w->isAncestorOf(now) ? now : w->postGrid;
+    }
+
+    static void Type(kj::TTimeSedlerForm* w, const QString& text) {
+        for (QChar c : text) QTest::keyClicks(Focused(w), QString(c));
+    }
+
+    // Chooses employee AB and opens a new row with the case column's editor focused.
+    void StartRow(kj::TTimeSedlerForm* w) {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w, 5000));
+        w->edtBruger->setFocus();
+        w->edtBruger->lineEdit()->clear();
+        QTest::keyClicks(w->edtBruger->lineEdit(), "AB");
+        w->postGrid->setFocus();
+        QApplication::processEvents();
+        QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+        w->postGrid->SetSelectedIndex(0);
+        w->postGrid->setFocus();
+        QTest::keyClicks(Focused(w), "s");
+        QVERIFY(qobject_cast<QLineEdit*>(Focused(w)));  // the cell's editor is open
+    }
+
   private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
     void init() {
@@ -272,6 +298,38 @@ class TimeSheetTest : public QObject {
     void cleanup() {
         kjqt::DialogService::Instance().SetResponder(&f_.responder);
         f_.Close();
+    }
+
+    // The window's Ctrl keys reach it from the open cell editor a user types into.
+    void ctrlKeysWorkInTheCellEditor() {
+        QStringList seen;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      Db::TDataSet& t = f_.data->TimerDbf;
+                      StartRow(w);
+                      QTest::keyClick(Focused(w), Qt::Key_Backspace, Qt::ControlModifier);
+                      seen << QString::number(t.State() == Db::dsBrowse)
+                           << QString::number(t.RecordCount());
+                      w->postGrid->setFocus();
+                      QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
+                      w->postGrid->SetSelectedIndex(3);
+                      w->postGrid->setFocus();
+                      Type(w, "tekst");
+                      QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
+                      seen << QString::number(t.State() == Db::dsInsert);
+                      w->postGrid->SetSelectedIndex(3);
+                      w->postGrid->setFocus();
+                      Type(w, "anden");
+                      f_.responder.Answer(kjqt::mb::kIdNo);
+                      QTest::keyClick(Focused(w), Qt::Key_Delete, Qt::ControlModifier);
+                      seen << f_.responder.Texts().last().section(' ', 0, 3);
+                      QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+                      seen << QString::number(w->isVisible());
+                      if (w->isVisible()) w->reject();  // a failed close fails, never hangs
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(seen, QStringList({"1", "0", "1", U("Ønsker du at slette"), "0"}));
     }
 
     void rowsTypedByKeysAreCarriedIntoThePostings() {
