@@ -54,7 +54,11 @@ struct TListPostForm::Run {
     std::string currentEmployee;
     Db::TDateTime currentDay = 0;
     bool any = false;
-    bool bandFound = false;  // the band's employee is in the employee table
+    // What is printing when a page breaks: the head of a continued page repeats the band of
+    // the employee whose lines continue there (not the posting row's, which may have moved
+    // on to the next employee), and none when the break falls on a new employee's band.
+    enum class TPhase { Band, Heading, Lines } phase = TPhase::Band;
+    std::string bandEmployee;  // the initials of the last band printed, as the field gives them
 
     kj::TKJData& d = *kj::KJData();
     TzDs::TTzDbf& post = d.PostDbf;
@@ -93,6 +97,7 @@ struct TListPostForm::Run {
         }
     }
     void VisNySidePoster();
+    void PrintBand();
     void EmployeeBand();
     void DaySubtotal();
     void EmployeeTotal();
@@ -150,17 +155,23 @@ void TListPostForm::Run::VisNySidePoster() {
     form.NewReportPage(false);
     form.PrintFields(head);
     Rule(0);
-    if (form.PageNumber < 2) return;
-    {
-        TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
-        form.PrintFields(band);
-    }
+    if (form.PageNumber < 2 || phase == TPhase::Band) return;
+    PrintBand();
     Rule(0);
-    form.PrintFields(heading);
+    if (phase == TPhase::Lines) form.PrintFields(heading);
+}
+
+// The band of bandEmployee: the initials as taken, the name from the employee table.
+void TListPostForm::Run::PrintBand() {
+    const bool found = d.BrugerDbf.FindExact(IniKey(bandEmployee));
+    if (TSkrivFelt* id = band.Find("DataBrugerID"))
+        id->Text = bandEmployee.empty() ? " " : bandEmployee;
+    TBlankItems unknown(band, &d.BrugerDbf, !found);
+    form.PrintFields(band);
 }
 
 void TListPostForm::Run::EmployeeBand() {
-    bandFound = d.BrugerDbf.FindExact(IniKey(postAns.AsString()));
+    bandEmployee = postAns.AsString();
     auto setDate = [this](const char* k, Db::TDateTime day) {
         TSkrivFelt* item = band.Find(std::string(k) + "Felt");
         if (!item) item = band.Find(k);
@@ -168,8 +179,8 @@ void TListPostForm::Run::EmployeeBand() {
     };
     setDate("FraDato", from);
     setDate("TilDato", to);
-    TBlankItems unknown(band, &d.BrugerDbf, !bandFound);
-    form.PrintFields(band);
+    phase = TPhase::Band;
+    PrintBand();
     Rule(0);
 }
 
@@ -216,7 +227,9 @@ void TListPostForm::Run::Body() {
             EmployeeBand();
             currentEmployee = ans;
             any = true;
+            phase = TPhase::Heading;
             form.PrintFields(heading);
+            phase = TPhase::Lines;
         }
         if (perDay && FieldDay(postDato) != currentDay) {
             DaySubtotal();

@@ -35,9 +35,36 @@ const char kNoType[] = "Vælg filtype for de overførte posteringer";
 const char kDone[] = "Posteringer er overført !!!";
 const char kNotMarked[] =
     "Overførselsfilen blev ikke skrevet færdig.\r\nIngen posteringer er markeret som overført.";
-const char kFilter[] =
-    "ascii og kommasepareret fil (*.txt);;excell regneark (*.xls);;windows metafile (*.wmf "
-    "*.emf);;HTML dokument (*.htm *.html *.xml);;rich tekst format (*.rtf)";
+const char* const kFilters[] = {"ascii og kommasepareret fil (*.txt)", "excell regneark (*.xls)",
+                                "windows metafile (*.wmf *.emf)",
+                                "HTML dokument (*.htm *.html *.xml)", "rich tekst format (*.rtf)"};
+
+// The file dialog's filters with the one of the file type first, so the dialog starts with it
+// (the filter index of the type: 4 for HTML, 2 for a spreadsheet, 3 for a metafile, 5 for rich
+// text, else 1).
+QString FileFilter(int type) {
+    int index = 1;
+    switch (type) {
+        case etHtml:
+            index = 4;
+            break;
+        case 3:
+            index = 2;
+            break;
+        case 4:
+            index = 3;
+            break;
+        case 5:
+            index = 5;
+            break;
+        default:
+            break;
+    }
+    QStringList filters{QString::fromUtf8(kFilters[index - 1])};
+    for (int i = 0; i < int(std::size(kFilters)); ++i)
+        if (i != index - 1) filters << QString::fromUtf8(kFilters[i]);
+    return filters.join(";;");
+}
 
 std::string Escaped(const std::string& s, int type) {
     std::string out;
@@ -217,7 +244,7 @@ void TOverFak::EdtFilnavnBtnClick() {
     const kj::TQelCom* q = kj::QelCom();
     const QString start = kjqt::FromAnsi(q ? kj::NativePath(q->SagsDataSti) : std::string());
     const QString chosen = kjqt::DialogService::Instance().OpenFile(
-        QString::fromUtf8("Vælg fil/Indtast filnavn"), start, QString::fromUtf8(kFilter));
+        QString::fromUtf8("Vælg fil/Indtast filnavn"), start, FileFilter(fileType_));
     if (chosen.isEmpty()) return;
     std::string name = kjqt::ToAnsi(chosen);
     const QString suffix = QFileInfo(chosen).suffix();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPrinter>
 #include <QScreen>
@@ -130,6 +131,21 @@ QString TMetafileList::TempFileName() const {
     return file ? file->fileName() : QString();
 }
 
+// ---- TPaperPreviewOptions --------------------------------------------------------------
+
+void TPaperPreviewOptions::Assign(const TPaperPreviewOptions& other) {
+    PaperColor = other.PaperColor;
+    BorderColor = other.BorderColor;
+    BorderWidth = other.BorderWidth;
+    ShadowColor = other.ShadowColor;
+    ShadowWidth = other.ShadowWidth;
+    Cursor = other.Cursor;
+    DragCursor = other.DragCursor;
+    GrabCursor = other.GrabCursor;
+    PopupMenu = other.PopupMenu;
+    Changed();
+}
+
 // ---- TPaperPreview ---------------------------------------------------------------------
 
 TPaperPreview::TPaperPreview(QWidget* parent) : QWidget(parent) {
@@ -178,13 +194,37 @@ TPrintPreview::TPrintPreview(QWidget* parent) : QScrollArea(parent) {
     sheet_ = new TPaperPreview(box_);
     sheet_->OnPaint = [this](QPainter& p, const QRect& r) { PaintPage(p, r); };
     sheet_->installEventFilter(this);
-    sheet_->setCursor(Qt::OpenHandCursor);
+    sheet_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(sheet_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (PaperView.PopupMenu) PaperView.PopupMenu->popup(sheet_->mapToGlobal(at));
+    });
     sheet_->hide();
     setWidget(box_);
     QFont f("Arial");
     setFont(f);
     pages_.OnChange = [this] { PagesChanged(); };
+    PaperView.OnChange = [this] { ApplyPaperView(); };
+    ApplyPaperView();
     SetPaperType(pA4);
+}
+
+void TPrintPreview::ApplyPaperView() {
+    sheet_->PaperColor = PaperView.PaperColor;
+    sheet_->BorderColor = PaperView.BorderColor;
+    sheet_->BorderSize = std::max(0, PaperView.BorderWidth);
+    sheet_->ShadowColor = PaperView.ShadowColor;
+    sheet_->ShadowSize = std::max(0, PaperView.ShadowWidth);
+    Relayout();
+    UpdateSheetCursor();
+}
+
+// The grab cursor while grabbing; the drag cursor while the sheet is larger than the view.
+void TPrintPreview::UpdateSheetCursor() {
+    const bool draggable =
+        horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0;
+    sheet_->setCursor(grabbing_   ? PaperView.GrabCursor
+                      : draggable ? PaperView.DragCursor
+                                  : PaperView.Cursor);
 }
 
 TPrintPreview::~TPrintPreview() {
@@ -321,6 +361,7 @@ void TPrintPreview::StartDocument() {
     aborted_ = false;
     state_ = TPreviewState::Recording;
     UpdatePixelSize();
+    if (OnBeginDoc) OnBeginDoc();
     NextPage();
 }
 
@@ -339,6 +380,7 @@ void TPrintPreview::FinishDocument() {
     ClosePage();
     if (page_) pages_.Add(std::move(*page_));
     page_.reset();
+    if (OnEndDoc) OnEndDoc();
     state_ = TPreviewState::Idle;
 }
 
@@ -346,12 +388,14 @@ void TPrintPreview::AbortDocument() {
     if (aborted_) return;
     if (state_ == TPreviewState::Recording) {
         aborted_ = true;
+        if (OnAbort) OnAbort();
         ClosePage();
         page_.reset();
         ClearPages();
         state_ = TPreviewState::Idle;
     } else if (state_ == TPreviewState::Printing) {
         aborted_ = true;
+        if (OnAbort) OnAbort();
         if (printer_ && printer_->printerState() == QPrinter::Active) printer_->abort();
     }
 }
@@ -470,14 +514,32 @@ void TPrintPreview::Relayout() {
     box_->resize(box);
     sheet_->move((box.width() - sheet_->width()) / 2, (box.height() - sheet_->height()) / 2);
     sheet_->update();
+    UpdateSheetCursor();
+}
+
+QPointF TPrintPreview::ScrollFraction() const {
+    auto at = [](const QScrollBar* b) {
+        return b->maximum() > 0 ? qreal(b->value()) / b->maximum() : 0.0;
+    };
+    return QPointF(at(horizontalScrollBar()), at(verticalScrollBar()));
+}
+
+// After a zoom: the same relative scroll position with ZoomSavePos, else the top left.
+void TPrintPreview::RestoreScroll(const QPointF& fraction) {
+    const QPointF f = ZoomSavePos ? fraction : QPointF();
+    horizontalScrollBar()->setValue(qRound(f.x() * horizontalScrollBar()->maximum()));
+    verticalScrollBar()->setValue(qRound(f.y() * verticalScrollBar()->maximum()));
 }
 
 void TPrintPreview::SetZoomState(TZoomState s) {
+    const QPointF at = ScrollFraction();
     zoomState_ = s;
     Relayout();
+    RestoreScroll(at);
 }
 
 void TPrintPreview::SetZoom(int z) {
+    const QPointF at = ScrollFraction();
     int old = zoom_;
     TZoomState oldState = zoomState_;
     zoom_ = std::clamp(z, ZoomMin, ZoomMax);
@@ -486,9 +548,11 @@ void TPrintPreview::SetZoom(int z) {
     if (!SheetSize(size)) {
         zoom_ = old;
         zoomState_ = oldState;
-        return;
+    } else {
+        Relayout();
+        RestoreScroll(at);
     }
-    Relayout();
+    if (OnZoomChange) OnZoomChange();
 }
 
 void TPrintPreview::resizeEvent(QResizeEvent* e) {
@@ -592,11 +656,14 @@ bool TPrintPreview::eventFilter(QObject* watched, QEvent* e) {
     if (watched != sheet_) return QScrollArea::eventFilter(watched, e);
     auto* me = static_cast<QMouseEvent*>(e);
     switch (e->type()) {
+        case QEvent::Enter:
+            UpdateSheetCursor();
+            break;
         case QEvent::MouseButtonPress:
             if (me->button() != Qt::LeftButton) break;
             grabbing_ = true;
             grabPos_ = me->globalPosition().toPoint();
-            sheet_->setCursor(Qt::ClosedHandCursor);
+            UpdateSheetCursor();
             return true;
         case QEvent::MouseMove:
             if (!grabbing_) break;
@@ -607,7 +674,7 @@ bool TPrintPreview::eventFilter(QObject* watched, QEvent* e) {
         case QEvent::MouseButtonRelease:
             if (!grabbing_ || me->button() != Qt::LeftButton) break;
             grabbing_ = false;
-            sheet_->setCursor(Qt::OpenHandCursor);
+            UpdateSheetCursor();
             return true;
         default:
             break;
@@ -686,6 +753,7 @@ bool TPrintPreview::PrintRange(int from, int to) {
     if (SelectPrintTarget(printer) == PrintTargetKind::Cancelled) return false;
     aborted_ = false;
     state_ = TPreviewState::Printing;
+    if (OnBeforePrint) OnBeforePrint();
     ConfigurePrinter(printer);
     printer.setDocName(PrintJobTitle);
     QPainter painter;
@@ -707,6 +775,7 @@ bool TPrintPreview::PrintRange(int from, int to) {
         if (!ok) aborted_ = true;
     }
     printer.setDocName(QString());
+    if (OnAfterPrint) OnAfterPrint();
     state_ = TPreviewState::Idle;
     return ok;
 }

@@ -30,6 +30,7 @@
 #include "reports/paper_sizes.h"
 
 class QIODevice;
+class QMenu;
 class QPainter;
 class QPrinter;
 
@@ -97,6 +98,24 @@ class TPaperPreview : public QWidget {
     int paperWidth_ = 105, paperHeight_ = 148;
 };
 
+// How the preview shows its sheet (the preview's PaperView): colours and widths of paper,
+// border and shadow, the sheet's cursor, the cursor while the sheet can be dragged and while
+// it is grabbed, and the sheet's pop-up menu (not owned). Change a member and call Changed,
+// or Assign all nine at once; either way OnChange runs.
+struct TPaperPreviewOptions {
+    QColor PaperColor = Qt::white, BorderColor = Qt::black, ShadowColor = Qt::darkGray;
+    int BorderWidth = 1, ShadowWidth = 3;
+    Qt::CursorShape Cursor = Qt::ArrowCursor, DragCursor = Qt::OpenHandCursor,
+                    GrabCursor = Qt::ClosedHandCursor;
+    QPointer<QMenu> PopupMenu;
+    std::function<void()> OnChange;
+
+    void Assign(const TPaperPreviewOptions& other);
+    void Changed() {
+        if (OnChange) OnChange();
+    }
+};
+
 enum TZoomState { zsZoomOther, zsZoomToWidth, zsZoomToHeight, zsZoomToFit };
 enum TPrinterOrientation { poPortrait, poLandscape };
 enum class TPreviewState { Idle, Recording, Printing };
@@ -111,7 +130,9 @@ class TPrintPreview : public QScrollArea {
     QString PrintJobTitle;
     int PrintJobBin = 7;
     int ZoomMin = 10, ZoomMax = 500, ZoomStep = 10;
+    bool ZoomSavePos = true;  // a zoom keeps the scroll position (relative); else top left
     bool UsePrinterOptions = false;
+    TPaperPreviewOptions PaperView;
     int PrintJobCopies() const { return copies_; }
     void SetPrintJobCopies(int n) { copies_ = n < 1 ? 1 : n; }
     TUnits Units() const { return units_; }
@@ -132,7 +153,8 @@ class TPrintPreview : public QScrollArea {
     void SetUseTempFile(bool on) { pages_.SetUseTempFile(on); }
 
     // Events
-    std::function<void()> OnNewPage, OnChange;
+    std::function<void()> OnBeginDoc, OnEndDoc, OnNewPage, OnAbort, OnChange;
+    std::function<void()> OnBeforePrint, OnAfterPrint, OnZoomChange;
     std::function<void(int page, int progress, bool& abortIt)> OnPrintProgress;
 
     // Recording
@@ -184,6 +206,10 @@ class TPrintPreview : public QScrollArea {
   private:
     void PagesChanged();
     void Relayout();
+    void ApplyPaperView();
+    QPointF ScrollFraction() const;
+    void RestoreScroll(const QPointF& fraction);
+    void UpdateSheetCursor();
     bool SheetSize(QSize& size);  // the paper area in pixels for the zoom state
     void ScrollBy(int dx, int dy);
     void ZoomBy(int delta) { SetZoom(zoom_ + delta); }

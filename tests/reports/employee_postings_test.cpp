@@ -1,9 +1,12 @@
 // The postings-per-employee report over a prepared data folder, printed to PDF and read
 // back: one employee typed in short lower-case initials, all employees with a band, heading
 // and total each, subtotals per day, swapped dates, the band and heading repeated on every
-// later page with "Side N" once per page, and the message for an employee without postings.
+// later page with "Side N" once per page, the message for an employee without postings, and the
+// band on pages that break where one employee's lines end and the next one's begin.
 #include <QCheckBox>
 #include <QDateEdit>
+#include <map>
+#include <set>
 
 #include "report_fixture.h"
 #include "reports/list_post.h"
@@ -33,6 +36,78 @@ class EmployeePostingsTest : public QObject {
         w->DateTimePicker1->setDate(from);
         w->DateTimePicker2->setDate(to);
         return w;
+    }
+
+    // Employees with many postings in March (text "<initials>-<n>", 1 kr each), three a day.
+    struct Staff {
+        const char* ini;
+        const char* name;
+    };
+    static constexpr Staff kStaff[] = {
+        {"UAG", "Ulla Agger"}, {"VAA", "Ole Kjær"}, {"WBB", "Bente Holm"}, {"XCC", "Carl Vang"}};
+    void FillMarch() {
+        for (const Staff& s : kStaff) {
+            const QStringList name = QString::fromUtf8(s.name).split(' ');
+            f.AddUser(s.ini, name[0].toUtf8().constData(), name[1].toUtf8().constData());
+            for (int day = 1, n = 0; day <= 31; ++day)
+                for (int k = 0; k < 3; ++k) {
+                    const QByteArray date = QDate(2024, 3, day).toString("dd-MM-yyyy").toLatin1();
+                    const QByteArray bem = QString("%1-%2").arg(s.ini).arg(++n).toLatin1();
+                    f.AddPosting("S-900", "OPM", s.ini, date.constData(), "1", "1", "25", "0", "",
+                                 bem.constData());
+                }
+        }
+    }
+    struct PageCheck {
+        int breaksOnTotal = 0, breaksOnBand = 0, breaksInLines = 0;
+    };
+    // Every page's band against the lines below it: each posting and total under the band of
+    // its own employee, with that employee's name, each band once on a page, every posting
+    // printed once, each total the count of its employee's postings.
+    void CheckPages(const QString& text, int days, PageCheck& seen) {
+        static const QRegularExpression band("Medarbejder\\s+([A-Z]{3})\\s+(.*)$");
+        static const QRegularExpression posting("\\b([A-Z]{3})-(\\d+)\\b");
+        static const QRegularExpression total("I Alt\\s+([\\d ]+),00 kr");
+        std::map<QString, QString> names;
+        for (const Staff& s : kStaff) names[s.ini] = QString::fromUtf8(s.name);
+        std::map<QString, int> printed;
+        std::map<QString, std::set<int>> numbers;
+        QString last;  // the employee of the last posting printed
+        const QStringList pages = Pages(text);
+        for (int p = 0; p < pages.size(); ++p) {
+            QString owner;
+            QStringList bands;
+            int tokens = 0;
+            for (const QString& raw : pages[p].split('\n')) {
+                const QString line = raw.simplified();
+                const auto b = band.match(line);
+                const auto post = posting.match(line);
+                const auto sum = total.match(line);
+                if (!b.hasMatch() && !post.hasMatch() && !sum.hasMatch()) continue;
+                const QString where = QString("page %1: %2").arg(p + 1).arg(line);
+                ++tokens;
+                if (p > 0 && tokens == 1) QVERIFY2(b.hasMatch(), qPrintable(where));
+                if (b.hasMatch()) {
+                    owner = b.captured(1);
+                    QVERIFY2(!bands.contains(owner), qPrintable(where));
+                    bands << owner;
+                    QCOMPARE(b.captured(2), names[owner]);
+                    if (p > 0 && tokens == 1 && owner != last) ++seen.breaksOnBand;
+                } else if (post.hasMatch()) {
+                    QVERIFY2(post.captured(1) == owner, qPrintable(where));
+                    QVERIFY2(numbers[owner].insert(post.captured(2).toInt()).second,
+                             qPrintable(where));
+                    ++printed[owner];
+                    if (p > 0 && tokens == 2 && owner == last) ++seen.breaksInLines;
+                    last = owner;
+                } else {
+                    QVERIFY2(owner == last, qPrintable(where));
+                    QCOMPARE(sum.captured(1).remove(' ').toInt(), printed[owner]);
+                    if (p > 0 && tokens == 2) ++seen.breaksOnTotal;
+                }
+            }
+        }
+        for (const Staff& s : kStaff) QCOMPARE(printed[s.ini], 3 * days);
     }
 
   private slots:
@@ -92,6 +167,28 @@ class EmployeePostingsTest : public QObject {
             QCOMPARE(LinesWith(pages[i], {"Dato", "Sag", "Vare", "Tekst", "Total"}).size(), 1);
         }
         QCOMPARE(LinesWith(text, {"I Alt", "1 319,50 kr"}).size(), 1);
+    }
+
+    // Page breaks that fall on the change from one employee to the next, over several sizes
+    // of the range: the head of each continued page names the employee whose lines go on
+    // there, and a band that starts a page prints once.
+    void continuedPagesNameTheirEmployee() {
+        FillMarch();
+        PageCheck seen;
+        for (int days = 6; days <= 31; ++days) {
+            for (bool perDay : {false, true}) {
+                auto w = Window("", QDate(2024, 3, 1), QDate(2024, 3, days));
+                w->cbPrDag->setChecked(perDay);
+                const QString text = f.Print(w->Frame->btnUdskriv);
+                QVERIFY(!text.isEmpty());
+                CheckPages(text, days, seen);
+                if (QTest::currentTestFailed())
+                    QFAIL(qPrintable(QString("%1 days, per day %2").arg(days).arg(perDay)));
+            }
+        }
+        QVERIFY(seen.breaksOnTotal > 0);
+        QVERIFY(seen.breaksOnBand > 0);
+        QVERIFY(seen.breaksInLines > 0);
     }
 
     void employeeWithoutPostings() {

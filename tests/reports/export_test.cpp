@@ -190,6 +190,32 @@ class ExportTest : public QObject {
         QCOMPARE(FileTypeOfExtension(".doc", 2), int(etFixed));
     }
 
+    // The file dialog starts with the filter of the chosen file type.
+    void fileDialogStartsWithTheTypesFilter() {
+        TOverFak form(*f_.data);
+        auto firstFilter = [&] {
+            f_.responder.Clear();
+            f_.responder.AnswerCancel();
+            QTest::mouseClick(form.EdtFilnavnBtn, Qt::LeftButton);
+            const QStringList filters = f_.responder.Asked().at(0).filter.split(";;");
+            return filters.size() == 5 ? filters[0] : QString("%1 filters").arg(filters.size());
+        };
+        const QString txt = "ascii og kommasepareret fil (*.txt)";
+        QCOMPARE(firstFilter(), txt);
+        form.rbType[1]->click();
+        QCOMPARE(firstFilter(), txt);
+        form.rbType[2]->click();
+        QCOMPARE(firstFilter(), QString("HTML dokument (*.htm *.html *.xml)"));
+        const QStringList fromFiles[][2] = {{{"r.xls"}, {"excell regneark (*.xls)"}},
+                                            {{"r.emf"}, {"windows metafile (*.wmf *.emf)"}},
+                                            {{"r.rtf"}, {"rich tekst format (*.rtf)"}}};
+        for (const auto& [file, filter] : fromFiles) {
+            f_.responder.AnswerText(QString::fromStdString(f_.sf->start) + file[0]);
+            QTest::mouseClick(form.EdtFilnavnBtn, Qt::LeftButton);
+            QCOMPARE(firstFilter(), filter[0]);
+        }
+    }
+
     void markingWaitsForAStation() {
         QProcess station;
         QVERIFY(StartStation(station, f_.sf->start, 1, "F1"));

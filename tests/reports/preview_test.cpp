@@ -1,10 +1,13 @@
 // The print-preview component: the page list (memory and temporary file), states, copies,
 // zoom limits, paper kinds, keys and wheel, printing ranges and copies to PDF, abort from
-// the progress event, and a look at the preview window on screen.
+// the progress event, the document, abort, print and zoom events, the zoom's scroll position,
+// the paper-view options, and a look at the preview window on screen.
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
@@ -38,6 +41,23 @@ class PreviewTest : public QObject {
         }
         p.FinishDocument();
         p.RecordText(QPointF(0, 0), "efter", QFont("Arial"));  // not recording: nothing
+    }
+
+    // The events of p as they fire, each with the state the preview is in then.
+    static void Trace(TPrintPreview& p, QStringList& log) {
+        auto hook = [&p, &log](const char* name) {
+            return [&p, &log, name] {
+                static const char* const states[] = {"idle", "recording", "printing"};
+                log << QString("%1 %2 %3").arg(name).arg(states[int(p.State())]).arg(p.PageCount());
+            };
+        };
+        p.OnBeginDoc = hook("BeginDoc");
+        p.OnNewPage = hook("NewPage");
+        p.OnEndDoc = hook("EndDoc");
+        p.OnAbort = hook("Abort");
+        p.OnBeforePrint = hook("BeforePrint");
+        p.OnAfterPrint = hook("AfterPrint");
+        p.OnZoomChange = hook("ZoomChange");
     }
 
   private slots:
@@ -212,6 +232,148 @@ class PreviewTest : public QObject {
     }
 
     // The preview window with a page on it, as a user sees it.
+    void documentEvents() {
+        TPrintPreview p;
+        QStringList log;
+        Trace(p, log);
+        Record(p, 2);
+        // Pages of the old document are gone before the new one begins.
+        QCOMPARE(log, QStringList({"BeginDoc recording 0", "NewPage recording 0",
+                                   "NewPage recording 1", "EndDoc recording 2"}));
+        log.clear();
+        p.FinishDocument();  // not recording: nothing
+        QVERIFY(log.isEmpty());
+    }
+
+    void abortEvent() {
+        TPrintPreview p;
+        QStringList log;
+        Trace(p, log);
+        p.StartDocument();
+        p.NextPage();
+        log.clear();
+        p.AbortDocument();
+        p.AbortDocument();  // once
+        QCOMPARE(log, QStringList({"Abort recording 1"}));
+        // While printing: from the progress event.
+        Record(p, 3);
+        log.clear();
+        p.OnPrintProgress = [](int page, int, bool& abortIt) { abortIt = page == 2; };
+        QVERIFY(!p.PrintAll());
+        QCOMPARE(log, QStringList(
+                          {"BeforePrint printing 3", "Abort printing 3", "AfterPrint printing 3"}));
+        QCOMPARE(p.State(), TPreviewState::Idle);
+    }
+
+    void printEvents() {
+        TPrintPreview p;
+        Record(p, 3);
+        QStringList log;
+        Trace(p, log);
+        int pagesAtBefore = -1;
+        p.OnBeforePrint = [&] {
+            log << "BeforePrint";
+            pagesAtBefore = QFileInfo::exists(pdf_) ? 1 : 0;
+        };
+        QVERIFY(p.PrintRange(2, 3));
+        QCOMPARE(log, QStringList({"BeforePrint", "AfterPrint printing 3"}));
+        QCOMPARE(pagesAtBefore, 0);  // before the job began
+        QCOMPARE(PdfPages(pdf_), 2);
+        log.clear();
+        QVERIFY(!p.PrintRange(3, 2));  // nothing to print: no events
+        QVERIFY(log.isEmpty());
+    }
+
+    void zoomEventAndScrollPosition() {
+        TPrintPreview p;
+        p.resize(400, 300);
+        p.show();
+        Record(p, 1);
+        QStringList log;
+        Trace(p, log);
+        p.SetZoom(200);
+        QCOMPARE(log, QStringList({"ZoomChange idle 1"}));
+        p.SetZoom(900);  // clamped, still a change
+        QCOMPARE(p.Zoom(), 500);
+        QCOMPARE(log.size(), 2);
+        p.SetZoom(200);
+        QScrollBar* v = p.verticalScrollBar();
+        QScrollBar* h = p.horizontalScrollBar();
+        QVERIFY(v->maximum() > 0 && h->maximum() > 0);
+        v->setValue(v->maximum() / 2);
+        h->setValue(h->maximum() / 4);
+        QVERIFY(p.ZoomSavePos);
+        p.SetZoom(300);
+        QVERIFY(qAbs(double(v->value()) / v->maximum() - 0.5) < 0.01);
+        QVERIFY(qAbs(double(h->value()) / h->maximum() - 0.25) < 0.01);
+        p.ZoomSavePos = false;
+        p.SetZoom(250);
+        QCOMPARE(v->value(), 0);
+        QCOMPARE(h->value(), 0);
+    }
+
+    void paperViewOptions() {
+        TPrintPreview p;
+        p.resize(400, 300);
+        p.show();
+        Record(p, 1);
+        TPaperPreviewOptions o;
+        int changed = 0;
+        o.OnChange = [&changed] { ++changed; };
+        QMenu menu;
+        menu.addAction("Udskriv");
+        TPaperPreviewOptions wanted;
+        wanted.PaperColor = Qt::yellow;
+        wanted.BorderColor = Qt::red;
+        wanted.BorderWidth = 4;
+        wanted.ShadowColor = Qt::blue;
+        wanted.ShadowWidth = 7;
+        wanted.Cursor = Qt::CrossCursor;
+        wanted.DragCursor = Qt::SizeAllCursor;
+        wanted.GrabCursor = Qt::PointingHandCursor;
+        wanted.PopupMenu = &menu;
+        o.Assign(wanted);
+        QCOMPARE(changed, 1);
+        QCOMPARE(o.PaperColor, QColor(Qt::yellow));
+        QCOMPARE(o.BorderColor, QColor(Qt::red));
+        QCOMPARE(o.BorderWidth, 4);
+        QCOMPARE(o.ShadowColor, QColor(Qt::blue));
+        QCOMPARE(o.ShadowWidth, 7);
+        QCOMPARE(o.Cursor, Qt::CrossCursor);
+        QCOMPARE(o.DragCursor, Qt::SizeAllCursor);
+        QCOMPARE(o.GrabCursor, Qt::PointingHandCursor);
+        QCOMPARE(o.PopupMenu.data(), &menu);
+        // The preview's sheet follows its PaperView.
+        p.PaperView.Assign(o);
+        TPaperPreview* sheet = p.Sheet();
+        const QImage img = sheet->grab().toImage();
+        const QRect page = sheet->PageRect();
+        QCOMPARE(page.topLeft(), QPoint(4, 4));
+        QCOMPARE(sheet->width(), page.width() + 2 * 4 + 7);
+        QCOMPARE(img.pixelColor(page.center()), QColor(Qt::yellow));
+        QCOMPARE(img.pixelColor(1, page.center().y()), QColor(Qt::red));
+        QCOMPARE(img.pixelColor(sheet->width() - 2, page.center().y()), QColor(Qt::blue));
+        // Cursors: the sheet fits the view, then is larger than it, then is grabbed.
+        p.SetZoomState(zsZoomToFit);
+        QCOMPARE(sheet->cursor().shape(), Qt::CrossCursor);
+        p.SetZoom(300);
+        QCOMPARE(sheet->cursor().shape(), Qt::SizeAllCursor);
+        QTest::mousePress(sheet, Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(sheet->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseRelease(sheet, Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(sheet->cursor().shape(), Qt::SizeAllCursor);
+        // The pop-up menu opens over the sheet.
+        QContextMenuEvent context(QContextMenuEvent::Mouse, QPoint(30, 30),
+                                  sheet->mapToGlobal(QPoint(30, 30)));
+        QApplication::sendEvent(sheet, &context);
+        QVERIFY(menu.isVisible());
+        menu.close();
+        // A member changed and announced.
+        p.PaperView.PaperColor = Qt::green;
+        p.PaperView.Changed();
+        QCOMPARE(sheet->grab().toImage().pixelColor(sheet->PageRect().center()), QColor(Qt::green));
+    }
+
     void windowScreenshot() {
         TPreviewForm form;
         form.PrepareReport(false);
