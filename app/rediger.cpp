@@ -182,8 +182,9 @@ void TRetForm::MPGemFilClick() {
     QString name = QString::fromLocal8Bit(FileName.c_str());
     for (;;) {
         if (!IsExt(kjqt::ToAnsi(name), "$$$")) {
-            const QString chosen =
-                kjqt::DialogService::Instance().SaveFile(Q("Gem fil"), name, Q("Alle filer (*)"));
+            // The editor asks about an existing file itself, so the dialog must not.
+            const QString chosen = kjqt::DialogService::Instance().SaveFile(
+                Q("Gem fil"), name, Q("Alle filer (*)"), false);
             if (chosen.isEmpty()) return;
             if (QFileInfo::exists(chosen) &&
                 !kjqt::DialogService::Instance().YesNo(Q("Filen findes skal den overskrives ?"),

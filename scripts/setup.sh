@@ -5,9 +5,11 @@ set -euo pipefail
 # fonts-liberation: the windows and reports ask for Arial; Liberation Sans has its metrics, so
 # pages are laid out alike on every machine (without it fontconfig picks whatever sans font
 # the machine happens to have).
+# qt6-translations-l10n: Qt's own dialogs and buttons in Danish (qtbase_da).
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev python3 python3-dbfread python3-dbf libdbd-xbase-perl
-          locales poppler-utils clang libclang-rt-dev llvm clang-format fonts-liberation)
+          qt6-base-dev qt6-translations-l10n python3 python3-dbfread python3-dbf
+          libdbd-xbase-perl locales poppler-utils clang libclang-rt-dev llvm clang-format
+          fonts-liberation)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

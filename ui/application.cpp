@@ -1,5 +1,7 @@
 #include "ui/application.h"
 
+#include <QLibraryInfo>
+
 #include "data/db_types.h"
 #include "storage/tz_common.h"
 #include "ui/dialog_service.h"
@@ -24,6 +26,10 @@ void ShowException(std::exception_ptr e) {
 
 KjApplication::KjApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Db::SetApplicationExceptionHandler(&ShowException);
+    // Without the translation files (package qt6-translations-l10n) Qt stays English.
+    if (qtTexts_.load(QStringLiteral("qtbase_da"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(&qtTexts_);
 }
 
 bool KjApplication::notify(QObject* receiver, QEvent* event) {

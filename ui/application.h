@@ -1,10 +1,12 @@
 // The application object: exceptions never cross Qt's event loop. Whatever an event handler
 // throws ends in notify(), which shows engine and database errors in a message box (through
 // the dialog service) and swallows the silent abort. ShowException is also the dataset
-// model's application exception handler. GUI thread.
+// model's application exception handler. It also loads Qt's own Danish texts, so Qt's
+// dialogs and standard buttons speak Danish like the rest of the program. GUI thread.
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 #include <exception>
 #include <utility>
 
@@ -31,6 +33,9 @@ class KjApplication : public QApplication {
   public:
     KjApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+  private:
+    QTranslator qtTexts_;  // Qt's own texts in Danish (qtbase_da)
 };
 
 }  // namespace kjqt

@@ -132,7 +132,9 @@ DialogAnswer ShowReal(const DialogRequest& r) {
             a.value = QFileDialog::getOpenFileName(OwnerWindow(), r.caption, r.value, r.filter);
             break;
         case DialogKind::SaveFile:
-            a.value = QFileDialog::getSaveFileName(OwnerWindow(), r.caption, r.value, r.filter);
+            a.value = QFileDialog::getSaveFileName(
+                OwnerWindow(), r.caption, r.value, r.filter, nullptr,
+                r.confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
             break;
         case DialogKind::Folder:
             a.value = QFileDialog::getExistingDirectory(OwnerWindow(), r.caption, r.value);
@@ -255,13 +257,14 @@ QString DialogService::OpenFile(const QString& caption, const QString& start,
     return Ask(r).value;
 }
 
-QString DialogService::SaveFile(const QString& caption, const QString& start,
-                                const QString& filter) {
+QString DialogService::SaveFile(const QString& caption, const QString& start, const QString& filter,
+                                bool confirmOverwrite) {
     DialogRequest r;
     r.kind = DialogKind::SaveFile;
     r.caption = caption;
     r.value = start;
     r.filter = filter;
+    r.confirmOverwrite = confirmOverwrite;
     return Ask(r).value;
 }
 

@@ -32,6 +32,9 @@ struct DialogRequest {
     unsigned flags = 0;  // message boxes
     QString value;       // input box: proposed value; file dialogs: starting folder or file
     QString filter;      // file dialogs, in Qt's "Text (*.txt);;All (*)" form
+    // Save dialogs: the dialog itself asks before an existing file is chosen. Off where the
+    // program asks its own question afterwards, so the user is asked once.
+    bool confirmOverwrite = true;
 };
 
 struct DialogAnswer {
@@ -93,7 +96,8 @@ class DialogService {
     QString InputText(const QString& caption, const QString& prompt, const QString& def);
     // The chosen path, empty when cancelled.
     QString OpenFile(const QString& caption, const QString& start, const QString& filter);
-    QString SaveFile(const QString& caption, const QString& start, const QString& filter);
+    QString SaveFile(const QString& caption, const QString& start, const QString& filter,
+                     bool confirmOverwrite = true);
     QString Folder(const QString& caption, const QString& start);
 
     // Makes the service the engine's error box (text and caption arrive as Windows-1252).

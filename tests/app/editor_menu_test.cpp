@@ -120,6 +120,10 @@ class EditorMenuTest : public QObject {
                  QStringList({QStringLiteral("Gem fil"),
                               QStringLiteral("Filen findes skal den overskrives ?"),
                               QStringLiteral("Gem fil")}));
+        // The editor's own question is the only one: the save dialog does not ask too.
+        QCOMPARE(f_.responder.Asked()[0].kind, kjqt::DialogKind::SaveFile);
+        QVERIFY(!f_.responder.Asked()[0].confirmOverwrite);
+        QVERIFY(!f_.responder.Asked()[2].confirmOverwrite);
         QCOMPARE(caption, QString::fromStdString("Ret " + c));
         QCOMPARE(Read(c), std::string("tekst\r\n"));
         QCOMPARE(Read(b), std::string("andet\r\n"));

@@ -1,6 +1,9 @@
-// The application object's exception catcher, the engine's "let waiting messages through"
-// during a real lock wait, the split panel's arrangement and the control-drawing registry.
+// The application object's exception catcher and Qt's Danish texts, the engine's "let
+// waiting messages through" during a real lock wait, the split panel's arrangement and the
+// control-drawing registry.
 // Runs under KjApplication, as the program does.
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -88,6 +91,25 @@ class UiPlatformTest : public QObject {
             std::make_exception_ptr(Db::EConvertError("'x' is not a valid date")));
         QCOMPARE(responder_.Texts().last(), QStringLiteral("'x' is not a valid date"));
         QCOMPARE(responder_.Asked().size(), size_t(4));
+    }
+
+    // The application object loads Qt's own Danish texts: standard buttons and the file
+    // and folder dialogs read Danish.
+    void qtOwnDialogsAndButtonsSpeakDanish() {
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Annuller"));
+        QFileDialog folder(nullptr, QStringLiteral("Datamappe"));
+        folder.setOption(QFileDialog::DontUseNativeDialog);
+        folder.setFileMode(QFileDialog::Directory);
+        QCOMPARE(folder.labelText(QFileDialog::LookIn), QStringLiteral("Kig i:"));
+        QCOMPARE(folder.labelText(QFileDialog::FileName), QStringLiteral("Mappe:"));
+        QCOMPARE(folder.labelText(QFileDialog::Accept), QString::fromUtf8("&Vælg"));
+        QCOMPARE(folder.labelText(QFileDialog::Reject), QStringLiteral("Annuller"));
+        QFileDialog save(nullptr, QStringLiteral("Gem fil"));
+        save.setOption(QFileDialog::DontUseNativeDialog);
+        save.setAcceptMode(QFileDialog::AcceptSave);
+        QCOMPARE(save.labelText(QFileDialog::FileName), QStringLiteral("&Filnavn:"));
+        QCOMPARE(save.labelText(QFileDialog::Accept), QStringLiteral("&Gem"));
     }
 
     void lockWaitLetsMessagesThroughWithoutUserInput() {
