@@ -279,7 +279,8 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
     edtPostTotal->setObjectName(QStringLiteral("edtPostTotal"));
     edtPostTotal->setReadOnly(true);
     edtPostTotal->setAlignment(Qt::AlignRight);
-    pr->addStretch(1);
+    // The buttons spread over the row as the events' do; the total keeps its size at the right.
+    edtPostTotal->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     pr->addWidget(edtPostTotal);
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
