@@ -15,6 +15,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/frame_interessent.h"
 #include "app/kj_data.h"
 #include "app/kj_record_copy.h"
 #include "app/kj_register.h"
@@ -709,7 +710,11 @@ bool TKJSagerForm::EditorKey(QWidget* focused, QKeyEvent& key) {
         GridKey(*k, key);
         return key.isAccepted();
     }
-    return false;
+    kjqt::TDBGrid* g = frameInteressent->gridInteressent;
+    if (!focused || focused == g || !g->isAncestorOf(focused)) return false;
+    key.ignore();
+    frameInteressent->GridKey(key);
+    return key.isAccepted();
 }
 
 void TKJSagerForm::PickButton(const Kind& k) {

@@ -553,6 +553,17 @@ class MainFormRowsTest : public QObject {
         QTest::keyClicks(Focused(), QString(120, u'x'));
         QCOMPARE(editor->text().size(), data_->tmpStat.FieldByName("stat_bem").Size());
         Key(Qt::Key_Escape);
+        // The stakeholders grid likewise: Ctrl+Ins in its cell editor starts a row.
+        TzDs::TTzDbf& it = data_->InteressentDbf;
+        it.Append();
+        it.FieldByName("int_tekst").SetAsString("Ejer");
+        it.Post();
+        Show("K1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        QVERIFY(CellEditor(f.gridInteressent, 0));
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(it.State(), Db::dsInsert);
+        it.Cancel();
         AddPosting("K1", 1, 10);
         Show("K1", 1);
         editor = CellEditor(form_->posterGrid, 8);  // POST_DK, with a pick list
