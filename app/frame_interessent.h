@@ -35,6 +35,8 @@ class TframeInteressent : public QWidget {
     void DeleteInteressent();
     void UndoInteressent();
     void ShowInteressent();
+    // The grid's keys (Ctrl+Ins, Ctrl+Del, Ctrl+Backspace, Ctrl+Enter); accepted when used.
+    void GridKey(QKeyEvent& key);
 
     kjqt::TDBGrid* gridInteressent;
     QPushButton *btnNyInteressent, *btnSletInteressent, *btnGendanInteressent, *btnVisInteressent;
@@ -44,7 +46,6 @@ class TframeInteressent : public QWidget {
     void InteressentBeforePost(Db::TDataSet& ds);
     void Stamp(Db::TDataSet& ds, bool created);
     void ButtonClick(QPushButton* button);
-    void GridKey(QKeyEvent& key);
     void FillPickLists();
     void TitleClick(kjqt::TColumn& column);
     std::string CaseKey() const;  // the case number padded to 10, upper-cased

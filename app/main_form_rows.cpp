@@ -15,6 +15,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/frame_interessent.h"
 #include "app/kj_data.h"
 #include "app/kj_record_copy.h"
 #include "app/kj_register.h"
@@ -279,7 +280,8 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
     edtPostTotal->setObjectName(QStringLiteral("edtPostTotal"));
     edtPostTotal->setReadOnly(true);
     edtPostTotal->setAlignment(Qt::AlignRight);
-    pr->addStretch(1);
+    // The buttons spread over the row as the events' do; the total keeps its size at the right.
+    edtPostTotal->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     pr->addWidget(edtPostTotal);
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
@@ -708,7 +710,11 @@ bool TKJSagerForm::EditorKey(QWidget* focused, QKeyEvent& key) {
         GridKey(*k, key);
         return key.isAccepted();
     }
-    return false;
+    kjqt::TDBGrid* g = frameInteressent->gridInteressent;
+    if (!focused || focused == g || !g->isAncestorOf(focused)) return false;
+    key.ignore();
+    frameInteressent->GridKey(key);
+    return key.isAccepted();
 }
 
 void TKJSagerForm::PickButton(const Kind& k) {

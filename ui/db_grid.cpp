@@ -12,6 +12,7 @@
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
+#include "data/db_format.h"
 #include "ui/active_record.h"
 #include "ui/application.h"
 #include "ui/db_grid_link.h"
@@ -293,12 +294,39 @@ void TDBGrid::UpdateBufferCount() {
     model_->Sync();
 }
 
+namespace {
+
+// The widest text a field shows in its display width: text at the font's average width;
+// numbers and dates in digits (the widest characters they hold), amounts with the currency
+// sign and a thousands separator for every three digits.
+int WidestValue(const Db::TField& f, const QFontMetrics& fm) {
+    const int n = std::max(f.DisplayWidth(), 1);
+    if (f.DataType() == Db::ftString || f.DataType() == Db::ftMemo)
+        return n * fm.averageCharWidth();
+    const auto* real = dynamic_cast<const Db::TFloatField*>(&f);
+    const bool money = f.DataType() == Db::ftCurrency || (real && real->Currency());
+    if (!money) return fm.horizontalAdvance(QString(n, u'8'));
+    return fm.horizontalAdvance(FromAnsi(Db::FormatSettings().CurrencyString) + u' ' +
+                                QString(n + n / 3, u'8'));
+}
+
+}  // namespace
+
 void TDBGrid::ApplyWidths() {
     auto& all = model_->Columns();
-    const int average = fontMetrics().averageCharWidth();
+    const QFontMetrics cells = fontMetrics();
+    const QFontMetrics titles = horizontalHeader()->fontMetrics();
+    const int cellPad =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    const int titlePad = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this) + 4;
     for (int i = 0; i < static_cast<int>(all.size()); ++i) {
         const TColumn& c = *all[i];
-        int w = c.Width > 0 ? c.Width : (c.Field ? c.Field->DisplayWidth() : 10) * average + 8;
+        int w = c.Width;
+        if (w <= 0) {
+            w = (c.Field ? WidestValue(*c.Field, cells) : 10 * cells.averageCharWidth()) + cellPad;
+            const QString title = model_->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+            w = std::max(w, titles.horizontalAdvance(title) + titlePad);
+        }
         horizontalHeader()->resizeSection(i, w);
     }
 }

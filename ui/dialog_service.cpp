@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <cstdio>
 
@@ -198,7 +199,28 @@ DialogService& DialogService::Instance() {
     return service;
 }
 
+namespace {
+
+// The control that had the focus when a box came up gets it back when the box is gone, so
+// the user's next keys go where they went before the box.
+class FocusKeeper {
+  public:
+    FocusKeeper() : focus_(HaveWidgets() ? QApplication::focusWidget() : nullptr) {}
+    ~FocusKeeper() {
+        if (!focus_ || !focus_->isVisible() || !focus_->isEnabled()) return;
+        if (QApplication::focusWidget() == focus_) return;
+        focus_->setFocus(Qt::OtherFocusReason);  // in an inactive window: its focus child
+        if (!QApplication::activeWindow()) focus_->window()->activateWindow();
+    }
+
+  private:
+    QPointer<QWidget> focus_;
+};
+
+}  // namespace
+
 DialogAnswer DialogService::Ask(const DialogRequest& request) {
+    FocusKeeper keeper;
     if (responder_) return responder_->Respond(request);
     if (!HaveWidgets()) {  // a tool without windows: say it on stderr and cancel
         std::fprintf(stderr, "%s: %s\n", request.caption.toUtf8().constData(),

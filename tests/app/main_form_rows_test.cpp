@@ -553,6 +553,17 @@ class MainFormRowsTest : public QObject {
         QTest::keyClicks(Focused(), QString(120, u'x'));
         QCOMPARE(editor->text().size(), data_->tmpStat.FieldByName("stat_bem").Size());
         Key(Qt::Key_Escape);
+        // The stakeholders grid likewise: Ctrl+Ins in its cell editor starts a row.
+        TzDs::TTzDbf& it = data_->InteressentDbf;
+        it.Append();
+        it.FieldByName("int_tekst").SetAsString("Ejer");
+        it.Post();
+        Show("K1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        QVERIFY(CellEditor(f.gridInteressent, 0));
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(it.State(), Db::dsInsert);
+        it.Cancel();
         AddPosting("K1", 1, 10);
         Show("K1", 1);
         editor = CellEditor(form_->posterGrid, 8);  // POST_DK, with a pick list
@@ -572,6 +583,48 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_BEM", "Aut. faktura post",
                          {"POST_PRIS", "POST_MOMS", "POST_ANTAL"}),
                  QStringList({"0.0|0.0|1.0"}));
+    }
+
+    // The postings grid at its default size shows a four-digit price, a total and a full
+    // date whole, and every title of both grids; the posting buttons spread like the events'.
+    void columnsShowTheirValuesAndTitlesWhole() {
+        AddCase("B1");
+        AddPosting("B1", 1, 1234.5, "D", 25, "", "tekst");
+        data_->PostDbf.Edit();
+        data_->PostDbf.FieldByName("post_dato").SetAsDateTime(Db::EncodeDate(2026, 12, 24));
+        data_->PostDbf.Post();
+        AddEvent("B1", "syn");
+        Show("B1", 1);
+        QApplication::processEvents();
+        kjqt::TDBGrid* g = form_->posterGrid;
+        QVERIFY(g->isVisible());
+        const QFontMetrics fm(g->font());
+        const int margin = 2 * (g->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+        auto& model = g->Model();
+        for (int c = 0; c < model.columnCount(); ++c) {
+            const QString text = model.data(model.index(0, c), Qt::DisplayRole).toString();
+            const QString title = model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+            QVERIFY2(g->columnWidth(c) >= fm.horizontalAdvance(text) + margin,
+                     qPrintable(QString("%1: %2 < %3")
+                                    .arg(text)
+                                    .arg(g->columnWidth(c))
+                                    .arg(fm.horizontalAdvance(text) + margin)));
+            QVERIFY2(g->columnWidth(c) >= fm.horizontalAdvance(title) + margin, qPrintable(title));
+        }
+        QVERIFY(model.data(model.index(0, 5), Qt::DisplayRole).toString().contains("1 234"));
+        QVERIFY(model.data(model.index(0, 1), Qt::DisplayRole).toString().contains("2026"));
+        QVERIFY(g->grab().save(QDir::temp().filePath("kjsager_postings_grid.png")));
+        const int gap = form_->edtPostTotal->x() -
+                        (form_->btnFakturaPost->x() + form_->btnFakturaPost->width());
+        QVERIFY2(gap < 20, qPrintable(QString::number(gap)));
+        Show("B1", 0);
+        QApplication::processEvents();
+        kjqt::TDBGrid* e = form_->StatusGrid;
+        for (int c = 0; c < e->Model().columnCount(); ++c) {
+            const QString title =
+                e->Model().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+            QVERIFY2(e->columnWidth(c) >= fm.horizontalAdvance(title) + margin, qPrintable(title));
+        }
     }
 
     void anotherProcessAppendsWhileThisOneEdits() {

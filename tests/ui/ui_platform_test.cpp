@@ -38,6 +38,22 @@ class Thrower : public QWidget {
     }
 };
 
+// Answers like the scripted responder while a window of its own has the focus, as a real
+// box does; the window is gone when the answer is given.
+class FocusTakingResponder : public ScriptedResponder {
+  public:
+    DialogAnswer Respond(const DialogRequest& request) override {
+        QLineEdit box;
+        box.show();
+        box.activateWindow();
+        const bool active = QTest::qWaitForWindowActive(&box);
+        box.setFocus();
+        tookFocus = active && QApplication::focusWidget() == &box;
+        return ScriptedResponder::Respond(request);
+    }
+    bool tookFocus = false;
+};
+
 QWidget* Box(QWidget* parent, int x, int y, int w, int h) {
     auto* b = new QWidget(parent);
     b->setGeometry(x, y, w, h);
@@ -110,6 +126,25 @@ class UiPlatformTest : public QObject {
         save.setAcceptMode(QFileDialog::AcceptSave);
         QCOMPARE(save.labelText(QFileDialog::FileName), QStringLiteral("&Filnavn:"));
         QCOMPARE(save.labelText(QFileDialog::Accept), QStringLiteral("&Gem"));
+    }
+
+    void aBoxGivesTheFocusBackToTheControlThatRaisedIt() {
+        QWidget window;
+        auto* first = new QLineEdit(&window);
+        auto* second = new QLineEdit(&window);
+        second->move(0, 40);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        second->setFocus();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(second));
+        FocusTakingResponder boxes;
+        DialogService::Instance().SetResponder(&boxes);
+        boxes.Answer(mb::kIdYes);
+        QVERIFY(DialogService::Instance().YesNo(QStringLiteral("Videre?"), QString()));
+        QVERIFY(boxes.tookFocus);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(second));
+        QVERIFY(first->isVisible());
     }
 
     void lockWaitLetsMessagesThroughWithoutUserInput() {
