@@ -358,10 +358,13 @@ void SetLockSemaphoreProc(int take) {
     if (x->lockNest == 1 && x->lockHeld) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         x->file.ForgetSize();
-        if (Interrupted(*x)) RepairInterrupted(*a, *x);
-        WriteMark(*x);
-        // A mark that could not be written would leave a change no open notices.
-        if (x->failed) RepairInterrupted(*a, *x);
+        if (Interrupted(*x)) {
+            RepairInterrupted(*a, *x);
+        } else {
+            WriteMark(*x);
+            // A mark that could not be written would leave a change no open notices.
+            if (x->failed) RepairInterrupted(*a, *x);
+        }
         tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
     undo.Dismiss();
