@@ -358,8 +358,13 @@ void SetLockSemaphoreProc(int take) {
     if (x->lockNest == 1 && x->lockHeld) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         x->file.ForgetSize();
-        if (Interrupted(*x)) RepairInterrupted(*a, *x);
-        WriteMark(*x);
+        if (Interrupted(*x)) {
+            RepairInterrupted(*a, *x);
+        } else {
+            WriteMark(*x);
+            // A mark that could not be written would leave a change no open notices.
+            if (x->failed) RepairInterrupted(*a, *x);
+        }
         tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
     undo.Dismiss();
@@ -374,8 +379,8 @@ uint16_t BeginChange(AreaIndex& x) {
     const uint8_t one = 1;
     uint16_t rc = x.file.Handle().WriteAt(kMaintenanceMark, &one, 1);
     if (rc != 0) {
-        x.failed = true;
-        return Error(rc, "Error writing index file: " + x.file.Name() + " [SeekAndWrite]");
+        ChangeFailed(x);
+        return rc;
     }
     x.markWritten = true;
     return 0;
