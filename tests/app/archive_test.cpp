@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QThread>
+#include <cstdio>
 #include <iostream>
 
 #include "app/kj_arkiv.h"
@@ -142,6 +143,91 @@ class ArchiveTest : public QObject {
         return c;
     }
 
+    // Kill runs over copies of the seeded folder: `station` ("--archive" or "--restore")
+    // stopped at each named step and then at random moments, each followed by a restart
+    // (indexes a kill left marked rebuilt) and `finish`, which completes the move; every
+    // table then holds what an uncut run leaves, once. `afterKill` checks the folder as the
+    // kill left it.
+    struct KillCounts {
+        int runs = 0, killed = 0, rows = 0, duplicates = 0, differing = 0, rebuilt = 0;
+    };
+    KillCounts KillRuns(const QString& station, const QString& nr, const QStringList& steps,
+                        int randomRuns, const std::function<void(DataFolder&)>& finish,
+                        const std::function<void(const std::map<std::string, int>&)>& afterKill) {
+        const std::string seed = f_.sf->data;
+        KillCounts k;
+        std::map<std::string, int> reference;
+        qint64 span = 0;
+        const quint32 rs = QRandomGenerator::global()->generate();
+        QRandomGenerator random(rs);
+        for (int run = 0; run <= steps.size() + randomRuns; ++run) {
+            DataFolder g;
+            g.sf = std::make_unique<StartFolder>();
+            g.sf->WriteIniPaths(g.sf->data);
+            g.sf->WriteUserData("Firma", "Vej");
+            CopyFolderFiles(seed, g.sf->data);
+            const QString step = run >= 1 && run <= steps.size() ? steps[run - 1] : QString();
+            {
+                Helper h({station, QString::fromStdString(g.sf->start), nr}, step);
+                if (!step.isEmpty()) {
+                    if (!h.WaitStopped()) qWarning("not stopped at %s", qPrintable(step));
+                } else {
+                    if (!h.Wait("MOVING")) qWarning("helper did not start");
+                    QElapsedTimer clock;
+                    clock.start();
+                    if (run == 0) {  // uncut: the reference, and how long a move takes
+                        if (!h.Wait("MOVED", 120000)) qWarning("helper did not finish");
+                        span = std::max<qint64>(2, clock.elapsed());
+                    } else {
+                        QThread::msleep(random.bounded(quint32(span)));
+                    }
+                }
+                h.Kill();
+                if (run > 0) {
+                    ++k.runs;
+                    k.killed += !h.Output().contains("MOVED");
+                }
+            }
+            const auto left = RowsOnDisk(g.sf->data);
+            if (run == 0) {
+                reference = left;
+                continue;
+            }
+            afterKill(left);
+            k.rebuilt += RebuildInterruptedIndexes(g.sf->data);
+            g.Open(false);
+            finish(g);
+            g.Close();
+            const auto rows = RowsOnDisk(g.sf->data);
+            for (const auto& [row, n] : rows) k.duplicates += std::max(0, n - 1);
+            k.differing += rows != reference;
+            k.rows = Total(rows);
+        }
+        qInfo(
+            "%s kills: seed %u, %d runs, %d killed, %d restarts rebuilt indexes, %d rows each, "
+            "%d duplicates, %d runs differing from an uncut run",
+            qPrintable(station), rs, k.runs, k.killed, k.rebuilt, k.rows, k.duplicates,
+            k.differing);
+        return k;
+    }
+
+    // Cases K001.. closed yesterday with 4 postings and 2 events each; O1 open with 2.
+    void SeedClosedCases(int closed) {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        for (int c = 1; c <= closed; ++c) {
+            char nr[16];
+            std::snprintf(nr, sizeof nr, "K%03d", c);
+            f_.AddCase(nr, -1);
+            for (int i = 1; i <= 4; ++i) AddPosting(nr, std::string(nr) + " p" + std::to_string(i));
+            for (int i = 1; i <= 2; ++i) AddEvent(nr, std::string(nr) + " e" + std::to_string(i));
+        }
+        f_.AddCase("O1");
+        AddPosting("O1", "o1 p1");
+        AddPosting("O1", "o1 p2");
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+    }
+
   private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
     void init() {
@@ -250,6 +336,22 @@ class ArchiveTest : public QObject {
         QCOMPARE(f_.responder.Texts(),
                  QStringList({QStringLiteral("Sagen A1 findes allerede !!!")}));
         QCOMPARE(a1()["post*:A1|a1 one"], 1);
+    }
+
+    // Archiving runs killed (at the named steps: a case copied, a case deleted, inside the
+    // pack; then at random moments) and run again after a restart: each row ends once in
+    // the archive (closed cases) or once live (the others), as after an uncut run.
+    void archivingKilledAndRunAgainMovesEveryRowOnce() {
+        SeedClosedCases(40);
+        f_.Close();
+        const KillCounts k = KillRuns(
+            "--archive", QString(),
+            {"archive-case-copied", "archive-case-deleted", "pack-before-rename"}, 8,
+            [](DataFolder& g) { kj::ArchiveClosedCases(*g.data, nullptr, nullptr); },
+            [](const std::map<std::string, int>&) {});
+        QCOMPARE(k.duplicates, 0);
+        QCOMPARE(k.differing, 0);
+        QVERIFY(k.rows >= 280);
     }
 
     void anEmptyRunShowsThreeZeros() {
