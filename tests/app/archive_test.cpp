@@ -354,6 +354,45 @@ class ArchiveTest : public QObject {
         QVERIFY(k.rows >= 280);
     }
 
+    // A restore of a case with 300 postings killed (rows hidden, the case row added, rows
+    // being recalled; then at random moments): the kill leaves no posting without its case,
+    // and after a restart the retry finishes it, every row once.
+    void restoreKilledIsFinishedByARetry() {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        f_.AddCase("R1", -1);
+        for (int i = 1; i <= 300; ++i) AddPosting("R1", "r1 p" + std::to_string(i));
+        for (int i = 1; i <= 3; ++i) AddEvent("R1", "r1 e" + std::to_string(i));
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        kj::ArchiveClosedCases(*f_.data, nullptr, nullptr);
+        f_.Close();
+        int orphans = 0, partial = 0;
+        const KillCounts k = KillRuns(
+            "--restore", "R1", {"restore-row-hidden", "restore-case-added", "restore-row-recalled"},
+            8,
+            [](DataFolder& g) {
+                g.data->SagAfslut.SetActive(true);
+                g.data->SagAfslut.SetOrderToTag("SAGSNR");
+                const bool archived = g.data->SagAfslut.FindExact("R1        ");
+                g.data->SagAfslut.SetActive(false);
+                if (archived) QVERIFY(Restore(*g.data, "R1"));
+            },
+            [&](const std::map<std::string, int>& left) {
+                int posts = 0;
+                for (const auto& [row, n] : left) posts += row.rfind("post:R1|", 0) == 0 ? n : 0;
+                const bool live = left.count("sag:R1|Sag R1") > 0;
+                orphans += live ? 0 : posts;
+                partial += live && posts != 300;
+            });
+        qInfo(
+            "restore kills: %d postings without their case, %d cases partly restored when "
+            "killed",
+            orphans, partial);
+        QCOMPARE(orphans, 0);
+        QCOMPARE(k.duplicates, 0);
+        QCOMPARE(k.differing, 0);
+    }
+
     void anEmptyRunShowsThreeZeros() {
         f_.data->SagsDbf.First();
         f_.data->SagsDbf.Edit();
