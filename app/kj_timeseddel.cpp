@@ -68,6 +68,16 @@ std::function<void(const std::string&)> StatusOf(TTimeSedlerForm& form) {
     };
 }
 
+// Finds a case by its number in the case-number tag, whatever order the shared cursor has
+// (the main window may leave it in another); the cursor keeps its order, on the case found.
+bool FindCaseByNumber(TzDs::TTzDbf& cases, const std::string& key) {
+    const std::string tag = TzUtils::TrimRight(cases.CurrentTag());
+    if (tag != "SAGSNR") cases.SetOrderToTag("SAGSNR");
+    const bool found = cases.FindExact(key);
+    if (tag != "SAGSNR") cases.SetOrderToTag(tag);
+    return found;
+}
+
 // Empties the scratch table (exclusive), first carrying over the rows an interrupted run
 // left; leaves it open shared.
 void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
@@ -320,7 +330,7 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
         }
     } else if (name == "POST_SAG") {
         const std::string padded = Upper(PadRight(t.FieldByName("post_sag").AsString(), 10));
-        if (!data_.SagsDbf.FindExact(padded)) {
+        if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
         } else if (CaseIsClosed()) {
             ShowMsg("Sagen er afsluttet, indtast en ny !");

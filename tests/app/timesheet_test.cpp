@@ -274,7 +274,18 @@ class TimeSheetTest : public QObject {
         f_.Close();
     }
 
+    // The case check finds cases by number whatever order the main window left the case
+    // table in.
+    void rowsTypedByKeysAreCarriedIntoThePostings_data() {
+        QTest::addColumn<QString>("order");
+        QTest::newRow("case-number order") << "SAGSNR";
+        QTest::newRow("responsible order") << "SAGSANS";
+        QTest::newRow("customer order") << "SAGSKUND";
+    }
     void rowsTypedByKeysAreCarriedIntoThePostings() {
+        QFETCH(QString, order);
+        QVERIFY(f_.data->SagsDbf.SetOrderToTag(order.toStdString()));
+        f_.data->SagsDbf.First();
         bool typed = false;
         WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
                   [&] {
@@ -288,6 +299,7 @@ class TimeSheetTest : public QObject {
         QCOMPARE(f_.responder.Texts(),
                  QStringList({QStringLiteral("Sagen er afsluttet, indtast en ny !")}));
         kj::TKJData& d = *f_.data;
+        QCOMPARE(TzCommon::TrimRight(d.SagsDbf.CurrentTag()), order.toStdString());
         QCOMPARE(d.PostDbf.RecCount(), 2);
         QVERIFY(!d.TimerDbf.Active());
         // Fields of the two postings, found through two of the index's tags.
