@@ -147,15 +147,16 @@ void CopyCase(TKJData& d, const std::string& nr, int32_t rec) {
     AppendCopy(MapFieldsByName(archive, live), rec);
 }
 
-// Deletes the given records of a live table, each under the table's file lock.
+// Deletes the given records of a live table (one case's rows) under the table's file lock.
 void DeleteRecords(TzDs::TTzDbf& t, const std::vector<int32_t>& recs) {
+    if (recs.empty()) return;
+    Retry([&t] { return t.FLock(); });
     for (int32_t r : recs) {
-        Retry([&t] { return t.FLock(); });
         Dbf4::Select(t.WorkAreaNo());
         Dbf4::Go(r);
         if (!Dbf4::Deleted()) Dbf4::DeleteRec();
-        t.UnLock();
     }
+    t.UnLock();
 }
 
 // The archive tables exclusive and writable for the run; closed, shared and writable after
