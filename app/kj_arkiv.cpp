@@ -136,24 +136,27 @@ std::vector<int32_t> CopyDetail(const Detail& d, const std::string& nr) {
     return recs;
 }
 
-// Copies the current case into the archive unless an equal copy is there already.
+// Copies the current case into the archive unless an equal copy is there already (the
+// filler aside: a case whose restore was interrupted carries the restore mark).
 void CopyCase(TKJData& d, const std::string& nr, int32_t rec) {
     const int live = d.SagsDbf.WorkAreaNo(), archive = d.SagAfslut.WorkAreaNo();
-    const std::string key = RowKey(live, rec, 0);
+    const std::string key = RowKey(live, rec, FillerOf(live));
+    const int archiveFiller = FillerOf(archive);
     for (int32_t r : RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr))
-        if (RowKey(archive, r, 0) == key) return;
+        if (RowKey(archive, r, archiveFiller) == key) return;
     AppendCopy(MapFieldsByName(archive, live), rec);
 }
 
-// Deletes the given records of a live table, each under the table's file lock.
+// Deletes the given records of a live table (one case's rows) under the table's file lock.
 void DeleteRecords(TzDs::TTzDbf& t, const std::vector<int32_t>& recs) {
+    if (recs.empty()) return;
+    Retry([&t] { return t.FLock(); });
     for (int32_t r : recs) {
-        Retry([&t] { return t.FLock(); });
         Dbf4::Select(t.WorkAreaNo());
         Dbf4::Go(r);
         if (!Dbf4::Deleted()) Dbf4::DeleteRec();
-        t.UnLock();
     }
+    t.UnLock();
 }
 
 // The archive tables exclusive and writable for the run; closed, shared and writable after

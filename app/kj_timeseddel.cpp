@@ -68,6 +68,23 @@ std::function<void(const std::string&)> StatusOf(TTimeSedlerForm& form) {
     };
 }
 
+// Says how many rows the sweep dropped, and why.
+void TellDropped(int dropped) {
+    if (dropped <= 0) return;
+    ShowMsg(std::to_string(dropped) + Ansi(dropped == 1 ? " postering" : " posteringer") +
+            Ansi(" uden medarbejder, sag eller vare er ikke overført"));
+}
+
+// Finds a case by its number in the case-number tag, whatever order the shared cursor has
+// (the main window may leave it in another); the cursor keeps its order, on the case found.
+bool FindCaseByNumber(TzDs::TTzDbf& cases, const std::string& key) {
+    const std::string tag = TzUtils::TrimRight(cases.CurrentTag());
+    if (tag != "SAGSNR") cases.SetOrderToTag("SAGSNR");
+    const bool found = cases.FindExact(key);
+    if (tag != "SAGSNR") cases.SetOrderToTag(tag);
+    return found;
+}
+
 // Empties the scratch table (exclusive), first carrying over the rows an interrupted run
 // left; leaves it open shared.
 void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
@@ -81,7 +98,7 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
     t.SetActive(true);
     if (PendingTimeSheetRows(t) > 0) {
         StatusOf(form)("Opdaterer posteringer, vent venligst");
-        SweepTimeSheet(t);
+        const int dropped = SweepTimeSheet(t);
         const int left = PendingTimeSheetRows(t);
         CarryTimeSheet(t, d.PostDbf, StatusOf(form));
         form.SetStatus("");
@@ -89,6 +106,7 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
         if (left > 0)
             ShowMsg(std::to_string(left) + Ansi(left == 1 ? " postering" : " posteringer") +
                     Ansi(" fra en afbrudt timeseddel er nu overført til posteringerne"));
+        TellDropped(dropped);
     }
     t.Zap();
     t.SetActive(false);
@@ -102,10 +120,11 @@ void FinishRun(TKJData& d, TTimeSedlerForm& form) {
     t.GoTop();
     StatusOf(form)("Opdaterer posteringer, vent venligst");
     WaitCursor wait;
-    SweepTimeSheet(t);
+    const int dropped = SweepTimeSheet(t);
     CarryTimeSheet(t, d.PostDbf, StatusOf(form));
     t.SetActive(false);
     form.SetStatus(Ansi("Opdatering overstået"));
+    TellDropped(dropped);
 }
 
 }  // namespace
@@ -322,7 +341,7 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
         }
     } else if (name == "POST_SAG") {
         const std::string padded = Upper(PadRight(t.FieldByName("post_sag").AsString(), 10));
-        if (!data_.SagsDbf.FindExact(padded)) {
+        if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
         } else if (CaseIsClosed()) {
             ShowMsg("Sagen er afsluttet, indtast en ny !");

@@ -1,7 +1,8 @@
 // The time sheet's transfer and the archiving of closed cases over a generated folder of
 // 100,000 cases and 1,000,000 postings (copied afresh for each run, so every run starts
 // from the same folder): 1,000 scratch rows carried into the postings table with its five
-// tags, and 1,000 closed cases archived with their events and postings, packing included.
+// tags, and 1,000 closed cases archived with their events and postings, packing included;
+// and the archiving of a folder of 1,000 cases with 4 postings each, every one closed.
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>
@@ -139,6 +140,46 @@ void BM_ArchiveClosedCases(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ArchiveClosedCases)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// A folder of 1,000 cases with 4 postings each (and their events), every case closed.
+constexpr kjbench::FolderSize kClosedSize{1000, 4000};
+
+void CloseEveryCase(kj::TKJData& d) {
+    TzDs::TTzDbf& s = d.SagsDbf;
+    s.FLock();
+    Dbf4::Select(s.WorkAreaNo());
+    const int field = Dbf4::FieldNo("SAG_AFSLUT");
+    const int32_t n = Dbf4::RecCount();
+    for (int32_t r = 1; r <= n; ++r) Dbf4::Poke("20200101", field, r);
+    s.UnLock();
+    s.ResyncFromArea();
+}
+
+void BM_ArchiveThousandClosedCases(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kClosedSize);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FolderCopy copy(cached);
+        auto d = Open(copy.start);
+        if (!d) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        CloseEveryCase(*d);
+        state.ResumeTiming();
+        const kj::ArchiveCounts c = kj::ArchiveClosedCases(*d, nullptr, nullptr);
+        state.PauseTiming();
+        state.counters["cases"] = c.cases;
+        state.counters["postings"] = c.postings;
+        state.counters["events"] = c.events;
+        if (c.cases != kClosedSize.cases || c.postings != kClosedSize.postings ||
+            d->SagsDbf.RecCount() != 0 || d->PostDbf.RecCount() != 0)
+            state.SkipWithError("wrong counts");
+        Close(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ArchiveThousandClosedCases)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

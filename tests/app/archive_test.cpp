@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QThread>
+#include <cstdio>
 #include <iostream>
 
 #include "app/kj_arkiv.h"
@@ -142,6 +143,92 @@ class ArchiveTest : public QObject {
         return c;
     }
 
+    // Kill runs over copies of the seeded folder: `station` ("--archive" or "--restore")
+    // stopped at each named step and then at random moments, each followed by a restart
+    // (indexes a kill left marked rebuilt) and `finish`, which completes the move; every
+    // table then holds what an uncut run leaves, once. `afterKill` checks the folder as the
+    // kill left it.
+    struct KillCounts {
+        int runs = 0, killed = 0, rows = 0, duplicates = 0, differing = 0, rebuilt = 0;
+        int unstopped = 0;  // helpers that never reached their named step
+    };
+    KillCounts KillRuns(const QString& station, const QString& nr, const QStringList& steps,
+                        int randomRuns, const std::function<void(DataFolder&)>& finish,
+                        const std::function<void(const std::map<std::string, int>&)>& afterKill) {
+        const std::string seed = f_.sf->data;
+        KillCounts k;
+        std::map<std::string, int> reference;
+        qint64 span = 0;
+        const quint32 rs = QRandomGenerator::global()->generate();
+        QRandomGenerator random(rs);
+        for (int run = 0; run <= steps.size() + randomRuns; ++run) {
+            DataFolder g;
+            g.sf = std::make_unique<StartFolder>();
+            g.sf->WriteIniPaths(g.sf->data);
+            g.sf->WriteUserData("Firma", "Vej");
+            CopyFolderFiles(seed, g.sf->data);
+            const QString step = run >= 1 && run <= steps.size() ? steps[run - 1] : QString();
+            {
+                Helper h({station, QString::fromStdString(g.sf->start), nr}, step);
+                if (!step.isEmpty()) {
+                    k.unstopped += !h.WaitStopped();
+                } else {
+                    if (!h.Wait("MOVING")) qWarning("helper did not start");
+                    QElapsedTimer clock;
+                    clock.start();
+                    if (run == 0) {  // uncut: the reference, and how long a move takes
+                        if (!h.Wait("MOVED", 120000)) qWarning("helper did not finish");
+                        span = std::max<qint64>(2, clock.elapsed());
+                    } else {
+                        QThread::msleep(random.bounded(quint32(span)));
+                    }
+                }
+                h.Kill();
+                if (run > 0) {
+                    ++k.runs;
+                    k.killed += !h.Output().contains("MOVED");
+                }
+            }
+            const auto left = RowsOnDisk(g.sf->data);
+            if (run == 0) {
+                reference = left;
+                continue;
+            }
+            afterKill(left);
+            k.rebuilt += RebuildInterruptedIndexes(g.sf->data);
+            g.Open(false);
+            finish(g);
+            g.Close();
+            const auto rows = RowsOnDisk(g.sf->data);
+            for (const auto& [row, n] : rows) k.duplicates += std::max(0, n - 1);
+            k.differing += rows != reference;
+            k.rows = Total(rows);
+        }
+        qInfo(
+            "%s kills: seed %u, %d runs, %d killed, %d restarts rebuilt indexes, %d rows each, "
+            "%d duplicates, %d runs differing from an uncut run",
+            qPrintable(station), rs, k.runs, k.killed, k.rebuilt, k.rows, k.duplicates,
+            k.differing);
+        return k;
+    }
+
+    // Cases K001.. closed yesterday with 4 postings and 2 events each; O1 open with 2.
+    void SeedClosedCases(int closed) {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        for (int c = 1; c <= closed; ++c) {
+            char nr[16];
+            std::snprintf(nr, sizeof nr, "K%03d", c);
+            f_.AddCase(nr, -1);
+            for (int i = 1; i <= 4; ++i) AddPosting(nr, std::string(nr) + " p" + std::to_string(i));
+            for (int i = 1; i <= 2; ++i) AddEvent(nr, std::string(nr) + " e" + std::to_string(i));
+        }
+        f_.AddCase("O1");
+        AddPosting("O1", "o1 p1");
+        AddPosting("O1", "o1 p2");
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+    }
+
   private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
     void init() {
@@ -250,6 +337,63 @@ class ArchiveTest : public QObject {
         QCOMPARE(f_.responder.Texts(),
                  QStringList({QStringLiteral("Sagen A1 findes allerede !!!")}));
         QCOMPARE(a1()["post*:A1|a1 one"], 1);
+    }
+
+    // Archiving runs killed (at the named steps: a case copied, a case deleted, inside the
+    // pack; then at random moments) and run again after a restart: each row ends once in
+    // the archive (closed cases) or once live (the others), as after an uncut run.
+    void archivingKilledAndRunAgainMovesEveryRowOnce() {
+        SeedClosedCases(40);
+        f_.Close();
+        const KillCounts k = KillRuns(
+            "--archive", QString(),
+            {"archive-case-copied", "archive-case-deleted", "pack-before-rename"}, 8,
+            [](DataFolder& g) { kj::ArchiveClosedCases(*g.data, nullptr, nullptr); },
+            [](const std::map<std::string, int>&) {});
+        QCOMPARE(k.duplicates, 0);
+        QCOMPARE(k.differing, 0);
+        QVERIFY(k.rows >= 280);
+        QCOMPARE(k.unstopped, 0);
+    }
+
+    // A restore of a case with 300 postings killed (rows hidden, the case row added, rows
+    // being recalled; then at random moments): the kill leaves no posting without its case,
+    // and after a restart the retry finishes it, every row once.
+    void restoreKilledIsFinishedByARetry() {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        f_.AddCase("R1", -1);
+        for (int i = 1; i <= 300; ++i) AddPosting("R1", "r1 p" + std::to_string(i));
+        for (int i = 1; i <= 3; ++i) AddEvent("R1", "r1 e" + std::to_string(i));
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        kj::ArchiveClosedCases(*f_.data, nullptr, nullptr);
+        f_.Close();
+        int orphans = 0, partial = 0;
+        const KillCounts k = KillRuns(
+            "--restore", "R1", {"restore-row-hidden", "restore-case-added", "restore-row-recalled"},
+            8,
+            [](DataFolder& g) {
+                g.data->SagAfslut.SetActive(true);
+                g.data->SagAfslut.SetOrderToTag("SAGSNR");
+                const bool archived = g.data->SagAfslut.FindExact("R1        ");
+                g.data->SagAfslut.SetActive(false);
+                if (archived) QVERIFY(Restore(*g.data, "R1"));
+            },
+            [&](const std::map<std::string, int>& left) {
+                int posts = 0;
+                for (const auto& [row, n] : left) posts += row.rfind("post:R1|", 0) == 0 ? n : 0;
+                const bool live = left.count("sag:R1|Sag R1") > 0;
+                orphans += live ? 0 : posts;
+                partial += live && posts != 300;
+            });
+        qInfo(
+            "restore kills: %d postings without their case, %d cases partly restored when "
+            "killed",
+            orphans, partial);
+        QCOMPARE(orphans, 0);
+        QCOMPARE(k.duplicates, 0);
+        QCOMPARE(k.differing, 0);
+        QCOMPARE(k.unstopped, 0);
     }
 
     void anEmptyRunShowsThreeZeros() {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "app_fixture.h"
@@ -48,19 +49,49 @@ inline int Total(const std::map<std::string, int>& rows) {
     return n;
 }
 
-// The restart after a kill: an index file whose maintenance mark a killed station left set
-// is erased, so that opening the table builds it afresh. The number erased.
+// The restart after a kill, before the folder is opened: each index file whose maintenance
+// mark a killed station left set is erased and built again by the data module's own open of
+// its table (which builds a missing index). The number rebuilt.
 inline int RebuildInterruptedIndexes(const std::string& folder) {
-    int erased = 0;
-    const QDir dir(QString::fromStdString(folder));
-    for (const QString& name : dir.entryList({QStringLiteral("*.mdx")}, QDir::Files)) {
-        QFile f(dir.filePath(name));
+    const std::pair<const char*, TzDs::TTzDbf kj::TKJData::*> tables[] = {
+        {"Sager", &kj::TKJData::SagsDbf},
+        {"Poster", &kj::TKJData::PostDbf},
+        {"Status", &kj::TKJData::StatusDbf},
+        {"Bruger", &kj::TKJData::BrugerDbf},
+        {"Kunde", &kj::TKJData::KundeDbf},
+        {"Varer", &kj::TKJData::VareDbf},
+        {"VarerG", &kj::TKJData::vareGDbf},
+        {"PostBy", &kj::TKJData::PostnrDbf},
+        {"Interessent", &kj::TKJData::InteressentDbf},
+        {"AfsluttedeSager", &kj::TKJData::SagAfslut},
+        {"AfsluttedePoster", &kj::TKJData::posterAfslut},
+        {"AfsluttedeStatus", &kj::TKJData::statusAfslut}};
+    int rebuilt = 0;
+    std::unique_ptr<kj::TKJData> d;
+    for (const auto& [base, member] : tables) {
+        const QString mdx = QString::fromStdString(folder) + base + ".MDX";
+        QFile f(mdx);
         if (!f.open(QIODevice::ReadOnly)) continue;
         const QByteArray head = f.read(32);
         f.close();
-        if (head.size() > 30 && head[30] != 0) erased += QFile::remove(dir.filePath(name));
+        if (head.size() <= 30 || head[30] == 0) continue;
+        if (!d) {
+            ResetEngine();
+            kj::CreateQelCom();
+            d = std::make_unique<kj::TKJData>();
+        }
+        QFile::remove(mdx);
+        TzDs::TTzDbf& table = (*d).*member;
+        d->OpenTable(table, folder + base + ".dbf");
+        rebuilt += table.Active();
+        table.SetActive(false);
     }
-    return erased;
+    if (d) {
+        d.reset();
+        kj::FreeQelCom();
+        Dbf4::CloseAll();
+    }
+    return rebuilt;
 }
 
 // Copies the files of one data folder into another.
