@@ -201,7 +201,7 @@ void TTzDataSet::AreaToBuffer(TRecordBuffer buffer) {
                     double v;
                     std::memcpy(&v, src, 8);
                     char buf[400];
-                    const int n = tz::FormatFixed(buf, sizeof buf, 0, s.decimals, v);
+                    const int n = tz::FormatRounded(buf, sizeof buf, 0, s.decimals, v);
                     if (n > 0) v = tz::ParseDouble(buf, size_t(n));
                     std::memcpy(dst, &v, 8);
                 } else {

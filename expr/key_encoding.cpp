@@ -135,6 +135,9 @@ int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t ca
         std::memcpy(out, t, n + 1);
         return static_cast<int>(n);
     }
+    // Rounding is the one rule of field texts (tz::FormatRounded), so a value stores, prints
+    // and keys alike.
+    if (roundHalfUp) return tz::FormatRounded(out, cap, 0, decimals, x);
     if (std::fabs(x) < 1e15 && x == std::trunc(x)) {
         // Whole numbers: digits straight from the integer.
         long long v = static_cast<long long>(x);
@@ -161,7 +164,7 @@ int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t ca
         *o = '\0';
         return static_cast<int>(o - out);
     }
-    // 15 significant digits: d.dddddddddddddde+XX
+    // Cut: 15 significant digits, d.dddddddddddddde+XX
     char sci[48];
     auto res = std::to_chars(sci, sci + sizeof sci - 1, x, std::chars_format::scientific, 14);
     *res.ptr = '\0';
@@ -186,13 +189,7 @@ int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t ca
         nd = 1;
         digits[0] = '0';
     } else if (keep < nd) {
-        bool up = roundHalfUp && digits[keep] >= '5';
         nd = keep;
-        if (up) {
-            int k = nd - 1;
-            while (k >= 0 && digits[k] == '9') digits[k--] = '0';
-            if (k >= 0) ++digits[k];
-        }
     }
     bool allZero = true;
     for (int k = 0; k < nd; ++k) {

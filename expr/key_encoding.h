@@ -48,9 +48,10 @@ int CompareDouble(double a, double b);
 int CompareBytes(const void* p, const void* q, size_t n);
 
 // ---- Number texts ----
-// Fixed-point text of x with `decimals` decimals (0-255), taken from the number's decimal
-// text of 15 significant digits: roundHalfUp rounds the dropped digits half away from zero,
-// otherwise they are cut off (toward zero). Writes at most cap - 1 characters and a zero
+// Fixed-point text of x with `decimals` decimals (0-255): roundHalfUp rounds as the field
+// writer does (tz::FormatRounded: the shortest decimal text, half away from zero);
+// otherwise the dropped digits of the number's decimal text of 15 significant digits are
+// cut off (toward zero). Writes at most cap - 1 characters and a zero
 // byte; returns the length, or -1 when the text would not fit (nothing usable written).
 // "inf" and "nan" texts are given for values that are not finite.
 int FormatDecimal(double x, int decimals, bool roundHalfUp, char* out, size_t cap);

@@ -47,7 +47,7 @@ uint16_t LoadRun(WorkArea& a, Run& run, int32_t r) {
 
 std::string FormatNumber(double v, int len, int dec) {
     char buf[384];
-    int n = tz::FormatFixed(buf, sizeof buf, len, dec, v);
+    int n = tz::FormatRounded(buf, sizeof buf, len, dec, v);
     if (n < 0 || n > len) return std::string(size_t(len), '*');
     return std::string(buf, size_t(n));
 }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "storage/dbf4_internal.h"
@@ -82,20 +84,49 @@ uint16_t LockRegion(bool unlock, tz::File& file, uint64_t offset, uint64_t lengt
     return rc;
 }
 
-bool LockWithRetry(tz::File& file, uint64_t offset, uint64_t length) {
+namespace {
+
+// The retry loop of a lock. Before each try after the first, waiting messages go through;
+// `gone` is asked after them (and after the waits and the retry callback before them) and
+// ends the loop, refused, when the file to lock went with a closed area.
+template <class Gone>
+bool RetryLock(tz::File& file, uint64_t offset, uint64_t length, Gone gone) {
     Settings& s = settings();
     int tries = 0;
     bool refused = false;
     do {
-        // Waiting messages go through only once the lock has been refused.
-        if (refused) ProcessMessages();
+        if (refused) {
+            ProcessMessages();
+            if (gone()) return false;
+        }
         if (LockRegion(false, file, offset, length) == 0) return true;
         refused = true;
         if (tries < s.retryCount) WaitSeconds(s.retryWaitSeconds);
         ++tries;
         if (tries > s.retryCount && s.retryCallback && s.retryCallback()) tries = 0;
     } while (tries <= s.retryCount);
+    gone();  // a close during the last wait is reported too
     return false;
+}
+
+// A lock of an area's own file: a window message handler that runs during the waits may
+// close the area, which frees it and its file; the wait then ends with the closed-area
+// error, and the caller returns without touching the area again.
+bool LockAreaWithRetry(WorkArea& a, const char* routine, uint64_t offset, uint64_t length) {
+    const std::weak_ptr<const bool> life = a.life;
+    const int slot = CurrentWorkArea();
+    return RetryLock(a.file, offset, length, [&] {
+        if (!life.expired()) return false;
+        SetError(TzErr::NoDatabaseInUse, std::string("No database in use [") + routine +
+                                             "]  WorkArea = " + std::to_string(slot));
+        return true;
+    });
+}
+
+}  // namespace
+
+bool LockWithRetry(tz::File& file, uint64_t offset, uint64_t length) {
+    return RetryLock(file, offset, length, [] { return false; });
 }
 
 void WaitSeconds(int n) {
@@ -118,7 +149,7 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
     if (a->lockState == wanted) return true;
     if (a->lockState != kLockNone) return false;
     TzDbfLow::DropReadAhead(*a);
-    if (Shared(*a) && !LockWithRetry(a->file, offset, length)) return false;
+    if (Shared(*a) && !LockAreaWithRetry(*a, name, offset, length)) return false;
     if (wanted == kLockFile && !RereadLocked(*a, offset, length)) return false;
     a->lockState = wanted;
     return true;
@@ -152,7 +183,7 @@ bool RLock() {
     if (a->lockState == kLockFile || a->lockState == kLockAppend) return false;
     TzDbfLow::DropReadAhead(*a);
     const uint64_t offset = RecordLockOffset(*a, r);
-    if (Shared(*a) && !LockWithRetry(a->file, offset, a->recordLength)) return false;
+    if (Shared(*a) && !LockAreaWithRetry(*a, "RLock", offset, a->recordLength)) return false;
     if (!RereadLocked(*a, offset, a->recordLength)) return false;
     a->locks.push_front(r);
     a->lockState = kLockRecords;
@@ -220,7 +251,7 @@ bool LockSemaphore() {
     WorkArea* a = Guard("LockSemaphore");
     if (!a) return false;
     if (!settings().sharing) return true;
-    return LockWithRetry(a->file, LockBase(), 1);
+    return LockAreaWithRetry(*a, "LockSemaphore", LockBase(), 1);
 }
 
 void UnlockSemaphore() {

@@ -152,7 +152,7 @@ int32_t ClampInt(double v) {
 
 void EncodeNumber(double v, int len, int dec, uint8_t* out) {
     char buf[384];
-    int n = tz::FormatFixed(buf, sizeof buf, len, dec, v);
+    int n = tz::FormatRounded(buf, sizeof buf, len, dec, v);
     if (n < 0 || n > len) {
         std::memset(out, '*', len);
         return;

@@ -1,5 +1,6 @@
 #include "storage/num_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -37,9 +38,69 @@ bool TooLarge(const char* p, const char* e) {
     return lead + exponent > 0;
 }
 
+// The shortest decimal digits of a finite, non-zero magnitude: value = d[0].d[1]d[2]... x
+// 10^exponent. Returns the digit count.
+int ShortestDigits(double v, char* digits, int* exponent) {
+    char sci[40];
+    const auto r = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
+    int n = 0;
+    const char* p = sci;
+    for (; p < r.ptr && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') digits[n++] = *p;
+    *exponent = 0;
+    if (p < r.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, *exponent);
+    return n;
+}
+
+// Digits for the places 10^top down to 10^-decimals, behind one carry place, rounded half
+// away from zero at the last place. Returns the count written (top + decimals + 2).
+int PlaceDigits(const char* digits, int n, int exponent, int top, int decimals, char* out) {
+    int count = 0;
+    out[count++] = '0';
+    for (int place = top; place >= -decimals; --place) {
+        const int k = exponent - place;
+        out[count++] = k >= 0 && k < n ? digits[k] : '0';
+    }
+    const int dropped = exponent + decimals + 1;  // index of the first digit not kept
+    if (dropped >= 0 && dropped < n && digits[dropped] >= '5') {
+        int k = count - 1;
+        while (out[k] == '9') out[k--] = '0';
+        ++out[k];
+    }
+    return count;
+}
+
 }  // namespace
 
 namespace tz {
+
+int FormatRounded(char* out, size_t cap, int width, int decimals, double v) {
+    if (!std::isfinite(v)) return FormatFixed(out, cap, width, decimals, v);
+    decimals = std::clamp(decimals, 0, 255);
+    char digits[24];
+    int exponent = 0;
+    const int n = v == 0 ? 0 : ShortestDigits(std::fabs(v), digits, &exponent);
+    const int top = std::max(exponent, 0);
+    char places[600];  // carry, 309 integer places at most, 255 decimals
+    const int count = PlaceDigits(digits, n, n ? exponent : 0, top, decimals, places);
+    const int intEnd = count - decimals;  // places[0..intEnd) hold the integer part
+    int first = 0;
+    while (first < intEnd - 1 && places[first] == '0') ++first;
+    const bool negative = v < 0 && std::find_if(places, places + count,
+                                                [](char c) { return c != '0'; }) != places + count;
+    const size_t length =
+        size_t(negative) + size_t(intEnd - first) + (decimals ? 1 : 0) + size_t(decimals);
+    const size_t total = std::max(length, size_t(std::max(width, 0)));
+    if (total >= cap) return -1;
+    char* o = out;
+    o = std::fill_n(o, total - length, ' ');
+    if (negative) *o++ = '-';
+    o = std::copy(places + first, places + intEnd, o);
+    if (decimals) *o++ = '.';
+    o = std::copy(places + intEnd, places + count, o);
+    *o = '\0';
+    return static_cast<int>(total);
+}
 
 int FormatFixed(char* out, size_t cap, int width, int decimals, double v) {
     if (cap == 0) return -1;

@@ -192,7 +192,7 @@ std::string StrFloat(double value, int width, int decimals) {
     width = std::max(0, std::min(width, 255));
     decimals = std::max(0, std::min(decimals, 60));
     char buf[512];  // room for the 309 digits of the largest double and 60 decimals
-    const int n = tz::FormatFixed(buf, sizeof buf, width, decimals, value);
+    const int n = tz::FormatRounded(buf, sizeof buf, width, decimals, value);
     if (n < 0) return "";
     std::string s(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
     if (TzCommon::DecimalChar() != '.' && decimals > 0)

@@ -81,6 +81,9 @@ struct WorkArea {
     std::vector<uint8_t> assigned;
     bool exclusive = false;
     bool readOnly = false;
+    // Lives as long as the area: a lock wait, which lets window messages through, holds it
+    // weakly and so learns that a handler closed (and freed) the area.
+    std::shared_ptr<const bool> life = std::make_shared<const bool>(true);
     // Set after a cut (pack or zap) that failed part way: the header is written but no
     // end-of-file mark, which could land on a record still in the file.
     bool noEofMark = false;

@@ -302,7 +302,7 @@ class MainFormRowsTest : public QObject {
         AddCase("F1");
         AddPosting("F1", 2, 100, "D", 25, "F1");
         AddPosting("F1", 1, 50, "D", 0, "F1");
-        AddPosting("F1", 1, 10, "D", 25.005, "F1");
+        AddPosting("F1", 1, 10, "D", 25.004, "F1");
         AddPosting("F1", 1, 999, "D", 12, "");  // not invoiced
         for (int r = 1; r <= 11; ++r) AddPosting("F1", 1, r, "D", 30 + r, "F9");
         Show("F1", 1);
@@ -322,10 +322,11 @@ class MainFormRowsTest : public QObject {
                 Trim(t.FieldByName("post_fnr").AsString())};
         }
         t.Close();
-        // 25 and 25.005 share a group; each of the eleven further rates has its own.
+        // 25 and 25.004 (stored as 25.00) share a group; each of the eleven further rates
+        // has its own.
         QCOMPARE(credit.size(), size_t(13));
-        const auto near25 = credit.lower_bound(2500);  // 25 or 25.01, the last rate of the group
-        QVERIFY(near25 != credit.end() && near25->first <= 2501);
+        const auto near25 = credit.lower_bound(2500);
+        QVERIFY(near25 != credit.end() && near25->first == 2500);
         QCOMPARE(near25->second.first, int64_t(2100000));  // 200 + 10
         QCOMPARE(credit[0].first, int64_t(500000));
         QCOMPARE(credit[0].second, std::string("F1"));

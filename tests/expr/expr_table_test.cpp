@@ -3,13 +3,16 @@
 // driving the table engine's navigation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "expr/expr_eval.h"
+#include "expr/key_encoding.h"
 #include "storage/dates.h"
 #include "storage/dbf4.h"
+#include "storage/dbf_low.h"
 #include "storage/memo.h"
 #include "storage/tz_common.h"
 #include "storage/tz_storage.h"
@@ -331,3 +334,58 @@ TEST_F(ExprTable, MemoBlockNumbersBeyond32Bits) {
 }
 
 }  // namespace
+
+// Amounts that sit on a half in decimal (x.xx5) store, print and key alike in the fields of
+// the widths the application uses (N 10.2, F 20.2, F 10.2): the field holds the value
+// rounded half away from zero, STR gives the same text and the key built from the value
+// equals the key of the stored text.
+TEST_F(ExprTable, HalfCentAmountsStorePrintAndKeyAlike) {
+    const std::string file = dir_.file("half.dbf");
+    Dbf4::WorkArea scratch;
+    ASSERT_TRUE(TzDbfLow::CreateDbf(scratch, file,
+                                    {{"A", 'N', 10, 2}, {"B", 'F', 20, 2}, {"C", 'F', 10, 2}}));
+    Dbf4::Select(2);
+    Dbf4::Use(file + " EXCLUSIVE");
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+    std::vector<long long> thousandths;  // each ends in 5
+    for (long long k = 0; k < 3000; ++k) thousandths.push_back(k * 10 + 5);
+    for (long long big : {1234567895LL, 9999999985LL, 123456789012345LL})
+        thousandths.push_back(big);
+    std::vector<std::string> wants;
+    for (long long t : thousandths) {
+        for (int sign : {1, -1}) {
+            const double v = sign * double(t) / 1000;
+            for (int f = 1; f <= 3; ++f) std::memcpy(Dbf4::FieldAddress(f), &v, 8);
+            Dbf4::Append();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+            std::string want = std::to_string((t + 5) / 10);
+            want.insert(0, size_t(std::max(0, 3 - int(want.size()))), '0');
+            want.insert(want.size() - 2, ".");
+            if (sign < 0) want.insert(0, "-");
+            wants.push_back(want);
+        }
+    }
+    Dbf4::CloseArea();
+    Dbf4::Select(1);
+    const std::string bytes = kjtest::ReadFile(file);
+    const size_t header = 32 * 4 + 1, recLen = 41;
+    for (size_t r = 0; r < wants.size(); ++r) {
+        const std::string& want = wants[r];
+        const long long t = thousandths[r / 2];
+        const std::string literal = (r % 2 ? "-" : "") + std::to_string(t / 1000) + "." +
+                                    std::string(3 - std::to_string(t % 1000).size(), '0') +
+                                    std::to_string(t % 1000);
+        SCOPED_TRACE(literal);
+        const std::string rec = bytes.substr(header + r * recLen, recLen);
+        if (want.size() <= 10) {
+            ASSERT_EQ(rec.substr(1, 10), Num(want, 10));
+            ASSERT_EQ(rec.substr(31, 10), Num(want, 10));
+        }
+        ASSERT_EQ(rec.substr(11, 20), Num(want, 20));
+        ASSERT_EQ(Str("STR(" + literal + ",20,2)"), Num(want, 20));
+        TzKey::BcdKey fromValue, fromText;
+        TzKey::DoubleToBcd(fromValue.b, 2, (r % 2 ? -1 : 1) * double(t) / 1000);
+        TzKey::TextToBcd(fromText.b, want.data(), want.size(), 2);
+        ASSERT_EQ(std::memcmp(fromValue.b, fromText.b, TzKey::kBcdSize), 0);
+    }
+}

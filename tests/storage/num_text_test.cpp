@@ -53,6 +53,70 @@ TEST(NumText, FormatFixedMatchesPrintf) {
     EXPECT_STREQ(small, "-0");
 }
 
+// Field texts round the value's shortest decimal text half away from zero: a value that
+// sits on a half in decimal rounds up in magnitude although its double lies just below.
+TEST(NumText, FormatRoundedRoundsTheDecimalHalfAwayFromZero) {
+    const unsigned seed = std::random_device{}();
+    std::printf("rounding seed %u\n", seed);
+    std::mt19937_64 rng(seed);
+    char got[512];
+    for (int i = 0; i < 20000; ++i) {
+        const int d = int(rng() % 5);
+        const long long m = (long long)(rng() % 1000000000000LL);  // 12 digits, then a 5
+        const bool negative = rng() & 1;
+        std::string text = std::to_string(m * 10 + 5);
+        text.insert(0, size_t(std::max(0, d + 2 - int(text.size()))), '0');
+        text.insert(text.size() - size_t(d + 1), ".");
+        if (negative) text.insert(0, "-");
+        std::string want = std::to_string(m + 1);
+        if (d > 0) {
+            want.insert(0, size_t(std::max(0, d + 1 - int(want.size()))), '0');
+            want.insert(want.size() - size_t(d), ".");
+        }
+        if (negative) want.insert(0, "-");
+        const double v = tz::ParseDouble(text.data(), text.size());
+        ASSERT_EQ(tz::FormatRounded(got, sizeof got, 0, d, v), int(want.size())) << text;
+        ASSERT_EQ(std::string(got), want) << text << " with " << d << " decimals";
+    }
+    struct Case {
+        double v;
+        int width, decimals;
+        const char* want;
+    } cases[] = {
+        {1.005, 6, 2, "  1.01"},
+        {0.125, 0, 2, "0.13"},
+        {-0.125, 6, 2, " -0.13"},
+        {2.675, 0, 2, "2.68"},
+        {9.995, 0, 2, "10.00"},
+        {0.5, 0, 0, "1"},
+        {-2.5, 0, 0, "-3"},
+        {0.0049, 0, 2, "0.00"},
+        {-0.001, 5, 2, " 0.00"},
+        {-0.0, 0, 2, "0.00"},
+        {0, 0, 0, "0"},
+        {1e20, 0, 1, "100000000000000000000.0"},
+        {123.456, 10, 0, "       123"},
+        {0.1 + 0.2, 0, 17, "0.30000000000000004"},
+        // The double just below 1.005 has the shortest text 1.0049999999999997.
+        {std::nextafter(1.005, 0.0), 0, 2, "1.00"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(tz::FormatRounded(got, sizeof got, c.width, c.decimals, c.v),
+                  int(std::strlen(c.want)))
+            << c.want;
+        EXPECT_STREQ(got, c.want);
+    }
+    char small[8];
+    EXPECT_EQ(tz::FormatRounded(small, sizeof small, 0, 2, 12345.5), -1);  // 8 bytes needed
+    EXPECT_EQ(tz::FormatRounded(small, sizeof small, 8, 2, 1.5), -1);
+    EXPECT_EQ(tz::FormatRounded(small, sizeof small, 7, 2, 1.005), 7);
+    EXPECT_STREQ(small, "   1.01");
+    char big[600];  // the largest double with 255 decimals: 566 characters
+    EXPECT_EQ(tz::FormatRounded(big, sizeof big, 0, 255, -1.7976931348623157e308), 566);
+    EXPECT_EQ(tz::FormatRounded(got, sizeof got, 0, 2, HUGE_VAL), 3);
+    EXPECT_STREQ(got, "inf");
+}
+
 TEST(NumText, ParseDoubleMatchesStrtod) {
     for (const char* t : {"12.50",
                           "  12.50  ",

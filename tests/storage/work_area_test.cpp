@@ -294,6 +294,37 @@ TEST_F(WorkAreaTest, LockRetries) {
     Dbf4::SetIdleProc(nullptr);
 }
 
+void CloseWaitingArea() {
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+}
+
+// A lock wait lets window messages through; a handler that closes the waiting area ends the
+// wait with the closed-area error, and nothing of the freed area is used after it.
+TEST_F(WorkAreaTest, LockWaitEndsWhenItsAreaIsClosed) {
+    enum Kind { kRecord, kAppend, kFile, kSemaphore };
+    for (Kind kind : {kRecord, kAppend, kFile, kSemaphore}) {
+        SCOPED_TRACE(kind);
+        Open(1, "sager ALIAS A");
+        AppendRows(1);
+        Open(2, "sager ALIAS B");
+        ASSERT_TRUE(kind == kSemaphore ? Dbf4::LockSemaphore() : Dbf4::FLock());
+        Dbf4::Select(1);
+        Dbf4::SetIdleProc(CloseWaitingArea);
+        Dbf4::settings().retryCount = 1;
+        const bool granted = kind == kRecord   ? Dbf4::RLock()
+                             : kind == kAppend ? Dbf4::ALock()
+                             : kind == kFile   ? Dbf4::FLock()
+                                               : Dbf4::LockSemaphore();
+        Dbf4::SetIdleProc(nullptr);
+        EXPECT_FALSE(granted);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
+        EXPECT_EQ(Dbf4::AreaAt(1), nullptr);
+        Dbf4::settings() = Dbf4::Settings();
+        Dbf4::CloseAll();
+    }
+}
+
 // A shared area that appended writes its end-of-file mark at close only while it holds the
 // append byte, so the mark never lands on another station's new record.
 uint32_t HeaderCount(const std::string& b) {
