@@ -27,6 +27,7 @@
 #include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "storage/whole_file.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 #include "ui/tmv_fil.h"
@@ -205,11 +206,8 @@ void TRetForm::MPGemFilClick() {
         WaitCursor wait;
         QString text = Rediger->toPlainText();
         text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-        QFile f(name);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw std::runtime_error("Kan ikke skrive filen: " + newName);
         const std::string bytes = kjqt::ToAnsi(text) + "\r\n";
-        if (f.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !f.flush())
+        if (tz::WriteWholeFile(name.toLocal8Bit().toStdString(), bytes) != 0)
             throw std::runtime_error("Kan ikke skrive filen: " + newName);
         Modified = false;
         RedigerSelectionChange();

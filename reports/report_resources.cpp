@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "reports/report_host.h"
+#include "storage/whole_file.h"
 #include "ui/text_codec.h"
 
 namespace kjrep {
@@ -432,11 +433,7 @@ std::string LayoutResource(const std::string& fileName) {
 
 void SaveResourceToFile(const std::string& fileName, const std::string& path) {
     std::string bytes = LayoutResource(fileName);
-    QFile file(kjqt::FromAnsi(path));
-    if (bytes.empty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.flush())
+    if (bytes.empty() || tz::WriteWholeFile(path, bytes) != 0)
         throw std::runtime_error("Kan ikke oprette filen " + path);
 }
 

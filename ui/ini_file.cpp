@@ -6,6 +6,7 @@
 
 #include "storage/code_page.h"
 #include "storage/file_layer.h"
+#include "storage/whole_file.h"
 
 namespace kjqt {
 
@@ -196,10 +197,7 @@ void TMemIniFile::DeleteKey(const std::string& section, const std::string& key) 
 bool TMemIniFile::UpdateFile() {
     std::string all;
     for (const Line& line : lines_) all += line.text + "\r\n";
-    std::ofstream out(fileName_, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(all.data(), static_cast<std::streamsize>(all.size()));
-    return static_cast<bool>(out.flush());
+    return tz::WriteWholeFile(fileName_, all) == 0;
 }
 
 }  // namespace kjqt

@@ -42,7 +42,8 @@ class TMemIniFile {
     void EraseSection(const std::string& section);
     void DeleteKey(const std::string& section, const std::string& key);
 
-    // Writes the file; false when it cannot be written.
+    // Writes the file (beside it, renamed into place; not at all when unchanged); false
+    // when it cannot be written.
     bool UpdateFile();
 
   protected:

@@ -28,12 +28,15 @@ bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
             std::rewind(file_);
             return true;
         }
-        if (std::freopen(nullptr, "wb", file_)) return true;
-        file_ = nullptr;
+        if (writer_.Restart() == 0) return true;
+        writer_.Abandon();
     }
     Close();
     name_ = name;
-    file_ = std::fopen(tz::ResolveName(name_).c_str(), mode == Mode::Read ? "rb" : "wb");
+    if (mode == Mode::Read)
+        file_ = std::fopen(tz::ResolveName(name_).c_str(), "rb");
+    else
+        writer_.Begin(name_);
     mode_ = mode;
     if (!Open()) Show("Fil \"" + name_ + "\" kunne ikke \xE6ndre status");
     return Open();
@@ -81,9 +84,8 @@ std::string TMVFil::ReadLineTo() {
 
 bool TMVFil::WriteLine(const std::string& line) {
     if (!Open()) return false;
-    bool ok = mode_ == Mode::Write &&
-              std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
-              std::fwrite("\r\n", 1, 2, file_) == 2 && std::fflush(file_) == 0;
+    bool ok = mode_ == Mode::Write && writer_.Write(line.data(), line.size()) == 0 &&
+              writer_.Write("\r\n", 2) == 0;
     if (!ok) Show("Kan ikke skrive til fil \"" + name_ + "\"");
     return ok;
 }
@@ -100,6 +102,8 @@ bool TMVFil::Eof() {
 void TMVFil::Close() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+    if (writer_.IsOpen() && writer_.Commit() != 0)
+        Show("Kan ikke skrive til fil \"" + name_ + "\"");
 }
 
 }  // namespace kjqt

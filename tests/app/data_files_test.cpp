@@ -3,6 +3,8 @@
 // older line-form path file, the three upgrades with their backups (and a failure at every
 // write of an upgrade, which never loses a row), two stations on one system folder, and
 // rebuilding indexes and packing while another process holds a table.
+#include <sys/stat.h>
+
 #include <QProcess>
 #include <algorithm>
 #include <csignal>
@@ -494,6 +496,43 @@ class DataFilesTest : public QObject {
         QVERIFY(ProgramReachesMainWindow(sf));
     }
 
+    // One station writes the path-setup file over and over (alternating contents) while
+    // another reads it: every read finds the data and system folders, none an empty or a
+    // partial file; a write of unchanged paths leaves the file alone.
+    void pathFileReadWhileAnotherStationWritesIt() {
+        StartFolder sf;
+        sf.WriteIniPaths(sf.data);
+        const std::string file = sf.start + "ZORBO397.ASD";
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(),
+                     {"--write-paths", QString::fromStdString(file), "1000"});
+        QVERIFY(writer.waitForStarted(30000));
+        int reads = 0, wrong = 0;
+        while (writer.state() != QProcess::NotRunning && reads < 200000) {
+            kj::TQelCom q;
+            q.ReadPaths(file);
+            ++reads;
+            if (q.SagsDataSti.empty() || q.Zorbo1Sti != sf.start) ++wrong;
+            if (reads % 64 == 0) writer.waitForFinished(0);
+        }
+        if (writer.state() != QProcess::NotRunning) QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 0);
+        qInfo() << reads << "reads," << wrong << "without the folders";
+        QVERIFY(reads > 0);
+        QCOMPARE(wrong, 0);
+        // Unchanged paths: the file keeps its identity (it is not written again).
+        kj::TQelCom q;
+        q.ReadPaths(file);
+        struct stat before {
+        }, after{};
+        QCOMPARE(::stat(file.c_str(), &before), 0);
+        q.WritePaths(file);
+        QCOMPARE(::stat(file.c_str(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        QCOMPARE(QDir(QString::fromStdString(sf.start)).entryList(QDir::Files).size(), 1);
+    }
+
     void twoStationsShareOneSystemFolder() {
         StartFolder sf;
         MakeFolder(sf);
@@ -596,6 +635,16 @@ static int RunHelper(int argc, char** argv) {
         tz::SetFaultInjector(nullptr);
         return 0;
     }
+    if (QString(argv[1]) == "--write-paths") {
+        kj::TQelCom q;
+        q.ReadPaths(argv[2]);
+        const std::string data = q.SagsDataSti;
+        for (int i = 0, n = std::atoi(argv[3]); i < n; ++i) {
+            q.SagsDataSti = data + (i % 2 ? "A/" : "");
+            q.WritePaths(argv[2]);
+        }
+        return 0;
+    }
     if (QString(argv[1]) == "--station") {
         kj::CreateQelCom();
         data = std::make_unique<kj::TKJData>();
@@ -617,7 +666,8 @@ static int RunHelper(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if ((argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold")) ||
-        (argc == 4 && QString(argv[1]) == "--save-posting"))
+        (argc == 4 &&
+         (QString(argv[1]) == "--save-posting" || QString(argv[1]) == "--write-paths")))
         return RunHelper(argc, argv);
     kjqt::KjApplication app(argc, argv);
     DataFilesTest test;

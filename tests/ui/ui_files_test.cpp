@@ -203,6 +203,23 @@ class UiFilesTest : public QObject {
         QCOMPARE(responder_.Asked().size(), size_t(0));
     }
 
+    // A list file being written is put in place whole at Close: until then a reader sees
+    // the old content, and nothing is left beside it.
+    void textFileIsReplacedWholeAtClose() {
+        const std::string file = Path("hel.dbs");
+        Write(QString::fromStdString(file), "gammel\r\n");
+        TMVFil f;
+        QVERIFY(f.Rewrite(file));
+        QVERIFY(f.WriteLine("ny"));
+        QCOMPARE(Bytes(QString::fromStdString(file)), QByteArray("gammel\r\n"));
+        f.Close();
+        QCOMPARE(Bytes(QString::fromStdString(file)), QByteArray("ny\r\n"));
+        const QFileInfo info(QString::fromStdString(file));
+        QCOMPARE(info.dir().entryList({QStringLiteral("hel.dbs*")}, QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("hel.dbs")});
+        QCOMPARE(responder_.Asked().size(), size_t(0));
+    }
+
     void textFileEdgeCases() {
         const std::string file = Path("kant.txt");
         Write(QString::fromStdString(file), "a\r\nsidste");
