@@ -33,6 +33,25 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     Grid->OnKeyDown = [this](kjqt::TDBCtrlGrid&, QKeyEvent& e) { CardKey(e); };
     Grid->OnPaintPanel = [this](kjqt::TDBCtrlGrid&, QWidget& panel, int) { PaintPanel(panel); };
     resize(900, 3 * DesignedPanelHeight + 60);
+    const Db::TDataSetNotifyEvent rule = table_.BeforePost;
+    keyCheck_ = std::make_unique<THandlerSwap>(
+        table_, nullptr,
+        [this, rule](Db::TDataSet& ds) {
+            if (rule) rule(ds);
+            CheckKeyBeforePost(ds);
+        },
+        false);
+}
+
+TCardRegisterForm::~TCardRegisterForm() = default;
+
+// Every save checks the key, also one made while the key field still has the focus.
+void TCardRegisterForm::CheckKeyBeforePost(Db::TDataSet& ds) {
+    if (ds.State() != Db::dsEdit && ds.State() != Db::dsInsert) return;
+    const std::string key = ds.FieldByName(spec_.keyField).AsString();
+    if (RefuseDuplicate(table_, *KJData()->Table(spec_.buf), spec_.tag, key, spec_.keyWidth,
+                        spec_.who))
+        keyModified_ = false;
 }
 
 QPushButton* TCardRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
@@ -182,6 +201,7 @@ void TCardRegisterForm::KeyExit() {
     const std::string key = table_.FieldByName(spec_.keyField).AsString();
     if (!keyModified_) return;
     keyModified_ = false;
+    if (table_.State() != Db::dsEdit && table_.State() != Db::dsInsert) return;  // saved
     TzDs::TTzDbf& buf = *KJData()->Table(spec_.buf);
     const int32_t own = table_.State() == Db::dsInsert ? 0 : table_.s_RecNo();
     const int32_t found = KeyRecNo(buf, spec_.tag, TzUtils::AnsiUpper(key), spec_.keyWidth);

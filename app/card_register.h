@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 #include "app/kj_register.h"
@@ -42,6 +43,7 @@ struct CardRegisterSpec {
 class TCardRegisterForm : public QDialog {
   public:
     TCardRegisterForm(const CardRegisterSpec& spec, const QString& caption);
+    ~TCardRegisterForm() override;
 
     kjqt::TDBCtrlGrid* Grid;
     QPushButton* SlutBtn;
@@ -99,8 +101,11 @@ class TCardRegisterForm : public QDialog {
     void KeyExit();
     void PostnrExit();
     void PostnrDropDown(kjqt::TDBComboBox& box);
+    void CheckKeyBeforePost(Db::TDataSet& ds);
     QBoxLayout* buttons_;
     QStringList postnrList_;
+    // The data module's BeforePost followed by the duplicate check, while the window lives.
+    std::unique_ptr<THandlerSwap> keyCheck_;
     bool keyModified_ = false;  // the user typed into the key field since it was checked
 };
 

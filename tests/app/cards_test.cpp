@@ -155,6 +155,38 @@ class CardsTest : public QObject {
         QCOMPARE(S(rows[0]["mak_fnavn"]), U("Ole"));
     }
 
+    // Closing with Ctrl+X while still in the key field checks the key before the save.
+    void duplicateKeyRefusedWhenClosingFromTheKeyField() {
+        AddUsers();
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            TypeInto(f, "edtKey", "cd");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList({U("Skal den rettede bruger gemmes ?"),
+                                                     U("brugeren CD findes allerede !!!")}));
+        auto users = fx_.Rows("Bruger.dbf");
+        QCOMPARE(RowsWith(users, "ini", "CD").size(), size_t(1));
+        QCOMPARE(RowsWith(users, "ini", "AB").size(), size_t(1));
+
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}});
+        fx_.responder.Clear();
+        ws.On<kj::TkundeForm>([](kj::TkundeForm& f) {
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeText(f, "k1");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList({U("Skal den rettede kunde gemmes ?"),
+                                                     U("kunden K1 findes allerede !!!")}));
+        QCOMPARE(fx_.Rows("Kunde.dbf").size(), size_t(1));
+    }
+
     void usersBackspaceEditsAndCtrlBackspaceUndoes() {
         AddUsers();
         WindowScripts ws;
