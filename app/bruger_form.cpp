@@ -90,7 +90,10 @@ void TbrugerForm::SletBruger() {
     table_.Cancel();
     const std::string name = table_.FieldByName("BrugerNavn").AsString();
     if (KJData()->Confirm(Ansi("Skal denne bruger slettes ?\r\n") + name)) {
-        if (table_.RLock()) table_.Delete();
+        if (table_.RLock())
+            table_.Delete();
+        else
+            ShowRowInUse();
         table_.UnLock();
     }
     Grid->update();
@@ -114,7 +117,10 @@ void TbrugerForm::SkiftBrugerKodeord() {
     KJData()->GotoRecNo(table_, recNo);
     table_.Edit();
     table_.FieldByName("ini_pass").SetAsString(fresh);
-    if (table_.RLock()) table_.Post();
+    if (table_.RLock())
+        table_.Post();
+    else
+        ShowRowInUse();
     table_.UnLock();
     if (table_.State() == Db::dsEdit) table_.Cancel();
     Grid->update();

@@ -108,7 +108,10 @@ void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
                                             const std::string& rowText) {
     if (Initials().empty()) return;
     if (Ask(question + "\r\n" + rowText)) {
-        if (table_.RLock()) table_.Delete();
+        if (table_.RLock())
+            table_.Delete();
+        else
+            ShowRowInUse();
         table_.UnLock();
     }
     RepaintAndFocus();

@@ -210,6 +210,10 @@ bool QuoteSearchWord(const std::string& word, std::string& quoted) {
     return true;
 }
 
+void ShowRowInUse() {
+    ShowMsg(Ansi("Rækken er i brug af en anden bruger, intet er ændret !!!"));
+}
+
 std::string AskText(const char* caption, const char* prompt) {
     return kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(Q(caption), Q(prompt), {}));
 }

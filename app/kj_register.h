@@ -109,6 +109,10 @@ void TitleFind(TzDs::TTzDbf& table, const std::string& text);
 // refused with its message: false.
 bool QuoteSearchWord(const std::string& word, std::string& quoted);
 
+// Says that another station holds the row locked and that nothing was changed (a refused
+// record lock of a delete or a password change).
+void ShowRowInUse();
+
 // Asks for a text with the input box; "" on cancel.
 std::string AskText(const char* caption, const char* prompt);
 

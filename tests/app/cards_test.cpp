@@ -251,6 +251,42 @@ class CardsTest : public QObject {
         QCOMPARE(kj::SkiftKodeord("nyt", *std::make_unique<std::string>()), false);
     }
 
+    // A record another station holds locked: the password change and the delete say so and
+    // change nothing.
+    void lockedRecordIsReportedNotSilentlySkipped() {
+        AddUsers();
+        TzDs::TTzDbf other;  // a handle of its own, as another station has
+        other.SetDbfFileName(fx_.sf->data + "Bruger.dbf");
+        other.SetActive(true);
+        other.First();
+        QVERIFY(other.RLock());
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SkiftKodeordBtn, Qt::LeftButton);
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        ws.On<kj::TSkiftKodeordForm>([](kj::TSkiftKodeordForm& d) {
+            QTest::keyClicks(d.EdtGammel, "hemm");
+            QTest::keyClicks(d.EdtNy, "nyt");
+            QTest::keyClicks(d.EdtGentag, "nyt");
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+        });
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        fx_.responder.Answer(kIdYes);  // delete AB
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowBrugerForm(1, "");
+        other.UnLock();
+        QCOMPARE(ws.timedOut, 0);
+        const QString inUse = U("Rækken er i brug af en anden bruger, intet er ændret !!!");
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({inUse, U("Skal denne bruger slettes ?\r\nAnne Berg"), inUse}));
+        auto ab = RowsWith(fx_.Rows("Bruger.dbf"), "ini", "AB");
+        QCOMPARE(S(ab[0]["ini_pass"]), U("hemm"));
+        QVERIFY(!ab[0].deleted);
+    }
+
     void usersSearchWithNext() {
         AddUsers();
         fx_.Add(fx_.data->BrugerDbf, {{"ini", "EB"}, {"ini_fnavn", "Eva"}, {"ini_enavn", "Berg"}});

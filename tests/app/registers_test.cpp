@@ -114,6 +114,32 @@ class RegistersTest : public QObject {
         QCOMPARE(refused(aOut) + refused(bOut), kCount);
     }
 
+    // A delete whose row another station holds locked says so and deletes nothing.
+    void lockedRowDeleteIsReported() {
+        fx_.Add(fx_.data->vareGDbf, {{"id", "TID"}, {"tekst", "Timer"}});
+        fx_.responder.Clear();
+        TzDs::TTzDbf other;  // a handle of its own, as another station has
+        other.SetDbfFileName(fx_.sf->data + "VarerG.dbf");
+        other.SetActive(true);
+        other.First();
+        QVERIFY(other.RLock());
+        WindowScripts ws;
+        ws.On<kj::TVareGForm>([](kj::TVareGForm& f) {
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowVareGForm(0, "");
+        other.UnLock();
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("Ønsker du at slette denne varegruppe ?\r\nTID Timer"),
+                              U("Rækken er i brug af en anden bruger, intet er ændret !!!")}));
+        QVERIFY(!RowsWith(fx_.Rows("VarerG.dbf"), "id", "TID")[0].deleted);
+    }
+
     void itemGroupsNewEditDuplicateDelete() {
         auto& g = fx_.data->vareGDbf;
         fx_.Add(g, {{"id", "TID"}, {"tekst", "Timer"}});
