@@ -24,7 +24,8 @@ TbrugerForm* g_form = nullptr;
 
 const CardRegisterSpec kSpec = {
     "BrugerDbf",  "BrugerBufDbf", "BrugerData", "BRUGER",  "ini",        5,
-    "ini_postnr", "ini_tlf",      "brugeren ",  "brugere", "brugerdata", "skal det oprettes ?"};
+    "ini_postnr", "ini_tlf",      "brugeren ",  "brugere", "brugerdata", "skal det oprettes ?",
+    "ini_pass"};
 
 }  // namespace
 

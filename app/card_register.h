@@ -38,6 +38,7 @@ struct CardRegisterSpec {
     const char* plural;     // "brugere" / "kunder"
     const char* dataName;   // "brugerdata" / "kundedata"
     const char* postnrEnd;  // "skal det oprettes ?" / "skal denne oprettes ?"
+    const char* hidden;     // a field the search leaves out ("ini_pass"), or nullptr
 };
 
 class TCardRegisterForm : public QDialog {
@@ -102,6 +103,8 @@ class TCardRegisterForm : public QDialog {
     void PostnrExit();
     void PostnrDropDown(kjqt::TDBComboBox& box);
     void CheckKeyBeforePost(Db::TDataSet& ds);
+    void SearchWordIn(bool fromFirst, uint8_t& field);
+    bool ShownFieldHas(const std::string& word);
     QBoxLayout* buttons_;
     QStringList postnrList_;
     // The data module's BeforePost followed by the duplicate check, while the window lives.

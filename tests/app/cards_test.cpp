@@ -287,6 +287,26 @@ class CardsTest : public QObject {
         QVERIFY(!ab[0].deleted);
     }
 
+    // The search leaves the password out: its text finds no user.
+    void searchLeavesThePasswordOut() {
+        AddUsers();
+        WindowScripts ws;
+        QString shown;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SoegBtn, Qt::LeftButton);
+            shown = S(fx_.data->BrugerDbf.FieldByName("ini").AsString());
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.AnswerText("emm");
+        kj::ShowBrugerForm(2, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("\"søgeordet\" søges i alle felter i brugerdata"),
+                              U("\"søgeordet\" emm findes ikke i brugerdata !!!")}));
+        QCOMPARE(shown, U("CD"));
+    }
+
     void usersSearchWithNext() {
         AddUsers();
         fx_.Add(fx_.data->BrugerDbf, {{"ini", "EB"}, {"ini_fnavn", "Eva"}, {"ini_enavn", "Berg"}});
