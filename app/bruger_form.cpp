@@ -24,7 +24,8 @@ TbrugerForm* g_form = nullptr;
 
 const CardRegisterSpec kSpec = {
     "BrugerDbf",  "BrugerBufDbf", "BrugerData", "BRUGER",  "ini",        5,
-    "ini_postnr", "ini_tlf",      "brugeren ",  "brugere", "brugerdata", "skal det oprettes ?"};
+    "ini_postnr", "ini_tlf",      "brugeren ",  "brugere", "brugerdata", "skal det oprettes ?",
+    "ini_pass"};
 
 }  // namespace
 
@@ -90,7 +91,10 @@ void TbrugerForm::SletBruger() {
     table_.Cancel();
     const std::string name = table_.FieldByName("BrugerNavn").AsString();
     if (KJData()->Confirm(Ansi("Skal denne bruger slettes ?\r\n") + name)) {
-        if (table_.RLock()) table_.Delete();
+        if (table_.RLock())
+            table_.Delete();
+        else
+            ShowRowInUse();
         table_.UnLock();
     }
     Grid->update();
@@ -114,7 +118,10 @@ void TbrugerForm::SkiftBrugerKodeord() {
     KJData()->GotoRecNo(table_, recNo);
     table_.Edit();
     table_.FieldByName("ini_pass").SetAsString(fresh);
-    if (table_.RLock()) table_.Post();
+    if (table_.RLock())
+        table_.Post();
+    else
+        ShowRowInUse();
     table_.UnLock();
     if (table_.State() == Db::dsEdit) table_.Cancel();
     Grid->update();

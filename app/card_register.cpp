@@ -33,6 +33,25 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     Grid->OnKeyDown = [this](kjqt::TDBCtrlGrid&, QKeyEvent& e) { CardKey(e); };
     Grid->OnPaintPanel = [this](kjqt::TDBCtrlGrid&, QWidget& panel, int) { PaintPanel(panel); };
     resize(900, 3 * DesignedPanelHeight + 60);
+    const Db::TDataSetNotifyEvent rule = table_.BeforePost;
+    keyCheck_ = std::make_unique<THandlerSwap>(
+        table_, nullptr,
+        [this, rule](Db::TDataSet& ds) {
+            if (rule) rule(ds);
+            CheckKeyBeforePost(ds);
+        },
+        false);
+}
+
+TCardRegisterForm::~TCardRegisterForm() = default;
+
+// Every save checks the key, also one made while the key field still has the focus.
+void TCardRegisterForm::CheckKeyBeforePost(Db::TDataSet& ds) {
+    if (ds.State() != Db::dsEdit && ds.State() != Db::dsInsert) return;
+    const std::string key = ds.FieldByName(spec_.keyField).AsString();
+    if (RefuseDuplicate(table_, *KJData()->Table(spec_.buf), spec_.tag, key, spec_.keyWidth,
+                        spec_.who))
+        keyModified_ = false;
 }
 
 QPushButton* TCardRegisterForm::AddButton(const char* text, const std::function<void()>& action) {
@@ -182,6 +201,7 @@ void TCardRegisterForm::KeyExit() {
     const std::string key = table_.FieldByName(spec_.keyField).AsString();
     if (!keyModified_) return;
     keyModified_ = false;
+    if (table_.State() != Db::dsEdit && table_.State() != Db::dsInsert) return;  // saved
     TzDs::TTzDbf& buf = *KJData()->Table(spec_.buf);
     const int32_t own = table_.State() == Db::dsInsert ? 0 : table_.s_RecNo();
     const int32_t found = KeyRecNo(buf, spec_.tag, TzUtils::AnsiUpper(key), spec_.keyWidth);
@@ -248,16 +268,40 @@ void TCardRegisterForm::PaintPanel(QWidget& panel) {
 
 // ---- Search, resize, closing --------------------------------------------------------------------
 
+// The search over the card's fields: a row found only through the hidden field (the
+// password) is passed over, and then the table stays where it was when nothing else is found.
+void TCardRegisterForm::SearchWordIn(bool fromFirst, uint8_t& field) {
+    const int32_t start = table_.s_RecNo();
+    bool passed = false;
+    field = 0;
+    table_.Search(SearchWord, field, fromFirst);
+    while (field != 0 && spec_.hidden && !ShownFieldHas(SearchWord)) {
+        passed = true;
+        field = 0;
+        table_.Search(SearchWord, field, false);
+    }
+    if (field == 0 && passed) KJData()->GotoRecNo(table_, start);
+}
+
+bool TCardRegisterForm::ShownFieldHas(const std::string& word) {
+    const std::string wanted = TzUtils::AnsiUpper(TzUtils::TrimRight(word));
+    const std::string hidden = TzUtils::AnsiUpper(spec_.hidden);
+    for (Db::TField* f : table_.Fields()) {
+        if (f->Calculated() || TzUtils::AnsiUpper(f->FieldName()) == hidden) continue;
+        if (TzUtils::AnsiUpper(f->AsString()).find(wanted) != std::string::npos) return true;
+    }
+    return false;
+}
+
 void TCardRegisterForm::btnSearchClick(bool next) {
     const std::string quote = "\"";
     uint8_t field = 0;
     if (next && !TzUtils::TrimRight(SearchWord).empty()) {
-        table_.Search(SearchWord, field, false);
+        SearchWordIn(false, field);
         if (field == 0 &&
             KJData()->Confirm("Der er ikke flere " + std::string(spec_.plural) + " med " + quote +
                               Ansi("søgeordet") + quote + " " + SearchWord + ", start forfra ?")) {
-            field = 0;
-            table_.Search(SearchWord, field, true);
+            SearchWordIn(true, field);
         }
         return;
     }
@@ -269,7 +313,7 @@ void TCardRegisterForm::btnSearchClick(bool next) {
         value.clear();
     SearchWord = kjqt::ToAnsi(value);
     if (!TzUtils::TrimRight(SearchWord).empty()) {
-        table_.Search(SearchWord, field, true);
+        SearchWordIn(true, field);
         if (field != 0) {
             NaesteBtn->setEnabled(true);
         } else {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 #include "app/kj_register.h"
@@ -37,11 +38,13 @@ struct CardRegisterSpec {
     const char* plural;     // "brugere" / "kunder"
     const char* dataName;   // "brugerdata" / "kundedata"
     const char* postnrEnd;  // "skal det oprettes ?" / "skal denne oprettes ?"
+    const char* hidden;     // a field the search leaves out ("ini_pass"), or nullptr
 };
 
 class TCardRegisterForm : public QDialog {
   public:
     TCardRegisterForm(const CardRegisterSpec& spec, const QString& caption);
+    ~TCardRegisterForm() override;
 
     kjqt::TDBCtrlGrid* Grid;
     QPushButton* SlutBtn;
@@ -99,8 +102,13 @@ class TCardRegisterForm : public QDialog {
     void KeyExit();
     void PostnrExit();
     void PostnrDropDown(kjqt::TDBComboBox& box);
+    void CheckKeyBeforePost(Db::TDataSet& ds);
+    void SearchWordIn(bool fromFirst, uint8_t& field);
+    bool ShownFieldHas(const std::string& word);
     QBoxLayout* buttons_;
     QStringList postnrList_;
+    // The data module's BeforePost followed by the duplicate check, while the window lives.
+    std::unique_ptr<THandlerSwap> keyCheck_;
     bool keyModified_ = false;  // the user typed into the key field since it was checked
 };
 

@@ -95,17 +95,6 @@ void TGridRegisterForm::done(int result) {
     QDialog::done(result);
 }
 
-bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
-                     const std::string& key, const std::string& what) {
-    // The inserted row has no record number yet: any row found is another one.
-    const int32_t own = table.State() == Db::dsInsert ? 0 : table.s_RecNo();
-    const int32_t found = KeyRecNo(buf, tag, TzUtils::AnsiUpper(key), 10);
-    if (found == 0 || found == own) return false;
-    ShowMsg(what + TzUtils::TrimRight(key) + " findes allerede !!!");
-    table.Cancel();
-    return true;
-}
-
 void TGridRegisterForm::AppendNewRow() {
     if (Initials().empty()) return;
     table_.Cancel();
@@ -119,7 +108,10 @@ void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
                                             const std::string& rowText) {
     if (Initials().empty()) return;
     if (Ask(question + "\r\n" + rowText)) {
-        if (table_.RLock()) table_.Delete();
+        if (table_.RLock())
+            table_.Delete();
+        else
+            ShowRowInUse();
         table_.UnLock();
     }
     RepaintAndFocus();

@@ -61,10 +61,4 @@ class TGridRegisterForm : public QDialog {
     std::vector<kjqt::TColumn*> searchable_;
 };
 
-// Pieces of the grid registers' BeforePost: the key looked up on the second cursor `buf`
-// (tag, width), found at a record other than the row's own shows "<what><key> findes
-// allerede !!!" and cancels the edit; true when refused.
-bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
-                     const std::string& key, const std::string& what);
-
 }  // namespace kj

@@ -122,6 +122,38 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
     return cursor.s_RecNo();
 }
 
+namespace {
+
+// The table's append lock, tried for a short while and then again as long as the user
+// wants; false when the user gives up.
+bool TakeAppendLock(TzDs::TTzDbf& table) {
+    for (;;) {
+        if (TryLockBriefly([&] { return table.ALock(); })) return true;
+        if (!Ask(Ansi("Tabellen er låst af en anden bruger og kan ikke gemmes nu.\r\n"
+                      "Prøv igen ?")))
+            return false;
+    }
+}
+
+}  // namespace
+
+bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
+                     const std::string& key, int width, const std::string& what, bool locked) {
+    // The inserted row has no record number yet: any row found is another one.
+    const bool inserting = table.State() == Db::dsInsert;
+    if (inserting && locked && !TakeAppendLock(table)) {
+        table.Cancel();
+        return true;
+    }
+    const int32_t own = inserting ? 0 : table.s_RecNo();
+    const int32_t found = KeyRecNo(buf, tag, TzUtils::AnsiUpper(key), width);
+    if (found == 0 || found == own) return false;
+    if (inserting && locked) table.UnLock();
+    ShowMsg(what + TzUtils::TrimRight(key) + " findes allerede !!!");
+    table.Cancel();
+    return true;
+}
+
 void PostOnClose(TzDs::TTzDbf& table) {
     if (!table.Active()) return;
     for (;;) {
@@ -176,6 +208,10 @@ bool QuoteSearchWord(const std::string& word, std::string& quoted) {
     const char q = dq ? '\'' : '"';
     quoted = q + word + q;
     return true;
+}
+
+void ShowRowInUse() {
+    ShowMsg(Ansi("Rækken er i brug af en anden bruger, intet er ændret !!!"));
 }
 
 std::string AskText(const char* caption, const char* prompt) {

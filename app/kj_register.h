@@ -77,6 +77,15 @@ std::string Initials();
 // blanks to width); 0 when there is none. The cursor keeps the tag afterwards.
 int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string& key, int width);
 
+// The duplicate check of a register's save: the key looked up on the second cursor `buf`
+// (tag, padded to width), found at a record other than the row's own shows "<what><key>
+// findes allerede !!!" and cancels the edit; true when refused. For a new row with
+// `locked`, the check runs under the table's append lock, which is kept for the append that
+// follows (it releases it), so that two stations cannot add one key twice.
+bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
+                     const std::string& key, int width, const std::string& what,
+                     bool locked = true);
+
 // Posts a register's pending edit when the window closes: an inserted row under the
 // append lock, an edited one under its record lock. A lock held elsewhere is tried again
 // for a short while; then the user is asked whether to keep trying, and only a No drops
@@ -99,6 +108,10 @@ void TitleFind(TzDs::TTzDbf& table, const std::string& text);
 // not contain. A word holding both quote characters, or longer than 100 characters, is
 // refused with its message: false.
 bool QuoteSearchWord(const std::string& word, std::string& quoted);
+
+// Says that another station holds the row locked and that nothing was changed (a refused
+// record lock of a delete or a password change).
+void ShowRowInUse();
 
 // Asks for a text with the input box; "" on cancel.
 std::string AskText(const char* caption, const char* prompt);

@@ -343,10 +343,12 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
         const std::string padded = Upper(PadRight(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
+            BackToCell(field);
         } else if (CaseIsClosed()) {
             ShowMsg("Sagen er afsluttet, indtast en ny !");
             EnsureEdit(t);
             t.FieldByName("post_sag").SetAsString("");
+            BackToCell(field);
         }
     } else if (name == "POST_DK") {
         const std::string dk = t.FieldByName("post_dk").AsString();
@@ -355,6 +357,20 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             t.FieldByName("post_dk").SetAsString("D");
         }
     }
+}
+
+void TTimeSedlerForm::BackToCell(const std::string& field) {
+    // After the grid has finished its move to the next cell.
+    QMetaObject::invokeMethod(
+        postGrid,
+        [this, field] {
+            const auto& columns = postGrid->Model().Columns();
+            for (size_t i = 0; i < columns.size(); ++i)
+                if (TzUtils::AnsiUpper(columns[i]->FieldName) == TzUtils::AnsiUpper(field))
+                    postGrid->SetSelectedIndex(int(i));
+            postGrid->setFocus();
+        },
+        Qt::QueuedConnection);
 }
 
 void TTimeSedlerForm::postGridEditButtonClick() {

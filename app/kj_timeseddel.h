@@ -92,6 +92,8 @@ class TTimeSedlerForm : public QDialog {
     void RegisterKey(RegKey key);
     void FormCloseQuery();
     void LookUpItem(const std::string& padded);
+    // Puts the focus back in the grid's cell of field after a message about it.
+    void BackToCell(const std::string& field);
     void OpenRegister(const std::function<void(int32_t, const std::string&)>& show,
                       const std::string& key);
     TKJData& data_;

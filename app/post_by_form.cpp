@@ -75,7 +75,7 @@ void TPostnrForm::PostnrBeforePost(Db::TDataSet& ds) {
     if (ini.empty() || !d.Confirm("Skal det rettede postnr gemmes ?")) return ds.Cancel();
     Db::TField& nr = ds.FieldByName("pst_nr");
     nr.SetAsString(TzUtils::AnsiUpper(nr.AsString()));
-    if (RefuseDuplicate(table_, d.PostnrBufDbf, "POSTNR", nr.AsString(), "postnr. ")) return;
+    if (RefuseDuplicate(table_, d.PostnrBufDbf, "POSTNR", nr.AsString(), 10, "postnr. ")) return;
     ds.FieldByName("pst_ajour").SetAsDateTime(Db::Today());
     ds.FieldByName("pst_ini").SetAsString(ini);
 }

@@ -67,7 +67,7 @@ void TVareGForm::VareGBeforePost(Db::TDataSet& ds) {
     if (ini.empty() || !KJData()->Confirm(Ansi("Skal den rettede varegruppe gemmes ?")))
         return ds.Cancel();
     const std::string id = ds.FieldByName("id").AsString();
-    if (RefuseDuplicate(table_, KJData()->vareGBufDbf, "GRUPPE", id, "varegruppen ")) return;
+    if (RefuseDuplicate(table_, KJData()->vareGBufDbf, "GRUPPE", id, 10, "varegruppen ")) return;
     ds.FieldByName("ajour").SetAsDateTime(Db::Today());
     ds.FieldByName("ini").SetAsString(ini);
     ds.FieldByName("id").SetAsString(TzUtils::AnsiUpper(id));

@@ -93,11 +93,14 @@ void TVareIForm::VareBeforePost(Db::TDataSet& ds) {
     if (ini.empty() || !d.Confirm(Ansi("Skal den rettede vare gemmes ?"))) return ds.Cancel();
     Db::TField& id = ds.FieldByName("tmu_id");
     id.SetAsString(TzUtils::AnsiUpper(id.AsString()));
-    if (RefuseDuplicate(table_, d.VareBufDbf, "VARER", id.AsString(), "varen ")) return;
+    // Checked before the group question, and again under the append lock after it (the
+    // item-group register may be opened in between).
+    if (RefuseDuplicate(table_, d.VareBufDbf, "VARER", id.AsString(), 10, "varen ", false)) return;
     const std::string group = TzUtils::TrimRight(ds.FieldByName("tmu_gr").AsString());
     if (KeyRecNo(d.vareGBufDbf, "GRUPPE", TzUtils::AnsiUpper(group), 10) == 0 &&
         d.Confirm("Varegruppen " + group + " findes ikke, skal den oprettes ?"))
         ShowVareGForm(0, group);
+    if (RefuseDuplicate(table_, d.VareBufDbf, "VARER", id.AsString(), 10, "varen ")) return;
     ds.FieldByName("tmu_ajour").SetAsDateTime(Db::Today());
     ds.FieldByName("tmu_ini").SetAsString(ini);
 }

@@ -162,6 +162,38 @@ class CardsTest : public QObject {
         QCOMPARE(S(rows[0]["mak_fnavn"]), U("Ole"));
     }
 
+    // Closing with Ctrl+X while still in the key field checks the key before the save.
+    void duplicateKeyRefusedWhenClosingFromTheKeyField() {
+        AddUsers();
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            TypeInto(f, "edtKey", "cd");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList({U("Skal den rettede bruger gemmes ?"),
+                                                     U("brugeren CD findes allerede !!!")}));
+        auto users = fx_.Rows("Bruger.dbf");
+        QCOMPARE(RowsWith(users, "ini", "CD").size(), size_t(1));
+        QCOMPARE(RowsWith(users, "ini", "AB").size(), size_t(1));
+
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}});
+        fx_.responder.Clear();
+        ws.On<kj::TkundeForm>([](kj::TkundeForm& f) {
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeText(f, "k1");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(), QStringList({U("Skal den rettede kunde gemmes ?"),
+                                                     U("kunden K1 findes allerede !!!")}));
+        QCOMPARE(fx_.Rows("Kunde.dbf").size(), size_t(1));
+    }
+
     void usersBackspaceEditsAndCtrlBackspaceUndoes() {
         AddUsers();
         WindowScripts ws;
@@ -224,6 +256,62 @@ class CardsTest : public QObject {
 
         // Slut leaves the password as it was.
         QCOMPARE(kj::SkiftKodeord("nyt", *std::make_unique<std::string>()), false);
+    }
+
+    // A record another station holds locked: the password change and the delete say so and
+    // change nothing.
+    void lockedRecordIsReportedNotSilentlySkipped() {
+        AddUsers();
+        TzDs::TTzDbf other;  // a handle of its own, as another station has
+        other.SetDbfFileName(fx_.sf->data + "Bruger.dbf");
+        other.SetActive(true);
+        other.First();
+        QVERIFY(other.RLock());
+        WindowScripts ws;
+        ws.On<kj::TbrugerForm>([](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SkiftKodeordBtn, Qt::LeftButton);
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        ws.On<kj::TSkiftKodeordForm>([](kj::TSkiftKodeordForm& d) {
+            QTest::keyClicks(d.EdtGammel, "hemm");
+            QTest::keyClicks(d.EdtNy, "nyt");
+            QTest::keyClicks(d.EdtGentag, "nyt");
+            QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+        });
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        fx_.responder.Answer(kIdYes);  // delete AB
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowBrugerForm(1, "");
+        other.UnLock();
+        QCOMPARE(ws.timedOut, 0);
+        const QString inUse = U("Rækken er i brug af en anden bruger, intet er ændret !!!");
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({inUse, U("Skal denne bruger slettes ?\r\nAnne Berg"), inUse}));
+        auto ab = RowsWith(fx_.Rows("Bruger.dbf"), "ini", "AB");
+        QCOMPARE(S(ab[0]["ini_pass"]), U("hemm"));
+        QVERIFY(!ab[0].deleted);
+    }
+
+    // The search leaves the password out: its text finds no user.
+    void searchLeavesThePasswordOut() {
+        AddUsers();
+        WindowScripts ws;
+        QString shown;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.SoegBtn, Qt::LeftButton);
+            shown = S(fx_.data->BrugerDbf.FieldByName("ini").AsString());
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.AnswerText("emm");
+        kj::ShowBrugerForm(2, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("\"søgeordet\" søges i alle felter i brugerdata"),
+                              U("\"søgeordet\" emm findes ikke i brugerdata !!!")}));
+        QCOMPARE(shown, U("CD"));
     }
 
     void usersSearchWithNext() {

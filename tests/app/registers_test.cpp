@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QToolButton>
+#include <iostream>
 
 #include "app/kj_text.h"
 #include "app/pluk_forms.h"
@@ -14,6 +15,8 @@
 #include "app/vare_i_form.h"
 #include "data/db_format.h"
 #include "register_fixture.h"
+#include "ui/application.h"
+#include "work_fixture.h"
 
 using namespace kjapptest;
 using kj::Ansi;
@@ -38,6 +41,41 @@ void ClickTitle(kjqt::TDBGrid* grid, int logical) {
                       QPoint(h->sectionViewportPosition(logical) + 5, h->height() / 2));
 }
 
+// Helper station: "--save-groups <start> <count>": saves the item groups G0 .. G<count-1>
+// through the item-group register's own record rules, starting when told "go"; a refused
+// duplicate is cancelled. Prints how many were refused.
+int SaveGroups(const std::string& start, int count) {
+    DataFolder f;
+    f.sf = std::make_unique<StartFolder>();
+    f.sf->start = start;
+    f.Open(false);
+    YesResponder yes;
+    kjqt::DialogService::Instance().SetResponder(&yes);
+    TzDs::TTzDbf& g = f.data->vareGDbf;
+    kj::TVareGForm form;
+    kj::THandlerSwap swap(g, Db::TDataSetNotifyEvent::Bind(&form, &kj::TVareGForm::VareGNewRecord),
+                          Db::TDataSetNotifyEvent::Bind(&form, &kj::TVareGForm::VareGBeforePost),
+                          true);
+    g.OnALockFailedOnInsert = [](TzDs::TTzDataSet&, bool& retry) { retry = true; };
+    std::cout << "READY" << std::endl;
+    std::string line;
+    std::getline(std::cin, line);
+    for (int i = 0; i < count; ++i) {
+        try {
+            g.Append();
+            g.FieldByName("id").SetAsString("G" + std::to_string(i));
+            g.Post();
+        } catch (const std::exception& e) {
+            std::cout << "FAILED " << i << " " << e.what() << std::endl;
+            return 1;
+        }
+    }
+    swap.Restore();
+    std::cout << "REFUSED " << yes.texts.filter(U("findes allerede")).size() << std::endl;
+    f.Close();
+    return 0;
+}
+
 }  // namespace
 
 class RegistersTest : public QObject {
@@ -48,6 +86,59 @@ class RegistersTest : public QObject {
     void initTestCase() { QCoreApplication::setApplicationName(U("Morvane Vaktor")); }
     void init() { fx_.Start(); }
     void cleanup() { fx_.Stop(); }
+
+    // Two stations save the same new item-group codes at the same time: each code is in the
+    // table once, and every save the other station won is refused with its message.
+    void twoStationsNeverSaveOneGroupTwice() {
+        constexpr int kCount = 3000;
+        const QString start = QString::fromStdString(fx_.sf->start);
+        Helper a({"--save-groups", start, QString::number(kCount)});
+        QVERIFY(a.Wait("READY"));  // one start-up at a time
+        Helper b({"--save-groups", start, QString::number(kCount)});
+        QVERIFY(b.Wait("READY"));
+        a.Say("go");
+        b.Say("go");
+        const bool aDone = a.Finish(240000), bDone = b.Finish(240000);
+        const QByteArray aOut = a.Output(), bOut = b.Output();
+        QVERIFY2(aDone && bDone, (aOut + bOut).constData());
+        std::map<std::string, int> ids;
+        for (const DbfRow& r : fx_.Rows("VarerG.dbf"))
+            if (!r.deleted) ++ids[r["id"]];
+        QCOMPARE(int(ids.size()), kCount);
+        int twice = 0;
+        for (const auto& [id, n] : ids) twice += n > 1;
+        QCOMPARE(twice, 0);
+        auto refused = [](const QByteArray& out) {
+            return out.mid(out.indexOf("REFUSED ") + 8).trimmed().toInt();
+        };
+        QCOMPARE(refused(aOut) + refused(bOut), kCount);
+    }
+
+    // A delete whose row another station holds locked says so and deletes nothing.
+    void lockedRowDeleteIsReported() {
+        fx_.Add(fx_.data->vareGDbf, {{"id", "TID"}, {"tekst", "Timer"}});
+        fx_.responder.Clear();
+        TzDs::TTzDbf other;  // a handle of its own, as another station has
+        other.SetDbfFileName(fx_.sf->data + "VarerG.dbf");
+        other.SetActive(true);
+        other.First();
+        QVERIFY(other.RLock());
+        WindowScripts ws;
+        ws.On<kj::TVareGForm>([](kj::TVareGForm& f) {
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowVareGForm(0, "");
+        other.UnLock();
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("Ønsker du at slette denne varegruppe ?\r\nTID Timer"),
+                              U("Rækken er i brug af en anden bruger, intet er ændret !!!")}));
+        QVERIFY(!RowsWith(fx_.Rows("VarerG.dbf"), "id", "TID")[0].deleted);
+    }
 
     void itemGroupsNewEditDuplicateDelete() {
         auto& g = fx_.data->vareGDbf;
@@ -464,5 +555,10 @@ class RegistersTest : public QObject {
     }
 };
 
-QTEST_MAIN(RegistersTest)
+int main(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    if (argc >= 4 && QString(argv[1]) == "--save-groups") return SaveGroups(argv[2], atoi(argv[3]));
+    RegistersTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "registers_test.moc"

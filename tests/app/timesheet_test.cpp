@@ -262,6 +262,15 @@ class TimeSheetTest : public QObject {
         QTest::keyClick(w->postGrid, Qt::Key_Delete, Qt::ControlModifier);
     }
 
+    // Answers as scripted, and like a real message box takes the keyboard focus away from
+    // the cell: it is left in the employee box.
+    struct FocusTakingResponder : kjqt::ScriptedResponder {
+        kjqt::DialogAnswer Respond(const kjqt::DialogRequest& request) override {
+            if (kj::TTimeSedlerForm* w = kj::CurrentTimeSheet()) w->edtBruger->setFocus();
+            return ScriptedResponder::Respond(request);
+        }
+    };
+
     // The widget a user types into: the focused one inside the window.
     static QWidget* Focused(kj::TTimeSedlerForm* w) {
         QWidget* now = QApplication::focusWidget();
@@ -330,6 +339,35 @@ class TimeSheetTest : public QObject {
                   });
         kj::RunTimeSheets();
         QCOMPARE(seen, QStringList({"1", "0", "1", U("Ønsker du at slette"), "0"}));
+    }
+
+    // After the message about an unknown case the focus is back in the case cell, and
+    // Escape there cancels the row instead of closing the sheet; nothing is carried.
+    void escapeAfterAMessageCancelsTheRow() {
+        QStringList seen;
+        FocusTakingResponder boxes;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      StartRow(w);
+                      kjqt::DialogService::Instance().SetResponder(&boxes);
+                      Type(w, "999");
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QApplication::processEvents();
+                      QWidget* f = QApplication::focusWidget();
+                      seen << QString::number(f == w->postGrid || w->postGrid->isAncestorOf(f))
+                           << QString::number(w->postGrid->currentIndex().column());
+                      QTest::keyClick(Focused(w), Qt::Key_Escape);
+                      QApplication::processEvents();
+                      seen << QString::number(w->isVisible())
+                           << QString::number(f_.data->TimerDbf.State() == Db::dsBrowse);
+                      kjqt::DialogService::Instance().SetResponder(&f_.responder);
+                      if (w->isVisible()) w->accept();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Sagen findes ikke, indtast en ny !")});
+        QCOMPARE(seen, QStringList({"1", "0", "1", "1"}));
+        QCOMPARE(f_.data->PostDbf.RecCount(), 0);
     }
 
     // The case check finds cases by number whatever order the main window left the case
