@@ -6,7 +6,6 @@
 // of this window and the outstanding amounts' showing the start of a case's text.
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDateEdit>
 
 #include "report_fixture.h"
 #include "reports/aktive_sager.h"

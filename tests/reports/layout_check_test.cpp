@@ -6,7 +6,6 @@
 // its box on one line, and no two texts of one printed line overlap or touch.
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDateEdit>
 #include <set>
 
 #include "data/db_fields.h"
