@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/kj_data.h"
 #include "app/kj_util.h"
@@ -416,6 +417,7 @@ void TAktiveSagerForm::btnVisClick(bool preview) {
     o.events = EdtMedtagHand->isChecked();
     o.from = DayOf(edtDato1->date());
     o.to = DayOf(edtDato2->date());
+    if (o.to < o.from) std::swap(o.from, o.to);  // as the postings per employee
     RunReport(preview, [&](TPreviewForm& form) { PrintCases(form, o); });
 }
 

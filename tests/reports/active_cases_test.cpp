@@ -117,6 +117,19 @@ class ActiveCasesTest : public QObject {
         QCOMPARE(LinesWith(text, {"Tinglysning", "1,00", "1 229,50 kr"}).size(), 1);
     }
 
+    // A from-date after the to-date: the two swapped, the same events and postings printed.
+    void swappedDates() {
+        auto w = Window(1, "S-100", "S-100");
+        const QString inOrder = f.Print(w->Frame->btnUdskriv);
+        w->edtDato1->setDate(QDate(2024, 2, 29));
+        w->edtDato2->setDate(QDate(2024, 2, 1));
+        const QString swapped = f.Print(w->Frame->btnUdskriv);
+        QVERIFY(f.responder.Asked().empty());
+        QCOMPARE(swapped, inOrder);
+        QCOMPARE(LinesWith(swapped, {"20-02-2024", "Skitse sendt"}).size(), 1);
+        QCOMPARE(LinesWith(swapped, {"2 329,50 kr", "582,38 kr", "2 911,88 kr"}).size(), 1);
+    }
+
     void coverVariantPrintsHeadsOnly() {
         auto w = Window(4);
         QVERIFY(!w->EdtMedtagHand->isChecked() && !w->EdtMedtagPost->isChecked());
