@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDate>
-#include <QDateEdit>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,9 +10,11 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/kj_data.h"
 #include "app/kj_util.h"
+#include "reports/date_picker.h"
 #include "reports/preview_form.h"
 #include "reports/report_util.h"
 #include "storage/tz_utils.h"
@@ -339,12 +340,8 @@ TAktiveSagerForm::TAktiveSagerForm(QWidget* parent)
     grid->addWidget(EdtTilSag, 1, 1);
     const QDate today = QDate::currentDate();
     const QDate first(today.year(), today.month(), 1);
-    edtDato1 = new QDateEdit(first, this);
-    edtDato2 = new QDateEdit(first.addMonths(1).addDays(-1), this);
-    for (QDateEdit* e : {edtDato1, edtDato2}) {
-        e->setDisplayFormat("dd-MM-yyyy");
-        e->setCalendarPopup(true);
-    }
+    edtDato1 = new TDatePicker(first, this);
+    edtDato2 = new TDatePicker(first.addMonths(1).addDays(-1), this);
     grid->addWidget(edtDato1, 2, 1);
     grid->addWidget(edtDato2, 3, 1);
     Body->addLayout(grid);
@@ -420,6 +417,7 @@ void TAktiveSagerForm::btnVisClick(bool preview) {
     o.events = EdtMedtagHand->isChecked();
     o.from = DayOf(edtDato1->date());
     o.to = DayOf(edtDato2->date());
+    if (o.to < o.from) std::swap(o.from, o.to);  // as the postings per employee
     RunReport(preview, [&](TPreviewForm& form) { PrintCases(form, o); });
 }
 

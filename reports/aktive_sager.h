@@ -8,11 +8,11 @@
 #include <string>
 
 #include "data/db_types.h"
+#include "reports/date_picker.h"
 #include "reports/report_window.h"
 
 class QButtonGroup;
 class QCheckBox;
-class QDateEdit;
 
 namespace TzDs {
 class TTzDbf;
@@ -35,8 +35,8 @@ class TAktiveSagerForm : public TReportWindow {
 
     QComboBox* EdtFraSag = nullptr;
     QComboBox* EdtTilSag = nullptr;
-    QDateEdit* edtDato1 = nullptr;
-    QDateEdit* edtDato2 = nullptr;
+    TDatePicker* edtDato1 = nullptr;
+    TDatePicker* edtDato2 = nullptr;
     QCheckBox* EdtMedtagHand = nullptr;
     QCheckBox* EdtMedtagPost = nullptr;
     QButtonGroup* EdtPosterSort = nullptr;

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QDate>
-#include <QDateEdit>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +11,7 @@
 #include "app/kj_data.h"
 #include "app/kj_util.h"
 #include "data/db_format.h"
+#include "reports/date_picker.h"
 #include "reports/preview_form.h"
 #include "reports/report_util.h"
 #include "storage/tz_utils.h"
@@ -282,12 +282,8 @@ TListPostForm::TListPostForm(QWidget* parent)
     grid->addWidget(new QLabel(QString::fromUtf8(" Til dato. "), this), 2, 0);
     const QDate today = QDate::currentDate();
     const QDate first(today.year(), today.month(), 1);
-    DateTimePicker1 = new QDateEdit(first, this);
-    DateTimePicker2 = new QDateEdit(first.addMonths(1).addDays(-1), this);
-    for (QDateEdit* e : {DateTimePicker1, DateTimePicker2}) {
-        e->setDisplayFormat("dd-MM-yyyy");
-        e->setCalendarPopup(true);
-    }
+    DateTimePicker1 = new TDatePicker(first, this);
+    DateTimePicker2 = new TDatePicker(first.addMonths(1).addDays(-1), this);
     grid->addWidget(DateTimePicker1, 1, 1);
     grid->addWidget(DateTimePicker2, 2, 1);
     Body->addLayout(grid);

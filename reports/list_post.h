@@ -7,10 +7,10 @@
 #include <string>
 
 #include "data/db_types.h"
+#include "reports/date_picker.h"
 #include "reports/report_window.h"
 
 class QCheckBox;
-class QDateEdit;
 
 namespace kjrep {
 
@@ -20,8 +20,8 @@ class TListPostForm : public TReportWindow {
     ~TListPostForm() override;
 
     QComboBox* EdtBruger1 = nullptr;
-    QDateEdit* DateTimePicker1 = nullptr;
-    QDateEdit* DateTimePicker2 = nullptr;
+    TDatePicker* DateTimePicker1 = nullptr;
+    TDatePicker* DateTimePicker2 = nullptr;
     QCheckBox* cbPrDag = nullptr;
 
     void EdtBruger1DropDown();

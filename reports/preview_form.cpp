@@ -53,6 +53,7 @@ QLabel* Label(const char* text, QWidget* parent) {
 }  // namespace
 
 struct TPreviewForm::Placed {
+    const std::string* name;
     const TSkrivFelt* item;
     int64_t y;  // from the print line
     std::vector<QString> lines;
@@ -365,7 +366,8 @@ TPreviewForm::Layout TPreviewForm::Measure(TSkrivListe& list) {
         // The line's height counts every wrapped line, also of an item in the last row.
         out.height = std::max(out.height, item.Top + A + step + extra);
         G = std::max(G, extra);
-        out.items.push_back({&item, item.Top + A, std::move(lines), std::move(widths)});
+        out.items.push_back(
+            {&list[i].name, &item, item.Top + A, std::move(lines), std::move(widths)});
     }
     return out;
 }
@@ -411,6 +413,13 @@ void TPreviewForm::PrintFields(TSkrivListe& list) {
         else
             NewReportPage(true);
         layout = Measure(list);  // "&SIDE" and friends now name the new page
+    }
+    if (OnLinePrinted) {
+        std::vector<TPrintedItem> printed;
+        for (const Placed& p : layout.items)
+            printed.push_back(
+                {p.name, p.item, PrintLeft + p.item->Left, CurrentY + p.y, p.lines, p.widths});
+        OnLinePrinted(printed);
     }
     Draw(layout);
     CurrentY = static_cast<int32_t>(std::min<int64_t>(CurrentY + layout.height, INT32_MAX));

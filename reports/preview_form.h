@@ -37,6 +37,16 @@ class QScrollBar;
 
 namespace kjrep {
 
+// An item as the engine prints it: its box on the page (the page's units) and its text lines
+// with their widths. A line of items is told whole, before it is drawn.
+struct TPrintedItem {
+    const std::string* name;  // in its list
+    const TSkrivFelt* item;
+    int64_t left, top;  // of the box on the page
+    std::vector<QString> lines;
+    std::vector<int64_t> widths;
+};
+
 class TPreviewForm : public QDialog {
   public:
     explicit TPreviewForm(QWidget* parent = nullptr);
@@ -63,6 +73,8 @@ class TPreviewForm : public QDialog {
     int32_t FontSize = 0, LineHeight = 0;
     // The running report's page-head routine, called at the top of every page.
     std::function<void()> OnNewReportPage;
+    // Told every line of items printed (layout checks look at what a report prints).
+    std::function<void(const std::vector<TPrintedItem>&)> OnLinePrinted;
     // The clock of "&DATO" and "&TID".
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
 

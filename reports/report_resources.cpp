@@ -47,27 +47,27 @@ StatusIni    =af        ;1720; 40; 130;30;V;1720; 40; 130;30;V
 StatusAfslut =*         ;1870; 40;  30;30;V;1870; 40;  30;30;V
 ;Posteringer
 PostDato     =Dato      ;   0;0; 140;25;V;   0;0; 140;25;V
-PostVare     =Vare      ; 150;0; 140;25;V; 150;0; 140;25;V
-PostBem      =Tekst     ; 300;0; 290;25;V; 300;0; 290;25;V
-PostDK       =DK        ; 600;0;  40;25;V; 600;0;  40;25;V
-PostAntal    =Antal     ; 650;0; 190;25;H; 650;0; 190;25;H
-PostPris     =Pris      ; 850;0; 190;25;H; 850;0; 190;25;H
-PostRabat    =R         ;1050;0;  40;25;V;1050;0;  40;25;V
-PostTotal    =Total     ;1100;0; 240;25;H;1100;0; 240;25;H
-PostMoms     =Moms      ;1350;0; 240;25;H;1350;0; 240;25;H
-PostIAlt     =IAlt      ;1600;0; 240;25;H;1600;0; 240;25;H
-PostAnsvarlig=Med       ;1850;0;  40;25;V;1850;0;  40;25;V
-PostFaktura  =F         ;1890;0;  10;25;V;1890;0;  10;25;V
+PostVare     =Vare      ; 150;0; 170;25;V; 150;0; 170;25;V
+PostBem      =Tekst     ; 330;0; 280;25;V; 330;0; 280;25;V
+PostDK       =DK        ; 620;0;  40;25;V; 620;0;  40;25;V
+PostAntal    =Antal     ; 670;0; 160;25;H; 670;0; 160;25;H
+PostPris     =Pris      ; 840;0; 190;25;H; 840;0; 190;25;H
+PostRabat    =R         ;1040;0;  20;25;V;1040;0;  20;25;V
+PostTotal    =Total     ;1070;0; 230;25;H;1070;0; 230;25;H
+PostMoms     =Moms      ;1310;0; 220;25;H;1310;0; 220;25;H
+PostIAlt     =IAlt      ;1540;0; 230;25;H;1540;0; 230;25;H
+PostAnsvarlig=Med       ;1780;0;  90;25;V;1780;0;  90;25;V
+PostFaktura  =F         ;1880;0;  20;25;V;1880;0;  20;25;V
 ;SubTotal
-PostSubTekst =          ; 300;0; 340;25;V;;;;;
-PostSubAntal =          ; 650;0; 190;25;H;;;;;
-PostSubTotal =          ;1100;0; 240;25;H;;;;;
-PostSubMoms  =          ;1350;0; 240;25;H;;;;;
-PostSubIalt  =          ;1600;0; 240;25;H;;;;;
+PostSubTekst =          ; 330;0; 320;25;V;;;;;
+PostSubAntal =          ; 670;0; 160;25;H;;;;;
+PostSubTotal =          ;1070;0; 230;25;H;;;;;
+PostSubMoms  =          ;1310;0; 220;25;H;;;;;
+PostSubIalt  =          ;1540;0; 230;25;H;;;;;
 ;IAlt
-PostIAltTotal=          ;1100;0; 240;25;H;;;;;
-PostIAltMoms =          ;1350;0; 240;25;H;;;;;
-PostIaltIAlt =          ;1600;0; 240;25;H;;;;;
+PostIAltTotal=          ;1070;0; 230;25;H;;;;;
+PostIAltMoms =          ;1310;0; 220;25;H;;;;;
+PostIaltIAlt =          ;1540;0; 230;25;H;;;;;
 )";
 
 std::string AktiveSager() {
@@ -167,25 +167,25 @@ TilDato      =Til: ; 950;60; 240;42;H;1200;60; 240;42;V
 ;Posteringer
 PostDato     =Dato      ;   0;0; 140;25;V;   0;0; 140;25;V
 PostSag      =Sag       ; 150;0; 190;25;V; 150;0; 190;25;V
-PostVare     =Vare      ; 350;0; 140;25;V; 350;0; 140;25;V
-PostBem      =Tekst     ; 500;0; 390;25;V; 500;0; 390;25;V
-PostDK       =DK        ; 900;0;  40;25;V; 900;0;  40;25;V
-PostAntal    =Antal     ; 950;0; 150;25;H; 950;0; 150;25;H
-PostPris     =Pris      ;1110;0; 170;25;H;1110;0; 170;25;H
-PostRabat    =R         ;1290;0;  30;25;V;1290;0;  30;25;V
-PostTotal    =Total     ;1330;0; 190;25;H;1330;0; 190;25;H
-PostMoms     =Moms      ;1530;0; 170;25;H;1530;0; 170;25;H
-PostIAlt     =IAlt      ;1710;0; 190;25;H;1710;0; 190;25;H
+PostVare     =Vare      ; 350;0; 170;25;V; 350;0; 170;25;V
+PostBem      =Tekst     ; 530;0; 330;25;V; 530;0; 330;25;V
+PostDK       =DK        ; 870;0;  40;25;V; 870;0;  40;25;V
+PostAntal    =Antal     ; 920;0; 140;25;H; 920;0; 140;25;H
+PostPris     =Pris      ;1070;0; 170;25;H;1070;0; 170;25;H
+PostRabat    =R         ;1250;0;  30;25;V;1250;0;  30;25;V
+PostTotal    =Total     ;1285;0; 200;25;H;1285;0; 200;25;H
+PostMoms     =Moms      ;1495;0; 200;25;H;1495;0; 200;25;H
+PostIAlt     =IAlt      ;1705;0; 195;25;H;1705;0; 195;25;H
 ;SubTotal
-PostSubDato  =          ; 500;0; 390;25;V;;;;;
-PostSubTotal =          ;1330;0; 190;25;H;;;;;
-PostSubMoms  =          ;1530;0; 170;25;H;;;;;
-PostSubIalt  =          ;1710;0; 190;25;H;;;;;
+PostSubDato  =          ; 530;0; 330;25;V;;;;;
+PostSubTotal =          ;1285;0; 200;25;H;;;;;
+PostSubMoms  =          ;1495;0; 200;25;H;;;;;
+PostSubIalt  =          ;1705;0; 195;25;H;;;;;
 ;IAlt
-PostIaltTekst=I Alt     ; 500;0; 390;25;V;;;;;
-PostIAltTotal=          ;1330;0; 190;25;H;;;;;
-PostIAltMoms =          ;1530;0; 170;25;H;;;;;
-PostIaltIAlt =          ;1710;0; 190;25;H;;;;;
+PostIaltTekst=I Alt     ; 530;0; 330;25;V;;;;;
+PostIAltTotal=          ;1285;0; 200;25;H;;;;;
+PostIAltMoms =          ;1495;0; 200;25;H;;;;;
+PostIaltIAlt =          ;1705;0; 195;25;H;;;;;
 )";
 
 std::string BrugerPoster() {
@@ -272,8 +272,8 @@ PostGrandMoms =;;;;;;1400;0;240;25;H;
 PostGrandIAlt =;;;;;;1650;0;250;25;H;
 )";
     const char* caseLines = R"(;Sagen
-SagsNr       =Nr        ;  00;0; 140;42;V; 150;0; 140;42;V;
-SagsBem      =Bemærkning; 300;0; 290;42;V; 600;0;1300;42;V;
+SagsNr       =Nr        ;  00;0; 140;42;V; 150;0; 300;42;V;
+SagsBem      =Bemærkning; 460;0; 260;42;V; 730;0;1170;42;V;
 )";
     const char* sums = R"(PostSubTotal =Pris ;1150;0;240;25;H;1150;0;240;25;H;
 PostSubMoms  =Moms ;1400;0;240;25;H;1400;0;240;25;H;
@@ -289,8 +289,8 @@ PostIaltIAlt =;;;;;;1650;0;250;25;H;
         "0;70");
     s += caseLines;
     s += R"(;vare/varegruppe
-VareID       =Vare;0;0;140;25;V;0;0;140;25;V;
-VareBem      =;;;;;;150;0;740;25;V;
+VareID       =Vare;0;0;170;25;V;0;0;170;25;V;
+VareBem      =;;;;;;180;0;710;25;V;
 VareGruppeID =;;;;;;;;;;;
 VareGruppeBem=;;;;;;;;;;;
 ;SubTotal
@@ -304,8 +304,8 @@ PostSubAntal =Antal; 900;0;240;25;H; 900;0;240;25;H;
     s += R"(;vare/varegruppe
 VareID       =;;;;;;;;;;;
 VareBem      =;;;;;;;;;;;
-VareGruppeID =Varegruppe;0;0;140;25;V;0;0;140;25;V;
-VareGruppeBem=;;;;;;150;0;740;25;V;
+VareGruppeID =Varegruppe;0;0;170;25;V;0;0;170;25;V;
+VareGruppeBem=;;;;;;180;0;710;25;V;
 ;SubTotal
 PostSubAntal =;;;;;;;;;;;
 )";
@@ -314,10 +314,8 @@ PostSubAntal =;;;;;;;;;;;
 }
 
 // ---- Register lists ----
-std::string ListHead(const char* title, bool a3, bool employees) {
-    std::string titleBox = !a3         ? ";0;100;1900; 88;V;;;;;;"
-                           : employees ? ";0;0;2770; 88;V;;;;;;"
-                                       : ";0;100;2970; 88;V;;;;;;";
+std::string ListHead(const char* title, bool a3) {
+    std::string titleBox = !a3 ? ";0;100;1900; 88;V;;;;;;" : ";0;100;2970; 88;V;;;;;;";
     const char* width = a3 ? "2770" : "1900";
     return std::string(";Hoved\nTitel=") + title + titleBox +
            "\nTitel1= &BR ;0;0;1900;35;V;;;;;;\nTitel2= &BA ;0;44;1900;35;V;;;;;;\n"
@@ -327,12 +325,12 @@ std::string ListHead(const char* title, bool a3, bool employees) {
 
 std::string PersonBody(const char* who) {
     std::string w = who;
-    return ";Medarbejder\n" + w + "ID=ID;0;0;140;42;V;0;0;140;42;V;\n" + w +
-           "Navn=Navn / Adresse / Postnr./By / eMail;150;0;1050;42;V;150;0;1490;42;V;\n" + w +
-           "Adresse=;;;;;;150; 60;1490;42;V;\n" + w + "PostBy=;;;;;;150;120;1490;42;V;\n" + w +
-           "Mail=;;;;;;150;180;1040;42;V;\n" + w +
-           "Tlf=Telefon / Fax;1200;0;450;42;V;1200;180;220;42;V;\n" + w +
-           "Fax=;;;;;;1430;180;220;42;V;\n"
+    return ";Medarbejder\n" + w + "ID=ID;0;0;240;42;V;0;0;240;42;V;\n" + w +
+           "Navn=Navn / Adresse / Postnr./By / eMail;250;0;940;42;V;250;0;1390;42;V;\n" + w +
+           "Adresse=;;;;;;250; 60;1390;42;V;\n" + w + "PostBy=;;;;;;250;120;1390;42;V;\n" + w +
+           "Mail=;;;;;;250;180;940;42;V;\n" + w +
+           "Tlf=Telefon / Fax;1200;0;440;42;V;1200;180;440;42;V;\n" + w +
+           "Fax=;;;;;;1200;240;440;42;V;\n"
            "Ajour=Ajourført d. af;1650;0;300;25;V;1650;0;180;25;V;\nIni=;;;;;;1850;0;50;25;V;\n";
 }
 
@@ -341,9 +339,9 @@ std::string PersonList(const char* who, const char* plural, const char* title,
     std::string s = std::string("[SidstValgt]\nNr=1\n\n[Rapporter]\n1=") + plural +
                     " på A4\n2=" + plural + " på A3\n\n[1]\nPapir=" + a4Paper +
                     "\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120;\n";
-    s += ListHead(title, false, std::string(who) == "Bruger") + PersonBody(who);
+    s += ListHead(title, false) + PersonBody(who);
     s += "\n[2]\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
-    s += ListHead(title, true, std::string(who) == "Bruger") + PersonBody(who);
+    s += ListHead(title, true) + PersonBody(who);
     return s;
 }
 
@@ -355,9 +353,9 @@ std::string PostByListe() {
     std::string s =
         "[SidstValgt]\nNr=1\n\n[Rapporter]\n1=Postnr. / By på A4\n2=Postnr. / By på A3\n\n"
         "[1]\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;120\n";
-    s += ListHead("Liste over postnr. / by", false, false) + body;
+    s += ListHead("Liste over postnr. / by", false) + body;
     s += "\n[2]\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; 60; 60;120\n";
-    s += ListHead("Liste over postnr. / by", true, false) + body;
+    s += ListHead("Liste over postnr. / by", true) + body;
     return s;
 }
 
@@ -367,28 +365,30 @@ std::string VarerListe() {
         "2=Varer/Varegrupper på A3\n3=Kun Varegrupper på A4\n\n"
         "[1]\nKunGrupper=0\nPapir=9\nPapirStørrelse=2100;2970\nPapirOrientering=1\nMargin=60;60;60;"
         "120;\n";
-    s += ListHead("Liste over varer", false, false);
-    s += R"(;VareGruppe
-VareGruppeID=Gruppe;0;0;140;42;V;150;0;240;42;V;
+    const char* body = R"(;VareGruppe
+VareGruppeID=Gruppe;0;0;145;42;V;150;0;240;42;V;
 VareGruppeBem=Bemærkning;400;0;290;42;V;700;0;890;42;V;
 VareGruppePrioritet=Prioritet;1600;0;190;42;V;1800;0;90;42;V;
 ;Vare
-VareID=Vare;0;0;140;25;V;0;0;140;25;V;
-VareBem=Bemærkning;150;0;890;25;V;150;0;890;25;V;
+VareID=Vare;0;0;170;25;V;0;0;170;25;V;
+VareBem=Bemærkning;180;0;860;25;V;180;0;860;25;V;
 VarePris=Pris;1050;0;190;25;V;1050;0;190;25;V;
 VareMoms=Moms;1250;0;190;25;V;1250;0;190;25;V;
 VareKonto=Konto;1450;0;190;25;V;1450;0;190;25;V;
 Ajour=Ajourført d. af;1650;0;250;25;V;1650;0;180;25;V;
 Ini=;;;;;;1840;0;60;25;V;
 )";
+    s += ListHead("Liste over varer", false);
+    s += body;
     s += "\n[2]\nKunGrupper=0\nPapir=8\nPapirStørrelse=2970;4200;\nPapirOrientering=1\nMargin= 60; "
          "60; 60;120\n";
-    s += ListHead("Liste over varer", true, false);
+    s += ListHead("Liste over varer", true);
+    s += body;
     s += "\n[3]\nKunGrupper=1\nPapir=9\nPapirStørrelse=2100;2970;\nPapirOrientering=1\nMargin= 60; "
          "60; 60;120\n";
-    s += ListHead("Liste over varegrupper", false, false);
+    s += ListHead("Liste over varegrupper", false);
     s += R"(;VareGruppe
-VareGruppeID=Gruppe;0;0;140;42;V;0;0;140;42;V;
+VareGruppeID=Gruppe;0;0;145;42;V;0;0;145;42;V;
 VareGruppeBem=Bemærkning;150;0;1440;42;V;150;0;1440;42;V;
 VareGruppePrioritet=Prioritet;1600;0;300;42;V;1600;0;300;42;V;
 ;Vare

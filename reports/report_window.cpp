@@ -1,5 +1,6 @@
 #include "reports/report_window.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -56,9 +57,22 @@ void TReportWindow::RunReport(bool preview, const std::function<void(TPreviewFor
         form.PrintReport();
 }
 
+TStartCombo::TStartCombo(QWidget* parent) : TDropCombo(parent) {
+    setEditable(true);
+    auto toStart = [this] { lineEdit()->setCursorPosition(0); };
+    connect(this, &QComboBox::activated, this, toStart);
+    connect(this, &QComboBox::editTextChanged, this, [this, toStart] {
+        if (!hasFocus()) toStart();  // set by the window, not typed
+    });
+}
+
+void TStartCombo::focusOutEvent(QFocusEvent* event) {
+    TDropCombo::focusOutEvent(event);
+    lineEdit()->setCursorPosition(0);
+}
+
 TDropCombo* NewCaseBox(QWidget* parent, const std::function<void(QComboBox*)>& dropDown) {
-    auto* box = new TDropCombo(parent);
-    box->setEditable(true);
+    auto* box = new TStartCombo(parent);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->OnDropDown = [box, dropDown] { dropDown(box); };
     return box;

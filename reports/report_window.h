@@ -37,6 +37,16 @@ class TDropCombo : public QComboBox {
     }
 };
 
+// An editable box whose text starts with what matters (a case number before its
+// description): the start of the text shows whenever the box is not being typed in.
+class TStartCombo : public TDropCombo {
+  public:
+    explicit TStartCombo(QWidget* parent);
+
+  protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
 class TReportWindow : public QDialog {
   public:
     // Writes the layout file from its resource when it is missing.
@@ -76,7 +86,8 @@ class TBlankItems {
 };
 
 // The from-case and to-case boxes of the windows over a range of cases.
-// A box: editable, typing adds nothing to its list, dropDown runs before the list drops down.
+// A box: editable, typing adds nothing to its list, dropDown runs before the list drops down,
+// the start of a case's text shows (set, chosen from the list, or left).
 TDropCombo* NewCaseBox(QWidget* parent, const std::function<void(QComboBox*)>& dropDown);
 // The description of the case table's current case; empty when the table is on none.
 QString CurrentCaseText();

@@ -134,15 +134,35 @@ void AddDataItem(const std::string& name, std::string& line, Db::TField* field, 
         line.erase(0, 5);
 }
 
+namespace {
+
+bool Overlap(const TSkrivFelt& a, const TSkrivFelt& b) {
+    auto apart = [](int64_t a0, int64_t aw, int64_t b0, int64_t bw) {
+        return a0 + aw <= b0 || b0 + bw <= a0;
+    };
+    return !apart(a.Left, a.Width, b.Left, b.Width) && !apart(a.Top, a.Height, b.Top, b.Height);
+}
+
+}  // namespace
+
 void ParseLayoutLine(const std::string& key, std::string line, Db::TField* field,
                      TSkrivListe* captionList, TSkrivListe* dataList) {
+    int caption = -1;
     if (captionList) {
-        if (line.compare(0, 6, kCaptionHalfEmpty) != 0) AddCaptionItem(key, line, *captionList);
+        if (line.compare(0, 6, kCaptionHalfEmpty) != 0) {
+            AddCaptionItem(key, line, *captionList);
+            caption = captionList->Count() - 1;
+        }
         if (line.compare(0, 6, kCaptionHalfEmpty) == 0) line.erase(0, 6);
     }
     if (dataList && field && line.size() > 8 && line.compare(0, 4, ";;;;") != 0) {
         std::string name = dataList == captionList ? "Data" + key : key;
+        const int before = dataList->Count();
         AddDataItem(name, line, field, *dataList);
+        const bool added = dataList->Count() > before;
+        if (dataList == captionList && caption >= 0 && added &&
+            Overlap(captionList->Item(caption), dataList->Item(dataList->Count() - 1)))
+            captionList->Delete(caption);
     }
 }
 

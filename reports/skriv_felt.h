@@ -44,6 +44,7 @@ class TSkrivListe {
     const Entry& operator[](int i) const { return entries_.at(i); }
     TSkrivFelt& Item(int i) const { return *entries_.at(i).item; }
     void Exchange(int i, int j) { std::swap(entries_.at(i), entries_.at(j)); }
+    void Delete(int i) { entries_.erase(entries_.begin() + i); }
     void Clear() { entries_.clear(); }
 
   private:
@@ -68,7 +69,9 @@ void AddCaptionItem(const std::string& key, std::string& line, TSkrivListe& list
 void AddDataItem(const std::string& name, std::string& line, Db::TField* field, TSkrivListe& list);
 // The routine every report calls. A report that passes one list twice gets Key and
 // "Data" + Key; a heading list and a band list get the caption and the value apart;
-// without a field only the caption is taken.
+// without a field only the caption is taken. A caption whose box overlaps its own value's
+// box in one list is left out: it would print over the value (a line laid out as a column
+// heading over its value, printed in a band).
 void ParseLayoutLine(const std::string& key, std::string line, Db::TField* field,
                      TSkrivListe* captionList, TSkrivListe* dataList);
 

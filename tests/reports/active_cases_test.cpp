@@ -2,13 +2,14 @@
 // heads with the employee (short initials) and customer, events in the date range, postings
 // with their discount and invoice marks, subtotals per employee or item group, case totals
 // in kroner, every date with "Vis alle posteringer uanset dato", one case per page with
-// "Side N" once per page, the half-A4 cover variant, and the range messages.
+// "Side N" once per page, the half-A4 cover variant, the range messages, and the case boxes
+// of this window and the outstanding amounts' showing the start of a case's text.
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QDateEdit>
 
 #include "report_fixture.h"
 #include "reports/aktive_sager.h"
+#include "reports/ude_rap.h"
 #include "ui/ini_file.h"
 
 using namespace kjreptest;
@@ -116,6 +117,19 @@ class ActiveCasesTest : public QObject {
         QCOMPARE(LinesWith(text, {"Tinglysning", "1,00", "1 229,50 kr"}).size(), 1);
     }
 
+    // A from-date after the to-date: the two swapped, the same events and postings printed.
+    void swappedDates() {
+        auto w = Window(1, "S-100", "S-100");
+        const QString inOrder = f.Print(w->Frame->btnUdskriv);
+        w->edtDato1->setDate(QDate(2024, 2, 29));
+        w->edtDato2->setDate(QDate(2024, 2, 1));
+        const QString swapped = f.Print(w->Frame->btnUdskriv);
+        QVERIFY(f.responder.Asked().empty());
+        QCOMPARE(swapped, inOrder);
+        QCOMPARE(LinesWith(swapped, {"20-02-2024", "Skitse sendt"}).size(), 1);
+        QCOMPARE(LinesWith(swapped, {"2 329,50 kr", "582,38 kr", "2 911,88 kr"}).size(), 1);
+    }
+
     void coverVariantPrintsHeadsOnly() {
         auto w = Window(4);
         QVERIFY(!w->EdtMedtagHand->isChecked() && !w->EdtMedtagPost->isChecked());
@@ -141,6 +155,53 @@ class ActiveCasesTest : public QObject {
         QCOMPARE(f.responder.Texts(),
                  QStringList{"Første sag S-500 ligger efter sidste sag S-100"});
         QVERIFY(w->Frame->btnVis->isEnabled());
+    }
+
+    // The character at the left edge of a box's text (as painted: the edit scrolls its text
+    // when it paints).
+    static int FirstShown(QComboBox* box) {
+        QLineEdit* e = box->lineEdit();
+        e->repaint();
+        return e->cursorPositionAt(QPoint(e->contentsRect().left() + 3, e->height() / 2));
+    }
+    static void CheckCaseBoxes(QDialog& w, QComboBox* from, QComboBox* to) {
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (QComboBox* box : {from, to}) {
+            QVERIFY(box->currentText().startsWith("S-777"));
+            QVERIFY(box->fontMetrics().horizontalAdvance(box->currentText()) > box->width());
+            QCOMPARE(FirstShown(box), 0);
+        }
+        // A case chosen from the list with the keys, then the box left.
+        from->setFocus();
+        from->showPopup();
+        from->hidePopup();
+        const int at = from->findText("S-777", Qt::MatchStartsWith);
+        QVERIFY(at > 0);
+        from->setCurrentIndex(at - 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(from->currentIndex(), at);
+        QCOMPARE(FirstShown(from), 0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        QVERIFY(FirstShown(from) > 0);  // typing at the end shows the end
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(!from->hasFocus());
+        QCOMPARE(FirstShown(from), 0);
+    }
+
+    void caseBoxesShowTheCaseNumber() {
+        f.AddCase("S-778", "Skel");
+        f.AddCase("S-777",
+                  "Udstykning af matr. nr. 0 Sønderby, Sønderby By, og omliggende arealer ved "
+                  "Vestervej");  // the current case
+        {
+            TAktiveSagerForm w;
+            CheckCaseBoxes(w, w.EdtFraSag, w.EdtTilSag);
+        }
+        f.data->SagsDbf.FindExact("S-777     ");
+        kjrep::TUdeRapForm w;
+        CheckCaseBoxes(w, w.EdtSagnr1, w.EdtSagnr2);
     }
 
     void optionsWrittenBackOnClose() {

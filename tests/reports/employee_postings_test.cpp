@@ -4,11 +4,11 @@
 // later page with "Side N" once per page, the message for an employee without postings, and the
 // band on pages that break where one employee's lines end and the next one's begin.
 #include <QCheckBox>
-#include <QDateEdit>
 #include <map>
 #include <set>
 
 #include "report_fixture.h"
+#include "reports/aktive_sager.h"
 #include "reports/list_post.h"
 
 using namespace kjreptest;
@@ -189,6 +189,69 @@ class EmployeePostingsTest : public QObject {
         QVERIFY(seen.breaksOnTotal > 0);
         QVERIFY(seen.breaksOnBand > 0);
         QVERIFY(seen.breaksInLines > 0);
+    }
+
+    // A date typed into a picker that has the focus, taken when it is left.
+    static void Type(kjrep::TDatePicker* picker, const char* text) {
+        picker->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), text);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    static void CheckTyping(QDialog& w, kjrep::TDatePicker* picker) {
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        picker->setDate(QDate(2026, 2, 1));
+        const std::pair<const char*, QDate> typed[] = {
+            {"31.12.2026", QDate(2026, 12, 31)},
+            {"30-11-2026", QDate(2026, 11, 30)},
+            {"311025", QDate(2025, 10, 31)},
+            {"29022024", QDate(2024, 2, 29)},
+            {"1/3/2024", QDate(2024, 3, 1)},
+            {"3112", QDate(QDate::currentDate().year(), 12, 31)}};
+        for (const auto& [text, date] : typed) {
+            picker->setDate(QDate(2026, 2, 1));
+            Type(picker, text);
+            QVERIFY2(picker->date() == date, qPrintable(QString(text) + " -> " + picker->text()));
+            QCOMPARE(picker->text(), date.toString("dd-MM-yyyy"));
+        }
+    }
+
+    // Typed dates in both report windows' pickers, the message for a text that is no date,
+    // the arrow keys and the calendar, and a report printed over typed dates.
+    void typedDates() {
+        {
+            kjrep::TAktiveSagerForm cases;
+            CheckTyping(cases, cases.edtDato1);
+            CheckTyping(cases, cases.edtDato2);
+        }
+        auto w = Window("AB", QDate(2026, 6, 1), QDate(2026, 6, 30));
+        CheckTyping(*w, w->DateTimePicker2);
+        kjrep::TDatePicker* from = w->DateTimePicker1;
+        from->setDate(QDate(2026, 2, 1));
+        Type(from, "32.13.2026");
+        QCOMPARE(f.responder.Texts(), QStringList{"'32.13.2026' is not a valid date"});
+        QCOMPARE(from->date(), QDate(2026, 2, 1));
+        QCOMPARE(from->text(), QString("01-02-2026"));
+        f.responder.Clear();
+        from->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QCOMPARE(from->date(), QDate(2026, 2, 2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(from->date(), QDate(2026, 1, 31));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down, Qt::AltModifier);
+        QVERIFY(from->Calendar() && from->Calendar()->isVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!from->Calendar());
+        QCOMPARE(from->date(), QDate(2026, 2, 1));
+        Type(from, "010224");
+        Type(w->DateTimePicker2, "29.02.2024");
+        const QString text = f.Print(w->Frame->btnUdskriv);
+        QCOMPARE(LinesWith(text, {"Fra:", "01-02-2024", "Til:", "29-02-2024"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"05-02-2024", "S-100", "Opm3", "50,00"}).size(), 1);
     }
 
     void employeeWithoutPostings() {

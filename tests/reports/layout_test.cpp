@@ -99,6 +99,16 @@ class LayoutTest : public QObject {
         QCOMPARE(one[1].item->Field, nr);
         CheckBox(one.Find("datasagsnr"), 2800, 0, 4000, 420, -1);
 
+        // A caption in the box of its own value, both in one list, would print over it.
+        TSkrivListe row;
+        ParseLayoutLine("SagsNr", "Nr        ;  00;0; 140;25;V;  00;0; 140;25;V;", nr, &row, &row);
+        QCOMPARE(row.Count(), 1);
+        QCOMPARE(row[0].name, std::string("DataSagsNr"));
+        ParseLayoutLine("PostIAltTotal", "Total;1150;0;240;25;H;1150;0;240;25;H;", nr, &heads,
+                        &row);
+        QVERIFY(heads.Find("PostIAltTotal"));  // a column heading over its value stays
+        QVERIFY(row.Find("PostIAltTotal"));
+
         TSkrivListe sub;
         ParseLayoutLine("PostSubTotal", "     ;1110; 0; 240;25;H;;;;;", nr, &sub, &sub);
         QCOMPARE(sub.Count(), 1);

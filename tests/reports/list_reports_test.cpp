@@ -1,7 +1,7 @@
 // The register lists over a prepared data folder, printed to PDF and read back: employees
 // and customers (and their messages for an empty table), postal codes (no message when
 // empty; "Udskriv" prints too), items under their groups with a missing group named, the
-// groups-only variant with its column heads on every page, an A3 variant without item keys,
+// groups-only variant with its column heads on every page, the A3 variant,
 // and a sideways variant kept on closing.
 #include <QCheckBox>
 
@@ -135,8 +135,7 @@ class ListReportsTest : public QObject {
         }
         QCOMPARE(LinesWith(text, {"Liste over varegrupper"}).size(), pages.size());
 
-        // The A3 variant has no group or item keys: the built-in lines print (their item
-        // lines carry no value boxes, so only the update stamps show).
+        // The A3 variant: the item lines of the A4 one on the larger sheet.
         w = Window<kjrep::TListVarerForm>(2);
         text = f.Print(w->Frame->btnUdskriv);
         QCOMPARE(LinesWith(text, {"G1", "Bemærkning", "Prioritet"}).size(), 1);
