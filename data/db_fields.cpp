@@ -591,6 +591,17 @@ void TBooleanField::SetAsBooleanValue(bool v) {
 
 // ---- Dates and times ---------------------------------------------------------------------
 
+namespace {
+
+// The refusal of a text or value that is no date, time or date and time, by field type.
+const char* InvalidValueText(TFieldType type) {
+    if (type == ftDate) return SInvalidDateValue;
+    if (type == ftTime) return SInvalidTimeValue;
+    return SInvalidDateTimeValue;
+}
+
+}  // namespace
+
 bool TDateTimeField::GetValue(TDateTime& value) const {
     uint8_t buf[8] = {};
     if (!GetData(buf)) return false;
@@ -635,8 +646,8 @@ void TDateTimeField::SetAsStringValue(const std::string& v) {
     TDateTime value;
     try {
         value = ParseText(v);
-    } catch (const EConvertError& e) {
-        DatabaseError(e.what());
+    } catch (const EConvertError&) {
+        DatabaseError(FormatMessage(InvalidValueText(DataType()), {v, DisplayName()}));
     }
     SetAsDateTimeValue(value);
 }
@@ -652,7 +663,7 @@ TDateTime TDateTimeField::GetAsDateTime() const {
 
 void TDateTimeField::SetAsDateTimeValue(TDateTime v) {
     if (!std::isfinite(v) || v < -DateDelta + 1 || v >= 2958466.0)
-        DatabaseError("'" + FloatToStr(v) + "' is not a valid date and time");
+        DatabaseError(FormatMessage(InvalidValueText(DataType()), {FloatToStr(v), DisplayName()}));
     uint8_t buf[8] = {};
     ToNative(v, buf);
     SetData(buf);
@@ -709,7 +720,7 @@ TDateTime TTimeField::ParseText(const std::string& text) const {
     TDateTime v;
     if (TryStrToDateTime("30-12-1899 " + text, v) || TryStrToDateTime(text, v))
         return v - std::floor(v);
-    throw EConvertError("'" + text + "' is not a valid time");
+    throw EConvertError(FormatMessage(SInvalidTime, {text}));
 }
 
 // ---- Blobs -------------------------------------------------------------------------------

@@ -311,14 +311,13 @@ bool TryStrToDateTime(const std::string& text, TDateTime& out) {
 
 TDateTime StrToDate(const std::string& text) {
     TDateTime out;
-    if (!TryStrToDate(text, out)) throw EConvertError("'" + text + "' is not a valid date");
+    if (!TryStrToDate(text, out)) throw EConvertError(FormatMessage(SInvalidDate, {text}));
     return out;
 }
 
 TDateTime StrToDateTime(const std::string& text) {
     TDateTime out;
-    if (!TryStrToDateTime(text, out))
-        throw EConvertError("'" + text + "' is not a valid date and time");
+    if (!TryStrToDateTime(text, out)) throw EConvertError(FormatMessage(SInvalidDateTime, {text}));
     return out;
 }
 
@@ -621,7 +620,7 @@ int64_t FloatToCurr(double value) {
     double scaled = std::nearbyint(value * 10000.0);
     if (!std::isfinite(scaled) || scaled >= 9223372036854775807.0 ||
         scaled < -9223372036854775808.0)
-        throw EConvertError(FloatToStr(value) + " is not a valid currency value");
+        throw EConvertError(FormatMessage(SInvalidCurrency, {FloatToStr(value)}));
     return static_cast<int64_t>(scaled);
 }
 

@@ -51,7 +51,7 @@ std::string DateTimeToStr(TDateTime value);  // the time part only when it is no
 // digits gets its century from the two-digit-year window. A time may follow the date.
 bool TryStrToDate(const std::string& text, TDateTime& out);
 bool TryStrToDateTime(const std::string& text, TDateTime& out);
-TDateTime StrToDate(const std::string& text);  // EConvertError "'text' is not a valid date"
+TDateTime StrToDate(const std::string& text);  // EConvertError SInvalidDate
 TDateTime StrToDateTime(const std::string& text);
 
 // Numbers.

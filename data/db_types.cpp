@@ -11,11 +11,20 @@ const char* const SFieldNotFound = "Field '%s' not found";
 const char* const SFieldReadOnly = "Field '%s' cannot be modified";
 const char* const SFieldAccessError = "Cannot access field '%s' as type %s";
 const char* const SFieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
+// What the user typed or a program stored that a field refuses: the user reads these, in
+// Danish, with the field's display label (Windows-1252 text).
 const char* const SFieldRangeError =
-    "%s is not a valid value for field '%s'. The allowed range is %s to %s";
-const char* const SInvalidFloatValue = "'%s' is not a valid floating point value for field '%s'";
-const char* const SInvalidIntegerValue = "'%s' is not a valid integer value for field '%s'";
-const char* const SInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
+    "%s er ikke en gyldig v\xE6rdi i feltet '%s'. V\xE6rdien skal ligge fra %s til %s";
+const char* const SInvalidFloatValue = "'%s' er ikke et gyldigt tal i feltet '%s'";
+const char* const SInvalidIntegerValue = "'%s' er ikke et gyldigt heltal i feltet '%s'";
+const char* const SInvalidBoolValue = "'%s' er ikke en gyldig logisk v\xE6rdi i feltet '%s'";
+const char* const SInvalidDateValue = "'%s' er ikke en gyldig dato i feltet '%s'";
+const char* const SInvalidTimeValue = "'%s' er ikke et gyldigt klokkesl\xE6t i feltet '%s'";
+const char* const SInvalidDateTimeValue = "'%s' er ikke en gyldig dato og tid i feltet '%s'";
+const char* const SInvalidDate = "'%s' er ikke en gyldig dato";
+const char* const SInvalidTime = "'%s' er ikke et gyldigt klokkesl\xE6t";
+const char* const SInvalidDateTime = "'%s' er ikke en gyldig dato og tid";
+const char* const SInvalidCurrency = "%s er ikke et gyldigt bel\370b";
 const char* const SRecordNotFound = "Record not found";
 const char* const SDuplicateFieldName = "Duplicate field name '%s'";
 const char* const SDataSetMissing = "Field '%s' has no dataset";

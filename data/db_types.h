@@ -132,6 +132,14 @@ extern const char* const SFieldRangeError;
 extern const char* const SInvalidFloatValue;
 extern const char* const SInvalidIntegerValue;
 extern const char* const SInvalidBoolValue;
+extern const char* const SInvalidDateValue;
+extern const char* const SInvalidTimeValue;
+extern const char* const SInvalidDateTimeValue;
+// The same without a field: the text alone does not convert.
+extern const char* const SInvalidDate;
+extern const char* const SInvalidTime;
+extern const char* const SInvalidDateTime;
+extern const char* const SInvalidCurrency;
 extern const char* const SRecordNotFound;
 extern const char* const SDuplicateFieldName;
 extern const char* const SDataSetMissing;

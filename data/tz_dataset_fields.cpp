@@ -124,7 +124,13 @@ void TTzDateField::SetTextValue(const std::string& text) {
         Clear();
         return;
     }
-    SetAsDateTime(DateTextToDateTime(t, true));
+    TDateTime value = 0;
+    try {
+        value = DateTextToDateTime(t, true);
+    } catch (const EConvertError&) {
+        throw EConvertError(FormatMessage(SInvalidDateValue, {t, DisplayName()}));
+    }
+    SetAsDateTime(value);
 }
 
 // ---- Record buffers -----------------------------------------------------------------------

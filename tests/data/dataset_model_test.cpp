@@ -749,6 +749,61 @@ TEST(DataSetFields, ConversionsAndChecks) {
     EXPECT_EQ(ds.FieldCount(), 0);  // default fields go with the cursor
 }
 
+// The message a refused assignment shows the user.
+template <class F>
+std::string Refusal(F&& assign) {
+    try {
+        assign();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+TEST(DataSetFields, BadInputIsRefusedInDanishWithTheFieldsLabel) {
+    auto table = std::make_shared<MemTable>();
+    table->columns = {{"prio", ftSmallint, 0},  {"antal", ftFloat, 0}, {"belob", ftCurrency, 0},
+                      {"done", ftBoolean, 0},   {"dato", ftDate, 0},   {"tid", ftTime, 0},
+                      {"stamp", ftDateTime, 0}, {"tekst", ftString, 8}};
+    TMemDataSet ds(table);
+    ds.Open();
+    const std::vector<std::pair<std::string, std::string>> labels = {
+        {"prio", "Udskrifts prioritet"}, {"antal", "Antal"}, {"belob", "Bel\370b"},
+        {"done", "Afsluttet"},           {"dato", "Dato"},   {"tid", "Klokken"},
+        {"stamp", "Tidspunkt"},          {"tekst", "Nummer"}};
+    for (const auto& [name, label] : labels) ds.FieldByName(name).SetDisplayLabel(label);
+    ds.Append();
+    auto typed = [&ds](const char* name, const char* text) {
+        return Refusal([&] { ds.FieldByName(name).SetText(text); });
+    };
+    EXPECT_EQ(typed("prio", "abc"),
+              "'abc' er ikke et gyldigt heltal i feltet 'Udskrifts prioritet'");
+    EXPECT_EQ(typed("prio", "40000"),
+              "40000 er ikke en gyldig v\xE6rdi i feltet 'Udskrifts prioritet'. V\xE6rdien skal "
+              "ligge fra -32768 til 32767");
+    EXPECT_EQ(typed("antal", "abc"), "'abc' er ikke et gyldigt tal i feltet 'Antal'");
+    EXPECT_EQ(typed("belob", "12x"), "'12x' er ikke et gyldigt tal i feltet 'Bel\370b'");
+    EXPECT_EQ(typed("done", "x"), "'x' er ikke en gyldig logisk v\xE6rdi i feltet 'Afsluttet'");
+    EXPECT_EQ(typed("dato", "31-02-2026"), "'31-02-2026' er ikke en gyldig dato i feltet 'Dato'");
+    EXPECT_EQ(typed("tid", "25:00"), "'25:00' er ikke et gyldigt klokkesl\xE6t i feltet 'Klokken'");
+    EXPECT_EQ(typed("stamp", "1-1-2026 x"),
+              "'1-1-2026 x' er ikke en gyldig dato og tid i feltet 'Tidspunkt'");
+    EXPECT_EQ(Refusal([&] { ds.FieldByName("dato").SetAsDateTime(3000000.0); }),
+              "'3000000' er ikke en gyldig dato i feltet 'Dato'");
+    ds.FieldByName("tekst").SetAsString("12a");
+    EXPECT_EQ(Refusal([&] { ds.FieldByName("tekst").AsInteger(); }),
+              "'12a' er ikke et gyldigt heltal i feltet 'Nummer'");
+    // Nothing was stored by a refused assignment.
+    EXPECT_TRUE(ds.FieldByName("prio").IsNull());
+    EXPECT_TRUE(ds.FieldByName("dato").IsNull());
+    ds.Cancel();
+    // The conversions alone, without a field.
+    EXPECT_EQ(Refusal([] { StrToDate("31022026x"); }), "'31022026x' er ikke en gyldig dato");
+    EXPECT_EQ(Refusal([] { StrToDateTime("x"); }), "'x' er ikke en gyldig dato og tid");
+    EXPECT_EQ(Refusal([] { FloatToCurr(1e30); }),
+              FloatToStr(1e30) + " er ikke et gyldigt bel\370b");
+}
+
 TEST(DataSetFields, PersistentFieldsMustMatchTheTable) {
     auto table = MakeTable(1);
     TMemDataSet wrongType(table);
