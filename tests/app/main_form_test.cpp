@@ -584,7 +584,7 @@ class MainFormTest : public QObject {
         Type(form_->edtAfslut, "31022026");
         Key(Qt::Key_F2);
         QCOMPARE(responder_.Texts().size(), 1);
-        QVERIFY2(responder_.Texts().value(0).contains("is not a valid date"),
+        QVERIFY2(responder_.Texts().value(0).contains("er ikke en gyldig dato"),
                  qPrintable(responder_.Texts().value(0)));
         QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtAfslut));
         // The next keys mend the date where it failed; the case number is untouched.

@@ -231,7 +231,7 @@ class EmployeePostingsTest : public QObject {
         kjrep::TDatePicker* from = w->DateTimePicker1;
         from->setDate(QDate(2026, 2, 1));
         Type(from, "32.13.2026");
-        QCOMPARE(f.responder.Texts(), QStringList{"'32.13.2026' is not a valid date"});
+        QCOMPARE(f.responder.Texts(), QStringList{"'32.13.2026' er ikke en gyldig dato"});
         QCOMPARE(from->date(), QDate(2026, 2, 1));
         QCOMPARE(from->text(), QString("01-02-2026"));
         f.responder.Clear();
