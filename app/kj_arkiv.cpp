@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
+#include <array>
 #include <cstring>
 #include <random>
 #include <set>
@@ -332,7 +333,147 @@ void ClearMark(TKJData& d, int32_t rec) {
     Dbf4::UnlockRec(rec);
 }
 
+// Record locks on rows of the case archive. A restore holds the lock on the archived case
+// row from its first step to its last: a station that finds a case row with a restore mark
+// and cannot lock the archived row knows that the restore is running. Given up on every
+// path out.
+class ArchivedCaseLocks {
+  public:
+    explicit ArchivedCaseLocks(TKJData& d) : area_(d.SagAfslut.WorkAreaNo()) {}
+    ~ArchivedCaseLocks() {
+        TzCommon::ErrorCheckingOff off;
+        Dbf4::Select(area_);
+        for (int32_t r : recs_) Dbf4::UnlockRec(r);
+    }
+    ArchivedCaseLocks(const ArchivedCaseLocks&) = delete;
+    ArchivedCaseLocks& operator=(const ArchivedCaseLocks&) = delete;
+    bool Take(int32_t r) {
+        Dbf4::Select(area_);
+        Dbf4::Go(r);
+        if (!Dbf4::RLock()) return false;
+        recs_.push_back(r);
+        return true;
+    }
+    // Deletes the locked rows (the restore's last step in the archive).
+    void DeleteRows() const {
+        for (int32_t r : recs_) {
+            Dbf4::Select(area_);
+            Dbf4::Go(r);
+            if (!Dbf4::Deleted()) Dbf4::DeleteRec();
+        }
+    }
+
+  private:
+    int area_;
+    std::vector<int32_t> recs_;
+};
+
+std::array<Detail, 2> DetailsOf(TKJData& d) {
+    return {Detail{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"},
+            Detail{d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"}};
+}
+
+// The rest of a restore whose case row (record `rec`, carrying `mark`) is in: the hidden
+// rows recalled (any that a pack removed meanwhile copied again), the case's rows deleted
+// from the archives (the locked case rows too), and the mark cleared.
+void CompleteRestore(TKJData& d, const std::string& nr, int32_t rec, const std::string& mark,
+                     const std::vector<int32_t> (&hidden)[2], const ArchivedCaseLocks& locks) {
+    const std::array<Detail, 2> details = DetailsOf(d);
+    std::vector<int32_t> archived[2];
+    for (int i = 0; i < 2; ++i) {
+        const Detail& det = details[size_t(i)];
+        archived[i] = RowsOfCase(det.archive, det.tag, det.caseField, nr);
+        Recall(det.live, hidden[i]);
+        AddMissing(det, archived[i], nr, mark);
+        det.live.ResyncFromArea();
+    }
+    DeleteArchived(d.posterAfslut, archived[0]);
+    DeleteArchived(d.statusAfslut, archived[1]);
+    locks.DeleteRows();
+    d.SagAfslut.ResyncFromArea();
+    ClearMark(d, rec);
+    d.SagsDbf.ResyncFromArea();
+}
+
+// ---- Interrupted restores ----
+
+struct MarkedCase {
+    int32_t rec = 0;
+    std::string nr, mark;
+};
+
+// The live case rows (not deleted) that carry a restore mark, read from the file.
+std::vector<MarkedCase> MarkedCases(TKJData& d) {
+    std::vector<MarkedCase> found;
+    Dbf4::Select(d.SagsDbf.WorkAreaNo());
+    const int nrField = Dbf4::FieldNo("SAGS_NR");
+    for (int32_t r = 1, n = Dbf4::RecCount(); r <= n; ++r) {
+        const std::string mark = RestoreMarkOf(d, r);
+        if (mark.empty() || Dbf4::Peek(r, 0) == "*") continue;
+        found.push_back({r, TzCommon::TrimRight(Dbf4::Peek(r, nrField)), mark});
+    }
+    return found;
+}
+
+// Locks every archived case row of number `nr` (rows marked deleted too: a restore deletes
+// its row before it clears the mark); false when one is refused.
+bool LockArchivedRows(TKJData& d, const std::string& nr, ArchivedCaseLocks& locks) {
+    Dbf4::Select(d.SagAfslut.WorkAreaNo());
+    const int nrField = Dbf4::FieldNo("SAGS_NR");
+    const std::string key = TzUtils::AnsiUpper(nr);
+    for (int32_t r = 1, n = Dbf4::RecCount(); r <= n; ++r) {
+        Dbf4::Select(d.SagAfslut.WorkAreaNo());
+        if (TzUtils::AnsiUpper(TzCommon::TrimRight(Dbf4::Peek(r, nrField))) != key) continue;
+        if (!locks.Take(r)) return false;
+    }
+    return true;
+}
+
+// Finishes the restore of a marked case unless it is running on another station; whether
+// it was finished.
+bool FinishRestore(TKJData& d, const MarkedCase& m) {
+    ArchivedCaseLocks locks(d);
+    if (!LockArchivedRows(d, m.nr, locks)) return false;
+    Dbf4::Select(d.SagsDbf.WorkAreaNo());
+    if (RestoreMarkOf(d, m.rec) != m.mark || Dbf4::Peek(m.rec, 0) == "*") return false;
+    const std::array<Detail, 2> details = DetailsOf(d);
+    const std::vector<int32_t> hidden[2] = {HiddenWithMark(details[0].live, m.mark),
+                                            HiddenWithMark(details[1].live, m.mark)};
+    CompleteRestore(d, m.nr, m.rec, m.mark, hidden, locks);
+    return true;
+}
+
+// Opens the archive tables shared when closed; false when one cannot be opened now (an
+// archiving run on another station holds them alone).
+bool OpenArchives(TKJData& d, std::vector<TzDs::TTzDbf*>& opened) {
+    TzCommon::ErrorCheckingOff off;
+    for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) {
+        if (t->Active()) continue;
+        TzCommon::ClearErrorWord();
+        try {
+            t->SetActive(true);
+        } catch (const std::exception&) {
+        }
+        if (!t->Active() || TzCommon::ErrorWord() != 0) return false;
+        opened.push_back(t);
+    }
+    return true;
+}
+
 }  // namespace
+
+void FinishInterruptedRestores(TKJData& d) {
+    const std::vector<MarkedCase> marked = MarkedCases(d);
+    if (marked.empty()) return;
+    std::vector<TzDs::TTzDbf*> opened;
+    std::vector<std::string> finished;
+    if (OpenArchives(d, opened))
+        for (const MarkedCase& m : marked)
+            if (FinishRestore(d, m)) finished.push_back(m.nr);
+    for (TzDs::TTzDbf* t : opened) t->SetActive(false);
+    for (const std::string& nr : finished)
+        ShowMsg("En afbrudt gendannelse af sag " + nr + Ansi(" er gjort færdig"));
+}
 
 ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std::string&)>& status,
                                  const std::function<void(const ArchiveCounts&)>& shown) {
@@ -363,6 +504,8 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
 
 bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
     const int32_t archivedCase = d.SagAfslut.RecNo();
+    ArchivedCaseLocks locks(d);
+    Retry([&] { return locks.Take(archivedCase); });  // held to the end of the restore
     int32_t rec = LiveCase(d, TzUtils::AnsiUpper(PadRight(nr, 10)));
     const std::string resumed = rec ? RestoreMarkOf(d, rec) : std::string();
     if (rec && resumed.empty()) {
@@ -370,13 +513,15 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
         return false;
     }
     const std::string mark = rec ? resumed : NewRestoreMark();
-    const Detail details[] = {{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"},
-                              {d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"}};
-    std::vector<int32_t> archived[2], hidden[2];
+    const std::array<Detail, 2> details = DetailsOf(d);
+    std::vector<int32_t> hidden[2];
     for (int i = 0; i < 2; ++i) {
-        archived[i] = RowsOfCase(details[i].archive, details[i].tag, details[i].caseField, nr);
-        hidden[i] = rec ? HiddenWithMark(details[i].live, mark)
-                        : AppendHidden(details[i], archived[i], mark);
+        const Detail& det = details[size_t(i)];
+        if (rec)
+            hidden[i] = HiddenWithMark(det.live, mark);
+        else
+            hidden[i] =
+                AppendHidden(det, RowsOfCase(det.archive, det.tag, det.caseField, nr), mark);
     }
     if (!rec) {  // the case row makes the restore visible; its mark says it is not finished
         Retry([&d] { return d.SagsDbf.ALock(); });
@@ -386,16 +531,7 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
         d.SagsDbf.UnLock();
         tz::StopPoint("restore-case-added");
     }
-    for (int i = 0; i < 2; ++i) {
-        Recall(details[i].live, hidden[i]);
-        AddMissing(details[i], archived[i], nr, mark);
-        details[i].live.ResyncFromArea();
-    }
-    DeleteArchived(d.posterAfslut, archived[0]);
-    DeleteArchived(d.statusAfslut, archived[1]);
-    DeleteArchived(d.SagAfslut, {archivedCase});
-    ClearMark(d, rec);
-    d.SagsDbf.ResyncFromArea();
+    CompleteRestore(d, nr, rec, mark, hidden, locks);
     return true;
 }
 
@@ -557,6 +693,7 @@ void Execute() {
         }
     } close{d};
     for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) t->SetActive(true);
+    FinishInterruptedRestores(d);
     form.exec();
 }
 }  // namespace KJGendanSag

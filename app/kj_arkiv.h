@@ -50,8 +50,17 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
 //     meanwhile are copied again), the archive's rows of the case are deleted, and the mark
 //     is cleared.
 //  A restore of a case whose live row still has a mark finishes it from step 2 without
-//  copying anything twice.
+//  copying anything twice. The restore holds the record lock on the archived case row from
+//  its first step to its last.
 bool RestoreArchivedCase(TKJData& d, const std::string& nr);
+
+// Finishes every restore that was interrupted (a live case row still carries its restore
+// mark) from step 2, unless it is running on another station right now (its archived case
+// row is locked), and tells the user of each case so finished. The archive tables are
+// opened shared for it when closed and closed again; while another station holds them
+// alone nothing is done. Run at start-up, once the data files are open, and when the
+// restore window opens.
+void FinishInterruptedRestores(TKJData& d);
 
 class TArkiverSager : public QDialog {
   public:

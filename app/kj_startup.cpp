@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/kj_arkiv.h"
 #include "app/kj_data.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
@@ -146,6 +147,7 @@ bool OpenStartupData(TKJData& data, const std::string& argument, TOpstartForm* s
         const std::string d = TzUtils::TrimRight(QelCom()->SagsDataSti);
         if (ok && !d.empty() && !QDir::setCurrent(kjqt::FromAnsi(NativePath(d))))
             QDir::setCurrent(kjqt::FromAnsi(NativePath(FolderOf(data.PathSetupFileName))));
+        if (ok) FinishInterruptedRestores(data);
     } catch (const Db::EAbort&) {
         return false;
     } catch (const std::exception& e) {

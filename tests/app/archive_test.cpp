@@ -229,6 +229,25 @@ class ArchiveTest : public QObject {
         kjqt::DialogService::Instance().SetResponder(&f_.responder);
     }
 
+    // R1 closed yesterday with `postings` postings and 3 events, archived; the folder closed.
+    void ArchiveCaseR1(int postings) {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        f_.AddCase("R1", -1);
+        for (int i = 1; i <= postings; ++i) AddPosting("R1", "r1 p" + std::to_string(i));
+        for (int i = 1; i <= 3; ++i) AddEvent("R1", "r1 e" + std::to_string(i));
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        kj::ArchiveClosedCases(*f_.data, nullptr, nullptr);
+        f_.Close();
+    }
+
+    // The filler of live case R1 as python3-dbfread reads it ("missing" without the row).
+    static std::string FillerOfR1(const std::string& folder) {
+        for (const auto& [row, n] : DbfRows(folder + "Sager.dbf", {"sags_nr", "filler"}))
+            if (row.rfind("R1|", 0) == 0) return row.substr(3);
+        return "missing";
+    }
+
   private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
     void init() {
@@ -360,14 +379,7 @@ class ArchiveTest : public QObject {
     // being recalled; then at random moments): the kill leaves no posting without its case,
     // and after a restart the retry finishes it, every row once.
     void restoreKilledIsFinishedByARetry() {
-        YesResponder yes;
-        kjqt::DialogService::Instance().SetResponder(&yes);
-        f_.AddCase("R1", -1);
-        for (int i = 1; i <= 300; ++i) AddPosting("R1", "r1 p" + std::to_string(i));
-        for (int i = 1; i <= 3; ++i) AddEvent("R1", "r1 e" + std::to_string(i));
-        kjqt::DialogService::Instance().SetResponder(&f_.responder);
-        kj::ArchiveClosedCases(*f_.data, nullptr, nullptr);
-        f_.Close();
+        ArchiveCaseR1(300);
         int orphans = 0, partial = 0;
         const KillCounts k = KillRuns(
             "--restore", "R1", {"restore-row-hidden", "restore-case-added", "restore-row-recalled"},
@@ -394,6 +406,106 @@ class ArchiveTest : public QObject {
         QCOMPARE(k.duplicates, 0);
         QCOMPARE(k.differing, 0);
         QCOMPARE(k.unstopped, 0);
+    }
+
+    // A restore killed once its case row is in (the rows still hidden, or being recalled)
+    // is finished by the next start-up on the folder, without a retry by the user, who is
+    // told: every row of the case live once, none left in the archive, no mark.
+    void restoreKilledIsFinishedByTheNextStart() {
+        ArchiveCaseR1(20);
+        int partial = 0, told = 0, marked = 0;
+        const KillCounts k = KillRuns(
+            "--restore", "R1", {"restore-case-added", "restore-row-recalled"}, 0,
+            [&](DataFolder& g) {
+                told += g.startTexts.contains(
+                    QString::fromUtf8("En afbrudt gendannelse af sag R1 er gjort færdig"));
+                marked += !FillerOfR1(g.sf->data).empty();
+            },
+            [&](const std::map<std::string, int>& left) {
+                int posts = 0;
+                for (const auto& [row, n] : left) posts += row.rfind("post:R1|", 0) == 0 ? n : 0;
+                partial += left.count("sag:R1|Sag R1") > 0 && posts < 20;
+            });
+        QCOMPARE(k.runs, 2);
+        QCOMPARE(k.unstopped, 0);
+        QCOMPARE(partial, 2);  // each kill left the case partly restored
+        QCOMPARE(k.duplicates, 0);
+        QCOMPARE(k.differing, 0);
+        QCOMPARE(marked, 0);
+        QCOMPARE(told, 2);
+    }
+
+    // A restore stopped at a step on another station, alive: a start-up on the folder leaves
+    // it as it is (it holds the archived case row's lock); once it is killed, the next
+    // start-up finishes it.
+    void aRestoreRunningElsewhereIsLeftToIt() {
+        ArchiveCaseR1(20);
+        const std::string seed = f_.sf->data;
+        for (const QString& step :
+             {QStringLiteral("restore-case-added"), QStringLiteral("restore-row-recalled")}) {
+            DataFolder g;
+            g.sf = std::make_unique<StartFolder>();
+            g.sf->WriteIniPaths(g.sf->data);
+            g.sf->WriteUserData("Firma", "Vej");
+            CopyFolderFiles(seed, g.sf->data);
+            Helper h({"--restore", QString::fromStdString(g.sf->start), "R1"}, step);
+            QVERIFY(h.WaitStopped());
+            const auto stopped = RowsOnDisk(g.sf->data);
+            const std::string mark = FillerOfR1(g.sf->data);
+            QCOMPARE(mark.substr(0, 2), std::string("@R"));
+            g.Open(false);
+            QVERIFY(g.startTexts.isEmpty());
+            g.Close();
+            QCOMPARE(RowsOnDisk(g.sf->data), stopped);
+            QCOMPARE(FillerOfR1(g.sf->data), mark);
+            h.Kill();
+            RebuildInterruptedIndexes(g.sf->data);
+            g.Open(false);
+            QCOMPARE(g.startTexts, QStringList({QString::fromUtf8(
+                                       "En afbrudt gendannelse af sag R1 er gjort færdig")}));
+            g.Close();
+            const auto rows = RowsOnDisk(g.sf->data);
+            int posts = 0, archived = 0;
+            for (const auto& [row, n] : rows) {
+                posts += row.rfind("post:R1|", 0) == 0 ? n : 0;
+                archived += row.find("*:R1|") != std::string::npos ? n : 0;
+            }
+            QCOMPARE(posts, 20);
+            QCOMPARE(archived, 0);
+            QVERIFY(FillerOfR1(g.sf->data).empty());
+        }
+    }
+
+    // A restore killed on another station while this one runs is finished when the restore
+    // window opens here.
+    void aRestoreKilledElsewhereIsFinishedWhenTheRestoreWindowOpens() {
+        ArchiveCaseR1(20);
+        f_.Open(false);
+        {
+            Helper h({"--restore", QString::fromStdString(f_.sf->start), "R1"},
+                     "restore-case-added");
+            QVERIFY(h.WaitStopped());
+            h.Kill();
+        }
+        kj::TKJData& d = *f_.data;
+        QCOMPARE(RowsOf(d.PostDbf, "post_sag", "R1"), 0);
+        bool opened = false;
+        WhenReady([] { return qobject_cast<QDialog*>(QApplication::activeModalWidget()); },
+                  [&] {
+                      auto* w = dynamic_cast<kj::TArkivForm*>(QApplication::activeModalWidget());
+                      QVERIFY(w);
+                      opened = true;
+                      QCOMPARE(Rows(d.SagAfslut), 1);  // the seeded folder's A1
+                      w->reject();
+                  });
+        kj::KJGendanSag::Execute();
+        QVERIFY(opened);
+        QCOMPARE(
+            f_.responder.Texts(),
+            QStringList({QString::fromUtf8("En afbrudt gendannelse af sag R1 er gjort færdig")}));
+        QCOMPARE(RowsOf(d.PostDbf, "post_sag", "R1"), 20);
+        QCOMPARE(RowsOf(d.StatusDbf, "stat_sag", "R1"), 3);
+        QVERIFY(FillerOfR1(f_.sf->data).empty());
     }
 
     void anEmptyRunShowsThreeZeros() {

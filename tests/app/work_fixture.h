@@ -30,6 +30,7 @@ struct DataFolder {
     kjqt::ScriptedResponder responder;
     std::unique_ptr<StartFolder> sf;
     std::unique_ptr<kj::TKJData> data;
+    QStringList startTexts;  // what the user was told while the folder was opened
 
     // With `fresh` false the folder of an earlier run is opened again.
     void Open(bool fresh = true) {
@@ -48,6 +49,7 @@ struct DataFolder {
         data = std::make_unique<kj::TKJData>();
         kj::SetKJData(data.get());
         QVERIFY(kj::OpenStartupData(*data, "T3=" + sf->start, nullptr));
+        startTexts = responder.Texts();
         responder.Clear();
         data->AjourInitials = "AB";
     }
