@@ -1,7 +1,8 @@
 // The page engine of the preview window, run to PDF and read back: positions, word wrap,
 // page breaks, the page head on every page with "Side N", caption substitutions, paper
 // sizes and orientation (pdfinfo), and the mended faults: wrapped last rows, sheets too
-// small for a line, heads and callbacks forgotten by ClearReport, printing that cannot start.
+// small for a line, heads and callbacks forgotten by ClearReport, printing that cannot start,
+// and the window's print button serving only the report it shows.
 #include <QFontDatabase>
 #include <QLineEdit>
 #include <QPrinterInfo>
