@@ -118,6 +118,7 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
     connect(btnSlut, &QPushButton::clicked, this, &QDialog::accept);
     connect(SideScroll, &QScrollBar::valueChanged, this,
             [this](int v) { VisUdskrift->SetCurrentPage(v); });
+    SetPrintable(false);  // until a report shows
     VisUdskrift->OnChange = [this] { PreviewChanged(); };
     VisUdskrift->OnNewPage = [this] {
         canvasFontHeight_ = kNoFont;  // a new page starts with the painter's own font
