@@ -118,6 +118,7 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QDialog(parent) {
     connect(btnSlut, &QPushButton::clicked, this, &QDialog::accept);
     connect(SideScroll, &QScrollBar::valueChanged, this,
             [this](int v) { VisUdskrift->SetCurrentPage(v); });
+    SetPrintable(false);  // until a report shows
     VisUdskrift->OnChange = [this] { PreviewChanged(); };
     VisUdskrift->OnNewPage = [this] {
         canvasFontHeight_ = kNoFont;  // a new page starts with the painter's own font
@@ -133,9 +134,18 @@ TPreviewForm::~TPreviewForm() {
 
 // ---- Preparing ---------------------------------------------------------------------------
 
+// The print button and the page range serve the pages of a report that is shown, and only
+// then: not while they are recorded, nor after the report was cleared.
+void TPreviewForm::SetPrintable(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{btnUdskriv, edtFraSide, edtTilSide})
+        w->setEnabled(on);
+}
+
 void TPreviewForm::PrepareReport(bool show) {
     busy_.Set(true);
+    SetPrintable(false);
     VisUdskrift->ClearPages();
+    PageNumber = 0;              // a report that starts no page shows none of the last one's
     int32_t offX = 0, offY = 0;  // physical offsets of the printer; none for a PDF
     QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (!info.isNull() && qEnvironmentVariable("KJ_PRINT_PDF").isEmpty()) {
@@ -429,6 +439,7 @@ void TPreviewForm::PrintFields(TSkrivListe& list) {
 
 void TPreviewForm::ClearReport() {
     if (VisUdskrift->State() == TPreviewState::Recording) VisUdskrift->AbortDocument();
+    SetPrintable(false);
     VisUdskrift->ClearPages();
     HeadList = nullptr;
     OnNewReportPage = nullptr;
@@ -443,6 +454,7 @@ void TPreviewForm::ShowReport() {
     edtTilSide->setText(QString::number(none ? 0 : PageNumber));
     SideScroll->setEnabled(!none);
     if (!none) SideScroll->setRange(1, PageNumber);
+    SetPrintable(true);
     busy_.Set(false);
     VisUdskrift->setFocus();
     hide();  // shown again modally
@@ -472,7 +484,7 @@ bool TPreviewForm::PrintReport() {
 }
 
 void TPreviewForm::btnUdskrivClick() {
-    if (VisUdskrift->State() == TPreviewState::Printing) return;
+    if (!btnUdskriv->isEnabled() || VisUdskrift->State() != TPreviewState::Idle) return;
     bool okFrom = false, okTo = false;
     int from = edtFraSide->text().trimmed().toInt(&okFrom);
     int to = edtTilSide->text().trimmed().toInt(&okTo);

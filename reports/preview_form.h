@@ -14,6 +14,8 @@
 //     of the printable area, so a sheet too small for one line still ends.
 //  3. ClearReport forgets the head list and OnNewReportPage, so a finished report is never
 //     called again.
+//  4. The window prints (its button, the page range) only between ShowReport and
+//     ClearReport: never pages still being recorded, nor a page range of another run.
 #pragma once
 
 #include <QDateTime>
@@ -108,6 +110,7 @@ class TPreviewForm : public QDialog {
     void UpdatePrintable();
     void RunPageHead();
     void PreviewChanged();
+    void SetPrintable(bool on);
     bool PrintPagesWithProgress(int from, int to);
     QFont ItemFont(int32_t height) const;
     // The metrics of an item font on the recording's device, made once per height and run.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
@@ -773,6 +774,10 @@ bool TPrintPreview::PrintRange(int from, int to) {
             kjqt::DialogService::Instance().ShowMessage(
                 QString::fromUtf8("Udskriften mislykkedes: ") + PrintTargetName(printer));
         if (!ok) aborted_ = true;
+        // A PDF cannot be aborted like a printer's job: what it holds so far (a blank page
+        // when nothing was drawn yet) is not the document, so it goes.
+        if (!ok && printer.outputFormat() == QPrinter::PdfFormat)
+            QFile::remove(printer.outputFileName());
     }
     printer.setDocName(QString());
     if (OnAfterPrint) OnAfterPrint();

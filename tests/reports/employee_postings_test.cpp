@@ -254,6 +254,28 @@ class EmployeePostingsTest : public QObject {
         QCOMPARE(LinesWith(text, {"05-02-2024", "S-100", "Opm3", "50,00"}).size(), 1);
     }
 
+    // "Udskriv" in the preview prints the pages it shows, every time.
+    void printFromThePreview() {
+        for (int i = 0; i < 90; ++i)
+            f.AddPosting("S-300", "OPM", "KLM", "10-02-2024", "1", "1", "25", "0", "",
+                         QString("Linje%1").arg(i).toLatin1().constData());
+        auto w = Window("");
+        for (int round = 0; round < 3; ++round) {
+            QFile::remove(f.pdf);
+            int shown = 0;
+            const int pages = f.Preview(w->Frame->btnVis, [&] {
+                shown = kjrep::PreviewForm().VisUdskrift->PageCount();
+                kjrep::PreviewForm().btnUdskriv->click();
+            });
+            QVERIFY(pages >= 2);
+            QCOMPARE(shown, pages);
+            QCOMPARE(PdfPages(f.pdf), pages);
+            const QString text = PdfText(f.pdf);
+            QCOMPARE(Count(text, "Linje89"), 1);
+            QCOMPARE(Count(text, QString("Side %1").arg(pages)), 1);
+        }
+    }
+
     void employeeWithoutPostings() {
         auto w = Window("X");
         QCOMPARE(f.Print(w->Frame->btnUdskriv), QString());

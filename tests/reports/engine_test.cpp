@@ -1,11 +1,15 @@
 // The page engine of the preview window, run to PDF and read back: positions, word wrap,
 // page breaks, the page head on every page with "Side N", caption substitutions, paper
 // sizes and orientation (pdfinfo), and the mended faults: wrapped last rows, sheets too
-// small for a line, heads and callbacks forgotten by ClearReport, printing that cannot start.
+// small for a line, heads and callbacks forgotten by ClearReport, printing that cannot start,
+// and the window's print button serving only the report it shows.
 #include <QFontDatabase>
 #include <QLineEdit>
 #include <QPrinterInfo>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -400,22 +404,83 @@ class EngineTest : public QObject {
         form_->ClearReport();
     }
 
-    // The page range of the window's print button.
-    void printButtonRange() {
+    // Shows the report as the preview does (modally); body runs once it shows, then the
+    // window closes. Bounded: the window closes after 20 s whatever happens.
+    void Shown(const std::function<void()>& body) {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, form_.get(), [this] { form_->reject(); });
+        guard.start(20000);
+        QTimer::singleShot(0, form_.get(), [this, body] {
+            body();
+            form_->accept();
+        });
+        form_->ShowReport();
+    }
+    void RecordRows(int rows) {
         Prepare(9, 21000, 29700, 0);
         form_->HeadList = &head_;
         form_->StartReport();
-        LoadRows(200);
+        LoadRows(rows);
         RunRows();
         form_->FinishReport();
+    }
+
+    // The page range of the window's print button.
+    void printButtonRange() {
+        RecordRows(200);
         QVERIFY(form_->VisUdskrift->PageCount() >= 3);
-        form_->edtFraSide->setText("2");
-        form_->edtTilSide->setText("x");
-        QFile::remove(pdf_);
-        form_->btnUdskrivClick();
+        Shown([this] {
+            form_->edtFraSide->setText("2");
+            form_->edtTilSide->setText("x");
+            QFile::remove(pdf_);
+            form_->btnUdskriv->click();
+        });
         QCOMPARE(PdfPages(pdf_), form_->PageNumber - 1);
         QVERIFY(PdfText(pdf_).startsWith(QString()));
         QCOMPARE(FindWord(PdfWords(pdf_), "R1").text, QString());
+        form_->ClearReport();
+    }
+
+    // The window prints the pages it shows, and nothing while a report is built or after it
+    // was cleared: not the pages being recorded, nor the last report's page range.
+    void printsOnlyTheShownReport() {
+        RecordRows(200);
+        const int first = form_->VisUdskrift->PageCount();
+        Shown([] {});
+        form_->ClearReport();
+        // The next report, one page: while it is built and before it shows, no print.
+        Prepare(9, 21000, 29700, 0);
+        form_->HeadList = &head_;
+        form_->StartReport();
+        LoadRows(5);
+        RunRows();
+        QFile::remove(pdf_);
+        form_->btnUdskrivClick();
+        form_->FinishReport();
+        form_->btnUdskrivClick();
+        QVERIFY(!QFile::exists(pdf_));
+        QVERIFY(!form_->btnUdskriv->isEnabled());
+        Shown([this] {
+            QCOMPARE(form_->edtTilSide->text(), QString("1"));
+            form_->btnUdskriv->click();
+        });
+        QCOMPARE(PdfPages(pdf_), 1);
+        QVERIFY(PdfText(pdf_).contains("R5"));
+        form_->ClearReport();
+        QFile::remove(pdf_);
+        form_->btnUdskrivClick();
+        QVERIFY(!QFile::exists(pdf_));
+        // A report that starts no page shows none of the last one's (there were first).
+        QVERIFY(first >= 3);
+        form_->PrepareReport(false);
+        Shown([this] {
+            QCOMPARE(form_->edtFraSide->text(), QString("0"));
+            QCOMPARE(form_->edtTilSide->text(), QString("0"));
+            QVERIFY(!form_->SideScroll->isEnabled());
+            form_->btnUdskriv->click();
+        });
+        QVERIFY(!QFile::exists(pdf_));
         form_->ClearReport();
     }
 };

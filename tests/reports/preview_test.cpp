@@ -229,6 +229,14 @@ class PreviewTest : public QObject {
         QCOMPARE(p.State(), TPreviewState::Idle);
         QCOMPARE(seen, (std::vector<int>{1, 1, 2}));
         QCOMPARE(responder_.Asked().size(), size_t(0));  // the user's abort needs no message
+        QVERIFY(!QFile::exists(pdf_));  // no part of the document is left as if it were all
+        // Aborted before its first page: no blank page left behind either.
+        p.OnPrintProgress = [](int, int, bool& abortIt) { abortIt = true; };
+        QVERIFY(!p.PrintAll());
+        QVERIFY(!QFile::exists(pdf_));
+        p.OnPrintProgress = nullptr;
+        QVERIFY(p.PrintAll());
+        QCOMPARE(PdfPages(pdf_), 5);
     }
 
     // The preview window with a page on it, as a user sees it.
