@@ -103,8 +103,13 @@ void TDBControl::UserChanged() {
 }
 
 void TDBControl::Commit(QWidget* self) {
-    if (!link_.IsModified()) return;
-    if (!Guarded([this] { link_.UpdateRecord(); })) self->setFocus();
+    // The message box of a refusal takes the focus: the focus-out that causes must not
+    // write (and refuse) the same change a second time.
+    if (!link_.IsModified() || committing_) return;
+    committing_ = true;
+    const bool stored = Guarded([this] { link_.UpdateRecord(); });
+    committing_ = false;
+    if (!stored) self->setFocus();
 }
 
 // ---- TDBEdit -------------------------------------------------------------------------------
