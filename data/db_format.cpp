@@ -237,9 +237,13 @@ std::string DateOrder() {
     return order.size() == 3 ? order : "dmy";
 }
 
-// A date typed as digits alone, six or eight of them ("311226", "31122026"), in the order of
-// the short date format: the same text with the separators put in. Any other text as it is.
-std::string WithSeparators(const std::string& text) {
+// A date as typed, without blanks (a masked edit leaves blanks where a part was typed short:
+// "1 -2 -26"); six or eight digits alone ("311226", "31122026") get the separators put in,
+// in the order of the short date format.
+std::string WithSeparators(const std::string& typed) {
+    std::string text;
+    for (char c : typed)
+        if (c != ' ') text += c;
     if ((text.size() != 6 && text.size() != 8) ||
         text.find_first_not_of("0123456789") != std::string::npos)
         return text;

@@ -111,6 +111,18 @@ class DateEntryTest : public QObject {
             QCOMPARE(Dato().AsDateTime(), newYearsEve);
             table_->Cancel();
         }
+        // A day or month typed short ends at its separator, whichever of "." "-" "/".
+        const std::vector<std::pair<const char*, Db::TDateTime>> shortForms = {
+            {"1.2.26", Db::EncodeDate(2026, 2, 1)},
+            {"1-2-2026", Db::EncodeDate(2026, 2, 1)},
+            {"1.1.11", Db::EncodeDate(2011, 1, 1)},
+            {"5/11/26", Db::EncodeDate(2026, 11, 5)}};
+        for (const auto& [typed, date] : shortForms) {
+            TypeDate(QString::fromLatin1(typed));
+            navn_->setFocus();
+            QCOMPARE(Dato().AsDateTime(), date);
+            table_->Cancel();
+        }
         QCOMPARE(responder_.Texts(), QStringList());
         // The date field takes the same forms as text without a mask.
         table_->Edit();
