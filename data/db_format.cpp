@@ -226,8 +226,42 @@ bool ParseTime(const std::string& text, TDateTime& out) {
     return true;
 }
 
-bool ParseDate(const std::string& text, TDateTime& out) {
+// Order of day, month and year ("dmy") from the short date format.
+std::string DateOrder() {
+    std::string order;
+    for (char c : FormatSettings().ShortDateFormat) {
+        char lc = Lower(c);
+        if ((lc == 'd' || lc == 'm' || lc == 'y') && order.find(lc) == std::string::npos)
+            order += lc;
+    }
+    return order.size() == 3 ? order : "dmy";
+}
+
+// A date as typed, without blanks (a masked edit leaves blanks where a part was typed short:
+// "1 -2 -26"); six or eight digits alone ("311226", "31122026") get the separators put in,
+// in the order of the short date format.
+std::string WithSeparators(const std::string& typed) {
+    std::string text;
+    for (char c : typed)
+        if (c != ' ') text += c;
+    if ((text.size() != 6 && text.size() != 8) ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return text;
+    const size_t yearDigits = text.size() - 4;
+    std::string out;
+    size_t at = 0;
+    for (char part : DateOrder()) {
+        const size_t n = part == 'y' ? yearDigits : 2;
+        if (!out.empty()) out += '-';
+        out += text.substr(at, n);
+        at += n;
+    }
+    return out;
+}
+
+bool ParseDate(const std::string& typed, TDateTime& out) {
     const TFormatSettings& fs = FormatSettings();
+    const std::string text = WithSeparators(typed);
     int values[3] = {0, 0, 0};
     int digitsTyped[3] = {0, 0, 0};
     int count = 0;
@@ -252,14 +286,7 @@ bool ParseDate(const std::string& text, TDateTime& out) {
         }
     }
     if (count < 2) return false;
-    // Order of day, month and year from the short date format.
-    std::string order;
-    for (char c : fs.ShortDateFormat) {
-        char lc = Lower(c);
-        if ((lc == 'd' || lc == 'm' || lc == 'y') && order.find(lc) == std::string::npos)
-            order += lc;
-    }
-    if (order.size() != 3) order = "dmy";
+    const std::string order = DateOrder();
     int day = 0, month = 0, year = 0, yearDigits = 4;
     if (count == 2) {
         // The year is left out: the remaining two keep their relative order.

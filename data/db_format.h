@@ -47,8 +47,10 @@ std::string FormatDateTime(const std::string& format, TDateTime value);
 std::string DateToStr(TDateTime value);
 std::string DateTimeToStr(TDateTime value);  // the time part only when it is not midnight
 // Parses day, month and year in the order of ShortDateFormat, separated by the date
-// separator, "/", "." or "-"; a missing year is the current one, a year of one or two
-// digits gets its century from the two-digit-year window. A time may follow the date.
+// separator, "/", "." or "-" (blanks ignored), or as six or eight digits alone ("311226",
+// "31122026"); a
+// missing year is the current one, a year of one or two digits gets its century from the
+// two-digit-year window. A time may follow the date.
 bool TryStrToDate(const std::string& text, TDateTime& out);
 bool TryStrToDateTime(const std::string& text, TDateTime& out);
 TDateTime StrToDate(const std::string& text);  // EConvertError SInvalidDate

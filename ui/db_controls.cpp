@@ -5,6 +5,7 @@
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
+#include "data/db_format.h"
 #include "storage/code_page.h"
 #include "ui/application.h"
 #include "ui/text_codec.h"
@@ -16,6 +17,16 @@ namespace {
 QString RightTrimmed(QString s) {
     while (!s.isEmpty() && s.back() == u' ') s.chop(1);
     return s;
+}
+
+// In a date field's masked edit "." and "/" are the date separator too: typed, they move on
+// to the next part of the date as the separator itself does ("1.2.26" is 1 February).
+bool OtherDateSeparator(const QKeyEvent* event, const Db::TField* field, const TQtMask& mask) {
+    if (!field || field->DataType() != Db::ftDate || mask.inputMask.isEmpty()) return false;
+    const QString typed = event->text();
+    const QChar separator = QLatin1Char(Db::FormatSettings().DateSeparator);
+    return typed.size() == 1 && typed[0] != separator &&
+           (typed[0] == u'.' || typed[0] == u'/' || typed[0] == u'-');
 }
 
 }  // namespace
@@ -104,8 +115,13 @@ void TDBControl::UserChanged() {
 }
 
 void TDBControl::Commit(QWidget* self) {
-    if (!link_.IsModified()) return;
-    if (!Guarded([this] { link_.UpdateRecord(); })) self->setFocus();
+    // The message box of a refusal takes the focus: the focus-out that causes must not
+    // write (and refuse) the same change a second time.
+    if (!link_.IsModified() || committing_) return;
+    committing_ = true;
+    const bool stored = Guarded([this] { link_.UpdateRecord(); });
+    committing_ = false;
+    if (!stored) self->setFocus();
 }
 
 // ---- TDBEdit -------------------------------------------------------------------------------
@@ -168,6 +184,12 @@ void TDBEdit::keyPressEvent(QKeyEvent* event) {
             }
             break;
         default:
+            if (OtherDateSeparator(event, Field(), mask_)) {
+                QKeyEvent separator(QEvent::KeyPress, Qt::Key_unknown, event->modifiers(),
+                                    QString(QLatin1Char(Db::FormatSettings().DateSeparator)));
+                QLineEdit::keyPressEvent(&separator);
+                return;
+            }
             break;
     }
     QLineEdit::keyPressEvent(event);

@@ -87,6 +87,7 @@ class TDBControl {
 
     TFieldDataLink link_;
     bool suppressReload_ = false;
+    bool committing_ = false;  // a refused change's message is being shown
 };
 
 class TDBEdit : public QLineEdit, public TDBControl {
