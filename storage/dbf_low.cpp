@@ -300,10 +300,12 @@ bool PlaceFields(WorkArea& a) {
         off += f.length;
         if (f.length == 0 || off > 0xFFFF) break;
     }
-    bool zeroLength = false;
     for (const FieldEntry& f : a.fields)
-        if (f.length == 0) zeroLength = true;
-    if (zeroLength || off > a.recordLength)
+        if (f.length == 0)
+            return FailOpen(a, TzErr::NotADbaseFile,
+                            file + " is not a dBASE database. (Field " + f.name +
+                                " has length 0) [USE/OpenDBF]");
+    if (off > a.recordLength)
         return FailOpen(a, TzErr::NotADbaseFile,
                         file +
                             " is not a dBASE database. (Fields do not fit the record "

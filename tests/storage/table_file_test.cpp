@@ -200,6 +200,8 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         return s;
     };
     const std::string f = Path("bad.dbf");
+    std::string zeroWidth = with(10, 5);  // A C 0, B N 4.1: the record length agrees
+    zeroWidth[48] = 0;
     std::vector<Case> cases = {
         {"31 bytes", good.substr(0, 31), 210,
          f + " is not a dBASE database. (Prolog is less than 32 bytes) [USE/OpenDBF]"},
@@ -212,6 +214,8 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         {"record length 0", with(10, 0), 210, f + " is not a dBASE database. (Record length"},
         {"fields exceed record", with(10, 5), 210,
          f + " is not a dBASE database. (Fields do not fit"},
+        {"field of length 0", zeroWidth, 210,
+         f + " is not a dBASE database. (Field A has length 0) [USE/OpenDBF]"},
         {"no terminator", with(96, 'X'), 210, f + " is not a dBASE database. (No field"},
         {"terminator first", with(32, 0x0D), 222, "Error reading " + f + " [Use/OpenDbf]"},
         {"bad type", with(43, 'Q'), 211, "Error reading " + f + " [Use/OpenDbf]"},
