@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "storage/code_page.h"
 #include "storage/dates.h"
@@ -15,6 +16,7 @@
 #include "storage/num_text.h"
 #include "storage/pack_marker.h"
 #include "storage/tz_common.h"
+#include "storage/tz_output.h"
 #include "storage/tz_utils.h"
 
 namespace TzDbfLow {
@@ -118,19 +120,26 @@ bool WriteCount(WorkArea& a) {
 // whole records in the file and repairs the header when the two differ (with the end mark
 // after records it had not counted), under the append byte so that no station appends
 // meanwhile. A read-only open, or one that cannot have the byte, only counts.
+// A header that claimed records the file does not hold (a damaged or cut copy) is reported
+// once, by the open that repairs it, so that the loss is noticed.
 void ReconcileCount(WorkArea& a, uint64_t size) {
     int32_t held = CountFromSize(a, size);
     if (held == a.recCount) return;
-    const bool grew = held > a.recCount;
+    const int32_t claimed = a.recCount;
     a.recCount = held;
     const uint64_t appendByte = Dbf4::AppendByte();
     if (a.readOnly || a.file.Lock(appendByte, 1) != 0) return;
+    bool written = false;
     if (a.file.Size(&size) == 0) {
         a.recCount = held = CountFromSize(a, size);
         const uint8_t mark = kEofMark;
-        if (WriteCount(a) && grew) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
+        written = WriteCount(a);
+        if (written && held > claimed) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
     }
     a.file.Unlock(appendByte, 1);
+    if (written && held < claimed)
+        TzMsg::TTzMsg().ShowText(a.fileName + " holds " + std::to_string(held) +
+                                 " records; the header said " + std::to_string(claimed));
 }
 
 }  // namespace
@@ -300,10 +309,12 @@ bool PlaceFields(WorkArea& a) {
         off += f.length;
         if (f.length == 0 || off > 0xFFFF) break;
     }
-    bool zeroLength = false;
     for (const FieldEntry& f : a.fields)
-        if (f.length == 0) zeroLength = true;
-    if (zeroLength || off > a.recordLength)
+        if (f.length == 0)
+            return FailOpen(a, TzErr::NotADbaseFile,
+                            file + " is not a dBASE database. (Field " + f.name +
+                                " has length 0) [USE/OpenDBF]");
+    if (off > a.recordLength)
         return FailOpen(a, TzErr::NotADbaseFile,
                         file +
                             " is not a dBASE database. (Fields do not fit the record "

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "storage/tz_errors.h"
+#include "storage/tz_output.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -200,6 +201,8 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         return s;
     };
     const std::string f = Path("bad.dbf");
+    std::string zeroWidth = with(10, 5);  // A C 0, B N 4.1: the record length agrees
+    zeroWidth[48] = 0;
     std::vector<Case> cases = {
         {"31 bytes", good.substr(0, 31), 210,
          f + " is not a dBASE database. (Prolog is less than 32 bytes) [USE/OpenDBF]"},
@@ -212,6 +215,8 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         {"record length 0", with(10, 0), 210, f + " is not a dBASE database. (Record length"},
         {"fields exceed record", with(10, 5), 210,
          f + " is not a dBASE database. (Fields do not fit"},
+        {"field of length 0", zeroWidth, 210,
+         f + " is not a dBASE database. (Field A has length 0) [USE/OpenDBF]"},
         {"no terminator", with(96, 'X'), 210, f + " is not a dBASE database. (No field"},
         {"terminator first", with(32, 0x0D), 222, "Error reading " + f + " [Use/OpenDbf]"},
         {"bad type", with(43, 'Q'), 211, "Error reading " + f + " [Use/OpenDbf]"},
@@ -327,6 +332,38 @@ TEST_F(TableFileTest, HeaderCountReconciledAtEveryOpen) {
     EXPECT_EQ(now.size(), hl + 3 * rl + 1);
     EXPECT_EQ(Le32(now, 4), 3u);
     EXPECT_EQ(now.substr(hl + 2 * rl, 4), " new");
+}
+
+// A header that claims more records than the file holds (the last one cut short) is
+// repaired and reported once through the message window; a header behind the file (a
+// station killed after appending) is repaired without a word.
+TEST_F(TableFileTest, HeaderClaimingMissingRecordsIsReportedOnce) {
+    std::vector<std::string> shown;
+    TzMsg::MsgWindowProcs procs;
+    procs.create = [] { return static_cast<void*>(new int(0)); };
+    procs.show = [&](void*, const std::string&, const std::string& text) { shown.push_back(text); };
+    procs.destroy = [](void* w) { delete static_cast<int*>(w); };
+    TzMsg::SetMsgWindowProcs(procs);
+    ASSERT_TRUE(Create("c.dbf", {{"A", 'C', 3, 0}}));
+    std::string b = Bytes("c.dbf");
+    b.pop_back();
+    b += " r1  r2  r3  r4  r";  // four whole records and a fifth cut short
+    WriteFile(Path("c.dbf"), WithCount(b, 5));
+    for (int open = 0; open < 2; ++open) {
+        Open(1, Path("c.dbf"));
+        EXPECT_EQ(Dbf4::RecCount(), 4);
+        Dbf4::CloseArea();
+    }
+    EXPECT_EQ(shown,
+              std::vector<std::string>{Path("c.dbf") + " holds 4 records; the header said 5"});
+    EXPECT_EQ(Le32(Bytes("c.dbf"), 4), 4u);
+    shown.clear();
+    WriteFile(Path("c.dbf"), WithCount(b, 2));
+    Open(1, Path("c.dbf"));
+    EXPECT_EQ(Dbf4::RecCount(), 4);
+    Dbf4::CloseArea();
+    TzMsg::ClearMsgWindowProcs();
+    EXPECT_TRUE(shown.empty());
 }
 
 // A count of 0x7FFFFFFF over an empty file: moves report 212 and never overflow the record
