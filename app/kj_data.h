@@ -136,7 +136,7 @@ class TKJData {
     std::string ScratchFile(const std::string& folder, const std::string& base);
     void WriteDefaultLists();
     void FindIniRet();
-    bool RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack);
+    std::string RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack);
 
     std::map<std::string, TzDs::TTzDbf*> tables_;
     std::map<std::string, std::unique_ptr<Db::TDataSource>> sources_;

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -104,6 +105,27 @@ std::optional<bool> TableFileHasField(const std::string& file, const std::string
     return has;
 }
 
+// The missing levels of a folder, made for as long as a folder dialog shows and removed
+// again afterwards as far as they are still empty.
+class FolderForDialog {
+  public:
+    explicit FolderForDialog(const std::string& path) {
+        QString p = QDir::cleanPath(QString::fromLocal8Bit(NativePath(path).c_str()));
+        for (; !p.isEmpty() && p != QStringLiteral("/") && !QDir(p).exists();
+             p = QFileInfo(p).path())
+            made_.push_back(p);
+        if (!made_.empty()) QDir().mkpath(made_.front());
+    }
+    ~FolderForDialog() {
+        for (const QString& p : made_) QDir().rmdir(p);  // the innermost first
+    }
+    FolderForDialog(const FolderForDialog&) = delete;
+    FolderForDialog& operator=(const FolderForDialog&) = delete;
+
+  private:
+    std::vector<QString> made_;
+};
+
 std::string DataFolderOf(const TQelCom& q) {
     const std::string d = TzUtils::TrimRight(q.SagsDataSti);
     return d.empty() ? d : WithDelim(d);
@@ -191,7 +213,11 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         throw UpgradeFailed(Ansi("Opgradering af ") + t +
                             Ansi(" mislykkedes: kunne ikke kopiere til ") + bMdx);
     const int64_t rows = LiveRecordsInFile(b);
-    if (!Erase(t)) restore(Ansi("kunne ikke slette ") + t);
+    if (!Erase(t))  // in use elsewhere: nothing was changed, the table stays as it is
+        throw UpgradeFailed(Ansi("Opgradering af ") + t + Ansi(" mislykkedes: kunne ikke slette ") +
+                            t +
+                            Ansi(", den er i brug af andre.\r\nTabellen er ikke ændret; den "
+                                 "opgraderes ved en opstart, hvor ingen andre bruger den."));
     if (hadMdx && !Erase(tMdx)) restore(Ansi("kunne ikke slette ") + tMdx);
     table.SetDbfFileName(t);
     table.CreateIfNotFound = true;
@@ -283,11 +309,15 @@ void TKJData::OpenDataFiles() {
                                       ? WithDelim(q->MorvaneSti) + "SagsData/"
                                       : q->SagsDataSti;
         if (Splash) Splash->hide();
-        // The proposed folder is made first, so that the dialog opens in it and choosing
-        // at once takes it (a missing folder would open the dialog in the current one).
-        QDir().mkpath(QString::fromLocal8Bit(NativePath(start).c_str()));
-        const std::string chosen = kjqt::ToAnsi(dialogs.Folder(
-            kjqt::FromAnsi(Ansi("Vælg mappe til datafiler")), kjqt::FromAnsi(NativePath(start))));
+        std::string chosen;
+        {
+            // The proposed folder exists while the dialog shows, so that the dialog opens
+            // in it and choosing at once takes it (a missing folder would open the dialog
+            // in the current one); it is made for good only when the user says Yes below.
+            FolderForDialog proposed(start);
+            chosen = kjqt::ToAnsi(dialogs.Folder(kjqt::FromAnsi(Ansi("Vælg mappe til datafiler")),
+                                                 kjqt::FromAnsi(NativePath(start))));
+        }
         if (!TzUtils::TrimRight(chosen).empty()) {
             q->SagsDataSti = WithDelim(TzUtils::TrimRight(chosen));
             q->WritePaths(PathSetupFileName);
@@ -305,7 +335,7 @@ void TKJData::OpenDataFiles() {
     if (TzUtils::TrimRight(q->SagsDataSti).empty())
         q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
     const std::string d = DataFolderOf(*q), s = WithDelim(TzUtils::TrimRight(q->Zorbo1Sti));
-    if (!tz::DirExists(d)) QDir().mkdir(QString::fromLocal8Bit(NativePath(d).c_str()));
+    if (!tz::DirExists(d)) QDir().mkpath(QString::fromLocal8Bit(NativePath(d).c_str()));
 
     OpenTable(InteressentDbf, d + "Interessent.dbf");
     OpenTable(KundeDbf, d + "Kunde.dbf");
@@ -357,8 +387,8 @@ void TKJData::OpenDataFiles() {
 // One reindex (or reindex and pack) of a table opened exclusively, tried twice: a failure
 // with an index error deletes the index file before the second try. The table is left
 // closed, shared, with deleted rows hidden and its index checked at the next open, and
-// error checking as it was, whatever happened.
-bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
+// error checking as it was, whatever happened. The reason of a failure; empty on success.
+std::string TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
     tz::ScopeExit restore([&table] {
         try {
             table.SetActive(false);
@@ -380,7 +410,7 @@ bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
             if (TzCommon::ErrorWord() == 0 && table.Active()) table.Reindex();
             if (pack && TzCommon::ErrorWord() == 0 && table.Active()) table.Pack();
             code = TzCommon::ErrorWord();
-            if (code == 0 && table.Active()) return true;
+            if (code == 0 && table.Active()) return {};
             message = TzCommon::LastMessage();
         } catch (const std::exception& e) {
             code = TzCommon::ErrorWord();
@@ -392,17 +422,44 @@ bool TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
         }
         if (code >= kFirstIndexError) tz::EraseFile(MdxOf(table.DbfFileName()));
     }
-    ShowMsg((pack ? Ansi("Kunne ikke pakke ") : Ansi("Kunne ikke genskabe indeks for ")) +
-            table.DbfFileName() + ":\r\n" + message);
-    return false;
+    return message.empty() ? Ansi("ukendt fejl") : message;
 }
 
+namespace {
+
+struct Failure {
+    std::string file, reason;
+};
+
+// One message for every table a rebuild or pack could not do: the tables, then why.
+void ShowFailures(const char* what, const std::vector<Failure>& failed) {
+    if (failed.empty()) return;
+    std::string files, reasons;
+    for (const Failure& f : failed) {
+        files += (files.empty() ? "" : ", ") + f.file;
+        if (reasons.find(f.reason) == std::string::npos) reasons += "\r\n" + f.reason;
+    }
+    ShowMsg(Ansi(what) + files + ":" + reasons);
+}
+
+const char* const kNotReindexed = "Kunne ikke genskabe indeks for ";
+const char* const kNotPacked = "Kunne ikke pakke ";
+
+}  // namespace
+
 bool TKJData::ReindexTable(TzDs::TTzDbf& table) {
-    return RepeatWithIndexRetry(table, false);
+    const std::string reason = RepeatWithIndexRetry(table, false);
+    ShowFailures(kNotReindexed, reason.empty()
+                                    ? std::vector<Failure>{}
+                                    : std::vector<Failure>{{table.DbfFileName(), reason}});
+    return reason.empty();
 }
 
 bool TKJData::PackTable(TzDs::TTzDbf& table) {
-    return RepeatWithIndexRetry(table, true);
+    const std::string reason = RepeatWithIndexRetry(table, true);
+    ShowFailures(kNotPacked, reason.empty() ? std::vector<Failure>{}
+                                            : std::vector<Failure>{{table.DbfFileName(), reason}});
+    return reason.empty();
 }
 
 namespace {
@@ -427,23 +484,29 @@ bool TKJData::RebuildIndexes() {
     ProgressOpen("GenSkaber Indeks for datafilerne", lines, 10);
     ReopenAll reopen{*this, true};
     CloseAllTables();
-    bool ok = true;
+    std::vector<Failure> failed;
     int position = 2;
     for (TzDs::TTzDbf* t : MainTables()) {
         ProgressStep(position++);
-        ok = ReindexTable(*t) && ok;
+        const std::string reason = RepeatWithIndexRetry(*t, false);
+        if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
     }
     ProgressStep(8);
-    return ok;
+    ShowFailures(kNotReindexed, failed);
+    return failed.empty();
 }
 
 bool TKJData::PackTables() {
     ResetTables();
     ReopenAll reopen{*this, false};
     CloseAllTables();
-    bool ok = true;
-    for (TzDs::TTzDbf* t : MainTables()) ok = PackTable(*t) && ok;
-    return ok;
+    std::vector<Failure> failed;
+    for (TzDs::TTzDbf* t : MainTables()) {
+        const std::string reason = RepeatWithIndexRetry(*t, true);
+        if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
+    }
+    ShowFailures(kNotPacked, failed);
+    return failed.empty();
 }
 
 void TKJData::ResetTable(TzDs::TTzDbf& table) {

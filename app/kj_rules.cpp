@@ -1,6 +1,7 @@
 // The data module's record rules (stamps, questions, upper-cased keys) and calculated
 // fields. Money is computed in ten-thousandths (int64), products exactly in 128 bits.
 #include <cmath>
+#include <cstdint>
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
@@ -14,6 +15,16 @@ namespace kj {
 
 namespace {
 
+// An amount in ten-thousandths as the 64-bit count money is kept in; an amount beyond it
+// (about 922 337 203 685 477 kr.) is refused with a message instead of changing its sign.
+int64_t Amount(__int128 v) {
+    if (v > INT64_MAX || v < INT64_MIN)
+        throw Db::EDatabaseError(
+            Ansi("Beløbet er for stort: en postering kan højst være på "
+                 "922 337 203 685 477 kr."));
+    return static_cast<int64_t>(v);
+}
+
 // num / den rounded to the nearest integer, ties to even (den > 0).
 int64_t DivRoundEven(__int128 num, __int128 den) {
     __int128 q = num / den, r = num % den;
@@ -22,7 +33,7 @@ int64_t DivRoundEven(__int128 num, __int128 den) {
     }
     const __int128 twice = 2 * r;
     if (twice > den || (twice == den && (q % 2 != 0))) q += num < 0 ? -1 : 1;
-    return static_cast<int64_t>(q);
+    return Amount(q);
 }
 
 int64_t Currency(const Db::TField& f) {
@@ -109,10 +120,10 @@ TKJData::PostingAmounts TKJData::CalcPosting(const std::string& dk, int64_t anta
     const int s = dk == "K" ? -1 : 1;
     // antal × (pris − rabat): two counts of ten-thousandths, so the product is in 10^-8.
     const __int128 product = static_cast<__int128>(antal) * (static_cast<__int128>(pris) - rabat);
-    r.total = s * DivRoundEven(product, 10000);
+    r.total = Amount(s * static_cast<__int128>(DivRoundEven(product, 10000)));
     // Total × rate / 100, the rate in ten-thousandths of a percent.
     r.moms = DivRoundEven(static_cast<__int128>(r.total) * momsRate, 100 * 10000);
-    r.ialt = r.total + r.moms;
+    r.ialt = Amount(static_cast<__int128>(r.total) + r.moms);
     return r;
 }
 

@@ -85,7 +85,7 @@ bool EndsWithDelim(const std::string& path) {
 }
 
 std::string WithDelim(const std::string& path) {
-    return EndsWithDelim(path) ? path : path + "/";
+    return path.empty() || EndsWithDelim(path) ? path : path + "/";
 }
 
 std::string NativePath(const std::string& path) {

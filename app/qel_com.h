@@ -42,7 +42,8 @@ class TQelCom {
 const char* const* PathKeys();
 // True when the text ends in a folder separator ("\" or "/").
 bool EndsWithDelim(const std::string& path);
-// The path with a folder separator added unless it ends in one.
+// The path with a folder separator added unless it ends in one; an empty path stays empty
+// (a folder not set is not the root).
 std::string WithDelim(const std::string& path);
 // The path with every "\" turned into "/" (for the platform's own calls).
 std::string NativePath(const std::string& path);

@@ -35,8 +35,18 @@ DialogAnswer CancelAnswer(const DialogRequest& r) {
     return a;
 }
 
+// A visible stay-on-top window (the splash window while the program starts), if any.
+QWidget* StayOnTopWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) return w;
+    return nullptr;
+}
+
+// The window a dialog belongs to. While a stay-on-top window shows, dialogs belong to it,
+// so that they are stacked above it and never open hidden behind it.
 QWidget* OwnerWindow() {
     if (QWidget* w = QWidget::mouseGrabber()) return w->window();
+    if (QWidget* top = StayOnTopWindow()) return top;
     return QApplication::activeWindow();
 }
 
@@ -97,6 +107,7 @@ QString DanishButtonText(QMessageBox::StandardButton button) {
 
 int ShowMessageBox(const DialogRequest& r) {
     QMessageBox box(IconOf(r.flags), r.caption, r.text, QMessageBox::NoButton, OwnerWindow());
+    if (StayOnTopWindow()) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     ButtonSet set = ButtonsOf(r.flags);
     for (int i = 0; i < set.count; ++i) {
         // The program speaks Danish, also on its standard buttons.

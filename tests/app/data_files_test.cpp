@@ -347,6 +347,27 @@ class DataFilesTest : public QObject {
         QVERIFY(back.find("DataBaseSti=\r\n") != std::string::npos);
     }
 
+    // A folder setting left empty stays empty (it is not the file-system root), and the
+    // proposed data folder is made only when the user says Yes to creating the data files.
+    void emptyFolderSettingsAndTheProposedDataFolder() {
+        QCOMPARE(kj::WithDelim(""), std::string());
+        StartFolder sf;
+        Write(sf.start + "ZORBO397.ASD", "[Morvane Stier]\r\nMorvaneSti=" + sf.start + "\r\n");
+        kj::TQelCom q;
+        q.ReadPaths(sf.start + "ZORBO397.ASD");
+        QCOMPARE(q.Fællesfil, std::string("ZorboF.asd"));
+        QCOMPARE(q.UndoRedoSti, std::string("Undo/"));
+        sf.WriteIniPaths("");
+        sf.WriteUserData("Firma", "Vej");
+        responder_.AnswerCancel();
+        responder_.Answer(kjqt::mb::kIdNo);
+        QVERIFY(!Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList({Q(Ansi("Vælg mappe til datafiler")),
+                                                  Q("Skal datafiler oprettes i mappen ")}));
+        QVERIFY(!responder_.startFolderMissing);  // the dialog opened in the proposed folder
+        QVERIFY(!Exists(sf.data));
+    }
+
     void upgradesKeepEveryRowAndABackup() {
         StartFolder sf;
         MakeFolder(sf);
@@ -386,6 +407,29 @@ class DataFilesTest : public QObject {
                         .find(QString::fromStdString(c.field).toUpper().toStdString()) !=
                     std::string::npos);
         }
+    }
+
+    // An upgrade that cannot take the table because another station holds it open says
+    // so and leaves the live table as it is.
+    void upgradeOfATableHeldElsewhereChangesNothing() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        const std::string varer = sf.data + "Varer.dbf";
+        QFile::remove(QString::fromStdString(varer));
+        QFile::remove(QString::fromStdString(TzCommon::ForceExtension(varer, "mdx")));
+        MakeOldTable(varer, *kj::FindTable("VareDbf"), "tmu_gr");
+        const std::string before = Read(varer);
+        Station holder("--hold", varer);
+        QVERIFY(holder.Ready());
+        ResetEngine();
+        QVERIFY(!Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(),
+                 QStringList(Q(Ansi("Kunne ikke initialisere datafiler: Opgradering af ") + varer +
+                               Ansi(" mislykkedes: kunne ikke slette ") + varer +
+                               Ansi(", den er i brug af andre.\r\nTabellen er ikke ændret; den "
+                                    "opgraderes ved en opstart, hvor ingen andre bruger den."))));
+        QCOMPARE(Read(varer), before);
     }
 
     // A failed write at every step of an upgrade: the start-up reports it or completes,
@@ -575,20 +619,24 @@ class DataFilesTest : public QObject {
             data_->PostnrDbf.Post();
         }
         {
-            Station holder("--hold", sf.data + "Kunde.dbf");
-            QVERIFY(holder.Ready());
+            // Two tables held elsewhere: one message names both and says why.
+            Station holder("--hold", sf.data + "Varer.dbf");
+            Station holder2("--hold", sf.data + "Kunde.dbf");
+            QVERIFY(holder.Ready() && holder2.Ready());
             responder_.Clear();
             QVERIFY(!data_->RebuildIndexes());
             QCOMPARE(responder_.Texts().size(), 1);
-            QVERIFY(responder_.Texts()[0].startsWith(
-                Q("Kunne ikke genskabe indeks for " + sf.data + "Kunde.dbf:")));
+            const QString both = Q(sf.data + "Kunde.dbf, " + sf.data + "Varer.dbf:\r\n");
+            QVERIFY2(responder_.Texts()[0].startsWith(Q("Kunne ikke genskabe indeks for ") + both),
+                     qPrintable(responder_.Texts()[0]));
+            QVERIFY(responder_.Texts()[0].contains(QStringLiteral("sharing violation")));
             for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
             QVERIFY(!data_->KundeDbf.Exclusive());
             QVERIFY(data_->KundeDbf.HideDeletedRecs);
             responder_.Clear();
             QVERIFY(!data_->PackTables());
-            QVERIFY(
-                responder_.Texts()[0].startsWith(Q("Kunne ikke pakke " + sf.data + "Kunde.dbf:")));
+            QCOMPARE(responder_.Texts().size(), 1);
+            QVERIFY(responder_.Texts()[0].startsWith(Q("Kunne ikke pakke ") + both));
             for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
         }
         data_->PostnrDbf.First();

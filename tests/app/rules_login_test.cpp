@@ -2,6 +2,7 @@
 // ten-thousandths, stamps, questions, look-ups on the key tag whatever the cursor's order),
 // the login dialog driven through its keys, and the helper routines and windows.
 #include <QProgressBar>
+#include <functional>
 
 #include "app/kj_text.h"
 #include "app/kj_util.h"
@@ -108,6 +109,26 @@ class RulesLoginTest : public QObject {
         QCOMPARE(
             kj::TKJData::CalcPosting("D", 1000000LL * 10000 + 1, 9000000LL * 10000, 0, 0).total,
             int64_t(9000000000000LL) * 10000 + 9000000LL);
+        // Beyond what a posting can hold: refused with a message, never a changed sign.
+        const QString tooLarge = QString::fromUtf8(
+            "Beløbet er for stort: en postering kan højst være på 922 337 203 685 477 kr.");
+        for (auto calc : std::vector<std::function<void()>>{
+                 [] {
+                     kj::TKJData::CalcPosting("D", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
+                 },
+                 [] {
+                     kj::TKJData::CalcPosting("K", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
+                 },
+                 [] {
+                     kj::TKJData::CalcPosting("D", 10000, 900000000000000LL * 10000, 0, 25 * 10000);
+                 }}) {
+            try {
+                calc();
+                QFAIL("no error");
+            } catch (const Db::EDatabaseError& e) {
+                QCOMPARE(kjqt::FromAnsi(e.what()), tooLarge);
+            }
+        }
     }
 
     void stampsQuestionsAndUpperCasedKeys() {

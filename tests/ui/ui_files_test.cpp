@@ -3,8 +3,11 @@
 // failure messages, and the scripted responder answering Yes/No/Cancel and input boxes.
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 
 #include "ui/dialog_service.h"
 #include "ui/edit_mask.h"
@@ -264,6 +267,34 @@ class UiFilesTest : public QObject {
                               QString::fromUtf8("Fil \"%1\" kunne ikke ændre status").arg(m),
                               QString::fromUtf8("Kan ikke læse fra fil \"%1\"").arg(w),
                               QString::fromUtf8("Kan ikke skrive til fil \"%1\"").arg(w)}));
+    }
+
+    // A real message box raised while a stay-on-top window shows (the splash window at
+    // start-up) is owned by it and stays on top itself, so it is never hidden behind it.
+    void messageBoxIsAboveAStayOnTopWindow() {
+        DialogService::Instance().SetResponder(nullptr);
+        QDialog splash(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint);
+        splash.show();
+        QWidget* owner = nullptr;
+        bool onTop = false;
+        int tries = 0;
+        std::function<void()> answer = [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box && ++tries < 1000) {
+                QTimer::singleShot(1, answer);
+                return;
+            }
+            if (!box) return;
+            owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+            onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+            box->button(QMessageBox::Ok)->click();
+        };
+        QTimer::singleShot(0, answer);
+        QCOMPARE(DialogService::Instance().MessageBox(QStringLiteral("Fejl"),
+                                                      QStringLiteral("Morvane Vaktor"), mb::kOk),
+                 mb::kIdOk);
+        QCOMPARE(owner, static_cast<QWidget*>(&splash));
+        QVERIFY(onTop);
     }
 
     void responderAnswersQuestionsAndInputBoxes() {
