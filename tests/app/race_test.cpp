@@ -1,13 +1,18 @@
 // Stations that start at the same moment on one data folder: two, four and eight real
 // processes, each with its own start-up folder, run the program's start-up order together
 // (on a new data folder, whose files one of them creates, and on an existing one); every
-// one reaches its main window with every table open, none hangs.
+// one reaches its main window with every table open, none hangs. And two stations saving
+// through a register at the same moment: every save that returns has stored its record.
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <map>
 #include <memory>
 
+#include "app/kj_register.h"
+#include "app/kj_text.h"
 #include "app/main_form.h"
+#include "app/vare_g_form.h"
 #include "app_fixture.h"
 #include "tests/ui/process_wait.h"
 #include "ui/application.h"
@@ -96,6 +101,37 @@ QStringList StartTogether(const SharedFolder& f) {
     return said;
 }
 
+// Answers Yes to every question and notes every text.
+class YesToAll : public kjqt::DialogResponder {
+  public:
+    QStringList texts;
+    kjqt::DialogAnswer Respond(const kjqt::DialogRequest& r) override {
+        texts << r.text;
+        return {kjqt::mb::kIdYes, r.value};
+    }
+};
+
+std::string GroupKey(int n) {
+    return "K" + std::to_string(1000 + n);
+}
+
+// Every item-group code in the table file with its count, read by python3-dbfread.
+std::map<std::string, int> StoredCodes(const std::string& file) {
+    QProcess p;
+    p.start("/usr/bin/python3", {"-c",
+                                 "import sys,dbfread\n"
+                                 "for r in dbfread.DBF(sys.argv[1],encoding='cp850'):\n"
+                                 "  print(r['ID'].rstrip())\n",
+                                 QString::fromStdString(file)});
+    std::map<std::string, int> codes;
+    if (!kjtest::WaitFinished(p, 30000)) return {{"timeout", 1}};
+    for (const QByteArray& l : p.readAllStandardOutput().split('\n'))
+        if (!l.trimmed().isEmpty()) ++codes[l.trimmed().toStdString()];
+    const QByteArray err = p.readAllStandardError();
+    if (!err.isEmpty()) codes[err.toStdString()] = 1;
+    return codes;
+}
+
 }  // namespace
 
 class RaceTest : public QObject {
@@ -121,6 +157,44 @@ class RaceTest : public QObject {
     void twoStationsStartTogether() { Rounds(2, 24); }
     void fourStationsStartTogether() { Rounds(4, 16); }
     void eightStationsStartTogether() { Rounds(8, 10); }
+
+    // Two stations save item-group codes through the register's save handler at the same
+    // moment: 300 codes shared out between them in turn, then the same 300 codes in both.
+    // Every save that returned without a message left its record in the table file; no
+    // save of a code nobody else saves is refused; every code is stored.
+    void savesAtTheSameMomentAllStore() {
+        SharedFolder f(2);
+        QCOMPARE(StartTogether(f), QStringList({"UP", "UP"}));
+        for (const QString mode : {"turns", "same"}) {
+            std::vector<QStringList> args;
+            for (int i = 0; i < 2; ++i)
+                args.push_back({QStringLiteral("--save"),
+                                QString::fromStdString(f.starts[size_t(i)]), mode,
+                                QString::number(i)});
+            QStringList said;
+            for (const QString& out : RunTogether(args)) {
+                QVERIFY2(!out.startsWith("hung"), qPrintable(out));
+                said += out.split('\n', Qt::SkipEmptyParts);
+            }
+            const std::map<std::string, int> stored = StoredCodes(f.data + "VarerG.dbf");
+            const std::string prefix = mode == "same" ? "S" : "T";
+            int refused = 0;
+            for (const QString& line : said) {
+                const QStringList w = line.split(' ');
+                QVERIFY2(w[0] == "SAVED" || w[0] == "REFUSED", qPrintable(line));
+                refused += w[0] == "REFUSED";
+                if (mode == "turns") QVERIFY2(w[0] == "SAVED", qPrintable(line));
+                if (w[0] == "SAVED")
+                    QVERIFY2(stored.count(prefix + w[1].toStdString()) > 0,
+                             qPrintable(line + " but it is not in the table"));
+            }
+            QCOMPARE(said.size(), mode == "same" ? 600 : 300);
+            for (int n = 0; n < 300; ++n)
+                QVERIFY2(stored.count(prefix + GroupKey(n)) > 0, (prefix + GroupKey(n)).c_str());
+            qInfo() << mode << ":" << said.size() - refused << "saves returned," << refused
+                    << "refused with a message";
+        }
+    }
 };
 
 // A station: the program's start-up order on its start-up folder, begun on "GO"; it
@@ -157,7 +231,69 @@ static int RunStation(int argc, char** argv) {
     return up ? 0 : 1;
 }
 
+// A station saving item-group codes through the register's save handler: "same" saves
+// S-codes 0..299, "turns" saves the T-codes of its own turn (station 0 the even, 1 the odd).
+// Prints "SAVED <code>" for a save that returned without a message, else "REFUSED <code>
+// <message>".
+static int RunSaver(int argc, char** argv) {
+    kjqt::KjApplication app(argc, argv);
+    kjapptest::ResetEngine();
+    kjqt::InstallEngineCallbacks();
+    StartResponder starting;
+    kjqt::DialogService::Instance().SetResponder(&starting);
+    kj::CreateQelCom();
+    auto data = std::make_unique<kj::TKJData>();
+    kj::SetKJData(data.get());
+    if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+    YesToAll responder;
+    kjqt::DialogService::Instance().SetResponder(&responder);
+    data->AjourInitials = "AB";
+    std::fputs("READY\n", stdout);
+    std::fflush(stdout);
+    char go[16];
+    if (!std::fgets(go, sizeof go, stdin)) return 3;
+    TzDs::TTzDbf& g = data->vareGDbf;
+    {
+        auto form = std::make_unique<kj::TVareGForm>();
+        kj::THandlerSwap swap(
+            g, Db::TDataSetNotifyEvent::Bind(form.get(), &kj::TVareGForm::VareGNewRecord),
+            Db::TDataSetNotifyEvent::Bind(form.get(), &kj::TVareGForm::VareGBeforePost), true);
+        const bool same = std::string(argv[3]) == "same";
+        const int station = std::atoi(argv[4]);
+        for (int n = 0; n < 300; ++n) {
+            if (!same && n % 2 != station) continue;
+            const std::string code = GroupKey(n);
+            responder.texts.clear();
+            QString failure;
+            try {
+                g.Append();
+                g.FieldByName("id").SetAsString((same ? "S" : "T") + code);
+                g.FieldByName("tekst").SetAsString("Gruppe " + code);
+                g.Post();
+            } catch (const Db::EAbort&) {
+                failure = " ";  // the silent abort: only a message shown counts
+            } catch (const std::exception& e) {
+                failure = QString::fromLocal8Bit(e.what());
+            }
+            responder.texts.removeAll(
+                kjqt::FromAnsi(kj::Ansi("Skal den rettede varegruppe gemmes ?")));
+            if (!responder.texts.isEmpty()) failure += responder.texts.join('/');
+            if (failure.isEmpty() && g.State() != Db::dsBrowse) failure = "still editing";
+            if (!failure.isEmpty() && failure.trimmed().isEmpty()) failure = "silent";
+            if (g.State() != Db::dsBrowse) g.Cancel();
+            std::printf("%s %s %s\n", failure.isEmpty() ? "SAVED" : "REFUSED", code.c_str(),
+                        qPrintable(failure.simplified()));
+        }
+        std::fflush(stdout);
+    }
+    data.reset();
+    kj::FreeQelCom();
+    Dbf4::CloseAll();
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 5 && QString(argv[1]) == "--save") return RunSaver(argc, argv);
     if (argc == 3 && QString(argv[1]) == "--start") return RunStation(argc, argv);
     kjqt::KjApplication app(argc, argv);
     RaceTest test;
