@@ -89,6 +89,7 @@ class TKJData {
 
     // ---- Data files (kj_data_files.cpp) ----
     void OpenDataFiles();
+    void OpenTables(const std::string& dataFolder, const std::string& systemFolder);
     void OpenTable(TzDs::TTzDbf& table, const std::string& fileName);
     void CloseAllTables();
     void OpenAllTables();

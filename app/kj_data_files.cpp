@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QElapsedTimer>
+#include <QThread>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -130,6 +132,44 @@ std::string DataFolderOf(const TQelCom& q) {
     const std::string d = TzUtils::TrimRight(q.SagsDataSti);
     return d.empty() ? d : WithDelim(d);
 }
+
+// Stations that start at the same moment open the data folder one at a time: the first
+// creates the missing tables and index files (or rebuilds an interrupted index, or
+// upgrades a table) while the others wait, and they then find every file whole. The turn
+// is a lock on the first byte of the start-up file in the data folder; a station that
+// dies gives it up with its process. A station that cannot have the file (a folder it may
+// not write) or waits longer than kGateWaitMs goes on without its turn.
+class StartupGate {
+  public:
+    explicit StartupGate(const std::string& folder) {
+        const std::string name = folder + kGateFile;
+        uint16_t rc = TzErr::FileNotFound;
+        for (int n = 0; n < 100 && rc != 0; ++n) {
+            rc = file_.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
+            if (rc == TzErr::FileNotFound) rc = file_.Create(name, tz::ShareMode::DenyNone);
+            if (rc != 0 && rc != TzErr::FileNotFound && rc != kSharingViolation) return;
+        }
+        if (rc != 0) return;
+        QElapsedTimer waited;
+        waited.start();
+        while (!(held_ = file_.Lock(0, 1) == 0) && waited.elapsed() < kGateWaitMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QThread::msleep(10);
+        }
+    }
+    ~StartupGate() {
+        if (held_) file_.Unlock(0, 1);
+        file_.Close();
+    }
+    StartupGate(const StartupGate&) = delete;
+    StartupGate& operator=(const StartupGate&) = delete;
+
+  private:
+    static constexpr const char* kGateFile = "Opstart.lck";
+    static constexpr qint64 kGateWaitMs = 120000;
+    tz::File file_;
+    bool held_ = false;
+};
 
 }  // namespace
 
@@ -336,7 +376,23 @@ void TKJData::OpenDataFiles() {
         q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
     const std::string d = DataFolderOf(*q), s = WithDelim(TzUtils::TrimRight(q->Zorbo1Sti));
     if (!tz::DirExists(d)) QDir().mkpath(QString::fromLocal8Bit(NativePath(d).c_str()));
+    StartupGate turn(d);
+    OpenTables(d, s);
+    std::vector<TzDs::TTzDbf*> open = MainCursors();
+    open.insert(open.end(), {&InteressentDbf, &tmpPost, &tmpStat});
+    for (TzDs::TTzDbf* t : open)  // no station works without one of its tables
+        if (!t->Active()) throw std::runtime_error(Ansi("kunne ikke åbne ") + t->DbfFileName());
+    WriteDefaultLists();
+    FindIniRet();
+    for (int i = 0; i < 4; ++i) {
+        Margins[i] = 1000;
+        MinMargins[i] = 600;
+    }
+    Orientation = 0;
+}
 
+// Every table of OpenDataFiles in its order, the upgrades among them.
+void TKJData::OpenTables(const std::string& d, const std::string& s) {
     OpenTable(InteressentDbf, d + "Interessent.dbf");
     OpenTable(KundeDbf, d + "Kunde.dbf");
     OpenTable(KundeBufDbf, d + "Kunde.dbf");
@@ -374,14 +430,6 @@ void TKJData::OpenDataFiles() {
     OpenTable(SagsBufDbf, d + "Sager.dbf");
     OpenTable(SagAfslut, d + "AfsluttedeSager.dbf");
     SagAfslut.SetActive(false);
-
-    WriteDefaultLists();
-    FindIniRet();
-    for (int i = 0; i < 4; ++i) {
-        Margins[i] = 1000;
-        MinMargins[i] = 600;
-    }
-    Orientation = 0;
 }
 
 // One reindex (or reindex and pack) of a table opened exclusively, tried twice: a failure

@@ -468,13 +468,30 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
     if (TzCommon::ErrorWord() == 0) TzNdx::SetIndexTo(mdx);
 }
 
+namespace {
+// Another station holds the append lock only for the moment its own append takes: a save
+// that finds it taken waits that long (letting waiting messages through) before it is
+// refused, instead of failing beside a station that saves at the same moment.
+constexpr auto kAppendLockWait = std::chrono::seconds(10);
+constexpr auto kAppendLockPause = std::chrono::milliseconds(2);
+}  // namespace
+
 template <class Command>
 void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLockFailedEvent& event,
                               const char* word, Command command) {
     if (ReadOnly) return;
+    // Without a handler of its own, a refused append lock is waited for.
+    const auto waitUntil = std::chrono::steady_clock::now() + kAppendLockWait;
+    const bool waits = kind == LockKind::Append && !event;
     for (;;) {
         SelectArea(areaName);
         const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
+        if (!granted && waits && std::chrono::steady_clock::now() < waitUntil) {
+            TzCommon::ClearErrorWord();
+            Dbf4::ProcessMessages();
+            std::this_thread::sleep_for(kAppendLockPause);
+            continue;
+        }
         if (granted) {
             const int32_t before = kind == LockKind::Append ? Dbf4::RecCount() : 0;
             auto release = [this, areaName, kind, before] {
