@@ -649,11 +649,12 @@ namespace {
 // How often a hold looks for waiting writers, and how long it then leaves them the index
 // before it counts itself in again (a writer looks for readers every millisecond or so).
 constexpr auto kWriterCheck = std::chrono::milliseconds(1);
-constexpr auto kWriterTurn = std::chrono::milliseconds(250);
-constexpr auto kWriterPoll = std::chrono::microseconds(100);
-// A writer still waiting after its turn waits for another station's read: the hold looks
-// again only after this long, so that the walk goes on meanwhile.
-constexpr auto kOthersTurn = std::chrono::milliseconds(100);
+constexpr auto kWriterTurn = std::chrono::milliseconds(10);
+constexpr auto kWriterPoll = std::chrono::microseconds(50);
+// A writer still waiting after its turn waits for another station's read, or other writers
+// keep coming: the walk goes on this long before the hold looks again, short enough that a
+// waiting writer is kept only a millisecond or two by it.
+constexpr auto kOthersTurn = std::chrono::milliseconds(2);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "index/mdx_format.h"
@@ -24,6 +25,10 @@ constexpr double FirstPauseUs = 20;   // the first retry follows almost at once
 constexpr double PauseGrowth = 1.25;  // each later pause a quarter longer, up to the steady one
 constexpr int ReaderWaitPauseMs = 1;  // the longest pause of a writer waiting for readers
 constexpr int YieldRetries = 4;       // the first retries only give the processor away
+// The longest a reader about to count in stands back for a waiting writer, and how often it
+// looks meanwhile.
+constexpr int ReaderGiveWayMs = 10;
+constexpr int ReaderGiveWayPollUs = 50;
 
 uint16_t g_defaultTimeoutTicks = kDefaultReadTimeoutTicks;
 
@@ -132,7 +137,7 @@ IndexSemaphore::~IndexSemaphore() {
         DoLogout();
     } catch (...) {
     }
-    if (file_.IsOpen()) file_.Close();
+    if (file_.IsOpen()) CloseFile();
 }
 
 void IndexSemaphore::Configure(const std::string& semaphoreFile, tz::File* table, bool exclusive,
@@ -215,7 +220,26 @@ uint16_t IndexSemaphore::ReleaseRecordLock(SemAction action) {
     return 0;
 }
 
+// On a local file system the record is read and written in place through a shared mapping
+// of the file (the same page cache that plain calls reach), under the same record lock; a
+// network share, or a file too short to hold the record, keeps the plain calls.
+void IndexSemaphore::MapRecord() {
+    uint64_t size = 0;
+    if (file_.Size(&size) != 0 || size < Sem::RecordSize) return;
+    if (file_.MapWritable(Sem::RecordSize, &map_) != 0) map_ = nullptr;
+}
+
+void IndexSemaphore::CloseFile() {
+    map_ = nullptr;
+    file_.Close();  // drops the mapping and the slot locks with it
+    slot_ = -1;
+}
+
 uint16_t IndexSemaphore::ReadRecord(SemAction action) {
+    if (map_ != nullptr) {
+        std::memcpy(record_, map_, Sem::RecordSize);
+        return 0;
+    }
     size_t got = 0;
     uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
     uint16_t rc = file_.ReadAt(0, buf, sizeof buf, &got);
@@ -228,7 +252,8 @@ uint16_t IndexSemaphore::ReadRecord(SemAction action) {
 }
 
 uint16_t IndexSemaphore::WriteRecord(SemAction action) {
-    uint16_t rc = file_.WriteAt(0, record_, Sem::RecordSize);
+    uint16_t rc = map_ != nullptr ? file_.WriteMapped(0, record_, Sem::RecordSize)
+                                  : file_.WriteAt(0, record_, Sem::RecordSize);
     if (rc != 0) {
         return Fail(rc, "Cannot write to: " + name_ + " " + SemActionName(action));
     }
@@ -378,8 +403,7 @@ uint16_t IndexSemaphore::DoLogin() {
     }
     ScopeExit closeFile([this] {
         DropRecordLock();
-        file_.Close();  // drops the slot locks with it
-        slot_ = -1;
+        CloseFile();
     });
     if ((rc = TakeSlot()) != 0)
         return Fail(rc, "Cannot open/create: " + name_ + " " + SemActionName(a));
@@ -390,7 +414,9 @@ uint16_t IndexSemaphore::DoLogin() {
         ++record_[Sem::Stations];
     }
     RepairActive();
-    if ((rc = WriteRecord(a)) != 0 || (rc = ReleaseRecordLock(a)) != 0) return rc;
+    if ((rc = WriteRecord(a)) != 0) return rc;
+    MapRecord();
+    if ((rc = ReleaseRecordLock(a)) != 0) return rc;
     closeFile.Dismiss();
     seenCounter_ = Counter();
     loggedIn_ = true;
@@ -408,8 +434,7 @@ uint16_t IndexSemaphore::DoLogout() {
         loggedIn_ = isWriter_ = countedReader_ = false;
         readerNesting_ = writerNesting_ = readProcNesting_ = lockProcNesting_ = 0;
         DropRecordLock();
-        file_.Close();
-        slot_ = -1;
+        CloseFile();
     });
     rc = TakeRecordLock(a);
     if (rc == 0) rc = ReadRecord(a);
@@ -431,6 +456,41 @@ uint16_t IndexSemaphore::DoLogout() {
     return rc;
 }
 
+// The change counter as the file holds it now, read without the record lock (a torn read
+// only ends a wait early).
+uint16_t IndexSemaphore::PeekCounter() {
+    uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
+    if (map_ != nullptr) {
+        std::memcpy(buf, map_, Sem::RecordSize);
+    } else {
+        size_t got = 0;
+        file_.ReadAt(0, buf, sizeof buf, &got);
+    }
+    return uint16_t(buf[Sem::Counter] | (buf[Sem::Counter + 1] << 8));
+}
+
+// Takes the record lock and reads the record for counting in. While other readers are
+// counted a writer may be waiting for them: then this reader lets it go first, standing
+// back until no writer waits or one has had its turn (the change counter moved), but never
+// longer than ReaderGiveWayMs, so that a stream of writers cannot keep readers out.
+uint16_t IndexSemaphore::TakeRecordToCountIn(SemAction action) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ReaderGiveWayMs);
+    for (;;) {
+        uint16_t rc = TakeRecordLock(action);
+        if (rc == 0) rc = ReadRecord(action);
+        if (rc != 0) return rc;
+        if (record_[Sem::Active] == 0 || std::chrono::steady_clock::now() >= until ||
+            !WritersWaiting())
+            return 0;
+        const uint16_t counter = Counter();
+        if ((rc = ReleaseRecordLock(action)) != 0) return rc;
+        while (std::chrono::steady_clock::now() < until && WritersWaiting() &&
+               PeekCounter() == counter)
+            std::this_thread::sleep_for(std::chrono::microseconds(ReaderGiveWayPollUs));
+    }
+}
+
 uint16_t IndexSemaphore::DoIncRead() {
     const SemAction a = SemAction::IncRead;
     if (++readerNesting_ > 1) return 0;
@@ -439,8 +499,7 @@ uint16_t IndexSemaphore::DoIncRead() {
         --readerNesting_;
         DropRecordLock();
     });
-    uint16_t rc = TakeRecordLock(a);
-    if (rc == 0) rc = ReadRecord(a);
+    uint16_t rc = TakeRecordToCountIn(a);
     if (rc != 0) return rc;
     if (record_[Sem::Active] < 127) {
         // The slot is held before the count reaches the file, so a count in the file is

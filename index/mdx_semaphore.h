@@ -36,7 +36,8 @@ uint64_t TableLockOffset();  // the table's semaphore byte: the engine's lock ba
 inline constexpr uint64_t StationSlots = 0x1000;
 inline constexpr uint64_t ReaderSlots = 0x1100;
 // One byte per station slot, held while the station waits to become the writer: a reader
-// that holds its count across many steps lets go when it sees one.
+// that holds its count across many steps lets go when it sees one, and a reader about to
+// count in beside other readers stands back for it (a few milliseconds at most).
 inline constexpr uint64_t WriterWaitSlots = 0x1200;
 inline constexpr int SlotCount = 256;
 }  // namespace Sem
@@ -123,7 +124,11 @@ class IndexSemaphore {
     void ReleaseTableLock();
     uint16_t TakeRecordLock(SemAction action);
     uint16_t ReleaseRecordLock(SemAction action);
+    void MapRecord();
+    void CloseFile();
     uint16_t ReadRecord(SemAction action);
+    uint16_t PeekCounter();
+    uint16_t TakeRecordToCountIn(SemAction action);
     uint16_t WriteRecord(SemAction action);
     void Pause(int retry) const;
     void BumpCounter();
@@ -144,6 +149,7 @@ class IndexSemaphore {
     bool exclusive_ = false;
     bool sharing_ = true;
     tz::File file_;
+    uint8_t* map_ = nullptr;  // the record through the file's shared mapping, or null
     uint8_t record_[Sem::RecordSize] = {0, 0, 0, 0};
     bool loggedIn_ = false;
     bool holdsLock_ = false;

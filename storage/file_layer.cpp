@@ -319,8 +319,10 @@ File& File::operator=(File&& other) noexcept {
         fd_ = other.fd_;
         map_ = other.map_;
         mapLength_ = other.mapLength_;
+        mapWritable_ = other.mapWritable_;
         other.map_ = nullptr;
         other.mapLength_ = 0;
+        other.mapWritable_ = false;
         path_ = std::move(other.path_);
         share_ = other.share_;
         readOnly_ = other.readOnly_;
@@ -551,17 +553,38 @@ bool LocalFileSystem(int fd) {
 
 }  // namespace
 
-uint16_t File::Map(uint64_t length, const uint8_t** view) {
+uint16_t File::MapShared(uint64_t length, bool writable) {
     Unmap();
-    *view = nullptr;
     if (fd_ < 0 || length == 0) return kInvalidHandle;
     if (!LocalFileSystem(fd_)) return kAccessDenied;
+    if (writable && (readOnly_ || !writable_)) return kAccessDenied;
     if (length > static_cast<uint64_t>(SIZE_MAX)) return TzErr::NotEnoughMemory;
-    void* p = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fd_, 0);
+    const int prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+    void* p = mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, fd_, 0);
     if (p == MAP_FAILED) return ErrnoToCode(errno, false);
     map_ = static_cast<const uint8_t*>(p);
     mapLength_ = length;
+    mapWritable_ = writable;
+    return 0;
+}
+
+uint16_t File::Map(uint64_t length, const uint8_t** view) {
+    const uint16_t rc = MapShared(length, false);
     *view = map_;
+    return rc;
+}
+
+uint16_t File::MapWritable(uint64_t length, uint8_t** view) {
+    const uint16_t rc = MapShared(length, true);
+    *view = const_cast<uint8_t*>(map_);
+    return rc;
+}
+
+uint16_t File::WriteMapped(uint64_t off, const void* buf, size_t n) {
+    if (map_ == nullptr || !mapWritable_ || off > mapLength_ || n > mapLength_ - off)
+        return kInvalidHandle;
+    if (FaultHits()) return kWriteFault;
+    std::memcpy(const_cast<uint8_t*>(map_) + off, buf, n);
     return 0;
 }
 
@@ -570,6 +593,7 @@ void File::Unmap() {
     munmap(const_cast<uint8_t*>(map_), static_cast<size_t>(mapLength_));
     map_ = nullptr;
     mapLength_ = 0;
+    mapWritable_ = false;
 }
 
 uint16_t File::Close() {

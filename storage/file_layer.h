@@ -75,6 +75,15 @@ class File {
     // show through a mapping) gives 5; a failed mmap its errno's code. The caller then reads
     // with ReadAt.
     uint16_t Map(uint64_t length, const uint8_t** view);
+    // The same mapping made writable, for a small record that stations read and write in
+    // place under a byte-range lock: the first `length` bytes, all of which the file must
+    // hold (a store past its end would end the process). Refused like Map, and with 5 for
+    // a handle not open for writing.
+    uint16_t MapWritable(uint64_t length, uint8_t** view);
+    // Stores n bytes at off through the writable mapping, as WriteAt would write them (the
+    // fault injector counts it as a write; no system call). 6 without a writable mapping
+    // that holds the range.
+    uint16_t WriteMapped(uint64_t off, const void* buf, size_t n);
     void Unmap();  // also done by Close, Truncate and the destructor
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }
@@ -109,14 +118,17 @@ class File {
     ShareMode Share() const { return share_; }
 
   private:
+    uint16_t MapShared(uint64_t length, bool writable);
+
     int fd_ = -1;
     std::string path_;
     ShareMode share_ = ShareMode::DenyNone;
     bool exclusiveHeld_ = false;    // the share byte is write-locked by this handle
     bool readOnly_ = false;         // opened with Access::ReadOnly: writes are refused with 5
     bool writable_ = false;         // the descriptor is open for writing (write locks possible)
-    const uint8_t* map_ = nullptr;  // read-only shared mapping of the first mapLength_ bytes
+    const uint8_t* map_ = nullptr;  // shared mapping of the first mapLength_ bytes
     uint64_t mapLength_ = 0;
+    bool mapWritable_ = false;  // map_ was made by MapWritable
 };
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.

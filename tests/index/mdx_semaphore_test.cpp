@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "storage/tz_common.h"
 #include "tests/support/test_support.h"
@@ -135,6 +136,31 @@ uint16_t EraseLoop(const std::string& sem, int rounds) {
     return 0;
 }
 
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        const char* digits = "0123456789abcdef";
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// Counts in and out again and again, each read lasting a millisecond, so that with a few
+// such stations some read is nearly always counted; stops when another station's write
+// shows (or after a minute). Answers the first failure's code, 0 when a write showed
+// (998: none showed).
+uint16_t Walk(IndexSemaphore& s) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < until) {
+        if (uint16_t rc = s.IncRead(); rc != 0) return rc;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (uint16_t rc = s.DecRead(); rc != 0) return rc;
+        if (s.IndexChanged()) return 0;
+    }
+    return 998;
+}
+
 // Helper station: logs in and obeys one command per line, answering "<code> <changed>
 // <counter>".
 TEST(SemStation, Helper) {
@@ -154,10 +180,15 @@ TEST(SemStation, Helper) {
         if (cmd == "dec") rc = s.DecRead();
         if (cmd == "lock") rc = s.LockSemaphore();
         if (cmd == "unlock") rc = s.UnlockSemaphore();
+        if (cmd == "walk") rc = Walk(s);
         if (cmd == "churn") rc = Churn(s, std::stoi(kjtest::ChildArg("ROUNDS")));
         if (cmd == "erase")
             rc = EraseLoop(Mdx::SemaphoreFileName(kjtest::ChildArg("TABLE")),
                            std::stoi(kjtest::ChildArg("ROUNDS")));
+        if (cmd == "record") {  // the record as this station last read it
+            kjtest::TellParent(Hex(std::string(reinterpret_cast<const char*>(s.Record()), 4)));
+            continue;
+        }
         bool changed = s.IndexChanged();
         if (cmd == "ack") s.AcknowledgeChange();
         kjtest::TellParent(std::to_string(rc) + " " + (changed ? "1" : "0") + " " +
@@ -212,6 +243,83 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
+}
+
+// The record goes through the file's shared mapping on this local file system (no read or
+// write call), and each station's every change of it reaches the other station's own
+// mapping and a plain read of the file: counts raised and lowered by turns, and the change
+// counter of the other's write.
+TEST_F(SemTest, EveryChangeThroughTheMappingReachesTheOtherStation) {
+    kjtest::Child child("SemStation.Helper", {{"TABLE", dir.file("sager.dbf")}});
+    auto ask = [&](const std::string& cmd) {
+        child.WriteLine(cmd);
+        return child.ReadLine();
+    };
+    IndexSemaphore a;
+    a.Configure(sem, &table, false);
+    ASSERT_EQ(a.Login(), 0);
+    ASSERT_EQ(ask("login"), "0 0 0");
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const std::string counter = Hex(std::string{char(round), 0});
+        ASSERT_EQ(a.IncRead(), 0);
+        EXPECT_EQ(Hex(Record()), "0201" + counter);
+        EXPECT_EQ(ask("inc").substr(0, 1), "0");
+        EXPECT_EQ(ask("record"), "0202" + counter);  // it saw this station's count
+        EXPECT_EQ(Hex(Record()), "0202" + counter);
+        ASSERT_EQ(a.DecRead(), 0);
+        EXPECT_EQ(Hex(Record()), "0201" + counter);  // this one saw the other's count
+        EXPECT_EQ(ask("dec").substr(0, 1), "0");
+        EXPECT_EQ(Hex(Record()), "0200" + counter);
+        EXPECT_EQ(ask("lock").substr(0, 1), "0");
+        EXPECT_EQ(Hex(Record()), "0201" + counter);
+        EXPECT_EQ(ask("unlock").substr(0, 1), "0");
+        const std::string next = Hex(std::string{char(round + 1), 0});
+        EXPECT_EQ(Hex(Record()), "0200" + next);
+        ASSERT_EQ(a.IncRead(), 0);
+        EXPECT_TRUE(a.IndexChanged());
+        a.AcknowledgeChange();
+        ASSERT_EQ(a.DecRead(), 0);
+    }
+    tz::SetCallCounts(nullptr);
+    EXPECT_EQ(calls.reads, 0);
+    EXPECT_EQ(calls.writes, 0);
+    ASSERT_EQ(ask("logout").substr(0, 1), "0");
+    EXPECT_EQ(Hex(Record()), "0100" + Hex(std::string{20, 0}));
+    ASSERT_EQ(a.Logout(), 0);
+    child.WriteLine("quit");
+    EXPECT_EQ(child.Wait(), 0);
+}
+
+// Stations that count themselves in and out at every step, overlapping so that some read
+// is nearly always counted, let a waiting writer go first: the write gets in while they
+// walk, and they walk on and see it.
+TEST_F(SemTest, AWaitingWriterGetsInBesideWalkingReaders) {
+    std::vector<std::unique_ptr<kjtest::Child>> walkers;
+    for (int i = 0; i < 3; ++i) {
+        walkers.push_back(std::make_unique<kjtest::Child>(
+            "SemStation.Helper",
+            std::map<std::string, std::string>{{"TABLE", dir.file("sager.dbf")}}));
+        walkers.back()->WriteLine("login");
+        ASSERT_EQ(walkers.back()->ReadLine().substr(0, 1), "0");
+    }
+    IndexSemaphore w;
+    w.Configure(sem, &table, false);
+    ASSERT_EQ(w.Login(), 0);
+    for (auto& k : walkers) k->WriteLine("walk");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Record()[1] == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_NE(Record()[1], 0);   // they walk
+    w.SetReadTimeoutTicks(364);  // twenty seconds
+    ASSERT_EQ(w.LockSemaphore(), 0) << TzCommon::LastMessage();
+    ASSERT_EQ(w.UnlockSemaphore(), 0);
+    for (auto& k : walkers) EXPECT_EQ(k->ReadLine(), "0 1 1");  // walked on and saw it
+    for (auto& k : walkers) k->WriteLine("quit");
+    for (auto& k : walkers) EXPECT_EQ(k->Wait(), 0);
+    ASSERT_EQ(w.Logout(), 0);
 }
 
 // A refused record lock is tried 1,001 times: the first tries follow each other closely,
