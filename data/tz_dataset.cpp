@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "data/db_format.h"
 #include "data/tz_messages.h"
@@ -37,6 +38,33 @@ int TDbfFieldProps::FieldNo(const std::string& name) const {
         if (SameName(fields_[i].name, name)) return i + 1;
     return 0;
 }
+
+namespace {
+
+// The values whose text fits an N or F field: a value too wide for the field is refused when
+// it is assigned, naming the field and its range, instead of being stored as asterisks that
+// read back as 0.
+void LimitToWidth(TField& field, const TDbfFieldProps::TDTField& f) {
+    if (f.type != 'N' && f.type != 'F') return;
+    const int digits = f.decimals > 0 ? f.width - f.decimals - 1 : f.width;
+    if (digits < 1) return;
+    auto nines = [&](int n) {
+        std::string t(size_t(n), '9');
+        if (f.decimals > 0) t += "." + std::string(size_t(f.decimals), '9');
+        return t;
+    };
+    const std::string top = nines(digits);
+    const std::string bottom = digits > 1 ? "-" + nines(digits - 1) : "0";
+    if (auto* real = dynamic_cast<TFloatField*>(&field)) {
+        real->SetMaxValue(tz::ParseDouble(top.data(), top.size()));
+        real->SetMinValue(tz::ParseDouble(bottom.data(), bottom.size()));
+    } else if (auto* whole = dynamic_cast<TIntegralField*>(&field); whole && f.width <= 18) {
+        whole->SetMaxValue(std::stoll(top));
+        whole->SetMinValue(std::stoll(bottom));
+    }
+}
+
+}  // namespace
 
 // ---- Construction -------------------------------------------------------------------------
 
@@ -198,11 +226,11 @@ void TTzDataSet::ApplyMasks() {
                            : "99/99/" + year + ";1; ";
     for (TField* f : Fields()) {
         if (f->DataType() == ftDate && f->EditMask().empty()) f->SetEditMask(mask);
-        if (f->DataType() == ftFloat && f->FieldNo() > 0) {
-            int n = props_ ? props_->FieldNo(f->FieldName()) : 0;
+        const int n = props_ && f->FieldNo() > 0 ? props_->FieldNo(f->FieldName()) : 0;
+        if (f->DataType() == ftFloat && f->FieldNo() > 0)
             static_cast<TFloatField*>(f)->SetPrecision(n ? props_->Field(n)->width
                                                          : f->DisplayWidth());
-        }
+        if (n) LimitToWidth(*f, *props_->Field(n));
     }
 }
 

@@ -253,7 +253,7 @@ TEST_F(TzdsTest, ProtocolEventsAndNavigation) {
 // A 0 or false the program assigns is written as 0 and "F" (fields it never assigned stay
 // blank), and a value too wide for an N field of width 12 is written as asterisks, with or
 // without an index (whose re-read of the old record must keep them).
-TEST_F(TzdsTest, AssignedZeroFalseAndOverflowReachTheFile) {
+TEST_F(TzdsTest, AssignedZeroFalseAndWideNumbersReachTheFile) {
     for (bool indexed : {false, true}) {
         SCOPED_TRACE(indexed ? "indexed" : "plain");
         const std::string file = indexed ? "zi.dbf" : "z.dbf";
@@ -269,17 +269,63 @@ TEST_F(TzdsTest, AssignedZeroFalseAndOverflowReachTheFile) {
         const size_t rec = U16(b, 8);
         EXPECT_EQ(b.substr(rec + 11, 31), "           0                  F");
         t.Edit();
-        t.FieldByName("belob").SetAsLargeInt(1234567890123LL);  // 13 digits into 12
         t.FieldByName("pris").SetAsFloat(0);
         t.Post();
         b = Bytes(Path(file));
-        EXPECT_EQ(b.substr(rec + 11, 31), "************      0.00        F");
+        EXPECT_EQ(b.substr(rec + 11, 31), "           0      0.00        F");
         t.Edit();
         t.FieldByName("belob").SetAsLargeInt(-99999999999LL);  // fits: 12 characters
         t.Post();
         EXPECT_EQ(Bytes(Path(file)).substr(rec + 11, 12), "-99999999999");
         t.Close();
     }
+}
+
+// A number too wide for its N field is refused when it is assigned, with a message naming
+// the field and the largest value it holds, and the record keeps what it had; it is never
+// stored as asterisks.
+TEST_F(TzdsTest, NumberTooWideForItsFieldIsRefusedAtEntry) {
+    TTzDbf t("Wide");
+    t.SetDbfFileName(Path("w.dbf"));
+    t.DbfFields() = {"priori, N, 5, 0", "belob, N, 12, 0", "pris, N, 10, 2"};
+    t.Open();
+    t.Append();
+    t.FieldByName("priori").SetAsInteger(99999);
+    t.FieldByName("belob").SetAsLargeInt(-99999999999LL);
+    t.FieldByName("pris").SetAsFloat(9999999.99);
+    const std::string point(1, Db::FormatSettings().DecimalSeparator);
+    struct Refused {
+        const char* field;
+        double value;
+        std::string message;
+    } refused[] = {
+        {"priori", 100000,
+         "100000 is not a valid value for field 'PRIORI'. The allowed range is -9999 to 99999"},
+        {"priori", -10000,
+         "-10000 is not a valid value for field 'PRIORI'. The allowed range is -9999 to 99999"},
+        {"belob", 1234567890123.0,
+         "1234567890123 is not a valid value for field 'BELOB'. The allowed range is "
+         "-99999999999 to 999999999999"},
+        {"pris", 10000000,
+         "10000000 is not a valid value for field 'PRIS'. The allowed range is -999999" + point +
+             "99 to 9999999" + point + "99"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.field);
+        try {
+            if (std::string(r.field) == "pris")
+                t.FieldByName(r.field).SetAsFloat(r.value);
+            else
+                t.FieldByName(r.field).SetAsLargeInt(int64_t(r.value));
+            ADD_FAILURE() << "accepted";
+        } catch (const Db::EDatabaseError& e) {
+            EXPECT_EQ(std::string(e.what()), r.message);
+        }
+    }
+    t.Post();
+    const std::string b = Bytes(Path("w.dbf"));
+    EXPECT_EQ(b.substr(U16(b, 8) + 1, 27), "99999-999999999999999999.99");
+    t.Close();
 }
 
 TEST_F(TzdsTest, HandlersThatCancelWriteNothing) {
