@@ -109,6 +109,10 @@ class TKJData {
     void SetOrientation(int code) { Orientation = code == 2 ? 1 : 0; }
     void SagsDbfBeforeMakeIndex(TzDs::TTzDataSet&, const std::string& name, bool&);
     void SagsDbfAfterMakeIndex(TzDs::TTzDataSet&, const std::string&);
+    // Whether this station can have a scratch table of the system folder (Timer.dbf) to
+    // itself; when another program holds it (a second station started on the same
+    // start-up folder) it says so and gives false.
+    bool ScratchTableFree(TzDs::TTzDbf& table);
     // The scratch-table files this station uses (in the system folder).
     const std::string& TPostFile() const { return tpostFile_; }
     const std::string& TStatFile() const { return tstatFile_; }

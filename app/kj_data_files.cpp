@@ -307,6 +307,18 @@ std::string TKJData::ScratchFile(const std::string& folder, const std::string& b
                              ".dbf: den er i brug af andre");
 }
 
+bool TKJData::ScratchTableFree(TzDs::TTzDbf& table) {
+    const std::string file = table.DbfFileName();
+    if (table.Active() || file.empty() || !Exists(file)) return true;
+    tz::File probe;
+    if (probe.Open(file, tz::Access::ReadOnly, tz::ShareMode::Exclusive) != kSharingViolation)
+        return true;  // free, or a failure that the open itself reports
+    ShowMsg(Ansi("Arbejdsfilen ") + file +
+            Ansi(" er i brug af et andet program.\r\nHver station skal have sin egen "
+                 "opstartsmappe (T3=<mappe>) med samme datamappe."));
+    return false;
+}
+
 void TKJData::WriteDefaultLists() {
     auto write = [](const std::string& file, std::vector<const char*> lines) {
         if (Exists(file)) return;

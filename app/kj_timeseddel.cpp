@@ -496,6 +496,7 @@ void TBrugerBox::focusOutEvent(QFocusEvent* event) {
 void RunTimeSheets() {
     TKJData& d = *KJData();
     if (TzUtils::TrimRight(d.GetAjourInitials()).empty()) return;
+    if (!d.ScratchTableFree(d.TimerDbf)) return;
     TTimeSedlerForm form(d, MainWindow());
     g_state.form = &form;
     struct Clear {

@@ -13,6 +13,7 @@
 
 #include "app/kj_tables.h"
 #include "app/kj_text.h"
+#include "app/kj_timeseddel.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
 #include "index/tz_ndx.h"
@@ -604,6 +605,38 @@ class DataFilesTest : public QObject {
         QVERIFY(kjtest::WaitFinished(program, 30000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
+    }
+
+    // A second program on the same start-up folder holds the time sheet's scratch table:
+    // opening the time sheet says so and the program goes on (never "Program halted.").
+    void timeSheetScratchTableHeldByAnotherProgram() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        data_->AjourInitials = "TST";
+        Station holder("--hold", sf.start + "Timer.dbf");
+        QVERIFY(holder.Ready());
+        responder_.Clear();
+        bool halted = false;
+        TzCommon::SetHaltProc([&halted](int) {
+            halted = true;
+            throw std::runtime_error("halted");
+        });
+        const uint8_t checking = TzCommon::SetErrorChecking(1);  // as the program runs
+        try {
+            kj::RunTimeSheets();
+        } catch (const std::exception&) {
+        }
+        TzCommon::SetErrorChecking(checking);
+        TzCommon::SetHaltProc(nullptr);
+        QVERIFY(!halted);
+        QCOMPARE(responder_.Texts(),
+                 QStringList(Q(Ansi("Arbejdsfilen ") + sf.start +
+                               Ansi("Timer.dbf er i brug af et andet program.\r\nHver station "
+                                    "skal have sin egen opstartsmappe (T3=<mappe>) med samme "
+                                    "datamappe."))));
+        for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
     }
 
     void reindexAndPackWithAnotherStationHoldingATable() {
