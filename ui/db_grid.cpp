@@ -139,7 +139,12 @@ class TDBGridDelegate : public QStyledItemDelegate {
         if (!line) return index.data(Qt::EditRole).toString();
         TColumn& c = *grid_.Model().Columns()[index.column()];
         if (line->inputMask().isEmpty() || !c.Field) return line->text();
-        return MaskedTextToStore(TranslateEditMask(c.Field->EditMask()), line->displayText());
+        const TQtMask mask = TranslateEditMask(c.Field->EditMask());
+        if (!MaskedTextComplete(mask, line->displayText())) {
+            Guarded([] { RefuseIncompleteMaskedText(); });
+            return index.data(Qt::EditRole).toString();  // the stored value stays
+        }
+        return MaskedTextToStore(mask, line->displayText());
     }
 
     TDBGrid& grid_;
