@@ -13,6 +13,7 @@
 #include "app/kj_timer_transfer.h"
 #include "app/kj_timeseddel.h"
 #include "data/tz_dataset.h"
+#include "register_fixture.h"
 #include "storage/dbf4.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
@@ -308,6 +309,34 @@ class TimeSheetTest : public QObject {
         QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Sagen findes ikke, indtast en ny !")});
         QCOMPARE(seen, QStringList({"1", "0", "1", "1"}));
         QCOMPARE(f_.data->PostDbf.RecCount(), 0);
+    }
+
+    // An item whose group is stored in lower case still gives the group's print priority.
+    void lowerCaseGroupGivesItsPriority() {
+        {
+            YesResponder yes;
+            kjqt::DialogService::Instance().SetResponder(&yes);
+            f_.Add(f_.data->VareDbf, {{"tmu_id", "LOW"}, {"tmu_bem", "Lav"}, {"tmu_gr", "g1"}});
+            kjqt::DialogService::Instance().SetResponder(&f_.responder);
+            f_.responder.Clear();
+        }
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      StartRow(w);
+                      Type(w, "1");
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      Type(w, "low");
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+                      if (w->isVisible()) w->reject();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(f_.responder.Texts(), QStringList());
+        std::vector<std::string> pri;
+        for (const DbfRow& r : ReadDbf(f_.sf->data + "Poster.dbf")) pri.push_back(r["post_pri"]);
+        QCOMPARE(pri, std::vector<std::string>{"3"});
     }
 
     void rowsTypedByKeysAreCarriedIntoThePostings() {
