@@ -479,6 +479,10 @@ void RunTimeSheets() {
         ~Clear() { g_state.form = nullptr; }
     } clear;
     EmptyScratch(d, form);
+    form.SetStatus("");  // the carry of an interrupted run's rows is over
+    // Case numbers and items show in upper case as they are typed.
+    for (const char* field : {"post_sag", "post_tmu"})
+        d.TimerDbf.FieldByName(field).SetEditMask(">cccccccccc;0;_");
     {
         THandlerSwap swap(
             d.TimerDbf, Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord),

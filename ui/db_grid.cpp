@@ -77,17 +77,12 @@ class TDBGridDelegate : public QStyledItemDelegate {
         } else if (c.ButtonStyle == cbsEllipsis) {
             auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
             editor = e;
+            ApplyMask(*e->edit, c);
             QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
         } else {
             auto* line = new QLineEdit(parent);
             editor = line;
-            if (c.Field) {
-                TQtMask mask = TranslateEditMask(c.Field->EditMask());
-                if (!mask.inputMask.isEmpty())
-                    line->setInputMask(mask.inputMask);
-                else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
-                    line->setMaxLength(c.Field->Size());
-            }
+            ApplyMask(*line, c);
             QObject::connect(line, &QLineEdit::textEdited, line, begin());
         }
         current_ = editor;
@@ -131,11 +126,21 @@ class TDBGridDelegate : public QStyledItemDelegate {
     QWidget* Current() const { return current_; }
 
   private:
+    // The field's edit mask, or else its size as the longest text.
+    static void ApplyMask(QLineEdit& line, TColumn& c) {
+        if (!c.Field) return;
+        TQtMask mask = TranslateEditMask(c.Field->EditMask());
+        if (!mask.inputMask.isEmpty())
+            line.setInputMask(mask.inputMask);
+        else if (c.Field->DataType() == Db::ftString && c.Field->Size() > 0)
+            line.setMaxLength(c.Field->Size());
+    }
+
     QString TextOf(QWidget* editor, const QModelIndex& index) const {
         QString text;
         if (auto* combo = qobject_cast<QComboBox*>(editor)) return combo->currentText();
-        if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) return e->edit->text();
         auto* line = qobject_cast<QLineEdit*>(editor);
+        if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) line = e->edit;
         if (!line) return index.data(Qt::EditRole).toString();
         TColumn& c = *grid_.Model().Columns()[index.column()];
         if (line->inputMask().isEmpty() || !c.Field) return line->text();

@@ -339,6 +339,29 @@ class TimeSheetTest : public QObject {
         QCOMPARE(pri, std::vector<std::string>{"3"});
     }
 
+    // A case number and an item show in upper case while typed, and a sheet opened after
+    // an interrupted run carried its rows shows no stale status.
+    void codesShowUpperCaseAndNoStaleStatus() {
+        FillScratch(f_, 1);  // left by an interrupted run
+        f_.data->TimerDbf.SetActive(false);
+        QStringList seen;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      seen << w->TimeSedlerStatus->text();
+                      StartRow(w);
+                      Type(w, "1");
+                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      Type(w, "km");
+                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+                      w->reject();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(seen, QStringList({"", "S1", "KM"}));
+    }
+
     void rowsTypedByKeysAreCarriedIntoThePostings() {
         bool typed = false;
         WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
