@@ -253,6 +253,40 @@ class RegistersTest : public QObject {
         QCOMPARE(fx_.Rows("VarerG.dbf").size(), size_t(3));
     }
 
+    // A filter word holding a double quote is quoted the other way and filters; a priority
+    // that is no number is refused with a message and leaves the filter as it was.
+    void titleFilterWordsAreQuotedAndPriorityMustBeANumber() {
+        auto& g = fx_.data->vareGDbf;
+        fx_.Add(g, {{"id", "A1"}, {"tekst", "Tommer 2\" lang"}});
+        fx_.Add(g, {{"id", "B2"}, {"tekst", "Andet"}});
+        fx_.responder.Clear();
+        auto rows = [&g] {
+            int n = 0;
+            for (g.GoTop(); !g.AtEof(); g.Skip(1)) ++n;
+            return QString::number(n);
+        };
+        WindowScripts ws;
+        QStringList seen;
+        ws.On<kj::TVareGForm>([&](kj::TVareGForm& f) {
+            ClickTitle(f.Grid, 1);
+            seen << rows() << QString::number(g.IsFilterOn());
+            ClickTitle(f.Grid, 2);
+            seen << rows() << QString::number(g.IsFilterOn());
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.AnswerText("2\"");
+        fx_.responder.AnswerText("abc");
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowVareGForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("Indtast ord som teksten skal indeholde"),
+                              U("Indtast udskrifts prioritet for de søgte varegrupper"),
+                              U("abc er ikke et tal !!!")}));
+        QCOMPARE(seen, QStringList({"1", "1", "1", "1"}));  // the refused answer changes nothing
+    }
+
     void itemsKeyMissingGroupCreatedAndNestedSwapsRestored() {
         auto& v = fx_.data->VareDbf;
         auto& g = fx_.data->vareGDbf;
