@@ -347,7 +347,16 @@ void TDBGrid::CommitEditor() {
 }
 
 void TDBGrid::FocusChanged(QWidget* now) {
-    if (!now || now == this || isAncestorOf(now)) return;
+    if (!now) return;
+    if (now == this || isAncestorOf(now)) {
+        hadFocus_ = true;
+        return;
+    }
+    // Only the focus leaving this grid counts (a moment without focus in between): the
+    // focus moving between other controls, such as another window's that has just started
+    // a row on the same table, does not cancel that row.
+    if (!hadFocus_) return;
+    hadFocus_ = false;
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
     CommitEditor();

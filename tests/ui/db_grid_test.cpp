@@ -92,6 +92,31 @@ class DbGridTest : public QObject {
         DialogService::Instance().SetResponder(nullptr);
     }
 
+    // A grid that does not have the focus leaves a new row alone when the focus moves
+    // between other controls (another window starting a row on the same table); a new row
+    // untouched is cancelled only when the focus leaves the grid itself.
+    void focusMovingElsewhereLeavesANewRowAlone() {
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
+        grid.CancelOnExit = true;
+        QWidget window;
+        auto* a = new QLineEdit(&window);
+        auto* b = new QLineEdit(&window);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        a->setFocus();
+        staff_->Append();
+        b->setFocus();
+        QCOMPARE(staff_->State(), Db::dsInsert);
+        grid.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&grid));
+        grid.setFocus();
+        b->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        b->setFocus();
+        QCOMPARE(staff_->State(), Db::dsBrowse);
+    }
+
     void modelShowsOnlyTheVisibleRows() {
         source_.reset();
         staff_.reset();
