@@ -175,6 +175,21 @@ class DbGridTest : public QObject {
         QCOMPARE(grid.currentIndex().row(), 2);
     }
 
+    // A half-typed masked value in a cell editor is refused with a message and not stored.
+    void incompleteMaskedCellIsRefused() {
+        staff_->FieldByName("navn").SetEditMask("!90:00;1;_");
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
+        grid.TabsBetweenCells = true;
+        grid.SetSelectedIndex(1);
+        QTest::keyClick(&grid, '2');  // opens the editor
+        QVERIFY(Editor(grid));
+        responder_.Answer(mb::kIdOk);
+        grid.CommitEditor();  // as a save or a title click does
+        QCOMPARE(responder_.Texts(),
+                 QStringList{QStringLiteral("Feltet er ikke udfyldt helt !!!")});
+        QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("Anna Berg"));
+    }
+
     void appendsAndCancelsUntouchedRows() {
         TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
         QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
