@@ -235,11 +235,14 @@ void THandForSagsType::StoreTypeEvents() {
     for (QComboBox* box : edtHandForSagsType->findChildren<QComboBox*>(QStringLiteral("edtHand")))
         if (box->isVisible() && edtHandForSagsType->currentRow() >= 0)
             SetEventText(edtHandForSagsType->currentRow() + 1, box->currentText());
+    // Every non-blank row, in order and numbered from 1: a row left blank drops out
+    // without taking the ones below it along.
     Ini->EraseSection(CurrentType);
+    int n = 0;
     for (int r = 1; r <= EventRows(); ++r) {
         const QString text = EventText(r);
-        if (Blank(text)) break;
-        Ini->WriteString(CurrentType, std::to_string(r), kjqt::ToAnsi(text));
+        if (Blank(text)) continue;
+        Ini->WriteString(CurrentType, std::to_string(++n), kjqt::ToAnsi(text));
     }
 }
 

@@ -10,6 +10,7 @@
 #include "app/kj_data.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
+#include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
@@ -190,6 +191,22 @@ void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key
 void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression) {
     Guarded([&] { table.SetFilterTo(expression); });
     Guarded([&] { table.GoTop(); });
+}
+
+void SetWordFilter(TzDs::TTzDbf& table, const std::string& word, const char* field) {
+    if (word.empty()) return SetTitleFilter(table, "");
+    std::string quoted;
+    if (!QuoteSearchWord(word, quoted)) return;
+    SetTitleFilter(table, "at(" + quoted + "," + field + ")>0");
+}
+
+void SetNumberFilter(TzDs::TTzDbf& table, const std::string& answer, const char* field) {
+    const std::string number = TzCommon::AllTrim(answer);
+    if (number.empty()) return SetTitleFilter(table, "");
+    size_t used = 0;
+    tz::ParseDouble(number.c_str(), number.size(), &used);
+    if (used != number.size()) return ShowMsg(number + " er ikke et tal !!!");
+    SetTitleFilter(table, std::string(field) + "=" + number);
 }
 
 void TitleFind(TzDs::TTzDbf& table, const std::string& text) {

@@ -100,6 +100,15 @@ void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key
 // to its first row. A filter the expression language refuses shows its message.
 void SetTitleFilter(TzDs::TTzDbf& table, const std::string& expression);
 
+// Filter of a title click on a text column: rows whose `field` contains word (as typed, the
+// word quoted by QuoteSearchWord); an empty word clears the filter. A word that cannot be
+// quoted leaves the filter as it was.
+void SetWordFilter(TzDs::TTzDbf& table, const std::string& word, const char* field);
+
+// Filter of a title click on a number column: rows whose `field` equals the typed number;
+// an empty answer clears the filter, an answer that is no number is refused with a message.
+void SetNumberFilter(TzDs::TTzDbf& table, const std::string& answer, const char* field);
+
 // Search of a title click in the current order (the text upper-cased): found, the table
 // stays there; not found, it goes to its first row.
 void TitleFind(TzDs::TTzDbf& table, const std::string& text);

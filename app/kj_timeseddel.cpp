@@ -259,9 +259,11 @@ void TTimeSedlerForm::PostBeforePost(Db::TDataSet& ds) {
     Db::TField& tmu = ds.FieldByName("post_tmu");
     if (!TzUtils::TrimRight(tmu.AsString()).empty()) {
         tmu.SetAsString(Upper(tmu.AsString()));
-        if (data_.VareDbf.FindExact(tmu.AsString())) {
+        // The item and its group looked up by their upper-cased keys, as the main window does.
+        if (KeyRecNo(data_.VareDbf, "VARER", tmu.AsString(), 10) != 0) {
             const std::string group = data_.VareDbf.FieldByName("tmu_gr").AsString();
-            if (!TzUtils::TrimRight(group).empty() && data_.vareGDbf.FindExact(group))
+            if (!TzUtils::TrimRight(group).empty() &&
+                KeyRecNo(data_.vareGDbf, "GRUPPE", Upper(group), 10) != 0)
                 ds.FieldByName("post_pri")
                     .SetAsInteger(data_.vareGDbf.FieldByName("priori").AsInteger());
         }
@@ -503,6 +505,10 @@ void RunTimeSheets() {
         ~Clear() { g_state.form = nullptr; }
     } clear;
     EmptyScratch(d, form);
+    form.SetStatus("");  // the carry of an interrupted run's rows is over
+    // Case numbers and items show in upper case as they are typed.
+    for (const char* field : {"post_sag", "post_tmu"})
+        d.TimerDbf.FieldByName(field).SetEditMask(">cccccccccc;0;_");
     {
         THandlerSwap swap(
             d.TimerDbf, Db::TDataSetNotifyEvent::Bind(&form, &TTimeSedlerForm::PostNewRecord),

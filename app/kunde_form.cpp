@@ -74,7 +74,8 @@ void TkundeForm::BuildPanel(QWidget& panel) {
         g->addWidget(t, row, col + 1);
     };
     stamp(" Oprettet ", "mak_opret", 3, 5);
-    stamp(" Ajourført af ", "mak_ini", 3, 7);
+    stamp(" Ajourført d. ", "mak_ajour", 3, 7);
+    stamp(" Ajourført af ", "mak_ini", 3, 9);
 }
 
 void TkundeForm::PaintPanel(QWidget& panel) {

@@ -86,7 +86,7 @@ void TPostnrForm::SearchColumn(int n) {
         if (!TzUtils::TrimRight(s).empty()) TitleFind(table_, s);
     } else {
         const std::string s = AskText("Søg bynavne", "Indtast ord bynavnet skal indeholde");
-        SetTitleFilter(table_, s.empty() ? "" : "at(\"" + s + "\",pst_by)>0");
+        SetWordFilter(table_, s, "pst_by");
     }
 }
 

@@ -79,11 +79,11 @@ void TVareGForm::SearchColumn(int n) {
         if (!TzUtils::TrimRight(s).empty()) TitleFind(table_, s);
     } else if (n == 1) {
         const std::string s = AskText("Søg varegrupper", "Indtast ord som teksten skal indeholde");
-        SetTitleFilter(table_, s.empty() ? "" : "at(\"" + s + "\",tekst)>0");
+        SetWordFilter(table_, s, "tekst");
     } else {
         const std::string s =
             AskText("Søg varegrupper", "Indtast udskrifts prioritet for de søgte varegrupper");
-        SetTitleFilter(table_, s.empty() ? "" : "priori=" + TzUtils::TrimRight(s));
+        SetNumberFilter(table_, s, "priori");
     }
 }
 

@@ -127,7 +127,7 @@ void TVareIForm::SearchColumn(int n) {
         if (!TzUtils::TrimRight(s).empty()) TitleFind(table_, s);
     } else {
         const std::string s = AskText("Søg varer", "Indtast ord varens tekst skal indeholde");
-        SetTitleFilter(table_, s.empty() ? "" : "at(\"" + s + "\",tmu_bem)>0");
+        SetWordFilter(table_, s, "tmu_bem");
     }
 }
 

@@ -153,6 +153,8 @@ void TDBEdit::ShowValue(Db::TField* field) {
 }
 
 void TDBEdit::StoreValue(Db::TField& field) {
+    if (!mask_.inputMask.isEmpty() && !MaskedTextComplete(mask_, displayText()))
+        RefuseIncompleteMaskedText();
     QString value = mask_.inputMask.isEmpty() ? text() : MaskedTextToStore(mask_, displayText());
     field.SetText(ToAnsi(value));
 }

@@ -86,18 +86,12 @@ class TDBGridDelegate : public QStyledItemDelegate {
         } else if (c.ButtonStyle == cbsEllipsis) {
             auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
             editor = e;
+            ApplyMask(*e->edit, c);
             QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
-            LimitToField(e->edit, c.Field);
         } else {
             auto* line = new QLineEdit(parent);
             editor = line;
-            if (c.Field) {
-                TQtMask mask = TranslateEditMask(c.Field->EditMask());
-                if (!mask.inputMask.isEmpty())
-                    line->setInputMask(mask.inputMask);
-                else
-                    LimitToField(line, c.Field);
-            }
+            ApplyMask(*line, c);
             QObject::connect(line, &QLineEdit::textEdited, line, begin());
         }
         current_ = editor;
@@ -141,15 +135,30 @@ class TDBGridDelegate : public QStyledItemDelegate {
     QWidget* Current() const { return current_; }
 
   private:
+    // The field's edit mask, or else its size as the longest text.
+    static void ApplyMask(QLineEdit& line, TColumn& c) {
+        if (!c.Field) return;
+        TQtMask mask = TranslateEditMask(c.Field->EditMask());
+        if (!mask.inputMask.isEmpty())
+            line.setInputMask(mask.inputMask);
+        else
+            LimitToField(&line, c.Field);
+    }
+
     QString TextOf(QWidget* editor, const QModelIndex& index) const {
         QString text;
         if (auto* combo = qobject_cast<QComboBox*>(editor)) return combo->currentText();
-        if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) return e->edit->text();
         auto* line = qobject_cast<QLineEdit*>(editor);
+        if (auto* e = dynamic_cast<TEllipsisEditor*>(editor)) line = e->edit;
         if (!line) return index.data(Qt::EditRole).toString();
         TColumn& c = *grid_.Model().Columns()[index.column()];
         if (line->inputMask().isEmpty() || !c.Field) return line->text();
-        return MaskedTextToStore(TranslateEditMask(c.Field->EditMask()), line->displayText());
+        const TQtMask mask = TranslateEditMask(c.Field->EditMask());
+        if (!MaskedTextComplete(mask, line->displayText())) {
+            Guarded([] { RefuseIncompleteMaskedText(); });
+            return index.data(Qt::EditRole).toString();  // the stored value stays
+        }
+        return MaskedTextToStore(mask, line->displayText());
     }
 
     TDBGrid& grid_;
@@ -374,7 +383,16 @@ void TDBGrid::CommitEditor() {
 }
 
 void TDBGrid::FocusChanged(QWidget* now) {
-    if (!now || now == this || isAncestorOf(now)) return;
+    if (!now) return;
+    if (now == this || isAncestorOf(now)) {
+        hadFocus_ = true;
+        return;
+    }
+    // Only the focus leaving this grid counts (a moment without focus in between): the
+    // focus moving between other controls, such as another window's that has just started
+    // a row on the same table, does not cancel that row.
+    if (!hadFocus_) return;
+    hadFocus_ = false;
     Db::TDataSet* ds = DataSet();
     if (!ds) return;
     CommitEditor();

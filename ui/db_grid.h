@@ -177,6 +177,7 @@ class TDBGrid : public QTableView {
     class TDBGridDelegate* delegate_ = nullptr;
     QScrollBar* recordBar_ = nullptr;
     bool readOnly_ = false;
+    bool hadFocus_ = false;  // the focus was last inside the grid
     bool syncing_ = false;
 };
 

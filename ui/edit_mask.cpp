@@ -1,5 +1,7 @@
 #include "ui/edit_mask.h"
 
+#include <stdexcept>
+
 #include "data/db_format.h"
 #include "ui/text_codec.h"
 
@@ -138,6 +140,31 @@ QString MaskedTextToStore(const TQtMask& mask, const QString& displayed) {
         out += shown == mask.blank ? QChar(u' ') : shown;
     }
     return out;
+}
+
+bool MaskedTextComplete(const TQtMask& mask, const QString& displayed) {
+    const QString& m = mask.inputMask;
+    const int end = m.lastIndexOf(u';');
+    bool filled = false, missing = false;
+    int pos = 0;
+    for (int i = 0; i < end && pos < displayed.size(); ++i) {
+        QChar c = m[i];
+        if (c == u'>' || c == u'<' || c == u'!') continue;
+        if (c == u'\\' || !QStringLiteral("AaNnXx90Dd#HhBb").contains(c)) {
+            if (c == u'\\') ++i;
+            ++pos;
+            continue;
+        }
+        const QChar shown = displayed[pos++];
+        const bool blank = shown == mask.blank || shown == u' ';
+        if (!blank) filled = true;
+        if (blank && QStringLiteral("ANX9DHB").contains(c)) missing = true;
+    }
+    return !(filled && missing);
+}
+
+void RefuseIncompleteMaskedText() {
+    throw std::runtime_error("Feltet er ikke udfyldt helt !!!");
 }
 
 }  // namespace kjqt

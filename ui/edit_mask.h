@@ -23,4 +23,12 @@ TQtMask TranslateEditMask(const std::string& designMask);
 // the mask does not save them, and with unfilled positions as blanks.
 QString MaskedTextToStore(const TQtMask& mask, const QString& displayed);
 
+// False when the displayed text leaves a required position of the mask unfilled while some
+// other position is filled (a value left wholly blank is an empty value, not a half-typed one).
+bool MaskedTextComplete(const TQtMask& mask, const QString& displayed);
+
+// Raised by the controls that store a masked text for which MaskedTextComplete is false;
+// its text is the message shown.
+[[noreturn]] void RefuseIncompleteMaskedText();
+
 }  // namespace kjqt

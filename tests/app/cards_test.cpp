@@ -399,6 +399,28 @@ class CardsTest : public QObject {
         QCOMPARE(S(RowsWith(fx_.Rows("PostBy.dbf"), "pst_nr", "9999")[0]["pst_by"]), U("Fjernby"));
     }
 
+    // The customer card shows its change date beside the other stamps, as the user card does.
+    void customerCardShowsItsChangeDate() {
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList seen;
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) {
+            for (QLabel* l : f.Grid->LivePanel()->findChildren<QLabel*>()) {
+                if (l->text() == U(" Ajourført d. ")) seen << l->text();
+                if (auto* t = dynamic_cast<kjqt::TDBText*>(l); t && t->DataField() == "mak_ajour")
+                    seen << t->text();
+            }
+            f.FocusKey();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        const QString today = S(fx_.data->KundeDbf.FieldByName("mak_ajour").AsString());
+        QVERIFY(!today.trimmed().isEmpty());
+        QCOMPARE(seen, QStringList({U(" Ajourført d. "), today}));
+    }
+
     void customersNewDuplicateAndDelete() {
         fx_.Add(fx_.data->KundeDbf,
                 {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}, {"mak_enavn", "Hansen"}});

@@ -136,6 +136,28 @@ class PickersTest : public QObject {
         QCOMPARE(ws.timedOut, 0);
     }
 
+    // Clearing a type's first event keeps the ones below it: every non-blank row is written.
+    void caseTypeRowsBelowABlankOneAreKept() {
+        const std::string d = fx_.sf->data;
+        Write(d + "StdSagsType.dbs", Ansi("Udstykning\r\n"));
+        Write(d + "HandForSagsType.dbs", Ansi("[Udstykning]\r\n1=Opmåling\r\n2=Skel\r\n"));
+        Write(d + "StdHand.dbs", Ansi("Opmåling\r\nSkel\r\n"));
+        WindowScripts ws;
+        ws.On<kj::THandForSagsType>([](kj::THandForSagsType& w) {
+            QTableWidget* grid = w.edtHandForSagsType;
+            grid->setFocus();
+            grid->setCurrentCell(0, 1);
+            auto* box = Editor<QComboBox>(grid, "edtHand");
+            QVERIFY(box);
+            box->lineEdit()->selectAll();
+            QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
+            QTest::mouseClick(w.OKBtn, Qt::LeftButton);
+        });
+        kj::KJHandForSagsType::Execute();
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(kjqt::FromAnsi(Read(d + "HandForSagsType.dbs")), U("[Udstykning]\r\n1=Skel\r\n"));
+    }
+
     void caseTypesRoundTripWrittenOnlyOnOk() {
         const std::string d = fx_.sf->data;
         Write(d + "StdSagsType.dbs", Ansi("Administration\r\nUdstykning\r\nAndet\r\n"));

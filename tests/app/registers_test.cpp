@@ -5,6 +5,7 @@
 // order, and the print-priority update under the postings' file lock with its bar.
 #include <QHeaderView>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QToolButton>
 #include <iostream>
 
@@ -33,6 +34,13 @@ std::string TodayText() {
 void TypeCell(QWidget& window, const QString& text) {
     TypeText(window, text);
     QTest::keyClick(FocusIn(window), Qt::Key_Tab);
+}
+
+// Clicks the window's button with the given caption.
+void ClickButton(QWidget& window, const char* caption) {
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->text() == U(caption)) return QTest::mouseClick(b, Qt::LeftButton);
+    QFAIL(caption);
 }
 
 void ClickTitle(kjqt::TDBGrid* grid, int logical) {
@@ -138,6 +146,37 @@ class RegistersTest : public QObject {
                  QStringList({U("Ønsker du at slette denne varegruppe ?\r\nTID Timer"),
                               U("Rækken er i brug af en anden bruger, intet er ændret !!!")}));
         QVERIFY(!RowsWith(fx_.Rows("VarerG.dbf"), "id", "TID")[0].deleted);
+    }
+
+    // Each grid register's first row, in an empty folder, through its " Ny ..." button.
+    void firstRowThroughTheNewButton() {
+        WindowScripts ws;
+        auto script = [](const char* button, const char* key, const char* text) {
+            return [=](QDialog& f) {
+                ClickButton(f, button);
+                TypeCell(f, key);
+                TypeCell(f, text);
+                CtrlKey(FocusIn(f), Qt::Key_X);
+            };
+        };
+        ws.On<kj::TVareGForm>(script(" Ny gruppe (Ctrl-Ins) ", "g1", "Gruppe"));
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareGForm(0, "");
+        ws.On<kj::TVareIForm>(script(" Ny vare (Ctrl-Ins) ", "time", "Timer"));
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareIForm(0, "");
+        ws.On<kj::TPostnrForm>(script(" Nyt postnr (Ctrl-Ins) ", "8000", "Aarhus C"));
+        fx_.responder.Answer(kIdYes);
+        kj::ShowPostnrForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        auto one = [this](const char* file, const char* key, const char* text) {
+            auto rows = fx_.Rows(file);
+            return rows.size() == 1 ? rows[0][key] + "|" + rows[0][text]
+                                    : std::to_string(rows.size());
+        };
+        QCOMPARE(one("VarerG.dbf", "id", "tekst"), std::string("G1|Gruppe"));
+        QCOMPARE(one("Varer.dbf", "tmu_id", "tmu_bem"), std::string("TIME|Timer"));
+        QCOMPARE(one("PostBy.dbf", "pst_nr", "pst_by"), std::string("8000|Aarhus C"));
     }
 
     void itemGroupsNewEditDuplicateDelete() {
@@ -251,6 +290,40 @@ class RegistersTest : public QObject {
         QCOMPARE(fx_.responder.Asked()[0].caption, U("Søg varegrupper"));
         QCOMPARE(seen, QStringList({"1", "no row", "3", "C3"}));
         QCOMPARE(fx_.Rows("VarerG.dbf").size(), size_t(3));
+    }
+
+    // A filter word holding a double quote is quoted the other way and filters; a priority
+    // that is no number is refused with a message and leaves the filter as it was.
+    void titleFilterWordsAreQuotedAndPriorityMustBeANumber() {
+        auto& g = fx_.data->vareGDbf;
+        fx_.Add(g, {{"id", "A1"}, {"tekst", "Tommer 2\" lang"}});
+        fx_.Add(g, {{"id", "B2"}, {"tekst", "Andet"}});
+        fx_.responder.Clear();
+        auto rows = [&g] {
+            int n = 0;
+            for (g.GoTop(); !g.AtEof(); g.Skip(1)) ++n;
+            return QString::number(n);
+        };
+        WindowScripts ws;
+        QStringList seen;
+        ws.On<kj::TVareGForm>([&](kj::TVareGForm& f) {
+            ClickTitle(f.Grid, 1);
+            seen << rows() << QString::number(g.IsFilterOn());
+            ClickTitle(f.Grid, 2);
+            seen << rows() << QString::number(g.IsFilterOn());
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.AnswerText("2\"");
+        fx_.responder.AnswerText("abc");
+        fx_.responder.Answer(kjqt::mb::kIdOk);
+        kj::ShowVareGForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(fx_.responder.Texts(),
+                 QStringList({U("Indtast ord som teksten skal indeholde"),
+                              U("Indtast udskrifts prioritet for de søgte varegrupper"),
+                              U("abc er ikke et tal !!!")}));
+        QCOMPARE(seen, QStringList({"1", "1", "1", "1"}));  // the refused answer changes nothing
     }
 
     void itemsKeyMissingGroupCreatedAndNestedSwapsRestored() {

@@ -18,6 +18,7 @@
 #include "app/kj_timeseddel.h"
 #include "data/tz_dataset.h"
 #include "move_check.h"
+#include "register_fixture.h"
 #include "storage/dbf4.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
@@ -368,6 +369,57 @@ class TimeSheetTest : public QObject {
         QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Sagen findes ikke, indtast en ny !")});
         QCOMPARE(seen, QStringList({"1", "0", "1", "1"}));
         QCOMPARE(f_.data->PostDbf.RecCount(), 0);
+    }
+
+    // An item whose group is stored in lower case still gives the group's print priority.
+    void lowerCaseGroupGivesItsPriority() {
+        {
+            YesResponder yes;
+            kjqt::DialogService::Instance().SetResponder(&yes);
+            f_.Add(f_.data->VareDbf, {{"tmu_id", "LOW"}, {"tmu_bem", "Lav"}, {"tmu_gr", "g1"}});
+            kjqt::DialogService::Instance().SetResponder(&f_.responder);
+            f_.responder.Clear();
+        }
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      StartRow(w);
+                      Type(w, "1");
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      Type(w, "low");
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+                      if (w->isVisible()) w->reject();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(f_.responder.Texts(), QStringList());
+        std::vector<std::string> pri;
+        for (const DbfRow& r : ReadDbf(f_.sf->data + "Poster.dbf")) pri.push_back(r["post_pri"]);
+        QCOMPARE(pri, std::vector<std::string>{"3"});
+    }
+
+    // A case number and an item show in upper case while typed, and a sheet opened after
+    // an interrupted run carried its rows shows no stale status.
+    void codesShowUpperCaseAndNoStaleStatus() {
+        FillScratch(f_, 1);  // left by an interrupted run
+        f_.data->TimerDbf.SetActive(false);
+        QStringList seen;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      seen << w->TimeSedlerStatus->text();
+                      StartRow(w);
+                      Type(w, "1");
+                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      Type(w, "km");
+                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+                      w->reject();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(seen, QStringList({"", "S1", "KM"}));
     }
 
     // The case check finds cases by number whatever order the main window left the case

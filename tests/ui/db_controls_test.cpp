@@ -8,6 +8,7 @@
 
 #include "data/db_datasource.h"
 #include "ui/db_ctrl_grid.h"
+#include "ui/dialog_service.h"
 #include "ui_tables.h"
 
 using namespace kjqt;
@@ -87,6 +88,41 @@ class DbControlsTest : public QObject {
         QTest::keyClicks(navn, "xyz");
         QTest::keyClick(navn, Qt::Key_Escape);
         QCOMPARE(navn->text(), QStringLiteral("Alma"));
+        staff_->Cancel();
+    }
+
+    // A masked value left half typed is refused with a message, and the field keeps its
+    // stored value; a value left wholly blank is no half-typed one.
+    void incompleteMaskedValueIsRefused() {
+        ScriptedResponder responder;
+        DialogService::Instance().SetResponder(&responder);
+        struct Back {
+            ~Back() { DialogService::Instance().SetResponder(nullptr); }
+        } back;
+        staff_->FieldByName("navn").SetEditMask("!90:00;1;_");
+        auto* navn = Add<TDBEdit>("navn");
+        auto* other = Add<TDBEdit>("antal");
+        ShowWindow();
+        navn->setFocus();
+        navn->selectAll();
+        QTest::keyClick(navn, Qt::Key_Delete);
+        QTest::keyClicks(navn, "2");
+        responder.Answer(mb::kIdOk);
+        other->setFocus();
+        QCOMPARE(responder.Texts(), QStringList{QStringLiteral("Feltet er ikke udfyldt helt !!!")});
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(navn));
+        QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("Anna Berg"));
+        navn->selectAll();
+        QTest::keyClick(navn, Qt::Key_Delete);
+        QTest::keyClicks(navn, "2300");
+        other->setFocus();
+        QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("23:00"));
+        navn->setFocus();
+        navn->selectAll();
+        QTest::keyClick(navn, Qt::Key_Delete);
+        other->setFocus();
+        QCOMPARE(responder.Texts().size(), 1);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(other));
         staff_->Cancel();
     }
 

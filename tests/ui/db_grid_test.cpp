@@ -92,6 +92,31 @@ class DbGridTest : public QObject {
         DialogService::Instance().SetResponder(nullptr);
     }
 
+    // A grid that does not have the focus leaves a new row alone when the focus moves
+    // between other controls (another window starting a row on the same table); a new row
+    // untouched is cancelled only when the focus leaves the grid itself.
+    void focusMovingElsewhereLeavesANewRowAlone() {
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
+        grid.CancelOnExit = true;
+        QWidget window;
+        auto* a = new QLineEdit(&window);
+        auto* b = new QLineEdit(&window);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        a->setFocus();
+        staff_->Append();
+        b->setFocus();
+        QCOMPARE(staff_->State(), Db::dsInsert);
+        grid.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&grid));
+        grid.setFocus();
+        b->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        b->setFocus();
+        QCOMPARE(staff_->State(), Db::dsBrowse);
+    }
+
     void modelShowsOnlyTheVisibleRows() {
         source_.reset();
         staff_.reset();
@@ -148,6 +173,21 @@ class DbGridTest : public QObject {
         QCOMPARE(Trimmed(tables_->Column("staff.dbf", "navn"))[1], std::string("Kurt Ko"));
         QCOMPARE(Cell(1, 1), QStringLiteral("Kurt Ko"));
         QCOMPARE(grid.currentIndex().row(), 2);
+    }
+
+    // A half-typed masked value in a cell editor is refused with a message and not stored.
+    void incompleteMaskedCellIsRefused() {
+        staff_->FieldByName("navn").SetEditMask("!90:00;1;_");
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
+        grid.TabsBetweenCells = true;
+        grid.SetSelectedIndex(1);
+        QTest::keyClick(&grid, '2');  // opens the editor
+        QVERIFY(Editor(grid));
+        responder_.Answer(mb::kIdOk);
+        grid.CommitEditor();  // as a save or a title click does
+        QCOMPARE(responder_.Texts(),
+                 QStringList{QStringLiteral("Feltet er ikke udfyldt helt !!!")});
+        QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("Anna Berg"));
     }
 
     void appendsAndCancelsUntouchedRows() {
