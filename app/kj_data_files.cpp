@@ -31,6 +31,8 @@ namespace {
 constexpr uint16_t kFirstIndexError = 212;  // index errors: the index file is rebuilt
 constexpr uint16_t kSharingViolation = TzErr::SharingViolation;
 constexpr int kScratchStations = 100;  // per-station scratch names TPost1 .. TPost99
+constexpr int kTurnWaits = 600;        // waits for another station's start-up: 60 s
+constexpr double kTurnWaitSeconds = 0.1;
 
 std::string MdxOf(const std::string& file) {
     return TzCommon::ForceExtension(file, "mdx");
@@ -124,6 +126,32 @@ class FolderForDialog {
 
   private:
     std::vector<QString> made_;
+};
+
+// Stations that open one data folder at the same moment take turns: each holds a lock on
+// a small file in the data folder while it opens, creates, indexes and upgrades the tables,
+// so that none opens a table or index that another is creating or rebuilding at that
+// moment. A station that waits lets messages through; after a minute it goes on anyway.
+class StartupTurn {
+  public:
+    explicit StartupTurn(const std::string& folder) {
+        const std::string name = folder + "KJSager.lck";
+        for (int i = 0; i < kTurnWaits; ++i, Wait(kTurnWaitSeconds)) {
+            if (!file_.IsOpen() &&
+                file_.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone) != 0 &&
+                (tz::Exists(name) || file_.Create(name, tz::ShareMode::DenyNone) != 0))
+                continue;
+            if (file_.Lock(0, 1) == 0) return;
+        }
+    }
+    ~StartupTurn() {
+        if (file_.IsOpen()) file_.Unlock(0, 1);
+    }
+    StartupTurn(const StartupTurn&) = delete;
+    StartupTurn& operator=(const StartupTurn&) = delete;
+
+  private:
+    tz::File file_;
 };
 
 std::string DataFolderOf(const TQelCom& q) {
@@ -348,6 +376,7 @@ void TKJData::OpenDataFiles() {
         q->SagsDataSti = WithDelim(q->MorvaneSti) + "SagsData/";
     const std::string d = DataFolderOf(*q), s = WithDelim(TzUtils::TrimRight(q->Zorbo1Sti));
     if (!tz::DirExists(d)) QDir().mkpath(QString::fromLocal8Bit(NativePath(d).c_str()));
+    StartupTurn turn(d);
 
     OpenTable(InteressentDbf, d + "Interessent.dbf");
     OpenTable(KundeDbf, d + "Kunde.dbf");
