@@ -409,6 +409,27 @@ class DataFilesTest : public QObject {
         }
     }
 
+    // A table of the older layout whose index a dying station left marked is upgraded all
+    // the same, every row kept.
+    void upgradeOfATableWithAnInterruptedIndex() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        const std::string varer = sf.data + "Varer.dbf";
+        QFile::remove(QString::fromStdString(varer));
+        QFile::remove(QString::fromStdString(TzCommon::ForceExtension(varer, "mdx")));
+        MakeOldTable(varer, *kj::FindTable("VareDbf"), "tmu_gr");
+        MarkInterrupted(TzCommon::ForceExtension(varer, "MDX"));
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QVERIFY(data_->VareDbf.FieldProps()->FieldNo("tmu_gr") > 0);
+        QCOMPARE(data_->VareDbf.RecCount(), 2);
+        Stop();
+        ResetEngine();
+        CheckEveryTag(sf);
+    }
+
     // An upgrade that cannot take the table because another station holds it open says
     // so and leaves the live table as it is.
     void upgradeOfATableHeldElsewhereChangesNothing() {
