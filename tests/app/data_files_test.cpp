@@ -1,8 +1,11 @@
 // The data folder through the program's own start-up: a first start in an empty folder
 // (every table, its tags and the list files, read back by python3-dbfread), a start from the
 // older line-form path file, the three upgrades with their backups (and a failure at every
-// write of an upgrade, which never loses a row), two stations on one system folder, and
-// rebuilding indexes and packing while another process holds a table.
+// write of an upgrade, which never loses a row), two stations on one system folder,
+// rebuilding indexes and packing while another process holds a table, starts after a
+// station died in the middle of a change (every index marked in turn, a posting save killed
+// at each write), the path-setup file read while another station writes it, a time sheet
+// whose scratch table another program holds, and stations starting together.
 #include <sys/stat.h>
 
 #include <QProcess>
