@@ -5,8 +5,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <optional>
 #include <stdexcept>

@@ -1,8 +1,11 @@
 // The data folder through the program's own start-up: a first start in an empty folder
 // (every table, its tags and the list files, read back by python3-dbfread), a start from the
 // older line-form path file, the three upgrades with their backups (and a failure at every
-// write of an upgrade, which never loses a row), two stations on one system folder, and
-// rebuilding indexes and packing while another process holds a table.
+// write of an upgrade, which never loses a row), two stations on one system folder,
+// rebuilding indexes and packing while another process holds a table, starts after a
+// station died in the middle of a change (every index marked in turn, a posting save killed
+// at each write), the path-setup file read while another station writes it, a time sheet
+// whose scratch table another program holds, and stations starting together.
 #include <sys/stat.h>
 
 #include <QProcess>
@@ -410,6 +413,27 @@ class DataFilesTest : public QObject {
         }
     }
 
+    // A table of the older layout whose index a dying station left marked is upgraded all
+    // the same, every row kept.
+    void upgradeOfATableWithAnInterruptedIndex() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        const std::string varer = sf.data + "Varer.dbf";
+        QFile::remove(QString::fromStdString(varer));
+        QFile::remove(QString::fromStdString(TzCommon::ForceExtension(varer, "mdx")));
+        MakeOldTable(varer, *kj::FindTable("VareDbf"), "tmu_gr");
+        MarkInterrupted(TzCommon::ForceExtension(varer, "MDX"));
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QVERIFY(data_->VareDbf.FieldProps()->FieldNo("tmu_gr") > 0);
+        QCOMPARE(data_->VareDbf.RecCount(), 2);
+        Stop();
+        ResetEngine();
+        CheckEveryTag(sf);
+    }
+
     // An upgrade that cannot take the table because another station holds it open says
     // so and leaves the live table as it is.
     void upgradeOfATableHeldElsewhereChangesNothing() {
@@ -578,6 +602,50 @@ class DataFilesTest : public QObject {
         QCOMPARE(QDir(QString::fromStdString(sf.start)).entryList(QDir::Files).size(), 1);
     }
 
+    // Two, four and eight stations, each with its own start-up folder, start on one data
+    // folder at the same moment: on a new data folder (the first to get there creates the
+    // files) and on an existing one. Every station comes up with every table open.
+    void stationsStartingTogetherAllComeUp() {
+        int rounds = 0, failed = 0;
+        std::string why;
+        auto round = [&](const QString& base, int stations) {
+            std::vector<std::unique_ptr<QProcess>> ps;
+            for (int i = 0; i < stations; ++i) {
+                const QString start = base + "/s" + QString::number(i) + "/";
+                if (!QDir(start).exists()) {
+                    QDir().mkpath(start);
+                    Write(start.toStdString() + "ZORBO397.ASD",
+                          "[Morvane Stier]\r\nMorvaneSti=" + start.toStdString() +
+                              "\r\nZorbo1Sti=" + start.toStdString() +
+                              "\r\nSagsDataSti=" + base.toStdString() + "/data/\r\n");
+                    Write(start.toStdString() + "ZORBO195.ASD",
+                          "; x\r\n1\r\n" + kj::EncodeFirmBlock("Firma", "Vej"));
+                }
+                ps.push_back(std::make_unique<QProcess>());
+                ps.back()->start(QCoreApplication::applicationFilePath(), {"--race", start});
+            }
+            ++rounds;
+            for (auto& p : ps) {
+                const bool ended = p->waitForFinished(60000);
+                if (!ended) p->kill(), p->waitForFinished(10000);
+                if (ended && p->exitCode() == 0 && p->readAllStandardOutput().contains("READY"))
+                    continue;
+                ++failed;
+                why = p->readAllStandardError().toStdString();
+            }
+        };
+        for (const auto& [stations, times] : {std::pair{2, 25}, {4, 15}, {8, 10}}) {
+            for (int r = 0; r < times; ++r) {
+                QTemporaryDir base;
+                QDir().mkpath(base.path() + "/data");
+                round(base.path(), stations);
+                if (r == times - 1) round(base.path(), stations);  // the folder exists now
+            }
+        }
+        qInfo() << rounds << "rounds," << failed << "stations without their data";
+        QVERIFY2(failed == 0, why.c_str());
+    }
+
     void twoStationsShareOneSystemFolder() {
         StartFolder sf;
         MakeFolder(sf);
@@ -726,6 +794,26 @@ static int RunHelper(int argc, char** argv) {
         }
         return 0;
     }
+    if (QString(argv[1]) == "--race") {
+        responder.AnswerCancel();
+        responder.Answer(kIdYes);
+        kj::CreateQelCom();
+        data = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data.get());
+        if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) {
+            for (const QString& t : responder.Texts()) std::fprintf(stderr, "%s\n", qPrintable(t));
+            return 2;
+        }
+        for (TzDs::TTzDbf* t : data->MainCursors())
+            if (!t->Active()) {
+                std::fprintf(stderr, "not open: %s\n", t->Name().c_str());
+                return 3;
+            }
+        for (const QString& t : responder.Texts())
+            std::fprintf(stderr, "asked: %s\n", qPrintable(t));
+        std::fputs("READY\n", stdout);
+        return 0;
+    }
     if (QString(argv[1]) == "--station") {
         kj::CreateQelCom();
         data = std::make_unique<kj::TKJData>();
@@ -746,7 +834,8 @@ static int RunHelper(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    if ((argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold")) ||
+    if ((argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold" ||
+                       QString(argv[1]) == "--race")) ||
         (argc == 4 &&
          (QString(argv[1]) == "--save-posting" || QString(argv[1]) == "--write-paths")))
         return RunHelper(argc, argv);
