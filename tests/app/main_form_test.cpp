@@ -17,6 +17,7 @@
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/main_entries.h"
+#include "app_fixture.h"
 #include "data/db_format.h"
 #include "register_fixture.h"
 #include "storage/tz_utils.h"
@@ -687,38 +688,40 @@ class MainFormTest : public QObject {
         QVERIFY(form_->Resumed());
         QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "G1", {"SAG_MATNR"}),
                  QStringList({"'6'"}));
-        // The first employee through the register opened from the main window: its " Ny bruger"
-        // button starts an enabled card that the typed initials reach.
-        void firstEmployeeThroughTheRegisterFromTheMenu() {
-            kj::MainEntries().MenuCommands["MenuMedarbejdere"] = [] { kj::ShowBrugerForm(0, ""); };
-            kjapptest::WindowScripts ws;
-            bool enabled = false;
-            ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
-                QTest::mouseClick(f.NyBtn, Qt::LeftButton);
-                enabled = f.Grid->LivePanel()->isEnabled();
-                kjapptest::TypeText(f, "gh");
-                QTest::keyClick(kjapptest::FocusIn(f), Qt::Key_X, Qt::ControlModifier);
-            });
-            responder_.Answer(kIdYes);
-            form_->menuBar()->findChild<QAction*>("MenuMedarbejdere")->trigger();
-            QCOMPARE(ws.timedOut, 0);
-            QVERIFY(enabled);
-            QCOMPARE(responder_.Texts(), QStringList{U("Skal den rettede bruger gemmes ?")});
-            const auto users = kjapptest::ReadDbf(sf_->data + "Bruger.dbf");
-            QCOMPARE(users.size(), size_t(1));
-            QCOMPARE(users[0]["ini"], std::string("GH"));
-        }
+    }
 
-        void closeQueryPostsAPendingCase() {
-            AddCase("C1", "en");
-            TzDs::TTzDbf& s = data_->SagsDbf;
-            s.Append();
-            s.FieldByName("sags_nr").SetAsString("C2");
-            QVERIFY(form_->close());
-            QCOMPARE(Rows("Sager.dbf", "sags_nr", "C2"), 1);
-            QCOMPARE(responder_.Texts(), QStringList());
-        }
-    };
+    // The first employee through the register opened from the main window: its " Ny bruger"
+    // button starts an enabled card that the typed initials reach.
+    void firstEmployeeThroughTheRegisterFromTheMenu() {
+        kj::MainEntries().MenuCommands["MenuMedarbejdere"] = [] { kj::ShowBrugerForm(0, ""); };
+        kjapptest::WindowScripts ws;
+        bool enabled = false;
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            enabled = f.Grid->LivePanel()->isEnabled();
+            kjapptest::TypeText(f, "gh");
+            QTest::keyClick(kjapptest::FocusIn(f), Qt::Key_X, Qt::ControlModifier);
+        });
+        responder_.Answer(kIdYes);
+        form_->menuBar()->findChild<QAction*>("MenuMedarbejdere")->trigger();
+        QCOMPARE(ws.timedOut, 0);
+        QVERIFY(enabled);
+        QCOMPARE(responder_.Texts(), QStringList{U("Skal den rettede bruger gemmes ?")});
+        const auto users = kjapptest::ReadDbf(sf_->data + "Bruger.dbf");
+        QCOMPARE(users.size(), size_t(1));
+        QCOMPARE(users[0]["ini"], std::string("GH"));
+    }
 
-    QTEST_MAIN(MainFormTest)
+    void closeQueryPostsAPendingCase() {
+        AddCase("C1", "en");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Append();
+        s.FieldByName("sags_nr").SetAsString("C2");
+        QVERIFY(form_->close());
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "C2"), 1);
+        QCOMPARE(responder_.Texts(), QStringList());
+    }
+};
+
+QTEST_MAIN(MainFormTest)
 #include "main_form_test.moc"

@@ -300,15 +300,17 @@ TEST_F(TzdsTest, NumberTooWideForItsFieldIsRefusedAtEntry) {
         std::string message;
     } refused[] = {
         {"priori", 100000,
-         "100000 is not a valid value for field 'PRIORI'. The allowed range is -9999 to 99999"},
+         "100000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9999 til "
+         "99999"},
         {"priori", -10000,
-         "-10000 is not a valid value for field 'PRIORI'. The allowed range is -9999 to 99999"},
+         "-10000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9999 til "
+         "99999"},
         {"belob", 1234567890123.0,
-         "1234567890123 is not a valid value for field 'BELOB'. The allowed range is "
-         "-99999999999 to 999999999999"},
+         "1234567890123 er ikke en gyldig v\xE6rdi i feltet 'BELOB'. V\xE6rdien skal ligge fra "
+         "-99999999999 til 999999999999"},
         {"pris", 10000000,
-         "10000000 is not a valid value for field 'PRIS'. The allowed range is -999999" + point +
-             "99 to 9999999" + point + "99"},
+         "10000000 er ikke en gyldig v\xE6rdi i feltet 'PRIS'. V\xE6rdien skal ligge fra -999999" +
+             point + "99 til 9999999" + point + "99"},
     };
     for (const Refused& r : refused) {
         SCOPED_TRACE(r.field);
