@@ -192,7 +192,11 @@ std::vector<CopiedCase> CopyPass(TKJData& d, ArchiveCounts& c,
     const Detail posts{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"};
     const Detail events{d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"};
     TzDs::TTzDbf& s = d.SagsDbf;
+    // The live tables are only read in this pass (the copies go to the archives, open
+    // exclusively): their index read counts are held across it.
+    TWalkHold walk({&s, &d.PostDbf, &d.StatusDbf});
     for (s.First(); !s.Eof(); s.Next()) {
+        walk.Step();
         if (!s.FieldByName("SagenErLukket").AsBoolean()) continue;
         const std::string nr = Text(s, "sags_nr");
         CopiedCase cc;
@@ -205,8 +209,10 @@ std::vector<CopiedCase> CopyPass(TKJData& d, ArchiveCounts& c,
         tz::StopPoint("archive-case-copied");
         ++c.cases;
         copied.push_back(std::move(cc));
+        walk.Release();
         if (shown) shown(c);
         Pump();
+        walk.Take();
     }
     return copied;
 }

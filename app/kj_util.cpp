@@ -189,4 +189,24 @@ void Signal(int kind) {
     QApplication::beep();
 }
 
+void TWalkHold::Step() {
+    reading_.GiveWay();
+    changing_.GiveWay();
+    if (lastPump_.isValid() && lastPump_.elapsed() < 20) return;
+    Release();  // nothing that runs now (a timer, a repaint) finds the counts held
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    Take();
+    lastPump_.start();
+}
+
+void TWalkHold::Release() {
+    changing_.Release();
+    reading_.Release();
+}
+
+void TWalkHold::Take() {
+    reading_.Take();
+    changing_.Take();
+}
+
 }  // namespace kj

@@ -4,9 +4,13 @@
 // GUI thread (the window routines); the text and number routines are pure.
 #pragma once
 
+#include <QElapsedTimer>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "data/tz_dbf.h"
 
 class QWidget;
 
@@ -48,6 +52,29 @@ struct WaitCursor {
     ~WaitCursor();
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// The index read counts of a long walk's tables held across it (TzDs::TIndexReadHold),
+// so that its steps do not count themselves in and out of each shared semaphore file.
+// Step, called at every step, gives way to a station that waits to change one of the
+// indexes, and at most every 20 ms lets the window messages through with the counts let
+// go. The tables the walk itself changes are held apart: BeforeChange lets their counts go
+// (this station never changes an index it holds a count of), AfterChange takes them again.
+// Release before anything that waits for the user (a message box), Take afterwards.
+class TWalkHold {
+  public:
+    explicit TWalkHold(std::vector<TzDs::TTzDbf*> readOnly, std::vector<TzDs::TTzDbf*> changed = {})
+        : reading_(std::move(readOnly)), changing_(std::move(changed)) {}
+    void Step();
+    void BeforeChange() { changing_.Release(); }
+    void AfterChange() { changing_.Take(); }
+    void Release();
+    void Take();
+
+  private:
+    TzDs::TIndexReadHold reading_;
+    TzDs::TIndexReadHold changing_;
+    QElapsedTimer lastPump_;
 };
 
 // The main window, owner of the progress window (nullptr until it exists).

@@ -208,8 +208,14 @@ void TKJSagerForm::SagsNrDropDown() {
     const int32_t at = buf.RecNo();
     buf.DisableControls();
     QStringList numbers;
-    for (buf.GoTop(); !buf.Eof(); buf.Skip(1))
-        numbers << kjqt::FromAnsi(TzUpper(buf.FieldByName("SAGS_NR").AsString()));
+    {
+        // One index read count for the whole walk; no messages run during it.
+        TzDs::TIndexReadHold reading({&buf});
+        for (buf.GoTop(); !buf.Eof(); buf.Skip(1)) {
+            reading.GiveWay();
+            numbers << kjqt::FromAnsi(TzUpper(buf.FieldByName("SAGS_NR").AsString()));
+        }
+    }
     data_.GotoRecNo(buf, at);
     buf.EnableControls();
     edtSagsNr->addItems(numbers);
@@ -283,9 +289,14 @@ void TKJSagerForm::RegisterDropDown(bool customer) {
     QStringList keys;
     const int32_t at = buf.RecNo();
     buf.DisableControls();
-    for (buf.GoTop(); !buf.Eof(); buf.Skip(1))
-        if (!buf.Deleted())
-            keys << kjqt::FromAnsi(buf.FieldByName(customer ? "MAK_ID" : "INI").AsString());
+    {
+        TzDs::TIndexReadHold reading({&buf});  // as for the case numbers
+        for (buf.GoTop(); !buf.Eof(); buf.Skip(1)) {
+            reading.GiveWay();
+            if (!buf.Deleted())
+                keys << kjqt::FromAnsi(buf.FieldByName(customer ? "MAK_ID" : "INI").AsString());
+        }
+    }
     data_.GotoRecNo(buf, at);
     buf.EnableControls();
     c->addItems(keys);

@@ -415,6 +415,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
         scratch.ResyncFromArea();
     } else {
         for (; holds(); shared.Skip(1)) {
+            reading.GiveWay();
             scratch.ClearRecord();
             CopyFields(shared, scratch);
             scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());

@@ -177,36 +177,39 @@ void TVareIForm::btnOpdaterClick() {
                 delete bar;
             }
         } back{d, savedPost, bar};
-        UpdatePriorities(*bar, ini);
+        UpdatePostingPriorities(ini, [bar] { bar->setValue(bar->value() + 1); });
     }
     Guarded([&] { d.PostDbf.SetOrderToTag(tag); });
     RepaintAndFocus();
 }
 
-// Every posting whose item's group is known gets the group's print priority; the file
-// lock is held for the whole run (taken again and again until granted).
-void TVareIForm::UpdatePriorities(QProgressBar& bar, const std::string& ini) {
+void UpdatePostingPriorities(const std::string& ini, const std::function<void()>& step) {
     TKJData& d = *KJData();
     TzDs::TTzDbf& p = d.PostDbf;
     while (!p.FLock()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    TWalkHold walk({&d.VareDbf, &d.vareGDbf}, {&p});
     const int32_t count = p.RecCount();
     for (int32_t n = 1; n <= count; ++n) {
+        walk.Step();
         p.Go(n);
         if (p.Deleted()) continue;
         const std::string item = TzUtils::TrimRight(p.FieldByName("post_tmu").AsString());
         if (!item.empty() && d.VareDbf.FindExact(PadRight(TzUtils::AnsiUpper(item), 10)) &&
             d.vareGDbf.FindExact(
                 PadRight(TzUtils::AnsiUpper(d.VareDbf.FieldByName("tmu_gr").AsString()), 10))) {
+            walk.BeforeChange();
             p.Edit();
             p.FieldByName("post_pri").SetAsInteger(d.vareGDbf.FieldByName("priori").AsInteger());
             p.FieldByName("post_ajour").SetAsDateTime(Db::Today());
             p.FieldByName("post_ini").SetAsString(ini);
             p.ReplaceRec();
+            walk.AfterChange();
         }
-        bar.setValue(bar.value() + 1);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (step) step();
     }
     if (p.State() == Db::dsEdit) p.Cancel();
+    walk.Release();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);  // the last step shown
 }
 
 void ShowVareIForm(int32_t recNo, const std::string& key) {

@@ -7,11 +7,10 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <string>
 
 #include "app/grid_register.h"
-
-class QProgressBar;
 
 namespace kj {
 
@@ -40,10 +39,13 @@ class TVareIForm : public TGridRegisterForm {
 
   protected:
     void SearchColumn(int n) override;
-
-  private:
-    void UpdatePriorities(QProgressBar& bar, const std::string& ini);
 };
+
+// Every posting whose item's group is known gets the group's print priority, stamped today
+// by `ini`, under the postings table's file lock (taken again and again until granted);
+// `step` is called after every record. The item and group look-ups hold their index read
+// counts across the run, the postings' count is held between the changes.
+void UpdatePostingPriorities(const std::string& ini, const std::function<void()>& step);
 
 void ShowVareIForm(int32_t recNo, const std::string& key);
 TVareIForm* VareIForm();

@@ -2,7 +2,9 @@
 // 100,000 cases and 1,000,000 postings (copied afresh for each run, so every run starts
 // from the same folder): 1,000 scratch rows carried into the postings table with its five
 // tags, and 1,000 closed cases archived with their events and postings, packing included;
-// and the archiving of a folder of 1,000 cases with 4 postings each, every one closed.
+// and the archiving of a folder of 1,000 cases with 4 postings each, every one closed; the
+// print priorities brought into 1,100,000 postings and "Søg" over 100,000 cases, each
+// beside a plain scan of the same table.
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>
@@ -15,6 +17,7 @@
 #include "app/kj_startup.h"
 #include "app/kj_timer_transfer.h"
 #include "app/qel_com.h"
+#include "app/vare_i_form.h"
 #include "bench/app_folder.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
@@ -180,6 +183,99 @@ void BM_ArchiveThousandClosedCases(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ArchiveThousandClosedCases)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The print priorities brought into 1,100,000 postings from the item groups under the
+// postings table's file lock, beside a plain scan of the same table in the same order
+// with the item field read at every record.
+constexpr kjbench::FolderSize kPriorSize{100000, 1100000};
+
+void BM_UpdatePostingPriorities(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kPriorSize);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FolderCopy copy(cached);
+        auto d = Open(copy.start);
+        if (!d) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        d->PostDbf.SetOrderToTag("");
+        d->VareDbf.SetOrderToTag("varer");
+        d->vareGDbf.SetOrderToTag("gruppe");
+        int64_t steps = 0;
+        state.ResumeTiming();
+        kj::UpdatePostingPriorities("AA", [&steps] { ++steps; });
+        d->PostDbf.UnLock();
+        state.PauseTiming();
+        state.counters["postings"] = double(steps);
+        if (steps != kPriorSize.postings) state.SkipWithError("postings missed");
+        Close(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_UpdatePostingPriorities)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ScanPostingsPlain(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kPriorSize);
+    for (auto _ : state) {
+        state.PauseTiming();
+        FolderCopy copy(cached);
+        auto d = Open(copy.start);
+        if (!d) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        TzDs::TTzDbf& p = d->PostDbf;
+        p.SetOrderToTag("");
+        state.ResumeTiming();
+        while (!p.FLock()) {
+        }
+        size_t chars = 0;
+        const int32_t count = p.RecCount();
+        for (int32_t n = 1; n <= count; ++n) {
+            p.Go(n);
+            if (!p.Deleted()) chars += p.FieldByName("post_tmu").AsString().size();
+        }
+        p.UnLock();
+        state.PauseTiming();
+        benchmark::DoNotOptimize(chars);
+        Close(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ScanPostingsPlain)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// "Søg" over the 100,000 cases of the same folder for a word that no case holds (every
+// field of every case looked at), beside a plain walk over the cases in the same order
+// with one field read per case.
+void BM_SearchAllCaseFields(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kPriorSize);
+    FolderCopy copy(cached);
+    auto d = Open(copy.start);
+    if (!d) return state.SkipWithError("start-up failed");
+    for (auto _ : state) {
+        uint8_t field = 0;
+        d->SagsDbf.Search("INGENSTEDS", field, true);
+        if (field != 0) state.SkipWithError("found");
+    }
+    Close(d);
+}
+BENCHMARK(BM_SearchAllCaseFields)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ScanCasesPlain(benchmark::State& state) {
+    const std::string cached = kjbench::CachedAppFolder(kPriorSize);
+    FolderCopy copy(cached);
+    auto d = Open(copy.start);
+    if (!d) return state.SkipWithError("start-up failed");
+    TzDs::TTzDbf& s = d->SagsDbf;
+    for (auto _ : state) {
+        size_t chars = 0;
+        for (s.First(); !s.Eof(); s.Next()) chars += s.FieldByName("sags_bem").AsString().size();
+        benchmark::DoNotOptimize(chars);
+    }
+    Close(d);
+}
+BENCHMARK(BM_ScanCasesPlain)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

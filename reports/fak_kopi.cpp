@@ -97,9 +97,15 @@ void TFakKopiForm::FillCaseList(QComboBox& box) {
     TzDs::TTzDbf& sager = data_.SagsDbf;
     const int32_t recNo = sager.s_RecNo();
     QStringList list;
-    for (sager.First(); !sager.Eof(); sager.Next())
-        if (!sager.Deleted())
-            list << kjqt::FromAnsi(TzUtils::AnsiUpper(FieldText(sager, "sags_nr")));
+    {
+        // One count for the whole walk over the cases; no messages run during it.
+        TzDs::TIndexReadHold reading({&sager});
+        for (sager.First(); !sager.Eof(); sager.Next()) {
+            reading.GiveWay();
+            if (!sager.Deleted())
+                list << kjqt::FromAnsi(TzUtils::AnsiUpper(FieldText(sager, "sags_nr")));
+        }
+    }
     data_.GotoRecNo(sager, recNo);
     box.addItems(list);
     box.setEditText(text);

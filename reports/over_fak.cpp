@@ -296,8 +296,11 @@ bool TOverFak::WritePostings(TExportWriter& out, std::vector<int32_t>& written) 
     const std::string contra = kjqt::ToAnsi(edtModKonto->text());
     const std::string vatAccount = kjqt::ToAnsi(edtMomsKonto->text());
     int row = 0;
+    // Read only: the postings and items are read under one count each for the whole walk.
+    TIndexReadRun reading({&post, &data_.VareDbf});
     for (post.First(); !post.Eof(); post.Next()) {
-        kj::ProgressStep(++row);
+        LetMessagesThrough();
+        ProgressStepHeld(++row);
         TExportPosting p;
         if (!ReadPosting(p)) continue;
         for (const std::string& line :

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <cmath>
 
+#include "app/kj_util.h"
+#include "app/prog_dlg.h"
 #include "data/db_fields.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
@@ -121,6 +123,16 @@ void LetMessagesThrough() {
     if (run && S().run == run)
         for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Take();
     s.lastPump.start();
+}
+
+void ProgressStepHeld(int position) {
+    const kj::TProgressDialog* d = kj::TProgressDialog::Current();
+    if (!d || position % d->Step() != 0) return;
+    TIndexReadRun* run = S().run;
+    for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Release();
+    kj::ProgressStep(position);
+    if (run && S().run == run)
+        for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Take();
 }
 
 TIndexReadRun::TIndexReadRun(std::vector<TzDs::TTzDbf*> tables)

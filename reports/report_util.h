@@ -80,6 +80,10 @@ class TIndexReadRun {
     TIndexReadRun* outer_ = nullptr;
 };
 
+// kj::ProgressStep inside a walk: when the progress window is due to let the messages
+// through, every live TIndexReadRun lets its counts go meanwhile.
+void ProgressStepHeld(int position);
+
 // The hourglass while on; balanced however often it is switched, and off when it goes.
 class TBusyCursor {
   public:
