@@ -1,5 +1,6 @@
 #include "ui/db_controls.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTextBlock>
 
@@ -19,17 +20,19 @@ QString RightTrimmed(QString s) {
     return s;
 }
 
-// In a date field's masked edit "." and "/" are the date separator too: typed, they move on
-// to the next part of the date as the separator itself does ("1.2.26" is 1 February).
-bool OtherDateSeparator(const QKeyEvent* event, const Db::TField* field, const TQtMask& mask) {
-    if (!field || field->DataType() != Db::ftDate || mask.inputMask.isEmpty()) return false;
-    const QString typed = event->text();
-    const QChar separator = QLatin1Char(Db::FormatSettings().DateSeparator);
-    return typed.size() == 1 && typed[0] != separator &&
-           (typed[0] == u'.' || typed[0] == u'/' || typed[0] == u'-');
-}
-
 }  // namespace
+
+bool TypeDateSeparator(QLineEdit& edit, const QKeyEvent& event, const Db::TField* field) {
+    if (!field || field->DataType() != Db::ftDate || edit.inputMask().isEmpty()) return false;
+    const QString typed = event.text();
+    const QChar separator = QLatin1Char(Db::FormatSettings().DateSeparator);
+    if (typed.size() != 1 || typed[0] == separator ||
+        (typed[0] != u'.' && typed[0] != u'/' && typed[0] != u'-'))
+        return false;
+    QKeyEvent instead(QEvent::KeyPress, Qt::Key_unknown, event.modifiers(), QString(separator));
+    QCoreApplication::sendEvent(&edit, &instead);
+    return true;
+}
 
 // ---- TFieldDataLink ------------------------------------------------------------------------
 
@@ -186,12 +189,7 @@ void TDBEdit::keyPressEvent(QKeyEvent* event) {
             }
             break;
         default:
-            if (OtherDateSeparator(event, Field(), mask_)) {
-                QKeyEvent separator(QEvent::KeyPress, Qt::Key_unknown, event->modifiers(),
-                                    QString(QLatin1Char(Db::FormatSettings().DateSeparator)));
-                QLineEdit::keyPressEvent(&separator);
-                return;
-            }
+            if (TypeDateSeparator(*this, *event, Field())) return;
             break;
     }
     QLineEdit::keyPressEvent(event);

@@ -90,6 +90,11 @@ class TDBControl {
     bool committing_ = false;  // a refused change's message is being shown
 };
 
+// In a date field's masked edit "." "/" and "-" are the date separator too: typed, they move
+// on to the next part of the date as the separator itself does ("1.2.26" is 1 February).
+// Sends the separator to the edit in the typed key's place; false for any other key.
+bool TypeDateSeparator(QLineEdit& edit, const QKeyEvent& event, const Db::TField* field);
+
 class TDBEdit : public QLineEdit, public TDBControl {
   public:
     explicit TDBEdit(QWidget* parent = nullptr);

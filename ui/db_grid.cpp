@@ -15,6 +15,7 @@
 #include "data/db_format.h"
 #include "ui/active_record.h"
 #include "ui/application.h"
+#include "ui/db_controls.h"
 #include "ui/db_grid_link.h"
 #include "ui/dialog_service.h"
 #include "ui/edit_mask.h"
@@ -57,6 +58,7 @@ static void LimitToField(QLineEdit* line, Db::TField* field) {
 
 class TDBGridDelegate : public QStyledItemDelegate {
     static constexpr const char* kDirty = "kjUserChanged";
+    static constexpr const char* kColumn = "kjColumn";  // on the line edit that takes the keys
 
   public:
     explicit TDBGridDelegate(TDBGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
@@ -87,14 +89,18 @@ class TDBGridDelegate : public QStyledItemDelegate {
             auto* e = new TEllipsisEditor(parent, [this] { grid_.OnEditButtonClick(grid_); });
             editor = e;
             ApplyMask(*e->edit, c);
+            e->edit->setProperty(kColumn, col);
+            e->edit->installEventFilter(const_cast<TDBGridDelegate*>(this));
             QObject::connect(e->edit, &QLineEdit::textEdited, e, begin());
         } else {
             auto* line = new QLineEdit(parent);
             editor = line;
             ApplyMask(*line, c);
+            line->setProperty(kColumn, col);
             QObject::connect(line, &QLineEdit::textEdited, line, begin());
         }
         current_ = editor;
+        currentIndex_ = index;
         return editor;
     }
 
@@ -109,9 +115,29 @@ class TDBGridDelegate : public QStyledItemDelegate {
             line->setText(text);
     }
 
+    // A refused text is remembered for the grid, which then keeps the editor open. While a
+    // refusal's message is up, its focus change writes nothing again.
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override {
-        model->setData(index, TextOf(editor, index), Qt::EditRole);
+        if (committing_) return;
+        committing_ = true;
+        refused_ = false;
+        const QString text = TextOf(editor, index);
+        if (!refused_) model->setData(index, text, Qt::EditRole);
+        refused_ = refused_ || grid_.Model().WriteRefused();
+        committing_ = false;
+    }
+
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* line = qobject_cast<QLineEdit*>(object);
+        const QVariant column = object->property(kColumn);
+        if (line && column.isValid() && event->type() == QEvent::KeyPress &&
+            TypeDateSeparator(*line, *static_cast<QKeyEvent*>(event),
+                              grid_.Model().Columns()[column.toInt()]->Field))
+            return true;
+        // The edit inside an ellipsis editor: the editor itself handles the rest.
+        if (dynamic_cast<TEllipsisEditor*>(object->parent())) return false;
+        return QStyledItemDelegate::eventFilter(object, event);
     }
 
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
@@ -133,6 +159,10 @@ class TDBGridDelegate : public QStyledItemDelegate {
     }
 
     QWidget* Current() const { return current_; }
+    QModelIndex CurrentIndex() const { return currentIndex_; }
+    bool Committing() const { return committing_; }
+    // Whether the last write was refused; asking clears it.
+    bool TakeRefused() const { return std::exchange(refused_, false); }
 
   private:
     // The field's edit mask, or else its size as the longest text.
@@ -156,6 +186,7 @@ class TDBGridDelegate : public QStyledItemDelegate {
         const TQtMask mask = TranslateEditMask(c.Field->EditMask());
         if (!MaskedTextComplete(mask, line->displayText())) {
             Guarded([] { RefuseIncompleteMaskedText(); });
+            refused_ = true;
             return index.data(Qt::EditRole).toString();  // the stored value stays
         }
         return MaskedTextToStore(mask, line->displayText());
@@ -163,6 +194,9 @@ class TDBGridDelegate : public QStyledItemDelegate {
 
     TDBGrid& grid_;
     mutable QPointer<QWidget> current_;
+    mutable QPersistentModelIndex currentIndex_;
+    mutable bool committing_ = false;
+    mutable bool refused_ = false;
 };
 
 // ---- Header ----------------------------------------------------------------------------------
@@ -240,8 +274,7 @@ void TDBGrid::Guarded(F body) {
 template <class F>
 void TDBGrid::RowStep(F body) {
     Db::TDataSet* ds = DataSet();
-    if (!ds) return;
-    CommitEditor();
+    if (!ds || !CommitEditor()) return;
     Guarded([&] { body(*ds); });
 }
 
@@ -375,15 +408,16 @@ void TDBGrid::ShowEditor() {
         edit(i);
 }
 
-void TDBGrid::CommitEditor() {
+bool TDBGrid::CommitEditor() {
     QWidget* editor = delegate_->Current();
-    if (!editor) return;
+    if (!editor) return true;
     commitData(editor);
     closeEditor(editor, QAbstractItemDelegate::NoHint);
+    return delegate_->Current() != editor;
 }
 
 void TDBGrid::FocusChanged(QWidget* now) {
-    if (!now) return;
+    if (!now || delegate_->Committing()) return;  // a refusal's message took the focus
     if (now == this || isAncestorOf(now)) {
         hadFocus_ = true;
         return;
@@ -394,8 +428,7 @@ void TDBGrid::FocusChanged(QWidget* now) {
     if (!hadFocus_) return;
     hadFocus_ = false;
     Db::TDataSet* ds = DataSet();
-    if (!ds) return;
-    CommitEditor();
+    if (!ds || !CommitEditor()) return;
     if (CancelOnExit && ds->State() == Db::dsInsert && !ds->Modified())
         Guarded([&] { ds->Cancel(); });
 }
@@ -465,7 +498,7 @@ void TDBGrid::TabTo(bool forward) {
     int count = model_->columnCount();
     if (count == 0) return;
     int visual = SelectedIndex() + (forward ? 1 : -1);
-    CommitEditor();
+    if (!CommitEditor()) return;
     if (visual >= count) {
         NextRow(true);
         visual = 0;
@@ -478,6 +511,15 @@ void TDBGrid::TabTo(bool forward) {
 }
 
 void TDBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // A text its field refused stays in the open editor, with the focus, while the editor's
+    // cell is still the current one; a refusal's message taking the focus closes nothing.
+    if (delegate_->Committing()) return;
+    const bool refused = delegate_->TakeRefused();
+    if (refused && hint != QAbstractItemDelegate::RevertModelCache &&
+        delegate_->CurrentIndex() == currentIndex() && editor == delegate_->Current()) {
+        editor->setFocus();
+        return;
+    }
     // Tab in an editor goes through the grid's own cell and row steps.
     const bool next = hint == QAbstractItemDelegate::EditNextItem;
     const bool prior = hint == QAbstractItemDelegate::EditPreviousItem;

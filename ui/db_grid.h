@@ -72,6 +72,8 @@ class TDBGridModel : public QAbstractTableModel {
     // Puts the dataset into edit state for a change in a cell; false when it cannot edit.
     bool BeginEdit(int column);
     bool CanEdit(int column) const;
+    // The field refused the last text written into it (its message was shown).
+    bool WriteRefused() const { return writeRefused_; }
 
   private:
     friend class TGridDataLink;
@@ -87,6 +89,7 @@ class TDBGridModel : public QAbstractTableModel {
     bool defaultColumns_ = false;
     int rows_ = 0;
     std::vector<QStringList> texts_;  // [row][column]
+    bool writeRefused_ = false;
 };
 
 // Draws a cell by hand: painter, cell, column, the row's field (its record is active while
@@ -142,7 +145,9 @@ class TDBGrid : public QTableView {
     void InsertRow();
     void DeleteRow();
     void CancelRow();
-    void CommitEditor();  // writes an open editor into its field and closes it
+    // Writes an open editor into its field and closes it; false when the field refused the
+    // text (the editor stays open with the focus, for mending).
+    bool CommitEditor();
 
     // Called by the model after the dataset moved or changed.
     void SyncCurrent();

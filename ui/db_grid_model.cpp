@@ -114,11 +114,12 @@ bool TDBGridModel::BeginEdit(int column) {
 }
 
 bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    writeRefused_ = false;
     if (role != Qt::EditRole || !index.isValid() || index.row() != link_->ActiveRecord())
         return false;
     TColumn& c = *columns_[index.column()];
     bool stored = false;
-    Guarded([&] {
+    writeRefused_ = !Guarded([&] {
         if (value.toString() == data(index, Qt::EditRole).toString()) {
             stored = true;
             return;

@@ -1,8 +1,8 @@
-// Dates typed into a data-aware date control (the date field's edit mask, as the table
-// components give it): the forms a Dane types are taken, an impossible date is refused once,
-// in Danish, and the focus stays in the control. Questions are answered by a responder that
-// shows a window for each, as a real message box does, so the control loses the focus
-// while the message is up.
+// Dates typed into a data-aware date control or a data grid's date cell (the date field's
+// edit mask, as the table components give it): the forms a Dane types are taken, an
+// impossible date is refused once, in Danish, and the focus stays in the control or cell.
+// Questions are answered by a responder that shows a window for each, as a real message box
+// does, so the control loses the focus while the message is up.
 #include <QDialog>
 #include <QtTest>
 
@@ -10,6 +10,7 @@
 #include "data/db_format.h"
 #include "ui/application.h"
 #include "ui/db_controls.h"
+#include "ui/db_grid.h"
 #include "ui/dialog_service.h"
 #include "ui_tables.h"
 
@@ -53,6 +54,7 @@ class DateEntryTest : public QObject {
     std::unique_ptr<QWidget> window_;
     TDBEdit* dato_ = nullptr;
     TDBEdit* navn_ = nullptr;
+    TDBGrid* grid_ = nullptr;
 
     TDBEdit* Add(const std::string& field, int y) {
         auto* c = new TDBEdit(window_.get());
@@ -68,6 +70,23 @@ class DateEntryTest : public QObject {
         QCOMPARE(QApplication::focusWidget(), dato_);
         dato_->selectAll();
         QTest::keyClicks(QApplication::focusWidget(), text);
+    }
+    // Types text into the grid's date cell, each key to the focused widget: the first opens
+    // the cell editor (replacing its text), the others go to that editor.
+    void TypeInCell(const QString& text) {
+        grid_->setFocus();
+        grid_->SetSelectedIndex(1);
+        for (QChar c : text) QTest::keyClicks(QApplication::focusWidget(), QString(c));
+        QVERIFY(InCell());
+    }
+    bool InCell() const {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && focus != grid_ && grid_->isAncestorOf(focus);
+    }
+    // Enter commits the cell once the editor has handled the key (a posted step).
+    void EnterInCell() {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCoreApplication::processEvents();
     }
 
   private slots:
@@ -86,7 +105,11 @@ class DateEntryTest : public QObject {
         window_ = std::make_unique<QWidget>();
         dato_ = Add("dato", 0);
         navn_ = Add("navn", 40);
-        window_->resize(200, 100);
+        grid_ = new TDBGrid(window_.get());
+        grid_->SetColumns({{"navn"}, {"dato"}});
+        grid_->SetDataSource(source_.get());
+        grid_->setGeometry(0, 80, 300, 120);
+        window_->resize(300, 200);
         window_->show();
         QVERIFY(Activate(window_.get()));
         responder_.Clear();
@@ -156,6 +179,73 @@ class DateEntryTest : public QObject {
         QCOMPARE(QApplication::focusWidget(), dato_);
         QCOMPARE(dato_->displayText(), QStringLiteral("31-02-2026"));  // kept for mending
         QCOMPARE(responder_.notActivated, 0);
+        table_->Cancel();
+    }
+
+    // A plain cell editor and one with a "..." button (the time sheet's date column).
+    void gridDateCellsTakeDanishForms_data() {
+        QTest::addColumn<int>("buttonStyle");
+        QTest::newRow("plain") << int(cbsAuto);
+        QTest::newRow("ellipsis") << int(cbsEllipsis);
+    }
+    void gridDateCellsTakeDanishForms() {
+        QFETCH(int, buttonStyle);
+        TColumn dato{"dato"};
+        dato.ButtonStyle = TColumnButtonStyle(buttonStyle);
+        grid_->SetColumns({{"navn"}, dato});
+        const Db::TDateTime newYearsEve = Db::EncodeDate(2026, 12, 31);
+        for (const char* typed : {"31.12.2026", "31-12-2026", "311226", "31122026"}) {
+            TypeInCell(QString::fromLatin1(typed));
+            EnterInCell();
+            QCOMPARE(table_->State(), Db::dsEdit);
+            QCOMPARE(Dato().AsDateTime(), newYearsEve);
+            table_->Cancel();
+        }
+        TypeInCell(QStringLiteral("1.2.26"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);  // Tab commits too
+        QCOMPARE(Dato().AsDateTime(), Db::EncodeDate(2026, 2, 1));
+        table_->Cancel();
+        QCOMPARE(responder_.Texts(), QStringList());
+    }
+
+    void anImpossibleDateInAGridCellIsRefusedOnceAndKeepsTheCell_data() {
+        gridDateCellsTakeDanishForms_data();
+    }
+    void anImpossibleDateInAGridCellIsRefusedOnceAndKeepsTheCell() {
+        QFETCH(int, buttonStyle);
+        TColumn dato{"dato"};
+        dato.ButtonStyle = TColumnButtonStyle(buttonStyle);
+        grid_->SetColumns({{"navn"}, dato});
+        const QString refusal =
+            QStringLiteral("'31-02-2026' er ikke en gyldig dato i feltet 'Dato'");
+        TypeInCell(QStringLiteral("31022026"));
+        EnterInCell();
+        QCOMPARE(responder_.Texts(), QStringList({refusal}));
+        QVERIFY(InCell());
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->displayText(), QStringLiteral("31-02-2026"));  // kept for mending
+        QVERIFY(Dato().IsNull());
+        // Tab and leaving the grid refuse it once each too, and bring the focus back.
+        responder_.Clear();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(), QStringList({refusal}));
+        QVERIFY(InCell());
+        responder_.Clear();
+        navn_->setFocus();
+        QCOMPARE(responder_.Texts(), QStringList({refusal}));
+        QVERIFY(InCell());
+        QVERIFY(Dato().IsNull());
+        QCOMPARE(responder_.notActivated, 0);
+        // Mended, Enter writes it.
+        editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->selectAll();
+        for (QChar c : QStringLiteral("28022026"))
+            QTest::keyClicks(QApplication::focusWidget(), QString(c));
+        EnterInCell();
+        QCOMPARE(Dato().AsDateTime(), Db::EncodeDate(2026, 2, 28));
+        QCOMPARE(responder_.Texts(), QStringList({refusal}));
         table_->Cancel();
     }
 };
