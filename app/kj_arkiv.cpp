@@ -84,15 +84,6 @@ int FillerOf(int area) {
     return Dbf4::FieldNo("FILLER");
 }
 
-void PutText(int field, const std::string& text) {
-    uint8_t* p = Dbf4::AssignField(field);
-    const int width = Dbf4::FieldLen(field);
-    const int n = std::min<int>(width, int(text.size()));
-    p[0] = uint8_t(n);
-    std::memcpy(p + 1, text.data(), size_t(n));
-    std::memset(p + 1 + n, ' ', size_t(width - n));
-}
-
 // The record numbers of case `nr`'s rows in a table, through its case tag (rows marked
 // deleted are hidden by the component).
 std::vector<int32_t> RowsOfCase(TzDs::TTzDbf& t, const char* tag, const char* field,
@@ -256,7 +247,7 @@ std::vector<int32_t> AppendHidden(const Detail& det, const std::vector<int32_t>&
     for (int32_t r : rows) {
         Retry([&det] { return det.live.ALock(); });
         AppendCopy(map, r, [&] {
-            PutText(filler, mark);
+            PutNativeText(filler, mark);
             Dbf4::FieldAddress(0)[0] = 1;  // the delete flag of the native record
         });
         recs.push_back(Dbf4::RecNo());
@@ -309,7 +300,7 @@ void AddMissing(const Detail& det, const std::vector<int32_t>& rows, const std::
             continue;
         }
         Retry([&det] { return det.live.ALock(); });
-        AppendCopy(map, r, [&] { PutText(liveFiller, mark); });
+        AppendCopy(map, r, [&] { PutNativeText(liveFiller, mark); });
         det.live.UnLock();
     }
 }
@@ -334,7 +325,7 @@ void ClearMark(TKJData& d, int32_t rec) {
         Dbf4::Go(rec);
         return Dbf4::RLock();
     });
-    PutText(FillerOf(d.SagsDbf.WorkAreaNo()), "");
+    PutNativeText(FillerOf(d.SagsDbf.WorkAreaNo()), "");
     Dbf4::Replace();
     Dbf4::UnlockRec(rec);
 }
@@ -532,7 +523,7 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
     if (!rec) {  // the case row makes the restore visible; its mark says it is not finished
         Retry([&d] { return d.SagsDbf.ALock(); });
         AppendCopy(MapFieldsByName(d.SagsDbf.WorkAreaNo(), d.SagAfslut.WorkAreaNo()), archivedCase,
-                   [&] { PutText(FillerOf(d.SagsDbf.WorkAreaNo()), mark); });
+                   [&] { PutNativeText(FillerOf(d.SagsDbf.WorkAreaNo()), mark); });
         rec = Dbf4::RecNo();
         d.SagsDbf.UnLock();
         tz::StopPoint("restore-case-added");

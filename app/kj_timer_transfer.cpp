@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "app/kj_record_copy.h"
+#include "app/kj_util.h"
 #include "data/tz_dbf.h"
 #include "storage/dbf4.h"
 #include "storage/file_layer.h"
@@ -34,15 +35,6 @@ struct Unlocker {
         }
     }
 };
-
-void PutNativeText(int field, const std::string& text) {
-    uint8_t* p = Dbf4::AssignField(field);
-    const int width = Dbf4::FieldLen(field);
-    const int n = std::min<int>(width, int(text.size()));
-    p[0] = uint8_t(n);
-    std::memcpy(p + 1, text.data(), size_t(n));
-    std::memset(p + 1 + n, ' ', size_t(width - n));
-}
 
 void CheckEngine(const char* what) {
     if (TzCommon::ErrorWord() != 0)

@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <QThread>
 #include <QWidget>
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "app/prog_dlg.h"
 #include "data/db_format.h"
+#include "storage/dbf4.h"
 #include "storage/num_text.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
@@ -115,6 +118,16 @@ void PutField(std::string& text, const std::string& value, int position, int wid
     std::string v = ReplaceChar(value, '\0', ' ');
     v = PadRight(v, width);
     text.replace(static_cast<size_t>(position - 1), static_cast<size_t>(width), v);
+}
+
+void PutNativeText(int field, const std::string& text) {
+    uint8_t* p = Dbf4::AssignField(field);
+    if (!p) return;
+    const int width = Dbf4::FieldLen(field);
+    const int n = std::min<int>(width, int(text.size()));
+    p[0] = uint8_t(n);
+    std::memcpy(p + 1, text.data(), size_t(n));
+    std::memset(p + 1 + n, ' ', size_t(width - n));
 }
 
 int SafeStrToInt(const std::string& text, int def) {

@@ -32,6 +32,9 @@ std::string OemToAnsi(const std::string& text);
 // The 7-bit Danish forms ({|}[\]) and the OEM codes of the Danish letters to Windows-1252.
 void DosToAnsi(std::string& text);
 void PutField(std::string& text, const std::string& value, int position, int width);
+// Assigns a text to character field `field` of the selected area's native buffer (cut to
+// the field's width, padded with blanks), so the next Replace or Append writes it.
+void PutNativeText(int field, const std::string& text);
 int SafeStrToInt(const std::string& text, int def);
 double SafeStrToFloat(const std::string& text, double def);
 int32_t RoundToInt(double x);
