@@ -138,9 +138,9 @@ inline long WritesOf(const QByteArray& out) {
 }
 
 struct WriteKills {
-    int points = 0;       // helper runs
-    int kills = 0;        // runs that died at their write
-    int unexpected = 0;   // runs that ended otherwise
+    int points = 0;      // helper runs
+    int kills = 0;       // runs that died at their write
+    int unexpected = 0;  // runs that ended otherwise
     bool completed = false;
 };
 
