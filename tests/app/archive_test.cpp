@@ -462,7 +462,7 @@ class ArchiveTest : public QObject {
         QCOMPARE(reference.count("sag:R1|Sag R1"), size_t(1));
         int marked = 0, orphans = 0;
         const WriteKills k = KillAtEachWrite(
-            std::max(1L, writes / kPoints),
+            SampleStep(writes, kPoints),
             [&](long failAt) {
                 g = CopyOf(f_.sf->data);
                 return RunHelperStation({"--restore-crash", QString::fromStdString(g->sf->start),

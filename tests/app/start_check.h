@@ -137,6 +137,20 @@ inline long WritesOf(const QByteArray& out) {
     return at < 0 ? 0 : out.mid(at + 7).split('\n').first().trimmed().toLong();
 }
 
+// The step between sampled write numbers for about `points` kill points over `writes`
+// writes: a prime, so that the samples do not fall in step with the writes' own period
+// (the same few writes of each record) and miss the moments an index change is under way.
+inline long SampleStep(long writes, int points) {
+    long step = std::max(1L, writes / std::max(1, points));
+    auto prime = [](long n) {
+        for (long d = 2; d * d <= n; ++d)
+            if (n % d == 0) return false;
+        return n > 1;
+    };
+    while (step > 1 && !prime(step)) ++step;
+    return step;
+}
+
 struct WriteKills {
     int points = 0;      // helper runs
     int kills = 0;       // runs that died at their write

@@ -683,7 +683,7 @@ class TimeSheetTest : public QObject {
         QCOMPARE(PostingsOnDisk(*g), expected);
         int marked = 0;
         const WriteKills k = KillAtEachWrite(
-            std::max(1L, writes / kPoints),
+            SampleStep(writes, kPoints),
             [&](long failAt) {
                 g = CopyOf(*f_.sf);
                 return RunHelperStation({"--carry-crash", QString::fromStdString(g->sf->start),
