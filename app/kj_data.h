@@ -136,6 +136,7 @@ class TKJData {
                    const std::function<void()>& read);
 
     bool HasCurrentLayout(const std::string& table, const char* newField);
+    bool NeedsUpgrade(const std::string& table, const char* newField);
     void UpgradeTable(TzDs::TTzDbf& table, const std::string& dataFolder, const char* file,
                       const char* backup, const char* newField);
     std::string ScratchFile(const std::string& folder, const std::string& base);

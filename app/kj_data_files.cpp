@@ -229,13 +229,22 @@ bool TKJData::HasCurrentLayout(const std::string& t, const char* newField) {
     return current;
 }
 
+// Whether the table lacks the field of its current layout. A missing index file alone says
+// nothing about the layout (it was erased by hand, or never made): the table's own fields
+// are read then, and the table's open that follows builds the index.
+bool TKJData::NeedsUpgrade(const std::string& t, const char* newField) {
+    if (Exists(MdxOf(t))) return !(HasCurrentLayout(t, newField) && Exists(MdxOf(t)));
+    const std::optional<bool> has = TableFileHasField(t, newField);
+    return !has || !*has;
+}
+
 // Upgrade of a table of an older layout: the old file goes to the backup, the table is
 // created afresh from its lists and the old rows appended. Every step is checked; on a
 // mismatch the backup is put back and the start-up ends with the reason.
 void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char* file,
                            const char* backup, const char* newField) {
     const std::string t = d + file, b = d + backup, tMdx = MdxOf(t), bMdx = MdxOf(b);
-    if (Exists(tMdx) && HasCurrentLayout(t, newField) && Exists(tMdx)) return;
+    if (!NeedsUpgrade(t, newField)) return;
     const bool hadMdx = Exists(tMdx);
     auto restore = [&](const std::string& why) {
         table.SetActive(false);
@@ -279,11 +288,13 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
         if (appendError != 0 || reindexError != 0)
             restore(Ansi("fejl ") + std::to_string(appendError ? appendError : reindexError) + " " +
                     TzCommon::LastMessage());
-        // Deleted rows are not carried over (they are hidden while appending).
-        if (table.RecCount() != rows)
-            restore(Ansi("antal poster ") + std::to_string(table.RecCount()) +
-                    Ansi(" efter kopiering, ") + std::to_string(rows) + Ansi(" før"));
         table.SetActive(false);
+        // Both files counted alike: the rows not marked deleted (whether deleted rows were
+        // carried over, marked, or left out).
+        const int64_t copied = LiveRecordsInFile(t);
+        if (copied != rows)
+            restore(Ansi("antal poster ") + std::to_string(copied) + Ansi(" efter kopiering, ") +
+                    std::to_string(rows) + Ansi(" før"));
     } catch (const UpgradeFailed&) {
         throw;
     } catch (const std::exception& e) {

@@ -20,6 +20,7 @@
 #include "app_fixture.h"
 #include "data/db_format.h"
 #include "index/tz_ndx.h"
+#include "start_check.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
 #include "tests/ui/process_wait.h"
@@ -33,10 +34,6 @@ namespace {
 
 QString Q(const std::string& s) {
     return kjqt::FromAnsi(s);
-}
-
-std::string FolderOf(const kj::TableSpec& t, const StartFolder& sf) {
-    return t.folder == kj::Folder::Data ? sf.data : sf.start;
 }
 
 // python3-dbfread's view of a table: "<field names>|<rows>" (deleted rows left out).
@@ -68,37 +65,6 @@ void MarkInterrupted(const std::string& mdx) {
     QVERIFY(bytes.size() > 30);
     bytes[30] = 1;
     Write(mdx, bytes);
-}
-
-std::vector<std::string> TagNames(const kj::TableSpec& t) {
-    std::vector<std::string> names;
-    for (size_t i = 0; i < t.tags.size(); i += 2)
-        names.push_back(t.tags[i].substr(0, t.tags[i].find(',')));
-    return names;
-}
-
-// Empty when every live record of the table is reached exactly once through each of its
-// tags; otherwise what is wrong.
-std::string TagsAgree(const std::string& file, const kj::TableSpec& spec) {
-    TzDs::TTzDbf c("Check");
-    c.SetDbfFileName(file);
-    c.CreateIfNotFound = false;
-    c.CreateIndex = TzDs::ciNever;
-    c.Open();
-    std::vector<int> natural;
-    for (c.First(); !c.Eof(); c.Next()) natural.push_back(c.s_RecNo());
-    std::sort(natural.begin(), natural.end());
-    for (const std::string& tag : TagNames(spec)) {
-        if (!c.SetOrderToTag(tag)) return file + ": no tag " + tag;
-        std::vector<int> seen;
-        for (c.First(); !c.Eof() && seen.size() <= natural.size(); c.Next())
-            seen.push_back(c.s_RecNo());
-        std::sort(seen.begin(), seen.end());
-        if (seen != natural)
-            return file + " " + tag + ": " + std::to_string(seen.size()) + " keys for " +
-                   std::to_string(natural.size()) + " records";
-    }
-    return {};
 }
 
 // A helper station: this binary started with "--hold <table>" (holds the table open
@@ -219,35 +185,9 @@ class DataFilesTest : public QObject {
     }
     // Every table's records are reached through each of its tags.
     void CheckEveryTag(const StartFolder& sf) {
-        for (const kj::TableSpec& t : kj::Tables())
-            if (!t.tags.empty()) {
-                const std::string wrong = TagsAgree(FolderOf(t, sf) + t.file, t);
-                QVERIFY2(wrong.empty(), wrong.c_str());
-            }
+        const std::string wrong = EveryTagAgrees(sf);
+        QVERIFY2(wrong.empty(), wrong.c_str());
     }
-    // The program itself on the start-up folder: true when it reached its main window (it
-    // then ends cleanly when asked to; a start-up that fails ends with 1, one that hangs in
-    // a message box is killed).
-    static bool ProgramReachesMainWindow(const StartFolder& sf) {
-        QProcess program;
-        program.setChildProcessModifier([] {  // the request must not beat main() to it
-            sigset_t set;
-            sigemptyset(&set);
-            sigaddset(&set, SIGTERM);
-            sigprocmask(SIG_BLOCK, &set, nullptr);
-        });
-        program.start(qEnvironmentVariable("KJ_SAGER_BINARY"),
-                      {QString::fromStdString("T3=" + sf.start)});
-        if (!program.waitForStarted(30000)) return false;
-        program.terminate();
-        if (!program.waitForFinished(60000)) {
-            program.kill();
-            program.waitForFinished(10000);
-            return false;
-        }
-        return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
-    }
-
   private slots:
     void initTestCase() {
         QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
@@ -457,6 +397,53 @@ class DataFilesTest : public QObject {
         QCOMPARE(Read(varer), before);
     }
 
+    // Index files erased by hand (what users did after a crash) while the tables hold
+    // deleted rows, as a killed pack leaves them: the start-up builds each index again
+    // without taking the table for an older layout (no backup, no upgrade), every record is
+    // found through every tag and the deleted rows stay deleted.
+    void startWithErasedIndexesBesideDeletedRows() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        FillTables(sf);
+        const char* const files[] = {"Sager.dbf", "Poster.dbf", "Varer.dbf"};
+        for (const char* file : files) {
+            std::string bytes = Read(sf.data + file);
+            const int header = uint8_t(bytes[8]) | uint8_t(bytes[9]) << 8;
+            const int record = uint8_t(bytes[10]) | uint8_t(bytes[11]) << 8;
+            for (int r : {1, 3, 4}) bytes[size_t(header + r * record)] = '*';  // R2, R4, R5
+            Write(sf.data + file, bytes);
+        }
+        auto eraseIndexes = [&] {
+            for (const char* file : files)
+                QVERIFY(QFile::remove(
+                    QString::fromStdString(TzCommon::ForceExtension(sf.data + file, "MDX"))));
+        };
+        eraseIndexes();
+        QVERIFY(ProgramReachesMainWindow(sf));
+        eraseIndexes();
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        for (TzDs::TTzDbf* c : {&data_->SagsDbf, &data_->PostDbf, &data_->VareDbf}) {
+            std::vector<std::string> keys;
+            for (c->First(); !c->Eof(); c->Next())
+                keys.push_back(TzCommon::TrimRight(c->Fields()[0]->AsString()));
+            QCOMPARE(keys, (std::vector<std::string>{"R1", "R3"}));
+        }
+        Stop();
+        for (const char* file : files) {
+            const kj::TableSpec& spec =
+                *std::find_if(kj::Tables().begin(), kj::Tables().end(),
+                              [&](const kj::TableSpec& t) { return t.file == file; });
+            QCOMPARE(DbfRead(sf.data + file), FieldNames(spec) + "|2");
+        }
+        for (const char* backup : {"SagsBak.Dbf", "PostBak.Dbf", "VareBak.Dbf"})
+            QVERIFY2(!Exists(sf.data + backup), backup);
+        CheckEveryTag(sf);
+        QVERIFY(ProgramReachesMainWindow(sf));
+    }
+
     // A failed write at every step of an upgrade: the start-up reports it or completes,
     // and afterwards the table holds every row in the old or the new layout.
     void upgradeFailingAtAnyWriteLosesNothing() {
@@ -537,31 +524,27 @@ class DataFilesTest : public QObject {
         MakeFolder(sf);
         ResetEngine();
         FillTables(sf);
-        bool completed = false;
-        int kills = 0;
-        for (int failAt = 1; failAt < 200 && !completed; ++failAt) {
-            QProcess saver;
-            saver.start(
-                QCoreApplication::applicationFilePath(),
-                {"--save-posting", QString::fromStdString(sf.start), QString::number(failAt)});
-            QVERIFY(saver.waitForFinished(60000));
-            const int code = saver.exitCode();
-            QVERIFY2(code == 0 || code == 77, saver.readAllStandardError().constData());
-            completed = code == 0;
-            kills += code == 77;
-            ResetEngine();
-            responder_.Clear();
-            QVERIFY2(Start(sf, "T3=" + sf.start), std::to_string(failAt).c_str());
-            QCOMPARE(responder_.Texts(), QStringList());
-            const int postings = data_->PostDbf.RecCount();
-            QVERIFY(postings >= 5 && postings <= 5 + failAt);
-            Stop();
-            ResetEngine();
-            CheckEveryTag(sf);
-        }
-        QVERIFY(completed);
-        QVERIFY(kills > 0);
-        qInfo() << "posting save killed at" << kills << "writes";
+        const WriteKills k = KillAtEachWrite(
+            1,
+            [&](long failAt) {
+                return RunHelperStation(
+                    {"--save-posting", QString::fromStdString(sf.start), QString::number(failAt)});
+            },
+            [&](long failAt) {
+                ResetEngine();
+                responder_.Clear();
+                QVERIFY2(Start(sf, "T3=" + sf.start), std::to_string(failAt).c_str());
+                QCOMPARE(responder_.Texts(), QStringList());
+                const int postings = data_->PostDbf.RecCount();
+                QVERIFY(postings >= 5 && postings <= 5 + failAt);
+                Stop();
+                CheckEveryTag(sf);
+            },
+            200);
+        QVERIFY(k.completed);
+        QCOMPARE(k.unexpected, 0);
+        QVERIFY(k.kills > 0);
+        qInfo() << "posting save killed at" << k.kills << "writes";
         QVERIFY(ProgramReachesMainWindow(sf));
     }
 
@@ -768,20 +751,17 @@ static int RunHelper(int argc, char** argv) {
         if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
         for (int i = 0; i < 4; ++i) responder.Answer(kjqt::mb::kIdYes);
         data->AjourInitials = "TST";
-        tz::FaultInjector crash;
-        crash.failAt = std::atol(argv[3]);
-        crash.crash = true;
-        tz::SetFaultInjector(&crash);
-        data->PostDbf.Append();
-        data->PostDbf.FieldByName("post_sag").SetAsString("KILL");
-        data->PostDbf.FieldByName("post_tmu").SetAsString("T1");
-        data->PostDbf.FieldByName("post_ans").SetAsString("TST");
-        data->PostDbf.FieldByName("post_dato").SetAsDateTime(Db::Today());
-        data->PostDbf.Post();
-        data.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-        tz::SetFaultInjector(nullptr);
+        CrashAtWrite(std::atol(argv[3]), [&] {
+            data->PostDbf.Append();
+            data->PostDbf.FieldByName("post_sag").SetAsString("KILL");
+            data->PostDbf.FieldByName("post_tmu").SetAsString("T1");
+            data->PostDbf.FieldByName("post_ans").SetAsString("TST");
+            data->PostDbf.FieldByName("post_dato").SetAsDateTime(Db::Today());
+            data->PostDbf.Post();
+            data.reset();
+            kj::FreeQelCom();
+            Dbf4::CloseAll();
+        });
         return 0;
     }
     if (QString(argv[1]) == "--write-paths") {

@@ -1,7 +1,6 @@
 // Independent read-back for the tests of moves between tables (time-sheet transfer,
 // archive, restore) after helper stations were killed: python3-dbfread reads a table and
-// each row's chosen fields are counted; indexes left marked by a killed station are
-// rebuilt at the restart; a data folder is copied for another run.
+// each row's chosen fields are counted; a data folder is copied for another run.
 #pragma once
 
 #include <QDir>
@@ -47,51 +46,6 @@ inline int Total(const std::map<std::string, int>& rows) {
     int n = 0;
     for (const auto& [row, count] : rows) n += count;
     return n;
-}
-
-// The restart after a kill, before the folder is opened: each index file whose maintenance
-// mark a killed station left set is erased and built again by the data module's own open of
-// its table (which builds a missing index). The number rebuilt.
-inline int RebuildInterruptedIndexes(const std::string& folder) {
-    const std::pair<const char*, TzDs::TTzDbf kj::TKJData::*> tables[] = {
-        {"Sager", &kj::TKJData::SagsDbf},
-        {"Poster", &kj::TKJData::PostDbf},
-        {"Status", &kj::TKJData::StatusDbf},
-        {"Bruger", &kj::TKJData::BrugerDbf},
-        {"Kunde", &kj::TKJData::KundeDbf},
-        {"Varer", &kj::TKJData::VareDbf},
-        {"VarerG", &kj::TKJData::vareGDbf},
-        {"PostBy", &kj::TKJData::PostnrDbf},
-        {"Interessent", &kj::TKJData::InteressentDbf},
-        {"AfsluttedeSager", &kj::TKJData::SagAfslut},
-        {"AfsluttedePoster", &kj::TKJData::posterAfslut},
-        {"AfsluttedeStatus", &kj::TKJData::statusAfslut}};
-    int rebuilt = 0;
-    std::unique_ptr<kj::TKJData> d;
-    for (const auto& [base, member] : tables) {
-        const QString mdx = QString::fromStdString(folder) + base + ".MDX";
-        QFile f(mdx);
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        const QByteArray head = f.read(32);
-        f.close();
-        if (head.size() <= 30 || head[30] == 0) continue;
-        if (!d) {
-            ResetEngine();
-            kj::CreateQelCom();
-            d = std::make_unique<kj::TKJData>();
-        }
-        QFile::remove(mdx);
-        TzDs::TTzDbf& table = (*d).*member;
-        d->OpenTable(table, folder + base + ".dbf");
-        rebuilt += table.Active();
-        table.SetActive(false);
-    }
-    if (d) {
-        d.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-    }
-    return rebuilt;
 }
 
 // Copies the files of one data folder into another.

@@ -19,6 +19,7 @@
 #include "data/tz_dataset.h"
 #include "move_check.h"
 #include "register_fixture.h"
+#include "start_check.h"
 #include "storage/dbf4.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
@@ -115,6 +116,33 @@ int CarryNow(const std::string& start) {
     std::cout << "CARRIED" << std::endl;
     f.Close();
     return 0;
+}
+
+// Helper station: "--carry-crash <start> <n>": carries the scratch table, the process ending
+// at its n-th write (0: never; it then says how many writes the transfer made).
+int CarryCrashing(const std::string& start, long failAt) {
+    DataFolder f;
+    f.sf = std::make_unique<StartFolder>();
+    f.sf->start = start;
+    f.Open(false);
+    YesResponder yes;
+    kjqt::DialogService::Instance().SetResponder(&yes);
+    f.data->TimerDbf.SetActive(true);
+    CrashAtWrite(failAt, [&] {
+        kj::CarryTimeSheet(f.data->TimerDbf, f.data->PostDbf, nullptr);
+        f.Close();
+    });
+    return 0;
+}
+
+// A copy of a start-up folder (its scratch tables) and of its data folder.
+std::unique_ptr<DataFolder> CopyOf(const StartFolder& seed) {
+    auto g = std::make_unique<DataFolder>();
+    g->sf = std::make_unique<StartFolder>();
+    CopyFolderFiles(seed.start, g->sf->start);
+    g->sf->WriteIniPaths(g->sf->data);
+    CopyFolderFiles(seed.data, g->sf->data);
+    return g;
 }
 
 // The postings as python3-dbfread reads them: "text|invoice number" with their counts.
@@ -619,7 +647,6 @@ class TimeSheetTest : public QObject {
             QVERIFY(carrier.WaitStopped());
             carrier.Kill();
         }
-        RebuildInterruptedIndexes(f_.sf->data);
         f_.Open(false);
         QVERIFY(StampInvoice(f_, "row 1", "F1001"));
         QVERIFY(f_.data->PackTables());
@@ -636,9 +663,57 @@ class TimeSheetTest : public QObject {
         QCOMPARE(rows, expected);
     }
 
-    // Transfers killed at random moments, each followed by a restart (an index left marked
-    // by the kill rebuilt), in some runs an invoice stamp and a pack, and a new run: every
-    // row typed is in the postings exactly once.
+    // A transfer of three rows with the station dying at each of its writes (sampled when
+    // there are many): the next start through the program's start-up order comes up, the
+    // next run carries what is left, and every row is in the postings once, found through
+    // every tag; the program itself reaches its main window.
+    void startAfterATransferKilledAtEachWrite() {
+        constexpr int kRows = 3, kPoints = 12;
+        FillScratch(f_, kRows);
+        f_.Close();
+        std::map<std::string, int> expected;
+        for (int i = 1; i <= kRows; ++i) expected["row " + std::to_string(i) + "|"] = 1;
+        std::unique_ptr<DataFolder> g = CopyOf(*f_.sf);
+        QByteArray out;
+        QCOMPARE(
+            RunHelperStation({"--carry-crash", QString::fromStdString(g->sf->start), "0"}, &out),
+            0);
+        const long writes = WritesOf(out);
+        QVERIFY(writes > 0);
+        QCOMPARE(PostingsOnDisk(*g), expected);
+        int marked = 0;
+        const WriteKills k = KillAtEachWrite(
+            SampleStep(writes, kPoints),
+            [&](long failAt) {
+                g = CopyOf(*f_.sf);
+                return RunHelperStation({"--carry-crash", QString::fromStdString(g->sf->start),
+                                         QString::number(failAt)});
+            },
+            [&](long failAt) {
+                marked += MarkedIndexes(g->sf->data) > 0;
+                g->Open(false);
+                if (QTest::currentTestFailed()) return;
+                RunEmptyTimeSheet();
+                QCOMPARE(kj::PendingTimeSheetRows(g->data->TimerDbf), 0);
+                g->Close();
+                QCOMPARE(PostingsOnDisk(*g), expected);
+                const std::string wrong = EveryTagAgrees(*g->sf);
+                QVERIFY2(wrong.empty(), (std::to_string(failAt) + ": " + wrong).c_str());
+                QVERIFY2(ProgramReachesMainWindow(*g->sf), std::to_string(failAt).c_str());
+            });
+        kjqt::DialogService::Instance().SetResponder(&f_.responder);
+        qInfo(
+            "transfer killed at each write: %ld writes, %d kill points, %d killed, %d starts "
+            "on a marked index",
+            writes, k.points, k.kills, marked);
+        QVERIFY(k.completed);
+        QCOMPARE(k.unexpected, 0);
+        QVERIFY(k.kills >= std::min<long>(writes, kPoints) - 1);
+    }
+
+    // Transfers killed at random moments, each followed by a restart through the start-up
+    // order (which rebuilds an index left marked by the kill), in some runs an invoice stamp
+    // and a pack, and a new run: every row typed is in the postings exactly once.
     void transfersKilledAtRandomMomentsCarryEveryRowOnce() {
         constexpr int kRuns = 12, kRows = 60;
         const quint32 seed = QRandomGenerator::global()->generate();
@@ -678,7 +753,7 @@ class TimeSheetTest : public QObject {
                 carrier.Kill();
                 killed += !carrier.Output().contains("CARRIED");
             }
-            rebuilt += RebuildInterruptedIndexes(f_.sf->data);
+            rebuilt += MarkedIndexes(f_.sf->data);
             f_.Open(false);
             if (run % 2 == 0) {  // the last posting landed gets an invoice number; then a pack
                 TzDs::TTzDbf& p = f_.data->PostDbf;
@@ -718,6 +793,8 @@ int main(int argc, char** argv) {
     if (argc >= 5 && QString(argv[1]) == "--carry")
         return CarryAndStop(argv[2], argv[3], atoi(argv[4]));
     if (argc >= 3 && QString(argv[1]) == "--carry-now") return CarryNow(argv[2]);
+    if (argc >= 4 && QString(argv[1]) == "--carry-crash")
+        return CarryCrashing(argv[2], std::atol(argv[3]));
     TimeSheetTest test;
     return QTest::qExec(&test, argc, argv);
 }
