@@ -82,9 +82,7 @@ bool Restore(kj::TKJData& d, const std::string& nr) {
 // restores one. Each says "MOVING" first and "MOVED" when done.
 int MoveStation(const std::string& what, const std::string& start, const std::string& nr) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     std::cout << "MOVING" << std::endl;
@@ -101,9 +99,7 @@ int MoveStation(const std::string& what, const std::string& start, const std::st
 // at its n-th write (0: never; it then says how many writes the restore made).
 int RestoreCrashing(const std::string& start, const std::string& nr, long failAt) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     bool restored = false;

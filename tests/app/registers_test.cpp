@@ -54,9 +54,7 @@ void ClickTitle(kjqt::TDBGrid* grid, int logical) {
 // duplicate is cancelled. Prints how many were refused.
 int SaveGroups(const std::string& start, int count) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     TzDs::TTzDbf& g = f.data->vareGDbf;

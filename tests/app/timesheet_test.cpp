@@ -60,9 +60,7 @@ void FillScratch(DataFolder& f, int n) {
 // then appends 200 postings "other 1..200" one by one under the append lock.
 int HoldAndAppend(const std::string& start) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     TzDs::TTzDbf& p = f.data->PostBufDbf;
@@ -84,9 +82,7 @@ int HoldAndAppend(const std::string& start) {
 // k-th row was marked done; the test kills it there.
 int CarryAndStop(const std::string& start, const std::string& where, int k) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     FillScratch(f, kSheetRows);
@@ -107,9 +103,7 @@ int CarryAndStop(const std::string& start, const std::string& where, int k) {
 // "CARRYING" first and "CARRIED" when done; the test kills it at a moment of its choice.
 int CarryNow(const std::string& start) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     f.data->TimerDbf.SetActive(true);
     std::cout << "CARRYING" << std::endl;
     kj::CarryTimeSheet(f.data->TimerDbf, f.data->PostDbf, nullptr);
@@ -122,9 +116,7 @@ int CarryNow(const std::string& start) {
 // at its n-th write (0: never; it then says how many writes the transfer made).
 int CarryCrashing(const std::string& start, long failAt) {
     DataFolder f;
-    f.sf = std::make_unique<StartFolder>();
-    f.sf->start = start;
-    f.Open(false);
+    f.OpenExisting(start);
     YesResponder yes;
     kjqt::DialogService::Instance().SetResponder(&yes);
     f.data->TimerDbf.SetActive(true);

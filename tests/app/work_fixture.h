@@ -53,6 +53,12 @@ struct DataFolder {
         responder.Clear();
         data->AjourInitials = "AB";
     }
+    // A helper station: the folder of start-up folder `start` (made by the test) opened again.
+    void OpenExisting(const std::string& start) {
+        sf = std::make_unique<StartFolder>();
+        sf->start = start;
+        Open(false);
+    }
     void Close() {
         data.reset();
         kj::FreeQelCom();
