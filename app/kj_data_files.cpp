@@ -138,7 +138,9 @@ std::string DataFolderOf(const TQelCom& q) {
 // upgrades a table) while the others wait, and they then find every file whole. The turn
 // is a lock on the first byte of the start-up file in the data folder; a station that
 // dies gives it up with its process. A station that cannot have the file (a folder it may
-// not write) or waits longer than kGateWaitMs goes on without its turn.
+// not write) or waits longer than kGateWaitMs goes on without its turn. A rebuild or pack
+// of every table takes the same turn, so a station starting meanwhile waits for it instead
+// of finding the tables held exclusively.
 class StartupGate {
   public:
     explicit StartupGate(const std::string& folder) {
@@ -554,13 +556,16 @@ bool TKJData::RebuildIndexes() {
     for (TzDs::TTzDbf* t : MainTables()) lines.push_back(t->DbfFileName());
     ProgressOpen("GenSkaber Indeks for datafilerne", lines, 10);
     ReopenAll reopen{*this, true};
-    CloseAllTables();
     std::vector<Failure> failed;
-    int position = 2;
-    for (TzDs::TTzDbf* t : MainTables()) {
-        ProgressStep(position++);
-        const std::string reason = RepeatWithIndexRetry(*t, false);
-        if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
+    {
+        StartupGate turn(DataFolderOf(*QelCom()));  // a station starting now waits for us
+        CloseAllTables();
+        int position = 2;
+        for (TzDs::TTzDbf* t : MainTables()) {
+            ProgressStep(position++);
+            const std::string reason = RepeatWithIndexRetry(*t, false);
+            if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
+        }
     }
     ProgressStep(8);
     ShowFailures(kNotReindexed, failed);
@@ -570,11 +575,14 @@ bool TKJData::RebuildIndexes() {
 bool TKJData::PackTables() {
     ResetTables();
     ReopenAll reopen{*this, false};
-    CloseAllTables();
     std::vector<Failure> failed;
-    for (TzDs::TTzDbf* t : MainTables()) {
-        const std::string reason = RepeatWithIndexRetry(*t, true);
-        if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
+    {
+        StartupGate turn(DataFolderOf(*QelCom()));
+        CloseAllTables();
+        for (TzDs::TTzDbf* t : MainTables()) {
+            const std::string reason = RepeatWithIndexRetry(*t, true);
+            if (!reason.empty()) failed.push_back({t->DbfFileName(), reason});
+        }
     }
     ShowFailures(kNotPacked, failed);
     return failed.empty();

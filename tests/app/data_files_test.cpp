@@ -25,6 +25,7 @@
 #include "storage/tz_utils.h"
 #include "tests/ui/process_wait.h"
 #include "ui/application.h"
+#include "work_fixture.h"
 
 using namespace kjapptest;
 using kj::Ansi;
@@ -677,6 +678,33 @@ class DataFilesTest : public QObject {
         for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
     }
 
+    // A station starting while another rebuilds (or packs) every table waits for its turn
+    // instead of failing on a table held exclusively, and the rebuild is not disturbed by
+    // it. The rebuilding station stops itself inside the work; the starting station gets
+    // there meanwhile.
+    void stationStartingDuringARebuildOrPackWaitsForIt() {
+        StartFolder sf;
+        MakeFolder(sf);
+        FillTables(sf);
+        StartFolder second;
+        second.WriteIniPaths(sf.data);
+        second.WriteUserData("Firma", "Vej");
+        for (const auto& [mode, step] :
+             {std::pair{"--rebuild", "index-build"}, std::pair{"--pack", "pack-before-rename"}}) {
+            Helper worker({QString(mode), QString::fromStdString(sf.start)}, QString(step));
+            QVERIFY2(worker.WaitStopped(), mode);
+            Helper starting({QStringLiteral("--race"), QString::fromStdString(second.start)});
+            QThread::msleep(500);  // gives it time to reach the tables (not needed to pass)
+            for (int i = 0; i < 400 && !worker.Finish(50); ++i)
+                ::kill(worker.Pid(), SIGCONT);  // on from each stop
+            QVERIFY2(worker.Finish(), mode);
+            QVERIFY(worker.Wait("DONE", 1000));
+            QVERIFY2(starting.Finish(60000), starting.Errors().constData());
+            QVERIFY(starting.Wait("READY", 1000));
+        }
+        CheckEveryTag(sf);
+    }
+
     void reindexAndPackWithAnotherStationHoldingATable() {
         StartFolder sf;
         MakeFolder(sf);
@@ -761,6 +789,17 @@ static int RunHelper(int argc, char** argv) {
         }
         return 0;
     }
+    if (QString(argv[1]) == "--rebuild" || QString(argv[1]) == "--pack") {
+        kj::CreateQelCom();
+        data = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data.get());
+        if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+        const bool done =
+            QString(argv[1]) == "--rebuild" ? data->RebuildIndexes() : data->PackTables();
+        for (const QString& t : responder.Texts()) std::fprintf(stderr, "%s\n", qPrintable(t));
+        std::fputs(done ? "DONE\n" : "FAILED\n", stdout);
+        return 0;
+    }
     if (QString(argv[1]) == "--race") {
         responder.AnswerCancel();
         responder.Answer(kIdYes);
@@ -802,7 +841,8 @@ static int RunHelper(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if ((argc == 3 && (QString(argv[1]) == "--station" || QString(argv[1]) == "--hold" ||
-                       QString(argv[1]) == "--race")) ||
+                       QString(argv[1]) == "--race" || QString(argv[1]) == "--rebuild" ||
+                       QString(argv[1]) == "--pack")) ||
         (argc == 4 &&
          (QString(argv[1]) == "--save-posting" || QString(argv[1]) == "--write-paths")))
         return RunHelper(argc, argv);

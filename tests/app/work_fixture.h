@@ -141,8 +141,10 @@ class Helper {
         }
         return false;
     }
+    qint64 Pid() const { return p_.processId(); }
     bool Finish(int ms = 30000) { return kjtest::WaitFinished(p_, ms) && p_.exitCode() == 0; }
     QByteArray Output() { return out_ + p_.readAllStandardOutput(); }
+    QByteArray Errors() { return p_.readAllStandardError(); }
 
   private:
     QProcess p_;
