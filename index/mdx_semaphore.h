@@ -108,7 +108,8 @@ class IndexSemaphore {
     bool LoggedIn() const { return loggedIn_; }
     const std::string& FileName() const { return name_; }
     // True while another station (or another area of this process) waits in LOCKSEMAPHORE
-    // for the readers to go. One lock test; false for exclusive or unshared areas.
+    // for the readers to go, or waits in the writers' queue below. One lock test; false for
+    // exclusive or unshared areas.
     bool WritersWaiting() const;
 
     // The queue of stations waiting to change the index (a station waiting for the table's
