@@ -470,10 +470,10 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
 
 namespace {
 // Another station holds the append lock only for the moment its own append takes: a save
-// that finds it taken waits that long (letting waiting messages through) before it is
-// refused, instead of failing beside a station that saves at the same moment.
-constexpr auto kAppendLockWait = std::chrono::seconds(10);
-constexpr auto kAppendLockPause = std::chrono::milliseconds(2);
+// that finds it taken waits that long (in turn with the other stations waiting, letting
+// waiting messages through) before it is refused, instead of failing beside a station that
+// saves at the same moment.
+constexpr int kAppendLockWaitMs = 10000;
 }  // namespace
 
 template <class Command>
@@ -481,17 +481,13 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
                               const char* word, Command command) {
     if (ReadOnly) return;
     // Without a handler of its own, a refused append lock is waited for.
-    const auto waitUntil = std::chrono::steady_clock::now() + kAppendLockWait;
     const bool waits = kind == LockKind::Append && !event;
     for (;;) {
         SelectArea(areaName);
-        const bool granted = kind == LockKind::Append ? Dbf4::ALock() : Dbf4::RLock();
-        if (!granted && waits && std::chrono::steady_clock::now() < waitUntil) {
-            TzCommon::ClearErrorWord();
-            Dbf4::ProcessMessages();
-            std::this_thread::sleep_for(kAppendLockPause);
-            continue;
-        }
+        const bool granted = kind == LockKind::Append
+                                 ? (waits ? TzNdx::ALockInTurn(kAppendLockWaitMs) : Dbf4::ALock())
+                                 : Dbf4::RLock();
+        if (!granted && waits) SelectArea(areaName);  // the wait let window messages through
         if (granted) {
             const int32_t before = kind == LockKind::Append ? Dbf4::RecCount() : 0;
             auto release = [this, areaName, kind, before] {
@@ -499,6 +495,7 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
                     appendedRecNo_ = Area()->recNo;
                 SelectArea(areaName);
                 Dbf4::Unlock();
+                if (kind == LockKind::Append) TzNdx::LeaveWriteQueue();
             };
             // The locks go on every path, a command that raises included; the error raised
             // then stays the one reported. On the normal path a failing release is reported.

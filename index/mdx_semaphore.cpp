@@ -231,6 +231,7 @@ void IndexSemaphore::MapRecord() {
 
 void IndexSemaphore::CloseFile() {
     map_ = nullptr;
+    queued_ = false;
     file_.Close();  // drops the mapping and the slot locks with it
     slot_ = -1;
 }
@@ -312,6 +313,7 @@ uint16_t IndexSemaphore::SetReaderSlot(bool held) {
 }
 
 void IndexSemaphore::SetWriterWaitSlot(bool held) {
+    if (!held) queued_ = false;
     if (!sharing_ || slot_ < 0) return;
     const uint64_t at = Sem::WriterWaitSlots + uint64_t(slot_);
     // Only a signal to readers: a refusal changes nothing in the counts.
@@ -326,6 +328,58 @@ bool IndexSemaphore::WritersWaiting() const {
     if (Passive() || !loggedIn_ || !sharing_) return false;
     uint64_t at = 0, len = 0;
     return file_.TestLock(Sem::WriterWaitSlots, Sem::SlotCount, &at, &len) == TzErr::LockViolation;
+}
+
+// Notes in ahead_ the wait bytes that other handles hold, one lock test per slot or run
+// of slots.
+void IndexSemaphore::NoteOthersWaiting() {
+    ahead_.reset();
+    uint64_t from = Sem::WriterWaitSlots;
+    const uint64_t end = Sem::WriterWaitSlots + Sem::SlotCount;
+    while (from < end) {
+        uint64_t at = 0, len = 0;
+        if (file_.TestLock(from, end - from, &at, &len) != TzErr::LockViolation) return;
+        const uint64_t lo = std::max(at, from), hi = std::min(at + len, end);
+        for (uint64_t b = lo; b < hi; ++b) ahead_.set(size_t(b - Sem::WriterWaitSlots));
+        from = hi;
+    }
+}
+
+// The stations already waiting are noted before this station's byte is set: a station
+// noted set its byte before this one did, so no two stations ever wait for each other.
+void IndexSemaphore::JoinWriters() {
+    if (Passive() || !loggedIn_ || !sharing_ || slot_ < 0 || queued_) return;
+    NoteOthersWaiting();
+    aheadCount_ = ahead_.count();
+    joinCounter_ = PeekCounter();
+    joinedAt_ = std::chrono::steady_clock::now();
+    SetWriterWaitSlot(true);
+    queued_ = true;
+}
+
+// A station noted may have let its byte go and taken it again (for its next write) between
+// two looks: the change counter, moved on by every write, tells that it had its turn.
+bool IndexSemaphore::WritersAheadGone() {
+    if (!queued_ || ahead_.none()) return true;
+    const bool counted = uint16_t(PeekCounter() - joinCounter_) >= aheadCount_;
+    // The stations ahead are normally through long before the longest wait for them (each
+    // write takes a millisecond or so).
+    if (counted ||
+        std::chrono::steady_clock::now() - joinedAt_ >= std::chrono::milliseconds(aheadMaxMs_)) {
+        ahead_.reset();
+        return true;
+    }
+    for (size_t i = 0; i < ahead_.size(); ++i) {
+        uint64_t at = 0, len = 0;
+        if (ahead_.test(i) &&
+            file_.TestLock(Sem::WriterWaitSlots + i, 1, &at, &len) != TzErr::LockViolation)
+            ahead_.reset(i);
+    }
+    return ahead_.none();
+}
+
+void IndexSemaphore::LeaveWriters() {
+    if (queued_) SetWriterWaitSlot(false);
 }
 
 // Slot bytes in [base, base + SlotCount) that other handles hold (one byte each).
@@ -559,7 +613,9 @@ uint16_t IndexSemaphore::DoLock() {
     const auto start = std::chrono::steady_clock::now();
     // This station's own counted read does not keep it waiting.
     const int own = countedReader_ ? 1 : 0;
-    bool signalled = false;  // the wait slot tells long-holding readers to let go
+    // The wait slot tells long-holding readers to let go; a station in the writers' queue
+    // holds it already.
+    bool signalled = queued_;
     ScopeExit waitSlot([this, &signalled] {
         if (signalled) SetWriterWaitSlot(false);
     });

@@ -10,6 +10,8 @@
 // looks.
 #pragma once
 
+#include <bitset>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -106,8 +108,22 @@ class IndexSemaphore {
     bool LoggedIn() const { return loggedIn_; }
     const std::string& FileName() const { return name_; }
     // True while another station (or another area of this process) waits in LOCKSEMAPHORE
-    // for the readers to go. One lock test; false for exclusive or unshared areas.
+    // for the readers to go, or waits in the writers' queue below. One lock test; false for
+    // exclusive or unshared areas.
     bool WritersWaiting() const;
+
+    // The queue of stations waiting to change the index (a station waiting for the table's
+    // append lock joins it): JoinWriters notes which stations wait already and then holds
+    // this station's wait byte, so that readers stand back for it as for a waiting writer
+    // and stations joining later let it go first. WritersAheadGone answers true once each
+    // station noted has had its turn (let its wait byte go, or the change counter moved on
+    // once for each of them), or after a while in case of doubt. Becoming the writer
+    // (LOCKSEMAPHORE) lets the wait byte go, as LeaveWriters does.
+    void JoinWriters();
+    bool WritersAheadGone();
+    void LeaveWriters();
+    // The longest a station in the queue lets the stations ahead of it go first (100 ms).
+    void SetWritersAheadMaxMs(int ms) { aheadMaxMs_ = ms; }
 
     // Waiting: the record lock is tried up to 1001 times with a pause between tries; the
     // writer waits for readers until the read time-out (timer ticks, 18.2 per second; 0 =
@@ -135,6 +151,7 @@ class IndexSemaphore {
     uint16_t TakeSlot();
     uint16_t SetReaderSlot(bool held);
     void SetWriterWaitSlot(bool held);
+    void NoteOthersWaiting();
     int OthersHolding(uint64_t base) const;
     void RepairActive();
     uint16_t DoLogin();
@@ -160,6 +177,12 @@ class IndexSemaphore {
     int readProcNesting_ = 0;
     int lockProcNesting_ = 0;
     int slot_ = -1;
+    bool queued_ = false;                // holds its wait byte as one of the writers' queue
+    std::bitset<Sem::SlotCount> ahead_;  // the stations that waited when it joined
+    size_t aheadCount_ = 0;              // how many they were
+    uint16_t joinCounter_ = 0;           // the change counter when it joined
+    std::chrono::steady_clock::time_point joinedAt_{};
+    int aheadMaxMs_ = 100;
     uint16_t seenCounter_ = 0;
     int pauseMs_ = 10;
     uint16_t timeoutTicks_ = kDefaultReadTimeoutTicks;

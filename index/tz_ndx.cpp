@@ -2,7 +2,10 @@
 // semaphore hooks and the hook table of the table engine.
 #include "index/tz_ndx.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "expr/key_encoding.h"
 #include "index/mdx_semaphore.h"
@@ -290,6 +293,57 @@ void SetReadSemaphoreProc(int take) {
 bool IndexWritersWaiting() {
     AreaIndex* x = IndexOf(Dbf4::Current());
     return x && x->sem.WritersWaiting();
+}
+
+namespace {
+
+// The pause before the next try for the append lock: the first tries only give the
+// processor away, later ones sleep a little longer each time, up to a fifth of a
+// millisecond (the holder's write takes about a millisecond).
+void AppendLockPause(int retry) {
+    constexpr int kYields = 4;
+    constexpr double kFirstUs = 20, kGrowth = 1.25, kLongestUs = 200;
+    if (retry < kYields) {
+        std::this_thread::yield();
+        return;
+    }
+    double us = kFirstUs;
+    for (int i = kYields; i < retry && us < kLongestUs; ++i) us *= kGrowth;
+    std::this_thread::sleep_for(std::chrono::microseconds(int64_t(std::min(us, kLongestUs))));
+}
+
+}  // namespace
+
+bool ALockInTurn(int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kMessagesEvery = std::chrono::milliseconds(2);
+    const int area = Dbf4::CurrentWorkArea();
+    const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.JoinWriters();
+    bool refused = false;
+    auto messagesAt = Clock::now();
+    for (int retry = 0;; ++retry) {
+        AreaIndex* x = IndexOf(Dbf4::Current());
+        if (!x || x->sem.WritersAheadGone()) {
+            if (Dbf4::ALock()) return true;
+            refused = true;
+            TzCommon::ClearErrorWord();
+        }
+        if (Clock::now() >= until) break;
+        if (refused && Clock::now() >= messagesAt) {
+            Dbf4::ProcessMessages();
+            Dbf4::Select(area);
+            if (!Dbf4::Current()) return false;
+            messagesAt = Clock::now() + kMessagesEvery;
+        }
+        AppendLockPause(retry);
+    }
+    LeaveWriteQueue();
+    return false;
+}
+
+void LeaveWriteQueue() {
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.LeaveWriters();
 }
 
 bool ReadCounted() {

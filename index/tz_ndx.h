@@ -59,6 +59,14 @@ void SetLockSemaphoreProc(int take);
 // True while a station waits to change the current area's index (one lock test). A walk
 // that holds the read count across many steps lets go when it sees one.
 bool IndexWritersWaiting();
+// Takes the current area's append lock, waiting up to waitMs while other stations hold it:
+// in turn behind the stations that already wait to change the area's index, with short
+// pauses, letting waiting messages through after a refused try. Meanwhile the station is
+// one of the index's waiting writers (readers stand back for it); it stays one after the
+// lock is granted until its index change begins or LeaveWriteQueue, which the caller runs
+// after letting the lock go. False (the queue left) when the wait ran out.
+bool ALockInTurn(int waitMs);
+void LeaveWriteQueue();
 // False while the current area's outermost read-lock call is held but could not count this
 // station in (a failure reported with error checking off); true otherwise.
 bool ReadCounted();

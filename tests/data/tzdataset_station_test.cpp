@@ -48,7 +48,8 @@ void FillRow(int k) {
 // A station that serves commands, one per line: "rlock N", "alock", "unlock", "index"
 // (opens the table's index file), "add N" (appends N rows under the append lock, numbered
 // on from the table's count), "belob N V" (sets BELOB of record N under a record lock),
-// "end".
+// "alock till a writer waits" (holds the append lock until a station waits to change the
+// index, at most 20 seconds), "writers waiting", "end".
 TEST(TzdsStationHelper, Serve) {
     KJ_CHILD_ONLY();
     TzEngine::Startup();
@@ -77,6 +78,21 @@ TEST(TzdsStationHelper, Serve) {
             kjtest::TellParent(code == 0 ? "replaced" : "failed " + TzCommon::LastMessage());
         } else if (cmd == "alock") {
             kjtest::TellParent(Dbf4::ALock() ? "locked" : "failed " + TzCommon::LastMessage());
+        } else if (cmd == "alock till a writer waits") {
+            if (!Dbf4::ALock()) {
+                kjtest::TellParent("failed " + TzCommon::LastMessage());
+                continue;
+            }
+            kjtest::TellParent("locked");
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            bool seen = false;
+            while (!(seen = TzNdx::IndexWritersWaiting()) &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            Dbf4::Unlock();
+            kjtest::TellParent(seen ? "a writer waited" : "no writer waited");
+        } else if (cmd == "writers waiting") {
+            kjtest::TellParent(TzNdx::IndexWritersWaiting() ? "yes" : "no");
         } else if (cmd == "unlock") {
             Dbf4::Unlock();
             kjtest::TellParent("released");
@@ -237,6 +253,31 @@ TEST_F(TzdsTest, RetryEventsWaitForTheOtherStation) {
     EXPECT_EQ(other.ReadLine(), "released");
     other.WriteLine("alock");
     EXPECT_EQ(other.ReadLine(), "locked");
+    other.WriteLine("end");
+    EXPECT_EQ(other.Wait(), 0);
+}
+
+// A save that finds the append lock taken waits for it as one of the index's waiting
+// writers: the station holding the lock sees it waiting (readers stand back for it from
+// then on), and the saved row leaves no such sign behind.
+TEST_F(TzdsTest, ASaveWaitingForTheAppendLockIsAWaitingWriter) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf", true);
+    t.ShowProgress = false;
+    t.Open();
+    AddRow(t, RowName(1), 1);
+    kjtest::Child other("TzdsStationHelper.Serve", {{"FILE", Path("tab.dbf")}});
+    ASSERT_EQ(other.ReadLine(), "ready");
+    other.WriteLine("index");
+    ASSERT_EQ(other.ReadLine(), "indexed");
+    other.WriteLine("alock till a writer waits");
+    ASSERT_EQ(other.ReadLine(), "locked");
+    AddRow(t, RowName(2), 2);  // waits until the other station lets go
+    EXPECT_EQ(other.ReadLine(30000), "a writer waited");
+    EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(Names(t), (std::vector<std::string>{RowName(1), RowName(2)}));
+    other.WriteLine("writers waiting");
+    EXPECT_EQ(other.ReadLine(), "no");
     other.WriteLine("end");
     EXPECT_EQ(other.Wait(), 0);
 }

@@ -322,6 +322,47 @@ TEST_F(SemTest, AWaitingWriterGetsInBesideWalkingReaders) {
     ASSERT_EQ(w.Logout(), 0);
 }
 
+// Stations waiting to write queue in the order they came: one that joins while another
+// waits lets that one go first (and not the other way round), until the first has had its
+// turn, even when the first has joined again for its next write by the time the second
+// looks. A reader sees every queued station as a waiting writer.
+TEST_F(SemTest, WaitingWritersGoInTheOrderTheyCame) {
+    tz::File table2, table3;
+    for (tz::File* f : {&table2, &table3})
+        ASSERT_EQ(f->Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
+                  0);
+    IndexSemaphore a, b, reader;
+    a.Configure(sem, &table, false);
+    b.Configure(sem, &table2, false);
+    reader.Configure(sem, &table3, false);
+    for (IndexSemaphore* s : {&a, &b, &reader}) {
+        ASSERT_EQ(s->Login(), 0);
+        s->SetWritersAheadMaxMs(600000);  // no look ends a wait by the clock
+    }
+    b.JoinWriters();
+    EXPECT_TRUE(reader.WritersWaiting());
+    EXPECT_TRUE(b.WritersAheadGone());  // nobody waited before it
+    a.JoinWriters();
+    EXPECT_FALSE(a.WritersAheadGone());  // b first
+    EXPECT_TRUE(b.WritersAheadGone());   // a came later
+    ASSERT_EQ(b.LockSemaphore(), 0);     // b's turn
+    ASSERT_EQ(b.UnlockSemaphore(), 0);
+    b.JoinWriters();                    // b's next write
+    EXPECT_TRUE(a.WritersAheadGone());  // b had its turn
+    EXPECT_FALSE(b.WritersAheadGone());
+    ASSERT_EQ(a.LockSemaphore(), 0);  // a's turn ends its place in the queue
+    EXPECT_TRUE(b.WritersAheadGone());
+    ASSERT_EQ(a.UnlockSemaphore(), 0);
+    EXPECT_TRUE(reader.WritersWaiting());
+    b.LeaveWriters();
+    EXPECT_FALSE(reader.WritersWaiting());
+    a.JoinWriters();  // alone in the queue
+    EXPECT_TRUE(a.WritersAheadGone());
+    ASSERT_EQ(a.Logout(), 0);  // the place goes with the station
+    EXPECT_FALSE(reader.WritersWaiting());
+    for (IndexSemaphore* s : {&b, &reader}) ASSERT_EQ(s->Logout(), 0);
+}
+
 // A refused record lock is tried 1,001 times: the first tries follow each other closely,
 // but all the pauses together still last the designed 1,000 full pauses before the 1202.
 TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
