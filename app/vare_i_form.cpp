@@ -142,10 +142,13 @@ void TVareIForm::SearchColumn(int n) {
 void TVareIForm::FillGroupPickList() {
     TzDs::TTzDbf& g = KJData()->vareGDbf;
     QStringList ids;
-    g.GoTop();
-    while (!g.AtEof()) {
-        ids << kjqt::FromAnsi(TzUtils::TrimRight(g.FieldByName("id").AsString()));
-        g.Skip(1);
+    {
+        // One index read count for the whole walk; no messages run during it.
+        TzDs::TIndexReadHold reading({&g});
+        for (g.GoTop(); !g.AtEof(); g.Skip(1)) {
+            reading.GiveWay();
+            ids << kjqt::FromAnsi(TzUtils::TrimRight(g.FieldByName("id").AsString()));
+        }
     }
     GroupPickList = ids;
 }
