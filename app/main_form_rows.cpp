@@ -80,13 +80,6 @@ void CopyFields(Db::TDataSet& from, Db::TDataSet& to, const char* keep = "") {
 
 // ---- Copying rows in the table engine ------------------------------------------------------
 
-// Selects a dataset's work area with its settings, as the dataset does before its own calls.
-void UseArea(TzDs::TTzDbf& t) {
-    Dbf4::Select(t.WorkAreaNo());
-    Dbf4::settings().hideDeleted = t.HideDeletedRecs;
-    Dbf4::settings().ansiTables = t.TableLanguage == TzDs::tlAnsi;
-}
-
 // How the case's rows go from the shared table to the scratch table as stored bytes: the
 // leading fields both define alike, then the scratch table's source record number.
 struct RawCopy {

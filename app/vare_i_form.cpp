@@ -19,7 +19,6 @@
 #include "storage/dbf4.h"
 #include "storage/scope_exit.h"
 #include "storage/tz_utils.h"
-#include "storage/work_area.h"
 #include "ui/text_codec.h"
 
 namespace kj {
@@ -206,6 +205,7 @@ class GroupPriorities {
         groupField_ = Dbf4::FieldNo("TMU_GR");
         Dbf4::Select(groups_.WorkAreaNo());
         priorityField_ = Dbf4::FieldNo("PRIORI");
+        prioritySize_ = size_t(NativeFieldSizes(groups_.WorkAreaNo())[size_t(priorityField_ - 1)]);
     }
     // The print priority of the item's group; false when the item or its group is unknown.
     bool Find(const std::string& item, int32_t& priority) {
@@ -220,7 +220,7 @@ class GroupPriorities {
     void Follow() {
         for (TzDs::TTzDbf* t : {&items_, &groups_}) {
             if (!searched_[t == &groups_]) continue;
-            Dbf4::Select(t->WorkAreaNo());
+            UseArea(*t);
             if (Dbf4::dEOF())
                 t->Last();
             else
@@ -230,22 +230,20 @@ class GroupPriorities {
 
   private:
     // The found group's priority as the component reads it, the component brought to the
-    // record only for stored bytes not met before.
+    // record only for a field value (native bytes) not met before.
     int32_t Priority() {
-        Dbf4::WorkArea& a = *Dbf4::AreaAt(groups_.WorkAreaNo());
-        const Dbf4::FieldEntry& f = a.fields[size_t(priorityField_ - 1)];
-        const std::string stored(reinterpret_cast<const char*>(Dbf4::RecordOf(a)) + f.offset,
-                                 f.length);
-        const auto known = priorities_.find(stored);
+        const std::string value(reinterpret_cast<const char*>(Dbf4::FieldAddress(priorityField_)),
+                                prioritySize_);
+        const auto known = priorities_.find(value);
         if (known != priorities_.end()) return known->second;
         groups_.ResyncFromArea();
         const int32_t v = groups_.FieldByName("priori").AsInteger();
-        priorities_.emplace(stored, v);
+        priorities_.emplace(value, v);
         return v;
     }
     bool Seek(TzDs::TTzDbf& t, const std::string& key) {
         searched_[&t == &groups_] = true;
-        Dbf4::Select(t.WorkAreaNo());
+        UseArea(t);
         const bool old = TzNdx::SetExact(true);
         tz::ScopeExit back([old] {
             if (!old) TzNdx::SetExact(false);
@@ -256,8 +254,9 @@ class GroupPriorities {
     TzDs::TTzDbf& items_;
     TzDs::TTzDbf& groups_;
     int groupField_ = 0, priorityField_ = 0;
+    size_t prioritySize_ = 0;
     bool searched_[2] = {false, false};
-    std::map<std::string, int32_t> priorities_;  // by the field's stored bytes
+    std::map<std::string, int32_t> priorities_;  // by the field's native bytes
 };
 
 // The stamp of a posting (the priority, today's date, the initials) written through the
@@ -268,16 +267,11 @@ class GroupPriorities {
 class Stamps {
   public:
     Stamps(TzDs::TTzDbf& p, const std::string& ini) : p_(p), ini_(ini) {
-        Dbf4::Select(p.WorkAreaNo());
-        const Dbf4::WorkArea& a = *Dbf4::AreaAt(p.WorkAreaNo());
+        const std::vector<int> sizes = NativeFieldSizes(p.WorkAreaNo());
         const char* names[] = {"POST_PRI", "POST_AJOUR", "POST_INI"};
         for (size_t i = 0; i < slots_.size(); ++i) {
             const int no = Dbf4::FieldNo(names[i]);
-            const size_t from = a.fields[size_t(no - 1)].nativeOffset;
-            size_t to = a.nativeSize;
-            for (const Dbf4::FieldEntry& f : a.fields)
-                if (f.nativeOffset > from && f.nativeOffset < to) to = f.nativeOffset;
-            slots_[i] = {no, to - from};
+            slots_[i] = {no, size_t(sizes[size_t(no - 1)])};
         }
     }
     // Stamps posting n, the area's record (the postings' read count let go by the caller).
@@ -285,7 +279,7 @@ class Stamps {
         const auto key = std::make_pair(priority, Db::Today());
         const auto known = bytes_.find(key);
         if (known == bytes_.end()) return ThroughComponent(n, key);
-        Dbf4::Select(p_.WorkAreaNo());
+        UseArea(p_);
         const char* from = known->second.data();
         for (const Slot& s : slots_) {
             std::memcpy(Dbf4::AssignField(s.no), from, s.size);
@@ -305,7 +299,7 @@ class Stamps {
         p_.FieldByName("post_pri").SetAsInteger(key.first);
         p_.FieldByName("post_ajour").SetAsDateTime(key.second);
         p_.FieldByName("post_ini").SetAsString(ini_);
-        Dbf4::Select(p_.WorkAreaNo());
+        UseArea(p_);
         std::string bytes;
         for (const Slot& s : slots_)
             bytes.append(reinterpret_cast<const char*>(Dbf4::FieldAddress(s.no)), s.size);
@@ -329,15 +323,14 @@ void UpdatePostingPriorities(const std::string& ini, const std::function<void()>
     GroupPriorities priorities(d);
     Stamps stamps(p, ini);
     TWalkHold walk({&d.VareDbf, &d.vareGDbf}, {&p});
-    const int area = p.WorkAreaNo();
-    Dbf4::Select(area);
+    UseArea(p);
     const int itemField = Dbf4::FieldNo("POST_TMU");
     const int32_t count = Dbf4::RecCount();
     // The postings are read and stamped through their area; the component follows at the
     // end.
     for (int32_t n = 1; n <= count; ++n) {
         walk.Step();
-        Dbf4::Select(area);
+        UseArea(p);
         Dbf4::Go(n);
         if (Dbf4::Deleted()) continue;
         const std::string item = NativeText(itemField);
