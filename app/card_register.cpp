@@ -243,8 +243,11 @@ void TCardRegisterForm::PostnrExit() {
 void TCardRegisterForm::PostnrDropDown(kjqt::TDBComboBox& box) {
     if (postnrList_.isEmpty()) {
         TzDs::TTzDbf& p = KJData()->PostnrDbf;
+        // One index read count for the whole walk; no messages run during it.
+        TzDs::TIndexReadHold reading({&p});
         p.GoTop();
         while (!p.AtEof()) {
+            reading.GiveWay();
             if (!p.Deleted())
                 postnrList_ << kjqt::FromAnsi(
                     TzUtils::TrimRight(p.FieldByName("pst_nr").AsString()));

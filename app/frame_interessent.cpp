@@ -225,8 +225,14 @@ void TframeInteressent::FillPickLists() {
             TzDs::TTzDbf& k = data_.KundeBufDbf;
             const int32_t at = k.RecNo();
             k.DisableControls();
-            for (k.GoTop(); !k.Eof(); k.Skip(1))
-                copy.PickList << kjqt::FromAnsi(TrimRight(k.FieldByName("MAK_ID").AsString()));
+            {
+                // One index read count for the whole walk; no messages run during it.
+                TzDs::TIndexReadHold reading({&k});
+                for (k.GoTop(); !k.Eof(); k.Skip(1)) {
+                    reading.GiveWay();
+                    copy.PickList << kjqt::FromAnsi(TrimRight(k.FieldByName("MAK_ID").AsString()));
+                }
+            }
             data_.GotoRecNo(k, at);
             k.EnableControls();
             changed = changed || !copy.PickList.isEmpty();

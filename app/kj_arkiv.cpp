@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -85,13 +86,20 @@ int FillerOf(int area) {
 }
 
 // The record numbers of case `nr`'s rows in a table, through its case tag (rows marked
-// deleted are hidden by the component).
+// deleted are hidden by the component). With `hold` the table's index read count is held
+// across the walk (given way to a station waiting to change the index; no messages run);
+// without, the caller holds it or has the table alone.
 std::vector<int32_t> RowsOfCase(TzDs::TTzDbf& t, const char* tag, const char* field,
-                                const std::string& nr) {
+                                const std::string& nr, bool hold = false) {
+    std::optional<TzDs::TIndexReadHold> reading;
+    if (hold) reading.emplace(std::vector<TzDs::TTzDbf*>{&t});
     std::vector<int32_t> recs;
     if (TzCommon::TrimRight(t.CurrentTag()) != tag) t.SetOrderToTag(tag);
     if (!t.FindNear(nr)) return recs;
-    for (; !t.Eof() && Text(t, field) == nr; t.Next()) recs.push_back(t.RecNo());
+    for (; !t.Eof() && Text(t, field) == nr; t.Next()) {
+        if (reading) reading->GiveWay();
+        recs.push_back(t.RecNo());
+    }
     return recs;
 }
 
@@ -290,8 +298,13 @@ void AddMissing(const Detail& det, const std::vector<int32_t>& rows, const std::
     const int live = det.live.WorkAreaNo(), archive = det.archive.WorkAreaNo();
     const int liveFiller = FillerOf(live), archiveFiller = FillerOf(archive);
     std::multiset<std::string> present;
-    for (int32_t r : RowsOfCase(det.live, det.tag, det.caseField, nr))
-        present.insert(RowKey(live, r, liveFiller));
+    {
+        TzDs::TIndexReadHold reading({&det.live});  // the live rows only read here
+        for (int32_t r : RowsOfCase(det.live, det.tag, det.caseField, nr)) {
+            reading.GiveWay();
+            present.insert(RowKey(live, r, liveFiller));
+        }
+    }
     const FieldMap map = MapFieldsByName(live, archive);
     for (int32_t r : rows) {
         const auto it = present.find(RowKey(archive, r, archiveFiller));
@@ -379,7 +392,7 @@ void CompleteRestore(TKJData& d, const std::string& nr, int32_t rec, const std::
     std::vector<int32_t> archived[2];
     for (int i = 0; i < 2; ++i) {
         const Detail& det = details[size_t(i)];
-        archived[i] = RowsOfCase(det.archive, det.tag, det.caseField, nr);
+        archived[i] = RowsOfCase(det.archive, det.tag, det.caseField, nr, true);
         Recall(det.live, hidden[i]);
         AddMissing(det, archived[i], nr, mark);
         det.live.ResyncFromArea();
@@ -518,7 +531,7 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
             hidden[i] = HiddenWithMark(det.live, mark);
         else
             hidden[i] =
-                AppendHidden(det, RowsOfCase(det.archive, det.tag, det.caseField, nr), mark);
+                AppendHidden(det, RowsOfCase(det.archive, det.tag, det.caseField, nr, true), mark);
     }
     if (!rec) {  // the case row makes the restore visible; its mark says it is not finished
         Retry([&d] { return d.SagsDbf.ALock(); });

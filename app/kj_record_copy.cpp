@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "data/tz_dbf.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
@@ -38,6 +39,12 @@ std::vector<int> Sizes(const std::vector<FieldShape>& shapes) {
 
 }  // namespace
 
+void UseArea(TzDs::TTzDbf& t) {
+    Dbf4::Select(t.WorkAreaNo());
+    Dbf4::settings().hideDeleted = t.HideDeletedRecs;
+    Dbf4::settings().ansiTables = t.TableLanguage == TzDs::tlAnsi;
+}
+
 FieldMap MapFieldsByName(int targetArea, int sourceArea) {
     FieldMap map;
     map.target = targetArea;
@@ -60,6 +67,11 @@ FieldMap MapFieldsByName(int targetArea, int sourceArea) {
         map.bytes.push_back(tgtSizes[i]);
     }
     return map;
+}
+
+std::vector<int> NativeFieldSizes(int area) {
+    Dbf4::Select(area);
+    return Sizes(Shapes());
 }
 
 std::vector<std::string> ReadNativeFields(int area) {

@@ -8,7 +8,14 @@
 #include <string>
 #include <vector>
 
+namespace TzDs {
+class TTzDbf;
+}
+
 namespace kj {
+
+// Selects a dataset's work area with its settings, as the dataset does before its own calls.
+void UseArea(TzDs::TTzDbf& t);
 
 // Which source field fills each target field. Invariants: 1. from[i] is the 1-based source
 // field of target field i+1 with the same name, type, length and decimals, 0 when there is
@@ -23,6 +30,9 @@ FieldMap MapFieldsByName(int targetArea, int sourceArea);
 
 // The native bytes of each field of the current record of an area (index 0 = field 1).
 std::vector<std::string> ReadNativeFields(int area);
+
+// The native size of each field of an area (index 0 = field 1); the area is left selected.
+std::vector<int> NativeFieldSizes(int area);
 
 // Blanks the target's record buffer and fills it from the source's current record, leaving
 // out the target fields named in `blank` (upper case). The target area is left selected.

@@ -158,9 +158,17 @@ void TTimeSedlerForm::BuildLayout() {
     auto* panel = new QHBoxLayout;
     panel->addWidget(new QLabel(QStringLiteral(" Medarbejder "), this));
     edtBruger = new TBrugerBox(this);
-    for (data_.BrugerBufDbf.First(); !data_.BrugerBufDbf.Eof(); data_.BrugerBufDbf.Next())
-        edtBruger->addItem(
-            kjqt::FromAnsi(TzUtils::TrimRight(data_.BrugerBufDbf.FieldByName("ini").AsString())));
+    QStringList initials;
+    {
+        // One index read count for the whole walk; no messages run during it.
+        TzDs::TTzDbf& users = data_.BrugerBufDbf;
+        TzDs::TIndexReadHold reading({&users});
+        for (users.First(); !users.Eof(); users.Next()) {
+            reading.GiveWay();
+            initials << kjqt::FromAnsi(TzUtils::TrimRight(users.FieldByName("ini").AsString()));
+        }
+    }
+    edtBruger->addItems(initials);
     edtBruger->setCurrentText(
         kjqt::FromAnsi(TzUtils::TrimRight(data_.BrugerDbf.FieldByName("ini").AsString())));
     edtBruger->OnExit = [this] { edtBrugerExit(); };

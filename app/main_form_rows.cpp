@@ -80,13 +80,6 @@ void CopyFields(Db::TDataSet& from, Db::TDataSet& to, const char* keep = "") {
 
 // ---- Copying rows in the table engine ------------------------------------------------------
 
-// Selects a dataset's work area with its settings, as the dataset does before its own calls.
-void UseArea(TzDs::TTzDbf& t) {
-    Dbf4::Select(t.WorkAreaNo());
-    Dbf4::settings().hideDeleted = t.HideDeletedRecs;
-    Dbf4::settings().ansiTables = t.TableLanguage == TzDs::tlAnsi;
-}
-
 // How the case's rows go from the shared table to the scratch table as stored bytes: the
 // leading fields both define alike, then the scratch table's source record number.
 struct RawCopy {
@@ -152,9 +145,10 @@ int64_t RowTotal(const RawCopy& r) {
 
 // Copies the rows from the shared table's current record while its case number is number
 // (upper case, trimmed); the scratch table holds its file alone. Adds the posting total to
-// *total when given.
+// *total when given. `reading` holds the shared index's read count; every step gives way
+// to a station waiting to change it.
 void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
-             const std::string& number, int64_t* total) {
+             const std::string& number, int64_t* total, TzDs::TIndexReadHold& reading) {
     Dbf4::WorkArea& from = *Dbf4::AreaAt(shared.WorkAreaNo());
     Dbf4::WorkArea& to = *Dbf4::AreaAt(scratch.WorkAreaNo());
     std::vector<uint8_t> row(r.bytes);
@@ -178,6 +172,7 @@ void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
         Dbf4::Scatter();
         Dbf4::Append();
         if (TzCommon::ErrorWord() != 0) break;
+        reading.GiveWay();
         UseArea(shared);
         Dbf4::Skip(1);
     }
@@ -410,7 +405,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
     TzDs::TIndexReadHold reading({&shared});
     UseArea(shared);
     if (const std::optional<RawCopy> raw = PlanRawCopy(shared, scratch, k)) {
-        CopyRaw(*raw, shared, scratch, number, total ? &PostTotal : nullptr);
+        CopyRaw(*raw, shared, scratch, number, total ? &PostTotal : nullptr, reading);
         shared.ResyncFromArea();
         scratch.ResyncFromArea();
     } else {

@@ -3,14 +3,21 @@
 #include <QApplication>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <array>
+#include <cstring>
+#include <map>
 #include <memory>
 
 #include "app/kj_data.h"
+#include "app/kj_record_copy.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/pluk_forms.h"
 #include "app/vare_g_form.h"
 #include "data/db_format.h"
+#include "index/tz_ndx.h"
+#include "storage/dbf4.h"
+#include "storage/scope_exit.h"
 #include "storage/tz_utils.h"
 #include "ui/text_codec.h"
 
@@ -134,10 +141,13 @@ void TVareIForm::SearchColumn(int n) {
 void TVareIForm::FillGroupPickList() {
     TzDs::TTzDbf& g = KJData()->vareGDbf;
     QStringList ids;
-    g.GoTop();
-    while (!g.AtEof()) {
-        ids << kjqt::FromAnsi(TzUtils::TrimRight(g.FieldByName("id").AsString()));
-        g.Skip(1);
+    {
+        // One index read count for the whole walk; no messages run during it.
+        TzDs::TIndexReadHold reading({&g});
+        for (g.GoTop(); !g.AtEof(); g.Skip(1)) {
+            reading.GiveWay();
+            ids << kjqt::FromAnsi(TzUtils::TrimRight(g.FieldByName("id").AsString()));
+        }
     }
     GroupPickList = ids;
 }
@@ -183,31 +193,158 @@ void TVareIForm::btnOpdaterClick() {
     RepaintAndFocus();
 }
 
+namespace {
+
+// The item and group tables' areas searched for a posting's item (exactly, as FindExact
+// does) without moving their components, whose cursors follow at the end of the walk.
+class GroupPriorities {
+  public:
+    explicit GroupPriorities(TKJData& d) : items_(d.VareDbf), groups_(d.vareGDbf) {
+        for (TzDs::TTzDbf* t : {&items_, &groups_}) t->CheckBrowseMode();
+        Dbf4::Select(items_.WorkAreaNo());
+        groupField_ = Dbf4::FieldNo("TMU_GR");
+        Dbf4::Select(groups_.WorkAreaNo());
+        priorityField_ = Dbf4::FieldNo("PRIORI");
+        prioritySize_ = size_t(NativeFieldSizes(groups_.WorkAreaNo())[size_t(priorityField_ - 1)]);
+    }
+    // The print priority of the item's group; false when the item or its group is unknown.
+    bool Find(const std::string& item, int32_t& priority) {
+        if (!Seek(items_, PadRight(TzUtils::AnsiUpper(item), 10))) return false;
+        const std::string group = NativeText(groupField_);
+        if (!Seek(groups_, PadRight(TzUtils::AnsiUpper(group), 10))) return false;
+        priority = Priority();
+        return true;
+    }
+    // The components on their areas' records, where the look-ups through them would have
+    // left them.
+    void Follow() {
+        for (TzDs::TTzDbf* t : {&items_, &groups_}) {
+            if (!searched_[t == &groups_]) continue;
+            UseArea(*t);
+            if (Dbf4::dEOF())
+                t->Last();
+            else
+                t->ResyncFromArea();
+        }
+    }
+
+  private:
+    // The found group's priority as the component reads it, the component brought to the
+    // record only for a field value (native bytes) not met before.
+    int32_t Priority() {
+        const std::string value(reinterpret_cast<const char*>(Dbf4::FieldAddress(priorityField_)),
+                                prioritySize_);
+        const auto known = priorities_.find(value);
+        if (known != priorities_.end()) return known->second;
+        groups_.ResyncFromArea();
+        const int32_t v = groups_.FieldByName("priori").AsInteger();
+        priorities_.emplace(value, v);
+        return v;
+    }
+    bool Seek(TzDs::TTzDbf& t, const std::string& key) {
+        searched_[&t == &groups_] = true;
+        UseArea(t);
+        const bool old = TzNdx::SetExact(true);
+        tz::ScopeExit back([old] {
+            if (!old) TzNdx::SetExact(false);
+        });
+        return TzNdx::Find(key);
+    }
+
+    TzDs::TTzDbf& items_;
+    TzDs::TTzDbf& groups_;
+    int groupField_ = 0, priorityField_ = 0;
+    size_t prioritySize_ = 0;
+    bool searched_[2] = {false, false};
+    std::map<std::string, int32_t> priorities_;  // by the field's native bytes
+};
+
+// The stamp of a posting (the priority, today's date, the initials) written through the
+// postings' area. The first posting stamped with a priority on a day goes through the
+// component's own field writes; the bytes they leave in the area's record are kept and
+// copied into the record of every other posting stamped alike, so each posting is written
+// with the same bytes without the component following the walk.
+class Stamps {
+  public:
+    Stamps(TzDs::TTzDbf& p, const std::string& ini) : p_(p), ini_(ini) {
+        const std::vector<int> sizes = NativeFieldSizes(p.WorkAreaNo());
+        const char* names[] = {"POST_PRI", "POST_AJOUR", "POST_INI"};
+        for (size_t i = 0; i < slots_.size(); ++i) {
+            const int no = Dbf4::FieldNo(names[i]);
+            slots_[i] = {no, size_t(sizes[size_t(no - 1)])};
+        }
+    }
+    // Stamps posting n, the area's record (the postings' read count let go by the caller).
+    void Stamp(int32_t n, int32_t priority) {
+        const auto key = std::make_pair(priority, Db::Today());
+        const auto known = bytes_.find(key);
+        if (known == bytes_.end()) return ThroughComponent(n, key);
+        UseArea(p_);
+        const char* from = known->second.data();
+        for (const Slot& s : slots_) {
+            std::memcpy(Dbf4::AssignField(s.no), from, s.size);
+            from += s.size;
+        }
+        Dbf4::Replace();
+    }
+
+  private:
+    struct Slot {
+        int no = 0;
+        size_t size = 0;
+    };
+    void ThroughComponent(int32_t n, const std::pair<int32_t, double>& key) {
+        p_.Go(n);
+        p_.Edit();
+        p_.FieldByName("post_pri").SetAsInteger(key.first);
+        p_.FieldByName("post_ajour").SetAsDateTime(key.second);
+        p_.FieldByName("post_ini").SetAsString(ini_);
+        UseArea(p_);
+        std::string bytes;
+        for (const Slot& s : slots_)
+            bytes.append(reinterpret_cast<const char*>(Dbf4::FieldAddress(s.no)), s.size);
+        p_.ReplaceRec();
+        bytes_.emplace(key, std::move(bytes));
+    }
+
+    TzDs::TTzDbf& p_;
+    std::string ini_;
+    std::array<Slot, 3> slots_{};
+    std::map<std::pair<int32_t, double>, std::string> bytes_;
+};
+
+}  // namespace
+
 void UpdatePostingPriorities(const std::string& ini, const std::function<void()>& step) {
     TKJData& d = *KJData();
     TzDs::TTzDbf& p = d.PostDbf;
     while (!p.FLock()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    p.CheckBrowseMode();
+    GroupPriorities priorities(d);
+    Stamps stamps(p, ini);
     TWalkHold walk({&d.VareDbf, &d.vareGDbf}, {&p});
-    const int32_t count = p.RecCount();
+    UseArea(p);
+    const int itemField = Dbf4::FieldNo("POST_TMU");
+    const int32_t count = Dbf4::RecCount();
+    // The postings are read and stamped through their area; the component follows at the
+    // end.
     for (int32_t n = 1; n <= count; ++n) {
         walk.Step();
-        p.Go(n);
-        if (p.Deleted()) continue;
-        const std::string item = TzUtils::TrimRight(p.FieldByName("post_tmu").AsString());
-        if (!item.empty() && d.VareDbf.FindExact(PadRight(TzUtils::AnsiUpper(item), 10)) &&
-            d.vareGDbf.FindExact(
-                PadRight(TzUtils::AnsiUpper(d.VareDbf.FieldByName("tmu_gr").AsString()), 10))) {
+        UseArea(p);
+        Dbf4::Go(n);
+        if (Dbf4::Deleted()) continue;
+        const std::string item = NativeText(itemField);
+        int32_t priority = 0;
+        if (!item.empty() && priorities.Find(item, priority)) {
             walk.BeforeChange();
-            p.Edit();
-            p.FieldByName("post_pri").SetAsInteger(d.vareGDbf.FieldByName("priori").AsInteger());
-            p.FieldByName("post_ajour").SetAsDateTime(Db::Today());
-            p.FieldByName("post_ini").SetAsString(ini);
-            p.ReplaceRec();
+            stamps.Stamp(n, priority);
             walk.AfterChange();
         }
         if (step) step();
     }
     if (p.State() == Db::dsEdit) p.Cancel();
+    priorities.Follow();
+    if (count > 0) p.Go(count);
     walk.Release();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);  // the last step shown
 }

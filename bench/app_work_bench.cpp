@@ -16,6 +16,7 @@
 #include "app/kj_data.h"
 #include "app/kj_startup.h"
 #include "app/kj_timer_transfer.h"
+#include "app/kj_util.h"
 #include "app/qel_com.h"
 #include "app/vare_i_form.h"
 #include "bench/app_folder.h"
@@ -176,8 +177,9 @@ void BM_ArchiveThousandClosedCases(benchmark::State& state) {
 BENCHMARK(BM_ArchiveThousandClosedCases)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The print priorities brought into 1,100,000 postings from the item groups under the
-// postings table's file lock, beside a plain scan of the same table in the same order
-// with the item field read at every record.
+// postings table's file lock, beside a plain scan of the same table in the same (natural)
+// order under the file lock, with the item field read at every record and a long walk's
+// hold (kj::TWalkHold).
 constexpr kjbench::FolderSize kPriorSize{100000, 1100000};
 
 void BM_UpdatePostingPriorities(benchmark::State& state) {
@@ -218,18 +220,25 @@ void BM_ScanPostingsPlain(benchmark::State& state) {
         }
         TzDs::TTzDbf& p = d->PostDbf;
         p.SetOrderToTag("");
+        int64_t steps = 0;
         state.ResumeTiming();
         while (!p.FLock()) {
         }
         size_t chars = 0;
-        const int32_t count = p.RecCount();
-        for (int32_t n = 1; n <= count; ++n) {
-            p.Go(n);
-            if (!p.Deleted()) chars += p.FieldByName("post_tmu").AsString().size();
+        {
+            // A long walk's hold, as the update's walk has it.
+            kj::TWalkHold walk({&p});
+            for (p.First(); !p.Eof(); p.Next()) {
+                walk.Step();
+                chars += p.FieldByName("post_tmu").AsString().size();
+                ++steps;
+            }
         }
         p.UnLock();
         state.PauseTiming();
         benchmark::DoNotOptimize(chars);
+        state.counters["postings"] = double(steps);
+        if (steps != kPriorSize.postings) state.SkipWithError("postings missed");
         Close(d);
         state.ResumeTiming();
     }
@@ -237,8 +246,8 @@ void BM_ScanPostingsPlain(benchmark::State& state) {
 BENCHMARK(BM_ScanPostingsPlain)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // "Søg" over the 100,000 cases of the same folder for a word that no case holds (every
-// field of every case looked at), beside a plain walk over the cases in the same order
-// with one field read per case.
+// field of every case looked at), beside a plain walk over the cases in the same (natural)
+// order with one field read per case and a long walk's hold.
 void BM_SearchAllCaseFields(benchmark::State& state) {
     const std::string cached = kjbench::CachedAppFolder(kPriorSize);
     FolderCopy copy(cached);
@@ -259,9 +268,14 @@ void BM_ScanCasesPlain(benchmark::State& state) {
     auto d = Open(copy.start);
     if (!d) return state.SkipWithError("start-up failed");
     TzDs::TTzDbf& s = d->SagsDbf;
+    s.SetOrderToTag("");  // the search reads the cases in their natural order
     for (auto _ : state) {
         size_t chars = 0;
-        for (s.First(); !s.Eof(); s.Next()) chars += s.FieldByName("sags_bem").AsString().size();
+        kj::TWalkHold walk({&s});  // a long walk's hold
+        for (s.First(); !s.Eof(); s.Next()) {
+            walk.Step();
+            chars += s.FieldByName("sags_bem").AsString().size();
+        }
         benchmark::DoNotOptimize(chars);
     }
     Close(d);

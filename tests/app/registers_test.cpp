@@ -472,6 +472,16 @@ class RegistersTest : public QObject {
         fx_.Add(p, {{"post_sag", "S1"}, {"post_tmu", "UKENDT"}, {"post_pri", "7"}});
         fx_.Add(p, {{"post_sag", "S2"}, {"post_tmu", "TIME"}, {"post_pri", "7"}});
         fx_.Add(p, {{"post_sag", "S3"}, {"post_tmu", "TIME"}, {"post_pri", "7"}});
+        // Stamped on another day by another hand, so that the update's own stamp shows.
+        const Db::TDataSetNotifyEvent stamp = p.BeforePost;
+        p.BeforePost = nullptr;
+        for (p.First(); !p.Eof(); p.Next()) {
+            p.Edit();
+            p.FieldByName("post_ajour").SetAsString("01-01-2020");
+            p.FieldByName("post_ini").SetAsString("ZZ");
+            p.Post();
+        }
+        p.BeforePost = stamp;
         p.Go(3);
         p.Delete();
         fx_.responder.Clear();
@@ -506,10 +516,15 @@ class RegistersTest : public QObject {
         QCOMPARE(rows.size(), size_t(4));
         QCOMPARE(rows[0]["post_pri"], std::string("2"));
         QCOMPARE(rows[1]["post_pri"], std::string("7"));
+        QCOMPARE(rows[1]["post_ini"], std::string("ZZ"));
+        QVERIFY(rows[1]["post_ajour"] != TodayText());
         QVERIFY(rows[2].deleted);
         QCOMPARE(rows[2]["post_pri"], std::string("7"));
-        QCOMPARE(rows[3]["post_pri"], std::string("2"));
-        QCOMPARE(rows[3]["post_ajour"], TodayText());
+        for (size_t i : {size_t(0), size_t(3)}) {  // the first stamped and one stamped alike
+            QCOMPARE(rows[i]["post_pri"], std::string("2"));
+            QCOMPARE(rows[i]["post_ajour"], TodayText());
+            QCOMPARE(rows[i]["post_ini"], std::string("AB"));
+        }
         QCOMPARE(p.CurrentTag(), tagBefore);
         // The lock is given back: another handle can take the file lock.
         QVERIFY(fx_.data->PostBufDbf.FLock());
