@@ -144,16 +144,9 @@ std::string DataFolderOf(const TQelCom& q) {
 class StartupGate {
   public:
     explicit StartupGate(const std::string& folder) {
-        const std::string name = folder + kGateFile;
-        uint16_t rc = TzErr::FileNotFound;
-        for (int n = 0; n < 100 && rc != 0; ++n) {
-            rc = file_.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
-            if (rc == TzErr::FileNotFound) rc = file_.Create(name, tz::ShareMode::DenyNone);
-            if (rc != 0 && rc != TzErr::FileNotFound && rc != kSharingViolation) return;
-        }
-        if (rc != 0) return;
         QElapsedTimer waited;
         waited.start();
+        if (!OpenFile(folder + kGateFile, waited)) return;
         while (!(held_ = file_.Lock(0, 1) == 0) && waited.elapsed() < kGateWaitMs) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             QThread::msleep(10);
@@ -167,6 +160,20 @@ class StartupGate {
     StartupGate& operator=(const StartupGate&) = delete;
 
   private:
+    // The start-up file opened shared, made when missing. Another station that is making it
+    // holds it to itself for a moment (however long its process is kept from running), so
+    // a refusal is tried again until the turn's own time is up.
+    bool OpenFile(const std::string& name, const QElapsedTimer& waited) {
+        for (;;) {
+            uint16_t rc = file_.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
+            if (rc == TzErr::FileNotFound) rc = file_.Create(name, tz::ShareMode::DenyNone);
+            if (rc == 0) return true;
+            if (rc != TzErr::FileNotFound && rc != kSharingViolation) return false;
+            if (waited.elapsed() >= kGateWaitMs) return false;
+            QThread::msleep(1);
+        }
+    }
+
     static constexpr const char* kGateFile = "Opstart.lck";
     static constexpr qint64 kGateWaitMs = 120000;
     tz::File file_;

@@ -394,7 +394,10 @@ uint16_t File::Create(const std::string& name, ShareMode share) {
             close(fd);
             return IsLockConflict(err) ? kSharingViolation : ErrnoToCode(err, true);
         }
-        if (share == ShareMode::DenyNone) OfdLock(fd, F_RDLCK, ShareByteOffset, 1);
+        if (share == ShareMode::DenyNone) {
+            StopPoint("create-before-share");  // kill tests: the share byte still exclusive
+            OfdLock(fd, F_RDLCK, ShareByteOffset, 1);
+        }
         fd_ = fd;
         path_ = path;
         share_ = share;
