@@ -205,7 +205,7 @@ void Signal(int kind) {
 void TWalkHold::Step() {
     reading_.GiveWay();
     changing_.GiveWay();
-    if (lastPump_.isValid() && lastPump_.elapsed() < 20) return;
+    if (!PumpDue()) return;
     Release();  // nothing that runs now (a timer, a repaint) finds the counts held
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     Take();

@@ -69,12 +69,15 @@ class TWalkHold {
     explicit TWalkHold(std::vector<TzDs::TTzDbf*> readOnly, std::vector<TzDs::TTzDbf*> changed = {})
         : reading_(std::move(readOnly)), changing_(std::move(changed)) {}
     void Step();
+    // Whether the next Step lets window messages through.
+    bool PumpDue() const { return !lastPump_.isValid() || lastPump_.elapsed() >= kPumpMs; }
     void BeforeChange() { changing_.Release(); }
     void AfterChange() { changing_.Take(); }
     void Release();
     void Take();
 
   private:
+    static constexpr qint64 kPumpMs = 20;
     TzDs::TIndexReadHold reading_;
     TzDs::TIndexReadHold changing_;
     QElapsedTimer lastPump_;

@@ -1,6 +1,7 @@
 #include "app/vare_i_form.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <array>
@@ -313,6 +314,46 @@ class Stamps {
     std::map<std::pair<int32_t, double>, std::string> bytes_;
 };
 
+// The postings' index writer turn held across the stamps of a few records, at most
+// kTurnMs at a time: one turn (and one mark of the index file) for a run of changes instead
+// of one for each. The walk's own count on the postings is let go for the turn. A turn
+// ends early for a station waiting to write, and always before window messages run.
+class WriterTurn {
+  public:
+    WriterTurn(TzDs::TTzDbf& p, TWalkHold& walk) : p_(p), walk_(walk) {}
+    ~WriterTurn() { End(); }
+    WriterTurn(const WriterTurn&) = delete;
+    WriterTurn& operator=(const WriterTurn&) = delete;
+    void Begin() {
+        if (held_) return;
+        walk_.BeforeChange();
+        UseArea(p_);
+        TzNdx::SetLockSemaphoreProc(1);
+        held_ = true;
+        since_.start();
+    }
+    // After a stamp: the turn ends when it has lasted long enough or another station waits.
+    void Check() {
+        if (!held_) return;
+        UseArea(p_);
+        if (since_.elapsed() >= kTurnMs || TzNdx::IndexWritersWaiting()) End();
+    }
+    void End() {
+        if (!held_) return;
+        held_ = false;
+        UseArea(p_);
+        TzNdx::SetLockSemaphoreProc(0);
+        walk_.AfterChange();
+    }
+
+  private:
+    static constexpr qint64 kTurnMs = 2;
+    TzDs::TTzDbf& p_;
+    TWalkHold& walk_;
+    bool held_ = false;
+    QElapsedTimer since_;
+};
+
 }  // namespace
 
 void UpdatePostingPriorities(const std::string& ini, const std::function<void()>& step) {
@@ -328,7 +369,9 @@ void UpdatePostingPriorities(const std::string& ini, const std::function<void()>
     const int32_t count = Dbf4::RecCount();
     // The postings are read and stamped through their area; the component follows at the
     // end.
+    WriterTurn turn(p, walk);
     for (int32_t n = 1; n <= count; ++n) {
+        if (walk.PumpDue()) turn.End();
         walk.Step();
         UseArea(p);
         Dbf4::Go(n);
@@ -336,12 +379,13 @@ void UpdatePostingPriorities(const std::string& ini, const std::function<void()>
         const std::string item = NativeText(itemField);
         int32_t priority = 0;
         if (!item.empty() && priorities.Find(item, priority)) {
-            walk.BeforeChange();
+            turn.Begin();
             stamps.Stamp(n, priority);
-            walk.AfterChange();
+            turn.Check();
         }
         if (step) step();
     }
+    turn.End();
     if (p.State() == Db::dsEdit) p.Cancel();
     priorities.Follow();
     if (count > 0) p.Go(count);

@@ -71,9 +71,42 @@ class WalksTest : public QObject {
         other.Say("end");
         QVERIFY(other.Finish());
     }
+
+    // The update holds the postings' index as its writer for a few records at a time,
+    // never while window messages run: another station walking the postings in the order
+    // of a tag the update changes gets in then and finds every posting once.
+    void priorityUpdateLetsAReaderOfThePostingsIn() {
+        kj::TKJData& d = *f_.data;
+        f_.Add(d.vareGDbf, {{"id", "G1"}, {"priori", "3"}});
+        f_.Add(d.VareDbf, {{"tmu_id", "V1"}, {"tmu_gr", "G1"}});
+        f_.AddCase("S1");
+        for (int i = 0; i < 40; ++i)
+            f_.Add(d.PostDbf, {{"post_sag", "S1"}, {"post_tmu", "V1"}, {"post_ans", "AB"}});
+        d.PostDbf.SetOrderToTag("");
+        d.VareDbf.SetOrderToTag("varer");
+        d.vareGDbf.SetOrderToTag("gruppe");
+        Helper other({"--add-item", QString::fromStdString(f_.sf->start)});
+        QVERIFY(other.Wait("READY", 60000));
+        int steps = 0;
+        bool read = false;
+        kj::UpdatePostingPriorities("TST", [&] {
+            if (++steps != 20) return;
+            QTimer::singleShot(0, [&] {
+                other.Say("read");
+                read = other.Wait("READ 40", 20000);
+            });
+            QThread::msleep(25);  // window messages run at most every 20 ms
+        });
+        d.PostDbf.UnLock();
+        QCOMPARE(steps, 40);
+        QVERIFY2(read, other.Output().constData());
+        other.Say("end");
+        QVERIFY(other.Finish());
+    }
 };
 
-// A second station on the folder: adds item V2 of group G1 when told to.
+// A second station on the folder: adds item V2 of group G1 ("add") or walks the postings
+// ("read") when told to, until "end".
 static int AddItemStation(int argc, char** argv) {
     kjqt::KjApplication app(argc, argv);
     ResetEngine();
@@ -87,13 +120,21 @@ static int AddItemStation(int argc, char** argv) {
     std::fputs("READY\n", stdout);
     std::fflush(stdout);
     char line[64];
-    while (std::fgets(line, sizeof line, stdin) && std::string(line) == "add\n") {
-        for (int i = 0; i < 4; ++i) responder.Answer(kjqt::mb::kIdYes);
-        data->VareDbf.Append();
-        data->VareDbf.FieldByName("tmu_id").SetAsString("V2");
-        data->VareDbf.FieldByName("tmu_gr").SetAsString("G1");
-        data->VareDbf.Post();
-        std::fputs(TzCommon::ErrorWord() == 0 ? "ADDED\n" : "FAILED\n", stdout);
+    for (std::string said; std::fgets(line, sizeof line, stdin) && (said = line) != "end\n";) {
+        if (said == "read\n") {  // the postings walked in the order of a tag with the priority
+            TzDs::TTzDbf& p = data->PostDbf;
+            p.SetOrderToTag("POSTTMU");
+            int n = 0;
+            for (p.First(); !p.Eof(); p.Next()) ++n;
+            std::printf("READ %d\n", n);
+        } else {
+            for (int i = 0; i < 4; ++i) responder.Answer(kjqt::mb::kIdYes);
+            data->VareDbf.Append();
+            data->VareDbf.FieldByName("tmu_id").SetAsString("V2");
+            data->VareDbf.FieldByName("tmu_gr").SetAsString("G1");
+            data->VareDbf.Post();
+            std::fputs(TzCommon::ErrorWord() == 0 ? "ADDED\n" : "FAILED\n", stdout);
+        }
         std::fflush(stdout);
     }
     data.reset();
