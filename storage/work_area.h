@@ -75,6 +75,7 @@ struct WorkArea {
     std::deque<int32_t> locks;        // record numbers, newest first
     std::vector<uint8_t> swap;        // second native record for Replace
     std::vector<uint8_t> swapRecord;  // the caller's record buffer, kept the same way
+    std::vector<uint8_t> outgoing;    // a record translated to the file's code page
     // Per field: the caller assigned a value (Dbf4::AssignField) since the native buffer was
     // last scattered; Replace and Append write such a field even when its value equals
     // what the stored bytes decode to.

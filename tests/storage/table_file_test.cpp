@@ -123,6 +123,30 @@ TEST_F(TableFileTest, RecordEncodings) {
     EXPECT_EQ(*Dbf4::FieldAddress(5), 0);
 }
 
+// A write leaves the record as the program sees it: after an append and a replace the
+// fields still read in Windows-1252, and writing the same record again stores the same
+// code page 850 bytes (a record buffer left in the file's code page would be translated
+// twice).
+TEST_F(TableFileTest, RecordKeepsItsTextAcrossWrites) {
+    ASSERT_TRUE(Create("t.dbf", {{"NAME", 'C', 4, 0}, {"QTY", 'N', 3, 0}}));
+    Open(1, Path("t.dbf") + " EXCLUSIVE");
+    Dbf4::ClearRecord();
+    SetC(1, "\xC6\xF8");  // Æø
+    Dbf4::Append();
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    SetI(2, 7);
+    Dbf4::Replace();
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    Dbf4::Append();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    Dbf4::CloseArea();
+    const std::string b = Bytes("t.dbf");
+    const size_t hl = 32 * 2 + 33, rl = 1 + 4 + 3;
+    ASSERT_EQ(b.size(), hl + 2 * rl + 1);
+    EXPECT_EQ(b.substr(hl, rl), " \x92\x9B    7");
+    EXPECT_EQ(b.substr(hl + rl, rl), " \x92\x9B    7");
+}
+
 // A date assigned from its parts is stored as the same date written as text in the style
 // would be, in every style with the century; what has no such text is refused and changes
 // nothing: the century flag off (a two-digit year reads back through the epoch), a day the
