@@ -347,14 +347,20 @@ void CompleteNativeField(WorkArea& a, size_t i) {
     if (a.fieldMark[i] == a.staleMark) return;
     const FieldEntry& f = a.fields[i];
     const uint8_t* raw = a.record.data() + f.offset;
+    a.fieldMark[i] = a.staleMark;
+    uint8_t* out = a.native + f.nativeOffset;
+    if (f.type == 'C' && a.pending && a.oem) {  // the common case: translated straight over
+        out[0] = f.length;
+        for (size_t k = 0; k < f.length; ++k) out[k + 1] = tz::OemToAnsiChar(raw[k]);
+        return;
+    }
     uint8_t text[256];
     if (a.pending && a.oem) {
         std::memcpy(text, raw, f.length);
         tz::OemToAnsiBuf(text, f.length);
         raw = text;
     }
-    UnpackField(f, raw, a.native + f.nativeOffset);
-    a.fieldMark[i] = a.staleMark;
+    UnpackField(f, raw, out);
 }
 
 void CompleteNative(WorkArea& a) {

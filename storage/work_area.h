@@ -133,8 +133,15 @@ struct WorkArea {
 inline constexpr int kMaxAreas = 35;
 inline constexpr int kCallerAreas = 33;
 
+namespace internal {
+// The current slot's area, kept by the slot table whenever the selection or a slot changes.
+extern WorkArea* currentArea;
+}  // namespace internal
+
 // The area in slot n (null when empty or out of range), and the current one.
 WorkArea* AreaAt(int n);
-WorkArea* Current();
+inline WorkArea* Current() {
+    return internal::currentArea;
+}
 
 }  // namespace Dbf4

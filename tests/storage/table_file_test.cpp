@@ -126,7 +126,7 @@ TEST_F(TableFileTest, RecordEncodings) {
 // A write leaves the record as the program sees it: after an append and a replace the
 // fields still read in Windows-1252, and writing the same record again stores the same
 // code page 850 bytes (a record buffer left in the file's code page would be translated
-// twice).
+// twice); a record reached by a step reads in Windows-1252 too.
 TEST_F(TableFileTest, RecordKeepsItsTextAcrossWrites) {
     ASSERT_TRUE(Create("t.dbf", {{"NAME", 'C', 4, 0}, {"QTY", 'N', 3, 0}}));
     Open(1, Path("t.dbf") + " EXCLUSIVE");
@@ -145,6 +145,11 @@ TEST_F(TableFileTest, RecordKeepsItsTextAcrossWrites) {
     ASSERT_EQ(b.size(), hl + 2 * rl + 1);
     EXPECT_EQ(b.substr(hl, rl), " \x92\x9B    7");
     EXPECT_EQ(b.substr(hl + rl, rl), " \x92\x9B    7");
+    // A record a forward step reaches (completed field by field) reads the same.
+    Open(1, Path("t.dbf"));
+    Dbf4::Skip(1);
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    EXPECT_EQ(GetI(2), 7);
 }
 
 // A date assigned from its parts is stored as the same date written as text in the style
