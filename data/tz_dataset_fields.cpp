@@ -86,6 +86,17 @@ bool QuickStyleDate(const std::string& t, TDateTime& out) {
     return TryEncodeDate(y, m, d, out);
 }
 
+// An assigned date goes into the record in its stored form, without a date text that the
+// engine would read back; false when the engine leaves it to the date text (the century
+// flag off, or no date the calendar has: the text's check reports that).
+bool AssignDateDirect(int fieldNo, const uint8_t* src) {
+    double v;
+    std::memcpy(&v, src, 8);
+    int y = 0, m = 0, d = 0;
+    if (v != 0) DecodeDate(v, y, m, d);
+    return Dbf4::AssignDate(fieldNo, y, m, d);
+}
+
 }  // namespace
 
 TDateTime DateTextToDateTime(const std::string& text, bool raising) {
@@ -263,6 +274,7 @@ void TTzDataSet::BufferToArea(TRecordBuffer buffer, int which) {
                 break;
             }
             case 'D': {
+                if (assigned && AssignDateDirect(int(i) + 1, src)) break;
                 double v;
                 std::memcpy(&v, src, 8);
                 std::string text = EmptyDateText();

@@ -123,6 +123,13 @@ uint8_t* FieldAddress(int n);
 // or false over blanks). Fields read through FieldAddress and left unchanged keep their
 // stored bytes. Scattering a record into the native buffer clears the marks.
 uint8_t* AssignField(int n);
+// Assigns date field n (1..count) from year, month and day (all 0: a blank date) in its
+// stored form YYYYMMDD, without a date text: the record buffer takes the bytes and the
+// native buffer what they read as, so the next Replace or Append writes exactly those
+// bytes. False, changing nothing, when n is no date field of 8 bytes or more, for a date
+// the calendar does not have or a year outside 1..9999, and with the century flag off
+// (the native text then holds a two-digit year); the caller assigns the date text then.
+bool AssignDate(int n, int year, int month, int day);
 // Complete a lazily read record (translation; scatter) and return the record buffer or the
 // native buffer. Code that reads an area's buffers directly calls these first.
 uint8_t* RecordOf(WorkArea& a);

@@ -38,6 +38,20 @@ Slots& slots() {
     return s;
 }
 
+// Every change of the current slot or of what a slot holds goes through these two, which
+// keep internal::currentArea (what Current() answers on every command) in step.
+void SetCurrentSlot(int n) {
+    slots().current = n;
+    internal::currentArea = slots().area[n].get();
+}
+
+void SetSlot(int n, std::unique_ptr<WorkArea> area) {
+    std::unique_ptr<WorkArea> old = std::move(slots().area[n]);
+    slots().area[n] = std::move(area);
+    internal::currentArea = slots().area[slots().current].get();
+    old.reset();  // its destructor sees the slot as it now is
+}
+
 // The procs the user interface installs once (kept by ResetState, like the error box).
 struct UiProcs {
     void (*idle)() = nullptr;
@@ -91,19 +105,13 @@ WorkArea* AreaAt(int n) {
     return slots().area[n].get();
 }
 
-WorkArea* Current() {
-    return slots().area[slots().current].get();
-}
-
 namespace internal {
 
-WorkArea* Guard(const char* routine) {
-    WorkArea* a = Current();
-    if (!a) {
-        SetError(TzErr::NoDatabaseInUse, std::string("No database in use [") + routine +
-                                             "]  WorkArea = " + std::to_string(slots().current));
-    }
-    return a;
+WorkArea* currentArea = nullptr;
+
+void ReportNoArea(const char* routine) {
+    SetError(TzErr::NoDatabaseInUse, std::string("No database in use [") + routine +
+                                         "]  WorkArea = " + std::to_string(slots().current));
 }
 
 bool Shared(const WorkArea& a) {
@@ -115,13 +123,13 @@ bool Shared(const WorkArea& a) {
 void Select(int n) {
     TzCommon::ClearErrorWord();
     if (n >= 1 && n <= kCallerAreas) {
-        slots().current = n;
+        SetCurrentSlot(n);
         return;
     }
     if (n == 0) {
         for (int i = 1; i <= kCallerAreas; ++i) {
             if (!slots().area[i]) {
-                slots().current = i;
+                SetCurrentSlot(i);
                 return;
             }
         }
@@ -134,7 +142,7 @@ void Select(int n) {
 
 // The engine's own slots 34 and 35.
 void SelectInternal(int n) {
-    if (n >= 1 && n <= kMaxAreas) slots().current = n;
+    if (n >= 1 && n <= kMaxAreas) SetCurrentSlot(n);
 }
 
 int CurrentWorkArea() {
@@ -226,7 +234,7 @@ void UseEx(const std::string& command, void* buffer, uint16_t size, TranslatePro
     area->ansiToOem = ansiToOem;
     area->swap.assign(nativeSize, 0);
     WorkArea& a = *area;
-    slots().area[self] = std::move(area);
+    SetSlot(self, std::move(area));
 
     if (a.recCount < 1) {
         internal::BlankRecord(a);
@@ -278,11 +286,11 @@ void UseBuffer(const std::string& command, void* buffer, uint16_t size) {
     area->state = kClean;
     area->exclusive = true;
     WorkArea& a = *area;
-    slots().area[self] = std::move(area);
+    SetSlot(self, std::move(area));
     // The virtual-file unit reads the storage and order words from the command text.
     a.fileName = text;
     if (!virtualHooks.request(a, 0, 0)) {
-        slots().area[self].reset();
+        SetSlot(self, nullptr);
         if (TzCommon::ErrorWord() == 0)
             SetError(TzErr::VirtualMemoryError, "[USE(" + command + ")]");
     }
@@ -340,21 +348,21 @@ void CloseArea() {
     a->filterExpr = a->whileExpr = nullptr;
     a->filterFunc = a->whileFunc = nullptr;
     TzDbfLow::CloseDbf(*a);
-    slots().area[slots().current].reset();
+    SetSlot(slots().current, nullptr);
 }
 
 void CloseAll() {
     TzCommon::ClearErrorWord();
     for (int i = 1; i <= kCallerAreas; ++i) {
-        slots().current = i;
+        SetCurrentSlot(i);
         CloseArea();
     }
-    slots().current = 1;
+    SetCurrentSlot(1);
 }
 
 void Shutdown() {
     for (int i = kMaxAreas; i > kCallerAreas; --i) {
-        slots().current = i;
+        SetCurrentSlot(i);
         CloseArea();
     }
     CloseAll();

@@ -9,8 +9,14 @@
 
 namespace Dbf4::internal {
 
+void ReportNoArea(const char* routine);
+
 // The current area, or null after reporting "No database in use [<routine>]".
-WorkArea* Guard(const char* routine);
+inline WorkArea* Guard(const char* routine) {
+    WorkArea* a = Current();
+    if (!a) ReportNoArea(routine);
+    return a;
+}
 
 // The area may be changed by other stations: sharing on and not opened exclusively.
 bool Shared(const WorkArea& a);

@@ -110,6 +110,46 @@ uint8_t* AssignField(int n) {
     return a->native + f->nativeOffset;
 }
 
+namespace {
+
+// Year, month and day of a date the calendar has (years 1..9999), as a date text of the
+// current style with the century would pass the date check.
+bool CalendarDate(int year, int month, int day) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+    const int length = kDays[month - 1] + (month == 2 && TimeDate::IsLeapYear(year) ? 1 : 0);
+    return day <= length;
+}
+
+void PutDigits(uint8_t* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = uint8_t('0' + value % 10);
+}
+
+}  // namespace
+
+bool AssignDate(int n, int year, int month, int day) {
+    WorkArea* a = Guard("FieldAddress()");
+    if (!a) return false;
+    const FieldEntry* f = FieldOf(*a, n, "Invalid field number. [FieldAddress(");
+    if (!f || f->type != 'D' || f->length < 8 || !TzCommon::CenturyFlag()) return false;
+    const bool blank = year == 0 && month == 0 && day == 0;
+    if (!blank && !CalendarDate(year, month, day)) return false;
+    if (a->record.size() < a->recordLength || !a->native) return false;
+    NativeOf(*a);
+    uint8_t stored[8];
+    if (blank) {
+        std::memset(stored, ' ', sizeof stored);
+    } else {
+        PutDigits(stored, year, 4);
+        PutDigits(stored + 4, month, 2);
+        PutDigits(stored + 6, day, 2);
+    }
+    TzDbfLow::StoreDate(*a, size_t(n - 1), stored);
+    // The bytes are the assigned value itself: nothing is left to encode at the write.
+    if (size_t(n) <= a->assigned.size()) a->assigned[size_t(n - 1)] = 0;
+    return true;
+}
+
 uint16_t RecSize() {
     WorkArea* a = Guard("RecSize");
     return a ? a->recordLength : 0;

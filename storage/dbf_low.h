@@ -101,6 +101,9 @@ void MarkNativeStale(Dbf4::WorkArea& a);
 void CompleteNativeField(Dbf4::WorkArea& a, size_t i);
 void CompleteNative(Dbf4::WorkArea& a);
 void PackRecord(Dbf4::WorkArea& a, const uint8_t* native);
+// Date field i (0-based, stored length 8 or more) of a completed record takes the stored
+// form YYYYMMDD (or 8 blanks), and the native buffer what those bytes read as.
+void StoreDate(Dbf4::WorkArea& a, size_t i, const uint8_t stored[8]);
 bool FlushFile(tz::File& f);
 uint32_t SwapLong(uint32_t v);
 uint16_t SwapWord(uint16_t v);

@@ -86,8 +86,43 @@ void DateToNative(const uint8_t* raw, uint8_t* out) {
     std::memcpy(out + 1, text.data(), text.size());
 }
 
+bool DateSeparatorByte(uint8_t c) {
+    return c == '/' || c == '.' || c == '-';
+}
+
+// A native date text of ten bytes laid out as the current style writes it with the century
+// (digits, and a separator at each of the style's two places): its stored form straight
+// from its digits, which is what the long way makes of it. False for every other text, and
+// for all digits 0 (stored as blanks), which go the long way.
+bool QuickNativeToDate(const uint8_t* in, uint8_t* raw) {
+    if (in[0] < 10) return false;
+    const uint8_t* t = in + 1;
+    const int style = TzCommon::DateStyle();
+    const int sep1 = style == 1 ? 4 : 2, sep2 = style == 1 ? 7 : 5;
+    bool zero = true;
+    for (int i = 0; i < 10; ++i) {
+        const uint8_t c = t[i];
+        if (i == sep1 || i == sep2) {
+            if (!DateSeparatorByte(c)) return false;
+        } else if (c < '0' || c > '9') {
+            return false;
+        } else if (c != '0') {
+            zero = false;
+        }
+    }
+    if (zero) return false;
+    const uint8_t* year = style == 1 ? t : t + 6;
+    const uint8_t* month = style == 1 ? t + 5 : (style == 0 ? t : t + 3);
+    const uint8_t* day = style == 1 ? t + 8 : (style == 0 ? t + 3 : t);
+    std::memcpy(raw, year, 4);
+    std::memcpy(raw + 4, month, 2);
+    std::memcpy(raw + 6, day, 2);
+    return true;
+}
+
 // Native date text back to YYYYMMDD; false when it is blank (8 blanks are stored).
 void NativeToDate(const uint8_t* in, uint8_t* raw) {
+    if (QuickNativeToDate(in, raw)) return;
     std::string text(reinterpret_cast<const char*>(in) + 1, std::min<int>(in[0], 10));
     std::string internal = TzCommon::DateFromStyle(text);
     TimeDate::DateParts dp = TimeDate::ParseDate(internal);
@@ -254,6 +289,12 @@ bool SameNative(const FieldEntry& f, const uint8_t* a, const uint8_t* b) {
 }
 }  // namespace
 
+void StoreDate(WorkArea& a, size_t i, const uint8_t stored[8]) {
+    const FieldEntry& f = a.fields[i];
+    std::memcpy(a.record.data() + f.offset, stored, 8);
+    DateToNative(stored, a.native + f.nativeOffset);
+}
+
 uint16_t NativeWidth(const FieldEntry& f) {
     switch (f.type) {
         case 'C':
@@ -306,14 +347,20 @@ void CompleteNativeField(WorkArea& a, size_t i) {
     if (a.fieldMark[i] == a.staleMark) return;
     const FieldEntry& f = a.fields[i];
     const uint8_t* raw = a.record.data() + f.offset;
+    a.fieldMark[i] = a.staleMark;
+    uint8_t* out = a.native + f.nativeOffset;
+    if (f.type == 'C' && a.pending && a.oem) {  // the common case: translated straight over
+        out[0] = f.length;
+        for (size_t k = 0; k < f.length; ++k) out[k + 1] = tz::OemToAnsiChar(raw[k]);
+        return;
+    }
     uint8_t text[256];
     if (a.pending && a.oem) {
         std::memcpy(text, raw, f.length);
         tz::OemToAnsiBuf(text, f.length);
         raw = text;
     }
-    UnpackField(f, raw, a.native + f.nativeOffset);
-    a.fieldMark[i] = a.staleMark;
+    UnpackField(f, raw, out);
 }
 
 void CompleteNative(WorkArea& a) {

@@ -130,6 +130,41 @@ bool GetPlainRecord(WorkArea& a, int32_t n) {
     return true;
 }
 
+// Some byte of buf is 0x80 or above: the only bytes the two code pages map differently.
+bool HighBytes(const uint8_t* buf, size_t len) {
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, buf + i, 8);
+        if (word & 0x8080808080808080ull) return true;
+    }
+    for (; i < len; ++i)
+        if (buf[i] & 0x80) return true;
+    return false;
+}
+
+// Writes record n from the record buffer (ANSI) in the file's form (OEM). A record with no
+// byte the code pages map differently is written as it is, any other translated once into
+// the area's outgoing buffer; the record buffer is not touched. With translation procedures
+// of the caller's the record is translated in place and back, as they may ask.
+uint16_t WriteRecord(WorkArea& a, int32_t n) {
+    uint8_t* rec = a.record.data();
+    const size_t len = a.recordLength;
+    const uint64_t at = RecordOffset(a, n);
+    if (a.ansiToOem || a.oemToAnsi) {
+        TranslateRecord(1, a.oem, a.ansiToOem, len, len, rec);
+        const uint16_t rc = a.file.WriteAt(at, rec, len);
+        TranslateRecord(0, a.oem, a.oemToAnsi, len, len, rec);
+        return rc;
+    }
+    if (!a.oem || len < 2 || !HighBytes(rec + 1, len - 1)) return a.file.WriteAt(at, rec, len);
+    a.outgoing.resize(len);
+    uint8_t* out = a.outgoing.data();
+    out[0] = rec[0];
+    for (size_t i = 1; i < len; ++i) out[i] = tz::AnsiToOemChar(rec[i]);
+    return a.file.WriteAt(at, out, len);
+}
+
 }  // namespace
 
 bool GetDbfRecordMapped(WorkArea& a, int32_t n) {
@@ -184,9 +219,7 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
         if (!Dbf4::virtualHooks.request || !Dbf4::virtualHooks.request(a, append ? 3 : 2, n))
             rc = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::VirtualMemoryError;
     } else {
-        TranslateRecord(1, a.oem, a.ansiToOem, a.recordLength, a.recordLength, a.record.data());
-        rc = a.file.WriteAt(RecordOffset(a, n), a.record.data(), a.recordLength);
-        TranslateRecord(0, a.oem, a.oemToAnsi, a.recordLength, a.recordLength, a.record.data());
+        rc = WriteRecord(a, n);
     }
     if (rc != 0) {
         // Nothing of a failed write may stay counted.

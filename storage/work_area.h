@@ -75,6 +75,7 @@ struct WorkArea {
     std::deque<int32_t> locks;        // record numbers, newest first
     std::vector<uint8_t> swap;        // second native record for Replace
     std::vector<uint8_t> swapRecord;  // the caller's record buffer, kept the same way
+    std::vector<uint8_t> outgoing;    // a record translated to the file's code page
     // Per field: the caller assigned a value (Dbf4::AssignField) since the native buffer was
     // last scattered; Replace and Append write such a field even when its value equals
     // what the stored bytes decode to.
@@ -132,8 +133,15 @@ struct WorkArea {
 inline constexpr int kMaxAreas = 35;
 inline constexpr int kCallerAreas = 33;
 
+namespace internal {
+// The current slot's area, kept by the slot table whenever the selection or a slot changes.
+extern WorkArea* currentArea;
+}  // namespace internal
+
 // The area in slot n (null when empty or out of range), and the current one.
 WorkArea* AreaAt(int n);
-WorkArea* Current();
+inline WorkArea* Current() {
+    return internal::currentArea;
+}
 
 }  // namespace Dbf4

@@ -123,6 +123,75 @@ TEST_F(TableFileTest, RecordEncodings) {
     EXPECT_EQ(*Dbf4::FieldAddress(5), 0);
 }
 
+// A write leaves the record as the program sees it: after an append and a replace the
+// fields still read in Windows-1252, and writing the same record again stores the same
+// code page 850 bytes (a record buffer left in the file's code page would be translated
+// twice); a record reached by a step reads in Windows-1252 too.
+TEST_F(TableFileTest, RecordKeepsItsTextAcrossWrites) {
+    ASSERT_TRUE(Create("t.dbf", {{"NAME", 'C', 4, 0}, {"QTY", 'N', 3, 0}}));
+    Open(1, Path("t.dbf") + " EXCLUSIVE");
+    Dbf4::ClearRecord();
+    SetC(1, "\xC6\xF8");  // Æø
+    Dbf4::Append();
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    SetI(2, 7);
+    Dbf4::Replace();
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    Dbf4::Append();
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    Dbf4::CloseArea();
+    const std::string b = Bytes("t.dbf");
+    const size_t hl = 32 * 2 + 33, rl = 1 + 4 + 3;
+    ASSERT_EQ(b.size(), hl + 2 * rl + 1);
+    EXPECT_EQ(b.substr(hl, rl), " \x92\x9B    7");
+    EXPECT_EQ(b.substr(hl + rl, rl), " \x92\x9B    7");
+    // A record a forward step reaches (completed field by field) reads the same.
+    Open(1, Path("t.dbf"));
+    Dbf4::Skip(1);
+    EXPECT_EQ(GetC(1), "\xC6\xF8  ");
+    EXPECT_EQ(GetI(2), 7);
+}
+
+// A date assigned from its parts is stored as the same date written as text in the style
+// would be, in every style with the century; what has no such text is refused and changes
+// nothing: the century flag off (a two-digit year reads back through the epoch), a day the
+// calendar does not have, a year beyond 9999, a field that is no date.
+TEST_F(TableFileTest, DatesAssignedFromPartsAsTheirTexts) {
+    ASSERT_TRUE(Create("d.dbf", {{"DAY", 'D', 8, 0}, {"NAME", 'C', 4, 0}}));
+    TzCommon::SetCenturyFlag(true);
+    Open(1, Path("d.dbf") + " EXCLUSIVE");
+    const int dates[][3] = {{2026, 12, 7}, {1890, 1, 31}, {123, 3, 4}, {2024, 2, 29}};
+    for (int style = 0; style < TzCommon::kDateStyleCount; ++style) {
+        TzCommon::SetDateStyle(style);
+        for (const auto& d : dates) {
+            Dbf4::ClearRecord();
+            SetD(1, TimeDate::DateFrom(d[0], d[1], d[2]));
+            Dbf4::Append();
+            Dbf4::ClearRecord();
+            EXPECT_TRUE(Dbf4::AssignDate(1, d[0], d[1], d[2]));
+            Dbf4::Append();
+        }
+    }
+    Dbf4::ClearRecord();
+    SetD(1, "31-12-1999");
+    EXPECT_TRUE(Dbf4::AssignDate(1, 0, 0, 0));  // blank
+    EXPECT_FALSE(Dbf4::AssignDate(1, 2023, 2, 29));
+    EXPECT_FALSE(Dbf4::AssignDate(1, 10000, 1, 1));
+    EXPECT_FALSE(Dbf4::AssignDate(2, 2023, 1, 1));
+    TzCommon::SetCenturyFlag(false);
+    EXPECT_FALSE(Dbf4::AssignDate(1, 2023, 1, 1));
+    Dbf4::Append();
+    Dbf4::CloseArea();
+
+    const std::string b = Bytes("d.dbf");
+    const size_t hl = 32 * 2 + 33, rl = 1 + 8 + 4, n = 2 * TzCommon::kDateStyleCount * 4;
+    ASSERT_EQ(b.size(), hl + (n + 1) * rl + 1);
+    const char* stored[] = {"20261207", "18900131", "01230304", "20240229"};
+    for (size_t i = 0; i < n; ++i)
+        EXPECT_EQ(b.substr(hl + i * rl + 1, 8), stored[i / 2 % 4]) << "record " << i + 1;
+    EXPECT_EQ(b.substr(hl + n * rl + 1, 8), "        ");
+}
+
 TEST_F(TableFileTest, LogicalValuesRead) {
     ASSERT_TRUE(Create("l.dbf", {{"F", 'L', 1, 0}}));
     std::string b = Bytes("l.dbf");
