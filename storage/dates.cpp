@@ -451,7 +451,37 @@ int32_t DateDiff(const std::string& a, const std::string& b) {
     return JulianDay(pa.year, pa.month, pa.day) - JulianDay(pb.year, pb.month, pb.day);
 }
 
+namespace {
+
+void PutDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = char('0' + value % 10);
+}
+
+// DateFrom of a date with a year of three or four digits, written straight into the style
+// (such a year is written with four digits with or without the century flag).
+std::string QuickDateFrom(int year, int month, int day) {
+    char t[10];
+    const int style = DateStyle();
+    const char sep = TzCommon::kStyles[size_t(style)].separator;
+    if (style == 1) {
+        PutDigits(t, year, 4), t[4] = sep, PutDigits(t + 5, month, 2), t[7] = sep;
+        PutDigits(t + 8, day, 2);
+    } else {
+        PutDigits(t, style == 0 ? month : day, 2), t[2] = sep;
+        PutDigits(t + 3, style == 0 ? day : month, 2), t[5] = sep;
+        PutDigits(t + 6, year, 4);
+    }
+    return std::string(t, sizeof t);
+}
+
+}  // namespace
+
 std::string DateFrom(int year, int month, int day) {
+    if (year >= 100 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+        day <= MonthLength(month, year)) {
+        TzCommon::ClearErrorWord();
+        return QuickDateFrom(year, month, day);
+    }
     int full = year;
     std::string yearText;
     char buf[32];

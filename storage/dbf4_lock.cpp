@@ -152,6 +152,7 @@ static bool TakeAreaLock(const char* name, uint8_t wanted, uint64_t offset, uint
     if (Shared(*a) && !LockAreaWithRetry(*a, name, offset, length)) return false;
     if (wanted == kLockFile && !RereadLocked(*a, offset, length)) return false;
     a->lockState = wanted;
+    ++a->lockSerial;
     return true;
 }
 

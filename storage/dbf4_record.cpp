@@ -25,6 +25,15 @@ const FieldEntry* FieldOf(WorkArea& a, int n, const char* head) {
     return &a.fields[size_t(n - 1)];
 }
 
+// The record count an append goes after: read from the file once under each file or
+// append lock (appends of other stations wait for that lock), then kept by the appends.
+void CountForAppend(WorkArea& a) {
+    const bool held = a.lockState == kLockFile || a.lockState == kLockAppend;
+    if (held && a.countedUnder == a.lockSerial) return;
+    Recount(a);
+    if (held) a.countedUnder = a.lockSerial;
+}
+
 bool KeysOn(const WorkArea& a) {
     return !a.isVirtual && maintainKeysOnReplace && Indexes();
 }
@@ -249,7 +258,7 @@ void Append() {
         SetError(TzErr::AccessDenied, "File must be locked to append: " + a.fileName + " [APPEND]");
         return;
     }
-    Recount(a);
+    CountForAppend(a);
     TzDbfLow::PackRecord(a, NativeOf(a));
     const bool keys = !a.isVirtual && Indexes();
     IndexLock lock(keys, indexHooks.updateLock);

@@ -72,6 +72,11 @@ struct WorkArea {
     FilterFunc whileFunc = nullptr;
     void* whileExpr = nullptr;
     uint8_t lockState = kLockNone;
+    // Counts the file and append locks this area has taken; countedUnder is that count when
+    // an append last read the record count from the file while holding such a lock. Until
+    // the lock goes, no other station can append, so the count this area keeps stays true.
+    uint32_t lockSerial = 0;
+    uint32_t countedUnder = 0;
     std::deque<int32_t> locks;        // record numbers, newest first
     std::vector<uint8_t> swap;        // second native record for Replace
     std::vector<uint8_t> swapRecord;  // the caller's record buffer, kept the same way
