@@ -109,13 +109,10 @@ class WalksTest : public QObject {
 // ("read") when told to, until "end".
 static int AddItemStation(int argc, char** argv) {
     kjqt::KjApplication app(argc, argv);
-    ResetEngine();
-    kjqt::ScriptedResponder responder;
-    kjqt::DialogService::Instance().SetResponder(&responder);
-    kj::CreateQelCom();
-    auto data = std::make_unique<kj::TKJData>();
-    kj::SetKJData(data.get());
-    if (!kj::OpenStartupData(*data, std::string("T3=") + argv[2], nullptr)) return 2;
+    DataFolder f;
+    f.OpenExisting(argv[2]);
+    kjqt::ScriptedResponder& responder = f.responder;
+    kj::TKJData* data = f.data.get();
     data->AjourInitials = "TST";
     std::fputs("READY\n", stdout);
     std::fflush(stdout);
@@ -137,9 +134,7 @@ static int AddItemStation(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    data.reset();
-    kj::FreeQelCom();
-    Dbf4::CloseAll();
+    f.Close();
     return 0;
 }
 
