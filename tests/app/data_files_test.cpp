@@ -634,25 +634,18 @@ class DataFilesTest : public QObject {
     // file and holds it to itself. The second waits for its turn instead of going on
     // without it and making the data files beside the first; both come up.
     void aStationMakingTheStartUpFileKeepsTheTurn() {
-        QTemporaryDir base;
-        QDir().mkpath(base.path() + "/data");
-        QStringList starts;
-        for (const char* name : {"/s0/", "/s1/"}) {
-            const std::string s = base.path().toStdString() + name;
-            QDir().mkpath(QString::fromStdString(s));
-            Write(s + "ZORBO397.ASD", "[Morvane Stier]\r\nMorvaneSti=" + s + "\r\nZorbo1Sti=" + s +
-                                          "\r\nSagsDataSti=" + base.path().toStdString() +
-                                          "/data/\r\n");
-            Write(s + "ZORBO195.ASD", "; x\r\n1\r\n" + kj::EncodeFirmBlock("Firma", "Vej"));
-            starts << QString::fromStdString(s);
+        StartFolder one, two;  // two stations' start-up folders on one new data folder
+        for (StartFolder* sf : {&one, &two}) {
+            sf->WriteIniPaths(one.data);
+            sf->WriteUserData("Firma", "Vej");
         }
+        QDir().mkpath(Q(one.data));
+        const QStringList starts{Q(one.start), Q(two.start)};
         Helper first({QStringLiteral("--race"), starts[0]}, QStringLiteral("create-before-share"));
         QVERIFY(first.WaitStopped());
         Helper second({QStringLiteral("--race"), starts[1]});
         QVERIFY2(!second.Finish(3000), "went on while the first station held the start-up file");
-        for (int i = 0; i < 400 && !first.Finish(50); ++i)
-            ::kill(pid_t(first.Pid()), SIGCONT);  // on from each stop
-        QVERIFY(first.Finish());
+        QVERIFY(first.FinishThroughStops());
         QVERIFY(first.Wait("READY", 1000));
         QVERIFY2(second.Finish(60000), second.Errors().constData());
         QVERIFY(second.Wait("READY", 1000));
@@ -723,9 +716,7 @@ class DataFilesTest : public QObject {
             QVERIFY2(worker.WaitStopped(), mode);
             Helper starting({QStringLiteral("--race"), QString::fromStdString(second.start)});
             QThread::msleep(500);  // gives it time to reach the tables (not needed to pass)
-            for (int i = 0; i < 400 && !worker.Finish(50); ++i)
-                ::kill(pid_t(worker.Pid()), SIGCONT);  // on from each stop
-            QVERIFY2(worker.Finish(), mode);
+            QVERIFY2(worker.FinishThroughStops(), mode);
             QVERIFY(worker.Wait("DONE", 1000));
             QVERIFY2(starting.Finish(60000), starting.Errors().constData());
             QVERIFY(starting.Wait("READY", 1000));
