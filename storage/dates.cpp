@@ -378,11 +378,6 @@ int FullYear(int written, size_t digits) {
     return digits <= 2 ? TzCommon::EpochCentury(written) + written : written;
 }
 
-int MonthLength(int month, int year) {
-    if (month < 1 || month > 12) return 0;
-    return month == 2 && IsLeapYear(year) ? 29 : kMonthDays[month - 1];
-}
-
 std::string TwoDigits(int v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d", v);
@@ -451,11 +446,16 @@ int32_t DateDiff(const std::string& a, const std::string& b) {
     return JulianDay(pa.year, pa.month, pa.day) - JulianDay(pb.year, pb.month, pb.day);
 }
 
-namespace {
+int MonthLength(int month, int year) {
+    if (month < 1 || month > 12) return 0;
+    return month == 2 && IsLeapYear(year) ? 29 : kMonthDays[month - 1];
+}
 
 void PutDigits(char* out, int value, int width) {
     for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = char('0' + value % 10);
 }
+
+namespace {
 
 // DateFrom of a date with a year of three or four digits, written straight into the style
 // (such a year is written with four digits with or without the century flag).

@@ -113,6 +113,10 @@ int MonthOf(const std::string& text);
 int DayOf(const std::string& text);
 int YearOf(const std::string& text);  // as written: 2 digits stay 2 digits
 bool IsLeapYear(int year);
+// Days in the month (1..12) of the year; 0 for a month outside 1..12.
+int MonthLength(int month, int year);
+// value's last `width` digits at out, with leading zeros.
+void PutDigits(char* out, int value, int width);
 bool IsFebLeapDay(int month, int year);
 int DaysInMonth(const std::string& text);  // 0 for a text without a valid month
 std::string TodayText();

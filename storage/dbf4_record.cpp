@@ -124,14 +124,7 @@ namespace {
 // Year, month and day of a date the calendar has (years 1..9999), as a date text of the
 // current style with the century would pass the date check.
 bool CalendarDate(int year, int month, int day) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-    const int length = kDays[month - 1] + (month == 2 && TimeDate::IsLeapYear(year) ? 1 : 0);
-    return day <= length;
-}
-
-void PutDigits(uint8_t* out, int value, int width) {
-    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = uint8_t('0' + value % 10);
+    return year >= 1 && year <= 9999 && day >= 1 && day <= TimeDate::MonthLength(month, year);
 }
 
 }  // namespace
@@ -149,9 +142,10 @@ bool AssignDate(int n, int year, int month, int day) {
     if (blank) {
         std::memset(stored, ' ', sizeof stored);
     } else {
-        PutDigits(stored, year, 4);
-        PutDigits(stored + 4, month, 2);
-        PutDigits(stored + 6, day, 2);
+        char* digits = reinterpret_cast<char*>(stored);
+        TimeDate::PutDigits(digits, year, 4);
+        TimeDate::PutDigits(digits + 4, month, 2);
+        TimeDate::PutDigits(digits + 6, day, 2);
     }
     TzDbfLow::StoreDate(*a, size_t(n - 1), stored);
     // The bytes are the assigned value itself: nothing is left to encode at the write.
