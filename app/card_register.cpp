@@ -24,7 +24,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     auto* box = new QVBoxLayout(this);
     Grid = new kjqt::TDBCtrlGrid(this);
     Grid->setObjectName(QStringLiteral("Grid"));
-    Grid->SetPanelHeight(DesignedPanelHeight);
+    Grid->SetPanelHeight(CardPanelHeight);
     Grid->SetRowCount(3);
     box->addWidget(Grid, 1);
     buttons_ = new QHBoxLayout;
@@ -32,7 +32,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
     Grid->OnKeyDown = [this](kjqt::TDBCtrlGrid&, QKeyEvent& e) { CardKey(e); };
     Grid->OnPaintPanel = [this](kjqt::TDBCtrlGrid&, QWidget& panel, int) { PaintPanel(panel); };
-    resize(900, 3 * DesignedPanelHeight + 60);
+    resize(900, 3 * CardPanelHeight + 60);
     const Db::TDataSetNotifyEvent rule = table_.BeforePost;
     keyCheck_ = std::make_unique<THandlerSwap>(
         table_, nullptr,
@@ -98,7 +98,7 @@ int TCardRegisterForm::Run() {
     NaesteBtn->setEnabled(false);
     SearchWord.clear();
     DeleteKey = false;
-    DesignedPanelHeight = Grid->PanelHeight();
+    CardPanelHeight = Grid->PanelHeight();
     show();
     FocusKey();
     return exec();
@@ -334,7 +334,7 @@ void TCardRegisterForm::btnSearchClick(bool next) {
 
 void TCardRegisterForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    const int rows = std::max(1, Grid->height() / std::max(1, DesignedPanelHeight));
+    const int rows = std::max(1, Grid->height() / std::max(1, CardPanelHeight));
     if (rows != Grid->RowCount()) Grid->SetRowCount(rows);
 }
 

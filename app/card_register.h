@@ -71,7 +71,7 @@ class TCardRegisterForm : public QDialog {
 
     std::string SearchWord;
     bool DeleteKey = false;
-    int DesignedPanelHeight = 120;
+    int CardPanelHeight = 120;
 
   protected:
     // Builds one card's controls on panel.

@@ -311,7 +311,7 @@ void TKJData::UpgradeTable(TzDs::TTzDbf& table, const std::string& d, const char
     }
 }
 
-// The scratch table of this station: the designed name unless another station that shares
+// The scratch table of this station: the base name unless another station that shares
 // the system folder holds it open; then the first free numbered name.
 std::string TKJData::ScratchFile(const std::string& folder, const std::string& base) {
     for (int n = 0; n < kScratchStations; ++n) {

@@ -23,7 +23,7 @@ void ApplyFormatSettings();
 
 // Start-up files (the main window's creation uses them). The folder of the start-up files
 // comes from the first argument ("T3=<dir>" or the folder itself), else DefaultStartFolder.
-std::string DefaultStartFolder();  // $HOME/QELN/ (the design's "C:\QELN\")
+std::string DefaultStartFolder();  // $HOME/QELN/ (this program's "C:\QELN\" on Windows)
 bool ReadPathsFile(const std::string& argument, std::string& fileName, TOpstartForm* splash);
 bool ReadUserDataFile(TOpstartForm* splash);
 

@@ -55,7 +55,7 @@ class TBrugerBox : public QComboBox {
     bool inExit_ = false;
 };
 
-// The window. Members follow the design's names; the run itself is in RunTimeSheets.
+// The window: its controls and state; the run itself is in RunTimeSheets.
 class TTimeSedlerForm : public QDialog {
   public:
     explicit TTimeSedlerForm(TKJData& data, QWidget* parent = nullptr);

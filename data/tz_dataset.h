@@ -94,9 +94,9 @@ class TTzDataSet : public Db::TDataSet {
     void ControlsEnabled() override;
 
     // Opens (true) or closes the table file directly for a caller that needs the file while
-    // the component is being designed; the dataset must be active ("DataSet must be active.
-    // " + name, error 1103, otherwise). Components are never designed in this program, so at
-    // run time only the check remains.
+    // a form editor edits the component; the dataset must be active ("DataSet must be active.
+    // " + name, error 1103, otherwise). This program has no form editor, so only the check
+    // remains.
     void DirectOpenClose(bool open);
 
     // Post only in edit, insert or set-key state; otherwise nothing.

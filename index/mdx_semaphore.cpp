@@ -34,8 +34,8 @@ uint16_t g_defaultTimeoutTicks = kDefaultReadTimeoutTicks;
 
 // The sleep before sleeping retry number `retry` (1 .. 1,000 - YieldRetries). The early
 // sleeps grow from FirstPauseUs until they reach the steady one, which is chosen so that
-// all of them together last 1,000 x fullMs: the designed total wait, with the first tries
-// much closer.
+// all of them together last 1,000 x fullMs (1,000 full pauses), with the first tries much
+// closer.
 std::chrono::microseconds RetryPause(int retry, int fullMs) {
     const double full = fullMs * 1000.0;
     const int retries = LockTries - 1 - YieldRetries;
@@ -291,7 +291,7 @@ uint16_t IndexSemaphore::Action(SemAction action) {
 // ---- Slots: each station's counts tied to locks it holds ----------------------------------
 
 // Takes the first free station slot; a station that finds none (256 stations) goes on
-// without one, its counts then untied like those of a station of the original design.
+// without one, its counts then untied to any lock (the 4-byte record alone keeps them).
 uint16_t IndexSemaphore::TakeSlot() {
     slot_ = -1;
     if (!sharing_) return 0;

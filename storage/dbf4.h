@@ -36,7 +36,7 @@ uint64_t LockBase();
 inline uint64_t AppendByte() {
     return LockBase() + 1;
 }
-// Length of the file lock from base + 1: the designed length, extended so that it covers
+// Length of the file lock from base + 1: the configured length, extended so that it covers
 // the lock offset of every record a table of this layout can hold.
 uint64_t FileLockLength(const WorkArea& a);
 

@@ -50,8 +50,8 @@ inline constexpr uint8_t kEndOfMemo = 0x1A;
 inline constexpr uint8_t kSoftReturn = 0x8D;
 inline constexpr size_t kChunk = 512;  // the shared chunk buffer and the BLOB cache
 
-// The memo lock: the designed range of a table's file lock (lock base + 1), taken on the
-// memo file.
+// The memo lock: the configured range of a table's file lock (from lock base + 1), taken on
+// the memo file.
 uint64_t MemoLockOffset();
 uint64_t MemoLockLength();
 

@@ -9,9 +9,9 @@ namespace kjqt {
 
 namespace {
 
-// Mask characters of the design and their Qt equivalents (case-sensitive).
+// Mask characters of the stored masks and their Qt equivalents (case-sensitive).
 struct MaskPair {
-    char design;
+    char stored;
     char qt;
 };
 constexpr MaskPair kClasses[] = {
@@ -84,7 +84,7 @@ QString TranslateBody(const QString& mask) {
         if (c == u'!') continue;  // blanks lead instead of trail: Qt has no such switch
         bool mapped = false;
         for (const MaskPair& p : kClasses)
-            if (c == QLatin1Char(p.design)) {
+            if (c == QLatin1Char(p.stored)) {
                 out += QLatin1Char(p.qt);
                 mapped = true;
                 break;
@@ -104,11 +104,11 @@ QString TranslateBody(const QString& mask) {
 
 }  // namespace
 
-TQtMask TranslateEditMask(const std::string& designMask) {
+TQtMask TranslateEditMask(const std::string& storedMask) {
     TQtMask result;
-    if (designMask.empty()) return result;
+    if (storedMask.empty()) return result;
     QString body;
-    SplitFields(FromAnsi(designMask), body, result.saveLiterals, result.blank);
+    SplitFields(FromAnsi(storedMask), body, result.saveLiterals, result.blank);
     QString translated = TranslateBody(body);
     if (translated.isEmpty()) return result;
     result.inputMask = translated + u';' + result.blank;

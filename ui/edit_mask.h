@@ -1,4 +1,4 @@
-// Translation of the design's edit masks ("mask;save-literals;blank", e.g. ">ccccc;0;_",
+// Translation of the stored edit masks ("mask;save-literals;blank", e.g. ">ccccc;0;_",
 // "!90:00;1;_", "99/99/9999;1; ") into Qt input masks, and the text a masked edit stores.
 // The two dialects swap 9 and 0 (optional and required digit) and name the other character
 // classes differently; "/" and ":" stand for the program's date and time separators.
@@ -16,8 +16,8 @@ struct TQtMask {
     QChar blank = u'_';        // shown for unfilled positions
 };
 
-// The design mask (Windows-1252 text as fields hold it) as a Qt mask.
-TQtMask TranslateEditMask(const std::string& designMask);
+// The stored mask (Windows-1252 text as fields hold it) as a Qt mask.
+TQtMask TranslateEditMask(const std::string& storedMask);
 
 // What a masked edit stores: the edit's displayed text without the literal characters when
 // the mask does not save them, and with unfilled positions as blanks.

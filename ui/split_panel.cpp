@@ -193,7 +193,7 @@ void TSplitPanel::DrawLine(QPainter& p, int style, const QPen& pen, QPoint a, QP
             p.drawLine(a, b);
             p.drawLine(a + step * 2, b + step * 2);
             break;
-        default:  // 0 none; 5 only while designing
+        default:  // 0 none; 5 only in a form editor
             break;
     }
 }

@@ -23,7 +23,7 @@ class TSplitPanel;
 inline constexpr int kSideLeft = 1, kSideTop = 2, kSideRight = 4, kSideBottom = 8;
 
 // Styles: 0 none, 1 single line in the pen, 2 raised bevel, 3 lowered bevel, 4 double line,
-// 5 a dotted line shown only while designing (never at run time).
+// 5 a dotted line shown only in a form editor (never at run time).
 class TSplitPanFrame {
   public:
     explicit TSplitPanFrame(TSplitPanel* owner = nullptr) : owner_(owner) {}

@@ -87,7 +87,7 @@ TEST(DbfFieldsTest, CorrectionsAndParsing) {
     SetMessageProc(nullptr);
 }
 
-TEST_F(TzdsTest, CasesTableHasDesignedLayoutAndTags) {
+TEST_F(TzdsTest, CasesTableHasItsFieldLayoutAndTags) {
     TTzDbf sags("SagsDbf");
     sags.SetDbfFileName(Path("Sager.dbf"));
     sags.DbfFields() = {"sags_nr, C, 10, 0",   "sags_bem, C, 100, 0", "sag_opret, D, 10, 0",

@@ -364,8 +364,8 @@ TEST_F(SemTest, WaitingWritersGoInTheOrderTheyCame) {
 }
 
 // A refused record lock is tried 1,001 times: the first tries follow each other closely,
-// but all the pauses together still last the designed 1,000 full pauses before the 1202.
-TEST_F(SemTest, RefusedRecordLockKeepsTheDesignedTotalWait) {
+// but all the pauses together still last 1,000 full pauses before the 1202.
+TEST_F(SemTest, RefusedRecordLockStillWaitsAThousandFullPauses) {
     tz::File table2;
     ASSERT_EQ(table2.Open(dir.file("sager.dbf"), tz::Access::ReadWrite, tz::ShareMode::DenyNone),
               0);

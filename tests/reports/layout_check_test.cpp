@@ -30,7 +30,7 @@ struct Extent {
     int64_t x0, x1, y0, y1;
 };
 
-// Free texts (descriptions, names, addresses) wrap in their boxes by design; every other
+// Free texts (descriptions, names, addresses) wrap in their boxes on purpose; every other
 // value, every caption and every sum must fit on one line.
 bool MayWrap(const kjrep::TSkrivFelt& item) {
     return item.Field && item.Text.empty() && item.Field->DataType() == Db::ftString &&

@@ -55,7 +55,7 @@ class UiFilesTest : public QObject {
     void cleanup() { DialogService::Instance().SetResponder(nullptr); }
 
     void maskTranslation_data() {
-        QTest::addColumn<QString>("design");
+        QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("qt");
         QTest::addColumn<bool>("save");
         QTest::newRow("initials") << ">ccccc;0;_"
@@ -84,10 +84,10 @@ class UiFilesTest : public QObject {
                               << "" << true;
     }
     void maskTranslation() {
-        QFETCH(QString, design);
+        QFETCH(QString, stored);
         QFETCH(QString, qt);
         QFETCH(bool, save);
-        TQtMask m = TranslateEditMask(ToAnsi(design));
+        TQtMask m = TranslateEditMask(ToAnsi(stored));
         QCOMPARE(m.inputMask, qt);
         QCOMPARE(m.saveLiterals, save);
     }
