@@ -22,10 +22,18 @@ namespace {
 
 TbrugerForm* g_form = nullptr;
 
-const CardRegisterSpec kSpec = {
-    "BrugerDbf",  "BrugerBufDbf", "BrugerData", "BRUGER",  "ini",        5,
-    "ini_postnr", "ini_tlf",      "brugeren ",  "brugere", "brugerdata", "skal det oprettes ?",
-    "ini_pass"};
+const CardRegisterSpec kSpec = {"BrugerDbf",
+                                "BrugerBufDbf",
+                                "BrugerData",
+                                "BRUGER",
+                                "ini",
+                                5,
+                                "ini_postnr",
+                                "brugeren ",
+                                "brugere",
+                                "brugerdata",
+                                "skal det oprettes ?",
+                                "ini_pass"};
 
 }  // namespace
 

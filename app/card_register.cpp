@@ -216,14 +216,14 @@ void TCardRegisterForm::KeyExit() {
 
 std::string TCardRegisterForm::TownOf(const std::string& code, bool& found) {
     TzDs::TTzDbf& p = KJData()->PostnrBufDbf;
-    found = KeyRecNo(p, "POSTNR", PadRight(code, 4), 10) != 0;
+    found = KeyRecNo(p, "POSTNR", TzUtils::PadRightOrCut(code, 4), 10) != 0;
     return found ? TzUtils::TrimRight(p.FieldByName("pst_by").AsString()) : std::string();
 }
 
 void TCardRegisterForm::PostnrExit() {
     if (!table_.Active() || table_.IsEmpty()) return;
-    const std::string code =
-        PadRight(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
+    const std::string code = TzUtils::PadRightOrCut(
+        TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
     bool found = false;
     std::string town = TownOf(code, found);
     if (!found) {

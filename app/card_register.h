@@ -33,7 +33,6 @@ struct CardRegisterSpec {
     const char* keyField;  // "ini" / "mak_id"
     int keyWidth;          // 5 / 10
     const char* postnrField;
-    const char* phoneField;
     const char* who;        // "brugeren " / "kunden "
     const char* plural;     // "brugere" / "kunder"
     const char* dataName;   // "brugerdata" / "kundedata"

@@ -89,11 +89,11 @@ std::string TKJData::AskAjourInitials() {
         if (ini.empty()) continue;
         bool ret = false;
         std::string pass;
-        const bool found =
-            LookUpRow(BrugerBufDbf, "BRUGER", PadRight(TzUtils::AnsiUpper(ini), 5), [&] {
-                ret = BrugerBufDbf.FieldByName("ini_ret").AsBoolean();
-                pass = BrugerBufDbf.FieldByName("ini_pass").AsString();
-            });
+        const bool found = LookUpRow(BrugerBufDbf, "BRUGER",
+                                     TzUtils::PadRightOrCut(TzUtils::AnsiUpper(ini), 5), [&] {
+                                         ret = BrugerBufDbf.FieldByName("ini_ret").AsBoolean();
+                                         pass = BrugerBufDbf.FieldByName("ini_pass").AsString();
+                                     });
         if (!found) continue;
         if (!ret) {
             ShowMsg(Ansi("Du har ikke rettigheder til at ændre indholdet !!!"));

@@ -516,7 +516,7 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
     const int32_t archivedCase = d.SagAfslut.RecNo();
     ArchivedCaseLocks locks(d);
     Retry([&] { return locks.Take(archivedCase); });  // held to the end of the restore
-    int32_t rec = LiveCase(d, TzUtils::AnsiUpper(PadRight(nr, 10)));
+    int32_t rec = LiveCase(d, TzUtils::AnsiUpper(TzUtils::PadRightOrCut(nr, 10)));
     const std::string resumed = rec ? RestoreMarkOf(d, rec) : std::string();
     if (rec && resumed.empty()) {
         ShowMsg("Sagen " + TzCommon::TrimRight(nr) + " findes allerede !!!");

@@ -119,7 +119,7 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
     if (!cursor.Active()) return 0;
     if (TzUtils::AnsiUpper(TzUtils::TrimRight(cursor.CurrentTag())) != tag)
         cursor.SetOrderToTag(tag);
-    if (!cursor.FindExact(PadRight(key, width))) return 0;
+    if (!cursor.FindExact(TzUtils::PadRightOrCut(key, width))) return 0;
     return cursor.s_RecNo();
 }
 

@@ -143,8 +143,9 @@ void TKJData::SagsDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("SagenErLukket")
         .SetAsBoolean(day != 0 && std::floor(Db::Today()) >= std::floor(day));
     ds.FieldByName("SagBeskriv")
-        .SetAsString(TzUtils::AnsiUpper(PadRight(ds.FieldByName("sags_nr").AsString(), 10)) +
-                     ds.FieldByName("sags_bem").AsString());
+        .SetAsString(
+            TzUtils::AnsiUpper(TzUtils::PadRightOrCut(ds.FieldByName("sags_nr").AsString(), 10)) +
+            ds.FieldByName("sags_bem").AsString());
 }
 
 bool TKJData::LookUpRow(TzDs::TTzDbf& table, const std::string& tag, const std::string& key,
@@ -175,13 +176,13 @@ void TKJData::BrugerDbfCalcFields(Db::TDataSet& ds) {
     const std::string navn = s("ini_fnavn") + " " + s("ini_enavn");
     ds.FieldByName("BrugerNavn").SetAsString(navn);
     ds.FieldByName("IdOgNavn")
-        .SetAsString(PadRight(ds.FieldByName("ini").AsString(), 10) + " " + navn);
+        .SetAsString(TzUtils::PadRightOrCut(ds.FieldByName("ini").AsString(), 10) + " " + navn);
     ds.FieldByName("BrugerAdresse").SetAsString(s("ini_adr1") + " " + s("ini_adr2"));
     bool found = false;
     // The POSTNR tag holds the code as typed (no upper-casing).
-    const std::string town =
-        LookUp(PostnrDbf, "POSTNR", PadRight(ds.FieldByName("ini_postnr").AsString(), 10), "pst_by",
-               found);
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", TzUtils::PadRightOrCut(ds.FieldByName("ini_postnr").AsString(), 10),
+        "pst_by", found);
     ds.FieldByName("BrugerPostBy")
         .SetAsString(found ? s("ini_postnr") + " " + TzUtils::TrimRight(town) : s("ini_postnr"));
 }
@@ -191,16 +192,17 @@ void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("KundeNavn").SetAsString(s("mak_fnavn") + " " + s("mak_enavn"));
     ds.FieldByName("KundeAdresse").SetAsString(s("mak_adr1") + " " + s("mak_adr2"));
     bool found = false;
-    const std::string town =
-        LookUp(PostnrDbf, "POSTNR", PadRight(ds.FieldByName("mak_postnr").AsString(), 10), "pst_by",
-               found);
+    const std::string town = LookUp(
+        PostnrDbf, "POSTNR", TzUtils::PadRightOrCut(ds.FieldByName("mak_postnr").AsString(), 10),
+        "pst_by", found);
     ds.FieldByName("KundePostBy")
         .SetAsString(found ? s("mak_postnr") + " " + TzUtils::TrimRight(town) : s("mak_postnr"));
 }
 
 void TKJData::InteressentDbfCalcFields(Db::TDataSet& ds) {
     bool found = false;
-    const std::string key = TzUtils::AnsiUpper(PadRight(ds.FieldByName("int_id").AsString(), 10));
+    const std::string key =
+        TzUtils::AnsiUpper(TzUtils::PadRightOrCut(ds.FieldByName("int_id").AsString(), 10));
     const std::string navn = LookUp(KundeDbf, "KUNDE", key, "KundeNavn", found);
     ds.FieldByName("INT_NAVN").SetAsString(found ? TzUtils::TrimRight(navn) : std::string());
 }

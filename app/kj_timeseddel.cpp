@@ -304,7 +304,7 @@ void TTimeSedlerForm::edtBrugerExit() {
         TzDs::TTzDbf& t;
         ~Enable() { t.EnableControls(); }
     } enable{t};
-    const std::string padded = PadRight(kjqt::ToAnsi(edtBruger->currentText()), 10);
+    const std::string padded = TzUtils::PadRightOrCut(kjqt::ToAnsi(edtBruger->currentText()), 10);
     bool found = data_.BrugerDbf.FindExact(padded);
     if (!found) {
         const std::string q = "medarbejderen :" + padded + "findes ikke\r\nskal denne oprettes ?";
@@ -342,7 +342,7 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             EnsureEdit(t);
             t.FieldByName("post_tmu").SetAsString(Upper(code));
         }
-        const std::string padded = PadRight(Upper(code), 10);
+        const std::string padded = TzUtils::PadRightOrCut(Upper(code), 10);
         if (data_.VareDbf.FindExact(padded)) return LookUpItem(padded);
         const std::string q = "varen :" + padded + "findes ikke\r\nskal den oprettes ?";
         if (data_.Confirm(q) && !TzUtils::TrimRight(data_.GetAjourInitials()).empty()) {
@@ -350,7 +350,8 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             LookUpItem(padded);
         }
     } else if (name == "POST_SAG") {
-        const std::string padded = Upper(PadRight(t.FieldByName("post_sag").AsString(), 10));
+        const std::string padded =
+            Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
             BackToCell(field);

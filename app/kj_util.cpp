@@ -12,6 +12,7 @@
 #include "data/db_format.h"
 #include "storage/dbf4.h"
 #include "storage/num_text.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
@@ -48,20 +49,6 @@ char CharAtOrBlank(const std::string& text, int i) {
 char FirstChar(const std::string& text) {
     if (text.empty()) return '\0';
     return text[0] == '\0' ? ' ' : text[0];
-}
-
-std::string PadRight(const std::string& text, int n) {
-    if (n <= 0) return {};
-    std::string r = text.substr(0, static_cast<size_t>(n));
-    r.resize(static_cast<size_t>(n), ' ');
-    return r;
-}
-
-std::string PadLeft(const std::string& text, int n) {
-    if (n <= 0) return {};
-    const size_t w = static_cast<size_t>(n);
-    if (text.size() >= w) return text.substr(text.size() - w);
-    return std::string(w - text.size(), ' ') + text;
 }
 
 std::string CopyFrom(const std::string& text, int i) {
@@ -116,7 +103,7 @@ void PutField(std::string& text, const std::string& value, int position, int wid
     const size_t end = static_cast<size_t>(position + width - 1);
     if (text.size() < end) text.resize(end, ' ');
     std::string v = ReplaceChar(value, '\0', ' ');
-    v = PadRight(v, width);
+    v = TzUtils::PadRightOrCut(v, width);
     text.replace(static_cast<size_t>(position - 1), static_cast<size_t>(width), v);
 }
 

@@ -22,8 +22,6 @@ std::string IIf(bool flag, const std::string& a, const std::string& b);
 char CharAt(const std::string& text, int i);
 char CharAtOrBlank(const std::string& text, int i);
 char FirstChar(const std::string& text);
-std::string PadRight(const std::string& text, int n);
-std::string PadLeft(const std::string& text, int n);
 std::string CopyFrom(const std::string& text, int i);
 std::string RemoveChar(const std::string& text, char c);
 std::string ReplaceChar(const std::string& text, char from, char to);

@@ -19,10 +19,18 @@ namespace {
 
 TkundeForm* g_form = nullptr;
 
-const CardRegisterSpec kSpec = {
-    "KundeDbf",   "KundeBufDbf", "KundeData", "KUNDE",  "mak_id",    10,
-    "mak_postnr", "mak_tlf",     "kunden ",   "kunder", "kundedata", "skal denne oprettes ?",
-    nullptr};
+const CardRegisterSpec kSpec = {"KundeDbf",
+                                "KundeBufDbf",
+                                "KundeData",
+                                "KUNDE",
+                                "mak_id",
+                                10,
+                                "mak_postnr",
+                                "kunden ",
+                                "kunder",
+                                "kundedata",
+                                "skal denne oprettes ?",
+                                nullptr};
 
 constexpr const char* kTypeLetters = "FOP";
 constexpr const char* kTypeNames[] = {"Firma", "Offentlig", "Privat"};

@@ -16,9 +16,7 @@ namespace kj {
 inline std::string TzUpper(const std::string& s) {
     return TzUtils::AnsiUpper(s);
 }
-inline std::string TrimRight(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
+using TzUtils::TrimRight;
 // The key of a search: upper-cased and padded with blanks to width.
 inline std::string KeyOf(const std::string& s, int width) {
     return TzUtils::PadRight(TzUtils::AnsiUpper(TzUtils::TrimRight(s)), width);

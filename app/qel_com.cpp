@@ -24,10 +24,6 @@ void SetPanel(TOpstartForm* panel, const std::string& text) {
     if (panel) panel->SetStatusText(text);
 }
 
-std::string Trim(const std::string& s) {
-    return TzCommon::AllTrim(s);
-}
-
 // The drive of a file name ("C:"), empty when it has none.
 std::string DriveOf(const std::string& name) {
     return name.size() >= 2 && name[1] == ':' ? name.substr(0, 2) : std::string();
@@ -49,20 +45,20 @@ int HexDigit(char c) {
 
 // 120 hexadecimal digits to 60 bytes; blanks when the line is not such a text.
 std::string DecodeHexLine(const std::string& line) {
-    const std::string t = Trim(line);
+    const std::string t = TzCommon::AllTrim(line);
     std::string out;
     for (size_t i = 0; i + 1 < t.size() && out.size() < 60; i += 2) {
         const int hi = HexDigit(t[i]), lo = HexDigit(t[i + 1]);
         if (hi < 0 || lo < 0) return std::string(60, ' ');
         out.push_back(static_cast<char>(hi * 16 + lo));
     }
-    return PadRight(out, 60);
+    return TzUtils::PadRightOrCut(out, 60);
 }
 
 std::string HexLine(const std::string& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
-    for (char c : PadRight(bytes, 60)) {
+    for (char c : TzUtils::PadRightOrCut(bytes, 60)) {
         out.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
         out.push_back(kDigits[static_cast<unsigned char>(c) & 15]);
     }
@@ -113,7 +109,7 @@ void TQelCom::ReadIniForm(const std::string& fileName) {
     const char* const* keys = PathKeys();
     for (int i = 0; i < 13; ++i) *members[i] = ini.ReadString(kSection, keys[i], "");
     MorvaneCopies[0] = MorvaneSti;
-    if (Trim(UndoRedoSti).empty()) UndoRedoSti = WithDelim(Zorbo1Sti) + "Undo/";
+    if (TzCommon::AllTrim(UndoRedoSti).empty()) UndoRedoSti = WithDelim(Zorbo1Sti) + "Undo/";
 }
 
 void TQelCom::ReadLineForm(const std::string& fileName) {
@@ -125,7 +121,7 @@ void TQelCom::ReadLineForm(const std::string& fileName) {
     for (int n = 0; n < 9 && !file.Eof() && file.ReadLine(line); ++n) {
         // Kept as written: names are case-sensitive here, and the file layer resolves the
         // case of existing files by itself.
-        line = Trim(line);
+        line = TzCommon::AllTrim(line);
         if ((line.size() == 2 || line.size() == 3) && line[1] == ':')
             line = TzUtils::AnsiUpper(DriveOf(fileName)) + "/";
         *members[n] = line;
@@ -149,7 +145,7 @@ void TQelCom::ReadPaths(const std::string& fileName, TOpstartForm* panel) {
         ReadLineForm(fileName);
     }
     DataBaseSti.clear();
-    if (Trim(Fællesfil).empty()) Fællesfil = WithDelim(Zorbo1Sti) + "ZorboF.asd";
+    if (TzCommon::AllTrim(Fællesfil).empty()) Fællesfil = WithDelim(Zorbo1Sti) + "ZorboF.asd";
 }
 
 bool TQelCom::WritePaths(const std::string& fileName, TOpstartForm* panel) {
@@ -179,7 +175,7 @@ bool TQelCom::ReadUserData(const std::string& fileName, TOpstartForm* panel) {
     FirmName = FirmAddress = std::string(60, ' ');
     std::string line;
     while (!file.Eof() && file.ReadLine(line)) {
-        if (Trim(line) != "[FIRMA]") continue;
+        if (TzCommon::AllTrim(line) != "[FIRMA]") continue;
         if (file.ReadLine(line)) FirmName = OemToAnsi(DecodeHexLine(line));
         if (file.ReadLine(line)) FirmAddress = OemToAnsi(DecodeHexLine(line));
         break;

@@ -92,7 +92,7 @@ void TVareIForm::GendanVare() {
 void TVareIForm::VareNewRecord(Db::TDataSet& ds) {
     if (!StampNewRow(ds, "tmu_opret", "tmu_ajour", "tmu_ini")) return;
     if (!TzUtils::TrimRight(GroupFilter).empty())
-        ds.FieldByName("tmu_gr").SetAsString(PadRight(GroupFilter, 10));
+        ds.FieldByName("tmu_gr").SetAsString(TzUtils::PadRightOrCut(GroupFilter, 10));
 }
 
 void TVareIForm::VareBeforePost(Db::TDataSet& ds) {
@@ -129,7 +129,7 @@ void TVareIForm::SearchColumn(int n) {
         GroupFilter = group;
         SetTitleFilter(table_, TzUtils::TrimRight(group).empty()
                                    ? ""
-                                   : "tmu_gr==\"" + PadRight(group, 10) + "\"");
+                                   : "tmu_gr==\"" + TzUtils::PadRightOrCut(group, 10) + "\"");
     } else if (n == 1) {
         const std::string s = AskText("Søg en vare", "Indtast vare identifikation");
         if (!TzUtils::TrimRight(s).empty()) TitleFind(table_, s);
@@ -210,9 +210,9 @@ class GroupPriorities {
     }
     // The print priority of the item's group; false when the item or its group is unknown.
     bool Find(const std::string& item, int32_t& priority) {
-        if (!Seek(items_, PadRight(TzUtils::AnsiUpper(item), 10))) return false;
+        if (!Seek(items_, TzUtils::PadRightOrCut(TzUtils::AnsiUpper(item), 10))) return false;
         const std::string group = NativeText(groupField_);
-        if (!Seek(groups_, PadRight(TzUtils::AnsiUpper(group), 10))) return false;
+        if (!Seek(groups_, TzUtils::PadRightOrCut(TzUtils::AnsiUpper(group), 10))) return false;
         priority = Priority();
         return true;
     }

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <vector>
 
+#include "storage/tz_utils.h"
+
 namespace Db {
 
 TFormatSettings& FormatSettings() {
@@ -60,13 +62,6 @@ std::string Pad(int value, int width) {
     std::string s = std::to_string(value);
     while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
     return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-    return s.substr(b, e - b);
 }
 
 int CurrentYear() {
@@ -322,15 +317,16 @@ bool ParseDate(const std::string& typed, TDateTime& out) {
 }  // namespace
 
 bool TryStrToDate(const std::string& text, TDateTime& out) {
-    return ParseDate(Trim(text), out);
+    return ParseDate(TzUtils::TrimSpacesTabs(text), out);
 }
 
 bool TryStrToDateTime(const std::string& text, TDateTime& out) {
-    std::string t = Trim(text);
+    std::string t = TzUtils::TrimSpacesTabs(text);
     size_t blank = t.find(' ');
     if (blank == std::string::npos) return ParseDate(t, out);
     TDateTime date, time;
-    if (!ParseDate(t.substr(0, blank), date) || !ParseTime(Trim(t.substr(blank + 1)), time))
+    if (!ParseDate(t.substr(0, blank), date) ||
+        !ParseTime(TzUtils::TrimSpacesTabs(t.substr(blank + 1)), time))
         return false;
     out = date + time;
     return true;
@@ -595,7 +591,7 @@ std::string FormatCurr(const std::string& format, int64_t value) {
 }
 
 bool TryStrToFloat(const std::string& text, double& out) {
-    std::string t = Trim(text);
+    std::string t = TzUtils::TrimSpacesTabs(text);
     if (t.empty()) return false;
     for (char& c : t) {
         if (c == FormatSettings().DecimalSeparator)
@@ -622,7 +618,7 @@ bool TryStrToFloat(const std::string& text, double& out) {
 }
 
 bool TryStrToInt64(const std::string& text, int64_t& out) {
-    std::string t = Trim(text);
+    std::string t = TzUtils::TrimSpacesTabs(text);
     if (t.empty()) return false;
     size_t i = 0;
     bool neg = false;

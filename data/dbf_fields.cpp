@@ -7,6 +7,7 @@
 
 #include "data/tz_messages.h"
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 
 namespace TzDs {
 
@@ -46,13 +47,6 @@ void ApplyRules(TzDbfLow::FieldDef& f, const TzDbfLow::FieldDef& test) {
 
 }  // namespace
 
-std::string TrimAll(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
 bool ParseFieldLine(const std::string& lineIn, TzDbfLow::FieldDef& out) {
     std::string line = lineIn.substr(0, std::min(lineIn.size(), kMaxLine * 4));
     if (std::count(line.begin(), line.end(), ',') != 3) return false;
@@ -60,10 +54,10 @@ bool ParseFieldLine(const std::string& lineIn, TzDbfLow::FieldDef& out) {
     size_t start = 0;
     for (int i = 0; i < 3; ++i) {
         size_t comma = line.find(',', start);
-        items.push_back(TrimAll(line.substr(start, comma - start)));
+        items.push_back(TzCommon::AllTrim(line.substr(start, comma - start)));
         start = comma + 1;
     }
-    items.push_back(TrimAll(line.substr(start, kMaxLine)));
+    items.push_back(TzCommon::AllTrim(line.substr(start, kMaxLine)));
     out = TzDbfLow::FieldDef();
     out.name = items[0].substr(0, kMaxName);
     out.type = items[1].empty() ? ' ' : items[1][0];

@@ -57,7 +57,4 @@ bool BuildFieldDefs(const std::string& component, const std::vector<std::string>
 bool CreateTableFromFields(const std::string& component, const std::string& fileName,
                            const std::vector<std::string>* lines);
 
-// Trims blanks and control characters at both ends.
-std::string TrimAll(const std::string& s);
-
 }  // namespace TzDs

@@ -150,7 +150,6 @@ class TTzDataSet : public Db::TDataSet {
     virtual void DeleteWithLock() = 0;
     virtual void RestoreWithLock() = 0;
     virtual void ReplaceWithLock() = 0;
-    virtual bool AreaUsable() { return true; }
     virtual void AfterCommandHook() {}
     virtual void AfterOpenHook() {}
     virtual void DoBeforeRestore() { BeforeRestore(*this); }

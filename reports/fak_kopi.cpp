@@ -155,7 +155,7 @@ bool TFakKopiForm::FindInvoice(const std::string& key, const char* message) {
 }
 
 bool TFakKopiForm::FindCustomer() {
-    kunde_ = PadTo(FieldText(data_.SagsDbf, "sag_kunde"), 10);
+    kunde_ = TzUtils::PadRightOrCut(FieldText(data_.SagsDbf, "sag_kunde"), 10);
     data_.KundeDbf.SetOrderToTag("kunde");
     if (data_.KundeDbf.FindExact(TzUtils::AnsiUpper(kunde_))) return true;
     Message(kNoCustomer, edtSagnr);
@@ -174,8 +174,8 @@ bool TFakKopiForm::SelectAssign(Pass pass) {
     const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    faknr_ = PadTo(f, kFaknrWidth);
-    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
+    faknr_ = TzUtils::PadRightOrCut(f, kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(TzUtils::PadRightOrCut(s, kSagnrWidth));
     if (pass == Pass::First) {
         if (FindInvoice(faknr_, nullptr)) return Message(kFaknrUsed, edtFaknr), false;
         if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_) || !FindCustomer()) return false;
@@ -193,9 +193,10 @@ bool TFakKopiForm::SelectAssign(Pass pass) {
 bool TFakKopiForm::SelectCopy() {
     const std::string f = TzUtils::TrimRight(kjqt::ToAnsi(edtFaknr->text()));
     if (f.empty()) return Message(kNoFaknr, edtFaknr), false;
-    faknr_ = PadTo(f, kFaknrWidth);
+    faknr_ = TzUtils::PadRightOrCut(f, kFaknrWidth);
     if (!FindInvoice(faknr_, kFaknrMissing)) return false;
-    sagnr_ = TzUtils::AnsiUpper(PadTo(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
+    sagnr_ = TzUtils::AnsiUpper(
+        TzUtils::PadRightOrCut(FieldText(data_.PostDbf, "post_sag"), kSagnrWidth));
     if (!CheckCase(sagnr_, kNoInvoicedCase)) return false;
     return InvoiceRange();
 }
@@ -203,8 +204,8 @@ bool TFakKopiForm::SelectCopy() {
 bool TFakKopiForm::SelectCase() {
     const std::string s = TzUtils::TrimRight(kjqt::ToAnsi(edtSagnr->currentText()));
     if (s.empty()) return Message(kNoSagnr, edtSagnr), false;
-    sagnr_ = TzUtils::AnsiUpper(PadTo(s, kSagnrWidth));
-    faknr_ = PadTo("", kFaknrWidth);
+    sagnr_ = TzUtils::AnsiUpper(TzUtils::PadRightOrCut(s, kSagnrWidth));
+    faknr_ = TzUtils::PadRightOrCut("", kFaknrWidth);
     if (!CheckCase(sagnr_, kNoCase) || !CheckPostings(sagnr_)) return false;
     return SetRange("Upper(post_sag)==" + ExprLiteral(sagnr_));
 }

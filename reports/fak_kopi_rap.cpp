@@ -138,13 +138,13 @@ void TFakKopiForm::QRBSagenBeforePrint(TQRBand& band) {
     Db::TDataSet& kunde = data_.KundeDbf;
     TzDs::TTzDbf& postnr = data_.PostnrDbf;
     std::string nr = FieldText(kunde, "mak_postnr");
-    if (nr.size() < 4) nr = PadTo(nr, 4);
+    if (nr.size() < 4) nr = TzUtils::PadRightOrCut(nr, 4);
     // The postal-code cursor is given back as it was (other windows show it).
     const std::string oldTag = TzUtils::TrimRight(postnr.CurrentTag());
     const int32_t oldRec = postnr.s_RecNo();
     postnr.SetOrderToTag("postnr");
     // The tag holds the code padded to the field's width.
-    const bool found = postnr.Find(PadTo(nr, 10));
+    const bool found = postnr.Find(TzUtils::PadRightOrCut(nr, 10));
     const std::string pstNr = found ? FieldText(postnr, "pst_nr") : std::string();
     const std::string pstBy = found ? FieldText(postnr, "pst_by") : std::string();
     postnr.SetOrderToTag(oldTag);

@@ -306,8 +306,9 @@ void TListPostForm::EdtBruger1DropDown() {
     const QString text = EdtBruger1->currentText();
     for (users.First(); !users.Eof(); users.Next()) {
         if (users.Deleted()) continue;
-        EdtBruger1->addItem(kjqt::FromAnsi(PadTo(users.FieldByName("ini").AsString(), kIniWidth) +
-                                           users.FieldByName("BrugerNavn").AsString()));
+        EdtBruger1->addItem(
+            kjqt::FromAnsi(TzUtils::PadRightOrCut(users.FieldByName("ini").AsString(), kIniWidth) +
+                           users.FieldByName("BrugerNavn").AsString()));
     }
     EdtBruger1->setEditText(text);
 }

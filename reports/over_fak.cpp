@@ -272,7 +272,7 @@ bool TOverFak::ReadPosting(TExportPosting& p) {
     if (post.FieldByName("post_over").AsBoolean() || FieldText(post, "post_fnr").empty())
         return false;
     // Each item is searched once per export; its account is remembered ("" when none).
-    const std::string key = PadTo(post.FieldByName("post_tmu").AsString(), 10);
+    const std::string key = TzUtils::PadRightOrCut(post.FieldByName("post_tmu").AsString(), 10);
     auto known = accounts_.find(key);
     if (known == accounts_.end()) {
         const std::string account = vare.FindExact(key) ? FieldText(vare, "tmu_konto") : "";

@@ -43,22 +43,12 @@ int64_t FieldMoney(const Db::TField& field) {
     }
 }
 
-std::string TrimRight(const std::string& s) {
-    return TzUtils::TrimRight(s);
-}
-
 std::string UpperTrimmed(const std::string& s) {
     return TzUtils::AnsiUpper(TzUtils::TrimRight(s));
 }
 
-std::string PadTo(const std::string& s, size_t n) {
-    std::string r = s.substr(0, n);
-    r.resize(n, ' ');
-    return r;
-}
-
 std::string KeyOf(const std::string& s, size_t n) {
-    return TzUtils::AnsiUpper(PadTo(s, n));
+    return TzUtils::AnsiUpper(TzUtils::PadRightOrCut(s, n));
 }
 
 Db::TDateTime FieldDay(const Db::TField& field) {

@@ -13,6 +13,7 @@
 
 #include "data/db_types.h"
 #include "data/tz_dbf.h"
+#include "storage/tz_utils.h"
 
 class QDate;
 
@@ -32,11 +33,9 @@ std::string FormatKroner(int64_t tenThousandths);
 // A field's value in ten-thousandths (0 for a field that is null or cannot be read).
 int64_t FieldMoney(const Db::TField& field);
 
-std::string TrimRight(const std::string& s);
+using TzUtils::TrimRight;
 // s without trailing blanks, upper-cased as Windows-1252: how two key texts are compared.
 std::string UpperTrimmed(const std::string& s);
-// s cut or padded with blanks to n characters.
-std::string PadTo(const std::string& s, size_t n);
 // s padded to n and upper-cased as Windows-1252 (the form of the index keys).
 std::string KeyOf(const std::string& s, size_t n);
 

@@ -3,23 +3,14 @@
 #include <algorithm>
 #include <charconv>
 
+#include "storage/tz_utils.h"
+
 namespace kjrep {
 
 namespace {
 
 const char kCaptionHalfEmpty[] = ";;;;;;";
 const char kDataHalfEmpty[] = ";;;;;";
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 
 char Upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
@@ -63,12 +54,11 @@ std::string NextLayoutToken(std::string& line) {
     size_t semi = line.find(';');
     std::string token = line.substr(0, semi);
     line.erase(0, semi == std::string::npos ? line.size() : semi + 1);
-    while (!token.empty() && IsBlank(token.back())) token.pop_back();
-    return token;
+    return TzUtils::TrimRight(token);
 }
 
 int64_t LayoutNumber(const std::string& token, int64_t def) {
-    std::string t = Trim(token);
+    std::string t = TzCommon::AllTrim(token);
     if (t.empty()) return def;
     bool negative = t[0] == '-';
     size_t start = (t[0] == '-' || t[0] == '+') ? 1 : 0;
@@ -98,7 +88,7 @@ TLayoutRect ScaleLayoutRect(TLayoutRect r, int factor) {
 }
 
 int32_t ParseAlignment(std::string& line) {
-    std::string token = Trim(NextLayoutToken(line));
+    std::string token = TzCommon::AllTrim(NextLayoutToken(line));
     char c = token.empty() ? 'V' : Upper(token[0]);
     if (c == 'C') return 0;
     if (c == 'H') return 1;

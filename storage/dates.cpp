@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 
 namespace TzCommon {
 
@@ -61,13 +62,6 @@ bool AllBlank(const std::string& s) {
     return true;
 }
 
-std::string Trimmed(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
-
 bool AllDigits(const std::string& s) {
     if (s.empty()) return false;
     for (char c : s)
@@ -96,14 +90,14 @@ bool SplitDate(const std::string& text, std::string parts[3]) {
 // A day or month part of a text the user typed: one digit widened with "0", blanks kept
 // two wide.
 std::string DayMonthPart(const std::string& part) {
-    std::string t = Trimmed(part);
+    std::string t = TzUtils::TrimSpaces(part);
     if (t.empty()) return "  ";
     if (t.size() == 1 && AllDigits(t)) return "0" + t;
     return t;
 }
 
 std::string YearPart(const std::string& part) {
-    std::string t = Trimmed(part);
+    std::string t = TzUtils::TrimSpaces(part);
     if (t.empty()) return std::string(part.size() >= 4 ? 4 : 2, ' ');
     if (t.size() == 1 && AllDigits(t)) return "0" + t;
     return t;

@@ -10,6 +10,7 @@
 #include "storage/dbf4.h"
 #include "storage/hooks.h"
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 
 namespace Memo {
 
@@ -633,11 +634,6 @@ bool GetMemo(WorkArea& area, int32_t block, int lineLimit) {
 
 namespace {
 
-std::string TrimRight(const std::string& s) {
-    size_t n = s.find_last_not_of(' ');
-    return n == std::string::npos ? std::string() : s.substr(0, n + 1);
-}
-
 void ToOem(const WorkArea& area, std::string& s) {
     if (area.ansiToOem != nullptr && !s.empty())
         area.ansiToOem(reinterpret_cast<uint8_t*>(s.data()), s.size());
@@ -651,7 +647,7 @@ int32_t AddMemo(WorkArea& area, const std::string& textIn) {
         ReportNoMemo(&area, "AddMemo");
         return 0;
     }
-    std::string text = TrimRight(textIn);
+    std::string text = TzUtils::TrimRightSpaces(textIn);
     if (text.empty()) return 0;
     int64_t end = LockMemoPadAndSeekEOF(area, *d, "AddMemo");
     if (end < 0) return 0;

@@ -82,10 +82,7 @@ struct BlobState {
     int translate = 0;      // 0 off, 1 on, 2 undecided (decided by the first piece)
     bool useCache = false;  // the area has a translation procedure
     std::vector<uint8_t> cache;
-    int64_t cacheChunk = -1;            // read: chunk number held; write: unused
-    int64_t written = 0;                // bytes written in write mode
-    std::vector<uint8_t> pendingWrite;  // write cache (translated on flush)
-    uint64_t pendingAt = 0;
+    int64_t written = 0;  // bytes written in write mode
 };
 
 struct MemoDescriptor {

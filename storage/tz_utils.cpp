@@ -119,6 +119,23 @@ std::string TrimLeft(const std::string& s) {
     return s.substr(b);
 }
 
+std::string TrimSpaces(const std::string& s) {
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+std::string TrimRightSpaces(const std::string& s) {
+    const size_t e = s.find_last_not_of(' ');
+    return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+std::string TrimSpacesTabs(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
 std::string Space(int n) {
     return n > 0 ? std::string(static_cast<size_t>(n), ' ') : "";
 }
@@ -130,6 +147,13 @@ std::string Replicate(char c, int n) {
 std::string PadRight(const std::string& s, int n) {
     if (n <= 0 || s.size() >= static_cast<size_t>(n)) return s;
     return s + std::string(static_cast<size_t>(n) - s.size(), ' ');
+}
+
+std::string PadRightOrCut(const std::string& s, int n) {
+    if (n <= 0) return {};
+    std::string r = s.substr(0, static_cast<size_t>(n));
+    r.resize(static_cast<size_t>(n), ' ');
+    return r;
 }
 
 std::string IIf(bool flag, const std::string& a, const std::string& b) {
@@ -476,7 +500,7 @@ LocalDate GetDate() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_wday};
+    return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
 }  // namespace TzCommon

@@ -11,12 +11,20 @@
 namespace TzUtils {
 
 std::string AnsiUpper(const std::string& s);
-// Without trailing (leading) blanks and control characters: every byte up to the blank.
+// Trimming. TrimRight and TrimLeft (and TzCommon::AllTrim, both ends) take off every byte up
+// to the blank: spaces, NUL, tab, CR, LF and the other control characters, as field values
+// are trimmed. The others take off only the characters their names say.
 std::string TrimRight(const std::string& s);
 std::string TrimLeft(const std::string& s);
+std::string TrimSpaces(const std::string& s);       // spaces (' ') only, both ends
+std::string TrimRightSpaces(const std::string& s);  // spaces (' ') only, at the end
+std::string TrimSpacesTabs(const std::string& s);   // spaces and tabs only, both ends
 std::string Space(int n);
 std::string Replicate(char c, int n);
+// Padding with spaces on the right. PadRight never cuts: a text of n or more bytes comes back
+// whole. PadRightOrCut gives exactly n bytes (a longer text keeps its first n; "" for n <= 0).
 std::string PadRight(const std::string& s, int n);
+std::string PadRightOrCut(const std::string& s, int n);
 std::string IIf(bool flag, const std::string& a, const std::string& b);
 bool IsAlpha(const std::string& s);  // the first character is a letter
 char UpCaseChar(char c);
@@ -87,7 +95,6 @@ struct LocalDate {
     int year = 0;
     int month = 0;
     int day = 0;
-    int dayOfWeek = 0;  // 0 Sunday ... 6 Saturday
 };
 LocalDate GetDate();
 

@@ -6,18 +6,12 @@
 
 #include "storage/code_page.h"
 #include "storage/file_layer.h"
+#include "storage/tz_utils.h"
 #include "storage/whole_file.h"
 
 namespace kjqt {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
 
 bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && tz::AnsiUpperStr(a) == tz::AnsiUpperStr(b);
@@ -43,21 +37,21 @@ std::vector<std::string> SplitLines(const std::string& all) {
 TMemIniFile::Line TMemIniFile::Parse(const std::string& text) {
     Line line;
     line.text = text;
-    std::string t = Trim(text);
+    std::string t = TzUtils::TrimSpacesTabs(text);
     if (t.empty() || t[0] == ';') return line;
     if (t[0] == '[') {
         size_t close = t.find(']');
         if (close != std::string::npos) {
             line.kind = Line::Header;
-            line.section = Trim(t.substr(1, close - 1));
+            line.section = TzUtils::TrimSpacesTabs(t.substr(1, close - 1));
         }
         return line;
     }
     size_t eq = t.find('=');
     if (eq == std::string::npos) return line;
     line.kind = Line::Entry;
-    line.key = Trim(t.substr(0, eq));
-    line.value = Trim(t.substr(eq + 1));
+    line.key = TzUtils::TrimSpacesTabs(t.substr(0, eq));
+    line.value = TzUtils::TrimSpacesTabs(t.substr(eq + 1));
     return line;
 }
 
@@ -72,7 +66,9 @@ TMemIniFile::TMemIniFile(const std::string& fileName) : fileName_(tz::ResolveNam
 int TMemIniFile::FindSection(const std::string& section, int* end) const {
     const int n = static_cast<int>(lines_.size());
     for (int i = 0; i < n; ++i) {
-        if (lines_[i].kind != Line::Header || !SameText(lines_[i].section, Trim(section))) continue;
+        if (lines_[i].kind != Line::Header ||
+            !SameText(lines_[i].section, TzUtils::TrimSpacesTabs(section)))
+            continue;
         if (end) {
             int j = i + 1;
             while (j < n && lines_[j].kind != Line::Header) ++j;
@@ -87,7 +83,7 @@ int TMemIniFile::FindKey(const std::string& section, const std::string& key) con
     int end = 0;
     int head = FindSection(section, &end);
     if (head < 0) return -1;
-    std::string k = Trim(key);
+    std::string k = TzUtils::TrimSpacesTabs(key);
     for (int i = head + 1; i < end; ++i)
         if (lines_[i].kind == Line::Entry && SameText(lines_[i].key, k)) return i;
     return -1;
@@ -121,19 +117,20 @@ void TMemIniFile::WriteString(const std::string& section, const std::string& key
         Line& line = lines_[i];
         size_t eq = line.text.find('=');
         line.text = line.text.substr(0, eq + 1) + value;
-        line.value = Trim(value);
+        line.value = TzUtils::TrimSpacesTabs(value);
     } else {
         int end = 0;
         int head = FindSection(section, &end);
         if (head < 0) {
-            if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back(Parse(""));
-            lines_.push_back(Parse("[" + Trim(section) + "]"));
+            if (!lines_.empty() && !TzUtils::TrimSpacesTabs(lines_.back().text).empty())
+                lines_.push_back(Parse(""));
+            lines_.push_back(Parse("[" + TzUtils::TrimSpacesTabs(section) + "]"));
             head = static_cast<int>(lines_.size()) - 1;
             end = head + 1;
         }
         int at = end;  // after the section's last entry, before its trailing blanks/comments
         while (at > head + 1 && lines_[at - 1].kind != Line::Entry) --at;
-        lines_.insert(lines_.begin() + at, Parse(Trim(key) + "=" + value));
+        lines_.insert(lines_.begin() + at, Parse(TzUtils::TrimSpacesTabs(key) + "=" + value));
     }
     Changed();
 }

@@ -1,18 +1,13 @@
 #include "ui/tmv_fil.h"
 
 #include "storage/file_layer.h"
+#include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
 namespace kjqt {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 void Show(const std::string& ansi) {
     DialogService::Instance().ShowMessage(FromAnsi(ansi));
@@ -21,7 +16,7 @@ void Show(const std::string& ansi) {
 }  // namespace
 
 bool TMVFil::OpenAs(const std::string& fileName, Mode mode) {
-    std::string name = Trim(fileName);
+    std::string name = TzUtils::TrimSpaces(fileName);
     if (Open() && name == name_ && mode == mode_) {
         // The same file again: start it over (reading from the top, or emptied).
         if (mode == Mode::Read) {

@@ -25,10 +25,6 @@ using kj::Ansi;
 namespace {
 
 // Rows of an open table (the component's own view: deleted rows hidden).
-std::string PadRightTo(const std::string& s, size_t n) {
-    return s.size() >= n ? s : s + std::string(n - s.size(), ' ');
-}
-
 int Rows(TzDs::TTzDbf& t) {
     int n = 0;
     for (t.First(); !t.Eof(); t.Next()) ++n;
@@ -72,7 +68,7 @@ std::map<std::string, int> RowsOnDisk(const std::string& folder) {
 bool Restore(kj::TKJData& d, const std::string& nr) {
     for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) t->SetActive(true);
     d.SagAfslut.SetOrderToTag("SAGSNR");
-    bool done = d.SagAfslut.FindExact(TzUtils::AnsiUpper(PadRightTo(nr, 10))) &&
+    bool done = d.SagAfslut.FindExact(TzUtils::AnsiUpper(TzUtils::PadRight(nr, 10))) &&
                 kj::RestoreArchivedCase(d, d.SagAfslut.FieldByName("sags_nr").AsString());
     for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) t->SetActive(false);
     return done;

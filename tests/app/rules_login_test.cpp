@@ -275,10 +275,6 @@ class RulesLoginTest : public QObject {
     }
 
     void helperRoutines() {
-        QCOMPARE(kj::PadRight("abc", 2), std::string("ab"));
-        QCOMPARE(kj::PadLeft("abcdef", 3), std::string("def"));
-        QCOMPARE(kj::PadLeft("ab", 4), std::string("  ab"));
-        QCOMPARE(kj::PadRight("", 3), std::string("   "));
         std::string s = "{|}[\\]";
         kj::DosToAnsi(s);
         QCOMPARE(s, Ansi("æøåÆØÅ"));

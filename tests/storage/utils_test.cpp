@@ -25,10 +25,37 @@ class UtilsTest : public ::testing::Test {
     void TearDown() override { TzStorage::Reset(); }
 };
 
-TEST_F(UtilsTest, TextHelpers) {
+// Each trim takes off only its own kind of blank: the engine's every byte up to the space,
+// or spaces only, or spaces and tabs; and only at the ends its name says.
+TEST_F(UtilsTest, EachTrimTakesOffItsOwnBlanks) {
+    const std::string mixed("\t\0 a b \0\r\n \t", 12);
+    EXPECT_EQ(TrimRight(mixed), std::string("\t\0 a b", 6));
+    EXPECT_EQ(TrimLeft(mixed), std::string("a b \0\r\n \t", 9));
+    EXPECT_EQ(TzCommon::AllTrim(mixed), "a b");
+    EXPECT_EQ(TrimSpaces(mixed), mixed);  // neither end is a space
+    EXPECT_EQ(TrimSpaces(std::string("  a\tb\0 ", 7)), std::string("a\tb\0", 4));
+    EXPECT_EQ(TrimRightSpaces("  a\t  "), "  a\t");
+    EXPECT_EQ(TrimSpacesTabs(" \t a\r \t"), "a\r");
+    EXPECT_EQ(TrimSpacesTabs(std::string("\0 a", 3)), std::string("\0 a", 3));
+    for (const std::string& allBlank : {std::string(), std::string("   ")}) {
+        EXPECT_EQ(TrimSpaces(allBlank), "");
+        EXPECT_EQ(TrimRightSpaces(allBlank), "");
+        EXPECT_EQ(TrimSpacesTabs(allBlank + "\t"), "");
+    }
+}
+
+// PadRight never cuts; PadRightOrCut gives exactly n bytes, the first n of a longer text.
+TEST_F(UtilsTest, PaddingCutsOnlyWhenItsNameSays) {
     EXPECT_EQ(PadRight("abc", 5), "abc  ");
     EXPECT_EQ(PadRight("abc", 2), "abc");
     EXPECT_EQ(PadRight("abc", -1), "abc");
+    EXPECT_EQ(PadRightOrCut("abc", 5), "abc  ");
+    EXPECT_EQ(PadRightOrCut("abc", 2), "ab");
+    EXPECT_EQ(PadRightOrCut("", 3), "   ");
+    EXPECT_EQ(PadRightOrCut("abc", 0), "");
+}
+
+TEST_F(UtilsTest, TextHelpers) {
     EXPECT_EQ(Space(3), "   ");
     EXPECT_EQ(Space(0), "");
     EXPECT_EQ(Space(-4), "");
