@@ -1,45 +1,33 @@
-// Tables for the benchmarks: the postings layout (187-byte records) and quick ways to fill
-// a table with many records.
+// Tables for the benchmarks: the postings table of tests/support (layout, tags, generated
+// records) and a scratch folder for one run.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "storage/dbf_low.h"
+#include "tests/support/postings_table.h"
 
 namespace kjbench {
 
-// The postings table's fields (record length 187).
-std::vector<TzDbfLow::FieldDef> PostingsLayout();
-
-// The postings index's five tags: name and key expression.
-struct TagText {
-    const char* name;
-    const char* expression;
-};
-const std::vector<TagText>& PostingsTags();
+using kjtest::FillPosting;
+using kjtest::MakePostings;
+using kjtest::PostingsLayout;
+using kjtest::PostingsTags;
+using kjtest::ReadPostingField;
+using kjtest::TagText;
 
 // A fresh folder under $TMPDIR (else /tmp) for one benchmark run; removed by the destructor.
+// A folder that cannot be made ends the program (exit code 2): the run never works in, or
+// removes, a folder it did not make.
 class BenchDir {
   public:
     BenchDir();
     ~BenchDir();
+    BenchDir(const BenchDir&) = delete;
+    BenchDir& operator=(const BenchDir&) = delete;
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;
 };
-
-// Creates a postings table holding n generated records, written in large blocks (the file
-// is built directly, so even a million records take well under a second).
-void MakePostings(const std::string& path, int n);
-
-// Fills the current area's native record with generated postings values for number i:
-// every field varies from row to row as the application's postings do (case, fee code,
-// employee, dates, invoice number, priority, amounts), MakePostings writes the same rows.
-void FillPosting(int i);
-
-// Reads a field of the current area's record (the case number), as every scan does.
-int ReadPostingField();
 
 }  // namespace kjbench

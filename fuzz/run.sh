@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs each fuzz target of build-fuzz/ for a few seconds over a copy of its corpus (the tree
-# is not changed), after replaying its saved regressions. A crash, leak or time-out fails.
+# Checks that the committed seeds are what kj_fuzz_seeds writes, then runs each fuzz target
+# of build-fuzz/ for a few seconds over a copy of its corpus (the tree is not changed), after
+# replaying its saved regressions. A drifted seed, a crash, a leak or a time-out fails.
 # Usage: fuzz/run.sh [seconds per target] [targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,17 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 if [ -s fuzz/known-leaks.supp ]; then
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/known-leaks.supp:print_suppressions=0}
 fi
+# The committed seeds are what kj_fuzz_seeds writes: a seed that differs or is missing fails
+# (write them again with build-fuzz/fuzz/kj_fuzz_seeds fuzz/corpus). Inputs kept from fuzzing
+# beside them are left alone.
+build-fuzz/fuzz/kj_fuzz_seeds "$work/seeds" >"$work/seeds.log" 2>&1 ||
+  { tail -n 20 "$work/seeds.log"; echo "kj_fuzz_seeds failed"; exit 1; }
+drift=0
+while IFS= read -r -d '' f; do
+  rel=${f#"$work/seeds/"}
+  cmp -s "$f" "fuzz/corpus/$rel" || { echo "fuzz seed differs from kj_fuzz_seeds: fuzz/corpus/$rel"; drift=1; }
+done < <(find "$work/seeds" -type f -print0)
+[ "$drift" -eq 0 ] || { echo "fuzz seeds drifted; run build-fuzz/fuzz/kj_fuzz_seeds fuzz/corpus"; exit 1; }
 for t in "${targets[@]}"; do
   bin=build-fuzz/fuzz/fuzz_$t
   mkdir -p "$work/$t"

@@ -8,11 +8,11 @@ if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"
   exit 0
 fi
-if ! clang-format --dry-run -Werror "${files[@]}" 2>/tmp/kj-format.$$; then
-  head -n 40 /tmp/kj-format.$$
-  echo "format: $(grep -c 'error:' /tmp/kj-format.$$) place(s) differ from .clang-format; run scripts/check_format.sh --fix"
-  rm -f /tmp/kj-format.$$
+report=$(mktemp "${TMPDIR:-/tmp}/kj-format.XXXXXX")
+trap 'rm -f "$report"' EXIT
+if ! clang-format --dry-run -Werror "${files[@]}" 2>"$report"; then
+  head -n 40 "$report"
+  echo "format: $(grep -c 'error:' "$report") place(s) differ from .clang-format; run scripts/check_format.sh --fix"
   exit 1
 fi
-rm -f /tmp/kj-format.$$
 echo "format: every file as .clang-format has it"

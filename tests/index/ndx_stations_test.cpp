@@ -8,11 +8,11 @@
 #include <memory>
 #include <random>
 
-#include "bench/bench_tables.h"
 #include "index/mdx_semaphore.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
+#include "tests/support/postings_table.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ using namespace ndxtest;
 
 const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
     std::vector<TzNdx::TagDescriptor> tags;
-    for (const kjbench::TagText& t : kjbench::PostingsTags())
+    for (const kjtest::TagText& t : kjtest::PostingsTags())
         tags.push_back({t.name, t.expression, "", false, false});
     return tags;
 }();
@@ -43,14 +43,14 @@ TEST(NdxStationChild, Work) {
         for (int i = 0; i < kAppends; ++i) {
             while (!Dbf4::FLock()) {
             }
-            kjbench::FillPosting(id * 100000 + i * 13);
+            kjtest::FillPosting(id * 100000 + i * 13);
             Dbf4::Append();
             Dbf4::Unlock();
             if (TzCommon::ErrorWord() != 0) throw TzCommon::ETzError(TzCommon::LastErrorMessage());
             if (i % 3 == 0) {
                 Dbf4::Go(1 + int32_t(rng() % uint32_t(Dbf4::RecCount())));
                 if (Dbf4::RLock()) {
-                    kjbench::FillPosting(int(rng() % 20000));
+                    kjtest::FillPosting(int(rng() % 20000));
                     Dbf4::Replace();
                     Dbf4::Unlock();
                     if (TzCommon::ErrorWord() != 0)
@@ -76,7 +76,7 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
     ResetEngine();
     TzCommon::SetErrorChecking(0);
     const std::string table = dir.file("poster.dbf");
-    kjbench::MakePostings(table, 300);
+    kjtest::MakePostings(table, 300);
     Dbf4::Select(1);
     Dbf4::Use(table);
     ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
@@ -144,7 +144,7 @@ TEST(NdxStationChild, Appender) {
         for (int i = 0; kjtest::HearParent() == "append"; ++i) {
             while (!Dbf4::FLock()) {
             }
-            kjbench::FillPosting(3000 + i);
+            kjtest::FillPosting(3000 + i);
             SetC(1, "ZZZZ" + std::to_string(i));
             Dbf4::Append();
             Dbf4::Unlock();
@@ -198,12 +198,12 @@ TEST(NdxStationChild, StoppedWriter) {
     for (int i = 0; i < 3000; ++i) {
         if (append) {
             if (!Dbf4::FLock()) continue;
-            kjbench::FillPosting(50000 + i);
+            kjtest::FillPosting(50000 + i);
             Dbf4::Append();
         } else {
             Dbf4::Go(1 + int32_t(rng() % uint32_t(Dbf4::RecCount())));
             if (!Dbf4::RLock()) continue;
-            kjbench::FillPosting(int(rng() % 20000));
+            kjtest::FillPosting(int(rng() % 20000));
             Dbf4::Replace();
         }
         Dbf4::Unlock();
@@ -235,7 +235,7 @@ TEST(NdxStationChild, Survivor) {
             while (!(append ? Dbf4::FLock() : Dbf4::RLock())) {
                 if (std::chrono::steady_clock::now() > until) throw std::runtime_error("no lock");
             }
-            kjbench::FillPosting(append ? 70000 + 100 * seed + i : int(rng() % 20000));
+            kjtest::FillPosting(append ? 70000 + 100 * seed + i : int(rng() % 20000));
             if (append) {
                 Dbf4::Append();
             } else {
@@ -315,7 +315,7 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
             Mdx::SetDefaultReadTimeoutTicks(18 * 20);  // a stalled writer fails within 20 s
             kjtest::TempDir dir;
             const std::string table = dir.file("poster.dbf");
-            kjbench::MakePostings(table, 300);
+            kjtest::MakePostings(table, 300);
             Dbf4::Select(1);
             Dbf4::Use(table);
             ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
@@ -362,7 +362,7 @@ class NdxStationsTest : public ::testing::Test {
     void SetUp() override {
         ResetEngine();
         TzCommon::SetErrorChecking(0);
-        kjbench::MakePostings(table, 300);
+        kjtest::MakePostings(table, 300);
         Dbf4::Select(1);
         Dbf4::Use(table);
         ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
@@ -376,7 +376,7 @@ class NdxStationsTest : public ::testing::Test {
     void AppendOne(int i) {
         Dbf4::Select(1);
         ASSERT_TRUE(Dbf4::FLock());
-        kjbench::FillPosting(i);
+        kjtest::FillPosting(i);
         try {
             Dbf4::Append();
         } catch (const TzCommon::ETzError& e) {
@@ -553,7 +553,7 @@ TEST_F(NdxStationsTest, AStepCostsTheReadCountAlone) {
         tz::SetCallCounts(&calls);
         int64_t sum = 0;
         for (int i = 0; i < kSteps; ++i) {
-            sum += kjbench::ReadPostingField();
+            sum += kjtest::ReadPostingField();
             Dbf4::Skip(c.step);
         }
         tz::SetCallCounts(nullptr);
