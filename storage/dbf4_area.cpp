@@ -337,7 +337,7 @@ void CloseArea() {
         indexHooks.close();
     CommitSharedClose(*a);
     Unlock();
-    tz::StopPoint("CloseArea.unlocked");
+    tz::StopPoint("close-unlocked");  // kill tests: header written, locks let go, file open
     a->swap.clear();
     if (a->memo && memoHooks.close) memoHooks.close(*a);
     internal::RefreshPeekCache(*a, -1);

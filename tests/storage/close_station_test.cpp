@@ -71,7 +71,7 @@ TEST_F(CloseStationTest, EndMarkNeverOnAnotherStationsRecord) {
     const std::string table = Path("t.dbf");
     Child closer(
         "CloseStationChild.Closer",
-        {{"TABLE", table}, {"COUNT", "3"}, {"KEEP", "1"}, {"KJ_STOP_AT", "CloseArea.unlocked"}});
+        {{"TABLE", table}, {"COUNT", "3"}, {"KEEP", "1"}, {"KJ_STOP_AT", "close-unlocked"}});
     ASSERT_TRUE(closer.WaitStopped(20000));
     Open(1, table);
     AppendRows("OTHER", 1);  // the append lock is free now
@@ -98,7 +98,7 @@ TEST_F(CloseStationTest, ReplacerNeverUndoesAnAppendersCount) {
     AppendRows("FIRST", 100);
     Dbf4::CloseArea();
     Child closer("CloseStationChild.Closer",
-                 {{"TABLE", table}, {"COUNT", "0"}, {"KJ_STOP_AT", "CloseArea.unlocked"}});
+                 {{"TABLE", table}, {"COUNT", "0"}, {"KJ_STOP_AT", "close-unlocked"}});
     ASSERT_TRUE(closer.WaitStopped(20000));
     Open(1, table);
     AppendRows("OTHER", 1);
