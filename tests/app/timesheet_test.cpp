@@ -177,6 +177,15 @@ QString RunEmptyTimeSheet() {
     return status;
 }
 
+// One observation of a test that runs inside the window's own loop, as "what: value", so
+// that a failed comparison of the list says which one differs.
+QString Seen(const char* what, bool yes) {
+    return QString::fromUtf8(what) + (yes ? ": yes" : ": no");
+}
+QString Seen(const char* what, int n) {
+    return QString::fromUtf8(what) + ": " + QString::number(n);
+}
+
 }  // namespace
 
 class TimeSheetTest : public QObject {
@@ -339,15 +348,15 @@ class TimeSheetTest : public QObject {
                       Db::TDataSet& t = f_.data->TimerDbf;
                       StartRow(w);
                       QTest::keyClick(Focused(w), Qt::Key_Backspace, Qt::ControlModifier);
-                      seen << QString::number(t.State() == Db::dsBrowse)
-                           << QString::number(t.RecordCount());
+                      seen << Seen("browsing after Ctrl-Backspace", t.State() == Db::dsBrowse)
+                           << Seen("rows after Ctrl-Backspace", t.RecordCount());
                       w->postGrid->setFocus();
                       QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
                       w->postGrid->SetSelectedIndex(3);
                       w->postGrid->setFocus();
                       Type(w, "tekst");
                       QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
-                      seen << QString::number(t.State() == Db::dsInsert);
+                      seen << Seen("inserting after Ctrl-Insert", t.State() == Db::dsInsert);
                       w->postGrid->SetSelectedIndex(3);
                       w->postGrid->setFocus();
                       Type(w, "anden");
@@ -355,11 +364,14 @@ class TimeSheetTest : public QObject {
                       QTest::keyClick(Focused(w), Qt::Key_Delete, Qt::ControlModifier);
                       seen << f_.responder.Texts().last().section(' ', 0, 3);
                       QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
-                      seen << QString::number(w->isVisible());
+                      seen << Seen("open after Ctrl-X", w->isVisible());
                       if (w->isVisible()) w->reject();  // a failed close fails, never hangs
                   });
         kj::RunTimeSheets();
-        QCOMPARE(seen, QStringList({"1", "0", "1", U("Ønsker du at slette"), "0"}));
+        QCOMPARE(seen,
+                 QStringList({"browsing after Ctrl-Backspace: yes", "rows after Ctrl-Backspace: 0",
+                              "inserting after Ctrl-Insert: yes", U("Ønsker du at slette"),
+                              "open after Ctrl-X: no"}));
     }
 
     // After the message about an unknown case the focus is back in the case cell, and
@@ -376,18 +388,21 @@ class TimeSheetTest : public QObject {
                       QTest::keyClick(Focused(w), Qt::Key_Tab);
                       QApplication::processEvents();
                       QWidget* f = QApplication::focusWidget();
-                      seen << QString::number(f == w->postGrid || w->postGrid->isAncestorOf(f))
-                           << QString::number(w->postGrid->currentIndex().column());
+                      const bool inGrid = f == w->postGrid || w->postGrid->isAncestorOf(f);
+                      seen << Seen("focus in the grid", inGrid)
+                           << Seen("column", w->postGrid->currentIndex().column());
                       QTest::keyClick(Focused(w), Qt::Key_Escape);
                       QApplication::processEvents();
-                      seen << QString::number(w->isVisible())
-                           << QString::number(f_.data->TimerDbf.State() == Db::dsBrowse);
+                      const bool browsing = f_.data->TimerDbf.State() == Db::dsBrowse;
+                      seen << Seen("open after Escape", w->isVisible())
+                           << Seen("browsing after Escape", browsing);
                       kjqt::DialogService::Instance().SetResponder(&f_.responder);
                       if (w->isVisible()) w->accept();
                   });
         kj::RunTimeSheets();
         QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Sagen findes ikke, indtast en ny !")});
-        QCOMPARE(seen, QStringList({"1", "0", "1", "1"}));
+        QCOMPARE(seen, QStringList({"focus in the grid: yes", "column: 0", "open after Escape: yes",
+                                    "browsing after Escape: yes"}));
         QCOMPARE(f_.data->PostDbf.RecCount(), 0);
     }
 

@@ -13,6 +13,7 @@
 #include "reports/print_preview.h"
 
 using namespace kjinvtest;
+using kjreptest::LinesWith;
 using namespace kjrep;
 
 class InvoiceTest : public QObject {
@@ -88,30 +89,29 @@ class InvoiceTest : public QObject {
     void assignStampsAndPrints() {
         const QString text = Run(0, "F100", "s1");
         QCOMPARE(f_.responder.Texts(), QStringList());
-        for (const char* s : {"Landinspektørerne",
-                              "Faktura kopi",
-                              "F100",
-                              "Ærø Anne",
-                              "Strandvejen 7",
-                              "Att. Bo",
-                              "2100 København Ø",
-                              "Skel ved å",
-                              "Tekst",
-                              "Antal",
-                              "Beløb",
-                              "Opmåling",
-                              "0,33",
-                              "33,33",
-                              "10,99",
-                              "-10,00",
-                              "Gebyr",
-                              "20,00",
-                              "I alt",
-                              "20,99",
-                              "Moms",
-                              "0,24",
-                              "21,24"})
-            QVERIFY2(text.contains(QString::fromUtf8(s)), s);
+        // Each printed line whole, its words in order: a short amount such as "0,24" found
+        // alone on its own line, never inside another number.
+        const QList<QStringList> lines = {
+            {"Landinspektørerne"},
+            {"Faktura kopi"},
+            {"nr.", "F100"},
+            {"Ærø Anne"},
+            {"Strandvejen 7"},
+            {"Att. Bo"},
+            {"2100 København Ø"},
+            {"Vedr.:", "Skel ved å"},
+            {"Tekst", "Antal", "Pris", "Rabat", "Beløb"},
+            {"Opmåling", "0,33", "33,33", "10,99"},
+            {"Kreditnota", "1,00", "10,00", "-10,00"},
+            {"Gebyr", "1,00", "20,00", "20,00"},
+            {"I alt", "20,99"},
+            {"Moms", "0,24"},
+        };
+        for (const QStringList& words : lines)
+            QVERIFY2(LinesWith(text, words).size() >= 1, qPrintable(words.join(" ")));
+        QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 0,24"});
+        QCOMPARE(LinesWith(text, {"I alt"}), QStringList{"I alt 20,99"});
+        QCOMPARE(LinesWith(text, {"21,24"}), QStringList{"21,24"});  // the total with VAT
         QVERIFY(!text.contains("Anden sag"));
         QVERIFY(!text.contains("Tidligere"));  // numbered before: not on this invoice
         QCOMPARE(Fnr(), QStringList({"F100", "F100", "F100", "F0", ""}));

@@ -4,6 +4,7 @@
 
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace kjreptest {
@@ -23,6 +24,25 @@ QSizeF PdfPageSize(const QString& pdf, int page);  // points
 PdfWord FindWord(const std::vector<PdfWord>& words, const QString& text, int page = 0);
 inline double Mm(double points) {
     return points * 25.4 / 72.0;
+}
+
+// The lines of the text that contain every one of the words, in order.
+inline QStringList LinesWith(const QString& text, const QStringList& words) {
+    QStringList out;
+    for (const QString& line : text.split('\n')) {
+        qsizetype at = 0;
+        bool all = true;
+        for (const QString& w : words) {
+            at = line.indexOf(w, at);
+            if (at < 0) {
+                all = false;
+                break;
+            }
+            at += w.size();
+        }
+        if (all) out << line.simplified();
+    }
+    return out;
 }
 
 }  // namespace kjreptest

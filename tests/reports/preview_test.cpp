@@ -239,7 +239,9 @@ class PreviewTest : public QObject {
         QCOMPARE(PdfPages(pdf_), 5);
     }
 
-    // The preview window with a page on it, as a user sees it.
+    // Recording a document of two pages raises BeginDoc, NewPage before each page and EndDoc,
+    // each seen in the recording state with the pages made so far; finishing a document that
+    // is not being recorded raises nothing.
     void documentEvents() {
         TPrintPreview p;
         QStringList log;

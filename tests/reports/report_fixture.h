@@ -177,23 +177,4 @@ inline QStringList Pages(const QString& text) {
     return pages;
 }
 
-// The lines of the text that contain every one of the words, in order.
-inline QStringList LinesWith(const QString& text, const QStringList& words) {
-    QStringList out;
-    for (const QString& line : text.split('\n')) {
-        qsizetype at = 0;
-        bool all = true;
-        for (const QString& w : words) {
-            at = line.indexOf(w, at);
-            if (at < 0) {
-                all = false;
-                break;
-            }
-            at += w.size();
-        }
-        if (all) out << line.simplified();
-    }
-    return out;
-}
-
 }  // namespace kjreptest

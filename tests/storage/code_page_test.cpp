@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <sstream>
+
+#include "tests/support/test_support.h"
 
 using namespace tz;
 
@@ -99,16 +103,49 @@ TEST(CodePage, Windows1252Casing) {
     }
 }
 
+// Python's codecs and Unicode data as the outside reference: /usr/bin/python3 prints one line
+// "<byte> <letter 0/1> <OEM 850 byte of the same character, or -1>" per Windows-1252 byte.
+std::map<int, std::pair<int, int>> PythonCodePages() {
+    const std::string script =
+        "import unicodedata\n"
+        "for c in range(256):\n"
+        "    try: ch = bytes([c]).decode('cp1252')\n"
+        "    except UnicodeDecodeError: ch = None\n"
+        "    letter = ch is not None and unicodedata.category(ch) in ('Lu', 'Ll', 'Lt', 'Lo')\n"
+        "    try: oem = ch.encode('cp850')[0] if ch is not None else -1\n"
+        "    except UnicodeEncodeError: oem = -1\n"
+        "    print(c, int(letter), oem)\n";
+    std::string out;
+    EXPECT_EQ(kjtest::RunCommand("/usr/bin/python3 -c \"" + script + "\"", &out), 0) << out;
+    std::map<int, std::pair<int, int>> rows;
+    std::istringstream in(out);
+    int c, letter, oem;
+    while (in >> c >> letter >> oem) rows[c] = {letter, oem};
+    return rows;
+}
+
+// A letter is what Unicode calls one (cased or not; modifier signs such as 0x88 are not);
+// bytes Windows-1252 leaves undefined are not letters.
 TEST(CodePage, LetterTest) {
-    std::set<int> letters;
-    for (int c = 'A'; c <= 'Z'; ++c) letters.insert(c);
-    for (int c = 'a'; c <= 'z'; ++c) letters.insert(c);
-    for (int c : {0x83, 0x8A, 0x8C, 0x8E, 0x9A, 0x9C, 0x9E, 0x9F, 0xAA, 0xB5, 0xBA})
-        letters.insert(c);
-    for (int c = 0xC0; c <= 0xFF; ++c)
-        if (c != 0xD7 && c != 0xF7) letters.insert(c);
-    for (int c = 0; c < 256; ++c)
-        EXPECT_EQ(IsAnsiAlpha(static_cast<uint8_t>(c)), letters.count(c) == 1) << c;
+    const auto python = PythonCodePages();
+    ASSERT_EQ(python.size(), 256u);
+    for (const auto& [c, row] : python)
+        EXPECT_EQ(IsAnsiAlpha(static_cast<uint8_t>(c)), row.first == 1)
+            << "Windows-1252 byte " << c;
+}
+
+// Every character that code page 850 and Windows-1252 share maps onto itself both ways.
+TEST(CodePage, SharedCharactersMapAsPythonsCodecs) {
+    int shared = 0;
+    for (const auto& [ansi, row] : PythonCodePages()) {
+        if (row.second < 0) continue;
+        ++shared;
+        EXPECT_EQ(AnsiToOemChar(static_cast<uint8_t>(ansi)), row.second)
+            << "Windows-1252 byte " << ansi;
+        EXPECT_EQ(OemToAnsiChar(static_cast<uint8_t>(row.second)), ansi)
+            << "OEM byte " << row.second;
+    }
+    EXPECT_EQ(shared, 128 + 97);  // the ASCII half and the 97 shared upper characters
 }
 
 }  // namespace
