@@ -616,6 +616,7 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
     }
     say("Fjerner slettede sager, posteringer og hændelser");
     d.PackTables();
+    TellShortTables();  // an archive found short when the run opened it
     return c;
 }
 
@@ -812,6 +813,7 @@ void Execute() {
         }
     } close{d};
     for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) t->SetActive(true);
+    TellShortTables();
     FinishInterruptedRestores(d);
     form.exec();
 }

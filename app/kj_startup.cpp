@@ -148,6 +148,7 @@ bool OpenStartupData(TKJData& data, const std::string& argument, TOpstartForm* s
         if (ok && !d.empty() && !QDir::setCurrent(kjqt::FromAnsi(NativePath(d))))
             QDir::setCurrent(kjqt::FromAnsi(NativePath(FolderOf(data.PathSetupFileName))));
         if (ok) FinishInterruptedRestores(data);
+        TellShortTables();
     } catch (const Db::EAbort&) {
         return false;
     } catch (const std::exception& e) {

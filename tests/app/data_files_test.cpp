@@ -445,6 +445,51 @@ class DataFilesTest : public QObject {
         QVERIFY(ProgramReachesMainWindow(sf));
     }
 
+    // Damaged tables at start: a table cut in the middle of a record under a header that
+    // claimed more is opened with what it holds, and the user is told in a box which table
+    // lost how many records (a header behind the file, as a killed station leaves it, is
+    // repaired without a word); a header whose record length is larger than the records
+    // the file holds is refused like one too short for its fields.
+    void damagedTablesAreNamedAtStart() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        FillTables(sf);
+        const std::string file = sf.data + "Sager.dbf";
+        const std::string whole = Read(file);
+        const int header = uint8_t(whole[8]) | uint8_t(whole[9]) << 8;
+        const int record = uint8_t(whole[10]) | uint8_t(whole[11]) << 8;
+        auto withCount = [](std::string b, uint8_t n) {
+            b[4] = char(n);
+            return b;
+        };
+        Write(file, withCount(whole.substr(0, size_t(header + 3 * record + record / 2)), 15));
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        const QStringList told = responder_.Texts();
+        qInfo() << "cut table:" << told;
+        QCOMPARE(told.size(), 1);
+        QVERIFY(
+            told[0].startsWith(QString::fromUtf8("Tabellen ") + QString::fromStdString(file) +
+                               QString::fromUtf8(" indeholder færre poster end dens hoved "
+                                                 "angav: 3 i stedet for 15. 12 poster mangler")));
+        QCOMPARE(data_->SagsDbf.RecCount(), 3);
+        Stop();
+        responder_.Clear();
+        ResetEngine();
+        Write(file, withCount(whole, 2));
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(data_->SagsDbf.RecCount(), 5);
+        Stop();
+        ResetEngine();
+        std::string longer = whole;
+        longer[10] = char(uint8_t(longer[10]) + 10);
+        Write(file, longer);
+        QVERIFY(!Start(sf, "T3=" + sf.start));
+        qInfo() << "record length longer than the fields:" << responder_.Texts();
+        QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
+    }
+
     // A failed write at every step of an upgrade: the start-up reports it or completes,
     // and afterwards the table holds every row in the old or the new layout.
     void upgradeFailingAtAnyWriteLosesNothing() {
