@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -270,6 +271,35 @@ class DataFilesTest : public QObject {
         QVERIFY(ini.find("[Morvane Stier]\r\nMorvaneSti=" + sf.start + "\r\n") == 0);
         QVERIFY(ini.find("DataBaseSti=\r\n") != std::string::npos);
         QVERIFY(ini.find("SagsDataSti=" + sf.start + "SagsData/\r\n") != std::string::npos);
+    }
+
+    // An empty or junk path-setup file names no folder for the user data; started from
+    // another folder the program says so, naming that file and the folder it looked in,
+    // instead of claiming that ZORBO195.ASD is missing.
+    void pathFileNamingNoFolderIsNamed() {
+        const QString here = QDir::currentPath();
+        QTemporaryDir elsewhere;
+        for (const char* content : {"", "\x01\x02junk\r\n[Andet]\r\nx=y\r\n"}) {
+            StartFolder sf;
+            MakeFolder(sf);
+            ResetEngine();
+            Write(sf.start + "ZORBO397.ASD", content);
+            QVERIFY(QDir::setCurrent(elsewhere.path()));
+            const bool started = Start(sf, "T3=" + sf.start);
+            QDir::setCurrent(here);
+            QVERIFY(!started);
+            qInfo() << "path-setup file naming no folder:" << responder_.Texts();
+            QCOMPARE(responder_.Texts(),
+                     QStringList(
+                         {Q("Opstartsfilen " + sf.start +
+                            "ZORBO397.ASD angiver ikke mappen med brugerdata "
+                            "(ZORBO195.ASD); filen er tom eller ugyldig.\r\nDen "
+                            "aktuelle mappe " +
+                            elsewhere.path().toStdString() + " har heller ingen ZORBO195.ASD.\r\n" +
+                            Ansi("Kontakt din leverandør !!!!!!!!"))}));
+            Stop();
+            responder_.Clear();
+        }
     }
 
     void bareDriveLineAndMissingIniKeys() {
