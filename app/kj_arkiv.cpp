@@ -46,11 +46,15 @@ struct Detail {
 
 // A case moved in pass 1: the record numbers to delete in pass 2.
 struct CopiedCase {
+    std::string nr;
     int32_t caseRec = 0;
     std::vector<int32_t> postRecs, eventRecs;
 };
 
 constexpr char kRestoreMark[] = "@R";  // and 15 hexadecimal digits: 17 wide, every filler
+// The filler of an archived case row whose move is not complete: its live rows are not all
+// deleted yet. Cleared once they are.
+constexpr char kMoveMark[] = "@A";
 
 void Pump() {
     kjqt::LetMessagesThrough();
@@ -107,7 +111,7 @@ std::vector<int32_t> RowsOfCase(TzDs::TTzDbf& t, const char* tag, const char* fi
 void AppendCopy(const FieldMap& map, int32_t r, const std::function<void()>& adjust = {}) {
     Dbf4::Select(map.source);
     Dbf4::Go(r);
-    FillFromSource(map);
+    FillStoredFromSource(map);
     if (adjust) adjust();
     if (!AppendFilled(map)) {
         Dbf4::Select(map.target);
@@ -115,9 +119,14 @@ void AppendCopy(const FieldMap& map, int32_t r, const std::function<void()>& adj
     }
 }
 
+std::array<Detail, 2> DetailsOf(TKJData& d) {
+    return {Detail{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"},
+            Detail{d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"}};
+}
+
 // Moves case `nr`'s rows of a live detail table into its archive, except the rows the
-// archive already holds an equal copy of (an interrupted run copied them): every archived
-// row is there once. The live record numbers to delete.
+// archive already holds an equal copy of: every archived row is there once. The live
+// record numbers to delete.
 std::vector<int32_t> CopyDetail(const Detail& d, const std::string& nr) {
     const int live = d.live.WorkAreaNo(), archive = d.archive.WorkAreaNo();
     std::multiset<std::string> held;
@@ -136,15 +145,81 @@ std::vector<int32_t> CopyDetail(const Detail& d, const std::string& nr) {
     return recs;
 }
 
-// Copies the current case into the archive unless an equal copy is there already (the
-// filler aside: a case whose restore was interrupted carries the restore mark).
+// Copies the current case into the archive, carrying the move mark, unless an equal copy
+// is there already (the filler aside: a case whose restore was interrupted carries the
+// restore mark).
 void CopyCase(TKJData& d, const std::string& nr, int32_t rec) {
     const int live = d.SagsDbf.WorkAreaNo(), archive = d.SagAfslut.WorkAreaNo();
     const std::string key = RowKey(live, rec, FillerOf(live));
     const int archiveFiller = FillerOf(archive);
     for (int32_t r : RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr))
         if (RowKey(archive, r, archiveFiller) == key) return;
-    AppendCopy(MapFieldsByName(archive, live), rec);
+    AppendCopy(MapFieldsByName(archive, live), rec,
+               [archiveFiller] { PutNativeText(archiveFiller, kMoveMark); });
+}
+
+bool HasMoveMark(int area, int32_t r) {
+    const int filler = FillerOf(area);
+    return TzCommon::TrimRight(Dbf4::Peek(r, filler)) == kMoveMark;
+}
+
+// Whether the archive holds a finished move of case number `nr` (a case row without the
+// move mark).
+bool MovedBefore(TKJData& d, const std::string& nr) {
+    const int area = d.SagAfslut.WorkAreaNo();
+    for (int32_t r : RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr))
+        if (!HasMoveMark(area, r)) return true;
+    return false;
+}
+
+// Marks rows of a table deleted; the caller holds the table alone.
+void DeleteOwnRows(TzDs::TTzDbf& t, const std::vector<int32_t>& recs) {
+    for (int32_t r : recs) {
+        Dbf4::Select(t.WorkAreaNo());
+        Dbf4::Go(r);
+        if (!Dbf4::Deleted()) Dbf4::DeleteRec();
+    }
+    t.ResyncFromArea();
+}
+
+// Deletes the archived rows of case `nr` from the three archives. Called for a live case
+// that the archive holds no finished move of: its rows there are what an interrupted move
+// of it left, and the live rows replace them whole (rows the user deleted or changed since
+// do not come back).
+void DropLeftovers(TKJData& d, const std::string& nr) {
+    for (const Detail& det : DetailsOf(d))
+        DeleteOwnRows(det.archive, RowsOfCase(det.archive, det.tag, det.caseField, nr));
+    DeleteOwnRows(d.SagAfslut, RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr));
+}
+
+// Clears the move mark of the archived case rows of number `nr` (the archive is the
+// caller's alone, or it holds the rows' locks).
+void ClearMoveMarks(TKJData& d, const std::string& nr) {
+    const int area = d.SagAfslut.WorkAreaNo(), filler = FillerOf(area);
+    for (int32_t r : RowsOfCase(d.SagAfslut, "SAGSNR", "sags_nr", nr)) {
+        if (!HasMoveMark(area, r)) continue;
+        Dbf4::Select(area);
+        Dbf4::Go(r);
+        PutNativeText(filler, "");
+        Dbf4::Replace();
+    }
+    d.SagAfslut.ResyncFromArea();
+}
+
+// The live rows of case `nr` in a detail table that its archive holds an equal copy of.
+std::vector<int32_t> ArchivedLiveRows(const Detail& det, const std::string& nr) {
+    const int live = det.live.WorkAreaNo(), archive = det.archive.WorkAreaNo();
+    std::multiset<std::string> held;
+    for (int32_t r : RowsOfCase(det.archive, det.tag, det.caseField, nr, true))
+        held.insert(RowKey(archive, r, 0));
+    std::vector<int32_t> recs;
+    for (int32_t r : RowsOfCase(det.live, det.tag, det.caseField, nr, true)) {
+        const auto it = held.find(RowKey(live, r, 0));
+        if (it == held.end()) continue;
+        held.erase(it);
+        recs.push_back(r);
+    }
+    return recs;
 }
 
 // Deletes the given records of a live table (one case's rows) under the table's file lock.
@@ -198,7 +273,9 @@ std::vector<CopiedCase> CopyPass(TKJData& d, ArchiveCounts& c,
         walk.Step();
         if (!s.FieldByName("SagenErLukket").AsBoolean()) continue;
         const std::string nr = Text(s, "sags_nr");
+        if (!MovedBefore(d, nr)) DropLeftovers(d, nr);
         CopiedCase cc;
+        cc.nr = nr;
         cc.caseRec = s.RecNo();
         cc.postRecs = CopyDetail(posts, nr);
         c.postings += int(cc.postRecs.size());
@@ -378,11 +455,6 @@ class ArchivedCaseLocks {
     std::vector<int32_t> recs_;
 };
 
-std::array<Detail, 2> DetailsOf(TKJData& d) {
-    return {Detail{d.PostDbf, d.posterAfslut, "POSTSAG", "post_sag"},
-            Detail{d.StatusDbf, d.statusAfslut, "STATUS", "stat_sag"}};
-}
-
 // The rest of a restore whose case row (record `rec`, carrying `mark`) is in: the hidden
 // rows recalled (any that a pack removed meanwhile copied again), the case's rows deleted
 // from the archives (the locked case rows too), and the mark cleared.
@@ -470,6 +542,36 @@ bool OpenArchives(TKJData& d, std::vector<TzDs::TTzDbf*>& opened) {
     return true;
 }
 
+// Deletes the live rows of case `nr` that the archives hold equal copies of: the rest of
+// a move that deleted the live case row and was stopped before its other rows.
+void DeleteArchivedLiveRows(TKJData& d, const std::string& nr) {
+    for (const Detail& det : DetailsOf(d)) {
+        DeleteRecords(det.live, ArchivedLiveRows(det, nr));
+        det.live.ResyncFromArea();
+    }
+}
+
+// Finishes the moves of an earlier run that was stopped after deleting a live case row:
+// archived case rows carrying the move mark whose live case is gone. The archives are this
+// run's alone. (A marked case that is still live was stopped before its deletions; the
+// next move of it replaces what it left.)
+void FinishInterruptedMoves(TKJData& d) {
+    const int area = d.SagAfslut.WorkAreaNo();
+    Dbf4::Select(area);
+    const int nrField = Dbf4::FieldNo("SAGS_NR");
+    std::set<std::string> numbers;
+    for (int32_t r = 1, n = Dbf4::RecCount(); r <= n; ++r) {
+        Dbf4::Select(area);
+        if (Dbf4::Peek(r, 0) != "*" && HasMoveMark(area, r))
+            numbers.insert(TzCommon::TrimRight(Dbf4::Peek(r, nrField)));
+    }
+    for (const std::string& nr : numbers) {
+        if (LiveCase(d, TzUtils::AnsiUpper(TzUtils::PadRightOrCut(nr, 10)))) continue;
+        DeleteArchivedLiveRows(d, nr);
+        ClearMoveMarks(d, nr);
+    }
+}
+
 }  // namespace
 
 void FinishInterruptedRestores(TKJData& d) {
@@ -495,20 +597,26 @@ ArchiveCounts ArchiveClosedCases(TKJData& d, const std::function<void(const std:
     std::vector<CopiedCase> copied;
     {
         ArchivesOpen archives(d);
+        FinishInterruptedMoves(d);
         if (shown) shown(c);
         say("Arkiverer sager, posteringer og hændelser");
         copied = CopyPass(d, c, shown);
         say("Sletter arkiverede sager, posteringer og hændelser");
+        // The case row goes first: while it is live, none of its rows has been deleted,
+        // and a case the user can still open and change is whole.
         for (const CopiedCase& cc : copied) {
+            DeleteRecords(d.SagsDbf, {cc.caseRec});
+            tz::StopPoint("archive-case-row-deleted");
             DeleteRecords(d.PostDbf, cc.postRecs);
             DeleteRecords(d.StatusDbf, cc.eventRecs);
-            DeleteRecords(d.SagsDbf, {cc.caseRec});
+            ClearMoveMarks(d, cc.nr);
             tz::StopPoint("archive-case-deleted");
         }
         for (TzDs::TTzDbf* t : {&d.PostDbf, &d.StatusDbf, &d.SagsDbf}) t->ResyncFromArea();
     }
     say("Fjerner slettede sager, posteringer og hændelser");
     d.PackTables();
+    TellShortTables();  // an archive found short when the run opened it
     return c;
 }
 
@@ -517,6 +625,8 @@ bool RestoreArchivedCase(TKJData& d, const std::string& nr) {
     ArchivedCaseLocks locks(d);
     Retry([&] { return locks.Take(archivedCase); });  // held to the end of the restore
     int32_t rec = LiveCase(d, TzUtils::AnsiUpper(TzUtils::PadRightOrCut(nr, 10)));
+    if (!rec && HasMoveMark(d.SagAfslut.WorkAreaNo(), archivedCase))
+        DeleteArchivedLiveRows(d, nr);  // what its stopped move left live
     const std::string resumed = rec ? RestoreMarkOf(d, rec) : std::string();
     if (rec && resumed.empty()) {
         ShowMsg("Sagen " + TzCommon::TrimRight(nr) + " findes allerede !!!");
@@ -703,6 +813,7 @@ void Execute() {
         }
     } close{d};
     for (TzDs::TTzDbf* t : {&d.SagAfslut, &d.posterAfslut, &d.statusAfslut}) t->SetActive(true);
+    TellShortTables();
     FinishInterruptedRestores(d);
     form.exec();
 }

@@ -7,6 +7,7 @@
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "storage/work_area.h"
 
 namespace kj {
 
@@ -98,6 +99,22 @@ void FillFromSource(const FieldMap& map, const std::vector<std::string>& blank) 
         const std::string& v = values[size_t(map.from[i] - 1)];
         std::memcpy(Dbf4::AssignField(int(i + 1)), v.data(), v.size());
     }
+}
+
+void FillStoredFromSource(const FieldMap& map) {
+    Dbf4::WorkArea& from = *Dbf4::AreaAt(map.source);
+    Dbf4::WorkArea& to = *Dbf4::AreaAt(map.target);
+    const uint8_t* stored = Dbf4::RecordOf(from);
+    const std::vector<uint8_t> src(stored, stored + from.recordLength);
+    Dbf4::Select(map.target);
+    Dbf4::ClearRecord();
+    uint8_t* dst = Dbf4::RecordOf(to);
+    for (size_t i = 0; i < map.from.size() && i < to.fields.size(); ++i) {
+        if (map.from[i] == 0) continue;
+        const Dbf4::FieldEntry& s = from.fields[size_t(map.from[i] - 1)];
+        std::memcpy(dst + to.fields[i].offset, src.data() + s.offset, s.length);
+    }
+    Dbf4::Scatter();
 }
 
 std::string NativeText(int field) {

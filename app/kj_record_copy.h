@@ -38,6 +38,11 @@ std::vector<int> NativeFieldSizes(int area);
 // out the target fields named in `blank` (upper case). The target area is left selected.
 void FillFromSource(const FieldMap& map, const std::vector<std::string>& blank = {});
 
+// Blanks the target's record buffer and copies each mapped field's stored bytes from the
+// source's current record, then reads the record into the native buffer: a blank number,
+// date or logical stays blank. The target area is left selected.
+void FillStoredFromSource(const FieldMap& map);
+
 // The right-trimmed text of a character field of the selected area's current record.
 std::string NativeText(int field);
 

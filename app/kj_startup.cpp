@@ -63,6 +63,22 @@ std::string DefaultStartFolder() {
     return WithDelim(home && *home ? home : ".") + "QELN/";
 }
 
+namespace {
+
+std::string g_pathsFileRead;  // the path-setup file the start-up read
+
+// The path-setup file named no folder for the user data, and the current folder has no
+// user-data file either: which file is at fault, and where the program looked.
+std::string NoUserDataFolder() {
+    return "Opstartsfilen " + g_pathsFileRead +
+           " angiver ikke mappen med brugerdata (ZORBO195.ASD); filen er tom eller "
+           "ugyldig.\r\nDen aktuelle mappe " +
+           kjqt::ToAnsi(QDir::currentPath()) + " har heller ingen ZORBO195.ASD.\r\n" +
+           Ansi("Kontakt din leverandør !!!!!!!!");
+}
+
+}  // namespace
+
 bool ReadPathsFile(const std::string& argument, std::string& f, TOpstartForm* splash) {
     std::string p = TzUtils::TrimRight(argument);
     const std::string upper = TzUtils::AnsiUpper(p);
@@ -93,6 +109,7 @@ bool ReadPathsFile(const std::string& argument, std::string& f, TOpstartForm* sp
             f = kjqt::ToAnsi(chosen);
     }
     QelCom()->ReadPaths(f, splash);
+    g_pathsFileRead = f;
     if (TzUtils::AnsiUpper(f).find("ZORBO397.ASD") == std::string::npos)
         f = WithDelim(FolderOf(f).empty() ? std::string(".") : FolderOf(f)) + "ZORBO397.ASD";
     return ok;
@@ -102,6 +119,10 @@ bool ReadUserDataFile(TOpstartForm* splash) {
     TQelCom& q = *QelCom();
     const std::string folder = TzUtils::TrimRight(q.Zorbo1Sti);
     std::string f = WithDelim(folder) + "ZORBO195.ASD";
+    if (folder.empty() && !tz::Exists(f) && !tz::Exists("ZORBO1.ASD")) {
+        ShowMsg(NoUserDataFolder());
+        return false;
+    }
     if (!tz::Exists(f)) {
         f = WithDelim(folder) + "ZORBO1.ASD";
         ShowMsg(Ansi("Ved 1. opstart: Kan ikke finde ZORBO195.ASD læser ") + f + " istedet");
@@ -148,6 +169,7 @@ bool OpenStartupData(TKJData& data, const std::string& argument, TOpstartForm* s
         if (ok && !d.empty() && !QDir::setCurrent(kjqt::FromAnsi(NativePath(d))))
             QDir::setCurrent(kjqt::FromAnsi(NativePath(FolderOf(data.PathSetupFileName))));
         if (ok) FinishInterruptedRestores(data);
+        TellShortTables();
     } catch (const Db::EAbort&) {
         return false;
     } catch (const std::exception& e) {

@@ -11,6 +11,7 @@
 #include "app/prog_dlg.h"
 #include "data/db_format.h"
 #include "storage/dbf4.h"
+#include "storage/dbf_low.h"
 #include "storage/num_text.h"
 #include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
@@ -147,6 +148,17 @@ std::string FloatToFixed(int precision, int digits, double x) {
 
 void ShowMsg(const std::string& text) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(text));
+}
+
+void TellShortTables() {
+    for (const TzDbfLow::ShortTable& t : TzDbfLow::TakeShortTables()) {
+        const int32_t lost = t.claimed - t.held;
+        ShowMsg("Tabellen " + t.file + " indeholder f\xE6rre poster end dens hoved angav: " +
+                std::to_string(t.held) + " i stedet for " + std::to_string(t.claimed) + ". " +
+                std::to_string(lost) + (lost == 1 ? " post" : " poster") +
+                " mangler; filen er afkortet eller beskadiget. Hent tabellen fra en "
+                "sikkerhedskopi, hvis de manglende poster skal bruges.");
+    }
 }
 
 WaitCursor::WaitCursor() {

@@ -41,6 +41,10 @@ std::string FloatToFixed(int precision, int digits, double x);
 
 // Windows.
 void ShowMsg(const std::string& text);
+// Tells the user, in a box each, of every table whose header claimed more records than the
+// file held whole (repaired by the open that found it): which table, and how many records
+// are missing.
+void TellShortTables();
 void ProgressOpen(const std::string& caption, const std::vector<std::string>& lines, int maximum);
 void ProgressStep(int position);
 void ProgressClose();

@@ -807,6 +807,10 @@ void TKJSagerForm::InvoicePosting() {
             LockAppend(p);
             p.AppendRec();
             p.UnLock();
+            // Leaves the edit of the written row: the next blanked record starts from a clean
+            // buffer, so the fields it leaves blank (discount, print priority, exported mark)
+            // are written blank, as for the first, not as 0 and F.
+            if (Editing(p)) p.Cancel();
         }
         RefreshViews();
     }

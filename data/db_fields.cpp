@@ -425,6 +425,11 @@ double TFloatField::GetAsFloat() const {
 void TFloatField::SetAsFloatValue(double v) {
     if (!std::isfinite(v))
         DatabaseError(FormatMessage(SInvalidFloatValue, {FloatToStr(v), DisplayName()}));
+    if (storedDecimals_ >= 0 && storedDecimals_ <= 15) {
+        const double scale = std::pow(10.0, storedDecimals_);
+        const double rounded = std::round(v * scale) / scale;
+        if (std::isfinite(rounded)) v = rounded;
+    }
     if ((min_ != 0 || max_ != 0) && (v < min_ || v > max_))
         RangeError(FloatToStr(v), FloatToStr(min_), FloatToStr(max_));
     SetData(&v);

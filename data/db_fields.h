@@ -279,6 +279,9 @@ class TFloatField : public TNumericField {
     double MaxValue() const { return max_; }
     void SetMinValue(double v) { min_ = v; }
     void SetMaxValue(double v) { max_ = v; }  // both 0 = no range check
+    // The decimals a stored value keeps (-1: as assigned): an assigned value is rounded to
+    // them, half away from zero, before the range check, as the stored text will hold it.
+    void SetStoredDecimals(int n) { storedDecimals_ = n; }
 
   protected:
     bool GetValue(double& value) const;
@@ -299,6 +302,7 @@ class TFloatField : public TNumericField {
     int precision_ = 15;
     bool currency_ = false;
     double min_ = 0, max_ = 0;
+    int storedDecimals_ = -1;
 };
 
 class TCurrencyField : public TNumericField {

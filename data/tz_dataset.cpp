@@ -43,7 +43,8 @@ namespace {
 
 // The values whose text fits an N or F field: a value too wide for the field is refused when
 // it is assigned, naming the field and its range, instead of being stored as asterisks that
-// read back as 0.
+// read back as 0. A value is rounded to the field's decimals before the check (99999.994999
+// fits N(8,2) as 99999.99).
 void LimitToWidth(TField& field, const TDbfFieldProps::TDTField& f) {
     if (f.type != 'N' && f.type != 'F') return;
     const int digits = f.decimals > 0 ? f.width - f.decimals - 1 : f.width;
@@ -58,6 +59,7 @@ void LimitToWidth(TField& field, const TDbfFieldProps::TDTField& f) {
     if (auto* real = dynamic_cast<TFloatField*>(&field)) {
         real->SetMaxValue(tz::ParseDouble(top.data(), top.size()));
         real->SetMinValue(tz::ParseDouble(bottom.data(), bottom.size()));
+        real->SetStoredDecimals(f.decimals);
     } else if (auto* whole = dynamic_cast<TIntegralField*>(&field); whole && f.width <= 18) {
         whole->SetMaxValue(std::stoll(top));
         whole->SetMinValue(std::stoll(bottom));

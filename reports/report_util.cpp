@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <cmath>
+#include <set>
 
 #include "app/kj_util.h"
 #include "app/prog_dlg.h"
@@ -35,12 +36,19 @@ std::string FormatKroner(int64_t v) {
     return FormatAmount(v) + " kr";
 }
 
+namespace {
+void TellUnread(const Db::TField& field, const std::string& why, const char* counted);
+}  // namespace
+
 int64_t FieldMoney(const Db::TField& field) {
     try {
         return field.IsNull() ? 0 : field.AsCurrency();
+    } catch (const std::exception& e) {
+        TellUnread(field, e.what(), "0");
     } catch (...) {
-        return 0;
+        TellUnread(field, std::string(), "0");
     }
+    return 0;
 }
 
 std::string UpperTrimmed(const std::string& s) {
@@ -54,9 +62,12 @@ std::string KeyOf(const std::string& s, size_t n) {
 Db::TDateTime FieldDay(const Db::TField& field) {
     try {
         return field.IsNull() ? 0 : std::floor(field.AsDateTime());
+    } catch (const std::exception& e) {
+        TellUnread(field, e.what(), "tom");
     } catch (...) {
-        return 0;
+        TellUnread(field, std::string(), "tom");
     }
+    return 0;
 }
 
 std::string ShortDate(Db::TDateTime day) {
@@ -98,6 +109,33 @@ State& S() {
     return s;
 }
 
+// The fields already told of during the outermost live walk: file, field and record.
+std::set<std::string>& Told() {
+    static std::set<std::string> told;
+    return told;
+}
+
+// Tells the user which field of which row a report could not read and what it counts
+// instead, once per field and row in a walk; the walk's index read counts are let go while
+// the box shows.
+void TellUnread(const Db::TField& field, const std::string& why, const char* counted) {
+    Db::TDataSet* ds = field.DataSet();
+    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
+    const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
+    const int rec = ds ? ds->RecNo() : 0;
+    const std::string key = where + "|" + field.FieldName() + "|" + std::to_string(rec);
+    if (S().run && !Told().insert(key).second) return;
+    std::string text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() +
+                       ") i post nr. " + std::to_string(rec) + " i " + where + " kan ikke l\xE6ses";
+    if (!why.empty()) text += ": " + why;
+    text += ".\r\nRapporten regner det som " + std::string(counted) + ".";
+    TIndexReadRun* run = S().run;
+    for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Release();
+    kj::ShowMsg(text);
+    if (run && S().run == run)
+        for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Take();
+}
+
 }  // namespace
 
 // Every call lets what is waiting through, but not more often than every 20 ms: a loop over
@@ -132,6 +170,7 @@ TIndexReadRun::TIndexReadRun(std::vector<TzDs::TTzDbf*> tables)
 
 TIndexReadRun::~TIndexReadRun() {
     S().run = outer_;
+    if (!outer_) Told().clear();  // the next walk tells again
 }
 
 void TBusyCursor::Set(bool on) {

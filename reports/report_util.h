@@ -30,7 +30,8 @@ std::string FormatAmount(int64_t tenThousandths);
 // The same followed by " kr".
 std::string FormatKroner(int64_t tenThousandths);
 
-// A field's value in ten-thousandths (0 for a field that is null or cannot be read).
+// A field's value in ten-thousandths (0 for a field that is null or cannot be read; the user
+// is told which field of which row could not be read, once per walk).
 int64_t FieldMoney(const Db::TField& field);
 
 using TzUtils::TrimRight;
@@ -39,7 +40,8 @@ std::string UpperTrimmed(const std::string& s);
 // s padded to n and upper-cased as Windows-1252 (the form of the index keys).
 std::string KeyOf(const std::string& s, size_t n);
 
-// A date field's day (0 when blank) and the short date text "dd-MM-yyyy" of a day.
+// A date field's day (0 when blank or unreadable, the user told as for FieldMoney) and the
+// short date text "dd-MM-yyyy" of a day.
 Db::TDateTime FieldDay(const Db::TField& field);
 std::string ShortDate(Db::TDateTime day);
 // "YYYYMMDD" of a day (an index key's date part).

@@ -370,6 +370,7 @@ void Shutdown() {
 
 void ResetState() {
     CloseAll();
+    TzDbfLow::TakeShortTables();
     settings() = Settings();
     TzDbfLow::settings() = TzDbfLow::Settings();
     SetConfirmProc(nullptr);

@@ -105,6 +105,11 @@ bool ReadExact(WorkArea& a, uint64_t off, uint8_t* buf, size_t n, uint16_t* code
     return true;
 }
 
+std::vector<ShortTable>& ShortTables() {
+    static std::vector<ShortTable> found;
+    return found;
+}
+
 // Writes the area's count into the header's count bytes (and the header copy).
 bool WriteCount(WorkArea& a) {
     if (a.version == 2) {
@@ -137,9 +142,11 @@ void ReconcileCount(WorkArea& a, uint64_t size) {
         if (written && held > claimed) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
     }
     a.file.Unlock(appendByte, 1);
-    if (written && held < claimed)
+    if (written && held < claimed) {
         TzMsg::TTzMsg().ShowText(a.fileName + " holds " + std::to_string(held) +
                                  " records; the header said " + std::to_string(claimed));
+        ShortTables().push_back({a.fileName, held, claimed});
+    }
 }
 
 }  // namespace
@@ -147,6 +154,12 @@ void ReconcileCount(WorkArea& a, uint64_t size) {
 Settings& settings() {
     static Settings s;
     return s;
+}
+
+std::vector<ShortTable> TakeShortTables() {
+    std::vector<ShortTable> found;
+    found.swap(ShortTables());
+    return found;
 }
 
 int32_t CountFromSize(const WorkArea& a, uint64_t size) {
@@ -300,8 +313,17 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange) {
     return true;
 }
 
-// Offsets of the fields; the fields must fit the record.
-bool PlaceFields(WorkArea& a) {
+// Whether `bytes` of records (perhaps followed by the end mark) are whole records of
+// `length` bytes.
+bool WholeRecords(uint64_t bytes, uint32_t length) {
+    return bytes % length == 0 || (bytes > 0 && (bytes - 1) % length == 0);
+}
+
+// Offsets of the fields; the fields must fit the record. A record longer than its fields
+// is taken when the file holds whole records of that length; when it holds whole records
+// of the fields' length instead, the header's length is wrong and every record after the
+// first would be read shifted: refused like a record too short for its fields.
+bool PlaceFields(WorkArea& a, uint64_t fileSize) {
     const std::string& file = a.fileName;
     uint32_t off = 1;
     for (FieldEntry& f : a.fields) {
@@ -314,7 +336,11 @@ bool PlaceFields(WorkArea& a) {
             return FailOpen(a, TzErr::NotADbaseFile,
                             file + " is not a dBASE database. (Field " + f.name +
                                 " has length 0) [USE/OpenDBF]");
-    if (off > a.recordLength)
+    const uint64_t start = uint32_t(a.headerLength);
+    const uint64_t bytes = fileSize > start ? fileSize - start : 0;
+    const bool shifted = off < a.recordLength && bytes > 1 && WholeRecords(bytes, off) &&
+                         !WholeRecords(bytes, a.recordLength);
+    if (off > a.recordLength || shifted)
         return FailOpen(a, TzErr::NotADbaseFile,
                         file +
                             " is not a dBASE database. (Fields do not fit the record "
@@ -351,7 +377,7 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
     } else if (!ReadDb3Header(a, outOfRange)) {
         return false;
     }
-    if (!PlaceFields(a)) return false;
+    if (!PlaceFields(a, fileSize)) return false;
     a.fieldCount = uint8_t(a.fields.size());
     a.record.assign(a.recordLength, ' ');
     LayoutNative(a);

@@ -118,4 +118,15 @@ inline uint64_t RecordOffset(const Dbf4::WorkArea& a, int32_t n) {
 // Record count derived from a file size.
 int32_t CountFromSize(const Dbf4::WorkArea& a, uint64_t size);
 
+// A table whose header claimed more records than the file holds whole (a cut or damaged
+// copy; an append writes its record before the count, so no append leaves this), as the
+// open that repaired its header found it: `held` records kept of `claimed`.
+struct ShortTable {
+    std::string file;
+    int32_t held = 0, claimed = 0;
+};
+// The tables found short since the last call, each once (the open that repairs a header
+// reports it; later opens find it whole).
+std::vector<ShortTable> TakeShortTables();
+
 }  // namespace TzDbfLow

@@ -273,6 +273,35 @@ class ArchiveTest : public QObject {
         return "missing";
     }
 
+    // Case A1 reopened; "a1 one" deleted, "a1 two" changed; A1 closed again.
+    static void ReopenAndChangeA1(DataFolder& g) {
+        YesResponder yes;
+        kjqt::DialogService::Instance().SetResponder(&yes);
+        TzDs::TTzDbf& s = g.data->SagsDbf;
+        QVERIFY(s.SetOrderToTag("SAGSNR") && s.FindExact("A1        "));
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsString("");
+        s.Post();
+        TzDs::TTzDbf& p = g.data->PostDbf;
+        for (p.First(); !p.Eof(); p.Next()) {
+            const std::string text = TzCommon::TrimRight(p.FieldByName("post_bem").AsString());
+            if (text == "a1 two") {
+                p.Edit();
+                p.FieldByName("post_bem").SetAsString("a1 two new");
+                p.Post();
+            }
+        }
+        for (p.First(); !p.Eof(); p.Next())
+            if (TzCommon::TrimRight(p.FieldByName("post_bem").AsString()) == "a1 one") break;
+        QVERIFY(!p.Eof());
+        p.Delete();
+        QVERIFY(s.FindExact("A1        "));
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        kjqt::DialogService::Instance().SetResponder(&g.responder);
+    }
+
   private slots:
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor")); }
     void init() {
@@ -391,8 +420,9 @@ class ArchiveTest : public QObject {
         f_.Close();
         const KillCounts k = KillRuns(
             "--archive", QString(),
-            {"archive-case-copied", "archive-case-deleted", "pack-before-rename"}, 8,
-            [](DataFolder& g) { kj::ArchiveClosedCases(*g.data, nullptr, nullptr); },
+            {"archive-case-copied", "archive-case-row-deleted", "archive-case-deleted",
+             "pack-before-rename"},
+            8, [](DataFolder& g) { kj::ArchiveClosedCases(*g.data, nullptr, nullptr); },
             [](const std::map<std::string, int>&) {});
         QCOMPARE(k.duplicates, 0);
         QCOMPARE(k.differing, 0);
@@ -587,6 +617,59 @@ class ArchiveTest : public QObject {
         QCOMPARE(RowsOf(d.PostDbf, "post_sag", "R1"), 20);
         QCOMPARE(RowsOf(d.StatusDbf, "stat_sag", "R1"), 3);
         QVERIFY(FillerOfR1(f_.sf->data).empty());
+    }
+
+    // An archive killed part-way through case A1 (its first posting copied; the case
+    // copied), A1 then reopened, a posting deleted, another changed, closed and archived
+    // again: a restore gives exactly the rows that were live at that archive, and the
+    // archive holds every stored field as the live table held it (blank numbers and
+    // logicals stay blank).
+    void theNextArchiveReplacesWhatAnInterruptedOneLeft() {
+        f_.Close();
+        const QStringList fields{"post_sag",   "post_bem",  "post_antal", "post_pris",
+                                 "post_rabat", "post_over", "post_pri"};
+        int back = 0, differing = 0;
+        for (const char* step : {"archive-row-copied", "archive-case-copied"}) {
+            std::unique_ptr<DataFolder> g = CopyOf(f_.sf->data);
+            {
+                Helper h({"--archive", QString::fromStdString(g->sf->start)}, step);
+                QVERIFY(h.WaitStopped());
+                h.Kill();
+            }
+            g->Open(false);
+            ReopenAndChangeA1(*g);
+            auto live = DbfRows(g->sf->data + "Poster.dbf", fields);
+            kj::ArchiveClosedCases(*g->data, nullptr, nullptr);
+            std::erase_if(live, [](const auto& row) { return row.first.rfind("A1|", 0) != 0; });
+            differing += DbfRows(g->sf->data + "AfsluttedePoster.dbf", fields) != live;
+            QVERIFY(Restore(*g->data, "A1"));
+            g->Close();
+            const auto rows = RowsOnDisk(g->sf->data);
+            back += rows.count("post:A1|a1 one") + rows.count("post:A1|a1 two");
+            QCOMPARE(rows.count("post:A1|a1 two new"), size_t(1));
+            QCOMPARE(rows.count("post:A1|a1 three"), size_t(1));
+        }
+        qInfo(
+            "interrupted archive, case changed, archived and restored: %d rows brought back, "
+            "%d archives whose stored fields differ from the live rows",
+            back, differing);
+        QCOMPARE(back, 0);
+        QCOMPARE(differing, 0);
+        // Stopped once the live case row is deleted: a restore takes the rows left live
+        // in place of its copies, each row once.
+        std::unique_ptr<DataFolder> g = CopyOf(f_.sf->data);
+        {
+            Helper h({"--archive", QString::fromStdString(g->sf->start)},
+                     "archive-case-row-deleted");
+            QVERIFY(h.WaitStopped());
+            h.Kill();
+        }
+        g->Open(false);
+        QVERIFY(Restore(*g->data, "A1"));
+        g->Close();
+        const auto rows = RowsOnDisk(g->sf->data);
+        for (const char* row : {"post:A1|a1 one", "post:A1|a1 two", "post:A1|a1 three"})
+            QCOMPARE(rows.count(row) ? rows.at(row) : 0, 1);
     }
 
     void anEmptyRunShowsThreeZeros() {

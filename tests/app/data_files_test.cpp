@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -272,6 +273,35 @@ class DataFilesTest : public QObject {
         QVERIFY(ini.find("SagsDataSti=" + sf.start + "SagsData/\r\n") != std::string::npos);
     }
 
+    // An empty or junk path-setup file names no folder for the user data; started from
+    // another folder the program says so, naming that file and the folder it looked in,
+    // instead of claiming that ZORBO195.ASD is missing.
+    void pathFileNamingNoFolderIsNamed() {
+        const QString here = QDir::currentPath();
+        QTemporaryDir elsewhere;
+        for (const char* content : {"", "\x01\x02junk\r\n[Andet]\r\nx=y\r\n"}) {
+            StartFolder sf;
+            MakeFolder(sf);
+            ResetEngine();
+            Write(sf.start + "ZORBO397.ASD", content);
+            QVERIFY(QDir::setCurrent(elsewhere.path()));
+            const bool started = Start(sf, "T3=" + sf.start);
+            QDir::setCurrent(here);
+            QVERIFY(!started);
+            qInfo() << "path-setup file naming no folder:" << responder_.Texts();
+            QCOMPARE(responder_.Texts(),
+                     QStringList(
+                         {Q("Opstartsfilen " + sf.start +
+                            "ZORBO397.ASD angiver ikke mappen med brugerdata "
+                            "(ZORBO195.ASD); filen er tom eller ugyldig.\r\nDen "
+                            "aktuelle mappe " +
+                            elsewhere.path().toStdString() + " har heller ingen ZORBO195.ASD.\r\n" +
+                            Ansi("Kontakt din leverandør !!!!!!!!"))}));
+            Stop();
+            responder_.Clear();
+        }
+    }
+
     void bareDriveLineAndMissingIniKeys() {
         StartFolder sf;
         Write(sf.start + "ZORBO3.ASD", "C:\r\n");
@@ -443,6 +473,51 @@ class DataFilesTest : public QObject {
             QVERIFY2(!Exists(sf.data + backup), backup);
         CheckEveryTag(sf);
         QVERIFY(ProgramReachesMainWindow(sf));
+    }
+
+    // Damaged tables at start: a table cut in the middle of a record under a header that
+    // claimed more is opened with what it holds, and the user is told in a box which table
+    // lost how many records (a header behind the file, as a killed station leaves it, is
+    // repaired without a word); a header whose record length is larger than the records
+    // the file holds is refused like one too short for its fields.
+    void damagedTablesAreNamedAtStart() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        FillTables(sf);
+        const std::string file = sf.data + "Sager.dbf";
+        const std::string whole = Read(file);
+        const int header = uint8_t(whole[8]) | uint8_t(whole[9]) << 8;
+        const int record = uint8_t(whole[10]) | uint8_t(whole[11]) << 8;
+        auto withCount = [](std::string b, uint8_t n) {
+            b[4] = char(n);
+            return b;
+        };
+        Write(file, withCount(whole.substr(0, size_t(header + 3 * record + record / 2)), 15));
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        const QStringList told = responder_.Texts();
+        qInfo() << "cut table:" << told;
+        QCOMPARE(told.size(), 1);
+        QVERIFY(
+            told[0].startsWith(QString::fromUtf8("Tabellen ") + QString::fromStdString(file) +
+                               QString::fromUtf8(" indeholder færre poster end dens hoved "
+                                                 "angav: 3 i stedet for 15. 12 poster mangler")));
+        QCOMPARE(data_->SagsDbf.RecCount(), 3);
+        Stop();
+        responder_.Clear();
+        ResetEngine();
+        Write(file, withCount(whole, 2));
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(data_->SagsDbf.RecCount(), 5);
+        Stop();
+        ResetEngine();
+        std::string longer = whole;
+        longer[10] = char(uint8_t(longer[10]) + 10);
+        Write(file, longer);
+        QVERIFY(!Start(sf, "T3=" + sf.start));
+        qInfo() << "record length longer than the fields:" << responder_.Texts();
+        QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
     }
 
     // A failed write at every step of an upgrade: the start-up reports it or completes,

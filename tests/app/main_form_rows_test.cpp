@@ -333,6 +333,10 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(credit[4100].first, int64_t(110000));
         QCOMPARE(credit[4100].second, std::string("F9"));
         QCOMPARE(data_->tmpPost.RecCount(), 15 + 13);  // the copy was rebuilt
+        // Discount, print priority and the exported mark stay blank on every one of them.
+        QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_BEM", "Aut. faktura post",
+                         {"POST_RABAT", "POST_PRI", "POST_OVER"}),
+                 QStringList(13, "None|None|None"));
         form_->resize(1200, 700);
         QVERIFY(form_->grab().save(QDir::temp().filePath("kjsager_postings.png")));
     }

@@ -330,6 +330,24 @@ TEST_F(TzdsTest, NumberTooWideForItsFieldIsRefusedAtEntry) {
     t.Close();
 }
 
+// A value that rounds to the field's decimals within its range is taken and stored
+// rounded; one that rounds past it is refused.
+TEST_F(TzdsTest, ValuesThatRoundIntoRangeAreTaken) {
+    TTzDbf t("Round");
+    t.SetDbfFileName(Path("r.dbf"));
+    t.DbfFields() = {"pris, N, 8, 2", "sats, N, 5, 3"};
+    t.Open();
+    t.Append();
+    t.FieldByName("pris").SetAsFloat(99999.994999);
+    t.FieldByName("sats").SetAsFloat(9.9994);
+    EXPECT_THROW(t.FieldByName("pris").SetAsFloat(99999.995), Db::EDatabaseError);
+    EXPECT_THROW(t.FieldByName("sats").SetAsFloat(-0.9995), Db::EDatabaseError);
+    t.Post();
+    const std::string b = Bytes(Path("r.dbf"));
+    EXPECT_EQ(b.substr(U16(b, 8) + 1, 13), "99999.999.999");
+    t.Close();
+}
+
 TEST_F(TzdsTest, HandlersThatCancelWriteNothing) {
     TTzDbf t("Tab");
     MakeTable(t, "tab.dbf");

@@ -10,6 +10,7 @@
 #include "report_fixture.h"
 #include "reports/aktive_sager.h"
 #include "reports/list_post.h"
+#include "reports/report_util.h"
 
 using namespace kjreptest;
 using kjrep::TListPostForm;
@@ -129,6 +130,31 @@ class EmployeePostingsTest : public QObject {
         QCOMPARE(LinesWith(text, {"I Alt", "1 150,00 kr", "287,50 kr", "1 437,50 kr"}).size(), 1);
         QCOMPARE(Kroner(text), 3);  // no day subtotals
         QCOMPARE(Count(text, "Side 1"), 1);
+    }
+
+    // A stored amount that cannot be read as one (as another program may write it): the
+    // user is told which field of which row and what is counted instead, not a silent 0.
+    void anUnreadableAmountIsNamed() {
+        f.AddPosting("S-300", "OPM", "AB", "02-02-2024", "1", "10", "25", "0", "", "Stor");
+        const int rec = f.data->PostDbf.RecNo();
+        QVERIFY(f.data->PostDbf.FLock());
+        Dbf4::Select(f.data->PostDbf.WorkAreaNo());
+        QVERIFY(Dbf4::Poke("99999999999999999.99", Dbf4::FieldNo("POST_RABAT"), rec));
+        f.data->PostDbf.UnLock();
+        TzDs::TTzDbf& t = f.data->TzDbf1;  // the table's own fields, no calculated ones
+        t.SetDbfFileName(f.folder->data + "Poster.dbf");
+        t.Open();
+        t.Go(rec);
+        f.responder.Clear();
+        QCOMPARE(kjrep::FieldMoney(t.FieldByName("post_rabat")), int64_t(0));
+        t.Close();
+        const QStringList told = f.responder.Texts();
+        qInfo() << "unreadable amount:" << told;
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].startsWith("Feltet \"POST_RABAT\" (POST_RABAT) i post nr. " +
+                                   QString::number(rec) + " i "));
+        QVERIFY(told[0].contains("Poster.dbf kan ikke l\u00e6ses"));
+        QVERIFY(told[0].endsWith("Rapporten regner det som 0."));
     }
 
     void allEmployeesPerDayAndSwappedDates() {

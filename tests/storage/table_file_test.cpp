@@ -311,6 +311,31 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
     WriteFile(f, with(10, 20));
     Dbf4::Use(f);
     EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+    Dbf4::CloseArea();
+    // ... while the file holds whole records of that length; records of the fields'
+    // length under it would each be read shifted: refused.
+    const size_t headerLength = uint8_t(good[8]) | size_t(uint8_t(good[9])) << 8;
+    std::string rows = good.substr(0, headerLength);
+    rows[4] = 3;  // three records of 8 bytes under a record length of 10
+    rows[10] = 10;
+    const std::string header = rows;
+    for (const char* r : {" r1  1.5", " r2  2.5", " r3  3.5"}) rows += r;
+    WriteFile(f, rows + "\x1A");
+    TzCommon::ClearError();
+    Dbf4::Select(1);
+    Dbf4::Use(f);
+    EXPECT_EQ(TzCommon::ErrorWord(), 210);
+    EXPECT_EQ(TzCommon::LastMessage(),
+              f + " is not a dBASE database. (Fields do not fit the record length) [USE/OpenDBF]");
+    EXPECT_EQ(Dbf4::Current(), nullptr);
+    std::string padded = header;  // records of 10 bytes: taken, each read in place
+    for (const char* r : {" r1  1.5xx", " r2  2.5xx", " r3  3.5xx"}) padded += r;
+    WriteFile(f, padded + "\x1A");
+    TzCommon::ClearError();
+    Dbf4::Use(f);
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+    EXPECT_EQ(Dbf4::Peek(3, 1).substr(0, 2), "r3");
+    Dbf4::CloseArea();
 }
 
 TEST_F(TableFileTest, MemoFilesOfEachFlavour) {
@@ -425,6 +450,12 @@ TEST_F(TableFileTest, HeaderClaimingMissingRecordsIsReportedOnce) {
     }
     EXPECT_EQ(shown,
               std::vector<std::string>{Path("c.dbf") + " holds 4 records; the header said 5"});
+    const std::vector<TzDbfLow::ShortTable> found = TzDbfLow::TakeShortTables();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].file, Path("c.dbf"));
+    EXPECT_EQ(found[0].held, 4);
+    EXPECT_EQ(found[0].claimed, 5);
+    EXPECT_TRUE(TzDbfLow::TakeShortTables().empty());
     EXPECT_EQ(Le32(Bytes("c.dbf"), 4), 4u);
     shown.clear();
     WriteFile(Path("c.dbf"), WithCount(b, 2));
