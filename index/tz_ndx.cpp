@@ -318,6 +318,10 @@ bool ALockInTurn(int waitMs) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kMessagesEvery = std::chrono::milliseconds(2);
     const int area = Dbf4::CurrentWorkArea();
+    WorkArea* start = AreaFor("ALockInTurn");
+    if (!start) return false;
+    // A message handler that runs during the wait may close the area (and free it).
+    const std::weak_ptr<const bool> life = start->life;
     const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
     if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.JoinWriters();
     bool refused = false;
@@ -333,7 +337,12 @@ bool ALockInTurn(int waitMs) {
         if (refused && Clock::now() >= messagesAt) {
             Dbf4::ProcessMessages();
             Dbf4::Select(area);
-            if (!Dbf4::Current()) return false;
+            if (life.expired()) {
+                TzCommon::SetError(TzErr::NoDatabaseInUse,
+                                   "No database in use [ALockInTurn]  WorkArea = " +
+                                       std::to_string(area));
+                return false;
+            }
             messagesAt = Clock::now() + kMessagesEvery;
         }
         AppendLockPause(retry);

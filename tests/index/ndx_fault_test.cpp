@@ -248,6 +248,33 @@ TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     Verify(path, 42);
 }
 
+void CloseAreaOne() {
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+}
+
+// A message handler that closes the area while ALockInTurn waits ends the wait with the
+// closed-area error, as the lock routines of the table engine do.
+TEST_F(NdxFaultTest, AppendLockWaitEndsWith215WhenItsAreaIsClosed) {
+    const std::string path = Path("turn.dbf");
+    MakeTable(path, 5);
+    for (int area : {1, 2}) {
+        Dbf4::Select(area);
+        Dbf4::Use(path + (area == 2 ? " ALIAS OTHER" : ""));
+        TzNdx::SetIndexTo(Path("turn.mdx"));
+    }
+    ASSERT_TRUE(Dbf4::ALock());  // area 2 holds the append lock
+    Dbf4::Select(1);
+    Dbf4::SetIdleProc(CloseAreaOne);
+    const bool granted = TzNdx::ALockInTurn(20000);
+    Dbf4::SetIdleProc(nullptr);
+    EXPECT_FALSE(granted);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [ALockInTurn]  WorkArea = 1");
+    EXPECT_EQ(Dbf4::AreaAt(1), nullptr);
+    Dbf4::CloseAll();
+}
+
 // Index routines, and the navigation answers, on an empty work area report the table
 // engine's 215 naming the area.
 TEST_F(NdxFaultTest, EmptyAreaReports215) {
