@@ -338,9 +338,9 @@ bool ALockInTurn(int waitMs) {
             Dbf4::ProcessMessages();
             Dbf4::Select(area);
             if (life.expired()) {
-                TzCommon::SetError(TzErr::NoDatabaseInUse,
-                                   "No database in use [ALockInTurn]  WorkArea = " +
-                                       std::to_string(area));
+                TzCommon::SetError(
+                    TzErr::NoDatabaseInUse,
+                    "No database in use [ALockInTurn]  WorkArea = " + std::to_string(area));
                 return false;
             }
             messagesAt = Clock::now() + kMessagesEvery;
