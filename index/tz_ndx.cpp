@@ -395,14 +395,41 @@ uint16_t ReopenIfFailed(AreaIndex& x) {
 // be done the change is refused before its record is written, and the mark stays, so that
 // no station trusts the index until it is rebuilt.
 void RepairInterrupted(WorkArea& a, AreaIndex& x) {
-    if (ReopenIfFailed(x) == 0 && RebuildInPlace(a, x) == 0) {
+    uint16_t rc = ReopenIfFailed(x);
+    if (rc == 0) rc = RebuildInPlace(a, x);
+    if (rc == 0) {
         x.failed = false;
         x.markWritten = true;
         return;
     }
     x.failed = true;
-    Error(TzErr::IndexVersionMismatch, "Index file must be rebuilt (changes were interrupted): " +
-                                           x.file.Name() + " [LockSemaphore]");
+    const std::string text =
+        "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
+        " [LockSemaphore]";
+    // A full disk is named as such: the change waits for room, not for a repair.
+    if (rc == TzErr::InsufficientDiskSpace || rc == TzErr::DiskWriteError) {
+        Error(rc,
+              text + "\r\nNot enough room on the disk to rebuild it: " + TzCommon::LastMessage());
+        return;
+    }
+    Error(TzErr::IndexVersionMismatch, text);
+}
+
+// Pages a change may add to each tag (a split at every level of a deep tree).
+constexpr uint64_t kPagesPerTag = 8;
+
+// Before the table engine writes the record, the room every tag may need for the change is
+// taken at the end of the index file: a full disk then refuses the change before anything
+// of it is written, instead of leaving a record whose keys could not follow.
+void ReserveRoom(AreaIndex& x) {
+    uint64_t size = 0;
+    if (x.file.Handle().Size(&size) != 0) return;
+    const uint64_t need =
+        uint64_t(std::max<size_t>(x.tags.size(), 1)) * kPagesPerTag * Mdx::PageSize;
+    const uint16_t rc = x.file.Handle().Reserve(size, need);
+    if (rc == 0) return;
+    Error(TzErr::InsufficientDiskSpace,
+          "Disk full: no room to change index file " + x.file.Name() + " [LockSemaphore]");
 }
 
 }  // namespace
@@ -428,6 +455,7 @@ void SetLockSemaphoreProc(int take) {
             // A mark that could not be written would leave a change no open notices.
             if (x->failed) RepairInterrupted(*a, *x);
         }
+        if (!x->failed) ReserveRoom(*x);
         tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
     undo.Dismiss();

@@ -75,3 +75,93 @@ TEST_F(NdxDiskTest, MakeIndexOnAFullDiskLeavesTheIndexAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+// Saves on a full disk, through a shared open as the program's: each save is either whole
+// (the record and every key) or refused before anything of it is written, with a code that
+// names the full disk; the table ends with a whole record, the index is never left marked,
+// and once room is made the saves go on.
+TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
+    if (!MakePostings(8192, 5000)) GTEST_SKIP() << disk_->Why();
+    Dbf4::Select(1);
+    Dbf4::Use(table_);
+    TzNdx::SetIndexTo(mdx_);
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    disk_->FillLeaving(0);
+    int saved = 0, refused = 0;
+    std::string message;
+    for (int i = 0; i < 40; ++i) {
+        const int32_t count = Dbf4::RecCount();
+        ASSERT_TRUE(Dbf4::ALock());
+        try {
+            kjbench::FillPosting(6000 + i);
+            Dbf4::Append();
+            ++saved;
+            EXPECT_EQ(Dbf4::RecCount(), count + 1);
+        } catch (const TzCommon::ETzError& e) {
+            ++refused;
+            message = e.what();
+            EXPECT_TRUE(TzCommon::ErrorWord() == TzErr::DiskWriteError ||
+                        TzCommon::ErrorWord() == TzErr::InsufficientDiskSpace)
+                << message;
+            EXPECT_EQ(Dbf4::RecCount(), count);
+        }
+        Dbf4::Unlock();
+        TzCommon::ClearErrorWord();
+        const uint64_t size = SizeOf(table_);
+        const uint64_t records = (size - (32 * 17 + 33)) / 187, rest = (size - 577) % 187;
+        EXPECT_TRUE(records == uint64_t(Dbf4::RecCount()) && rest <= 1)
+            << size << " bytes for " << Dbf4::RecCount() << " records";
+        EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
+    }
+    std::cout << "40 saves on a full disk: " << saved << " saved, " << refused
+              << " refused; last message: " << message << "\n";
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(TagsAgree(), "");
+    disk_->RemoveFiller();
+    ASSERT_TRUE(Dbf4::ALock());
+    kjbench::FillPosting(7000);
+    EXPECT_NO_THROW(Dbf4::Append());
+    Dbf4::Unlock();
+    EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
+    EXPECT_EQ(TagsAgree(), "");
+    Dbf4::CloseAll();
+}
+
+}  // namespace
+
+namespace {
+
+// A record written part-way before the disk filled up is cut off again: the table ends
+// with its last whole record (and the end-of-file mark), and takes the next record whole
+// once there is room.
+TEST_F(NdxDiskTest, ARecordWrittenPartWayIsCutOff) {
+    if (!MakePostings(8192, 5000)) GTEST_SKIP() << disk_->Why();
+    Dbf4::Select(1);
+    Dbf4::Use(table_ + " EXCLUSIVE");
+    disk_->FillLeaving(0);
+    int saved = 0;
+    uint16_t code = 0;
+    for (int i = 0; i < 100 && code == 0; ++i) {
+        kjbench::FillPosting(6000 + i);
+        Dbf4::Append();
+        code = TzCommon::ErrorWord();
+        if (code == 0) ++saved;
+    }
+    EXPECT_EQ(code, TzErr::DiskWriteError);
+    EXPECT_EQ(Dbf4::RecCount(), 5000 + saved);
+    const uint64_t size = SizeOf(table_);
+    std::cout << saved << " records appended on a full disk; the table then holds " << size
+              << " bytes for " << Dbf4::RecCount() << " records\n";
+    EXPECT_EQ(size, uint64_t(577 + 187 * (5000 + saved) + 1));
+    disk_->RemoveFiller();
+    TzCommon::ClearErrorWord();
+    kjbench::FillPosting(7000);
+    Dbf4::Append();
+    EXPECT_EQ(TzCommon::ErrorWord(), 0);
+    Dbf4::CloseAll();
+    EXPECT_EQ(SizeOf(table_), uint64_t(577 + 187 * (5000 + saved + 1) + 1));
+}
+
+}  // namespace

@@ -194,8 +194,8 @@ TEST_F(NdxFaultTest, LostEntryIsMendedAndTheRewriteCountsAsSaved) {
 // The maintenance mark found under the writer lock (left by a station that ended in the
 // middle of a change) makes the next change build every tag again first. When that cannot
 // be done (no disk space here) the change is refused before its record is written, with a
-// message that says so, and the mark stays; once it can, the tags agree with the table and
-// the mark is gone.
+// message that names the full disk, and the mark stays; once it can, the tags agree with the table
+// and the mark is gone.
 TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     const std::string path = Path("mark.dbf");
     MakeTable(path, 40);
@@ -230,9 +230,17 @@ TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 0; });
     ASSERT_TRUE(Dbf4::FLock());
     EXPECT_THROW(AppendOne(500), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::IndexVersionMismatch);
-    EXPECT_EQ(TzCommon::LastMessage(), "Index file must be rebuilt (changes were interrupted): " +
-                                           TzNdx::Mdx() + " [LockSemaphore]");
+    // The refusal names the full disk (the change waits for room, not for a repair).
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InsufficientDiskSpace);
+    EXPECT_EQ(TzCommon::LastMessage().rfind("Index file must be rebuilt (changes were "
+                                            "interrupted): " +
+                                                TzNdx::Mdx() +
+                                                " [LockSemaphore]\r\nNot enough room on the "
+                                                "disk to rebuild it: Available disk space: 0 "
+                                                "KBytes;needed: ",
+                                            0),
+              0u)
+        << TzCommon::LastMessage();
     EXPECT_EQ(Dbf4::RecCount(), 41);  // the refused record was not written
     EXPECT_EQ(markInFile(), 1);
     TzNdx::SetDiskFreeProc(nullptr);
