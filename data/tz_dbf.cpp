@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "data/dbf_fields.h"
@@ -78,13 +79,47 @@ void ProgressStep() {
     if (g_progress) g_progress->Step();
 }
 
+// Runs an engine command that writes a record. A full disk (the record, or the room its
+// keys need, could not be written; nothing of it stays) is reported to the user in a way
+// that the program survives: an exception whose text names the disk. Any other failure
+// goes on as the engine reports it.
+template <class Command>
+void Writing(Command command) {
+    const bool checking = TzCommon::ErrorCheckingOn();
+    std::exception_ptr raised;
+    {
+        TzCommon::ErrorCheckingOff off;
+        try {
+            command();
+        } catch (const TzCommon::ETzError&) {
+            raised = std::current_exception();
+        }
+    }
+    const uint16_t code = TzCommon::ErrorWord();
+    if (code == 0 && !raised) return;
+    Dbf4::WorkArea* a = Dbf4::Current();
+    if (code == TzErr::DiskWriteError || code == TzErr::InsufficientDiskSpace) {
+        const std::string file = a ? a->fileName : std::string();
+        const std::string engine = TzCommon::LastErrorMessage();
+        TzCommon::ClearErrorWord();
+        throw TzCommon::ETzError(DiskFullText(file) + "\r\n\r\n" + engine);
+    }
+    if (raised) std::rethrow_exception(raised);
+    if (checking) TzCommon::SetError(code, TzCommon::LastMessage());
+}
+
 }  // namespace
+
+std::string DiskFullText(const std::string& file) {
+    const std::string folder = TzCommon::FSplit(file).dir;
+    return FormatText(kMsgDiskFull, {folder.empty() ? file : folder, file});
+}
 
 // ---- TTzCDataSet --------------------------------------------------------------------------
 
 void TTzCDataSet::AppendRec() {
     SelectArea("AppendRec");
-    Dbf4::Append();
+    Writing([] { Dbf4::Append(); });
     AfterCommandHook();
     ResyncFromArea();
 }
@@ -117,7 +152,7 @@ bool TTzCDataSet::Pack() {
 
 void TTzCDataSet::ReplaceRec() {
     SelectArea("ReplaceRec");
-    Dbf4::Replace();
+    Writing([] { Dbf4::Replace(); });
     AfterCommandHook();
     ResyncFromArea();
 }
@@ -505,7 +540,7 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
                 } catch (...) {
                 }
             }};
-            command();
+            Writing(command);
             const uint16_t code = TzCommon::ErrorWord();
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
             unwinding.Dismiss();

@@ -110,3 +110,40 @@ TEST_F(TzdsTest, ReadHoldThatCannotCountInHoldsNothing) {
     hold.Release();
     EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
 }
+
+// A save on a full disk, in the program's error mode (failures dispatched): the program
+// goes on, the save is refused with a text that names the disk and says that nothing was
+// saved, nothing of the row is in the table, and once there is room the same row is saved.
+TEST_F(TzdsTest, SaveOnAFullDiskIsRefusedNamingTheDisk) {
+    kjtest::SmallDisk disk(1024);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    TTzDbf t("Tab");
+    t.SetDbfFileName(disk.file("tab.dbf"));
+    t.DbfFields() = {"navn, C, 10, 0", "belob, N, 12, 0"};
+    t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", ""};
+    t.ShowProgress = false;
+    t.Open();
+    for (int i = 0; i < 20; ++i) AddRow(t, "row" + std::to_string(i), i);
+    disk.FillLeaving(0);
+    int halts = 0;
+    TzCommon::SetHaltProc([&halts](int) { ++halts; });
+    TzCommon::SetErrorChecking(1);
+    std::string text;
+    for (int i = 0; i < 200 && text.empty(); ++i) {
+        try {
+            AddRow(t, "full" + std::to_string(i), i);
+        } catch (const TzCommon::ETzError& e) {
+            text = e.what();
+        }
+    }
+    EXPECT_EQ(halts, 0);
+    EXPECT_EQ(text.rfind("Disken er fuld: " + disk.path() + "/", 0), 0u) << text;
+    EXPECT_NE(text.find("IKKE gemt"), std::string::npos) << text;
+    const int32_t count = t.RecCount();
+    disk.RemoveFiller();
+    EXPECT_NO_THROW(t.Post());
+    EXPECT_EQ(t.RecCount(), count + 1);
+    TzCommon::SetErrorChecking(0);
+    TzCommon::SetHaltProc(nullptr);
+    t.Close();
+}
