@@ -108,6 +108,28 @@ void Writing(Command command) {
     if (checking) TzCommon::SetError(code, TzCommon::LastMessage());
 }
 
+// An index file that lacks a tag of the table's definition (a build cut short) is mended
+// like one marked for rebuilding: built again when no other station has it open (true:
+// the caller builds it; the index is closed), else the missing tags are added to it.
+bool CompleteTags(const std::vector<TagDef>& tags, bool inUse) {
+    std::vector<const TagDef*> missing;
+    for (const TagDef& t : tags) {
+        bool found = false;
+        for (int n = 1; n <= TzNdx::TagCount() && !found; ++n)
+            found = TzUtils::AnsiUpper(TzNdx::TagName(n)) ==
+                    TzUtils::AnsiUpper(TzCommon::AllTrim(t.name));
+        if (!found) missing.push_back(&t);
+    }
+    if (missing.empty()) return false;
+    if (!inUse) {
+        TzNdx::CloseIndex();
+        return true;
+    }
+    for (const TagDef* t : missing)
+        TzNdx::AddIndexTag({t->name, t->expr, t->forExpr, t->descending, t->unique});
+    return false;
+}
+
 }  // namespace
 
 std::string DiskFullText(const std::string& file) {
@@ -424,11 +446,12 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         TzNdx::SetIndexTo(mdx);
         return;
     }
+    bool inUse = false;
     {
         TzCommon::ErrorCheckingOff off;
         if (TzUtils::FileExists(mdx)) {
             const std::string sem = Mdx::SemaphoreFileName(table);
-            const bool inUse = EraseSemaphoreUnlessInUse(sem);
+            inUse = EraseSemaphoreUnlessInUse(sem);
             if ((mode == ciAlways || mode == ciVerifyHeader) && inUse) mode = ciNotFound;
             TzCommon::ClearErrorWord();
         } else {
@@ -471,6 +494,9 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
                 mode = ciAlways;
                 TzCommon::ClearErrorWord();
                 TzCommon::ClearError();
+            } else if (TzCommon::ErrorWord() == 0 && !TzNdx::Mdx().empty() &&
+                       CompleteTags(tags, inUse)) {
+                mode = ciAlways;
             }
         }
     }

@@ -788,7 +788,11 @@ void Reindex() {
     try {
         ok = MakeIndex(tags, name);
     } catch (const TzCommon::ETzError&) {
+        // The old file, left as it was, is opened again; the build's code stays the one
+        // reported.
+        const uint16_t code = TzCommon::ErrorWord();
         if (tz::Exists(name)) SetIndexTo(name);
+        if (code != 0) TzCommon::SetErrorWord(code);
         throw;
     }
     // A refused build leaves the old file; it is opened again either way.

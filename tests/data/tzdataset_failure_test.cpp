@@ -7,6 +7,8 @@
 
 #include "data/tz_dbf.h"
 #include "index/mdx_semaphore.h"
+#include "index/tz_ndx.h"
+#include "index/tz_ndx_build.h"
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
 #include "storage/tz_common.h"
@@ -146,4 +148,45 @@ TEST_F(TzdsTest, SaveOnAFullDiskIsRefusedNamingTheDisk) {
     TzCommon::SetErrorChecking(0);
     TzCommon::SetHaltProc(nullptr);
     t.Close();
+}
+
+// An index file that lacks tags of the table's definition (a build cut short) is mended at
+// the next open like one marked for rebuilding: built again when the table's cursor is
+// alone with it, else the missing tags are added while the other holds it open.
+TEST_F(TzdsTest, IndexLackingATagIsMendedAtOpen) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf");
+    t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", "", "BELOB,F,F,STR(BELOB,12)", "",
+                     "DATO,F,F,DTOS(DATO)",  ""};
+    t.ShowProgress = false;
+    t.CreateIndex = ciNotFound;
+    t.Open();
+    AddRow(t, "a", 1);
+    AddRow(t, "b", 2);
+    t.Close();
+    auto cutShort = [&] {
+        Dbf4::Select(9);
+        Dbf4::Use(Path("tab.dbf") + " EXCLUSIVE");
+        ASSERT_TRUE(TzNdx::MakeIndex({{"NAVN", "UPPER(NAVN)", "", false, false}}));
+        Dbf4::CloseArea();
+    };
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held by another cursor" : "alone");
+        cutShort();
+        if (held) {
+            Dbf4::Select(9);
+            Dbf4::Use(Path("tab.dbf"));
+            TzNdx::SetIndexTo("tab.mdx");
+            ASSERT_EQ(TzNdx::TagCount(), 1);
+        }
+        t.Open();
+        EXPECT_EQ(TzNdx::TagCount(), 3);
+        EXPECT_TRUE(t.SetOrderToTag("DATO"));
+        EXPECT_TRUE(t.SetOrderToTag("BELOB"));
+        t.First();
+        EXPECT_EQ(t.FieldByName("belob").AsInteger(), 1);
+        t.Close();
+        Dbf4::Select(9);
+        Dbf4::CloseArea();
+    }
 }
