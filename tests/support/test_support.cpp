@@ -3,10 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,55 +52,6 @@ TempDir::~TempDir() {
     }
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
-}
-
-namespace {
-
-// Makes the process's mounts its own, once: mounts made afterwards vanish with it.
-bool OwnMountNamespace() {
-    static const bool own = unshare(CLONE_NEWNS) == 0 &&
-                            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return own;
-}
-
-}  // namespace
-
-SmallDisk::SmallDisk(int sizeKB) {
-    if (dir_.path().empty()) return;
-    OwnMountNamespace();
-    const std::string options = "size=" + std::to_string(sizeKB) + "k";
-    if (mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) != 0) {
-        why_ = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
-        return;
-    }
-    mounted_ = true;
-}
-
-SmallDisk::~SmallDisk() {
-    if (mounted_ && umount2(dir_.path().c_str(), 0) != 0) umount2(dir_.path().c_str(), MNT_DETACH);
-}
-
-void SmallDisk::FillLeaving(int64_t freeKB) {
-    const std::string name = file("filler");
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    std::vector<char> block(4096, 'x');
-    while (FreeKB() > freeKB) {
-        const size_t n =
-            size_t(std::min<int64_t>(4, std::max<int64_t>(1, FreeKB() - freeKB))) * 1024;
-        if (write(fd, block.data(), std::min(n, block.size())) <= 0) break;
-    }
-    close(fd);
-}
-
-void SmallDisk::RemoveFiller() {
-    unlink(file("filler").c_str());
-}
-
-int64_t SmallDisk::FreeKB() const {
-    struct statvfs st;
-    if (statvfs(dir_.path().c_str(), &st) != 0) return -1;
-    return int64_t(st.f_bavail) * int64_t(st.f_frsize) / 1024;
 }
 
 Child::Child(const std::string& filter, const std::map<std::string, std::string>& args) {

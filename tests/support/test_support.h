@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/small_disk.h"
+
 namespace kjtest {
 
 // A fresh folder under $TMPDIR (else /tmp); removed when the test passed, kept (and named
@@ -55,31 +57,6 @@ class Child {
     std::string pending_;
     bool waited_ = false;
     int status_ = 0;
-};
-
-// A small file system of the test's own that fills up: a tmpfs of sizeKB mounted on a
-// fresh folder, in a mount namespace of the test process where it can make one (so that
-// not even a crash leaves the mount behind), unmounted by the destructor. Mounted() is
-// false (and Why() says why) where mounting is not allowed; the test then skips.
-class SmallDisk {
-  public:
-    explicit SmallDisk(int sizeKB);
-    ~SmallDisk();
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool Mounted() const { return mounted_; }
-    const std::string& Why() const { return why_; }
-    const std::string& path() const { return dir_.path(); }
-    std::string file(const std::string& name) const { return dir_.file(name); }
-    // Writes a filler file until at most freeKB are left free (0: until the disk is full).
-    void FillLeaving(int64_t freeKB);
-    void RemoveFiller();
-    int64_t FreeKB() const;
-
-  private:
-    TempDir dir_;
-    bool mounted_ = false;
-    std::string why_;
 };
 
 // True inside a helper process; ChildArg reads one argument ("" when absent).
