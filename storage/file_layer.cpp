@@ -474,7 +474,7 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
-    if (n == 0) return 0;
+    if (n == 0 || (g_injector != nullptr && g_injector->reserveUnsupported)) return 0;
     for (;;) {
         if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(off), static_cast<off_t>(n)) ==
             0)

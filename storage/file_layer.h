@@ -165,6 +165,8 @@ struct FaultInjector {
     bool crash = false;
     bool sticky = true;
     bool failSync = false;  // every Sync fails with 101 (counted all the same)
+    // Reserve takes no room and answers 0, as on a file system that cannot reserve any.
+    bool reserveUnsupported = false;
     int crashExitCode = 77;
 };
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it

@@ -165,3 +165,67 @@ TEST_F(NdxDiskTest, ARecordWrittenPartWayIsCutOff) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where no room can be reserved beforehand, a full disk stops a change's page writes part
+// way: the pages written never name a page that was not, so a station reading the tag
+// meanwhile walks it without a damaged-index error. The record written counts as saved;
+// the next change is refused, naming the disk, until there is room, and then the tags are
+// built again and agree with the table.
+TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
+    if (!MakePostings(8192, 5000)) GTEST_SKIP() << disk_->Why();
+    for (int area : {1, 2}) {
+        Dbf4::Select(area);
+        Dbf4::Use(table_ + (area == 2 ? " ALIAS READER" : ""));
+        TzNdx::SetIndexTo(mdx_);
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    }
+    tz::FaultInjector injector;
+    injector.reserveUnsupported = true;
+    tz::SetFaultInjector(&injector);
+    disk_->FillLeaving(0);
+    int saved = 0, refused = 0;
+    std::string damaged;
+    for (int i = 0; i < 25; ++i) {
+        Dbf4::Select(1);
+        const int32_t count = Dbf4::RecCount();
+        ASSERT_TRUE(Dbf4::ALock());
+        try {
+            kjbench::FillPosting(6000 + i);
+            Dbf4::Append();
+            ++saved;
+        } catch (const TzCommon::ETzError&) {
+            ++refused;
+            EXPECT_EQ(Dbf4::RecCount(), count);
+        }
+        Dbf4::Unlock();
+        TzCommon::ClearErrorWord();
+        Dbf4::Select(2);
+        for (int tag = 1; tag <= 5 && damaged.empty(); ++tag) {
+            try {
+                TzNdx::Set_Order_To(tag);
+                Walk(true);
+            } catch (const TzCommon::ETzError& e) {
+                if (TzCommon::ErrorWord() == TzErr::CorruptedIndex) damaged = e.what();
+            }
+            TzCommon::ClearErrorWord();
+        }
+    }
+    std::cout << "25 saves on a full disk without reserved room: " << saved << " saved, " << refused
+              << " refused\n";
+    EXPECT_EQ(damaged, "");
+    EXPECT_GT(refused, 0);
+    tz::SetFaultInjector(nullptr);
+    disk_->RemoveFiller();
+    Dbf4::Select(1);
+    ASSERT_TRUE(Dbf4::ALock());
+    kjbench::FillPosting(7000);
+    EXPECT_NO_THROW(Dbf4::Append());
+    Dbf4::Unlock();
+    EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
+    EXPECT_EQ(TagsAgree(), "");
+    Dbf4::CloseAll();
+}
+
+}  // namespace
