@@ -108,26 +108,22 @@ void Writing(Command command) {
     if (checking) TzCommon::SetError(code, TzCommon::LastMessage());
 }
 
-// An index file that lacks a tag of the table's definition (a build cut short) is mended
-// like one marked for rebuilding: built again when no other station has it open (true:
-// the caller builds it; the index is closed), else the missing tags are added to it.
+// An index file that lacks a tag of the table's definition (a build cut short) is built
+// again like one marked for rebuilding (true: the index is closed, the caller builds it).
+// While another station has it open, it is used as that station has it until an open
+// finds it alone.
 bool CompleteTags(const std::vector<TagDef>& tags, bool inUse) {
-    std::vector<const TagDef*> missing;
+    bool missing = false;
     for (const TagDef& t : tags) {
         bool found = false;
         for (int n = 1; n <= TzNdx::TagCount() && !found; ++n)
             found = TzUtils::AnsiUpper(TzNdx::TagName(n)) ==
                     TzUtils::AnsiUpper(TzCommon::AllTrim(t.name));
-        if (!found) missing.push_back(&t);
+        missing = missing || !found;
     }
-    if (missing.empty()) return false;
-    if (!inUse) {
-        TzNdx::CloseIndex();
-        return true;
-    }
-    for (const TagDef* t : missing)
-        TzNdx::AddIndexTag({t->name, t->expr, t->forExpr, t->descending, t->unique});
-    return false;
+    if (!missing || inUse) return false;
+    TzNdx::CloseIndex();
+    return true;
 }
 
 }  // namespace
