@@ -112,7 +112,7 @@ void Writing(Command command) {
 // again like one marked for rebuilding (true: the index is closed, the caller builds it).
 // While another station has it open, it is used as that station has it until an open
 // finds it alone.
-bool CompleteTags(const std::vector<TagDef>& tags, bool inUse) {
+bool CloseIfLackingTag(const std::vector<TagDef>& tags, bool inUse) {
     bool missing = false;
     for (const TagDef& t : tags) {
         bool found = false;
@@ -491,7 +491,7 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
                 TzCommon::ClearErrorWord();
                 TzCommon::ClearError();
             } else if (TzCommon::ErrorWord() == 0 && !TzNdx::Mdx().empty() &&
-                       CompleteTags(tags, inUse)) {
+                       CloseIfLackingTag(tags, inUse)) {
                 mode = ciAlways;
             }
         }
