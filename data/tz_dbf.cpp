@@ -96,8 +96,16 @@ void Writing(Command command) {
         }
     }
     const uint16_t code = TzCommon::ErrorWord();
-    if (code == 0 && !raised) return;
     Dbf4::WorkArea* a = Dbf4::Current();
+    if (code == 0 && !raised) {
+        // Written, but its keys could not follow for lack of room: the row counts as saved,
+        // and the user hears why the index lags behind.
+        const uint16_t keys = TzNdx::UnfinishedChange();
+        if (a && (keys == TzErr::DiskWriteError || keys == TzErr::InsufficientDiskSpace))
+            ShowText(FormatText(kMsgDiskFullSaved,
+                                {TzCommon::FSplit(a->fileName).dir, a->fileName, TzNdx::Mdx()}));
+        return;
+    }
     if (code == TzErr::DiskWriteError || code == TzErr::InsufficientDiskSpace) {
         const std::string file = a ? a->fileName : std::string();
         const std::string engine = TzCommon::LastErrorMessage();

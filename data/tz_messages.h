@@ -41,6 +41,12 @@ inline constexpr const char* kMsgDiskFull =
     "gemt; intet andet er g\xE5"
     "et tabt.\r\nFrig\xF8r plads p\xE5 disken, og gem igen.";
 
+// A row saved whose index could not follow (%s: the disk's folder, the table, the index).
+inline constexpr const char* kMsgDiskFullSaved =
+    "Disken er fuld: %s\r\nR\xE6kken er gemt i %s, men indeksfilen %s kunne ikke opdateres. "
+    "Gem den ikke igen.\r\nFrig\xF8r plads p\xE5 disken; indeksfilen bygges op igen ved "
+    "n\xE6ste gemning eller opstart.";
+
 // The text of kMsgDiskFull for a table file.
 std::string DiskFullText(const std::string& file);
 

@@ -248,7 +248,10 @@ void RepairFailedChange(AreaIndex& x) {
     x.changeFailed = false;
     WorkArea* a = Dbf4::Current();
     if (IndexOf(a) != &x || x.file.Failed()) return;
-    if (RebuildInPlace(*a, x) == 0) x.failed = false;
+    if (RebuildInPlace(*a, x) == 0) {
+        x.failed = false;
+        x.failCode = 0;
+    }
 }
 
 // Releases one update-lock call; at the outermost one the change is finished and the
@@ -355,6 +358,11 @@ void LeaveWriteQueue() {
     if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.LeaveWriters();
 }
 
+uint16_t UnfinishedChange() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x && x->failed ? (x->failCode ? x->failCode : TzErr::IndexVersionMismatch) : 0;
+}
+
 bool ReadCounted() {
     AreaIndex* x = IndexOf(Dbf4::Current());
     return !x || x->readNest == 0 || x->readHeld;
@@ -399,6 +407,7 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
     if (rc == 0) rc = RebuildInPlace(a, x);
     if (rc == 0) {
         x.failed = false;
+        x.failCode = 0;
         x.markWritten = true;
         return;
     }
@@ -480,6 +489,7 @@ uint16_t BeginChange(AreaIndex& x) {
 void ChangeFailed(AreaIndex& x) {
     x.failed = true;
     x.changeFailed = true;
+    x.failCode = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError;
     // The record is in the table: what failed is the index's part, mended at the release.
     TzCommon::ClearErrorWord();
 }

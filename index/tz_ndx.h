@@ -67,6 +67,10 @@ bool IndexWritersWaiting();
 // after letting the lock go. False (the queue left) when the wait ran out.
 bool ALockInTurn(int waitMs);
 void LeaveWriteQueue();
+// After a change whose record was written but whose keys could not follow (a failed page
+// write, and no room to build the tags again): the failed write's code, while the index
+// waits for its repair (the next change or lone open); 0 otherwise.
+uint16_t UnfinishedChange();
 // False while the current area's outermost read-lock call is held but could not count this
 // station in (a failure reported with error checking off); true otherwise.
 bool ReadCounted();
