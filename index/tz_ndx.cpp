@@ -464,9 +464,9 @@ void SetLockSemaphoreProc(int take) {
             // A mark that could not be written would leave a change no open notices.
             if (x->failed) RepairInterrupted(*a, *x);
         }
-        if (!x->failed) ReserveRoom(*x);
         tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
+    if (take == Dbf4::kTakeForAppend && x->lockHeld && !x->failed) ReserveRoom(*x);
     undo.Dismiss();
 }
 

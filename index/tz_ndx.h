@@ -55,6 +55,8 @@ void AppendNewKey();
 void KeepOldKeys();
 void UpdateChangedKeys();
 void SetReadSemaphoreProc(int take);
+// take: 1 (or Dbf4::kTakeForAppend, which first reserves the room the new record's keys
+// may need and refuses the append with 227 on a full disk), 0 releases.
 void SetLockSemaphoreProc(int take);
 // True while a station waits to change the current area's index (one lock test). A walk
 // that holds the read count across many steps lets go when it sees one.

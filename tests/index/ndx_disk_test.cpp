@@ -119,6 +119,16 @@ TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
               << " refused; last message: " << message << "\n";
     EXPECT_GT(refused, 0);
     EXPECT_EQ(TagsAgree(), "");
+    // A rewrite that changes no key needs no room: it goes through.
+    TzNdx::Set_Order_To(0);
+    Dbf4::Go(17);
+    ASSERT_TRUE(Dbf4::RLock());
+    SetC(Dbf4::FieldNo("POST_BEM"), "rettet paa fuld disk");
+    EXPECT_NO_THROW(Dbf4::Replace());
+    Dbf4::Unlock();
+    Dbf4::Go(17);
+    EXPECT_EQ(GetC(Dbf4::FieldNo("POST_BEM")).substr(0, 20), "rettet paa fuld disk");
+    EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
     disk_->RemoveFiller();
     ASSERT_TRUE(Dbf4::ALock());
     kjbench::FillPosting(7000);
