@@ -112,8 +112,12 @@ void Writing(Command command) {
         TzCommon::ClearErrorWord();
         throw TzCommon::ETzError(DiskFullText(file) + "\r\n\r\n" + engine);
     }
+    // Dispatched now as it would have been at once, or raised again as it was.
+    if (checking) {
+        TzCommon::SetError(code ? code : TzErr::InternalError, TzCommon::LastMessage());
+        return;
+    }
     if (raised) std::rethrow_exception(raised);
-    if (checking) TzCommon::SetError(code, TzCommon::LastMessage());
 }
 
 // An index file that lacks a tag of the table's definition (a build cut short) is built
