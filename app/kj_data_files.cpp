@@ -180,6 +180,17 @@ class StartupGate {
     bool held_ = false;
 };
 
+// Why a rebuild (or a pack, which rebuilds first) stopped on a full disk, for the user:
+// which disk, and that a failed rebuild left the table and its index as they were.
+std::string DiskFullReason(const std::string& table, bool pack) {
+    const std::string folder = TzCommon::FSplit(table).dir;
+    return Ansi("Disken er fuld: ") + (folder.empty() ? table : folder) +
+           Ansi(pack ? "\r\nDer er ikke plads til at pakke tabellen."
+                     : "\r\nDer er ikke plads til at genskabe indeksfilen. Tabellen og dens "
+                       "indeks er som før; intet er gået tabt.") +
+           Ansi("\r\nFrigør plads på disken, og prøv igen.");
+}
+
 }  // namespace
 
 void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
@@ -500,6 +511,10 @@ std::string TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
             table.SetActive(false);
         } catch (...) {
         }
+        // A full disk: the failed build left the index as it was; erasing it would only
+        // leave a table without an index that cannot be built either.
+        if (code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError)
+            return DiskFullReason(table.DbfFileName(), pack);
         if (code >= kFirstIndexError) tz::EraseFile(MdxOf(table.DbfFileName()));
     }
     return message.empty() ? Ansi("ukendt fejl") : message;

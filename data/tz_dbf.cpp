@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "data/dbf_fields.h"
@@ -78,13 +79,77 @@ void ProgressStep() {
     if (g_progress) g_progress->Step();
 }
 
+// Runs an engine command that writes a record. A full disk (the record, or the room its
+// keys need, could not be written; nothing of it stays) is reported to the user in a way
+// that the program survives: an exception whose text names the disk. Any other failure
+// goes on as the engine reports it.
+template <class Command>
+void Writing(Command command) {
+    const bool checking = TzCommon::ErrorCheckingOn();
+    std::exception_ptr raised;
+    {
+        TzCommon::ErrorCheckingOff off;
+        try {
+            command();
+        } catch (const TzCommon::ETzError&) {
+            raised = std::current_exception();
+        }
+    }
+    const uint16_t code = TzCommon::ErrorWord();
+    Dbf4::WorkArea* a = Dbf4::Current();
+    if (code == 0 && !raised) {
+        // Written, but its keys could not follow for lack of room: the row counts as saved,
+        // and the user hears why the index lags behind.
+        const uint16_t keys = TzNdx::UnfinishedChange();
+        if (a && (keys == TzErr::DiskWriteError || keys == TzErr::InsufficientDiskSpace))
+            ShowText(FormatText(kMsgDiskFullSaved,
+                                {TzCommon::FSplit(a->fileName).dir, a->fileName, TzNdx::Mdx()}));
+        return;
+    }
+    if (code == TzErr::DiskWriteError || code == TzErr::InsufficientDiskSpace) {
+        const std::string file = a ? a->fileName : std::string();
+        const std::string engine = TzCommon::LastErrorMessage();
+        TzCommon::ClearErrorWord();
+        throw TzCommon::ETzError(DiskFullText(file) + "\r\n\r\n" + engine);
+    }
+    // Dispatched now as it would have been at once, or raised again as it was.
+    if (checking) {
+        TzCommon::SetError(code ? code : TzErr::InternalError, TzCommon::LastMessage());
+        return;
+    }
+    if (raised) std::rethrow_exception(raised);
+}
+
+// An index file that lacks a tag of the table's definition (a build cut short) is built
+// again like one marked for rebuilding (true: the index is closed, the caller builds it).
+// While another station has it open, it is used as that station has it until an open
+// finds it alone.
+bool CloseIfLackingTag(const std::vector<TagDef>& tags, bool inUse) {
+    bool missing = false;
+    for (const TagDef& t : tags) {
+        bool found = false;
+        for (int n = 1; n <= TzNdx::TagCount() && !found; ++n)
+            found = TzUtils::AnsiUpper(TzNdx::TagName(n)) ==
+                    TzUtils::AnsiUpper(TzCommon::AllTrim(t.name));
+        missing = missing || !found;
+    }
+    if (!missing || inUse) return false;
+    TzNdx::CloseIndex();
+    return true;
+}
+
 }  // namespace
+
+std::string DiskFullText(const std::string& file) {
+    const std::string folder = TzCommon::FSplit(file).dir;
+    return FormatText(kMsgDiskFull, {folder.empty() ? file : folder, file});
+}
 
 // ---- TTzCDataSet --------------------------------------------------------------------------
 
 void TTzCDataSet::AppendRec() {
     SelectArea("AppendRec");
-    Dbf4::Append();
+    Writing([] { Dbf4::Append(); });
     AfterCommandHook();
     ResyncFromArea();
 }
@@ -117,7 +182,7 @@ bool TTzCDataSet::Pack() {
 
 void TTzCDataSet::ReplaceRec() {
     SelectArea("ReplaceRec");
-    Dbf4::Replace();
+    Writing([] { Dbf4::Replace(); });
     AfterCommandHook();
     ResyncFromArea();
 }
@@ -389,11 +454,12 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
         TzNdx::SetIndexTo(mdx);
         return;
     }
+    bool inUse = false;
     {
         TzCommon::ErrorCheckingOff off;
         if (TzUtils::FileExists(mdx)) {
             const std::string sem = Mdx::SemaphoreFileName(table);
-            const bool inUse = EraseSemaphoreUnlessInUse(sem);
+            inUse = EraseSemaphoreUnlessInUse(sem);
             if ((mode == ciAlways || mode == ciVerifyHeader) && inUse) mode = ciNotFound;
             TzCommon::ClearErrorWord();
         } else {
@@ -436,6 +502,9 @@ void TTzFileDataSet::OpenOrBuildIndexes() {
                 mode = ciAlways;
                 TzCommon::ClearErrorWord();
                 TzCommon::ClearError();
+            } else if (TzCommon::ErrorWord() == 0 && !TzNdx::Mdx().empty() &&
+                       CloseIfLackingTag(tags, inUse)) {
+                mode = ciAlways;
             }
         }
     }
@@ -505,7 +574,7 @@ void TTzFileDataSet::WithLock(const char* areaName, LockKind kind, const TTzLock
                 } catch (...) {
                 }
             }};
-            command();
+            Writing(command);
             const uint16_t code = TzCommon::ErrorWord();
             std::string message = code ? TzCommon::LastErrorMessage() : std::string();
             unwinding.Dismiss();

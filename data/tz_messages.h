@@ -35,6 +35,20 @@ inline constexpr const char* kMsgInvalidFieldDef =
     "Invalid field definition for %s: %s,%s,%d,%d. Will use corrected definition: %s,%s,%d,%d";
 inline constexpr const char* kMsgNotInWhileRange =
     "Could not set while. Record is not in WHILE range.";
+// A save refused because the disk is full (%s: the disk's folder, then the table).
+inline constexpr const char* kMsgDiskFull =
+    "Disken er fuld: %s\r\nDer er ikke plads til at gemme i %s. Det, du gemte, er IKKE "
+    "gemt; intet andet er g\xE5"
+    "et tabt.\r\nFrig\xF8r plads p\xE5 disken, og gem igen.";
+
+// A row saved whose index could not follow (%s: the disk's folder, the table, the index).
+inline constexpr const char* kMsgDiskFullSaved =
+    "Disken er fuld: %s\r\nR\xE6kken er gemt i %s, men indeksfilen %s kunne ikke opdateres. "
+    "Gem den ikke igen.\r\nFrig\xF8r plads p\xE5 disken; indeksfilen bygges op igen ved "
+    "n\xE6ste gemning eller opstart.";
+
+// The text of kMsgDiskFull for a table file.
+std::string DiskFullText(const std::string& file);
 
 // Fills %s and %d markers in order.
 std::string FormatText(const std::string& pattern, const std::vector<std::string>& args);

@@ -496,18 +496,30 @@ uint16_t MdxFile::FlushDirty() {
     };
     // Kill tests: a change stopped with part of its pages written (a page split among them
     // when a page lies past the file's written end).
-    const bool split = pages.rbegin()->first >= fileLen_ / BlockSize;
-    for (const auto& [block, page] : pages) {
-        if (run.empty() || block != next) {
-            if (!run.empty())
-                tz::StopPoint(split ? "ndx-split-part-written" : "ndx-pages-part-written");
-            if (uint16_t rc = write()) return rc;
-            first = block;
+    const uint32_t end = uint32_t(std::min<uint64_t>(fileLen_ / BlockSize, 0xFFFFFFFFu));
+    const bool split = pages.rbegin()->first >= end;
+    // The new pages past the written end go first: a page in place never names a page that
+    // is not in the file yet, so a write stopped part-way (a full disk) leaves no page
+    // pointing past the end.
+    auto pass = [&](bool fresh) -> uint16_t {
+        for (const auto& [block, page] : pages) {
+            if ((block >= end) != fresh) continue;
+            if (run.empty() || block != next) {
+                if (!run.empty())
+                    tz::StopPoint(split ? "ndx-split-part-written" : "ndx-pages-part-written");
+                if (uint16_t rc = write()) return rc;
+                first = block;
+            }
+            run.insert(run.end(), page.begin(), page.end());
+            next = block + 2;
         }
-        run.insert(run.end(), page.begin(), page.end());
-        next = block + 2;
+        return write();
+    };
+    if (split) {
+        if (uint16_t rc = pass(true)) return rc;
+        tz::StopPoint("ndx-split-part-written");
     }
-    return write();
+    return pass(false);
 }
 
 void MdxFile::InvalidateCache() {

@@ -646,7 +646,10 @@ uint16_t IndexSemaphore::DoLock() {
                             "\r\n" +
                             "Cure: Log all users of this application off the "
                             "network," +
-                            "\r\n" + "then delete " + name_);
+                            "\r\n" + "then delete " + name_ + "\r\n" +
+                            "Do not delete it while the program still runs at another "
+                            "station: that station's index changes could then be lost or "
+                            "damaged.");
         }
         // Readers come and go quickly: the wait for them keeps its pauses short (the
         // read time-out bounds it), so that a writer does not sleep long on the table's

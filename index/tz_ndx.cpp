@@ -248,7 +248,10 @@ void RepairFailedChange(AreaIndex& x) {
     x.changeFailed = false;
     WorkArea* a = Dbf4::Current();
     if (IndexOf(a) != &x || x.file.Failed()) return;
-    if (RebuildInPlace(*a, x) == 0) x.failed = false;
+    if (RebuildInPlace(*a, x) == 0) {
+        x.failed = false;
+        x.failCode = 0;
+    }
 }
 
 // Releases one update-lock call; at the outermost one the change is finished and the
@@ -318,6 +321,10 @@ bool ALockInTurn(int waitMs) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kMessagesEvery = std::chrono::milliseconds(2);
     const int area = Dbf4::CurrentWorkArea();
+    WorkArea* start = AreaFor("ALockInTurn");
+    if (!start) return false;
+    // A message handler that runs during the wait may close the area (and free it).
+    const std::weak_ptr<const bool> life = start->life;
     const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
     if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.JoinWriters();
     bool refused = false;
@@ -333,7 +340,12 @@ bool ALockInTurn(int waitMs) {
         if (refused && Clock::now() >= messagesAt) {
             Dbf4::ProcessMessages();
             Dbf4::Select(area);
-            if (!Dbf4::Current()) return false;
+            if (life.expired()) {
+                TzCommon::SetError(
+                    TzErr::NoDatabaseInUse,
+                    "No database in use [ALockInTurn]  WorkArea = " + std::to_string(area));
+                return false;
+            }
             messagesAt = Clock::now() + kMessagesEvery;
         }
         AppendLockPause(retry);
@@ -344,6 +356,11 @@ bool ALockInTurn(int waitMs) {
 
 void LeaveWriteQueue() {
     if (AreaIndex* x = IndexOf(Dbf4::Current())) x->sem.LeaveWriters();
+}
+
+uint16_t UnfinishedChange() {
+    AreaIndex* x = IndexOf(Dbf4::Current());
+    return x && x->failed ? (x->failCode ? x->failCode : TzErr::IndexVersionMismatch) : 0;
 }
 
 bool ReadCounted() {
@@ -386,14 +403,42 @@ uint16_t ReopenIfFailed(AreaIndex& x) {
 // be done the change is refused before its record is written, and the mark stays, so that
 // no station trusts the index until it is rebuilt.
 void RepairInterrupted(WorkArea& a, AreaIndex& x) {
-    if (ReopenIfFailed(x) == 0 && RebuildInPlace(a, x) == 0) {
+    uint16_t rc = ReopenIfFailed(x);
+    if (rc == 0) rc = RebuildInPlace(a, x);
+    if (rc == 0) {
         x.failed = false;
+        x.failCode = 0;
         x.markWritten = true;
         return;
     }
     x.failed = true;
-    Error(TzErr::IndexVersionMismatch, "Index file must be rebuilt (changes were interrupted): " +
-                                           x.file.Name() + " [LockSemaphore]");
+    const std::string text =
+        "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
+        " [LockSemaphore]";
+    // A full disk is named as such: the change waits for room, not for a repair.
+    if (rc == TzErr::InsufficientDiskSpace || rc == TzErr::DiskWriteError) {
+        Error(rc,
+              text + "\r\nNot enough room on the disk to rebuild it: " + TzCommon::LastMessage());
+        return;
+    }
+    Error(TzErr::IndexVersionMismatch, text);
+}
+
+// Pages a change may add to each tag (a split at every level of a deep tree).
+constexpr uint64_t kPagesPerTag = 8;
+
+// Before the table engine writes the record, the room every tag may need for the change is
+// taken at the end of the index file: a full disk then refuses the change before anything
+// of it is written, instead of leaving a record whose keys could not follow.
+void ReserveRoom(AreaIndex& x) {
+    uint64_t size = 0;
+    if (x.file.Handle().Size(&size) != 0) return;
+    const uint64_t need =
+        uint64_t(std::max<size_t>(x.tags.size(), 1)) * kPagesPerTag * Mdx::PageSize;
+    const uint16_t rc = x.file.Handle().Reserve(size, need);
+    if (rc == 0) return;
+    Error(TzErr::InsufficientDiskSpace,
+          "Disk full: no room to change index file " + x.file.Name() + " [LockSemaphore]");
 }
 
 }  // namespace
@@ -421,6 +466,7 @@ void SetLockSemaphoreProc(int take) {
         }
         tz::StopPoint("ndx-change-marked");  // kill tests: marked, the record not yet written
     }
+    if (take == Dbf4::kTakeForAppend && x->lockHeld && !x->failed) ReserveRoom(*x);
     undo.Dismiss();
 }
 
@@ -443,6 +489,7 @@ uint16_t BeginChange(AreaIndex& x) {
 void ChangeFailed(AreaIndex& x) {
     x.failed = true;
     x.changeFailed = true;
+    x.failCode = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError;
     // The record is in the table: what failed is the index's part, mended at the release.
     TzCommon::ClearErrorWord();
 }

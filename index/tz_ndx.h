@@ -55,6 +55,8 @@ void AppendNewKey();
 void KeepOldKeys();
 void UpdateChangedKeys();
 void SetReadSemaphoreProc(int take);
+// take: 1 (or Dbf4::kTakeForAppend, which first reserves the room the new record's keys
+// may need and refuses the append with 227 on a full disk), 0 releases.
 void SetLockSemaphoreProc(int take);
 // True while a station waits to change the current area's index (one lock test). A walk
 // that holds the read count across many steps lets go when it sees one.
@@ -67,6 +69,10 @@ bool IndexWritersWaiting();
 // after letting the lock go. False (the queue left) when the wait ran out.
 bool ALockInTurn(int waitMs);
 void LeaveWriteQueue();
+// After a change whose record was written but whose keys could not follow (a failed page
+// write, and no room to build the tags again): the failed write's code, while the index
+// waits for its repair (the next change or lone open); 0 otherwise.
+uint16_t UnfinishedChange();
 // False while the current area's outermost read-lock call is held but could not count this
 // station in (a failure reported with error checking off); true otherwise.
 bool ReadCounted();

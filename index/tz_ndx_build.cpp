@@ -568,7 +568,8 @@ bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescript
         ready.push_back(b.get());
         builds.push_back(std::move(b));
     }
-    if (ready.empty()) return ok;
+    // A build that cannot hold every tag is not begun (nothing of it would be kept).
+    if (!ok || ready.empty()) return ok;
     if (CollectKeys(a, ready, first) != 0) return false;
     tz::StopPoint("index-build");
     for (TagBuild* b : ready) {
@@ -653,11 +654,13 @@ bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const s
         descs.push_back(&d);
     }
     bool ok = BuildTags(a, f, descs, first);
-    rc = Catching([&] { return f.FlushHeader(); }, first);
-    if (rc == 0) rc = f.Handle().Sync();
-    if (rc == 0) rc = f.Handle().RenameTo(name, &old);
-    if (rc != 0) {
-        if (!*first)
+    // Only a whole build takes the old file's place: a failed one (a full disk, a bad
+    // expression) goes, and the old index stays as it was.
+    rc = ok ? Catching([&] { return f.FlushHeader(); }, first) : 0;
+    if (ok && rc == 0) rc = f.Handle().Sync();
+    if (ok && rc == 0) rc = f.Handle().RenameTo(name, &old);
+    if (!ok || rc != 0) {
+        if (rc != 0 && !*first)
             Catching(
                 [&] { return Error(rc, "Cannot create index file: " + name + " [MakeIndex]"); },
                 first);
@@ -785,7 +788,11 @@ void Reindex() {
     try {
         ok = MakeIndex(tags, name);
     } catch (const TzCommon::ETzError&) {
+        // The old file, left as it was, is opened again; the build's code stays the one
+        // reported.
+        const uint16_t code = TzCommon::ErrorWord();
         if (tz::Exists(name)) SetIndexTo(name);
+        if (code != 0) TzCommon::SetErrorWord(code);
         throw;
     }
     // A refused build leaves the old file; it is opened again either way.

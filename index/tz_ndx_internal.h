@@ -61,6 +61,9 @@ struct AreaIndex {
     // A key change failed after its record was written: the tags are built again before
     // the update lock goes.
     bool changeFailed = false;
+    // The code of the write that failed the last change (0: none); kept while the tags wait
+    // for a repair.
+    uint16_t failCode = 0;
     bool shared = false;  // opened for sharing (other stations may have it open)
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.

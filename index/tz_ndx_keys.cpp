@@ -1,6 +1,7 @@
 // Index engine: building keys from records, positioning tags on the current record and
 // keeping every tag up to date when a record is appended or rewritten.
 #include <cstring>
+#include <optional>
 
 #include "expr/key_encoding.h"
 #include "index/tz_ndx.h"
@@ -161,7 +162,9 @@ void AppendNewKey() {
     tz::StopPoint("ndx-append-keys");  // kill tests: the record written, no key yet
     uint8_t key[Mdx::MaxKeyLength];
     const uint32_t r = uint32_t(a->recNo);
-    // The pages every tag changes are written together once all keys are in.
+    // The pages every tag changes are written together once all keys are in. A failure
+    // raises (also where errors are otherwise dispatched), so that it ends here.
+    std::optional<TzCommon::ErrorCheckingOff> quiet(std::in_place);
     WriteBack pages(x->file);
     for (auto& tp : x->tags) {
         TagInfo& t = *tp;
@@ -183,6 +186,7 @@ void AppendNewKey() {
         ChangeFailed(*x);
         return;
     }
+    quiet.reset();
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;
         SyncTag(*a, *x, *c, SyncReport::kSoft);
@@ -209,6 +213,7 @@ void UpdateChangedKeys() {
     const uint32_t r = uint32_t(a->recNo);
     uint8_t key[Mdx::MaxKeyLength];
     bool begun = false;
+    std::optional<TzCommon::ErrorCheckingOff> quiet(std::in_place);  // a failure raises
     WriteBack pages(x->file);
     for (auto& tp : x->tags) {
         TagInfo& t = *tp;
@@ -251,6 +256,7 @@ void UpdateChangedKeys() {
         ChangeFailed(*x);
         return;
     }
+    quiet.reset();
     if (TagInfo* c = Controlling(*x)) {
         x->atEnd = x->atBegin = false;
         SyncTag(*a, *x, *c, SyncReport::kSoft);

@@ -42,8 +42,8 @@ void RefreshPeekCache(WorkArea& a, int32_t n);
 // Holds the index engine's read or update lock for a scope (no-op without indexes).
 class IndexLock {
   public:
-    IndexLock(bool on, void (*proc)(int)) : proc_(on ? proc : nullptr) {
-        if (proc_) proc_(1);
+    IndexLock(bool on, void (*proc)(int), int take = 1) : proc_(on ? proc : nullptr) {
+        if (proc_) proc_(take);
     }
     ~IndexLock() { Release(); }
     void Release() {

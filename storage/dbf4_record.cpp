@@ -255,7 +255,7 @@ void Append() {
     CountForAppend(a);
     TzDbfLow::PackRecord(a, NativeOf(a));
     const bool keys = !a.isVirtual && Indexes();
-    IndexLock lock(keys, indexHooks.updateLock);
+    IndexLock lock(keys, indexHooks.updateLock, kTakeForAppend);
     if (!TzDbfLow::AppendDbfRecord(a)) return;
     TzDbfLow::UnpackRecord(a, a.native);
     if (keys && indexHooks.appendNewKey) indexHooks.appendNewKey();

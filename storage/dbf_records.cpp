@@ -165,6 +165,19 @@ uint16_t WriteRecord(WorkArea& a, int32_t n) {
     return a.file.WriteAt(at, out, len);
 }
 
+// A new record n whose write failed part-way: the bytes written of it go again (the end of
+// the file then is where the record began), and the end-of-file mark goes back.
+void CutPartialRecord(WorkArea& a, int32_t n) {
+    const uint64_t at = RecordOffset(a, n);
+    uint64_t size = 0;
+    if (a.file.Size(&size) != 0 || size <= at) return;
+    if (a.file.CutBack(at) != 0) return;
+    if (!a.noEofMark) {
+        const uint8_t mark = kEofMark;
+        a.file.WriteAt(at, &mark, 1);
+    }
+}
+
 }  // namespace
 
 bool GetDbfRecordMapped(WorkArea& a, int32_t n) {
@@ -222,7 +235,9 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
         rc = WriteRecord(a, n);
     }
     if (rc != 0) {
-        // Nothing of a failed write may stay counted.
+        // Nothing of a failed write may stay counted, nor (for a new record, on a full
+        // disk) stay in the file: the part written is cut off again.
+        if (append && !a.isVirtual) CutPartialRecord(a, n);
         a.recCount = oldCount;
         a.recNo = oldNo;
         a.state = oldState;

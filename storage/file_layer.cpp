@@ -21,6 +21,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -467,6 +468,29 @@ uint16_t File::Truncate(uint64_t size) {
     if (ftruncate(fd_, static_cast<off_t>(size)) != 0) rc = ErrnoToCode(errno, true);
     if (!held) RestoreShare();
     return rc;
+}
+
+uint16_t File::Reserve(uint64_t off, uint64_t n) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (FaultHits()) return kWriteFault;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    if (n == 0 || (g_injector != nullptr && g_injector->reserveUnsupported)) return 0;
+    for (;;) {
+        if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(off), static_cast<off_t>(n)) ==
+            0)
+            return 0;
+        if (errno == EINTR) continue;
+        if (errno == ENOSPC || errno == EDQUOT) return kWriteFault;
+        return 0;  // not supported here: the writes themselves report a full disk
+    }
+}
+
+uint16_t File::CutBack(uint64_t size) {
+    if (fd_ < 0) return kInvalidHandle;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    Unmap();
+    if (ftruncate(fd_, static_cast<off_t>(size)) != 0) return ErrnoToCode(errno, true);
+    return 0;
 }
 
 uint16_t File::Sync() {

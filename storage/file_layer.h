@@ -88,6 +88,16 @@ class File {
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }
     uint16_t Sync();
+    // Makes sure that n bytes from off can be written without the disk running out: the
+    // room is taken now, the file's length stays. 0 also where the file system cannot
+    // reserve room (nothing is promised then); a full disk gives 101. The fault injector
+    // counts it as a write.
+    uint16_t Reserve(uint64_t off, uint64_t n);
+    // Cuts the file back to size without taking the share byte: only for bytes past every
+    // whole record that this handle wrote itself and that no other handle counts (a record
+    // write that failed part-way). Never fails for lack of room, so the fault injector
+    // leaves it alone. Drops this handle's mapping.
+    uint16_t CutBack(uint64_t size);
     // Non-blocking exclusive byte-range lock; a conflict gives 33.
     uint16_t Lock(uint64_t off, uint64_t len);
     uint16_t Unlock(uint64_t off, uint64_t len);
@@ -155,6 +165,8 @@ struct FaultInjector {
     bool crash = false;
     bool sticky = true;
     bool failSync = false;  // every Sync fails with 101 (counted all the same)
+    // Reserve takes no room and answers 0, as on a file system that cannot reserve any.
+    bool reserveUnsupported = false;
     int crashExitCode = 77;
 };
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it

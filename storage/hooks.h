@@ -11,6 +11,9 @@ namespace Dbf4 {
 
 struct WorkArea;
 
+// The update lock's argument when it is taken for an append.
+inline constexpr int kTakeForAppend = 2;
+
 struct IndexHooks {
     bool (*active)() = nullptr;       // the area has an open index file
     void (*synchronize)() = nullptr;  // find the current record in the controlling tag
@@ -27,13 +30,15 @@ struct IndexHooks {
     void (*keepOldKeys)() = nullptr;
     void (*updateChangedKeys)() = nullptr;
     bool (*found)() = nullptr;
-    void (*reindex)() = nullptr;             // rebuild every tag (after pack and zap)
-    void (*markRebuild)() = nullptr;         // the table is about to be rewritten whole:
-                                             // mark the index for rebuilding
-    void (*close)() = nullptr;               // close the area's index file
-    void (*readLock)(int take) = nullptr;    // 1 take, 0 release
-    void (*updateLock)(int take) = nullptr;  // 1 take, 0 release
-    uint8_t (*currentOrder)() = nullptr;     // controlling tag number, kept around relations
+    void (*reindex)() = nullptr;           // rebuild every tag (after pack and zap)
+    void (*markRebuild)() = nullptr;       // the table is about to be rewritten whole:
+                                           // mark the index for rebuilding
+    void (*close)() = nullptr;             // close the area's index file
+    void (*readLock)(int take) = nullptr;  // 1 take, 0 release
+    // 1 take, 0 release; kTakeForAppend takes it for a new record, whose keys' room the
+    // index reserves first (refusing the append on a full disk).
+    void (*updateLock)(int take) = nullptr;
+    uint8_t (*currentOrder)() = nullptr;  // controlling tag number, kept around relations
     void (*setCurrentOrder)(uint8_t) = nullptr;
 };
 

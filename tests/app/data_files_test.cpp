@@ -24,6 +24,7 @@
 #include "start_check.h"
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
+#include "tests/support/small_disk.h"
 #include "tests/ui/process_wait.h"
 #include "ui/application.h"
 #include "work_fixture.h"
@@ -796,6 +797,88 @@ class DataFilesTest : public QObject {
             QVERIFY2(starting.Finish(60000), starting.Errors().constData());
             QVERIFY(starting.Wait("READY", 1000));
         }
+        CheckEveryTag(sf);
+    }
+
+    // "Genskab indeks" on a full disk: every index file stays as it was, one message names
+    // the disk and says that nothing is lost, the tables are open again and the program goes
+    // on (no halt); with room again the rebuild runs. An index that holds fewer tags than
+    // its table names (a build cut short) is built whole at the next start, without a word.
+    void rebuildOnAFullDiskKeepsEveryIndex() {
+        kjtest::SmallDisk disk(16384);
+        if (!disk.Mounted()) QSKIP(disk.Why().c_str());
+        StartFolder sf;
+        sf.data = disk.path() + "/SagsData/";
+        MakeFolder(sf);
+        ResetEngine();
+        const kj::TableSpec& posts =
+            *std::find_if(kj::Tables().begin(), kj::Tables().end(),
+                          [](const kj::TableSpec& t) { return t.file == "Poster.dbf"; });
+        {
+            TzDs::TTzDbf f("Fill");
+            f.SetDbfFileName(sf.data + posts.file);
+            f.DbfFields() = posts.DbfFields();
+            f.IndexList() = posts.tags;
+            f.ShowProgress = false;
+            f.Open();
+            for (int i = 1; i <= 3000; ++i) {
+                f.Append();
+                f.FieldByName("post_sag").SetAsString("S" + std::to_string(i % 400));
+                f.FieldByName("post_ans").SetAsString("A" + std::to_string(i % 7));
+                f.FieldByName("post_fnr").SetAsString(std::to_string(i));
+                f.Post();
+            }
+            f.Close();
+        }
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        const std::string mdx = sf.data + "Poster.MDX";
+        const std::string before = Read(mdx);
+        disk.FillLeaving(0);
+        int halts = 0;
+        TzCommon::SetHaltProc([&halts](int) { ++halts; });
+        TzCommon::SetErrorChecking(1);
+        responder_.Clear();
+        QVERIFY(!data_->RebuildIndexes());
+        TzCommon::SetErrorChecking(0);
+        TzCommon::SetHaltProc(nullptr);
+        QCOMPARE(halts, 0);
+        QCOMPARE(responder_.Texts().size(), 1);
+        const QString text = responder_.Texts()[0];
+        qInfo() << "Genskab indeks on a full disk:" << text;
+        QVERIFY2(text.startsWith(Q("Kunne ikke genskabe indeks for ")), qPrintable(text));
+        QVERIFY2(text.contains(Q(sf.data + "Poster.dbf")), qPrintable(text));
+        QVERIFY2(text.contains(Q("Disken er fuld: " + sf.data)), qPrintable(text));
+        QVERIFY2(text.contains(U("intet er gået tabt")), qPrintable(text));
+        QVERIFY(Read(mdx) == before);
+        for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
+        QVERIFY(data_->PostDbf.SetOrderToTag("POSTFNR"));
+        disk.RemoveFiller();
+        responder_.Clear();
+        QVERIFY(data_->RebuildIndexes());
+        QCOMPARE(responder_.Texts(), QStringList());
+        Stop();
+        // Poster.MDX cut short to two of its five tags: built whole at the next start.
+        ResetEngine();
+        {
+            TzDs::TTzDbf f("Cut");
+            f.SetDbfFileName(sf.data + posts.file);
+            f.DbfFields() = posts.DbfFields();
+            f.IndexList().assign(posts.tags.begin(), posts.tags.begin() + 4);
+            f.CreateIndex = TzDs::ciAlways;
+            f.ShowProgress = false;
+            f.Open();
+            QCOMPARE(TzNdx::TagCount(), 2);
+            f.Close();
+        }
+        ResetEngine();
+        responder_.Clear();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        QVERIFY(data_->PostDbf.SetOrderToTag("POSTFNR"));
+        QCOMPARE(TzNdx::TagCount(), 5);
+        Stop();
+        ResetEngine();
         CheckEveryTag(sf);
     }
 

@@ -20,6 +20,7 @@
 #include "app_fixture.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
+#include "tests/support/small_disk.h"
 #include "ui/application.h"
 #include "ui/db_controls.h"
 #include "ui/db_grid.h"
@@ -246,6 +247,75 @@ class MainFormRowsTest : public QObject {
             // 2 * (100.25 - 10) debited, 1.5 * 40 credited.
             QCOMPARE(form_->edtPostTotal->text(), U("120,50"));
         }
+    }
+
+    // A posting saved while the disk of the data folder is full, in the program's error
+    // mode: the program goes on, the save is refused with a text that names the disk and
+    // says that the posting was not saved, nothing of it is in Poster.dbf, and the row stays
+    // unsaved in the grid; saved again once there is room, it is stored once.
+    void postingSaveOnAFullDisk() {
+        kjtest::SmallDisk disk(16384);
+        if (!disk.Mounted()) QSKIP(disk.Why().c_str());
+        form_.reset();
+        data_.reset();
+        kj::FreeQelCom();
+        ResetEngine();
+        sf_->data = disk.path() + "/SagsData/";
+        sf_->WriteIniPaths(sf_->data);
+        QDir().mkpath(QString::fromStdString(sf_->data));
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        kj::CreateQelCom();
+        data_ = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data_.get());
+        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
+        QVERIFY(form_);
+        data_->AjourInitials = "AB";
+        responder_.Clear();
+        AddCase("F1");
+        AddPosting("F1", 1, 10, "D", 25, "", "gemt");
+        Show("F1", 1);
+        TzDs::TTzDbf& t = data_->tmpPost;
+        disk.FillLeaving(0);
+        int halts = 0;
+        TzCommon::SetHaltProc([&halts](int) { ++halts; });
+        TzCommon::SetErrorChecking(1);
+        // Saves go through while the files' last pages hold them; the first that does not
+        // fit is refused.
+        std::vector<std::string> stored = {"gemt"};
+        std::string text;
+        for (int i = 0; i < 200 && text.empty(); ++i) {
+            form_->posterNyBtn->click();
+            QCOMPARE(t.State(), Db::dsInsert);
+            t.FieldByName("post_bem").SetAsString("fuld" + std::to_string(i));
+            responder_.Answer(kIdYes);
+            try {
+                t.Post();
+                stored.push_back("fuld" + std::to_string(i));
+            } catch (const std::exception& e) {
+                text = e.what();
+            }
+        }
+        TzCommon::SetErrorChecking(0);
+        TzCommon::SetHaltProc(nullptr);
+        qInfo() << "posting saved on a full disk after" << stored.size() - 1
+                << "saved:" << kjqt::FromAnsi(text);
+        QCOMPARE(halts, 0);
+        QVERIFY2(text.rfind("Disken er fuld: " + sf_->data, 0) == 0, text.c_str());
+        QVERIFY2(text.find("IKKE gemt") != std::string::npos, text.c_str());
+        QCOMPARE(t.State(), Db::dsInsert);
+        auto sorted = [](std::vector<std::string> v) {
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        QCOMPARE(sorted(Texts("Poster.dbf", "post_sag", "post_bem", "F1")), sorted(stored));
+        disk.RemoveFiller();
+        const std::string refused = Trim(t.FieldByName("post_bem").AsString());
+        responder_.Answer(kIdYes);
+        t.Post();
+        QCOMPARE(t.State(), Db::dsBrowse);
+        stored.push_back(refused);
+        QCOMPARE(sorted(Texts("Poster.dbf", "post_sag", "post_bem", "F1")), sorted(stored));
     }
 
     void postingTotalAndWriteBackGuard() {

@@ -99,7 +99,9 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
               "1 second timeout, cannot read: " + sem +
                   "\r\nPossible cause: Other user's program has terminated abnormally.\r\n"
                   "Cure: Log all users of this application off the network,\r\nthen delete " +
-                  sem);
+                  sem +
+                  "\r\nDo not delete it while the program still runs at another station: "
+                  "that station's index changes could then be lost or damaged.");
     ASSERT_EQ(b.DecRead(), 0);
     ASSERT_EQ(a.LockSemaphore(), 0);
     ASSERT_EQ(a.UnlockSemaphore(), 0);

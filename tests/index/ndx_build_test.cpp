@@ -212,18 +212,9 @@ TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
     EXPECT_NE(message.find("Available disk space: 5 KBytes;needed: 11 KBytes [MakeIndex]"),
               std::string::npos)
         << message;
-    // The file holds the header area only, with no tag in use.
-    {
-        tz::File f;
-        ASSERT_EQ(f.Open(Path("b.mdx"), tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
-        uint64_t size = 0;
-        ASSERT_EQ(f.Size(&size), 0);
-        EXPECT_EQ(size, 2048u);
-        uint8_t used = 99;
-        size_t got = 0;
-        ASSERT_EQ(f.ReadAt(28, &used, 1, &got), 0);
-        EXPECT_EQ(used, 0);
-    }
+    // No index file was there, and none is left behind (the next open builds it again).
+    EXPECT_FALSE(tz::Exists(Path("b.mdx")));
+    EXPECT_FALSE(tz::Exists(Path("b.mdx.new")));
 
     g_progressCalls = 0;
     TzNdx::SetProgressProc(&CountProgress, 10);
@@ -234,6 +225,58 @@ TEST_F(NdxBuildTest, DiskSpaceCheckAndProgress) {
     TzNdx::SetProgressProc(nullptr, 0);
     ASSERT_TRUE(TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}));
     EXPECT_EQ(g_progressCalls, 0);
+}
+
+int64_t g_freeKB = 0;
+int64_t LimitedFree(const std::string&) {
+    return g_freeKB;
+}
+
+// A build that fails part-way (too little disk space for the later tags, or a page write
+// refused by a full disk) leaves the index that was there byte for byte, removes its own
+// file, and Reindex opens the old index again with every tag.
+TEST_F(NdxBuildTest, FailedBuildLeavesTheOldIndex) {
+    MakeTable(3000);
+    const std::vector<TzNdx::TagDescriptor> tags = {
+        {"NAME", "NAME", "", false, false},
+        {"AMT", "AMT", "", false, false},
+        {"NAMEAMT", "NAME+STR(AMT,8,2)", "", false, false},
+        {"DESC", "NAME", "", true, false}};
+    ASSERT_TRUE(TzNdx::MakeIndex(tags));
+    const std::string before = kjtest::ReadFile(Path("b.mdx"));
+    auto expectOldIndex = [&] {
+        EXPECT_TRUE(kjtest::ReadFile(Path("b.mdx")) == before) << "the index file changed";
+        EXPECT_FALSE(tz::Exists(Path("b.mdx.new")));
+        TzNdx::SetIndexTo("b.mdx");
+        EXPECT_EQ(TzNdx::TagCount(), 4);
+        EXPECT_EQ(TagsAgree(), "");
+    };
+    // Room for the first two tags only.
+    g_freeKB = 150;
+    TzNdx::SetDiskFreeProc(&LimitedFree);
+    bool ok = true;
+    try {
+        ok = TzNdx::MakeIndex(tags);
+    } catch (const TzCommon::ETzError&) {
+        ok = false;
+    }
+    TzNdx::SetDiskFreeProc(nullptr);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InsufficientDiskSpace);
+    expectOldIndex();
+    // A page write refused part-way through, inside Reindex.
+    for (long n : {2L, 9L, 30L}) {
+        SCOPED_TRACE("failed write " + std::to_string(n));
+        TzNdx::SetIndexTo("b.mdx");
+        tz::FaultInjector inj;
+        inj.failAt = n;
+        tz::SetFaultInjector(&inj);
+        EXPECT_THROW(TzNdx::Reindex(), TzCommon::ETzError);
+        tz::SetFaultInjector(nullptr);
+        EXPECT_EQ(TzNdx::TagCount(), 4);
+        TzNdx::CloseIndex();
+        expectOldIndex();
+    }
 }
 
 // Runs f with error checking off and answers the text of the raised error ("" when none).

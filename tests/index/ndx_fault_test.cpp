@@ -194,8 +194,8 @@ TEST_F(NdxFaultTest, LostEntryIsMendedAndTheRewriteCountsAsSaved) {
 // The maintenance mark found under the writer lock (left by a station that ended in the
 // middle of a change) makes the next change build every tag again first. When that cannot
 // be done (no disk space here) the change is refused before its record is written, with a
-// message that says so, and the mark stays; once it can, the tags agree with the table and
-// the mark is gone.
+// message that names the full disk, and the mark stays; once it can, the tags agree with the table
+// and the mark is gone.
 TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     const std::string path = Path("mark.dbf");
     MakeTable(path, 40);
@@ -230,9 +230,17 @@ TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 0; });
     ASSERT_TRUE(Dbf4::FLock());
     EXPECT_THROW(AppendOne(500), TzCommon::ETzError);
-    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::IndexVersionMismatch);
-    EXPECT_EQ(TzCommon::LastMessage(), "Index file must be rebuilt (changes were interrupted): " +
-                                           TzNdx::Mdx() + " [LockSemaphore]");
+    // The refusal names the full disk (the change waits for room, not for a repair).
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InsufficientDiskSpace);
+    EXPECT_EQ(TzCommon::LastMessage().rfind("Index file must be rebuilt (changes were "
+                                            "interrupted): " +
+                                                TzNdx::Mdx() +
+                                                " [LockSemaphore]\r\nNot enough room on the "
+                                                "disk to rebuild it: Available disk space: 0 "
+                                                "KBytes;needed: ",
+                                            0),
+              0u)
+        << TzCommon::LastMessage();
     EXPECT_EQ(Dbf4::RecCount(), 41);  // the refused record was not written
     EXPECT_EQ(markInFile(), 1);
     TzNdx::SetDiskFreeProc(nullptr);
@@ -246,6 +254,33 @@ TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     EXPECT_TRUE(TzNdx::Find("DIED"));
     Dbf4::CloseAll();
     Verify(path, 42);
+}
+
+void CloseAreaOne() {
+    Dbf4::Select(1);
+    Dbf4::CloseArea();
+}
+
+// A message handler that closes the area while ALockInTurn waits ends the wait with the
+// closed-area error, as the lock routines of the table engine do.
+TEST_F(NdxFaultTest, AppendLockWaitEndsWith215WhenItsAreaIsClosed) {
+    const std::string path = Path("turn.dbf");
+    MakeTable(path, 5);
+    for (int area : {1, 2}) {
+        Dbf4::Select(area);
+        Dbf4::Use(path + (area == 2 ? " ALIAS OTHER" : ""));
+        TzNdx::SetIndexTo(Path("turn.mdx"));
+    }
+    ASSERT_TRUE(Dbf4::ALock());  // area 2 holds the append lock
+    Dbf4::Select(1);
+    Dbf4::SetIdleProc(CloseAreaOne);
+    const bool granted = TzNdx::ALockInTurn(20000);
+    Dbf4::SetIdleProc(nullptr);
+    EXPECT_FALSE(granted);
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::NoDatabaseInUse);
+    EXPECT_EQ(TzCommon::LastMessage(), "No database in use [ALockInTurn]  WorkArea = 1");
+    EXPECT_EQ(Dbf4::AreaAt(1), nullptr);
+    Dbf4::CloseAll();
 }
 
 // Index routines, and the navigation answers, on an empty work area report the table

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/small_disk.h"
+
 namespace kjtest {
 
 // A fresh folder under $TMPDIR (else /tmp); removed when the test passed, kept (and named
