@@ -3,7 +3,7 @@
 // refused before anything of it is written. Skipped where no file system can be mounted.
 #include <iostream>
 
-#include "bench/bench_tables.h"
+#include "tests/support/postings_table.h"
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
 #include "tests/index/ndx_fixture.h"
@@ -14,7 +14,7 @@ using namespace ndxtest;
 
 const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
     std::vector<TzNdx::TagDescriptor> tags;
-    for (const kjbench::TagText& t : kjbench::PostingsTags())
+    for (const kjtest::TagText& t : kjtest::PostingsTags())
         tags.push_back({t.name, t.expression, "", false, false});
     return tags;
 }();
@@ -28,7 +28,7 @@ class NdxDiskTest : public NdxTest {
         if (!disk_->Mounted()) return false;
         table_ = disk_->file("poster.dbf");
         mdx_ = disk_->file("poster.MDX");
-        kjbench::MakePostings(table_, n);
+        kjtest::MakePostings(table_, n);
         Dbf4::Select(1);
         Dbf4::Use(table_ + " EXCLUSIVE");
         EXPECT_TRUE(TzNdx::MakeIndex(kPostTags));
@@ -95,7 +95,7 @@ TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
         const int32_t count = Dbf4::RecCount();
         ASSERT_TRUE(Dbf4::ALock());
         try {
-            kjbench::FillPosting(6000 + i);
+            kjtest::FillPosting(6000 + i);
             Dbf4::Append();
             ++saved;
             EXPECT_EQ(Dbf4::RecCount(), count + 1);
@@ -131,7 +131,7 @@ TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
     EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
     disk_->RemoveFiller();
     ASSERT_TRUE(Dbf4::ALock());
-    kjbench::FillPosting(7000);
+    kjtest::FillPosting(7000);
     EXPECT_NO_THROW(Dbf4::Append());
     Dbf4::Unlock();
     EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
@@ -154,7 +154,7 @@ TEST_F(NdxDiskTest, ARecordWrittenPartWayIsCutOff) {
     int saved = 0;
     uint16_t code = 0;
     for (int i = 0; i < 100 && code == 0; ++i) {
-        kjbench::FillPosting(6000 + i);
+        kjtest::FillPosting(6000 + i);
         Dbf4::Append();
         code = TzCommon::ErrorWord();
         if (code == 0) ++saved;
@@ -167,7 +167,7 @@ TEST_F(NdxDiskTest, ARecordWrittenPartWayIsCutOff) {
     EXPECT_EQ(size, uint64_t(577 + 187 * (5000 + saved) + 1));
     disk_->RemoveFiller();
     TzCommon::ClearErrorWord();
-    kjbench::FillPosting(7000);
+    kjtest::FillPosting(7000);
     Dbf4::Append();
     EXPECT_EQ(TzCommon::ErrorWord(), 0);
     Dbf4::CloseAll();
@@ -202,7 +202,7 @@ TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
         const int32_t count = Dbf4::RecCount();
         ASSERT_TRUE(Dbf4::ALock());
         try {
-            kjbench::FillPosting(6000 + i);
+            kjtest::FillPosting(6000 + i);
             Dbf4::Append();
             ++saved;
         } catch (const TzCommon::ETzError&) {
@@ -230,7 +230,7 @@ TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
     disk_->RemoveFiller();
     Dbf4::Select(1);
     ASSERT_TRUE(Dbf4::ALock());
-    kjbench::FillPosting(7000);
+    kjtest::FillPosting(7000);
     EXPECT_NO_THROW(Dbf4::Append());
     Dbf4::Unlock();
     EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
