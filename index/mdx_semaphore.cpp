@@ -555,6 +555,11 @@ uint16_t IndexSemaphore::DoIncRead() {
     });
     uint16_t rc = TakeRecordToCountIn(a);
     if (rc != 0) return rc;
+    // Under the record lock no writer is alive: a count that no reader's slot backs is a
+    // dead station's, perhaps a writer's that ended part-way. Dropping it moves the change
+    // counter on, so that this station reads the index again instead of trusting pages it
+    // read before.
+    if (record_[Sem::Active] > 0) RepairActive();
     if (record_[Sem::Active] < 127) {
         // The slot is held before the count reaches the file, so a count in the file is
         // always backed while this station lives.

@@ -176,6 +176,8 @@ void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
     if (x.file.ReloadHeader() != 0) return;
+    x.markSeen = x.file.Header()[kMaintenanceMark] != 0;
+    if (!x.markSeen) x.repairRefused = false;
     const bool kept = TagsKept(x);
     if (kept) {
         for (auto& t : x.tags) {
@@ -259,6 +261,8 @@ void ReleaseUpdate(AreaIndex& x) {
         if (x.changeFailed) RepairFailedChange(x);
         tz::StopPoint("ndx-change-unmarking");  // kill tests: every page written, still marked
         ClearMark(x);
+        // The writer lock built the tags again when another station's mark was found.
+        if (!x.failed) x.markSeen = x.repairRefused = false;
     }
     if (--x.lockNest > 0 || !x.lockHeld) return;
     x.lockHeld = false;
@@ -266,6 +270,39 @@ void ReleaseUpdate(AreaIndex& x) {
         x.sem.SetLockSemaphoreProc(false);
     } catch (const TzCommon::ETzError&) {
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string InterruptedText(const AreaIndex& x, const char* routine) {
+    return "Index file must be rebuilt (changes were interrupted): " + x.file.Name() + " [" +
+           routine + "]";
+}
+
+// Counted in as a reader, this station found the maintenance mark in the header it read
+// again: no living station is making that change, since a writer holds the semaphore's
+// record lock, which the count was taken under, from its mark to its end. The writer died
+// or failed part-way, and pages read before may be stale or the tags may disagree with
+// the table. The read count goes back and the writer lock is taken, which builds every
+// tag again from the table while the mark is still there (or reports 223); then the count
+// is taken again and the controlling tag put back on the area's record. When the build
+// fails, reads are refused until another station has built the tags.
+void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
+    x.markSeen = false;
+    x.readHeld = false;
+    if (x.sem.SetReadSemaphoreProc(false) != 0) return;
+    bool refused = true;  // also when the writer lock raises its failure
+    {
+        tz::ScopeExit note([&x, &refused] { x.repairRefused = refused; });
+        SetLockSemaphoreProc(1);
+        refused = x.failed || !x.lockHeld;
+        SetLockSemaphoreProc(0);
+    }
+    x.readHeld = x.sem.SetReadSemaphoreProc(true) == 0;
+    if (x.readHeld && x.sem.IndexChanged()) RefreshAfterChange(a, x);
+    if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
 }  // namespace
@@ -284,8 +321,13 @@ void SetReadSemaphoreProc(int take) {
     if (x->readNest == 0) x->readHeld = x->sem.SetReadSemaphoreProc(true) == 0;
     ++x->readNest;
     tz::ScopeExit undo([x] { ReleaseRead(*x); });
-    if (x->readNest == 1 && x->readHeld && x->lockNest == 0 && x->sem.IndexChanged()) {
-        RefreshAfterChange(*a, *x);
+    if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
+        if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        if (x->markSeen && !x->repairRefused) RepairBeforeReading(*a, *x);
+        // Raised with error checking off (the undo gives the count back); reported only,
+        // the call stays counted for the caller's release.
+        if (x->repairRefused)
+            Error(TzErr::IndexVersionMismatch, InterruptedText(*x, "SetReadSemaphoreProc"));
     }
     undo.Dismiss();
 }

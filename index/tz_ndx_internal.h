@@ -13,6 +13,10 @@
 //  4. markWritten: the maintenance mark is set in the file; failed: a change failed part-way,
 //     so the mark stays set until the tags are built again (at the next update lock, or at
 //     the next lone open).
+//  5. markSeen: the header last read again after another station's change carried the
+//     maintenance mark, and this station has not yet taken the writer lock since (which
+//     builds the tags again). repairRefused: that build failed here; reads are refused
+//     until the header, read again after another station's change, no longer carries it.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +65,8 @@ struct AreaIndex {
     // A key change failed after its record was written: the tags are built again before
     // the update lock goes.
     bool changeFailed = false;
+    bool markSeen = false;
+    bool repairRefused = false;
     bool shared = false;  // opened for sharing (other stations may have it open)
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.

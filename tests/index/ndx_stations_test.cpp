@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "bench/bench_tables.h"
 #include "index/mdx_semaphore.h"
@@ -28,15 +29,21 @@ const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
 constexpr int kStations = 4;
 constexpr int kAppends = 150;
 
-TEST(NdxStationChild, Work) {
-    if (!kjtest::IsChild()) GTEST_SKIP();
+// A helper station's start: the engine afresh with failures raised, and the postings table
+// (TABLE) with its index open in area 1.
+void OpenStation() {
     ResetEngine();
     TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo("poster.mdx");
+}
+
+TEST(NdxStationChild, Work) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
     const int id = std::stoi(kjtest::ChildArg("ID"));
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         kjtest::HearParent();
         std::mt19937 rng{uint32_t(id)};
@@ -109,12 +116,8 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
 // stops it inside a step with KJ_STOP_AT), or adds a tag when the parent says "add".
 TEST(NdxStationChild, Reader) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         if (kjtest::HearParent() == "add") {
             bool ok = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
@@ -134,12 +137,8 @@ TEST(NdxStationChild, Reader) {
 // posting whose case number sorts after every other in POSTSAG.
 TEST(NdxStationChild, Appender) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         for (int i = 0; kjtest::HearParent() == "append"; ++i) {
             while (!Dbf4::FLock()) {
@@ -160,11 +159,7 @@ TEST(NdxStationChild, Appender) {
 // record lock and answers "set"; "end" closes.
 TEST(NdxStationChild, Changer) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
     for (;;) {
         const std::string cmd = kjtest::HearParent();
@@ -185,15 +180,20 @@ TEST(NdxStationChild, Changer) {
 }
 
 // Appends (op "append") or rewrites (op "replace") postings one after another until it
-// stops itself at a named step of a change (KJ_STOP_AT); the parent kills it there.
+// stops itself at a named step of a change (KJ_STOP_AT); the parent kills it there. With
+// VALUES=n it makes one change only: appends posting n, or (with RECORD=r) rewrites record r
+// with posting n's values.
 TEST(NdxStationChild, StoppedWriter) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     const bool append = kjtest::ChildArg("OP") == "append";
+    if (const std::string values = kjtest::ChildArg("VALUES"); !values.empty()) {
+        if (!append) Dbf4::Go(std::stoi(kjtest::ChildArg("RECORD")));
+        if (append ? Dbf4::FLock() : Dbf4::RLock()) {
+            kjbench::FillPosting(std::stoi(values));
+            append ? Dbf4::Append() : Dbf4::Replace();
+        }
+    }
     std::mt19937 rng{7};
     for (int i = 0; i < 3000; ++i) {
         if (append) {
@@ -217,11 +217,7 @@ TEST(NdxStationChild, StoppedWriter) {
 // "end" it closes.
 TEST(NdxStationChild, Survivor) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
     kjtest::HearParent();
     std::string outcome = "ok";
@@ -355,6 +351,139 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
     }
     Mdx::SetDefaultReadTimeoutTicks(Mdx::kDefaultReadTimeoutTicks);
     std::printf("kill points: %d, wrong index afterwards: %d\n", runs, wrong);
+}
+
+// The keys of a tag for every record, from the records themselves (an area without index).
+std::vector<std::string> KeysOf(const std::string& table, const std::string& expression) {
+    const int area = Dbf4::CurrentWorkArea();
+    Dbf4::Select(9);
+    Dbf4::Use(table + " ALIAS KEYS");
+    TzParser::ExprBlock* e = TzParser::AssignExpr(expression);
+    std::vector<std::string> keys;
+    for (int32_t r = 1; r <= Dbf4::RecCount(); ++r) {
+        Dbf4::Go(r);
+        TzParser::Evaluate(e);
+        keys.push_back(TzParser::ResultString(e));
+    }
+    TzParser::FreeExpr(e);
+    Dbf4::CloseArea();
+    Dbf4::Select(area);
+    return keys;
+}
+
+// The rest of a walk that stood on the record `at` of `head`, against the table as it is now:
+// "" when it lists, in key order, each record whose key follows the one stood on exactly
+// once (records behind it are not listed again), else what is wrong.
+std::string WalkGoesOn(const std::vector<std::string>& keys, const std::vector<int32_t>& head,
+                       const std::vector<int32_t>& rest) {
+    const std::string& from = keys[size_t(head.back() - 1)];
+    std::set<int32_t> want, seen(head.begin(), head.end());
+    for (int32_t r = 1; r <= int32_t(keys.size()); ++r)
+        if (keys[size_t(r - 1)] > from || (keys[size_t(r - 1)] == from && !seen.count(r)))
+            want.insert(r);
+    std::string prev = from;
+    for (int32_t r : rest) {
+        if (r < 1 || r > int32_t(keys.size())) return "record " + std::to_string(r) + " unknown";
+        if (!seen.insert(r).second) return "record " + std::to_string(r) + " twice";
+        if (keys[size_t(r - 1)] < prev) return "record " + std::to_string(r) + " out of order";
+        prev = keys[size_t(r - 1)];
+        want.erase(r);
+    }
+    return want.empty() ? "" : std::to_string(want.size()) + " records left out";
+}
+
+// A station stands in the middle of each tag (one area per tag) while a writer is killed at
+// a named step of its change: the posting appended carries the keys of the record that
+// follows the station in each tag, the record rewritten is that one. Each walk then goes
+// on over every record ahead once, in key order, and the record changed is found from its
+// record number: the station does not trust pages read before the writer died.
+TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
+    struct KillPoint {
+        const char* op;
+        const char* step;
+    };
+    const KillPoint points[] = {{"append", "ndx-change-unmarking"},
+                                {"append", "ndx-append-keys"},
+                                {"append", "ndx-split-part-written"},
+                                {"replace", "ndx-replace-keys"}};
+    const int tags = int(kPostTags.size());
+    for (const KillPoint& p : points) {
+        SCOPED_TRACE(std::string(p.op) + " killed at " + p.step);
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        kjtest::TempDir dir;
+        const std::string table = dir.file("poster.dbf");
+        kjbench::MakePostings(table, 200);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+        TzNdx::SetIndexTo("poster.mdx");
+        // The record the writer copies or rewrites: entry 100 of POSTANS (one not first in
+        // any tag); each area stands on the entry before it.
+        ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
+        const std::vector<int32_t> byAns = Walk(true);
+        int32_t target = 0;
+        for (size_t i = 99; i < byAns.size() && target == 0; ++i) {
+            target = byAns[i];
+            for (int t = 1; t <= tags; ++t) {
+                TzNdx::Set_Order_To(t);
+                if (Walk(true).front() == target) target = 0;
+            }
+        }
+        ASSERT_NE(target, 0);
+        Dbf4::CloseAll();
+        std::vector<std::vector<int32_t>> heads(kPostTags.size());
+        for (int t = 1; t <= tags; ++t) {
+            Dbf4::Select(t);
+            Dbf4::Use(table + " ALIAS P" + std::to_string(t));
+            TzNdx::SetIndexTo("poster.mdx");
+            TzNdx::Set_Order_To(t);
+            auto& head = heads[size_t(t - 1)];
+            for (Dbf4::GoTop(); !Dbf4::dEOF() && Dbf4::RecNo() != target; Dbf4::Skip(1))
+                head.push_back(Dbf4::RecNo());
+            ASSERT_FALSE(head.empty());
+            Dbf4::Skip(-1);
+            ASSERT_EQ(Dbf4::RecNo(), head.back());
+        }
+        const bool append = std::string(p.op) == "append";
+        {
+            kjtest::Child writer("NdxStationChild.StoppedWriter",
+                                 {{"TABLE", table},
+                                  {"OP", p.op},
+                                  {"VALUES", std::to_string(append ? target : byAns.front())},
+                                  {"RECORD", std::to_string(target)},
+                                  {"KJ_STOP_AT", p.step}});
+            ASSERT_TRUE(writer.WaitStopped(30000)) << "never reached the step";
+            writer.KillAndReap();
+        }
+        const int32_t changed = append ? 201 : target;
+        for (int t = 1; t <= tags; ++t) {
+            SCOPED_TRACE("tag " + TzNdx::TagName(t));
+            Dbf4::Select(t);
+            std::vector<int32_t> rest;
+            std::string walk, go;
+            try {
+                for (Dbf4::Skip(1); !Dbf4::dEOF(); Dbf4::Skip(1)) rest.push_back(Dbf4::RecNo());
+            } catch (const TzCommon::ETzError& e) {
+                walk = e.what();
+            }
+            if (walk.empty())
+                walk =
+                    WalkGoesOn(KeysOf(table, TzNdx::TagExpression(t)), heads[size_t(t - 1)], rest);
+            try {
+                Dbf4::Go(changed);
+            } catch (const TzCommon::ETzError& e) {
+                go = e.what();
+            }
+            std::printf("%s at %s, tag %s: %zu records before the kill, %zu after%s%s\n", p.op,
+                        p.step, TzNdx::TagName(t).c_str(), heads[size_t(t - 1)].size(), rest.size(),
+                        walk.empty() ? "" : (", " + walk).c_str(),
+                        go.empty() ? "" : ", its Go fails");
+            EXPECT_EQ(walk, "");
+            EXPECT_EQ(go, "");
+        }
+        Dbf4::CloseAll();
+    }
 }
 
 class NdxStationsTest : public ::testing::Test {
