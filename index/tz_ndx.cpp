@@ -177,7 +177,11 @@ void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.file.InvalidateCache();
     if (x.file.ReloadHeader() != 0) return;
     x.markSeen = x.file.Header()[kMaintenanceMark] != 0;
-    if (!x.markSeen) x.repairRefused = false;
+    if (!x.markSeen && x.repairRefused) {
+        // Another station built the tags that this one could not build.
+        x.repairRefused = false;
+        x.failed = x.file.Failed();
+    }
     const bool kept = TagsKept(x);
     if (kept) {
         for (auto& t : x.tags) {

@@ -650,6 +650,55 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     EXPECT_EQ(other.Wait(), 0);
 }
 
+// The tags cannot be built again beside a writer that died mid-change (no disk space): the
+// walk is refused with 223 at each step, without trying again, until another station has
+// built them; then it goes on.
+TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
+    Dbf4::Select(1);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
+    Dbf4::GoTop();
+    Dbf4::Skip(99);
+    {
+        kjtest::Child writer("NdxStationChild.StoppedWriter", {{"TABLE", table},
+                                                               {"OP", "append"},
+                                                               {"VALUES", "7"},
+                                                               {"KJ_STOP_AT", "ndx-append-keys"}});
+        ASSERT_TRUE(writer.WaitStopped(30000));
+        writer.KillAndReap();
+    }
+    static int builds = 0;
+    TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t {
+        ++builds;
+        return 0;
+    });
+    int tried = 0;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            Dbf4::Skip(1);
+            ADD_FAILURE() << "the step was not refused";
+        } catch (const TzCommon::ETzError& e) {
+            EXPECT_NE(std::string(e.what()).find("changes were interrupted"), std::string::npos)
+                << e.what();
+        }
+        if (i == 0) tried = builds;
+    }
+    EXPECT_GT(tried, 0);
+    EXPECT_EQ(builds, tried);  // the second step did not try to build
+    TzNdx::SetDiskFreeProc(nullptr);
+    kjtest::Child other("NdxStationChild.Changer", {{"TABLE", table}});
+    ASSERT_EQ(other.ReadLine(20000), "ready");  // its open built the tags again
+    Dbf4::Select(1);
+    std::vector<int32_t> rest;
+    for (Dbf4::Skip(1); !Dbf4::dEOF(); Dbf4::Skip(1)) rest.push_back(Dbf4::RecNo());
+    EXPECT_GE(rest.size(), 200u);
+    EXPECT_EQ(TagsAgree(), "");
+    other.WriteLine("end");
+    EXPECT_EQ(other.Wait(), 0);
+    Dbf4::CloseAll();
+    Dbf4::Use(table);
+    EXPECT_NO_THROW(TzNdx::SetIndexTo("poster.mdx"));  // no mark left behind
+}
+
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
 // lock each time, and the station's reader slot), and nothing more: the semaphore record,
 // the table's record and the tag's pages come through the files' mappings, and the count
