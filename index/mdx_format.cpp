@@ -385,8 +385,7 @@ uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
             const uint8_t* view = nullptr;
             if (file_.Map(length, &view) != 0) mapFailed_ = true;
         }
-        if (end <= file_.MapLength()) {
-            std::memcpy(out, file_.MapView() + off, n);
+        if (end <= file_.MapLength() && file_.ReadMapped(off, out, n) == 0) {
             *got = n;
             return 0;
         }
@@ -405,10 +404,10 @@ uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
     const uint64_t off = uint64_t(block) * BlockSize;
     const uint64_t end = off + PageSize;
-    if (end <= fileLen_ && end <= file_.MapLength()) {
-        std::memcpy(out->data(), file_.MapView() + off, PageSize);
+    // A copy that fails found the file cut short by another program: read as below.
+    if (end <= fileLen_ && end <= file_.MapLength() &&
+        file_.ReadMapped(off, out->data(), PageSize) == 0)
         return 0;
-    }
     if (end > fileLen_) {
         // Perhaps another station's page: look at the length again.
         if (uint16_t rc = RefreshLength()) return rc;

@@ -3,6 +3,7 @@
 // the semaphore file is gone after the last close. A writer killed in the middle of a
 // change while another station goes on working leaves no index that an open trusts wrongly.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -483,6 +484,33 @@ TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
             EXPECT_EQ(go, "");
         }
         Dbf4::CloseAll();
+    }
+}
+
+// Another program cuts a file short that a station has open and mapped: the station's next
+// steps do not end it with SIGBUS. Its semaphore record reads as zeros, as with plain
+// calls, and the walk goes on; pages missing from its index are reported.
+TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    kjbench::MakePostings(table, 300);
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+    Dbf4::CloseAll();
+    for (const auto& [file, outcome] :
+         {std::pair<std::string, std::string>{Mdx::SemaphoreFileName(table), "walked"},
+          {tz::ResolveName(dir.file("poster.mdx")), "error"}}) {
+        SCOPED_TRACE(file);
+        kjtest::Child reader("NdxStationChild.Reader", {{"TABLE", table}});
+        ASSERT_EQ(reader.ReadLine(20000), "ready");
+        ASSERT_EQ(::truncate(file.c_str(), 0), 0);
+        reader.WriteLine("walk");
+        EXPECT_EQ(reader.ReadLine(20000), outcome);
+        reader.WriteLine("quit");
+        EXPECT_EQ(reader.Wait(), 0);
     }
 }
 
