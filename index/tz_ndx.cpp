@@ -835,14 +835,40 @@ void GoEnd(WorkArea& a, AreaIndex& x) {
     x.atEnd = true;
 }
 
+// Under the read lock: the first visible record whose key in the controlling tag t is not
+// less than text; true when its key matches. Not found (and not near), the area goes to the
+// end.
+bool SeekVisible(WorkArea& a, AreaIndex& x, TagInfo& t, const std::string& text, bool near) {
+    uint8_t key[Mdx::MaxKeyLength];
+    size_t len = 0;
+    SearchKey(a, t, text.substr(0, 100), g_ndx.exact, key, &len);
+    if (t.tree.Seek(key, len) != 0) return false;
+    x.atEnd = x.atBegin = false;
+    while (t.tree.OnEntry()) {
+        uint32_t r = t.tree.RecNo();
+        // The count is asked again only for a key beyond it (a station that adds keys
+        // changes the counter, and the read lock then counts the records).
+        if (int64_t(r) > a.recCount) Dbf4::Recount(a);
+        if (r < 1 || int64_t(r) > a.recCount) break;
+        x.placing = true;
+        Dbf4::Go(int32_t(r));
+        x.placing = false;
+        if (TzCommon::ErrorWord() != 0) break;
+        if (Dbf4::RecordVisible()) break;
+        if (t.tree.Next() != 0) break;
+    }
+    const bool found = t.tree.OnEntry() && t.tree.Compare(t.tree.Key(), key, len) == 0;
+    if (!found && (!near || !t.tree.OnEntry())) GoEnd(a, x);
+    return found;
+}
+
 bool FindImpl(const std::string& text, bool near) {
     g_ndx.found = false;
     WorkArea* a = AreaFor("Find");
     if (!a) return false;
     AreaIndex* x = RequireIndex("Find");
     if (!x) return false;
-    TagInfo* t = Controlling(*x);
-    if (!t) {
+    if (!Controlling(*x)) {
         Error(TzErr::InternalError, "Cannot use Find() with index order 0 (natural order) [Find]");
         return false;
     }
@@ -855,27 +881,9 @@ bool FindImpl(const std::string& text, bool near) {
     bool found = false;
     try {
         ReadGuard guard(true);
-        uint8_t key[Mdx::MaxKeyLength];
-        size_t len = 0;
-        SearchKey(*a, *t, text.substr(0, 100), g_ndx.exact, key, &len);
-        if (t->tree.Seek(key, len) == 0) {
-            x->atEnd = x->atBegin = false;
-            while (t->tree.OnEntry()) {
-                uint32_t r = t->tree.RecNo();
-                // The count is asked again only for a key beyond it (a station that adds
-                // keys changes the counter, and the read lock then counts the records).
-                if (int64_t(r) > a->recCount) Dbf4::Recount(*a);
-                if (r < 1 || int64_t(r) > a->recCount) break;
-                x->placing = true;
-                Dbf4::Go(int32_t(r));
-                x->placing = false;
-                if (TzCommon::ErrorWord() != 0) break;
-                if (Dbf4::RecordVisible()) break;
-                if (t->tree.Next() != 0) break;
-            }
-            found = t->tree.OnEntry() && t->tree.Compare(t->tree.Key(), key, len) == 0;
-            if (!found && (!near || !t->tree.OnEntry())) GoEnd(*a, *x);
-        }
+        // Taken under the read lock: reading the index again after another station's
+        // change (or building its tags again) may have loaded the tags anew.
+        if (TagInfo* t = Controlling(*x)) found = SeekVisible(*a, *x, *t, text, near);
     } catch (...) {
         x->placing = false;
         g_ndx.exact = exact;
