@@ -236,6 +236,7 @@ void ClearMark(AreaIndex& x) {
         } else if (x.markWritten) {
             const uint8_t zero = 0;
             if (x.file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) {
+                x.file.PokeHeader(kMaintenanceMark, 0);  // the header held here says so too
                 x.markWritten = false;
             } else {
                 x.failed = true;
