@@ -294,6 +294,7 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
         const char* op;
         const char* step;
     };
+    // Each a step of the one change (the rewrite's new keys split a page).
     const KillPoint points[] = {
         {"append", "ndx-change-marked"},      {"append", "ndx-append-keys"},
         {"append", "ndx-pages-part-written"}, {"append", "ndx-split-part-written"},
@@ -403,10 +404,12 @@ TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
         const char* op;
         const char* step;
     };
-    const KillPoint points[] = {{"append", "ndx-change-unmarking"},
-                                {"append", "ndx-append-keys"},
-                                {"append", "ndx-split-part-written"},
-                                {"replace", "ndx-replace-keys"}};
+    // Each a step of the one change (the rewrite's new keys split a page).
+    const KillPoint points[] = {
+        {"append", "ndx-change-marked"},       {"append", "ndx-append-keys"},
+        {"append", "ndx-split-part-written"},  {"append", "ndx-change-unmarking"},
+        {"replace", "ndx-change-marked"},      {"replace", "ndx-replace-keys"},
+        {"replace", "ndx-split-part-written"}, {"replace", "ndx-change-unmarking"}};
     const int tags = int(kPostTags.size());
     for (const KillPoint& p : points) {
         SCOPED_TRACE(std::string(p.op) + " killed at " + p.step);
