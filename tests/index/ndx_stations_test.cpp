@@ -516,8 +516,9 @@ TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
         ASSERT_EQ(reader.ReadLine(20000), "ready");
         ASSERT_EQ(::truncate(file.c_str(), 0), 0);
         reader.WriteLine("walk");
-        EXPECT_EQ(reader.ReadLine(20000), outcome);
-        reader.WriteLine("quit");
+        const std::string reply = reader.ReadLine(20000);
+        EXPECT_EQ(reply, outcome);
+        if (!reply.empty()) reader.WriteLine("quit");  // not to a station that ended
         EXPECT_EQ(reader.Wait(), 0);
     }
 }
