@@ -518,7 +518,7 @@ TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
         reader.WriteLine("walk");
         const std::string reply = reader.ReadLine(20000);
         EXPECT_EQ(reply, outcome);
-        if (!reply.empty()) reader.WriteLine("quit");  // not to a station that ended
+        if (reply == "walked") reader.WriteLine("quit");  // after "error" it ends by itself
         EXPECT_EQ(reader.Wait(), 0);
     }
 }
