@@ -373,6 +373,15 @@ uint16_t MdxFile::RefreshLength() {
     return 0;
 }
 
+// A copy that fails found the file cut short by another program since its length was
+// seen: the mapping goes, and reads go through ReadAt, which reports what is missing.
+bool MdxFile::CopyFromMap(uint64_t off, uint8_t* out, size_t n) {
+    if (file_.ReadMapped(off, out, n) == 0) return true;
+    mapFailed_ = true;
+    file_.Unmap();
+    return false;
+}
+
 uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
     const uint64_t end = off + n;
     if (end <= fileLen_ && mapWanted_ && !mapFailed_) {
@@ -385,7 +394,7 @@ uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
             const uint8_t* view = nullptr;
             if (file_.Map(length, &view) != 0) mapFailed_ = true;
         }
-        if (end <= file_.MapLength() && file_.ReadMapped(off, out, n) == 0) {
+        if (end <= file_.MapLength() && CopyFromMap(off, out, n)) {
             *got = n;
             return 0;
         }
@@ -404,9 +413,7 @@ uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
     const uint64_t off = uint64_t(block) * BlockSize;
     const uint64_t end = off + PageSize;
-    // A copy that fails found the file cut short by another program: read as below.
-    if (end <= fileLen_ && end <= file_.MapLength() &&
-        file_.ReadMapped(off, out->data(), PageSize) == 0)
+    if (end <= fileLen_ && end <= file_.MapLength() && CopyFromMap(off, out->data(), PageSize))
         return 0;
     if (end > fileLen_) {
         // Perhaps another station's page: look at the length again.

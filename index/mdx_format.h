@@ -270,6 +270,7 @@ class MdxFile {
     // Bytes of the file known to be there (end <= fileLen_) from the mapping, made or
     // widened when needed, else through ReadAt.
     uint16_t ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got);
+    bool CopyFromMap(uint64_t off, uint8_t* out, size_t n);
     // Looks at the file's length again (fileLen_, and size_ when it was less).
     uint16_t RefreshLength();
 

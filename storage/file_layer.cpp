@@ -607,7 +607,9 @@ void OnBusError(int sig, siginfo_t* info, void* context) {
         g_previousBus.sa_handler(sig);
         return;
     }
-    signal(sig, SIG_DFL);  // the fault happens again and ends the process
+    // As without this handler: the process ends with SIGBUS.
+    signal(sig, SIG_DFL);
+    raise(sig);
 }
 
 void CatchBusErrors() {
