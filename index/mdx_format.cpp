@@ -276,10 +276,15 @@ uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
     uint16_t rc = FlushDirty();
     if (rc == 0) rc = FileSize(&size);
     if (rc != 0) return rc;
-    uint32_t block = uint32_t(size / BlockSize);
+    return PutTagHeader(tag, uint32_t(size / BlockSize));
+}
+
+uint16_t MdxFile::PutTagHeader(TagHeader* tag, uint32_t block) {
+    if (block < FirstPageBlock) return Corrupt(block, "tag header inside the header area");
+    if (uint16_t rc = FlushDirty()) return rc;
     PageBuf buf{};
     std::memcpy(buf.data(), tag->raw.data(), Tag::Size);
-    rc = WriteAt(uint64_t(block) * BlockSize, buf.data(), buf.size(), "[MakeIndex]");
+    uint16_t rc = WriteAt(uint64_t(block) * BlockSize, buf.data(), buf.size(), "[MakeIndex]");
     if (rc != 0) return rc;
     tag->block = block;
     size_ = std::max<uint64_t>(size_, uint64_t(block) * BlockSize + PageSize);

@@ -736,6 +736,40 @@ TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
     EXPECT_NO_THROW(TzNdx::SetIndexTo("poster.mdx"));  // no mark left behind
 }
 
+// Each repair of the tags inside the open file (here by a read beside a writer killed part-way)
+// writes them into the pages that no tag uses any more, those of the repair before, so
+// repairs do not grow the file without end; a repair killed while it writes them leaves an
+// index that the next station builds again, and every record is found through every tag.
+TEST_F(NdxStationsTest, RepairsReuseFreedPagesAndSurviveAKill) {
+    const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+    auto stop = [&](const std::string& helper, const std::string& step, int values) {
+        kjtest::Child c(helper, {{"TABLE", table},
+                                 {"OP", "append"},
+                                 {"VALUES", std::to_string(values)},
+                                 {"KJ_STOP_AT", step}});
+        ASSERT_TRUE(c.WaitStopped(30000)) << step;
+        c.KillAndReap();
+    };
+    std::vector<size_t> sizes{kjtest::ReadFile(mdx).size()};
+    for (int i = 0; i < 3; ++i) {
+        stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 7 + i);
+        Dbf4::Select(1);
+        Dbf4::GoTop();  // the read builds the tags again
+        EXPECT_EQ(TagsAgree(), "");
+        sizes.push_back(kjtest::ReadFile(mdx).size());
+    }
+    std::printf("index built: %zu bytes; after each repair: %zu, %zu, %zu\n", sizes[0], sizes[1],
+                sizes[2], sizes[3]);
+    EXPECT_LT(sizes[3] - sizes[1], (sizes[1] - sizes[0]) / 4);
+    stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 11);
+    stop("NdxStationChild.Changer", "ndx-rebuild-tag-written", 0);  // its open repairs
+    EXPECT_EQ(kjtest::ReadFile(mdx)[TzNdx::kMaintenanceMark], 1);   // trusted by no station
+    Dbf4::Select(1);
+    Dbf4::GoTop();
+    EXPECT_EQ(IndexAgrees(), "");
+    EXPECT_EQ(Dbf4::RecCount(), 304);
+}
+
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
 // lock each time, and the station's reader slot), and nothing more: the semaphore record,
 // the table's record and the tag's pages come through the files' mappings, and the count
