@@ -746,6 +746,8 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     // readers go on. Only the tag table is written under the writer lock.
     SetReadSemaphoreProc(1);
     tz::ScopeExit reading([] { SetReadSemaphoreProc(0); });
+    x->unenteredPages = true;
+    tz::ScopeExit entering([x] { x->unenteredPages = false; });
     std::vector<EnteredTag> entered;
     bool built = BuildTags(*a, x->file, {&tag}, &first, &entered);
     tz::StopPoint("ndx-tag-built");  // kill tests: the pages are written, the tag not entered
@@ -753,6 +755,7 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     if (Catching([&] { return EnterAgain(x->file, entered); }, &first) != 0) built = false;
     Catching([&] { return x->file.FlushHeader(); }, &first);
     SetLockSemaphoreProc(0);
+    entering.Run();
     reading.Run();
     // Other stations see the new tag table through the change counter; here the file is
     // opened again so that every tag descriptor is fresh.
@@ -834,7 +837,7 @@ bool BuildInPlace(WorkArea& a, AreaIndex& x) {
     }
     std::vector<const TagDescriptor*> descs;
     for (const TagDescriptor& d : tags) descs.push_back(&d);
-    std::deque<uint32_t> free = FreePages(x.file);
+    std::deque<uint32_t> free = x.unenteredPages ? std::deque<uint32_t>() : FreePages(x.file);
     std::unique_ptr<TzCommon::ETzError> first;
     if (!BuildTags(a, x.file, descs, &first, nullptr, true, &free) || first) return false;
     // The mark stays until the change under way is complete.

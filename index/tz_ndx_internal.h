@@ -67,6 +67,9 @@ struct AreaIndex {
     bool changeFailed = false;
     bool markSeen = false;
     bool repairRefused = false;
+    // This station has written pages that no tag leads to yet (a tag being added): a build
+    // of the tags inside the file then puts none of its pages into pages no tag uses.
+    bool unenteredPages = false;
     bool shared = false;  // opened for sharing (other stations may have it open)
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.

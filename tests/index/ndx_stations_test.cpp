@@ -770,6 +770,43 @@ TEST_F(NdxStationsTest, RepairsReuseFreedPagesAndSurviveAKill) {
     EXPECT_EQ(Dbf4::RecCount(), 304);
 }
 
+// A tag added while this station's own repair of the index is due (it failed for want of
+// space), and a station that counted in meanwhile dies (its count cleared at the writer
+// lock, the tag table is read again without the new tag): the repair at the writer lock
+// does not put its pages where the new tag's pages lie, and every tag agrees with the
+// table afterwards.
+TEST_F(NdxStationsTest, RepairDueWhileATagIsAddedKeepsTheNewTagsPages) {
+    tz::File raw;
+    ASSERT_EQ(raw.Open(tz::ResolveName(dir.file("poster.mdx")), tz::Access::ReadWrite,
+                       tz::ShareMode::DenyNone),
+              0);
+    const uint8_t one = 1;
+    ASSERT_EQ(raw.WriteAt(TzNdx::kMaintenanceMark, &one, 1), 0);
+    raw.Close();
+    TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 0; });
+    Dbf4::Select(1);
+    ASSERT_TRUE(Dbf4::FLock());
+    kjbench::FillPosting(5);
+    EXPECT_THROW(Dbf4::Append(), TzCommon::ETzError);  // the repair before it fails
+    Dbf4::Unlock();
+    TzNdx::SetDiskFreeProc(nullptr);
+    static std::string sem;
+    sem = Mdx::SemaphoreFileName(table);
+    TzNdx::SetProgressProc(
+        [] {  // a station counts in beside the build and dies, once
+            std::string record = kjtest::ReadFile(sem);
+            if (record.size() < 2 || record[1] != 1) return;
+            record[1] = 2;
+            kjtest::WriteFile(sem, record);
+        },
+        4);
+    const bool added = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
+    TzNdx::SetProgressProc(nullptr, 0);
+    ASSERT_TRUE(added) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(TzNdx::TagCount(), 6);
+    EXPECT_EQ(TagsAgree(), "");
+}
+
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
 // lock each time, and the station's reader slot), and nothing more: the semaphore record,
 // the table's record and the tag's pages come through the files' mappings, and the count
