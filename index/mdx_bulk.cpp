@@ -12,6 +12,8 @@ uint16_t MdxPageWriter::Begin(MdxFile* file, const TagHeader& tag) {
     perPage_ = tag.KeysPerPage();
     levels_.assign(2, PageBuf{});
     buffer_.assign(BufferPages * PageSize, 0);
+    blocks_.assign(BufferPages, 0);
+    free_ = nullptr;
     buffered_ = 0;
     items_ = 0;
     error_ = 0;
@@ -19,7 +21,6 @@ uint16_t MdxPageWriter::Begin(MdxFile* file, const TagHeader& tag) {
     uint16_t rc = file_->FileSize(&size);
     if (rc != 0) return error_ = rc;
     nextBlock_ = uint32_t(2 * (size / PageSize));
-    bufferBlock_ = nextBlock_;
     return 0;
 }
 
@@ -29,9 +30,14 @@ uint32_t MdxPageWriter::Queue(const PageBuf& page) {
         buffered_ = 0;  // after a failure nothing more is written; the pages are dropped
     }
     std::memcpy(&buffer_[buffered_ * PageSize], page.data(), PageSize);
-    ++buffered_;
     uint32_t block = nextBlock_;
-    nextBlock_ += 2;
+    if (free_ != nullptr && !free_->empty()) {
+        block = free_->front();
+        free_->pop_front();
+    } else {
+        nextBlock_ += 2;
+    }
+    blocks_[buffered_++] = block;
     return block;
 }
 
@@ -40,12 +46,16 @@ uint16_t MdxPageWriter::Flush() {
     // The buffer goes out in pieces of a few pages: a file written in large pieces is kept
     // by the system's cache in large units, and every later one-page rewrite (key
     // maintenance) then costs as much as a rewrite of the whole unit.
+    // Pages at neighbouring blocks go out together.
     uint16_t rc = 0;
-    for (size_t at = 0; at < buffered_ && rc == 0; at += WritePiecePages) {
-        const size_t n = std::min(WritePiecePages, buffered_ - at);
-        rc = file_->WritePages(bufferBlock_ + uint32_t(2 * at), &buffer_[at * PageSize], n);
+    for (size_t at = 0; at < buffered_ && rc == 0;) {
+        size_t n = 1;
+        while (at + n < buffered_ && n < WritePiecePages &&
+               blocks_[at + n] == blocks_[at] + uint32_t(2 * n))
+            ++n;
+        rc = file_->WritePages(blocks_[at], &buffer_[at * PageSize], n);
+        at += n;
     }
-    bufferBlock_ += uint32_t(2 * buffered_);
     buffered_ = 0;
     return rc;
 }

@@ -276,10 +276,15 @@ uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
     uint16_t rc = FlushDirty();
     if (rc == 0) rc = FileSize(&size);
     if (rc != 0) return rc;
-    uint32_t block = uint32_t(size / BlockSize);
+    return PutTagHeader(tag, uint32_t(size / BlockSize));
+}
+
+uint16_t MdxFile::PutTagHeader(TagHeader* tag, uint32_t block) {
+    if (block < FirstPageBlock) return Corrupt(block, "tag header inside the header area");
+    if (uint16_t rc = FlushDirty()) return rc;
     PageBuf buf{};
     std::memcpy(buf.data(), tag->raw.data(), Tag::Size);
-    rc = WriteAt(uint64_t(block) * BlockSize, buf.data(), buf.size(), "[MakeIndex]");
+    uint16_t rc = WriteAt(uint64_t(block) * BlockSize, buf.data(), buf.size(), "[MakeIndex]");
     if (rc != 0) return rc;
     tag->block = block;
     size_ = std::max<uint64_t>(size_, uint64_t(block) * BlockSize + PageSize);
@@ -373,6 +378,15 @@ uint16_t MdxFile::RefreshLength() {
     return 0;
 }
 
+// A copy that fails found the file cut short by another program since its length was
+// seen: the mapping goes, and reads go through ReadAt, which reports what is missing.
+bool MdxFile::CopyFromMap(uint64_t off, uint8_t* out, size_t n) {
+    if (file_.ReadMapped(off, out, n) == 0) return true;
+    mapFailed_ = true;
+    file_.Unmap();
+    return false;
+}
+
 uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
     const uint64_t end = off + n;
     if (end <= fileLen_ && mapWanted_ && !mapFailed_) {
@@ -385,8 +399,7 @@ uint16_t MdxFile::ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got) {
             const uint8_t* view = nullptr;
             if (file_.Map(length, &view) != 0) mapFailed_ = true;
         }
-        if (end <= file_.MapLength()) {
-            std::memcpy(out, file_.MapView() + off, n);
+        if (end <= file_.MapLength() && CopyFromMap(off, out, n)) {
             *got = n;
             return 0;
         }
@@ -405,10 +418,8 @@ uint16_t MdxFile::ReadPage(uint32_t block, PageBuf* out) {
     if (block < FirstPageBlock) return Corrupt(block, "page number inside the header area");
     const uint64_t off = uint64_t(block) * BlockSize;
     const uint64_t end = off + PageSize;
-    if (end <= fileLen_ && end <= file_.MapLength()) {
-        std::memcpy(out->data(), file_.MapView() + off, PageSize);
+    if (end <= fileLen_ && end <= file_.MapLength() && CopyFromMap(off, out->data(), PageSize))
         return 0;
-    }
     if (end > fileLen_) {
         // Perhaps another station's page: look at the length again.
         if (uint16_t rc = RefreshLength()) return rc;

@@ -213,6 +213,9 @@ class MdxFile {
     // Appends a tag header as a 1024-byte block pair at the end of the file; sets
     // tag->block.
     uint16_t AppendTagHeader(TagHeader* tag);
+    // Writes a new tag header as a 1024-byte block pair at a block no tag uses; sets
+    // tag->block.
+    uint16_t PutTagHeader(TagHeader* tag, uint32_t block);
     // Enters a tag in the tag table: an entry of the same name is removed (the last entry takes its
     // place; its pages stay unreferenced), then the tag is added as the last entry; the name tree
     // is rebuilt, the block mark set to the tag header's block and the header marked changed. More
@@ -270,6 +273,7 @@ class MdxFile {
     // Bytes of the file known to be there (end <= fileLen_) from the mapping, made or
     // widened when needed, else through ReadAt.
     uint16_t ReadBytes(uint64_t off, uint8_t* out, size_t n, size_t* got);
+    bool CopyFromMap(uint64_t off, uint8_t* out, size_t n);
     // Looks at the file's length again (fileLen_, and size_ when it was less).
     uint16_t RefreshLength();
 

@@ -236,10 +236,17 @@ void IndexSemaphore::CloseFile() {
     slot_ = -1;
 }
 
+// Another program cut the file short under the mapping: from now on the record goes
+// through plain calls, which read missing bytes as zeros and write the file whole again.
+void IndexSemaphore::DropMapping() {
+    map_ = nullptr;
+    file_.Unmap();
+}
+
 uint16_t IndexSemaphore::ReadRecord(SemAction action) {
     if (map_ != nullptr) {
-        std::memcpy(record_, map_, Sem::RecordSize);
-        return 0;
+        if (file_.ReadMapped(0, record_, Sem::RecordSize) == 0) return 0;
+        DropMapping();
     }
     size_t got = 0;
     uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
@@ -255,6 +262,11 @@ uint16_t IndexSemaphore::ReadRecord(SemAction action) {
 uint16_t IndexSemaphore::WriteRecord(SemAction action) {
     uint16_t rc = map_ != nullptr ? file_.WriteMapped(0, record_, Sem::RecordSize)
                                   : file_.WriteAt(0, record_, Sem::RecordSize);
+    uint64_t size = 0;
+    if (rc != 0 && map_ != nullptr && file_.Size(&size) == 0 && size < Sem::RecordSize) {
+        DropMapping();
+        rc = file_.WriteAt(0, record_, Sem::RecordSize);
+    }
     if (rc != 0) {
         return Fail(rc, "Cannot write to: " + name_ + " " + SemActionName(action));
     }
@@ -514,9 +526,9 @@ uint16_t IndexSemaphore::DoLogout() {
 // only ends a wait early).
 uint16_t IndexSemaphore::PeekCounter() {
     uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
-    if (map_ != nullptr) {
-        std::memcpy(buf, map_, Sem::RecordSize);
-    } else {
+    if (map_ != nullptr && file_.ReadMapped(0, buf, sizeof buf) != 0) DropMapping();
+    if (map_ == nullptr) {
+        std::memset(buf, 0, sizeof buf);
         size_t got = 0;
         file_.ReadAt(0, buf, sizeof buf, &got);
     }
@@ -555,6 +567,11 @@ uint16_t IndexSemaphore::DoIncRead() {
     });
     uint16_t rc = TakeRecordToCountIn(a);
     if (rc != 0) return rc;
+    // Under the record lock no writer is alive: a count that no reader's slot backs is a
+    // dead station's, perhaps a writer's that ended part-way. Dropping it moves the change
+    // counter on, so that this station reads the index again instead of trusting pages it
+    // read before.
+    if (record_[Sem::Active] > 0) RepairActive();
     if (record_[Sem::Active] < 127) {
         // The slot is held before the count reaches the file, so a count in the file is
         // always backed while this station lives.

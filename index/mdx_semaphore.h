@@ -141,6 +141,7 @@ class IndexSemaphore {
     uint16_t TakeRecordLock(SemAction action);
     uint16_t ReleaseRecordLock(SemAction action);
     void MapRecord();
+    void DropMapping();
     void CloseFile();
     uint16_t ReadRecord(SemAction action);
     uint16_t PeekCounter();
@@ -166,7 +167,9 @@ class IndexSemaphore {
     bool exclusive_ = false;
     bool sharing_ = true;
     tz::File file_;
-    uint8_t* map_ = nullptr;  // the record through the file's shared mapping, or null
+    // The record through the file's shared mapping, or null (also after the file was found
+    // cut short under it).
+    uint8_t* map_ = nullptr;
     uint8_t record_[Sem::RecordSize] = {0, 0, 0, 0};
     bool loggedIn_ = false;
     bool holdsLock_ = false;

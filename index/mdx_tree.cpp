@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "storage/tz_common.h"
 #include "storage/tz_errors.h"
 
 namespace Mdx {
@@ -551,6 +552,70 @@ uint16_t MdxTag::RemoveHere() {
     if ((rc = WriteLevel(L)) != 0) return rc;
     if (L == 0) return SetKeysPresent(false);
     return RemoveChild(L - 1);
+}
+
+// ---- Pages in use ------------------------------------------------------------------------
+
+namespace {
+
+// Marks the page at block (both its blocks); false when it lies outside the file, inside
+// the header area, or was marked before.
+bool MarkPage(std::vector<bool>& used, uint32_t block) {
+    if (block < FirstPageBlock || uint64_t(block) + 1 >= used.size()) return false;
+    if (used[block] || used[block + 1]) return false;
+    used[block] = used[block + 1] = true;
+    return true;
+}
+
+// Marks the pages of the tree below block (depth levels above it at most).
+bool MarkTree(MdxFile& file, const TagHeader& h, uint32_t block, int depth,
+              std::vector<bool>& used) {
+    if (depth > 32 || !MarkPage(used, block)) return false;
+    PageBuf page;
+    if (file.ReadPage(block, &page) != 0) return false;
+    const int count = Get16(&page[Pg::Count]), len = h.EntryLength();
+    if (count > h.KeysPerPage()) return false;
+    const uint32_t trailing = Get32(&page[Pg::Entries + size_t(count) * size_t(len)]);
+    if (trailing == 0) return true;  // a leaf
+    for (int i = 0; i < count; ++i) {
+        const uint32_t child = Get32(&page[Pg::Entries + size_t(i) * size_t(len)]);
+        if (!MarkTree(file, h, child, depth + 1, used)) return false;
+    }
+    return MarkTree(file, h, trailing, depth + 1, used);
+}
+
+bool MarkTags(MdxFile& file, std::vector<bool>& used) {
+    for (uint32_t b = 0; b < FirstPageBlock && b < used.size(); ++b) used[b] = true;
+    for (int n = 1; n <= std::min(file.TagsInUse(), MaxTags); ++n) {
+        TagHeader h;
+        if (file.ReadTagHeader(n, &h) != 0 || !MarkPage(used, h.block) ||
+            !MarkTree(file, h, h.RootBlock(), 0, used))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool UsedBlocks(MdxFile& file, std::vector<bool>* used) {
+    const uint16_t before = TzCommon::ErrorWord();
+    uint64_t size = 0;
+    bool whole = false;
+    {
+        TzCommon::ErrorCheckingOff quiet;
+        try {
+            used->assign(file.FileSize(&size) == 0 ? size_t(size / BlockSize) : 0, false);
+            whole = size > 0 && MarkTags(file, *used);
+        } catch (const TzCommon::ETzError&) {
+            whole = false;
+        }
+    }
+    if (before != 0) {
+        TzCommon::SetErrorWord(before);
+    } else {
+        TzCommon::ClearErrorWord();
+    }
+    return whole;
 }
 
 }  // namespace Mdx

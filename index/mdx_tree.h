@@ -155,4 +155,10 @@ class MdxTag {
     bool between_ = false;  // after a removal: the next step lands on the current entry
 };
 
+// The blocks that the tags of the file's tag table lead to: their headers and every page of
+// their trees, each as both of its blocks, and the header area. False (nothing reported)
+// when a tag cannot be followed whole: a header or page that cannot be read, a page
+// outside the file or reached twice, a tree deeper than 32 levels.
+bool UsedBlocks(MdxFile& file, std::vector<bool>* used);
+
 }  // namespace Mdx

@@ -176,6 +176,12 @@ void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
     if (x.file.ReloadHeader() != 0) return;
+    x.markSeen = x.file.Header()[kMaintenanceMark] != 0;
+    if (!x.markSeen && x.repairRefused) {
+        // Another station built the tags that this one could not build.
+        x.repairRefused = false;
+        x.failed = x.file.Failed();
+    }
     const bool kept = TagsKept(x);
     if (kept) {
         for (auto& t : x.tags) {
@@ -230,6 +236,7 @@ void ClearMark(AreaIndex& x) {
         } else if (x.markWritten) {
             const uint8_t zero = 0;
             if (x.file.Handle().WriteAt(kMaintenanceMark, &zero, 1) == 0) {
+                x.file.PokeHeader(kMaintenanceMark, 0);  // the header held here says so too
                 x.markWritten = false;
             } else {
                 x.failed = true;
@@ -262,6 +269,8 @@ void ReleaseUpdate(AreaIndex& x) {
         if (x.changeFailed) RepairFailedChange(x);
         tz::StopPoint("ndx-change-unmarking");  // kill tests: every page written, still marked
         ClearMark(x);
+        // The writer lock built the tags again when another station's mark was found.
+        if (!x.failed) x.markSeen = x.repairRefused = false;
     }
     if (--x.lockNest > 0 || !x.lockHeld) return;
     x.lockHeld = false;
@@ -269,6 +278,39 @@ void ReleaseUpdate(AreaIndex& x) {
         x.sem.SetLockSemaphoreProc(false);
     } catch (const TzCommon::ETzError&) {
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string InterruptedText(const AreaIndex& x, const char* routine) {
+    return "Index file must be rebuilt (changes were interrupted): " + x.file.Name() + " [" +
+           routine + "]";
+}
+
+// Counted in as a reader, this station found the maintenance mark in the header it read
+// again: no living station is making that change, since a writer holds the semaphore's
+// record lock, which the count was taken under, from its mark to its end. The writer died
+// or failed part-way, and pages read before may be stale or the tags may disagree with
+// the table. The read count goes back and the writer lock is taken, which builds every
+// tag again from the table while the mark is still there (or reports 223); then the count
+// is taken again and the controlling tag put back on the area's record. When the build
+// fails, reads are refused until another station has built the tags.
+void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
+    x.markSeen = false;
+    x.readHeld = false;
+    if (x.sem.SetReadSemaphoreProc(false) != 0) return;
+    bool refused = true;  // also when the writer lock raises its failure
+    {
+        tz::ScopeExit note([&x, &refused] { x.repairRefused = refused; });
+        SetLockSemaphoreProc(1);
+        refused = x.failed || !x.lockHeld;
+        SetLockSemaphoreProc(0);
+    }
+    x.readHeld = x.sem.SetReadSemaphoreProc(true) == 0;
+    if (x.readHeld && x.sem.IndexChanged()) RefreshAfterChange(a, x);
+    if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
 }  // namespace
@@ -287,8 +329,13 @@ void SetReadSemaphoreProc(int take) {
     if (x->readNest == 0) x->readHeld = x->sem.SetReadSemaphoreProc(true) == 0;
     ++x->readNest;
     tz::ScopeExit undo([x] { ReleaseRead(*x); });
-    if (x->readNest == 1 && x->readHeld && x->lockNest == 0 && x->sem.IndexChanged()) {
-        RefreshAfterChange(*a, *x);
+    if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
+        if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        if (x->markSeen && !x->repairRefused) RepairBeforeReading(*a, *x);
+        // Raised with error checking off (the undo gives the count back); reported only,
+        // the call stays counted for the caller's release.
+        if (x->repairRefused)
+            Error(TzErr::IndexVersionMismatch, InterruptedText(*x, "SetReadSemaphoreProc"));
     }
     undo.Dismiss();
 }
@@ -836,14 +883,40 @@ void GoEnd(WorkArea& a, AreaIndex& x) {
     x.atEnd = true;
 }
 
+// Under the read lock: the first visible record whose key in the controlling tag t is not
+// less than text; true when its key matches. Not found (and not near), the area goes to the
+// end.
+bool SeekVisible(WorkArea& a, AreaIndex& x, TagInfo& t, const std::string& text, bool near) {
+    uint8_t key[Mdx::MaxKeyLength];
+    size_t len = 0;
+    SearchKey(a, t, text.substr(0, 100), g_ndx.exact, key, &len);
+    if (t.tree.Seek(key, len) != 0) return false;
+    x.atEnd = x.atBegin = false;
+    while (t.tree.OnEntry()) {
+        uint32_t r = t.tree.RecNo();
+        // The count is asked again only for a key beyond it (a station that adds keys
+        // changes the counter, and the read lock then counts the records).
+        if (int64_t(r) > a.recCount) Dbf4::Recount(a);
+        if (r < 1 || int64_t(r) > a.recCount) break;
+        x.placing = true;
+        Dbf4::Go(int32_t(r));
+        x.placing = false;
+        if (TzCommon::ErrorWord() != 0) break;
+        if (Dbf4::RecordVisible()) break;
+        if (t.tree.Next() != 0) break;
+    }
+    const bool found = t.tree.OnEntry() && t.tree.Compare(t.tree.Key(), key, len) == 0;
+    if (!found && (!near || !t.tree.OnEntry())) GoEnd(a, x);
+    return found;
+}
+
 bool FindImpl(const std::string& text, bool near) {
     g_ndx.found = false;
     WorkArea* a = AreaFor("Find");
     if (!a) return false;
     AreaIndex* x = RequireIndex("Find");
     if (!x) return false;
-    TagInfo* t = Controlling(*x);
-    if (!t) {
+    if (!Controlling(*x)) {
         Error(TzErr::InternalError, "Cannot use Find() with index order 0 (natural order) [Find]");
         return false;
     }
@@ -856,27 +929,9 @@ bool FindImpl(const std::string& text, bool near) {
     bool found = false;
     try {
         ReadGuard guard(true);
-        uint8_t key[Mdx::MaxKeyLength];
-        size_t len = 0;
-        SearchKey(*a, *t, text.substr(0, 100), g_ndx.exact, key, &len);
-        if (t->tree.Seek(key, len) == 0) {
-            x->atEnd = x->atBegin = false;
-            while (t->tree.OnEntry()) {
-                uint32_t r = t->tree.RecNo();
-                // The count is asked again only for a key beyond it (a station that adds
-                // keys changes the counter, and the read lock then counts the records).
-                if (int64_t(r) > a->recCount) Dbf4::Recount(*a);
-                if (r < 1 || int64_t(r) > a->recCount) break;
-                x->placing = true;
-                Dbf4::Go(int32_t(r));
-                x->placing = false;
-                if (TzCommon::ErrorWord() != 0) break;
-                if (Dbf4::RecordVisible()) break;
-                if (t->tree.Next() != 0) break;
-            }
-            found = t->tree.OnEntry() && t->tree.Compare(t->tree.Key(), key, len) == 0;
-            if (!found && (!near || !t->tree.OnEntry())) GoEnd(*a, *x);
-        }
+        // Taken under the read lock: reading the index again after another station's
+        // change (or building its tags again) may have loaded the tags anew.
+        if (TagInfo* t = Controlling(*x)) found = SeekVisible(*a, *x, *t, text, near);
     } catch (...) {
         x->placing = false;
         g_ndx.exact = exact;

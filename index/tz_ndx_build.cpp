@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include "index/mdx_bulk.h"
@@ -514,11 +515,13 @@ uint16_t CollectKeys(WorkArea& a, const std::vector<TagBuild*>& tags,
 }
 
 // Writes a tag's pages from its sorted keys, then its header, and enters it in the tag table
-// (inPlace: a tag of that name keeps its entry, pointed at the new header).
-uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b, bool inPlace) {
+// (inPlace: a tag of that name keeps its entry, pointed at the new header). Pages and header
+// go first to the free blocks given, if any, then to the end of the file.
+uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b, bool inPlace, std::deque<uint32_t>* free) {
     Mdx::MdxPageWriter writer;
     uint16_t rc;
     if ((rc = writer.Begin(&f, b.h)) != 0) return rc;
+    writer.TakeFreeBlocks(free);
     Progress& progress = *b.progress;
     rc = b.sorter->Drain(b.d->unique, [&](const uint8_t* k, uint32_t recno) -> uint16_t {
         progress.Tick();
@@ -532,9 +535,16 @@ uint16_t WriteTag(Mdx::MdxFile& f, TagBuild& b, bool inPlace) {
     progress.Finish();
     b.h.SetRootBlock(root);
     if (!b.cond.empty()) b.h.SetKeysPresent(b.anyKey);
-    if ((rc = f.AppendTagHeader(&b.h)) != 0) return rc;
+    if (free != nullptr && !free->empty()) {
+        rc = f.PutTagHeader(&b.h, free->front());
+        free->pop_front();
+    } else {
+        rc = f.AppendTagHeader(&b.h);
+    }
+    if (rc != 0) return rc;
     if (const int n = f.FindTag(b.d->name); inPlace && n != 0) {
         f.SetTagHeaderBlock(n, b.h.block);
+        tz::StopPoint("ndx-rebuild-tag-written");  // kill tests: a tag built again, not all
         return 0;
     }
     int tagNo = 0;
@@ -552,7 +562,8 @@ struct EnteredTag {
 // true when every tag was built.
 bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescriptor*>& descs,
                std::unique_ptr<TzCommon::ETzError>* first,
-               std::vector<EnteredTag>* entered = nullptr, bool inPlace = false) {
+               std::vector<EnteredTag>* entered = nullptr, bool inPlace = false,
+               std::deque<uint32_t>* free = nullptr) {
     Dbf4::Recount(a);
     bool ok = true;
     std::vector<std::unique_ptr<TagBuild>> builds;
@@ -573,7 +584,7 @@ bool BuildTags(WorkArea& a, Mdx::MdxFile& f, const std::vector<const TagDescript
     if (CollectKeys(a, ready, first) != 0) return false;
     tz::StopPoint("index-build");
     for (TagBuild* b : ready) {
-        if (b->failed || Catching([&] { return WriteTag(f, *b, inPlace); }, first) != 0) {
+        if (b->failed || Catching([&] { return WriteTag(f, *b, inPlace, free); }, first) != 0) {
             ok = false;
         } else if (entered) {
             entered->push_back({b->d->name, b->h});
@@ -738,6 +749,8 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     // readers go on. Only the tag table is written under the writer lock.
     SetReadSemaphoreProc(1);
     tz::ScopeExit reading([] { SetReadSemaphoreProc(0); });
+    x->unenteredPages = true;
+    tz::ScopeExit entering([x] { x->unenteredPages = false; });
     std::vector<EnteredTag> entered;
     bool built = BuildTags(*a, x->file, {&tag}, &first, &entered);
     tz::StopPoint("ndx-tag-built");  // kill tests: the pages are written, the tag not entered
@@ -745,6 +758,7 @@ bool AddIndexTag(const TagDescriptor& tag, bool exclusive) {
     if (Catching([&] { return EnterAgain(x->file, entered); }, &first) != 0) built = false;
     Catching([&] { return x->file.FlushHeader(); }, &first);
     SetLockSemaphoreProc(0);
+    entering.Run();
     reading.Run();
     // Other stations see the new tag table through the change counter; here the file is
     // opened again so that every tag descriptor is fresh.
@@ -808,6 +822,19 @@ namespace internal {
 
 namespace {
 
+// The page starts of x's file that no tag of its tag table leads to (the pages of tags
+// built before, or of changes that were cut short), lowest first; none when a tag cannot
+// be followed whole. The tags in use stay as they are until the new ones replace them, so
+// a build that ends part-way leaves them whole.
+std::deque<uint32_t> FreePages(Mdx::MdxFile& f) {
+    std::deque<uint32_t> free;
+    std::vector<bool> used;
+    if (!Mdx::UsedBlocks(f, &used)) return free;
+    for (uint32_t b = Mdx::FirstPageBlock; size_t(b) + 1 < used.size(); b += 2)
+        if (!used[b] && !used[b + 1]) free.push_back(b);
+    return free;
+}
+
 // Builds the tags again into x's file and points each entry at its new header.
 bool BuildInPlace(WorkArea& a, AreaIndex& x) {
     std::vector<TagDescriptor> tags;
@@ -817,8 +844,9 @@ bool BuildInPlace(WorkArea& a, AreaIndex& x) {
     }
     std::vector<const TagDescriptor*> descs;
     for (const TagDescriptor& d : tags) descs.push_back(&d);
+    std::deque<uint32_t> free = x.unenteredPages ? std::deque<uint32_t>() : FreePages(x.file);
     std::unique_ptr<TzCommon::ETzError> first;
-    if (!BuildTags(a, x.file, descs, &first, nullptr, true) || first) return false;
+    if (!BuildTags(a, x.file, descs, &first, nullptr, true, &free) || first) return false;
     // The mark stays until the change under way is complete.
     x.file.PokeHeader(kMaintenanceMark, 1);
     return x.file.FlushHeader() == 0;
@@ -841,9 +869,12 @@ bool ReloadTags(AreaIndex& x) {
 }  // namespace
 
 // The area's record and native buffer are kept: a change may be under way (its record not
-// yet written, or written and not yet keyed). The pages go to the end of the file, where no
-// other station reads; the tags' old pages stay unreferenced until the file is built whole
-// again. Other stations take the new tags in through the change counter.
+// yet written, or written and not yet keyed). The pages go into pages no tag uses (those
+// of the tags built before), then to the end of the file; the tags' current pages stay
+// as they are until the next build. No other station reads meanwhile (this station holds
+// the writer lock, and the file carries the maintenance mark until the build is
+// complete, so an index left part-way is built again by the next station), and other
+// stations take the new tags in through the change counter.
 uint16_t RebuildInPlace(WorkArea& a, AreaIndex& x) {
     const std::vector<uint8_t> native(a.native, a.native + a.nativeSize);
     const bool stale = a.nativeStale;

@@ -13,6 +13,10 @@
 //  4. markWritten: the maintenance mark is set in the file; failed: a change failed part-way,
 //     so the mark stays set until the tags are built again (at the next update lock, or at
 //     the next lone open).
+//  5. markSeen: the header last read again after another station's change carried the
+//     maintenance mark, and this station has not yet taken the writer lock since (which
+//     builds the tags again). repairRefused: that build failed here; reads are refused
+//     until the header, read again after another station's change, no longer carries it.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +68,11 @@ struct AreaIndex {
     // The code of the write that failed the last change (0: none); kept while the tags wait
     // for a repair.
     uint16_t failCode = 0;
+    bool markSeen = false;
+    bool repairRefused = false;
+    // This station has written pages that no tag leads to yet (a tag being added): a build
+    // of the tags inside the file then puts none of its pages into pages no tag uses.
+    bool unenteredPages = false;
     bool shared = false;  // opened for sharing (other stations may have it open)
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.

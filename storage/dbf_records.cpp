@@ -113,10 +113,13 @@ const uint8_t* MappedTable(WorkArea& a, uint64_t end) {
 // pending); false when the mapping cannot serve it.
 bool GetMappedRecord(WorkArea& a, int32_t n) {
     const uint64_t off = RecordOffset(a, n);
-    const uint8_t* view = MappedTable(a, off + a.recordLength);
-    if (!view) return false;
+    if (!MappedTable(a, off + a.recordLength)) return false;
+    // A file cut short by another program since its length was seen: plain reads report it.
+    if (a.file.ReadMapped(off, a.record.data(), a.recordLength) != 0) {
+        a.mapRefused = true;
+        return false;
+    }
     a.bof = a.eof = false;
-    std::memcpy(a.record.data(), view + off, a.recordLength);
     a.recNo = n;
     a.pending = true;
     MarkNativeStale(a);

@@ -28,7 +28,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -607,12 +609,70 @@ uint16_t File::MapWritable(uint64_t length, uint8_t** view) {
     return rc;
 }
 
+namespace {
+
+// A copy to or from a mapping whose file was cut short touches a page the file no longer
+// has, and the system answers with SIGBUS. While this thread copies, the handler jumps
+// back into the copy, which then reports the failure; any other SIGBUS goes on as before.
+thread_local sigjmp_buf* t_copyBack = nullptr;
+struct sigaction g_previousBus;
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+    if (sigjmp_buf* back = t_copyBack) {
+        t_copyBack = nullptr;
+        siglongjmp(*back, 1);
+    }
+    if ((g_previousBus.sa_flags & SA_SIGINFO) != 0 && g_previousBus.sa_sigaction != nullptr) {
+        g_previousBus.sa_sigaction(sig, info, context);
+        return;
+    }
+    if ((g_previousBus.sa_flags & SA_SIGINFO) == 0 && g_previousBus.sa_handler != SIG_DFL &&
+        g_previousBus.sa_handler != SIG_IGN) {
+        g_previousBus.sa_handler(sig);
+        return;
+    }
+    // As without this handler: the process ends with SIGBUS.
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void CatchBusErrors() {
+    static const bool installed = [] {
+        struct sigaction sa = {};
+        sa.sa_sigaction = &OnBusError;
+        // Not blocked inside the handler: the jump back leaves the signal mask as it was.
+        sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&sa.sa_mask);
+        return sigaction(SIGBUS, &sa, &g_previousBus) == 0;
+    }();
+    (void)installed;
+}
+
+// False when the copy touched bytes its file no longer holds.
+bool CopyMapped(void* to, const void* from, size_t n) {
+    CatchBusErrors();
+    sigjmp_buf back;
+    if (sigsetjmp(back, 0) != 0) return false;
+    t_copyBack = &back;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(to, from, n);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    t_copyBack = nullptr;
+    return true;
+}
+
+}  // namespace
+
 uint16_t File::WriteMapped(uint64_t off, const void* buf, size_t n) {
     if (map_ == nullptr || !mapWritable_ || off > mapLength_ || n > mapLength_ - off)
         return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
-    std::memcpy(const_cast<uint8_t*>(map_) + off, buf, n);
-    return 0;
+    return CopyMapped(const_cast<uint8_t*>(map_) + off, buf, n) ? 0 : kWriteFault;
+}
+
+uint16_t File::ReadMapped(uint64_t off, void* buf, size_t n) const {
+    if (map_ == nullptr || off > mapLength_ || n > mapLength_ - off) return kInvalidHandle;
+    return CopyMapped(buf, map_ + off, n) ? 0 : TzErr::DiskReadError;
 }
 
 void File::Unmap() {

@@ -82,8 +82,13 @@ class File {
     uint16_t MapWritable(uint64_t length, uint8_t** view);
     // Stores n bytes at off through the writable mapping, as WriteAt would write them (the
     // fault injector counts it as a write; no system call). 6 without a writable mapping
-    // that holds the range.
+    // that holds the range; 101 when the file no longer holds those bytes (see ReadMapped).
     uint16_t WriteMapped(uint64_t off, const void* buf, size_t n);
+    // Copies n bytes at off out of the mapping (no system call). 6 without a mapping that
+    // holds the range; 100 when the file no longer holds those bytes: another program cut
+    // it short since they were read. The copy that touches the missing bytes is abandoned
+    // (buf then holds part of them) instead of ending the process with SIGBUS.
+    uint16_t ReadMapped(uint64_t off, void* buf, size_t n) const;
     void Unmap();  // also done by Close, Truncate and the destructor
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }

@@ -3,10 +3,10 @@
 // refused before anything of it is written. Skipped where no file system can be mounted.
 #include <iostream>
 
-#include "tests/support/postings_table.h"
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
 #include "tests/index/ndx_fixture.h"
+#include "tests/support/postings_table.h"
 
 namespace {
 

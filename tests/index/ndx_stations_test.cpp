@@ -3,10 +3,12 @@
 // the semaphore file is gone after the last close. A writer killed in the middle of a
 // change while another station goes on working leaves no index that an open trusts wrongly.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "index/mdx_semaphore.h"
 #include "storage/file_layer.h"
@@ -28,15 +30,21 @@ const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
 constexpr int kStations = 4;
 constexpr int kAppends = 150;
 
-TEST(NdxStationChild, Work) {
-    if (!kjtest::IsChild()) GTEST_SKIP();
+// A helper station's start: the engine afresh with failures raised, and the postings table
+// (TABLE) with its index open in area 1.
+void OpenStation() {
     ResetEngine();
     TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo("poster.mdx");
+}
+
+TEST(NdxStationChild, Work) {
+    if (!kjtest::IsChild()) GTEST_SKIP();
     const int id = std::stoi(kjtest::ChildArg("ID"));
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         kjtest::HearParent();
         std::mt19937 rng{uint32_t(id)};
@@ -109,12 +117,8 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
 // stops it inside a step with KJ_STOP_AT), or adds a tag when the parent says "add".
 TEST(NdxStationChild, Reader) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         if (kjtest::HearParent() == "add") {
             bool ok = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
@@ -134,12 +138,8 @@ TEST(NdxStationChild, Reader) {
 // posting whose case number sorts after every other in POSTSAG.
 TEST(NdxStationChild, Appender) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     try {
-        Dbf4::Select(1);
-        Dbf4::Use(kjtest::ChildArg("TABLE"));
-        TzNdx::SetIndexTo("poster.mdx");
+        OpenStation();
         kjtest::TellParent("ready");
         for (int i = 0; kjtest::HearParent() == "append"; ++i) {
             while (!Dbf4::FLock()) {
@@ -160,11 +160,7 @@ TEST(NdxStationChild, Appender) {
 // record lock and answers "set"; "end" closes.
 TEST(NdxStationChild, Changer) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
     for (;;) {
         const std::string cmd = kjtest::HearParent();
@@ -185,15 +181,20 @@ TEST(NdxStationChild, Changer) {
 }
 
 // Appends (op "append") or rewrites (op "replace") postings one after another until it
-// stops itself at a named step of a change (KJ_STOP_AT); the parent kills it there.
+// stops itself at a named step of a change (KJ_STOP_AT); the parent kills it there. With
+// VALUES=n it makes one change only: appends posting n, or (with RECORD=r) rewrites record r
+// with posting n's values.
 TEST(NdxStationChild, StoppedWriter) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     const bool append = kjtest::ChildArg("OP") == "append";
+    if (const std::string values = kjtest::ChildArg("VALUES"); !values.empty()) {
+        if (!append) Dbf4::Go(std::stoi(kjtest::ChildArg("RECORD")));
+        if (append ? Dbf4::FLock() : Dbf4::RLock()) {
+            kjtest::FillPosting(std::stoi(values));
+            append ? Dbf4::Append() : Dbf4::Replace();
+        }
+    }
     std::mt19937 rng{7};
     for (int i = 0; i < 3000; ++i) {
         if (append) {
@@ -217,11 +218,7 @@ TEST(NdxStationChild, StoppedWriter) {
 // "end" it closes.
 TEST(NdxStationChild, Survivor) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo("poster.mdx");
+    OpenStation();
     kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
     kjtest::HearParent();
     std::string outcome = "ok";
@@ -297,6 +294,7 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
         const char* op;
         const char* step;
     };
+    // Each a step of the one change (the rewrite's new keys split a page).
     const KillPoint points[] = {
         {"append", "ndx-change-marked"},      {"append", "ndx-append-keys"},
         {"append", "ndx-pages-part-written"}, {"append", "ndx-split-part-written"},
@@ -355,6 +353,174 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
     }
     Mdx::SetDefaultReadTimeoutTicks(Mdx::kDefaultReadTimeoutTicks);
     std::printf("kill points: %d, wrong index afterwards: %d\n", runs, wrong);
+}
+
+// The keys of a tag for every record, from the records themselves (an area without index).
+std::vector<std::string> KeysOf(const std::string& table, const std::string& expression) {
+    const int area = Dbf4::CurrentWorkArea();
+    Dbf4::Select(9);
+    Dbf4::Use(table + " ALIAS KEYS");
+    TzParser::ExprBlock* e = TzParser::AssignExpr(expression);
+    std::vector<std::string> keys;
+    for (int32_t r = 1; r <= Dbf4::RecCount(); ++r) {
+        Dbf4::Go(r);
+        TzParser::Evaluate(e);
+        keys.push_back(TzParser::ResultString(e));
+    }
+    TzParser::FreeExpr(e);
+    Dbf4::CloseArea();
+    Dbf4::Select(area);
+    return keys;
+}
+
+// The rest of a walk that stood on the record `at` of `head`, against the table as it is now:
+// "" when it lists, in key order, each record whose key follows the one stood on exactly
+// once (records behind it are not listed again), else what is wrong.
+std::string WalkGoesOn(const std::vector<std::string>& keys, const std::vector<int32_t>& head,
+                       const std::vector<int32_t>& rest) {
+    const std::string& from = keys[size_t(head.back() - 1)];
+    std::set<int32_t> want, seen(head.begin(), head.end());
+    for (int32_t r = 1; r <= int32_t(keys.size()); ++r)
+        if (keys[size_t(r - 1)] > from || (keys[size_t(r - 1)] == from && !seen.count(r)))
+            want.insert(r);
+    std::string prev = from;
+    for (int32_t r : rest) {
+        if (r < 1 || r > int32_t(keys.size())) return "record " + std::to_string(r) + " unknown";
+        if (!seen.insert(r).second) return "record " + std::to_string(r) + " twice";
+        if (keys[size_t(r - 1)] < prev) return "record " + std::to_string(r) + " out of order";
+        prev = keys[size_t(r - 1)];
+        want.erase(r);
+    }
+    return want.empty() ? "" : std::to_string(want.size()) + " records left out";
+}
+
+// A station stands in the middle of each tag (one area per tag) while a writer is killed at
+// a named step of its change: the posting appended carries the keys of the record that
+// follows the station in each tag, the record rewritten is that one. Each walk then goes
+// on over every record ahead once, in key order, and the record changed is found from its
+// record number: the station does not trust pages read before the writer died.
+TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
+    struct KillPoint {
+        const char* op;
+        const char* step;
+    };
+    // Each a step of the one change (the rewrite's new keys split a page).
+    const KillPoint points[] = {
+        {"append", "ndx-change-marked"},       {"append", "ndx-append-keys"},
+        {"append", "ndx-split-part-written"},  {"append", "ndx-change-unmarking"},
+        {"replace", "ndx-change-marked"},      {"replace", "ndx-replace-keys"},
+        {"replace", "ndx-split-part-written"}, {"replace", "ndx-change-unmarking"}};
+    const int tags = int(kPostTags.size());
+    for (const KillPoint& p : points) {
+        SCOPED_TRACE(std::string(p.op) + " killed at " + p.step);
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        kjtest::TempDir dir;
+        const std::string table = dir.file("poster.dbf");
+        kjtest::MakePostings(table, 200);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+        TzNdx::SetIndexTo("poster.mdx");
+        // The record the writer copies or rewrites: entry 100 of POSTANS (one not first in
+        // any tag); each area stands on the entry before it.
+        ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
+        const std::vector<int32_t> byAns = Walk(true);
+        int32_t target = 0;
+        for (size_t i = 99; i < byAns.size() && target == 0; ++i) {
+            target = byAns[i];
+            for (int t = 1; t <= tags; ++t) {
+                TzNdx::Set_Order_To(t);
+                if (Walk(true).front() == target) target = 0;
+            }
+        }
+        ASSERT_NE(target, 0);
+        Dbf4::CloseAll();
+        std::vector<std::vector<int32_t>> heads(kPostTags.size());
+        for (int t = 1; t <= tags; ++t) {
+            Dbf4::Select(t);
+            Dbf4::Use(table + " ALIAS P" + std::to_string(t));
+            TzNdx::SetIndexTo("poster.mdx");
+            TzNdx::Set_Order_To(t);
+            auto& head = heads[size_t(t - 1)];
+            for (Dbf4::GoTop(); !Dbf4::dEOF() && Dbf4::RecNo() != target; Dbf4::Skip(1))
+                head.push_back(Dbf4::RecNo());
+            ASSERT_FALSE(head.empty());
+            Dbf4::Skip(-1);
+            ASSERT_EQ(Dbf4::RecNo(), head.back());
+        }
+        const bool append = std::string(p.op) == "append";
+        {
+            kjtest::Child writer("NdxStationChild.StoppedWriter",
+                                 {{"TABLE", table},
+                                  {"OP", p.op},
+                                  {"VALUES", std::to_string(append ? target : byAns.front())},
+                                  {"RECORD", std::to_string(target)},
+                                  {"KJ_STOP_AT", p.step}});
+            ASSERT_TRUE(writer.WaitStopped(30000)) << "never reached the step";
+            writer.KillAndReap();
+        }
+        const int32_t changed = append ? 201 : target;
+        // The first read after the kill is a search, which finds the record stood on again.
+        Dbf4::Select(1);
+        EXPECT_NO_THROW(
+            TzNdx::Find(KeysOf(table, TzNdx::TagExpression(1))[size_t(heads.front().back() - 1)]));
+        EXPECT_EQ(Dbf4::RecNo(), heads.front().back());
+        for (int t = 1; t <= tags; ++t) {
+            SCOPED_TRACE("tag " + TzNdx::TagName(t));
+            Dbf4::Select(t);
+            std::vector<int32_t> rest;
+            std::string walk, go;
+            try {
+                for (Dbf4::Skip(1); !Dbf4::dEOF(); Dbf4::Skip(1)) rest.push_back(Dbf4::RecNo());
+            } catch (const TzCommon::ETzError& e) {
+                walk = e.what();
+            }
+            if (walk.empty())
+                walk =
+                    WalkGoesOn(KeysOf(table, TzNdx::TagExpression(t)), heads[size_t(t - 1)], rest);
+            try {
+                Dbf4::Go(changed);
+            } catch (const TzCommon::ETzError& e) {
+                go = e.what();
+            }
+            std::printf("%s at %s, tag %s: %zu records before the kill, %zu after%s%s\n", p.op,
+                        p.step, TzNdx::TagName(t).c_str(), heads[size_t(t - 1)].size(), rest.size(),
+                        walk.empty() ? "" : (", " + walk).c_str(),
+                        go.empty() ? "" : ", its Go fails");
+            EXPECT_EQ(walk, "");
+            EXPECT_EQ(go, "");
+        }
+        Dbf4::CloseAll();
+    }
+}
+
+// Another program cuts a file short that a station has open and mapped: the station's next
+// steps do not end it with SIGBUS. Its semaphore record reads as zeros, as with plain
+// calls, and the walk goes on; pages missing from its index are reported.
+TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    kjtest::MakePostings(table, 300);
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
+    Dbf4::CloseAll();
+    for (const auto& [file, outcome] :
+         {std::pair<std::string, std::string>{Mdx::SemaphoreFileName(table), "walked"},
+          {tz::ResolveName(dir.file("poster.mdx")), "error"}}) {
+        SCOPED_TRACE(file);
+        kjtest::Child reader("NdxStationChild.Reader", {{"TABLE", table}});
+        ASSERT_EQ(reader.ReadLine(20000), "ready");
+        ASSERT_EQ(::truncate(file.c_str(), 0), 0);
+        reader.WriteLine("walk");
+        const std::string reply = reader.ReadLine(20000);
+        EXPECT_EQ(reply, outcome);
+        if (reply == "walked") reader.WriteLine("quit");  // after "error" it ends by itself
+        EXPECT_EQ(reader.Wait(), 0);
+    }
 }
 
 class NdxStationsTest : public ::testing::Test {
@@ -519,6 +685,126 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
     other.WriteLine("quit");
     EXPECT_EQ(other.Wait(), 0);
+}
+
+// The tags cannot be built again beside a writer that died mid-change (no disk space): the
+// walk is refused with 223 at each step, without trying again, until another station has
+// built them; then it goes on.
+TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
+    Dbf4::Select(1);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
+    Dbf4::GoTop();
+    Dbf4::Skip(99);
+    {
+        kjtest::Child writer("NdxStationChild.StoppedWriter", {{"TABLE", table},
+                                                               {"OP", "append"},
+                                                               {"VALUES", "7"},
+                                                               {"KJ_STOP_AT", "ndx-append-keys"}});
+        ASSERT_TRUE(writer.WaitStopped(30000));
+        writer.KillAndReap();
+    }
+    static int builds = 0;
+    TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t {
+        ++builds;
+        return 0;
+    });
+    int tried = 0;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            Dbf4::Skip(1);
+            ADD_FAILURE() << "the step was not refused";
+        } catch (const TzCommon::ETzError& e) {
+            EXPECT_NE(std::string(e.what()).find("changes were interrupted"), std::string::npos)
+                << e.what();
+        }
+        if (i == 0) tried = builds;
+    }
+    EXPECT_GT(tried, 0);
+    EXPECT_EQ(builds, tried);  // the second step did not try to build
+    TzNdx::SetDiskFreeProc(nullptr);
+    kjtest::Child other("NdxStationChild.Changer", {{"TABLE", table}});
+    ASSERT_EQ(other.ReadLine(20000), "ready");  // its open built the tags again
+    Dbf4::Select(1);
+    std::vector<int32_t> rest;
+    for (Dbf4::Skip(1); !Dbf4::dEOF(); Dbf4::Skip(1)) rest.push_back(Dbf4::RecNo());
+    EXPECT_GE(rest.size(), 200u);
+    EXPECT_EQ(TagsAgree(), "");
+    other.WriteLine("end");
+    EXPECT_EQ(other.Wait(), 0);
+    Dbf4::CloseAll();
+    Dbf4::Use(table);
+    EXPECT_NO_THROW(TzNdx::SetIndexTo("poster.mdx"));  // no mark left behind
+}
+
+// Each repair of the tags inside the open file (here by a read beside a writer killed part-way)
+// writes them into the pages that no tag uses any more, those of the repair before, so
+// repairs do not grow the file without end; a repair killed while it writes them leaves an
+// index that the next station builds again, and every record is found through every tag.
+TEST_F(NdxStationsTest, RepairsReuseFreedPagesAndSurviveAKill) {
+    const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+    auto stop = [&](const std::string& helper, const std::string& step, int values) {
+        kjtest::Child c(helper, {{"TABLE", table},
+                                 {"OP", "append"},
+                                 {"VALUES", std::to_string(values)},
+                                 {"KJ_STOP_AT", step}});
+        ASSERT_TRUE(c.WaitStopped(30000)) << step;
+        c.KillAndReap();
+    };
+    std::vector<size_t> sizes{kjtest::ReadFile(mdx).size()};
+    for (int i = 0; i < 3; ++i) {
+        stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 7 + i);
+        Dbf4::Select(1);
+        Dbf4::GoTop();  // the read builds the tags again
+        EXPECT_EQ(TagsAgree(), "");
+        sizes.push_back(kjtest::ReadFile(mdx).size());
+    }
+    std::printf("index built: %zu bytes; after each repair: %zu, %zu, %zu\n", sizes[0], sizes[1],
+                sizes[2], sizes[3]);
+    EXPECT_LT(sizes[3] - sizes[1], (sizes[1] - sizes[0]) / 4);
+    stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 11);
+    stop("NdxStationChild.Changer", "ndx-rebuild-tag-written", 0);  // its open repairs
+    EXPECT_EQ(kjtest::ReadFile(mdx)[TzNdx::kMaintenanceMark], 1);   // trusted by no station
+    Dbf4::Select(1);
+    Dbf4::GoTop();
+    EXPECT_EQ(IndexAgrees(), "");
+    EXPECT_EQ(Dbf4::RecCount(), 304);
+}
+
+// A tag added while this station's own repair of the index is due (it failed for want of
+// space), and a station that counted in meanwhile dies (its count cleared at the writer
+// lock, the tag table is read again without the new tag): the repair at the writer lock
+// does not put its pages where the new tag's pages lie, and every tag agrees with the
+// table afterwards.
+TEST_F(NdxStationsTest, RepairDueWhileATagIsAddedKeepsTheNewTagsPages) {
+    tz::File raw;
+    ASSERT_EQ(raw.Open(tz::ResolveName(dir.file("poster.mdx")), tz::Access::ReadWrite,
+                       tz::ShareMode::DenyNone),
+              0);
+    const uint8_t one = 1;
+    ASSERT_EQ(raw.WriteAt(TzNdx::kMaintenanceMark, &one, 1), 0);
+    raw.Close();
+    TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 0; });
+    Dbf4::Select(1);
+    ASSERT_TRUE(Dbf4::FLock());
+    kjtest::FillPosting(5);
+    EXPECT_THROW(Dbf4::Append(), TzCommon::ETzError);  // the repair before it fails
+    Dbf4::Unlock();
+    TzNdx::SetDiskFreeProc(nullptr);
+    static std::string sem;
+    sem = Mdx::SemaphoreFileName(table);
+    TzNdx::SetProgressProc(
+        [] {  // a station counts in beside the build and dies, once
+            std::string record = kjtest::ReadFile(sem);
+            if (record.size() < 2 || record[1] != 1) return;
+            record[1] = 2;
+            kjtest::WriteFile(sem, record);
+        },
+        4);
+    const bool added = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
+    TzNdx::SetProgressProc(nullptr, 0);
+    ASSERT_TRUE(added) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(TzNdx::TagCount(), 6);
+    EXPECT_EQ(TagsAgree(), "");
 }
 
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
