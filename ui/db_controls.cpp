@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTextBlock>
+#include <algorithm>
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
@@ -165,6 +166,21 @@ void TDBEdit::StoreValue(Db::TField& field) {
 void TDBEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
     if (!link_.IsModified()) ShowValue(link_.Field());
+    CaretToStartWhenBlank();
+}
+
+void TDBEdit::mousePressEvent(QMouseEvent* event) {
+    QLineEdit::mousePressEvent(event);
+    CaretToStartWhenBlank();
+}
+
+// A masked edit takes typing only at its blanks: with nothing typed yet, a caret left after
+// them (where showing the value or a click beyond the text puts it) would drop every key.
+void TDBEdit::CaretToStartWhenBlank() {
+    if (mask_.inputMask.isEmpty() || hasSelectedText()) return;
+    const QString shown = displayText();
+    if (std::none_of(shown.begin(), shown.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+        setCursorPosition(0);
 }
 
 void TDBEdit::focusOutEvent(QFocusEvent* event) {

@@ -106,9 +106,11 @@ class TDBEdit : public QLineEdit, public TDBControl {
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
     void ApplyMask(Db::TField* field);
+    void CaretToStartWhenBlank();
     TQtMask mask_;
     bool loading_ = false;
 };
