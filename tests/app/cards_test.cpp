@@ -113,7 +113,8 @@ class CardsTest : public QObject {
     }
 
     // Both registers' first record in an empty folder through the " Ny ..." button: the
-    // card is enabled, the caret at the key's first position, the typed key stored.
+    // card is enabled, the caret at the key's first position, the typed key stored, and a
+    // user nobody gave the right to change data stored without it.
     void firstRecordThroughTheNewButton() {
         QCOMPARE(fx_.Rows("Bruger.dbf").size(), size_t(0));
         fx_.data->AjourInitials.clear();  // the button asks for them first
@@ -142,6 +143,7 @@ class CardsTest : public QObject {
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(S(users[0]["ini"]), U("GH"));
         QCOMPARE(S(users[0]["ini_fnavn"]), U("Gitte"));
+        QCOMPARE(S(users[0]["ini_ret"]), U("F"));  // the check box never touched
 
         fx_.responder.Clear();
         enabled = false;
