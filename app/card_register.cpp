@@ -99,7 +99,8 @@ int TCardRegisterForm::Run() {
     SearchWord.clear();
     DeleteKey = false;
     DesignedPanelHeight = Grid->PanelHeight();
-    show();
+    // The key edit takes the focus as the window shows; exec shows it modally (a show before
+    // it would leave the window modeless, and the windows behind it working).
     FocusKey();
     return exec();
 }

@@ -178,6 +178,13 @@ void PostOnClose(TzDs::TTzDbf& table) {
     }
 }
 
+void GoToStart(TzDs::TTzDbf& table, int32_t recNo) {
+    if (recNo >= 1)
+        KJData()->GotoRecNo(table, recNo);
+    else
+        Guarded([&] { table.GoTop(); });
+}
+
 void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key) {
     if (TzUtils::TrimRight(key).empty()) return;
     Guarded([&] {
