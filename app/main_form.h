@@ -196,6 +196,8 @@ class TKJSagerForm : public QMainWindow {
     void SagsDataStateChange(Db::TDataSource& source);
     // Save's rules: false after saying why and cancelling the edit.
     bool CaseMayBeSaved();
+    bool CodeExists(bool customer);
+    void PutCodeBack(const char* field, const std::string& number, const std::string& code);
     void PostCase();
     // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
     void PostOrCancelCase();
@@ -259,6 +261,8 @@ class TKJSagerForm : public QMainWindow {
     std::string statusText_;
 
     std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;
+    // The responsible employee and the customer the edited case has on disk.
+    std::string StoredAnsvar, StoredKunde;
     int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
     int quietItem_ = 0;  // above 0: a changed item fills in nothing
