@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTextBlock>
-#include <algorithm>
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
@@ -166,21 +165,23 @@ void TDBEdit::StoreValue(Db::TField& field) {
 void TDBEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
     if (!link_.IsModified()) ShowValue(link_.Field());
-    CaretToStartWhenBlank();
+    CaretAfterTypedText();
 }
 
 void TDBEdit::mousePressEvent(QMouseEvent* event) {
     QLineEdit::mousePressEvent(event);
-    CaretToStartWhenBlank();
+    CaretAfterTypedText();
 }
 
-// A masked edit takes typing only at its blanks: with nothing typed yet, a caret left after
-// them (where showing the value or a click beyond the text puts it) would drop every key.
-void TDBEdit::CaretToStartWhenBlank() {
+// A masked edit takes typing only at its blanks: a caret left after them (where showing the
+// value or a click beyond the text puts it) would drop every key. It goes back to just after
+// the last character typed, the start when there is none.
+void TDBEdit::CaretAfterTypedText() {
     if (mask_.inputMask.isEmpty() || hasSelectedText()) return;
     const QString shown = displayText();
-    if (std::none_of(shown.begin(), shown.end(), [](QChar c) { return c.isLetterOrNumber(); }))
-        setCursorPosition(0);
+    int end = int(shown.size());
+    while (end > 0 && !shown[end - 1].isLetterOrNumber()) --end;
+    if (cursorPosition() > end) setCursorPosition(end);
 }
 
 void TDBEdit::focusOutEvent(QFocusEvent* event) {

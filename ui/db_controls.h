@@ -110,7 +110,7 @@ class TDBEdit : public QLineEdit, public TDBControl {
 
   private:
     void ApplyMask(Db::TField* field);
-    void CaretToStartWhenBlank();
+    void CaretAfterTypedText();
     TQtMask mask_;
     bool loading_ = false;
 };
