@@ -298,6 +298,7 @@ bool TCardRegisterForm::ShownFieldHas(const std::string& word) {
 }
 
 void TCardRegisterForm::btnSearchClick(bool next) {
+    SettleCard();
     const std::string quote = "\"";
     uint8_t field = 0;
     if (next && !TzUtils::TrimRight(SearchWord).empty()) {
@@ -339,13 +340,19 @@ void TCardRegisterForm::resizeEvent(QResizeEvent* event) {
     if (rows != Grid->RowCount()) Grid->SetRowCount(rows);
 }
 
-void TCardRegisterForm::done(int result) {
+// The card being typed is saved or dropped by the register's rules (the question of the
+// save) before anything else moves the table: closing and searching.
+void TCardRegisterForm::SettleCard() {
     if (QWidget* f = focusWidget())
         if (auto* c = dynamic_cast<kjqt::TDBControl*>(f))
             Guarded([c] {
                 if (c->Link().IsModified()) c->Link().UpdateRecord();
             });
     PostOnClose(table_);
+}
+
+void TCardRegisterForm::done(int result) {
+    SettleCard();
     QDialog::done(result);
 }
 

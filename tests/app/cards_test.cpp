@@ -316,6 +316,33 @@ class CardsTest : public QObject {
         QCOMPARE(shown, U("CD"));
     }
 
+    // A new card typed in full and then " Søg ": the card is saved by the register's rules
+    // (its question) before the search moves the table; on No it is dropped.
+    void searchSettlesTheCardBeingTyped() {
+        AddUsers();
+        WindowScripts ws;
+        for (const bool keep : {true, false}) {
+            ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                TypeText(f, keep ? "gh" : "ij");
+                TypeInto(f, "edtFnavn", "Gitte");
+                QTest::mouseClick(f.SoegBtn, Qt::LeftButton);
+                f.FocusKey();
+                CtrlKey(FocusIn(f), Qt::Key_X);
+            });
+            fx_.responder.Clear();
+            fx_.responder.Answer(keep ? kIdYes : kIdNo);
+            fx_.responder.AnswerText("anne");
+            kj::ShowBrugerForm(0, "");
+            QCOMPARE(ws.timedOut, 0);
+            QCOMPARE(fx_.responder.Texts(),
+                     QStringList({U("Skal den rettede bruger gemmes ?"),
+                                  U("\"søgeordet\" søges i alle felter i brugerdata")}));
+        }
+        QCOMPARE(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "GH").size(), size_t(1));
+        QCOMPARE(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "IJ").size(), size_t(0));
+    }
+
     void usersSearchWithNext() {
         AddUsers();
         fx_.Add(fx_.data->BrugerDbf, {{"ini", "EB"}, {"ini_fnavn", "Eva"}, {"ini_enavn", "Berg"}});
