@@ -30,6 +30,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     buttons_ = new QHBoxLayout;
     box->addLayout(buttons_);
     SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
+    new TCloseKey(this, [this] { done(QDialog::Accepted); });
     Grid->OnKeyDown = [this](kjqt::TDBCtrlGrid&, QKeyEvent& e) { CardKey(e); };
     Grid->OnPaintPanel = [this](kjqt::TDBCtrlGrid&, QWidget& panel, int) { PaintPanel(panel); };
     resize(900, 3 * DesignedPanelHeight + 60);

@@ -40,6 +40,7 @@ TGridRegisterForm::TGridRegisterForm(TzDs::TTzDbf& table, const char* source,
     Status->setSizeGripEnabled(false);
     box->addWidget(Status);
     SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
+    new TCloseKey(this, [this] { done(QDialog::Accepted); });
     Grid->OnColumnMoved = [this](kjqt::TDBGrid&, int, int) { titleSwitch_ = false; };
     Grid->OnTitleClick = [this](kjqt::TDBGrid&, kjqt::TColumn& c) { TitleClick(c); };
     new TRegisterKeyFilter(Grid, [this](RegKey k) {

@@ -44,6 +44,21 @@ class TRegisterKeyFilter : public QObject {
     std::function<void(RegKey)> act_;
 };
 
+// Ctrl+X closes `window` (runs close) wherever its focus is, a text field or a cell editor
+// included: no editor of the window may claim the key as its cut, and the window's shortcut
+// takes it.
+class TCloseKey : public QObject {
+  public:
+    TCloseKey(QWidget* window, std::function<void()> close);
+    ~TCloseKey() override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QWidget* window_;
+};
+
 // Saves a table's OnNewRecord (when swapNew) and BeforePost and installs the window's;
 // Restore() (or the destructor) puts the saved ones back. Windows nest, so swaps are
 // restored in the reverse order of their installing.
