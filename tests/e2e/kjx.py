@@ -112,8 +112,6 @@ _OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
   <desktops><number>1</number></desktops>
   <keyboard></keyboard>
   <mouse>
-    <context name="Frame"><mousebind button="Left" action="Press">
-      <action name="Focus"/><action name="Raise"/></mousebind></context>
     <context name="Client"><mousebind button="Left" action="Press">
       <action name="Focus"/><action name="Raise"/></mousebind></context>
     <context name="Titlebar"><mousebind button="Left" action="Press">
