@@ -1,5 +1,6 @@
 #include "ui/db_controls.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTextBlock>
@@ -127,6 +128,12 @@ void TDBControl::Commit(QWidget* self) {
     if (!stored) self->setFocus();
 }
 
+void TDBControl::CommitOnLeave(QWidget* self, const QFocusEvent& event) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (event.reason() == Qt::ActiveWindowFocusReason && modal && modal != self->window()) return;
+    Commit(self);
+}
+
 // ---- TDBEdit -------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
@@ -185,7 +192,7 @@ void TDBEdit::CaretAfterTypedText() {
 }
 
 void TDBEdit::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QLineEdit::focusOutEvent(event);
     if (!link_.IsModified() && !hasFocus()) ShowValue(link_.Field());
 }
@@ -254,7 +261,7 @@ void TDBMemo::StoreValue(Db::TField& field) {
 }
 
 void TDBMemo::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QPlainTextEdit::focusOutEvent(event);
 }
 
@@ -296,7 +303,7 @@ void TDBCheckBox::nextCheckState() {
 }
 
 void TDBCheckBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QCheckBox::focusOutEvent(event);
 }
 
@@ -335,7 +342,7 @@ void TDBComboBox::StoreValue(Db::TField& field) {
 }
 
 void TDBComboBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QComboBox::focusOutEvent(event);
 }
 
@@ -428,7 +435,7 @@ void TDBLookupComboBox::StoreValue(Db::TField& field) {
 }
 
 void TDBLookupComboBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QComboBox::focusOutEvent(event);
 }
 
