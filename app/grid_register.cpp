@@ -86,8 +86,22 @@ void TGridRegisterForm::TitleClick(kjqt::TColumn& column) {
 }
 
 void TGridRegisterForm::RepaintAndFocus() {
+    if (table_.State() == Db::dsInsert) ToTypableColumn();
     Grid->viewport()->update();
     Grid->setFocus();
+}
+
+// A new row starts in a column that takes typing: left on a read-only one (a stamp, a
+// computed value) the keys of the new row would go nowhere.
+void TGridRegisterForm::ToTypableColumn() {
+    auto typable = [](const kjqt::TColumn* c) {
+        return c && !c->ReadOnly &&
+               (!c->Field || (!c->Field->ReadOnly() && !c->Field->Calculated()));
+    };
+    if (typable(Grid->SelectedColumn())) return;
+    const std::vector<kjqt::TColumn*> columns = Grid->Columns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (typable(columns[i])) return Grid->SetSelectedIndex(int(i));
 }
 
 void TGridRegisterForm::done(int result) {

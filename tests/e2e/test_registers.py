@@ -114,6 +114,25 @@ class RegistersTest(unittest.TestCase):
             kjx.wait_until(lambda: steps.case_rows(st, "S2"), what="case S2 saved")
             self.assertEqual([r["SAG_ANSVAR"] for r in steps.case_rows(st, "S2")], [""])
 
+    def test_new_row_in_a_grid_register_starts_in_a_column_that_takes_typing(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
+            d.key(groups, "ctrl+Insert")
+            steps.initials(st)
+            d.type(groups, "G1")
+            d.key(groups, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
+            st.wait_gone(groups)
+            groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
+            d.key(groups, "End")  # the last column: a stamp, read-only
+            d.key(groups, "ctrl+Insert")
+            d.type(groups, "G2")
+            d.key(groups, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
+            st.wait_gone(groups)
+            self.assertEqual(sorted(r["ID"] for r in kjx.rows(st, "VarerG.dbf")), ["G1", "G2"])
+
 
 if __name__ == "__main__":
     unittest.main()
