@@ -88,6 +88,22 @@ class KeysTest(unittest.TestCase):
             texts = [t for _, t in st.dialogs.asked()]
             self.assertEqual(len([t for t in texts if "er ikke en gyldig dato" in t]), 1, texts)
 
+    def test_a_short_message_box_is_wide_enough_for_its_title(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            saved_case(st, "S1")
+            st.key("ctrl+Insert")
+            w, _ = st.wait_dialog(r"^Indtast sagsnr")
+            d.type(w, "S1")
+            d.key(w, "Return")
+            box, ask = st.wait_dialog(r"^Sagen S1\s*findes allerede")
+            self.assertEqual(ask["caption"], "Morvane Vaktor")
+            # The title in the title bar's bold font, its icon and its three buttons need about
+            # 250 pixels; a narrower box has its title shortened ("Morva...Vaktor").
+            self.assertGreaterEqual(steps.size(d, box)[0], 250)
+            d.key(box, "Return")
+            st.wait_answer()
+
 
 if __name__ == "__main__":
     unittest.main()
