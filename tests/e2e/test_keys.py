@@ -9,6 +9,7 @@ import steps
 # The main window fills the screen of a 1280x1024 display: its rows' buttons and tabs sit at
 # fixed places inside it.
 NEW_ROW_BUTTON = (167, 647)  # " Ny hændelse (Ctrl-Ins) " / " Ny postering (ctrl-Ins) "
+POSTINGS_TAB = (145, 311)
 AFSLUTTET = (200, 226)  # the closing-date field of the case header
 
 
@@ -36,6 +37,21 @@ class KeysTest(unittest.TestCase):
             self.assertEqual([(r["STAT_TID"], r["STAT_VAR"], r["STAT_BEM"])
                               for r in kjx.rows(st, "Status.dbf")],
                              [("09:30", "00:45", "Opmaaling")])
+
+    def test_tab_moves_one_cell_in_the_postings_grid(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            saved_case(st, "S1")
+            d.click(st.main, *POSTINGS_TAB)
+            d.click(st.main, *NEW_ROW_BUTTON)
+            st.type("AB")
+            st.key("Tab", "Tab", "Tab")  # Meda. -> Dato -> Vare -> Tekst
+            st.type("Skitse")
+            st.key("ctrl+x")
+            steps.answer(st, r"^Skal den rettede postering gemmes", "alt+j")
+            self.assertEqual(st.wait_exit(), 0)
+            self.assertEqual([(r["POST_ANS"], r["POST_BEM"]) for r in kjx.rows(st, "Poster.dbf")],
+                             [("AB", "Skitse")])
 
     def test_ctrl_x_closes_the_time_sheet_the_registers_and_the_cards_from_a_text_field(self):
         with kjx.Display() as d:
