@@ -169,6 +169,10 @@ void TPreviewForm::PrepareReport(bool show) {
     SetFontSize(1);
     UpdatePrintable();
     if (show) {
+        // Modal from its first showing, so that ShowReport runs the modal loop on the window
+        // as it stands. Hiding it and showing it again to make it modal raced with the window
+        // manager, which at times left the window unmapped while the loop waited for it.
+        setWindowModality(Qt::ApplicationModal);
         this->show();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
@@ -457,8 +461,7 @@ void TPreviewForm::ShowReport() {
     SetPrintable(true);
     busy_.Set(false);
     VisUdskrift->setFocus();
-    hide();  // shown again modally
-    exec();
+    exec();  // already showing when the report was prepared for the screen
 }
 
 bool TPreviewForm::PrintPagesWithProgress(int from, int to) {

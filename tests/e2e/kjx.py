@@ -259,7 +259,8 @@ class Display:
                 return True
             self._run(["xdotool", "windowactivate", "--sync", str(wid)], check=False, timeout=10)
             return self.active() == wid
-        wait_until(pred, timeout, "window 0x%x (%r) to become active" % (wid, self.title(wid)),
+        wait_until(pred, timeout, "window 0x%x (%r) to become active; active: %r; windows: %s"
+                   % (wid, self.title(wid), self.title(self.active()), self.windows()),
                    interval=0.3)
 
     def key(self, wid, *keys):
@@ -427,6 +428,14 @@ class Station:
     def wait_answer(self, timeout=WAIT):
         """Waits for the answer to the dialog last waited for: {"button", "value"}."""
         return wait_until(lambda: self.dialogs.next("answer"), timeout, "a dialog's answer")
+
+    def answer_initials(self, initials, timeout=WAIT):
+        """The initials question ("Password Dialog") before a change is written: types the
+        initials and OK."""
+        w = self.wait_window(r"^Password Dialog$", timeout)
+        self.display.type(w, initials)
+        self.display.key(w, "Return")
+        self.wait_gone(w)
 
     def key(self, *keys, win=None):
         self.display.key(win or self.main, *keys)
