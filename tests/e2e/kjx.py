@@ -103,22 +103,15 @@ def _read_line(fd, timeout):
     return data.decode().strip()
 
 
-# openbox with click-to-focus, new windows focused, and no key bindings of its own, so that
-# every key the tests send reaches the program.
-_OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
-<openbox_config xmlns="http://openbox.org/3.4/rc">
-  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
-  <placement><policy>Smart</policy></placement>
-  <desktops><number>1</number></desktops>
-  <keyboard></keyboard>
-  <mouse>
-    <context name="Client"><mousebind button="Left" action="Press">
-      <action name="Focus"/><action name="Raise"/></mousebind></context>
-    <context name="Titlebar"><mousebind button="Left" action="Press">
-      <action name="Focus"/><action name="Raise"/></mousebind></context>
-  </mouse>
-</openbox_config>
-"""
+def _openbox_rc():
+    """openbox's own configuration without its key bindings, so that every key the tests send
+    reaches the program (its mouse bindings stay: click to focus and raise)."""
+    try:
+        with open("/etc/xdg/openbox/rc.xml") as f:
+            rc = f.read()
+    except OSError:
+        return "<openbox_config xmlns=\"http://openbox.org/3.4/rc\"></openbox_config>\n"
+    return re.sub(r"<keyboard>.*</keyboard>", "<keyboard></keyboard>", rc, flags=re.S)
 
 
 class Window:
@@ -171,7 +164,7 @@ class Display:
         self.env = env
         rc = os.path.join(self.tmp, "openbox-rc.xml")
         with open(rc, "w") as f:
-            f.write(_OPENBOX_RC)
+            f.write(_openbox_rc())
         self._wm = _spawn(["openbox", "--sm-disable", "--config-file", rc], env=env,
                           log=os.path.join(self.tmp, "openbox.log"))
         wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
@@ -257,7 +250,8 @@ class Display:
                 return True
             self._run(["xdotool", "windowactivate", "--sync", str(wid)], check=False, timeout=10)
             return self.active() == wid
-        wait_until(pred, timeout, "window 0x%x (%r) to become active" % (wid, self.title(wid)),
+        wait_until(pred, timeout, "window 0x%x (%r) to become active; active: %r; windows: %s"
+                   % (wid, self.title(wid), self.title(self.active()), self.windows()),
                    interval=0.3)
 
     def key(self, wid, *keys):
@@ -265,10 +259,11 @@ class Display:
         self.activate(wid)
         self._run(["xdotool", "key", "--delay", "40"] + list(keys))
 
-    def type(self, wid, text):
-        """Types text into the window as real key presses."""
+    def type(self, wid, text, delay=40):
+        """Types text into the window as real key presses, delay milliseconds apart."""
         self.activate(wid)
-        self._run(["xdotool", "type", "--delay", "40", "--", text], timeout=60 + len(text))
+        self._run(["xdotool", "type", "--delay", str(delay), "--", text],
+                  timeout=60 + len(text) * delay / 1000.0)
 
     def click(self, wid, x, y, button=1):
         """A real mouse click at (x, y) inside the window."""
@@ -426,11 +421,19 @@ class Station:
         """Waits for the answer to the dialog last waited for: {"button", "value"}."""
         return wait_until(lambda: self.dialogs.next("answer"), timeout, "a dialog's answer")
 
+    def answer_initials(self, initials, timeout=WAIT):
+        """The initials question ("Password Dialog") before a change is written: types the
+        initials and OK."""
+        w = self.wait_window(r"^Password Dialog$", timeout)
+        self.display.type(w, initials)
+        self.display.key(w, "Return")
+        self.wait_gone(w)
+
     def key(self, *keys, win=None):
         self.display.key(win or self.main, *keys)
 
-    def type(self, text, win=None):
-        self.display.type(win or self.main, text)
+    def type(self, text, win=None, delay=40):
+        self.display.type(win or self.main, text, delay)
 
     def quit(self, keys=("ctrl+x",), wait=True, timeout=WAIT):
         """Closes the program through its main window with real keys (Ctrl+X); with wait,
