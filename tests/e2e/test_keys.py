@@ -105,6 +105,23 @@ class KeysTest(unittest.TestCase):
             texts = [t for _, t in st.dialogs.asked()]
             self.assertEqual(len([t for t in texts if "er ikke en gyldig dato" in t]), 1, texts)
 
+    def test_an_invalid_number_in_a_posting_gives_one_box(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            saved_case(st, "S1")
+            d.click(st.main, *POSTINGS_TAB)
+            d.click(st.main, *NEW_ROW_BUTTON)
+            st.type("AB")
+            st.key("Tab", "Tab", "Tab", "Tab")  # Meda. -> Dato -> Vare -> Tekst -> Antal
+            st.type("abc")
+            st.key("Tab")
+            steps.answer(st, r"^'abc' er ikke et gyldigt tal", "Return")
+            # Ctrl+Tilbage drops the row: every box the refusal gave has been shown then.
+            st.key("ctrl+BackSpace", "ctrl+x")
+            self.assertEqual(st.wait_exit(), 0)
+            texts = [t for _, t in st.dialogs.asked()]
+            self.assertEqual(len([t for t in texts if "er ikke et gyldigt tal" in t]), 1, texts)
+
     def test_a_short_message_box_is_wide_enough_for_its_title(self):
         with kjx.Display() as d:
             st = kjx.Station(d)
