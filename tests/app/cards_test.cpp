@@ -126,6 +126,8 @@ class CardsTest : public QObject {
             enabled = f.Grid->LivePanel()->isEnabled();
             if (auto* e = qobject_cast<QLineEdit*>(FocusIn(f))) caret = e->cursorPosition();
             TypeText(f, "gh");
+            QTest::keyClick(FocusIn(f), Qt::Key_Tab);  // one field on: the title
+            TypeText(f, "Cand");
             TypeInto(f, "edtFnavn", "Gitte");
             QCOMPARE(fx_.data->AjourInitials, std::string("AB"));
             CtrlKey(FocusIn(f), Qt::Key_X);
@@ -142,6 +144,7 @@ class CardsTest : public QObject {
         auto users = fx_.Rows("Bruger.dbf");
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(S(users[0]["ini"]), U("GH"));
+        QCOMPARE(S(users[0]["ini_titel"]), U("Cand"));
         QCOMPARE(S(users[0]["ini_fnavn"]), U("Gitte"));
         QCOMPARE(S(users[0]["ini_ret"]), U("F"));  // the check box never touched
 
