@@ -188,6 +188,8 @@ class TKJSagerForm : public QMainWindow {
     void EnterSkiftField(const char* tag);
     bool LookUpName(bool customer);
     void ShowNameLabel(bool customer, bool show);
+    bool CodeExists(bool customer);
+    void PutCodeBack(const char* field, const std::string& number, const std::string& code);
 
     // ---- Case lifecycle (main_form_case.cpp) ----
     void CaseNewRecord(Db::TDataSet& ds);
@@ -196,8 +198,6 @@ class TKJSagerForm : public QMainWindow {
     void SagsDataStateChange(Db::TDataSource& source);
     // Save's rules: false after saying why and cancelling the edit.
     bool CaseMayBeSaved();
-    bool CodeExists(bool customer);
-    void PutCodeBack(const char* field, const std::string& number, const std::string& code);
     void PostCase();
     // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
     void PostOrCancelCase();
