@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 
 #include "data/db_fields.h"
 #include "reports/report_host.h"
@@ -169,6 +170,10 @@ void TPreviewForm::PrepareReport(bool show) {
     SetFontSize(1);
     UpdatePrintable();
     if (show) {
+        // Modal from its first showing, so that ShowReport runs the modal loop on the window
+        // as it stands. Hiding it and showing it again to make it modal raced with the window
+        // manager, which at times left the window unmapped while the loop waited for it.
+        setWindowModality(Qt::ApplicationModal);
         this->show();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
@@ -457,19 +462,24 @@ void TPreviewForm::ShowReport() {
     SetPrintable(true);
     busy_.Set(false);
     VisUdskrift->setFocus();
-    hide();  // shown again modally
-    exec();
+    exec();  // already showing when the report was prepared for the screen
 }
 
+// The progress box is made at the first page printed, once the printer or the PDF file is
+// chosen: made before, its own show timer put it up in the middle of the file dialog, where,
+// modal to this window, it blocked the file dialog and the print never started.
 bool TPreviewForm::PrintPagesWithProgress(int from, int to) {
-    QProgressDialog progress(QString::fromUtf8("Udskriver ..."), QString::fromUtf8("Afbryd"), 0,
-                             100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    VisUdskrift->OnPrintProgress = [&progress](int page, int percent, bool& abortIt) {
-        progress.setLabelText(QString::fromUtf8("Udskriver side %1").arg(page));
-        progress.setValue(percent);
-        abortIt = progress.wasCanceled();
+    std::unique_ptr<QProgressDialog> progress;
+    VisUdskrift->OnPrintProgress = [this, &progress](int page, int percent, bool& abortIt) {
+        if (!progress) {
+            progress = std::make_unique<QProgressDialog>(QString::fromUtf8("Udskriver ..."),
+                                                         QString::fromUtf8("Afbryd"), 0, 100, this);
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(500);
+        }
+        progress->setLabelText(QString::fromUtf8("Udskriver side %1").arg(page));
+        progress->setValue(percent);
+        abortIt = progress->wasCanceled();
     };
     bool ok = VisUdskrift->PrintRange(from, to);
     VisUdskrift->OnPrintProgress = nullptr;

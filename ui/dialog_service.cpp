@@ -1,11 +1,14 @@
 #include "ui/dialog_service.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <cstdio>
 
 #include "storage/tz_common.h"
@@ -105,6 +108,20 @@ QString DanishButtonText(QMessageBox::StandardButton button) {
     }
 }
 
+// Room the window manager's title bar takes beside the title: icon and buttons.
+constexpr int kTitleBarFurniture = 140;
+
+// A box narrower than its title gets the title shortened by the window manager
+// ("Morva...Vaktor"): the box is made wide enough for the whole title.
+void KeepTitleWhole(QMessageBox& box) {
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int need = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + kTitleBarFurniture;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(need, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 int ShowMessageBox(const DialogRequest& r) {
     QMessageBox box(IconOf(r.flags), r.caption, r.text, QMessageBox::NoButton, OwnerWindow());
     if (StayOnTopWindow()) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -115,6 +132,7 @@ int ShowMessageBox(const DialogRequest& r) {
     }
     int def = static_cast<int>((r.flags >> 8) & 0xF);
     if (def < set.count) box.setDefaultButton(set.buttons[def]);
+    KeepTitleWhole(box);
     box.exec();
     QMessageBox::StandardButton clicked = box.standardButton(box.clickedButton());
     for (int i = 0; i < set.count; ++i)
@@ -230,7 +248,68 @@ class FocusKeeper {
 
 }  // namespace
 
+namespace {
+
+// The transcript file named by KJ_DIALOG_LOG, or empty: a program driven from outside (by a
+// script sending keys) learns from it which box is up and what it said.
+const QString& TranscriptPath() {
+    static const QString path = QString::fromLocal8Bit(qgetenv("KJ_DIALOG_LOG"));
+    return path;
+}
+
+// One field of a transcript line: tabs and line breaks written as \t, \n and \r.
+QString TranscriptField(QString text) {
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
+    return text;
+}
+
+void AppendTranscript(const QStringList& fields) {
+    if (TranscriptPath().isEmpty()) return;
+    QStringList escaped;
+    for (const QString& f : fields) escaped << TranscriptField(f);
+    QFile file(TranscriptPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    file.write((escaped.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+}
+
+QString KindName(DialogKind kind) {
+    switch (kind) {
+        case DialogKind::Message:
+            return QStringLiteral("message");
+        case DialogKind::Input:
+            return QStringLiteral("input");
+        case DialogKind::OpenFile:
+            return QStringLiteral("open");
+        case DialogKind::SaveFile:
+            return QStringLiteral("save");
+        default:
+            return QStringLiteral("folder");
+    }
+}
+
+}  // namespace
+
+// "ask <kind> <caption> <text> <value>" when a dialog comes up.
+void DialogService::LogRequest(const DialogRequest& r) {
+    AppendTranscript({QStringLiteral("ask"), KindName(r.kind), r.caption, r.text, r.value});
+}
+
+// "answer <button> <value>" when it returns.
+void DialogService::LogAnswer(const DialogAnswer& a) {
+    AppendTranscript({QStringLiteral("answer"), QString::number(a.button), a.value});
+}
+
 DialogAnswer DialogService::Ask(const DialogRequest& request) {
+    LogRequest(request);
+    DialogAnswer a = Answer(request);
+    LogAnswer(a);
+    return a;
+}
+
+DialogAnswer DialogService::Answer(const DialogRequest& request) {
     FocusKeeper keeper;
     if (responder_) return responder_->Respond(request);
     if (!HaveWidgets()) {  // a tool without windows: say it on stderr and cancel
