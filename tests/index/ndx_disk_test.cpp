@@ -6,18 +6,10 @@
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
 #include "tests/index/ndx_fixture.h"
-#include "tests/support/postings_table.h"
 
 namespace {
 
 using namespace ndxtest;
-
-const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
-    std::vector<TzNdx::TagDescriptor> tags;
-    for (const kjtest::TagText& t : kjtest::PostingsTags())
-        tags.push_back({t.name, t.expression, "", false, false});
-    return tags;
-}();
 
 class NdxDiskTest : public NdxTest {
   protected:
@@ -31,9 +23,22 @@ class NdxDiskTest : public NdxTest {
         kjtest::MakePostings(table_, n);
         Dbf4::Select(1);
         Dbf4::Use(table_ + " EXCLUSIVE");
-        EXPECT_TRUE(TzNdx::MakeIndex(kPostTags));
+        EXPECT_TRUE(TzNdx::MakeIndex(PostTags()));
         Dbf4::CloseAll();
         return true;
+    }
+    // Once the filler is removed a save in area 1 goes through: the table then holds the
+    // 5,000 postings, the `saved` ones and this one, and every tag agrees with it.
+    void SaveOnceThereIsRoom(int saved) {
+        disk_->RemoveFiller();
+        Dbf4::Select(1);
+        ASSERT_TRUE(Dbf4::ALock());
+        kjtest::FillPosting(7000);
+        EXPECT_NO_THROW(Dbf4::Append());
+        Dbf4::Unlock();
+        EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
+        EXPECT_EQ(TagsAgree(), "");
+        Dbf4::CloseAll();
     }
     void TearDown() override {
         tz::SetFaultInjector(nullptr);
@@ -56,7 +61,7 @@ TEST_F(NdxDiskTest, MakeIndexOnAFullDiskLeavesTheIndexAsItWas) {
     Dbf4::Use(table_ + " EXCLUSIVE");
     bool ok = true;
     try {
-        ok = TzNdx::MakeIndex(kPostTags);
+        ok = TzNdx::MakeIndex(PostTags());
     } catch (const TzCommon::ETzError&) {
         ok = false;
     }
@@ -73,10 +78,6 @@ TEST_F(NdxDiskTest, MakeIndexOnAFullDiskLeavesTheIndexAsItWas) {
     EXPECT_EQ(TagsAgree(), "");
     Dbf4::CloseAll();
 }
-
-}  // namespace
-
-namespace {
 
 // Saves on a full disk, through a shared open as the program's: each save is either whole
 // (the record and every key) or refused before anything of it is written, with a code that
@@ -129,19 +130,8 @@ TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
     Dbf4::Go(17);
     EXPECT_EQ(GetC(Dbf4::FieldNo("POST_BEM")).substr(0, 20), "rettet paa fuld disk");
     EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
-    disk_->RemoveFiller();
-    ASSERT_TRUE(Dbf4::ALock());
-    kjtest::FillPosting(7000);
-    EXPECT_NO_THROW(Dbf4::Append());
-    Dbf4::Unlock();
-    EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
-    EXPECT_EQ(TagsAgree(), "");
-    Dbf4::CloseAll();
+    SaveOnceThereIsRoom(saved);
 }
-
-}  // namespace
-
-namespace {
 
 // A record written part-way before the disk filled up is cut off again: the table ends
 // with its last whole record (and the end-of-file mark), and takes the next record whole
@@ -173,10 +163,6 @@ TEST_F(NdxDiskTest, ARecordWrittenPartWayIsCutOff) {
     Dbf4::CloseAll();
     EXPECT_EQ(SizeOf(table_), uint64_t(577 + 187 * (5000 + saved + 1) + 1));
 }
-
-}  // namespace
-
-namespace {
 
 // Where no room can be reserved beforehand, a full disk stops a change's page writes part
 // way: the pages written never name a page that was not, so a station reading the tag
@@ -227,15 +213,7 @@ TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
     EXPECT_EQ(damaged, "");
     EXPECT_GT(refused, 0);
     tz::SetFaultInjector(nullptr);
-    disk_->RemoveFiller();
-    Dbf4::Select(1);
-    ASSERT_TRUE(Dbf4::ALock());
-    kjtest::FillPosting(7000);
-    EXPECT_NO_THROW(Dbf4::Append());
-    Dbf4::Unlock();
-    EXPECT_EQ(Dbf4::RecCount(), 5000 + saved + 1);
-    EXPECT_EQ(TagsAgree(), "");
-    Dbf4::CloseAll();
+    SaveOnceThereIsRoom(saved);
 }
 
 }  // namespace

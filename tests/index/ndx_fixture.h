@@ -17,6 +17,7 @@
 #include "storage/dbf_low.h"
 #include "storage/tz_common.h"
 #include "tests/storage/table_fixture.h"
+#include "tests/support/postings_table.h"
 #include "tests/support/test_support.h"
 
 namespace ndxtest {
@@ -35,6 +36,18 @@ class NdxTest : public kjtest::TableTest {
         TzCommon::SetErrorChecking(0);  // index failures raise ETzError
     }
 };
+
+// The postings index's five tags as the index engine takes them (for tests that link the
+// postings table).
+inline const std::vector<TzNdx::TagDescriptor>& PostTags() {
+    static const std::vector<TzNdx::TagDescriptor> tags = [] {
+        std::vector<TzNdx::TagDescriptor> out;
+        for (const kjtest::TagText& t : kjtest::PostingsTags())
+            out.push_back({t.name, t.expression, "", false, false});
+        return out;
+    }();
+    return tags;
+}
 
 inline void SetC(int field, const std::string& v) {
     uint8_t* p = Dbf4::FieldAddress(field);

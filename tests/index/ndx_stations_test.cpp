@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -14,18 +16,10 @@
 #include "storage/file_layer.h"
 #include "storage/tz_utils.h"
 #include "tests/index/ndx_fixture.h"
-#include "tests/support/postings_table.h"
 
 namespace {
 
 using namespace ndxtest;
-
-const std::vector<TzNdx::TagDescriptor> kPostTags = [] {
-    std::vector<TzNdx::TagDescriptor> tags;
-    for (const kjtest::TagText& t : kjtest::PostingsTags())
-        tags.push_back({t.name, t.expression, "", false, false});
-    return tags;
-}();
 
 constexpr int kStations = 4;
 constexpr int kAppends = 150;
@@ -40,12 +34,93 @@ void OpenStation() {
     TzNdx::SetIndexTo("poster.mdx");
 }
 
+// A text on one line, as the parent reads it.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+// Runs a helper station: opens it and tells the parent "ready" ("failed" where the open left
+// an error code), then does its work. A failure raised on the way is told as "error" and,
+// with sayWhy, its message.
+void RunStation(const std::function<void()>& work, bool sayWhy = true) {
+    try {
+        OpenStation();
+        kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
+        work();
+    } catch (const std::exception& e) {
+        kjtest::TellParent(sayWhy ? OneLine(std::string("error ") + e.what()) : "error");
+    }
+}
+
+using Args = std::map<std::string, std::string>;
+
+// The parent's side of a helper station of this file (NdxStationChild.<helper>) on the
+// postings table, with further arguments (KJ_STOP_AT among them).
+class Station : public kjtest::Child {
+  public:
+    Station(const std::string& helper, const std::string& table, Args more = {})
+        : kjtest::Child("NdxStationChild." + helper, WithTable(table, std::move(more))) {}
+
+    // The station's next line is `want` (read within timeoutMs).
+    ::testing::AssertionResult Says(const std::string& want, int timeoutMs = 20000) {
+        const std::string line = ReadLine(timeoutMs);
+        if (line == want) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "the station said \"" << line << "\", not \"" << want << "\"";
+    }
+    // Sends `command`, upon which the station stops itself at its KJ_STOP_AT step.
+    ::testing::AssertionResult StopsAfter(const std::string& command) {
+        WriteLine(command);
+        if (WaitStopped(20000)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "never reached the step after " << command;
+    }
+    // Sends the last command and answers the station's exit code.
+    int End(const std::string& command) {
+        WriteLine(command);
+        return Wait();
+    }
+
+  private:
+    static Args WithTable(const std::string& table, Args more) {
+        more["TABLE"] = table;
+        return more;
+    }
+};
+
+// Starts a writer station that stops itself at the KJ_STOP_AT step among `more`, and kills it
+// there.
+::testing::AssertionResult KilledAtItsStep(const std::string& helper, const std::string& table,
+                                           Args more) {
+    Station writer(helper, table, more);
+    if (!writer.WaitStopped(30000))
+        return ::testing::AssertionFailure() << "never reached the step " << more["KJ_STOP_AT"];
+    writer.KillAndReap();
+    return ::testing::AssertionSuccess();
+}
+
+// A fresh engine, and postings of n records at `table` with their index; the table and its
+// index stay open in area 1 with keepOpen. False when the index could not be made.
+bool MakeIndexedPostings(const std::string& table, int n, bool keepOpen = false) {
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    kjtest::MakePostings(table, n);
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    const bool made = TzNdx::MakeIndex(PostTags());
+    if (keepOpen) {
+        TzNdx::SetIndexTo("poster.mdx");
+    } else {
+        Dbf4::CloseAll();
+    }
+    return made;
+}
+
 TEST(NdxStationChild, Work) {
     if (!kjtest::IsChild()) GTEST_SKIP();
     const int id = std::stoi(kjtest::ChildArg("ID"));
-    try {
-        OpenStation();
-        kjtest::TellParent("ready");
+    RunStation([id] {
         kjtest::HearParent();
         std::mt19937 rng{uint32_t(id)};
         for (int i = 0; i < kAppends; ++i) {
@@ -71,36 +146,23 @@ TEST(NdxStationChild, Work) {
         std::string problem = TagsAgree();
         kjtest::TellParent(problem.empty() ? "ok" : problem);
         Dbf4::CloseAll();
-    } catch (const std::exception& e) {
-        std::string msg = e.what();
-        for (char& c : msg)
-            if (c == '\n' || c == '\r') c = ' ';
-        kjtest::TellParent("error " + msg);
-    }
+    });
 }
 
 TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
     kjtest::TempDir dir;
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     const std::string table = dir.file("poster.dbf");
-    kjtest::MakePostings(table, 300);
-    Dbf4::Select(1);
-    Dbf4::Use(table);
-    ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
-    Dbf4::CloseAll();
+    ASSERT_TRUE(MakeIndexedPostings(table, 300));
 
-    std::vector<std::unique_ptr<kjtest::Child>> kids;
-    for (int i = 0; i < kStations; ++i) {
-        kids.push_back(std::make_unique<kjtest::Child>(
-            "NdxStationChild.Work",
-            std::map<std::string, std::string>{{"ID", std::to_string(i + 1)}, {"TABLE", table}}));
-    }
-    for (auto& k : kids) ASSERT_EQ(k->ReadLine(), "ready");
+    std::vector<std::unique_ptr<Station>> kids;
+    for (int i = 0; i < kStations; ++i)
+        kids.push_back(
+            std::make_unique<Station>("Work", table, Args{{"ID", std::to_string(i + 1)}}));
+    for (auto& k : kids) ASSERT_TRUE(k->Says("ready", 60000));
     for (auto& k : kids) k->WriteLine("go");
-    for (auto& k : kids) ASSERT_EQ(k->ReadLine(), "done");
+    for (auto& k : kids) ASSERT_TRUE(k->Says("done", 60000));
     for (auto& k : kids) k->WriteLine("check");
-    for (auto& k : kids) EXPECT_EQ(k->ReadLine(), "ok");
+    for (auto& k : kids) EXPECT_TRUE(k->Says("ok", 60000));
     for (auto& k : kids) EXPECT_EQ(k->Wait(), 0);
 
     EXPECT_FALSE(tz::Exists(Mdx::SemaphoreFileName(table)));
@@ -117,30 +179,27 @@ TEST(NdxStations, FourStationsKeepFiveTagsInStep) {
 // stops it inside a step with KJ_STOP_AT), or adds a tag when the parent says "add".
 TEST(NdxStationChild, Reader) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    try {
-        OpenStation();
-        kjtest::TellParent("ready");
-        if (kjtest::HearParent() == "add") {
-            bool ok = TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
-            kjtest::TellParent(ok ? "added" : "failed");
-        } else {
-            for (Dbf4::GoTop(); !Dbf4::dEOF();) Dbf4::Skip(1);
-            kjtest::TellParent("walked");
-        }
-        kjtest::HearParent();
-        Dbf4::CloseAll();
-    } catch (const std::exception& e) {
-        kjtest::TellParent("error");
-    }
+    RunStation(
+        [] {
+            if (kjtest::HearParent() == "add") {
+                bool ok =
+                    TzNdx::AddIndexTag({"POSTBEM", "UPPER(POST_BEM)", "", false, false}, false);
+                kjtest::TellParent(ok ? "added" : "failed");
+            } else {
+                for (Dbf4::GoTop(); !Dbf4::dEOF();) Dbf4::Skip(1);
+                kjtest::TellParent("walked");
+            }
+            kjtest::HearParent();
+            Dbf4::CloseAll();
+        },
+        false);
 }
 
 // Helper station: opens the postings table and its index and, at each "append", appends one
 // posting whose case number sorts after every other in POSTSAG.
 TEST(NdxStationChild, Appender) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    try {
-        OpenStation();
-        kjtest::TellParent("ready");
+    RunStation([] {
         for (int i = 0; kjtest::HearParent() == "append"; ++i) {
             while (!Dbf4::FLock()) {
             }
@@ -151,33 +210,31 @@ TEST(NdxStationChild, Appender) {
             kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "appended" : "failed");
         }
         Dbf4::CloseAll();
-    } catch (const std::exception& e) {
-        kjtest::TellParent("error");
-    }
+    });
 }
 
 // Helper station: "bem R T" sets the remark (a field no tag holds) of record R to T under a
 // record lock and answers "set"; "end" closes.
 TEST(NdxStationChild, Changer) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    OpenStation();
-    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
-    for (;;) {
-        const std::string cmd = kjtest::HearParent();
-        if (cmd.rfind("bem ", 0) != 0) break;
-        const size_t gap = cmd.find(' ', 4);
-        Dbf4::Go(std::stoi(cmd.substr(4, gap - 4)));
-        if (!Dbf4::RLock()) {
-            kjtest::TellParent("failed");
-            continue;
+    RunStation([] {
+        for (;;) {
+            const std::string cmd = kjtest::HearParent();
+            if (cmd.rfind("bem ", 0) != 0) break;
+            const size_t gap = cmd.find(' ', 4);
+            Dbf4::Go(std::stoi(cmd.substr(4, gap - 4)));
+            if (!Dbf4::RLock()) {
+                kjtest::TellParent("failed");
+                continue;
+            }
+            SetC(Dbf4::FieldNo("POST_BEM"), cmd.substr(gap + 1));
+            Dbf4::Replace();
+            const uint16_t code = TzCommon::ErrorWord();
+            Dbf4::Unlock();
+            kjtest::TellParent(code == 0 ? "set" : "failed");
         }
-        SetC(Dbf4::FieldNo("POST_BEM"), cmd.substr(gap + 1));
-        Dbf4::Replace();
-        const uint16_t code = TzCommon::ErrorWord();
-        Dbf4::Unlock();
-        kjtest::TellParent(code == 0 ? "set" : "failed");
-    }
-    Dbf4::CloseAll();
+        Dbf4::CloseAll();
+    });
 }
 
 // Appends (op "append") or rewrites (op "replace") postings one after another until it
@@ -218,37 +275,36 @@ TEST(NdxStationChild, StoppedWriter) {
 // "end" it closes.
 TEST(NdxStationChild, Survivor) {
     if (!kjtest::IsChild()) GTEST_SKIP();
-    OpenStation();
-    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : "failed");
-    kjtest::HearParent();
-    std::string outcome = "ok";
-    const int seed = std::stoi(kjtest::ChildArg("SEED"));
-    std::mt19937 rng{uint32_t(11 + seed)};
-    try {
-        for (int i = 0; i < 40 && outcome == "ok"; ++i) {
-            const bool append = i % 2 == 0;
-            if (!append) Dbf4::Go(1 + int32_t(rng() % 300));
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!(append ? Dbf4::FLock() : Dbf4::RLock())) {
-                if (std::chrono::steady_clock::now() > until) throw std::runtime_error("no lock");
+    RunStation([] {
+        kjtest::HearParent();
+        std::string outcome = "ok";
+        const int seed = std::stoi(kjtest::ChildArg("SEED"));
+        std::mt19937 rng{uint32_t(11 + seed)};
+        try {
+            for (int i = 0; i < 40 && outcome == "ok"; ++i) {
+                const bool append = i % 2 == 0;
+                if (!append) Dbf4::Go(1 + int32_t(rng() % 300));
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!(append ? Dbf4::FLock() : Dbf4::RLock())) {
+                    if (std::chrono::steady_clock::now() > until)
+                        throw std::runtime_error("no lock");
+                }
+                kjtest::FillPosting(append ? 70000 + 100 * seed + i : int(rng() % 20000));
+                if (append) {
+                    Dbf4::Append();
+                } else {
+                    Dbf4::Replace();
+                }
+                if (TzCommon::ErrorWord() != 0) outcome = "error " + TzCommon::LastErrorMessage();
+                Dbf4::Unlock();
             }
-            kjtest::FillPosting(append ? 70000 + 100 * seed + i : int(rng() % 20000));
-            if (append) {
-                Dbf4::Append();
-            } else {
-                Dbf4::Replace();
-            }
-            if (TzCommon::ErrorWord() != 0) outcome = "error " + TzCommon::LastErrorMessage();
-            Dbf4::Unlock();
+        } catch (const std::exception& e) {
+            outcome = std::string("error ") + e.what();
         }
-    } catch (const std::exception& e) {
-        outcome = std::string("error ") + e.what();
-    }
-    for (char& c : outcome)
-        if (c == '\n' || c == '\r') c = ' ';
-    kjtest::TellParent(outcome);
-    kjtest::HearParent();
-    Dbf4::CloseAll();
+        kjtest::TellParent(OneLine(outcome));
+        kjtest::HearParent();
+        Dbf4::CloseAll();
+    });
 }
 
 // Every tag of the current area against the table: each walk visits every record once in
@@ -268,6 +324,12 @@ std::string IndexAgrees() {
     }
     return "";
 }
+
+// A writer's change ("append" or "replace") and the named step of it where the writer is killed.
+struct KillPoint {
+    const char* op;
+    const char* step;
+};
 
 // Opens the table and its index beside other stations and checks it; "" when it agrees.
 std::string OpenBesideAndCheck(const std::string& table) {
@@ -290,10 +352,6 @@ std::string OpenBesideAndCheck(const std::string& table) {
 // find every record under its own key in every tag. (The first station that changes or
 // opens the index after a dead writer's change builds the tags again.)
 TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
-    struct KillPoint {
-        const char* op;
-        const char* step;
-    };
     // Each a step of the one change (the rewrite's new keys split a page).
     const KillPoint points[] = {
         {"append", "ndx-change-marked"},      {"append", "ndx-append-keys"},
@@ -308,41 +366,29 @@ TEST(NdxStations, WriterKilledMidChangeWhileAnotherWorksLeavesNoWrongIndex) {
         for (bool openFirst : {false, true}) {
             SCOPED_TRACE(std::string(p.op) + " at " + p.step +
                          (openFirst ? ", opened before the next change" : ""));
-            ResetEngine();
-            TzCommon::SetErrorChecking(0);
-            Mdx::SetDefaultReadTimeoutTicks(18 * 20);  // a stalled writer fails within 20 s
             kjtest::TempDir dir;
             const std::string table = dir.file("poster.dbf");
-            kjtest::MakePostings(table, 300);
-            Dbf4::Select(1);
-            Dbf4::Use(table);
-            ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
-            Dbf4::CloseAll();
+            ASSERT_TRUE(MakeIndexedPostings(table, 300));
+            Mdx::SetDefaultReadTimeoutTicks(18 * 20);  // a stalled writer fails within 20 s
 
-            std::vector<std::unique_ptr<kjtest::Child>> survivors;
+            std::vector<std::unique_ptr<Station>> survivors;
             for (int i = 0; i < kSurvivors; ++i) {
-                survivors.push_back(std::make_unique<kjtest::Child>(
-                    "NdxStationChild.Survivor",
-                    std::map<std::string, std::string>{{"TABLE", table},
-                                                       {"SEED", std::to_string(i)}}));
-                ASSERT_EQ(survivors.back()->ReadLine(20000), "ready");
+                survivors.push_back(std::make_unique<Station>("Survivor", table,
+                                                              Args{{"SEED", std::to_string(i)}}));
+                ASSERT_TRUE(survivors.back()->Says("ready"));
             }
-            {
-                kjtest::Child writer("NdxStationChild.StoppedWriter",
-                                     {{"TABLE", table}, {"OP", p.op}, {"KJ_STOP_AT", p.step}});
-                ASSERT_TRUE(writer.WaitStopped(30000)) << "never reached the step";
-                writer.KillAndReap();
-            }
+            ASSERT_TRUE(
+                KilledAtItsStep("StoppedWriter", table, {{"OP", p.op}, {"KJ_STOP_AT", p.step}}));
             std::string first = openFirst ? OpenBesideAndCheck(table) : "";
             for (auto& k : survivors) k->WriteLine("go");
-            for (auto& k : survivors) EXPECT_EQ(k->ReadLine(60000), "ok");
+            for (auto& k : survivors) EXPECT_TRUE(k->Says("ok", 60000));
             std::string beside = OpenBesideAndCheck(table), alone;
             for (auto& k : survivors) k->WriteLine("end");
             for (auto& k : survivors) EXPECT_EQ(k->Wait(), 0);
             Dbf4::Select(1);
             Dbf4::Use(table);
-            alone =
-                TzNdx::OpenIndexOrRebuild(kPostTags) ? IndexAgrees() : TzCommon::LastErrorMessage();
+            alone = TzNdx::OpenIndexOrRebuild(PostTags()) ? IndexAgrees()
+                                                          : TzCommon::LastErrorMessage();
             Dbf4::CloseAll();
             EXPECT_EQ(first, "");
             EXPECT_EQ(beside, "");
@@ -400,28 +446,18 @@ std::string WalkGoesOn(const std::vector<std::string>& keys, const std::vector<i
 // on over every record ahead once, in key order, and the record changed is found from its
 // record number: the station does not trust pages read before the writer died.
 TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
-    struct KillPoint {
-        const char* op;
-        const char* step;
-    };
     // Each a step of the one change (the rewrite's new keys split a page).
     const KillPoint points[] = {
         {"append", "ndx-change-marked"},       {"append", "ndx-append-keys"},
         {"append", "ndx-split-part-written"},  {"append", "ndx-change-unmarking"},
         {"replace", "ndx-change-marked"},      {"replace", "ndx-replace-keys"},
         {"replace", "ndx-split-part-written"}, {"replace", "ndx-change-unmarking"}};
-    const int tags = int(kPostTags.size());
+    const int tags = int(PostTags().size());
     for (const KillPoint& p : points) {
         SCOPED_TRACE(std::string(p.op) + " killed at " + p.step);
-        ResetEngine();
-        TzCommon::SetErrorChecking(0);
         kjtest::TempDir dir;
         const std::string table = dir.file("poster.dbf");
-        kjtest::MakePostings(table, 200);
-        Dbf4::Select(1);
-        Dbf4::Use(table);
-        ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
-        TzNdx::SetIndexTo("poster.mdx");
+        ASSERT_TRUE(MakeIndexedPostings(table, 200, true));
         // The record the writer copies or rewrites: entry 100 of POSTANS (one not first in
         // any tag); each area stands on the entry before it.
         ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
@@ -436,7 +472,7 @@ TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
         }
         ASSERT_NE(target, 0);
         Dbf4::CloseAll();
-        std::vector<std::vector<int32_t>> heads(kPostTags.size());
+        std::vector<std::vector<int32_t>> heads(PostTags().size());
         for (int t = 1; t <= tags; ++t) {
             Dbf4::Select(t);
             Dbf4::Use(table + " ALIAS P" + std::to_string(t));
@@ -450,16 +486,11 @@ TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
             ASSERT_EQ(Dbf4::RecNo(), head.back());
         }
         const bool append = std::string(p.op) == "append";
-        {
-            kjtest::Child writer("NdxStationChild.StoppedWriter",
-                                 {{"TABLE", table},
-                                  {"OP", p.op},
-                                  {"VALUES", std::to_string(append ? target : byAns.front())},
-                                  {"RECORD", std::to_string(target)},
-                                  {"KJ_STOP_AT", p.step}});
-            ASSERT_TRUE(writer.WaitStopped(30000)) << "never reached the step";
-            writer.KillAndReap();
-        }
+        ASSERT_TRUE(KilledAtItsStep("StoppedWriter", table,
+                                    {{"OP", p.op},
+                                     {"VALUES", std::to_string(append ? target : byAns.front())},
+                                     {"RECORD", std::to_string(target)},
+                                     {"KJ_STOP_AT", p.step}}));
         const int32_t changed = append ? 201 : target;
         // The first read after the kill is a search, which finds the record stood on again.
         Dbf4::Select(1);
@@ -499,21 +530,15 @@ TEST(NdxStations, WalkBesideAWriterKilledMidChangeGoesOnWhole) {
 // steps do not end it with SIGBUS. Its semaphore record reads as zeros, as with plain
 // calls, and the walk goes on; pages missing from its index are reported.
 TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
-    ResetEngine();
-    TzCommon::SetErrorChecking(0);
     kjtest::TempDir dir;
     const std::string table = dir.file("poster.dbf");
-    kjtest::MakePostings(table, 300);
-    Dbf4::Select(1);
-    Dbf4::Use(table);
-    ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
-    Dbf4::CloseAll();
+    ASSERT_TRUE(MakeIndexedPostings(table, 300));
     for (const auto& [file, outcome] :
          {std::pair<std::string, std::string>{Mdx::SemaphoreFileName(table), "walked"},
           {tz::ResolveName(dir.file("poster.mdx")), "error"}}) {
         SCOPED_TRACE(file);
-        kjtest::Child reader("NdxStationChild.Reader", {{"TABLE", table}});
-        ASSERT_EQ(reader.ReadLine(20000), "ready");
+        Station reader("Reader", table);
+        ASSERT_TRUE(reader.Says("ready"));
         ASSERT_EQ(::truncate(file.c_str(), 0), 0);
         reader.WriteLine("walk");
         const std::string reply = reader.ReadLine(20000);
@@ -526,13 +551,7 @@ TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
 class NdxStationsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetEngine();
-        TzCommon::SetErrorChecking(0);
-        kjtest::MakePostings(table, 300);
-        Dbf4::Select(1);
-        Dbf4::Use(table);
-        ASSERT_TRUE(TzNdx::MakeIndex(kPostTags));
-        TzNdx::SetIndexTo("poster.mdx");
+        ASSERT_TRUE(MakeIndexedPostings(table, 300, true));
         Mdx::SetDefaultReadTimeoutTicks(18);  // a stalled writer fails in about a second
     }
     void TearDown() override {
@@ -561,11 +580,9 @@ class NdxStationsTest : public ::testing::Test {
 TEST_F(NdxStationsTest, KilledReaderDoesNotStallWriters) {
     for (int kill = 0; kill < 3; ++kill) {
         SCOPED_TRACE("kill " + std::to_string(kill));
-        kjtest::Child child("NdxStationChild.Reader",
-                            {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
-        ASSERT_EQ(child.ReadLine(20000), "ready");
-        child.WriteLine("walk");
-        ASSERT_TRUE(child.WaitStopped(20000));
+        Station child("Reader", table, {{"KJ_STOP_AT", "ndx-next-key"}});
+        ASSERT_TRUE(child.Says("ready"));
+        ASSERT_TRUE(child.StopsAfter("walk"));
         EXPECT_GE(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 1);  // its count
         child.KillAndReap();
         AppendOne(1000 + kill);
@@ -579,11 +596,9 @@ TEST_F(NdxStationsTest, KilledReaderDoesNotStallWriters) {
 // Another station adds a tag: while it builds, this station's reads go on (only writers
 // wait), and afterwards this station has the new tag without opening the index again.
 TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
-    kjtest::Child child("NdxStationChild.Reader",
-                        {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
-    ASSERT_EQ(child.ReadLine(20000), "ready");
-    child.WriteLine("add");
-    ASSERT_TRUE(child.WaitStopped(20000));
+    Station child("Reader", table, {{"KJ_STOP_AT", "ndx-tag-built"}});
+    ASSERT_TRUE(child.Says("ready"));
+    ASSERT_TRUE(child.StopsAfter("add"));
     Dbf4::Select(1);
     // A read no longer waits for the build (it would fail with 1202 after the record lock's
     // 1,001 tries).
@@ -592,7 +607,7 @@ TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
     EXPECT_EQ(TagsAgree(), "");  // every tag walked while the other station builds
     EXPECT_EQ(TzNdx::TagCount(), 5);
     ::kill(child.pid(), SIGCONT);
-    ASSERT_EQ(child.ReadLine(20000), "added");
+    ASSERT_TRUE(child.Says("added"));
     Dbf4::GoTop();  // the next read sees the changed index
     EXPECT_EQ(TzNdx::TagCount(), 6);
     EXPECT_TRUE(TzNdx::SetOrderToTag("POSTBEM"));
@@ -600,46 +615,40 @@ TEST_F(NdxStationsTest, TagAddedByAnotherStationIsTakenIn) {
     EXPECT_EQ(TagsAgree(), "");
     AppendOne(2000);  // a write keeps the new tag up to date too
     EXPECT_EQ(TagsAgree(), "");
-    child.WriteLine("quit");
-    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_EQ(child.End("quit"), 0);
 }
 
 // A station that adds a tag finds, when it takes the writer lock to enter the tag, the
 // count of a station killed while it read; clearing that count makes it read the index
 // header again, and the new tag is entered all the same.
 TEST_F(NdxStationsTest, TagAddedWhileADeadStationsCountIsClearedIsKept) {
-    kjtest::Child adder("NdxStationChild.Reader",
-                        {{"TABLE", table}, {"KJ_STOP_AT", "ndx-tag-built"}});
-    ASSERT_EQ(adder.ReadLine(20000), "ready");
-    adder.WriteLine("add");
-    ASSERT_TRUE(adder.WaitStopped(20000));
+    Station adder("Reader", table, {{"KJ_STOP_AT", "ndx-tag-built"}});
+    ASSERT_TRUE(adder.Says("ready"));
+    ASSERT_TRUE(adder.StopsAfter("add"));
     {
-        kjtest::Child reader("NdxStationChild.Reader",
-                             {{"TABLE", table}, {"KJ_STOP_AT", "ndx-next-key"}});
-        ASSERT_EQ(reader.ReadLine(20000), "ready");
-        reader.WriteLine("walk");
-        ASSERT_TRUE(reader.WaitStopped(20000));
+        Station reader("Reader", table, {{"KJ_STOP_AT", "ndx-next-key"}});
+        ASSERT_TRUE(reader.Says("ready"));
+        ASSERT_TRUE(reader.StopsAfter("walk"));
         EXPECT_GE(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 2);  // both counts
         reader.KillAndReap();
     }
     ::kill(adder.pid(), SIGCONT);
-    ASSERT_EQ(adder.ReadLine(20000), "added");
+    ASSERT_TRUE(adder.Says("added"));
     Dbf4::Select(1);
     Dbf4::GoTop();
     EXPECT_EQ(TzNdx::TagCount(), 6);
     EXPECT_TRUE(TzNdx::SetOrderToTag("POSTBEM"));
     EXPECT_EQ(TzNdx::CurrentTagName(), "POSTBEM");
     EXPECT_EQ(TagsAgree(), "");
-    adder.WriteLine("quit");
-    EXPECT_EQ(adder.Wait(), 0);
+    EXPECT_EQ(adder.End("quit"), 0);
 }
 
 // This station stands past the end of an order when another station appends a record
 // that sorts last: stepping back from the end lands on that record (its number is the old
 // end's), never on an empty view; the bottom, the top and a search see it as well.
 TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
-    kjtest::Child other("NdxStationChild.Appender", {{"TABLE", table}});
-    ASSERT_EQ(other.ReadLine(20000), "ready");
+    Station other("Appender", table);
+    ASSERT_TRUE(other.Says("ready"));
     Dbf4::Select(1);
     ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
     Dbf4::GoBottom();
@@ -648,7 +657,7 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     ASSERT_EQ(Dbf4::RecNo(), 301);
 
     other.WriteLine("append");
-    ASSERT_EQ(other.ReadLine(20000), "appended");
+    ASSERT_TRUE(other.Says("appended"));
     Dbf4::Skip(-1);
     EXPECT_FALSE(Dbf4::dBOF());
     EXPECT_FALSE(Dbf4::dEOF());
@@ -663,7 +672,7 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     Dbf4::Skip(1);
     ASSERT_EQ(Dbf4::RecNo(), 302);
     other.WriteLine("append");
-    ASSERT_EQ(other.ReadLine(20000), "appended");
+    ASSERT_TRUE(other.Says("appended"));
     EXPECT_EQ(Dbf4::RecCount(), 302);
     EXPECT_TRUE(Dbf4::dEOF());
     Dbf4::Skip(-1);
@@ -672,7 +681,7 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     EXPECT_EQ(GetC(1), "ZZZZ1     ");
 
     other.WriteLine("append");
-    ASSERT_EQ(other.ReadLine(20000), "appended");
+    ASSERT_TRUE(other.Says("appended"));
     Dbf4::GoBottom();
     EXPECT_EQ(Dbf4::RecNo(), 303);
     Dbf4::GoTop();
@@ -683,8 +692,7 @@ TEST_F(NdxStationsTest, StepBackFromTheEndFindsARecordAnotherStationAppended) {
     EXPECT_TRUE(TzNdx::Find("ZZZZ2"));
     EXPECT_EQ(Dbf4::RecNo(), 303);
     EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
-    other.WriteLine("quit");
-    EXPECT_EQ(other.Wait(), 0);
+    EXPECT_EQ(other.End("quit"), 0);
 }
 
 // The tags cannot be built again beside a writer that died mid-change (no disk space): the
@@ -695,14 +703,9 @@ TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
     ASSERT_TRUE(TzNdx::SetOrderToTag("POSTANS"));
     Dbf4::GoTop();
     Dbf4::Skip(99);
-    {
-        kjtest::Child writer("NdxStationChild.StoppedWriter", {{"TABLE", table},
-                                                               {"OP", "append"},
-                                                               {"VALUES", "7"},
-                                                               {"KJ_STOP_AT", "ndx-append-keys"}});
-        ASSERT_TRUE(writer.WaitStopped(30000));
-        writer.KillAndReap();
-    }
+    ASSERT_TRUE(
+        KilledAtItsStep("StoppedWriter", table,
+                        {{"OP", "append"}, {"VALUES", "7"}, {"KJ_STOP_AT", "ndx-append-keys"}}));
     static int builds = 0;
     TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t {
         ++builds;
@@ -722,15 +725,14 @@ TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
     EXPECT_GT(tried, 0);
     EXPECT_EQ(builds, tried);  // the second step did not try to build
     TzNdx::SetDiskFreeProc(nullptr);
-    kjtest::Child other("NdxStationChild.Changer", {{"TABLE", table}});
-    ASSERT_EQ(other.ReadLine(20000), "ready");  // its open built the tags again
+    Station other("Changer", table);
+    ASSERT_TRUE(other.Says("ready"));  // its open built the tags again
     Dbf4::Select(1);
     std::vector<int32_t> rest;
     for (Dbf4::Skip(1); !Dbf4::dEOF(); Dbf4::Skip(1)) rest.push_back(Dbf4::RecNo());
     EXPECT_GE(rest.size(), 200u);
     EXPECT_EQ(TagsAgree(), "");
-    other.WriteLine("end");
-    EXPECT_EQ(other.Wait(), 0);
+    EXPECT_EQ(other.End("end"), 0);
     Dbf4::CloseAll();
     Dbf4::Use(table);
     EXPECT_NO_THROW(TzNdx::SetIndexTo("poster.mdx"));  // no mark left behind
@@ -743,16 +745,13 @@ TEST_F(NdxStationsTest, ReaderRefusedUntilAnotherStationBuildsTheTags) {
 TEST_F(NdxStationsTest, RepairsReuseFreedPagesAndSurviveAKill) {
     const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
     auto stop = [&](const std::string& helper, const std::string& step, int values) {
-        kjtest::Child c(helper, {{"TABLE", table},
-                                 {"OP", "append"},
-                                 {"VALUES", std::to_string(values)},
-                                 {"KJ_STOP_AT", step}});
-        ASSERT_TRUE(c.WaitStopped(30000)) << step;
-        c.KillAndReap();
+        return KilledAtItsStep(
+            helper, table,
+            {{"OP", "append"}, {"VALUES", std::to_string(values)}, {"KJ_STOP_AT", step}});
     };
     std::vector<size_t> sizes{kjtest::ReadFile(mdx).size()};
     for (int i = 0; i < 3; ++i) {
-        stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 7 + i);
+        EXPECT_TRUE(stop("StoppedWriter", "ndx-append-keys", 7 + i));
         Dbf4::Select(1);
         Dbf4::GoTop();  // the read builds the tags again
         EXPECT_EQ(TagsAgree(), "");
@@ -761,9 +760,9 @@ TEST_F(NdxStationsTest, RepairsReuseFreedPagesAndSurviveAKill) {
     std::printf("index built: %zu bytes; after each repair: %zu, %zu, %zu\n", sizes[0], sizes[1],
                 sizes[2], sizes[3]);
     EXPECT_LT(sizes[3] - sizes[1], (sizes[1] - sizes[0]) / 4);
-    stop("NdxStationChild.StoppedWriter", "ndx-append-keys", 11);
-    stop("NdxStationChild.Changer", "ndx-rebuild-tag-written", 0);  // its open repairs
-    EXPECT_EQ(kjtest::ReadFile(mdx)[TzNdx::kMaintenanceMark], 1);   // trusted by no station
+    EXPECT_TRUE(stop("StoppedWriter", "ndx-append-keys", 11));
+    EXPECT_TRUE(stop("Changer", "ndx-rebuild-tag-written", 0));    // its open repairs
+    EXPECT_EQ(kjtest::ReadFile(mdx)[TzNdx::kMaintenanceMark], 1);  // trusted by no station
     Dbf4::Select(1);
     Dbf4::GoTop();
     EXPECT_EQ(IndexAgrees(), "");
@@ -857,8 +856,8 @@ TEST_F(NdxStationsTest, AStepCostsTheReadCountAlone) {
 // Steps in tag order show what another station wrote after the walk began: through the
 // table's mapping, and with plain reads where the file cannot be mapped.
 TEST_F(NdxStationsTest, StepsInTagOrderShowOtherStationsChange) {
-    kjtest::Child other("NdxStationChild.Changer", {{"TABLE", table}});
-    ASSERT_EQ(other.ReadLine(20000), "ready");
+    Station other("Changer", table);
+    ASSERT_TRUE(other.Says("ready"));
     Dbf4::Select(1);
     ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
     const int bem = Dbf4::FieldNo("POST_BEM");
@@ -871,21 +870,20 @@ TEST_F(NdxStationsTest, StepsInTagOrderShowOtherStationsChange) {
         Dbf4::GoTop();
         for (size_t i = 0; i + 3 < 60; i += 3) {  // standing on order[i]
             other.WriteLine("bem " + std::to_string(order[i + 2]) + " " + text);
-            ASSERT_EQ(other.ReadLine(20000), "set");
+            ASSERT_TRUE(other.Says("set"));
             Dbf4::Skip(1);
             Dbf4::Skip(1);
             ASSERT_EQ(Dbf4::RecNo(), order[i + 2]);
             EXPECT_EQ(TzUtils::TrimRight(GetC(bem)), text);
             other.WriteLine("bem " + std::to_string(order[i + 1]) + " " + text);
-            ASSERT_EQ(other.ReadLine(20000), "set");
+            ASSERT_TRUE(other.Says("set"));
             Dbf4::Skip(-1);
             ASSERT_EQ(Dbf4::RecNo(), order[i + 1]);
             EXPECT_EQ(TzUtils::TrimRight(GetC(bem)), text);
             Dbf4::Skip(2);
         }
     }
-    other.WriteLine("end");
-    EXPECT_EQ(other.Wait(), 0);
+    EXPECT_EQ(other.End("end"), 0);
 }
 
 }  // namespace
