@@ -40,6 +40,15 @@ class HeaderWriteFails {
     tz::FaultInjector injector_;
 };
 
+// Opens t as "tab.dbf" on the small disk: NAVN C10 and BELOB N12.0, with a tag on NAVN.
+void OpenOnDisk(TTzDbf& t, kjtest::SmallDisk& disk) {
+    t.SetDbfFileName(disk.file("tab.dbf"));
+    t.DbfFields() = {"navn, C, 10, 0", "belob, N, 12, 0"};
+    t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", ""};
+    t.ShowProgress = false;
+    t.Open();
+}
+
 }  // namespace
 
 // With the error in the error word (checking off) and raised from inside the append
@@ -122,11 +131,7 @@ TEST_F(TzdsTest, SaveOnAFullDiskIsRefusedNamingTheDisk) {
     kjtest::SmallDisk disk(1024);
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     TTzDbf t("Tab");
-    t.SetDbfFileName(disk.file("tab.dbf"));
-    t.DbfFields() = {"navn, C, 10, 0", "belob, N, 12, 0"};
-    t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", ""};
-    t.ShowProgress = false;
-    t.Open();
+    OpenOnDisk(t, disk);
     for (int i = 0; i < 20; ++i) AddRow(t, "row" + std::to_string(i), i);
     disk.FillLeaving(0);
     int halts = 0;
@@ -197,11 +202,7 @@ TEST_F(TzdsTest, RowSavedWhoseKeysCouldNotFollowIsReportedAsSaved) {
     kjtest::SmallDisk disk(1024);
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     TTzDbf t("Tab");
-    t.SetDbfFileName(disk.file("tab.dbf"));
-    t.DbfFields() = {"navn, C, 10, 0", "belob, N, 12, 0"};
-    t.IndexList() = {"NAVN,F,F,UPPER(NAVN)", ""};
-    t.ShowProgress = false;
-    t.Open();
+    OpenOnDisk(t, disk);
     for (int i = 0; i < 300; ++i) AddRow(t, "row" + std::to_string(i), i);
     {
         // Room for the rows, none for their keys.

@@ -40,6 +40,30 @@ class NdxDiskTest : public NdxTest {
         EXPECT_EQ(TagsAgree(), "");
         Dbf4::CloseAll();
     }
+    // One save of posting 6000 + i in area 1 under the append lock, the lock and the error
+    // code cleared afterwards. A refused save leaves the record count as it was.
+    struct Save {
+        int32_t before = 0;  // the record count before
+        bool saved = false;
+        std::string refusal;  // what the refusal said, and its code
+        uint16_t code = 0;
+    };
+    void SaveOne(int i, Save* out) {
+        Dbf4::Select(1);
+        *out = Save{Dbf4::RecCount(), false, "", 0};
+        ASSERT_TRUE(Dbf4::ALock());
+        try {
+            kjtest::FillPosting(6000 + i);
+            Dbf4::Append();
+            out->saved = true;
+        } catch (const TzCommon::ETzError& e) {
+            out->refusal = e.what();
+            out->code = TzCommon::ErrorWord();
+            EXPECT_EQ(Dbf4::RecCount(), out->before);
+        }
+        Dbf4::Unlock();
+        TzCommon::ClearErrorWord();
+    }
     void TearDown() override {
         tz::SetFaultInjector(nullptr);
         NdxTest::TearDown();
@@ -93,23 +117,18 @@ TEST_F(NdxDiskTest, SavesOnAFullDiskAreWholeOrRefused) {
     int saved = 0, refused = 0;
     std::string message;
     for (int i = 0; i < 40; ++i) {
-        const int32_t count = Dbf4::RecCount();
-        ASSERT_TRUE(Dbf4::ALock());
-        try {
-            kjtest::FillPosting(6000 + i);
-            Dbf4::Append();
+        Save save;
+        ASSERT_NO_FATAL_FAILURE(SaveOne(i, &save));
+        if (save.saved) {
             ++saved;
-            EXPECT_EQ(Dbf4::RecCount(), count + 1);
-        } catch (const TzCommon::ETzError& e) {
+            EXPECT_EQ(Dbf4::RecCount(), save.before + 1);
+        } else {
             ++refused;
-            message = e.what();
-            EXPECT_TRUE(TzCommon::ErrorWord() == TzErr::DiskWriteError ||
-                        TzCommon::ErrorWord() == TzErr::InsufficientDiskSpace)
+            message = save.refusal;
+            EXPECT_TRUE(save.code == TzErr::DiskWriteError ||
+                        save.code == TzErr::InsufficientDiskSpace)
                 << message;
-            EXPECT_EQ(Dbf4::RecCount(), count);
         }
-        Dbf4::Unlock();
-        TzCommon::ClearErrorWord();
         const uint64_t size = SizeOf(table_);
         const uint64_t records = (size - (32 * 17 + 33)) / 187, rest = (size - 577) % 187;
         EXPECT_TRUE(records == uint64_t(Dbf4::RecCount()) && rest <= 1)
@@ -184,19 +203,9 @@ TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
     int saved = 0, refused = 0;
     std::string damaged;
     for (int i = 0; i < 25; ++i) {
-        Dbf4::Select(1);
-        const int32_t count = Dbf4::RecCount();
-        ASSERT_TRUE(Dbf4::ALock());
-        try {
-            kjtest::FillPosting(6000 + i);
-            Dbf4::Append();
-            ++saved;
-        } catch (const TzCommon::ETzError&) {
-            ++refused;
-            EXPECT_EQ(Dbf4::RecCount(), count);
-        }
-        Dbf4::Unlock();
-        TzCommon::ClearErrorWord();
+        Save save;
+        ASSERT_NO_FATAL_FAILURE(SaveOne(i, &save));
+        (save.saved ? saved : refused) += 1;
         Dbf4::Select(2);
         for (int tag = 1; tag <= 5 && damaged.empty(); ++tag) {
             try {
