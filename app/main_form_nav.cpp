@@ -194,8 +194,8 @@ void TKJSagerForm::EnterSkiftField(const char* tag) {
 void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
+    SettleCaseForNumberMove();
     SetCaseOrder("SAGSNR");
-    if (Editing(s)) s.Cancel();
     PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
     edtSagsNr->setFocus();
@@ -228,7 +228,7 @@ void TKJSagerForm::SagsNrChosen() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string text = TzUpper(TrimRight(Text(edtSagsNr)));
     if (text == TrimRight(CurrentSagsNr)) return;
-    if (Editing(s)) s.Cancel();
+    SettleCaseForNumberMove();
     const int32_t r = s.RecNo();
     SetCaseOrder("SAGSNR");
     if (!s.FindExact(KeyOf(text, 10))) data_.GotoRecNo(s, r);
@@ -240,6 +240,7 @@ void TKJSagerForm::SagsNrExit() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string typed = TzUpper(TrimRight(Text(edtSagsNr)));
     if (typed.empty() || typed == TrimRight(CurrentSagsNr)) return;
+    SettleCaseForNumberMove();
     s.DisableControls();
     struct End {
         TKJSagerForm* f;
@@ -253,7 +254,6 @@ void TKJSagerForm::SagsNrExit() {
             s.ClearStateStack();
         }
     } end{this, s};
-    if (s.State() == Db::dsEdit) s.Cancel();
     const int32_t savedRecNo = s.RecNo();
     s.PushState();
     SetCaseOrder("SAGSNR");
