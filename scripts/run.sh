@@ -15,23 +15,5 @@ dir="${arg#T3=}"
 [ -n "$dir" ] || dir="$HOME/QELN/"
 case "$dir" in */) ;; *) dir="$dir/" ;; esac
 mkdir -p "$dir"
-if [ ! -e "${dir}ZORBO397.ASD" ] && [ ! -e "${dir}ZORBO3.ASD" ]; then
-  echo "Preparing the start-up folder $dir"
-  python3 - "$dir" <<'PY'
-import sys
-d = sys.argv[1]
-keys = ["MorvaneSti", "MorvSti", "Zorbo1Sti", "IGSSti", "RådataSti", "KodetabelSti",
-        "MakroSti", "IndexSti", "DataBaseSti", "RammefilSti", "Fællesfil", "SagsDataSti",
-        "UndoRedoSti"]
-values = {"MorvaneSti": d, "MorvSti": d, "Zorbo1Sti": d, "Fællesfil": d + "ZorboF.asd",
-          "SagsDataSti": d + "SagsData/", "UndoRedoSti": d + "Undo/"}
-lines = ["[Morvane Stier]"] + [k + "=" + values.get(k, "") for k in keys]
-open(d + "ZORBO397.ASD", "wb").write(("\r\n".join(lines) + "\r\n").encode("cp1252"))
-def hexline(text):
-    return text.encode("cp850").ljust(60, b" ")[:60].hex().upper()
-user = ["; Tegnesystemets indstillinger", "1", "0,0,0", "[FIRMA]",
-        hexline("Landinspektørfirmaet Øst & Ærø ApS"), hexline("Åboulevarden 12, 8000 Aarhus C")]
-open(d + "ZORBO195.ASD", "wb").write(("\r\n".join(user) + "\r\n").encode("cp1252"))
-PY
-fi
+python3 scripts/prepare_startup.py "$dir"
 exec build/program/kjsager "T3=$dir"

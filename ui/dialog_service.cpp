@@ -1,6 +1,7 @@
 #include "ui/dialog_service.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -230,7 +231,68 @@ class FocusKeeper {
 
 }  // namespace
 
+namespace {
+
+// The transcript file named by KJ_DIALOG_LOG, or empty: a program driven from outside (by a
+// script sending keys) learns from it which box is up and what it said.
+const QString& TranscriptPath() {
+    static const QString path = QString::fromLocal8Bit(qgetenv("KJ_DIALOG_LOG"));
+    return path;
+}
+
+// One field of a transcript line: tabs and line breaks written as \t, \n and \r.
+QString TranscriptField(QString text) {
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
+    return text;
+}
+
+void AppendTranscript(const QStringList& fields) {
+    if (TranscriptPath().isEmpty()) return;
+    QStringList escaped;
+    for (const QString& f : fields) escaped << TranscriptField(f);
+    QFile file(TranscriptPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    file.write((escaped.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+}
+
+QString KindName(DialogKind kind) {
+    switch (kind) {
+        case DialogKind::Message:
+            return QStringLiteral("message");
+        case DialogKind::Input:
+            return QStringLiteral("input");
+        case DialogKind::OpenFile:
+            return QStringLiteral("open");
+        case DialogKind::SaveFile:
+            return QStringLiteral("save");
+        default:
+            return QStringLiteral("folder");
+    }
+}
+
+}  // namespace
+
+// "ask <kind> <caption> <text> <value>" when a dialog comes up.
+void DialogService::LogRequest(const DialogRequest& r) {
+    AppendTranscript({QStringLiteral("ask"), KindName(r.kind), r.caption, r.text, r.value});
+}
+
+// "answer <button> <value>" when it returns.
+void DialogService::LogAnswer(const DialogAnswer& a) {
+    AppendTranscript({QStringLiteral("answer"), QString::number(a.button), a.value});
+}
+
 DialogAnswer DialogService::Ask(const DialogRequest& request) {
+    LogRequest(request);
+    DialogAnswer a = Answer(request);
+    LogAnswer(a);
+    return a;
+}
+
+DialogAnswer DialogService::Answer(const DialogRequest& request) {
     FocusKeeper keeper;
     if (responder_) return responder_->Respond(request);
     if (!HaveWidgets()) {  // a tool without windows: say it on stderr and cancel

@@ -1,7 +1,8 @@
 // The one dialog service: every message box, Yes/No question, input box and file or folder
 // dialog of the program goes through DialogService::Instance(). Tests install a
 // ScriptedResponder, which records each question and answers from a queue, so nothing ever
-// waits for a human. GUI thread only.
+// waits for a human. With KJ_DIALOG_LOG naming a file, every dialog and its answer are also
+// appended to that file, one line each (tab-separated, UTF-8). GUI thread only.
 #pragma once
 
 #include <QString>
@@ -105,6 +106,9 @@ class DialogService {
 
   private:
     DialogAnswer Ask(const DialogRequest& request);
+    DialogAnswer Answer(const DialogRequest& request);
+    static void LogRequest(const DialogRequest& request);
+    static void LogAnswer(const DialogAnswer& answer);
     DialogResponder* responder_ = nullptr;
 };
 

@@ -1,0 +1,467 @@
+"""Drives the real kjsager under its own X server with real X input.
+
+Each test gets its own Xvfb (found through -displayfd, so tests running at once never share a
+display) with openbox as window manager, starts the real program on a prepared start-up folder,
+finds windows by their titles (wmctrl), sends keys and clicks as real X events (xdotool), follows
+the program's message boxes through its dialog transcript (KJ_DIALOG_LOG) and reads the results
+back from the tables (dbfread). Every wait polls for a state and is bounded; everything started
+here is killed when the test ends, also when it fails.
+
+Environment: KJSAGER (the program), KJ_SOURCE_DIR (the source tree), KJ_E2E_KEEP=1 keeps the
+test's folder (its path is printed) for a look afterwards.
+"""
+import atexit
+import ctypes
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE_DIR = os.environ.get(
+    "KJ_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "scripts"))
+import prepare_startup  # noqa: E402
+
+PROGRAM = os.environ.get("KJSAGER", os.path.join(SOURCE_DIR, "build", "program", "kjsager"))
+MAIN_TITLE = r"^ ?Morvane Vaktor > "
+WAIT = 45.0  # seconds: generous, the machine may be running twice as many jobs as cores
+
+_started = []  # every process started here, killed at exit
+
+
+class TimeoutError_(AssertionError):
+    pass
+
+
+def wait_until(pred, timeout=WAIT, what="the condition", interval=0.1):
+    """Polls pred() until it returns something true and returns that; fails after timeout."""
+    end = time.monotonic() + timeout
+    while True:
+        value = pred()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise TimeoutError_("waited %.0f s for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def _die_with_parent():
+    # The children go when the test process goes, even when it is killed outright.
+    try:
+        ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    except OSError:
+        pass
+
+
+def _spawn(args, env=None, log=None, pass_fds=()):
+    out = open(log, "ab") if log else subprocess.DEVNULL
+    proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                            stderr=subprocess.STDOUT, pass_fds=pass_fds,
+                            start_new_session=True, preexec_fn=_die_with_parent)
+    if log:
+        out.close()
+    _started.append(proc)
+    return proc
+
+
+def _kill(proc):
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+@atexit.register
+def _kill_all():
+    for proc in reversed(_started):
+        _kill(proc)
+
+
+def _read_line(fd, timeout):
+    data = b""
+    end = time.monotonic() + timeout
+    while not data.endswith(b"\n"):
+        left = end - time.monotonic()
+        if left <= 0:
+            raise TimeoutError_("Xvfb did not say its display number")
+        ready, _, _ = select.select([fd], [], [], left)
+        if ready:
+            chunk = os.read(fd, 64)
+            if not chunk:
+                raise AssertionError("Xvfb ended before saying its display number")
+            data += chunk
+    return data.decode().strip()
+
+
+# openbox with click-to-focus, new windows focused, and no key bindings of its own, so that
+# every key the tests send reaches the program.
+_OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <desktops><number>1</number></desktops>
+  <keyboard></keyboard>
+  <mouse>
+    <context name="Frame"><mousebind button="Left" action="Press">
+      <action name="Focus"/><action name="Raise"/></mousebind></context>
+    <context name="Client"><mousebind button="Left" action="Press">
+      <action name="Focus"/><action name="Raise"/></mousebind></context>
+    <context name="Titlebar"><mousebind button="Left" action="Press">
+      <action name="Focus"/><action name="Raise"/></mousebind></context>
+  </mouse>
+</openbox_config>
+"""
+
+
+class Window:
+    """One managed top-level window as wmctrl lists it."""
+
+    def __init__(self, wid, pid, title):
+        self.id, self.pid, self.title = wid, pid, title
+
+    def __repr__(self):
+        return "Window(0x%x, pid %d, %r)" % (self.id, self.pid, self.title)
+
+
+class Display:
+    """An X server of the test's own with a window manager; use as a context manager."""
+
+    def __init__(self, width=1280, height=1024):
+        self.size = (width, height)
+        self.tmp = None
+        self.env = None
+        self._other = None
+        self._stations = []
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.close(failed=exc[0] is not None)
+        return False
+
+    def start(self):
+        self.tmp = tempfile.mkdtemp(prefix="kje2e-")
+        read_end, write_end = os.pipe()
+        try:
+            self._xvfb = _spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                 "%dx%dx24" % self.size, "-nolisten", "tcp", "-noreset"],
+                                log=os.path.join(self.tmp, "xvfb.log"), pass_fds=(write_end,))
+            os.close(write_end)
+            self.name = ":" + _read_line(read_end, WAIT)
+        finally:
+            os.close(read_end)
+        env = dict(os.environ)
+        for k in ("XAUTHORITY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LANGUAGE"):
+            env.pop(k, None)
+        real_home = os.path.expanduser("~")
+        env.update(DISPLAY=self.name, HOME=self.tmp, XDG_CONFIG_HOME=self.tmp + "/config",
+                   XDG_CACHE_HOME=env.get("XDG_CACHE_HOME", real_home + "/.cache"),
+                   XDG_RUNTIME_DIR=self.tmp)
+        os.chmod(self.tmp, 0o700)
+        self.env = env
+        rc = os.path.join(self.tmp, "openbox-rc.xml")
+        with open(rc, "w") as f:
+            f.write(_OPENBOX_RC)
+        self._wm = _spawn(["openbox", "--sm-disable", "--config-file", rc], env=env,
+                          log=os.path.join(self.tmp, "openbox.log"))
+        wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
+                   what="openbox on " + self.name)
+
+    def close(self, failed=False):
+        for st in reversed(self._stations):
+            st.kill()
+        for proc in (self._other, getattr(self, "_wm", None), getattr(self, "_xvfb", None)):
+            if proc:
+                _kill(proc)
+        if self.tmp:
+            if os.environ.get("KJ_E2E_KEEP") or (failed and os.environ.get("KJ_E2E_KEEP_FAILED")):
+                print("kept " + self.tmp, file=sys.stderr)
+            else:
+                shutil.rmtree(self.tmp, ignore_errors=True)
+
+    # --- X tools -------------------------------------------------------------------------
+
+    def _run(self, args, check=True, timeout=30):
+        try:
+            r = subprocess.run(args, env=self.env, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            if check:
+                raise
+            return ""
+        if check and r.returncode != 0:
+            raise AssertionError("%s failed: %s" % (" ".join(args), r.stderr.decode(errors="replace")))
+        return r.stdout.decode("utf-8", errors="replace")
+
+    def windows(self, pid=None):
+        """The managed (mapped) top-level windows, oldest first; of one process with pid."""
+        out = self._run(["wmctrl", "-lp"], check=False)
+        found = []
+        for line in out.splitlines():
+            m = re.match(r"^(0x[0-9a-fA-F]+)\s+-?\d+\s+(\d+)\s+\S+ ?(.*)$", line)
+            if m and (pid is None or int(m.group(2)) == pid):
+                found.append(Window(int(m.group(1), 16), int(m.group(2)), m.group(3)))
+        return found
+
+    def find(self, title_regex, pid=None):
+        """The newest window whose title matches, or None."""
+        hits = [w for w in self.windows(pid) if re.search(title_regex, w.title)]
+        return hits[-1] if hits else None
+
+    def wait_window(self, title_regex, timeout=WAIT, pid=None):
+        """Waits for a window whose title matches; returns its id."""
+        return wait_until(lambda: self.find(title_regex, pid), timeout,
+                          "a window titled /%s/ (have %s)" % (title_regex, self.windows(pid))).id
+
+    def wait_gone(self, what, timeout=WAIT, pid=None):
+        """Waits until no window matches a title regex (or, given an id, that window is gone)."""
+        if isinstance(what, int):
+            pred = lambda: all(w.id != what for w in self.windows(pid))  # noqa: E731
+        else:
+            pred = lambda: self.find(what, pid) is None  # noqa: E731
+        wait_until(pred, timeout, "window %r to go (have %s)" % (what, self.windows(pid)))
+
+    def active(self):
+        """The id of the active window, or None."""
+        out = self._run(["xdotool", "getactivewindow"], check=False).strip()
+        return int(out) if out.isdigit() else None
+
+    def title(self, wid):
+        for w in self.windows():
+            if w.id == wid:
+                return w.title
+        return None
+
+    def wait_active(self, title_regex, timeout=WAIT):
+        """Waits until the active window's title matches; returns its id."""
+        def pred():
+            wid = self.active()
+            t = self.title(wid) if wid else None
+            return wid if t is not None and re.search(title_regex, t) else None
+        return wait_until(pred, timeout, "an active window titled /%s/" % title_regex)
+
+    def activate(self, wid, timeout=WAIT):
+        """Makes the window active and checks that it is, before any key goes to it."""
+        def pred():
+            if self.active() == wid:
+                return True
+            self._run(["xdotool", "windowactivate", "--sync", str(wid)], check=False, timeout=10)
+            return self.active() == wid
+        wait_until(pred, timeout, "window 0x%x (%r) to become active" % (wid, self.title(wid)),
+                   interval=0.3)
+
+    def key(self, wid, *keys):
+        """Real key presses to the window, e.g. key(w, "ctrl+Insert", "Tab")."""
+        self.activate(wid)
+        self._run(["xdotool", "key", "--delay", "40"] + list(keys))
+
+    def type(self, wid, text):
+        """Types text into the window as real key presses."""
+        self.activate(wid)
+        self._run(["xdotool", "type", "--delay", "40", "--", text], timeout=60 + len(text))
+
+    def click(self, wid, x, y, button=1):
+        """A real mouse click at (x, y) inside the window."""
+        self.activate(wid)
+        self._run(["xdotool", "mousemove", "--window", str(wid), str(x), str(y),
+                   "click", str(button)])
+
+    def activate_other(self):
+        """Switches to another X client's window (made once per display); returns its id."""
+        if self._other is None or self._other.poll() is not None:
+            self._other = _spawn(["xmessage", "-title", "kjx-other", "Et andet program"],
+                                 env=self.env, log=os.path.join(self.tmp, "other.log"))
+        wid = self.wait_window(r"^kjx-other$")
+        self.activate(wid)
+        return wid
+
+    def screenshot(self, path, wid=None):
+        """The whole screen, or one window, as a picture file (by its suffix, e.g. .png)."""
+        self._run(["import", "-window", "root" if wid is None else str(wid), path])
+        return path
+
+
+class DialogLog:
+    """The program's dialog transcript: one line per dialog shown and per answer given."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+
+    def entries(self, start=0):
+        """(end offset, fields) of every line from byte offset start."""
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(start)
+                data = f.read()
+        except FileNotFoundError:
+            return []
+        result, pos = [], start
+        for raw in data.split(b"\n")[:-1]:  # a line being written has no newline yet
+            pos += len(raw) + 1
+            fields = [_unescape(x) for x in raw.decode("utf-8", errors="replace").split("\t")]
+            result.append((pos, fields))
+        return result
+
+    def next(self, kind="ask", regex=None):
+        """The first new line of kind ("ask" or "answer") matching regex (caption or text of
+        a dialog, button or value of an answer); moves past it. None while there is none."""
+        for end, fields in self.entries(self.offset):
+            if fields[0] != kind:
+                continue
+            if regex is None or any(re.search(regex, f) for f in fields[1:]):
+                self.offset = end
+                if kind == "ask":
+                    return {"kind": fields[1], "caption": fields[2], "text": fields[3],
+                            "value": fields[4] if len(fields) > 4 else ""}
+                return {"button": int(fields[1]), "value": fields[2] if len(fields) > 2 else ""}
+        return None
+
+    def asked(self):
+        """Every dialog shown so far: list of (caption, text)."""
+        return [(f[2], f[3]) for _, f in self.entries(0) if f[0] == "ask"]
+
+
+def _unescape(field):
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(1),
+                                                                       m.group(1)), field)
+
+
+class Station:
+    """The real program on a start-up folder of its own, answered through its first start
+    with real keys, up to its main window. Data folder: the start-up folder's SagsData/, or
+    data_dir (e.g. another station's, for a second station on the same data)."""
+
+    _count = 0
+
+    def __init__(self, display, startup_dir=None, data_dir=None, start=True):
+        Station._count += 1
+        self.display = display
+        self.name = "station%d" % Station._count
+        self.startup_dir = prepare_startup.prepare(
+            startup_dir or os.path.join(display.tmp, self.name), data_dir)
+        self.data_dir = prepare_startup._slash(os.path.abspath(data_dir)) if data_dir \
+            else self.startup_dir + "SagsData/"
+        self.dialogs = DialogLog(os.path.join(display.tmp, self.name + "-dialogs.log"))
+        self.log = os.path.join(display.tmp, self.name + ".log")
+        self.proc = None
+        self.main = None
+        display._stations.append(self)
+        if start:
+            self.start()
+
+    def start(self):
+        env = dict(self.display.env, LANG="da_DK.UTF-8", QT_QPA_PLATFORM="xcb",
+                   KJ_DIALOG_LOG=self.dialogs.path)
+        self.proc = _spawn([PROGRAM, "T3=" + self.startup_dir], env=env, log=self.log)
+        self._first_start()
+        self.main = self.display.wait_window(MAIN_TITLE, pid=self.proc.pid)
+        return self
+
+    def _first_start(self):
+        """Answers the first start's questions (the data folder, creating the data files)
+        until the main window shows."""
+        d = self.display
+        end = time.monotonic() + 2 * WAIT
+        while d.find(MAIN_TITLE, self.proc.pid) is None:
+            self.check_running()
+            if time.monotonic() > end:
+                raise TimeoutError_("no main window; dialogs: %s" % self.dialogs.asked())
+            ask = self.dialogs.next("ask")
+            if ask is None:
+                time.sleep(0.1)
+            elif ask["kind"] == "folder":
+                w = self.wait_dialog_window(ask)
+                d.type(w, self.data_dir)
+                d.key(w, "Return")
+            elif re.search(r"^Skal datafiler oprettes", ask["text"]):
+                d.key(self.wait_dialog_window(ask), "alt+j")
+            else:
+                raise AssertionError("unexpected question at start: %r" % (ask,))
+
+    def check_running(self):
+        if self.proc.poll() is not None:
+            raise AssertionError("%s ended (exit %s); dialogs %s; output: %s" % (
+                self.name, self.proc.returncode, self.dialogs.asked(), self.output()[-2000:]))
+
+    def output(self):
+        with open(self.log, "rb") as f:
+            return f.read().decode("utf-8", errors="replace")
+
+    def windows(self):
+        return self.display.windows(self.proc.pid)
+
+    def wait_window(self, title_regex, timeout=WAIT):
+        return self.display.wait_window(title_regex, timeout, pid=self.proc.pid)
+
+    def wait_gone(self, what, timeout=WAIT):
+        self.display.wait_gone(what, timeout, pid=self.proc.pid)
+
+    def wait_dialog_window(self, ask, timeout=WAIT):
+        """The window of a dialog from the transcript: titled with its caption."""
+        title = "^" + re.escape(ask["caption"].strip()) + "$" if ask["caption"].strip() else "."
+        return self.wait_window(title, timeout)
+
+    def wait_dialog(self, text_regex, timeout=WAIT):
+        """Waits for the program to show a dialog whose caption or text matches; returns
+        (window id, {"kind", "caption", "text", "value"})."""
+        def pred():
+            self.check_running()
+            return self.dialogs.next("ask", text_regex)
+        ask = wait_until(pred, timeout, "a dialog /%s/ (dialogs so far: %s)" % (
+            text_regex, self.dialogs.asked()))
+        return self.wait_dialog_window(ask, timeout), ask
+
+    def wait_answer(self, timeout=WAIT):
+        """Waits for the answer to the dialog last waited for: {"button", "value"}."""
+        return wait_until(lambda: self.dialogs.next("answer"), timeout, "a dialog's answer")
+
+    def key(self, *keys, win=None):
+        self.display.key(win or self.main, *keys)
+
+    def type(self, text, win=None):
+        self.display.type(win or self.main, text)
+
+    def quit(self, keys=("ctrl+x",), wait=True, timeout=WAIT):
+        """Closes the program through its main window with real keys (Ctrl+X); with wait,
+        waits for the process to end and returns its exit code."""
+        self.display.key(self.main, *keys)
+        return self.wait_exit(timeout) if wait else None
+
+    def wait_exit(self, timeout=WAIT):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError_("%s still runs %.0f s after closing; windows %s; dialogs %s" % (
+                self.name, timeout, self.windows(), self.dialogs.asked()))
+
+    def kill(self):
+        if self.proc:
+            _kill(self.proc)
+
+
+def rows(where, table, deleted=False):
+    """The records of a table as dicts (a Station or a data folder). Deleted records are
+    left out, or with deleted=True only they are given."""
+    import dbfread
+    folder = where.data_dir if isinstance(where, Station) else where
+    path = os.path.join(folder, table)
+    if not os.path.exists(path):  # the program names its files; be lenient on case
+        for name in os.listdir(folder):
+            if name.lower() == table.lower():
+                path = os.path.join(folder, name)
+    dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True,
+                      char_decode_errors="replace")
+    return [dict(r) for r in (dbf.deleted if deleted else dbf.records)]
