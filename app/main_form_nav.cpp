@@ -135,6 +135,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const int which = b == BtnFirst ? 0 : b == btnPrior ? 1 : b == btnNext ? 2 : 3;
     const std::string w = TrimRight(SearchWord);
+    SettleRows();        // a row being edited is settled as leaving its grid does
     PostOrCancelCase();  // the browse-mode check of the move: a changed case is saved
     if (!w.empty()) {
         NavSearch(which, w);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
@@ -314,7 +315,9 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
 
 // Entering a grid without rows starts one; leaving a grid posts its modified row.
 void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
-    if (!now || now->window() != this) return;
+    // The menu bar has the focus only while a menu is being chosen from: a command it runs
+    // settles the row itself, and the row's question must not open under the open menu.
+    if (!now || now->window() != this || qobject_cast<QMenuBar*>(now)) return;
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         TzDs::TTzDbf& t = data_.*(k->scratch);
