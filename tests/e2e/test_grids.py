@@ -74,10 +74,10 @@ def live(st, table, field):
     return [r[field].strip() for r in kjx.rows(st, table)]
 
 
-def save_row_by_leaving(st, question):
+def save_row_by_leaving(st, question, back=True):
     """Leaves the grid for the header: the row's question, answered Ja."""
     click(st, MATNR_FIELD)
-    answer(st, question)
+    answer(st, question, back=back)
 
 
 def event(st, text):
@@ -153,8 +153,8 @@ class GridsTest(unittest.TestCase):
             click(st, (POST_TEXT, ROW1))
             st.key("ctrl+a")
             st.type("rettet")
-            save_row_by_leaving(st, r"^Skal den rettede postering gemmes")
-            answer(st, r"slettet af en anden bruger", "Return")
+            save_row_by_leaving(st, r"^Skal den rettede postering gemmes", back=False)
+            answer(st, r"^Rækken er slettet af en anden bruger", "Return")
             self.assertEqual(kjx.rows(st, "Poster.dbf"), [])
             # The case itself: deleted there, then edited and saved here.
             click(other, MATNR_FIELD)
