@@ -350,6 +350,8 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             LookUpItem(padded);
         }
     } else if (name == "POST_SAG") {
+        // A blank number is nothing typed yet: the user may Tab on and come back to it.
+        if (TzUtils::TrimRight(t.FieldByName("post_sag").AsString()).empty()) return;
         const std::string padded = Upper(PadRight(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
@@ -426,8 +428,7 @@ void TTimeSedlerForm::NewPosting() {
 
 void TTimeSedlerForm::UndoPosting() {
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
-    postGrid->CommitEditor();
-    data_.TimerDbf.Cancel();
+    postGrid->CancelRow();  // the open cell's text goes too, a refused one included
     postGrid->viewport()->update();
     postGrid->setFocus();
 }

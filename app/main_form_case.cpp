@@ -240,6 +240,10 @@ void TKJSagerForm::BtnNySagClick() {
     const std::string answer = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
         QStringLiteral("Ny sag"), QStringLiteral("Indtast sagsnr."), QString()));
     if (TrimRight(answer).empty()) return;
+    if (TrimRight(answer).size() > 10) {  // the case number's field holds 10 characters
+        ShowMsg(Ansi("Sagsnr. kan højst være på 10 tegn: ") + TrimRight(answer));
+        return;
+    }
     if (CaseNumberExists(answer)) {
         ShowMsg("Sagen " + answer + "findes allerede !!!");
         AfterMove();

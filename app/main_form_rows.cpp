@@ -541,6 +541,7 @@ void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
         f("POST_SAG").SetAsString(number);
         f("POST_AJOUR").SetAsDateTime(Db::Today());
         f("POST_INI").SetAsString(ini);
+        f("POST_ANS").SetAsString(TzUpper(f("POST_ANS").AsString()));  // initials, as typed
         bool found = false;
         const std::string item = text("POST_TMU");
         if (!item.empty()) {
@@ -679,8 +680,8 @@ void TKJSagerForm::DeleteRow(const Kind& k) {
 
 void TKJSagerForm::UndoRow(const Kind& k) {
     if (TrimRight(data_.GetAjourInitials()).empty()) return;
-    TzDs::TTzDbf& scratch = data_.*(k.scratch);
-    if (Editing(scratch)) scratch.Cancel();
+    // The open cell's text goes with the row's changes, also a value its field refused.
+    (this->*(k.grid))->CancelRow();
     (this->*(k.grid))->viewport()->update();
     (this->*(k.grid))->setFocus();
 }

@@ -685,6 +685,34 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(data_->PostDbf.RecCount(), 1);
     }
 
+    // Ctrl+Backspace takes back the open cell's text too, also a date its field refuses;
+    // initials typed into a posting are stored as initials, upper case.
+    void undoDropsARefusedCellAndInitialsAreUpperCase() {
+        AddCase("U1");
+        AddEvent("U1", "syn");
+        Show("U1", 0);
+        Activate();
+        QLineEdit* editor = CellEditor(form_->StatusGrid, 1);  // STAT_DATO
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), "31022026");
+        QTest::keyClick(Focused(), Qt::Key_Backspace, Qt::ControlModifier);
+        form_->edtMatnr->setFocus();
+        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(data_->tmpStat.State(), Db::dsBrowse);
+        AddPosting("U1", 1, 10, "D", 25, "", "tid");
+        Show("U1", 1);
+        Activate();
+        editor = CellEditor(form_->posterGrid, 0);  // POST_ANS
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), "ab");
+        responder_.Answer(kIdYes);
+        form_->edtMatnr->setFocus();
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_ans", "U1"),
+                 std::vector<std::string>({"AB"}));
+    }
+
     void invoicePostingOfAZeroSumWritesZeros() {
         AddCase("Z1");
         AddPosting("Z1", 1, 100, "D", 0, "F1");

@@ -199,6 +199,14 @@ class MainFormTest : public QObject {
         QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtSagDisk));
     }
 
+    // "Ny sag" with a number longer than the field says so and creates nothing.
+    void newCaseWithAnOverLongNumberIsRefused() {
+        responder_.AnswerText(QStringLiteral("ABCDEFGHIJKL"));
+        form_->BtnNySag->click();
+        QCOMPARE(responder_.Texts().value(1), U("Sagsnr. kan højst være på 10 tegn: ABCDEFGHIJKL"));
+        QCOMPARE(data_->SagsDbf.RecCount(), 0);
+    }
+
     void newCaseWithoutInitialsStops() {
         data_->AjourInitials.clear();
         LoginAnswerer login;  // Cancel
