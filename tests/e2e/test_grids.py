@@ -21,8 +21,8 @@ POSTINGS_TAB = (145, 330)
 NEW_ROW_BUTTON = (167, 665)  # "Ny hændelse" / "Ny postering" while the tab has no rows
 ROW1 = 373                   # first row of either grid
 EVENT_TEXT = 600             # the events grid's "Hændelse" column
-POST_TEXT = 338              # the postings grid's "Tekst" column
-POST_ANTAL = 480             # the postings grid's "Antal" column
+POST_TEXT = 430              # the postings grid's "Tekst" column
+POST_ANTAL = 580             # the postings grid's "Antal" column
 
 
 def click(st, point):
