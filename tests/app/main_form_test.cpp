@@ -415,6 +415,20 @@ class MainFormTest : public QObject {
         QCOMPARE(asked, std::string("Tulix"));
         QVERIFY(!s.FieldByName("sag_afslut").AsString().empty());
         right = true;
+        // Another station holding the case's record: the user is told, the case stays.
+        TzDs::TTzDbf& other = data_->TzDbf1;
+        other.SetDbfFileName(sf_->data + "Sager.dbf");
+        other.Open();
+        other.Go(s.RecNo());
+        QVERIFY(other.RLock());
+        responder_.Clear();
+        form_->MenuAabenIgen->trigger();
+        other.UnLock();
+        other.Close();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er i brug af en anden bruger, intet er ændret !!!")}));
+        QCOMPARE(s.State(), Db::dsBrowse);
+        QVERIFY(form_->CaseIsClosed());
         form_->MenuAabenIgen->trigger();
         QCOMPARE(Trim(s.FieldByName("sag_afslut").AsString()), std::string());
         QVERIFY(!form_->CaseIsClosed());
