@@ -351,8 +351,9 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             LookUpItem(padded);
         }
     } else if (name == "POST_SAG") {
-        const std::string padded =
-            Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
+        // A blank number is nothing typed yet: the user may Tab on and come back to it.
+        if (TzUtils::TrimRight(t.FieldByName("post_sag").AsString()).empty()) return;
+        const std::string padded = Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
             BackToCell(field);
@@ -428,8 +429,7 @@ void TTimeSedlerForm::NewPosting() {
 
 void TTimeSedlerForm::UndoPosting() {
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
-    postGrid->CommitEditor();
-    data_.TimerDbf.Cancel();
+    postGrid->CancelRow();  // the open cell's text goes too, a refused one included
     postGrid->viewport()->update();
     postGrid->setFocus();
 }
@@ -439,9 +439,12 @@ void TTimeSedlerForm::DeletePosting() {
     const std::string text =
         t.FieldByName("post_dato").AsString() + " " + t.FieldByName("post_bem").AsString();
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
+    // A new row is known before the question: its window takes the focus from the grid,
+    // which cancels an untouched new row and leaves the saved row above current.
+    const bool isNew = t.State() == Db::dsInsert;
     if (!Ask(Ansi("Ønsker du at slette denne postering ?\r\n") + text)) return;
     postGrid->CommitEditor();
-    if (t.State() == Db::dsInsert) {
+    if (isNew) {
         t.Cancel();
     } else if (!t.IsEmpty() && t.RLock()) {
         t.Delete();

@@ -1,5 +1,6 @@
 #include "ui/db_grid.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
+#include <cmath>
 
 #include "data/db_dataset.h"
 #include "data/db_fields.h"
@@ -137,6 +139,18 @@ class TDBGridDelegate : public QStyledItemDelegate {
             return true;
         // The edit inside an ellipsis editor: the editor itself handles the rest.
         if (dynamic_cast<TEllipsisEditor*>(object->parent())) return false;
+        // Up and Down in a pick-list cell move between rows, as in every other cell; the
+        // list itself opens with Alt+Down or its arrow.
+        auto* combo = qobject_cast<QComboBox*>(object);
+        if (combo && event->type() == QEvent::KeyPress && !combo->view()->isVisible()) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) &&
+                !(key->modifiers() & ~Qt::KeypadModifier)) {
+                QKeyEvent copy(QEvent::KeyPress, key->key(), key->modifiers());
+                QCoreApplication::sendEvent(&grid_, &copy);
+                return true;
+            }
+        }
         return QStyledItemDelegate::eventFilter(object, event);
     }
 
@@ -343,8 +357,12 @@ namespace {
 // sign and a thousands separator for every three digits.
 int WidestValue(const Db::TField& f, const QFontMetrics& fm) {
     const int n = std::max(f.DisplayWidth(), 1);
-    if (f.DataType() == Db::ftString || f.DataType() == Db::ftMemo)
-        return n * fm.averageCharWidth();
+    if (f.DataType() == Db::ftString || f.DataType() == Db::ftMemo) {
+        // Danish words with capitals run wider than the font's average character.
+        static const QString sample = QString::fromUtf8("Opmåling af skel, Åvej 12 ÆØ");
+        const double perChar = double(fm.horizontalAdvance(sample)) / double(sample.size());
+        return int(std::ceil(n * std::max(perChar, double(fm.averageCharWidth()))));
+    }
     const auto* real = dynamic_cast<const Db::TFloatField*>(&f);
     const bool money = f.DataType() == Db::ftCurrency || (real && real->Currency());
     if (!money) return fm.horizontalAdvance(QString(n, u'8'));
@@ -361,11 +379,17 @@ void TDBGrid::ApplyWidths() {
     const int cellPad =
         2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
     const int titlePad = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this) + 4;
+    // A cell's editor shows its pick button or list arrow beside the value.
+    QToolButton pick;
+    pick.setText(QStringLiteral("..."));
+    const int button = pick.sizeHint().width();
     for (int i = 0; i < static_cast<int>(all.size()); ++i) {
         const TColumn& c = *all[i];
         int w = c.Width;
-        if (w <= 0)
+        if (w <= 0) {
             w = (c.Field ? WidestValue(*c.Field, cells) : 10 * cells.averageCharWidth()) + cellPad;
+            if (c.ButtonStyle == cbsEllipsis || !c.PickList.isEmpty()) w += button;
+        }
         // No column, a given width included, is narrower than its title.
         const QString title = model_->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
         w = std::max(w, titles.horizontalAdvance(title) + titlePad);
@@ -594,6 +618,13 @@ void TDBGrid::updateGeometries() {
     QRect r = viewport()->geometry();
     recordBar_->setGeometry(r.right() + 1, r.top(), bar, r.height());
     if (model_->Link().BufferCount() != VisibleRowCount()) UpdateBufferCount();
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent* event) {
+    QTableView::mousePressEvent(event);
+    // A click on the current cell opens its editor at once, as one on another cell does; the
+    // view's own delayed start would come after the first keys typed.
+    if (AlwaysShowEditor && event->button() == Qt::LeftButton) ShowEditor();
 }
 
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -199,6 +199,14 @@ class MainFormTest : public QObject {
         QCOMPARE(Focused(), static_cast<QWidget*>(form_->edtSagDisk));
     }
 
+    // "Ny sag" with a number longer than the field says so and creates nothing.
+    void newCaseWithAnOverLongNumberIsRefused() {
+        responder_.AnswerText(QStringLiteral("ABCDEFGHIJKL"));
+        form_->BtnNySag->click();
+        QCOMPARE(responder_.Texts().value(1), U("Sagsnr. kan højst være på 10 tegn: ABCDEFGHIJKL"));
+        QCOMPARE(data_->SagsDbf.RecCount(), 0);
+    }
+
     void newCaseWithoutInitialsStops() {
         data_->AjourInitials.clear();
         LoginAnswerer login;  // Cancel
@@ -407,6 +415,20 @@ class MainFormTest : public QObject {
         QCOMPARE(asked, std::string("Tulix"));
         QVERIFY(!s.FieldByName("sag_afslut").AsString().empty());
         right = true;
+        // Another station holding the case's record: the user is told, the case stays.
+        TzDs::TTzDbf& other = data_->TzDbf1;
+        other.SetDbfFileName(sf_->data + "Sager.dbf");
+        other.Open();
+        other.Go(s.RecNo());
+        QVERIFY(other.RLock());
+        responder_.Clear();
+        form_->MenuAabenIgen->trigger();
+        other.UnLock();
+        other.Close();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er i brug af en anden bruger, intet er ændret !!!")}));
+        QCOMPARE(s.State(), Db::dsBrowse);
+        QVERIFY(form_->CaseIsClosed());
         form_->MenuAabenIgen->trigger();
         QCOMPARE(Trim(s.FieldByName("sag_afslut").AsString()), std::string());
         QVERIFY(!form_->CaseIsClosed());
@@ -584,6 +606,74 @@ class MainFormTest : public QObject {
                  QStringList({U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
         QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "N3", {"SAG_MATNR"}),
                  QStringList({"''"}));
+    }
+
+    // PgUp/PgDn in the case-number field, a number chosen from its list and a number typed
+    // there move as the navigation buttons do: the header's pending change is saved.
+    void numberFieldMovesSaveThePendingEdit() {
+        AddCase("P1", "a");
+        AddCase("P2", "b");
+        AddCase("P3", "c");
+        Goto("P1");
+        Type(form_->edtMatnr, "11");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Nr(), std::string("P2"));
+        Type(form_->edtMatnr, "22");
+        Type(form_->edtSagsNr, "p3");
+        Key(Qt::Key_Tab);
+        QCOMPARE(Nr(), std::string("P3"));
+        Type(form_->edtMatnr, "33");
+        form_->edtSagsNr->setFocus();
+        form_->edtSagsNr->showPopup();
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_Home);
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_Return);
+        QCOMPARE(Nr(), std::string("P1"));
+        QCOMPARE(responder_.Texts(), QStringList());
+        for (const char* nr : {"P1", "P2", "P3"})
+            QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", nr, {"SAG_MATNR"}),
+                     QStringList({QString("'%1%1'").arg(QChar(nr[1]))}));
+        // A number typed to move is where to go, never a change of the case left.
+        Type(form_->edtSagsNr, "p2");
+        Key(Qt::Key_PageUp);
+        QCOMPARE(Nr(), std::string("P1"));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "P1"), 1);
+        QCOMPARE(responder_.Texts(), QStringList());
+    }
+
+    // Another station deleted the case being saved: nothing is written into the deleted
+    // record, the user is told, and the case now shown carries its own employee's name.
+    void caseDeletedElsewhereIsNotSaved() {
+        TzDs::TTzDbf& b = data_->BrugerDbf;
+        for (const char* ini : {"AA", "BB"}) {
+            b.Append();
+            b.FieldByName("ini").SetAsString(ini);
+            b.FieldByName("ini_fnavn").SetAsString(std::string("Navn") + ini);
+            responder_.Answer(kIdYes);
+            b.Post();
+        }
+        responder_.Clear();
+        AddCase("S1", "en", "", "AA");
+        AddCase("S2", "to", "", "BB");
+        Goto("S1");
+        const int rec = data_->SagsDbf.RecNo();
+        Type(form_->edtMatnr, "77");
+        TzDs::TTzDbf& other = data_->TzDbf1;  // the other station's cursor
+        other.HideDeletedRecs = false;
+        other.SetDbfFileName(sf_->data + "Sager.dbf");
+        other.Open();
+        other.Go(rec);
+        QVERIFY(other.RLock());
+        other.DeleteRec();
+        other.UnLock();
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er slettet af en anden bruger, intet er gemt !!!")}));
+        other.Go(rec);
+        QCOMPARE(Trim(other.FieldByName("sag_matnr").AsString()), std::string());
+        other.Close();
+        QCOMPARE(Nr(), std::string("S2"));
+        QCOMPARE(form_->edtAnsvarTekst->text().trimmed(), U("NavnBB"));
     }
 
     void impossibleDateKeepsTheFocusAndIsReportedOnce() {

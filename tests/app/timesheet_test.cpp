@@ -374,6 +374,30 @@ class TimeSheetTest : public QObject {
                               "open after Ctrl-X: no"}));
     }
 
+    // A blank case number is nothing typed yet: Tab moves on without a word, the next
+    // cells take their keys.
+    void blankCaseNumberLetsTabMoveOn() {
+        QStringList seen;
+        FocusTakingResponder boxes;
+        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+                  [&] {
+                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
+                      StartRow(w);
+                      kjqt::DialogService::Instance().SetResponder(&boxes);
+                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) e->clear();
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QTest::keyClick(Focused(w), Qt::Key_Tab);
+                      QApplication::processEvents();
+                      seen << QString::number(w->postGrid->currentIndex().column());
+                      kjqt::DialogService::Instance().SetResponder(&f_.responder);
+                      w->postGrid->CancelRow();
+                      w->accept();
+                  });
+        kj::RunTimeSheets();
+        QCOMPARE(boxes.Texts(), QStringList());
+        QVERIFY2(seen.value(0).toInt() >= 2, qPrintable(seen.join(',')));
+    }
+
     // After the message about an unknown case the focus is back in the case cell, and
     // Escape there cancels the row instead of closing the sheet; nothing is carried.
     void escapeAfterAMessageCancelsTheRow() {

@@ -281,6 +281,28 @@ class DbGridTest : public QObject {
         QCOMPARE(Trimmed(tables_->Column("staff.dbf", "navn"))[0], std::string("Valgt"));
     }
 
+    // A pick-list cell: Up and Down move between rows and leave its value alone, and its
+    // column leaves room for the list's arrow beside the value (the pick button likewise).
+    void pickListCellKeysMoveRowsAndShowTheValue() {
+        TColumn dk{"dk"};
+        dk.PickList = {"D", "K"};
+        TColumn navn{"navn"};
+        navn.ButtonStyle = cbsEllipsis;
+        TDBGrid& grid = MakeGrid({dk, {"dk"}, navn, {"navn"}});
+        QVERIFY(grid.columnWidth(0) > grid.columnWidth(1));
+        QVERIFY(grid.columnWidth(2) > grid.columnWidth(3));
+        const std::vector<std::string> before = tables_->Column("staff.dbf", "dk");
+        grid.SetSelectedIndex(0);
+        grid.edit(grid.currentIndex());
+        QVERIFY(qobject_cast<QComboBox*>(Editor(grid)));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(grid.currentIndex().row(), 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QCOMPARE(grid.currentIndex().row(), 0);
+        QCOMPARE(staff_->State(), Db::dsBrowse);
+        QCOMPARE(tables_->Column("staff.dbf", "dk"), before);
+    }
+
     void titleClickAfterColumnDrag() {
         TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}, {"antal"}});
         // The window's pattern: a column move disarms the title click, and a click while
