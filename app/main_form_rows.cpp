@@ -306,9 +306,10 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         Guarded([this] { ItemColumnExit(); });
         --quietItem_;
     };
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        Guarded([this, old, now] { GridFocus(old, now); });
-    });
+    focusLinks_.push_back(
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            Guarded([this, old, now] { GridFocus(old, now); });
+        }));
 }
 
 // Entering a grid without rows starts one; leaving a grid posts its modified row.
