@@ -128,19 +128,12 @@ void TbrugerForm::SkiftBrugerKodeord() {
 }
 
 void ShowBrugerForm(int32_t recNo, const std::string& key) {
-    TKJData& d = *KJData();
-    TbrugerForm* outer = g_form;
-    auto form = std::make_unique<TbrugerForm>();
-    g_form = form.get();
-    if (recNo >= 1)
-        d.GotoRecNo(d.BrugerDbf, recNo);
-    else
-        Guarded([&] { d.BrugerDbf.GoTop(); });
-    StartWithKey(d.BrugerDbf, "ini", key);
-    form->Run();
-    Guarded([&] { d.BrugerDbf.Cancel(); });
-    form.reset();
-    g_form = outer;
+    TzDs::TTzDbf& t = KJData()->BrugerDbf;
+    RunRegister<TbrugerForm>(g_form, t, recNo, [&](TbrugerForm& form) {
+        StartWithKey(t, "ini", key);
+        form.Run();
+        Guarded([&] { t.Cancel(); });
+    });
 }
 
 // ---- Password change ----------------------------------------------------------------------------

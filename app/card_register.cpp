@@ -30,6 +30,7 @@ TCardRegisterForm::TCardRegisterForm(const CardRegisterSpec& spec, const QString
     buttons_ = new QHBoxLayout;
     box->addLayout(buttons_);
     SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
+    new TCloseKey(this, [this] { done(QDialog::Accepted); });
     Grid->OnKeyDown = [this](kjqt::TDBCtrlGrid&, QKeyEvent& e) { CardKey(e); };
     Grid->OnPaintPanel = [this](kjqt::TDBCtrlGrid&, QWidget& panel, int) { PaintPanel(panel); };
     resize(900, 3 * DesignedPanelHeight + 60);
@@ -99,7 +100,8 @@ int TCardRegisterForm::Run() {
     SearchWord.clear();
     DeleteKey = false;
     DesignedPanelHeight = Grid->PanelHeight();
-    show();
+    // The key edit takes the focus as the window shows; exec shows it modally (a show before
+    // it would leave the window modeless, and the windows behind it working).
     FocusKey();
     return exec();
 }
@@ -297,6 +299,7 @@ bool TCardRegisterForm::ShownFieldHas(const std::string& word) {
 }
 
 void TCardRegisterForm::btnSearchClick(bool next) {
+    SettleCard();
     const std::string quote = "\"";
     uint8_t field = 0;
     if (next && !TzUtils::TrimRight(SearchWord).empty()) {
@@ -338,13 +341,19 @@ void TCardRegisterForm::resizeEvent(QResizeEvent* event) {
     if (rows != Grid->RowCount()) Grid->SetRowCount(rows);
 }
 
-void TCardRegisterForm::done(int result) {
+// The card being typed is saved or dropped by the register's rules (the question of the
+// save) before anything else moves the table: closing and searching.
+void TCardRegisterForm::SettleCard() {
     if (QWidget* f = focusWidget())
         if (auto* c = dynamic_cast<kjqt::TDBControl*>(f))
             Guarded([c] {
                 if (c->Link().IsModified()) c->Link().UpdateRecord();
             });
     PostOnClose(table_);
+}
+
+void TCardRegisterForm::done(int result) {
+    SettleCard();
     QDialog::done(result);
 }
 

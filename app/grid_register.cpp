@@ -40,6 +40,7 @@ TGridRegisterForm::TGridRegisterForm(TzDs::TTzDbf& table, const char* source,
     Status->setSizeGripEnabled(false);
     box->addWidget(Status);
     SlutBtn = AddButton(" Slut (Ctrl-X) ", [this] { done(QDialog::Accepted); });
+    new TCloseKey(this, [this] { done(QDialog::Accepted); });
     Grid->OnColumnMoved = [this](kjqt::TDBGrid&, int, int) { titleSwitch_ = false; };
     Grid->OnTitleClick = [this](kjqt::TDBGrid&, kjqt::TColumn& c) { TitleClick(c); };
     new TRegisterKeyFilter(Grid, [this](RegKey k) {
@@ -85,8 +86,22 @@ void TGridRegisterForm::TitleClick(kjqt::TColumn& column) {
 }
 
 void TGridRegisterForm::RepaintAndFocus() {
+    if (table_.State() == Db::dsInsert) ToTypableColumn();
     Grid->viewport()->update();
     Grid->setFocus();
+}
+
+// A new row starts in a column that takes typing: left on a read-only one (a stamp, a
+// computed value) the keys of the new row would go nowhere.
+void TGridRegisterForm::ToTypableColumn() {
+    auto typable = [](const kjqt::TColumn* c) {
+        return c && !c->ReadOnly &&
+               (!c->Field || (!c->Field->ReadOnly() && !c->Field->Calculated()));
+    };
+    if (typable(Grid->SelectedColumn())) return;
+    const std::vector<kjqt::TColumn*> columns = Grid->Columns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (typable(columns[i])) return Grid->SetSelectedIndex(int(i));
 }
 
 void TGridRegisterForm::done(int result) {

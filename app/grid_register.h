@@ -42,6 +42,7 @@ class TGridRegisterForm : public QDialog {
     virtual void SearchColumn(int n) = 0;
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
     void RepaintAndFocus();
+    void ToTypableColumn();
     // Starts a new row (appended under the file lock, then edited) when the user has
     // initials; a pending edit is cancelled first.
     void AppendNewRow();

@@ -4,6 +4,7 @@
 #include <QBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QThread>
 #include <QWidget>
 
@@ -85,6 +86,26 @@ bool TRegisterKeyFilter::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     Guarded([&] { act_(key); });
+    return true;
+}
+
+TCloseKey::TCloseKey(QWidget* window, std::function<void()> close)
+    : QObject(window), window_(window) {
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_X), window);
+    QObject::connect(key, &QShortcut::activated, this, [close] { Guarded(close); });
+    qApp->installEventFilter(this);
+}
+
+TCloseKey::~TCloseKey() {
+    qApp->removeEventFilter(this);
+}
+
+bool TCloseKey::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || w->window() != window_) return false;
+    if (RegisterKeyOf(*static_cast<QKeyEvent*>(event)) != RegKey::Close) return false;
+    event->ignore();  // not the editor's: the shortcut map gets the key
     return true;
 }
 
@@ -176,6 +197,13 @@ void PostOnClose(TzDs::TTzDbf& table) {
             return;
         }
     }
+}
+
+void GoToStart(TzDs::TTzDbf& table, int32_t recNo) {
+    if (recNo >= 1)
+        KJData()->GotoRecNo(table, recNo);
+    else
+        Guarded([&] { table.GoTop(); });
 }
 
 void StartWithKey(TzDs::TTzDbf& table, const char* field, const std::string& key) {

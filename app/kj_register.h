@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "data/tz_dbf.h"
@@ -41,6 +42,21 @@ class TRegisterKeyFilter : public QObject {
   private:
     QWidget* area_;
     std::function<void(RegKey)> act_;
+};
+
+// Ctrl+X closes `window` (runs close) wherever its focus is, a text field or a cell editor
+// included: no editor of the window may claim the key as its cut, and the window's shortcut
+// takes it.
+class TCloseKey : public QObject {
+  public:
+    TCloseKey(QWidget* window, std::function<void()> close);
+    ~TCloseKey() override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QWidget* window_;
 };
 
 // Saves a table's OnNewRecord (when swapNew) and BeforePost and installs the window's;
@@ -91,6 +107,27 @@ bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& 
 // for a short while; then the user is asked whether to keep trying, and only a No drops
 // the row. A new row nobody typed into is dropped without a question.
 void PostOnClose(TzDs::TTzDbf& table);
+
+// Goes to record recNo of table when above 0, else to its first row (a show routine's start).
+void GoToStart(TzDs::TTzDbf& table, int32_t recNo);
+
+// The show routine of a register window of type Form: the window is made and becomes the
+// current one of its kind (`current`), the table goes to recNo (GoToStart), and run does the
+// window's own part (its handlers, the key, the modal run). Afterwards the window is freed
+// and the outer current window comes back, on every path, also when an exception passes.
+template <class Form>
+void RunRegister(Form*& current, TzDs::TTzDbf& table, int32_t recNo,
+                 const std::function<void(Form&)>& run) {
+    struct Restore {
+        Form*& current;
+        Form* outer;
+        ~Restore() { current = outer; }
+    } restore{current, current};
+    auto form = std::make_unique<Form>();
+    current = form.get();
+    GoToStart(table, recNo);
+    run(*form);
+}
 
 // Starts a new row carrying key in field (show routines with a non-blank key): the append
 // under the append lock; the key is written only into a row that is really new.

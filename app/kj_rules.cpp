@@ -74,7 +74,8 @@ bool TKJData::Confirm(const std::string& text) {
 void TKJData::AttachStampRule(const StampRule& rule) {
     TzDs::TTzDbf& t = *Table(rule.component);
     const bool group = std::string(rule.component) == "vareGDbf";
-    t.OnNewRecord = [this, rule, group](Db::TDataSet& ds) {
+    const bool user = std::string(rule.component) == "BrugerDbf";
+    t.OnNewRecord = [this, rule, group, user](Db::TDataSet& ds) {
         const std::string ini = GetAjourInitials();
         if (TzUtils::TrimRight(ini).empty()) {
             ds.Cancel();
@@ -85,6 +86,9 @@ void TKJData::AttachStampRule(const StampRule& rule) {
         ds.FieldByName(rule.changed).SetAsDateTime(today);
         ds.FieldByName(rule.initials).SetAsString(ini);
         if (group) ds.FieldByName("priori").SetAsInteger(100);
+        // A new employee may not change data until the box is ticked (a blank would be
+        // neither, and the login reads it as no right).
+        if (user) ds.FieldByName("ini_ret").SetAsBoolean(false);
     };
     t.BeforePost = [this, rule](Db::TDataSet& ds) {
         const std::string ini = GetAjourInitials();

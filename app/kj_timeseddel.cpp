@@ -200,6 +200,7 @@ void TTimeSedlerForm::BuildLayout() {
     // The Ctrl keys are caught over the grid and its cell editors, which would otherwise
     // take Ctrl+X, Ctrl+Backspace and Ctrl+Delete as editing keys.
     new TRegisterKeyFilter(postGrid, [this](RegKey k) { RegisterKey(k); });
+    new TCloseKey(this, [this] { accept(); });
     connect(postGrid->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& now, const QModelIndex& before) {
                 if (!before.isValid() || now.column() == before.column()) return;

@@ -143,19 +143,12 @@ void TkundeForm::CtrlDelete() {
 }
 
 void ShowKundeForm(int32_t recNo, const std::string& key) {
-    TKJData& d = *KJData();
-    TkundeForm* outer = g_form;
-    auto form = std::make_unique<TkundeForm>();
-    g_form = form.get();
-    if (recNo >= 1)
-        d.GotoRecNo(d.KundeDbf, recNo);
-    else
-        Guarded([&] { d.KundeDbf.GoTop(); });
-    StartWithKey(d.KundeDbf, "mak_id", key);
-    form->Run();
-    Guarded([&] { d.KundeDbf.Cancel(); });
-    form.reset();
-    g_form = outer;
+    TzDs::TTzDbf& t = KJData()->KundeDbf;
+    RunRegister<TkundeForm>(g_form, t, recNo, [&](TkundeForm& form) {
+        StartWithKey(t, "mak_id", key);
+        form.Run();
+        Guarded([&] { t.Cancel(); });
+    });
 }
 
 }  // namespace kj

@@ -488,10 +488,18 @@ bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
         ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
     }
-    if (event->type() != QEvent::KeyPress) return false;
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+        return false;
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w || w->window() != this || w != QApplication::focusWidget()) return false;
     auto& key = *static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Ctrl+X is the window's Afslut, never a text field's or a cell editor's cut: the
+        // editor may not claim it, so the menu's shortcut gets it.
+        if (RegisterKeyOf(key) != RegKey::Close) return false;
+        key.ignore();
+        return true;
+    }
     bool consumed = false;
     Guarded([&] { consumed = EditorKey(w, key) || HandleKey(watched, key); });
     return consumed;

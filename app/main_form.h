@@ -193,6 +193,8 @@ class TKJSagerForm : public QMainWindow {
     void EnterSkiftField(const char* tag);
     bool LookUpName(bool customer);
     void ShowNameLabel(bool customer, bool show);
+    bool CodeExists(bool customer);
+    void PutCodeBack(const char* field, const std::string& number, const std::string& code);
 
     // ---- Case lifecycle (main_form_case.cpp) ----
     void CaseNewRecord(Db::TDataSet& ds);
@@ -267,6 +269,8 @@ class TKJSagerForm : public QMainWindow {
     std::string statusText_;
 
     std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;
+    // The responsible employee and the customer the edited case has on disk.
+    std::string StoredAnsvar, StoredKunde;
     int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
     int quietItem_ = 0;  // above 0: a changed item fills in nothing

@@ -88,6 +88,8 @@ void TKJSagerForm::CaseBeforePost(Db::TDataSet& ds) {
 void TKJSagerForm::CaseBeforeEdit(Db::TDataSet& ds) {
     StoredAfslut = ds.FieldByName("SAG_AFSLUT").AsString().substr(0, 10);
     StoredSagsNr = ds.FieldByName("SAGS_NR").AsString();
+    StoredAnsvar = ds.FieldByName("SAG_ANSVAR").AsString();
+    StoredKunde = ds.FieldByName("SAG_KUNDE").AsString();
 }
 
 void TKJSagerForm::SagsDataStateChange(Db::TDataSource&) {
@@ -127,7 +129,25 @@ bool TKJSagerForm::CaseMayBeSaved() {
         s.Cancel();
         return false;
     }
-    return true;
+    return CodeExists(false) && CodeExists(true);
+}
+
+// A responsible employee or customer typed into the case (new, or changed from the one on
+// disk) must exist: a case is never saved with a code found nowhere. Refused, the edit stays
+// and the field gets the focus.
+bool TKJSagerForm::CodeExists(bool customer) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    const std::string code = s.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR").AsString();
+    const std::string& stored = customer ? StoredKunde : StoredAnsvar;
+    if (TrimRight(code).empty() || (s.State() == Db::dsEdit && SameNumber(code, stored)))
+        return true;
+    const int width = customer ? 10 : 5;
+    if (KeyRecNo(customer ? data_.KundeBufDbf : data_.BrugerBufDbf, customer ? "KUNDE" : "BRUGER",
+                 TzUpper(code), width) != 0)
+        return true;
+    ShowMsg((customer ? "Kunden :" : "Brugeren :") + KeyOf(code, width) + "findes ikke");
+    (customer ? edtKunde : edtAnsvar)->setFocus();
+    return false;
 }
 
 void TKJSagerForm::PostCase() {

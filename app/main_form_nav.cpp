@@ -362,6 +362,11 @@ void TKJSagerForm::RegisterExit(bool customer) {
         ShowNameLabel(customer, false);
         return;
     }
+    // The case is saved (when the user wants it) before the register opens: without the code,
+    // which exists nowhere yet. It comes back once the register has made it.
+    const char* field = customer ? "SAG_KUNDE" : "SAG_ANSVAR";
+    const std::string number = s.FieldByName("SAGS_NR").AsString();
+    if (Editing(s)) s.FieldByName(field).SetAsString("");
     s.PushState();
     const int32_t at = s.RecNo();
     const auto& show = customer ? MainEntries().ShowKundeForm : MainEntries().ShowBrugerForm;
@@ -375,7 +380,20 @@ void TKJSagerForm::RegisterExit(bool customer) {
     data_.GotoRecNo(buf, reg.RecNo());
     data_.GotoRecNo(s, at);
     s.PopState();
-    ShowNameLabel(customer, reg.FindExact(key));
+    const bool made = reg.FindExact(key);
+    if (made) PutCodeBack(field, number, key);
+    ShowNameLabel(customer, made);
+}
+
+// The code the register has just made goes back into the case it was typed into, as an edit
+// that Gem saves.
+void TKJSagerForm::PutCodeBack(const char* field, const std::string& number,
+                               const std::string& code) {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!s.Active() || s.IsEmpty() || !SameNumber(s.FieldByName("SAGS_NR").AsString(), number))
+        return;
+    if (!Editing(s)) s.Edit();
+    if (Editing(s)) s.FieldByName(field).SetAsString(TrimRight(code));
 }
 
 }  // namespace kj

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "app/frame_interessent.h"
@@ -699,19 +700,24 @@ void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
 }
 
 bool TKJSagerForm::EditorKey(QWidget* focused, QKeyEvent& key) {
-    // A grid's open cell editor has the focus: the grid's keys still come first.
+    // A grid's open cell editor has the focus: the grid's keys still come first. A key they
+    // leave goes on to the editor as it came (accepted): left ignored, the editor's parents
+    // would get it once more (a Tab moving two cells).
+    auto offer = [&key](const std::function<void()>& handler) {
+        key.ignore();
+        handler();
+        const bool used = key.isAccepted();
+        key.accept();
+        return used;
+    };
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         if (!focused || focused == g || !g->isAncestorOf(focused)) continue;
-        key.ignore();
-        GridKey(*k, key);
-        return key.isAccepted();
+        return offer([&] { GridKey(*k, key); });
     }
     kjqt::TDBGrid* g = frameInteressent->gridInteressent;
     if (!focused || focused == g || !g->isAncestorOf(focused)) return false;
-    key.ignore();
-    frameInteressent->GridKey(key);
-    return key.isAccepted();
+    return offer([&] { frameInteressent->GridKey(key); });
 }
 
 void TKJSagerForm::PickButton(const Kind& k) {

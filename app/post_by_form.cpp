@@ -91,24 +91,16 @@ void TPostnrForm::SearchColumn(int n) {
 }
 
 void ShowPostnrForm(int32_t recNo, const std::string& key) {
-    TKJData& d = *KJData();
-    TPostnrForm* outer = g_form;
-    auto form = std::make_unique<TPostnrForm>();
-    g_form = form.get();
-    if (recNo >= 1)
-        d.GotoRecNo(d.PostnrDbf, recNo);
-    else
-        Guarded([&] { d.PostnrDbf.GoTop(); });
-    form->ArmTitleClicks({0, 1});
-    THandlerSwap swap(d.PostnrDbf, nullptr,
-                      Db::TDataSetNotifyEvent::Bind(form.get(), &TPostnrForm::PostnrBeforePost),
-                      false);
-    StartWithKey(d.PostnrDbf, "pst_nr", key);
-    form->Grid->setFocus();
-    form->exec();
-    swap.Restore();
-    form.reset();
-    g_form = outer;
+    TzDs::TTzDbf& t = KJData()->PostnrDbf;
+    RunRegister<TPostnrForm>(g_form, t, recNo, [&](TPostnrForm& form) {
+        form.ArmTitleClicks({0, 1});
+        THandlerSwap swap(t, nullptr,
+                          Db::TDataSetNotifyEvent::Bind(&form, &TPostnrForm::PostnrBeforePost),
+                          false);
+        StartWithKey(t, "pst_nr", key);
+        form.Grid->setFocus();
+        form.exec();
+    });
 }
 
 }  // namespace kj

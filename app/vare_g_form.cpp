@@ -88,23 +88,14 @@ void TVareGForm::SearchColumn(int n) {
 }
 
 void ShowVareGForm(int32_t recNo, const std::string& key) {
-    TKJData& d = *KJData();
-    TVareGForm* outer = g_form;
-    auto form = std::make_unique<TVareGForm>();
-    g_form = form.get();
-    if (recNo >= 1)
-        d.GotoRecNo(d.vareGDbf, recNo);
-    else
-        Guarded([&] { d.vareGDbf.GoTop(); });
-    form->ArmTitleClicks({0, 1, 2});
-    THandlerSwap swap(
-        d.vareGDbf, Db::TDataSetNotifyEvent::Bind(form.get(), &TVareGForm::VareGNewRecord),
-        Db::TDataSetNotifyEvent::Bind(form.get(), &TVareGForm::VareGBeforePost), true);
-    StartWithKey(d.vareGDbf, "id", key);
-    form->exec();
-    swap.Restore();
-    form.reset();
-    g_form = outer;
+    TzDs::TTzDbf& t = KJData()->vareGDbf;
+    RunRegister<TVareGForm>(g_form, t, recNo, [&](TVareGForm& form) {
+        form.ArmTitleClicks({0, 1, 2});
+        THandlerSwap swap(t, Db::TDataSetNotifyEvent::Bind(&form, &TVareGForm::VareGNewRecord),
+                          Db::TDataSetNotifyEvent::Bind(&form, &TVareGForm::VareGBeforePost), true);
+        StartWithKey(t, "id", key);
+        form.exec();
+    });
 }
 
 }  // namespace kj

@@ -394,26 +394,18 @@ void UpdatePostingPriorities(const std::string& ini, const std::function<void()>
 }
 
 void ShowVareIForm(int32_t recNo, const std::string& key) {
-    TKJData& d = *KJData();
-    TVareIForm* outer = g_form;
-    auto form = std::make_unique<TVareIForm>();
-    g_form = form.get();
-    if (recNo >= 1)
-        d.GotoRecNo(d.VareDbf, recNo);
-    else
-        Guarded([&] { d.VareDbf.GoTop(); });
-    form->ArmTitleClicks({5, 0, 1});
-    THandlerSwap swap(d.VareDbf,
-                      Db::TDataSetNotifyEvent::Bind(form.get(), &TVareIForm::VareNewRecord),
-                      Db::TDataSetNotifyEvent::Bind(form.get(), &TVareIForm::VareBeforePost), true);
-    form->GroupFilter.clear();
-    Guarded([&] { form->FillGroupPickList(); });
-    StartWithKey(d.VareDbf, "tmu_id", key);
-    form->exec();
-    swap.Restore();
-    d.ResetTables();
-    form.reset();
-    g_form = outer;
+    TzDs::TTzDbf& t = KJData()->VareDbf;
+    RunRegister<TVareIForm>(g_form, t, recNo, [&](TVareIForm& form) {
+        form.ArmTitleClicks({5, 0, 1});
+        THandlerSwap swap(t, Db::TDataSetNotifyEvent::Bind(&form, &TVareIForm::VareNewRecord),
+                          Db::TDataSetNotifyEvent::Bind(&form, &TVareIForm::VareBeforePost), true);
+        form.GroupFilter.clear();
+        Guarded([&] { form.FillGroupPickList(); });
+        StartWithKey(t, "tmu_id", key);
+        form.exec();
+        swap.Restore();
+        KJData()->ResetTables();
+    });
 }
 
 }  // namespace kj

@@ -1,5 +1,6 @@
 #include "ui/db_controls.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTextBlock>
@@ -127,6 +128,12 @@ void TDBControl::Commit(QWidget* self) {
     if (!stored) self->setFocus();
 }
 
+void TDBControl::CommitOnLeave(QWidget* self, const QFocusEvent& event) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (event.reason() == Qt::ActiveWindowFocusReason && modal && modal != self->window()) return;
+    Commit(self);
+}
+
 // ---- TDBEdit -------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
@@ -165,10 +172,27 @@ void TDBEdit::StoreValue(Db::TField& field) {
 void TDBEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
     if (!link_.IsModified()) ShowValue(link_.Field());
+    CaretAfterTypedText();
+}
+
+void TDBEdit::mousePressEvent(QMouseEvent* event) {
+    QLineEdit::mousePressEvent(event);
+    CaretAfterTypedText();
+}
+
+// A masked edit takes typing only at its blanks: a caret left after them (where showing the
+// value or a click beyond the text puts it) would drop every key. It goes back to just after
+// the last character typed, the start when there is none.
+void TDBEdit::CaretAfterTypedText() {
+    if (mask_.inputMask.isEmpty() || hasSelectedText()) return;
+    const QString shown = displayText();
+    int end = int(shown.size());
+    while (end > 0 && !shown[end - 1].isLetterOrNumber()) --end;
+    if (cursorPosition() > end) setCursorPosition(end);
 }
 
 void TDBEdit::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QLineEdit::focusOutEvent(event);
     if (!link_.IsModified() && !hasFocus()) ShowValue(link_.Field());
 }
@@ -237,7 +261,7 @@ void TDBMemo::StoreValue(Db::TField& field) {
 }
 
 void TDBMemo::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QPlainTextEdit::focusOutEvent(event);
 }
 
@@ -279,7 +303,7 @@ void TDBCheckBox::nextCheckState() {
 }
 
 void TDBCheckBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QCheckBox::focusOutEvent(event);
 }
 
@@ -318,7 +342,7 @@ void TDBComboBox::StoreValue(Db::TField& field) {
 }
 
 void TDBComboBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QComboBox::focusOutEvent(event);
 }
 
@@ -411,7 +435,7 @@ void TDBLookupComboBox::StoreValue(Db::TField& field) {
 }
 
 void TDBLookupComboBox::focusOutEvent(QFocusEvent* event) {
-    Commit(this);
+    CommitOnLeave(this, *event);
     QComboBox::focusOutEvent(event);
 }
 

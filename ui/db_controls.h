@@ -84,6 +84,10 @@ class TDBControl {
     // Writes a pending change now (leaving the control, Enter). The dataset model's errors
     // go to the application's handler and keep the focus in the control.
     void Commit(QWidget* self);
+    // Commit when the focus leaves the control, but not when a modal window (a message box,
+    // a register) opens over it: the focus comes back, and a refused change would be refused,
+    // and shown, a second time.
+    void CommitOnLeave(QWidget* self, const QFocusEvent& event);
 
     TFieldDataLink link_;
     bool suppressReload_ = false;
@@ -106,9 +110,11 @@ class TDBEdit : public QLineEdit, public TDBControl {
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
     void ApplyMask(Db::TField* field);
+    void CaretAfterTypedText();
     TQtMask mask_;
     bool loading_ = false;
 };

@@ -235,9 +235,14 @@ void TDBCtrlGrid::DoKey(TDBCtrlGridKey key) {
 }
 
 bool TDBCtrlGrid::HandleKey(QKeyEvent& event) {
+    // A key left to the card's control keeps the accepted state it came with: one left
+    // ignored would travel on to the card and the grid, which would act on it once more (a
+    // Tab moving the focus twice).
+    const bool arrived = event.isAccepted();
     event.ignore();
     OnKeyDown(*this, event);
     if (event.isAccepted()) return true;
+    event.setAccepted(arrived);
     const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
     const bool ctrl = mods == Qt::ControlModifier;
     TDBCtrlGridKey key = gkNull;

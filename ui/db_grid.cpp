@@ -366,11 +366,11 @@ void TDBGrid::ApplyWidths() {
     for (int i = 0; i < static_cast<int>(all.size()); ++i) {
         const TColumn& c = *all[i];
         int w = c.Width;
-        if (w <= 0) {
+        if (w <= 0)
             w = (c.Field ? WidestValue(*c.Field, cells) : 10 * cells.averageCharWidth()) + cellPad;
-            const QString title = model_->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
-            w = std::max(w, titles.horizontalAdvance(title) + titlePad);
-        }
+        // No column, a given width included, is narrower than its title.
+        const QString title = model_->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+        w = std::max(w, titles.horizontalAdvance(title) + titlePad);
         horizontalHeader()->resizeSection(i, w);
     }
 }

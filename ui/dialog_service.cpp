@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <cstdio>
 
 #include "storage/tz_common.h"
@@ -106,6 +108,20 @@ QString DanishButtonText(QMessageBox::StandardButton button) {
     }
 }
 
+// Room the window manager's title bar takes beside the title: icon and buttons.
+constexpr int kTitleBarFurniture = 140;
+
+// A box narrower than its title gets the title shortened by the window manager
+// ("Morva...Vaktor"): the box is made wide enough for the whole title.
+void KeepTitleWhole(QMessageBox& box) {
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int need = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + kTitleBarFurniture;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(need, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 int ShowMessageBox(const DialogRequest& r) {
     QMessageBox box(IconOf(r.flags), r.caption, r.text, QMessageBox::NoButton, OwnerWindow());
     if (StayOnTopWindow()) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -116,6 +132,7 @@ int ShowMessageBox(const DialogRequest& r) {
     }
     int def = static_cast<int>((r.flags >> 8) & 0xF);
     if (def < set.count) box.setDefaultButton(set.buttons[def]);
+    KeepTitleWhole(box);
     box.exec();
     QMessageBox::StandardButton clicked = box.standardButton(box.clickedButton());
     for (int i = 0; i < set.count; ++i)

@@ -113,7 +113,8 @@ class CardsTest : public QObject {
     }
 
     // Both registers' first record in an empty folder through the " Ny ..." button: the
-    // card is enabled, the caret at the key's first position, the typed key stored.
+    // card is enabled, the caret at the key's first position, the typed key stored, and a
+    // user nobody gave the right to change data stored without it.
     void firstRecordThroughTheNewButton() {
         QCOMPARE(fx_.Rows("Bruger.dbf").size(), size_t(0));
         fx_.data->AjourInitials.clear();  // the button asks for them first
@@ -125,6 +126,8 @@ class CardsTest : public QObject {
             enabled = f.Grid->LivePanel()->isEnabled();
             if (auto* e = qobject_cast<QLineEdit*>(FocusIn(f))) caret = e->cursorPosition();
             TypeText(f, "gh");
+            QTest::keyClick(FocusIn(f), Qt::Key_Tab);  // one field on: the title
+            TypeText(f, "Cand");
             TypeInto(f, "edtFnavn", "Gitte");
             QCOMPARE(fx_.data->AjourInitials, std::string("AB"));
             CtrlKey(FocusIn(f), Qt::Key_X);
@@ -141,7 +144,9 @@ class CardsTest : public QObject {
         auto users = fx_.Rows("Bruger.dbf");
         QCOMPARE(users.size(), size_t(1));
         QCOMPARE(S(users[0]["ini"]), U("GH"));
+        QCOMPARE(S(users[0]["ini_titel"]), U("Cand"));
         QCOMPARE(S(users[0]["ini_fnavn"]), U("Gitte"));
+        QCOMPARE(S(users[0]["ini_ret"]), U("F"));  // the check box never touched
 
         fx_.responder.Clear();
         enabled = false;
@@ -312,6 +317,33 @@ class CardsTest : public QObject {
                  QStringList({U("\"søgeordet\" søges i alle felter i brugerdata"),
                               U("\"søgeordet\" emm findes ikke i brugerdata !!!")}));
         QCOMPARE(shown, U("CD"));
+    }
+
+    // A new card typed in full and then " Søg ": the card is saved by the register's rules
+    // (its question) before the search moves the table; on No it is dropped.
+    void searchSettlesTheCardBeingTyped() {
+        AddUsers();
+        WindowScripts ws;
+        for (const bool keep : {true, false}) {
+            ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) {
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                TypeText(f, keep ? "gh" : "ij");
+                TypeInto(f, "edtFnavn", "Gitte");
+                QTest::mouseClick(f.SoegBtn, Qt::LeftButton);
+                f.FocusKey();
+                CtrlKey(FocusIn(f), Qt::Key_X);
+            });
+            fx_.responder.Clear();
+            fx_.responder.Answer(keep ? kIdYes : kIdNo);
+            fx_.responder.AnswerText("anne");
+            kj::ShowBrugerForm(0, "");
+            QCOMPARE(ws.timedOut, 0);
+            QCOMPARE(fx_.responder.Texts(),
+                     QStringList({U("Skal den rettede bruger gemmes ?"),
+                                  U("\"søgeordet\" søges i alle felter i brugerdata")}));
+        }
+        QCOMPARE(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "GH").size(), size_t(1));
+        QCOMPARE(RowsWith(fx_.Rows("Bruger.dbf"), "ini", "IJ").size(), size_t(0));
     }
 
     void usersSearchWithNext() {

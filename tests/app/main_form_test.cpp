@@ -470,8 +470,11 @@ class MainFormTest : public QObject {
         QVERIFY(form_->Resumed());
         QCOMPARE(keyAsked, std::string("XY"));
         QVERIFY(form_->edtAnsvarTekst->isVisibleTo(form_.get()));
+        // The case was saved without the code that did not exist yet; it is back as an edit.
+        QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
+        Key(Qt::Key_F2);
         QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 1);
-        // A customer the user declines to create hides the name.
+        // A customer the user declines to create hides the name, and Gem refuses the code.
         responder_.Clear();
         Type(form_->edtKunde, "k77");
         responder_.Answer(kIdNo);
@@ -479,6 +482,9 @@ class MainFormTest : public QObject {
         QCOMPARE(responder_.Texts(),
                  QStringList({U("Kunden :K77       findes ikke\r\nskal denne oprettes ?")}));
         QVERIFY(!form_->edtKundeTekst->isVisibleTo(form_.get()));
+        Key(Qt::Key_F2);
+        QVERIFY(responder_.Texts().contains(U("Kunden :K77       findes ikke")));
+        QCOMPARE(Rows("Sager.dbf", "sag_kunde", "K77"), 0);
     }
 
     void popupsAndOtherWindowsRunNoExit() {

@@ -23,7 +23,6 @@ class StartTest(unittest.TestCase):
                 self.assertTrue(os.path.exists(os.path.join(st.data_dir, table)), table)
             self.assertEqual(kjx.rows(st, "Sager.dbf"), [])
 
-    @unittest.expectedFailure  # Ctrl+X is still taken by the text field's cut
     def test_ctrl_x_closes_while_a_text_field_has_the_focus(self):
         with kjx.Display() as d:
             st = kjx.Station(d)  # the case number field has the focus

@@ -235,6 +235,16 @@ class DbGridTest : public QObject {
         grid.setParent(nullptr);
     }
 
+    // A column given a width narrower than its title is widened to show the whole title.
+    void noColumnIsNarrowerThanItsTitle() {
+        TColumn dk{"dk"};
+        dk.Title = QStringLiteral("Udskrifts prioritet");
+        dk.Width = 20;
+        TDBGrid& grid = MakeGrid({dk, {"navn"}});
+        const QHeaderView* header = grid.horizontalHeader();
+        QVERIFY(header->sectionSize(0) > header->fontMetrics().horizontalAdvance(dk.Title));
+    }
+
     void pickListAndEllipsis() {
         TColumn dk{"dk"};
         dk.PickList = {"D", "K"};

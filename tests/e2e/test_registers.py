@@ -1,0 +1,138 @@
+"""The card registers (employees, customers) driven with real keys and clicks: new cards typed
+with Tab, the search with a card being typed, the registers' modality, and the case header's
+"findes ikke, skal denne oprettes ?" opening a register on a new record with the key."""
+import unittest
+
+import kjx
+import steps
+
+USERS = r"^Redigere brugere"
+CUSTOMERS = r"Rediger kunder/kontakter"
+
+
+def users(st):
+    return [(r["INI"], r["INI_TITEL"], r["INI_FNAVN"], r["INI_ENAVN"], r["INI_RET"])
+            for r in kjx.rows(st, "Bruger.dbf")]
+
+
+class RegistersTest(unittest.TestCase):
+    def test_first_user_through_the_new_button_typed_with_tab(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, USERS, "m")
+            steps.click_button(d, reg, 1, 7)  # " Ny bruger (Ctrl-Ins) "
+            steps.initials(st)
+            d.type(reg, "ab")
+            for field in ("Cand", "Karen", "Berg"):
+                d.key(reg, "Tab")
+                d.type(reg, field)
+            d.key(reg, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
+            st.wait_gone(reg)
+            # Nobody ticked "Kan redigere data": stored as false, not blank.
+            self.assertEqual(users(st), [("AB", "Cand", "Karen", "Berg", False)])
+
+    def test_customer_card_made_with_ctrl_ins_typed_with_tab(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, CUSTOMERS, "k")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st)
+            d.type(reg, "k1")
+            for field in ("Firma", "Ole"):
+                d.key(reg, "Tab")
+                d.type(reg, field)
+            d.key(reg, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede kunde gemmes", "alt+j")
+            st.wait_gone(reg)
+            self.assertEqual([(r["MAK_ID"], r["MAK_TITEL"], r["MAK_FNAVN"])
+                              for r in kjx.rows(st, "Kunde.dbf")], [("K1", "Firma", "Ole")])
+
+    def test_search_settles_the_card_being_typed(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, USERS, "m")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st)
+            d.type(reg, "gh")
+            d.key(reg, "Tab", "Tab")
+            d.type(reg, "Gitte")
+            steps.click_button(d, reg, 4, 7)  # " Søg "
+            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
+            w, _ = st.wait_dialog(r"søges i alle felter i brugerdata")
+            d.type(w, "Gitte")
+            d.key(w, "Return")
+            st.wait_answer()
+            d.key(reg, "ctrl+x")
+            st.wait_gone(reg)
+            self.assertEqual([u[:3] for u in users(st)], [("GH", "", "Gitte")])
+
+    def test_card_registers_are_modal(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            for keys, title in (("m", USERS), ("k", CUSTOMERS)):
+                reg = steps.open_register(st, title, keys)
+                state = d._run(["xprop", "-id", str(reg), "_NET_WM_STATE"])
+                self.assertIn("_NET_WM_STATE_MODAL", state, title)
+                d.key(reg, "ctrl+x")
+                st.wait_gone(reg)
+
+    def test_unknown_responsible_opens_the_register_on_a_new_record_with_the_key(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            steps.new_case(st, "S1")
+            st.key("Tab")  # the new case's type -> its responsible employee
+            st.type("xy")
+            st.key("Tab")
+            steps.answer(st, r"^Brugeren :XY\s+findes ikke", "alt+j")
+            steps.answer(st, r"^Data er ændret", "alt+j")
+            reg = st.wait_window(USERS)
+            d.key(reg, "Tab")
+            d.type(reg, "Dr")
+            d.key(reg, "Tab")
+            d.type(reg, "Xena")
+            d.key(reg, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
+            st.wait_gone(reg)
+            self.assertEqual([u[:3] for u in users(st)], [("XY", "Dr", "Xena")])
+            st.key("F2")
+            kjx.wait_until(lambda: [r["SAG_ANSVAR"] for r in steps.case_rows(st, "S1")]
+                           == ["XY"], what="case S1 saved with XY")
+
+    def test_a_case_is_never_saved_with_a_responsible_found_nowhere(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            steps.new_case(st, "S2")
+            st.key("Tab")
+            st.type("qq")
+            st.key("Tab")
+            steps.answer(st, r"^Brugeren :QQ\s+findes ikke", "alt+n")
+            st.key("F2")
+            steps.answer(st, r"^Brugeren :QQ\s+findes ikke$", "Return")
+            # The focus is back in the responsible field: emptied, the case saves.
+            st.key("ctrl+a", "BackSpace", "F2")
+            kjx.wait_until(lambda: steps.case_rows(st, "S2"), what="case S2 saved")
+            self.assertEqual([r["SAG_ANSVAR"] for r in steps.case_rows(st, "S2")], [""])
+
+    def test_new_row_in_a_grid_register_starts_in_a_column_that_takes_typing(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
+            d.key(groups, "ctrl+Insert")
+            steps.initials(st)
+            d.type(groups, "G1")
+            d.key(groups, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
+            st.wait_gone(groups)
+            groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
+            d.key(groups, "End")  # the last column: a stamp, read-only
+            d.key(groups, "ctrl+Insert")
+            d.type(groups, "G2")
+            d.key(groups, "ctrl+x")
+            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
+            st.wait_gone(groups)
+            self.assertEqual(sorted(r["ID"] for r in kjx.rows(st, "VarerG.dbf")), ["G1", "G2"])
+
+
+if __name__ == "__main__":
+    unittest.main()
