@@ -160,8 +160,9 @@ void TframeInteressent::DeleteInteressent() {
     const std::string question = "\xD8nsker du at slette denne Interessent?\r\n" +
                                  t.FieldByName("INT_TEKST").AsString() + " " +
                                  t.FieldByName("INT_NAVN").AsString();
-    if (!Ask(question)) return;
+    // Known before the question, whose window takes the focus and so cancels a new row.
     const bool isNew = t.State() == Db::dsInsert;
+    if (!Ask(question)) return;
     t.Cancel();
     if (!isNew && !t.IsEmpty()) {
         while (!t.FLock()) kjqt::LetMessagesThrough();

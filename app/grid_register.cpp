@@ -122,8 +122,13 @@ void TGridRegisterForm::AppendNewRow() {
 void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
                                             const std::string& rowText) {
     if (Initials().empty()) return;
+    // A new row is known before the question, whose window takes the focus from the grid
+    // and so cancels an untouched new row: deleting it only cancels it.
+    const bool isNew = table_.State() == Db::dsInsert;
     if (Ask(question + "\r\n" + rowText)) {
-        if (table_.RLock())
+        if (isNew)
+            table_.Cancel();
+        else if (table_.RLock())
             table_.Delete();
         else
             ShowRowInUse();

@@ -438,9 +438,12 @@ void TTimeSedlerForm::DeletePosting() {
     const std::string text =
         t.FieldByName("post_dato").AsString() + " " + t.FieldByName("post_bem").AsString();
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
+    // A new row is known before the question: its window takes the focus from the grid,
+    // which cancels an untouched new row and leaves the saved row above current.
+    const bool isNew = t.State() == Db::dsInsert;
     if (!Ask(Ansi("Ønsker du at slette denne postering ?\r\n") + text)) return;
     postGrid->CommitEditor();
-    if (t.State() == Db::dsInsert) {
+    if (isNew) {
         t.Cancel();
     } else if (!t.IsEmpty() && t.RLock()) {
         t.Delete();

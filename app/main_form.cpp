@@ -285,8 +285,13 @@ void TKJSagerForm::BuildButtons(QWidget* host) {
     click(BtnSlet, &TKJSagerForm::BtnSletClick);
     click(BtnNySag, &TKJSagerForm::BtnNySagClick);
     click(BtnSearch, &TKJSagerForm::BtnSearchClick);
-    for (QPushButton* b : {BtnFirst, btnPrior, btnNext, btnLast})
+    for (QPushButton* b : {BtnFirst, btnPrior, btnNext, btnLast}) {
+        // A click leaves the focus where it is: the press taking it from a grid would post
+        // the grid's row, and that row's question would swallow the click. The move settles
+        // the row itself.
+        b->setFocusPolicy(Qt::TabFocus);
         connect(b, &QPushButton::clicked, this, [this, b] { Guarded([this, b] { NavClick(b); }); });
+    }
     connect(SkiftMode, &QToolButton::clicked, this, [this] { SkiftModeClick(); });
     SetNavCaptions(false);
 }

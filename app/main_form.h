@@ -203,7 +203,11 @@ class TKJSagerForm : public QMainWindow {
     void SagsDataStateChange(Db::TDataSource& source);
     // Save's rules: false after saying why and cancelling the edit.
     bool CaseMayBeSaved();
-    void PostCase();
+    // False when another station deleted the case: nothing written, the user told.
+    bool PostCase();
+    void CaseGone();
+    bool ChangedBesidesNumber();
+    void SettleCaseForNumberMove();
     // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
     void PostOrCancelCase();
     // Whether a case has this number, whatever filter and order the header's cursor has.
@@ -231,6 +235,8 @@ class TKJSagerForm : public QMainWindow {
     void RowBeforePost(const RowKind& k, Db::TDataSet& ds);
     bool OwnSharedRow(const RowKind& k, int32_t recNo);
     void WriteBack(const RowKind& k, bool isNew);
+    bool SharedRowDeleted(const RowKind& k, int32_t recNo);
+    void RowGone(const RowKind& k);
     void NewRow(const RowKind& k);
     void DeleteRow(const RowKind& k);
     void UndoRow(const RowKind& k);
@@ -242,6 +248,9 @@ class TKJSagerForm : public QMainWindow {
     void PickButton(const RowKind& k);
     void ItemColumnExit();
     void GridFocus(QWidget* old, QWidget* now);
+    // Settles a pending row edit as leaving its grid does: the open cell editor is taken, a
+    // changed row is posted (its question asked), an untouched one cancelled.
+    void SettleRows();
     void ShowPostTotal();
     void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
     void WireGrids();

@@ -150,13 +150,34 @@ bool TKJSagerForm::CodeExists(bool customer) {
     return false;
 }
 
-void TKJSagerForm::PostCase() {
+bool TKJSagerForm::PostCase() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (!Editing(s)) return;
-    // An insert takes the append lock inside the post; an edit holds its record.
-    if (s.State() == Db::dsEdit) LockRecord(s);
+    if (!Editing(s)) return true;
+    // An insert takes the append lock inside the post; an edit holds its record, read
+    // anew by the lock.
+    if (s.State() == Db::dsEdit) {
+        LockRecord(s);
+        if (s.Deleted()) {
+            s.UnLock();
+            CaseGone();
+            return false;
+        }
+    }
     s.Post();
     s.UnLock();
+    return true;
+}
+
+// Another station deleted the case being saved: nothing is written into the deleted record,
+// the user is told, and the window shows the case now current with its own names.
+void TKJSagerForm::CaseGone() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    s.Cancel();
+    ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+    s.Refresh();
+    if (s.Eof()) s.GoBottom();
+    AfterMove();
+    RepaintCaseOverview();
 }
 
 void TKJSagerForm::PostOrCancelCase() {
@@ -169,11 +190,38 @@ void TKJSagerForm::PostOrCancelCase() {
         PostCase();
 }
 
+// The header's fields other than the case number differ from the stored case.
+bool TKJSagerForm::ChangedBesidesNumber() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    TzDs::TTzDbf& stored = data_.SagsBufDbf;
+    data_.GotoRecNo(stored, s.RecNo());
+    if (stored.RecNo() != s.RecNo()) return true;
+    for (Db::TField* f : s.Fields()) {
+        if (f->FieldKind() != Db::fkData || TzUpper(f->FieldName()) == "SAGS_NR") continue;
+        if (f->AsString() != stored.FieldByName(f->FieldName()).AsString()) return true;
+    }
+    return false;
+}
+
+// Moving by the case-number field (PgUp/PgDn, a number chosen or typed): the number in the
+// field says where to go, the header's other changes are saved as a move by the navigation
+// buttons saves them.
+void TKJSagerForm::SettleCaseForNumberMove() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (s.State() != Db::dsEdit) return PostOrCancelCase();
+    s.UpdateRecord();  // a change still in a field counts
+    if (!SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr))
+        s.FieldByName("SAGS_NR").SetAsString(StoredSagsNr);
+    if (!ChangedBesidesNumber())
+        s.Cancel();
+    else if (CaseMayBeSaved())
+        PostCase();
+}
+
 void TKJSagerForm::BtnGemClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     if (Editing(s)) s.UpdateRecord();
-    if (!CaseMayBeSaved()) return;
-    PostCase();
+    if (!CaseMayBeSaved() || !PostCase()) return;
     RepaintCaseOverview();
     edtSagsNr->setFocus();
 }
@@ -303,7 +351,15 @@ void TKJSagerForm::ReopenCase() {
     const auto& ask = MainEntries().AskPassword;
     if (!ask || !ask(this, "Tulix")) return;
     s.Edit();
-    if (!s.RLock()) return;  // one attempt; the post takes the record lock itself
+    if (!s.RLock()) {  // one attempt; the post takes the record lock itself
+        s.Cancel();
+        ShowMsg(Ansi("Sagen er i brug af en anden bruger, intet er ændret !!!"));
+        return;
+    }
+    if (s.Deleted()) {
+        s.UnLock();
+        return CaseGone();
+    }
     s.FieldByName("SAG_AFSLUT").Clear();
     s.Post();
     s.UnLock();

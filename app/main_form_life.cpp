@@ -91,7 +91,12 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
     if (!table.Active() || !table.Modified() || !Editing(table)) return;
     bool granted = table.State() == Db::dsInsert && table.ALock();
     if (!granted) granted = table.RLock();
-    if (granted) table.Post();
+    if (granted && table.State() == Db::dsEdit && table.Deleted()) {
+        table.Cancel();  // another station deleted it: nothing is written into it
+        ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+    } else if (granted) {
+        table.Post();
+    }
     table.UnLock();
 }
 
@@ -137,6 +142,7 @@ void TKJSagerForm::GiveHandlersBack() {
 
 void TKJSagerForm::SuspendData() {
     if (!resumed_) return;
+    SettleRows();
     AskSavePending();
     DetachControls();
     data_.ResetTables();

@@ -135,6 +135,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const int which = b == BtnFirst ? 0 : b == btnPrior ? 1 : b == btnNext ? 2 : 3;
     const std::string w = TrimRight(SearchWord);
+    SettleRows();        // a row being edited is settled as leaving its grid does
     PostOrCancelCase();  // the browse-mode check of the move: a changed case is saved
     if (!w.empty()) {
         NavSearch(which, w);
@@ -194,8 +195,8 @@ void TKJSagerForm::EnterSkiftField(const char* tag) {
 void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
+    SettleCaseForNumberMove();
     SetCaseOrder("SAGSNR");
-    if (Editing(s)) s.Cancel();
     PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
     edtSagsNr->setFocus();
@@ -228,7 +229,7 @@ void TKJSagerForm::SagsNrChosen() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string text = TzUpper(TrimRight(Text(edtSagsNr)));
     if (text == TrimRight(CurrentSagsNr)) return;
-    if (Editing(s)) s.Cancel();
+    SettleCaseForNumberMove();
     const int32_t r = s.RecNo();
     SetCaseOrder("SAGSNR");
     if (!s.FindExact(KeyOf(text, 10))) data_.GotoRecNo(s, r);
@@ -240,6 +241,7 @@ void TKJSagerForm::SagsNrExit() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string typed = TzUpper(TrimRight(Text(edtSagsNr)));
     if (typed.empty() || typed == TrimRight(CurrentSagsNr)) return;
+    SettleCaseForNumberMove();
     s.DisableControls();
     struct End {
         TKJSagerForm* f;
@@ -253,7 +255,6 @@ void TKJSagerForm::SagsNrExit() {
             s.ClearStateStack();
         }
     } end{this, s};
-    if (s.State() == Db::dsEdit) s.Cancel();
     const int32_t savedRecNo = s.RecNo();
     s.PushState();
     SetCaseOrder("SAGSNR");

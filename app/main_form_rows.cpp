@@ -7,9 +7,11 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 #include <cstring>
@@ -315,7 +317,9 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
 
 // Entering a grid without rows starts one; leaving a grid posts its modified row.
 void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
-    if (!now || now->window() != this) return;
+    // The menu bar has the focus only while a menu is being chosen from: a command it runs
+    // settles the row itself, and the row's question must not open under the open menu.
+    if (!now || now->window() != this || qobject_cast<QMenuBar*>(now)) return;
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         TzDs::TTzDbf& t = data_.*(k->scratch);
@@ -327,9 +331,25 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
     }
 }
 
+void TKJSagerForm::SettleRows() {
+    for (const Kind* k : {&Events(), &Postings()}) {
+        TzDs::TTzDbf& t = data_.*(k->scratch);
+        if (!t.Active()) continue;
+        // A value its field refused has been reported; the row then keeps its stored value.
+        if (!(this->*(k->grid))->CommitEditor() && Editing(t)) t.Cancel();
+        if (Editing(t) && t.Modified())
+            t.Post();
+        else if (Editing(t))
+            t.Cancel();
+    }
+}
+
 // ---- Copying the case's rows ---------------------------------------------------------------
 
 void TKJSagerForm::RecreateScratch(TzDs::TTzDbf& scratch) {
+    // A row still being edited belongs to the copy being thrown away: it is never posted
+    // into the emptied table.
+    if (Editing(scratch)) scratch.Cancel();
     if (scratch.IsEmpty()) return;
     scratch.DisableControls();
     if (!scratch.Exclusive()) {  // the scratch tables are opened exclusively; zap needs it
@@ -552,6 +572,24 @@ bool TKJSagerForm::OwnSharedRow(const Kind& k, int32_t recNo) {
            TzUpper(TrimRight(shared.FieldByName(k.caseField).AsString())) == number;
 }
 
+// The row's source record was deleted (and perhaps packed away) by another station.
+bool TKJSagerForm::SharedRowDeleted(const Kind& k, int32_t recNo) {
+    TzDs::TTzDbf& shared = data_.*(k.shared);
+    if (recNo < 1) return false;
+    if (recNo > shared.RecCount()) return true;
+    shared.Go(recNo);
+    return shared.Deleted();
+}
+
+// Nothing is written for a row whose source another station deleted: the user is told, the
+// row's edit is dropped, and the copy is rebuilt once the post that got here has returned.
+void TKJSagerForm::RowGone(const Kind& k) {
+    ShowMsg(Ansi("Rækken er slettet af en anden bruger, intet er gemt !!!"));
+    TzDs::TTzDbf& scratch = data_.*(k.scratch);
+    if (Editing(scratch)) scratch.Cancel();
+    QTimer::singleShot(0, this, [this, kp = &k] { Guarded([this, kp] { LoadCaseRows(*kp); }); });
+}
+
 void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
     TzDs::TTzDbf& shared = data_.*(k.shared);
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
@@ -568,12 +606,17 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
         shared.Edit();
         CopyFields(scratch, shared, "FILLER");  // the shared filler stays
         while (!shared.FLock()) kjqt::LetMessagesThrough();
+        if (shared.Deleted()) {  // deleted since it was looked at; the lock read it anew
+            shared.Cancel();
+            return RowGone(k);
+        }
         shared.ReplaceRec();
         shared.UnLock();
         if (Editing(shared)) shared.Cancel();  // written: the buffer holds the file's row
         return;
     }
-    // A new row, or one whose source is gone or now another's: appended anew.
+    if (!isNew && SharedRowDeleted(k, recNo)) return RowGone(k);
+    // A new row, or one whose record number now holds another case's row: appended anew.
     shared.ClearRecord();
     CopyFields(scratch, shared, "FILLER");  // the shared filler stays
     LockAppend(shared);
@@ -620,10 +663,12 @@ void TKJSagerForm::DeleteRow(const Kind& k) {
         std::string(k.postings ? "\xD8nsker du at slette denne postering ?"
                                : "\xD8nsker du at slette denne h\xE6ndelse ?") +
         "\r\n" + scratch.FieldByName(date).AsString() + " " + scratch.FieldByName(text).AsString();
-    if (!Ask(question)) return;
+    // The row the question names is taken now: the question's window takes the focus from
+    // the grid, which cancels an untouched new row and leaves the saved row above current.
     const bool isNew = scratch.State() == Db::dsInsert;
+    const int32_t recNo = isNew ? 0 : scratch.FieldByName(k.recNoField).AsInteger();
+    if (!Ask(question)) return;
     scratch.Cancel();
-    const int32_t recNo = scratch.FieldByName(k.recNoField).AsInteger();
     // Only this case's own row is deleted; a number now holding another row touches nothing.
     if (!isNew && OwnSharedRow(k, recNo)) {
         while (!shared.FLock()) kjqt::LetMessagesThrough();

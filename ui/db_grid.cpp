@@ -598,6 +598,13 @@ void TDBGrid::updateGeometries() {
     if (model_->Link().BufferCount() != VisibleRowCount()) UpdateBufferCount();
 }
 
+void TDBGrid::mousePressEvent(QMouseEvent* event) {
+    QTableView::mousePressEvent(event);
+    // A click on the current cell opens its editor at once, as one on another cell does; the
+    // view's own delayed start would come after the first keys typed.
+    if (AlwaysShowEditor && event->button() == Qt::LeftButton) ShowEditor();
+}
+
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     OnDblClick(*this);

@@ -155,6 +155,7 @@ class TDBGrid : public QTableView {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void updateGeometries() override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

@@ -6,6 +6,7 @@
 // same case while this one edits them.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QStyle>
@@ -32,7 +33,26 @@ using kjqt::mb::kIdYes;
 class MainFormRowsTest : public QObject {
     Q_OBJECT
 
-    kjqt::ScriptedResponder responder_;
+    // Answers as scripted; with thief set, a question's window takes the focus as a real
+    // message box does, and gives it back to the window it came from.
+    struct Responder : kjqt::ScriptedResponder {
+        QWidget* thief = nullptr;
+        kjqt::DialogAnswer Respond(const kjqt::DialogRequest& request) override {
+            QWidget* from = QApplication::activeWindow();
+            if (thief) {
+                thief->show();
+                QApplication::setActiveWindow(thief);
+                thief->setFocus();
+            }
+            kjqt::DialogAnswer a = ScriptedResponder::Respond(request);
+            if (thief) {
+                thief->hide();
+                QApplication::setActiveWindow(from);
+            }
+            return a;
+        }
+    };
+    Responder responder_;
     std::unique_ptr<StartFolder> sf_;
     std::unique_ptr<kj::TKJData> data_;
     std::unique_ptr<kj::TKJSagerForm> form_;
@@ -573,6 +593,96 @@ class MainFormRowsTest : public QObject {
         QTest::keyClicks(Focused(), "DKDK");
         QCOMPARE(editor->text(), U("D"));
         Key(Qt::Key_Escape);
+    }
+
+    // A question's window takes the focus from the grid, which cancels an untouched new
+    // row: the delete still takes the new row it asked about, never the saved row above.
+    void deleteOnANewRowOnlyCancelsIt() {
+        AddCase("D1");
+        AddEvent("D1", "gemt");
+        AddPosting("D1", 1, 10, "D", 25, "", "gemt");
+        QLineEdit thief;
+        thief.show();  // a window once shown takes the focus at once
+        QVERIFY(QTest::qWaitForWindowExposed(&thief));
+        thief.hide();
+        responder_.thief = &thief;
+        for (int tab : {0, 1}) {
+            Show("D1", tab);
+            Activate();
+            kjqt::TDBGrid* grid = tab == 0 ? form_->StatusGrid : form_->posterGrid;
+            QVERIFY(CellEditor(grid, 3));
+            QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+            QCOMPARE((tab == 0 ? data_->tmpStat : data_->tmpPost).State(), Db::dsInsert);
+            QVERIFY(CellEditor(grid, 3));
+            responder_.Answer(kIdYes);
+            QTest::keyClick(Focused(), Qt::Key_Delete, Qt::ControlModifier);
+            QCOMPARE(responder_.Unanswered(), 0);
+        }
+        responder_.thief = nullptr;
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "D1"),
+                 std::vector<std::string>({"gemt"}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "D1"),
+                 std::vector<std::string>({"gemt"}));
+        QCOMPARE(data_->tmpPost.RecCount(), 1);
+    }
+
+    // A menu window opened with a value still in a cell editor: the row is settled first
+    // (its question asked), the value saved into its own row, and no blank row appended.
+    void menuWindowSettlesThePendingRow() {
+        AddCase("M1");
+        AddPosting("M1", 1, 10, "D", 25, "", "tid");
+        Show("M1", 1);
+        Activate();
+        QLineEdit* editor = CellEditor(form_->posterGrid, 4);  // POST_ANTAL
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(Focused(), "6");
+        bool inside = false;
+        kj::MainEntries().MenuCommands["MenuVaregrupper"] = [&] {
+            inside = true;
+            QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+            QCOMPARE(data_->tmpPost.State(), Db::dsBrowse);
+        };
+        responder_.Answer(kIdYes);
+        form_->menuBar()->findChild<QAction*>("MenuVaregrupper")->trigger();
+        QVERIFY(inside);
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_antal", "M1"),
+                 std::vector<std::string>({"6"}));
+        QCOMPARE(data_->PostDbf.RecCount(), 1);
+        QCOMPARE(data_->tmpPost.RecCount(), 1);
+        QCOMPARE(data_->tmpPost.FieldByName("post_antal").AsInteger(), 6);
+    }
+
+    // Another station deletes a row this one then edits: nothing is written, no row is
+    // appended anew, the user is told, and the copy no longer shows the row.
+    void editOfARowDeletedElsewhereWritesNothing() {
+        AddCase("X1");
+        AddEvent("X1", "syn");
+        AddPosting("X1", 1, 10, "D", 25, "", "tid");
+        for (int tab : {0, 1}) {
+            Show("X1", tab);
+            TzDs::TTzDbf& t = tab == 0 ? data_->tmpStat : data_->tmpPost;
+            TzDs::TTzDbf& other = data_->TzDbf1;  // the other station's cursor
+            other.SetDbfFileName(sf_->data + (tab == 0 ? "Status.dbf" : "Poster.dbf"));
+            other.Open();
+            other.Go(t.FieldByName(tab == 0 ? "stat_recno" : "post_recno").AsInteger());
+            QVERIFY(other.RLock());
+            other.DeleteRec();
+            other.UnLock();
+            other.Close();
+            responder_.Clear();
+            t.Edit();
+            t.FieldByName(tab == 0 ? "stat_bem" : "post_bem").SetAsString("rettet");
+            responder_.Answer(kIdYes);
+            t.Post();
+            QCOMPARE(responder_.Texts().value(1),
+                     U("Rækken er slettet af en anden bruger, intet er gemt !!!"));
+            QTRY_VERIFY_WITH_TIMEOUT(t.IsEmpty(), 20000);
+        }
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "X1"), std::vector<std::string>());
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "X1"), std::vector<std::string>());
+        QCOMPARE(data_->StatusDbf.RecCount(), 1);
+        QCOMPARE(data_->PostDbf.RecCount(), 1);
     }
 
     void invoicePostingOfAZeroSumWritesZeros() {

@@ -586,6 +586,74 @@ class MainFormTest : public QObject {
                  QStringList({"''"}));
     }
 
+    // PgUp/PgDn in the case-number field, a number chosen from its list and a number typed
+    // there move as the navigation buttons do: the header's pending change is saved.
+    void numberFieldMovesSaveThePendingEdit() {
+        AddCase("P1", "a");
+        AddCase("P2", "b");
+        AddCase("P3", "c");
+        Goto("P1");
+        Type(form_->edtMatnr, "11");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_PageDown);
+        QCOMPARE(Nr(), std::string("P2"));
+        Type(form_->edtMatnr, "22");
+        Type(form_->edtSagsNr, "p3");
+        Key(Qt::Key_Tab);
+        QCOMPARE(Nr(), std::string("P3"));
+        Type(form_->edtMatnr, "33");
+        form_->edtSagsNr->setFocus();
+        form_->edtSagsNr->showPopup();
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_Home);
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_Return);
+        QCOMPARE(Nr(), std::string("P1"));
+        QCOMPARE(responder_.Texts(), QStringList());
+        for (const char* nr : {"P1", "P2", "P3"})
+            QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", nr, {"SAG_MATNR"}),
+                     QStringList({QString("'%1%1'").arg(QChar(nr[1]))}));
+        // A number typed to move is where to go, never a change of the case left.
+        Type(form_->edtSagsNr, "p2");
+        Key(Qt::Key_PageUp);
+        QCOMPARE(Nr(), std::string("P1"));
+        QCOMPARE(Rows("Sager.dbf", "sags_nr", "P1"), 1);
+        QCOMPARE(responder_.Texts(), QStringList());
+    }
+
+    // Another station deleted the case being saved: nothing is written into the deleted
+    // record, the user is told, and the case now shown carries its own employee's name.
+    void caseDeletedElsewhereIsNotSaved() {
+        TzDs::TTzDbf& b = data_->BrugerDbf;
+        for (const char* ini : {"AA", "BB"}) {
+            b.Append();
+            b.FieldByName("ini").SetAsString(ini);
+            b.FieldByName("ini_fnavn").SetAsString(std::string("Navn") + ini);
+            responder_.Answer(kIdYes);
+            b.Post();
+        }
+        responder_.Clear();
+        AddCase("S1", "en", "", "AA");
+        AddCase("S2", "to", "", "BB");
+        Goto("S1");
+        const int rec = data_->SagsDbf.RecNo();
+        Type(form_->edtMatnr, "77");
+        TzDs::TTzDbf& other = data_->TzDbf1;  // the other station's cursor
+        other.HideDeletedRecs = false;
+        other.SetDbfFileName(sf_->data + "Sager.dbf");
+        other.Open();
+        other.Go(rec);
+        QVERIFY(other.RLock());
+        other.DeleteRec();
+        other.UnLock();
+        Key(Qt::Key_F2);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Sagen er slettet af en anden bruger, intet er gemt !!!")}));
+        other.Go(rec);
+        QCOMPARE(Trim(other.FieldByName("sag_matnr").AsString()), std::string());
+        other.Close();
+        QCOMPARE(Nr(), std::string("S2"));
+        QCOMPARE(form_->edtAnsvarTekst->text().trimmed(), U("NavnBB"));
+    }
+
     void impossibleDateKeepsTheFocusAndIsReportedOnce() {
         AddCase("F1", "dato");
         Goto("F1");
