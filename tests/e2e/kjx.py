@@ -114,6 +114,9 @@ def _openbox_rc():
     return re.sub(r"<keyboard>.*</keyboard>", "<keyboard></keyboard>", rc, flags=re.S)
 
 
+_OPENBOX_RC = _openbox_rc()  # a test may adjust it before its Display starts
+
+
 class Window:
     """One managed top-level window as wmctrl lists it."""
 
@@ -164,7 +167,7 @@ class Display:
         self.env = env
         rc = os.path.join(self.tmp, "openbox-rc.xml")
         with open(rc, "w") as f:
-            f.write(_openbox_rc())
+            f.write(_OPENBOX_RC)
         self._wm = _spawn(["openbox", "--sm-disable", "--config-file", rc], env=env,
                           log=os.path.join(self.tmp, "openbox.log"))
         wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
