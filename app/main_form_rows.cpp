@@ -643,6 +643,10 @@ void TKJSagerForm::NewRow(const Kind& k) {
         return;
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
+    // A row still being typed is settled as leaving it would (its question, then saved or
+    // dropped by the answer), never thrown away unasked by the next new row.
+    grid->CommitEditor();
+    if (Editing(scratch) && scratch.Modified()) scratch.Post();
     if (Editing(scratch)) scratch.Cancel();
     if (scratch.FLock()) {
         scratch.Append();

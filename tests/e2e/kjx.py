@@ -494,9 +494,10 @@ class Station:
             _kill(self.proc)
 
 
-def rows(where, table, deleted=False):
+def rows(where, table, deleted=False, encoding="cp850"):
     """The records of a table as dicts (a Station or a data folder). Deleted records are
-    left out, or with deleted=True only they are given."""
+    left out, or with deleted=True only they are given. The tables hold their text in the
+    DOS code page 850."""
     import dbfread
     folder = where.data_dir if isinstance(where, Station) else where
     path = os.path.join(folder, table)
@@ -504,7 +505,7 @@ def rows(where, table, deleted=False):
         for name in os.listdir(folder):
             if name.lower() == table.lower():
                 path = os.path.join(folder, name)
-    dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True,
+    dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True, encoding=encoding,
                       char_decode_errors="replace")
     return [dict(r) for r in (dbf.deleted if deleted else dbf.records)]
 

@@ -81,6 +81,64 @@ def group_and_items(st):
     close_saving(st, reg, r"^Skal den rettede vare gemmes")
 
 
+def the_case(st, number):
+    """A new case typed field by field with Tab and saved with F2."""
+    steps.new_case(st, number, ask_initials=False)
+    st.key("Tab")  # the case type -> its responsible employee
+    for text in ("kb", "Skel mellem to grunde", "12a", "Aarhus", "k1"):
+        st.type(text)
+        st.key("Tab")
+    st.key("F2")
+    kjx.wait_until(lambda: steps.case_rows(st, number), what="case %s saved" % number)
+
+
+def new_row(st, question):
+    """Ctrl+Ins in a grid: the row typed before is asked about and saved (Ja); the new row
+    starts in its first column."""
+    st.key("ctrl+Insert")
+    steps.answer(st, question, "alt+j")
+    st.key("Home")
+
+
+def events(st):
+    """Two events typed with Tab and ended with Enter, then a blank row made with Ctrl+Ins
+    and taken back with Ctrl+Del."""
+    st.display.click(st.main, *NEW_ROW_BUTTON)
+    for n, (time_, length, text) in enumerate((("0930", "0045", "Opmåling"),
+                                               ("1300", "0100", "Skelsyn"))):
+        if n:
+            new_row(st, r"^Skal den rettede hændelse gemmes")
+        st.key("Tab", "Tab")  # Afsluttet -> Dato -> Tidspunkt
+        for value in (time_, length):
+            st.type(value)
+            st.key("Tab")
+        st.type(text)
+        st.key("Return")
+    new_row(st, r"^Skal den rettede hændelse gemmes")
+    st.key("ctrl+Delete")
+    steps.answer(st, r"^Ønsker du at slette denne hændelse", "alt+j")
+
+
+def postings(st):
+    """Two postings typed with Tab, the second one's D/K typed as D; a blank row made with
+    Ctrl+Ins and taken back with Ctrl+Del."""
+    st.display.click(st.main, *POSTINGS_TAB)
+    st.display.click(st.main, *NEW_ROW_BUTTON)
+    for n, (item, text, count) in enumerate((("T1", "Skitse", "6"), ("K1", "Kørsel", "42"))):
+        if n:
+            new_row(st, r"^Skal den rettede postering gemmes")
+        st.type("kb")
+        st.key("Tab", "Tab")  # Meda. -> Dato -> Vare
+        for value in (item, text, count):
+            st.type(value)
+            st.key("Tab")
+    st.key("Tab", "Tab", "Tab")  # Stk.pris -> Moms sats -> Rabat -> D/K
+    st.type("D")
+    new_row(st, r"^Skal den rettede postering gemmes")
+    st.key("ctrl+Delete")
+    steps.answer(st, r"^Ønsker du at slette denne postering", "alt+j")
+
+
 class WorkingDayTest(unittest.TestCase):
     def test_a_new_row_in_a_grid_register_keeps_the_row_being_typed(self):
         with kjx.Display() as d:
@@ -115,6 +173,24 @@ class WorkingDayTest(unittest.TestCase):
             self.assertEqual([r["ID"] for r in kjx.rows(st, "VarerG.dbf")], ["T"])
             self.assertEqual(sorted((r["TMU_ID"], r["TMU_PRIS"]) for r in kjx.rows(st, "Varer.dbf")),
                              [("K1", 3), ("T1", 650)])
+            the_case(st, "S1")
+            self.assertEqual([(r["SAG_ANSVAR"], r["SAG_KUNDE"], r["SAGS_BEM"].strip(),
+                               r["SAG_MATNR"]) for r in steps.case_rows(st, "S1")],
+                             [("KB", "K1", "Skel mellem to grunde", "12a")])
+            events(st)
+            self.assertEqual(sorted((r["STAT_SAG"], r["STAT_TID"], r["STAT_VAR"], r["STAT_BEM"])
+                                    for r in kjx.rows(st, "Status.dbf")),
+                             [("S1", "09:30", "00:45", "Opmåling"),
+                              ("S1", "13:00", "01:00", "Skelsyn")])
+            self.assertEqual(kjx.rows(st, "Status.dbf", deleted=True), [])
+            postings(st)
+            kjx.wait_until(lambda: len(kjx.rows(st, "Poster.dbf")) == 2, what="two postings")
+            self.assertEqual(sorted((r["POST_SAG"], r["POST_ANS"].upper(), r["POST_TMU"],
+                                     r["POST_BEM"],
+                                     r["POST_ANTAL"], r["POST_DK"])
+                                    for r in kjx.rows(st, "Poster.dbf")),
+                             [("S1", "KB", "K1", "Kørsel", 42, "D"),
+                              ("S1", "KB", "T1", "Skitse", 6, "D")])
 
 
 if __name__ == "__main__":
