@@ -112,7 +112,10 @@ void TGridRegisterForm::done(int result) {
 
 void TGridRegisterForm::AppendNewRow() {
     if (Initials().empty()) return;
-    table_.Cancel();
+    // A row still being typed is settled as on closing (asked, saved or dropped), never
+    // thrown away unasked by the next new row.
+    Grid->CommitEditor();
+    PostOnClose(table_);
     if (table_.FLock()) table_.Append();
     table_.UnLock();
     table_.Edit();

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -613,9 +614,18 @@ bool TKJData::PackTables() {
 void TKJData::ResetTable(TzDs::TTzDbf& table) {
     if (!table.Active()) return;
     TzCommon::ErrorCheckingOff off;
-    table.SetRelationTo(nullptr);
-    table.SetFilterTo("");
-    table.SetWhileTo("");
+    // Dropping the filters moves back onto the record through the index; a damaged index
+    // raises there even with checking off. The reset goes on regardless: it runs before the
+    // maintenance commands too, and "Genskab indeks" is what mends such an index.
+    auto step = [](const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const TzCommon::ETzError&) {
+        }
+    };
+    step([&table] { table.SetRelationTo(nullptr); });
+    step([&table] { table.SetFilterTo(""); });
+    step([&table] { table.SetWhileTo(""); });
 }
 
 void TKJData::ResetTables() {

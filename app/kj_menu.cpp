@@ -15,6 +15,7 @@
 #include "app/rediger.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "ui/application.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
@@ -80,8 +81,8 @@ void TMenuDispatch::Suspended(const std::function<void()>& body) {
     if (SuspendData) SuspendData();
     struct Resume {
         TMenuDispatch& m;
-        ~Resume() {
-            if (m.ResumeData) m.ResumeData();
+        ~Resume() {  // an error here is shown: nothing may leave a destructor
+            if (m.ResumeData) kjqt::Guarded([this] { m.ResumeData(); });
         }
     } resume{*this};
     body();

@@ -7,6 +7,10 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <csignal>
+#include <exception>
+
+#include "storage/tz_common.h"
+#include "ui/application.h"
 
 namespace kj {
 
@@ -17,6 +21,18 @@ int g_pipe[2] = {-1, -1};  // the signal handler's write end, the notifier's rea
 void OnTerminate(int) {
     const char c = 'x';
     if (g_pipe[1] >= 0) (void)!write(g_pipe[1], &c, 1);
+}
+
+// The engine's error, raised rather than ending the program.
+void RaiseEngineError() {
+    if (TzCommon::ErrorWord() == 0) return;
+    TzCommon::ETzError error(TzCommon::ErrorText(TzCommon::ErrorWord()) + "\r\n" +
+                             TzCommon::ClearError());
+    if (std::uncaught_exceptions() > 0) {
+        kjqt::ShowException(std::make_exception_ptr(error));
+        return;
+    }
+    throw error;
 }
 
 sigset_t TerminateSet() {
@@ -49,6 +65,10 @@ void CloseOnTerminate(QWidget* mainWindow) {
     sigaction(SIGTERM, &action, nullptr);
     const sigset_t set = TerminateSet();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);  // a request that waited arrives now
+}
+
+void KeepRunningOnEngineErrors(bool on) {
+    TzCommon::SetErrorHook(on ? TzCommon::ErrorHook(&RaiseEngineError) : nullptr);
 }
 
 }  // namespace kj

@@ -22,6 +22,7 @@
 #include "app/kj_data.h"
 #include "app/kj_menu.h"
 #include "app/kj_register.h"
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "app/main_entries.h"
 #include "app/main_form_util.h"
@@ -141,11 +142,13 @@ TKJSagerForm::TKJSagerForm(TKJData& data, QWidget* parent) : QMainWindow(parent)
     KJStatus = new TStatusPanel(this);
     statusBar()->addWidget(KJStatus, 1);
     qApp->installEventFilter(this);
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+    focusLinks_.push_back(connect(qApp, &QApplication::focusChanged, this,
+                                  [this](QWidget*, QWidget* now) { OnFocusChanged(now); }));
 }
 
 TKJSagerForm::~TKJSagerForm() {
+    KeepRunningOnEngineErrors(false);
+    for (const QMetaObject::Connection& link : focusLinks_) disconnect(link);
     qApp->removeEventFilter(this);
     MainMenu().SuspendData = nullptr;
     MainMenu().ResumeData = nullptr;

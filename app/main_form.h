@@ -17,9 +17,11 @@
 #include <QPointer>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/db_dataset.h"
 #include "data/db_datasource.h"
+#include "ui/application.h"
 
 class QAction;
 class QLabel;
@@ -85,13 +87,16 @@ class TKJSagerForm : public QMainWindow {
     void SuspendData();
     void ResumeData();
     bool Resumed() const { return resumed_; }
-    // Runs body as a modal step: SuspendData before, ResumeData after (also on a throw).
+    // Runs body as a modal step: SuspendData before, ResumeData after (also on a throw; an
+    // error of its own is shown there, as nothing may leave a destructor).
     template <class F>
     void Modal(F body) {
         SuspendData();
         struct Back {
             TKJSagerForm* f;
-            ~Back() { f->ResumeData(); }
+            ~Back() {
+                kjqt::Guarded([this] { f->ResumeData(); });
+            }
         } back{this};
         body();
     }
@@ -267,6 +272,9 @@ class TKJSagerForm : public QMainWindow {
     bool active_ = false;
     QPointer<QWidget> lastFocus_;
     bool inExit_ = false;
+    // The application's focus-change connections, cut first thing in the destructor: Qt
+    // deletes the controls (moving the focus) only after this class's part is gone.
+    std::vector<QMetaObject::Connection> focusLinks_;
     std::string statusText_;
 
     std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;

@@ -40,6 +40,7 @@ TKJSagerForm* TKJSagerForm::FormCreate(TKJData& data, const std::string& argumen
     if (tz::Exists(morvSag)) kjqt::TMemIniFile probe(morvSag);  // opened and freed, unread
     auto* form = new TKJSagerForm(data);
     form->InitView();
+    KeepRunningOnEngineErrors(true);  // until the window goes (its destructor)
     return form;
 }
 

@@ -309,9 +309,10 @@ void TKJSagerForm::BuildRowTabs(QVBoxLayout* events, QVBoxLayout* postings) {
         Guarded([this] { ItemColumnExit(); });
         --quietItem_;
     };
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        Guarded([this, old, now] { GridFocus(old, now); });
-    });
+    focusLinks_.push_back(
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            Guarded([this, old, now] { GridFocus(old, now); });
+        }));
 }
 
 // Entering a grid without rows starts one; leaving a grid posts its modified row.
@@ -643,6 +644,10 @@ void TKJSagerForm::NewRow(const Kind& k) {
         return;
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
+    // A row still being typed is settled as leaving it would (its question, then saved or
+    // dropped by the answer), never thrown away unasked by the next new row.
+    grid->CommitEditor();
+    if (Editing(scratch) && scratch.Modified()) scratch.Post();
     if (Editing(scratch)) scratch.Cancel();
     if (scratch.FLock()) {
         scratch.Append();

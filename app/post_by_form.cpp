@@ -44,7 +44,8 @@ TPostnrForm::TPostnrForm()
 
 void TPostnrForm::NyPostnr() {
     if (Initials().empty()) return;
-    table_.Cancel();
+    Grid->CommitEditor();  // the row being typed is settled as on closing, not dropped
+    PostOnClose(table_);
     if (table_.ALock()) table_.Append();
     table_.UnLock();
     table_.Edit();

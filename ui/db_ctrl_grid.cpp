@@ -72,9 +72,11 @@ TDBCtrlGrid::TDBCtrlGrid(QWidget* parent)
 }
 
 TDBCtrlGrid::~TDBCtrlGrid() {
-    if (live_)
-        for (TDBControl* c : live_->controls) c->SetDataSource(nullptr);
-    link_->SetDataSource(nullptr);
+    kjqt::Guarded([this] {  // an error while letting go is shown: nothing leaves a destructor
+        if (live_)
+            for (TDBControl* c : live_->controls) c->SetDataSource(nullptr);
+        link_->SetDataSource(nullptr);
+    });
 }
 
 void TDBCtrlGrid::SetPanelBuilder(std::function<void(QWidget&)> build) {

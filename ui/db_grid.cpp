@@ -277,7 +277,9 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
 
 TDBGrid::~TDBGrid() {
     disconnect(qApp, nullptr, this, nullptr);
-    setModel(nullptr);
+    // Letting go of the model reads the table once more; an error there is shown, as
+    // nothing may leave a destructor.
+    kjqt::Guarded([this] { setModel(nullptr); });
 }
 
 template <class F>

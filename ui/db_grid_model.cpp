@@ -15,7 +15,7 @@ TDBGridModel::TDBGridModel(TDBGrid& grid)
     : grid_(grid), link_(std::make_unique<TGridDataLink>(*this)) {}
 
 TDBGridModel::~TDBGridModel() {
-    link_->SetDataSource(nullptr);
+    kjqt::Guarded([this] { link_->SetDataSource(nullptr); });  // nothing leaves a destructor
 }
 
 Db::TDataLink& TDBGridModel::Link() {

@@ -808,6 +808,71 @@ class MainFormTest : public QObject {
         QCOMPARE(users[0]["ini"], std::string("GH"));
     }
 
+    // Once the main window is up an engine error shows its message and the program goes on
+    // (never "Program halted."): a rebuild while another station holds a table exclusively
+    // says which table it could not rebuild, then that the files could not be opened again;
+    // with the table free the next rebuild opens every table and the window works on.
+    void engineErrorsWithTheWindowUpDoNotEndTheProgram() {
+        kj::MainEntries().MenuCommands["MenuGenskabIndeks"] = [] {
+            kj::MainMenu().GenskabIndeksClick();
+        };
+        AddCase("E1", "x");
+        Goto("E1");
+        bool halted = false;
+        TzCommon::SetHaltProc([&halted](int) {
+            halted = true;
+            throw std::runtime_error("halted");
+        });
+        const uint8_t checking = TzCommon::SetErrorChecking(1);  // as the program runs
+        QAction* rebuild = form_->menuBar()->findChild<QAction*>("MenuGenskabIndeks");
+        {
+            // The other station took it while this one had it closed (the rebuild closes
+            // every table first).
+            data_->StatusDbf.SetActive(false);
+            data_->statusBufDbf.SetActive(false);
+            TzDs::TTzDbf holder("Holder");  // another station's exclusive open
+            holder.SetDbfFileName(sf_->data + "Status.dbf");
+            holder.CreateIfNotFound = false;
+            holder.CreateIndex = TzDs::ciNever;
+            holder.SetExclusive(true);
+            holder.Open();
+            responder_.Clear();
+            responder_.Answer(kIdYes);
+            rebuild->trigger();
+        }
+        QVERIFY(!halted);
+        const QStringList said = responder_.Texts();
+        QVERIFY2(said.size() >= 3 && said[1].startsWith(U("Kunne ikke genskabe indeks for ")) &&
+                     said[1].contains(QStringLiteral("Status.dbf")) &&
+                     said[2].startsWith(U("Kunne ikke åbne datafilerne igen")),
+                 qPrintable(said.join(QLatin1Char('|'))));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        rebuild->trigger();
+        TzCommon::SetErrorChecking(checking);
+        TzCommon::SetHaltProc(nullptr);
+        QVERIFY(!halted);
+        QCOMPARE(responder_.Texts().size(), 1);  // the question alone
+        for (TzDs::TTzDbf* t : data_->MainCursors()) QVERIFY2(t->Active(), t->Name().c_str());
+        QVERIFY(form_->Resumed());
+        QCOMPARE(form_->CurrentSagsNr, std::string("E1"));
+    }
+
+    // The window's focus-change handlers are gone before its own members are: no handler
+    // runs on the half-destroyed window while Qt deletes its controls (quitting right after
+    // start).
+    void noFocusHandlerRunsWhileTheWindowIsDestroyed() {
+        QObject* window = form_.get();
+        bool liveDuringDestruction = false;
+        connect(form_->centralWidget(), &QObject::destroyed, [&] {
+            liveDuringDestruction = QObject::disconnect(
+                qApp, SIGNAL(focusChanged(QWidget*, QWidget*)), window, nullptr);
+        });
+        kj::SetMainWindow(nullptr);
+        form_.reset();
+        QVERIFY(!liveDuringDestruction);
+    }
+
     void closeQueryPostsAPendingCase() {
         AddCase("C1", "en");
         TzDs::TTzDbf& s = data_->SagsDbf;

@@ -114,6 +114,9 @@ def _openbox_rc():
     return re.sub(r"<keyboard>.*</keyboard>", "<keyboard></keyboard>", rc, flags=re.S)
 
 
+_OPENBOX_RC = _openbox_rc()  # a test may adjust it before its Display starts
+
+
 class Window:
     """One managed top-level window as wmctrl lists it."""
 
@@ -164,13 +167,18 @@ class Display:
         self.env = env
         rc = os.path.join(self.tmp, "openbox-rc.xml")
         with open(rc, "w") as f:
-            f.write(_openbox_rc())
+            f.write(_OPENBOX_RC)
         self._wm = _spawn(["openbox", "--sm-disable", "--config-file", rc], env=env,
                           log=os.path.join(self.tmp, "openbox.log"))
         wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
                    what="openbox on " + self.name)
 
     def close(self, failed=False):
+        if failed and self.env:
+            try:  # the screen as the failure left it, for a look afterwards
+                self.screenshot(os.path.join(self.tmp, "failure.png"))
+            except Exception:  # noqa: BLE001 - the failure itself matters more
+                pass
         for st in reversed(self._stations):
             st.kill()
         for proc in (self._other, getattr(self, "_wm", None), getattr(self, "_xvfb", None)):
@@ -417,6 +425,31 @@ class Station:
             text_regex, self.dialogs.asked()))
         return self.wait_dialog_window(ask, timeout), ask
 
+    def settle(self, boxes_regex, key="Return", timeout=WAIT, win=None):
+        """Answers every box that comes up (each must match boxes_regex) with key, until no
+        box is open and the window (the main window unless given) has been active for
+        several polls in a row; returns the texts answered."""
+        answered, quiet = [], [0]
+
+        def pred():
+            self.check_running()
+            ask = self.dialogs.next("ask")
+            if ask is not None:
+                if not re.search(boxes_regex, ask["text"]):
+                    raise AssertionError("unexpected box %r" % (ask,))
+                self.display.key(self.wait_dialog_window(ask), key)
+                self.wait_answer()
+                answered.append(ask["text"])
+                quiet[0] = 0
+                return False
+            entries = [f[0] for _, f in self.dialogs.entries(0)]
+            idle = entries.count("ask") == entries.count("answer")
+            active = self.display.active() == (win or self.main)
+            quiet[0] = quiet[0] + 1 if idle and active else 0
+            return quiet[0] >= 5
+        wait_until(pred, timeout, "the program to settle (windows %s)" % self.windows())
+        return answered
+
     def wait_answer(self, timeout=WAIT):
         """Waits for the answer to the dialog last waited for: {"button", "value"}."""
         return wait_until(lambda: self.dialogs.next("answer"), timeout, "a dialog's answer")
@@ -432,12 +465,20 @@ class Station:
     def key(self, *keys, win=None):
         self.display.key(win or self.main, *keys)
 
+    def menu(self, *keys):
+        """A main-menu command by keys: Alt pressed alone puts the keys in the menu bar, then
+        the menu's and the item's letters (or arrow keys) and Enter. Alt+letter at once
+        would reach a field label first where the two share a letter (A&fsluttet and
+        &Funktion)."""
+        self.display.key(self.main, "alt", *keys)
+
     def type(self, text, win=None, delay=40):
         self.display.type(win or self.main, text, delay)
 
     def quit(self, keys=("ctrl+x",), wait=True, timeout=WAIT):
-        """Closes the program through its main window with real keys (Ctrl+X); with wait,
-        waits for the process to end and returns its exit code."""
+        """Closes the program through its main window with real keys (Ctrl+X; or e.g.
+        ("alt", "r", "a") for Register > Afslut); with wait, waits for the process to end
+        and returns its exit code."""
         self.display.key(self.main, *keys)
         return self.wait_exit(timeout) if wait else None
 
@@ -453,9 +494,10 @@ class Station:
             _kill(self.proc)
 
 
-def rows(where, table, deleted=False):
+def rows(where, table, deleted=False, encoding="cp850"):
     """The records of a table as dicts (a Station or a data folder). Deleted records are
-    left out, or with deleted=True only they are given."""
+    left out, or with deleted=True only they are given. The tables hold their text in the
+    DOS code page 850."""
     import dbfread
     folder = where.data_dir if isinstance(where, Station) else where
     path = os.path.join(folder, table)
@@ -463,6 +505,36 @@ def rows(where, table, deleted=False):
         for name in os.listdir(folder):
             if name.lower() == table.lower():
                 path = os.path.join(folder, name)
-    dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True,
+    dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True, encoding=encoding,
                       char_decode_errors="replace")
     return [dict(r) for r in (dbf.deleted if deleted else dbf.records)]
+
+
+class HeldExclusive:
+    """Holds a table file open exclusively, as another station's exclusive open does (a
+    write lock on the share byte every open of the engine locks); a context manager."""
+
+    SHARE_BYTE = 1 << 62
+
+    def __init__(self, path):
+        import fcntl
+        import struct
+        self.fd = os.open(path, os.O_RDWR | os.O_CLOEXEC)
+        lock = struct.pack("hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, self.SHARE_BYTE, 1, 0)
+        try:
+            fcntl.fcntl(self.fd, fcntl.F_OFD_SETLK, lock)
+        except OSError:
+            os.close(self.fd)
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+        return False
+
+    def release(self):
+        if self.fd is not None:
+            os.close(self.fd)
+            self.fd = None

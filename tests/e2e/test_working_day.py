@@ -1,0 +1,197 @@
+"""A newcomer's working day in the real program, by real keys and clicks, read back from the
+tables: the first start, the first employee through the register's own New button, the first
+customer, an item group and items, a case with events and postings typed with Tab, Enter,
+Ctrl+Ins, Ctrl+Del, D and F2, moving between cases, a menu window opened with an edit pending,
+a report to the preview and to a PDF at a typed full path, and a second station on the same
+data folder.
+
+The main window fills the 1280x1024 screen of the test's display, so its buttons and tabs
+stand at fixed places."""
+import os
+import subprocess
+import unittest
+
+import kjx
+import steps
+
+USERS = r"^Redigere brugere"
+CUSTOMERS = r"Rediger kunder/kontakter"
+GROUPS = r"^Varegrupper$"
+ITEMS = r"^Varer \(Timer, Materialer og Udlæg\)$"
+PREVIEW = r"^Vis udskrift$"
+NEW_ROW_BUTTON = (167, 647)  # " Ny hændelse (Ctrl-Ins) " / " Ny postering (Ctrl-Ins) "
+EVENTS_TAB = (55, 311)
+POSTINGS_TAB = (145, 311)
+PRINT_BUTTON = (839, 30)  # the preview's " Udskriv "
+
+
+def close_saving(st, win, question):
+    """Ctrl+X on a register, its question about the row typed answered Ja."""
+    st.display.key(win, "ctrl+x")
+    steps.answer(st, question, "alt+j")
+    st.wait_gone(win)
+
+
+def first_employee(st):
+    """Register > Medarbejdere, its own " Ny bruger " button, the initials typed first."""
+    d = st.display
+    reg = steps.open_register(st, USERS, "m")
+    steps.click_button(d, reg, 1, 7)  # " Ny bruger (Ctrl-Ins) "
+    steps.initials(st, "KB")
+    d.type(reg, "kb")
+    for text in ("Landinspektør", "Karen", "Berg"):
+        d.key(reg, "Tab")
+        d.type(reg, text)
+    close_saving(st, reg, r"^Skal den rettede bruger gemmes")
+
+
+def first_customer(st):
+    d = st.display
+    reg = steps.open_register(st, CUSTOMERS, "k")
+    d.key(reg, "ctrl+Insert")
+    d.type(reg, "k1")
+    for text in ("Kommunen", "Ole"):
+        d.key(reg, "Tab")
+        d.type(reg, text)
+    close_saving(st, reg, r"^Skal den rettede kunde gemmes")
+
+
+def group_and_items(st):
+    d = st.display
+    reg = steps.open_register(st, GROUPS, "Down", "Return")
+    d.key(reg, "ctrl+Insert")
+    d.type(reg, "T")
+    d.key(reg, "Tab")
+    d.type(reg, "Timer")
+    close_saving(st, reg, r"^Skal den rettede varegruppe gemmes")
+    reg = steps.open_register(st, ITEMS, "v")
+    for n, (item, text, price) in enumerate((("T1", "Landinspektør, time", "650"),
+                                             ("K1", "Kørsel, km", "3"))):
+        d.key(reg, "ctrl+Insert")
+        if n:  # the row typed before is settled first
+            steps.answer(st, r"^Skal den rettede vare gemmes", "alt+j")
+            d.key(reg, "Home")  # the new row starts in the column last used
+        d.type(reg, item)
+        d.key(reg, "Tab")
+        d.type(reg, text)
+        d.key(reg, "Tab")
+        d.type(reg, price)
+        d.key(reg, "Tab", "Tab", "Tab")  # Moms, Konto -> Gruppe
+        d.type(reg, "T")
+    close_saving(st, reg, r"^Skal den rettede vare gemmes")
+
+
+def the_case(st, number):
+    """A new case typed field by field with Tab and saved with F2."""
+    steps.new_case(st, number, ask_initials=False)
+    st.key("Tab")  # the case type -> its responsible employee
+    for text in ("kb", "Skel mellem to grunde", "12a", "Aarhus", "k1"):
+        st.type(text)
+        st.key("Tab")
+    st.key("F2")
+    kjx.wait_until(lambda: steps.case_rows(st, number), what="case %s saved" % number)
+
+
+def new_row(st, question):
+    """Ctrl+Ins in a grid: the row typed before is asked about and saved (Ja); the new row
+    starts in its first column."""
+    st.key("ctrl+Insert")
+    steps.answer(st, question, "alt+j")
+    st.key("Home")
+
+
+def events(st):
+    """Two events typed with Tab and ended with Enter, then a blank row made with Ctrl+Ins
+    and taken back with Ctrl+Del."""
+    st.display.click(st.main, *NEW_ROW_BUTTON)
+    for n, (time_, length, text) in enumerate((("0930", "0045", "Opmåling"),
+                                               ("1300", "0100", "Skelsyn"))):
+        if n:
+            new_row(st, r"^Skal den rettede hændelse gemmes")
+        st.key("Tab", "Tab")  # Afsluttet -> Dato -> Tidspunkt
+        for value in (time_, length):
+            st.type(value)
+            st.key("Tab")
+        st.type(text)
+        st.key("Return")
+    new_row(st, r"^Skal den rettede hændelse gemmes")
+    st.key("ctrl+Delete")
+    steps.answer(st, r"^Ønsker du at slette denne hændelse", "alt+j")
+
+
+def postings(st):
+    """Two postings typed with Tab, the second one's D/K typed as D; a blank row made with
+    Ctrl+Ins and taken back with Ctrl+Del."""
+    st.display.click(st.main, *POSTINGS_TAB)
+    st.display.click(st.main, *NEW_ROW_BUTTON)
+    for n, (item, text, count) in enumerate((("T1", "Skitse", "6"), ("K1", "Kørsel", "42"))):
+        if n:
+            new_row(st, r"^Skal den rettede postering gemmes")
+        st.type("kb")
+        st.key("Tab", "Tab")  # Meda. -> Dato -> Vare
+        for value in (item, text, count):
+            st.type(value)
+            st.key("Tab")
+    st.key("Tab", "Tab", "Tab")  # Stk.pris -> Moms sats -> Rabat -> D/K
+    st.type("D")
+    new_row(st, r"^Skal den rettede postering gemmes")
+    st.key("ctrl+Delete")
+    steps.answer(st, r"^Ønsker du at slette denne postering", "alt+j")
+
+
+class WorkingDayTest(unittest.TestCase):
+    def test_a_new_row_in_a_grid_register_keeps_the_row_being_typed(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, r"^Pstnr\. By$", "p")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st, "KB")
+            d.type(reg, "8000")
+            d.key(reg, "Tab")
+            d.type(reg, "Aarhus C")
+            d.key(reg, "ctrl+Insert")  # the next row: the one typed is asked about first
+            steps.answer(st, r"^Skal det rettede postnr gemmes", "alt+j")
+            d.key(reg, "Home")
+            d.type(reg, "9000")
+            d.key(reg, "Tab")
+            d.type(reg, "Aalborg")
+            close_saving(st, reg, r"^Skal det rettede postnr gemmes")
+            self.assertEqual(sorted((r["PST_NR"].strip(), r["PST_BY"].strip())
+                                    for r in kjx.rows(st, "PostBy.dbf")),
+                             [("8000", "Aarhus C"), ("9000", "Aalborg")])
+
+    def test_a_newcomers_working_day_on_two_stations(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            first_employee(st)
+            first_customer(st)
+            group_and_items(st)
+            self.assertEqual([(r["INI"], r["INI_FNAVN"]) for r in kjx.rows(st, "Bruger.dbf")],
+                             [("KB", "Karen")])
+            self.assertEqual([(r["MAK_ID"], r["MAK_TITEL"]) for r in kjx.rows(st, "Kunde.dbf")],
+                             [("K1", "Kommunen")])
+            self.assertEqual([r["ID"] for r in kjx.rows(st, "VarerG.dbf")], ["T"])
+            self.assertEqual(sorted((r["TMU_ID"], r["TMU_PRIS"]) for r in kjx.rows(st, "Varer.dbf")),
+                             [("K1", 3), ("T1", 650)])
+            the_case(st, "S1")
+            self.assertEqual([(r["SAG_ANSVAR"], r["SAG_KUNDE"], r["SAGS_BEM"].strip(),
+                               r["SAG_MATNR"]) for r in steps.case_rows(st, "S1")],
+                             [("KB", "K1", "Skel mellem to grunde", "12a")])
+            events(st)
+            self.assertEqual(sorted((r["STAT_SAG"], r["STAT_TID"], r["STAT_VAR"], r["STAT_BEM"])
+                                    for r in kjx.rows(st, "Status.dbf")),
+                             [("S1", "09:30", "00:45", "Opmåling"),
+                              ("S1", "13:00", "01:00", "Skelsyn")])
+            self.assertEqual(kjx.rows(st, "Status.dbf", deleted=True), [])
+            postings(st)
+            kjx.wait_until(lambda: len(kjx.rows(st, "Poster.dbf")) == 2, what="two postings")
+            self.assertEqual(sorted((r["POST_SAG"], r["POST_ANS"].upper(), r["POST_TMU"],
+                                     r["POST_BEM"],
+                                     r["POST_ANTAL"], r["POST_DK"])
+                                    for r in kjx.rows(st, "Poster.dbf")),
+                             [("S1", "KB", "K1", "Kørsel", 42, "D"),
+                              ("S1", "KB", "T1", "Skitse", 6, "D")])
+
+
+if __name__ == "__main__":
+    unittest.main()
