@@ -644,10 +644,10 @@ void TKJSagerForm::NewRow(const Kind& k) {
         return;
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
-    // A row still being typed is settled as leaving it would (its question, then saved or
-    // dropped by the answer), never thrown away unasked by the next new row.
-    grid->CommitEditor();
-    if (Editing(scratch) && scratch.Modified()) scratch.Post();
+    // A new row typed into is settled as leaving it would (its question, then saved or
+    // dropped by the answer), never thrown away unasked by the next new row. A saved row
+    // opened for editing is let go as before: opening a cell editor alone can mark it.
+    if (scratch.State() == Db::dsInsert && scratch.Modified()) scratch.Post();
     if (Editing(scratch)) scratch.Cancel();
     if (scratch.FLock()) {
         scratch.Append();
