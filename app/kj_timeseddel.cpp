@@ -353,7 +353,8 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
     } else if (name == "POST_SAG") {
         // A blank number is nothing typed yet: the user may Tab on and come back to it.
         if (TzUtils::TrimRight(t.FieldByName("post_sag").AsString()).empty()) return;
-        const std::string padded = Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
+        const std::string padded =
+            Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {
             ShowMsg("Sagen findes ikke, indtast en ny !");
             BackToCell(field);
