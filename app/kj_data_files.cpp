@@ -181,15 +181,33 @@ class StartupGate {
     bool held_ = false;
 };
 
-// Why a rebuild (or a pack, which rebuilds first) stopped on a full disk, for the user:
-// which disk, and that a failed rebuild left the table and its index as they were.
-std::string DiskFullReason(const std::string& table, bool pack) {
+// What a full disk kept from being done.
+enum class FullDiskStop { Rebuild, Pack, Start };
+
+// Why a rebuild, a pack (which rebuilds first) or the opening of the data files at start-up
+// stopped on a full disk, for the user: which disk, and that the tables are as they were.
+std::string DiskFullReason(const std::string& table, FullDiskStop stop) {
     const std::string folder = TzCommon::FSplit(table).dir;
-    return Ansi("Disken er fuld: ") + (folder.empty() ? table : folder) +
-           Ansi(pack ? "\r\nDer er ikke plads til at pakke tabellen."
-                     : "\r\nDer er ikke plads til at genskabe indeksfilen. Tabellen og dens "
-                       "indeks er som før; intet er gået tabt.") +
-           Ansi("\r\nFrigør plads på disken, og prøv igen.");
+    const char* what =
+        stop == FullDiskStop::Pack ? "\r\nDer er ikke plads til at pakke tabellen."
+        : stop == FullDiskStop::Rebuild
+            ? "\r\nDer er ikke plads til at genskabe indeksfilen. Tabellen og dens indeks er "
+              "som før; intet er gået tabt."
+            : "\r\nDer er ikke plads til at åbne datafilerne. Tabellerne er som før; intet er "
+              "gået tabt.";
+    return Ansi("Disken er fuld: ") + (folder.empty() ? table : folder) + Ansi(what) +
+           Ansi(stop == FullDiskStop::Start
+                    ? "\r\nFrigør plads på disken, og start programmet igen."
+                    : "\r\nFrigør plads på disken, og prøv igen.");
+}
+
+// Opening a table stopped with the engine's error: on a full disk (a missing index that
+// could not be built, a file that could not be made) the start-up ends saying so, in the
+// user's words, instead of with the engine's text.
+void ThrowIfDiskFull(const std::string& table) {
+    const uint16_t code = TzCommon::ErrorWord();
+    if (code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError)
+        throw std::runtime_error(DiskFullReason(table, FullDiskStop::Start));
 }
 
 }  // namespace
@@ -202,7 +220,12 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
     TzCommon::ErrorCheckingOff off;
     for (;;) {
         TzCommon::ClearErrorWord();
-        table.SetActive(true);
+        try {
+            table.SetActive(true);
+        } catch (const std::exception&) {
+            ThrowIfDiskFull(fileName);
+            throw;
+        }
         if (TzCommon::ErrorWord() == 0) return;
         if (Splash) Splash->hide();
         const int answer = kjqt::DialogService::Instance().MessageBox(
@@ -515,7 +538,8 @@ std::string TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
         // A full disk: the failed build left the index as it was; erasing it would only
         // leave a table without an index that cannot be built either.
         if (code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError)
-            return DiskFullReason(table.DbfFileName(), pack);
+            return DiskFullReason(table.DbfFileName(),
+                                  pack ? FullDiskStop::Pack : FullDiskStop::Rebuild);
         if (code >= kFirstIndexError) tz::EraseFile(MdxOf(table.DbfFileName()));
     }
     return message.empty() ? Ansi("ukendt fejl") : message;

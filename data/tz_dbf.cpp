@@ -421,8 +421,11 @@ bool TTzFileDataSet::OpenTable(const std::string& fileName) {
         try {
             OpenIndexes();
         } catch (...) {
+            // The failure raised stays the one the error word reports after the close.
+            const uint16_t code = TzCommon::ErrorWord();
             Dbf4::settings().readOnlyOverride = oldReadOnly;
             Dbf4::CloseArea();
+            TzCommon::SetErrorWord(code);
             area_ = 0;
             throw;
         }

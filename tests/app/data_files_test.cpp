@@ -186,6 +186,29 @@ class DataFilesTest : public QObject {
             f.Close();
         }
     }
+    // Postings enough for an index of some size on a small disk; the engine reset around.
+    const kj::TableSpec& FillPostings(const StartFolder& sf) {
+        ResetEngine();
+        const kj::TableSpec& posts =
+            *std::find_if(kj::Tables().begin(), kj::Tables().end(),
+                          [](const kj::TableSpec& t) { return t.file == "Poster.dbf"; });
+        TzDs::TTzDbf f("Fill");
+        f.SetDbfFileName(sf.data + posts.file);
+        f.DbfFields() = posts.DbfFields();
+        f.IndexList() = posts.tags;
+        f.ShowProgress = false;
+        f.Open();
+        for (int i = 1; i <= 3000; ++i) {
+            f.Append();
+            f.FieldByName("post_sag").SetAsString("S" + std::to_string(i % 400));
+            f.FieldByName("post_ans").SetAsString("A" + std::to_string(i % 7));
+            f.FieldByName("post_fnr").SetAsString(std::to_string(i));
+            f.Post();
+        }
+        f.Close();
+        ResetEngine();
+        return posts;
+    }
     // Every table's records are reached through each of its tags.
     void CheckEveryTag(const StartFolder& sf) {
         const std::string wrong = EveryTagAgrees(sf);
@@ -810,27 +833,7 @@ class DataFilesTest : public QObject {
         StartFolder sf;
         sf.data = disk.path() + "/SagsData/";
         MakeFolder(sf);
-        ResetEngine();
-        const kj::TableSpec& posts =
-            *std::find_if(kj::Tables().begin(), kj::Tables().end(),
-                          [](const kj::TableSpec& t) { return t.file == "Poster.dbf"; });
-        {
-            TzDs::TTzDbf f("Fill");
-            f.SetDbfFileName(sf.data + posts.file);
-            f.DbfFields() = posts.DbfFields();
-            f.IndexList() = posts.tags;
-            f.ShowProgress = false;
-            f.Open();
-            for (int i = 1; i <= 3000; ++i) {
-                f.Append();
-                f.FieldByName("post_sag").SetAsString("S" + std::to_string(i % 400));
-                f.FieldByName("post_ans").SetAsString("A" + std::to_string(i % 7));
-                f.FieldByName("post_fnr").SetAsString(std::to_string(i));
-                f.Post();
-            }
-            f.Close();
-        }
-        ResetEngine();
+        const kj::TableSpec& posts = FillPostings(sf);
         QVERIFY(Start(sf, "T3=" + sf.start));
         const std::string mdx = sf.data + "Poster.MDX";
         const std::string before = Read(mdx);
@@ -877,6 +880,45 @@ class DataFilesTest : public QObject {
         QCOMPARE(responder_.Texts(), QStringList());
         QVERIFY(data_->PostDbf.SetOrderToTag("POSTFNR"));
         QCOMPARE(TzNdx::TagCount(), 5);
+        Stop();
+        ResetEngine();
+        CheckEveryTag(sf);
+    }
+
+    // A start that must build a missing index on a full disk: one message, in Danish, that
+    // names the data folder's disk and says nothing is lost; every table as it was.
+    void startOnAFullDiskWithAnIndexMissing() {
+        kjtest::SmallDisk disk(16384);
+        if (!disk.Mounted()) QSKIP(disk.Why().c_str());
+        StartFolder sf;
+        sf.data = disk.path() + "/SagsData/";
+        MakeFolder(sf);
+        FillPostings(sf);
+        tz::EraseFile(sf.data + "Poster.MDX");
+        std::vector<std::string> before;
+        for (const kj::TableSpec& t : kj::Tables())
+            before.push_back(Read(FolderOf(t, sf) + t.file));
+        const QString expected =
+            Q("Kunne ikke initialisere datafiler: Disken er fuld: " + sf.data) +
+            U("\r\nDer er ikke plads til at åbne datafilerne. Tabellerne er som før; intet er "
+              "gået tabt.\r\nFrigør plads på disken, og start programmet igen.");
+        // Room for the small files but not for the index (the engine's 227), then none at
+        // all (a write that fails, 101).
+        for (int64_t leaveKB : {64, 0}) {
+            disk.FillLeaving(leaveKB);
+            responder_.Clear();
+            QVERIFY(!Start(sf, "T3=" + sf.start));
+            Stop();
+            ResetEngine();
+            qInfo() << "Start-up on a full disk:" << responder_.Texts();
+            QCOMPARE(responder_.Texts(), QStringList{expected});
+            for (size_t i = 0; i < kj::Tables().size(); ++i) {
+                const kj::TableSpec& t = kj::Tables()[i];
+                QVERIFY2(Read(FolderOf(t, sf) + t.file) == before[i], t.file.c_str());
+            }
+            disk.RemoveFiller();
+        }
+        QVERIFY(Start(sf, "T3=" + sf.start));
         Stop();
         ResetEngine();
         CheckEveryTag(sf);
