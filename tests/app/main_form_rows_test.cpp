@@ -124,9 +124,35 @@ class MainFormRowsTest : public QObject {
         if (!editor || !grid->isAncestorOf(editor)) return nullptr;
         return editor;
     }
+    // Types text over the whole content of a grid cell's editor; the editor, or null when
+    // the cell opened none.
+    static QLineEdit* Retype(kjqt::TDBGrid* grid, int column, const QString& text) {
+        QLineEdit* editor = CellEditor(grid, column);
+        if (!editor) return nullptr;
+        editor->selectAll();
+        QTest::keyClicks(Focused(), text);
+        return editor;
+    }
     std::string Status() { return sf_->data + "Status.dbf"; }
 
     static void Key(int key) { QTest::keyClick(Focused(), Qt::Key(key)); }
+
+    // Creates the data folder's files (the first start's questions answered) and the main
+    // window over them, with AB as the update initials; false when no window came up.
+    bool OpenForm(bool show) {
+        QDir().mkpath(QString::fromStdString(sf_->data));
+        responder_.AnswerCancel();
+        responder_.Answer(kIdYes);
+        kj::CreateQelCom();
+        data_ = std::make_unique<kj::TKJData>();
+        kj::SetKJData(data_.get());
+        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
+        if (!form_) return false;
+        if (show) form_->show();
+        data_->AjourInitials = "AB";
+        responder_.Clear();
+        return true;
+    }
 
   private slots:
     void initTestCase() {
@@ -140,17 +166,7 @@ class MainFormRowsTest : public QObject {
         sf_ = std::make_unique<StartFolder>();
         sf_->WriteIniPaths(sf_->data);
         sf_->WriteUserData("Firma", "Vej");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        QVERIFY(form_);
-        form_->show();
-        data_->AjourInitials = "AB";
-        responder_.Clear();
+        QVERIFY(OpenForm(true));
     }
     void cleanup() {
         form_.reset();
@@ -282,16 +298,7 @@ class MainFormRowsTest : public QObject {
         ResetEngine();
         sf_->data = disk.path() + "/SagsData/";
         sf_->WriteIniPaths(sf_->data);
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        QVERIFY(form_);
-        data_->AjourInitials = "AB";
-        responder_.Clear();
+        QVERIFY(OpenForm(false));
         AddCase("F1");
         AddPosting("F1", 1, 10, "D", 25, "", "gemt");
         Show("F1", 1);
@@ -596,10 +603,8 @@ class MainFormRowsTest : public QObject {
         AddEvent("R1", "foer", "behold");
         Show("R1", 0);
         Activate();
-        QLineEdit* editor = CellEditor(form_->StatusGrid, 4);  // STAT_BEM
+        QLineEdit* editor = Retype(form_->StatusGrid, 4, "efter");  // STAT_BEM
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), "efter");
         responder_.Answer(kIdYes);
         form_->edtSagsNr->setFocus();  // leaving the grid posts the row
         QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede hændelse gemmes ?")}));
@@ -642,10 +647,9 @@ class MainFormRowsTest : public QObject {
         QTest::keyClick(Focused(), Qt::Key_Backspace, Qt::ControlModifier);
         QCOMPARE(data_->tmpStat.State(), Db::dsBrowse);
         // A cell editor takes no more characters than its field holds.
-        QLineEdit* editor = CellEditor(form_->StatusGrid, 4);  // STAT_BEM, with a pick button
+        QLineEdit* editor =
+            Retype(form_->StatusGrid, 4, QString(120, u'x'));  // STAT_BEM, with a pick button
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), QString(120, u'x'));
         QCOMPARE(editor->text().size(), data_->tmpStat.FieldByName("stat_bem").Size());
         Key(Qt::Key_Escape);
         // The stakeholders grid likewise: Ctrl+Ins in its cell editor starts a row.
@@ -661,10 +665,8 @@ class MainFormRowsTest : public QObject {
         it.Cancel();
         AddPosting("K1", 1, 10);
         Show("K1", 1);
-        editor = CellEditor(form_->posterGrid, 8);  // POST_DK, with a pick list
+        editor = Retype(form_->posterGrid, 8, "DKDK");  // POST_DK, with a pick list
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), "DKDK");
         QCOMPARE(editor->text(), U("D"));
         Key(Qt::Key_Escape);
     }
@@ -707,10 +709,8 @@ class MainFormRowsTest : public QObject {
         AddPosting("M1", 1, 10, "D", 25, "", "tid");
         Show("M1", 1);
         Activate();
-        QLineEdit* editor = CellEditor(form_->posterGrid, 4);  // POST_ANTAL
+        QLineEdit* editor = Retype(form_->posterGrid, 4, "6");  // POST_ANTAL
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), "6");
         bool inside = false;
         kj::MainEntries().MenuCommands["MenuVaregrupper"] = [&] {
             inside = true;
@@ -766,10 +766,8 @@ class MainFormRowsTest : public QObject {
         AddEvent("U1", "syn");
         Show("U1", 0);
         Activate();
-        QLineEdit* editor = CellEditor(form_->StatusGrid, 1);  // STAT_DATO
+        QLineEdit* editor = Retype(form_->StatusGrid, 1, "31022026");  // STAT_DATO
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), "31022026");
         QTest::keyClick(Focused(), Qt::Key_Backspace, Qt::ControlModifier);
         form_->edtMatnr->setFocus();
         QCOMPARE(responder_.Texts(), QStringList());
@@ -777,10 +775,8 @@ class MainFormRowsTest : public QObject {
         AddPosting("U1", 1, 10, "D", 25, "", "tid");
         Show("U1", 1);
         Activate();
-        editor = CellEditor(form_->posterGrid, 0);  // POST_ANS
+        editor = Retype(form_->posterGrid, 0, "ab");  // POST_ANS
         QVERIFY(editor);
-        editor->selectAll();
-        QTest::keyClicks(Focused(), "ab");
         responder_.Answer(kIdYes);
         form_->edtMatnr->setFocus();
         QCOMPARE(Texts("Poster.dbf", "post_sag", "post_ans", "U1"),

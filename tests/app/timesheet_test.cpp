@@ -177,6 +177,13 @@ QString RunEmptyTimeSheet() {
     return status;
 }
 
+// A time-sheet run driven by body once the window shows.
+void RunSheet(const std::function<void(kj::TTimeSedlerForm*)>& body) {
+    WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
+              [body] { body(kj::CurrentTimeSheet()); });
+    kj::RunTimeSheets();
+}
+
 // One observation of a test that runs inside the window's own loop, as "what: value", so
 // that a failed comparison of the list says which one differs.
 QString Seen(const char* what, bool yes) {
@@ -342,32 +349,29 @@ class TimeSheetTest : public QObject {
     // The window's Ctrl keys reach it from the open cell editor a user types into.
     void ctrlKeysWorkInTheCellEditor() {
         QStringList seen;
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      Db::TDataSet& t = f_.data->TimerDbf;
-                      StartRow(w);
-                      QTest::keyClick(Focused(w), Qt::Key_Backspace, Qt::ControlModifier);
-                      seen << Seen("browsing after Ctrl-Backspace", t.State() == Db::dsBrowse)
-                           << Seen("rows after Ctrl-Backspace", t.RecordCount());
-                      w->postGrid->setFocus();
-                      QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
-                      w->postGrid->SetSelectedIndex(3);
-                      w->postGrid->setFocus();
-                      Type(w, "tekst");
-                      QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
-                      seen << Seen("inserting after Ctrl-Insert", t.State() == Db::dsInsert);
-                      w->postGrid->SetSelectedIndex(3);
-                      w->postGrid->setFocus();
-                      Type(w, "anden");
-                      f_.responder.Answer(kjqt::mb::kIdNo);
-                      QTest::keyClick(Focused(w), Qt::Key_Delete, Qt::ControlModifier);
-                      seen << f_.responder.Texts().last().section(' ', 0, 3);
-                      QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
-                      seen << Seen("open after Ctrl-X", w->isVisible());
-                      if (w->isVisible()) w->reject();  // a failed close fails, never hangs
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            Db::TDataSet& t = f_.data->TimerDbf;
+            StartRow(w);
+            QTest::keyClick(Focused(w), Qt::Key_Backspace, Qt::ControlModifier);
+            seen << Seen("browsing after Ctrl-Backspace", t.State() == Db::dsBrowse)
+                 << Seen("rows after Ctrl-Backspace", t.RecordCount());
+            w->postGrid->setFocus();
+            QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
+            w->postGrid->SetSelectedIndex(3);
+            w->postGrid->setFocus();
+            Type(w, "tekst");
+            QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
+            seen << Seen("inserting after Ctrl-Insert", t.State() == Db::dsInsert);
+            w->postGrid->SetSelectedIndex(3);
+            w->postGrid->setFocus();
+            Type(w, "anden");
+            f_.responder.Answer(kjqt::mb::kIdNo);
+            QTest::keyClick(Focused(w), Qt::Key_Delete, Qt::ControlModifier);
+            seen << f_.responder.Texts().last().section(' ', 0, 3);
+            QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+            seen << Seen("open after Ctrl-X", w->isVisible());
+            if (w->isVisible()) w->reject();  // a failed close fails, never hangs
+        });
         QCOMPARE(seen,
                  QStringList({"browsing after Ctrl-Backspace: yes", "rows after Ctrl-Backspace: 0",
                               "inserting after Ctrl-Insert: yes", U("Ønsker du at slette"),
@@ -379,21 +383,18 @@ class TimeSheetTest : public QObject {
     void blankCaseNumberLetsTabMoveOn() {
         QStringList seen;
         FocusTakingResponder boxes;
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      StartRow(w);
-                      kjqt::DialogService::Instance().SetResponder(&boxes);
-                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) e->clear();
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QApplication::processEvents();
-                      seen << QString::number(w->postGrid->currentIndex().column());
-                      kjqt::DialogService::Instance().SetResponder(&f_.responder);
-                      w->postGrid->CancelRow();
-                      w->accept();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            StartRow(w);
+            kjqt::DialogService::Instance().SetResponder(&boxes);
+            if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) e->clear();
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QApplication::processEvents();
+            seen << QString::number(w->postGrid->currentIndex().column());
+            kjqt::DialogService::Instance().SetResponder(&f_.responder);
+            w->postGrid->CancelRow();
+            w->accept();
+        });
         QCOMPARE(boxes.Texts(), QStringList());
         QVERIFY2(seen.value(0).toInt() >= 2, qPrintable(seen.join(',')));
     }
@@ -403,27 +404,24 @@ class TimeSheetTest : public QObject {
     void escapeAfterAMessageCancelsTheRow() {
         QStringList seen;
         FocusTakingResponder boxes;
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      StartRow(w);
-                      kjqt::DialogService::Instance().SetResponder(&boxes);
-                      Type(w, "999");
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QApplication::processEvents();
-                      QWidget* f = QApplication::focusWidget();
-                      const bool inGrid = f == w->postGrid || w->postGrid->isAncestorOf(f);
-                      seen << Seen("focus in the grid", inGrid)
-                           << Seen("column", w->postGrid->currentIndex().column());
-                      QTest::keyClick(Focused(w), Qt::Key_Escape);
-                      QApplication::processEvents();
-                      const bool browsing = f_.data->TimerDbf.State() == Db::dsBrowse;
-                      seen << Seen("open after Escape", w->isVisible())
-                           << Seen("browsing after Escape", browsing);
-                      kjqt::DialogService::Instance().SetResponder(&f_.responder);
-                      if (w->isVisible()) w->accept();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            StartRow(w);
+            kjqt::DialogService::Instance().SetResponder(&boxes);
+            Type(w, "999");
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QApplication::processEvents();
+            QWidget* f = QApplication::focusWidget();
+            const bool inGrid = f == w->postGrid || w->postGrid->isAncestorOf(f);
+            seen << Seen("focus in the grid", inGrid)
+                 << Seen("column", w->postGrid->currentIndex().column());
+            QTest::keyClick(Focused(w), Qt::Key_Escape);
+            QApplication::processEvents();
+            const bool browsing = f_.data->TimerDbf.State() == Db::dsBrowse;
+            seen << Seen("open after Escape", w->isVisible())
+                 << Seen("browsing after Escape", browsing);
+            kjqt::DialogService::Instance().SetResponder(&f_.responder);
+            if (w->isVisible()) w->accept();
+        });
         QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Sagen findes ikke, indtast en ny !")});
         QCOMPARE(seen, QStringList({"focus in the grid: yes", "column: 0", "open after Escape: yes",
                                     "browsing after Escape: yes"}));
@@ -439,19 +437,16 @@ class TimeSheetTest : public QObject {
             kjqt::DialogService::Instance().SetResponder(&f_.responder);
             f_.responder.Clear();
         }
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      StartRow(w);
-                      Type(w, "1");
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      Type(w, "low");
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
-                      if (w->isVisible()) w->reject();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            StartRow(w);
+            Type(w, "1");
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            Type(w, "low");
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+            if (w->isVisible()) w->reject();
+        });
         QCOMPARE(f_.responder.Texts(), QStringList());
         std::vector<std::string> pri;
         for (const DbfRow& r : ReadDbf(f_.sf->data + "Poster.dbf")) pri.push_back(r["post_pri"]);
@@ -464,20 +459,17 @@ class TimeSheetTest : public QObject {
         FillScratch(f_, 1);  // left by an interrupted run
         f_.data->TimerDbf.SetActive(false);
         QStringList seen;
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      seen << w->TimeSedlerStatus->text();
-                      StartRow(w);
-                      Type(w, "1");
-                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      QTest::keyClick(Focused(w), Qt::Key_Tab);
-                      Type(w, "km");
-                      if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
-                      w->reject();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            seen << w->TimeSedlerStatus->text();
+            StartRow(w);
+            Type(w, "1");
+            if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            QTest::keyClick(Focused(w), Qt::Key_Tab);
+            Type(w, "km");
+            if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) seen << e->text();
+            w->reject();
+        });
         QCOMPARE(seen, QStringList({"", "S1", "KM"}));
     }
 
@@ -494,14 +486,11 @@ class TimeSheetTest : public QObject {
         QVERIFY(f_.data->SagsDbf.SetOrderToTag(order.toStdString()));
         f_.data->SagsDbf.First();
         bool typed = false;
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      TypeRows(w);
-                      typed = true;
-                      QTest::keyClick(w->postGrid, Qt::Key_X, Qt::ControlModifier);
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            TypeRows(w);
+            typed = true;
+            QTest::keyClick(w->postGrid, Qt::Key_X, Qt::ControlModifier);
+        });
         QVERIFY(typed);
         QCOMPARE(f_.responder.Texts(),
                  QStringList({QStringLiteral("Sagen er afsluttet, indtast en ny !"),
@@ -540,15 +529,12 @@ class TimeSheetTest : public QObject {
     }
 
     void newRowsNeedAnEmployee() {
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [&] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      w->Employee.clear();
-                      QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
-                      QCOMPARE(f_.data->TimerDbf.State(), Db::dsBrowse);
-                      w->accept();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            w->Employee.clear();
+            QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
+            QCOMPARE(f_.data->TimerDbf.State(), Db::dsBrowse);
+            w->accept();
+        });
         QCOMPARE(f_.responder.Texts(),
                  QStringList({QString::fromUtf8("Vælg en medarbejder først")}));
         QCOMPARE(f_.data->PostDbf.RecCount(), 0);
@@ -571,13 +557,10 @@ class TimeSheetTest : public QObject {
         kj::TimeSheetLinksState().ShowBrugerForm = [&](int32_t rec, const std::string& key) {
             opened.push_back(std::to_string(rec) + ":" + key);
         };
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [this] {
-                      kj::TTimeSedlerForm* w = kj::CurrentTimeSheet();
-                      DriveUnknownCodes(w);
-                      w->accept();
-                  });
-        kj::RunTimeSheets();
+        RunSheet([this](kj::TTimeSedlerForm* w) {
+            DriveUnknownCodes(w);
+            w->accept();
+        });
         kj::TimeSheetLinksState() = {};
         const QString today = QString::fromStdString(TzDs::DateTimeToDateText(Db::Today()));
         QCOMPARE(f_.responder.Texts(),
@@ -645,9 +628,7 @@ class TimeSheetTest : public QObject {
         }
         f_.Open(false);
         kjqt::DialogService::Instance().SetResponder(&f_.responder);
-        WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                  [] { kj::CurrentTimeSheet()->accept(); });
-        kj::RunTimeSheets();
+        RunSheet([](kj::TTimeSedlerForm* w) { w->accept(); });
         const auto texts = PostingTexts(*f_.data);
         QCOMPARE(int(texts.size()), kSheetRows);
         for (int i = 1; i <= kSheetRows; ++i)

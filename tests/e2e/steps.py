@@ -1,9 +1,22 @@
 """Steps the register and key tests share: opening a register from the menu, the update
 initials asked for the first change, a new case from the header, a button in a window's
-button row, and a question answered with a key."""
+button row, a question answered with a key, fields typed with Tab, a window closed with
+Ctrl+X saving its row, and a new posting row in the main window."""
 import re
 
 import kjx
+
+# Points of the main window, relative to its client area (as Display.click takes them). The
+# window fills the 1280x1024 screen of the test's display, below openbox's 19-pixel title
+# bar, so its controls stand at fixed places.
+NEW_ROW_BUTTON = (167, 647)  # " Ny hændelse (Ctrl-Ins) " / " Ny postering (Ctrl-Ins) "
+EVENTS_TAB = (55, 311)
+POSTINGS_TAB = (145, 311)
+MATNR_FIELD = (199, 169)
+AFSLUTTET = (200, 226)  # the closing-date field of the case header
+FIRST_ROW, ROW_STEP = 354, 19  # the grids' rows
+EVENT_TEXT = 600  # the events grid's "Hændelse" column
+POST_ANTAL = 580  # the postings grid's "Antal" column
 
 
 def initials(st, ini="AB"):
@@ -55,3 +68,36 @@ def new_case(st, number, ask_initials=True):
 
 def case_rows(st, number):
     return [r for r in kjx.rows(st, "Sager.dbf") if r["SAGS_NR"].strip() == number]
+
+
+def type_fields(d, win, *texts):
+    """Types texts into a window's fields with Tab between them; an empty text types
+    nothing (the field is passed over)."""
+    for n, text in enumerate(texts):
+        if n:
+            d.key(win, "Tab")
+        if text:
+            d.type(win, text)
+
+
+def close_saving(st, win, question, key="alt+j"):
+    """Ctrl+X on a window, its question about the row typed answered with key (Ja)."""
+    st.display.key(win, "ctrl+x")
+    answer(st, question, key)
+    st.wait_gone(win)
+
+
+def quit_saving(st, question):
+    """Ctrl+X in the main window, its question about the row typed answered Ja; the
+    program's exit code."""
+    st.key("ctrl+x")
+    answer(st, question, "alt+j")
+    return st.wait_exit()
+
+
+def new_posting_row(st, initials):
+    """The postings tab, its new-row button, and the employee's initials typed into the
+    new row's first cell."""
+    st.display.click(st.main, *POSTINGS_TAB)
+    st.display.click(st.main, *NEW_ROW_BUTTON)
+    st.type(initials)

@@ -4,25 +4,38 @@ another station deleted, the moves of the case-number field and a navigation cli
 is being edited. Results are read back from the tables.
 
 The main window is maximised on the test's own 1280x1024 screen, so its controls stand at
-fixed places; the points below are where a user would click."""
+fixed places; the points below are where a user would click. They are points of the screen,
+as this file's click() moves the pointer in the root window: the main window's client area,
+where steps.py's points count from, starts below openbox's title bar."""
 import re
 import unittest
 
 import kjx
+import steps
 
 # openbox's own button bindings on the client area hold the press, and the program then never
 # sees the click: the tests click with openbox's defaults.
 kjx._OPENBOX_RC = re.sub(r"<mouse>.*</mouse>", "", kjx._OPENBOX_RC, flags=re.S)
 
+TITLE_BAR = 19  # openbox's title bar above the client area
+
+
+def on_screen(point):
+    """A point of the main window's client area as a point of the screen."""
+    return point[0], point[1] + TITLE_BAR
+
+
 SAGSNR_FIELD = (190, 66)
-MATNR_FIELD = (199, 188)
+MATNR_FIELD = on_screen(steps.MATNR_FIELD)
 NEXT_BUTTON = (1083, 290)
-POSTINGS_TAB = (145, 330)
-NEW_ROW_BUTTON = (167, 665)  # "Ny hændelse" / "Ny postering" while the tab has no rows
-ROW1 = 373                   # first row of either grid
-EVENT_TEXT = 600             # the events grid's "Hændelse" column
-POST_TEXT = 430              # the postings grid's "Tekst" column
-POST_ANTAL = 580             # the postings grid's "Antal" column
+POSTINGS_TAB = on_screen(steps.POSTINGS_TAB)
+# "Ny hændelse" / "Ny postering" while the tab has no rows; a pixel above the point the
+# client-area tests click in the same button.
+NEW_ROW_BUTTON = (167, 665)
+ROW1 = steps.FIRST_ROW + TITLE_BAR  # first row of either grid
+EVENT_TEXT = steps.EVENT_TEXT       # the events grid's "Hændelse" column
+POST_TEXT = 430                     # the postings grid's "Tekst" column
+POST_ANTAL = steps.POST_ANTAL       # the postings grid's "Antal" column
 
 
 def click(st, point):
@@ -70,6 +83,14 @@ def new_case(st, number, first=True):
                    what="case %s in Sager.dbf" % number)
 
 
+def delete_new_row(st, column, question):
+    """Ctrl+Ins and at once Ctrl+Del in a grid's first row, the delete's question answered."""
+    click(st, (column, ROW1))
+    st.key("ctrl+Insert")
+    st.key("ctrl+Delete")
+    answer(st, question)
+
+
 def live(st, table, field):
     return [r[field].strip() for r in kjx.rows(st, table)]
 
@@ -103,15 +124,9 @@ class GridsTest(unittest.TestCase):
             st = kjx.Station(d)
             new_case(st, "S1")
             event(st, "syn")
-            click(st, (EVENT_TEXT, ROW1))
-            st.key("ctrl+Insert")
-            st.key("ctrl+Delete")
-            answer(st, r"^Ønsker du at slette denne hændelse")
+            delete_new_row(st, EVENT_TEXT, r"^Ønsker du at slette denne hændelse")
             posting(st, "tid")
-            click(st, (POST_TEXT, ROW1))
-            st.key("ctrl+Insert")
-            st.key("ctrl+Delete")
-            answer(st, r"^Ønsker du at slette denne postering")
+            delete_new_row(st, POST_TEXT, r"^Ønsker du at slette denne postering")
             st.check_running()
             self.assertEqual(live(st, "Status.dbf", "STAT_BEM"), ["syn"])
             self.assertEqual(live(st, "Poster.dbf", "POST_BEM"), ["tid"])

@@ -6,11 +6,7 @@ import unittest
 import kjx
 import steps
 
-# The main window fills the screen of a 1280x1024 display: its rows' buttons and tabs sit at
-# fixed places inside it.
-NEW_ROW_BUTTON = (167, 647)  # " Ny hændelse (Ctrl-Ins) " / " Ny postering (ctrl-Ins) "
-POSTINGS_TAB = (145, 311)
-AFSLUTTET = (200, 226)  # the closing-date field of the case header
+from steps import AFSLUTTET, NEW_ROW_BUTTON
 
 
 def saved_case(st, number):
@@ -31,9 +27,7 @@ class KeysTest(unittest.TestCase):
             st.type("0045")
             st.key("Tab")
             st.type("Opmaaling")
-            st.key("ctrl+x")
-            steps.answer(st, r"^Skal den rettede hændelse gemmes", "alt+j")
-            self.assertEqual(st.wait_exit(), 0)
+            self.assertEqual(steps.quit_saving(st, r"^Skal den rettede hændelse gemmes"), 0)
             self.assertEqual([(r["STAT_TID"], r["STAT_VAR"], r["STAT_BEM"])
                               for r in kjx.rows(st, "Status.dbf")],
                              [("09:30", "00:45", "Opmaaling")])
@@ -42,14 +36,10 @@ class KeysTest(unittest.TestCase):
         with kjx.Display() as d:
             st = kjx.Station(d)
             saved_case(st, "S1")
-            d.click(st.main, *POSTINGS_TAB)
-            d.click(st.main, *NEW_ROW_BUTTON)
-            st.type("AB")
+            steps.new_posting_row(st, "AB")
             st.key("Tab", "Tab", "Tab")  # Meda. -> Dato -> Vare -> Tekst
             st.type("Skitse")
-            st.key("ctrl+x")
-            steps.answer(st, r"^Skal den rettede postering gemmes", "alt+j")
-            self.assertEqual(st.wait_exit(), 0)
+            self.assertEqual(steps.quit_saving(st, r"^Skal den rettede postering gemmes"), 0)
             self.assertEqual([(r["POST_ANS"], r["POST_BEM"]) for r in kjx.rows(st, "Poster.dbf")],
                              [("AB", "Skitse")])
 
@@ -64,17 +54,11 @@ class KeysTest(unittest.TestCase):
             groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
             d.key(groups, "ctrl+Insert")
             d.type(groups, "G1")
-            d.key(groups, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+n")
-            st.wait_gone(groups)
+            steps.close_saving(st, groups, r"^Skal den rettede varegruppe gemmes", "alt+n")
             users = steps.open_register(st, r"^Redigere brugere", "m")
             d.key(users, "ctrl+Insert")
-            d.type(users, "ab")
-            d.key(users, "Tab")
-            d.type(users, "Cand")
-            d.key(users, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+n")
-            st.wait_gone(users)
+            steps.type_fields(d, users, "ab", "Cand")
+            steps.close_saving(st, users, r"^Skal den rettede bruger gemmes", "alt+n")
             self.assertEqual(kjx.rows(st, "VarerG.dbf"), [])
             self.assertEqual(kjx.rows(st, "Bruger.dbf"), [])
 
@@ -109,9 +93,7 @@ class KeysTest(unittest.TestCase):
         with kjx.Display() as d:
             st = kjx.Station(d)
             saved_case(st, "S1")
-            d.click(st.main, *POSTINGS_TAB)
-            d.click(st.main, *NEW_ROW_BUTTON)
-            st.type("AB")
+            steps.new_posting_row(st, "AB")
             st.key("Tab", "Tab", "Tab", "Tab")  # Meda. -> Dato -> Vare -> Tekst -> Antal
             st.type("abc")
             st.key("Tab")

@@ -22,13 +22,8 @@ class RegistersTest(unittest.TestCase):
             reg = steps.open_register(st, USERS, "m")
             steps.click_button(d, reg, 1, 7)  # " Ny bruger (Ctrl-Ins) "
             steps.initials(st)
-            d.type(reg, "ab")
-            for field in ("Cand", "Karen", "Berg"):
-                d.key(reg, "Tab")
-                d.type(reg, field)
-            d.key(reg, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
-            st.wait_gone(reg)
+            steps.type_fields(d, reg, "ab", "Cand", "Karen", "Berg")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
             # Nobody ticked "Kan redigere data": stored as false, not blank.
             self.assertEqual(users(st), [("AB", "Cand", "Karen", "Berg", False)])
 
@@ -38,13 +33,8 @@ class RegistersTest(unittest.TestCase):
             reg = steps.open_register(st, CUSTOMERS, "k")
             d.key(reg, "ctrl+Insert")
             steps.initials(st)
-            d.type(reg, "k1")
-            for field in ("Firma", "Ole"):
-                d.key(reg, "Tab")
-                d.type(reg, field)
-            d.key(reg, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede kunde gemmes", "alt+j")
-            st.wait_gone(reg)
+            steps.type_fields(d, reg, "k1", "Firma", "Ole")
+            steps.close_saving(st, reg, r"^Skal den rettede kunde gemmes")
             self.assertEqual([(r["MAK_ID"], r["MAK_TITEL"], r["MAK_FNAVN"])
                               for r in kjx.rows(st, "Kunde.dbf")], [("K1", "Firma", "Ole")])
 
@@ -87,13 +77,8 @@ class RegistersTest(unittest.TestCase):
             steps.answer(st, r"^Brugeren :XY\s+findes ikke", "alt+j")
             steps.answer(st, r"^Data er ændret", "alt+j")
             reg = st.wait_window(USERS)
-            d.key(reg, "Tab")
-            d.type(reg, "Dr")
-            d.key(reg, "Tab")
-            d.type(reg, "Xena")
-            d.key(reg, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
-            st.wait_gone(reg)
+            steps.type_fields(d, reg, "", "Dr", "Xena")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
             self.assertEqual([u[:3] for u in users(st)], [("XY", "Dr", "Xena")])
             st.key("F2")
             kjx.wait_until(lambda: [r["SAG_ANSVAR"] for r in steps.case_rows(st, "S1")]
@@ -121,16 +106,12 @@ class RegistersTest(unittest.TestCase):
             d.key(groups, "ctrl+Insert")
             steps.initials(st)
             d.type(groups, "G1")
-            d.key(groups, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
-            st.wait_gone(groups)
+            steps.close_saving(st, groups, r"^Skal den rettede varegruppe gemmes")
             groups = steps.open_register(st, r"^Varegrupper$", "Down", "Return")
             d.key(groups, "End")  # the last column: a stamp, read-only
             d.key(groups, "ctrl+Insert")
             d.type(groups, "G2")
-            d.key(groups, "ctrl+x")
-            steps.answer(st, r"^Skal den rettede varegruppe gemmes", "alt+j")
-            st.wait_gone(groups)
+            steps.close_saving(st, groups, r"^Skal den rettede varegruppe gemmes")
             self.assertEqual(sorted(r["ID"] for r in kjx.rows(st, "VarerG.dbf")), ["G1", "G2"])
 
 

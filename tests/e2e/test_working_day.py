@@ -6,33 +6,21 @@ a report to the preview and to a PDF at a typed full path, and a second station 
 data folder.
 
 The main window fills the 1280x1024 screen of the test's display, so its buttons and tabs
-stand at fixed places."""
+stand at fixed places (steps.py holds them)."""
 import os
 import subprocess
 import unittest
 
 import kjx
 import steps
+from steps import (close_saving, EVENT_TEXT, FIRST_ROW, MATNR_FIELD, NEW_ROW_BUTTON, POST_ANTAL,
+                   POSTINGS_TAB, ROW_STEP)
 
 USERS = r"^Redigere brugere"
 CUSTOMERS = r"Rediger kunder/kontakter"
 GROUPS = r"^Varegrupper$"
 ITEMS = r"^Varer \(Timer, Materialer og Udlæg\)$"
 PREVIEW = r"^Vis udskrift$"
-NEW_ROW_BUTTON = (167, 647)  # " Ny hændelse (Ctrl-Ins) " / " Ny postering (Ctrl-Ins) "
-EVENTS_TAB = (55, 311)
-POSTINGS_TAB = (145, 311)
-MATNR_FIELD = (199, 169)
-FIRST_ROW, ROW_STEP = 354, 19  # the grids' rows
-EVENT_TEXT = 600  # the events grid's "Hændelse" column
-POST_ANTAL = 580  # the postings grid's "Antal" column
-
-
-def close_saving(st, win, question):
-    """Ctrl+X on a register, its question about the row typed answered Ja."""
-    st.display.key(win, "ctrl+x")
-    steps.answer(st, question, "alt+j")
-    st.wait_gone(win)
 
 
 def first_employee(st):
@@ -41,10 +29,7 @@ def first_employee(st):
     reg = steps.open_register(st, USERS, "m")
     steps.click_button(d, reg, 1, 7)  # " Ny bruger (Ctrl-Ins) "
     steps.initials(st, "KB")
-    d.type(reg, "kb")
-    for text in ("Landinspektør", "Karen", "Berg"):
-        d.key(reg, "Tab")
-        d.type(reg, text)
+    steps.type_fields(d, reg, "kb", "Landinspektør", "Karen", "Berg")
     close_saving(st, reg, r"^Skal den rettede bruger gemmes")
 
 
@@ -52,10 +37,7 @@ def first_customer(st):
     d = st.display
     reg = steps.open_register(st, CUSTOMERS, "k")
     d.key(reg, "ctrl+Insert")
-    d.type(reg, "k1")
-    for text in ("Kommunen", "Ole"):
-        d.key(reg, "Tab")
-        d.type(reg, text)
+    steps.type_fields(d, reg, "k1", "Kommunen", "Ole")
     close_saving(st, reg, r"^Skal den rettede kunde gemmes")
 
 
@@ -230,14 +212,10 @@ class WorkingDayTest(unittest.TestCase):
             steps.new_case(st, "S1", ask_initials=False)
             st.key("F2")
             kjx.wait_until(lambda: steps.case_rows(st, "S1"), what="case S1 saved")
-            st.display.click(st.main, *POSTINGS_TAB)
-            st.display.click(st.main, *NEW_ROW_BUTTON)
-            st.type("kb")
+            steps.new_posting_row(st, "kb")
             st.key("Tab", "Tab", "Tab")  # Meda. -> Dato -> Vare -> Tekst
             st.type("Skitse")
-            st.key("ctrl+x")
-            steps.answer(st, r"^Skal den rettede postering gemmes", "alt+j")
-            self.assertEqual(st.wait_exit(), 0)
+            self.assertEqual(steps.quit_saving(st, r"^Skal den rettede postering gemmes"), 0)
             self.assertEqual([r["POST_ANS"] for r in kjx.rows(st, "Poster.dbf")], ["KB"])
 
     def test_a_newcomers_working_day_on_two_stations(self):
