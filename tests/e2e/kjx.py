@@ -172,6 +172,23 @@ class Display:
                           log=os.path.join(self.tmp, "openbox.log"))
         wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
                    what="openbox on " + self.name)
+        self._add_danish_letters()
+
+    def _add_danish_letters(self):
+        """Gives æ, ø and å keys of their own, as on a Danish keyboard. Without them xdotool
+        types each such letter by remapping a spare keycode for the moment of the key press,
+        and a busy program may read the key before the new mapping reaches it (the letter is
+        then lost)."""
+        free = []
+        for line in self._run(["xmodmap", "-pke"]).splitlines():
+            code, _, syms = line.partition("=")
+            if not syms.strip() and int(code.split()[1]) > 8:
+                free.append(int(code.split()[1]))
+        letters = [("ae", "AE"), ("oslash", "Oslash"), ("aring", "Aring")]
+        args = []
+        for code, (lower, upper) in zip(free, letters):
+            args += ["-e", "keycode %d = %s %s" % (code, lower, upper)]
+        self._run(["xmodmap"] + args)
 
     def close(self, failed=False):
         if failed and self.env:
