@@ -251,6 +251,7 @@ class TKJSagerForm : public QMainWindow {
     // Settles a pending row edit as leaving its grid does: the open cell editor is taken, a
     // changed row is posted (its question asked), an untouched one cancelled.
     void SettleRows();
+    void SettleRow(const RowKind& k);
     void ShowPostTotal();
     void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
     void WireGrids();

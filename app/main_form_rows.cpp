@@ -332,16 +332,18 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
 }
 
 void TKJSagerForm::SettleRows() {
-    for (const Kind* k : {&Events(), &Postings()}) {
-        TzDs::TTzDbf& t = data_.*(k->scratch);
-        if (!t.Active()) continue;
-        // A value its field refused has been reported; the row then keeps its stored value.
-        if (!(this->*(k->grid))->CommitEditor() && Editing(t)) t.Cancel();
-        if (Editing(t) && t.Modified())
-            t.Post();
-        else if (Editing(t))
-            t.Cancel();
-    }
+    for (const Kind* k : {&Events(), &Postings()}) SettleRow(*k);
+}
+
+void TKJSagerForm::SettleRow(const Kind& k) {
+    TzDs::TTzDbf& t = data_.*(k.scratch);
+    if (!t.Active()) return;
+    // A value its field refused has been reported; the row then keeps its stored value.
+    if (!(this->*(k.grid))->CommitEditor() && Editing(t)) t.Cancel();
+    if (Editing(t) && t.Modified())
+        t.Post();
+    else if (Editing(t))
+        t.Cancel();
 }
 
 // ---- Copying the case's rows ---------------------------------------------------------------
@@ -644,11 +646,9 @@ void TKJSagerForm::NewRow(const Kind& k) {
         return;
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
-    // A new row typed into is settled as leaving it would (its question, then saved or
-    // dropped by the answer), never thrown away unasked by the next new row. A saved row
-    // opened for editing is let go as before: opening a cell editor alone can mark it.
-    if (scratch.State() == Db::dsInsert && scratch.Modified()) scratch.Post();
-    if (Editing(scratch)) scratch.Cancel();
+    // The row being edited is settled as leaving its grid does (its question, then saved or
+    // dropped by the answer), never thrown away unasked by the next new row.
+    SettleRow(k);
     if (scratch.FLock()) {
         scratch.Append();
         scratch.UnLock();

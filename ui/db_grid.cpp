@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
+#include <algorithm>
 #include <cmath>
 
 #include "data/db_dataset.h"
@@ -198,6 +199,14 @@ class TDBGridDelegate : public QStyledItemDelegate {
         TColumn& c = *grid_.Model().Columns()[index.column()];
         if (line->inputMask().isEmpty() || !c.Field) return line->text();
         const TQtMask mask = TranslateEditMask(c.Field->EditMask());
+        // A mask's literals alone over a blank field are no value: the field stays blank and
+        // the row untouched.
+        const QString stored = index.data(Qt::EditRole).toString();
+        const QString typed = line->displayText();
+        if (stored.trimmed().isEmpty() && std::none_of(typed.begin(), typed.end(), [](QChar ch) {
+                return ch.isLetterOrNumber();
+            }))
+            return stored;
         if (!MaskedTextComplete(mask, line->displayText())) {
             Guarded([] { RefuseIncompleteMaskedText(); });
             refused_ = true;

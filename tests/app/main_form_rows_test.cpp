@@ -727,6 +727,22 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(data_->tmpPost.FieldByName("post_antal").AsInteger(), 6);
     }
 
+    // Ctrl+Ins with a changed saved row: the change is asked about and saved before the new
+    // row starts, never dropped unasked.
+    void newRowSettlesAChangedSavedRow() {
+        AddCase("N1");
+        AddPosting("N1", 1, 10, "D", 25, "", "tid");
+        Show("N1", 1);
+        Activate();
+        QVERIFY(Retype(form_->posterGrid, 4, "6"));  // POST_ANTAL
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(data_->tmpPost.State(), Db::dsInsert);
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_antal", "N1"),
+                 std::vector<std::string>({"6"}));
+    }
+
     // Another station deletes a row this one then edits: nothing is written, no row is
     // appended anew, the user is told, and the copy no longer shows the row.
     void editOfARowDeletedElsewhereWritesNothing() {
