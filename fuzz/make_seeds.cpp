@@ -12,6 +12,7 @@
 #include "fuzz/fuzz_support.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
+#include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/memo.h"
@@ -20,6 +21,13 @@
 namespace {
 
 std::string g_out;
+
+// The engine at its start-up state, stamping every file it writes with one fixed date, so
+// that the seeds come out the same on every day they are written.
+void ResetEngine() {
+    kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+    TzCommon::SetStampDate(2026, 1, 2);
+}
 
 std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,7 +72,7 @@ void SetD(int f, const std::string& text) {
 // A table NAME C(12), AMOUNT N(10,2), COUNT N(4), PRICE F(12,3), DAY D, OK L and, with a
 // memo version byte, NOTES M; rows records, every third one deleted. Left open in area 1.
 std::string MakeTable(const std::string& name, uint8_t memoVersion, int rows) {
-    kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+    ResetEngine();
     std::vector<TzDbfLow::FieldDef> fields = {{"NAME", 'C', 12, 0}, {"AMOUNT", 'N', 10, 2},
                                               {"COUNT", 'N', 4, 0}, {"PRICE", 'F', 12, 3},
                                               {"DAY", 'D', 8, 0},   {"OK", 'L', 1, 0}};
@@ -115,7 +123,7 @@ void TableSeeds() {
     } tables[] = {{"plain", 0, 9}, {"empty", 0, 0}, {"memo4", Memo::kDbase4, 5}};
     for (const auto& t : tables) {
         std::string path = MakeTable(std::string(t.name) + ".dbf", t.memo, t.rows);
-        kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+        ResetEngine();
         std::string bytes = Read(path);
         SeedBoth("table", t.name, bytes);
         if (t.rows == 0) continue;
@@ -135,7 +143,7 @@ void MemoSeeds() {
     for (uint8_t flavour : {Memo::kDbase3, Memo::kDbase4, Memo::kFoxPro}) {
         std::string path = MakeTable("m.dbf", flavour, 6);
         std::string memoName = Memo::MemoFileName(path, flavour);
-        kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+        ResetEngine();
         std::string table = Read(path), memo = Read(memoName);
         char tag[8];
         std::snprintf(tag, sizeof tag, "%02x", flavour);
@@ -161,7 +169,7 @@ void IndexSeeds() {
                                    {"COUNT", "STR(COUNT,4)+NAME", "COUNT > 2", false, false}},
                                   "x.mdx");
     if (!built) std::abort();
-    kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+    ResetEngine();
     std::string table = Read(path), mdx = Read(kjfuzz::PathOf("x.mdx"));
     std::string mark(kjfuzz::kPartMark);
     SeedBoth("index", "five-tags", table + mark + mdx);
@@ -171,7 +179,7 @@ void IndexSeeds() {
     Seed("index", "tag-table", table + mark + With(mdx, 544 + 8, "\xFF\xFF"));
     MakeTable("y.dbf", 0, 3);
     if (!TzNdx::MakeIndex({{"NAME", "NAME", "", false, false}}, "y.mdx")) std::abort();
-    kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+    ResetEngine();
     SeedBoth("index", "one-tag",
              Read(kjfuzz::PathOf("y.dbf")) + mark + Read(kjfuzz::PathOf("y.mdx")));
 }
@@ -228,6 +236,6 @@ int main(int argc, char** argv) {
     IndexSeeds();
     ExprSeeds();
     FieldSeeds();
-    kjfuzz::ResetEngine(kjfuzz::ErrorMode::Codes);
+    ResetEngine();
     return 0;
 }

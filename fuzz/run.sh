@@ -19,16 +19,23 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 if [ -s fuzz/known-leaks.supp ]; then
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/known-leaks.supp:print_suppressions=0}
 fi
-# The committed seeds are what kj_fuzz_seeds writes: a seed that differs or is missing fails
-# (write them again with build-fuzz/fuzz/kj_fuzz_seeds fuzz/corpus). Inputs kept from fuzzing
-# beside them are left alone.
-build-fuzz/fuzz/kj_fuzz_seeds "$work/seeds" >"$work/seeds.log" 2>&1 ||
-  { tail -n 20 "$work/seeds.log"; echo "kj_fuzz_seeds failed"; exit 1; }
+# The committed seeds are what kj_fuzz_seeds writes, on any day: a seed that differs or is
+# missing fails, whether written today or with the clock moved a month back, a day on and
+# more than a year on (write them again with build-fuzz/fuzz/kj_fuzz_seeds fuzz/corpus).
+# Inputs kept from fuzzing beside them are left alone.
 drift=0
-while IFS= read -r -d '' f; do
-  rel=${f#"$work/seeds/"}
-  cmp -s "$f" "fuzz/corpus/$rel" || { echo "fuzz seed differs from kj_fuzz_seeds: fuzz/corpus/$rel"; drift=1; }
-done < <(find "$work/seeds" -type f -print0)
+for days in 0 -30 1 400; do
+  out=$work/seeds$days
+  bash scripts/with_clock_shift.sh "$days" build-fuzz/fuzz/kj_fuzz_seeds "$out" \
+      >"$work/seeds.log" 2>&1 ||
+    { tail -n 20 "$work/seeds.log"; echo "kj_fuzz_seeds failed (clock moved $days days)"; exit 1; }
+  while IFS= read -r -d '' f; do
+    rel=${f#"$out/"}
+    cmp -s "$f" "fuzz/corpus/$rel" ||
+      { echo "fuzz seed differs from kj_fuzz_seeds (clock moved $days days): fuzz/corpus/$rel";
+        drift=1; }
+  done < <(find "$out" -type f -print0)
+done
 [ "$drift" -eq 0 ] || { echo "fuzz seeds drifted; run build-fuzz/fuzz/kj_fuzz_seeds fuzz/corpus"; exit 1; }
 for t in "${targets[@]}"; do
   bin=build-fuzz/fuzz/fuzz_$t

@@ -10,6 +10,7 @@
 #include "index/mdx_bulk.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_internal.h"
+#include "storage/dates.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/file_layer.h"
@@ -651,12 +652,10 @@ bool BuildIndexFile(WorkArea& a, const std::vector<TagDescriptor>& tags, const s
                     tz::File& old, std::unique_ptr<TzCommon::ETzError>* first) {
     const std::string building = name + ".new";
     Mdx::MdxFile f;
-    TzCommon::LocalDate today = TzCommon::GetDate();
+    int year = 0, month = 0, day = 0;
+    TzCommon::StampDate(&year, &month, &day);
     uint16_t rc = Catching(
-        [&] {
-            return f.Create(building, a.fileName, today.year, today.month, today.day,
-                            tz::ShareMode::Exclusive);
-        },
+        [&] { return f.Create(building, a.fileName, year, month, day, tz::ShareMode::Exclusive); },
         first);
     if (rc != 0) return false;
     std::vector<const TagDescriptor*> descs;

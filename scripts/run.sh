@@ -15,5 +15,5 @@ dir="${arg#T3=}"
 [ -n "$dir" ] || dir="$HOME/QELN/"
 case "$dir" in */) ;; *) dir="$dir/" ;; esac
 mkdir -p "$dir"
-python3 scripts/prepare_startup.py "$dir"
+/usr/bin/python3 scripts/prepare_startup.py "$dir"
 exec build/program/kjsager "T3=$dir"

@@ -2,6 +2,7 @@
 # Installs the Debian packages the build, the tests and the program need, when missing.
 set -euo pipefail
 # clang with libFuzzer's runtime (libclang-rt-dev) and llvm-symbolizer (llvm) for the fuzz build.
+# ccache: the compiler cache the README's quick loop configures with.
 # lld: the linker the build uses when it is there (several times faster than ld.bfd).
 # fonts-liberation: the windows and reports ask for Arial; Liberation Sans has its metrics, so
 # pages are laid out alike on every machine (without it fontconfig picks whatever sans font
@@ -15,7 +16,7 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-translations-l10n python3 python3-dbfread python3-dbf
           libdbd-xbase-perl locales poppler-utils clang libclang-rt-dev llvm clang-format
           fonts-liberation lld xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils
-          imagemagick)
+          imagemagick ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -11,9 +11,9 @@ jobs=$(nproc)
 test_jobs=$((2 * jobs))
 export QT_QPA_PLATFORM=offscreen
 
-python3 scripts/check_layers.py
-python3 scripts/check_function_length.py
-python3 scripts/check_codes.py
+/usr/bin/python3 scripts/check_layers.py
+/usr/bin/python3 scripts/check_function_length.py
+/usr/bin/python3 scripts/check_codes.py
 bash scripts/check_format.sh
 
 cmake --preset fuzz >/dev/null

@@ -21,6 +21,9 @@ struct DateSettings {
     uint8_t languageStyle = 0;
     std::string shortFormat = "MM/dd/yy";
     char separator = '/';
+    int stampYear = 0;  // 0: the files are stamped with today's date by the local clock
+    int stampMonth = 0;
+    int stampDay = 0;
 };
 
 DateSettings& S() {
@@ -207,6 +210,23 @@ uint8_t LanguageDefaultStyle() {
 void ResetDateSettings() {
     S() = DateSettings{};
     SetDateStyle(0);
+}
+
+void SetStampDate(int year, int month, int day) {
+    DateSettings& s = S();
+    s.stampYear = year, s.stampMonth = month, s.stampDay = day;
+}
+
+void StampDate(int* year, int* month, int* day) {
+    const DateSettings& s = S();
+    if (s.stampYear != 0) {
+        *year = s.stampYear, *month = s.stampMonth, *day = s.stampDay;
+        return;
+    }
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    *year = local.tm_year + 1900, *month = local.tm_mon + 1, *day = local.tm_mday;
 }
 
 int EpochCentury(int yy) {

@@ -51,6 +51,13 @@ uint8_t LanguageDefaultStyle();
 // Restores the start-up settings (style 0, century off, epoch from the clock, "." and ",").
 void ResetDateSettings();
 
+// The date stamped into the headers of the tables and index files written from now on (the
+// last update of a table, the creation of an index): today by the local clock unless a fixed
+// date is set. A tool that must write the same bytes on every day sets one; year 0 clears it,
+// and so does ResetDateSettings.
+void SetStampDate(int year, int month, int day);
+void StampDate(int* year, int* month, int* day);
+
 // Century (a multiple of 100) of a two-digit year, and its first two digits as text.
 int EpochCentury(int yy);
 std::string CenturyDigits(int yy);

@@ -386,20 +386,19 @@ bool OpenDbf(WorkArea& a, uint64_t fileSize) {
 }
 
 bool WriteDbfHeader(WorkArea& a) {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    int year = 0, month = 0, day = 0;
+    TzCommon::StampDate(&year, &month, &day);
     size_t len = 32;
     if (a.version == 2) {
         Put16(a.header + 1, uint16_t(std::min<int32_t>(a.recCount, 0xFFFF)));
-        a.header[3] = uint8_t(tm.tm_mon + 1);
-        a.header[4] = uint8_t(tm.tm_mday);
-        a.header[5] = uint8_t(tm.tm_year);
+        a.header[3] = uint8_t(month);
+        a.header[4] = uint8_t(day);
+        a.header[5] = uint8_t(year - 1900);
         len = 8;
     } else {
-        a.header[kHdrYear] = uint8_t(tm.tm_year);
-        a.header[kHdrMonth] = uint8_t(tm.tm_mon + 1);
-        a.header[kHdrDay] = uint8_t(tm.tm_mday);
+        a.header[kHdrYear] = uint8_t(year - 1900);
+        a.header[kHdrMonth] = uint8_t(month);
+        a.header[kHdrDay] = uint8_t(day);
         Put32(a.header + kHdrCount, uint32_t(a.recCount));
     }
     uint16_t rc = a.file.WriteAt(0, a.header, len);

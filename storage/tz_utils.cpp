@@ -496,11 +496,4 @@ int64_t Timer() {
     return std::llround(std::floor(ms) / 1000.0 * 18.20648193);
 }
 
-LocalDate GetDate() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-}
-
 }  // namespace TzCommon

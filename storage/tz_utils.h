@@ -91,11 +91,4 @@ std::string ForceExtension(const std::string& name, const std::string& ext);
 // Time since the system started in ticks of 18.20648193 per second.
 int64_t Timer();
 
-struct LocalDate {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-};
-LocalDate GetDate();
-
 }  // namespace TzCommon

@@ -48,6 +48,33 @@ TEST_F(TableFileTest, NewTableHeaderAndDescriptors) {
     EXPECT_EQ(uint8_t(b[97]), 0x1A);
 }
 
+// A fixed stamp date (the seed tool's way of writing the same bytes every day) goes into the
+// header of a new table and of one rewritten at close; a reset brings back today's date.
+TEST_F(TableFileTest, StampDateFixedUntilReset) {
+    TzCommon::SetStampDate(2031, 2, 28);
+    ASSERT_TRUE(Create("t.dbf", {{"name", 'C', 10, 0}}));
+    std::string b = Bytes("t.dbf");
+    EXPECT_EQ(uint8_t(b[1]), 131);
+    EXPECT_EQ(uint8_t(b[2]), 2);
+    EXPECT_EQ(uint8_t(b[3]), 28);
+    Open(1, Path("t.dbf"));
+    Dbf4::ALock();
+    Dbf4::Append();
+    Dbf4::Unlock();
+    Dbf4::CloseArea();
+    b = Bytes("t.dbf");
+    EXPECT_EQ(Le32(b, 4), 1u);
+    EXPECT_EQ(uint8_t(b[3]), 28) << "the header was rewritten with another date";
+    TzCommon::ResetDateSettings();
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    ASSERT_TRUE(Create("u.dbf", {{"name", 'C', 10, 0}}));
+    b = Bytes("u.dbf");
+    EXPECT_EQ(uint8_t(b[1]), tm.tm_year);
+    EXPECT_EQ(uint8_t(b[2]), tm.tm_mon + 1);
+}
+
 TEST_F(TableFileTest, FieldCorrectionsAtCreate) {
     ASSERT_TRUE(Create("c.dbf", {{"  abc", 'C', 4, 0},
                                  {"d", 'D', 10, 0},
