@@ -122,7 +122,9 @@ class TDBGridDelegate : public QStyledItemDelegate {
     // refusal's message is up, its focus change writes nothing again.
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override {
-        if (committing_) return;
+        // An editor nobody typed into writes nothing: its text is the field's as shown (a
+        // masked one padded with blanks), and writing it back would put the row into edit.
+        if (committing_ || !editor->property(kDirty).toBool()) return;
         committing_ = true;
         refused_ = false;
         const QString text = TextOf(editor, index);
