@@ -544,6 +544,62 @@ class DataFilesTest : public QObject {
         QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
     }
 
+    // An amount no money count can hold in the first posting (20 nines in the F 20,2
+    // price, or 1e15) does not stop the start: the program starts, and a box names the
+    // table, the row and the field, as the reports do; the amounts count it as 0.
+    void anUnreadableAmountInTheFirstPostingDoesNotStopTheStart() {
+        for (const std::string& value :
+             {std::string(20, '9'), std::string("1000000000000000.00")}) {
+            StartFolder sf;
+            MakeFolder(sf);
+            ResetEngine();
+            const std::string file = sf.data + "Poster.dbf";
+            {
+                TzDs::TTzDbf f("Fill");
+                f.SetDbfFileName(file);
+                f.DbfFields() = kj::FindTable("PostDbf")->DbfFields();
+                f.IndexList() = kj::FindTable("PostDbf")->tags;
+                f.CreateIfNotFound = false;
+                f.ShowProgress = false;
+                f.Open();
+                for (const char* sag : {"S1", "S2"}) {
+                    f.Append();
+                    f.FieldByName("post_sag").SetAsString(sag);
+                    f.FieldByName("post_antal").SetAsString("1");
+                    f.FieldByName("post_pris").SetAsString("12.50");
+                    f.Post();
+                }
+                f.Close();
+            }
+            // The price of record 1 as another program wrote it, right-aligned in its 20 bytes.
+            std::string bytes = Read(file);
+            const size_t header = uint8_t(bytes[8]) | size_t(uint8_t(bytes[9])) << 8;
+            size_t offset = 1;
+            for (size_t p = 32; p < header && bytes[p] != '\x0D'; p += 32) {
+                if (QString::fromLatin1(bytes.data() + p).toLower() == "post_pris") break;
+                offset += uint8_t(bytes[p + 16]);
+            }
+            bytes.replace(header + offset, 20, std::string(20 - value.size(), ' ') + value);
+            Write(file, bytes);
+            ResetEngine();
+            QVERIFY(Start(sf, "T3=" + sf.start));
+            data_->PostDbf.First();
+            const int64_t total = data_->PostDbf.FieldByName("Total").AsCurrency();
+            QCoreApplication::processEvents();
+            const QStringList told = responder_.Texts();
+            QCOMPARE(told.size(), 1);
+            const QString head = Q("Feltet \"Stk.pris\" (post_pris) i post nr. 1 i " + file +
+                                   " kan ikke l\xE6ses: ");
+            const QString tail = U(" er ikke et gyldigt beløb.\r\nBeløbene regnes som 0.");
+            QVERIFY2(told[0].startsWith(head) && told[0].endsWith(tail), qPrintable(told[0]));
+            QCOMPARE(total, int64_t(0));
+            data_->PostDbf.Next();  // the other posting reads as before
+            QCOMPARE(data_->PostDbf.FieldByName("Total").AsCurrency(), int64_t(125000));
+            Stop();
+            responder_.Clear();
+        }
+    }
+
     // A failed write at every step of an upgrade: the start-up reports it or completes,
     // and afterwards the table holds every row in the old or the new layout.
     void upgradeFailingAtAnyWriteLosesNothing() {
