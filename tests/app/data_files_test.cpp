@@ -1,8 +1,8 @@
 // The data folder through the program's own start-up: a first start in an empty folder
 // (every table, its tags and the list files, read back by python3-dbfread), a start from the
-// older line-form path file, the three upgrades with their backups (and a failure at every
-// write of an upgrade, which never loses a row), two stations on one system folder,
-// rebuilding indexes and packing while another process holds a table, starts after a
+// older line-form path file, the upgrades with their backups, archive twins included (and a
+// failure at every write of an upgrade, which never loses a row), two stations on one system
+// folder, rebuilding indexes and packing while another process holds a table, starts after a
 // station died in the middle of a change (every index marked in turn, a posting save killed
 // at each write), the path-setup file read while another station writes it, a time sheet
 // whose scratch table another program holds, and stations starting together.
@@ -405,6 +405,40 @@ class DataFilesTest : public QObject {
             QVERIFY(DbfRead(sf.data + c.file)
                         .find(QString::fromStdString(c.field).toUpper().toStdString()) !=
                     std::string::npos);
+        }
+    }
+
+    // The archive twins of the upgraded tables in their older layout are brought to the
+    // current one at start as the live tables are (rows kept, a backup beside), so that
+    // archiving and restoring find every field.
+    void archiveTablesOfAnOlderLayoutAreUpgraded() {
+        StartFolder sf;
+        MakeFolder(sf);
+        struct Case {
+            const char* component;
+            const char* file;
+            const char* backup;
+            const char* field;
+        } cases[] = {{"SagAfslut", "AfsluttedeSager.dbf", "AfslSagsBak.Dbf", "sag_matnr"},
+                     {"posterAfslut", "AfsluttedePoster.dbf", "AfslPostBak.Dbf", "post_pri"}};
+        ResetEngine();
+        for (const Case& c : cases) {
+            QFile::remove(QString::fromStdString(sf.data + c.file));
+            QFile::remove(
+                QString::fromStdString(TzCommon::ForceExtension(sf.data + c.file, "mdx")));
+            MakeOldTable(sf.data + c.file, *kj::FindTable(c.component), c.field);
+        }
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        Stop();
+        for (const Case& c : cases) {
+            const std::string now = DbfRead(sf.data + c.file);
+            QVERIFY2(now.find(QString::fromStdString(c.field).toUpper().toStdString()) !=
+                             std::string::npos &&
+                         now.find("|2") != std::string::npos,
+                     (c.file + std::string(": ") + now).c_str());
+            QVERIFY(DbfRead(sf.data + c.backup).find(std::string("|2")) != std::string::npos);
         }
     }
 
