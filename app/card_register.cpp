@@ -300,6 +300,12 @@ bool TCardRegisterForm::ShownFieldHas(const std::string& word) {
 }
 
 void TCardRegisterForm::btnSearchClick(bool next) {
+    SearchOrNext(next);
+    // The focus goes back to the card, off the button, so the card keys work at once.
+    FocusKey();
+}
+
+void TCardRegisterForm::SearchOrNext(bool next) {
     SettleCard();
     const std::string quote = "\"";
     uint8_t field = 0;

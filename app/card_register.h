@@ -103,6 +103,7 @@ class TCardRegisterForm : public QDialog {
     void PostnrDropDown(kjqt::TDBComboBox& box);
     void CheckKeyBeforePost(Db::TDataSet& ds);
     void SettleCard();
+    void SearchOrNext(bool next);
     void SearchWordIn(bool fromFirst, uint8_t& field);
     bool ShownFieldHas(const std::string& word);
     QBoxLayout* buttons_;

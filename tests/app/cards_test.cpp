@@ -332,6 +332,36 @@ class CardsTest : public QObject {
         QVERIFY(!ab[0].deleted);
     }
 
+    // After " Søg " and " Næste " the focus is back in the card, so the card keys work at
+    // once: Ctrl+Ins starts a new card, in both registers.
+    void cardKeysWorkRightAfterASearch() {
+        AddUsers();
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Carl"}});
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K2"}, {"mak_fnavn", "Carla"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList seen;
+        auto script = [&seen](auto& f, TzDs::TTzDbf& t) {
+            for (QPushButton* button : {f.SoegBtn, f.NaesteBtn}) {
+                button->setFocus();  // as the click of a real pointer gives it
+                QTest::mouseClick(button, Qt::LeftButton);
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                seen << QString::number(t.State());
+                CtrlKey(FocusIn(f), Qt::Key_Backspace);
+            }
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        };
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) { script(f, fx_.data->BrugerDbf); });
+        fx_.responder.AnswerText("Carl");
+        kj::ShowBrugerForm(1, "");
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) { script(f, fx_.data->KundeDbf); });
+        fx_.responder.AnswerText("Carl");
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        const QString insert = QString::number(Db::dsInsert);
+        QCOMPARE(seen, QStringList({insert, insert, insert, insert}));
+    }
+
     // The search leaves the password out: its text finds no user.
     void searchLeavesThePasswordOut() {
         AddUsers();
