@@ -8,6 +8,7 @@ import steps
 
 USERS = r"^Redigere brugere"
 CUSTOMERS = r"Rediger kunder/kontakter"
+KEY_FIELD_END = (225, 28)  # the first card's key field, right of its text, in the window
 
 
 def users(st):
@@ -92,6 +93,21 @@ class RegistersTest(unittest.TestCase):
             steps.type_fields(d, reg, "z", "Dr")
             steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
             self.assertEqual([u[:2] for u in users(st)], [("XYZ", "Dr")])
+
+    def test_a_click_past_the_typed_key_adds_to_it(self):
+        # A click in a masked field beyond its text puts the caret just after the text, not
+        # after the mask's blanks, where every key typed would be dropped.
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, USERS, "m")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st)
+            steps.type_fields(d, reg, "ab", "Cand")
+            d.click(reg, *KEY_FIELD_END)
+            d.type(reg, "c")
+            d.key(reg, "Tab")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
+            self.assertEqual([u[:2] for u in users(st)], [("ABC", "Cand")])
 
     def test_card_registers_are_modal(self):
         with kjx.Display() as d:
