@@ -53,9 +53,12 @@ void TellUnreadAmount(const Db::TField& field, const std::string& why) {
     const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
     const int rec = ds ? ds->RecNo() : 0;
     if (!told.insert(where + "|" + field.FieldName() + "|" + std::to_string(rec)).second) return;
+    std::string reason = why;
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
     const std::string text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() +
                              ") i post nr. " + std::to_string(rec) + " i " + where +
-                             Ansi(" kan ikke læses: ") + why + Ansi(".\r\nBeløbene regnes som 0.");
+                             Ansi(" kan ikke læses: ") + reason +
+                             Ansi(".\r\nBeløbene regnes som 0.");
     QTimer::singleShot(0, QCoreApplication::instance(), [text] { ShowMsg(text); });
 }
 
@@ -162,10 +165,19 @@ TKJData::PostingAmounts TKJData::CalcPosting(const std::string& dk, int64_t anta
 }
 
 void TKJData::CalcPostingFields(Db::TDataSet& ds) {
-    const PostingAmounts a = CalcPosting(
-        ds.FieldByName("post_dk").AsString(), StoredAmount(ds.FieldByName("post_antal")),
-        StoredAmount(ds.FieldByName("post_pris")), StoredAmount(ds.FieldByName("post_rabat")),
-        StoredAmount(ds.FieldByName("post_moms")));
+    PostingAmounts a;
+    try {
+        a = CalcPosting(
+            ds.FieldByName("post_dk").AsString(), StoredAmount(ds.FieldByName("post_antal")),
+            StoredAmount(ds.FieldByName("post_pris")), StoredAmount(ds.FieldByName("post_rabat")),
+            StoredAmount(ds.FieldByName("post_moms")));
+    } catch (const Db::EDatabaseError& e) {
+        // A total too large for a posting: refused while the user types it; a stored row
+        // (written by another program) counts as 0 and is told of, as an unreadable amount.
+        if (ds.Modified()) throw;
+        TellUnreadAmount(ds.FieldByName("Total"), e.what());
+        a = PostingAmounts{};
+    }
     ds.FieldByName("Total").SetAsCurrency(a.total);
     ds.FieldByName("Moms").SetAsCurrency(a.moms);
     ds.FieldByName("IAlt").SetAsFloat(Db::CurrToFloat(a.ialt));

@@ -579,11 +579,23 @@ class DataFilesTest : public QObject {
     }
 
     // An amount no money count can hold in the first posting (20 nines in the F 20,2
-    // price, or 1e15) does not stop the start: the program starts, and a box names the
-    // table, the row and the field, as the reports do; the amounts count it as 0.
+    // price, or 1e15), or a total too large for a posting, does not stop the start: the
+    // program starts, and a box names the table, the row and the field, as the reports do;
+    // the amounts count it as 0.
     void anUnreadableAmountInTheFirstPostingDoesNotStopTheStart() {
-        for (const std::string& value :
-             {std::string(20, '9'), std::string("1000000000000000.00")}) {
+        struct Case {
+            std::string price, antal, head, tail;
+        } cases[] = {
+            {std::string(20, '9'), "1", "\"Stk.pris\" (post_pris)",
+             " er ikke et gyldigt bel"
+             "\xF8"
+             "b"},
+            {"1000000000000000.00", "1", "\"Stk.pris\" (post_pris)",
+             " er ikke et gyldigt bel"
+             "\xF8"
+             "b"},
+            {"900000000000000.00", "9999999.99", "\"Pris\" (Total)", " 922 337 203 685 477 kr"}};
+        for (const Case& c : cases) {
             StartFolder sf;
             MakeFolder(sf);
             ResetEngine();
@@ -599,7 +611,8 @@ class DataFilesTest : public QObject {
                 for (const char* sag : {"S1", "S2"}) {
                     f.Append();
                     f.FieldByName("post_sag").SetAsString(sag);
-                    f.FieldByName("post_antal").SetAsString("1");
+                    f.FieldByName("post_antal")
+                        .SetAsString(sag == std::string("S1") ? c.antal : "1");
                     f.FieldByName("post_pris").SetAsString("12.50");
                     f.Post();
                 }
@@ -613,7 +626,7 @@ class DataFilesTest : public QObject {
                 if (QString::fromLatin1(bytes.data() + p).toLower() == "post_pris") break;
                 offset += uint8_t(bytes[p + 16]);
             }
-            bytes.replace(header + offset, 20, std::string(20 - value.size(), ' ') + value);
+            bytes.replace(header + offset, 20, std::string(20 - c.price.size(), ' ') + c.price);
             Write(file, bytes);
             ResetEngine();
             QVERIFY(Start(sf, "T3=" + sf.start));
@@ -622,9 +635,12 @@ class DataFilesTest : public QObject {
             QCoreApplication::processEvents();
             const QStringList told = responder_.Texts();
             QCOMPARE(told.size(), 1);
-            const QString head = Q("Feltet \"Stk.pris\" (post_pris) i post nr. 1 i " + file +
-                                   " kan ikke l\xE6ses: ");
-            const QString tail = U(" er ikke et gyldigt beløb.\r\nBeløbene regnes som 0.");
+            const QString head =
+                Q("Feltet " + c.head + " i post nr. 1 i " + file + " kan ikke l\xE6ses: ");
+            const QString tail = Q(c.tail +
+                                   ".\r\nBel"
+                                   "\xF8"
+                                   "bene regnes som 0.");
             QVERIFY2(told[0].startsWith(head) && told[0].endsWith(tail), qPrintable(told[0]));
             QCOMPARE(total, int64_t(0));
             data_->PostDbf.Next();  // the other posting reads as before

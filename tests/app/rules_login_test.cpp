@@ -152,6 +152,13 @@ class RulesLoginTest : public QObject {
         QCOMPARE(p.FieldByName("post_pris").AsCurrency(), int64_t(125000));
         p.FieldByName("post_pris").SetAsString("900000000000000");  // within the range
         QCOMPARE(p.FieldByName("post_pris").AsCurrency(), int64_t(9000000000000000000));
+        // A typed quantity that makes the total too large is refused as well.
+        try {
+            p.FieldByName("post_antal").SetAsString("9999999.99");
+            QFAIL("a total beyond a posting taken");
+        } catch (const Db::EDatabaseError& e) {
+            QVERIFY2(kjqt::FromAnsi(e.what()).startsWith(U("Beløbet er for stort")), e.what());
+        }
         p.Cancel();
     }
 
