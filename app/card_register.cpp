@@ -218,14 +218,15 @@ void TCardRegisterForm::KeyExit() {
 
 std::string TCardRegisterForm::TownOf(const std::string& code, bool& found) {
     TzDs::TTzDbf& p = KJData()->PostnrBufDbf;
-    found = KeyRecNo(p, "POSTNR", TzUtils::PadRightOrCut(code, 4), 10) != 0;
+    found = KeyRecNo(p, "POSTNR", TzUtils::PadRight(code, 4), 10) != 0;
     return found ? TzUtils::TrimRight(p.FieldByName("pst_by").AsString()) : std::string();
 }
 
 void TCardRegisterForm::PostnrExit() {
     if (!table_.Active() || table_.IsEmpty()) return;
-    const std::string code = TzUtils::PadRightOrCut(
-        TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
+    // Padded to 4, never cut: a longer code is a code of its own.
+    const std::string code =
+        TzUtils::PadRight(TzUtils::TrimRight(table_.FieldByName(spec_.postnrField).AsString()), 4);
     bool found = false;
     std::string town = TownOf(code, found);
     if (!found) {
@@ -299,6 +300,12 @@ bool TCardRegisterForm::ShownFieldHas(const std::string& word) {
 }
 
 void TCardRegisterForm::btnSearchClick(bool next) {
+    SearchOrNext(next);
+    // The focus goes back to the card, off the button, so the card keys work at once.
+    FocusKey();
+}
+
+void TCardRegisterForm::SearchOrNext(bool next) {
     SettleCard();
     const std::string quote = "\"";
     uint8_t field = 0;

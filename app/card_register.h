@@ -90,7 +90,7 @@ class TCardRegisterForm : public QDialog {
                            int row, int col, int span = 1);
     void AddPostnr(QGridLayout* g, int row, int col);
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
-    // Town of a postal code (padded to 4); found tells whether it exists.
+    // Town of a postal code (padded to 4, never cut); found tells whether it exists.
     static std::string TownOf(const std::string& code, bool& found);
 
     const CardRegisterSpec& spec_;
@@ -103,6 +103,7 @@ class TCardRegisterForm : public QDialog {
     void PostnrDropDown(kjqt::TDBComboBox& box);
     void CheckKeyBeforePost(Db::TDataSet& ds);
     void SettleCard();
+    void SearchOrNext(bool next);
     void SearchWordIn(bool fromFirst, uint8_t& field);
     bool ShownFieldHas(const std::string& word);
     QBoxLayout* buttons_;

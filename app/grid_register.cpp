@@ -93,12 +93,12 @@ void TGridRegisterForm::RepaintAndFocus() {
 
 // A new row starts in a column that takes typing: left on a read-only one (a stamp, a
 // computed value) the keys of the new row would go nowhere.
-void TGridRegisterForm::ToTypableColumn() {
+void TGridRegisterForm::ToTypableColumn(bool first) {
     auto typable = [](const kjqt::TColumn* c) {
         return c && !c->ReadOnly &&
                (!c->Field || (!c->Field->ReadOnly() && !c->Field->Calculated()));
     };
-    if (typable(Grid->SelectedColumn())) return;
+    if (!first && typable(Grid->SelectedColumn())) return;
     const std::vector<kjqt::TColumn*> columns = Grid->Columns();
     for (size_t i = 0; i < columns.size(); ++i)
         if (typable(columns[i])) return Grid->SetSelectedIndex(int(i));
@@ -119,24 +119,38 @@ void TGridRegisterForm::AppendNewRow() {
     if (table_.FLock()) table_.Append();
     table_.UnLock();
     table_.Edit();
+    StartNewRow();
+}
+
+// A new row is typed from its first column that takes typing, wherever the row before was
+// left (Ctrl+Ins while typing its last column).
+void TGridRegisterForm::StartNewRow() {
+    if (table_.State() == Db::dsInsert) ToTypableColumn(true);
     RepaintAndFocus();
 }
 
 void TGridRegisterForm::DeleteAfterQuestion(const std::string& question,
-                                            const std::string& rowText) {
+                                            const std::function<std::string()>& rowText) {
+    if (!Grid->CommitEditor()) return;  // a refused value: its message is shown
+    const std::string text = rowText();
     if (Initials().empty()) return;
     // A new row is known before the question, whose window takes the focus from the grid
     // and so cancels an untouched new row: deleting it only cancels it.
     const bool isNew = table_.State() == Db::dsInsert;
-    if (Ask(question + "\r\n" + rowText)) {
+    if (Ask(question + "\r\n" + text)) {
         if (isNew)
-            table_.Cancel();
+            Grid->CancelRow();  // the editor let go with the row, not kept for the next one
         else if (table_.RLock())
             table_.Delete();
         else
             ShowRowInUse();
         table_.UnLock();
     }
+    RepaintAndFocus();
+}
+
+void TGridRegisterForm::CancelEdit() {
+    Grid->CancelRow();
     RepaintAndFocus();
 }
 

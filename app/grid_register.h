@@ -42,13 +42,22 @@ class TGridRegisterForm : public QDialog {
     virtual void SearchColumn(int n) = 0;
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
     void RepaintAndFocus();
-    void ToTypableColumn();
+    // To the first column that takes typing, or (first false) only off a column that does not.
+    void ToTypableColumn(bool first = false);
+    // After a new row's append: its first typable column, repainted and focused.
+    void StartNewRow();
     // Starts a new row (appended under the file lock, then edited) when the user has
     // initials; a pending edit is cancelled first.
     void AppendNewRow();
     // Deletes the current row under its record lock when the user has initials and answers
-    // Yes to `question` (Windows-1252) followed by a line naming the row.
-    void DeleteAfterQuestion(const std::string& question, const std::string& rowText);
+    // Yes to `question` (Windows-1252) followed by a line naming the row (rowText, read
+    // after the open cell editor is written into the row, so a key still being typed is
+    // named). A new row is only cancelled.
+    void DeleteAfterQuestion(const std::string& question,
+                             const std::function<std::string()>& rowText);
+    // Drops the pending edit with what the open cell editor holds (typed text left in the
+    // editor would otherwise be written into whichever row is current next).
+    void CancelEdit();
     // A new row's stamps (creation and change date today, the update initials); false, with
     // the new row cancelled, while a filter is on or without initials.
     bool StampNewRow(Db::TDataSet& ds, const char* created, const char* changed,

@@ -1,6 +1,7 @@
 // The data module's file services: finding the data folder, opening every table (creating
-// missing tables and index files), the three upgrades with their backups, the default list
-// files, rebuilding indexes, packing, resetting cursors and going to a record number.
+// missing tables and index files), the upgrades of older layouts with their backups (three
+// live tables and two archive twins), the default list files, rebuilding indexes, packing,
+// resetting cursors and going to a record number.
 #include <sys/stat.h>
 
 #include <QCoreApplication>
@@ -474,6 +475,9 @@ void TKJData::OpenTables(const std::string& d, const std::string& s) {
     tmpPost.SetExclusive(true);
     OpenTable(tmpPost, tpostFile_);
     OpenTable(PostBufDbf, d + "Poster.dbf");
+    // The archive twins follow the live tables' layout: an older one is upgraded alike.
+    if (Exists(d + "AfsluttedePoster.dbf"))
+        UpgradeTable(posterAfslut, d, "AfsluttedePoster.dbf", "AfslPostBak.Dbf", "post_pri");
     OpenTable(posterAfslut, d + "AfsluttedePoster.dbf");
     posterAfslut.SetActive(false);
     OpenTable(PostnrDbf, d + "PostBy.dbf");
@@ -495,6 +499,8 @@ void TKJData::OpenTables(const std::string& d, const std::string& s) {
     if (Exists(d + "Sager.dbf")) UpgradeTable(SagsDbf, d, "Sager.dbf", "SagsBak.Dbf", "sag_matnr");
     OpenTable(SagsDbf, d + "Sager.dbf");
     OpenTable(SagsBufDbf, d + "Sager.dbf");
+    if (Exists(d + "AfsluttedeSager.dbf"))
+        UpgradeTable(SagAfslut, d, "AfsluttedeSager.dbf", "AfslSagsBak.Dbf", "sag_matnr");
     OpenTable(SagAfslut, d + "AfsluttedeSager.dbf");
     SagAfslut.SetActive(false);
 }

@@ -1,7 +1,10 @@
 // The data module's record rules (stamps, questions, upper-cased keys) and calculated
 // fields. Money is computed in ten-thousandths (int64), products exactly in 128 bits.
+#include <QCoreApplication>
+#include <QTimer>
 #include <cmath>
 #include <cstdint>
+#include <set>
 
 #include "app/kj_data.h"
 #include "app/kj_text.h"
@@ -38,6 +41,36 @@ int64_t DivRoundEven(__int128 num, __int128 den) {
 
 int64_t Currency(const Db::TField& f) {
     return f.IsNull() ? 0 : Db::FloatToCurr(f.AsFloat());
+}
+
+// Tells the user which field of which row holds an amount no money count can hold (written
+// by another program), once per table, field and row. The box comes from the event loop:
+// calculated fields are computed while a grid paints or the tables open.
+void TellUnreadAmount(const Db::TField& field, const std::string& why) {
+    static std::set<std::string> told;
+    Db::TDataSet* ds = field.DataSet();
+    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
+    const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
+    const int rec = ds ? ds->RecNo() : 0;
+    if (!told.insert(where + "|" + field.FieldName() + "|" + std::to_string(rec)).second) return;
+    std::string reason = why;
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+    const std::string text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() +
+                             ") i post nr. " + std::to_string(rec) + " i " + where +
+                             Ansi(" kan ikke læses: ") + reason +
+                             Ansi(".\r\nBeløbene regnes som 0.");
+    QTimer::singleShot(0, QCoreApplication::instance(), [text] { ShowMsg(text); });
+}
+
+// A stored amount of a posting; one that cannot be read counts as 0 and is told of, so one
+// such row neither stops the start nor hides the other postings.
+int64_t StoredAmount(const Db::TField& f) {
+    try {
+        return Currency(f);
+    } catch (const std::exception& e) {
+        TellUnreadAmount(f, e.what());
+    }
+    return 0;
 }
 
 }  // namespace
@@ -132,10 +165,19 @@ TKJData::PostingAmounts TKJData::CalcPosting(const std::string& dk, int64_t anta
 }
 
 void TKJData::CalcPostingFields(Db::TDataSet& ds) {
-    const PostingAmounts a =
-        CalcPosting(ds.FieldByName("post_dk").AsString(), Currency(ds.FieldByName("post_antal")),
-                    Currency(ds.FieldByName("post_pris")), Currency(ds.FieldByName("post_rabat")),
-                    Currency(ds.FieldByName("post_moms")));
+    PostingAmounts a;
+    try {
+        a = CalcPosting(
+            ds.FieldByName("post_dk").AsString(), StoredAmount(ds.FieldByName("post_antal")),
+            StoredAmount(ds.FieldByName("post_pris")), StoredAmount(ds.FieldByName("post_rabat")),
+            StoredAmount(ds.FieldByName("post_moms")));
+    } catch (const Db::EDatabaseError& e) {
+        // A total too large for a posting: refused while the user types it; a stored row
+        // (written by another program) counts as 0 and is told of, as an unreadable amount.
+        if (ds.Modified()) throw;
+        TellUnreadAmount(ds.FieldByName("Total"), e.what());
+        a = PostingAmounts{};
+    }
     ds.FieldByName("Total").SetAsCurrency(a.total);
     ds.FieldByName("Moms").SetAsCurrency(a.moms);
     ds.FieldByName("IAlt").SetAsFloat(Db::CurrToFloat(a.ialt));

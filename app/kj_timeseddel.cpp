@@ -351,8 +351,19 @@ void TTimeSedlerForm::postGridColExit(const std::string& field) {
             LookUpItem(padded);
         }
     } else if (name == "POST_SAG") {
-        // A blank number is nothing typed yet: the user may Tab on and come back to it.
-        if (TzUtils::TrimRight(t.FieldByName("post_sag").AsString()).empty()) return;
+        // A blank number is said to be no case, but the focus moves on: the user may Tab on
+        // and come back to it (a row left blank is dropped at the end). The box comes after
+        // the grid's move, and the focus then goes back to the cell the move reached.
+        if (TzUtils::TrimRight(t.FieldByName("post_sag").AsString()).empty()) {
+            QMetaObject::invokeMethod(
+                postGrid,
+                [this] {
+                    ShowMsg("Sagen findes ikke, indtast en ny !");
+                    postGrid->setFocus();
+                },
+                Qt::QueuedConnection);
+            return;
+        }
         const std::string padded =
             Upper(TzUtils::PadRightOrCut(t.FieldByName("post_sag").AsString(), 10));
         if (!FindCaseByNumber(data_.SagsDbf, padded)) {

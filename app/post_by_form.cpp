@@ -49,25 +49,24 @@ void TPostnrForm::NyPostnr() {
     if (table_.ALock()) table_.Append();
     table_.UnLock();
     table_.Edit();
-    RepaintAndFocus();
+    StartNewRow();
 }
 
 void TPostnrForm::SletPostnr() {
-    table_.Cancel();
-    const std::string text =
-        table_.FieldByName("pst_nr").AsString() + " " + table_.FieldByName("pst_by").AsString();
-    DeleteAfterQuestion(Ansi("Ønsker du at slette dette postnr. ?"), text);
+    Grid->CancelRow();  // a pending edit is dropped first, with the text in the editor
+    DeleteAfterQuestion(Ansi("Ønsker du at slette dette postnr. ?"), [this] {
+        return table_.FieldByName("pst_nr").AsString() + " " +
+               table_.FieldByName("pst_by").AsString();
+    });
 }
 
 void TPostnrForm::GendanPostnr() {
     if (Initials().empty()) return;
-    table_.Cancel();
-    RepaintAndFocus();
+    CancelEdit();
 }
 
 void TPostnrForm::UndoRow() {
-    table_.Cancel();
-    RepaintAndFocus();
+    CancelEdit();
 }
 
 void TPostnrForm::PostnrBeforePost(Db::TDataSet& ds) {

@@ -48,14 +48,14 @@ void TVareGForm::NyVareGruppe() {
 }
 
 void TVareGForm::SletVareGruppe() {
-    const std::string text = TzUtils::TrimRight(table_.FieldByName("id").AsString()) + " " +
-                             TzUtils::TrimRight(table_.FieldByName("tekst").AsString());
-    DeleteAfterQuestion(Ansi("Ønsker du at slette denne varegruppe ?"), text);
+    DeleteAfterQuestion(Ansi("Ønsker du at slette denne varegruppe ?"), [this] {
+        return TzUtils::TrimRight(table_.FieldByName("id").AsString()) + " " +
+               TzUtils::TrimRight(table_.FieldByName("tekst").AsString());
+    });
 }
 
 void TVareGForm::GendanVareGruppe() {
-    table_.Cancel();
-    RepaintAndFocus();
+    CancelEdit();
 }
 
 void TVareGForm::VareGNewRecord(Db::TDataSet& ds) {

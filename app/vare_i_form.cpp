@@ -79,14 +79,14 @@ void TVareIForm::NyVare() {
 }
 
 void TVareIForm::SletVare() {
-    const std::string text =
-        table_.FieldByName("tmu_id").AsString() + " " + table_.FieldByName("tmu_bem").AsString();
-    DeleteAfterQuestion(Ansi("Ønsker du at slette denne vare ?"), text);
+    DeleteAfterQuestion(Ansi("Ønsker du at slette denne vare ?"), [this] {
+        return table_.FieldByName("tmu_id").AsString() + " " +
+               table_.FieldByName("tmu_bem").AsString();
+    });
 }
 
 void TVareIForm::GendanVare() {
-    table_.Cancel();
-    RepaintAndFocus();
+    CancelEdit();
 }
 
 void TVareIForm::VareNewRecord(Db::TDataSet& ds) {

@@ -57,8 +57,17 @@ void LimitToWidth(TField& field, const TDbfFieldProps::TDTField& f) {
     const std::string top = nines(digits);
     const std::string bottom = digits > 1 ? "-" + nines(digits - 1) : "0";
     if (auto* real = dynamic_cast<TFloatField*>(&field)) {
-        real->SetMaxValue(tz::ParseDouble(top.data(), top.size()));
-        real->SetMinValue(tz::ParseDouble(bottom.data(), bottom.size()));
+        double max = tz::ParseDouble(top.data(), top.size());
+        double min = tz::ParseDouble(bottom.data(), bottom.size());
+        if (real->Currency()) {
+            // Money is read as a count of ten-thousandths in 64 bits: a wider field would
+            // take an amount that can then never be read.
+            constexpr double kLargestAmount = 922337203685477.0;
+            max = std::min(max, kLargestAmount);
+            min = std::max(min, -kLargestAmount);
+        }
+        real->SetMaxValue(max);
+        real->SetMinValue(min);
         real->SetStoredDecimals(f.decimals);
     } else if (auto* whole = dynamic_cast<TIntegralField*>(&field); whole && f.width <= 18) {
         whole->SetMaxValue(std::stoll(top));

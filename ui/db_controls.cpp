@@ -77,6 +77,13 @@ void TFieldDataLink::RecordChanged(Db::TField* field) {
 
 void TFieldDataLink::UpdateData() {
     if (!modified_) return;
+    // A change to a row that left its edit under the control (cancelled, the focus then
+    // taken by a card disabled on an empty table) belongs to no row any more: dropped.
+    Db::TDataSet* ds = DataSet();
+    if (ds && !Db::IsWriteMode(ds->State())) {
+        modified_ = false;
+        return;
+    }
     if (field_ && OnUpdateData) OnUpdateData();
     modified_ = false;
 }

@@ -122,7 +122,9 @@ class TDBGridDelegate : public QStyledItemDelegate {
     // refusal's message is up, its focus change writes nothing again.
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override {
-        if (committing_) return;
+        // An editor nobody typed into writes nothing: its text is the field's as shown (a
+        // masked one padded with blanks), and writing it back would put the row into edit.
+        if (committing_ || !editor->property(kDirty).toBool()) return;
         committing_ = true;
         refused_ = false;
         const QString text = TextOf(editor, index);
@@ -138,6 +140,7 @@ class TDBGridDelegate : public QStyledItemDelegate {
             TypeDateSeparator(*line, *static_cast<QKeyEvent*>(event),
                               grid_.Model().Columns()[column.toInt()]->Field))
             return true;
+        if (line && column.isValid() && TabInMaskedEdit(*line, *event)) return true;
         // The edit inside an ellipsis editor: the editor itself handles the rest.
         if (dynamic_cast<TEllipsisEditor*>(object->parent())) return false;
         // Up and Down in a pick-list cell move between rows, as in every other cell; the
@@ -180,6 +183,22 @@ class TDBGridDelegate : public QStyledItemDelegate {
     bool TakeRefused() const { return std::exchange(refused_, false); }
 
   private:
+    // Tab in a masked editor whose text the mask does not take as it stands (a time with
+    // only its hour typed): the base delegate would swallow the key without a word. It
+    // goes through the grid's write instead, which refuses a half-typed value with its
+    // message and keeps the cell open, or stores the value and moves on.
+    bool TabInMaskedEdit(QLineEdit& line, QEvent& event) {
+        if (event.type() != QEvent::KeyPress || line.inputMask().isEmpty() ||
+            line.hasAcceptableInput())
+            return false;
+        const int key = static_cast<QKeyEvent&>(event).key();
+        if (key != Qt::Key_Tab && key != Qt::Key_Backtab) return false;
+        QWidget* editor = current_ ? current_.data() : &line;
+        emit commitData(editor);
+        emit closeEditor(editor, key == Qt::Key_Tab ? EditNextItem : EditPreviousItem);
+        return true;
+    }
+
     // The field's edit mask, or else its size as the longest text.
     static void ApplyMask(QLineEdit& line, TColumn& c) {
         if (!c.Field) return;

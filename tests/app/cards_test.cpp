@@ -167,6 +167,39 @@ class CardsTest : public QObject {
         QCOMPARE(S(rows[0]["mak_fnavn"]), U("Ole"));
     }
 
+    // Gendan on a new card, by the button or Ctrl+Backspace, in an empty register and in
+    // one with records: the card is dropped without a word, and nothing is stored.
+    void undoOfANewCardIsSilentInEmptyAndFilledRegisters() {
+        auto undoTwice = [](auto& f) {
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            TypeText(f, "zz");
+            CtrlKey(FocusIn(f), Qt::Key_Backspace);
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            TypeText(f, "zy");
+            TypeInto(f, "edtFnavn", "Navn");
+            QTest::mouseClick(f.GendanBtn, Qt::LeftButton);
+            QTest::mouseClick(f.NyBtn, Qt::LeftButton);
+            QTest::mouseClick(f.GendanBtn, Qt::LeftButton);
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        };
+        for (bool filled : {false, true}) {
+            if (filled) {
+                AddUsers();
+                fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Jens"}});
+            }
+            fx_.responder.Clear();
+            WindowScripts ws;
+            ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) { undoTwice(f); });
+            kj::ShowBrugerForm(0, "");
+            ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) { undoTwice(f); });
+            kj::ShowKundeForm(0, "");
+            QCOMPARE(ws.timedOut, 0);
+            QCOMPARE(fx_.responder.Texts().join(" | "), QString());
+            QCOMPARE(fx_.Rows("Bruger.dbf").size(), size_t(filled ? 2 : 0));
+            QCOMPARE(fx_.Rows("Kunde.dbf").size(), size_t(filled ? 1 : 0));
+        }
+    }
+
     // Closing with Ctrl+X while still in the key field checks the key before the save.
     void duplicateKeyRefusedWhenClosingFromTheKeyField() {
         AddUsers();
@@ -299,6 +332,36 @@ class CardsTest : public QObject {
         QVERIFY(!ab[0].deleted);
     }
 
+    // After " Søg " and " Næste " the focus is back in the card, so the card keys work at
+    // once: Ctrl+Ins starts a new card, in both registers.
+    void cardKeysWorkRightAfterASearch() {
+        AddUsers();
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_fnavn", "Carl"}});
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K2"}, {"mak_fnavn", "Carla"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList seen;
+        auto script = [&seen](auto& f, TzDs::TTzDbf& t) {
+            for (QPushButton* button : {f.SoegBtn, f.NaesteBtn}) {
+                button->setFocus();  // as the click of a real pointer gives it
+                QTest::mouseClick(button, Qt::LeftButton);
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                seen << QString::number(t.State());
+                CtrlKey(FocusIn(f), Qt::Key_Backspace);
+            }
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        };
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) { script(f, fx_.data->BrugerDbf); });
+        fx_.responder.AnswerText("Carl");
+        kj::ShowBrugerForm(1, "");
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) { script(f, fx_.data->KundeDbf); });
+        fx_.responder.AnswerText("Carl");
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        const QString insert = QString::number(Db::dsInsert);
+        QCOMPARE(seen, QStringList({insert, insert, insert, insert}));
+    }
+
     // The search leaves the password out: its text finds no user.
     void searchLeavesThePasswordOut() {
         AddUsers();
@@ -429,6 +492,43 @@ class CardsTest : public QObject {
         QCOMPARE(S(k1[0]["mak_type"]), U("O"));
         QCOMPARE(S(k1[0]["mak_postnr"]), U("9999"));
         QCOMPARE(S(RowsWith(fx_.Rows("PostBy.dbf"), "pst_nr", "9999")[0]["pst_by"]), U("Fjernby"));
+    }
+
+    // A postal code longer than 4 characters is looked up whole in both cards: "21000" is
+    // not 2100's town, and "99999" is offered for creation as typed, never cut to "9999".
+    void longPostalCodesAreNeverCut() {
+        fx_.Add(fx_.data->PostnrDbf, {{"pst_nr", "2100"}, {"pst_by", "Kbh Oe"}});
+        fx_.Add(fx_.data->PostnrDbf, {{"pst_nr", "9999"}, {"pst_by", "Fjernby"}});
+        fx_.Add(fx_.data->BrugerDbf, {{"ini", "AB"}, {"ini_postnr", "21000"}});
+        fx_.Add(fx_.data->KundeDbf, {{"mak_id", "K1"}, {"mak_postnr", "21000"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList towns;
+        auto script = [&towns](auto& f) {
+            towns << f.template Live<QLabel>("lblBy")->text();
+            TypeInto(f, "edtPostnr", "99999");
+            f.template Live<QWidget>("edtTlf")->setFocus();  // declined
+            towns << f.template Live<QLabel>("lblBy")->text();
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        };
+        ws.On<kj::TbrugerForm>([&](kj::TbrugerForm& f) { script(f); });
+        fx_.responder.Answer(kIdNo);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowBrugerForm(1, "");
+        ws.On<kj::TkundeForm>([&](kj::TkundeForm& f) { script(f); });
+        fx_.responder.Answer(kIdNo);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowKundeForm(1, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(towns,
+                 QStringList({" Ikke fundet ", " Ikke fundet ", " Ikke fundet ", " Ikke fundet "}));
+        QCOMPARE(fx_.responder.Texts().join(" | "),
+                 U("postnr :99999findes ikke\r\nskal det oprettes ? | "
+                   "Skal den rettede bruger gemmes ? | "
+                   "postnr :99999findes ikke\r\nskal denne oprettes ? | "
+                   "Skal den rettede kunde gemmes ?"));
+        QCOMPARE(fx_.Rows("Bruger.dbf")[0]["ini_postnr"], std::string("99999"));
+        QCOMPARE(fx_.Rows("Kunde.dbf")[0]["mak_postnr"], std::string("99999"));
     }
 
     // The customer card shows its change date beside the other stamps, as the user card does.

@@ -1,8 +1,8 @@
 // The data folder through the program's own start-up: a first start in an empty folder
 // (every table, its tags and the list files, read back by python3-dbfread), a start from the
-// older line-form path file, the three upgrades with their backups (and a failure at every
-// write of an upgrade, which never loses a row), two stations on one system folder,
-// rebuilding indexes and packing while another process holds a table, starts after a
+// older line-form path file, the upgrades with their backups, archive twins included (and a
+// failure at every write of an upgrade, which never loses a row), two stations on one system
+// folder, rebuilding indexes and packing while another process holds a table, starts after a
 // station died in the middle of a change (every index marked in turn, a posting save killed
 // at each write), the path-setup file read while another station writes it, a time sheet
 // whose scratch table another program holds, and stations starting together.
@@ -408,6 +408,40 @@ class DataFilesTest : public QObject {
         }
     }
 
+    // The archive twins of the upgraded tables in their older layout are brought to the
+    // current one at start as the live tables are (rows kept, a backup beside), so that
+    // archiving and restoring find every field.
+    void archiveTablesOfAnOlderLayoutAreUpgraded() {
+        StartFolder sf;
+        MakeFolder(sf);
+        struct Case {
+            const char* component;
+            const char* file;
+            const char* backup;
+            const char* field;
+        } cases[] = {{"SagAfslut", "AfsluttedeSager.dbf", "AfslSagsBak.Dbf", "sag_matnr"},
+                     {"posterAfslut", "AfsluttedePoster.dbf", "AfslPostBak.Dbf", "post_pri"}};
+        ResetEngine();
+        for (const Case& c : cases) {
+            QFile::remove(QString::fromStdString(sf.data + c.file));
+            QFile::remove(
+                QString::fromStdString(TzCommon::ForceExtension(sf.data + c.file, "mdx")));
+            MakeOldTable(sf.data + c.file, *kj::FindTable(c.component), c.field);
+        }
+        ResetEngine();
+        QVERIFY(Start(sf, "T3=" + sf.start));
+        QCOMPARE(responder_.Texts(), QStringList());
+        Stop();
+        for (const Case& c : cases) {
+            const std::string now = DbfRead(sf.data + c.file);
+            QVERIFY2(now.find(QString::fromStdString(c.field).toUpper().toStdString()) !=
+                             std::string::npos &&
+                         now.find("|2") != std::string::npos,
+                     (c.file + std::string(": ") + now).c_str());
+            QVERIFY(DbfRead(sf.data + c.backup).find(std::string("|2")) != std::string::npos);
+        }
+    }
+
     // A table of the older layout whose index a dying station left marked is upgraded all
     // the same, every row kept.
     void upgradeOfATableWithAnInterruptedIndex() {
@@ -542,6 +576,78 @@ class DataFilesTest : public QObject {
         QVERIFY(!Start(sf, "T3=" + sf.start));
         qInfo() << "record length longer than the fields:" << responder_.Texts();
         QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
+    }
+
+    // An amount no money count can hold in the first posting (20 nines in the F 20,2
+    // price, or 1e15), or a total too large for a posting, does not stop the start: the
+    // program starts, and a box names the table, the row and the field, as the reports do;
+    // the amounts count it as 0.
+    void anUnreadableAmountInTheFirstPostingDoesNotStopTheStart() {
+        struct Case {
+            std::string price, antal, head, tail;
+        } cases[] = {
+            {std::string(20, '9'), "1", "\"Stk.pris\" (post_pris)",
+             " er ikke et gyldigt bel"
+             "\xF8"
+             "b"},
+            {"1000000000000000.00", "1", "\"Stk.pris\" (post_pris)",
+             " er ikke et gyldigt bel"
+             "\xF8"
+             "b"},
+            {"900000000000000.00", "9999999.99", "\"Pris\" (Total)", " 922 337 203 685 477 kr"}};
+        for (const Case& c : cases) {
+            StartFolder sf;
+            MakeFolder(sf);
+            ResetEngine();
+            const std::string file = sf.data + "Poster.dbf";
+            {
+                TzDs::TTzDbf f("Fill");
+                f.SetDbfFileName(file);
+                f.DbfFields() = kj::FindTable("PostDbf")->DbfFields();
+                f.IndexList() = kj::FindTable("PostDbf")->tags;
+                f.CreateIfNotFound = false;
+                f.ShowProgress = false;
+                f.Open();
+                for (const char* sag : {"S1", "S2"}) {
+                    f.Append();
+                    f.FieldByName("post_sag").SetAsString(sag);
+                    f.FieldByName("post_antal")
+                        .SetAsString(sag == std::string("S1") ? c.antal : "1");
+                    f.FieldByName("post_pris").SetAsString("12.50");
+                    f.Post();
+                }
+                f.Close();
+            }
+            // The price of record 1 as another program wrote it, right-aligned in its 20 bytes.
+            std::string bytes = Read(file);
+            const size_t header = uint8_t(bytes[8]) | size_t(uint8_t(bytes[9])) << 8;
+            size_t offset = 1;
+            for (size_t p = 32; p < header && bytes[p] != '\x0D'; p += 32) {
+                if (QString::fromLatin1(bytes.data() + p).toLower() == "post_pris") break;
+                offset += uint8_t(bytes[p + 16]);
+            }
+            bytes.replace(header + offset, 20, std::string(20 - c.price.size(), ' ') + c.price);
+            Write(file, bytes);
+            ResetEngine();
+            QVERIFY(Start(sf, "T3=" + sf.start));
+            data_->PostDbf.First();
+            const int64_t total = data_->PostDbf.FieldByName("Total").AsCurrency();
+            QCoreApplication::processEvents();
+            const QStringList told = responder_.Texts();
+            QCOMPARE(told.size(), 1);
+            const QString head =
+                Q("Feltet " + c.head + " i post nr. 1 i " + file + " kan ikke l\xE6ses: ");
+            const QString tail = Q(c.tail +
+                                   ".\r\nBel"
+                                   "\xF8"
+                                   "bene regnes som 0.");
+            QVERIFY2(told[0].startsWith(head) && told[0].endsWith(tail), qPrintable(told[0]));
+            QCOMPARE(total, int64_t(0));
+            data_->PostDbf.Next();  // the other posting reads as before
+            QCOMPARE(data_->PostDbf.FieldByName("Total").AsCurrency(), int64_t(125000));
+            Stop();
+            responder_.Clear();
+        }
     }
 
     // A failed write at every step of an upgrade: the start-up reports it or completes,

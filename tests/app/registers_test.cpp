@@ -598,6 +598,110 @@ class RegistersTest : public QObject {
         QVERIFY(RowsWith(fx_.Rows("PostBy.dbf"), "pst_nr", "8000")[0].deleted);
     }
 
+    // Ctrl+Del on a new row whose key is still in the cell editor names the typed key, and
+    // Yes drops only that row; Ctrl+Backspace there drops it too. No other row is left in
+    // edit (the typed key never lands in the row above), so closing asks nothing.
+    void deletingANewRowWithItsKeyInTheEditorDropsOnlyThatRow() {
+        fx_.Add(fx_.data->vareGDbf, {{"id", "TID"}, {"tekst", "Timer"}});
+        fx_.Add(fx_.data->VareDbf, {{"tmu_id", "KM"}, {"tmu_bem", "Kilometer"}});
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList states;
+        auto script = [&states](kj::TGridRegisterForm& f, TzDs::TTzDbf& t) {
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeText(f, "g2");
+            CtrlKey(FocusIn(f), Qt::Key_Delete);
+            states << QString::number(t.State());
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeText(f, "g3");
+            CtrlKey(FocusIn(f), Qt::Key_Backspace);
+            states << QString::number(t.State());
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        };
+        ws.On<kj::TVareGForm>([&](kj::TVareGForm& f) { script(f, fx_.data->vareGDbf); });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareGForm(0, "");
+        ws.On<kj::TVareIForm>([&](kj::TVareIForm& f) { script(f, fx_.data->VareDbf); });
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareIForm(0, "");
+        // The postal codes drop a pending edit before their question, which then names the
+        // row the table is left on: No keeps it, and nothing is left in edit either.
+        fx_.Add(fx_.data->PostnrDbf, {{"pst_nr", "8000"}, {"pst_by", "Aarhus C"}});
+        ws.On<kj::TPostnrForm>([&](kj::TPostnrForm& f) { script(f, fx_.data->PostnrDbf); });
+        fx_.responder.Answer(kIdNo);
+        kj::ShowPostnrForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        const QString browse = QString::number(Db::dsBrowse);
+        QCOMPARE(states, QStringList({browse, browse, browse, browse, browse, browse}));
+        QCOMPARE(fx_.responder.Texts().join(" | "),
+                 U("Ønsker du at slette denne varegruppe ?\r\nG2  | "
+                   "Ønsker du at slette denne vare ?\r\nG2  | "
+                   "Skal det rettede postnr. gemmes ? | "
+                   "Ønsker du at slette dette postnr. ?\r\n8000 Aarhus C"));
+        QCOMPARE(fx_.Rows("PostBy.dbf").size(), size_t(1));
+        QCOMPARE(fx_.Rows("PostBy.dbf")[0]["pst_by"], std::string("Aarhus C"));
+        auto groups = fx_.Rows("VarerG.dbf");
+        QCOMPARE(groups.size(), size_t(1));
+        QCOMPARE(groups[0]["tekst"] + (groups[0].deleted ? " deleted" : ""), std::string("Timer"));
+        auto items = fx_.Rows("Varer.dbf");
+        QCOMPARE(items.size(), size_t(1));
+        QCOMPARE(items[0]["tmu_bem"] + (items[0].deleted ? " deleted" : ""),
+                 std::string("Kilometer"));
+    }
+
+    // Ctrl+Ins while typing in the last column that takes typing saves the row and starts
+    // the next one in its first such column, in every grid register: the next row typed
+    // straight on is stored whole.
+    void newRowWhileTypingStartsInTheFirstTypableColumn() {
+        WindowScripts ws;
+        auto script = [](const QStringList& first, const QStringList& second) {
+            return [=](QDialog& f) {
+                auto* grid = f.findChild<kjqt::TDBGrid*>(QStringLiteral("Grid"));
+                grid->setFocus();
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                for (int i = 0; i < first.size(); ++i) {
+                    if (i) QTest::keyClick(FocusIn(f), Qt::Key_Tab);
+                    TypeText(f, first[i]);
+                }
+                CtrlKey(FocusIn(f), Qt::Key_Insert);
+                for (int i = 0; i < second.size(); ++i) {
+                    if (i) QTest::keyClick(FocusIn(f), Qt::Key_Tab);
+                    TypeText(f, second[i]);
+                }
+                CtrlKey(FocusIn(f), Qt::Key_X);
+            };
+        };
+        ws.On<kj::TVareGForm>(script({"tid", "Timer", "2"}, {"mat", "Materialer", "3"}));
+        fx_.responder.Answer(kIdYes);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareGForm(0, "");
+        ws.On<kj::TVareIForm>(script({"time", "Timer", "500", "25", "1000", "tid"},
+                                     {"km", "Kilometer", "3", "0", "1010", "tid"}));
+        fx_.responder.Answer(kIdYes);  // the group "tid" exists by now: no question
+        fx_.responder.Answer(kIdYes);
+        kj::ShowVareIForm(0, "");
+        ws.On<kj::TPostnrForm>(script({"8000", "Aarhus C"}, {"8200", "Aarhus N"}));
+        fx_.responder.Answer(kIdYes);
+        fx_.responder.Answer(kIdYes);
+        kj::ShowPostnrForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        auto all = [this](const char* file, std::vector<const char*> fields) {
+            QStringList out;
+            for (const DbfRow& r : fx_.Rows(file)) {
+                QStringList one;
+                for (const char* n : fields) one << kjqt::FromAnsi(r[n]);
+                out << one.join(",");
+            }
+            return out.join(" | ");
+        };
+        QCOMPARE(all("VarerG.dbf", {"id", "tekst", "priori"}),
+                 QString("TID,Timer,2 | MAT,Materialer,3"));
+        QCOMPARE(all("Varer.dbf", {"tmu_id", "tmu_bem", "tmu_konto", "tmu_gr"}),
+                 QString("TIME,Timer,1000,tid | KM,Kilometer,1010,tid"));
+        QCOMPARE(all("PostBy.dbf", {"pst_nr", "pst_by"}), QString("8000,Aarhus C | 8200,Aarhus N"));
+    }
+
     void untouchedNewRowIsDroppedOnClosing() {
         WindowScripts ws;
         ws.On<kj::TVareGForm>([](kj::TVareGForm& f) {

@@ -131,6 +131,37 @@ class RulesLoginTest : public QObject {
         }
     }
 
+    // A typed price or discount no money count can hold is refused by its field, in Danish
+    // and naming the field, and the posting keeps its value (one stored by another program
+    // counts as 0 with a message instead: see the data-files test).
+    void amountsBeyondAMoneyCountAreRefusedWhenTyped() {
+        Db::TDataSet& p = data_->PostDbf;
+        p.Append();
+        p.FieldByName("post_pris").SetAsFloat(12.5);
+        for (const char* field : {"post_pris", "post_rabat"})
+            for (const char* typed : {"1000000000000000", "-1e15", "99999999999999999999"}) {
+                try {
+                    p.FieldByName(field).SetAsString(typed);
+                    QFAIL(qPrintable(QString("accepted ") + typed));
+                } catch (const Db::EDatabaseError& e) {
+                    const QString said = kjqt::FromAnsi(e.what());
+                    QVERIFY2(said.contains(U("er ikke en gyldig værdi i feltet")),
+                             qPrintable(said));
+                }
+            }
+        QCOMPARE(p.FieldByName("post_pris").AsCurrency(), int64_t(125000));
+        p.FieldByName("post_pris").SetAsString("900000000000000");  // within the range
+        QCOMPARE(p.FieldByName("post_pris").AsCurrency(), int64_t(9000000000000000000));
+        // A typed quantity that makes the total too large is refused as well.
+        try {
+            p.FieldByName("post_antal").SetAsString("9999999.99");
+            QFAIL("a total beyond a posting taken");
+        } catch (const Db::EDatabaseError& e) {
+            QVERIFY2(kjqt::FromAnsi(e.what()).startsWith(U("Beløbet er for stort")), e.what());
+        }
+        p.Cancel();
+    }
+
     void stampsQuestionsAndUpperCasedKeys() {
         TzDs::TTzDbf& v = data_->VareDbf;
         v.Append();

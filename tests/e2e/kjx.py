@@ -8,7 +8,8 @@ back from the tables (dbfread). Every wait polls for a state and is bounded; eve
 here is killed when the test ends, also when it fails.
 
 Environment: KJSAGER (the program), KJ_SOURCE_DIR (the source tree), KJ_E2E_KEEP=1 keeps the
-test's folder (its path is printed) for a look afterwards.
+test's folder (its path is printed) for a look afterwards, KJ_E2E_KEEP_FAILED=1 only when the
+test failed (with the screen as the failure left it, failure.png).
 """
 import atexit
 import ctypes
@@ -432,15 +433,37 @@ class Station:
         title = "^" + re.escape(ask["caption"].strip()) + "$" if ask["caption"].strip() else "."
         return self.wait_window(title, timeout)
 
-    def wait_dialog(self, text_regex, timeout=WAIT):
+    def wait_dialog(self, text_regex, timeout=WAIT, gone=None, tables=None):
         """Waits for the program to show a dialog whose caption or text matches; returns
-        (window id, {"kind", "caption", "text", "value"})."""
+        (window id, {"kind", "caption", "text", "value"}). With gone (a window id), a window
+        that closes without the dialog fails at once instead of after the time-out. A failure
+        says what the tables hold: tables() when given (e.g. the rows the question was to
+        save), else every table of the data folder."""
         def pred():
             self.check_running()
-            return self.dialogs.next("ask", text_regex)
-        ask = wait_until(pred, timeout, "a dialog /%s/ (dialogs so far: %s)" % (
-            text_regex, self.dialogs.asked()))
+            ask = self.dialogs.next("ask", text_regex)
+            if ask is None and gone is not None and \
+                    all(w.id != gone for w in self.display.windows(self.proc.pid)):
+                ask = self.dialogs.next("ask", text_regex)  # shown as the window went
+                if ask is None:
+                    raise AssertionError("window 0x%x closed without a dialog /%s/; %s" % (
+                        gone, text_regex, self._tables_now(tables)))
+            return ask
+        try:
+            ask = wait_until(pred, timeout, "a dialog /%s/ (dialogs so far: %s)" % (
+                text_regex, self.dialogs.asked()))
+        except TimeoutError_ as e:
+            raise TimeoutError_("%s; %s" % (e, self._tables_now(tables))) from None
         return self.wait_dialog_window(ask, timeout), ask
+
+    def _tables_now(self, tables=None):
+        """What the tables hold now, for a failure's message."""
+        try:
+            if tables is not None:
+                return "tables now: %s" % (tables(),)
+            return "tables now: %s" % table_summary(self.data_dir)
+        except Exception as e:  # noqa: BLE001 - the failure itself matters more
+            return "tables unreadable: %s" % e
 
     def settle(self, boxes_regex, key="Return", timeout=WAIT, win=None):
         """Answers every box that comes up (each must match boxes_regex) with key, until no
@@ -525,6 +548,26 @@ def rows(where, table, deleted=False, encoding="cp850"):
     dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True, encoding=encoding,
                       char_decode_errors="replace")
     return [dict(r) for r in (dbf.deleted if deleted else dbf.records)]
+
+
+def table_summary(folder, limit=3000):
+    """Every table of a data folder with its live rows (fields left blank left out), short
+    enough for a failure's message: what was saved, and so what was lost."""
+    parts = []
+    for name in sorted(os.listdir(folder)):
+        if not name.lower().endswith(".dbf"):
+            continue
+        try:
+            recs = rows(folder, name)
+        except Exception as e:  # noqa: BLE001 - one unreadable table is named, not fatal
+            parts.append("%s: unreadable (%s)" % (name, e))
+            continue
+        if recs:
+            shown = [{k: v for k, v in r.items() if v not in ("", None, 0, False)
+                      and not re.search(r"(OPRET|AJOUR|_INI)$", k)} for r in recs]
+            parts.append("%s: %s" % (name, shown))
+    text = "; ".join(parts) or "every table empty"
+    return text if len(text) <= limit else text[:limit] + " ..."
 
 
 class HeldExclusive:

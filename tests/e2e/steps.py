@@ -27,9 +27,10 @@ def initials(st, ini="AB"):
     st.wait_gone(w)
 
 
-def answer(st, text_regex, key):
-    """Waits for a question or message and answers it with a key (e.g. "alt+j")."""
-    w, ask = st.wait_dialog(text_regex)
+def answer(st, text_regex, key, gone=None, tables=None):
+    """Waits for a question or message and answers it with a key (e.g. "alt+j"); gone and
+    tables as for Station.wait_dialog."""
+    w, ask = st.wait_dialog(text_regex, gone=gone, tables=tables)
     st.display.key(w, key)
     st.wait_answer()
     return ask
@@ -80,10 +81,11 @@ def type_fields(d, win, *texts):
             d.type(win, text)
 
 
-def close_saving(st, win, question, key="alt+j"):
-    """Ctrl+X on a window, its question about the row typed answered with key (Ja)."""
+def close_saving(st, win, question, key="alt+j", tables=None):
+    """Ctrl+X on a window, its question about the row typed answered with key (Ja). A window
+    that closes without the question fails at once, saying what the tables hold."""
     st.display.key(win, "ctrl+x")
-    answer(st, question, key)
+    answer(st, question, key, gone=win, tables=tables)
     st.wait_gone(win)
 
 

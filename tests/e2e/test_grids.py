@@ -7,6 +7,7 @@ The main window is maximised on the test's own 1280x1024 screen, so its controls
 fixed places; the points below are where a user would click. They are points of the screen,
 as this file's click() moves the pointer in the root window: the main window's client area,
 where steps.py's points count from, starts below openbox's title bar."""
+import os
 import re
 import unittest
 
@@ -38,21 +39,37 @@ POST_TEXT = 430                     # the postings grid's "Tekst" column
 POST_ANTAL = steps.POST_ANTAL       # the postings grid's "Antal" column
 
 
+def pointer(d):
+    """Where the pointer stands on the screen."""
+    out = d._run(["xdotool", "getmouselocation", "--shell"])
+    at = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(at["X"]), int(at["Y"])
+
+
 def click(st, point):
-    """A real click at a point of the screen, the main window active."""
+    """A real click at a point of the screen, the main window active. The pointer is moved
+    only when it stands elsewhere, and its arrival is polled: "mousemove --sync" to the
+    point where it already stands waits for a motion that never comes (about 15 s)."""
     d = st.display
     d.activate(st.main)
-    d._run(["xdotool", "mousemove", "--sync", str(point[0]), str(point[1]), "sleep", "0.3",
-            "click", "1"])
+    if pointer(d) != tuple(point):
+        d._run(["xdotool", "mousemove", str(point[0]), str(point[1])])
+        kjx.wait_until(lambda: pointer(d) == tuple(point), timeout=10,
+                       what="the pointer at %r" % (point,))
+    d._run(["xdotool", "click", "1"])
 
 
-def answer(st, text_regex, keys="alt+j", back=True):
-    """Waits for the program's dialog whose text matches and answers it with keys."""
+def answer(st, text_regex, keys="alt+j", back=True, tables=None):
+    """Waits for the program's dialog whose text matches and answers it with keys. A
+    failure says what the tables hold (tables(), or every table), and the screen at that
+    moment is kept beside the test's other files (KJ_E2E_KEEP_FAILED=1 keeps them)."""
     try:
-        w, ask = st.wait_dialog(text_regex)
-    except Exception:
-        import os
-        st.display.screenshot("/tmp/grids-e2e/fail-%d.png" % os.getpid())
+        w, ask = st.wait_dialog(text_regex, tables=tables)
+    except AssertionError:
+        try:
+            st.display.screenshot(os.path.join(st.display.tmp, "answer-failed.png"))
+        except Exception:  # noqa: BLE001 - the failure itself is what must be seen
+            pass
         raise
     st.display.key(w, keys)
     st.wait_answer()
@@ -182,6 +199,8 @@ class GridsTest(unittest.TestCase):
             answer(st, r"^Sagen er slettet af en anden bruger", "Return")
             self.assertEqual([r["SAG_MATNR"].strip() for r in
                               kjx.rows(st, "Sager.dbf", deleted=True)], [""])
+            # Nor written back as a live case of its own.
+            self.assertEqual(kjx.rows(st, "Sager.dbf"), [])
             st.check_running()
 
     def test_case_number_field_moves_save_the_pending_header_edit(self):

@@ -8,6 +8,7 @@ import steps
 
 USERS = r"^Redigere brugere"
 CUSTOMERS = r"Rediger kunder/kontakter"
+KEY_FIELD_END = (225, 28)  # the first card's key field, right of its text, in the window
 
 
 def users(st):
@@ -56,6 +57,57 @@ class RegistersTest(unittest.TestCase):
             d.key(reg, "ctrl+x")
             st.wait_gone(reg)
             self.assertEqual([u[:3] for u in users(st)], [("GH", "", "Gitte")])
+
+    def test_card_keys_work_right_after_a_search(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, USERS, "m")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st)
+            steps.type_fields(d, reg, "ab", "Cand", "Anne")
+            steps.click_button(d, reg, 4, 7)  # " Søg "
+            steps.answer(st, r"^Skal den rettede bruger gemmes", "alt+j")
+            w, _ = st.wait_dialog(r"søges i alle felter i brugerdata")
+            d.type(w, "Anne")
+            d.key(w, "Return")
+            st.wait_answer()
+            # Straight on with the keys: a new card, typed, saved.
+            d.key(reg, "ctrl+Insert")
+            steps.type_fields(d, reg, "cd", "", "Carl")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
+            self.assertEqual(sorted(u[:3] for u in users(st)),
+                             [("AB", "Cand", "Anne"), ("CD", "", "Carl")])
+
+    def test_a_key_typed_after_the_key_the_register_was_opened_with(self):
+        # The caret of a masked key field that already holds text stands just after it, so
+        # what is typed adds to the key instead of being dropped past the mask's blanks.
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            steps.new_case(st, "S1")
+            st.key("Tab")
+            st.type("xy")
+            st.key("Tab")
+            steps.answer(st, r"^Brugeren :XY\s+findes ikke", "alt+j")
+            steps.answer(st, r"^Data er ændret", "alt+j")
+            reg = st.wait_window(USERS)
+            steps.type_fields(d, reg, "z", "Dr")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
+            self.assertEqual([u[:2] for u in users(st)], [("XYZ", "Dr")])
+
+    def test_a_click_past_the_typed_key_adds_to_it(self):
+        # A click in a masked field beyond its text puts the caret just after the text, not
+        # after the mask's blanks, where every key typed would be dropped.
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            reg = steps.open_register(st, USERS, "m")
+            d.key(reg, "ctrl+Insert")
+            steps.initials(st)
+            steps.type_fields(d, reg, "ab", "Cand")
+            d.click(reg, *KEY_FIELD_END)
+            d.type(reg, "c")
+            d.key(reg, "Tab")
+            steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
+            self.assertEqual([u[:2] for u in users(st)], [("ABC", "Cand")])
 
     def test_card_registers_are_modal(self):
         with kjx.Display() as d:

@@ -190,6 +190,30 @@ class DbGridTest : public QObject {
         QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("Anna Berg"));
     }
 
+    // Tab in a masked cell with only part of a value typed ("2" in a time of day) says what
+    // is wrong and keeps the cell open, and the keys typed next go into it: the value then
+    // typed whole is stored and Tab moves on.
+    void tabInAHalfTypedMaskedCellSaysSo() {
+        staff_->FieldByName("navn").SetEditMask("!90:00;1;_");
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}, {"ini"}});
+        grid.TabsBetweenCells = true;
+        grid.SetSelectedIndex(1);
+        QTest::keyClick(&grid, '2');  // opens the editor
+        QVERIFY(Editor(grid));
+        responder_.Answer(mb::kIdOk);
+        QTest::keyClick(Editor(grid), Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(),
+                 QStringList{QStringLiteral("Feltet er ikke udfyldt helt !!!")});
+        QCOMPARE(grid.SelectedIndex(), 1);
+        QVERIFY(Editor(grid));
+        QTest::keyClick(Editor(grid), Qt::Key_Home);
+        QTest::keyClicks(Editor(grid), "0230");
+        QTest::keyClick(Editor(grid), Qt::Key_Tab);
+        QCOMPARE(responder_.Texts().size(), 1);
+        QCOMPARE(grid.SelectedIndex(), 2);
+        QCOMPARE(Trim(staff_->FieldByName("navn").AsString()), std::string("02:30"));
+    }
+
     void appendsAndCancelsUntouchedRows() {
         TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
         QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
