@@ -422,7 +422,7 @@ namespace {
 // the mark before it lets the lock go, so the mark found here belongs to a writer that
 // ended part-way (killed) or failed: the tags may disagree with the table.
 bool Interrupted(AreaIndex& x) {
-    if (x.failed) return true;
+    if (x.failed || x.rebuildDue) return true;
     if (x.markWritten) return false;
     uint8_t mark = 0;
     size_t got = 0;
@@ -453,7 +453,7 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
     uint16_t rc = ReopenIfFailed(x);
     if (rc == 0) rc = RebuildInPlace(a, x);
     if (rc == 0) {
-        x.failed = false;
+        x.failed = x.rebuildDue = false;
         x.failCode = 0;
         x.markWritten = true;
         return;
@@ -644,8 +644,10 @@ void RemoveLeftoverBuild(const std::string& index) {
 // The index opened while other stations have it open carries the maintenance mark: a change
 // under way, or one a station did not finish. Taking the writer lock waits for a change
 // under way and builds the tags again after an unfinished one (or refuses, when that cannot
-// be done, and the index is closed again). False when the index was closed.
-bool CheckMarkOnOpen() {
+// be done, and the index is closed again). False when the index was closed. `rebuild`: the
+// table was found short at its open, and the tags are built again in any case.
+bool CheckMarkOnOpen(bool rebuild) {
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->rebuildDue = rebuild;
     try {
         SetLockSemaphoreProc(1);
         SetLockSemaphoreProc(0);
@@ -672,6 +674,10 @@ void SetIndexTo(const std::string& fileName) {
     name = TzCommon::DefaultExtension(name, "MDX");
 
     const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
+    // A table found short at its open: the tags hold keys of the records lost (and mark or
+    // no mark, a station killed after the count was put right left them so).
+    const bool cut = a->countCut;
+    a->countCut = false;
     RemoveLeftoverBuild(name);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
@@ -688,7 +694,7 @@ void SetIndexTo(const std::string& fileName) {
             ReadGuard guard(true);
             x->sem.AcknowledgeChange();
             const bool alone = !shared || x->sem.Record()[Mdx::Sem::Stations] <= 1;
-            if (alone && x->file.Header()[kMaintenanceMark] != 0) {
+            if (alone && !cut && x->file.Header()[kMaintenanceMark] != 0) {
                 Error(TzErr::IndexVersionMismatch,
                       "Index file must be rebuilt (changes were interrupted): " + name +
                           " [OpenIndex/Set_Index_To]");
@@ -709,7 +715,8 @@ void SetIndexTo(const std::string& fileName) {
         return;
     }
     x->order = x->tags.empty() ? 0 : 1;
-    if (shared && x->file.Header()[kMaintenanceMark] != 0 && !CheckMarkOnOpen()) return;
+    if ((cut || (shared && x->file.Header()[kMaintenanceMark] != 0)) && !CheckMarkOnOpen(cut))
+        return;
     if (a->recCount > 0) {
         Dbf4::GoTop();
     } else {
@@ -1100,6 +1107,20 @@ void HookMarkRebuild() {
     x->markWritten = true;
 }
 
+// The table was found short at its open, before its index is opened: the mark goes to the
+// table's own index file (and to disk) before the table's count is put right, so that the
+// keys of the lost records are not trusted whatever ends the process next.
+bool HookMarkCut(WorkArea& a) {
+    const std::string name = TzCommon::ForceExtension(a.fileName, "MDX");
+    if (!tz::Exists(name)) return true;
+    tz::File f;
+    if (f.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone) != 0) return false;
+    const uint8_t one = 1;
+    const bool ok = f.WriteAt(kMaintenanceMark, &one, 1) == 0 && f.Sync() == 0;
+    f.Close();
+    return ok;
+}
+
 uint8_t HookCurrentOrder() {
     return uint8_t(CurrentOrder());
 }
@@ -1138,6 +1159,7 @@ void Install() {
     h.reindex = &HookReindex;
     h.close = &HookClose;
     h.markRebuild = &HookMarkRebuild;
+    h.markCut = &HookMarkCut;
     h.readLock = &SetReadSemaphoreProc;
     h.updateLock = &SetLockSemaphoreProc;
     h.currentOrder = &HookCurrentOrder;

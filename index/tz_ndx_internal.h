@@ -70,6 +70,9 @@ struct AreaIndex {
     uint16_t failCode = 0;
     bool markSeen = false;
     bool repairRefused = false;
+    // The table was found holding fewer records than its header said when it was opened:
+    // the writer lock taken at the index's open builds every tag again, mark or no mark.
+    bool rebuildDue = false;
     // This station has written pages that no tag leads to yet (a tag being added): a build
     // of the tags inside the file then puts none of its pages into pages no tag uses.
     bool unenteredPages = false;

@@ -1,0 +1,145 @@
+// Damaged tables and indexes: a table cut short (fewer whole records than its header says)
+// gets its index built again before a record is appended under a lost record's number, also
+// when the station that put its count right was killed before it opened the index; and an
+// index whose pages are well-formed but point wrongly is reported damaged (222), not walked.
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "storage/file_layer.h"
+#include "storage/tz_errors.h"
+#include "tests/index/ndx_fixture.h"
+
+namespace {
+
+using namespace ndxtest;
+
+constexpr int kStopMs = 30000;
+constexpr int kPostings = 300;
+constexpr uint64_t kHeader = 32 * 17 + 33, kRecord = 187;
+
+// Problems of the current area's tags against the table: for every tag, each record walked
+// more than once, each step that goes back in key order, each record not walked, and a walk
+// longer than the table. Described in `what` (the first few).
+int CountProblems(std::string* what) {
+    int problems = 0;
+    const int32_t count = Dbf4::RecCount();
+    auto note = [&](const std::string& text) {
+        if (++problems <= 5) *what += text + "; ";
+    };
+    for (int t = 1; t <= TzNdx::TagCount(); ++t) {
+        TzNdx::Set_Order_To(t);
+        TzParser::ExprBlock* e = TzParser::AssignExpr(TzNdx::TagExpression(t));
+        std::map<int32_t, int> seen;
+        std::string prev;
+        int32_t walked = 0;
+        for (Dbf4::GoTop(); !Dbf4::dEOF() && walked <= 2 * count + 10; Dbf4::Skip(1)) {
+            ++walked;
+            if (++seen[Dbf4::RecNo()] == 2)
+                note("tag " + TzNdx::TagName(t) + " walks record " +
+                     std::to_string(Dbf4::RecNo()) + " twice");
+            TzParser::Evaluate(e);
+            const std::string k = TzParser::ResultString(e);
+            if (k < prev) note("tag " + TzNdx::TagName(t) + " out of order");
+            prev = k;
+        }
+        TzParser::FreeExpr(e);
+        if (walked > count) note("tag " + TzNdx::TagName(t) + " walks " + std::to_string(walked));
+        for (int32_t r = 1; r <= count; ++r)
+            if (!seen.count(r)) note("tag " + TzNdx::TagName(t) + " misses " + std::to_string(r));
+    }
+    TzNdx::Set_Order_To(1);
+    return problems;
+}
+
+class NdxDamageTest : public NdxTest {
+  protected:
+    // 300 postings with their five tags, then the table cut by `cut` bytes under a header
+    // that still claims 300.
+    void MakeCutPostings(uint64_t cut) {
+        table_ = Path("poster.dbf");
+        mdx_ = Path("poster.MDX");
+        kjtest::MakePostings(table_, kPostings);
+        Dbf4::Select(1);
+        Dbf4::Use(table_ + " EXCLUSIVE");
+        ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
+        Dbf4::CloseAll();
+        std::string bytes = kjtest::ReadFile(table_);
+        ASSERT_EQ(bytes.size(), kHeader + kPostings * kRecord + 1);
+        bytes.resize(bytes.size() - cut);
+        kjtest::WriteFile(table_, bytes);
+    }
+    // Opens the table shared in area 1 with its index as a station does.
+    void OpenShared() {
+        Dbf4::Select(1);
+        Dbf4::Use(table_);
+        ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(PostTags())) << TzCommon::LastErrorMessage();
+    }
+    void AppendPostings(int n) {
+        for (int i = 0; i < n; ++i) {
+            ASSERT_TRUE(Dbf4::ALock());
+            kjtest::FillPosting(9000 + i);
+            Dbf4::Append();
+            Dbf4::Unlock();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        }
+    }
+    std::string table_, mdx_;
+};
+
+// A station opens the cut table (the header said 300, the file holds 299 whole postings)
+// and appends 3 postings: every tag then walks the 302 records once each, in key order,
+// and still does after a restart.
+TEST_F(NdxDamageTest, ATableFoundShortHasItsIndexBuiltAgain) {
+    ASSERT_NO_FATAL_FAILURE(MakeCutPostings(100));
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    EXPECT_EQ(Dbf4::RecCount(), kPostings - 1);
+    ASSERT_NO_FATAL_FAILURE(AppendPostings(3));
+    std::string what;
+    const int problems = CountProblems(&what);
+    std::cout << "cut table, 3 postings appended: " << problems << " problems over the tags "
+              << what << "\n";
+    EXPECT_EQ(problems, 0) << what;
+    EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
+    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    EXPECT_EQ(Dbf4::RecCount(), kPostings + 2);
+    what.clear();
+    EXPECT_EQ(CountProblems(&what), 0) << "after a restart: " << what;
+    Dbf4::CloseAll();
+}
+
+// Helper: opens the table shared (putting its count right) and its index; the parent stops
+// it between the two.
+TEST(NdxDamageChild, OpenTable) {
+    KJ_CHILD_ONLY();
+    ResetEngine();
+    TzCommon::SetErrorChecking(0);
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo(kjtest::ChildArg("MDX"));
+    Dbf4::CloseAll();
+}
+
+// The station that put the cut table's count right is killed before it opens the index:
+// the next open finds the count whole, and still does not trust the index.
+TEST_F(NdxDamageTest, ACountPutRightByAKilledStationStillRebuildsTheIndex) {
+    ASSERT_NO_FATAL_FAILURE(MakeCutPostings(100));
+    {
+        kjtest::Child child("NdxDamageChild.OpenTable", {{"TABLE", table_},
+                                                         {"MDX", mdx_},
+                                                         {"KJ_STOP_AT", "open-count-repaired"}});
+        ASSERT_TRUE(child.WaitStopped(kStopMs)) << "the open never put the count right";
+        child.KillAndReap();
+    }
+    const std::string bytes = kjtest::ReadFile(table_);
+    EXPECT_EQ(uint8_t(bytes[4]) | uint8_t(bytes[5]) << 8, kPostings - 1);
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    ASSERT_NO_FATAL_FAILURE(AppendPostings(3));
+    std::string what;
+    EXPECT_EQ(CountProblems(&what), 0) << what;
+    Dbf4::CloseAll();
+}
+
+}  // namespace
