@@ -36,8 +36,8 @@ int CountProblems(std::string* what) {
         for (Dbf4::GoTop(); !Dbf4::dEOF() && walked <= 2 * count + 10; Dbf4::Skip(1)) {
             ++walked;
             if (++seen[Dbf4::RecNo()] == 2)
-                note("tag " + TzNdx::TagName(t) + " walks record " +
-                     std::to_string(Dbf4::RecNo()) + " twice");
+                note("tag " + TzNdx::TagName(t) + " walks record " + std::to_string(Dbf4::RecNo()) +
+                     " twice");
             TzParser::Evaluate(e);
             const std::string k = TzParser::ResultString(e);
             if (k < prev) note("tag " + TzNdx::TagName(t) + " out of order");
@@ -127,9 +127,9 @@ TEST(NdxDamageChild, OpenTable) {
 TEST_F(NdxDamageTest, ACountPutRightByAKilledStationStillRebuildsTheIndex) {
     ASSERT_NO_FATAL_FAILURE(MakeCutPostings(100));
     {
-        kjtest::Child child("NdxDamageChild.OpenTable", {{"TABLE", table_},
-                                                         {"MDX", mdx_},
-                                                         {"KJ_STOP_AT", "open-count-repaired"}});
+        kjtest::Child child(
+            "NdxDamageChild.OpenTable",
+            {{"TABLE", table_}, {"MDX", mdx_}, {"KJ_STOP_AT", "open-count-repaired"}});
         ASSERT_TRUE(child.WaitStopped(kStopMs)) << "the open never put the count right";
         child.KillAndReap();
     }
