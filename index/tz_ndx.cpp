@@ -172,6 +172,20 @@ void TakeInNewTags(AreaIndex& x) {
 
 }  // namespace
 
+bool EntryInTable(WorkArea& a, AreaIndex& x, TagInfo& t) {
+    const uint32_t r = t.tree.RecNo();
+    if (r >= 1 && int64_t(r) <= a.recCount) return true;
+    if (r >= 1) {
+        Dbf4::Recount(a);
+        if (int64_t(r) <= a.recCount) return true;
+    }
+    x.file.NoteDamaged();
+    Error(TzErr::CorruptedIndex, "Corrupted index file: " + t.tree.TagText() + ": record " +
+                                     std::to_string(r) + " is not in the table's " +
+                                     std::to_string(a.recCount) + " records [GetNode]");
+    return false;
+}
+
 void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
@@ -313,6 +327,17 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
+// A read found the index damaged (222, reported then): the mark goes to the file, so that
+// every station's next change builds the tags again, and this station builds them now,
+// as after a writer that ended part-way.
+void MarkDamaged(AreaIndex& x) {
+    const uint8_t one = 1;
+    if (x.file.Failed() || x.file.Handle().WriteAt(kMaintenanceMark, &one, 1) != 0) return;
+    x.file.PokeHeader(kMaintenanceMark, 1);
+    x.markSeen = true;
+    x.repairRefused = false;
+}
+
 }  // namespace
 
 // A failure the semaphore raises leaves no count behind (the caller then releases
@@ -331,6 +356,7 @@ void SetReadSemaphoreProc(int take) {
     tz::ScopeExit undo([x] { ReleaseRead(*x); });
     if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
+        if (x->file.TakeDamaged()) MarkDamaged(*x);
         if (x->markSeen && !x->repairRefused) RepairBeforeReading(*a, *x);
         // Raised with error checking off (the undo gives the count back); reported only,
         // the call stays counted for the caller's release.
@@ -422,7 +448,7 @@ namespace {
 // the mark before it lets the lock go, so the mark found here belongs to a writer that
 // ended part-way (killed) or failed: the tags may disagree with the table.
 bool Interrupted(AreaIndex& x) {
-    if (x.failed || x.rebuildDue) return true;
+    if (x.failed || x.rebuildDue || x.file.TakeDamaged()) return true;
     if (x.markWritten) return false;
     uint8_t mark = 0;
     size_t got = 0;
@@ -900,11 +926,8 @@ bool SeekVisible(WorkArea& a, AreaIndex& x, TagInfo& t, const std::string& text,
     if (t.tree.Seek(key, len) != 0) return false;
     x.atEnd = x.atBegin = false;
     while (t.tree.OnEntry()) {
-        uint32_t r = t.tree.RecNo();
-        // The count is asked again only for a key beyond it (a station that adds keys
-        // changes the counter, and the read lock then counts the records).
-        if (int64_t(r) > a.recCount) Dbf4::Recount(a);
-        if (r < 1 || int64_t(r) > a.recCount) break;
+        const uint32_t r = t.tree.RecNo();
+        if (!EntryInTable(a, x, t)) break;
         x.placing = true;
         Dbf4::Go(int32_t(r));
         x.placing = false;
@@ -973,17 +996,8 @@ int32_t EndNumber(const WorkArea& a) {
     return a.recCount + 1;
 }
 
-// Keys of records beyond the table's count (a record another station or an interrupted
-// append wrote without counting it yet) are stepped over.
-void SkipUncounted(WorkArea& a, TagInfo& t, bool forward) {
-    while (t.tree.OnEntry() && int64_t(t.tree.RecNo()) > a.recCount) {
-        if ((forward ? t.tree.Next() : t.tree.Prior()) != 0) return;
-    }
-}
-
 int32_t AnswerEntry(WorkArea& a, AreaIndex& x, TagInfo& t, bool forward) {
-    SkipUncounted(a, t, forward);
-    if (t.tree.OnEntry()) return int32_t(t.tree.RecNo());
+    if (t.tree.OnEntry() && EntryInTable(a, x, t)) return int32_t(t.tree.RecNo());
     if (forward) {
         x.atEnd = true;
         return EndNumber(a);
@@ -999,8 +1013,7 @@ int32_t HookFirst() {
     if (!t) return a && a->recCount > 0 ? 1 : (a ? a->recCount + 1 : 0);
     x->atEnd = x->atBegin = false;
     if (t->tree.First() != 0) return EndNumber(*a);
-    SkipUncounted(*a, *t, true);
-    if (!t->tree.OnEntry()) {
+    if (!t->tree.OnEntry() || !EntryInTable(*a, *x, *t)) {
         x->atEnd = x->atBegin = true;
         return EndNumber(*a);
     }
@@ -1014,8 +1027,7 @@ int32_t HookLast() {
     if (!t) return a ? a->recCount : 0;
     x->atEnd = x->atBegin = false;
     if (t->tree.Last() != 0) return EndNumber(*a);
-    SkipUncounted(*a, *t, false);
-    if (!t->tree.OnEntry()) {
+    if (!t->tree.OnEntry() || !EntryInTable(*a, *x, *t)) {
         x->atEnd = x->atBegin = true;
         return EndNumber(*a);
     }

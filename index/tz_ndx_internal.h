@@ -108,6 +108,11 @@ void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, 
 
 // Reads the file again after another station changed it (header, tag headers, cache).
 void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
+// Whether the record of t's current entry is one of the table's (a number beyond the count
+// is counted again from the file first); 0 or a number beyond the file's records is a
+// damaged index: 222 is reported and the file noted damaged, so that the tags are built
+// again at the next lock.
+bool EntryInTable(Dbf4::WorkArea& a, AreaIndex& x, TagInfo& t);
 // The maintenance mark is written before the first change of an update lock.
 uint16_t BeginChange(AreaIndex& x);
 // A change failed part-way after its record was written: the mark stays and the tags are

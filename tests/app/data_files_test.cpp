@@ -528,6 +528,22 @@ class DataFilesTest : public QObject {
                                                  "angav: 3 i stedet for 15. 12 poster mangler")));
         QCOMPARE(data_->SagsDbf.RecCount(), 3);
         Stop();
+        {
+            // The index lost the lost cases' keys with them: a case added later takes
+            // record 4 once.
+            const kj::TableSpec& spec = *kj::FindTable("SagsDbf");
+            TzDs::TTzDbf f("Later");
+            f.SetDbfFileName(file);
+            f.DbfFields() = spec.DbfFields();
+            f.IndexList() = spec.tags;
+            f.ShowProgress = false;
+            f.Open();
+            f.Append();
+            f.Fields()[0]->SetAsString("R9");
+            f.Post();
+            f.Close();
+        }
+        CheckEveryTag(sf);
         responder_.Clear();
         ResetEngine();
         Write(file, withCount(whole, 2));
@@ -542,6 +558,29 @@ class DataFilesTest : public QObject {
         QVERIFY(!Start(sf, "T3=" + sf.start));
         qInfo() << "record length longer than the fields:" << responder_.Texts();
         QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
+        // Headers that misplace every record (a record length three times the fields', a
+        // header length a descriptor longer than the descriptors): refused with the Danish
+        // damaged-table text, the file left as it was (its count not rewritten).
+        auto withWord = [](std::string b, size_t at, int v) {
+            b[at] = char(v & 0xFF);
+            b[at + 1] = char(v >> 8);
+            return b;
+        };
+        for (const std::string& lying :
+             {withWord(whole, 10, 3 * record), withWord(whole, 8, header + 32)}) {
+            Stop();
+            responder_.Clear();
+            ResetEngine();
+            Write(file, lying);
+            QVERIFY(!Start(sf, "T3=" + sf.start));
+            const QString told = responder_.Texts().join('\n');
+            qInfo() << "lying header:" << told;
+            QVERIFY2(told.contains(QString::fromUtf8("Tabellen ") + QString::fromStdString(file) +
+                                   QString::fromUtf8(" er beskadiget: dens hoved passer ikke "
+                                                     "til posterne i filen.")),
+                     qPrintable(told));
+            QVERIFY2(Read(file) == lying, "the refused start changed Sager.dbf");
+        }
     }
 
     // A failed write at every step of an upgrade: the start-up reports it or completes,

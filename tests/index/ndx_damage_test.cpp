@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "index/mdx_format.h"
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
 #include "tests/index/ndx_fixture.h"
@@ -140,6 +141,82 @@ TEST_F(NdxDamageTest, ACountPutRightByAKilledStationStillRebuildsTheIndex) {
     std::string what;
     EXPECT_EQ(CountProblems(&what), 0) << what;
     Dbf4::CloseAll();
+}
+
+// A walk of the controlling tag: records walked (at most twice the table), and the code of
+// the error that ended it (0: none).
+struct WalkResult {
+    int32_t walked = 0;
+    uint16_t code = 0;
+    std::string message;
+};
+WalkResult WalkTag() {
+    WalkResult w;
+    try {
+        for (Dbf4::GoTop(); !Dbf4::dEOF() && w.walked <= 2 * kPostings; Dbf4::Skip(1)) ++w.walked;
+    } catch (const TzCommon::ETzError& e) {
+        w.message = e.what();
+    }
+    w.code = TzCommon::ErrorWord();
+    TzCommon::ClearErrorWord();
+    return w;
+}
+
+// Index files whose pages are each well-formed but point wrongly: a leaf entry for record 0,
+// a tag whose root is its own tag header, a branch whose second entry leads back to the
+// first leaf. The first walk reports the index damaged (222) instead of walking records
+// twice or record 0; the next read builds the tags again, and every walk then agrees with
+// the table, also after a restart.
+TEST_F(NdxDamageTest, AnIndexThatPointsWronglyIsReportedAndBuiltAgain) {
+    enum Damage { kRecordZero, kRootAtOwnHeader, kBranchBackToFirstLeaf };
+    for (Damage damage : {kRecordZero, kRootAtOwnHeader, kBranchBackToFirstLeaf}) {
+        SCOPED_TRACE(int(damage));
+        ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0));
+        std::string bytes = kjtest::ReadFile(mdx_);
+        Mdx::TagHeader h;
+        {
+            Mdx::MdxFile f;
+            ASSERT_EQ(f.Open(mdx_, tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+            ASSERT_EQ(f.ReadTagHeader(1, &h), 0);
+            f.Close();
+        }
+        uint8_t* root = reinterpret_cast<uint8_t*>(&bytes[size_t(h.RootBlock()) * 512]);
+        const size_t entry = size_t(h.EntryLength());
+        ASSERT_GT(Mdx::Get16(root), 1) << "the tag's root is to be a branch";
+        const uint32_t firstLeaf = Mdx::Get32(root + Mdx::Pg::Entries);
+        if (damage == kRecordZero)
+            Mdx::Put32(reinterpret_cast<uint8_t*>(&bytes[size_t(firstLeaf) * 512]) +
+                           Mdx::Pg::Entries + 3 * entry,
+                       0);
+        if (damage == kRootAtOwnHeader)
+            Mdx::Put32(reinterpret_cast<uint8_t*>(&bytes[size_t(h.block) * 512]), h.block);
+        if (damage == kBranchBackToFirstLeaf)
+            Mdx::Put32(root + Mdx::Pg::Entries + entry, firstLeaf);
+        kjtest::WriteFile(mdx_, bytes);
+        Dbf4::Select(1);
+        Dbf4::Use(table_);
+        // The open goes to the first record in key order: it may meet the damage itself.
+        WalkResult atOpen;
+        try {
+            TzNdx::SetIndexTo(mdx_);
+        } catch (const TzCommon::ETzError& e) {
+            atOpen.message = e.what();
+        }
+        atOpen.code = TzCommon::ErrorWord();
+        TzCommon::ClearErrorWord();
+        ASSERT_FALSE(TzNdx::Mdx().empty()) << atOpen.message;
+        const WalkResult first = atOpen.code ? atOpen : WalkTag();
+        std::cout << "damage " << int(damage) << ": " << first.walked << " rows walked, code "
+                  << first.code << ": " << first.message << "\n";
+        EXPECT_EQ(first.code, TzErr::CorruptedIndex) << first.walked << " rows walked";
+        std::string what;
+        EXPECT_EQ(CountProblems(&what), 0) << "after the report: " << what;
+        Dbf4::CloseAll();
+        ASSERT_NO_FATAL_FAILURE(OpenShared());
+        EXPECT_EQ(CountProblems(&what), 0) << "after a restart: " << what;
+        EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
+        Dbf4::CloseAll();
+    }
 }
 
 }  // namespace
