@@ -327,6 +327,62 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
+bool DiskFull(uint16_t code) {
+    return code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError;
+}
+
+// This station's own change failed for lack of room after its record was written, and the
+// tags could not be built again: keys of that record are missing from them.
+bool KeysLagBehind(const AreaIndex& x) {
+    return x.failed && DiskFull(x.failCode);
+}
+
+// Whether the disk may hold a repair now: it has more free room than when reads were last
+// refused for the lack of it (the user freed some). Asked only while a repair waits, not
+// on every read; a repair that fails again notes the room it failed in.
+bool RoomForRepair(const AreaIndex& x) {
+    if (x.freeKBAtRefusal < 0) return true;
+    const int64_t freeKB = tz::DiskFreeKB(x.file.Name());
+    return freeKB < 0 || freeKB > x.freeKBAtRefusal;
+}
+
+// Reads refused while the tags wait for a repair: a full disk is named as such (the user
+// is to free room, and the next read then repairs), anything else asks for a rebuild.
+void RefuseReads(AreaIndex& x) {
+    if (DiskFull(x.failCode)) {
+        x.freeKBAtRefusal = std::max<int64_t>(tz::DiskFreeKB(x.file.Name()), 0);
+        // What the user is to do, in the user's words (the program shows it as it stands).
+        Error(x.failCode, "Disken er fuld: " + FolderOf(x.file.Name()) + "\r\nIndeksfilen " +
+                              x.file.Name() +
+                              " skal bygges op igen, men der er ikke plads p\xE5 disken. Intet "
+                              "er g\xE5"
+                              "et tabt.\r\nFrig\xF8r plads p\xE5 disken; indeksfilen bygges "
+                              "s\xE5 op igen, og arbejdet kan forts\xE6tte. "
+                              "[SetReadSemaphoreProc]");
+        return;
+    }
+    Error(TzErr::IndexVersionMismatch, InterruptedText(x, "SetReadSemaphoreProc"));
+}
+
+// The repair before a read; one refused for lack of room is left to RefuseReads, which
+// names the full disk in the user's words; any other failure is reported as it came.
+void RepairQuietly(WorkArea& a, AreaIndex& x) {
+    uint16_t code = 0;
+    std::string text;
+    {
+        TzCommon::ErrorCheckingOff quiet;
+        try {
+            RepairBeforeReading(a, x);
+        } catch (const TzCommon::ETzError&) {
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::IndexVersionMismatch;
+            text = TzCommon::LastMessage();
+        }
+    }
+    if (code == 0) return;
+    TzCommon::ClearErrorWord();
+    if (!DiskFull(code)) Error(code, text);
+}
+
 // A read found the index damaged (222, reported then): the mark goes to the file, so that
 // every station's next change builds the tags again, and this station builds them now,
 // as after a writer that ended part-way.
@@ -357,11 +413,16 @@ void SetReadSemaphoreProc(int take) {
     if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         if (x->file.TakeDamaged()) MarkDamaged(*x);
-        if (x->markSeen && !x->repairRefused) RepairBeforeReading(*a, *x);
+        // A repair refused for lack of room (another station's change, or this station's
+        // own) is taken up again here once the disk has room, as after a dead writer.
+        if ((x->repairRefused || KeysLagBehind(*x)) && RoomForRepair(*x)) {
+            x->repairRefused = false;
+            x->markSeen = true;
+        }
+        if (x->markSeen && !x->repairRefused) RepairQuietly(*a, *x);
         // Raised with error checking off (the undo gives the count back); reported only,
         // the call stays counted for the caller's release.
-        if (x->repairRefused)
-            Error(TzErr::IndexVersionMismatch, InterruptedText(*x, "SetReadSemaphoreProc"));
+        if (x->repairRefused || KeysLagBehind(*x)) RefuseReads(*x);
     }
     undo.Dismiss();
 }
@@ -485,6 +546,7 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
         return;
     }
     x.failed = true;
+    x.failCode = rc;
     const std::string text =
         "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
         " [LockSemaphore]";

@@ -73,6 +73,9 @@ struct AreaIndex {
     // The table was found holding fewer records than its header said when it was opened:
     // the writer lock taken at the index's open builds every tag again, mark or no mark.
     bool rebuildDue = false;
+    // The disk's free room (KB) when reads were last refused for lack of room to repair
+    // the tags (-1: none refused so): the repair is tried again once there is more.
+    int64_t freeKBAtRefusal = -1;
     // This station has written pages that no tag leads to yet (a tag being added): a build
     // of the tags inside the file then puts none of its pages into pages no tag uses.
     bool unenteredPages = false;
