@@ -172,6 +172,19 @@ void TakeInNewTags(AreaIndex& x) {
 
 }  // namespace
 
+bool DiskFull(uint16_t code) {
+    return code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError;
+}
+
+bool KeysLagBehind(const AreaIndex& x) {
+    return x.failed && DiskFull(x.failCode);
+}
+
+void NoteRoomAtFailure(AreaIndex& x) {
+    if (DiskFull(x.failCode))
+        x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
+}
+
 bool EntryInTable(WorkArea& a, AreaIndex& x, TagInfo& t) {
     const uint32_t r = t.tree.RecNo();
     if (r >= 1 && int64_t(r) <= a.recCount) return true;
@@ -268,11 +281,16 @@ void ClearMark(AreaIndex& x) {
 void RepairFailedChange(AreaIndex& x) {
     x.changeFailed = false;
     WorkArea* a = Dbf4::Current();
-    if (IndexOf(a) != &x || x.file.Failed()) return;
+    if (IndexOf(a) != &x || x.file.Failed()) {
+        NoteRoomAtFailure(x);
+        return;
+    }
     if (RebuildInPlace(*a, x) == 0) {
         x.failed = false;
         x.failCode = 0;
+        return;
     }
+    NoteRoomAtFailure(x);
 }
 
 // Releases one update-lock call; at the outermost one the change is finished and the
@@ -327,22 +345,12 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
-bool DiskFull(uint16_t code) {
-    return code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError;
-}
-
-// This station's own change failed for lack of room after its record was written, and the
-// tags could not be built again: keys of that record are missing from them.
-bool KeysLagBehind(const AreaIndex& x) {
-    return x.failed && DiskFull(x.failCode);
-}
-
 // Whether the disk may hold a repair now: it has more free room than when reads were last
 // refused for the lack of it (the user freed some). Asked only while a repair waits, not
 // on every read; a repair that fails again notes the room it failed in.
 bool RoomForRepair(const AreaIndex& x) {
     if (x.freeKBAtRefusal < 0) return true;
-    const int64_t freeKB = tz::DiskFreeKB(x.file.Name());
+    const int64_t freeKB = DiskFree(FolderOf(x.file.Name()));
     return freeKB < 0 || freeKB > x.freeKBAtRefusal;
 }
 
@@ -350,7 +358,7 @@ bool RoomForRepair(const AreaIndex& x) {
 // is to free room, and the next read then repairs), anything else asks for a rebuild.
 void RefuseReads(AreaIndex& x) {
     if (DiskFull(x.failCode)) {
-        x.freeKBAtRefusal = std::max<int64_t>(tz::DiskFreeKB(x.file.Name()), 0);
+        x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
         // What the user is to do, in the user's words (the program shows it as it stands).
         Error(x.failCode, "Disken er fuld: " + FolderOf(x.file.Name()) + "\r\nIndeksfilen " +
                               x.file.Name() +
@@ -421,8 +429,9 @@ void SetReadSemaphoreProc(int take) {
         }
         if (x->markSeen && !x->repairRefused) RepairQuietly(*a, *x);
         // Raised with error checking off (the undo gives the count back); reported only,
-        // the call stays counted for the caller's release.
-        if (x->repairRefused || KeysLagBehind(*x)) RefuseReads(*x);
+        // the call stays counted for the caller's release. (A station whose own change
+        // failed reads on: only the rows whose keys are missing are refused, by SyncTag.)
+        if (x->repairRefused) RefuseReads(*x);
     }
     undo.Dismiss();
 }
@@ -547,6 +556,7 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
     }
     x.failed = true;
     x.failCode = rc;
+    NoteRoomAtFailure(x);
     const std::string text =
         "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
         " [LockSemaphore]";

@@ -364,9 +364,13 @@ uint64_t NeededBytes(int64_t records, int itemSize, int perPage, int levels) {
     return need;
 }
 
-int64_t DiskFree(const std::string& path) {
+}  // namespace
+
+int64_t internal::DiskFree(const std::string& path) {
     return g_build.diskFree ? g_build.diskFree(path) : tz::DiskFreeKB(path);
 }
+
+namespace {
 
 // One tag in the making: its compiled expressions and header, then its keys.
 struct TagBuild {

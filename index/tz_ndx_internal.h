@@ -111,6 +111,17 @@ void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, 
 
 // Reads the file again after another station changed it (header, tag headers, cache).
 void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
+// A failure code of a full disk (227, or 101 for a write cut short).
+bool DiskFull(uint16_t code);
+// This station's own change failed for lack of room after its record was written, and the
+// tags could not be built again yet: keys of that record are missing from them.
+bool KeysLagBehind(const AreaIndex& x);
+// After a repair failed for lack of room: the free room then, so that the repair is tried
+// again only once there is more.
+void NoteRoomAtFailure(AreaIndex& x);
+// Free room on the disk of path in KB (-1: unknown), as index builds see it (a test may
+// stand in for the disk: SetDiskFreeProc).
+int64_t DiskFree(const std::string& path);
 // Whether the record of t's current entry is one of the table's (a number beyond the count
 // is counted again from the file first); 0 or a number beyond the file's records is a
 // damaged index: 222 is reported and the file noted damaged, so that the tags are built
