@@ -895,6 +895,9 @@ uint16_t RebuildInPlace(WorkArea& a, AreaIndex& x) {
     }
     const uint16_t code =
         ok ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex);
+    // Pages of the old tags that could not be read while the free ones were looked for
+    // were damage the new tags replace.
+    if (ok) x.file.TakeDamaged();
     std::memcpy(a.native, native.data(), native.size());
     a.nativeStale = stale;
     a.staleMark = staleMark;
