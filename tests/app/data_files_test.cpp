@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/kj_tables.h"
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "app/kj_timeseddel.h"
 #include "app_fixture.h"
@@ -860,6 +861,30 @@ class DataFilesTest : public QObject {
             QVERIFY(starting.Wait("READY", 1000));
         }
         CheckEveryTag(sf);
+    }
+
+    // In the program's error mode an engine text already in the user's words (a full disk
+    // that holds up an index repair) reaches the user as it stands; any other keeps the
+    // engine's code line before it.
+    void fullDiskTextFromTheEngineShownAsItStands() {
+        kj::KeepRunningOnEngineErrors(true);
+        const uint8_t checking = TzCommon::SetErrorChecking(1);
+        auto shown = [](uint16_t code, const std::string& text) {
+            try {
+                TzCommon::SetError(code, text);
+            } catch (const TzCommon::ETzError& e) {
+                return std::string(e.what());
+            }
+            return std::string("(nothing raised)");
+        };
+        const std::string danish = "Disken er fuld: /data/\r\nIndeksfilen /data/Poster.MDX skal";
+        const std::string full = shown(TzErr::InsufficientDiskSpace, danish);
+        const std::string other = shown(TzErr::DiskWriteError, "Error writing x [SeekAndWrite]");
+        TzCommon::SetErrorChecking(checking);
+        kj::KeepRunningOnEngineErrors(false);
+        TzCommon::ClearErrorWord();
+        QCOMPARE(full, danish);
+        QVERIFY2(other.rfind("Error # 101", 0) == 0, other.c_str());
     }
 
     // "Genskab indeks" on a full disk: every index file stays as it was, one message names
