@@ -181,8 +181,9 @@ bool KeysLagBehind(const AreaIndex& x) {
 }
 
 void NoteRoomAtFailure(AreaIndex& x) {
-    if (DiskFull(x.failCode))
-        x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
+    if (!DiskFull(x.failCode)) return;
+    x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
+    x.retryRepairAt = std::chrono::steady_clock::now() + std::chrono::seconds(2);
 }
 
 bool EntryInTable(WorkArea& a, AreaIndex& x, TagInfo& t) {
@@ -348,17 +349,20 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
 // Whether the disk may hold a repair now: it has more free room than when reads were last
 // refused for the lack of it (the user freed some). Asked only while a repair waits, not
 // on every read; a repair that fails again notes the room it failed in.
+// Where the disk cannot tell its free room (a network share), the repair is tried again
+// every few seconds instead.
 bool RoomForRepair(const AreaIndex& x) {
     if (x.freeKBAtRefusal < 0) return true;
     const int64_t freeKB = DiskFree(FolderOf(x.file.Name()));
-    return freeKB < 0 || freeKB > x.freeKBAtRefusal;
+    if (freeKB < 0) return std::chrono::steady_clock::now() >= x.retryRepairAt;
+    return freeKB > x.freeKBAtRefusal;
 }
 
 // Reads refused while the tags wait for a repair: a full disk is named as such (the user
 // is to free room, and the next read then repairs), anything else asks for a rebuild.
 void RefuseReads(AreaIndex& x) {
     if (DiskFull(x.failCode)) {
-        x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
+        NoteRoomAtFailure(x);
         // What the user is to do, in the user's words (the program shows it as it stands).
         Error(x.failCode, "Disken er fuld: " + FolderOf(x.file.Name()) + "\r\nIndeksfilen " +
                               x.file.Name() +

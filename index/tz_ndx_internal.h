@@ -19,6 +19,7 @@
 //     until the header, read again after another station's change, no longer carries it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,6 +77,8 @@ struct AreaIndex {
     // The disk's free room (KB) when reads were last refused for lack of room to repair
     // the tags (-1: none refused so): the repair is tried again once there is more.
     int64_t freeKBAtRefusal = -1;
+    // Where the disk's free room is unknown: when the repair may be tried again.
+    std::chrono::steady_clock::time_point retryRepairAt;
     // This station has written pages that no tag leads to yet (a tag being added): a build
     // of the tags inside the file then puts none of its pages into pages no tag uses.
     bool unenteredPages = false;
