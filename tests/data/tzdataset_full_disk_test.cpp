@@ -156,12 +156,12 @@ TEST(TzdsFullDisk, StationsSaveAgainOnceRoomIsFreed) {
         std::vector<std::unique_ptr<kjtest::Child>> stations;
         for (int s = 1; s <= 2; ++s) {
             stations.push_back(std::make_unique<kjtest::Child>(
-                "TzdsFullDiskHelper.Edit", std::map<std::string, std::string>{
-                                               {"TABLE", table},
-                                               {"STATION", std::to_string(s)},
-                                               {"CHECKING", checking},
-                                               {"FULL_MS", "1000"},
-                                               {"FREED_MS", freedMs}}));
+                "TzdsFullDiskHelper.Edit",
+                std::map<std::string, std::string>{{"TABLE", table},
+                                                   {"STATION", std::to_string(s)},
+                                                   {"CHECKING", checking},
+                                                   {"FULL_MS", "1000"},
+                                                   {"FREED_MS", freedMs}}));
             ASSERT_EQ(stations.back()->ReadLine(), "ready");
         }
         disk.FillLeaving(0);
@@ -185,8 +185,8 @@ TEST(TzdsFullDisk, StationsSaveAgainOnceRoomIsFreed) {
         for (auto& c : stations) EXPECT_EQ(c->Wait(), 0);
         std::cout << "checking " << checking << ", disk full: " << full.Line() << " (saved, "
                   << "disk full, 223, 212, other); last: " << lastFull << "\n"
-                  << "checking " << checking << ", " << freedMs << " ms after freeing: "
-                  << freed.Line() << "; last: " << lastFreed << "\n";
+                  << "checking " << checking << ", " << freedMs
+                  << " ms after freeing: " << freed.Line() << "; last: " << lastFreed << "\n";
         EXPECT_GT(full.diskFull, 0);
         EXPECT_EQ(full.mustRebuild + full.notInIndex + full.other, 0) << lastFull;
         for (size_t s = 0; s < savedEach.size(); ++s)
