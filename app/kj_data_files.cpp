@@ -211,6 +211,18 @@ void ThrowIfDiskFull(const std::string& table) {
         throw std::runtime_error(DiskFullReason(table, FullDiskStop::Start));
 }
 
+// Opening a table refused for a damaged header (the engine's 210 and 211; the open changed
+// nothing in the file): the start-up ends naming the table in the user's words, the
+// engine's text after it for whoever mends the file.
+void ThrowIfDamaged(const std::string& table, uint16_t code, const std::string& engineText) {
+    if (code != TzErr::NotADbaseFile && code != TzErr::InvalidFieldType) return;
+    throw std::runtime_error(
+        Ansi("Tabellen ") + table +
+        Ansi(" er beskadiget: dens hoved passer ikke til posterne i filen. Tabellen er ikke "
+             "åbnet og ikke ændret. Hent tabellen fra en sikkerhedskopi.\r\n\r\n") +
+        engineText);
+}
+
 }  // namespace
 
 void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
@@ -223,8 +235,9 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
         TzCommon::ClearErrorWord();
         try {
             table.SetActive(true);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             ThrowIfDiskFull(fileName);
+            ThrowIfDamaged(fileName, TzCommon::ErrorWord(), e.what());
             throw;
         }
         if (TzCommon::ErrorWord() == 0) return;
@@ -262,10 +275,15 @@ bool TKJData::HasCurrentLayout(const std::string& t, const char* newField) {
     TzCommon::ClearErrorWord();
     try {
         TzDbf1.SetActive(true);
-    } catch (const TzCommon::ETzError&) {
+    } catch (const TzCommon::ETzError& e) {
+        const uint16_t code = TzCommon::ErrorWord();
+        const std::string engineText = e.what();
         TzDbf1.SetActive(false);
         const std::optional<bool> has = TableFileHasField(t, newField);
-        if (!has) throw;
+        if (!has) {
+            ThrowIfDamaged(t, code, engineText);
+            throw;
+        }
         return *has;
     }
     const bool current =

@@ -23,11 +23,14 @@ void OnTerminate(int) {
     if (g_pipe[1] >= 0) (void)!write(g_pipe[1], &c, 1);
 }
 
-// The engine's error, raised rather than ending the program.
+// The engine's error, raised rather than ending the program. A text the engine already
+// words for the user (a full disk that holds up an index repair) is shown as it stands.
 void RaiseEngineError() {
-    if (TzCommon::ErrorWord() == 0) return;
-    TzCommon::ETzError error(TzCommon::ErrorText(TzCommon::ErrorWord()) + "\r\n" +
-                             TzCommon::ClearError());
+    const uint16_t code = TzCommon::ErrorWord();
+    if (code == 0) return;
+    const std::string message = TzCommon::ClearError();
+    const bool userWords = message.rfind("Disken er fuld: ", 0) == 0;
+    TzCommon::ETzError error(userWords ? message : TzCommon::ErrorText(code) + "\r\n" + message);
     if (std::uncaught_exceptions() > 0) {
         kjqt::ShowException(std::make_exception_ptr(error));
         return;

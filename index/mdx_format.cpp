@@ -358,6 +358,7 @@ void MdxFile::RebuildNameTree() {
 // ---- Pages -------------------------------------------------------------------------------
 
 uint16_t MdxFile::Corrupt(uint32_t block, const std::string& what) {
+    damaged_ = true;
     return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + name_ + ", block " +
                                                   std::to_string(block) + ": " + what +
                                                   " [GetNode]");

@@ -259,6 +259,14 @@ class MdxFile {
     void InvalidateCache();
     uint64_t Generation() const { return generation_; }
     bool Failed() const { return failed_; }
+    // A read of this file found it damaged (222: a page that cannot be one, or a tree that
+    // points wrongly); the index engine marks the file so that its tags are built again.
+    void NoteDamaged() { damaged_ = true; }
+    bool TakeDamaged() {
+        const bool was = damaged_;
+        damaged_ = false;
+        return was;
+    }
     // Reads through the mapping (the default) or through ReadAt alone, as when the file
     // cannot be mapped. Kept across Open and Close.
     void SetMapping(bool on);
@@ -282,6 +290,7 @@ class MdxFile {
     std::array<uint8_t, HeaderAreaSize> header_{};
     bool headerChanged_ = false;
     bool failed_ = false;
+    bool damaged_ = false;      // NoteDamaged
     uint64_t size_ = 0;         // length counting pages kept for write-back
     uint64_t fileLen_ = 0;      // bytes the file is known to hold (see invariant 2)
     bool sizeTrusted_ = false;  // size_ is the length now (set by a fresh look)

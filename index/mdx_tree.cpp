@@ -71,6 +71,7 @@ uint16_t MdxTag::BadNode(uint32_t block, const std::string& what) {
                            "Invalid Node Number (0) in DBF Area " + std::to_string(area_) +
                                ", Order " + std::to_string(tagNo_) + " " + tagText_ + " [GetNode]");
     }
+    file_->NoteDamaged();
     return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + file_->Name() +
                                                   ", block " + std::to_string(block) + ": " + what +
                                                   " [GetNode]");
@@ -108,6 +109,11 @@ uint16_t MdxTag::Descend(uint32_t from, Mode mode, const uint8_t* key, size_t le
     uint32_t block = from;
     for (;;) {
         if (path_.size() >= MaxDepth) return BadNode(block, "page tree deeper than 32 levels");
+        // A page met twice on one way down, or the tag's own header taken for a page: the
+        // tree points wrongly (a few levels at most to look through).
+        if (block == header_.block) return BadNode(block, "the tag's header taken for a page");
+        for (const Level& above : path_)
+            if (above.block == block) return BadNode(block, "a page reached twice on one path");
         path_.emplace_back();
         Level& lv = path_.back();
         uint16_t rc = Load(block, &lv);
@@ -247,7 +253,9 @@ uint16_t MdxTag::Refind(bool* exact) {
     return SeekRecord(key.data(), curRecno_, exact);
 }
 
-// One step from a valid path.
+// One step from a valid path. Moving to the neighbouring leaf, the key reached must not
+// come before the key left in the walk's direction: a leaf reached again (a branch that
+// points back at a page walked before) would walk its records twice.
 uint16_t MdxTag::Advance(bool forward) {
     Level& leaf = path_.back();
     if (forward ? leaf.index + 1 < Count(leaf.page) : leaf.index > 0) {
@@ -255,7 +263,13 @@ uint16_t MdxTag::Advance(bool forward) {
         TakeCurrent();
         return 0;
     }
-    return StepToNeighbour(forward);
+    leftKey_ = curKey_;
+    const uint16_t rc = StepToNeighbour(forward);
+    if (rc != 0 || state_ != State::OnEntry) return rc;
+    const int order = Compare(curKey_.data(), leftKey_.data(), size_t(keyLength_));
+    if (forward ? order >= 0 : order <= 0) return 0;
+    state_ = State::None;
+    return BadNode(path_.back().block, "keys out of order: a page reached twice in a walk");
 }
 
 uint16_t MdxTag::Next() {

@@ -151,6 +151,7 @@ class MdxTag {
     uint64_t pathGeneration_ = 0;
     State state_ = State::None;
     std::vector<uint8_t> curKey_;
+    std::vector<uint8_t> leftKey_;  // the key a step to the neighbouring leaf left
     uint32_t curRecno_ = 0;
     bool between_ = false;  // after a removal: the next step lands on the current entry
 };

@@ -172,6 +172,34 @@ void TakeInNewTags(AreaIndex& x) {
 
 }  // namespace
 
+bool DiskFull(uint16_t code) {
+    return code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError;
+}
+
+bool KeysLagBehind(const AreaIndex& x) {
+    return x.failed && DiskFull(x.failCode);
+}
+
+void NoteRoomAtFailure(AreaIndex& x) {
+    if (!DiskFull(x.failCode)) return;
+    x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
+    x.retryRepairAt = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+}
+
+bool EntryInTable(WorkArea& a, AreaIndex& x, TagInfo& t) {
+    const uint32_t r = t.tree.RecNo();
+    if (r >= 1 && int64_t(r) <= a.recCount) return true;
+    if (r >= 1) {
+        Dbf4::Recount(a);
+        if (int64_t(r) <= a.recCount) return true;
+    }
+    x.file.NoteDamaged();
+    Error(TzErr::CorruptedIndex, "Corrupted index file: " + t.tree.TagText() + ": record " +
+                                     std::to_string(r) + " is not in the table's " +
+                                     std::to_string(a.recCount) + " records [GetNode]");
+    return false;
+}
+
 void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.sem.AcknowledgeChange();
     x.file.InvalidateCache();
@@ -254,11 +282,16 @@ void ClearMark(AreaIndex& x) {
 void RepairFailedChange(AreaIndex& x) {
     x.changeFailed = false;
     WorkArea* a = Dbf4::Current();
-    if (IndexOf(a) != &x || x.file.Failed()) return;
+    if (IndexOf(a) != &x || x.file.Failed()) {
+        NoteRoomAtFailure(x);
+        return;
+    }
     if (RebuildInPlace(*a, x) == 0) {
         x.failed = false;
         x.failCode = 0;
+        return;
     }
+    NoteRoomAtFailure(x);
 }
 
 // Releases one update-lock call; at the outermost one the change is finished and the
@@ -313,6 +346,66 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
+// Whether the disk may hold a repair now: it has more free room than when reads were last
+// refused for the lack of it (the user freed some). Asked only while a repair waits, not
+// on every read; a repair that fails again notes the room it failed in.
+// Where the disk cannot tell its free room (a network share), the repair is tried again
+// every few seconds instead.
+bool RoomForRepair(const AreaIndex& x) {
+    if (x.freeKBAtRefusal < 0) return true;
+    const int64_t freeKB = DiskFree(FolderOf(x.file.Name()));
+    if (freeKB < 0) return std::chrono::steady_clock::now() >= x.retryRepairAt;
+    return freeKB > x.freeKBAtRefusal;
+}
+
+// Reads refused while the tags wait for a repair: a full disk is named as such (the user
+// is to free room, and the next read then repairs), anything else asks for a rebuild.
+void RefuseReads(AreaIndex& x) {
+    if (DiskFull(x.failCode)) {
+        NoteRoomAtFailure(x);
+        // What the user is to do, in the user's words (the program shows it as it stands).
+        Error(x.failCode, "Disken er fuld: " + FolderOf(x.file.Name()) + "\r\nIndeksfilen " +
+                              x.file.Name() +
+                              " skal bygges op igen, men der er ikke plads p\xE5 disken. Intet "
+                              "er g\xE5"
+                              "et tabt.\r\nFrig\xF8r plads p\xE5 disken; indeksfilen bygges "
+                              "s\xE5 op igen, og arbejdet kan forts\xE6tte. "
+                              "[SetReadSemaphoreProc]");
+        return;
+    }
+    Error(TzErr::IndexVersionMismatch, InterruptedText(x, "SetReadSemaphoreProc"));
+}
+
+// The repair before a read; one refused for lack of room is left to RefuseReads, which
+// names the full disk in the user's words; any other failure is reported as it came.
+void RepairQuietly(WorkArea& a, AreaIndex& x) {
+    uint16_t code = 0;
+    std::string text;
+    {
+        TzCommon::ErrorCheckingOff quiet;
+        try {
+            RepairBeforeReading(a, x);
+        } catch (const TzCommon::ETzError&) {
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::IndexVersionMismatch;
+            text = TzCommon::LastMessage();
+        }
+    }
+    if (code == 0) return;
+    TzCommon::ClearErrorWord();
+    if (!DiskFull(code)) Error(code, text);
+}
+
+// A read found the index damaged (222, reported then): the mark goes to the file, so that
+// every station's next change builds the tags again, and this station builds them now,
+// as after a writer that ended part-way.
+void MarkDamaged(AreaIndex& x) {
+    const uint8_t one = 1;
+    if (x.file.Failed() || x.file.Handle().WriteAt(kMaintenanceMark, &one, 1) != 0) return;
+    x.file.PokeHeader(kMaintenanceMark, 1);
+    x.markSeen = true;
+    x.repairRefused = false;
+}
+
 }  // namespace
 
 // A failure the semaphore raises leaves no count behind (the caller then releases
@@ -331,11 +424,18 @@ void SetReadSemaphoreProc(int take) {
     tz::ScopeExit undo([x] { ReleaseRead(*x); });
     if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
-        if (x->markSeen && !x->repairRefused) RepairBeforeReading(*a, *x);
+        if (x->file.TakeDamaged()) MarkDamaged(*x);
+        // A repair refused for lack of room (another station's change, or this station's
+        // own) is taken up again here once the disk has room, as after a dead writer.
+        if ((x->repairRefused || KeysLagBehind(*x)) && RoomForRepair(*x)) {
+            x->repairRefused = false;
+            x->markSeen = true;
+        }
+        if (x->markSeen && !x->repairRefused) RepairQuietly(*a, *x);
         // Raised with error checking off (the undo gives the count back); reported only,
-        // the call stays counted for the caller's release.
-        if (x->repairRefused)
-            Error(TzErr::IndexVersionMismatch, InterruptedText(*x, "SetReadSemaphoreProc"));
+        // the call stays counted for the caller's release. (A station whose own change
+        // failed reads on: only the rows whose keys are missing are refused, by SyncTag.)
+        if (x->repairRefused) RefuseReads(*x);
     }
     undo.Dismiss();
 }
@@ -422,7 +522,7 @@ namespace {
 // the mark before it lets the lock go, so the mark found here belongs to a writer that
 // ended part-way (killed) or failed: the tags may disagree with the table.
 bool Interrupted(AreaIndex& x) {
-    if (x.failed) return true;
+    if (x.failed || x.rebuildDue || x.file.TakeDamaged()) return true;
     if (x.markWritten) return false;
     uint8_t mark = 0;
     size_t got = 0;
@@ -453,12 +553,14 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
     uint16_t rc = ReopenIfFailed(x);
     if (rc == 0) rc = RebuildInPlace(a, x);
     if (rc == 0) {
-        x.failed = false;
+        x.failed = x.rebuildDue = false;
         x.failCode = 0;
         x.markWritten = true;
         return;
     }
     x.failed = true;
+    x.failCode = rc;
+    NoteRoomAtFailure(x);
     const std::string text =
         "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
         " [LockSemaphore]";
@@ -644,8 +746,10 @@ void RemoveLeftoverBuild(const std::string& index) {
 // The index opened while other stations have it open carries the maintenance mark: a change
 // under way, or one a station did not finish. Taking the writer lock waits for a change
 // under way and builds the tags again after an unfinished one (or refuses, when that cannot
-// be done, and the index is closed again). False when the index was closed.
-bool CheckMarkOnOpen() {
+// be done, and the index is closed again). False when the index was closed. `rebuild`: the
+// table was found short at its open, and the tags are built again in any case.
+bool CheckMarkOnOpen(bool rebuild) {
+    if (AreaIndex* x = IndexOf(Dbf4::Current())) x->rebuildDue = rebuild;
     try {
         SetLockSemaphoreProc(1);
         SetLockSemaphoreProc(0);
@@ -672,6 +776,10 @@ void SetIndexTo(const std::string& fileName) {
     name = TzCommon::DefaultExtension(name, "MDX");
 
     const bool shared = Dbf4::settings().sharing && (!a->exclusive || g_ndx.openShared);
+    // A table found short at its open: the tags hold keys of the records lost (and mark or
+    // no mark, a station killed after the count was put right left them so).
+    const bool cut = a->countCut;
+    a->countCut = false;
     RemoveLeftoverBuild(name);
     auto* x = new AreaIndex;
     x->areaNo = Dbf4::CurrentWorkArea();
@@ -688,7 +796,7 @@ void SetIndexTo(const std::string& fileName) {
             ReadGuard guard(true);
             x->sem.AcknowledgeChange();
             const bool alone = !shared || x->sem.Record()[Mdx::Sem::Stations] <= 1;
-            if (alone && x->file.Header()[kMaintenanceMark] != 0) {
+            if (alone && !cut && x->file.Header()[kMaintenanceMark] != 0) {
                 Error(TzErr::IndexVersionMismatch,
                       "Index file must be rebuilt (changes were interrupted): " + name +
                           " [OpenIndex/Set_Index_To]");
@@ -709,7 +817,8 @@ void SetIndexTo(const std::string& fileName) {
         return;
     }
     x->order = x->tags.empty() ? 0 : 1;
-    if (shared && x->file.Header()[kMaintenanceMark] != 0 && !CheckMarkOnOpen()) return;
+    if ((cut || (shared && x->file.Header()[kMaintenanceMark] != 0)) && !CheckMarkOnOpen(cut))
+        return;
     if (a->recCount > 0) {
         Dbf4::GoTop();
     } else {
@@ -893,11 +1002,8 @@ bool SeekVisible(WorkArea& a, AreaIndex& x, TagInfo& t, const std::string& text,
     if (t.tree.Seek(key, len) != 0) return false;
     x.atEnd = x.atBegin = false;
     while (t.tree.OnEntry()) {
-        uint32_t r = t.tree.RecNo();
-        // The count is asked again only for a key beyond it (a station that adds keys
-        // changes the counter, and the read lock then counts the records).
-        if (int64_t(r) > a.recCount) Dbf4::Recount(a);
-        if (r < 1 || int64_t(r) > a.recCount) break;
+        const uint32_t r = t.tree.RecNo();
+        if (!EntryInTable(a, x, t)) break;
         x.placing = true;
         Dbf4::Go(int32_t(r));
         x.placing = false;
@@ -966,17 +1072,8 @@ int32_t EndNumber(const WorkArea& a) {
     return a.recCount + 1;
 }
 
-// Keys of records beyond the table's count (a record another station or an interrupted
-// append wrote without counting it yet) are stepped over.
-void SkipUncounted(WorkArea& a, TagInfo& t, bool forward) {
-    while (t.tree.OnEntry() && int64_t(t.tree.RecNo()) > a.recCount) {
-        if ((forward ? t.tree.Next() : t.tree.Prior()) != 0) return;
-    }
-}
-
 int32_t AnswerEntry(WorkArea& a, AreaIndex& x, TagInfo& t, bool forward) {
-    SkipUncounted(a, t, forward);
-    if (t.tree.OnEntry()) return int32_t(t.tree.RecNo());
+    if (t.tree.OnEntry() && EntryInTable(a, x, t)) return int32_t(t.tree.RecNo());
     if (forward) {
         x.atEnd = true;
         return EndNumber(a);
@@ -992,8 +1089,7 @@ int32_t HookFirst() {
     if (!t) return a && a->recCount > 0 ? 1 : (a ? a->recCount + 1 : 0);
     x->atEnd = x->atBegin = false;
     if (t->tree.First() != 0) return EndNumber(*a);
-    SkipUncounted(*a, *t, true);
-    if (!t->tree.OnEntry()) {
+    if (!t->tree.OnEntry() || !EntryInTable(*a, *x, *t)) {
         x->atEnd = x->atBegin = true;
         return EndNumber(*a);
     }
@@ -1007,8 +1103,7 @@ int32_t HookLast() {
     if (!t) return a ? a->recCount : 0;
     x->atEnd = x->atBegin = false;
     if (t->tree.Last() != 0) return EndNumber(*a);
-    SkipUncounted(*a, *t, false);
-    if (!t->tree.OnEntry()) {
+    if (!t->tree.OnEntry() || !EntryInTable(*a, *x, *t)) {
         x->atEnd = x->atBegin = true;
         return EndNumber(*a);
     }
@@ -1100,6 +1195,20 @@ void HookMarkRebuild() {
     x->markWritten = true;
 }
 
+// The table was found short at its open, before its index is opened: the mark goes to the
+// table's own index file (and to disk) before the table's count is put right, so that the
+// keys of the lost records are not trusted whatever ends the process next.
+bool HookMarkCut(WorkArea& a) {
+    const std::string name = TzCommon::ForceExtension(a.fileName, "MDX");
+    if (!tz::Exists(name)) return true;
+    tz::File f;
+    if (f.Open(name, tz::Access::ReadWrite, tz::ShareMode::DenyNone) != 0) return false;
+    const uint8_t one = 1;
+    const bool ok = f.WriteAt(kMaintenanceMark, &one, 1) == 0 && f.Sync() == 0;
+    f.Close();
+    return ok;
+}
+
 uint8_t HookCurrentOrder() {
     return uint8_t(CurrentOrder());
 }
@@ -1138,6 +1247,7 @@ void Install() {
     h.reindex = &HookReindex;
     h.close = &HookClose;
     h.markRebuild = &HookMarkRebuild;
+    h.markCut = &HookMarkCut;
     h.readLock = &SetReadSemaphoreProc;
     h.updateLock = &SetLockSemaphoreProc;
     h.currentOrder = &HookCurrentOrder;

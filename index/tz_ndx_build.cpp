@@ -364,9 +364,13 @@ uint64_t NeededBytes(int64_t records, int itemSize, int perPage, int levels) {
     return need;
 }
 
-int64_t DiskFree(const std::string& path) {
+}  // namespace
+
+int64_t internal::DiskFree(const std::string& path) {
     return g_build.diskFree ? g_build.diskFree(path) : tz::DiskFreeKB(path);
 }
+
+namespace {
 
 // One tag in the making: its compiled expressions and header, then its keys.
 struct TagBuild {
@@ -891,6 +895,9 @@ uint16_t RebuildInPlace(WorkArea& a, AreaIndex& x) {
     }
     const uint16_t code =
         ok ? 0 : (TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::CorruptedIndex);
+    // Pages of the old tags that could not be read while the free ones were looked for
+    // were damage the new tags replace.
+    if (ok) x.file.TakeDamaged();
     std::memcpy(a.native, native.data(), native.size());
     a.nativeStale = stale;
     a.staleMark = staleMark;

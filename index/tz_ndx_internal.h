@@ -19,6 +19,7 @@
 //     until the header, read again after another station's change, no longer carries it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -70,6 +71,14 @@ struct AreaIndex {
     uint16_t failCode = 0;
     bool markSeen = false;
     bool repairRefused = false;
+    // The table was found holding fewer records than its header said when it was opened:
+    // the writer lock taken at the index's open builds every tag again, mark or no mark.
+    bool rebuildDue = false;
+    // The disk's free room (KB) when reads were last refused for lack of room to repair
+    // the tags (-1: none refused so): the repair is tried again once there is more.
+    int64_t freeKBAtRefusal = -1;
+    // Where the disk's free room is unknown: when the repair may be tried again.
+    std::chrono::steady_clock::time_point retryRepairAt;
     // This station has written pages that no tag leads to yet (a tag being added): a build
     // of the tags inside the file then puts none of its pages into pages no tag uses.
     bool unenteredPages = false;
@@ -105,6 +114,22 @@ void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, 
 
 // Reads the file again after another station changed it (header, tag headers, cache).
 void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
+// A failure code of a full disk (227, or 101 for a write cut short).
+bool DiskFull(uint16_t code);
+// This station's own change failed for lack of room after its record was written, and the
+// tags could not be built again yet: keys of that record are missing from them.
+bool KeysLagBehind(const AreaIndex& x);
+// After a repair failed for lack of room: the free room then, so that the repair is tried
+// again only once there is more.
+void NoteRoomAtFailure(AreaIndex& x);
+// Free room on the disk of path in KB (-1: unknown), as index builds see it (a test may
+// stand in for the disk: SetDiskFreeProc).
+int64_t DiskFree(const std::string& path);
+// Whether the record of t's current entry is one of the table's (a number beyond the count
+// is counted again from the file first); 0 or a number beyond the file's records is a
+// damaged index: 222 is reported and the file noted damaged, so that the tags are built
+// again at the next lock.
+bool EntryInTable(Dbf4::WorkArea& a, AreaIndex& x, TagInfo& t);
 // The maintenance mark is written before the first change of an update lock.
 uint16_t BeginChange(AreaIndex& x);
 // A change failed part-way after its record was written: the mark stays and the tags are

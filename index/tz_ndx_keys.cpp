@@ -10,6 +10,7 @@
 #include "storage/dbf4.h"
 #include "storage/file_layer.h"
 #include "storage/tz_common.h"
+#include "storage/tz_utils.h"
 
 namespace TzNdx {
 
@@ -104,7 +105,17 @@ uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report) {
     bool found = false;
     uint16_t rc = t.tree.SeekRecord(key, r, &found);
     if (rc != 0 || found || report == SyncReport::kQuiet || t.tree.Header().Unique()) return rc;
-    (void)x;
+    if (KeysLagBehind(x)) {
+        // The row's keys could not be written for lack of room: said so, in the user's words.
+        return Error(x.failCode,
+                     "Disken er fuld: " + TzCommon::FSplit(x.file.Name()).dir +
+                         "\r\nR\xE6kken er gemt, men indeksfilen " + x.file.Name() +
+                         " kunne ikke opdateres, s\xE5 den kan ikke findes i denne orden endnu. "
+                         "Intet er g\xE5"
+                         "et tabt.\r\nFrig\xF8r plads p\xE5 disken; indeksfilen bygges s\xE5 op "
+                         "igen. [SyncIndex] Record: " +
+                         std::to_string(a.recNo));
+    }
     std::string shown;
     if (t.type == 'C') shown.assign(reinterpret_cast<const char*>(key), size_t(t.keyLength));
     // Is the key there at all, for other records?

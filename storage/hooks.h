@@ -30,10 +30,14 @@ struct IndexHooks {
     void (*keepOldKeys)() = nullptr;
     void (*updateChangedKeys)() = nullptr;
     bool (*found)() = nullptr;
-    void (*reindex)() = nullptr;           // rebuild every tag (after pack and zap)
-    void (*markRebuild)() = nullptr;       // the table is about to be rewritten whole:
-                                           // mark the index for rebuilding
-    void (*close)() = nullptr;             // close the area's index file
+    void (*reindex)() = nullptr;      // rebuild every tag (after pack and zap)
+    void (*markRebuild)() = nullptr;  // the table is about to be rewritten whole:
+                                      // mark the index for rebuilding
+    void (*close)() = nullptr;        // close the area's index file
+    // The table `area` names holds fewer records than its header said: its index may hold
+    // keys of the lost records. Marks the table's index file for rebuilding (before the
+    // header's count is put right); false when the mark could not be written.
+    bool (*markCut)(WorkArea& area) = nullptr;
     void (*readLock)(int take) = nullptr;  // 1 take, 0 release
     // 1 take, 0 release; kTakeForAppend takes it for a new record, whose keys' room the
     // index reserves first (refusing the append on a full disk).

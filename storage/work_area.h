@@ -93,6 +93,9 @@ struct WorkArea {
     // Set after a cut (pack or zap) that failed part way: the header is written but no
     // end-of-file mark, which could land on a record still in the file.
     bool noEofMark = false;
+    // Set by an open that found the file holding fewer records than its header said (and
+    // put the count right): the index opened next builds its tags again before any use.
+    bool countCut = false;
 
     // Owned by the index engine: its per-area state (null when no index is open).
     void* indexExt = nullptr;

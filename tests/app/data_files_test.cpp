@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "app/kj_tables.h"
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "app/kj_timeseddel.h"
 #include "app_fixture.h"
@@ -562,6 +563,22 @@ class DataFilesTest : public QObject {
                                                  "angav: 3 i stedet for 15. 12 poster mangler")));
         QCOMPARE(data_->SagsDbf.RecCount(), 3);
         Stop();
+        {
+            // The index lost the lost cases' keys with them: a case added later takes
+            // record 4 once.
+            const kj::TableSpec& spec = *kj::FindTable("SagsDbf");
+            TzDs::TTzDbf f("Later");
+            f.SetDbfFileName(file);
+            f.DbfFields() = spec.DbfFields();
+            f.IndexList() = spec.tags;
+            f.ShowProgress = false;
+            f.Open();
+            f.Append();
+            f.Fields()[0]->SetAsString("R9");
+            f.Post();
+            f.Close();
+        }
+        CheckEveryTag(sf);
         responder_.Clear();
         ResetEngine();
         Write(file, withCount(whole, 2));
@@ -576,6 +593,29 @@ class DataFilesTest : public QObject {
         QVERIFY(!Start(sf, "T3=" + sf.start));
         qInfo() << "record length longer than the fields:" << responder_.Texts();
         QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
+        // Headers that misplace every record (a record length three times the fields', a
+        // header length a descriptor longer than the descriptors): refused with the Danish
+        // damaged-table text, the file left as it was (its count not rewritten).
+        auto withWord = [](std::string b, size_t at, int v) {
+            b[at] = char(v & 0xFF);
+            b[at + 1] = char(v >> 8);
+            return b;
+        };
+        for (const std::string& lying :
+             {withWord(whole, 10, 3 * record), withWord(whole, 8, header + 32)}) {
+            Stop();
+            responder_.Clear();
+            ResetEngine();
+            Write(file, lying);
+            QVERIFY(!Start(sf, "T3=" + sf.start));
+            const QString told = responder_.Texts().join('\n');
+            qInfo() << "lying header:" << told;
+            QVERIFY2(told.contains(QString::fromUtf8("Tabellen ") + QString::fromStdString(file) +
+                                   QString::fromUtf8(" er beskadiget: dens hoved passer ikke "
+                                                     "til posterne i filen.")),
+                     qPrintable(told));
+            QVERIFY2(Read(file) == lying, "the refused start changed Sager.dbf");
+        }
     }
 
     // An amount no money count can hold in the first posting (20 nines in the F 20,2
@@ -927,6 +967,30 @@ class DataFilesTest : public QObject {
             QVERIFY(starting.Wait("READY", 1000));
         }
         CheckEveryTag(sf);
+    }
+
+    // In the program's error mode an engine text already in the user's words (a full disk
+    // that holds up an index repair) reaches the user as it stands; any other keeps the
+    // engine's code line before it.
+    void fullDiskTextFromTheEngineShownAsItStands() {
+        kj::KeepRunningOnEngineErrors(true);
+        const uint8_t checking = TzCommon::SetErrorChecking(1);
+        auto shown = [](uint16_t code, const std::string& text) {
+            try {
+                TzCommon::SetError(code, text);
+            } catch (const TzCommon::ETzError& e) {
+                return std::string(e.what());
+            }
+            return std::string("(nothing raised)");
+        };
+        const std::string danish = "Disken er fuld: /data/\r\nIndeksfilen /data/Poster.MDX skal";
+        const std::string full = shown(TzErr::InsufficientDiskSpace, danish);
+        const std::string other = shown(TzErr::DiskWriteError, "Error writing x [SeekAndWrite]");
+        TzCommon::SetErrorChecking(checking);
+        kj::KeepRunningOnEngineErrors(false);
+        TzCommon::ClearErrorWord();
+        QCOMPARE(full, danish);
+        QVERIFY2(other.rfind("Error # 101", 0) == 0, other.c_str());
     }
 
     // "Genskab indeks" on a full disk: every index file stays as it was, one message names

@@ -510,7 +510,7 @@ TEST_F(MdxTest, DamagedFilesGiveCodes) {
         {"keys per page", tagBlock * 512 + 14, std::string("\xff\x00", 2), 222, "keys per page"},
         {"entry count", root * 512, std::string("\x88\x13", 2), 222, "entry count 5000"},
         {"child past the end", root * 512 + 8, le32(123456), 222, "block 123456"},
-        {"child loops to root", root * 512 + 8, le32(root), 222, "deeper than 32"},
+        {"child loops to root", root * 512 + 8, le32(root), 222, "a page reached twice"},
         {"leaf count", 4 * 512, std::string("\x40\x00", 2), 222, "entry count 64"},
     };
     for (const Damage& d : damages) {
