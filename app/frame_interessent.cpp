@@ -180,6 +180,21 @@ void TframeInteressent::UndoInteressent() {
     gridInteressent->setFocus();
 }
 
+bool TframeInteressent::SettleRow() {
+    TzDs::TTzDbf& t = data_.InteressentDbf;
+    if (!t.Active()) return true;
+    if (!gridInteressent->CommitEditor()) return false;
+    if (!Editing(t)) return true;
+    const char* question = nullptr;
+    for (const StampRule& r : TKJData::StampRules())
+        if (std::string(r.component) == "InteressentDbf") question = r.question;
+    if (t.Modified() && (!question || data_.Confirm(Ansi(question))))
+        t.Post();
+    else
+        t.Cancel();
+    return true;
+}
+
 void TframeInteressent::ShowInteressent() {
     TzDs::TTzDbf& t = data_.InteressentDbf;
     TzDs::TTzDbf& k = data_.KundeDbf;

@@ -512,6 +512,66 @@ class MainFormRowsTest : public QObject {
         QVERIFY(t.BeforePost == frameHandler);
     }
 
+    void AddCustomer(const char* id, const char* first, const char* last) {
+        TzDs::TTzDbf& k = data_->KundeDbf;
+        k.Append();
+        k.FieldByName("mak_id").SetAsString(id);
+        k.FieldByName("mak_fnavn").SetAsString(first);
+        k.FieldByName("mak_enavn").SetAsString(last);
+        responder_.Answer(kIdYes);
+        k.Post();
+        responder_.Clear();
+    }
+    // A second case gets its first stakeholder while the first case has one, through the
+    // button and through Ctrl+Ins in the grid; the name beside "Kunde" stays the case's own
+    // customer while the stakeholders' names are looked up, also while a menu window runs.
+    void firstStakeholderOfASecondCaseAndTheCustomerName() {
+        AddCustomer("K1001", "Hans", "Hansen");
+        AddCustomer("K2002", "Grethe", "Olgaard");
+        AddCase("S1");
+        AddCase("S2");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        QVERIFY(s.SetOrderToTag("SAGSNR") && s.FindExact(TzUtils::PadRight("S1", 10)));
+        s.Edit();
+        s.FieldByName("sag_kunde").SetAsString("K1001");
+        s.Post();
+        Show("S1", 2);
+        Activate();
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        f.btnNyInteressent->click();
+        QCOMPARE(t.State(), Db::dsInsert);
+        t.FieldByName("int_tekst").SetAsString("Ejer");
+        t.FieldByName("int_id").SetAsString("K2002");
+        t.Post();
+        form_->RefreshViews();
+        QCOMPARE(form_->edtKundeTekst->text().trimmed(), U("Hans Hansen"));
+        QCOMPARE(Trim(t.FieldByName("INT_NAVN").AsString()), std::string("Grethe Olgaard"));
+        QString shownInside;
+        kj::MainEntries().MenuCommands["MenuListeKunder"] = [&] {
+            data_->KundeDbf.Last();  // a window walks the customers
+            QApplication::processEvents();
+            shownInside = form_->edtKundeTekst->text().trimmed();
+        };
+        form_->menuBar()->findChild<QAction*>("MenuListeKunder")->trigger();
+        QCOMPARE(shownInside, U("Hans Hansen"));
+        QCOMPARE(form_->edtKundeTekst->text().trimmed(), U("Hans Hansen"));
+        Show("S2", 2);
+        QVERIFY(!f.gridInteressent->isVisibleTo(form_.get()));
+        f.btnNyInteressent->click();
+        QApplication::processEvents();
+        QVERIFY(f.gridInteressent->isVisibleTo(form_.get()));
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(f.gridInteressent->model()->rowCount(), 1);
+        QCOMPARE(Trim(t.FieldByName("int_sag").AsString()), std::string("S2"));
+        t.FieldByName("int_tekst").SetAsString("Bank");
+        t.Post();
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S2"),
+                 std::vector<std::string>({"Bank"}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>({"Ejer"}));
+    }
+
     void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
         TzDs::TTzDbf& v = data_->VareDbf;
         v.Append();
