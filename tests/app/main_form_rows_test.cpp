@@ -572,6 +572,84 @@ class MainFormRowsTest : public QObject {
                  std::vector<std::string>({"Ejer"}));
     }
 
+    // A stakeholder being typed (role, Tab, customer, Tab) when a menu window opens is
+    // settled first as the events and postings are: asked with the table's question, saved
+    // whole on Ja, dropped on Nej; the window runs with no row pending.
+    void pendingStakeholderIsSettledBeforeAMenuWindow() {
+        AddCustomer("K1001", "Hans", "Hansen");
+        AddCase("I1");
+        Show("I1", 2);
+        Activate();
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        std::vector<int> statesInside;
+        kj::MainEntries().MenuCommands["MenuListeBrugere"] = [&] {
+            statesInside.push_back(int(t.State()));
+        };
+        for (int answer : {kIdYes, kIdNo}) {
+            f.btnNyInteressent->click();
+            QVERIFY(Retype(f.gridInteressent, 0, answer == kIdYes ? "Rekvirent" : "Bank"));
+            Key(Qt::Key_Tab);
+            QTest::keyClicks(Focused(), "K1001");
+            Key(Qt::Key_Tab);
+            QCOMPARE(t.State(), Db::dsInsert);  // still pending
+            responder_.Clear();
+            responder_.Answer(answer);
+            form_->menuBar()->findChild<QAction*>("MenuListeBrugere")->trigger();
+            QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        }
+        QCOMPARE(statesInside, std::vector<int>({int(Db::dsBrowse), int(Db::dsBrowse)}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1"),
+                 std::vector<std::string>({"Rekvirent"}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_id", "I1"),
+                 std::vector<std::string>({"K1001"}));
+    }
+
+    // A value its cell refuses ("1,2,3" in Antal) keeps the new row and its open cell with
+    // the box, as leaving the cell does: Ctrl+Ins starts no new row and a menu window does
+    // not open until the value is mended; then the row is asked about and saved whole.
+    void refusedCellValueKeepsItsRow() {
+        AddCase("V1");
+        Show("V1", 1);
+        Activate();
+        form_->posterNyBtn->click();
+        TzDs::TTzDbf& t = data_->tmpPost;
+        QVERIFY(Retype(form_->posterGrid, 3, "vigtig tekst"));      // POST_BEM
+        QLineEdit* editor = Retype(form_->posterGrid, 4, "1,2,3");  // POST_ANTAL
+        QVERIFY(editor);
+        bool opened = false;
+        kj::MainEntries().MenuCommands["MenuVaregrupper"] = [&] { opened = true; };
+        const QString refusal = U("'1,2,3' er ikke et gyldigt tal i feltet 'Antal'");
+        for (int way = 0; way < 2; ++way) {
+            responder_.Clear();
+            if (way == 0)
+                QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+            else
+                form_->menuBar()->findChild<QAction*>("MenuVaregrupper")->trigger();
+            QApplication::processEvents();
+            const char* name = way == 0 ? "Ctrl+Ins" : "menu window";
+            QVERIFY2(responder_.Texts().join('|').contains(refusal),
+                     qPrintable(QString(name) + ": " + responder_.Texts().join('|')));
+            QVERIFY2(t.State() == Db::dsInsert, name);
+            QCOMPARE(Trim(t.FieldByName("post_bem").AsString()), std::string("vigtig tekst"));
+            QCOMPARE(Focused(), static_cast<QWidget*>(editor));
+            QCOMPARE(editor->text(), U("1,2,3"));
+            QVERIFY(!opened);
+            QCOMPARE(data_->PostDbf.RecCount(), 0);
+        }
+        editor->selectAll();
+        QTest::keyClicks(editor, "3");
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "V1"),
+                 std::vector<std::string>({"vigtig tekst"}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_antal", "V1"),
+                 std::vector<std::string>({"3"}));
+        QCOMPARE(t.State(), Db::dsInsert);  // the next new row
+    }
+
     void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
         TzDs::TTzDbf& v = data_->VareDbf;
         v.Append();
