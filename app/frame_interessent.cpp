@@ -70,7 +70,8 @@ std::string TframeInteressent::CaseKey() const {
 
 void TframeInteressent::LoadCaseInteressenter() {
     TzDs::TTzDbf& t = data_.InteressentDbf;
-    if (!t.Active()) return;
+    // The new filter would cancel a row being typed: it is settled first (a tab change).
+    if (!t.Active() || !SettleRow()) return;
     if (TrimRight(CaseKey()).empty()) gridInteressent->hide();
     if (TrimRight(t.CurrentTag()) != "INTSAG") t.SetOrderToTag("INTSAG");
     if (t.IsWhileOn()) t.SetWhileTo("");
@@ -146,7 +147,8 @@ void TframeInteressent::ButtonClick(QPushButton* b) {
 void TframeInteressent::NewInteressent() {
     TzDs::TTzDbf& t = data_.InteressentDbf;
     if (TrimRight(data_.GetAjourInitials()).empty()) return;
-    if (Editing(t)) t.Cancel();
+    // A row being typed is settled (asked, saved or dropped), never thrown away unasked.
+    if (!SettleRow()) return;
     while (!t.FLock()) kjqt::LetMessagesThrough();
     t.Append();  // a buffer only: the row is written when it is posted, under its own lock
     t.UnLock();

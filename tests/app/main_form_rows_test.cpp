@@ -603,6 +603,24 @@ class MainFormRowsTest : public QObject {
                  std::vector<std::string>({"Rekvirent"}));
         QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_id", "I1"),
                  std::vector<std::string>({"K1001"}));
+        // Ny Interessent with a row being typed settles it the same way first.
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(t.State(), Db::dsInsert);
+        std::vector<std::string> roles = Texts("Interessent.dbf", "int_sag", "int_tekst", "I1");
+        std::sort(roles.begin(), roles.end());
+        QCOMPARE(roles, std::vector<std::string>({"Nabo", "Rekvirent"}));
+        // So does a change of tab, which loads the stakeholders anew.
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo 2"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        form_->PageSager->setCurrentIndex(0);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1").size(), size_t(3));
     }
 
     // A value its cell refuses ("1,2,3" in Antal) keeps the new row and its open cell with
