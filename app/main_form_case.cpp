@@ -258,6 +258,7 @@ void TKJSagerForm::AppendCase(const std::string& number, bool stampInitials) {
 
 void TKJSagerForm::BtnNySagClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!SettleRows()) return;  // the rows being typed belong to the case shown now
     if (Editing(s)) {
         if (AskYesNo("Data er \xE6ndret, skal de gemmes?"))
             BtnGem->click();
@@ -329,6 +330,7 @@ void TKJSagerForm::DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const ch
 
 void TKJSagerForm::BtnSletClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!SettleRows()) return;  // the rows being typed are settled on their own case first
     if (Editing(s)) s.Cancel();
     if (s.IsEmpty()) return;
     const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));

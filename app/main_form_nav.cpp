@@ -316,6 +316,7 @@ void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
     const std::string text = TzUtils::PadRight(Text(c), width);
     reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
     const bool onCases = data_.SkiftISager == 1;
+    if (onCases && !SettleRows()) return;  // settled on their own case before it changes
     if (onCases && Editing(s)) s.Cancel();
     TzDs::TTzDbf& t = onCases ? s : reg;
     PageStep(t, key, text, saved, width);

@@ -621,6 +621,18 @@ class MainFormRowsTest : public QObject {
         form_->PageSager->setCurrentIndex(0);
         QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
         QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1").size(), size_t(3));
+        // A new case made while a stakeholder is typed: the row stays the shown case's.
+        form_->PageSager->setCurrentIndex(2);
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo 3"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        responder_.AnswerText("I2");
+        form_->BtnNySag->click();
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sags_nr").AsString()), std::string("I2"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1").size(), size_t(4));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I2"),
+                 std::vector<std::string>());
     }
 
     // A value its cell refuses ("1,2,3" in Antal) keeps the new row and its open cell with
