@@ -647,7 +647,13 @@ class MainFormTest : public QObject {
     // time the box says why, nothing moves or opens, and the header stays in edit as typed;
     // Gendan takes it back. Closing asks; Ja keeps the window, Nej drops the change.
     void aCodeFoundNowhereIsRefusedByEveryWayOfSaving() {
-        AddCase("A1", "en");
+        TzDs::TTzDbf& b = data_->BrugerDbf;
+        b.Append();
+        b.FieldByName("ini").SetAsString("AA");
+        b.FieldByName("ini_fnavn").SetAsString("Anne");
+        responder_.Answer(kIdYes);
+        b.Post();
+        AddCase("A1", "en", "", "AA");
         AddCase("A2", "to");
         Goto("A1");
         bool opened = false;
@@ -661,6 +667,7 @@ class MainFormTest : public QObject {
             QVERIFY2(Nr() == "A1" && data_->SagsDbf.State() == Db::dsEdit, qPrintable(said));
             QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()), std::string("XY"));
             QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
+            QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "AA"), 1);
             QVERIFY(!opened);
             QVERIFY(form_->Resumed());
             responder_.Clear();
@@ -697,10 +704,13 @@ class MainFormTest : public QObject {
         QVERIFY2(!form_->close(), qPrintable(responder_.Texts().join('|')));
         QVERIFY(responder_.Texts().contains(U("Data er ændret, skal de gemmes?")));
         refused("closing");
-        // Gendan takes the typed code back; the window moves again.
+        // Gendan takes the typed code back, the stored one's name with it; the window moves.
         Key(Qt::Key_Backspace, Qt::ControlModifier);
         QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
-        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()), std::string());
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()), std::string("AA"));
+        QVERIFY(form_->edtAnsvarTekst->isVisibleTo(form_.get()));
+        QVERIFY2(form_->edtAnsvarTekst->text().startsWith("Anne"),
+                 qPrintable(form_->edtAnsvarTekst->text()));
         form_->btnNext->click();
         QCOMPARE(Nr(), std::string("A2"));
         // Closing with the code typed again and Nej to keeping it: closed, nothing written.
