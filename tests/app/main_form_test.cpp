@@ -725,6 +725,28 @@ class MainFormTest : public QObject {
         QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
     }
 
+    // "Åben sagen igen" with the header changed offers the change first, by Gem's rules: on a
+    // case closed before today Gem refuses it, so the reopening writes none of it.
+    void reopeningOffersThePendingChangeFirst() {
+        AddCase("C1", "en");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        Goto("C1");
+        kj::MainEntries().AskPassword = [](QWidget*, const std::string&) { return true; };
+        Type(form_->edtAnsvar, "xy");
+        Key(Qt::Key_Tab);  // not created
+        responder_.Clear();
+        responder_.Answer(kIdYes);  // "Data er ændret, skal de gemmes?"
+        form_->MenuAabenIgen->trigger();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Data er ændret, skal de gemmes?"),
+                              U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "C1", {"SAG_ANSVAR", "SAG_AFSLUT"}),
+                 QStringList({"''|None"}));
+    }
+
     // Another station deleted the case being saved: nothing is written into the deleted
     // record, the user is told, and the case now shown carries its own employee's name.
     void caseDeletedElsewhereIsNotSaved() {
