@@ -725,6 +725,33 @@ class MainFormTest : public QObject {
         QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
     }
 
+    // Creating a missing employee from the header saves the case first; while its customer is
+    // one found nowhere, Gem refuses: the register does not open and the typed code stays.
+    void creatingACodeWhileAnotherIsRefusedOpensNothing() {
+        AddCase("R1", "x");
+        Goto("R1");
+        bool opened = false;
+        kj::MainEntries().ShowBrugerForm = [&](int32_t, const std::string&) { opened = true; };
+        Type(form_->edtKunde, "k77");
+        Key(Qt::Key_Tab);  // not created
+        Type(form_->edtAnsvar, "zz");
+        responder_.Clear();
+        responder_.Answer(kIdYes);  // create ZZ
+        responder_.Answer(kIdYes);  // save the changed case first
+        Key(Qt::Key_Tab);
+        QVERIFY(!opened);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Brugeren :ZZ   findes ikke\r\nskal denne oprettes ?"),
+                              U("Data er ændret, skal de gemmes?"),
+                              U("Kunden :K77       findes ikke")}));
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        QCOMPARE(s.State(), Db::dsEdit);
+        QCOMPARE(Trim(s.FieldByName("sag_ansvar").AsString()), std::string("ZZ"));
+        QCOMPARE(Trim(s.FieldByName("sag_kunde").AsString()), std::string("K77"));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "R1", {"SAG_ANSVAR", "SAG_KUNDE"}),
+                 QStringList({"''|''"}));
+    }
+
     // "Åben sagen igen" with the header changed offers the change first, by Gem's rules: on a
     // case closed before today Gem refuses it, so the reopening writes none of it.
     void reopeningOffersThePendingChangeFirst() {
