@@ -261,6 +261,7 @@ void TframeInteressent::FillPickLists() {
 }
 
 void TframeInteressent::TitleClick(kjqt::TColumn& column) {
+    if (!SettleRow()) return;  // the new filter would cancel a row being typed
     const std::string f = TzUpper(column.FieldName);
     const char* prompt = f == "INT_TEKST"  ? "Indtast ord, der skal indgå i Interessent"
                          : f == "INT_NAVN" ? "Indtast ord, der skal indgå i Navnet"

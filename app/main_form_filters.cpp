@@ -83,9 +83,12 @@ bool TKJSagerForm::ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field
         if (!QuoteSearchWord(word, quoted)) return false;
         c = Fill(spec->format, quoted);
     }
-    // A filter on the cases moves their cursor: the pending rows and case are settled as a
-    // navigation button settles them, and stay when they cannot be.
-    if (name == "SagsGrid" && (!SettleRows() || !PostOrCancelCase())) return false;
+    // A filter resyncs its table, which would cancel a row being typed, and one on the cases
+    // moves their cursor: the pending rows (and case) are settled first as a navigation
+    // button settles them, and stay when they cannot be.
+    const bool rows = name == "StatusGrid" || name == "posterGrid" || name == "SagsGrid";
+    if (rows && !SettleRows()) return false;
+    if (name == "SagsGrid" && !PostOrCancelCase()) return false;
     const std::string n = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
     TzDs::TTzDbf* table = nullptr;
     std::string filter;

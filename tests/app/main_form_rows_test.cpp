@@ -473,6 +473,28 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(responder_.Asked().at(0).caption, U("Søg i hændelser"));
         QCOMPARE(responder_.Texts(), QStringList({U("Indtast ord, der skal indgå i hændelsen")}));
         QCOMPARE(count(), 1);
+        // A row being typed is settled before a title filter, never cancelled by it.
+        Activate();
+        form_->statusNyBtn->click();
+        QVERIFY(Retype(form_->StatusGrid, 4, "ny hændelse"));  // STAT_BEM
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "skel"));
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede hændelse gemmes ?")}));
+        QCOMPARE(Texts("Status.dbf", "stat_bem", "stat_sag", Ansi("ny hændelse")),
+                 std::vector<std::string>({"W1"}));
+        // So is a stakeholder before the stakeholders' title filter.
+        Show("W1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        responder_.AnswerCancel();
+        f.gridInteressent->OnTitleClick(*f.gridInteressent, *f.gridInteressent->Column(0));
+        QCOMPARE(responder_.Texts().value(0), U("Skal den rettede postering gemmes ?"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "W1"),
+                 std::vector<std::string>({"Nabo"}));
     }
 
     void stakeholdersOfTheCase() {
