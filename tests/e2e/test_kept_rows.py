@@ -1,6 +1,6 @@
 """Every row a user types is kept, driven by real keys and clicks: a stakeholder being typed
 when a menu window opens (on a first and on a second case), a responsible code found nowhere
-with Næste and PgDn, and a value its cell refuses with Ctrl+Ins. Where a step waits for a
+with Næste, PgDn and closing, and a value its cell refuses with Ctrl+Ins. Where a step waits for a
 question, a failure names what the tables then hold, so it says what was lost."""
 import unittest
 
@@ -105,6 +105,11 @@ class KeptRowsTest(unittest.TestCase):
             st.key("Next")
             answer(st, refused, "Return", ["Sager.dbf"])
             self.assertEqual(cases(st), {"S1": ("", ""), "S2": ("", "")}, "after PgDn")
+            st.key("ctrl+x")  # closing: the box, then the question; Ja keeps the window
+            answer(st, refused, "Return", ["Sager.dbf"], back=False)
+            answer(st, r"^Data er ændret, skal de gemmes", "alt+j", ["Sager.dbf"])
+            st.check_running()
+            self.assertEqual(cases(st), {"S1": ("", ""), "S2": ("", "")}, "after closing")
             # Still S1, in edit: Gendan takes the code back, and the next change lands there.
             st.key("ctrl+BackSpace")
             d.click(st.main, *steps.MATNR_FIELD)
@@ -112,7 +117,7 @@ class KeptRowsTest(unittest.TestCase):
             st.key("F2")
             wait_for(lambda: cases(st), {"S1": ("", "11"), "S2": ("", "")},
                      "S1 saved without the code")
-            st.check_running()
+            self.assertEqual(st.quit(), 0, st.output())
 
     def test_a_refused_cell_value_keeps_its_row_through_ctrl_ins(self):
         with kjx.Display() as d:
