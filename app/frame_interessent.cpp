@@ -70,7 +70,8 @@ std::string TframeInteressent::CaseKey() const {
 
 void TframeInteressent::LoadCaseInteressenter() {
     TzDs::TTzDbf& t = data_.InteressentDbf;
-    if (!t.Active()) return;
+    // The new filter would cancel a row being typed: it is settled first (a tab change).
+    if (!t.Active() || !SettleRow()) return;
     if (TrimRight(CaseKey()).empty()) gridInteressent->hide();
     if (TrimRight(t.CurrentTag()) != "INTSAG") t.SetOrderToTag("INTSAG");
     if (t.IsWhileOn()) t.SetWhileTo("");
@@ -146,7 +147,8 @@ void TframeInteressent::ButtonClick(QPushButton* b) {
 void TframeInteressent::NewInteressent() {
     TzDs::TTzDbf& t = data_.InteressentDbf;
     if (TrimRight(data_.GetAjourInitials()).empty()) return;
-    if (Editing(t)) t.Cancel();
+    // A row being typed is settled (asked, saved or dropped), never thrown away unasked.
+    if (!SettleRow()) return;
     while (!t.FLock()) kjqt::LetMessagesThrough();
     t.Append();  // a buffer only: the row is written when it is posted, under its own lock
     t.UnLock();
@@ -178,6 +180,21 @@ void TframeInteressent::UndoInteressent() {
     if (Editing(data_.InteressentDbf)) data_.InteressentDbf.Cancel();
     data_.InteressentDbf.Refresh();
     gridInteressent->setFocus();
+}
+
+bool TframeInteressent::SettleRow() {
+    TzDs::TTzDbf& t = data_.InteressentDbf;
+    if (!t.Active()) return true;
+    if (!gridInteressent->CommitEditor()) return false;
+    if (!Editing(t)) return true;
+    const char* question = nullptr;
+    for (const StampRule& r : TKJData::StampRules())
+        if (std::string(r.component) == "InteressentDbf") question = r.question;
+    if (t.Modified() && (!question || data_.Confirm(Ansi(question))))
+        t.Post();
+    else
+        t.Cancel();
+    return true;
 }
 
 void TframeInteressent::ShowInteressent() {
@@ -244,6 +261,7 @@ void TframeInteressent::FillPickLists() {
 }
 
 void TframeInteressent::TitleClick(kjqt::TColumn& column) {
+    if (!SettleRow()) return;  // the new filter would cancel a row being typed
     const std::string f = TzUpper(column.FieldName);
     const char* prompt = f == "INT_TEKST"  ? "Indtast ord, der skal indgå i Interessent"
                          : f == "INT_NAVN" ? "Indtast ord, der skal indgå i Navnet"

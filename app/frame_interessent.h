@@ -35,6 +35,11 @@ class TframeInteressent : public QWidget {
     void DeleteInteressent();
     void UndoInteressent();
     void ShowInteressent();
+    // Settles a pending row before a window opens or the case changes: the open cell is
+    // taken, a changed row is offered with the table's own question and saved or dropped by
+    // the answer, an untouched one dropped. False when the cell refused its value (the box
+    // said why; the row and its open cell stay).
+    bool SettleRow();
     // The grid's keys (Ctrl+Ins, Ctrl+Del, Ctrl+Backspace, Ctrl+Enter); accepted when used.
     void GridKey(QKeyEvent& key);
 

@@ -105,7 +105,7 @@ void TGridRegisterForm::ToTypableColumn(bool first) {
 }
 
 void TGridRegisterForm::done(int result) {
-    Grid->CommitEditor();
+    if (!Grid->CommitEditor()) return;  // a refused value keeps the window, with its row
     PostOnClose(table_);
     QDialog::done(result);
 }
@@ -113,8 +113,8 @@ void TGridRegisterForm::done(int result) {
 void TGridRegisterForm::AppendNewRow() {
     if (Initials().empty()) return;
     // A row still being typed is settled as on closing (asked, saved or dropped), never
-    // thrown away unasked by the next new row.
-    Grid->CommitEditor();
+    // thrown away unasked by the next new row; a value its cell refused keeps it there.
+    if (!Grid->CommitEditor()) return;
     PostOnClose(table_);
     if (table_.FLock()) table_.Append();
     table_.UnLock();

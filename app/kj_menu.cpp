@@ -78,7 +78,7 @@ MenuEntry* TMenuDispatch::Find(const std::string& name) {
 }
 
 void TMenuDispatch::Suspended(const std::function<void()>& body) {
-    if (SuspendData) SuspendData();
+    if (SuspendData && !SuspendData()) return;
     struct Resume {
         TMenuDispatch& m;
         ~Resume() {  // an error here is shown: nothing may leave a destructor

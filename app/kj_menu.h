@@ -45,8 +45,10 @@ struct MenuEntry {
 class TMenuDispatch {
   public:
     TMenuDispatch();
-    // The main window's suspend and resume steps (empty: nothing to suspend).
-    std::function<void()> SuspendData, ResumeData;
+    // The main window's suspend and resume steps (empty: nothing to suspend). A suspend
+    // that returns false (a pending row or case the window could not settle) runs nothing.
+    std::function<bool()> SuspendData;
+    std::function<void()> ResumeData;
     // "Afslut": asks the application to terminate (default: closes the main window, or
     // quits the event loop when there is none).
     std::function<void()> Terminate;
@@ -64,7 +66,8 @@ class TMenuDispatch {
     void AfslutClick();
 
   private:
-    // Runs `body` between SuspendData and ResumeData; ResumeData runs on every path.
+    // Runs `body` between SuspendData and ResumeData; ResumeData runs on every path once the
+    // suspend succeeded.
     void Suspended(const std::function<void()>& body);
     std::vector<MenuEntry> entries_;
 };

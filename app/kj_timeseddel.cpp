@@ -425,7 +425,8 @@ void TTimeSedlerForm::postGridEditButtonClick() {
 void TTimeSedlerForm::NewPosting() {
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
     TzDs::TTzDbf& t = data_.TimerDbf;
-    postGrid->CommitEditor();
+    // A value its cell refused stays there with its row (the box said why): no new row yet.
+    if (!postGrid->CommitEditor()) return;
     // A typed row is posted, never thrown away; only an untouched new row is cancelled.
     if (t.State() == Db::dsInsert && !t.Modified())
         t.Cancel();
@@ -505,6 +506,8 @@ void TTimeSedlerForm::FormCloseQuery() {
 }
 
 void TTimeSedlerForm::done(int result) {
+    // A value its cell refused keeps the window open with its row, as it keeps a new row.
+    if (data_.TimerDbf.Active() && !postGrid->CommitEditor()) return;
     closing_ = true;
     FormCloseQuery();
     QDialog::done(result);

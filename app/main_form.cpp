@@ -174,14 +174,19 @@ void TKJSagerForm::BuildHeader(QWidget* host) {
     edtType = bind(new kjqt::TDBComboBox(host), "edtType", "SAG_TYPE", sags);
     edtTypeGem = bind(new kjqt::TDBEdit(host), "edtTypeGem", "SAG_TYPE", sags);
     edtAnsvar = bind(new kjqt::TDBComboBox(host), "edtAnsvar", "SAG_ANSVAR", sags);
-    edtAnsvarTekst = bind(new kjqt::TDBText(host), "edtAnsvarTekst", "BrugerNavn",
-                          data_.DataSource("BrugerData"));
+    // The two name labels show the name of the case's own code, as LookUpName found it: no
+    // data link, so a window or a calculated field moving the register cursors leaves them.
+    auto nameLabel = [&](const char* name) {
+        auto* t = new kjqt::TDBText(host);
+        t->setObjectName(QString::fromLatin1(name));
+        return t;
+    };
+    edtAnsvarTekst = nameLabel("edtAnsvarTekst");
     edtBeskriv = bind(new kjqt::TDBMemo(host), "edtBeskriv", "SAGS_BEM", sags);
     edtMatnr = bind(new kjqt::TDBEdit(host), "edtMatnr", "SAG_MATNR", sags);
     edtSagDisk = bind(new kjqt::TDBEdit(host), "edtSagDisk", "SAG_DISK", sags);
     edtKunde = bind(new kjqt::TDBComboBox(host), "edtKunde", "SAG_KUNDE", sags);
-    edtKundeTekst =
-        bind(new kjqt::TDBText(host), "edtKundeTekst", "KundeNavn", data_.DataSource("KundeData"));
+    edtKundeTekst = nameLabel("edtKundeTekst");
     edtAfslut = bind(new kjqt::TDBEdit(host), "edtAfslut", "SAG_AFSLUT", sags);
     edtOpret = bind(new kjqt::TDBEdit(host), "edtOpret", "SAG_OPRET", sags);
     edtAjour = bind(new kjqt::TDBEdit(host), "edtAjour", "SAG_AJOUR", sags);
@@ -540,7 +545,7 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
             return true;
         case Qt::Key_F3:
             if (mods != Qt::NoModifier) return false;
-            AskSavePending();
+            if (!AskSavePending()) return true;  // Gem refused the case: no search
             BtnSearch->click();
             edtSagsNr->setFocus(Qt::OtherFocusReason);
             return true;
@@ -552,7 +557,7 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
             return true;
         case Qt::Key_Insert:
             if (!ctrlOnly) break;
-            AskSavePending();
+            if (!AskSavePending()) return true;  // Gem refused the case: no new one
             BtnNySag->click();
             edtType->setFocus(Qt::TabFocusReason);
             return true;
@@ -616,8 +621,10 @@ void TKJSagerForm::changeEvent(QEvent* event) {
 }
 
 void TKJSagerForm::closeEvent(QCloseEvent* event) {
-    Guarded([this] { FormCloseQuery(); });
-    QMainWindow::closeEvent(event);  // closing is always allowed
+    bool close = true;
+    Guarded([this, &close] { close = FormCloseQuery(); });
+    if (!close) return event->ignore();  // the typed values stay, with the user's answer
+    QMainWindow::closeEvent(event);
 }
 
 }  // namespace kj

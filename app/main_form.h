@@ -83,15 +83,20 @@ class TKJSagerForm : public QMainWindow {
     void RefreshViews();
     bool CaseIsClosed();
     bool ClosingDatePassed();
-    void AskSavePending();
-    void SuspendData();
+    // Offers a changed case for saving (Gem's rules); false while the case stays in edit
+    // because Gem refused it: what was to follow is not done.
+    bool AskSavePending();
+    // False when a pending row or case could not be settled (a refused cell value, a case
+    // Gem refuses): the window stays resumed and nothing modal may open.
+    bool SuspendData();
     void ResumeData();
     bool Resumed() const { return resumed_; }
     // Runs body as a modal step: SuspendData before, ResumeData after (also on a throw; an
-    // error of its own is shown there, as nothing may leave a destructor).
+    // error of its own is shown there, as nothing may leave a destructor). False, and body
+    // not run, when the window could not be suspended.
     template <class F>
-    void Modal(F body) {
-        SuspendData();
+    bool Modal(F body) {
+        if (!SuspendData()) return false;
         struct Back {
             TKJSagerForm* f;
             ~Back() {
@@ -99,6 +104,7 @@ class TKJSagerForm : public QMainWindow {
             }
         } back{this};
         body();
+        return true;
     }
 
     // ---- The case's events and postings (main_form_rows.cpp) ----
@@ -207,9 +213,11 @@ class TKJSagerForm : public QMainWindow {
     bool PostCase();
     void CaseGone();
     bool ChangedBesidesNumber();
-    void SettleCaseForNumberMove();
+    // The number moves and PostOrCancelCase: false while the case stays in edit because
+    // Save's rules refused it (a code found nowhere); the move is then not made.
+    bool SettleCaseForNumberMove();
     // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
-    void PostOrCancelCase();
+    bool PostOrCancelCase();
     // Whether a case has this number, whatever filter and order the header's cursor has.
     bool CaseNumberExists(const std::string& number);
     void CreateTypedCase(const std::string& number);
@@ -248,10 +256,12 @@ class TKJSagerForm : public QMainWindow {
     void PickButton(const RowKind& k);
     void ItemColumnExit();
     void GridFocus(QWidget* old, QWidget* now);
-    // Settles a pending row edit as leaving its grid does: the open cell editor is taken, a
-    // changed row is posted (its question asked), an untouched one cancelled.
-    void SettleRows();
-    void SettleRow(const RowKind& k);
+    // Settles every pending row of the window (events, postings, stakeholders) as leaving
+    // its grid does: the open cell editor is taken, a changed row is posted (its question
+    // asked), an untouched one cancelled. False when a cell refused its value: the box has
+    // said why, the row and its open cell stay, and what was to follow is not done.
+    bool SettleRows();
+    bool SettleRow(const RowKind& k);
     void ShowPostTotal();
     void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
     void WireGrids();
@@ -262,7 +272,9 @@ class TKJSagerForm : public QMainWindow {
     void InitView();
     void FormActivate();
     void FormDeactivate();
-    void FormCloseQuery();
+    // False when the window must stay: a value or case that cannot be saved as it stands,
+    // after the user's answer.
+    bool FormCloseQuery();
     void PostOnClose(TzDs::TTzDbf& table);
     void GiveHandlersBack();
     void LoadCaseInteressenter();

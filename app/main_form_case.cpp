@@ -79,6 +79,10 @@ void TKJSagerForm::CaseBeforePost(Db::TDataSet& ds) {
         ds.Cancel();
         return;
     }
+    // Every way of posting a changed case (a move of the cursor posts a pending edit too)
+    // keeps Gem's rule for the codes: refused, nothing is written, the edit stays and what
+    // moved the cursor stops. (A new case is posted at once with blank codes.)
+    if (ds.State() == Db::dsEdit && (!CodeExists(false) || !CodeExists(true))) throw Db::EAbort();
     ds.FieldByName("SAG_AJOUR").SetAsDateTime(Db::Today());
     ds.FieldByName("SAG_INI").SetAsString(ini);
     if (ds.FieldByName("SAG_OPRET").IsNull())
@@ -180,14 +184,15 @@ void TKJSagerForm::CaseGone() {
     RepaintCaseOverview();
 }
 
-void TKJSagerForm::PostOrCancelCase() {
+bool TKJSagerForm::PostOrCancelCase() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (!Editing(s)) return;
+    if (!Editing(s)) return true;
     s.UpdateRecord();  // a change still in a field counts
     if (!s.Modified())
         s.Cancel();
     else if (CaseMayBeSaved())
         PostCase();
+    return !Editing(s);  // still in edit: refused as Gem refuses it, the box said why
 }
 
 // The header's fields other than the case number differ from the stored case.
@@ -206,8 +211,9 @@ bool TKJSagerForm::ChangedBesidesNumber() {
 // Moving by the case-number field (PgUp/PgDn, a number chosen or typed): the number in the
 // field says where to go, the header's other changes are saved as a move by the navigation
 // buttons saves them.
-void TKJSagerForm::SettleCaseForNumberMove() {
+bool TKJSagerForm::SettleCaseForNumberMove() {
     TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!SettleRows()) return false;  // a cell's refused value stays where it was typed
     if (s.State() != Db::dsEdit) return PostOrCancelCase();
     s.UpdateRecord();  // a change still in a field counts
     if (!SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr))
@@ -216,6 +222,7 @@ void TKJSagerForm::SettleCaseForNumberMove() {
         s.Cancel();
     else if (CaseMayBeSaved())
         PostCase();
+    return !Editing(s);
 }
 
 void TKJSagerForm::BtnGemClick() {
@@ -251,11 +258,13 @@ void TKJSagerForm::AppendCase(const std::string& number, bool stampInitials) {
 
 void TKJSagerForm::BtnNySagClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!SettleRows()) return;  // the rows being typed belong to the case shown now
     if (Editing(s)) {
         if (AskYesNo("Data er \xE6ndret, skal de gemmes?"))
             BtnGem->click();
         else
             s.Cancel();
+        if (Editing(s)) return;  // Gem refused it and said why: the case stays to be mended
     }
     const std::string answer = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
         QStringLiteral("Ny sag"), QStringLiteral("Indtast sagsnr."), QString()));
@@ -321,6 +330,7 @@ void TKJSagerForm::DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const ch
 
 void TKJSagerForm::BtnSletClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
+    if (!SettleRows()) return;  // the rows being typed are settled on their own case first
     if (Editing(s)) s.Cancel();
     if (s.IsEmpty()) return;
     const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));
@@ -353,7 +363,7 @@ void TKJSagerForm::ReopenCase() {
     if (!s.Active() || s.IsEmpty() || TrimRight(s.FieldByName("SAG_AFSLUT").AsString()).empty())
         return;
     const auto& ask = MainEntries().AskPassword;
-    if (!ask || !ask(this, "Tulix")) return;
+    if (!AskSavePending() || !ask || !ask(this, "Tulix")) return;
     s.Edit();
     if (!s.RLock()) {  // one attempt; the post takes the record lock itself
         s.Cancel();

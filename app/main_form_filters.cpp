@@ -83,6 +83,12 @@ bool TKJSagerForm::ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field
         if (!QuoteSearchWord(word, quoted)) return false;
         c = Fill(spec->format, quoted);
     }
+    // A filter resyncs its table, which would cancel a row being typed, and one on the cases
+    // moves their cursor: the pending rows (and case) are settled first as a navigation
+    // button settles them, and stay when they cannot be.
+    const bool rows = name == "StatusGrid" || name == "posterGrid" || name == "SagsGrid";
+    if (rows && !SettleRows()) return false;
+    if (name == "SagsGrid" && !PostOrCancelCase()) return false;
     const std::string n = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
     TzDs::TTzDbf* table = nullptr;
     std::string filter;
@@ -136,7 +142,7 @@ void TKJSagerForm::WireGrids() {
     }
     SagsGrid->OnDblClick = [this](kjqt::TDBGrid&) {
         Guarded([this] {
-            AskSavePending();
+            if (!SettleRows() || !AskSavePending()) return;
             data_.GotoRecNo(data_.SagsDbf, data_.SagsBufDbf.RecNo());
             AfterMove();
         });
@@ -160,7 +166,7 @@ void TKJSagerForm::RegisterDblClick(bool customer) {
     c->Link().Reset();
     s.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR")
         .SetAsString(reg.FieldByName(customer ? "MAK_ID" : "INI").AsString());
-    ShowNameLabel(customer, true);
+    LookUpName(customer);
     c->setFocus();
 }
 

@@ -71,7 +71,7 @@ void TKJSagerForm::InitView() {
     SagsDataStateChange(*src);
     CurrentSagsNr = TzUpper(data_.SagsDbf.FieldByName("SAGS_NR").AsString());
     // The maintenance commands suspend the window themselves, after their question.
-    MainMenu().SuspendData = [this] { SuspendData(); };
+    MainMenu().SuspendData = [this] { return SuspendData(); };
     MainMenu().ResumeData = [this] { ResumeData(); };
 }
 
@@ -100,30 +100,46 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
     table.UnLock();
 }
 
-void TKJSagerForm::FormCloseQuery() {
+bool TKJSagerForm::FormCloseQuery() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    // A change still in a field counts, and it is saved only as Gem would save it.
-    Guarded([this, &s] {
+    // A change still in a field counts, and it is saved only as Gem would save it. A value
+    // its field refuses, or a case Gem refuses, is not lost unasked: the window stays, unless
+    // the user answers that the change need not be kept.
+    bool stay = false;
+    const bool read = Guarded([this, &s, &stay] {
         if (!s.Active() || !Editing(s)) return;
         s.UpdateRecord();
         if (s.Modified() && CaseMayBeSaved()) PostOnClose(s);
+        if (Editing(s) && s.Modified()) {
+            stay = kjqt::DialogService::Instance().YesNo(
+                kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
+                QCoreApplication::applicationName());
+            if (!stay) s.Cancel();
+        }
     });
+    if (!read || stay) return false;
+    // A cell's refused value keeps the window, as it keeps a menu window from opening.
+    for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, frameInteressent->gridInteressent})
+        if (!g->CommitEditor()) return false;
     for (TzDs::TTzDbf* t : {&data_.tmpPost, &data_.tmpStat})
         Guarded([this, t] { PostOnClose(*t); });
+    Guarded([this] { frameInteressent->SettleRow(); });
+    return true;
 }
 
 // ---- Suspend and resume --------------------------------------------------------------------
 
-void TKJSagerForm::AskSavePending() {
+bool TKJSagerForm::AskSavePending() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     if (Editing(s)) s.UpdateRecord();  // a change still in a field counts
-    if (!s.Modified() || !Editing(s)) return;
+    if (!s.Modified() || !Editing(s)) return true;
     if (kjqt::DialogService::Instance().YesNo(
             kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
             QCoreApplication::applicationName()))
         BtnGem->click();
     else
         s.Cancel();
+    return !Editing(s);  // still in edit: Gem refused it and said why
 }
 
 void TKJSagerForm::GiveHandlersBack() {
@@ -140,16 +156,16 @@ void TKJSagerForm::GiveHandlersBack() {
     resumed_ = false;
 }
 
-void TKJSagerForm::SuspendData() {
-    if (!resumed_) return;
-    SettleRows();
-    AskSavePending();
+bool TKJSagerForm::SuspendData() {
+    if (!resumed_) return true;
+    if (!SettleRows() || !AskSavePending()) return false;
     DetachControls();
     data_.ResetTables();
     SuspendRecNo = data_.SagsDbf.RecNo();
     GiveHandlersBack();
     for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, brugerGrid, kundeGrid, SagsGrid}) g->hide();
     AttachControls();
+    return true;
 }
 
 void TKJSagerForm::ResumeData() {

@@ -135,8 +135,9 @@ void TKJSagerForm::NavClick(QPushButton* b) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const int which = b == BtnFirst ? 0 : b == btnPrior ? 1 : b == btnNext ? 2 : 3;
     const std::string w = TrimRight(SearchWord);
-    SettleRows();        // a row being edited is settled as leaving its grid does
-    PostOrCancelCase();  // the browse-mode check of the move: a changed case is saved
+    // A row being edited is settled as leaving its grid does; then the browse-mode check of
+    // the move: a changed case is saved by Gem's rules. Either refused: no move.
+    if (!SettleRows() || !PostOrCancelCase()) return;
     if (!w.empty()) {
         NavSearch(which, w);
     } else if (which == 0) {
@@ -153,6 +154,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
 }
 
 void TKJSagerForm::BtnSearchClick() {
+    if (!SettleRows() || !PostOrCancelCase()) return;  // the search moves, as Næste does
     auto& dialogs = kjqt::DialogService::Instance();
     SearchWord = kjqt::ToAnsi(dialogs.InputText(QString::fromUtf8("Indtast søgeord"),
                                                 QString::fromUtf8("\"søgeordet\" søges i alle "
@@ -195,7 +197,7 @@ void TKJSagerForm::EnterSkiftField(const char* tag) {
 void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
-    SettleCaseForNumberMove();
+    if (!SettleCaseForNumberMove()) return;
     SetCaseOrder("SAGSNR");
     PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
@@ -229,7 +231,7 @@ void TKJSagerForm::SagsNrChosen() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string text = TzUpper(TrimRight(Text(edtSagsNr)));
     if (text == TrimRight(CurrentSagsNr)) return;
-    SettleCaseForNumberMove();
+    if (!SettleCaseForNumberMove()) return edtSagsNr->Link().Reset();
     const int32_t r = s.RecNo();
     SetCaseOrder("SAGSNR");
     if (!s.FindExact(KeyOf(text, 10))) data_.GotoRecNo(s, r);
@@ -241,7 +243,7 @@ void TKJSagerForm::SagsNrExit() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string typed = TzUpper(TrimRight(Text(edtSagsNr)));
     if (typed.empty() || typed == TrimRight(CurrentSagsNr)) return;
-    SettleCaseForNumberMove();
+    if (!SettleCaseForNumberMove()) return edtSagsNr->Link().Reset();
     s.DisableControls();
     struct End {
         TKJSagerForm* f;
@@ -314,6 +316,7 @@ void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
     const std::string text = TzUtils::PadRight(Text(c), width);
     reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
     const bool onCases = data_.SkiftISager == 1;
+    if (onCases && !SettleRows()) return;  // settled on their own case before it changes
     if (onCases && Editing(s)) s.Cancel();
     TzDs::TTzDbf& t = onCases ? s : reg;
     PageStep(t, key, text, saved, width);
@@ -338,6 +341,8 @@ bool TKJSagerForm::LookUpName(bool customer) {
     const std::string key =
         data_.SagsDbf.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR").AsString();
     const bool found = !TrimRight(key).empty() && reg.FindExact(KeyOf(key, customer ? 10 : 5));
+    (customer ? edtKundeTekst : edtAnsvarTekst)
+        ->ShowValue(found ? &reg.FieldByName(customer ? "KundeNavn" : "BrugerNavn") : nullptr);
     ShowNameLabel(customer, found);
     return found;
 }
@@ -371,7 +376,7 @@ void TKJSagerForm::RegisterExit(bool customer) {
     s.PushState();
     const int32_t at = s.RecNo();
     const auto& show = customer ? MainEntries().ShowKundeForm : MainEntries().ShowBrugerForm;
-    Modal([&] {
+    const bool opened = Modal([&] {
         if (show) show(0, TrimRight(key));
         reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
     });
@@ -381,9 +386,9 @@ void TKJSagerForm::RegisterExit(bool customer) {
     data_.GotoRecNo(buf, reg.RecNo());
     data_.GotoRecNo(s, at);
     s.PopState();
-    const bool made = reg.FindExact(key);
-    if (made) PutCodeBack(field, number, key);
-    ShowNameLabel(customer, made);
+    // Not opened (the case could not be settled first): the typed code goes back as typed.
+    if (!opened || reg.FindExact(key)) PutCodeBack(field, number, key);
+    LookUpName(customer);
 }
 
 // The code the register has just made goes back into the case it was typed into, as an edit

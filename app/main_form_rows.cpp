@@ -331,19 +331,22 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
     }
 }
 
-void TKJSagerForm::SettleRows() {
-    for (const Kind* k : {&Events(), &Postings()}) SettleRow(*k);
+bool TKJSagerForm::SettleRows() {
+    for (const Kind* k : {&Events(), &Postings()})
+        if (!SettleRow(*k)) return false;
+    return frameInteressent->SettleRow();
 }
 
-void TKJSagerForm::SettleRow(const Kind& k) {
+bool TKJSagerForm::SettleRow(const Kind& k) {
     TzDs::TTzDbf& t = data_.*(k.scratch);
-    if (!t.Active()) return;
-    // A value its field refused has been reported; the row then keeps its stored value.
-    if (!(this->*(k.grid))->CommitEditor() && Editing(t)) t.Cancel();
+    if (!t.Active()) return true;
+    // A value its field refused has been reported; it stays in its open cell, with its row.
+    if (!(this->*(k.grid))->CommitEditor()) return false;
     if (Editing(t) && t.Modified())
         t.Post();
     else if (Editing(t))
         t.Cancel();
+    return true;
 }
 
 // ---- Copying the case's rows ---------------------------------------------------------------
@@ -647,8 +650,9 @@ void TKJSagerForm::NewRow(const Kind& k) {
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     kjqt::TDBGrid* grid = this->*(k.grid);
     // The row being edited is settled as leaving its grid does (its question, then saved or
-    // dropped by the answer), never thrown away unasked by the next new row.
-    SettleRow(k);
+    // dropped by the answer), never thrown away unasked by the next new row; a value its
+    // cell refused keeps the row, and no new row starts.
+    if (!SettleRow(k)) return;
     if (scratch.FLock()) {
         scratch.Append();
         scratch.UnLock();

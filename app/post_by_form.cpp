@@ -44,7 +44,8 @@ TPostnrForm::TPostnrForm()
 
 void TPostnrForm::NyPostnr() {
     if (Initials().empty()) return;
-    Grid->CommitEditor();  // the row being typed is settled as on closing, not dropped
+    // The row being typed is settled as on closing, not dropped; a refused value keeps it.
+    if (!Grid->CommitEditor()) return;
     PostOnClose(table_);
     if (table_.ALock()) table_.Append();
     table_.UnLock();

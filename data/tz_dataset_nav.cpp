@@ -91,6 +91,10 @@ bool TTzDataSet::s_InWhileRange() {
 void TTzDataSet::s_ClearActive() {
     SelectArea("s_ClearActive");
     Dbf4::ClearRecord();
+    // A new record in the window (an append reading the rows before it, a grown window read
+    // around an insert) stays there when the cursor finds no visible row at an end, as under
+    // a filter passing none of the table's rows; the window is the new record's.
+    if (BufferedRecordCount() > 0 && GetBookmarkFlag(ActiveBuffer()) != Db::bfCurrent) return;
     ClearBuffers();
     if (ActiveBuffer()) AreaToBuffer(ActiveBuffer());
 }

@@ -254,7 +254,7 @@ class EditorMenuTest : public QObject {
     void maintenanceCommandsAskFirst() {
         kj::TMenuDispatch& m = kj::MainMenu();
         int suspended = 0, resumed = 0;
-        m.SuspendData = [&] { ++suspended; };
+        m.SuspendData = [&] { return ++suspended > 0; };
         m.ResumeData = [&] { ++resumed; };
         const QString rebuild = QString::fromUtf8(
             "Ønsker du at genskabe alle index\r\ndet kan tage lidt tid\r\nAlle andre brugere skal "

@@ -473,6 +473,28 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(responder_.Asked().at(0).caption, U("Søg i hændelser"));
         QCOMPARE(responder_.Texts(), QStringList({U("Indtast ord, der skal indgå i hændelsen")}));
         QCOMPARE(count(), 1);
+        // A row being typed is settled before a title filter, never cancelled by it.
+        Activate();
+        form_->statusNyBtn->click();
+        QVERIFY(Retype(form_->StatusGrid, 4, "ny hændelse"));  // STAT_BEM
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QVERIFY(form_->ApplyWordFilter(*form_->StatusGrid, "STAT_BEM", "skel"));
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede hændelse gemmes ?")}));
+        QCOMPARE(Texts("Status.dbf", "stat_bem", "stat_sag", Ansi("ny hændelse")),
+                 std::vector<std::string>({"W1"}));
+        // So is a stakeholder before the stakeholders' title filter.
+        Show("W1", 2);
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        responder_.AnswerCancel();
+        f.gridInteressent->OnTitleClick(*f.gridInteressent, *f.gridInteressent->Column(0));
+        QCOMPARE(responder_.Texts().value(0), U("Skal den rettede postering gemmes ?"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "W1"),
+                 std::vector<std::string>({"Nabo"}));
     }
 
     void stakeholdersOfTheCase() {
@@ -510,6 +532,174 @@ class MainFormRowsTest : public QObject {
         QVERIFY(!(t.BeforePost == frameHandler));
         form_->ResumeData();
         QVERIFY(t.BeforePost == frameHandler);
+    }
+
+    void AddCustomer(const char* id, const char* first, const char* last) {
+        TzDs::TTzDbf& k = data_->KundeDbf;
+        k.Append();
+        k.FieldByName("mak_id").SetAsString(id);
+        k.FieldByName("mak_fnavn").SetAsString(first);
+        k.FieldByName("mak_enavn").SetAsString(last);
+        responder_.Answer(kIdYes);
+        k.Post();
+        responder_.Clear();
+    }
+    // A second case gets its first stakeholder while the first case has one, through the
+    // button and through Ctrl+Ins in the grid; the name beside "Kunde" stays the case's own
+    // customer while the stakeholders' names are looked up, also while a menu window runs.
+    void firstStakeholderOfASecondCaseAndTheCustomerName() {
+        AddCustomer("K1001", "Hans", "Hansen");
+        AddCustomer("K2002", "Grethe", "Olgaard");
+        AddCase("S1");
+        AddCase("S2");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        QVERIFY(s.SetOrderToTag("SAGSNR") && s.FindExact(TzUtils::PadRight("S1", 10)));
+        s.Edit();
+        s.FieldByName("sag_kunde").SetAsString("K1001");
+        s.Post();
+        Show("S1", 2);
+        Activate();
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        f.btnNyInteressent->click();
+        QCOMPARE(t.State(), Db::dsInsert);
+        t.FieldByName("int_tekst").SetAsString("Ejer");
+        t.FieldByName("int_id").SetAsString("K2002");
+        t.Post();
+        form_->RefreshViews();
+        QCOMPARE(form_->edtKundeTekst->text().trimmed(), U("Hans Hansen"));
+        QCOMPARE(Trim(t.FieldByName("INT_NAVN").AsString()), std::string("Grethe Olgaard"));
+        QString shownInside;
+        kj::MainEntries().MenuCommands["MenuListeKunder"] = [&] {
+            data_->KundeDbf.Last();  // a window walks the customers
+            QApplication::processEvents();
+            shownInside = form_->edtKundeTekst->text().trimmed();
+        };
+        form_->menuBar()->findChild<QAction*>("MenuListeKunder")->trigger();
+        QCOMPARE(shownInside, U("Hans Hansen"));
+        QCOMPARE(form_->edtKundeTekst->text().trimmed(), U("Hans Hansen"));
+        Show("S2", 2);
+        QVERIFY(!f.gridInteressent->isVisibleTo(form_.get()));
+        f.btnNyInteressent->click();
+        QApplication::processEvents();
+        QVERIFY(f.gridInteressent->isVisibleTo(form_.get()));
+        QCOMPARE(t.State(), Db::dsInsert);
+        QCOMPARE(f.gridInteressent->model()->rowCount(), 1);
+        QCOMPARE(Trim(t.FieldByName("int_sag").AsString()), std::string("S2"));
+        t.FieldByName("int_tekst").SetAsString("Bank");
+        t.Post();
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S2"),
+                 std::vector<std::string>({"Bank"}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
+                 std::vector<std::string>({"Ejer"}));
+    }
+
+    // A stakeholder being typed (role, Tab, customer, Tab) when a menu window opens is
+    // settled first as the events and postings are: asked with the table's question, saved
+    // whole on Ja, dropped on Nej; the window runs with no row pending.
+    void pendingStakeholderIsSettledBeforeAMenuWindow() {
+        AddCustomer("K1001", "Hans", "Hansen");
+        AddCase("I1");
+        Show("I1", 2);
+        Activate();
+        kj::TframeInteressent& f = *form_->frameInteressent;
+        TzDs::TTzDbf& t = data_->InteressentDbf;
+        std::vector<int> statesInside;
+        kj::MainEntries().MenuCommands["MenuListeBrugere"] = [&] {
+            statesInside.push_back(int(t.State()));
+        };
+        for (int answer : {kIdYes, kIdNo}) {
+            f.btnNyInteressent->click();
+            QVERIFY(Retype(f.gridInteressent, 0, answer == kIdYes ? "Rekvirent" : "Bank"));
+            Key(Qt::Key_Tab);
+            QTest::keyClicks(Focused(), "K1001");
+            Key(Qt::Key_Tab);
+            QCOMPARE(t.State(), Db::dsInsert);  // still pending
+            responder_.Clear();
+            responder_.Answer(answer);
+            form_->menuBar()->findChild<QAction*>("MenuListeBrugere")->trigger();
+            QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        }
+        QCOMPARE(statesInside, std::vector<int>({int(Db::dsBrowse), int(Db::dsBrowse)}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1"),
+                 std::vector<std::string>({"Rekvirent"}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_id", "I1"),
+                 std::vector<std::string>({"K1001"}));
+        // Ny Interessent with a row being typed settles it the same way first.
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(t.State(), Db::dsInsert);
+        std::vector<std::string> roles = Texts("Interessent.dbf", "int_sag", "int_tekst", "I1");
+        std::sort(roles.begin(), roles.end());
+        QCOMPARE(roles, std::vector<std::string>({"Nabo", "Rekvirent"}));
+        // So does a change of tab, which loads the stakeholders anew.
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo 2"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        form_->PageSager->setCurrentIndex(0);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1").size(), size_t(3));
+        // A new case made while a stakeholder is typed: the row stays the shown case's.
+        form_->PageSager->setCurrentIndex(2);
+        f.btnNyInteressent->click();
+        QVERIFY(Retype(f.gridInteressent, 0, "Nabo 3"));
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        responder_.AnswerText("I2");
+        form_->BtnNySag->click();
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sags_nr").AsString()), std::string("I2"));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I1").size(), size_t(4));
+        QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "I2"),
+                 std::vector<std::string>());
+    }
+
+    // A value its cell refuses ("1,2,3" in Antal) keeps the new row and its open cell with
+    // the box, as leaving the cell does: Ctrl+Ins starts no new row and a menu window does
+    // not open until the value is mended; then the row is asked about and saved whole.
+    void refusedCellValueKeepsItsRow() {
+        AddCase("V1");
+        Show("V1", 1);
+        Activate();
+        form_->posterNyBtn->click();
+        TzDs::TTzDbf& t = data_->tmpPost;
+        QVERIFY(Retype(form_->posterGrid, 3, "vigtig tekst"));      // POST_BEM
+        QLineEdit* editor = Retype(form_->posterGrid, 4, "1,2,3");  // POST_ANTAL
+        QVERIFY(editor);
+        bool opened = false;
+        kj::MainEntries().MenuCommands["MenuVaregrupper"] = [&] { opened = true; };
+        const QString refusal = U("'1,2,3' er ikke et gyldigt tal i feltet 'Antal'");
+        for (int way = 0; way < 2; ++way) {
+            responder_.Clear();
+            if (way == 0)
+                QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+            else
+                form_->menuBar()->findChild<QAction*>("MenuVaregrupper")->trigger();
+            QApplication::processEvents();
+            const char* name = way == 0 ? "Ctrl+Ins" : "menu window";
+            QVERIFY2(responder_.Texts().join('|').contains(refusal),
+                     qPrintable(QString(name) + ": " + responder_.Texts().join('|')));
+            QVERIFY2(t.State() == Db::dsInsert, name);
+            QCOMPARE(Trim(t.FieldByName("post_bem").AsString()), std::string("vigtig tekst"));
+            QCOMPARE(Focused(), static_cast<QWidget*>(editor));
+            QCOMPARE(editor->text(), U("1,2,3"));
+            QVERIFY(!opened);
+            QCOMPARE(data_->PostDbf.RecCount(), 0);
+        }
+        editor->selectAll();
+        QTest::keyClicks(editor, "3");
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(responder_.Texts(), QStringList({U("Skal den rettede postering gemmes ?")}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_bem", "V1"),
+                 std::vector<std::string>({"vigtig tekst"}));
+        QCOMPARE(Texts("Poster.dbf", "post_sag", "post_antal", "V1"),
+                 std::vector<std::string>({"3"}));
+        QCOMPARE(t.State(), Db::dsInsert);  // the next new row
     }
 
     void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {

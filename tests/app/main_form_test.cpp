@@ -641,6 +641,139 @@ class MainFormTest : public QObject {
         QCOMPARE(responder_.Texts(), QStringList());
     }
 
+    // A responsible code found nowhere is refused by every way of saving the case, as Gem
+    // refuses it: Næste, PgDn and a number chosen in the case-number field, Søg and F3, a new
+    // case, a menu window (the time sheet), a title filter on the cases and closing. Each
+    // time the box says why, nothing moves or opens, and the header stays in edit as typed;
+    // Gendan takes it back. Closing asks; Ja keeps the window, Nej drops the change.
+    void aCodeFoundNowhereIsRefusedByEveryWayOfSaving() {
+        TzDs::TTzDbf& b = data_->BrugerDbf;
+        b.Append();
+        b.FieldByName("ini").SetAsString("AA");
+        b.FieldByName("ini_fnavn").SetAsString("Anne");
+        responder_.Answer(kIdYes);
+        b.Post();
+        AddCase("A1", "en", "", "AA");
+        AddCase("A2", "to");
+        Goto("A1");
+        bool opened = false;
+        kj::MainEntries().MenuCommands["MenuTimeseddel"] = [&] { opened = true; };
+        Type(form_->edtAnsvar, "xy");
+        Key(Qt::Key_Tab);  // "... findes ikke skal denne oprettes ?" answered Nej
+        auto refused = [&](const char* path) {
+            const QString said = QString::fromUtf8(path) + ": " + responder_.Texts().join('|');
+            QVERIFY2(responder_.Texts().contains(U("Brugeren :XY   findes ikke")),
+                     qPrintable(said));
+            QVERIFY2(Nr() == "A1" && data_->SagsDbf.State() == Db::dsEdit, qPrintable(said));
+            QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()), std::string("XY"));
+            QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
+            QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "AA"), 1);
+            QVERIFY(!opened);
+            QVERIFY(form_->Resumed());
+            responder_.Clear();
+        };
+        responder_.Clear();
+        form_->btnNext->click();
+        refused("Næste");
+        form_->edtSagsNr->setFocus();
+        Key(Qt::Key_PageDown);
+        refused("PgDn");
+        form_->edtSagsNr->setFocus();
+        form_->edtSagsNr->showPopup();
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_End);
+        QTest::keyClick(form_->edtSagsNr->view(), Qt::Key_Return);
+        refused("chosen number");
+        QCOMPARE(form_->edtSagsNr->currentText(), U("A1"));
+        form_->BtnSearch->click();
+        refused("Søg");
+        for (int key : {int(Qt::Key_F3), int(Qt::Key_Insert)}) {
+            responder_.Answer(kIdYes);  // "Data er ændret, skal de gemmes?"
+            Key(key, key == Qt::Key_Insert ? Qt::ControlModifier : Qt::NoModifier);
+            refused(key == Qt::Key_F3 ? "F3" : "Ctrl+Ins");
+        }
+        responder_.Answer(kIdYes);
+        form_->BtnNySag->click();
+        refused("Ny sag");
+        responder_.Answer(kIdYes);
+        form_->menuBar()->findChild<QAction*>("MenuTimeseddel")->trigger();
+        refused("Timeseddel");
+        QVERIFY(!form_->ApplyWordFilter(*form_->SagsGrid, "SAGS_BEM", U("to")));
+        refused("title filter");
+        responder_.Answer(kIdYes);  // the box
+        responder_.Answer(kIdYes);  // keep the change: the window stays
+        QVERIFY2(!form_->close(), qPrintable(responder_.Texts().join('|')));
+        QVERIFY(responder_.Texts().contains(U("Data er ændret, skal de gemmes?")));
+        refused("closing");
+        // Gendan takes the typed code back, the stored one's name with it; the window moves.
+        Key(Qt::Key_Backspace, Qt::ControlModifier);
+        QCOMPARE(data_->SagsDbf.State(), Db::dsBrowse);
+        QCOMPARE(Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()), std::string("AA"));
+        QVERIFY(form_->edtAnsvarTekst->isVisibleTo(form_.get()));
+        QVERIFY2(form_->edtAnsvarTekst->text().startsWith("Anne"),
+                 qPrintable(form_->edtAnsvarTekst->text()));
+        form_->btnNext->click();
+        QCOMPARE(Nr(), std::string("A2"));
+        // Closing with the code typed again and Nej to keeping it: closed, nothing written.
+        Type(form_->edtAnsvar, "xy");
+        Key(Qt::Key_Tab);
+        responder_.Clear();
+        responder_.Answer(kIdYes);  // the box
+        responder_.Answer(kIdNo);
+        QVERIFY(form_->close());
+        QCOMPARE(responder_.Texts(), QStringList({U("Brugeren :XY   findes ikke"),
+                                                  U("Data er ændret, skal de gemmes?")}));
+        QCOMPARE(Rows("Sager.dbf", "sag_ansvar", "XY"), 0);
+    }
+
+    // Creating a missing employee from the header saves the case first; while its customer is
+    // one found nowhere, Gem refuses: the register does not open and the typed code stays.
+    void creatingACodeWhileAnotherIsRefusedOpensNothing() {
+        AddCase("R1", "x");
+        Goto("R1");
+        bool opened = false;
+        kj::MainEntries().ShowBrugerForm = [&](int32_t, const std::string&) { opened = true; };
+        Type(form_->edtKunde, "k77");
+        Key(Qt::Key_Tab);  // not created
+        Type(form_->edtAnsvar, "zz");
+        responder_.Clear();
+        responder_.Answer(kIdYes);  // create ZZ
+        responder_.Answer(kIdYes);  // save the changed case first
+        Key(Qt::Key_Tab);
+        QVERIFY(!opened);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Brugeren :ZZ   findes ikke\r\nskal denne oprettes ?"),
+                              U("Data er ændret, skal de gemmes?"),
+                              U("Kunden :K77       findes ikke")}));
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        QCOMPARE(s.State(), Db::dsEdit);
+        QCOMPARE(Trim(s.FieldByName("sag_ansvar").AsString()), std::string("ZZ"));
+        QCOMPARE(Trim(s.FieldByName("sag_kunde").AsString()), std::string("K77"));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "R1", {"SAG_ANSVAR", "SAG_KUNDE"}),
+                 QStringList({"''|''"}));
+    }
+
+    // "Åben sagen igen" with the header changed offers the change first, by Gem's rules: on a
+    // case closed before today Gem refuses it, so the reopening writes none of it.
+    void reopeningOffersThePendingChangeFirst() {
+        AddCase("C1", "en");
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+        Goto("C1");
+        kj::MainEntries().AskPassword = [](QWidget*, const std::string&) { return true; };
+        Type(form_->edtAnsvar, "xy");
+        Key(Qt::Key_Tab);  // not created
+        responder_.Clear();
+        responder_.Answer(kIdYes);  // "Data er ændret, skal de gemmes?"
+        form_->MenuAabenIgen->trigger();
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("Data er ændret, skal de gemmes?"),
+                              U("Sagen er afsluttet, der kan ikke rettes i data !!!")}));
+        QCOMPARE(DbfRows(sf_->data + "Sager.dbf", "SAGS_NR", "C1", {"SAG_ANSVAR", "SAG_AFSLUT"}),
+                 QStringList({"''|None"}));
+    }
+
     // Another station deleted the case being saved: nothing is written into the deleted
     // record, the user is told, and the case now shown carries its own employee's name.
     void caseDeletedElsewhereIsNotSaved() {

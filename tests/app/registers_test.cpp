@@ -324,6 +324,42 @@ class RegistersTest : public QObject {
         QCOMPARE(seen, QStringList({"1", "1", "1", "1"}));  // the refused answer changes nothing
     }
 
+    // A value its cell refuses (a priority "x") keeps its row and open cell: Ctrl+Ins starts
+    // no new row and Ctrl+X keeps the window until the value is mended.
+    void refusedCellValueKeepsItsRow() {
+        auto& g = fx_.data->vareGDbf;
+        fx_.responder.Clear();
+        WindowScripts ws;
+        QStringList seen;
+        ws.On<kj::TVareGForm>([&](kj::TVareGForm& f) {
+            f.Grid->setFocus();
+            CtrlKey(FocusIn(f), Qt::Key_Insert);
+            TypeCell(f, "mat");
+            TypeCell(f, "Materialer");
+            TypeText(f, "x");
+            for (Qt::Key key : {Qt::Key_Insert, Qt::Key_X}) {
+                CtrlKey(FocusIn(f), key);
+                auto* e = qobject_cast<QLineEdit*>(FocusIn(f));
+                seen << QString::number(g.State() == Db::dsInsert) +
+                            QString::fromStdString(Trim(g.FieldByName("tekst").AsString())) +
+                            (e ? e->text() : QString("-")) + QString::number(f.isVisible());
+            }
+            FocusIn(f)->setFocus();
+            if (auto* e = qobject_cast<QLineEdit*>(FocusIn(f))) e->selectAll();
+            TypeText(f, "7");
+            CtrlKey(FocusIn(f), Qt::Key_X);
+        });
+        fx_.responder.Answer(kIdYes);  // the box about "x"
+        fx_.responder.Answer(kIdYes);  // again
+        fx_.responder.Answer(kIdYes);  // "Skal den rettede varegruppe gemmes ?"
+        kj::ShowVareGForm(0, "");
+        QCOMPARE(ws.timedOut, 0);
+        QCOMPARE(seen, QStringList({"1Materialerx1", "1Materialerx1"}));
+        auto mat = RowsWith(fx_.Rows("VarerG.dbf"), "id", "MAT");
+        QCOMPARE(mat.size(), size_t(1));
+        QCOMPARE(mat[0]["priori"], std::string("7"));
+    }
+
     void itemsKeyMissingGroupCreatedAndNestedSwapsRestored() {
         auto& v = fx_.data->VareDbf;
         auto& g = fx_.data->vareGDbf;

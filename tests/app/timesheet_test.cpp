@@ -378,6 +378,44 @@ class TimeSheetTest : public QObject {
                               "open after Ctrl-X: no"}));
     }
 
+    // A value its cell refuses ("1,2,3" in Antal) keeps its row and open cell: Ctrl+Ins
+    // starts no new row and Ctrl+X keeps the window until the value is mended; the row is
+    // then carried whole.
+    void refusedCellValueKeepsItsRow() {
+        QStringList seen;
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            Db::TDataSet& t = f_.data->TimerDbf;
+            StartRow(w);
+            for (const char* text : {"S1", "", "TIME", "vigtig tekst"})  // case, date, item, text
+                Cell(w, QString::fromUtf8(text));
+            Type(w, "1,2,3");
+            for (bool close : {false, true}) {
+                f_.responder.Clear();
+                QTest::keyClick(Focused(w), close ? Qt::Key_X : Qt::Key_Insert,
+                                Qt::ControlModifier);
+                QApplication::processEvents();
+                const auto* e = qobject_cast<QLineEdit*>(Focused(w));
+                seen << Seen("told", f_.responder.Texts().join('|').contains("'1,2,3'"))
+                     << Seen("row kept",
+                             t.State() == Db::dsInsert && Text(t, "post_bem") == "vigtig tekst")
+                     << Seen("value in its cell", e && e->text() == "1,2,3")
+                     << Seen("open", w->isVisible());
+            }
+            if (auto* e = qobject_cast<QLineEdit*>(Focused(w))) e->selectAll();
+            Type(w, "3");
+            QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+            if (w->isVisible()) w->reject();  // a failed close fails, never hangs
+        });
+        const QStringList kept = {"told: yes", "row kept: yes", "value in its cell: yes",
+                                  "open: yes"};
+        QCOMPARE(seen, kept + kept);
+        kj::TKJData& d = *f_.data;
+        QVERIFY2(d.PostDbf.RecCount() == 1, qPrintable(f_.responder.Texts().join('|')));
+        d.PostDbf.First();
+        QCOMPARE(Text(d.PostDbf, "post_bem"), std::string("vigtig tekst"));
+        QCOMPARE(d.PostDbf.FieldByName("post_antal").AsFloat(), 3.0);
+    }
+
     // A blank case number is no case: leaving it says so, and Tab moves on, the next cells
     // taking their keys.
     void blankCaseNumberLetsTabMoveOn() {

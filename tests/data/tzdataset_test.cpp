@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "data/db_datasource.h"
 #include "data/db_format.h"
 #include "data/dbf_fields.h"
 #include "data/tz_dbf.h"
@@ -953,6 +954,35 @@ TEST_F(TzdsTest, HeldBackResyncNeverCancelsTheNextNewRow) {
     t.FieldByName("belob").SetAsLargeInt(7);
     t.Post();
     EXPECT_EQ(Names(t), (std::vector<std::string>{"standard"}));
+}
+
+// A new row under a filter that passes none of the table's rows stays in the record window
+// of a control showing several rows: appended, inserted, and when the control's window grows
+// while the row is typed; posted, it is the row written.
+TEST_F(TzdsTest, NewRowUnderAFilterPassingNoRowStaysInTheWindow) {
+    TTzDbf t("Tab");
+    MakeTable(t, "tab.dbf");
+    Db::TDataSource source;
+    source.SetDataSet(&t);
+    Db::TDataLink link;
+    link.SetDataSource(&source);
+    link.SetBufferCount(4);
+    t.Open();
+    AddRow(t, "anne", 1);
+    for (bool insert : {false, true}) {
+        t.SetFilterTo("BELOB > 100");
+        t.First();
+        ASSERT_TRUE(t.IsEmpty());
+        insert ? t.Insert() : t.Append();
+        EXPECT_EQ(link.RecordCount(), 1) << (insert ? "insert" : "append");
+        t.FieldByName("navn").SetAsString(insert ? "inserted" : "appended");
+        t.FieldByName("belob").SetAsLargeInt(7);
+        link.SetBufferCount(insert ? 8 : 2);
+        EXPECT_EQ(t.FieldByName("navn").AsString(), insert ? "inserted" : "appended");
+        t.Post();
+        t.SetFilterTo("");
+    }
+    EXPECT_EQ(Names(t), (std::vector<std::string>{"anne", "appended", "inserted"}));
 }
 
 // Every record read converts its dates; the direct reading of the engine's own form must give
