@@ -119,7 +119,16 @@ class NdxFullDiskStationsTest : public NdxTest {
         NdxTest::TearDown();
         disk_.reset();
     }
+    // The postings table with its tags on the small disk.
+    void MakeIndexedPostings() {
+        kjtest::MakePostings(table_, kPostings);
+        Dbf4::Select(1);
+        Dbf4::Use(table_ + " EXCLUSIVE");
+        ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
+        Dbf4::CloseAll();
+    }
     std::unique_ptr<kjtest::SmallDisk> disk_;
+    std::string table_, mdx_;
 };
 
 // KJ_STATIONS stations (2 by default, 4 as well), KJ_FREED_MS the period after the room is
@@ -127,12 +136,9 @@ class NdxFullDiskStationsTest : public NdxTest {
 TEST_F(NdxFullDiskStationsTest, SavesGoOnOnceRoomIsFreed) {
     disk_ = std::make_unique<kjtest::SmallDisk>(65536);
     if (!disk_->Mounted()) GTEST_SKIP() << disk_->Why();
-    const std::string table = disk_->file("poster.dbf"), mdx = disk_->file("poster.MDX");
-    kjtest::MakePostings(table, kPostings);
-    Dbf4::Select(1);
-    Dbf4::Use(table + " EXCLUSIVE");
-    ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
-    Dbf4::CloseAll();
+    const std::string table = table_ = disk_->file("poster.dbf");
+    const std::string mdx = mdx_ = disk_->file("poster.MDX");
+    ASSERT_NO_FATAL_FAILURE(MakeIndexedPostings());
     const int freedMs = EnvInt("KJ_FREED_MS", 1500);
     const int only = EnvInt("KJ_STATIONS", 0);
     for (int stations : {2, 4}) {
@@ -201,12 +207,9 @@ TEST_F(NdxFullDiskStationsTest, SavesGoOnOnceRoomIsFreed) {
 TEST_F(NdxFullDiskStationsTest, ARowWhoseKeysCouldNotFollowIsRepairedOrRefusedNamingTheDisk) {
     disk_ = std::make_unique<kjtest::SmallDisk>(8192);
     if (!disk_->Mounted()) GTEST_SKIP() << disk_->Why();
-    const std::string table = disk_->file("poster.dbf"), mdx = disk_->file("poster.MDX");
-    kjtest::MakePostings(table, kPostings);
-    Dbf4::Select(1);
-    Dbf4::Use(table + " EXCLUSIVE");
-    ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
-    Dbf4::CloseAll();
+    const std::string table = table_ = disk_->file("poster.dbf");
+    const std::string mdx = mdx_ = disk_->file("poster.MDX");
+    ASSERT_NO_FATAL_FAILURE(MakeIndexedPostings());
     Dbf4::Use(table);
     TzNdx::SetIndexTo(mdx);
     TzNdx::Set_Order_To(1);
