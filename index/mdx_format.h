@@ -6,6 +6,7 @@
 // semaphore's change counter shows that another station has changed the file.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -241,6 +242,9 @@ class MdxFile {
     // The writer lock was taken: the next page appended asks the file for its length again,
     // later ones (only this station writes until the lock is released) count on.
     void ForgetSize() { sizeTrusted_ = false; }
+    // The length as this station knows it: the last look at the file, raised by its own
+    // writes since (another station's change is taken in by InvalidateCache).
+    uint64_t KnownLength() const { return std::max(size_, fileLen_); }
     // Changes one byte of the header as held here without marking the header changed (the
     // next FlushHeader writes it with the rest).
     void PokeHeader(size_t offset, uint8_t value) { header_[offset] = value; }

@@ -74,7 +74,11 @@ class IndexSemaphore {
     //     found a free one; countedReader_ holds exactly while it holds ReaderSlots + slot_.
     //     Both change only under the record lock, so a station holding the record lock sees
     //     byte 1 = readers' slots held + its own counts, unless a station died or failed.
-    //  6. Every action leaves these invariants true on every path, a failed one included.
+    //  6. checkedCounter_ is a change counter under which byte 1 held no count of a dead
+    //     writer: a writer moves the counter on when it counts itself in (and again when it
+    //     ends), so while the record still carries it no writer has come since, and a
+    //     station counting in need not look for a dead one.
+    //  7. Every action leaves these invariants true on every path, a failed one included.
     IndexSemaphore() = default;
     ~IndexSemaphore();
     IndexSemaphore(const IndexSemaphore&) = delete;
@@ -155,6 +159,7 @@ class IndexSemaphore {
     void NoteOthersWaiting();
     int OthersHolding(uint64_t base) const;
     void RepairActive();
+    void RepairActiveAfterWriter();
     uint16_t DoLogin();
     uint16_t DoLogout();
     uint16_t DoIncRead();
@@ -187,6 +192,8 @@ class IndexSemaphore {
     std::chrono::steady_clock::time_point joinedAt_{};
     int aheadMaxMs_ = 100;
     uint16_t seenCounter_ = 0;
+    uint16_t checkedCounter_ = 0;  // see invariant 6
+    bool checked_ = false;         // checkedCounter_ is set
     int pauseMs_ = 10;
     uint16_t timeoutTicks_ = kDefaultReadTimeoutTicks;
     uint16_t errCode_ = 0;

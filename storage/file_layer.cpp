@@ -476,6 +476,7 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
+    Count(&CallCounts::reserves);
     if (n == 0 || (g_injector != nullptr && g_injector->reserveUnsupported)) return 0;
     for (;;) {
         if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(off), static_cast<off_t>(n)) ==
@@ -485,6 +486,26 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
         if (errno == ENOSPC || errno == EDQUOT) return kWriteFault;
         return 0;  // not supported here: the writes themselves report a full disk
     }
+}
+
+bool File::HoldsRoomPastEnd() const {
+    if (fd_ < 0) return false;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return false;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t block = st.st_blksize > 0 ? static_cast<uint64_t>(st.st_blksize) : 4096;
+    return static_cast<uint64_t>(st.st_blocks) * 512 > (size + block - 1) / block * block;
+}
+
+uint16_t File::GiveBackRoomPastEnd() {
+    if (fd_ < 0) return kInvalidHandle;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return ErrnoToCode(errno, false);
+    // Cutting a file to its own length gives back the blocks reserved past it (the length,
+    // and every mapping of the bytes below it, stay).
+    if (ftruncate(fd_, st.st_size) != 0) return ErrnoToCode(errno, true);
+    return 0;
 }
 
 uint16_t File::CutBack(uint64_t size) {

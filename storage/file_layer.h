@@ -98,6 +98,13 @@ class File {
     // reserve room (nothing is promised then); a full disk gives 101. The fault injector
     // counts it as a write.
     uint16_t Reserve(uint64_t off, uint64_t n);
+    // True when the file holds more room on the disk than its length needs (room reserved
+    // past its end). One look at the file; false when it cannot look.
+    bool HoldsRoomPastEnd() const;
+    // Gives back the room reserved past the file's end; the length stays. The caller makes
+    // sure that no other handle extends the file meanwhile (a page written past the end it
+    // sees here would be cut off). Never fails for lack of room.
+    uint16_t GiveBackRoomPastEnd();
     // Cuts the file back to size without taking the share byte: only for bytes past every
     // whole record that this handle wrote itself and that no other handle counts (a record
     // write that failed part-way). Never fails for lack of room, so the fault injector
@@ -179,12 +186,13 @@ FaultInjector* CurrentFaultInjector();
 
 // Calls that reach the system through the layer, counted for tests that check what an
 // engine step costs: reads (ReadAt), writes (WriteAt), sizes (Size), locks (Lock, Unlock,
-// TestLock). Reads through a mapping are not calls.
+// TestLock), reserves (Reserve). Reads through a mapping are not calls.
 struct CallCounts {
     long reads = 0;
     long writes = 0;
     long sizes = 0;
     long locks = 0;
+    long reserves = 0;  // Reserve
 };
 void SetCallCounts(CallCounts* counts);  // nullptr stops counting
 

@@ -853,6 +853,63 @@ TEST_F(NdxStationsTest, AStepCostsTheReadCountAlone) {
     }
 }
 
+// Beside another station counted in as a reader (stopped inside its walk, its count held),
+// a step costs one lock call more than alone: the look for writers waiting. The counts are
+// not asked whether a dead writer holds one, since no writer came since this station last
+// looked (the change counter stayed).
+TEST_F(NdxStationsTest, AStepBesideAnotherCountedStationAsksNoSlots) {
+    constexpr int kSteps = 40;
+    Station other("Reader", table, {{"KJ_STOP_AT", "ndx-next-key"}});
+    ASSERT_TRUE(other.Says("ready"));
+    ASSERT_TRUE(other.StopsAfter("walk"));
+    ASSERT_EQ(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 1);  // its count
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Dbf4::Skip(1);
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
+    int64_t sum = 0;
+    for (int i = 0; i < kSteps; ++i) {
+        sum += kjtest::ReadPostingField();
+        Dbf4::Skip(1);
+    }
+    tz::SetCallCounts(nullptr);
+    EXPECT_GT(sum, 0);
+    EXPECT_EQ(calls.sizes, 0);
+    EXPECT_EQ(calls.locks, 7 * kSteps);  // the record lock twice, the slot, writers waiting
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    other.KillAndReap();
+}
+
+// A reader that last saw another station's read count finds, at its next step, the same
+// count in the file held by a writer killed in its change (the reader gone meanwhile, the
+// writer come): it looks for the dead writer all the same (the writer moved the change
+// counter on as it came) and has the index repaired before it reads on.
+TEST_F(NdxStationsTest, AWriterKilledWhereAReaderWasIsFoundAtTheNextStep) {
+    const std::string sem = Mdx::SemaphoreFileName(table);
+    tz::File raw;
+    ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    Mdx::IndexSemaphore other;  // another station's count, through a handle of its own
+    other.Configure(sem, &raw, false);
+    ASSERT_EQ(other.Login(), 0);
+    ASSERT_EQ(other.IncRead(), 0);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Dbf4::Skip(1);  // counted in and out beside the other count
+    ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);
+    ASSERT_EQ(other.DecRead(), 0);
+    ASSERT_TRUE(KilledAtItsStep("StoppedWriter", table,
+                                {{"KJ_STOP_AT", "ndx-append-keys"}, {"OP", "append"}}));
+    ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);  // the dead writer's count where the reader's was
+    Dbf4::Skip(1);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
+    // The repair took in the record the writer left without its keys.
+    EXPECT_EQ(Dbf4::RecCount(), 301);
+    EXPECT_EQ(TagsAgree(), "");
+    ASSERT_EQ(other.Logout(), 0);
+}
+
 // Steps in tag order show what another station wrote after the walk began: through the
 // table's mapping, and with plain reads where the file cannot be mapped.
 TEST_F(NdxStationsTest, StepsInTagOrderShowOtherStationsChange) {
