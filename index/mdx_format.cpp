@@ -379,9 +379,11 @@ uint16_t MdxFile::RefreshLength() {
 }
 
 // A copy that fails found the file cut short by another program since its length was
-// seen: the mapping goes, and reads go through ReadAt, which reports what is missing.
+// seen: the mapping goes, and reads go through ReadAt, which reports what is missing. A
+// cut inside a memory page shows zeros past the new end with no fault: bytes that end in
+// a zero (pages do, as a rule) are checked against the file (see MappedBytesInFile).
 bool MdxFile::CopyFromMap(uint64_t off, uint8_t* out, size_t n) {
-    if (file_.ReadMapped(off, out, n) == 0) return true;
+    if (file_.ReadMappedInFile(off, out, n, fileLen_) == 0) return true;
     mapFailed_ = true;
     file_.Unmap();
     return false;

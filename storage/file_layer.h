@@ -9,8 +9,10 @@
 // Not thread-safe; one process-wide fault injector.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace tz {
@@ -89,6 +91,17 @@ class File {
     // it short since they were read. The copy that touches the missing bytes is abandoned
     // (buf then holds part of them) instead of ending the process with SIGBUS.
     uint16_t ReadMapped(uint64_t off, void* buf, size_t n) const;
+    // Whether bytes just copied out of the mapping lay in the file (known: the length the
+    // caller knew the file to have). A file cut short inside a memory page shows zeros
+    // past its new end up to that page's end, with no fault: when the file was known to
+    // reach past the copy's last memory page, one byte of the next page is touched (a file
+    // cut before it faults there); otherwise the length is asked.
+    bool MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const;
+    // ReadMapped, and then 100 also when the bytes end in a zero byte and do not all lie in
+    // the file (MappedBytesInFile): a cut inside a memory page. Bytes that end in another
+    // value cost no look.
+    static constexpr uint16_t kCutShort = 100;  // TzErr::DiskReadError
+    inline uint16_t ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const;
     void Unmap();  // also done by Close, Truncate and the destructor
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }
@@ -151,7 +164,39 @@ class File {
     const uint8_t* map_ = nullptr;  // shared mapping of the first mapLength_ bytes
     uint64_t mapLength_ = 0;
     bool mapWritable_ = false;  // map_ was made by MapWritable
+    // A read-only mapping whose cut pages the SIGBUS handler replaces by zeros, so that
+    // ReadMapped copies plainly.
+    bool mapPatched_ = false;
+    // A copy out of the mapping met a page the file no longer holds (now zeros): every
+    // later copy out of it is refused too, until it is mapped again.
+    mutable bool mapCut_ = false;
 };
+
+namespace detail {
+// Pages of a read-only mapping replaced by zeros after their file was cut short (see
+// File::ReadMapped); a copy that sees the count move may have copied such zeros.
+extern std::atomic<uint32_t> g_cutPages;
+}  // namespace detail
+
+// Inline: records and index pages are read this way at every step.
+uint16_t File::ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const {
+    if (!mapPatched_ || mapCut_ || off > mapLength_ || n > mapLength_ - off || n == 0) {
+        if (uint16_t rc = ReadMapped(off, buf, n)) return rc;
+    } else {
+        const uint32_t before = detail::g_cutPages.load(std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        std::memcpy(buf, map_ + off, n);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (detail::g_cutPages.load(std::memory_order_relaxed) != before) {
+            mapCut_ = true;
+            return kCutShort;
+        }
+    }
+    // The last byte looked at in the mapping itself (just read: no wait for the copy's
+    // stores).
+    if (n == 0 || map_[off + n - 1] != 0 || MappedBytesInFile(off, n, known)) return 0;
+    return kCutShort;
+}
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.
 uint16_t EraseFile(const std::string& name);

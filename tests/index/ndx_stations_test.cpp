@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
@@ -545,6 +546,104 @@ TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
         EXPECT_EQ(reply, outcome);
         if (reply == "walked") reader.WriteLine("quit");  // after "error" it ends by itself
         EXPECT_EQ(reader.Wait(), 0);
+    }
+}
+
+// What a station reads of the postings beside a file cut short under its mapping: each
+// tag walked whole ("ok"), or a failure's code; a walk that ended early with no failure is
+// named ("N records" of the 300).
+std::string WalkEveryTag() {
+    std::string out;
+    for (const TzNdx::TagDescriptor& t : PostTags()) {
+        int walked = 0;
+        uint16_t code = 0;
+        try {
+            TzNdx::SetOrderToTag(t.name);
+            for (Dbf4::GoTop(); !Dbf4::dEOF() && walked < 1000; Dbf4::Skip(1)) ++walked;
+            code = TzCommon::ErrorWord();
+        } catch (const TzCommon::ETzError&) {
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : 1;
+        }
+        TzCommon::ClearErrorWord();
+        out += " " + t.name + ":";
+        out += code != 0       ? std::to_string(code)
+               : walked == 300 ? "ok"
+                               : std::to_string(walked) + " records";
+    }
+    return out;
+}
+
+// Another program cuts the index short while a station has it open and mapped. Bytes past
+// the new end up to the end of that memory page read as zeros through the mapping, with no
+// fault; a page that reaches past the end is missing all the same, wherever the cut falls:
+// every tag is walked whole or its walk fails, never ends early as if its pages were empty.
+TEST(NdxStations, IndexCutInsideAMemoryPageIsMissingWhereverTheCutFalls) {
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    for (const uint64_t cut : {8192u, 8704u, 9216u, 10240u, 11000u, 12287u, 16384u + 3000u}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ASSERT_TRUE(MakeIndexedPostings(table, 300, true));
+        const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+        ASSERT_EQ(::truncate(mdx.c_str(), off_t(cut)), 0);
+        const std::string walks = WalkEveryTag();
+        EXPECT_EQ(walks.find("records"), std::string::npos) << walks;
+        EXPECT_NE(walks.find(":222"), std::string::npos) << walks;
+        Dbf4::CloseAll();
+    }
+}
+
+// Another program cuts the table short inside a memory page while a station has it open,
+// mapped and locked: a record that reaches past the new end is missing (the walk ends
+// before it, or fails there), not read as the zeros the mapping shows there; records
+// before it read as they are.
+TEST(NdxStations, TableCutInsideAMemoryPageIsMissingWhereverTheCutFalls) {
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    kjtest::MakePostings(table, 300);
+    const std::string whole = kjtest::ReadFile(table);
+    constexpr size_t kHeader = 32 * 17 + 33, kRecord = 187;
+    for (const size_t cut : {kHeader + 200 * kRecord, kHeader + 200 * kRecord + 90, size_t(40960),
+                             size_t(40960 + 1000), size_t(45056 - 1)}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        kjtest::WriteFile(table, whole);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        // Under the file lock the count is not asked again at every step.
+        ASSERT_TRUE(Dbf4::FLock());
+        Dbf4::GoTop();
+        Dbf4::Skip(1);  // the table mapped
+        const int32_t whole_records = int32_t((cut - kHeader) / kRecord);
+        Dbf4::Go(whole_records - 3);
+        ASSERT_EQ(::truncate(table.c_str(), off_t(cut)), 0);
+        std::string silent;
+        int32_t walked = 0;
+        // Stepping reads through the mapping; the walk ends at the first failure.
+        try {
+            for (Dbf4::Skip(1); !Dbf4::dEOF() && TzCommon::ErrorWord() == 0; Dbf4::Skip(1)) {
+                const int32_t r = Dbf4::RecNo();
+                const std::string bytes(
+                    reinterpret_cast<const char*>(Dbf4::RecordOf(*Dbf4::Current())), kRecord);
+                const size_t at = kHeader + size_t(r - 1) * kRecord;
+                if (bytes != whole.substr(at, kRecord)) silent += " " + std::to_string(r);
+                ++walked;
+            }
+        } catch (const TzCommon::ETzError&) {
+        }
+        // The walk ends at the last whole record (the count put right) or with a failure
+        // on the step to the first record missing.
+        if (TzCommon::ErrorWord() == 0) {
+            EXPECT_EQ(walked, 3) << "records walked up to the cut";
+        } else {
+            // The step onto the first record missing failed (code 100 or 38), and left the
+            // area on the last whole one.
+            EXPECT_EQ(Dbf4::RecNo(), whole_records) << "code " << TzCommon::ErrorWord();
+        }
+        TzCommon::ClearErrorWord();
+        EXPECT_EQ(silent, "") << "records read wrongly with no error";
+        Dbf4::Unlock();
+        Dbf4::CloseAll();
     }
 }
 
