@@ -691,18 +691,43 @@ uint16_t IndexSemaphore::DoLock() {
         // append or record lock that its caller holds.
         PauseBefore(std::min(retry, LockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
     }
+    if (uint16_t rc = CountInAsWriter(own); rc != 0) return rc;  // the file does not count it
+    undo.Dismiss();
+    return 0;
+}
+
+// Under the record lock, with no other count in the file: this station counts itself in as
+// the writer. The counter moves on as it does, so that a station counting in after this
+// writer died knows to look for its count (RepairActiveAfterWriter).
+uint16_t IndexSemaphore::CountInAsWriter(int own) {
     record_[Sem::Active] = uint8_t(own + 1);
-    // The counter moves on as the writer counts itself in, so that a station counting in
-    // after this writer died knows to look for its count (RepairActiveAfterWriter).
     const bool pending = Counter() != seenCounter_;
     BumpCounter();
     isWriter_ = true;
-    if (uint16_t rc = WriteRecord(a); rc != 0) return rc;  // the file does not count it
+    if (uint16_t rc = WriteRecord(SemAction::Lock); rc != 0) return rc;
     if (!pending) seenCounter_ = Counter();
     checkedCounter_ = Counter();
     checked_ = true;
-    undo.Dismiss();
     return 0;
+}
+
+bool IndexSemaphore::TryLockSemaphore() {
+    if (Passive()) return true;
+    if (!loggedIn_ || holdsLock_ || writerNesting_ > 0) return false;
+    if (sharing_ && file_.Lock(Sem::LockOffset, Sem::LockLength) != 0) return false;
+    holdsLock_ = true;
+    const int own = countedReader_ ? 1 : 0;
+    if (ReadRecord(SemAction::Lock) == 0) {
+        if (record_[Sem::Active] > own) RepairActive();
+        if (record_[Sem::Active] <= own && CountInAsWriter(own) == 0) {
+            writerNesting_ = 1;
+            return true;
+        }
+    }
+    isWriter_ = false;
+    DropRecordLock();
+    errCode_ = 0;
+    return false;
 }
 
 uint16_t IndexSemaphore::DoUnlock() {

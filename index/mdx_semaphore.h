@@ -97,6 +97,10 @@ class IndexSemaphore {
     uint16_t DecRead() { return Action(SemAction::DecRead); }
     uint16_t LockSemaphore() { return Action(SemAction::Lock); }
     uint16_t UnlockSemaphore() { return Action(SemAction::Unlock); }
+    // One try to become the writer, waiting neither for the record lock nor for readers:
+    // true when this station is the writer now (UnlockSemaphore ends it; always true for an
+    // exclusive table), false, reporting nothing, when another station reads or writes.
+    bool TryLockSemaphore();
 
     // The engine's read-lock and update-lock hooks (1 take, 0 release) with their own
     // nesting; an unbalanced release gives 254 "Non-symmetrical Lock-Unlock [...]".
@@ -121,8 +125,8 @@ class IndexSemaphore {
     // this station's wait byte, so that readers stand back for it as for a waiting writer
     // and stations joining later let it go first. WritersAheadGone answers true once each
     // station noted has had its turn (let its wait byte go, or the change counter moved on
-    // once for each of them), or after a while in case of doubt. Becoming the writer
-    // (LOCKSEMAPHORE) lets the wait byte go, as LeaveWriters does.
+    // twice for each of them, as each write moves it), or after a while in case of doubt. Becoming
+    // the writer (LOCKSEMAPHORE) lets the wait byte go, as LeaveWriters does.
     void JoinWriters();
     bool WritersAheadGone();
     void LeaveWriters();
@@ -166,6 +170,7 @@ class IndexSemaphore {
     uint16_t DoDecRead();
     uint16_t DoLock();
     uint16_t DoUnlock();
+    uint16_t CountInAsWriter(int own);
 
     std::string name_;
     tz::File* table_ = nullptr;

@@ -499,14 +499,16 @@ void ReserveRoom(AreaIndex& x) {
 
 // The room reserved past the file's end goes back at close. Another station may still
 // have the file open and be about to add a page: only under the writer lock is the end the
-// file shows its real end, and only what lies past it is given back.
+// file shows its real end, and only what lies past it is given back. A close does not wait
+// for that lock: while another station reads or writes, the room stays (the next station
+// that reserves room reuses it).
 void GiveBackRoom(AreaIndex& x) {
     if (x.reservedEnd == 0 || !x.file.IsOpen() || x.file.Failed()) return;
     x.reservedEnd = 0;
     if (!x.file.Handle().HoldsRoomPastEnd()) return;
-    if (x.sem.SetLockSemaphoreProc(true) != 0) return;
+    if (!x.sem.TryLockSemaphore()) return;
     x.file.Handle().GiveBackRoomPastEnd();
-    x.sem.SetLockSemaphoreProc(false);
+    x.sem.UnlockSemaphore();
 }
 
 }  // namespace

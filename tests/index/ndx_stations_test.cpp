@@ -905,6 +905,38 @@ TEST_F(NdxStationsTest, RepairDueWhileATagIsAddedKeepsTheNewTagsPages) {
     EXPECT_EQ(TagsAgree(), "");
 }
 
+// An index built again inside its file (a writer left it marked) and then changed, round
+// after round, stops growing: the build packs the tags full, so the changes that follow
+// split pages at once, and the splits take the pages that no tag uses (those of the tags
+// before the build) before the file grows.
+TEST_F(NdxStationsTest, RepairedAndChangedRoundAfterRoundTheIndexStopsGrowing) {
+    const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+    tz::File raw;
+    ASSERT_EQ(raw.Open(mdx, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    std::mt19937 rng{11};
+    std::vector<size_t> sizes;
+    constexpr int kRounds = 40;
+    for (int round = 0; round < kRounds; ++round) {
+        const uint8_t one = 1;  // as a writer killed part-way leaves it
+        ASSERT_EQ(raw.WriteAt(TzNdx::kMaintenanceMark, &one, 1), 0);
+        for (int i = 0; i < 20; ++i) {  // the first change builds the tags again
+            Dbf4::Go(1 + int32_t(rng() % 300));
+            ASSERT_TRUE(Dbf4::RLock());
+            kjtest::FillPosting(int(rng() % 20000));
+            Dbf4::Replace();
+            Dbf4::Unlock();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        }
+        sizes.push_back(kjtest::ReadFile(mdx).size());
+    }
+    std::printf(
+        "index after rounds 1, 10, 20 and 40 of a repair and 20 changes: %zu, %zu, %zu, "
+        "%zu bytes\n",
+        sizes[0], sizes[9], sizes[19], sizes[kRounds - 1]);
+    EXPECT_EQ(TagsAgree(), "");
+    EXPECT_LE(sizes[kRounds - 1], sizes[9] + 8192) << "the index grew on";
+}
+
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
 // lock each time, and the station's reader slot), and nothing more: the semaphore record,
 // the table's record and the tag's pages come through the files' mappings, and the count
