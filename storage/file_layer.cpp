@@ -783,9 +783,10 @@ bool File::MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const {
     uint64_t size = 0;
     if (next < known && next < mapLength_) {
         // The file reached past that memory page: one byte of the next is touched, which
-        // faults (and is counted) when the file now ends before it.
+        // faults (and is counted) when the file now ends before it. Then only its length
+        // tells whether it still holds the bytes copied.
         uint8_t probe = 0;
-        return ReadMapped(next, &probe, 1) == 0;
+        if (ReadMapped(next, &probe, 1) == 0) return true;
     }
     return Size(&size) == 0 && size >= off + n;
 }

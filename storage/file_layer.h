@@ -95,7 +95,7 @@ class File {
     // caller knew the file to have). A file cut short inside a memory page shows zeros
     // past its new end up to that page's end, with no fault: when the file was known to
     // reach past the copy's last memory page, one byte of the next page is touched (a file
-    // cut before it faults there); otherwise the length is asked.
+    // that still reaches it holds the bytes); otherwise the length is asked.
     bool MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const;
     // ReadMapped, and then 100 also when the bytes end in a zero byte and do not all lie in
     // the file (MappedBytesInFile): a cut inside a memory page. Bytes that end in another
