@@ -776,6 +776,13 @@ uint16_t File::ReadMapped(uint64_t off, void* buf, size_t n) const {
     return TzErr::DiskReadError;
 }
 
+uint16_t File::ReadMappedChecked(uint64_t off, void* buf, size_t n, uint64_t known) const {
+    if (uint16_t rc = ReadMapped(off, buf, n)) return rc;
+    if (n == 0 || static_cast<const uint8_t*>(buf)[n - 1] != 0 || MappedBytesInFile(off, n, known))
+        return 0;
+    return TzErr::DiskReadError;
+}
+
 bool File::MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const {
     if (map_ == nullptr || n == 0) return false;
     const uint64_t page = g_pageSize.load(std::memory_order_relaxed);

@@ -102,6 +102,9 @@ class File {
     // value cost no look.
     static constexpr uint16_t kCutShort = 100;  // TzErr::DiskReadError
     inline uint16_t ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const;
+    // ReadMappedInFile's other cases: no plain copy possible, a page replaced during the
+    // copy, or bytes that end in a zero byte.
+    uint16_t ReadMappedChecked(uint64_t off, void* buf, size_t n, uint64_t known) const;
     void Unmap();  // also done by Close, Truncate and the destructor
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }
@@ -178,24 +181,23 @@ namespace detail {
 extern std::atomic<uint32_t> g_cutPages;
 }  // namespace detail
 
-// Inline: records and index pages are read this way at every step.
+// Inline: records and index pages are read this way at every step; the usual case is one
+// plain copy and two looks at the count of replaced pages.
 uint16_t File::ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const {
-    if (!mapPatched_ || mapCut_ || off > mapLength_ || n > mapLength_ - off || n == 0) {
-        if (uint16_t rc = ReadMapped(off, buf, n)) return rc;
-    } else {
+    if (__builtin_expect(
+            mapPatched_ && !mapCut_ && n != 0 && off <= mapLength_ && n <= mapLength_ - off, 1)) {
         const uint32_t before = detail::g_cutPages.load(std::memory_order_relaxed);
         std::atomic_signal_fence(std::memory_order_seq_cst);
         std::memcpy(buf, map_ + off, n);
         std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (detail::g_cutPages.load(std::memory_order_relaxed) != before) {
+        if (__builtin_expect(detail::g_cutPages.load(std::memory_order_relaxed) != before, 0)) {
             mapCut_ = true;
             return kCutShort;
         }
+        if (__builtin_expect(static_cast<const uint8_t*>(buf)[n - 1] != 0, 1)) return 0;
+        return MappedBytesInFile(off, n, known) ? 0 : kCutShort;
     }
-    // The last byte looked at in the mapping itself (just read: no wait for the copy's
-    // stores).
-    if (n == 0 || map_[off + n - 1] != 0 || MappedBytesInFile(off, n, known)) return 0;
-    return kCutShort;
+    return ReadMappedChecked(off, buf, n, known);
 }
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.
