@@ -474,23 +474,27 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
 // Pages a change may add to each tag (a split at every level of a deep tree).
 constexpr uint64_t kPagesPerTag = 8;
 
+// Reservations at a time, in changes' worth of room (when the disk has that much).
+constexpr uint64_t kChangesReserved = 8;
+
 // Before the table engine writes the record, the room every tag may need for the change is
 // taken at the end of the index file: a full disk then refuses the change before anything
-// of it is written, instead of leaving a record whose keys could not follow. Twice that
-// room is taken at a time, so that the appends that follow, while the file's end stays a
-// change's room short of the reservation's, need neither a look at the length nor a
-// reservation (the length known here is current: another station's change was taken in
-// under the writer lock).
+// of it is written, instead of leaving a record whose keys could not follow. The room of
+// several changes is taken at a time, so that the appends that follow, while the file's end
+// stays a change's room short of the reservation's end, need neither a look at the length
+// nor a reservation (the length known here is current: another station's change was taken
+// in under the writer lock); on a disk that has less, the room of this change alone.
 void ReserveRoom(AreaIndex& x) {
     const uint64_t need =
         uint64_t(std::max<size_t>(x.tags.size(), 1)) * kPagesPerTag * Mdx::PageSize;
     if (x.reservedEnd != 0 && x.file.KnownLength() + need <= x.reservedEnd) return;
     uint64_t size = 0;
     if (x.file.Handle().Size(&size) != 0) return;
-    const uint16_t rc = x.file.Handle().Reserve(size, 2 * need);
-    if (rc == 0) {
-        x.reservedEnd = size + 2 * need;
-        return;
+    for (const uint64_t room : {kChangesReserved * need, need}) {
+        if (x.file.Handle().Reserve(size, room) == 0) {
+            x.reservedEnd = size + room;
+            return;
+        }
     }
     x.reservedEnd = 0;
     Error(TzErr::InsufficientDiskSpace,
