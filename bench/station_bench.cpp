@@ -13,6 +13,10 @@
 //    station_app_bench on the application folder's postings table too. Reports the
 //    writes' median, 99th percentile and longest time, the 99th percentile from asking,
 //    the writes that failed with 1202, and the walkers' steps a second.
+//  - One reader beside a second counted station (another process holding its read count,
+//    as a station in the middle of a report does, the normal case in an office) and, for
+//    comparison, alone: seeks of random case numbers and steps in case order, each counted
+//    in and out of the index semaphore; the time per seek and per step.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -22,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -351,6 +356,104 @@ BENCHMARK(BM_FourHoldingWalkersFourWriters)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// The table of the reader benchmarks, made once.
+const std::string& ReaderTable() {
+    static kjbench::BenchDir dir;
+    static const std::string table = [] {
+        const std::string t = dir.file("poster.dbf");
+        MakeTable(t, kStartRecords);
+        return t;
+    }();
+    return table;
+}
+
+// Another station that opens the table and its index, counts itself in as a reader and
+// holds the count until its pipe closes; -1 when it cannot start.
+pid_t StartCountedStation(const std::string& table, int* release) {
+    int toKid[2], fromKid[2];
+    if (pipe(toKid) != 0) return -1;
+    if (pipe(fromKid) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(toKid[1]);
+        close(fromKid[0]);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        TzNdx::SetIndexTo("poster.mdx");
+        TzNdx::SetReadSemaphoreProc(1);
+        const char ok = TzCommon::ErrorWord() == 0 ? 'y' : 'n';
+        if (write(fromKid[1], &ok, 1) != 1) _exit(2);
+        char end = 0;
+        while (read(toKid[0], &end, 1) == 1) {
+        }
+        TzNdx::SetReadSemaphoreProc(0);
+        Dbf4::CloseAll();
+        _exit(0);
+    }
+    close(toKid[0]);
+    close(fromKid[1]);
+    char ok = 'n';
+    const bool started = read(fromKid[0], &ok, 1) == 1 && ok == 'y';
+    close(fromKid[0]);
+    *release = toKid[1];
+    return started ? pid : -1;
+}
+
+void StopCountedStation(pid_t pid, int release) {
+    close(release);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+}
+
+// Seeks (seek) or steps in case order, with a second counted station (range(0) = 1) or
+// alone.
+void ReaderSteps(benchmark::State& state, bool seek) {
+    const std::string& table = ReaderTable();
+    int release = -1;
+    pid_t other = 0;
+    if (state.range(0) == 1) {
+        other = StartCountedStation(table, &release);
+        if (other < 0) {
+            state.SkipWithError("the second station did not start");
+            return;
+        }
+    }
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    TzNdx::SetIndexTo("poster.mdx");
+    TzNdx::SetOrderToTag("POSTSAG");
+    Dbf4::GoTop();
+    std::mt19937 rng(7);
+    char key[16];
+    int64_t found = 0, sum = 0;
+    for (auto _ : state) {
+        if (seek) {
+            std::snprintf(key, sizeof key, "S%06d", int(rng() % 20000));
+            found += TzNdx::Find(key) ? 1 : 0;
+        } else {
+            Dbf4::Skip(1);
+            if (Dbf4::dEOF()) Dbf4::GoTop();
+            sum += kjbench::ReadPostingField();
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+    if (TzCommon::ErrorWord() != 0) state.SkipWithError(TzCommon::LastErrorMessage().c_str());
+    if (seek && found == 0) state.SkipWithError("nothing found");
+    Dbf4::CloseAll();
+    if (other > 0) StopCountedStation(other, release);
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ReaderSeeks(benchmark::State& state) {
+    ReaderSteps(state, true);
+}
+BENCHMARK(BM_ReaderSeeks)->ArgName("besideCounted")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void BM_ReaderSteps(benchmark::State& state) {
+    ReaderSteps(state, false);
+}
+BENCHMARK(BM_ReaderSteps)->ArgName("besideCounted")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 #ifdef KJ_STATION_APP_FOLDER
 // A copy of the generated application folder's postings table (its own rows and index as

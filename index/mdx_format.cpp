@@ -161,6 +161,7 @@ uint16_t MdxFile::Close() {
     uint16_t rc = 0;
     if (!dirty_.empty() && !failed_) rc = FlushDirty();
     dirty_.clear();
+    reused_.clear();
     if (rc == 0 && headerChanged_ && !failed_) rc = FlushHeader();
     uint16_t closeRc = file_.Close();
     InvalidateCache();
@@ -380,9 +381,11 @@ uint16_t MdxFile::RefreshLength() {
 }
 
 // A copy that fails found the file cut short by another program since its length was
-// seen: the mapping goes, and reads go through ReadAt, which reports what is missing.
+// seen: the mapping goes, and reads go through ReadAt, which reports what is missing. A
+// cut inside a memory page shows zeros past the new end with no fault: bytes that end in
+// a zero (pages do, as a rule) are checked against the file (see MappedBytesInFile).
 bool MdxFile::CopyFromMap(uint64_t off, uint8_t* out, size_t n) {
-    if (file_.ReadMapped(off, out, n) == 0) return true;
+    if (file_.ReadMappedInFile(off, out, n, fileLen_) == 0) return true;
     mapFailed_ = true;
     file_.Unmap();
     return false;
@@ -457,6 +460,12 @@ uint16_t MdxFile::AppendPage(PageBuf& page, uint32_t* block) {
         size_ = dirty_.empty() ? size : std::max(size_, size);
         sizeTrusted_ = true;
     }
+    if (!free_.empty()) {
+        *block = free_.front();
+        free_.pop_front();
+        if (writeBack_ && !failed_) reused_.insert(*block);
+        return WritePage(*block, page);
+    }
     if (size_ / BlockSize > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
     *block = uint32_t(size_ / BlockSize);
     uint16_t rc = WritePage(*block, page);
@@ -486,6 +495,7 @@ uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* 
     if (rc != 0) {
         failed_ = true;
         dirty_.clear();
+        reused_.clear();
         InvalidateCache();
         return ReportError(rc, "Error writing index file: " + name_ + " " + where);
     }
@@ -497,6 +507,8 @@ uint16_t MdxFile::FlushDirty() {
     if (dirty_.empty()) return 0;
     std::map<uint32_t, PageBuf> pages;
     pages.swap(dirty_);
+    std::set<uint32_t> reused;
+    reused.swap(reused_);
     std::vector<uint8_t> run;
     uint32_t first = 0, next = 0;
     auto write = [&]() -> uint16_t {
@@ -509,13 +521,13 @@ uint16_t MdxFile::FlushDirty() {
     // Kill tests: a change stopped with part of its pages written (a page split among them
     // when a page lies past the file's written end).
     const uint32_t end = uint32_t(std::min<uint64_t>(fileLen_ / BlockSize, 0xFFFFFFFFu));
-    const bool split = pages.rbegin()->first >= end;
-    // The new pages past the written end go first: a page in place never names a page that
-    // is not in the file yet, so a write stopped part-way (a full disk) leaves no page
-    // pointing past the end.
+    const bool split = pages.rbegin()->first >= end || !reused.empty();
+    // The new pages past the written end (and those taken from pages no tag used) go
+    // first: a page in place never names a page that is not in the file yet, so a write
+    // stopped part-way (a full disk) leaves no page pointing past the end.
     auto pass = [&](bool fresh) -> uint16_t {
         for (const auto& [block, page] : pages) {
-            if ((block >= end) != fresh) continue;
+            if ((block >= end || reused.count(block) != 0) != fresh) continue;
             if (run.empty() || block != next) {
                 if (!run.empty())
                     tz::StopPoint(split ? "ndx-split-part-written" : "ndx-pages-part-written");
@@ -537,6 +549,7 @@ uint16_t MdxFile::FlushDirty() {
 void MdxFile::InvalidateCache() {
     ++generation_;
     sizeTrusted_ = false;
+    free_.clear();
     if (file_.IsOpen()) {
         uint64_t now = 0;
         if (file_.Size(&now) == 0) size_ = fileLen_ = now;

@@ -6,10 +6,13 @@
 // semaphore's change counter shows that another station has changed the file.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -232,8 +235,15 @@ class MdxFile {
     uint16_t ReadPage(uint32_t block, PageBuf* out);
     // Writes a page over an existing one (bytes 2-3 are set to 0).
     uint16_t WritePage(uint32_t block, PageBuf& page);
-    // Appends a new page at the end of the file: its block is the file length / 512.
+    // Writes a new page into a page no tag uses (SetFreePages), else at the end of the
+    // file (its block then is the file length / 512).
     uint16_t AppendPage(PageBuf& page, uint32_t* block);
+    // Page starts that no tag of the file leads to, lowest first (found after the tags were
+    // built again inside the file): new pages take them before the file grows. Forgotten
+    // when another station changes the file (InvalidateCache), since it may have taken
+    // some of them itself, and at open and close.
+    void SetFreePages(std::deque<uint32_t> blocks) { free_ = std::move(blocks); }
+    size_t FreePageCount() const { return free_.size(); }
     // Writes whole pages at a block (the bulk writer).
     uint16_t WritePages(uint32_t block, const uint8_t* data, size_t pages);
     // Length of the file in bytes as it is now.
@@ -241,6 +251,9 @@ class MdxFile {
     // The writer lock was taken: the next page appended asks the file for its length again,
     // later ones (only this station writes until the lock is released) count on.
     void ForgetSize() { sizeTrusted_ = false; }
+    // The length as this station knows it: the last look at the file, raised by its own
+    // writes since (another station's change is taken in by InvalidateCache).
+    uint64_t KnownLength() const { return std::max(size_, fileLen_); }
     // Changes one byte of the header as held here without marking the header changed (the
     // next FlushHeader writes it with the rest).
     void PokeHeader(size_t offset, uint8_t value) { header_[offset] = value; }
@@ -296,6 +309,10 @@ class MdxFile {
     bool sizeTrusted_ = false;  // size_ is the length now (set by a fresh look)
     bool writeBack_ = false;
     std::map<uint32_t, PageBuf> dirty_;  // pages written but kept (write-back)
+    std::deque<uint32_t> free_;          // SetFreePages
+    // Pages of the change kept for write-back that were taken from free_: new pages, written
+    // before the pages in place as those past the end are.
+    std::set<uint32_t> reused_;
     uint64_t generation_ = 1;
     bool mapWanted_ = true;   // SetMapping
     bool mapFailed_ = false;  // mmap refused for this open: ReadAt only

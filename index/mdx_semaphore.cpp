@@ -373,7 +373,8 @@ void IndexSemaphore::JoinWriters() {
 // two looks: the change counter, moved on by every write, tells that it had its turn.
 bool IndexSemaphore::WritersAheadGone() {
     if (!queued_ || ahead_.none()) return true;
-    const bool counted = uint16_t(PeekCounter() - joinCounter_) >= aheadCount_;
+    // Each write moves the counter on twice: as its writer counts in and as it ends.
+    const bool counted = uint16_t(PeekCounter() - joinCounter_) >= 2 * aheadCount_;
     // The stations ahead are normally through long before the longest wait for them (each
     // write takes a millisecond or so).
     if (counted ||
@@ -428,9 +429,26 @@ void IndexSemaphore::RepairActive() {
     if (!sharing_ || slot_ < 0) return;
     const int backed =
         OthersHolding(Sem::ReaderSlots) + (countedReader_ ? 1 : 0) + (isWriter_ ? 1 : 0);
-    if (record_[Sem::Active] <= backed) return;
-    record_[Sem::Active] = uint8_t(backed);
-    BumpCounter();
+    if (record_[Sem::Active] > backed) {
+        record_[Sem::Active] = uint8_t(backed);
+        BumpCounter();
+    }
+    checkedCounter_ = Counter();
+    checked_ = true;
+}
+
+// Under the record lock, counting in as a reader: a count of a writer that died part-way
+// must go (RepairActive), but a writer moves the change counter on when it counts itself
+// in, so while the counter is still one under which no dead writer was counted, the slots
+// need no look (the other counts are readers', living or not, which only writers wait for).
+void IndexSemaphore::RepairActiveAfterWriter() {
+    if (record_[Sem::Active] == 0) {
+        checkedCounter_ = Counter();
+        checked_ = true;
+        return;
+    }
+    if (checked_ && Counter() == checkedCounter_) return;
+    RepairActive();
 }
 
 // ---- The actions --------------------------------------------------------------------------
@@ -441,7 +459,7 @@ uint16_t IndexSemaphore::DoLogin() {
     uint16_t rc = TakeTableLock(a);
     if (rc != 0) return rc;
     ScopeExit tableLock([this] { ReleaseTableLock(); });
-    holdsLock_ = isWriter_ = countedReader_ = false;
+    holdsLock_ = isWriter_ = countedReader_ = checked_ = false;
     readerNesting_ = writerNesting_ = readProcNesting_ = lockProcNesting_ = 0;
     slot_ = -1;
     // Made afresh when no other station has it open (a file left by a station that ended
@@ -571,7 +589,7 @@ uint16_t IndexSemaphore::DoIncRead() {
     // dead station's, perhaps a writer's that ended part-way. Dropping it moves the change
     // counter on, so that this station reads the index again instead of trusting pages it
     // read before.
-    if (record_[Sem::Active] > 0) RepairActive();
+    RepairActiveAfterWriter();
     if (record_[Sem::Active] < 127) {
         // The slot is held before the count reaches the file, so a count in the file is
         // always backed while this station lives.
@@ -673,11 +691,43 @@ uint16_t IndexSemaphore::DoLock() {
         // append or record lock that its caller holds.
         PauseBefore(std::min(retry, LockTries - 1), std::min(pauseMs_, ReaderWaitPauseMs));
     }
-    record_[Sem::Active] = uint8_t(own + 1);
-    isWriter_ = true;
-    if (uint16_t rc = WriteRecord(a); rc != 0) return rc;  // the file does not count it
+    if (uint16_t rc = CountInAsWriter(own); rc != 0) return rc;  // the file does not count it
     undo.Dismiss();
     return 0;
+}
+
+// Under the record lock, with no other count in the file: this station counts itself in as
+// the writer. The counter moves on as it does, so that a station counting in after this
+// writer died knows to look for its count (RepairActiveAfterWriter).
+uint16_t IndexSemaphore::CountInAsWriter(int own) {
+    record_[Sem::Active] = uint8_t(own + 1);
+    const bool pending = Counter() != seenCounter_;
+    BumpCounter();
+    isWriter_ = true;
+    if (uint16_t rc = WriteRecord(SemAction::Lock); rc != 0) return rc;
+    if (!pending) seenCounter_ = Counter();
+    checkedCounter_ = Counter();
+    checked_ = true;
+    return 0;
+}
+
+bool IndexSemaphore::TryLockSemaphore() {
+    if (Passive()) return true;
+    if (!loggedIn_ || holdsLock_ || writerNesting_ > 0) return false;
+    if (sharing_ && file_.Lock(Sem::LockOffset, Sem::LockLength) != 0) return false;
+    holdsLock_ = true;
+    const int own = countedReader_ ? 1 : 0;
+    if (ReadRecord(SemAction::Lock) == 0) {
+        if (record_[Sem::Active] > own) RepairActive();
+        if (record_[Sem::Active] <= own && CountInAsWriter(own) == 0) {
+            writerNesting_ = 1;
+            return true;
+        }
+    }
+    isWriter_ = false;
+    DropRecordLock();
+    errCode_ = 0;
+    return false;
 }
 
 uint16_t IndexSemaphore::DoUnlock() {
@@ -703,6 +753,7 @@ uint16_t IndexSemaphore::DoUnlock() {
     if ((rc = WriteRecord(a)) != 0) return rc;
     isWriter_ = false;
     if (!pending) seenCounter_ = Counter();
+    checkedCounter_ = Counter();
     undo.Dismiss();
     return ReleaseRecordLock(a);
 }

@@ -74,7 +74,11 @@ class IndexSemaphore {
     //     found a free one; countedReader_ holds exactly while it holds ReaderSlots + slot_.
     //     Both change only under the record lock, so a station holding the record lock sees
     //     byte 1 = readers' slots held + its own counts, unless a station died or failed.
-    //  6. Every action leaves these invariants true on every path, a failed one included.
+    //  6. checkedCounter_ is a change counter under which byte 1 held no count of a dead
+    //     writer: a writer moves the counter on when it counts itself in (and again when it
+    //     ends), so while the record still carries it no writer has come since, and a
+    //     station counting in need not look for a dead one.
+    //  7. Every action leaves these invariants true on every path, a failed one included.
     IndexSemaphore() = default;
     ~IndexSemaphore();
     IndexSemaphore(const IndexSemaphore&) = delete;
@@ -93,6 +97,10 @@ class IndexSemaphore {
     uint16_t DecRead() { return Action(SemAction::DecRead); }
     uint16_t LockSemaphore() { return Action(SemAction::Lock); }
     uint16_t UnlockSemaphore() { return Action(SemAction::Unlock); }
+    // One try to become the writer, waiting neither for the record lock nor for readers:
+    // true when this station is the writer now (UnlockSemaphore ends it; always true for an
+    // exclusive table), false, reporting nothing, when another station reads or writes.
+    bool TryLockSemaphore();
 
     // The engine's read-lock and update-lock hooks (1 take, 0 release) with their own
     // nesting; an unbalanced release gives 254 "Non-symmetrical Lock-Unlock [...]".
@@ -117,8 +125,8 @@ class IndexSemaphore {
     // this station's wait byte, so that readers stand back for it as for a waiting writer
     // and stations joining later let it go first. WritersAheadGone answers true once each
     // station noted has had its turn (let its wait byte go, or the change counter moved on
-    // once for each of them), or after a while in case of doubt. Becoming the writer
-    // (LOCKSEMAPHORE) lets the wait byte go, as LeaveWriters does.
+    // twice for each of them, as each write moves it), or after a while in case of doubt. Becoming
+    // the writer (LOCKSEMAPHORE) lets the wait byte go, as LeaveWriters does.
     void JoinWriters();
     bool WritersAheadGone();
     void LeaveWriters();
@@ -155,12 +163,14 @@ class IndexSemaphore {
     void NoteOthersWaiting();
     int OthersHolding(uint64_t base) const;
     void RepairActive();
+    void RepairActiveAfterWriter();
     uint16_t DoLogin();
     uint16_t DoLogout();
     uint16_t DoIncRead();
     uint16_t DoDecRead();
     uint16_t DoLock();
     uint16_t DoUnlock();
+    uint16_t CountInAsWriter(int own);
 
     std::string name_;
     tz::File* table_ = nullptr;
@@ -187,6 +197,8 @@ class IndexSemaphore {
     std::chrono::steady_clock::time_point joinedAt_{};
     int aheadMaxMs_ = 100;
     uint16_t seenCounter_ = 0;
+    uint16_t checkedCounter_ = 0;  // see invariant 6
+    bool checked_ = false;         // checkedCounter_ is set
     int pauseMs_ = 10;
     uint16_t timeoutTicks_ = kDefaultReadTimeoutTicks;
     uint16_t errCode_ = 0;

@@ -576,18 +576,45 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
 // Pages a change may add to each tag (a split at every level of a deep tree).
 constexpr uint64_t kPagesPerTag = 8;
 
+// Reservations at a time, in changes' worth of room (when the disk has that much).
+constexpr uint64_t kChangesReserved = 8;
+
 // Before the table engine writes the record, the room every tag may need for the change is
 // taken at the end of the index file: a full disk then refuses the change before anything
-// of it is written, instead of leaving a record whose keys could not follow.
+// of it is written, instead of leaving a record whose keys could not follow. The room of
+// several changes is taken at a time, so that the appends that follow, while the file's end
+// stays a change's room short of the reservation's end, need neither a look at the length
+// nor a reservation (the length known here is current: another station's change was taken
+// in under the writer lock); on a disk that has less, the room of this change alone.
 void ReserveRoom(AreaIndex& x) {
-    uint64_t size = 0;
-    if (x.file.Handle().Size(&size) != 0) return;
     const uint64_t need =
         uint64_t(std::max<size_t>(x.tags.size(), 1)) * kPagesPerTag * Mdx::PageSize;
-    const uint16_t rc = x.file.Handle().Reserve(size, need);
-    if (rc == 0) return;
+    if (x.reservedEnd != 0 && x.file.KnownLength() + need <= x.reservedEnd) return;
+    uint64_t size = 0;
+    if (x.file.Handle().Size(&size) != 0) return;
+    for (const uint64_t room : {kChangesReserved * need, need}) {
+        if (x.file.Handle().Reserve(size, room) == 0) {
+            x.reservedEnd = size + room;
+            return;
+        }
+    }
+    x.reservedEnd = 0;
     Error(TzErr::InsufficientDiskSpace,
           "Disk full: no room to change index file " + x.file.Name() + " [LockSemaphore]");
+}
+
+// The room reserved past the file's end goes back at close. Another station may still
+// have the file open and be about to add a page: only under the writer lock is the end the
+// file shows its real end, and only what lies past it is given back. A close does not wait
+// for that lock: while another station reads or writes, the room stays (the next station
+// that reserves room reuses it).
+void GiveBackRoom(AreaIndex& x) {
+    if (x.reservedEnd == 0 || !x.file.IsOpen() || x.file.Failed()) return;
+    x.reservedEnd = 0;
+    if (!x.file.Handle().HoldsRoomPastEnd()) return;
+    if (!x.sem.TryLockSemaphore()) return;
+    x.file.Handle().GiveBackRoomPastEnd();
+    x.sem.UnlockSemaphore();
 }
 
 }  // namespace
@@ -665,6 +692,10 @@ void CloseIndex() {
         // write may have been a passing one).
         const uint8_t one = 1;
         x->file.Handle().WriteAt(kMaintenanceMark, &one, 1);
+    }
+    try {
+        GiveBackRoom(*x);
+    } catch (const TzCommon::ETzError&) {
     }
     try {
         x->sem.Logout();

@@ -852,7 +852,12 @@ bool BuildInPlace(WorkArea& a, AreaIndex& x) {
     if (!BuildTags(a, x.file, descs, &first, nullptr, true, &free) || first) return false;
     // The mark stays until the change under way is complete.
     x.file.PokeHeader(kMaintenanceMark, 1);
-    return x.file.FlushHeader() == 0;
+    if (x.file.FlushHeader() != 0) return false;
+    // The pages of the tags before (packed full by the build, the tags split at once when
+    // changed) serve the splits of the changes that follow, until another station changes
+    // the file, so that repair after repair the file does not grow without end.
+    if (!x.unenteredPages) x.file.SetFreePages(FreePages(x.file));
+    return true;
 }
 
 // Loads x's tags again from its file, the controlling tag kept by name.

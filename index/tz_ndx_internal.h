@@ -83,6 +83,9 @@ struct AreaIndex {
     // of the tags inside the file then puts none of its pages into pages no tag uses.
     bool unenteredPages = false;
     bool shared = false;  // opened for sharing (other stations may have it open)
+    // The end of the room this station last reserved past the index file's end (0: none
+    // yet); a change reserves again only once the file's end comes near it.
+    uint64_t reservedEnd = 0;
     // Set while the engine moves the area to the record its controlling tag stands on:
     // positioning the tag again is then not needed.
     bool placing = false;

@@ -115,7 +115,10 @@ bool GetMappedRecord(WorkArea& a, int32_t n) {
     const uint64_t off = RecordOffset(a, n);
     if (!MappedTable(a, off + a.recordLength)) return false;
     // A file cut short by another program since its length was seen: plain reads report it.
-    if (a.file.ReadMapped(off, a.record.data(), a.recordLength) != 0) {
+    // A record that ends in a zero byte may be one the cut left inside a memory page (read
+    // as zeros past the new end, with no fault): the file is asked whether it still holds
+    // it (records end in text as a rule, so this is rare).
+    if (a.file.ReadMappedInFile(off, a.record.data(), a.recordLength, a.mapKnown) != 0) {
         a.mapRefused = true;
         return false;
     }

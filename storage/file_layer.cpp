@@ -323,9 +323,12 @@ File& File::operator=(File&& other) noexcept {
         map_ = other.map_;
         mapLength_ = other.mapLength_;
         mapWritable_ = other.mapWritable_;
+        mapPatched_ = other.mapPatched_;
+        mapCut_ = other.mapCut_;
         other.map_ = nullptr;
         other.mapLength_ = 0;
         other.mapWritable_ = false;
+        other.mapPatched_ = false;
         path_ = std::move(other.path_);
         share_ = other.share_;
         readOnly_ = other.readOnly_;
@@ -476,6 +479,7 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
     if (readOnly_ || !writable_) return kAccessDenied;
+    Count(&CallCounts::reserves);
     if (n == 0 || (g_injector != nullptr && g_injector->reserveUnsupported)) return 0;
     for (;;) {
         if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(off), static_cast<off_t>(n)) ==
@@ -485,6 +489,26 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
         if (errno == ENOSPC || errno == EDQUOT) return kWriteFault;
         return 0;  // not supported here: the writes themselves report a full disk
     }
+}
+
+bool File::HoldsRoomPastEnd() const {
+    if (fd_ < 0) return false;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return false;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t block = st.st_blksize > 0 ? static_cast<uint64_t>(st.st_blksize) : 4096;
+    return static_cast<uint64_t>(st.st_blocks) * 512 > (size + block - 1) / block * block;
+}
+
+uint16_t File::GiveBackRoomPastEnd() {
+    if (fd_ < 0) return kInvalidHandle;
+    if (readOnly_ || !writable_) return kAccessDenied;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return ErrnoToCode(errno, false);
+    // Cutting a file to its own length gives back the blocks reserved past it (the length,
+    // and every mapping of the bytes below it, stay).
+    if (ftruncate(fd_, st.st_size) != 0) return ErrnoToCode(errno, true);
+    return 0;
 }
 
 uint16_t File::CutBack(uint64_t size) {
@@ -582,6 +606,67 @@ bool LocalFileSystem(int fd) {
 
 }  // namespace
 
+std::atomic<uint32_t> detail::g_cutPages{0};
+
+namespace {
+
+// The read-only mappings of files through this layer, so that the SIGBUS of a plain copy
+// out of one whose file was cut short can be told from any other: the page the file no
+// longer holds is then replaced by a page of zeros, and the copy goes on. g_cutPages counts
+// those replacements; a copy that sees it move may have copied zeros (ReadMapped). Slots
+// are taken and given back by Map and Unmap; the handler only reads them.
+constexpr int kMapSlots = 64;
+struct MapSlot {
+    std::atomic<uintptr_t> begin{0};
+    std::atomic<uintptr_t> end{0};
+};
+MapSlot g_maps[kMapSlots];
+std::atomic<uint32_t>& g_cutPages = detail::g_cutPages;
+std::atomic<uintptr_t> g_pageSize{4096};
+
+bool RegisterMapping(const uint8_t* p, uint64_t length) {
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    for (MapSlot& slot : g_maps) {
+        uintptr_t expected = 0;
+        if (slot.begin.compare_exchange_strong(expected, begin)) {
+            slot.end.store(begin + static_cast<uintptr_t>(length));
+            return true;
+        }
+    }
+    return false;  // too many at once: such a mapping keeps the guarded copy
+}
+
+void UnregisterMapping(const uint8_t* p) {
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    for (MapSlot& slot : g_maps) {
+        if (slot.begin.load() != begin) continue;
+        slot.end.store(0);
+        slot.begin.store(0);
+        return;
+    }
+}
+
+// In the SIGBUS handler: a fault inside a registered mapping is a page its file no longer
+// holds; it is replaced by zeros (mmap is a plain system call, safe here).
+bool ReplaceCutPage(const void* addr) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(addr);
+    for (const MapSlot& slot : g_maps) {
+        const uintptr_t begin = slot.begin.load(), end = slot.end.load();
+        if (begin == 0 || at < begin || at >= end) continue;
+        const uintptr_t page = at & ~(g_pageSize.load() - 1);
+        void* p = mmap(reinterpret_cast<void*>(page), g_pageSize.load(), PROT_READ,
+                       MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return false;
+        g_cutPages.fetch_add(1);
+        return true;
+    }
+    return false;
+}
+
+void CatchBusErrors();
+
+}  // namespace
+
 uint16_t File::MapShared(uint64_t length, bool writable) {
     Unmap();
     if (fd_ < 0 || length == 0) return kInvalidHandle;
@@ -594,6 +679,11 @@ uint16_t File::MapShared(uint64_t length, bool writable) {
     map_ = static_cast<const uint8_t*>(p);
     mapLength_ = length;
     mapWritable_ = writable;
+    if (!writable) {
+        CatchBusErrors();
+        g_pageSize.store(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)));
+        mapPatched_ = RegisterMapping(map_, mapLength_);
+    }
     return 0;
 }
 
@@ -622,6 +712,7 @@ void OnBusError(int sig, siginfo_t* info, void* context) {
         t_copyBack = nullptr;
         siglongjmp(*back, 1);
     }
+    if (info != nullptr && ReplaceCutPage(info->si_addr)) return;
     if ((g_previousBus.sa_flags & SA_SIGINFO) != 0 && g_previousBus.sa_sigaction != nullptr) {
         g_previousBus.sa_sigaction(sig, info, context);
         return;
@@ -672,11 +763,45 @@ uint16_t File::WriteMapped(uint64_t off, const void* buf, size_t n) {
 
 uint16_t File::ReadMapped(uint64_t off, void* buf, size_t n) const {
     if (map_ == nullptr || off > mapLength_ || n > mapLength_ - off) return kInvalidHandle;
-    return CopyMapped(buf, map_ + off, n) ? 0 : TzErr::DiskReadError;
+    if (!mapPatched_) return CopyMapped(buf, map_ + off, n) ? 0 : TzErr::DiskReadError;
+    if (mapCut_) return TzErr::DiskReadError;
+    // A plain copy: a page the file no longer holds reads as zeros (ReplaceCutPage), which
+    // the count of replaced pages tells.
+    const uint32_t before = g_cutPages.load(std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(buf, map_ + off, n);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (g_cutPages.load(std::memory_order_relaxed) == before) return 0;
+    mapCut_ = true;
+    return TzErr::DiskReadError;
+}
+
+uint16_t File::ReadMappedChecked(uint64_t off, void* buf, size_t n, uint64_t known) const {
+    if (uint16_t rc = ReadMapped(off, buf, n)) return rc;
+    if (n == 0 || static_cast<const uint8_t*>(buf)[n - 1] != 0 || MappedBytesInFile(off, n, known))
+        return 0;
+    return TzErr::DiskReadError;
+}
+
+bool File::MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const {
+    if (map_ == nullptr || n == 0) return false;
+    const uint64_t page = g_pageSize.load(std::memory_order_relaxed);
+    const uint64_t next = (off + n + page - 1) / page * page;
+    uint64_t size = 0;
+    if (next < known && next < mapLength_) {
+        // The file reached past that memory page: one byte of the next is touched, which
+        // faults (and is counted) when the file now ends before it. Then only its length
+        // tells whether it still holds the bytes copied.
+        uint8_t probe = 0;
+        if (ReadMapped(next, &probe, 1) == 0) return true;
+    }
+    return Size(&size) == 0 && size >= off + n;
 }
 
 void File::Unmap() {
     if (map_ == nullptr) return;
+    if (mapPatched_) UnregisterMapping(map_);
+    mapPatched_ = mapCut_ = false;
     munmap(const_cast<uint8_t*>(map_), static_cast<size_t>(mapLength_));
     map_ = nullptr;
     mapLength_ = 0;

@@ -9,8 +9,10 @@
 // Not thread-safe; one process-wide fault injector.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace tz {
@@ -89,6 +91,20 @@ class File {
     // it short since they were read. The copy that touches the missing bytes is abandoned
     // (buf then holds part of them) instead of ending the process with SIGBUS.
     uint16_t ReadMapped(uint64_t off, void* buf, size_t n) const;
+    // Whether bytes just copied out of the mapping lay in the file (known: the length the
+    // caller knew the file to have). A file cut short inside a memory page shows zeros
+    // past its new end up to that page's end, with no fault: when the file was known to
+    // reach past the copy's last memory page, one byte of the next page is touched (a file
+    // that still reaches it holds the bytes); otherwise the length is asked.
+    bool MappedBytesInFile(uint64_t off, size_t n, uint64_t known) const;
+    // ReadMapped, and then 100 also when the bytes end in a zero byte and do not all lie in
+    // the file (MappedBytesInFile): a cut inside a memory page. Bytes that end in another
+    // value cost no look.
+    static constexpr uint16_t kCutShort = 100;  // TzErr::DiskReadError
+    inline uint16_t ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const;
+    // ReadMappedInFile's other cases: no plain copy possible, a page replaced during the
+    // copy, or bytes that end in a zero byte.
+    uint16_t ReadMappedChecked(uint64_t off, void* buf, size_t n, uint64_t known) const;
     void Unmap();  // also done by Close, Truncate and the destructor
     const uint8_t* MapView() const { return map_; }
     uint64_t MapLength() const { return mapLength_; }
@@ -98,6 +114,13 @@ class File {
     // reserve room (nothing is promised then); a full disk gives 101. The fault injector
     // counts it as a write.
     uint16_t Reserve(uint64_t off, uint64_t n);
+    // True when the file holds more room on the disk than its length needs (room reserved
+    // past its end). One look at the file; false when it cannot look.
+    bool HoldsRoomPastEnd() const;
+    // Gives back the room reserved past the file's end; the length stays. The caller makes
+    // sure that no other handle extends the file meanwhile (a page written past the end it
+    // sees here would be cut off). Never fails for lack of room.
+    uint16_t GiveBackRoomPastEnd();
     // Cuts the file back to size without taking the share byte: only for bytes past every
     // whole record that this handle wrote itself and that no other handle counts (a record
     // write that failed part-way). Never fails for lack of room, so the fault injector
@@ -144,7 +167,38 @@ class File {
     const uint8_t* map_ = nullptr;  // shared mapping of the first mapLength_ bytes
     uint64_t mapLength_ = 0;
     bool mapWritable_ = false;  // map_ was made by MapWritable
+    // A read-only mapping whose cut pages the SIGBUS handler replaces by zeros, so that
+    // ReadMapped copies plainly.
+    bool mapPatched_ = false;
+    // A copy out of the mapping met a page the file no longer holds (now zeros): every
+    // later copy out of it is refused too, until it is mapped again.
+    mutable bool mapCut_ = false;
 };
+
+namespace detail {
+// Pages of a read-only mapping replaced by zeros after their file was cut short (see
+// File::ReadMapped); a copy that sees the count move may have copied such zeros.
+extern std::atomic<uint32_t> g_cutPages;
+}  // namespace detail
+
+// Inline: records and index pages are read this way at every step; the usual case is one
+// plain copy and two looks at the count of replaced pages.
+uint16_t File::ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const {
+    if (__builtin_expect(
+            mapPatched_ && !mapCut_ && n != 0 && off <= mapLength_ && n <= mapLength_ - off, 1)) {
+        const uint32_t before = detail::g_cutPages.load(std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        std::memcpy(buf, map_ + off, n);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (__builtin_expect(detail::g_cutPages.load(std::memory_order_relaxed) != before, 0)) {
+            mapCut_ = true;
+            return kCutShort;
+        }
+        if (__builtin_expect(static_cast<const uint8_t*>(buf)[n - 1] != 0, 1)) return 0;
+        return MappedBytesInFile(off, n, known) ? 0 : kCutShort;
+    }
+    return ReadMappedChecked(off, buf, n, known);
+}
 
 // Erases a file; refused with 32 while another handle has it open, 2 when absent.
 uint16_t EraseFile(const std::string& name);
@@ -179,12 +233,13 @@ FaultInjector* CurrentFaultInjector();
 
 // Calls that reach the system through the layer, counted for tests that check what an
 // engine step costs: reads (ReadAt), writes (WriteAt), sizes (Size), locks (Lock, Unlock,
-// TestLock). Reads through a mapping are not calls.
+// TestLock), reserves (Reserve). Reads through a mapping are not calls.
 struct CallCounts {
     long reads = 0;
     long writes = 0;
     long sizes = 0;
     long locks = 0;
+    long reserves = 0;  // Reserve
 };
 void SetCallCounts(CallCounts* counts);  // nullptr stops counting
 

@@ -69,12 +69,12 @@ TEST_F(SemTest, NamesNestingAndExclusiveTables) {
     // A station's own counted read does not keep its write waiting.
     ASSERT_EQ(s.IncRead(), 0);
     ASSERT_EQ(s.LockSemaphore(), 0);
-    EXPECT_EQ(Record(), std::string("\x01\x02\x00\x00", 4));
+    EXPECT_EQ(Record(), std::string("\x01\x02\x01\x00", 4));
     ASSERT_EQ(s.UnlockSemaphore(), 0);
-    EXPECT_EQ(Record(), std::string("\x01\x01\x01\x00", 4));
+    EXPECT_EQ(Record(), std::string("\x01\x01\x02\x00", 4));
     EXPECT_FALSE(s.IndexChanged());  // its own change
     ASSERT_EQ(s.DecRead(), 0);
-    EXPECT_EQ(Record(), std::string("\x01\x00\x01\x00", 4));
+    EXPECT_EQ(Record(), std::string("\x01\x00\x02\x00", 4));
     ASSERT_EQ(s.Logout(), 0);
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);  // the last one erased it
 }
@@ -111,7 +111,7 @@ TEST_F(SemTest, TwoHandlesCountAndTimeOut) {
     EXPECT_FALSE(b.IndexChanged());
     ASSERT_EQ(b.DecRead(), 0);
     ASSERT_EQ(a.Logout(), 0);
-    EXPECT_EQ(Record(), std::string("\x01\x00\x01\x00", 4));
+    EXPECT_EQ(Record(), std::string("\x01\x00\x02\x00", 4));
     ASSERT_EQ(b.Logout(), 0);
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
 }
@@ -220,28 +220,28 @@ TEST_F(SemTest, TwoProcessesWriterLockAndChangeCounter) {
     EXPECT_EQ(ask("dec"), "0 0 0");
     a.SetReadTimeoutTicks(1820);
     ASSERT_EQ(a.LockSemaphore(), 0);
-    EXPECT_EQ(Record(), std::string("\x02\x01\x00\x00", 4));
+    EXPECT_EQ(Record(), std::string("\x02\x01\x01\x00", 4));
 
     // While this station writes, the other's read waits for the record lock; it goes on
     // when the write ends and then sees the raised change counter.
     child.WriteLine("inc");
     ASSERT_EQ(a.UnlockSemaphore(), 0);
-    EXPECT_EQ(child.ReadLine(), "0 1 1");
-    EXPECT_EQ(ask("ack"), "0 1 1");
-    EXPECT_EQ(ask("dec"), "0 0 1");
+    EXPECT_EQ(child.ReadLine(), "0 1 2");
+    EXPECT_EQ(ask("ack"), "0 1 2");
+    EXPECT_EQ(ask("dec"), "0 0 2");
 
     // The other station writes; this one notices at its next read.
-    EXPECT_EQ(ask("lock"), "0 0 1");
-    EXPECT_EQ(ask("unlock"), "0 0 2");
+    EXPECT_EQ(ask("lock"), "0 0 3");
+    EXPECT_EQ(ask("unlock"), "0 0 4");
     ASSERT_EQ(a.IncRead(), 0);
     EXPECT_TRUE(a.IndexChanged());
-    EXPECT_EQ(a.Counter(), 2);
+    EXPECT_EQ(a.Counter(), 4);
     ASSERT_EQ(a.DecRead(), 0);
 
     // Logging out: the first leaves the file, the last erases it.
     ASSERT_EQ(a.Logout(), 0);
-    EXPECT_EQ(Record(), std::string("\x01\x00\x02\x00", 4));
-    EXPECT_EQ(ask("logout"), "0 0 2");
+    EXPECT_EQ(Record(), std::string("\x01\x00\x04\x00", 4));
+    EXPECT_EQ(ask("logout"), "0 0 4");
     EXPECT_NE(kjtest::RunCommand("test -e '" + sem + "'", nullptr), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
@@ -265,7 +265,8 @@ TEST_F(SemTest, EveryChangeThroughTheMappingReachesTheOtherStation) {
     tz::SetCallCounts(&calls);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
-        const std::string counter = Hex(std::string{char(round), 0});
+        // A write moves the counter on twice: as its writer counts in and as it ends.
+        const std::string counter = Hex(std::string{char(2 * round), 0});
         ASSERT_EQ(a.IncRead(), 0);
         EXPECT_EQ(Hex(Record()), "0201" + counter);
         EXPECT_EQ(ask("inc").substr(0, 1), "0");
@@ -276,9 +277,9 @@ TEST_F(SemTest, EveryChangeThroughTheMappingReachesTheOtherStation) {
         EXPECT_EQ(ask("dec").substr(0, 1), "0");
         EXPECT_EQ(Hex(Record()), "0200" + counter);
         EXPECT_EQ(ask("lock").substr(0, 1), "0");
-        EXPECT_EQ(Hex(Record()), "0201" + counter);
+        EXPECT_EQ(Hex(Record()), "0201" + Hex(std::string{char(2 * round + 1), 0}));
         EXPECT_EQ(ask("unlock").substr(0, 1), "0");
-        const std::string next = Hex(std::string{char(round + 1), 0});
+        const std::string next = Hex(std::string{char(2 * round + 2), 0});
         EXPECT_EQ(Hex(Record()), "0200" + next);
         ASSERT_EQ(a.IncRead(), 0);
         EXPECT_TRUE(a.IndexChanged());
@@ -289,7 +290,7 @@ TEST_F(SemTest, EveryChangeThroughTheMappingReachesTheOtherStation) {
     EXPECT_EQ(calls.reads, 0);
     EXPECT_EQ(calls.writes, 0);
     ASSERT_EQ(ask("logout").substr(0, 1), "0");
-    EXPECT_EQ(Hex(Record()), "0100" + Hex(std::string{20, 0}));
+    EXPECT_EQ(Hex(Record()), "0100" + Hex(std::string{40, 0}));
     ASSERT_EQ(a.Logout(), 0);
     child.WriteLine("quit");
     EXPECT_EQ(child.Wait(), 0);
@@ -318,7 +319,7 @@ TEST_F(SemTest, AWaitingWriterGetsInBesideWalkingReaders) {
     w.SetReadTimeoutTicks(364);  // twenty seconds
     ASSERT_EQ(w.LockSemaphore(), 0) << TzCommon::LastMessage();
     ASSERT_EQ(w.UnlockSemaphore(), 0);
-    for (auto& k : walkers) EXPECT_EQ(k->ReadLine(), "0 1 1");  // walked on and saw it
+    for (auto& k : walkers) EXPECT_EQ(k->ReadLine(), "0 1 2");  // walked on and saw it
     for (auto& k : walkers) k->WriteLine("quit");
     for (auto& k : walkers) EXPECT_EQ(k->Wait(), 0);
     ASSERT_EQ(w.Logout(), 0);

@@ -1,6 +1,8 @@
 // The postings table and its five tags on a small file system that fills up: a rebuild that
 // runs out of room leaves the index as it was, and a record that cannot be saved whole is
 // refused before anything of it is written. Skipped where no file system can be mounted.
+#include <sys/stat.h>
+
 #include <iostream>
 
 #include "storage/file_layer.h"
@@ -223,6 +225,53 @@ TEST_F(NdxDiskTest, PagesStoppedByAFullDiskLeaveTheTagReadable) {
     EXPECT_GT(refused, 0);
     tz::SetFaultInjector(nullptr);
     SaveOnceThereIsRoom(saved);
+}
+
+// The room an index file holds on the disk past its length, in bytes (0 when none).
+int64_t RoomPastEnd(const std::string& name) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return -1;
+    const int64_t block = st.st_blksize > 0 ? int64_t(st.st_blksize) : 4096;
+    return std::max<int64_t>(
+        int64_t(st.st_blocks) * 512 - (int64_t(st.st_size) + block - 1) / block * block, 0);
+}
+
+// Appends that the room reserved before covers ask neither for the index file's length nor
+// for more room: 200 appends under one file lock reserve room a few times, not 200 times.
+// The room reserved past the file's end goes back when the index is closed.
+TEST_F(NdxDiskTest, AppendsReserveRoomOnceInAWhileAndCloseGivesItBack) {
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf"), mdx = dir.file("poster.MDX");
+    kjtest::MakePostings(table, 300);
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
+    TzNdx::SetIndexTo("poster.mdx");
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    constexpr int kAppends = 200;
+    ASSERT_TRUE(Dbf4::FLock());
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
+    for (int i = 0; i < kAppends; ++i) {
+        kjtest::FillPosting(1000 + i);
+        Dbf4::Append();
+    }
+    tz::SetCallCounts(nullptr);
+    const int64_t held = RoomPastEnd(mdx);
+    Dbf4::Unlock();
+    EXPECT_LE(calls.reserves, kAppends / 20) << "reservations for " << kAppends << " appends";
+    EXPECT_LE(calls.sizes, kAppends / 4) << "looks at the length for " << kAppends << " appends";
+    EXPECT_EQ(Dbf4::RecCount(), 300 + kAppends);
+    EXPECT_EQ(TagsAgree(), "");
+    std::cout << kAppends << " appends: " << calls.reserves << " reservations, " << calls.sizes
+              << " looks at a length; " << held << " bytes held past the index's end\n";
+    Dbf4::CloseAll();
+    EXPECT_EQ(RoomPastEnd(mdx), 0) << "bytes still held past the end after the close";
+    // The index still reads whole.
+    Dbf4::Use(table);
+    TzNdx::SetIndexTo("poster.mdx");
+    EXPECT_EQ(TagsAgree(), "");
+    Dbf4::CloseAll();
 }
 
 }  // namespace

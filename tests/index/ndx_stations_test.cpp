@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
@@ -548,6 +549,106 @@ TEST(NdxStations, FileCutShortUnderAStationDoesNotEndIt) {
     }
 }
 
+// What a station reads of the postings beside a file cut short under its mapping: each
+// tag walked whole ("ok"), or a failure's code; a walk that ended early with no failure is
+// named ("N records" of the 300).
+std::string WalkEveryTag() {
+    std::string out;
+    for (const TzNdx::TagDescriptor& t : PostTags()) {
+        int walked = 0;
+        uint16_t code = 0;
+        try {
+            TzNdx::SetOrderToTag(t.name);
+            for (Dbf4::GoTop(); !Dbf4::dEOF() && walked < 1000; Dbf4::Skip(1)) ++walked;
+            code = TzCommon::ErrorWord();
+        } catch (const TzCommon::ETzError&) {
+            code = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : 1;
+        }
+        TzCommon::ClearErrorWord();
+        out += " " + t.name + ":";
+        out += code != 0       ? std::to_string(code)
+               : walked == 300 ? "ok"
+                               : std::to_string(walked) + " records";
+    }
+    return out;
+}
+
+// Another program cuts the index short while a station has it open and mapped. Bytes past
+// the new end up to the end of that memory page read as zeros through the mapping, with no
+// fault; a page that reaches past the end is missing all the same, wherever the cut falls:
+// every tag is walked whole or its walk fails, never ends early as if its pages were empty.
+TEST(NdxStations, IndexCutInsideAMemoryPageIsMissingWhereverTheCutFalls) {
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    for (const uint64_t cut : {2048u, 3000u, 8192u, 8704u, 9216u, 10240u, 11000u, 12287u, 19384u}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ASSERT_TRUE(MakeIndexedPostings(table, 300, true));
+        const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+        ASSERT_EQ(::truncate(mdx.c_str(), off_t(cut)), 0);
+        const std::string walks = WalkEveryTag();
+        std::printf("index cut at %llu bytes:%s\n", static_cast<unsigned long long>(cut),
+                    walks.c_str());
+        EXPECT_EQ(walks.find("records"), std::string::npos) << walks;
+        EXPECT_NE(walks.find(":222"), std::string::npos) << walks;
+        Dbf4::CloseAll();
+    }
+}
+
+// Another program cuts the table short inside a memory page while a station has it open,
+// mapped and locked: a record that reaches past the new end is missing (the walk ends
+// before it, or fails there), not read as the zeros the mapping shows there; records
+// before it read as they are.
+TEST(NdxStations, TableCutInsideAMemoryPageIsMissingWhereverTheCutFalls) {
+    kjtest::TempDir dir;
+    const std::string table = dir.file("poster.dbf");
+    kjtest::MakePostings(table, 300);
+    const std::string whole = kjtest::ReadFile(table);
+    constexpr size_t kHeader = 32 * 17 + 33, kRecord = 187;
+    for (const size_t cut : {kHeader + 200 * kRecord, kHeader + 200 * kRecord + 90, size_t(40960),
+                             size_t(40960 + 1000), size_t(45056 - 1)}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ResetEngine();
+        TzCommon::SetErrorChecking(0);
+        kjtest::WriteFile(table, whole);
+        Dbf4::Select(1);
+        Dbf4::Use(table);
+        // Under the file lock the count is not asked again at every step.
+        ASSERT_TRUE(Dbf4::FLock());
+        Dbf4::GoTop();
+        Dbf4::Skip(1);  // the table mapped
+        const int32_t whole_records = int32_t((cut - kHeader) / kRecord);
+        Dbf4::Go(whole_records - 3);
+        ASSERT_EQ(::truncate(table.c_str(), off_t(cut)), 0);
+        std::string silent;
+        int32_t walked = 0;
+        // Stepping reads through the mapping; the walk ends at the first failure.
+        try {
+            for (Dbf4::Skip(1); !Dbf4::dEOF() && TzCommon::ErrorWord() == 0; Dbf4::Skip(1)) {
+                const int32_t r = Dbf4::RecNo();
+                const std::string bytes(
+                    reinterpret_cast<const char*>(Dbf4::RecordOf(*Dbf4::Current())), kRecord);
+                const size_t at = kHeader + size_t(r - 1) * kRecord;
+                if (bytes != whole.substr(at, kRecord)) silent += " " + std::to_string(r);
+                ++walked;
+            }
+        } catch (const TzCommon::ETzError&) {
+        }
+        // The walk ends at the last whole record (the count put right) or with a failure
+        // on the step to the first record missing.
+        if (TzCommon::ErrorWord() == 0) {
+            EXPECT_EQ(walked, 3) << "records walked up to the cut";
+        } else {
+            // The step onto the first record missing failed (code 100 or 38), and left the
+            // area on the last whole one.
+            EXPECT_EQ(Dbf4::RecNo(), whole_records) << "code " << TzCommon::ErrorWord();
+        }
+        TzCommon::ClearErrorWord();
+        EXPECT_EQ(silent, "") << "records read wrongly with no error";
+        Dbf4::Unlock();
+        Dbf4::CloseAll();
+    }
+}
+
 class NdxStationsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -808,6 +909,38 @@ TEST_F(NdxStationsTest, RepairDueWhileATagIsAddedKeepsTheNewTagsPages) {
     EXPECT_EQ(TagsAgree(), "");
 }
 
+// An index built again inside its file (a writer left it marked) and then changed, round
+// after round, stops growing: the build packs the tags full, so the changes that follow
+// split pages at once, and the splits take the pages that no tag uses (those of the tags
+// before the build) before the file grows.
+TEST_F(NdxStationsTest, RepairedAndChangedRoundAfterRoundTheIndexStopsGrowing) {
+    const std::string mdx = tz::ResolveName(dir.file("poster.mdx"));
+    tz::File raw;
+    ASSERT_EQ(raw.Open(mdx, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    std::mt19937 rng{11};
+    std::vector<size_t> sizes;
+    constexpr int kRounds = 40;
+    for (int round = 0; round < kRounds; ++round) {
+        const uint8_t one = 1;  // as a writer killed part-way leaves it
+        ASSERT_EQ(raw.WriteAt(TzNdx::kMaintenanceMark, &one, 1), 0);
+        for (int i = 0; i < 20; ++i) {  // the first change builds the tags again
+            Dbf4::Go(1 + int32_t(rng() % 300));
+            ASSERT_TRUE(Dbf4::RLock());
+            kjtest::FillPosting(int(rng() % 20000));
+            Dbf4::Replace();
+            Dbf4::Unlock();
+            ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+        }
+        sizes.push_back(kjtest::ReadFile(mdx).size());
+    }
+    std::printf(
+        "index after rounds 1, 10, 20 and 40 of a repair and 20 changes: %zu, %zu, %zu, "
+        "%zu bytes\n",
+        sizes[0], sizes[9], sizes[19], sizes[kRounds - 1]);
+    EXPECT_EQ(TagsAgree(), "");
+    EXPECT_LE(sizes[kRounds - 1], sizes[9] + 8192) << "the index grew on";
+}
+
 // A step in an order costs the index semaphore's read count, raised and lowered (the record
 // lock each time, and the station's reader slot), and nothing more: the semaphore record,
 // the table's record and the tag's pages come through the files' mappings, and the count
@@ -853,6 +986,63 @@ TEST_F(NdxStationsTest, AStepCostsTheReadCountAlone) {
         EXPECT_EQ(calls.locks, 6 * kSteps);  // record lock twice, reader slot once each way
         EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
     }
+}
+
+// Beside another station counted in as a reader (stopped inside its walk, its count held),
+// a step costs one lock call more than alone: the look for writers waiting. The counts are
+// not asked whether a dead writer holds one, since no writer came since this station last
+// looked (the change counter stayed).
+TEST_F(NdxStationsTest, AStepBesideAnotherCountedStationAsksNoSlots) {
+    constexpr int kSteps = 40;
+    Station other("Reader", table, {{"KJ_STOP_AT", "ndx-next-key"}});
+    ASSERT_TRUE(other.Says("ready"));
+    ASSERT_TRUE(other.StopsAfter("walk"));
+    ASSERT_EQ(kjtest::ReadFile(Mdx::SemaphoreFileName(table))[1], 1);  // its count
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Dbf4::Skip(1);
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
+    int64_t sum = 0;
+    for (int i = 0; i < kSteps; ++i) {
+        sum += kjtest::ReadPostingField();
+        Dbf4::Skip(1);
+    }
+    tz::SetCallCounts(nullptr);
+    EXPECT_GT(sum, 0);
+    EXPECT_EQ(calls.sizes, 0);
+    EXPECT_EQ(calls.locks, 7 * kSteps);  // the record lock twice, the slot, writers waiting
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    other.KillAndReap();
+}
+
+// A reader that last saw another station's read count finds, at its next step, the same
+// count in the file held by a writer killed in its change (the reader gone meanwhile, the
+// writer come): it looks for the dead writer all the same (the writer moved the change
+// counter on as it came) and has the index repaired before it reads on.
+TEST_F(NdxStationsTest, AWriterKilledWhereAReaderWasIsFoundAtTheNextStep) {
+    const std::string sem = Mdx::SemaphoreFileName(table);
+    tz::File raw;
+    ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    Mdx::IndexSemaphore other;  // another station's count, through a handle of its own
+    other.Configure(sem, &raw, false);
+    ASSERT_EQ(other.Login(), 0);
+    ASSERT_EQ(other.IncRead(), 0);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Dbf4::Skip(1);  // counted in and out beside the other count
+    ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);
+    ASSERT_EQ(other.DecRead(), 0);
+    ASSERT_TRUE(KilledAtItsStep("StoppedWriter", table,
+                                {{"KJ_STOP_AT", "ndx-append-keys"}, {"OP", "append"}}));
+    ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);  // the dead writer's count where the reader's was
+    Dbf4::Skip(1);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0);
+    // The repair took in the record the writer left without its keys.
+    EXPECT_EQ(Dbf4::RecCount(), 301);
+    EXPECT_EQ(TagsAgree(), "");
+    ASSERT_EQ(other.Logout(), 0);
 }
 
 // Steps in tag order show what another station wrote after the walk began: through the

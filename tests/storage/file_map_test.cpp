@@ -11,6 +11,7 @@
 #include <string>
 
 #include "storage/file_layer.h"
+#include "storage/tz_errors.h"
 #include "tests/support/test_support.h"
 
 using namespace tz;
@@ -129,6 +130,41 @@ TEST(FileMap, WritesFromEveryHandleShowThroughTheMapping) {
     EXPECT_FALSE(MappedInProcess(name));
     b.Close();
     EXPECT_EQ(EraseFile(name), 0);  // no mapping keeps a share lock or the file
+}
+
+// Another program cuts a file short under a read-only mapping. A copy out of a page the
+// file no longer holds reports 100 and the process goes on (the page reads as zeros from
+// then on); bytes in the memory page where the file now ends, which read as zeros with no
+// fault, are reported by ReadMappedInFile wherever the cut falls in that page; bytes
+// before the cut read as they are. Another handle's mapping of the file faults alike.
+TEST(FileMap, ACutUnderTheMappingIsReportedWhereverItFalls) {
+    kjtest::TempDir dir;
+    const std::string name = dir.file("cut.dat");
+    constexpr uint64_t kSize = 6 * 4096;
+    for (const uint64_t cut : {8192u, 8193u, 8704u, 10240u, 12287u}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        kjtest::WriteFile(name, std::string(kSize, 'x'));
+        File f;
+        ASSERT_EQ(f.Open(name, Access::ReadOnly, ShareMode::DenyNone), 0);
+        const uint8_t* view = nullptr;
+        ASSERT_EQ(f.Map(kSize, &view), 0);
+        ASSERT_EQ(::truncate(name.c_str(), off_t(cut)), 0);
+        char buf[512];
+        // Before the cut.
+        ASSERT_EQ(f.ReadMappedInFile(cut - 300, buf, 200, kSize), 0);
+        EXPECT_EQ(std::string(buf, 200), std::string(200, 'x'));
+        // Reaching past it, inside the memory page where the file ends.
+        const uint64_t lastPage = (cut + 4095) / 4096 * 4096;
+        if (lastPage > cut) {
+            EXPECT_EQ(f.ReadMappedInFile(cut - 100, buf, 200, kSize), TzErr::DiskReadError);
+            EXPECT_EQ(f.ReadMappedInFile(cut, buf, std::min<uint64_t>(100, lastPage - cut), kSize),
+                      TzErr::DiskReadError);
+        }
+        // A whole memory page past the end: no SIGBUS ends the process.
+        EXPECT_EQ(f.ReadMapped(lastPage + 100, buf, 100), TzErr::DiskReadError);
+        EXPECT_EQ(f.ReadMappedInFile(lastPage + 100, buf, 100, kSize), TzErr::DiskReadError);
+        f.Close();
+    }
 }
 
 TEST(FileMap, RefusedWithoutAnOpenFileOrALength) {
