@@ -48,17 +48,11 @@ int64_t Currency(const Db::TField& f) {
 // calculated fields are computed while a grid paints or the tables open.
 void TellUnreadAmount(const Db::TField& field, const std::string& why) {
     static std::set<std::string> told;
-    Db::TDataSet* ds = field.DataSet();
-    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
-    const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
-    const int rec = ds ? ds->RecNo() : 0;
-    if (!told.insert(where + "|" + field.FieldName() + "|" + std::to_string(rec)).second) return;
     std::string reason = why;
     while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
-    const std::string text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() +
-                             ") i post nr. " + std::to_string(rec) + " i " + where +
-                             Ansi(" kan ikke læses: ") + reason +
-                             Ansi(".\r\nBeløbene regnes som 0.");
+    const UnreadField u = DescribeUnreadField(field, reason);
+    if (!told.insert(u.key).second) return;
+    const std::string text = u.text + Ansi(".\r\nBeløbene regnes som 0.");
     QTimer::singleShot(0, QCoreApplication::instance(), [text] { ShowMsg(text); });
 }
 

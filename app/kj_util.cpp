@@ -146,6 +146,19 @@ std::string FloatToFixed(int precision, int digits, double x) {
     return Db::FloatToStrF(x, Db::ffFixed, precision, digits);
 }
 
+UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why) {
+    Db::TDataSet* ds = field.DataSet();
+    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
+    const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
+    const std::string rec = std::to_string(ds ? ds->RecNo() : 0);
+    UnreadField u;
+    u.key = where + "|" + field.FieldName() + "|" + rec;
+    u.text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() + ") i post nr. " +
+             rec + " i " + where + " kan ikke l\xE6ses";
+    if (!why.empty()) u.text += ": " + why;
+    return u;
+}
+
 void ShowMsg(const std::string& text) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(text));
 }

@@ -41,6 +41,14 @@ std::string FloatToFixed(int precision, int digits, double x);
 
 // Windows.
 void ShowMsg(const std::string& text);
+// A field whose value could not be read, in the user's words: which field of which row of
+// which table, and why when `why` says so (no full stop after it); and the key that names
+// that field of that row, for telling of it once.
+struct UnreadField {
+    std::string text;
+    std::string key;
+};
+UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why);
 // Tells the user, in a box each, of every table whose header claimed more records than the
 // file held whole (repaired by the open that found it): which table, and how many records
 // are missing.

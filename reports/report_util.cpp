@@ -119,16 +119,9 @@ std::set<std::string>& Told() {
 // instead, once per field and row in a walk; the walk's index read counts are let go while
 // the box shows.
 void TellUnread(const Db::TField& field, const std::string& why, const char* counted) {
-    Db::TDataSet* ds = field.DataSet();
-    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
-    const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
-    const int rec = ds ? ds->RecNo() : 0;
-    const std::string key = where + "|" + field.FieldName() + "|" + std::to_string(rec);
-    if (S().run && !Told().insert(key).second) return;
-    std::string text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() +
-                       ") i post nr. " + std::to_string(rec) + " i " + where + " kan ikke l\xE6ses";
-    if (!why.empty()) text += ": " + why;
-    text += ".\r\nRapporten regner det som " + std::string(counted) + ".";
+    const kj::UnreadField u = kj::DescribeUnreadField(field, why);
+    if (S().run && !Told().insert(u.key).second) return;
+    std::string text = u.text + ".\r\nRapporten regner det som " + std::string(counted) + ".";
     TIndexReadRun* run = S().run;
     for (TIndexReadRun* r = run; r; r = r->Outer()) r->Hold().Release();
     kj::ShowMsg(text);

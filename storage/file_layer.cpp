@@ -764,16 +764,9 @@ uint16_t File::WriteMapped(uint64_t off, const void* buf, size_t n) {
 uint16_t File::ReadMapped(uint64_t off, void* buf, size_t n) const {
     if (map_ == nullptr || off > mapLength_ || n > mapLength_ - off) return kInvalidHandle;
     if (!mapPatched_) return CopyMapped(buf, map_ + off, n) ? 0 : TzErr::DiskReadError;
-    if (mapCut_) return TzErr::DiskReadError;
     // A plain copy: a page the file no longer holds reads as zeros (ReplaceCutPage), which
     // the count of replaced pages tells.
-    const uint32_t before = g_cutPages.load(std::memory_order_relaxed);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    std::memcpy(buf, map_ + off, n);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (g_cutPages.load(std::memory_order_relaxed) == before) return 0;
-    mapCut_ = true;
-    return TzErr::DiskReadError;
+    return !mapCut_ && CopyCounted(off, buf, n) ? 0 : TzErr::DiskReadError;
 }
 
 uint16_t File::ReadMappedChecked(uint64_t off, void* buf, size_t n, uint64_t known) const {

@@ -173,6 +173,10 @@ class File {
     // A copy out of the mapping met a page the file no longer holds (now zeros): every
     // later copy out of it is refused too, until it is mapped again.
     mutable bool mapCut_ = false;
+
+    // One plain copy out of a patched mapping; false (and the mapping refused from now on)
+    // when a page was replaced by zeros during it.
+    inline bool CopyCounted(uint64_t off, void* buf, size_t n) const;
 };
 
 namespace detail {
@@ -181,19 +185,23 @@ namespace detail {
 extern std::atomic<uint32_t> g_cutPages;
 }  // namespace detail
 
+bool File::CopyCounted(uint64_t off, void* buf, size_t n) const {
+    const uint32_t before = detail::g_cutPages.load(std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(buf, map_ + off, n);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (__builtin_expect(detail::g_cutPages.load(std::memory_order_relaxed) == before, 1))
+        return true;
+    mapCut_ = true;
+    return false;
+}
+
 // Inline: records and index pages are read this way at every step; the usual case is one
 // plain copy and two looks at the count of replaced pages.
 uint16_t File::ReadMappedInFile(uint64_t off, void* buf, size_t n, uint64_t known) const {
     if (__builtin_expect(
             mapPatched_ && !mapCut_ && n != 0 && off <= mapLength_ && n <= mapLength_ - off, 1)) {
-        const uint32_t before = detail::g_cutPages.load(std::memory_order_relaxed);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        std::memcpy(buf, map_ + off, n);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (__builtin_expect(detail::g_cutPages.load(std::memory_order_relaxed) != before, 0)) {
-            mapCut_ = true;
-            return kCutShort;
-        }
+        if (__builtin_expect(!CopyCounted(off, buf, n), 0)) return kCutShort;
         if (__builtin_expect(static_cast<const uint8_t*>(buf)[n - 1] != 0, 1)) return 0;
         return MappedBytesInFile(off, n, known) ? 0 : kCutShort;
     }

@@ -73,6 +73,14 @@ class MainFormTest : public QObject {
         s.FieldByName("sag_ansvar").SetAsString(ansvar);
         s.Post();
     }
+    // A case closed yesterday.
+    void AddClosedCase(const char* nr, const char* bem) {
+        AddCase(nr, bem);
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        s.Edit();
+        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
+        s.Post();
+    }
     void AddEvent(const char* sag, const char* bem) {
         TzDs::TTzDbf& t = data_->StatusDbf;
         t.Append();
@@ -383,11 +391,8 @@ class MainFormTest : public QObject {
     }
 
     void closedCaseAndReopen() {
-        AddCase("L1", "lukket");
+        AddClosedCase("L1", "lukket");
         TzDs::TTzDbf& s = data_->SagsDbf;
-        s.Edit();
-        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
-        s.Post();
         Goto("L1");
         QVERIFY(form_->CaseIsClosed());
         Type(form_->edtMatnr, "9");
@@ -585,11 +590,7 @@ class MainFormTest : public QObject {
     void movingToAnotherCaseSavesThePendingEdit() {
         AddCase("N1", "a");
         AddCase("N2", "b");
-        AddCase("N3", "c");
-        TzDs::TTzDbf& s = data_->SagsDbf;
-        s.Edit();
-        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
-        s.Post();
+        AddClosedCase("N3", "c");
         Goto("N1");
         Type(form_->edtMatnr, "77");
         QTest::mouseClick(form_->btnNext, Qt::LeftButton);
@@ -755,11 +756,7 @@ class MainFormTest : public QObject {
     // "Åben sagen igen" with the header changed offers the change first, by Gem's rules: on a
     // case closed before today Gem refuses it, so the reopening writes none of it.
     void reopeningOffersThePendingChangeFirst() {
-        AddCase("C1", "en");
-        TzDs::TTzDbf& s = data_->SagsDbf;
-        s.Edit();
-        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
-        s.Post();
+        AddClosedCase("C1", "en");
         Goto("C1");
         kj::MainEntries().AskPassword = [](QWidget*, const std::string&) { return true; };
         Type(form_->edtAnsvar, "xy");
@@ -866,11 +863,7 @@ class MainFormTest : public QObject {
     }
 
     void closeQueryKeepsTheRulesOfGem() {
-        AddCase("C1", "en");
-        TzDs::TTzDbf& s = data_->SagsDbf;
-        s.Edit();
-        s.FieldByName("sag_afslut").SetAsDateTime(Db::Today() - 1);
-        s.Post();
+        AddClosedCase("C1", "en");
         Goto("C1");
         Type(form_->edtMatnr, "5");
         form_->edtAfslut->setFocus();

@@ -36,6 +36,19 @@ def answer(st, text_regex, key, gone=None, tables=None):
     return ask
 
 
+def answer_and_wait(st, text_regex, key, back=True, tables=None):
+    """answer(), then waits until the dialog is gone and, with back, the main window is
+    active again with its focus given back: only then do the next keys and clicks land
+    where the user means them."""
+    w, ask = st.wait_dialog(text_regex, tables=tables)
+    st.display.key(w, key)
+    st.wait_answer()
+    st.display.wait_gone(w)
+    if back:
+        st.display.wait_active(kjx.MAIN_TITLE)
+    return ask
+
+
 def open_register(st, title_regex, *keys):
     """Opens a window through the Register menu with keys after Alt+R; returns its id."""
     st.key("alt+r", *keys)

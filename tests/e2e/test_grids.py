@@ -64,21 +64,13 @@ def answer(st, text_regex, keys="alt+j", back=True, tables=None):
     failure says what the tables hold (tables(), or every table), and the screen at that
     moment is kept beside the test's other files (KJ_E2E_KEEP_FAILED=1 keeps them)."""
     try:
-        w, ask = st.wait_dialog(text_regex, tables=tables)
+        return steps.answer_and_wait(st, text_regex, keys, back, tables=tables)
     except AssertionError:
         try:
             st.display.screenshot(os.path.join(st.display.tmp, "answer-failed.png"))
         except Exception:  # noqa: BLE001 - the failure itself is what must be seen
             pass
         raise
-    st.display.key(w, keys)
-    st.wait_answer()
-    # Gone, and the window it came from active again with its focus given back: only then
-    # do the next keys and clicks land where the user means them.
-    st.display.wait_gone(w)
-    if back:
-        st.display.wait_active(kjx.MAIN_TITLE)
-    return ask
 
 
 def login(st):

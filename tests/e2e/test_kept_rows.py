@@ -18,20 +18,13 @@ ROW1 = steps.FIRST_ROW
 
 
 def answer(st, text_regex, key, tables, back=True):
-    """Waits for the program's dialog whose text matches and answers it with key. When it
-    does not come, the failure names what the tables hold."""
-    try:
-        w, ask = st.wait_dialog(text_regex)
-    except kjx.TimeoutError_ as e:
-        held = {t: [{k: v for k, v in r.items() if v not in ("", None)} for r in kjx.rows(st, t)]
-                for t in tables}
-        raise AssertionError("%s; the tables hold %s" % (e, held)) from None
-    st.display.key(w, key)
-    st.wait_answer()
-    st.display.wait_gone(w)
-    if back:
-        st.display.wait_active(kjx.MAIN_TITLE)
-    return ask
+    """Answers the question with key; when it does not come, the failure names what the
+    tables hold."""
+    names = list(tables)
+    return steps.answer_and_wait(
+        st, text_regex, key, back,
+        tables=lambda: {t: [{k: v for k, v in r.items() if v not in ("", None)}
+                            for r in kjx.rows(st, t)] for t in names})
 
 
 def wait_for(value, expected, what):

@@ -16,6 +16,18 @@ def users(st):
             for r in kjx.rows(st, "Bruger.dbf")]
 
 
+def users_register_for_unknown_responsible(st, case, initials):
+    """A new case whose responsible employee is typed as initials found nowhere; Ja to
+    creating it and to saving the case first opens the users' register on the new card."""
+    steps.new_case(st, case)
+    st.key("Tab")  # the new case's type -> its responsible employee
+    st.type(initials)
+    st.key("Tab")
+    steps.answer(st, r"^Brugeren :%s\s+findes ikke" % initials.upper(), "alt+j")
+    steps.answer(st, r"^Data er ændret", "alt+j")
+    return st.wait_window(USERS)
+
+
 class RegistersTest(unittest.TestCase):
     def test_first_user_through_the_new_button_typed_with_tab(self):
         with kjx.Display() as d:
@@ -83,13 +95,7 @@ class RegistersTest(unittest.TestCase):
         # what is typed adds to the key instead of being dropped past the mask's blanks.
         with kjx.Display() as d:
             st = kjx.Station(d)
-            steps.new_case(st, "S1")
-            st.key("Tab")
-            st.type("xy")
-            st.key("Tab")
-            steps.answer(st, r"^Brugeren :XY\s+findes ikke", "alt+j")
-            steps.answer(st, r"^Data er ændret", "alt+j")
-            reg = st.wait_window(USERS)
+            reg = users_register_for_unknown_responsible(st, "S1", "xy")
             steps.type_fields(d, reg, "z", "Dr")
             steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
             self.assertEqual([u[:2] for u in users(st)], [("XYZ", "Dr")])
@@ -122,13 +128,7 @@ class RegistersTest(unittest.TestCase):
     def test_unknown_responsible_opens_the_register_on_a_new_record_with_the_key(self):
         with kjx.Display() as d:
             st = kjx.Station(d)
-            steps.new_case(st, "S1")
-            st.key("Tab")  # the new case's type -> its responsible employee
-            st.type("xy")
-            st.key("Tab")
-            steps.answer(st, r"^Brugeren :XY\s+findes ikke", "alt+j")
-            steps.answer(st, r"^Data er ændret", "alt+j")
-            reg = st.wait_window(USERS)
+            reg = users_register_for_unknown_responsible(st, "S1", "xy")
             steps.type_fields(d, reg, "", "Dr", "Xena")
             steps.close_saving(st, reg, r"^Skal den rettede bruger gemmes")
             self.assertEqual([u[:3] for u in users(st)], [("XY", "Dr", "Xena")])
