@@ -176,6 +176,15 @@ uint32_t MdxFile::TagHeaderBlock(int n) const {
     return Get32(&header_[Ent::TableOffset + n * Ent::Size + Ent::HeaderBlock]);
 }
 
+int MdxFile::TagAtBlock(uint32_t block) const {
+    const int used = std::min(TagsInUse(), MaxTags);
+    for (int n = 1; n <= used; ++n) {
+        const uint32_t h = TagHeaderBlock(n);
+        if (h == block || (block > 0 && h == block - 1)) return n;
+    }
+    return 0;
+}
+
 std::string MdxFile::TagName(int n) const {
     if (n < 1 || n > MaxTags) return std::string();
     return ZeroText(&header_[Ent::TableOffset + n * Ent::Size + Ent::Name], Ent::NameSize - 1);
@@ -236,6 +245,13 @@ uint16_t MdxFile::ReadTagHeader(int n, TagHeader* out) {
     if (block < FirstPageBlock || end > fileLen_) {
         return Corrupt(block, "tag header of tag " + std::to_string(n) + " out of the file");
     }
+    // Two tags at one header: the file's tag table points wrongly.
+    for (int m = 1; m <= std::min(TagsInUse(), MaxTags); ++m) {
+        if (m != n && TagHeaderBlock(m) == block) {
+            return Corrupt(
+                block, "tag " + std::to_string(n) + " at the header of tag " + std::to_string(m));
+        }
+    }
     out->raw.fill(0);
     out->block = block;
     size_t got = 0;
@@ -277,7 +293,7 @@ uint16_t MdxFile::AppendTagHeader(TagHeader* tag) {
     uint16_t rc = FlushDirty();
     if (rc == 0) rc = FileSize(&size);
     if (rc != 0) return rc;
-    return PutTagHeader(tag, uint32_t(size / BlockSize));
+    return PutTagHeader(tag, uint32_t((size + PageSize - 1) / PageSize * 2));
 }
 
 uint16_t MdxFile::PutTagHeader(TagHeader* tag, uint32_t block) {
@@ -466,8 +482,10 @@ uint16_t MdxFile::AppendPage(PageBuf& page, uint32_t* block) {
         if (writeBack_ && !failed_) reused_.insert(*block);
         return WritePage(*block, page);
     }
-    if (size_ / BlockSize > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
-    *block = uint32_t(size_ / BlockSize);
+    // Pages start on whole pages (an even block), also after a file cut inside one.
+    const uint64_t next = (size_ + PageSize - 1) / PageSize * 2;
+    if (next > 0xFFFFFFF0ull) return Corrupt(0, "file too long");
+    *block = uint32_t(next);
     uint16_t rc = WritePage(*block, page);
     if (rc != 0) sizeTrusted_ = false;
     return rc;

@@ -198,7 +198,10 @@ class MdxFile {
     const uint8_t* Header() const { return header_.data(); }
     int TagsInUse() const { return header_[Hdr::TagsInUse]; }
     uint32_t TagHeaderBlock(int n) const;  // n = 1..TagsInUse
-    std::string TagName(int n) const;      // up to 10 characters
+    // The number of a tag (1..TagsInUse) whose header lies at or over block (its 1024-byte
+    // pair: the block or the one before), 0 when none: such a block is not a page.
+    int TagAtBlock(uint32_t block) const;
+    std::string TagName(int n) const;  // up to 10 characters
     char TagKeyType(int n) const;
     // Tag number of the tag with this name (case-insensitive, whole name), 0 when none.
     int FindTag(const std::string& name) const;

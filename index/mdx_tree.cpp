@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "storage/scope_exit.h"
 #include "storage/tz_common.h"
 #include "storage/tz_errors.h"
 
@@ -65,28 +66,84 @@ uint16_t MdxTag::SetKeysPresent(bool on) {
     return file_->WriteTagHeader(header_);
 }
 
+// Every fault the tree finds in a page, a pointer or a count comes here: the file is noted
+// damaged (its tags are built again at the next lock) and 222 names the file, the tag and
+// the block.
 uint16_t MdxTag::BadNode(uint32_t block, const std::string& what) {
+    file_->NoteDamaged();
     if (block == 0) {
-        return ReportError(TzErr::InternalError,
+        return ReportError(TzErr::CorruptedIndex,
                            "Invalid Node Number (0) in DBF Area " + std::to_string(area_) +
                                ", Order " + std::to_string(tagNo_) + " " + tagText_ + " [GetNode]");
     }
-    file_->NoteDamaged();
-    return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + file_->Name() +
-                                                  ", block " + std::to_string(block) + ": " + what +
+    return ReportError(TzErr::CorruptedIndex, "Corrupted index file: " + tagText_ + ", block " +
+                                                  std::to_string(block) + ": " + what +
                                                   " [GetNode]");
 }
 
-uint16_t MdxTag::Load(uint32_t block, Level* level) {
+// Reads a page of this tag; nothing of it is used before CheckPage passed it. root: the
+// page is the tag's root.
+uint16_t MdxTag::Load(uint32_t block, Level* level, bool root) {
     if (block == 0) return BadNode(0, "");
+    if (block % 2 != 0) return BadNode(block, "a page at an odd block");
     uint16_t rc = file_->ReadPage(block, &level->page);
     if (rc != 0) return rc;
-    int n = Count(level->page);
-    if (n > capacity_) {
-        return BadNode(block, "entry count " + std::to_string(n) + " beyond a page");
-    }
+    if ((rc = CheckPage(block, level->page, root)) != 0) return rc;
     level->block = block;
     level->index = 0;
+    return 0;
+}
+
+// The counts of a page against its place in the tree, then (once per page and file
+// generation) its entries. A page of zeros is an empty leaf: only the root may be one, and
+// only while the tag is to hold no keys.
+uint16_t MdxTag::CheckPage(uint32_t block, const PageBuf& p, bool root) {
+    const int n = Count(p);
+    if (n > capacity_) return BadNode(block, "entry count " + std::to_string(n) + " beyond a page");
+    if (n == 0) {
+        const bool leaf = IsLeaf(p);
+        if (leaf && !root) return BadNode(block, "an empty page below the root");
+        if (!leaf && root) return BadNode(block, "a root page with no entries");
+        if (leaf && keysExpected_ && keysExpected_(keysOwner_, inserting_))
+            return BadNode(block, "no keys in the tag, though the table has rows for it");
+    }
+    auto& slot = checked_[(block / 2) % kCheckedSlots];
+    if (slot.first == block && slot.second == file_->Generation()) return 0;
+    if (uint16_t rc = CheckEntries(block, p)) return rc;
+    slot = {block, file_->Generation()};
+    return 0;
+}
+
+// The page itself is no tag header; its keys are in the tag's order; a leaf names no record
+// 0; a branch leads only to pages that can be pages of this tree.
+uint16_t MdxTag::CheckEntries(uint32_t block, const PageBuf& p) {
+    if (const int tag = file_->TagAtBlock(block))
+        return BadNode(block, "the header of tag " + std::to_string(tag) + " taken for a page");
+    const int n = Count(p);
+    for (int i = 1; i < n; ++i) {
+        if (Compare(KeyAt(p, i - 1), KeyAt(p, i), size_t(keyLength_)) > 0)
+            return BadNode(block, "keys out of order at entry " + std::to_string(i));
+    }
+    if (IsLeaf(p)) {
+        for (int i = 0; i < n; ++i)
+            if (NumAt(p, i) == 0) return BadNode(block, "record 0 at entry " + std::to_string(i));
+        return 0;
+    }
+    for (int i = 0; i <= n; ++i) {
+        if (uint16_t rc = CheckChild(block, Child(p, i))) return rc;
+    }
+    return 0;
+}
+
+uint16_t MdxTag::CheckChild(uint32_t block, uint32_t child) {
+    if (child == 0) return BadNode(0, "");
+    if (child < FirstPageBlock || child % 2 != 0 || child == block) {
+        return BadNode(block, "a branch entry leads to block " + std::to_string(child) +
+                                  ", which cannot be a lower page");
+    }
+    if (const int tag = file_->TagAtBlock(child)) {
+        return BadNode(block, "a branch entry leads to the header of tag " + std::to_string(tag));
+    }
     return 0;
 }
 
@@ -109,14 +166,13 @@ uint16_t MdxTag::Descend(uint32_t from, Mode mode, const uint8_t* key, size_t le
     uint32_t block = from;
     for (;;) {
         if (path_.size() >= MaxDepth) return BadNode(block, "page tree deeper than 32 levels");
-        // A page met twice on one way down, or the tag's own header taken for a page: the
-        // tree points wrongly (a few levels at most to look through).
-        if (block == header_.block) return BadNode(block, "the tag's header taken for a page");
+        // A page met twice on one way down: the tree points wrongly (a few levels at most
+        // to look through).
         for (const Level& above : path_)
             if (above.block == block) return BadNode(block, "a page reached twice on one path");
         path_.emplace_back();
         Level& lv = path_.back();
-        uint16_t rc = Load(block, &lv);
+        uint16_t rc = Load(block, &lv, path_.size() == 1 && block == header_.RootBlock());
         if (rc != 0) {
             path_.pop_back();
             return rc;
@@ -444,6 +500,8 @@ uint16_t MdxTag::Insert(const uint8_t* key, uint32_t recno, bool* inserted) {
     between_ = false;
     std::vector<uint8_t> k(key, key + keyLength_);
     uint16_t rc;
+    inserting_ = true;
+    tz::ScopeExit done([this] { inserting_ = false; });
     if (unique_) {
         rc = Seek(k.data(), size_t(keyLength_));
         if (rc != 0) return rc;
@@ -575,7 +633,8 @@ namespace {
 // Marks the page at block (both its blocks); false when it lies outside the file, inside
 // the header area, or was marked before.
 bool MarkPage(std::vector<bool>& used, uint32_t block) {
-    if (block < FirstPageBlock || uint64_t(block) + 1 >= used.size()) return false;
+    if (block < FirstPageBlock || block % 2 != 0 || uint64_t(block) + 1 >= used.size())
+        return false;
     if (used[block] || used[block + 1]) return false;
     used[block] = used[block + 1] = true;
     return true;

@@ -6,9 +6,11 @@
 // changes) as for every index file call.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "index/mdx_format.h"
@@ -50,6 +52,14 @@ class MdxTag {
     // Text naming the tag in messages: file name + " [tag: NAME]"; set by Open.
     const std::string& TagText() const { return tagText_; }
     void SetArea(int area) { area_ = area; }
+    // Asked when the root is found without keys: whether the tag should hold some (the
+    // table has records that have keys in it). `inserting` is set while a new record's key
+    // goes in (that record has no key yet). Without it an empty root is never damage.
+    using KeysExpected = bool (*)(const void* owner, bool inserting);
+    void SetKeysExpected(KeysExpected ask, const void* owner) {
+        keysExpected_ = ask;
+        keysOwner_ = owner;
+    }
 
     const TagHeader& Header() const { return header_; }
     int KeyLength() const { return keyLength_; }
@@ -110,7 +120,10 @@ class MdxTag {
     }
     int LowerBound(const PageBuf& p, const uint8_t* key, size_t len) const;
 
-    uint16_t Load(uint32_t block, Level* level);
+    uint16_t Load(uint32_t block, Level* level, bool root = false);
+    uint16_t CheckPage(uint32_t block, const PageBuf& p, bool root);
+    uint16_t CheckEntries(uint32_t block, const PageBuf& p);
+    uint16_t CheckChild(uint32_t block, uint32_t child);
     uint16_t Descend(uint32_t from, Mode mode, const uint8_t* key, size_t len);
     uint16_t StepLeaf(bool forward, bool* moved);
     uint16_t Normalise(bool forward);
@@ -153,7 +166,15 @@ class MdxTag {
     std::vector<uint8_t> curKey_;
     std::vector<uint8_t> leftKey_;  // the key a step to the neighbouring leaf left
     uint32_t curRecno_ = 0;
-    bool between_ = false;  // after a removal: the next step lands on the current entry
+    bool between_ = false;    // after a removal: the next step lands on the current entry
+    bool inserting_ = false;  // Insert's descent (for keysExpected_)
+    KeysExpected keysExpected_ = nullptr;
+    const void* keysOwner_ = nullptr;
+    // Pages whose entries were checked, with the file's generation then (a page copied
+    // again at the same generation holds the same bytes): the root and the upper pages
+    // that every search passes are checked once, not at every search.
+    static constexpr size_t kCheckedSlots = 16;
+    std::array<std::pair<uint32_t, uint64_t>, kCheckedSlots> checked_{};
 };
 
 // The blocks that the tags of the file's tag table lead to: their headers and every page of

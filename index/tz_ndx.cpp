@@ -713,6 +713,20 @@ void CloseIndex() {
 namespace internal {
 
 // Between read lock on and off, or under the writer lock.
+namespace {
+
+// Whether a tag is to hold keys now (asked when its root is found empty): one without a
+// FOR condition holds a key for every record of the table, but the one whose key is going
+// in; one with a FOR condition says so in its header's keys-present mark.
+bool KeysExpected(const void* owner, bool inserting) {
+    const TagInfo& t = *static_cast<const TagInfo*>(owner);
+    if (t.forCond || t.tree.Header().HasFor()) return !inserting && t.tree.Header().KeysPresent();
+    const WorkArea* a = Dbf4::AreaAt(t.owner->areaNo);
+    return a && a->indexExt == t.owner && a->recCount > (inserting ? 1 : 0);
+}
+
+}  // namespace
+
 uint16_t LoadTag(AreaIndex& x, int n) {
     const std::string& name = x.file.Name();
     const std::string bad = "Invalid dBASE key expression or corrupted index file " + name +
@@ -726,6 +740,8 @@ uint16_t LoadTag(AreaIndex& x, int n) {
         const Mdx::TagHeader& h = t->tree.Header();
         t->type = h.KeyType();
         if (t->type != type) t->tree.Open(&x.file, n, CompareFor(t->type));
+        t->owner = &x;
+        t->tree.SetKeysExpected(&KeysExpected, t.get());
         t->keyLength = h.KeyLength();
         t->name = x.file.TagName(n);
         const std::string expr = h.Expression();

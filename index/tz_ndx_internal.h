@@ -33,8 +33,11 @@
 
 namespace TzNdx::internal {
 
+struct AreaIndex;
+
 struct TagInfo {
     Mdx::MdxTag tree;
+    AreaIndex* owner = nullptr;  // the index the tag belongs to
     TzParser::ExprBlock* key = nullptr;
     TzParser::ExprBlock* forCond = nullptr;
     char type = 'C';

@@ -2,6 +2,8 @@
 // gets its index built again before a record is appended under a lost record's number, also
 // when the station that put its count right was killed before it opened the index; and an
 // index whose pages are well-formed but point wrongly is reported damaged (222), not walked.
+#include <algorithm>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <set>
@@ -23,7 +25,7 @@ constexpr uint64_t kHeader = 32 * 17 + 33, kRecord = 187;
 // Problems of the current area's tags against the table: for every tag, each record walked
 // more than once, each step that goes back in key order, each record not walked, and a walk
 // longer than the table. Described in `what` (the first few).
-int CountProblems(std::string* what) {
+int CountProblems(std::string* what, int limit = kPostings) {
     int problems = 0;
     const int32_t count = Dbf4::RecCount();
     auto note = [&](const std::string& text) {
@@ -35,7 +37,8 @@ int CountProblems(std::string* what) {
         std::map<int32_t, int> seen;
         std::string prev;
         int32_t walked = 0;
-        for (Dbf4::GoTop(); !Dbf4::dEOF() && walked <= 2 * count + 10; Dbf4::Skip(1)) {
+        for (Dbf4::GoTop(); !Dbf4::dEOF() && walked <= 2 * std::max(count, limit) + 10;
+             Dbf4::Skip(1)) {
             ++walked;
             if (++seen[Dbf4::RecNo()] == 2)
                 note("tag " + TzNdx::TagName(t) + " walks record " + std::to_string(Dbf4::RecNo()) +
@@ -58,16 +61,18 @@ class NdxDamageTest : public NdxTest {
   protected:
     // 300 postings with their five tags, then the table cut by `cut` bytes under a header
     // that still claims 300.
-    void MakeCutPostings(uint64_t cut) {
+    void MakeCutPostings(uint64_t cut, int rows = kPostings) {
         table_ = Path("poster.dbf");
         mdx_ = Path("poster.MDX");
-        kjtest::MakePostings(table_, kPostings);
+        Dbf4::CloseAll();
+        tz::EraseFile(mdx_);
+        kjtest::MakePostings(table_, rows);
         Dbf4::Select(1);
         Dbf4::Use(table_ + " EXCLUSIVE");
         ASSERT_TRUE(TzNdx::MakeIndex(PostTags()));
         Dbf4::CloseAll();
         std::string bytes = kjtest::ReadFile(table_);
-        ASSERT_EQ(bytes.size(), kHeader + kPostings * kRecord + 1);
+        ASSERT_EQ(bytes.size(), kHeader + uint64_t(rows) * kRecord + 1);
         bytes.resize(bytes.size() - cut);
         kjtest::WriteFile(table_, bytes);
     }
@@ -173,7 +178,8 @@ struct WalkResult {
 WalkResult WalkTag() {
     WalkResult w;
     try {
-        for (Dbf4::GoTop(); !Dbf4::dEOF() && w.walked <= 2 * kPostings; Dbf4::Skip(1)) ++w.walked;
+        for (Dbf4::GoTop(); !Dbf4::dEOF() && w.walked <= 2 * Dbf4::RecCount() + 10; Dbf4::Skip(1))
+            ++w.walked;
     } catch (const TzCommon::ETzError& e) {
         w.message = e.what();
     }
@@ -182,61 +188,258 @@ WalkResult WalkTag() {
     return w;
 }
 
-// Index files whose pages are each well-formed but point wrongly: a leaf entry for record 0,
-// a tag whose root is its own tag header, a branch whose second entry leads back to the
-// first leaf. The first walk reports the index damaged (222) instead of walking records
-// twice or record 0; the next read builds the tags again, and every walk then agrees with
-// the table, also after a restart.
-TEST_F(NdxDamageTest, AnIndexThatPointsWronglyIsReportedAndBuiltAgain) {
-    enum Damage { kRecordZero, kRootAtOwnHeader, kBranchBackToFirstLeaf };
-    for (Damage damage : {kRecordZero, kRootAtOwnHeader, kBranchBackToFirstLeaf}) {
-        SCOPED_TRACE(int(damage));
-        ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0));
+// Where the pages of one tag lie: its header, its root, the first page below the root,
+// the first leaf, and the tag whose first leaf and header serve as wrong targets.
+struct TagPages {
+    Mdx::TagHeader header;
+    uint32_t root = 0, branch = 0, leaf = 0;
+    uint32_t otherLeaf = 0, otherHeader = 0;
+    size_t entry = 0;
+};
+
+uint8_t* PageAt(std::string& bytes, uint32_t block) {
+    return reinterpret_cast<uint8_t*>(&bytes[size_t(block) * Mdx::BlockSize]);
+}
+
+// The pages of tag n, read from the file's bytes; the other tag is tag 1.
+TagPages FindPages(const std::string& mdx, std::string& bytes, int n) {
+    TagPages t;
+    Mdx::TagHeader other;
+    Mdx::MdxFile f;
+    EXPECT_EQ(f.Open(mdx, tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
+    EXPECT_EQ(f.ReadTagHeader(n, &t.header), 0);
+    EXPECT_EQ(f.ReadTagHeader(1, &other), 0);
+    f.Close();
+    t.entry = size_t(t.header.EntryLength());
+    t.root = t.header.RootBlock();
+    t.branch = Mdx::Get32(PageAt(bytes, t.root) + Mdx::Pg::Entries);
+    t.leaf = Mdx::Get32(PageAt(bytes, t.branch) + Mdx::Pg::Entries);
+    t.otherHeader = other.block;
+    t.otherLeaf = other.RootBlock();
+    while (Mdx::Get32(PageAt(bytes, t.otherLeaf) + Mdx::Pg::Entries +
+                      Mdx::Get16(PageAt(bytes, t.otherLeaf)) * size_t(other.EntryLength())) != 0)
+        t.otherLeaf = Mdx::Get32(PageAt(bytes, t.otherLeaf) + Mdx::Pg::Entries);
+    return t;
+}
+
+// One way of damaging a tag: zeroed, cut (a torn write, or the file ending inside it) or
+// mis-pointed, for each kind of page the tag has.
+enum class Damage {
+    kRootZeroed,
+    kBranchZeroed,
+    kLeafZeroed,
+    kHeaderZeroed,
+    kRootNoEntries,
+    kBranchTorn,
+    kLeafTorn,
+    kFileCutInRoot,
+    kRootAtOtherTagsLeaf,
+    kRootAtOddBlock,
+    kRootAtOtherTagsHeader,
+    kRootAtOwnHeader,
+    kRootAtBlockZero,
+    kTagAtOtherTagsHeader,
+    kBranchEntryAtBlockZero,
+    kBranchEntryBackToLeaf,
+    kBranchOutOfOrder,
+    kLeafOutOfOrder,
+    kLeafRecordZero,
+};
+
+const char* DamageName(Damage d) {
+    static const char* names[] = {
+        "root zeroed",
+        "branch zeroed",
+        "leaf zeroed",
+        "tag header zeroed",
+        "root with no entries",
+        "branch torn",
+        "leaf torn",
+        "file cut inside the root",
+        "root at another tag's leaf",
+        "root at an odd block",
+        "root at another tag's header",
+        "root at its own header",
+        "root at block 0",
+        "tag at another tag's header",
+        "branch entry at block 0",
+        "branch entry back to a leaf",
+        "branch keys out of order",
+        "leaf keys out of order",
+        "leaf entry for record 0",
+    };
+    return names[int(d)];
+}
+
+void SwapEntries(uint8_t* page, size_t entry, int i, int j) {
+    std::string a(reinterpret_cast<char*>(page) + Mdx::Pg::Entries + i * entry, entry);
+    std::memcpy(page + Mdx::Pg::Entries + i * entry, page + Mdx::Pg::Entries + j * entry, entry);
+    std::memcpy(page + Mdx::Pg::Entries + j * entry, a.data(), entry);
+}
+
+// Damages tag n of the index file's bytes.
+void Apply(Damage d, const TagPages& t, int n, std::string& bytes) {
+    uint8_t* root = PageAt(bytes, t.root);
+    uint8_t* header = PageAt(bytes, t.header.block);
+    const auto zero = [&](uint32_t block, size_t from) {
+        std::memset(PageAt(bytes, block) + from, 0, Mdx::PageSize - from);
+    };
+    switch (d) {
+        case Damage::kRootZeroed:
+            return zero(t.root, 0);
+        case Damage::kBranchZeroed:
+            return zero(t.branch, 0);
+        case Damage::kLeafZeroed:
+            return zero(t.leaf, 0);
+        case Damage::kHeaderZeroed:
+            return zero(t.header.block, 0);
+        case Damage::kRootNoEntries:
+            return Mdx::Put16(root, 0);
+        case Damage::kBranchTorn:
+            return zero(t.branch, Mdx::BlockSize);
+        case Damage::kLeafTorn:
+            return zero(t.leaf, Mdx::BlockSize);
+        case Damage::kFileCutInRoot:
+            bytes.resize(size_t(t.root) * Mdx::BlockSize + Mdx::BlockSize);
+            return;
+        case Damage::kRootAtOtherTagsLeaf:
+            return Mdx::Put32(header, t.otherLeaf);
+        case Damage::kRootAtOddBlock:
+            return Mdx::Put32(header, t.root + 1);
+        case Damage::kRootAtOtherTagsHeader:
+            return Mdx::Put32(header, t.otherHeader);
+        case Damage::kRootAtOwnHeader:
+            return Mdx::Put32(header, t.header.block);
+        case Damage::kRootAtBlockZero:
+            return Mdx::Put32(header, 0);
+        case Damage::kTagAtOtherTagsHeader:
+            return Mdx::Put32(
+                reinterpret_cast<uint8_t*>(&bytes[Mdx::Ent::TableOffset + n * Mdx::Ent::Size]),
+                t.otherHeader);
+        case Damage::kBranchEntryAtBlockZero:
+            return Mdx::Put32(root + Mdx::Pg::Entries, 0);
+        case Damage::kBranchEntryBackToLeaf:
+            return Mdx::Put32(PageAt(bytes, t.branch) + Mdx::Pg::Entries + t.entry, t.leaf);
+        case Damage::kBranchOutOfOrder:
+            return SwapEntries(PageAt(bytes, t.branch), t.entry, 0, 2);
+        case Damage::kLeafOutOfOrder:
+            return SwapEntries(PageAt(bytes, t.leaf), t.entry, 0, 2);
+        case Damage::kLeafRecordZero:
+            return Mdx::Put32(PageAt(bytes, t.leaf) + Mdx::Pg::Entries + 3 * t.entry, 0);
+    }
+}
+
+// Opens the index as a station does (SetIndexTo) and selects tag n, as a grid does: the
+// code of the first error met (0: none) and its text.
+WalkResult OpenAndSelect(const std::string& table, const std::string& mdx, int n) {
+    WalkResult r;
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    try {
+        TzNdx::SetIndexTo(mdx);
+        if (!TzNdx::Mdx().empty()) {
+            TzNdx::Set_Order_To(n);
+            r = WalkTag();
+            return r;
+        }
+    } catch (const TzCommon::ETzError& e) {
+        r.message = e.what();
+    }
+    r.code = TzCommon::ErrorWord();
+    TzCommon::ClearErrorWord();
+    return r;
+}
+
+// Each damage of a three-level tag (its root, a branch below it, a leaf, its header) is
+// reported as damage (222) by the open or the first walk, never walked as fewer rows with
+// no error and never "not in index"; the next read (or, when the open itself failed, the
+// open that builds a missing index) builds the tags again, and every tag then walks the
+// table whole, also after a restart, with the file's maintenance mark cleared.
+TEST_F(NdxDamageTest, EveryDamagedPageKindIsReportedAndRepaired) {
+    constexpr int kRows = 1000, kTag = 3;  // POSTTMU: three levels at 1000 rows
+    for (int i = 0; i <= int(Damage::kLeafRecordZero); ++i) {
+        const Damage damage = Damage(i);
+        SCOPED_TRACE(DamageName(damage));
+        ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0, kRows));
         std::string bytes = kjtest::ReadFile(mdx_);
-        Mdx::TagHeader h;
-        {
-            Mdx::MdxFile f;
-            ASSERT_EQ(f.Open(mdx_, tz::Access::ReadOnly, tz::ShareMode::DenyNone), 0);
-            ASSERT_EQ(f.ReadTagHeader(1, &h), 0);
-            f.Close();
-        }
-        uint8_t* root = reinterpret_cast<uint8_t*>(&bytes[size_t(h.RootBlock()) * 512]);
-        const size_t entry = size_t(h.EntryLength());
-        ASSERT_GT(Mdx::Get16(root), 1) << "the tag's root is to be a branch";
-        const uint32_t firstLeaf = Mdx::Get32(root + Mdx::Pg::Entries);
-        if (damage == kRecordZero)
-            Mdx::Put32(reinterpret_cast<uint8_t*>(&bytes[size_t(firstLeaf) * 512]) +
-                           Mdx::Pg::Entries + 3 * entry,
-                       0);
-        if (damage == kRootAtOwnHeader)
-            Mdx::Put32(reinterpret_cast<uint8_t*>(&bytes[size_t(h.block) * 512]), h.block);
-        if (damage == kBranchBackToFirstLeaf)
-            Mdx::Put32(root + Mdx::Pg::Entries + entry, firstLeaf);
+        const TagPages t = FindPages(mdx_, bytes, kTag);
+        ASSERT_NE(t.branch, t.leaf) << "tag " << kTag << " is to have three levels";
+        ASSERT_GT(Mdx::Get16(PageAt(bytes, t.branch)), 3);
+        ASSERT_NE(Mdx::Get32(PageAt(bytes, t.leaf) + Mdx::Pg::Entries +
+                             Mdx::Get16(PageAt(bytes, t.branch)) * t.entry),
+                  1u);
+        Apply(damage, t, kTag, bytes);
         kjtest::WriteFile(mdx_, bytes);
-        Dbf4::Select(1);
-        Dbf4::Use(table_);
-        // The open goes to the first record in key order: it may meet the damage itself.
-        WalkResult atOpen;
-        try {
-            TzNdx::SetIndexTo(mdx_);
-        } catch (const TzCommon::ETzError& e) {
-            atOpen.message = e.what();
-        }
-        atOpen.code = TzCommon::ErrorWord();
-        TzCommon::ClearErrorWord();
-        ASSERT_FALSE(TzNdx::Mdx().empty()) << atOpen.message;
-        const WalkResult first = atOpen.code ? atOpen : WalkTag();
-        std::cout << "damage " << int(damage) << ": " << first.walked << " rows walked, code "
+        const WalkResult first = OpenAndSelect(table_, mdx_, kTag);
+        std::cout << DamageName(damage) << ": " << first.walked << " rows walked, code "
                   << first.code << ": " << first.message << "\n";
-        EXPECT_EQ(first.code, TzErr::CorruptedIndex) << first.walked << " rows walked";
+        EXPECT_EQ(first.code, TzErr::CorruptedIndex)
+            << first.walked << " rows walked: " << first.message;
+        if (TzNdx::Mdx().empty()) {
+            // The open refused the file: the start builds it anew, as the program does.
+            ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(PostTags(), mdx_))
+                << TzCommon::LastErrorMessage();
+        }
         std::string what;
-        EXPECT_EQ(CountProblems(&what), 0) << "after the report: " << what;
+        EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
         Dbf4::CloseAll();
         ASSERT_NO_FATAL_FAILURE(OpenShared());
-        EXPECT_EQ(CountProblems(&what), 0) << "after a restart: " << what;
+        EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
         EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
         Dbf4::CloseAll();
     }
+}
+
+// Going to a record for a rewrite, in the order of a tag whose key for it lies below a
+// branch with keys out of order, reports the index damaged (222), not "not in index", and
+// the tags are built again.
+TEST_F(NdxDamageTest, AReplaceBelowABranchOutOfOrderReportsDamageAndRepairs) {
+    constexpr int kRows = 1000, kTag = 3;
+    ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0, kRows));
+    std::string bytes = kjtest::ReadFile(mdx_);
+    const TagPages t = FindPages(mdx_, bytes, kTag);
+    ASSERT_NE(t.branch, t.leaf);
+    // The first record in the tag's order: its key lies below the damaged branch; another
+    // record's key lies below the root's last branch, which is whole.
+    const uint32_t record = Mdx::Get32(PageAt(bytes, t.leaf) + Mdx::Pg::Entries);
+    const uint8_t* root = PageAt(bytes, t.root);
+    const uint32_t lastBranch = Mdx::Get32(root + Mdx::Pg::Entries + Mdx::Get16(root) * t.entry);
+    ASSERT_NE(lastBranch, t.branch);
+    const uint32_t elsewhere = Mdx::Get32(
+        PageAt(bytes, Mdx::Get32(PageAt(bytes, lastBranch) + Mdx::Pg::Entries)) + Mdx::Pg::Entries);
+    SwapEntries(PageAt(bytes, t.branch), t.entry, 0, 2);
+    kjtest::WriteFile(mdx_, bytes);
+    Dbf4::Select(1);
+    Dbf4::Use(table_);
+    TzNdx::SetIndexTo(mdx_);
+    ASSERT_FALSE(TzNdx::Mdx().empty());
+    // The grid stands on a row in the tag's order, away from the damage.
+    Dbf4::Go(int32_t(elsewhere));
+    TzNdx::Set_Order_To(kTag);
+    ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    uint16_t code = 0;
+    std::string message;
+    try {
+        Dbf4::Go(int32_t(record));
+        ASSERT_TRUE(Dbf4::RLock());
+        SetC(Dbf4::FieldNo("POST_TMU"), "ZZZREPLACE");
+        Dbf4::Replace();
+        Dbf4::Unlock();
+    } catch (const TzCommon::ETzError& e) {
+        message = e.what();
+    }
+    code = TzCommon::ErrorWord();
+    TzCommon::ClearErrorWord();
+    Dbf4::Unlock();
+    std::cout << "replace below a branch out of order: code " << code << ": " << message << "\n";
+    EXPECT_EQ(code, TzErr::CorruptedIndex) << message;
+    std::string what;
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
+    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
+    EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
+    Dbf4::CloseAll();
 }
 
 }  // namespace
