@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 
 #include "app/kj_tables.h"
 #include "app/kj_terminate.h"
@@ -21,6 +23,7 @@
 #include "app/kj_timeseddel.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
+#include "index/mdx_format.h"
 #include "index/tz_ndx.h"
 #include "start_check.h"
 #include "storage/file_layer.h"
@@ -532,6 +535,81 @@ class DataFilesTest : public QObject {
             QVERIFY2(!Exists(sf.data + backup), backup);
         CheckEveryTag(sf);
         QVERIFY(ProgramReachesMainWindow(sf));
+    }
+
+    // A damaged case index at start: with 200 cases in Sager.dbf, the case-number tag's
+    // root zeroed (a torn write), its root at block 0, its root with no entries, or its tag
+    // entry at another tag's header: the start goes on, the main window's cursor shows the
+    // 200 cases in case-number order, every tag agrees with the table afterwards and the
+    // index carries no mark; the program itself reaches its main window over such a folder.
+    void aDamagedCaseIndexIsRepairedAtStart() {
+        StartFolder sf;
+        MakeFolder(sf);
+        ResetEngine();
+        const std::string table = sf.data + "Sager.dbf", mdx = sf.data + "Sager.mdx";
+        {
+            const kj::TableSpec& spec = *kj::FindTable("SagsDbf");
+            TzDs::TTzDbf f("Cases");
+            f.SetDbfFileName(table);
+            f.DbfFields() = spec.DbfFields();
+            f.IndexList() = spec.tags;
+            f.CreateIfNotFound = false;
+            f.ShowProgress = false;
+            f.Open();
+            for (int i = 1; i <= 200; ++i) {
+                f.Append();
+                f.FieldByName("sags_nr").SetAsString("S" + std::to_string(1000 + i));
+                f.FieldByName("sag_ansvar").SetAsString("A" + std::to_string(i % 7));
+                f.Post();
+            }
+            f.Close();
+        }
+        ResetEngine();
+        const std::string good = Read(mdx);
+        auto at32 = [](std::string& b, size_t off) { return reinterpret_cast<uint8_t*>(&b[off]); };
+        std::string probe = good;
+        const uint32_t header = Mdx::Get32(at32(probe, 512 + 32));     // tag 1: SAGSNR
+        const uint32_t other = Mdx::Get32(at32(probe, 512 + 2 * 32));  // tag 2: SAGSANS
+        const uint32_t root = Mdx::Get32(at32(probe, size_t(header) * 512));
+        struct Case {
+            const char* what;
+            std::function<void(std::string&)> damage;
+        } cases[] = {
+            {"root zeroed", [&](std::string& b) { std::memset(at32(b, root * 512), 0, 1024); }},
+            {"root at block 0", [&](std::string& b) { Mdx::Put32(at32(b, header * 512), 0); }},
+            {"root with no entries", [&](std::string& b) { Mdx::Put16(at32(b, root * 512), 0); }},
+            {"tag at another tag's header",
+             [&](std::string& b) { Mdx::Put32(at32(b, 512 + 32), other); }},
+        };
+        for (const Case& c : cases) {
+            std::string bytes = good;
+            c.damage(bytes);
+            Write(mdx, bytes);
+            responder_.Clear();
+            ResetEngine();
+            QVERIFY2(Start(sf, "T3=" + sf.start), c.what);
+            qInfo() << c.what << "told:" << responder_.Texts();
+            QVERIFY2(data_->SagsDbf.SetOrderToTag("SAGSNR"), c.what);
+            QStringList shown;
+            for (data_->SagsDbf.First(); !data_->SagsDbf.Eof() && shown.size() <= 400;
+                 data_->SagsDbf.Next())
+                shown << QString::fromStdString(
+                    Trim(data_->SagsDbf.FieldByName("sags_nr").AsString()));
+            QCOMPARE(shown.size(), 200);
+            QCOMPARE(shown.first(), QStringLiteral("S1001"));
+            QCOMPARE(shown.last(), QStringLiteral("S1200"));
+            Stop();
+            CheckEveryTag(sf);
+            QCOMPARE(MarkedIndexes(sf.data), 0);
+        }
+        Write(mdx, [&] {
+            std::string b = good;
+            Mdx::Put32(at32(b, header * 512), 0);
+            return b;
+        }());
+        ResetEngine();
+        QVERIFY(ProgramReachesMainWindow(sf));
+        CheckEveryTag(sf);
     }
 
     // Damaged tables at start: a table cut in the middle of a record under a header that
