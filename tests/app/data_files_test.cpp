@@ -546,7 +546,7 @@ class DataFilesTest : public QObject {
         StartFolder sf;
         MakeFolder(sf);
         ResetEngine();
-        const std::string table = sf.data + "Sager.dbf", mdx = sf.data + "Sager.mdx";
+        const std::string table = sf.data + "Sager.dbf", mdx = sf.data + "Sager.MDX";
         {
             const kj::TableSpec& spec = *kj::FindTable("SagsDbf");
             TzDs::TTzDbf f("Cases");
@@ -570,7 +570,12 @@ class DataFilesTest : public QObject {
         std::string probe = good;
         const uint32_t header = Mdx::Get32(at32(probe, 512 + 32));     // tag 1: SAGSNR
         const uint32_t other = Mdx::Get32(at32(probe, 512 + 2 * 32));  // tag 2: SAGSANS
+        QVERIFY2(probe.size() >= 3072 && size_t(header) * 512 + 1024 <= probe.size(),
+                 qPrintable(QString("header %1 in %2 bytes").arg(header).arg(probe.size())));
+        QVERIFY(size_t(other) * 512 + 1024 <= probe.size());
         const uint32_t root = Mdx::Get32(at32(probe, size_t(header) * 512));
+        QVERIFY2(size_t(root) * 512 + 1024 <= probe.size(),
+                 qPrintable(QString("root %1 in %2 bytes").arg(root).arg(probe.size())));
         struct Case {
             const char* what;
             std::function<void(std::string&)> damage;
