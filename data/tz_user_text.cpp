@@ -70,31 +70,35 @@ Words NoRoomWords(const std::string& file) {
     const std::string folder = FolderIn(file);
     return {"Disken er fuld" + (folder.empty() ? std::string() : ": " + folder) +
                 "\r\nDer var ikke plads p\xE5 disken til at gemme" + InFile(file) + ".",
-            "Det, der ikke kunne gemmes, er IKKE gemt; intet andet er g\xE5" "et tabt.",
+            "Det, der ikke kunne gemmes, er IKKE gemt; intet andet er g\xE5"
+            "et tabt.",
             "Frig\xF8r plads p\xE5 disken, og pr\xF8v igen."};
 }
 
 Words WriteErrorWords(const std::string& file) {
-    return {"Skrivefejl p\xE5 disken" + InFile(file) +
-                ": disken eller forbindelsen til den svarede med en fejl (disken er ikke "
-                "fuld).",
-            "Det, du var ved at gemme, er m\xE5ske ikke gemt. Se efter, f\xF8r du gemmer det igen, "
-            "s\xE5 det ikke gemmes to gange.",
-            "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
-            "kontakt din leverand\xF8r."};
+    return {
+        "Skrivefejl p\xE5 disken" + InFile(file) +
+            ": disken eller forbindelsen til den svarede med en fejl (disken er ikke "
+            "fuld).",
+        "Det, du var ved at gemme, er m\xE5ske ikke gemt. Se efter, f\xF8r du gemmer det igen, "
+        "s\xE5 det ikke gemmes to gange.",
+        "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
+        "kontakt din leverand\xF8r."};
 }
 
 Words ReadErrorWords(const std::string& file) {
-    return {"L\xE6sefejl p\xE5 disken" + InFile(file) +
-                ": disken eller forbindelsen til den svarede med en fejl.",
-            "Intet er gemt eller \xE6ndret.",
-            "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
-            "kontakt din leverand\xF8r."};
+    return {
+        "L\xE6sefejl p\xE5 disken" + InFile(file) +
+            ": disken eller forbindelsen til den svarede med en fejl.",
+        "Intet er gemt eller \xE6ndret.",
+        "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
+        "kontakt din leverand\xF8r."};
 }
 
 Words DamagedIndexWords(const std::string& file) {
     return {"Indeksfilen" + (file.empty() ? std::string() : " " + file) + " er beskadiget.",
-            "Tabellens r\xE6kker er ikke \xE6ndret, og intet er g\xE5" "et tabt; det, du var ved at g\xF8re, "
+            "Tabellens r\xE6kker er ikke \xE6ndret, og intet er g\xE5"
+            "et tabt; det, du var ved at g\xF8re, "
             "er ikke gjort.",
             "Indeksfilen bygges op igen, n\xE6ste gang tabellen bruges; ellers v\xE6lg Funktion > "
             "Genskab indeks. Pr\xF8v s\xE5 igen."};
@@ -119,7 +123,8 @@ Words InUseWords(const std::string& file) {
 
 Words OtherWords(const std::string& file) {
     return {"Der opstod en fejl i datafilerne" + InFile(file) + ".",
-            "Det, du var ved at g\xF8re, er m\xE5ske ikke gjort f\xE6rdigt; se efter, f\xF8r du g\xF8r det "
+            "Det, du var ved at g\xF8re, er m\xE5ske ikke gjort f\xE6rdigt; se efter, f\xF8r du "
+            "g\xF8r det "
             "igen.",
             "Pr\xF8v igen. Sker det igen, s\xE5 kontakt din leverand\xF8r."};
 }
@@ -175,8 +180,7 @@ std::string Compose(Words w, const Situation& s, const std::string& detail) {
         if (cut != std::string::npos)
             w.todo = w.todo.substr(0, cut) + s.again + w.todo.substr(cut + 9);
     }
-    return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" +
-           detail;
+    return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
 }
 
 }  // namespace
