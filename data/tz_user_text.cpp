@@ -26,7 +26,7 @@ char Lower(char c) {
 }
 
 bool EndsFileName(const std::string& t, size_t at) {
-    static const char* const kKinds[] = {".dbf", ".mdx", ".dbt", ".ndx"};
+    static const char* const kKinds[] = {".dbf", ".mdx", ".dbt", ".ndx", ".@s@"};
     for (const char* k : kKinds) {
         size_t i = 0;
         while (k[i] && at + i < t.size() && Lower(t[at + i]) == k[i]) ++i;

@@ -84,7 +84,8 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
         ASSERT_NE(detail, std::string::npos) << shown;
         const std::string words = shown.substr(0, detail);
         EXPECT_TRUE(words.find("gemt") != std::string::npos ||
-                    words.find("g\xE5" "et tabt") != std::string::npos)
+                    words.find("g\xE5"
+                               "et tabt") != std::string::npos)
             << words;
         EXPECT_EQ(words.find("Error #"), std::string::npos) << words;
         // Told once: a text already in the user's words is left as it is.
@@ -113,9 +114,10 @@ TEST(UserText, AFieldOfAnotherTypeAndAWindowsOwnLeadAreKept) {
     TzDs::Situation move{"Ingen r\xE6kker er mistet eller fordoblet.", "k\xF8r arkiveringen igen"};
     const std::string stopped =
         TzDs::InUserWords(Engine(TzErr::InsufficientDiskSpace, "Disk full"), move);
-    EXPECT_NE(stopped.find("\r\nIngen r\xE6kker er mistet eller fordoblet.\r\nFrig\xF8r plads p\xE5 "
-                           "disken, og k\xF8r arkiveringen igen.\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        stopped.find("\r\nIngen r\xE6kker er mistet eller fordoblet.\r\nFrig\xF8r plads p\xE5 "
+                     "disken, og k\xF8r arkiveringen igen.\r\n"),
+        std::string::npos)
         << stopped;
     // Other texts are the program's own and stay as they are.
     EXPECT_EQ(TzDs::InUserWords("Sagen findes ikke"), "Sagen findes ikke");
