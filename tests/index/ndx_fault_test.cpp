@@ -316,8 +316,9 @@ TEST_F(NdxFaultTest, OnlyAFullDiskMakesTheRepairWaitForRoom) {
                         << TzCommon::LastMessage();
                     EXPECT_EQ(TagsAgree(), "");
                 }
-                if (!c.waits)
+                if (!c.waits) {
                     EXPECT_EQ(refusal.find("Disken er fuld"), std::string::npos) << refusal;
+                }
             }
             TzNdx::SetDiskFreeProc(nullptr);
             TzCommon::ClearErrorWord();
