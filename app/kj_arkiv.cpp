@@ -115,7 +115,7 @@ void AppendCopy(const FieldMap& map, int32_t r, const std::function<void()>& adj
     if (adjust) adjust();
     if (!AppendFilled(map)) {
         Dbf4::Select(map.target);
-        throw std::runtime_error(Dbf4::DbfName() + ": " + TzCommon::LastMessage());
+        ThrowEngineFailure(Dbf4::DbfName());
     }
 }
 
@@ -702,7 +702,9 @@ void TArkiverSager::btnOKClick() {
         edtStatus->setText(QString::number(c.events));
         repaint();
     };
-    const ArchiveCounts c = ArchiveClosedCases(data_, status, shown);
+    ArchiveCounts c;
+    RunMove(Ansi("kør arkiveringen igen; den gør flytningen færdig"),
+            [&] { c = ArchiveClosedCases(data_, status, shown); });
     shown(c);
     Memo1->appendPlainText(
         kjqt::FromAnsi(Ansi("Antal overførte sager:       ") + std::to_string(c.cases)));
@@ -772,7 +774,9 @@ TArkivForm::TArkivForm(TKJData& data, QWidget* parent) : QDialog(parent), data_(
 void TArkivForm::btnGendanClick() {
     TzDs::TTzDbf& a = data_.SagAfslut;
     if (!a.Active() || a.IsEmpty()) return;
-    RestoreArchivedCase(data_, a.FieldByName("sags_nr").AsString());
+    const std::string nr = a.FieldByName("sags_nr").AsString();
+    RunMove(Ansi("gendan sagen igen; det gør gendannelsen færdig"),
+            [&] { RestoreArchivedCase(data_, nr); });
 }
 
 void TArkivForm::btnFindClick() {

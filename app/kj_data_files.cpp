@@ -207,8 +207,7 @@ std::string DiskFullReason(const std::string& table, FullDiskStop stop) {
 // user's words, instead of with the engine's text.
 void ThrowIfDiskFull(const std::string& table) {
     const uint16_t code = TzCommon::ErrorWord();
-    if (code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError)
-        throw std::runtime_error(DiskFullReason(table, FullDiskStop::Start));
+    if (tz::NoRoom(code)) throw std::runtime_error(DiskFullReason(table, FullDiskStop::Start));
 }
 
 // Opening a table refused for a damaged header (the engine's 210 and 211; the open changed
@@ -561,7 +560,7 @@ std::string TKJData::RepeatWithIndexRetry(TzDs::TTzDbf& table, bool pack) {
         }
         // A full disk: the failed build left the index as it was; erasing it would only
         // leave a table without an index that cannot be built either.
-        if (code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError)
+        if (tz::NoRoom(code))
             return DiskFullReason(table.DbfFileName(),
                                   pack ? FullDiskStop::Pack : FullDiskStop::Rebuild);
         if (code >= kFirstIndexError) tz::EraseFile(MdxOf(table.DbfFileName()));

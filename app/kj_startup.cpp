@@ -9,6 +9,7 @@
 
 #include "app/kj_arkiv.h"
 #include "app/kj_data.h"
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "app/kj_util.h"
 #include "app/kj_wiring.h"
@@ -201,8 +202,12 @@ int RunProgram(int argc, char** argv) {
         data->Splash = splash.get();
         const std::string argument = argc > 1 ? argv[1] : "";
         std::unique_ptr<QWidget> mainWindow;
+        // An engine error while the data files are created, upgraded or reindexed is raised
+        // to the start-up's own handler, which tells it and ends the program after closing
+        // the tables, instead of halting the program with the engine's text.
+        KeepRunningOnEngineErrors(true);
         if (g_factory) {
-            mainWindow.reset(g_factory(*data, argument, splash.get()));
+            kjqt::Guarded([&] { mainWindow.reset(g_factory(*data, argument, splash.get())); });
         } else if (OpenStartupData(*data, argument, splash.get())) {
             // No main window in this build: the data folder is open and ready; end here.
         } else {
@@ -219,6 +224,7 @@ int RunProgram(int argc, char** argv) {
             code = 1;
         }
         mainWindow.reset();
+        KeepRunningOnEngineErrors(false);
         SetKJData(nullptr);
     }
     FreeQelCom();

@@ -37,8 +37,7 @@ struct Unlocker {
 };
 
 void CheckEngine(const char* what) {
-    if (TzCommon::ErrorWord() != 0)
-        throw std::runtime_error(std::string(what) + ": " + TzCommon::LastMessage());
+    if (TzCommon::ErrorWord() != 0) ThrowEngineFailure(what);
 }
 
 // A new landing mark: kLanding and 16 hexadecimal digits drawn at random, as wide as the

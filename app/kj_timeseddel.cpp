@@ -87,6 +87,13 @@ bool FindCaseByNumber(TzDs::TTzDbf& cases, const std::string& key) {
 
 // Empties the scratch table (exclusive), first carrying over the rows an interrupted run
 // left; leaves it open shared.
+// The transfer of the scratch rows into the postings; a failure that stops it says that
+// opening the time sheet again finishes it.
+void CarryRows(TKJData& d, TTimeSedlerForm& form) {
+    RunMove(Ansi("åbn timesedlen igen; den gør overførslen færdig"),
+            [&] { CarryTimeSheet(d.TimerDbf, d.PostDbf, StatusOf(form)); });
+}
+
 void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
     TzDs::TTzDbf& t = d.TimerDbf;
     struct Shared {
@@ -100,7 +107,7 @@ void EmptyScratch(TKJData& d, TTimeSedlerForm& form) {
         StatusOf(form)("Opdaterer posteringer, vent venligst");
         const int dropped = SweepTimeSheet(t);
         const int left = PendingTimeSheetRows(t);
-        CarryTimeSheet(t, d.PostDbf, StatusOf(form));
+        CarryRows(d, form);
         form.SetStatus("");
         form.hide();  // shown for the status line; the run shows it modally
         if (left > 0)
@@ -121,7 +128,7 @@ void FinishRun(TKJData& d, TTimeSedlerForm& form) {
     StatusOf(form)("Opdaterer posteringer, vent venligst");
     WaitCursor wait;
     const int dropped = SweepTimeSheet(t);
-    CarryTimeSheet(t, d.PostDbf, StatusOf(form));
+    CarryRows(d, form);
     t.SetActive(false);
     form.SetStatus(Ansi("Opdatering overstået"));
     TellDropped(dropped);

@@ -7,12 +7,16 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
+#include "app/kj_text.h"
 #include "app/prog_dlg.h"
 #include "data/db_format.h"
+#include "data/tz_user_text.h"
 #include "storage/dbf4.h"
 #include "storage/dbf_low.h"
 #include "storage/num_text.h"
+#include "storage/tz_common.h"
 #include "storage/tz_utils.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
@@ -161,6 +165,25 @@ UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why)
 
 void ShowMsg(const std::string& text) {
     kjqt::DialogService::Instance().ShowMessage(kjqt::FromAnsi(text));
+}
+
+void ThrowEngineFailure(const std::string& what) {
+    const uint16_t code = TzCommon::ErrorWord();
+    const std::string message = what + ": " + TzCommon::LastMessage();
+    throw std::runtime_error(code ? TzCommon::ErrorText(code) + "\r\n" + message : message);
+}
+
+void RunMove(const std::string& again, const std::function<void()>& move) {
+    try {
+        move();
+    } catch (const Db::EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        TzDs::Situation s;
+        s.data = Ansi("Ingen rækker er mistet eller fordoblet.");
+        s.again = again;
+        throw std::runtime_error(TzDs::InUserWords(e.what(), s));
+    }
 }
 
 void TellShortTables() {

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,12 @@ std::string FloatToFixed(int precision, int digits, double x);
 
 // Windows.
 void ShowMsg(const std::string& text);
+// The engine's failure that stopped a step on `what` (a table), with its code, as an
+// exception whose text the message box tells in the user's words.
+[[noreturn]] void ThrowEngineFailure(const std::string& what);
+// Runs a move of rows (archive, restore, transfer); a failure that stops it is raised
+// again saying that no row is lost or doubled and that running it again finishes it.
+void RunMove(const std::string& again, const std::function<void()>& move);
 // A field whose value could not be read, in the user's words: which field of which row of
 // which table, and why when `why` says so (no full stop after it); and the key that names
 // that field of that row, for telling of it once.

@@ -101,12 +101,12 @@ void Writing(Command command) {
         // Written, but its keys could not follow for lack of room: the row counts as saved,
         // and the user hears why the index lags behind.
         const uint16_t keys = TzNdx::UnfinishedChange();
-        if (a && (keys == TzErr::DiskWriteError || keys == TzErr::InsufficientDiskSpace))
+        if (a && tz::NoRoom(keys))
             ShowText(FormatText(kMsgDiskFullSaved,
                                 {TzCommon::FSplit(a->fileName).dir, a->fileName, TzNdx::Mdx()}));
         return;
     }
-    if (code == TzErr::DiskWriteError || code == TzErr::InsufficientDiskSpace) {
+    if (tz::NoRoom(code)) {
         const std::string file = a ? a->fileName : std::string();
         const std::string engine = TzCommon::LastErrorMessage();
         TzCommon::ClearErrorWord();

@@ -172,16 +172,20 @@ void TakeInNewTags(AreaIndex& x) {
 
 }  // namespace
 
-bool DiskFull(uint16_t code) {
-    return code == TzErr::InsufficientDiskSpace || code == TzErr::DiskWriteError;
+void NoteFailCode(AreaIndex& x, uint16_t code) {
+    x.failCode = code;
+    x.failNoRoom = code != 0 && tz::NoRoom(code);
 }
 
 bool KeysLagBehind(const AreaIndex& x) {
-    return x.failed && DiskFull(x.failCode);
+    return x.failed && x.failNoRoom;
 }
 
 void NoteRoomAtFailure(AreaIndex& x) {
-    if (!DiskFull(x.failCode)) return;
+    if (!x.failNoRoom) {
+        x.freeKBAtRefusal = -1;  // not for lack of room: the repair need not wait for any
+        return;
+    }
     x.freeKBAtRefusal = std::max<int64_t>(DiskFree(FolderOf(x.file.Name())), 0);
     x.retryRepairAt = std::chrono::steady_clock::now() + std::chrono::seconds(2);
 }
@@ -288,7 +292,7 @@ void RepairFailedChange(AreaIndex& x) {
     }
     if (RebuildInPlace(*a, x) == 0) {
         x.failed = false;
-        x.failCode = 0;
+        NoteFailCode(x, 0);
         return;
     }
     NoteRoomAtFailure(x);
@@ -352,7 +356,7 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
 // Where the disk cannot tell its free room (a network share), the repair is tried again
 // every few seconds instead.
 bool RoomForRepair(const AreaIndex& x) {
-    if (x.freeKBAtRefusal < 0) return true;
+    if (x.freeKBAtRefusal < 0 || !x.failNoRoom) return true;
     const int64_t freeKB = DiskFree(FolderOf(x.file.Name()));
     if (freeKB < 0) return std::chrono::steady_clock::now() >= x.retryRepairAt;
     return freeKB > x.freeKBAtRefusal;
@@ -361,7 +365,7 @@ bool RoomForRepair(const AreaIndex& x) {
 // Reads refused while the tags wait for a repair: a full disk is named as such (the user
 // is to free room, and the next read then repairs), anything else asks for a rebuild.
 void RefuseReads(AreaIndex& x) {
-    if (DiskFull(x.failCode)) {
+    if (x.failNoRoom) {
         NoteRoomAtFailure(x);
         // What the user is to do, in the user's words (the program shows it as it stands).
         Error(x.failCode, "Disken er fuld: " + FolderOf(x.file.Name()) + "\r\nIndeksfilen " +
@@ -392,7 +396,7 @@ void RepairQuietly(WorkArea& a, AreaIndex& x) {
     }
     if (code == 0) return;
     TzCommon::ClearErrorWord();
-    if (!DiskFull(code)) Error(code, text);
+    if (!tz::NoRoom(code)) Error(code, text);
 }
 
 // A read found the index damaged (222, reported then): the mark goes to the file, so that
@@ -425,9 +429,10 @@ void SetReadSemaphoreProc(int take) {
     if (x->readNest == 1 && x->readHeld && x->lockNest == 0) {
         if (x->sem.IndexChanged()) RefreshAfterChange(*a, *x);
         if (x->file.TakeDamaged()) MarkDamaged(*x);
-        // A repair refused for lack of room (another station's change, or this station's
-        // own) is taken up again here once the disk has room, as after a dead writer.
-        if ((x->repairRefused || KeysLagBehind(*x)) && RoomForRepair(*x)) {
+        // A repair refused (another station's change, or this station's own) is taken up
+        // again here, as after a dead writer: after a full disk once the disk has room,
+        // after another write error at once.
+        if ((x->repairRefused || (x->failed && x->failCode != 0)) && RoomForRepair(*x)) {
             x->repairRefused = false;
             x->markSeen = true;
         }
@@ -554,18 +559,18 @@ void RepairInterrupted(WorkArea& a, AreaIndex& x) {
     if (rc == 0) rc = RebuildInPlace(a, x);
     if (rc == 0) {
         x.failed = x.rebuildDue = false;
-        x.failCode = 0;
+        NoteFailCode(x, 0);
         x.markWritten = true;
         return;
     }
     x.failed = true;
-    x.failCode = rc;
+    NoteFailCode(x, rc);
     NoteRoomAtFailure(x);
     const std::string text =
         "Index file must be rebuilt (changes were interrupted): " + x.file.Name() +
         " [LockSemaphore]";
     // A full disk is named as such: the change waits for room, not for a repair.
-    if (rc == TzErr::InsufficientDiskSpace || rc == TzErr::DiskWriteError) {
+    if (x.failNoRoom) {
         Error(rc,
               text + "\r\nNot enough room on the disk to rebuild it: " + TzCommon::LastMessage());
         return;
@@ -665,7 +670,7 @@ uint16_t BeginChange(AreaIndex& x) {
 void ChangeFailed(AreaIndex& x) {
     x.failed = true;
     x.changeFailed = true;
-    x.failCode = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError;
+    NoteFailCode(x, TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::DiskWriteError);
     // The record is in the table: what failed is the index's part, mended at the release.
     TzCommon::ClearErrorWord();
 }

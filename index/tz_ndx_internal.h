@@ -72,6 +72,9 @@ struct AreaIndex {
     // The code of the write that failed the last change (0: none); kept while the tags wait
     // for a repair.
     uint16_t failCode = 0;
+    // That write failed for lack of room (ENOSPC, EDQUOT, 227): a repair waits for free
+    // room. Another write error (EIO) is no full disk, and the repair does not wait.
+    bool failNoRoom = false;
     bool markSeen = false;
     bool repairRefused = false;
     // The table was found holding fewer records than its header said when it was opened:
@@ -120,8 +123,9 @@ void CharKeyBytes(const Dbf4::WorkArea& a, const char* text, size_t n, int len, 
 
 // Reads the file again after another station changed it (header, tag headers, cache).
 void RefreshAfterChange(Dbf4::WorkArea& a, AreaIndex& x);
-// A failure code of a full disk (227, or 101 for a write cut short).
-bool DiskFull(uint16_t code);
+// Notes the code of the write that failed the last change, and whether it was for lack
+// of room (asked now, while the file layer still knows what the 101 stood for).
+void NoteFailCode(AreaIndex& x, uint16_t code);
 // This station's own change failed for lack of room after its record was written, and the
 // tags could not be built again yet: keys of that record are missing from them.
 bool KeysLagBehind(const AreaIndex& x);

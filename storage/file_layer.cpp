@@ -51,6 +51,13 @@ constexpr uint16_t kWriteFault = TzErr::DiskWriteError;
 
 FaultInjector* g_injector = nullptr;
 CallCounts* g_calls = nullptr;
+int g_lastWriteErrno = ENOSPC;  // what the last 101 of this process stood for
+
+// A failed write (101), noting what it stood for: a short write counts as a full disk.
+uint16_t WriteFault(int err = ENOSPC) {
+    g_lastWriteErrno = err;
+    return kWriteFault;
+}
 
 void Count(long CallCounts::*kind) {
     if (g_calls != nullptr) ++(g_calls->*kind);
@@ -64,6 +71,7 @@ bool FaultHits() {
     if (fi->failAt < 0 || fi->writes < fi->failAt) return false;
     if (fi->writes > fi->failAt && !fi->sticky) return false;
     if (fi->crash) _exit(fi->crashExitCode);
+    g_lastWriteErrno = fi->failErrno;
     return true;
 }
 
@@ -255,9 +263,9 @@ uint16_t ErrnoToCode(int err, bool writing) {
         case ENOSPC:
         case EDQUOT:
         case EFBIG:
-            return kWriteFault;
+            return WriteFault(err);
         default:
-            return writing ? kWriteFault : TzErr::DiskReadError;
+            return writing ? WriteFault(err) : TzErr::DiskReadError;
     }
 }
 
@@ -445,7 +453,7 @@ uint16_t File::WriteAt(uint64_t off, const void* buf, size_t n) {
             if (errno == EINTR) continue;
             return ErrnoToCode(errno, true);
         }
-        if (r == 0) return kWriteFault;
+        if (r == 0) return WriteFault();
         done += static_cast<size_t>(r);
     }
     return 0;
@@ -486,7 +494,7 @@ uint16_t File::Reserve(uint64_t off, uint64_t n) {
             0)
             return 0;
         if (errno == EINTR) continue;
-        if (errno == ENOSPC || errno == EDQUOT) return kWriteFault;
+        if (errno == ENOSPC || errno == EDQUOT) return WriteFault(errno);
         return 0;  // not supported here: the writes themselves report a full disk
     }
 }
@@ -522,7 +530,7 @@ uint16_t File::CutBack(uint64_t size) {
 uint16_t File::Sync() {
     if (fd_ < 0) return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
-    if (g_injector != nullptr && g_injector->failSync) return kWriteFault;
+    if (g_injector != nullptr && g_injector->failSync) return WriteFault(g_injector->failErrno);
     if (fsync(fd_) != 0 && errno != EINVAL) return ErrnoToCode(errno, true);
     return 0;
 }
@@ -758,7 +766,7 @@ uint16_t File::WriteMapped(uint64_t off, const void* buf, size_t n) {
     if (map_ == nullptr || !mapWritable_ || off > mapLength_ || n > mapLength_ - off)
         return kInvalidHandle;
     if (FaultHits()) return kWriteFault;
-    return CopyMapped(const_cast<uint8_t*>(map_) + off, buf, n) ? 0 : kWriteFault;
+    return CopyMapped(const_cast<uint8_t*>(map_) + off, buf, n) ? 0 : WriteFault();
 }
 
 uint16_t File::ReadMapped(uint64_t off, void* buf, size_t n) const {
@@ -918,6 +926,23 @@ uint16_t SetFileTime(const std::string& name, int64_t seconds) {
     if (utimensat(AT_FDCWD, ResolveName(name).c_str(), times, 0) != 0)
         return ErrnoToCode(errno, true);
     return 0;
+}
+
+int LastWriteErrno() {
+    return g_lastWriteErrno;
+}
+
+bool NoRoom(uint16_t code) {
+    switch (code) {
+        case TzErr::InsufficientDiskSpace:
+        case TzErr::DiskFull:
+        case TzErr::MemoPackDiskSpace:
+            return true;
+        case TzErr::DiskWriteError:
+            return g_lastWriteErrno == ENOSPC || g_lastWriteErrno == EDQUOT;
+        default:
+            return false;
+    }
 }
 
 void SetFaultInjector(FaultInjector* injector) {

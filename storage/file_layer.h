@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,8 +30,16 @@ enum class ShareMode {
 enum class Access { ReadWrite, ReadOnly };
 
 // Maps errno to the engine's codes (2, 3, 4, 5, 6, 8, 17, 19, 32, 100, 101).
-// `writing` selects 101 over 100 for EIO.
+// `writing` selects 101 over 100 for EIO. A 101 notes the errno it stood for.
 uint16_t ErrnoToCode(int err, bool writing);
+
+// The errno behind the last write error (101) of this process: ENOSPC for a short write,
+// a failed write to a mapping or an injected fault unless the injector names another.
+int LastWriteErrno();
+// Whether code means the disk has no room: 227, 1004 and 1012 always, 101 only when it
+// stood for ENOSPC or EDQUOT (another write error, such as EIO, is no full disk, and
+// freeing room would not mend it).
+bool NoRoom(uint16_t code);
 
 // Case-insensitive name resolution: the exact name when it exists, else the single
 // case-insensitive match in its folder (the folder path itself resolved the same way),
@@ -235,6 +244,7 @@ struct FaultInjector {
     // Reserve takes no room and answers 0, as on a file system that cannot reserve any.
     bool reserveUnsupported = false;
     int crashExitCode = 77;
+    int failErrno = ENOSPC;  // what an injected failure stands for (EIO: a failing device)
 };
 void SetFaultInjector(FaultInjector* injector);  // nullptr removes it
 FaultInjector* CurrentFaultInjector();

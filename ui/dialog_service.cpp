@@ -11,6 +11,7 @@
 #include <QSpacerItem>
 #include <cstdio>
 
+#include "data/tz_user_text.h"
 #include "storage/tz_common.h"
 #include "ui/text_codec.h"
 
@@ -320,11 +321,24 @@ DialogAnswer DialogService::Answer(const DialogRequest& request) {
     return ShowReal(request);
 }
 
+namespace {
+
+// A message that carries an engine failure is told in the user's words first (the engine's
+// text follows as detail); every other text is shown as it stands.
+QString InUserWords(const QString& text) {
+    if (!text.contains(QLatin1String("Error # ")) &&
+        !text.contains(QLatin1String("Type mismatch for field")))
+        return text;
+    return FromAnsi(TzDs::InUserWords(ToAnsi(text)));
+}
+
+}  // namespace
+
 int DialogService::MessageBox(const QString& text, const QString& caption, unsigned flags) {
     DialogRequest r;
     r.kind = DialogKind::Message;
     r.caption = caption;
-    r.text = text;
+    r.text = InUserWords(text);
     r.flags = flags;
     return Ask(r).button;
 }

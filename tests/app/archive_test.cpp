@@ -13,9 +13,11 @@
 #include <iostream>
 
 #include "app/kj_arkiv.h"
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "move_check.h"
 #include "start_check.h"
+#include "storage/file_layer.h"
 #include "ui/application.h"
 #include "work_fixture.h"
 
@@ -670,6 +672,56 @@ class ArchiveTest : public QObject {
         const auto rows = RowsOnDisk(g->sf->data);
         for (const char* row : {"post:A1|a1 one", "post:A1|a1 two", "post:A1|a1 three"})
             QCOMPARE(rows.count(row) ? rows.at(row) : 0, 1);
+    }
+
+    // A write that fails in the middle of an archiving run stops it with a box in the
+    // user's words: a full disk (ENOSPC) or another write error (EIO) named as what it is,
+    // that no row is lost or doubled, and that running it again finishes the move; run
+    // again, every row of the closed case is in the archive once.
+    void aWriteFailureStopsTheArchiveInTheUsersWords() {
+        struct Case {
+            int err;
+            const char* head;
+            const char* absent;
+        };
+        const Case cases[] = {{ENOSPC, "Disken er fuld: ", "Skrivefejl"},
+                              {EIO, "Skrivefejl p\u00e5 disken", "Disken er fuld"}};
+        for (const Case& c : cases) {
+            cleanup();
+            init();
+            kj::KeepRunningOnEngineErrors(true);
+            tz::FaultInjector inj;
+            inj.failAt = 6;
+            inj.failErrno = c.err;
+            tz::SetFaultInjector(&inj);
+            QStringList summary;
+            Archive(summary);
+            tz::SetFaultInjector(nullptr);
+            const QStringList asked = f_.responder.Texts();
+            QVERIFY2(asked.size() == 1, qPrintable(asked.join(" | ")));
+            const QString& text = asked[0];
+            QVERIFY2(text.startsWith(QString::fromUtf8(c.head)), qPrintable(text));
+            QVERIFY2(!text.contains(QString::fromUtf8(c.absent)), qPrintable(text));
+            for (const char* part : {"Ingen r\u00e6kker er mistet eller fordoblet.",
+                                     "k\u00f8r arkiveringen igen; den g\u00f8r flytningen "
+                                     "f\u00e6rdig",
+                                     "Oplysninger til leverand\u00f8ren:\r\nError # 101"})
+                QVERIFY2(text.contains(QString::fromUtf8(part)), qPrintable(text));
+            f_.responder.Clear();
+            Archive(summary);
+            kj::KeepRunningOnEngineErrors(false);
+            QVERIFY2(f_.responder.Texts().isEmpty(), qPrintable(f_.responder.Texts().join(" | ")));
+            const auto rows = RowsOnDisk(f_.sf->data);
+            int archived = 0;
+            for (const auto& [row, n] : rows) {
+                QVERIFY2(n == 1, row.c_str());
+                QVERIFY2(
+                    row.find(":A1|") == std::string::npos || row.find("*:") != std::string::npos,
+                    row.c_str());
+                if (row.find("*:A1|") != std::string::npos) ++archived;
+            }
+            QCOMPARE(archived, 1 + 3 + 2);
+        }
     }
 
     void anEmptyRunShowsThreeZeros() {

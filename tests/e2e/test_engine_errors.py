@@ -26,14 +26,14 @@ class EngineErrorTest(unittest.TestCase):
             reg = st.wait_window(POSTAL_REGISTER)
             damage(os.path.join(st.data_dir, "PostBy.MDX"))
             st.key("ctrl+Insert", win=reg)
-            box, ask = st.wait_dialog(r"Corrupted index file")
+            box, ask = st.wait_dialog(r"^Indeksfilen .*PostBy\.MDX er beskadiget\.")
             self.assertNotEqual(ask["caption"], "Program halted.")
-            self.assertIn("PostBy.MDX", ask["text"])
+            self.assertIn("Error # 222 (Corrupted index file)", ask["text"])  # as detail
             d.key(box, "Return")
             st.wait_answer()
             st.check_running()
             st.key("ctrl+x", win=reg)  # closing reads the index again: said again
-            st.settle(r"^Error # 222 \(Corrupted index file\)")
+            st.settle(r"^Indeksfilen .* er beskadiget\.")
             self.assertIsNone(d.find(POSTAL_REGISTER, st.proc.pid))
             # Funktion > Genskab indeks mends the index, and the register works again.
             st.menu("f", "g")

@@ -256,6 +256,78 @@ TEST_F(NdxFaultTest, MarkFoundAtAChangeRebuildsTheTagsOrRefusesTheChange) {
     Verify(path, 42);
 }
 
+// A change whose keys fail after its record is written, for lack of room or for a failing
+// device, on a disk that never gets more free room: only a full disk makes the repair wait
+// for room (and the row's keys are refused in the words of a full disk); after a device
+// error (EIO) the next read repairs the tags at once.
+TEST_F(NdxFaultTest, OnlyAFullDiskMakesTheRepairWaitForRoom) {
+    struct Case {
+        int err;
+        bool waits;
+    };
+    for (const Case c : {Case{ENOSPC, true}, Case{EDQUOT, true}, Case{EIO, false}}) {
+        SCOPED_TRACE("errno " + std::to_string(c.err));
+        bool met = false;  // a write number that fails the keys after the record
+        for (long n = 1; n <= 12 && !met; ++n) {
+            const std::string name = "io" + std::to_string(c.err) + "_" + std::to_string(n);
+            MakeTable(Path(name + ".dbf"), 40);
+            Dbf4::Select(1);
+            Dbf4::Use(Path(name + ".dbf"));
+            TzNdx::SetIndexTo(Path(name + ".mdx"));
+            TzNdx::Set_Order_To(1);
+            ASSERT_TRUE(Dbf4::FLock());
+            AppendOne(998);  // the room for the next changes is reserved now
+            // The free room stays as it is: the user frees none.
+            TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 1000000; });
+            tz::FaultInjector inj;
+            inj.failAt = n;
+            inj.sticky = true;
+            inj.failErrno = c.err;
+            tz::SetFaultInjector(&inj);
+            {
+                TzCommon::ErrorCheckingOff off;
+                try {
+                    Dbf4::ClearRecord();
+                    SetC(1, "ZZIO");
+                    Dbf4::Append();
+                } catch (const TzCommon::ETzError&) {
+                }
+            }
+            tz::SetFaultInjector(nullptr);
+            met = Dbf4::RecCount() == 42 && TzNdx::UnfinishedChange() != 0;
+            if (met) {
+                EXPECT_EQ(tz::NoRoom(TzErr::DiskWriteError), c.waits);
+                TzCommon::ClearErrorWord();
+                bool found = false;
+                std::string refusal;
+                {
+                    TzCommon::ErrorCheckingOff off;
+                    try {
+                        found = TzNdx::Find("ZZIO");
+                    } catch (const TzCommon::ETzError& e) {
+                        refusal = e.what();
+                    }
+                }
+                if (c.waits) {
+                    EXPECT_FALSE(found) << "a full disk's repair ran with no more room";
+                } else {
+                    EXPECT_TRUE(found)
+                        << "after a device error the repair waited for room: " << refusal
+                        << TzCommon::LastMessage();
+                    EXPECT_EQ(TagsAgree(), "");
+                }
+                if (!c.waits) {
+                    EXPECT_EQ(refusal.find("Disken er fuld"), std::string::npos) << refusal;
+                }
+            }
+            TzNdx::SetDiskFreeProc(nullptr);
+            TzCommon::ClearErrorWord();
+            Dbf4::CloseAll();
+        }
+        EXPECT_TRUE(met) << "no write number failed the keys after the record";
+    }
+}
+
 void CloseAreaOne() {
     Dbf4::Select(1);
     Dbf4::CloseArea();

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "data/db_types.h"
+#include "data/tz_user_text.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
 #include "ui/application.h"
@@ -19,6 +20,7 @@
 #include "ui/dialog_service.h"
 #include "ui/engine_callbacks.h"
 #include "ui/split_panel.h"
+#include "ui/text_codec.h"
 #include "ui_tables.h"
 
 using namespace kjqt;
@@ -96,9 +98,10 @@ class UiPlatformTest : public QObject {
         QCoreApplication::postEvent(&w, new QEvent(QEvent::User));
         QCoreApplication::processEvents();
         QCOMPARE(responder_.Texts(),
-                 (QStringList{QString::fromUtf8("SagsDbf: Feltet æ mangler"),
-                              QStringLiteral("Error # 33 (Lock refused)\r\nLock failed"),
-                              QStringLiteral("posted")}));
+                 (QStringList{
+                     QString::fromUtf8("SagsDbf: Feltet æ mangler"),
+                     kjqt::FromAnsi(TzDs::InUserWords("Error # 33 (Lock refused)\r\nLock failed")),
+                     QStringLiteral("posted")}));
         QCOMPARE(responder_.Asked()[0].caption, QStringLiteral("Morvane Vaktor"));
         QCOMPARE(responder_.Asked()[0].flags, mb::kOk | mb::kIconStop);
         // The dataset model's handler is the same routine.

@@ -1,0 +1,214 @@
+#include "data/tz_user_text.h"
+
+#include <cstring>
+
+#include "storage/file_layer.h"
+#include "storage/tz_common.h"
+#include "storage/tz_errors.h"
+
+namespace TzDs {
+
+namespace {
+
+constexpr const char* kEngineLead = "Error # ";
+constexpr const char* kTypeMismatch = "Type mismatch for field '";
+
+// What the user reads: the first line says what happened, then what became of the data,
+// then what to do.
+struct Words {
+    std::string what;
+    std::string data;
+    std::string todo;
+};
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool EndsFileName(const std::string& t, size_t at) {
+    static const char* const kKinds[] = {".dbf", ".mdx", ".dbt", ".ndx", ".@s@"};
+    for (const char* k : kKinds) {
+        size_t i = 0;
+        while (k[i] && at + i < t.size() && Lower(t[at + i]) == k[i]) ++i;
+        if (!k[i]) return true;
+    }
+    return false;
+}
+
+// The first table, index or memo file the engine's message names, or empty.
+std::string FileIn(const std::string& t) {
+    for (size_t at = 0; at < t.size(); ++at) {
+        if (t[at] != '.' || !EndsFileName(t, at)) continue;
+        size_t from = at;
+        while (from > 0 && !std::strchr(" \t\r\n\"'(:", t[from - 1])) --from;
+        if (from == at) continue;
+        return t.substr(from, at + 4 - from);
+    }
+    return {};
+}
+
+std::string FolderIn(const std::string& file) {
+    const size_t cut = file.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : file.substr(0, cut + 1);
+}
+
+// " i <file>" when the message names one.
+std::string InFile(const std::string& file) {
+    return file.empty() ? std::string() : " i " + file;
+}
+
+// The text between the first pair of double quotes after `after`, or empty.
+std::string QuotedAfter(const std::string& t, const char* after) {
+    const size_t at = t.find(after);
+    if (at == std::string::npos) return {};
+    const size_t open = t.find('"', at);
+    const size_t close = open == std::string::npos ? open : t.find('"', open + 1);
+    return close == std::string::npos ? std::string() : t.substr(open + 1, close - open - 1);
+}
+
+Words NoRoomWords(const std::string& file) {
+    const std::string folder = FolderIn(file);
+    return {"Disken er fuld" + (folder.empty() ? std::string() : ": " + folder) +
+                "\r\nDer var ikke plads p\xE5 disken til at gemme" + InFile(file) + ".",
+            "Det, der ikke kunne gemmes, er IKKE gemt; intet andet er g\xE5"
+            "et tabt.",
+            "Frig\xF8r plads p\xE5 disken, og pr\xF8v igen."};
+}
+
+Words WriteErrorWords(const std::string& file) {
+    return {
+        "Skrivefejl p\xE5 disken" + InFile(file) +
+            ": disken eller forbindelsen til den svarede med en fejl (disken er ikke "
+            "fuld).",
+        "Det, du var ved at gemme, er m\xE5ske ikke gemt. Se efter, f\xF8r du gemmer det igen, "
+        "s\xE5 det ikke gemmes to gange.",
+        "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
+        "kontakt din leverand\xF8r."};
+}
+
+Words ReadErrorWords(const std::string& file) {
+    return {
+        "L\xE6sefejl p\xE5 disken" + InFile(file) +
+            ": disken eller forbindelsen til den svarede med en fejl.",
+        "Intet er gemt eller \xE6ndret.",
+        "Kontroll\xE9r disken eller netv\xE6rksforbindelsen, og pr\xF8v igen. Sker det igen, s\xE5 "
+        "kontakt din leverand\xF8r."};
+}
+
+Words DamagedIndexWords(const std::string& file) {
+    return {"Indeksfilen" + (file.empty() ? std::string() : " " + file) + " er beskadiget.",
+            "Tabellens r\xE6kker er ikke \xE6ndret, og intet er g\xE5"
+            "et tabt; det, du var ved at g\xF8re, "
+            "er ikke gjort.",
+            "Indeksfilen bygges op igen, n\xE6ste gang tabellen bruges; ellers v\xE6lg Funktion > "
+            "Genskab indeks. Pr\xF8v s\xE5 igen."};
+}
+
+Words NotInIndexWords(const std::string& file, const std::string& key) {
+    return {"Tabellen" + (file.empty() ? std::string() : " " + file) +
+                " passer ikke med sit indeks: r\xE6kken" +
+                (key.empty() ? std::string() : " med n\xF8glen \"" + key + "\"") +
+                " st\xE5r ikke i indeksfilen. Oftest er tabellen \xE6ndret af et andet program "
+                "(f.eks. dens hoved), ikke indeksfilen.",
+            "Intet er gemt.",
+            "V\xE6lg Funktion > Genskab indeks. Hj\xE6lper det ikke, s\xE5 hent tabellen fra en "
+            "sikkerhedskopi, eller kontakt din leverand\xF8r."};
+}
+
+Words InUseWords(const std::string& file) {
+    return {"Tabellen" + (file.empty() ? std::string() : " " + file) +
+                " er i brug p\xE5 en anden station lige nu.",
+            "Intet er gemt.", "Vent lidt, og pr\xF8v igen."};
+}
+
+Words OtherWords(const std::string& file) {
+    return {"Der opstod en fejl i datafilerne" + InFile(file) + ".",
+            "Det, du var ved at g\xF8re, er m\xE5ske ikke gjort f\xE6rdigt; se efter, f\xF8r du "
+            "g\xF8r det "
+            "igen.",
+            "Pr\xF8v igen. Sker det igen, s\xE5 kontakt din leverand\xF8r."};
+}
+
+Words WordsFor(uint16_t code, const std::string& message) {
+    const std::string file = FileIn(message);
+    if (tz::NoRoom(code)) return NoRoomWords(file);
+    switch (code) {
+        case TzErr::DiskWriteError:
+        case TzErr::WriteFault:
+        case TzErr::DeviceWriteFault:
+            return WriteErrorWords(file);
+        case TzErr::DiskReadError:
+        case TzErr::ReadFault:
+        case TzErr::DeviceReadFault:
+            return ReadErrorWords(file);
+        case TzErr::CorruptedIndex:
+        case TzErr::IndexVersionMismatch:
+            return DamagedIndexWords(file);
+        case TzErr::SharingViolation:
+        case TzErr::LockViolation:
+        case TzErr::FileInUse:
+            return InUseWords(file);
+        default:
+            break;
+    }
+    if (message.find("not in index") != std::string::npos)
+        return NotInIndexWords(file, QuotedAfter(message, "key"));
+    if (message.find("Invalid Node Number") != std::string::npos ||
+        message.find("[GetNode]") != std::string::npos)
+        return DamagedIndexWords(file);
+    return OtherWords(file);
+}
+
+// "Type mismatch for field 'F', expecting: A actual: B": a field of another type than the
+// program's, as when another program changed the table.
+Words TypeMismatchWords(const std::string& shown) {
+    const size_t from = shown.find(kTypeMismatch) + std::strlen(kTypeMismatch);
+    const size_t to = shown.find('\'', from);
+    const std::string field = shown.substr(from, to == std::string::npos ? 0 : to - from);
+    return {"Feltet '" + field +
+                "' har en anden type i tabellen, end programmet bruger; tabellen er "
+                "sandsynligvis \xE6ndret af et andet program.",
+            "Intet er gemt.",
+            "Hent tabellen fra en sikkerhedskopi, eller kontakt din leverand\xF8r, s\xE5 feltet "
+            "kan blive rettet."};
+}
+
+std::string Compose(Words w, const Situation& s, const std::string& detail) {
+    if (!s.data.empty()) w.data = s.data;
+    if (!s.again.empty()) {
+        const size_t cut = w.todo.find("pr\xF8v igen");
+        if (cut != std::string::npos)
+            w.todo = w.todo.substr(0, cut) + s.again + w.todo.substr(cut + 9);
+    }
+    return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
+}
+
+}  // namespace
+
+std::string EngineErrorInWords(uint16_t code, const std::string& message,
+                               const Situation& situation) {
+    return Compose(WordsFor(code, message), situation,
+                   TzCommon::ErrorText(code) + "\r\n" + message);
+}
+
+std::string InUserWords(const std::string& shown, const Situation& situation) {
+    if (shown.find(kDetailHead) != std::string::npos) return shown;
+    const size_t lead = shown.find(kEngineLead);
+    if (lead != std::string::npos) {
+        const size_t digits = lead + std::strlen(kEngineLead);
+        size_t end = digits;
+        unsigned long code = 0;
+        while (end < shown.size() && end - digits < 5 && shown[end] >= '0' && shown[end] <= '9')
+            code = code * 10 + unsigned(shown[end++] - '0');
+        if (end > digits && code <= 0xFFFF)
+            return shown.substr(0, lead) + Compose(WordsFor(uint16_t(code), shown.substr(end)),
+                                                   situation, shown.substr(lead));
+    }
+    const size_t mismatch = shown.find(kTypeMismatch);
+    if (mismatch != std::string::npos)
+        return shown.substr(0, mismatch) +
+               Compose(TypeMismatchWords(shown), situation, shown.substr(mismatch));
+    return shown;
+}
+
+}  // namespace TzDs
