@@ -213,9 +213,10 @@ int32_t CountFromSize(const WorkArea& a, uint64_t size) {
 int32_t RecordsHeld(WorkArea& a, uint64_t size, int32_t known) {
     const int32_t n = CountFromSize(a, size);
     if (n <= known || !PaddingRow(RowFlag(a, n))) return n;
-    // Records come first and padding after them: the first padding row past the known
-    // count is found by halving.
-    int32_t lo = std::max(known, 0), hi = n;  // rows up to lo are records, row hi padding
+    // Records come first, rows that begin with the mark or a zero byte after them: the first
+    // such row past the known count is found by halving. It is padding when it begins with
+    // the mark; zero rows right after the records are records (a file extended by zeros).
+    int32_t lo = std::max(known, 0), hi = n;  // rows up to lo are records, row hi not
     while (hi - lo > 1) {
         const int32_t mid = lo + (hi - lo) / 2;
         if (PaddingRow(RowFlag(a, mid)))
@@ -223,6 +224,8 @@ int32_t RecordsHeld(WorkArea& a, uint64_t size, int32_t known) {
         else
             lo = mid;
     }
+    if (RowFlag(a, lo + 1) != kEofMark) return n;
+    a.padded = true;
     return lo;
 }
 
@@ -251,7 +254,8 @@ bool UseDbf(WorkArea& a, const OpenMode& mode) {
         return false;
     }
     a.readOnly = mode.access == tz::Access::ReadOnly;
-    a.countCut = false;
+    a.countCut = a.padded = false;
+    a.countSeen = 0;
     uint64_t size = 0;
     rc = a.file.Size(&size);
     if (rc != 0) return FailOpen(a, rc, "Failure to open " + a.fileName + " [USE/OpenDbf]");

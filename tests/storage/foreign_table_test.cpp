@@ -21,11 +21,11 @@ constexpr int kFieldsLength = 1 + 10 + 7 + 8 + 1;
 struct Layout {
     const char* what;
     int rows = 5;
-    int spare = 0;             // bytes after the fields in every record
-    int headerPad = 0;         // bytes after the terminator that the header length counts
-    bool mark = true;          // the end mark after the last record
-    std::string after;         // bytes after the mark (or after the records)
-    size_t padTo = 0;          // file padded to this size with padByte (0: none)
+    int spare = 0;      // bytes after the fields in every record
+    int headerPad = 0;  // bytes after the terminator that the header length counts
+    bool mark = true;   // the end mark after the last record
+    std::string after;  // bytes after the mark (or after the records)
+    size_t padTo = 0;   // file padded to this size with padByte (0: none)
     char padByte = '\x1A';
 };
 
@@ -126,7 +126,7 @@ std::vector<Layout> Layouts() {
 
 std::string TrimmedAmount(std::string s) {
     return s.substr(s.find_first_not_of(' ') == std::string::npos ? s.size()
-                                                                   : s.find_first_not_of(' '));
+                                                                  : s.find_first_not_of(' '));
 }
 
 // Every value of every row as the engine reads it, in the area opened; empty when all agree.
@@ -206,7 +206,8 @@ TEST_F(ForeignTableTest, AnAppendToAPaddedTableTakesTheFirstPaddingRow) {
         Dbf4::CloseAll();
         const std::string now = ReadFile(f);
         EXPECT_EQ(uint8_t(now[4]), 6);
-        EXPECT_EQ(uint8_t(now[161 + 6 * (kFieldsLength + 2)]), 0x1A) << "the end mark after the new record";
+        EXPECT_EQ(uint8_t(now[161 + 6 * (kFieldsLength + 2)]), 0x1A)
+            << "the end mark after the new record";
     }
 }
 
