@@ -1,7 +1,8 @@
 // Work areas: selecting slots, opening from a command text (options, aliases), the guard of
 // every command, and the lock matrix between areas of one process.
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
