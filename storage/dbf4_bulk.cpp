@@ -353,7 +353,7 @@ uint16_t ReopenFile(bool exclusive) {
         a.exclusive = true;
         g_reopened = true;
         uint64_t size = 0;
-        if (a.file.Size(&size) == 0) a.recCount = TzDbfLow::CountFromSize(a, size);
+        if (a.file.Size(&size) == 0) a.recCount = TzDbfLow::RecordsHeld(a, size, a.recCount);
         return 0;
     }
     if (!settings().sharing) return 0;

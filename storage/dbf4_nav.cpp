@@ -105,7 +105,8 @@ void Recount(WorkArea& a) {
     if (a.isVirtual || !Shared(a)) return;
     uint64_t size = 0;
     if (a.file.Size(&size) != 0) return;
-    a.recCount = TzDbfLow::CountFromSize(a, size);
+    a.countSeen = std::max(a.countSeen, a.recCount);
+    a.recCount = TzDbfLow::RecordsHeld(a, size, a.recCount);
 }
 
 void Go(int32_t n) {

@@ -32,6 +32,7 @@ void CountForAppend(WorkArea& a) {
     if (held && a.countedUnder == a.lockSerial) return;
     Recount(a);
     if (held) a.countedUnder = a.lockSerial;
+    if (held) TzDbfLow::RepairIfCut(a);
 }
 
 bool KeysOn(const WorkArea& a) {

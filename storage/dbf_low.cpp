@@ -120,39 +120,75 @@ bool WriteCount(WorkArea& a) {
     return a.file.WriteAt(kHdrCount, a.header + kHdrCount, 4) == 0;
 }
 
+// The header's count as the file holds it now (not the header copy of the open).
+int32_t CountOnDisk(WorkArea& a) {
+    uint8_t b[4] = {0, 0, 0, 0};
+    size_t got = 0;
+    const bool db2 = a.version == 2;
+    if (a.file.ReadAt(db2 ? 1 : kHdrCount, b, db2 ? 2 : 4, &got) != 0 || got != (db2 ? 2u : 4u))
+        return 0;
+    return db2 ? int32_t(Get16(b)) : int32_t(Get32(b) & 0x7FFFFFFF);
+}
+
+// Puts the header's count right for a table holding `held` whole records where `claimed`
+// were counted, under the append byte so that no station appends meanwhile, with the end
+// mark right after the last record (over the part of a lost record a cut left). When
+// records were lost the index is marked first, so that it is rebuilt whatever ends this
+// process; the count waits for the next repair when the mark cannot be written. True when
+// the count was written.
+bool RepairCount(WorkArea& a, int32_t held, int32_t claimed) {
+    a.recCount = held;
+    a.countSeen = held;
+    if (held < claimed) a.countCut = true;
+    bool written = false;
+    if (held >= claimed || !Dbf4::indexHooks.markCut || Dbf4::indexHooks.markCut(a))
+        written = WriteCount(a);
+    if (written) tz::StopPoint("open-count-repaired");  // kill tests: the index not open
+    const uint8_t mark = kEofMark;
+    if (written) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
+    return written;
+}
+
+// A table found holding fewer records than were counted: told once, by the repair.
+void ReportShort(WorkArea& a, int32_t held, int32_t claimed) {
+    TzMsg::TTzMsg().ShowText(a.fileName + " holds " + std::to_string(held) +
+                             " records; the header said " + std::to_string(claimed));
+    ShortTables().push_back({a.fileName, held, claimed});
+}
+
 // The header's count is not to be trusted: a station killed after appending never wrote
 // it, and a damaged header may claim records the file does not hold. Every open counts the
-// whole records in the file and repairs the header when the two differ (with the end mark
-// after records it had not counted), under the append byte so that no station appends
-// meanwhile. A read-only open, or one that cannot have the byte, only counts.
-// A header that claimed records the file does not hold (a damaged or cut copy) is reported
-// once, by the open that repairs it, so that the loss is noticed.
+// whole records in the file and repairs the header when the two differ. A read-only open,
+// or one that cannot have the append byte, only counts. A header that claimed records the
+// file does not hold (a damaged or cut copy) is reported once, by the open that repairs
+// it, so that the loss is noticed.
 void ReconcileCount(WorkArea& a, uint64_t size) {
-    int32_t held = CountFromSize(a, size);
-    if (held == a.recCount) return;
     const int32_t claimed = a.recCount;
-    a.recCount = held;
+    int32_t held = RecordsHeld(a, size, claimed);
+    a.recCount = a.countSeen = held;
+    if (held == claimed) return;
     const uint64_t appendByte = Dbf4::AppendByte();
     if (a.readOnly || a.file.Lock(appendByte, 1) != 0) return;
     bool written = false;
     if (a.file.Size(&size) == 0) {
-        a.recCount = held = CountFromSize(a, size);
-        const uint8_t mark = kEofMark;
-        // Records lost: the index keeps their keys, and the next record appended would take
-        // a lost one's number. The index is marked first, so that it is rebuilt whatever
-        // ends this open; the count waits for the next open when the mark cannot be written.
-        if (held < claimed) a.countCut = true;
-        if (held >= claimed || !Dbf4::indexHooks.markCut || Dbf4::indexHooks.markCut(a))
-            written = WriteCount(a);
-        if (written) tz::StopPoint("open-count-repaired");  // kill tests: the index not open
-        if (written && held > claimed) a.file.WriteAt(RecordOffset(a, held + 1), &mark, 1);
+        held = RecordsHeld(a, size, claimed);
+        written = RepairCount(a, held, claimed);
     }
     a.file.Unlock(appendByte, 1);
-    if (written && held < claimed) {
-        TzMsg::TTzMsg().ShowText(a.fileName + " holds " + std::to_string(held) +
-                                 " records; the header said " + std::to_string(claimed));
-        ShortTables().push_back({a.fileName, held, claimed});
-    }
+    if (written && held < claimed) ReportShort(a, held, claimed);
+}
+
+// Whether a row beginning with `flag` is padding a writer left after its end mark.
+bool PaddingRow(uint8_t flag) {
+    return flag == kEofMark || flag == 0;
+}
+
+// The first byte of row n; 0x20 (a record's) when it cannot be read.
+uint8_t RowFlag(WorkArea& a, int32_t n) {
+    uint8_t flag = ' ';
+    size_t got = 0;
+    if (a.file.ReadAt(RecordOffset(a, n), &flag, 1, &got) != 0 || got != 1) return ' ';
+    return flag;
 }
 
 }  // namespace
@@ -174,6 +210,39 @@ int32_t CountFromSize(const WorkArea& a, uint64_t size) {
     return n > uint64_t(kMaxRecords) ? kMaxRecords : int32_t(n);
 }
 
+int32_t RecordsHeld(WorkArea& a, uint64_t size, int32_t known) {
+    const int32_t n = CountFromSize(a, size);
+    if (n <= known || !PaddingRow(RowFlag(a, n))) return n;
+    // Records come first, rows that begin with the mark or a zero byte after them: the first
+    // such row past the known count is found by halving. It is padding when it begins with
+    // the mark; zero rows right after the records are records (a file extended by zeros).
+    int32_t lo = std::max(known, 0), hi = n;  // rows up to lo are records, row hi not
+    while (hi - lo > 1) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (PaddingRow(RowFlag(a, mid)))
+            hi = mid;
+        else
+            lo = mid;
+    }
+    if (RowFlag(a, lo + 1) != kEofMark) return n;
+    a.padded = true;
+    return lo;
+}
+
+void RepairIfCut(WorkArea& a) {
+    if (a.readOnly || a.isVirtual) return;
+    const int32_t claimed = std::max(a.countSeen, CountOnDisk(a));
+    const int32_t held = a.recCount;
+    if (held >= claimed) {
+        a.countSeen = held;
+        return;
+    }
+    // The index open in this area learns of the cut through the mark on its file.
+    const bool wasCut = a.countCut;
+    if (RepairCount(a, held, claimed)) ReportShort(a, held, claimed);
+    if (a.indexExt) a.countCut = wasCut;
+}
+
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
     TzCommon::ClearErrorWord();
     a.fileName = TzCommon::DefaultExtension(a.fileName, "DBF");
@@ -185,7 +254,8 @@ bool UseDbf(WorkArea& a, const OpenMode& mode) {
         return false;
     }
     a.readOnly = mode.access == tz::Access::ReadOnly;
-    a.countCut = false;
+    a.countCut = a.padded = false;
+    a.countSeen = 0;
     uint64_t size = 0;
     rc = a.file.Size(&size);
     if (rc != 0) return FailOpen(a, rc, "Failure to open " + a.fileName + " [USE/OpenDbf]");
@@ -321,27 +391,18 @@ bool ReadDb3Header(WorkArea& a, const std::string& outOfRange, uint64_t* descrip
     return true;
 }
 
-// Whether `bytes` of records (perhaps followed by the end mark) are whole records of
-// `length` bytes.
-bool WholeRecords(uint64_t bytes, uint32_t length) {
-    return bytes % length == 0 || (bytes > 0 && (bytes - 1) % length == 0);
-}
-
-// How well `bytes` of records hold the header's count of records of `length` bytes: 2 for
-// exactly that with the end mark after them, 1 for exactly that without it, else 0.
-int CountFit(const WorkArea& a, uint64_t bytes, uint32_t length, bool endsInMark) {
-    const uint64_t want = uint64_t(uint32_t(a.recCount)) * length;
+// How well the file holds the header's count of records of `length` bytes from `start`:
+// 2 for exactly that with the end mark right after them (whatever follows the mark), 1 for
+// exactly that with the file ending there, else 0.
+int CountFit(WorkArea& a, uint64_t fileSize, uint64_t start, uint32_t length) {
     if (a.recCount <= 0 || length == 0) return 0;
-    if (bytes == want + 1 && endsInMark) return 2;
-    return bytes == want ? 1 : 0;
-}
-
-// Whether the file's last byte is the end mark.
-bool EndsInMark(WorkArea& a, uint64_t fileSize) {
-    uint8_t last = 0;
+    const uint64_t end = start + uint64_t(uint32_t(a.recCount)) * length;
+    if (end == fileSize) return 1;
+    uint8_t mark = 0;
     size_t got = 0;
-    return fileSize > 0 && a.file.ReadAt(fileSize - 1, &last, 1, &got) == 0 && got == 1 &&
-           last == kEofMark;
+    const bool marked =
+        end < fileSize && a.file.ReadAt(end, &mark, 1, &got) == 0 && got == 1 && mark == kEofMark;
+    return marked ? 2 : 0;
 }
 
 // A header that lies about where or how long the records are: the file holds the header's
@@ -354,15 +415,15 @@ bool HeaderMisplacesRecords(WorkArea& a, uint64_t fileSize, uint64_t descriptors
     if ((descriptorsEnd >= start && fieldsLength == a.recordLength) || a.recCount <= 0 ||
         fileSize < descriptorsEnd || fileSize < start)
         return false;
-    const bool mark = EndsInMark(a, fileSize);
-    return CountFit(a, fileSize - descriptorsEnd, fieldsLength, mark) >
-           CountFit(a, fileSize - start, a.recordLength, mark);
+    return CountFit(a, fileSize, descriptorsEnd, fieldsLength) >
+           CountFit(a, fileSize, start, a.recordLength);
 }
 
 // Offsets of the fields; the fields must fit the record. A record longer than its fields
-// is taken when the file holds whole records of that length; when it holds whole records
-// of the fields' length instead, the header's length is wrong and every record after the
-// first would be read shifted: refused like a record too short for its fields.
+// (spare bytes some writers keep in every record) is taken unless the file holds the
+// header's count of records of the fields' length instead and not of the header's: then
+// every record after the first would be read shifted, refused like a record too short for
+// its fields.
 bool PlaceFields(WorkArea& a, uint64_t fileSize, uint64_t descriptorsEnd) {
     const std::string& file = a.fileName;
     uint32_t off = 1;
@@ -376,12 +437,7 @@ bool PlaceFields(WorkArea& a, uint64_t fileSize, uint64_t descriptorsEnd) {
             return FailOpen(a, TzErr::NotADbaseFile,
                             file + " is not a dBASE database. (Field " + f.name +
                                 " has length 0) [USE/OpenDBF]");
-    const uint64_t start = uint32_t(a.headerLength);
-    const uint64_t bytes = fileSize > start ? fileSize - start : 0;
-    const bool shifted = off < a.recordLength && bytes > 1 && WholeRecords(bytes, off) &&
-                         !WholeRecords(bytes, a.recordLength);
-    if (off > a.recordLength || shifted ||
-        HeaderMisplacesRecords(a, fileSize, uint32_t(a.headerLength), off))
+    if (off > a.recordLength || HeaderMisplacesRecords(a, fileSize, uint32_t(a.headerLength), off))
         return FailOpen(a, TzErr::NotADbaseFile,
                         file +
                             " is not a dBASE database. (Fields do not fit the record "
@@ -493,7 +549,7 @@ bool CloseDbf(WorkArea& a) {
         (a.state == Dbf4::kModified || a.state == Dbf4::kAppended)) {
         // The count written is never below what the file holds.
         uint64_t size = 0;
-        if (a.file.Size(&size) == 0) a.recCount = std::max(a.recCount, CountFromSize(a, size));
+        if (a.file.Size(&size) == 0) a.recCount = RecordsHeld(a, size, a.recCount);
         ok = WriteHeaderAndMark(a);
     }
     uint16_t rc = a.file.Close();

@@ -117,6 +117,16 @@ inline uint64_t RecordOffset(const Dbf4::WorkArea& a, int32_t n) {
 }
 // Record count derived from a file size.
 int32_t CountFromSize(const Dbf4::WorkArea& a, uint64_t size);
+// The records a file of `size` bytes holds: its whole rows, less the padding some writers
+// leave after their end mark (rows that begin with the mark or a zero byte, which no record
+// does) past the `known` records it is known to hold.
+int32_t RecordsHeld(Dbf4::WorkArea& a, uint64_t size, int32_t known);
+// Under this area's append or file lock, its count just read from the file: when the file
+// holds fewer records than this area saw in it or its header on disk claims (cut short by
+// another program while stations had it open), the index is marked for rebuilding, the
+// count and the end mark are put right, and the loss is reported as an open reports a
+// table found short; the next append then takes no lost record's number under its keys.
+void RepairIfCut(Dbf4::WorkArea& a);
 
 // A table whose header claimed more records than the file holds whole (a cut or damaged
 // copy; an append writes its record before the count, so no append leaves this), as the

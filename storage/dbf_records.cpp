@@ -184,6 +184,14 @@ void CutPartialRecord(WorkArea& a, int32_t n) {
     }
 }
 
+// A record appended over a table's padding: the mark goes after it first, so that no
+// station counts the padding's rows as records while the record is written.
+uint16_t WriteMarkBeforeAppend(WorkArea& a, bool append, int32_t n) {
+    if (!append || !a.padded || a.noEofMark) return 0;
+    const uint8_t mark = kEofMark;
+    return a.file.WriteAt(RecordOffset(a, n + 1), &mark, 1);
+}
+
 }  // namespace
 
 bool GetDbfRecordMapped(WorkArea& a, int32_t n) {
@@ -238,7 +246,8 @@ bool PutDbfRecord(WorkArea& a, int32_t n) {
         if (!Dbf4::virtualHooks.request || !Dbf4::virtualHooks.request(a, append ? 3 : 2, n))
             rc = TzCommon::ErrorWord() ? TzCommon::ErrorWord() : TzErr::VirtualMemoryError;
     } else {
-        rc = WriteRecord(a, n);
+        rc = WriteMarkBeforeAppend(a, append, n);
+        if (rc == 0) rc = WriteRecord(a, n);
     }
     if (rc != 0) {
         // Nothing of a failed write may stay counted, nor (for a new record, on a full

@@ -52,6 +52,12 @@ struct WorkArea {
     std::string lastUpdate;  // MM/DD/YY
     std::vector<uint8_t> record;
     int32_t recCount = 0;
+    // Most records the file was seen to hold while this area had it open: the file of a shared
+    // table never shrinks while stations have it open, so fewer is a cut by another program.
+    int32_t countSeen = 0;
+    // The file holds padding after its end mark (rows past the records that begin with the
+    // mark): an append writes the mark after its record before the record itself.
+    bool padded = false;
     int32_t recNo = 0;
     bool eof = false;
     bool bof = false;

@@ -484,6 +484,8 @@ TEST_F(TableFileTest, HeaderClaimingMissingRecordsIsReportedOnce) {
     EXPECT_EQ(found[0].claimed, 5);
     EXPECT_TRUE(TzDbfLow::TakeShortTables().empty());
     EXPECT_EQ(Le32(Bytes("c.dbf"), 4), 4u);
+    EXPECT_EQ(uint8_t(Bytes("c.dbf")[32 + 33 + 4 * 4]), 0x1A)
+        << "no end mark after the last whole record, over the rest of the cut one";
     shown.clear();
     WriteFile(Path("c.dbf"), WithCount(b, 2));
     Open(1, Path("c.dbf"));

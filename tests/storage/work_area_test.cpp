@@ -2,6 +2,8 @@
 // every command, and the lock matrix between areas of one process.
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "storage/file_layer.h"
 #include "storage/tz_errors.h"
 #include "tests/storage/table_fixture.h"
@@ -367,6 +369,14 @@ TEST_F(WorkAreaTest, RecordLocksOfATablePastOneGiB) {
     const uint64_t hl = 32 + 33, rl = 251;
     const int32_t high = int32_t((0x40000000ull - hl) / rl) + 1;  // its lock covers 2^31
     ASSERT_EQ(truncate(Path("big.dbf").c_str(), off_t(hl + (uint64_t(high) + 2) * rl)), 0);
+    // The first record's delete flag over the empty table's end mark: the rows are records.
+    {
+        std::FILE* f = std::fopen(Path("big.dbf").c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, long(hl), SEEK_SET);
+        std::fputc(' ', f);
+        std::fclose(f);
+    }
     Open(1, "big ALIAS A");
     Open(2, "big ALIAS B");
     Dbf4::Select(1);
