@@ -95,21 +95,43 @@ void BM_AppendFiveTagsLockPerRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_AppendFiveTagsLockPerRecord)->Unit(benchmark::kMicrosecond)->Iterations(100000);
 
-void BM_FindRandomKey(benchmark::State& state) {
+// Finds of random case numbers, shared (each search counted in and out as a reader) or with
+// the table open exclusively (no semaphore: the page reads alone). sizes_per_find counts
+// the file-length looks per search: pages copied out of the mapping end in a zero byte,
+// and each is checked against the file (a cut inside a memory page shows zeros).
+void FindRandomKey(benchmark::State& state, bool exclusive) {
     OpenPostings(false);
+    if (exclusive) {
+        Dbf4::CloseAll();
+        Dbf4::Select(1);
+        Dbf4::Use(Dir().file("poster.dbf") + " EXCLUSIVE");
+        TzNdx::SetIndexTo("poster.mdx");
+    }
     TzNdx::SetOrderToTag("POSTSAG");
     std::mt19937 rng(7);
     int hits = 0;
     char key[16];
+    tz::CallCounts calls;
+    tz::SetCallCounts(&calls);
     for (auto _ : state) {
         std::snprintf(key, sizeof key, "S%06d", int(rng() % 20000));
         hits += TzNdx::Find(key) ? 1 : 0;
     }
+    tz::SetCallCounts(nullptr);
     if (hits == 0) state.SkipWithError("nothing found");
     state.SetItemsProcessed(state.iterations());
+    state.counters["sizes_per_find"] = double(calls.sizes) / double(state.iterations());
+    state.SetLabel(exclusive ? "exclusive" : "shared");
     Dbf4::CloseAll();
 }
+void BM_FindRandomKey(benchmark::State& state) {
+    FindRandomKey(state, false);
+}
 BENCHMARK(BM_FindRandomKey)->Unit(benchmark::kMicrosecond);
+void BM_FindRandomKeyExclusive(benchmark::State& state) {
+    FindRandomKey(state, true);
+}
+BENCHMARK(BM_FindRandomKeyExclusive)->Unit(benchmark::kMicrosecond);
 
 // A scan in natural order with the index file open (no controlling tag), reading a field of
 // every record, as the print-priority update walks the postings: each step still counts

@@ -167,6 +167,19 @@ uint16_t IndexSemaphore::Counter() const {
     return uint16_t(record_[Sem::Counter] | (record_[Sem::Counter + 1] << 8));
 }
 
+uint32_t IndexSemaphore::Writers() const {
+    uint32_t n = 0;
+    for (size_t i = 0; i < 4; ++i) n |= uint32_t(record_[Sem::Writers + i]) << (8 * i);
+    return n;
+}
+
+// The record as it stands carries no count of a dead writer (invariant 6).
+void IndexSemaphore::NoteChecked() {
+    checkedCounter_ = Counter();
+    checkedWriters_ = Writers();
+    checked_ = true;
+}
+
 // Moves the change counter in the record on by one (wrapping), so that every station reads
 // the tag headers again.
 void IndexSemaphore::BumpCounter() {
@@ -231,7 +244,7 @@ void IndexSemaphore::MapRecord() {
 
 void IndexSemaphore::CloseFile() {
     map_ = nullptr;
-    queued_ = false;
+    queued_ = holdsRoom_ = false;
     file_.Close();  // drops the mapping and the slot locks with it
     slot_ = -1;
 }
@@ -249,7 +262,7 @@ uint16_t IndexSemaphore::ReadRecord(SemAction action) {
         DropMapping();
     }
     size_t got = 0;
-    uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
+    uint8_t buf[Sem::RecordSize] = {};
     uint16_t rc = file_.ReadAt(0, buf, sizeof buf, &got);
     if (rc != 0) {
         return Fail(rc, "Cannot read: " + name_ + " " + SemActionName(action));
@@ -391,6 +404,17 @@ bool IndexSemaphore::WritersAheadGone() {
     return ahead_.none();
 }
 
+void IndexSemaphore::HoldRoom(bool held) {
+    if (Passive() || !loggedIn_ || !sharing_ || slot_ < 0 || holdsRoom_ == held) return;
+    const uint64_t at = Sem::RoomSlots + uint64_t(slot_);
+    if ((held ? file_.Lock(at, 1) : file_.Unlock(at, 1)) == 0) holdsRoom_ = held;
+}
+
+bool IndexSemaphore::OthersHoldRoom() const {
+    if (Passive() || !loggedIn_ || !sharing_) return false;
+    return OthersHolding(Sem::RoomSlots) > 0;
+}
+
 void IndexSemaphore::LeaveWriters() {
     if (queued_) SetWriterWaitSlot(false);
 }
@@ -433,8 +457,7 @@ void IndexSemaphore::RepairActive() {
         record_[Sem::Active] = uint8_t(backed);
         BumpCounter();
     }
-    checkedCounter_ = Counter();
-    checked_ = true;
+    NoteChecked();
 }
 
 // Under the record lock, counting in as a reader: a count of a writer that died part-way
@@ -443,11 +466,10 @@ void IndexSemaphore::RepairActive() {
 // need no look (the other counts are readers', living or not, which only writers wait for).
 void IndexSemaphore::RepairActiveAfterWriter() {
     if (record_[Sem::Active] == 0) {
-        checkedCounter_ = Counter();
-        checked_ = true;
+        NoteChecked();
         return;
     }
-    if (checked_ && Counter() == checkedCounter_) return;
+    if (checked_ && Counter() == checkedCounter_ && Writers() == checkedWriters_) return;
     RepairActive();
 }
 
@@ -473,7 +495,7 @@ uint16_t IndexSemaphore::DoLogin() {
         rc = file_.Create(name_, tz::ShareMode::DenyNone);
         if (rc == 0) {
             made = true;
-            const uint8_t zero[Sem::RecordSize] = {0, 0, 0, 0};
+            const uint8_t zero[Sem::RecordSize] = {};
             rc = file_.WriteAt(0, zero, sizeof zero);
         } else if (rc == TzErr::SharingViolation) {
             rc = file_.Open(name_, tz::Access::ReadWrite, tz::ShareMode::DenyNone);
@@ -543,7 +565,7 @@ uint16_t IndexSemaphore::DoLogout() {
 // The change counter as the file holds it now, read without the record lock (a torn read
 // only ends a wait early).
 uint16_t IndexSemaphore::PeekCounter() {
-    uint8_t buf[Sem::RecordSize] = {0, 0, 0, 0};
+    uint8_t buf[Sem::RecordSize] = {};
     if (map_ != nullptr && file_.ReadMapped(0, buf, sizeof buf) != 0) DropMapping();
     if (map_ == nullptr) {
         std::memset(buf, 0, sizeof buf);
@@ -640,6 +662,7 @@ uint16_t IndexSemaphore::DoDecRead() {
 uint16_t IndexSemaphore::DoLock() {
     const SemAction a = SemAction::Lock;
     if (++writerNesting_ > 1 || holdsLock_) return 0;
+    readersKeptOut_ = false;
     ScopeExit undo([this] {
         --writerNesting_;
         isWriter_ = false;
@@ -672,20 +695,8 @@ uint16_t IndexSemaphore::DoLock() {
         }
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (timeoutTicks_ != 0 && seconds * TicksPerSecond >= timeoutTicks_) {
-            return Fail(TzErr::SemaphoreError,
-                        std::to_string(timeoutTicks_ / 18) +
-                            " second timeout, cannot read: " + name_ + "\r\n" +
-                            "Possible cause: Other user's program has terminated "
-                            "abnormally." +
-                            "\r\n" +
-                            "Cure: Log all users of this application off the "
-                            "network," +
-                            "\r\n" + "then delete " + name_ + "\r\n" +
-                            "Do not delete it while the program still runs at another "
-                            "station: that station's index changes could then be lost or "
-                            "damaged.");
-        }
+        if (!waitForReaders_ || (timeoutTicks_ != 0 && seconds * TicksPerSecond >= timeoutTicks_))
+            return FailReadersStay();
         // Readers come and go quickly: the wait for them keeps its pauses short (the
         // read time-out bounds it), so that a writer does not sleep long on the table's
         // append or record lock that its caller holds.
@@ -696,6 +707,18 @@ uint16_t IndexSemaphore::DoLock() {
     return 0;
 }
 
+// The readers did not go within the read time-out (or, without waiting, were there).
+uint16_t IndexSemaphore::FailReadersStay() {
+    readersKeptOut_ = true;
+    return Fail(TzErr::SemaphoreError,
+                std::to_string(timeoutTicks_ / 18) + " second timeout, cannot read: " + name_ +
+                    "\r\n" + "Possible cause: Other user's program has terminated abnormally." +
+                    "\r\n" + "Cure: Log all users of this application off the network," + "\r\n" +
+                    "then delete " + name_ + "\r\n" +
+                    "Do not delete it while the program still runs at another station: that "
+                    "station's index changes could then be lost or damaged.");
+}
+
 // Under the record lock, with no other count in the file: this station counts itself in as
 // the writer. The counter moves on as it does, so that a station counting in after this
 // writer died knows to look for its count (RepairActiveAfterWriter).
@@ -703,11 +726,13 @@ uint16_t IndexSemaphore::CountInAsWriter(int own) {
     record_[Sem::Active] = uint8_t(own + 1);
     const bool pending = Counter() != seenCounter_;
     BumpCounter();
+    const uint32_t writers = Writers() + 1;
+    for (size_t i = 0; i < 4; ++i) record_[Sem::Writers + i] = uint8_t(writers >> (8 * i));
     isWriter_ = true;
     if (uint16_t rc = WriteRecord(SemAction::Lock); rc != 0) return rc;
     if (!pending) seenCounter_ = Counter();
-    checkedCounter_ = Counter();
-    checked_ = true;
+    readersKeptOut_ = false;
+    NoteChecked();
     return 0;
 }
 
@@ -753,7 +778,7 @@ uint16_t IndexSemaphore::DoUnlock() {
     if ((rc = WriteRecord(a)) != 0) return rc;
     isWriter_ = false;
     if (!pending) seenCounter_ = Counter();
-    checkedCounter_ = Counter();
+    NoteChecked();
     undo.Dismiss();
     return ReleaseRecordLock(a);
 }

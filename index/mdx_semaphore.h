@@ -23,13 +23,16 @@ namespace Mdx {
 // or, with a semaphore folder, that folder + the table's file name with that extension.
 std::string SemaphoreFileName(const std::string& tablePath, const std::string& folder = "");
 
-// Record (4 bytes at offset 0): stations with the index open, active readers and writers
-// (0..127), change counter (16-bit).
+// Record (8 bytes at offset 0): stations with the index open, active readers and writers
+// (0..127), change counter (16-bit), and the writers counted in so far (32-bit, moved on
+// by each writer as it counts itself in; stations of older builds write the first four
+// bytes alone and leave it).
 namespace Sem {
 inline constexpr size_t Stations = 0;
 inline constexpr size_t Active = 1;
 inline constexpr size_t Counter = 2;
-inline constexpr size_t RecordSize = 4;
+inline constexpr size_t Writers = 4;
+inline constexpr size_t RecordSize = 8;
 inline constexpr uint64_t LockOffset = 1;  // the record lock: 4 bytes at offset 1
 inline constexpr uint64_t LockLength = 4;
 uint64_t TableLockOffset();  // the table's semaphore byte: the engine's lock base
@@ -41,6 +44,10 @@ inline constexpr uint64_t ReaderSlots = 0x1100;
 // that holds its count across many steps lets go when it sees one, and a reader about to
 // count in beside other readers stands back for it (a few milliseconds at most).
 inline constexpr uint64_t WriterWaitSlots = 0x1200;
+// One byte per station slot, held while the station counts on room it reserved past the
+// end of the table's index file: a close gives that room back only while no other station
+// holds one.
+inline constexpr uint64_t RoomSlots = 0x1300;
 inline constexpr int SlotCount = 256;
 }  // namespace Sem
 
@@ -74,9 +81,10 @@ class IndexSemaphore {
     //     found a free one; countedReader_ holds exactly while it holds ReaderSlots + slot_.
     //     Both change only under the record lock, so a station holding the record lock sees
     //     byte 1 = readers' slots held + its own counts, unless a station died or failed.
-    //  6. checkedCounter_ is a change counter under which byte 1 held no count of a dead
-    //     writer: a writer moves the counter on when it counts itself in (and again when it
-    //     ends), so while the record still carries it no writer has come since, and a
+    //  6. checkedCounter_ and checkedWriters_ are a change counter and a writers' number
+    //     under which byte 1 held no count of a dead writer: a writer moves both on when it
+    //     counts itself in, so while the record still carries both no writer has come since
+    //     (the 32-bit number does not come round again within any station's life), and a
     //     station counting in need not look for a dead one.
     //  7. Every action leaves these invariants true on every path, a failed one included.
     IndexSemaphore() = default;
@@ -112,6 +120,7 @@ class IndexSemaphore {
     bool IndexChanged() const { return loggedIn_ && Counter() != seenCounter_; }
     void AcknowledgeChange() { seenCounter_ = Counter(); }
     uint16_t Counter() const;
+    uint32_t Writers() const;
     const uint8_t* Record() const { return record_; }
     bool LoggedIn() const { return loggedIn_; }
     const std::string& FileName() const { return name_; }
@@ -130,6 +139,12 @@ class IndexSemaphore {
     void JoinWriters();
     bool WritersAheadGone();
     void LeaveWriters();
+    // Room reserved past the end of the index file: HoldRoom(true) tells the other stations
+    // that this one counts on it (until HoldRoom(false) or the logout); OthersHoldRoom
+    // answers whether any other station does (one lock test; false for exclusive areas).
+    void HoldRoom(bool held);
+    bool OthersHoldRoom() const;
+
     // The longest a station in the queue lets the stations ahead of it go first (100 ms).
     void SetWritersAheadMaxMs(int ms) { aheadMaxMs_ = ms; }
 
@@ -139,6 +154,11 @@ class IndexSemaphore {
     // 1,000 pauses together last as long as 1,000 full pauses of ms milliseconds.
     void SetRetryPauseMs(int ms) { pauseMs_ = ms; }
     void SetReadTimeoutTicks(uint16_t ticks) { timeoutTicks_ = ticks; }
+    // Off: LOCKSEMAPHORE looks once and, finding other stations' counts, fails at once as
+    // after the read time-out (a repair waiting for readers that kept it out before).
+    void SetWaitForReaders(bool wait) { waitForReaders_ = wait; }
+    // True when the last LOCKSEMAPHORE failed because other stations' counts stayed.
+    bool ReadersKeptOut() const { return readersKeptOut_; }
 
   private:
     bool Passive() const { return exclusive_; }
@@ -157,6 +177,7 @@ class IndexSemaphore {
     uint16_t WriteRecord(SemAction action);
     void Pause(int retry) const;
     void BumpCounter();
+    void NoteChecked();
     uint16_t TakeSlot();
     uint16_t SetReaderSlot(bool held);
     void SetWriterWaitSlot(bool held);
@@ -171,6 +192,7 @@ class IndexSemaphore {
     uint16_t DoLock();
     uint16_t DoUnlock();
     uint16_t CountInAsWriter(int own);
+    uint16_t FailReadersStay();
 
     std::string name_;
     tz::File* table_ = nullptr;
@@ -180,7 +202,7 @@ class IndexSemaphore {
     // The record through the file's shared mapping, or null (also after the file was found
     // cut short under it).
     uint8_t* map_ = nullptr;
-    uint8_t record_[Sem::RecordSize] = {0, 0, 0, 0};
+    uint8_t record_[Sem::RecordSize] = {};
     bool loggedIn_ = false;
     bool holdsLock_ = false;
     bool isWriter_ = false;
@@ -191,6 +213,7 @@ class IndexSemaphore {
     int lockProcNesting_ = 0;
     int slot_ = -1;
     bool queued_ = false;                // holds its wait byte as one of the writers' queue
+    bool holdsRoom_ = false;             // holds its room byte (RoomSlots + slot_)
     std::bitset<Sem::SlotCount> ahead_;  // the stations that waited when it joined
     size_t aheadCount_ = 0;              // how many they were
     uint16_t joinCounter_ = 0;           // the change counter when it joined
@@ -198,9 +221,12 @@ class IndexSemaphore {
     int aheadMaxMs_ = 100;
     uint16_t seenCounter_ = 0;
     uint16_t checkedCounter_ = 0;  // see invariant 6
-    bool checked_ = false;         // checkedCounter_ is set
+    uint32_t checkedWriters_ = 0;
+    bool checked_ = false;  // checkedCounter_ is set
     int pauseMs_ = 10;
     uint16_t timeoutTicks_ = kDefaultReadTimeoutTicks;
+    bool waitForReaders_ = true;
+    bool readersKeptOut_ = false;
     uint16_t errCode_ = 0;
     std::string errMessage_;
 };

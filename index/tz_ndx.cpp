@@ -211,7 +211,7 @@ void RefreshAfterChange(WorkArea& a, AreaIndex& x) {
     x.markSeen = x.file.Header()[kMaintenanceMark] != 0;
     if (!x.markSeen && x.repairRefused) {
         // Another station built the tags that this one could not build.
-        x.repairRefused = false;
+        x.repairRefused = x.lockMissed = false;
         x.failed = x.file.Failed();
     }
     const bool kept = TagsKept(x);
@@ -307,7 +307,7 @@ void ReleaseUpdate(AreaIndex& x) {
         tz::StopPoint("ndx-change-unmarking");  // kill tests: every page written, still marked
         ClearMark(x);
         // The writer lock built the tags again when another station's mark was found.
-        if (!x.failed) x.markSeen = x.repairRefused = false;
+        if (!x.failed) x.markSeen = x.repairRefused = x.lockMissed = false;
     }
     if (--x.lockNest > 0 || !x.lockHeld) return;
     x.lockHeld = false;
@@ -340,7 +340,14 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (x.sem.SetReadSemaphoreProc(false) != 0) return;
     bool refused = true;  // also when the writer lock raises its failure
     {
-        tz::ScopeExit note([&x, &refused] { x.repairRefused = refused; });
+        // A repair that other stations' read counts kept out before waits no more: one
+        // look, until they have gone.
+        x.sem.SetWaitForReaders(!x.lockMissed);
+        tz::ScopeExit note([&x, &refused] {
+            x.sem.SetWaitForReaders(true);
+            x.repairRefused = refused;
+            x.lockMissed = refused && x.sem.ReadersKeptOut();
+        });
         SetLockSemaphoreProc(1);
         refused = x.failed || !x.lockHeld;
         SetLockSemaphoreProc(0);
@@ -600,15 +607,19 @@ void ReserveRoom(AreaIndex& x) {
     for (const uint64_t room : {kChangesReserved * need, need}) {
         if (x.file.Handle().Reserve(size, room) == 0) {
             x.reservedEnd = size + room;
+            x.sem.HoldRoom(true);
             return;
         }
     }
     x.reservedEnd = 0;
+    x.sem.HoldRoom(false);
     Error(TzErr::InsufficientDiskSpace,
           "Disk full: no room to change index file " + x.file.Name() + " [LockSemaphore]");
 }
 
-// The room reserved past the file's end goes back at close. Another station may still
+// The room reserved past the file's end goes back at close, unless another living station
+// counts on it (it reserved room and has not closed: its next changes skip the reservation
+// while the file's end stays short of the end it reserved). Another station may still
 // have the file open and be about to add a page: only under the writer lock is the end the
 // file shows its real end, and only what lies past it is given back. A close does not wait
 // for that lock: while another station reads or writes, the room stays (the next station
@@ -616,9 +627,10 @@ void ReserveRoom(AreaIndex& x) {
 void GiveBackRoom(AreaIndex& x) {
     if (x.reservedEnd == 0 || !x.file.IsOpen() || x.file.Failed()) return;
     x.reservedEnd = 0;
+    x.sem.HoldRoom(false);
     if (!x.file.Handle().HoldsRoomPastEnd()) return;
     if (!x.sem.TryLockSemaphore()) return;
-    x.file.Handle().GiveBackRoomPastEnd();
+    if (!x.sem.OthersHoldRoom()) x.file.Handle().GiveBackRoomPastEnd();
     x.sem.UnlockSemaphore();
 }
 

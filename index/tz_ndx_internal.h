@@ -17,6 +17,8 @@
 //     maintenance mark, and this station has not yet taken the writer lock since (which
 //     builds the tags again). repairRefused: that build failed here; reads are refused
 //     until the header, read again after another station's change, no longer carries it.
+//     lockMissed: it failed because other stations' read counts kept the writer lock
+//     away; the next reads try that lock once, without waiting, until they have it.
 #pragma once
 
 #include <chrono>
@@ -77,6 +79,7 @@ struct AreaIndex {
     bool failNoRoom = false;
     bool markSeen = false;
     bool repairRefused = false;
+    bool lockMissed = false;
     // The table was found holding fewer records than its header said when it was opened:
     // the writer lock taken at the index's open builds every tag again, mark or no mark.
     bool rebuildDue = false;

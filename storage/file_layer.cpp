@@ -615,6 +615,7 @@ bool LocalFileSystem(int fd) {
 }  // namespace
 
 std::atomic<uint32_t> detail::g_cutPages{0};
+std::atomic<uint64_t> detail::g_pageMask{4095};
 
 namespace {
 
@@ -690,6 +691,7 @@ uint16_t File::MapShared(uint64_t length, bool writable) {
     if (!writable) {
         CatchBusErrors();
         g_pageSize.store(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)));
+        detail::g_pageMask.store(uint64_t(g_pageSize.load()) - 1, std::memory_order_relaxed);
         mapPatched_ = RegisterMapping(map_, mapLength_);
     }
     return 0;

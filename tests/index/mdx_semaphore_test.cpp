@@ -27,7 +27,15 @@ class SemTest : public ::testing::Test {
         sem = Mdx::SemaphoreFileName(dir.file("sager.dbf"));
     }
     void TearDown() override { TzCommon::ResetErrorState(); }
-    std::string Record() { return kjtest::ReadFile(sem); }
+    // The counts and the change counter (the writers' number follows them).
+    std::string Record() { return kjtest::ReadFile(sem).substr(0, 4); }
+    uint32_t WritersCounted() {
+        const std::string r = kjtest::ReadFile(sem);
+        uint32_t n = 0;
+        for (size_t i = 0; i < 4 && 4 + i < r.size(); ++i)
+            n |= uint32_t(uint8_t(r[4 + i])) << (8 * i);
+        return n;
+    }
 
     kjtest::TempDir dir;
     tz::File table;
@@ -68,10 +76,13 @@ TEST_F(SemTest, NamesNestingAndExclusiveTables) {
 
     // A station's own counted read does not keep its write waiting.
     ASSERT_EQ(s.IncRead(), 0);
+    ASSERT_EQ(WritersCounted(), 0u);
     ASSERT_EQ(s.LockSemaphore(), 0);
     EXPECT_EQ(Record(), std::string("\x01\x02\x01\x00", 4));
+    EXPECT_EQ(WritersCounted(), 1u);  // moved on as the writer counted in
     ASSERT_EQ(s.UnlockSemaphore(), 0);
     EXPECT_EQ(Record(), std::string("\x01\x01\x02\x00", 4));
+    EXPECT_EQ(WritersCounted(), 1u);
     EXPECT_FALSE(s.IndexChanged());  // its own change
     ASSERT_EQ(s.DecRead(), 0);
     EXPECT_EQ(Record(), std::string("\x01\x00\x02\x00", 4));

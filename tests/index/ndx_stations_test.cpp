@@ -1045,6 +1045,91 @@ TEST_F(NdxStationsTest, AWriterKilledWhereAReaderWasIsFoundAtTheNextStep) {
     ASSERT_EQ(other.Logout(), 0);
 }
 
+// Writes bytes into a file that stations have open, in place (as another station or a
+// writer killed part-way leaves them).
+void PokeFile(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
+    tz::File raw;
+    ASSERT_EQ(raw.Open(tz::ResolveName(path), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    ASSERT_EQ(raw.WriteAt(at, bytes.data(), bytes.size()), 0);
+    raw.Close();
+}
+
+// The maintenance mark as the index file holds it (-1: no file).
+int MarkInFile(const std::string& mdx) {
+    const std::string bytes = kjtest::ReadFile(mdx);
+    return bytes.size() > TzNdx::kMaintenanceMark ? int(uint8_t(bytes[TzNdx::kMaintenanceMark]))
+                                                  : -1;
+}
+
+// The change counter comes round again between two reads of this station (32,768 writes
+// of other stations, each moving it on twice), a writer killed in its change among them:
+// the next read finds the dead writer's count all the same and has the index repaired
+// before it reads on.
+TEST_F(NdxStationsTest, AWriterKilledWhileTheChangeCounterCameRoundIsFound) {
+    const std::string sem = Mdx::SemaphoreFileName(table);
+    tz::File raw;
+    ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    Mdx::IndexSemaphore other;  // another station's count, through a handle of its own
+    other.Configure(sem, &raw, false);
+    ASSERT_EQ(other.Login(), 0);
+    ASSERT_EQ(other.IncRead(), 0);
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Dbf4::Skip(1);  // counted in and out beside the other count
+    ASSERT_EQ(other.DecRead(), 0);
+    const std::string before = kjtest::ReadFile(sem);
+    ASSERT_GE(before.size(), 4u);
+    ASSERT_TRUE(KilledAtItsStep("StoppedWriter", table,
+                                {{"KJ_STOP_AT", "ndx-append-keys"}, {"OP", "append"}}));
+    ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);  // the dead writer's count
+    // The counter as this station last saw it: where 65,536 moves bring it.
+    ASSERT_NO_FATAL_FAILURE(PokeFile(sem, 2, {uint8_t(before[2]), uint8_t(before[3])}));
+    Dbf4::Skip(1);
+    EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(kjtest::ReadFile(sem)[1], 0) << "the dead writer's count was not found";
+    EXPECT_EQ(MarkInFile(tz::ResolveName(dir.file("poster.mdx"))), 0)
+        << "the half-written index was read without a repair";
+    EXPECT_EQ(Dbf4::RecCount(), 301);
+    EXPECT_EQ(TagsAgree(), "");
+    ASSERT_EQ(other.Logout(), 0);
+}
+
+// A repair that another station's read count keeps out (that station stopped in its walk)
+// waits the read time-out once; the reads after it try the writer lock once each, without
+// waiting, and are refused at once, until the count has gone; the next read then repairs.
+TEST_F(NdxStationsTest, ARepairKeptOutByAReaderTriesTheLockOnceAtEachReadUntilItIsFree) {
+    Dbf4::CloseAll();  // opened again with the short read time-out
+    Dbf4::Select(1);
+    Dbf4::Use(table);
+    TzNdx::SetIndexTo("poster.mdx");
+    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+    Dbf4::GoTop();
+    Station reader("Reader", table, {{"KJ_STOP_AT", "ndx-next-key"}});
+    ASSERT_TRUE(reader.Says("ready"));
+    ASSERT_TRUE(reader.StopsAfter("walk"));
+    // As a writer killed part-way leaves the index once its count is dropped: marked, the
+    // change counter moved on.
+    const std::string sem = Mdx::SemaphoreFileName(table);
+    ASSERT_NO_FATAL_FAILURE(PokeFile(dir.file("poster.mdx"), TzNdx::kMaintenanceMark, {1}));
+    const std::string record = kjtest::ReadFile(sem);
+    const uint16_t counter = uint16_t(uint8_t(record[2]) | (uint8_t(record[3]) << 8)) + 2;
+    ASSERT_NO_FATAL_FAILURE(PokeFile(sem, 2, {uint8_t(counter), uint8_t(counter >> 8)}));
+    EXPECT_THROW(Dbf4::Skip(1), TzCommon::ETzError);  // waited the read time-out
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::SemaphoreError);
+    for (int i = 0; i < 4; ++i) {
+        tz::CallCounts calls;
+        tz::SetCallCounts(&calls);
+        EXPECT_THROW(Dbf4::Skip(1), TzCommon::ETzError);
+        tz::SetCallCounts(nullptr);
+        EXPECT_EQ(TzCommon::ErrorWord(), TzErr::SemaphoreError);
+        EXPECT_LT(calls.locks, 100) << "read " << i + 2 << " waited for the writer lock again";
+    }
+    reader.KillAndReap();
+    EXPECT_NO_THROW(Dbf4::Skip(1)) << TzCommon::LastErrorMessage();
+    EXPECT_EQ(MarkInFile(tz::ResolveName(dir.file("poster.mdx"))), 0);
+    EXPECT_EQ(TagsAgree(), "");
+}
+
 // Steps in tag order show what another station wrote after the walk began: through the
 // table's mapping, and with plain reads where the file cannot be mapped.
 TEST_F(NdxStationsTest, StepsInTagOrderShowOtherStationsChange) {
