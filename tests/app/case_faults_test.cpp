@@ -291,6 +291,32 @@ class CaseFaultsTest : public QObject {
         QCOMPARE(Stored("Sager.dbf", "SAGS_NR", "26-002", {"SAG_ANSVAR"}), QStringList({"'AB'"}));
         QCOMPARE(Stored("Sager.dbf", "SAG_ANSVAR", "XY", {"SAGS_NR"}), QStringList());
     }
+
+    // Amounts typed into a posting's price cell: one beyond the largest is refused naming
+    // what was typed and the limits in the program's number format; the largest itself is
+    // taken.
+    void typedAmountsAreEchoedInTheProgramsNumberFormat() {
+        Goto("26-002");
+        form_->PageSager->setCurrentIndex(1);
+        form_->posterNyBtn->click();
+        TzDs::TTzDbf& t = data_->tmpPost;
+        t.FieldByName("post_antal").SetAsString("1");
+        t.FieldByName("post_moms").SetAsString("0");
+        QVERIFY(Retype(form_->posterGrid, 5, "1000000000000000"));
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts(),
+                 QStringList({U("1 000 000 000 000 000 er ikke en gyldig værdi i feltet "
+                                "'Stk.pris'. Værdien skal ligge fra -922 337 203 685 477 til "
+                                "922 337 203 685 477")}));
+        responder_.Clear();
+        auto* editor = qobject_cast<QLineEdit*>(Focused());  // the refused value's cell, open
+        QVERIFY(editor && form_->posterGrid->isAncestorOf(editor));
+        editor->selectAll();
+        QTest::keyClicks(editor, "922337203685477");
+        Key(Qt::Key_Tab);
+        QCOMPARE(responder_.Texts().join('|'), QString());
+        QCOMPARE(t.FieldByName("post_pris").AsFloat(), 922337203685477.0);
+    }
 };
 
 QTEST_MAIN(CaseFaultsTest)
