@@ -104,7 +104,7 @@ bool TframeInteressent::CheckCaseEditable() {
         refusal = "Der er ingen aktiv sag, eller Sagsnr. er blank !!!";
     else if (data_.SagsDbf.FieldByName("SagenErLukket").AsBoolean())
         refusal = "Sagen er afsluttet, der kan ikke slettes Interessenter !!!";
-    if (!refusal) return true;
+    if (!refusal) return !data_.RefuseDeletedCase(&t);
     ShowMsg(refusal);
     if (Editing(t)) t.Cancel();
     return false;

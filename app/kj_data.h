@@ -100,6 +100,10 @@ class TKJData {
     void ResetTable(TzDs::TTzDbf& table);
     void ResetTables();
     void GotoRecNo(TzDs::TTzDbf& table, int32_t n);
+    // The case shown in the main window's header is no longer stored (another station
+    // deleted it): says so as the header's save does, cancels `row` (a row of that case being
+    // stored) and gives true. Every save of a row of the case asks this first.
+    bool RefuseDeletedCase(Db::TDataSet* row);
     std::string StdInteressentFileName() const;
     std::string HandForSagsTypeFileName() const;
     std::string StdSagsTypeFileName() const;

@@ -683,6 +683,29 @@ void TKJData::GotoRecNo(TzDs::TTzDbf& table, int32_t n) {
     if (n >= 1 && n <= table.RecCount()) table.Go(n);
 }
 
+bool TKJData::RefuseDeletedCase(Db::TDataSet* row) {
+    TzDs::TTzDbf& s = SagsDbf;
+    if (!s.Active() || s.IsEmpty() || s.State() == Db::dsInsert) return false;
+    const int32_t rec = s.RecNo();
+    const std::string number =
+        TzUtils::AnsiUpper(TzUtils::TrimRight(s.FieldByName("SAGS_NR").AsString()));
+    // Read anew through the second cursor: the header's own may hold an edit.
+    TzDs::TTzDbf& buf = SagsBufDbf;
+    const int32_t back = buf.RecNo();
+    bool stored = false;
+    if (rec >= 1 && rec <= buf.RecCount()) {
+        buf.Go(rec);
+        stored =
+            buf.RecNo() == rec && !buf.Deleted() &&
+            TzUtils::AnsiUpper(TzUtils::TrimRight(buf.FieldByName("SAGS_NR").AsString())) == number;
+    }
+    GotoRecNo(buf, back);
+    if (stored) return false;
+    ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+    if (row && (row->State() == Db::dsEdit || row->State() == Db::dsInsert)) row->Cancel();
+    return true;
+}
+
 std::string TKJData::StdInteressentFileName() const {
     return DataFolderOf(*QelCom()) + "StdInteressent.dbs";
 }

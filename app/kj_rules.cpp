@@ -22,9 +22,8 @@ namespace {
 // (about 922 337 203 685 477 kr.) is refused with a message instead of changing its sign.
 int64_t Amount(__int128 v) {
     if (v > INT64_MAX || v < INT64_MIN)
-        throw Db::EDatabaseError(
-            Ansi("Beløbet er for stort: en postering kan højst være på "
-                 "922 337 203 685 477 kr."));
+        throw Db::EDatabaseError(Ansi("Beløbet er for stort: en postering kan højst være på ") +
+                                 Db::NumberText(922337203685477.0) + " kr.");
     return static_cast<int64_t>(v);
 }
 

@@ -251,8 +251,10 @@ class TKJSagerForm : public QMainWindow {
     bool RefuseClosed(const RowKind& k, bool edit);
     void GridKey(const RowKind& k, QKeyEvent& key);
     bool EditorKey(QWidget* focused, QKeyEvent& key);  // true: the key was the grid's
-    // No current case (none, or a blank number): says so and cancels ds's row.
+    // No current case (none, or a blank number, or one another station deleted): says so
+    // and cancels ds's row. Every save of a row of the case passes here first.
     bool RefuseNoCase(Db::TDataSet* ds);
+    bool RefuseBlankCase(Db::TDataSet* ds);
     void PickButton(const RowKind& k);
     void ItemColumnExit();
     void GridFocus(QWidget* old, QWidget* now);
@@ -293,6 +295,8 @@ class TKJSagerForm : public QMainWindow {
     std::string SavedAnsvar, SavedKunde, SavedType, StoredAfslut, StoredSagsNr;
     // The responsible employee and the customer the edited case has on disk.
     std::string StoredAnsvar, StoredKunde;
+    std::string typeCase_;     // the case whose type SavedType holds
+    std::string askedCode_;    // the missing code last offered for creating, with its case
     int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
     int quietItem_ = 0;  // above 0: a changed item fills in nothing

@@ -94,6 +94,7 @@ void TKJSagerForm::CaseBeforeEdit(Db::TDataSet& ds) {
     StoredSagsNr = ds.FieldByName("SAGS_NR").AsString();
     StoredAnsvar = ds.FieldByName("SAG_ANSVAR").AsString();
     StoredKunde = ds.FieldByName("SAG_KUNDE").AsString();
+    askedCode_.clear();  // a new edit: a code typed into it is offered for creating again
 }
 
 void TKJSagerForm::SagsDataStateChange(Db::TDataSource&) {
@@ -236,6 +237,9 @@ void TKJSagerForm::BtnGemClick() {
 void TKJSagerForm::BtnGendanClick() {
     if (Editing(data_.SagsDbf)) data_.SagsDbf.Cancel();
     data_.SagsDbf.Refresh();
+    // The stored codes are back, and the names beside them that a refused code had hidden.
+    LookUpName(false);
+    LookUpName(true);
     edtSagsNr->setFocus();
 }
 
@@ -393,6 +397,7 @@ void TKJSagerForm::TypeExit() {
 }
 
 void TKJSagerForm::AddStandardEvents() {
+    if (data_.RefuseDeletedCase(nullptr)) return;
     kjqt::TMemIniFile ini(data_.HandForSagsTypeFileName());
     const std::string type = data_.SagsDbf.FieldByName("SAG_TYPE").AsString();
     if (!ini.SectionExists(type)) return;

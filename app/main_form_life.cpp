@@ -225,6 +225,11 @@ void TKJSagerForm::RefreshViews() {
     kundeGrid->setVisible(tab == 4);
     LookUpName(true);
     SagsGrid->setVisible(tab == 5);
+    // Another case shown under the case-type field: its type counts as the one found on
+    // entering the field, so only a type typed on this case is a change.
+    const std::string number = TzUpper(TrimRight(data_.SagsDbf.FieldByName("SAGS_NR").AsString()));
+    if (number != typeCase_) SavedType = data_.SagsDbf.FieldByName("SAG_TYPE").AsString();
+    typeCase_ = number;
 }
 
 // ---- Menu ----------------------------------------------------------------------------------

@@ -360,6 +360,12 @@ void TKJSagerForm::RegisterExit(bool customer) {
     const std::string key =
         KeyOf(s.FieldByName(customer ? "SAG_KUNDE" : "SAG_ANSVAR").AsString(), width);
     if (LookUpName(customer)) return;
+    // Asked once about a code typed into a case: leaving the field again with it (after Gem
+    // refused it, or on the way to Gendan) asks nothing more.
+    const std::string asked = std::string(customer ? "K" : "B") +
+                              TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString())) + "|" + key;
+    if (asked == askedCode_) return ShowNameLabel(customer, false);
+    askedCode_ = asked;
     const std::string question = (customer ? "Kunden :" : "Brugeren :") + key + "findes ikke" +
                                  "\r\n" + "skal denne oprettes ?";
     if (!kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(question),
@@ -368,11 +374,14 @@ void TKJSagerForm::RegisterExit(bool customer) {
         ShowNameLabel(customer, false);
         return;
     }
-    // The case is saved (when the user wants it) before the register opens: without the code,
-    // which exists nowhere yet. It comes back once the register has made it.
+    // The case is saved (when the user wants it) before the register opens: with the code it
+    // had on disk, as the new one exists nowhere yet. The new one comes in only once the
+    // register has made it.
     const char* field = customer ? "SAG_KUNDE" : "SAG_ANSVAR";
     const std::string number = s.FieldByName("SAGS_NR").AsString();
-    if (Editing(s)) s.FieldByName(field).SetAsString("");
+    const std::string stored =
+        s.State() == Db::dsEdit ? (customer ? StoredKunde : StoredAnsvar) : std::string();
+    if (Editing(s)) s.FieldByName(field).SetAsString(stored);
     s.PushState();
     const int32_t at = s.RecNo();
     const auto& show = customer ? MainEntries().ShowKundeForm : MainEntries().ShowBrugerForm;

@@ -473,13 +473,17 @@ void TKJSagerForm::LoadCasePostings() {
 
 // ---- Scratch row handlers ------------------------------------------------------------------
 
-bool TKJSagerForm::RefuseNoCase(Db::TDataSet* ds) {
+bool TKJSagerForm::RefuseBlankCase(Db::TDataSet* ds) {
     if (data_.SagsDbf.Active() && !data_.SagsDbf.IsEmpty() &&
         !TrimRight(data_.SagsDbf.FieldByName("SAGS_NR").AsString()).empty())
         return false;
     ShowMsg("Der er ingen aktiv sag, eller Sagsnr. er blank !!!");
     if (ds && Editing(*ds)) ds->Cancel();
     return true;
+}
+
+bool TKJSagerForm::RefuseNoCase(Db::TDataSet* ds) {
+    return RefuseBlankCase(ds) || data_.RefuseDeletedCase(ds);
 }
 
 void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
@@ -817,6 +821,7 @@ void TKJSagerForm::ItemColumnExit() {
 // ---- Automatic invoice posting -------------------------------------------------------------
 
 void TKJSagerForm::InvoicePosting() {
+    if (data_.RefuseDeletedCase(nullptr)) return;
     struct Group {
         double rate = 0;
         int64_t sum = 0;  // ten-thousandths

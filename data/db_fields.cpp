@@ -294,7 +294,7 @@ void TIntegralField::SetAsLargeIntValue(int64_t v) {
         lo = std::max(lo, min_);
         hi = std::min(hi, max_);
     }
-    if (v < lo || v > hi) RangeError(std::to_string(v), std::to_string(lo), std::to_string(hi));
+    if (v < lo || v > hi) RangeError(NumberText(v), NumberText(lo), NumberText(hi));
     uint8_t buf[8] = {};
     if (width_ == 2) {
         int16_t x = static_cast<int16_t>(v);
@@ -347,7 +347,7 @@ double TIntegralField::GetAsFloat() const {
 void TIntegralField::SetAsFloatValue(double v) {
     double r = std::nearbyint(v);
     if (!std::isfinite(r) || r < -9223372036854775808.0 || r >= 9223372036854775807.0)
-        RangeError(FloatToStr(v), std::to_string(limitMin_), std::to_string(limitMax_));
+        RangeError(NumberText(v), NumberText(limitMin_), NumberText(limitMax_));
     SetAsLargeIntValue(static_cast<int64_t>(r));
 }
 
@@ -431,7 +431,7 @@ void TFloatField::SetAsFloatValue(double v) {
         if (std::isfinite(rounded)) v = rounded;
     }
     if ((min_ != 0 || max_ != 0) && (v < min_ || v > max_))
-        RangeError(FloatToStr(v), FloatToStr(min_), FloatToStr(max_));
+        RangeError(NumberText(v), NumberText(min_), NumberText(max_));
     SetData(&v);
 }
 
@@ -457,6 +457,11 @@ void TFloatField::GetText(std::string& text, bool displayText) const {
 }
 
 // ---- TCurrencyField ----------------------------------------------------------------------
+
+namespace {
+// The largest whole amount a count of ten-thousandths in 64 bits holds.
+constexpr int64_t kLargestUnits = 922337203685477;
+}  // namespace
 
 bool TCurrencyField::GetValue(int64_t& value) const {
     uint8_t buf[8] = {};
@@ -500,7 +505,7 @@ int64_t TCurrencyField::GetAsLargeInt() const {
 void TCurrencyField::SetAsLargeIntValue(int64_t v) {
     if (v > std::numeric_limits<int64_t>::max() / 10000 ||
         v < std::numeric_limits<int64_t>::min() / 10000)
-        RangeError(std::to_string(v), "-922337203685477", "922337203685477");
+        RangeError(NumberText(v), NumberText(-kLargestUnits), NumberText(kLargestUnits));
     SetAsCurrencyValue(v * 10000);
 }
 

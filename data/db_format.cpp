@@ -568,6 +568,34 @@ std::string FloatToStr(double value) {
     return FloatToStrF(value, ffGeneral, 15, 0);
 }
 
+namespace {
+
+// Plain digits with an optional sign and "." decimals, grouped as the program shows numbers.
+std::string Grouped(const std::string& plain) {
+    const size_t start = !plain.empty() && plain[0] == '-' ? 1 : 0;
+    const size_t point = std::min(plain.find('.'), plain.size());
+    std::string out = plain.substr(0, start);
+    for (size_t i = start; i < point; ++i) {
+        if (i > start && (point - i) % 3 == 0) out += FormatSettings().ThousandSeparator;
+        out += plain[i];
+    }
+    if (point < plain.size()) out += FormatSettings().DecimalSeparator + plain.substr(point + 1);
+    return out;
+}
+
+}  // namespace
+
+std::string NumberText(double value) {
+    if (!std::isfinite(value)) return FloatToStr(value);
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return Grouped(std::string(buf, r.ptr));
+}
+
+std::string NumberText(int64_t value) {
+    return Grouped(std::to_string(value));
+}
+
 std::string CurrToStrF(int64_t value, TFloatFormat format, int digits) {
     if (format == ffGeneral || format == ffExponent) {
         std::string s = FixedText(FromCurrency(value), ffFixed, 4);

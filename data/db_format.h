@@ -63,6 +63,11 @@ enum TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
 // from zero to `digits` decimals (ffFixed, ffNumber, ffCurrency).
 std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits);
 std::string FloatToStr(double value);
+// A number for a message to the user: the shortest text that reads back as the value, in the
+// program's number format (thousands separator between groups of three digits, the decimal
+// separator), never in the exponent form.
+std::string NumberText(double value);
+std::string NumberText(int64_t value);
 // Money, a signed count of ten-thousandths, formatted exactly.
 std::string CurrToStrF(int64_t value, TFloatFormat format, int digits);
 // Format strings with sections "positive;negative;zero" made of 0 # . , and literal text.

@@ -85,6 +85,9 @@ class TDBGridDelegate : public QStyledItemDelegate {
             editor = combo;
             combo->setEditable(true);
             combo->addItems(c.PickList);
+            // The list offers; a typed text is stored as typed, not completed to an entry.
+            combo->setCompleter(nullptr);
+            combo->setInsertPolicy(QComboBox::NoInsert);
             QObject::connect(combo, &QComboBox::activated, combo, begin());
             QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo, begin());
             LimitToField(combo->lineEdit(), c.Field);

@@ -6,9 +6,11 @@
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QTimer>
 #include <cstdio>
 
 #include "data/tz_user_text.h"
@@ -247,6 +249,39 @@ class FocusKeeper {
     QPointer<QWidget> focus_;
 };
 
+// A box that comes up while a mouse button is held (the press moved the focus, and leaving
+// a field asked something) takes the release; the press itself reaches its control only
+// after the box, when the button is long up, and would leave a button drawn as pressed with
+// no release to come. Such a press is dropped, for every control, from the box's end until
+// the event loop turns again.
+class StalePressFilter : public QObject {
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonPress &&
+            event->type() != QEvent::MouseButtonDblClick)
+            return false;
+        return !(QGuiApplication::mouseButtons() & static_cast<QMouseEvent*>(event)->button());
+    }
+};
+
+// Made before a box, gone after it: installs the filter above when a mouse button was held as
+// the box came up.
+class PressGuard {
+  public:
+    PressGuard() : held_(HaveWidgets() && QGuiApplication::mouseButtons() != Qt::NoButton) {}
+    ~PressGuard() {
+        if (!held_) return;
+        auto* f = new StalePressFilter;
+        qApp->installEventFilter(f);
+        QTimer::singleShot(0, f, [f] { f->deleteLater(); });
+    }
+    PressGuard(const PressGuard&) = delete;
+    PressGuard& operator=(const PressGuard&) = delete;
+
+  private:
+    bool held_;
+};
+
 }  // namespace
 
 namespace {
@@ -311,6 +346,7 @@ DialogAnswer DialogService::Ask(const DialogRequest& request) {
 }
 
 DialogAnswer DialogService::Answer(const DialogRequest& request) {
+    PressGuard press;
     FocusKeeper keeper;
     if (responder_) return responder_->Respond(request);
     if (!HaveWidgets()) {  // a tool without windows: say it on stderr and cancel

@@ -779,8 +779,8 @@ TEST(DataSetFields, BadInputIsRefusedInDanishWithTheFieldsLabel) {
     EXPECT_EQ(typed("prio", "abc"),
               "'abc' er ikke et gyldigt heltal i feltet 'Udskrifts prioritet'");
     EXPECT_EQ(typed("prio", "40000"),
-              "40000 er ikke en gyldig v\xE6rdi i feltet 'Udskrifts prioritet'. V\xE6rdien skal "
-              "ligge fra -32768 til 32767");
+              "40 000 er ikke en gyldig v\xE6rdi i feltet 'Udskrifts prioritet'. V\xE6rdien "
+              "skal ligge fra -32 768 til 32 767");
     EXPECT_EQ(typed("antal", "abc"), "'abc' er ikke et gyldigt tal i feltet 'Antal'");
     EXPECT_EQ(typed("belob", "12x"), "'12x' er ikke et gyldigt tal i feltet 'Bel\370b'");
     EXPECT_EQ(typed("done", "x"), "'x' er ikke en gyldig logisk v\xE6rdi i feltet 'Afsluttet'");

@@ -301,17 +301,20 @@ TEST_F(TzdsTest, NumberTooWideForItsFieldIsRefusedAtEntry) {
         std::string message;
     } refused[] = {
         {"priori", 100000,
-         "100000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9999 til "
-         "99999"},
+         "100 000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9 999 "
+         "til "
+         "99 999"},
         {"priori", -10000,
-         "-10000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9999 til "
-         "99999"},
+         "-10 000 er ikke en gyldig v\xE6rdi i feltet 'PRIORI'. V\xE6rdien skal ligge fra -9 999 "
+         "til "
+         "99 999"},
         {"belob", 1234567890123.0,
-         "1234567890123 er ikke en gyldig v\xE6rdi i feltet 'BELOB'. V\xE6rdien skal ligge fra "
-         "-99999999999 til 999999999999"},
+         "1 234 567 890 123 er ikke en gyldig v\xE6rdi i feltet 'BELOB'. V\xE6rdien skal ligge fra "
+         "-99 999 999 999 til 999 999 999 999"},
         {"pris", 10000000,
-         "10000000 er ikke en gyldig v\xE6rdi i feltet 'PRIS'. V\xE6rdien skal ligge fra -999999" +
-             point + "99 til 9999999" + point + "99"},
+         "10 000 000 er ikke en gyldig v\xE6rdi i feltet 'PRIS'. V\xE6rdien skal ligge fra -999 "
+         "999" +
+             point + "99 til 9 999 999" + point + "99"},
     };
     for (const Refused& r : refused) {
         SCOPED_TRACE(r.field);

@@ -1,7 +1,8 @@
 // The application object's exception catcher and Qt's Danish texts, the engine's "let
 // waiting messages through" during a real lock wait, the split panel's arrangement and the
-// control-drawing registry.
+// control-drawing registry, and a click that a box interrupted.
 // Runs under KjApplication, as the program does.
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -61,6 +62,33 @@ QWidget* Box(QWidget* parent, int x, int y, int w, int h) {
     b->setGeometry(x, y, w, h);
     return b;
 }
+
+// Answers Yes; while its box is up the user lets go of the mouse button over `over`.
+struct ReleasingResponder : DialogResponder {
+    explicit ReleasingResponder(QWidget* over) : over_(over) {}
+    DialogAnswer Respond(const DialogRequest&) override {
+        QTest::mouseRelease(over_, Qt::LeftButton);
+        released = QGuiApplication::mouseButtons() == Qt::NoButton;
+        return {mb::kIdYes, QString()};
+    }
+    bool released = false;
+
+  private:
+    QWidget* over_;
+};
+
+// Asks a question when the focus leaves the field, as a header field of the main window does.
+struct AskOnLeaving : QObject {
+    explicit AskOnLeaving(QWidget* field) { field->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut) {
+            ++asked;
+            DialogService::Instance().YesNo(QStringLiteral("Videre?"), QString());
+        }
+        return false;
+    }
+    int asked = 0;
+};
 
 }  // namespace
 
@@ -148,6 +176,44 @@ class UiPlatformTest : public QObject {
         QVERIFY(boxes.tookFocus);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(second));
         QVERIFY(first->isVisible());
+    }
+
+    // A press that moves the focus out of a field whose leaving asks something: the user lets
+    // go of the mouse while the box is up. The control pressed is left as it was: not drawn
+    // as pressed, not clicked.
+    void aClickInterruptedByABoxLeavesNoButtonPressed_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("push button") << QStringLiteral("push");
+        QTest::newRow("check box") << QStringLiteral("check");
+    }
+    void aClickInterruptedByABoxLeavesNoButtonPressed() {
+        QFETCH(QString, kind);
+        QWidget window;
+        auto* field = new QLineEdit(&window);
+        QAbstractButton* button =
+            kind == "push"
+                ? static_cast<QAbstractButton*>(new QPushButton(QStringLiteral("Gendan"), &window))
+                : new QCheckBox(QStringLiteral("Skift"), &window);
+        button->move(0, 40);
+        int clicks = 0;
+        connect(button, &QAbstractButton::clicked, [&] { ++clicks; });
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        field->setFocus();
+        ReleasingResponder boxes(button);
+        DialogService::Instance().SetResponder(&boxes);
+        AskOnLeaving asker(field);
+        QTest::mousePress(button, Qt::LeftButton);
+        QCOMPARE(asker.asked, 1);
+        QVERIFY(boxes.released);
+        QVERIFY2(!button->isDown(), "the button stays drawn as pressed");
+        QCOMPARE(clicks, 0);
+        QCOMPARE(button->isChecked(), false);
+        // The next click is an ordinary one.
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QVERIFY(!button->isDown());
     }
 
     void lockWaitLetsMessagesThroughWithoutUserInput() {
