@@ -1000,6 +1000,64 @@ class MainFormRowsTest : public QObject {
                  QStringList({"0.0|0.0|1.0"}));
     }
 
+    // Writes a number field of a stored posting as another program may, past the field
+    // rules.
+    void Poke(int32_t rec, const char* field, const char* value) {
+        TzDs::TTzDbf& p = data_->PostDbf;
+        QVERIFY(p.FLock());
+        Dbf4::Select(p.WorkAreaNo());
+        const int no = Dbf4::FieldNo(field);
+        const std::string text(value);  // right-aligned in the field, as numbers are stored
+        QVERIFY(
+            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
+        p.UnLock();
+    }
+
+    // A stored amount no money count can hold (1e15 in the F 20,2 price, or a quantity
+    // that makes the posting's total too large) counts as 0: with and without the case
+    // total the case shows all its postings, the total and the automatic invoice posting
+    // count the others, and one box names the posting as the user knows it, its number
+    // in the shared postings table (not the station's own copy of the case's rows).
+    void anUnreadableAmountHidesNoPosting() {
+        struct Case {
+            const char *antal, *pris, *named;
+            bool total;
+        } cases[] = {{"1", "1000000000000000.00", "\"Stk.pris\" (post_pris)", true},
+                     {"1", "1000000000000000.00", "\"Stk.pris\" (post_pris)", false},
+                     {"9999999.99", "900000000000000.00", "\"Pris\" (Total)", true},
+                     {"9999999.99", "900000000000000.00", "\"Pris\" (Total)", false}};
+        int n = 0;
+        for (const Case& c : cases) {
+            const std::string sag = "U" + std::to_string(++n);
+            AddCase(sag.c_str());
+            AddPosting(sag.c_str(), 2, 100, "D", 25, "F1");
+            AddPosting(sag.c_str(), 1, 100, "D", 25, "F1");
+            const int32_t bad = data_->PostDbf.RecNo();
+            AddPosting(sag.c_str(), 1, 50, "K", 25, "F1");
+            Poke(bad, "POST_ANTAL", c.antal);
+            Poke(bad, "POST_PRIS", c.pris);
+            form_->MenuVisTotal->setChecked(c.total);
+            responder_.Clear();
+            Show(sag.c_str(), 1);
+            QCOMPARE(data_->tmpPost.RecCount(), 3);
+            QVERIFY2(form_->posterGrid->isVisibleTo(form_.get()), sag.c_str());
+            if (c.total) QCOMPARE(form_->edtPostTotal->text(), U("150,00"));
+            form_->btnFakturaPost->click();
+            QCoreApplication::processEvents();
+            const QStringList told = responder_.Texts();
+            const QString head = kjqt::FromAnsi("Feltet " + std::string(c.named) + " i post nr. " +
+                                                std::to_string(bad) + " i " + sf_->data +
+                                                "Poster.dbf kan ikke l\xE6ses");
+            QVERIFY2(told.size() == 1 && told[0].startsWith(head) &&
+                         told[0].endsWith(U("Beløbene regnes som 0.")),
+                     qPrintable(QString::fromStdString(sag) + ": " + told.join(" | ")));
+            QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_SAG", QString::fromStdString(sag),
+                             {"POST_BEM", "POST_PRIS"})
+                         .filter("Aut. faktura post"),
+                     QStringList({"'Aut. faktura post'|150.0"}));
+        }
+    }
+
     // The postings grid at its default size shows a four-digit price, a total and a full
     // date whole, and every title of both grids; the posting buttons spread like the events'.
     void columnsShowTheirValuesAndTitlesWhole() {

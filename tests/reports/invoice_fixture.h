@@ -99,6 +99,26 @@ class DataFolder {
         Add(data->VareDbf, {{"tmu_id", "V2"}, {"tmu_konto", ""}});
     }
 
+    // Writes a number field of posting `rec` as another program may, past the field rules.
+    void Poke(int32_t rec, const char* field, const char* value) {
+        TzDs::TTzDbf& p = data->PostDbf;
+        QVERIFY(p.FLock());
+        Dbf4::Select(p.WorkAreaNo());
+        const int no = Dbf4::FieldNo(field);
+        const std::string text(value);  // right-aligned in the field, as numbers are stored
+        QVERIFY(
+            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
+        p.UnLock();
+    }
+    // The box that tells of an amount posting `rec` holds that no money count can hold.
+    QString UnreadPrice(int32_t rec) const {
+        return kjqt::FromAnsi("Feltet \"Stk.pris\" (post_pris) i post nr. " + std::to_string(rec) +
+                              " i " + sf->data +
+                              "Poster.dbf kan ikke l\xE6ses: 1E+15 er ikke et gyldigt bel\xF8"
+                              "b.\r\nBel\xF8"
+                              "bene regnes som 0.");
+    }
+
     // Every posting's (post_bem, post_fnr, post_over), read again from the file.
     struct Row {
         std::string bem, fnr;

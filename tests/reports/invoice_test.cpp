@@ -86,6 +86,22 @@ class InvoiceTest : public QObject {
         QCOMPARE(ExprLiteral(""), std::string("\"\""));
     }
 
+    // A price no money count can hold (1e15, as another program may store it) counts as
+    // 0: the postings are stamped and the invoice printed with the others' amounts, and the
+    // user is told which field of which posting was counted as 0.
+    void anUnreadableAmountCountsAsZero() {
+        f_.Poke(3, "POST_PRIS", "1000000000000000.00");  // Gebyr, 1 × 20 without VAT
+        const QString text = Run(0, "F100", "s1");
+        QCoreApplication::processEvents();
+        QCOMPARE(f_.responder.Texts(), QStringList{f_.UnreadPrice(3)});
+        QCOMPARE(Fnr(), QStringList({"F100", "F100", "F100", "F0", ""}));
+        QCOMPARE(LinesWith(text, {"Opmåling", "0,33", "33,33", "10,99"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"Kreditnota", "1,00", "10,00", "-10,00"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"Gebyr", "1,00", "0,00"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"I alt"}), QStringList{"I alt 0,99"});
+        QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 0,24"});
+    }
+
     void assignStampsAndPrints() {
         const QString text = Run(0, "F100", "s1");
         QCOMPARE(f_.responder.Texts(), QStringList());
