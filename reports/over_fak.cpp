@@ -15,6 +15,7 @@
 #include "app/kj_util.h"
 #include "app/qel_com.h"
 #include "data/db_format.h"
+#include "data/db_types.h"
 #include "reports/invoice_amounts.h"
 #include "reports/invoice_rows.h"
 #include "reports/report_util.h"
@@ -379,7 +380,10 @@ void TOverFak::btnVisClick() {
     bool whole = false;
     try {
         whole = WriteFile(out, written);
-    } catch (const std::exception& e) {
+    } catch (const Db::EAbort&) {  // the silent abort: told already, or nothing to tell
+        out.Close(false);
+        return Message(notWritten.c_str());
+    } catch (const std::exception& e) {  // the error's own text follows as detail
         out.Close(false);
         return Message((notWritten + "\r\n\r\n" + kjqt::FromAnsi(e.what()).toStdString()).c_str());
     }

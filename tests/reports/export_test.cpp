@@ -194,6 +194,21 @@ class ExportTest : public QObject {
         QCOMPARE(Over(), kNone);
     }
 
+    // An error of the tables during the export (here the items table is not open): the
+    // old file stays as it was, nothing is marked, and the user is told both.
+    void anErrorDuringTheExportLeavesTheOldFile() {
+        kjapptest::Write(file_, "gammel");
+        f_.data->VareDbf.Close();
+        f_.responder.Answer(kIdYes);
+        Export(etFixed);
+        QCOMPARE(kjapptest::Read(file_), std::string("gammel"));
+        QCOMPARE(f_.responder.Texts().mid(1),
+                 QStringList{QString::fromUtf8("Overførselsfilen blev ikke skrevet færdig.\r\n"
+                                               "Ingen posteringer er markeret som overført.\r\n"
+                                               "Den hidtidige overførselsfil er uændret.")});
+        QCOMPARE(Over(), kNone);
+    }
+
     void refusalsAndTheFileDialog() {
         TOverFak form(*f_.data);
         QCOMPARE(form.EdtFilnavn->text(), QString::fromStdString(f_.sf->data + "Export.txt"));
