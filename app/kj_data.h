@@ -163,6 +163,9 @@ int64_t StoredMoney(const Db::TField& field);
 int64_t StoredMoney(double value, const Db::TField& field, const std::string& where, int32_t rec);
 // The reading itself: false (value 0, why the reason) for an amount that cannot be read.
 bool ReadStoredMoney(const Db::TField& field, int64_t& value, std::string& why);
+// Tells that the total of a posting (its calculated field `total`) is too large for a money
+// count, so that it counts as 0, as StoredMoney tells of an amount.
+void TellTotalTooLarge(const Db::TField& total);
 // Tells of an amount that cannot be read, as StoredMoney does (why: the reason).
 void TellUnreadAmount(const Db::TField& field, const std::string& where, int32_t rec,
                       const std::string& why);

@@ -20,11 +20,11 @@ namespace {
 
 // An amount in ten-thousandths as the 64-bit count money is kept in; an amount beyond it
 // (about 922 337 203 685 477 kr.) is refused with a message instead of changing its sign.
+const char kTooLarge[] =
+    "Beløbet er for stort: en postering kan højst være på 922 337 203 685 477 kr.";
+
 int64_t Amount(__int128 v) {
-    if (v > INT64_MAX || v < INT64_MIN)
-        throw Db::EDatabaseError(
-            Ansi("Beløbet er for stort: en postering kan højst være på "
-                 "922 337 203 685 477 kr."));
+    if (v > INT64_MAX || v < INT64_MIN) throw Db::EDatabaseError(Ansi(kTooLarge));
     return static_cast<int64_t>(v);
 }
 
@@ -89,6 +89,11 @@ int64_t StoredMoney(const Db::TField& field) {
     const auto [where, rec] = KnownRow(field);
     TellUnreadAmount(field, where, rec, why);
     return 0;
+}
+
+void TellTotalTooLarge(const Db::TField& total) {
+    const auto [where, rec] = KnownRow(total);
+    TellUnreadAmount(total, where, rec, Ansi(kTooLarge));
 }
 
 int64_t StoredMoney(double value, const Db::TField& field, const std::string& where, int32_t rec) {
@@ -196,13 +201,11 @@ void TKJData::CalcPostingFields(Db::TDataSet& ds) {
             ds.FieldByName("post_dk").AsString(), StoredMoney(ds.FieldByName("post_antal")),
             StoredMoney(ds.FieldByName("post_pris")), StoredMoney(ds.FieldByName("post_rabat")),
             StoredMoney(ds.FieldByName("post_moms")));
-    } catch (const Db::EDatabaseError& e) {
+    } catch (const Db::EDatabaseError&) {
         // A total too large for a posting: refused while the user types it; a stored row
         // (written by another program) counts as 0 and is told of, as an unreadable amount.
         if (ds.Modified()) throw;
-        const Db::TField& total = ds.FieldByName("Total");
-        const auto [where, rec] = KnownRow(total);
-        TellUnreadAmount(total, where, rec, e.what());
+        TellTotalTooLarge(ds.FieldByName("Total"));
         a = PostingAmounts{};
     }
     ds.FieldByName("Total").SetAsCurrency(a.total);

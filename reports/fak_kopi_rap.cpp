@@ -168,6 +168,7 @@ void TFakKopiForm::QRSPosterBeforePrint(TQRBand& band) {
     const InvoiceLineAmounts a = InvoiceLine(
         post.FieldByName("post_dk").AsString() == "K", money("post_antal"), money("post_pris"),
         money("post_rabat"), post.FieldByName("post_moms").AsFloat());
+    if (!a.fits) kj::TellTotalTooLarge(post.FieldByName("Total"));  // counted as 0
     sumNet_ += a.net;
     sumVat_ += a.vat;
     sumGross_ += a.gross;

@@ -293,6 +293,7 @@ bool TOverFak::ReadPosting(TExportPosting& p) {
     auto cur = [&](const char* f) { return kj::StoredMoney(post.FieldByName(f)); };
     const ExportAmounts a = ExportLine(cur("post_antal"), cur("post_pris"), cur("post_rabat"),
                                        post.FieldByName("post_moms").AsFloat());
+    if (!a.fits) kj::TellTotalTooLarge(post.FieldByName("Total"));  // counted as 0
     p.net = a.net;
     p.vat = a.vat;
     p.date = post.FieldByName("post_dato").AsString();

@@ -110,13 +110,26 @@ class DataFolder {
             Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
         p.UnLock();
     }
-    // The box that tells of an amount posting `rec` holds that no money count can hold.
-    QString UnreadPrice(int32_t rec) const {
-        return kjqt::FromAnsi("Feltet \"Stk.pris\" (post_pris) i post nr. " + std::to_string(rec) +
-                              " i " + sf->data +
-                              "Poster.dbf kan ikke l\xE6ses: 1E+15 er ikke et gyldigt bel\xF8"
-                              "b.\r\nBel\xF8"
+    // The box that tells of an amount of posting `rec` no money count can hold: the field
+    // as "\"Label\" (name)" and why, both Windows-1252.
+    QString Unread(int32_t rec, const std::string& field, const std::string& why) const {
+        return kjqt::FromAnsi("Feltet " + field + " i post nr. " + std::to_string(rec) + " i " +
+                              sf->data + "Poster.dbf kan ikke l\xE6ses: " + why +
+                              ".\r\nBel\xF8"
                               "bene regnes som 0.");
+    }
+    // The two kinds: 1e15 in the price, and a quantity that makes the total too large.
+    struct UnreadCase {
+        const char *antal, *pris, *field, *why;
+    };
+    static std::vector<UnreadCase> UnreadCases() {
+        return {{"1.00", "1000000000000000.00", "\"Stk.pris\" (post_pris)",
+                 "1E+15 er ikke et gyldigt bel\xF8"
+                 "b"},
+                {"9999999.99", "900000000000000.00", "\"Pris\" (Total)",
+                 "Bel\xF8"
+                 "bet er for stort: en postering kan h\xF8jst v\xE6re p\xE5 922 337 203 685 477 "
+                 "kr"}};
     }
 
     // Every posting's (post_bem, post_fnr, post_over), read again from the file.
