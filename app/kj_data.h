@@ -163,6 +163,9 @@ int64_t StoredMoney(const Db::TField& field);
 int64_t StoredMoney(double value, const Db::TField& field, const std::string& where, int32_t rec);
 // The reading itself: false (value 0, why the reason) for an amount that cannot be read.
 bool ReadStoredMoney(const Db::TField& field, int64_t& value, std::string& why);
+// Adds an amount to a sum of amounts; a sum beyond what a money count holds stays at the
+// largest one of its sign instead of turning over.
+void AddMoney(int64_t& sum, int64_t add);
 // Tells that the total of a posting (its calculated field `total`) is too large for a money
 // count, so that it counts as 0, as StoredMoney tells of an amount.
 void TellTotalTooLarge(const Db::TField& total);

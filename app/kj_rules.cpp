@@ -91,6 +91,10 @@ int64_t StoredMoney(const Db::TField& field) {
     return 0;
 }
 
+void AddMoney(int64_t& sum, int64_t add) {
+    if (__builtin_add_overflow(sum, add, &sum)) sum = add < 0 ? INT64_MIN : INT64_MAX;
+}
+
 void TellTotalTooLarge(const Db::TField& total) {
     const auto [where, rec] = KnownRow(total);
     TellUnreadAmount(total, where, rec, Ansi(kTooLarge));

@@ -116,12 +116,6 @@ int64_t FieldTotal(TzDs::TTzDbf& shared) {
     });
 }
 
-// Adds a posting to the case's total; a sum beyond what a money count holds stays at the
-// largest one of its sign.
-void AddToTotal(int64_t& sum, int64_t add) {
-    if (__builtin_add_overflow(sum, add, &sum)) sum = add < 0 ? INT64_MIN : INT64_MAX;
-}
-
 bool SameField(const Dbf4::FieldEntry& a, const Dbf4::FieldEntry& b) {
     return a.name == b.name && a.type == b.type && a.length == b.length &&
            a.decimals == b.decimals && a.offset == b.offset && a.type != 'M';
@@ -197,7 +191,7 @@ void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
         if (TzUpper(TrimRight(caseNo)) != number) break;
         std::memcpy(row.data(), src + 1, r.bytes);
         const std::string recNo = std::to_string(Dbf4::RecNo());
-        if (total) AddToTotal(*total, RowTotal(r, shared));
+        if (total) AddMoney(*total, RowTotal(r, shared));
         UseArea(scratch);
         Dbf4::ClearRecord();
         uint8_t* dst = Dbf4::RecordOf(to);
@@ -475,7 +469,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
             CopyFields(shared, scratch);
             scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
             scratch.AppendRec();
-            if (total) AddToTotal(PostTotal, FieldTotal(shared));
+            if (total) AddMoney(PostTotal, FieldTotal(shared));
         }
     }
     if (Editing(scratch)) scratch.Cancel();  // the rows are in the file; nothing to post
@@ -860,7 +854,7 @@ void TKJSagerForm::InvoicePosting() {
                               [rate](const Group& x) { return std::fabs(x.rate - rate) <= 0.01; });
         if (g == groups.end()) g = groups.insert(groups.end(), Group{});
         g->rate = rate;
-        AddToTotal(g->sum, t.FieldByName("Total").AsCurrency());
+        AddMoney(g->sum, t.FieldByName("Total").AsCurrency());
         g->invoice = fnr;
     }
     t.EnableControls();

@@ -169,9 +169,9 @@ void TFakKopiForm::QRSPosterBeforePrint(TQRBand& band) {
         post.FieldByName("post_dk").AsString() == "K", money("post_antal"), money("post_pris"),
         money("post_rabat"), post.FieldByName("post_moms").AsFloat());
     if (!a.fits) kj::TellTotalTooLarge(post.FieldByName("Total"));  // counted as 0
-    sumNet_ += a.net;
-    sumVat_ += a.vat;
-    sumGross_ += a.gross;
+    kj::AddMoney(sumNet_, a.net);
+    kj::AddMoney(sumVat_, a.vat);
+    kj::AddMoney(sumGross_, a.gross);
     band.Label("post_bem").Caption = FieldText(post, "post_bem");
     for (const char* f : {"post_antal", "post_pris", "post_rabat"})
         band.Label(f).Caption = MaskText(money(f));

@@ -111,6 +111,20 @@ class InvoiceTest : public QObject {
         QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 0,24"});
     }
 
+    // Two lines a money count holds whose sum it does not: the sums stop at the largest
+    // amount instead of turning negative.
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        for (int i = 0; i < 2; ++i)
+            f_.AddPosting({"S2", "V1", "Stor", "D", 1, 900000000000000.0, 0, 0});
+        f_.responder.Clear();
+        const QString text = Run(0, "F200", "s2");
+        QCOMPARE(f_.responder.Texts().join("|"), QString());
+        QCOMPARE(LinesWith(text, {"Stor", "900000000000000,00"}).size(), 2);
+        QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 1,75"});
+        QCOMPARE(text.count("922337203685477,58"), 2);  // the net sum and the one with VAT
+        QVERIFY2(!text.contains(QRegularExpression("-[0-9]+,[0-9]{2}")), qPrintable(text));
+    }
+
     void assignStampsAndPrints() {
         const QString text = Run(0, "F100", "s1");
         QCOMPARE(f_.responder.Texts(), QStringList());
