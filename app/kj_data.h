@@ -157,4 +157,24 @@ class TKJData {
 TKJData* KJData();
 void SetKJData(TKJData* data);
 
+// A stored amount in ten-thousandths. One that no money count can hold (another program may
+// write it) counts as 0, and the user is told which field of which row, once per field and
+// row, from the event loop; a row of the main window's copy of a case's postings is named as
+// the shared postings table's row it came from. Every stored amount is read through here.
+int64_t StoredMoney(const Db::TField& field);
+// The same for a value read from the table file itself: `field` names it, `rec` is its row
+// in the table file `where`.
+int64_t StoredMoney(double value, const Db::TField& field, const std::string& where, int32_t rec);
+// The reading itself: false (value 0, why the reason) for an amount that cannot be read.
+bool ReadStoredMoney(const Db::TField& field, int64_t& value, std::string& why);
+// Adds an amount to a sum of amounts; a sum beyond what a money count holds stays at the
+// largest one of its sign instead of turning over.
+void AddMoney(int64_t& sum, int64_t add);
+// Tells that the total of a posting (its calculated field `total`) is too large for a money
+// count, so that it counts as 0, as StoredMoney tells of an amount.
+void TellTotalTooLarge(const Db::TField& total);
+// Tells of an amount that cannot be read, as StoredMoney does (why: the reason).
+void TellUnreadAmount(const Db::TField& field, const std::string& where, int32_t rec,
+                      const std::string& why);
+
 }  // namespace kj

@@ -18,12 +18,17 @@ namespace kj {
 
 namespace {
 
+// The refusal of a total no money count can hold, with the limit in the program's number
+// format.
+Db::String TooLargeText() {
+    return Ansi("Beløbet er for stort: en postering kan højst være på ") +
+           Db::NumberText(922337203685477.0) + " kr.";
+}
+
 // An amount in ten-thousandths as the 64-bit count money is kept in; an amount beyond it
 // (about 922 337 203 685 477 kr.) is refused with a message instead of changing its sign.
 int64_t Amount(__int128 v) {
-    if (v > INT64_MAX || v < INT64_MIN)
-        throw Db::EDatabaseError(Ansi("Beløbet er for stort: en postering kan højst være på ") +
-                                 Db::NumberText(922337203685477.0) + " kr.");
+    if (v > INT64_MAX || v < INT64_MIN) throw Db::EDatabaseError(TooLargeText());
     return static_cast<int64_t>(v);
 }
 
@@ -39,34 +44,74 @@ int64_t DivRoundEven(__int128 num, __int128 den) {
 }
 
 int64_t Currency(const Db::TField& f) {
-    return f.IsNull() ? 0 : Db::FloatToCurr(f.AsFloat());
+    return f.IsNull() ? 0 : f.AsCurrency();
 }
 
-// Tells the user which field of which row holds an amount no money count can hold (written
-// by another program), once per table, field and row. The box comes from the event loop:
-// calculated fields are computed while a grid paints or the tables open.
-void TellUnreadAmount(const Db::TField& field, const std::string& why) {
+// The table file and row the user knows a field's row by: the row of the main window's copy
+// of a case's postings is the shared postings table's row it came from.
+std::pair<std::string, int32_t> KnownRow(const Db::TField& field) {
+    Db::TDataSet* ds = field.DataSet();
+    TKJData* data = KJData();
+    if (ds && data && ds == &data->tmpPost) {
+        const int32_t source = data->tmpPost.FieldByName("post_recno").AsInteger();
+        if (source > 0) return {data->PostDbf.DbfFileName(), source};
+    }
+    const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
+    return {table ? table->DbfFileName() : ds ? ds->Name() : std::string(), ds ? ds->RecNo() : 0};
+}
+
+}  // namespace
+
+void TellUnreadAmount(const Db::TField& field, const std::string& where, int32_t rec,
+                      const std::string& why) {
     static std::set<std::string> told;
     std::string reason = why;
     while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
-    const UnreadField u = DescribeUnreadField(field, reason);
+    const UnreadField u = DescribeUnreadField(field, where, rec, reason);
     if (!told.insert(u.key).second) return;
     const std::string text = u.text + Ansi(".\r\nBeløbene regnes som 0.");
     QTimer::singleShot(0, QCoreApplication::instance(), [text] { ShowMsg(text); });
 }
 
-// A stored amount of a posting; one that cannot be read counts as 0 and is told of, so one
-// such row neither stops the start nor hides the other postings.
-int64_t StoredAmount(const Db::TField& f) {
+bool ReadStoredMoney(const Db::TField& field, int64_t& value, std::string& why) {
     try {
-        return Currency(f);
+        value = Currency(field);
+        return true;
     } catch (const std::exception& e) {
-        TellUnreadAmount(f, e.what());
+        why = e.what();
+    } catch (...) {
+        why.clear();
     }
+    value = 0;
+    return false;
+}
+
+int64_t StoredMoney(const Db::TField& field) {
+    int64_t value = 0;
+    std::string why;
+    if (ReadStoredMoney(field, value, why)) return value;
+    const auto [where, rec] = KnownRow(field);
+    TellUnreadAmount(field, where, rec, why);
     return 0;
 }
 
-}  // namespace
+void AddMoney(int64_t& sum, int64_t add) {
+    if (__builtin_add_overflow(sum, add, &sum)) sum = add < 0 ? INT64_MIN : INT64_MAX;
+}
+
+void TellTotalTooLarge(const Db::TField& total) {
+    const auto [where, rec] = KnownRow(total);
+    TellUnreadAmount(total, where, rec, TooLargeText());
+}
+
+int64_t StoredMoney(double value, const Db::TField& field, const std::string& where, int32_t rec) {
+    try {
+        return Db::FloatToCurr(value);
+    } catch (const std::exception& e) {
+        TellUnreadAmount(field, where, rec, e.what());
+    }
+    return 0;
+}
 
 const std::vector<StampRule>& TKJData::StampRules() {
     static const std::vector<StampRule> rules = {
@@ -161,14 +206,14 @@ void TKJData::CalcPostingFields(Db::TDataSet& ds) {
     PostingAmounts a;
     try {
         a = CalcPosting(
-            ds.FieldByName("post_dk").AsString(), StoredAmount(ds.FieldByName("post_antal")),
-            StoredAmount(ds.FieldByName("post_pris")), StoredAmount(ds.FieldByName("post_rabat")),
-            StoredAmount(ds.FieldByName("post_moms")));
-    } catch (const Db::EDatabaseError& e) {
+            ds.FieldByName("post_dk").AsString(), StoredMoney(ds.FieldByName("post_antal")),
+            StoredMoney(ds.FieldByName("post_pris")), StoredMoney(ds.FieldByName("post_rabat")),
+            StoredMoney(ds.FieldByName("post_moms")));
+    } catch (const Db::EDatabaseError&) {
         // A total too large for a posting: refused while the user types it; a stored row
         // (written by another program) counts as 0 and is told of, as an unreadable amount.
         if (ds.Modified()) throw;
-        TellUnreadAmount(ds.FieldByName("Total"), e.what());
+        TellTotalTooLarge(ds.FieldByName("Total"));
         a = PostingAmounts{};
     }
     ds.FieldByName("Total").SetAsCurrency(a.total);

@@ -154,7 +154,12 @@ UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why)
     Db::TDataSet* ds = field.DataSet();
     const auto* table = dynamic_cast<const TzDs::TTzDataSet*>(ds);
     const std::string where = table ? table->DbfFileName() : ds ? ds->Name() : std::string();
-    const std::string rec = std::to_string(ds ? ds->RecNo() : 0);
+    return DescribeUnreadField(field, where, ds ? ds->RecNo() : 0, why);
+}
+
+UnreadField DescribeUnreadField(const Db::TField& field, const std::string& where, int32_t recNo,
+                                const std::string& why) {
+    const std::string rec = std::to_string(recNo);
     UnreadField u;
     u.key = where + "|" + field.FieldName() + "|" + rec;
     u.text = "Feltet \"" + field.DisplayLabel() + "\" (" + field.FieldName() + ") i post nr. " +

@@ -56,6 +56,9 @@ struct UnreadField {
     std::string key;
 };
 UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why);
+// The same for the row `rec` of the table file `where` (a row known by another table's).
+UnreadField DescribeUnreadField(const Db::TField& field, const std::string& where, int32_t rec,
+                                const std::string& why);
 // Tells the user, in a box each, of every table whose header claimed more records than the
 // file held whole (repaired by the open that found it): which table, and how many records
 // are missing.

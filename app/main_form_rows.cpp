@@ -94,6 +94,28 @@ struct RawCopy {
     int dk = 0, antal = 0, pris = 0, rabat = 0;  // the shared fields of the posting total
 };
 
+// A posting's net total as the copy counts it: a total too large for a posting (stored by
+// another program) counts as 0 and is told of as the shared table's row `rec`.
+int64_t CopiedTotal(TzDs::TTzDbf& shared, int32_t rec, const std::function<int64_t()>& total) {
+    try {
+        return total();
+    } catch (const Db::EDatabaseError& e) {
+        TellUnreadAmount(shared.FieldByName("Total"), shared.DbfFileName(), rec, e.what());
+    }
+    return 0;
+}
+
+// The same from the shared table's fields.
+int64_t FieldTotal(TzDs::TTzDbf& shared) {
+    return CopiedTotal(shared, shared.RecNo(), [&] {
+        return TKJData::CalcPosting(TrimRight(shared.FieldByName("POST_DK").AsString()),
+                                    StoredMoney(shared.FieldByName("POST_ANTAL")),
+                                    StoredMoney(shared.FieldByName("POST_PRIS")),
+                                    StoredMoney(shared.FieldByName("POST_RABAT")), 0)
+            .total;
+    });
+}
+
 bool SameField(const Dbf4::FieldEntry& a, const Dbf4::FieldEntry& b) {
     return a.name == b.name && a.type == b.type && a.length == b.length &&
            a.decimals == b.decimals && a.offset == b.offset && a.type != 'M';
@@ -131,19 +153,24 @@ std::optional<RawCopy> PlanRawCopy(TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch, 
     return r;
 }
 
-// A numeric field with decimals as the dataset reads it: its native value in currency.
-int64_t NativeMoney(int field) {
+// A numeric field with decimals as the dataset reads it: its native value in currency. An
+// amount no money count can hold counts as 0 and is told of as the shared table's row.
+int64_t NativeMoney(TzDs::TTzDbf& shared, int field, const char* name) {
     if (field < 1 || Dbf4::FieldDec(field) == 0) return 0;
     double v = 0;
     std::memcpy(&v, Dbf4::FieldAddress(field), sizeof v);
-    return Db::FloatToCurr(v);
+    return StoredMoney(v, shared.FieldByName(name), shared.DbfFileName(), Dbf4::RecNo());
 }
 
-int64_t RowTotal(const RawCopy& r) {
+// The net total of the posting in the selected area (the shared table's current row).
+int64_t RowTotal(const RawCopy& r, TzDs::TTzDbf& shared) {
     const std::string dk = r.dk > 0 ? NativeText(r.dk) : std::string();
-    return TKJData::CalcPosting(dk, NativeMoney(r.antal), NativeMoney(r.pris), NativeMoney(r.rabat),
-                                0)
-        .total;
+    return CopiedTotal(shared, Dbf4::RecNo(), [&] {
+        return TKJData::CalcPosting(dk, NativeMoney(shared, r.antal, "POST_ANTAL"),
+                                    NativeMoney(shared, r.pris, "POST_PRIS"),
+                                    NativeMoney(shared, r.rabat, "POST_RABAT"), 0)
+            .total;
+    });
 }
 
 // Copies the rows from the shared table's current record while its case number is number
@@ -164,7 +191,7 @@ void CopyRaw(const RawCopy& r, TzDs::TTzDbf& shared, TzDs::TTzDbf& scratch,
         if (TzUpper(TrimRight(caseNo)) != number) break;
         std::memcpy(row.data(), src + 1, r.bytes);
         const std::string recNo = std::to_string(Dbf4::RecNo());
-        if (total) *total += RowTotal(r);
+        if (total) AddMoney(*total, RowTotal(r, shared));
         UseArea(scratch);
         Dbf4::ClearRecord();
         uint8_t* dst = Dbf4::RecordOf(to);
@@ -442,13 +469,7 @@ void TKJSagerForm::LoadCaseRows(const Kind& k) {
             CopyFields(shared, scratch);
             scratch.FieldByName(k.recNoField).SetAsInteger(shared.RecNo());
             scratch.AppendRec();
-            if (total)
-                PostTotal +=
-                    TKJData::CalcPosting(TrimRight(shared.FieldByName("POST_DK").AsString()),
-                                         shared.FieldByName("POST_ANTAL").AsCurrency(),
-                                         shared.FieldByName("POST_PRIS").AsCurrency(),
-                                         shared.FieldByName("POST_RABAT").AsCurrency(), 0)
-                        .total;
+            if (total) AddMoney(PostTotal, FieldTotal(shared));
         }
     }
     if (Editing(scratch)) scratch.Cancel();  // the rows are in the file; nothing to post
@@ -838,7 +859,7 @@ void TKJSagerForm::InvoicePosting() {
                               [rate](const Group& x) { return std::fabs(x.rate - rate) <= 0.01; });
         if (g == groups.end()) g = groups.insert(groups.end(), Group{});
         g->rate = rate;
-        g->sum += t.FieldByName("Total").AsCurrency();
+        AddMoney(g->sum, t.FieldByName("Total").AsCurrency());
         g->invoice = fnr;
     }
     t.EnableControls();

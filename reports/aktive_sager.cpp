@@ -221,11 +221,13 @@ void TAktiveSagerForm::Run::PrintPosting() {
     if (TSkrivFelt* f = postLine.Find("PostFaktura"))
         f->Text = TrimRight(F(post, "post_fnr").AsString()).empty() ? "-" : "*";
     const int64_t t = FieldMoney(F(post, "Total")), m = FieldMoney(F(post, "Moms"));
-    const int64_t sums[3] = {t, m, t + m};
-    group[0] += FieldMoney(F(post, "post_antal"));
+    int64_t withVat = t;
+    kj::AddMoney(withVat, m);
+    const int64_t sums[3] = {t, m, withVat};
+    kj::AddMoney(group[0], FieldMoney(F(post, "post_antal")));
     for (int i = 0; i < 3; ++i) {
-        group[i + 1] += sums[i];
-        sagSum[i] += sums[i];
+        kj::AddMoney(group[i + 1], sums[i]);
+        kj::AddMoney(sagSum[i], sums[i]);
     }
     form.PrintFields(postLine);
 }

@@ -24,9 +24,8 @@ std::string Ansi(const char* utf8) {
     return kjqt::ToAnsi(QString::fromUtf8(utf8));
 }
 
-// Antal, Pris and Rabat: two decimals with ",", blank when zero.
-std::string MaskText(double v) {
-    const int64_t c = Db::FloatToCurr(v);
+// Antal, Pris and Rabat (in ten-thousandths): two decimals with ",", blank when zero.
+std::string MaskText(int64_t c) {
     const int64_t cents = (c >= 0 ? c + 50 : c - 50) / 100;  // rounded to hundredths
     if (cents == 0) return " ";
     return AmountText(cents * 100, ',');
@@ -164,16 +163,18 @@ void TFakKopiForm::QRGPostHovedBeforePrint(bool& printBand) {
 
 void TFakKopiForm::QRSPosterBeforePrint(TQRBand& band) {
     TzDs::TTzDbf& post = data_.PostDbf;
-    auto num = [&](const char* f) { return post.FieldByName(f).AsFloat(); };
+    // An amount no money count can hold counts as 0 (the user is told which).
+    auto money = [&](const char* f) { return kj::StoredMoney(post.FieldByName(f)); };
     const InvoiceLineAmounts a = InvoiceLine(
-        post.FieldByName("post_dk").AsString() == "K", Db::FloatToCurr(num("post_antal")),
-        Db::FloatToCurr(num("post_pris")), Db::FloatToCurr(num("post_rabat")), num("post_moms"));
-    sumNet_ += a.net;
-    sumVat_ += a.vat;
-    sumGross_ += a.gross;
+        post.FieldByName("post_dk").AsString() == "K", money("post_antal"), money("post_pris"),
+        money("post_rabat"), post.FieldByName("post_moms").AsFloat());
+    if (!a.fits) kj::TellTotalTooLarge(post.FieldByName("Total"));  // counted as 0
+    kj::AddMoney(sumNet_, a.net);
+    kj::AddMoney(sumVat_, a.vat);
+    kj::AddMoney(sumGross_, a.gross);
     band.Label("post_bem").Caption = FieldText(post, "post_bem");
     for (const char* f : {"post_antal", "post_pris", "post_rabat"})
-        band.Label(f).Caption = MaskText(num(f));
+        band.Label(f).Caption = MaskText(money(f));
     band.Label("QRLPostIalt").Caption = Amount(a.net);
     // Look ahead: the totals follow the case's last posting.
     const int32_t recNo = post.s_RecNo();

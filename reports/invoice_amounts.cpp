@@ -1,5 +1,7 @@
 #include "reports/invoice_amounts.h"
 
+#include <cstdint>
+
 namespace kjrep {
 
 namespace {
@@ -8,23 +10,27 @@ constexpr int64_t kUnit = 10000;  // ten-thousandths in one
 constexpr int64_t kCent = 100;    // ten-thousandths in one hundredth
 
 // num / den rounded to the nearest integer, ties to even (den > 0).
-int64_t DivRoundEven(__int128 num, __int128 den) {
+__int128 DivRoundEven(__int128 num, __int128 den) {
     __int128 q = num / den, r = num % den;
     if (r < 0) r = -r;
     const __int128 twice = 2 * r;
     if (twice > den || (twice == den && (q % 2 != 0))) q += num < 0 ? -1 : 1;
-    return static_cast<int64_t>(q);
+    return q;
+}
+
+bool Fits(__int128 v) {
+    return v >= INT64_MIN && v <= INT64_MAX;
 }
 
 // antal × (pris − rabat), both in ten-thousandths, rounded back to ten-thousandths.
-int64_t Net(int64_t antal, int64_t pris, int64_t rabat) {
+__int128 Net(int64_t antal, int64_t pris, int64_t rabat) {
     const __int128 product = static_cast<__int128>(antal) * (static_cast<__int128>(pris) - rabat);
     return DivRoundEven(product, kUnit);
 }
 
 // rate (percent, in ten-thousandths) × net / 100, rounded to ten-thousandths.
-int64_t Vat(int64_t rate, int64_t net) {
-    return DivRoundEven(static_cast<__int128>(net) * rate, 100 * kUnit);
+__int128 Vat(int64_t rate, __int128 net) {
+    return DivRoundEven(net * rate, 100 * kUnit);
 }
 
 int64_t RateOf(double rate) {
@@ -41,15 +47,20 @@ int64_t CutToHundredths(int64_t v) {
 
 InvoiceLineAmounts InvoiceLine(bool credit, int64_t antal, int64_t pris, int64_t rabat,
                                double rate) {
-    const int64_t net = (credit ? -1 : 1) * Net(antal, pris, rabat);
-    const int64_t vat = rate > kVatThreshold ? Vat(RateOf(rate), net) : 0;
-    return {CutToHundredths(net), CutToHundredths(vat), CutToHundredths(net + vat)};
+    const __int128 net = (credit ? -1 : 1) * Net(antal, pris, rabat);
+    const __int128 vat = rate > kVatThreshold ? Vat(RateOf(rate), net) : 0;
+    if (!Fits(net) || !Fits(vat) || !Fits(net + vat)) return {0, 0, 0, false};
+    return {CutToHundredths(int64_t(net)), CutToHundredths(int64_t(vat)),
+            CutToHundredths(int64_t(net + vat)), true};
 }
 
 ExportAmounts ExportLine(int64_t antal, int64_t pris, int64_t rabat, double rate) {
-    const int64_t net = CutToHundredths(Net(antal, pris, rabat));
-    const int64_t vat = rate > kVatThreshold ? CutToHundredths(Vat(RateOf(rate), net)) : 0;
-    return {net, vat};
+    const __int128 whole = Net(antal, pris, rabat);
+    if (!Fits(whole)) return {0, 0, false};
+    const int64_t net = CutToHundredths(int64_t(whole));
+    const __int128 vat = rate > kVatThreshold ? Vat(RateOf(rate), net) : 0;
+    if (!Fits(vat)) return {0, 0, false};
+    return {net, CutToHundredths(int64_t(vat)), true};
 }
 
 std::string AmountText(int64_t v, char decimalSeparator) {

@@ -20,6 +20,7 @@ int64_t CutToHundredths(int64_t v);
 // the rate exceeds the threshold; gross := net + VAT. All three are then cut.
 struct InvoiceLineAmounts {
     int64_t net = 0, vat = 0, gross = 0;
+    bool fits = true;  // false (and all three 0) when an amount is beyond a money count
 };
 InvoiceLineAmounts InvoiceLine(bool credit, int64_t antal, int64_t pris, int64_t rabat,
                                double rate);
@@ -29,6 +30,7 @@ InvoiceLineAmounts InvoiceLine(bool credit, int64_t antal, int64_t pris, int64_t
 // a credit posting is shown by the columns, not by the amounts.
 struct ExportAmounts {
     int64_t net = 0, vat = 0;
+    bool fits = true;  // false (and both 0) when an amount is beyond a money count
 };
 ExportAmounts ExportLine(int64_t antal, int64_t pris, int64_t rabat, double rate);
 

@@ -24,12 +24,15 @@ void CancelLocked(TzDs::TTzDbf& table) {
     table.UnLock();
 }
 
-TBeforePostPause::TBeforePostPause(Db::TDataSet& ds) : ds_(ds), saved_(ds.BeforePost) {
+TBeforePostPause::TBeforePostPause(Db::TDataSet& ds)
+    : ds_(ds), saved_(ds.BeforePost), autoCalc_(ds.AutoCalcFields()) {
     ds_.BeforePost = nullptr;
+    ds_.SetAutoCalcFields(false);
 }
 
 TBeforePostPause::~TBeforePostPause() {
     ds_.BeforePost = saved_;
+    ds_.SetAutoCalcFields(autoCalc_);
 }
 
 void Message(const char* utf8, QWidget* focus) {

@@ -1,7 +1,7 @@
 // Shared pieces of the invoice copy and the export of invoiced postings: field texts, the
 // record lock of a posting taken for an edit (retried until granted, letting waiting
-// messages through between tries), a pause of a table's BeforePost rule while the window
-// writes fields of its own, and the windows' messages.
+// messages through between tries), a pause of a table's BeforePost rule and field-change
+// calculation while the window writes fields of its own, and the windows' messages.
 // GUI thread.
 #pragma once
 
@@ -25,7 +25,9 @@ std::string FieldText(Db::TDataSet& ds, const char* field);
 void EditLocked(TzDs::TTzDbf& table);
 void CancelLocked(TzDs::TTzDbf& table);
 
-// Takes BeforePost of a table away while it lives and gives it back afterwards.
+// Takes BeforePost of a table away while it lives and gives it back afterwards; the same
+// for the calculation at every field change, as the fields the window writes change no
+// calculated field (so a stored posting whose total is too large is no refusal of them).
 class TBeforePostPause {
   public:
     explicit TBeforePostPause(Db::TDataSet& ds);
@@ -36,6 +38,7 @@ class TBeforePostPause {
   private:
     Db::TDataSet& ds_;
     Db::TDataSetNotifyEvent saved_;
+    bool autoCalc_;
 };
 
 // A message (UTF-8 text) through the dialog service; the focus then goes to `focus`.

@@ -205,10 +205,12 @@ void TListPostForm::Run::EmployeeTotal() {
 void TListPostForm::Run::PrintPosting() {
     if (TSkrivFelt* r = line.Find("PostRabat")) r->Text = FieldMoney(postRabat) > 10 ? "*" : "-";
     const int64_t t = FieldMoney(postTotal), m = FieldMoney(postMoms);
-    const int64_t sums[3] = {t, m, t + m};
+    int64_t withVat = t;
+    kj::AddMoney(withVat, m);
+    const int64_t sums[3] = {t, m, withVat};
     for (int i = 0; i < 3; ++i) {
-        day[i] += sums[i];
-        employee[i] += sums[i];
+        kj::AddMoney(day[i], sums[i]);
+        kj::AddMoney(employee[i], sums[i]);
     }
     form.PrintFields(line);
 }

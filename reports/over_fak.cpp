@@ -15,6 +15,7 @@
 #include "app/kj_util.h"
 #include "app/qel_com.h"
 #include "data/db_format.h"
+#include "data/db_types.h"
 #include "reports/invoice_amounts.h"
 #include "reports/invoice_rows.h"
 #include "reports/report_util.h"
@@ -35,6 +36,7 @@ const char kNoType[] = "Vælg filtype for de overførte posteringer";
 const char kDone[] = "Posteringer er overført !!!";
 const char kNotMarked[] =
     "Overførselsfilen blev ikke skrevet færdig.\r\nIngen posteringer er markeret som overført.";
+const char kOldKept[] = "\r\nDen hidtidige overførselsfil er uændret.";
 const char* const kFilters[] = {"ascii og kommasepareret fil (*.txt)", "excell regneark (*.xls)",
                                 "windows metafile (*.wmf *.emf)",
                                 "HTML dokument (*.htm *.html *.xml)", "rich tekst format (*.rtf)"};
@@ -113,17 +115,24 @@ std::string AmountField(int type, const std::string* amount) {
 
 }  // namespace
 
-// The export file: lines written and checked, bytes counted.
+// The export file: lines written and checked, bytes counted. It takes the old file's place
+// only when closed whole; otherwise the old file stays as it was.
 class TExportWriter {
   public:
+    ~TExportWriter() { file_.Abandon(); }
     bool Open(const std::string& name) { return file_.Rewrite(name); }
     bool Line(const std::string& line) {
         if (!file_.WriteLine(line)) return false;
         bytes_ += int64_t(line.size()) + 2;
         return true;
     }
-    // Closed, and its length on disk is what was written.
-    bool Close() {
+    // Put in place when `whole`, and then true when its length on disk is what was
+    // written; else left, the old file kept.
+    bool Close(bool whole) {
+        if (!whole) {
+            file_.Abandon();
+            return false;
+        }
         const std::string name = file_.Name();
         file_.Close();
         return QFileInfo(kjqt::FromAnsi(kj::NativePath(name))).size() == bytes_;
@@ -280,9 +289,11 @@ bool TOverFak::ReadPosting(TExportPosting& p) {
     }
     p.account = known->second;
     if (p.account.empty()) return false;
-    auto cur = [&](const char* f) { return Db::FloatToCurr(post.FieldByName(f).AsFloat()); };
+    // An amount no money count can hold counts as 0 (the user is told which).
+    auto cur = [&](const char* f) { return kj::StoredMoney(post.FieldByName(f)); };
     const ExportAmounts a = ExportLine(cur("post_antal"), cur("post_pris"), cur("post_rabat"),
                                        post.FieldByName("post_moms").AsFloat());
+    if (!a.fits) kj::TellTotalTooLarge(post.FieldByName("Total"));  // counted as 0
     p.net = a.net;
     p.vat = a.vat;
     p.date = post.FieldByName("post_dato").AsString();
@@ -336,15 +347,8 @@ void TOverFak::Mark(const std::vector<int32_t>& written) {
     }
 }
 
-void TOverFak::btnVisClick() {
-    const std::string file = TzUtils::TrimRight(kjqt::ToAnsi(EdtFilnavn->text()));
-    if (file.empty()) return Message(kNoFile, EdtFilnavn);
-    if (fileType_ < etFixed || fileType_ > etHtml) return Message(kNoType, rbType[0]);
-    if (!Confirmed(file)) return;
-    TBusyCursor busy;
-    busy.Set(true);
-    TExportWriter out;
-    if (!out.Open(file)) return Message(kNotMarked);
+// The lines of the export: the HTML frame when asked for and every posting to export.
+bool TOverFak::WriteFile(TExportWriter& out, std::vector<int32_t>& written) {
     TzDs::TTzDbf& post = data_.PostDbf;
     post.SetFilterTo("");
     data_.VareDbf.SetFilterTo("");
@@ -354,18 +358,41 @@ void TOverFak::btnVisClick() {
     struct Closer {
         ~Closer() { kj::ProgressClose(); }
     } closer;
-    std::vector<int32_t> written;
     accounts_.clear();
     bool ok =
         fileType_ != etHtml || (out.Line("<HTML>") && out.Line("<TABLE BORDER=1 WIDTH=100%>"));
     ok = ok && WritePostings(out, written);
-    ok = ok && (fileType_ != etHtml || (out.Line("</TABLE>") && out.Line("</HTML>")));
-    ok = out.Close() && ok;
-    if (!ok) return Message(kNotMarked);
+    return ok && (fileType_ != etHtml || (out.Line("</TABLE>") && out.Line("</HTML>")));
+}
+
+void TOverFak::btnVisClick() {
+    const std::string file = TzUtils::TrimRight(kjqt::ToAnsi(EdtFilnavn->text()));
+    if (file.empty()) return Message(kNoFile, EdtFilnavn);
+    if (fileType_ < etFixed || fileType_ > etHtml) return Message(kNoType, rbType[0]);
+    if (!Confirmed(file)) return;
+    // An old file is replaced only by a whole export; the user is told that it stayed.
+    const bool existed = QFileInfo(kjqt::FromAnsi(kj::NativePath(file))).isFile();
+    const std::string notWritten = std::string(kNotMarked) + (existed ? kOldKept : "");
+    TBusyCursor busy;
+    busy.Set(true);
+    TExportWriter out;
+    if (!out.Open(file)) return Message(notWritten.c_str());
+    std::vector<int32_t> written;
+    bool whole = false;
+    try {
+        whole = WriteFile(out, written);
+    } catch (const Db::EAbort&) {  // the silent abort: told already, or nothing to tell
+        out.Close(false);
+        return Message(notWritten.c_str());
+    } catch (const std::exception& e) {  // the error's own text follows as detail
+        out.Close(false);
+        return Message((notWritten + "\r\n\r\n" + kjqt::FromAnsi(e.what()).toStdString()).c_str());
+    }
+    if (!out.Close(whole)) return Message(notWritten.c_str());
     std::sort(written.begin(), written.end());
     Mark(written);
-    post.SetOrderToTag("postsag");
-    post.First();
+    data_.PostDbf.SetOrderToTag("postsag");
+    data_.PostDbf.First();
     busy.Set(false);
     Message(kDone);
 }

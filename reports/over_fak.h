@@ -67,6 +67,7 @@ class TOverFak : public QDialog {
 
   private:
     bool Confirmed(const std::string& file);
+    bool WriteFile(TExportWriter& out, std::vector<int32_t>& written);
     bool WritePostings(TExportWriter& out, std::vector<int32_t>& written);
     bool ReadPosting(TExportPosting& p);
     void Mark(const std::vector<int32_t>& written);

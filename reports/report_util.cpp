@@ -6,6 +6,7 @@
 #include <cmath>
 #include <set>
 
+#include "app/kj_data.h"
 #include "app/kj_util.h"
 #include "app/prog_dlg.h"
 #include "data/db_fields.h"
@@ -41,14 +42,10 @@ void TellUnread(const Db::TField& field, const std::string& why, const char* cou
 }  // namespace
 
 int64_t FieldMoney(const Db::TField& field) {
-    try {
-        return field.IsNull() ? 0 : field.AsCurrency();
-    } catch (const std::exception& e) {
-        TellUnread(field, e.what(), "0");
-    } catch (...) {
-        TellUnread(field, std::string(), "0");
-    }
-    return 0;
+    int64_t value = 0;
+    std::string why;
+    if (!kj::ReadStoredMoney(field, value, why)) TellUnread(field, why, "0");
+    return value;
 }
 
 std::string UpperTrimmed(const std::string& s) {

@@ -239,13 +239,15 @@ void TUdeRapForm::Run::PrintCase() {
             groupKey = key;
         }
         const int64_t t = FieldMoney(total), m = FieldMoney(moms);
-        const int64_t sums[3] = {t, m, t + m};
+        int64_t withVat = t;
+        kj::AddMoney(withVat, m);
+        const int64_t sums[3] = {t, m, withVat};
         for (int i = 0; i < 3; ++i) {
-            group[i] += sums[i];
-            sag[i] += sums[i];
-            grand[i] += sums[i];
+            kj::AddMoney(group[i], sums[i]);
+            kj::AddMoney(sag[i], sums[i]);
+            kj::AddMoney(grand[i], sums[i]);
         }
-        antal += FieldMoney(postAntal);
+        kj::AddMoney(antal, FieldMoney(postAntal));
         post.Next();
         LetMessagesThrough();
     }

@@ -101,4 +101,9 @@ void TMVFil::Close() {
         Show("Kan ikke skrive til fil \"" + name_ + "\"");
 }
 
+void TMVFil::Abandon() {
+    writer_.Abandon();
+    Close();
+}
+
 }  // namespace kjqt

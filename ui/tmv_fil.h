@@ -29,6 +29,8 @@ class TMVFil {
     bool WriteLine(const std::string& line);
     bool Eof();
     void Close();
+    // Closes a file opened for writing without putting it in place: the old file stays.
+    void Abandon();
 
     const std::string& Name() const { return name_; }
     bool Open() const { return file_ != nullptr || writer_.IsOpen(); }

@@ -510,7 +510,7 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(t.FieldByName("int_opret").AsDateTime(), Db::Today());
         t.FieldByName("int_tekst").SetAsString("Ejer");
         t.Post();
-        QCOMPARE(responder_.Texts(), QStringList());  // the frame asks nothing
+        QCOMPARE(responder_.Texts().join("|"), QString());  // the frame asks nothing
         QCOMPARE(Texts("Interessent.dbf", "int_sag", "int_tekst", "S1"),
                  std::vector<std::string>({"Ejer"}));
         responder_.Answer(kIdYes);
@@ -976,7 +976,7 @@ class MainFormRowsTest : public QObject {
         QVERIFY(editor);
         QTest::keyClick(Focused(), Qt::Key_Backspace, Qt::ControlModifier);
         form_->edtMatnr->setFocus();
-        QCOMPARE(responder_.Texts(), QStringList());
+        QCOMPARE(responder_.Texts().join("|"), QString());
         QCOMPARE(data_->tmpStat.State(), Db::dsBrowse);
         AddPosting("U1", 1, 10, "D", 25, "", "tid");
         Show("U1", 1);
@@ -998,6 +998,81 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_BEM", "Aut. faktura post",
                          {"POST_PRIS", "POST_MOMS", "POST_ANTAL"}),
                  QStringList({"0.0|0.0|1.0"}));
+    }
+
+    // Writes a number field of a stored posting as another program may, past the field
+    // rules.
+    void Poke(int32_t rec, const char* field, const char* value) {
+        TzDs::TTzDbf& p = data_->PostDbf;
+        QVERIFY(p.FLock());
+        Dbf4::Select(p.WorkAreaNo());
+        const int no = Dbf4::FieldNo(field);
+        const std::string text(value);  // right-aligned in the field, as numbers are stored
+        QVERIFY(
+            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
+        p.UnLock();
+    }
+
+    // A stored amount no money count can hold (1e15 in the F 20,2 price, or a quantity
+    // that makes the posting's total too large) counts as 0: with and without the case
+    // total the case shows all its postings, the total and the automatic invoice posting
+    // count the others, and one box names the posting as the user knows it, its number
+    // in the shared postings table (not the station's own copy of the case's rows).
+    void anUnreadableAmountHidesNoPosting() {
+        struct Case {
+            const char *antal, *pris, *named;
+            bool total;
+        } cases[] = {{"1", "1000000000000000.00", "\"Stk.pris\" (post_pris)", true},
+                     {"1", "1000000000000000.00", "\"Stk.pris\" (post_pris)", false},
+                     {"9999999.99", "900000000000000.00", "\"Pris\" (Total)", true},
+                     {"9999999.99", "900000000000000.00", "\"Pris\" (Total)", false}};
+        int n = 0;
+        for (const Case& c : cases) {
+            const std::string sag = "U" + std::to_string(++n);
+            AddCase(sag.c_str());
+            AddPosting(sag.c_str(), 2, 100, "D", 25, "F1");
+            AddPosting(sag.c_str(), 1, 100, "D", 25, "F1");
+            const int32_t bad = data_->PostDbf.RecNo();
+            AddPosting(sag.c_str(), 1, 50, "K", 25, "F1");
+            Poke(bad, "POST_ANTAL", c.antal);
+            Poke(bad, "POST_PRIS", c.pris);
+            form_->MenuVisTotal->setChecked(c.total);
+            responder_.Clear();
+            Show(sag.c_str(), 1);
+            QCOMPARE(data_->tmpPost.RecCount(), 3);
+            QVERIFY2(form_->posterGrid->isVisibleTo(form_.get()), sag.c_str());
+            if (c.total) QCOMPARE(form_->edtPostTotal->text(), U("150,00"));
+            form_->btnFakturaPost->click();
+            QCoreApplication::processEvents();
+            const QStringList told = responder_.Texts();
+            const QString head = kjqt::FromAnsi("Feltet " + std::string(c.named) + " i post nr. " +
+                                                std::to_string(bad) + " i " + sf_->data +
+                                                "Poster.dbf kan ikke l\xE6ses");
+            QVERIFY2(told.size() == 1 && told[0].startsWith(head) &&
+                         told[0].endsWith(U("Beløbene regnes som 0.")),
+                     qPrintable(QString::fromStdString(sag) + ": " + told.join(" | ")));
+            QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_SAG", QString::fromStdString(sag),
+                             {"POST_BEM", "POST_PRIS"})
+                         .filter("Aut. faktura post"),
+                     QStringList({"'Aut. faktura post'|150.0"}));
+        }
+    }
+
+    // Two postings a money count holds whose sum it does not: the case total stops at the
+    // largest amount instead of turning negative, and the automatic invoice posting writes
+    // no credit posting of a wrong amount (the price field refuses the sum, and says so).
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        AddCase("M1");
+        AddPosting("M1", 1, 900000000000000.0, "D", 0, "F1");
+        AddPosting("M1", 1, 900000000000000.0, "D", 0, "F1");
+        Show("M1", 1);
+        QCOMPARE(form_->edtPostTotal->text(), U("922 337 203 685 477,58"));
+        form_->btnFakturaPost->click();
+        QCoreApplication::processEvents();
+        QCOMPARE(responder_.Texts().size(), 1);
+        QCOMPARE(DbfRows(sf_->data + "Poster.dbf", "POST_BEM", "Aut. faktura post",
+                         {"POST_DK", "POST_PRIS"}),
+                 QStringList());
     }
 
     // The postings grid at its default size shows a four-digit price, a total and a full

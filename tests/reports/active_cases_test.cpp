@@ -101,6 +101,23 @@ class ActiveCasesTest : public QObject {
         QVERIFY(!text.contains("S-300") && !text.contains("S-900"));
     }
 
+    // Two postings a money count holds whose sum it does not: the employee's and the
+    // case's sums stop at the largest amount instead of turning negative.
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        f.AddCase("S-600", "Stor sag", "AB");
+        for (int i = 0; i < 2; ++i)
+            f.AddPosting("S-600", "OPM", "AB", "02-02-2024", "1", "900000000000000", "0");
+        auto w = Window(1, "S-600", "S-600");
+        const QString text = f.Print(w->Frame->btnUdskriv);
+        QCOMPARE(
+            LinesWith(text, {"Anne Berg", "2,00", "922 337 203 685", "0,00 kr", "922 337 203 685"})
+                .size(),
+            1);
+        QCOMPARE(text.count("477,58 kr"), 4);  // the employee's and the case's, net and gross
+        QVERIFY2(!text.contains(QRegularExpression("-[0-9]{1,3}( [0-9]{3})*,[0-9]{2}")),
+                 qPrintable(text));
+    }
+
     void allDatesByDateAndByItemGroup() {
         auto w = Window(1, "S-100", "S-100");
         w->EdtPosterSort->button(0)->setChecked(true);

@@ -157,6 +157,24 @@ class EmployeePostingsTest : public QObject {
         QVERIFY(told[0].endsWith("Rapporten regner det som 0."));
     }
 
+    // Two postings a money count holds whose sum it does not: the day's and the employee's
+    // sums stop at the largest amount instead of turning negative.
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        for (int i = 0; i < 2; ++i)
+            f.AddPosting("S-600", "OPM", "X", "02-02-2024", "1", "900000000000000", "0");
+        auto w = Window("x");
+        w->cbPrDag->setChecked(true);
+        const QString text = f.Print(w->Frame->btnUdskriv);
+        QCOMPARE(
+            LinesWith(text, {"02-02-2024", "922 337 203 685", "0,00 kr", "922 337 203 685"}).size(),
+            1);
+        QCOMPARE(LinesWith(text, {"I Alt", "922 337 203 685", "0,00 kr", "922 337 203 685"}).size(),
+                 1);
+        QCOMPARE(text.count("477,58 kr"), 4);
+        QVERIFY2(!text.contains(QRegularExpression("-[0-9]{1,3}( [0-9]{3})*,[0-9]{2}")),
+                 qPrintable(text));
+    }
+
     void allEmployeesPerDayAndSwappedDates() {
         auto w = Window("", QDate(2024, 2, 29), QDate(2024, 2, 1));
         w->cbPrDag->setChecked(true);

@@ -9,6 +9,7 @@
 
 #include "invoice_fixture.h"
 #include "reports/over_fak.h"
+#include "tests/support/small_disk.h"
 
 using namespace kjinvtest;
 using namespace kjrep;
@@ -150,6 +151,70 @@ class ExportTest : public QObject {
         Export(etComma);
         QCOMPARE(f_.responder.Texts().mid(1),
                  QStringList({"Kan ikke skrive til fil \"/dev/full\"", notMarked}));
+        QCOMPARE(Over(), kNone);
+    }
+
+    // A stored amount no money count can hold (1e15 in the price, as another program may
+    // store it, or a quantity that makes the total too large) counts as 0: the export is
+    // written whole over the old file the user agreed to replace, with that posting's
+    // amounts 0.00, every exported posting is marked, and the user is told which field of
+    // which posting was counted as 0.
+    void anUnreadableAmountCountsAsZero_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("price") << 0;
+        QTest::newRow("total") << 1;
+    }
+    void anUnreadableAmountCountsAsZero() {
+        QFETCH(int, kind);
+        const DataFolder::UnreadCase c = DataFolder::UnreadCases()[size_t(kind)];
+        f_.Poke(3, "POST_ANTAL", c.antal);  // Uden moms, 1 × 5 without VAT
+        f_.Poke(3, "POST_PRIS", c.pris);
+        kjapptest::Write(file_, "gammel");
+        f_.responder.Answer(kIdYes);
+        const std::string bytes = Export(etFixed);
+        QCoreApplication::processEvents();
+        const std::string zero = kFixC + "1010" + Sp(12) + R15("0.00") + Sp(15) + kCrLf + kFixC +
+                                 "9000" + Sp(12) + Sp(15) + R15("0.00") + kCrLf;
+        QVERIFY2(bytes.size() > zero.size() && bytes.substr(bytes.size() - zero.size()) == zero,
+                 bytes.c_str());
+        QCOMPARE(std::count(bytes.begin(), bytes.end(), '\n'), 10);
+        QStringList told = f_.responder.Texts().mid(1);
+        told.sort();
+        QCOMPARE(told, QStringList({f_.Unread(3, c.field, c.why), "Posteringer er overført !!!"}));
+        QCOMPARE(Over(), kMarked);
+    }
+
+    // A disk too full for the export file: the old file stays as it was, nothing is
+    // marked, and the user is told both.
+    void aFullDiskLeavesTheOldFile() {
+        kjtest::SmallDisk disk(512);
+        if (!disk.Mounted()) QSKIP(disk.Why().c_str());
+        file_ = disk.file("Export.txt");
+        kjapptest::Write(file_, "gammel");
+        disk.FillLeaving(0);
+        f_.responder.Answer(kIdYes);
+        Export(etFixed);
+        QCOMPARE(kjapptest::Read(file_), std::string("gammel"));
+        QCOMPARE(f_.responder.Texts().mid(1),
+                 QStringList({QString::fromStdString("Kan ikke skrive til fil \"" + file_ + "\""),
+                              QString::fromUtf8("Overførselsfilen blev ikke skrevet færdig.\r\n"
+                                                "Ingen posteringer er markeret som overført.\r\n"
+                                                "Den hidtidige overførselsfil er uændret.")}));
+        QCOMPARE(Over(), kNone);
+    }
+
+    // An error of the tables during the export (here the items table is not open): the
+    // old file stays as it was, nothing is marked, and the user is told both.
+    void anErrorDuringTheExportLeavesTheOldFile() {
+        kjapptest::Write(file_, "gammel");
+        f_.data->VareDbf.Close();
+        f_.responder.Answer(kIdYes);
+        Export(etFixed);
+        QCOMPARE(kjapptest::Read(file_), std::string("gammel"));
+        QCOMPARE(f_.responder.Texts().mid(1),
+                 QStringList{QString::fromUtf8("Overførselsfilen blev ikke skrevet færdig.\r\n"
+                                               "Ingen posteringer er markeret som overført.\r\n"
+                                               "Den hidtidige overførselsfil er uændret.")});
         QCOMPARE(Over(), kNone);
     }
 

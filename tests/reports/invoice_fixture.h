@@ -99,6 +99,39 @@ class DataFolder {
         Add(data->VareDbf, {{"tmu_id", "V2"}, {"tmu_konto", ""}});
     }
 
+    // Writes a number field of posting `rec` as another program may, past the field rules.
+    void Poke(int32_t rec, const char* field, const char* value) {
+        TzDs::TTzDbf& p = data->PostDbf;
+        QVERIFY(p.FLock());
+        Dbf4::Select(p.WorkAreaNo());
+        const int no = Dbf4::FieldNo(field);
+        const std::string text(value);  // right-aligned in the field, as numbers are stored
+        QVERIFY(
+            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
+        p.UnLock();
+    }
+    // The box that tells of an amount of posting `rec` no money count can hold: the field
+    // as "\"Label\" (name)" and why, both Windows-1252.
+    QString Unread(int32_t rec, const std::string& field, const std::string& why) const {
+        return kjqt::FromAnsi("Feltet " + field + " i post nr. " + std::to_string(rec) + " i " +
+                              sf->data + "Poster.dbf kan ikke l\xE6ses: " + why +
+                              ".\r\nBel\xF8"
+                              "bene regnes som 0.");
+    }
+    // The two kinds: 1e15 in the price, and a quantity that makes the total too large.
+    struct UnreadCase {
+        const char *antal, *pris, *field, *why;
+    };
+    static std::vector<UnreadCase> UnreadCases() {
+        return {{"1.00", "1000000000000000.00", "\"Stk.pris\" (post_pris)",
+                 "1E+15 er ikke et gyldigt bel\xF8"
+                 "b"},
+                {"9999999.99", "900000000000000.00", "\"Pris\" (Total)",
+                 "Bel\xF8"
+                 "bet er for stort: en postering kan h\xF8jst v\xE6re p\xE5 922 337 203 685 477 "
+                 "kr"}};
+    }
+
     // Every posting's (post_bem, post_fnr, post_over), read again from the file.
     struct Row {
         std::string bem, fnr;

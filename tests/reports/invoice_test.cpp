@@ -86,6 +86,45 @@ class InvoiceTest : public QObject {
         QCOMPARE(ExprLiteral(""), std::string("\"\""));
     }
 
+    // A stored amount no money count can hold (1e15 in the price, as another program may
+    // store it, or a quantity that makes the total too large) counts as 0: the postings are
+    // stamped and the invoice printed with the others' amounts, and the user is told which
+    // field of which posting was counted as 0.
+    void anUnreadableAmountCountsAsZero_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("price") << 0;
+        QTest::newRow("total") << 1;
+    }
+    void anUnreadableAmountCountsAsZero() {
+        QFETCH(int, kind);
+        const DataFolder::UnreadCase c = DataFolder::UnreadCases()[size_t(kind)];
+        f_.Poke(3, "POST_ANTAL", c.antal);  // Gebyr, 1 × 20 without VAT
+        f_.Poke(3, "POST_PRIS", c.pris);
+        const QString text = Run(0, "F100", "s1");
+        QCoreApplication::processEvents();
+        QCOMPARE(f_.responder.Texts(), QStringList{f_.Unread(3, c.field, c.why)});
+        QCOMPARE(Fnr(), QStringList({"F100", "F100", "F100", "F0", ""}));
+        QCOMPARE(LinesWith(text, {"Opmåling", "0,33", "33,33", "10,99"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"Kreditnota", "1,00", "10,00", "-10,00"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"Gebyr"}).size(), 1);
+        QCOMPARE(LinesWith(text, {"I alt"}), QStringList{"I alt 0,99"});
+        QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 0,24"});
+    }
+
+    // Two lines a money count holds whose sum it does not: the sums stop at the largest
+    // amount instead of turning negative.
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        for (int i = 0; i < 2; ++i)
+            f_.AddPosting({"S2", "V1", "Stor", "D", 1, 900000000000000.0, 0, 0});
+        f_.responder.Clear();
+        const QString text = Run(0, "F200", "s2");
+        QCOMPARE(f_.responder.Texts().join("|"), QString());
+        QCOMPARE(LinesWith(text, {"Stor", "900000000000000,00"}).size(), 2);
+        QCOMPARE(LinesWith(text, {"Moms"}), QStringList{"Moms 1,75"});
+        QCOMPARE(text.count("922337203685477,58"), 2);  // the net sum and the one with VAT
+        QVERIFY2(!text.contains(QRegularExpression("-[0-9]+,[0-9]{2}")), qPrintable(text));
+    }
+
     void assignStampsAndPrints() {
         const QString text = Run(0, "F100", "s1");
         QCOMPARE(f_.responder.Texts(), QStringList());

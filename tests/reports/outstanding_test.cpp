@@ -107,6 +107,22 @@ class OutstandingTest : public QObject {
         CheckPageNumbers(text);
     }
 
+    // Two postings a money count holds whose sum it does not: the case's sums and the
+    // grand total stop at the largest amount instead of turning negative.
+    void aSumBeyondAMoneyCountStopsAtTheLargest() {
+        f.AddCase("S-600", "Stor sag", "AB");
+        for (int i = 0; i < 2; ++i)
+            f.AddPosting("S-600", "OPM", "AB", "01-02-2024", "1", "900000000000000", "0");
+        auto w = Window(1);
+        const QString text = f.Print(w->Frame->btnUdskriv);
+        const QString largest = "922 337 203 685";  // 477,58 goes on the next line
+        QCOMPARE(LinesWith(text, {"S-600", largest, "0,00", largest}).size(), 1);
+        QCOMPARE(LinesWith(text, {"Udestående ialt", largest, "607,38", largest}).size(), 1);
+        QCOMPARE(text.count("477,58"), 4);
+        QVERIFY2(!text.contains(QRegularExpression("-[0-9]{1,3}( [0-9]{3})*,[0-9]{2}")),
+                 qPrintable(text));
+    }
+
     void perItemInDateOrderOnlyActive() {
         auto w = Window(2);
         QCOMPARE(w->Visning(), 1);
