@@ -20,7 +20,7 @@ namespace {
 
 // The refusal of a total no money count can hold, with the limit in the program's number
 // format.
-Db::String TooLargeText() {
+std::string TooLargeText() {
     return Ansi("Beløbet er for stort: en postering kan højst være på ") +
            Db::NumberText(922337203685477.0) + " kr.";
 }
