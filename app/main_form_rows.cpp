@@ -320,12 +320,15 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
     // The menu bar has the focus only while a menu is being chosen from: a command it runs
     // settles the row itself, and the row's question must not open under the open menu.
     if (!now || now->window() != this || qobject_cast<QMenuBar*>(now)) return;
+    QWidget* focus = QApplication::focusWidget();
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         TzDs::TTzDbf& t = data_.*(k->scratch);
         const bool wasIn = old && (old == g || g->isAncestorOf(old));
         const bool isIn = now == g || g->isAncestorOf(now);
-        if (wasIn && !isIn && Editing(t) && t.Modified()) t.Post();
+        // A value its cell refused has taken the focus back into the grid: the row stays.
+        const bool back = focus && (focus == g || g->isAncestorOf(focus));
+        if (wasIn && !isIn && !back && Editing(t) && t.Modified()) t.Post();
         if (!wasIn && isIn && t.IsEmpty() && !Editing(t) && !CaseIsClosed() && !g->ReadOnly())
             NewRow(*k);
     }
@@ -338,15 +341,8 @@ bool TKJSagerForm::SettleRows() {
 }
 
 bool TKJSagerForm::SettleRow(const Kind& k) {
-    TzDs::TTzDbf& t = data_.*(k.scratch);
-    if (!t.Active()) return true;
-    // A value its field refused has been reported; it stays in its open cell, with its row.
-    if (!(this->*(k.grid))->CommitEditor()) return false;
-    if (Editing(t) && t.Modified())
-        t.Post();
-    else if (Editing(t))
-        t.Cancel();
-    return true;
+    // The write-back's question is asked by the row's before-post handler.
+    return !(data_.*(k.scratch)).Active() || (this->*(k.grid))->SettleRow();
 }
 
 // ---- Copying the case's rows ---------------------------------------------------------------
@@ -517,8 +513,11 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
     f("POST_INI").SetAsString(ini);
     f("POST_DATO").SetAsDateTime(LastPostDate != 0 ? LastPostDate : today);
     if (!LastPostAns.empty()) f("POST_ANS").SetAsString(LastPostAns);
-    if (!LastPostTmu.empty()) f("POST_TMU").SetAsString(LastPostTmu);
     f("POST_DK").SetAsString(LastPostDk.empty() ? std::string("D") : LastPostDk);
+    if (LastPostTmu.empty()) return;
+    // The item carried over from the last row comes with its price and text at once.
+    f("POST_TMU").SetAsString(LastPostTmu);
+    ItemColumnExit(true);
 }
 
 void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
@@ -740,7 +739,8 @@ void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
                (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
         const int n = PageSager->count();
         const bool back = key.key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
-        PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
+        if (MayLeave(Header::Keep))
+            PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
     } else if (!k.postings && (mods & ~Qt::ShiftModifier) == Qt::NoModifier &&
                key.key() == Qt::Key_D && StatusGrid->SelectedColumn() &&
                TzUpper(StatusGrid->SelectedColumn()->FieldName) == "STAT_DATO") {
@@ -797,13 +797,13 @@ void TKJSagerForm::PickButton(const Kind& k) {
     if (f == "POST_TMU") ItemColumnExit();
 }
 
-void TKJSagerForm::ItemColumnExit() {
+void TKJSagerForm::ItemColumnExit(bool quiet) {
     TzDs::TTzDbf& t = data_.tmpPost;
     const std::string item = TrimRight(t.FieldByName("POST_TMU").AsString());
     if (item.empty()) return;
     TzDs::TTzDbf& v = data_.VareDbf;
     if (!v.SetOrderToTag("VARER") || !v.FindExact(KeyOf(item, 10))) {
-        ShowMsg("Varen kunne ikke findes !!");
+        if (!quiet) ShowMsg("Varen kunne ikke findes !!");
         return;
     }
     if (!Editing(t)) t.Edit();
