@@ -91,7 +91,6 @@ void TGridRegisterForm::RepaintAndFocus() {
     Grid->setFocus();
 }
 
-
 // The row being typed is settled as every way out of it is (asked, saved or dropped; a
 // row the other station holds is offered again or dropped); false when a value its cell
 // refused keeps it there.

@@ -313,7 +313,7 @@ class TKJSagerForm : public QMainWindow {
     std::string StoredAnsvar, StoredKunde;
     int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
-    int shownTab_ = 0;  // the tab whose views are loaded
+    int shownTab_ = 0;   // the tab whose views are loaded
     int quietItem_ = 0;  // above 0: a changed item fills in nothing
     Db::TDateTime LastEventDate = 0, LastPostDate = 0;
     std::string LastEventNavn, LastPostAns, LastPostTmu, LastPostDk;

@@ -320,15 +320,12 @@ void TKJSagerForm::GridFocus(QWidget* old, QWidget* now) {
     // The menu bar has the focus only while a menu is being chosen from: a command it runs
     // settles the row itself, and the row's question must not open under the open menu.
     if (!now || now->window() != this || qobject_cast<QMenuBar*>(now)) return;
-    QWidget* focus = QApplication::focusWidget();
     for (const Kind* k : {&Events(), &Postings()}) {
         kjqt::TDBGrid* g = this->*(k->grid);
         TzDs::TTzDbf& t = data_.*(k->scratch);
         const bool wasIn = old && (old == g || g->isAncestorOf(old));
         const bool isIn = now == g || g->isAncestorOf(now);
-        // A value its cell refused has taken the focus back into the grid: the row stays.
-        const bool back = focus && (focus == g || g->isAncestorOf(focus));
-        if (wasIn && !isIn && !back && Editing(t) && t.Modified()) t.Post();
+        if (wasIn && !isIn && Editing(t) && t.Modified()) t.Post();
         if (!wasIn && isIn && t.IsEmpty() && !Editing(t) && !CaseIsClosed() && !g->ReadOnly())
             NewRow(*k);
     }

@@ -102,6 +102,18 @@ class MainFormRowsTest : public QObject {
         return out;
     }
 
+    // The item T1, "Timer" at 450 with 25 % VAT.
+    void AddItemT1() {
+        TzDs::TTzDbf& v = data_->VareDbf;
+        v.Append();
+        v.FieldByName("tmu_id").SetAsString("T1");
+        v.FieldByName("tmu_bem").SetAsString("Timer");
+        v.FieldByName("tmu_pris").SetAsFloat(450);
+        v.FieldByName("tmu_moms").SetAsFloat(25);
+        responder_.Answer(kIdYes);
+        v.Post();
+        responder_.Clear();
+    }
     void AddEvent(const char* sag, const char* bem, const char* filler = "") {
         TzDs::TTzDbf& t = data_->StatusDbf;
         t.Append();
@@ -770,13 +782,10 @@ class MainFormRowsTest : public QObject {
              [](T& t) { return t.CaseShown().rfind('N', 0) == 0; }},
             {"Slet sag", Drops, [](T& t) { t.form_->BtnSlet->click(); },
              [](T& t) { return t.CaseShown() != "A1"; }},
-            {"Åben sagen igen", Settles,
-             [](T& t) { t.form_->MenuAabenIgen->trigger(); },
+            {"Åben sagen igen", Settles, [](T& t) { t.form_->MenuAabenIgen->trigger(); },
              [](T& t) { return t.passwordAsked_; }},
             {"menu window", Settles,
-             [](T& t) {
-                 t.form_->menuBar()->findChild<QAction*>("MenuListeBrugere")->trigger();
-             },
+             [](T& t) { t.form_->menuBar()->findChild<QAction*>("MenuListeBrugere")->trigger(); },
              [](T& t) { return t.menuRan_; }},
             {"postings filter", Keeps,
              [](T& t) {
@@ -890,9 +899,9 @@ class MainFormRowsTest : public QObject {
                 case RefusedCell:
                     QVERIFY2(!done, what);
                     QVERIFY2(data_->tmpPost.State() == Db::dsInsert, what);
-                    QVERIFY2(Trim(data_->tmpPost.FieldByName("post_bem").AsString()) ==
-                                 "vigtig tekst",
-                             what);
+                    QVERIFY2(
+                        Trim(data_->tmpPost.FieldByName("post_bem").AsString()) == "vigtig tekst",
+                        what);
                     QVERIFY2(Count(refusal) == 1, what);
                     QVERIFY2(data_->PostDbf.RecCount() == stored, what);
                     break;
@@ -916,10 +925,10 @@ class MainFormRowsTest : public QObject {
                 case RefusedCode:
                     QVERIFY2(done == (a.header != Settles), what);
                     if (a.header == Settles)
-                        QVERIFY2(kj::Editing(data_->SagsDbf) &&
-                                     Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()) ==
-                                         "ZZ",
-                                 what);
+                        QVERIFY2(
+                            kj::Editing(data_->SagsDbf) &&
+                                Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()) == "ZZ",
+                            what);
                     QVERIFY2(Texts("Sager.dbf", "sags_nr", "sag_ansvar", "A1") !=
                                  std::vector<std::string>{"ZZ"},
                              what);
@@ -933,15 +942,7 @@ class MainFormRowsTest : public QObject {
     }
 
     void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
-        TzDs::TTzDbf& v = data_->VareDbf;
-        v.Append();
-        v.FieldByName("tmu_id").SetAsString("T1");
-        v.FieldByName("tmu_bem").SetAsString("Timer");
-        v.FieldByName("tmu_pris").SetAsFloat(450);
-        v.FieldByName("tmu_moms").SetAsFloat(25);
-        responder_.Answer(kIdYes);
-        v.Post();
-        responder_.Clear();
+        AddItemT1();
         AddCase("G1");
         Show("G1", 1);
         form_->activateWindow();
@@ -968,18 +969,36 @@ class MainFormRowsTest : public QObject {
         t.Cancel();
     }
 
+    // A half-typed time ("2_:__") in an event whose text was typed: a click on another tab
+    // gets the refusal Tab gets, once, and keeps the tab, the row and the open cell; nothing
+    // is stored with a blank time.
+    void aHalfTypedTimeStopsATabChange() {
+        AddCase("H1");
+        Show("H1", 0);
+        Activate();
+        form_->statusNyBtn->click();
+        QVERIFY(Retype(form_->StatusGrid, 4, U("Skelsyn")));  // STAT_BEM
+        QLineEdit* time = CellEditor(form_->StatusGrid, 2);   // STAT_TID
+        QVERIFY(time);
+        time->setCursorPosition(0);
+        QTest::keyClick(time, '2');
+        responder_.Clear();
+        QTabBar* bar = form_->PageSager->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+        QApplication::processEvents();
+        QCOMPARE(responder_.Texts(), QStringList({U("Feltet er ikke udfyldt helt !!!")}));
+        QCOMPARE(form_->PageSager->currentIndex(), 0);
+        QCOMPARE(data_->tmpStat.State(), Db::dsInsert);
+        QCOMPARE(Trim(data_->tmpStat.FieldByName("stat_bem").AsString()), std::string("Skelsyn"));
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "H1"), std::vector<std::string>());
+        QCOMPARE(Focused(), static_cast<QWidget*>(time));
+    }
+
     // Ctrl+Ins and the new-row buttons of the events and postings grids start the new row in
     // its first column that takes typing, wherever the row before was left (a read-only
     // stamp column included); a posting's carried-over item comes priced and texted at once.
     void aNewRowStartsInItsFirstColumnWithTheCarriedItemFilledIn() {
-        TzDs::TTzDbf& v = data_->VareDbf;
-        v.Append();
-        v.FieldByName("tmu_id").SetAsString("T1");
-        v.FieldByName("tmu_bem").SetAsString("Timer");
-        v.FieldByName("tmu_pris").SetAsFloat(450);
-        v.FieldByName("tmu_moms").SetAsFloat(25);
-        responder_.Answer(kIdYes);
-        v.Post();
+        AddItemT1();
         AddCase("F1");
         struct Case {
             const char* how;
@@ -1011,7 +1030,8 @@ class MainFormRowsTest : public QObject {
             responder_.Answer(kIdYes);
             c.start();
             QApplication::processEvents();
-            const QByteArray what = QByteArray(c.how) + ": " + responder_.Texts().join('|').toUtf8();
+            const QByteArray what =
+                QByteArray(c.how) + ": " + responder_.Texts().join('|').toUtf8();
             QVERIFY2(responder_.Texts().size() == 1, what);  // the row before was asked about
             QVERIFY2(c.grid->SelectedIndex() == 0, what);
             if (c.tab == 1) {
