@@ -433,7 +433,9 @@ void TTimeSedlerForm::NewPosting() {
         t.Append();
     }
     if (t.State() == Db::dsInsert) t.FieldByName("post_ans").SetAsString(Employee);
-    postGrid->setFocus();
+    // The new row's first cell may already hold the focus in its open editor: it keeps it.
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || (focus != postGrid && !postGrid->isAncestorOf(focus))) postGrid->setFocus();
 }
 
 void TTimeSedlerForm::UndoPosting() {

@@ -1042,6 +1042,9 @@ class MainFormRowsTest : public QObject {
             }
             QTest::keyClicks(Focused(), "x");  // the first key lands in the new row
             QVERIFY2(c.grid->SelectedIndex() == 0, c.how);
+            TzDs::TTzDbf& scratch = c.tab == 0 ? data_->tmpStat : data_->tmpPost;
+            QVERIFY2(scratch.State() == Db::dsInsert, c.how);
+            QVERIFY2(c.grid->isAncestorOf(Focused()), c.how);
             c.grid->CancelRow();
         }
     }
