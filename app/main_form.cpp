@@ -402,7 +402,6 @@ void TKJSagerForm::BuildTabs() {
     WireGrids();
     connect(PageSager, &QTabWidget::currentChanged, this,
             [this](int index) { Guarded([this, index] { TabChanged(index); }); });
-    PageSager->tabBar()->installEventFilter(this);
 }
 
 void TKJSagerForm::BuildHelpText() {
@@ -418,7 +417,7 @@ void TKJSagerForm::BuildHelpText() {
 // A click or key on the tab bar that would show another tab passes the gate first, while
 // the focus is still in the grid being typed in: refused, the event is swallowed and the
 // tab, the row and its open cell stay.
-bool TKJSagerForm::TabChangeKey(QObject*, QEvent* event) {
+bool TKJSagerForm::TabBarRefused(QEvent* event) {
     QTabBar* bar = PageSager->tabBar();
     bool changes = false;
     if (event->type() == QEvent::MouseButtonPress) {
@@ -534,7 +533,8 @@ void TKJSagerForm::FieldExit(QWidget* c) {
 // ---- Keys ----------------------------------------------------------------------------------
 
 bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == PageSager->tabBar()) return TabChangeKey(watched, event);
+    // The window filters the application's events, the tab bar's among them.
+    if (watched == PageSager->tabBar() && TabBarRefused(event)) return true;
     if (event->type() == QEvent::StatusTip && watched == this) {
         ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;

@@ -276,8 +276,9 @@ class TKJSagerForm : public QMainWindow {
     // its grid does (TDBGrid::SettleRow). False when a cell refused its value: the box has
     // said why, the row and its open cell stay, and what was to follow is not done.
     bool SettleRows();
-    // A tab chosen by a click or a key on the tab bar, or by Ctrl+Tab: through the gate.
-    bool TabChangeKey(QObject* watched, QEvent* event);
+    // A click, key or wheel turn on the tab bar that would show another tab: true when the
+    // gate refused it (the event is then swallowed).
+    bool TabBarRefused(QEvent* event);
     void TabChanged(int index);
     bool SettleRow(const RowKind& k);
     void ShowPostTotal();
