@@ -1,7 +1,8 @@
 """Every row a user types is kept, driven by real keys and clicks: a stakeholder being typed
-when a menu window opens (on a first and on a second case), a responsible code found nowhere
-with Næste, PgDn and closing, and a value its cell refuses with Ctrl+Ins. Where a step waits for a
-question, a failure names what the tables then hold, so it says what was lost."""
+when a menu window opens (on a first and on a second case), each new stakeholder starting in
+its role column, a responsible code found nowhere with Næste, PgDn and closing, and a value its
+cell refuses with Ctrl+Ins. Where a step waits for a question, a failure names what the tables
+then hold, so it says what was lost."""
 import unittest
 
 import kjx
