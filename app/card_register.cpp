@@ -218,7 +218,7 @@ void TCardRegisterForm::KeyExit() {
 
 std::string TCardRegisterForm::TownOf(const std::string& code, bool& found) {
     TzDs::TTzDbf& p = KJData()->PostnrBufDbf;
-    found = KeyRecNo(p, "POSTNR", TzUtils::PadRight(code, 4), 10) != 0;
+    found = KeyRecNo(p, "POSTNR", PostnrKey(code), 10) != 0;
     return found ? TzUtils::TrimRight(p.FieldByName("pst_by").AsString()) : std::string();
 }
 

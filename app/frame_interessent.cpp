@@ -183,18 +183,16 @@ void TframeInteressent::UndoInteressent() {
 }
 
 bool TframeInteressent::SettleRow() {
-    TzDs::TTzDbf& t = data_.InteressentDbf;
-    if (!t.Active()) return true;
-    if (!gridInteressent->CommitEditor()) return false;
-    if (!Editing(t)) return true;
+    if (!data_.InteressentDbf.Active()) return true;
     const char* question = nullptr;
     for (const StampRule& r : TKJData::StampRules())
         if (std::string(r.component) == "InteressentDbf") question = r.question;
-    if (t.Modified() && (!question || data_.Confirm(Ansi(question))))
-        t.Post();
-    else
-        t.Cancel();
-    return true;
+    return gridInteressent->SettleRow([this, question](Db::TDataSet& ds) {
+        if (!question || data_.Confirm(Ansi(question)))
+            ds.Post();
+        else
+            ds.Cancel();
+    });
 }
 
 void TframeInteressent::ShowInteressent() {

@@ -86,37 +86,28 @@ void TGridRegisterForm::TitleClick(kjqt::TColumn& column) {
 }
 
 void TGridRegisterForm::RepaintAndFocus() {
-    if (table_.State() == Db::dsInsert) ToTypableColumn();
+    if (table_.State() == Db::dsInsert) Grid->ToTypingColumn(true);
     Grid->viewport()->update();
     Grid->setFocus();
 }
 
-// A new row starts in a column that takes typing: left on a read-only one (a stamp, a
-// computed value) the keys of the new row would go nowhere.
-void TGridRegisterForm::ToTypableColumn(bool first) {
-    auto typable = [](const kjqt::TColumn* c) {
-        return c && !c->ReadOnly &&
-               (!c->Field || (!c->Field->ReadOnly() && !c->Field->Calculated()));
-    };
-    if (!first && typable(Grid->SelectedColumn())) return;
-    const std::vector<kjqt::TColumn*> columns = Grid->Columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        if (typable(columns[i])) return Grid->SetSelectedIndex(int(i));
+// The row being typed is settled as every way out of it is (asked, saved or dropped; a
+// row the other station holds is offered again or dropped); false when a value its cell
+// refused keeps it there.
+bool TGridRegisterForm::SettleRow() {
+    return Grid->SettleRow([this](Db::TDataSet&) { PostOnClose(table_); });
 }
 
 void TGridRegisterForm::done(int result) {
-    if (!Grid->CommitEditor()) return;  // a refused value keeps the window, with its row
-    PostOnClose(table_);
+    if (!SettleRow()) return;  // a refused value keeps the window, with its row
     QDialog::done(result);
 }
 
-void TGridRegisterForm::AppendNewRow() {
+void TGridRegisterForm::AppendNewRow(AppendLock lock) {
     if (Initials().empty()) return;
-    // A row still being typed is settled as on closing (asked, saved or dropped), never
-    // thrown away unasked by the next new row; a value its cell refused keeps it there.
-    if (!Grid->CommitEditor()) return;
-    PostOnClose(table_);
-    if (table_.FLock()) table_.Append();
+    // Never thrown away unasked by the next new row.
+    if (!SettleRow()) return;
+    if (lock == AppendLock::File ? table_.FLock() : table_.ALock()) table_.Append();
     table_.UnLock();
     table_.Edit();
     StartNewRow();
@@ -125,7 +116,7 @@ void TGridRegisterForm::AppendNewRow() {
 // A new row is typed from its first column that takes typing, wherever the row before was
 // left (Ctrl+Ins while typing its last column).
 void TGridRegisterForm::StartNewRow() {
-    if (table_.State() == Db::dsInsert) ToTypableColumn(true);
+    if (table_.State() == Db::dsInsert) Grid->ToTypingColumn();
     RepaintAndFocus();
 }
 

@@ -42,13 +42,16 @@ class TGridRegisterForm : public QDialog {
     virtual void SearchColumn(int n) = 0;
     QPushButton* AddButton(const char* text, const std::function<void()>& action);
     void RepaintAndFocus();
-    // To the first column that takes typing, or (first false) only off a column that does not.
-    void ToTypableColumn(bool first = false);
     // After a new row's append: its first typable column, repainted and focused.
     void StartNewRow();
-    // Starts a new row (appended under the file lock, then edited) when the user has
-    // initials; a pending edit is cancelled first.
-    void AppendNewRow();
+    // How a new row's append is locked: the whole file, or the append lock alone.
+    enum class AppendLock { File, Append };
+    // Starts a new row (appended under `lock`, then edited) when the user has initials,
+    // after the row being typed is settled (SettleRow); none while that row stays.
+    void AppendNewRow(AppendLock lock = AppendLock::File);
+    // Settles the row being typed (its open cell, its question, its post under the row's
+    // lock); false while a value its cell refused keeps it.
+    bool SettleRow();
     // Deletes the current row under its record lock when the user has initials and answers
     // Yes to `question` (Windows-1252) followed by a line naming the row (rowText, read
     // after the open cell editor is written into the row, so a key still being typed is

@@ -265,8 +265,7 @@ void TKJData::BrugerDbfCalcFields(Db::TDataSet& ds) {
     bool found = false;
     // The POSTNR tag holds the code as typed (no upper-casing).
     const std::string town = LookUp(
-        PostnrDbf, "POSTNR", TzUtils::PadRightOrCut(ds.FieldByName("ini_postnr").AsString(), 10),
-        "pst_by", found);
+        PostnrDbf, "POSTNR", PostnrKey(ds.FieldByName("ini_postnr").AsString()), "pst_by", found);
     ds.FieldByName("BrugerPostBy")
         .SetAsString(found ? s("ini_postnr") + " " + TzUtils::TrimRight(town) : s("ini_postnr"));
 }
@@ -277,8 +276,7 @@ void TKJData::KundeDbfCalcFields(Db::TDataSet& ds) {
     ds.FieldByName("KundeAdresse").SetAsString(s("mak_adr1") + " " + s("mak_adr2"));
     bool found = false;
     const std::string town = LookUp(
-        PostnrDbf, "POSTNR", TzUtils::PadRightOrCut(ds.FieldByName("mak_postnr").AsString(), 10),
-        "pst_by", found);
+        PostnrDbf, "POSTNR", PostnrKey(ds.FieldByName("mak_postnr").AsString()), "pst_by", found);
     ds.FieldByName("KundePostBy")
         .SetAsString(found ? s("mak_postnr") + " " + TzUtils::TrimRight(town) : s("mak_postnr"));
 }

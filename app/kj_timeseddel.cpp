@@ -432,19 +432,17 @@ void TTimeSedlerForm::postGridEditButtonClick() {
 void TTimeSedlerForm::NewPosting() {
     if (TzUtils::TrimRight(data_.GetAjourInitials()).empty()) return;
     TzDs::TTzDbf& t = data_.TimerDbf;
-    // A value its cell refused stays there with its row (the box said why): no new row yet.
-    if (!postGrid->CommitEditor()) return;
-    // A typed row is posted, never thrown away; only an untouched new row is cancelled.
-    if (t.State() == Db::dsInsert && !t.Modified())
-        t.Cancel();
-    else
-        t.CheckBrowseMode();
+    // A typed row is posted, never thrown away; only an untouched one is cancelled. A value
+    // its cell refused stays there with its row (the box said why): no new row yet.
+    if (!postGrid->SettleRow()) return;
     if (t.FLock()) {
         t.UnLock();
         t.Append();
     }
     if (t.State() == Db::dsInsert) t.FieldByName("post_ans").SetAsString(Employee);
-    postGrid->setFocus();
+    // The new row's first cell may already hold the focus in its open editor: it keeps it.
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || (focus != postGrid && !postGrid->isAncestorOf(focus))) postGrid->setFocus();
 }
 
 void TTimeSedlerForm::UndoPosting() {

@@ -61,6 +61,10 @@ std::string CopyFrom(const std::string& text, int i) {
     return static_cast<size_t>(i) > text.size() ? std::string() : text.substr(i - 1);
 }
 
+std::string PostnrKey(const std::string& code) {
+    return TzUtils::PadRightOrCut(TzUtils::TrimRight(code), 10);
+}
+
 std::string RemoveChar(const std::string& text, char c) {
     std::string r;
     for (char x : text)

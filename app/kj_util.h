@@ -26,6 +26,9 @@ char FirstChar(const std::string& text);
 std::string CopyFrom(const std::string& text, int i);
 std::string RemoveChar(const std::string& text, char c);
 std::string ReplaceChar(const std::string& text, char from, char to);
+// A postal code as the postal-code register's POSTNR tag is searched for: as typed (no
+// upper-casing), trailing blanks off, padded with blanks to the key's 10 characters.
+std::string PostnrKey(const std::string& code);
 // The Danish letters and ², ü, Ü from OEM-850 codes to Windows-1252; others unchanged.
 std::string OemToAnsi(const std::string& text);
 // The 7-bit Danish forms ({|}[\]) and the OEM codes of the Danish letters to Windows-1252.

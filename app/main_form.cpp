@@ -9,11 +9,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -398,7 +401,7 @@ void TKJSagerForm::BuildTabs() {
     BuildHelpText();
     WireGrids();
     connect(PageSager, &QTabWidget::currentChanged, this,
-            [this] { Guarded([this] { RefreshViews(); }); });
+            [this](int index) { Guarded([this, index] { TabChanged(index); }); });
 }
 
 void TKJSagerForm::BuildHelpText() {
@@ -409,6 +412,42 @@ void TKJSagerForm::BuildHelpText() {
     HelpText->setPlainText(Q(kHelp));
     l->addWidget(HelpText);
     PageSager->addTab(w, Q(" Hjælp "));
+}
+
+// A click or key on the tab bar that would show another tab passes the gate first, while
+// the focus is still in the grid being typed in: refused, the event is swallowed and the
+// tab, the row and its open cell stay.
+bool TKJSagerForm::TabBarRefused(QEvent* event) {
+    QTabBar* bar = PageSager->tabBar();
+    bool changes = false;
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const int target = bar->tabAt(mouse->position().toPoint());
+        changes = mouse->button() == Qt::LeftButton && target >= 0 && target != bar->currentIndex();
+    } else if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        changes = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+                  key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
+    } else {
+        changes = event->type() == QEvent::Wheel;
+    }
+    if (!changes) return false;
+    bool may = false;
+    Guarded([this, &may] { may = MayLeave(Header::Keep); });
+    return !may;
+}
+
+// A tab shown by other means than the tab bar (a program's own change) passes the gate
+// here; refused, the tab shown before comes back.
+void TKJSagerForm::TabChanged(int index) {
+    if (index == shownTab_) return;
+    if (!MayLeave(Header::Keep)) {
+        QSignalBlocker block(PageSager);
+        PageSager->setCurrentIndex(shownTab_);
+        return;
+    }
+    shownTab_ = index;
+    RefreshViews();
 }
 
 // ---- Status panel and hints ----------------------------------------------------------------
@@ -494,6 +533,8 @@ void TKJSagerForm::FieldExit(QWidget* c) {
 // ---- Keys ----------------------------------------------------------------------------------
 
 bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
+    // The window filters the application's events, the tab bar's among them.
+    if (watched == PageSager->tabBar() && TabBarRefused(event)) return true;
     if (event->type() == QEvent::StatusTip && watched == this) {
         ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
@@ -545,7 +586,7 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
             return true;
         case Qt::Key_F3:
             if (mods != Qt::NoModifier) return false;
-            if (!AskSavePending()) return true;  // Gem refused the case: no search
+            if (!MayLeave(Header::Ask)) return true;  // refused: no search
             BtnSearch->click();
             edtSagsNr->setFocus(Qt::OtherFocusReason);
             return true;
@@ -557,7 +598,7 @@ bool TKJSagerForm::HandleKey(QObject* target, QKeyEvent& key) {
             return true;
         case Qt::Key_Insert:
             if (!ctrlOnly) break;
-            if (!AskSavePending()) return true;  // Gem refused the case: no new one
+            if (!MayLeave(Header::Ask)) return true;  // refused: no new case
             BtnNySag->click();
             edtType->setFocus(Qt::TabFocusReason);
             return true;

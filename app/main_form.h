@@ -83,9 +83,24 @@ class TKJSagerForm : public QMainWindow {
     void RefreshViews();
     bool CaseIsClosed();
     bool ClosingDatePassed();
-    // Offers a changed case for saving (Gem's rules); false while the case stays in edit
-    // because Gem refused it: what was to follow is not done.
+    // Offers a changed case for saving: "Data er ændret, skal de gemmes?", Ja saves it by
+    // Gem's rules, Nej drops the change; an edit nobody changed is dropped unasked. False
+    // while the case stays in edit because Gem refused it: what was to follow is not done.
     bool AskSavePending();
+    // What leaving settles of the case's header after the rows of every grid.
+    enum class Header {
+        Keep,        // the case stays shown (a tab change, a grid's filter)
+        Save,        // a move to another case: a changed header is saved by Gem's rules
+        Ask,         // a new case, a menu window, Åben sagen igen: AskSavePending
+        NumberMove,  // a move by the case-number field: the typed number says where to go
+        Drop,        // the case is being deleted: a pending edit is dropped
+        Close,       // closing: saved by Gem's rules; refused, AskSavePending decides
+    };
+    // The one way out of the current case, its rows or the window: settles the rows of every
+    // grid (events, postings, stakeholders), then the header as `header` says. False when a
+    // cell or the case refused (the box said why; the value stays where it was typed): the
+    // caller must then change nothing, no move, no tab, no window.
+    bool MayLeave(Header header);
     // False when a pending row or case could not be settled (a refused cell value, a case
     // Gem refuses): the window stays resumed and nothing modal may open.
     bool SuspendData();
@@ -213,8 +228,8 @@ class TKJSagerForm : public QMainWindow {
     bool PostCase();
     void CaseGone();
     bool ChangedBesidesNumber();
-    // The number moves and PostOrCancelCase: false while the case stays in edit because
-    // Save's rules refused it (a code found nowhere); the move is then not made.
+    // The header before a number move: false while the case stays in edit because Save's
+    // rules refused it (a code found nowhere); the move is then not made.
     bool SettleCaseForNumberMove();
     // A move away from the case: a modified edit is saved by Save's rules, else cancelled.
     bool PostOrCancelCase();
@@ -256,13 +271,17 @@ class TKJSagerForm : public QMainWindow {
     bool RefuseNoCase(Db::TDataSet* ds);
     bool RefuseBlankCase(Db::TDataSet* ds);
     void PickButton(const RowKind& k);
-    void ItemColumnExit();
+    // Fills in the typed item's text, price and VAT; quiet: an unknown item says nothing.
+    void ItemColumnExit(bool quiet = false);
     void GridFocus(QWidget* old, QWidget* now);
     // Settles every pending row of the window (events, postings, stakeholders) as leaving
-    // its grid does: the open cell editor is taken, a changed row is posted (its question
-    // asked), an untouched one cancelled. False when a cell refused its value: the box has
+    // its grid does (TDBGrid::SettleRow). False when a cell refused its value: the box has
     // said why, the row and its open cell stay, and what was to follow is not done.
     bool SettleRows();
+    // A click, key or wheel turn on the tab bar that would show another tab: true when the
+    // gate refused it (the event is then swallowed).
+    bool TabBarRefused(QEvent* event);
+    void TabChanged(int index);
     bool SettleRow(const RowKind& k);
     void ShowPostTotal();
     void TitleClick(kjqt::TDBGrid& grid, kjqt::TColumn& column);
@@ -299,6 +318,7 @@ class TKJSagerForm : public QMainWindow {
     std::string askedCode_;    // the missing code last offered for creating, with its case
     int32_t SuspendRecNo = 0;  // the case row to return to when the data is resumed
     bool TitleClickArmed = true;
+    int shownTab_ = 0;   // the tab whose views are loaded
     int quietItem_ = 0;  // above 0: a changed item fills in nothing
     Db::TDateTime LastEventDate = 0, LastPostDate = 0;
     std::string LastEventNavn, LastPostAns, LastPostTmu, LastPostDk;

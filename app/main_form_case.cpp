@@ -22,16 +22,6 @@
 
 namespace kj {
 
-namespace {
-
-// A Yes/No box with the question icon (kj::Ask shows the information icon).
-bool AskYesNo(const std::string& ansi) {
-    return kjqt::DialogService::Instance().YesNo(kjqt::FromAnsi(ansi),
-                                                 QCoreApplication::applicationName());
-}
-
-}  // namespace
-
 // ---- Locks, retried while waiting messages are let through ---------------------------------
 
 void TKJSagerForm::LockRecord(TzDs::TTzDbf& table) {
@@ -214,7 +204,6 @@ bool TKJSagerForm::ChangedBesidesNumber() {
 // buttons saves them.
 bool TKJSagerForm::SettleCaseForNumberMove() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (!SettleRows()) return false;  // a cell's refused value stays where it was typed
     if (s.State() != Db::dsEdit) return PostOrCancelCase();
     s.UpdateRecord();  // a change still in a field counts
     if (!SameNumber(s.FieldByName("SAGS_NR").AsString(), StoredSagsNr))
@@ -261,15 +250,8 @@ void TKJSagerForm::AppendCase(const std::string& number, bool stampInitials) {
 }
 
 void TKJSagerForm::BtnNySagClick() {
-    TzDs::TTzDbf& s = data_.SagsDbf;
-    if (!SettleRows()) return;  // the rows being typed belong to the case shown now
-    if (Editing(s)) {
-        if (AskYesNo("Data er \xE6ndret, skal de gemmes?"))
-            BtnGem->click();
-        else
-            s.Cancel();
-        if (Editing(s)) return;  // Gem refused it and said why: the case stays to be mended
-    }
+    // The rows being typed belong to the case shown now; a case Gem refuses stays.
+    if (!MayLeave(Header::Ask)) return;
     const std::string answer = kjqt::ToAnsi(kjqt::DialogService::Instance().InputText(
         QStringLiteral("Ny sag"), QStringLiteral("Indtast sagsnr."), QString()));
     if (TrimRight(answer).empty()) return;
@@ -334,8 +316,7 @@ void TKJSagerForm::DeleteCaseRows(TzDs::TTzDbf& table, const char* tag, const ch
 
 void TKJSagerForm::BtnSletClick() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (!SettleRows()) return;  // the rows being typed are settled on their own case first
-    if (Editing(s)) s.Cancel();
+    if (!MayLeave(Header::Drop)) return;  // the rows are settled on their own case first
     if (s.IsEmpty()) return;
     const std::string n = TzUpper(TrimRight(s.FieldByName("SAGS_NR").AsString()));
     Signal(2);
@@ -367,7 +348,7 @@ void TKJSagerForm::ReopenCase() {
     if (!s.Active() || s.IsEmpty() || TrimRight(s.FieldByName("SAG_AFSLUT").AsString()).empty())
         return;
     const auto& ask = MainEntries().AskPassword;
-    if (!AskSavePending() || !ask || !ask(this, "Tulix")) return;
+    if (!MayLeave(Header::Ask) || !ask || !ask(this, "Tulix")) return;
     s.Edit();
     if (!s.RLock()) {  // one attempt; the post takes the record lock itself
         s.Cancel();

@@ -87,8 +87,7 @@ bool TKJSagerForm::ApplyWordFilter(kjqt::TDBGrid& grid, const std::string& field
     // moves their cursor: the pending rows (and case) are settled first as a navigation
     // button settles them, and stay when they cannot be.
     const bool rows = name == "StatusGrid" || name == "posterGrid" || name == "SagsGrid";
-    if (rows && !SettleRows()) return false;
-    if (name == "SagsGrid" && !PostOrCancelCase()) return false;
+    if (rows && !MayLeave(name == "SagsGrid" ? Header::Save : Header::Keep)) return false;
     const std::string n = KeyOf(data_.SagsDbf.FieldByName("SAGS_NR").AsString(), 10);
     TzDs::TTzDbf* table = nullptr;
     std::string filter;
@@ -142,8 +141,10 @@ void TKJSagerForm::WireGrids() {
     }
     SagsGrid->OnDblClick = [this](kjqt::TDBGrid&) {
         Guarded([this] {
-            if (!SettleRows() || !AskSavePending()) return;
-            data_.GotoRecNo(data_.SagsDbf, data_.SagsBufDbf.RecNo());
+            // The case chosen, known before the gate, whose save repaints the overview.
+            const int32_t chosen = data_.SagsBufDbf.RecNo();
+            if (!MayLeave(Header::Ask)) return;
+            data_.GotoRecNo(data_.SagsDbf, chosen);
             AfterMove();
         });
     };

@@ -101,29 +101,36 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
 }
 
 bool TKJSagerForm::FormCloseQuery() {
+    // A value its cell refuses, or a case Gem refuses and the user wants kept, keeps the
+    // window; an error while settling keeps it too, with what was typed.
+    bool may = false;
+    Guarded([this, &may] { may = MayLeave(Header::Close); });
+    return may;
+}
+
+// ---- The gate ------------------------------------------------------------------------------
+
+bool TKJSagerForm::MayLeave(Header header) {
+    if (!SettleRows()) return false;
     TzDs::TTzDbf& s = data_.SagsDbf;
-    // A change still in a field counts, and it is saved only as Gem would save it. A value
-    // its field refuses, or a case Gem refuses, is not lost unasked: the window stays, unless
-    // the user answers that the change need not be kept.
-    bool stay = false;
-    const bool read = Guarded([this, &s, &stay] {
-        if (!s.Active() || !Editing(s)) return;
-        s.UpdateRecord();
-        if (s.Modified() && CaseMayBeSaved()) PostOnClose(s);
-        if (Editing(s) && s.Modified()) {
-            stay = kjqt::DialogService::Instance().YesNo(
-                kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
-                QCoreApplication::applicationName());
-            if (!stay) s.Cancel();
-        }
-    });
-    if (!read || stay) return false;
-    // A cell's refused value keeps the window, as it keeps a menu window from opening.
-    for (kjqt::TDBGrid* g : {StatusGrid, posterGrid, frameInteressent->gridInteressent})
-        if (!g->CommitEditor()) return false;
-    for (TzDs::TTzDbf* t : {&data_.tmpPost, &data_.tmpStat})
-        Guarded([this, t] { PostOnClose(*t); });
-    Guarded([this] { frameInteressent->SettleRow(); });
+    if (!s.Active()) return true;
+    switch (header) {
+        case Header::Keep:
+            return true;
+        case Header::Save:
+            return PostOrCancelCase();
+        case Header::Ask:
+            return AskSavePending();
+        case Header::NumberMove:
+            return SettleCaseForNumberMove();
+        case Header::Drop:
+            if (Editing(s)) s.Cancel();
+            return true;
+        case Header::Close:
+            if (Editing(s)) s.UpdateRecord();  // a change still in a field counts
+            if (Editing(s) && s.Modified() && CaseMayBeSaved()) PostOnClose(s);
+            return AskSavePending();
+    }
     return true;
 }
 
@@ -131,8 +138,12 @@ bool TKJSagerForm::FormCloseQuery() {
 
 bool TKJSagerForm::AskSavePending() {
     TzDs::TTzDbf& s = data_.SagsDbf;
-    if (Editing(s)) s.UpdateRecord();  // a change still in a field counts
-    if (!s.Modified() || !Editing(s)) return true;
+    if (!Editing(s)) return true;
+    s.UpdateRecord();  // a change still in a field counts
+    if (!s.Modified()) {
+        s.Cancel();  // an edit nobody changed is nothing to ask about
+        return true;
+    }
     if (kjqt::DialogService::Instance().YesNo(
             kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
             QCoreApplication::applicationName()))
@@ -158,7 +169,7 @@ void TKJSagerForm::GiveHandlersBack() {
 
 bool TKJSagerForm::SuspendData() {
     if (!resumed_) return true;
-    if (!SettleRows() || !AskSavePending()) return false;
+    if (!MayLeave(Header::Ask)) return false;
     DetachControls();
     data_.ResetTables();
     SuspendRecNo = data_.SagsDbf.RecNo();

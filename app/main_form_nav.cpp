@@ -137,7 +137,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
     const std::string w = TrimRight(SearchWord);
     // A row being edited is settled as leaving its grid does; then the browse-mode check of
     // the move: a changed case is saved by Gem's rules. Either refused: no move.
-    if (!SettleRows() || !PostOrCancelCase()) return;
+    if (!MayLeave(Header::Save)) return;
     if (!w.empty()) {
         NavSearch(which, w);
     } else if (which == 0) {
@@ -154,7 +154,7 @@ void TKJSagerForm::NavClick(QPushButton* b) {
 }
 
 void TKJSagerForm::BtnSearchClick() {
-    if (!SettleRows() || !PostOrCancelCase()) return;  // the search moves, as Næste does
+    if (!MayLeave(Header::Save)) return;  // the search moves, as Næste does
     auto& dialogs = kjqt::DialogService::Instance();
     SearchWord = kjqt::ToAnsi(dialogs.InputText(QString::fromUtf8("Indtast søgeord"),
                                                 QString::fromUtf8("\"søgeordet\" søges i alle "
@@ -197,7 +197,7 @@ void TKJSagerForm::EnterSkiftField(const char* tag) {
 void TKJSagerForm::SagsNrPage(QKeyEvent& key) {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string t = TzUtils::PadRight(Text(edtSagsNr), 10);
-    if (!SettleCaseForNumberMove()) return;
+    if (!MayLeave(Header::NumberMove)) return;
     SetCaseOrder("SAGSNR");
     PageStep(s, key, t, CurrentSagsNr, 10);
     AfterMove();
@@ -231,7 +231,7 @@ void TKJSagerForm::SagsNrChosen() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string text = TzUpper(TrimRight(Text(edtSagsNr)));
     if (text == TrimRight(CurrentSagsNr)) return;
-    if (!SettleCaseForNumberMove()) return edtSagsNr->Link().Reset();
+    if (!MayLeave(Header::NumberMove)) return edtSagsNr->Link().Reset();
     const int32_t r = s.RecNo();
     SetCaseOrder("SAGSNR");
     if (!s.FindExact(KeyOf(text, 10))) data_.GotoRecNo(s, r);
@@ -243,7 +243,7 @@ void TKJSagerForm::SagsNrExit() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     const std::string typed = TzUpper(TrimRight(Text(edtSagsNr)));
     if (typed.empty() || typed == TrimRight(CurrentSagsNr)) return;
-    if (!SettleCaseForNumberMove()) return edtSagsNr->Link().Reset();
+    if (!MayLeave(Header::NumberMove)) return edtSagsNr->Link().Reset();
     s.DisableControls();
     struct End {
         TKJSagerForm* f;
@@ -316,8 +316,9 @@ void TKJSagerForm::RegisterPage(QKeyEvent& key, bool customer) {
     const std::string text = TzUtils::PadRight(Text(c), width);
     reg.SetOrderToTag(customer ? "KUNDE" : "BRUGER");
     const bool onCases = data_.SkiftISager == 1;
-    if (onCases && !SettleRows()) return;  // settled on their own case before it changes
-    if (onCases && Editing(s)) s.Cancel();
+    // The rows are settled on their own case before it changes; the text typed here is the
+    // search key, no change of the case.
+    if (onCases && !MayLeave(Header::Drop)) return;
     TzDs::TTzDbf& t = onCases ? s : reg;
     PageStep(t, key, text, saved, width);
     if (onCases) {

@@ -365,15 +365,8 @@ bool TKJSagerForm::SettleRows() {
 }
 
 bool TKJSagerForm::SettleRow(const Kind& k) {
-    TzDs::TTzDbf& t = data_.*(k.scratch);
-    if (!t.Active()) return true;
-    // A value its field refused has been reported; it stays in its open cell, with its row.
-    if (!(this->*(k.grid))->CommitEditor()) return false;
-    if (Editing(t) && t.Modified())
-        t.Post();
-    else if (Editing(t))
-        t.Cancel();
-    return true;
+    // The write-back's question is asked by the row's before-post handler.
+    return !(data_.*(k.scratch)).Active() || (this->*(k.grid))->SettleRow();
 }
 
 // ---- Copying the case's rows ---------------------------------------------------------------
@@ -542,8 +535,11 @@ void TKJSagerForm::RowNewRecord(const Kind& k, Db::TDataSet& ds) {
     f("POST_INI").SetAsString(ini);
     f("POST_DATO").SetAsDateTime(LastPostDate != 0 ? LastPostDate : today);
     if (!LastPostAns.empty()) f("POST_ANS").SetAsString(LastPostAns);
-    if (!LastPostTmu.empty()) f("POST_TMU").SetAsString(LastPostTmu);
     f("POST_DK").SetAsString(LastPostDk.empty() ? std::string("D") : LastPostDk);
+    if (LastPostTmu.empty()) return;
+    // The item carried over from the last row comes with its price and text at once.
+    f("POST_TMU").SetAsString(LastPostTmu);
+    ItemColumnExit(true);
 }
 
 void TKJSagerForm::RowBeforePost(const Kind& k, Db::TDataSet& ds) {
@@ -765,7 +761,8 @@ void TKJSagerForm::GridKey(const Kind& k, QKeyEvent& key) {
                (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
         const int n = PageSager->count();
         const bool back = key.key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
-        PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
+        if (MayLeave(Header::Keep))
+            PageSager->setCurrentIndex((PageSager->currentIndex() + (back ? n - 1 : 1)) % n);
     } else if (!k.postings && (mods & ~Qt::ShiftModifier) == Qt::NoModifier &&
                key.key() == Qt::Key_D && StatusGrid->SelectedColumn() &&
                TzUpper(StatusGrid->SelectedColumn()->FieldName) == "STAT_DATO") {
@@ -822,13 +819,13 @@ void TKJSagerForm::PickButton(const Kind& k) {
     if (f == "POST_TMU") ItemColumnExit();
 }
 
-void TKJSagerForm::ItemColumnExit() {
+void TKJSagerForm::ItemColumnExit(bool quiet) {
     TzDs::TTzDbf& t = data_.tmpPost;
     const std::string item = TrimRight(t.FieldByName("POST_TMU").AsString());
     if (item.empty()) return;
     TzDs::TTzDbf& v = data_.VareDbf;
     if (!v.SetOrderToTag("VARER") || !v.FindExact(KeyOf(item, 10))) {
-        ShowMsg("Varen kunne ikke findes !!");
+        if (!quiet) ShowMsg("Varen kunne ikke findes !!");
         return;
     }
     if (!Editing(t)) t.Edit();

@@ -43,14 +43,7 @@ TPostnrForm::TPostnrForm()
 }
 
 void TPostnrForm::NyPostnr() {
-    if (Initials().empty()) return;
-    // The row being typed is settled as on closing, not dropped; a refused value keeps it.
-    if (!Grid->CommitEditor()) return;
-    PostOnClose(table_);
-    if (table_.ALock()) table_.Append();
-    table_.UnLock();
-    table_.Edit();
-    StartNewRow();
+    AppendNewRow(AppendLock::Append);
 }
 
 void TPostnrForm::SletPostnr() {

@@ -180,6 +180,8 @@ class TDBGridDelegate : public QStyledItemDelegate {
     }
 
     QWidget* Current() const { return current_; }
+    // Whether the user has typed into (or chosen in) this editor.
+    static bool Typed(const QWidget* editor) { return editor->property(kDirty).toBool(); }
     QModelIndex CurrentIndex() const { return currentIndex_; }
     bool Committing() const { return committing_; }
     // Whether the last write was refused; asking clears it.
@@ -473,6 +475,53 @@ bool TDBGrid::CommitEditor() {
     return delegate_->Current() != editor;
 }
 
+bool TDBGrid::SettleRow(const std::function<void(Db::TDataSet&)>& post) {
+    if (!CommitEditor()) return false;
+    Db::TDataSet* ds = DataSet();
+    if (!ds) return true;
+    const bool editing = ds->State() == Db::dsEdit || ds->State() == Db::dsInsert;
+    if (!editing) return true;
+    if (!ds->Modified())
+        ds->Cancel();
+    else if (post)
+        post(*ds);
+    else
+        ds->Post();
+    return ds->State() != Db::dsEdit && ds->State() != Db::dsInsert;
+}
+
+int TDBGrid::FirstTypingColumn() const {
+    const std::vector<TColumn*> columns = Columns();
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+        const TColumn* c = columns[i];
+        if (c && !c->ReadOnly && (!c->Field || (!c->Field->ReadOnly() && !c->Field->Calculated())))
+            return i;
+    }
+    return -1;
+}
+
+void TDBGrid::ToTypingColumn(bool onlyOffReadOnly) {
+    const TColumn* current = SelectedColumn();
+    if (onlyOffReadOnly && current && !current->ReadOnly &&
+        (!current->Field || (!current->Field->ReadOnly() && !current->Field->Calculated())))
+        return;
+    const int first = FirstTypingColumn();
+    if (first >= 0 && first != SelectedIndex()) SetSelectedIndex(first);
+}
+
+void TDBGrid::RowStateChanged() {
+    Db::TDataSet* ds = DataSet();
+    const bool inserting = ds && ds->State() == Db::dsInsert;
+    const bool started = inserting && !inserting_;
+    inserting_ = inserting;
+    if (!started || !delegate_) return;
+    // A cell already being typed into (the first key in an empty grid starts the row) keeps
+    // its column.
+    QWidget* editor = delegate_->Current();
+    if (editor && TDBGridDelegate::Typed(editor)) return;
+    ToTypingColumn();
+}
+
 void TDBGrid::FocusChanged(QWidget* now) {
     if (!now || delegate_->Committing()) return;  // a refusal's message took the focus
     if (now == this || isAncestorOf(now)) {
@@ -558,7 +607,8 @@ void TDBGrid::TabTo(bool forward) {
     if (!CommitEditor()) return;
     if (visual >= count) {
         NextRow(true);
-        visual = 0;
+        Db::TDataSet* ds = DataSet();
+        visual = ds && ds->State() == Db::dsInsert ? std::max(FirstTypingColumn(), 0) : 0;
     } else if (visual < 0) {
         PriorRow();
         visual = count - 1;

@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,6 +149,19 @@ class TDBGrid : public QTableView {
     // Writes an open editor into its field and closes it; false when the field refused the
     // text (the editor stays open with the focus, for mending).
     bool CommitEditor();
+    // Settles the row being edited, as every way out of the grid's row must: the open editor
+    // is written into its field, a changed row is posted through `post` (the dataset's own
+    // Post when empty; the table's question and rules run there and may drop it) and an
+    // untouched one is cancelled. False when a field refused the editor's text or the row
+    // is still in edit afterwards: the row and its open cell stay, and what was to follow
+    // must not be done.
+    bool SettleRow(const std::function<void(Db::TDataSet&)>& post = {});
+    // The visual index of the first column that takes typing (not read-only, its field
+    // neither read-only nor calculated); -1 when none does.
+    int FirstTypingColumn() const;
+    // Makes the first column that takes typing current; with onlyOffReadOnly, only when the
+    // current column does not take typing.
+    void ToTypingColumn(bool onlyOffReadOnly = false);
 
     // Called by the model after the dataset moved or changed.
     void SyncCurrent();
@@ -166,6 +180,7 @@ class TDBGrid : public QTableView {
     friend class TDBGridDelegate;
     friend class TDBGridHeader;
     friend class TDBGridModel;
+    friend class TGridDataLink;
     void UpdateBufferCount();
     void UpdateRecordBar();
     void RecordBarAction(int action);
@@ -173,6 +188,9 @@ class TDBGrid : public QTableView {
     void FocusChanged(QWidget* now);
     void TabTo(bool forward);
     void ShowEditor();
+    // A row the dataset has just started (inserted or appended) is typed from its first
+    // column that takes typing, unless its cell is already being typed into.
+    void RowStateChanged();
     template <class F>
     void Guarded(F body);  // runs a dataset operation; errors go to the application
     // A row step: with a dataset, writes the open editor, then runs body(dataset) guarded.
@@ -185,6 +203,7 @@ class TDBGrid : public QTableView {
     bool readOnly_ = false;
     bool hadFocus_ = false;  // the focus was last inside the grid
     bool syncing_ = false;
+    bool inserting_ = false;  // the dataset was in insert state at the last state change
 };
 
 }  // namespace kjqt

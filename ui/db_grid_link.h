@@ -25,7 +25,10 @@ class TGridDataLink : public Db::TDataLink {
         model_.Sync();
     }
     void RecordChanged(Db::TField*) override { model_.Sync(); }
-    void EditingChanged() override { model_.Sync(); }
+    void EditingChanged() override {
+        model_.Sync();
+        model_.grid_.RowStateChanged();
+    }
 
   private:
     TDBGridModel& model_;

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
 
@@ -18,6 +19,7 @@
 #include "app/kj_util.h"
 #include "app/main_entries.h"
 #include "app/main_form.h"
+#include "app/main_form_util.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
 #include "storage/tz_utils.h"
@@ -100,6 +102,18 @@ class MainFormRowsTest : public QObject {
         return out;
     }
 
+    // The item T1, "Timer" at 450 with 25 % VAT.
+    void AddItemT1() {
+        TzDs::TTzDbf& v = data_->VareDbf;
+        v.Append();
+        v.FieldByName("tmu_id").SetAsString("T1");
+        v.FieldByName("tmu_bem").SetAsString("Timer");
+        v.FieldByName("tmu_pris").SetAsFloat(450);
+        v.FieldByName("tmu_moms").SetAsFloat(25);
+        responder_.Answer(kIdYes);
+        v.Post();
+        responder_.Clear();
+    }
     void AddEvent(const char* sag, const char* bem, const char* filler = "") {
         TzDs::TTzDbf& t = data_->StatusDbf;
         t.Append();
@@ -702,16 +716,233 @@ class MainFormRowsTest : public QObject {
         QCOMPARE(t.State(), Db::dsInsert);  // the next new row
     }
 
+    // ---- Every way out of the case, its rows or the window passes one gate ----------------
+
+  private:
+    // Answers every question Yes and every input box with `input`, and records them.
+    struct YesResponder : kjqt::ScriptedResponder {
+        QString input;
+        kjqt::DialogAnswer Respond(const kjqt::DialogRequest& r) override {
+            if (r.kind == kjqt::DialogKind::Input)
+                AnswerText(input);
+            else
+                Answer((r.flags & 0xF) == kjqt::mb::kYesNo ? kIdYes : kjqt::mb::kIdOk);
+            return ScriptedResponder::Respond(r);
+        }
+    };
+    enum Pending { RefusedCell, ChangedRow, NewRow, ChangedHeader, RefusedCode, UntouchedEdit };
+    // What an action does with the case's header after the rows: keeps it (the case stays
+    // shown), drops it (the case is deleted), or settles it by Gem's rules.
+    enum HeaderRule { Keeps, Drops, Settles };
+    struct Action {
+        const char* name;
+        HeaderRule header;
+        std::function<void(MainFormRowsTest&)> run;
+        std::function<bool(MainFormRowsTest&)> done;
+    };
+    std::string CaseShown() { return Trim(data_->SagsDbf.FieldByName("sags_nr").AsString()); }
+    bool menuRan_ = false, passwordAsked_ = false;
+    static const std::vector<Action>& LeavingActions() {
+        using T = MainFormRowsTest;
+        static const std::vector<Action> actions = {
+            {"tab click", Keeps,
+             [](T& t) {
+                 QTabBar* bar = t.form_->PageSager->tabBar();
+                 QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+             },
+             [](T& t) { return t.form_->PageSager->currentIndex() == 0; }},
+            {"Ctrl+Tab", Keeps,
+             [](T& t) { QTest::keyClick(t.form_->posterGrid, Qt::Key_Tab, Qt::ControlModifier); },
+             [](T& t) { return t.form_->PageSager->currentIndex() == 2; }},
+            {"Første", Settles, [](T& t) { t.form_->BtnFirst->click(); },
+             [](T& t) { return t.CaseShown() == "A0"; }},
+            {"Forrige", Settles, [](T& t) { t.form_->btnPrior->click(); },
+             [](T& t) { return t.CaseShown() == "A0"; }},
+            {"Næste", Settles, [](T& t) { t.form_->btnNext->click(); },
+             [](T& t) { return t.CaseShown() == "A2"; }},
+            {"Sidste", Settles, [](T& t) { t.form_->btnLast->click(); },
+             [](T& t) { return t.CaseShown() == "A2"; }},
+            {"PgDn in the case number", Settles,
+             [](T& t) {
+                 t.form_->edtSagsNr->setFocus();
+                 QTest::keyClick(t.form_->edtSagsNr, Qt::Key_PageDown);
+             },
+             [](T& t) { return t.CaseShown() == "A2"; }},
+            {"Søg", Settles,
+             [](T& t) {
+                 t.gate_.input = QStringLiteral("A2");
+                 t.form_->BtnSearch->click();
+             },
+             [](T& t) { return t.CaseShown() == "A2"; }},
+            {"Ny sag", Settles,
+             [](T& t) {
+                 t.gate_.input = QStringLiteral("N") + QString::number(t.newCases_++);
+                 t.form_->BtnNySag->click();
+             },
+             [](T& t) { return t.CaseShown().rfind('N', 0) == 0; }},
+            {"Slet sag", Drops, [](T& t) { t.form_->BtnSlet->click(); },
+             [](T& t) { return t.CaseShown() != "A1"; }},
+            {"Åben sagen igen", Settles, [](T& t) { t.form_->MenuAabenIgen->trigger(); },
+             [](T& t) { return t.passwordAsked_; }},
+            {"menu window", Settles,
+             [](T& t) { t.form_->menuBar()->findChild<QAction*>("MenuListeBrugere")->trigger(); },
+             [](T& t) { return t.menuRan_; }},
+            {"postings filter", Keeps,
+             [](T& t) {
+                 t.filtered_ = t.form_->ApplyWordFilter(*t.form_->posterGrid, "POST_BEM", "");
+             },
+             [](T& t) { return t.filtered_; }},
+            {"case overview filter", Settles,
+             [](T& t) {
+                 t.filtered_ = t.form_->ApplyWordFilter(*t.form_->SagsGrid, "SAGS_BEM", "");
+             },
+             [](T& t) { return t.filtered_; }},
+            {"case overview choice", Settles,
+             [](T& t) {
+                 TzDs::TTzDbf& b = t.data_->SagsBufDbf;
+                 for (b.GoTop(); !b.Eof() && Trim(b.FieldByName("sags_nr").AsString()) != "A2";)
+                     b.Skip(1);
+                 t.form_->SagsGrid->OnDblClick(*t.form_->SagsGrid);
+             },
+             [](T& t) { return t.CaseShown() == "A2"; }},
+            {"closing", Settles, [](T& t) { t.form_->close(); },
+             [](T& t) { return !t.form_->isVisible(); }},
+        };
+        return actions;
+    }
+    YesResponder gate_;
+    int newCases_ = 0;
+    bool filtered_ = false;
+
+    // Case A1 shown on the postings tab, nothing pending, A0 before it and A2 after it.
+    void ShowA1() {
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        form_->posterGrid->CancelRow();
+        if (kj::Editing(s)) s.Cancel();
+        form_->SearchWord.clear();
+        data_->tmpPost.SetFilterTo("");
+        data_->SagsDbf.SetFilterTo("");
+        if (!data_->SagsDbf.SetOrderToTag("SAGSNR") ||
+            !data_->SagsDbf.FindExact(TzUtils::PadRight("A1", 10))) {
+            AddCase("A1");
+            data_->SagsDbf.Edit();
+            data_->SagsDbf.FieldByName("sag_afslut").SetAsDateTime(Db::Today() + 30);
+            data_->SagsDbf.Post();
+        }
+        form_->show();
+        Show("A1", 1);
+        form_->CurrentSagsNr = "A1";
+        Activate();
+        form_->posterGrid->setFocus();
+        menuRan_ = passwordAsked_ = filtered_ = false;
+    }
+    // Leaves the row being typed in the state named, through the grid as the user does.
+    void MakePending(Pending p) {
+        TzDs::TTzDbf& s = data_->SagsDbf;
+        if (p == UntouchedEdit) return s.Edit();  // a case in edit that nobody changed
+        if (p == ChangedHeader || p == RefusedCode) {
+            s.Edit();
+            s.FieldByName(p == ChangedHeader ? "sag_matnr" : "sag_ansvar")
+                .SetAsString(p == ChangedHeader ? "7a" : "ZZ");
+            return;
+        }
+        form_->posterNyBtn->click();
+        if (p == NewRow) return;
+        QVERIFY(Retype(form_->posterGrid, 3, p == ChangedRow ? "ny tekst" : "vigtig tekst"));
+        if (p == RefusedCell) QVERIFY(Retype(form_->posterGrid, 4, "1,2,3"));
+    }
+    int Count(const QString& text) { return int(gate_.Texts().filter(text).size()); }
+
+  private slots:
+    void everyWayOutPassesTheGate_data() {
+        QTest::addColumn<int>("action");
+        for (int i = 0; i < int(LeavingActions().size()); ++i)
+            QTest::newRow(LeavingActions()[i].name) << i;
+    }
+    // Each action that leaves the case, its rows or the window, against each pending state:
+    // a refused cell value stops it (the row and the open cell stay, one box); a changed row
+    // is asked about and stored, then the action runs; an untouched new row is dropped; a
+    // changed header is saved by Gem's rules when the case is left; a code found nowhere
+    // stops every action that leaves the case; a case in edit that nobody changed is not
+    // asked about. An action that bypasses the gate fails here.
+    void everyWayOutPassesTheGate() {
+        QFETCH(int, action);
+        const Action& a = LeavingActions()[action];
+        for (const char* nr : {"A0", "A2"}) AddCase(nr);
+        kj::MainEntries().MenuCommands["MenuListeBrugere"] = [this] { menuRan_ = true; };
+        kj::MainEntries().AskPassword = [this](QWidget*, const std::string&) {
+            passwordAsked_ = true;
+            return false;
+        };
+        kjqt::DialogService::Instance().SetResponder(&gate_);
+        struct Back {
+            kjqt::DialogResponder* r;
+            ~Back() { kjqt::DialogService::Instance().SetResponder(r); }
+        } back{&responder_};
+        const QString refusal = U("'1,2,3' er ikke et gyldigt tal i feltet 'Antal'");
+        const QString rowQuestion = U("Skal den rettede postering gemmes ?");
+        const char* names[] = {"refused cell",   "changed row",  "new row",
+                               "changed header", "refused code", "case in edit nobody changed"};
+        for (Pending p :
+             {RefusedCell, ChangedRow, NewRow, ChangedHeader, RefusedCode, UntouchedEdit}) {
+            ShowA1();
+            MakePending(p);
+            const int stored = data_->PostDbf.RecCount();
+            gate_.Clear();
+            gate_.input.clear();
+            a.run(*this);
+            QApplication::processEvents();
+            const QByteArray what = QByteArray(a.name) + " with a " + names[p] + ": " +
+                                    gate_.Texts().join('|').toUtf8();
+            const bool done = a.done(*this);
+            switch (p) {
+                case RefusedCell:
+                    QVERIFY2(!done, what);
+                    QVERIFY2(data_->tmpPost.State() == Db::dsInsert, what);
+                    QVERIFY2(
+                        Trim(data_->tmpPost.FieldByName("post_bem").AsString()) == "vigtig tekst",
+                        what);
+                    QVERIFY2(Count(refusal) == 1, what);
+                    QVERIFY2(data_->PostDbf.RecCount() == stored, what);
+                    break;
+                case ChangedRow:
+                    QVERIFY2(done, what);
+                    QVERIFY2(Count(rowQuestion) == 1, what);
+                    QVERIFY2(data_->PostDbf.RecCount() == stored + 1, what);
+                    break;
+                case NewRow:
+                    QVERIFY2(done, what);
+                    QVERIFY2(Count(rowQuestion) == 0, what);
+                    QVERIFY2(data_->PostDbf.RecCount() == stored, what);
+                    break;
+                case ChangedHeader:
+                    QVERIFY2(done, what);
+                    if (a.header == Settles)
+                        QVERIFY2(Texts("Sager.dbf", "sags_nr", "sag_matnr", "A1") ==
+                                     std::vector<std::string>{"7a"},
+                                 what);
+                    break;
+                case RefusedCode:
+                    QVERIFY2(done == (a.header != Settles), what);
+                    if (a.header == Settles)
+                        QVERIFY2(
+                            kj::Editing(data_->SagsDbf) &&
+                                Trim(data_->SagsDbf.FieldByName("sag_ansvar").AsString()) == "ZZ",
+                            what);
+                    QVERIFY2(Texts("Sager.dbf", "sags_nr", "sag_ansvar", "A1") !=
+                                 std::vector<std::string>{"ZZ"},
+                             what);
+                    break;
+                case UntouchedEdit:
+                    QVERIFY2(done, what);
+                    QVERIFY2(Count(U("Data er ændret, skal de gemmes?")) == 0, what);
+                    break;
+            }
+        }
+    }
+
     void enteringAnEmptyGridStartsARowAndAnItemFillsItIn() {
-        TzDs::TTzDbf& v = data_->VareDbf;
-        v.Append();
-        v.FieldByName("tmu_id").SetAsString("T1");
-        v.FieldByName("tmu_bem").SetAsString("Timer");
-        v.FieldByName("tmu_pris").SetAsFloat(450);
-        v.FieldByName("tmu_moms").SetAsFloat(25);
-        responder_.Answer(kIdYes);
-        v.Post();
-        responder_.Clear();
+        AddItemT1();
         AddCase("G1");
         Show("G1", 1);
         form_->activateWindow();
@@ -736,6 +967,86 @@ class MainFormRowsTest : public QObject {
         t.FieldByName("post_tmu").SetAsString("zz");
         QCOMPARE(responder_.Texts(), QStringList({U("Varen kunne ikke findes !!")}));
         t.Cancel();
+    }
+
+    // A half-typed time ("2_:__") in an event whose text was typed: a click on another tab
+    // gets the refusal Tab gets, once, and keeps the tab, the row and the open cell; nothing
+    // is stored with a blank time.
+    void aHalfTypedTimeStopsATabChange() {
+        AddCase("H1");
+        Show("H1", 0);
+        Activate();
+        form_->statusNyBtn->click();
+        QVERIFY(Retype(form_->StatusGrid, 4, U("Skelsyn")));  // STAT_BEM
+        QLineEdit* time = CellEditor(form_->StatusGrid, 2);   // STAT_TID
+        QVERIFY(time);
+        time->setCursorPosition(0);
+        QTest::keyClick(time, '2');
+        responder_.Clear();
+        QTabBar* bar = form_->PageSager->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+        QApplication::processEvents();
+        QCOMPARE(responder_.Texts(), QStringList({U("Feltet er ikke udfyldt helt !!!")}));
+        QCOMPARE(form_->PageSager->currentIndex(), 0);
+        QCOMPARE(data_->tmpStat.State(), Db::dsInsert);
+        QCOMPARE(Trim(data_->tmpStat.FieldByName("stat_bem").AsString()), std::string("Skelsyn"));
+        QCOMPARE(Texts("Status.dbf", "stat_sag", "stat_bem", "H1"), std::vector<std::string>());
+        QCOMPARE(Focused(), static_cast<QWidget*>(time));
+    }
+
+    // Ctrl+Ins and the new-row buttons of the events and postings grids start the new row in
+    // its first column that takes typing, wherever the row before was left (a read-only
+    // stamp column included); a posting's carried-over item comes priced and texted at once.
+    void aNewRowStartsInItsFirstColumnWithTheCarriedItemFilledIn() {
+        AddItemT1();
+        AddCase("F1");
+        struct Case {
+            const char* how;
+            int tab;
+            kjqt::TDBGrid* grid;
+            int readOnlyColumn;  // where the row before is left
+            std::function<void()> start;
+        };
+        const std::vector<Case> cases = {
+            {"Ctrl+Ins in the events grid", 0, form_->StatusGrid, 7,
+             [] { QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier); }},
+            {"Ny hændelse", 0, form_->StatusGrid, 8, [this] { form_->statusNyBtn->click(); }},
+            {"Ctrl+Ins in the postings grid", 1, form_->posterGrid, 12,
+             [] { QTest::keyClick(Focused(), Qt::Key_Insert, Qt::ControlModifier); }},
+            {"Ny postering", 1, form_->posterGrid, 14, [this] { form_->posterNyBtn->click(); }},
+        };
+        for (const Case& c : cases) {
+            Show("F1", c.tab);
+            Activate();
+            c.grid->show();
+            c.grid->setFocus();  // an empty grid starts a row
+            // The row before: the item (postings) and a text typed.
+            if (c.tab == 1) QVERIFY2(Retype(c.grid, 2, U("T1")), c.how);
+            QVERIFY2(Retype(c.grid, c.tab == 0 ? 4 : 3, U(c.how)), c.how);
+            c.grid->setFocus();
+            c.grid->SetSelectedIndex(c.readOnlyColumn);
+            QApplication::processEvents();
+            responder_.Clear();
+            responder_.Answer(kIdYes);
+            c.start();
+            QApplication::processEvents();
+            const QByteArray what =
+                QByteArray(c.how) + ": " + responder_.Texts().join('|').toUtf8();
+            QVERIFY2(responder_.Texts().size() == 1, what);  // the row before was asked about
+            QVERIFY2(c.grid->SelectedIndex() == 0, what);
+            if (c.tab == 1) {
+                TzDs::TTzDbf& t = data_->tmpPost;
+                QVERIFY2(Trim(t.FieldByName("post_tmu").AsString()) == "T1", c.how);
+                QVERIFY2(t.FieldByName("post_pris").AsCurrency() == int64_t(4500000), c.how);
+                QVERIFY2(Trim(t.FieldByName("post_bem").AsString()) == "Timer", c.how);
+            }
+            QTest::keyClicks(Focused(), "x");  // the first key lands in the new row
+            QVERIFY2(c.grid->SelectedIndex() == 0, c.how);
+            TzDs::TTzDbf& scratch = c.tab == 0 ? data_->tmpStat : data_->tmpPost;
+            QVERIFY2(scratch.State() == Db::dsInsert, c.how);
+            QVERIFY2(c.grid->isAncestorOf(Focused()), c.how);
+            c.grid->CancelRow();
+        }
     }
 
     // ---- Rows land on their own case; the grids obey their keys ----

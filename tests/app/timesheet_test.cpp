@@ -260,7 +260,7 @@ class TimeSheetTest : public QObject {
         w->postGrid->SetSelectedIndex(4);
         Cell(w, "1");
         QTest::keyClick(w->postGrid, Qt::Key_Insert, Qt::ControlModifier);
-        w->postGrid->SetSelectedIndex(0);
+        QCOMPARE(w->postGrid->SelectedIndex(), 0);  // the new row starts in its first column
         Cell(w, "s2");
         QCOMPARE(Text(f_.data->TimerDbf, "post_sag"), std::string());
         if (!qEnvironmentVariableIsEmpty("KJ_SCREENSHOT"))

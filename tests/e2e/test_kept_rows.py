@@ -1,7 +1,8 @@
 """Every row a user types is kept, driven by real keys and clicks: a stakeholder being typed
-when a menu window opens (on a first and on a second case), a responsible code found nowhere
-with Næste, PgDn and closing, and a value its cell refuses with Ctrl+Ins. Where a step waits for a
-question, a failure names what the tables then hold, so it says what was lost."""
+when a menu window opens (on a first and on a second case), each new stakeholder starting in
+its role column, a responsible code found nowhere with Næste, PgDn and closing, and a value its
+cell refuses with Ctrl+Ins. Where a step waits for a question, a failure names what the tables
+then hold, so it says what was lost."""
 import unittest
 
 import kjx
@@ -41,8 +42,9 @@ def wait_for(value, expected, what):
 
 
 def stakeholders(st):
-    return {r["INT_SAG"].strip(): (r["INT_TEKST"].strip(), r["INT_ID"].strip())
-            for r in kjx.rows(st, "Interessent.dbf")}
+    """Every stored stakeholder row as (case, role, ID), sorted: a row stored twice shows."""
+    return sorted((r["INT_SAG"].strip(), r["INT_TEKST"].strip(), r["INT_ID"].strip())
+                  for r in kjx.rows(st, "Interessent.dbf"))
 
 
 def cases(st):
@@ -50,12 +52,59 @@ def cases(st):
             for r in kjx.rows(st, "Sager.dbf")}
 
 
+def question_before_window(st, text_regex, title_regex, key, what):
+    """Waits for a question and answers it with key; when the window comes up first (the
+    question never asked: nothing to save), fails at once naming the stored stakeholders."""
+    def pred():
+        st.check_running()
+        ask = st.dialogs.next("ask", text_regex)
+        if ask is not None:
+            return ask
+        if st.display.find(title_regex, st.proc.pid) is not None:
+            raise AssertionError("%s: the window came without /%s/; stakeholders %r" % (
+                what, text_regex, stakeholders(st)))
+        return None
+    ask = kjx.wait_until(pred, what="/%s/ before /%s/" % (text_regex, title_regex))
+    w = st.wait_dialog_window(ask)
+    st.display.key(w, key)
+    st.wait_answer()
+    st.display.wait_gone(w)
+
+
 class KeptRowsTest(unittest.TestCase):
+    def test_each_new_stakeholder_starts_in_its_role_column(self):
+        """The usual rhythm, role, Tab, ID, Tab, leaves the cursor on the read-only name;
+        the next new row (Ctrl+Ins) starts in the role column again, so that its keys land."""
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            steps.new_case(st, "S1")
+            d.click(st.main, *STAKEHOLDERS_TAB)
+            d.click(st.main, *NEW_STAKEHOLDER)
+            for n, (role, ident) in enumerate((("Rekvirent", "K1001"), ("Nabo", "K2002"))):
+                if n:
+                    st.key("ctrl+Insert")
+                    answer(st, r"^Skal den rettede postering gemmes", "alt+j",
+                           ["Interessent.dbf"])
+                st.type(role)
+                st.key("Tab")
+                st.type(ident)
+                st.key("Tab")  # onto the read-only name
+            st.key("alt+r", "Down", "Return")  # Register > Varegrupper settles the row
+            question_before_window(st, r"^Skal den rettede postering gemmes", r"^Varegrupper",
+                                   "alt+j", "the second stakeholder")
+            groups = st.wait_window(r"^Varegrupper")
+            self.assertEqual(stakeholders(st), [("S1", "Nabo", "K2002"),
+                                                ("S1", "Rekvirent", "K1001")])
+            d.key(groups, "ctrl+x")
+            st.wait_gone(groups)
+            st.check_running()
+
+
     def test_a_stakeholder_being_typed_is_settled_before_a_menu_window_on_each_case(self):
         with kjx.Display() as d:
             st = kjx.Station(d)
             steps.new_case(st, "S1")
-            typed = {}
+            typed = []
             for number, role, ident in (("S1", "Rekvirent", "K1001"),
                                         ("S2", "Landmaaler", "K2002")):
                 if number == "S2":  # a second case, its first stakeholder
@@ -73,8 +122,8 @@ class KeptRowsTest(unittest.TestCase):
                 groups = st.wait_window(r"^Varegrupper")
                 d.key(groups, "ctrl+x")
                 st.wait_gone(groups)
-                typed[number] = (role, ident)
-                wait_for(lambda: stakeholders(st), typed, "the stakeholders saved whole")
+                typed.append((number, role, ident))
+                wait_for(lambda: stakeholders(st), sorted(typed), "the stakeholders saved whole")
             st.check_running()
 
     def test_a_code_found_nowhere_stops_next_and_pgdn_and_gendan_takes_it_back(self):
@@ -98,9 +147,12 @@ class KeptRowsTest(unittest.TestCase):
             st.key("Next")
             answer(st, refused, "Return", ["Sager.dbf"])
             self.assertEqual(cases(st), {"S1": ("", ""), "S2": ("", "")}, "after PgDn")
-            st.key("ctrl+x")  # closing: the box, then the question; Ja keeps the window
+            # Closing: the box, then the question; Ja saves by Gem's rules, which refuse the
+            # code again, and the window stays with the case to be mended.
+            st.key("ctrl+x")
             answer(st, refused, "Return", ["Sager.dbf"], back=False)
-            answer(st, r"^Data er ændret, skal de gemmes", "alt+j", ["Sager.dbf"])
+            answer(st, r"^Data er ændret, skal de gemmes", "alt+j", ["Sager.dbf"], back=False)
+            answer(st, refused, "Return", ["Sager.dbf"])
             st.check_running()
             self.assertEqual(cases(st), {"S1": ("", ""), "S2": ("", "")}, "after closing")
             # Still S1, in edit: Gendan takes the code back, and the next change lands there.

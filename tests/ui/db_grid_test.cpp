@@ -22,6 +22,10 @@ using namespace kjuitest;
 
 namespace {
 
+bool Editing(Db::TDataSet& ds) {
+    return ds.State() == Db::dsEdit || ds.State() == Db::dsInsert;
+}
+
 QWidget* Editor(TDBGrid& grid) {
     for (QWidget* w : grid.viewport()->findChildren<QWidget*>())
         if (w->isVisible() && (qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
@@ -434,6 +438,84 @@ class DbGridTest : public QObject {
         QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(doubles, 1);
         QCOMPARE(Trim(staff_->FieldByName("ini").AsString()), std::string("EF"));
+    }
+
+    // Every way a row starts (the Insert key, Tab past the last cell, an append by a button)
+    // puts the cursor in the first column that takes typing, wherever the row before was
+    // left: a read-only column would swallow the keys of the new row.
+    void aNewRowStartsInTheFirstColumnThatTakesTyping() {
+        TColumn ini{"ini"};
+        ini.ReadOnly = true;
+        TDBGrid& grid = MakeGrid({ini, {"navn"}, {"antal"}, ini});
+        grid.TabsBetweenCells = true;
+        struct Case {
+            const char* how;
+            int from;
+            std::function<void()> start;
+        };
+        const std::vector<Case> cases = {
+            {"Insert key", 3, [&] { QTest::keyClick(&grid, Qt::Key_Insert); }},
+            {"Insert key from a typing column", 2, [&] { QTest::keyClick(&grid, Qt::Key_Insert); }},
+            {"append by a button", 3, [&] { staff_->Append(); }},
+            {"insert by a button", 0, [&] { staff_->Insert(); }},
+        };
+        for (const Case& c : cases) {
+            grid.SetSelectedIndex(c.from);
+            c.start();
+            QVERIFY2(staff_->State() == Db::dsInsert, c.how);
+            QVERIFY2(grid.SelectedIndex() == 1, c.how);
+            grid.setFocus();
+            QTest::keyClick(&grid, 'N');  // the keys go into the row
+            QVERIFY2(Editor(grid), c.how);
+            QTest::keyClicks(Editor(grid), "y");
+            QVERIFY2(grid.SettleRow(), c.how);
+            QVERIFY2(tables_->Column("staff.dbf", "navn").back().rfind("Ny", 0) == 0, c.how);
+        }
+    }
+
+    // Settling a row, as every way out of it does: a refused cell keeps the row and its open
+    // cell and stops the caller; a changed row goes through its post (which may ask and
+    // drop it); an untouched new row is cancelled; a row its rules keep in edit stops the
+    // caller too.
+    void settleRowKeepsARefusedCellAndSettlesTheRest() {
+        staff_->FieldByName("navn").SetEditMask("!90:00;1;_");
+        TDBGrid& grid = MakeGrid({{"ini"}, {"navn"}});
+        struct Case {
+            const char* pending;
+            const char* typed;  // into the name column of a new row; empty: nothing
+            std::function<void(Db::TDataSet&)> post;
+            bool settled;
+            Db::TDataSetState after;
+            size_t rows;
+        };
+        auto cancel = [](Db::TDataSet& ds) { ds.Cancel(); };
+        auto keep = [](Db::TDataSet&) {};
+        const std::vector<Case> cases = {
+            {"refused cell", "2", nullptr, false, Db::dsInsert, 5},
+            {"changed row", "0230", nullptr, true, Db::dsBrowse, 6},
+            {"changed row dropped by its question", "0330", cancel, true, Db::dsBrowse, 6},
+            {"untouched new row", "", nullptr, true, Db::dsBrowse, 6},
+            {"row its rules keep in edit", "0430", keep, false, Db::dsInsert, 6},
+        };
+        for (const Case& c : cases) {
+            if (Editing(*staff_)) grid.CancelRow();
+            grid.setFocus();
+            grid.SetSelectedIndex(1);
+            QTest::keyClick(&grid, Qt::Key_Insert);
+            grid.SetSelectedIndex(1);
+            if (*c.typed) {
+                QTest::keyClick(&grid, c.typed[0]);
+                QTest::keyClicks(Editor(grid), c.typed + 1);
+            }
+            responder_.Clear();
+            responder_.Answer(mb::kIdOk);
+            QVERIFY2(grid.SettleRow(c.post) == c.settled, c.pending);
+            QVERIFY2(staff_->State() == c.after, c.pending);
+            QVERIFY2(tables_->Column("staff.dbf", "navn").size() == c.rows, c.pending);
+            if (!c.settled && *c.typed && c.after == Db::dsInsert && c.rows == 5)
+                QVERIFY2(Editor(grid), "a refused cell stays open");
+        }
+        grid.CancelRow();
     }
 
     void readOnlyColumnsAndGridRefuseEdits() {
