@@ -20,15 +20,15 @@ namespace {
 
 // The refusal of a total no money count can hold, with the limit in the program's number
 // format.
-std::string TooLargeText() {
-    return Ansi("Beløbet er for stort: en postering kan højst være på ") +
+std::string TooLargeText(const char* what = "Beløbet") {
+    return Ansi(what) + Ansi(" er for stort: en postering kan højst være på ") +
            Db::NumberText(922337203685477.0) + " kr.";
 }
 
 // An amount in ten-thousandths as the 64-bit count money is kept in; an amount beyond it
 // (about 922 337 203 685 477 kr.) is refused with a message instead of changing its sign.
-int64_t Amount(__int128 v) {
-    if (v > INT64_MAX || v < INT64_MIN) throw Db::EDatabaseError(TooLargeText());
+int64_t Amount(__int128 v, const char* what = "Beløbet") {
+    if (v > INT64_MAX || v < INT64_MIN) throw Db::EDatabaseError(TooLargeText(what));
     return static_cast<int64_t>(v);
 }
 
@@ -198,7 +198,9 @@ TKJData::PostingAmounts TKJData::CalcPosting(const std::string& dk, int64_t anta
     r.total = Amount(s * static_cast<__int128>(DivRoundEven(product, 10000)));
     // Total × rate / 100, the rate in ten-thousandths of a percent.
     r.moms = DivRoundEven(static_cast<__int128>(r.total) * momsRate, 100 * 10000);
-    r.ialt = Amount(static_cast<__int128>(r.total) + r.moms);
+    // The largest amount itself is a valid total; with VAT on top it is the total with VAT
+    // that no money count can hold, and the refusal says so.
+    r.ialt = Amount(static_cast<__int128>(r.total) + r.moms, "Beløbet med moms");
     return r;
 }
 

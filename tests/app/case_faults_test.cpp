@@ -316,6 +316,14 @@ class CaseFaultsTest : public QObject {
         Key(Qt::Key_Tab);
         QCOMPARE(responder_.Texts().join('|'), QString());
         QCOMPARE(t.FieldByName("post_pris").AsFloat(), 922337203685477.0);
+        // With VAT on top the largest price makes a total with VAT no count can hold: the
+        // refusal says it is the total with VAT, not the price the user typed.
+        t.FieldByName("post_pris").SetAsString("1");
+        t.FieldByName("post_moms").SetAsString("25");
+        QVERIFY(Retype(form_->posterGrid, 5, "922337203685477"));
+        Key(Qt::Key_Tab);
+        QVERIFY2(responder_.Texts().join('|').startsWith(U("Beløbet med moms er for stort")),
+                 qPrintable(responder_.Texts().join('|')));
     }
 };
 
