@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kEngineLead = "Error # ";
 constexpr const char* kTypeMismatch = "Type mismatch for field '";
+constexpr const char* kCouldNotCreate = "Could not create '";
 
 // What the user reads: the first line says what happened, then what became of the data,
 // then what to do.
@@ -129,8 +130,11 @@ Words OtherWords(const std::string& file) {
             "Pr\xF8v igen. Sker det igen, s\xE5 kontakt din leverand\xF8r."};
 }
 
-Words WordsFor(uint16_t code, const std::string& message) {
-    const std::string file = FileIn(message);
+// The words for the engine's failure `code` with its message; `named` is the file when the
+// message names none.
+Words WordsFor(uint16_t code, const std::string& message, const std::string& named = {}) {
+    std::string file = FileIn(message);
+    if (file.empty()) file = named;
     if (tz::NoRoom(code)) return NoRoomWords(file);
     switch (code) {
         case TzErr::DiskWriteError:
@@ -173,6 +177,20 @@ Words TypeMismatchWords(const std::string& shown) {
             "kan blive rettet."};
 }
 
+// Where the engine's code ends in `shown` when its lead is at `lead` (npos: none), with the
+// code.
+size_t EngineCodeEnd(const std::string& shown, size_t lead, uint16_t& code) {
+    if (lead == std::string::npos) return std::string::npos;
+    const size_t digits = lead + std::strlen(kEngineLead);
+    size_t end = digits;
+    unsigned long value = 0;
+    while (end < shown.size() && end - digits < 5 && shown[end] >= '0' && shown[end] <= '9')
+        value = value * 10 + unsigned(shown[end++] - '0');
+    if (end == digits || value > 0xFFFF) return std::string::npos;
+    code = uint16_t(value);
+    return end;
+}
+
 std::string Compose(Words w, const Situation& s, const std::string& detail) {
     if (!s.data.empty()) w.data = s.data;
     if (!s.again.empty()) {
@@ -181,6 +199,20 @@ std::string Compose(Words w, const Situation& s, const std::string& detail) {
             w.todo = w.todo.substr(0, cut) + s.again + w.todo.substr(cut + 9);
     }
     return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
+}
+
+// "Could not create '<file>'": a table file the dataset component could not make, with the
+// engine's failure after it when there was one (a full disk, a folder that cannot be
+// written). The whole text follows the words as detail.
+std::string CouldNotCreateInWords(const std::string& shown, const Situation& situation) {
+    const size_t from = std::strlen(kCouldNotCreate);
+    const size_t to = shown.find('\'', from);
+    const std::string file = shown.substr(from, to == std::string::npos ? 0 : to - from);
+    uint16_t code = 0;
+    const size_t end = EngineCodeEnd(shown, shown.find(kEngineLead), code);
+    Words w = end == std::string::npos ? OtherWords(file) : WordsFor(code, shown.substr(end), file);
+    w.what = "Tabellen " + file + " kunne ikke oprettes.\r\n" + w.what;
+    return Compose(w, situation, shown);
 }
 
 }  // namespace
@@ -193,17 +225,13 @@ std::string EngineErrorInWords(uint16_t code, const std::string& message,
 
 std::string InUserWords(const std::string& shown, const Situation& situation) {
     if (shown.find(kDetailHead) != std::string::npos) return shown;
+    if (shown.rfind(kCouldNotCreate, 0) == 0) return CouldNotCreateInWords(shown, situation);
     const size_t lead = shown.find(kEngineLead);
-    if (lead != std::string::npos) {
-        const size_t digits = lead + std::strlen(kEngineLead);
-        size_t end = digits;
-        unsigned long code = 0;
-        while (end < shown.size() && end - digits < 5 && shown[end] >= '0' && shown[end] <= '9')
-            code = code * 10 + unsigned(shown[end++] - '0');
-        if (end > digits && code <= 0xFFFF)
-            return shown.substr(0, lead) + Compose(WordsFor(uint16_t(code), shown.substr(end)),
-                                                   situation, shown.substr(lead));
-    }
+    uint16_t code = 0;
+    const size_t end = EngineCodeEnd(shown, lead, code);
+    if (end != std::string::npos)
+        return shown.substr(0, lead) +
+               Compose(WordsFor(code, shown.substr(end)), situation, shown.substr(lead));
     const size_t mismatch = shown.find(kTypeMismatch);
     if (mismatch != std::string::npos)
         return shown.substr(0, mismatch) +
