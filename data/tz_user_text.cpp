@@ -1,5 +1,6 @@
 #include "data/tz_user_text.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "storage/file_layer.h"
@@ -36,16 +37,47 @@ bool EndsFileName(const std::string& t, size_t at) {
     return false;
 }
 
-// The first table, index or memo file the engine's message names, or empty.
+bool Separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Whether an absolute path starts at i: a separator, or a drive ("C:\\"), at the start of
+// the text searched or after a blank or a colon.
+bool PathStartsAt(const std::string& t, size_t i, size_t from) {
+    if (i > from && t[i - 1] != ' ' && t[i - 1] != ':' && t[i - 1] != '\t') return false;
+    if (Separator(t[i])) return true;
+    return i + 2 < t.size() && std::isalpha(static_cast<unsigned char>(t[i])) && t[i + 1] == ':' &&
+           Separator(t[i + 2]);
+}
+
+// Where the file name whose extension starts at `at` begins, searching no further back than
+// `from`: at its path's start when it has a folder (folders may hold blanks), else at the
+// start of its word.
+size_t FileStart(const std::string& t, size_t from, size_t at) {
+    size_t line = at;
+    while (line > from && !std::strchr("\r\n\"'(", t[line - 1])) --line;
+    for (size_t i = line; i < at; ++i)
+        if (PathStartsAt(t, i, line)) return i;
+    size_t word = at;
+    while (word > line && !std::strchr(" \t:", t[word - 1])) --word;
+    return word;
+}
+
+// The table, index or memo file the engine's message names: the first named with its
+// folder, else the first named at all, else empty.
 std::string FileIn(const std::string& t) {
+    std::string bare;
+    size_t from = 0;
     for (size_t at = 0; at < t.size(); ++at) {
         if (t[at] != '.' || !EndsFileName(t, at)) continue;
-        size_t from = at;
-        while (from > 0 && !std::strchr(" \t\r\n\"'(:", t[from - 1])) --from;
-        if (from == at) continue;
-        return t.substr(from, at + 4 - from);
+        const size_t start = FileStart(t, from, at);
+        from = at + 4;
+        if (start == at) continue;
+        const std::string file = t.substr(start, at + 4 - start);
+        if (file.find_first_of("\\/") != std::string::npos) return file;
+        if (bare.empty()) bare = file;
     }
-    return {};
+    return bare;
 }
 
 std::string FolderIn(const std::string& file) {
