@@ -705,9 +705,19 @@ class TimeSheetTest : public QObject {
             inj.failErrno = c.err;
             tz::SetFaultInjector(&inj);
             kj::KeepRunningOnEngineErrors(true);
-            WhenReady([] { return kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible(); },
-                      [] { kj::CurrentTimeSheet()->accept(); });  // when it was not stopped
+            // The window is closed when the run was not stopped; the wait ends with the run,
+            // so that it never reaches the window of a later run.
+            auto running = std::make_shared<bool>(true);
+            WhenReady(
+                [running] {
+                    return !*running ||
+                           (kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible());
+                },
+                [running] {
+                    if (*running) kj::CurrentTimeSheet()->accept();
+                });
             kjqt::Guarded([] { kj::RunTimeSheets(); });
+            *running = false;
             tz::SetFaultInjector(nullptr);
             const QString head =
                 QString::fromUtf8(c.err == ENOSPC ? "Disken er fuld" : "Skrivefejl p\u00e5 disken");
