@@ -114,8 +114,9 @@ void AppendCopy(const FieldMap& map, int32_t r, const std::function<void()>& adj
     FillStoredFromSource(map);
     if (adjust) adjust();
     if (!AppendFilled(map)) {
+        const uint16_t code = TzCommon::ErrorWord();
         Dbf4::Select(map.target);
-        ThrowEngineFailure(Dbf4::DbfName());
+        ThrowEngineFailure(Dbf4::DbfName(), code);
     }
 }
 
@@ -775,7 +776,9 @@ void TArkivForm::btnGendanClick() {
     TzDs::TTzDbf& a = data_.SagAfslut;
     if (!a.Active() || a.IsEmpty()) return;
     const std::string nr = a.FieldByName("sags_nr").AsString();
-    RunMove(Ansi("gendan sagen igen; det gør gendannelsen færdig"),
+    // A restore stopped after the case row left the archive is finished by the next start.
+    RunMove(Ansi("gendan sagen igen (er den ikke længere i arkivet, så start programmet "
+                 "igen); det gør gendannelsen færdig"),
             [&] { RestoreArchivedCase(data_, nr); });
 }
 

@@ -230,6 +230,7 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
     table.SetDbfFileName(fileName);
     table.TableLanguage = TableLanguage == 0 ? TzDs::tlOem : TzDs::tlAnsi;
     TzCommon::ErrorCheckingOff off;
+    const bool missing = !Exists(fileName);
     for (;;) {
         TzCommon::ClearErrorWord();
         try {
@@ -237,6 +238,9 @@ void TKJData::OpenTable(TzDs::TTzDbf& table, const std::string& fileName) {
         } catch (const std::exception& e) {
             ThrowIfDiskFull(fileName);
             ThrowIfDamaged(fileName, TzCommon::ErrorWord(), e.what());
+            // The table file could not be made: the component has told why (a full disk,
+            // a folder that cannot be written); the open of the missing file adds nothing.
+            if (missing && !Exists(fileName)) throw Db::EAbort();
             throw;
         }
         if (TzCommon::ErrorWord() == 0) return;

@@ -341,6 +341,9 @@ void TTimeSedlerForm::LookUpItem(const std::string& padded) {
 
 void TTimeSedlerForm::postGridColExit(const std::string& field) {
     Db::TDataSet& t = data_.TimerDbf;
+    // The grid's rows went away with the table closing (as when a transfer stopped by a
+    // failure leaves the scratch table): no cell was left by the user.
+    if (!t.Active()) return;
     if (t.IsEmpty() && t.State() == Db::dsBrowse) return;
     const std::string name = TzUtils::AnsiUpper(field);
     if (name == "POST_TMU") {

@@ -177,7 +177,10 @@ void ShowMsg(const std::string& text) {
 }
 
 void ThrowEngineFailure(const std::string& what) {
-    const uint16_t code = TzCommon::ErrorWord();
+    ThrowEngineFailure(what, TzCommon::ErrorWord());
+}
+
+void ThrowEngineFailure(const std::string& what, uint16_t code) {
     const std::string message = what + ": " + TzCommon::LastMessage();
     throw std::runtime_error(code ? TzCommon::ErrorText(code) + "\r\n" + message : message);
 }

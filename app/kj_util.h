@@ -48,6 +48,9 @@ void ShowMsg(const std::string& text);
 // The engine's failure that stopped a step on `what` (a table), with its code, as an
 // exception whose text the message box tells in the user's words.
 [[noreturn]] void ThrowEngineFailure(const std::string& what);
+// The same for the failure `code`, taken before a later engine call (such as selecting
+// another work area) cleared the error word.
+[[noreturn]] void ThrowEngineFailure(const std::string& what, uint16_t code);
 // Runs a move of rows (archive, restore, transfer); a failure that stops it is raised
 // again saying that no row is lost or doubled and that running it again finishes it.
 void RunMove(const std::string& again, const std::function<void()>& move);

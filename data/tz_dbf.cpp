@@ -395,10 +395,18 @@ void TTzFileDataSet::SetExclusive(bool on) {
     if (was) Open();
 }
 
+// The failed creation of the table file, with the engine's failure behind it (as on a full
+// disk) after the text, so that the message box can tell the user why.
+void TTzFileDataSet::ShowCouldNotCreate() {
+    std::string text = FormatText(kMsgCouldNotCreate, {DbfFileName()});
+    const uint16_t code = TzCommon::ErrorWord();
+    if (code != 0) text += "\r\n" + TzCommon::ErrorText(code) + "\r\n" + TzCommon::LastMessage();
+    ShowText(text);
+}
+
 bool TTzFileDataSet::OpenTable(const std::string& fileName) {
     if (CreateIfNotFound && !TzUtils::FileExists(fileName)) {
-        if (!CreateTableFromFields(Name(), fileName, &DbfFields()))
-            ShowText(FormatText(kMsgCouldNotCreate, {DbfFileName()}));
+        if (!CreateTableFromFields(Name(), fileName, &DbfFields())) ShowCouldNotCreate();
         TzCommon::ClearErrorWord();
         TzCommon::ClearError();
     }

@@ -133,6 +133,7 @@ class TTzFileDataSet : public TTzCDataSet {
     void WithLock(const char* areaName, LockKind kind, const TTzLockFailedEvent& event,
                   const char* word, Command command);
     void OpenIndexes();
+    void ShowCouldNotCreate();
     void OpenOrBuildIndexes();
     bool SearchKey(const char* operation, const std::string& key, int how);
 

@@ -1,5 +1,6 @@
 #include "data/tz_user_text.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "storage/file_layer.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr const char* kEngineLead = "Error # ";
 constexpr const char* kTypeMismatch = "Type mismatch for field '";
+constexpr const char* kCouldNotCreate = "Could not create '";
 
 // What the user reads: the first line says what happened, then what became of the data,
 // then what to do.
@@ -35,16 +37,47 @@ bool EndsFileName(const std::string& t, size_t at) {
     return false;
 }
 
-// The first table, index or memo file the engine's message names, or empty.
+bool Separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Whether an absolute path starts at i: a separator, or a drive ("C:\\"), at the start of
+// the text searched or after a blank or a colon.
+bool PathStartsAt(const std::string& t, size_t i, size_t from) {
+    if (i > from && t[i - 1] != ' ' && t[i - 1] != ':' && t[i - 1] != '\t') return false;
+    if (Separator(t[i])) return true;
+    return i + 2 < t.size() && std::isalpha(static_cast<unsigned char>(t[i])) && t[i + 1] == ':' &&
+           Separator(t[i + 2]);
+}
+
+// Where the file name whose extension starts at `at` begins, searching no further back than
+// `from`: at its path's start when it has a folder (folders may hold blanks), else at the
+// start of its word.
+size_t FileStart(const std::string& t, size_t from, size_t at) {
+    size_t line = at;
+    while (line > from && !std::strchr("\r\n\"'(", t[line - 1])) --line;
+    for (size_t i = line; i < at; ++i)
+        if (PathStartsAt(t, i, line)) return i;
+    size_t word = at;
+    while (word > line && !std::strchr(" \t:", t[word - 1])) --word;
+    return word;
+}
+
+// The table, index or memo file the engine's message names: the first named with its
+// folder, else the first named at all, else empty.
 std::string FileIn(const std::string& t) {
+    std::string bare;
+    size_t from = 0;
     for (size_t at = 0; at < t.size(); ++at) {
         if (t[at] != '.' || !EndsFileName(t, at)) continue;
-        size_t from = at;
-        while (from > 0 && !std::strchr(" \t\r\n\"'(:", t[from - 1])) --from;
-        if (from == at) continue;
-        return t.substr(from, at + 4 - from);
+        const size_t start = FileStart(t, from, at);
+        from = at + 4;
+        if (start == at) continue;
+        const std::string file = t.substr(start, at + 4 - start);
+        if (file.find_first_of("\\/") != std::string::npos) return file;
+        if (bare.empty()) bare = file;
     }
-    return {};
+    return bare;
 }
 
 std::string FolderIn(const std::string& file) {
@@ -129,8 +162,11 @@ Words OtherWords(const std::string& file) {
             "Pr\xF8v igen. Sker det igen, s\xE5 kontakt din leverand\xF8r."};
 }
 
-Words WordsFor(uint16_t code, const std::string& message) {
-    const std::string file = FileIn(message);
+// The words for the engine's failure `code` with its message; `named` is the file when the
+// message names none.
+Words WordsFor(uint16_t code, const std::string& message, const std::string& named = {}) {
+    std::string file = FileIn(message);
+    if (file.empty()) file = named;
     if (tz::NoRoom(code)) return NoRoomWords(file);
     switch (code) {
         case TzErr::DiskWriteError:
@@ -173,6 +209,20 @@ Words TypeMismatchWords(const std::string& shown) {
             "kan blive rettet."};
 }
 
+// Where the engine's code ends in `shown` when its lead is at `lead` (npos: none), with the
+// code.
+size_t EngineCodeEnd(const std::string& shown, size_t lead, uint16_t& code) {
+    if (lead == std::string::npos) return std::string::npos;
+    const size_t digits = lead + std::strlen(kEngineLead);
+    size_t end = digits;
+    unsigned long value = 0;
+    while (end < shown.size() && end - digits < 5 && shown[end] >= '0' && shown[end] <= '9')
+        value = value * 10 + unsigned(shown[end++] - '0');
+    if (end == digits || value > 0xFFFF) return std::string::npos;
+    code = uint16_t(value);
+    return end;
+}
+
 std::string Compose(Words w, const Situation& s, const std::string& detail) {
     if (!s.data.empty()) w.data = s.data;
     if (!s.again.empty()) {
@@ -181,6 +231,20 @@ std::string Compose(Words w, const Situation& s, const std::string& detail) {
             w.todo = w.todo.substr(0, cut) + s.again + w.todo.substr(cut + 9);
     }
     return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
+}
+
+// "Could not create '<file>'": a table file the dataset component could not make, with the
+// engine's failure after it when there was one (a full disk, a folder that cannot be
+// written). The whole text follows the words as detail.
+std::string CouldNotCreateInWords(const std::string& shown, const Situation& situation) {
+    const size_t from = std::strlen(kCouldNotCreate);
+    const size_t to = shown.find('\'', from);
+    const std::string file = shown.substr(from, to == std::string::npos ? 0 : to - from);
+    uint16_t code = 0;
+    const size_t end = EngineCodeEnd(shown, shown.find(kEngineLead), code);
+    Words w = end == std::string::npos ? OtherWords(file) : WordsFor(code, shown.substr(end), file);
+    w.what = "Tabellen " + file + " kunne ikke oprettes.\r\n" + w.what;
+    return Compose(w, situation, shown);
 }
 
 }  // namespace
@@ -193,17 +257,13 @@ std::string EngineErrorInWords(uint16_t code, const std::string& message,
 
 std::string InUserWords(const std::string& shown, const Situation& situation) {
     if (shown.find(kDetailHead) != std::string::npos) return shown;
+    if (shown.rfind(kCouldNotCreate, 0) == 0) return CouldNotCreateInWords(shown, situation);
     const size_t lead = shown.find(kEngineLead);
-    if (lead != std::string::npos) {
-        const size_t digits = lead + std::strlen(kEngineLead);
-        size_t end = digits;
-        unsigned long code = 0;
-        while (end < shown.size() && end - digits < 5 && shown[end] >= '0' && shown[end] <= '9')
-            code = code * 10 + unsigned(shown[end++] - '0');
-        if (end > digits && code <= 0xFFFF)
-            return shown.substr(0, lead) + Compose(WordsFor(uint16_t(code), shown.substr(end)),
-                                                   situation, shown.substr(lead));
-    }
+    uint16_t code = 0;
+    const size_t end = EngineCodeEnd(shown, lead, code);
+    if (end != std::string::npos)
+        return shown.substr(0, lead) +
+               Compose(WordsFor(code, shown.substr(end)), situation, shown.substr(lead));
     const size_t mismatch = shown.find(kTypeMismatch);
     if (mismatch != std::string::npos)
         return shown.substr(0, mismatch) +

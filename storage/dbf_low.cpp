@@ -654,9 +654,14 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName, const std::vector
     Put16(header.data() + kHdrRecLength, uint16_t(recLen));
 
     uint16_t rc = scratch.file.Create(name, tz::ShareMode::Exclusive);
-    if (rc == 0) rc = scratch.file.WriteAt(0, header.data(), header.size());
+    if (rc != 0) {
+        SetError(rc, "Error writing " + name + ". [CreateDbf]");
+        return false;
+    }
+    rc = scratch.file.WriteAt(0, header.data(), header.size());
     if (rc != 0) {
         scratch.file.Close();
+        tz::EraseFile(name);  // a file without its whole header is no table
         SetError(rc, "Error writing " + name + ". [CreateDbf]");
         return false;
     }
@@ -667,10 +672,18 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName, const std::vector
     scratch.recordLength = uint16_t(recLen);
     scratch.recCount = 0;
     scratch.state = Dbf4::kAppended;
-    if (!CloseDbf(scratch)) return false;
+    // A table left half made (its header not closed, or its memo file missing) would be
+    // refused as damaged by every later open: it is removed, and the failure stands.
+    if (!CloseDbf(scratch)) {
+        tz::EraseFile(name);
+        return false;
+    }
     if (memo) {
         std::string memoName = TzCommon::ForceExtension(name, MemoExtension(version));
-        return CreateMemoFile(memoName, version, s.memoBlockSize, "CreateDbf()");
+        if (!CreateMemoFile(memoName, version, s.memoBlockSize, "CreateDbf()")) {
+            tz::EraseFile(name);
+            return false;
+        }
     }
     return true;
 }

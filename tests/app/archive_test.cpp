@@ -724,6 +724,93 @@ class ArchiveTest : public QObject {
         }
     }
 
+    // Restores case `nr` through the restore window: searched for, then "Gendan"; `during`
+    // is set as the file layer's fault injector for the restore itself. False when the
+    // search did not find the case in the archive.
+    bool RestoreInWindow(const std::string& nr, tz::FaultInjector* during) {
+        bool found = false;
+        // The wait ends with the window's run, so that it never reaches a later window.
+        auto running = std::make_shared<bool>(true);
+        WhenReady(
+            [running] {
+                return !*running || qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            },
+            [&, running] {
+                if (!*running) return;
+                auto* w = dynamic_cast<kj::TArkivForm*>(QApplication::activeModalWidget());
+                if (!w) return;
+                f_.responder.AnswerText(QString::fromStdString(nr));
+                QTest::mouseClick(w->btnFind, Qt::LeftButton);
+                TzDs::TTzDbf& a = f_.data->SagAfslut;
+                found = a.Active() && !a.IsEmpty() &&
+                        TzCommon::TrimRight(a.FieldByName("sags_nr").AsString()) == nr;
+                if (found) {
+                    tz::SetFaultInjector(during);
+                    QTest::mouseClick(w->btnGendan, Qt::LeftButton);
+                    tz::SetFaultInjector(nullptr);
+                }
+                w->reject();
+            });
+        kjqt::Guarded([] { kj::KJGendanSag::Execute(); });  // as from the menu
+        *running = false;
+        return found;
+    }
+
+    // A write that fails in the middle of a restore started in the restore window, at each
+    // of its first writes in turn (a full disk; another write error at some): every box
+    // tells it in the user's words as what it is, the restore's own box says that no row is
+    // lost or doubled and how the restore is finished, and nothing ends the program;
+    // restored again (where the case row had already left the archive: at the next start),
+    // every row of the case is live once and none is left in the archive.
+    void aWriteFailureStopsTheRestoreInTheUsersWords() {
+        struct Case {
+            long failAt;
+            int err;
+        };
+        std::vector<Case> cases;
+        for (long n = 1; n <= 45; n += 2) cases.push_back({n, ENOSPC});
+        for (long n : {6L, 20L}) cases.push_back({n, EIO});
+        const std::map<std::string, int> live = {{"sag:A1|Sag A1", 1},  {"post:A1|a1 one", 1},
+                                                 {"post:A1|a1 two", 1}, {"post:A1|a1 three", 1},
+                                                 {"stat:A1|e1", 1},     {"stat:A1|e2", 1}};
+        int stopped = 0;
+        for (const Case& c : cases) {
+            const QString at = QStringLiteral("write %1, errno %2: ").arg(c.failAt).arg(c.err);
+            const QString head =
+                QString::fromUtf8(c.err == ENOSPC ? "Disken er fuld" : "Skrivefejl p\u00e5 disken");
+            cleanup();
+            init();
+            kj::ArchiveClosedCases(*f_.data, nullptr, nullptr);
+            kj::KeepRunningOnEngineErrors(true);
+            tz::FaultInjector inj;
+            inj.failAt = c.failAt;
+            inj.sticky = false;  // room for the next write again
+            inj.failErrno = c.err;
+            f_.responder.Clear();
+            QVERIFY(RestoreInWindow("A1", &inj));
+            RestoreInWindow("A1", nullptr);  // gone from the archive when the restore was done
+            kj::KeepRunningOnEngineErrors(false);
+            for (const QString& text : f_.responder.Texts()) {
+                if (text.contains(QStringLiteral("Indtast sagsnr"))) continue;
+                const QString words = text.section(QString::fromUtf8("Oplysninger til"), 0, 0);
+                QVERIFY2(text.startsWith(head), qPrintable(at + text));
+                QVERIFY2(!words.contains(QStringLiteral("Error #")), qPrintable(at + text));
+                if (!words.contains(QStringLiteral("gendan sagen igen"))) continue;
+                ++stopped;
+                for (const char* part :
+                     {"Ingen r\u00e6kker er mistet eller fordoblet.\r\n", "start programmet igen"})
+                    QVERIFY2(words.contains(QString::fromUtf8(part)), qPrintable(at + text));
+            }
+            f_.Close();  // the next start finishes a restore whose case row is in
+            f_.Open(false);
+            std::map<std::string, int> a1;
+            for (const auto& [row, n] : RowsOnDisk(f_.sf->data))
+                if (row.find(":A1|") != std::string::npos || row == "dbfread failed") a1[row] = n;
+            QVERIFY2(a1 == live, qPrintable(at + QString::number(a1.size())));
+        }
+        QVERIFY2(stopped >= 8, qPrintable(QString::number(stopped)));
+    }
+
     void anEmptyRunShowsThreeZeros() {
         f_.data->SagsDbf.First();
         f_.data->SagsDbf.Edit();

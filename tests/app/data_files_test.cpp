@@ -1076,6 +1076,43 @@ class DataFilesTest : public QObject {
         QVERIFY2(other.rfind("Error # 101", 0) == 0, other.c_str());
     }
 
+    // The employees' logical field "Kan rette." turned into a character field by another
+    // program (the sizes stay as they were): the start tells it in Danish, naming the field
+    // and that another program changed the table, the engine's text after the words; the
+    // program does not halt and the table is left as it was.
+    void aLogicalFieldMadeCharactersIsToldInDanish() {
+        StartFolder sf;
+        MakeFolder(sf);
+        const std::string file = sf.data + "Bruger.dbf";
+        std::string bytes = Read(file);
+        const size_t at = bytes.find(std::string("INI_RET\0", 8));
+        QVERIFY(at != std::string::npos && at < 32u * 40u);
+        QCOMPARE(bytes[at + 11], 'L');
+        bytes[at + 11] = 'C';
+        Write(file, bytes);
+        int halts = 0;
+        TzCommon::SetHaltProc([&halts](int) { ++halts; });
+        kj::KeepRunningOnEngineErrors(true);
+        responder_.Clear();
+        Start(sf, "T3=" + sf.start);
+        Stop();
+        kj::KeepRunningOnEngineErrors(false);
+        TzCommon::SetHaltProc(nullptr);
+        ResetEngine();
+        QCOMPARE(halts, 0);
+        const QStringList told = responder_.Texts();
+        QVERIFY2(told.size() == 1, qPrintable(told.join(" | ")));
+        const QString words = told[0].section(QString::fromUtf8("Oplysninger til"), 0, 0);
+        QVERIFY2(words.contains(QString::fromUtf8(
+                     "Feltet 'Kan rette.' har en anden type i tabellen, end programmet bruger; "
+                     "tabellen er sandsynligvis \u00e6ndret af et andet program.")),
+                 qPrintable(told[0]));
+        QVERIFY2(!words.contains(QStringLiteral("Type mismatch")), qPrintable(told[0]));
+        QVERIFY2(told[0].contains(QStringLiteral("Type mismatch for field 'Kan rette.'")),
+                 qPrintable(told[0]));
+        QVERIFY(Read(file) == bytes);
+    }
+
     // "Genskab indeks" on a full disk: every index file stays as it was, one message names
     // the disk and says that nothing is lost, the tables are open again and the program goes
     // on (no halt); with room again the rebuild runs. An index that holds fewer tags than

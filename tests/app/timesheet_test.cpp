@@ -13,6 +13,7 @@
 #include <iostream>
 #include <set>
 
+#include "app/kj_terminate.h"
 #include "app/kj_text.h"
 #include "app/kj_timer_transfer.h"
 #include "app/kj_timeseddel.h"
@@ -21,6 +22,7 @@
 #include "register_fixture.h"
 #include "start_check.h"
 #include "storage/dbf4.h"
+#include "storage/file_layer.h"
 #include "ui/application.h"
 #include "ui/db_grid.h"
 #include "work_fixture.h"
@@ -674,6 +676,73 @@ class TimeSheetTest : public QObject {
                 texts.count("row " + std::to_string(i)) ? texts.at("row " + std::to_string(i)) : 0,
                 1);
         QCOMPARE(f_.data->PostDbf.RecCount(), kSheetRows);
+    }
+
+    // A write that fails while the time sheet carries the rows an interrupted run left into
+    // the postings, at each of its first writes in turn (a full disk; another write error at
+    // some of them): every box tells it in the user's words as what it is, the transfer's
+    // own box says that no row is lost or doubled and that opening the time sheet again
+    // finishes it, and nothing ends the program; opened again, every row is in the postings
+    // once and the scratch table is empty.
+    void aWriteFailureStopsTheTransferInTheUsersWords() {
+        struct Case {
+            long failAt;
+            int err;
+        };
+        std::vector<Case> cases;
+        for (long n = 1; n <= 40; ++n) cases.push_back({n, ENOSPC});
+        for (long n : {16L, 19L, 31L}) cases.push_back({n, EIO});
+        int stopped = 0;
+        for (const Case& c : cases) {
+            const QString at = QStringLiteral("write %1, errno %2: ").arg(c.failAt).arg(c.err);
+            cleanup();
+            init();
+            FillScratch(f_, kSheetRows);
+            f_.data->TimerDbf.SetActive(false);
+            tz::FaultInjector inj;
+            inj.failAt = c.failAt;
+            inj.sticky = false;  // room for the next write again
+            inj.failErrno = c.err;
+            tz::SetFaultInjector(&inj);
+            kj::KeepRunningOnEngineErrors(true);
+            // The window is closed when the run was not stopped; the wait ends with the run,
+            // so that it never reaches the window of a later run.
+            auto running = std::make_shared<bool>(true);
+            WhenReady(
+                [running] {
+                    return !*running ||
+                           (kj::CurrentTimeSheet() && kj::CurrentTimeSheet()->isVisible());
+                },
+                [running] {
+                    if (*running) kj::CurrentTimeSheet()->accept();
+                });
+            kjqt::Guarded([] { kj::RunTimeSheets(); });
+            *running = false;
+            tz::SetFaultInjector(nullptr);
+            const QString head =
+                QString::fromUtf8(c.err == ENOSPC ? "Disken er fuld" : "Skrivefejl p\u00e5 disken");
+            for (const QString& text : f_.responder.Texts()) {
+                if (text.contains(QStringLiteral("er nu overf\u00f8rt"))) continue;
+                const QString words = text.section(QString::fromUtf8("Oplysninger til"), 0, 0);
+                QVERIFY2(text.startsWith(head), qPrintable(at + text));
+                QVERIFY2(!words.contains(QStringLiteral("Error #")), qPrintable(at + text));
+                if (!text.contains(QStringLiteral("timesedlen igen"))) continue;
+                ++stopped;
+                QVERIFY2(words.contains(
+                             QString::fromUtf8("Ingen r\u00e6kker er mistet eller fordoblet.\r\n")),
+                         qPrintable(at + text));
+            }
+            f_.responder.Clear();
+            RunSheet([](kj::TTimeSedlerForm* w) { w->accept(); });
+            kj::KeepRunningOnEngineErrors(false);
+            const auto texts = PostingTexts(*f_.data);
+            QVERIFY2(int(texts.size()) == kSheetRows,
+                     qPrintable(at + QString::number(texts.size())));
+            for (const auto& [row, n] : texts) QVERIFY2(n == 1, qPrintable(at + row.c_str()));
+            QCOMPARE(f_.data->PostDbf.RecCount(), kSheetRows);
+            QCOMPARE(kj::PendingTimeSheetRows(f_.data->TimerDbf), 0);
+        }
+        QVERIFY2(stopped >= 10, qPrintable(QString::number(stopped)));
     }
 
     // A station killed right after a posting landed, before its scratch row was marked

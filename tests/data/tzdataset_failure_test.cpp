@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/tz_dbf.h"
+#include "data/tz_user_text.h"
 #include "index/mdx_semaphore.h"
 #include "index/tz_ndx.h"
 #include "index/tz_ndx_build.h"
@@ -154,6 +155,44 @@ TEST_F(TzdsTest, SaveOnAFullDiskIsRefusedNamingTheDisk) {
     EXPECT_EQ(t.RecCount(), count + 1);
     TzCommon::SetErrorChecking(0);
     TzCommon::SetHaltProc(nullptr);
+    t.Close();
+}
+
+// A table that cannot be made, the disk full at each of its writes in turn: the message
+// names the table and carries the engine's failure after it, which the user's words tell
+// as a full disk; the open that follows fails on the missing file (no half-made table is
+// left to be refused as damaged), and with room again the table is made and opens.
+TEST_F(TzdsTest, TableThatCannotBeMadeSaysWhy) {
+    for (long failAt = 1; failAt <= 2; ++failAt) {
+        SCOPED_TRACE(failAt);
+        g_messages.clear();
+        TTzDbf t("Tab");
+        MakeTable(t, "new.dbf");
+        tz::FaultInjector inj;
+        inj.failAt = failAt;
+        tz::SetFaultInjector(&inj);
+        EXPECT_THROW(t.Open(), TzCommon::ETzError);
+        tz::SetFaultInjector(nullptr);
+        EXPECT_FALSE(t.Active());
+        EXPECT_FALSE(tz::Exists(Path("new.dbf")));
+        ASSERT_EQ(g_messages.size(), 1u);
+        const std::string& text = g_messages[0];
+        EXPECT_EQ(text.rfind("Could not create '" + Path("new.dbf") + "'\r\nError # 101 ", 0), 0u)
+            << text;
+        const std::string words = TzDs::InUserWords(text);
+        EXPECT_EQ(words.rfind("Tabellen " + Path("new.dbf") +
+                                  " kunne ikke oprettes.\r\nDisken er fuld: " + Path(""),
+                              0),
+                  0u)
+            << words;
+        EXPECT_NE(words.find(std::string(TzDs::kDetailHead) + "\r\n" + text), std::string::npos);
+        TzCommon::ClearError();
+    }
+    TTzDbf t("Tab");
+    MakeTable(t, "new.dbf");
+    t.Open();
+    EXPECT_TRUE(t.Active());
+    EXPECT_EQ(t.RecCount(), 0);
     t.Close();
 }
 

@@ -68,6 +68,11 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
          "Tabellen passer ikke med sit indeks: r\xE6kken med n\xF8glen \"S002\" st\xE5r ikke i "
          "indeksfilen. Oftest er tabellen \xE6ndret af et andet program",
          "Indeksfilen er beskadiget"},
+        {"a folder with a space, the table named first without it", ENOSPC, TzErr::DiskWriteError,
+         "Poster.dbf: Cannot write to: /tmp/Mine data/Sags Data/Poster.@S@ UNLOCKSEMAPHORE",
+         "Disken er fuld: /tmp/Mine data/Sags Data/\r\nDer var ikke plads p\xE5 disken til at "
+         "gemme i /tmp/Mine data/Sags Data/Poster.@S@.",
+         "Skrivefejl"},
         {"a pointer to block 0", 0, TzErr::InternalError,
          "Invalid Node Number (0) in DBF Area 3, Order 1 SAGSNR [GetNode]",
          "Indeksfilen er beskadiget.", "Disken er fuld"},

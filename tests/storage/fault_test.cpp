@@ -96,6 +96,35 @@ TEST_F(FaultTest, FailedReplaceKeepsRecord) {
     EXPECT_TRUE(Dbf4::IsLocked(2));
 }
 
+// A table made on a disk that fills up at each of its writes in turn (the header, the
+// header again at close, the memo file): the failure is reported as a write error and no
+// half-made table is left behind, which every later open would refuse as damaged; once a
+// run gets through, the table opens.
+TEST_F(FaultTest, FailedCreateLeavesNoTable) {
+    const std::vector<TzDbfLow::FieldDef> withMemo = {{"NR", 'N', 8, 0}, {"NOTE", 'M', 10, 0}};
+    for (const auto* layout : {&kLayout, &withMemo}) {
+        const std::string name = layout == &kLayout ? "c.dbf" : "m.dbf";
+        bool made = false;
+        for (long failAt = 1; !made && failAt <= 10; ++failAt) {
+            SCOPED_TRACE(name + " failing at write " + std::to_string(failAt));
+            tz::FaultInjector inj;
+            inj.failAt = failAt;
+            tz::SetFaultInjector(&inj);
+            Dbf4::WorkArea scratch;
+            made = TzDbfLow::CreateDbf(scratch, Path(name), *layout);
+            tz::SetFaultInjector(nullptr);
+            if (made) break;
+            EXPECT_EQ(TzCommon::ErrorWord(), TzErr::DiskWriteError);
+            TzCommon::ClearError();
+            EXPECT_FALSE(tz::Exists(Path(name)));
+        }
+        ASSERT_TRUE(made) << name;
+        Open(1, Path(name));
+        EXPECT_EQ(Dbf4::RecCount(), 0);
+        Dbf4::CloseArea();
+    }
+}
+
 // Helper process: appends records 1..100 and replaces some, dying at the N-th write.
 TEST(FaultChild, CrashingStation) {
     KJ_CHILD_ONLY();

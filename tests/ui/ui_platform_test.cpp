@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "data/db_types.h"
+#include "data/tz_messages.h"
 #include "data/tz_user_text.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
@@ -138,6 +139,39 @@ class UiPlatformTest : public QObject {
             std::make_exception_ptr(Db::EConvertError("'x' is not a valid date")));
         QCOMPARE(responder_.Texts().last(), QStringLiteral("'x' is not a valid date"));
         QCOMPARE(responder_.Asked().size(), size_t(4));
+    }
+
+    // Every box the program shows, by the dialog service or by the dataset components'
+    // message route, tells an engine or component failure in the user's words first and
+    // keeps the original text after them; the program's own texts stay as they are.
+    void boxesTellFailuresInTheUsersWords() {
+        struct Case {
+            const char* shown;
+            const char* head;
+        };
+        const Case cases[] = {
+            {"Error # 222 (Corrupted index file)\r\nx: /d/Sager.MDX [GetNode]",
+             "Indeksfilen /d/Sager.MDX er beskadiget."},
+            {"Type mismatch for field 'Kan rette.', expecting: Boolean actual: String",
+             "Feltet 'Kan rette.' har en anden type"},
+            {"Could not create '/d/Kunde.dbf'", "Tabellen /d/Kunde.dbf kunne ikke oprettes."},
+            {"Could not create '/d/Kunde.dbf'\r\nError # 5 (Access denied)\r\nFile: "
+             "/d/Kunde.dbf [CreateDbf]",
+             "Tabellen /d/Kunde.dbf kunne ikke oprettes."},
+            {"Sagen findes ikke", "Sagen findes ikke"}};
+        for (bool component : {false, true}) {
+            for (const Case& c : cases) {
+                responder_.Clear();
+                if (component)
+                    TzDs::ShowText(c.shown);
+                else
+                    DialogService::Instance().ShowMessage(QString::fromUtf8(c.shown));
+                QCOMPARE(responder_.Texts().size(), 1);
+                const QString text = responder_.Texts()[0];
+                QVERIFY2(text.startsWith(QString::fromUtf8(c.head)), qPrintable(text));
+                QVERIFY2(text.endsWith(QString::fromUtf8(c.shown)), qPrintable(text));
+            }
+        }
     }
 
     // The application object loads Qt's own Danish texts: standard buttons and the file
