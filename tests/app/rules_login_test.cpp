@@ -110,23 +110,29 @@ class RulesLoginTest : public QObject {
             kj::TKJData::CalcPosting("D", 1000000LL * 10000 + 1, 9000000LL * 10000, 0, 0).total,
             int64_t(9000000000000LL) * 10000 + 9000000LL);
         // Beyond what a posting can hold: refused with a message, never a changed sign.
-        const QString tooLarge = QString::fromUtf8(
-            "Beløbet er for stort: en postering kan højst være på 922 337 203 685 477 kr.");
-        for (auto calc : std::vector<std::function<void()>>{
-                 [] {
-                     kj::TKJData::CalcPosting("D", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
-                 },
-                 [] {
-                     kj::TKJData::CalcPosting("K", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
-                 },
-                 [] {
-                     kj::TKJData::CalcPosting("D", 10000, 900000000000000LL * 10000, 0, 25 * 10000);
-                 }}) {
+        const QString limit = QString::fromUtf8(
+            " er for stort: en postering kan højst være på 922 337 203 685 477 kr.");
+        const QString total = QString::fromUtf8("Beløbet") + limit;
+        const QString withVat = QString::fromUtf8("Beløbet med moms") + limit;
+        for (auto [calc, text] : std::vector<std::pair<std::function<void()>, QString>>{
+                 {[] {
+                      kj::TKJData::CalcPosting("D", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
+                  },
+                  total},
+                 {[] {
+                      kj::TKJData::CalcPosting("K", 10000LL * 10000, 1000000000000LL * 10000, 0, 0);
+                  },
+                  total},
+                 {[] {
+                      kj::TKJData::CalcPosting("D", 10000, 900000000000000LL * 10000, 0,
+                                               25 * 10000);
+                  },
+                  withVat}}) {
             try {
                 calc();
                 QFAIL("no error");
             } catch (const Db::EDatabaseError& e) {
-                QCOMPARE(kjqt::FromAnsi(e.what()), tooLarge);
+                QCOMPARE(kjqt::FromAnsi(e.what()), text);
             }
         }
     }
