@@ -895,6 +895,9 @@ class MainFormRowsTest : public QObject {
             const QByteArray what = QByteArray(a.name) + " with a " + names[p] + ": " +
                                     gate_.Texts().join('|').toUtf8();
             const bool done = a.done(*this);
+            // Each refusal and each question comes at most once per leave.
+            QVERIFY2(Count(U("findes ikke")) <= 1, what);
+            QVERIFY2(Count(U("Data er ændret, skal de gemmes?")) <= 1, what);
             switch (p) {
                 case RefusedCell:
                     QVERIFY2(!done, what);
