@@ -283,6 +283,8 @@ class TKJSagerForm : public QMainWindow {
     // A click, key or wheel turn on the tab bar that would show another tab: true when the
     // gate refused it (the event is then swallowed).
     bool TabBarRefused(QEvent* event);
+    // The same for a key the tab widget itself takes to show another tab (Ctrl+Tab).
+    bool TabWidgetKeyRefused(QEvent* event);
     void TabChanged(int index);
     bool SettleRow(const RowKind& k);
     void ShowPostTotal();
