@@ -463,8 +463,9 @@ void TTimeSedlerForm::DeletePosting() {
     // A new row is known before the question: its window takes the focus from the grid,
     // which cancels an untouched new row and leaves the saved row above current.
     const bool isNew = t.State() == Db::dsInsert;
+    // A value its cell refuses stops the delete before its question, as in every grid.
+    if (!postGrid->CommitEditor()) return;
     if (!Ask(Ansi("Ønsker du at slette denne postering ?\r\n") + text)) return;
-    postGrid->CommitEditor();
     if (isNew) {
         t.Cancel();
     } else if (!t.IsEmpty() && t.RLock()) {
@@ -499,25 +500,26 @@ void TTimeSedlerForm::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void TTimeSedlerForm::FormCloseQuery() {
-    TzDs::TTzDbf& t = data_.TimerDbf;
-    if (!t.Active()) return;
-    postGrid->CommitEditor();
-    if (t.State() != Db::dsInsert && t.State() != Db::dsEdit) return;
+void TTimeSedlerForm::PostOnClose(Db::TDataSet& ds) {
     try {
-        t.Post();  // one attempt under the component's append or record lock
+        ds.Post();  // one attempt under the component's append or record lock
     } catch (const Db::EAbort&) {
     } catch (const std::exception& e) {
         ShowMsg(e.what());
     }
-    t.UnLock();
+    data_.TimerDbf.UnLock();
+    if (ds.State() == Db::dsInsert || ds.State() == Db::dsEdit) ds.Cancel();  // closing goes on
+}
+
+bool TTimeSedlerForm::FormCloseQuery() {
+    if (!data_.TimerDbf.Active()) return true;
+    return postGrid->SettleRow([this](Db::TDataSet& ds) { PostOnClose(ds); });
 }
 
 void TTimeSedlerForm::done(int result) {
     // A value its cell refused keeps the window open with its row, as it keeps a new row.
-    if (data_.TimerDbf.Active() && !postGrid->CommitEditor()) return;
+    if (!FormCloseQuery()) return;
     closing_ = true;
-    FormCloseQuery();
     QDialog::done(result);
 }
 

@@ -90,7 +90,12 @@ class TTimeSedlerForm : public QDialog {
   private:
     void BuildLayout();
     void RegisterKey(RegKey key);
-    void FormCloseQuery();
+    // Settles the row being typed as every grid does (TDBGrid::SettleRow), a changed row
+    // posted by PostOnClose. False when a cell refused its value: the window stays.
+    bool FormCloseQuery();
+    // The close's post: one attempt at the lock; refused, the row is dropped and the window
+    // closes all the same.
+    void PostOnClose(Db::TDataSet& ds);
     void LookUpItem(const std::string& padded);
     // Puts the focus back in the grid's cell of field after a message about it.
     void BackToCell(const std::string& field);

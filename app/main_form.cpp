@@ -414,9 +414,10 @@ void TKJSagerForm::BuildHelpText() {
     PageSager->addTab(w, Q(" Hjælp "));
 }
 
-// A click or key on the tab bar that would show another tab passes the gate first, while
-// the focus is still in the grid being typed in: refused, the event is swallowed and the
-// tab, the row and its open cell stay.
+// A click or key on the tab bar, or a key the tab widget itself takes (Ctrl+Tab, Ctrl+PgUp
+// and Ctrl+PgDn that a widget of a tab page left), that would show another tab passes the
+// gate first, while the focus is still in the grid being typed in: refused, the event is
+// swallowed and the tab, the row and its open cell stay.
 bool TKJSagerForm::TabBarRefused(QEvent* event) {
     QTabBar* bar = PageSager->tabBar();
     bool changes = false;
@@ -432,6 +433,18 @@ bool TKJSagerForm::TabBarRefused(QEvent* event) {
         changes = event->type() == QEvent::Wheel;
     }
     if (!changes) return false;
+    bool may = false;
+    Guarded([this, &may] { may = MayLeave(Header::Keep); });
+    return !may;
+}
+
+bool TKJSagerForm::TabWidgetKeyRefused(QEvent* event) {
+    if (event->type() != QEvent::KeyPress || PageSager->count() < 2) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (!(key->modifiers() & Qt::ControlModifier)) return false;
+    const int k = key->key();
+    if (k != Qt::Key_Tab && k != Qt::Key_Backtab && k != Qt::Key_PageUp && k != Qt::Key_PageDown)
+        return false;
     bool may = false;
     Guarded([this, &may] { may = MayLeave(Header::Keep); });
     return !may;
@@ -535,6 +548,7 @@ void TKJSagerForm::FieldExit(QWidget* c) {
 bool TKJSagerForm::eventFilter(QObject* watched, QEvent* event) {
     // The window filters the application's events, the tab bar's among them.
     if (watched == PageSager->tabBar() && TabBarRefused(event)) return true;
+    if (watched == PageSager && TabWidgetKeyRefused(event)) return true;
     if (event->type() == QEvent::StatusTip && watched == this) {
         ShowHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;

@@ -87,6 +87,8 @@ class TKJSagerForm : public QMainWindow {
     // Gem's rules, Nej drops the change; an edit nobody changed is dropped unasked. False
     // while the case stays in edit because Gem refused it: what was to follow is not done.
     bool AskSavePending();
+    // "Data er ændret, skal de gemmes?": true for Ja.
+    static bool AskDataChanged();
     // What leaving settles of the case's header after the rows of every grid.
     enum class Header {
         Keep,        // the case stays shown (a tab change, a grid's filter)
@@ -94,7 +96,7 @@ class TKJSagerForm : public QMainWindow {
         Ask,         // a new case, a menu window, Åben sagen igen: AskSavePending
         NumberMove,  // a move by the case-number field: the typed number says where to go
         Drop,        // the case is being deleted: a pending edit is dropped
-        Close,       // closing: saved by Gem's rules; refused, AskSavePending decides
+        Close,       // closing: saved by Gem's rules; refused, the user decides once
     };
     // The one way out of the current case, its rows or the window: settles the rows of every
     // grid (events, postings, stakeholders), then the header as `header` says. False when a
@@ -281,6 +283,8 @@ class TKJSagerForm : public QMainWindow {
     // A click, key or wheel turn on the tab bar that would show another tab: true when the
     // gate refused it (the event is then swallowed).
     bool TabBarRefused(QEvent* event);
+    // The same for a key the tab widget itself takes to show another tab (Ctrl+Tab).
+    bool TabWidgetKeyRefused(QEvent* event);
     void TabChanged(int index);
     bool SettleRow(const RowKind& k);
     void ShowPostTotal();
@@ -296,6 +300,9 @@ class TKJSagerForm : public QMainWindow {
     // False when the window must stay: a value or case that cannot be saved as it stands,
     // after the user's answer.
     bool FormCloseQuery();
+    // The header at closing: a changed case is saved by Gem's rules; refused, the user is
+    // asked once whether to keep it (the window stays) or drop it. False: the window stays.
+    bool SettleCaseOnClose();
     void PostOnClose(TzDs::TTzDbf& table);
     void GiveHandlersBack();
     void LoadCaseInteressenter();

@@ -127,14 +127,34 @@ bool TKJSagerForm::MayLeave(Header header) {
             if (Editing(s)) s.Cancel();
             return true;
         case Header::Close:
-            if (Editing(s)) s.UpdateRecord();  // a change still in a field counts
-            if (Editing(s) && s.Modified() && CaseMayBeSaved()) PostOnClose(s);
-            return AskSavePending();
+            return SettleCaseOnClose();
     }
     return true;
 }
 
+bool TKJSagerForm::SettleCaseOnClose() {
+    TzDs::TTzDbf& s = data_.SagsDbf;
+    if (Editing(s)) s.UpdateRecord();  // a change still in a field counts
+    if (!Editing(s) || !s.Modified()) return AskSavePending();
+    if (CaseMayBeSaved()) {
+        PostOnClose(s);  // one attempt at the lock; refused, the question decides
+        return AskSavePending();
+    }
+    if (!Editing(s)) return true;  // refused and dropped; the box said why
+    // Gem's rules refused a code and said so: Ja keeps the case for mending, without
+    // running Gem (and its refusal) again; Nej drops the change.
+    if (AskDataChanged()) return false;
+    s.Cancel();
+    return true;
+}
+
 // ---- Suspend and resume --------------------------------------------------------------------
+
+bool TKJSagerForm::AskDataChanged() {
+    return kjqt::DialogService::Instance().YesNo(
+        kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
+        QCoreApplication::applicationName());
+}
 
 bool TKJSagerForm::AskSavePending() {
     TzDs::TTzDbf& s = data_.SagsDbf;
@@ -144,9 +164,7 @@ bool TKJSagerForm::AskSavePending() {
         s.Cancel();  // an edit nobody changed is nothing to ask about
         return true;
     }
-    if (kjqt::DialogService::Instance().YesNo(
-            kjqt::FromAnsi(Ansi("Data er ændret, skal de gemmes?")),
-            QCoreApplication::applicationName()))
+    if (AskDataChanged())
         BtnGem->click();
     else
         s.Cancel();

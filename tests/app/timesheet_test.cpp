@@ -418,6 +418,86 @@ class TimeSheetTest : public QObject {
         QCOMPARE(d.PostDbf.FieldByName("post_antal").AsFloat(), 3.0);
     }
 
+    // A row pending when the sheet closes (Ctrl+X) or a row is deleted (Ctrl+Del), as every
+    // grid settles it: a refused cell value stops both (told once, no delete question, the
+    // row and its open cell kept; mended, the row is carried); a new row, typed or holding
+    // only what Ctrl+Ins carried over, is carried at the close and gone after Ja to the
+    // delete. A first row, "saved row", is carried in every case.
+    void aPendingRowIsSettledAtCloseAndDelete_data() {
+        QTest::addColumn<QString>("pending");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<QStringList>("carried");
+        const QString refusal = U("'1,2,3' er ikke et gyldigt tal i feltet 'Antal'");
+        const QString question = U("Ønsker du at slette denne postering ?");
+        const QStringList one = {"saved row|2"};
+        QTest::newRow("refused cell at close")
+            << "refused cell" << true << QStringList{refusal} << one;
+        QTest::newRow("refused cell at delete")
+            << "refused cell" << false << QStringList{refusal} << one;
+        QTest::newRow("typed new row at close")
+            << "typed row" << true << QStringList{} << QStringList{"saved row|2", "typed row|3"};
+        QTest::newRow("typed new row at delete")
+            << "typed row" << false << QStringList{question} << one;
+        QTest::newRow("untouched new row at close")  // it holds the values carried over
+            << "new row" << true << QStringList{} << QStringList{"saved row|0", "saved row|2"};
+        QTest::newRow("untouched new row at delete")
+            << "new row" << false << QStringList{question} << one;
+    }
+    void aPendingRowIsSettledAtCloseAndDelete() {
+        QFETCH(QString, pending);
+        QFETCH(bool, close);
+        QFETCH(QStringList, told);
+        QFETCH(QStringList, carried);
+        QStringList seen;
+        RunSheet([&](kj::TTimeSedlerForm* w) {
+            Db::TDataSet& t = f_.data->TimerDbf;
+            StartRow(w);
+            for (const char* text : {"S1", "", "TIME", "saved row"}) Cell(w, U(text));
+            Type(w, pending == "refused cell" ? "1,2,3" : "2");  // Antal, its editor open
+            if (pending != "refused cell") {
+                QTest::keyClick(Focused(w), Qt::Key_Insert, Qt::ControlModifier);
+                if (pending == "typed row") {
+                    w->postGrid->SetSelectedIndex(3);
+                    w->postGrid->setFocus();
+                    Type(w, "typed row");
+                    QTest::keyClick(Focused(w), Qt::Key_Tab);
+                    Type(w, "3");
+                }
+                f_.responder.Clear();
+                f_.responder.Answer(kjqt::mb::kIdYes);  // the delete question
+            } else {
+                f_.responder.Clear();
+            }
+            QTest::keyClick(Focused(w), close ? Qt::Key_X : Qt::Key_Delete, Qt::ControlModifier);
+            QApplication::processEvents();
+            seen = f_.responder.Texts();
+            for (QString& text : seen) text = text.section(QStringLiteral("\r\n"), 0, 0);
+            if (pending == "refused cell") {
+                const auto* e = qobject_cast<QLineEdit*>(Focused(w));
+                seen << Seen("row and open cell kept",
+                             t.State() == Db::dsInsert && e && e->text() == "1,2,3")
+                     << Seen("open", w->isVisible());
+                if (e) const_cast<QLineEdit*>(e)->selectAll();
+                Type(w, "2");
+            }
+            if (w->isVisible()) QTest::keyClick(Focused(w), Qt::Key_X, Qt::ControlModifier);
+            if (w->isVisible()) w->reject();  // a failed close fails, never hangs
+        });
+        if (pending == "refused cell")
+            told << "row and open cell kept: yes"
+                 << "open: yes";
+        QCOMPARE(seen, told);
+        QStringList stored;
+        TzDs::TTzDbf& p = f_.data->PostBufDbf;
+        for (p.First(); !p.Eof(); p.Next())
+            stored << QString::fromStdString(Text(p, "post_bem") + "|" +
+                                             Text(p, "post_antal").substr(0, 1));
+        stored.sort();
+        QVERIFY2(stored == carried, qPrintable(stored.join(',') + " carried; asked " +
+                                               f_.responder.Texts().join('|')));
+    }
+
     // A blank case number is no case: leaving it says so, and Tab moves on, the next cells
     // taking their keys.
     void blankCaseNumberLetsTabMoveOn() {
