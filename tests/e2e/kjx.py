@@ -507,8 +507,8 @@ class Station:
                         gone, text_regex, self._tables_now(tables)))
             return ask
         try:
-            ask = wait_until(pred, timeout, "a dialog /%s/ (dialogs so far: %s)" % (
-                text_regex, self.dialogs.asked()))
+            ask = wait_until(pred, timeout, lambda: "a dialog /%s/ (dialogs so far: %s)%s" % (
+                text_regex, self.dialogs.asked(), self.display.in_the_way()))
         except TimeoutError_ as e:
             raise TimeoutError_("%s; %s" % (e, self._tables_now(tables))) from None
         return self.wait_dialog_window(ask, timeout), ask
