@@ -53,8 +53,8 @@ QWidget* Shown(QWidget* w) {
 // The window a dialog belongs to. While a stay-on-top window shows, dialogs belong to it,
 // so that they are stacked above it and never open hidden behind it. A hidden window owns
 // none: the window system may never show a dialog that belongs to a window it does not
-// show. (The start-up window is hidden before the first start's questions, and until the
-// window system's focus change arrives it may still count as the active window.)
+// show. (The start-up window is hidden before the first start's questions; a focus change
+// for it that the window system reports late makes it the active window again.)
 QWidget* OwnerWindow() {
     if (QWidget* w = QWidget::mouseGrabber(); w && Shown(w->window())) return w->window();
     if (QWidget* top = StayOnTopWindow()) return top;

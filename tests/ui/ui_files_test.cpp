@@ -319,9 +319,8 @@ class UiFilesTest : public QObject {
             splash.activateWindow();
             QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &splash, 10000);
             splash.hide();
-            // The window system tells of the focus change later (X: Qt waits a moment for
-            // the focus to come to another window of the program), so that until then the
-            // hidden window still counts as the active one: as here.
+            // The window manager's focus for the start-up window, reported after it was
+            // hidden, makes the hidden window the active one again: as here.
             QApplication::setActiveWindow(&splash);
             QCOMPARE(QApplication::activeWindow(), static_cast<QWidget*>(&splash));
             QWidget* owner = nullptr;
