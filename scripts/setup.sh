@@ -10,13 +10,14 @@ set -euo pipefail
 # qt6-translations-l10n: Qt's own dialogs and buttons in Danish (qtbase_da).
 # xvfb, openbox, xdotool, wmctrl: the real-input tests (tests/e2e) run the program under an X
 # server of their own and send it real keys; x11-utils (xmessage: another window to switch to),
-# x11-xserver-utils (xmodmap: the Danish letters on keys of their own) and imagemagick (import:
-# screenshots) serve them too.
+# x11-xserver-utils (xmodmap: the Danish letters on keys of their own; xset: key repeat off),
+# imagemagick (import: screenshots) and gdb (where a program waited when a test timed out)
+# serve them too.
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-translations-l10n python3 python3-dbfread python3-dbf
           libdbd-xbase-perl locales poppler-utils clang libclang-rt-dev llvm clang-format
           fonts-liberation lld xvfb openbox xdotool wmctrl x11-utils x11-xserver-utils
-          imagemagick ccache)
+          imagemagick ccache gdb)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -48,12 +48,20 @@ QWidget* StayOnTopWindow() {
     return nullptr;
 }
 
+// The window itself while it shows, else none.
+QWidget* Shown(QWidget* w) {
+    return w && w->isVisible() && !w->isMinimized() ? w : nullptr;
+}
+
 // The window a dialog belongs to. While a stay-on-top window shows, dialogs belong to it,
-// so that they are stacked above it and never open hidden behind it.
+// so that they are stacked above it and never open hidden behind it. A hidden window owns
+// none: the window system may never show a dialog that belongs to a window it does not
+// show. (The start-up window is hidden before the first start's questions; a focus change
+// for it that the window system reports late makes it the active window again.)
 QWidget* OwnerWindow() {
-    if (QWidget* w = QWidget::mouseGrabber()) return w->window();
+    if (QWidget* w = QWidget::mouseGrabber(); w && Shown(w->window())) return w->window();
     if (QWidget* top = StayOnTopWindow()) return top;
-    return QApplication::activeWindow();
+    return Shown(QApplication::activeWindow());
 }
 
 struct ButtonSet {

@@ -132,12 +132,13 @@ class ArchiveTest : public QObject {
         f_.Add(f_.data->StatusDbf, {{"stat_sag", sag}, {"stat_bem", text}});
     }
     // A1 closed yesterday: 3 postings (and one marked deleted), 2 events, a stakeholder;
-    // B2 closes tomorrow; C3 is open.
+    // B2 closes the day after tomorrow (still in the future when a run passes midnight:
+    // the tests compare archives made before and after); C3 is open.
     void Seed() {
         YesResponder yes;
         kjqt::DialogService::Instance().SetResponder(&yes);
         f_.AddCase("A1", -1);
-        f_.AddCase("B2", 1);
+        f_.AddCase("B2", 2);
         f_.AddCase("C3");
         for (const char* t : {"a1 one", "a1 two", "a1 three"}) AddPosting("A1", t);
         AddPosting("A1", "a1 deleted");

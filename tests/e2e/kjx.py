@@ -40,14 +40,17 @@ class TimeoutError_(AssertionError):
 
 
 def wait_until(pred, timeout=WAIT, what="the condition", interval=0.1):
-    """Polls pred() until it returns something true and returns that; fails after timeout."""
+    """Polls pred() until it returns something true and returns that; fails after timeout.
+    what names the awaited state in the failure: a text, or a function giving the text,
+    called only on a failure (a state description may take several X tool runs)."""
     end = time.monotonic() + timeout
     while True:
         value = pred()
         if value:
             return value
         if time.monotonic() > end:
-            raise TimeoutError_("waited %.0f s for %s" % (timeout, what))
+            raise TimeoutError_("waited %.0f s for %s" % (timeout, what() if callable(what)
+                                                          else what))
         time.sleep(interval)
 
 
@@ -143,7 +146,9 @@ class Display:
         return self
 
     def __exit__(self, *exc):
-        self.close(failed=exc[0] is not None)
+        # A time-out also keeps where each program waited and which windows were mapped.
+        self.close(failed=exc[0] is not None,
+                   timed_out=exc[0] is not None and issubclass(exc[0], TimeoutError_))
         return False
 
     def start(self):
@@ -173,6 +178,9 @@ class Display:
                           log=os.path.join(self.tmp, "openbox.log"))
         wait_until(lambda: "Openbox" in self._run(["wmctrl", "-m"], check=False),
                    what="openbox on " + self.name)
+        # A key is pressed and released by two events; on a busy machine the release may come
+        # later than the server's repeat delay, which would type the key twice or more.
+        self._run(["xset", "r", "off"])
         self._add_danish_letters()
 
     def _add_danish_letters(self):
@@ -191,12 +199,14 @@ class Display:
             args += ["-e", "keycode %d = %s %s" % (code, lower, upper)]
         self._run(["xmodmap"] + args)
 
-    def close(self, failed=False):
+    def close(self, failed=False, timed_out=False):
         if failed and self.env:
             try:  # the screen as the failure left it, for a look afterwards
                 self.screenshot(os.path.join(self.tmp, "failure.png"))
             except Exception:  # noqa: BLE001 - the failure itself matters more
                 pass
+            if timed_out:
+                self._keep_waiting_state()
         for st in reversed(self._stations):
             st.kill()
         for proc in (self._other, getattr(self, "_wm", None), getattr(self, "_xvfb", None)):
@@ -207,6 +217,34 @@ class Display:
                 print("kept " + self.tmp, file=sys.stderr)
             else:
                 shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def _keep_waiting_state(self):
+        """After a time-out: every running station's threads' stacks and the map state of
+        every named window, written to the test's folder and told on stderr (the folder is
+        removed unless kept)."""
+        try:
+            maps = window_map_states(self)
+            with open(os.path.join(self.tmp, "windows.txt"), "w") as f:
+                f.write(maps)
+            told = ["windows and their map states:\n" + maps]
+            for st in self._stations:
+                if st.proc is None or st.proc.poll() is not None:
+                    continue
+                stack = program_stack(st.proc.pid)
+                with open(os.path.join(self.tmp, st.name + "-stack.txt"), "w") as f:
+                    f.write(stack)
+                told.append("%s (pid %d) waits in:\n%s" % (st.name, st.proc.pid, stack[-6000:]))
+            print("\n".join(told), file=sys.stderr)
+        except Exception as e:  # noqa: BLE001 - the failure itself matters more
+            print("could not keep the waiting state: %s" % e, file=sys.stderr)
+
+    def in_the_way(self):
+        """The boxes the stations show and nobody answered, for a failure's message."""
+        boxes = []
+        for st in self._stations:
+            boxes += ["%s box %r: %r" % (st.name, caption, text)
+                      for caption, text in st.dialogs.open_boxes()]
+        return "; in the way: " + ", ".join(boxes) if boxes else ""
 
     # --- X tools -------------------------------------------------------------------------
 
@@ -240,7 +278,8 @@ class Display:
     def wait_window(self, title_regex, timeout=WAIT, pid=None):
         """Waits for a window whose title matches; returns its id."""
         return wait_until(lambda: self.find(title_regex, pid), timeout,
-                          "a window titled /%s/ (have %s)" % (title_regex, self.windows(pid))).id
+                          lambda: "a window titled /%s/ (have %s)%s" % (
+                              title_regex, self.windows(pid), self.in_the_way())).id
 
     def wait_gone(self, what, timeout=WAIT, pid=None):
         """Waits until no window matches a title regex (or, given an id, that window is gone)."""
@@ -248,7 +287,8 @@ class Display:
             pred = lambda: all(w.id != what for w in self.windows(pid))  # noqa: E731
         else:
             pred = lambda: self.find(what, pid) is None  # noqa: E731
-        wait_until(pred, timeout, "window %r to go (have %s)" % (what, self.windows(pid)))
+        wait_until(pred, timeout, lambda: "window %r to go (have %s)%s" % (
+            what, self.windows(pid), self.in_the_way()))
 
     def active(self):
         """The id of the active window, or None."""
@@ -267,7 +307,8 @@ class Display:
             wid = self.active()
             t = self.title(wid) if wid else None
             return wid if t is not None and re.search(title_regex, t) else None
-        return wait_until(pred, timeout, "an active window titled /%s/" % title_regex)
+        return wait_until(pred, timeout, lambda: "an active window titled /%s/ (active: %r)%s" % (
+            title_regex, self.title(self.active()), self.in_the_way()))
 
     def activate(self, wid, timeout=WAIT):
         """Makes the window active and checks that it is, before any key goes to it."""
@@ -276,9 +317,9 @@ class Display:
                 return True
             self._run(["xdotool", "windowactivate", "--sync", str(wid)], check=False, timeout=10)
             return self.active() == wid
-        wait_until(pred, timeout, "window 0x%x (%r) to become active; active: %r; windows: %s"
-                   % (wid, self.title(wid), self.title(self.active()), self.windows()),
-                   interval=0.3)
+        wait_until(pred, timeout, lambda: "window 0x%x (%r) to become active; active: %r; "
+                   "windows: %s%s" % (wid, self.title(wid), self.title(self.active()),
+                                      self.windows(), self.in_the_way()), interval=0.3)
 
     def key(self, wid, *keys):
         """Real key presses to the window, e.g. key(w, "ctrl+Insert", "Tab")."""
@@ -352,6 +393,17 @@ class DialogLog:
         """Every dialog shown so far: list of (caption, text)."""
         return [(f[2], f[3]) for _, f in self.entries(0) if f[0] == "ask"]
 
+    def open_boxes(self):
+        """The dialogs shown and not answered yet, outermost first: list of (caption, text).
+        A dialog shown from within another is answered before it."""
+        shown = []
+        for _, f in self.entries(0):
+            if f[0] == "ask":
+                shown.append((f[2], f[3]))
+            elif f[0] == "answer" and shown:
+                shown.pop()
+        return shown
+
 
 def _unescape(field):
     return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(1),
@@ -382,11 +434,16 @@ class Station:
             self.start()
 
     def start(self):
+        self.launch()
+        self._first_start()
+        self.main = self.display.wait_window(MAIN_TITLE, pid=self.proc.pid)
+        return self
+
+    def launch(self):
+        """Starts the program and returns at once (start() also answers the first start)."""
         env = dict(self.display.env, LANG="da_DK.UTF-8", QT_QPA_PLATFORM="xcb",
                    KJ_DIALOG_LOG=self.dialogs.path)
         self.proc = _spawn([PROGRAM, "T3=" + self.startup_dir], env=env, log=self.log)
-        self._first_start()
-        self.main = self.display.wait_window(MAIN_TITLE, pid=self.proc.pid)
         return self
 
     def _first_start(self):
@@ -450,8 +507,8 @@ class Station:
                         gone, text_regex, self._tables_now(tables)))
             return ask
         try:
-            ask = wait_until(pred, timeout, "a dialog /%s/ (dialogs so far: %s)" % (
-                text_regex, self.dialogs.asked()))
+            ask = wait_until(pred, timeout, lambda: "a dialog /%s/ (dialogs so far: %s)%s" % (
+                text_regex, self.dialogs.asked(), self.display.in_the_way()))
         except TimeoutError_ as e:
             raise TimeoutError_("%s; %s" % (e, self._tables_now(tables))) from None
         return self.wait_dialog_window(ask, timeout), ask
@@ -487,7 +544,8 @@ class Station:
             active = self.display.active() == (win or self.main)
             quiet[0] = quiet[0] + 1 if idle and active else 0
             return quiet[0] >= 5
-        wait_until(pred, timeout, "the program to settle (windows %s)" % self.windows())
+        wait_until(pred, timeout, lambda: "the program to settle (windows %s)%s" % (
+            self.windows(), self.display.in_the_way()))
         return answered
 
     def wait_answer(self, timeout=WAIT):
@@ -548,6 +606,46 @@ def rows(where, table, deleted=False, encoding="cp850"):
     dbf = dbfread.DBF(path, load=True, ignore_missing_memofile=True, encoding=encoding,
                       char_decode_errors="replace")
     return [dict(r) for r in (dbf.deleted if deleted else dbf.records)]
+
+
+def window_map_states(display):
+    """Every named X window below the root with its map state, one a line: which window
+    shows, which does not (a box the window manager never mapped)."""
+    lines = []
+    tree = display._run(["xwininfo", "-root", "-tree"], check=False)
+    for m in re.finditer(r"^\s+(0x[0-9a-f]+) (\".*?\"):", tree, flags=re.M):
+        info = display._run(["xwininfo", "-id", m.group(1)], check=False)
+        state = re.search(r"Map State: (\S+)", info)
+        lines.append("%s %s %s" % (m.group(1), state.group(1) if state else "?", m.group(2)))
+    return "\n".join(lines) + "\n"
+
+
+def program_stack(pid):
+    """The stacks of a running program's threads: gdb's, else eu-stack's, else what /proc
+    tells of each thread (its state and the kernel function it waits in)."""
+    for args in (["gdb", "-batch", "-nx", "-p", str(pid), "-ex", "thread apply all bt 30"],
+                 ["eu-stack", "-p", str(pid)]):
+        if shutil.which(args[0]):
+            try:
+                r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   stdin=subprocess.DEVNULL, timeout=90)
+                text = r.stdout.decode("utf-8", errors="replace")
+                if "#0" in text or "TID" in text:
+                    return text
+            except subprocess.TimeoutExpired:
+                pass
+    parts = []
+    for tid in sorted(os.listdir("/proc/%d/task" % pid)):
+        base = "/proc/%d/task/%s/" % (pid, tid)
+        try:
+            with open(base + "stat") as f:
+                stat = f.read().split()
+            with open(base + "wchan") as f:
+                wchan = f.read()
+            parts.append("thread %s state %s waits in %s" % (tid, stat[2], wchan))
+        except OSError:
+            continue
+    return "\n".join(parts) + "\n"
 
 
 def table_summary(folder, limit=3000):

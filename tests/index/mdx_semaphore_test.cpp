@@ -159,13 +159,18 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
+// The reads a walking station makes at most before giving up on seeing a write: about 20 s
+// on an idle machine. Whether a waiting writer gets in is a matter of how many reads pass
+// meanwhile, not of seconds: a busy machine makes each read last longer (on two busy cores
+// the write showed after 900 reads on average, at most 4,400 in ten runs).
+constexpr int kWalkRounds = 20000;
+
 // Counts in and out again and again, each read lasting a millisecond, so that with a few
 // such stations some read is nearly always counted; stops when another station's write
-// shows (or after a minute). Answers the first failure's code, 0 when a write showed
-// (998: none showed).
+// shows (or after kWalkRounds reads). Answers the first failure's code, 0 when a write
+// showed (998: none showed).
 uint16_t Walk(IndexSemaphore& s) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < until) {
+    for (int round = 0; round < kWalkRounds; ++round) {
         if (uint16_t rc = s.IncRead(); rc != 0) return rc;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (uint16_t rc = s.DecRead(); rc != 0) return rc;
@@ -326,11 +331,13 @@ TEST_F(SemTest, AWaitingWriterGetsInBesideWalkingReaders) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Record()[1] == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_NE(Record()[1], 0);   // they walk
-    w.SetReadTimeoutTicks(364);  // twenty seconds
+    ASSERT_NE(Record()[1], 0);  // they walk
+    // No time-out: the walkers' reads bound the wait (once they stop, nothing is counted).
+    w.SetReadTimeoutTicks(0);
     ASSERT_EQ(w.LockSemaphore(), 0) << TzCommon::LastMessage();
     ASSERT_EQ(w.UnlockSemaphore(), 0);
-    for (auto& k : walkers) EXPECT_EQ(k->ReadLine(), "0 1 2");  // walked on and saw it
+    for (auto& k : walkers)  // walked on and saw it ("998": walked every read and did not)
+        EXPECT_EQ(k->ReadLine(), "0 1 2");
     for (auto& k : walkers) k->WriteLine("quit");
     for (auto& k : walkers) EXPECT_EQ(k->Wait(), 0);
     ASSERT_EQ(w.Logout(), 0);

@@ -1,7 +1,11 @@
-/* Moves the wall clock of a process by whole days, for running the tools and tests as on
- * another day: preloaded (LD_PRELOAD), it adds KJ_CLOCK_SHIFT_DAYS days (negative moves back)
- * to what time, gettimeofday and clock_gettime for the real-time clocks return. The monotonic
- * and boot clocks are left alone, so timeouts and waits keep their length.
+/* Moves the wall clock of a process and of the processes it starts, for running the tools
+ * and tests as on another day or at another hour: preloaded (LD_PRELOAD), it adds
+ * KJ_CLOCK_SHIFT_SECONDS seconds and KJ_CLOCK_SHIFT_DAYS days (negative moves back) to what
+ * time, gettimeofday and clock_gettime for the real-time clocks return. The monotonic and
+ * boot clocks are left alone, so timeouts and waits keep their length.
+ * scripts/with_clock_shift.sh --at HH:MM:SS computes the seconds that set the local time
+ * to that time of day when a command starts.
+ *
  * Built by scripts/with_clock_shift.sh: cc -shared -fPIC -o clock_shift.so clock_shift.c -ldl */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -10,11 +14,13 @@
 #include <time.h>
 
 static long ShiftSeconds(void) {
-    static long shift = -1;
+    static long shift = 0;
     static int known = 0;
     if (!known) {
+        const char* seconds = getenv("KJ_CLOCK_SHIFT_SECONDS");
         const char* days = getenv("KJ_CLOCK_SHIFT_DAYS");
-        shift = days ? strtol(days, NULL, 10) * 86400L : 0;
+        shift = (seconds ? strtol(seconds, NULL, 10) : 0) +
+                (days ? strtol(days, NULL, 10) * 86400L : 0);
         known = 1;
     }
     return shift;

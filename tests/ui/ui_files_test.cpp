@@ -1,6 +1,7 @@
 // Edit masks, INI files, the text-file class and the dialog service's questions: the mask
 // translation table, INI round trips that keep comments and order, TMVFil's bytes and
 // failure messages, and the scripted responder answering Yes/No/Cancel and input boxes.
+#include <QDialog>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -295,6 +296,57 @@ class UiFilesTest : public QObject {
                  mb::kIdOk);
         QCOMPARE(owner, static_cast<QWidget*>(&splash));
         QVERIFY(onTop);
+    }
+
+    // Every kind of dialog raised just after the start-up window was hidden (as the first
+    // start hides it before asking for the data folder) belongs to no hidden window: the
+    // window system may then never show it, and the user could not answer.
+    void dialogsAfterTheStartUpWindowHidesHaveNoHiddenOwner() {
+        DialogService::Instance().SetResponder(nullptr);
+        const struct {
+            const char* what;
+            std::function<void()> ask;
+        } kinds[] = {
+            {"message",
+             [] { DialogService::Instance().MessageBox("Fejl", "Morvane Vaktor", mb::kOk); }},
+            {"input", [] { DialogService::Instance().InputText("Sag", "Nummer", "1"); }},
+            {"folder", [] { DialogService::Instance().Folder("Vælg mappe til datafiler", "/"); }},
+            {"open file", [] { DialogService::Instance().OpenFile("Åbn", "/", "Alle filer (*)"); }},
+        };
+        for (const auto& kind : kinds) {
+            QDialog splash(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint);
+            splash.show();
+            splash.activateWindow();
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &splash, 10000);
+            splash.hide();
+            // The window manager's focus for the start-up window, reported after it was
+            // hidden, makes the hidden window the active one again: as here.
+            QApplication::setActiveWindow(&splash);
+            QCOMPARE(QApplication::activeWindow(), static_cast<QWidget*>(&splash));
+            QWidget* owner = nullptr;
+            bool seen = false;
+            int tries = 0;
+            std::function<void()> close = [&] {
+                QWidget* dialog = QApplication::activeModalWidget();
+                if (!dialog && ++tries < 1000) {
+                    QTimer::singleShot(1, close);
+                    return;
+                }
+                if (!dialog) return;
+                seen = true;
+                owner = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+                if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                    box->button(QMessageBox::Ok)->click();
+                else if (auto* d = qobject_cast<QDialog*>(dialog))
+                    d->reject();
+            };
+            QTimer::singleShot(0, close);
+            kind.ask();
+            QVERIFY2(seen, kind.what);
+            QVERIFY2(!owner || owner->isVisible(),
+                     qPrintable(
+                         QString("%1 dialog owned by the hidden start-up window").arg(kind.what)));
+        }
     }
 
     void responderAnswersQuestionsAndInputBoxes() {
