@@ -250,9 +250,10 @@ void RepairCutFoundByRead(WorkArea& a) {
     if (!locked && a.file.Lock(appendByte, 1) != 0) return;  // the next append repairs it
     uint64_t size = 0;
     if (a.file.Size(&size) == 0) {
-        a.countSeen = std::max(a.countSeen, a.recCount);
-        a.recCount = RecordsHeld(a, size, a.recCount);
-        RepairIfCut(a);
+        // Only a header that claims more than the file holds tells a cut: a pack or zap
+        // of another area or station shrinks the file with its header's count.
+        a.recCount = a.countSeen = RecordsHeld(a, size, a.recCount);
+        if (CountOnDisk(a) > a.recCount) RepairIfCut(a);
     }
     if (!locked) a.file.Unlock(appendByte, 1);
 }

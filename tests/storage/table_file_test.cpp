@@ -534,6 +534,16 @@ TEST_F(TableFileTest, ARecordReadPastACutReportsTheCut) {
         Dbf4::Unlock();
         Dbf4::CloseArea();
     }
+    // Emptied with its header (a zap of another area or station): no cut.
+    WriteFile(Path("c.dbf"), WithCount(b, 5));
+    Open(1, Path("c.dbf"));
+    Dbf4::GoBottom();
+    WriteFile(Path("c.dbf"), WithCount(b.substr(0, 32 + 33) + "\x1A", 0));
+    Dbf4::Go(5);
+    TzCommon::ClearError();
+    EXPECT_EQ(Dbf4::RecCount(), 0);
+    EXPECT_TRUE(TzDbfLow::TakeShortTables().empty()) << "a zapped table reported cut";
+    Dbf4::CloseArea();
 }
 
 // A count of 0x7FFFFFFF over an empty file: moves report 212 and never overflow the record
