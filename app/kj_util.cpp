@@ -18,6 +18,7 @@
 #include "storage/num_text.h"
 #include "storage/tz_common.h"
 #include "storage/tz_utils.h"
+#include "ui/application.h"
 #include "ui/dialog_service.h"
 #include "ui/text_codec.h"
 
@@ -199,13 +200,23 @@ void RunMove(const std::string& again, const std::function<void()>& move) {
 }
 
 void TellShortTables() {
+    std::vector<TzDbfLow::ShortTable> told;
     for (const TzDbfLow::ShortTable& t : TzDbfLow::TakeShortTables()) {
+        const bool again = std::any_of(told.begin(), told.end(), [&t](const auto& o) {
+            return o.file == t.file && o.held == t.held && o.claimed == t.claimed;
+        });
+        if (again) continue;  // one cut found by two cursors of the table
+        told.push_back(t);
         const int32_t lost = t.claimed - t.held;
+        // The open or append that found the cut marked the table's index; it is built again
+        // before any key of it is used.
+        const bool indexed = TzUtils::FileExists(TzCommon::ForceExtension(t.file, "MDX"));
         ShowMsg("Tabellen " + t.file + " indeholder f\xE6rre poster end dens hoved angav: " +
                 std::to_string(t.held) + " i stedet for " + std::to_string(t.claimed) + ". " +
                 std::to_string(lost) + (lost == 1 ? " post" : " poster") +
-                " mangler; filen er afkortet eller beskadiget. Hent tabellen fra en "
-                "sikkerhedskopi, hvis de manglende poster skal bruges.");
+                " mangler; filen er afkortet eller beskadiget." +
+                (indexed ? " Indekset over tabellen er bygget igen." : "") +
+                " Hent tabellen fra en sikkerhedskopi, hvis de manglende poster skal bruges.");
     }
 }
 
@@ -219,6 +230,9 @@ WaitCursor::~WaitCursor() {
 
 void SetMainWindow(QWidget* window) {
     g_mainWindow = window;
+    // With the main window up, a table found short at any moment (a save, a browse, a
+    // report) is told once the user's action that found it has returned.
+    kjqt::KjApplication::SetAfterEvent(window ? &TellShortTables : nullptr);
 }
 
 QWidget* MainWindow() {

@@ -66,8 +66,9 @@ UnreadField DescribeUnreadField(const Db::TField& field, const std::string& why)
 UnreadField DescribeUnreadField(const Db::TField& field, const std::string& where, int32_t rec,
                                 const std::string& why);
 // Tells the user, in a box each, of every table whose header claimed more records than the
-// file held whole (repaired by the open that found it): which table, and how many records
-// are missing.
+// file held whole (repaired by the open or append that found it): which table, how many
+// records are missing, and that its index was built again. The start-up calls it, and
+// with the main window up it runs after each of the user's actions (SetMainWindow).
 void TellShortTables();
 void ProgressOpen(const std::string& caption, const std::vector<std::string>& lines, int maximum);
 void ProgressStep(int position);

@@ -90,7 +90,8 @@ uint16_t WriteHeaderQuietly(WorkArea& a) {
 // first, so that a failure at any step leaves a header count no larger than the records
 // in the file. 0 or the failing code.
 uint16_t CutTable(WorkArea& a, int32_t kept) {
-    a.recCount = kept;
+    // The area cuts the table on purpose: the records it saw past `kept` are no loss.
+    a.recCount = a.countSeen = kept;
     a.state = kAppended;
     uint16_t rc = WriteHeaderQuietly(a);
     const uint64_t end = TzDbfLow::RecordOffset(a, kept + 1);
@@ -170,7 +171,7 @@ uint16_t CopyLiveRecords(WorkArea& a, tz::File& out, bool keepDeleted, int32_t* 
 
 // Count, date, end mark and flush of the packed copy the area now works on.
 uint16_t FinishPacked(WorkArea& a, int32_t kept) {
-    a.recCount = kept;
+    a.recCount = a.countSeen = kept;  // the packed-away records are no loss
     uint16_t rc = WriteHeaderQuietly(a);
     const uint8_t mark = TzDbfLow::kEofMark;
     if (rc == 0) rc = a.file.WriteAt(TzDbfLow::RecordOffset(a, kept + 1), &mark, 1);

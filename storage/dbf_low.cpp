@@ -243,6 +243,21 @@ void RepairIfCut(WorkArea& a) {
     if (a.indexExt) a.countCut = wasCut;
 }
 
+void RepairCutFoundByRead(WorkArea& a) {
+    if (a.readOnly || a.isVirtual) return;
+    const bool locked = a.lockState == Dbf4::kLockFile || a.lockState == Dbf4::kLockAppend;
+    const uint64_t appendByte = Dbf4::AppendByte();
+    if (!locked && a.file.Lock(appendByte, 1) != 0) return;  // the next append repairs it
+    uint64_t size = 0;
+    if (a.file.Size(&size) == 0) {
+        // Only a header that claims more than the file holds tells a cut: a pack or zap
+        // of another area or station shrinks the file with its header's count.
+        a.recCount = a.countSeen = RecordsHeld(a, size, a.recCount);
+        if (CountOnDisk(a) > a.recCount) RepairIfCut(a);
+    }
+    if (!locked) a.file.Unlock(appendByte, 1);
+}
+
 bool UseDbf(WorkArea& a, const OpenMode& mode) {
     TzCommon::ClearErrorWord();
     a.fileName = TzCommon::DefaultExtension(a.fileName, "DBF");

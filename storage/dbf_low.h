@@ -127,6 +127,12 @@ int32_t RecordsHeld(Dbf4::WorkArea& a, uint64_t size, int32_t known);
 // count and the end mark are put right, and the loss is reported as an open reports a
 // table found short; the next append then takes no lost record's number under its keys.
 void RepairIfCut(Dbf4::WorkArea& a);
+// A read found the file ending before a record the area counted. Under the append byte
+// (this area's file or append lock, or one try of the byte) the area's count follows the
+// file; when the header on disk claims more than the file holds (another program cut the
+// table) the cut is repaired and reported as RepairIfCut does. A file shrunk with its
+// header (a pack or zap elsewhere) is no cut. Without the byte the next append repairs it.
+void RepairCutFoundByRead(Dbf4::WorkArea& a);
 
 // A table whose header claimed more records than the file holds whole (a cut or damaged
 // copy; an append writes its record before the count, so no append leaves this), as the

@@ -64,7 +64,10 @@ bool GetDbfRecord(WorkArea& a, int32_t n) {
     }
     size_t got = 0;
     uint16_t rc = a.file.ReadAt(RecordOffset(a, n), a.record.data(), a.recordLength, &got);
-    if (rc == 0 && got < a.recordLength) rc = TzErr::UnexpectedEndOfFile;
+    if (rc == 0 && got < a.recordLength) {
+        rc = TzErr::UnexpectedEndOfFile;
+        RepairCutFoundByRead(a);
+    }
     if (rc != 0) {
         SetError(rc, "File:  " + a.fileName + "  [GetDbfRecord]");
         return false;

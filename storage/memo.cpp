@@ -265,6 +265,9 @@ int32_t AllocateBlocks(WorkArea&, MemoDescriptor& d, int32_t n, int32_t oldBlock
             break;
         }
         if (next >= blocks || n == INT32_MAX || (next & 0xFFFF) == 0xFFFF) break;
+        // A run said to reach past the end of the file is damaged: its length is not
+        // trusted, and the chain is not walked further (the new memo goes to the end).
+        if (at != 0 && runLength > blocks - at) break;
         if (at != 0 && runLength >= uint32_t(n)) {
             // Take this run: release what it has beyond n, then unlink it.
             if (runLength > uint32_t(n) &&

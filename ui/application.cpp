@@ -32,13 +32,33 @@ KjApplication::KjApplication(int& argc, char** argv) : QApplication(argc, argv) 
         installTranslator(&qtTexts_);
 }
 
+namespace {
+
+void (*g_afterEvent)() = nullptr;
+
+}  // namespace
+
+void KjApplication::SetAfterEvent(void (*after)()) {
+    g_afterEvent = after;
+}
+
 bool KjApplication::notify(QObject* receiver, QEvent* event) {
+    bool handled = false;
+    ++depth_;
     try {
-        return QApplication::notify(receiver, event);
+        handled = QApplication::notify(receiver, event);
     } catch (...) {
         ShowException(std::current_exception());
-        return false;
     }
+    if (--depth_ == 0) AfterEvent();
+    return handled;
+}
+
+void KjApplication::AfterEvent() {
+    if (!g_afterEvent || after_) return;
+    after_ = true;
+    kjqt::Guarded(g_afterEvent);
+    after_ = false;
 }
 
 }  // namespace kjqt

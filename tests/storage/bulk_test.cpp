@@ -139,6 +139,13 @@ TEST_F(BulkTest, PackOfOnlyDeletedRecordsAndZapLeaveEmptyTables) {
     EXPECT_EQ(t.Count(), 0u);
     EXPECT_EQ(t.b.size(), t.HeaderLength() + 1);
     EXPECT_FALSE(Dbf4::Pack());  // nothing to pack
+    // The area that packed appends after it: no cut is found (the area cut the table).
+    ASSERT_TRUE(Dbf4::ALock());
+    Dbf4::ClearRecord();
+    SetI(1, 5);
+    Dbf4::Append();
+    EXPECT_EQ(Dbf4::RecNo(), 1);
+    EXPECT_TRUE(TzDbfLow::TakeShortTables().empty()) << "a packed table reported cut";
     Dbf4::CloseArea();
 
     MakeIdTable("hundred.dbf", 100, {});
@@ -154,6 +161,7 @@ TEST_F(BulkTest, PackOfOnlyDeletedRecordsAndZapLeaveEmptyTables) {
     Dbf4::ClearRecord();
     SetI(1, 7);
     Dbf4::Append();
+    EXPECT_TRUE(TzDbfLow::TakeShortTables().empty()) << "a zapped table reported cut";
     Dbf4::CloseArea();
     t = RawTable(Bytes("hundred.dbf"));
     EXPECT_EQ(t.Count(), 1u);

@@ -206,6 +206,42 @@ TEST_F(MemoTest, BadMemoFilesGiveCodes) {
     EXPECT_EQ(Memo::EditorText(), "open end\r\n");
 }
 
+// A free run whose stored length reaches past the end of the file (a damaged chain) is
+// not taken as free room: the memo written next leaves the memos after the run whole.
+TEST_F(MemoTest, Dbase4FreeRunLongerThanTheFileIsNotTaken) {
+    auto d4 = NewTable("d4", 0x8B, 0, 512, false);
+    std::vector<int32_t> live;
+    for (const char* text : {"first", "second", "third", "freed", "fifth", "sixth"})
+        live.push_back(Memo::AddMemo(*d4, text));  // blocks 1 to 6
+    ASSERT_EQ(live, std::vector<int32_t>({1, 2, 3, 4, 5, 6}));
+    // The free chain: the header to block 1, a run of 1 block to block 4, a run of 1 block
+    // that claims 1000 (and a next run at block 5).
+    tz::File f;
+    ASSERT_EQ(f.Open(MemoPath(*d4), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+    auto put = [&f](uint64_t at, uint32_t v) {
+        const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+        ASSERT_EQ(f.WriteAt(at, b, 4), 0);
+    };
+    put(0, 1);
+    put(512, 4);
+    put(512 + 4, 1);
+    put(4 * 512, 5);
+    put(4 * 512 + 4, 1000);
+    f.Close();
+    Memo::Editor().lines = {{std::string(700, 'x'), 13}};  // two blocks
+    const int32_t at = Memo::EditMemo(*d4, 0);
+    ASSERT_NE(at, 0) << TzCommon::LastMessage();
+    EXPECT_GT(at, 6) << "written in the run that claimed more than the file holds";
+    const std::vector<std::pair<int32_t, const char*>> kept = {
+        {2, "second"}, {3, "third"}, {5, "fifth"}, {6, "sixth"}};
+    for (const auto& [block, text] : kept) {
+        ASSERT_TRUE(Memo::GetMemo(*d4, block)) << text << ": " << TzCommon::LastMessage();
+        EXPECT_EQ(Memo::EditorText(), std::string(text) + "\r\n");
+    }
+    ASSERT_TRUE(Memo::GetMemo(*d4, at));
+    EXPECT_EQ(JoinedLines(), std::string(700, 'x'));
+}
+
 TEST_F(MemoTest, FailedEditMemoReleasesTheLock) {
     auto fp = NewTable("fp", 0xF5, 0, 512, false);  // shared: appends take the memo lock
     Memo::Editor().lines = {{"text", 13}};

@@ -1,5 +1,7 @@
 // Table files to the byte: new headers and descriptors, record encodings, the end-of-file
 // mark, the header date and count, and damaged headers that must be refused cleanly.
+#include <unistd.h>
+
 #include <ctime>
 
 #include "storage/tz_errors.h"
@@ -493,6 +495,55 @@ TEST_F(TableFileTest, HeaderClaimingMissingRecordsIsReportedOnce) {
     Dbf4::CloseArea();
     TzMsg::ClearMsgWindowProcs();
     EXPECT_TRUE(shown.empty());
+}
+
+// A table cut short by another program while an area has it open: the read of a record
+// the file no longer holds (a browse, a report) fails, and finds the cut as an append
+// does: the header's count and end mark put right, the cut on the short-table list once,
+// and the area's count following the file. Through the file lock or none.
+TEST_F(TableFileTest, ARecordReadPastACutReportsTheCut) {
+    ASSERT_TRUE(Create("c.dbf", {{"A", 'C', 3, 0}}));
+    std::string b = Bytes("c.dbf");
+    b.pop_back();
+    b += " r1  r2  r3  r4  r5\x1A";
+    for (bool fileLock : {false, true}) {
+        SCOPED_TRACE(fileLock ? "under the file lock" : "no lock");
+        WriteFile(Path("c.dbf"), WithCount(b, 5));
+        Open(1, Path("c.dbf"));
+        for (Dbf4::GoTop(); !Dbf4::dEOF(); Dbf4::Skip(1)) {
+        }
+        if (fileLock) {
+            ASSERT_TRUE(Dbf4::FLock());
+        }
+        ASSERT_EQ(truncate(Path("c.dbf").c_str(), off_t(b.size() - 3)), 0);  // r5 cut
+        Dbf4::Go(5);
+        EXPECT_NE(TzCommon::ErrorWord(), 0) << "record 5 read from a file that lost it";
+        TzCommon::ClearError();
+        EXPECT_EQ(Dbf4::RecCount(), 4);
+        const std::vector<TzDbfLow::ShortTable> found = TzDbfLow::TakeShortTables();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].held, 4);
+        EXPECT_EQ(found[0].claimed, 5);
+        EXPECT_EQ(Le32(Bytes("c.dbf"), 4), 4u) << "the header's count";
+        EXPECT_EQ(uint8_t(Bytes("c.dbf")[32 + 33 + 4 * 4]), 0x1A) << "the end mark";
+        Dbf4::Go(4);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0);
+        Dbf4::Go(5);
+        TzCommon::ClearError();
+        EXPECT_TRUE(TzDbfLow::TakeShortTables().empty()) << "the cut reported again";
+        Dbf4::Unlock();
+        Dbf4::CloseArea();
+    }
+    // Emptied with its header (a zap of another area or station): no cut.
+    WriteFile(Path("c.dbf"), WithCount(b, 5));
+    Open(1, Path("c.dbf"));
+    Dbf4::GoBottom();
+    WriteFile(Path("c.dbf"), WithCount(b.substr(0, 32 + 33) + "\x1A", 0));
+    Dbf4::Go(5);
+    TzCommon::ClearError();
+    EXPECT_EQ(Dbf4::RecCount(), 0);
+    EXPECT_TRUE(TzDbfLow::TakeShortTables().empty()) << "a zapped table reported cut";
+    Dbf4::CloseArea();
 }
 
 // A count of 0x7FFFFFFF over an empty file: moves report 212 and never overflow the record
