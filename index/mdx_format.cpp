@@ -162,6 +162,7 @@ uint16_t MdxFile::Close() {
     if (!dirty_.empty() && !failed_) rc = FlushDirty();
     dirty_.clear();
     reused_.clear();
+    checked_ = {};
     if (rc == 0 && headerChanged_ && !failed_) rc = FlushHeader();
     uint16_t closeRc = file_.Close();
     InvalidateCache();
@@ -562,6 +563,12 @@ uint16_t MdxFile::FlushDirty() {
         tz::StopPoint("ndx-split-part-written");
     }
     return pass(false);
+}
+
+void MdxFile::NotePageChecked(uint32_t block, int tag) {
+    const size_t i = block / 2;  // a page read whole, so within the file
+    if (i >= checked_.size()) checked_.resize(i + 1 + i / 4, 0);
+    checked_[i] = CheckedStamp(tag);
 }
 
 void MdxFile::InvalidateCache() {

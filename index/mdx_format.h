@@ -274,6 +274,14 @@ class MdxFile {
     // before are stale) and looks at the file's length again.
     void InvalidateCache();
     uint64_t Generation() const { return generation_; }
+    // Whether tag `tag` checked the entries of the page at `block` at this generation (a
+    // page copied again at the same generation holds the same bytes), and noting that it
+    // did: every page a search passes is checked once per generation, not at every search.
+    bool PageChecked(uint32_t block, int tag) const {
+        const size_t i = block / 2;
+        return i < checked_.size() && checked_[i] == CheckedStamp(tag);
+    }
+    void NotePageChecked(uint32_t block, int tag);
     bool Failed() const { return failed_; }
     // A read of this file found it damaged (222: a page that cannot be one, or a tree that
     // points wrongly); the index engine marks the file so that its tags are built again.
@@ -317,6 +325,9 @@ class MdxFile {
     // before the pages in place as those past the end are.
     std::set<uint32_t> reused_;
     uint64_t generation_ = 1;
+    // By block / 2: the generation a tag checked the page at, and the tag (see PageChecked).
+    std::vector<uint64_t> checked_;
+    uint64_t CheckedStamp(int tag) const { return generation_ << 6 | uint64_t(tag & 63); }
     bool mapWanted_ = true;   // SetMapping
     bool mapFailed_ = false;  // mmap refused for this open: ReadAt only
 };

@@ -107,10 +107,9 @@ uint16_t MdxTag::CheckPage(uint32_t block, const PageBuf& p, bool root) {
         if (leaf && keysExpected_ && keysExpected_(keysOwner_, inserting_))
             return BadNode(block, "no keys in the tag, though the table has rows for it");
     }
-    auto& slot = checked_[(block / 2) % kCheckedSlots];
-    if (slot.first == block && slot.second == file_->Generation()) return 0;
+    if (file_->PageChecked(block, tagNo_)) return 0;
     if (uint16_t rc = CheckEntries(block, p)) return rc;
-    slot = {block, file_->Generation()};
+    file_->NotePageChecked(block, tagNo_);
     return 0;
 }
 

@@ -170,11 +170,6 @@ class MdxTag {
     bool inserting_ = false;  // Insert's descent (for keysExpected_)
     KeysExpected keysExpected_ = nullptr;
     const void* keysOwner_ = nullptr;
-    // Pages whose entries were checked, with the file's generation then (a page copied
-    // again at the same generation holds the same bytes): the root and the upper pages
-    // that every search passes are checked once, not at every search.
-    static constexpr size_t kCheckedSlots = 16;
-    std::array<std::pair<uint32_t, uint64_t>, kCheckedSlots> checked_{};
 };
 
 // The blocks that the tags of the file's tag table lead to: their headers and every page of
