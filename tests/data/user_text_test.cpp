@@ -99,6 +99,39 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
     FailAWrite(d, ENOSPC);  // later tests meet the file layer as a full disk left it
 }
 
+// A field another program changed or removed: the field and the table's file in the words,
+// the table named once (the dataset's "<file>: " lead goes into them), the engine's text
+// after them.
+TEST(UserText, AFieldTheTableDoesNotHoldAsTheProgramHasItNamesItsTable) {
+    const std::string file = "/d/Sags Data/Bruger.dbf";
+    struct Case {
+        std::string engine, words;
+    } cases[] = {
+        {file + ": Type mismatch for field 'Kan rette.', expecting: Boolean actual: String",
+         "Feltet 'Kan rette.' har en anden type i tabellen " + file + ", end programmet bruger"},
+        {file + ": Size mismatch for field 'ini', expecting: 4 actual: 6",
+         "Feltet 'ini' har en anden l\xE6ngde i tabellen " + file + ", end programmet bruger"},
+        {file + ": Field 'ini_ret' not found",
+         "Feltet 'ini_ret' findes ikke i tabellen " + file + ", men programmet bruger det"},
+        {"Field 'ini_ret' not found",
+         "Feltet 'ini_ret' findes ikke i tabellen, men programmet bruger det"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.engine);
+        const std::string shown = TzDs::InUserWords(c.engine);
+        EXPECT_EQ(shown.rfind(c.words + "; tabellen er sandsynligvis \xE6ndret af et andet "
+                                        "program.\r\nIntet er gemt.\r\n",
+                              0),
+                  0u)
+            << shown;
+        EXPECT_NE(shown.find(std::string(TzDs::kDetailHead) + "\r\n" + c.engine), std::string::npos)
+            << shown;
+    }
+    // A lead that is not the table stays in front.
+    const std::string lead = "Kunne ikke gemme: ";
+    EXPECT_EQ(TzDs::InUserWords(lead + "Field 'x' not found").rfind(lead + "Feltet 'x'", 0), 0u);
+}
+
 TEST(UserText, AFieldOfAnotherTypeAndAWindowsOwnLeadAreKept) {
     const std::string mismatch =
         "Type mismatch for field 'Kan rette.', expecting: Boolean actual: String";
