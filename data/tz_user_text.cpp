@@ -74,16 +74,16 @@ size_t FileStart(const std::string& t, size_t from, size_t at) {
     return word;
 }
 
-// The table, index or memo file the engine's message names: the first named with its
-// folder, else the first named at all, else empty.
-std::string FileIn(const std::string& t) {
+// The table, index or memo file the engine's message names (only a table with `tables`):
+// the first named with its folder, else the first named at all, else empty.
+std::string FileIn(const std::string& t, bool tables = false) {
     std::string bare;
     size_t from = 0;
     for (size_t at = 0; at < t.size(); ++at) {
         if (t[at] != '.' || !EndsFileName(t, at)) continue;
         const size_t start = FileStart(t, from, at);
         from = at + 4;
-        if (start == at) continue;
+        if (start == at || (tables && Lower(t[at + 3]) != 'f')) continue;
         const std::string file = t.substr(start, at + 4 - start);
         if (file.find_first_of("\\/") != std::string::npos) return file;
         if (bare.empty()) bare = file;
@@ -199,7 +199,7 @@ Words WordsFor(uint16_t code, const std::string& message, const std::string& nam
             break;
     }
     if (message.find("not in index") != std::string::npos)
-        return NotInIndexWords(file, QuotedAfter(message, "key"));
+        return NotInIndexWords(FileIn(message, true), QuotedAfter(message, "ey: "));
     if (message.find("Invalid Node Number") != std::string::npos ||
         message.find("[GetNode]") != std::string::npos)
         return DamagedIndexWords(file);

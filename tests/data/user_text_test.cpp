@@ -64,10 +64,24 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
          "Corrupted index file: " + d + "Sager.MDX: block 7 [GetNode]",
          "Indeksfilen " + d + "Sager.MDX er beskadiget.", "Disken er fuld"},
         {"a header lie refused", 0, TzErr::RequestBeyondRange,
-         "Record with key: \"S002\" not in index: SAGSNR. [SyncIndex-2]",
-         "Tabellen passer ikke med sit indeks: r\xE6kken med n\xF8glen \"S002\" st\xE5r ikke i "
-         "indeksfilen. Oftest er tabellen \xE6ndret af et andet program",
+         "Record with key: \"S002\" not in index: " + d +
+             "Sager.MDX [tag: SAGSNR]. "
+             "[SyncIndex-2] Record: 1 of " +
+             d + "Sager.dbf",
+         "Tabellen " + d +
+             "Sager.dbf passer ikke med sit indeks: r\xE6kken med n\xF8glen "
+             "\"S002\" st\xE5r ikke i indeksfilen. Oftest er tabellen \xE6ndret af et andet "
+             "program",
          "Indeksfilen er beskadiget"},
+        {"a key missing from its tag", 0, TzErr::RequestBeyondRange,
+         "Key: \"S009\" not in index: " + d +
+             "Sager.MDX [tag: SAGSNR]. [SyncIndex-1] "
+             "Record: 4 of " +
+             d + "Sager.dbf",
+         "Tabellen " + d +
+             "Sager.dbf passer ikke med sit indeks: r\xE6kken med n\xF8glen "
+             "\"S009\"",
+         "MDX passer"},
         {"a folder with a space, the table named first without it", ENOSPC, TzErr::DiskWriteError,
          "Poster.dbf: Cannot write to: /tmp/Mine data/Sags Data/Poster.@S@ UNLOCKSEMAPHORE",
          "Disken er fuld: /tmp/Mine data/Sags Data/\r\nDer var ikke plads p\xE5 disken til at "
