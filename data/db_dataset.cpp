@@ -78,15 +78,15 @@ void TDataSet::CloseCursor() {
 }
 
 void TDataSet::CheckActive() const {
-    if (state_ == dsInactive) DatabaseError(SDataSetClosed, name_);
+    if (state_ == dsInactive) DatabaseError(SDataSetClosed, NameForUser());
 }
 
 void TDataSet::CheckInactive() const {
-    if (state_ != dsInactive) DatabaseError(SDataSetOpen, name_);
+    if (state_ != dsInactive) DatabaseError(SDataSetOpen, NameForUser());
 }
 
 void TDataSet::CheckCanModify() const {
-    if (!GetCanModify()) DatabaseError(SDataSetReadOnly, name_);
+    if (!GetCanModify()) DatabaseError(SDataSetReadOnly, NameForUser());
 }
 
 // ---- States ------------------------------------------------------------------------------
@@ -165,7 +165,7 @@ void TDataSet::CheckBrowseMode() {
 }
 
 void TDataSet::UpdateRecord() {
-    if (!IsWriteMode(state_)) DatabaseError(SNotEditing, name_);
+    if (!IsWriteMode(state_)) DatabaseError(SNotEditing, NameForUser());
     DataEvent(deUpdateRecord, 0);
 }
 
@@ -285,7 +285,7 @@ void TDataSet::Delete() {
         Cancel();
         return;
     }
-    if (recordCount_ == 0) DatabaseError(SDataSetEmpty, name_);
+    if (recordCount_ == 0) DatabaseError(SDataSetEmpty, NameForUser());
     DataEvent(deCheckBrowseMode, 0);
     DoBeforeDelete();
     DoBeforeScroll();
@@ -364,10 +364,10 @@ std::vector<TDataLink*> TDataSet::ActiveLinks() const {
 // ---- Fields ------------------------------------------------------------------------------
 
 TField& TDataSet::AddField(std::unique_ptr<TField> field) {
-    if (!field) DatabaseError("No field given", name_);
+    if (!field) DatabaseError("No field given", NameForUser());
     CheckInactive();
     if (!field->FieldName().empty() && FindField(field->FieldName()))
-        DatabaseError(FormatMessage(SDuplicateFieldName, {field->FieldName()}), name_);
+        DatabaseError(FormatMessage(SDuplicateFieldName, {field->FieldName()}), NameForUser());
     field->dataSet_ = this;
     fieldList_.push_back(field.get());
     ownedFields_.push_back(std::move(field));
@@ -393,7 +393,7 @@ TField* TDataSet::FindField(const std::string& name) const {
 
 TField& TDataSet::FieldByName(const std::string& name) const {
     TField* f = FindField(name);
-    if (!f) DatabaseError(FormatMessage(SFieldNotFound, {name}), name_);
+    if (!f) DatabaseError(FormatMessage(SFieldNotFound, {name}), NameForUser());
     return *f;
 }
 
@@ -428,19 +428,19 @@ void TDataSet::BindFields(bool binding) {
             continue;
         }
         TFieldDef* def = fieldDefs_.Find(f->FieldName());
-        if (!def) DatabaseError(FormatMessage(SFieldNotFound, {f->DisplayName()}), name_);
+        if (!def) DatabaseError(FormatMessage(SFieldNotFound, {f->DisplayName()}), NameForUser());
         bool sameType = def->DataType == f->DataType() ||
                         (def->DataType == ftWord && f->DataType() == ftInteger);
         if (!sameType)
             DatabaseError(
                 FormatMessage(SFieldTypeMismatch, {f->DisplayName(), FieldTypeName(f->DataType()),
                                                    FieldTypeName(def->DataType)}),
-                name_);
+                NameForUser());
         // A string field of another width would read or write past the record's slot.
         if (f->DataType() == ftString && f->Size() != def->Size)
             DatabaseError("Size mismatch for field '" + f->DisplayName() + "', expecting: " +
                               std::to_string(f->Size()) + " actual: " + std::to_string(def->Size),
-                          name_);
+                          NameForUser());
         f->fieldNo_ = def->FieldNo;
     }
 }

@@ -46,6 +46,9 @@ class TDataSet {
     TDataSet& operator=(const TDataSet&) = delete;
 
     const std::string& Name() const { return name_; }
+    // The name a message to the user gives the dataset: the file it shows when it has
+    // one (the component's name means nothing to the user), else its name.
+    virtual std::string NameForUser() const { return name_; }
     void SetName(const std::string& name) { name_ = name; }
 
     // Opening and closing.

@@ -41,17 +41,17 @@ TField::TField(TFieldType type, int size) : size_(size), dataType_(type) {}
 TField::~TField() = default;
 
 void TField::SetFieldName(const std::string& name) {
-    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->Name());
+    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->NameForUser());
     fieldName_ = name;
 }
 
 void TField::SetSize(int size) {
-    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->Name());
+    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->NameForUser());
     size_ = size;
 }
 
 void TField::SetFieldKind(TFieldKind kind) {
-    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->Name());
+    if (dataSet_ && dataSet_->Active()) DatabaseError(SDataSetOpen, dataSet_->NameForUser());
     fieldKind_ = kind;
 }
 
@@ -70,16 +70,16 @@ bool TField::GetData(void* buffer) const {
         return true;
     }
     if (!dataSet_) DatabaseError(FormatMessage(SDataSetMissing, {DisplayName()}));
-    if (!dataSet_->Active()) DatabaseError(SDataSetClosed, dataSet_->Name());
+    if (!dataSet_->Active()) DatabaseError(SDataSetClosed, dataSet_->NameForUser());
     return dataSet_->GetFieldData(const_cast<TField&>(*this), buffer);
 }
 
 void TField::SetData(const void* buffer) {
     if (!dataSet_) DatabaseError(FormatMessage(SDataSetMissing, {DisplayName()}));
     TDataSetState state = dataSet_->State();
-    if (!IsWriteMode(state)) DatabaseError(SNotEditing, dataSet_->Name());
+    if (!IsWriteMode(state)) DatabaseError(SNotEditing, dataSet_->NameForUser());
     if (fieldKind_ == fkData) {
-        if (state == dsCalcFields) DatabaseError(SNotEditing, dataSet_->Name());
+        if (state == dsCalcFields) DatabaseError(SNotEditing, dataSet_->NameForUser());
         if (readOnly_ && state != dsSetKey && state != dsFilter)
             DatabaseError(FormatMessage(SFieldReadOnly, {DisplayName()}));
     }

@@ -263,7 +263,7 @@ void TDataSet::Resync(TResyncMode mode) {
     if (mode & rmExact) {
         CursorPosChanged();
         if (GetRecord(buffers_[recordCount_], gmCurrent, true) != grOK)
-            DatabaseError(SRecordNotFound, name_);
+            DatabaseError(SRecordNotFound, NameForUser());
     } else if (GetRecord(buffers_[recordCount_], gmCurrent, false) != grOK &&
                GetRecord(buffers_[recordCount_], gmNext, false) != grOK &&
                GetRecord(buffers_[recordCount_], gmPrior, false) != grOK) {

@@ -72,6 +72,9 @@ class TTzDataSet : public Db::TDataSet {
 
     // Properties.
     const std::string& DbfFileName() const { return dbfFileName_; }
+    std::string NameForUser() const override {
+        return dbfFileName_.empty() ? Name() : dbfFileName_;
+    }
     void SetDbfFileName(const std::string& name);
     std::vector<std::string>& DbfFields() { return dbfFields_; }
     bool HideDeletedRecs = false;

@@ -425,7 +425,7 @@ void TTzDataSet::SetFieldData(TField& field, const void* buffer) {
     const int no = field.FieldNo();
     const uint8_t* in = static_cast<const uint8_t*>(buffer);
     if (no >= 1) {
-        if (State() == dsCalcFields) DatabaseError(SNotEditing, Name());
+        if (State() == dsCalcFields) DatabaseError(SNotEditing, NameForUser());
         TRecordBuffer dst = ActiveBuffer();
         if (!dst || no > int(slots_.size())) return;
         const FieldSlot& s = slots_[no - 1];

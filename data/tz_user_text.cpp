@@ -12,7 +12,18 @@ namespace TzDs {
 namespace {
 
 constexpr const char* kEngineLead = "Error # ";
-constexpr const char* kTypeMismatch = "Type mismatch for field '";
+// The dataset's failures for a field the table does not hold as the program has it.
+struct Layout {
+    const char* lead;
+    const char* tail;    // what must follow the lead (null: nothing)
+    const char* before;  // what is wrong with the field, in words: before the table
+    const char* after;   // and after it
+};
+constexpr Layout kLayouts[] = {
+    {"Type mismatch for field '", nullptr, "har en anden type i ", ", end programmet bruger"},
+    {"Size mismatch for field '", nullptr, "har en anden l\xE6ngde i ", ", end programmet bruger"},
+    {"Field '", "' not found", "findes ikke i ", ", men programmet bruger det"},
+};
 constexpr const char* kCouldNotCreate = "Could not create '";
 
 // What the user reads: the first line says what happened, then what became of the data,
@@ -63,16 +74,16 @@ size_t FileStart(const std::string& t, size_t from, size_t at) {
     return word;
 }
 
-// The table, index or memo file the engine's message names: the first named with its
-// folder, else the first named at all, else empty.
-std::string FileIn(const std::string& t) {
+// The table, index or memo file the engine's message names (only a table with `tables`):
+// the first named with its folder, else the first named at all, else empty.
+std::string FileIn(const std::string& t, bool tables = false) {
     std::string bare;
     size_t from = 0;
     for (size_t at = 0; at < t.size(); ++at) {
         if (t[at] != '.' || !EndsFileName(t, at)) continue;
         const size_t start = FileStart(t, from, at);
         from = at + 4;
-        if (start == at) continue;
+        if (start == at || (tables && Lower(t[at + 3]) != 'f')) continue;
         const std::string file = t.substr(start, at + 4 - start);
         if (file.find_first_of("\\/") != std::string::npos) return file;
         if (bare.empty()) bare = file;
@@ -188,25 +199,36 @@ Words WordsFor(uint16_t code, const std::string& message, const std::string& nam
             break;
     }
     if (message.find("not in index") != std::string::npos)
-        return NotInIndexWords(file, QuotedAfter(message, "key"));
+        return NotInIndexWords(FileIn(message, true), QuotedAfter(message, "ey: "));
     if (message.find("Invalid Node Number") != std::string::npos ||
         message.find("[GetNode]") != std::string::npos)
         return DamagedIndexWords(file);
     return OtherWords(file);
 }
 
-// "Type mismatch for field 'F', expecting: A actual: B": a field of another type than the
-// program's, as when another program changed the table.
-Words TypeMismatchWords(const std::string& shown) {
-    const size_t from = shown.find(kTypeMismatch) + std::strlen(kTypeMismatch);
+// A field of another type or length than the program's ("Type mismatch for field 'F',
+// expecting: A actual: B", "Size mismatch ..."), or missing ("Field 'F' not found"), as when
+// another program changed the table; `file` is the table, when known.
+Words LayoutWords(const Layout& kind, const std::string& shown, const std::string& file) {
+    const size_t from = shown.find(kind.lead) + std::strlen(kind.lead);
     const size_t to = shown.find('\'', from);
     const std::string field = shown.substr(from, to == std::string::npos ? 0 : to - from);
-    return {"Feltet '" + field +
-                "' har en anden type i tabellen, end programmet bruger; tabellen er "
-                "sandsynligvis \xE6ndret af et andet program.",
+    const std::string table = file.empty() ? "tabellen" : "tabellen " + file;
+    return {"Feltet '" + field + "' " + kind.before + table + kind.after +
+                "; tabellen er sandsynligvis \xE6ndret af et andet program.",
             "Intet er gemt.",
             "Hent tabellen fra en sikkerhedskopi, eller kontakt din leverand\xF8r, s\xE5 feltet "
             "kan blive rettet."};
+}
+
+// The layout failure in `shown` (null: none), and where it starts.
+const Layout* LayoutIn(const std::string& shown, size_t& at) {
+    for (const Layout& k : kLayouts) {
+        at = shown.find(k.lead);
+        if (at != std::string::npos && (!k.tail || shown.find(k.tail, at) != std::string::npos))
+            return &k;
+    }
+    return nullptr;
 }
 
 // Where the engine's code ends in `shown` when its lead is at `lead` (npos: none), with the
@@ -231,6 +253,22 @@ std::string Compose(Words w, const Situation& s, const std::string& detail) {
             w.todo = w.todo.substr(0, cut) + s.again + w.todo.substr(cut + 9);
     }
     return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
+}
+
+// A layout failure; the table the dataset names at the end of the lead ("<file>: ") goes
+// into the words, the rest of the lead (a window's own) stays in front.
+std::string LayoutInWords(const Layout& kind, const std::string& shown, size_t at,
+                          const Situation& situation) {
+    std::string lead = shown.substr(0, at);
+    std::string file;
+    const size_t dot = lead.size() >= 6 ? lead.size() - 6 : std::string::npos;
+    if (dot != std::string::npos && lead.compare(dot + 4, 2, ": ") == 0 && lead[dot] == '.' &&
+        EndsFileName(lead, dot)) {
+        const size_t start = FileStart(lead, 0, dot);
+        file = lead.substr(start, dot + 4 - start);
+        lead.resize(start);
+    }
+    return lead + Compose(LayoutWords(kind, shown, file), situation, shown.substr(lead.size()));
 }
 
 // "Could not create '<file>'": a table file the dataset component could not make, with the
@@ -264,10 +302,8 @@ std::string InUserWords(const std::string& shown, const Situation& situation) {
     if (end != std::string::npos)
         return shown.substr(0, lead) +
                Compose(WordsFor(code, shown.substr(end)), situation, shown.substr(lead));
-    const size_t mismatch = shown.find(kTypeMismatch);
-    if (mismatch != std::string::npos)
-        return shown.substr(0, mismatch) +
-               Compose(TypeMismatchWords(shown), situation, shown.substr(mismatch));
+    size_t at = 0;
+    if (const Layout* kind = LayoutIn(shown, at)) return LayoutInWords(*kind, shown, at, situation);
     return shown;
 }
 

@@ -357,16 +357,29 @@ void RepairBeforeReading(WorkArea& a, AreaIndex& x) {
     if (TagInfo* t = Controlling(x)) SyncTag(a, x, *t, SyncReport::kQuiet);
 }
 
+// Whether the room a rebuild of the whole file needs can be taken past its end now, on a
+// disk that showed freeKB free when the repair had to wait: when that would not have held
+// the rebuild, the disk's growth alone tells. The room taken stays with the file, for the
+// rebuild that follows.
+bool RepairRoomReserved(AreaIndex& x, int64_t freeKB) {
+    uint64_t size = 0;
+    if (x.file.Handle().Size(&size) != 0) return false;
+    const uint64_t need = std::max<uint64_t>(size, Mdx::PageSize);
+    return uint64_t(freeKB) * 1024 >= need && x.file.Handle().Reserve(size, need) == 0;
+}
+
 // Whether the disk may hold a repair now: it has more free room than when reads were last
-// refused for the lack of it (the user freed some). Asked only while a repair waits, not
-// on every read; a repair that fails again notes the room it failed in.
+// refused for the lack of it (the user freed some). Where the free room the disk showed
+// then would already have held the repair (a quota used up, a failure that has passed), its
+// growth tells nothing: the repair's room is asked for instead. Asked only while a repair
+// waits, not on every read; a repair that fails again notes the room it failed in.
 // Where the disk cannot tell its free room (a network share), the repair is tried again
 // every few seconds instead.
-bool RoomForRepair(const AreaIndex& x) {
+bool RoomForRepair(AreaIndex& x) {
     if (x.freeKBAtRefusal < 0 || !x.failNoRoom) return true;
     const int64_t freeKB = DiskFree(FolderOf(x.file.Name()));
     if (freeKB < 0) return std::chrono::steady_clock::now() >= x.retryRepairAt;
-    return freeKB > x.freeKBAtRefusal;
+    return freeKB > x.freeKBAtRefusal || RepairRoomReserved(x, x.freeKBAtRefusal);
 }
 
 // Reads refused while the tags wait for a repair: a full disk is named as such (the user

@@ -123,15 +123,17 @@ uint16_t SyncTag(WorkArea& a, AreaIndex& x, TagInfo& t, SyncReport report) {
     const bool keyThere =
         rc == 0 && t.tree.OnEntry() && t.tree.Compare(t.tree.Key(), key, size_t(t.keyLength)) == 0;
     const bool soft = report == SyncReport::kSoft;
+    // The table is named too: a record missing from its tag is more often the table's
+    // fault (another program changed it) than the index's.
+    const std::string record = " Record: " + std::to_string(a.recNo) + " of " + a.fileName;
     if (!keyThere) {
         return Error(TzErr::RequestBeyondRange,
                      "Key: \"" + shown + "\" not in index: " + t.tree.TagText() +
-                         (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-1]") +
-                         " Record: " + std::to_string(a.recNo));
+                         (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-1]") + record);
     }
-    return Error(TzErr::RequestBeyondRange, "Record with key: \"" + shown +
-                                                "\" not in index: " + t.tree.TagText() +
-                                                (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-2]"));
+    return Error(TzErr::RequestBeyondRange,
+                 "Record with key: \"" + shown + "\" not in index: " + t.tree.TagText() +
+                     (soft ? ". [SoftSyncIndex]" : ". [SyncIndex-2]") + record);
 }
 
 }  // namespace internal

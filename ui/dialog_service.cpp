@@ -371,7 +371,8 @@ namespace {
 // text follows as detail); every other text is shown as it stands.
 QString InUserWords(const QString& text) {
     if (!text.contains(QLatin1String("Error # ")) &&
-        !text.contains(QLatin1String("Type mismatch for field")) &&
+        !text.contains(QLatin1String("mismatch for field '")) &&
+        !(text.contains(QLatin1String("Field '")) && text.contains(QLatin1String("' not found"))) &&
         !text.startsWith(QLatin1String("Could not create '")))
         return text;
     return FromAnsi(TzDs::InUserWords(ToAnsi(text)));

@@ -64,10 +64,24 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
          "Corrupted index file: " + d + "Sager.MDX: block 7 [GetNode]",
          "Indeksfilen " + d + "Sager.MDX er beskadiget.", "Disken er fuld"},
         {"a header lie refused", 0, TzErr::RequestBeyondRange,
-         "Record with key: \"S002\" not in index: SAGSNR. [SyncIndex-2]",
-         "Tabellen passer ikke med sit indeks: r\xE6kken med n\xF8glen \"S002\" st\xE5r ikke i "
-         "indeksfilen. Oftest er tabellen \xE6ndret af et andet program",
+         "Record with key: \"S002\" not in index: " + d +
+             "Sager.MDX [tag: SAGSNR]. "
+             "[SyncIndex-2] Record: 1 of " +
+             d + "Sager.dbf",
+         "Tabellen " + d +
+             "Sager.dbf passer ikke med sit indeks: r\xE6kken med n\xF8glen "
+             "\"S002\" st\xE5r ikke i indeksfilen. Oftest er tabellen \xE6ndret af et andet "
+             "program",
          "Indeksfilen er beskadiget"},
+        {"a key missing from its tag", 0, TzErr::RequestBeyondRange,
+         "Key: \"S009\" not in index: " + d +
+             "Sager.MDX [tag: SAGSNR]. [SyncIndex-1] "
+             "Record: 4 of " +
+             d + "Sager.dbf",
+         "Tabellen " + d +
+             "Sager.dbf passer ikke med sit indeks: r\xE6kken med n\xF8glen "
+             "\"S009\"",
+         "MDX passer"},
         {"a folder with a space, the table named first without it", ENOSPC, TzErr::DiskWriteError,
          "Poster.dbf: Cannot write to: /tmp/Mine data/Sags Data/Poster.@S@ UNLOCKSEMAPHORE",
          "Disken er fuld: /tmp/Mine data/Sags Data/\r\nDer var ikke plads p\xE5 disken til at "
@@ -97,6 +111,39 @@ TEST(UserText, EveryFailureKindIsToldInDanishWithTheEngineTextAfter) {
         EXPECT_EQ(TzDs::InUserWords(shown), shown);
     }
     FailAWrite(d, ENOSPC);  // later tests meet the file layer as a full disk left it
+}
+
+// A field another program changed or removed: the field and the table's file in the words,
+// the table named once (the dataset's "<file>: " lead goes into them), the engine's text
+// after them.
+TEST(UserText, AFieldTheTableDoesNotHoldAsTheProgramHasItNamesItsTable) {
+    const std::string file = "/d/Sags Data/Bruger.dbf";
+    struct Case {
+        std::string engine, words;
+    } cases[] = {
+        {file + ": Type mismatch for field 'Kan rette.', expecting: Boolean actual: String",
+         "Feltet 'Kan rette.' har en anden type i tabellen " + file + ", end programmet bruger"},
+        {file + ": Size mismatch for field 'ini', expecting: 4 actual: 6",
+         "Feltet 'ini' har en anden l\xE6ngde i tabellen " + file + ", end programmet bruger"},
+        {file + ": Field 'ini_ret' not found",
+         "Feltet 'ini_ret' findes ikke i tabellen " + file + ", men programmet bruger det"},
+        {"Field 'ini_ret' not found",
+         "Feltet 'ini_ret' findes ikke i tabellen, men programmet bruger det"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.engine);
+        const std::string shown = TzDs::InUserWords(c.engine);
+        EXPECT_EQ(shown.rfind(c.words + "; tabellen er sandsynligvis \xE6ndret af et andet "
+                                        "program.\r\nIntet er gemt.\r\n",
+                              0),
+                  0u)
+            << shown;
+        EXPECT_NE(shown.find(std::string(TzDs::kDetailHead) + "\r\n" + c.engine), std::string::npos)
+            << shown;
+    }
+    // A lead that is not the table stays in front.
+    const std::string lead = "Kunne ikke gemme: ";
+    EXPECT_EQ(TzDs::InUserWords(lead + "Field 'x' not found").rfind(lead + "Feltet 'x'", 0), 0u);
 }
 
 TEST(UserText, AFieldOfAnotherTypeAndAWindowsOwnLeadAreKept) {

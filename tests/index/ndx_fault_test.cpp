@@ -277,8 +277,11 @@ TEST_F(NdxFaultTest, OnlyAFullDiskMakesTheRepairWaitForRoom) {
             TzNdx::Set_Order_To(1);
             ASSERT_TRUE(Dbf4::FLock());
             AppendOne(998);  // the room for the next changes is reserved now
-            // The free room stays as it is: the user frees none.
-            TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 1000000; });
+            // The free room stays as it is: the user frees none. A full disk shows none.
+            if (c.waits)
+                TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 0; });
+            else
+                TzNdx::SetDiskFreeProc([](const std::string&) -> int64_t { return 1000000; });
             tz::FaultInjector inj;
             inj.failAt = n;
             inj.sticky = true;
