@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include "data/db_types.h"
@@ -57,6 +59,20 @@ class FocusTakingResponder : public ScriptedResponder {
     }
     bool tookFocus = false;
 };
+
+// A button of each kind the windows show: a push button, a check box, a checkable tool button
+// that takes the focus on a click, a radio button.
+QAbstractButton* PressableButton(const QString& kind, QWidget* parent) {
+    if (kind == "push") return new QPushButton(QStringLiteral("Gendan"), parent);
+    if (kind == "check") return new QCheckBox(QStringLiteral("Skift"), parent);
+    if (kind == "radio") return new QRadioButton(QStringLiteral("Sagsnr."), parent);
+    auto* tool = new QToolButton(parent);
+    tool->setText(QStringLiteral("Skift normal"));
+    tool->setCheckable(true);
+    tool->setAutoRaise(true);
+    tool->setFocusPolicy(Qt::StrongFocus);
+    return tool;
+}
 
 QWidget* Box(QWidget* parent, int x, int y, int w, int h) {
     auto* b = new QWidget(parent);
@@ -219,15 +235,14 @@ class UiPlatformTest : public QObject {
         QTest::addColumn<QString>("kind");
         QTest::newRow("push button") << QStringLiteral("push");
         QTest::newRow("check box") << QStringLiteral("check");
+        QTest::newRow("checkable tool button") << QStringLiteral("tool");
+        QTest::newRow("radio button") << QStringLiteral("radio");
     }
     void aClickInterruptedByABoxLeavesNoButtonPressed() {
         QFETCH(QString, kind);
         QWidget window;
         auto* field = new QLineEdit(&window);
-        QAbstractButton* button =
-            kind == "push"
-                ? static_cast<QAbstractButton*>(new QPushButton(QStringLiteral("Gendan"), &window))
-                : new QCheckBox(QStringLiteral("Skift"), &window);
+        QAbstractButton* button = PressableButton(kind, &window);
         button->move(0, 40);
         int clicks = 0;
         connect(button, &QAbstractButton::clicked, [&] { ++clicks; });
