@@ -1,7 +1,8 @@
-"""A click whose press a box interrupted, driven by real clicks: a posting cell holds a value
-it refuses, and a click on a button of the main window takes the focus out of the cell, so
-the refusal comes up while the mouse button is still held and takes its release. Once the box
-is answered, every button clicked is drawn exactly as before the click: not left pressed.
+"""Clicks whose press a box interrupted, driven by real clicks: a posting cell holds a value
+it refuses, and a click elsewhere takes the focus out of the cell, so the refusal comes up
+while the mouse button is still held and takes its release. Once the box is answered, every
+button clicked is drawn exactly as before the click (not left pressed), and a click on another
+cell of the grid leaves the refused value in its own cell, refused once.
 
 There is no way to ask the program how it draws a button, so the screen is read: the inside
 of each button, the pointer parked elsewhere, before any click and again after its box
@@ -60,7 +61,7 @@ def refused_posting(st):
     st.type("1,2,3")
 
 
-class PressedButtonsTest(unittest.TestCase):
+class InterruptedClicksTest(unittest.TestCase):
     def test_a_click_interrupted_by_the_refusal_leaves_each_button_drawn_up(self):
         with kjx.Display() as d:
             st = kjx.Station(d)
@@ -75,6 +76,31 @@ class PressedButtonsTest(unittest.TestCase):
                 self.wait_drawn_as_before(d, name, point, looks[name])
             st.check_running()
             self.assertEqual(kjx.rows(st, "Poster.dbf"), [], "a refused row was stored")
+
+    def test_a_click_on_another_cell_refuses_once_and_keeps_the_cell(self):
+        with kjx.Display() as d:
+            st = kjx.Station(d)
+            steps.new_case(st, "S1")
+            refused_posting(st)
+            before = len(st.dialogs.asked())
+            click(st, (POST_TEXT, ROW1))
+            answer(st, REFUSED, "Return", back=False,
+                   tables=lambda: kjx.rows(st, "Poster.dbf"))
+            try:
+                st.settle(r"^$")  # a box now (the refusal again) fails at once
+            except AssertionError as e:
+                self.fail("after the refusal was answered: %s" % e)
+            self.assertEqual(len(st.dialogs.asked()), before + 1)
+            # The keys go on in Antal, its editor open: mended there, the row is saved whole.
+            st.key("ctrl+a")
+            st.type("3")
+            click(st, MATNR_FIELD)
+            answer(st, r"^Skal den rettede postering gemmes", tables=lambda: kjx.rows(
+                st, "Poster.dbf"))
+            kjx.wait_until(lambda: [(r["POST_BEM"].strip(), r["POST_ANTAL"]) for r in
+                                    kjx.rows(st, "Poster.dbf")] == [("tekst", 3)],
+                           what=lambda: "the row saved whole: %r" % kjx.rows(st, "Poster.dbf"))
+            st.check_running()
 
     def wait_drawn_as_before(self, d, name, point, before):
         seen = [b""]
