@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -263,6 +264,30 @@ class UiPlatformTest : public QObject {
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(clicks, 1);
         QVERIFY(!button->isDown());
+    }
+
+    // A press on another cell of a grid whose open editor asks something as it loses the
+    // focus: the user lets go while the box is up. The grid's current cell stays where it was
+    // (a press that reached the grid after the box would move it, and would ask again).
+    void aClickInterruptedByABoxLeavesTheGridsCell() {
+        QTableWidget grid(3, 2);
+        grid.show();
+        grid.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&grid));
+        grid.setItem(0, 1, new QTableWidgetItem);
+        grid.setCurrentCell(0, 1);
+        grid.editItem(grid.item(0, 1));
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(editor && grid.isAncestorOf(editor));
+        const QPoint other = grid.visualRect(grid.model()->index(2, 0)).center();
+        ReleasingResponder boxes(grid.viewport());
+        DialogService::Instance().SetResponder(&boxes);
+        AskOnLeaving asker(editor);
+        QTest::mousePress(grid.viewport(), Qt::LeftButton, {}, other);
+        QCOMPARE(asker.asked, 1);
+        QVERIFY(boxes.released);
+        QCOMPARE(grid.currentRow(), 0);
+        QCOMPARE(grid.currentColumn(), 1);
     }
 
     void lockWaitLetsMessagesThroughWithoutUserInput() {
