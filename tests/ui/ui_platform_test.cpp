@@ -9,7 +9,10 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include "data/db_types.h"
@@ -57,6 +60,20 @@ class FocusTakingResponder : public ScriptedResponder {
     }
     bool tookFocus = false;
 };
+
+// A button of each kind the windows show: a push button, a check box, a checkable tool button
+// that takes the focus on a click, a radio button.
+QAbstractButton* PressableButton(const QString& kind, QWidget* parent) {
+    if (kind == "push") return new QPushButton(QStringLiteral("Gendan"), parent);
+    if (kind == "check") return new QCheckBox(QStringLiteral("Skift"), parent);
+    if (kind == "radio") return new QRadioButton(QStringLiteral("Sagsnr."), parent);
+    auto* tool = new QToolButton(parent);
+    tool->setText(QStringLiteral("Skift normal"));
+    tool->setCheckable(true);
+    tool->setAutoRaise(true);
+    tool->setFocusPolicy(Qt::StrongFocus);
+    return tool;
+}
 
 QWidget* Box(QWidget* parent, int x, int y, int w, int h) {
     auto* b = new QWidget(parent);
@@ -219,15 +236,14 @@ class UiPlatformTest : public QObject {
         QTest::addColumn<QString>("kind");
         QTest::newRow("push button") << QStringLiteral("push");
         QTest::newRow("check box") << QStringLiteral("check");
+        QTest::newRow("checkable tool button") << QStringLiteral("tool");
+        QTest::newRow("radio button") << QStringLiteral("radio");
     }
     void aClickInterruptedByABoxLeavesNoButtonPressed() {
         QFETCH(QString, kind);
         QWidget window;
         auto* field = new QLineEdit(&window);
-        QAbstractButton* button =
-            kind == "push"
-                ? static_cast<QAbstractButton*>(new QPushButton(QStringLiteral("Gendan"), &window))
-                : new QCheckBox(QStringLiteral("Skift"), &window);
+        QAbstractButton* button = PressableButton(kind, &window);
         button->move(0, 40);
         int clicks = 0;
         connect(button, &QAbstractButton::clicked, [&] { ++clicks; });
@@ -248,6 +264,30 @@ class UiPlatformTest : public QObject {
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(clicks, 1);
         QVERIFY(!button->isDown());
+    }
+
+    // A press on another cell of a grid whose open editor asks something as it loses the
+    // focus: the user lets go while the box is up. The grid's current cell stays where it was
+    // (a press that reached the grid after the box would move it, and would ask again).
+    void aClickInterruptedByABoxLeavesTheGridsCell() {
+        QTableWidget grid(3, 2);
+        grid.show();
+        grid.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&grid));
+        grid.setItem(0, 1, new QTableWidgetItem);
+        grid.setCurrentCell(0, 1);
+        grid.editItem(grid.item(0, 1));
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(editor && grid.isAncestorOf(editor));
+        const QPoint other = grid.visualRect(grid.model()->index(2, 0)).center();
+        ReleasingResponder boxes(grid.viewport());
+        DialogService::Instance().SetResponder(&boxes);
+        AskOnLeaving asker(editor);
+        QTest::mousePress(grid.viewport(), Qt::LeftButton, {}, other);
+        QCOMPARE(asker.asked, 1);
+        QVERIFY(boxes.released);
+        QCOMPARE(grid.currentRow(), 0);
+        QCOMPARE(grid.currentColumn(), 1);
     }
 
     void lockWaitLetsMessagesThroughWithoutUserInput() {
