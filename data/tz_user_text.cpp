@@ -25,6 +25,33 @@ constexpr Layout kLayouts[] = {
     {"Field '", "' not found", "findes ikke i ", ", men programmet bruger det"},
 };
 constexpr const char* kCouldNotCreate = "Could not create '";
+// The dataset layer's refusals of a step on a table in the wrong state: its English text and
+// what happened in words, with the table ("<table>" is replaced) and the field named.
+struct Refusal {
+    const char* english;
+    const char* words;
+};
+constexpr Refusal kRefusals[] = {
+    {"Cannot perform this operation on a closed dataset",
+     "Tabellen<table> er ikke \xE5"
+     "ben, s\xE5 det kunne ikke g\xF8res."},
+    {"Dataset not in edit or insert mode",
+     "R\xE6kken i tabellen<table> er ikke under redigering, s\xE5 det kunne ikke g\xF8res."},
+    {"Cannot perform this operation on an open dataset",
+     "Tabellen<table> er allerede \xE5"
+     "ben, s\xE5 det kunne ikke g\xF8res."},
+    {"Cannot perform this operation on an empty dataset",
+     "Tabellen<table> er tom, s\xE5 det kunne ikke g\xF8res."},
+    {"Cannot modify a read-only dataset",
+     "Tabellen<table> kan kun l\xE6ses, s\xE5 intet kan \xE6"
+     "ndres i den."},
+    {"Record not found",
+     "R\xE6kken blev ikke fundet i tabellen<table>; den kan v\xE6re slettet p\xE5 en anden "
+     "station."},
+    {"' cannot be modified",
+     "Feltet '<field>' i tabellen<table> kan ikke \xE6"
+     "ndres."},
+};
 
 // What the user reads: the first line says what happened, then what became of the data,
 // then what to do.
@@ -255,20 +282,61 @@ std::string Compose(Words w, const Situation& s, const std::string& detail) {
     return w.what + "\r\n" + w.data + "\r\n" + w.todo + "\r\n\r\n" + kDetailHead + "\r\n" + detail;
 }
 
-// A layout failure; the table the dataset names at the end of the lead ("<file>: ") goes
-// into the words, the rest of the lead (a window's own) stays in front.
+// The table the dataset names at the end of `lead` ("<file>: "), taken off the lead; the
+// rest of the lead (a window's own) stays.
+std::string TableOffLead(std::string& lead) {
+    const size_t dot = lead.size() >= 6 ? lead.size() - 6 : std::string::npos;
+    if (dot == std::string::npos || lead.compare(dot + 4, 2, ": ") != 0 || lead[dot] != '.' ||
+        !EndsFileName(lead, dot))
+        return {};
+    const size_t start = FileStart(lead, 0, dot);
+    const std::string file = lead.substr(start, dot + 4 - start);
+    lead.resize(start);
+    return file;
+}
+
+// A layout failure; the table the dataset names in front goes into the words, the rest of
+// the lead stays in front.
 std::string LayoutInWords(const Layout& kind, const std::string& shown, size_t at,
                           const Situation& situation) {
     std::string lead = shown.substr(0, at);
-    std::string file;
-    const size_t dot = lead.size() >= 6 ? lead.size() - 6 : std::string::npos;
-    if (dot != std::string::npos && lead.compare(dot + 4, 2, ": ") == 0 && lead[dot] == '.' &&
-        EndsFileName(lead, dot)) {
-        const size_t start = FileStart(lead, 0, dot);
-        file = lead.substr(start, dot + 4 - start);
-        lead.resize(start);
-    }
+    const std::string file = TableOffLead(lead);
     return lead + Compose(LayoutWords(kind, shown, file), situation, shown.substr(lead.size()));
+}
+
+std::string Replaced(std::string text, const std::string& mark, const std::string& by) {
+    const size_t at = text.find(mark);
+    return at == std::string::npos ? text : text.replace(at, mark.size(), by);
+}
+
+// A refusal of the dataset layer in `shown` (null: none), and where its text starts (for a
+// field, where the field's lead "Field '" starts).
+const Refusal* RefusalIn(const std::string& shown, size_t& at) {
+    for (const Refusal& r : kRefusals) {
+        at = shown.find(r.english);
+        if (at == std::string::npos) continue;
+        if (r.english[0] != '\'') return &r;
+        at = shown.rfind("Field '", at);
+        if (at != std::string::npos) return &r;
+    }
+    return nullptr;
+}
+
+// A refusal of the dataset layer told in words: what could not be done, that nothing was
+// saved, and what to do; the English text after the words.
+std::string RefusalInWords(const Refusal& kind, const std::string& shown, size_t at,
+                           const Situation& situation) {
+    std::string lead = shown.substr(0, at);
+    const std::string file = TableOffLead(lead);
+    const size_t from = at + std::strlen("Field '");
+    const std::string field =
+        kind.english[0] == '\'' ? shown.substr(from, shown.find('\'', from) - from) : std::string();
+    const std::string what =
+        Replaced(Replaced(kind.words, "<table>", file.empty() ? "" : " " + file), "<field>", field);
+    const Words w{what, "Intet er gemt.",
+                  "Luk vinduet, og pr\xF8v igen. Sker det igen, s\xE5 kontakt din "
+                  "leverand\xF8r."};
+    return lead + Compose(w, situation, shown.substr(lead.size()));
 }
 
 // "Could not create '<file>'": a table file the dataset component could not make, with the
@@ -304,6 +372,8 @@ std::string InUserWords(const std::string& shown, const Situation& situation) {
                Compose(WordsFor(code, shown.substr(end)), situation, shown.substr(lead));
     size_t at = 0;
     if (const Layout* kind = LayoutIn(shown, at)) return LayoutInWords(*kind, shown, at, situation);
+    if (const Refusal* kind = RefusalIn(shown, at))
+        return RefusalInWords(*kind, shown, at, situation);
     return shown;
 }
 

@@ -369,13 +369,12 @@ namespace {
 
 // A message that carries an engine failure is told in the user's words first (the engine's
 // text follows as detail); every other text is shown as it stands.
+// The text passes through the words routine whole; a text it leaves alone is shown as
+// given (not through the code page).
 QString InUserWords(const QString& text) {
-    if (!text.contains(QLatin1String("Error # ")) &&
-        !text.contains(QLatin1String("mismatch for field '")) &&
-        !(text.contains(QLatin1String("Field '")) && text.contains(QLatin1String("' not found"))) &&
-        !text.startsWith(QLatin1String("Could not create '")))
-        return text;
-    return FromAnsi(TzDs::InUserWords(ToAnsi(text)));
+    const std::string ansi = ToAnsi(text);
+    const std::string words = TzDs::InUserWords(ansi);
+    return words == ansi ? text : FromAnsi(words);
 }
 
 }  // namespace

@@ -146,6 +146,51 @@ TEST(UserText, AFieldTheTableDoesNotHoldAsTheProgramHasItNamesItsTable) {
     EXPECT_EQ(TzDs::InUserWords(lead + "Field 'x' not found").rfind(lead + "Feltet 'x'", 0), 0u);
 }
 
+// The dataset layer's own refusals (a table closed under a window, a row no longer in edit,
+// a row gone) are told in Danish naming the table, with the English text after the words.
+TEST(UserText, TheDatasetLayersRefusalsAreToldInDanish) {
+    const std::string file = "/d/Sags Data/Sager.dbf";
+    struct Case {
+        std::string engine, words;
+    } cases[] = {
+        {file + ": Cannot perform this operation on a closed dataset",
+         "Tabellen " + file +
+             " er ikke \xE5"
+             "ben, s\xE5 det kunne ikke g\xF8res."},
+        {file + ": Dataset not in edit or insert mode",
+         "R\xE6kken i tabellen " + file +
+             " er ikke under redigering, s\xE5 det kunne ikke "
+             "g\xF8res."},
+        {file + ": Cannot perform this operation on an open dataset",
+         "Tabellen " + file +
+             " er allerede \xE5"
+             "ben, s\xE5 det kunne ikke g\xF8res."},
+        {file + ": Cannot perform this operation on an empty dataset",
+         "Tabellen " + file + " er tom, s\xE5 det kunne ikke g\xF8res."},
+        {file + ": Cannot modify a read-only dataset", "Tabellen " + file +
+                                                           " kan kun l\xE6ses, s\xE5 intet kan \xE6"
+                                                           "ndres i den."},
+        {file + ": Record not found", "R\xE6kken blev ikke fundet i tabellen " + file +
+                                          "; den kan v\xE6re slettet p\xE5 en anden station."},
+        {"Record not found",
+         "R\xE6kken blev ikke fundet i tabellen; den kan v\xE6re slettet p\xE5 en anden "
+         "station."},
+        {file + ": Field 'sags_nr' cannot be modified", "Feltet 'sags_nr' i tabellen " + file +
+                                                            " kan ikke \xE6"
+                                                            "ndres."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.engine);
+        const std::string shown = TzDs::InUserWords(c.engine);
+        EXPECT_EQ(shown.rfind(c.words + "\r\n", 0), 0u) << shown;
+        EXPECT_NE(shown.find("Intet er gemt"), std::string::npos) << shown;
+        EXPECT_NE(shown.find(std::string(TzDs::kDetailHead) + "\r\n" + c.engine), std::string::npos)
+            << shown;
+    }
+    const std::string lead = "Kunne ikke gemme: ";
+    EXPECT_EQ(TzDs::InUserWords(lead + "Record not found").rfind(lead + "R\xE6kken blev", 0), 0u);
+}
+
 TEST(UserText, AFieldOfAnotherTypeAndAWindowsOwnLeadAreKept) {
     const std::string mismatch =
         "Type mismatch for field 'Kan rette.', expecting: Boolean actual: String";
