@@ -18,6 +18,7 @@
 #include "app/kj_ajour.h"
 #include "app/kj_data.h"
 #include "app/kj_startup.h"
+#include "app/main_entries.h"
 #include "app/qel_com.h"
 #include "storage/dbf4.h"
 #include "storage/tz_common.h"
@@ -154,5 +155,59 @@ class LoginAnswerer : public QObject {
     std::deque<Entry> queue_;
     int shown_ = 0;
 };
+
+// The test binary named as the program, and every question answered by `responder`.
+inline void AnswerAllBy(kjqt::ScriptedResponder& responder) {
+    QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
+    kjqt::DialogService::Instance().SetResponder(&responder);
+}
+
+// A fresh engine with nothing queued for the responder and the default main entries, and a
+// start-up folder with the path-setup file (naming its own data folder) and the user data.
+inline std::unique_ptr<StartFolder> FreshStartFolder(kjqt::ScriptedResponder& responder,
+                                                     const std::string& firm,
+                                                     const std::string& address) {
+    ResetEngine();
+    responder.Clear();
+    kj::MainEntries() = kj::TMainEntries();
+    auto sf = std::make_unique<StartFolder>();
+    sf->WriteIniPaths(sf->data);
+    sf->WriteUserData(firm, address);
+    return sf;
+}
+
+// Makes the (empty) data folder and queues the answers to a first start's questions:
+// Cancel, then Yes.
+inline void AnswerFirstStart(const StartFolder& sf, kjqt::ScriptedResponder& responder) {
+    QDir().mkpath(QString::fromStdString(sf.data));
+    responder.AnswerCancel();
+    responder.Answer(kjqt::mb::kIdYes);
+}
+
+// A new data module made the program's, with the communication module it needs.
+inline std::unique_ptr<kj::TKJData> NewDataModule() {
+    kj::CreateQelCom();
+    auto data = std::make_unique<kj::TKJData>();
+    kj::SetKJData(data.get());
+    return data;
+}
+
+// Writes a number field of row `rec` of `t` as another program may, past the field rules:
+// the text right-aligned in the field, as numbers are stored.
+inline void PokeNumber(TzDs::TTzDbf& t, int32_t rec, const char* field, const char* value) {
+    QVERIFY(t.FLock());
+    Dbf4::Select(t.WorkAreaNo());
+    const int no = Dbf4::FieldNo(field);
+    const std::string text(value);
+    QVERIFY(Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
+    t.UnLock();
+}
+
+// Ends the data module and the communication module and closes every table.
+inline void CloseDataModule(std::unique_ptr<kj::TKJData>& data) {
+    data.reset();
+    kj::FreeQelCom();
+    Dbf4::CloseAll();
+}
 
 }  // namespace kjapptest

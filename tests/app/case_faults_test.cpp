@@ -18,6 +18,7 @@
 #include "app/main_form.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
+#include "main_form_fixture.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
 #include "ui/db_controls.h"
@@ -99,42 +100,15 @@ class CaseFaultsTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     void init() {
-        ResetEngine();
-        responder_.Clear();
-        kj::MainEntries() = kj::TMainEntries();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData("Firma", "Vej 1");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        QVERIFY(form_);
-        kj::SetMainWindow(form_.get());
-        form_->show();
-        form_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-        data_->AjourInitials = "AB";
-        responder_.Clear();
+        sf_ = FreshStartFolder(responder_, "Firma", "Vej 1");
+        AnswerFirstStart(*sf_, responder_);
+        data_ = NewDataModule();
+        QVERIFY(OpenMainForm(form_, *data_, *sf_, responder_, FormUp::MainActive));
         AddCases();
     }
-    void cleanup() {
-        kj::SetMainWindow(nullptr);
-        form_.reset();
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
-        sf_.reset();
-    }
+    void cleanup() { CloseMainForm(form_, data_, sf_); }
 
     // Yes to creating a missing code and Yes to saving the case first, then the register
     // given up without a new card: the case keeps the code it had on disk.

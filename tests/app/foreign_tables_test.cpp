@@ -158,18 +158,12 @@ class ForeignTablesTest : public QObject {
     std::unique_ptr<kj::TKJData> data_;
 
     bool Start() {
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
+        data_ = NewDataModule();
         const bool ok = kj::OpenStartupData(*data_, "T3=" + sf_->start, nullptr);
         if (!ok) qWarning() << "start-up failed:" << responder_.Texts();
         return ok;
     }
-    void Stop() {
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-    }
+    void Stop() { CloseDataModule(data_); }
     std::string Customers() const { return sf_->data + "Kunde.dbf"; }
     // Puts `bytes` in place of the data folder's table `file`, without its index file (a
     // table from another program comes without one).
@@ -189,20 +183,11 @@ class ForeignTablesTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     // A data folder made by a first start, then closed.
     void init() {
-        ResetEngine();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData("Firma", "Vej");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.Clear();
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
+        sf_ = FreshStartFolder(responder_, "Firma", "Vej");
+        AnswerFirstStart(*sf_, responder_);
         QVERIFY(Start());
         Stop();
         responder_.Clear();

@@ -24,6 +24,7 @@
 #include "app/main_form_util.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
+#include "main_form_fixture.h"
 #include "storage/tz_utils.h"
 #include "tests/support/small_disk.h"
 #include "ui/application.h"
@@ -156,42 +157,18 @@ class MainFormRowsTest : public QObject {
     // Creates the data folder's files (the first start's questions answered) and the main
     // window over them, with AB as the update initials; false when no window came up.
     bool OpenForm(bool show) {
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        if (!form_) return false;
-        if (show) form_->show();
-        data_->AjourInitials = "AB";
-        responder_.Clear();
-        return true;
+        AnswerFirstStart(*sf_, responder_);
+        data_ = NewDataModule();
+        return OpenMainForm(form_, *data_, *sf_, responder_, show ? FormUp::Shown : FormUp::Hidden);
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     void init() {
-        ResetEngine();
-        responder_.Clear();
-        kj::MainEntries() = kj::TMainEntries();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData("Firma", "Vej");
+        sf_ = FreshStartFolder(responder_, "Firma", "Vej");
         QVERIFY(OpenForm(true));
     }
-    void cleanup() {
-        form_.reset();
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
-        sf_.reset();
-    }
+    void cleanup() { CloseMainForm(form_, data_, sf_); }
 
     void eventEntryWriteBackAndDefaults() {
         AddCase("E1");
@@ -1471,14 +1448,7 @@ class MainFormRowsTest : public QObject {
     // Writes a number field of a stored posting as another program may, past the field
     // rules.
     void Poke(int32_t rec, const char* field, const char* value) {
-        TzDs::TTzDbf& p = data_->PostDbf;
-        QVERIFY(p.FLock());
-        Dbf4::Select(p.WorkAreaNo());
-        const int no = Dbf4::FieldNo(field);
-        const std::string text(value);  // right-aligned in the field, as numbers are stored
-        QVERIFY(
-            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
-        p.UnLock();
+        PokeNumber(data_->PostDbf, rec, field, value);
     }
 
     // A stored amount no money count can hold (1e15 in the F 20,2 price, or a quantity

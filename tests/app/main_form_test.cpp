@@ -19,6 +19,7 @@
 #include "app/main_entries.h"
 #include "app_fixture.h"
 #include "data/db_format.h"
+#include "main_form_fixture.h"
 #include "register_fixture.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
@@ -39,17 +40,8 @@ class MainFormTest : public QObject {
     std::unique_ptr<kj::TKJSagerForm> form_;
 
     void Start() {
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        QVERIFY(form_);
-        kj::SetMainWindow(form_.get());
-        form_->show();
-        form_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-        data_->AjourInitials = "AB";
-        responder_.Clear();
+        data_ = NewDataModule();
+        QVERIFY(OpenMainForm(form_, *data_, *sf_, responder_, FormUp::MainActive));
     }
 
     // Keys go where a user's keys go: to the focused control.
@@ -116,31 +108,13 @@ class MainFormTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     void init() {
-        ResetEngine();
-        responder_.Clear();
-        kj::MainEntries() = kj::TMainEntries();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData(Ansi("Landinspektørerne"), "Vej 1");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
+        sf_ = FreshStartFolder(responder_, Ansi("Landinspektørerne"), "Vej 1");
+        AnswerFirstStart(*sf_, responder_);
         Start();
     }
-    void cleanup() {
-        kj::SetMainWindow(nullptr);
-        form_.reset();
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
-        sf_.reset();
-    }
+    void cleanup() { CloseMainForm(form_, data_, sf_); }
 
     void startUpCaptionsMenusAndTabs() {
         QCOMPARE(form_->windowTitle(), U(" Morvane Vaktor > Landinspektørerne 2006.06.01 "));

@@ -25,17 +25,11 @@ class RulesLoginTest : public QObject {
     std::unique_ptr<kj::TKJData> data_;
 
     void Start() {
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
+        data_ = NewDataModule();
         QVERIFY(kj::OpenStartupData(*data_, "T3=" + sf_->start, nullptr));
         responder_.Clear();
     }
-    void Stop() {
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-    }
+    void Stop() { CloseDataModule(data_); }
     void AddPostnr(const char* nr, const char* by) {
         data_->PostnrDbf.Append();
         data_->PostnrDbf.FieldByName("pst_nr").SetAsString(nr);
@@ -71,19 +65,10 @@ class RulesLoginTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     void init() {
-        ResetEngine();
-        responder_.Clear();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData("Firma", "Vej");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
+        sf_ = FreshStartFolder(responder_, "Firma", "Vej");
+        AnswerFirstStart(*sf_, responder_);
         Start();
         data_->AjourInitials = "AB";
     }

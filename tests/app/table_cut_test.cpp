@@ -14,6 +14,7 @@
 #include "app/main_entries.h"
 #include "app/main_form.h"
 #include "app_fixture.h"
+#include "main_form_fixture.h"
 #include "start_check.h"
 #include "storage/tz_utils.h"
 #include "ui/application.h"
@@ -79,39 +80,14 @@ class TableCutTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QCoreApplication::setApplicationName(QStringLiteral("Morvane Vaktor"));
-        kjqt::DialogService::Instance().SetResponder(&responder_);
-    }
+    void initTestCase() { AnswerAllBy(responder_); }
     void init() {
-        ResetEngine();
-        responder_.Clear();
-        kj::MainEntries() = kj::TMainEntries();
-        sf_ = std::make_unique<StartFolder>();
-        sf_->WriteIniPaths(sf_->data);
-        sf_->WriteUserData("Firma", "Vej");
-        QDir().mkpath(QString::fromStdString(sf_->data));
-        responder_.AnswerCancel();
-        responder_.Answer(kIdYes);
-        kj::CreateQelCom();
-        data_ = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data_.get());
-        form_.reset(kj::TKJSagerForm::FormCreate(*data_, "T3=" + sf_->start, nullptr));
-        QVERIFY(form_);
-        kj::SetMainWindow(form_.get());
-        form_->show();
-        data_->AjourInitials = "AB";
-        responder_.Clear();
+        sf_ = FreshStartFolder(responder_, "Firma", "Vej");
+        AnswerFirstStart(*sf_, responder_);
+        data_ = NewDataModule();
+        QVERIFY(OpenMainForm(form_, *data_, *sf_, responder_, FormUp::MainShown));
     }
-    void cleanup() {
-        kj::SetMainWindow(nullptr);
-        form_.reset();
-        data_.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
-        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
-        sf_.reset();
-    }
+    void cleanup() { CloseMainForm(form_, data_, sf_); }
 
     // 30 postings on case C1, shown in the main window; another program cuts 51 bytes
     // (the end mark and most of posting 30) off Poster.dbf; the user saves a new posting.

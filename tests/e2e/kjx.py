@@ -458,14 +458,22 @@ class Station:
             ask = self.dialogs.next("ask")
             if ask is None:
                 time.sleep(0.1)
-            elif ask["kind"] == "folder":
-                w = self.wait_dialog_window(ask)
-                d.type(w, self.data_dir)
-                d.key(w, "Return")
-            elif re.search(r"^Skal datafiler oprettes", ask["text"]):
-                d.key(self.wait_dialog_window(ask), "alt+j")
-            else:
+            elif not self.answer_first_start(ask):
                 raise AssertionError("unexpected question at start: %r" % (ask,))
+
+    def answer_first_start(self, ask):
+        """Answers ask when it is one of the first start's questions (the data folder,
+        creating the data files); False when it is another."""
+        d = self.display
+        if ask["kind"] == "folder":
+            w = self.wait_dialog_window(ask)
+            d.type(w, self.data_dir)
+            d.key(w, "Return")
+        elif re.search(r"^Skal datafiler oprettes", ask["text"]):
+            d.key(self.wait_dialog_window(ask), "alt+j")
+        else:
+            return False
+        return True
 
     def check_running(self):
         if self.proc.poll() is not None:

@@ -99,9 +99,7 @@ def start_to_the_box(st, regex):
     """Starts the station's program and answers the first start's questions (the data folder,
     creating the data files) until a box matching regex comes; returns it (ask) with its
     window."""
-    env = dict(st.display.env, LANG="da_DK.UTF-8", QT_QPA_PLATFORM="xcb",
-               KJ_DIALOG_LOG=st.dialogs.path)
-    st.proc = kjx._spawn([kjx.PROGRAM, "T3=" + st.startup_dir], env=env, log=st.log)
+    st.launch()
     d = st.display
     end = time.monotonic() + 2 * kjx.WAIT
     while True:
@@ -113,12 +111,8 @@ def start_to_the_box(st, regex):
         ask = st.dialogs.next("ask")
         if ask is None:
             time.sleep(0.1)
-        elif ask["kind"] == "folder":
-            w = st.wait_dialog_window(ask)
-            d.type(w, st.data_dir)
-            d.key(w, "Return")
-        elif re.search(r"^Skal datafiler oprettes", ask["text"]):
-            d.key(st.wait_dialog_window(ask), "alt+j")
+        elif st.answer_first_start(ask):
+            pass
         elif re.search(regex, ask["text"]):
             return ask, box_window(st, ask)
         else:

@@ -83,6 +83,17 @@ class NdxDamageTest : public NdxTest {
         ASSERT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastErrorMessage();
         ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(PostTags())) << TzCommon::LastErrorMessage();
     }
+    // The tags agree with the table after the damage was reported, and again once the
+    // table is opened anew; the index file is left without its maintenance mark.
+    void ExpectRepaired(int rows) {
+        std::string what;
+        EXPECT_EQ(CountProblems(&what, rows), 0) << "after the report: " << what;
+        Dbf4::CloseAll();
+        ASSERT_NO_FATAL_FAILURE(OpenShared());
+        EXPECT_EQ(CountProblems(&what, rows), 0) << "after a restart: " << what;
+        EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
+        Dbf4::CloseAll();
+    }
     // The case number of posting 300, lost with the cut (read from the generator's rows).
     std::string LostCase() {
         const std::string copy = Path("whole.dbf");
@@ -380,13 +391,7 @@ TEST_F(NdxDamageTest, EveryDamagedPageKindIsReportedAndRepaired) {
             ASSERT_TRUE(TzNdx::OpenIndexOrRebuild(PostTags(), mdx_))
                 << TzCommon::LastErrorMessage();
         }
-        std::string what;
-        EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
-        Dbf4::CloseAll();
-        ASSERT_NO_FATAL_FAILURE(OpenShared());
-        EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
-        EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
-        Dbf4::CloseAll();
+        ASSERT_NO_FATAL_FAILURE(ExpectRepaired(kRows));
     }
 }
 
@@ -433,13 +438,7 @@ TEST_F(NdxDamageTest, AReplaceBelowABranchOutOfOrderReportsDamageAndRepairs) {
     Dbf4::Unlock();
     std::cout << "replace below a branch out of order: code " << code << ": " << message << "\n";
     EXPECT_EQ(code, TzErr::CorruptedIndex) << message;
-    std::string what;
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
-    Dbf4::CloseAll();
-    ASSERT_NO_FATAL_FAILURE(OpenShared());
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
-    EXPECT_EQ(kjtest::ReadFile(mdx_)[TzNdx::kMaintenanceMark], 0);
-    Dbf4::CloseAll();
+    ExpectRepaired(kRows);
 }
 
 }  // namespace

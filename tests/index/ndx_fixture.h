@@ -28,6 +28,16 @@ inline void ResetEngine() {
     TzCommon::SetCenturyFlag(true);
 }
 
+// In a helper station: opens the table and index the parent named (TABLE, MDX) shared in
+// work area 1, ordered by the first tag, and tells the parent "ready" or what went wrong.
+inline void OpenStationTable() {
+    Dbf4::Select(1);
+    Dbf4::Use(kjtest::ChildArg("TABLE"));
+    TzNdx::SetIndexTo(kjtest::ChildArg("MDX"));
+    TzNdx::Set_Order_To(1);
+    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : TzCommon::LastErrorMessage());
+}
+
 class NdxTest : public kjtest::TableTest {
   protected:
     void TearDown() override { TzEngine::Reset(); }

@@ -86,11 +86,7 @@ TEST(NdxFullDiskHelper, Edit) {
     ResetEngine();
     TzCommon::SetErrorChecking(0);
     const int station = std::atoi(kjtest::ChildArg("STATION").c_str());
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo(kjtest::ChildArg("MDX"));
-    TzNdx::Set_Order_To(1);
-    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : TzCommon::LastErrorMessage());
+    OpenStationTable();
     int serial = station * 1000000;
     for (const char* period : {"full", "freed"}) {
         if (kjtest::HearParent() != period) return;

@@ -66,11 +66,7 @@ TEST(NdxRoomHelper, Station) {
     TzCommon::SetErrorChecking(checking ? 1 : 0);
     if (checking) TzCommon::SetErrorHook(&RaiseEngineError);
     const int station = std::atoi(kjtest::ChildArg("STATION").c_str());
-    Dbf4::Select(1);
-    Dbf4::Use(kjtest::ChildArg("TABLE"));
-    TzNdx::SetIndexTo(kjtest::ChildArg("MDX"));
-    TzNdx::Set_Order_To(1);
-    kjtest::TellParent(TzCommon::ErrorWord() == 0 ? "ready" : TzCommon::LastErrorMessage());
+    OpenStationTable();
     int serial = 100000 * station;
     for (;;) {
         const std::string said = kjtest::HearParent();

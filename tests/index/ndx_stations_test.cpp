@@ -1016,21 +1016,31 @@ TEST_F(NdxStationsTest, AStepBesideAnotherCountedStationAsksNoSlots) {
     other.KillAndReap();
 }
 
+// Another station's read count on the table's index, through a handle of its own, taken
+// before this station steps once in the POSTSAG order (counted in and out beside it).
+struct OtherReadCount {
+    tz::File raw;
+    Mdx::IndexSemaphore sem;
+    void Take(const std::string& table) {
+        ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        sem.Configure(Mdx::SemaphoreFileName(table), &raw, false);
+        ASSERT_EQ(sem.Login(), 0);
+        ASSERT_EQ(sem.IncRead(), 0);
+        ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
+        Dbf4::GoTop();
+        Dbf4::Skip(1);
+    }
+};
+
 // A reader that last saw another station's read count finds, at its next step, the same
 // count in the file held by a writer killed in its change (the reader gone meanwhile, the
 // writer come): it looks for the dead writer all the same (the writer moved the change
 // counter on as it came) and has the index repaired before it reads on.
 TEST_F(NdxStationsTest, AWriterKilledWhereAReaderWasIsFoundAtTheNextStep) {
     const std::string sem = Mdx::SemaphoreFileName(table);
-    tz::File raw;
-    ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
-    Mdx::IndexSemaphore other;  // another station's count, through a handle of its own
-    other.Configure(sem, &raw, false);
-    ASSERT_EQ(other.Login(), 0);
-    ASSERT_EQ(other.IncRead(), 0);
-    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
-    Dbf4::GoTop();
-    Dbf4::Skip(1);  // counted in and out beside the other count
+    OtherReadCount count;
+    ASSERT_NO_FATAL_FAILURE(count.Take(table));
+    Mdx::IndexSemaphore& other = count.sem;
     ASSERT_EQ(kjtest::ReadFile(sem)[1], 1);
     ASSERT_EQ(other.DecRead(), 0);
     ASSERT_TRUE(KilledAtItsStep("StoppedWriter", table,
@@ -1067,15 +1077,9 @@ int MarkInFile(const std::string& mdx) {
 // before it reads on.
 TEST_F(NdxStationsTest, AWriterKilledWhileTheChangeCounterCameRoundIsFound) {
     const std::string sem = Mdx::SemaphoreFileName(table);
-    tz::File raw;
-    ASSERT_EQ(raw.Open(table, tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
-    Mdx::IndexSemaphore other;  // another station's count, through a handle of its own
-    other.Configure(sem, &raw, false);
-    ASSERT_EQ(other.Login(), 0);
-    ASSERT_EQ(other.IncRead(), 0);
-    ASSERT_TRUE(TzNdx::SetOrderToTag("POSTSAG"));
-    Dbf4::GoTop();
-    Dbf4::Skip(1);  // counted in and out beside the other count
+    OtherReadCount count;
+    ASSERT_NO_FATAL_FAILURE(count.Take(table));
+    Mdx::IndexSemaphore& other = count.sem;
     ASSERT_EQ(other.DecRead(), 0);
     const std::string before = kjtest::ReadFile(sem);
     ASSERT_GE(before.size(), 4u);

@@ -159,16 +159,10 @@ class ExportTest : public QObject {
     // written whole over the old file the user agreed to replace, with that posting's
     // amounts 0.00, every exported posting is marked, and the user is told which field of
     // which posting was counted as 0.
-    void anUnreadableAmountCountsAsZero_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("price") << 0;
-        QTest::newRow("total") << 1;
-    }
+    void anUnreadableAmountCountsAsZero_data() { DataFolder::AddUnreadRows(); }
     void anUnreadableAmountCountsAsZero() {
         QFETCH(int, kind);
-        const DataFolder::UnreadCase c = DataFolder::UnreadCases()[size_t(kind)];
-        f_.Poke(3, "POST_ANTAL", c.antal);  // Uden moms, 1 × 5 without VAT
-        f_.Poke(3, "POST_PRIS", c.pris);
+        const DataFolder::UnreadCase c = f_.PokeUnread(3, kind);  // Uden moms, 1 × 5 without VAT
         kjapptest::Write(file_, "gammel");
         f_.responder.Answer(kIdYes);
         const std::string bytes = Export(etFixed);

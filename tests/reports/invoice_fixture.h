@@ -36,19 +36,15 @@ class DataFolder {
     std::unique_ptr<kj::TKJData> data;
 
     void Start(bool first) {
-        kjapptest::ResetEngine();
-        responder.Clear();  // answers a table without a question left unused
         if (first) {
-            sf = std::make_unique<kjapptest::StartFolder>();
-            sf->WriteIniPaths(sf->data);
-            sf->WriteUserData(kj::Ansi("Landinspektørerne"), kj::Ansi("Vejen 1, 2100 København Ø"));
-            QDir().mkpath(QString::fromStdString(sf->data));
-            responder.AnswerCancel();
-            responder.Answer(kIdYes);
+            sf = kjapptest::FreshStartFolder(responder, kj::Ansi("Landinspektørerne"),
+                                             kj::Ansi("Vejen 1, 2100 København Ø"));
+            kjapptest::AnswerFirstStart(*sf, responder);
+        } else {
+            kjapptest::ResetEngine();
+            responder.Clear();  // answers a table without a question left unused
         }
-        kj::CreateQelCom();
-        data = std::make_unique<kj::TKJData>();
-        kj::SetKJData(data.get());
+        data = kjapptest::NewDataModule();
         QVERIFY2(kj::OpenStartupData(*data, "T3=" + sf->start, nullptr),
                  qPrintable(responder.Texts().join(" | ")));
         data->AjourInitials = "AB";
@@ -56,9 +52,7 @@ class DataFolder {
     }
     void Stop() {
         kj::SetKJData(nullptr);
-        data.reset();
-        kj::FreeQelCom();
-        Dbf4::CloseAll();
+        kjapptest::CloseDataModule(data);
     }
 
     void Add(Db::TDataSet& t, std::initializer_list<std::pair<const char*, const char*>> v) {
@@ -101,14 +95,7 @@ class DataFolder {
 
     // Writes a number field of posting `rec` as another program may, past the field rules.
     void Poke(int32_t rec, const char* field, const char* value) {
-        TzDs::TTzDbf& p = data->PostDbf;
-        QVERIFY(p.FLock());
-        Dbf4::Select(p.WorkAreaNo());
-        const int no = Dbf4::FieldNo(field);
-        const std::string text(value);  // right-aligned in the field, as numbers are stored
-        QVERIFY(
-            Dbf4::Poke(std::string(size_t(Dbf4::FieldLen(no)) - text.size(), ' ') + text, no, rec));
-        p.UnLock();
+        kjapptest::PokeNumber(data->PostDbf, rec, field, value);
     }
     // The box that tells of an amount of posting `rec` no money count can hold: the field
     // as "\"Label\" (name)" and why, both Windows-1252.
@@ -130,6 +117,19 @@ class DataFolder {
                  "Bel\xF8"
                  "bet er for stort: en postering kan h\xF8jst v\xE6re p\xE5 922 337 203 685 477 "
                  "kr"}};
+    }
+    // The kinds as a data-driven test's rows: column "kind", rows "price" and "total".
+    static void AddUnreadRows() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("price") << 0;
+        QTest::newRow("total") << 1;
+    }
+    // Writes the amounts of the given kind into posting `rec`, past the field rules.
+    UnreadCase PokeUnread(int32_t rec, int kind) {
+        const UnreadCase c = UnreadCases()[size_t(kind)];
+        Poke(rec, "POST_ANTAL", c.antal);
+        Poke(rec, "POST_PRIS", c.pris);
+        return c;
     }
 
     // Every posting's (post_bem, post_fnr, post_over), read again from the file.

@@ -90,16 +90,10 @@ class InvoiceTest : public QObject {
     // store it, or a quantity that makes the total too large) counts as 0: the postings are
     // stamped and the invoice printed with the others' amounts, and the user is told which
     // field of which posting was counted as 0.
-    void anUnreadableAmountCountsAsZero_data() {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("price") << 0;
-        QTest::newRow("total") << 1;
-    }
+    void anUnreadableAmountCountsAsZero_data() { DataFolder::AddUnreadRows(); }
     void anUnreadableAmountCountsAsZero() {
         QFETCH(int, kind);
-        const DataFolder::UnreadCase c = DataFolder::UnreadCases()[size_t(kind)];
-        f_.Poke(3, "POST_ANTAL", c.antal);  // Gebyr, 1 × 20 without VAT
-        f_.Poke(3, "POST_PRIS", c.pris);
+        const DataFolder::UnreadCase c = f_.PokeUnread(3, kind);  // Gebyr, 1 × 20 without VAT
         const QString text = Run(0, "F100", "s1");
         QCoreApplication::processEvents();
         QCOMPARE(f_.responder.Texts(), QStringList{f_.Unread(3, c.field, c.why)});
