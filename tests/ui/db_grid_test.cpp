@@ -458,6 +458,13 @@ class DbGridTest : public QObject {
             {"Insert key from a typing column", 2, [&] { QTest::keyClick(&grid, Qt::Key_Insert); }},
             {"append by a button", 3, [&] { staff_->Append(); }},
             {"insert by a button", 0, [&] { staff_->Insert(); }},
+            {"Tab past the last cell of the last row", 3,
+             [&] {
+                 staff_->Last();
+                 grid.SetSelectedIndex(3);
+                 grid.setFocus();
+                 QTest::keyClick(&grid, Qt::Key_Tab);
+             }},
         };
         for (const Case& c : cases) {
             grid.SetSelectedIndex(c.from);
