@@ -441,4 +441,79 @@ TEST_F(NdxDamageTest, AReplaceBelowABranchOutOfOrderReportsDamageAndRepairs) {
     ExpectRepaired(kRows);
 }
 
+// The last leaf of a three-level tag zeroed (a torn write): a walk from the bottom, as End
+// in a grid does, reports damage (222) rather than standing on an entry of a page with no
+// entries; the tags are then built again and walk the table whole.
+TEST_F(NdxDamageTest, AZeroedLastLeafIsReportedFromTheBottom) {
+    constexpr int kRows = 1000, kTag = 3;
+    ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0, kRows));
+    std::string bytes = kjtest::ReadFile(mdx_);
+    const TagPages t = FindPages(mdx_, bytes, kTag);
+    const auto trailing = [&](uint32_t block) {
+        const uint8_t* p = PageAt(bytes, block);
+        return Mdx::Get32(p + Mdx::Pg::Entries + Mdx::Get16(p) * t.entry);
+    };
+    const uint32_t lastBranch = trailing(t.root), lastLeaf = trailing(lastBranch);
+    ASSERT_NE(lastLeaf, 0u);
+    ASSERT_EQ(trailing(lastLeaf), 0u) << "three levels";
+    std::memset(PageAt(bytes, lastLeaf), 0, Mdx::PageSize);
+    kjtest::WriteFile(mdx_, bytes);
+    Dbf4::Select(1);
+    Dbf4::Use(table_);
+    std::string message;
+    int walked = 0;
+    try {
+        TzNdx::SetIndexTo(mdx_);
+        TzNdx::Set_Order_To(kTag);
+        for (Dbf4::GoBottom(); !Dbf4::dBOF() && walked <= 2 * kRows; Dbf4::Skip(-1)) ++walked;
+    } catch (const TzCommon::ETzError& e) {
+        message = e.what();
+    }
+    const uint16_t code = TzCommon::ErrorWord();
+    TzCommon::ClearErrorWord();
+    EXPECT_EQ(code, TzErr::CorruptedIndex) << walked << " rows walked: " << message;
+    std::string what;
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
+    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
+    Dbf4::CloseAll();
+}
+
+// A leaf entry that names record 0, met by a seek of its key (as the case picker's search
+// does) rather than by a walk: reported as damage (222) and repaired, not taken as a record.
+TEST_F(NdxDamageTest, ASeekOntoAnEntryForRecordZeroReportsDamage) {
+    constexpr int kRows = 1000, kTag = 3;
+    ASSERT_NO_FATAL_FAILURE(MakeCutPostings(0, kRows));
+    std::string bytes = kjtest::ReadFile(mdx_);
+    const TagPages t = FindPages(mdx_, bytes, kTag);
+    uint8_t* entry = PageAt(bytes, t.leaf) + Mdx::Pg::Entries + 3 * t.entry;
+    const std::string key(reinterpret_cast<const char*>(entry) + 4, size_t(t.header.KeyLength()));
+    Mdx::Put32(entry, 0);
+    kjtest::WriteFile(mdx_, bytes);
+    Dbf4::Select(1);
+    Dbf4::Use(table_);
+    std::string message;
+    bool found = false;
+    int32_t at = -1;
+    try {
+        TzNdx::SetIndexTo(mdx_);
+        TzNdx::Set_Order_To(kTag);
+        found = TzNdx::Find(key);
+        at = Dbf4::RecNo();
+    } catch (const TzCommon::ETzError& e) {
+        message = e.what();
+    }
+    const uint16_t code = TzCommon::ErrorWord();
+    TzCommon::ClearErrorWord();
+    EXPECT_EQ(code, TzErr::CorruptedIndex)
+        << "found " << found << " at record " << at << ": " << message;
+    std::string what;
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
+    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
+    Dbf4::CloseAll();
+}
+
 }  // namespace
