@@ -458,6 +458,7 @@ uint16_t MdxFile::WritePage(uint32_t block, PageBuf& page) {
     Put16(&page[Pg::Zero], 0);
     if (writeBack_ && !failed_) {
         ++generation_;
+        ForgetChecked(uint64_t(block) * BlockSize, PageSize);
         dirty_[block] = page;
         size_ = std::max<uint64_t>(size_, (uint64_t(block) + 2) * BlockSize);
         return 0;
@@ -506,6 +507,7 @@ uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) 
 
 uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* where) {
     ++generation_;
+    ForgetChecked(off, n);
     if (failed_) {
         return ReportError(TzErr::DiskWriteError,
                            "Error writing index file: " + name_ + " " + where);
@@ -571,8 +573,15 @@ void MdxFile::NotePageChecked(uint32_t block, int tag) {
     checked_[i] = CheckedStamp(tag);
 }
 
+void MdxFile::ForgetChecked(uint64_t off, uint64_t n) {
+    if (n == 0) return;
+    const uint64_t first = off / BlockSize / 2, last = (off + n - 1) / BlockSize / 2;
+    for (uint64_t i = first; i <= last && i < checked_.size(); ++i) checked_[i] = 0;
+}
+
 void MdxFile::InvalidateCache() {
     ++generation_;
+    ++checkEpoch_;
     sizeTrusted_ = false;
     free_.clear();
     if (file_.IsOpen()) {

@@ -274,9 +274,9 @@ class MdxFile {
     // before are stale) and looks at the file's length again.
     void InvalidateCache();
     uint64_t Generation() const { return generation_; }
-    // Whether tag `tag` checked the entries of the page at `block` at this generation (a
-    // page copied again at the same generation holds the same bytes), and noting that it
-    // did: every page a search passes is checked once per generation, not at every search.
+    // Whether tag `tag` checked the entries of the page at `block` since the page was last
+    // written through this object and since another station last changed the file, and
+    // noting that it did: every page a search passes is checked once, not at every search.
     bool PageChecked(uint32_t block, int tag) const {
         const size_t i = block / 2;
         return i < checked_.size() && checked_[i] == CheckedStamp(tag);
@@ -325,9 +325,13 @@ class MdxFile {
     // before the pages in place as those past the end are.
     std::set<uint32_t> reused_;
     uint64_t generation_ = 1;
-    // By block / 2: the generation a tag checked the page at, and the tag (see PageChecked).
+    // By block / 2: the epoch a tag checked the page in, and the tag (see PageChecked). The
+    // epoch rises when another station changed the file (InvalidateCache); a write through
+    // this object clears the stamps of the pages it covers (ForgetChecked).
     std::vector<uint64_t> checked_;
-    uint64_t CheckedStamp(int tag) const { return generation_ << 6 | uint64_t(tag & 63); }
+    uint64_t checkEpoch_ = 1;
+    uint64_t CheckedStamp(int tag) const { return checkEpoch_ << 6 | uint64_t(tag & 63); }
+    void ForgetChecked(uint64_t off, uint64_t n);
     bool mapWanted_ = true;   // SetMapping
     bool mapFailed_ = false;  // mmap refused for this open: ReadAt only
 };

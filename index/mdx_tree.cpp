@@ -358,8 +358,13 @@ uint16_t MdxTag::Prior() {
 
 // ---- Changes -----------------------------------------------------------------------------
 
+// A page this tag changes was checked when it was read and keeps its checks (its keys
+// stay in order, its entries lead where they did), so it stays checked once written.
 uint16_t MdxTag::WriteLevel(size_t level) {
-    return file_->WritePage(path_[level].block, path_[level].page);
+    const uint32_t block = path_[level].block;
+    uint16_t rc = file_->WritePage(block, path_[level].page);
+    if (rc == 0) file_->NotePageChecked(block, tagNo_);
+    return rc;
 }
 
 uint16_t MdxTag::SetRoot(uint32_t block) {
