@@ -472,12 +472,7 @@ TEST_F(NdxDamageTest, AZeroedLastLeafIsReportedFromTheBottom) {
     const uint16_t code = TzCommon::ErrorWord();
     TzCommon::ClearErrorWord();
     EXPECT_EQ(code, TzErr::CorruptedIndex) << walked << " rows walked: " << message;
-    std::string what;
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
-    Dbf4::CloseAll();
-    ASSERT_NO_FATAL_FAILURE(OpenShared());
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
-    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(ExpectRepaired(kRows));
 }
 
 // A leaf entry that names record 0, met by a seek of its key (as the case picker's search
@@ -508,12 +503,7 @@ TEST_F(NdxDamageTest, ASeekOntoAnEntryForRecordZeroReportsDamage) {
     TzCommon::ClearErrorWord();
     EXPECT_EQ(code, TzErr::CorruptedIndex)
         << "found " << found << " at record " << at << ": " << message;
-    std::string what;
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after the report: " << what;
-    Dbf4::CloseAll();
-    ASSERT_NO_FATAL_FAILURE(OpenShared());
-    EXPECT_EQ(CountProblems(&what, kRows), 0) << "after a restart: " << what;
-    Dbf4::CloseAll();
+    ASSERT_NO_FATAL_FAILURE(ExpectRepaired(kRows));
 }
 
 }  // namespace
