@@ -77,13 +77,21 @@ inline QStringList DbfRows(const std::string& file, const QString& where, const 
 // A start-up folder <tmp>/QELN/ with the system folder in it and the data folder
 // <tmp>/QELN/SagsData/ (not created).
 struct StartFolder {
-    QTemporaryDir tmp;
+    std::unique_ptr<QTemporaryDir> tmp;  // none for a folder another process made
     std::string start, data;
-    StartFolder() {
-        tmp.setAutoRemove(true);
-        start = tmp.path().toStdString() + "/QELN/";
+    StartFolder() : tmp(std::make_unique<QTemporaryDir>()) {
+        tmp->setAutoRemove(true);
+        start = tmp->path().toStdString() + "/QELN/";
         data = start + "SagsData/";
         QDir().mkpath(QString::fromStdString(start));
+    }
+    // The start-up folder of the test that started this helper process: nothing is made, and
+    // nothing is left behind when the helper is killed.
+    explicit StartFolder(const std::string& existing)
+        : start(existing), data(existing + "SagsData/") {}
+    // A failed test's folder stays for a look at what it left.
+    void KeepIfFailed() {
+        if (tmp && QTest::currentTestFailed()) tmp->setAutoRemove(false);
     }
     void WriteIniPaths(const std::string& dataFolder) {
         std::string ini = "[Morvane Stier]\r\nMorvaneSti=" + start +

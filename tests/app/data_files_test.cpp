@@ -818,7 +818,7 @@ class DataFilesTest : public QObject {
         QFile::remove(QString::fromStdString(varer));
         QFile::remove(QString::fromStdString(TzCommon::ForceExtension(varer, "mdx")));
         MakeOldTable(varer, *kj::FindTable("VareDbf"), "tmu_gr");
-        const QString pristine = QString::fromStdString(sf.tmp.path().toStdString() + "/pristine");
+        const QString pristine = QString::fromStdString(sf.tmp->path().toStdString() + "/pristine");
         QDir().mkpath(pristine);
         for (const QString& n : QDir(QString::fromStdString(sf.data)).entryList(QDir::Files))
             QFile::copy(QString::fromStdString(sf.data) + n, pristine + "/" + n);

@@ -194,7 +194,7 @@ class ForeignTablesTest : public QObject {
     }
     void cleanup() {
         Stop();
-        if (QTest::currentTestFailed()) sf_->tmp.setAutoRemove(false);
+        sf_->KeepIfFailed();
         sf_.reset();
     }
 

@@ -47,7 +47,7 @@ inline void CloseMainForm(std::unique_ptr<kj::TKJSagerForm>& form,
     if (kj::MainWindow() == form.get()) kj::SetMainWindow(nullptr);
     form.reset();
     CloseDataModule(data);
-    if (QTest::currentTestFailed() && sf) sf->tmp.setAutoRemove(false);
+    if (sf) sf->KeepIfFailed();
     sf.reset();
 }
 

@@ -56,8 +56,7 @@ struct DataFolder {
     }
     // A helper station: the folder of start-up folder `start` (made by the test) opened again.
     void OpenExisting(const std::string& start) {
-        sf = std::make_unique<StartFolder>();
-        sf->start = start;
+        sf = std::make_unique<StartFolder>(start);
         Open(false);
     }
     void Close() {
