@@ -505,9 +505,10 @@ uint16_t MdxFile::WritePages(uint32_t block, const uint8_t* data, size_t pages) 
     return 0;
 }
 
-uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* where) {
+uint16_t MdxFile::WriteAt(uint64_t off, const void* data, size_t n, const char* where,
+                          bool ownPages) {
     ++generation_;
-    ForgetChecked(off, n);
+    if (!ownPages) ForgetChecked(off, n);
     if (failed_) {
         return ReportError(TzErr::DiskWriteError,
                            "Error writing index file: " + name_ + " " + where);
@@ -534,8 +535,10 @@ uint16_t MdxFile::FlushDirty() {
     uint32_t first = 0, next = 0;
     auto write = [&]() -> uint16_t {
         if (run.empty()) return 0;
-        uint16_t rc =
-            WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(), "[SeekAndWrite]");
+        // Kept pages had their stamps cleared when kept, and stamped again by the tag that
+        // checked them: writing them out changes nothing on them.
+        uint16_t rc = WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(),
+                              "[SeekAndWrite]", true);
         run.clear();
         return rc;
     };

@@ -298,7 +298,10 @@ class MdxFile {
     static constexpr uint64_t MapReserve = 16ull << 20;
 
   private:
-    uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where);
+    // ownPages: the bytes are pages kept for write-back (FlushDirty), whose check stamps
+    // already say what was written; any other write clears the stamps it covers.
+    uint16_t WriteAt(uint64_t off, const void* data, size_t n, const char* where,
+                     bool ownPages = false);
     uint16_t Corrupt(uint32_t block, const std::string& what);
     uint16_t CheckTagHeader(const TagHeader& h);
     void RemoveTagEntry(const std::string& up);

@@ -442,6 +442,7 @@ uint16_t MdxTag::NewRoot(uint32_t oldRoot, const uint8_t* oldMax, uint32_t newBl
     uint32_t block = 0;
     uint16_t rc = file_->AppendPage(root, &block);
     if (rc != 0) return rc;
+    file_->NotePageChecked(block, tagNo_);  // made here from checked pages
     file_->SetBlockMark(block + 1);
     return SetRoot(block);
 }
@@ -480,6 +481,7 @@ uint16_t MdxTag::SplitAndInsert(size_t level, const uint8_t* key, uint32_t num, 
     uint32_t freshBlock = 0;
     rc = file_->AppendPage(fresh, &freshBlock);
     if (rc != 0) return rc;
+    file_->NotePageChecked(freshBlock, tagNo_);  // the checked page's upper half
     file_->SetBlockMark(freshBlock + 1);
 
     std::vector<uint8_t> oldMax, freshMax;
