@@ -537,8 +537,8 @@ uint16_t MdxFile::FlushDirty() {
         if (run.empty()) return 0;
         // Kept pages had their stamps cleared when kept, and stamped again by the tag that
         // checked them: writing them out changes nothing on them.
-        uint16_t rc = WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(),
-                              "[SeekAndWrite]", true);
+        uint16_t rc =
+            WriteAt(uint64_t(first) * BlockSize, run.data(), run.size(), "[SeekAndWrite]", true);
         run.clear();
         return rc;
     };
