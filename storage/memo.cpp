@@ -199,6 +199,15 @@ bool WriteRun(MemoDescriptor& d, int64_t block, uint32_t next, uint32_t count,
 
 constexpr int kMaxChainSteps = 100;
 
+// Whether the 8 bytes read at `block` (not the header) can be a free run of the chain: no
+// memo's own header (FF FF 08 00), and a length that stays inside the file. A chain that
+// leads anywhere else is damaged there, and nothing is written into that block: it may be
+// the start or the middle of a memo in use.
+bool FreeRunAt(const uint8_t* b, uint32_t block, uint32_t blocks) {
+    if (b[0] == 0xFF && b[1] == 0xFF) return false;
+    return block < blocks && GetLE32(b + 4) <= blocks - block;
+}
+
 }  // namespace
 
 // Links a run of `count` blocks into the free chain (ascending block order). The count is
@@ -222,6 +231,8 @@ bool ReleaseBlocks(MemoDescriptor& d, int32_t block, uint32_t count, const std::
     uint8_t run[8];
     for (int step = 0; step < kMaxChainSteps; ++step) {
         if (prev >= blocks || !Read8(d, prev, run, routine)) return false;
+        // A damaged chain is not linked through: the released blocks stay unused.
+        if (!FreeRunAt(run, prev, blocks)) return true;
         uint32_t next = GetLE32(run);
         if (next > uint32_t(block) || next >= blocks || next <= prev) break;
         prev = next;
@@ -264,10 +275,14 @@ int32_t AllocateBlocks(WorkArea&, MemoDescriptor& d, int32_t n, int32_t oldBlock
             tooLong = true;
             break;
         }
+        // A chain that leads into a memo in use, or to a run said to reach past the end of
+        // the file, is damaged there: it ends at the block that led there, and the new memo
+        // goes to the end of the file.
+        if (at != 0 && !FreeRunAt(b, at, blocks)) {
+            at = linkBlock;
+            break;
+        }
         if (next >= blocks || n == INT32_MAX || (next & 0xFFFF) == 0xFFFF) break;
-        // A run said to reach past the end of the file is damaged: its length is not
-        // trusted, and the chain is not walked further (the new memo goes to the end).
-        if (at != 0 && runLength > blocks - at) break;
         if (at != 0 && runLength >= uint32_t(n)) {
             // Take this run: release what it has beyond n, then unlink it.
             if (runLength > uint32_t(n) &&

@@ -242,6 +242,69 @@ TEST_F(MemoTest, Dbase4FreeRunLongerThanTheFileIsNotTaken) {
     EXPECT_EQ(JoinedLines(), std::string(700, 'x'));
 }
 
+// A free chain that leads into a memo in use (to its header or into its text) is damaged
+// there: neither a new memo nor blocks given back are linked or written through it, and
+// every memo in use reads as it was.
+TEST_F(MemoTest, Dbase4ChainIntoAMemoInUseLeavesItWhole) {
+    struct Case {
+        const char* what;
+        uint32_t head, runNext;  // the header's first free block; the run at block 2's next
+        bool shrink;             // give blocks back (a memo rewritten shorter) or take some
+    };
+    const Case cases[] = {
+        {"a run leads to a memo's header", 2, 3, false},
+        {"a run leads into a memo's text", 2, 4, false},
+        {"the header leads to a memo's header", 3, 0, false},
+        {"the header leads into a memo's text", 4, 0, false},
+        {"blocks given back, the header at a memo's header", 3, 0, true},
+        {"blocks given back, the header into a memo's text", 4, 0, true},
+        {"blocks given back, a run leads to a memo's header", 2, 3, true},
+    };
+    const std::string longText(1200, 'L');  // blocks 3 to 5
+    const std::string lastText(1100, 'M');  // blocks 7 to 9
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto d4 = NewTable("chain" + std::to_string(++n), 0x8B, 0, 512, false);
+        std::vector<int32_t> at;
+        for (const std::string& text :
+             {std::string("first"), std::string("freed"), longText, std::string("sixth"), lastText})
+            at.push_back(Memo::AddMemo(*d4, text));
+        ASSERT_EQ(at, std::vector<int32_t>({1, 2, 3, 6, 7}));
+        tz::File f;
+        ASSERT_EQ(f.Open(MemoPath(*d4), tz::Access::ReadWrite, tz::ShareMode::DenyNone), 0);
+        auto put = [&f](uint64_t off, uint32_t v) {
+            const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+            ASSERT_EQ(f.WriteAt(off, b, 4), 0);
+        };
+        put(0, c.head);
+        put(2 * 512, c.runNext);  // block 2: a free run of one block
+        put(2 * 512 + 4, 1);
+        f.Close();
+        std::vector<std::pair<int32_t, std::string>> inUse = {
+            {1, "first"}, {3, longText}, {6, "sixth"}};
+        if (c.shrink) {
+            Memo::Editor().lines = {{"short", 13}};
+            ASSERT_EQ(Memo::EditMemo(*d4, 7), 7) << TzCommon::LastMessage();
+            inUse.push_back({7, "short"});
+        } else {
+            Memo::Editor().lines = {{std::string(700, 'x'), 13}};  // two blocks
+            const int32_t added = Memo::EditMemo(*d4, 0);
+            ASSERT_GT(added, 9) << TzCommon::LastMessage();
+            inUse.push_back({added, std::string(700, 'x')});
+            inUse.push_back({7, lastText});
+        }
+        for (const auto& [block, text] : inUse) {
+            if (!Memo::GetMemo(*d4, block)) {
+                ADD_FAILURE() << "the memo at block " << block
+                              << " is lost: " << TzCommon::LastMessage();
+                continue;
+            }
+            EXPECT_EQ(JoinedLines(), text) << "the memo at block " << block;
+        }
+    }
+}
+
 TEST_F(MemoTest, FailedEditMemoReleasesTheLock) {
     auto fp = NewTable("fp", 0xF5, 0, 512, false);  // shared: appends take the memo lock
     Memo::Editor().lines = {{"text", 13}};
