@@ -434,6 +434,16 @@ bool HeaderMisplacesRecords(WorkArea& a, uint64_t fileSize, uint64_t descriptors
            CountFit(a, fileSize, start, a.recordLength);
 }
 
+// What a field descriptor says that no field can be, empty when nothing: no length, more
+// decimals than the field has places (no value could be written back but as asterisks), or
+// no name (the field could not be found by name, and a copy by names would drop it).
+std::string DescriptorLie(const FieldEntry& f, size_t number) {
+    if (f.name.empty()) return "Field " + std::to_string(number) + " has no name";
+    if (f.length == 0) return "Field " + f.name + " has length 0";
+    if (f.decimals > f.length) return "Field " + f.name + " has more decimals than its length";
+    return {};
+}
+
 // Offsets of the fields; the fields must fit the record. A record longer than its fields
 // (spare bytes some writers keep in every record) is taken unless the file holds the
 // header's count of records of the fields' length instead and not of the header's: then
@@ -447,11 +457,12 @@ bool PlaceFields(WorkArea& a, uint64_t fileSize, uint64_t descriptorsEnd) {
         off += f.length;
         if (f.length == 0 || off > 0xFFFF) break;
     }
-    for (const FieldEntry& f : a.fields)
-        if (f.length == 0)
+    for (size_t i = 0; i < a.fields.size(); ++i) {
+        const std::string lie = DescriptorLie(a.fields[i], i + 1);
+        if (!lie.empty())
             return FailOpen(a, TzErr::NotADbaseFile,
-                            file + " is not a dBASE database. (Field " + f.name +
-                                " has length 0) [USE/OpenDBF]");
+                            file + " is not a dBASE database. (" + lie + ") [USE/OpenDBF]");
+    }
     if (off > a.recordLength || HeaderMisplacesRecords(a, fileSize, uint32_t(a.headerLength), off))
         return FailOpen(a, TzErr::NotADbaseFile,
                         file +
@@ -643,7 +654,7 @@ bool CreateDbf(WorkArea& scratch, const std::string& fileName, const std::vector
                 valid = false;
         }
         if (type != 'N' && type != 'F') dec = 0;
-        if (dec < 0 || dec > 255) valid = false;
+        if (dec < 0 || dec > len) valid = false;  // as an open refuses more decimals
         if (!valid) {
             SetError(TzErr::InvalidFieldType, "Invalid dBASE field definition [CreateDBF]");
             return false;

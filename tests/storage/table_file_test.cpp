@@ -6,6 +6,7 @@
 
 #include "storage/tz_errors.h"
 #include "storage/tz_output.h"
+#include "storage/tz_utils.h"
 #include "tests/storage/table_fixture.h"
 
 namespace kjtest {
@@ -102,6 +103,11 @@ TEST_F(TableFileTest, FieldCorrectionsAtCreate) {
               "definition [CreateDBF]");
     EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'X', 3, 0}}));
     EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidFieldType);
+    // More decimals than places: a table no open would take is not made.
+    EXPECT_FALSE(TzDbfLow::CreateDbf(scratch, Path("e.dbf"), {{"A", 'N', 3, 4}}));
+    EXPECT_EQ(TzCommon::ErrorWord(), TzErr::InvalidFieldType);
+    EXPECT_FALSE(TzUtils::FileExists(Path("e.dbf")));
+    EXPECT_TRUE(Create("n.dbf", {{"A", 'N', 3, 3}, {"B", 'C', 3, 9}}));
 }
 
 TEST_F(TableFileTest, RecordEncodings) {
@@ -277,11 +283,21 @@ TEST_F(TableFileTest, HeaderCountOnlyAtClose) {
     EXPECT_EQ(Bytes("h.dbf").substr(1, 3), std::string("\x01\x01\x01", 3));
 }
 
-// Damaged headers: the right code and message, never a crash or a read out of bounds.
+// Damaged headers: the right code and message, the file left as it was, never a crash or a
+// read out of bounds. A descriptor that lies about its field (no length, more decimals than
+// its length, no name) is refused: its values could not be written back, or the field
+// could not be found by name and a copy by names would drop it.
 std::string Db2WithoutTerminator() {
     std::string s = std::string("\x02\x00\x00\x01\x01\x70\x04\x00", 8);
     for (int i = 0; i < 40; ++i) s += std::string("ABCDEFGHIJ\0C\x03\0\0\0", 16);
     return s;
+}
+
+// A dBASE II table with one field B N 4 of `decimals` decimals and no records.
+std::string Db2Number(uint8_t decimals) {
+    std::string s = std::string("\x02\x00\x00\x01\x01\x70\x05\x00", 8);
+    s += std::string("B\0\0\0\0\0\0\0\0\0\0N\x04\0\0", 15) + char(decimals) + "\r";
+    return s + std::string(521 - s.size(), '\0');
 }
 
 TEST_F(TableFileTest, DamagedHeadersRefused) {
@@ -315,6 +331,13 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
          f + " is not a dBASE database. (Fields do not fit"},
         {"field of length 0", zeroWidth, 210,
          f + " is not a dBASE database. (Field A has length 0) [USE/OpenDBF]"},
+        {"decimals above the length", with(81, 5), 210,
+         f + " is not a dBASE database. (Field B has more decimals than its length) "
+             "[USE/OpenDBF]"},
+        {"decimals 255", with(81, 255), 210,
+         f + " is not a dBASE database. (Field B has more decimals than its length)"},
+        {"field without a name", with(32, 0), 210,
+         f + " is not a dBASE database. (Field 1 has no name) [USE/OpenDBF]"},
         {"no terminator", with(96, 'X'), 210, f + " is not a dBASE database. (No field"},
         {"terminator first", with(32, 0x0D), 222, "Error reading " + f + " [Use/OpenDbf]"},
         {"bad type", with(43, 'Q'), 211, "Error reading " + f + " [Use/OpenDbf]"},
@@ -322,6 +345,8 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         {"huge header length", with(9, 0xFF), 210, ""},
         {"dBASE II short", std::string("\x02") + std::string(100, '\0'), 210,
          f + " is not a dBASE database.(Header is less than 521 bytes) [Use/OpenDBF]"},
+        {"dBASE II decimals above the length", Db2Number(5), 210,
+         f + " is not a dBASE database. (Field B has more decimals than its length)"},
         {"dBASE II no terminator", Db2WithoutTerminator(), 210,
          "bad.dbf is not a dBASE database. (Number of fields is out of range)"},
     };
@@ -335,6 +360,14 @@ TEST_F(TableFileTest, DamagedHeadersRefused) {
         std::string m = TzCommon::LastMessage();
         EXPECT_EQ(m.substr(0, c.messageStart.size()), c.messageStart);
         EXPECT_EQ(Dbf4::Current(), nullptr);  // the slot stays empty
+        EXPECT_TRUE(ReadFile(f) == c.bytes) << "the refused open changed the file";
+    }
+    // Decimals up to the field's length stay accepted (some writers keep N 4.4 fields).
+    for (const std::string& bytes : {with(81, 4), Db2Number(2)}) {
+        WriteFile(f, bytes);
+        Dbf4::Use(f);
+        EXPECT_EQ(TzCommon::ErrorWord(), 0) << TzCommon::LastMessage();
+        Dbf4::CloseArea();
     }
     // A record length larger than the fields need stays accepted.
     WriteFile(f, with(10, 20));
