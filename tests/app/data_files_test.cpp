@@ -712,15 +712,18 @@ class DataFilesTest : public QObject {
         qInfo() << "record length longer than the fields:" << responder_.Texts();
         QVERIFY(responder_.Texts().join('\n').contains("Fields do not fit the record length"));
         // Headers that misplace every record (a record length three times the fields', a
-        // header length a descriptor longer than the descriptors): refused with the Danish
-        // damaged-table text, the file left as it was (its count not rewritten).
+        // header length a descriptor longer than the descriptors) or whose first field has
+        // lost its name: refused with the Danish damaged-table text, the file left as it
+        // was (its count not rewritten).
         auto withWord = [](std::string b, size_t at, int v) {
             b[at] = char(v & 0xFF);
             b[at + 1] = char(v >> 8);
             return b;
         };
+        std::string nameless = whole;
+        nameless[32] = '\0';
         for (const std::string& lying :
-             {withWord(whole, 10, 3 * record), withWord(whole, 8, header + 32)}) {
+             {withWord(whole, 10, 3 * record), withWord(whole, 8, header + 32), nameless}) {
             Stop();
             responder_.Clear();
             ResetEngine();
