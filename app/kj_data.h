@@ -104,6 +104,9 @@ class TKJData {
     // deleted it): says so as the header's save does, cancels `row` (a row of that case being
     // stored) and gives true. Every save of a row of the case asks this first.
     bool RefuseDeletedCase(Db::TDataSet* row);
+    // A changed row of `t` that another station has deleted meanwhile: says so and gives
+    // true (the caller cancels the change). Every register's save asks this.
+    bool RefuseDeletedRow(TzDs::TTzDbf& t);
     std::string StdInteressentFileName() const;
     std::string HandForSagsTypeFileName() const;
     std::string StdSagsTypeFileName() const;

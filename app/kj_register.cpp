@@ -161,6 +161,11 @@ bool TakeAppendLock(TzDs::TTzDbf& table) {
 
 bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
                      const std::string& key, int width, const std::string& what, bool locked) {
+    // A changed row that another station deleted is not written either.
+    if (locked && KJData()->RefuseDeletedRow(table)) {
+        table.Cancel();
+        return true;
+    }
     // The inserted row has no record number yet: any row found is another one.
     const bool inserting = table.State() == Db::dsInsert;
     if (inserting && locked && !TakeAppendLock(table)) {

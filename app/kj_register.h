@@ -97,7 +97,9 @@ int32_t KeyRecNo(TzDs::TTzDbf& cursor, const std::string& tag, const std::string
 // (tag, padded to width), found at a record other than the row's own shows "<what><key>
 // findes allerede !!!" and cancels the edit; true when refused. For a new row with
 // `locked`, the check runs under the table's append lock, which is kept for the append that
-// follows (it releases it), so that two stations cannot add one key twice.
+// follows (it releases it), so that two stations cannot add one key twice. With `locked`,
+// a changed row that another station has deleted meanwhile is refused first (told, as
+// `TKJData::RefuseDeletedRow` does).
 bool RefuseDuplicate(TzDs::TTzDbf& table, TzDs::TTzDbf& buf, const std::string& tag,
                      const std::string& key, int width, const std::string& what,
                      bool locked = true);

@@ -142,6 +142,18 @@ bool TKJData::Confirm(const std::string& text) {
                                                  kjqt::mb::kIconQuestion);
 }
 
+// A changed row that another station has deleted meanwhile: nothing is written into the
+// deleted record, and the user is told. The record lock reads the stored row anew and is let
+// go at once (the write takes its own; no lock is held while a later question is open). A
+// refused lock is left to the write, which asks about it.
+bool TKJData::RefuseDeletedRow(TzDs::TTzDbf& t) {
+    if (t.State() != Db::dsEdit || !t.RLock()) return false;
+    const bool deleted = t.Deleted();
+    t.UnLock();
+    if (deleted) ShowMsg(Ansi("Rækken er slettet af en anden bruger, intet er gemt !!!"));
+    return deleted;
+}
+
 void TKJData::AttachStampRule(const StampRule& rule) {
     TzDs::TTzDbf& t = *Table(rule.component);
     const bool group = std::string(rule.component) == "vareGDbf";
@@ -161,9 +173,10 @@ void TKJData::AttachStampRule(const StampRule& rule) {
         // neither, and the login reads it as no right).
         if (user) ds.FieldByName("ini_ret").SetAsBoolean(false);
     };
-    t.BeforePost = [this, rule](Db::TDataSet& ds) {
+    t.BeforePost = [this, rule, &t](Db::TDataSet& ds) {
         const std::string ini = GetAjourInitials();
-        if (TzUtils::TrimRight(ini).empty() || (rule.question && !Confirm(Ansi(rule.question)))) {
+        if (TzUtils::TrimRight(ini).empty() || (rule.question && !Confirm(Ansi(rule.question))) ||
+            RefuseDeletedRow(t)) {
             ds.Cancel();
             return;
         }
