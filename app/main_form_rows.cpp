@@ -60,14 +60,17 @@ using Kind = TKJSagerForm::RowKind;
 
 // Each stored field of `to` from the field of `from` with the same name, value by value;
 // the field named `keep` (upper case) is left as it is. The scratch table's record number
-// has no namesake in the shared table, so it is never copied either way.
-void CopyFields(Db::TDataSet& from, Db::TDataSet& to, const char* keep = "") {
+// has no namesake in the shared table, so it is never copied either way. With `editedIn`,
+// only the fields set during that dataset's current edit are copied.
+void CopyFields(Db::TDataSet& from, Db::TDataSet& to, const char* keep = "",
+                const TzDs::TTzDataSet* editedIn = nullptr) {
     std::vector<uint8_t> buffer;
     for (Db::TField* bp : to.Fields()) {
         Db::TField& b = *bp;
         if (b.FieldNo() < 1 || b.Calculated() || TzUpper(b.FieldName()) == keep) continue;
         Db::TField* ap = from.FindField(b.FieldName());
         if (!ap || ap->FieldNo() < 1 || ap->Calculated()) continue;
+        if (editedIn && !editedIn->FieldEdited(ap->FieldNo())) continue;
         Db::TField& a = *ap;
         if (a.DataType() == Db::ftString) {
             b.SetAsString(a.AsString());  // a shorter field cuts the text
@@ -630,8 +633,11 @@ void TKJSagerForm::WriteBack(const Kind& k, bool isNew) {
         }
     } back{shared};
     if (!isNew && OwnSharedRow(k, recNo)) {
+        // Only what this edit set goes back: the lock reads the stored row anew, so a field
+        // another station wrote meanwhile (an invoice number, say) is kept, not put back to
+        // what this station's copy showed. A field both changed takes this station's value.
         shared.Edit();
-        CopyFields(scratch, shared, "FILLER");  // the shared filler stays
+        CopyFields(scratch, shared, "FILLER", &scratch);  // the shared filler stays
         while (!shared.FLock()) kjqt::LetMessagesThrough();
         if (shared.Deleted()) {  // deleted since it was looked at; the lock read it anew
             shared.Cancel();

@@ -134,6 +134,10 @@ class TTzDataSet : public Db::TDataSet {
     void MergeLockedRecord();
     // Field n (1-based; 0 every field) counts as changed by the current edit.
     void MarkEdited(int n);
+    // Whether field n (1-based) was set during the current edit.
+    bool FieldEdited(int n) const {
+        return n >= 1 && size_t(n) <= edited_.size() && edited_[size_t(n - 1)] != 0;
+    }
 
     Db::TGetResult FetchForTest(Db::TGetMode mode) { return GetRecord(TempBuffer(), mode, false); }
 

@@ -185,6 +185,47 @@ class CaseFaultsTest : public QObject {
         QCOMPARE(Stored("Interessent.dbf", "INT_SAG", "26-003", {"INT_TEKST"}), QStringList());
     }
 
+    // Station 2 writes a field of a stored row (a posting's invoice number, an event's name)
+    // while station 1 changes another field of the same row: station 1's save keeps station
+    // 2's field and writes its own.
+    void aSavedRowKeepsWhatAnotherStationWroteMeanwhile_data() {
+        QTest::addColumn<bool>("posting");
+        QTest::newRow("posting") << true;
+        QTest::newRow("event") << false;
+    }
+    void aSavedRowKeepsWhatAnotherStationWroteMeanwhile() {
+        QFETCH(bool, posting);
+        Goto("26-002");
+        form_->PageSager->setCurrentIndex(posting ? 1 : 0);
+        (posting ? form_->posterNyBtn : form_->statusNyBtn)->click();
+        TzDs::TTzDbf& row = posting ? data_->tmpPost : data_->tmpStat;
+        const char* text = posting ? "POST_BEM" : "STAT_BEM";
+        const char* theirs = posting ? "POST_FNR" : "STAT_NAVN";
+        row.FieldByName(text).SetAsString("Skel");
+        responder_.Answer(kIdYes);
+        row.Post();
+        const char* file = posting ? "Poster.dbf" : "Status.dbf";
+        const char* caseField = posting ? "POST_SAG" : "STAT_SAG";
+        QCOMPARE(Stored(file, caseField, "26-002", {text}), QStringList({"'Skel'"}));
+
+        TzDs::TTzDbf& other = data_->TzDbf1;  // station 2
+        other.SetDbfFileName(sf_->data + file);
+        other.Open();
+        other.First();
+        other.Edit();
+        other.FieldByName(theirs).SetAsString("F1");
+        other.Post();
+        other.Close();
+
+        row.Edit();
+        row.FieldByName(text).SetAsString("Skelsten");
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        row.Post();
+        QCOMPARE(Stored(file, caseField, "26-002", {text, theirs}),
+                 QStringList({"'Skelsten'|'F1'"}));
+    }
+
     // With the focus in the type field a navigation button shows a case of another type:
     // leaving the field asks nothing and adds no standard events.
     void aTypeNobodyChangedAsksNothing_data() {
