@@ -19,6 +19,7 @@
 #include "app/kj_util.h"
 #include "app/prog_dlg.h"
 #include "app/qel_com.h"
+#include "data/tz_user_text.h"
 #include "storage/dbf4.h"
 #include "storage/file_layer.h"
 #include "storage/scope_exit.h"
@@ -578,19 +579,36 @@ struct Failure {
     std::string file, reason;
 };
 
+// A rebuild or pack that could not be done loses and changes no row (a pack run after an
+// archive comes after the cases were moved); what it says instead of "nothing was saved",
+// and how to run it again.
+struct Undone {
+    const char* what;
+    const char* data;
+    const char* again;
+};
+const Undone kNotReindexed{"Kunne ikke genskabe indeks for ",
+                           "Ingen rækker er mistet eller ændret; indeksfilen er ikke bygget "
+                           "op igen.",
+                           "vælg Funktion > Genskab indeks igen"};
+const Undone kNotPacked{"Kunne ikke pakke ",
+                        "Ingen rækker er mistet: de slettede rækker er blot ikke fjernet fra "
+                        "filen endnu.",
+                        "vælg Funktion > Fjern slettede poster igen"};
+
 // One message for every table a rebuild or pack could not do: the tables, then why.
-void ShowFailures(const char* what, const std::vector<Failure>& failed) {
+void ShowFailures(const Undone& undone, const std::vector<Failure>& failed) {
     if (failed.empty()) return;
     std::string files, reasons;
     for (const Failure& f : failed) {
         files += (files.empty() ? "" : ", ") + f.file;
         if (reasons.find(f.reason) == std::string::npos) reasons += "\r\n" + f.reason;
     }
-    ShowMsg(Ansi(what) + files + ":" + reasons);
+    TzDs::Situation situation;
+    situation.data = Ansi(undone.data);
+    situation.again = Ansi(undone.again);
+    ShowMsg(TzDs::InUserWords(Ansi(undone.what) + files + ":" + reasons, situation));
 }
-
-const char* const kNotReindexed = "Kunne ikke genskabe indeks for ";
-const char* const kNotPacked = "Kunne ikke pakke ";
 
 }  // namespace
 
