@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/kj_data.h"
@@ -128,7 +129,15 @@ void TframeInteressent::InteressentNewRecord(Db::TDataSet& ds) {
 }
 
 void TframeInteressent::InteressentBeforePost(Db::TDataSet& ds) {
-    if (CheckCaseEditable()) Stamp(ds, false);
+    if (!CheckCaseEditable()) return;
+    // A changed stakeholder another station deleted meanwhile is not written into the
+    // deleted record; the grid shows the case's stakeholders as stored.
+    if (data_.RefuseDeletedRow(data_.InteressentDbf)) {
+        ds.Cancel();
+        QTimer::singleShot(0, this, [this] { kjqt::Guarded([this] { LoadCaseInteressenter(); }); });
+        return;
+    }
+    Stamp(ds, false);
 }
 
 void TframeInteressent::ButtonClick(QPushButton* b) {

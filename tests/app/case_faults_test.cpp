@@ -226,6 +226,41 @@ class CaseFaultsTest : public QObject {
                  QStringList({"'Skelsten'|'F1'"}));
     }
 
+    // Station 2 deletes a stakeholder that station 1 is changing: station 1's save is
+    // refused with the rows' words, and nothing is written into the deleted record.
+    void aStakeholderDeletedElsewhereIsNotSavedInto() {
+        Goto("26-002");
+        form_->PageSager->setCurrentIndex(2);
+        form_->frameInteressent->btnNyInteressent->click();
+        TzDs::TTzDbf& row = data_->InteressentDbf;
+        row.FieldByName("int_tekst").SetAsString("Skel");
+        responder_.Answer(kIdYes);
+        row.Post();
+        QCOMPARE(Stored("Interessent.dbf", "INT_SAG", "26-002", {"INT_TEKST"}),
+                 QStringList({"'Skel'"}));
+        TzDs::TTzDbf& other = data_->TzDbf1;  // station 2
+        other.HideDeletedRecs = false;
+        other.SetDbfFileName(sf_->data + "Interessent.dbf");
+        other.Open();
+        other.Go(1);
+        QVERIFY(other.RLock());
+        other.DeleteRec();
+        other.UnLock();
+
+        row.Edit();
+        row.FieldByName("int_tekst").SetAsString("Nabo");
+        responder_.Clear();
+        responder_.Answer(kIdYes);
+        row.Post();
+        QVERIFY2(responder_.Texts().contains(U("Rækken er slettet af en anden bruger, intet er "
+                                               "gemt !!!")),
+                 qPrintable(responder_.Texts().join('|')));
+        other.Go(1);
+        QVERIFY(other.Deleted());
+        QCOMPARE(Trim(other.FieldByName("int_tekst").AsString()), std::string("Skel"));
+        other.Close();
+    }
+
     // With the focus in the type field a navigation button shows a case of another type:
     // leaving the field asks nothing and adds no standard events.
     void aTypeNobodyChangedAsksNothing_data() {
