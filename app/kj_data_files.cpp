@@ -723,7 +723,7 @@ bool TKJData::RefuseDeletedCase(Db::TDataSet* row) {
     }
     GotoRecNo(buf, back);
     if (stored) return false;
-    ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+    ShowMsg(Ansi(kCaseDeletedText));
     if (row && (row->State() == Db::dsEdit || row->State() == Db::dsInsert)) row->Cancel();
     return true;
 }

@@ -150,7 +150,7 @@ bool TKJData::RefuseDeletedRow(TzDs::TTzDbf& t) {
     if (t.State() != Db::dsEdit || !t.RLock()) return false;
     const bool deleted = t.Deleted();
     t.UnLock();
-    if (deleted) ShowMsg(Ansi("Rækken er slettet af en anden bruger, intet er gemt !!!"));
+    if (deleted) ShowMsg(Ansi(kRowDeletedText));
     return deleted;
 }
 

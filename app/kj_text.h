@@ -11,4 +11,10 @@ namespace kj {
 // UTF-8 to Windows-1252 for characters up to U+00FF; any other character becomes "?".
 std::string Ansi(std::string_view utf8);
 
+// What a save is told when another station deleted what it would write into.
+inline constexpr const char* kCaseDeletedText =
+    "Sagen er slettet af en anden bruger, intet er gemt !!!";
+inline constexpr const char* kRowDeletedText =
+    "Rækken er slettet af en anden bruger, intet er gemt !!!";
+
 }  // namespace kj

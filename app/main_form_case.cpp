@@ -168,7 +168,7 @@ bool TKJSagerForm::PostCase() {
 void TKJSagerForm::CaseGone() {
     TzDs::TTzDbf& s = data_.SagsDbf;
     s.Cancel();
-    ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+    ShowMsg(Ansi(kCaseDeletedText));
     s.Refresh();
     if (s.Eof()) s.GoBottom();
     AfterMove();

@@ -93,7 +93,7 @@ void TKJSagerForm::PostOnClose(TzDs::TTzDbf& table) {
     if (!granted) granted = table.RLock();
     if (granted && table.State() == Db::dsEdit && table.Deleted()) {
         table.Cancel();  // another station deleted it: nothing is written into it
-        ShowMsg(Ansi("Sagen er slettet af en anden bruger, intet er gemt !!!"));
+        ShowMsg(Ansi(kCaseDeletedText));
     } else if (granted) {
         table.Post();
     }

@@ -614,7 +614,7 @@ bool TKJSagerForm::SharedRowDeleted(const Kind& k, int32_t recNo) {
 // Nothing is written for a row whose source another station deleted: the user is told, the
 // row's edit is dropped, and the copy is rebuilt once the post that got here has returned.
 void TKJSagerForm::RowGone(const Kind& k) {
-    ShowMsg(Ansi("Rækken er slettet af en anden bruger, intet er gemt !!!"));
+    ShowMsg(Ansi(kRowDeletedText));
     TzDs::TTzDbf& scratch = data_.*(k.scratch);
     if (Editing(scratch)) scratch.Cancel();
     QTimer::singleShot(0, this, [this, kp = &k] { Guarded([this, kp] { LoadCaseRows(*kp); }); });

@@ -18,6 +18,7 @@
 #include "app/kj_ajour.h"
 #include "app/kj_data.h"
 #include "app/kj_startup.h"
+#include "app/kj_terminate.h"
 #include "app/main_entries.h"
 #include "app/qel_com.h"
 #include "storage/dbf4.h"
@@ -102,6 +103,24 @@ struct StartFolder {
     void WriteUserData(const std::string& name, const std::string& address) {
         Write(start + "ZORBO195.ASD", "; settings\r\n1\r\n" + kj::EncodeFirmBlock(name, address));
     }
+};
+
+// While it lives: the engine's halts are counted instead of ending the test, and with
+// `keepRunning` the program keeps running on engine errors as once its main window is up.
+// Both are given back when it goes.
+struct HaltsCounted {
+    int halts = 0;
+    bool keepRunning;
+    explicit HaltsCounted(bool keep = false) : keepRunning(keep) {
+        TzCommon::SetHaltProc([this](int) { ++halts; });
+        if (keepRunning) kj::KeepRunningOnEngineErrors(true);
+    }
+    ~HaltsCounted() {
+        if (keepRunning) kj::KeepRunningOnEngineErrors(false);
+        TzCommon::SetHaltProc(nullptr);
+    }
+    HaltsCounted(const HaltsCounted&) = delete;
+    HaltsCounted& operator=(const HaltsCounted&) = delete;
 };
 
 inline void ResetEngine() {

@@ -1135,20 +1135,20 @@ class DataFilesTest : public QObject {
         lying[9] = char((header + record) >> 8);
         Write(file, lying);
         Watchdog dog(60, "walking the cases over a header one record off");
-        kj::KeepRunningOnEngineErrors(true);
         int halts = 0;
-        TzCommon::SetHaltProc([&halts](int) { ++halts; });
-        const bool started = kjqt::Guarded([&] { Start(sf, "T3=" + sf.start); });
         QStringList shown;
-        for (int round = 0; round < 2 && started && data_; ++round)
-            kjqt::Guarded([&] {
-                TzDs::TTzDbf& c = data_->SagsDbf;
-                for (c.First(); !c.Eof() && shown.size() < 50; c.Next())
-                    shown << QString::fromStdString(Trim(c.FieldByName("sags_nr").AsString()));
-            });
-        Stop();
-        kj::KeepRunningOnEngineErrors(false);
-        TzCommon::SetHaltProc(nullptr);
+        {
+            HaltsCounted counted(true);
+            const bool started = kjqt::Guarded([&] { Start(sf, "T3=" + sf.start); });
+            for (int round = 0; round < 2 && started && data_; ++round)
+                kjqt::Guarded([&] {
+                    TzDs::TTzDbf& c = data_->SagsDbf;
+                    for (c.First(); !c.Eof() && shown.size() < 50; c.Next())
+                        shown << QString::fromStdString(Trim(c.FieldByName("sags_nr").AsString()));
+                });
+            Stop();
+            halts = counted.halts;
+        }
         ResetEngine();
         QCOMPARE(halts, 0);
         const QStringList told = responder_.Texts();
@@ -1182,13 +1182,13 @@ class DataFilesTest : public QObject {
         bytes[at + 11] = 'C';
         Write(file, bytes);
         int halts = 0;
-        TzCommon::SetHaltProc([&halts](int) { ++halts; });
-        kj::KeepRunningOnEngineErrors(true);
-        responder_.Clear();
-        Start(sf, "T3=" + sf.start);
-        Stop();
-        kj::KeepRunningOnEngineErrors(false);
-        TzCommon::SetHaltProc(nullptr);
+        {
+            HaltsCounted counted(true);
+            responder_.Clear();
+            Start(sf, "T3=" + sf.start);
+            Stop();
+            halts = counted.halts;
+        }
         ResetEngine();
         QCOMPARE(halts, 0);
         const QStringList told = responder_.Texts();
